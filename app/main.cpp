@@ -1,0 +1,6 @@
+#include "core/memory.h"
+
+int main() {
+  MakStk();
+  return 0;
+}

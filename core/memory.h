@@ -1,0 +1,82 @@
+// Word memory: the low stack and high memory, two arrays of 32-bit words
+// in which every value of the language lives, addressed by stack address.
+//
+//   below 0            a held machine pointer, -(n)-1 (-1 is null)
+//   0 .. 999999        word n of the low stack
+//   1000000 and above  word n - 1000000 of high memory
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+using stkadr_t = int32_t;
+
+constexpr int32_t HIMEM_BASE = 1000000;  // first high-memory address
+constexpr int32_t STK_DEFAULT = 200000;  // default low-stack size in words
+constexpr int32_t SCRATCH_GAP = 400;     // words left above stkbot per command
+constexpr int32_t HPAGE_WORDS = 4096;    // words per high-memory page (16 KB)
+
+// Stack descriptor: lowest (first) headed block, stkbot (high memory: top),
+// free words, end.
+struct StkDesc {
+  int32_t lowest;
+  int32_t bot;
+  int32_t freew;
+  int32_t end;
+};
+
+extern uint32_t* lowstk;   // the low stack
+extern StkDesc lstk;       // its descriptor; lstk.bot is stkbot
+extern int32_t scrtop;     // scratch top
+extern StkDesc hstk;       // high memory: {1000000, top, free, end}
+extern int32_t htmptop;    // high temporary top
+extern int32_t himemflag;  // bit 1: paged form
+extern int32_t stktrap;    // watched stack word (0: none)
+
+inline int32_t stkbot() { return lstk.bot; }
+
+int MakStk();
+int getstk(int32_t* addr, int32_t count, int32_t size, int where, int partial);
+int putstk(int32_t addr, int32_t count, int32_t size);
+void* zeroblk(int32_t size);
+void* getbuf(int32_t bytes);
+int frebuf(void* p);
+void* getmem(size_t bytes);
+int fremem(void* p);
+void* grbstk(uint32_t* bytes, int share);
+void* stkptr(int32_t addr);
+uint32_t* stkwp(int32_t addr);
+int32_t stkadr(const void* p);
+int32_t fndstk(int32_t addr);
+int ptrstk(int32_t addr, int32_t owner);
+int stkfre(uint32_t* bytes);
+int Packstk(StkDesc* d, int32_t* largest);
+uint32_t* mapstk(int32_t addr, int frame);
+int mappag();
+int highmem(int32_t kbytes);
+int chkstk(int which);
+int trpstk(int32_t addr);
+
+// Resets the scratch area and the high temporary top (start of each command).
+void rststk();
+
+// Typed access to a word of the stack.
+inline uint32_t* wordp(int32_t addr) { return static_cast<uint32_t*>(stkptr(addr)); }
+
+// Held machine pointers. A record field that must keep a machine pointer
+// keeps a reference -(n)-1 into this table instead; a released or stale
+// reference resolves to null.
+int32_t holdptr(void* p);
+void* heldptr(int32_t ref);
+void dropptr(int32_t ref);
+
+// Heap wrappers for platform objects and tables that must not move.
+void* xalloc(size_t bytes);
+void* xcalloc(size_t count, size_t size);
+int xfree(void* p);
+void* cmallc(size_t bytes);
+void* ccallc(size_t count, size_t size);
+void hfree(void* p);
+void* xrealloc(void* p, size_t bytes);
+void* newhdl(size_t bytes, int32_t* err);
+void dsphdl(void* h);
+int memfree(uint32_t* avail, uint32_t* total);

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Runs the program headless on a command script and compares its standard
+# output with the transcript beside the script (NAME.pelix -> NAME.out).
+#
+# The program runs in a fresh temporary folder that holds the script's
+# companions (NAME.files/ is copied in when present). When NAME.check exists
+# it is run afterwards in that folder (with the output in ./stdout) and must
+# exit 0: it checks files the session wrote.
+set -uo pipefail
+bin=$1
+script=$2
+dir=$(dirname "$script")
+name=$(basename "$script" .pelix)
+expect="$dir/$name.out"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+[ -d "$dir/$name.files" ] && cp -r "$dir/$name.files/." "$work/"
+srcdir=$(cd "$dir/../.." && pwd)
+cd "$work"
+PELIX="$srcdir/system" PELIX_BACKEND=headless PELIX_CLOCK=virtual TEMP="$work" TMP="$work" \
+  timeout 60 "$bin" < "$script" > stdout 2> stderr
+rc=$?
+want_rc=0
+[ -f "$dir/$name.rc" ] && want_rc=$(cat "$dir/$name.rc")
+status=0
+if [ "$rc" != "$want_rc" ]; then
+  echo "exit status $rc, expected $want_rc"; cat stderr; status=1
+fi
+if ! diff -u "$expect" stdout; then
+  echo "output differs from $expect"; status=1
+fi
+if [ -f "$dir/$name.check" ]; then
+  if ! bash "$dir/$name.check"; then echo "check $name.check failed"; status=1; fi
+fi
+exit $status
