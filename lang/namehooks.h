@@ -24,10 +24,3 @@ int modctx(int enter);
 // Inside a macro the argument count of the current frame, at top level the
 // word count of the current command.
 int nargsv();
-
-// Clocks (platform layer): local time of day {hour, minute, second, ms}
-// into arr (or ms since midnight without one); local date {year, month,
-// day} into arr (or day | month << 5 | year << 9); ms since the first call.
-int gclock(int32_t* arr);
-int gtime(int32_t* arr);
-uint32_t tickms(int flag);

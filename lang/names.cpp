@@ -3,7 +3,6 @@
 #include "lang/names.h"
 
 #include <sys/stat.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <climits>
@@ -18,7 +17,9 @@
 #include "graphics/drawstate.h"
 #include "lang/namehooks.h"
 #include "realtime/hwcells.h"
+#include "ui/clocks.h"
 #include "ui/events.h"
+#include "ui/platform/entry.h"
 #include "ui/screen.h"
 
 const char* const sysnam[NSYSVAR] = {
@@ -129,19 +130,16 @@ static bool is16(double v) { return v == static_cast<double>(sv16(v)); }
 // ---------------------------------------------------------------------------
 // The system table seen directly: entries of 6 words behind a 4-word header.
 
-static uint32_t* tabword(int32_t addr) { return wordp(addr); }
-
 // Entry of the system table whose name is name[0..len), or 0.
 static int32_t findsys(const char* name, int len) {
-  if (systab <= 0 || len < 1 || len > 12) return 0;
-  uint32_t count = *tabword(systab);
-  for (uint32_t i = 0; i < count; i++) {
-    int32_t e = systab + 4 + 6 * static_cast<int32_t>(i);
-    const uint32_t* w = tabword(e);
-    auto flags = static_cast<uint16_t>(w[2] & 0xFFFFu);
-    int nl = static_cast<int>((w[2] >> 16) & 0xFu);
-    if (flags == 0 || nl != len) continue;
-    if (std::memcmp(reinterpret_cast<const char*>(w + 3), name, static_cast<size_t>(len)) == 0) return e;
+  const SymTab* h = tabptr(syssym);
+  if (syssym <= 0 || h == nullptr || len < 1 || len > SYMNAM) return 0;
+  for (uint32_t i = 0; i < h->count; i++) {
+    int32_t e = symadr(syssym, static_cast<int>(i));
+    const SymEnt* s = symptr(e);
+    if (s == nullptr) break;
+    if (s->flags == 0 || (s->nlen & 15) != len) continue;
+    if (std::memcmp(s->name, name, static_cast<size_t>(len)) == 0) return e;
   }
   return 0;
 }
@@ -151,9 +149,7 @@ int32_t sysent(const char* name) { return findsys(name, static_cast<int>(std::st
 // Enters one name into the current table; returns its entry address.
 static int32_t mkent(const char* name, int flags, int32_t data, uint32_t value, int type) {
   int len = static_cast<int>(std::strlen(name));
-  uint32_t e = putsym(0, name, len, flags, data, value, type);
-  if (e == 0) return 0;
-  return static_cast<int32_t>(e);
+  return putsym(0, name, len, flags, data, value, type);
 }
 
 int32_t sysvar(const char* name, int flags, int type) { return mkent(name, flags, 0, 0, type); }
@@ -164,10 +160,10 @@ const char* strvar(const char* name) {
   strbuf.clear();
   int32_t e = sysent(name);
   if (e <= 0) return strbuf.c_str();
-  const uint32_t* w = tabword(e);
-  if ((w[2] & 32u) == 0 || (w[2] & 0x800u) != 0) return strbuf.c_str();
-  auto n = static_cast<int32_t>(w[0]);
-  int32_t data = static_cast<int32_t>(w[1]);
+  const SymEnt* s = symptr(e);
+  if ((s->flags & SY_STRING) == 0 || (s->flags & SY_LIST) != 0) return strbuf.c_str();
+  auto n = static_cast<int32_t>(s->value);
+  int32_t data = s->data;
   if (n < 1 || data <= 0) return strbuf.c_str();
   const char* p = static_cast<const char*>(stkptr(data));
   // The text ends at its length or at a NUL inside it (the prompt's block).
@@ -180,13 +176,13 @@ const char* strvar(const char* name) {
 int setstrv(const char* name, const char* text) {
   int32_t e = sysent(name);
   if (e <= 0) return -1;
-  const uint32_t* w = tabword(e);
-  if ((w[2] & 32u) == 0 || (w[2] & 0x800u) != 0) return -1;
+  const SymEnt* s = symptr(e);
+  if ((s->flags & SY_STRING) == 0 || (s->flags & SY_LIST) != 0) return -1;
   auto len = static_cast<int32_t>(std::strlen(text));
   // A variable made with a fixed block (prompt) keeps it while the text fits.
-  if ((w[2] & 2u) != 0) {
-    auto cap = static_cast<int32_t>(w[0]);
-    int32_t data = static_cast<int32_t>(w[1]);
+  if ((s->flags & SY_VALUE) != 0) {
+    auto cap = static_cast<int32_t>(s->value);
+    int32_t data = s->data;
     if (data > 0 && len < cap) {
       char* p = static_cast<char*>(stkptr(data));
       std::memset(p, 0, static_cast<size_t>(cap));
@@ -195,7 +191,7 @@ int setstrv(const char* name, const char* text) {
     }
   }
   PUTCHV(e, text, len, 1);
-  return (state & ST_ERROR) != 0 && len > 0 && tabword(e)[0] != static_cast<uint32_t>(len) ? -1 : 0;
+  return symptr(e)->value == static_cast<uint32_t>(len) ? 0 : -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -287,47 +283,23 @@ void splitcmd(const char* cmdline, int len, std::string* prog, std::string* rest
   *prog = word;
 }
 
-std::string opsysv(float* version) {
-  struct utsname u;
-  if (uname(&u) != 0) {
-    if (version) *version = 0.0f;
-    return "unknown";
-  }
-  int major = 0, minor = 0;
-  std::sscanf(u.release, "%d.%d", &major, &minor);
-  double v = major + minor / 1000.0;
-  if (version) *version = static_cast<float>(v);
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "%s_%5.3f", u.sysname, v);
-  return buf;
-}
-
 // A string variable entry: flags 0x1021, word size code 8, no data.
 constexpr int STRFLG = 0x1021;
 
 int mksyms(const char* cmdline, int len) {
   // 1. The number registers, 10 words of the bottom area.
   int32_t a = 0;
-  if (getstk(&a, 10, 4, 0, 0) < 0) return -1;
+  if (getstk(&a, 10, 4, 0, 0) < 1) return -1;
   regadr = a;
   std::memset(stkptr(a), 0, 40);
 
-  // 2. The table header: current, system and global table at once.
-  int32_t t = 0;
-  if (getstk(&t, 4, 4, 0, 0) < 0) return -1;
-  uint32_t* h = tabword(t);
-  h[0] = 0;
-  h[1] = 0;
-  h[2] = TABMARK;
-  h[3] = 0;
-  curtab = systab = glbtab = deftab = t;
+  // 2. The table header: current, global, system and definition table.
+  if (mksystab() <= 0) return -1;
 
   // 3. The entries, in their order.
   std::string prog, rest;
   splitcmd(cmdline, len, &prog, &rest);
-  float osv = 0.0f;
-  std::string os = opsysv(&osv);
-  sysversion = osv;
+  if (sysversion == 0.0f) sysversion = osversion();
   const char* tmp = std::getenv("TEMP");
   if (tmp == nullptr) tmp = std::getenv("TMP");
 
@@ -335,7 +307,7 @@ int mksyms(const char* cmdline, int len) {
     if (mkent(strnam[i], STRFLG, 0, 0, 8) == 0) return -1;
   }
   setstrv("sysdir", sysfold(std::getenv("PELIX"), progfold(prog).c_str()).c_str());
-  setstrv("opsys", os.c_str());
+  setstrv("opsys", osname());
   setstrv("cvsversion", CVSVERS);
   setstrv("curdir", curfold().c_str());
   if (tmp != nullptr) setstrv("tmpdir", tmp);
@@ -343,20 +315,20 @@ int mksyms(const char* cmdline, int len) {
   setstrv("cmdprog", prog.c_str());
 
   // prompt: a 64-byte block holding the prompt text.
-  if (getstk(&a, PROMPTSZ, 1, 1, 0) < 0) return -1;
+  if (getstk(&a, PROMPTSZ, 1, 1, 0) < 1) return -1;
   std::memset(stkptr(a), 0, PROMPTSZ);
   std::memcpy(stkptr(a), PROMPT, sizeof PROMPT - 1);
   if (mkent("prompt", 0x1023, a, PROMPTSZ, 8) == 0) return -1;
 
   // prcodes: a text list of 27 empty items.
-  if (getstk(&a, 27, 4, 1, 0) < 0) return -1;
+  if (getstk(&a, 27, 4, 1, 0) < 1) return -1;
   std::memset(stkptr(a), 0, 27 * 4);
   if (mkent("prcodes", 0x1823, a, 27, 8) == 0) return -1;
 
   if (sysvar("prlut", 0x1041, 8) == 0) return -1;
   if (sysvar("prdots", 0x1081, 8) == 0) return -1;
 
-  if (getstk(&a, 768, 1, 1, 0) < 0) return -1;
+  if (getstk(&a, 768, 1, 1, 0) < 1) return -1;
   std::memset(stkptr(a), 0, 768);
   if (mkent("imglut", 0x1043, a, 768, 8) == 0) return -1;
 
@@ -368,7 +340,7 @@ int mksyms(const char* cmdline, int len) {
   if (mkent("stack", 0x1043, 0, static_cast<uint32_t>(lstk.end), 32) == 0) return -1;
   int32_t hs = mkent("hstack", 0x1043, 0, 0, 32);
   if (hs == 0) return -1;
-  tabword(hs)[1] = static_cast<uint32_t>(HIMEM_BASE);
+  symptr(hs)->data = HIMEM_BASE;
   return 0;
 }
 
@@ -381,9 +353,9 @@ static bool namech(char c) {
 
 // True when entry e lies in the table at t.
 static bool intab(int32_t e, int32_t t) {
-  if (t <= 0 || e < t + 4) return false;
-  int32_t count = static_cast<int32_t>(*tabword(t));
-  return e < t + 4 + 6 * count && (e - t - 4) % 6 == 0;
+  const SymTab* h = tabptr(t);
+  if (t <= 0 || h == nullptr || e < symadr(t, 0)) return false;
+  return e < symadr(t, static_cast<int>(h->count)) && (e - symadr(t, 0)) % SYMWDS == 0;
 }
 
 int32_t namvar(const char* name, int len, uint16_t* kind) {
@@ -414,17 +386,14 @@ int32_t namvar(const char* name, int len, uint16_t* kind) {
   if (e < 0) return e;
   // The macro compiler records a reference to an outer symbol as a copy in
   // its own table whose data word is minus the found entry's address.
-  if ((state & ST_COMPILE) != 0 && !intab(e, curtab) && !intab(e, deftab)) {
-    const uint32_t* w = tabword(e);
-    int type = static_cast<int>((w[2] >> 24) & 0xFFu);
+  if ((state & ST_COMPILE) != 0 && !intab(e, cursym) && !intab(e, defsym)) {
+    const SymEnt* s = symptr(e);
     auto cflags = static_cast<int>(flags & ~1u);
-    if (putsym(0, name, len, cflags, 0, w[0], type) == 0) return -1;
-    uint16_t f2 = 0;
-    int32_t c = GETSYM(name, len, &f2, 0);
-    if (c < 0 || !intab(c, curtab)) return -1;
-    tabword(c)[1] = static_cast<uint32_t>(-e);
+    int32_t c = putsym(0, name, len, cflags, 0, s->value, s->type);
+    if (c <= 0) return -1;
+    symptr(c)->data = -e;
     e = c;
-    flags = f2;
+    flags = static_cast<uint16_t>(cflags);
   }
   if (kind) *kind = static_cast<uint16_t>(flags & 0x1FF6u);
   return e;
@@ -432,10 +401,6 @@ int32_t namvar(const char* name, int len, uint16_t* kind) {
 
 // ---------------------------------------------------------------------------
 // getprm
-
-// Local time pieces {hour, minute, second, ms} and {year, month, day}.
-static void clocknow(int32_t c[4]) { gclock(c); }
-static void datenow(int32_t d[3]) { gtime(d); }
 
 // The getx/gety pick (which: 0 x, 1 y).
 static int16_t pickxy(int which) {
@@ -452,32 +417,6 @@ static int16_t pickxy(int which) {
   }
   gxpend ^= bit;
   return gxy[curflg & 1][which];
-}
-
-// The largest free space in words: the low stack's gap, high memory's gap
-// and every free headed block of both stacks.
-static int32_t maxfree() {
-  int32_t best = lstk.lowest - scrtop;
-  if (lstk.lowest - lstk.bot > best) best = lstk.lowest - lstk.bot;
-  if (lowstk != nullptr) {
-    for (int32_t b = lstk.lowest; b < lstk.end;) {
-      auto size = static_cast<int32_t>(lowstk[b]);
-      if (size < 1) break;
-      if (lowstk[b + 1] == 0 && size > best) best = size;
-      b += size;
-    }
-  }
-  if (hstk.end > HIMEM_BASE) {
-    if (htmptop - hstk.bot > best) best = htmptop - hstk.bot;
-    for (int32_t b = hstk.lowest; b < hstk.bot;) {
-      const uint32_t* w = wordp(b);
-      auto size = static_cast<int32_t>(w[0]);
-      if (size < 1) break;
-      if (w[1] == 0 && size > best) best = size;
-      b += size;
-    }
-  }
-  return best < 0 ? 0 : best;
 }
 
 static double chkkey() {
@@ -499,7 +438,7 @@ static double prmval(int code) {
     case 102: return trcmsk;
     case 103: return devflg;
     case 104: return outlun;
-    case 105: return PROGVERS / 100.0;
+    case 105: return PELIX_VERSION;
     case 106: return nargsv();
     case 107: {
       double w = static_cast<double>(lstk.freew) + (hstk.end > HIMEM_BASE ? static_cast<double>(hstk.freew) : 0.0);
@@ -517,9 +456,9 @@ static double prmval(int code) {
     case 121: return lwidth;
     case 123: return penwidth;
     case 124: return bitmask;
-    case 125: clocknow(c); return c[0] + c[1] / 100.0;
-    case 126: datenow(d); return d[1] + d[2] / 100.0;
-    case 127: clocknow(c); return c[2] + c[3] / 1000.0;
+    case 125: gclock(c); return c[0] + c[1] / 100.0;
+    case 126: gtime(d); return d[1] + d[2] / 100.0;
+    case 127: gclock(c); return c[2] + c[3] / 1000.0;
     case 128: return hplane;
     case 129: return pickxy(0);
     case 130: return pickxy(1);
@@ -537,7 +476,7 @@ static double prmval(int code) {
     case 138: return himemflag;
     case 139: return lastvec;
     case 140: return sflags;
-    case 141: return 4.0 * maxfree();
+    case 141: return 4.0 * maxfre();
     case 142: return calbar;
     case 143: return tablet;
     case 144: chkio(0); return musx;
@@ -590,7 +529,7 @@ static double prmval(int code) {
     case 236: return gunit;
     case 237: return vpage;
     case 238: return menuid;
-    case 239: datenow(d); return d[0];
+    case 239: gtime(d); return d[0];
     case 240: return vwindow & 7;
     case 241: return vec0;
     case 242: return scr2wid;
@@ -660,7 +599,7 @@ static void sethms(double value) {
   if (!(value >= 0.0)) return;
   highmem(sv32(value));
   int32_t e = sysent("hstack");
-  if (e > 0) tabword(e)[0] = static_cast<uint32_t>(hstk.end > HIMEM_BASE ? hstk.end - HIMEM_BASE : 0);
+  if (e > 0) symptr(e)->value = static_cast<uint32_t>(hstk.end > HIMEM_BASE ? hstk.end - HIMEM_BASE : 0);
 }
 
 // cursor: bit 0x1 turns the pointer and the drawn cursor on or off.

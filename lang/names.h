@@ -10,8 +10,6 @@ constexpr int NPREDEF = 35;    // predefined names
 constexpr int NSTRVAR = 24;    // system string variables (prompt included)
 constexpr int SVBASE = 100;    // code of system variable i (1-based) is 100 + i
 constexpr int SVFLAGS = 20;    // kind flags namvar gives a system variable: Number + not on the stack
-constexpr int32_t PROGVERS = 100;  // program version number; version reads PROGVERS / 100
-constexpr uint32_t TABMARK = 654321;  // marker word of a symbol table header
 
 // System variable codes that other modules name.
 enum : int {
@@ -74,12 +72,10 @@ int32_t sysent(const char* name);
 // The pieces of mksyms, for the start-up code and tests: the system
 // folder (from PELIX, the program's "system" folder, or the current
 // folder; "/" separators and a trailing "/"); the current folder with a
-// trailing "/"; the command line split into program word and the rest;
-// the operating-system name and version number.
+// trailing "/"; the command line split into program word and the rest.
 std::string sysfold(const char* pelix, const char* progdir);
 std::string curfold();
 void splitcmd(const char* cmdline, int len, std::string* prog, std::string* rest);
-std::string opsysv(float* version);
 
 // Puts the language cells and the getx/gety pick state back to their
 // start-up values (start-up code and tests).

@@ -9,7 +9,7 @@
 #include <cmath>
 
 #include "graphics/drawstate.h"
-#include "lang/namehooks.h"
+#include "ui/clocks.h"
 
 uint16_t devflg = 2;
 int16_t camera, cgain, coffset;

@@ -6,8 +6,6 @@
 int16_t vmode, scrwid, scrhgt, scrbits;
 float scrfreq;
 int16_t scrflags, mnubar, displaywid, displayhgt, scr2wid, scr2hgt, mainscreen, nscreens;
-float sysversion;
-int16_t rdonly;
 int32_t dvrect[NDVRECT][4];
 uint16_t curflg;
 int16_t curx, cury, musx, musy, tablet;
@@ -40,7 +38,6 @@ void scrini() {
   displayhgt = scrhgt - 1;
   scr2wid = scr2hgt = 0;
   mainscreen = nscreens = 1;
-  rdonly = 0;
   for (auto& r : dvrect) r[0] = r[1] = r[2] = r[3] = 0;
   setrects();
   curflg = 0;

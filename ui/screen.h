@@ -15,8 +15,6 @@ extern int16_t mnubar;      // menu bar height
 extern int16_t displaywid, displayhgt;  // virtual desktop size - 1
 extern int16_t scr2wid, scr2hgt;        // second screen (0 when none)
 extern int16_t mainscreen, nscreens;
-extern float sysversion;    // operating-system version number
-extern int16_t rdonly;      // read-only option word (1 when the log failed to open)
 
 // Rectangles {top, left, bottom, right} of the predefined matrix names:
 // 0 displaydims, 1-4 scr1rect-scr4rect, 5-6 rt1rect-rt2rect,
