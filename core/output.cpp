@@ -34,7 +34,15 @@ int wintext(const char* text, int n) {
   fwrite(text, 1, n, stdout);
   return 0;
 }
-int logprintf(const char*, ...) { return 0; }
+FILE* logfp = nullptr;
+int logprintf(const char* fmt, ...) {
+  if (!logfp) return 0;
+  va_list ap;
+  va_start(ap, fmt);
+  vfprintf(logfp, fmt, ap);
+  va_end(ap);
+  return 0;
+}
 
 int error(int arg, int code) {
   if (arg > 0)

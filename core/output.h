@@ -2,6 +2,10 @@
 #pragma once
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
+
+// The log file "pelix.log"; null while closed.
+extern FILE* logfp;
 
 // Unit roles: fixed global cells holding unit numbers.
 extern int16_t lstlun;   // current output (listing) unit
