@@ -651,7 +651,7 @@ int stkfre(uint32_t* bytes) {
 int32_t maxfre() {
   if (!lowstk) return 0;
   int32_t big = largestfree(&lstk, std::max<int64_t>(0, (int64_t)lstk.lowest - lstk.bot));
-  if (hexists()) big = std::max(big, largestfree(&hstk, 0));
+  if (hexists()) big = std::max(big, largestfree(&hstk, std::max<int64_t>(0, (int64_t)hstk.end - hstk.bot)));
   return big;
 }
 

@@ -73,7 +73,8 @@ void rststk();
 // made even.
 int32_t stksiz(const char* cstack);
 // The largest free stretch in words: the gap between the bottom area and
-// the lowest headed block, or a free headed block of either stack.
+// the lowest headed block, the words above the top of high memory, or a
+// free headed block of either stack.
 int32_t maxfre();
 
 // Typed access to a word of the stack.
