@@ -5,20 +5,15 @@
 #include <cstring>
 
 #include "core/blkbuf.h"
+#include "core/convert.h"
 #include "core/output.h"
+#include "core/symbols.h"
 #include "files/filevar.h"
+#include "lang/names.h"
 #include "realtime/devvar.h"
 #include "ui/events.h"
 
-double (*prmget)(int code) = nullptr;
-void (*prmput)(double v, int code) = nullptr;
-
 namespace {
-
-double sysget(int code) { return prmget ? prmget(code) : 0.0; }
-void sysput(double v, int code) {
-  if (prmput) prmput(v, code);
-}
 
 // The record's own stack address.
 int32_t ownadr(const PtrRec* r) { return stkadr(r); }
@@ -364,11 +359,11 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
     if ((kind & K_NOSTK) && mode == 0) {
       float v = 0.0f;
       if (kind & K_NAMED) {
-        int32_t a = r->Idx > 0 ? static_cast<int32_t>(entwd(r->Idx)[1]) : 0;
-        void* p = a ? stkptr(a) : nullptr;
+        const SymEnt* e = symptr(r->Idx);
+        void* p = e && e->data ? stkptr(e->data) : nullptr;
         if (p) v = nrwflt(getelm(p, r->Wsiz));
       } else {
-        v = nrwflt(sysget(r->Idx));
+        v = nrwflt(getprm(r->Idx));
       }
       memcpy(&r->Addr, &v, 4);
       r->Flg = K_CONST;
@@ -381,8 +376,8 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
   }
 
   // Writing marks the symbol entry as written.
-  if (mode && (kind & K_NAMED) && r->Idx > 0)
-    reinterpret_cast<uint8_t*>(entwd(r->Idx))[10] |= 0xF0;
+  if (mode && (kind & K_NAMED))
+    if (SymEnt* e = symptr(r->Idx)) e->nlen |= 0xF0;
 
   if (kind == K_STRING || (kind & K_NUMBER) || r->Idx == -1) {
     if (kind == K_STRING) r->Offs[3] = static_cast<uint32_t>(r->Length);
@@ -410,12 +405,13 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
       r->Wsiz = static_cast<int16_t>(w);
       if (bufrec(r) && r->Rwds > 0) rstbuf(r);
     } else {
-      uint32_t* e = entwd(r->Idx);
-      int32_t tot = static_cast<int32_t>(e[0]);
+      const SymEnt* e = symptr(r->Idx);
+      int32_t tot = e ? static_cast<int32_t>(e->value) : 0;
+      int32_t data = e ? e->data : 0;
       if (!(kind & K_VECTOR)) {
-        if ((kind & K_HDR) && !(kind & K_LIST) && e[1] != 0) {
+        if ((kind & K_HDR) && !(kind & K_LIST) && data != 0) {
           if (r->Datdims[0] == 0) {
-            const uint32_t* h = wordp(static_cast<int32_t>(e[1]));
+            const uint32_t* h = wordp(data);
             for (int k = 0; k < 3; k++) r->Datdims[k] = h[k];
             r->Addr = h[3];
           }
@@ -599,11 +595,11 @@ int DMPVRB(PtrRec* r, int32_t* part, int advance, int32_t base) {
   } else if (kind & K_NOSTK) {
     double v = GSTACK(r);
     if (kind & K_NAMED) {
-      int32_t a = r->Idx > 0 ? static_cast<int32_t>(entwd(r->Idx)[1]) : 0;
-      void* p = a ? stkptr(a) : nullptr;
+      const SymEnt* e = symptr(r->Idx);
+      void* p = e && e->data ? stkptr(e->data) : nullptr;
       if (p) putelm(v, p, r->Wsiz);
     } else {
-      sysput(v, r->Idx);
+      putprm(v, r->Idx);
     }
   }
   return 0;
@@ -788,15 +784,15 @@ void putelm(double v, void* addr, int wsiz) {
   uint8_t* p = static_cast<uint8_t*>(addr);
   switch (wsiz) {
     case W_BYTE:
-      p[0] = static_cast<uint8_t>(cvclmp(v, 255));
+      p[0] = static_cast<uint8_t>(toi8(v));
       break;
     case W_SHORT: {
-      int16_t s = static_cast<int16_t>(cvi16(v));
+      int16_t s = static_cast<int16_t>(toi16(v));
       memcpy(p, &s, 2);
       break;
     }
     case W_LONG: {
-      int32_t l = cvi32(v);
+      int32_t l = toi32(v);
       memcpy(p, &l, 4);
       break;
     }

@@ -8,6 +8,9 @@
 #include "core/element.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/symbols.h"
+#include "core/units.h"
+#include "core/convert.h"
 #include "files/filevar.h"
 
 uint8_t* membyt(int32_t b) {
@@ -133,7 +136,9 @@ int ptrvrb(PtrRec* src, PtrRec* dst) {
   bool scratch = stack == 0;
 
   FilRec* f = (src->Flg & K_FILE) ? filrec(src) : nullptr;
-  if (f && untemp(f->Lun)) {
+  if (f && f->Lun > 0 && f->Lun < NUNITS && filtab[f->Lun].Nlinks > 0 &&
+      (filtab[f->Lun].mode & UM_TEMP)) {
+    filtab[f->Lun].mode &= static_cast<uint16_t>(~UM_TEMP);
     // dst takes the file over: its own file record and strip table.
     auto* nf = static_cast<FilRec*>(zeroblk(sizeof(FilRec) | (scratch ? 1 : 0)));
     if (nf) {
@@ -212,7 +217,7 @@ int freptr(PtrRec* r) {
   }
   if (r->Flg & K_FILE) {
     if (FilRec* f = filrec(r)) {
-      if (f->Lun) filcls(f->Lun);
+      if (f->Lun) closef(f->Lun, 0);
       f->Lun = 0;
       if (f->Strip > 0) freblk(f->Strip);
       if (f->Pack > 0) freblk(f->Pack);
@@ -236,7 +241,9 @@ int32_t chgbuf(PtrRec* r, int32_t bytes, int mode) {
   int32_t h = (a > 0 && a < HIMEM_BASE) ? fndstk(a) : 0;
   bool headed = h > 0 && h + 2 == a;
   int64_t old = headed ? static_cast<int64_t>(b->Rsiz) * ((b->Actv & 0x40) ? 1 : 3) : 0;
+  bool fresh = false;
   if (total > old || (mode == 0 && !headed)) {
+    fresh = true;
     int32_t na = 0;
     int64_t words = (total + 3) / 4;
     int got = 0;
@@ -266,7 +273,8 @@ int32_t chgbuf(PtrRec* r, int32_t bytes, int mode) {
     r->Data0 = bytadr(na);
   }
   if (single) b->Actv |= 0x40;
-  if (bytes != b->Rsiz) {
+  // New memory, or a new size: the buffers start empty.
+  if (bytes != b->Rsiz || fresh) {
     b->Rsiz = bytes;
     int bits = r->Wsiz & 63;
     r->Rwds = static_cast<int32_t>(static_cast<int64_t>(bytes) * 8 / (bits ? bits : 8));
@@ -280,14 +288,15 @@ int32_t chgbuf(PtrRec* r, int32_t bytes, int mode) {
 // ---------------------------------------------------------------------------
 // Storage of symbol variables.
 
-int erasvb(uint32_t* e) {
-  uint16_t flags = static_cast<uint16_t>(e[2] & 0xFFFF);
-  int32_t data = static_cast<int32_t>(e[1]);
+int erasvb(SymEnt* e) {
+  if (!e) return 0;
+  uint16_t flags = e->flags;
+  int32_t data = e->data;
   bool plainvec = (flags & (K_VECTOR | K_MATRIX)) == K_VECTOR;
-  if (data > 0 && !(flags & SF_NOTOWNED) && !plainvec) {
+  if (data > 0 && !(flags & SY_NOTOWN) && !plainvec) {
     if (flags & K_LIST) {
       int32_t h = fndstk(data);
-      int64_t slots = e[0];
+      int64_t slots = e->value;
       if (h > 0) {
         int64_t cap = static_cast<int64_t>(wordp(h)[0]) - 2 - (data - (h + 2));
         if (slots > cap) slots = cap;
@@ -310,8 +319,8 @@ int erasvb(uint32_t* e) {
     }
     freblk(data);
   }
-  e[0] = 0;
-  e[1] = 0;
+  e->value = 0;
+  e->data = 0;
   return 0;
 }
 
@@ -351,7 +360,8 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   }
 
   if (kind & K_LIST) {
-    int32_t table = named ? static_cast<int32_t>(entwd(r->Idx)[1]) : static_cast<int32_t>(r->Addr);
+    SymEnt* e = named ? symptr(r->Idx) : nullptr;
+    int32_t table = e ? e->data : static_cast<int32_t>(r->Addr);
     if (table <= 0) {
       int64_t sz = static_cast<int64_t>(r->Offs[3]) + r->Offs[0];
       if (sz < n) sz = n;
@@ -362,9 +372,9 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
         return 0;
       }
       zerwds(table, sz);
-      if (named) {
-        entwd(r->Idx)[0] = static_cast<uint32_t>(sz);
-        entwd(r->Idx)[1] = static_cast<uint32_t>(table);
+      if (e) {
+        e->value = static_cast<uint32_t>(sz);
+        e->data = table;
         ptrstk(table, r->Idx + 1);
       } else if (!scratch) {
         ptrstk(table, ownadr(r) + PR_ADDR);
@@ -440,9 +450,9 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   }
   // New storage never shows what the words held before.
   zerwds(itemsadr, (bytes + 3) / 4);
-  if (named) {
-    entwd(r->Idx)[0] = static_cast<uint32_t>(items);
-    entwd(r->Idx)[1] = static_cast<uint32_t>(block);
+  if (SymEnt* e = named ? symptr(r->Idx) : nullptr) {
+    e->value = static_cast<uint32_t>(items);
+    e->data = block;
     ptrstk(block, r->Idx + 1);
   } else if (!scratch) {
     ptrstk(block, ownadr(r) + PR_ADDR);
@@ -478,7 +488,7 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
         uint32_t x0 = r->XYZptr[0];
         for (uint32_t i = 0; i < r->Offs[3]; i++) lstdel(ownadr(r), static_cast<int32_t>(x0 + i));
       } else if (!(kind & K_VALUE)) {
-        erasvb(entwd(r->Idx));
+        erasvb(symptr(r->Idx));
         r->Addr = 0;
         r->Bufsiz = 0;
         r->Datdims[0] = r->Datdims[1] = r->Datdims[2] = 0;
@@ -527,7 +537,9 @@ int32_t chkoff(PtrRec* r, int kind, int32_t* count, int32_t* part, int32_t n, ui
       }
       if (ext <= 0 || ext > dim - org) ext = static_cast<int32_t>(dim - org);
     } else if (ext < 1) {
-      r->Length = 0;
+      // No data and no extent: the size the window needs is not known.
+      r->Length = -1;
+      if (*count < 1) *count = -1;
       return 0;
     }
     offs[3 + k] = static_cast<uint32_t>(ext);
@@ -737,28 +749,7 @@ int32_t getarr(PtrRec* r, void* buf, int32_t max, int wsiz) {
       LDVARB(r, &p, i);
       if (p <= i) return i;
     }
-    double v = GSTACK(r);
-    uint8_t* d = q + static_cast<int64_t>(i) * step;
-    switch (wsiz) {
-      case W_BYTE:
-        d[0] = static_cast<uint8_t>(cvi16(v) & 0xFF);
-        break;
-      case W_SHORT: {
-        int16_t s = static_cast<int16_t>(cvi16(v));
-        memcpy(d, &s, 2);
-        break;
-      }
-      case W_LONG: {
-        int32_t l = cvi32(v);
-        memcpy(d, &l, 4);
-        break;
-      }
-      default: {
-        float f = nrwflt(v);
-        memcpy(d, &f, 4);
-        break;
-      }
-    }
+    putval(GSTACK(r), q + static_cast<int64_t>(i) * step, wsiz);
   }
   return n;
 }

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "core/memory.h"
+#include "core/symbols.h"
 
 // Kind flags (Flg).
 enum : uint16_t {
@@ -189,7 +190,7 @@ int setrec(PtrRec* r, int kind, int32_t idx, uint32_t addr, int wsiz, int32_t le
 int ptrvrb(PtrRec* src, PtrRec* dst);
 int freptr(PtrRec* r);
 int32_t chgbuf(PtrRec* r, int32_t bytes, int mode);
-int erasvb(uint32_t* entry);
+int erasvb(SymEnt* entry);
 int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, int wsiz);
 int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode);
 int32_t chkoff(PtrRec* r, int kind, int32_t* count, int32_t* part, int32_t n, uint32_t* offs);
@@ -208,12 +209,3 @@ int shoptr(const PtrRec* r);
 // tail); ignores 0 and addresses outside headed blocks.
 void freblk(int32_t addr);
 
-// Words of a symbol entry: [0] value (item count), [1] data address, then
-// u16 flags, u8 name length, u8 type (bytes 8 to 11).
-inline uint32_t* entwd(int32_t e) { return wordp(e); }
-inline uint16_t entflg(int32_t e) {
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(wordp(e));
-  return static_cast<uint16_t>(p[8] | (p[9] << 8));
-}
-// Symbol entry flags used here.
-enum : uint16_t { SF_STORAGE = 2, SF_NOTOWNED = 4, SF_HIGH = 0x4000 };
