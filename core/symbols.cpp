@@ -253,6 +253,10 @@ int32_t putsym(int32_t addr, const char* name, int len, int flags, int32_t data,
 
   if (ent < 0) {
     // No free slot: the table grows by one entry at its end.
+    if (entries(t, h) != h->count) {  // a count that runs off the stack
+      error(0, full);
+      return 0;
+    }
     const int32_t slot = symadr(t, int(h->count));
     if ((state & ST_COMPILE) && !(aflags & 0x100)) {
       SymEnt* s = symptr(slot);

@@ -92,6 +92,8 @@ int32_t maktab(int32_t link);
 
 // Makes the system table: a fresh header with link 0 that becomes the
 // current, global, system and definition table. Returns its address or 0.
+// Link 0 means "none", so the table must not lie at word 0: start-up takes
+// the number registers first; on an empty bottom area 2 words are skipped.
 int32_t mksystab();
 
 // Enters a name in the current table (the definition table when flags has

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/args.h"
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
@@ -73,8 +74,6 @@ static const char CVSVERS[] = "pelix 1.00";
 // Text of the prompt variable and the size of its block.
 static const char PROMPT[] = "PELIX> ";
 constexpr int PROMPTSZ = 64;
-
-int32_t regadr;
 
 int16_t obase = 10, ibase = 10;
 float cpuspeed;

@@ -34,9 +34,6 @@ extern const PreDef prdnam[NPREDEF];
 // The system string variables in the order mksyms makes them.
 extern const char* const strnam[NSTRVAR];
 
-// Stack address of the ten number registers #0 to #9 (floats).
-extern int32_t regadr;
-
 // Option words of the language that live here: the number bases, the
 // listing and printer words, tracing thresholds, alarm level, disk words.
 extern int16_t obase, ibase;   // output and input number bases (2 to 36)

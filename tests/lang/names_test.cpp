@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/args.h"
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
@@ -502,12 +503,16 @@ TEST_F(Names, EverySystemVariableReadsItsDefaultAndKeepsItsRange) {
     SCOPED_TRACE(c.name);
     int cd = 101 + i;
     double d = getprm(cd);
-    if (c.def != ANY) EXPECT_FLOAT_EQ(d, c.def);
+    if (c.def != ANY) {
+      EXPECT_FLOAT_EQ(d, c.def);
+    }
     if (c.in != NONE) {
       double before = getprm(cd);
       putprm(c.in, cd);
       if (c.inr == KEEP) {
-        if (c.def != ANY) EXPECT_FLOAT_EQ(getprm(cd), before) << "read-only variable changed";
+        if (c.def != ANY) {
+          EXPECT_FLOAT_EQ(getprm(cd), before) << "read-only variable changed";
+        }
       } else {
         EXPECT_FLOAT_EQ(getprm(cd), c.inr);
       }
