@@ -71,11 +71,11 @@ bool okadr(int64_t a) {
   return hexists() && a < hstk.end;
 }
 
-uint32_t* badword(int32_t addr, int arg) {
+uint32_t* badword(int arg) {
   error(arg, 71);
   state |= ST_ERROR;
   std::memset(badpg, 0, sizeof badpg);
-  return badpg + (static_cast<uint32_t>(addr) & 0xFFF);
+  return badpg;
 }
 
 uint32_t* badhigh(int32_t addr, int frame) {
@@ -85,7 +85,9 @@ uint32_t* badhigh(int32_t addr, int frame) {
           frame);
   state |= ST_ERROR;
   std::memset(badpg, 0, sizeof badpg);
-  return badpg + (static_cast<uint32_t>(addr) & 0xFFF);
+  // Paged callers stop at the page's end, so the word's place in the page
+  // keeps them inside the scratch page.
+  return hpaged ? badpg + (static_cast<uint32_t>(addr) & 0xFFF) : badpg;
 }
 
 // One headed block as seen by a walk.
@@ -215,14 +217,15 @@ void fixowners(int64_t from, int64_t size, int64_t delta) {
   }
 }
 
-// Moves block b (whole, header included) to address to and points its
-// owner at the new data.
-void moveblk(const Blk& b, int64_t to) {
-  uint32_t own = b.st & BLK_OWNER;
-  movewords(to, b.at, b.size);
+// After block b has been copied to `to` and the chain's headers are whole
+// again: owners inside the old place move with it, and the block's owner
+// word gets the new data address.
+void repoint(const Blk& b, int64_t to) {
   int64_t delta = to - b.at;
+  uint32_t own = b.st & BLK_OWNER;
   fixowners(b.at, b.size, delta);
   if (own >= b.at && own < b.at + b.size) own = static_cast<uint32_t>(own + delta);
+  W(to + 1) = (b.st & ~BLK_OWNER) | own;
   W(own) = static_cast<uint32_t>(to + 2);
 }
 
@@ -244,8 +247,9 @@ bool packone(StkDesc* d) {
       const Blk h = bl[i];
       if (i > 0 && movable(bl[i - 1])) {
         const Blk b = bl[i - 1];
-        moveblk(b, b.at + h.size);
+        movewords(b.at + h.size, b.at, b.size);
         freehdr(b.at, h.size);
+        repoint(b, b.at + h.size);
         return true;
       }
       // The largest block below that fits; an exact fit wins.
@@ -257,9 +261,10 @@ bool packone(StkDesc* d) {
       }
       if (best >= 0) {
         const Blk b = bl[best];
-        moveblk(b, h.at + h.size - b.size);
+        movewords(h.at + h.size - b.size, b.at, b.size);
         freehdr(h.at, h.size - b.size);
         freehdr(b.at, b.size);
+        repoint(b, h.at + h.size - b.size);
         return true;
       }
     }
@@ -270,8 +275,9 @@ bool packone(StkDesc* d) {
       const Blk h = bl[i];
       if (i + 1 < n && movable(bl[i + 1])) {
         const Blk b = bl[i + 1];
-        moveblk(b, h.at);
+        movewords(h.at, b.at, b.size);
         freehdr(h.at + b.size, h.size);
+        repoint(b, h.at);
         return true;
       }
       int best = -1;
@@ -279,9 +285,10 @@ bool packone(StkDesc* d) {
         if (movable(bl[j]) && bl[j].size <= h.size && (best < 0 || bl[j].size > bl[best].size)) best = j;
       if (best >= 0) {
         const Blk b = bl[best];
-        moveblk(b, h.at);
+        movewords(h.at, b.at, b.size);
         freehdr(h.at + b.size, h.size - b.size);
         freehdr(b.at, b.size);
+        repoint(b, h.at);
         return true;
       }
     }
@@ -293,6 +300,7 @@ bool packone(StkDesc* d) {
 void settle(StkDesc* d) {
   int64_t p = d->lowest, end = chainend(d), prevfree = -1, last = -1;
   while (p < end) {
+    if (p + 2 > end) return;
     int64_t s = static_cast<int32_t>(W(p));
     if (s < 1) return;
     if (W(p + 1) == 0) {
@@ -361,7 +369,7 @@ int32_t stksiz(const char* cstack) {
 }
 
 int MakStk() {
-  if (jdebug) logprintf("MakStk: %d %d\n", lowstk ? 1 : 0, lstk.end);
+  logprintf("MakStk: %d %d\n", lowstk ? 1 : 0, lstk.end);
   if (lowstk) return STK_DEFAULT;
   int32_t size = stksiz(std::getenv("CSTACK"));
   uint32_t* p = nullptr;
@@ -378,7 +386,7 @@ int MakStk() {
   lstk = {size, 0, size, size};
   std::memset(lowstk, 0, 500 * 4);
   scrtop = SCRATCH_GAP;
-  if (jdebug) logprintf("MadeStk: %d %d stkbot=%d\n", size, lstk.lowest, lstk.bot);
+  logprintf("MadeStk: %d %d stkbot=%d\n", size, lstk.lowest, lstk.bot);
   return size;
 }
 
@@ -665,7 +673,7 @@ void* stkptr(int32_t addr) {
     return badhigh(addr, 0);
   }
   if (lowstk && addr < lstk.end) return lowstk + addr;
-  return badword(addr, 44);
+  return badword(44);
 }
 
 uint32_t* stkwp(int32_t addr) {

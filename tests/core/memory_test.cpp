@@ -1,6 +1,9 @@
 // The low stack: bottom area, scratch area, headed blocks and their chain.
 #include "memory_fixture.h"
 
+#include <algorithm>
+#include <cstdio>
+
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 
@@ -509,4 +512,13 @@ TEST_F(Mem, HeapWrappers) {
   memfree(&av, &tot);
   EXPECT_GT(tot, 0u);
   EXPECT_GT(av, 0u);
+  // Figures over 4 GiB are clamped, not wrapped.
+  unsigned long long kb = 0;
+  char line[256];
+  FILE* f = std::fopen("/proc/meminfo", "r");
+  ASSERT_NE(f, nullptr);
+  while (std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "MemTotal: %llu kB", &kb) == 1) break;
+  std::fclose(f);
+  EXPECT_EQ(tot, static_cast<uint32_t>(std::min<unsigned long long>(kb * 1024, 0xFFFFFFFFull)));
 }
