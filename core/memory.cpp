@@ -171,12 +171,20 @@ int32_t firstfit(StkDesc* d, int64_t words) {
   return 0;
 }
 
-int64_t gapof(const StkDesc* d, bool headed_or_scratch) {
+// The free gap a request of the given kind may use: the bottom area grows
+// up to the lowest headed block; scratch buffers start at the scratch top;
+// headed blocks never come below the scratch top or the bottom area.
+enum { K_BOTTOM, K_HEADED, K_SCRATCH };
+int64_t gapof(const StkDesc* d, int kind) {
   int64_t g;
   if (ishigh(d))
     g = (int64_t)htmptop - d->bot;
+  else if (kind == K_BOTTOM)
+    g = (int64_t)d->lowest - d->bot;
+  else if (kind == K_HEADED)
+    g = (int64_t)d->lowest - std::max(scrtop, d->bot);
   else
-    g = headed_or_scratch ? (int64_t)d->lowest - scrtop : (int64_t)d->lowest - d->bot;
+    g = (int64_t)d->lowest - scrtop;
   return g < 0 ? 0 : g;
 }
 
@@ -423,13 +431,15 @@ int getstk(int32_t* addr, int32_t count, int32_t size, int where, int partial) {
       }
     }
 
-    int64_t gap = gapof(d, partial != 0 || where != 0);
+    int kind = partial != 0 ? K_SCRATCH : where != 0 ? K_HEADED : K_BOTTOM;
+    int64_t gap = gapof(d, kind);
     int64_t items = count;
     if (words > gap) {
       if (!packed) {
         int32_t largest = 0;
         Packstk(d, &largest);
-        if (words <= gapof(d, partial != 0 || where != 0)) continue;
+        gap = gapof(d, kind);
+        if (words <= gap) continue;
       }
       if (partial > 0) {
         items = gap * 4 / size;

@@ -499,15 +499,6 @@ TEST_F(Mem, HeapWrappers) {
   EXPECT_EQ(d, static_cast<char*>(h) + 16);
   std::memset(d, 3, 100);
   dsphdl(h);
-  void* c = xcalloc(10, 4);
-  EXPECT_EQ(static_cast<int*>(c)[9], 0);
-  c = xrealloc(c, 400);
-  EXPECT_EQ(xfree(c), 0);
-  hfree(nullptr);
-  void* z = ccallc(3, 3);
-  EXPECT_EQ(static_cast<char*>(z)[8], 0);
-  hfree(z);
-  hfree(cmallc(7));
   uint32_t av = 0, tot = 0;
   memfree(&av, &tot);
   EXPECT_GT(tot, 0u);
