@@ -7,6 +7,10 @@
 #include "core/state.h"
 #include "lang/cstart.h"
 #include "ui/events.h"
+#if __has_include("lang/macro.h")
+#include "lang/macro.h"
+#define PELIX_HAVE_MACRO_STATE 1
+#endif
 
 #include <sys/mman.h>
 #include <sys/sysinfo.h>
@@ -849,7 +853,12 @@ int trpstk(int32_t addr) {
   if (v == trapval) return 0;
   jprintf(dbglun, "Trapped stack - Addr %d: %d -> %d", stktrap, static_cast<int32_t>(trapval),
           static_cast<int32_t>(v));
-  jprintf(dbglun, "\n");
+#ifdef PELIX_HAVE_MACRO_STATE
+  if (macmod)
+    jprintf(dbglun, "   on line %5d of %s\n", maclin, macnam());
+  else
+#endif
+    jprintf(dbglun, "\n");
   trapval = v;
   return 1;
 }
