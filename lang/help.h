@@ -1,0 +1,43 @@
+// Help file reader: the topic table of the help file and the printing of a
+// topic or one line of it (the error texts are lines of the topic errors).
+//
+// File format: line 1 "##PELIX HELP FILE=<table offset>=<topic count>";
+// at the table offset one line per topic with six blank-separated fields
+// "<any> <offset of the topic's first line> <number> <line count> <section>
+// <name>"; topic text lines follow from their offsets (the first is line 0).
+#pragma once
+#include <cstdint>
+
+// One topic of the table (28 bytes).
+struct HlpTopic {
+  uint32_t offset;   // byte offset of the topic's first line
+  uint32_t number;   // field 3 of the table line
+  char name[16];     // topic name, lower case, not NUL-terminated at 16
+  uint16_t section;  // section number
+  uint16_t lines;    // line count
+};
+static_assert(sizeof(HlpTopic) == 28);
+
+extern HlpTopic* hlptab;  // the topic table (heap), null until read
+extern int32_t nhelp;     // topics in the table
+// The help file's name; empty: "pelix.hlp" in the system folder (the PELIX
+// variable, else "system" beside the program).
+extern char helpfile[260];
+// The name last given to the help command (keys 2000 to 9998).
+extern char hlplast[32];
+
+// Opens the help file and loads the topic table: 0, or -1 (help unit 0).
+int rdhelp();
+// Closes the help file and forgets its table; the next use reads it again.
+int hlpcls();
+// Index of the topic named `name` (compared exactly), or -1.
+int fndhlp(const char* name);
+// The topic index for a key (see the help command), or -1. `name` (at least
+// 32 bytes, or null) receives the name looked up; a key of 9999 or more
+// takes the name already in it.
+int hlpkey(int key, char* name);
+// Prints a topic on the current output unit: line >= 0 only that line (for
+// key 50, the error texts, from its 19th character), line < 0 the whole
+// topic. Mode 0 is quiet about a missing topic. Returns the number of lines
+// printed, or -1 when there is no such topic or line.
+int prthlp(int key, int mode, int line);
