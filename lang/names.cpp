@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/args.h"
+#include "core/convert.h"
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
@@ -102,22 +103,11 @@ void nameini() {
 }
 
 // ---------------------------------------------------------------------------
-// Conversions as the system variables take values: clamped, then truncated
-// toward zero; NaN counts as 0.
+// Values as the system variables take them: clamped, then truncated toward
+// zero (NaN counts as 0).
 
-static int16_t sv16(double v) {
-  if (!(v == v)) return 0;
-  if (v > 32767.0) v = 32767.0;
-  if (v < -32767.0) v = -32767.0;
-  return static_cast<int16_t>(v);
-}
-
-static int32_t sv32(double v) {
-  if (!(v == v)) return 0;
-  if (v > 2147400000.0) v = 2147400000.0;
-  if (v < -2147400000.0) v = -2147400000.0;
-  return static_cast<int32_t>(v);
-}
+static int16_t sv16(double v) { return static_cast<int16_t>(toi16(v)); }
+static int32_t sv32(double v) { return toi32(v); }
 
 // The 32-bit value cut to its low 16 bits.
 static int16_t low16(double v) { return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(sv32(v)) & 0xFFFFu)); }
