@@ -353,6 +353,7 @@ int32_t namvar(const char* name, int len, uint16_t* kind) {
   // 1. System variables, exact match.
   for (int i = 0; i < NSYSVAR; i++) {
     const char* s = sysnam[i];
+    if (s[0] != name[0]) continue;
     if (static_cast<int>(std::strlen(s)) == len && std::memcmp(s, name, static_cast<size_t>(len)) == 0) {
       if (kind) *kind = SVFLAGS;
       return SVBASE + 1 + i;
@@ -363,7 +364,7 @@ int32_t namvar(const char* name, int len, uint16_t* kind) {
   while (run < len && namech(name[run])) run++;
   if (run > 0) {
     for (const PreDef& p : prdnam) {
-      if (static_cast<int>(std::strlen(p.name)) == run && std::memcmp(p.name, name, static_cast<size_t>(run)) == 0) {
+      if (isname(p.name, name, static_cast<int>(std::strlen(p.name)), run) == 1) {
         if (kind) *kind = p.kind;
         return p.index;
       }
