@@ -475,6 +475,8 @@ int tokval(int w, float* value) {
       r = evlarg(r, t == WT_MACARG ? w : -1);
       if (!r) return -1;
     }
+    // Only numbers are read here; text goes through the record.
+    if (!(r->Flg & K_NUMKIND)) return -1;
     float v = 0.0f;
     int k = onevalue(r, &v);
     if (k >= 0) *value = v;
@@ -1320,9 +1322,16 @@ int evltok(EvlEnt* tab, int* n) {
       tab[*n - 1 - pushed].flags |= 0x100;
       if (pushed) return 0;
     }
+    // An unknown name with a list (a macro call) keeps the name in a file
+    // record.
     auto* list = static_cast<uint32_t*>(getbuf((cnt + 1) * 4));
-    PtrRec* r = newrec(t, (t & 8) ? 0 : W->v1, 0, cnt, 0);
+    PtrRec* r = (t & 8) ? putptr(t, 0, nullptr, 0, cnt, 1) : newrec(t, W->v1, 0, cnt, 0);
     if (!list || !r) return -1;
+    if (FilRec* f = filrec(r)) {
+      r->Idx = 0;
+      int e = kwtext(w);
+      if (e >= 0) tokstr(e, f->Nam, sizeof f->Nam);
+    }
     list[0] = r->PTR;
     int16_t save = lsttok;
     lsttok = static_cast<int16_t>(w);

@@ -78,7 +78,9 @@ class Args : public ::testing::Test {
     prsflg = flags;
     int code = 0;
     EXPECT_GT(PARSLN(static_cast<int>(std::strlen(linbuf)), &code), 0) << line;
-    if (flags & PF_ORDER) EXPECT_EQ(Aftpro(&code), 0) << line;
+    if (flags & PF_ORDER) {
+      EXPECT_EQ(Aftpro(&code), 0) << line;
+    }
     EXPECT_FALSE(state & ST_ERROR) << line;
     return code;
   }
@@ -267,7 +269,9 @@ TEST_F(Args, RegistersIgnoreBadNumbers) {
   EXPECT_EQ(setres(5, 1000), 0);
   for (int i = 0; i < 10; i++) EXPECT_FLOAT_EQ(getres(i), static_cast<float>(i + 1));
   EXPECT_EQ(lowstk[regadr + 10], after);
-  if (regadr > 0) EXPECT_EQ(lowstk[regadr - 1], before);
+  if (regadr > 0) {
+    EXPECT_EQ(lowstk[regadr - 1], before);
+  }
   EXPECT_EQ(getres(10), 0.0f);
   setfres(-2.5f, 9);
   EXPECT_FLOAT_EQ(getres(9), -2.5f);
@@ -606,6 +610,88 @@ TEST_F(Args, DefaultDataFileNames) {
   ASSERT_EQ(setstrv("datadir", ""), 0);
   EXPECT_EQ(dfname(7, buf, 0x200), 0);
   EXPECT_STREQ(buf, "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Args, FileBackedWords) {
+  parse("list @scan{3} @\"my file.img\"");
+  PtrRec* r = argrec(2);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->Flg, 512 + 8);
+  ASSERT_NE(filrec(r), nullptr);
+  EXPECT_STREQ(filrec(r)->Nam, "scan");
+  EXPECT_EQ(filrec(r)->Enum, 3);
+  r = argrec(3);
+  ASSERT_NE(r, nullptr);
+  EXPECT_STREQ(filrec(r)->Nam, "my file.img");
+  EXPECT_TRUE(errors().empty());
+
+  // A data-file number names the default data file.
+  ASSERT_EQ(setstrv("datadir", "/lab/"), 0);
+  parse("list @scan");
+  int w = argmap[1] + wrdtab[argmap[1]].v1;
+  wrdtab[w].type = WT_NUMBER;
+  int32_t seven = 7;
+  std::memcpy(wrdtab[w].b, &seven, 4);
+  setwslot(wrdtab[w], 2, 32);
+  r = argrec(2);
+  ASSERT_NE(r, nullptr);
+  EXPECT_STREQ(filrec(r)->Nam, "/lab/7.img");
+  ASSERT_EQ(setstrv("datadir", ""), 0);
+  parse("list @scan");
+  w = argmap[1] + wrdtab[argmap[1]].v1;
+  wrdtab[w].type = WT_NUMBER;
+  std::memcpy(wrdtab[w].b, &seven, 4);
+  setwslot(wrdtab[w], 2, 32);
+  EXPECT_EQ(argrec(2), nullptr);
+  EXPECT_EQ(errors(), (std::vector<std::string>{"ERROR(0,64)"}));
+
+  // A name given by a variable must be a whole string.
+  declare("a", 64, 96, 3);
+  parse("list @<a>");
+  EXPECT_EQ(argrec(2), nullptr);
+  EXPECT_EQ(errors(), (std::vector<std::string>{"ERROR(0,65)"}));
+  int32_t s = putsym(0, "fn", 2, 0x1021, 0, 0, 8);
+  ASSERT_EQ(PUTCHV(s, "data.img", 8, 1), 0);
+  parse("list @<fn>");
+  r = argrec(2);
+  ASSERT_NE(r, nullptr);
+  EXPECT_STREQ(filrec(r)->Nam, "data.img");
+}
+
+TEST_F(Args, ListElementsAsRecords) {
+  declare("a", 64, 96, 4);
+  parse("list(\"text\", 5, a[1:2], real)");
+  int32_t h = 0;
+  ASSERT_EQ(argtyp(1, &h), 0x2001);
+  argset(-1, h);
+  float v = 0;
+  char text[16];
+  int len = 0;
+  EXPECT_EQ(getarg(2, &v, text, sizeof text, &len), K_STRING);
+  EXPECT_STREQ(text, "text");
+  EXPECT_EQ(v, 1.0f);  // one string
+  EXPECT_EQ(intarg(3, 0), 5);
+  int32_t count = 0;
+  PtrRec* r = argary(4, &count);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(items(r), (std::vector<float>{1, 2}));
+  EXPECT_EQ(argnum(5), 48);
+  EXPECT_EQ(argknd(5, 63), 96);
+  EXPECT_EQ(argary(2, &count) == nullptr, false);  // a string has items
+  EXPECT_EQ(argary(5, &count), nullptr);            // a keyword has none
+
+  // An unknown name with a list keeps its name.
+  parse("mymacro(1,2,3)");
+  EXPECT_EQ(argtyp(1, &h), 0x2009);
+  EXPECT_EQ(getarg(1, &v, text, sizeof text, &len), 0x2009);
+  EXPECT_STREQ(text, "mymacro");
+  EXPECT_EQ(v, 3.0f);
+  EXPECT_TRUE(errors().empty());
 }
 
 }  // namespace
