@@ -89,11 +89,24 @@ PtrRec* recof(int32_t h) {
 
 int32_t ownof(const PtrRec* r) { return r ? stkadr(r) : 0; }
 
+// Scratch words for the command (they die with it); error 42 when the
+// scratch area has no room.
+void* scratch(int32_t bytes) {
+  void* p = getbuf(bytes);
+  if (!p) error(0, 42);
+  return p;
+}
+PtrRec* scratchrec() {
+  auto* r = static_cast<PtrRec*>(zeroblk(static_cast<int32_t>(sizeof(PtrRec)) | 1));
+  if (!r) error(0, 42);
+  return r;
+}
+
 // A fresh zero-filled 120-byte scratch record with its own address set.
 // (Short records are given the full size too: the element access writes
 // fields beyond the first nine words of every record it prepares.)
 PtrRec* newrec(int kind, int32_t idx, uint32_t addr, int wsiz, int32_t length) {
-  auto* r = static_cast<PtrRec*>(zeroblk(static_cast<int32_t>(sizeof(PtrRec)) | 1));
+  PtrRec* r = scratchrec();
   if (!r) return nullptr;
   r->Flg = static_cast<uint16_t>(kind);
   r->Idx = idx;
@@ -318,22 +331,28 @@ int kwtext(int w) {
 // ---------------------------------------------------------------------------
 // Finding argument n.
 
+namespace {
+
+// Handle k (0-based) of a record's command-argument list {own address,
+// handle, ...}; 0 when k is not below its count or the handle is below 1.
+int32_t lsthdl(const PtrRec* r, int32_t k) {
+  if (k < 0 || k >= r->Wsiz || r->Args < 1) return 0;
+  int64_t end = r->Args < HIMEM_BASE ? lstk.end : hstk.end;
+  if (static_cast<int64_t>(r->Args) + 1 + k >= end) return 0;
+  const uint32_t* list = stkwp(r->Args);
+  if (!list) return 0;
+  auto h = static_cast<int32_t>(list[1 + k]);
+  return h >= 1 ? h : 0;
+}
+
+}  // namespace
+
 int argidx(int n, int32_t* handle) {
   *handle = 0;
   if (lstsrc) {
     PtrRec* s = recof(lstsrc);
     if (s && (s->Flg & K_ARGS) && s->Args > 0) {
-      if (n == 1) {
-        *handle = lstsrc;
-        return -1;
-      }
-      int32_t k = n - 2;
-      if (k < 0 || k >= s->Wsiz) return -1;
-      uint32_t* list = stkwp(s->Args);
-      if (!list || static_cast<int64_t>(s->Args) + 1 + k >= (s->Args < HIMEM_BASE ? lstk.end : hstk.end))
-        return -1;
-      int32_t h = static_cast<int32_t>(list[1 + k]);
-      if (h >= 1) *handle = h;
+      *handle = n == 1 ? lstsrc : lsthdl(s, n - 2);
       return -1;
     }
     lstsrc = 0;
@@ -347,13 +366,7 @@ int argidx(int n, int32_t* handle) {
         error(E71_NOLIST, 71);
         return -1;
       }
-      int32_t k = n - 2;
-      if (k >= r->Wsiz) return -1;
-      uint32_t* list = stkwp(r->Args);
-      if (!list || static_cast<int64_t>(r->Args) + 1 + k >= (r->Args < HIMEM_BASE ? lstk.end : hstk.end))
-        return -1;
-      int32_t h = static_cast<int32_t>(list[1 + k]);
-      if (h >= 1) *handle = h;
+      *handle = lsthdl(r, n - 2);
       return -1;
     }
     if ((T->type & 0x2001) == 0x2001) return lstelm(lsttok, n - 2);
@@ -766,7 +779,7 @@ void* aryarg(int n, int32_t want, int32_t max, int code, int32_t* count, int32_t
   if (r->Wsiz == code && part >= c && c > 0) {
     out = dptr(r);
   } else {
-    auto* buf = static_cast<uint8_t*>(getbuf(std::max<int32_t>(c, 1) * ibytes));
+    auto* buf = static_cast<uint8_t*>(scratch(std::max<int32_t>(c, 1) * ibytes));
     if (!buf) return nullptr;
     const bool nc = noclmp();
     uint8_t bitp = 0;
@@ -969,7 +982,7 @@ int subwin(PtrRec* r, int w) {
 
 PtrRec* mktmp(const PtrRec* src, int w) {
   if (!src) return nullptr;
-  auto* r = static_cast<PtrRec*>(zeroblk(static_cast<int32_t>(sizeof(PtrRec)) | 1));
+  PtrRec* r = scratchrec();
   if (!r) return nullptr;
   int32_t self = r->PTR;
   std::memcpy(r, src, sizeof(PtrRec));
@@ -1019,7 +1032,7 @@ PtrRec* symrec(int w) {
 PtrRec* strrec(int w) {
   char buf[NWORDS * 8 + 1];
   int l = tokstr(w, buf, sizeof buf);
-  auto* blk = static_cast<char*>(getbuf(l + 1));
+  auto* blk = static_cast<char*>(scratch(l + 1));
   if (!blk) return nullptr;
   std::memcpy(blk, buf, static_cast<size_t>(l) + 1);
   PtrRec* r = newrec(K_STRING, -1, static_cast<uint32_t>(stkadr(blk)), 8, l);
@@ -1245,7 +1258,7 @@ int evllst(EvlEnt* tab, int* n) {
     tab[*n - 1 - pushed].flags |= 0x100;
     if (pushed) return 0;
   }
-  auto* list = static_cast<uint32_t*>(getbuf((items + 1) * 4));
+  auto* list = static_cast<uint32_t*>(scratch((items + 1) * 4));
   if (!list) return -1;
   list[0] = static_cast<uint32_t>(items);
   for (int i = 0; i < items; i++) {
@@ -1324,9 +1337,12 @@ int evltok(EvlEnt* tab, int* n) {
     }
     // An unknown name with a list (a macro call) keeps the name in a file
     // record.
-    auto* list = static_cast<uint32_t*>(getbuf((cnt + 1) * 4));
+    auto* list = static_cast<uint32_t*>(scratch((cnt + 1) * 4));
     PtrRec* r = (t & 8) ? putptr(t, 0, nullptr, 0, cnt, 1) : newrec(t, W->v1, 0, cnt, 0);
-    if (!list || !r) return -1;
+    if (!list || !r) {
+      if (list && !(state & ST_ERROR)) error(0, 42);
+      return -1;
+    }
     if (FilRec* f = filrec(r)) {
       r->Idx = 0;
       int e = kwtext(w);
@@ -1381,7 +1397,10 @@ int evltok(EvlEnt* tab, int* n) {
     int kind = t & ~1;
     PtrRec* r = putptr(kind, 0, nullptr, 0, 0, 1);
     FilRec* f = r ? filrec(r) : nullptr;
-    if (!f) return -1;
+    if (!f) {
+      error(0, 42);
+      return -1;
+    }
     r->Idx = -1;
     char name[DFNMAX];
     name[0] = 0;

@@ -695,3 +695,21 @@ TEST_F(Args, ListElementsAsRecords) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Args, NoScratchRoomIsAnError) {
+  declare("a", 64, 96, 4);
+  parse("list a 3");
+  int32_t keep = scrtop;
+  scrtop = lstk.lowest - 4;  // the scratch area is full
+  int32_t h = 0;
+  EXPECT_EQ(argtyp(2, &h), 0);
+  EXPECT_EQ(h, 0);
+  EXPECT_EQ(errors(), (std::vector<std::string>{"ERROR(0,42)"}));
+  scrtop = keep;
+  state = 0;
+  EXPECT_EQ(items(argrec(2)).size(), 4u);
+}
+
+}  // namespace
