@@ -36,7 +36,7 @@ struct Open {
   int g;         // group entry
   int rs, re;    // its words
   int rowstart;  // first row of the group
-  int level;     // level outside the group
+  int level;     // level outside the group (the group's words lie deeper)
   int paren;     // parenthesis level outside the group
   bool func;     // made for a function call that begins an argument
 };
@@ -304,7 +304,8 @@ int Aftpro(int* code) {
     }
     for (int e = s; e < t && e < n0; e++) {
       WORD& w = wrdtab[e];
-      while (nstk > 0 && w.depth < stk[nstk - 1].level)
+      // A word at a lower level ends the groups it is not part of.
+      while (nstk > 0 && !stk[nstk - 1].func && w.depth < level)
         if (closegroup() < 0) return -1;
       if (w.type == WT_GROUP && !grpord(e)) {
         if (opengroup(e, e + 1, runend(e), false) < 0) return -1;
