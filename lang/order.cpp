@@ -127,9 +127,11 @@ int row(int e) {
     if (paren > 0) paren--;
     return 0;
   }
-  // At the start of an expression or right after an operator, "-", "!" and
-  // "?" are unary and "+" is dropped.
-  bool pre = nrows == rowstart() || rows[nrows - 1][1] > 0;
+  // At the start of an expression or right after an operator (other than a
+  // postfix one, which ends an operand), "-", "!" and "?" are unary and
+  // "+" is dropped.
+  bool pre = nrows == rowstart() ||
+             (rows[nrows - 1][1] > 0 && (rows[nrows - 1][1] & 15) != CL_POSTFIX);
   int cls, cnt;
   if (pre && (cd == OP_MINUS || cd == OP_NOT || cd == OP_QUERY)) {
     cd += UNARY;
@@ -183,8 +185,17 @@ int EXPSRT(int32_t (*src)[3], int nr, int g, int rs, int re, int mode) {
     }
     expect = cls != CL_POSTFIX;
     if (ins < 0) ins = i;
-    while (ins < i && r[ins][1] >= pr) ins++;
-    if (ins < i && r[ins][1] > 0 && r[ins][1] < pr) movrow(r, i, ins);
+    // An operator goes after every waiting operator of higher or equal
+    // priority and before those of lower priority. A prefix operator waits
+    // for the same operand as the prefix operators before it and is applied
+    // first, so it goes before those of equal priority too.
+    if (cls == CL_UNARY) {
+      while (ins < i && r[ins][1] > pr) ins++;
+      if (ins < i && r[ins][1] > 0 && r[ins][1] <= pr) movrow(r, i, ins);
+    } else {
+      while (ins < i && r[ins][1] >= pr) ins++;
+      if (ins < i && r[ins][1] > 0 && r[ins][1] < pr) movrow(r, i, ins);
+    }
   }
   // The words of the rows in their new order; words in no row (parentheses,
   // a dropped unary "+") are left out.

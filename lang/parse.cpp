@@ -726,6 +726,12 @@ int gettxt(int e, char* out, int size) {
 }
 
 int PARSLN(int n, int* code) {
+  static bool traced = false;
+  if (!traced) {
+    // The tracers read the word table where it lies.
+    trcwset(reinterpret_cast<const uint8_t*>(wrdtab), argmap, &nargw, &nwords);
+    traced = true;
+  }
   int dummy;
   if (!code) code = &dummy;
   *code = 0;

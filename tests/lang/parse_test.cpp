@@ -32,7 +32,8 @@ int addr(const char* name) {
     if ((w.type == WT_TEXT || w.type == WT_QUOTED || (w.type & WT_CONT)) && w.type != WT_SLOTS &&
         w.v2 != 0 && !in(w.v2))
       return ::testing::AssertionFailure() << "text link of entry " << e;
-    if (w.type == WT_SLOTS || (w.type & ~1) == WT_CMDLIST || (w.type & 0x1001) == 0x1001) {
+    if (w.type == WT_SLOTS || w.type == WT_CMDLIST || w.type == (WT_UNKLIST | 1) ||
+        (w.type & 0x1001) == 0x1001) {
       for (int s = 0; s < 4; s++) {
         int16_t v = wslot(w, s);
         if (v > -99 && !in(v)) return ::testing::AssertionFailure() << "slot " << s << " of " << e;
