@@ -225,10 +225,10 @@ int EXPSRT(int32_t (*src)[3], int nr, int g, int rs, int re, int mode) {
     std::memset(&wrdtab[e], 0, sizeof(WORD));
     wrdtab[e].depth = int16_t(gdepth + 1);
   }
-  if (re == nwords && dst + len < re) {
-    nwords = int16_t(dst + len);
-    n0 = std::min(n0, int(nwords));
-  }
+  // The line's group ends the table: the word count drops by the freed
+  // entries after it. A nested group keeps its freed entries, which lie
+  // inside the run of the item that holds it.
+  if (mode == 0 && re == nwords && dst + len < re) nwords = int16_t(dst + len);
   // The group entry.
   WORD& gw = wrdtab[g];
   gw.type = WT_GROUP;

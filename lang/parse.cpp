@@ -208,6 +208,7 @@ int getsub(int q, int a, int k, int end, int* qout) {
     return true;
   };
   int depth = unit;
+  int braces = 0;  // a braced list inside an item keeps its commas
   int i = q + 1;
   int st = i;      // start of the current item
   bool colon = false;  // subscript: the pair's first item has ended
@@ -221,7 +222,10 @@ int getsub(int q, int a, int k, int end, int* qout) {
       else i = end - 1;
       continue;
     }
-    if (c == '(') depth += 1;
+    if (c == '{') braces++;
+    else if (c == '}') braces -= braces > 0;
+    else if (braces > 0) continue;
+    else if (c == '(') depth += 1;
     else if (c == '[') depth += 32;
     else if (c == ')' || c == ']') {
       if (depth == unit && c == (unit == 1 ? ')' : ']')) {

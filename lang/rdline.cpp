@@ -200,8 +200,9 @@ int prepro(char* line, int length, int max, int flags) {
         line[0] = 0;
         return 0;
       }
-      i = r < 0 ? 0 : r;
-      if (r != j) continue;  // the replacement is scanned again
+      // After a replacement its text is scanned again from the run's start;
+      // otherwise the scan goes on at the character that ended the run.
+      i = r < i ? i : r;
       continue;
     }
     i++;

@@ -553,3 +553,42 @@ TEST_F(Parse, ClassifierOfTheFlowControlScanners) {
   EXPECT_EQ(readky(u, 1, &n), -1);
   std::remove(path.c_str());
 }
+
+TEST_F(Parse, RandomLinesKeepTheTableConsistent) {
+  // Lines made of the language's characters and words: whatever the parser
+  // and the ordering make of them, every index stays inside the table.
+  const char* bits[] = {"a", "b", "x", "m", "s", "zz", "help", "max", "sin", "if", "type", "rem",
+                        "(", ")", "[", "]", "{", "}", ",", ":", "+", "-", "*", "/", "=", "==",
+                        "<", ">", "!", "&", "|", "?", "'q w'", "\"e\\n\"", "#", "$", "%", "^",
+                        "@", "~", "<f>", "1", "2.5", "10h", " ", " ", " ", ";", ".", "_"};
+  const int nb = static_cast<int>(sizeof bits / sizeof bits[0]);
+  uint32_t seed = 12345;
+  auto rnd = [&](int n) {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<int>((seed >> 16) % static_cast<uint32_t>(n));
+  };
+  for (int t = 0; t < 20000; t++) {
+    std::string line;
+    int words = 1 + rnd(24);
+    for (int i = 0; i < words; i++) line += bits[rnd(nb)];
+    int flags = rnd(4) == 0 ? 0x0F : 0x1F;
+    parse(line.c_str(), flags);
+    ASSERT_GE(nwords, 0) << line;
+    ASSERT_LE(nwords, NWORDS) << line;
+    ASSERT_LE(nargw, MAXARG) << line;
+    if (state & ST_ERROR) continue;
+    for (int a = 0; a < nargw; a++) {
+      ASSERT_GE(argmap[a], 0) << line;
+      ASSERT_LT(argmap[a], nwords) << line;
+    }
+    ASSERT_TRUE(linksok()) << line;
+    for (int e = 0; e < nwords; e++) {
+      if (!grpord(e)) continue;
+      for (int i = 0; i < wrdtab[e].b[0]; i++) {
+        int it = grpitem(e, i);
+        ASSERT_GE(it, 0) << line;
+        ASSERT_LT(it, nwords) << line;
+      }
+    }
+  }
+}
