@@ -33,16 +33,6 @@ void setdat(PtrRec* r) {
 bool tracev() { return (trcmsk & 0x4000) && !(pflags & 1); }
 bool tracei() { return (trcmsk & 0x8000) && !(pflags & 1); }
 
-// Number of items of a list element; its data's byte reference in *b.
-// String lists apply the window's y origin and extent.
-int32_t lstelm(PtrRec* r, uint32_t n, int32_t* b) {
-  int32_t len = 0;
-  *b = 0;
-  lstptr(r, static_cast<int32_t>(n), &len, 0);
-  *b = r->Dptr;
-  return len;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -495,8 +485,7 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
       if (mode == 0 || ne == 1) {
         int64_t sum = 0;
         for (int32_t i = 0; i < ne; i++) {
-          int32_t b, len = lstelm(r, r->Offs[0] + static_cast<uint32_t>(i), &b);
-          sum += len;
+          sum += lstelm(r, static_cast<int32_t>(r->Offs[0]) + i);
         }
         *count = static_cast<int32_t>(sum);
       } else {
@@ -505,8 +494,7 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
       r->Length = *count;
       r->XYZptr[0] = r->Offs[0];
       if (mode) {
-        int32_t b;
-        *part = lstelm(r, r->XYZptr[0], &b);
+        *part = lstelm(r, static_cast<int32_t>(r->XYZptr[0]));
         r->Data0 = r->Dptr;
       }
     }
@@ -535,8 +523,7 @@ int LDVARB(PtrRec* r, int32_t* part, int32_t base) {
     setdat(r);
   } else if (!bufrec(r)) {
     if (kind & K_LIST) {
-      int32_t b;
-      p = lstelm(r, r->XYZptr[0], &b);
+      p = lstelm(r, static_cast<int32_t>(r->XYZptr[0]));
       r->XYZptr[0]++;
     } else {
       ptradr(r);
@@ -568,10 +555,8 @@ int DMPVRB(PtrRec* r, int32_t* part, int advance, int32_t base) {
       // The next element of the window, when it exists.
       if (advance > 0) {
         r->XYZptr[0]++;
-        if (r->XYZptr[0] < r->Offs[0] + r->Offs[3]) {
-          int32_t bb;
-          p = lstelm(r, r->XYZptr[0], &bb);
-        }
+        if (r->XYZptr[0] < r->Offs[0] + r->Offs[3])
+          p = lstelm(r, static_cast<int32_t>(r->XYZptr[0]));
       }
     } else {
       int more = advance > 0 ? movptr(r) : 0;
@@ -610,8 +595,7 @@ int DMPVRB(PtrRec* r, int32_t* part, int advance, int32_t base) {
 
 uint8_t* nxtbuf(PtrRec* r, int mode) {
   if (r->Flg & K_LIST) {
-    int32_t b;
-    lstelm(r, r->XYZptr[0], &b);
+    lstelm(r, static_cast<int32_t>(r->XYZptr[0]));
   } else if (bufrec(r)) {
     blkadr(r, mode);
     sizbuf(r);
@@ -629,8 +613,7 @@ int savoff(PtrRec* r) {
 uint8_t* setpos(PtrRec* r, int32_t n) {
   if (r->Flg & K_LIST) {
     r->XYZptr[0] = static_cast<uint32_t>(n);
-    int32_t b;
-    lstelm(r, static_cast<uint32_t>(n), &b);
+    lstelm(r, n);
     return dptr(r);
   }
   if (r->Tot == 0 || r->Wsiz == 0) {

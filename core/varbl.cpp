@@ -13,10 +13,7 @@
 #include "core/convert.h"
 #include "files/filevar.h"
 
-uint8_t* membyt(int32_t b) {
-  if (b < 4 * HIMEM_BASE) return reinterpret_cast<uint8_t*>(lowstk) + b;
-  return static_cast<uint8_t*>(stkptr(b >> 2)) + (b & 3);
-}
+uint8_t* hmbyt(int32_t b) { return static_cast<uint8_t*>(stkptr(b >> 2)) + (b & 3); }
 
 void freblk(int32_t addr) {
   if (addr <= 0) return;
@@ -615,7 +612,11 @@ int movptr(PtrRec* r) {
 // ---------------------------------------------------------------------------
 // Lists.
 
-uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table) {
+namespace {
+
+// Element n: in place, or (copy set) a terminated copy when a string
+// window ends inside the element.
+uint8_t* lstget(PtrRec* r, int32_t n, int32_t* length, int32_t table, bool copy) {
   *length = 0;
   int64_t slots;
   int32_t t = lsttbl(r, table, &slots);
@@ -637,7 +638,7 @@ uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table) {
       r->Dptr = bytadr(el) + 1 + start;
       r->Bitp = 0;
     }
-    if (start + len == L) return p + 1 + start;
+    if (start + len == L || !copy) return p + 1 + start;
     // The window ends inside the element: a terminated copy, so that the
     // element keeps its later characters.
     auto* c = static_cast<uint8_t*>(getbuf(len + 1));
@@ -652,6 +653,18 @@ uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table) {
     r->Bitp = 0;
   }
   return p + LST_HDR;
+}
+
+}  // namespace
+
+uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table) {
+  return lstget(r, n, length, table, true);
+}
+
+int32_t lstelm(PtrRec* r, int32_t n) {
+  int32_t len;
+  lstget(r, n, &len, 0, false);
+  return len;
 }
 
 int lstdel(int32_t rec, int32_t n) {

@@ -155,8 +155,16 @@ constexpr int LST_HDR = 48;
 //    4 x stack address + byte (high memory from 4 x 1000000 up); 0 = none;
 //  - Data0 below 0: Data0 is a held-pointer reference to outside data and
 //    Dptr the byte offset from it.
-uint8_t* membyt(int32_t b);
-inline int32_t bytadr(int32_t stkaddr) { return stkaddr * 4; }
+//  Byte references reach stack addresses below 2^29 (the low stack and the
+//  first 2 GB of high memory).
+uint8_t* hmbyt(int32_t b);
+inline uint8_t* membyt(int32_t b) {
+  if (b < 4 * HIMEM_BASE) return reinterpret_cast<uint8_t*>(lowstk) + b;
+  return hmbyt(b);
+}
+inline int32_t bytadr(int32_t stkaddr) {
+  return static_cast<int32_t>(static_cast<uint32_t>(stkaddr) * 4u);
+}
 inline uint8_t* dptr(const PtrRec* r) {
   if (r->Data0 < 0) return static_cast<uint8_t*>(heldptr(r->Data0)) + r->Dptr;
   return membyt(r->Dptr);
@@ -196,6 +204,9 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode);
 int32_t chkoff(PtrRec* r, int kind, int32_t* count, int32_t* part, int32_t n, uint32_t* offs);
 int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n);
 uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table);
+// Element n of a record's list made addressable in place (Dptr), without
+// lstptr's terminated copy; its length in items.
+int32_t lstelm(PtrRec* r, int32_t n);
 int lstdel(int32_t rec, int32_t n);
 int maklst(int32_t rec, int32_t length, int32_t n);
 int movptr(PtrRec* r);

@@ -561,3 +561,62 @@ TEST_F(Var, PagedHighMemoryPartsStayInsideAPage) {
   }
   EXPECT_EQ(sum, 0.5 * 20000.0 * 19999.0 / 2.0);
 }
+
+TEST_F(Var, BitArrayWindowStartsInsideAByte) {
+  int32_t e = decl("bits", K_ARRAY, 1);
+  make(e, 20);
+  uint8_t* d = static_cast<uint8_t*>(stkptr(symptr(e)->data));
+  d[0] = 0xF0, d[1] = 0x0F, d[2] = 0xA0;
+  PtrRec* r = rec(e);
+  window(r, 3, 0, 10, 0);
+  int32_t c, p, t, w;
+  gtvarb(r, &c, &p, &t, &w, 0);
+  EXPECT_EQ(c, 10);
+  EXPECT_EQ(t, 20);
+  EXPECT_EQ(r->Bitp, 3);
+  std::string got;
+  for (int32_t i = 0; i < c; i++) {
+    if (i >= p) LDVARB(r, &p, i);
+    got += GSTACK(r) ? '1' : '0';
+  }
+  EXPECT_EQ(got, "1000000001");
+
+  PtrRec* q = rec(e);
+  window(q, 6, 0, 5, 0);
+  gtvarb(q, &c, &p, &t, &w, 115);
+  for (int32_t i = 0; i < c; i++) {
+    if (i >= p) DMPVRB(q, &p, 1, i);
+    PSTACK(i & 1, q);
+  }
+  DMPVRB(q, &p, 0, 0);
+  EXPECT_EQ(d[0], 0xF1);  // bits 6, 7: 0, 1
+  EXPECT_EQ(d[1], 0x4F);  // bits 8 to 10: 0, 1, 0
+  EXPECT_EQ(d[2], 0xA0);
+}
+
+TEST_F(Var, NumberOutsideTheStackReadAndStoredBack) {
+  // A number declared over a cell outside the word memory (flag 4).
+  static int16_t cell = 321;
+  int32_t ref = holdptr(&cell);
+  int32_t e = putsym(0, "cell", 4, 0x1015, 0, 1, 16);
+  symptr(e)->data = ref;  // putsym keeps no negative address
+  PtrRec* r = rec(e);
+  r->Addr = static_cast<uint32_t>(ref);
+  int32_t c, p, t, w;
+  EXPECT_EQ(gtvarb(r, &c, &p, &t, &w, 0), K_CONST);  // fetched now
+  EXPECT_EQ(GSTACK(r), 321);
+
+  PtrRec* q = rec(e);
+  q->Addr = static_cast<uint32_t>(ref);
+  EXPECT_EQ(gtvarb(q, &c, &p, &t, &w, 115), 0x1014);
+  EXPECT_EQ(p, 1);
+  PSTACK(1234.7, q);
+  EXPECT_EQ(cell, 321);  // not yet
+  DMPVRB(q, &p, 0, 0);
+  EXPECT_EQ(cell, 1234);
+  PSTACK(99999, q);  // wraps in the item, then stored through toi16
+  DMPVRB(q, &p, 0, 0);
+  EXPECT_EQ(cell, static_cast<int16_t>(99999 & 0xFFFF));
+  EXPECT_EQ(symptr(e)->nlen & 0xF0, 0xF0);
+  dropptr(ref);
+}
