@@ -219,7 +219,7 @@ double GSTACK(PtrRec* r) {
   int32_t from = r->Dptr;
   double v = lditm(dptr(r), r->Wsiz, &bp, &step);
   if (!(r->Flg & K_NUMBER)) {
-    r->Dptr += step;
+    r->Dptr = addref(r->Dptr, step);
     r->Bitp = bp;
   }
   if (tracev())
@@ -242,7 +242,7 @@ void PSTACK(double v, PtrRec* r) {
             static_cast<unsigned long>(w), static_cast<unsigned long>(aflags));
   }
   if (!(r->Flg & K_NUMBER)) {
-    r->Dptr += step;
+    r->Dptr = addref(r->Dptr, step);
     r->Bitp = bp;
   }
 }
@@ -252,7 +252,7 @@ int32_t igstak(PtrRec* r) {
   uint8_t bp = r->Bitp;
   int32_t v = ilditm(dptr(r), r->Wsiz, &bp, &step);
   if (!(r->Flg & K_NUMBER)) {
-    r->Dptr += step;
+    r->Dptr = addref(r->Dptr, step);
     r->Bitp = bp;
   }
   if (tracei())
@@ -268,7 +268,7 @@ void IPSTAK(int32_t v, PtrRec* r) {
     jprintf(dbglun, "IPSTAK: %14ld = (%ld,%d,%d)\n", static_cast<long>(v),
             static_cast<long>(ownadr(r)), r->Wsiz, r->Bitp);
   if (!(r->Flg & K_NUMBER)) {
-    r->Dptr += step;
+    r->Dptr = addref(r->Dptr, step);
     r->Bitp = bp;
   }
 }
@@ -460,9 +460,10 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
       if (!vecview(r, &kind, count, total, wsiz)) return 0;
     }
     if ((kind & K_DIMS) && !(kind & K_LIST) && *count > 0) {
-      int64_t prod = 1;
+      wide prod = 1;
       for (int k = 0; k < 3; k++)
         if (r->Datdims[k] > 1) prod *= r->Datdims[k];
+      if (prod > INT32_MAX) prod = INT32_MAX;
       if (!(kind & K_VECTOR)) *total = static_cast<int32_t>(prod);
       r->Tot = static_cast<uint32_t>(prod);
     } else if (!(kind & K_LIST)) {

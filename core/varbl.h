@@ -166,12 +166,25 @@ inline int32_t bytadr(int32_t stkaddr) {
   return static_cast<int32_t>(static_cast<uint32_t>(stkaddr) * 4u);
 }
 inline uint8_t* dptr(const PtrRec* r) {
-  if (r->Data0 < 0) return static_cast<uint8_t*>(heldptr(r->Data0)) + r->Dptr;
+  if (r->Data0 < 0) return static_cast<uint8_t*>(heldptr(r->Data0)) + static_cast<uint32_t>(r->Dptr);
   return membyt(r->Dptr);
 }
 inline uint8_t* dat0(const PtrRec* r) {
   if (r->Data0 < 0) return static_cast<uint8_t*>(heldptr(r->Data0));
   return r->Data0 > 0 ? membyt(r->Data0) : nullptr;
+}
+
+// Index arithmetic on record fields: wide enough for any product of three
+// 32-bit fields, brought back to 64 bits clamped to +-2^62 so that a few
+// further sums stay defined.
+using wide = __int128;
+inline int64_t narrow(wide v) {
+  constexpr int64_t lim = INT64_C(1) << 62;
+  return v > lim ? lim : (v < -lim ? -lim : static_cast<int64_t>(v));
+}
+// A byte reference moved by a byte offset (wraps, never overflows).
+inline int32_t addref(int32_t b, int64_t off) {
+  return static_cast<int32_t>(static_cast<uint32_t>(b) + static_cast<uint32_t>(off));
 }
 
 // Companion records; null when there is none.

@@ -620,3 +620,40 @@ TEST_F(Var, NumberOutsideTheStackReadAndStoredBack) {
   EXPECT_EQ(symptr(e)->nlen & 0xF0, 0xF0);
   dropptr(ref);
 }
+
+TEST_F(Var, ArrayOutsideTheWordMemory) {
+  // A core array over memory the word memory does not hold: its data is
+  // reached through a held-pointer reference; Dptr counts bytes from it.
+  static int16_t outside[12];
+  for (int i = 0; i < 12; i++) outside[i] = static_cast<int16_t>(i * 10);
+  int32_t ref = holdptr(outside);
+  int32_t e = putsym(0, "ext", 3, 0x1045, 0, 12, 16);
+  symptr(e)->data = ref;
+  PtrRec* r = rec(e);
+  r->Addr = static_cast<uint32_t>(ref);
+  window(r, 4, 0, 5, 0);
+  int32_t c, p, t, w;
+  gtvarb(r, &c, &p, &t, &w, 0);
+  EXPECT_EQ(r->Data0, ref);
+  EXPECT_EQ(r->Dptr, 8);
+  EXPECT_EQ(c, 5);
+  EXPECT_EQ(p, 5);
+  for (int i = 0; i < 5; i++) EXPECT_EQ(GSTACK(r), (4 + i) * 10);
+
+  PtrRec* q = rec(e);
+  q->Addr = static_cast<uint32_t>(ref);
+  window(q, 10, 0, 0, 0);
+  gtvarb(q, &c, &p, &t, &w, 115);
+  EXPECT_EQ(c, 2);
+  IPSTAK(-5, q);
+  IPSTAK(70000, q);
+  DMPVRB(q, &p, 0, 0);
+  EXPECT_EQ(outside[10], -5);
+  EXPECT_EQ(outside[11], 32767);
+  EXPECT_EQ(outside[9], 90);
+
+  // Releasing the variable leaves memory it does not own alone.
+  erasvb(symptr(e));
+  EXPECT_EQ(outside[0], 0);
+  dropptr(ref);
+}
