@@ -514,10 +514,11 @@ int LDVARB(PtrRec* r, int32_t* part, int32_t base) {
   int32_t p;
   if (kind & K_NUMBER) {
     // A number without storage is read and written in its own Addr word.
-    if ((kind & (K_VALUE | K_NOSTK)) || r->Addr == 0)
-      r->Dptr = r->Data0 = bytadr(ownadr(r) + PR_ADDR);
+    // Only the first 9 words are touched: a number may be a short head.
+    if ((kind & (K_VALUE | K_NOSTK)) || static_cast<int32_t>(r->Addr) <= 0)
+      r->Dptr = bytadr(ownadr(r) + PR_ADDR);
     else
-      setdat(r);
+      r->Dptr = bytadr(static_cast<int32_t>(r->Addr));
     p = 1;
   } else if (kind == K_STRING || (r->Idx == -1 && !(kind & K_LIST))) {
     p = r->Length;

@@ -9,7 +9,7 @@
 // 32-bit references here:
 //  - Addr: a stack address (low stack or high memory); with kind flag 4 a
 //    held-pointer reference -(n)-1 (core/memory.h); for kind 18 the value.
-//  - Dptr, Data0: byte references (see bytref below).
+//  - Dptr, Data0: byte references (see membyt below).
 //  - the buffer, file, transform and argument-list fields: the stack address
 //    of the companion record, 0 for none.
 //  - the file record's strip table: the stack address of its count word (the
@@ -165,8 +165,11 @@ inline uint8_t* membyt(int32_t b) {
 inline int32_t bytadr(int32_t stkaddr) {
   return static_cast<int32_t>(static_cast<uint32_t>(stkaddr) * 4u);
 }
+//  A Number record's item is always in the word memory, and its Data0 is
+//  never read: number records may be short heads of the first 9 words.
 inline uint8_t* dptr(const PtrRec* r) {
-  if (r->Data0 < 0) return static_cast<uint8_t*>(heldptr(r->Data0)) + static_cast<uint32_t>(r->Dptr);
+  if (!(r->Flg & 16) && r->Data0 < 0)
+    return static_cast<uint8_t*>(heldptr(r->Data0)) + static_cast<uint32_t>(r->Dptr);
   return membyt(r->Dptr);
 }
 inline uint8_t* dat0(const PtrRec* r) {

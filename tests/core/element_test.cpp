@@ -300,7 +300,11 @@ TEST_F(Var, VectorBytesAndCodesWithoutItems) {
 }
 
 TEST_F(Var, NumberConstantStaysInPlace) {
-  PtrRec* r = putptr(0, 0, nullptr, 0, 96, 1);
+  // A short head: only the first 9 words of a record, then other data.
+  auto* hw = static_cast<uint32_t*>(getbuf(30 * 4));
+  for (int i = 0; i < 30; i++) hw[i] = 0xDEADBEEF;
+  auto* r = reinterpret_cast<PtrRec*>(hw);
+  hw[0] = static_cast<uint32_t>(stkadr(hw));
   float one = 1.5f;
   uint32_t bits;
   memcpy(&bits, &one, 4);
@@ -312,6 +316,8 @@ TEST_F(Var, NumberConstantStaysInPlace) {
   EXPECT_EQ(GSTACK(r), 1.5);  // a number's item does not step
   PSTACK(-2.25, r);
   EXPECT_EQ(GSTACK(r), -2.25);
+  DMPVRB(r, &p, 0, 0);
+  for (int i = 9; i < 30; i++) EXPECT_EQ(hw[i], 0xDEADBEEFu) << "word " << i;
 }
 
 TEST_F(Var, StoreRulesAreExposed) {
