@@ -96,6 +96,11 @@ TEST_F(Parse, CommandCodesOfLines) {
   EXPECT_EQ(parse("sin(1)"), CM_EXPR);
   EXPECT_EQ(parse("sin 1"), CM_EXPR);
   EXPECT_EQ(parse("-a"), CM_EXPR);
+  EXPECT_EQ(parse("-", 0x0F), CM_EXPR);  // "-" alone is an operator word
+  EXPECT_EQ(W(0), "2000 0 117 0 | 00 00 00 00 00 00 00 00");
+  EXPECT_EQ(parse("a >= 3", 0x0F), CM_EXPR);  // one operator, not ">" and "="
+  EXPECT_EQ(nargw, 3);
+  EXPECT_EQ(wrdtab[1].v1, 120);
   EXPECT_EQ(parse("}"), OP_RBRACE);
   EXPECT_EQ(parse("} else {"), OP_RBRACE);
   EXPECT_EQ(nargw, 3);
