@@ -33,16 +33,6 @@ void setdat(PtrRec* r) {
 bool tracev() { return (trcmsk & 0x4000) && !(pflags & 1); }
 bool tracei() { return (trcmsk & 0x8000) && !(pflags & 1); }
 
-// Number of items of a list element; its data's byte reference in *b.
-// String lists apply the window's y origin and extent.
-int32_t lstelm(PtrRec* r, uint32_t n, int32_t* b) {
-  int32_t len = 0;
-  *b = 0;
-  lstptr(r, static_cast<int32_t>(n), &len, 0);
-  *b = r->Dptr;
-  return len;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -229,7 +219,7 @@ double GSTACK(PtrRec* r) {
   int32_t from = r->Dptr;
   double v = lditm(dptr(r), r->Wsiz, &bp, &step);
   if (!(r->Flg & K_NUMBER)) {
-    r->Dptr += step;
+    r->Dptr = addref(r->Dptr, step);
     r->Bitp = bp;
   }
   if (tracev())
@@ -252,7 +242,7 @@ void PSTACK(double v, PtrRec* r) {
             static_cast<unsigned long>(w), static_cast<unsigned long>(aflags));
   }
   if (!(r->Flg & K_NUMBER)) {
-    r->Dptr += step;
+    r->Dptr = addref(r->Dptr, step);
     r->Bitp = bp;
   }
 }
@@ -262,7 +252,7 @@ int32_t igstak(PtrRec* r) {
   uint8_t bp = r->Bitp;
   int32_t v = ilditm(dptr(r), r->Wsiz, &bp, &step);
   if (!(r->Flg & K_NUMBER)) {
-    r->Dptr += step;
+    r->Dptr = addref(r->Dptr, step);
     r->Bitp = bp;
   }
   if (tracei())
@@ -278,7 +268,7 @@ void IPSTAK(int32_t v, PtrRec* r) {
     jprintf(dbglun, "IPSTAK: %14ld = (%ld,%d,%d)\n", static_cast<long>(v),
             static_cast<long>(ownadr(r)), r->Wsiz, r->Bitp);
   if (!(r->Flg & K_NUMBER)) {
-    r->Dptr += step;
+    r->Dptr = addref(r->Dptr, step);
     r->Bitp = bp;
   }
 }
@@ -470,9 +460,10 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
       if (!vecview(r, &kind, count, total, wsiz)) return 0;
     }
     if ((kind & K_DIMS) && !(kind & K_LIST) && *count > 0) {
-      int64_t prod = 1;
+      wide prod = 1;
       for (int k = 0; k < 3; k++)
         if (r->Datdims[k] > 1) prod *= r->Datdims[k];
+      if (prod > INT32_MAX) prod = INT32_MAX;
       if (!(kind & K_VECTOR)) *total = static_cast<int32_t>(prod);
       r->Tot = static_cast<uint32_t>(prod);
     } else if (!(kind & K_LIST)) {
@@ -495,8 +486,7 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
       if (mode == 0 || ne == 1) {
         int64_t sum = 0;
         for (int32_t i = 0; i < ne; i++) {
-          int32_t b, len = lstelm(r, r->Offs[0] + static_cast<uint32_t>(i), &b);
-          sum += len;
+          sum += lstelm(r, static_cast<int32_t>(r->Offs[0]) + i);
         }
         *count = static_cast<int32_t>(sum);
       } else {
@@ -505,8 +495,7 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
       r->Length = *count;
       r->XYZptr[0] = r->Offs[0];
       if (mode) {
-        int32_t b;
-        *part = lstelm(r, r->XYZptr[0], &b);
+        *part = lstelm(r, static_cast<int32_t>(r->XYZptr[0]));
         r->Data0 = r->Dptr;
       }
     }
@@ -525,18 +514,18 @@ int LDVARB(PtrRec* r, int32_t* part, int32_t base) {
   int32_t p;
   if (kind & K_NUMBER) {
     // A number without storage is read and written in its own Addr word.
-    if ((kind & (K_VALUE | K_NOSTK)) || r->Addr == 0)
-      r->Dptr = r->Data0 = bytadr(ownadr(r) + PR_ADDR);
+    // Only the first 9 words are touched: a number may be a short head.
+    if ((kind & (K_VALUE | K_NOSTK)) || static_cast<int32_t>(r->Addr) <= 0)
+      r->Dptr = bytadr(ownadr(r) + PR_ADDR);
     else
-      setdat(r);
+      r->Dptr = bytadr(static_cast<int32_t>(r->Addr));
     p = 1;
   } else if (kind == K_STRING || (r->Idx == -1 && !(kind & K_LIST))) {
     p = r->Length;
     setdat(r);
   } else if (!bufrec(r)) {
     if (kind & K_LIST) {
-      int32_t b;
-      p = lstelm(r, r->XYZptr[0], &b);
+      p = lstelm(r, static_cast<int32_t>(r->XYZptr[0]));
       r->XYZptr[0]++;
     } else {
       ptradr(r);
@@ -568,10 +557,8 @@ int DMPVRB(PtrRec* r, int32_t* part, int advance, int32_t base) {
       // The next element of the window, when it exists.
       if (advance > 0) {
         r->XYZptr[0]++;
-        if (r->XYZptr[0] < r->Offs[0] + r->Offs[3]) {
-          int32_t bb;
-          p = lstelm(r, r->XYZptr[0], &bb);
-        }
+        if (r->XYZptr[0] < r->Offs[0] + r->Offs[3])
+          p = lstelm(r, static_cast<int32_t>(r->XYZptr[0]));
       }
     } else {
       int more = advance > 0 ? movptr(r) : 0;
@@ -610,8 +597,7 @@ int DMPVRB(PtrRec* r, int32_t* part, int advance, int32_t base) {
 
 uint8_t* nxtbuf(PtrRec* r, int mode) {
   if (r->Flg & K_LIST) {
-    int32_t b;
-    lstelm(r, r->XYZptr[0], &b);
+    lstelm(r, static_cast<int32_t>(r->XYZptr[0]));
   } else if (bufrec(r)) {
     blkadr(r, mode);
     sizbuf(r);
@@ -629,8 +615,7 @@ int savoff(PtrRec* r) {
 uint8_t* setpos(PtrRec* r, int32_t n) {
   if (r->Flg & K_LIST) {
     r->XYZptr[0] = static_cast<uint32_t>(n);
-    int32_t b;
-    lstelm(r, static_cast<uint32_t>(n), &b);
+    lstelm(r, n);
     return dptr(r);
   }
   if (r->Tot == 0 || r->Wsiz == 0) {

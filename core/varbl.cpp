@@ -13,10 +13,7 @@
 #include "core/convert.h"
 #include "files/filevar.h"
 
-uint8_t* membyt(int32_t b) {
-  if (b < 4 * HIMEM_BASE) return reinterpret_cast<uint8_t*>(lowstk) + b;
-  return static_cast<uint8_t*>(stkptr(b >> 2)) + (b & 3);
-}
+uint8_t* hmbyt(int32_t b) { return static_cast<uint8_t*>(stkptr(b >> 2)) + (b & 3); }
 
 void freblk(int32_t addr) {
   if (addr <= 0) return;
@@ -519,7 +516,7 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
 
 int32_t chkoff(PtrRec* r, int kind, int32_t* count, int32_t* part, int32_t n, uint32_t* offs) {
   int nd = (kind & K_SOLID) ? 3 : (kind & (K_MATRIX | K_IMAGE)) ? 2 : 1;
-  int64_t len = 1;
+  wide len = 1;
   bool unknown = false;
   for (int k = 0; k < nd; k++) {
     int64_t dim = nd > 1 ? static_cast<int64_t>(r->Datdims[k])
@@ -547,7 +544,8 @@ int32_t chkoff(PtrRec* r, int kind, int32_t* count, int32_t* part, int32_t n, ui
   }
   if (len > INT32_MAX) len = INT32_MAX;
   r->Length = unknown ? -1 : static_cast<int32_t>(len);
-  if (*count < 1) *count = -static_cast<int32_t>(len);
+  int32_t need = static_cast<int32_t>(len);
+  if (*count < 1) *count = -need;
   if (unknown || (kind & K_LIST))
     *part = -1;
   else if (*part <= 0)
@@ -561,7 +559,7 @@ int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n) {
   bool win = b && (b->Bflg & 2);
   int kind = r->Flg;
   int nd = (kind & K_SOLID) ? 3 : (kind & (K_MATRIX | K_IMAGE | K_LIST)) ? 2 : 1;
-  int64_t prod = 1;
+  wide prod = 1;
   uint32_t ext[3] = {1, 1, 1};
   bool rows = true;
   for (int k = 0; k < nd; k++) {
@@ -569,14 +567,14 @@ int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n) {
     if (e < 1) e = 1;
     if (!win && !rows) e = 1;
     if (win && k == 0 && (e & 1)) e++;
-    if (n > 0 && prod * e > n) e = n / prod > 0 ? n / prod : 1;
+    if (n > 0 && prod * e > n) e = n / prod > 0 ? static_cast<int64_t>(n / prod) : 1;
     ext[k] = static_cast<uint32_t>(e);
     if (!win && e < r->Datdims[k]) rows = false;
     prod *= e;
   }
   if (b) {
     if (win || b->Bufdims[0] == 0) {
-      int64_t rem = n > 0 ? n : prod;
+      int64_t rem = n > 0 ? n : narrow(prod);
       for (int k = 0; k < 3; k++) {
         int64_t d = k < nd ? ext[k] : 1;
         int64_t v = rem < d ? rem : d;
@@ -586,9 +584,10 @@ int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n) {
       }
     }
   }
+  if (prod > INT32_MAX) prod = INT32_MAX;
   if (prod != n) {
     r->Rwds = static_cast<int32_t>(prod);
-    if (b) b->Rsiz = static_cast<int32_t>((r->Wsiz & 63) * prod / 8);
+    if (b) b->Rsiz = static_cast<int32_t>(narrow((r->Wsiz & 63) * prod / 8));
   }
   return static_cast<int32_t>(prod);
 }
@@ -615,7 +614,11 @@ int movptr(PtrRec* r) {
 // ---------------------------------------------------------------------------
 // Lists.
 
-uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table) {
+namespace {
+
+// Element n: in place, or (copy set) a terminated copy when a string
+// window ends inside the element.
+uint8_t* lstget(PtrRec* r, int32_t n, int32_t* length, int32_t table, bool copy) {
   *length = 0;
   int64_t slots;
   int32_t t = lsttbl(r, table, &slots);
@@ -634,10 +637,10 @@ uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table) {
     }
     *length = len;
     if (r) {
-      r->Dptr = bytadr(el) + 1 + start;
+      r->Dptr = addref(bytadr(el), 1 + start);
       r->Bitp = 0;
     }
-    if (start + len == L) return p + 1 + start;
+    if (start + len == L || !copy) return p + 1 + start;
     // The window ends inside the element: a terminated copy, so that the
     // element keeps its later characters.
     auto* c = static_cast<uint8_t*>(getbuf(len + 1));
@@ -648,10 +651,22 @@ uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table) {
   }
   *length = static_cast<int32_t>(wordp(el)[3]);
   if (r) {
-    r->Dptr = bytadr(el) + LST_HDR;
+    r->Dptr = addref(bytadr(el), LST_HDR);
     r->Bitp = 0;
   }
   return p + LST_HDR;
+}
+
+}  // namespace
+
+uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table) {
+  return lstget(r, n, length, table, true);
+}
+
+int32_t lstelm(PtrRec* r, int32_t n) {
+  int32_t len;
+  lstget(r, n, &len, 0, false);
+  return len;
 }
 
 int lstdel(int32_t rec, int32_t n) {
@@ -709,7 +724,7 @@ int maklst(int32_t rec, int32_t length, int32_t n) {
     wordp(el)[3] = static_cast<uint32_t>(static_cast<int64_t>(length) * 8 / (bits ? bits : 8));
   }
   if (r) {
-    r->Dptr = bytadr(el) + (str ? 1 : LST_HDR);
+    r->Dptr = addref(bytadr(el), str ? 1 : LST_HDR);
     r->Bitp = 0;
   }
   return 0;

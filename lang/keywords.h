@@ -125,3 +125,11 @@ int cmdlook(const char* word, int* len);
 int cmdnam(int code, char* out);
 // The keyword of a command code, or null.
 const char* cmdtxt(int code);
+
+// The command code of the parsed line when argument n is its first word:
+// 99 a quoted string; 98 an unknown name; 115 when the next word (or, for
+// an ordered group, its last item) is "="; 200 a word that is no command
+// word, or a command or function word with a code from 105 to 300; else the
+// command word's code. "=" after a command word is error 16 (argument 2)
+// and leaves no argument. Sets the current list token to argument n's entry.
+int cmdkey(int n);

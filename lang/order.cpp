@@ -36,7 +36,7 @@ struct Open {
   int g;         // group entry
   int rs, re;    // its words
   int rowstart;  // first row of the group
-  int level;     // level outside the group
+  int level;     // level outside the group (the group's words lie deeper)
   int paren;     // parenthesis level outside the group
   bool func;     // made for a function call that begins an argument
 };
@@ -127,9 +127,11 @@ int row(int e) {
     if (paren > 0) paren--;
     return 0;
   }
-  // At the start of an expression or right after an operator, "-", "!" and
-  // "?" are unary and "+" is dropped.
-  bool pre = nrows == rowstart() || rows[nrows - 1][1] > 0;
+  // At the start of an expression or right after an operator (other than a
+  // postfix one, which ends an operand), "-", "!" and "?" are unary and
+  // "+" is dropped.
+  bool pre = nrows == rowstart() ||
+             (rows[nrows - 1][1] > 0 && (rows[nrows - 1][1] & 15) != CL_POSTFIX);
   int cls, cnt;
   if (pre && (cd == OP_MINUS || cd == OP_NOT || cd == OP_QUERY)) {
     cd += UNARY;
@@ -183,8 +185,17 @@ int EXPSRT(int32_t (*src)[3], int nr, int g, int rs, int re, int mode) {
     }
     expect = cls != CL_POSTFIX;
     if (ins < 0) ins = i;
-    while (ins < i && r[ins][1] >= pr) ins++;
-    if (ins < i && r[ins][1] > 0 && r[ins][1] < pr) movrow(r, i, ins);
+    // An operator goes after every waiting operator of higher or equal
+    // priority and before those of lower priority. A prefix operator waits
+    // for the same operand as the prefix operators before it and is applied
+    // first, so it goes before those of equal priority too.
+    if (cls == CL_UNARY) {
+      while (ins < i && r[ins][1] > pr) ins++;
+      if (ins < i && r[ins][1] > 0 && r[ins][1] <= pr) movrow(r, i, ins);
+    } else {
+      while (ins < i && r[ins][1] >= pr) ins++;
+      if (ins < i && r[ins][1] > 0 && r[ins][1] < pr) movrow(r, i, ins);
+    }
   }
   // The words of the rows in their new order; words in no row (parentheses,
   // a dropped unary "+") are left out.
@@ -214,10 +225,10 @@ int EXPSRT(int32_t (*src)[3], int nr, int g, int rs, int re, int mode) {
     std::memset(&wrdtab[e], 0, sizeof(WORD));
     wrdtab[e].depth = int16_t(gdepth + 1);
   }
-  if (re == nwords && dst + len < re) {
-    nwords = int16_t(dst + len);
-    n0 = std::min(n0, int(nwords));
-  }
+  // The line's group ends the table: the word count drops by the freed
+  // entries after it. A nested group keeps its freed entries, which lie
+  // inside the run of the item that holds it.
+  if (mode == 0 && re == nwords && dst + len < re) nwords = int16_t(dst + len);
   // The group entry.
   WORD& gw = wrdtab[g];
   gw.type = WT_GROUP;
@@ -304,7 +315,8 @@ int Aftpro(int* code) {
     }
     for (int e = s; e < t && e < n0; e++) {
       WORD& w = wrdtab[e];
-      while (nstk > 0 && w.depth < stk[nstk - 1].level)
+      // A word at a lower level ends the groups it is not part of.
+      while (nstk > 0 && !stk[nstk - 1].func && w.depth < level)
         if (closegroup() < 0) return -1;
       if (w.type == WT_GROUP && !grpord(e)) {
         if (opengroup(e, e + 1, runend(e), false) < 0) return -1;

@@ -83,7 +83,8 @@ void serve(int k, int link, int group) {
   if (o >= nwords) return;
   WORD& own = wrdtab[o];
   int16_t rel = int16_t(k - o);
-  w.depth = int16_t(own.depth + 2);
+  // Items kept in a slot continuation belong to the word that heads it.
+  w.depth = int16_t(own.type == WT_SLOTS ? own.depth : own.depth + 2);
   if (link & LK_VALUE) setwval(own, INDIRECT + rel);
   else if (link & LK_FIELD) (s == 0 ? own.v1 : own.v2) = rel;
   else if (s < 4) setwslot(own, s, rel);
@@ -127,13 +128,13 @@ int mkgroup(int k) {
   return 0;
 }
 
-// Decides whether the argument goes on after word k, which ends at q; p is
-// where its span's text continues, end the span's end, open whether the
-// span runs to the end of the line, group the group the word belongs to.
+// Decides whether the argument goes on after word k, which ends at q; end is
+// the span's end, open whether the span runs to the end of the line, group
+// the expression group the word belongs to (-1 none).
 int endwrd(int k, int q, int end, bool open, int group) {
   const WORD& w = wrdtab[k];
   bool cmd = (w.type & ~1) == WT_CMD;
-  int opv = cmd ? w.v1 : OP_PLUS;
+  int opv = cmd ? int(w.v1) : int(OP_PLUS);
   if (open) {
     if (exstat == -2) {
       bool cmdmode = w.type == WT_TEXT || (w.type & ~1) == WT_UNKLIST ||
@@ -207,6 +208,7 @@ int getsub(int q, int a, int k, int end, int* qout) {
     return true;
   };
   int depth = unit;
+  int braces = 0;  // a braced list inside an item keeps its commas
   int i = q + 1;
   int st = i;      // start of the current item
   bool colon = false;  // subscript: the pair's first item has ended
@@ -220,7 +222,10 @@ int getsub(int q, int a, int k, int end, int* qout) {
       else i = end - 1;
       continue;
     }
-    if (c == '(') depth += 1;
+    if (c == '{') braces++;
+    else if (c == '}') braces -= braces > 0;
+    else if (braces > 0) continue;
+    else if (c == '(') depth += 1;
     else if (c == '[') depth += 32;
     else if (c == ')' || c == ']') {
       if (depth == unit && c == (unit == 1 ? ')' : ']')) {
@@ -725,6 +730,12 @@ int gettxt(int e, char* out, int size) {
 }
 
 int PARSLN(int n, int* code) {
+  static bool traced = false;
+  if (!traced) {
+    // The tracers read the word table where it lies.
+    trcwset(reinterpret_cast<const uint8_t*>(wrdtab), argmap, &nargw, &nwords);
+    traced = true;
+  }
   int dummy;
   if (!code) code = &dummy;
   *code = 0;

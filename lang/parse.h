@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "lang/keywords.h"  // cmdkey, the command codes
+
 constexpr int LINBUF = 240;  // the line buffer, NUL included
 constexpr int NWORDS = 42;   // entries of the command word table
 constexpr int MAXARG = 40;   // arguments of a line, pending words of an argument
@@ -99,11 +101,6 @@ extern int16_t pendct;           // pending list: count
 // Parses the line buffer (length n): fills the word table and argument map
 // and gives the command code. Returns n, or 0 with no argument or on error.
 int PARSLN(int n, int* code);
-
-// The command code of the line when argument n is its first word; sets the
-// current list token to that argument's entry. Error 16 (argument 2) for
-// "=" after a command word.
-int cmdkey(int n);
 
 // Stores text into entry e as type t (32 or 34): first value = length,
 // second value = relative index of the next piece (0 for the last); 8 bytes

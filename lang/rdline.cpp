@@ -23,9 +23,11 @@ int libru = -1;
 
 inline int uc(char c) { return static_cast<unsigned char>(c); }
 
-// Reads the next line of the running library macro.
-int rdlib(int unit, char* buf, int max) {
-  uint32_t* pos = libpos();
+}  // namespace
+
+int rdlibl(int unit, uint32_t* pos, char* buf, int max) {
+  if (!buf || max < 1) return -1;
+  buf[0] = 0;
   if (!pos) {
     MRETRN(0);
     return -2;
@@ -74,6 +76,8 @@ int rdlib(int unit, char* buf, int max) {
   MRETRN(0);
   return -2;
 }
+
+namespace {
 
 // Reads one line of a text stream unit.
 int rdtext(int unit, char* buf, int max) {
@@ -124,7 +128,7 @@ int rdline(int unit, char* buf, int max) {
   if (unit < 0 || (state & ST_INTR)) return -1;
   if (unit == macunt() && (state & ST_CMACRO)) return rdipc(buf, max);
   int lu = libunt();
-  if (lu > 0 && unit == lu) return rdlib(unit, buf, max);
+  if (lu > 0 && unit == lu) return rdlibl(unit, libpos(), buf, max);
   if (unit > 0) return rdtext(unit, buf, max);
   // Unit 0: the command window.
   int n = rdkeys(buf, 0, 0, max);
@@ -196,8 +200,9 @@ int prepro(char* line, int length, int max, int flags) {
         line[0] = 0;
         return 0;
       }
-      i = r < 0 ? 0 : r;
-      if (r != j) continue;  // the replacement is scanned again
+      // After a replacement its text is scanned again from the run's start;
+      // otherwise the scan goes on at the character that ended the run.
+      i = r < i ? i : r;
       continue;
     }
     i++;

@@ -29,6 +29,13 @@ int prepro(char* line, int length, int max, int flags);
 // A reader result of 0 or less is returned as it is.
 int readky(int unit, int mode, int* number);
 
+// Reads the next line of a macro kept in the library on `unit`; pos holds
+// the byte offsets {current, start, end} and current moves past the line.
+// Each stored line is a length byte n (the line is n - 1 bytes; a leading
+// pair 1, b stands for b blanks), 255 moves on to the next 1024-byte block,
+// 0 or the end offset ends the macro (through MRETRN, result -2).
+int rdlibl(int unit, uint32_t* pos, char* buf, int max);
+
 // Forgets the macro library record the reader holds (after the library
 // file was written).
 void libfls();

@@ -300,7 +300,11 @@ TEST_F(Var, VectorBytesAndCodesWithoutItems) {
 }
 
 TEST_F(Var, NumberConstantStaysInPlace) {
-  PtrRec* r = putptr(0, 0, nullptr, 0, 96, 1);
+  // A short head: only the first 9 words of a record, then other data.
+  auto* hw = static_cast<uint32_t*>(getbuf(30 * 4));
+  for (int i = 0; i < 30; i++) hw[i] = 0xDEADBEEF;
+  auto* r = reinterpret_cast<PtrRec*>(hw);
+  hw[0] = static_cast<uint32_t>(stkadr(hw));
   float one = 1.5f;
   uint32_t bits;
   memcpy(&bits, &one, 4);
@@ -312,6 +316,8 @@ TEST_F(Var, NumberConstantStaysInPlace) {
   EXPECT_EQ(GSTACK(r), 1.5);  // a number's item does not step
   PSTACK(-2.25, r);
   EXPECT_EQ(GSTACK(r), -2.25);
+  DMPVRB(r, &p, 0, 0);
+  for (int i = 9; i < 30; i++) EXPECT_EQ(hw[i], 0xDEADBEEFu) << "word " << i;
 }
 
 TEST_F(Var, StoreRulesAreExposed) {
@@ -560,4 +566,100 @@ TEST_F(Var, PagedHighMemoryPartsStayInsideAPage) {
     sum += v;
   }
   EXPECT_EQ(sum, 0.5 * 20000.0 * 19999.0 / 2.0);
+}
+
+TEST_F(Var, BitArrayWindowStartsInsideAByte) {
+  int32_t e = decl("bits", K_ARRAY, 1);
+  make(e, 20);
+  uint8_t* d = static_cast<uint8_t*>(stkptr(symptr(e)->data));
+  d[0] = 0xF0, d[1] = 0x0F, d[2] = 0xA0;
+  PtrRec* r = rec(e);
+  window(r, 3, 0, 10, 0);
+  int32_t c, p, t, w;
+  gtvarb(r, &c, &p, &t, &w, 0);
+  EXPECT_EQ(c, 10);
+  EXPECT_EQ(t, 20);
+  EXPECT_EQ(r->Bitp, 3);
+  std::string got;
+  for (int32_t i = 0; i < c; i++) {
+    if (i >= p) LDVARB(r, &p, i);
+    got += GSTACK(r) ? '1' : '0';
+  }
+  EXPECT_EQ(got, "1000000001");
+
+  PtrRec* q = rec(e);
+  window(q, 6, 0, 5, 0);
+  gtvarb(q, &c, &p, &t, &w, 115);
+  for (int32_t i = 0; i < c; i++) {
+    if (i >= p) DMPVRB(q, &p, 1, i);
+    PSTACK(i & 1, q);
+  }
+  DMPVRB(q, &p, 0, 0);
+  EXPECT_EQ(d[0], 0xF1);  // bits 6, 7: 0, 1
+  EXPECT_EQ(d[1], 0x4F);  // bits 8 to 10: 0, 1, 0
+  EXPECT_EQ(d[2], 0xA0);
+}
+
+TEST_F(Var, NumberOutsideTheStackReadAndStoredBack) {
+  // A number declared over a cell outside the word memory (flag 4).
+  static int16_t cell = 321;
+  int32_t ref = holdptr(&cell);
+  int32_t e = putsym(0, "cell", 4, 0x1015, 0, 1, 16);
+  symptr(e)->data = ref;  // putsym keeps no negative address
+  PtrRec* r = rec(e);
+  r->Addr = static_cast<uint32_t>(ref);
+  int32_t c, p, t, w;
+  EXPECT_EQ(gtvarb(r, &c, &p, &t, &w, 0), K_CONST);  // fetched now
+  EXPECT_EQ(GSTACK(r), 321);
+
+  PtrRec* q = rec(e);
+  q->Addr = static_cast<uint32_t>(ref);
+  EXPECT_EQ(gtvarb(q, &c, &p, &t, &w, 115), 0x1014);
+  EXPECT_EQ(p, 1);
+  PSTACK(1234.7, q);
+  EXPECT_EQ(cell, 321);  // not yet
+  DMPVRB(q, &p, 0, 0);
+  EXPECT_EQ(cell, 1234);
+  PSTACK(99999, q);  // wraps in the item, then stored through toi16
+  DMPVRB(q, &p, 0, 0);
+  EXPECT_EQ(cell, static_cast<int16_t>(99999 & 0xFFFF));
+  EXPECT_EQ(symptr(e)->nlen & 0xF0, 0xF0);
+  dropptr(ref);
+}
+
+TEST_F(Var, ArrayOutsideTheWordMemory) {
+  // A core array over memory the word memory does not hold: its data is
+  // reached through a held-pointer reference; Dptr counts bytes from it.
+  static int16_t outside[12];
+  for (int i = 0; i < 12; i++) outside[i] = static_cast<int16_t>(i * 10);
+  int32_t ref = holdptr(outside);
+  int32_t e = putsym(0, "ext", 3, 0x1045, 0, 12, 16);
+  symptr(e)->data = ref;
+  PtrRec* r = rec(e);
+  r->Addr = static_cast<uint32_t>(ref);
+  window(r, 4, 0, 5, 0);
+  int32_t c, p, t, w;
+  gtvarb(r, &c, &p, &t, &w, 0);
+  EXPECT_EQ(r->Data0, ref);
+  EXPECT_EQ(r->Dptr, 8);
+  EXPECT_EQ(c, 5);
+  EXPECT_EQ(p, 5);
+  for (int i = 0; i < 5; i++) EXPECT_EQ(GSTACK(r), (4 + i) * 10);
+
+  PtrRec* q = rec(e);
+  q->Addr = static_cast<uint32_t>(ref);
+  window(q, 10, 0, 0, 0);
+  gtvarb(q, &c, &p, &t, &w, 115);
+  EXPECT_EQ(c, 2);
+  IPSTAK(-5, q);
+  IPSTAK(70000, q);
+  DMPVRB(q, &p, 0, 0);
+  EXPECT_EQ(outside[10], -5);
+  EXPECT_EQ(outside[11], 32767);
+  EXPECT_EQ(outside[9], 90);
+
+  // Releasing the variable leaves memory it does not own alone.
+  erasvb(symptr(e));
+  EXPECT_EQ(outside[0], 0);
+  dropptr(ref);
 }
