@@ -90,6 +90,8 @@ void charout(int unit, const char* s, size_t len) {
 
 // Writes text into the text output window: tabs expanded, lines ended by
 // jline, wrapped at the window's width when trace bit 0x1 asks for it.
+// A line is wrapped (or, without wrapping, cut at the row's end) while it
+// is taken, so that no more than a row is held at a time.
 void termout(const char* s, size_t len) {
   int32_t savmsk = trcmsk;
   trcmsk = 0;
@@ -98,40 +100,51 @@ void termout(const char* s, size_t len) {
   getcur(&col, &row);
   const TxtGrid* g = curgrid();
   const int width = g ? g->cols : 0;
+  const bool wrap = (savmsk & 1) && width > 0;
   const int tw = tabwidth();
-  std::string piece;
+  std::string seg;
   size_t i = 0;
   while (i < len && !(state & ST_INTR)) {
-    piece.clear();
-    for (; i < len; i++) {
+    seg.clear();
+    // Characters of this line that the row can still show.
+    size_t keep = g ? static_cast<size_t>(std::max(0, g->rowlen - col)) : 0;
+    int lcol = col;      // column of the line's first character
+    size_t gone = 0;     // characters of the line already written
+    for (; i < len && !(state & ST_INTR); i++) {
       char ch = s[i];
       if (ch == 0 || ch == '\n' || ch == '\r' || ch == '\f') break;
-      if (ch == '\t')
-        piece.append(static_cast<size_t>(tw - ((col + static_cast<int>(piece.size())) & (tw - 1))), ' ');
-      else
-        piece += ch;
-    }
-    if ((savmsk & 1) && width > 0) {
-      while (col + static_cast<int>(piece.size()) > width && !(state & ST_INTR)) {
+      if (ch == '\t') {
+        int pos = lcol + static_cast<int>(gone + seg.size());
+        seg.append(static_cast<size_t>(tw - (pos & (tw - 1))), ' ');
+      } else {
+        seg += ch;
+      }
+      if (!wrap) {
+        if (seg.size() > keep) seg.resize(keep);
+        continue;
+      }
+      while (col + static_cast<int>(seg.size()) > width && !(state & ST_INTR)) {
         // Break at the last blank within one line width of the first
         // character that does not fit; without one, at that character.
+        // The character at the break begins the next line.
         int b = std::max(0, width - col);
         int k = b;
         for (int j = b; j >= 0 && j > b - width; j--) {
-          if ((j > 0 || col > 0) && piece[static_cast<size_t>(j)] == ' ') {
+          if ((j > 0 || col > 0) && seg[static_cast<size_t>(j)] == ' ') {
             k = j;
             break;
           }
         }
-        wintext(piece.data(), k);
+        wintext(seg.data(), k);
         getcur(&col, &row);
         jline(row);
-        piece.erase(0, static_cast<size_t>(k));
+        seg.erase(0, static_cast<size_t>(k));
+        gone += static_cast<size_t>(k);
         col = 0;
       }
     }
     if (state & ST_INTR) break;
-    if (!piece.empty()) wintext(piece.data(), static_cast<int>(piece.size()));
+    if (!seg.empty()) wintext(seg.data(), static_cast<int>(seg.size()));
     if (i >= len || s[i] == 0) break;
     char term = s[i++];
     getcur(&col, &row);
