@@ -1,6 +1,3 @@
-#include "core/memory.h"
+#include "ui/platform/entry.h"
 
-int main() {
-  MakStk();
-  return 0;
-}
+int main(int argc, char** argv) { return pelix_entry(argc, argv); }

@@ -23,6 +23,14 @@ struct StkDesc {
   int32_t freew;
   int32_t end;
 };
+static_assert(sizeof(StkDesc) == 16, "stack descriptor is four words");
+
+// Block header: word 0 the size in words (header included, even), word 1
+// the state: 0 free, 1 in use, else the owner's stack address (low 26 bits)
+// and an extra reference count (top 6 bits, 0..15).
+constexpr uint32_t BLK_OWNER = 0x3FFFFFF;
+constexpr int BLK_REFSHIFT = 26;
+constexpr int32_t STK_MAXWORDS = 999998;  // the low stack stays below HIMEM_BASE
 
 extern uint32_t* lowstk;   // the low stack
 extern StkDesc lstk;       // its descriptor; lstk.bot is stkbot
@@ -31,6 +39,7 @@ extern StkDesc hstk;       // high memory: {1000000, top, free, end}
 extern int32_t htmptop;    // high temporary top
 extern int32_t himemflag;  // bit 1: paged form
 extern int32_t stktrap;    // watched stack word (0: none)
+extern int32_t hstack_end; // end address of high memory (system variable hstack)
 
 inline int32_t stkbot() { return lstk.bot; }
 
@@ -59,6 +68,15 @@ int trpstk(int32_t addr);
 // Resets the scratch area and the high temporary top (start of each command).
 void rststk();
 
+// Low-stack size in words for a CSTACK value (null: unset): the default
+// unless the text is all digits and above 2000; capped at STK_MAXWORDS and
+// made even.
+int32_t stksiz(const char* cstack);
+// The largest free stretch in words: the gap between the bottom area and
+// the lowest headed block, the words above the top of high memory, or a
+// free headed block of either stack.
+int32_t maxfre();
+
 // Typed access to a word of the stack.
 inline uint32_t* wordp(int32_t addr) { return static_cast<uint32_t*>(stkptr(addr)); }
 
@@ -77,6 +95,8 @@ void* cmallc(size_t bytes);
 void* ccallc(size_t count, size_t size);
 void hfree(void* p);
 void* xrealloc(void* p, size_t bytes);
+// A handle: a heap block whose first slot points at the data behind it.
 void* newhdl(size_t bytes, int32_t* err);
+inline void* hdlptr(void* h) { return h ? *static_cast<void**>(h) : nullptr; }
 void dsphdl(void* h);
 int memfree(uint32_t* avail, uint32_t* total);

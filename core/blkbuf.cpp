@@ -1,0 +1,328 @@
+// Block buffers: finding the item at a record's position in a buffer or
+// loading its block, writing changed buffers back, and the address of the
+// current item of variables held in the word memory.
+#include "core/blkbuf.h"
+
+#include "core/output.h"
+#include "core/state.h"
+#include "files/filevar.h"
+#include "realtime/devvar.h"
+
+namespace {
+
+int nbufs(const BufRec* b) { return (b->Actv & 0x40) ? 1 : 3; }
+
+// Buffers in order of use, most recent first.
+int order(const BufRec* b, int* o) {
+  if (b->Actv & 0x40) {
+    o[0] = 0;
+    return 1;
+  }
+  o[0] = b->Actv & 3;
+  o[1] = (b->Actv >> 2) & 3;
+  o[2] = (b->Actv >> 4) & 3;
+  // A damaged order word still names each buffer once.
+  bool seen[4] = {false, false, false, false};
+  int n = 0;
+  for (int k = 0; k < 3; k++)
+    if (o[k] < 3 && !seen[o[k]]) seen[o[k]] = true, o[n++] = o[k];
+  for (int i = 0; i < 3; i++)
+    if (!seen[i]) o[n++] = i;
+  return 3;
+}
+
+// Makes buffer i the most recent.
+void touch(BufRec* b, int i) {
+  if (b->Actv & 0x40) return;
+  int o[3];
+  order(b, o);
+  int n[3] = {i, 0, 0}, k = 1;
+  for (int j = 0; j < 3; j++)
+    if (o[j] != i) n[k++] = o[j];
+  b->Actv = static_cast<uint8_t>(n[0] | (n[1] << 2) | (n[2] << 4));
+}
+
+int xfer(PtrRec* r, int i, int dir) {
+  return (r->Flg & K_FILE) ? filio(r, i, dir) : devio(r, i, dir);
+}
+
+// The grid that blocks run over: the window's extents (Bflg 0x2) or the
+// data's dimensions; the position is taken relative to the window then.
+void grid(const PtrRec* r, const BufRec* b, int64_t* g, int64_t* p) {
+  bool win = b->Bflg & 2;
+  for (int k = 0; k < 3; k++) {
+    int64_t d = win ? r->Offs[3 + k] : r->Datdims[k];
+    g[k] = d < 1 ? 1 : d;
+    p[k] = static_cast<int64_t>(r->XYZptr[k]) - (win ? r->Offs[k] : 0);
+  }
+}
+
+}  // namespace
+
+int32_t setadr(PtrRec* r, int64_t index) {
+  int bits = r->Wsiz & 63;
+  int64_t bitoff = narrow(static_cast<wide>(index) * bits);
+  int64_t off = bitoff / 8;
+  if (bits % 8) r->Bitp = static_cast<uint8_t>(bitoff % 8);
+  r->Dptr = r->Data0 < 0 ? addref(0, off) : addref(r->Data0, off);
+  return addref(0, off);
+}
+
+int ptradr(PtrRec* r) {
+  int64_t dx = r->Datdims[0] ? r->Datdims[0] : 1, dy = r->Datdims[1] ? r->Datdims[1] : 1;
+  int64_t x = r->XYZptr[0], y = r->XYZptr[1], z = r->XYZptr[2];
+  int64_t idx = narrow((static_cast<wide>(z) * dy + y) * dx + x);
+  int64_t off = setadr(r, idx);
+  int64_t rem = static_cast<int64_t>(r->Tot) - idx;
+  int bits = r->Wsiz & 63;
+  if (bits == 0) bits = 8;
+
+  if (r->Page) {
+    int64_t pgb = static_cast<int64_t>(r->Page / 32) * 128;
+    if (pgb > 0) {
+      int32_t a = static_cast<int32_t>(r->Addr);
+      int64_t in;
+      if (a > 0) {
+        in = (off + (static_cast<int64_t>(a) - HIMEM_BASE) * 4) % pgb;
+      } else {
+        int64_t page = off / pgb;
+        in = off % pgb;
+        if (page + 1 != (r->Page & 7)) {
+          r->Page = static_cast<uint16_t>((r->Page & ~7) | ((page + 1) & 7));
+          if (r->Idx >= 9) ippage(r->Idx - 10, static_cast<int>(page));
+        }
+        r->Dptr = r->Data0 < 0 ? addref(0, in) : addref(r->Data0, in);
+      }
+      int64_t cap = (pgb - in) * 8 / bits;
+      if (rem > cap) rem = cap;
+    }
+  }
+
+  // A part never leaves the window: on the first axis the window does not
+  // span, the run ends at the window's edge.
+  int nd = r->Ndims < 1 ? 1 : (r->Ndims > 3 ? 3 : r->Ndims);
+  wide prod = 1, lin = 0;
+  for (int k = 0; k < nd; k++) {
+    int64_t dim = r->Datdims[k] ? r->Datdims[k] : 1;
+    int64_t ext = r->Offs[3 + k], org = r->Offs[k], pos = r->XYZptr[k];
+    if (ext < dim) {
+      int64_t cap = narrow((ext + org - pos) * prod - lin);
+      if (rem > cap) rem = cap;
+      break;
+    }
+    lin += pos * prod;
+    prod *= dim;
+  }
+  int64_t most = 131072 / bits;
+  if (rem > most) rem = most;
+  if (rem < 0) rem = 0;
+  r->Bufsiz = static_cast<int32_t>(rem);
+  return 0;
+}
+
+int32_t inbloc(const BufSlot* s, const uint32_t* org, const uint32_t* pos) {
+  if (s->Blk < 1) return -1;
+  int64_t sx = static_cast<uint16_t>(s->Siz[0]), sy = static_cast<uint16_t>(s->Siz[1]),
+          sz = static_cast<uint16_t>(s->Siz[2]);
+  int64_t dx = static_cast<int64_t>(pos[0]) - org[0];
+  if (dx < 0 || dx >= sx) return -1;
+  int64_t dy = static_cast<int64_t>(pos[1]) - org[1];
+  if (dy < 0 || dy >= sy) return -1;
+  int64_t i = static_cast<uint16_t>(s->I0) + dx + dy * sx;
+  if (pos[2] != org[2]) {
+    int64_t dz = static_cast<int64_t>(pos[2]) - org[2];
+    if (dz < 0 || dz >= sz) return -1;
+    i += dz * sx * sy;
+  }
+  return static_cast<int32_t>(i);
+}
+
+int32_t blknum(const PtrRec* r, uint32_t* offset) {
+  const BufRec* b = bufrec(r);
+  int64_t g[3], p[3];
+  if (b) {
+    grid(r, b, g, p);
+  } else {
+    for (int k = 0; k < 3; k++) g[k] = r->Datdims[k] ? r->Datdims[k] : 1, p[k] = r->XYZptr[k];
+  }
+  int64_t L = narrow((static_cast<wide>(p[2]) * g[1] + p[1]) * g[0] + p[0]);
+  int64_t rw = r->Rwds > 0 ? r->Rwds : 1;
+  *offset = static_cast<uint32_t>(L % rw);
+  return static_cast<int32_t>(L / rw + 1);
+}
+
+int getblk(PtrRec* r, int32_t blk, int mode) {
+  BufRec* b = bufrec(r);
+  if (!b) return 0;
+  int nb = nbufs(b);
+  int i = -1;
+  for (int k = 0; k < nb; k++)
+    if (b->B[k].Blk == blk) i = k;
+  if (i < 0) {
+    int o[3];
+    order(b, o);
+    i = o[nb - 1];
+    if (b->F[i] == 2) {
+      xfer(r, i, 2);
+      b->F[i] = 0;
+    }
+    b->B[i].Blk = static_cast<int16_t>(blk);
+    int m = mode;
+    if (m == 2 && (static_cast<int64_t>(b->Bksiz) < r->Rwds || b->Lnks >= 1)) m = 3;
+    if (m & 1) xfer(r, i, 1);
+  }
+  touch(b, i);
+  return i;
+}
+
+int blkxyz(PtrRec* r, BufSlot* s, uint32_t* org, int32_t offset) {
+  BufRec* b = bufrec(r);
+  if (!b || s->Blk < 1 || r->Rwds < 1) return 0;
+  int64_t g[3], p[3];
+  grid(r, b, g, p);
+  int64_t rw = r->Rwds;
+  int64_t start = static_cast<int64_t>(s->Blk - 1) * rw, end = start + rw;
+  int64_t L = start + offset;
+  int64_t nx = g[0], ny = g[1], layer = narrow(static_cast<wide>(nx) * ny);
+  int64_t x = L % nx, y = (L / nx) % ny, z = L / layer;
+  int64_t rs = L - x;  // start of the row
+  int64_t ox, oy, oz, sx, sy, sz, first;
+  if (rs >= start && rs + nx <= end) {
+    // Whole rows: as many around the position as the block holds, within
+    // the layer; whole layers when the block holds the position's layer.
+    int64_t ls = z * layer;
+    if (ls >= start && ls + layer <= end) {
+      int64_t z0 = z - (ls - start) / layer, z1 = z + (end - ls - layer) / layer;
+      ox = 0, oy = 0, oz = z0, sx = nx, sy = ny, sz = z1 - z0 + 1;
+      first = z0 * layer;
+    } else {
+      int64_t y0 = y, y1 = y;
+      while (y0 > 0 && rs - (y - y0 + 1) * nx >= start) y0--;
+      while (y1 + 1 < ny && rs + (y1 - y + 2) * nx <= end) y1++;
+      ox = 0, oy = y0, oz = z, sx = nx, sy = y1 - y0 + 1, sz = 1;
+      first = z * layer + y0 * nx;
+    }
+  } else {
+    // The part of the position's row that lies in the block.
+    int64_t a = rs > start ? rs : start, e = rs + nx < end ? rs + nx : end;
+    ox = a - rs, oy = y, oz = z, sx = e - a, sy = 1, sz = 1;
+    first = a;
+  }
+  int64_t i0 = first - start;
+  // Box fields are 16 bits: a box that cannot be described stays empty,
+  // and the position is then found through its block number.
+  if (i0 > 65535 || sx > 65535 || sy > 65535 || sz > 65535) {
+    s->I0 = 0;
+    s->Siz[0] = s->Siz[1] = s->Siz[2] = 0;
+    return 0;
+  }
+  s->I0 = static_cast<int16_t>(static_cast<uint16_t>(i0));
+  s->Siz[0] = static_cast<int16_t>(static_cast<uint16_t>(sx));
+  s->Siz[1] = static_cast<int16_t>(static_cast<uint16_t>(sy));
+  s->Siz[2] = static_cast<int16_t>(static_cast<uint16_t>(sz));
+  bool win = b->Bflg & 2;
+  org[0] = static_cast<uint32_t>(ox + (win ? r->Offs[0] : 0));
+  org[1] = static_cast<uint32_t>(oy + (win ? r->Offs[1] : 0));
+  org[2] = static_cast<uint32_t>(oz + (win ? r->Offs[2] : 0));
+  return 0;
+}
+
+uint8_t* blkadr(PtrRec* r, int mode) {
+  BufRec* b = bufrec(r);
+  if (!b) return nullptr;
+  int o[3], n = order(b, o), i = -1;
+  int32_t k = -1;
+  for (int j = 0; j < n && k < 0; j++) {
+    k = inbloc(&b->B[o[j]], b->Org[o[j]], r->XYZptr);
+    if (k >= 0) i = o[j];
+  }
+  if (k >= 0) {
+    touch(b, i);
+  } else {
+    uint32_t off;
+    int32_t blk = blknum(r, &off);
+    i = getblk(r, blk, mode);
+    blkxyz(r, &b->B[i], b->Org[i], static_cast<int32_t>(off));
+    k = static_cast<int32_t>(off);
+  }
+  if (mode & 2) b->F[i] = 2;
+  setadr(r, narrow(static_cast<wide>(i) * r->Rwds + k));
+  return dptr(r);
+}
+
+// Items usable from the position in the current buffer: up to the end of
+// its block, and across a row's end only where the window's next item is
+// the block's next item (the window spans the grid's rows).
+int32_t sizbuf(PtrRec* r) {
+  BufRec* b = bufrec(r);
+  if (!b) {
+    error(72, 71);
+    return 0;
+  }
+  int i = (b->Actv & 0x40) ? 0 : (b->Actv & 3);
+  int64_t run = 0;
+  if (b->B[i].Blk >= 1 && r->Rwds >= 1) {
+    int64_t g[3], p[3];
+    grid(r, b, g, p);
+    bool win = b->Bflg & 2;
+    int64_t L = narrow((static_cast<wide>(p[2]) * g[1] + p[1]) * g[0] + p[0]);
+    int64_t end = static_cast<int64_t>(b->B[i].Blk) * r->Rwds;
+    run = end - L;
+    // Window in grid coordinates.
+    int64_t wo[3], we[3];
+    for (int k = 0; k < 3; k++) {
+      wo[k] = win ? 0 : static_cast<int64_t>(r->Offs[k]);
+      int64_t e = r->Offs[3 + k];
+      we[k] = e < 1 ? g[k] : e;
+    }
+    int64_t inwin;
+    if (wo[0] == 0 && we[0] >= g[0]) {
+      if (wo[1] == 0 && we[1] >= g[1])
+        inwin = narrow(static_cast<wide>(wo[2] + we[2] - p[2]) * g[0] * g[1] -
+                       static_cast<wide>(p[1]) * g[0] - p[0]);
+      else
+        inwin = narrow(static_cast<wide>(wo[1] + we[1] - p[1]) * g[0] - p[0]);
+    } else {
+      inwin = wo[0] + we[0] - p[0];
+    }
+    if (run > inwin) run = inwin;
+  }
+  if (run < 1) {
+    error(71, 71);
+    run = 0;
+  }
+  if (run > INT32_MAX) run = INT32_MAX;
+  r->Bufsiz = static_cast<int32_t>(run);
+  return r->Bufsiz;
+}
+
+int flshio(PtrRec* r) {
+  if (!r || !(r->Flg & 0x7E9)) return 0;
+  BufRec* b = bufrec(r);
+  if (!b || (state & (ST_INTR | ST_STOP))) return 0;
+  int o[3], n = order(b, o);
+  for (int j = n - 1; j >= 0; j--) {
+    int i = o[j];
+    if (b->F[i] == 2 && b->B[i].Blk > 0) {
+      xfer(r, i, 2);
+      b->F[i] = 0;
+    }
+  }
+  return 0;
+}
+
+// The table of active buffers is not kept yet: no two records share a
+// buffer record through it.
+int pactiv(PtrRec*, int) { return 0; }
+
+int rstbuf(PtrRec* r) {
+  BufRec* b = bufrec(r);
+  if (!b) return 0;
+  flshio(r);
+  b->Actv = (b->Actv & 0x40) ? 0x40 : 6;
+  for (int i = 0; i < 3; i++) {
+    b->B[i].Blk = static_cast<int16_t>(static_cast<uint16_t>(65535));
+    b->F[i] = 0;
+  }
+  return 0;
+}

@@ -1,0 +1,24 @@
+// Block buffers of file- and device-backed variables, and the address of the
+// current item of variables held in the word memory (ptradr, setadr).
+//
+// A buffered variable's pointer record carries a buffer record with one or
+// three block buffers laid end to end in its data block; a block is a run of
+// Rwds items in x-fastest order over the data's dimensions (or the window's
+// extents with Bflg 0x2), numbered from 1.
+#pragma once
+#include <cstdint>
+
+#include "core/varbl.h"
+
+uint8_t* blkadr(PtrRec* r, int mode);
+int32_t inbloc(const BufSlot* s, const uint32_t* org, const uint32_t* pos);
+int getblk(PtrRec* r, int32_t blk, int mode);
+int32_t blknum(const PtrRec* r, uint32_t* offset);
+int blkxyz(PtrRec* r, BufSlot* s, uint32_t* org, int32_t offset);
+int32_t sizbuf(PtrRec* r);
+int flshio(PtrRec* r);
+int ptradr(PtrRec* r);
+int32_t setadr(PtrRec* r, int64_t index);
+int pactiv(PtrRec* r, int op);
+// Writes back and empties a variable's block buffers.
+int rstbuf(PtrRec* r);

@@ -1,0 +1,84 @@
+// File services: host paths, existence, size and deletion.
+#include "files/fileutil.h"
+
+#include "core/units.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+
+const char* curdir_text() {
+  static std::string dir;
+  char buf[PATH_MAX];
+  if (getcwd(buf, sizeof buf))
+    dir = buf;
+  else
+    dir = ".";
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir.c_str();
+}
+
+std::string hostpath(std::string_view name) {
+  if (name.empty()) return {};
+  std::string in(name);
+  for (char& c : in)
+    if (c == '\\') c = '/';
+  if (in[0] != '/') in = curdir_text() + in;
+  // Drop repeated separators and "." components so that one file has one
+  // name (the unit table matches open files by name).
+  std::string out;
+  out.reserve(in.size());
+  size_t i = 0;
+  while (i < in.size()) {
+    if (in[i] == '/') {
+      if (out.empty() || out.back() != '/') out += '/';
+      ++i;
+      continue;
+    }
+    size_t j = in.find('/', i);
+    if (j == std::string::npos) j = in.size();
+    std::string_view part(in.data() + i, j - i);
+    if (part != ".") out.append(part);
+    i = j;
+  }
+  return out;
+}
+
+int Exists(const char* name) {
+  if (!name || !*name) return 0;
+  struct stat st;
+  if (stat(hostpath(name).c_str(), &st) != 0) return 0;
+  return S_ISDIR(st.st_mode) ? 2 : 1;
+}
+
+int wrtchk(const char*, char*, int exists) { return exists; }
+
+int delfil(const char* name) {
+  if (!name || !*name) return -1;
+  return unlink(hostpath(name).c_str()) == 0 ? 0 : -1;
+}
+
+int64_t fsize(const char* name, int unit) {
+  if (unit < 1) {
+    if (!name || !*name) return -1;
+    int fd = open(hostpath(name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    int64_t size = -1;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
+    close(fd);
+    return size;
+  }
+  FILE* fp = unitstream(unit);
+  if (!fp) return -1;
+  off_t here = ftello(fp);
+  if (here < 0) return -1;
+  if (fseeko(fp, 0, SEEK_END) != 0) return -1;
+  off_t end = ftello(fp);
+  if (fseeko(fp, here, SEEK_SET) != 0) return -1;
+  return end;
+}

@@ -1,0 +1,58 @@
+// Drawing state cells. The vector list store and the pixel writers are not
+// built yet: until they are, vinit makes nothing, setnvec keeps the counts
+// in the cells and setpxf only remembers the mode.
+#include "graphics/drawstate.h"
+
+int16_t iplane, vplane, gplane;
+uint8_t hplane;
+int16_t iflags;
+int16_t gunit = -1;
+int16_t lwidth = 1;
+int16_t penwidth = 1;
+int16_t bitmask;
+int16_t gflags;
+int16_t xorflg;
+int16_t zvalue;
+int16_t zoff;
+int16_t zfact;
+int16_t vanish;
+int16_t sflags;
+int16_t vwindow;
+int32_t lastvec;
+int32_t vec0;
+int32_t nvecs;
+int32_t nvdata;
+float calbar;
+float calfact;
+float aspect;
+int16_t lastpt[3];
+
+static int32_t pxfmode;  // mode word of the selected pixel writers
+
+int vinit(int) { return 0; }
+
+int setnvec(int which, int32_t n) {
+  if (which > 0)
+    nvdata = n;
+  else
+    nvecs = n;
+  return 0;
+}
+
+int setpxf(int mode) {
+  pxfmode = mode;
+  return 0;
+}
+
+void drwini() {
+  iplane = vplane = gplane = 0;
+  hplane = 0;
+  iflags = 0;
+  gunit = -1;
+  lwidth = penwidth = 1;
+  bitmask = gflags = xorflg = zvalue = zoff = zfact = vanish = sflags = vwindow = 0;
+  lastvec = vec0 = nvecs = nvdata = 0;
+  calbar = calfact = aspect = 0.0f;
+  lastpt[0] = lastpt[1] = lastpt[2] = 0;
+  pxfmode = 0;
+}

@@ -1,0 +1,170 @@
+// Compaction of the stacks (trace-mask bit 0x800).
+#include "memory_fixture.h"
+
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStdout;
+
+namespace {
+void fill(int32_t a, int32_t n, uint32_t tag) {
+  for (int32_t i = 0; i < n; i++) *wordp(a + i) = tag + static_cast<uint32_t>(i);
+}
+bool same(int32_t a, int32_t n, uint32_t tag, int32_t skip = -1) {
+  for (int32_t i = 0; i < n; i++)
+    if (i != skip && *wordp(a + i) != tag + static_cast<uint32_t>(i)) return false;
+  return true;
+}
+}  // namespace
+
+TEST_F(Mem, PackLowStack) {
+  small(3000);
+  int32_t own;
+  getstk(&own, 8, 4, 0, 0);  // owner words in the bottom area
+  int32_t b1, b2, b3, b4;
+  ASSERT_EQ(getstk(&b1, 600, 4, 1, 0), 600);
+  ASSERT_EQ(getstk(&b2, 600, 4, 1, 0), 600);
+  ASSERT_EQ(getstk(&b3, 600, 4, 1, 0), 600);
+  ASSERT_EQ(getstk(&b4, 600, 4, 1, 0), 600);
+  fill(b2, 600, 0x20000);
+  fill(b4, 600, 0x40000);
+  // b2 is owned by a bottom-area word; b4 by a word inside b2 (a record
+  // that owns its data), which moves with b2.
+  lowstk[own + 2] = static_cast<uint32_t>(b2);
+  ptrstk(b2, own + 2);
+  *wordp(b2 + 5) = static_cast<uint32_t>(b4);
+  ptrstk(b4, b2 + 5);
+  putstk(b1, 0, 0);
+  putstk(b3, 0, 0);
+  ASSERT_TRUE(chainok(lstk));
+
+  // Without the option bit nothing moves and the request fails.
+  int32_t big;
+  CaptureStdout();
+  EXPECT_EQ(getstk(&big, 700, 4, 1, 0), -1);
+  GetCapturedStdout();
+  state = 0;
+  EXPECT_EQ(lstk.lowest, b4 - 2);
+
+  trcmsk = 0x800;
+  ASSERT_EQ(getstk(&big, 700, 4, 1, 0), 700);
+  EXPECT_EQ(state & ST_ERROR, 0);
+  EXPECT_TRUE(chainok(lstk));
+  int32_t nb2 = static_cast<int32_t>(lowstk[own + 2]);
+  EXPECT_EQ(nb2, b1);  // slid up into the top hole
+  EXPECT_TRUE(same(nb2, 600, 0x20000, 5));
+  int32_t nb4 = static_cast<int32_t>(*wordp(nb2 + 5));
+  EXPECT_NE(nb4, b4);
+  EXPECT_EQ(hdr(nb4)[1], static_cast<uint32_t>(nb2 + 5));  // owner followed its record
+  EXPECT_TRUE(same(nb4, 600, 0x40000));
+  EXPECT_EQ(hdr(nb2)[1], static_cast<uint32_t>(own + 2));
+  int32_t largest = 0;
+  EXPECT_GE(Packstk(&lstk, &largest), 0);
+  EXPECT_GE(largest, lstk.lowest - scrtop);
+}
+
+TEST_F(Mem, PackKeepsPinnedBlocks) {
+  small(3000);
+  int32_t own;
+  getstk(&own, 8, 4, 0, 0);
+  int32_t b1, b2, b3, b4;
+  getstk(&b1, 600, 4, 1, 0);
+  getstk(&b2, 600, 4, 1, 0);
+  getstk(&b3, 600, 4, 1, 0);
+  getstk(&b4, 600, 4, 1, 0);
+  // b2: owned but with an extra reference; b4: no owner; b3: an owner
+  // word that does not hold its address (an offset, say). None may move.
+  lowstk[own + 2] = static_cast<uint32_t>(b2);
+  ptrstk(b2, own + 2);
+  ptrstk(b2, own + 2);
+  lowstk[own + 4] = 12;
+  ptrstk(b3, own + 4);
+  putstk(b1, 0, 0);
+  trcmsk = 0x800;
+  int32_t largest = 0;
+  EXPECT_EQ(Packstk(&lstk, &largest), 0);
+  EXPECT_EQ(lowstk[own + 2], static_cast<uint32_t>(b2));
+  EXPECT_EQ(lowstk[own + 4], 12u);
+  EXPECT_EQ(hdr(b1)[1], 0u);
+  EXPECT_TRUE(chainok(lstk));
+  // An interrupt stops the rounds at once.
+  int32_t b5;
+  getstk(&b5, 10, 4, 1, 0);
+  lowstk[own + 6] = static_cast<uint32_t>(b5);
+  ptrstk(b5, own + 6);
+  state = ST_INTR;
+  EXPECT_EQ(Packstk(&lstk, &largest), 0);
+  EXPECT_EQ(lowstk[own + 6], static_cast<uint32_t>(b5));
+  state = 0;
+}
+
+TEST_F(Mem, PackHighMemory) {
+  highmem(40);
+  ASSERT_EQ(hstk.end, HIMEM_BASE + 10240);
+  int32_t own;
+  getstk(&own, 8, 4, 0, 0);
+  int32_t h1, h2, h3;
+  ASSERT_EQ(getstk(&h1, 3000, 4, 3, 0), 3000);
+  ASSERT_EQ(getstk(&h2, 3000, 4, 3, 0), 3000);
+  ASSERT_EQ(getstk(&h3, 3000, 4, 3, 0), 3000);
+  fill(h2, 3000, 0x200000);
+  fill(h3, 3000, 0x300000);
+  lowstk[own + 2] = static_cast<uint32_t>(h2);
+  ptrstk(h2, own + 2);
+  lowstk[own + 4] = static_cast<uint32_t>(h3);
+  ptrstk(h3, own + 4);
+  putstk(h1, 0, 0);
+  EXPECT_EQ(hstk.bot, HIMEM_BASE + 9006);
+  ASSERT_TRUE(chainok(hstk));
+
+  trcmsk = 0x800;
+  int32_t big;
+  ASSERT_EQ(getstk(&big, 4000, 4, 3, 0), 4000);
+  EXPECT_EQ(state & ST_ERROR, 0);
+  EXPECT_TRUE(chainok(hstk));
+  EXPECT_EQ(lowstk[own + 2], static_cast<uint32_t>(HIMEM_BASE + 2));
+  EXPECT_EQ(lowstk[own + 4], static_cast<uint32_t>(HIMEM_BASE + 3004));
+  EXPECT_TRUE(same(HIMEM_BASE + 2, 3000, 0x200000));
+  EXPECT_TRUE(same(HIMEM_BASE + 3004, 3000, 0x300000));
+  EXPECT_EQ(big, HIMEM_BASE + 6006);
+  EXPECT_EQ(hstk.bot, HIMEM_BASE + 10006);
+}
+
+TEST_F(Mem, PackFillsAHoleFromFurtherDown) {
+  small(3000);
+  int32_t own;
+  getstk(&own, 8, 4, 0, 0);
+  int32_t t1, t2, t3, t4, t5;
+  getstk(&t1, 600, 4, 1, 0);
+  getstk(&t2, 100, 4, 1, 0);  // pinned: no owner
+  getstk(&t3, 200, 4, 1, 0);
+  getstk(&t4, 100, 4, 1, 0);
+  getstk(&t5, 50, 4, 1, 0);  // pinned
+  fill(t3, 200, 0x3000);
+  fill(t4, 100, 0x4000);
+  lowstk[own + 2] = static_cast<uint32_t>(t3);
+  ptrstk(t3, own + 2);
+  // t4 owns itself: its owner word is its own word 3.
+  *wordp(t4 + 3) = static_cast<uint32_t>(t4);
+  ptrstk(t4, t4 + 3);
+  putstk(t1, 0, 0);
+  int32_t hole = t1 - 2;
+  trcmsk = 0x800;
+  int32_t largest = 0;
+  EXPECT_EQ(Packstk(&lstk, &largest), 2);
+  EXPECT_TRUE(chainok(lstk));
+  // t3, the largest that fits, went to the top of the hole; then t4 to the
+  // top of what was left.
+  int32_t n3 = static_cast<int32_t>(lowstk[own + 2]);
+  EXPECT_EQ(n3, hole + 602 - 202 + 2);
+  EXPECT_TRUE(same(n3, 200, 0x3000));
+  int32_t n4 = n3 - 102;
+  EXPECT_EQ(hdr(n4)[0], 102u);
+  EXPECT_EQ(*wordp(n4 + 3), static_cast<uint32_t>(n4));
+  EXPECT_EQ(hdr(n4)[1], static_cast<uint32_t>(n4 + 3));
+  EXPECT_TRUE(same(n4, 100, 0x4000, 3));
+  // The pinned blocks stayed; their old places merged into one free block.
+  EXPECT_EQ(hdr(t2)[1], 1u);
+  EXPECT_EQ(hdr(t5)[1], 1u);
+  EXPECT_EQ(hdr(t4)[1], 0u);
+  EXPECT_EQ(hdr(t4)[0], 304u);
+  EXPECT_EQ(largest, lstk.lowest - scrtop);  // the gap is the largest stretch here
+}

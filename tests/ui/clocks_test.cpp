@@ -1,0 +1,51 @@
+#include "ui/clocks.h"
+#include "ui/platform/clock.h"
+
+#include <gtest/gtest.h>
+
+// Runs in its own process per test (gtest_discover_tests), but the clock
+// state is global: each test sets the virtual clock first.
+
+TEST(Clocks, TickmsFirstCallWrapAndSixtyMicrosecondUnits) {
+  clock_set_virtual(true);
+  // Park the 32-bit millisecond count 5 ms before it wraps.
+  clock_sleep_ns((0xFFFFFFFFull - 4) * 1000000ull);
+  uint32_t first = tickms(1);
+  EXPECT_EQ(first, 0xFFFFFFFFu - 4 + 1);  // the first call returns the count + 1
+  clock_sleep_ns(10 * 1000000ull);         // the count wraps past 0
+  EXPECT_EQ(tickms(1), 10u);               // exact modular difference, no lost ms
+  clock_sleep_ns(3 * 1000000ull);
+  EXPECT_EQ(tickms(1), 13u);
+  EXPECT_EQ(tickms(0), 217u);  // 13 / 0.06 = 216.67, rounded
+}
+
+TEST(Clocks, RtclockCountsTwentyMicrosecondTicks) {
+  clock_set_virtual(true);
+  initRT();
+  EXPECT_EQ(rtclock(), 0u);
+  clock_sleep_ns(1000000ull);  // 1 ms = 50 ticks
+  EXPECT_EQ(rtclock(), 50u);
+  clock_sleep_ns(19999ull);
+  EXPECT_EQ(rtclock(), 50u);  // truncated toward zero
+  clock_sleep_ns(1ull);
+  EXPECT_EQ(rtclock(), 51u);
+}
+
+TEST(Clocks, DateAndTimeOfDayPacking) {
+  clock_set_virtual(true);  // starts 2026-12-05 10:00:00.000
+  EXPECT_EQ(gtime(nullptr), 5 | 12 << 5 | 2026 << 9);
+  int32_t d[3];
+  EXPECT_EQ(gtime(d), 0);
+  EXPECT_EQ(d[0], 2026);
+  EXPECT_EQ(d[1], 12);
+  EXPECT_EQ(d[2], 5);
+  clock_sleep_ns(61234ull * 1000000ull);  // 1 min 1.234 s later
+  EXPECT_EQ(gclock(nullptr), (10 * 3600 + 1 * 60 + 1) * 1000 + 234);
+  int32_t t[4];
+  gclock(t);
+  EXPECT_EQ(t[0], 10);
+  EXPECT_EQ(t[1], 1);
+  EXPECT_EQ(t[2], 1);
+  EXPECT_EQ(t[3], 234);
+  EXPECT_STREQ(datestr(), "12/05 10:01:01");
+}

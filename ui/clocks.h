@@ -1,0 +1,24 @@
+// Clocks: milliseconds since start, the 20-microsecond real-time clock,
+// the local date and time, and the time profile.
+#pragma once
+#include <cstdint>
+
+uint32_t tickms(int flag);
+void initRT();
+uint32_t rtclock();
+const int16_t* rtstart();  // year, month, weekday, day, hour, minute, second, ms
+int32_t gclock(int32_t* arr);
+int32_t gtime(int32_t* arr);
+const char* datestr();
+int RTclockTest(int ms, int flags);
+int tmstat(int flag, int slot, const char* name);
+
+struct TmSlot {
+  uint32_t total;
+  uint32_t start;
+  uint16_t count;
+  char name[6];
+};
+static_assert(sizeof(TmSlot) == 16);
+constexpr int NTMSLOT = 22;
+extern TmSlot tmslot[NTMSLOT];

@@ -1,0 +1,66 @@
+#include "ui/platform/entry.h"
+
+#include "core/output.h"
+#include "core/state.h"
+#include "lang/cstart.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/utsname.h>
+
+int rdonly = 0;
+float sysversion = 0;
+char logname[260];
+
+float osversion() {
+  utsname u;
+  if (uname(&u) != 0) return 0;
+  int major = 0, minor = 0;
+  std::sscanf(u.release, "%d.%d", &major, &minor);
+  return static_cast<float>((major * 1000 + minor) / 1000.0);
+}
+
+const char* osname() {
+  static char buf[64];
+  std::snprintf(buf, sizeof buf, "Linux_%5.3f", static_cast<double>(osversion()));
+  return buf;
+}
+
+static std::string tempdir() {
+  for (const char* v : {"TEMP", "TMP"}) {
+    const char* t = std::getenv(v);
+    if (t && *t) return t;
+  }
+  return "/tmp";
+}
+
+int pelix_entry(int argc, char** argv) {
+  std::string cmd;
+  for (int i = 1; i < argc; i++) {
+    if (i > 1) cmd += ' ';
+    cmd += argv[i];
+  }
+  std::string temp = tempdir();
+
+  // The log goes to the working folder, else to the temporary folder.
+  std::snprintf(logname, sizeof logname, "pelix.log");
+  logfp = std::fopen(logname, "w");
+  if (!logfp) {
+    std::snprintf(logname, sizeof logname, "%s/pelix.log", temp.c_str());
+    logfp = std::fopen(logname, "w");
+  }
+  rdonly = logfp ? 0 : 1;
+  jdebug = logfp ? 1 : 0;
+
+  sysversion = osversion();
+  logprintf("PELIX %.2f\nCmdlin <%s>\n", PELIX_VERSION, cmd.c_str());
+  logprintf("temp dir <%s>\njdebug=%d  log file <%s>\n", temp.c_str(), jdebug, logname);
+
+  cmdlin(cmd.c_str());
+
+  logprintf("OpSys: %d  ->  %s %7.3f\n", static_cast<int>(sysversion * 1000.0f + 0.5f), osname(),
+            static_cast<double>(sysversion));
+  int status = runmain();
+  finish(status);
+}
