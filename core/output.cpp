@@ -5,6 +5,7 @@
 #include "core/memory.h"
 #include "core/state.h"
 #include "core/units.h"
+#include "core/varbl.h"
 #include "lang/help.h"
 #include "lang/macro.h"
 #include "realtime/serial.h"
@@ -199,22 +200,6 @@ void rowdone() {
   backend()->rowout(curwin, p, n);
 }
 
-// The answer keys of a yes-or-no question, in order: Esc, right button, n,
-// N (no); left button, Enter, y, Y, Down arrow, Page Down (yes).
-constexpr int ANSKEY[10] = {27, 130, 'n', 'N', 129, 13, 'y', 'Y', 208, 209};
-
-// Judges a key as yesno does: the yes index 4..9; else the error bit is set
-// and -1 (Esc) or 0 returned, a key that is no answer going back to the
-// type-ahead buffer.
-int judge(int key) {
-  int i = 0;
-  while (i < 10 && ANSKEY[i] != key) i++;
-  if (i >= 4 && i < 10) return i;
-  if (i == 10) pushkey(key);
-  state |= ST_ERROR;
-  return i == 0 ? -1 : 0;
-}
-
 // Hooks into modules that come later. Each does the least that is safe
 // until its module fills it in.
 // Main loop: cmdwin () makes the main command window current.
@@ -353,9 +338,21 @@ int jputc(int unit, int c) {
 }
 
 int collect_line(const char* line, int n) {
-  // maklst + lstptr on the list whose handle is word 1 of the collector
-  // record go here once the pointer records exist.
-  return colhook ? colhook(line, n) : -1;
+  if (colhook) return colhook(line, n);
+  if (colrec <= 0 || !lowstk || colrec + 1 >= lstk.end) return -1;
+  int32_t count = static_cast<int32_t>(lowstk[colrec]);
+  int32_t handle = static_cast<int32_t>(lowstk[colrec + 1]);
+  PtrRec* r = ptrrec(handle);
+  if (!r || count < 0) return -1;
+  // The new element is the list's current element.
+  r->XYZptr[0] = static_cast<uint32_t>(count);
+  maklst(handle, n, count);
+  if (n < 1) return 0;
+  int32_t len = 0;
+  uint8_t* p = lstptr(r, count, &len, 0);
+  if (!p || len < 1) return -1;
+  std::memcpy(p, line, static_cast<size_t>(std::min(len, n)));
+  return 0;
 }
 
 int jline(int row) {
@@ -400,7 +397,7 @@ int jline(int row) {
   if (paging && nrow - 1 >= 6 && --pgcnt <= 0) {
     pgcnt = static_cast<int16_t>(nrow - 1);
     curtxt(" More? ", 7, col0, next, 0);
-    int a = judge(waitky());
+    int a = yesno(-1);
     if (a == 8 || a == 9) pgcnt = 1;
     erstxt(curwin, col0, next, 7);
     putcur(col0, next);

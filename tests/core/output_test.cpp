@@ -97,6 +97,12 @@ class Output : public ::testing::Test {
   }
   void TearDown() override {
     setbackend(old);
+    state = pflags = trcmsk = 0;
+    tabs = 8;
+    lstlun = errlun = dbglun = outlun = 1;
+    loglun = -1;
+    macmod = 0;
+    colrec = 0;
     colhook = nullptr;
     helpfile[0] = 0;
     hlpcls();
