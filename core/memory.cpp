@@ -7,6 +7,10 @@
 #include "core/state.h"
 #include "lang/cstart.h"
 #include "ui/events.h"
+#if __has_include("lang/macro.h")
+#include "lang/macro.h"
+#define PELIX_HAVE_MACRO_STATE 1
+#endif
 
 #include <sys/mman.h>
 #include <sys/sysinfo.h>
@@ -71,11 +75,11 @@ bool okadr(int64_t a) {
   return hexists() && a < hstk.end;
 }
 
-uint32_t* badword(int32_t addr, int arg) {
+uint32_t* badword(int arg) {
   error(arg, 71);
   state |= ST_ERROR;
   std::memset(badpg, 0, sizeof badpg);
-  return badpg + (static_cast<uint32_t>(addr) & 0xFFF);
+  return badpg;
 }
 
 uint32_t* badhigh(int32_t addr, int frame) {
@@ -85,7 +89,9 @@ uint32_t* badhigh(int32_t addr, int frame) {
           frame);
   state |= ST_ERROR;
   std::memset(badpg, 0, sizeof badpg);
-  return badpg + (static_cast<uint32_t>(addr) & 0xFFF);
+  // Paged callers stop at the page's end, so the word's place in the page
+  // keeps them inside the scratch page.
+  return hpaged ? badpg + (static_cast<uint32_t>(addr) & 0xFFF) : badpg;
 }
 
 // One headed block as seen by a walk.
@@ -169,12 +175,20 @@ int32_t firstfit(StkDesc* d, int64_t words) {
   return 0;
 }
 
-int64_t gapof(const StkDesc* d, bool headed_or_scratch) {
+// The free gap a request of the given kind may use: the bottom area grows
+// up to the lowest headed block; scratch buffers start at the scratch top;
+// headed blocks never come below the scratch top or the bottom area.
+enum { K_BOTTOM, K_HEADED, K_SCRATCH };
+int64_t gapof(const StkDesc* d, int kind) {
   int64_t g;
   if (ishigh(d))
     g = (int64_t)htmptop - d->bot;
+  else if (kind == K_BOTTOM)
+    g = (int64_t)d->lowest - d->bot;
+  else if (kind == K_HEADED)
+    g = (int64_t)d->lowest - std::max(scrtop, d->bot);
   else
-    g = headed_or_scratch ? (int64_t)d->lowest - scrtop : (int64_t)d->lowest - d->bot;
+    g = (int64_t)d->lowest - scrtop;
   return g < 0 ? 0 : g;
 }
 
@@ -215,14 +229,15 @@ void fixowners(int64_t from, int64_t size, int64_t delta) {
   }
 }
 
-// Moves block b (whole, header included) to address to and points its
-// owner at the new data.
-void moveblk(const Blk& b, int64_t to) {
-  uint32_t own = b.st & BLK_OWNER;
-  movewords(to, b.at, b.size);
+// After block b has been copied to `to` and the chain's headers are whole
+// again: owners inside the old place move with it, and the block's owner
+// word gets the new data address.
+void repoint(const Blk& b, int64_t to) {
   int64_t delta = to - b.at;
+  uint32_t own = b.st & BLK_OWNER;
   fixowners(b.at, b.size, delta);
   if (own >= b.at && own < b.at + b.size) own = static_cast<uint32_t>(own + delta);
+  W(to + 1) = (b.st & ~BLK_OWNER) | own;
   W(own) = static_cast<uint32_t>(to + 2);
 }
 
@@ -244,8 +259,9 @@ bool packone(StkDesc* d) {
       const Blk h = bl[i];
       if (i > 0 && movable(bl[i - 1])) {
         const Blk b = bl[i - 1];
-        moveblk(b, b.at + h.size);
+        movewords(b.at + h.size, b.at, b.size);
         freehdr(b.at, h.size);
+        repoint(b, b.at + h.size);
         return true;
       }
       // The largest block below that fits; an exact fit wins.
@@ -257,9 +273,10 @@ bool packone(StkDesc* d) {
       }
       if (best >= 0) {
         const Blk b = bl[best];
-        moveblk(b, h.at + h.size - b.size);
+        movewords(h.at + h.size - b.size, b.at, b.size);
         freehdr(h.at, h.size - b.size);
         freehdr(b.at, b.size);
+        repoint(b, h.at + h.size - b.size);
         return true;
       }
     }
@@ -270,8 +287,9 @@ bool packone(StkDesc* d) {
       const Blk h = bl[i];
       if (i + 1 < n && movable(bl[i + 1])) {
         const Blk b = bl[i + 1];
-        moveblk(b, h.at);
+        movewords(h.at, b.at, b.size);
         freehdr(h.at + b.size, h.size);
+        repoint(b, h.at);
         return true;
       }
       int best = -1;
@@ -279,9 +297,10 @@ bool packone(StkDesc* d) {
         if (movable(bl[j]) && bl[j].size <= h.size && (best < 0 || bl[j].size > bl[best].size)) best = j;
       if (best >= 0) {
         const Blk b = bl[best];
-        moveblk(b, h.at);
+        movewords(h.at, b.at, b.size);
         freehdr(h.at + b.size, h.size - b.size);
         freehdr(b.at, b.size);
+        repoint(b, h.at);
         return true;
       }
     }
@@ -293,6 +312,7 @@ bool packone(StkDesc* d) {
 void settle(StkDesc* d) {
   int64_t p = d->lowest, end = chainend(d), prevfree = -1, last = -1;
   while (p < end) {
+    if (p + 2 > end) return;
     int64_t s = static_cast<int32_t>(W(p));
     if (s < 1) return;
     if (W(p + 1) == 0) {
@@ -361,7 +381,7 @@ int32_t stksiz(const char* cstack) {
 }
 
 int MakStk() {
-  if (jdebug) logprintf("MakStk: %d %d\n", lowstk ? 1 : 0, lstk.end);
+  logprintf("MakStk: %d %d\n", lowstk ? 1 : 0, lstk.end);
   if (lowstk) return STK_DEFAULT;
   int32_t size = stksiz(std::getenv("CSTACK"));
   uint32_t* p = nullptr;
@@ -378,7 +398,7 @@ int MakStk() {
   lstk = {size, 0, size, size};
   std::memset(lowstk, 0, 500 * 4);
   scrtop = SCRATCH_GAP;
-  if (jdebug) logprintf("MadeStk: %d %d stkbot=%d\n", size, lstk.lowest, lstk.bot);
+  logprintf("MadeStk: %d %d stkbot=%d\n", size, lstk.lowest, lstk.bot);
   return size;
 }
 
@@ -415,13 +435,15 @@ int getstk(int32_t* addr, int32_t count, int32_t size, int where, int partial) {
       }
     }
 
-    int64_t gap = gapof(d, partial != 0 || where != 0);
+    int kind = partial != 0 ? K_SCRATCH : where != 0 ? K_HEADED : K_BOTTOM;
+    int64_t gap = gapof(d, kind);
     int64_t items = count;
     if (words > gap) {
       if (!packed) {
         int32_t largest = 0;
         Packstk(d, &largest);
-        if (words <= gapof(d, partial != 0 || where != 0)) continue;
+        gap = gapof(d, kind);
+        if (words <= gap) continue;
       }
       if (partial > 0) {
         items = gap * 4 / size;
@@ -665,7 +687,7 @@ void* stkptr(int32_t addr) {
     return badhigh(addr, 0);
   }
   if (lowstk && addr < lstk.end) return lowstk + addr;
-  return badword(addr, 44);
+  return badword(44);
 }
 
 uint32_t* stkwp(int32_t addr) {
@@ -831,7 +853,12 @@ int trpstk(int32_t addr) {
   if (v == trapval) return 0;
   jprintf(dbglun, "Trapped stack - Addr %d: %d -> %d", stktrap, static_cast<int32_t>(trapval),
           static_cast<int32_t>(v));
-  jprintf(dbglun, "\n");
+#ifdef PELIX_HAVE_MACRO_STATE
+  if (macmod)
+    jprintf(dbglun, "   on line %5d of %s\n", maclin, macnam());
+  else
+#endif
+    jprintf(dbglun, "\n");
   trapval = v;
   return 1;
 }

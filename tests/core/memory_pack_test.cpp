@@ -127,3 +127,44 @@ TEST_F(Mem, PackHighMemory) {
   EXPECT_EQ(big, HIMEM_BASE + 6006);
   EXPECT_EQ(hstk.bot, HIMEM_BASE + 10006);
 }
+
+TEST_F(Mem, PackFillsAHoleFromFurtherDown) {
+  small(3000);
+  int32_t own;
+  getstk(&own, 8, 4, 0, 0);
+  int32_t t1, t2, t3, t4, t5;
+  getstk(&t1, 600, 4, 1, 0);
+  getstk(&t2, 100, 4, 1, 0);  // pinned: no owner
+  getstk(&t3, 200, 4, 1, 0);
+  getstk(&t4, 100, 4, 1, 0);
+  getstk(&t5, 50, 4, 1, 0);  // pinned
+  fill(t3, 200, 0x3000);
+  fill(t4, 100, 0x4000);
+  lowstk[own + 2] = static_cast<uint32_t>(t3);
+  ptrstk(t3, own + 2);
+  // t4 owns itself: its owner word is its own word 3.
+  *wordp(t4 + 3) = static_cast<uint32_t>(t4);
+  ptrstk(t4, t4 + 3);
+  putstk(t1, 0, 0);
+  int32_t hole = t1 - 2;
+  trcmsk = 0x800;
+  int32_t largest = 0;
+  EXPECT_EQ(Packstk(&lstk, &largest), 2);
+  EXPECT_TRUE(chainok(lstk));
+  // t3, the largest that fits, went to the top of the hole; then t4 to the
+  // top of what was left.
+  int32_t n3 = static_cast<int32_t>(lowstk[own + 2]);
+  EXPECT_EQ(n3, hole + 602 - 202 + 2);
+  EXPECT_TRUE(same(n3, 200, 0x3000));
+  int32_t n4 = n3 - 102;
+  EXPECT_EQ(hdr(n4)[0], 102u);
+  EXPECT_EQ(*wordp(n4 + 3), static_cast<uint32_t>(n4));
+  EXPECT_EQ(hdr(n4)[1], static_cast<uint32_t>(n4 + 3));
+  EXPECT_TRUE(same(n4, 100, 0x4000, 3));
+  // The pinned blocks stayed; their old places merged into one free block.
+  EXPECT_EQ(hdr(t2)[1], 1u);
+  EXPECT_EQ(hdr(t5)[1], 1u);
+  EXPECT_EQ(hdr(t4)[1], 0u);
+  EXPECT_EQ(hdr(t4)[0], 304u);
+  EXPECT_EQ(largest, lstk.lowest - scrtop);  // the gap is the largest stretch here
+}

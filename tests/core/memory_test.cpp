@@ -1,6 +1,9 @@
 // The low stack: bottom area, scratch area, headed blocks and their chain.
 #include "memory_fixture.h"
 
+#include <algorithm>
+#include <cstdio>
+
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 
@@ -476,12 +479,13 @@ TEST_F(Mem, AddressRanges) {
   EXPECT_NE(out.find("ERROR  71"), std::string::npos);
   EXPECT_TRUE(p < lowstk || p >= lowstk + lstk.end);
   state = 0;
-  lowstk[0] = 42;
   CaptureStdout();
   uint32_t* q = wordp(HIMEM_BASE + 10);
   out = GetCapturedStdout();
+  uint32_t r0 = lowstk[0];  // error has left -71 in r0 (word 0)
   *q = 7;
-  EXPECT_EQ(lowstk[0], 42u);
+  EXPECT_EQ(lowstk[0], r0);
+  EXPECT_NE(q, lowstk);
   EXPECT_NE(out.find("ERROR  71 (arg 43)"), std::string::npos) << out;
   EXPECT_NE(out.find("himem err: "), std::string::npos) << out;
   EXPECT_TRUE(state & ST_ERROR);
@@ -496,17 +500,41 @@ TEST_F(Mem, HeapWrappers) {
   EXPECT_EQ(d, static_cast<char*>(h) + 16);
   std::memset(d, 3, 100);
   dsphdl(h);
-  void* c = xcalloc(10, 4);
-  EXPECT_EQ(static_cast<int*>(c)[9], 0);
-  c = xrealloc(c, 400);
-  EXPECT_EQ(xfree(c), 0);
-  hfree(nullptr);
-  void* z = ccallc(3, 3);
-  EXPECT_EQ(static_cast<char*>(z)[8], 0);
-  hfree(z);
-  hfree(cmallc(7));
   uint32_t av = 0, tot = 0;
   memfree(&av, &tot);
   EXPECT_GT(tot, 0u);
   EXPECT_GT(av, 0u);
+  // Figures over 4 GiB are clamped, not wrapped.
+  unsigned long long kb = 0;
+  char line[256];
+  FILE* f = std::fopen("/proc/meminfo", "r");
+  ASSERT_NE(f, nullptr);
+  while (std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "MemTotal: %llu kB", &kb) == 1) break;
+  std::fclose(f);
+  EXPECT_EQ(tot, static_cast<uint32_t>(std::min<unsigned long long>(kb * 1024, 0xFFFFFFFFull)));
 }
+
+#if __has_include("lang/macro.h")
+#include "lang/macro.h"
+TEST_F(Mem, WatchpointInsideAMacro) {
+  int32_t a;
+  getstk(&a, 4, 4, 1, 0);
+  lowstk[a] = 1;
+  trpstk(a);
+  lowstk[a] = 2;
+  uint16_t mode = macmod;
+  int16_t line = maclin;
+  macmod = 3;
+  maclin = 17;
+  setmacnam("demo.imp");
+  CaptureStdout();
+  EXPECT_EQ(trpstk(-1), 1);
+  std::string out = GetCapturedStdout();
+  macmod = mode;
+  maclin = line;
+  setmacnam("");
+  EXPECT_EQ(out, "Trapped stack - Addr " + std::to_string(a) + ": 1 -> 2   on line    17 of demo.imp\n");
+  trpstk(0);
+}
+#endif
