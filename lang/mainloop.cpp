@@ -562,15 +562,20 @@ int Redrct(int code) {
   int unit = -1;
   char name[UNIT_NAMELEN] = {0};
   int t = wrdtab[wt].type;
-  if (t > 0 && (t & 0x1000) && (t & K_LIST)) {
-    if (!(t & K_STRING)) return -1;
+  const bool var = t > 0 && (t & 0x1000) && !(t & 0x2000);
+  const bool list = var && ((t & K_LIST) || (t & 0x180) == 0x180);
+  if (list) {
+    // Only a list of text lines takes the output.
+    if (!(t & K_STRING) || (t & 0x180) == 0x180) return -1;
     int32_t handle = 0;
     argtyp(n, &handle);
     if (handle <= 0 || capture(handle, append) < 0) return -1;
     unit = 99;
   } else {
     int role = T_FILE;
-    if (t > 0 && (t & 0x1000) && (t & K_STRING)) {
+    if (var) {
+      // A string variable holds the file name; no other variable is a target.
+      if (!(t & K_STRING)) return -1;
       float v = 0;
       int len = 0;
       getarg(n, &v, name, sizeof name, &len);
@@ -646,6 +651,7 @@ int GETLIN(int unit, int* code, int flags) {
   *code = 0;
   lsttok = -1;
   lstsrc = 0;
+  hlast = false;  // the journal takes out only a line recorded for this turn
   const int32_t err0 = state & ST_ERROR;
   int n = 0;
   if (qflag != 0) {
