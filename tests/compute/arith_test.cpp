@@ -284,3 +284,30 @@ TEST_F(Expr, LoopStopsAndReportsProgress) {
   EXPECT_EQ(prgtot, 0u);
   EXPECT_EQ(vals(d), (std::vector<double>{2, 3, 4, 5}));
 }
+
+TEST_F(Expr, PartsOfPagedHighMemory) {
+  // Operands and destination in paged high memory come in parts of at most
+  // one page: every part is loaded and written back, none is overrun.
+  himemflag = 2;
+  ASSERT_EQ(highmem(512), 0);
+  const int32_t n = 20000;
+  std::vector<double> v(n), w(n);
+  for (int32_t i = 0; i < n; i++) v[static_cast<size_t>(i)] = i, w[static_cast<size_t>(i)] = 2 * i;
+  int32_t a = decl("a", K_ARRAY, 96, 0x4000);
+  PtrRec* r = R(rec(a));
+  ASSERT_GE(asnvrb(r, n, nullptr, 0), 0);
+  put(a, v);
+  int32_t b = decl("b", K_ARRAY, 32, 0x4000);
+  r = R(rec(b));
+  ASSERT_GE(asnvrb(r, n, nullptr, 0), 0);
+  put(b, v);
+  ASSERT_GE(symptr(a)->data, HIMEM_BASE);
+  int32_t d = decl("d", K_ARRAY, 32, 0x4000);
+  int32_t dr = rec(d);
+  EXPECT_EQ(eval({dr, rec(a), rec(b), item(116, 2), asg()}), dr);
+  EXPECT_EQ(vals(d), w);
+  // A temporary takes the same road.
+  int32_t t = eval({rec(a), rec(b), item(116, 2)});
+  EXPECT_EQ(rvals(t), w);
+  EXPECT_EQ(state & ST_ERROR, 0);
+}

@@ -93,8 +93,10 @@ class Expr : public ::testing::Test {
 
   // --- Variables -----------------------------------------------------------
 
-  static int32_t decl(const char* name, int kind, int wsiz) {
-    return putsym(0, name, static_cast<int>(strlen(name)), kind | 0x1001, 0, 0, wsiz);
+  // Declares a variable without storage (extra: entry flags such as 0x4000,
+  // data in high memory).
+  static int32_t decl(const char* name, int kind, int wsiz, int extra = 0) {
+    return putsym(0, name, static_cast<int>(strlen(name)), kind | 0x1001 | extra, 0, 0, wsiz);
   }
   // The record of a variable as the argument access makes it (its handle).
   static int32_t rec(int32_t entry) {
@@ -166,6 +168,11 @@ class Expr : public ::testing::Test {
       out.push_back(GSTACK(r));
     }
     return out;
+  }
+  // The first value of a record (a one-element result); NaN when none.
+  static float first(int32_t h) {
+    std::vector<double> v = rvals(h);
+    return v.empty() ? NAN : static_cast<float>(v[0]);
   }
   // Item i of stored data as raw bits by word size code.
   static uint32_t rawitem(const uint8_t* p, int wsiz, int32_t i) {
