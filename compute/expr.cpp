@@ -522,6 +522,7 @@ int dolist(int) {
   int32_t n = optab[OT_TOT];
   bool str = (d->Flg & K_STRING) != 0;
   int sbits = s->Wsiz & 63;
+  dopause();
   for (int32_t i = 0; i < n && !stopped(); i++) {
     int32_t len = 0;
     LDVARB(s, &len, 0);
