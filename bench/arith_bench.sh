@@ -51,6 +51,8 @@ def best(f, *args, reps=5):
 
 ours = {}
 for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    if b.get("error_occurred"):
+        sys.exit(f"arith_bench: {b['name']}: {b.get('error_message', 'failed')}")
     name = b["name"].split("/")
     unit = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b.get("time_unit", "ns")]
     ours[(name[0][3:], name[1])] = b["real_time"] * unit

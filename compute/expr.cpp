@@ -108,7 +108,8 @@ void clropt() {
 // ---------------------------------------------------------------------------
 // The postfix walk.
 
-int32_t doexpr(uint32_t* list) {
+int32_t doexpr(int32_t lstadr) {
+  uint32_t* list = stkwp(lstadr);
   if (!list) return 0;
   uint32_t n = list[0];
   int32_t* prev = optab;

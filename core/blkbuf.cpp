@@ -61,17 +61,17 @@ void grid(const PtrRec* r, const BufRec* b, int64_t* g, int64_t* p) {
 
 int32_t setadr(PtrRec* r, int64_t index) {
   int bits = r->Wsiz & 63;
-  int64_t bitoff = index * bits;
+  int64_t bitoff = narrow(static_cast<wide>(index) * bits);
   int64_t off = bitoff / 8;
   if (bits % 8) r->Bitp = static_cast<uint8_t>(bitoff % 8);
-  r->Dptr = r->Data0 < 0 ? static_cast<int32_t>(off) : r->Data0 + static_cast<int32_t>(off);
-  return static_cast<int32_t>(off);
+  r->Dptr = r->Data0 < 0 ? addref(0, off) : addref(r->Data0, off);
+  return addref(0, off);
 }
 
 int ptradr(PtrRec* r) {
   int64_t dx = r->Datdims[0] ? r->Datdims[0] : 1, dy = r->Datdims[1] ? r->Datdims[1] : 1;
   int64_t x = r->XYZptr[0], y = r->XYZptr[1], z = r->XYZptr[2];
-  int64_t idx = (y + z * dy) * dx + x;
+  int64_t idx = narrow((static_cast<wide>(z) * dy + y) * dx + x);
   int64_t off = setadr(r, idx);
   int64_t rem = static_cast<int64_t>(r->Tot) - idx;
   int bits = r->Wsiz & 63;
@@ -91,7 +91,7 @@ int ptradr(PtrRec* r) {
           r->Page = static_cast<uint16_t>((r->Page & ~7) | ((page + 1) & 7));
           if (r->Idx >= 9) ippage(r->Idx - 10, static_cast<int>(page));
         }
-        r->Dptr = r->Data0 < 0 ? static_cast<int32_t>(in) : r->Data0 + static_cast<int32_t>(in);
+        r->Dptr = r->Data0 < 0 ? addref(0, in) : addref(r->Data0, in);
       }
       int64_t cap = (pgb - in) * 8 / bits;
       if (rem > cap) rem = cap;
@@ -101,12 +101,12 @@ int ptradr(PtrRec* r) {
   // A part never leaves the window: on the first axis the window does not
   // span, the run ends at the window's edge.
   int nd = r->Ndims < 1 ? 1 : (r->Ndims > 3 ? 3 : r->Ndims);
-  int64_t prod = 1, lin = 0;
+  wide prod = 1, lin = 0;
   for (int k = 0; k < nd; k++) {
     int64_t dim = r->Datdims[k] ? r->Datdims[k] : 1;
     int64_t ext = r->Offs[3 + k], org = r->Offs[k], pos = r->XYZptr[k];
     if (ext < dim) {
-      int64_t cap = (ext + org - pos) * prod - lin;
+      int64_t cap = narrow((ext + org - pos) * prod - lin);
       if (rem > cap) rem = cap;
       break;
     }
@@ -145,8 +145,7 @@ int32_t blknum(const PtrRec* r, uint32_t* offset) {
   } else {
     for (int k = 0; k < 3; k++) g[k] = r->Datdims[k] ? r->Datdims[k] : 1, p[k] = r->XYZptr[k];
   }
-  int64_t L = p[1] * g[0] + p[0];
-  if (p[2] != 0) L += p[2] * g[0] * g[1];
+  int64_t L = narrow((static_cast<wide>(p[2]) * g[1] + p[1]) * g[0] + p[0]);
   int64_t rw = r->Rwds > 0 ? r->Rwds : 1;
   *offset = static_cast<uint32_t>(L % rw);
   return static_cast<int32_t>(L / rw + 1);
@@ -184,7 +183,7 @@ int blkxyz(PtrRec* r, BufSlot* s, uint32_t* org, int32_t offset) {
   int64_t rw = r->Rwds;
   int64_t start = static_cast<int64_t>(s->Blk - 1) * rw, end = start + rw;
   int64_t L = start + offset;
-  int64_t nx = g[0], ny = g[1], layer = nx * ny;
+  int64_t nx = g[0], ny = g[1], layer = narrow(static_cast<wide>(nx) * ny);
   int64_t x = L % nx, y = (L / nx) % ny, z = L / layer;
   int64_t rs = L - x;  // start of the row
   int64_t ox, oy, oz, sx, sy, sz, first;
@@ -247,7 +246,7 @@ uint8_t* blkadr(PtrRec* r, int mode) {
     k = static_cast<int32_t>(off);
   }
   if (mode & 2) b->F[i] = 2;
-  setadr(r, static_cast<int64_t>(k) + static_cast<int64_t>(i) * r->Rwds);
+  setadr(r, narrow(static_cast<wide>(i) * r->Rwds + k));
   return dptr(r);
 }
 
@@ -266,7 +265,7 @@ int32_t sizbuf(PtrRec* r) {
     int64_t g[3], p[3];
     grid(r, b, g, p);
     bool win = b->Bflg & 2;
-    int64_t L = (p[2] * g[1] + p[1]) * g[0] + p[0];
+    int64_t L = narrow((static_cast<wide>(p[2]) * g[1] + p[1]) * g[0] + p[0]);
     int64_t end = static_cast<int64_t>(b->B[i].Blk) * r->Rwds;
     run = end - L;
     // Window in grid coordinates.
@@ -279,9 +278,10 @@ int32_t sizbuf(PtrRec* r) {
     int64_t inwin;
     if (wo[0] == 0 && we[0] >= g[0]) {
       if (wo[1] == 0 && we[1] >= g[1])
-        inwin = (wo[2] + we[2] - p[2]) * g[0] * g[1] - p[1] * g[0] - p[0];
+        inwin = narrow(static_cast<wide>(wo[2] + we[2] - p[2]) * g[0] * g[1] -
+                       static_cast<wide>(p[1]) * g[0] - p[0]);
       else
-        inwin = (wo[1] + we[1] - p[1]) * g[0] - p[0];
+        inwin = narrow(static_cast<wide>(wo[1] + we[1] - p[1]) * g[0] - p[0]);
     } else {
       inwin = wo[0] + we[0] - p[0];
     }

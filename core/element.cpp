@@ -5,20 +5,15 @@
 #include <cstring>
 
 #include "core/blkbuf.h"
+#include "core/convert.h"
 #include "core/output.h"
+#include "core/symbols.h"
 #include "files/filevar.h"
+#include "lang/names.h"
 #include "realtime/devvar.h"
 #include "ui/events.h"
 
-double (*prmget)(int code) = nullptr;
-void (*prmput)(double v, int code) = nullptr;
-
 namespace {
-
-double sysget(int code) { return prmget ? prmget(code) : 0.0; }
-void sysput(double v, int code) {
-  if (prmput) prmput(v, code);
-}
 
 // The record's own stack address.
 int32_t ownadr(const PtrRec* r) { return stkadr(r); }
@@ -37,16 +32,6 @@ void setdat(PtrRec* r) {
 
 bool tracev() { return (trcmsk & 0x4000) && !(pflags & 1); }
 bool tracei() { return (trcmsk & 0x8000) && !(pflags & 1); }
-
-// Number of items of a list element; its data's byte reference in *b.
-// String lists apply the window's y origin and extent.
-int32_t lstelm(PtrRec* r, uint32_t n, int32_t* b) {
-  int32_t len = 0;
-  *b = 0;
-  lstptr(r, static_cast<int32_t>(n), &len, 0);
-  *b = r->Dptr;
-  return len;
-}
 
 }  // namespace
 
@@ -234,7 +219,7 @@ double GSTACK(PtrRec* r) {
   int32_t from = r->Dptr;
   double v = lditm(dptr(r), r->Wsiz, &bp, &step);
   if (!(r->Flg & K_NUMBER)) {
-    r->Dptr += step;
+    r->Dptr = addref(r->Dptr, step);
     r->Bitp = bp;
   }
   if (tracev())
@@ -257,7 +242,7 @@ void PSTACK(double v, PtrRec* r) {
             static_cast<unsigned long>(w), static_cast<unsigned long>(aflags));
   }
   if (!(r->Flg & K_NUMBER)) {
-    r->Dptr += step;
+    r->Dptr = addref(r->Dptr, step);
     r->Bitp = bp;
   }
 }
@@ -267,7 +252,7 @@ int32_t igstak(PtrRec* r) {
   uint8_t bp = r->Bitp;
   int32_t v = ilditm(dptr(r), r->Wsiz, &bp, &step);
   if (!(r->Flg & K_NUMBER)) {
-    r->Dptr += step;
+    r->Dptr = addref(r->Dptr, step);
     r->Bitp = bp;
   }
   if (tracei())
@@ -283,7 +268,7 @@ void IPSTAK(int32_t v, PtrRec* r) {
     jprintf(dbglun, "IPSTAK: %14ld = (%ld,%d,%d)\n", static_cast<long>(v),
             static_cast<long>(ownadr(r)), r->Wsiz, r->Bitp);
   if (!(r->Flg & K_NUMBER)) {
-    r->Dptr += step;
+    r->Dptr = addref(r->Dptr, step);
     r->Bitp = bp;
   }
 }
@@ -364,11 +349,11 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
     if ((kind & K_NOSTK) && mode == 0) {
       float v = 0.0f;
       if (kind & K_NAMED) {
-        int32_t a = r->Idx > 0 ? static_cast<int32_t>(entwd(r->Idx)[1]) : 0;
-        void* p = a ? stkptr(a) : nullptr;
+        const SymEnt* e = symptr(r->Idx);
+        void* p = e && e->data ? stkptr(e->data) : nullptr;
         if (p) v = nrwflt(getelm(p, r->Wsiz));
       } else {
-        v = nrwflt(sysget(r->Idx));
+        v = nrwflt(getprm(r->Idx));
       }
       memcpy(&r->Addr, &v, 4);
       r->Flg = K_CONST;
@@ -381,8 +366,8 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
   }
 
   // Writing marks the symbol entry as written.
-  if (mode && (kind & K_NAMED) && r->Idx > 0)
-    reinterpret_cast<uint8_t*>(entwd(r->Idx))[10] |= 0xF0;
+  if (mode && (kind & K_NAMED))
+    if (SymEnt* e = symptr(r->Idx)) e->nlen |= 0xF0;
 
   if (kind == K_STRING || (kind & K_NUMBER) || r->Idx == -1) {
     if (kind == K_STRING) r->Offs[3] = static_cast<uint32_t>(r->Length);
@@ -410,12 +395,13 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
       r->Wsiz = static_cast<int16_t>(w);
       if (bufrec(r) && r->Rwds > 0) rstbuf(r);
     } else {
-      uint32_t* e = entwd(r->Idx);
-      int32_t tot = static_cast<int32_t>(e[0]);
+      const SymEnt* e = symptr(r->Idx);
+      int32_t tot = e ? static_cast<int32_t>(e->value) : 0;
+      int32_t data = e ? e->data : 0;
       if (!(kind & K_VECTOR)) {
-        if ((kind & K_HDR) && !(kind & K_LIST) && e[1] != 0) {
+        if ((kind & K_HDR) && !(kind & K_LIST) && data != 0) {
           if (r->Datdims[0] == 0) {
-            const uint32_t* h = wordp(static_cast<int32_t>(e[1]));
+            const uint32_t* h = wordp(data);
             for (int k = 0; k < 3; k++) r->Datdims[k] = h[k];
             r->Addr = h[3];
           }
@@ -474,9 +460,10 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
       if (!vecview(r, &kind, count, total, wsiz)) return 0;
     }
     if ((kind & K_DIMS) && !(kind & K_LIST) && *count > 0) {
-      int64_t prod = 1;
+      wide prod = 1;
       for (int k = 0; k < 3; k++)
         if (r->Datdims[k] > 1) prod *= r->Datdims[k];
+      if (prod > INT32_MAX) prod = INT32_MAX;
       if (!(kind & K_VECTOR)) *total = static_cast<int32_t>(prod);
       r->Tot = static_cast<uint32_t>(prod);
     } else if (!(kind & K_LIST)) {
@@ -499,8 +486,7 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
       if (mode == 0 || ne == 1) {
         int64_t sum = 0;
         for (int32_t i = 0; i < ne; i++) {
-          int32_t b, len = lstelm(r, r->Offs[0] + static_cast<uint32_t>(i), &b);
-          sum += len;
+          sum += lstelm(r, static_cast<int32_t>(r->Offs[0]) + i);
         }
         *count = static_cast<int32_t>(sum);
       } else {
@@ -509,8 +495,7 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
       r->Length = *count;
       r->XYZptr[0] = r->Offs[0];
       if (mode) {
-        int32_t b;
-        *part = lstelm(r, r->XYZptr[0], &b);
+        *part = lstelm(r, static_cast<int32_t>(r->XYZptr[0]));
         r->Data0 = r->Dptr;
       }
     }
@@ -529,18 +514,18 @@ int LDVARB(PtrRec* r, int32_t* part, int32_t base) {
   int32_t p;
   if (kind & K_NUMBER) {
     // A number without storage is read and written in its own Addr word.
-    if ((kind & (K_VALUE | K_NOSTK)) || r->Addr == 0)
-      r->Dptr = r->Data0 = bytadr(ownadr(r) + PR_ADDR);
+    // Only the first 9 words are touched: a number may be a short head.
+    if ((kind & (K_VALUE | K_NOSTK)) || static_cast<int32_t>(r->Addr) <= 0)
+      r->Dptr = bytadr(ownadr(r) + PR_ADDR);
     else
-      setdat(r);
+      r->Dptr = bytadr(static_cast<int32_t>(r->Addr));
     p = 1;
   } else if (kind == K_STRING || (r->Idx == -1 && !(kind & K_LIST))) {
     p = r->Length;
     setdat(r);
   } else if (!bufrec(r)) {
     if (kind & K_LIST) {
-      int32_t b;
-      p = lstelm(r, r->XYZptr[0], &b);
+      p = lstelm(r, static_cast<int32_t>(r->XYZptr[0]));
       r->XYZptr[0]++;
     } else {
       ptradr(r);
@@ -572,10 +557,8 @@ int DMPVRB(PtrRec* r, int32_t* part, int advance, int32_t base) {
       // The next element of the window, when it exists.
       if (advance > 0) {
         r->XYZptr[0]++;
-        if (r->XYZptr[0] < r->Offs[0] + r->Offs[3]) {
-          int32_t bb;
-          p = lstelm(r, r->XYZptr[0], &bb);
-        }
+        if (r->XYZptr[0] < r->Offs[0] + r->Offs[3])
+          p = lstelm(r, static_cast<int32_t>(r->XYZptr[0]));
       }
     } else {
       int more = advance > 0 ? movptr(r) : 0;
@@ -599,11 +582,11 @@ int DMPVRB(PtrRec* r, int32_t* part, int advance, int32_t base) {
   } else if (kind & K_NOSTK) {
     double v = GSTACK(r);
     if (kind & K_NAMED) {
-      int32_t a = r->Idx > 0 ? static_cast<int32_t>(entwd(r->Idx)[1]) : 0;
-      void* p = a ? stkptr(a) : nullptr;
+      const SymEnt* e = symptr(r->Idx);
+      void* p = e && e->data ? stkptr(e->data) : nullptr;
       if (p) putelm(v, p, r->Wsiz);
     } else {
-      sysput(v, r->Idx);
+      putprm(v, r->Idx);
     }
   }
   return 0;
@@ -614,8 +597,7 @@ int DMPVRB(PtrRec* r, int32_t* part, int advance, int32_t base) {
 
 uint8_t* nxtbuf(PtrRec* r, int mode) {
   if (r->Flg & K_LIST) {
-    int32_t b;
-    lstelm(r, r->XYZptr[0], &b);
+    lstelm(r, static_cast<int32_t>(r->XYZptr[0]));
   } else if (bufrec(r)) {
     blkadr(r, mode);
     sizbuf(r);
@@ -633,8 +615,7 @@ int savoff(PtrRec* r) {
 uint8_t* setpos(PtrRec* r, int32_t n) {
   if (r->Flg & K_LIST) {
     r->XYZptr[0] = static_cast<uint32_t>(n);
-    int32_t b;
-    lstelm(r, static_cast<uint32_t>(n), &b);
+    lstelm(r, n);
     return dptr(r);
   }
   if (r->Tot == 0 || r->Wsiz == 0) {
@@ -788,15 +769,15 @@ void putelm(double v, void* addr, int wsiz) {
   uint8_t* p = static_cast<uint8_t*>(addr);
   switch (wsiz) {
     case W_BYTE:
-      p[0] = static_cast<uint8_t>(cvclmp(v, 255));
+      p[0] = static_cast<uint8_t>(toi8(v));
       break;
     case W_SHORT: {
-      int16_t s = static_cast<int16_t>(cvi16(v));
+      int16_t s = static_cast<int16_t>(toi16(v));
       memcpy(p, &s, 2);
       break;
     }
     case W_LONG: {
-      int32_t l = cvi32(v);
+      int32_t l = toi32(v);
       memcpy(p, &l, 4);
       break;
     }

@@ -52,12 +52,6 @@ double getelm(const void* addr, int wsiz);
 void putelm(double v, void* addr, int wsiz);
 int memxfr(int32_t addr, int32_t offset, void* buf, int32_t bytes, int mode);
 
-// The system-variable cells behind number records with kind flag 4 and no
-// symbol entry: the names layer installs its getprm and putprm here at
-// start-up; until then such a record reads 0 and stores nothing.
-extern double (*prmget)(int code);
-extern void (*prmput)(double v, int code);
-
 // ---------------------------------------------------------------------------
 // Conversions. Every float-to-integer conversion of the element access goes
 // through these; each is defined for NaN, infinities and out-of-range values.

@@ -101,14 +101,14 @@ static int64_t blkroom(int32_t a) {
 static void freblk(int32_t a) {
   int32_t h = 0;
   uint32_t* hp = blkhdr(a, &h);
-  if (hp && (h + 2 == a || (hp[1] >> 26) > 0)) putstk(a, 0, 0);
+  if (hp && (h + 2 == a || (hp[1] >> BLK_REFSHIFT) > 0)) putstk(a, 0, 0);
 }
 
 // The owner recorded for the block that holds a (0 when none).
 static int32_t blkown(int32_t a) {
   int32_t h = 0;
   uint32_t* hp = blkhdr(a, &h);
-  return hp ? int32_t(hp[1] & 0x3FFFFFF) : 0;
+  return hp ? int32_t(hp[1] & BLK_OWNER) : 0;
 }
 
 // ---------------------------------------------------------------------------

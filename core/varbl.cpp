@@ -8,12 +8,12 @@
 #include "core/element.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/symbols.h"
+#include "core/units.h"
+#include "core/convert.h"
 #include "files/filevar.h"
 
-uint8_t* membyt(int32_t b) {
-  if (b < 4 * HIMEM_BASE) return reinterpret_cast<uint8_t*>(lowstk) + b;
-  return static_cast<uint8_t*>(stkptr(b >> 2)) + (b & 3);
-}
+uint8_t* hmbyt(int32_t b) { return static_cast<uint8_t*>(stkptr(b >> 2)) + (b & 3); }
 
 void freblk(int32_t addr) {
   if (addr <= 0) return;
@@ -133,7 +133,9 @@ int ptrvrb(PtrRec* src, PtrRec* dst) {
   bool scratch = stack == 0;
 
   FilRec* f = (src->Flg & K_FILE) ? filrec(src) : nullptr;
-  if (f && untemp(f->Lun)) {
+  if (f && f->Lun > 0 && f->Lun < NUNITS && filtab[f->Lun].Nlinks > 0 &&
+      (filtab[f->Lun].mode & UM_TEMP)) {
+    filtab[f->Lun].mode &= static_cast<uint16_t>(~UM_TEMP);
     // dst takes the file over: its own file record and strip table.
     auto* nf = static_cast<FilRec*>(zeroblk(sizeof(FilRec) | (scratch ? 1 : 0)));
     if (nf) {
@@ -212,7 +214,7 @@ int freptr(PtrRec* r) {
   }
   if (r->Flg & K_FILE) {
     if (FilRec* f = filrec(r)) {
-      if (f->Lun) filcls(f->Lun);
+      if (f->Lun) closef(f->Lun, 0);
       f->Lun = 0;
       if (f->Strip > 0) freblk(f->Strip);
       if (f->Pack > 0) freblk(f->Pack);
@@ -236,7 +238,9 @@ int32_t chgbuf(PtrRec* r, int32_t bytes, int mode) {
   int32_t h = (a > 0 && a < HIMEM_BASE) ? fndstk(a) : 0;
   bool headed = h > 0 && h + 2 == a;
   int64_t old = headed ? static_cast<int64_t>(b->Rsiz) * ((b->Actv & 0x40) ? 1 : 3) : 0;
+  bool fresh = false;
   if (total > old || (mode == 0 && !headed)) {
+    fresh = true;
     int32_t na = 0;
     int64_t words = (total + 3) / 4;
     int got = 0;
@@ -266,7 +270,8 @@ int32_t chgbuf(PtrRec* r, int32_t bytes, int mode) {
     r->Data0 = bytadr(na);
   }
   if (single) b->Actv |= 0x40;
-  if (bytes != b->Rsiz) {
+  // New memory, or a new size: the buffers start empty.
+  if (bytes != b->Rsiz || fresh) {
     b->Rsiz = bytes;
     int bits = r->Wsiz & 63;
     r->Rwds = static_cast<int32_t>(static_cast<int64_t>(bytes) * 8 / (bits ? bits : 8));
@@ -280,14 +285,15 @@ int32_t chgbuf(PtrRec* r, int32_t bytes, int mode) {
 // ---------------------------------------------------------------------------
 // Storage of symbol variables.
 
-int erasvb(uint32_t* e) {
-  uint16_t flags = static_cast<uint16_t>(e[2] & 0xFFFF);
-  int32_t data = static_cast<int32_t>(e[1]);
+int erasvb(SymEnt* e) {
+  if (!e) return 0;
+  uint16_t flags = e->flags;
+  int32_t data = e->data;
   bool plainvec = (flags & (K_VECTOR | K_MATRIX)) == K_VECTOR;
-  if (data > 0 && !(flags & SF_NOTOWNED) && !plainvec) {
+  if (data > 0 && !(flags & SY_NOTOWN) && !plainvec) {
     if (flags & K_LIST) {
       int32_t h = fndstk(data);
-      int64_t slots = e[0];
+      int64_t slots = e->value;
       if (h > 0) {
         int64_t cap = static_cast<int64_t>(wordp(h)[0]) - 2 - (data - (h + 2));
         if (slots > cap) slots = cap;
@@ -310,8 +316,8 @@ int erasvb(uint32_t* e) {
     }
     freblk(data);
   }
-  e[0] = 0;
-  e[1] = 0;
+  e->value = 0;
+  e->data = 0;
   return 0;
 }
 
@@ -351,7 +357,8 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   }
 
   if (kind & K_LIST) {
-    int32_t table = named ? static_cast<int32_t>(entwd(r->Idx)[1]) : static_cast<int32_t>(r->Addr);
+    SymEnt* e = named ? symptr(r->Idx) : nullptr;
+    int32_t table = e ? e->data : static_cast<int32_t>(r->Addr);
     if (table <= 0) {
       int64_t sz = static_cast<int64_t>(r->Offs[3]) + r->Offs[0];
       if (sz < n) sz = n;
@@ -362,9 +369,9 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
         return 0;
       }
       zerwds(table, sz);
-      if (named) {
-        entwd(r->Idx)[0] = static_cast<uint32_t>(sz);
-        entwd(r->Idx)[1] = static_cast<uint32_t>(table);
+      if (e) {
+        e->value = static_cast<uint32_t>(sz);
+        e->data = table;
         ptrstk(table, r->Idx + 1);
       } else if (!scratch) {
         ptrstk(table, ownadr(r) + PR_ADDR);
@@ -440,9 +447,9 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   }
   // New storage never shows what the words held before.
   zerwds(itemsadr, (bytes + 3) / 4);
-  if (named) {
-    entwd(r->Idx)[0] = static_cast<uint32_t>(items);
-    entwd(r->Idx)[1] = static_cast<uint32_t>(block);
+  if (SymEnt* e = named ? symptr(r->Idx) : nullptr) {
+    e->value = static_cast<uint32_t>(items);
+    e->data = block;
     ptrstk(block, r->Idx + 1);
   } else if (!scratch) {
     ptrstk(block, ownadr(r) + PR_ADDR);
@@ -478,7 +485,7 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
         uint32_t x0 = r->XYZptr[0];
         for (uint32_t i = 0; i < r->Offs[3]; i++) lstdel(ownadr(r), static_cast<int32_t>(x0 + i));
       } else if (!(kind & K_VALUE)) {
-        erasvb(entwd(r->Idx));
+        erasvb(symptr(r->Idx));
         r->Addr = 0;
         r->Bufsiz = 0;
         r->Datdims[0] = r->Datdims[1] = r->Datdims[2] = 0;
@@ -509,7 +516,7 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
 
 int32_t chkoff(PtrRec* r, int kind, int32_t* count, int32_t* part, int32_t n, uint32_t* offs) {
   int nd = (kind & K_SOLID) ? 3 : (kind & (K_MATRIX | K_IMAGE)) ? 2 : 1;
-  int64_t len = 1;
+  wide len = 1;
   bool unknown = false;
   for (int k = 0; k < nd; k++) {
     int64_t dim = nd > 1 ? static_cast<int64_t>(r->Datdims[k])
@@ -527,7 +534,9 @@ int32_t chkoff(PtrRec* r, int kind, int32_t* count, int32_t* part, int32_t n, ui
       }
       if (ext <= 0 || ext > dim - org) ext = static_cast<int32_t>(dim - org);
     } else if (ext < 1) {
-      r->Length = 0;
+      // No data and no extent: the size the window needs is not known.
+      r->Length = -1;
+      if (*count < 1) *count = -1;
       return 0;
     }
     offs[3 + k] = static_cast<uint32_t>(ext);
@@ -535,7 +544,8 @@ int32_t chkoff(PtrRec* r, int kind, int32_t* count, int32_t* part, int32_t n, ui
   }
   if (len > INT32_MAX) len = INT32_MAX;
   r->Length = unknown ? -1 : static_cast<int32_t>(len);
-  if (*count < 1) *count = -static_cast<int32_t>(len);
+  int32_t need = static_cast<int32_t>(len);
+  if (*count < 1) *count = -need;
   if (unknown || (kind & K_LIST))
     *part = -1;
   else if (*part <= 0)
@@ -549,7 +559,7 @@ int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n) {
   bool win = b && (b->Bflg & 2);
   int kind = r->Flg;
   int nd = (kind & K_SOLID) ? 3 : (kind & (K_MATRIX | K_IMAGE | K_LIST)) ? 2 : 1;
-  int64_t prod = 1;
+  wide prod = 1;
   uint32_t ext[3] = {1, 1, 1};
   bool rows = true;
   for (int k = 0; k < nd; k++) {
@@ -557,14 +567,14 @@ int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n) {
     if (e < 1) e = 1;
     if (!win && !rows) e = 1;
     if (win && k == 0 && (e & 1)) e++;
-    if (n > 0 && prod * e > n) e = n / prod > 0 ? n / prod : 1;
+    if (n > 0 && prod * e > n) e = n / prod > 0 ? static_cast<int64_t>(n / prod) : 1;
     ext[k] = static_cast<uint32_t>(e);
     if (!win && e < r->Datdims[k]) rows = false;
     prod *= e;
   }
   if (b) {
     if (win || b->Bufdims[0] == 0) {
-      int64_t rem = n > 0 ? n : prod;
+      int64_t rem = n > 0 ? n : narrow(prod);
       for (int k = 0; k < 3; k++) {
         int64_t d = k < nd ? ext[k] : 1;
         int64_t v = rem < d ? rem : d;
@@ -574,9 +584,10 @@ int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n) {
       }
     }
   }
+  if (prod > INT32_MAX) prod = INT32_MAX;
   if (prod != n) {
     r->Rwds = static_cast<int32_t>(prod);
-    if (b) b->Rsiz = static_cast<int32_t>((r->Wsiz & 63) * prod / 8);
+    if (b) b->Rsiz = static_cast<int32_t>(narrow((r->Wsiz & 63) * prod / 8));
   }
   return static_cast<int32_t>(prod);
 }
@@ -603,7 +614,11 @@ int movptr(PtrRec* r) {
 // ---------------------------------------------------------------------------
 // Lists.
 
-uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table) {
+namespace {
+
+// Element n: in place, or (copy set) a terminated copy when a string
+// window ends inside the element.
+uint8_t* lstget(PtrRec* r, int32_t n, int32_t* length, int32_t table, bool copy) {
   *length = 0;
   int64_t slots;
   int32_t t = lsttbl(r, table, &slots);
@@ -622,10 +637,10 @@ uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table) {
     }
     *length = len;
     if (r) {
-      r->Dptr = bytadr(el) + 1 + start;
+      r->Dptr = addref(bytadr(el), 1 + start);
       r->Bitp = 0;
     }
-    if (start + len == L) return p + 1 + start;
+    if (start + len == L || !copy) return p + 1 + start;
     // The window ends inside the element: a terminated copy, so that the
     // element keeps its later characters.
     auto* c = static_cast<uint8_t*>(getbuf(len + 1));
@@ -636,10 +651,22 @@ uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table) {
   }
   *length = static_cast<int32_t>(wordp(el)[3]);
   if (r) {
-    r->Dptr = bytadr(el) + LST_HDR;
+    r->Dptr = addref(bytadr(el), LST_HDR);
     r->Bitp = 0;
   }
   return p + LST_HDR;
+}
+
+}  // namespace
+
+uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table) {
+  return lstget(r, n, length, table, true);
+}
+
+int32_t lstelm(PtrRec* r, int32_t n) {
+  int32_t len;
+  lstget(r, n, &len, 0, false);
+  return len;
 }
 
 int lstdel(int32_t rec, int32_t n) {
@@ -697,7 +724,7 @@ int maklst(int32_t rec, int32_t length, int32_t n) {
     wordp(el)[3] = static_cast<uint32_t>(static_cast<int64_t>(length) * 8 / (bits ? bits : 8));
   }
   if (r) {
-    r->Dptr = bytadr(el) + (str ? 1 : LST_HDR);
+    r->Dptr = addref(bytadr(el), str ? 1 : LST_HDR);
     r->Bitp = 0;
   }
   return 0;
@@ -737,28 +764,7 @@ int32_t getarr(PtrRec* r, void* buf, int32_t max, int wsiz) {
       LDVARB(r, &p, i);
       if (p <= i) return i;
     }
-    double v = GSTACK(r);
-    uint8_t* d = q + static_cast<int64_t>(i) * step;
-    switch (wsiz) {
-      case W_BYTE:
-        d[0] = static_cast<uint8_t>(cvi16(v) & 0xFF);
-        break;
-      case W_SHORT: {
-        int16_t s = static_cast<int16_t>(cvi16(v));
-        memcpy(d, &s, 2);
-        break;
-      }
-      case W_LONG: {
-        int32_t l = cvi32(v);
-        memcpy(d, &l, 4);
-        break;
-      }
-      default: {
-        float f = nrwflt(v);
-        memcpy(d, &f, 4);
-        break;
-      }
-    }
+    putval(GSTACK(r), q + static_cast<int64_t>(i) * step, wsiz);
   }
   return n;
 }

@@ -9,7 +9,7 @@
 // 32-bit references here:
 //  - Addr: a stack address (low stack or high memory); with kind flag 4 a
 //    held-pointer reference -(n)-1 (core/memory.h); for kind 18 the value.
-//  - Dptr, Data0: byte references (see bytref below).
+//  - Dptr, Data0: byte references (see membyt below).
 //  - the buffer, file, transform and argument-list fields: the stack address
 //    of the companion record, 0 for none.
 //  - the file record's strip table: the stack address of its count word (the
@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "core/memory.h"
+#include "core/symbols.h"
 
 // Kind flags (Flg).
 enum : uint16_t {
@@ -154,15 +155,39 @@ constexpr int LST_HDR = 48;
 //    4 x stack address + byte (high memory from 4 x 1000000 up); 0 = none;
 //  - Data0 below 0: Data0 is a held-pointer reference to outside data and
 //    Dptr the byte offset from it.
-uint8_t* membyt(int32_t b);
-inline int32_t bytadr(int32_t stkaddr) { return stkaddr * 4; }
+//  Byte references reach stack addresses below 2^29 (the low stack and the
+//  first 2 GB of high memory).
+uint8_t* hmbyt(int32_t b);
+inline uint8_t* membyt(int32_t b) {
+  if (b < 4 * HIMEM_BASE) return reinterpret_cast<uint8_t*>(lowstk) + b;
+  return hmbyt(b);
+}
+inline int32_t bytadr(int32_t stkaddr) {
+  return static_cast<int32_t>(static_cast<uint32_t>(stkaddr) * 4u);
+}
+//  A Number record's item is always in the word memory, and its Data0 is
+//  never read: number records may be short heads of the first 9 words.
 inline uint8_t* dptr(const PtrRec* r) {
-  if (r->Data0 < 0) return static_cast<uint8_t*>(heldptr(r->Data0)) + r->Dptr;
+  if (!(r->Flg & 16) && r->Data0 < 0)
+    return static_cast<uint8_t*>(heldptr(r->Data0)) + static_cast<uint32_t>(r->Dptr);
   return membyt(r->Dptr);
 }
 inline uint8_t* dat0(const PtrRec* r) {
   if (r->Data0 < 0) return static_cast<uint8_t*>(heldptr(r->Data0));
   return r->Data0 > 0 ? membyt(r->Data0) : nullptr;
+}
+
+// Index arithmetic on record fields: wide enough for any product of three
+// 32-bit fields, brought back to 64 bits clamped to +-2^62 so that a few
+// further sums stay defined.
+using wide = __int128;
+inline int64_t narrow(wide v) {
+  constexpr int64_t lim = INT64_C(1) << 62;
+  return v > lim ? lim : (v < -lim ? -lim : static_cast<int64_t>(v));
+}
+// A byte reference moved by a byte offset (wraps, never overflows).
+inline int32_t addref(int32_t b, int64_t off) {
+  return static_cast<int32_t>(static_cast<uint32_t>(b) + static_cast<uint32_t>(off));
 }
 
 // Companion records; null when there is none.
@@ -189,12 +214,15 @@ int setrec(PtrRec* r, int kind, int32_t idx, uint32_t addr, int wsiz, int32_t le
 int ptrvrb(PtrRec* src, PtrRec* dst);
 int freptr(PtrRec* r);
 int32_t chgbuf(PtrRec* r, int32_t bytes, int mode);
-int erasvb(uint32_t* entry);
+int erasvb(SymEnt* entry);
 int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, int wsiz);
 int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode);
 int32_t chkoff(PtrRec* r, int kind, int32_t* count, int32_t* part, int32_t n, uint32_t* offs);
 int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n);
 uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table);
+// Element n of a record's list made addressable in place (Dptr), without
+// lstptr's terminated copy; its length in items.
+int32_t lstelm(PtrRec* r, int32_t n);
 int lstdel(int32_t rec, int32_t n);
 int maklst(int32_t rec, int32_t length, int32_t n);
 int movptr(PtrRec* r);
@@ -208,12 +236,3 @@ int shoptr(const PtrRec* r);
 // tail); ignores 0 and addresses outside headed blocks.
 void freblk(int32_t addr);
 
-// Words of a symbol entry: [0] value (item count), [1] data address, then
-// u16 flags, u8 name length, u8 type (bytes 8 to 11).
-inline uint32_t* entwd(int32_t e) { return wordp(e); }
-inline uint16_t entflg(int32_t e) {
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(wordp(e));
-  return static_cast<uint16_t>(p[8] | (p[9] << 8));
-}
-// Symbol entry flags used here.
-enum : uint16_t { SF_STORAGE = 2, SF_NOTOWNED = 4, SF_HIGH = 0x4000 };

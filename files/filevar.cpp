@@ -15,7 +15,3 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int) {
 int filio(PtrRec*, int, int) { return -1; }
 
 int sethdr(PtrRec*) { return 0; }
-
-int filcls(int) { return 0; }
-
-int untemp(int) { return 0; }

@@ -14,7 +14,3 @@ int filio(PtrRec* r, int i, int dir);
 // Writes the file's header before the first block; the format type written
 // (above 0) or 0.
 int sethdr(PtrRec* r);
-// Closes the unit that a file record holds.
-int filcls(int unit);
-// Clears the temporary mark of a unit; 1 when it was temporary.
-int untemp(int unit);

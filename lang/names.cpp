@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/args.h"
+#include "core/convert.h"
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
@@ -102,22 +103,11 @@ void nameini() {
 }
 
 // ---------------------------------------------------------------------------
-// Conversions as the system variables take values: clamped, then truncated
-// toward zero; NaN counts as 0.
+// Values as the system variables take them: clamped, then truncated toward
+// zero (NaN counts as 0).
 
-static int16_t sv16(double v) {
-  if (!(v == v)) return 0;
-  if (v > 32767.0) v = 32767.0;
-  if (v < -32767.0) v = -32767.0;
-  return static_cast<int16_t>(v);
-}
-
-static int32_t sv32(double v) {
-  if (!(v == v)) return 0;
-  if (v > 2147400000.0) v = 2147400000.0;
-  if (v < -2147400000.0) v = -2147400000.0;
-  return static_cast<int32_t>(v);
-}
+static int16_t sv16(double v) { return static_cast<int16_t>(toi16(v)); }
+static int32_t sv32(double v) { return toi32(v); }
 
 // The 32-bit value cut to its low 16 bits.
 static int16_t low16(double v) { return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(sv32(v)) & 0xFFFFu)); }
@@ -286,8 +276,11 @@ void splitcmd(const char* cmdline, int len, std::string* prog, std::string* rest
 constexpr int STRFLG = 0x1021;
 
 int mksyms(const char* cmdline, int len) {
-  // 1. The number registers, 10 words of the bottom area.
+  // 1. The number registers, 10 words of the bottom area. Words 0 and 1
+  // stay unused first: a data address of 0 means "no data" in a pointer
+  // record, so register #0 must not live at address 0.
   int32_t a = 0;
+  if (lstk.bot == 0 && getstk(&a, 2, 4, 0, 0) < 1) return -1;
   if (getstk(&a, 10, 4, 0, 0) < 1) return -1;
   regadr = a;
   std::memset(stkptr(a), 0, 40);
@@ -363,6 +356,7 @@ int32_t namvar(const char* name, int len, uint16_t* kind) {
   // 1. System variables, exact match.
   for (int i = 0; i < NSYSVAR; i++) {
     const char* s = sysnam[i];
+    if (s[0] != name[0]) continue;
     if (static_cast<int>(std::strlen(s)) == len && std::memcmp(s, name, static_cast<size_t>(len)) == 0) {
       if (kind) *kind = SVFLAGS;
       return SVBASE + 1 + i;
@@ -373,7 +367,7 @@ int32_t namvar(const char* name, int len, uint16_t* kind) {
   while (run < len && namech(name[run])) run++;
   if (run > 0) {
     for (const PreDef& p : prdnam) {
-      if (static_cast<int>(std::strlen(p.name)) == run && std::memcmp(p.name, name, static_cast<size_t>(run)) == 0) {
+      if (isname(p.name, name, static_cast<int>(std::strlen(p.name)), run) == 1) {
         if (kind) *kind = p.kind;
         return p.index;
       }

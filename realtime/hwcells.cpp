@@ -8,6 +8,7 @@
 
 #include <cmath>
 
+#include "core/convert.h"
 #include "graphics/drawstate.h"
 #include "ui/clocks.h"
 
@@ -25,20 +26,8 @@ int16_t commode[NCOMSLOT];
 int16_t priority;
 uint8_t lptreg[5][3];
 
-// Float to integer as the system variables take it: clamped, then
-// truncated toward zero; NaN gives 0.
-static int16_t hw16(double v) {
-  if (!(v == v)) return 0;
-  if (v > 32767.0) v = 32767.0;
-  if (v < -32767.0) v = -32767.0;
-  return static_cast<int16_t>(v);
-}
-static int32_t hw32(double v) {
-  if (!(v == v)) return 0;
-  if (v > 2147400000.0) v = 2147400000.0;
-  if (v < -2147400000.0) v = -2147400000.0;
-  return static_cast<int32_t>(v);
-}
+static int16_t hw16(double v) { return static_cast<int16_t>(toi16(v)); }
+static int32_t hw32(double v) { return toi32(v); }
 
 void hwini() {
   devflg = 2;

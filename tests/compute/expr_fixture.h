@@ -257,7 +257,7 @@ class Expr : public ::testing::Test {
     l[0] = static_cast<uint32_t>(ids.size());
     uint32_t i = 1;
     for (int32_t id : ids) l[i++] = static_cast<uint32_t>(id);
-    return doexpr(l);
+    return doexpr(stkadr(l));
   }
 
   // --- The table-driven runner --------------------------------------------

@@ -14,7 +14,7 @@ TEST_F(Expr, FusedStoreGoesStraightIntoTheDestination) {
                     static_cast<uint32_t>(eq)};
   std::memcpy(l, ids, sizeof ids);
   int32_t top = scrtop;
-  EXPECT_EQ(doexpr(l), ar);
+  EXPECT_EQ(doexpr(stkadr(l)), ar);
   EXPECT_EQ(static_cast<int32_t>(l[1]), ar);
   // Only the operand table was taken: no temporary record, no data.
   EXPECT_EQ(scrtop - top, OPTWDS);

@@ -4,6 +4,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "lang/help.h"
+#include "lang/names.h"
 #include "lang/macro.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
@@ -71,6 +72,11 @@ class Output : public ::testing::Test {
   Backend* old = nullptr;
   void SetUp() override {
     MakStk();
+    if (regadr < 0) {  // the registers, as the system table's start-up makes them
+      int32_t a = 0;
+      getstk(&a, 10, 4, 0, 0);
+      regadr = a;
+    }
     initWins();
     old = setbackend(&be);
     cleargrid(0);
@@ -89,7 +95,7 @@ class Output : public ::testing::Test {
     collected.clear();
     colrec = 0;
     collen = 0;
-    std::snprintf(helpfile, sizeof helpfile, "%s/system/pelix.hlp", PELIX_SOURCE_DIR);
+    std::snprintf(hlpfnam, sizeof hlpfnam, "%s/system/pelix.hlp", PELIX_SOURCE_DIR);
     hlpcls();
     for (int i = 0; i < 10; i++) setres(0, i);
     while (peek()) {
@@ -97,8 +103,14 @@ class Output : public ::testing::Test {
   }
   void TearDown() override {
     setbackend(old);
+    state = pflags = trcmsk = 0;
+    tabs = 8;
+    lstlun = errlun = dbglun = outlun = 1;
+    loglun = -1;
+    macmod = 0;
+    colrec = 0;
     colhook = nullptr;
-    helpfile[0] = 0;
+    hlpfnam[0] = 0;
     hlpcls();
   }
 };
@@ -116,7 +128,7 @@ TEST_F(Output, ErrorLinesAndRegisterZero) {
 
   error(0, 0);
   EXPECT_EQ(getres(0), -1.0f);
-  EXPECT_EQ(be.rows.back(), "ERROR   0: Unspecified error");
+  EXPECT_EQ(be.rows.back(), "ERROR   0: General error");
 
   // A negative code has no text line: only the newline follows the colon.
   size_t before = be.rows.size();
@@ -170,7 +182,7 @@ TEST_F(Output, QuietErrorsAndBeep) {
 }
 
 TEST_F(Output, MissingHelpFile) {
-  std::snprintf(helpfile, sizeof helpfile, "/nonexistent/pelix.hlp");
+  std::snprintf(hlpfnam, sizeof hlpfnam, "/nonexistent/pelix.hlp");
   hlpcls();
   error(0, 5);
   ASSERT_EQ(be.rows.size(), 2u);
@@ -206,7 +218,7 @@ TEST_F(Output, TabsCarriageReturnAndUnits) {
   jprintf(-1, "in text\n");
   EXPECT_EQ(gridrow(1, 0), "in text");
   EXPECT_EQ(curwin, 0);  // the current window is given back
-  // Pieces without a newline stay on the row until it is finished.
+  // Text without a newline stay on the row until it is finished.
   txtwin = 0;
   size_t rows = be.rows.size();
   jprintf(1, "one ");
@@ -276,6 +288,19 @@ TEST_F(Output, WideFormatsAreSafe) {
   jprintf(99, "%5000d\n", 7);
   ASSERT_EQ(collected.size(), 1u);
   EXPECT_EQ(collected[0], std::string(240, ' '));
+  // A line of a million tabs takes no more than a row.
+  std::string tabsline(1000000, '\t');
+  tabs = 128;
+  jprintf(1, "%s|\n", tabsline.c_str());
+  EXPECT_EQ(be.rows.back(), "");
+  trcmsk = 1;
+  jprintf(1, "x%s|\n", std::string(40, '\t').c_str());
+  trcmsk = 0;
+  tabs = 8;
+  // 40 tab stops of 128 wrapped into rows of 80; the blank at each break
+  // begins the next row.
+  EXPECT_EQ(be.rows.back(), " |");
+  EXPECT_EQ(be.rows[be.rows.size() - 65], "x");
   // A width beyond any buffer is cut (the newline with it), not overrun.
   size_t n = be.rows.size();
   jprintf(1, "%3000000d|\n", 1);
@@ -451,6 +476,11 @@ TEST_F(Output, TraceLines) {
   EXPECT_EQ(collected[2], "  ARG:     2 Word:     1");
   EXPECT_EQ(collected[3], "\t\t   0 WORD(0):   8192   0   50    0\t   0    0    0    0");
   trcwset(nullptr, nullptr, nullptr, nullptr);
+  // A pointer record's dump follows its header line.
+  collected.clear();
+  trcmsk = 8;
+  trcptr(8, "ptr", 4, 0);
+  EXPECT_EQ(collected, std::vector<std::string>{"ptr WORD(4):   NULL Pointer"});
 }
 
 TEST_F(Output, ErrorTrace) {
@@ -503,7 +533,7 @@ TEST_F(Output, HelpFileFormat) {
   std::string table = tline(start, 2, "begin") + shortline +
                       tline(start + static_cast<long>(body0.size()), 2, "errors");
   std::string path = tmpfile(head + table + body0 + body1);
-  std::snprintf(helpfile, sizeof helpfile, "%s", path.c_str());
+  std::snprintf(hlpfnam, sizeof hlpfnam, "%s", path.c_str());
   hlpcls();
   ASSERT_EQ(rdhelp(), 0);
   EXPECT_EQ(nhelp, 3);
@@ -514,6 +544,12 @@ TEST_F(Output, HelpFileFormat) {
   EXPECT_EQ(hlpkey(-4, nullptr), -1);
   char name[32] = "BEGIN";
   EXPECT_EQ(hlpkey(9999, name), 0);  // the name in the buffer, in lower case
+  // Command codes name their keyword, 1000 + n the system variable n.
+  EXPECT_EQ(hlpkey(50, name), 2);
+  EXPECT_STREQ(name, "errors");
+  EXPECT_EQ(hlpkey(1102, name), -1);
+  EXPECT_STREQ(name, "debug");
+  EXPECT_EQ(hlpkey(0, nullptr), -1);
 
   EXPECT_EQ(prthlp(50, 0, 0), 1);
   EXPECT_EQ(be.rows.back(), " zero");
@@ -533,19 +569,19 @@ TEST_F(Output, HelpFileFormat) {
 
   // A wrong banner: no help, no message.
   be.rows.clear();
-  std::snprintf(helpfile, sizeof helpfile, "%s", tmpfile("#PELIX HELP\n").c_str());
+  std::snprintf(hlpfnam, sizeof hlpfnam, "%s", tmpfile("#PELIX HELP\n").c_str());
   hlpcls();
   EXPECT_EQ(rdhelp(), -1);
   EXPECT_EQ(hlplun, 0);
   EXPECT_TRUE(be.rows.empty());
   // Bad numbers, a table beyond the file, a short table.
-  std::snprintf(helpfile, sizeof helpfile, "%s", tmpfile("##PELIX HELP FILE=0=3\n").c_str());
+  std::snprintf(hlpfnam, sizeof hlpfnam, "%s", tmpfile("##PELIX HELP FILE=0=3\n").c_str());
   EXPECT_EQ(rdhelp(), -1);
   EXPECT_EQ(be.rows.back(), "help file header syntax error");
-  std::snprintf(helpfile, sizeof helpfile, "%s", tmpfile("##PELIX HELP FILE=9999=3\n").c_str());
+  std::snprintf(hlpfnam, sizeof hlpfnam, "%s", tmpfile("##PELIX HELP FILE=9999=3\n").c_str());
   EXPECT_EQ(rdhelp(), -1);
   EXPECT_EQ(be.rows.back(), "help table seek error (ptr= 9999)");
-  std::snprintf(helpfile, sizeof helpfile, "%s",
+  std::snprintf(hlpfnam, sizeof hlpfnam, "%s",
                 tmpfile("##PELIX HELP FILE=23=3\nT 0 0 1 1 a\n").c_str());
   EXPECT_EQ(rdhelp(), -1);
   EXPECT_EQ(be.rows.back(), "help table read error at line 1/3");
@@ -556,7 +592,7 @@ TEST_F(Output, SystemHelpFileHasEveryErrorText) {
   int t = fndhlp("errors");
   ASSERT_GE(t, 0);
   // Every topic starts at the beginning of a line and its lines exist.
-  std::ifstream f(helpfile, std::ios::binary);
+  std::ifstream f(hlpfnam, std::ios::binary);
   std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
   for (int i = 0; i < nhelp; i++) {
     uint32_t off = hlptab[i].offset;

@@ -12,6 +12,24 @@
 
 namespace {
 
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStdout;
+
+// Runs f and tells whether it reported exactly the given error code.
+template <class F>
+::testing::AssertionResult reports(int code, F f) {
+  state = 0;
+  CaptureStdout();
+  f();
+  std::string out = GetCapturedStdout();
+  bool err = state & ST_ERROR;
+  state = 0;
+  char want[16];
+  snprintf(want, sizeof want, "ERROR %3d", code);
+  if (err && out.find(want) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "wanted " << want << ", got \"" << out << "\"";
+}
+
 // True when the low stack's headed blocks lie back to back up to its end.
 bool chainok() {
   int32_t a = lstk.lowest;
@@ -81,7 +99,7 @@ class Symbols : public ::testing::Test {
     memcpy(stkptr(blk), body.data(), body.size());
     return put(name, 9, blk, uint32_t(body.size()), nargs);
   }
-  static uint32_t owner(int32_t data) { return wordp(data - 2)[1] & 0x3FFFFFF; }
+  static uint32_t owner(int32_t data) { return wordp(data - 2)[1] & BLK_OWNER; }
 
   int32_t mark = 0, freew = 0, sys = 0;
   int32_t saved[4] = {};
@@ -194,14 +212,11 @@ TEST_F(Symbols, TwelveCharacterNames) {
 
   // Longer names are refused and change nothing.
   int32_t bot = stkbot();
-  EXPECT_EQ(put("abcdefghijklm"), 0);
-  EXPECT_TRUE(state & ST_ERROR);
-  state = 0;
+  EXPECT_TRUE(reports(17, [] { EXPECT_EQ(put("abcdefghijklm"), 0); }));
   EXPECT_EQ(tabptr(sys)->count, 2u);
   EXPECT_EQ(stkbot(), bot);
   EXPECT_EQ(find("abcdefghijklm"), -1);
-  EXPECT_EQ(putsym(0, "x", 0, 0x1010, 0, 0, 96), 0);
-  state = 0;
+  EXPECT_TRUE(reports(15, [] { EXPECT_EQ(putsym(0, "x", 0, 0x1010, 0, 0, 96), 0); }));
 }
 
 TEST_F(Symbols, RemovalLeavesTheTableWhole) {
@@ -266,17 +281,15 @@ TEST_F(Symbols, TableGrowth) {
   int32_t bot = stkbot();
   int32_t w = 0;
   getstk(&w, 6, 4, 0, 0);
-  EXPECT_EQ(putsym(bot + 2, "off", 3, 0x1010, 0, 0, 96), 0);
-  state = 0;
+  EXPECT_TRUE(reports(49, [&] { EXPECT_EQ(putsym(bot + 2, "off", 3, 0x1010, 0, 0, 96), 0); }));
   EXPECT_EQ(putsym(bot, "on", 2, 0x1010, 0, 0, 96), bot);
   EXPECT_EQ(tabptr(sys)->count, 101u);
 
   // A table that is not the last thing in the bottom area cannot grow.
   int32_t A = push();
   cursym = defsym = sys;
-  EXPECT_EQ(put("late"), 0);
-  EXPECT_TRUE(state & ST_ERROR);
-  state = 0;
+  EXPECT_TRUE(reports(49, [] { EXPECT_EQ(put("late"), 0); }));
+  EXPECT_TRUE(reports(50, [] { EXPECT_EQ(put("late", 8), 0); }));
   EXPECT_EQ(tabptr(A)->marker, 654321u);
   EXPECT_EQ(tabptr(sys)->count, 101u);
 }
@@ -294,10 +307,16 @@ TEST_F(Symbols, GrowthWhileCompiling) {
   EXPECT_EQ(put("y"), symadr(A, 1));
   EXPECT_EQ(stkbot(), bot) << "growth while compiling takes no words";
   EXPECT_EQ(tabptr(A)->count, 2u);
-  EXPECT_EQ(put("z"), 0);
-  EXPECT_TRUE(state & ST_ERROR);
+  EXPECT_TRUE(reports(49, [] {
+    state = ST_COMPILE;
+    EXPECT_EQ(put("z"), 0);
+  }));
   EXPECT_EQ(tabptr(A)->count, 2u);
-  state = 0;
+  // The definition table's full error has its own code.
+  EXPECT_TRUE(reports(50, [] {
+    state = ST_COMPILE;
+    EXPECT_EQ(put("d", 8), 0);
+  }));
 }
 
 TEST_F(Symbols, DefinitionTableWhileCompiling) {
@@ -334,7 +353,7 @@ TEST_F(Symbols, EntryOwnsItsDataBlock) {
   EXPECT_EQ(owner(blk), uint32_t(e + 1));
   // Rewriting the entry with its own block adds no reference.
   putsym(e, "arr", 3, 0x1043, blk, 10, 32);
-  EXPECT_EQ(wordp(blk - 2)[1] >> 26, 0u);
+  EXPECT_EQ(wordp(blk - 2)[1] >> BLK_REFSHIFT, 0u);
 
   int32_t blk2 = 0;
   ASSERT_GT(getstk(&blk2, 10, 4, 1, 0), 0);
@@ -511,13 +530,10 @@ TEST_F(Symbols, DefinedStringsExpand) {
   EXPECT_FALSE(state & ST_ERROR);
 
   for (const char* bad : {"f(a)", "f(a,)", "f a", "f(a,b", "f"}) {
-    state = 0;
     std::string in = bad;
-    EXPECT_EQ(run(in, 0, 1, &r), in) << bad;
+    EXPECT_TRUE(reports(36, [&] { EXPECT_EQ(run(in, 0, 1, &r), in) << bad; })) << bad;
     EXPECT_EQ(r, 1);
-    EXPECT_TRUE(state & ST_ERROR) << bad;
   }
-  state = 0;
 
   // Not a defined string: nothing happens.
   EXPECT_EQ(run("var = 1", 0, 3, &r), "var = 1");
@@ -529,9 +545,7 @@ TEST_F(Symbols, DefinedStringsExpand) {
   // An expansion that would not fit the line buffer leaves it as it was.
   std::string once = run("big big", 0, 3, &r);
   EXPECT_EQ(once, std::string(200, 'b') + " big");
-  EXPECT_EQ(run(once, 201, 204, &r), once);
-  EXPECT_TRUE(state & ST_ERROR);
-  state = 0;
+  EXPECT_TRUE(reports(84, [&] { EXPECT_EQ(run(once, 201, 204, &r), once); }));
 
   for (int32_t e : ents) delsym(e);
 }

@@ -1,0 +1,104 @@
+// Keyword lookup over the frozen command, operator and board-command tables,
+// and the command code of a parsed line.
+#include "lang/keywords.h"
+
+#include "core/convert.h"
+#include "core/output.h"
+#include "lang/order.h"
+#include "lang/parse.h"
+
+#include <cstring>
+
+namespace {
+
+// The tables must keep their sizes: a change would move every code after it.
+static_assert(cmdwds.size() == 232 && oprwds.size() == 28 && brdwds.size() == 16);
+static_assert(cmdcod(1) == 1 && cmdcod(67) == 67 && cmdcod(68) == 201 && cmdcod(162) == 295 &&
+              cmdcod(163) == 301 && cmdcod(197) == 335 && cmdcod(198) == 401 &&
+              cmdcod(204) == 407 && cmdcod(205) == 501 && cmdcod(232) == 528);
+
+}  // namespace
+
+int lookup(const char* word, int* len, const char* const* table, int n, int abbrev) {
+  if (!word || !len || !table) return -1;
+  int cand = -1;
+  for (int i = 0; i < n; i++) {
+    const char* e = table[i];
+    if (!e || !*e) break;
+    if (*len <= 0) {
+      // The word runs on in the text: an entry it begins with matches.
+      int r = isname(e, word, 0, 0);
+      if (r == 1 || r == -1) {
+        *len = lenstr(e);
+        return i + 1;
+      }
+      continue;
+    }
+    int r = isname(e, word, 0, *len);
+    if (r == 1) return i + 1;
+    if (abbrev && *len >= 2 && r == 2) {
+      if (cand >= 0) return -2;
+      cand = i;
+    }
+  }
+  return cand >= 0 ? cand + 1 : -1;
+}
+
+int cmdlook(const char* word, int* len) {
+  if (!word || !len) return -1;
+  if (*len <= 0) {
+    *len = 0;
+    int i = lookup(word, len, oprwds.data(), NOPRWD, 0);
+    return i > 0 ? i + 100 : -1;
+  }
+  int i = lookup(word, len, cmdwds.data(), NCMDWD, 1);
+  if (i > 0) return cmdcod(i);
+  if (i == -2) return -2;
+  i = lookup(word, len, brdwds.data(), NBRDWD, 1);
+  if (i > 0) return i + CM_BOARD;
+  return i;
+}
+
+const char* cmdtxt(int code) {
+  if (code >= 101 && code <= 100 + NOPRWD) return oprwds[code - 101];
+  if (code > CM_BOARD && code <= CM_BOARD + NBRDWD) return brdwds[code - CM_BOARD - 1];
+  int i = cmdidx(code);
+  return i > 0 ? cmdwds[i - 1] : nullptr;
+}
+
+int cmdnam(int code, char* out) {
+  const char* t = cmdtxt(code);
+  if (!out) return t ? lenstr(t) : -1;
+  if (!t) {
+    out[0] = 0;
+    return -1;
+  }
+  return cpystr(t, out, -20);
+}
+
+int cmdkey(int n) {
+  if (n < 1 || n > nargw) return 0;
+  int w = argmap[n - 1];
+  if (w < 0 || w >= NWORDS) return 0;
+  lsttok = int16_t(w);
+  const WORD& word = wrdtab[w];
+  // The second word: the next argument's word, or, for an ordered expression
+  // group, its last word in evaluation order (where an assignment's "=" is).
+  int second = -1;
+  if (word.type == WT_GROUP && grpord(w)) second = grplast(w);
+  else if (n < nargw) second = argmap[n];
+  bool eq = second >= 0 && second < NWORDS && wrdtab[second].type == WT_CMD &&
+            wrdtab[second].v1 == OP_ASSIGN;
+  bool cmd = word.type == WT_CMD || word.type == WT_CMDLIST;
+  if (eq && cmd) {
+    error(2, 16);
+    nargw = 0;
+    return 0;
+  }
+  if (word.type == WT_QUOTED) return CM_STRING;
+  if (word.type == WT_TEXT || word.type == WT_UNKLIST || word.type == (WT_UNKLIST | 1))
+    return CM_UNKNOWN;
+  if (eq) return OP_ASSIGN;
+  if (!cmd || (word.v1 >= 105 && word.v1 <= 300)) return CM_EXPR;
+  return word.v1;
+}

@@ -1,0 +1,68 @@
+// The line reader: one line of command text from an input unit (a macro
+// file, the macro library, the command window or a running compiled macro),
+// the preprocessor pass over it, and the line classifier of the flow-control
+// scanners.
+#pragma once
+#include <cstdint>
+
+// Reads one line of an input unit into buf (at most max - 1 characters,
+// NUL-terminated, cut at the first line end, trailing blanks removed).
+// Returns its length; -1 for a negative unit, while the interrupt bit is
+// set, or at the end of a file that is no macro's; -2 at the end of a macro
+// (after ending it). A line longer than the buffer is cut to max - 1
+// characters; the rest of it is passed over.
+int rdline(int unit, char* buf, int max);
+
+// The preprocessor pass over line (length, buffer size max): quoted strings
+// are passed over; flag 2 ends the line at a ";"; flag 4 folds upper case;
+// flag 1 substitutes defined names (a replacement is scanned again; more
+// than 1000 scan steps, or a line that would not fit the buffer: error 84).
+// Trailing blanks and tabs go. Returns the new length; after an error the
+// line is empty and 0 is returned.
+int prepro(char* line, int length, int max, int flags);
+
+// Reads the next line into the line buffer for the flow-control scanners and
+// classifies it. With mode > 0 a line whose first word begins with "label"
+// gives 1 and the number after it in *number; with mode < 0 a line whose
+// first word begins with "help" gives 1. Otherwise 2 for a line that begins
+// with "}", plus 4 when its last non-blank character (before a ";") is "{".
+// A reader result of 0 or less is returned as it is.
+int readky(int unit, int mode, int* number);
+
+// Reads the next line of a macro kept in the library on `unit`; pos holds
+// the byte offsets {current, start, end} and current moves past the line.
+// Each stored line is a length byte n (the line is n - 1 bytes; a leading
+// pair 1, b stands for b blanks), 255 moves on to the next 1024-byte block,
+// 0 or the end offset ends the macro (through MRETRN, result -2).
+int rdlibl(int unit, uint32_t* pos, char* buf, int max);
+
+// Forgets the macro library record the reader holds (after the library
+// file was written).
+void libfls();
+
+// Services of other modules that the line reader calls. Each module that
+// owns one defines it with this very signature; weak stand-ins answer until
+// it is linked (no macro, no library, no command window, empty queues).
+// The unit the running macro is read from, or -1 when no macro runs.
+int macunt();
+// The current input unit of the main loop.
+int inpunt();
+// The macro library's unit (0 or less while it is not open).
+int libunt();
+// The library positions {current, start, end} (byte offsets) of the running
+// library macro, or null.
+uint32_t* libpos();
+// Counts one more line of the running macro.
+void macinc();
+// The next line of the running compiled macro into buf, as rdline gives it.
+int rdipc(char* buf, int max);
+// Ends the running macro (how 0: the end of its file was reached).
+int MRETRN(int how);
+// The command-line editor: one line typed in the command window.
+int rdkeys(char* buf, int start, int length, int max);
+// The next line of a pending-command queue (null: the default queue), or -1
+// when it is empty.
+int gtpstr(void* queue, char* buf);
+// Whether a menu is pending; the menu bar's redraw request.
+int mnupnd();
+int putmnu(int n);

@@ -1,0 +1,452 @@
+// Pointer records and variable storage: companions, windows, buffers,
+// lists, storage made and erased again with the block chains left whole.
+#include "varbl_fixture.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "core/units.h"
+
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStdout;
+
+namespace {
+
+// The record dump as written to a file unit made the listing unit.
+std::string listed(const PtrRec* r) {
+  std::string path = ::testing::TempDir() + "shoptr.txt";
+  int u = openf(path.c_str(), 0x08 | 0x80, 0);
+  EXPECT_GT(u, 0);
+  int16_t keep = lstlun;
+  lstlun = static_cast<int16_t>(u);
+  shoptr(r);
+  lstlun = keep;
+  closef(u, 0);
+  std::string out;
+  if (FILE* f = fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    fclose(f);
+  }
+  remove(path.c_str());
+  return out;
+}
+
+bool inuse(int32_t data) {
+  int32_t h = fndstk(data);
+  return h > 0 && wordp(h)[1] != 0;
+}
+
+uint32_t hdrsize(int32_t data) { return wordp(data - 2)[0]; }
+uint32_t owner(int32_t data) { return wordp(data - 2)[1] & BLK_OWNER; }
+
+}  // namespace
+
+TEST_F(Var, PutptrMakesTheCompanions) {
+  uint32_t dims[3] = {20, 10, 1};
+  PtrRec* r = putptr(K_FILE | K_IMAGE, 4096, dims, 2, 8, 0);
+  ASSERT_NE(r, nullptr);
+  int32_t self = stkadr(r);
+  EXPECT_EQ(r->PTR, static_cast<uint32_t>(self));
+  EXPECT_EQ(r->Stack, r->PTR);  // headed
+  EXPECT_EQ(r->Flg, K_FILE | K_IMAGE);
+  EXPECT_EQ(r->Wsiz, 8);
+  EXPECT_EQ(r->Datdims[0], 20u);
+  EXPECT_EQ(r->Datdims[1], 10u);
+  ASSERT_NE(filrec(r), nullptr);
+  ASSERT_NE(bufrec(r), nullptr);
+  EXPECT_EQ(filrec(r)->Ptr, static_cast<uint32_t>(r->Filp));
+  EXPECT_EQ(bufrec(r)->Rsiz, 4096);
+  EXPECT_EQ(bufrec(r)->Bflg, 2);
+  EXPECT_EQ(hdrsize(self), 32u);  // 120 bytes + header
+  EXPECT_EQ(hdrsize(r->Filp), 72u);
+  EXPECT_EQ(hdrsize(r->Bufp), 28u);
+
+  PtrRec* s = putptr(K_ARRAY, 0, nullptr, 0, 16, 1);
+  EXPECT_EQ(s->Stack, 0u);  // scratch
+  EXPECT_EQ(s->Bufp, 0);
+  EXPECT_EQ(s->Filp, 0);
+
+  freptr(r);
+  EXPECT_EQ(r->Bufp, 0);
+  EXPECT_EQ(r->Filp, 0);
+  frebuf(r);
+  EXPECT_TRUE(chain());
+  EXPECT_EQ(lstk.freew, freew);
+}
+
+TEST_F(Var, WindowsAndStepping) {
+  uint32_t dims[3] = {10, 5, 1};
+  PtrRec* r = putptr(K_IMAGE, 0, dims, 0, 8, 1);
+  int32_t count = 50, part = 0;
+  window(r, 8, 0, 0, 0);
+  EXPECT_EQ(chkoff(r, K_IMAGE, &count, &part, 0, r->Offs), 10);
+  EXPECT_EQ(r->Offs[3], 2u);
+  EXPECT_EQ(r->Offs[4], 5u);
+  EXPECT_EQ(r->XYZptr[0], 8u);
+  EXPECT_EQ(part, 2);  // one window row per block
+
+  window(r, 10, 0, 0, 0);
+  EXPECT_EQ(chkoff(r, K_IMAGE, &count, &part, 0, r->Offs), 0);
+
+  // An unknown size: the window must say how many items it needs.
+  PtrRec* a = putptr(K_ARRAY, 0, nullptr, 0, 8, 1);
+  window(a, 0, 0, 7, 0);
+  count = 0;
+  part = 0;
+  EXPECT_EQ(chkoff(a, K_ARRAY, &count, &part, 0, a->Offs), 7);
+  EXPECT_EQ(count, -7);
+
+  // Stepping with carries; the window is done when the last axis wraps.
+  window(r, 0, 0, 4, 3);
+  r->XYZptr[0] = 3, r->XYZptr[1] = 2;
+  r->Bufsiz = 1;
+  EXPECT_EQ(movptr(r), 0);
+  EXPECT_EQ(r->XYZptr[0], 0u);
+  EXPECT_EQ(r->XYZptr[1], 0u);
+  r->Bufsiz = 6;
+  EXPECT_EQ(movptr(r), 1);
+  EXPECT_EQ(r->XYZptr[0], 2u);
+  EXPECT_EQ(r->XYZptr[1], 1u);
+  r->Bufsiz = 6;  // exactly to the end
+  EXPECT_EQ(movptr(r), 0);
+  EXPECT_EQ(r->XYZptr[0], 0u);
+  EXPECT_EQ(r->XYZptr[1], 0u);
+  // A whole one-dimensional window in one part is done at once.
+  window(a, 0, 0, 7, 0);
+  a->XYZptr[0] = 0;
+  a->Bufsiz = 7;
+  EXPECT_EQ(movptr(a), 0);
+}
+
+TEST_F(Var, ChgbufThreeBuffersOrOne) {
+  PtrRec* r = putptr(K_ARRAY, 512, nullptr, 0, 8, 0);
+  EXPECT_EQ(chgbuf(r, 3410, 0), 3410);
+  BufRec* b = bufrec(r);
+  EXPECT_EQ(b->Actv & 0x40, 0);
+  int32_t a = static_cast<int32_t>(r->Addr);
+  EXPECT_EQ(hdrsize(a), 2560u);  // 10230 bytes: 2558 words and the header
+  EXPECT_EQ(r->Rwds, 3410);
+  EXPECT_EQ(r->Bufsiz, -1);
+  EXPECT_EQ(b->B[0].Blk, -1);  // emptied
+
+  EXPECT_EQ(chgbuf(r, 3411, 0), 3411);
+  EXPECT_EQ(b->Actv & 0x40, 0x40);
+  EXPECT_EQ(static_cast<int32_t>(r->Addr), a);  // fits the old block
+  EXPECT_EQ(r->Rwds, 3411);
+
+  r->Wsiz = 16;
+  EXPECT_EQ(chgbuf(r, 8192, 0), 8192);
+  EXPECT_NE(static_cast<int32_t>(r->Addr), a);
+  EXPECT_EQ(r->Rwds, 4096);
+  EXPECT_TRUE(chain());
+
+  freptr(r);
+  frebuf(r);
+  EXPECT_TRUE(chain());
+  EXPECT_EQ(lstk.freew, freew);
+
+  // Without a buffer record nothing changes.
+  PtrRec* n = putptr(K_ARRAY, 0, nullptr, 0, 8, 1);
+  EXPECT_EQ(chgbuf(n, 100, 0), 0);
+}
+
+TEST_F(Var, SharedBuffersAreReleasedOnce) {
+  // A buffer already marked shared gains one user per copy.
+  PtrRec* a = putptr(K_ARRAY, 512, nullptr, 0, 8, 0);
+  ASSERT_EQ(chgbuf(a, 512, 0), 512);
+  a->Idx = 7;
+  BufRec* b = bufrec(a);
+  b->Pflg = 1;
+  b->Lnks = 1;
+  int32_t data = static_cast<int32_t>(a->Addr);
+  PtrRec* c = putptr(0, 0, nullptr, 0, 0, 0);
+  uint32_t cptr = c->PTR;
+  ptrvrb(a, c);
+  EXPECT_EQ(c->PTR, cptr);  // keeps its own address
+  EXPECT_EQ(c->Stack, cptr);
+  EXPECT_EQ(c->Bufp, a->Bufp);
+  EXPECT_EQ(b->Lnks, 2);
+  freptr(a);
+  EXPECT_EQ(b->Lnks, 1);
+  EXPECT_TRUE(inuse(data));  // the other user still has it
+  freptr(c);
+  EXPECT_FALSE(inuse(data));
+  frebuf(a);
+  frebuf(c);
+  EXPECT_TRUE(chain());
+  EXPECT_EQ(lstk.freew, freew);
+
+  // An unshared buffer becomes shared by both records.
+  PtrRec* d = putptr(K_ARRAY, 512, nullptr, 0, 8, 0);
+  chgbuf(d, 512, 0);
+  PtrRec* e = putptr(0, 0, nullptr, 0, 0, 0);
+  ptrvrb(d, e);
+  EXPECT_EQ(bufrec(d)->Pflg, 1);
+  EXPECT_EQ(bufrec(d)->Lnks, 2);
+  freptr(d);
+  freptr(e);
+  frebuf(d);
+  frebuf(e);
+  EXPECT_TRUE(chain());
+  EXPECT_EQ(lstk.freew, freew);
+
+  // Scratch data cannot be shared: the copy gets buffers of its own.
+  PtrRec* f = putptr(K_ARRAY, 512, nullptr, 0, 8, 1);
+  ASSERT_EQ(chgbuf(f, 512, 1), 512);
+  ASSERT_LT(static_cast<int32_t>(f->Addr), lstk.lowest);
+  PtrRec* g = putptr(0, 0, nullptr, 0, 0, 0);
+  ptrvrb(f, g);
+  EXPECT_NE(g->Bufp, f->Bufp);
+  EXPECT_NE(g->Addr, f->Addr);
+  EXPECT_EQ(bufrec(g)->Lnks, 1);
+  EXPECT_EQ(owner(static_cast<int32_t>(g->Addr)), static_cast<uint32_t>(stkadr(g) + 3));
+  freptr(g);
+  frebuf(g);
+  EXPECT_TRUE(chain());
+}
+
+TEST_F(Var, StringListElementsAndWindows) {
+  int32_t e = decl("names", K_STRING | K_LIST, 8);
+  freew = lstk.freew;
+  PtrRec* r = rec(e);
+  window(r, 2, 0, 1, 0);
+  int32_t count = -1;
+  makvar(r, nullptr, &count, 6, 0, 8);
+  ASSERT_EQ(count, 6);
+  SymEnt* s = symptr(e);
+  EXPECT_EQ(s->value, 6u);  // table of max(origin + 1, 6) slots
+  ASSERT_GT(s->data, 0);
+  const uint32_t* t = wordp(s->data);
+  ASSERT_NE(t[2], 0u);
+  EXPECT_EQ(t[0] | t[1] | t[3], 0u);
+  EXPECT_EQ(owner(s->data + static_cast<int32_t>(t[2])), static_cast<uint32_t>(s->data + 2));
+  memcpy(dptr(r), "abcdef", 6);
+
+  // A window inside the element: "cde", the element keeps its tail.
+  PtrRec* q = rec(e);
+  q->Datdims[0] = 6;
+  window(q, 2, 2, 1, 3);
+  int32_t len = 0;
+  const uint8_t* p = lstptr(q, 2, &len, 0);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(len, 3);
+  EXPECT_STREQ(reinterpret_cast<const char*>(p), "cde");
+  p = lstptr(nullptr, 2, &len, s->data);
+  EXPECT_EQ(len, 6);
+  EXPECT_STREQ(reinterpret_cast<const char*>(p), "abcdef");
+  EXPECT_EQ(lstptr(nullptr, 3, &len, s->data), nullptr);
+  EXPECT_EQ(len, 0);
+  EXPECT_EQ(lstptr(nullptr, 6, &len, s->data), nullptr);
+
+  // Reading the list: element lengths add up.
+  maklst(-s->data, 2, 4);
+  memcpy(stkptr(s->data + static_cast<int32_t>(t[4])), "\002xy", 3);
+  PtrRec* all = rec(e);
+  window(all, 0, 0, 6, 0);
+  int32_t c, pt, tot, w;
+  gtvarb(all, &c, &pt, &tot, &w, 0);
+  EXPECT_EQ(c, 8);
+  EXPECT_EQ(tot, 6);
+  std::string text;
+  for (int32_t i = 0; i < c; i++) {
+    while (i >= pt) LDVARB(all, &pt, i);
+    text += static_cast<char>(GSTACK(all));
+  }
+  EXPECT_EQ(text, "abcdefxy");
+
+  // A shorter element is made anew only when it does not fit.
+  maklst(-s->data, 10, 4);
+  p = lstptr(nullptr, 4, &len, s->data);
+  EXPECT_EQ(len, 10);
+  lstdel(-s->data, 2);
+  EXPECT_EQ(t[2], 0u);
+  erasvb(s);
+  EXPECT_EQ(s->value, 0u);
+  EXPECT_EQ(s->data, 0);
+  EXPECT_TRUE(chain());
+  EXPECT_EQ(lstk.freew, freew);
+}
+
+TEST_F(Var, StorageMadeAndErasedManyTimes) {
+  int32_t a = decl("a", K_ARRAY, 32);
+  int32_t m = decl("m", K_MATRIX, 16);
+  int32_t l = decl("l", K_STRING | K_LIST, 8);
+  highmem(64);  // flat high memory
+  ASSERT_GT(hstk.end, HIMEM_BASE);
+  int32_t h = decl("h", K_IMAGE, 8, 0x4000);
+  int32_t hfree = hstk.freew;
+  freew = lstk.freew;
+  for (int i = 0; i < 150 && !HasFailure(); i++) {
+    int32_t n = 1 + (i * 37) % 300;
+    make(a, n);
+    EXPECT_EQ(symptr(a)->value, static_cast<uint32_t>(n));
+    make(m, n * 2, 2, static_cast<uint32_t>(n));
+    EXPECT_EQ(wordp(symptr(m)->data)[1], static_cast<uint32_t>(n));
+    make(h, 4096 + n, 1, static_cast<uint32_t>(4096 + n));
+    int32_t hd = symptr(h)->data;
+    EXPECT_LT(hd, HIMEM_BASE);  // the header stays low
+    EXPECT_GE(static_cast<int32_t>(wordp(hd)[3]), HIMEM_BASE);
+    PtrRec* r = rec(l);
+    window(r, static_cast<uint32_t>(i % 5), 0, 1, 0);
+    int32_t cnt = -1;
+    makvar(r, nullptr, &cnt, 5, 0, 8);
+    EXPECT_EQ(state & ST_ERROR, 0);
+    ASSERT_TRUE(chain()) << "round " << i;
+    CaptureStdout();
+    chkstk(0);
+    EXPECT_EQ(GetCapturedStdout(), "") << "round " << i;
+    if (i % 3 == 2) {
+      erasvb(symptr(a));
+      erasvb(symptr(m));
+      erasvb(symptr(l));
+      erasvb(symptr(h));
+      EXPECT_EQ(lstk.freew, freew) << "round " << i;
+      EXPECT_EQ(hstk.freew, hfree) << "round " << i;
+    }
+    rststk();
+  }
+  erasvb(symptr(a));
+  erasvb(symptr(m));
+  erasvb(symptr(l));
+  erasvb(symptr(h));
+  EXPECT_TRUE(chain());
+  EXPECT_EQ(lstk.freew, freew);
+  EXPECT_EQ(hstk.freew, hfree);
+}
+
+TEST_F(Var, AssignmentRefusals) {
+  PtrRec* k = putptr(0, 0, nullptr, 0, 96, 1);
+  setrec(k, K_CONST, -1, 0, 96, 1);
+  EXPECT_EQ(asnvrb(k, 5, nullptr, 0), -2);
+  EXPECT_NE(state & ST_ERROR, 0);
+  state = 0;
+
+  int32_t e = decl("v", K_ARRAY, 8);
+  freew = lstk.freew;
+  make(e, 10);
+  PtrRec* r = rec(e);
+  window(r, 0, 0, 5, 0);
+  EXPECT_EQ(asnvrb(r, 8, nullptr, 0), -2);  // a window smaller than the items
+  EXPECT_NE(state & ST_ERROR, 0);
+  state = 0;
+  PtrRec* q = rec(e);
+  window(q, 0, 0, 5, 0);
+  EXPECT_EQ(asnvrb(q, 4, nullptr, 2), 1);  // in place, it fits
+  // A whole variable of another size is made anew.
+  PtrRec* w = rec(e);
+  EXPECT_EQ(asnvrb(w, 12, nullptr, 0), 0);
+  EXPECT_EQ(symptr(e)->value, 12u);
+  EXPECT_EQ(state & ST_ERROR, 0);
+  erasvb(symptr(e));
+  EXPECT_TRUE(chain());
+  EXPECT_EQ(lstk.freew, freew);
+}
+
+TEST_F(Var, NumbersAndArraysRead) {
+  int32_t e = decl("s", K_ARRAY, 16);
+  make(e, 4);
+  int16_t* items = static_cast<int16_t*>(stkptr(symptr(e)->data));
+  items[0] = 5, items[1] = -300, items[2] = static_cast<int16_t>(0x8000), items[3] = 7;
+  PtrRec* q = rec(e);
+  EXPECT_EQ(getnum(q, 99), 5);
+  float f[4];
+  PtrRec* g = rec(e);
+  EXPECT_EQ(getarr(g, f, 10, 96), 4);
+  EXPECT_EQ(f[1], -300);
+  EXPECT_TRUE(f[2] == 0 && std::signbit(f[2]));
+  uint8_t b[3];
+  PtrRec* h = rec(e);
+  EXPECT_EQ(getarr(h, b, 3, 8), 3);
+  EXPECT_EQ(b[1], static_cast<uint8_t>(-300 & 0xFF));
+
+  int32_t empty = decl("z", K_ARRAY, 16);
+  EXPECT_EQ(getnum(rec(empty), 99), 99);
+  erasvb(symptr(e));
+}
+
+TEST_F(Var, ShoptrListsTheRecord) {
+  PtrRec* k = putptr(0, 0, nullptr, 0, 96, 1);
+  float v = 2.5f;
+  uint32_t bits;
+  memcpy(&bits, &v, 4);
+  setrec(k, K_CONST, -1, bits, 96, 1);
+  k->Dptr = 40;
+  std::string out = listed(k);
+  std::string want = "PTR = " + std::to_string(k->PTR) +
+                     "  Flg = 18.\n  Flg=\t022   o\tIdx= -1     Wsiz= 96  Dptr= 40 Value=      2.50\n";
+  EXPECT_EQ(out, want);
+
+  CaptureStdout();
+  shoptr(nullptr);
+  EXPECT_EQ(GetCapturedStdout(), "NULL Pointer\n");
+
+  uint32_t dims[3] = {3, 2, 1};
+  PtrRec* m = putptr(K_MATRIX, 0, dims, 0, 16, 1);
+  m->Idx = -1;
+  m->Length = 6;
+  window(m, 0, 0, 3, 2);
+  out = listed(m);
+  EXPECT_NE(out.find("  Flg=\t0200  o\tIdx= -1     Wsiz= 16  Dptr= 0 Addr= 0       Rwds= 0\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\n\tLength= 6         Offs:      0      0      0      3      2      0\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("  Datdims:         3         2         1\n"), std::string::npos) << out;
+}
+
+TEST_F(Var, BlockBuffersInOrderOfUse) {
+  uint32_t dims[3] = {64, 1, 1};
+  PtrRec* r = putptr(K_ARRAY, 16, dims, 0, 8, 1);
+  r->Idx = 97;  // a device variable
+  ASSERT_EQ(chgbuf(r, 16, 0), 16);
+  window(r, 0, 0, 64, 1);
+  r->Ndims = 1;
+  r->Tot = 64;
+  BufRec* b = bufrec(r);
+  b->Bksiz = 16;
+  for (uint32_t x : {0u, 16u, 32u}) {
+    r->XYZptr[0] = x;
+    blkadr(r, 1);
+  }
+  // Blocks 1, 2, 3 are in the buffers, 3 the most recent; 4 evicts 1.
+  int slot1 = -1;
+  for (int i = 0; i < 3; i++)
+    if (b->B[i].Blk == 1) slot1 = i;
+  ASSERT_GE(slot1, 0);
+  r->XYZptr[0] = 48;
+  uint8_t* p = blkadr(r, 1);
+  EXPECT_EQ(b->B[slot1].Blk, 4);
+  EXPECT_EQ(b->Actv & 3, slot1);
+  EXPECT_EQ(p, dat0(r) + slot1 * 16);
+  EXPECT_EQ(sizbuf(r), 16);
+
+  // A hit inside a block: the items to the block's end.
+  r->XYZptr[0] = 20;
+  p = blkadr(r, 2);
+  EXPECT_EQ(sizbuf(r), 12);
+  int cur = b->Actv & 3;
+  EXPECT_EQ(b->B[cur].Blk, 2);
+  EXPECT_EQ(b->F[cur], 2);
+  EXPECT_EQ(p, dat0(r) + cur * 16 + 4);
+
+  // A window narrower than the block stops at the window's edge.
+  window(r, 20, 0, 6, 1);
+  EXPECT_EQ(sizbuf(r), 6);
+
+  // After an interrupt changed buffers are not written back.
+  state = ST_INTR;
+  flshio(r);
+  EXPECT_EQ(b->F[cur], 2);
+  state = 0;
+  flshio(r);
+  EXPECT_EQ(b->F[cur], 0);
+
+  // Without a buffer record sizbuf reports error 71.
+  PtrRec* n = putptr(K_ARRAY, 0, nullptr, 0, 8, 1);
+  EXPECT_EQ(sizbuf(n), 0);
+  EXPECT_NE(state & ST_ERROR, 0);
+  freptr(r);
+}
