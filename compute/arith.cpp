@@ -433,7 +433,7 @@ int ariths(int code, int count, int nops) {
 
   bool shorten = false;
   if (d && code == 222 && stored < dcnt) {
-    shorten = shrinks(d) || d->Idx == -1;
+    shorten = shrinks(d) || (d->Idx == -1 && (d->Flg & K_DATA));
     // A destination that cannot be shortened has the rest cleared.
     while (!shorten && stored < dcnt && stored < pd && !stopped()) {
       PSTACK(0.0, d);

@@ -136,9 +136,7 @@ class Expr : public ::testing::Test {
       uint32_t d[3] = {nx, ny, 1};
       t = putptr(K_IMAGE, 0, d, 0, 8, 1);
     }
-    // One item goes in as from a one-element array (mode 1): a new variable
-    // is made for it.
-    EXPECT_GE(asnvrb(r, static_cast<int32_t>(v.size()), t, v.size() == 1 ? 1 : 0), 0);
+    EXPECT_GE(asnvrb(r, static_cast<int32_t>(v.size()), t, 0), 0);
     put(e, v);
     return e;
   }
