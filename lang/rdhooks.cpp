@@ -15,10 +15,6 @@ WEAK int rdipc(char* buf, int) {
   return -2;
 }
 WEAK int MRETRN(int) { return 0; }
-WEAK int rdkeys(char* buf, int, int, int) {
-  if (buf) buf[0] = 0;
-  return -1;
-}
 WEAK int gtpstr(void*, char* buf) {
   if (buf) buf[0] = 0;
   return -1;
