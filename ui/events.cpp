@@ -570,6 +570,7 @@ int dokey(int event, int modifiers, int mode) {
       break;
   }
   if (code >= 7 && code <= 31) {
+    // Passed on, translated when the scan byte is in the table.
     int pos = -1;
     for (int i = 0; i < 26; i++)
       if (ctlscan[i] == scan) pos = i;
@@ -577,7 +578,7 @@ int dokey(int event, int modifiers, int mode) {
     if ((trcmsk & 128) && txtwin != curwin)
       jprintf(1, " [%o,%o->%o %d] s=%d\n", static_cast<unsigned>(scan), static_cast<unsigned>(code),
               static_cast<unsigned>(to), pos, static_cast<int>(state));
-    return to;
+    code = to;
   }
   if (mode < 0) return code;
   if (code >= '0' && code <= '9') {
