@@ -4,7 +4,4 @@
 
 #define WEAK __attribute__((weak))
 
-WEAK int flushq() { return 0; }
-WEAK int cmdwin() { return 0; }
-WEAK int modctx(int) { return 0; }
 WEAK int nargsv() { return 0; }
