@@ -115,8 +115,7 @@ int rdkeys(char* buf, int start, int length, int max) {
     }
   }
 
-  static Line ln;  // large enough to keep off the stack of deep callers
-  ln = Line{};
+  Line ln{};
   ln.lim = room - 1;
   int col = 0;
   getcur(&col, &ln.row);
