@@ -73,6 +73,13 @@ int fserch(const char* name, const char* ext, const char* folders, char* path, i
 int mkfnam(const char* name, const char* ext, const char* folder, char* out);
 // The macro command (code 12): macro file [option].
 int macro();
+// The data of the entry last found as {start, end} byte offsets, the end
+// clamped to the library file's length.
+void libspan(uint32_t* start, uint32_t* end);
+// Reads the next line of a library macro without ending the macro (pos
+// {current, start, end}, current moves past it). The length, or -1 at its
+// end.
+int libnxt(uint32_t* pos, char* buf, int max);
 // The library's name as inimac opens it; "" before the first use.
 const char* libnam();
 // Closes the library and forgets it (tests, shutdown).

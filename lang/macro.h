@@ -148,5 +148,25 @@ void Endstart(int flags);
 // The keyboard handler's saved trace mask (0: none saved).
 extern int32_t savdbg;
 
+// ---- Shared by the calls and the flow control -------------------------------
+
+// Byte positions in the running macro: after the last line read and at its
+// start (file offsets, or library offsets).
+extern uint32_t curpos;
+extern uint32_t prvpos;
+// Whether the running macro is read from the library.
+bool libmac();
+// Positions the running macro so that `line` is read next: at byte `pos` -
+// 1 when pos is above 0, else by rewinding and reading line - 1 lines.
+// Returns 0, or 1 when the macro's text ended first.
+int repos(int line, uint32_t pos);
+// The bottom area: takes words (0 when there is no room; error 42 was
+// reported) and cuts it back to an address.
+int32_t botget(int32_t words);
+void botcut(int32_t to);
+// The owner of the headed block that holds addr (0 none), and a new owner.
+int32_t blkown(int32_t addr);
+void setown(int32_t addr, int32_t owner);
+
 // Puts every macro cell back to its start-up value (tests, start-up).
 void macini();
