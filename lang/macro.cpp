@@ -10,6 +10,7 @@
 #include "core/units.h"
 #include "core/varbl.h"
 #include "graphics/views.h"
+#include "lang/cstart.h"
 #include "lang/maclib.h"
 #include "lang/parse.h"
 #include "lang/rdline.h"

@@ -142,9 +142,6 @@ int loopcompil(int code);
 // The compiled runner's sections kept by its loader, freed at the pop of a
 // compiled macro's frame.
 void ipcfre();
-// The start-up end (lang/cstart): 0x800 after "sysstart", 0x1000 after
-// "start".
-void Endstart(int flags);
 // The keyboard handler's saved trace mask (0: none saved).
 extern int32_t savdbg;
 

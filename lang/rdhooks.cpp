@@ -5,16 +5,11 @@
 #include "lang/rdline.h"
 
 #define WEAK __attribute__((weak))
-WEAK int inpunt() { return 0; }
 WEAK int rdipc(char* buf, int) {
   if (buf) buf[0] = 0;
   return -2;
 }
 WEAK int rdkeys(char* buf, int, int, int) {
-  if (buf) buf[0] = 0;
-  return -1;
-}
-WEAK int gtpstr(void*, char* buf) {
   if (buf) buf[0] = 0;
   return -1;
 }
