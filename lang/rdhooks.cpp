@@ -9,9 +9,5 @@ WEAK int rdipc(char* buf, int) {
   if (buf) buf[0] = 0;
   return -2;
 }
-WEAK int rdkeys(char* buf, int, int, int) {
-  if (buf) buf[0] = 0;
-  return -1;
-}
 WEAK int mnupnd() { return 0; }
 WEAK int putmnu(int) { return 0; }
