@@ -21,7 +21,7 @@
 #include "lang/order.h"
 #include "lang/parse.h"
 
-int32_t regadr = 0;
+int32_t regadr = -1;  // no registers until the system table is made
 int32_t lstsrc = 0;
 int32_t (*tokhdr)(int n) = nullptr;
 

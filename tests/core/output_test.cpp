@@ -72,6 +72,11 @@ class Output : public ::testing::Test {
   Backend* old = nullptr;
   void SetUp() override {
     MakStk();
+    if (regadr < 0) {  // the registers, as the system table's start-up makes them
+      int32_t a = 0;
+      getstk(&a, 10, 4, 0, 0);
+      regadr = a;
+    }
     initWins();
     old = setbackend(&be);
     cleargrid(0);
