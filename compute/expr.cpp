@@ -600,3 +600,7 @@ int compar(int code, const char* s1, int len1, const char* s2, int len2) {
             std::max(len2, 0), s2, len2);
   return r;
 }
+
+int32_t doexpr(int32_t list) {
+  return doexpr(stkwp(list));
+}

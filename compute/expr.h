@@ -61,6 +61,9 @@ int ldopnd(int k, int32_t id);
 // Evaluates a postfix list. Returns the word id of the result, or 0 on
 // failure; list word 1 holds the same value afterwards.
 int32_t doexpr(uint32_t* list);
+// The same for a list held in the word memory at stack address `list`
+// (the form the argument access calls).
+int32_t doexpr(int32_t list);
 
 // One element-wise operation on the evaluation stack: code, operands taken
 // from the stack (at least 1), the stack depth and the stack, and the

@@ -5,6 +5,7 @@
 #include "core/memory.h"
 #include "core/state.h"
 #include "core/units.h"
+#include "core/varbl.h"
 #include "lang/help.h"
 #include "lang/macro.h"
 #include "realtime/serial.h"
@@ -90,6 +91,8 @@ void charout(int unit, const char* s, size_t len) {
 
 // Writes text into the text output window: tabs expanded, lines ended by
 // jline, wrapped at the window's width when trace bit 0x1 asks for it.
+// A line is wrapped (or, without wrapping, cut at the row's end) while it
+// is taken, so that no more than a row is held at a time.
 void termout(const char* s, size_t len) {
   int32_t savmsk = trcmsk;
   trcmsk = 0;
@@ -98,40 +101,51 @@ void termout(const char* s, size_t len) {
   getcur(&col, &row);
   const TxtGrid* g = curgrid();
   const int width = g ? g->cols : 0;
+  const bool wrap = (savmsk & 1) && width > 0;
   const int tw = tabwidth();
-  std::string piece;
+  std::string seg;
   size_t i = 0;
   while (i < len && !(state & ST_INTR)) {
-    piece.clear();
-    for (; i < len; i++) {
+    seg.clear();
+    // Characters of this line that the row can still show.
+    size_t keep = g ? static_cast<size_t>(std::max(0, g->rowlen - col)) : 0;
+    int lcol = col;      // column of the line's first character
+    size_t gone = 0;     // characters of the line already written
+    for (; i < len && !(state & ST_INTR); i++) {
       char ch = s[i];
       if (ch == 0 || ch == '\n' || ch == '\r' || ch == '\f') break;
-      if (ch == '\t')
-        piece.append(static_cast<size_t>(tw - ((col + static_cast<int>(piece.size())) & (tw - 1))), ' ');
-      else
-        piece += ch;
-    }
-    if ((savmsk & 1) && width > 0) {
-      while (col + static_cast<int>(piece.size()) > width && !(state & ST_INTR)) {
+      if (ch == '\t') {
+        int pos = lcol + static_cast<int>(gone + seg.size());
+        seg.append(static_cast<size_t>(tw - (pos & (tw - 1))), ' ');
+      } else {
+        seg += ch;
+      }
+      if (!wrap) {
+        if (seg.size() > keep) seg.resize(keep);
+        continue;
+      }
+      while (col + static_cast<int>(seg.size()) > width && !(state & ST_INTR)) {
         // Break at the last blank within one line width of the first
         // character that does not fit; without one, at that character.
+        // The character at the break begins the next line.
         int b = std::max(0, width - col);
         int k = b;
         for (int j = b; j >= 0 && j > b - width; j--) {
-          if ((j > 0 || col > 0) && piece[static_cast<size_t>(j)] == ' ') {
+          if ((j > 0 || col > 0) && seg[static_cast<size_t>(j)] == ' ') {
             k = j;
             break;
           }
         }
-        wintext(piece.data(), k);
+        wintext(seg.data(), k);
         getcur(&col, &row);
         jline(row);
-        piece.erase(0, static_cast<size_t>(k));
+        seg.erase(0, static_cast<size_t>(k));
+        gone += static_cast<size_t>(k);
         col = 0;
       }
     }
     if (state & ST_INTR) break;
-    if (!piece.empty()) wintext(piece.data(), static_cast<int>(piece.size()));
+    if (!seg.empty()) wintext(seg.data(), static_cast<int>(seg.size()));
     if (i >= len || s[i] == 0) break;
     char term = s[i++];
     getcur(&col, &row);
@@ -184,22 +198,6 @@ void rowdone() {
   int n = g->rowlen;
   while (n > 0 && p[n - 1] == ' ') n--;
   backend()->rowout(curwin, p, n);
-}
-
-// The answer keys of a yes-or-no question, in order: Esc, right button, n,
-// N (no); left button, Enter, y, Y, Down arrow, Page Down (yes).
-constexpr int ANSKEY[10] = {27, 130, 'n', 'N', 129, 13, 'y', 'Y', 208, 209};
-
-// Judges a key as yesno does: the yes index 4..9; else the error bit is set
-// and -1 (Esc) or 0 returned, a key that is no answer going back to the
-// type-ahead buffer.
-int judge(int key) {
-  int i = 0;
-  while (i < 10 && ANSKEY[i] != key) i++;
-  if (i >= 4 && i < 10) return i;
-  if (i == 10) pushkey(key);
-  state |= ST_ERROR;
-  return i == 0 ? -1 : 0;
 }
 
 // Hooks into modules that come later. Each does the least that is safe
@@ -340,9 +338,21 @@ int jputc(int unit, int c) {
 }
 
 int collect_line(const char* line, int n) {
-  // maklst + lstptr on the list whose handle is word 1 of the collector
-  // record go here once the pointer records exist.
-  return colhook ? colhook(line, n) : -1;
+  if (colhook) return colhook(line, n);
+  if (colrec <= 0 || !lowstk || colrec + 1 >= lstk.end) return -1;
+  int32_t count = static_cast<int32_t>(lowstk[colrec]);
+  int32_t handle = static_cast<int32_t>(lowstk[colrec + 1]);
+  PtrRec* r = ptrrec(handle);
+  if (!r || count < 0) return -1;
+  // The new element is the list's current element.
+  r->XYZptr[0] = static_cast<uint32_t>(count);
+  maklst(handle, n, count);
+  if (n < 1) return 0;
+  int32_t len = 0;
+  uint8_t* p = lstptr(r, count, &len, 0);
+  if (!p || len < 1) return -1;
+  std::memcpy(p, line, static_cast<size_t>(std::min(len, n)));
+  return 0;
 }
 
 int jline(int row) {
@@ -387,7 +397,7 @@ int jline(int row) {
   if (paging && nrow - 1 >= 6 && --pgcnt <= 0) {
     pgcnt = static_cast<int16_t>(nrow - 1);
     curtxt(" More? ", 7, col0, next, 0);
-    int a = judge(waitky());
+    int a = yesno(-1);
     if (a == 8 || a == 9) pgcnt = 1;
     erstxt(curwin, col0, next, 7);
     putcur(col0, next);

@@ -52,10 +52,10 @@ extern int32_t colmax;
 extern int32_t colrec;
 extern char colbuf[COLLEN + 1];
 extern int16_t collen;
-// Appends one collected line as a new element of the list variable named
-// in the collector record; returns 0 when the element was added. The list
-// routines of the pointer records (maklst, lstptr) fill this in; until then
-// the line goes to `colhook` when one is set, else nowhere.
+// Appends one collected line as a new element (number: the count so far)
+// of the list variable whose record handle is word 1 of the collector
+// record; returns 0 when the element was added. `colhook`, when set, takes
+// the line instead (a seam for tests and other collectors).
 int collect_line(const char* line, int n);
 extern int (*colhook)(const char* line, int n);
 

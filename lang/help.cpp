@@ -20,8 +20,9 @@ char hlplast[32];
 
 namespace {
 FILE* hlpfp = nullptr;
-// The help file is kept on its own stream until the file table can hold
-// it; the help unit then reads this number, which names no file slot.
+// The help file is kept on its own stream, outside the units that openf
+// hands out: running out of units (error 68) must not lose the error texts.
+// The help unit then reads this number, which names no file slot.
 constexpr int16_t HLPUNIT = 50;
 constexpr char BANNER[] = "##PELIX HELP FILE";
 

@@ -97,6 +97,12 @@ class Output : public ::testing::Test {
   }
   void TearDown() override {
     setbackend(old);
+    state = pflags = trcmsk = 0;
+    tabs = 8;
+    lstlun = errlun = dbglun = outlun = 1;
+    loglun = -1;
+    macmod = 0;
+    colrec = 0;
     colhook = nullptr;
     helpfile[0] = 0;
     hlpcls();
@@ -116,7 +122,7 @@ TEST_F(Output, ErrorLinesAndRegisterZero) {
 
   error(0, 0);
   EXPECT_EQ(getres(0), -1.0f);
-  EXPECT_EQ(be.rows.back(), "ERROR   0: Unspecified error");
+  EXPECT_EQ(be.rows.back(), "ERROR   0: General error");
 
   // A negative code has no text line: only the newline follows the colon.
   size_t before = be.rows.size();
@@ -206,7 +212,7 @@ TEST_F(Output, TabsCarriageReturnAndUnits) {
   jprintf(-1, "in text\n");
   EXPECT_EQ(gridrow(1, 0), "in text");
   EXPECT_EQ(curwin, 0);  // the current window is given back
-  // Pieces without a newline stay on the row until it is finished.
+  // Text without a newline stay on the row until it is finished.
   txtwin = 0;
   size_t rows = be.rows.size();
   jprintf(1, "one ");
@@ -276,6 +282,19 @@ TEST_F(Output, WideFormatsAreSafe) {
   jprintf(99, "%5000d\n", 7);
   ASSERT_EQ(collected.size(), 1u);
   EXPECT_EQ(collected[0], std::string(240, ' '));
+  // A line of a million tabs takes no more than a row.
+  std::string tabsline(1000000, '\t');
+  tabs = 128;
+  jprintf(1, "%s|\n", tabsline.c_str());
+  EXPECT_EQ(be.rows.back(), "");
+  trcmsk = 1;
+  jprintf(1, "x%s|\n", std::string(40, '\t').c_str());
+  trcmsk = 0;
+  tabs = 8;
+  // 40 tab stops of 128 wrapped into rows of 80; the blank at each break
+  // begins the next row.
+  EXPECT_EQ(be.rows.back(), " |");
+  EXPECT_EQ(be.rows[be.rows.size() - 65], "x");
   // A width beyond any buffer is cut (the newline with it), not overrun.
   size_t n = be.rows.size();
   jprintf(1, "%3000000d|\n", 1);

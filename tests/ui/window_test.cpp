@@ -1,0 +1,102 @@
+// Window records and the grid cell routines.
+#include "ui/window.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+namespace {
+
+static_assert(offsetof(Wport, pwrec) == 8);
+static_assert(offsetof(Wport, rect) == 16);
+static_assert(offsetof(Wport, txtgrid) == 32);
+static_assert(offsetof(Wport, name) == 40);
+static_assert(offsetof(Wport, curcol) == 60);
+static_assert(offsetof(Wport, cmd) == 68);
+static_assert(offsetof(Wport, status) == 78);
+static_assert(offsetof(TxtGrid, cols) == 8);
+static_assert(offsetof(TxtGrid, nrows) == 18);
+
+std::string row(int r) {
+  char buf[81];
+  txtget(0, r, buf, 0);
+  std::string s(buf);
+  s.erase(s.find_last_not_of(' ') + 1);
+  return s;
+}
+
+void clear0() {
+  setwin(0);
+  TxtGrid* g = curgrid();
+  std::memset(gridbuf(g), ' ', static_cast<size_t>(g->rowlen) * g->nrows);
+  g->orow = g->ocol = 0;
+  putcur(0, 0);
+}
+
+TEST(Window, FixedWindows) {
+  initWins();
+  ASSERT_NE(wport(0), nullptr);
+  EXPECT_STREQ(wport(0)->name, "COMMANDS");
+  EXPECT_STREQ(wport(1)->name, "TEXT");
+  EXPECT_STREQ(wport(2)->name, "PELIX");
+  EXPECT_EQ(wport(2)->type, 16);
+  EXPECT_EQ(wport(0)->id, 1);
+  EXPECT_EQ(wgrid(wport(2)), nullptr);
+  TxtGrid* g = wgrid(wport(0));
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(g->cols, 80);
+  EXPECT_EQ(g->rows, 25);
+  EXPECT_EQ(wport(3), nullptr);
+  // The text window starts iconized: the topmost visible window is 0.
+  EXPECT_TRUE(wport(1)->status & 8);
+  setwin(2);
+  setwin(-1);
+  EXPECT_EQ(curwin, 0);
+  setwin(7);  // an empty slot changes nothing
+  EXPECT_EQ(curwin, 0);
+}
+
+TEST(Window, CursorAndCells) {
+  initWins();
+  clear0();
+  putcur(200, 100);  // kept inside the grid
+  int c, r;
+  getcur(&c, &r);
+  EXPECT_EQ(c, 79);
+  EXPECT_EQ(r, 24);
+  putcur(-1, 3);  // only places the caret again
+  getcur(&c, &r);
+  EXPECT_EQ(r, 24);
+  EXPECT_EQ(curgrid()->wpos, 24 * 80 + 79);
+
+  curtxt("hello", 0, 2, 1, 3);
+  EXPECT_EQ(row(1), "  hello");
+  getcur(&c, &r);
+  EXPECT_EQ(c, 4);  // after caret - 1 characters
+  EXPECT_EQ(r, 1);
+  erstxt(0, 3, 1, 2);
+  EXPECT_EQ(row(1), "  h  lo");
+  erstxt(0, 78, 1, 10);  // cut at the row's end
+  curtxt("abc", 3, 78, 2, 0);  // only what fits
+  EXPECT_EQ(row(2), std::string(78, ' ') + "ab");
+  char buf[8];
+  EXPECT_EQ(txtget(2, 1, buf, 3), 3);
+  EXPECT_STREQ(buf, "h  ");
+  EXPECT_EQ(txtget(0, 40, buf, 3), 0);
+}
+
+TEST(Window, ScrollMovesTheBuffer) {
+  initWins();
+  clear0();
+  for (int i = 0; i < 25; i++) curtxt(std::to_string(i).c_str(), 0, 0, i, 0);
+  putcur(0, 10);
+  scroll();  // not on the last row, but the grid shows the whole buffer
+  EXPECT_EQ(curgrid()->orow, 0);
+  EXPECT_EQ(row(0), "1");
+  EXPECT_EQ(row(23), "24");
+  EXPECT_EQ(row(24), "");
+}
+
+}  // namespace
