@@ -29,7 +29,6 @@ int32_t colrec = 0;
 char colbuf[COLLEN + 1];
 int16_t collen = 0;
 int (*colhook)(const char*, int) = nullptr;
-int (*trcshow)(int32_t) = nullptr;
 
 namespace {
 // Longest text formatted for the text window, a serial port or the line
@@ -520,10 +519,7 @@ int trcptr(int mask, const char* tag, int point, int32_t ptr) {
   jprintf(dbglun, "%s WORD(%d):   ", tag, point);
   int16_t savlun = lstlun;
   lstlun = dbglun;
-  if (trcshow)
-    trcshow(ptr);
-  else
-    jprintf(dbglun, "%ld\n", static_cast<long>(ptr));
+  shoptr(ptrrec(ptr));
   lstlun = savlun;
   jflush(dbglun);
   return 0;

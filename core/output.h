@@ -73,5 +73,3 @@ int trcmat(int mask, const char* tag, int point, double value, const float* m9);
 // argument count and the word count.
 void trcwset(const uint8_t* words, const int16_t* argmap, const int16_t* nargs,
              const int16_t* nwords);
-// The pointer-record dump that trcptr prints (the pointer records register it).
-extern int (*trcshow)(int32_t ptr);

@@ -470,6 +470,11 @@ TEST_F(Output, TraceLines) {
   EXPECT_EQ(collected[2], "  ARG:     2 Word:     1");
   EXPECT_EQ(collected[3], "\t\t   0 WORD(0):   8192   0   50    0\t   0    0    0    0");
   trcwset(nullptr, nullptr, nullptr, nullptr);
+  // A pointer record's dump follows its header line.
+  collected.clear();
+  trcmsk = 8;
+  trcptr(8, "ptr", 4, 0);
+  EXPECT_EQ(collected, std::vector<std::string>{"ptr WORD(4):   NULL Pointer"});
 }
 
 TEST_F(Output, ErrorTrace) {
