@@ -55,6 +55,17 @@ constexpr uint32_t POLL = 0xFFFF;       // elements between interrupt polls
 // The integer form of an element: clamped to +-2147400000, truncated.
 inline int32_t ival(float f) { return toi32(f); }
 
+// Codes that read the integer forms ia and ib.
+bool useint(int code) {
+  switch (code) {
+    case 113: case 114: case 126: case 127: case 180: case 195: case 233: case 234:
+    case 235: case 237: case 238: case 282: case 290:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // ia! as a float product, in chunks of 100 factors with an interrupt poll
 // between chunks. Once the product is infinite it stays so.
 float factrl(int32_t ia) {
@@ -105,7 +116,7 @@ float unary(int code, float a, int32_t ia) {
     case 262: {
       double s = getslt(0) + a;
       putslt(0, s);
-      return static_cast<float>(s);
+      return nrwflt(s);
     }
     case 283:
       return static_cast<float>(std::atan(static_cast<double>(a)) * RADDEG);
@@ -124,7 +135,7 @@ float binary(int code, float a, float b, int32_t ia, int32_t ib) {
       if (b == 0.0f) return 1.0f;
       if (a == 0.0f || b < 0.0f || (a < 0.0f && b != std::trunc(b))) return 0.0f;
       double p = std::pow(static_cast<double>(a), static_cast<double>(b));
-      return p >= 2147399936.0 ? 0.0f : static_cast<float>(p);
+      return p >= 2147399936.0 ? 0.0f : nrwflt(p);
     }
     case 113:
       return ia && ib ? 1.0f : 0.0f;
@@ -161,7 +172,7 @@ float binary(int code, float a, float b, int32_t ia, int32_t ib) {
     case 238:
       return static_cast<float>(ia ^ ib);
     case 262: {
-      float r = a + static_cast<float>(getslt(0));
+      float r = a + nrwflt(getslt(0));
       if (r > b)
         r = 2.0f * b - r;
       else if (r < 0.0f)
@@ -245,11 +256,11 @@ struct Reduce {
       case 210:
         return vmin;
       case 211:
-        return static_cast<float>(getslt(3));
+        return nrwflt(getslt(3));
       case 212:
-        return static_cast<float>(getslt(4));
+        return nrwflt(getslt(4));
       case 213:
-        return static_cast<float>(getslt(5));
+        return nrwflt(getslt(5));
       default:
         putslt(2, nonzero);
         return static_cast<float>(count);
@@ -307,12 +318,13 @@ int ariths(int code, int count, int nops) {
   bool reduce = nops < 2 ? code >= 209 && code <= 214 && !cumsum
                          : (code == 209 || code == 210) && !pairmm;
   bool rgb = t[OT_WSIZ] == W_RGB && t[OT_WSIZ + 2] == W_RGB;
+  bool needi = useint(code);
   Reduce red;
   int32_t best = -1;
   float bestv = 0.0f;
   // compress: option, the value to drop, store indices instead of values.
   int32_t copt = t[OT_COPT];
-  float cval = static_cast<float>(getslt(0));
+  float cval = nrwflt(getslt(0));
   bool cidx = t[OT_WSIZ + 1] != 0;
   float prev = std::numeric_limits<float>::quiet_NaN();
 
@@ -337,7 +349,7 @@ int ariths(int code, int count, int nops) {
     } else {
       if (i < n1) {
         if (!rdelem(s1, &p1, i, &a)) break;
-        ia = ival(a);
+        if (needi) ia = ival(a);
       }
       if (nops < 2) {
         r = a;
@@ -345,7 +357,7 @@ int ariths(int code, int count, int nops) {
           // a copy
         } else if (cumsum) {
           putslt(3, getslt(3) + a);
-          r = static_cast<float>(getslt(3));
+          r = nrwflt(getslt(3));
         } else if (reduce) {
           red.add(a, static_cast<uint32_t>(i));
           store = index == last;
@@ -364,7 +376,7 @@ int ariths(int code, int count, int nops) {
       } else {
         if (i < n2) {
           if (!rdelem(s2, &p2, i, &b)) break;
-          ib = ival(b);
+          if (needi) ib = ival(b);
         }
         if (reduce) {
           // The position of the largest (smallest) element of operand 1.
@@ -414,14 +426,14 @@ int ariths(int code, int count, int nops) {
           done = true;
           break;
         }
-        r = static_cast<float>(getslt(stored));
+        r = nrwflt(getslt(stored));
       }
     }
   }
 
   bool shorten = false;
   if (d && code == 222 && stored < dcnt) {
-    shorten = shrinks(d) || d->Idx == -1;
+    shorten = shrinks(d) || (d->Idx == -1 && (d->Flg & K_DATA));
     // A destination that cannot be shortened has the rest cleared.
     while (!shorten && stored < dcnt && stored < pd && !stopped()) {
       PSTACK(0.0, d);

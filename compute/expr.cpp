@@ -108,7 +108,8 @@ void clropt() {
 // ---------------------------------------------------------------------------
 // The postfix walk.
 
-int32_t doexpr(uint32_t* list) {
+int32_t doexpr(int32_t lstadr) {
+  uint32_t* list = stkwp(lstadr);
   if (!list) return 0;
   uint32_t n = list[0];
   int32_t* prev = optab;
@@ -522,6 +523,7 @@ int dolist(int) {
   int32_t n = optab[OT_TOT];
   bool str = (d->Flg & K_STRING) != 0;
   int sbits = s->Wsiz & 63;
+  dopause();
   for (int32_t i = 0; i < n && !stopped(); i++) {
     int32_t len = 0;
     LDVARB(s, &len, 0);
@@ -599,8 +601,4 @@ int compar(int code, const char* s1, int len1, const char* s2, int len2) {
     jprintf(dbglun, "COMPAR: (%.*s,%d) <%d> (%.*s,%d)\n", std::max(len1, 0), s1, len1, code,
             std::max(len2, 0), s2, len2);
   return r;
-}
-
-int32_t doexpr(int32_t list) {
-  return doexpr(stkwp(list));
 }

@@ -6,10 +6,9 @@
 // the operands, the destination and the result of one operation from
 // `doarth` or `dofunc` to the element loop and the other array operations.
 //
-// Postfix list: u32 n, then n u32 word ids (the stack addresses of pointer
-// records). An item is a record whose kind flags have 0x2000: its code is
-// the Idx field, its operand count the Wsiz field; kind bit 1 marks an item
-// that takes no stack operands, kind bit 8 an item that must be refused.
+// An item of a postfix list is a record whose kind flags have 0x2000: its
+// code is the Idx field, its operand count the Wsiz field; kind bit 1 marks
+// an item that takes no stack operands, kind bit 8 one that is refused.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -58,11 +57,11 @@ void clropt();
 // part, total, word size and kind, prepared for reading. Returns the kind.
 int ldopnd(int k, int32_t id);
 
-// Evaluates a postfix list. Returns the word id of the result, or 0 on
-// failure; list word 1 holds the same value afterwards.
-int32_t doexpr(uint32_t* list);
-// The same for a list held in the word memory at stack address `list`
-// (the form the argument access calls).
+// Evaluates the postfix list at stack address `list`: word 0 the number of
+// entries n, then n word ids (stack addresses of pointer records) in
+// evaluation order, operands before the operator or function items that
+// consume them. Returns the word id of the record that holds the result
+// (list word 1 holds it too afterwards), or 0 on failure.
 int32_t doexpr(int32_t list);
 
 // One element-wise operation on the evaluation stack: code, operands taken

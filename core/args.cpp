@@ -21,7 +21,7 @@
 #include "lang/order.h"
 #include "lang/parse.h"
 
-int32_t regadr = 0;
+int32_t regadr = -1;  // no registers until the system table is made
 int32_t lstsrc = 0;
 int32_t (*tokhdr)(int n) = nullptr;
 
@@ -102,11 +102,12 @@ PtrRec* scratchrec() {
   return r;
 }
 
-// A fresh zero-filled 120-byte scratch record with its own address set.
-// (Short records are given the full size too: the element access writes
-// fields beyond the first nine words of every record it prepares.)
+// A fresh zero-filled scratch record with its own address set: the short
+// head of 9 words (36 bytes) for a number, which the element access never
+// reads beyond, else the full 120 bytes.
 PtrRec* newrec(int kind, int32_t idx, uint32_t addr, int wsiz, int32_t length) {
-  PtrRec* r = scratchrec();
+  PtrRec* r = (kind & K_NUMBER) ? static_cast<PtrRec*>(zeroblk(SHORTREC | 1)) : scratchrec();
+  if (!r && (kind & K_NUMBER)) error(0, 42);
   if (!r) return nullptr;
   r->Flg = static_cast<uint16_t>(kind);
   r->Idx = idx;
@@ -1079,24 +1080,6 @@ bool pending(int w) {
   return !simple(w);
 }
 
-// The Addr of a record over register k: its stack address; the word at
-// address 0, which a record cannot name (Addr 0 means no data), through a
-// held pointer kept for it.
-uint32_t regref(int k) {
-  int32_t a = regadr + k;
-  if (a > 0) return static_cast<uint32_t>(a);
-  static int32_t ref = 0;
-  static uint32_t* at = nullptr;
-  uint32_t* p = regword(k);
-  if (!p) return 0;
-  if (p != at || !ref || heldptr(ref) != p) {
-    if (ref) dropptr(ref);
-    ref = holdptr(p);
-    at = p;
-  }
-  return static_cast<uint32_t>(ref);
-}
-
 // Finishes entry e with record r: a single value is turned into a number
 // constant (error 56 when the variable holds more than one item); the WORD
 // (or, with 0x200, the low-stack word the entry names) receives the result.
@@ -1215,7 +1198,7 @@ int32_t tokvar(int w, int flags) {
   } else if (t & 16) {
     int k = W->v1;
     if (k >= 0 && k <= 9 && !(t & 4)) {
-      r = newrec(K_NUMBER, k, regref(k), 96, 1);
+      r = newrec(K_NUMBER, k, static_cast<uint32_t>(regadr + k), 96, 1);
     } else {
       r = newrec(t | 4, k & 0xFFFF, 0, 96, 1);
     }

@@ -3,6 +3,8 @@
 
 #include "core/output.h"
 #include "core/state.h"
+#include "lang/keywords.h"
+#include "lang/names.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,7 +17,7 @@
 
 HlpTopic* hlptab = nullptr;
 int32_t nhelp = 0;
-char helpfile[260];
+char hlpfnam[260];
 char hlplast[32];
 
 namespace {
@@ -70,22 +72,26 @@ long number(const std::string& w) { return std::strtol(w.c_str(), nullptr, 10); 
 
 // The help file's name.
 std::string hlppath() {
-  if (helpfile[0]) return helpfile;
-  std::string dir;
-  if (const char* env = std::getenv("PELIX"); env && *env) {
-    dir = env;
-  } else {
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-      exe[n] = 0;
-      dir = exe;
-      size_t slash = dir.rfind('/');
-      dir = slash == std::string::npos ? "." : dir.substr(0, slash);
+  if (hlpfnam[0]) return hlpfnam;
+  std::string name = strvar("helpfile");
+  if (!name.empty()) return name;
+  std::string dir = strvar("sysdir");
+  if (dir.empty()) {
+    if (const char* env = std::getenv("PELIX"); env && *env) {
+      dir = env;
     } else {
-      dir = ".";
+      char exe[PATH_MAX];
+      ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+      if (n > 0) {
+        exe[n] = 0;
+        dir = exe;
+        size_t slash = dir.rfind('/');
+        dir = slash == std::string::npos ? "." : dir.substr(0, slash);
+      } else {
+        dir = ".";
+      }
+      dir += "/system";
     }
-    dir += "/system";
   }
   if (dir.back() != '/' && dir.back() != '\\') dir += '/';
   return dir + "pelix.hlp";
@@ -194,12 +200,15 @@ int hlpkey(int key, char* name) {
   } else if (key >= 2000) {
     std::strncpy(buf, hlplast, sizeof buf - 1);
     buf[sizeof buf - 1] = 0;
-  } else if (key == 50) {
-    // Command code 50 is the word "errors"; other codes find their keyword
-    // through the keyword table of the parser.
-    std::strcpy(buf, "errors");
   } else {
-    return -1;
+    const char* word = nullptr;
+    if (key < 1000)
+      word = cmdtxt(key);
+    else if (key - 1000 > SVBASE && key - 1000 <= SV_LAST)
+      word = sysnam[key - 1000 - SVBASE - 1];
+    if (!word) return -1;
+    std::strncpy(buf, word, sizeof buf - 1);
+    buf[sizeof buf - 1] = 0;
   }
   for (char* p = buf; *p; p++) *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
   if (name && key < 9999) std::strcpy(name, buf);

@@ -20,9 +20,11 @@ static_assert(sizeof(HlpTopic) == 28);
 
 extern HlpTopic* hlptab;  // the topic table (heap), null until read
 extern int32_t nhelp;     // topics in the table
-// The help file's name; empty: "pelix.hlp" in the system folder (the PELIX
-// variable, else "system" beside the program).
-extern char helpfile[260];
+// The help file is the one named by the string variable helpfile, else
+// "pelix.hlp" in the system folder (sysdir; before the system table exists
+// the PELIX variable, else "system" beside the program). A name set here
+// takes precedence over both (tests use it).
+extern char hlpfnam[260];
 // The name last given to the help command (keys 2000 to 9998).
 extern char hlplast[32];
 
@@ -32,9 +34,11 @@ int rdhelp();
 int hlpcls();
 // Index of the topic named `name` (compared exactly), or -1.
 int fndhlp(const char* name);
-// The topic index for a key (see the help command), or -1. `name` (at least
-// 32 bytes, or null) receives the name looked up; a key of 9999 or more
-// takes the name already in it.
+// The topic index for a key, or -1: a negative key -k is topic k - 1; below
+// 1000 the keyword of that command code; 1000 to 1999 the system variable
+// of code key - 1000; 2000 to 9998 the name last given to help (hlplast);
+// 9999 and more the name already in `name`. `name` (at least 32 bytes, or
+// null) receives the name looked up, in lower case.
 int hlpkey(int key, char* name);
 // Prints a topic on the current output unit: line >= 0 only that line (for
 // key 50, the error texts, from its 19th character), line < 0 the whole

@@ -276,8 +276,11 @@ void splitcmd(const char* cmdline, int len, std::string* prog, std::string* rest
 constexpr int STRFLG = 0x1021;
 
 int mksyms(const char* cmdline, int len) {
-  // 1. The number registers, 10 words of the bottom area.
+  // 1. The number registers, 10 words of the bottom area. Words 0 and 1
+  // stay unused first: a data address of 0 means "no data" in a pointer
+  // record, so register #0 must not live at address 0.
   int32_t a = 0;
+  if (lstk.bot == 0 && getstk(&a, 2, 4, 0, 0) < 1) return -1;
   if (getstk(&a, 10, 4, 0, 0) < 1) return -1;
   regadr = a;
   std::memset(stkptr(a), 0, 40);

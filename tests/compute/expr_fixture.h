@@ -93,8 +93,10 @@ class Expr : public ::testing::Test {
 
   // --- Variables -----------------------------------------------------------
 
-  static int32_t decl(const char* name, int kind, int wsiz) {
-    return putsym(0, name, static_cast<int>(strlen(name)), kind | 0x1001, 0, 0, wsiz);
+  // Declares a variable without storage (extra: entry flags such as 0x4000,
+  // data in high memory).
+  static int32_t decl(const char* name, int kind, int wsiz, int extra = 0) {
+    return putsym(0, name, static_cast<int>(strlen(name)), kind | 0x1001 | extra, 0, 0, wsiz);
   }
   // The record of a variable as the argument access makes it (its handle).
   static int32_t rec(int32_t entry) {
@@ -134,9 +136,7 @@ class Expr : public ::testing::Test {
       uint32_t d[3] = {nx, ny, 1};
       t = putptr(K_IMAGE, 0, d, 0, 8, 1);
     }
-    // One item goes in as from a one-element array (mode 1): a new variable
-    // is made for it.
-    EXPECT_GE(asnvrb(r, static_cast<int32_t>(v.size()), t, v.size() == 1 ? 1 : 0), 0);
+    EXPECT_GE(asnvrb(r, static_cast<int32_t>(v.size()), t, 0), 0);
     put(e, v);
     return e;
   }
@@ -166,6 +166,11 @@ class Expr : public ::testing::Test {
       out.push_back(GSTACK(r));
     }
     return out;
+  }
+  // The first value of a record (a one-element result); NaN when none.
+  static float first(int32_t h) {
+    std::vector<double> v = rvals(h);
+    return v.empty() ? NAN : static_cast<float>(v[0]);
   }
   // Item i of stored data as raw bits by word size code.
   static uint32_t rawitem(const uint8_t* p, int wsiz, int32_t i) {
@@ -250,7 +255,7 @@ class Expr : public ::testing::Test {
     l[0] = static_cast<uint32_t>(ids.size());
     uint32_t i = 1;
     for (int32_t id : ids) l[i++] = static_cast<uint32_t>(id);
-    return doexpr(l);
+    return doexpr(stkadr(l));
   }
 
   // --- The table-driven runner --------------------------------------------

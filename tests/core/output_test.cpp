@@ -4,6 +4,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "lang/help.h"
+#include "lang/names.h"
 #include "lang/macro.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
@@ -71,6 +72,11 @@ class Output : public ::testing::Test {
   Backend* old = nullptr;
   void SetUp() override {
     MakStk();
+    if (regadr < 0) {  // the registers, as the system table's start-up makes them
+      int32_t a = 0;
+      getstk(&a, 10, 4, 0, 0);
+      regadr = a;
+    }
     initWins();
     old = setbackend(&be);
     cleargrid(0);
@@ -89,7 +95,7 @@ class Output : public ::testing::Test {
     collected.clear();
     colrec = 0;
     collen = 0;
-    std::snprintf(helpfile, sizeof helpfile, "%s/system/pelix.hlp", PELIX_SOURCE_DIR);
+    std::snprintf(hlpfnam, sizeof hlpfnam, "%s/system/pelix.hlp", PELIX_SOURCE_DIR);
     hlpcls();
     for (int i = 0; i < 10; i++) setres(0, i);
     while (peek()) {
@@ -104,7 +110,7 @@ class Output : public ::testing::Test {
     macmod = 0;
     colrec = 0;
     colhook = nullptr;
-    helpfile[0] = 0;
+    hlpfnam[0] = 0;
     hlpcls();
   }
 };
@@ -176,7 +182,7 @@ TEST_F(Output, QuietErrorsAndBeep) {
 }
 
 TEST_F(Output, MissingHelpFile) {
-  std::snprintf(helpfile, sizeof helpfile, "/nonexistent/pelix.hlp");
+  std::snprintf(hlpfnam, sizeof hlpfnam, "/nonexistent/pelix.hlp");
   hlpcls();
   error(0, 5);
   ASSERT_EQ(be.rows.size(), 2u);
@@ -527,7 +533,7 @@ TEST_F(Output, HelpFileFormat) {
   std::string table = tline(start, 2, "begin") + shortline +
                       tline(start + static_cast<long>(body0.size()), 2, "errors");
   std::string path = tmpfile(head + table + body0 + body1);
-  std::snprintf(helpfile, sizeof helpfile, "%s", path.c_str());
+  std::snprintf(hlpfnam, sizeof hlpfnam, "%s", path.c_str());
   hlpcls();
   ASSERT_EQ(rdhelp(), 0);
   EXPECT_EQ(nhelp, 3);
@@ -538,6 +544,12 @@ TEST_F(Output, HelpFileFormat) {
   EXPECT_EQ(hlpkey(-4, nullptr), -1);
   char name[32] = "BEGIN";
   EXPECT_EQ(hlpkey(9999, name), 0);  // the name in the buffer, in lower case
+  // Command codes name their keyword, 1000 + n the system variable n.
+  EXPECT_EQ(hlpkey(50, name), 2);
+  EXPECT_STREQ(name, "errors");
+  EXPECT_EQ(hlpkey(1102, name), -1);
+  EXPECT_STREQ(name, "debug");
+  EXPECT_EQ(hlpkey(0, nullptr), -1);
 
   EXPECT_EQ(prthlp(50, 0, 0), 1);
   EXPECT_EQ(be.rows.back(), " zero");
@@ -557,19 +569,19 @@ TEST_F(Output, HelpFileFormat) {
 
   // A wrong banner: no help, no message.
   be.rows.clear();
-  std::snprintf(helpfile, sizeof helpfile, "%s", tmpfile("#PELIX HELP\n").c_str());
+  std::snprintf(hlpfnam, sizeof hlpfnam, "%s", tmpfile("#PELIX HELP\n").c_str());
   hlpcls();
   EXPECT_EQ(rdhelp(), -1);
   EXPECT_EQ(hlplun, 0);
   EXPECT_TRUE(be.rows.empty());
   // Bad numbers, a table beyond the file, a short table.
-  std::snprintf(helpfile, sizeof helpfile, "%s", tmpfile("##PELIX HELP FILE=0=3\n").c_str());
+  std::snprintf(hlpfnam, sizeof hlpfnam, "%s", tmpfile("##PELIX HELP FILE=0=3\n").c_str());
   EXPECT_EQ(rdhelp(), -1);
   EXPECT_EQ(be.rows.back(), "help file header syntax error");
-  std::snprintf(helpfile, sizeof helpfile, "%s", tmpfile("##PELIX HELP FILE=9999=3\n").c_str());
+  std::snprintf(hlpfnam, sizeof hlpfnam, "%s", tmpfile("##PELIX HELP FILE=9999=3\n").c_str());
   EXPECT_EQ(rdhelp(), -1);
   EXPECT_EQ(be.rows.back(), "help table seek error (ptr= 9999)");
-  std::snprintf(helpfile, sizeof helpfile, "%s",
+  std::snprintf(hlpfnam, sizeof hlpfnam, "%s",
                 tmpfile("##PELIX HELP FILE=23=3\nT 0 0 1 1 a\n").c_str());
   EXPECT_EQ(rdhelp(), -1);
   EXPECT_EQ(be.rows.back(), "help table read error at line 1/3");
@@ -580,7 +592,7 @@ TEST_F(Output, SystemHelpFileHasEveryErrorText) {
   int t = fndhlp("errors");
   ASSERT_GE(t, 0);
   // Every topic starts at the beginning of a line and its lines exist.
-  std::ifstream f(helpfile, std::ios::binary);
+  std::ifstream f(hlpfnam, std::ios::binary);
   std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
   for (int i = 0; i < nhelp; i++) {
     uint32_t off = hlptab[i].offset;
