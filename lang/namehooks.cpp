@@ -15,7 +15,4 @@ WEAK int getxy(int, int* x, int* y) {
   return 13;
 }
 WEAK int curson(int, int) { return 0; }
-WEAK int flushq() { return 0; }
-WEAK int cmdwin() { return 0; }
-WEAK int modctx(int) { return 0; }
 WEAK int nargsv() { return 0; }
