@@ -308,7 +308,7 @@ TEST_F(Loop, UnknownAmbiguousAndNotAvailable) {
   EXPECT_EQ(getres(0), -16.0f);
   // A command whose handler is not built: one clear error.
   run("list");
-  EXPECT_EQ(rows(), "ERROR 212 (arg 1): Command not available yet\n");
+  EXPECT_EQ(rows(), "ERROR 212 (arg 1): Command or function not available yet\n");
   EXPECT_EQ(getres(0), -212.0f);
   EXPECT_TRUE(state & ST_ERROR);
   // Words without a road do nothing.
