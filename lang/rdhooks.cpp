@@ -14,9 +14,5 @@ WEAK int rdipc(char* buf, int) {
   return -2;
 }
 WEAK int MRETRN(int) { return 0; }
-WEAK int rdkeys(char* buf, int, int, int) {
-  if (buf) buf[0] = 0;
-  return -1;
-}
 WEAK int mnupnd() { return 0; }
 WEAK int putmnu(int) { return 0; }
