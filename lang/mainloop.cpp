@@ -7,6 +7,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/symbols.h"
+#include "core/typecmd.h"
 #include "core/units.h"
 #include "core/varbl.h"
 #include "graphics/drawstate.h"
@@ -383,11 +384,12 @@ int intrpt() {
   if (col > (g ? g->ocol : 0)) jline(row);
   usewin(prev);
   if (macmod && (pflags & 2)) {
-    // The macro module aborts every running macro here (macabt).
+    macabt();
     return 0;
   }
   std::string trap = strvar("ctrap");
   if (!trap.empty()) xeqstr(trap.c_str(), 0, 0);
+  else macabt();
   return 0;
 }
 
@@ -752,12 +754,14 @@ int mainturn() {
     if (state & ST_TEMPUNITS) clstmp();
     // After an error with pflags bit 0x20 the macro module aborts every
     // running macro (macabt); otherwise the macro goes on.
+    if ((state & ST_ERROR) && (pflags & 0x20)) macabt();
     if (state & ST_INTR) intrpt();
     state &= (pflags & 0x10) | 0x3E0F;
     flushq();
   }
   // 7. Idle: maincmd, or the command window and its prompt.
-  if (!(state & 0x9F8F) && qflag == 0 && !qpend(&typq)) {
+  const bool idle = !(state & 0x9F8F) && qflag == 0 && !qpend(&typq);
+  if (idle) {
     std::string mc = strvar("maincmd");
     if (!mc.empty() && !mnupnd()) {
       if (mc.size() > MAINCMD) mc.resize(MAINCMD);
@@ -771,11 +775,19 @@ int mainturn() {
     }
     inunit = 0;
   }
+  // 8. Windows that watch variables repaint.
+  if (nwatch > 0 && ((pflags & 0x2000) || idle)) DoWatch(0);
   // 9. The next line.
   int code = 0;
   int n = GETLIN(inunit, &code, 0x1F);
-  // 10. A line typed at the DEBUG> prompt is not echoed.
-  if (n >= 1 && (trcmsk & 2)) state &= ~ST_NOECHO;
+  // 10. The parsed line is echoed on the debug unit, unless it was typed at
+  // the DEBUG> prompt.
+  if (n >= 1 && (trcmsk & 2)) {
+    if (state & ST_NOECHO)
+      state &= ~ST_NOECHO;
+    else if ((trcmsk & 1) && qflag == 0 && (state & ST_CMACRO))
+      ecodbg();
+  }
   // 11. Redirection.
   if (n >= 1 && (code & 0x2000)) code = Redrct(code);
   // 12, 13.
