@@ -6,6 +6,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/units.h"
+#include "files/fileutil.h"
 #include "lang/names.h"
 #include "lang/rdline.h"
 
@@ -248,6 +249,12 @@ int inimac(int create) {
   libname = name;
   dirblk = -1;
   libfls();
+  // Opening for update makes a missing file, so a look-up (which never
+  // makes the library) first asks whether it is there.
+  if (!create && !Exists(name.c_str())) {
+    libunit = -1;
+    return -1;
+  }
   int u = openf(name.c_str(), UM_UPDATE, LIBBLK);
   bool fresh = false;
   if (u <= 0 && !create) u = openf(name.c_str(), UM_RDONLY, LIBBLK);  // a read-only library still serves look-ups
