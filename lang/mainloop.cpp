@@ -694,9 +694,18 @@ int GETLIN(int unit, int* code, int flags) {
     if (n <= 0 && (state & ST_ALARMS) && alarmck(0) == -1) return 0;
     if (n <= 0) {
       n = rdline(unit, linbuf, LINBUF);
-      // End of input at the prompt ends the program as quit does.
+      // End of input at the prompt ends the program as quit does (the
+      // quitstr text runs first).
       if (n < 0 && unit == 0 && inend()) {
-        state |= ST_QUIT;
+        // The prompt that no line followed is taken off its row.
+        int col = 0, row = 0;
+        getcur(&col, &row);
+        const TxtGrid* g = curgrid();
+        int c0 = g ? g->ocol : 0;
+        if (col > c0) {
+          erstxt(curwin, c0, row, col - c0);
+          putcur(c0, row);
+        }
         *code = 2;
         return 1;
       }
