@@ -118,9 +118,7 @@ void cmdlin(const char* line) {
 int Endstart(int flags) {
   std::string sysdir = strvar("sysdir"), path = strvar("path");
   logprintf("endstart(%d) sysdir<%s>\n  path<%s>\n", flags, sysdir.c_str(), path.c_str());
-  if (flags & 0x800) {
-    // No start alert is shown here; the text window starts empty.
-  }
+  if (flags & 0x800) Alertb(nullptr, nullptr, -1, nullptr, nullptr, 0, 0, 0, 0);  // the start alert
   if (flags & 0x1000) {
     // The command windows are shown (they exist from initWins on).
   }

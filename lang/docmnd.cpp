@@ -198,7 +198,12 @@ int DOCMND(int code) {
       notavl(code);
       setfoc(0, 0);
       return 0;
-    case 2: quit(intarg(2, 0)); return 0;
+    case 2: {
+      int ask = intarg(2, 0);
+      int r = quit(ask);
+      if (ask >= 2) setres(r, 0);  // quit 2 only asks: the answer goes to #0
+      return 0;
+    }
     case 26: xeqstr(nullptr, -2, 0); return 0;
     case 30: return listed(code, 0x80);  // show: show
     case 32: {
