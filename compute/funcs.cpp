@@ -631,6 +631,30 @@ int run_fndvec(FnCall& c) {
 
 // getxy, vrbxy and vector: one vector record into a vector destination,
 // else four 16-bit values.
+namespace {
+void mkvec(uint8_t* rec, int x, int y, int z, int code, int width, int colour);
+
+// getxy and vrbxy: the interactive pick into the local buffer; nothing is
+// sized or stored when it fails.
+int pick(FnCall& c) {
+  int x = intarg(3, 0), y = intarg(4, 0), z = 0;
+  int col = 0, row = 0;
+  getcur(&col, &row);
+  int key = getxyz(intarg(2, 1), &x, &y, &z);
+  curson(curflg, 0);
+  putcur(col, row);
+  if (stopped()) return -1;
+  std::memset(c.lbuf, 0, sizeof c.lbuf);
+  mkvec(c.lbuf, x, y, z, 1, 0, key);
+  c.aux = key;
+  if (c.code == 272) {
+    vrbxy(c.lbuf);
+    if (stopped()) return -1;
+  }
+  return 0;
+}
+}  // namespace
+
 int su_point(FnCall& c) {
   int32_t* t = optab;
   int kind = getdst(c.dest);
@@ -640,6 +664,10 @@ int su_point(FnCall& c) {
   } else {
     t[OT_RCNT] = 4;
     t[OT_RWSZ] = W_SHORT;
+  }
+  if ((c.code == 241 || c.code == 272) && pick(c) < 0) {
+    c.ret = 0;
+    return FS_RET;
   }
   return FS_GO;
 }
@@ -673,25 +701,13 @@ int run_vector(FnCall& c) {
 }
 
 int run_getxy(FnCall& c) {
+  // The point was picked by the set-up, before the destination was sized.
   int32_t* t = optab;
-  int x = intarg(3, 0), y = intarg(4, 0), z = 0;
-  int col = 0, row = 0;
-  getcur(&col, &row);
-  int key = getxyz(intarg(2, 1), &x, &y, &z);
-  curson(curflg, 0);
-  putcur(col, row);
-  if (stopped()) return -1;
-  std::memset(c.lbuf, 0, sizeof c.lbuf);
-  mkvec(c.lbuf, x, y, z, 1, 0, key);
-  if (c.code == 272) {
-    vrbxy(c.lbuf);
-    if (stopped()) return -1;
-  }
   c.buf = c.lbuf;
   c.store = t[OT_RWSZ] == W_VEC ? 1 : 4;
   // A one-element destination receives the key alone.
   if (t[OT_REC + 2] && t[OT_RWSZ] != W_VEC && c.dest > 0 && t[OT_CNT + 2] == 1) {
-    auto k = static_cast<int16_t>(key & 0xFF);
+    auto k = static_cast<int16_t>(c.aux & 0xFF);
     std::memcpy(c.lbuf, &k, 2);
     c.store = 1;
   }
@@ -784,11 +800,15 @@ int su_gettxt(FnCall& c) {
     return FS_RET;
   }
   int mode = intarg(2, 0);
-  int len = 0;
+  int len = 0, echoed = 0;
   for (;;) {
     curson(0x10, 1);
+    // The cursor-key mode (0x200) lets the arrows move the pointer, and
+    // turns Enter into a click only while the pointer is shown; without it
+    // Enter comes as itself.
+    int how = (curflg & 0x8000) ? 0xA00 : 0x800;
     int key = 0;
-    while (key <= 0 && !stopped()) key = getkey(0xA00);
+    while (key <= 0 && !stopped()) key = getkey(how);
     flushq();
     if (key == 27 || stopped()) {
       len = 0;
@@ -818,9 +838,12 @@ int su_gettxt(FnCall& c) {
     }
     if (len < GTMAX - 1) {
       jputc(1, key);
+      echoed++;
       text[len++] = static_cast<char>(key);
     }
   }
+  // The echoed text ends its row, as Enter does at the prompt.
+  if (echoed) jputc(1, '\n');
   text[len] = 0;
   trcstr(8, "gettxt", len, text, mode);
   return settxt(c, text, len);
