@@ -313,7 +313,10 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   bool made = false;
   if (c.defer == 0 && !c.stop) {
     if (!t[OT_REC + 2]) getdst(c.dest);
-    if (setout(0, t[OT_KIND]) <= 0) return 0;
+    // A one-character text replaces the whole text of a string variable
+    // (mode 1), where one number would only fill its first element.
+    int mode = c.text && t[OT_RCNT] == 1 && (t[OT_KIND + 2] & K_STRING) ? 1 : 0;
+    if (setout(mode, t[OT_KIND]) <= 0) return 0;
     stack[depth] = t[OT_ID + 2];
     depth++;
     made = true;

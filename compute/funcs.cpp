@@ -62,6 +62,7 @@ int settxt(FnCall& c, const char* text, int32_t len) {
   if (!t[OT_REC + 2] && c.dest <= 0) t[OT_KIND + 2] = K_STRING;
   c.store = len;
   c.buf = nullptr;
+  c.text = true;
   if (len > 0) {
     c.buf = fnbuf(c, len, W_BYTE);
     if (!c.buf) {

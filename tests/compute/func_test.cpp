@@ -618,6 +618,10 @@ TEST_F(Func, TextIntoStringVariables) {
   EXPECT_EQ(str(symrec(t)), "t");
   run("t = string(t)");
   EXPECT_EQ(str(symrec(t)), "t");
+  // One character replaces a longer text.
+  run("t = pdstr(\"abc\")");
+  run("t = name(t)");
+  EXPECT_EQ(str(symrec(t)), "t");
   EXPECT_EQ(errors(), std::vector<std::string>{});
 }
 

@@ -48,7 +48,7 @@ s=[('declare real array d(8)',[]),('d = {2.5, -1, 4, 4, 0, 7.25, 3, -2}',[]),
    ('m = mean(d)',[]),('ftype "%12.6f\\n" m',[ff(mean)]),
    ('m = stdev(d)',[]),('ftype "%12.6f\\n" m',[ff(sd)]),
    ('declare real array c(8)',[]),('c = sum(d)',[]),('ftype "%12.6f\\n" c',[ff(v) for v in cum]),
-   ('declare real array st(12)',[]),('st = stats(d)',[]),('ftype "%12.6f\\n" st',[ff(v) for v in stats]),
+   ('declare real array sv(12)',[]),('sv = stats(d)',[]),('ftype "%12.6f\\n" sv',[ff(v) for v in stats]),
    ('declare integer array k(5)',[]),('k = {1, 1, 2, 2, 1}',[]),
    ('declare integer array k2(5)',[]),('k2 = compress(k, -2)',[]),('ftype "%7i\\n" k2',[di(v,7) for v in [1,2,1]]),
   ]
@@ -61,7 +61,7 @@ s=[('declare integer array r(10)',[]),
    ('r = ramp(10, 5, -999, 2, 2)',[]),('ftype "%4i\\n" r',[di(v,4) for v in [5,5,7,7,9,9,11,11,13,13]]),
    ('declare real array q(10)',[]),('q = random(10, 5, 10, 2)',[]),
    ('r = integer(q)',[]),('ftype "%d\\n" sum(r)',['45']),
-   ('ftype "%d\\n" max(q) < 10',['1']),('ftype "%d\\n" min(q) >= 0',['1']),
+   ('ftype "%d\\n" max(r)',['9']),('ftype "%d\\n" min(r)',['0']),
   ]
 write('func_gen', s)
 
@@ -77,7 +77,7 @@ s=[('declare byte solid v(4,3,2)',[]),('declare long array z(3)',[]),
    ('declare integer array e(1)',[]),
    ('e = file("present.txt")',[]),('ftype "%d\\n" e',['1']),
    ('e = file("absent.txt")',[]),('ftype "%d\\n" e',['0']),
-   ('ftype "%d\\n" address(z) > 0',['1']),
+   ('declare long array nz(1)',[]),('nz = address(z) != 0',[]),('ftype "%d\\n" nz',['1']),
    ('ftype "%s\\n" name(z)',['z']),
    ('declare real array p(12)',[]),('p = projection(z)',[]),('ftype "%4.1f\\n" p',['%4.1f'%v for v in [1,1,1,0,0,0,0,0,0,0,0,0]]),
    ('declare long array w(1)',[]),('w = window(5)',[]),('ftype "%d\\n" w',['5']),
@@ -96,6 +96,7 @@ s=[('declare string t',[]),
    ('t = getenv("PELIX_BACKEND")',[]),('ftype "%s\\n" t',['headless']),
    ('t = string(t)',[]),('ftype "%s\\n" t',['headless']),
    ('t = name(t)',[]),('ftype "%s\\n" t',['t']),
+   ('t = pdstr("\\\\(a\\\\)")',[]),('ftype "%s\\n" t',['(a)']),
   ]
 write('func_text', s)
 
@@ -104,7 +105,8 @@ s=[('declare integer array c(1)',[]),
    ('c = getchar(0)',[]),('ftype "%d\\n" c',['1']),
    ('c = getchar(0, 1)',[]),
   ]
-inp=[l for l,_ in s]; out=['PELIX> '+l for l,_ in s]
+inp=[l for l,_ in s]; out=[]
+for l,res in s: out.append('PELIX> '+l); out.extend(res)
 # the next byte of input is the key: 'q', then the rest of that line is a command
 inp.append('qftype "%d\\n" c'); out.append('PELIX> ftype "%d\\n" c'); out.append('113')
 inp.append('declare string g'); out.append('PELIX> declare string g')
