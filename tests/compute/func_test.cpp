@@ -655,3 +655,22 @@ TEST_F(Func, ServicesOfLaterModulesReportNotAvailable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Func, WordsWithoutAnOperationOfTheirOwn) {
+  declare("b", K_ARRAY, 16, {3, -1, 4});
+  int32_t x = declare("x", K_ARRAY, 16, {9, 9, 9});
+  for (const char* f : {"substitute", "frequency", "bin", "correlate", "align", "invert",
+                        "eyepos"}) {
+    std::string one = std::string("x = ") + f + "(b)";
+    run(one.c_str());
+    near(vals(x), {3, -1, 4});
+    std::string two = std::string("x = ") + f + "(b, b)";
+    run(two.c_str());
+    near(vals(x), {0, 0, 0});
+  }
+  EXPECT_EQ(errors(), std::vector<std::string>{});
+}
+
+}  // namespace
