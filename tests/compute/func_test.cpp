@@ -674,3 +674,22 @@ TEST_F(Func, WordsWithoutAnOperationOfTheirOwn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Func, NestedCallsKeepTheirArguments) {
+  declare("b", K_ARRAY, 16, {1, 4, 9});
+  declare("p", K_ARRAY, 16, {2, 2, 2});
+  int32_t x = declare("x", K_ARRAY, 96, {});
+  run("x = max(sqrt(b), p)");
+  near(vals(x), {2, 2, 3});
+  run("x = max(p, sqrt(b))");
+  near(vals(x), {2, 2, 3});
+  run("x = ramp(3, size(b), -999, max(p))");
+  near(vals(x), {3, 5, 7});
+  // A nested call that ends without a value leaves none for the outer one.
+  EXPECT_EQ(run("max(time(0))"), nullptr);
+  EXPECT_EQ(errors(), std::vector<std::string>{});
+}
+
+}  // namespace
