@@ -1022,7 +1022,7 @@ int su_sample(FnCall& c) {
   uint32_t n = 0;
   float* b = sample(&n);
   if (!b || stopped()) {
-    c.ret = 0;
+    c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
   t[OT_RCNT] = static_cast<int32_t>(std::min<uint32_t>(n, INT32_MAX));
@@ -1035,7 +1035,7 @@ int su_sample(FnCall& c) {
 int su_mask(FnCall& c) {
   int r = setaoi();
   if (r < 0) {
-    c.ret = 0;
+    c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
   if (r == 0) c.defer++;
@@ -1053,7 +1053,7 @@ int su_menu(FnCall& c) {
   uint32_t kind = 0;
   void* b = mnuitm(&kind);
   if (!b || stopped()) {
-    c.ret = 0;
+    c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
   if (!t[OT_REC + 2] && c.dest <= 0) t[OT_KIND + 2] = static_cast<int32_t>(kind);
@@ -1122,7 +1122,7 @@ int run_resrc(FnCall&) {
 int su_import(FnCall& c) {
   import(0);
   if (stopped()) {
-    c.ret = 0;
+    c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
   return FS_GO;
