@@ -7,6 +7,7 @@
 #include "ui/editor.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
+#include "ui/platform/clock.h"
 #include "ui/window.h"
 
 #include <gtest/gtest.h>
@@ -257,9 +258,21 @@ TEST_F(Editor, TypedLinesComeFirst) {
 }
 
 TEST_F(Editor, EndOfInput) {
+  // While alarms wait the idle line polls; keys and the end still come.
+  state |= ST_ALARMS;
+  clock_set_virtual(true);
+  type({'a', 'b', ENTER});
+  EXPECT_EQ(line(), "ab");
+  int n = 0;
+  line(&n);
+  EXPECT_EQ(n, -1);
+  EXPECT_TRUE(inend());
+  clock_set_virtual(false);
+  inreset();
+  state = 0;
+  kb.rows.clear();
   // At the command prompt: -1, and the main loop quits.
   type("ab");
-  int n = 0;
   line(&n);
   EXPECT_EQ(n, -1);
   EXPECT_TRUE(inend());
