@@ -24,6 +24,7 @@
 #include "lang/names.h"
 #include "lang/parse.h"
 #include "lang/rdline.h"
+#include "ui/events.h"
 #include "ui/window.h"
 
 namespace {
@@ -268,7 +269,13 @@ void dumpone(int n) {
       if (!stopped()) jprintf(lstlun, "}\n");
       return;
     }
+    // The text up to its first NUL, as the string reads.
     std::string s = rditems(r, cnt);
+    s.resize(std::strlen(s.c_str()));
+    if (s.empty()) {
+      jprintf(lstlun, "%s =\n", name);
+      return;
+    }
     std::string e = esc(s);
     if (static_cast<int>(e.size()) <= QSTRMAX) {
       jprintf(lstlun, "%s = \"", name);
