@@ -86,6 +86,12 @@ const uint8_t* vecnext(Opnd& o) {
   const uint8_t* p = setxy(o.r, 0, i, 1);
   *o.hand = i + 2;
   --*o.left;
+  // The 8 bytes must lie inside the word memory they are read from.
+  if (p && o.r->Data0 >= 0) {
+    int64_t b = o.r->Dptr;
+    int64_t end = b < 4LL * HIMEM_BASE ? 4LL * lstk.end : 4LL * hstk.end;
+    if (b < 4 || b + 8 > end) p = nullptr;
+  }
   return p;
 }
 

@@ -301,9 +301,10 @@ void dumpone(int n) {
   Op o{r, cnt, kind, r->Wsiz};
   Bld b;
   bool vec = (kind & K_VECTOR) && r->Wsiz == W_VEC;
+  // Vector records go one to a line: two of them pass the line width.
   const char* piece = vec ? "{ %v }" : numpiece(o.wsiz, true);
-  if (cnt > 1)
-    group(b, piece, vec ? 0 : grpcnt(o));
+  if (cnt > 1 && !vec)
+    group(b, piece, grpcnt(o));
   else
     b.add(piece);
   b.add("\n");
