@@ -7,6 +7,7 @@
 #include "core/state.h"
 #include "lang/cstart.h"
 #include "lang/macro.h"
+#include "lang/mainloop.h"
 #include "ui/clocks.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
@@ -474,9 +475,10 @@ int waitev(int time, int unit) {
     uint64_t ms = static_cast<uint64_t>(time) * (unit == 0 ? 1000u : 1u);
     deadline = clock_ns() + ms * 1000000ull;
   }
+  const bool alarms = state & ST_ALARMS;
   int r = -1;
   for (;;) {
-    // Due alarms end the wait once the alarm check is linked (the main loop's).
+    if (alarms && alarmck(1) != 0) break;  // a due alarm ran
     r = chkio(forkey ? 1 : 0);
     if (state & ST_INTR) break;
     if (forkey) {

@@ -1,10 +1,13 @@
 // The command-line editor: keys in, the returned line, the echoed row.
+#include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "lang/mainloop.h"
 #include "lang/parse.h"
 #include "ui/editor.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
+#include "ui/platform/clock.h"
 #include "ui/window.h"
 
 #include <gtest/gtest.h>
@@ -210,10 +213,66 @@ TEST_F(Editor, EditorModeReturnsSpecialKeys) {
   EXPECT_TRUE(kb.rows.empty());  // the row is not ended
 }
 
+TEST_F(Editor, HistoryRecallStopsAtTheEndsOfTheRing) {
+  hstclr();
+  type({UP, ENTER});  // no history: the line stays empty
+  EXPECT_EQ(line(), "");
+  for (const char* l : {"first", "second", "third"}) {
+    std::strcpy(linbuf, l);
+    Histry(0, static_cast<int>(std::strlen(l)), 0);
+  }
+  hstrst();
+  type({UP, 'x', ENTER});  // Up is PgUp: the newest line, then edited
+  EXPECT_EQ(line(), "thirdx");
+  EXPECT_EQ(kb.rows.back(), "> thirdx");
+  hstrst();
+  type({UP, UP, UP, UP, UP, ENTER});  // not past the oldest
+  EXPECT_EQ(line(), "first");
+  type({DOWN, ENTER});
+  EXPECT_EQ(line(), "second");
+  type({DOWN, DOWN, DOWN, ENTER});  // not past the newest
+  EXPECT_EQ(line(), "third");
+  type({'a', 'b', 'c', 'd', 'e', 'f', 'g', 209, 201, ENTER});  // PgDn, PgUp
+  EXPECT_EQ(line(), "second");
+  EXPECT_EQ(kb.rows.back(), "> second");  // the longer line is erased
+  hstclr();
+}
+
+TEST_F(Editor, TypedLinesComeFirst) {
+  MakStk();
+  ASSERT_GT(tlqput("one\ntwo", 0), 0);
+  type({'k', ENTER});
+  EXPECT_EQ(line(), "one");
+  EXPECT_EQ(line(), "two");
+  EXPECT_EQ(line(), "k");  // then the keyboard
+  // Not in editor mode.
+  ASSERT_GT(tlqput("queued", 0), 0);
+  state |= ST_EDITOR;
+  putcur(0, 5);
+  buf[0] = 0;
+  type({'z', 207});
+  EXPECT_EQ(rdkeys(buf, 0, 0, LINBUF), 207 + 0x100);
+  EXPECT_STREQ(buf, "z");
+  state = 0;
+  tlqclr();
+}
+
 TEST_F(Editor, EndOfInput) {
+  // While alarms wait the idle line polls; keys and the end still come.
+  state |= ST_ALARMS;
+  clock_set_virtual(true);
+  type({'a', 'b', ENTER});
+  EXPECT_EQ(line(), "ab");
+  int n = 0;
+  line(&n);
+  EXPECT_EQ(n, -1);
+  EXPECT_TRUE(inend());
+  clock_set_virtual(false);
+  inreset();
+  state = 0;
+  kb.rows.clear();
   // At the command prompt: -1, and the main loop quits.
   type("ab");
-  int n = 0;
   line(&n);
   EXPECT_EQ(n, -1);
   EXPECT_TRUE(inend());
