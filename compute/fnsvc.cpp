@@ -20,30 +20,30 @@
 
 WEAK int browse(char* output, int, const char*) {
   if (output) output[0] = 0;
-  return notavl();
+  return fnnavl();
 }
-WEAK int envcmd(int) { return notavl(); }
-WEAK int import(int) { return notavl(); }
+WEAK int envcmd(int) { return fnnavl(); }
+WEAK int import(int) { return fnnavl(); }
 WEAK int16_t* fldcmd(uint32_t* count) {
   if (count) *count = 0;
-  notavl();
+  fnnavl();
   return nullptr;
 }
-WEAK int filopn(int, int) { return notavl(); }
+WEAK int filopn(int, int) { return fnnavl(); }
 WEAK int fserch(const char*, const char*, const char*, char* path, int* unit, int) {
   if (path) path[0] = 0;
   if (unit) *unit = 0;
-  notavl();
+  fnnavl();
   return -1;
 }
 
 WEAK int format(int, char* output, const char*, int32_t*, int, int, int32_t*, int32_t*) {
   if (output) output[0] = 0;
-  notavl();
+  fnnavl();
   return 0;
 }
 WEAK PtrRec* Zaccpt(int, int, int) {
-  notavl();
+  fnnavl();
   return nullptr;
 }
 
@@ -56,7 +56,7 @@ WEAK char* grbtxt(int, int* length) {
   return nullptr;
 }
 WEAK int Boxcur(int, int, int) { return 0; }
-WEAK int getxyz(int, int*, int*, int*) { return notavl(); }
+WEAK int getxyz(int, int*, int*, int*) { return fnnavl(); }
 WEAK int winrect(int32_t, int* rect) {
   if (rect) rect[0] = rect[1] = rect[2] = rect[3] = 0;
   return 0;
@@ -64,11 +64,11 @@ WEAK int winrect(int32_t, int* rect) {
 WEAK int setcurs(int, int) { return 0; }
 WEAK void* mnuitm(uint32_t* kind) {
   if (kind) *kind = 0;
-  notavl();
+  fnnavl();
   return nullptr;
 }
 WEAK int dlogitems(int, float*, char*, int32_t) {
-  notavl();
+  fnnavl();
   return 0;
 }
 
@@ -91,7 +91,7 @@ WEAK int winarg(int n, const char*) {
 WEAK int measur(PtrRec*, int32_t, int32_t, float, float* length, float* area) {
   if (length) *length = 0.0f;
   if (area) *area = 0.0f;
-  return notavl();
+  return fnnavl();
 }
 
 // A vector variable's first record, or up to ncoord numbers; a cursor
@@ -110,7 +110,7 @@ WEAK int setvec(uint8_t* out, int* argn, int ncoord) {
     return 1;
   }
   if (t == 0) {
-    notavl();
+    fnnavl();
     return 0;
   }
   int used = 0;
@@ -133,42 +133,42 @@ WEAK float vdist(const int16_t* a, const int16_t* b, int n) {
   return static_cast<float>(std::sqrt(s));
 }
 WEAK float vangle(int, int16_t*, int) {
-  notavl();
+  fnnavl();
   return 0.0f;
 }
-WEAK int32_t fndvec(PtrRec*, const int16_t*, int32_t, uint8_t*, int) { return notavl(); }
+WEAK int32_t fndvec(PtrRec*, const int16_t*, int32_t, uint8_t*, int) { return fnnavl(); }
 WEAK uint8_t* getvec(PtrRec*, int32_t, uint8_t* exp, int) {
   if (exp) std::memset(exp, 0, 12);
   return nullptr;
 }
 WEAK float* sweep(int, uint32_t* count) {
   if (count) *count = 0;
-  notavl();
+  fnnavl();
   return nullptr;
 }
 WEAK float* sample(uint32_t* count) {
   if (count) *count = 0;
-  notavl();
+  fnnavl();
   return nullptr;
 }
-WEAK int setaoi() { return notavl(); }
-WEAK int domask() { return notavl(); }
+WEAK int setaoi() { return fnnavl(); }
+WEAK int domask() { return fnnavl(); }
 WEAK int getbox(int16_t* box, int mode, int, int) {
   if (box) std::memset(box, 0, mode == 2 ? 12 : 8);
-  return notavl();
+  return fnnavl();
 }
 
-WEAK int comread(int, char*, int, int) { return notavl(); }
+WEAK int comread(int, char*, int, int) { return fnnavl(); }
 
 WEAK int ptrptr(int, int, int) {
-  notavl();
+  fnnavl();
   return 0;
 }
 WEAK int doalert() {
-  notavl();
+  fnnavl();
   return 0;
 }
 WEAK int vrbxy(uint8_t* record) {
   if (record) std::memset(record, 0, 8);
-  return notavl();
+  return fnnavl();
 }

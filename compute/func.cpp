@@ -20,8 +20,8 @@
 #include "core/varbl.h"
 #include "realtime/hardop.h"
 
-int notavl() {
-  error(0, ERR_NAVAIL);
+int fnnavl() {
+  error(1, ERR_NAVAIL);
   return -1;
 }
 
@@ -251,9 +251,10 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   int32_t nodest = 0;
   if (!dest) dest = &nodest;
   PtrRec* it = ptrrec(item);
-  // The command dispatcher's route has no item to take operands from; the
-  // line reader never makes it, so it is refused.
-  if (!it || !(it->Flg & K_ARGS) || !stack || depth < 0) {
+  // The command dispatcher's route has no item to take operands from (the
+  // line reader never makes it), and an item without its argument list is
+  // no function call: both are refused.
+  if (!it || !(it->Flg & K_ARGS) || it->Args < 1 || !stack || depth < 0) {
     error(0, 71);
     return 0;
   }
@@ -279,7 +280,7 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   }
   c.def = f;
   if (f->op == OP_NAVL) {
-    notavl();
+    fnnavl();
     return 0;
   }
 

@@ -22,8 +22,8 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest);
 
 // The error of a function or service that this version does not have.
 constexpr int ERR_NAVAIL = 212;
-// Reports it (argument 0) and returns -1.
-int notavl();
+// Reports it (argument 1, the function word) and returns -1.
+int fnnavl();
 
 // ---------------------------------------------------------------------------
 // The function table.

@@ -457,7 +457,6 @@ int declar(int code) {
       if (!(state & ST_ERROR)) error(i, 126);
       return 0;
     }
-    if (taken && data > 0) ptrstk(data, e + 1);
     if (kc == A_POINTER || veclist) {
       PtrRec* r = ptrrec(data);
       if (r) r->Idx = e;
@@ -578,7 +577,6 @@ int define() {
       freblk(blk);
       return 0;
     }
-    ptrstk(blk, e + 1);
   }
   setres(0, 0);
   return 0;

@@ -4,4 +4,3 @@
 
 #define WEAK __attribute__((weak))
 
-WEAK int nargsv() { return 0; }

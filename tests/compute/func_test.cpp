@@ -574,7 +574,7 @@ TEST_F(Func, NotAvailableIsAClearError) {
                         "smooth", "row", "perp", "maklut"}) {
     std::string line = std::string("x = ") + f + "(b)";
     EXPECT_EQ(run(line.c_str()), nullptr) << f;
-    EXPECT_EQ(errors(), std::vector<std::string>{"ERROR(0,212)"}) << f;
+    EXPECT_EQ(errors(), std::vector<std::string>{"ERROR(1,212)"}) << f;
     near(vals(x), {7, 7, 7});
   }
   (void)b;
