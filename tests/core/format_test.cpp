@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "core/accept.h"
 #include "core/args.h"
 #include "core/element.h"
 #include "core/memory.h"
