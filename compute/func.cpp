@@ -229,6 +229,31 @@ void putrec(const void* rec, PtrRec* d) {
   DMPVRB(d, &part, 0, 0);
 }
 
+// Function calls written inside the item's argument list are evaluated
+// first, each as an expression of its own, and the list entry is rewritten
+// with the result so that every later read of the argument finds it. The
+// item's list becomes the argument source again afterwards. -1 on failure.
+int evlnst(int32_t item) {
+  PtrRec* it = ptrrec(item);
+  int n = std::max<int>(it->Wsiz, 0);
+  for (int k = 0; k < n; k++) {
+    uint32_t* list = stkwp(it->Args);
+    if (!list) return -1;
+    PtrRec* r = ptrrec(static_cast<int32_t>(list[1 + k]));
+    if (!r || (r->Flg & 0x2009) != 0x2001 || !fndef(r->Idx)) continue;
+    auto* l = static_cast<uint32_t*>(getbuf(8));
+    if (!l) return -1;
+    l[0] = 1;
+    l[1] = list[1 + k];
+    int32_t res = doexpr(stkadr(l));
+    argset(-1, item);
+    it = ptrrec(item);
+    if (res <= 0 || stopped()) return -1;
+    stkwp(it->Args)[1 + k] = static_cast<uint32_t>(res);
+  }
+  return 0;
+}
+
 void trcset(FnCall& c, int point) {
   int32_t* t = optab;
   trcint(8, "dofunc", point, c.code, t[OT_RCNT], t[OT_RWSZ], c.store, c.defer);
@@ -268,6 +293,9 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   c.dest = *dest > 0 ? *dest : 0;
   argset(-1, item);
   trcint(8, "dofunc", 10, code, c.n, depth, c.dest, 0);
+  // A nested call that failed has reported it; one that ends without a
+  // value leaves this call none either.
+  if (evlnst(item) < 0) return (state & ST_ERROR) ? 0 : -1;
   clropt();
   int32_t* t = optab;
 
@@ -313,7 +341,10 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   bool made = false;
   if (c.defer == 0 && !c.stop) {
     if (!t[OT_REC + 2]) getdst(c.dest);
-    if (setout(0, t[OT_KIND]) <= 0) return 0;
+    // A one-character text replaces the whole text of a string variable
+    // (mode 1), where one number would only fill its first element.
+    int mode = c.text && t[OT_RCNT] == 1 && (t[OT_KIND + 2] & K_STRING) ? 1 : 0;
+    if (setout(mode, t[OT_KIND]) <= 0) return 0;
     stack[depth] = t[OT_ID + 2];
     depth++;
     made = true;

@@ -99,6 +99,7 @@ struct FnCall {
   int32_t ecnt;     // element count of the element loop
   int ret;          // return value with FS_RET, or after the operation
   bool stop;        // the operation ends the expression without a value
+  bool text;        // the result is a text
   const FnDef* def; // the row
   double gen[4];    // generator set-up: a, b, step, repeat
   int32_t aux;      // a row's own value carried from set-up to operation

@@ -62,6 +62,7 @@ int settxt(FnCall& c, const char* text, int32_t len) {
   if (!t[OT_REC + 2] && c.dest <= 0) t[OT_KIND + 2] = K_STRING;
   c.store = len;
   c.buf = nullptr;
+  c.text = true;
   if (len > 0) {
     c.buf = fnbuf(c, len, W_BYTE);
     if (!c.buf) {
@@ -631,6 +632,30 @@ int run_fndvec(FnCall& c) {
 
 // getxy, vrbxy and vector: one vector record into a vector destination,
 // else four 16-bit values.
+namespace {
+void mkvec(uint8_t* rec, int x, int y, int z, int code, int width, int colour);
+
+// getxy and vrbxy: the interactive pick into the local buffer; nothing is
+// sized or stored when it fails.
+int pick(FnCall& c) {
+  int x = intarg(3, 0), y = intarg(4, 0), z = 0;
+  int col = 0, row = 0;
+  getcur(&col, &row);
+  int key = getxyz(intarg(2, 1), &x, &y, &z);
+  curson(curflg, 0);
+  putcur(col, row);
+  if (stopped()) return -1;
+  std::memset(c.lbuf, 0, sizeof c.lbuf);
+  mkvec(c.lbuf, x, y, z, 1, 0, key);
+  c.aux = key;
+  if (c.code == 272) {
+    vrbxy(c.lbuf);
+    if (stopped()) return -1;
+  }
+  return 0;
+}
+}  // namespace
+
 int su_point(FnCall& c) {
   int32_t* t = optab;
   int kind = getdst(c.dest);
@@ -640,6 +665,10 @@ int su_point(FnCall& c) {
   } else {
     t[OT_RCNT] = 4;
     t[OT_RWSZ] = W_SHORT;
+  }
+  if ((c.code == 241 || c.code == 272) && pick(c) < 0) {
+    c.ret = 0;
+    return FS_RET;
   }
   return FS_GO;
 }
@@ -673,25 +702,13 @@ int run_vector(FnCall& c) {
 }
 
 int run_getxy(FnCall& c) {
+  // The point was picked by the set-up, before the destination was sized.
   int32_t* t = optab;
-  int x = intarg(3, 0), y = intarg(4, 0), z = 0;
-  int col = 0, row = 0;
-  getcur(&col, &row);
-  int key = getxyz(intarg(2, 1), &x, &y, &z);
-  curson(curflg, 0);
-  putcur(col, row);
-  if (stopped()) return -1;
-  std::memset(c.lbuf, 0, sizeof c.lbuf);
-  mkvec(c.lbuf, x, y, z, 1, 0, key);
-  if (c.code == 272) {
-    vrbxy(c.lbuf);
-    if (stopped()) return -1;
-  }
   c.buf = c.lbuf;
   c.store = t[OT_RWSZ] == W_VEC ? 1 : 4;
   // A one-element destination receives the key alone.
   if (t[OT_REC + 2] && t[OT_RWSZ] != W_VEC && c.dest > 0 && t[OT_CNT + 2] == 1) {
-    auto k = static_cast<int16_t>(key & 0xFF);
+    auto k = static_cast<int16_t>(c.aux & 0xFF);
     std::memcpy(c.lbuf, &k, 2);
     c.store = 1;
   }
@@ -784,11 +801,15 @@ int su_gettxt(FnCall& c) {
     return FS_RET;
   }
   int mode = intarg(2, 0);
-  int len = 0;
+  int len = 0, echoed = 0;
   for (;;) {
     curson(0x10, 1);
+    // The cursor-key mode (0x200) lets the arrows move the pointer, and
+    // turns Enter into a click only while the pointer is shown; without it
+    // Enter comes as itself.
+    int how = (curflg & 0x8000) ? 0xA00 : 0x800;
     int key = 0;
-    while (key <= 0 && !stopped()) key = getkey(0xA00);
+    while (key <= 0 && !stopped()) key = getkey(how);
     flushq();
     if (key == 27 || stopped()) {
       len = 0;
@@ -818,9 +839,12 @@ int su_gettxt(FnCall& c) {
     }
     if (len < GTMAX - 1) {
       jputc(1, key);
+      echoed++;
       text[len++] = static_cast<char>(key);
     }
   }
+  // The echoed text ends its row, as Enter does at the prompt.
+  if (echoed) jputc(1, '\n');
   text[len] = 0;
   trcstr(8, "gettxt", len, text, mode);
   return settxt(c, text, len);
@@ -998,7 +1022,7 @@ int su_sample(FnCall& c) {
   uint32_t n = 0;
   float* b = sample(&n);
   if (!b || stopped()) {
-    c.ret = 0;
+    c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
   t[OT_RCNT] = static_cast<int32_t>(std::min<uint32_t>(n, INT32_MAX));
@@ -1011,7 +1035,7 @@ int su_sample(FnCall& c) {
 int su_mask(FnCall& c) {
   int r = setaoi();
   if (r < 0) {
-    c.ret = 0;
+    c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
   if (r == 0) c.defer++;
@@ -1029,7 +1053,7 @@ int su_menu(FnCall& c) {
   uint32_t kind = 0;
   void* b = mnuitm(&kind);
   if (!b || stopped()) {
-    c.ret = 0;
+    c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
   if (!t[OT_REC + 2] && c.dest <= 0) t[OT_KIND + 2] = static_cast<int32_t>(kind);
@@ -1098,7 +1122,7 @@ int run_resrc(FnCall&) {
 int su_import(FnCall& c) {
   import(0);
   if (stopped()) {
-    c.ret = 0;
+    c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
   return FS_GO;

@@ -52,6 +52,16 @@ struct Opnd {
   int32_t* hand;
 };
 
+// The record a handle names, null unless all of it lies in the word memory.
+PtrRec* recat(int32_t h) {
+  constexpr int64_t words = sizeof(PtrRec) / 4;
+  if (h < 1) return nullptr;
+  int64_t end = h < HIMEM_BASE ? lstk.end : hstk.end;
+  if (h + words > end) return nullptr;
+  PtrRec* r = ptrrec(h);
+  return r && r->Flg != 0 ? r : nullptr;
+}
+
 bool isvec(const PtrRec* r) { return r && (r->Flg & K_VECTOR) && r->Wsiz == W_VEC; }
 
 // Makes the next item of an operand addressable; false when it has none.
@@ -86,6 +96,12 @@ const uint8_t* vecnext(Opnd& o) {
   const uint8_t* p = setxy(o.r, 0, i, 1);
   *o.hand = i + 2;
   --*o.left;
+  // The 8 bytes must lie inside the word memory they are read from.
+  if (p && o.r->Data0 >= 0) {
+    int64_t b = o.r->Dptr;
+    int64_t end = b < 4LL * HIMEM_BASE ? 4LL * lstk.end : 4LL * hstk.end;
+    if (b < 4 || b + 8 > end) p = nullptr;
+  }
   return p;
 }
 
@@ -205,8 +221,7 @@ int format(int n, char* out, const char* fmt, int32_t* handles, int single, int 
     ops = big;
   }
   for (int k = 0; k < n; k++) {
-    PtrRec* r = ptrrec(handles[k]);
-    if (r && r->Flg == 0) r = nullptr;
+    PtrRec* r = recat(handles[k]);
     if (single) {
       sleft[k] = shand[k] = 0;
       if (r) {

@@ -26,11 +26,13 @@
 #include "core/symbols.h"
 #include "core/varbl.h"
 #include "lang/names.h"
+#include "lang/namehooks.h"
 #include "lang/order.h"
 #include "lang/parse.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
+#include "ui/window.h"
 
 namespace {
 
@@ -70,13 +72,18 @@ class Func : public ::testing::Test {
     savlog_ = logfp;
     logfp = log_;
     jdebug = 1;
+    initWins();
     oldbk_ = setbackend(&keys_);
+    clrpeek();
+    clrmsgs();
+    inreset();
     tickms(1);  // the clock's first reading sets its start
   }
   void TearDown() override {
     setbackend(oldbk_);
-    while (peek()) {
-    }
+    clrpeek();
+    clrmsgs();
+    inreset();
     logfp = savlog_;
     jdebug = 0;
     std::fclose(log_);
@@ -588,6 +595,101 @@ TEST_F(Func, Probe) {
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(errors(), std::vector<std::string>{});
   near(vals(x), {1, 2, 3});
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Func, TextIntoStringVariables) {
+  int32_t t = declare("t", K_STRING, 8, {});
+  run("t = ucase(\"hello World\")");
+  EXPECT_EQ(str(symrec(t)), "HELLO WORLD");
+  run("t = pdstr(\"(ab)*2c\")");
+  EXPECT_EQ(str(symrec(t)), "ababc");
+  // A shorter text replaces a longer one; the empty text empties it.
+  run("t = getfile(\"/data/run/name.txt\", 4)");
+  EXPECT_EQ(str(symrec(t)), "/data/run");
+  keys_.keys = "\x1b";
+  keys_.pos = 0;
+  run("t = gettxt()");
+  EXPECT_EQ(str(symrec(t)), "");
+  run("t = name(t)");
+  EXPECT_EQ(str(symrec(t)), "t");
+  run("t = string(t)");
+  EXPECT_EQ(str(symrec(t)), "t");
+  // One character replaces a longer text.
+  run("t = pdstr(\"abc\")");
+  run("t = name(t)");
+  EXPECT_EQ(str(symrec(t)), "t");
+  EXPECT_EQ(errors(), std::vector<std::string>{});
+}
+
+TEST_F(Func, ServicesOfLaterModulesReportNotAvailable) {
+  int32_t x = declare("x", K_ARRAY, 16, {5});
+  // The format engine, accept, the file box, dialogs and devices are other
+  // modules': until they are linked each gives error 212 and stores nothing.
+  for (const char* l : {"x = getfile(3)",
+                        "x = comread(1, 10)", "x = dialog(1)", "x = alert(\"hi\", \"!OK\")",
+                        "x = open(\"f\")", "x = getxy(1)", "x = menuitem(1)"}) {
+    run(l);
+    std::vector<std::string> e = errors();
+    ASSERT_FALSE(e.empty()) << l;
+    EXPECT_EQ(e.back(), "ERROR(1,212)") << l;
+    near(vals(x), {5});
+  }
+  // format: the engine's text of the values.
+  int32_t t = declare("t", K_STRING, 8, {});
+  declare("v", K_ARRAY, 16, {7, 8});
+  run("t = format(\"n=%d m=%d\", 3, v)");
+  EXPECT_EQ(str(symrec(t)), "n=3 m=7");
+  EXPECT_EQ(errors(), std::vector<std::string>{});
+  // An empty format text is the dispatcher's own error.
+  run("x = format(\"\")");
+  EXPECT_EQ(errors(), std::vector<std::string>{"ERROR(2,70)"});
+  // The pointer functions end in their own module.
+  int32_t p = declare("p", K_ARRAY, 16, {1, 2});
+  (void)p;
+  run("x = pointer(p)");
+  EXPECT_EQ(errors(), std::vector<std::string>{"ERROR(1,212)"});
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Func, WordsWithoutAnOperationOfTheirOwn) {
+  declare("b", K_ARRAY, 16, {3, -1, 4});
+  int32_t x = declare("x", K_ARRAY, 16, {9, 9, 9});
+  for (const char* f : {"substitute", "frequency", "bin", "correlate", "align", "invert",
+                        "eyepos"}) {
+    std::string one = std::string("x = ") + f + "(b)";
+    run(one.c_str());
+    near(vals(x), {3, -1, 4});
+    std::string two = std::string("x = ") + f + "(b, b)";
+    run(two.c_str());
+    near(vals(x), {0, 0, 0});
+  }
+  EXPECT_EQ(errors(), std::vector<std::string>{});
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Func, NestedCallsKeepTheirArguments) {
+  declare("b", K_ARRAY, 16, {1, 4, 9});
+  declare("p", K_ARRAY, 16, {2, 2, 2});
+  int32_t x = declare("x", K_ARRAY, 96, {});
+  run("x = max(sqrt(b), p)");
+  near(vals(x), {2, 2, 3});
+  run("x = max(p, sqrt(b))");
+  near(vals(x), {2, 2, 3});
+  run("x = ramp(3, size(b), -999, max(p))");
+  near(vals(x), {3, 5, 7});
+  // A nested call that ends without a value leaves none for the outer one.
+  EXPECT_EQ(run("max(time(0))"), nullptr);
+  EXPECT_EQ(errors(), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "core/accept.h"
 #include "core/args.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -24,6 +23,7 @@
 #include "core/units.h"
 #include "core/varbl.h"
 #include "files/keylog.h"
+#include "lang/declare.h"
 #include "lang/names.h"
 #include "lang/order.h"
 #include "lang/parse.h"
@@ -578,6 +578,26 @@ TEST_F(Fmt, DumpWritesAssignmentsThatReadBack) {
   setfres(5.0f, 3);
   parse("dump #3");
   EXPECT_EQ(capture([] { vdump(); }), "#3 =        5.000\n");
+  // Three-byte items dump as whole numbers; vector records one to a line.
+  const uint8_t rgb[6] = {1, 2, 3, 0, 0, 1};
+  int32_t c = putsym(0, "c", 1, 0x1000 | K_ARRAY | 1, 0, 0, W_RGB);
+  PtrRec* cr = symrec(c);
+  ASSERT_GE(asnvrb(cr, 2, nullptr, 0), 0);
+  std::memcpy(stkptr(symptr(c)->data), rgb, 6);
+  parse("dump c");
+  std::string out = capture([] { vdump(); });
+  EXPECT_EQ(out.substr(0, 26), "c = {\n   197121     65536 ");
+  parse("declare list vector vl(2)");
+  declar(34);
+  ASSERT_EQ(errors().size(), 0u);
+  parse("dump vl");
+  out = capture([] { vdump(); });
+  EXPECT_EQ(out.substr(0, 44), "vl = {\n{        0      0      0\t 0  0   0 }\n");
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 4);
+  // A declared string that holds only its NUL is empty.
+  strvar("z", std::string(1, '\0'));
+  parse("dump z");
+  EXPECT_EQ(capture([] { vdump(); }), "z =\n");
   // A long string becomes a brace block of its lines.
   strvar("t", std::string(150, 'a') + "\n" + std::string(100, 'b') + " ");
   parse("dump t");
