@@ -225,6 +225,7 @@ TEST_F(Loop, JournalListsRecallsAndQueues) {
 
 TEST_F(Loop, RedirectionRemovesItsArgumentsAndEnds) {
   TmpDir tmp;
+  ASSERT_EQ(setstrv("curdir", (tmp.path + "/").c_str()), 0);  // relative names follow curdir
   typed("alpha");
   typed("beta");
   savcmd("journal > out.txt", 0, 0, nullptr);
