@@ -280,7 +280,7 @@ int su_accept(FnCall& c) {
   int ws = t[OT_WSIZ + 2];
   // A one-element list counts as a string.
   if ((kind & K_LIST) && t[OT_TOT + 2] == 1) kind = K_STRING;
-  PtrRec* r = Zaccpt(247, kind, ws);
+  PtrRec* r = Zaccpt(c.code, kind, ws);
   if (stopped() || !r) {
     c.ret = c.depth;
     if (!(state & ST_ERROR)) argset(-1, 0);
@@ -294,7 +294,10 @@ int su_accept(FnCall& c) {
     c.ret = c.depth + 1;
     return FS_RET;
   }
-  // The answer goes into the destination as by the assignment.
+  // The answer goes into the destination as by the assignment, read from
+  // its first item.
+  for (int k = 0; k < 3; k++) r->XYZptr[k] = r->Offs[k];
+  r->Bufsiz = 0;
   ldopnd(0, h);
   t[OT_RWSZ] = t[OT_WSIZ];
   t[OT_RCNT] = t[OT_CNT];
