@@ -294,10 +294,7 @@ int su_accept(FnCall& c) {
     c.ret = c.depth + 1;
     return FS_RET;
   }
-  // The answer goes into the destination as by the assignment, read from
-  // its first item.
-  for (int k = 0; k < 3; k++) r->XYZptr[k] = r->Offs[k];
-  r->Bufsiz = 0;
+  // The answer goes into the destination as by the assignment.
   ldopnd(0, h);
   t[OT_RWSZ] = t[OT_WSIZ];
   t[OT_RCNT] = t[OT_CNT];
