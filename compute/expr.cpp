@@ -525,6 +525,10 @@ int dolist(int) {
   int sbits = s->Wsiz & 63;
   dopause();
   for (int32_t i = 0; i < n && !stopped(); i++) {
+    // Element i of the source's window. Preparing a record of no variable
+    // has already made its first element addressable and moved past it, so
+    // the position is set here rather than taken as it stands.
+    s->XYZptr[0] = s->Offs[0] + static_cast<uint32_t>(i);
     int32_t len = 0;
     LDVARB(s, &len, 0);
     if (len < 0) len = 0;

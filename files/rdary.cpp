@@ -217,7 +217,6 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
     int32_t base = blk ? stkadr(blk) : 0;
     int32_t tbl = base + static_cast<int32_t>(words - items.size());
     size_t w = 0;
-    int64_t sum = 0;
     for (size_t i = 0; i < items.size(); i++) {
       auto* p = reinterpret_cast<uint8_t*>(blk + w);
       const std::string& t = items[i];
@@ -226,11 +225,13 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
       p[1 + t.size()] = 0;
       wordp(tbl)[i] = static_cast<uint32_t>(base + static_cast<int32_t>(w) - tbl);
       w += (t.size() + 2 + 3) / 4;
-      sum += static_cast<int64_t>(t.size());
     }
+    // A list counts its elements: the element access of a record of no
+    // variable takes its total from Length, and the list copy walks that
+    // many elements.
     r->Flg = static_cast<uint16_t>(K_LIST | K_STRING);
     r->Addr = static_cast<uint32_t>(tbl);
-    r->Length = static_cast<int32_t>(std::min<int64_t>(sum, INT32_MAX));
+    r->Length = static_cast<int32_t>(items.size());
     r->Datdims[0] = static_cast<uint32_t>(items.size());
     r->Datdims[1] = r->Datdims[2] = 1;
     r->Offs[3] = r->Datdims[0];

@@ -370,7 +370,9 @@ int declar(int code) {
     }
 
     int bits = ws == 136 ? 64 : (ws & 63);
-    int64_t words = plist || veclist ? count : (count * bits + 31) / 32;
+    // A string list's storage is its element table, one word per element; a
+    // vector list holds its 8-byte records themselves.
+    int64_t words = plist ? count : (count * bits + 31) / 32;
     const bool hdr = (kind & K_HDR) && !(kind & K_VECTOR) && !plist;
     int32_t data = 0, block = 0, items = 0;
     bool taken = false;

@@ -3,6 +3,8 @@
 // string and list assignment, and the failures that end an expression.
 #include "tests/compute/expr_fixture.h"
 
+#include "files/rdary.h"
+
 TEST_F(Expr, FusedStoreGoesStraightIntoTheDestination) {
   int32_t a = decl("a", K_ARRAY, 16);
   int32_t b = arr("b", 16, {1, 2, 3});
@@ -196,6 +198,36 @@ TEST_F(Expr, ListAssignment) {
     ASSERT_NE(p, nullptr) << i;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(len)), words[i]);
   }
+}
+
+// The elements of a list, read from its table (an empty slot is an empty
+// element).
+static std::vector<std::string> elems(int32_t entry) {
+  std::vector<std::string> out;
+  int32_t t = symptr(entry)->data;
+  for (uint32_t i = 0; t > 0 && i < symptr(entry)->value; i++) {
+    int32_t len = 0;
+    const uint8_t* p = lstptr(nullptr, static_cast<int32_t>(i), &len, t);
+    out.push_back(p ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(len)) : "");
+  }
+  return out;
+}
+
+TEST_F(Expr, ListOfNoVariableCopiesEveryElement) {
+  // A typed brace block read into a list is a record of no variable;
+  // assigned to a list it gives all its elements, the first one too, and no
+  // more.
+  PtrRec* src = rdary(0, K_STRING | K_LIST, 0, nullptr, 1, "alpha\nbeta gamma\n\"\"\n\"  delta\"\n}\n");
+  ASSERT_NE(src, nullptr);
+  int32_t l = decl("l", K_STRING | K_LIST, 8);
+  EXPECT_GT(eval({rec(l), stkadr(src), asg()}), 0);
+  EXPECT_EQ(state & ST_ERROR, 0);
+  EXPECT_EQ(elems(l), (std::vector<std::string>{"alpha", "beta gamma", "", "  delta"}));
+
+  // A named source seen through a window from element 1 copies from there.
+  int32_t k = decl("k", K_STRING | K_LIST, 8);
+  EXPECT_GT(eval({rec(k), win(rec(l), 1, 2), asg()}), 0);
+  EXPECT_EQ(elems(k), (std::vector<std::string>{"beta gamma", ""}));
 }
 
 TEST_F(Expr, FailuresEndTheExpressionWithoutAValue) {

@@ -120,11 +120,13 @@ TEST_F(Rdary, TextPlainAndAsList) {
   EXPECT_EQ(r->Flg, K_STRING | K_LIST);
   EXPECT_EQ(elements(r),
             (std::vector<std::string>{"abc", "x\ty", "", " lead", "keep }", "q", "last"}));
-  EXPECT_EQ(r->Length, 3 + 3 + 0 + 5 + 6 + 1 + 4);
-  // The element access reads the list through the record.
+  // A list's Length is its element count (not its characters): the element
+  // access of a record of no variable takes the list's total from it.
+  EXPECT_EQ(r->Length, 7);
   int32_t cnt, part, tot, ws;
   gtvarb(r, &cnt, &part, &tot, &ws, 0);
-  EXPECT_EQ(cnt, r->Length);
+  EXPECT_EQ(tot, 7);
+  EXPECT_EQ(part, 3);  // the first element, "abc", is addressable
   // An empty list.
   r = rdary(0, K_STRING | K_LIST, 0, nullptr, 1, "}\n");
   ASSERT_NE(r, nullptr);

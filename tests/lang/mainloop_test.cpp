@@ -380,6 +380,31 @@ TEST_F(Loop, DeclareKindsSizesAndErrors) {
   EXPECT_EQ(err(), "ERROR  17 (arg 2)");
 }
 
+TEST_F(Loop, DeclareVectorListHoldsItsRecords) {
+  // Each vector record is 8 bytes: a vector list of 5 takes 10 words, all
+  // cleared; a string list of 5 takes a table of 5 words.
+  run("declare list vector vl(5)");
+  ASSERT_FALSE(state & ST_ERROR) << rows();
+  const SymEnt* e = symptr(entry("vl"));
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->value, 5u);
+  EXPECT_EQ(e->type, 136);
+  const PtrRec* r = ptrrec(e->data);
+  ASSERT_NE(r, nullptr);
+  int32_t blk = fndstk(static_cast<int32_t>(r->Addr));
+  ASSERT_GT(blk, 0);
+  EXPECT_GE(static_cast<int64_t>(wordp(blk)[0]) - 2 - (static_cast<int32_t>(r->Addr) - (blk + 2)), 10);
+  const uint32_t* d = wordp(static_cast<int32_t>(r->Addr));
+  for (int k = 0; k < 10; k++) EXPECT_EQ(d[k], 0u) << k;
+  EXPECT_EQ(chkstk(0), 0);
+  run("declare list string sl(5)");
+  e = symptr(entry("sl"));
+  ASSERT_NE(e, nullptr);
+  blk = fndstk(e->data);
+  ASSERT_GT(blk, 0);
+  EXPECT_LT(wordp(blk)[0], 10u);  // header + 5 table words, even
+}
+
 TEST_F(Loop, DeclareOverATarget) {
   run("declare array t(8)");
   run("declare byte array u(16) = t");
