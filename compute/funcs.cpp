@@ -25,6 +25,7 @@
 #include "core/varbl.h"
 #include "files/fileutil.h"
 #include "files/paths.h"
+#include "files/rdary.h"
 #include "lang/namehooks.h"
 #include "realtime/hardop.h"
 #include "ui/clocks.h"
@@ -257,9 +258,61 @@ int run_window(FnCall& c) {
 // ---------------------------------------------------------------------------
 // The brace list and accept.
 
+namespace {
+
+// One 8-byte vector record: x, y, z, the code (low four bits), the width
+// (high four bits) and the colour.
+void mkvec(uint8_t* rec, int x, int y, int z, int code, int width, int colour) {
+  auto put16 = [&](int off, int v) {
+    auto s = static_cast<int16_t>(static_cast<uint32_t>(v) & 0xFFFF);
+    std::memcpy(rec + off, &s, 2);
+  };
+  put16(0, x);
+  put16(2, y);
+  put16(4, z);
+  rec[6] = static_cast<uint8_t>(((width & 15) << 4) | (code & 15));
+  rec[7] = static_cast<uint8_t>(colour & 255);
+}
+
+constexpr int K_ROWS = K_MATRIX | K_IMAGE | K_SOLID;
+
+// A brace block read into a matrix, image or solid that already holds as
+// many items as the block gives keeps its shape, the items filling it in
+// order; otherwise the block's lines are its rows. So a variable written by
+// dump reads back whole although its rows were wrapped to the line width.
+// The block is read once as text and then taken as numbers.
+PtrRec* rdrows(int kind, int ws, const PtrRec* dest, int32_t total) {
+  PtrRec* txt = Zaccpt(103, K_STRING, W_BYTE);
+  if (!txt || stopped()) return nullptr;
+  const char* p = static_cast<const char*>(stkptr(static_cast<int32_t>(txt->Addr)));
+  std::string lines(p ? p : "", p ? static_cast<size_t>(std::max(txt->Length, 0)) : 0);
+  // Unit -1: the lines come from the text only (they were echoed as read).
+  PtrRec* r = rdary(-1, K_ARRAY, ws, nullptr, 1, lines.c_str());
+  if (r && r->Length > 0 && r->Length == total) {
+    r->Flg = static_cast<uint16_t>(kind & K_ROWS);
+    for (int k = 0; k < 3; k++) r->Offs[3 + k] = r->Datdims[k] = std::max<uint32_t>(dest->Datdims[k], 1);
+    return r;
+  }
+  return rdary(-1, kind, ws, nullptr, 1, lines.c_str());
+}
+
+}  // namespace
+
 int su_brace(FnCall& c) {
   if (c.n < 2) return su_accept(c);
   int32_t* t = optab;
+  // Into a whole vector the values are one vector record, taken as the
+  // vector function takes them: the form dump writes a vector in.
+  int dk = getdst(c.dest);
+  if (c.dest > 0 && (dk & K_VECTOR) && !(dk & K_MATRIX) && t[OT_WSIZ + 2] == W_VEC && c.n <= 6) {
+    t[OT_RCNT] = 1;
+    t[OT_RWSZ] = W_VEC;
+    std::memset(c.lbuf, 0, sizeof c.lbuf);
+    mkvec(c.lbuf, intarg(2, 0), intarg(3, 0), intarg(4, 0), intarg(5, 0), intarg(6, 0), intarg(7, 0));
+    c.buf = c.lbuf;
+    c.store = 1;
+    return FS_GO;
+  }
   t[OT_RCNT] = c.n;
   t[OT_RWSZ] = W_FLOAT;
   auto* v = static_cast<float*>(fnbuf(c, c.n, W_FLOAT));
@@ -278,9 +331,16 @@ int su_accept(FnCall& c) {
   int32_t* t = optab;
   int kind = getdst(c.dest);
   int ws = t[OT_WSIZ + 2];
-  // A one-element list counts as a string.
-  if ((kind & K_LIST) && t[OT_TOT + 2] == 1) kind = K_STRING;
-  PtrRec* r = Zaccpt(c.code, kind, ws);
+  const bool block = c.code == 103;
+  // A one-element list counts as a string for accept. A brace block into a
+  // list reads a list, one element a line, however many elements the list
+  // had: that is how dump writes a list.
+  if ((kind & K_LIST) && t[OT_TOT + 2] == 1 && !block) kind = K_STRING;
+  PtrRec* r;
+  if (block && (kind & K_ROWS) && !(kind & (K_VECTOR | K_LIST)) && t[OT_TOT + 2] > 0 && oprec(2))
+    r = rdrows(kind, ws, oprec(2), t[OT_TOT + 2]);
+  else
+    r = Zaccpt(c.code, kind, ws);
   if (stopped() || !r) {
     c.ret = c.depth;
     if (!(state & ST_ERROR)) argset(-1, 0);
@@ -672,20 +732,6 @@ int su_point(FnCall& c) {
   }
   return FS_GO;
 }
-
-namespace {
-void mkvec(uint8_t* rec, int x, int y, int z, int code, int width, int colour) {
-  auto put16 = [&](int off, int v) {
-    auto s = static_cast<int16_t>(static_cast<uint32_t>(v) & 0xFFFF);
-    std::memcpy(rec + off, &s, 2);
-  };
-  put16(0, x);
-  put16(2, y);
-  put16(4, z);
-  rec[6] = static_cast<uint8_t>(((width & 15) << 4) | (code & 15));
-  rec[7] = static_cast<uint8_t>(colour & 255);
-}
-}  // namespace
 
 int run_vector(FnCall& c) {
   std::memset(c.lbuf, 0, sizeof c.lbuf);

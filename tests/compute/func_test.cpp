@@ -25,6 +25,7 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/varbl.h"
+#include "lang/declare.h"
 #include "lang/names.h"
 #include "lang/namehooks.h"
 #include "lang/order.h"
@@ -428,6 +429,92 @@ TEST_F(Func, BraceListAndStrings) {
   r = run("getfile(\"\")");
   EXPECT_EQ(str(r), "");
   EXPECT_FLOAT_EQ(getres(0), -1.0f);
+  EXPECT_EQ(errors(), std::vector<std::string>{});
+}
+
+// The elements of a list variable (an empty slot is an empty element).
+static std::vector<std::string> elems(int32_t e) {
+  std::vector<std::string> out;
+  int32_t t = symptr(e)->data;
+  for (uint32_t i = 0; t > 0 && i < symptr(e)->value; i++) {
+    int32_t len = 0;
+    const uint8_t* p = lstptr(nullptr, static_cast<int32_t>(i), &len, t);
+    out.push_back(p ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(len)) : "");
+  }
+  return out;
+}
+
+TEST_F(Func, BraceBlockReadsTheLinesThatFollow) {
+  // A brace with no values on its line reads the block that follows, up to
+  // the closing brace, as the destination's kind.
+  auto decl = [&](const char* line) {
+    state = 0;
+    rststk();
+    std::snprintf(linbuf, sizeof linbuf, "%s", line);
+    prsflg = PF_PARSE | PF_ORDER;
+    int code = 0;
+    ASSERT_GT(PARSLN(static_cast<int>(std::strlen(linbuf)), &code), 0) << line;
+    declar(34);
+    ASSERT_FALSE(state & ST_ERROR) << line;
+  };
+  auto block = [&](const char* line, const char* typed) {
+    keys_.keys = typed;
+    keys_.pos = 0;
+    run(line);
+    EXPECT_EQ(state & ST_ERROR, 0) << line;
+  };
+  int32_t a = declare("a", K_ARRAY, 96, {9, 9});
+  block("a = {", "1.5 -2\n3\n}\n");
+  near(vals(a), {1.5, -2, 3});
+
+  // A freshly declared list has one empty element: the block is still a
+  // list, one element a line, the first one too.
+  auto entry = [](const char* name) {
+    uint16_t fl = 0;
+    return GETSYM(name, static_cast<int>(std::strlen(name)), &fl, 1);
+  };
+  decl("declare list string l");
+  int32_t l = entry("l");
+  ASSERT_GT(l, 0);
+  block("l = {", "alpha\nbeta gamma\n\"\"\n\"  delta\"\n}\n");
+  EXPECT_EQ(elems(l), (std::vector<std::string>{"alpha", "beta gamma", "", "  delta"}));
+  // A block of one line into a list of one element gives that element.
+  decl("declare list string k");
+  int32_t k = entry("k");
+  block("k = {", "only\n}\n");
+  EXPECT_EQ(elems(k), (std::vector<std::string>{"only"}));
+
+  // A matrix that holds as many items as the block keeps its shape, its
+  // rows wrapped over lines as dump writes them; otherwise the lines are
+  // the rows.
+  int32_t m = declare("m", K_MATRIX, 96, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 7, 2);
+  block("m = {", "1 2 3 4 5 6\n7 8 9 10 11 12\n13 14\n}\n");
+  near(vals(m), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14});
+  const uint32_t* h = wordp(symptr(m)->data);
+  EXPECT_EQ(h[0], 7u);
+  EXPECT_EQ(h[1], 2u);
+  block("m = {", "1 2\n3 4\n5 6\n}\n");
+  near(vals(m), {1, 2, 3, 4, 5, 6});
+  h = wordp(symptr(m)->data);
+  EXPECT_EQ(h[0], 2u);
+  EXPECT_EQ(h[1], 3u);
+
+  // Into a vector the values are one vector record, as vector() makes it.
+  int32_t v = putsym(0, "v", 1, K_VECTOR | 0x1003, 0, 1, W_VEC);
+  int32_t vb = 0;
+  ASSERT_GT(getstk(&vb, 8, 1, 1, 0), 0);
+  std::memset(stkptr(vb), 0, 8);
+  symptr(v)->data = vb;
+  run("v = {10 -20 30 5 3 200}");
+  EXPECT_EQ(state & ST_ERROR, 0);
+  int16_t xyz[3];
+  std::memcpy(xyz, stkptr(vb), 6);
+  EXPECT_EQ(xyz[0], 10);
+  EXPECT_EQ(xyz[1], -20);
+  EXPECT_EQ(xyz[2], 30);
+  const uint8_t* vr = static_cast<const uint8_t*>(stkptr(vb));
+  EXPECT_EQ(vr[6], (3 << 4) | 5);
+  EXPECT_EQ(vr[7], 200);
   EXPECT_EQ(errors(), std::vector<std::string>{});
 }
 
