@@ -288,7 +288,34 @@ void dumpone(int n) {
       jprintf(lstlun, "\"\n");
       return;
     }
-    // Too long for one command line: a brace block of its lines.
+    // Too long for one command line: a brace block of its lines, when each
+    // of them fits a typed line; else the text in pieces joined on.
+    bool fits = true;
+    for (size_t a = 0; fits;) {
+      size_t b = s.find('\n', a);
+      fits = blkline(s.substr(a, b == std::string::npos ? std::string::npos : b - a)).size() <= QSTRMAX;
+      if (b == std::string::npos) break;
+      a = b + 1;
+    }
+    if (!fits) {
+      std::string piece;
+      bool first = true;
+      for (size_t i = 0; i <= s.size() && !stopped(); i++) {
+        std::string c = i < s.size() ? esc(s.substr(i, 1)) : std::string();
+        if (i == s.size() || piece.size() + c.size() > QSTRMAX) {
+          if (first)
+            jprintf(lstlun, "%s = \"", name);
+          else
+            jprintf(lstlun, "%s = %s // \"", name, name);
+          putlong(piece);
+          jprintf(lstlun, "\"\n");
+          first = false;
+          piece.clear();
+        }
+        piece += c;
+      }
+      return;
+    }
     jprintf(lstlun, "%s = {\n", name);
     size_t a = 0;
     for (;;) {

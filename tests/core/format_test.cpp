@@ -603,6 +603,12 @@ TEST_F(Fmt, DumpWritesAssignmentsThatReadBack) {
   parse("dump t");
   EXPECT_EQ(capture([] { vdump(); }),
             "t = {\n" + std::string(150, 'a') + "\n\"" + std::string(100, 'b') + " \"\n}\n");
+  // A line too long for a typed line: the text in pieces joined on, each
+  // piece a command line of its own; escapes are never split.
+  strvar("u", std::string(199, 'c') + "\"" + std::string(150, 'd') + "\n" + "e");
+  parse("dump u");
+  EXPECT_EQ(capture([] { vdump(); }), "u = \"" + std::string(199, 'c') + "\"\nu = u // \"\\\"" +
+                                          std::string(150, 'd') + "\\ne\"\n");
   EXPECT_EQ(errors().size(), 0u);
 }
 
