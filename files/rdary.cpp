@@ -152,7 +152,8 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
       if (istxt) {
         std::string t = unquote(line, n);
         if (islst) {
-          items.push_back(t.substr(0, LSTLEN - 1));
+          // One empty answer line enters nothing (Length 0).
+          if (count >= 0 || n > 0) items.push_back(t.substr(0, LSTLEN - 1));
         } else {
           if (nlines > 1) txt.push_back('\n');
           txt += t;

@@ -127,10 +127,17 @@ TEST_F(Rdary, TextPlainAndAsList) {
   gtvarb(r, &cnt, &part, &tot, &ws, 0);
   EXPECT_EQ(tot, 7);
   EXPECT_EQ(part, 3);  // the first element, "abc", is addressable
-  // An empty list.
+  // An empty list; one empty answer line enters nothing either, a quoted
+  // empty line is one empty element.
   r = rdary(0, K_STRING | K_LIST, 0, nullptr, 1, "}\n");
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->Length, 0);
+  r = rdary(0, K_STRING | K_LIST, 0, nullptr, -80, "\nnext\n");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->Length, 0);
+  r = rdary(0, K_STRING | K_LIST, 0, nullptr, -80, "\"\"\n");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->Length, 1);
 }
 
 }  // namespace
