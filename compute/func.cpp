@@ -347,7 +347,8 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     // An answer of one list element given to a list is assigned as the
     // assignment assigns a one-element list (mode 1): the destination is
     // made anew for it rather than left without an element.
-    if ((code == 103 || code == 247) && c.aux == 115 && (t[OT_KIND] & K_LIST) && (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
+    if ((code == 103 || code == 247) && c.aux == 115 && (t[OT_KIND] & K_LIST) &&
+        (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
       mode = 1;
     if (setout(mode, t[OT_KIND]) <= 0) return 0;
     stack[depth] = t[OT_ID + 2];

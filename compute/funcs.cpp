@@ -276,8 +276,8 @@ void mkvec(uint8_t* rec, int x, int y, int z, int code, int width, int colour) {
 
 constexpr int K_ROWS = K_MATRIX | K_IMAGE | K_SOLID;
 
-// A brace block read into a matrix, image or solid that already holds as
-// many items as the block gives keeps its shape, the items filling it in
+// A brace block read into a whole matrix, image or solid that already holds
+// as many items as the block gives keeps its shape, the items filling it in
 // order; otherwise the block's lines are its rows. So a variable written by
 // dump reads back whole although its rows were wrapped to the line width.
 // The block is read once as text and then taken as numbers.
@@ -290,7 +290,8 @@ PtrRec* rdrows(int kind, int ws, const PtrRec* dest, int32_t total) {
   PtrRec* r = rdary(-1, K_ARRAY, ws, nullptr, 1, lines.c_str());
   if (r && r->Length > 0 && r->Length == total) {
     r->Flg = static_cast<uint16_t>(kind & K_ROWS);
-    for (int k = 0; k < 3; k++) r->Offs[3 + k] = r->Datdims[k] = std::max<uint32_t>(dest->Datdims[k], 1);
+    for (int k = 0; k < 3; k++)
+      r->Offs[3 + k] = r->Datdims[k] = std::max<uint32_t>(dest->Datdims[k], 1);
     return r;
   }
   return rdary(-1, kind, ws, nullptr, 1, lines.c_str());
@@ -308,7 +309,8 @@ int su_brace(FnCall& c) {
     t[OT_RCNT] = 1;
     t[OT_RWSZ] = W_VEC;
     std::memset(c.lbuf, 0, sizeof c.lbuf);
-    mkvec(c.lbuf, intarg(2, 0), intarg(3, 0), intarg(4, 0), intarg(5, 0), intarg(6, 0), intarg(7, 0));
+    mkvec(c.lbuf, intarg(2, 0), intarg(3, 0), intarg(4, 0), intarg(5, 0), intarg(6, 0),
+          intarg(7, 0));
     c.buf = c.lbuf;
     c.store = 1;
     return FS_GO;
@@ -337,7 +339,8 @@ int su_accept(FnCall& c) {
   // had: that is how dump writes a list.
   if ((kind & K_LIST) && t[OT_TOT + 2] == 1 && !block) kind = K_STRING;
   PtrRec* r;
-  if (block && (kind & K_ROWS) && !(kind & (K_VECTOR | K_LIST)) && t[OT_TOT + 2] > 0 && oprec(2))
+  if (block && (kind & K_ROWS) && !(kind & (K_VECTOR | K_LIST)) && t[OT_TOT + 2] > 0 &&
+      t[OT_CNT + 2] == t[OT_TOT + 2] && oprec(2))
     r = rdrows(kind, ws, oprec(2), t[OT_TOT + 2]);
   else
     r = Zaccpt(c.code, kind, ws);

@@ -293,7 +293,8 @@ void dumpone(int n) {
     bool fits = true;
     for (size_t a = 0; fits;) {
       size_t b = s.find('\n', a);
-      fits = blkline(s.substr(a, b == std::string::npos ? std::string::npos : b - a)).size() <= QSTRMAX;
+      std::string ln = s.substr(a, b == std::string::npos ? std::string::npos : b - a);
+      fits = blkline(ln).size() <= QSTRMAX;
       if (b == std::string::npos) break;
       a = b + 1;
     }

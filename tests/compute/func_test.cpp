@@ -498,6 +498,9 @@ TEST_F(Func, BraceBlockReadsTheLinesThatFollow) {
   h = wordp(symptr(m)->data);
   EXPECT_EQ(h[0], 2u);
   EXPECT_EQ(h[1], 3u);
+  // A window takes its row as typed.
+  block("m(0:1,2) = {", "7 8\n}\n");
+  near(vals(m), {1, 2, 3, 4, 7, 8});
 
   // Into a vector the values are one vector record, as vector() makes it.
   int32_t v = putsym(0, "v", 1, K_VECTOR | 0x1003, 0, 1, W_VEC);
