@@ -834,6 +834,10 @@ int Runmac(int mode) {
     maclev = 1;
     savetop();
   }
+  // A macro that calls its own file shares the caller's unit (an open of an
+  // open file raises its count): the callee reads it from the start.
+  if (!lib && u > 0)
+    if (FILE* s = unitstream(u)) std::fseek(s, 0, SEEK_SET);
   int16_t oldunit = mcunit;
   mcunit = int16_t(u);
   int16_t olddep = lopdep;

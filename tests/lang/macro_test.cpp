@@ -9,6 +9,7 @@
 #include "graphics/views.h"
 #include "lang/maclib.h"
 #include "lang/mainloop.h"
+#include "ui/events.h"
 #include "parse_fixture.h"
 
 #include <unistd.h>
@@ -47,6 +48,8 @@ class Mac : public Parse {
   void SetUp() override {
     Parse::SetUp();
     prevb = setbackend(&kb);
+    clrmsgs();
+    clrpeek();
     clrpst(&dfltq);
     clrpst(&typq);
     qflag = 0;
@@ -83,22 +86,16 @@ class Mac : public Parse {
   // every macro are done. Error rows are kept in `log`.
   void type(const std::string& lines) {
     kb.rows.clear();
-    size_t at = 0;
-    while (at < lines.size()) {
-      size_t nl = lines.find('\n', at);
-      if (nl == std::string::npos) nl = lines.size() - 1;
-      kb.in = lines.substr(at, nl + 1 - at);
-      kb.pos = 0;
-      at = nl + 1;
-      settle();
-    }
-  }
-  // Runs the main loop until the typed line, the queued text and every
-  // macro are done.
-  void settle() {
+    kb.in = lines;
+    kb.pos = 0;
     for (int guard = 0; guard < 500000; guard++) {
-      bool busy = kb.pos < kb.in.size() || curfrm() || qpend(&dfltq) || qpend(&typq) || qflag != 0;
+      Msg m;
+      bool keys = kb.pos < kb.in.size() || peekky() != 0 || peekmsg(&m, 0x100, 0x102, 0) != 0;
+      bool busy = keys || curfrm() || qpend(&dfltq) || qpend(&typq) || qflag != 0;
       if (!busy) break;
+      if (getenv("MACDBG"))
+        fprintf(stderr, "busy: pos %zu/%zu msg %d frm %d dq %d tq %d qf %d\n", kb.pos, kb.in.size(),
+                peekmsg(&m, 0x100, 0x102, 0), frmadr, qpend(&dfltq), qpend(&typq), qflag);
       int c = mainturn();
       if (getenv("MACDBG"))
         fprintf(stderr, "turn %d mode %d lev %d frm %d in %d unit %d line %d brc %d lop %d\n", c, macmod,
@@ -120,33 +117,277 @@ class Mac : public Parse {
 };
 
 TEST_F(Mac, ArgumentsAndReturnValue) {
-  file("addup.imp", "declare number q\nq = $1 + $2\nr = q\nreturn ($1 * $2)\n");
-  type("declare number r\naddup 3 4\n");
+  file("addup.imp", "declare number q\nq = $1 + $2\nr = q\nk = nargs\nreturn ($1 * $2)\n");
+  type("declare number r k\naddup 3 4\n");
   EXPECT_EQ(rows(), "");
+  EXPECT_EQ(getres(0), 12.0f);
   EXPECT_EQ(val("r"), 7.0f);
-  type("addup 5 6\n");
+  EXPECT_EQ(val("k"), 2.0f);
+  // The callee sees the caller's registers; the caller's come back.
+  file("regs.imp", "r = $1\n#3 = 99\nreturn\n");
+  type("#3 = 5\nregs #3\n");
+  EXPECT_EQ(val("r"), 5.0f);
+  EXPECT_EQ(getres(3), 5.0f);
+  EXPECT_EQ(getres(0), 0.0f);  // return without a value leaves 0
+  // A string argument and a missing one.
+  file("strs.imp", "k = nargs\nsv = $1\n");
+  type("declare string sv\nstrs 'hello'\n");
   EXPECT_EQ(rows(), "");
-  type("#8 = #0\n");
-  EXPECT_EQ(getres(8), 30.0f) << rows();
+  EXPECT_EQ(val("k"), 1.0f);
+  {
+    uint16_t fl = 0;
+    char txt[32] = {0};
+    int32_t e = GETSYM("sv", 2, &fl, 1);
+    ASSERT_GT(e, 0);
+    GETCHV(e, txt, sizeof txt, 1);
+    EXPECT_STREQ(txt, "hello");
+  }
   EXPECT_EQ(maclev, 0);
   EXPECT_EQ(macmod, 0);
   EXPECT_EQ(curfrm(), nullptr);
+  EXPECT_EQ(inunit, 0);
+}
+
+TEST_F(Mac, RecursionKeepsEachLevelsArguments) {
+  // fact n: n! through one call per level; each level multiplies by its
+  // own $1 after its callee returned.
+  file("fact.imp",
+       "if ($1 > 1) {\n"
+       "  fact $1-1\n"
+       "  return (#0 * $1)\n"
+       "}\n"
+       "return 1\n");
+  int32_t bot = lstk.bot;
+  type("fact 6\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(getres(0), 720.0f);
+  EXPECT_EQ(lstk.bot, bot);  // every frame went
+  EXPECT_EQ(cursym, syssym);
+}
+
+TEST_F(Mac, IfElseBlocks) {
+  file("sign.imp",
+       "if ($1 > 0) {\n"
+       "  r = 1\n"
+       "} else {\n"
+       "  r = -1\n"
+       "}\n"
+       "if ($1 == 0) r = 0\n"
+       "if ($1 == 7)\n"
+       "  r = 70\n"
+       "k = k + 1\n");
+  type("declare number r k\nsign 5\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(val("r"), 1.0f);
+  type("sign -2\n");
+  EXPECT_EQ(val("r"), -1.0f);
+  type("sign 0\n");
+  EXPECT_EQ(val("r"), 0.0f);
+  type("sign 7\n");
+  EXPECT_EQ(val("r"), 70.0f);
+  EXPECT_EQ(val("k"), 4.0f);  // the line after a false lone if still runs
+  EXPECT_EQ(brclev, 0);
+}
+
+TEST_F(Mac, WhileRepeatBreakNext) {
+  file("loops.imp",
+       "cnt = 0\n"
+       "tot = 0\n"
+       "while (cnt < $1) {\n"
+       "  cnt = cnt + 1\n"
+       "  if (cnt == 3) {\n"
+       "    next\n"
+       "  }\n"
+       "  if (cnt > 8) {\n"
+       "    break\n"
+       "  }\n"
+       "  tot = tot + cnt\n"
+       "}\n"
+       "kk = 0\n"
+       "repeat (4) {\n"
+       "  kk = kk + 1\n"
+       "}\n");
+  type("declare number cnt tot kk\nloops 5\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(val("tot"), 12.0f);  // 1 + 2 + 4 + 5
+  EXPECT_EQ(val("kk"), 4.0f);   // repeat cnt runs its body cnt times
+  type("loops 20\n");
+  EXPECT_EQ(val("cnt"), 9.0f);
+  EXPECT_EQ(val("tot"), 33.0f);  // 1 + 2 + 4 + ... + 8
+  // Nested loops and break 2.
+  file("nest.imp",
+       "tot = 0\n"
+       "cnt = 0\n"
+       "while (cnt < 3) {\n"
+       "  cnt = cnt + 1\n"
+       "  kk = 0\n"
+       "  while (kk < 3) {\n"
+       "    kk = kk + 1\n"
+       "    tot = tot + 1\n"
+       "    if (tot == 7) {\n"
+       "      break 2\n"
+       "    }\n"
+       "  }\n"
+       "}\n"
+       "tot = tot * 10\n");
+  type("nest\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(val("tot"), 70.0f);
+  EXPECT_EQ(val("cnt"), 3.0f);
+  EXPECT_EQ(lopdep, 0);
+  EXPECT_EQ(brclev, 0);
+}
+
+TEST_F(Mac, GotoForwardAndBackward) {
+  file("jump.imp",
+       "cnt = 0\n"
+       "label 1\n"
+       "cnt = cnt + 1\n"
+       "if (cnt < 4) goto 1\n"
+       "goto 3\n"
+       "cnt = 100\n"
+       "label 3\n"
+       "tot = cnt\n");
+  type("declare number cnt tot\njump\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(val("tot"), 4.0f);
+  EXPECT_EQ(val("cnt"), 4.0f);
+  // A missing label ends the macro: no hang, the caller goes on.
+  file("lost.imp", "tot = 1\ngoto 9\ntot = 2\n");
+  file("outer.imp", "lost\ncnt = 55\n");
+  type("outer\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(val("tot"), 1.0f);
+  EXPECT_EQ(val("cnt"), 55.0f);
+  // A file that ends inside a skipped block or a loop ends the macro too.
+  file("open1.imp", "tot = 3\nif (0) {\ntot = 4\n");
+  file("open2.imp", "cnt = 0\nwhile (cnt < 2) {\ncnt = cnt + 1\n");
+  type("open1\nopen2\n");
+  EXPECT_EQ(val("tot"), 3.0f);
+  EXPECT_EQ(val("cnt"), 1.0f);
+  EXPECT_EQ(curfrm(), nullptr);
+  EXPECT_EQ(lopdep, 0);
+}
+
+TEST_F(Mac, LocalsGoGlobalsStay) {
+  file("mkvars.imp",
+       "declare number loc\n"
+       "declare global number gv\n"
+       "loc = 3\n"
+       "gv = $1\n");
+  type("mkvars 42\n");
+  EXPECT_EQ(rows(), "");
+  uint16_t fl = 0;
+  EXPECT_LT(GETSYM("loc", 3, &fl, 1), 0);
+  int32_t g = GETSYM("gv", 2, &fl, 1);
+  ASSERT_GT(g, 0);
+  EXPECT_TRUE(fl & SY_GLOBAL);
+  EXPECT_EQ(val("gv"), 42.0f);
+  // The global entry moved into the caller's table, which owns its data.
+  const SymEnt* e = symptr(g);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(blkown(e->data), g + 1);
+  // A view record that showed the global follows it.
+  nviews = 1;
+  vwtab[0] = ViewRec{};
+  vwtab[0].flags = VW_VAR;
+  std::memcpy(vwtab[0].name, "gv", 2);
+  file("mkvar2.imp", "declare global number gv2\nglo2 = 8\n");
+  type("mkvar2\n");
+  vwtab[0].entry = lstk.bot + 100;  // pretend it pointed into freed space
+  EXPECT_EQ(vwrenm(lstk.bot), 1);
+  EXPECT_EQ(vwtab[0].entry, g);
+  nviews = 0;
+}
+
+TEST_F(Mac, ErrorsNameTheirLine) {
+  std::string p = dir;
+  file("e30.imp", "declare number z\n}\n");
+  type("e30\n");
+  EXPECT_EQ(rows(), "ERROR  30 (arg 1): \"}\" without an open block\n   on line     2 of " + p + "e30.imp\n");
+  file("e30b.imp", "if (1) {\n} junk\n");
+  type("e30b\n");
+  EXPECT_EQ(rows(), "ERROR  30 (arg 3): \"}\" without an open block\n   on line     2 of " + p + "e30b.imp\n");
+  file("e29.imp", "\nwhile (1) z = 1\n");
+  type("e29\n");
+  EXPECT_EQ(rows(), "ERROR  29 (arg 3): Missing \"{\" after while or repeat\n   on line     2 of " + p + "e29.imp\n");
+  file("e25.imp", "if 1 {\n}\n");
+  type("e25\n");
+  EXPECT_EQ(rows().substr(0, 39), "ERROR  25 (arg 1): Condition missing\n  ");
+  file("e21.imp", "declare number z\ndefault 1\n");
+  type("e21\n");
+  EXPECT_EQ(rows(), "ERROR  21 (arg 1): default after local declarations\n   on line     2 of " + p + "e21.imp\n");
+  std::string deep;
+  for (int i = 0; i < 21; i++) deep += "while (1) {\n";
+  file("e31.imp", deep);
+  type("e31\n");
+  EXPECT_EQ(rows(), "ERROR  31 (arg 1): More than 20 nested loops\n   on line    21 of " + p + "e31.imp\n");
+  EXPECT_EQ(curfrm(), nullptr);
+  EXPECT_EQ(lopdep, 0);
+  // At top level the text names no macro.
+  type("}\n");
+  EXPECT_EQ(rows(), "ERROR  30 (arg 1): \"}\" without an open block\n");
+  type("run 3\n");
+  EXPECT_EQ(rows(), "ERROR  20 (arg 2): Macro name is not text\n");
+  type("run 'nosuchmacro'\n");
+  EXPECT_EQ(rows(), "file open error: nosuchmacro\n");
+}
+
+TEST_F(Mac, LoopTypedAtThePrompt) {
+  type("declare number cnt tot\ncnt = 0\nwhile (cnt < 4) {\ncnt = cnt + 1\ntot = tot + cnt\n}\n");
+  // The loop's lines are echoed as they are typed after the notice.
+  EXPECT_EQ(rows(), "Loop execution begins after '}'\ncnt = cnt + 1\ntot = tot + cnt\n}\n");
+  EXPECT_EQ(val("cnt"), 4.0f);
+  EXPECT_EQ(val("tot"), 10.0f);
+  EXPECT_EQ(lopdep, 0);
+  EXPECT_EQ(brclev, 0);
+  // repeat with a nested if and break.
+  type("tot = 0\nrepeat (10) {\ntot = tot + 1\nif (tot == 6) {\nbreak\n}\n}\n");
+  EXPECT_EQ(val("tot"), 6.0f);
+  EXPECT_EQ(lopdep, 0);
+  EXPECT_EQ(brclev, 0);
+  // A typed loop that calls a macro each pass.
+  file("bump.imp", "tot = tot + $1\n");
+  type("tot = 0\nrepeat (3) {\nbump 2\n}\n");
+  EXPECT_EQ(val("tot"), 6.0f);
+  EXPECT_FALSE(qpend(&dfltq));
+}
+
+TEST_F(Mac, ArgshiftAndDefault) {
+  file("popargs.imp",
+       "tot = 0\n"
+       "while (nargs > 0) {\n"
+       "  tot = tot * 10 + $1\n"
+       "  argshift\n"
+       "}\n");
+  type("declare number tot cnt\npopargs 1 2 3\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(val("tot"), 123.0f);
+  file("dflt.imp", "default 7 8 9\ntot = $1 * 100 + $2 * 10 + $3\n");
+  type("dflt 1\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(val("tot"), 189.0f);
+  type("dflt 1 2 3\n");
+  EXPECT_EQ(val("tot"), 123.0f);
+  // argshift at top level changes nothing.
+  type("argshift\n");
+  EXPECT_EQ(rows(), "");
+}
+
+TEST_F(Mac, BrokenFrameIsReported) {
+  file("brk.imp", "r = 1\nr = 2\n");
+  type("declare number r\n");
+  kb.in = "brk\n";
+  kb.pos = 0;
+  mainturn();  // the call
+  ASSERT_NE(curfrm(), nullptr);
+  curfrm()->magic = 1;
+  MRETRN(-1);
+  EXPECT_EQ(rows(), "ERROR  62: Broken macro frame\n   on line     0 of " + dir + "brk.imp\n");
+  EXPECT_EQ(curfrm(), nullptr);
+  EXPECT_EQ(macmod, 0);
+  EXPECT_EQ(cursym, syssym);
 }
 
 }  // namespace
-namespace {
-TEST_F(Mac, Dbg) {
-  file("m4.imp", "declare number q\nq = 1\n#6 = $1\n");
-  type("m4 3 4\n");
-  EXPECT_EQ(rows(), "");
-  EXPECT_EQ(getres(6), 3.0f);
-  file("m5.imp", "declare number q\nq = 1\n#6 = 2 * 3\n");
-  type("m5 3 4\n");
-  EXPECT_EQ(rows(), "");
-  file("m6.imp", "declare number q\n#6 = ($1 * $2)\n");
-  type("m6 3 4\n");
-  EXPECT_EQ(rows(), "");
-  type("declare number q\nq = 1\n#6 = (3 * 4)\n");
-  EXPECT_EQ(rows(), "");
-}
-}
+
