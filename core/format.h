@@ -37,5 +37,9 @@ int format(int n, char* out, const char* fmt, int32_t* handles, int single, int 
 // grid less one (79 for 80 columns).
 int linwid();
 
+// Set while dump formats: the f directive then writes as many decimals as
+// the value needs to read back as the same 32-bit float.
+extern int fexact;
+
 // True when text holds a directive ("%" not followed by "%").
 bool hasdir(const char* text);

@@ -8,6 +8,7 @@
 #include "core/varbl.h"
 #include "lang/help.h"
 #include "lang/macro.h"
+#include "lang/namehooks.h"
 #include "realtime/serial.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
@@ -201,8 +202,6 @@ void rowdone() {
 
 // Hooks into modules that come later. Each does the least that is safe
 // until its module fills it in.
-// Main loop: cmdwin () makes the main command window current.
-void errcmdw() {}
 // Main loop: the typed-line pending-command queue is freed (clrpst).
 void errclrq() {}
 
@@ -444,7 +443,7 @@ int error(int arg, int code) {
   }
   if (pflags & 0x1000) backend()->beep();
   if (!(pflags & 0x800)) {
-    if (errlun == 1) errcmdw();
+    if (errlun == 1) cmdwin();
     trcint(280, "error", 0, state, trcmsk, errlun, code, pflags);
     if (errlun > 0) {
       jprintf(errlun, "ERROR %3d", code);

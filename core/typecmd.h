@@ -1,8 +1,10 @@
-// The typing and dumping commands built on the format engine, the echo of
-// the parsed command to the debug unit, and the repaint of windows that
-// watch variables.
+// The typing and dumping commands built on the format engine, the accept
+// function, the echo of the parsed command to the debug unit, and the
+// repaint of windows that watch variables.
 #pragma once
 #include <cstdint>
+
+struct PtrRec;
 
 // The commands type (code 4) and ftype (5), and the printing of a quoted
 // string line (99) and an expression line (200). Returns 0.
@@ -36,3 +38,12 @@ int delwat(int win);
 // Repaints the windows of watched variables whose change marks differ from
 // cls, clearing the marks. Returns the number of windows invalidated.
 int DoWatch(int cls);
+
+// Code 247 (the accept function): asks the user with the prompt of
+// argument 2 and the default of argument 3, by mode (argument 4): 3 a yes/no
+// box, 2 a value box, 1 a yes/no key, other modes a value typed at the text
+// cursor. kind < 1 takes the kind from the mode and the word size from
+// argument 5. Any other code (the brace list "{" without values, 103) reads
+// the value from the current input unit up to a line ending in "}".
+// Returns the answer's record (scratch), or null.
+PtrRec* Zaccpt(int code, int kind, int wsiz);

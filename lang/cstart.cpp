@@ -1,5 +1,6 @@
 // Start-up and shutdown of the interpreter.
 #include "lang/cstart.h"
+#include "lang/macro.h"
 
 #include "core/memory.h"
 #include "core/output.h"
@@ -11,6 +12,7 @@
 #include "lang/names.h"
 #include "lang/parse.h"
 #include "realtime/hwcells.h"
+#include "ui/alert.h"
 #include "ui/events.h"
 #include "ui/hooks.h"
 #include "ui/platform/console.h"
@@ -97,17 +99,26 @@ void cmdlin(const char* line) {
   if (logfp) std::fflush(logfp);
   // 9. The start-up macros "sysstart" and "start" run through the macro
   // module once it exists; without them both phases end at once.
-  Endstart(0x800);
-  Endstart(0x1000);
-  state = 0;
+  int run = 0;
+  if (Runmac(128) == 0) {
+    macmod |= 0x800;
+    run = 1;
+  } else {
+    Endstart(0x800);
+    if (Runmac(8) == 0) {
+      macmod |= 0x1000;
+      run = 1;
+    } else {
+      Endstart(0x1000);
+    }
+  }
+  state = run ? 0x0008 : 0;
 }
 
 int Endstart(int flags) {
   std::string sysdir = strvar("sysdir"), path = strvar("path");
   logprintf("endstart(%d) sysdir<%s>\n  path<%s>\n", flags, sysdir.c_str(), path.c_str());
-  if (flags & 0x800) {
-    // No start alert is shown here; the text window starts empty.
-  }
+  if (flags & 0x800) Alertb(nullptr, nullptr, -1, nullptr, nullptr, 0, 0, 0, 0);  // the start alert
   if (flags & 0x1000) {
     // The command windows are shown (they exist from initWins on).
   }
@@ -124,13 +135,9 @@ int runmain() {
 
 int quit(int ask) {
   if (ask) {
-    // The confirmation: Quit (the default, Enter or a yes key) or Cancel.
-    jprintf(1, "Please confirm QUIT? ");
-    int32_t err = state & ST_ERROR;
-    int a = yesno(-1);
-    jprintf(1, "\n");
-    state = (state & ~ST_ERROR) | err;  // Cancel is an answer, not a failure
-    if (a < 4) return 0;
+    // Cancel (button 1) keeps the program running; Quit (2) goes on.
+    if (Alertb("Please confirm QUIT?\n", "Cancel;!Quit", 0, "Confirm", nullptr, 0, 0, 0, 0) != 2)
+      return 0;
     if (ask >= 2) return 1;
   }
   if (!macmod && !(state & ST_QUIT)) {
@@ -396,10 +403,11 @@ int modctx(int enter) {
     if (getstk(&a, 8, 4, 1, 0) < 1 || a <= 0) return -1;
     auto* c = static_cast<Ctx*>(stkptr(a));
     std::memset(c, 0, sizeof *c);
-    // A running macro is suspended here by the macro module (Runmac 256).
+    // A running macro is suspended behind a frame without a file.
+    if (macmod) Runmac(256);
     c->mode = macmod;
     c->level = maclev;
-    c->frame = 0;
+    c->frame = frmadr;
     macmod = 0;
     maclev = 0;
     if (qpend(&dfltq)) {
@@ -441,10 +449,15 @@ int modctx(int enter) {
       state |= ST_QUEUED;
       qflag = 1;
     }
+    frmadr = c.frame;
     macmod = static_cast<uint16_t>(c.mode);
     maclev = static_cast<int16_t>(c.level);
-    // A restored macro pops its frame and reopens its file (popmac,
-    // mreopn) once the macro module exists.
+    // A restored macro pops the frame it was suspended behind and reopens
+    // its file.
+    if (macmod) {
+      popmac();
+      mreopn();
+    }
     freblk(a);
   }
   pflags &= ~0x4000;

@@ -318,14 +318,20 @@ int declar(int code) {
         taddr = lngarg(ti, 0);
         if (taddr < 0 && trcmsk) jprintf(dbglun, "Coreaddr: %lu\n", static_cast<unsigned long>(uint32_t(taddr)));
       } else {
+        // The target's data: its entry's block (the items of a header
+        // kind), moved on by its current position when that is a whole
+        // number of words.
         int32_t cnt = 0;
         PtrRec* r = argary(ti, &cnt);
-        if (!r || !(r->Flg & 0x1000) || (r->Flg & (K_NOSTK | K_FILE)) || r->Data0 <= 0) {
+        const SymEnt* te = r && (r->Flg & 0x1000) && !(r->Flg & K_FILE) ? symptr(r->Idx) : nullptr;
+        int32_t base = te ? te->data : 0;
+        if (te && base > 0 && (te->flags & K_HDR) && !(te->flags & (K_VECTOR | K_LIST)))
+          base = static_cast<int32_t>(*wordp(base + 3));
+        if (base <= 0 || !wordp(base)) {
           error(ti, 63);
           return 0;
         }
-        int32_t base = r->Data0 / 4;
-        int64_t off = static_cast<int64_t>(r->Dptr) - r->Data0;
+        int64_t off = r->Data0 > 0 ? static_cast<int64_t>(r->Dptr) - r->Data0 : 0;
         if (off > 0 && off % 4 == 0) base += static_cast<int32_t>(off / 4);
         taddr = base;
         tsize = blkwords(base);
@@ -457,7 +463,6 @@ int declar(int code) {
       if (!(state & ST_ERROR)) error(i, 126);
       return 0;
     }
-    if (taken && data > 0) ptrstk(data, e + 1);
     if (kc == A_POINTER || veclist) {
       PtrRec* r = ptrrec(data);
       if (r) r->Idx = e;
@@ -578,7 +583,6 @@ int define() {
       freblk(blk);
       return 0;
     }
-    ptrstk(blk, e + 1);
   }
   setres(0, 0);
   return 0;

@@ -4,11 +4,17 @@
 // later parts of the system provide are named in the comment of their case;
 // until they exist those cases take the one "not available" road.
 #include "lang/docmnd.h"
+#include "lang/macro.h"
+#include "lang/maclib.h"
 
 #include "core/args.h"
 #include "core/convert.h"
+#include "compute/fnsvc.h"
+#include "compute/func.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/typecmd.h"
+#include "core/varbl.h"
 #include "files/fileutil.h"
 #include "lang/cstart.h"
 #include "lang/declare.h"
@@ -16,7 +22,10 @@
 #include "lang/mainloop.h"
 #include "lang/namehooks.h"
 #include "lang/parse.h"
+#include "realtime/hwcells.h"
+#include "realtime/serial.h"
 #include "ui/clocks.h"
+#include "ui/events.h"
 #include "ui/hooks.h"
 #include "ui/sysserv.h"
 
@@ -40,6 +49,10 @@ int implyd(int code) {
   tmstat(0, TM_IMPLYD, "implyd");
   // Code 98 is tried as a compiled macro (runipc), a text macro (Runmac)
   // and, with trace-mask bit 2, a menu (menucmd) once those exist.
+  if (code == CM_UNKNOWN && (runipc(1) == 0 || Runmac(1) == 0)) {
+    tmstat(1, TM_IMPLYD, "implyd");
+    return 0;
+  }
   if (!(pflags & 0x200)) {
     char word[41] = {0};
     if (nargw >= 1) tokstr(argmap[0], word, sizeof word);
@@ -64,7 +77,7 @@ int typed(int code) {
   int reason = code == 4 || code == 5 ? 0x1000 : 0x2000;
   tmstat(0, TM_FTYPE, "ftype");
   setfoc(1, reason);
-  notavl(code);
+  ftype(code);
   setfoc(0, reason);
   tmstat(1, TM_FTYPE, "ftype");
   return 0;
@@ -103,6 +116,25 @@ int waitcmd() {
   setres(r, 0);
   return 0;
 }
+// 328 comwrite: argument 2's bytes to serial port argument 3 (default 1),
+// opened first with mode argument 4 when that is 0 or more.
+int comwrt() {
+  int port = intarg(3, 1);
+  int mode = intarg(4, -1);
+  if (mode >= 0 && (comini(port - 1, mode) != 0 || mode == 0)) return 0;
+  char text[LINBUF];
+  float v = 0;
+  int len = 0;
+  int kind = getarg(2, &v, text, sizeof text, &len);
+  if ((kind & K_STRING) && !(kind & K_LIST)) {
+    cwrite(port - 1, text, len);
+    return 0;
+  }
+  int32_t count = 0;
+  auto* b = static_cast<const char*>(aryarg(2, 0, 0, 8, &count, nullptr));
+  if (b && count > 0) cwrite(port - 1, b, count);
+  return 0;
+}
 }  // namespace
 
 int notavl(int) {
@@ -113,7 +145,10 @@ int notavl(int) {
 int DOCMND(int code) {
   // Function words go to the function dispatcher (dofunc); a typed line
   // never carries such a code.
-  if (code >= 201 && code <= 299) return notavl(code);
+  if (code >= 201 && code <= 299) {
+    dofunc(code, 0, 0, nullptr, nullptr);
+    return 0;
+  }
 
   switch (code) {
     // The parser's own codes.
@@ -131,23 +166,23 @@ int DOCMND(int code) {
     case 10:   // while: IFTEST
     case 59:   // repeat: IFTEST
       tmstat(0, TM_IFTEST, "iftest");
-      notavl(code);
+      IFTEST(code);
       tmstat(1, TM_IFTEST, "iftest");
       return 0;
     case OP_RBRACE:  // "}": Mendif
       tmstat(0, TM_MENDIF, "mendif");
-      notavl(code);
+      Mendif();
       tmstat(1, TM_MENDIF, "mendif");
       return 0;
-    case 8:    // goto: mgoto
-    case 9:    // label: mlabel
-    case 11:   // break: MBREAK
-    case 27:   // next: MBREAK
-    case 13:   // run: Runmac
-    case 16:   // default: DEFALT
-    case 17:   // return: MRETRN
-    case 56:   // argshift: argshift
-    case 12:   // macro: macro
+    case 8: return mgoto(0);
+    case 9: return mlabel();
+    case 11:
+    case 27: return MBREAK(code);
+    case 13: Runmac(2); return 0;
+    case 16: return DEFALT();
+    case 17: return MRETRN(1);
+    case 56: return argshift();
+    case 12: return macro();
     case 14:   // compile: compil
       return notavl(code);
     case 15: return 0;  // link: nothing to link on this platform
@@ -163,7 +198,12 @@ int DOCMND(int code) {
       notavl(code);
       setfoc(0, 0);
       return 0;
-    case 2: quit(intarg(2, 0)); return 0;
+    case 2: {
+      int ask = intarg(2, 0);
+      int r = quit(ask);
+      if (ask >= 2) setres(r, 0);  // quit 2 only asks: the answer goes to #0
+      return 0;
+    }
     case 26: xeqstr(nullptr, -2, 0); return 0;
     case 30: return listed(code, 0x80);  // show: show
     case 32: {
@@ -175,7 +215,7 @@ int DOCMND(int code) {
 
     // Output and variables.
     case 3: return listed(code, 0x400);  // list: flist
-    case 63:   // dump: vdump
+    case 63: vdump(); return 0;
     case 52:   // printer: vprint
     case 61:   // load: load
       return notavl(code);
@@ -183,8 +223,8 @@ int DOCMND(int code) {
     // Files.
     case 66: return mkdircmd();
     case 302: return listed(code, 0x100);  // directory: dircmd
+    case 19: filopn(code, 0); return 0;  // close
     case 18:   // socket: sockcmd
-    case 19:   // close: filopn
     case 20:   // read: rdwrit
     case 21:   // write: rdwrit
     case 22:   // input: vecio
@@ -205,10 +245,10 @@ int DOCMND(int code) {
     // Platform.
     case 301: return waitcmd();
     case 307: sysint(); return 0;
+    case 64: flushpnt(); return 0;
     case 28:   // menu: menucmd
     case 54:   // edit: edit, then edtext; status bit 0x40 cleared after
     case 62:   // window: winarg, setwin / iconwin; the window number to r0
-    case 64:   // update: flushpnt
     case 333:  // pattern: pattern
     case 501:  // font: setlfnt / initFonts / winsetup
       return notavl(code);
@@ -239,11 +279,11 @@ int DOCMND(int code) {
     case 308:  // initialize: devini
     case 323:  // realtime: rtime
     case 325:  // sound: sound
-    case 328:  // comwrite: comini, cwrite
     case 526:  // user1
     case 527:  // user2
     case 528:  // user3
       return notavl(code);
+    case 328: return comwrt();
     case 405: return 0;  // ipwait: nothing to wait for on this platform
 
     // Image processing.

@@ -9,5 +9,5 @@ constexpr int E_NOTAVL = 212;
 int DOCMND(int code);
 
 // The one path of commands whose handler is not built yet: error 212 on the
-// command word ("Command not available yet"), -212 in r0.
+// command word ("Command or function not available yet"), -212 in r0.
 int notavl(int code);

@@ -7,6 +7,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/symbols.h"
+#include "core/typecmd.h"
 #include "core/units.h"
 #include "core/varbl.h"
 #include "graphics/drawstate.h"
@@ -383,11 +384,12 @@ int intrpt() {
   if (col > (g ? g->ocol : 0)) jline(row);
   usewin(prev);
   if (macmod && (pflags & 2)) {
-    // The macro module aborts every running macro here (macabt).
+    macabt();
     return 0;
   }
   std::string trap = strvar("ctrap");
   if (!trap.empty()) xeqstr(trap.c_str(), 0, 0);
+  else macabt();
   return 0;
 }
 
@@ -562,15 +564,20 @@ int Redrct(int code) {
   int unit = -1;
   char name[UNIT_NAMELEN] = {0};
   int t = wrdtab[wt].type;
-  if (t > 0 && (t & 0x1000) && (t & K_LIST)) {
-    if (!(t & K_STRING)) return -1;
+  const bool var = t > 0 && (t & 0x1000) && !(t & 0x2000);
+  const bool list = var && ((t & K_LIST) || (t & 0x180) == 0x180);
+  if (list) {
+    // Only a list of text lines takes the output.
+    if (!(t & K_STRING) || (t & 0x180) == 0x180) return -1;
     int32_t handle = 0;
     argtyp(n, &handle);
     if (handle <= 0 || capture(handle, append) < 0) return -1;
     unit = 99;
   } else {
     int role = T_FILE;
-    if (t > 0 && (t & 0x1000) && (t & K_STRING)) {
+    if (var) {
+      // A string variable holds the file name; no other variable is a target.
+      if (!(t & K_STRING)) return -1;
       float v = 0;
       int len = 0;
       getarg(n, &v, name, sizeof name, &len);
@@ -646,6 +653,7 @@ int GETLIN(int unit, int* code, int flags) {
   *code = 0;
   lsttok = -1;
   lstsrc = 0;
+  hlast = false;  // the journal takes out only a line recorded for this turn
   const int32_t err0 = state & ST_ERROR;
   int n = 0;
   if (qflag != 0) {
@@ -686,9 +694,18 @@ int GETLIN(int unit, int* code, int flags) {
     if (n <= 0 && (state & ST_ALARMS) && alarmck(0) == -1) return 0;
     if (n <= 0) {
       n = rdline(unit, linbuf, LINBUF);
-      // End of input at the prompt ends the program as quit does.
+      // End of input at the prompt ends the program as quit does (the
+      // quitstr text runs first).
       if (n < 0 && unit == 0 && inend()) {
-        state |= ST_QUIT;
+        // The prompt that no line followed is taken off its row.
+        int col = 0, row = 0;
+        getcur(&col, &row);
+        const TxtGrid* g = curgrid();
+        int c0 = g ? g->ocol : 0;
+        if (col > c0) {
+          erstxt(curwin, c0, row, col - c0);
+          putcur(c0, row);
+        }
         *code = 2;
         return 1;
       }
@@ -746,12 +763,14 @@ int mainturn() {
     if (state & ST_TEMPUNITS) clstmp();
     // After an error with pflags bit 0x20 the macro module aborts every
     // running macro (macabt); otherwise the macro goes on.
+    if ((state & ST_ERROR) && (pflags & 0x20)) macabt();
     if (state & ST_INTR) intrpt();
     state &= (pflags & 0x10) | 0x3E0F;
     flushq();
   }
   // 7. Idle: maincmd, or the command window and its prompt.
-  if (!(state & 0x9F8F) && qflag == 0 && !qpend(&typq)) {
+  const bool idle = !(state & 0x9F8F) && qflag == 0 && !qpend(&typq);
+  if (idle) {
     std::string mc = strvar("maincmd");
     if (!mc.empty() && !mnupnd()) {
       if (mc.size() > MAINCMD) mc.resize(MAINCMD);
@@ -765,11 +784,19 @@ int mainturn() {
     }
     inunit = 0;
   }
+  // 8. Windows that watch variables repaint.
+  if (nwatch > 0 && ((pflags & 0x2000) || idle)) DoWatch(0);
   // 9. The next line.
   int code = 0;
   int n = GETLIN(inunit, &code, 0x1F);
-  // 10. A line typed at the DEBUG> prompt is not echoed.
-  if (n >= 1 && (trcmsk & 2)) state &= ~ST_NOECHO;
+  // 10. The parsed line is echoed on the debug unit, unless it was typed at
+  // the DEBUG> prompt.
+  if (n >= 1 && (trcmsk & 2)) {
+    if (state & ST_NOECHO)
+      state &= ~ST_NOECHO;
+    else if ((trcmsk & 1) && qflag == 0 && (state & ST_CMACRO))
+      ecodbg();
+  }
   // 11. Redirection.
   if (n >= 1 && (code & 0x2000)) code = Redrct(code);
   // 12, 13.

@@ -8,6 +8,7 @@
 #include "lang/parse.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
+#include "ui/platform/clock.h"
 #include "ui/screen.h"
 #include "ui/window.h"
 
@@ -115,8 +116,7 @@ int rdkeys(char* buf, int start, int length, int max) {
     }
   }
 
-  static Line ln;  // large enough to keep off the stack of deep callers
-  ln = Line{};
+  Line ln{};
   ln.lim = room - 1;
   int col = 0;
   getcur(&col, &ln.row);
@@ -140,7 +140,25 @@ int rdkeys(char* buf, int start, int length, int max) {
   inprompt = prompt ? 1 : 0;
   int result = -2;  // -2: the line goes on
   while (result == -2) {
-    int key = getkey(0);
+    int key;
+    if (prompt && ln.len == 0 && (state & ST_ALARMS)) {
+      // While alarms wait, an idle command line polls, so that a due alarm
+      // runs (its command is queued and the line given up).
+      if (alarmck(0) != 0) {
+        result = 0;
+        break;
+      }
+      key = getkey(1);
+      if (key == 0) {
+        if (inend()) key = -1;
+        else {
+          clock_sleep_ns(10000000ull);
+          continue;
+        }
+      }
+    } else {
+      key = getkey(0);
+    }
     if (key < 0) {
       // End of input at the command prompt: the main loop quits.
       inprompt = saveprompt;

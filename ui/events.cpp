@@ -7,6 +7,7 @@
 #include "core/state.h"
 #include "lang/cstart.h"
 #include "lang/macro.h"
+#include "lang/mainloop.h"
 #include "ui/clocks.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
@@ -474,9 +475,10 @@ int waitev(int time, int unit) {
     uint64_t ms = static_cast<uint64_t>(time) * (unit == 0 ? 1000u : 1u);
     deadline = clock_ns() + ms * 1000000ull;
   }
+  const bool alarms = state & ST_ALARMS;
   int r = -1;
   for (;;) {
-    // Due alarms end the wait once the alarm check is linked (the main loop's).
+    if (alarms && alarmck(1) != 0) break;  // a due alarm ran
     r = chkio(forkey ? 1 : 0);
     if (state & ST_INTR) break;
     if (forkey) {
@@ -570,6 +572,7 @@ int dokey(int event, int modifiers, int mode) {
       break;
   }
   if (code >= 7 && code <= 31) {
+    // Passed on, translated when the scan byte is in the table.
     int pos = -1;
     for (int i = 0; i < 26; i++)
       if (ctlscan[i] == scan) pos = i;
@@ -577,7 +580,7 @@ int dokey(int event, int modifiers, int mode) {
     if ((trcmsk & 128) && txtwin != curwin)
       jprintf(1, " [%o,%o->%o %d] s=%d\n", static_cast<unsigned>(scan), static_cast<unsigned>(code),
               static_cast<unsigned>(to), pos, static_cast<int>(state));
-    return to;
+    code = to;
   }
   if (mode < 0) return code;
   if (code >= '0' && code <= '9') {

@@ -25,6 +25,9 @@
 // The command-line editor turns Up and Down into PgUp and PgDn: history
 // recall.
 //
+// A terminal on standard input is left as it is: it hands over a line at a
+// time and echoes it itself.
+//
 // End of input at the command prompt ends the program as quit does; end of
 // input while anything else waits for a key ends it with a diagnostic on
 // standard error and status 1 (ui/events.h, ui/editor.h).
