@@ -12,6 +12,7 @@
 #include "ui/events.h"
 #include "parse_fixture.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -21,7 +22,7 @@
 
 namespace {
 
-[[maybe_unused]] std::string slurp(const std::string& path) {
+std::string slurp(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   std::stringstream s;
   s << f.rdbuf();
@@ -391,3 +392,195 @@ TEST_F(Mac, BrokenFrameIsReported) {
 
 }  // namespace
 
+
+namespace {
+
+uint16_t le16(const std::string& b, size_t at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | (static_cast<uint8_t>(b[at + 1]) << 8));
+}
+uint32_t le32(const std::string& b, size_t at) {
+  return le16(b, at) | (static_cast<uint32_t>(le16(b, at + 2)) << 16);
+}
+
+TEST_F(Mac, LibraryStoresListsAndRunsMacros) {
+  file("twice.imp", "r = $1 * 2\n\n   k = 3\n  k = k + 1\n");
+  type("declare number r k\nmacro 'twice'\n");
+  EXPECT_EQ(rows(), "");
+  std::string lib = slurp(dir + "MACLIB");
+  ASSERT_GE(lib.size(), 6u * 1024 + 40);
+  EXPECT_EQ(le16(lib, 0), 13579);
+  EXPECT_EQ(le16(lib, 2), 191);      // 6 directory blocks x 32 - 1
+  EXPECT_EQ(le16(lib, 8), 1);        // entries
+  for (int i = 10; i < 32; i++) EXPECT_EQ(lib[i], 0) << i;
+  // Entry 1: kind, size, offset, name.
+  EXPECT_EQ(le16(lib, 32), 2);
+  EXPECT_EQ(le32(lib, 36), 6144u);
+  EXPECT_EQ(lib.substr(48, 6), std::string("twice\0", 6));
+  // Records: "r = $1 * 2" as is; the empty line is not stored; 3 blanks
+  // become 1, 3; 2 blanks stay.
+  std::string want = std::string("\x0b") + "r = $1 * 2" + std::string("\x08\x01\x03", 3) + "k = 3" +
+                     std::string("\x0c") + "  k = k + 1" + std::string(1, '\0');
+  EXPECT_EQ(lib.substr(6144, want.size()), want);
+  EXPECT_EQ(le16(lib, 34), want.size() - 1);  // the end byte is not counted
+  EXPECT_EQ(le32(lib, 4), 6144u + want.size() - 1);
+  // The file goes; the library still runs the macro.
+  ASSERT_EQ(std::remove((dir + "twice.imp").c_str()), 0);
+  type("twice 21\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(val("r"), 42.0f);
+  EXPECT_EQ(val("k"), 4.0f);
+  // The listing.
+  kb.rows.clear();
+  EXPECT_EQ(fndmac(nullptr, 1), 0);
+  EXPECT_EQ(rows(), "  1:     twice     2        6144     31\n");
+  // A second store of the same name: option 2 refuses, a no keeps the old
+  // entry, a yes puts the new text in the same entry.
+  file("twice.imp", "r = $1 * 3\n");
+  type("macro 'twice' 2\n");
+  EXPECT_EQ(rows(), "ERROR 146 (arg 2): Macro already in the library\n");
+  type("macro 'twice'\nn");
+  EXPECT_EQ(rows(), "Delete previous? [n]\n");
+  EXPECT_EQ(le16(slurp(dir + "MACLIB"), 8), 1);
+  type("macro 'twice'\ny");
+  lib = slurp(dir + "MACLIB");
+  EXPECT_EQ(le16(lib, 8), 1);
+  EXPECT_EQ(le32(lib, 36), 6144u + 31);  // after the old data
+  std::remove((dir + "twice.imp").c_str());
+  type("twice 5\n");
+  EXPECT_EQ(val("r"), 15.0f);
+}
+
+TEST_F(Mac, LibraryPackingAndLookups) {
+  // Lines of 240 characters: four fill 964 bytes of the first block, the
+  // fifth does not fit its rest and starts the next block after a 255.
+  std::string text;
+  for (int i = 0; i < 5; i++) text += "k=k+1" + std::string(235, ' ') + "\n";
+  file("lng5.imp", "k = 0\n" + text);
+  type("declare number k r\nmacro 'lng5.imp' 1\n");  // capacity 1 directory block
+  EXPECT_EQ(rows(), "");
+  std::string lib = slurp(dir + "MACLIB");
+  EXPECT_EQ(le16(lib, 2), 31);
+  const size_t d = 1024;
+  EXPECT_EQ(le32(lib, 36), d);
+  // "k = 0" (6 bytes) and four 241-byte records: 970 bytes; the fifth
+  // starts block 2.
+  EXPECT_EQ(static_cast<uint8_t>(lib[d + 6 + 4 * 241]), 255);
+  EXPECT_EQ(static_cast<uint8_t>(lib[2 * d]), 241);
+  EXPECT_EQ(le16(lib, 34), 1024 + 241);
+  std::remove((dir + "lng5.imp").c_str());
+  type("lng5\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(val("k"), 5.0f);
+  // Names match over 8 characters: a longer name never does.
+  file("abcdefghij.imp", "r = 8\n");
+  type("macro 'abcdefghij'\n");
+  EXPECT_GT(fndmac("abcdefgh", 0), 0);
+  EXPECT_STREQ(libent.name, "abcdefghij");
+  EXPECT_EQ(fndmac("abcdefghij", 0), 0);
+  EXPECT_EQ(fndmac("abcdefg", 0), 0);
+  EXPECT_EQ(fndmac("LNG5", 0), 1);
+  // A name with a '.' is never looked up in the library.
+  char path[300];
+  int u = -1;
+  EXPECT_EQ(opnmac("lng5.imp", &u, 2, path, ".imp"), -1);
+  EXPECT_EQ(opnmac("lng5", &u, 2, path, ".imp"), 0);
+  EXPECT_EQ(u, libunit);
+  // A full directory: capacity 1 holds 31 entries.
+  for (int i = 2; i < 31; i++) {
+    char nm[16];
+    std::snprintf(nm, sizeof nm, "m%02d", i);
+    file(std::string(nm) + ".imp", "r = 1\n");
+    type("macro '" + std::string(nm) + "'\n");
+  }
+  EXPECT_EQ(le16(slurp(dir + "MACLIB"), 8), 31);
+  file("one.imp", "r = 1\n");
+  type("macro 'one'\n");
+  EXPECT_EQ(rows(), "ERROR 143: Macro library directory full\n");
+}
+
+TEST_F(Mac, LibraryHeaderIsChecked) {
+  // A file that is no library is refused once; the folders still serve.
+  file("MACLIB", std::string(64, 'z'));
+  file("plain2.imp", "r = 2\n");
+  type("declare number r\nplain2\n");
+  EXPECT_EQ(rows(), "ERROR 142: Bad macro library\n");
+  EXPECT_LT(libunit, 0);
+  EXPECT_EQ(val("r"), 2.0f);
+  type("plain2\n");
+  EXPECT_EQ(rows(), "");
+  // A library whose entry claims data past the file's end reads no further.
+  libcls();
+  std::string lib(2048, '\0');
+  lib[0] = char(13579 & 0xFF);
+  lib[1] = char(13579 >> 8);
+  lib[2] = 31;        // one directory block
+  lib[4] = 0;
+  lib[5] = 4;         // next free 1024
+  lib[8] = 1;         // one entry
+  lib[32] = 2;        // text
+  lib[34] = char(0xFF);
+  lib[35] = char(0xFF);  // 65535 bytes claimed
+  lib[37] = 4;        // offset 1024
+  std::memcpy(&lib[48], "ghost", 5);
+  lib[1024] = 6;
+  std::memcpy(&lib[1025], "r = 7", 5);
+  file("MACLIB", lib);
+  type("ghost\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(val("r"), 7.0f);
+  EXPECT_EQ(curfrm(), nullptr);
+}
+
+TEST_F(Mac, PathsAndFileNames) {
+  char out[300];
+  EXPECT_EQ(mkfnam("abc", ".imp", "/x/y/", out), 5);
+  EXPECT_STREQ(out, "/x/y/abc.imp");
+  EXPECT_EQ(mkfnam("abc.txt", ".imp", "/x/", out), 3);
+  EXPECT_STREQ(out, "/x/abc.txt");
+  EXPECT_EQ(mkfnam("sub/abc", ".imp", "/x/", out), 0);  // a name with a folder keeps it
+  EXPECT_STREQ(out, "sub/abc.imp");
+  EXPECT_EQ(mkfnam("a.b/c", ".imp", "", out), 0);  // only the last part counts
+  EXPECT_STREQ(out, "a.b/c.imp");
+  // Folders are tried in order; the first that holds the file wins.
+  std::string two = dir + "two/";
+  ASSERT_EQ(mkdir(two.c_str(), 0755), 0);
+  {
+    std::ofstream f(two + "deep.imp");
+    f << "r = 9\n";
+  }
+  char path[300];
+  int u = -1;
+  std::string list = dir + "|" + two;
+  ASSERT_EQ(fserch("deep", ".imp", list.c_str(), path, &u, 33), 0);
+  EXPECT_EQ(std::string(path), two + "deep.imp");
+  closef(u, 0);
+  // A folder written without its separator still works.
+  setstrv("path", (dir + "two").c_str());
+  type("declare number r\ndeep\n");
+  EXPECT_EQ(val("r"), 9.0f);
+  // With an empty path only the current folder is searched.
+  setstrv("path", "");
+  EXPECT_EQ(opnmac("deep", &u, -2, path, ".imp"), -1);
+}
+
+TEST_F(Mac, StartUpMacros) {
+  // sysstart from the system folder, then start from the current folder.
+  std::string old = strvar("sysdir");
+  setstrv("sysdir", dir.c_str());
+  file("sysstart.imp", "r = 1\n");
+  file("start.txt", "r = r + 10\n");
+  std::string oldcd = strvar("curdir");
+  setstrv("curdir", dir.c_str());
+  type("declare number r\n");
+  ASSERT_EQ(Runmac(128), 0);
+  macmod |= MM_SYSSTART;
+  state = ST_STARTUP;
+  type("");
+  EXPECT_EQ(val("r"), 11.0f);
+  EXPECT_EQ(macmod, 0);
+  EXPECT_EQ(state & ST_STARTUP, 0);
+  setstrv("curdir", oldcd.c_str());
+  setstrv("sysdir", old.c_str());
+}
+
+}  // namespace
