@@ -235,7 +235,7 @@ void putrec(const void* rec, PtrRec* d) {
 // item's list becomes the argument source again afterwards. -1 on failure.
 int evlnst(int32_t item) {
   PtrRec* it = ptrrec(item);
-  int n = std::max<int>(it->Wsiz, 0);
+  int n = it->Args > 0 ? std::max<int>(it->Wsiz, 0) : 0;
   for (int k = 0; k < n; k++) {
     uint32_t* list = stkwp(it->Args);
     if (!list) return -1;
@@ -277,9 +277,9 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   if (!dest) dest = &nodest;
   PtrRec* it = ptrrec(item);
   // The command dispatcher's route has no item to take operands from (the
-  // line reader never makes it), and an item without its argument list is
-  // no function call: both are refused.
-  if (!it || !(it->Flg & K_ARGS) || it->Args < 1 || !stack || depth < 0) {
+  // line reader never makes it), and an item that counts operands but has
+  // no argument list is no function call: both are refused.
+  if (!it || !(it->Flg & K_ARGS) || (it->Wsiz > 0 && it->Args < 1) || !stack || depth < 0) {
     error(0, 71);
     return 0;
   }

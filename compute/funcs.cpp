@@ -280,7 +280,7 @@ int su_accept(FnCall& c) {
   int ws = t[OT_WSIZ + 2];
   // A one-element list counts as a string.
   if ((kind & K_LIST) && t[OT_TOT + 2] == 1) kind = K_STRING;
-  PtrRec* r = Zaccpt(247, kind, ws);
+  PtrRec* r = Zaccpt(c.code, kind, ws);
   if (stopped() || !r) {
     c.ret = c.depth;
     if (!(state & ST_ERROR)) argset(-1, 0);
