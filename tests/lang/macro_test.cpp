@@ -584,3 +584,75 @@ TEST_F(Mac, StartUpMacros) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Mac, LibraryLimitsAndLoops) {
+  // A capacity of 0 still makes a valid library of one directory block.
+  file("lp.imp",
+       "k = 0\n"
+       "r = 0\n"
+       "while (k < 5) {\n"
+       "   k = k + 1\n"
+       "   if (k == 2) {\n"
+       "      next\n"
+       "   }\n"
+       "   r = r + k\n"
+       "}\n"
+       "repeat (2) {\n"
+       "   r = r * 10\n"
+       "}\n");
+  type("declare number k r\nmacro 'lp' 0\n");
+  EXPECT_EQ(rows(), "");
+  std::string lib = slurp(dir + "MACLIB");
+  EXPECT_EQ(le16(lib, 2), 31);
+  EXPECT_EQ(le32(lib, 36), 1024u);
+  // Its loops run from the library: "}" and next go back by position.
+  std::remove((dir + "lp.imp").c_str());
+  type("lp\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(val("r"), 1300.0f);  // (1 + 3 + 4 + 5) x 100
+  // A macro too large for the entry's 16-bit size is refused and nothing
+  // is recorded.
+  std::string big;
+  for (int i = 0; i < 400; i++) big += "k = k + 1" + std::string(200, ' ') + "+ 0\n";
+  file("big.imp", big);
+  type("macro 'big'\n");
+  EXPECT_EQ(rows(), "ERROR 142 (arg 2): Bad macro library\n");
+  lib = slurp(dir + "MACLIB");
+  EXPECT_EQ(le16(lib, 8), 1);
+  EXPECT_EQ(le32(lib, 4), 1024u + le16(lib, 34));
+  EXPECT_EQ(fndmac("big", 0), 0);
+  // Deleting frees the slot, which the next macro takes.
+  EXPECT_EQ(libdel("lp"), 1);
+  EXPECT_EQ(libdel("lp"), 0);
+  EXPECT_EQ(le16(slurp(dir + "MACLIB"), 32), 0);
+  file("again.imp", "r = 5\n");
+  type("macro 'again'\nagain\n");
+  EXPECT_EQ(val("r"), 5.0f);
+  lib = slurp(dir + "MACLIB");
+  EXPECT_EQ(lib.substr(48, 6), std::string("again\0", 6));
+  EXPECT_EQ(le16(lib, 8), 1);
+}
+
+TEST_F(Mac, NestedTypedLoops) {
+  type("declare number k r\nk = 0\nr = 0\n"
+       "while (k < 3) {\n"
+       "k = k + 1\n"
+       "repeat (k) {\n"
+       "r = r + 1\n"
+       "}\n"
+       "}\n");
+  EXPECT_EQ(val("r"), 6.0f);  // 1 + 2 + 3
+  EXPECT_EQ(lopdep, 0);
+  EXPECT_EQ(brclev, 0);
+  // A false typed loop skips its lines as they are typed.
+  type("while (0) {\nr = 100\n}\n");
+  EXPECT_EQ(val("r"), 6.0f);
+  // if/else typed at the prompt.
+  type("if (r == 6) {\nr = 7\n} else {\nr = 8\n}\n");
+  EXPECT_EQ(val("r"), 7.0f);
+  EXPECT_EQ(brclev, 0);
+}
+
+}  // namespace
