@@ -906,6 +906,12 @@ void varsize(const PtrRec* r, int32_t size[3]) {
     size[0] = 8;
     size[1] = (kind & K_MATRIX) ? tot : 1;
     size[2] = 1;
+  } else if ((kind & K_LIST) && (kind & K_STRING)) {
+    // A string list: elements along x, the characters of an element along
+    // y (an element holds at most 255).
+    size[0] = tot;
+    size[1] = 255;
+    size[2] = 1;
   } else if ((kind & K_HDR) && !(kind & K_LIST) && s->data > 0) {
     const uint32_t* h = stkwp(s->data);
     if (h && static_cast<int64_t>(s->data) + 3 <= (s->data < HIMEM_BASE ? lstk.end : hstk.end))

@@ -322,6 +322,38 @@ TEST_F(Args, SubscriptsOutsideTheVariableAreRefused) {
   EXPECT_EQ(std::memcmp(symptr(e), &before, sizeof before), 0);
 }
 
+TEST_F(Args, StringListElementsTakeACharacterWindow) {
+  // A string list of three elements of six characters.
+  int32_t e = putsym(0, "sl", 2, 0x1821, 0, 0, 8);
+  PtrRec* r = symrec(e);
+  r->Offs[3] = 3;
+  int32_t cnt = 0;
+  makvar(r, nullptr, &cnt, 3, 0, 8);
+  ASSERT_GT(symptr(e)->data, 0);
+  const char* texts[] = {"abcdef", "ghijkl", "mnopqr"};
+  for (int i = 0; i < 3; i++) {
+    r->XYZptr[0] = static_cast<uint32_t>(i);
+    maklst(stkadr(r), 6, 0);
+    std::memcpy(dptr(r), texts[i], 6);
+  }
+  // The second pair selects characters of the element.
+  parse("list sl[1] sl[0, 2:4] sl[2,1] sl[1,3:] sl[0,2:40]");
+  const char* want[] = {"ghijkl", "cde", "n", "jkl", "cdef"};
+  for (int a = 2; a <= 6; a++) {
+    float v = 0;
+    char text[64] = "";
+    int len = 0;
+    EXPECT_EQ(getarg(a, &v, text, sizeof text, &len), 0x1820) << a;
+    EXPECT_STREQ(text, want[a - 2]) << a;
+    EXPECT_EQ(v, 1.0f) << a;
+  }
+  EXPECT_TRUE(errors().empty());
+  // No element holds more than 255 characters.
+  parse("list sl[0,300]");
+  EXPECT_EQ(argrec(2), nullptr);
+  EXPECT_EQ(errors(), (std::vector<std::string>{"ERROR(0,196)"}));
+}
+
 TEST_F(Args, SubscriptExpressionsNeedSingleValues) {
   declare("a", 64, 96, 10);
   declare("b", 64, 96, 3);
