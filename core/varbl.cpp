@@ -505,7 +505,10 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
   } else if (whole && n != 1) {
     int32_t ny = static_cast<int32_t>(r->Offs[4]);
     int32_t len = ny > 0 ? static_cast<int32_t>(r->Offs[1]) + ny : n;
-    maklst(ownadr(r), len, 0);
+    // maklst takes bytes: an element of another list holds len items.
+    int64_t bytes = len;
+    if (!(kind & K_STRING)) bytes = (static_cast<int64_t>(len) * stobits(r->Wsiz) + 7) / 8;
+    maklst(ownadr(r), static_cast<int32_t>(bytes > INT32_MAX ? INT32_MAX : bytes), 0);
     r->Bufsiz = ny > 0 ? ny : n;
   }
   return mode;

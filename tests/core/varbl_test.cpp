@@ -344,6 +344,32 @@ TEST_F(Var, AssignmentRefusals) {
   EXPECT_EQ(lstk.freew, freew);
 }
 
+TEST_F(Var, WholeListElementHoldsTheItems) {
+  // A list of float arrays selected as a whole takes an element of n items,
+  // not of n bytes.
+  int32_t e = decl("fl", K_ARRAY | K_LIST, 96);
+  PtrRec* r = rec(e);
+  window(r, 0, 0, 3, 0);
+  int32_t count = -1;
+  makvar(r, nullptr, &count, 3, 0, 96);
+  ASSERT_GT(symptr(e)->data, 0);
+  PtrRec* q = rec(e);
+  q->Flg |= 1;
+  window(q, 1, 0, 1, 5);
+  EXPECT_EQ(asnvrb(q, 5, nullptr, 0), 0);
+  int32_t c, part, tot, w;
+  gtvarb(q, &c, &part, &tot, &w, 115);
+  EXPECT_EQ(part, 5);
+  for (int i = 0; i < part; i++) PSTACK(i + 0.5, q);
+  PtrRec* v = rec(e);
+  int32_t len = 0;
+  const auto* p = reinterpret_cast<const float*>(lstptr(v, 1, &len, 0));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(len, 5);
+  for (int i = 0; i < 5; i++) EXPECT_EQ(p[i], i + 0.5f);
+  EXPECT_TRUE(chain());
+}
+
 TEST_F(Var, NumbersAndArraysRead) {
   int32_t e = decl("s", K_ARRAY, 16);
   make(e, 4);
