@@ -799,9 +799,11 @@ int shoptr(const PtrRec* r) {
   jprintf(u, "  Flg=\t%#-6oo\tIdx= %-6ld Wsiz= %-3d Dptr= %ld ", kind, static_cast<long>(r->Idx),
           r->Wsiz, static_cast<long>(r->Dptr));
   if (kind == K_CONST) {
-    float v;
-    memcpy(&v, &r->Addr, 4);
-    jprintf(u, "Value= %9.2f\n", static_cast<double>(v));
+    // The value is one item of the record's word size held in Addr.
+    uint8_t item[4], bp = 0;
+    int step = 0;
+    memcpy(item, &r->Addr, 4);
+    jprintf(u, "Value= %9.2f\n", lditm(item, r->Wsiz, &bp, &step));
   } else if (kind == K_NAMED) {
     jprintf(u, "Addr= %-7ld\n", static_cast<long>(static_cast<int32_t>(r->Addr)));
   } else {

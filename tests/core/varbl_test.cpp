@@ -403,6 +403,10 @@ TEST_F(Var, ShoptrListsTheRecord) {
   std::string want = "PTR = " + std::to_string(k->PTR) +
                      "  Flg = 18.\n  Flg=\t022   o\tIdx= -1     Wsiz= 96  Dptr= 40 Value=      2.50\n";
   EXPECT_EQ(out, want);
+  // An integer constant shows its value, not its bits read as a float.
+  setrec(k, K_CONST, -1, static_cast<uint32_t>(-7), 32, 1);
+  out = listed(k);
+  EXPECT_NE(out.find("Wsiz= 32  Dptr= 40 Value=     -7.00\n"), std::string::npos) << out;
 
   CaptureStdout();
   shoptr(nullptr);
