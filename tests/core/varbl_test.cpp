@@ -480,3 +480,38 @@ TEST_F(Var, BlockBuffersInOrderOfUse) {
   EXPECT_NE(state & ST_ERROR, 0);
   freptr(r);
 }
+
+TEST_F(Var, WritesReadBlocksThatLeaveTheWindow) {
+  // 100 items in blocks of 64: a window from item 10 covers block 1 only in
+  // part, so a write must read that block first; block 2 ends the data.
+  uint32_t dims[3] = {100, 1, 1};
+  PtrRec* r = putptr(K_ARRAY, 64, dims, 0, 8, 1);
+  ASSERT_EQ(chgbuf(r, 64, 0), 64);
+  window(r, 0, 0, 100, 1);
+  EXPECT_TRUE(blkwin(r, 1));
+  EXPECT_TRUE(blkwin(r, 2));
+  window(r, 10, 0, 90, 1);
+  EXPECT_FALSE(blkwin(r, 1));
+  EXPECT_TRUE(blkwin(r, 2));
+  window(r, 0, 0, 70, 1);
+  EXPECT_TRUE(blkwin(r, 1));
+  EXPECT_FALSE(blkwin(r, 2));
+  // Blocks that follow the window hold window items only.
+  bufrec(r)->Bflg = 2;
+  EXPECT_TRUE(blkwin(r, 1));
+  freptr(r);
+
+  // 10 x 10 items in blocks of three rows.
+  uint32_t d2[3] = {10, 10, 1};
+  PtrRec* m = putptr(K_IMAGE, 30, d2, 0, 8, 1);
+  ASSERT_EQ(chgbuf(m, 30, 0), 30);
+  window(m, 0, 2, 10, 8);  // rows 2 to 9
+  EXPECT_FALSE(blkwin(m, 1));  // rows 0 to 2
+  EXPECT_TRUE(blkwin(m, 2));   // rows 3 to 5
+  EXPECT_TRUE(blkwin(m, 4));   // row 9, the end of the data
+  window(m, 0, 0, 5, 10);      // half of every row
+  EXPECT_FALSE(blkwin(m, 2));
+  window(m, 0, 0, 0, 0);       // extents of 0: the rest of the data
+  EXPECT_TRUE(blkwin(m, 3));
+  freptr(m);
+}
