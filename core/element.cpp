@@ -739,8 +739,8 @@ void putitf(double v, void* mem, int wsiz, int32_t n) {
   putitm(ftrunc(v + 0.5), mem, wsiz, n);
 }
 
-// The original picked bytes and shorts out of the aligned word that holds
-// them; reading exactly the item's bytes gives the same value without
+// Bytes and shorts are the parts of the aligned word that holds them;
+// reading and writing exactly the item's bytes gives the same value without
 // touching the memory around it.
 double getelm(const void* addr, int wsiz) {
   const uint8_t* p = static_cast<const uint8_t*>(addr);
