@@ -1027,6 +1027,9 @@ PtrRec* symrec(int w) {
     return mktmp(p, w);
   }
   int kind = (t & 0x1FF0) | (t & 4);
+  // A list seen through a subscript keeps kind flag 1: a store into it
+  // replaces the selected elements, not the whole list.
+  if ((t & K_LIST) && (t & 1)) kind |= 1;
   PtrRec* r = newrec(kind, e, static_cast<uint32_t>(s->data), s->type, 0);
   if (!r) return nullptr;
   r->Flg2 = static_cast<uint16_t>(s->flags & 0xC00F);

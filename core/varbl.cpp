@@ -690,8 +690,13 @@ int maklst(int32_t rec, int32_t length, int32_t n) {
   PtrRec* r = rec > 0 ? ptrrec(rec) : nullptr;
   if (r) n = static_cast<int32_t>(r->XYZptr[0]);
   bool str = strlst(r);
-  if (r && str && static_cast<int32_t>(r->Offs[4]) > 0 && length > static_cast<int32_t>(r->Offs[4]))
-    length = static_cast<int32_t>(r->Offs[4]);
+  // A store through a character window (ny above 0) of a string element:
+  // the element must reach the window's end, and keeps its other characters.
+  bool win = r && str && static_cast<int32_t>(r->Offs[4]) > 0;
+  if (win) {
+    int64_t wend = static_cast<int64_t>(r->Offs[1]) + static_cast<int32_t>(r->Offs[4]);
+    if (length > wend) length = static_cast<int32_t>(wend);
+  }
   if (str && length > 255) length = 255;
   int64_t slots;
   int32_t t = lsttbl(r, rec > 0 ? 0 : -rec, &slots);
@@ -705,7 +710,14 @@ int maklst(int32_t rec, int32_t length, int32_t n) {
     else
       have = static_cast<int64_t>(wordp(el)[4]) - LST_HDR;
   }
+  if (win && length >= 1 && have > length) length = static_cast<int32_t>(have);
   if (!el || have < length || length < 1) {
+    uint8_t old[256];
+    int oldn = 0;
+    if (win && el && length >= 1) {
+      oldn = static_cast<int>(have);
+      memcpy(old, static_cast<uint8_t*>(stkptr(el)) + 1, static_cast<size_t>(oldn));
+    }
     lstdel(rec > 0 ? rec : -t, n);
     el = 0;
     if (length < 1) return 0;
@@ -717,6 +729,12 @@ int maklst(int32_t rec, int32_t length, int32_t n) {
     *sp = static_cast<uint32_t>(el - t);
     ptrstk(el, t + n);
     if (!str) wordp(el)[4] = static_cast<uint32_t>(bytes);
+    if (win) {
+      // The old characters, then blanks up to the window.
+      uint8_t* q = static_cast<uint8_t*>(stkptr(el)) + 1;
+      memcpy(q, old, static_cast<size_t>(oldn));
+      memset(q + oldn, ' ', static_cast<size_t>(length - oldn));
+    }
   }
   uint8_t* p = static_cast<uint8_t*>(stkptr(el));
   if (str) {
