@@ -1,10 +1,385 @@
-// Placeholder for the function dispatcher until it is built: a function
-// item ends the expression with an error instead of computing anything.
+// The function dispatcher: the function table and `dofunc`, which sets up
+// the operand table for one function item, sizes the destination, runs the
+// operation and stores the result.
 #include "compute/func.h"
 
-#include "core/output.h"
+#include <algorithm>
+#include <array>
+#include <cstring>
 
-int dofunc(int, int32_t, int, int32_t*, int32_t*) {
-  error(0, 71);
+#include "compute/arith.h"
+#include "compute/expr.h"
+#include "compute/fnsvc.h"
+#include "compute/funcs.h"
+#include "compute/genrat.h"
+#include "core/args.h"
+#include "core/element.h"
+#include "core/memory.h"
+#include "core/output.h"
+#include "core/state.h"
+#include "core/varbl.h"
+#include "realtime/hardop.h"
+
+int fnnavl() {
+  error(1, ERR_NAVAIL);
+  return -1;
+}
+
+namespace {
+
+// Shorthands for the table.
+constexpr uint8_t GD = FN_GETDST | FN_ARRAY;  // the rows 209 .. 232
+
+#define LOOP(c, w) {c, w, SU_DEF, RC_OPND, 0, 0, 0, 0, OP_LOOP, nullptr, nullptr}
+#define LOOPD(c, w) {c, w, SU_DEF, RC_OPND, 0, 0, 0, GD, OP_LOOP, nullptr, nullptr}
+#define NAVL(c, w) {c, w, SU_DEF, RC_OPND, 0, 0, 0, 0, OP_NAVL, nullptr, nullptr}
+#define TEXT(c, w, s) {c, w, SU_OWN, RC_SET, 0, 8, K_STRING, 0, OP_HERE, s, nullptr}
+
+// The function table: one row per code, in code order. Columns: code, word,
+// set-up rule, result count rule, its count (or dimension), result element
+// code (0: float), kind of a temporary result, flags, how the work is done,
+// the set-up step and the operation.
+constexpr FnDef fntab[] = {
+    {37, "string", SU_DEF, RC_SET, 0, 8, K_STRING, 0, OP_HERE, su_strng, nullptr},
+    {38, "array", SU_DEF, RC_OPND, 0, 0, 0, FN_DEFER, OP_DECL, nullptr, run_redim},
+    {39, "matrix", SU_DEF, RC_OPND, 0, 0, 0, FN_DEFER, OP_DECL, nullptr, run_redim},
+    {40, "file", SU_DEF, RC_OPND, 0, 0, 0, FN_DEFER, OP_DECL, su_file, run_file},
+    {41, "image", SU_DEF, RC_OPND, 0, 0, 0, FN_DEFER, OP_DECL, nullptr, nullptr},
+    {42, "solid", SU_DEF, RC_OPND, 0, 0, 0, FN_DEFER, OP_DECL, nullptr, run_redim},
+    {43, "pointer", SU_DEF, RC_OPND, 0, 0, 0, FN_DEFER, OP_DECL, nullptr, nullptr},
+    {62, "window", SU_DEF, RC_FIX, 1, 32, 0, 0, OP_HERE, nullptr, run_window},
+    {103, "{", SU_OWN, RC_SET, 0, 96, 0, 0, OP_HERE, su_brace, run_accept},
+    LOOP(201, "log"),
+    LOOP(202, "alog"),
+    LOOP(203, "sin"),
+    LOOP(204, "asin"),
+    LOOP(205, "cos"),
+    LOOP(206, "acos"),
+    LOOP(207, "sqrt"),
+    {208, "sweep", SU_OWN, RC_SET, 0, 96, K_ARRAY, FN_GETDST, OP_HERE, su_sweep, nullptr},
+    {209, "max", SU_DEF, RC_MAXMIN, 0, 0, 0, GD, OP_LOOP, nullptr, nullptr},
+    {210, "min", SU_DEF, RC_MAXMIN, 0, 0, 0, GD, OP_LOOP, nullptr, nullptr},
+    {211, "sum", SU_DEF, RC_SUM, 0, 0, 0, GD, OP_LOOP, nullptr, nullptr},
+    {212, "mean", SU_DEF, RC_FIX, 1, 0, 0, GD, OP_LOOP, nullptr, nullptr},
+    {213, "stdev", SU_DEF, RC_FIX, 1, 0, 0, GD, OP_LOOP, nullptr, nullptr},
+    {214, "stats", SU_DEF, RC_FIX, 12, 0, K_ARRAY, GD, OP_LOOP, nullptr, nullptr},
+    {215, "size", SU_DEF, RC_SET, 0, 32, 0, GD, OP_HERE, su_size, run_size},
+    {216, "address", SU_DEF, RC_FIX, 1, 32, 0, GD, OP_HERE, nullptr, run_addr},
+    {217, "mode", SU_DEF, RC_FIX, 1, 32, 0, GD, OP_HERE, nullptr, run_mode},
+    {218, "length", SU_DEF, RC_FIX, 1, 96, 0, GD, OP_HERE, nullptr, run_length},
+    {219, "angle", SU_DEF, RC_FIX, 1, 96, 0, GD, OP_HERE, nullptr, run_angle},
+    {220, "area", SU_DEF, RC_FIX, 1, 96, 0, GD, OP_HERE, su_vlist, run_area},
+    {221, "measure", SU_DEF, RC_FIX, 2, 96, 0, GD, OP_HERE, su_vlist, run_area},
+    {222, "compress", SU_DEF, RC_OPND, 0, 0, 0, GD, OP_LOOP, su_comprs, nullptr},
+    LOOPD(223, "substitute"),
+    LOOPD(224, "frequency"),
+    LOOPD(225, "bin"),
+    NAVL(226, "transform"),
+    {227, "analyze", SU_DEF, RC_SET, 0, 32, 0, GD, OP_HERE, su_anlyz, run_anlyz},
+    LOOPD(228, "correlate"),
+    NAVL(229, "row"),
+    NAVL(230, "column"),
+    NAVL(231, "zproj"),
+    {232, "projection", SU_DEF, RC_FIX, 12, 96, 0, GD, OP_HERE, nullptr, run_proj},
+    {233, "ucase", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_LOOP, nullptr, nullptr},
+    {234, "lcase", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_LOOP, nullptr, nullptr},
+    LOOP(235, "integer"),
+    LOOP(236, "round"),
+    LOOP(237, "rem"),
+    LOOP(238, "xor"),
+    {239, "time", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_time, run_time},
+    {240, "getbox", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_getbox, run_getbox},
+    {241, "getxy", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_getxy},
+    NAVL(242, "perp"),
+    {243, "vector", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_vector},
+    {244, "random", SU_OWN, RC_SET, 0, 96, 0, 0, OP_GEN, su_gen, nullptr},
+    {245, "ramp", SU_OWN, RC_SET, 0, 0, 0, 0, OP_GEN, su_gen, nullptr},
+    NAVL(246, "maklut"),
+    {247, "accept", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_accept, run_accept},
+    TEXT(248, "format", su_format),
+    NAVL(249, "map"),
+    NAVL(250, "matmul"),
+    NAVL(251, "rank"),
+    LOOP(252, "align"),
+    {253, "findvec", SU_OWN, RC_FIX, 1, 32, 0, 0, OP_HERE, su_fndvec, run_fndvec},
+    NAVL(254, "warp"),
+    NAVL(255, "smooth"),
+    NAVL(256, "order"),
+    NAVL(257, "search"),
+    NAVL(258, "trace"),
+    {259, "sample", SU_OWN, RC_SET, 0, 96, 0, 0, OP_HERE, su_sample, nullptr},
+    {260, "getchar", SU_OWN, RC_FIX, 1, 16, 0, 0, OP_HERE, nullptr, run_getchar},
+    {261, "mask", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_HERE, su_mask, run_mask},
+    LOOP(262, "accum"),
+    TEXT(263, "gettxt", su_gettxt),
+    NAVL(264, "zoom"),
+    {265, "menuitem", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_menu, nullptr},
+    NAVL(266, "interpolate"),
+    NAVL(267, "flip"),
+    LOOP(268, "invert"),
+    NAVL(269, "convolve"),
+    NAVL(270, "dither"),
+    NAVL(271, "filter"),
+    {272, "vrbxy", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_getxy},
+    {273, "dialog", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_dialog, nullptr},
+    {274, "alert", SU_OWN, RC_FIX, 1, 16, 0, FN_STOPND, OP_HERE, nullptr, run_alert},
+    NAVL(275, "index"),
+    NAVL(276, "peak"),
+    NAVL(277, "color"),
+    TEXT(278, "getfile", su_getfil),
+    TEXT(279, "pdstr", su_pdstr),
+    {280, "comread", SU_OWN, RC_SET, 0, 8, K_STRING, 0, OP_HERE, su_comrd, nullptr},
+    NAVL(281, "rgb"),
+    LOOP(282, "shift"),
+    LOOP(283, "atan"),
+    NAVL(284, "fit"),
+    NAVL(285, "swap"),
+    {286, "resource", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_resrc, run_resrc},
+    NAVL(287, "stereogram"),
+    {288, "fmode", SU_DEF, RC_FIX, 4, 8, 0, FN_STOPND, OP_HERE, nullptr, run_fmode},
+    TEXT(289, "name", su_name),
+    LOOP(290, "numbits"),
+    {291, "import", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_import, run_import},
+    LOOP(292, "eyepos"),
+    {293, "open", SU_OWN, RC_FIX, 1, 16, 0, FN_STOPND, OP_HERE, nullptr, run_open},
+    {294, "parse", SU_OWN, RC_SET, 0, 16, K_ARRAY, 0, OP_HERE, su_parse, nullptr},
+    TEXT(295, "getenv", su_getenv),
+    {1203, "series", SU_OWN, RC_SET, 0, 96, 0, 0, OP_GEN, su_gen, nullptr},
+};
+
+#undef LOOP
+#undef LOOPD
+#undef NAVL
+#undef TEXT
+
+constexpr bool ordered() {
+  for (size_t i = 1; i < std::size(fntab); i++)
+    if (fntab[i].code <= fntab[i - 1].code) return false;
+  return true;
+}
+static_assert(ordered(), "the function table is in code order");
+
+// Every function word 201 .. 295 has its row.
+constexpr bool complete() {
+  for (int c = 201; c <= 295; c++) {
+    bool found = false;
+    for (const FnDef& f : fntab) found = found || f.code == c;
+    if (!found) return false;
+  }
+  return true;
+}
+static_assert(complete(), "every function word has a row");
+
+// Operand row k (0 or 1) from argument a: its handle and, for a record,
+// the counts, kind and word size from gtvarb.
+void ldarg(int k, int a) {
+  int32_t h = 0;
+  int kind = argtyp(a, &h);
+  optab[OT_ID + k] = h;
+  if (h > 0 && ptrrec(h)) {
+    ldopnd(k, h);
+  } else {
+    optab[OT_REC + k] = 0;
+    optab[OT_KIND + k] = kind;
+  }
+}
+
+// The default set-up: operands, counts, and the row's count rule.
+void defset(FnCall& c) {
+  int32_t* t = optab;
+  const FnDef* f = c.def;
+  ldarg(0, 2);
+  t[OT_RWSZ] = W_FLOAT;
+  t[OT_RCNT] = t[OT_CNT];
+  if (c.n > 1) ldarg(1, 3);
+  putslt(0, 0.0);
+  if (f->flags & FN_GETDST) getdst(c.dest);
+  c.ecnt = t[OT_RCNT];
+  switch (f->count) {
+    case RC_FIX:
+      t[OT_RCNT] = f->nres;
+      break;
+    case RC_MAXMIN:
+      if (c.n == 1 || (c.n == 2 && t[OT_CNT + 1] == 1)) t[OT_RCNT] = 1;
+      break;
+    case RC_SUM:
+      t[OT_RCNT] = t[OT_REC + 2] && t[OT_CNT + 2] > 0 ? t[OT_CNT + 2] : 1;
+      break;
+    default:
+      break;
+  }
+}
+
+// Applies the row's element code and temporary kind.
+void rowset(FnCall& c) {
+  int32_t* t = optab;
+  const FnDef* f = c.def;
+  if (f->elem) t[OT_RWSZ] = f->elem;
+  if (f->flags & FN_OPW) t[OT_RWSZ] = t[OT_WSIZ] ? t[OT_WSIZ] : W_FLOAT;
+  if (f->dkind && !t[OT_REC + 2] && c.dest <= 0) t[OT_KIND + 2] = f->dkind;
+}
+
+// One vector record into record 0 of a vector destination.
+void putrec(const void* rec, PtrRec* d) {
+  int32_t cnt, part, tot, ws;
+  if (!d || !gtvarb(d, &cnt, &part, &tot, &ws, 115) || cnt < 1 || ws != W_VEC) return;
+  if (part < 1) DMPVRB(d, &part, 1, 0);
+  if (part < 1) return;
+  if (uint8_t* p = dptr(d)) std::memcpy(p, rec, 8);
+  DMPVRB(d, &part, 0, 0);
+}
+
+// Function calls written inside the item's argument list are evaluated
+// first, each as an expression of its own, and the list entry is rewritten
+// with the result so that every later read of the argument finds it. The
+// item's list becomes the argument source again afterwards. -1 on failure.
+int evlnst(int32_t item) {
+  PtrRec* it = ptrrec(item);
+  int n = it->Args > 0 ? std::max<int>(it->Wsiz, 0) : 0;
+  for (int k = 0; k < n; k++) {
+    uint32_t* list = stkwp(it->Args);
+    if (!list) return -1;
+    PtrRec* r = ptrrec(static_cast<int32_t>(list[1 + k]));
+    if (!r || (r->Flg & 0x2009) != 0x2001 || !fndef(r->Idx)) continue;
+    auto* l = static_cast<uint32_t*>(getbuf(8));
+    if (!l) return -1;
+    l[0] = 1;
+    l[1] = list[1 + k];
+    int32_t res = doexpr(stkadr(l));
+    argset(-1, item);
+    it = ptrrec(item);
+    if (res <= 0 || stopped()) return -1;
+    stkwp(it->Args)[1 + k] = static_cast<uint32_t>(res);
+  }
   return 0;
+}
+
+void trcset(FnCall& c, int point) {
+  int32_t* t = optab;
+  trcint(8, "dofunc", point, c.code, t[OT_RCNT], t[OT_RWSZ], c.store, c.defer);
+  if ((trcmsk & 0x200) == 0x200) {
+    trcptr(0x200, "  var1 ", 0, t[OT_REC]);
+    trcptr(0x200, "  var2 ", 0, t[OT_REC + 1]);
+    trcptr(0x200, "VrbDst", 0, t[OT_REC + 2]);
+  }
+}
+
+}  // namespace
+
+const FnDef* fndef(int code) {
+  auto it = std::lower_bound(std::begin(fntab), std::end(fntab), code,
+                             [](const FnDef& f, int v) { return f.code < v; });
+  return it != std::end(fntab) && it->code == code ? &*it : nullptr;
+}
+
+int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
+  int32_t nodest = 0;
+  if (!dest) dest = &nodest;
+  PtrRec* it = ptrrec(item);
+  // The command dispatcher's route has no item to take operands from (the
+  // line reader never makes it), and an item that counts operands but has
+  // no argument list is no function call: both are refused.
+  if (!it || !(it->Flg & K_ARGS) || (it->Wsiz > 0 && it->Args < 1) || !stack || depth < 0) {
+    error(0, 71);
+    return 0;
+  }
+  if (!optab && !newopt()) return 0;
+
+  FnCall c{};
+  c.orig = code;
+  c.n = std::max<int>(it->Wsiz, 0);
+  c.depth = depth;
+  c.stack = stack;
+  c.dest = *dest > 0 ? *dest : 0;
+  argset(-1, item);
+  trcint(8, "dofunc", 10, code, c.n, depth, c.dest, 0);
+  // A nested call that failed has reported it; one that ends without a
+  // value leaves this call none either.
+  if (evlnst(item) < 0) return (state & ST_ERROR) ? 0 : -1;
+  clropt();
+  int32_t* t = optab;
+
+  if (c.n > 1 && (code == 203 || code == 205)) code = 1203;
+  c.code = code;
+  const FnDef* f = fndef(code);
+  if (!f) {
+    error(0, 71);
+    return 0;
+  }
+  c.def = f;
+  if (f->op == OP_NAVL) {
+    fnnavl();
+    return 0;
+  }
+
+  // Set-up.
+  t[OT_RWSZ] = W_FLOAT;
+  if (f->setup == SU_DEF) {
+    int32_t h = 0;
+    if (code == 43 && argtyp(2, &h) == 20) {
+      t[OT_ID] = t[OT_REC] = h;
+      t[OT_KIND] = 20;
+    } else {
+      defset(c);
+    }
+  } else if (f->count == RC_FIX) {
+    t[OT_RCNT] = f->nres;
+  }
+  rowset(c);
+  if ((f->flags & FN_STOPND) && c.dest <= 0) c.stop = true;
+  if (f->set && f->set(c) == FS_RET) return c.ret;
+  if ((f->flags & FN_ARRAY) && !t[OT_REC + 2] && c.dest <= 0 && !t[OT_KIND + 2] &&
+      t[OT_RCNT] > 1)
+    t[OT_KIND + 2] = K_ARRAY;
+
+  // The result stage.
+  if (c.store > 0 && !c.buf) {
+    c.buf = fnbuf(c, c.store, t[OT_RWSZ]);
+    if (!c.buf) return 0;
+  }
+  if (code >= 38 && code <= 43) c.defer++;
+  bool made = false;
+  if (c.defer == 0 && !c.stop) {
+    if (!t[OT_REC + 2]) getdst(c.dest);
+    // A one-character text replaces the whole text of a string variable
+    // (mode 1), where one number would only fill its first element.
+    int mode = c.text && t[OT_RCNT] == 1 && (t[OT_KIND + 2] & K_STRING) ? 1 : 0;
+    if (setout(mode, t[OT_KIND]) <= 0) return 0;
+    stack[depth] = t[OT_ID + 2];
+    depth++;
+    made = true;
+  }
+  trcset(c, -2);
+  dopause();
+
+  // The operation.
+  c.ret = 0;
+  if (f->op == OP_GEN) {
+    genrat(code, c.gen[0], c.gen[1], c.gen[2], c.gen[3]);
+  } else if (f->run) {
+    if (f->run(c) < 0) {
+      if (c.stop) return -1;
+      return 0;
+    }
+  } else if (f->op == OP_LOOP) {
+    int nops = t[OT_REC + 1] ? 2 : 1;
+    if (!t[OT_REC] || !hardop(code, nops)) ariths(code, c.ecnt, nops);
+  }
+  trcint(0x208, "dofunc", 34, code, c.store, t[OT_RWSZ], depth, c.defer);
+
+  // Store.
+  if (c.stop) return -1;
+  if (c.store > 0 && c.buf && made && !(state & ST_ERROR)) {
+    if (t[OT_RWSZ] == W_VEC)
+      putrec(c.buf, oprec(2));
+    else
+      putvrb(c.buf, t[OT_RWSZ], t[OT_ID + 2], c.store);
+  }
+  if (c.defer) {
+    ptrptr(depth, c.defer, code);
+    return 0;
+  }
+  if (state & ST_ERROR) return 0;
+  argset(-1, 0);
+  return depth;
 }

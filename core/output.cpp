@@ -1,5 +1,6 @@
 // Formatted output through numbered units, error reporting and tracing.
 #include "core/output.h"
+#include "lang/mainloop.h"
 
 #include "core/args.h"
 #include "core/memory.h"
@@ -8,6 +9,7 @@
 #include "core/varbl.h"
 #include "lang/help.h"
 #include "lang/macro.h"
+#include "lang/namehooks.h"
 #include "realtime/serial.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
@@ -198,13 +200,6 @@ void rowdone() {
   while (n > 0 && p[n - 1] == ' ') n--;
   backend()->rowout(curwin, p, n);
 }
-
-// Hooks into modules that come later. Each does the least that is safe
-// until its module fills it in.
-// Main loop: cmdwin () makes the main command window current.
-void errcmdw() {}
-// Main loop: the typed-line pending-command queue is freed (clrpst).
-void errclrq() {}
 
 // The command word table as registered by the parser.
 const uint8_t* wtab = nullptr;
@@ -444,7 +439,7 @@ int error(int arg, int code) {
   }
   if (pflags & 0x1000) backend()->beep();
   if (!(pflags & 0x800)) {
-    if (errlun == 1) errcmdw();
+    if (errlun == 1) cmdwin();
     trcint(280, "error", 0, state, trcmsk, errlun, code, pflags);
     if (errlun > 0) {
       jprintf(errlun, "ERROR %3d", code);
@@ -464,7 +459,7 @@ int error(int arg, int code) {
   }
   trcint(280, "error", 50, state, trcmsk, errlun, code, pflags);
   state |= ST_ERROR;
-  errclrq();
+  tlqclr();  // an error drops the lines typed ahead
   setres(code > 0 ? -code : code == 0 ? -1 : code, 0);
   return 0;
 }

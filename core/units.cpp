@@ -6,6 +6,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "files/fileutil.h"
+#include "lang/namehooks.h"
 #include "ui/events.h"
 
 #include <fcntl.h>
@@ -464,6 +465,7 @@ int yesno(int key) {
     r = idx == 0 ? -1 : 0;
     state |= ST_ERROR;
   }
+  flushq();  // pending window input goes with the answer
   return r;
 }
 

@@ -2,6 +2,7 @@
 #include "files/fileutil.h"
 
 #include "core/units.h"
+#include "lang/names.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,12 +14,22 @@
 
 const char* curdir_text() {
   static std::string dir;
-  char buf[PATH_MAX];
-  if (getcwd(buf, sizeof buf))
-    dir = buf;
-  else
-    dir = ".";
-  if (dir.empty() || dir.back() != '/') dir += '/';
+  // The language's own current folder: curdir, else sysdir (copied at once:
+  // strvar's buffer is shared).
+  std::string cd = strvar("curdir");
+  if (cd.empty()) cd = strvar("sysdir");
+  for (char& c : cd)
+    if (c == '\\') c = '/';
+  if (cd.empty() || cd[0] != '/') {
+    // Without either (no system table yet), or for a relative text, the
+    // process's folder is the base.
+    char buf[PATH_MAX];
+    std::string cwd = getcwd(buf, sizeof buf) ? buf : ".";
+    if (cwd.back() != '/') cwd += '/';
+    cd = cwd + cd;
+  }
+  if (cd.back() != '/') cd += '/';
+  dir = cd;
   return dir.c_str();
 }
 

@@ -5,8 +5,10 @@
 #include <string>
 #include <string_view>
 
-// The current folder of the language, always with a trailing "/". Until the
-// string variable curdir is wired in, this is the process's current folder.
+// The current folder of the language, always with a trailing "/": the
+// string variable curdir, else sysdir, else (before the system table
+// exists) the process's current folder; a relative text is taken from the
+// process's current folder.
 const char* curdir_text();
 
 // Turns a language path into the host path. Either separator is accepted

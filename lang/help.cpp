@@ -169,6 +169,8 @@ int rdhelp() {
     for (int i = 1; i < nhelp; i++) {
       fseek(hlpfp, hlptab[i].offset, SEEK_SET);
       int n = readln(hlpfp, line, 130);
+      // The line is shown with its line end, one trace line per topic.
+      std::strcat(line, "\n");
       jprintf(dbglun, " %d HLP %6ld (%2d) <%14.14s>:%s", i, static_cast<long>(hlptab[i].offset),
               n, hlptab[i].name, line);
     }

@@ -597,11 +597,12 @@ static void sethms(double value) {
 
 // cursor: bit 0x1 turns the pointer and the drawn cursor on or off.
 static void setcur(int16_t v) {
+  const uint16_t old = curflg;  // curson changes the pointer bit
   if ((v & 1) != 0)
     curson(17, 1);
-  else if ((curflg & 1) != 0)
+  else if ((old & 1) != 0)
     curson(17, 0);
-  curflg = static_cast<uint16_t>((curflg & 0x8000u) | static_cast<uint16_t>(v));
+  curflg = static_cast<uint16_t>((old & 0x8000u) | static_cast<uint16_t>(v));
 }
 
 int putprm(double value, int code) {

@@ -5,23 +5,9 @@
 #include "lang/rdline.h"
 
 #define WEAK __attribute__((weak))
-WEAK int macunt() { return -1; }
-WEAK int inpunt() { return 0; }
-WEAK int libunt() { return 0; }
-WEAK uint32_t* libpos() { return nullptr; }
-WEAK void macinc() {}
 WEAK int rdipc(char* buf, int) {
   if (buf) buf[0] = 0;
   return -2;
-}
-WEAK int MRETRN(int) { return 0; }
-WEAK int rdkeys(char* buf, int, int, int) {
-  if (buf) buf[0] = 0;
-  return -1;
-}
-WEAK int gtpstr(void*, char* buf) {
-  if (buf) buf[0] = 0;
-  return -1;
 }
 WEAK int mnupnd() { return 0; }
 WEAK int putmnu(int) { return 0; }

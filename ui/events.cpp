@@ -1,45 +1,618 @@
-// Key input through the platform backend, with the type-ahead buffer.
+// The message queue, the window procedure, the input-event record and the
+// loops that take input: getkey, chkio, the waits and the type-ahead buffer.
+// The keyboard handler dokey lives here too, beside evtkey that calls it.
 #include "ui/events.h"
 
 #include "core/output.h"
 #include "core/state.h"
 #include "lang/cstart.h"
+#include "lang/macro.h"
+#include "lang/mainloop.h"
+#include "ui/clocks.h"
 #include "ui/platform/backend.h"
+#include "ui/platform/clock.h"
+#include "ui/screen.h"
+#include "ui/window.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <deque>
+#include <vector>
 
+// The progress counters of the running array loop: the evaluator defines
+// them (compute/arith.h); zero stand-ins answer until it is linked.
+extern uint32_t prgidx;
+extern uint32_t prgtot;
+__attribute__((weak)) uint32_t prgidx = 0;
+__attribute__((weak)) uint32_t prgtot = 0;
+
+EvtRec evtrec;
 int inprompt = 0;
+int32_t trcsav = -1;
+int16_t curstep = 8;
 
 namespace {
-// Type-ahead buffer: 98 key codes and a terminating NUL, the count stored
-// since the buffer was last empty, and the read position.
+// ---- Queue state ----------------------------------------------------------
+constexpr size_t QMAX = 1024;
+std::deque<Msg> msgq;
+std::vector<int32_t> paintq;  // windows marked for repaint, oldest first
+uint16_t curkeys = 0;         // modifier keys of the message being handled
+bool ended = false;           // the keyboard input has ended
+
+// ---- Window-procedure state -----------------------------------------------
+uint8_t btnstate = 0;  // 1 frame button held, 4 frame move or size loop
+uint8_t inpoll = 0;    // 1 while chkio runs above level 0
+
+// ---- Type-ahead buffer: 98 key codes and a terminating NUL, the count
+// stored since the buffer was last empty, and the read position.
 constexpr int PEEKMAX = 98;
 uint8_t peekbuf[PEEKMAX + 1];
 int16_t peekcnt = 0;
 int16_t peekpos = 0;
-bool ended = false;
 
-// The part of key dispatch that must act on every key: Ctrl-C raises the
-// interrupt bit and is passed on.
-int dokey(int code) {
-  if (code == 3) state |= ST_INTR;
-  return code;
+
+// The virtual-key table: the key code that WM_KEYDOWN makes for a virtual
+// key, 0 when the character follows as WM_CHAR instead.
+constexpr auto vktab = [] {
+  struct T {
+    uint8_t v[256];
+  } t{};
+  for (int k : {1, 2, 3, 4, 5, 6, 10, 11, 12, 14, 15, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 29,
+                30, 31, 41, 42, 43, 47})
+    t.v[k] = static_cast<uint8_t>(k);
+  t.v[VK_PRIOR] = 201;
+  t.v[VK_NEXT] = 209;
+  t.v[VK_END] = 207;
+  t.v[VK_HOME] = 199;
+  t.v[VK_LEFT] = 203;
+  t.v[VK_UP] = 200;
+  t.v[VK_RIGHT] = 205;
+  t.v[VK_DOWN] = 208;
+  t.v[VK_SNAPSHOT] = 242;
+  t.v[VK_INSERT] = 210;
+  t.v[VK_DELETE] = 211;
+  for (uint32_t k = VK_F1; k <= VK_F10; k++) t.v[k] = static_cast<uint8_t>(187 + (k - VK_F1));
+  t.v[VK_F11] = 113;
+  t.v[VK_F12] = 114;
+  return t;
+}();
+
+// dokey's tables: control keys by scan byte, Shift and Ctrl with a digit,
+// and the arrow steps of the cursor-key mode.
+constexpr uint8_t ctlscan[26] = {115, 126, 116, 78, 123, 124, 69, 119, 125, 121, 114, 117, 255,
+                                 67,  122, 120, 99, 118, 96,  97, 98, 100, 101, 109, 103, 111};
+constexpr uint8_t ctlcode[26] = {199, 200, 201, 202, 203, 205, 206, 207, 208, 209, 210, 211, 242,
+                                 183, 187, 188, 189, 190, 191, 192, 193, 194, 195, 196, 197, 198};
+constexpr uint8_t shdigit[10] = {210, 207, 208, 209, 203, 129, 205, 199, 200, 201};
+constexpr uint8_t ctdigit[10] = {196, 187, 188, 189, 190, 191, 192, 193, 194, 195};
+
+// Platform names of the message numbers 0..136 for the message log.
+constexpr const char* msgnames[137] = {
+    "NULL", "CREATE", "DESTROY", "MOVE", "xx", "SIZE", "ACTIVATE", "SETFOCUS", "KILLFOCUS", "xx",
+    "ENABLE", "SETREDRAW", "SETTEXT", "GETTEXT", "GETTEXTLENGTH", "PAINT", "CLOSE",
+    "QUERYENDSESSION", "QUIT", "QUERYOPEN", "ERASEBKGND", "SYSCOLORCHANGE", "ENDSESSION", "xx",
+    "SHOWWINDOW", "xx", "WININICHANGE", "DEVMODECHANGE", "ACTIVATEAPP", "FONTCHANGE",
+    "TIMECHANGE", "CANCELMODE", "SETCURSOR", "MOUSEACTIVATE", "CHILDACTIVATE", "QUEUESYNC",
+    "GETMINMAXINFO", "xx", "PAINTICON", "ICONERASEBKGND", "NEXTDLGCTL", "xx", "SPOOLERSTATUS",
+    "DRAWITEM", "MEASUREITEM", "DELETEITEM", "VKEYTOITEM", "CHARTOITEM", "SETFONT", "GETFONT",
+    "SETHOTKEY", "GETHOTKEY", "xx", "xx", "xx", "QUERYDRAGICON", "xx", "COMPAREITEM", "xx", "xx",
+    "xx", "GETOBJECT", "xx", "xx", "xx", "COMPACTING", "xx", "xx", "COMMNOTIFY", "xx",
+    "WINDOWPOSCHANGING", "WINDOWPOSCHANGED", "POWER", "xx", "COPYDATA", "CANCELJOURNAL", "xx",
+    "xx", "NOTIFY", "xx", "INPUTLANGCHANGEREQUEST", "INPUTLANGCHANGE", "TCARD", "HELP",
+    "USERCHANGED", "NOTIFYFORMAT", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx",
+    "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx",
+    "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "xx", "CONTEXTMENU", "STYLECHANGING",
+    "STYLECHANGED", "DISPLAYCHANGE", "GETICON", "SETICON", "NCCREATE", "NCDESTROY", "NCCALCSIZE",
+    "NCHITTEST", "NCPAINT", "NCACTIVATE", "GETDLGCODE", "SYNCPAINT"};
+
+const char* msgname(uint32_t m) {
+  if (m < 137) return msgnames[m];
+  return m < 160 ? "" : " ";
 }
 
-// End of input while a key is awaited.
+bool inrange(uint32_t m, uint32_t lo, uint32_t hi) { return (lo == 0 && hi == 0) || (m >= lo && m <= hi); }
+
+// Whether a key or mouse message is queued.
+bool inputq() {
+  return std::any_of(msgq.begin(), msgq.end(), [](const Msg& m) {
+    return inrange(m.message, WM_KEYDOWN, WM_KEYLAST) || inrange(m.message, WM_MOUSEMOVE, WM_MOUSELAST);
+  });
+}
+
+// Asks the backend for input; notes the end of the keyboard input.
+int pumpin(int how) {
+  int r = backend()->pump(how);
+  if (r < 0 && how != KEY_PEEK) ended = true;
+  return r;
+}
+
+// End of input while a key is awaited: at the command prompt the caller
+// decides (-1); anywhere else the program ends, so that no run hangs.
 int endkey() {
   ended = true;
   if (inprompt) return -1;
-  fflush(stdout);
-  fprintf(stderr, "pelix: end of input while waiting for a key\n");
+  std::fflush(stdout);
+  std::fprintf(stderr, "pelix: end of input while waiting for a key\n");
   finish(1);
+}
+
+void sleepms(int ms) { clock_sleep_ns(static_cast<uint64_t>(ms) * 1000000ull); }
+
+// A key event from WM_KEYDOWN, WM_SYSKEYDOWN, WM_CHAR or WM_SYSCHAR.
+int32_t keyevt(uint32_t message, uint32_t code, uint32_t lParam) {
+  if ((jdebug & 4) && logfp) {
+    int c = static_cast<int>(code & 0xFF);
+    logprintf("Char Event(%xh,%d(%xh,%c,%oo,%xh),%oo,%oo) %d %oo %d %d\n", message, code, code,
+              c >= 32 && c < 127 ? c : ' ', code, lParam, static_cast<unsigned>(curkeys),
+              static_cast<unsigned>(btnstate), curwin, static_cast<unsigned>(state & 0xFFFF), inpoll,
+              inprompt);
+    std::fflush(logfp);
+  }
+  evtrec.param = lParam;
+  evtrec.message = code;
+  evtrec.window = curwin;
+  if (message == WM_SYSCHAR && keyheld(VK_MENU)) {
+    evtrec.what = 10;
+    evtrec.modifiers = MK_ALT;
+  } else {
+    evtrec.what = 3;
+    evtrec.modifiers = 0;
+  }
+  if (keyheld(VK_SHIFT)) evtrec.modifiers |= MK_SHIFT;
+  if (keyheld(VK_CONTROL)) evtrec.modifiers |= MK_CTRL;
+  // Ctrl+Shift+Q ends the program at once while debugging.
+  if (keyheld(VK_CONTROL) && jdebug && code == 17 && keyheld(VK_SHIFT)) finish(0);
+  return 0;
+}
+
+// Ctrl-D: asks for a new trace mask at the text cursor.
+void dbgkey() {
+  const bool alt = jlnmsk != 0;  // inside jline the mask is kept aside
+  int32_t mask = alt ? jlnmsk : trcmsk;
+  int prev = usewin(txtwin);
+  int col, row;
+  getcur(&col, &row);
+  if (const TxtGrid* g = curgrid(); g && col > g->cols - 20) putcur(std::max(0, g->cols - 20), row);
+  usewin(prev);
+  int v = keynum("[Debug (%d)=", mask);
+  if (v < 0) return;
+  if (alt)
+    jlnmsk = v;
+  else
+    trcmsk = v;
+  if (!logfp) return;
+  if (v == 99) {
+    std::fclose(logfp);
+    logfp = nullptr;
+    jdebug = 0;
+    return;
+  }
+  jdebug = v;
+  logprintf("\njdebug = %d ------------------\n", v);
 }
 }  // namespace
 
-int inend() { return ended; }
+// ---- The message queue -----------------------------------------------------
+
+int postmsg(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam, uint16_t keys) {
+  if (msgq.size() >= QMAX) {
+    logprintf("postmsg: queue full, message %u lost\n", message);
+    return -1;
+  }
+  Msg m{};
+  m.hwnd = hwnd;
+  m.message = message;
+  m.wParam = wParam;
+  m.lParam = lParam;
+  m.time = tickms(1);
+  m.x = musx;
+  m.y = musy;
+  m.keys = keys;
+  msgq.push_back(m);
+  return 0;
+}
+
+int peekmsg(Msg* m, uint32_t lo, uint32_t hi, int remove) {
+  for (auto it = msgq.begin(); it != msgq.end(); ++it) {
+    if (!inrange(it->message, lo, hi)) continue;
+    if (m) *m = *it;
+    if (remove) msgq.erase(it);
+    return 1;
+  }
+  if (!paintq.empty() && inrange(WM_PAINT, lo, hi)) {
+    // Paint stays pending until the window is validated (update does).
+    if (m) {
+      *m = Msg{};
+      m->hwnd = paintq.front();
+      m->message = WM_PAINT;
+      m->time = tickms(1);
+    }
+    return 1;
+  }
+  return 0;
+}
+
+int getmsg(Msg* m) {
+  for (;;) {
+    if (peekmsg(m, 0, 0, 1)) return 1;
+    if (pumpin(KEY_WAIT) < 0 && msgq.empty()) {
+      if (m) {
+        *m = Msg{};
+        m->message = WM_QUIT;
+      }
+      return 0;
+    }
+  }
+}
+
+int32_t dispmsg(const Msg* m) {
+  if (!m) return 0;
+  curkeys = m->keys;
+  return wndproc(m->hwnd, m->message, m->wParam, m->lParam);
+}
+
+void invalwin(int32_t hwnd) {
+  if (hwnd == 0) return;
+  if (std::find(paintq.begin(), paintq.end(), hwnd) == paintq.end()) paintq.push_back(hwnd);
+}
+
+void validwin(int32_t hwnd) { std::erase(paintq, hwnd); }
+
+void clrmsgs() {
+  msgq.clear();
+  paintq.clear();
+  evtrec = EvtRec{};
+}
+
+bool keyheld(uint32_t vk) {
+  switch (vk) {
+    case VK_SHIFT: return curkeys & MK_SHIFT;
+    case VK_CONTROL: return curkeys & MK_CTRL;
+    case VK_MENU: return curkeys & MK_ALT;
+    default: return false;
+  }
+}
+
+// ---- The window procedure --------------------------------------------------
+
+int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam) {
+  const int n = winnum(hwnd);
+  if ((jdebug & 4) && logfp && !(message == WM_MOUSEMOVE && !(wParam & 19)) && message != 0xA0 &&
+      message != 0x84 && message != WM_SETCURSOR)
+    logprintf("Event %10d %16s %4xh %3d %d (%6d %d) %d\n", static_cast<int>(rtclock()),
+              msgname(message), message, n, btnstate, static_cast<int>(wParam),
+              static_cast<int>(lParam), curwin);
+  evtrec.what = 0;
+  switch (message) {
+    case WM_PAINT:
+      // Repaints wait for the end of a frame loop, which repaints in full.
+      if (btnstate != 4 && n >= 0) update(n, nullptr, 0);
+      validwin(hwnd);
+      return 0;
+    case WM_KEYDOWN: {
+      uint8_t code = vktab.v[wParam & 0xFF];
+      return code ? keyevt(message, code, lParam) : 0;
+    }
+    case WM_SYSKEYDOWN:
+      // F10 without Alt arrives as a system key.
+      if (!keyheld(VK_MENU)) {
+        uint8_t code = vktab.v[wParam & 0xFF];
+        return code ? keyevt(message, code, lParam) : 0;
+      }
+      return 0;
+    case WM_CHAR:
+    case WM_SYSCHAR:
+      return keyevt(message, wParam, lParam);
+    case WM_COMMAND:
+      if (jdebug > 2)
+        logprintf(" COMMAND %d md=%d mac=%d s=%oo\n", static_cast<int>(wParam), btnstate, maclev,
+                  static_cast<unsigned>(state & 0xFFFF));
+      if (maclev != 0) return 0;  // menus do not interleave with a running macro
+      evtrec.param = lParam;
+      evtrec.message = wParam;
+      evtrec.what = 100;
+      evtrec.modifiers = static_cast<int16_t>((keyheld(VK_SHIFT) ? MK_SHIFT : 0) |
+                                              (keyheld(VK_CONTROL) ? MK_CTRL : 0));
+      btnstate = 0;
+      return 0;
+    case 0xA1:  // WM_NCLBUTTONDOWN
+    case 0xA4:  // WM_NCRBUTTONDOWN
+    case 0xA7:  // WM_NCMBUTTONDOWN
+      btnstate = 1;
+      return 0;
+    case 0xA2:  // WM_NCLBUTTONUP
+    case 0xA5:  // WM_NCRBUTTONUP
+    case 0xA8:  // WM_NCMBUTTONUP
+      btnstate = 0;
+      return 0;
+    case WM_MOUSEMOVE:
+      musx = static_cast<int16_t>(lParam & 0xFFFF);
+      musy = static_cast<int16_t>(lParam >> 16);
+      return 0;
+    case WM_ENTERSIZEMOVE:
+      btnstate = 4;
+      return 0;
+    case WM_EXITSIZEMOVE:
+      if (btnstate == 4) invalwin(hwnd);
+      btnstate = 0;
+      return 0;
+    default:
+      // Buttons, sound notifications (955-957) and the modeless dialog
+      // message 90001 are served by the pointer, movie and dialog code.
+      return 0;
+  }
+}
+
+// ---- Loops -------------------------------------------------------------------
+
+int evtkey(int have, int flags) {
+  if (have < 1) return 0;
+  switch (evtrec.what) {
+    case 3:
+    case 10:
+      return dokey(static_cast<int>(evtrec.message), evtrec.modifiers, flags);
+    default:
+      return 0;
+  }
+}
+
+int getkey(int flags) {
+  if (!(flags & 1)) trcint(144, "getkey", 0, flags, 0, 0, 0, 0);
+  int code = 0;
+  for (;;) {
+    code = 0;
+    bool look = true;  // messages are to be taken this pass
+    if (flags == 0x901) {
+      pumpin(KEY_PEEK);
+      look = inputq();
+    }
+    if (look && !(flags & 0x800)) {
+      if (int c = peek()) {
+        code = c;
+        break;
+      }
+    }
+    if (look && (flags & 1) && flags != 0x901) {
+      if (!inputq()) pumpin(KEY_POLL);
+      look = inputq();
+    }
+    while (look) {
+      Msg m;
+      if (flags & 1) {
+        if (!peekmsg(&m, 0, 0, 1)) break;
+      } else if (!getmsg(&m)) {
+        return endkey();
+      }
+      dispmsg(&m);
+      if (evtrec.what == 0) continue;
+      code = evtkey(1, flags);
+      evtrec.what = 0;
+      if (code < 0) return 0;
+      break;
+    }
+    // The pointer and device polls (tablet, trigger, parameter cursor) come
+    // with the cursor routines; without them a pass that got no key ends here.
+    if ((flags & 1) || code >= 1) break;
+    sleepms(10);
+  }
+  if (code >= 1) trcint(152, "getKEY", 0, code, curx, cury, flags, 0);
+  return code;
+}
+
+int chkio(int level) {
+  if (level > 2 && peekpos < peekcnt) return peekbuf[peekpos];
+  if (level > 0) inpoll = 1;
+  // Only level 1 takes typed input: the polls of long loops must not eat
+  // the lines that wait on standard input.
+  pumpin(level == 1 ? KEY_POLL : KEY_PEEK);
+  int code = 0;
+  Msg m;
+  while (peekmsg(&m, WM_KEYDOWN, WM_KEYLAST, 1)) {
+    if (jdebug > 2) logprintf("chkio(%d) %d %d %d\n", level, m.message, m.wParam, m.lParam);
+    dispmsg(&m);
+    if (evtrec.what != 3) continue;
+    code = dokey(static_cast<int>(evtrec.message), evtrec.modifiers, -1);
+    evtrec.what = 0;
+    if (code == 1) code = 0;
+    break;
+  }
+  if (code == 0) {
+    while (peekmsg(&m, WM_MOUSEMOVE, WM_MOUSELAST, 1)) {
+      if (jdebug > 2) logprintf("chkiO(%d) %d %d %d\n", level, m.message, m.wParam, m.lParam);
+      dispmsg(&m);
+      if (evtrec.what != 1) continue;
+      code = evtrec.modifiers;
+      evtrec.what = 0;
+      break;
+    }
+  }
+  if (code && jdebug > 2)
+    logprintf("chkio(%d) -->  %d %d %ld\n", level, code, static_cast<int>(state),
+              static_cast<long>(rtclock()));
+  if (level == 0 && code) pushkey(code);
+  inpoll = 0;
+  return code;
+}
+
+int inpend(int) {
+  pumpin(KEY_PEEK);
+  return inputq() ? 1 : 0;
+}
+
+int pumpmsg() {
+  pumpin(KEY_PEEK);
+  Msg m;
+  while (peekmsg(&m, 0, 0, 1)) {
+    dispmsg(&m);
+    if (evtrec.what) {
+      evtkey(1, -1);
+      evtrec.what = 0;
+    }
+  }
+  return 0;
+}
+
+int flushpnt() {
+  Msg m;
+  while (peekmsg(&m, WM_PAINT, WM_PAINT, 1)) {
+    dispmsg(&m);
+    validwin(m.hwnd);  // a window the procedure does not know is validated too
+  }
+  return 0;
+}
+
+int waitky() {
+  for (;;) {
+    int k = getkey(0);
+    if (k != 0) return k;
+  }
+}
+
+int waitev(int time, int unit) {
+  const bool forkey = time < 0;
+  uint64_t deadline = 0;
+  if (!forkey) {
+    uint64_t ms = static_cast<uint64_t>(time) * (unit == 0 ? 1000u : 1u);
+    deadline = clock_ns() + ms * 1000000ull;
+  }
+  const bool alarms = state & ST_ALARMS;
+  int r = -1;
+  for (;;) {
+    if (alarms && alarmck(1) != 0) break;  // a due alarm ran
+    r = chkio(forkey ? 1 : 0);
+    if (state & ST_INTR) break;
+    if (forkey) {
+      if (r > 0) break;
+      if (ended) return endkey();
+    } else if (clock_ns() >= deadline) {
+      break;
+    }
+    sleepms(forkey ? 10 : 1);
+  }
+  return r;
+}
+
+int keynum(const char* prompt, int value) {
+  jprintf(-1, prompt, value);
+  int n = -1;
+  for (;;) {
+    Msg m;
+    if (!peekmsg(&m, WM_KEYDOWN, WM_KEYLAST, 1)) {
+      if (pumpin(KEY_WAIT) < 0 && !inputq()) {
+        if (endkey() < 0) return n;
+      }
+      continue;
+    }
+    dispmsg(&m);
+    if (evtrec.what != 3 && evtrec.what != 10) continue;
+    int c = static_cast<int>(evtrec.message);
+    evtrec.what = 0;
+    if (c < '0' || c > '9') return n;
+    jprintf(-1, "%c", c);
+    // The number saturates instead of overflowing.
+    n = static_cast<int>(std::min<int64_t>(static_cast<int64_t>(std::max(n, 0)) * 10 + (c - '0'),
+                                           0x7FFFFFFF));
+  }
+}
+
+int shiftdn() { return evtrec.modifiers & MK_SHIFT; }
+
+int dokey(int event, int modifiers, int mode) {
+  trcint(144, "Dokey", 0, event, modifiers, mode, static_cast<int>(state), 0);
+  if (jdebug & 2)
+    logprintf("Dokey(%d,%d,%d) %d,%d %d,%d\n", event, modifiers, mode, static_cast<int>(state),
+              static_cast<int>(trcmsk), curx, cury);
+  int code = event & 0xFF;
+  const int scan = (event >> 8) & 0xFF;
+  if (modifiers & MK_ALT) {
+    if (code == '.') {
+      code = 3;
+    } else if (code == 'S' || code == 's') {
+      return 195;
+    } else if (code == 'W' || code == 'w') {
+      return 196;
+    } else if (code == 'q') {
+      if (peekpos >= peekcnt)
+        for (int k : {int{'u'}, int{' '}, int{'1'}, 13}) pushkey(k);
+      return 0;
+    } else {
+      jprintf(dbglun, "<Cmd-%c>\n", code);
+      return ' ';
+    }
+  }
+  switch (code) {
+    case 1:  // progress of the running array loop
+      if (prgtot > 0)
+        jprintf(1, " %ld%% done\n",
+                static_cast<long>(static_cast<uint64_t>(prgidx) * 100u / prgtot));
+      return 0;
+    case 2:
+      clrpeek();
+      return 0;
+    case 3:
+      state |= ST_INTR;
+      if (pflags & 8) finish(2);
+      return 3;
+    case 4:
+      if (!(pflags & 1)) dbgkey();
+      return 0;
+    case 5:
+      state |= ST_STOP;
+      return 5;
+    case 6:
+      // Line stepping of a macro: the trace mask is kept aside (the macro
+      // return puts it back) and the step goes on with Enter.
+      if ((trcmsk & 2) && maclev > 0) {
+        trcsav = trcmsk;
+        trcmsk &= ~3;
+        pushkey(13);
+      }
+      return 0;
+    default:
+      break;
+  }
+  if (code >= 7 && code <= 31) {
+    // Passed on, translated when the scan byte is in the table.
+    int pos = -1;
+    for (int i = 0; i < 26; i++)
+      if (ctlscan[i] == scan) pos = i;
+    int to = pos >= 0 ? ctlcode[pos] : code;
+    if ((trcmsk & 128) && txtwin != curwin)
+      jprintf(1, " [%o,%o->%o %d] s=%d\n", static_cast<unsigned>(scan), static_cast<unsigned>(code),
+              static_cast<unsigned>(to), pos, static_cast<int>(state));
+    code = to;
+  }
+  if (mode < 0) return code;
+  if (code >= '0' && code <= '9') {
+    if (modifiers & MK_SHIFT) return shdigit[code - '0'];
+    if (modifiers & MK_CTRL) return ctdigit[code - '0'];
+  }
+  if (mode & 0x200) {
+    int dx = 0, dy = 0;
+    switch (code) {
+      case 210:  // Ins: steps 64, 8, 1, 64, ...
+        curstep = static_cast<int16_t>(curstep / 8);
+        if (curstep == 0) curstep = 64;
+        return 0;
+      case 200: dy = -1; break;
+      case 205: dx = 1; break;
+      case 208: dy = 1; break;
+      case 203: dx = -1; break;
+      case 13: return (curflg & 0x8000) ? 129 : 0;
+      default: return code;
+    }
+    curx = static_cast<int16_t>(curx + dx * curstep);
+    cury = static_cast<int16_t>(cury + dy * curstep);
+    return 0;
+  }
+  return code;
+}
+
+// ---- Type-ahead buffer ---------------------------------------------------------
 
 int pushkey(int code) {
   if (peekcnt >= PEEKMAX && peekpos > 0) {
+    // Full, but partly read: the unread keys move to the front.
     int n = peekcnt - peekpos;
     for (int i = 0; i < n; i++) peekbuf[i] = peekbuf[peekpos + i];
     peekcnt = static_cast<int16_t>(n);
@@ -58,53 +631,17 @@ int peek() {
   int c = peekbuf[peekpos++];
   if (peekbuf[peekpos] == 0) peekpos = peekcnt = 0;
   trcint(128, "peek", 0, c, peekpos, peekcnt, 0, 0);
-  if (jdebug >= 1) logprintf("getpeek %d %c %ld\n", c, c < 32 ? ' ' : c, 0L);
+  if (jdebug >= 1) logprintf("getpeek %d %c %ld\n", c, c < 32 ? ' ' : c, static_cast<long>(rtclock()));
   return c;
 }
 
-int getkey(int flags) {
-  if (!(flags & 1)) trcint(144, "getkey", 0, flags, 0, 0, 0, 0);
-  for (;;) {
-    int code;
-    if (flags == 0x901) {
-      code = backend()->keyin(KEY_PEEK);
-      if (code < 0) code = 0;
-    } else {
-      if (!(flags & 0x800)) {
-        int c = peek();
-        if (c) return c;
-      }
-      code = backend()->keyin((flags & 1) ? KEY_POLL : KEY_WAIT);
-      if (code < 0) {
-        if (flags & 1) {
-          ended = true;
-          return 0;
-        }
-        return endkey();
-      }
-    }
-    if (code > 0) code = dokey(code);
-    if (code >= 1) {
-      trcint(152, "getKEY", 0, code, flags, 0, 0, 0);
-      return code;
-    }
-    if (flags & 1) return code;
-  }
+int peekky() { return peekpos < peekcnt ? peekbuf[peekpos] : 0; }
+
+void clrpeek() {
+  peekpos = peekcnt = 0;
+  peekbuf[0] = 0;
 }
 
-int waitky() {
-  for (;;) {
-    int k = getkey(0);
-    if (k != 0) return k;
-  }
-}
+int inend() { return ended; }
 
-int chkio(int level) {
-  if (level > 2 && peekpos < peekcnt) return peekbuf[peekpos];
-  int code = backend()->keyin(KEY_PEEK);
-  if (code < 0) code = 0;
-  if (code > 0) code = dokey(code);
-  if (code == 1) code = 0;
-  if (code > 0 && level == 0) pushkey(code);
-  return code;
-}
+void inreset() { ended = false; }

@@ -1,8 +1,11 @@
-// Window records (Wport), their text grids and the current window.
+// Window records (Wport), their platform window records (PwRec), the text
+// grids of text windows and the current window.
 //
 // Windows 0 "COMMANDS" and 1 "TEXT" are text windows with a character grid;
 // window 2 "PELIX" is the main window. The grid is the truth of what a text
-// window shows: drawing only follows it.
+// window shows: drawing only follows it. Record fields that refer to machine
+// objects (the platform record, the grid, the grid's buffer) hold held-pointer
+// references (core/memory.h), 0 for none.
 #pragma once
 #include <cstdint>
 
@@ -19,12 +22,43 @@ struct TxtGrid {
 };
 static_assert(sizeof(TxtGrid) == 20);
 
+// The platform window record (96 bytes).
+struct PwRec {
+  uint16_t state;     //  0 bit 2: moved or resized while a button or frame loop was active
+  uint16_t flags;     //  2 1 hidden, 8 has a caret, 32 device context kept
+  int32_t window;     //  4 platform window handle (0: none)
+  int32_t font;       //  8 current font object (reference)
+  int32_t oldfont;    // 12 the object the font replaced
+  int16_t txthgt;     // 16 text height
+  int16_t txtsty;     // 18 text style
+  int16_t penwid;     // 20 pen width (at least 1)
+  int16_t pen2;       // 22 a second pen value
+  int16_t pensty;     // 24 pen style
+  int16_t pad0;       // 26
+  int32_t rect[4];    // 28 client rectangle left, top, right, bottom (inclusive)
+  uint32_t rowbytes;  // 44 pixel map: row bytes
+  int32_t pixels;     // 48 pixel data (reference)
+  uint16_t depth;     // 52 bits per pixel
+  int16_t fontnum;    // 54 font number
+  int32_t ctab;       // 56 colour table (reference)
+  int32_t dc;         // 60 device context (reference)
+  int32_t dc2;        // 64 a second device context
+  int32_t bmhdr;      // 68 bitmap information header (reference)
+  int16_t peny, penx; // 72 graphics pen position
+  uint32_t bkcol;     // 76 background colour 0x00BBGGRR
+  uint32_t fillcol;   // 80 fill and text colour
+  uint32_t pencol;    // 84 pen colour
+  int32_t penobj;     // 88 pen object (reference)
+  int32_t savbmp;     // 92 the object the bitmap section replaced
+};
+static_assert(sizeof(PwRec) == 96);
+
 // The program window record (84 bytes).
 struct Wport {
   uint16_t id;       //  0 slot + 1
   int16_t type;      //  2 0 free, 16 main window, bit 1 text window, ...
   int16_t flags;     //  4 creation flags (0x10 permanent, 0x200 grid with caret)
-  int16_t view;      //  6 view number, 0 none
+  int16_t pad0;      //  6
   int32_t pwrec;     //  8 platform window record (reference), 0 none
   int32_t offscr;    // 12 off-screen port (reference), 0 none
   int32_t rect[4];   // 16 left, top, right, bottom (inclusive)
@@ -44,30 +78,46 @@ struct Wport {
   uint8_t status;    // 78 2, 4 repaint marks; 8 iconized; 32 DIB section; 64 keep origin
   uint8_t misc;      // 79 0x80 a movie plays
   uint8_t ctxflg;    // 80 device-context flags
-  uint8_t pad[3];    // 81
+  uint8_t pad1[3];   // 81
 };
 static_assert(sizeof(Wport) == 84);
 
-constexpr int WINTAB = 20;  // window table entries (grows by 20)
+constexpr int WINTAB = 20;    // entries of the window table at start
+constexpr int WINSTEP = 20;   // the window table grows in steps of 20
+constexpr int WINAUTO = 9;    // automatic slots start here (0-8 are fixed)
+// The text grid of the command and text windows.
+constexpr int GRIDCOLS = 80, GRIDROWS = 25;
 
-extern Wport* wintab[WINTAB];  // window table; empty entries are null
-extern int16_t nwins;          // entries in the table
-extern int16_t curwin;         // current window number
-extern Wport* curport;         // current window record
+extern Wport** wintab;    // window table; empty entries are null
+extern int16_t nwins;     // entries in the table
+extern int16_t curwin;    // current window number
+extern Wport* curport;    // current window record
 // The text output window: terminal output (unit 1) lands here. Window 0 at
 // start; the focus switch around listings moves it between 0 and 1.
 extern int16_t txtwin;
 
+// Grows the window table to max(n, count) entries: the new pointer array is
+// zeroed, the old pointers copied and the old array freed. Returns the new
+// count; 0 when that is below 8, equal to the count or above 1000; -1 when
+// no memory could be had. (initports, the platform service, grows the table
+// through it.)
+int wingrow(int n);
 // Creates windows 0, 1 and 2 (once); window 0 becomes current.
 int initWins();
-// The record of window n, or null.
+// The record of window n, or null for a free or missing slot.
 Wport* wport(int n);
+// The platform record of a window record, or null.
+PwRec* wpwrec(const Wport* w);
 // The grid of a window record, or null.
 TxtGrid* wgrid(const Wport* w);
 // The character buffer of a grid, or null.
 char* gridbuf(const TxtGrid* g);
 // The grid of the current window, or null.
 TxtGrid* curgrid();
+// The window slot of a platform window handle, -1 when no window has it.
+int winnum(int32_t hwnd);
+// The platform window handle of window n, 0 when none.
+int32_t winhwnd(int n);
 
 // Makes window n current (-1: the topmost visible window other than the
 // main window). Returns 0.
@@ -75,14 +125,18 @@ int setwin(int n);
 // Makes window n the current window and port without any platform work;
 // returns the previous current window. Used to write into a window briefly.
 int usewin(int n);
+// Repaints window n (rect: the update rectangle, or null): a text window's
+// scroll origin follows the cursor and its repaint marks are cleared. 0, or
+// -1 for a window not in the table.
+int update(int n, const int32_t* rect, int32_t dc);
 
 // Text cursor of the current window, as buffer cells (cursor + grid origin).
 int getcur(int* col, int* row);
 // Moves the text cursor to a buffer cell, kept inside the visible grid;
 // col < 0 only places the caret again.
 int putcur(int col, int row);
-// Scrolls the current text window up one line when the cursor is on its
-// last buffer row, else moves the grid's origin down one row.
+// Scrolls the current text window up one line when the row after the cursor
+// lies past the buffer, else moves the grid's origin down one row.
 int scroll();
 // Writes n characters (the whole string for n < 1) at a cell of the current
 // window: erases the cells, moves the cursor there and writes the text;

@@ -563,6 +563,18 @@ TEST_F(Output, HelpFileFormat) {
   ASSERT_EQ(collected.size(), 1u);
   EXPECT_EQ(collected[0], " " + std::string(111, 'z'));
   EXPECT_EQ(prthlp(50, 0, 2), -1);
+  // With a trace mask of 9 or more each topic from index 1 is traced on a
+  // line of its own.
+  collected.clear();
+  lowstk[colrec] = 0;
+  dbglun = 99;
+  trcmsk = 9;
+  ASSERT_EQ(rdhelp(), 0);
+  trcmsk = 0;
+  dbglun = 1;
+  ASSERT_EQ(collected.size(), 2u);
+  EXPECT_EQ(collected[0], " 1 HLP      0 (31) <              >:##PELIX HELP FILE=0000032=00003");
+  EXPECT_EQ(collected[1], " 2 HLP    " + std::to_string(start + 18) + " (23) <        errors>:Error   0          zero");
   EXPECT_EQ(prthlp(-1, 1, -1), 2);
   EXPECT_EQ(be.rows[be.rows.size() - 2], "first line");
   EXPECT_EQ(be.rows.back(), "second");

@@ -21,6 +21,8 @@
 #include "core/symbols.h"
 #include "graphics/drawstate.h"
 #include "realtime/hwcells.h"
+#include "ui/events.h"
+#include "ui/platform/backend.h"
 #include "ui/platform/entry.h"
 #include "ui/screen.h"
 
@@ -45,9 +47,22 @@ void resetcells() {
   rdonly = 0;
 }
 
+// The keyboard of these tests: the key 'k' is always typed, so that chkkey
+// and keyrd find one instead of the end of input.
+struct KeyK : Backend {
+  int keyin(int how) override { return how == KEY_PEEK ? 0 : 'k'; }
+  void rowout(int, const char*, int) override {}
+  void beep() override {}
+  bool paging() override { return false; }
+};
+
 class Names : public ::testing::Test {
  protected:
+  KeyK keys;
+  Backend* oldbe = nullptr;
   void SetUp() override {
+    oldbe = setbackend(&keys);
+    clrpeek();
     MakStk();
     rststk();
     resetcells();
@@ -74,6 +89,8 @@ class Names : public ::testing::Test {
     defsym = saved[3];
     rststk();
     state = 0;
+    clrpeek();
+    setbackend(oldbe);
   }
   static int code(const char* name) {
     uint16_t k = 0;
@@ -359,7 +376,7 @@ const Case cases[] = {
     {"iplane", 0, 5, 5, -40000, -32767},
     {"vplane", 0, 6, 6, 40000, 32767},
     {"gplane", 0, 7, 7, 1e9, 32767},
-    {"chkkey", 0, 65, KEEP, NONE, 0},
+    {"chkkey", 'k', 65, KEEP, NONE, 0},
     {"cursor", 0, 2, 2, 2.5, KEEP},
     {"nvecs", 0, 1000, 1000, -1, KEEP},
     {"obase", 10, 16, 16, 37, KEEP},
@@ -378,7 +395,7 @@ const Case cases[] = {
     {"hplane", 0, 200, 200, 300, 44},
     {"getx", 0, 3, KEEP, NONE, 0},
     {"gety", 0, 3, KEEP, NONE, 0},
-    {"keyrd", 0, 3, KEEP, NONE, 0},
+    {"keyrd", 'k', 3, KEEP, NONE, 0},
     {"ibase", 10, 2, 2, 1, KEEP},
     {"gflags", 0, 0x80, 0x80, 40000, 32767},
     {"iflags", 0, 9, 9, 40000, 32767},

@@ -1,6 +1,8 @@
-// The headless console: keys from a file descriptor, finished rows to a stream.
+// The headless console: keys and escape sequences from a file descriptor
+// into the message queue, SIGINT as Ctrl-C, finished rows to a stream.
 #include "core/output.h"
 #include "core/state.h"
+#include "ui/events.h"
 #include "ui/platform/console.h"
 #include "ui/window.h"
 
@@ -27,31 +29,84 @@ struct Pipe {
   }
 };
 
-TEST(Console, KeysFromInput) {
+class ConsoleKeys : public ::testing::Test {
+ protected:
   Pipe p;
-  Console con(p.fd[0], stdout);
-  EXPECT_EQ(con.keyin(KEY_POLL), 0);  // nothing typed yet, no wait
+  Console con{p.fd[0], stdout};
+  Backend* old = nullptr;
+  void SetUp() override {
+    initWins();
+    old = setbackend(&con);
+    clrmsgs();
+    clrpeek();
+    inreset();
+    state = 0;
+  }
+  void TearDown() override {
+    setbackend(old);
+    clrmsgs();
+    inreset();
+    state = 0;
+  }
+  // The key codes getkey gives until nothing more is there.
+  std::string codes() {
+    std::string s;
+    for (int k; (k = getkey(1)) > 0;) s += std::to_string(k) + " ";
+    return s;
+  }
+};
+
+TEST_F(ConsoleKeys, BytesAreCharacters) {
+  EXPECT_EQ(con.pump(KEY_POLL), 0);  // nothing typed yet, no wait
   p.put("ab\ncd\r\ne\r\r");
-  EXPECT_EQ(con.keyin(KEY_PEEK), 0);  // a look takes no typed key
-  std::string got;
-  for (int i = 0; i < 9; i++) got += std::to_string(con.keyin(KEY_WAIT)) + " ";
-  EXPECT_EQ(got, "97 98 13 99 100 13 101 13 13 ");
-  EXPECT_EQ(con.keyin(KEY_POLL), 0);
+  EXPECT_EQ(con.pump(KEY_PEEK), 0);  // a look takes no typed key
+  EXPECT_EQ(codes(), "97 98 13 99 100 13 101 13 13 ");
+  // Byte 127 is Backspace; NUL and bytes above 127 are no keys; control
+  // bytes are control keys.
+  p.put(std::string("x\x7f", 2) + std::string("\0\xc3\xa9", 3) + "\x15\x05" + "\t");
+  EXPECT_EQ(codes(), "120 8 21 5 9 ");
   p.end();
-  EXPECT_EQ(con.keyin(KEY_POLL), -1);
-  EXPECT_EQ(con.keyin(KEY_WAIT), -1);
+  EXPECT_EQ(con.pump(KEY_POLL), -1);
+  EXPECT_EQ(con.pump(KEY_WAIT), -1);
   EXPECT_TRUE(con.ended());
 }
 
-TEST(Console, InterruptIsCtrlC) {
+TEST_F(ConsoleKeys, EscapeSequencesAreSpecialKeys) {
+  p.put("\x1b[A\x1b[B\x1b[C\x1b[D\x1b[H\x1b[F\x1b[3~\x1b[2~\x1b[5~\x1b[6~\x1b[1~\x1b[4~");
+  EXPECT_EQ(codes(), "200 208 205 203 199 207 211 210 201 209 199 207 ");
+  p.put("\x1bOP\x1bOS\x1b[15~\x1b[21~\x1b[23~\x1b[24~\x1bOA\x1bOF");
+  EXPECT_EQ(codes(), "187 190 191 196 113 114 200 207 ");
+  // Unknown sequences are dropped whole; a lone ESC is Esc and the next
+  // byte a key of its own.
+  p.put("\x1b[99~\x1b[2J" "a\x1bx\x1b");
+  EXPECT_EQ(codes(), "97 27 120 27 ");
+  // A modifier parameter: Ctrl-Up is a key-down message with Ctrl held.
+  p.put("\x1b[1;5A");
+  EXPECT_EQ(con.pump(KEY_POLL), 1);
+  Msg m;
+  ASSERT_EQ(peekmsg(&m, 0, 0, 1), 1);
+  EXPECT_EQ(m.message, WM_KEYDOWN);
+  EXPECT_EQ(m.wParam, VK_UP);
+  EXPECT_EQ(m.keys, MK_CTRL);
+  EXPECT_EQ(m.hwnd, winhwnd(curwin));
+  dispmsg(&m);
+  EXPECT_EQ(evtrec.what, 3);
+  EXPECT_EQ(evtrec.message, 200u);
+  EXPECT_EQ(evtrec.modifiers, MK_CTRL);
+  // Alt with a key is a system key, which makes no key event.
+  p.put("\x1b[1;3B");
+  EXPECT_EQ(codes(), "");
+}
+
+TEST_F(ConsoleKeys, InterruptIsCtrlC) {
   coninit();
-  Pipe p;
-  Console con(p.fd[0], stdout);
   raise(SIGINT);
   EXPECT_TRUE(conintr());
-  EXPECT_EQ(con.keyin(KEY_PEEK), 3);
+  // Only events are looked at: the interrupt is one.
+  EXPECT_EQ(chkio(1), 3);
+  EXPECT_TRUE(state & ST_INTR);
   EXPECT_FALSE(conintr());
-  EXPECT_EQ(con.keyin(KEY_PEEK), 0);
+  EXPECT_EQ(chkio(0), 0);
   signal(SIGINT, SIG_DFL);
 }
 

@@ -1,11 +1,22 @@
 // Key input: the type-ahead buffer, getkey's flags, chkio and end of input.
+#include "core/output.h"
 #include "core/state.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
+#include "ui/platform/clock.h"
+#include "ui/screen.h"
+#include "ui/window.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <deque>
+#include <string>
+#include <vector>
+
+// The progress counters of the array loop (the evaluator's).
+extern uint32_t prgidx;
+extern uint32_t prgtot;
 
 namespace {
 
@@ -28,7 +39,8 @@ struct Keys : Backend {
     }
     return end ? -1 : 0;
   }
-  void rowout(int, const char*, int) override {}
+  std::vector<std::string> rows;
+  void rowout(int, const char* text, int n) override { rows.emplace_back(text, n); }
   void beep() override {}
   bool paging() override { return false; }
 };
@@ -38,13 +50,28 @@ class Events : public ::testing::Test {
   Keys keys;
   Backend* old = nullptr;
   void SetUp() override {
+    initWins();
     old = setbackend(&keys);
     state = 0;
+    pflags = 0;
+    trcmsk = 0;
     inprompt = 0;
-    while (peek()) {
-    }
+    clrpeek();
+    clrmsgs();
+    inreset();
   }
-  void TearDown() override { setbackend(old); }
+  void TearDown() override {
+    setbackend(old);
+    clrpeek();
+    clrmsgs();
+    inreset();
+    state = 0;
+    trcmsk = 0;
+  }
+  // A key message to the current window, handed on like typed input.
+  static void post(uint32_t message, uint32_t wParam, uint16_t mods = 0) {
+    postmsg(winhwnd(curwin), message, wParam, 1, mods);
+  }
 };
 
 TEST_F(Events, TypeAheadBuffer) {
@@ -111,6 +138,189 @@ TEST_F(Events, Chkio) {
   EXPECT_TRUE(state & ST_INTR);
   keys.pending = {1};  // a code of 1 counts as nothing
   EXPECT_EQ(chkio(0), 0);
+}
+
+TEST_F(Events, WindowProcedureMakesKeyEvents) {
+  // Key-down messages go through the virtual-key table; keys without an
+  // entry come as characters instead.
+  post(WM_KEYDOWN, VK_F11);
+  post(WM_KEYDOWN, 'A');
+  post(WM_CHAR, 'a');
+  post(WM_KEYDOWN, VK_HOME);
+  post(WM_KEYDOWN, VK_F1 + 4);
+  post(WM_SYSKEYDOWN, VK_F10);           // F10 alone is a system key
+  post(WM_SYSKEYDOWN, VK_F10, MK_ALT);   // with Alt it is the platform's
+  post(WM_KEYDOWN, VK_SNAPSHOT);
+  std::string got;
+  for (int k; (k = getkey(1)) > 0;) got += std::to_string(k) + " ";
+  EXPECT_EQ(got, "113 97 199 191 196 242 ");
+  // The event record of a key.
+  post(WM_CHAR, 'b', MK_SHIFT);
+  Msg m;
+  ASSERT_EQ(peekmsg(&m, WM_KEYDOWN, WM_KEYLAST, 1), 1);
+  EXPECT_EQ(dispmsg(&m), 0);
+  EXPECT_EQ(evtrec.what, 3);
+  EXPECT_EQ(evtrec.message, uint32_t('b'));
+  EXPECT_EQ(evtrec.modifiers, MK_SHIFT);
+  EXPECT_EQ(evtrec.window, curwin);
+  EXPECT_EQ(shiftdn(), 4);
+  // Alt with a character is an Alt+key event; a menu command is kind 100
+  // and gives no key here.
+  wndproc(winhwnd(0), WM_SYSCHAR, 'x', 0);
+  EXPECT_EQ(evtrec.what, 3);  // Alt is not held for this message
+  post(WM_SYSCHAR, 'w', MK_ALT);
+  EXPECT_EQ(getkey(1), 196);  // Alt-W is F10
+  post(WM_COMMAND, 0x10005);
+  ASSERT_EQ(peekmsg(&m, 0, 0, 1), 1);
+  dispmsg(&m);
+  EXPECT_EQ(evtrec.what, 100);
+  EXPECT_EQ(evtrec.message, 0x10005u);
+  EXPECT_EQ(evtkey(1, 0), 0);
+  EXPECT_EQ(evtkey(0, 0), 0);
+}
+
+TEST_F(Events, PaintComesWhenNothingElseIsPending) {
+  const int32_t h = winhwnd(0);
+  ASSERT_NE(h, 0);
+  EXPECT_EQ(winnum(h), 0);
+  EXPECT_EQ(winnum(h + 1000), -1);
+  EXPECT_NE(winhwnd(1), h);
+  invalwin(h);
+  invalwin(h);  // one mark per window
+  post(WM_CHAR, 'a');
+  Msg m;
+  ASSERT_EQ(getmsg(&m), 1);
+  EXPECT_EQ(m.message, WM_CHAR);
+  ASSERT_EQ(peekmsg(&m, WM_PAINT, WM_PAINT, 1), 1);
+  EXPECT_EQ(m.hwnd, h);
+  ASSERT_EQ(getmsg(&m), 1);  // paint stays until the window is repainted
+  EXPECT_EQ(m.message, WM_PAINT);
+  dispmsg(&m);
+  EXPECT_EQ(peekmsg(&m, 0, 0, 0), 0);
+  // Scrolling a text window marks it; flushpnt repaints it.
+  setwin(0);
+  scroll();
+  EXPECT_EQ(peekmsg(nullptr, WM_PAINT, WM_PAINT, 0), 1);
+  flushpnt();
+  EXPECT_EQ(peekmsg(nullptr, 0, 0, 0), 0);
+  // At the end of input there is only the quit message.
+  keys.end = true;
+  EXPECT_EQ(getmsg(&m), 0);
+  EXPECT_EQ(m.message, WM_QUIT);
+  EXPECT_TRUE(inend());
+}
+
+TEST_F(Events, DokeyTranslatesAndActs) {
+  // Alt keys.
+  EXPECT_EQ(dokey('w', MK_ALT, 0), 196);
+  EXPECT_EQ(dokey('S', MK_ALT, 0), 195);
+  EXPECT_EQ(dokey('.', MK_ALT, 0), 3);
+  EXPECT_TRUE(state & ST_INTR);
+  state = 0;
+  EXPECT_EQ(dokey('q', MK_ALT, 0), 0);
+  std::string q;
+  for (int k; (k = peek()) != 0;) q += static_cast<char>(k);
+  EXPECT_EQ(q, "u 1\r");
+  // Shift and Ctrl with a digit; mode < 0 takes the key as it is.
+  EXPECT_EQ(dokey('3', MK_CTRL, 0), 189);
+  EXPECT_EQ(dokey('7', MK_SHIFT, 0), 199);
+  EXPECT_EQ(dokey('3', MK_CTRL, -1), '3');
+  // Control keys: Ctrl-E stops and is passed on, Ctrl-B empties the
+  // type-ahead buffer, other control keys pass untranslated.
+  EXPECT_EQ(dokey(5, 0, 0), 5);
+  EXPECT_TRUE(state & ST_STOP);
+  pushkey('z');
+  EXPECT_EQ(dokey(2, 0, 0), 0);
+  EXPECT_EQ(peek(), 0);
+  EXPECT_EQ(dokey(21, 0, 0), 21);
+  EXPECT_EQ(dokey(17 | (115 << 8), 0, 0), 199);  // scan byte in the table
+  // Cursor-key mode: Ins cycles the step 8, 1, 64, 8; arrows move the point.
+  curstep = 8;
+  curx = 100;
+  cury = 100;
+  EXPECT_EQ(dokey(210, 0, 0x200), 0);
+  EXPECT_EQ(curstep, 1);
+  dokey(210, 0, 0x200);
+  EXPECT_EQ(curstep, 64);
+  dokey(210, 0, 0x200);
+  EXPECT_EQ(curstep, 8);
+  EXPECT_EQ(dokey(205, 0, 0x200), 0);
+  EXPECT_EQ(dokey(200, 0, 0x200), 0);
+  EXPECT_EQ(curx, 108);
+  EXPECT_EQ(cury, 92);
+  curflg = 0x8000;
+  EXPECT_EQ(dokey(13, 0, 0x200), 129);
+  curflg = 0;
+  EXPECT_EQ(dokey(13, 0, 0x200), 0);
+  EXPECT_EQ(dokey(200, 0, 0), 200);  // outside that mode an arrow passes
+  curx = cury = 0;
+}
+
+TEST_F(Events, CtrlAShowsProgressAndCtrlDSetsTheTraceMask) {
+  setwin(0);
+  txtwin = 0;
+  TxtGrid* g = curgrid();
+  std::memset(gridbuf(g), ' ', static_cast<size_t>(g->rowlen) * g->nrows);
+  g->orow = g->ocol = 0;
+  putcur(0, 0);
+  // No loop running: nothing.
+  prgtot = 0;
+  EXPECT_EQ(dokey(1, 0, 0), 0);
+  EXPECT_TRUE(keys.rows.empty());
+  prgidx = 3000000000u;  // index x 100 does not fit 32 bits
+  prgtot = 4000000000u;
+  keys.typed = {1};
+  EXPECT_EQ(getkey(1), 0);  // consumed
+  ASSERT_EQ(keys.rows.size(), 1u);
+  EXPECT_EQ(keys.rows[0], " 75% done");
+  prgidx = prgtot = 0;
+  // Ctrl-D asks for the mask; digits until another key.
+  keys.typed = {4, '1', '2', 13, 'x'};
+  EXPECT_EQ(getkey(0), 'x');
+  EXPECT_EQ(trcmsk, 12);
+  int c, r;
+  getcur(&c, &r);
+  char t[40];
+  txtget(0, r, t, 15);
+  EXPECT_STREQ(t, "[Debug (0)=12  ");
+  // No digit leaves it.
+  keys.typed = {4, 'y'};
+  EXPECT_EQ(getkey(1), 0);
+  EXPECT_EQ(trcmsk, 12);
+  trcmsk = 0;
+}
+
+TEST_F(Events, Waits) {
+  clock_set_virtual(true);
+  // A timed wait keeps what is typed meanwhile in the type-ahead buffer.
+  keys.pending = {'a'};
+  EXPECT_EQ(waitev(20, 1), 0);
+  EXPECT_EQ(peek(), 'a');
+  EXPECT_EQ(waitev(1, 0), 0);
+  // Ctrl-C ends it at once and stays set.
+  keys.pending = {3};
+  EXPECT_EQ(waitev(3600, 0), 3);
+  EXPECT_TRUE(state & ST_INTR);
+  EXPECT_EQ(peek(), 3);  // kept for the next getkey too
+  state = 0;
+  // A key wait takes typed input and gives its code.
+  keys.typed = {'k'};
+  EXPECT_EQ(waitev(-1, 0), 'k');
+  EXPECT_EQ(peek(), 0);
+  EXPECT_EQ(peekky(), 0);
+  pushkey('p');
+  EXPECT_EQ(peekky(), 'p');
+  EXPECT_EQ(peekky(), 'p');
+  // Input is pending only as queued events.
+  EXPECT_EQ(inpend(1), 0);
+  keys.pending = {'e'};
+  EXPECT_EQ(inpend(1), 1);
+  EXPECT_EQ(inpend(0), 1);
+  clock_set_virtual(false);
+  // At the end of input a key wait ends the program.
+  clrmsgs();
+  keys.end = true;
+  EXPECT_EXIT(waitev(-1, 1), ::testing::ExitedWithCode(1), "end of input while waiting for a key");
 }
 
 TEST_F(Events, EndOfInput) {

@@ -100,3 +100,63 @@ TEST(Window, ScrollMovesTheBuffer) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Window, TableGrowsAndKeepsItsWindows) {
+  initWins();
+  Wport* w0 = wport(0);
+  const int n = nwins;
+  EXPECT_GE(n, WINTAB);
+  EXPECT_EQ(wingrow(5), 0);      // below 8
+  EXPECT_EQ(wingrow(n), 0);      // the count already
+  EXPECT_EQ(wingrow(1001), 0);   // above 1000
+  EXPECT_EQ(wingrow(n + WINSTEP), n + WINSTEP);
+  EXPECT_EQ(nwins, n + WINSTEP);
+  EXPECT_EQ(wport(0), w0);  // the records stay where they are
+  EXPECT_EQ(wintab[n + WINSTEP - 1], nullptr);
+  EXPECT_EQ(wport(n + 5), nullptr);
+  EXPECT_EQ(wingrow(3), 0);  // never shrinks
+  EXPECT_EQ(nwins, n + WINSTEP);
+  // Each window has its own platform record and handle.
+  PwRec* p0 = wpwrec(wport(0));
+  PwRec* p2 = wpwrec(wport(2));
+  ASSERT_NE(p0, nullptr);
+  ASSERT_NE(p2, nullptr);
+  EXPECT_TRUE(p0->flags & 8);  // the grid has a caret
+  EXPECT_EQ(p2->bkcol, 0x7F7F7Fu);
+  EXPECT_NE(p0->window, p2->window);
+  EXPECT_EQ(winnum(p2->window), 2);
+  EXPECT_EQ(winnum(0), -1);
+}
+
+TEST(Window, RepaintKeepsTheCursorInView) {
+  initWins();
+  clear0();
+  EXPECT_EQ(update(7, nullptr, 0), -1);  // no such window
+  TxtGrid* g = curgrid();
+  Wport* w = wport(0);
+  // The origin follows the cursor: the cursor's row is the last shown or
+  // above (the whole buffer shows here, so the origin goes back to 0).
+  g->orow = 10;
+  w->currow = -8;  // absolute row 2
+  w->curcol = 3;
+  w->status |= 6;
+  EXPECT_EQ(update(0, nullptr, 0), 0);
+  EXPECT_EQ(g->orow, 0);
+  EXPECT_EQ(w->currow, 2);
+  EXPECT_EQ(w->curcol, 3);
+  EXPECT_EQ(w->status & 6, 0);
+  EXPECT_EQ(g->wpos, 2 * g->rowlen + 3);
+  // With status 64 the origin stays.
+  g->orow = 1;
+  w->currow = 0;
+  w->status |= 64;
+  update(0, nullptr, 0);
+  EXPECT_EQ(g->orow, 1);
+  w->status &= static_cast<uint8_t>(~64);
+  g->orow = 0;
+  putcur(0, 0);
+}
+
+}  // namespace

@@ -1,6 +1,10 @@
-// Headless console backend.
+// The headless console backend, and the choice of backend.
 #include "ui/platform/console.h"
 
+#include "ui/events.h"
+#include "ui/window.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <poll.h>
@@ -19,6 +23,61 @@ bool takeint() {
 }
 
 Backend* current = nullptr;
+
+// Results of Console::getb besides a byte.
+constexpr int GB_END = -1;   // end of input
+constexpr int GB_NONE = -2;  // nothing there without waiting
+constexpr int GB_INTR = -3;  // an interrupt broke the wait
+
+// Posts a key message to the window that has the focus.
+void post(uint32_t message, uint32_t wParam, uint16_t keys) {
+  postmsg(winhwnd(curwin), message, wParam, 1, keys);
+}
+
+// Modifier keys of an xterm modifier parameter (1 + Shift 1, Alt 2, Ctrl 4).
+uint16_t xmods(int m) {
+  if (m < 2) return 0;
+  int b = m - 1;
+  return static_cast<uint16_t>(((b & 1) ? MK_SHIFT : 0) | ((b & 2) ? MK_ALT : 0) |
+                               ((b & 4) ? MK_CTRL : 0));
+}
+
+// The virtual key of "ESC [ n ~", 0 when none.
+uint32_t tildekey(int n) {
+  switch (n) {
+    case 1:
+    case 7: return VK_HOME;
+    case 2: return VK_INSERT;
+    case 3: return VK_DELETE;
+    case 4:
+    case 8: return VK_END;
+    case 5: return VK_PRIOR;
+    case 6: return VK_NEXT;
+    case 23: return VK_F11;
+    case 24: return VK_F12;
+    default: break;
+  }
+  if (n >= 11 && n <= 15) return VK_F1 + static_cast<uint32_t>(n - 11);
+  if (n >= 17 && n <= 21) return VK_F1 + 5 + static_cast<uint32_t>(n - 17);
+  return 0;
+}
+
+// The virtual key of a final letter of "ESC [" or "ESC O", 0 when none.
+uint32_t letterkey(int c) {
+  switch (c) {
+    case 'A': return VK_UP;
+    case 'B': return VK_DOWN;
+    case 'C': return VK_RIGHT;
+    case 'D': return VK_LEFT;
+    case 'H': return VK_HOME;
+    case 'F': return VK_END;
+    case 'P': return VK_F1;
+    case 'Q': return VK_F1 + 1;
+    case 'R': return VK_F1 + 2;
+    case 'S': return VK_F1 + 3;
+    default: return 0;
+  }
+}
 }  // namespace
 
 void coninit() {
@@ -63,27 +122,100 @@ int Console::fill(bool wait) {
   }
 }
 
-int Console::keyin(int how) {
-  if (takeint()) return 3;
+// The next input byte, or GB_END, GB_NONE, GB_INTR.
+int Console::getb(bool wait) {
+  while (pos >= len) {
+    if (wait) fflush(outf);  // show everything before waiting
+    int r = fill(wait);
+    if (r < 0) return GB_END;
+    if (r == 0) {
+      if (sigint) return GB_INTR;
+      if (!wait) return GB_NONE;
+    }
+  }
+  return buf[pos++];
+}
+
+// After an ESC byte: posts the key of an escape sequence, or Esc. Only bytes
+// that are already there belong to a sequence. Returns the messages posted.
+int Console::special(bool) {
+  int c = getb(false);
+  if (c == '[' || c == 'O') {
+    const bool csi = c == '[';
+    int par[2] = {0, 0}, npar = 0;
+    bool digits = false;
+    for (int i = 0; i < 16; i++) {
+      int b = getb(false);
+      if (b < 0) return 0;  // an incomplete sequence is dropped
+      if (csi && b >= '0' && b <= '9') {
+        if (npar < 2) par[npar] = std::min(par[npar] * 10 + (b - '0'), 9999);
+        digits = true;
+        continue;
+      }
+      if (csi && b == ';') {
+        npar++;
+        digits = false;
+        continue;
+      }
+      if (csi && b >= 0x20 && b <= 0x3F) continue;  // other parameter bytes
+      if (b < 0x40 || b > 0x7E) return 0;           // not a sequence after all
+      if (digits || npar > 0) npar++;
+      uint32_t vk = 0;
+      uint16_t keys = 0;
+      if (b == '~' && csi) {
+        vk = npar > 0 ? tildekey(par[0]) : 0;
+        keys = npar > 1 ? xmods(par[1]) : 0;
+      } else {
+        vk = letterkey(b);
+        keys = npar > 1 ? xmods(par[1]) : 0;
+      }
+      if (!vk) return 0;  // a sequence that names no key here
+      post((keys & MK_ALT) ? WM_SYSKEYDOWN : WM_KEYDOWN, vk, keys);
+      return 1;
+    }
+    return 0;
+  }
+  if (c >= 0) pos--;  // the byte after a lone ESC is a key of its own
+  post(WM_CHAR, 27, 0);
+  return 1;
+}
+
+int Console::pump(int how) {
+  if (takeint()) {
+    post(WM_CHAR, 3, MK_CTRL);
+    return 1;
+  }
   if (how == KEY_PEEK) return 0;
   for (;;) {
-    if (pos >= len) {
-      if (how == KEY_WAIT) fflush(outf);  // show everything before waiting
-      int r = fill(how == KEY_WAIT);
-      if (takeint()) return 3;
-      if (r < 0) return -1;
-      if (r == 0) {
-        if (how == KEY_WAIT) continue;
-        return 0;
+    int c = getb(how == KEY_WAIT);
+    if (c == GB_INTR) {
+      if (takeint()) {
+        post(WM_CHAR, 3, MK_CTRL);
+        return 1;
       }
+      continue;
     }
-    unsigned char c = buf[pos++];
-    bool wascr = lastcr;
+    if (c == GB_NONE) return 0;
+    if (c == GB_END) return -1;
+    const bool wascr = lastcr;
     lastcr = c == '\r';
     if (c == '\n' && wascr) continue;  // CR LF is one Enter
-    if (c == '\n' || c == '\r') return 13;
-    if (c == 0) continue;  // NUL is no key
-    return c;
+    if (c == '\n' || c == '\r') {
+      post(WM_CHAR, 13, 0);
+      return 1;
+    }
+    if (c == 0 || c >= 128) continue;
+    if (c == 127) {
+      post(WM_CHAR, 8, 0);
+      return 1;
+    }
+    if (c == 27) {
+      if (int n = special(how == KEY_WAIT)) return n;
+      continue;
+    }
+    const bool ctl = c < 32 && c != 8 && c != 9;
+    post(WM_CHAR, static_cast<uint32_t>(c), ctl ? MK_CTRL : 0);
+    return 1;
   }
 }
 
@@ -92,9 +224,20 @@ void Console::rowout(int, const char* text, int n) {
   fputc('\n', outf);
 }
 
+int Backend::pump(int how) {
+  int k = keyin(how);
+  if (k < 0) return -1;
+  if (k == 0) return 0;
+  post(WM_CHAR, static_cast<uint32_t>(k), k < 32 && k != 8 && k != 9 && k != 13 ? MK_CTRL : 0);
+  return 1;
+}
+
 Backend* backend() {
-  static Console con(0, stdout);
-  return current ? current : &con;
+  static Console* con = [] {
+    coninit();
+    return new Console(0, stdout);
+  }();
+  return current ? current : con;
 }
 
 Backend* setbackend(Backend* b) {

@@ -1,6 +1,36 @@
-// The headless console: standard input is the keyboard (each byte a key,
-// newline is Enter), every finished row of the command and text windows is
-// written to standard output, and SIGINT is Ctrl-C.
+// The headless console: standard input is the keyboard, every finished row
+// of the command and text windows is written to standard output, and SIGINT
+// is Ctrl-C.
+//
+// Keys on standard input (session scripts use this):
+//   - each byte is one character (WM_CHAR); newline, carriage return and
+//     CR LF are each one Enter (13); byte 127 (what terminals send for
+//     Backspace) is Backspace (8); NUL bytes and bytes 128-255 are ignored
+//     (the key codes above 127 are the special keys);
+//   - control bytes are the control keys: 3 Ctrl-C, 21 Ctrl-U, 1 Ctrl-A ...;
+//   - a lone ESC byte (not followed at once by "[" or "O") is Esc (27, which
+//     the line editor makes 155);
+//   - ANSI escape sequences give the special keys:
+//       ESC [ A  Up (200)        ESC [ B  Down (208)
+//       ESC [ C  Right (205)     ESC [ D  Left (203)
+//       ESC [ H  Home (199)      ESC [ F  End (207)
+//       ESC [ 1 ~ and ESC [ 7 ~ Home, ESC [ 4 ~ and ESC [ 8 ~ End
+//       ESC [ 2 ~  Ins (210)     ESC [ 3 ~  Del (211)
+//       ESC [ 5 ~  PgUp (201)    ESC [ 6 ~  PgDn (209)
+//       ESC [ 11 ~ .. ESC [ 15 ~, ESC [ 17 ~ .. ESC [ 21 ~  F1..F10 (187..196)
+//       ESC [ 23 ~  F11 (113)    ESC [ 24 ~  F12 (114)
+//       ESC O A/B/C/D/H/F as ESC [ A/B/C/D/H/F; ESC O P/Q/R/S  F1..F4
+//     An xterm modifier parameter (ESC [ 1 ; m X, ESC [ n ; m ~) adds Shift,
+//     Alt and Ctrl; other complete sequences are ignored.
+// The command-line editor turns Up and Down into PgUp and PgDn: history
+// recall.
+//
+// A terminal on standard input is left as it is: it hands over a line at a
+// time and echoes it itself.
+//
+// End of input at the command prompt ends the program as quit does; end of
+// input while anything else waits for a key ends it with a diagnostic on
+// standard error and status 1 (ui/events.h, ui/editor.h).
 #pragma once
 #include "ui/platform/backend.h"
 
@@ -10,7 +40,7 @@ class Console : public Backend {
  public:
   // Reads keys from file descriptor `in` and writes rows to `out`.
   Console(int in, FILE* out);
-  int keyin(int how) override;
+  int pump(int how) override;
   void rowout(int win, const char* text, int n) override;
   void beep() override {}
   bool paging() override { return false; }
@@ -18,6 +48,8 @@ class Console : public Backend {
 
  private:
   int fill(bool wait);
+  int getb(bool wait);
+  int special(bool wait);
   int infd;
   FILE* outf;
   unsigned char buf[4096];
@@ -26,7 +58,8 @@ class Console : public Backend {
   bool lastcr = false;
 };
 
-// Installs the SIGINT handler that turns an interrupt into Ctrl-C (3).
+// Installs the SIGINT handler that turns an interrupt into Ctrl-C (3). The
+// console on standard input installs it when it is first used.
 void coninit();
-// Nonzero once an interrupt arrived that no key request has taken yet.
+// Nonzero once an interrupt arrived that no input request has taken yet.
 int conintr();

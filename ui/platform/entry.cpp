@@ -57,7 +57,12 @@ int pelix_entry(int argc, char** argv) {
   logprintf("PELIX %.2f\nCmdlin <%s>\n", PELIX_VERSION, cmd.c_str());
   logprintf("temp dir <%s>\njdebug=%d  log file <%s>\n", temp.c_str(), jdebug, logname);
 
-  cmdlin(cmd.c_str());
+  // The start-up takes the whole command line, program word first (quoted
+  // when it holds a blank).
+  std::string prog = argc > 0 && argv[0] ? argv[0] : "pelix";
+  if (prog.find_first_of(" \t") != std::string::npos) prog = '"' + prog + '"';
+  std::string full = cmd.empty() ? prog : prog + " " + cmd;
+  cmdlin(full.c_str());
 
   logprintf("OpSys: %d  ->  %s %7.3f\n", static_cast<int>(sysversion * 1000.0f + 0.5f), osname(),
             static_cast<double>(sysversion));

@@ -1,0 +1,174 @@
+// Stand-ins for the services of fnsvc.h whose modules are not linked yet.
+// They are weak: the owning module's definition replaces each at link time.
+// Where the service has an obvious answer without its module (a window
+// number, a distance, a point given as numbers) the stand-in gives it;
+// anything that needs a device, a dialog or the pointer reports error 212.
+#include "compute/fnsvc.h"
+
+#include <cmath>
+#include <cstring>
+#include <strings.h>
+
+#include "compute/func.h"
+#include "core/args.h"
+#include "core/convert.h"
+#include "core/element.h"
+#include "core/varbl.h"
+#include "ui/window.h"
+
+#define WEAK __attribute__((weak))
+
+WEAK int browse(char* output, int, const char*) {
+  if (output) output[0] = 0;
+  return fnnavl();
+}
+WEAK int envcmd(int) { return fnnavl(); }
+WEAK int import(int) { return fnnavl(); }
+WEAK int16_t* fldcmd(uint32_t* count) {
+  if (count) *count = 0;
+  fnnavl();
+  return nullptr;
+}
+WEAK int filopn(int, int) { return fnnavl(); }
+WEAK int fserch(const char*, const char*, const char*, char* path, int* unit, int) {
+  if (path) path[0] = 0;
+  if (unit) *unit = 0;
+  fnnavl();
+  return -1;
+}
+
+WEAK int format(int, char* output, const char*, int32_t*, int, int, int32_t*, int32_t*) {
+  if (output) output[0] = 0;
+  fnnavl();
+  return 0;
+}
+WEAK PtrRec* Zaccpt(int, int, int) {
+  fnnavl();
+  return nullptr;
+}
+
+WEAK int getwrd(int, int, char* buffer) {
+  if (buffer) buffer[0] = 0;
+  return 0;
+}
+WEAK char* grbtxt(int, int* length) {
+  if (length) *length = 0;
+  return nullptr;
+}
+WEAK int Boxcur(int, int, int) { return 0; }
+WEAK int getxyz(int, int*, int*, int*) { return fnnavl(); }
+WEAK int winrect(int32_t, int* rect) {
+  if (rect) rect[0] = rect[1] = rect[2] = rect[3] = 0;
+  return 0;
+}
+WEAK int setcurs(int, int) { return 0; }
+WEAK void* mnuitm(uint32_t* kind) {
+  if (kind) *kind = 0;
+  fnnavl();
+  return nullptr;
+}
+WEAK int dlogitems(int, float*, char*, int32_t) {
+  fnnavl();
+  return 0;
+}
+
+// A number as given; a text or a string variable matched against the
+// window names (case ignored); -1 when absent or not found.
+WEAK int winarg(int n, const char*) {
+  float v = 0.0f;
+  char name[64];
+  int len = 0;
+  int t = getarg(n, &v, name, sizeof name, &len);
+  if (t == 0) return -1;
+  if ((t & 16) && !(t & 32)) return toi32(v);
+  if (len < 1) return -1;
+  for (int w = 0; w < nwins && w < WINTAB; w++) {
+    const Wport* p = wintab[w];
+    if (p && p->type != 0 && strncasecmp(p->name, name, sizeof p->name) == 0) return w;
+  }
+  return -1;
+}
+WEAK int measur(PtrRec*, int32_t, int32_t, float, float* length, float* area) {
+  if (length) *length = 0.0f;
+  if (area) *area = 0.0f;
+  return fnnavl();
+}
+
+// A vector variable's first record, or up to ncoord numbers; a cursor
+// click needs the pointer.
+WEAK int setvec(uint8_t* out, int* argn, int ncoord) {
+  std::memset(out, 0, 8);
+  int32_t h = 0;
+  int t = argtyp(*argn, &h);
+  if (t & K_VECTOR) {
+    PtrRec* r = ptrrec(h);
+    int32_t cnt, part, tot, ws;
+    if (r && gtvarb(r, &cnt, &part, &tot, &ws, 0) && cnt > 0 && part > 0 && ws == W_VEC) {
+      if (const uint8_t* p = dptr(r)) std::memcpy(out, p, 8);
+    }
+    (*argn)++;
+    return 1;
+  }
+  if (t == 0) {
+    fnnavl();
+    return 0;
+  }
+  int used = 0;
+  for (int k = 0; k < ncoord && k < 3; k++) {
+    int tk = argtyp(*argn, nullptr);
+    if (!(tk & 16) || (tk & 32)) break;
+    auto v = static_cast<int16_t>(intarg(*argn, 0));
+    std::memcpy(out + 2 * k, &v, 2);
+    (*argn)++;
+    used++;
+  }
+  return used;
+}
+WEAK float vdist(const int16_t* a, const int16_t* b, int n) {
+  double s = 0.0;
+  for (int k = 0; k < n && k < 3; k++) {
+    double d = static_cast<double>(a[k]) - b[k];
+    s += d * d;
+  }
+  return static_cast<float>(std::sqrt(s));
+}
+WEAK float vangle(int, int16_t*, int) {
+  fnnavl();
+  return 0.0f;
+}
+WEAK int32_t fndvec(PtrRec*, const int16_t*, int32_t, uint8_t*, int) { return fnnavl(); }
+WEAK uint8_t* getvec(PtrRec*, int32_t, uint8_t* exp, int) {
+  if (exp) std::memset(exp, 0, 12);
+  return nullptr;
+}
+WEAK float* sweep(int, uint32_t* count) {
+  if (count) *count = 0;
+  fnnavl();
+  return nullptr;
+}
+WEAK float* sample(uint32_t* count) {
+  if (count) *count = 0;
+  fnnavl();
+  return nullptr;
+}
+WEAK int setaoi() { return fnnavl(); }
+WEAK int domask() { return fnnavl(); }
+WEAK int getbox(int16_t* box, int mode, int, int) {
+  if (box) std::memset(box, 0, mode == 2 ? 12 : 8);
+  return fnnavl();
+}
+
+WEAK int comread(int, char*, int, int) { return fnnavl(); }
+
+WEAK int ptrptr(int, int, int) {
+  fnnavl();
+  return 0;
+}
+WEAK int doalert() {
+  fnnavl();
+  return 0;
+}
+WEAK int vrbxy(uint8_t* record) {
+  if (record) std::memset(record, 0, 8);
+  return fnnavl();
+}

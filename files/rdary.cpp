@@ -1,0 +1,275 @@
+// Reading lines of numbers or text into a variable.
+#include "files/rdary.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/element.h"
+#include "core/memory.h"
+#include "core/output.h"
+#include "core/state.h"
+#include "core/varbl.h"
+#include "lang/parse.h"
+#include "lang/rdline.h"
+
+namespace {
+
+constexpr int LINLEN = 512;  // bytes of a line (NUL included)
+constexpr int LSTLEN = 255;  // bytes of a text list line (NUL included)
+
+// A run that reads as a number: sign, digits, point, exponent, and nothing
+// else.
+bool isnum(const char* s, int n, float* v) {
+  int i = 0, dig = 0;
+  if (i < n && s[i] == '-') i++;
+  while (i < n && s[i] >= '0' && s[i] <= '9') i++, dig++;
+  if (i < n && s[i] == '.') {
+    i++;
+    while (i < n && s[i] >= '0' && s[i] <= '9') i++, dig++;
+  }
+  if (!dig) return false;
+  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    int e = i + 1, ed = 0;
+    if (e < n && s[e] == '-') e++;
+    while (e < n && s[e] >= '0' && s[e] <= '9') e++, ed++;
+    if (!ed) return false;
+    i = e;
+  }
+  if (i != n) return false;
+  std::string t(s, static_cast<size_t>(n));
+  *v = nrwflt(std::strtod(t.c_str(), nullptr));
+  return true;
+}
+
+// Trailing blanks and tabs go.
+int trimtl(char* s, int n) {
+  while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\t')) n--;
+  s[n] = 0;
+  return n;
+}
+
+// A text line that begins and ends with the same quote loses its quotes and
+// has its escapes resolved.
+std::string unquote(const char* s, int n) {
+  if (n >= 2 && (s[0] == '"' || s[0] == '\'') && s[n - 1] == s[0]) {
+    char buf[LINLEN];
+    int pos = 1;
+    std::string body(s, static_cast<size_t>(n - 1));  // the closing quote is the end
+    int k = unesc(buf, sizeof buf, body.c_str(), 0, &pos);
+    return std::string(buf, static_cast<size_t>(k));
+  }
+  return std::string(s, static_cast<size_t>(n));
+}
+
+// Scratch bytes, error 42 when there are none.
+void* scratch(size_t bytes) {
+  void* p = getbuf(static_cast<int32_t>(std::min<size_t>(bytes, 0x7FFFFFF0)));
+  if (!p && bytes) error(0, 42);
+  return p;
+}
+
+}  // namespace
+
+int txtfld(const char* line, int length, float* values, int* types, int max) {
+  int n = 0;
+  int i = 0;
+  while (i < length && n < max) {
+    while (i < length && static_cast<unsigned char>(line[i]) <= 44) i++;
+    if (i >= length) break;
+    int s = i;
+    while (i < length && static_cast<unsigned char>(line[i]) > 44) i++;
+    float v;
+    if (isnum(line + s, i - s, &v)) {
+      values[n] = v;
+      types[n] = 16;
+    } else {
+      values[n] = static_cast<float>(s);
+      types[n] = 32;
+    }
+    n++;
+  }
+  return n;
+}
+
+PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const char* text) {
+  kind &= 0xFF0;
+  const bool istxt = (kind & K_STRING) != 0;
+  const bool islst = istxt && (kind & K_LIST);
+  const bool twod = !istxt && (kind & (K_MATRIX | K_IMAGE | K_SOLID));
+  if (!istxt) {
+    // Numbers: a number, or an array, matrix, image or solid of them.
+    kind &= K_NUMBER | K_ARRAY | K_MATRIX | K_IMAGE | K_SOLID;
+    if (!kind) kind = K_ARRAY;
+  }
+  if (wsiz == 0) wsiz = istxt ? W_BYTE : W_FLOAT;
+  if (istxt) wsiz = W_BYTE;
+
+  std::vector<float> vals;
+  std::string txt;
+  std::vector<std::string> items;
+  int32_t rowwid = 0, rows = 0;
+  int nlines = 0;
+  const char* tp = text;
+  const int maxln = islst ? LSTLEN : LINLEN;
+
+  for (;;) {
+    char line[LINLEN];
+    int n;
+    if (tp) {
+      if (!*tp) break;
+      const char* e = std::strchr(tp, '\n');
+      size_t l = e ? static_cast<size_t>(e - tp) : std::strlen(tp);
+      n = static_cast<int>(std::min<size_t>(l, static_cast<size_t>(maxln - 1)));
+      std::memcpy(line, tp, static_cast<size_t>(n));
+      line[n] = 0;
+      tp = e ? e + 1 : tp + l;
+    } else {
+      n = -1;
+      if (unit == 0 && count > 0 && (state & ST_QUEUED)) n = gtpstr(nullptr, line);
+      if (n < 0) n = rdline(unit, line, maxln);
+    }
+    if (n < 0 || stopped()) break;
+    n = trimtl(line, std::min(n, maxln - 1));
+    if (n == 1 && line[0] == 27) break;
+    if ((pflags & 0x100) && unit == 0 && jrnlun >= 0) jprintf(jrnlun, "%s\n", line);
+    bool last = false;
+    if (n == 1 && line[0] == '\\') {
+      n = 0;  // a blank line that does not end the input
+      line[0] = 0;
+    } else if (n >= 2 && line[n - 1] == '}' && line[n - 2] == '\\') {
+      line[n - 2] = ' ';  // the brace is data
+    } else if (count > 0 && n >= 1 && line[n - 1] == '}') {
+      last = true;
+      n = trimtl(line, n - 1);
+    } else if (count == 0 && n == 0) {
+      break;
+    }
+    if (!(last && n == 0)) {
+      nlines++;
+      if (istxt) {
+        std::string t = unquote(line, n);
+        if (islst) {
+          items.push_back(t.substr(0, LSTLEN - 1));
+        } else {
+          if (nlines > 1) txt.push_back('\n');
+          txt += t;
+        }
+      } else {
+        float v[RDFLDS];
+        int ty[RDFLDS];
+        int nf = txtfld(line, n, v, ty, RDFLDS);
+        for (int f = 0; f < nf; f++)
+          if (ty[f] != 16) v[f] = MISSING;
+        if (twod) {
+          if (nf > 0) {
+            if (rows == 0) rowwid = nf;
+            for (int f = 0; f < rowwid; f++) vals.push_back(f < nf ? v[f] : 0.0f);
+            rows++;
+          }
+        } else {
+          vals.insert(vals.end(), v, v + nf);
+        }
+      }
+    }
+    if (count < 0 || last) break;
+  }
+  if (count < 0 && istxt && !islst && static_cast<int64_t>(txt.size()) > -static_cast<int64_t>(count))
+    txt.resize(static_cast<size_t>(-static_cast<int64_t>(count)));
+
+  PtrRec* r = rec;
+  if (!r) {
+    r = putptr(kind, 0, nullptr, 0, wsiz, 1);
+    if (!r) {
+      error(0, 42);
+      return nullptr;
+    }
+  }
+  r->Idx = -1;
+  r->Wsiz = static_cast<int16_t>(wsiz);
+  r->Bufsiz = 0;
+  std::memset(r->Offs, 0, sizeof r->Offs);
+  std::memset(r->XYZptr, 0, sizeof r->XYZptr);
+
+  if (istxt && !islst) {
+    auto* d = static_cast<char*>(scratch(txt.size() + 1));
+    if (!d) return nullptr;
+    std::memcpy(d, txt.data(), txt.size());
+    d[txt.size()] = 0;
+    r->Flg = K_STRING;
+    r->Addr = static_cast<uint32_t>(stkadr(d));
+    r->Length = static_cast<int32_t>(txt.size());
+    r->Datdims[0] = static_cast<uint32_t>(txt.size());
+    r->Datdims[1] = r->Datdims[2] = 1;
+    r->Offs[3] = r->Datdims[0];
+    r->Tot = r->Datdims[0];
+    return r;
+  }
+  if (islst) {
+    // Each element: a length byte, the text and a NUL, word aligned; the
+    // offset table follows the elements.
+    size_t words = items.size();
+    for (const auto& t : items) words += (t.size() + 2 + 3) / 4;
+    auto* blk = static_cast<uint32_t*>(scratch(words * 4));
+    if (!blk && words) return nullptr;
+    int32_t base = blk ? stkadr(blk) : 0;
+    int32_t tbl = base + static_cast<int32_t>(words - items.size());
+    size_t w = 0;
+    int64_t sum = 0;
+    for (size_t i = 0; i < items.size(); i++) {
+      auto* p = reinterpret_cast<uint8_t*>(blk + w);
+      const std::string& t = items[i];
+      p[0] = static_cast<uint8_t>(t.size());
+      std::memcpy(p + 1, t.data(), t.size());
+      p[1 + t.size()] = 0;
+      wordp(tbl)[i] = static_cast<uint32_t>(base + static_cast<int32_t>(w) - tbl);
+      w += (t.size() + 2 + 3) / 4;
+      sum += static_cast<int64_t>(t.size());
+    }
+    r->Flg = static_cast<uint16_t>(K_LIST | K_STRING);
+    r->Addr = static_cast<uint32_t>(tbl);
+    r->Length = static_cast<int32_t>(std::min<int64_t>(sum, INT32_MAX));
+    r->Datdims[0] = static_cast<uint32_t>(items.size());
+    r->Datdims[1] = r->Datdims[2] = 1;
+    r->Offs[3] = r->Datdims[0];
+    r->Tot = r->Datdims[0];
+    return r;
+  }
+  int32_t cnt = static_cast<int32_t>(std::min<size_t>(vals.size(), INT32_MAX / 8));
+  if (kind & K_NUMBER) {
+    // A single number lives in the record itself.
+    float v = cnt > 0 ? vals[0] : 0.0f;
+    r->Flg = K_CONST;
+    r->Wsiz = W_FLOAT;
+    std::memcpy(&r->Addr, &v, 4);
+    r->Length = cnt > 0 ? 1 : 0;
+    r->Tot = static_cast<uint32_t>(r->Length);
+    return r;
+  }
+  int bits = itmbit(wsiz);
+  if (bits < 1) bits = 8;
+  size_t bytes = (static_cast<size_t>(cnt) * static_cast<size_t>(bits) + 7) / 8;
+  auto* d = static_cast<uint8_t*>(scratch(bytes + 4));
+  if (!d) return nullptr;
+  std::memset(d, 0, bytes + 4);
+  uint8_t bitp = 0;
+  const bool nc = noclmp();
+  uint8_t* p = d;
+  for (int32_t i = 0; i < cnt; i++) p += stitm(vals[static_cast<size_t>(i)], p, wsiz, &bitp, nc);
+  r->Flg = static_cast<uint16_t>(kind & K_DATA);
+  r->Addr = static_cast<uint32_t>(stkadr(d));
+  r->Length = cnt;
+  if (twod && rows > 0) {
+    r->Datdims[0] = static_cast<uint32_t>(rowwid);
+    r->Datdims[1] = static_cast<uint32_t>(rows);
+  } else {
+    r->Datdims[0] = static_cast<uint32_t>(cnt);
+    r->Datdims[1] = 1;
+  }
+  r->Datdims[2] = 1;
+  for (int k = 0; k < 3; k++) r->Offs[3 + k] = r->Datdims[k];
+  r->Tot = static_cast<uint32_t>(cnt);
+  return r;
+}

@@ -1,0 +1,412 @@
+// Flow control of text macros and of loops typed at the prompt: if, while,
+// repeat, "}", else, break, next, goto, label, default and argshift.
+//
+// Lines are never stored for a macro file: a loop's "}" puts the macro back
+// at its head line (by its byte position, or by re-reading), a skipped block
+// is read and passed over. A loop typed at the prompt is collected whole,
+// kept in its loop entry, and runs from the default queue.
+#include "lang/macro.h"
+
+#include "core/args.h"
+#include "core/convert.h"
+#include "core/memory.h"
+#include "core/output.h"
+#include "core/state.h"
+#include "core/symbols.h"
+#include "lang/maclib.h"
+#include "lang/mainloop.h"
+#include "lang/parse.h"
+#include "lang/rdline.h"
+#include "ui/events.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int CM_ELSE = 7;
+constexpr int MAXTYPED = 32767;  // longest typed loop
+
+bool isop(int w, int code) {
+  return w >= 0 && w < NWORDS && wrdtab[w].type == WT_CMD && wrdtab[w].v1 == code;
+}
+
+// The class of a line for block skipping: 2 when it begins with "}", plus 4
+// when its last character before a ";" is "{".
+int lincls(const char* s) {
+  int i = 0;
+  while (s[i] && static_cast<unsigned char>(s[i]) <= 32) i++;
+  int cls = s[i] == '}' ? 2 : 0;
+  int e = 0;
+  while (s[e] && s[e] != ';') e++;
+  while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= 32) e--;
+  if (e > 0 && s[e - 1] == '{') cls += 4;
+  return cls;
+}
+
+bool typedlp(const LoopEnt& e) { return e.q.blk > 0 && e.q.len > 0; }
+
+// Frees a loop entry's typed text and marks the entry free.
+void freent(LoopEnt& e) {
+  if (e.q.blk > 0) clrpst(&e.q);
+  e = LoopEnt{};
+}
+
+// Queues a typed loop's whole text again (its head line first).
+void requeue(const LoopEnt& e) {
+  const char* t = static_cast<const char*>(stkptr(e.q.blk));
+  if (t && e.q.len > 1) savcmd(t, 0, e.q.len - 1, nullptr);
+}
+
+// The macro that was running when a read began: a line read may end it.
+struct Here {
+  int32_t frame = frmadr;
+  int16_t level = maclev;
+  bool gone() const { return frmadr != frame || maclev != level; }
+};
+
+// Passes over one block: the brace depth falls by one. Lines come from the
+// default queue when it holds text (and the skip stops when it empties),
+// else from the input unit. Returns 1 when the input ended the macro.
+int skipblk() {
+  Here here;
+  int target = brclev - 1;
+  bool fromq = qpend(&dfltq);
+  bool fromtyp = !fromq && inunit == 0 && qpend(&typq);
+  while (!stopped()) {
+    int c;
+    if (fromq) {
+      int n = gtpstr(nullptr, linbuf);
+      c = n < 0 ? -1 : lincls(linbuf);
+    } else {
+      if (fromtyp && !qpend(&typq)) return 0;
+      c = readky(inunit, 0, nullptr);
+    }
+    if (here.gone()) return 1;
+    if (c < 0) return 0;
+    if (c & 2) {
+      brclev--;
+      if (brclev <= target) {
+        if (brclev < 0) brclev = 0;
+        if (c & 4) brclev++;
+        return 0;
+      }
+    }
+    if (c & 4) brclev++;
+  }
+  return 0;
+}
+
+// Passes over the next line that holds a command (a false "if" alone on its
+// line).
+void skipone() {
+  Here here;
+  while (!stopped()) {
+    int n;
+    if (qpend(&dfltq)) n = gtpstr(nullptr, linbuf);
+    else n = rdline(inunit, linbuf, LINBUF);
+    if (here.gone() || n < 0) return;
+    int i = 0;
+    while (linbuf[i] && static_cast<unsigned char>(linbuf[i]) <= 32) i++;
+    if (linbuf[i] && linbuf[i] != ';') return;
+  }
+}
+
+// Collects a loop typed at the prompt into loop entry e: the head line with
+// its last "{" made "!", then the lines up to the "}" that closes it. The
+// whole text stays in the entry; the body is queued. 0, or -1.
+int collect(LoopEnt& e) {
+  bool fromq = qpend(&dfltq);
+  if (!fromq) jprintf(1, "Loop execution begins after '}'\n");
+  int64_t room = 2 * int64_t(std::max(0, lstk.lowest - scrtop));
+  int cap = int(std::min<int64_t>(room, MAXTYPED));
+  char* buf = cap > 2 ? static_cast<char*>(getbuf(cap)) : nullptr;
+  if (!buf) {
+    error(0, 136);
+    return -1;
+  }
+  int n = lenstr(linbuf);
+  if (n + 1 >= cap) {
+    error(0, 136);
+    return -1;
+  }
+  std::memcpy(buf, linbuf, size_t(n) + 1);
+  char* brace = std::strrchr(buf, '{');
+  if (brace) *brace = '!';
+  else buf[n++] = '!';
+  int head = n;
+  int depth = 1;
+  char line[LINBUF];
+  while (depth > 0) {
+    int l;
+    if (fromq) l = gtpstr(nullptr, line);
+    else l = rdline(inunit, line, LINBUF);
+    if (l < 0 || stopped()) return -1;  // the loop never closed: nothing runs
+    int i = 0;
+    while (line[i] == ' ' || line[i] == '\t') i++;
+    int len = l - i;
+    if (len < 0) len = 0;
+    if (n + 1 + len + 1 > cap) {
+      error(0, 136);
+      return -1;
+    }
+    buf[n++] = '\n';
+    std::memcpy(buf + n, line + i, size_t(len));
+    n += len;
+    buf[n] = 0;
+    int c = lincls(line + i);
+    if (c & 2) depth--;
+    if (c & 4) depth++;
+  }
+  // The whole text is kept for replay.
+  int32_t blk = 0;
+  if (getstk(&blk, n + 1, 1, 1, 0) < 1 || blk <= 0) return -1;
+  std::memcpy(stkptr(blk), buf, size_t(n) + 1);
+  e.q = PendQ{blk, 0, n + 1};
+  if (n > head + 1) savcmd(buf + head + 1, 0, n - head - 1, nullptr);
+  return 0;
+}
+
+}  // namespace
+
+int IFTEST(int code) {
+  bool loop = code == 10 || code == 59;
+  bool text = (macmod & 7) == 3;
+  if ((aflags & 0x100) && loop && !(state & ST_CMACRO) && lopdep < MAXLOOP && (text || !frmadr)) {
+    // The loop is compiled into memory and runs from its compiled form.
+    if (loopcompil(code) >= 0) {
+      LoopEnt& e = lopstk[lopdep];
+      e = LoopEnt{};
+      e.line = maclin ? maclin : -1;
+      e.brace = brclev;
+      lopdep++;
+      brclev++;
+      return 0;
+    }
+    if (state & ST_ERROR) return 0;
+  }
+  int32_t v = lngarg(2, 0);
+  if (stopped()) v = 0;
+  chkio(0);
+  if (state & ST_CMACRO) {
+    // A false condition jumps ahead by the distance the compiler stored.
+    if (!v) ipcoff = int32_t(uint32_t(ipcoff) + uint32_t(int32_t(argmap[1])));
+    return 0;
+  }
+  if (lsttok < 0) {
+    error(1, 25);
+    return 0;
+  }
+  argset(0, 0);
+  int na = std::clamp<int>(nargw, 0, MAXARG);
+  int w2 = na >= 2 ? argmap[1] : -1;
+  bool brace = isop(w2, OP_LBRACE);
+  bool bang = !brace && (isop(w2, OP_NOT) || (na == 2 && linbuf[0] && linbuf[lenstr(linbuf) - 1] == '!'));
+  bool cond = v != 0;
+  bool typedtop = !frmadr && !(aflags & 0x100);
+  LoopEnt* e = lopdep < MAXLOOP ? &lopstk[lopdep] : nullptr;
+  int16_t head = typedtop ? int16_t(-1) : maclin;
+  if (code == 59) {
+    // repeat n: the first pass keeps n - 1 in the entry, each later pass
+    // takes one more, so the body runs n times.
+    bool later = e && e->line != 0 && e->line == head && (!typedtop || (bang && typedlp(*e)));
+    if (later) {
+      cond = e->count > 0;
+      if (cond) e->count--;
+    } else {
+      cond = v >= 1;
+      if (e) e->count = int16_t(std::clamp<int32_t>(v - 1, 0, 32767));
+    }
+  }
+  if (loop && cond && !brace && !bang) {
+    error(3, 29);
+    return 0;
+  }
+  if (brace || bang) brclev++;
+  if (loop && cond) {
+    if (!e) {
+      error(1, 31);
+      return 0;
+    }
+    if (typedtop && brace) {
+      if (e->q.blk > 0) clrpst(&e->q);
+      int16_t count = e->count;
+      *e = LoopEnt{};
+      e->count = count;
+      if (collect(*e) < 0) {
+        freent(*e);
+        brclev--;
+        return 0;
+      }
+    } else if (!bang || !typedlp(*e)) {
+      if (e->q.blk > 0) clrpst(&e->q);
+      // A macro loop keeps its head's byte position (+ 1) for the return.
+      e->q = PendQ{0, int32_t(prvpos + 1), 0};
+    }
+    e->line = head;
+    e->brace = int16_t(brclev - 1);
+    lopdep++;
+    return 0;
+  }
+  if (cond) {
+    // A true if with a command after its condition: that command runs.
+    if (!brace && !bang && na >= 2) qflag = -2;
+    return 0;
+  }
+  if (brace || bang) {
+    if (loop && e) freent(*e);
+    skipblk();
+    return 0;
+  }
+  if (na >= 2) return 0;  // a false if's command is not run
+  skipone();
+  return 0;
+}
+
+int Mendif() {
+  brclev--;
+  if (brclev < 0) {
+    brclev = 0;
+    error(1, 30);
+    return 0;
+  }
+  bool closes = lopdep > 0 && lopstk[lopdep - 1].brace == brclev;
+  int na = std::clamp<int>(nargw, 0, MAXARG);
+  bool elseblk = na == 3 && isop(argmap[1], CM_ELSE) && isop(argmap[2], OP_LBRACE);
+  if (na >= 2 && (!elseblk || closes)) {
+    error(3, 30);
+    if (closes) freent(lopstk[--lopdep]);
+    return 0;
+  }
+  if (closes) {
+    LoopEnt& e = lopstk[--lopdep];
+    if (typedlp(e)) {
+      requeue(e);  // the entry stays for the head's next pass
+    } else if (frmadr && (macmod & 7) == 3) {
+      repos(e.line, uint32_t(e.q.rd));
+    }
+    return 0;
+  }
+  if (elseblk) {
+    // The if block ran: its else block is passed over.
+    brclev++;
+    skipblk();
+  }
+  return 0;
+}
+
+int MBREAK(int code) {
+  int n = intarg(2, 1);
+  if (n > lopdep) n = lopdep;
+  Here here;
+  for (int i = 1; i <= n && !here.gone(); i++) {
+    LoopEnt& e = lopstk[lopdep - 1];
+    bool typed = typedlp(e);
+    if (code == 27 && !typed) {
+      // The remaining loops go at once; the last one's head runs again.
+      int last = lopdep - (n - i) - 1;
+      for (int j = lopdep - 1; j > last; j--) freent(lopstk[j]);
+      lopdep = int16_t(last);
+      brclev = lopstk[last].brace;
+      if (frmadr && (macmod & 7) == 3) repos(lopstk[last].line, uint32_t(lopstk[last].q.rd));
+      return 0;
+    }
+    if (code == 27 && i == n) {
+      while (brclev > e.brace && !stopped() && !here.gone())
+        if (skipblk()) return 0;
+      lopdep--;
+      requeue(e);
+      return 0;
+    }
+    while (brclev > e.brace && !stopped() && !here.gone())
+      if (skipblk()) return 0;
+    if (here.gone()) return 0;
+    freent(e);
+    lopdep--;
+  }
+  return 0;
+}
+
+int mgoto(int mode) {
+  if (mode == 1) {
+    skipblk();
+    return 0;
+  }
+  if (!curfrm() || (macmod & 7) != 3) return 0;
+  int n = intarg(2, 0);
+  if (n < 1) return 0;
+  Here here;
+  if (n <= lstlbl) {
+    if (repos(1, 0) != 0) return 0;
+    brclev = 0;
+  }
+  while (!stopped()) {
+    int num = 0;
+    int c = readky(mcunit, 1, &num);
+    if (here.gone() || c < 0) return 0;  // the label is missing: the macro ended
+    if (c == 1) {
+      if (num == n) {
+        lstlbl = int16_t(n);
+        break;
+      }
+      continue;
+    }
+    if (c & 2) brclev = int16_t(std::max(0, brclev - 1));
+    if (c & 4) brclev++;
+  }
+  // Loops whose blocks the jump left are dropped.
+  while (lopdep > 0 && lopstk[lopdep - 1].brace >= brclev) freent(lopstk[--lopdep]);
+  return 0;
+}
+
+int mlabel() {
+  int n = intarg(2, 0);
+  if (n >= 1) lstlbl = int16_t(n);
+  return 0;
+}
+
+int DEFALT() {
+  MacFrame* f = curfrm();
+  if (!f) return 0;
+  int cnt = std::max(0, nargs() - 1);
+  if (state & ST_CMACRO) {
+    int32_t tab = f->argtab;
+    SVMARG(2, cnt, &tab, 1, frmadr, 0);
+    curfrm()->argtab = tab;
+    return 0;
+  }
+  const SymTab* t = tabptr(cursym);
+  if (cursym != f->symtab || !t || t->count != 0) {
+    error(1, 21);
+    return 0;
+  }
+  int32_t link = t->link;
+  int32_t fa = frmadr;
+  // The empty local table gives its place to the new values when it is the
+  // last thing in the bottom area; a fresh header follows them.
+  bool top = cursym + SYMHDR == lstk.bot;
+  if (top) botcut(cursym);
+  int32_t tab = f->argtab;
+  int r = SVMARG(2, cnt, &tab, 1, fa, 0);
+  f = curfrm();
+  f->argtab = tab;
+  int32_t nt = maktab(link);
+  if (nt) {
+    cursym = f->symtab = nt;
+  } else if (top) {
+    // No room even for the header: the macros are given up.
+    state |= ST_INTR;
+  }
+  if (r < 0 && !(state & ST_ERROR)) error(0, 42);
+  return 0;
+}
+
+int argshift() {
+  MacFrame* f = curfrm();
+  if (!f || f->argtab <= 0) return 0;
+  uint32_t* t = wordp(f->argtab);
+  for (int k = 0; k < MAXMARG; k++) t[k] = t[k + 1];
+  t[MAXMARG] = 0;
+  if (f->nargs > 0) f->nargs--;
+  return 0;
+}

@@ -1,0 +1,134 @@
+// Reading lines of numbers and text into variables, and the field splitter.
+#include "files/rdary.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/element.h"
+#include "core/memory.h"
+#include "core/state.h"
+#include "core/varbl.h"
+
+namespace {
+
+class Rdary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakStk();
+    rststk();
+    state = 0;
+    aflags = 0;
+  }
+  void TearDown() override {
+    state = 0;
+    rststk();
+  }
+  static std::vector<float> values(PtrRec* r) {
+    std::vector<float> v;
+    int32_t cnt, part, tot, ws;
+    gtvarb(r, &cnt, &part, &tot, &ws, 0);
+    for (int32_t i = 0; i < cnt; i++) {
+      if (i >= part) LDVARB(r, &part, i);
+      v.push_back(static_cast<float>(GSTACK(r)));
+    }
+    return v;
+  }
+  static std::string text(PtrRec* r) {
+    return std::string(static_cast<char*>(stkptr(static_cast<int32_t>(r->Addr))),
+                       static_cast<size_t>(r->Length));
+  }
+  static std::vector<std::string> elements(PtrRec* r) {
+    std::vector<std::string> out;
+    for (uint32_t i = 0; i < r->Offs[3]; i++) {
+      int32_t len = 0;
+      const uint8_t* p = lstptr(r, static_cast<int32_t>(i), &len, 0);
+      out.emplace_back(p ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(len))
+                         : std::string("<none>"));
+    }
+    return out;
+  }
+};
+
+TEST_F(Rdary, FieldsAreNumbersOrWords) {
+  float v[8];
+  int t[8];
+  const char* line = "3 4 x,-2.5e1;y 1e+5";
+  int n = txtfld(line, static_cast<int>(std::strlen(line)), v, t, 8);
+  ASSERT_EQ(n, 6);
+  EXPECT_EQ(t[0], 16);
+  EXPECT_EQ(v[0], 3.0f);
+  EXPECT_EQ(v[1], 4.0f);
+  EXPECT_EQ(t[2], 32);
+  EXPECT_EQ(v[2], 4.0f);  // the word's start offset
+  EXPECT_EQ(t[3], 32);    // "-2.5e1;y" is one run of bytes above 44
+  EXPECT_EQ(t[4], 32);    // "1e" ("+" separates)
+  EXPECT_EQ(t[5], 16);
+  EXPECT_EQ(v[5], 5.0f);
+  EXPECT_EQ(txtfld("1 2 3 4", 7, v, t, 2), 2);  // never more than max
+  EXPECT_EQ(txtfld("-.5 . -", 7, v, t, 8), 3);
+  EXPECT_EQ(v[0], -0.5f);
+  EXPECT_EQ(t[1], 32);
+  EXPECT_EQ(t[2], 32);
+}
+
+TEST_F(Rdary, NumbersUpToAnEmptyLineOrABrace) {
+  PtrRec* r = rdary(0, K_ARRAY, 0, nullptr, 0, "3 4 x\n5\n\n6\n");
+  ASSERT_NE(r, nullptr);
+  auto v = values(r);
+  ASSERT_EQ(v.size(), 4u);
+  EXPECT_EQ(v[0], 3.0f);
+  EXPECT_EQ(v[1], 4.0f);
+  EXPECT_TRUE(ismiss(v[2]));
+  EXPECT_EQ(v[3], 5.0f);
+  // With a count a line ending in "}" ends the input; an empty line does not.
+  r = rdary(0, K_ARRAY, W_SHORT, nullptr, 103, "1 2\n\n3 4}\n9\n");
+  v = values(r);
+  EXPECT_EQ(v, (std::vector<float>{1, 2, 3, 4}));
+  EXPECT_EQ(r->Wsiz, W_SHORT);
+  // A matrix takes its row width from the first row.
+  r = rdary(0, K_MATRIX, 0, nullptr, 1, "1 2 3\n4 5\n6 7 8 9\n}\n");
+  EXPECT_EQ(r->Datdims[0], 3u);
+  EXPECT_EQ(r->Datdims[1], 3u);
+  EXPECT_EQ(values(r), (std::vector<float>{1, 2, 3, 4, 5, 0, 6, 7, 8}));
+  // A single number lives in the record; nothing entered gives Length 0.
+  r = rdary(0, K_NUMBER, 0, nullptr, -1, "7.5 8");
+  EXPECT_EQ(r->Flg, K_CONST);
+  EXPECT_EQ(values(r), (std::vector<float>{7.5f}));
+  r = rdary(0, K_ARRAY, 0, nullptr, 0, "\n1\n");
+  EXPECT_LT(r->Length, 1);
+  r = rdary(0, K_ARRAY, 0, nullptr, 0, "1\n\x1b\n2\n");
+  EXPECT_EQ(values(r), (std::vector<float>{1}));
+}
+
+TEST_F(Rdary, TextPlainAndAsList) {
+  PtrRec* r = rdary(0, K_STRING, 0, nullptr, 0, "first\nsecond  \t\n\nthird");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->Flg, K_STRING);
+  EXPECT_EQ(text(r), "first\nsecond");
+  // One line, cut to the limit.
+  r = rdary(0, K_STRING, 0, nullptr, -4, "abcdef\nnext");
+  EXPECT_EQ(text(r), "abcd");
+  // Quoted lines lose their quotes and have their escapes resolved; a lone
+  // backslash is a blank line; "\}" keeps the brace as data.
+  r = rdary(0, K_STRING | K_LIST, 0, nullptr, 1,
+            "abc\n\"x\\ty\"\n\\\n\" lead\"\nkeep\\}\n'q'\nlast}\nafter\n");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->Flg, K_STRING | K_LIST);
+  EXPECT_EQ(elements(r),
+            (std::vector<std::string>{"abc", "x\ty", "", " lead", "keep }", "q", "last"}));
+  EXPECT_EQ(r->Length, 3 + 3 + 0 + 5 + 6 + 1 + 4);
+  // The element access reads the list through the record.
+  int32_t cnt, part, tot, ws;
+  gtvarb(r, &cnt, &part, &tot, &ws, 0);
+  EXPECT_EQ(cnt, r->Length);
+  // An empty list.
+  r = rdary(0, K_STRING | K_LIST, 0, nullptr, 1, "}\n");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->Length, 0);
+}
+
+}  // namespace

@@ -1,0 +1,316 @@
+// The command-line editor rdkeys, and the pointer flag and keyboard point
+// picking of the cursor routines.
+#include "ui/editor.h"
+
+#include "core/output.h"
+#include "core/state.h"
+#include "lang/mainloop.h"
+#include "lang/parse.h"
+#include "ui/events.h"
+#include "ui/platform/backend.h"
+#include "ui/platform/clock.h"
+#include "ui/screen.h"
+#include "ui/window.h"
+
+#include <algorithm>
+#include <cstring>
+
+bool insmod = true;
+
+namespace {
+int showcnt = 0;  // display count of the system pointer
+
+// Tab width of the terminal: the byte of the tabs setting, a power of two.
+int tabwid() {
+  int t = tabs & 0xFF;
+  if (t < 1) return 8;
+  int w = 1;
+  while (w * 2 <= t) w *= 2;
+  return w;
+}
+
+// The line being edited and how it stands on the screen.
+struct Line {
+  char text[LINBUF + 1];
+  int len = 0;    // characters in the line
+  int cur = 0;    // insertion point
+  int lim = 0;    // most characters
+  int scol = 0;   // screen column of the line's start
+  int row = 0;    // buffer row
+  int avail = 1;  // cells the line may take on the row
+  int off = 0;    // first character shown
+  int shown = 0;  // characters shown at the last redraw
+
+  void clear() {
+    len = cur = 0;
+    text[0] = 0;
+  }
+  void del(int at) {
+    if (at < 0 || at >= len) return;
+    std::memmove(text + at, text + at + 1, static_cast<size_t>(len - at));
+    len--;
+  }
+  // A printable character at the cursor: appended at the end, else
+  // inserted or written over.
+  void put(char c) {
+    if (cur < len && !insmod) {
+      text[cur++] = c;
+      return;
+    }
+    if (len >= lim) return;
+    std::memmove(text + cur + 1, text + cur, static_cast<size_t>(len - cur + 1));
+    text[cur++] = c;
+    len++;
+  }
+  // Draws the shown part from the start column, the caret after the cursor.
+  // A line longer than the row slides so that the cursor stays in view.
+  void draw() {
+    text[len] = 0;
+    if (cur < off) off = cur;
+    if (cur - off > avail - 1) off = cur - (avail - 1);
+    if (off > 0 && len - off < avail - 1) off = std::max(0, len - (avail - 1));
+    int n = std::min(len - off, avail);
+    if (n > 0)
+      curtxt(text + off, n, scol, row, cur - off + 1);
+    else
+      putcur(scol, row);
+    if (shown > n) erstxt(curwin, scol + n, row, shown - n);
+    shown = n;
+    putcur(scol + cur - off, row);
+  }
+  // The line of the history the recall moved to (in linbuf).
+  void recall(int mode) {
+    int n = Histry(mode, 0, 0);
+    clear();
+    if (n > 0) {
+      n = std::min<int>({n, lim, static_cast<int>(strnlen(linbuf, LINBUF))});
+      std::memcpy(text, linbuf, static_cast<size_t>(n));
+      len = n;
+    }
+    text[len] = 0;
+    cur = len;
+  }
+};
+}  // namespace
+
+int rdkeys(char* buf, int start, int length, int max) {
+  if (!buf) return 0;
+  const bool edmode = state & ST_EDITOR;
+  const bool prompt = !edmode && nargw == 0;  // the command prompt
+  if (jdebug > 1)
+    logprintf("rdkeys(buf,%d,%d,%d) %d %d %d\n", start, length, max, curwin,
+              static_cast<int>(state), static_cast<int>(nargw));
+  // The room of the caller's buffer: max is its size when given.
+  const int room = max > 0 ? std::min(max, LINBUF) : LINBUF;
+  if (room < 1) return 0;
+
+  // Lines queued as if typed come first.
+  if (!edmode && qpend(&typq)) {
+    char q[LINBUF];
+    int n = gtpstr(&typq, q);
+    if (n >= 0) {
+      n = std::min(n, room - 1);
+      std::memcpy(buf, q, static_cast<size_t>(n));
+      buf[n] = 0;
+      return n;
+    }
+  }
+
+  Line ln{};
+  ln.lim = room - 1;
+  int col = 0;
+  getcur(&col, &ln.row);
+  flushq();
+  const TxtGrid* g = curgrid();
+  const int width = g ? g->cols - 1 : ln.lim;  // the line's width on the row
+  if (edmode) {
+    ln.len = std::clamp(length, 0, ln.lim);
+    std::memcpy(ln.text, buf, static_cast<size_t>(ln.len));
+    ln.text[ln.len] = 0;
+    ln.scol = start;
+    ln.shown = ln.len;
+  } else {
+    ln.scol = col;
+  }
+  if (ln.scol > width || ln.scol < 0) ln.scol = 0;
+  ln.cur = edmode ? std::clamp(col - ln.scol, 0, ln.len) : 0;
+  ln.avail = std::max(1, width - ln.scol);
+
+  const int saveprompt = inprompt;
+  inprompt = prompt ? 1 : 0;
+  int result = -2;  // -2: the line goes on
+  while (result == -2) {
+    int key;
+    if (prompt && ln.len == 0 && (state & ST_ALARMS)) {
+      // While alarms wait, an idle command line polls, so that a due alarm
+      // runs (its command is queued and the line given up).
+      if (alarmck(0) != 0) {
+        result = 0;
+        break;
+      }
+      key = getkey(1);
+      if (key == 0) {
+        if (inend()) key = -1;
+        else {
+          clock_sleep_ns(10000000ull);
+          continue;
+        }
+      }
+    } else {
+      key = getkey(0);
+    }
+    if (key < 0) {
+      // End of input at the command prompt: the main loop quits.
+      inprompt = saveprompt;
+      buf[0] = 0;
+      return -1;
+    }
+    if (key == 0) continue;
+    if (key == 27) key = 155;
+    if (edmode && key >= 131 && key != 211) {
+      result = key + 0x100;
+      break;
+    }
+    // Up and Down recall history unless text-grab mode is on.
+    if (!edmode && !(curflg & 0x2000)) {
+      if (key == 200) key = 201;
+      if (key == 208) key = 209;
+    }
+    if ((pflags & 0x4000) && key != 13) continue;  // menu-only mode
+    bool redraw = true;
+    switch (key) {
+      case 8:
+        if (ln.cur > 0) {
+          ln.cur--;
+          ln.del(ln.cur);
+        } else {
+          ln.del(0);
+        }
+        break;
+      case 211:
+        ln.del(ln.cur);
+        break;
+      case 9:
+        if (ln.cur == ln.len) {
+          const int tw = tabwid();
+          do {
+            ln.put(' ');
+          } while (ln.len < ln.lim && (ln.len % tw) != 0);
+        } else {
+          while (ln.cur < ln.len && ln.text[ln.cur] != ' ') ln.cur++;
+          while (ln.cur < ln.len && ln.text[ln.cur] == ' ') ln.cur++;
+        }
+        break;
+      case 13:
+        result = ln.len;
+        break;
+      case 129:  // a left click ends a line that is not empty
+        if (ln.len > 0) result = ln.len;
+        redraw = false;
+        break;
+      case 131:
+      case 21:  // Ctrl-U
+        ln.clear();
+        break;
+      case 3:  // Ctrl-C
+      case 5:  // Ctrl-E
+        ln.clear();
+        result = 0;
+        break;
+      case 199:
+        ln.cur = 0;
+        break;
+      case 207:
+        ln.cur = ln.len;
+        break;
+      case 203:
+        if (ln.cur > 0) ln.cur--;
+        break;
+      case 205:
+        if (ln.cur < ln.len) ln.cur++;
+        break;
+      case 201:
+        ln.recall(-1);
+        break;
+      case 209:
+        ln.recall(-2);
+        break;
+      case 210:
+        insmod = !insmod;
+        redraw = false;
+        break;
+      case 155:
+        redraw = false;
+        if (!prompt) result = 155 + 0x100;
+        break;
+      default:
+        if (key >= 32 && key <= 127)
+          ln.put(static_cast<char>(key));
+        else
+          redraw = false;  // Ctrl-Q, Ctrl-S and keys the editor does not know
+        break;
+    }
+    if (redraw) ln.draw();
+    if (result == -2 && ln.len >= ln.lim) result = ln.len;  // a full line ends the input
+  }
+  inprompt = saveprompt;
+  ln.text[ln.len] = 0;
+  std::memcpy(buf, ln.text, static_cast<size_t>(ln.len) + 1);
+  if (result >= 0x100) return result;
+  // The row ends after the line as shown.
+  putcur(ln.scol + ln.shown, ln.row);
+  jline(ln.row);
+  return result;
+}
+
+int ShowCursr() {
+  showcnt++;
+  if (trcmsk & 4) jprintf(dbglun, "ShowCursor %d\n", showcnt);
+  return 0;
+}
+
+int HideCursr() {
+  showcnt--;
+  if (trcmsk & 4) jprintf(dbglun, "HideCursor %d\n", showcnt);
+  return 0;
+}
+
+int curson(int which, int on) {
+  const int prev = (curflg & 0x8000) ? 1 : 0;
+  if (which & 1) {
+    const uint16_t now = on ? static_cast<uint16_t>(curflg | 0x8000) : static_cast<uint16_t>(curflg & 0x7FFF);
+    if (now != curflg) {
+      curflg = now;
+      if (on)
+        ShowCursr();
+      else
+        HideCursr();
+    }
+  }
+  return prev;
+}
+
+int getxy(int mode, int* x, int* y) {
+  trcint(152, "getXY", 0, mode, curx, cury, curflg, 0);
+  if ((mode & 4) && x && y) {
+    curx = static_cast<int16_t>(*x);
+    cury = static_cast<int16_t>(*y);
+  }
+  if (mode & 16) {
+    flushq();
+    curstep = 8;
+  }
+  int key = 130;
+  while (backend()->pointer()) {
+    key = getkey((mode & 0x401) | 0x200);
+    if (key >= 1 && key <= 5) {
+      key = 0;
+      break;
+    }
+    if (key != 0 || (mode & 8)) break;
+  }
+  if (x) *x = curx;
+  if (y) *y = cury;
+  trcint(152, "getxy", 0, key, curx, cury, mode, 0);
+  return key;
+}
