@@ -30,22 +30,6 @@ WEAK int16_t* fldcmd(uint32_t* count) {
   return nullptr;
 }
 WEAK int filopn(int, int) { return fnnavl(); }
-WEAK int fserch(const char*, const char*, const char*, char* path, int* unit, int) {
-  if (path) path[0] = 0;
-  if (unit) *unit = 0;
-  fnnavl();
-  return -1;
-}
-
-WEAK int format(int, char* output, const char*, int32_t*, int, int, int32_t*, int32_t*) {
-  if (output) output[0] = 0;
-  fnnavl();
-  return 0;
-}
-WEAK PtrRec* Zaccpt(int, int, int) {
-  fnnavl();
-  return nullptr;
-}
 
 WEAK int getwrd(int, int, char* buffer) {
   if (buffer) buffer[0] = 0;

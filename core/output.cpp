@@ -1,5 +1,6 @@
 // Formatted output through numbered units, error reporting and tracing.
 #include "core/output.h"
+#include "lang/mainloop.h"
 
 #include "core/args.h"
 #include "core/memory.h"
@@ -199,11 +200,6 @@ void rowdone() {
   while (n > 0 && p[n - 1] == ' ') n--;
   backend()->rowout(curwin, p, n);
 }
-
-// Hooks into modules that come later. Each does the least that is safe
-// until its module fills it in.
-// Main loop: the typed-line pending-command queue is freed (clrpst).
-void errclrq() {}
 
 // The command word table as registered by the parser.
 const uint8_t* wtab = nullptr;
@@ -463,7 +459,7 @@ int error(int arg, int code) {
   }
   trcint(280, "error", 50, state, trcmsk, errlun, code, pflags);
   state |= ST_ERROR;
-  errclrq();
+  tlqclr();  // an error drops the lines typed ahead
   setres(code > 0 ? -code : code == 0 ? -1 : code, 0);
   return 0;
 }
