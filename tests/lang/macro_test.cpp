@@ -94,13 +94,7 @@ class Mac : public Parse {
       bool keys = kb.pos < kb.in.size() || peekky() != 0 || peekmsg(&m, 0x100, 0x102, 0) != 0;
       bool busy = keys || curfrm() || qpend(&dfltq) || qpend(&typq) || qflag != 0;
       if (!busy) break;
-      if (getenv("MACDBG"))
-        fprintf(stderr, "busy: pos %zu/%zu msg %d frm %d dq %d tq %d qf %d\n", kb.pos, kb.in.size(),
-                peekmsg(&m, 0x100, 0x102, 0), frmadr, qpend(&dfltq), qpend(&typq), qflag);
-      int c = mainturn();
-      if (getenv("MACDBG"))
-        fprintf(stderr, "turn %d mode %d lev %d frm %d in %d unit %d line %d brc %d lop %d\n", c, macmod,
-                maclev, frmadr, inunit, mcunit, maclin, brclev, lopdep);
+      mainturn();
     }
   }
   // The value of an expression at top level (through register #9).
