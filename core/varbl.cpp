@@ -289,8 +289,7 @@ int erasvb(SymEnt* e) {
   if (!e) return 0;
   uint16_t flags = e->flags;
   int32_t data = e->data;
-  bool plainvec = (flags & (K_VECTOR | K_MATRIX)) == K_VECTOR;
-  if (data > 0 && !(flags & SY_NOTOWN) && !plainvec) {
+  if (data > 0 && !(flags & SY_NOTOWN)) {
     if (flags & K_LIST) {
       int32_t h = fndstk(data);
       int64_t slots = e->value;
@@ -309,8 +308,10 @@ int erasvb(SymEnt* e) {
     } else if ((flags & K_HDR) && !(flags & K_VECTOR)) {
       int32_t items = static_cast<int32_t>(wordp(data)[3]);
       if (items > 0 && fndstk(items) != fndstk(data)) freblk(items);
-    } else if ((flags & K_DATA) == 0 || (flags & (K_VECTOR | K_MATRIX)) == (K_VECTOR | K_MATRIX)) {
-      // Pointer variables and vector lists hold a pointer record.
+    } else if ((flags & (K_DATA | K_NUMBER)) == 0 ||
+               (flags & (K_VECTOR | K_MATRIX)) == (K_VECTOR | K_MATRIX)) {
+      // Pointer variables (no data kind) and vector lists hold a pointer
+      // record; a number keeps its value in a plain block.
       auto* r = static_cast<PtrRec*>(stkptr(data));
       if (r && fndstk(data) > 0) freptr(r);
     }

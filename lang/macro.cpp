@@ -464,20 +464,8 @@ void closemu() {
   if (u > 4 && u < NUNITS && u != libunit && filtab[u].Nlinks > 0) closef(u, 0);
 }
 
-// Erases a local variable. A number or a plain vector keeps its value in a
-// block of its own, which erasvb does not know (it would take it for a
-// pointer record), so that block is freed here.
-void erasel(SymEnt* e) {
-  uint16_t f = e->flags;
-  bool plain = (f & 0x7F0) == K_NUMBER || (f & (K_VECTOR | K_MATRIX | K_LIST)) == K_VECTOR;
-  if (plain) {
-    if (e->data > 0 && !(f & SY_NOTOWN)) freblk(e->data);
-    e->data = 0;
-    e->value = 0;
-    return;
-  }
-  erasvb(e);
-}
+// Erases a local variable.
+void erasel(SymEnt* e) { erasvb(e); }
 
 // Everything back to top level after a frame that cannot be trusted.
 void lostfrm() {

@@ -316,6 +316,33 @@ TEST_F(Var, StorageMadeAndErasedManyTimes) {
   EXPECT_EQ(hstk.freew, hfree);
 }
 
+// A number, a plain vector and a pointer variable each release exactly
+// their own storage: a number's block is no pointer record.
+TEST_F(Var, ErasingNumbersVectorsAndPointers) {
+  int32_t n = decl("n", K_NUMBER, 96);
+  int32_t v = decl("v", K_VECTOR, 136);
+  int32_t p = decl("p", 0, 32);
+  freew = lstk.freew;
+  for (int32_t ent : {n, v}) {
+    int32_t blk = 0;
+    ASSERT_EQ(getstk(&blk, 8, 4, 1, 0), 8);
+    std::memset(stkptr(blk), 0x7F, 32);  // a value, not a record
+    ptrstk(blk, ent + 4);                // owned by the entry's data word
+    symptr(ent)->data = blk;
+  }
+  PtrRec* target = putptr(K_ARRAY, 0, nullptr, 0, 16, false);
+  symptr(p)->data = stkadr(target);
+  erasvb(symptr(n));
+  erasvb(symptr(v));
+  erasvb(symptr(p));
+  EXPECT_EQ(symptr(n)->data, 0);
+  EXPECT_EQ(symptr(v)->data, 0);
+  EXPECT_EQ(symptr(p)->data, 0);
+  EXPECT_TRUE(chain());
+  EXPECT_EQ(lstk.freew, freew);
+  EXPECT_EQ(state & ST_ERROR, 0);
+}
+
 TEST_F(Var, AssignmentRefusals) {
   PtrRec* k = putptr(0, 0, nullptr, 0, 96, 1);
   setrec(k, K_CONST, -1, 0, 96, 1);
