@@ -906,6 +906,12 @@ void varsize(const PtrRec* r, int32_t size[3]) {
     size[0] = 8;
     size[1] = (kind & K_MATRIX) ? tot : 1;
     size[2] = 1;
+  } else if ((kind & K_LIST) && (kind & K_STRING)) {
+    // A string list: elements along x, the characters of an element along
+    // y (an element holds at most 255).
+    size[0] = tot;
+    size[1] = 255;
+    size[2] = 1;
   } else if ((kind & K_HDR) && !(kind & K_LIST) && s->data > 0) {
     const uint32_t* h = stkwp(s->data);
     if (h && static_cast<int64_t>(s->data) + 3 <= (s->data < HIMEM_BASE ? lstk.end : hstk.end))
@@ -1021,6 +1027,9 @@ PtrRec* symrec(int w) {
     return mktmp(p, w);
   }
   int kind = (t & 0x1FF0) | (t & 4);
+  // A list seen through a subscript keeps kind flag 1: a store into it
+  // replaces the selected elements, not the whole list.
+  if ((t & K_LIST) && (t & 1)) kind |= 1;
   PtrRec* r = newrec(kind, e, static_cast<uint32_t>(s->data), s->type, 0);
   if (!r) return nullptr;
   r->Flg2 = static_cast<uint16_t>(s->flags & 0xC00F);

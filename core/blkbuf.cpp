@@ -59,6 +59,40 @@ void grid(const PtrRec* r, const BufRec* b, int64_t* g, int64_t* p) {
 
 }  // namespace
 
+bool blkwin(const PtrRec* r, int32_t blk) {
+  const BufRec* b = bufrec(r);
+  if (!b || blk < 1 || r->Rwds < 1) return false;
+  // Blocks that follow the window hold window items only.
+  if (b->Bflg & 2) return true;
+  int64_t g[3], o[3], e[3];
+  for (int k = 0; k < 3; k++) {
+    g[k] = r->Datdims[k] < 1 ? 1 : r->Datdims[k];
+    o[k] = r->Offs[k];
+    int64_t x = r->Offs[3 + k];
+    e[k] = o[k] + (x < 1 ? g[k] - o[k] : x);
+  }
+  int64_t layer = g[0] * g[1];
+  int64_t first = static_cast<int64_t>(blk - 1) * r->Rwds;
+  int64_t last = narrow(static_cast<wide>(first) + r->Rwds - 1);
+  int64_t total = narrow(static_cast<wide>(layer) * g[2]);
+  if (last >= total) last = total - 1;  // items past the data do not exist
+  if (last < first) return true;
+  auto at = [&](int64_t l, int64_t* p) {
+    p[0] = l % g[0];
+    p[1] = (l / g[0]) % g[1];
+    p[2] = l / layer;
+  };
+  int64_t a[3], z[3];
+  at(first, a);
+  at(last, z);
+  auto inside = [&](int k, int64_t v0, int64_t v1) { return v0 >= o[k] && v1 < e[k]; };
+  bool fullx = o[0] == 0 && e[0] >= g[0], fully = o[1] == 0 && e[1] >= g[1];
+  if (a[2] == z[2] && a[1] == z[1]) return inside(0, a[0], z[0]) && inside(1, a[1], a[1]) && inside(2, a[2], a[2]);
+  if (!fullx) return false;
+  if (a[2] == z[2]) return inside(1, a[1], z[1]) && inside(2, a[2], a[2]);
+  return fully && inside(2, a[2], z[2]);
+}
+
 int32_t setadr(PtrRec* r, int64_t index) {
   int bits = r->Wsiz & 63;
   int64_t bitoff = narrow(static_cast<wide>(index) * bits);
@@ -167,8 +201,13 @@ int getblk(PtrRec* r, int32_t blk, int mode) {
       b->F[i] = 0;
     }
     b->B[i].Blk = static_cast<int16_t>(blk);
+    // A write reads the block first unless every item of it will be
+    // written: the window's block fills the buffer, nobody else uses the
+    // buffers, and the block lies wholly inside the window (items of the
+    // block outside the window would otherwise be written back unread).
     int m = mode;
-    if (m == 2 && (static_cast<int64_t>(b->Bksiz) < r->Rwds || b->Lnks >= 1)) m = 3;
+    if (m == 2 && (static_cast<int64_t>(b->Bksiz) < r->Rwds || b->Lnks >= 1 || !blkwin(r, blk)))
+      m = 3;
     if (m & 1) xfer(r, i, 1);
   }
   touch(b, i);

@@ -13,6 +13,10 @@
 uint8_t* blkadr(PtrRec* r, int mode);
 int32_t inbloc(const BufSlot* s, const uint32_t* org, const uint32_t* pos);
 int getblk(PtrRec* r, int32_t blk, int mode);
+// Whether every item of block blk lies inside the record's window (always so
+// for blocks that follow the window, Bflg 0x2). A write reads a block first
+// when it does not.
+bool blkwin(const PtrRec* r, int32_t blk);
 int32_t blknum(const PtrRec* r, uint32_t* offset);
 int blkxyz(PtrRec* r, BufSlot* s, uint32_t* org, int32_t offset);
 int32_t sizbuf(PtrRec* r);

@@ -442,7 +442,9 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
   if (pt < 1) {
     int32_t cnt = *total, ps = 0;
     int32_t n = chkoff(r, kind, &cnt, &ps, bufrec(r) ? r->Rwds : 0, r->Offs);
-    *count = cnt >= 1 ? n : cnt;
+    // A list's window counts elements; its items are counted below, so a
+    // window of empty elements is still a window.
+    *count = cnt >= 1 || (kind & K_LIST) ? n : cnt;
     if (n < 1 || *count < 1) return kind;
     r->Bufsiz = ps;
     if (BufRec* b = bufrec(r))
@@ -739,8 +741,8 @@ void putitf(double v, void* mem, int wsiz, int32_t n) {
   putitm(ftrunc(v + 0.5), mem, wsiz, n);
 }
 
-// The original picked bytes and shorts out of the aligned word that holds
-// them; reading exactly the item's bytes gives the same value without
+// Bytes and shorts are the parts of the aligned word that holds them;
+// reading and writing exactly the item's bytes gives the same value without
 // touching the memory around it.
 double getelm(const void* addr, int wsiz) {
   const uint8_t* p = static_cast<const uint8_t*>(addr);

@@ -289,8 +289,7 @@ int erasvb(SymEnt* e) {
   if (!e) return 0;
   uint16_t flags = e->flags;
   int32_t data = e->data;
-  bool plainvec = (flags & (K_VECTOR | K_MATRIX)) == K_VECTOR;
-  if (data > 0 && !(flags & SY_NOTOWN) && !plainvec) {
+  if (data > 0 && !(flags & SY_NOTOWN)) {
     if (flags & K_LIST) {
       int32_t h = fndstk(data);
       int64_t slots = e->value;
@@ -309,8 +308,10 @@ int erasvb(SymEnt* e) {
     } else if ((flags & K_HDR) && !(flags & K_VECTOR)) {
       int32_t items = static_cast<int32_t>(wordp(data)[3]);
       if (items > 0 && fndstk(items) != fndstk(data)) freblk(items);
-    } else if ((flags & K_DATA) == 0 || (flags & (K_VECTOR | K_MATRIX)) == (K_VECTOR | K_MATRIX)) {
-      // Pointer variables and vector lists hold a pointer record.
+    } else if ((flags & (K_DATA | K_NUMBER)) == 0 ||
+               (flags & (K_VECTOR | K_MATRIX)) == (K_VECTOR | K_MATRIX)) {
+      // Pointer variables (no data kind) and vector lists hold a pointer
+      // record; a number keeps its value in a plain block.
       auto* r = static_cast<PtrRec*>(stkptr(data));
       if (r && fndstk(data) > 0) freptr(r);
     }
@@ -505,7 +506,10 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
   } else if (whole && n != 1) {
     int32_t ny = static_cast<int32_t>(r->Offs[4]);
     int32_t len = ny > 0 ? static_cast<int32_t>(r->Offs[1]) + ny : n;
-    maklst(ownadr(r), len, 0);
+    // maklst takes bytes: an element of another list holds len items.
+    int64_t bytes = len;
+    if (!(kind & K_STRING)) bytes = (static_cast<int64_t>(len) * stobits(r->Wsiz) + 7) / 8;
+    maklst(ownadr(r), static_cast<int32_t>(bytes > INT32_MAX ? INT32_MAX : bytes), 0);
     r->Bufsiz = ny > 0 ? ny : n;
   }
   return mode;
@@ -687,8 +691,13 @@ int maklst(int32_t rec, int32_t length, int32_t n) {
   PtrRec* r = rec > 0 ? ptrrec(rec) : nullptr;
   if (r) n = static_cast<int32_t>(r->XYZptr[0]);
   bool str = strlst(r);
-  if (r && str && static_cast<int32_t>(r->Offs[4]) > 0 && length > static_cast<int32_t>(r->Offs[4]))
-    length = static_cast<int32_t>(r->Offs[4]);
+  // A store through a character window (ny above 0) of a string element:
+  // the element must reach the window's end, and keeps its other characters.
+  bool win = r && str && static_cast<int32_t>(r->Offs[4]) > 0;
+  if (win) {
+    int64_t wend = static_cast<int64_t>(r->Offs[1]) + static_cast<int32_t>(r->Offs[4]);
+    if (length > wend) length = static_cast<int32_t>(wend);
+  }
   if (str && length > 255) length = 255;
   int64_t slots;
   int32_t t = lsttbl(r, rec > 0 ? 0 : -rec, &slots);
@@ -702,7 +711,14 @@ int maklst(int32_t rec, int32_t length, int32_t n) {
     else
       have = static_cast<int64_t>(wordp(el)[4]) - LST_HDR;
   }
+  if (win && length >= 1 && have > length) length = static_cast<int32_t>(have);
   if (!el || have < length || length < 1) {
+    uint8_t old[256];
+    int oldn = 0;
+    if (win && el && length >= 1) {
+      oldn = static_cast<int>(have);
+      memcpy(old, static_cast<uint8_t*>(stkptr(el)) + 1, static_cast<size_t>(oldn));
+    }
     lstdel(rec > 0 ? rec : -t, n);
     el = 0;
     if (length < 1) return 0;
@@ -714,6 +730,12 @@ int maklst(int32_t rec, int32_t length, int32_t n) {
     *sp = static_cast<uint32_t>(el - t);
     ptrstk(el, t + n);
     if (!str) wordp(el)[4] = static_cast<uint32_t>(bytes);
+    if (win) {
+      // The old characters, then blanks up to the window.
+      uint8_t* q = static_cast<uint8_t*>(stkptr(el)) + 1;
+      memcpy(q, old, static_cast<size_t>(oldn));
+      memset(q + oldn, ' ', static_cast<size_t>(length - oldn));
+    }
   }
   uint8_t* p = static_cast<uint8_t*>(stkptr(el));
   if (str) {
@@ -796,9 +818,11 @@ int shoptr(const PtrRec* r) {
   jprintf(u, "  Flg=\t%#-6oo\tIdx= %-6ld Wsiz= %-3d Dptr= %ld ", kind, static_cast<long>(r->Idx),
           r->Wsiz, static_cast<long>(r->Dptr));
   if (kind == K_CONST) {
-    float v;
-    memcpy(&v, &r->Addr, 4);
-    jprintf(u, "Value= %9.2f\n", static_cast<double>(v));
+    // The value is one item of the record's word size held in Addr.
+    uint8_t item[4], bp = 0;
+    int step = 0;
+    memcpy(item, &r->Addr, 4);
+    jprintf(u, "Value= %9.2f\n", lditm(item, r->Wsiz, &bp, &step));
   } else if (kind == K_NAMED) {
     jprintf(u, "Addr= %-7ld\n", static_cast<long>(static_cast<int32_t>(r->Addr)));
   } else {

@@ -5,8 +5,8 @@
 // and how far an operation has got. Its companions are the buffer record
 // (block buffers of file- and device-backed data) and the file record.
 //
-// Fields that held machine pointers on the original 32-bit machine hold
-// 32-bit references here:
+// A machine pointer does not fit a 32-bit word, so the fields that name
+// machine data hold 32-bit references:
 //  - Addr: a stack address (low stack or high memory); with kind flag 4 a
 //    held-pointer reference -(n)-1 (core/memory.h); for kind 18 the value.
 //  - Dptr, Data0: byte references (see membyt below).

@@ -611,3 +611,16 @@ int macro() {
 }
 
 int libunt() { return libunit; }
+
+int libdel(const char* name) {
+  if (libunit == 0) inimac(0);
+  int k = fndmac(name, 0);
+  if (k <= 0 || getdir(k / 32) < 0) return 0;
+  wr16(entp(k), 0);
+  if (putdir(k / 32) < 0) {
+    error(0, 142);
+    return 0;
+  }
+  libfnd = 0;
+  return k;
+}

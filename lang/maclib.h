@@ -80,6 +80,10 @@ void libspan(uint32_t* start, uint32_t* end);
 // {current, start, end}, current moves past it). The length, or -1 at its
 // end.
 int libnxt(uint32_t* pos, char* buf, int max);
+// Deletes a macro from the library (the delete command's macro form): its
+// entry's kind becomes 0 and its directory block is written back; its data
+// space stays used. The entry number, or 0 when the name is not there.
+int libdel(const char* name);
 // The library's name as inimac opens it; "" before the first use.
 const char* libnam();
 // Closes the library and forgets it (tests, shutdown).

@@ -464,20 +464,8 @@ void closemu() {
   if (u > 4 && u < NUNITS && u != libunit && filtab[u].Nlinks > 0) closef(u, 0);
 }
 
-// Erases a local variable. A number or a plain vector keeps its value in a
-// block of its own, which erasvb does not know (it would take it for a
-// pointer record), so that block is freed here.
-void erasel(SymEnt* e) {
-  uint16_t f = e->flags;
-  bool plain = (f & 0x7F0) == K_NUMBER || (f & (K_VECTOR | K_MATRIX | K_LIST)) == K_VECTOR;
-  if (plain) {
-    if (e->data > 0 && !(f & SY_NOTOWN)) freblk(e->data);
-    e->data = 0;
-    e->value = 0;
-    return;
-  }
-  erasvb(e);
-}
+// Erases a local variable.
+void erasel(SymEnt* e) { erasvb(e); }
 
 // Everything back to top level after a frame that cannot be trusted.
 void lostfrm() {
@@ -834,6 +822,10 @@ int Runmac(int mode) {
     maclev = 1;
     savetop();
   }
+  // A macro that calls its own file shares the caller's unit (an open of an
+  // open file raises its count): the callee reads it from the start.
+  if (!lib && u > 0)
+    if (FILE* s = unitstream(u)) std::fseek(s, 0, SEEK_SET);
   int16_t oldunit = mcunit;
   mcunit = int16_t(u);
   int16_t olddep = lopdep;

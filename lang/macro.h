@@ -92,9 +92,14 @@ int Runmac(int mode);
 // frame without a file. Returns 0 or -1 (error 42, interrupt bit set).
 int PutMac(const char* name, int argi, int mode);
 // Saves `count` arguments from argument `first` on into the table at *table
-// (0: a fresh 20-slot table is taken, its slot 0 the name record of the
-// frame at `frame` with a name of `namlen` characters); with dflt only the
-// empty slots are filled. Returns the words saved, or -1.
+// (0: a fresh 20-slot table is taken, its slot 0 a string record of the
+// name in the frame at `frame`, `namlen` characters); with dflt only the
+// empty slots are filled. Each saved argument is a copy of its pointer
+// record in the bottom area (30 words for the kinds 0x7E9, else 9), with
+// two words ahead of it that let a variable's copy follow the variable;
+// data in the scratch or bottom area is copied along. The name record is a
+// full 30-word string record, since string records are read whole.
+// Returns the words saved, or -1.
 int SVMARG(int first, int count, int32_t* table, int dflt, int32_t frame, int namlen);
 // The return command (how > 0; code 17), the end of a macro file (how 0, the
 // line reader) or an abort (how < 0). Returns 0.

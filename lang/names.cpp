@@ -666,7 +666,10 @@ int putprm(double value, int code) {
     case 161: dflags = v; return 0;
     case 162: zoff = v; return 0;
     case 163: zfact = v; return 0;
-    case 164: mnuflg = static_cast<uint8_t>((v >> 8) & 0xFF); return 0;
+    case 164:
+      // The whole flag byte, so that a value read back is stored unchanged.
+      mnuflg = static_cast<uint8_t>((static_cast<uint32_t>(sv32(value)) >> 8) & 0xFF);
+      return 0;
     case 165: prflags = v; return 0;
     case 166: tabs = low8(value); return 0;
     case 167: vanish = v; return 0;

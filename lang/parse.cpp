@@ -45,6 +45,7 @@ int exstat = -2;  // expression state: -2 decide anew, -1 expression, 0 command,
 int leadv = 0;    // the line's leading operator value
 int pendins = 0;  // where the pending list takes words made while one word is parsed
 int argend = 0;   // position after the last character the argument used
+int prsarg = 0;   // the argument being parsed: the argument number of errors
 
 inline int uc(char c) { return static_cast<unsigned char>(c); }
 inline bool blank(int c) { return c <= 32; }
@@ -95,11 +96,11 @@ void serve(int k, int link, int group) {
 // pending words that point into them follow. Returns 0, or -1 (error 41).
 int mkgroup(int k) {
   if (k < 0 || k >= nwords) {
-    error(11, 71);
+    error(prsarg, 71);
     return -1;
   }
   if (nwords >= lowmrk) {
-    error(0, 41);
+    error(prsarg, 41);
     return -1;
   }
   for (int i = nwords; i > k; i--) {
@@ -254,7 +255,7 @@ int getsub(int q, int a, int k, int end, int* qout) {
     }
   }
   if (full) {
-    error(0, 41);
+    error(prsarg, 41);
     return -1;
   }
   if (!closed) {
@@ -637,7 +638,7 @@ int chnslt(int k, int n, int16_t* phys) {
 int makwrd(int position, int length, int type, int link) {
   if (position < 0) {
     if (nwords >= lowmrk || nwords >= NWORDS) {
-      error(0, 41);
+      error(prsarg, 41);
       return -1;
     }
     int e = nwords++;
@@ -646,7 +647,7 @@ int makwrd(int position, int length, int type, int link) {
     return e;
   }
   if (pendct >= MAXARG) {
-    error(0, 41);
+    error(prsarg, 41);
     return -1;
   }
   int e = -1;
@@ -658,7 +659,7 @@ int makwrd(int position, int length, int type, int link) {
   }
   if (e < 0) {
     if (lowmrk - 1 < nwords) {
-      error(0, 41);
+      error(prsarg, 41);
       return -1;
     }
     e = --lowmrk;
@@ -764,10 +765,15 @@ int PARSLN(int n, int* code) {
   }
   int pos = 0;
   int args = 0;
+  // Errors of the parse carry the number of the argument being parsed.
+  struct ArgNo {
+    ~ArgNo() { prsarg = 0; }
+  } argno;
   while (args < MAXARG) {
     while (linbuf[pos] && blank(uc(linbuf[pos]))) pos++;
     if (!linbuf[pos]) break;
     int a = ++args;
+    prsarg = a;
     pendct = 0;
     pendrd = 1;
     pendins = 0;
@@ -884,7 +890,7 @@ int rdnum(double* value, const char* text, int* kind) {
   }
   if (ndig == 0) return 0;
   if (v > 2147399935.0) {
-    error(0, 100);
+    error(prsarg, 100);
     return -1;
   }
   if (value) *value = neg ? -v : v;

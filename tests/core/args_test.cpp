@@ -322,6 +322,81 @@ TEST_F(Args, SubscriptsOutsideTheVariableAreRefused) {
   EXPECT_EQ(std::memcmp(symptr(e), &before, sizeof before), 0);
 }
 
+TEST_F(Args, StringListElementsTakeACharacterWindow) {
+  // A string list of three elements of six characters.
+  int32_t e = putsym(0, "sl", 2, 0x1821, 0, 0, 8);
+  PtrRec* r = symrec(e);
+  r->Offs[3] = 3;
+  int32_t cnt = 0;
+  makvar(r, nullptr, &cnt, 3, 0, 8);
+  ASSERT_GT(symptr(e)->data, 0);
+  const char* texts[] = {"abcdef", "ghijkl", "mnopqr"};
+  for (int i = 0; i < 3; i++) {
+    r->XYZptr[0] = static_cast<uint32_t>(i);
+    maklst(stkadr(r), 6, 0);
+    std::memcpy(dptr(r), texts[i], 6);
+  }
+  // The second pair selects characters of the element.
+  parse("list sl[1] sl[0, 2:4] sl[2,1] sl[1,3:] sl[0,2:40]");
+  const char* want[] = {"ghijkl", "cde", "n", "jkl", "cdef"};
+  for (int a = 2; a <= 6; a++) {
+    float v = 0;
+    char text[64] = "";
+    int len = 0;
+    EXPECT_EQ(getarg(a, &v, text, sizeof text, &len), 0x1821) << a;  // a list seen through a subscript
+    EXPECT_STREQ(text, want[a - 2]) << a;
+    EXPECT_EQ(v, 1.0f) << a;
+  }
+  EXPECT_TRUE(errors().empty());
+  // No element holds more than 255 characters.
+  parse("list sl[0,300]");
+  EXPECT_EQ(argrec(2), nullptr);
+  EXPECT_EQ(errors(), (std::vector<std::string>{"ERROR(0,196)"}));
+}
+
+TEST_F(Args, StoresIntoStringListElementsKeepTheOthers) {
+  int32_t e = putsym(0, "sl", 2, 0x1821, 0, 0, 8);
+  // Stores as an assignment makes them: the destination prepared, sized
+  // for the items, then written part by part.
+  auto store = [&](const char* line, const char* text) {
+    parse(line);
+    PtrRec* r = argrec(2);
+    ASSERT_NE(r, nullptr) << line;
+    int n = static_cast<int>(std::strlen(text));
+    int32_t cnt, part, tot, ws;
+    gtvarb(r, &cnt, &part, &tot, &ws, 0);  // the evaluator reads it first
+    ASSERT_GE(asnvrb(r, n, nullptr, 0), 0) << line;
+    gtvarb(r, &cnt, &part, &tot, &ws, 115);
+    for (int i = 0; i < n; i++) {
+      if (i >= part) DMPVRB(r, &part, 1, i);
+      if (i >= part) break;
+      PSTACK(static_cast<unsigned char>(text[i]), r);
+    }
+    DMPVRB(r, &part, 0, 0);
+  };
+  auto element = [&](int i) {
+    int32_t len = 0;
+    const uint8_t* p = lstptr(nullptr, i, &len, symptr(e)->data);
+    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(len)) : "<none>";
+  };
+  store("list sl[0]", "abcdef");
+  store("list sl[1]", "gh");
+  EXPECT_EQ(element(0), "abcdef");  // storing element 1 keeps element 0
+  EXPECT_EQ(element(1), "gh");
+  // A character window writes inside the element and keeps the rest.
+  store("list sl[0,2:3]", "XY");
+  EXPECT_EQ(element(0), "abXYef");
+  // Past the element's end the element grows, blanks up to the window.
+  store("list sl[1,4:5]", "ZZ");
+  EXPECT_EQ(element(1), "gh  ZZ");
+  EXPECT_EQ(element(0), "abXYef");
+  // A whole element is replaced whole.
+  store("list sl[0]", "q");
+  EXPECT_EQ(element(0), "q");
+  EXPECT_EQ(element(1), "gh  ZZ");
+  EXPECT_TRUE(errors().empty());
+}
+
 TEST_F(Args, SubscriptExpressionsNeedSingleValues) {
   declare("a", 64, 96, 10);
   declare("b", 64, 96, 3);

@@ -316,6 +316,33 @@ TEST_F(Var, StorageMadeAndErasedManyTimes) {
   EXPECT_EQ(hstk.freew, hfree);
 }
 
+// A number, a plain vector and a pointer variable each release exactly
+// their own storage: a number's block is no pointer record.
+TEST_F(Var, ErasingNumbersVectorsAndPointers) {
+  int32_t n = decl("n", K_NUMBER, 96);
+  int32_t v = decl("v", K_VECTOR, 136);
+  int32_t p = decl("p", 0, 32);
+  freew = lstk.freew;
+  for (int32_t ent : {n, v}) {
+    int32_t blk = 0;
+    ASSERT_EQ(getstk(&blk, 8, 4, 1, 0), 8);
+    std::memset(stkptr(blk), 0x7F, 32);  // a value, not a record
+    ptrstk(blk, ent + 4);                // owned by the entry's data word
+    symptr(ent)->data = blk;
+  }
+  PtrRec* target = putptr(K_ARRAY, 0, nullptr, 0, 16, false);
+  symptr(p)->data = stkadr(target);
+  erasvb(symptr(n));
+  erasvb(symptr(v));
+  erasvb(symptr(p));
+  EXPECT_EQ(symptr(n)->data, 0);
+  EXPECT_EQ(symptr(v)->data, 0);
+  EXPECT_EQ(symptr(p)->data, 0);
+  EXPECT_TRUE(chain());
+  EXPECT_EQ(lstk.freew, freew);
+  EXPECT_EQ(state & ST_ERROR, 0);
+}
+
 TEST_F(Var, AssignmentRefusals) {
   PtrRec* k = putptr(0, 0, nullptr, 0, 96, 1);
   setrec(k, K_CONST, -1, 0, 96, 1);
@@ -342,6 +369,32 @@ TEST_F(Var, AssignmentRefusals) {
   erasvb(symptr(e));
   EXPECT_TRUE(chain());
   EXPECT_EQ(lstk.freew, freew);
+}
+
+TEST_F(Var, WholeListElementHoldsTheItems) {
+  // A list of float arrays selected as a whole takes an element of n items,
+  // not of n bytes.
+  int32_t e = decl("fl", K_ARRAY | K_LIST, 96);
+  PtrRec* r = rec(e);
+  window(r, 0, 0, 3, 0);
+  int32_t count = -1;
+  makvar(r, nullptr, &count, 3, 0, 96);
+  ASSERT_GT(symptr(e)->data, 0);
+  PtrRec* q = rec(e);
+  q->Flg |= 1;
+  window(q, 1, 0, 1, 5);
+  EXPECT_EQ(asnvrb(q, 5, nullptr, 0), 0);
+  int32_t c, part, tot, w;
+  gtvarb(q, &c, &part, &tot, &w, 115);
+  EXPECT_EQ(part, 5);
+  for (int i = 0; i < part; i++) PSTACK(i + 0.5, q);
+  PtrRec* v = rec(e);
+  int32_t len = 0;
+  const auto* p = reinterpret_cast<const float*>(lstptr(v, 1, &len, 0));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(len, 5);
+  for (int i = 0; i < 5; i++) EXPECT_EQ(p[i], i + 0.5f);
+  EXPECT_TRUE(chain());
 }
 
 TEST_F(Var, NumbersAndArraysRead) {
@@ -377,6 +430,10 @@ TEST_F(Var, ShoptrListsTheRecord) {
   std::string want = "PTR = " + std::to_string(k->PTR) +
                      "  Flg = 18.\n  Flg=\t022   o\tIdx= -1     Wsiz= 96  Dptr= 40 Value=      2.50\n";
   EXPECT_EQ(out, want);
+  // An integer constant shows its value, not its bits read as a float.
+  setrec(k, K_CONST, -1, static_cast<uint32_t>(-7), 32, 1);
+  out = listed(k);
+  EXPECT_NE(out.find("Wsiz= 32  Dptr= 40 Value=     -7.00\n"), std::string::npos) << out;
 
   CaptureStdout();
   shoptr(nullptr);
@@ -449,4 +506,39 @@ TEST_F(Var, BlockBuffersInOrderOfUse) {
   EXPECT_EQ(sizbuf(n), 0);
   EXPECT_NE(state & ST_ERROR, 0);
   freptr(r);
+}
+
+TEST_F(Var, WritesReadBlocksThatLeaveTheWindow) {
+  // 100 items in blocks of 64: a window from item 10 covers block 1 only in
+  // part, so a write must read that block first; block 2 ends the data.
+  uint32_t dims[3] = {100, 1, 1};
+  PtrRec* r = putptr(K_ARRAY, 64, dims, 0, 8, 1);
+  ASSERT_EQ(chgbuf(r, 64, 0), 64);
+  window(r, 0, 0, 100, 1);
+  EXPECT_TRUE(blkwin(r, 1));
+  EXPECT_TRUE(blkwin(r, 2));
+  window(r, 10, 0, 90, 1);
+  EXPECT_FALSE(blkwin(r, 1));
+  EXPECT_TRUE(blkwin(r, 2));
+  window(r, 0, 0, 70, 1);
+  EXPECT_TRUE(blkwin(r, 1));
+  EXPECT_FALSE(blkwin(r, 2));
+  // Blocks that follow the window hold window items only.
+  bufrec(r)->Bflg = 2;
+  EXPECT_TRUE(blkwin(r, 1));
+  freptr(r);
+
+  // 10 x 10 items in blocks of three rows.
+  uint32_t d2[3] = {10, 10, 1};
+  PtrRec* m = putptr(K_IMAGE, 30, d2, 0, 8, 1);
+  ASSERT_EQ(chgbuf(m, 30, 0), 30);
+  window(m, 0, 2, 10, 8);  // rows 2 to 9
+  EXPECT_FALSE(blkwin(m, 1));  // rows 0 to 2
+  EXPECT_TRUE(blkwin(m, 2));   // rows 3 to 5
+  EXPECT_TRUE(blkwin(m, 4));   // row 9, the end of the data
+  window(m, 0, 0, 5, 10);      // half of every row
+  EXPECT_FALSE(blkwin(m, 2));
+  window(m, 0, 0, 0, 0);       // extents of 0: the rest of the data
+  EXPECT_TRUE(blkwin(m, 3));
+  freptr(m);
 }

@@ -728,6 +728,12 @@ TEST_F(Names, MenuflagTakesOnlyTheFlagByte) {
   EXPECT_EQ(get("menuflag"), 0x0305);
   EXPECT_EQ(curmnu, 5);
   EXPECT_EQ(mnuflg, 3);
+  // A flag byte with its top bit set survives being read and stored back.
+  put("menuflag", 0x8105);
+  EXPECT_EQ(mnuflg, 0x81);
+  EXPECT_EQ(get("menuflag"), 0x8105);
+  put("menuflag", get("menuflag"));
+  EXPECT_EQ(mnuflg, 0x81);
 }
 
 TEST_F(Names, VwindowNeedsAWideTextWindowForOddValues) {

@@ -136,7 +136,8 @@ TEST_F(Parse, ErrorsWithTheirArgumentNumbers) {
       {"type x(1]", "ERROR   8 (arg 2)"},
       {"type `", "ERROR   9 (arg 2)"},     // no word, no operator
       {"type a,b", "ERROR   9 (arg 2)"},
-      {"type 3000000000", "ERROR 100"},    // number too large
+      {"type 3000000000", "ERROR 100 (arg 2)"},  // number too large
+      {"type 1 x(2147399936)", "ERROR 100 (arg 3)"},
   };
   for (const auto& c : cases) {
     parse(c.line);
@@ -160,7 +161,7 @@ TEST_F(Parse, TableFullIsError41) {
   std::string line = "type";
   for (int i = 0; i < 21; i++) line += " zabcdefgh";  // two entries each
   parse(line.c_str());
-  EXPECT_EQ(err(), "ERROR  41");
+  EXPECT_EQ(err(), "ERROR  41 (arg 22)");
   // A command followed by 39 numbers parses into 40 arguments; text after
   // the 40th argument is not taken.
   line = "type";
