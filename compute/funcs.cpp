@@ -297,15 +297,38 @@ PtrRec* rdrows(int kind, int ws, const PtrRec* dest, int32_t total) {
   return rdary(-1, kind, ws, nullptr, 1, lines.c_str());
 }
 
+// Stores n 8-byte vector records into a list of vectors, record by record
+// through the element access. A list whose window holds fewer records is
+// left as it was (error 59).
+bool putvls(const uint8_t* recs, int32_t n, PtrRec* d) {
+  int32_t cnt, part, tot, ws;
+  if (!d || !gtvarb(d, &cnt, &part, &tot, &ws, 115) || ws != W_VEC) {
+    error(0, 111);
+    return false;
+  }
+  if (cnt < n) {
+    error(0, 59);
+    return false;
+  }
+  for (int32_t i = 0; i < n && !stopped(); i++) {
+    uint8_t* p = setxy(d, 0, i, 2);
+    if (!p) return false;
+    std::memcpy(p, recs + 8 * static_cast<int64_t>(i), 8);
+    DMPVRB(d, &part, 0, 0);
+  }
+  return !stopped();
+}
+
 }  // namespace
 
 int su_brace(FnCall& c) {
   if (c.n < 2) return su_accept(c);
   int32_t* t = optab;
-  // Into a whole vector the values are one vector record, taken as the
-  // vector function takes them: the form dump writes a vector in.
+  // Into a vector, or the first record of a list of vectors, the values are
+  // one vector record, taken as the vector function takes them: the form
+  // dump writes a vector and a list of one vector in.
   int dk = getdst(c.dest);
-  if (c.dest > 0 && (dk & K_VECTOR) && !(dk & K_MATRIX) && t[OT_WSIZ + 2] == W_VEC && c.n <= 6) {
+  if (c.dest > 0 && (dk & K_VECTOR) && t[OT_WSIZ + 2] == W_VEC && c.n <= 6) {
     t[OT_RCNT] = 1;
     t[OT_RWSZ] = W_VEC;
     std::memset(c.lbuf, 0, sizeof c.lbuf);
@@ -338,6 +361,27 @@ int su_accept(FnCall& c) {
   // list reads a list, one element a line, however many elements the list
   // had: that is how dump writes a list.
   if ((kind & K_LIST) && t[OT_TOT + 2] == 1 && !block) kind = K_STRING;
+  // A brace block into a list of vectors: one record a line (dump writes
+  // each as "{ %v }"), stored record by record from the list's first.
+  if (block && c.dest > 0 && (kind & (K_VECTOR | K_MATRIX)) == (K_VECTOR | K_MATRIX) &&
+      ws == W_VEC) {
+    PtrRec* r = Zaccpt(c.code, kind, ws);
+    c.ret = c.depth;
+    if (stopped() || !r) {
+      if (!(state & ST_ERROR)) argset(-1, 0);
+      return FS_RET;
+    }
+    const auto* recs = static_cast<const uint8_t*>(stkptr(static_cast<int32_t>(r->Addr)));
+    if (r->Length > 0 && !recs) {
+      error(0, 42);
+      return FS_RET;
+    }
+    if (!putvls(recs, std::max<int32_t>(r->Length, 0), oprec(2))) return FS_RET;
+    c.stack[c.depth] = t[OT_REC + 2];
+    argset(-1, 0);
+    c.ret = c.depth + 1;
+    return FS_RET;
+  }
   PtrRec* r;
   if (block && (kind & K_ROWS) && !(kind & (K_VECTOR | K_LIST)) && t[OT_TOT + 2] > 0 &&
       t[OT_CNT + 2] == t[OT_TOT + 2] && oprec(2))

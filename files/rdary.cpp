@@ -64,6 +64,22 @@ std::string unquote(const char* s, int n) {
   return std::string(s, static_cast<size_t>(n));
 }
 
+// One 8-byte vector record from the fields of a line: x, y, z (16 bits
+// each), the code (low four bits of byte 6), the width (its high four bits)
+// and the colour (byte 7). Fields not given, and words, are 0.
+void putvec(uint8_t* rec, const float* v, const int* ty, int nf) {
+  int32_t f[6] = {0, 0, 0, 0, 0, 0};
+  for (int k = 0; k < 6 && k < nf; k++)
+    if (ty[k] == 16 && !ismiss(v[k])) f[k] = ftrunc(v[k]);
+  for (int k = 0; k < 3; k++) {
+    auto s = static_cast<uint16_t>(static_cast<uint32_t>(f[k]) & 0xFFFF);
+    std::memcpy(rec + 2 * k, &s, 2);
+  }
+  rec[6] = static_cast<uint8_t>(((static_cast<uint32_t>(f[4]) & 15) << 4) |
+                                (static_cast<uint32_t>(f[3]) & 15));
+  rec[7] = static_cast<uint8_t>(static_cast<uint32_t>(f[5]) & 255);
+}
+
 // Scratch bytes, error 42 when there are none.
 void* scratch(size_t bytes) {
   void* p = getbuf(static_cast<int32_t>(std::min<size_t>(bytes, 0x7FFFFFF0)));
@@ -98,7 +114,11 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
   kind &= 0xFF0;
   const bool istxt = (kind & K_STRING) != 0;
   const bool islst = istxt && (kind & K_LIST);
-  const bool twod = !istxt && (kind & (K_MATRIX | K_IMAGE | K_SOLID));
+  // A list of vectors (Vector with Matrix, 8-byte records): each line is one
+  // record, written "{ x y z code width colour }" as dump writes it, so a
+  // line that opens with a brace does not end the block.
+  const bool vecs = !istxt && (kind & K_VECTOR) && (kind & K_MATRIX) && wsiz == W_VEC;
+  const bool twod = !istxt && !vecs && (kind & (K_MATRIX | K_IMAGE | K_SOLID));
   if (!istxt) {
     // Numbers: a number, or an array, matrix, image or solid of them.
     kind &= K_NUMBER | K_ARRAY | K_MATRIX | K_IMAGE | K_SOLID;
@@ -108,6 +128,7 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
   if (istxt) wsiz = W_BYTE;
 
   std::vector<float> vals;
+  std::vector<uint8_t> recs;
   std::string txt;
   std::vector<std::string> items;
   int32_t rowwid = 0, rows = 0;
@@ -136,7 +157,18 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
     if (n == 1 && line[0] == 27) break;
     if ((pflags & 0x100) && unit == 0 && jrnlun >= 0) jprintf(jrnlun, "%s\n", line);
     bool last = false;
-    if (n == 1 && line[0] == '\\') {
+    int from = 0;  // where the record's fields start
+    if (vecs) {
+      int b = 0;
+      while (b < n && (line[b] == ' ' || line[b] == '\t')) b++;
+      if (b < n - 1 && line[b] == '{' && line[n - 1] == '}') {
+        from = b + 1;  // "{ ... }": one record; the block goes on
+        n = trimtl(line, n - 1);
+      }
+    }
+    if (from > 0) {
+      // The braces belong to the record.
+    } else if (n == 1 && line[0] == '\\') {
       n = 0;  // a blank line that does not end the input
       line[0] = 0;
     } else if (n >= 2 && line[n - 1] == '}' && line[n - 2] == '\\') {
@@ -157,6 +189,14 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
         } else {
           if (nlines > 1) txt.push_back('\n');
           txt += t;
+        }
+      } else if (vecs) {
+        float v[RDFLDS];
+        int ty[RDFLDS];
+        int nf = txtfld(line + from, n - from, v, ty, RDFLDS);
+        if (nf > 0) {
+          recs.resize(recs.size() + 8);
+          putvec(recs.data() + recs.size() - 8, v, ty, nf);
         }
       } else {
         float v[RDFLDS];
@@ -237,6 +277,25 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
     r->Datdims[1] = r->Datdims[2] = 1;
     r->Offs[3] = r->Datdims[0];
     r->Tot = r->Datdims[0];
+    return r;
+  }
+  if (vecs) {
+    // The records as a list of vectors of no variable: 8 bytes wide, one
+    // row a record.
+    auto n = static_cast<int32_t>(std::min<size_t>(recs.size() / 8, INT32_MAX / 8));
+    auto* d = static_cast<uint8_t*>(scratch(static_cast<size_t>(n) * 8 + 4));
+    if (!d) return nullptr;
+    std::memset(d, 0, static_cast<size_t>(n) * 8 + 4);
+    if (n > 0) std::memcpy(d, recs.data(), static_cast<size_t>(n) * 8);
+    r->Flg = static_cast<uint16_t>(K_VECTOR | K_MATRIX);
+    r->Wsiz = W_VEC;
+    r->Addr = static_cast<uint32_t>(stkadr(d));
+    r->Length = n;
+    r->Datdims[0] = 8;
+    r->Datdims[1] = static_cast<uint32_t>(n);
+    r->Datdims[2] = 1;
+    for (int k = 0; k < 3; k++) r->Offs[3 + k] = r->Datdims[k];
+    r->Tot = static_cast<uint32_t>(n) * 8;
     return r;
   }
   int32_t cnt = static_cast<int32_t>(std::min<size_t>(vals.size(), INT32_MAX / 8));

@@ -140,4 +140,41 @@ TEST_F(Rdary, TextPlainAndAsList) {
   EXPECT_EQ(r->Length, 1);
 }
 
+TEST_F(Rdary, VectorListOneRecordALine) {
+  // The lines dump writes for a list of vectors: "{ %v }" each, then "}".
+  // The inner braces do not end the block; each line is one 8-byte record
+  // (x, y, z as 16 bits, code and width in byte 6, colour in byte 7).
+  PtrRec* r = rdary(0, K_VECTOR | K_MATRIX, W_VEC, nullptr, 1,
+                    "{       10    -20     30\t 5  3 200 }\n"
+                    "  {   -32767  32767      0\t15 15 255 }\n"
+                    "\n"
+                    "{ 1 2 }\n"
+                    "}\n"
+                    "{ 9 9 9 9 9 9 }\n");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->Flg, K_VECTOR | K_MATRIX);
+  EXPECT_EQ(r->Wsiz, W_VEC);
+  ASSERT_EQ(r->Length, 3);
+  EXPECT_EQ(r->Datdims[0], 8u);
+  EXPECT_EQ(r->Datdims[1], 3u);
+  const auto* d = static_cast<const uint8_t*>(stkptr(static_cast<int32_t>(r->Addr)));
+  ASSERT_NE(d, nullptr);
+  const uint8_t want[24] = {10, 0,    0xEC, 0xFF, 30, 0, 0x35, 200,  //
+                            0x01, 0x80, 0xFF, 0x7F, 0, 0, 0xFF, 255,  //
+                            1, 0, 2, 0, 0, 0, 0, 0};
+  EXPECT_EQ(std::memcmp(d, want, sizeof want), 0);
+
+  // A last line with data before its brace is the last record; another
+  // kind keeps the brace rule, so "{" is a word there.
+  r = rdary(0, K_VECTOR | K_MATRIX, W_VEC, nullptr, 1, "{ 4 5 6 }\n7 8 9 }\n{ 1 }\n");
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(r->Length, 2);
+  d = static_cast<const uint8_t*>(stkptr(static_cast<int32_t>(r->Addr)));
+  EXPECT_EQ(d[8], 7);
+  EXPECT_EQ(d[12], 9);
+  r = rdary(0, K_ARRAY, 0, nullptr, 1, "{ 4 5 }\n6 }\n");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->Length, 3);
+}
+
 }  // namespace
