@@ -282,6 +282,24 @@ struct Term : Backend {
   }
 };
 
+// The command window made current and blank, its cursor at the start.
+inline void blankcmd() {
+  setwin(0);
+  TxtGrid* g = curgrid();
+  std::memset(gridbuf(g), ' ', static_cast<size_t>(g->rowlen) * g->nrows);
+  g->orow = g->ocol = 0;
+  putcur(0, 0);
+}
+
+// Buffer row r of the command window, trailing blanks removed.
+inline std::string cmdrow(int r) {
+  char t[GRIDCOLS + 1];
+  txtget(0, r, t, 0);
+  std::string s(t);
+  s.erase(s.find_last_not_of(' ') + 1);
+  return s;
+}
+
 // A backend installed over fresh windows with the message queue, the
 // type-ahead buffer and the input state emptied; end() puts the previous
 // backend back and empties them again.

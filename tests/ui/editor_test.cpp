@@ -32,12 +32,8 @@ class Editor : public ::testing::Test {
     nargw = 0;
     inprompt = 0;
     insmod = true;
-    setwin(0);
     txtwin = 0;
-    TxtGrid* g = curgrid();
-    std::memset(gridbuf(g), ' ', static_cast<size_t>(g->rowlen) * g->nrows);
-    g->orow = g->ocol = 0;
-    putcur(0, 0);
+    blankcmd();
   }
   void TearDown() override {
     term.end();
@@ -56,14 +52,6 @@ class Editor : public ::testing::Test {
     int r = rdkeys(buf, 0, 0, max);
     if (n) *n = r;
     return r >= 0 ? std::string(buf) : std::string();
-  }
-  // Buffer row r of the command window, trailing blanks removed.
-  static std::string row(int r) {
-    char t[GRIDCOLS + 1];
-    txtget(0, r, t, 0);
-    std::string s(t);
-    s.erase(s.find_last_not_of(' ') + 1);
-    return s;
   }
 };
 
@@ -180,7 +168,7 @@ TEST_F(Editor, EditorModeReturnsSpecialKeys) {
   int n = rdkeys(buf, 2, 5, LINBUF);
   EXPECT_EQ(n, UP + 0x100);
   EXPECT_STREQ(buf, "heXllo");
-  EXPECT_EQ(row(3), "  heXllo");
+  EXPECT_EQ(cmdrow(3), "  heXllo");
   EXPECT_TRUE(kb.rows.empty());  // the row is not ended
 }
 

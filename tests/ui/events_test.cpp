@@ -219,12 +219,8 @@ TEST_F(Events, DokeyTranslatesAndActs) {
 }
 
 TEST_F(Events, CtrlAShowsProgressAndCtrlDSetsTheTraceMask) {
-  setwin(0);
   txtwin = 0;
-  TxtGrid* g = curgrid();
-  std::memset(gridbuf(g), ' ', static_cast<size_t>(g->rowlen) * g->nrows);
-  g->orow = g->ocol = 0;
-  putcur(0, 0);
+  blankcmd();
   // No loop running: nothing.
   prgtot = 0;
   EXPECT_EQ(dokey(1, 0, 0), 0);
