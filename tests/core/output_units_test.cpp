@@ -8,7 +8,9 @@ class FileUnits : public ::testing::Test {
  protected:
   Term be;
   TermUse term;
-  std::string name = ::testing::TempDir() + "output_units_test.txt";
+  // A folder of the test's own: tests run side by side in separate processes.
+  ScratchDir scratch{"/tmp/pelix-outunits-"};
+  std::string name = scratch.path + "/output_units_test.txt";
   int unit = -1;
   void SetUp() override {
     MakStk();
