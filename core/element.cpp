@@ -33,6 +33,27 @@ void setdat(PtrRec* r) {
 bool tracev() { return (trcmsk & 0x4000) && !(pflags & 1); }
 bool tracei() { return (trcmsk & 0x8000) && !(pflags & 1); }
 
+// Stores a three-byte item, low byte first. The byte step, 3.
+int put24(uint8_t* p, uint32_t u) {
+  p[0] = static_cast<uint8_t>(u);
+  p[1] = static_cast<uint8_t>(u >> 8);
+  p[2] = static_cast<uint8_t>(u >> 16);
+  return 3;
+}
+
+// Stores a field of wsiz bits (1, 2 or 4) at bit position *bitp of byte p,
+// the first field in the high bits, and moves the position on. The byte
+// step: 1 once the byte is full, else 0.
+int putfld(uint8_t* p, uint8_t* bitp, int wsiz, uint32_t field) {
+  int b = (*bitp & 7) & ~(wsiz - 1);
+  int sh = 8 - b - wsiz;
+  uint32_t mask = ((1u << wsiz) - 1) << sh;
+  p[0] = static_cast<uint8_t>((p[0] & ~mask) | (field << sh));
+  b += wsiz;
+  *bitp = static_cast<uint8_t>(b & 7);
+  return b >= 8 ? 1 : 0;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -125,13 +146,8 @@ int stitm(double v, uint8_t* p, int wsiz, uint8_t* bitp, bool nc) {
       memcpy(p, &s, 2);
       return 2;
     }
-    case W_RGB: {
-      uint32_t u = stfl24(f, nc);
-      p[0] = static_cast<uint8_t>(u);
-      p[1] = static_cast<uint8_t>(u >> 8);
-      p[2] = static_cast<uint8_t>(u >> 16);
-      return 3;
-    }
+    case W_RGB:
+      return put24(p, stfl24(f, nc));
     case W_LONG: {
       uint32_t u = stfl32(f, nc);
       memcpy(p, &u, 4);
@@ -148,15 +164,8 @@ int stitm(double v, uint8_t* p, int wsiz, uint8_t* bitp, bool nc) {
       return 1;
     case W_BIT:
     case W_CRUMB:
-    case W_NIBBLE: {
-      int b = (*bitp & 7) & ~(wsiz - 1);
-      int sh = 8 - b - wsiz;
-      uint32_t mask = ((1u << wsiz) - 1) << sh;
-      p[0] = static_cast<uint8_t>((p[0] & ~mask) | (stflfld(f, wsiz, nc) << sh));
-      b += wsiz;
-      *bitp = static_cast<uint8_t>(b & 7);
-      return b >= 8 ? 1 : 0;
-    }
+    case W_NIBBLE:
+      return putfld(p, bitp, wsiz, stflfld(f, wsiz, nc));
     default:
       return 0;
   }
@@ -173,13 +182,8 @@ int istitm(int32_t v, uint8_t* p, int wsiz, uint8_t* bitp, bool nc) {
       memcpy(p, &s, 2);
       return 2;
     }
-    case W_RGB: {
-      uint32_t u = static_cast<uint32_t>(v);
-      p[0] = static_cast<uint8_t>(u);
-      p[1] = static_cast<uint8_t>(u >> 8);
-      p[2] = static_cast<uint8_t>(u >> 16);
-      return 3;
-    }
+    case W_RGB:
+      return put24(p, static_cast<uint32_t>(v));
     case W_LONG:
       memcpy(p, &v, 4);
       return 4;
@@ -196,15 +200,8 @@ int istitm(int32_t v, uint8_t* p, int wsiz, uint8_t* bitp, bool nc) {
       return 1;
     case W_BIT:
     case W_CRUMB:
-    case W_NIBBLE: {
-      int b = (*bitp & 7) & ~(wsiz - 1);
-      int sh = 8 - b - wsiz;
-      uint32_t mask = ((1u << wsiz) - 1) << sh;
-      p[0] = static_cast<uint8_t>((p[0] & ~mask) | (stinfld(v, wsiz, nc) << sh));
-      b += wsiz;
-      *bitp = static_cast<uint8_t>(b & 7);
-      return b >= 8 ? 1 : 0;
-    }
+    case W_NIBBLE:
+      return putfld(p, bitp, wsiz, stinfld(v, wsiz, nc));
     default:
       return 0;
   }

@@ -115,15 +115,18 @@ int64_t walk(const StkDesc* d, std::vector<Blk>* out) {
   return p;
 }
 
-// After a free: merges neighbouring free blocks and gives a free block at
-// the open end of the chain back to the free gap.
-void tidy(StkDesc* d, int32_t addr, int32_t count, int32_t size, int32_t hdr) {
-  int64_t p = d->lowest, end = chainend(d), prevfree = -1, last = -1;
+// Merges neighbouring free blocks of a chain. Returns where the walk ended
+// (the chain's end when the chain is sound); *last gets the last block
+// (-1 none), *bad whether a block size below 1 stopped the walk.
+int64_t merge(StkDesc* d, int64_t* last, bool* bad) {
+  int64_t p = d->lowest, end = chainend(d), prevfree = -1;
+  *last = -1;
+  *bad = false;
   while (p < end) {
     if (p + 2 > end) break;
     int64_t s = static_cast<int32_t>(W(p));
     if (s < 1) {
-      error(42, 71);
+      *bad = true;
       break;
     }
     if (W(p + 1) == 0) {
@@ -136,19 +139,35 @@ void tidy(StkDesc* d, int32_t addr, int32_t count, int32_t size, int32_t hdr) {
     } else {
       prevfree = -1;
     }
-    last = p;
+    *last = p;
     p += s;
   }
+  return p;
+}
+
+// Gives a free block at the open end of a merged chain back to the free
+// gap: the lowest block of the low stack, the last block of high memory.
+void giveend(StkDesc* d, int64_t last) {
+  if (!ishigh(d)) {
+    while (d->lowest < d->end && W(d->lowest + 1) == 0) d->lowest += static_cast<int32_t>(W(d->lowest));
+  } else if (last >= 0 && W(last + 1) == 0) {
+    d->bot = static_cast<int32_t>(last);
+  }
+}
+
+// After a free: merges neighbouring free blocks and gives a free block at
+// the open end of the chain back to the free gap.
+void tidy(StkDesc* d, int32_t addr, int32_t count, int32_t size, int32_t hdr) {
+  int64_t last;
+  bool bad;
+  int64_t p = merge(d, &last, &bad), end = chainend(d);
+  if (bad) error(42, 71);
   if (p != end) {
     jprintf(dbglun, "PUTSTK: corrupted %ld != %ld [%ld,%ld,%ld,%ld,%ld,%ld]\n", (long)p, (long)end, (long)addr,
             (long)count, (long)size, (long)hdr, (long)d->lowest, (long)d->freew);
     return;
   }
-  if (!ishigh(d)) {
-    if (d->lowest < d->end && W(d->lowest + 1) == 0) d->lowest += static_cast<int32_t>(W(d->lowest));
-  } else if (last >= 0 && W(last + 1) == 0) {
-    d->bot = static_cast<int32_t>(last);
-  }
+  giveend(d, last);
 }
 
 // First fit over the chain for a headed block of words + 2.
@@ -310,30 +329,9 @@ bool packone(StkDesc* d) {
 
 // Merges free neighbours and gives back a free end block (no reporting).
 void settle(StkDesc* d) {
-  int64_t p = d->lowest, end = chainend(d), prevfree = -1, last = -1;
-  while (p < end) {
-    if (p + 2 > end) return;
-    int64_t s = static_cast<int32_t>(W(p));
-    if (s < 1) return;
-    if (W(p + 1) == 0) {
-      if (prevfree >= 0) {
-        W(prevfree) += static_cast<uint32_t>(s);
-        p += s;
-        continue;
-      }
-      prevfree = p;
-    } else {
-      prevfree = -1;
-    }
-    last = p;
-    p += s;
-  }
-  if (p != end) return;
-  if (!ishigh(d)) {
-    while (d->lowest < d->end && W(d->lowest + 1) == 0) d->lowest += static_cast<int32_t>(W(d->lowest));
-  } else if (last >= 0 && W(last + 1) == 0) {
-    d->bot = static_cast<int32_t>(last);
-  }
+  int64_t last;
+  bool bad;
+  if (merge(d, &last, &bad) == chainend(d)) giveend(d, last);
 }
 
 int32_t largestfree(const StkDesc* d, int64_t gap) {

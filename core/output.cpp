@@ -32,6 +32,14 @@ char colbuf[COLLEN + 1];
 int16_t collen = 0;
 int (*colhook)(const char*, int) = nullptr;
 
+int tabwidth() {
+  int t = tabs & 0xFF;
+  if (t < 1) return 8;
+  int w = 1;
+  while (w * 2 <= t) w *= 2;
+  return w;
+}
+
 namespace {
 // Longest text formatted for the text window, a serial port or the line
 // collector in one call; file units take any length through vfprintf.
@@ -75,15 +83,6 @@ bool terminal(int unit) { return unit == 1 || unit == 4; }
 
 // The LOG unit when terminal output is copied to it, else 0.
 int logcopy() { return loglun > 0 && !terminal(loglun) ? loglun : 0; }
-
-// The tab width: the low byte of tabs, a power of two (8 when it is none).
-int tabwidth() {
-  int t = tabs & 0xFF;
-  if (t < 1) return 8;
-  int w = 1;
-  while (w * 2 <= t) w *= 2;
-  return w;
-}
 
 // Text for units 50 and up goes character by character, up to a NUL.
 void charout(int unit, const char* s, size_t len) {

@@ -24,6 +24,9 @@ extern int16_t keylun;   // KEYLOG
 // Tab width of terminal output (the byte of the tabs system variable; a
 // power of two, 8 by default).
 extern int32_t tabs;
+// The tab width in use: the low byte of tabs rounded down to a power of two
+// (8 when it is none).
+int tabwidth();
 // The log file "pelix.log", opened by the platform entry; null when closed.
 extern FILE* logfp;
 

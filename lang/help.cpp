@@ -97,12 +97,10 @@ std::string hlppath() {
   return dir + "pelix.hlp";
 }
 
+// A help file that could not be read: closed, and marked as tried (0) so
+// that it is not opened again.
 int fail() {
-  if (hlpfp) fclose(hlpfp);
-  hlpfp = nullptr;
-  free(hlptab);
-  hlptab = nullptr;
-  nhelp = 0;
+  hlpcls();
   hlplun = 0;
   return -1;
 }

@@ -121,26 +121,6 @@ void entnam(const char* file, char out[17]) {
   lower(out);
 }
 
-// Reads one line of a stream: at most LIBLINE characters are kept, the rest
-// of a longer line is passed over; CR, LF and CRLF end lines. The length,
-// or -1 at the end of the file.
-int getln(FILE* f, char* buf) {
-  int n = 0, c;
-  bool any = false;
-  while ((c = std::getc(f)) != EOF) {
-    any = true;
-    if (c == '\n') break;
-    if (c == '\r') {
-      int d = std::getc(f);
-      if (d != '\n' && d != EOF) std::ungetc(d, f);
-      break;
-    }
-    if (n < LIBLINE) buf[n++] = char(c);
-  }
-  buf[n] = 0;
-  return any ? n : -1;
-}
-
 // Packs the text file on `unit` into the library from byte offset `off`.
 // The bytes from off up to the end byte, or -1 when a write failed or the
 // data would not fit the entry's size field.
@@ -159,7 +139,7 @@ int64_t packtxt(int unit, uint32_t off) {
   int64_t total = 0;
   char line[LIBLINE + 1];
   int n;
-  while ((n = getln(f, line)) >= 0) {
+  while ((n = strmln(f, line, LIBLINE)) >= 0) {
     if (n == 0) continue;  // empty lines are not stored
     int lead = 0;
     while (lead < n && line[lead] == ' ') lead++;
@@ -483,15 +463,7 @@ int libnxt(uint32_t* pos, char* buf, int max) {
       continue;
     }
     if (n == 0 || off + n > LIBBLK) return -1;
-    const uint8_t* d = blk + off + 1;
-    int dl = n - 1, k = 0;
-    if (dl >= 2 && d[0] == 1) {
-      for (int i = 0; i < d[1] && k < max - 1; i++) buf[k++] = ' ';
-      d += 2;
-      dl -= 2;
-    }
-    for (int i = 0; i < dl && k < max - 1; i++) buf[k++] = char(d[i]);
-    buf[k] = 0;
+    int k = unpkln(blk + off, buf, max);
     pos[0] = cur + uint32_t(n);
     return k;
   }

@@ -603,18 +603,7 @@ int mskip(int n) {
     if (lib) {
       len = libnxt(libps, buf, LINBUF);
     } else if (f) {
-      int c;
-      bool any = false;
-      while ((c = std::getc(f)) != EOF) {
-        any = true;
-        if (c == '\n') break;
-        if (c == '\r') {
-          int d = std::getc(f);
-          if (d != '\n' && d != EOF) std::ungetc(d, f);
-          break;
-        }
-      }
-      len = any ? 0 : -1;
+      len = strmln(f, nullptr, 0);
     } else {
       len = -1;
     }

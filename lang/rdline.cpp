@@ -59,16 +59,7 @@ int rdlibl(int unit, uint32_t* pos, char* buf, int max) {
       error(0, 73);
       break;
     }
-    const uint8_t* d = librec + off + 1;
-    int dl = b - 1;
-    int n = 0;
-    if (dl >= 2 && d[0] == 1) {
-      for (int i = 0; i < d[1] && n < max - 1; i++) buf[n++] = ' ';
-      d += 2;
-      dl -= 2;
-    }
-    for (int i = 0; i < dl && n < max - 1; i++) buf[n++] = char(d[i]);
-    buf[n] = 0;
+    unpkln(librec + off, buf, max);
     pos[0] = cur + uint32_t(b);
     macinc();
     return trimln(buf, max);
@@ -83,23 +74,8 @@ namespace {
 int rdtext(int unit, char* buf, int max) {
   FILE* f = unitstream(unit);
   bool mac = unit == macunt();
-  int n = 0;
-  int c = EOF;
-  bool any = false;
-  if (f) {
-    while ((c = std::getc(f)) != EOF) {
-      any = true;
-      if (c == '\n') break;
-      if (c == '\r') {
-        int d = std::getc(f);
-        if (d != '\n' && d != EOF) std::ungetc(d, f);
-        break;
-      }
-      if (n < max - 1) buf[n++] = char(c);  // the rest of an over-long line is passed over
-    }
-  }
-  buf[n] = 0;
-  if (!any) {
+  buf[0] = 0;
+  if (!f || strmln(f, buf, max - 1) < 0) {
     if (f && std::ferror(f)) {
       std::clearerr(f);
       error(0, 73);
@@ -116,6 +92,36 @@ int rdtext(int unit, char* buf, int max) {
 }
 
 }  // namespace
+
+int unpkln(const uint8_t* rec, char* buf, int max) {
+  const uint8_t* d = rec + 1;
+  int dl = rec[0] - 1, n = 0;
+  if (dl >= 2 && d[0] == 1) {
+    for (int i = 0; i < d[1] && n < max - 1; i++) buf[n++] = ' ';
+    d += 2;
+    dl -= 2;
+  }
+  for (int i = 0; i < dl && n < max - 1; i++) buf[n++] = char(d[i]);
+  buf[n] = 0;
+  return n;
+}
+
+int strmln(FILE* f, char* buf, int keep) {
+  int n = 0, c;
+  bool any = false;
+  while ((c = std::getc(f)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    if (c == '\r') {
+      int d = std::getc(f);
+      if (d != '\n' && d != EOF) std::ungetc(d, f);
+      break;
+    }
+    if (n < keep) buf[n++] = char(c);
+  }
+  if (buf) buf[n] = 0;
+  return any ? n : -1;
+}
 
 void libfls() {
   librno = -1;

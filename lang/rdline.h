@@ -4,6 +4,7 @@
 // scanners.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 
 // Reads one line of an input unit into buf (at most max - 1 characters,
 // NUL-terminated, cut at the first line end, trailing blanks removed).
@@ -35,6 +36,16 @@ int readky(int unit, int mode, int* number);
 // pair 1, b stands for b blanks), 255 moves on to the next 1024-byte block,
 // 0 or the end offset ends the macro (through MRETRN, result -2).
 int rdlibl(int unit, uint32_t* pos, char* buf, int max);
+
+// Unpacks the stored library line whose length byte is at rec into buf (at
+// most max - 1 characters, NUL-terminated). Its length.
+int unpkln(const uint8_t* rec, char* buf, int max);
+
+// Reads one line of a text stream; CR, LF and CR LF end it. At most keep
+// characters go into buf, NUL-terminated (a null buf with keep 0 passes the
+// line over); the rest of a longer line is passed over. The number of
+// characters kept, or -1 at the end of the stream with nothing read.
+int strmln(FILE* f, char* buf, int keep);
 
 // Forgets the macro library record the reader holds (after the library
 // file was written).

@@ -20,15 +20,6 @@ bool insmod = true;
 namespace {
 int showcnt = 0;  // display count of the system pointer
 
-// Tab width of the terminal: the byte of the tabs setting, a power of two.
-int tabwid() {
-  int t = tabs & 0xFF;
-  if (t < 1) return 8;
-  int w = 1;
-  while (w * 2 <= t) w *= 2;
-  return w;
-}
-
 // The line being edited and how it stands on the screen.
 struct Line {
   char text[LINBUF + 1];
@@ -192,7 +183,7 @@ int rdkeys(char* buf, int start, int length, int max) {
         break;
       case 9:
         if (ln.cur == ln.len) {
-          const int tw = tabwid();
+          const int tw = tabwidth();
           do {
             ln.put(' ');
           } while (ln.len < ln.lim && (ln.len % tw) != 0);

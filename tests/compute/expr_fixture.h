@@ -13,12 +13,7 @@
 
 #include "compute/arith.h"
 #include "compute/expr.h"
-#include "core/element.h"
-#include "core/memory.h"
-#include "core/output.h"
-#include "core/state.h"
-#include "core/symbols.h"
-#include "core/varbl.h"
+#include "tests/support/interp.h"
 
 // Raw bits of a float, for expected float items.
 inline uint32_t fb(float f) {
@@ -62,33 +57,17 @@ using Exec = int (*)(int code, int count, int nops);
 class Expr : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakStk();
-    saved_ = lstk;
-    std::memset(lowstk, 0, static_cast<size_t>(lstk.end) * 4);
-    lstk = {saved_.end, 0, saved_.end, saved_.end};
-    reset();
-    rststk();
-    tabs_[0] = cursym, tabs_[1] = glbsym, tabs_[2] = syssym, tabs_[3] = defsym;
+    clrflags();
+    stack_.begin();
     ASSERT_GT(mksystab(), 0);
     rststk();
     optab = nullptr;
   }
   void TearDown() override {
-    reset();
+    clrflags();
     optab = nullptr;
     pausehk = nullptr;
-    highmem(-1);
-    himemflag = 0;
-    cursym = tabs_[0], glbsym = tabs_[1], syssym = tabs_[2], defsym = tabs_[3];
-    std::memset(lowstk, 0, static_cast<size_t>(lstk.end) * 4);
-    lstk = {saved_.end, 0, saved_.end, saved_.end};
-    rststk();
-  }
-  static void reset() {
-    state = 0;
-    aflags = 0;
-    trcmsk = 0;
-    pflags = 0;
+    stack_.end();
   }
 
   // --- Variables -----------------------------------------------------------
@@ -99,14 +78,7 @@ class Expr : public ::testing::Test {
     return putsym(0, name, static_cast<int>(strlen(name)), kind | 0x1001 | extra, 0, 0, wsiz);
   }
   // The record of a variable as the argument access makes it (its handle).
-  static int32_t rec(int32_t entry) {
-    SymEnt* e = symptr(entry);
-    PtrRec* r = putptr((e->flags & 0x1FF0) | (e->flags & 4), 0, nullptr, 0, e->type, 1);
-    r->Idx = entry;
-    r->Addr = static_cast<uint32_t>(e->data);
-    r->Flg2 = e->flags & 0xC00F;
-    return stkadr(r);
-  }
+  static int32_t rec(int32_t entry) { return stkadr(varrec(entry)); }
   static PtrRec* R(int32_t h) { return ptrrec(h); }
   // A window x0 .. x0 + nx - 1 (and y0, ny for shaped kinds) of a record.
   static int32_t win(int32_t h, uint32_t x0, uint32_t nx, uint32_t y0 = 0, uint32_t ny = 0) {
@@ -116,27 +88,15 @@ class Expr : public ::testing::Test {
   }
   // Stores values through a fresh record (the store rules of PSTACK).
   static void put(int32_t entry, const std::vector<double>& v) {
-    PtrRec* r = R(rec(entry));
-    int32_t c, p, t, w;
-    gtvarb(r, &c, &p, &t, &w, 115);
-    for (int32_t i = 0; i < c && i < static_cast<int32_t>(v.size()); i++) {
-      if (i >= p) DMPVRB(r, &p, 1, i);
-      PSTACK(v[static_cast<size_t>(i)], r);
-    }
-    DMPVRB(r, &p, 0, 0);
+    putitems(varrec(entry), static_cast<int32_t>(v.size()),
+             [&v](int32_t i) { return v[static_cast<size_t>(i)]; });
   }
   // A variable of kind and word size holding the values (dims for shaped kinds).
   static int32_t var(const char* name, int kind, int wsiz, const std::vector<double>& v,
                      uint32_t nx = 0, uint32_t ny = 1) {
     int32_t e = decl(name, kind, wsiz);
     if (v.empty()) return e;
-    PtrRec* r = R(rec(e));
-    PtrRec* t = nullptr;
-    if (nx) {
-      uint32_t d[3] = {nx, ny, 1};
-      t = putptr(K_IMAGE, 0, d, 0, 8, 1);
-    }
-    EXPECT_GE(asnvrb(r, static_cast<int32_t>(v.size()), t, 0), 0);
+    mkstore(e, static_cast<int32_t>(v.size()), nx, ny);
     put(e, v);
     return e;
   }
@@ -144,29 +104,9 @@ class Expr : public ::testing::Test {
     return var(name, K_ARRAY, wsiz, v);
   }
   // The values of a variable, read through a fresh record.
-  static std::vector<double> vals(int32_t entry) {
-    std::vector<double> out;
-    PtrRec* r = R(rec(entry));
-    int32_t c, p, t, w;
-    if (!gtvarb(r, &c, &p, &t, &w, 0)) return out;
-    for (int32_t i = 0; i < c; i++) {
-      if (i >= p) LDVARB(r, &p, i);
-      out.push_back(GSTACK(r));
-    }
-    return out;
-  }
+  static std::vector<double> vals(int32_t entry) { return getitems(varrec(entry)); }
   // The values of any record (a temporary), read from its window.
-  static std::vector<double> rvals(int32_t h) {
-    std::vector<double> out;
-    PtrRec* r = R(h);
-    int32_t c, p, t, w;
-    if (!r || !gtvarb(r, &c, &p, &t, &w, 0)) return out;
-    for (int32_t i = 0; i < c; i++) {
-      if (i >= p) LDVARB(r, &p, i);
-      out.push_back(GSTACK(r));
-    }
-    return out;
-  }
+  static std::vector<double> rvals(int32_t h) { return getitems(R(h)); }
   // The first value of a record (a one-element result); NaN when none.
   static float first(int32_t h) {
     std::vector<double> v = rvals(h);
@@ -343,7 +283,6 @@ class Expr : public ::testing::Test {
     optab = saved;
   }
 
-  StkDesc saved_{};
-  int32_t tabs_[4] = {};
+  LowStack stack_;
 };
 

@@ -1,44 +1,24 @@
 // Command lines end to end: parsed, ordered, resolved by the argument
 // access and evaluated, as the assignment command does.
-#include <cstdio>
-
-#include "core/args.h"
-#include "lang/names.h"
-#include "lang/order.h"
-#include "lang/parse.h"
 #include "tests/compute/expr_fixture.h"
 
 namespace {
-
-const char CMDLINE[] = "/opt/lab/pelix";
 
 class Lines : public Expr {
  protected:
   void SetUp() override {
     Expr::SetUp();
-    nameini();
-    ASSERT_EQ(mksyms(CMDLINE, static_cast<int>(sizeof CMDLINE - 1)), 0);
-    rststk();
+    ASSERT_EQ(mksys(), 0);
   }
   void TearDown() override {
-    lstsrc = 0;
-    lsttok = -1;
-    nargw = 0;
-    nwords = 0;
+    clrparse();
     Expr::TearDown();
   }
   // Parses, orders and evaluates one line (a new command each time);
   // returns the kind of the result and its first value in *v.
   static int run(const char* line, float* v = nullptr) {
-    state = 0;
-    lstsrc = 0;
-    lsttok = -1;
-    rststk();
-    std::snprintf(linbuf, sizeof linbuf, "%s", line);
-    prsflg = PF_PARSE | PF_ORDER;
-    int code = 0;
-    if (PARSLN(static_cast<int>(std::strlen(linbuf)), &code) <= 0) return -1;
-    if (Aftpro(&code) != 0 || (state & ST_ERROR)) return -1;
+    int code;
+    if (!prsline(line, PF_PARSE | PF_ORDER, &code)) return -1;
     float x = 0;
     int k = getarg(1, &x, nullptr, 0, nullptr);
     if (v) *v = x;

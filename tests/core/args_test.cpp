@@ -2,104 +2,36 @@
 // windows, arrays and results, and the number registers.
 #include "core/args.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "core/element.h"
-#include "core/memory.h"
-#include "core/output.h"
-#include "core/state.h"
-#include "core/symbols.h"
-#include "core/varbl.h"
-#include "lang/names.h"
-#include "lang/order.h"
-#include "lang/parse.h"
+#include "tests/support/interp.h"
 
 namespace {
-
-const char CMDLINE[] = "/opt/lab/pelix";
 
 class Args : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakStk();
-    savedl_ = lstk;
-    std::memset(lowstk, 0, static_cast<size_t>(lstk.end) * 4);
-    lstk = {savedl_.end, 0, savedl_.end, savedl_.end};
-    tabs_[0] = cursym, tabs_[1] = glbsym, tabs_[2] = syssym, tabs_[3] = defsym;
-    reset();
-    rststk();
-    nameini();
-    ASSERT_EQ(mksyms(CMDLINE, static_cast<int>(sizeof CMDLINE - 1)), 0);
-    rststk();
-    log_ = std::tmpfile();
-    ASSERT_NE(log_, nullptr);
-    savlog_ = logfp;
-    logfp = log_;
-    jdebug = 1;
+    clrflags();
+    stack_.begin();
+    ASSERT_EQ(mksys(), 0);
+    ASSERT_TRUE(log_.open());
     pflags = 0x800;  // errors go to the log only
   }
   void TearDown() override {
-    logfp = savlog_;
-    jdebug = 0;
-    std::fclose(log_);
+    log_.close();
     tokhdr = nullptr;
-    lstsrc = 0;
-    lsttok = -1;
-    nargw = 0;
-    nwords = 0;
-    reset();
-    highmem(-1);
-    himemflag = 0;
-    cursym = tabs_[0], glbsym = tabs_[1], syssym = tabs_[2], defsym = tabs_[3];
-    std::memset(lowstk, 0, static_cast<size_t>(lstk.end) * 4);
-    lstk = {savedl_.end, 0, savedl_.end, savedl_.end};
-    rststk();
+    clrparse();
+    clrflags();
+    stack_.end();
   }
-  static void reset() {
-    state = 0;
-    aflags = 0;
-    trcmsk = 0;
-    pflags = 0;
-  }
-
   // Parses a command line and, with PF_ORDER, orders its expressions (as
   // the main loop does); returns the code.
   static int parse(const char* line, uint16_t flags = PF_PARSE | PF_ORDER) {
-    state = 0;
-    lstsrc = 0;
-    lsttok = -1;
-    rststk();
-    std::snprintf(linbuf, sizeof linbuf, "%s", line);
-    prsflg = flags;
-    int code = 0;
-    EXPECT_GT(PARSLN(static_cast<int>(std::strlen(linbuf)), &code), 0) << line;
-    if (flags & PF_ORDER) {
-      EXPECT_EQ(Aftpro(&code), 0) << line;
-    }
-    EXPECT_FALSE(state & ST_ERROR) << line;
+    int code;
+    EXPECT_TRUE(prsline(line, flags, &code)) << line;
     return code;
   }
 
   // The "ERROR(arg,code)" lines written to the log since the last call.
-  std::vector<std::string> errors() {
-    std::vector<std::string> out;
-    std::fflush(log_);
-    std::fseek(log_, logpos_, SEEK_SET);
-    char line[256];
-    while (std::fgets(line, sizeof line, log_)) {
-      if (std::strncmp(line, "ERROR(", 6) == 0) {
-        line[std::strcspn(line, "\n")] = 0;
-        out.emplace_back(line);
-      }
-    }
-    logpos_ = std::ftell(log_);
-    return out;
-  }
+  std::vector<std::string> errors() { return log_.errors(); }
 
   // Declares a variable in the system table and gives it n items (dims for
   // a matrix), filled with 0, 1, 2, ... Returns the symbol entry.
@@ -118,42 +50,16 @@ class Args : public ::testing::Test {
     int32_t e = putsym(0, name, len, kind | 0x1001, 0, 0, wsiz);
     EXPECT_GT(e, 0);
     if (n == 0) return e;
-    PtrRec* r = symrec(e);
-    PtrRec* t = nullptr;
-    if (nx) {
-      uint32_t d[3] = {nx, ny, 1};
-      t = putptr(K_IMAGE, 0, d, 0, 8, 1);
-    }
-    EXPECT_GE(asnvrb(r, n, t, 0), 0);
-    r = symrec(e);
-    int32_t cnt, part, tot, ws;
-    gtvarb(r, &cnt, &part, &tot, &ws, 115);
-    for (int32_t i = 0; i < cnt; i++) {
-      if (i >= part) DMPVRB(r, &part, 1, i);
-      PSTACK(i, r);
-    }
-    DMPVRB(r, &part, 0, 0);
+    mkstore(e, n, nx, ny);
+    putitems(symrec(e), INT32_MAX, [](int32_t i) { return static_cast<double>(i); });
     return e;
   }
   // A record of a declared variable, as the argument access makes it.
-  static PtrRec* symrec(int32_t e) {
-    SymEnt* s = symptr(e);
-    PtrRec* r = putptr((s->flags & 0x1FF0) | (s->flags & 4), 0, nullptr, 0, s->type, 1);
-    r->Idx = e;
-    r->Addr = static_cast<uint32_t>(s->data);
-    r->Flg2 = s->flags & 0xC00F;
-    return r;
-  }
+  static PtrRec* symrec(int32_t e) { return varrec(e); }
   // All items of a record, read through the element access.
   static std::vector<float> items(PtrRec* r) {
-    std::vector<float> v;
-    int32_t cnt, part, tot, ws;
-    gtvarb(r, &cnt, &part, &tot, &ws, 0);
-    for (int32_t i = 0; i < cnt; i++) {
-      if (i >= part) LDVARB(r, &part, i);
-      v.push_back(static_cast<float>(GSTACK(r)));
-    }
-    return v;
+    std::vector<double> d = getitems(r);
+    return std::vector<float>(d.begin(), d.end());
   }
   static PtrRec* argrec(int n) {
     int32_t h = 0;
@@ -161,11 +67,8 @@ class Args : public ::testing::Test {
     return h > 0 ? ptrrec(h) : nullptr;
   }
 
-  StkDesc savedl_{};
-  int32_t tabs_[4] = {};
-  FILE* log_ = nullptr;
-  FILE* savlog_ = nullptr;
-  long logpos_ = 0;
+  LowStack stack_;
+  LogFile log_;
 };
 
 TEST_F(Args, NumbersClampAndDefaults) {

@@ -9,39 +9,11 @@
 #include "ui/events.h"
 #include "ui/platform/backend.h"
 #include "ui/window.h"
+#include "tests/support/interp.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <deque>
 #include <fstream>
-#include <string>
-#include <vector>
 
 namespace {
-
-// A backend that records finished rows and hands out scripted keys.
-struct Script : Backend {
-  std::vector<std::string> rows;
-  std::deque<int> pending;  // keys seen by looks that do not wait
-  std::deque<int> typed;    // keys for waits
-  int beeps = 0;
-  bool pages = false;
-  int keyin(int how) override {
-    if (!pending.empty()) {
-      int k = pending.front();
-      pending.pop_front();
-      return k;
-    }
-    if (how == KEY_PEEK || typed.empty()) return 0;
-    int k = typed.front();
-    typed.pop_front();
-    return k;
-  }
-  void rowout(int, const char* text, int n) override { rows.emplace_back(text, n); }
-  void beep() override { beeps++; }
-  bool paging() override { return pages; }
-};
 
 std::vector<std::string> collected;
 int collect(const char* line, int n) {
@@ -68,8 +40,8 @@ std::string gridrow(int win, int row) {
 
 class Output : public ::testing::Test {
  protected:
-  Script be;
-  Backend* old = nullptr;
+  Term be;
+  TermUse term;
   void SetUp() override {
     MakStk();
     if (regadr < 0) {  // the registers, as the system table's start-up makes them
@@ -77,8 +49,7 @@ class Output : public ::testing::Test {
       getstk(&a, 10, 4, 0, 0);
       regadr = a;
     }
-    initWins();
-    old = setbackend(&be);
+    term.begin(&be);
     cleargrid(0);
     cleargrid(1);
     setwin(0);
@@ -102,7 +73,7 @@ class Output : public ::testing::Test {
     }
   }
   void TearDown() override {
-    setbackend(old);
+    term.end();
     state = pflags = trcmsk = 0;
     tabs = 8;
     lstlun = errlun = dbglun = outlun = 1;

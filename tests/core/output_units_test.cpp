@@ -1,46 +1,20 @@
 // Formatted output to file units and into a text list variable.
-#include "core/output.h"
-#include "core/state.h"
 #include "core/units.h"
-#include "core/varbl.h"
-#include "ui/platform/backend.h"
-#include "ui/window.h"
 #include "varbl_fixture.h"
-
-#include <gtest/gtest.h>
-
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 
-struct Rows : Backend {
-  std::vector<std::string> rows;
-  int keyin(int) override { return 0; }
-  void rowout(int, const char* text, int n) override { rows.emplace_back(text, n); }
-  void beep() override {}
-  bool paging() override { return false; }
-};
-
-std::string slurp(const std::string& name) {
-  std::ifstream f(name, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
 class FileUnits : public ::testing::Test {
  protected:
-  Rows be;
-  Backend* old = nullptr;
-  std::string name = ::testing::TempDir() + "output_units_test.txt";
+  Term be;
+  TermUse term;
+  // A folder of the test's own: tests run side by side in separate processes.
+  ScratchDir scratch{"/tmp/pelix-outunits-"};
+  std::string name = scratch.path + "/output_units_test.txt";
   int unit = -1;
   void SetUp() override {
     MakStk();
-    initWins();
-    old = setbackend(&be);
+    term.begin(&be);
     state = pflags = trcmsk = 0;
     loglun = -1;
     dbglun = errlun = 1;
@@ -53,7 +27,7 @@ class FileUnits : public ::testing::Test {
     dbglun = errlun = lstlun = 1;
     state = pflags = trcmsk = 0;
     if (unit > 0) closef(unit, 1);
-    setbackend(old);
+    term.end();
   }
 };
 

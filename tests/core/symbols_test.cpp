@@ -9,6 +9,7 @@
 
 #include "core/memory.h"
 #include "core/state.h"
+#include "tests/support/interp.h"
 
 namespace {
 
@@ -49,11 +50,7 @@ class Symbols : public ::testing::Test {
     state = 0;
     aflags = 0;
     trcmsk = 0;
-    mark = stkbot();
-    saved[0] = cursym;
-    saved[1] = glbsym;
-    saved[2] = syssym;
-    saved[3] = defsym;
+    bottom.keep();
     freew = lstk.freew;
     sys = mksystab();
     ASSERT_GT(sys, 0);
@@ -63,13 +60,8 @@ class Symbols : public ::testing::Test {
     state = 0;
     aflags = 0;
     // Pop the bottom area back to where the test found it.
-    if (stkbot() > mark) putstk(stkbot(), stkbot() - mark, 4);
-    EXPECT_EQ(stkbot(), mark);
-    cursym = saved[0];
-    glbsym = saved[1];
-    syssym = saved[2];
-    defsym = saved[3];
-    rststk();
+    bottom.pop();
+    EXPECT_EQ(stkbot(), bottom.mark);
     EXPECT_TRUE(chainok());
     EXPECT_EQ(lstk.freew, freew) << "a test left words taken";
   }
@@ -101,8 +93,8 @@ class Symbols : public ::testing::Test {
   }
   static uint32_t owner(int32_t data) { return wordp(data - 2)[1] & BLK_OWNER; }
 
-  int32_t mark = 0, freew = 0, sys = 0;
-  int32_t saved[4] = {};
+  int32_t freew = 0, sys = 0;
+  Bottom bottom;
 };
 
 TEST_F(Symbols, TableAndEntryLayout) {

@@ -5,6 +5,7 @@
 #include "core/units.h"
 #include "files/fileutil.h"
 #include "ui/events.h"
+#include "tests/support/interp.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,13 +24,12 @@ namespace {
 
 class Units : public ::testing::Test {
  protected:
-  std::string dir;
+  ScratchDir scratch{"/tmp/pelix-units-"};
+  std::string dir = scratch.path;
 
   void SetUp() override {
+    ASSERT_FALSE(dir.empty());
     MakStk();
-    char tmpl[] = "/tmp/pelix-units-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
     state = 0;
     pflags = 0;
   }
@@ -39,17 +38,10 @@ class Units : public ::testing::Test {
       while (filtab[u].Nlinks > 0) closef(u, 0);
     state = 0;
     pflags = 0;
-    fs::remove_all(dir);
   }
   std::string path(const char* name) const { return dir + "/" + name; }
   static void put(const std::string& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary) << bytes;
-  }
-  static std::string get(const std::string& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
   }
 };
 
@@ -124,7 +116,7 @@ TEST_F(Units, ModeStringsAndWhatEachModeDoesToAFile) {
       EXPECT_EQ(w, canwrite ? 2 : -1) << std::hex << mode;
       closef(u, 0);
       state = 0;
-      std::string got = get(p);
+      std::string got = slurp(p);
       if (creates)
         EXPECT_EQ(got, "xy") << std::hex << mode;
       else if (!canwrite)
@@ -150,14 +142,14 @@ TEST_F(Units, UpdateOpenKeepsTheFileAndCreatesAMissingOne) {
     closef(u, 0);
     std::string want = orig;
     want.replace(510, 10, "0123456789");
-    EXPECT_EQ(get(p), want) << mode;
+    EXPECT_EQ(slurp(p), want) << mode;
   }
   std::string q = path("new.dat");
   int u = openf(q.c_str(), 0x02, 0);
   ASSERT_GE(u, 5);
   EXPECT_EQ(wrtblk(u, 0, "abc", 3, 2), 3);
   closef(u, 0);
-  EXPECT_EQ(get(q), std::string("\0\0abc", 5));
+  EXPECT_EQ(slurp(q), std::string("\0\0abc", 5));
   // The default mode (r+b) does not make a missing file.
   EXPECT_EQ(openf(path("none.dat").c_str(), 0, 0), -1);
   EXPECT_EQ(Exists(path("none.dat").c_str()), 0);
@@ -237,7 +229,7 @@ TEST_F(Units, CachedPositionNeverServesStaleBytes) {
   ASSERT_EQ(rdblk(u, 3, buf, 4, 0), 4);
   EXPECT_STREQ(buf, "YYYY");
   closef(u, 0);
-  EXPECT_EQ(get(p), "zzAAXXXXCCCCYYYY");
+  EXPECT_EQ(slurp(p), "zzAAXXXXCCCCYYYY");
 }
 
 TEST_F(Units, ReadsPastTheEnd) {
@@ -258,7 +250,7 @@ TEST_F(Units, ReadsPastTheEnd) {
   EXPECT_EQ(rdblk(u, 5, buf, 8, 0), 0);  // read only: nothing
   closef(u, 0);
   EXPECT_EQ(rdblk(u, 0, buf, 8, 0), -1);  // closed unit
-  EXPECT_EQ(get(p), "0123456789");
+  EXPECT_EQ(slurp(p), "0123456789");
 }
 
 TEST_F(Units, FailedWritesAreReported) {
@@ -286,7 +278,7 @@ TEST_F(Units, FailedWritesAreReported) {
   EXPECT_EQ(wrtblk(u, 0, "x", 1, 0), -1);
   EXPECT_TRUE(state & ST_ERROR);
   closef(u, 0);
-  EXPECT_EQ(get(p), "abc");
+  EXPECT_EQ(slurp(p), "abc");
 }
 
 TEST_F(Units, OpenCountsNamesAndSlots) {
@@ -319,7 +311,7 @@ TEST_F(Units, OpenCountsNamesAndSlots) {
   EXPECT_EQ(filtab[a].name[0], '\0');
   EXPECT_EQ(fndfil(p.c_str()), -1);
   EXPECT_EQ(rdblk(a, 0, buf, 5, 0), -1);
-  EXPECT_EQ(get(p), "hello");
+  EXPECT_EQ(slurp(p), "hello");
 
   // A relative name is taken in the current folder, either separator.
   std::string here = fs::current_path();
@@ -449,7 +441,7 @@ TEST_F(Units, BlockFlushInPlaceAndSharedBuffer) {
   std::string a(600, 'a'), b(50, 'b');
   ASSERT_EQ(wrtbuf(u, a.data(), 600), 0);
   ASSERT_EQ(bseek(u, -3, 0), 0);  // the 88 bytes in hand go to block 1
-  std::string disk = get(p);
+  std::string disk = slurp(p);
   ASSERT_EQ(disk.size(), 1024u);
   EXPECT_EQ(disk.substr(0, 600), a);
   EXPECT_EQ(disk.substr(600), std::string(424, '\0'));
@@ -460,7 +452,7 @@ TEST_F(Units, BlockFlushInPlaceAndSharedBuffer) {
   EXPECT_GT(filtab[u].blkbuf, 0);
   closef(u, 0);
   EXPECT_EQ(filtab[u].Nlinks, 0);
-  disk = get(p);
+  disk = slurp(p);
   ASSERT_EQ(disk.size(), 1024u);
   EXPECT_EQ(disk.substr(0, 650), a + b);
 }
@@ -485,13 +477,13 @@ TEST_F(Units, OverwriteNeedsAYes) {
   pflags = 1;
   pushkey('n');
   EXPECT_EQ(openf(p.c_str(), 0x82, 0), -1);
-  EXPECT_EQ(get(p), "precious");
+  EXPECT_EQ(slurp(p), "precious");
   // Inside a macro nobody is asked.
   state = ST_TMACRO;
   int u = openf(p.c_str(), 0x82, 0);
   EXPECT_GE(u, 5);
   closef(u, 0);
-  EXPECT_EQ(get(p), "");
+  EXPECT_EQ(slurp(p), "");
 }
 
 }  // namespace

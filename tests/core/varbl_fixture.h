@@ -4,61 +4,27 @@
 // access does.
 #pragma once
 #include "core/blkbuf.h"
-#include "core/element.h"
-#include "core/memory.h"
-#include "core/output.h"
-#include "core/state.h"
-#include "core/symbols.h"
-#include "core/varbl.h"
-
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
+#include "tests/support/interp.h"
 
 class Var : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakStk();
-    savedl_ = lstk;
-    std::memset(lowstk, 0, static_cast<size_t>(lstk.end) * 4);
-    lstk = {savedl_.end, 0, savedl_.end, savedl_.end};
-    reset();
-    rststk();
-    tabs_[0] = cursym, tabs_[1] = glbsym, tabs_[2] = syssym, tabs_[3] = defsym;
+    clrflags();
+    stack_.begin();
     sys = mksystab();
     ASSERT_GT(sys, 0);
     freew = lstk.freew;
   }
   void TearDown() override {
-    reset();
-    highmem(-1);
-    himemflag = 0;
-    cursym = tabs_[0], glbsym = tabs_[1], syssym = tabs_[2], defsym = tabs_[3];
-    std::memset(lowstk, 0, static_cast<size_t>(lstk.end) * 4);
-    lstk = {savedl_.end, 0, savedl_.end, savedl_.end};
-    rststk();
+    clrflags();
+    stack_.end();
   }
-  static void reset() {
-    state = 0;
-    aflags = 0;
-    trcmsk = 0;
-    pflags = 0;
-  }
-
   // Declares a variable without storage: kind flags (0x1000 added), word size.
   static int32_t decl(const char* name, int kind, int wsiz, int extra = 0) {
     return putsym(0, name, static_cast<int>(strlen(name)), kind | 0x1001 | extra, 0, 0, wsiz);
   }
   // The record of a variable as the argument access makes it.
-  static PtrRec* rec(int32_t entry, bool scratch = true) {
-    SymEnt* e = symptr(entry);
-    PtrRec* r = putptr((e->flags & 0x1FF0) | (e->flags & 4), 0, nullptr, 0, e->type, scratch);
-    r->Idx = entry;
-    r->Addr = static_cast<uint32_t>(e->data);
-    r->Flg2 = e->flags & 0xC00F;
-    return r;
-  }
+  static PtrRec* rec(int32_t entry, bool scratch = true) { return varrec(entry, scratch); }
   // Sets a record's window.
   static void window(PtrRec* r, uint32_t ox, uint32_t oy, uint32_t nx, uint32_t ny) {
     r->Offs[0] = ox, r->Offs[1] = oy, r->Offs[3] = nx, r->Offs[4] = ny;
@@ -66,14 +32,7 @@ class Var : public ::testing::Test {
   // Makes storage for a fresh named variable of n items (dims for the
   // dimensioned kinds) through asnvrb, as an assignment would.
   static PtrRec* make(int32_t entry, int32_t n, uint32_t nx = 0, uint32_t ny = 1, uint32_t nz = 1) {
-    PtrRec* r = rec(entry);
-    PtrRec* t = nullptr;
-    if (nx) {
-      uint32_t d[3] = {nx, ny, nz};
-      t = putptr(K_IMAGE, 0, d, 0, 8, 1);
-    }
-    EXPECT_GE(asnvrb(r, n, t, 0), 0);
-    return r;
+    return mkstore(entry, n, nx, ny, nz);
   }
 
   // A record of no variable over a fresh zeroed block of `bytes` bytes,
@@ -109,6 +68,5 @@ class Var : public ::testing::Test {
   }
 
   int32_t sys = 0, freew = 0;
-  StkDesc savedl_{};
-  int32_t tabs_[4] = {};
+  LowStack stack_;
 };

@@ -3,6 +3,7 @@
 #include "core/symbols.h"
 #include "core/units.h"
 #include "files/fileutil.h"
+#include "tests/support/interp.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -17,20 +18,13 @@ namespace {
 
 class FileUtil : public ::testing::Test {
  protected:
-  std::string dir, here;
+  ScratchDir scratch{"/tmp/pelix-futil-", true};  // the working folder
+  std::string dir = scratch.path;
   void SetUp() override {
+    ASSERT_FALSE(dir.empty());
     MakStk();
-    char tmpl[] = "/tmp/pelix-futil-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    here = fs::current_path();
     fs::create_directory(dir + "/sub");
     std::ofstream(dir + "/sub/a.dat", std::ios::binary) << std::string(1234, 'a');
-    ASSERT_EQ(chdir(dir.c_str()), 0);
-  }
-  void TearDown() override {
-    ASSERT_EQ(chdir(here.c_str()), 0);
-    fs::remove_all(dir);
   }
 };
 

@@ -16,34 +16,15 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-// A keyboard that types a script and then has nothing more.
-struct Keys : RowLog {
-  std::string in;
-  size_t pos = 0;
-  int keyin(int) override {
-    if (pos >= in.size()) return 0;
-    int c = static_cast<unsigned char>(in[pos++]);
-    return c == '\n' ? 13 : c;
-  }
-};
-
 class Mac : public Parse {
  protected:
-  Keys kb;
-  std::string dir;
+  Term kb;  // types its script even to a look, then has nothing more
+  ScratchDir scratch{"/tmp/pelix_mac"};
+  std::string dir = scratch.path + "/";
   Backend* prevb = nullptr;
 
   void SetUp() override {
@@ -60,9 +41,6 @@ class Mac : public Parse {
     macini();
     libcls();
     inunit = 0;
-    char t[] = "/tmp/pelix_macXXXXXX";
-    dir = mkdtemp(t);
-    dir += "/";
     setstrv("path", dir.c_str());
     setstrv("macrofile", (dir + "MACLIB").c_str());
   }
@@ -75,8 +53,6 @@ class Mac : public Parse {
     clrpst(&typq);
     qflag = 0;
     setbackend(prevb);
-    std::string cmd = "rm -rf '" + dir + "'";
-    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << cmd;
     Parse::TearDown();
   }
   void file(const std::string& name, const std::string& text) {
@@ -87,11 +63,11 @@ class Mac : public Parse {
   // every macro are done. Error rows are kept in `log`.
   void type(const std::string& lines) {
     kb.rows.clear();
-    kb.in = lines;
-    kb.pos = 0;
+    kb.pending.clear();
+    Term::keys(kb.pending, lines);
     for (int guard = 0; guard < 500000; guard++) {
       Msg m;
-      bool keys = kb.pos < kb.in.size() || peekky() != 0 || peekmsg(&m, 0x100, 0x102, 0) != 0;
+      bool keys = !kb.pending.empty() || peekky() != 0 || peekmsg(&m, 0x100, 0x102, 0) != 0;
       bool busy = keys || curfrm() || qpend(&dfltq) || qpend(&typq) || qflag != 0;
       if (!busy) break;
       mainturn();
@@ -372,8 +348,8 @@ TEST_F(Mac, ArgshiftAndDefault) {
 TEST_F(Mac, BrokenFrameIsReported) {
   file("brk.imp", "r = 1\nr = 2\n");
   type("declare number r\n");
-  kb.in = "brk\n";
-  kb.pos = 0;
+  kb.pending.clear();
+  Term::keys(kb.pending, "brk\n");
   mainturn();  // the call
   ASSERT_NE(curfrm(), nullptr);
   curfrm()->magic = 1;

@@ -21,35 +21,8 @@
 
 #include <cmath>
 #include <csignal>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-// A fresh empty folder that becomes the working folder for one test.
-struct TmpDir {
-  std::string path, old;
-  TmpDir() {
-    char t[] = "/tmp/pelix_mlXXXXXX";
-    path = mkdtemp(t);
-    char buf[4096];
-    old = getcwd(buf, sizeof buf) ? buf : ".";
-    EXPECT_EQ(chdir(path.c_str()), 0);
-  }
-  ~TmpDir() {
-    if (chdir(old.c_str()) != 0) return;
-    std::string cmd = "rm -rf '" + path + "'";
-    if (std::system(cmd.c_str()) != 0) return;
-  }
-};
 
 class Loop : public Parse {
  protected:
@@ -224,7 +197,7 @@ TEST_F(Loop, JournalListsRecallsAndQueues) {
 }
 
 TEST_F(Loop, RedirectionRemovesItsArgumentsAndEnds) {
-  TmpDir tmp;
+  ScratchDir tmp("/tmp/pelix_ml", true);  // the working folder for the test
   ASSERT_EQ(setstrv("curdir", (tmp.path + "/").c_str()), 0);  // relative names follow curdir
   typed("alpha");
   typed("beta");
@@ -464,7 +437,7 @@ TEST_F(Loop, QuitRunsQuitstrOnceAndEnds) {
 }
 
 TEST_F(Loop, FinishWritesTheCoreDumpForStatusTenOrMore) {
-  TmpDir tmp;
+  ScratchDir tmp("/tmp/pelix_ml", true);  // the working folder for the test
   EXPECT_EXIT(finish(3), ::testing::ExitedWithCode(3), "");
   EXPECT_NE(access("core", F_OK), 0);
   std::snprintf(linbuf, sizeof linbuf, "the last line");
@@ -483,7 +456,7 @@ TEST_F(Loop, FinishWritesTheCoreDumpForStatusTenOrMore) {
 }
 
 TEST_F(Loop, FatalSignalDumpsAndExits) {
-  TmpDir tmp;
+  ScratchDir tmp("/tmp/pelix_ml", true);  // the working folder for the test
   fpetrp();
   EXPECT_EXIT(std::raise(SIGSEGV), ::testing::ExitedWithCode(128 + SIGSEGV), "Fatal signal 11");
   EXPECT_EQ(access("core", F_OK), 0);

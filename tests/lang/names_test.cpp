@@ -25,6 +25,7 @@
 #include "ui/platform/backend.h"
 #include "ui/platform/entry.h"
 #include "ui/screen.h"
+#include "tests/support/interp.h"
 
 namespace {
 
@@ -66,28 +67,13 @@ class Names : public ::testing::Test {
     MakStk();
     rststk();
     resetcells();
-    mark = stkbot();
-    saved[0] = cursym;
-    saved[1] = glbsym;
-    saved[2] = syssym;
-    saved[3] = defsym;
+    bottom.keep();
     ASSERT_EQ(mksyms(CMDLINE, static_cast<int>(sizeof CMDLINE - 1)), 0);
     ASSERT_GT(syssym, 0);
   }
   void TearDown() override {
     resetcells();
-    // Free the data blocks of the system table, then pop the bottom area.
-    const SymTab* h = tabptr(syssym);
-    for (uint32_t i = 0; h && i < h->count; i++) {
-      SymEnt* e = symptr(symadr(syssym, static_cast<int>(i)));
-      if (e->flags != 0 && e->data > 0 && e->data < HIMEM_BASE) putstk(e->data, 0, 0);
-    }
-    if (stkbot() > mark) putstk(stkbot(), stkbot() - mark, 4);
-    cursym = saved[0];
-    glbsym = saved[1];
-    syssym = saved[2];
-    defsym = saved[3];
-    rststk();
+    bottom.back();
     state = 0;
     clrpeek();
     setbackend(oldbe);
@@ -99,8 +85,7 @@ class Names : public ::testing::Test {
   static double get(const char* name) { return getprm(code(name)); }
   static void put(const char* name, double v) { putprm(v, code(name)); }
 
-  int32_t mark = 0;
-  int32_t saved[4] = {};
+  Bottom bottom;
 };
 
 // ---------------------------------------------------------------------------

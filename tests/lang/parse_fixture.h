@@ -3,56 +3,27 @@
 // and helpers that parse a line as the main loop does and show the word
 // table.
 #pragma once
-#include "core/memory.h"
-#include "core/output.h"
-#include "core/state.h"
-#include "core/symbols.h"
 #include "lang/keywords.h"
-#include "lang/names.h"
-#include "lang/order.h"
-#include "lang/parse.h"
 #include "lang/rdline.h"
-#include "ui/platform/backend.h"
-#include "ui/window.h"
+#include "tests/support/interp.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstring>
 #include <map>
-#include <string>
-#include <vector>
-
-// Keeps every finished row of the terminal.
-struct RowLog : Backend {
-  std::vector<std::string> rows;
-  int keyin(int) override { return 0; }
-  void rowout(int, const char* text, int n) override { rows.emplace_back(text, n); }
-  void beep() override {}
-  bool paging() override { return false; }
-};
 
 class Parse : public ::testing::Test {
  protected:
-  RowLog log;
-  Backend* old = nullptr;
-  int32_t mark = 0;
-  int32_t saved[4] = {};
+  Term log;  // keeps every finished row of the terminal
+  TermUse term;
+  Bottom bottom;
   std::map<int32_t, std::string> names;  // symbol address -> name
 
   void SetUp() override {
     MakStk();
     rststk();
-    initWins();
-    old = setbackend(&log);
-    state = pflags = aflags = trcmsk = 0;
+    term.begin(&log);
+    clrflags();
     errlun = lstlun = 1;
     ibase = 10;
-    mark = stkbot();
-    saved[0] = cursym;
-    saved[1] = glbsym;
-    saved[2] = syssym;
-    saved[3] = defsym;
+    bottom.keep();
     const char cl[] = "pelix";
     ASSERT_EQ(mksyms(cl, 5), 0);
     declare("a", 0x1011);    // number
@@ -69,19 +40,8 @@ class Parse : public ::testing::Test {
     declare("p", 0x1001);    // pointer
   }
   void TearDown() override {
-    setbackend(old);
-    const SymTab* h = tabptr(syssym);
-    for (uint32_t i = 0; h && i < h->count; i++) {
-      SymEnt* e = symptr(symadr(syssym, static_cast<int>(i)));
-      if (e->flags != 0 && !(e->flags & SY_NOTOWN) && e->data > 0 && e->data < HIMEM_BASE)
-        putstk(e->data, 0, 0);
-    }
-    if (stkbot() > mark) putstk(stkbot(), stkbot() - mark, 4);
-    cursym = saved[0];
-    glbsym = saved[1];
-    syssym = saved[2];
-    defsym = saved[3];
-    rststk();
+    term.end();
+    bottom.back();
     state = pflags = 0;
     prsflg = 0;
     ibase = 10;

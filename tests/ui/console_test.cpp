@@ -5,6 +5,7 @@
 #include "ui/events.h"
 #include "ui/platform/console.h"
 #include "ui/window.h"
+#include "tests/support/interp.h"
 
 #include <gtest/gtest.h>
 
@@ -33,19 +34,13 @@ class ConsoleKeys : public ::testing::Test {
  protected:
   Pipe p;
   Console con{p.fd[0], stdout};
-  Backend* old = nullptr;
+  TermUse term;
   void SetUp() override {
-    initWins();
-    old = setbackend(&con);
-    clrmsgs();
-    clrpeek();
-    inreset();
+    term.begin(&con);
     state = 0;
   }
   void TearDown() override {
-    setbackend(old);
-    clrmsgs();
-    inreset();
+    term.end();
     state = 0;
   }
   // The key codes getkey gives until nothing more is there.

@@ -9,13 +9,7 @@
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
 #include "ui/window.h"
-
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <deque>
-#include <string>
-#include <vector>
+#include "tests/support/interp.h"
 
 namespace {
 
@@ -25,74 +19,39 @@ enum : int {
   HOME = 199, UP = 200, LEFT = 203, RIGHT = 205, END = 207, DOWN = 208, INS = 210, DEL = 211,
 };
 
-// A keyboard that types a script of key codes, then ends; finished rows
-// are kept.
-struct Typist : Backend {
-  std::deque<int> keys;
-  std::vector<std::string> rows;
-  int keyin(int how) override {
-    if (how == KEY_PEEK) return 0;
-    if (keys.empty()) return -1;
-    int k = keys.front();
-    keys.pop_front();
-    return k;
-  }
-  void rowout(int, const char* text, int n) override { rows.emplace_back(text, n); }
-  void beep() override {}
-  bool paging() override { return false; }
-};
-
 class Editor : public ::testing::Test {
  protected:
-  Typist kb;
-  Backend* old = nullptr;
+  Term kb;  // types a script of key codes, then ends
+  TermUse term;
   char buf[LINBUF];
   void SetUp() override {
-    initWins();
-    old = setbackend(&kb);
-    clrmsgs();
-    clrpeek();
-    inreset();
+    kb.end = true;
+    term.begin(&kb);
     state = 0;
     pflags = 0;
     nargw = 0;
     inprompt = 0;
     insmod = true;
-    setwin(0);
     txtwin = 0;
-    TxtGrid* g = curgrid();
-    std::memset(gridbuf(g), ' ', static_cast<size_t>(g->rowlen) * g->nrows);
-    g->orow = g->ocol = 0;
-    putcur(0, 0);
+    blankcmd();
   }
   void TearDown() override {
-    setbackend(old);
-    clrmsgs();
-    clrpeek();
-    inreset();
+    term.end();
     state = 0;
     pflags = 0;
     nargw = 0;
     insmod = true;
   }
   void type(const std::string& s) {
-    for (unsigned char c : s) kb.keys.push_back(c);
+    for (unsigned char c : s) kb.typed.push_back(c);
   }
-  void type(std::initializer_list<int> k) { kb.keys.insert(kb.keys.end(), k); }
+  void type(std::initializer_list<int> k) { kb.typed.insert(kb.typed.end(), k); }
   // Shows the prompt "> " and reads a line; the result in *n.
   std::string line(int* n = nullptr, int max = LINBUF) {
     wintext("> ", 2);
     int r = rdkeys(buf, 0, 0, max);
     if (n) *n = r;
     return r >= 0 ? std::string(buf) : std::string();
-  }
-  // Buffer row r of the command window, trailing blanks removed.
-  static std::string row(int r) {
-    char t[GRIDCOLS + 1];
-    txtget(0, r, t, 0);
-    std::string s(t);
-    s.erase(s.find_last_not_of(' ') + 1);
-    return s;
   }
 };
 
@@ -196,7 +155,7 @@ TEST_F(Editor, LongLinesSlideAndFullLinesEnd) {
   int n;
   EXPECT_EQ(line(&n, 10), "abcdefghi");
   EXPECT_EQ(n, 9);
-  EXPECT_EQ(kb.keys.size(), 2u);  // j and k are still to come
+  EXPECT_EQ(kb.typed.size(), 2u);  // j and k are still to come
 }
 
 TEST_F(Editor, EditorModeReturnsSpecialKeys) {
@@ -209,7 +168,7 @@ TEST_F(Editor, EditorModeReturnsSpecialKeys) {
   int n = rdkeys(buf, 2, 5, LINBUF);
   EXPECT_EQ(n, UP + 0x100);
   EXPECT_STREQ(buf, "heXllo");
-  EXPECT_EQ(row(3), "  heXllo");
+  EXPECT_EQ(cmdrow(3), "  heXllo");
   EXPECT_TRUE(kb.rows.empty());  // the row is not ended
 }
 

@@ -6,13 +6,7 @@
 #include "ui/platform/clock.h"
 #include "ui/screen.h"
 #include "ui/window.h"
-
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <deque>
-#include <string>
-#include <vector>
+#include "tests/support/interp.h"
 
 // The progress counters of the array loop (the evaluator's).
 extern uint32_t prgidx;
@@ -20,51 +14,19 @@ extern uint32_t prgtot;
 
 namespace {
 
-struct Keys : Backend {
-  std::deque<int> pending, typed;
-  bool end = false;
-  int waits = 0;
-  int keyin(int how) override {
-    if (!pending.empty()) {
-      int k = pending.front();
-      pending.pop_front();
-      return k;
-    }
-    if (how == KEY_PEEK) return 0;
-    if (how == KEY_WAIT) waits++;
-    if (!typed.empty()) {
-      int k = typed.front();
-      typed.pop_front();
-      return k;
-    }
-    return end ? -1 : 0;
-  }
-  std::vector<std::string> rows;
-  void rowout(int, const char* text, int n) override { rows.emplace_back(text, n); }
-  void beep() override {}
-  bool paging() override { return false; }
-};
-
 class Events : public ::testing::Test {
  protected:
-  Keys keys;
-  Backend* old = nullptr;
+  Term keys;
+  TermUse term;
   void SetUp() override {
-    initWins();
-    old = setbackend(&keys);
+    term.begin(&keys);
     state = 0;
     pflags = 0;
     trcmsk = 0;
     inprompt = 0;
-    clrpeek();
-    clrmsgs();
-    inreset();
   }
   void TearDown() override {
-    setbackend(old);
-    clrpeek();
-    clrmsgs();
-    inreset();
+    term.end();
     state = 0;
     trcmsk = 0;
   }
@@ -257,12 +219,8 @@ TEST_F(Events, DokeyTranslatesAndActs) {
 }
 
 TEST_F(Events, CtrlAShowsProgressAndCtrlDSetsTheTraceMask) {
-  setwin(0);
   txtwin = 0;
-  TxtGrid* g = curgrid();
-  std::memset(gridbuf(g), ' ', static_cast<size_t>(g->rowlen) * g->nrows);
-  g->orow = g->ocol = 0;
-  putcur(0, 0);
+  blankcmd();
   // No loop running: nothing.
   prgtot = 0;
   EXPECT_EQ(dokey(1, 0, 0), 0);

@@ -1,5 +1,6 @@
 // Window records and the grid cell routines.
 #include "ui/window.h"
+#include "tests/support/interp.h"
 
 #include <gtest/gtest.h>
 
@@ -18,22 +19,6 @@ static_assert(offsetof(Wport, cmd) == 68);
 static_assert(offsetof(Wport, status) == 78);
 static_assert(offsetof(TxtGrid, cols) == 8);
 static_assert(offsetof(TxtGrid, nrows) == 18);
-
-std::string row(int r) {
-  char buf[81];
-  txtget(0, r, buf, 0);
-  std::string s(buf);
-  s.erase(s.find_last_not_of(' ') + 1);
-  return s;
-}
-
-void clear0() {
-  setwin(0);
-  TxtGrid* g = curgrid();
-  std::memset(gridbuf(g), ' ', static_cast<size_t>(g->rowlen) * g->nrows);
-  g->orow = g->ocol = 0;
-  putcur(0, 0);
-}
 
 TEST(Window, FixedWindows) {
   initWins();
@@ -60,7 +45,7 @@ TEST(Window, FixedWindows) {
 
 TEST(Window, CursorAndCells) {
   initWins();
-  clear0();
+  blankcmd();
   putcur(200, 100);  // kept inside the grid
   int c, r;
   getcur(&c, &r);
@@ -72,15 +57,15 @@ TEST(Window, CursorAndCells) {
   EXPECT_EQ(curgrid()->wpos, 24 * 80 + 79);
 
   curtxt("hello", 0, 2, 1, 3);
-  EXPECT_EQ(row(1), "  hello");
+  EXPECT_EQ(cmdrow(1), "  hello");
   getcur(&c, &r);
   EXPECT_EQ(c, 4);  // after caret - 1 characters
   EXPECT_EQ(r, 1);
   erstxt(0, 3, 1, 2);
-  EXPECT_EQ(row(1), "  h  lo");
+  EXPECT_EQ(cmdrow(1), "  h  lo");
   erstxt(0, 78, 1, 10);  // cut at the row's end
   curtxt("abc", 3, 78, 2, 0);  // only what fits
-  EXPECT_EQ(row(2), std::string(78, ' ') + "ab");
+  EXPECT_EQ(cmdrow(2), std::string(78, ' ') + "ab");
   char buf[8];
   EXPECT_EQ(txtget(2, 1, buf, 3), 3);
   EXPECT_STREQ(buf, "h  ");
@@ -89,14 +74,14 @@ TEST(Window, CursorAndCells) {
 
 TEST(Window, ScrollMovesTheBuffer) {
   initWins();
-  clear0();
+  blankcmd();
   for (int i = 0; i < 25; i++) curtxt(std::to_string(i).c_str(), 0, 0, i, 0);
   putcur(0, 10);
   scroll();  // not on the last row, but the grid shows the whole buffer
   EXPECT_EQ(curgrid()->orow, 0);
-  EXPECT_EQ(row(0), "1");
-  EXPECT_EQ(row(23), "24");
-  EXPECT_EQ(row(24), "");
+  EXPECT_EQ(cmdrow(0), "1");
+  EXPECT_EQ(cmdrow(23), "24");
+  EXPECT_EQ(cmdrow(24), "");
 }
 
 }  // namespace
@@ -132,7 +117,7 @@ TEST(Window, TableGrowsAndKeepsItsWindows) {
 
 TEST(Window, RepaintKeepsTheCursorInView) {
   initWins();
-  clear0();
+  blankcmd();
   EXPECT_EQ(update(7, nullptr, 0), -1);  // no such window
   TxtGrid* g = curgrid();
   Wport* w = wport(0);
