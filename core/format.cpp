@@ -143,13 +143,6 @@ int number(const char* f, int* j) {
   return v;
 }
 
-int tabwid() {
-  int t = tabs & 0xFF;
-  if (t < 1) return 8;
-  while (t & (t - 1)) t &= t - 1;  // a power of two
-  return t;
-}
-
 // An open repeat group.
 struct Group {
   int start;    // format position after "("
@@ -242,7 +235,7 @@ int format(int n, char* out, const char* fmt, int32_t* handles, int single, int 
 
   Out o{out, max - 1};
   const int lw = linwid();
-  const int tw = tabwid();
+  const int tw = tabwidth();
   Group grp[MAXGRP];
   int depth = 0, ignored = 0;
   int cur = 0;
