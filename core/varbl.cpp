@@ -479,7 +479,10 @@ void setvls(SymEnt* e, PtrRec* p, int32_t block, uint32_t n) {
 
 // The pointer record a list of vectors keeps in its entry, or null.
 PtrRec* vlsrec(const SymEnt* e) {
-  return e && e->data > 0 && fndstk(e->data) > 0 ? ptrrec(e->data) : nullptr;
+  if (!e || e->data <= 0 || fndstk(e->data) <= 0) return nullptr;
+  PtrRec* p = ptrrec(e->data);
+  // A block of records is no pointer record: a record names itself.
+  return p && p->PTR == static_cast<uint32_t>(e->data) && p->Wsiz == W_VEC ? p : nullptr;
 }
 
 // A new zeroed block of n records for list p, owned by p's Addr word; 0
@@ -498,10 +501,7 @@ int32_t vlsblk(const PtrRec* p, uint32_t n, bool high) {
 bool remakevl(PtrRec* r, int32_t n) {
   SymEnt* e = symptr(r->Idx);
   PtrRec* p = vlsrec(e);
-  if (!p) {
-    error(0, 111);
-    return false;
-  }
+  if (!p) return false;
   bool high = r->Flg2 & F2_HIGH;
   int32_t blk = vlsblk(p, static_cast<uint32_t>(n), high);
   if (!blk) return false;
@@ -573,9 +573,9 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
     count = total;
 
   // A list of vectors seen whole, record by record: a new count remakes its
-  // block of records.
+  // block of records. One without its pointer record yet is made below.
   if ((kind & (K_VECTOR | K_MATRIX)) == (K_VECTOR | K_MATRIX) && (kind & K_NAMED) &&
-      !(kind & K_NOSTK) && r->Idx > 0 && r->Wsiz == W_VEC) {
+      !(kind & K_NOSTK) && r->Idx > 0 && r->Wsiz == W_VEC && vlsrec(symptr(r->Idx))) {
     if (n < 1 || count != total || count == n || (n == 1 && mode <= 0)) {
       if (mode >= 0 && count < n) {
         error(0, 59);
