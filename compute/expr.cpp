@@ -332,6 +332,8 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
     }
   }
 
+  // A destination remade for the result is put back if the operation fails.
+  AsnScope hold;
   int r = setout(mode, 1);
   if (r < 0) return -1;
   if (r == 0) return depth;

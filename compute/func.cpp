@@ -339,6 +339,8 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   }
   if (code >= 38 && code <= 43) c.defer++;
   bool made = false;
+  // A destination remade for the result is put back if the function fails.
+  AsnScope hold;
   if (c.defer == 0 && !c.stop) {
     if (!t[OT_REC + 2]) getdst(c.dest);
     // A one-character text replaces the whole text of a string variable
@@ -350,6 +352,12 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     if ((code == 103 || code == 247) && c.aux == 115 && (t[OT_KIND] & K_LIST) &&
         (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
       mode = 1;
+    // Vector records take only vector records: other items are refused
+    // before the destination is touched.
+    if (c.store > 0 && t[OT_REC + 2] && t[OT_WSIZ + 2] == W_VEC && t[OT_RWSZ] != W_VEC) {
+      error(0, 111);
+      return 0;
+    }
     if (setout(mode, t[OT_KIND]) <= 0) return 0;
     stack[depth] = t[OT_ID + 2];
     depth++;

@@ -461,6 +461,101 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   return 0;
 }
 
+namespace {
+
+AsnHold asnheld;
+
+// Points a list of vectors (its entry and the entry's pointer record) at a
+// block of n 8-byte records.
+void setvls(SymEnt* e, PtrRec* p, int32_t block, uint32_t n) {
+  p->Addr = static_cast<uint32_t>(block);
+  p->Data0 = block > 0 ? bytadr(block) : 0;
+  p->Length = static_cast<int32_t>(n);
+  p->Tot = n;
+  p->Datdims[0] = n;
+  p->Datdims[1] = p->Datdims[2] = 1;
+  e->value = n;
+}
+
+// The pointer record a list of vectors keeps in its entry, or null.
+PtrRec* vlsrec(const SymEnt* e) {
+  if (!e || e->data <= 0 || fndstk(e->data) <= 0) return nullptr;
+  PtrRec* p = ptrrec(e->data);
+  // A block of records is no pointer record: a record names itself.
+  return p && p->PTR == static_cast<uint32_t>(e->data) && p->Wsiz == W_VEC ? p : nullptr;
+}
+
+// A new zeroed block of n records for list p, owned by p's Addr word; 0
+// without room (error 42 reported).
+int32_t vlsblk(const PtrRec* p, uint32_t n, bool high) {
+  int32_t blk = takstk(static_cast<int64_t>(n) * 8, high ? 2 : 1, false);
+  if (!blk) return 0;
+  zerwds(blk, static_cast<int64_t>(n) * 2);
+  ptrstk(blk, static_cast<int32_t>(p->PTR) + PR_ADDR);
+  return blk;
+}
+
+// Remakes the list of vectors behind named record r to n zeroed records.
+// Only the block of records changes; the entry keeps its pointer record, so
+// the list stays a list of vectors. Without room the list is as it was.
+bool remakevl(PtrRec* r, int32_t n) {
+  SymEnt* e = symptr(r->Idx);
+  PtrRec* p = vlsrec(e);
+  if (!p) return false;
+  bool high = r->Flg2 & F2_HIGH;
+  int32_t blk = vlsblk(p, static_cast<uint32_t>(n), high);
+  if (!blk) return false;
+  int32_t old = static_cast<int32_t>(p->Addr);
+  uint32_t oldn = e->value;
+  if (asnheld.open && !(asnheld.ent == r->Idx && asnheld.ptr == e->data)) {
+    // The first remake of this list under the hold: its records are kept.
+    const auto* src = old > 0 ? static_cast<const uint8_t*>(stkptr(old)) : nullptr;
+    asnheld.ent = r->Idx;
+    asnheld.ptr = e->data;
+    asnheld.recs.assign(src, src ? src + static_cast<size_t>(oldn) * 8 : src);
+  }
+  if (old > 0) freblk(old);
+  setvls(e, p, blk, static_cast<uint32_t>(n));
+  r->Addr = static_cast<uint32_t>(blk);
+  r->Data0 = bytadr(blk);
+  r->Datdims[0] = r->Datdims[1] = r->Datdims[2] = 0;
+  r->Offs[0] = r->Offs[1] = 0;
+  r->Offs[3] = 8;
+  r->Offs[4] = 0;  // all the records
+  r->Bufsiz = 0;   // prepared afresh from the entry
+  r->Length = n;
+  return true;
+}
+
+}  // namespace
+
+AsnHold asnbeg() {
+  AsnHold outer = std::move(asnheld);
+  asnheld = AsnHold{};
+  asnheld.open = true;
+  return outer;
+}
+
+void asnend(const AsnHold& outer, bool ok) {
+  if (!ok && asnheld.ent > 0) {
+    // Put the kept records back in place of the new ones.
+    SymEnt* e = symptr(asnheld.ent);
+    PtrRec* p = vlsrec(e);
+    if (p && e->data == asnheld.ptr) {
+      auto n = static_cast<uint32_t>(asnheld.recs.size() / 8);
+      int32_t cur = static_cast<int32_t>(p->Addr);
+      if (cur > 0) freblk(cur);
+      setvls(e, p, 0, 0);
+      int32_t blk = n ? vlsblk(p, n, e->flags & SY_HIGH) : 0;
+      if (blk) {
+        std::memcpy(stkptr(blk), asnheld.recs.data(), asnheld.recs.size());
+        setvls(e, p, blk, n);
+      }
+    }
+  }
+  asnheld = outer;
+}
+
 int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
   int32_t count, part, total, wsiz;
   int kind = gtvarb(r, &count, &part, &total, &wsiz, 115);
@@ -476,6 +571,20 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
     count = -1;
   else if (kind & K_LIST)
     count = total;
+
+  // A list of vectors seen whole, record by record: a new count remakes its
+  // block of records. One without its pointer record yet is made below.
+  if ((kind & (K_VECTOR | K_MATRIX)) == (K_VECTOR | K_MATRIX) && (kind & K_NAMED) &&
+      !(kind & K_NOSTK) && r->Idx > 0 && r->Wsiz == W_VEC && vlsrec(symptr(r->Idx))) {
+    if (n < 1 || count != total || count == n || (n == 1 && mode <= 0)) {
+      if (mode >= 0 && count < n) {
+        error(0, 59);
+        return -2;
+      }
+      return mode;
+    }
+    return remakevl(r, n) ? mode : -2;
+  }
 
   bool hdrk = (kind & K_HDR) && !(kind & K_VECTOR);
   bool drop = count == total && (count != n || hdrk) && !(n == 1 && mode <= 0);

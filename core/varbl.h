@@ -16,6 +16,10 @@
 //    word before it, the offsets column's file position, starts the block);
 //    its pack buffer: the stack address of the pack record.
 #pragma once
+
+#include <vector>
+
+#include "core/state.h"
 #include <cstddef>
 #include <cstdint>
 
@@ -217,6 +221,31 @@ int32_t chgbuf(PtrRec* r, int32_t bytes, int mode);
 int erasvb(SymEnt* entry);
 int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, int wsiz);
 int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode);
+
+// While a hold is open, the records a list of vectors loses when asnvrb
+// remakes it to a new count are kept aside: `asnend` frees them when the
+// operation succeeded, or puts them back (dropping the new ones) when it
+// failed, so a failing assignment leaves the list as it was. Holds nest:
+// `asnbeg` returns the outer hold, which `asnend` reinstates.
+struct AsnHold {
+  int32_t ent = 0;            // symbol entry of the list, 0 = nothing held
+  int32_t ptr = 0;            // the entry's pointer record
+  std::vector<uint8_t> recs;  // the records before the remake
+  bool open = false;
+};
+AsnHold asnbeg();
+void asnend(const AsnHold& outer, bool ok);
+
+// A hold over one operation: ended by the scope, the operation counting as
+// failed when it reported an error that was not there before it.
+struct AsnScope {
+  AsnHold outer = asnbeg();
+  bool before = (state & ST_ERROR) != 0;
+  AsnScope() = default;
+  AsnScope(const AsnScope&) = delete;
+  AsnScope& operator=(const AsnScope&) = delete;
+  ~AsnScope() { asnend(outer, before || !(state & ST_ERROR)); }
+};
 int32_t chkoff(PtrRec* r, int kind, int32_t* count, int32_t* part, int32_t n, uint32_t* offs);
 int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n);
 uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table);

@@ -542,3 +542,96 @@ TEST_F(Var, WritesReadBlocksThatLeaveTheWindow) {
   EXPECT_TRUE(blkwin(m, 3));
   freptr(m);
 }
+
+namespace {
+
+// A list of vectors as declare makes it: the entry holds a pointer record
+// whose block holds the 8-byte records; rec[i] = i + 1 in its first byte.
+int32_t veclist(int32_t e, uint32_t n) {
+  PtrRec* p = putptr(K_NAMED | K_VECTOR | K_MATRIX, 0, nullptr, 0, W_VEC, 0);
+  int32_t blk = 0;
+  EXPECT_GT(getstk(&blk, static_cast<int32_t>(n) * 2, 4, 1, 0), 0);
+  auto* b = static_cast<uint8_t*>(stkptr(blk));
+  std::memset(b, 0, n * 8);
+  for (uint32_t i = 0; i < n; i++) b[i * 8] = static_cast<uint8_t>(i + 1);
+  p->Idx = e;
+  p->Addr = static_cast<uint32_t>(blk);
+  p->Data0 = bytadr(blk);
+  p->Length = static_cast<int32_t>(n);
+  p->Tot = p->Datdims[0] = n;
+  p->Datdims[1] = p->Datdims[2] = 1;
+  ptrstk(blk, static_cast<int32_t>(p->PTR) + PR_ADDR);
+  SymEnt* s = symptr(e);
+  s->data = static_cast<int32_t>(p->PTR);
+  s->value = n;
+  return blk;
+}
+
+// The operand record of the list: a scratch copy of its pointer record.
+PtrRec* vlcopy(int32_t e) {
+  PtrRec* p = ptrrec(symptr(e)->data);
+  PtrRec* r = putptr(0, 0, nullptr, 0, 0, 1);
+  uint32_t self = r->PTR;
+  std::memcpy(r, p, sizeof(PtrRec));
+  r->PTR = self;
+  r->Stack = 0;
+  return r;
+}
+
+}  // namespace
+
+TEST_F(Var, ListOfVectorsRemadeOrKept) {
+  int32_t e = decl("vl", K_VECTOR | K_MATRIX, W_VEC);
+  veclist(e, 3);
+  int32_t ptr = symptr(e)->data;
+  int32_t c, part, tot, w;
+
+  // Remade to 5 records under a hold, then the operation fails: the three
+  // records come back as they were.
+  {
+    AsnHold outer = asnbeg();
+    EXPECT_EQ(asnvrb(vlcopy(e), 5, nullptr, 0), 0);
+    PtrRec* r = vlcopy(e);
+    int kind = gtvarb(r, &c, &part, &tot, &w, 115);
+    EXPECT_EQ(kind & (K_VECTOR | K_MATRIX), K_VECTOR | K_MATRIX);
+    EXPECT_EQ(w, W_VEC);  // 8-byte records, not bytes
+    EXPECT_EQ(c, 5);
+    EXPECT_EQ(symptr(e)->data, ptr);  // the entry keeps its pointer record
+    EXPECT_EQ(symptr(e)->value, 5u);
+    const auto* nb = static_cast<const uint8_t*>(stkptr(static_cast<int32_t>(ptrrec(ptr)->Addr)));
+    for (int i = 0; i < 40; i++) EXPECT_EQ(nb[i], 0) << i;
+    asnend(outer, false);
+  }
+  EXPECT_EQ(symptr(e)->data, ptr);
+  EXPECT_EQ(symptr(e)->value, 3u);
+  PtrRec* p = ptrrec(ptr);
+  EXPECT_EQ(p->Length, 3);
+  EXPECT_EQ(owner(static_cast<int32_t>(p->Addr)), p->PTR + PR_ADDR);
+  const auto* b = static_cast<const uint8_t*>(stkptr(static_cast<int32_t>(p->Addr)));
+  for (int i = 0; i < 3; i++) EXPECT_EQ(b[i * 8], i + 1);
+  gtvarb(vlcopy(e), &c, &part, &tot, &w, 115);
+  EXPECT_EQ(c, 3);
+  EXPECT_TRUE(chain());
+
+  // A resize that succeeds keeps the new records; an unchanged count or a
+  // window of fewer records remakes nothing.
+  {
+    AsnHold outer = asnbeg();
+    EXPECT_EQ(asnvrb(vlcopy(e), 2, nullptr, 0), 0);
+    asnend(outer, true);
+  }
+  EXPECT_EQ(symptr(e)->value, 2u);
+  gtvarb(vlcopy(e), &c, &part, &tot, &w, 115);
+  EXPECT_EQ(c, 2);
+  int32_t blk = static_cast<int32_t>(ptrrec(ptr)->Addr);
+  EXPECT_EQ(asnvrb(vlcopy(e), 2, nullptr, 0), 0);
+  EXPECT_EQ(static_cast<int32_t>(ptrrec(ptr)->Addr), blk);
+  PtrRec* win = vlcopy(e);
+  window(win, 0, 1, 8, 1);
+  EXPECT_EQ(asnvrb(win, 4, nullptr, 0), -2);  // error 59, nothing remade
+  EXPECT_NE(state & ST_ERROR, 0);
+  state = 0;
+  EXPECT_EQ(symptr(e)->value, 2u);
+  EXPECT_EQ(static_cast<int32_t>(ptrrec(ptr)->Addr), blk);
+  EXPECT_TRUE(chain());
+}
