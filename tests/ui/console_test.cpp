@@ -12,6 +12,8 @@
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -132,3 +134,38 @@ TEST(Console, FinishedRowsGoToOutput) {
 }
 
 }  // namespace
+
+// On a terminal the prompt is shown before the program waits, and the row
+// it ends is not written a second time (the terminal echoed the line).
+TEST(ConsoleTerminal, PromptShownOnceBeforeTheWait) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  char* mem = nullptr;
+  size_t memlen = 0;
+  FILE* out = open_memstream(&mem, &memlen);
+  {
+    Console con(slave, out);
+    TermUse term;
+    term.begin(&con);
+    jprintf(1, "before\n");
+    setwin(0);
+    curtxt("PELIX> ", 7, 0, 0, 8);
+    ASSERT_EQ(write(master, "a\n", 2), 2);
+    EXPECT_EQ(con.pump(KEY_WAIT), 1);  // shows "PELIX> ", then reads 'a'
+    fflush(out);
+    EXPECT_EQ(std::string(mem, memlen), "before\nPELIX> ");
+    con.rowout(0, "PELIX> a", 8);  // the prompt row ends: already on screen
+    con.rowout(1, "next", 4);
+    fflush(out);
+    EXPECT_EQ(std::string(mem, memlen), "before\nPELIX> next\n");
+    term.end();
+  }
+  fclose(out);
+  free(mem);
+  close(slave);
+  close(master);
+}

@@ -125,7 +125,10 @@ int Console::fill(bool wait) {
 // The next input byte, or GB_END, GB_NONE, GB_INTR.
 int Console::getb(bool wait) {
   while (pos >= len) {
-    if (wait) fflush(outf);  // show everything before waiting
+    if (wait) {
+      showrow();
+      fflush(outf);  // show everything before waiting
+    }
     int r = fill(wait);
     if (r < 0) return GB_END;
     if (r == 0) {
@@ -219,7 +222,28 @@ int Console::pump(int how) {
   }
 }
 
-void Console::rowout(int, const char* text, int n) {
+// On a terminal: shows the current window's row up to the cursor (the
+// prompt) before the program waits for the typed line.
+void Console::showrow() {
+  if (tty < 0) tty = isatty(infd) ? 1 : 0;
+  if (!tty || shown >= 0 || (curwin != 0 && curwin != 1)) return;
+  int col = 0, row = 0;
+  getcur(&col, &row);
+  char line[512];
+  int n = txtget(0, row, line, std::min(col, static_cast<int>(sizeof line) - 1));
+  if (n <= 0) return;
+  fwrite(line, 1, static_cast<size_t>(n), outf);
+  shown = curwin;
+}
+
+void Console::rowout(int win, const char* text, int n) {
+  if (shown >= 0) {
+    // The terminal has shown this row: the prompt and the echoed line.
+    bool same = win == shown;
+    shown = -1;
+    if (same) return;
+    fputc('\n', outf);
+  }
   if (n > 0) fwrite(text, 1, static_cast<size_t>(n), outf);
   fputc('\n', outf);
 }

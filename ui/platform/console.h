@@ -26,7 +26,9 @@
 // recall.
 //
 // A terminal on standard input is left as it is: it hands over a line at a
-// time and echoes it itself.
+// time and echoes it itself. Before waiting on a terminal, the unfinished
+// row under the cursor (the prompt) is shown, and that row is not written
+// again when it ends, since the terminal has echoed the typed line already.
 //
 // End of input at the command prompt ends the program as quit does; end of
 // input while anything else waits for a key ends it with a diagnostic on
@@ -56,6 +58,9 @@ class Console : public Backend {
   int pos = 0, len = 0;
   bool eof = false;
   bool lastcr = false;
+  int tty = -1;        // standard input is a terminal (-1: not yet asked)
+  int shown = -1;      // window whose unfinished row was shown, or -1
+  void showrow();
 };
 
 // Installs the SIGINT handler that turns an interrupt into Ctrl-C (3). The
