@@ -25,6 +25,7 @@
 uint32_t* lowstk = nullptr;
 StkDesc lstk{0, 0, 0, 0};
 int32_t scrtop = 0;
+int32_t scrbase = 0;
 StkDesc hstk{HIMEM_BASE, HIMEM_BASE, 0, 0};
 int32_t htmptop = 0;
 int32_t himemflag = 0;
@@ -395,16 +396,18 @@ int MakStk() {
   lowstk = p;
   lstk = {size, 0, size, size};
   std::memset(lowstk, 0, 500 * 4);
-  scrtop = SCRATCH_GAP;
+  scrtop = scrbase = SCRATCH_GAP;
   logprintf("MadeStk: %d %d stkbot=%d\n", size, lstk.lowest, lstk.bot);
   return size;
 }
 
 void rststk() {
   int64_t top = (int64_t)lstk.bot + SCRATCH_GAP;
-  scrtop = static_cast<int32_t>(std::min<int64_t>(top, std::max(lstk.lowest, lstk.bot)));
+  setscr(static_cast<int32_t>(std::min<int64_t>(top, std::max(lstk.lowest, lstk.bot))));
   htmptop = hexists() ? hstk.end : 0;
 }
+
+void setscr(int32_t top) { scrtop = scrbase = top; }
 
 int getstk(int32_t* addr, int32_t count, int32_t size, int where, int partial) {
   if (!lowstk) MakStk();
@@ -480,12 +483,16 @@ int getstk(int32_t* addr, int32_t count, int32_t size, int where, int partial) {
       if (trcmsk & TRC_STKCHK) chkstk(0);
     } else {
       // Bottom area. It may grow past the gap left above it for this
-      // command; the scratch top then moves up so that no scratch buffer
-      // handed out from now on overlaps it.
+      // command only while no scratch buffer lies there: it would be
+      // overwritten. The scratch top then moves up with it.
+      if ((int64_t)lstk.bot + w > scrbase && scrtop > scrbase) {
+        error(0, 42);
+        return -1;
+      }
       *addr = lstk.bot;
       lstk.bot += w;
       lstk.freew -= w;
-      if (scrtop < lstk.bot) scrtop = lstk.bot;
+      if (scrtop < lstk.bot) setscr(lstk.bot);
     }
     return static_cast<int>(std::min<int64_t>(items, 32767));
   }

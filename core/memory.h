@@ -35,6 +35,7 @@ constexpr int32_t STK_MAXWORDS = 999998;  // the low stack stays below HIMEM_BAS
 extern uint32_t* lowstk;   // the low stack
 extern StkDesc lstk;       // its descriptor; lstk.bot is stkbot
 extern int32_t scrtop;     // scratch top
+extern int32_t scrbase;    // where this command's scratch buffers begin
 extern StkDesc hstk;       // high memory: {1000000, top, free, end}
 extern int32_t htmptop;    // high temporary top
 extern int32_t himemflag;  // bit 1: paged form
@@ -67,6 +68,8 @@ int trpstk(int32_t addr);
 
 // Resets the scratch area and the high temporary top (start of each command).
 void rststk();
+// Sets the scratch top with no scratch buffer handed out below it.
+void setscr(int32_t top);
 
 // Low-stack size in words for a CSTACK value (null: unset): the default
 // unless the text is all digits and above 2000; capped at STK_MAXWORDS and

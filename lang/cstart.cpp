@@ -77,7 +77,7 @@ void cmdlin(const char* line) {
   mainscreen = static_cast<int16_t>(scr);
   scrnop();
   // 5. The scratch top, and the debug unit "jj" when tracing is on.
-  scrtop = std::max<int32_t>(1000, stkbot() + SCRATCH_GAP);
+  setscr(std::max<int32_t>(1000, stkbot() + SCRATCH_GAP));
   if (trcmsk != 0 && dbglun <= 1) {
     int u = openf("jj", UM_CREATE | UM_TEXT, 512);
     if (u > 0)

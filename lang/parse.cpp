@@ -795,6 +795,15 @@ int PARSLN(int n, int* code) {
   nargw = int16_t(args);
   lowmrk = NWORDS;
   if (args == 0) return 0;
+  // Words left over after the last argument the map can hold would be
+  // dropped without a word: the line is refused instead.
+  while (args >= MAXARG && linbuf[pos] && blank(uc(linbuf[pos]))) pos++;
+  if (args >= MAXARG && linbuf[pos]) {
+    prsarg = MAXARG + 1;
+    error(prsarg, 41);
+    prsarg = 0;
+    return 0;
+  }
   *code = cmdkey(1);
   if (nargw == 0) return 0;
   return n;

@@ -266,15 +266,29 @@ TEST_F(Mem, ScratchBuffersAndReset) {
 }
 
 TEST_F(Mem, BottomAreaPastTheGap) {
-  // One command grows the bottom area by more than the 400-word gap: the
-  // scratch top moves with it, so new scratch buffers never overlap it.
+  // One command grows the bottom area by more than the 400-word gap while
+  // no scratch buffer is out: the scratch top moves with it, so new scratch
+  // buffers never overlap it.
   int32_t a;
   ASSERT_EQ(getstk(&a, 500, 4, 0, 0), 500);
   EXPECT_EQ(lstk.bot, 500);
   EXPECT_GE(scrtop, lstk.bot);
   uint32_t* p = static_cast<uint32_t*>(getbuf(16));
   EXPECT_GE(stkadr(p), lstk.bot);
-  // The bottom area is checked against the headed blocks only.
+  // Growing over that live scratch buffer would overwrite it: refused,
+  // nothing changes, and the buffer keeps its words.
+  p[0] = 0xABCD1234u;
+  int32_t bot = lstk.bot, top = scrtop;
+  CaptureStdout();
+  EXPECT_EQ(getstk(&a, 500, 4, 0, 0), -1);
+  EXPECT_NE(GetCapturedStdout().find("ERROR  42"), std::string::npos);
+  EXPECT_EQ(lstk.bot, bot);
+  EXPECT_EQ(scrtop, top);
+  EXPECT_EQ(p[0], 0xABCD1234u);
+  state = 0;
+  // At the next command the scratch area is empty again, and the bottom
+  // area is checked against the headed blocks only.
+  rststk();
   int32_t room = lstk.lowest - lstk.bot;
   CaptureStdout();
   EXPECT_EQ(getstk(&a, room + 2, 4, 0, 0), -1);

@@ -215,8 +215,10 @@ TEST_F(Order, Errors) {
   EXPECT_EQ(order("type m(1, zz+1)"), "ERROR 182");
   // The table full while ordering: no room for the group entry.
   std::string line = "a = b";
-  for (int i = 0; i < 19; i++) line += "+1";
+  for (int i = 0; i < 18; i++) line += "+1";
   EXPECT_EQ(order(line.c_str()), "ERROR  41");
+  // One item more is more words than a line's arguments can hold.
+  EXPECT_EQ(order((line + "+1").c_str()), "ERROR  41 (arg 41)");
 }
 
 TEST_F(Order, RowMovesKeepTheRestInOrder) {

@@ -162,15 +162,18 @@ TEST_F(Parse, TableFullIsError41) {
   for (int i = 0; i < 21; i++) line += " zabcdefgh";  // two entries each
   parse(line.c_str());
   EXPECT_EQ(err(), "ERROR  41 (arg 22)");
-  // A command followed by 39 numbers parses into 40 arguments; text after
-  // the 40th argument is not taken.
+  // A command followed by 39 numbers parses into 40 arguments, the most a
+  // line can have; a 41st argument would be dropped silently, so the line
+  // is refused.
   line = "type";
-  for (int i = 1; i <= 41; i++) line += " " + std::to_string(i);
-  EXPECT_EQ(parse(line.c_str()), 4);
+  for (int i = 1; i <= 39; i++) line += " " + std::to_string(i);
+  EXPECT_EQ(parse((line + "   ").c_str()), 4);
   EXPECT_EQ(err(), "");
   EXPECT_EQ(nargw, 40);
   EXPECT_EQ(nwords, 40);
   EXPECT_EQ(wnum(wrdtab[argmap[39]]), 39);
+  EXPECT_EQ(parse((line + " 40").c_str()), 0);
+  EXPECT_EQ(err(), "ERROR  41 (arg 41)");
 }
 
 TEST_F(Parse, QuotingEscapesAndLongTexts) {
