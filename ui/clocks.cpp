@@ -30,7 +30,9 @@ uint32_t tickms(int flag) {
   // Exact modular difference, so a wrapped count still gives elapsed time.
   uint32_t ms = count - start_tick;
   if (flag) return ms;
-  return static_cast<uint32_t>(std::floor(ms / 0.06 + 0.5));
+  // After about 71.6 hours the 60-microsecond count passes 32 bits: it
+  // wraps like the millisecond count instead of overflowing the conversion.
+  return static_cast<uint32_t>(static_cast<uint64_t>(std::floor(ms / 0.06 + 0.5)));
 }
 
 void initRT() {

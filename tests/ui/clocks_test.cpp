@@ -19,6 +19,15 @@ TEST(Clocks, TickmsFirstCallWrapAndSixtyMicrosecondUnits) {
   EXPECT_EQ(tickms(0), 217u);  // 13 / 0.06 = 216.67, rounded
 }
 
+TEST(Clocks, TickmsSixtyMicrosecondUnitsWrapAfterSeventyTwoHours) {
+  clock_set_virtual(true);
+  tickms(1);
+  // 100 hours: 360000000 ms are 6000000000 units of 60 us, past 32 bits.
+  clock_sleep_ns(360000000ull * 1000000ull);
+  EXPECT_EQ(tickms(1), 360000000u);
+  EXPECT_EQ(tickms(0), static_cast<uint32_t>(6000000000ull));
+}
+
 TEST(Clocks, RtclockCountsTwentyMicrosecondTicks) {
   clock_set_virtual(true);
   initRT();
