@@ -356,7 +356,10 @@ int declar(int code) {
       error(i, 26);
       return 0;
     }
-    int64_t count = static_cast<int64_t>(dims[0]) * dims[1] * dims[2];
+    // Each step of the product is checked: three dimensions near 2^31
+    // would overflow even 64 bits.
+    int64_t count = static_cast<int64_t>(dims[0]) * dims[1];
+    if (count <= INT32_MAX) count *= dims[2];
     if (count > INT32_MAX) {
       error(i, 126);
       return 0;
