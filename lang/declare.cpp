@@ -509,10 +509,12 @@ int define() {
   while (blank(*p)) p++;
   while (*p && !blank(*p)) p++;
   bool global = false;
+  int narg = 2;  // the name's argument number: "global" words come first
   for (;;) {
     while (blank(*p)) p++;
     if (std::strncmp(p, "global", 6) == 0 && (p[6] == 0 || blank(p[6]))) {
       global = true;
+      narg++;
       p += 6;
       continue;
     }
@@ -536,11 +538,11 @@ int define() {
   bool namok = !name.empty() && (std::isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_');
   for (char c : name) namok = namok && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
   if (!namok) {
-    error(2, 18);
+    error(narg, 18);
     return 0;
   }
   if (name.size() > SYMNAM) {
-    error(2, 17);
+    error(narg, 17);
     return 0;
   }
   if (def == name) def.clear();
@@ -566,7 +568,7 @@ int define() {
     SymEnt* e = symptr(ent);
     if (static_cast<int>(e->value) != len) {
       if (len > 0) {
-        error(3, 45);
+        error(narg + 1, 45);
         return 0;
       }
       delsym(ent);  // undefined: its text block goes with it
