@@ -754,10 +754,17 @@ int mainturn() {
   // 4, 5. Turn log and the count of failing turns.
   nturns++;
   if (logfp && nturns <= 200) logprintf("main %2d: %s\n", static_cast<int>(nturns), linbuf);
-  if (state & ST_ERROR)
-    nerrtn++;
-  else
-    nerrtn = 0;
+  // A turn that starts over after queueing maincmd is no new turn for the
+  // count: otherwise the clean restart would reset it every time and a
+  // failing maincmd text ending in ";" would repeat for ever.
+  static bool again = false;
+  if (!again) {
+    if (state & ST_ERROR)
+      nerrtn++;
+    else
+      nerrtn = 0;
+  }
+  again = false;
   // 6. The status word.
   if (state & 0x81F0) {
     if (state & ST_TEMPUNITS) clstmp();
@@ -776,6 +783,7 @@ int mainturn() {
       if (mc.size() > MAINCMD) mc.resize(MAINCMD);
       tlqput(mc.c_str(), static_cast<int>(mc.size()));
       if (mc.back() != ';' || nerrtn >= 11) setstrv("maincmd", "");
+      again = true;
       return 0;
     }
     if (cmdwin() && !(pflags & 0x80)) {
