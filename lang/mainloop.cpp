@@ -806,10 +806,23 @@ int mainturn() {
       ecodbg();
   }
   // 11. Redirection.
-  if (n >= 1 && (code & 0x2000)) code = Redrct(code);
+  // A target that cannot be opened raises error 66, yet the command still
+  // runs with its output on the old unit: the error bit is held aside while
+  // it runs (argument evaluation gives up while it is set) and kept for the
+  // next turn.
+  int32_t rerr = 0;
+  if (n >= 1 && (code & 0x2000)) {
+    const int32_t err0 = state & ST_ERROR;
+    code = Redrct(code);
+    if (!err0 && code >= 0) rerr = state & ST_ERROR;
+  }
   // 12, 13.
   if (code != 32) hstrst();
-  if (n >= 1) DOCMND(code);
+  if (n >= 1) {
+    state &= ~rerr;
+    DOCMND(code);
+    state |= rerr;
+  }
   return code;
 }
 
