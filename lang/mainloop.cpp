@@ -275,6 +275,7 @@ void hstclr() {
   hnew = NHIST - 1;
   hcnt = hcur = hwpos = 0;
   hlast = false;
+  fromtq = false;
 }
 
 int Histry(int mode, int length, int flag) {

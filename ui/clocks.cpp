@@ -21,6 +21,8 @@ char datebuf[32];
 uint32_t tickcount() { return static_cast<uint32_t>(clock_ns() / 1000000ull); }
 }  // namespace
 
+void tickrst() { start_tick = 0xFFFFFFFFu; }
+
 uint32_t tickms(int flag) {
   uint32_t count = tickcount();
   if (start_tick == 0xFFFFFFFFu) {

@@ -4,6 +4,9 @@
 #include <cstdint>
 
 uint32_t tickms(int flag);
+// Forgets the start tick, so the next tickms call is a first call again
+// (as at program start; tests use it).
+void tickrst();
 void initRT();
 uint32_t rtclock();
 const int16_t* rtstart();  // year, month, weekday, day, hour, minute, second, ms

@@ -1,9 +1,11 @@
 // Shared set-up for the word-memory tests: a fresh low stack (the real one,
 // or a small one of the test's own), no high memory, no trace bits.
 #pragma once
+#include "core/args.h"
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/symbols.h"
 
 #include <gtest/gtest.h>
 
@@ -33,8 +35,15 @@ class Mem : public ::testing::Test {
     lowstk = base;
     std::memset(lowstk, 0, static_cast<size_t>(words) * 4);
     lstk = {words, 0, words, words};
+    // Nothing another test left behind may point into the wiped stack or
+    // keep error lines from the terminal.
     trcmsk = 0;
     state = 0;
+    pflags = 0;
+    lstlun = errlun = dbglun = outlun = 1;
+    loglun = -1;
+    regadr = -1;
+    cursym = glbsym = syssym = defsym = 0;
     rststk();
   }
   // Switches to a small low stack of the test's own.

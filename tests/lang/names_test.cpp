@@ -66,6 +66,7 @@ class Names : public ::testing::Test {
     clrpeek();
     MakStk();
     rststk();
+    clrparse();  // nargs reads the word count of the command line
     resetcells();
     bottom.keep();
     ASSERT_EQ(mksyms(CMDLINE, static_cast<int>(sizeof CMDLINE - 1)), 0);

@@ -8,6 +8,7 @@
 
 TEST(Clocks, TickmsFirstCallWrapAndSixtyMicrosecondUnits) {
   clock_set_virtual(true);
+  tickrst();
   // Park the 32-bit millisecond count 5 ms before it wraps.
   clock_sleep_ns((0xFFFFFFFFull - 4) * 1000000ull);
   uint32_t first = tickms(1);
@@ -21,6 +22,7 @@ TEST(Clocks, TickmsFirstCallWrapAndSixtyMicrosecondUnits) {
 
 TEST(Clocks, TickmsSixtyMicrosecondUnitsWrapAfterSeventyTwoHours) {
   clock_set_virtual(true);
+  tickrst();
   tickms(1);
   // 100 hours: 360000000 ms are 6000000000 units of 60 us, past 32 bits.
   clock_sleep_ns(360000000ull * 1000000ull);
