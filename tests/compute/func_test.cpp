@@ -4,6 +4,8 @@
 // function item to dofunc.
 #include "compute/func.h"
 
+#include "tests/support/interp.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -37,7 +39,6 @@
 
 namespace {
 
-const char CMDLINE[] = "/opt/lab/pelix";
 
 // Keys from a script instead of the keyboard.
 class Keys : public Backend {
@@ -58,21 +59,10 @@ class Keys : public Backend {
 class Func : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakStk();
-    savedl_ = lstk;
-    std::memset(lowstk, 0, static_cast<size_t>(lstk.end) * 4);
-    lstk = {savedl_.end, 0, savedl_.end, savedl_.end};
-    tabs_[0] = cursym, tabs_[1] = glbsym, tabs_[2] = syssym, tabs_[3] = defsym;
+    stack_.begin();
     reset();
-    rststk();
-    nameini();
-    ASSERT_EQ(mksyms(CMDLINE, static_cast<int>(sizeof CMDLINE - 1)), 0);
-    rststk();
-    log_ = std::tmpfile();
-    ASSERT_NE(log_, nullptr);
-    savlog_ = logfp;
-    logfp = log_;
-    jdebug = 1;
+    ASSERT_EQ(mksys(), 0);
+    ASSERT_TRUE(log_.open());
     initWins();
     oldbk_ = setbackend(&keys_);
     clrpeek();
@@ -85,21 +75,14 @@ class Func : public ::testing::Test {
     clrpeek();
     clrmsgs();
     inreset();
-    logfp = savlog_;
-    jdebug = 0;
-    std::fclose(log_);
+    log_.close();
     lstsrc = 0;
     lsttok = -1;
     nargw = 0;
     nwords = 0;
     optab = nullptr;
     reset();
-    highmem(-1);
-    himemflag = 0;
-    cursym = tabs_[0], glbsym = tabs_[1], syssym = tabs_[2], defsym = tabs_[3];
-    std::memset(lowstk, 0, static_cast<size_t>(lstk.end) * 4);
-    lstk = {savedl_.end, 0, savedl_.end, savedl_.end};
-    rststk();
+    stack_.end();
   }
   static void reset() {
     state = 0;
@@ -127,20 +110,7 @@ class Func : public ::testing::Test {
   }
 
   // The "ERROR(arg,code)" lines written to the log since the last call.
-  std::vector<std::string> errors() {
-    std::vector<std::string> out;
-    std::fflush(log_);
-    std::fseek(log_, logpos_, SEEK_SET);
-    char line[256];
-    while (std::fgets(line, sizeof line, log_)) {
-      if (std::strncmp(line, "ERROR(", 6) == 0) {
-        line[std::strcspn(line, "\n")] = 0;
-        out.emplace_back(line);
-      }
-    }
-    logpos_ = std::ftell(log_);
-    return out;
-  }
+  std::vector<std::string> errors() { return log_.errors(); }
 
   // Declares a variable and stores values into it (a shaped variable gets
   // nx by ny by nz).
@@ -201,11 +171,8 @@ class Func : public ::testing::Test {
 
   Keys keys_;
   Backend* oldbk_ = nullptr;
-  StkDesc savedl_{};
-  int32_t tabs_[4] = {};
-  FILE* log_ = nullptr;
-  FILE* savlog_ = nullptr;
-  long logpos_ = 0;
+  LowStack stack_;
+  LogFile log_;
 };
 
 void near(const std::vector<double>& got, const std::vector<double>& want, double tol = 1e-6) {

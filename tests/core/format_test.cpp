@@ -2,6 +2,8 @@
 // and the watch repaint.
 #include "core/format.h"
 
+#include "tests/support/interp.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -33,32 +35,18 @@
 
 namespace {
 
-const char CMDLINE[] = "/opt/lab/pelix";
 
 class Fmt : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakStk();
-    savedl_ = lstk;
-    std::memset(lowstk, 0, static_cast<size_t>(lstk.end) * 4);
-    lstk = {savedl_.end, 0, savedl_.end, savedl_.end};
-    tabs_[0] = cursym, tabs_[1] = glbsym, tabs_[2] = syssym, tabs_[3] = defsym;
+    stack_.begin();
     reset();
-    rststk();
-    nameini();
-    ASSERT_EQ(mksyms(CMDLINE, static_cast<int>(sizeof CMDLINE - 1)), 0);
-    rststk();
-    log_ = std::tmpfile();
-    ASSERT_NE(log_, nullptr);
-    savlog_ = logfp;
-    logfp = log_;
-    jdebug = 1;
+    ASSERT_EQ(mksys(), 0);
+    ASSERT_TRUE(log_.open());
     initWins();
   }
   void TearDown() override {
-    logfp = savlog_;
-    jdebug = 0;
-    std::fclose(log_);
+    log_.close();
     lstlun = 1;
     dbglun = 1;
     keylun = -1;
@@ -67,10 +55,7 @@ class Fmt : public ::testing::Test {
     nargw = 0;
     nwords = 0;
     reset();
-    cursym = tabs_[0], glbsym = tabs_[1], syssym = tabs_[2], defsym = tabs_[3];
-    std::memset(lowstk, 0, static_cast<size_t>(lstk.end) * 4);
-    lstk = {savedl_.end, 0, savedl_.end, savedl_.end};
-    rststk();
+    stack_.end();
     while (peek()) {
     }
   }
@@ -99,20 +84,7 @@ class Fmt : public ::testing::Test {
   }
 
   // The "ERROR(arg,code)" lines logged since the last call.
-  std::vector<std::string> errors() {
-    std::vector<std::string> out;
-    std::fflush(log_);
-    std::fseek(log_, logpos_, SEEK_SET);
-    char line[256];
-    while (std::fgets(line, sizeof line, log_)) {
-      if (std::strncmp(line, "ERROR(", 6) == 0) {
-        line[std::strcspn(line, "\n")] = 0;
-        out.emplace_back(line);
-      }
-    }
-    logpos_ = std::ftell(log_);
-    return out;
-  }
+  std::vector<std::string> errors() { return log_.errors(); }
 
   // What fn writes on a file unit made the listing (or another) unit.
   static std::string capture(const std::function<void()>& fn, int16_t* role = &lstlun) {
@@ -268,11 +240,8 @@ class Fmt : public ::testing::Test {
     return out;
   }
 
-  StkDesc savedl_{};
-  int32_t tabs_[4] = {};
-  FILE* log_ = nullptr;
-  FILE* savlog_ = nullptr;
-  long logpos_ = 0;
+  LowStack stack_;
+  LogFile log_;
 };
 
 // ---------------------------------------------------------------------------
