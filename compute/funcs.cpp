@@ -1095,11 +1095,12 @@ int run_getbox(FnCall& c) {
   return 0;
 }
 
-int su_sweep(FnCall& c) {
+namespace {
+// A result of n floats from an interactive sampler; none (stop without a
+// value, or 0 after an error) when the sampler gave nothing.
+int floatres(FnCall& c, float* b, uint32_t n, bool ok) {
   int32_t* t = optab;
-  uint32_t n = 0;
-  float* b = sweep(t[OT_KIND + 2], &n);
-  if (!b || !t[OT_REC + 2] || stopped()) {
+  if (!b || !ok || stopped()) {
     c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
@@ -1109,20 +1110,18 @@ int su_sweep(FnCall& c) {
   c.store = t[OT_RCNT];
   return FS_GO;
 }
+}  // namespace
+
+int su_sweep(FnCall& c) {
+  uint32_t n = 0;
+  float* b = sweep(optab[OT_KIND + 2], &n);
+  return floatres(c, b, n, optab[OT_REC + 2] != 0);
+}
 
 int su_sample(FnCall& c) {
-  int32_t* t = optab;
   uint32_t n = 0;
   float* b = sample(&n);
-  if (!b || stopped()) {
-    c.ret = (state & ST_ERROR) ? 0 : -1;
-    return FS_RET;
-  }
-  t[OT_RCNT] = static_cast<int32_t>(std::min<uint32_t>(n, INT32_MAX));
-  t[OT_RWSZ] = W_FLOAT;
-  c.buf = b;
-  c.store = t[OT_RCNT];
-  return FS_GO;
+  return floatres(c, b, n, true);
 }
 
 int su_mask(FnCall& c) {
