@@ -155,16 +155,16 @@ int DOCMND(int code) {
     case OP_ASSIGN: return assign();
     case CM_UNKNOWN:
     case -2: return implyd(code);
-    case 4:             // type
-    case 5:             // ftype
-    case CM_STRING:     // a quoted string
+    case CM_TYPE:             // type
+    case CM_FTYPE:             // ftype
+    case CM_QUOTED:     // a quoted string
     case CM_EXPR:       // an expression
       return typed(code);
 
     // Language and macros.
-    case 6:    // if: IFTEST
-    case 10:   // while: IFTEST
-    case 59:   // repeat: IFTEST
+    case CM_IF:    // if: IFTEST
+    case CM_WHILE:   // while: IFTEST
+    case CM_REPEAT:   // repeat: IFTEST
       tmstat(0, TM_IFTEST, "iftest");
       IFTEST(code);
       tmstat(1, TM_IFTEST, "iftest");
@@ -174,139 +174,139 @@ int DOCMND(int code) {
       Mendif();
       tmstat(1, TM_MENDIF, "mendif");
       return 0;
-    case 8: return mgoto(0);
-    case 9: return mlabel();
-    case 11:
-    case 27: return MBREAK(code);
-    case 13: Runmac(2); return 0;
-    case 16: return DEFALT();
-    case 17: return MRETRN(1);
-    case 56: return argshift();
-    case 12: return macro();
-    case 14:   // compile: compil
+    case CM_GOTO: return mgoto(0);
+    case CM_LABEL: return mlabel();
+    case CM_BREAK:
+    case CM_NEXT: return MBREAK(code);
+    case CM_RUN: Runmac(2); return 0;
+    case CM_DEFAULT: return DEFALT();
+    case CM_RETURN: return MRETRN(1);
+    case CM_ARGSHIFT: return argshift();
+    case CM_MACRO: return macro();
+    case CM_COMPILE:   // compile: compil
       return notavl(code);
-    case 15: return 0;  // link: nothing to link on this platform
-    case 33: return define();
-    case 34:   // declare
-    case 60:   // release
-    case 65:   // undeclare
+    case CM_LINK: return 0;  // link: nothing to link on this platform
+    case CM_DEFINE: return define();
+    case CM_DECLARE:   // declare
+    case CM_RELEASE:   // release
+    case CM_UNDECLARE:   // undeclare
       return declar(code);
 
     // Interpreter services.
-    case 1:    // help: help
-    case 31:   // manual: help
+    case CM_HELP:    // help: help
+    case CM_MANUAL:   // manual: help
       notavl(code);
       setfoc(0, 0);
       return 0;
-    case 2: {
+    case CM_QUIT: {
       int ask = intarg(2, 0);
       int r = quit(ask);
       if (ask >= 2) setres(r, 0);  // quit 2 only asks: the answer goes to #0
       return 0;
     }
-    case 26: xeqstr(nullptr, -2, 0); return 0;
-    case 30: return listed(code, 0x80);  // show: show
-    case 32: {
+    case CM_EXECUTE: xeqstr(nullptr, -2, 0); return 0;
+    case CM_SHOW: return listed(code, 0x80);  // show: show
+    case CM_JOURNAL: {
       int n = Histry(1, 0, 0);
       if (n > 0) Histry(0, n, 1);
       return 0;
     }
-    case 305: return notavl(code);  // alarm: Alarm
+    case CM_ALARM: return notavl(code);  // alarm: Alarm
 
     // Output and variables.
-    case 3: return listed(code, 0x400);  // list: flist
-    case 63: vdump(); return 0;
-    case 52:   // printer: vprint
-    case 61:   // load: load
+    case CM_LIST: return listed(code, 0x400);  // list: flist
+    case CM_DUMP: vdump(); return 0;
+    case CM_PRINTER:   // printer: vprint
+    case CM_LOAD:   // load: load
       return notavl(code);
 
     // Files.
-    case 66: return mkdircmd();
-    case 302: return listed(code, 0x100);  // directory: dircmd
-    case 19: filopn(code, 0); return 0;  // close
-    case 18:   // socket: sockcmd
-    case 20:   // read: rdwrit
-    case 21:   // write: rdwrit
-    case 22:   // input: vecio
-    case 23:   // output: vecio
-    case 24:   // copy: copyfl
-    case 67:   // preproc: filcpy
-    case 303:  // delete: delete
-    case 318:  // chdir: chtodir
-    case 324:  // dmwrite: dmwrite
-    case 326:  // dmread: pdread
-    case 329:  // fopen: fiocmd
-    case 330:  // fread: fiocmd
-    case 331:  // fwrite: fiocmd
-    case 332:  // fclose: fiocmd
-    case 335:  // system: syscmd
+    case CM_MKDIR: return mkdircmd();
+    case CM_DIRECTORY: return listed(code, 0x100);  // directory: dircmd
+    case CM_CLOSE: filopn(code, 0); return 0;  // close
+    case CM_SOCKET:   // socket: sockcmd
+    case CM_READ:   // read: rdwrit
+    case CM_WRITE:   // write: rdwrit
+    case CM_INPUT:   // input: vecio
+    case CM_OUTPUT:   // output: vecio
+    case CM_COPY:   // copy: copyfl
+    case CM_PREPROC:   // preproc: filcpy
+    case CM_DELETE:  // delete: delete
+    case CM_CHDIR:  // chdir: chtodir
+    case CM_DMWRITE:  // dmwrite: dmwrite
+    case CM_DMREAD:  // dmread: pdread
+    case CM_FOPEN:  // fopen: fiocmd
+    case CM_FREAD:  // fread: fiocmd
+    case CM_FWRITE:  // fwrite: fiocmd
+    case CM_FCLOSE:  // fclose: fiocmd
+    case CM_SYSTEM:  // system: syscmd
       return notavl(code);
 
     // Platform.
-    case 301: return waitcmd();
-    case 307: sysint(); return 0;
-    case 64: flushpnt(); return 0;
-    case 28:   // menu: menucmd
-    case 54:   // edit: edit, then edtext; status bit 0x40 cleared after
-    case 62:   // window: winarg, setwin / iconwin; the window number to r0
-    case 333:  // pattern: pattern
-    case 501:  // font: setlfnt / initFonts / winsetup
+    case CM_WAIT: return waitcmd();
+    case CM_SYSINT: sysint(); return 0;
+    case CM_UPDATE: flushpnt(); return 0;
+    case CM_MENU:   // menu: menucmd
+    case CM_EDIT:   // edit: edit, then edtext; status bit 0x40 cleared after
+    case CM_WINDOW:   // window: winarg, setwin / iconwin; the window number to r0
+    case CM_PATTERN:  // pattern: pattern
+    case CM_FONT:  // font: setlfnt / initFonts / winsetup
       return notavl(code);
 
     // Display and vectors.
-    case 309:  // erase: erase, setnvec
-    case 310:  // sketch: sketch
-    case 311:  // redraw: redraw
-    case 313:  // view: view
-    case 317:  // animate: animat
-    case 319:  // surface: surfac
-    case 506:  // histogram: plot
-    case 507:  // plot: plot
-    case 508:  // text: puttxt
-    case 509:  // putvec: vpoint
-    case 510:  // axis: axis
-    case 511:  // paint: vpaint
-    case 512: case 513: case 514: case 516: case 517:  // line box circle ellipse block
-    case 518: case 519: case 520: case 521:            // cylinder sphere cone disk: shapes
-    case 515:  // arc: ARC after vinit and setwdc
-    case 523:  // grid: grid
-    case 524:  // spline: dosplin
+    case CM_ERASE:  // erase: erase, setnvec
+    case CM_SKETCH:  // sketch: sketch
+    case CM_REDRAW:  // redraw: redraw
+    case CM_VIEW:  // view: view
+    case CM_ANIMATE:  // animate: animat
+    case CM_SURFACE:  // surface: surfac
+    case CM_HISTOGRAM:  // histogram: plot
+    case CM_PLOT:  // plot: plot
+    case CM_TEXT:  // text: puttxt
+    case CM_PUTVEC:  // putvec: vpoint
+    case CM_AXIS:  // axis: axis
+    case CM_PAINT:  // paint: vpaint
+    case CM_LINE: case CM_BOX: case CM_CIRCLE: case CM_ELLIPSE: case CM_BLOCK:  // line box circle ellipse block
+    case CM_CYLINDER: case CM_SPHERE: case CM_CONE: case CM_DISK:            // cylinder sphere cone disk: shapes
+    case CM_ARC:  // arc: ARC after vinit and setwdc
+    case CM_GRID:  // grid: grid
+    case CM_SPLINE:  // spline: dosplin
       return notavl(code);
 
     // Devices and real time.
-    case 25:   // call: callcb
-    case 306:  // portio: portcmd
-    case 308:  // initialize: devini
-    case 323:  // realtime: rtime
-    case 325:  // sound: sound
-    case 526:  // user1
-    case 527:  // user2
-    case 528:  // user3
+    case CM_CALL:   // call: callcb
+    case CM_PORTIO:  // portio: portcmd
+    case CM_INITIALIZE:  // initialize: devini
+    case CM_REALTIME:  // realtime: rtime
+    case CM_SOUND:  // sound: sound
+    case CM_USER1:  // user1
+    case CM_USER2:  // user2
+    case CM_USER3:  // user3
       return notavl(code);
-    case 328: return comwrt();
-    case 405: return 0;  // ipwait: nothing to wait for on this platform
+    case CM_COMWRITE: return comwrt();
+    case CM_IPWAIT: return 0;  // ipwait: nothing to wait for on this platform
 
     // Image processing.
-    case 312:  // stretch: stretch
-    case 315:  // freeze: freeze
-    case 502: case 503: case 504: case 505:  // rotate scale pin offset: sttrns
-    case 522:  // zscan: zscan
-    case 406:  // fill: dofill
-    case 407:  // fft: fftcmd
-    case 334:  // addlist: addlist
-    case 401:  // digitize: digtiz
-    case 403:  // ipalu: ipalu
-    case 404:  // roam: roam
+    case CM_STRETCH:  // stretch: stretch
+    case CM_FREEZE:  // freeze: freeze
+    case CM_ROTATE: case CM_SCALE: case CM_PIN: case CM_OFFSET:  // rotate scale pin offset: sttrns
+    case CM_ZSCAN:  // zscan: zscan
+    case CM_FILL:  // fill: dofill
+    case CM_FFT:  // fft: fftcmd
+    case CM_ADDLIST:  // addlist: addlist
+    case CM_DIGITIZE:  // digitize: digtiz
+    case CM_IPALU:  // ipalu: ipalu
+    case CM_ROAM:  // roam: roam
       return notavl(code);
-    case 57:   // watch
-    case 525:  // picture
+    case CM_WATCH:   // watch
+    case CM_PICTURE:  // picture
       return 0;
 
     // Accepted and ignored on this platform.
-    case 316: scanstb(); return 0;
-    case 320: rtclkstb(); return 0;
+    case CM_SCAN: scanstb(); return 0;
+    case CM_RTCLOCK: rtclkstb(); return 0;
     case CM_DOLLAR: dollarstb(); return 0;
-    case 402: ovlystb(); return 0;
+    case CM_OVERLAY: ovlystb(); return 0;
 
     // No road: 0, -1, else, include, the declaration and type words,
     // errors, core, terminal, high, low, synch, blend, analogio, xunused,

@@ -95,7 +95,7 @@ int cmdkey(int n) {
     nargw = 0;
     return 0;
   }
-  if (word.type == WT_QUOTED) return CM_STRING;
+  if (word.type == WT_QUOTED) return CM_QUOTED;
   if (word.type == WT_TEXT || word.type == WT_UNKLIST || word.type == (WT_UNKLIST | 1))
     return CM_UNKNOWN;
   if (eq) return OP_ASSIGN;

@@ -17,18 +17,19 @@
 #include <array>
 #include <cstdint>
 
+#include "lang/cmdcodes.h"
+
 constexpr int NCMDWD = 232;  // command and function words
 constexpr int NOPRWD = 28;   // operator words
 constexpr int NBRDWD = 16;   // board-command slots
 
 // Command codes the parser and dispatcher name.
 enum : int {
-  CM_HELP = 1, CM_IF = 6, CM_DECLARE = 34,
   OP_LBRACK = 101, OP_LBRACE = 103, OP_RBRACE = 104, OP_LPAREN = 105, OP_RPAREN = 106,
   OP_EQEQ = 107, OP_INC = 108, OP_DEC = 109, OP_SHR = 112, OP_ASSIGN = 115, OP_PLUS = 116,
   OP_MINUS = 117, OP_GT = 121, OP_NOT = 125, OP_QUERY = 128,
   CM_UNKNOWN = 98,   // a name that is no command word
-  CM_STRING = 99,    // a quoted string
+  CM_QUOTED = 99,    // a quoted string
   CM_EXPR = 200,     // an expression
   CM_DOLLAR = 399,   // a line that begins with "$"
   CM_BOARD = 600,    // board command n has code 600 + n

@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr int CM_ELSE = 7;
 constexpr int MAXTYPED = 32767;  // longest typed loop
 
 bool isop(int w, int code) {

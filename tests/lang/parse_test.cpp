@@ -89,7 +89,7 @@ TEST_F(Parse, CommandCodesOfLines) {
   EXPECT_EQ(parse("HELP"), 1);  // folded before lookup
   EXPECT_EQ(parse("h"), CM_UNKNOWN);  // one letter never abbreviates
   EXPECT_EQ(parse("zz 1 2"), CM_UNKNOWN);
-  EXPECT_EQ(parse("'text' 3"), CM_STRING);
+  EXPECT_EQ(parse("'text' 3"), CM_QUOTED);
   EXPECT_EQ(parse("a = 3"), OP_ASSIGN);
   EXPECT_EQ(parse("zz = 3"), CM_UNKNOWN);
   EXPECT_EQ(parse("3 + 4"), CM_EXPR);
