@@ -20,6 +20,7 @@ int32_t almhead = 0;
 namespace {
 constexpr int E_ALARM = 154;  // bad alarm time, text or number
 constexpr int E_INTERNAL = 71;
+constexpr int E_ALMFULL = 153;  // every alarm number from 1 to 255 is taken
 
 AlmRec* rec(int32_t a) { return a > 0 ? static_cast<AlmRec*>(stkptr(a)) : nullptr; }
 
@@ -166,7 +167,7 @@ AlmRec* setalm(int* n, float value, AlmRec* r) {
   }
   const int num = freenum();
   if (num == 0) {
-    error(2, E_ALARM);
+    error(2, E_ALMFULL);
     return nullptr;
   }
   auto* nr = static_cast<AlmRec*>(zeroblk(sizeof(AlmRec)));

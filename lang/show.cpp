@@ -507,6 +507,7 @@ int show() {
   const int kind = argtyp(2, &h);
   PtrRec* r = h ? ptrrec(h) : nullptr;
   if (!r || !kind) return 0;
+  if ((r->Flg & 0xFFF0) == K_NUMBER && r->Idx <= 0 && (r->Flg & K_VALUE)) return shostk();  // a computed number
   if (r->Idx > 0 && symptr(r->Idx)) {
     const SymEnt* e = symptr(r->Idx);
     char name[SYMNAM + 1];
