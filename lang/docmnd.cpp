@@ -4,6 +4,9 @@
 // later parts of the system provide are named in the comment of their case;
 // until they exist those cases take the one "not available" road.
 #include "lang/docmnd.h"
+#include "lang/alarm.h"
+#include "lang/help.h"
+#include "lang/show.h"
 #include "lang/macro.h"
 #include "lang/maclib.h"
 
@@ -37,9 +40,12 @@ namespace {
 enum { TM_ASSIGN = 1, TM_FTYPE = 2, TM_IMPLYD = 3, TM_IFTEST = 4, TM_MENDIF = 5 };
 
 // A listing road: the focus goes to the listing window around the handler.
-int listed(int code, int reason) {
+int listed(int code, int reason, int (*handler)() = nullptr) {
   setfoc(1, reason);
-  notavl(code);
+  if (handler)
+    handler();
+  else
+    notavl(code);
   setfoc(0, reason);
   return 0;
 }
@@ -193,11 +199,9 @@ int DOCMND(int code) {
       return declar(code);
 
     // Interpreter services.
-    case CM_HELP:    // help: help
-    case CM_MANUAL:   // manual: help
-      notavl(code);
-      setfoc(0, 0);
-      return 0;
+    case CM_HELP:
+    case CM_MANUAL:
+      return help(code);
     case CM_QUIT: {
       int ask = intarg(2, 0);
       int r = quit(ask);
@@ -205,13 +209,13 @@ int DOCMND(int code) {
       return 0;
     }
     case CM_EXECUTE: xeqstr(nullptr, -2, 0); return 0;
-    case CM_SHOW: return listed(code, 0x80);  // show: show
+    case CM_SHOW: return listed(code, 0x80, show);
     case CM_JOURNAL: {
       int n = Histry(1, 0, 0);
       if (n > 0) Histry(0, n, 1);
       return 0;
     }
-    case CM_ALARM: return notavl(code);  // alarm: Alarm
+    case CM_ALARM: return Alarm();
 
     // Output and variables.
     case CM_LIST: return listed(code, 0x400);  // list: flist

@@ -1,10 +1,20 @@
 // Help file reader.
 #include "lang/help.h"
+#include "lang/parse.h"
+#include "lang/mainloop.h"
+#include "lang/macro.h"
+#include "lang/maclib.h"
+#include "core/symbols.h"
+#include "core/varbl.h"
+#include "core/units.h"
+#include "core/args.h"
+#include "files/http.h"
 
 #include "core/output.h"
 #include "core/state.h"
 #include "lang/keywords.h"
 #include "lang/names.h"
+#include "ui/window.h"
 
 #include <algorithm>
 #include <cctype>
@@ -237,13 +247,215 @@ int prthlp(int key, int mode, int line) {
     jprintf(lstlun, "%s\n", s);
     return 1;
   }
+  // The page length: the text window's rows on the terminal, else the
+  // listing page length; less one.
+  const TxtGrid* g = wgrid(wport(txtwin));
+  int page = lstlun == 1 ? (g ? g->rows : GRIDROWS) : (prpage > 0 ? prpage : 66);
+  page -= 1;
+  char head[40] = "";
+  if (mode == 31) {
+    char up[17] = {0};
+    std::memcpy(up, tp.name, sizeof tp.name);
+    for (char* p = up; *p; p++) *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    std::snprintf(head, sizeof head, "%s [%d]", up, tp.section);
+    jprintf(lstlun, "\n%-18s%12s Reference Manual %24s\n\n", head, "PELIX", head);
+  }
+  const int restart = lstlun == 1 ? 2 : 3;
+  int count = restart, pageno = 1;
   int printed = 0;
   for (int i = 0; i < tp.lines; i++) {
     if (state & 0x8180) break;
     if (readln(hlpfp, text, 130) < 0) break;
+    if (mode == 31 && count >= page) {
+      jprintf(lstlun, "\f\n%-18s%16s %2d %-15s%18s\n\n", head, "-", ++pageno, "-", head);
+      count = restart;
+    }
     jprintf(lstlun, "%s\n", text);
     printed++;
+    count++;
   }
   if (printed > 0 && lstlun != 1) jprintf(lstlun, "\f");
   return printed;
+}
+
+// ---------------------------------------------------------------------------
+// The help and manual commands.
+
+char wikihost[256] = "localhost";
+char wikiroot[256] = "/wiki/data/pages";
+char wikisub[256] = "/lab/pelix/";
+
+int prcols(const char* const* names, int n, int per) {
+  if (per < 1 || per > 5) per = 5;
+  int col = 0;
+  for (int i = 0; i < n && !(state & 0x8180); i++) {
+    jprintf(lstlun, " %-14s", names[i]);
+    if (++col == per) {
+      jprintf(lstlun, "\n");
+      col = 0;
+    }
+  }
+  if (col != 0) jprintf(lstlun, "\n");
+  return 0;
+}
+
+int wiki(const char* topic) {
+  // The topic goes into the request percent-encoded.
+  std::string enc;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(topic); *p; p++) {
+    if (std::isalnum(*p) || std::strchr("-_.~/", *p)) {
+      enc += static_cast<char>(*p);
+    } else {
+      char b[4];
+      std::snprintf(b, sizeof b, "%%%02X", *p);
+      enc += b;
+    }
+  }
+  std::string path = std::string(wikiroot) + (topic[0] == '/' ? "" : wikisub) + enc + ".txt";
+  char* reply = nullptr;
+  if (httpget(path.c_str(), wikihost, 80, nullptr, &reply, nullptr, 0) < 1 || !reply) {
+    std::free(reply);
+    return 0;
+  }
+  // The page dialog shows the text once dialogs exist; until then the page
+  // goes to the listing unit.
+  jprintf(lstlun, "%s\n", reply);
+  std::free(reply);
+  return 0;
+}
+
+namespace {
+// The first word of a macro line is help (or an abbreviation of two or more
+// letters) and the line ends with "{".
+bool helpopen(const char* s) {
+  while (*s == ' ' || *s == '\t') s++;
+  int n = 0;
+  while (std::isalpha(static_cast<unsigned char>(s[n]))) n++;
+  if (n < 2 || n > 4 || std::strncmp(s, "help", static_cast<size_t>(n)) != 0) return false;
+  int e = static_cast<int>(std::strlen(s));
+  while (e > 0 && (s[e - 1] == ' ' || s[e - 1] == '\t')) e--;
+  return e > 0 && s[e - 1] == '{';
+}
+
+// A macro's help block: every line, or line `only` (from 0). -1 when the
+// macro cannot be opened.
+int machelp(const char* name, int only) {
+  int unit = 0;
+  char path[260];
+  if (opnmac(name, &unit, 2, path, ".imp") != 0) return -1;
+  const bool lib = unit == libunit;
+  uint32_t pos[3] = {0, 0, 0};
+  FILE* fp = nullptr;
+  if (lib) {
+    libspan(&pos[1], &pos[2]);
+    pos[0] = pos[1];
+  } else {
+    fp = unitstream(unit);
+  }
+  char line[LINBUF];
+  auto next = [&]() -> bool {
+    if (lib) return libnxt(pos, line, sizeof line) >= 0;
+    return fp && readln(fp, line, LINBUF - 1) >= 0;
+  };
+  bool in = false;
+  int n = 0;
+  while (!(state & 0x8180) && next()) {
+    if (!in) {
+      in = helpopen(line);
+      continue;
+    }
+    const char* s = line;
+    while (*s == ' ' || *s == '\t') s++;
+    if (*s == '}') break;
+    if (only < 0 || n == only) jprintf(lstlun, "%s\n", line);
+    n++;
+  }
+  if (!lib) closef(unit, 0);
+  return 0;
+}
+}  // namespace
+
+int help(int code) {
+  setres(0, 0);
+  const int mode = code == 31 ? 31 : 1;
+  const int line = intarg(3, -2);
+  int key = 0;
+  char name[LINBUF] = "";
+  if (nargs() < 2) {
+    std::strcpy(name, "begin");
+  } else {
+    int32_t h = 0;
+    int w = -1;
+    const int t = fndarg(2, &h, &w);
+    const WORD* W = w >= 0 && w < NWORDS ? &wrdtab[w] : nullptr;
+    const int16_t wt = W ? W->type : 0;
+    float v = 0;
+    int len = 0;
+    if (wt == WT_QUOTED || wt == WT_TEXT) {
+      getarg(2, &v, name, sizeof name, &len);
+      if (name[0] == '_') return wiki(name + 1);
+    } else if (wt == WT_NUMBER || t == K_CONST || (wt == WT_GROUP && (argtyp(2, &h) & 0x7F0) == K_NUMBER &&
+                                                    !(h && ptrrec(h) && ptrrec(h)->Idx > 0))) {
+      const int n = intarg(2, 0);
+      if (n < 0) {
+        setfoc(1, 64);
+        state |= ST_LISTING;
+        prcols(cmdwds.data(), NCMDWD, 5);
+        setfoc(0, 64);
+        return 0;
+      }
+      key = -n;
+      if (n == 0) key = -(nhelp + 1);  // no topic 0
+    } else if (wt == WT_CMD || wt == WT_CMDLIST) {
+      if (macmod != 0 && (argnum(2) == OP_LBRACE || argnum(2) == OP_LBRACK)) {
+        // The running macro's own help block is passed over.
+        if ((macmod & 7) == 3) {
+          brclev++;
+          mgoto(1);
+        }
+        return 0;
+      }
+      key = argnum(2);
+    } else if (argnum(2) >= 1000) {
+      key = argnum(2);
+    } else {
+      PtrRec* r = argtyp(2, &h) && h ? ptrrec(h) : nullptr;
+      if (r && r->Idx > 0 && symptr(r->Idx)) {
+        symnam(r->Idx, name, SYMNAM);
+      } else if (W && W->b[0] && std::strchr("~^%@#$", static_cast<char>(W->b[0]))) {
+        tokstr(w, name, sizeof name);
+      } else {
+        error(2, 70);
+        return 0;
+      }
+    }
+  }
+  if (key >= 0) {
+    char shown[32] = "";
+    if (key > 0) hlpkey(key, shown);
+    const char* nm = key > 0 ? shown : name;
+    jprintf(lstlun, "Help (%d,%d) %s\n", key, static_cast<int>(std::strlen(nm)), nm);
+    jprintf(lstlun, "Help %d %s\n", key, nm);
+  }
+  if (key == 0) {
+    char low[32];
+    std::strncpy(low, name, sizeof low - 1);
+    low[sizeof low - 1] = 0;
+    for (char* p = low; *p; p++) *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+    if (hlplun == -1) rdhelp();
+    const int t = fndhlp(low);
+    if (t >= 0) {
+      std::snprintf(hlplast, sizeof hlplast, "%s", low);
+      key = t + 2000;
+    } else {
+      if (machelp(name, line >= 0 ? line : -1) < 0) jprintf(errlun, "No help for: %s\n", name);
+      return 0;
+    }
+  }
+  const bool term = lstlun == 1;
+  if (term) setfoc(1, 64);
+  const int r = prthlp(key, mode, line >= 0 ? line : -1);
+  if (term) setfoc(0, 64);
+  setres(r, 0);
+  return 0;
 }

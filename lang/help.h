@@ -45,3 +45,16 @@ int hlpkey(int key, char* name);
 // topic. Mode 0 is quiet about a missing topic. Returns the number of lines
 // printed, or -1 when there is no such topic or line.
 int prthlp(int key, int mode, int line);
+
+// The help (1) and manual (31) commands: argument 2 the topic (a command
+// word, a system variable, a variable or name, a topic number, a negative
+// number for the word list, or "_page" for the help wiki), argument 3 one
+// line of it (default: all). #0 receives the lines printed.
+int help(int code);
+// Prints n names in columns " %-14s", per line of them (5 when below 1 or
+// above 5).
+int prcols(const char* const* names, int n, int per);
+// Fetches a help-wiki page; nothing happens when no text comes back.
+int wiki(const char* topic);
+// The help-wiki settings: host, page root and default subfolder.
+extern char wikihost[256], wikiroot[256], wikisub[256];

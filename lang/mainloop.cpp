@@ -406,11 +406,6 @@ int dbgprm() {
   return n < 0 ? 0 : n;
 }
 
-int alarmck(int) {
-  // No alarm list is kept until the alarm command is built: nothing is due.
-  return 0;
-}
-
 // ---------------------------------------------------------------------------
 // Redirection.
 

@@ -3,9 +3,15 @@
 
   tools/help/NAME.txt   one topic named NAME; an optional first line
                         "#section N" gives its section number (default 1)
+  tools/help/words.txt  the topics of the command and function words: a line
+                        "@word" starts a topic, "#" lines are comments
+  tools/help/sysvars.tab the system variables, "name<TAB>read<TAB>set"
   tools/help/errors.tab the error texts, "code<TAB>text" per line; they
                         become the topic "errors", whose line n is the text
                         of error n after an 18-character prefix
+
+--check also fails when a command or function word, a system variable or an
+error number that the sources raise has no text.
 
 File layout: "##PELIX HELP FILE=<table offset>=<topic count>", the topic
 table (one line per topic: "T <offset> 0 <lines> <section> <name>"), then
@@ -15,6 +21,8 @@ the topics' lines. Lines end with LF.
   python3 tools/mkhelp.py --check  exit 1 when system/pelix.hlp is stale
 """
 import pathlib
+import re
+import textwrap
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -37,9 +45,47 @@ def errors_topic():
     return lines
 
 
+def word_topics():
+    found, name, lines = [], None, []
+    for raw in (SRC / "words.txt").read_text().splitlines():
+        if raw.startswith("#"):
+            continue
+        if raw.startswith("@"):
+            if name:
+                found.append((name, lines))
+            name, lines = raw[1:].strip().lower(), []
+        elif name:
+            lines.append(raw)
+    if name:
+        found.append((name, lines))
+    return found
+
+
+def sysvar_topics():
+    found = []
+    for raw in (SRC / "sysvars.tab").read_text().splitlines():
+        if not raw.strip() or raw.startswith("#"):
+            continue
+        name, read, sets = raw.split("\t")
+        lines = [f"{name}  (system variable)"]
+        lines += textwrap.wrap(f"Reading gives {read}.", 76, initial_indent="  ", subsequent_indent="  ")
+        lines += textwrap.wrap(f"Setting: {sets}.", 76, initial_indent="  ", subsequent_indent="  ")
+        found.append((name, lines))
+    return found
+
+
 def topics():
     found = []
+    merged = {}
+    for name, lines in word_topics() + sysvar_topics():
+        if name in merged:
+            merged[name].extend([""] + lines)
+        else:
+            merged[name] = lines
+            found.append((name, 1, lines))
     for path in sorted(SRC.glob("*.txt")):
+        if path.name == "words.txt":
+            continue
         lines = path.read_text().splitlines()
         section = 1
         if lines and lines[0].startswith("#section"):
@@ -70,9 +116,62 @@ def build():
     return f"##PELIX HELP FILE={header_len:07d}={len(tops):05d}\n" + "".join(table) + "".join(body)
 
 
+def keywords():
+    src = (ROOT / "lang" / "keywords.h").read_text()
+    body = src[src.index("cmdwds = {"):]
+    return re.findall(r'"([^"]*)"', body[:body.index("};")])
+
+
+def sysvars():
+    src = (ROOT / "lang" / "names.cpp").read_text()
+    start = src.index("sysnam")
+    return re.findall(r'"(\w+)"', src[start:src.index("};", start)])
+
+
+def raised_errors():
+    """Error numbers passed to error() as a literal or a named constant."""
+    texts = {}
+    for folder in ("core", "lang", "compute", "files", "ui", "graphics", "realtime", "app"):
+        for path in (ROOT / folder).glob("**/*.[ch]*"):
+            texts[path] = path.read_text()
+    consts = {}
+    for text in texts.values():
+        for m in re.finditer(r"\b([A-Z][A-Z0-9_]+)\s*=\s*(\d+)\b", text):
+            consts.setdefault(m.group(1), int(m.group(2)))
+    codes = {}
+    for path, text in texts.items():
+        for m in re.finditer(r"\berror\(\s*[^;]*?,\s*([A-Za-z_]\w*|\d+)\s*\)\s*;", text):
+            c = m.group(1)
+            code = int(c) if c.isdigit() else consts.get(c)
+            if code is not None:
+                codes.setdefault(code, path.relative_to(ROOT))
+    return codes
+
+
+def missing():
+    names = {name for name, _, _ in topics()}
+    problems = [f"no help topic for the word {w!r}" for w in keywords() if w not in names]
+    problems += [f"no help topic for the system variable {v!r}" for v in sysvars() if v not in names]
+    if "begin" not in names:
+        problems.append("no help topic 'begin'")
+    have = set()
+    for raw in (SRC / "errors.tab").read_text().splitlines():
+        if raw.strip() and not raw.startswith("#"):
+            have.add(int(raw.split("\t", 1)[0]))
+    for code, path in sorted(raised_errors().items()):
+        if code not in have:
+            problems.append(f"error {code} (raised in {path}) has no text in tools/help/errors.tab")
+    return problems
+
+
 def main():
     text = build()
     if "--check" in sys.argv:
+        problems = missing()
+        for p in problems:
+            print(p)
+        if problems:
+            return 1
         if not OUT.exists() or OUT.read_text() != text:
             print(f"{OUT} is stale: run python3 tools/mkhelp.py")
             return 1
