@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "compute/expr.h"
+#include "compute/funcs.h"
 #include "compute/rank.h"
 #include "core/args.h"
 #include "core/element.h"
@@ -257,13 +258,13 @@ int aff_fit(float* res, int mode) {
 int su_fit(FnCall& c) {
   int32_t* t = optab;
   int k = t[OT_KIND];
-  PtrRec* r = oprec(0);
-  if (!(k & 0xFC0) || !r) {
+  PtrRec* src = oprec(0);
+  if (!(k & 0xFC0) || !src) {
     c.ret = -1;
     return FS_RET;
   }
   int m = intarg(4, 0);
-  int d = (k & (K_MATRIX | K_IMAGE | K_SOLID | K_LIST)) ? ext(r, 0) : (k & K_VECTOR) ? 3 : 0;
+  int d = (k & (K_MATRIX | K_IMAGE | K_SOLID | K_LIST)) ? ext(src, 0) : (k & K_VECTOR) ? 3 : 0;
   if (m & 16) d = 2;
   bool nodst = !t[OT_REC + 2] && c.dest <= 0;
   if (m & 8) {
@@ -280,17 +281,24 @@ int su_fit(FnCall& c) {
   t[OT_RWSZ] = W_FLOAT;
   c.store = t[OT_RCNT];
   c.aux = d;
+  // The fit runs before the destination is made: one that fails stores
+  // nothing and leaves the destination as it was.
+  auto* res = static_cast<float*>(fnbuf(c, c.store, W_FLOAT));
+  if (!res) {
+    c.ret = 0;
+    return FS_RET;
+  }
+  c.buf = res;
+  int r = c.store > 4 ? aff_fit(res, m) : fit(res, m);
+  setfres(static_cast<float>(r), 0);
+  if (r != 1) {
+    c.ret = (state & ST_ERROR) ? 0 : -1;
+    return FS_RET;
+  }
   return FS_GO;
 }
 
 int run_fit(FnCall& c) {
-  auto* res = static_cast<float*>(c.buf);
-  if (!res) return -1;
-  int m = intarg(4, 0);
-  int r = c.store > 4 ? aff_fit(res, m) : fit(res, m);
-  setfres(static_cast<float>(r), 0);
-  // Only a fit that succeeded is stored.
-  if (r != 1) c.store = 0;
   // The affine matrix made as a temporary is (d+1) x (d+1).
   PtrRec* d = oprec(2);
   if (d && c.store > 4 && d->Idx == -1 && (d->Flg & K_MATRIX)) {
