@@ -146,13 +146,13 @@ void boxwin(PtrRec* r) {
   gtvarb(r, &cnt, &part, &tot, &ws, 0);
 }
 
-// Makes the source file-backed: its text names the file. The new kind, 0
-// when it cannot be.
-int filsrc(PtrRec* r, int noted) {
+// Makes the source r file-backed: the text of the source as given (src)
+// names the file. The new kind, 0 when it cannot be.
+int filsrc(PtrRec* r, const PtrRec* src, int noted) {
   char name[PTRNAM + 2] = {};
   int32_t len = 0;
-  if (r->Flg & K_STRING) {
-    PtrRec tmp = *r;
+  if (src && (src->Flg & K_STRING)) {
+    PtrRec tmp = *src;
     int32_t cnt, part, tot, ws;
     gtvarb(&tmp, &cnt, &part, &tot, &ws, 0);
     len = cnt;
@@ -224,6 +224,9 @@ int ptrptr(int depth, int mode, int code) {
   // A copy of the source's record is re-shaped, never the source itself.
   PtrRec work{};
   if (src) work = *src;
+  // A variable's record is prepared again from its symbol entry when it is
+  // read through the pointer (a re-shaped one stays prepared).
+  if ((work.Flg & K_NAMED) && work.Idx > 0) work.Bufsiz = 0;
   if (kind & 0x7E9) {
     bool shape = code == 43 || code == 40;
     // A part of a window image picked with the box.
@@ -232,7 +235,7 @@ int ptrptr(int depth, int mode, int code) {
     int noted = shape ? reshape(&work, tofile) : 0;
     kind = noted < 0 ? 0 : work.Flg;
     if (kind && tofile) {
-      kind = filsrc(&work, noted);
+      kind = filsrc(&work, src, noted);
     } else if (kind && !(kind & K_FILE) && work.Idx < 1) {
       // Data that lives only while the command runs cannot be pointed at.
       error(2, 147);

@@ -12,7 +12,9 @@ f32 = np.float32
 def write(name, script):
     inp, out = [], []
     for line, res in script:
-        if line is not None:
+        if line is not None and line.startswith('<'):
+            inp.append(line[1:])  # an answer typed to a prompt of the command
+        elif line is not None:
             inp.append(line)
             out.append('PELIX> ' + line)
         out.extend(res)
@@ -236,3 +238,62 @@ s = [
     ('ftype "%.1f\\n" matmul(pts, m4)', flts(np.zeros(10), 1)),
 ]
 write('func_fit', s)
+
+
+# --- pointer functions, load, alert, pdstr and random ---------------------
+pa = np.arange(1, 13, dtype=np.float32)
+pa2 = pa.copy()
+pa2[3] = 99
+q43 = pa2.reshape(3, 4)  # y, x
+seq = rnd(7, 9, 1)
+s = [
+    ('declare real array a(12)', []), ('a = ramp(12, 1)', []),
+    ('declare pointer p q', []),
+    ('p = pointer(a(2:5))', []), ('ftype "%.0f\\n" p', flts(pa[2:6], 0)),
+    # The pointer sees the variable's data, not a copy.
+    ('a(3) = 99', []), ('ftype "%.0f\\n" p', flts(pa2[2:6], 0)),
+    ('q = pointer(a, 0, 4, 3)', []),
+    ('ftype "%.0f\\n" row(q, sum)', flts(q43.sum(axis=1), 0)),
+    ('ftype "%.0f\\n" column(q, max)', flts(q43.max(axis=0), 0)),
+    ('q = pointer(a, 0, 5, 3)', ['ERROR 196: Index out of range']),
+    ('q = image(a)', []), ('ftype "%.0f\\n" sum(q)', flts([pa2.sum()], 0)),
+    ('p = pointer(ramp(4, 1))', ['ERROR 147 (arg 2): Argument is not a data variable']),
+    ('a = pointer(a)', ['ERROR  87: Bad target for a pointer function']),
+    ('p = file(a, 0, 10)', ['ERROR  65 (arg 2): File name must be a string']),
+    ('declare string s', []),
+    ('s = pdstr("(a)*256")', []),
+    ('p = file(s, 0, 10)', ['ERROR  65 (arg 2): File name must be a string']),
+    ('p = pointer(a(1:2))', []), ('ftype "%.0f\\n" p', flts(pa2[1:3], 0)),
+    ('release p q', []),
+    # load spreads values over variables; extra targets are left alone.
+    ('declare real u v w', []), ('w = -1', []),
+    ('declare real array two(2)', []), ('two = {5 6}', []),
+    ('load two u v w', []), ('ftype "%.0f %.0f %.0f\\n" u v w', ['5 6 -1']),
+    ('load 5 u', ['ERROR 147 (arg 2): Argument is not a data variable']),
+    # alert: the button number goes to #0 and to the destination.
+    ('declare integer k', []),
+    ('alert("Save the file?", "!Save;Cancel;Discard")', ['Save the file?', ' <Save> Cancel Discard']),
+    ('<Cancel', ['Cancel']),
+    ('ftype "%.0f\\n" #0', ['2']),
+    ('k = alert("Really?", "!Yes;No", 2, "Question")', ['Question', 'Really?', ' <Yes> No']),
+    ('<', ['']),
+    ('ftype "%d %.0f\\n" k #0', ['1 1']),
+    ('k = alert("", "")', []), ('ftype "%d\\n" k', ['0']),
+    # pdstr: groups, escapes, a repeat count of 0, and the limits.
+    ('s = pdstr("a(bc)*3d")', []), ('ftype "%s\\n" s', ['abcbcbcd']),
+    ('s = pdstr("x(y(z)*2)*2\\\\(")', []), ('ftype "%s\\n" s', ['xyzzyzz(']),
+    ('s = pdstr("a(bc)*0d")', []), ('ftype "%s|\\n" s', ['ad|']),
+    ('s = pdstr("a(bc*3")', []), ('ftype "%s|\\n" s', ['|']),
+    ('s = pdstr("(ab)*6", 12)', []), ('ftype "%s|\\n" s', ['|']),
+    ('s = pdstr("((ab)*1000)*1000")', []), ('ftype "%s|\\n" s', ['|']),
+    ('s = pdstr("(ab)*5", 12)', []), ('ftype "%s|\\n" s', ['ababababab|']),
+    # random: a seed restarts one sequence; calls without one carry on
+    # once the clock has seeded the generator.
+    ('declare real array g(9) h(3)', []),
+    ('g = random(9, 7)', []), ('ftype "%.6f\\n" g', flts(seq, 6)),
+    ('h = random(3, 5)', []),
+    ('h = random(3)', []),
+    ('g = random(6, 7)', []),
+    ('h = random(3)', []), ('ftype "%.6f\\n" h', flts(seq[6:], 6)),
+]
+write('func_ptr', s)
