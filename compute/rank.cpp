@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <cstdio>
 
 #include "compute/arith.h"
@@ -276,6 +277,18 @@ int run_rank(FnCall& c) {
 // ---------------------------------------------------------------------------
 // order
 
+namespace {
+
+// In-memory data that is contiguous from its first item: no block buffers,
+// no file, the whole data in the window, flat memory.
+bool flat(const PtrRec* r) {
+  return !bufrec(r) && !(r->Flg & (K_FILE | K_LIST | K_NUMBER)) && r->Offs[0] == 0 &&
+         r->Offs[1] == 0 && r->Offs[2] == 0 && r->Length == static_cast<int32_t>(r->Tot) &&
+         r->Length > 0 && !((himemflag & 2) && static_cast<int32_t>(r->Addr) >= HIMEM_BASE);
+}
+
+}  // namespace
+
 int run_order(FnCall& c) {
   (void)c;
   int32_t* t = optab;
@@ -296,37 +309,74 @@ int run_order(FnCall& c) {
   prgidx = 0;
   prgtot = static_cast<uint32_t>(n);
 
-  // Every operand addressable at once: a direct loop.
-  bool xwhole = (x->Wsiz == W_LONG || x->Wsiz == W_SHORT) && !(x->Flg & (K_NUMBER | K_LIST)) &&
-                xpart >= n;
-  uint8_t* s0 = copy && !bufrec(s) && t[OT_BUF] >= scnt ? dptr(s) : nullptr;
-  if (copy && xwhole && s0 && dpart >= n && !(d->Flg & K_LIST)) {
-    const uint8_t* xp = dptr(x);
-    uint8_t* dp = dptr(d);
-    bool x32 = x->Wsiz == W_LONG;
-    for (int32_t i = 0; i < n;) {
-      int32_t end = static_cast<int32_t>(std::min<int64_t>(n, int64_t{i} + POLLRUN));
-      for (; i < end; i++) {
-        int32_t k;
-        if (x32) {
-          std::memcpy(&k, xp + 4 * static_cast<int64_t>(i), 4);
-        } else {
-          int16_t h;
-          std::memcpy(&h, xp + 2 * static_cast<int64_t>(i), 2);
-          k = h;
-        }
-        if (k < 0 || k >= scnt) {
-          error(0, 196);
-          break;
-        }
-        std::memcpy(dp + static_cast<int64_t>(i) * wb, s0 + static_cast<int64_t>(k) * wb,
-                    static_cast<size_t>(wb));
+  // In-memory data that is contiguous (no block buffers, the whole of it
+  // in the window, flat memory): indexed directly; the index list and the
+  // destination are streamed part by part.
+  bool xint = (x->Wsiz == W_LONG || x->Wsiz == W_SHORT) && !(x->Flg & (K_NUMBER | K_LIST));
+  const uint8_t* s0 = copy && flat(s) ? dat0(s) : nullptr;
+  // The index list and the destination flat too: no parts at all.
+  uint8_t* x0 = flat(x) ? dat0(x) : nullptr;
+  uint8_t* d0 = flat(d) ? dat0(d) : nullptr;
+  if (s0 && xint && !(d->Flg & K_LIST)) {
+    int xb = x->Wsiz == W_LONG ? 4 : 2;
+    int32_t i = 0;
+    while (i < n && !stopped()) {
+      if (!x0 && i >= xpart) {
+        LDVARB(x, &xpart, i);
+        if (xpart <= i) break;
       }
+      if (!d0 && i >= dpart) {
+        DMPVRB(d, &dpart, 1, i);
+        if (dpart <= i) break;
+      }
+      int64_t lim = std::min<int64_t>(n, int64_t{i} + POLLRUN);
+      if (!x0) lim = std::min<int64_t>(lim, xpart);
+      if (!d0) lim = std::min<int64_t>(lim, dpart);
+      int32_t end = static_cast<int32_t>(lim);
+      const uint8_t* xp = x0 ? x0 + static_cast<int64_t>(i) * xb : dptr(x);
+      uint8_t* dp = d0 ? d0 + static_cast<int64_t>(i) * wb : dptr(d);
+      if (!xp || !dp) break;
+      int32_t done = 0;
+      const int32_t cnt = end - i;
+      // The item size and the index size as constants of the loop.
+      auto move = [&](auto wbc, auto xbc) {
+        constexpr int W = decltype(wbc)::value, X = decltype(xbc)::value;
+        using Idx = std::conditional_t<X == 4, int32_t, int16_t>;
+        const uint32_t lim = static_cast<uint32_t>(scnt);
+        const uint8_t* __restrict xs = xp;
+        uint8_t* __restrict ds = dp;
+        int32_t j = 0;
+        for (; j < cnt; j++) {
+          Idx h;
+          std::memcpy(&h, xs + X * static_cast<int64_t>(j), X);
+          uint32_t k = static_cast<uint32_t>(static_cast<int32_t>(h));
+          if (k >= lim) break;
+          std::memcpy(ds + static_cast<int64_t>(j) * W, s0 + static_cast<int64_t>(k) * W, W);
+        }
+        done = j;
+      };
+      using I4 = std::integral_constant<int, 4>;
+      using I2 = std::integral_constant<int, 2>;
+      switch (wb * 8 + xb) {
+        case 12: move(std::integral_constant<int, 1>{}, I4{}); break;
+        case 10: move(std::integral_constant<int, 1>{}, I2{}); break;
+        case 20: move(I2{}, I4{}); break;
+        case 18: move(I2{}, I2{}); break;
+        case 28: move(std::integral_constant<int, 3>{}, I4{}); break;
+        case 26: move(std::integral_constant<int, 3>{}, I2{}); break;
+        case 36: move(I4{}, I4{}); break;
+        default: move(I4{}, I2{}); break;
+      }
+      if (!x0) x->Dptr = addref(x->Dptr, static_cast<int64_t>(done) * xb);
+      if (!d0) d->Dptr = addref(d->Dptr, static_cast<int64_t>(done) * wb);
+      if (done < cnt) {
+        error(0, 196);  // an index outside the source
+        break;
+      }
+      i = end;
       prgidx = static_cast<uint32_t>(i);
       chkio(0);
-      if (stopped()) break;
     }
-    d->Dptr = addref(d->Dptr, static_cast<int64_t>(n) * wb);
     DMPVRB(d, &dpart, 0, 0);
     prgtot = 0;
     return 0;
