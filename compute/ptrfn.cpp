@@ -148,7 +148,7 @@ void boxwin(PtrRec* r) {
 
 // Makes the source r file-backed: the text of the source as given (src)
 // names the file. The new kind, 0 when it cannot be.
-int filsrc(PtrRec* r, const PtrRec* src, int noted) {
+int filsrc(PtrRec* r, const PtrRec* src, int noted, int32_t bsz) {
   char name[PTRNAM + 2] = {};
   int32_t len = 0;
   if (src && (src->Flg & K_STRING)) {
@@ -183,6 +183,22 @@ int filsrc(PtrRec* r, const PtrRec* src, int noted) {
     r->Filp = static_cast<int32_t>(f->Ptr);
   }
   if (noted) f->Flg = 64;
+  // A buffer size of its own: the file layer's block buffers take it.
+  BufRec* b = bufrec(r);
+  if (bsz > 0 && (!b || b->Rsiz != bsz)) {
+    if (!b) {
+      b = static_cast<BufRec*>(zeroblk(sizeof(BufRec)));
+      if (!b) {
+        error(0, 42);
+        return 0;
+      }
+      r->Bufp = static_cast<int32_t>(b->BPTR);
+    }
+    b->Rsiz = bsz;
+    int bits = r->Wsiz & 63;
+    r->Rwds = static_cast<int32_t>(static_cast<int64_t>(bsz) * 8 / (bits ? bits : 8));
+    if (bsz % 4) b->Bflg |= 64;
+  }
   if (noted == 3) noted = 5;
   int kind = r->Flg & ~(K_NAMED | K_STRING | K_ARRAY | K_MATRIX | K_SOLID);
   kind |= K_FILE | (noted ? 32 << noted : K_ARRAY);
@@ -235,7 +251,7 @@ int ptrptr(int depth, int mode, int code) {
     int noted = shape ? reshape(&work, tofile) : 0;
     kind = noted < 0 ? 0 : work.Flg;
     if (kind && tofile) {
-      kind = filsrc(&work, src, noted);
+      kind = filsrc(&work, src, noted, shape ? lngarg(3, 0) : 0);
     } else if (kind && !(kind & K_FILE) && work.Idx < 1) {
       // Data that lives only while the command runs cannot be pointed at.
       error(2, 147);
@@ -250,6 +266,7 @@ int ptrptr(int depth, int mode, int code) {
   } else {
     // The variable keeps an empty record, so that it can be assigned again.
     if (work.Filp > 0 && (!src || work.Filp != src->Filp)) freblk(work.Filp);
+    if (work.Bufp > 0 && (!src || work.Bufp != src->Bufp)) freblk(work.Bufp);
     uint32_t own = tgt->PTR, stk = tgt->Stack;
     std::memset(tgt, 0, sizeof(PtrRec));
     tgt->PTR = own;
