@@ -144,15 +144,3 @@ WEAK int getbox(int16_t* box, int mode, int, int) {
 
 WEAK int comread(int, char*, int, int) { return fnnavl(); }
 
-WEAK int ptrptr(int, int, int) {
-  fnnavl();
-  return 0;
-}
-WEAK int doalert() {
-  fnnavl();
-  return 0;
-}
-WEAK int vrbxy(uint8_t* record) {
-  if (record) std::memset(record, 0, 8);
-  return fnnavl();
-}

@@ -93,7 +93,7 @@ int getbox(int16_t* box, int mode, int a, int b);
 // count only.
 int comread(int slot, char* buffer, int count, int flags);
 
-// ---- Pointer functions, alert and view coordinates ---------------------
+// ---- Pointer functions, alert and view coordinates (compute/ptrfn.cpp) --
 int ptrptr(int depth, int mode, int code);
 int doalert();
 int vrbxy(uint8_t* record);

@@ -9,9 +9,11 @@
 
 #include "compute/arith.h"
 #include "compute/expr.h"
+#include "compute/fit.h"
 #include "compute/fnsvc.h"
 #include "compute/funcs.h"
 #include "compute/genrat.h"
+#include "compute/rank.h"
 #include "core/args.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -77,9 +79,9 @@ constexpr FnDef fntab[] = {
     NAVL(226, "transform"),
     {227, "analyze", SU_DEF, RC_SET, 0, 32, 0, GD, OP_HERE, su_anlyz, run_anlyz},
     LOOPD(228, "correlate"),
-    NAVL(229, "row"),
-    NAVL(230, "column"),
-    NAVL(231, "zproj"),
+    {229, "row", SU_DEF, RC_SET, 0, 0, 0, GD, OP_HERE, su_rowcol, run_rowcol},
+    {230, "column", SU_DEF, RC_SET, 0, 0, 0, GD, OP_HERE, su_rowcol, run_rowcol},
+    {231, "zproj", SU_DEF, RC_SET, 0, 0, 0, GD, OP_HERE, su_rowcol, run_rowcol},
     {232, "projection", SU_DEF, RC_FIX, 12, 96, 0, GD, OP_HERE, nullptr, run_proj},
     {233, "ucase", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_LOOP, nullptr, nullptr},
     {234, "lcase", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_LOOP, nullptr, nullptr},
@@ -98,13 +100,13 @@ constexpr FnDef fntab[] = {
     {247, "accept", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_accept, run_accept},
     TEXT(248, "format", su_format),
     NAVL(249, "map"),
-    NAVL(250, "matmul"),
-    NAVL(251, "rank"),
+    {250, "matmul", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_matmul},
+    {251, "rank", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_rank, run_rank},
     LOOP(252, "align"),
     {253, "findvec", SU_OWN, RC_FIX, 1, 32, 0, 0, OP_HERE, su_fndvec, run_fndvec},
     NAVL(254, "warp"),
     NAVL(255, "smooth"),
-    NAVL(256, "order"),
+    {256, "order", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_order},
     NAVL(257, "search"),
     NAVL(258, "trace"),
     {259, "sample", SU_OWN, RC_SET, 0, 96, 0, 0, OP_HERE, su_sample, nullptr},
@@ -124,7 +126,7 @@ constexpr FnDef fntab[] = {
     {273, "dialog", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_dialog, nullptr},
     {274, "alert", SU_OWN, RC_FIX, 1, 16, 0, FN_STOPND, OP_HERE, nullptr, run_alert},
     NAVL(275, "index"),
-    NAVL(276, "peak"),
+    {276, "peak", SU_DEF, RC_SET, 0, 32, K_ARRAY, 0, OP_HERE, su_peak, nullptr},
     NAVL(277, "color"),
     TEXT(278, "getfile", su_getfil),
     TEXT(279, "pdstr", su_pdstr),
@@ -132,7 +134,7 @@ constexpr FnDef fntab[] = {
     NAVL(281, "rgb"),
     LOOP(282, "shift"),
     LOOP(283, "atan"),
-    NAVL(284, "fit"),
+    {284, "fit", SU_DEF, RC_SET, 0, 96, 0, 0, OP_HERE, su_fit, run_fit},
     NAVL(285, "swap"),
     {286, "resource", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_resrc, run_resrc},
     NAVL(287, "stereogram"),

@@ -26,10 +26,9 @@ constexpr int32_t ABSENT = -999;
 
 }  // namespace
 
-void rndset(uint32_t seed) {
-  rndstate = seed;
-  seeded = true;
-}
+// An explicit seed restarts the sequence but leaves the clock-seeded flag
+// alone: only a seed taken from the clock sets it.
+void rndset(uint32_t seed) { rndstate = seed; }
 
 void rndrst() { seeded = false; }
 
@@ -120,6 +119,7 @@ int genrat(int code, double a, double b, double step, double repeat) {
       int32_t h[4] = {0, 0, 0, 0};
       gclock(h);
       rndset(static_cast<uint32_t>(h[3] * 10000 + h[2] * 100 + h[1]));
+      seeded = true;
     }
     bool ranged = b > 0.0;
     double range = ranged ? b : 1.0;

@@ -14,6 +14,7 @@
 #include "core/convert.h"
 #include "compute/fnsvc.h"
 #include "compute/func.h"
+#include "compute/ptrfn.h"
 #include "core/output.h"
 #include "core/state.h"
 #include "core/typecmd.h"
@@ -221,8 +222,8 @@ int DOCMND(int code) {
     case CM_LIST: return listed(code, 0x400);  // list: flist
     case CM_DUMP: vdump(); return 0;
     case CM_PRINTER:   // printer: vprint
-    case CM_LOAD:   // load: load
       return notavl(code);
+    case CM_LOAD: return load();  // load: spread a variable's values
 
     // Files.
     case CM_MKDIR: return mkdircmd();

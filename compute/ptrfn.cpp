@@ -1,0 +1,365 @@
+// The pointer functions, load, alert and vrbxy.
+//
+// A pointer variable holds a pointer record of its own (a headed block whose
+// owner is the variable's data-address word); `p = pointer(a ...)` copies
+// the record of a, or of a part or re-shaped view of it, into that record.
+// Everything the record refers to that the pointer function makes (a buffer
+// record, a file record) is a headed block too, freed with the variable.
+#include "compute/ptrfn.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "compute/expr.h"
+#include "compute/fnsvc.h"
+#include "core/args.h"
+#include "core/element.h"
+#include "core/memory.h"
+#include "core/output.h"
+#include "core/state.h"
+#include "core/symbols.h"
+#include "core/varbl.h"
+#include "lang/mainloop.h"
+#include "lang/parse.h"
+#include "ui/alert.h"
+
+namespace {
+
+// The symbol entry of the pointer variable that the line assigns to: the
+// first word of the line, when it is a pointer variable (kind exactly
+// 0x1000) and the pointer function is the whole right side (depth 1).
+// 0 without a target (depth 0), -1 for anything else.
+int32_t ptrtgt(int depth) {
+  if (depth == 0) return 0;
+  if (depth != 1 || nwords < 1) return -1;
+  const WORD& W = wrdtab[0];
+  int32_t e = 0;
+  if (W.type < 0) {
+    // Resolved already: the record's symbol entry.
+    const PtrRec* r = ptrrec(wval(W));
+    e = r ? r->Idx : 0;
+  } else if ((W.type & 0x1000) && !(W.type & 0x2000)) {
+    e = wval(W);
+    if (e < 0) e = -e;
+  }
+  const SymEnt* s = e > 0 ? symptr(e) : nullptr;
+  if (!s || (s->flags & 0x17F0) != 0x1000) return -1;
+  return e;
+}
+
+// The variable's own record: made (zeroed, owned by its data-address word)
+// when it has none; a record it held before is released.
+PtrRec* ownrec(int32_t e) {
+  SymEnt* s = symptr(e);
+  PtrRec* r = s->data > 0 ? ptrrec(s->data) : nullptr;
+  if (!r) {
+    r = static_cast<PtrRec*>(zeroblk(sizeof(PtrRec)));
+    if (!r) {
+      error(0, 42);
+      return nullptr;
+    }
+    s = symptr(e);
+    s->data = static_cast<int32_t>(r->PTR);
+    ptrstk(s->data, stkadr(&s->data));
+  }
+  if (r->Xfrm > 0) freblk(r->Xfrm);
+  r->Xfrm = 0;
+  r->Stack = static_cast<uint32_t>(stkadr(&s->data));
+  if (r->Flg) freptr(r);
+  return r;
+}
+
+// Re-shapes the source for pointer and file: arguments 4 to 6 give the
+// dimensions (below 2: 1), 7 the layer word and 8 the word size code. The
+// new shape must lie inside the data. Returns the highest dimension above
+// 1 (0 for none), -1 on failure.
+int reshape(PtrRec* r, bool tofile) {
+  uint32_t d[3];
+  int noted = 0;
+  for (int k = 0; k < 3; k++) {
+    uint32_t cur = r->Offs[3 + k] ? r->Offs[3 + k] : r->Datdims[k];
+    int32_t v = lngarg(4 + k, static_cast<int32_t>(std::min<uint32_t>(cur, INT32_MAX)));
+    d[k] = v < 2 ? 1 : static_cast<uint32_t>(v);
+    if (d[k] > 1) noted = k + 1;
+  }
+  r->Mptr = static_cast<uint32_t>(lngarg(7, static_cast<int32_t>(r->Mptr)));
+  int w = lngarg(8, r->Wsiz);
+  if (tofile || (r->Flg & K_FILE)) {
+    // The file layer sizes file data when it opens it.
+    for (int k = 0; k < 3; k++) r->Datdims[k] = r->Offs[3 + k] = d[k];
+    r->Wsiz = static_cast<int16_t>(w);
+    return noted;
+  }
+  bool same = true;
+  for (int k = 0; k < 3; k++) {
+    uint32_t cur = r->Offs[3 + k] ? r->Offs[3 + k] : r->Datdims[k];
+    same = same && (cur < 2 ? 1 : cur) == d[k];
+  }
+  if (same && w == r->Wsiz) return noted;
+  // A new shape views the data from its first item: it must not reach
+  // past the data's end.
+  int ob = r->Wsiz == W_VEC ? 64 : (r->Wsiz & 63), nb = w == W_VEC ? 64 : (w & 63);
+  wide have = static_cast<wide>(r->Tot) * ob;
+  wide want = static_cast<wide>(d[0]) * d[1] * d[2] * nb;
+  if (nb < 1 || want > have || (r->Flg & (K_LIST | K_VECTOR | K_NUMBER))) {
+    error(0, 196);
+    return -1;
+  }
+  // The record stays prepared with the new shape over the data's first
+  // item (in-memory data without block buffers is addressable whole).
+  if (bufrec(r)) {
+    error(0, 196);
+    return -1;
+  }
+  for (int k = 0; k < 3; k++) {
+    r->Offs[k] = r->XYZptr[k] = 0;
+    r->Datdims[k] = r->Offs[3 + k] = d[k];
+  }
+  r->Wsiz = static_cast<int16_t>(w);
+  r->Wbyts = static_cast<uint8_t>((w & 63) / 8);
+  r->Bitp = 0;
+  r->Dptr = r->Data0;
+  r->Ndims = static_cast<uint8_t>(std::max(noted, 1));
+  // An array, matrix or solid becomes the kind of its new shape.
+  if ((r->Flg & (K_ARRAY | K_MATRIX | K_SOLID)) && noted)
+    r->Flg = static_cast<uint16_t>((r->Flg & ~(K_ARRAY | K_MATRIX | K_SOLID)) |
+                                   (noted == 3 ? K_SOLID : 32 << noted));
+  r->Length = static_cast<int32_t>(std::min<wide>(static_cast<wide>(d[0]) * d[1] * d[2], INT32_MAX));
+  r->Tot = static_cast<uint32_t>(r->Length);
+  r->Bufsiz = r->Length;
+  return noted;
+}
+
+// The rubber-band box over a window image: its first corner becomes the
+// window origin and the box, corners included, the extent.
+void boxwin(PtrRec* r) {
+  int16_t box[6] = {};
+  if (getbox(box, 0, 0, 0) < 0 || stopped()) return;
+  int x0 = std::min(box[0], box[2]), x1 = std::max(box[0], box[2]);
+  int y0 = std::min(box[1], box[3]), y1 = std::max(box[1], box[3]);
+  r->Offs[0] = static_cast<uint32_t>(std::max(x0, 0));
+  r->Offs[1] = static_cast<uint32_t>(std::max(y0, 0));
+  r->Offs[3] = static_cast<uint32_t>(x1 - x0 + 1);
+  r->Offs[4] = static_cast<uint32_t>(y1 - y0 + 1);
+  r->Bufsiz = -1;
+  int32_t cnt, part, tot, ws;
+  gtvarb(r, &cnt, &part, &tot, &ws, 0);
+}
+
+// Makes the source r file-backed: the text of the source as given (src)
+// names the file. The new kind, 0 when it cannot be.
+int filsrc(PtrRec* r, const PtrRec* src, int noted, int32_t bsz) {
+  char name[PTRNAM + 2] = {};
+  int32_t len = 0;
+  if (src && (src->Flg & K_STRING)) {
+    PtrRec tmp = *src;
+    int32_t cnt, part, tot, ws;
+    gtvarb(&tmp, &cnt, &part, &tot, &ws, 0);
+    len = cnt;
+    if (len > PTRNAM) {
+      // The name field holds 256 bytes with its NUL.
+      error(2, 65);
+      return 0;
+    }
+    for (int32_t i = 0; i < len; i++) {
+      if (i >= part) {
+        LDVARB(&tmp, &part, i);
+        if (part <= i) break;
+      }
+      name[i] = static_cast<char>(igstak(&tmp));
+    }
+  }
+  if (len < 1) {
+    error(2, 65);
+    return 0;
+  }
+  FilRec* f = filrec(r);
+  if (!f) {
+    f = static_cast<FilRec*>(zeroblk(sizeof(FilRec)));
+    if (!f) {
+      error(0, 42);
+      return 0;
+    }
+    r->Filp = static_cast<int32_t>(f->Ptr);
+  }
+  if (noted) f->Flg = 64;
+  // A buffer size of its own: the file layer's block buffers take it.
+  BufRec* b = bufrec(r);
+  if (bsz > 0 && (!b || b->Rsiz != bsz)) {
+    if (!b) {
+      b = static_cast<BufRec*>(zeroblk(sizeof(BufRec)));
+      if (!b) {
+        error(0, 42);
+        return 0;
+      }
+      r->Bufp = static_cast<int32_t>(b->BPTR);
+    }
+    b->Rsiz = bsz;
+    int bits = r->Wsiz & 63;
+    r->Rwds = static_cast<int32_t>(static_cast<int64_t>(bsz) * 8 / (bits ? bits : 8));
+    if (bsz % 4) b->Bflg |= 64;
+  }
+  if (noted == 3) noted = 5;
+  int kind = r->Flg & ~(K_NAMED | K_STRING | K_ARRAY | K_MATRIX | K_SOLID);
+  kind |= K_FILE | (noted ? 32 << noted : K_ARRAY);
+  r->Flg = static_cast<uint16_t>(kind);
+  std::memset(f->Nam, 0, sizeof f->Nam);
+  std::memcpy(f->Nam, name, static_cast<size_t>(len));
+  r->Idx = 0;
+  r->Addr = 0;
+  r->Data0 = r->Dptr = 0;
+  for (int k = 0; k < 6; k++) r->Offs[k] = 0;
+  r->Bufsiz = 0;
+  int32_t cnt, part, tot, ws;
+  kind = gtvarb(r, &cnt, &part, &tot, &ws, 0);
+  return tot < 0 ? 0 : kind;
+}
+
+}  // namespace
+
+int ptrptr(int depth, int mode, int code) {
+  int32_t* t = optab;
+  int32_t e = ptrtgt(depth);
+  trcint(8, "Ptrvrb", 0, depth, mode, code, e, 0);
+  PtrRec* src = t ? oprec(0) : nullptr;
+  if (e <= 0) {
+    if (t) t[OT_REC + 2] = 0;
+    if (e < 0 || depth > 0)
+      error(0, 87);
+    else if (mode == 1)
+      shoptr(src);
+    return 0;
+  }
+  PtrRec* tgt = ownrec(e);
+  if (!tgt) return 0;
+  t[OT_REC + 2] = static_cast<int32_t>(tgt->PTR);
+  trcint(8, "PtrPtr", 0, e, static_cast<int32_t>(tgt->PTR), code, 0, 0);
+
+  int kind = src ? src->Flg : 0;
+  if (kind == K_CONST) kind = 0;
+  // A copy of the source's record is re-shaped, never the source itself.
+  PtrRec work{};
+  if (src) work = *src;
+  // A variable's record is prepared again from its symbol entry when it is
+  // read through the pointer (a re-shaped one stays prepared).
+  if ((work.Flg & K_NAMED) && work.Idx > 0) work.Bufsiz = 0;
+  if (kind & 0x7E9) {
+    bool shape = code == 43 || code == 40;
+    // A part of a window image picked with the box.
+    if (shape && kind == K_IMAGE && lngarg(3, 0) < 0) boxwin(&work);
+    bool tofile = code == 40 || ((kind & K_STRING) && !(kind & K_LIST) && work.Length >= 257);
+    int noted = shape ? reshape(&work, tofile) : 0;
+    kind = noted < 0 ? 0 : work.Flg;
+    if (kind && tofile) {
+      kind = filsrc(&work, src, noted, shape ? lngarg(3, 0) : 0);
+    } else if (kind && !(kind & K_FILE) && work.Idx < 1) {
+      // Data that lives only while the command runs cannot be pointed at.
+      error(2, 147);
+      kind = 0;
+    }
+  }
+  SymEnt* s = symptr(e);
+  if (kind && !stopped()) {
+    work.Flg = static_cast<uint16_t>(kind);
+    ptrvrb(&work, tgt);
+    s->value = tgt->PTR;
+  } else {
+    // The variable keeps an empty record, so that it can be assigned again.
+    if (work.Filp > 0 && (!src || work.Filp != src->Filp)) freblk(work.Filp);
+    if (work.Bufp > 0 && (!src || work.Bufp != src->Bufp)) freblk(work.Bufp);
+    uint32_t own = tgt->PTR, stk = tgt->Stack;
+    std::memset(tgt, 0, sizeof(PtrRec));
+    tgt->PTR = own;
+    tgt->Stack = stk;
+    s->value = 0;
+  }
+  trcint(8, "ptrptr", 1, e, kind, static_cast<int32_t>(s->value), 0, 0);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// load
+
+int load() {
+  int32_t h = 0;
+  int k = argtyp(2, &h);
+  PtrRec* r = ptrrec(h);
+  if (!(k & 0x7E0) || !r) {
+    error(2, 147);
+    return 0;
+  }
+  int nt = std::max(nargs() - 2, 0);
+  int32_t cnt, part, tot, ws;
+  bool vec = r->Wsiz == W_VEC;
+  gtvarb(r, &cnt, &part, &tot, &ws, 0);
+  trcint(8, "load", 0, k, cnt, nt, ws, 0);
+  if (vec) {
+    uint8_t rec[8] = {};
+    if (cnt > 0 && part > 0 && ws == W_VEC)
+      if (const uint8_t* p = dptr(r)) std::memcpy(rec, p, 8);
+    int16_t xyz[3];
+    std::memcpy(xyz, rec, 6);
+    double v[6] = {static_cast<double>(xyz[0]), static_cast<double>(xyz[1]),
+                   static_cast<double>(xyz[2]), static_cast<double>(rec[6] & 15),
+                   static_cast<double>(rec[6] >> 4), static_cast<double>(rec[7])};
+    for (int i = 0; i < std::min(nt, 6) && !stopped(); i++) setnum(3 + i, v[i]);
+    return 0;
+  }
+  nt = static_cast<int>(std::min<int64_t>(nt, cnt));
+  for (int i = 0; i < nt && !stopped(); i++) {
+    if (i >= part) {
+      LDVARB(r, &part, i);
+      if (part <= i) break;
+    }
+    setnum(3 + i, GSTACK(r));
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// alert
+
+int doalert() {
+  // An alert still open (the start alert) is closed first.
+  Alertb(nullptr, nullptr, -1, nullptr, nullptr, 0, 0, 0, 0);
+  auto* msg = static_cast<char*>(getbuf(1024));
+  auto* btn = static_cast<char*>(getbuf(512));
+  if (!msg || !btn) return 0;
+  char title[64] = {};
+  float v = 0.0f;
+  int lm = 0, lb = 0, lt = 0;
+  msg[0] = btn[0] = 0;
+  int km = getarg(2, &v, msg, 1024, &lm);
+  int kb = getarg(3, &v, btn, 512, &lb);
+  int kind = intarg(4, 2);
+  int kt = getarg(5, &v, title, sizeof title, &lt);
+  int x = intarg(6, -1), y = intarg(7, -1);
+  int o8 = intarg(8, 0), o9 = intarg(9, 0);
+  trcint(8, "doalert", 0, km, kb, kind, x, y);
+  if ((km & K_STRING) || (kb & K_STRING)) {
+    if (!(km & K_STRING)) msg[0] = 0;
+    if (!(kb & K_STRING)) btn[0] = 0;
+    if (!(kt & K_STRING)) title[0] = 0;
+    if (!msg[0] && !btn[0]) return 0;
+    int r = Alertb(msg, btn, kind, title, nullptr, x, y, o8, o9);
+    setres(r, 0);
+    setfoc(0, 0);
+    return r;
+  }
+  // Numbers only: the about box.
+  if (kind != 4) kind = 1;
+  if (km && kb) Alertb(nullptr, nullptr, kind, nullptr, nullptr, x, y, o8, o9);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// vrbxy
+
+// The view coordinates of the point under the cursor. No window of this
+// build shows a view of a variable, so no window qualifies and the record
+// is cleared.
+int vrbxy(uint8_t* record) {
+  if (record) std::memset(record, 0, 8);
+  trcint(8, "vrbxy", 0, 0, 0, 0, 0, 0);
+  return 0;
+}
