@@ -29,7 +29,6 @@ WEAK int16_t* fldcmd(uint32_t* count) {
   fnnavl();
   return nullptr;
 }
-WEAK int filopn(int, int) { return fnnavl(); }
 
 WEAK int getwrd(int, int, char* buffer) {
   if (buffer) buffer[0] = 0;

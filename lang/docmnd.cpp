@@ -4,6 +4,9 @@
 // later parts of the system provide are named in the comment of their case;
 // until they exist those cases take the one "not available" road.
 #include "lang/docmnd.h"
+#include "compute/imghw.h"
+#include "compute/vprint.h"
+#include "files/filecmd.h"
 #include "lang/alarm.h"
 #include "lang/help.h"
 #include "lang/show.h"
@@ -219,10 +222,9 @@ int DOCMND(int code) {
     case CM_ALARM: return Alarm();
 
     // Output and variables.
-    case CM_LIST: return listed(code, 0x400);  // list: flist
+    case CM_LIST: return listed(code, 0x400, [] { return flist(CM_LIST); });
     case CM_DUMP: vdump(); return 0;
-    case CM_PRINTER:   // printer: vprint
-      return notavl(code);
+    case CM_PRINTER: return vprint();
     case CM_LOAD: return load();  // load: spread a variable's values
 
     // Files.
@@ -298,14 +300,12 @@ int DOCMND(int code) {
     case CM_ZSCAN:  // zscan: zscan
     case CM_FILL:  // fill: dofill
     case CM_FFT:  // fft: fftcmd
-    case CM_ADDLIST:  // addlist: addlist
-    case CM_DIGITIZE:  // digitize: digtiz
-    case CM_IPALU:  // ipalu: ipalu
-    case CM_ROAM:  // roam: roam
-      return notavl(code);
-    case CM_WATCH:   // watch
-    case CM_PICTURE:  // picture
-      return 0;
+    case CM_ADDLIST: return addlist();
+    case CM_DIGITIZE: return digtiz();
+    case CM_IPALU: return ipalu();
+    case CM_ROAM: return roam();
+    case CM_WATCH: return stub1();
+    case CM_PICTURE: return picture();
 
     // Accepted and ignored on this platform.
     case CM_SCAN: scanstb(); return 0;

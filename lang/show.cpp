@@ -113,18 +113,23 @@ void entval(const SymEnt* e, int32_t entry, bool single) {
       for (uint32_t i = 0; tab && i < n && !halted(); i++) {
         const uint32_t* slot = memword(e->data + static_cast<int32_t>(i));
         if (!slot) break;
-        const int32_t off = static_cast<int32_t>(*slot);
-        const uint32_t* h = off ? memword(e->data + off / 4) : nullptr;
-        if (!h || !inmem(e->data + off / 4, 48)) {
+        const int32_t off = static_cast<int32_t>(*slot);  // in words from the table
+        const uint32_t* h = off ? memword(e->data + off) : nullptr;
+        if (!h || !inmem(e->data + off, 48)) {
           jprintf(lstlun, "\n %4d: %10ld +%7ld", static_cast<int>(i), static_cast<long>(e->data),
                   static_cast<long>(off));
           continue;
         }
+        // An image list element names itself by its description text.
         char nm[13] = {0};
-        std::memcpy(nm, h + 6, 12);
+        const uint16_t tl = static_cast<uint16_t>(h[6] >> 16);
+        if (tl > 0 && h[10] > 0) {
+          const uint8_t* t = membyt(static_cast<int32_t>(h[10]));
+          if (t && inmem(static_cast<int32_t>(h[10]) / 4, std::min<uint32_t>(tl, 12))) std::memcpy(nm, t, std::min<size_t>(tl, 12));
+        }
         jprintf(lstlun, "\n %4d: %10ld +%7ld -> %5ld x %5ld x %5ld  %2d %8ld,  %s", static_cast<int>(i),
                 static_cast<long>(e->data), static_cast<long>(off), static_cast<long>(h[0]),
-                static_cast<long>(h[1]), static_cast<long>(h[2]), static_cast<int>(h[5] & 0xFF),
+                static_cast<long>(h[1]), static_cast<long>(h[2]), static_cast<int>(h[5] & 0xFFFF),
                 static_cast<long>(h[4]), nm);
       }
     } else if (e->data > 0 && inmem(e->data, 16)) {

@@ -281,7 +281,7 @@ TEST_F(Loop, UnknownAmbiguousAndNotAvailable) {
   EXPECT_EQ(err(), "ERROR  16 (arg 2)");
   EXPECT_EQ(getres(0), -16.0f);
   // A command whose handler is not built: one clear error.
-  run("list");
+  run("dmread");
   EXPECT_EQ(rows(), "ERROR 212 (arg 1): Command or function not available yet\n");
   EXPECT_EQ(getres(0), -212.0f);
   EXPECT_TRUE(state & ST_ERROR);
