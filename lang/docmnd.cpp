@@ -9,6 +9,7 @@
 
 #include "core/args.h"
 #include "core/convert.h"
+#include "compute/fft.h"
 #include "compute/fnsvc.h"
 #include "compute/func.h"
 #include "core/output.h"
@@ -292,12 +293,12 @@ int DOCMND(int code) {
     case CM_ROTATE: case CM_SCALE: case CM_PIN: case CM_OFFSET:  // rotate scale pin offset: sttrns
     case CM_ZSCAN:  // zscan: zscan
     case CM_FILL:  // fill: dofill
-    case CM_FFT:  // fft: fftcmd
     case CM_ADDLIST:  // addlist: addlist
     case CM_DIGITIZE:  // digitize: digtiz
     case CM_IPALU:  // ipalu: ipalu
     case CM_ROAM:  // roam: roam
       return notavl(code);
+    case CM_FFT: return fftcmd();
     case CM_WATCH:   // watch
     case CM_PICTURE:  // picture
       return 0;

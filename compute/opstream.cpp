@@ -1,0 +1,119 @@
+// Sequential operand access (see opstream.h).
+#include "compute/opstream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "compute/expr.h"
+#include "core/element.h"
+
+void OpRead::start(int k) {
+  int32_t* t = optab;
+  r = oprec(k);
+  part = r ? t[OT_BUF + k] : 0;
+  n = r ? t[OT_CNT + k] : 0;
+  i = 0;
+}
+
+const uint8_t* OpRead::whole() const {
+  if (!r || i != 0 || part < n || (r->Flg & K_NUMBER)) return nullptr;
+  return dptr(r);
+}
+
+int32_t OpRead::bytes(uint8_t* out, int32_t m) {
+  int32_t got = 0;
+  while (got < m && i < n) {
+    if (i >= part) {
+      LDVARB(r, &part, i);
+      if (part <= i) {
+        n = i;
+        break;
+      }
+    }
+    int32_t run = std::min(m - got, std::min(part, n) - i);
+    if (r->Wsiz == 8 && !(r->Flg & K_NUMBER)) {
+      std::memcpy(out + got, dptr(r), static_cast<size_t>(run));
+      r->Dptr = addref(r->Dptr, run);
+    } else {
+      for (int32_t q = 0; q < run; q++) out[got + q] = static_cast<uint8_t>(iclmp(igstak(r), 0, 255));
+    }
+    got += run;
+    i += run;
+  }
+  return got;
+}
+
+int32_t OpRead::geti() {
+  if (i >= n) return 0;
+  if (i >= part) {
+    LDVARB(r, &part, i);
+    if (part <= i) {
+      n = i;
+      return 0;
+    }
+  }
+  i++;
+  return igstak(r);
+}
+
+double OpRead::getf() {
+  if (i >= n) return 0;
+  if (i >= part) {
+    LDVARB(r, &part, i);
+    if (part <= i) {
+      n = i;
+      return 0;
+    }
+  }
+  i++;
+  return GSTACK(r);
+}
+
+void OpWrite::start() {
+  int32_t* t = optab;
+  d = oprec(2);
+  part = d ? t[OT_BUF + 2] : 0;
+  n = d ? t[OT_CNT + 2] : 0;
+  i = 0;
+}
+
+uint8_t* OpWrite::whole() const {
+  if (!d || i != 0 || part < n || (d->Flg & K_NUMBER)) return nullptr;
+  return dptr(d);
+}
+
+void OpWrite::puti(int32_t v) {
+  if (i >= n) return;
+  IPSTAK(v, d);
+  i++;
+  if (i < n && i >= part) DMPVRB(d, &part, 1, i);
+}
+
+void OpWrite::putf(double v) {
+  if (i >= n) return;
+  PSTACK(v, d);
+  i++;
+  if (i < n && i >= part) DMPVRB(d, &part, 1, i);
+}
+
+void OpWrite::ints(const int32_t* v, int32_t m) {
+  bool nc = noclmp();
+  int32_t k = 0;
+  while (k < m && i < n) {
+    if (d->Wsiz == 8 && !(d->Flg & K_NUMBER) && part > i) {
+      int32_t run = std::min(m - k, std::min(part, n) - i);
+      uint8_t* p = dptr(d);
+      for (int32_t q = 0; q < run; q++) p[q] = stin8(v[k + q], nc);
+      d->Dptr = addref(d->Dptr, run);
+      k += run;
+      i += run;
+      if (i < n && i >= part) DMPVRB(d, &part, 1, i);
+    } else {
+      puti(v[k++]);
+    }
+  }
+}
+
+void OpWrite::end() {
+  if (d) DMPVRB(d, &part, 0, 0);
+}

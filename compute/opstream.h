@@ -1,0 +1,48 @@
+// Sequential reading and writing of the operands of an array operation.
+//
+// A source is read in storage order, part by part (`LDVARB` loads the next
+// part of a file- or device-backed variable when the current one is used
+// up); a destination is written the same way (`DMPVRB` moves its window on
+// and writes back full buffers). Whole runs of bytes are moved at once
+// where the item type allows it.
+#pragma once
+#include <cstdint>
+
+#include "core/varbl.h"
+
+struct OpRead {
+  PtrRec* r = nullptr;
+  int32_t part = 0;  // items addressable up to this index
+  int32_t i = 0;     // index of the next item
+  int32_t n = 0;     // items in all
+  // Starts on operand-table row k (0 or 1), whose record gtvarb prepared.
+  void start(int k);
+  // Reads up to m items as unsigned bytes (byte sources), or as integers
+  // through igstak clamped to 0..255 (other sources); returns the count read
+  // (short at the end of the data).
+  int32_t bytes(uint8_t* out, int32_t m);
+  // One item as an integer or a float; 0 past the end.
+  int32_t geti();
+  double getf();
+  // Whether the whole of the data is addressable at once from here.
+  const uint8_t* whole() const;
+};
+
+struct OpWrite {
+  PtrRec* d = nullptr;
+  int32_t part = 0;
+  int32_t i = 0;
+  int32_t n = 0;
+  // Starts on the destination row of the operand table.
+  void start();
+  bool full() const { return i >= n; }
+  // One item through the store rules (IPSTAK / PSTACK).
+  void puti(int32_t v);
+  void putf(double v);
+  // m integers through the store rules, in runs where possible.
+  void ints(const int32_t* v, int32_t m);
+  // Writes back what is left; the destination's window is done.
+  void end();
+  // The destination's data when all of it is addressable at once.
+  uint8_t* whole() const;
+};
