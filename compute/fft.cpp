@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "compute/expr.h"
+#include "compute/opstream.h"
 #include "core/args.h"
 #include "core/element.h"
 #include "core/output.h"
@@ -247,7 +248,9 @@ int fftcmd() {
   int32_t cnt, part, tot, ws;
   kind = gtvarb(r, &cnt, &part, &tot, &ws, 1);
   if (state & ST_ERROR) return 0;
-  if (ws != W_FLOAT || cnt < 1 || part < cnt) {
+  // All items must be reachable at once: one run of memory.
+  auto* p = reinterpret_cast<float*>(contig(r, cnt));
+  if (ws != W_FLOAT || cnt < 1 || !p) {
     error(2, 70);
     return 0;
   }
@@ -265,11 +268,6 @@ int fftcmd() {
     prod *= dims[k];
   }
   if (!ok || 2 * prod != cnt) {
-    error(2, 70);
-    return 0;
-  }
-  auto* p = reinterpret_cast<float*>(dptr(r));
-  if (!p) {
     error(2, 70);
     return 0;
   }

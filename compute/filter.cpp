@@ -8,6 +8,9 @@
 // threads; every band computes its rows exactly as the serial path does.
 #include "compute/filter.h"
 
+// The kernels below are plain loops over a row; they are vectorised.
+#pragma GCC optimize("O3")
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -59,31 +62,55 @@ void padrow(const Conv& c, uint8_t* b) {
   for (int i = c.hx + c.nx; i < c.nx + c.kw - 1; i++) b[i] = p[c.nx - 1];
 }
 
-// Sum over the window, per x, into acc.
+// Sum over the window, per x, into acc: column sums first, then sums of
+// kw neighbouring columns (integer sums: the order changes nothing).
 __attribute__((target_clones("avx2", "default"))) void winsum(const Conv& c,
                                                              const uint8_t* const* rows,
-                                                             int32_t* __restrict acc) {
-  std::fill(acc, acc + c.nx, 0);
-  for (int j = 0; j < c.kh; j++)
-    for (int i = 0; i < c.kw; i++) {
-      const uint8_t* __restrict p = rows[j] + i;
-      for (int32_t x = 0; x < c.nx; x++) acc[x] += p[x];
-    }
+                                                             int32_t* __restrict acc,
+                                                             int32_t* __restrict col) {
+  const int32_t nx = c.nx, kw = c.kw, kh = c.kh, w = nx + kw - 1;
+  std::fill(col, col + w, 0);
+  for (int j = 0; j < kh; j++) {
+    const uint8_t* __restrict p = rows[j];
+    for (int32_t x = 0; x < w; x++) col[x] += p[x];
+  }
+  std::fill(acc, acc + nx, 0);
+  for (int i = 0; i < kw; i++) {
+    const int32_t* __restrict q = col + i;
+    for (int32_t x = 0; x < nx; x++) acc[x] += q[x];
+  }
+}
+
+// Post-processing and the store of one row into bytes or 16-bit items.
+__attribute__((target_clones("avx2", "default"))) void store8(const Conv& c,
+                                                             const int32_t* __restrict acc,
+                                                             uint8_t* __restrict o, bool nc) {
+  const int32_t nx = c.nx, sh = std::min(c.shift, 31), mx = c.mx, mn = c.mn;
+  const uint32_t add = static_cast<uint32_t>(c.add);
+  for (int32_t x = 0; x < nx; x++) {
+    int32_t v = acc[x];
+    if (sh > 0) v >>= sh;
+    v = static_cast<int32_t>(static_cast<uint32_t>(v) + add);
+    if (mx && v > mx) v = mx;
+    if (v < mn) v = mn;
+    o[x] = v == INT32_MIN ? 0 : nc ? static_cast<uint8_t>(v & 0xFF) : static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+  }
 }
 
 __attribute__((target_clones("avx2", "default"))) void convrow(const Conv& c,
                                                               const uint8_t* const* rows,
                                                               int32_t* __restrict acc) {
-  std::fill(acc, acc + c.nx, 0);
-  for (int j = 0; j < c.kh; j++)
-    for (int i = 0; i < c.kw; i++) {
-      int32_t k = c.kern[static_cast<size_t>(j * c.kw + i)];
+  const int32_t nx = c.nx, kw = c.kw, kh = c.kh;
+  const int32_t* kern = c.kern.data();
+  uint32_t* __restrict u = reinterpret_cast<uint32_t*>(acc);
+  std::fill(u, u + nx, 0u);
+  for (int j = 0; j < kh; j++)
+    for (int i = 0; i < kw; i++) {
+      // Products of a byte and a 16-bit weight; sums wrap as 32-bit values.
+      const uint32_t k = static_cast<uint32_t>(kern[j * kw + i]);
       if (k == 0) continue;
       const uint8_t* __restrict p = rows[j] + i;
-      // Products of a byte and a 16-bit weight; sums wrap as 32-bit values.
-      for (int32_t x = 0; x < c.nx; x++)
-        acc[x] = static_cast<int32_t>(static_cast<uint32_t>(acc[x]) +
-                                      static_cast<uint32_t>(k * static_cast<int32_t>(p[x])));
+      for (int32_t x = 0; x < nx; x++) u[x] += k * p[x];
     }
 }
 
@@ -98,12 +125,12 @@ int32_t stdev(int64_t sum, int64_t sq, int n) {
 }
 
 // One output row of a filter kind, before post-processing.
-void filtrow(const Conv& c, const uint8_t* const* rows, int32_t* acc, uint8_t* gat) {
+void filtrow(const Conv& c, const uint8_t* const* rows, int32_t* acc, int32_t* col, uint8_t* gat) {
   const int n = c.kw * c.kh;
   const uint8_t* ctr = rows[c.hy] + c.hx;
   switch (c.kind) {
     case 3: {
-      winsum(c, rows, acc);
+      winsum(c, rows, acc, col);
       if (255.0 * n < 4194304.0) {
         float fn = static_cast<float>(n);
         for (int32_t x = 0; x < c.nx; x++) acc[x] = static_cast<int32_t>(static_cast<float>(acc[x]) / fn);
@@ -209,11 +236,11 @@ void filtrow(const Conv& c, const uint8_t* const* rows, int32_t* acc, uint8_t* g
   }
 }
 
-void onerow(const Conv& c, const uint8_t* const* rows, int32_t* acc, uint8_t* gat) {
+void onerow(const Conv& c, const uint8_t* const* rows, int32_t* acc, int32_t* col, uint8_t* gat) {
   if (c.code == 269)
     convrow(c, rows, acc);
   else
-    filtrow(c, rows, acc, gat);
+    filtrow(c, rows, acc, col, gat);
 }
 
 void trcrow(const char* head, int r, const uint8_t* p, int32_t n) {
@@ -240,7 +267,7 @@ void bandjob(void* ctx, int64_t lo, int64_t hi) {
   std::vector<uint8_t> store(w * static_cast<size_t>(c.kh));
   std::vector<int32_t> have(static_cast<size_t>(c.kh), -1);
   std::vector<const uint8_t*> rows(static_cast<size_t>(c.kh));
-  std::vector<int32_t> acc(static_cast<size_t>(c.nx));
+  std::vector<int32_t> acc(static_cast<size_t>(c.nx)), col(w);
   std::vector<uint8_t> gat(static_cast<size_t>(c.kw * c.kh));
   for (int64_t y = lo; y < hi; y++) {
     for (int j = 0; j < c.kh; j++) {
@@ -254,10 +281,9 @@ void bandjob(void* ctx, int64_t lo, int64_t hi) {
       }
       rows[static_cast<size_t>(j)] = buf;
     }
-    onerow(c, rows.data(), acc.data(), gat.data());
+    onerow(c, rows.data(), acc.data(), col.data(), gat.data());
     if (b.dws == 8) {
-      uint8_t* o = b.dst + y * c.nx;
-      for (int32_t x = 0; x < c.nx; x++) o[x] = stin8(post(c, acc[static_cast<size_t>(x)]), b.nc);
+      store8(c, acc.data(), b.dst + y * c.nx, b.nc);
     } else {
       uint8_t* o = b.dst + 2 * y * c.nx;
       for (int32_t x = 0; x < c.nx; x++) {
@@ -359,7 +385,7 @@ int conv(int code) {
   size_t w = static_cast<size_t>(c.nx + c.kw - 1);
   std::vector<uint8_t> block(w * static_cast<size_t>(c.kh));
   std::vector<uint8_t*> ptr(static_cast<size_t>(c.kh), block.data());
-  std::vector<int32_t> acc(static_cast<size_t>(c.nx));
+  std::vector<int32_t> acc(static_cast<size_t>(c.nx)), col(w);
   std::vector<uint8_t> gat(static_cast<size_t>(c.kw * c.kh));
   OpRead mk;
   if (mask) {
@@ -382,7 +408,7 @@ int conv(int code) {
       if (trc) trcrow("cread", r, newest + c.hx, c.nx);
     }
     if (r >= c.hy) {
-      onerow(c, ptr.data(), acc.data(), gat.data());
+      onerow(c, ptr.data(), acc.data(), col.data(), gat.data());
       const uint8_t* ctr = ptr[static_cast<size_t>(c.hy)] + c.hx;
       for (int32_t x = 0; x < c.nx; x++) {
         int32_t v = acc[static_cast<size_t>(x)];

@@ -7,6 +7,29 @@
 #include "compute/expr.h"
 #include "core/element.h"
 
+uint8_t* contig(PtrRec* r, int64_t items) {
+  if (!r || items < 1 || bufrec(r) || (r->Flg & (K_LIST | K_NUMBER | K_FILE | K_ARGS)) ||
+      r->Data0 == 0)
+    return nullptr;
+  int bits = r->Wsiz & 63;
+  if (bits == 0 || r->Wsiz == W_VEC || items > static_cast<int64_t>(r->Tot)) return nullptr;
+  for (int k = 0; k < 3; k++)
+    if (r->Offs[k] != 0) return nullptr;
+  int64_t win = 1;
+  for (int k = 0; k < 3; k++) win *= std::max<uint32_t>(r->Offs[3 + k], 1);
+  if (win != static_cast<int64_t>(r->Tot)) return nullptr;
+  uint8_t* p0 = dat0(r);
+  if (!p0) return nullptr;
+  if (r->Data0 < 0) return p0;
+  // Word memory: every 16-KB page of the run must follow the one before.
+  int64_t bytes = (items * bits + 7) / 8;
+  if (static_cast<int64_t>(r->Data0) + bytes > INT32_MAX) return nullptr;
+  for (int64_t k = 16384 - (r->Data0 & 16383); k < bytes; k += 16384)
+    if (membyt(addref(r->Data0, k)) != p0 + k) return nullptr;
+  if (bytes > 1 && membyt(addref(r->Data0, bytes - 1)) != p0 + bytes - 1) return nullptr;
+  return p0;
+}
+
 void OpRead::start(int k) {
   int32_t* t = optab;
   r = oprec(k);
@@ -16,8 +39,8 @@ void OpRead::start(int k) {
 }
 
 const uint8_t* OpRead::whole() const {
-  if (!r || i != 0 || part < n || (r->Flg & K_NUMBER)) return nullptr;
-  return dptr(r);
+  if (!r || i != 0) return nullptr;
+  return contig(r, n);
 }
 
 int32_t OpRead::bytes(uint8_t* out, int32_t m) {
@@ -78,8 +101,8 @@ void OpWrite::start() {
 }
 
 uint8_t* OpWrite::whole() const {
-  if (!d || i != 0 || part < n || (d->Flg & K_NUMBER)) return nullptr;
-  return dptr(d);
+  if (!d || i != 0) return nullptr;
+  return contig(d, n);
 }
 
 void OpWrite::puti(int32_t v) {

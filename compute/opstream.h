@@ -10,6 +10,12 @@
 
 #include "core/varbl.h"
 
+// The first byte of a variable's data when all of its items lie in one
+// run of memory from there (no block buffers, a window over the whole data,
+// the low stack, flat high memory or outside data); else null. items is the
+// count the caller will use.
+uint8_t* contig(PtrRec* r, int64_t items);
+
 struct OpRead {
   PtrRec* r = nullptr;
   int32_t part = 0;  // items addressable up to this index

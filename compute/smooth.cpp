@@ -1,13 +1,18 @@
 // Smoothing, interpolation, dithering and stereograms (see smooth.h).
 #include "compute/smooth.h"
 
+// The running-mean kernels are plain loops; they are vectorised.
+#pragma GCC optimize("O3")
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "compute/arith.h"
 #include "compute/expr.h"
+#include "compute/fft.h"
 #include "compute/fnsvc.h"
 #include "compute/func.h"
 #include "compute/genrat.h"
@@ -34,19 +39,142 @@ namespace {
 // The mean of the values from p - (w-1)/2 to p + w/2 that exist, for every
 // p; with f the value at p minus that mean. The sum is kept in double:
 // each value is added once as the window reaches it and taken out once as
-// it leaves.
-template <typename T, typename S>
-void runmean(const T* v, int64_t n, int w, bool f, OpWrite& out) {
+// it leaves. Float values are summed in that order.
+void runflt(const float* v, int64_t n, int w, bool f, OpWrite& out) {
   const int64_t ahead = w / 2, behind = (w - 1) / 2;
-  S s = 0;
+  double s = 0;
   int64_t c = 0;
   for (int64_t k = 0; k < ahead && k < n; k++) {
     s += v[k];
     c++;
   }
-  uint8_t* b = out.whole();
-  bool bytes = b && out.d->Wsiz == W_BYTE && out.n >= n;
-  bool nc = noclmp();
+  for (int64_t p = 0; p < n; p++) {
+    if ((p & 0xFFFF) == 0) {
+      if (stopped()) break;
+      prgidx = static_cast<uint32_t>(p);
+    }
+    if (p + ahead < n) {
+      s += v[p + ahead];
+      c++;
+    }
+    double m = s / static_cast<double>(c);
+    out.putf(f ? static_cast<double>(v[p]) - m : m);
+    if (p - behind >= 0) {
+      s -= v[p - behind];
+      c--;
+    }
+  }
+}
+
+// Integer values: their double sums are exact, so each window's sum can be
+// formed on its own (in 64-bit integers) and the positions split into
+// independent runs. Results go to a byte or float destination held whole.
+template <typename T>
+struct IntRun {
+  const T* v;
+  int64_t n;
+  int w;
+  bool f;
+  uint8_t* dst;
+  int dws;
+  bool nc;
+};
+
+template <typename T, typename S>
+__attribute__((target_clones("avx2", "default"))) void intstore(const T* __restrict v,
+                                                               const S* __restrict s,
+                                                               const int32_t* __restrict c,
+                                                               int64_t m, bool f, bool nc,
+                                                               uint8_t* __restrict o8,
+                                                               float* __restrict of) {
+  if (of && !f) {
+    for (int64_t k = 0; k < m; k++)
+      of[k] = static_cast<float>(static_cast<double>(s[k]) / static_cast<double>(c[k]));
+    return;
+  }
+  if (of) {
+    for (int64_t k = 0; k < m; k++)
+      of[k] = static_cast<float>(static_cast<double>(v[k]) -
+                                 static_cast<double>(s[k]) / static_cast<double>(c[k]));
+    return;
+  }
+  if (nc) {
+    for (int64_t k = 0; k < m; k++) {
+      double mean = static_cast<double>(s[k]) / static_cast<double>(c[k]);
+      o8[k] = stfl8(nrwflt(f ? static_cast<double>(v[k]) - mean : mean), true);
+    }
+    return;
+  }
+  // The clamped truncation of the byte store rule; the values here are
+  // finite, and -0.0 stores 0 either way.
+  for (int64_t k = 0; k < m; k++) {
+    double mean = static_cast<double>(s[k]) / static_cast<double>(c[k]);
+    float y = static_cast<float>(f ? static_cast<double>(v[k]) - mean : mean);
+    y = y > 0.0f ? y : 0.0f;
+    y = y < 255.0f ? y : 255.0f;
+    o8[k] = static_cast<uint8_t>(static_cast<int32_t>(y));
+  }
+}
+
+// Sums of bytes fit 32 bits (at most 255 of them).
+template <typename T>
+using SumT = std::conditional_t<sizeof(T) == 1, int32_t, int64_t>;
+
+template <typename T>
+void intjob(void* ctx, int64_t lo, int64_t hi) {
+  const IntRun<T>& j = *static_cast<const IntRun<T>*>(ctx);
+  const int64_t ahead = j.w / 2, behind = (j.w - 1) / 2;
+  constexpr int64_t CH = 4096;
+  SumT<T> s[CH];
+  int32_t c[CH];
+  for (int64_t p0 = lo * CH; p0 < std::min(hi * CH, j.n); p0 += CH) {
+    int64_t m = std::min(CH, j.n - p0);
+    int64_t a = std::max<int64_t>(p0 - behind, 0), b = std::min(p0 + ahead, j.n - 1);
+    SumT<T> sum = 0;
+    for (int64_t k = a; k <= b; k++) sum += j.v[k];
+    s[0] = sum;
+    c[0] = static_cast<int32_t>(b - a + 1);
+    if (p0 - behind - 1 >= -1 && p0 + m - 1 + ahead < j.n && p0 - behind >= 0) {
+      // Inside the data: every window is whole.
+      const T* add = j.v + p0 + ahead;
+      const T* sub = j.v + p0 - behind - 1;
+      for (int64_t k = 1; k < m; k++) {
+        sum += static_cast<SumT<T>>(add[k]) - static_cast<SumT<T>>(sub[k]);
+        s[k] = sum;
+      }
+      std::fill(c + 1, c + m, j.w);
+    } else {
+      for (int64_t k = 1; k < m; k++) {
+        int64_t p = p0 + k;
+        if (p + ahead < j.n) sum += j.v[p + ahead];
+        if (p - behind - 1 >= 0) sum -= j.v[p - behind - 1];
+        s[k] = sum;
+        c[k] = static_cast<int32_t>(std::min(p + ahead, j.n - 1) - std::max<int64_t>(p - behind, 0) + 1);
+      }
+    }
+    if (j.dws == W_BYTE)
+      intstore<T, SumT<T>>(j.v + p0, s, c, m, j.f, j.nc, j.dst + p0, nullptr);
+    else
+      intstore<T, SumT<T>>(j.v + p0, s, c, m, j.f, j.nc, nullptr, reinterpret_cast<float*>(j.dst) + p0);
+  }
+}
+
+template <typename T>
+void runint(const T* v, int64_t n, int w, bool f, OpWrite& out) {
+  uint8_t* d = out.whole();
+  int dws = out.d->Wsiz;
+  if (d && (dws == W_BYTE || dws == W_FLOAT) && out.n >= n) {
+    IntRun<T> j{v, n, w, f, d, dws, noclmp()};
+    parfor((n + 4095) / 4096, 4096 * 4, intjob<T>, &j);
+    out.i = static_cast<int32_t>(n);
+    return;
+  }
+  const int64_t ahead = w / 2, behind = (w - 1) / 2;
+  int64_t s = 0, c = 0;
+  for (int64_t k = 0; k < ahead && k < n; k++) {
+    s += v[k];
+    c++;
+  }
   for (int64_t p = 0; p < n; p++) {
     if ((p & 0xFFFF) == 0) {
       if (stopped()) break;
@@ -57,17 +185,12 @@ void runmean(const T* v, int64_t n, int w, bool f, OpWrite& out) {
       c++;
     }
     double m = static_cast<double>(s) / static_cast<double>(c);
-    double r = f ? static_cast<double>(v[p]) - m : m;
-    if (bytes)
-      b[p] = stfl8(nrwflt(r), nc);
-    else
-      out.putf(r);
+    out.putf(f ? static_cast<double>(v[p]) - m : m);
     if (p - behind >= 0) {
       s -= v[p - behind];
       c--;
     }
   }
-  if (bytes) out.i = static_cast<int32_t>(std::min<int64_t>(n, out.n));
 }
 
 // Vector smoothing over the records of a vector variable or of the whole
@@ -167,12 +290,13 @@ int run_smooth(FnCall& c) {
   OpRead in;
   in.start(0);
   bool integer = src->Wsiz == W_BYTE || src->Wsiz == W_SHORT || src->Wsiz == W_LONG;
+  std::vector<uint8_t> bv;
   std::vector<int32_t> iv;
   std::vector<float> fv;
   prgidx = 0;
   prgtot = static_cast<uint32_t>(n);
   if (const uint8_t* p = in.whole(); p && src->Wsiz == W_BYTE) {
-    iv.assign(p, p + n);
+    bv.assign(p, p + n);
   } else if (integer) {
     iv.resize(static_cast<size_t>(n));
     for (int32_t i = 0; i < n && !stopped(); i++) iv[static_cast<size_t>(i)] = in.geti();
@@ -192,11 +316,12 @@ int run_smooth(FnCall& c) {
   OpWrite out;
   out.start();
   if (!out.d) return 0;
-  // Integer values sum exactly in 64 bits, as they do in double.
-  if (integer)
-    runmean<int32_t, int64_t>(iv.data(), n, w, f, out);
+  if (!bv.empty())
+    runint<uint8_t>(bv.data(), n, w, f, out);
+  else if (integer)
+    runint<int32_t>(iv.data(), n, w, f, out);
   else
-    runmean<float, double>(fv.data(), n, w, f, out);
+    runflt(fv.data(), n, w, f, out);
   out.end();
   prgtot = 0;
   return 0;
