@@ -271,7 +271,9 @@ void bandjob(void* ctx, int64_t lo, int64_t hi) {
   std::vector<uint8_t> gat(static_cast<size_t>(c.kw * c.kh));
   for (int64_t y = lo; y < hi; y++) {
     for (int j = 0; j < c.kh; j++) {
-      int32_t sy = static_cast<int32_t>(std::clamp<int64_t>(y - c.hy + j, 0, c.ny - 1));
+      // The window holds kh - 1 - hy rows above the output row and hy below
+      // (the rotation of the streamed path gives the same).
+      int32_t sy = static_cast<int32_t>(std::clamp<int64_t>(y - (c.kh - 1 - c.hy) + j, 0, c.ny - 1));
       size_t slot = static_cast<size_t>(sy % c.kh);
       uint8_t* buf = store.data() + slot * w;
       if (have[slot] != sy) {
