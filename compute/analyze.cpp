@@ -210,14 +210,15 @@ int run_swap(FnCall&) {
   int sb = std::max(1, (t[OT_WSIZ] & 63) / 8), db = std::max(1, (t[OT_WSIZ + 2] & 63) / 8);
   if ((t[OT_WSIZ] & 63) % 8 || (t[OT_WSIZ + 2] & 63) % 8) return 0;
   int unit = std::max({ub, sb, db});
-  // Byte counts follow the requested size, but never pass the data of the
-  // source or the destination.
-  int64_t want = static_cast<int64_t>(t[OT_CNT]) * ub;
-  want = std::min<int64_t>(want, static_cast<int64_t>(t[OT_CNT]) * sb);
-  want = std::min<int64_t>(want, static_cast<int64_t>(t[OT_CNT + 2]) * db);
+  // The bytes swapped follow the requested size (never past the data of
+  // the source or the destination); the data are copied whole.
+  int64_t copy = std::min<int64_t>(static_cast<int64_t>(t[OT_CNT]) * sb,
+                                   static_cast<int64_t>(t[OT_CNT + 2]) * db);
+  int64_t want = std::min<int64_t>(static_cast<int64_t>(t[OT_CNT]) * ub, copy);
+  want -= want % ub;
   int32_t sp = t[OT_BUF], dp = t[OT_BUF + 2];
   int64_t done = 0;
-  while (done + unit <= want) {
+  while (done < copy) {
     int32_t si = static_cast<int32_t>(done / sb), di = static_cast<int32_t>(done / db);
     if (si >= sp) {
       LDVARB(s, &sp, si);
@@ -227,14 +228,15 @@ int run_swap(FnCall&) {
       DMPVRB(d, &dp, 1, di);
       if (dp <= di) break;
     }
-    int64_t run = std::min<int64_t>({want - done, static_cast<int64_t>(sp - si) * sb,
+    int64_t run = std::min<int64_t>({copy - done, static_cast<int64_t>(sp - si) * sb,
                                      static_cast<int64_t>(dp - di) * db, int64_t(8192) * unit});
-    run -= run % unit;
-    if (run < unit) break;
+    if (run >= unit) run -= run % unit;
+    if (run < 1) break;
     uint8_t* from = dptr(s);
     uint8_t* to = dptr(d);
     if (from != to) std::memmove(to, from, static_cast<size_t>(run));
-    for (int64_t k = 0; k + ub <= run; k += ub) {
+    int64_t sw = std::min<int64_t>(run, want - done);
+    for (int64_t k = 0; k + ub <= sw; k += ub) {
       std::swap(to[k], to[k + 1]);
       if (ub == 4) {
         std::swap(to[k + 2], to[k + 3]);

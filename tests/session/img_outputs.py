@@ -264,3 +264,70 @@ s += [('declare real image f3(32,16)', []), ('declare real array t3(512)', []),
       ('declare byte array f7(8)', []), ('fft f7', err(70, 2, 'Bad argument')),
       ('declare number f8', []), ('fft f8', err(147, 2, 'Argument is not a data variable'))]
 write('img_fft', s)
+
+# --- dither, stereogram, zoom, flip, swap --------------------------------
+s = [('declare bit image d1(10,4)', []), ('d1 = 1', []),
+     ('declare integer image w1(2,2)', []), ('w1 = 1', []),
+     ('declare integer image e1(4,2)', []), ('e1 = dither(d1, w1)', []),
+     ('type size(e1)', ['           4            2']),
+     show('e1', np.full((2, 4), 4))]
+# a byte image holds 8 pixels a byte, the first in the top bit
+db = rng.integers(0, 256, (4, 2))
+wt = np.array([[1, 2], [3, 4]])
+bits = np.unpackbits(db.astype(np.uint8), axis=1)
+cells = np.array([[(bits[2 * y:2 * y + 2, 2 * x:2 * x + 2] * wt).sum() for x in range(8)]
+                  for y in range(2)])
+s += load('d2', db) + load('w2', wt, 'integer', 't1')
+s += [('declare integer image e2(8,2)', []), ('e2 = dither(d2, w2)', []), show('e2', cells),
+      ('declare integer array w3(4)', []),
+      ('e2 = dither(d2, w3)', err(161, 3, 'Bad array shape')),
+      ('dither(d2, w2)', err(70, 2, 'Bad argument'))]
+# a flat depth image with a pattern P wide: the pattern tiled from the
+# right end (links of separation P join equal pixels)
+pat = rng.integers(1, 200, (3, 4))
+st = np.array([[pat[y][(x - 8) % 4] for x in range(12)] for y in range(3)])
+s += [('declare real image z1(8,3)', []), ('z1 = 0', [])] + load('p1', pat)
+s += [('declare byte image s1(12,3)', []), ('s1 = stereogram(z1, p1)', []), show('s1', st)]
+# convergence marks: m = 2 rows (here row 0 only) of 2 bytes of 255 at (W - m) / 2, and P on
+st[0, 3:5] = 255
+st[0, 7:9] = 255
+s += [('s1 = stereogram(z1, p1, 1)', []), show('s1', st),
+      ('declare byte array z2(8)', []),
+      ('s1 = stereogram(z2, 4)', err(161, 2, 'Bad array shape'))]
+# links beyond 32767 pixels
+W = 33000
+s += [('declare real image z3(%d,1)' % W, []), ('z3 = 0', [])] + load('p3', np.array([[1, 2, 3, 4]]))
+s += [('declare byte image s3(%d,1)' % (W + 4), []), ('s3 = stereogram(z3, p3)', []),
+      ('ftype "%d\\n" sum(s3)', ['%d' % sum([1, 2, 3, 4][(x - W) % 4] for x in range(W + 4))])]
+# zoom: reduction keeps every n-th element of every n-th row; enlargement
+# repeats pixels
+zi = rng.integers(0, 100, (4, 6))
+s += load('m1', zi)
+s += [('declare byte image m2(6,4)', []), ('m2 = zoom(m1, -2)', []),
+      ('type size(m2)', ['           3            2']), show('m2', zi[::2, ::2]),
+      ('m2 = zoom(m1, -3, -2)', []), show('m2', zi[::2, ::3]),
+      ('m2 = zoom(m1, 2)', []), ('type size(m2)', ['          12            8']),
+      show('m2', np.repeat(np.repeat(zi, 2, 0), 2, 1)),
+      ('m2 = zoom(m1, -2, 1)', err(120, 3, 'Zoom factors of opposite signs')),
+      ('zoom(m1, -2)', err(70, 2, 'Bad argument'))]
+# flip
+s += [('declare byte image m3(6,4)', []),
+      ('m3 = flip(m1, 1)', []), show('m3', zi[:, ::-1]),
+      ('m3 = flip(m1, 2)', []), show('m3', zi[::-1, :]),
+      ('m3 = flip(m1, 3)', []), show('m3', zi[::-1, ::-1])]
+sq = rng.integers(-300, 300, (3, 3))
+s += load('n1', sq, 'integer', 't1')
+s += [('declare integer image n2(3,3)', []), ('n2 = flip(n1, 4)', []),
+      show('n2', sq.T, '%6i'),
+      ('n2 = flip(n1, 1)', []), show('n2', sq[:, ::-1], '%6i')]
+# swap
+s += [('declare byte array b1(6)', []), ('b1 = {1, 2, 3, 4, 5, 6}', []),
+      ('declare byte array b2(6)', []), ('b2 = swap(b1, 32)', []),
+      ('ftype "%4i%4i%4i%4i%4i%4i\\n" b2', ['   4   3   2   1   5   6']),
+      ('b2 = swap(b1, 16)', []), ('ftype "%4i%4i%4i%4i%4i%4i\\n" b2', ['   2   1   4   3   6   5']),
+      ('b2 = swap(b1, 8)', []), ('ftype "%4i%4i%4i%4i%4i%4i\\n" b2', ['   2   1   4   3   6   5']),
+      ('declare integer array i1(2)', []), ('i1 = {258, 772}', []), ('i1 = swap(i1)', []),
+      ('ftype "%6i%6i\\n" i1', ['%6i%6i' % (0x0201, 0x0403)]),
+      ('declare real array q2(2)', []), ('q2 = {1.5, -2.25}', []),
+      ('q2 = swap(q2, 32)', []), ('q2 = swap(q2)', []), ('q2 = swap(q2, 32)', []), ('ftype "%.2f %.2f\\n" q2', ['1.50 -2.25'])]
+write('img_misc', s)
