@@ -36,6 +36,7 @@ int su_zoom(FnCall& c) {
   int32_t* t = optab;
   PtrRec* r = oprec(0);
   int zx = intarg(3, 0), zy = intarg(4, zx);
+  snapin(c.dest);
   c.gen[0] = zx;
   c.gen[1] = zy;
   c.keep[2] = 0;
@@ -97,7 +98,10 @@ int zoomer(int zx, int zy, int, int, int32_t n) {
   int32_t dw = (t[OT_KIND + 2] & 0x680) ? static_cast<int32_t>(out.d->Offs[3]) : out.n;
   if (dw < 1) dw = out.n;
   OpRead in;
-  in.start(0);
+  if (!snapout(in)) {
+    in.start(0);
+    if (opalias()) in.detach();
+  }
   std::vector<int32_t> row(static_cast<size_t>(n)), o(static_cast<size_t>(dw));
   prgidx = 0;
   prgtot = static_cast<uint32_t>(rows);
@@ -156,10 +160,30 @@ int run_flip(FnCall&) {
   prgidx = 0;
   prgtot = static_cast<uint32_t>(t[OT_RCNT]);
   std::vector<uint8_t> buf(static_cast<size_t>(rowb) + 8);
+  // A destination that shares the source's data gets the rows from a copy
+  // taken first.
+  std::vector<uint8_t> snap;
+  int32_t have = ny;
+  if (opalias()) {
+    snap.resize(static_cast<size_t>(rowb * ny));
+    for (int32_t y = 0; y < ny; y++) {
+      uint8_t* sp = setxy(s, 0, y, 1);
+      if (!sp || s->Bufsiz < nx) {
+        have = y;
+        break;
+      }
+      std::memcpy(snap.data() + y * rowb, sp, static_cast<size_t>(rowb));
+    }
+  }
   for (int32_t y = 0; y < ny; y++) {
-    uint8_t* sp = setxy(s, 0, y, 1);
-    if (!sp || s->Bufsiz < nx) break;
-    std::memcpy(buf.data(), sp, static_cast<size_t>(rowb));
+    if (!snap.empty()) {
+      if (y >= have) break;
+      std::memcpy(buf.data(), snap.data() + y * rowb, static_cast<size_t>(rowb));
+    } else {
+      uint8_t* sp = setxy(s, 0, y, 1);
+      if (!sp || s->Bufsiz < nx) break;
+      std::memcpy(buf.data(), sp, static_cast<size_t>(rowb));
+    }
     if (mode & 4) {
       // Diagonal: source row y becomes destination column y, read from its
       // right end; positions outside the destination are not written.

@@ -363,6 +363,7 @@ int conv(int code) {
 
   OpRead in;
   in.start(0);
+  if (opalias()) in.detach();
   OpWrite out;
   out.start();
   if (!out.d) return 0;
@@ -371,7 +372,7 @@ int conv(int code) {
   const uint8_t* whole = in.whole();
   uint8_t* dw = out.whole();
   int dws = out.d->Wsiz;
-  if (whole && dw && !mask && !trc && (dws == 8 || dws == 16) && out.n >= t[OT_CNT] &&
+  if (whole && dw && !mask && !(trcmsk & 16) && (dws == 8 || dws == 16) && out.n >= t[OT_CNT] &&
       !(out.d->Flg & K_NUMBER)) {
     Band b{&c, whole, dw, dws, noclmp()};
     prgidx = 0;

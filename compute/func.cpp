@@ -14,6 +14,7 @@
 #include "compute/fnsvc.h"
 #include "compute/funcs.h"
 #include "compute/genrat.h"
+#include "compute/opstream.h"
 #include "compute/smooth.h"
 #include "core/args.h"
 #include "core/element.h"
@@ -106,7 +107,7 @@ constexpr FnDef fntab[] = {
     LOOP(252, "align"),
     {253, "findvec", SU_OWN, RC_FIX, 1, 32, 0, 0, OP_HERE, su_fndvec, run_fndvec},
     NAVL(254, "warp"),
-    {255, "smooth", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_HERE, su_smooth, run_smooth},
+    {255, "smooth", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, su_smooth, run_smooth},
     NAVL(256, "order"),
     NAVL(257, "search"),
     NAVL(258, "trace"),
@@ -117,12 +118,12 @@ constexpr FnDef fntab[] = {
     TEXT(263, "gettxt", su_gettxt),
     {264, "zoom", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_STOPND, OP_HERE, su_zoom, run_zoom},
     {265, "menuitem", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_menu, nullptr},
-    {266, "interpolate", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_ipolat},
-    {267, "flip", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_HERE, nullptr, run_flip},
+    {266, "interpolate", SU_DEF, RC_OPND, 0, 0, 0, FN_KEEP, OP_HERE, nullptr, run_ipolat},
+    {267, "flip", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, nullptr, run_flip},
     LOOP(268, "invert"),
-    {269, "convolve", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_HERE, nullptr, run_conv},
+    {269, "convolve", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, nullptr, run_conv},
     {270, "dither", SU_DEF, RC_OPND, 0, 0, 0, FN_STOPND, OP_HERE, su_dither, run_dither},
-    {271, "filter", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_HERE, nullptr, run_conv},
+    {271, "filter", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, nullptr, run_conv},
     {272, "vrbxy", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_getxy},
     {273, "dialog", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_dialog, nullptr},
     {274, "alert", SU_OWN, RC_FIX, 1, 16, 0, FN_STOPND, OP_HERE, nullptr, run_alert},
@@ -136,7 +137,7 @@ constexpr FnDef fntab[] = {
     LOOP(282, "shift"),
     LOOP(283, "atan"),
     NAVL(284, "fit"),
-    {285, "swap", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_HERE, nullptr, run_swap},
+    {285, "swap", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, nullptr, run_swap},
     {286, "resource", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_resrc, run_resrc},
     {287, "stereogram", SU_DEF, RC_OPND, 0, 8, 0, 0, OP_HERE, su_stereo, run_stereo},
     {288, "fmode", SU_DEF, RC_FIX, 4, 8, 0, FN_STOPND, OP_HERE, nullptr, run_fmode},
@@ -352,6 +353,9 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     // An answer of one list element given to a list is assigned as the
     // assignment assigns a one-element list (mode 1): the destination is
     // made anew for it rather than left without an element.
+    // An operation that reads its operand while it writes the result keeps
+    // the operand's data when the destination is that same variable.
+    if ((f->flags & FN_KEEP) && samevar(c.dest, oprec(0))) mode = 2;
     if ((code == 103 || code == 247) && c.aux == 115 && (t[OT_KIND] & K_LIST) &&
         (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
       mode = 1;

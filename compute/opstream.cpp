@@ -38,13 +38,84 @@ void OpRead::start(int k) {
   i = 0;
 }
 
+bool opalias() {
+  PtrRec* s = oprec(0);
+  PtrRec* d = oprec(2);
+  if (!s || !d) return false;
+  if (s == d) return true;
+  const uint8_t* a = dat0(s);
+  return a && a == dat0(d);
+}
+
+bool samevar(int32_t d, const PtrRec* r) {
+  const PtrRec* p = d > 0 ? ptrrec(d) : nullptr;
+  if (!p || !r) return false;
+  return p == r || ((p->Flg & K_NAMED) && (r->Flg & K_NAMED) && p->Idx > 0 && p->Idx == r->Idx);
+}
+
+namespace {
+OpRead snap;
+bool snapped = false;
+}  // namespace
+
+void snapin(int32_t dest) {
+  snapped = false;
+  snap = OpRead();
+  if (!samevar(dest, oprec(0))) return;
+  snap.start(0);
+  snap.detach();
+  snapped = true;
+}
+
+bool snapout(OpRead& in) {
+  if (!snapped) return false;
+  in = std::move(snap);
+  snap = OpRead();
+  snapped = false;
+  in.r = nullptr;
+  return true;
+}
+
+void OpRead::detach() {
+  if (!r || mem) return;
+  flt = r->Wsiz == W_FLOAT;
+  int32_t cnt = n;
+  if (flt)
+    mf.resize(static_cast<size_t>(std::max(cnt, 0)));
+  else
+    mi.resize(static_cast<size_t>(std::max(cnt, 0)));
+  for (int32_t k = 0; k < cnt; k++) {
+    if (flt)
+      mf[static_cast<size_t>(k)] = static_cast<float>(getf());
+    else
+      mi[static_cast<size_t>(k)] = geti();
+  }
+  if (!flt && r->Wsiz == W_BYTE) {
+    mb.resize(mi.size());
+    for (size_t k = 0; k < mi.size(); k++) mb[k] = static_cast<uint8_t>(mi[k]);
+  }
+  n = cnt;
+  i = 0;
+  mem = true;
+  // A destination on the same record starts again at its window origin.
+  if (r == oprec(2)) {
+    int32_t* t = optab;
+    gtvarb(r, &t[OT_CNT + 2], &t[OT_BUF + 2], &t[OT_TOT + 2], &t[OT_WSIZ + 2], 1);
+  }
+}
+
 const uint8_t* OpRead::whole() const {
+  if (mem) return i == 0 && !mb.empty() ? mb.data() : nullptr;
   if (!r || i != 0) return nullptr;
   return contig(r, n);
 }
 
 int32_t OpRead::bytes(uint8_t* out, int32_t m) {
   int32_t got = 0;
+  if (mem) {
+    for (; got < m && i < n; got++) out[got] = static_cast<uint8_t>(iclmp(geti(), 0, 255));
+    return got;
+  }
   while (got < m && i < n) {
     if (i >= part) {
       LDVARB(r, &part, i);
@@ -68,6 +139,10 @@ int32_t OpRead::bytes(uint8_t* out, int32_t m) {
 
 int32_t OpRead::geti() {
   if (i >= n) return 0;
+  if (mem) {
+    size_t k = static_cast<size_t>(i++);
+    return flt ? ftrunc(mf[k]) : mi[k];
+  }
   if (i >= part) {
     LDVARB(r, &part, i);
     if (part <= i) {
@@ -81,6 +156,10 @@ int32_t OpRead::geti() {
 
 double OpRead::getf() {
   if (i >= n) return 0;
+  if (mem) {
+    size_t k = static_cast<size_t>(i++);
+    return flt ? static_cast<double>(mf[k]) : static_cast<double>(mi[k]);
+  }
   if (i >= part) {
     LDVARB(r, &part, i);
     if (part <= i) {

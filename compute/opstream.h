@@ -7,6 +7,7 @@
 // where the item type allows it.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "core/varbl.h"
 
@@ -32,7 +33,27 @@ struct OpRead {
   double getf();
   // Whether the whole of the data is addressable at once from here.
   const uint8_t* whole() const;
+  // Reads every item now into a private copy that the reads above then
+  // take from: for a destination that shares the source's data.
+  void detach();
+  bool mem = false;
+  bool flt = false;
+  std::vector<int32_t> mi;
+  std::vector<float> mf;
+  std::vector<uint8_t> mb;
 };
+
+// Whether the destination row of the operand table shares operand 1's
+// record or data.
+bool opalias();
+// Whether destination handle d names the variable of record r.
+bool samevar(int32_t d, const PtrRec* r);
+// Operand 1 read ahead by a set-up step whose destination is operand 1's own
+// variable (the destination is remade before the operation runs): `snapin`
+// takes the copy (when c's destination is that variable), `snapout` hands it
+// to the operation's reader and reports whether there was one.
+void snapin(int32_t dest);
+bool snapout(OpRead& in);
 
 struct OpWrite {
   PtrRec* d = nullptr;

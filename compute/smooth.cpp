@@ -427,6 +427,7 @@ int run_ipolat(FnCall& c) {
   int mode = intarg(5, 0);
   OpRead in;
   in.start(0);
+  if (opalias()) in.detach();
   OpWrite out;
   out.start();
   if (!out.d) return 0;
@@ -538,6 +539,7 @@ void rstsize(FnCall& c) {
 
 int su_dither(FnCall& c) {
   int32_t* t = optab;
+  snapin(c.dest);
   int32_t cnt = 0, d[3] = {0, 0, 0};
   void* k = nullptr;
   int32_t h = 0;
@@ -575,7 +577,10 @@ int run_dither(FnCall& c) {
   int32_t ow = std::min(nx / k, 32766) & ~1;
   int32_t oh = ny / k;
   OpRead in;
-  in.start(0);
+  if (!snapout(in)) {
+    in.start(0);
+    if (opalias()) in.detach();
+  }
   OpWrite out;
   out.start();
   std::vector<uint8_t> bits(static_cast<size_t>(nx) * static_cast<size_t>(k));
@@ -617,6 +622,7 @@ int run_dither(FnCall& c) {
 
 int su_stereo(FnCall& c) {
   int32_t* t = optab;
+  snapin(c.dest);
   PtrRec* r = oprec(0);
   int32_t w = r ? static_cast<int32_t>(r->Offs[3]) : 0;
   if (!r || !(t[OT_KIND] & 0x680) || w < 1) {
@@ -664,7 +670,10 @@ int run_stereo(FnCall& c) {
   int32_t m = std::clamp<int32_t>(static_cast<int32_t>(std::lround(0.05 * H)), 2, 10);
 
   OpRead in, pat;
-  in.start(0);
+  if (!snapout(in)) {
+    in.start(0);
+    if (opalias()) in.detach();
+  }
   if (pattern) pat.start(1);
   OpWrite out;
   out.start();

@@ -330,4 +330,11 @@ s += [('declare byte array b1(6)', []), ('b1 = {1, 2, 3, 4, 5, 6}', []),
       ('ftype "%6i%6i\\n" i1', ['%6i%6i' % (0x0201, 0x0403)]),
       ('declare real array q2(2)', []), ('q2 = {1.5, -2.25}', []),
       ('q2 = swap(q2, 32)', []), ('q2 = swap(q2)', []), ('q2 = swap(q2, 32)', []), ('ftype "%.2f %.2f\\n" q2', ['1.50 -2.25'])]
+# in place: the destination is the operand's own variable
+s += load('m4', zi)
+s += [('m4 = flip(m4, 2)', []), show('m4', zi[::-1, :]),
+      ('m4 = filter(m4, 0, 3)', []), show('m4', filt(zi[::-1, :], 0)),
+      ('m4 = zoom(m4, -2)', []), show('m4', filt(zi[::-1, :], 0)[::2, ::2]),
+      ('smooth(m4, 2)', []),
+      show('m4', np.trunc(smooth(filt(zi[::-1, :], 0)[::2, ::2].ravel(), 2)).reshape(2, 3).astype(int))]
 write('img_misc', s)
