@@ -81,6 +81,30 @@ __attribute__((target_clones("avx2", "default"))) void winsum(const Conv& c,
   }
 }
 
+// The mean of windows of at most 257 pixels (sums below 65536): column
+// sums and window sums in 16-bit lanes, then the integer quotient (exact
+// through floats for sums below 2^22).
+__attribute__((target_clones("avx2", "default"))) void mean16(const Conv& c,
+                                                             const uint8_t* const* rows,
+                                                             int32_t* __restrict acc,
+                                                             uint16_t* __restrict col,
+                                                             uint16_t* __restrict sum) {
+  const int32_t nx = c.nx, kw = c.kw, kh = c.kh, w = nx + kw - 1;
+  const uint8_t* __restrict r0 = rows[0];
+  for (int32_t x = 0; x < w; x++) col[x] = r0[x];
+  for (int j = 1; j < kh; j++) {
+    const uint8_t* __restrict p = rows[j];
+    for (int32_t x = 0; x < w; x++) col[x] = static_cast<uint16_t>(col[x] + p[x]);
+  }
+  for (int32_t x = 0; x < nx; x++) sum[x] = col[x];
+  for (int i = 1; i < kw; i++) {
+    const uint16_t* __restrict q = col + i;
+    for (int32_t x = 0; x < nx; x++) sum[x] = static_cast<uint16_t>(sum[x] + q[x]);
+  }
+  const float fn = static_cast<float>(kw * kh);
+  for (int32_t x = 0; x < nx; x++) acc[x] = static_cast<int32_t>(static_cast<float>(sum[x]) / fn);
+}
+
 // Post-processing and the store of one row into bytes or 16-bit items.
 __attribute__((target_clones("avx2", "default"))) void store8(const Conv& c,
                                                              const int32_t* __restrict acc,
@@ -130,6 +154,12 @@ void filtrow(const Conv& c, const uint8_t* const* rows, int32_t* acc, int32_t* c
   const uint8_t* ctr = rows[c.hy] + c.hx;
   switch (c.kind) {
     case 3: {
+      if (n <= 257) {
+        // col has room for two 16-bit rows of nx + kw - 1 items.
+        auto* c16 = reinterpret_cast<uint16_t*>(col);
+        mean16(c, rows, acc, c16, c16 + c.nx + c.kw - 1);
+        return;
+      }
       winsum(c, rows, acc, col);
       if (255.0 * n < 4194304.0) {
         float fn = static_cast<float>(n);

@@ -107,6 +107,18 @@ __attribute__((target_clones("avx2", "default"))) void intstore(const T* __restr
   }
   // The clamped truncation of the byte store rule; the values here are
   // finite, and -0.0 stores 0 either way.
+  if constexpr (sizeof(T) == 1) {
+    if (!f) {
+      // Sums below 2^24 and counts below 256: the float quotient is the
+      // double quotient rounded to float (no double rounding can differ).
+      for (int64_t k = 0; k < m; k++) {
+        float y = static_cast<float>(s[k]) / static_cast<float>(c[k]);
+        y = y < 255.0f ? y : 255.0f;
+        o8[k] = static_cast<uint8_t>(static_cast<int32_t>(y));
+      }
+      return;
+    }
+  }
   for (int64_t k = 0; k < m; k++) {
     double mean = static_cast<double>(s[k]) / static_cast<double>(c[k]);
     float y = static_cast<float>(f ? static_cast<double>(v[k]) - mean : mean);
@@ -295,8 +307,13 @@ int run_smooth(FnCall& c) {
   std::vector<float> fv;
   prgidx = 0;
   prgtot = static_cast<uint32_t>(n);
+  const uint8_t* direct = nullptr;
   if (const uint8_t* p = in.whole(); p && src->Wsiz == W_BYTE) {
-    bv.assign(p, p + n);
+    // Read in place unless the destination is the source itself.
+    if (t[OT_REC + 2] && !opalias())
+      direct = p;
+    else
+      bv.assign(p, p + n);
   } else if (integer) {
     iv.resize(static_cast<size_t>(n));
     for (int32_t i = 0; i < n && !stopped(); i++) iv[static_cast<size_t>(i)] = in.geti();
@@ -316,7 +333,9 @@ int run_smooth(FnCall& c) {
   OpWrite out;
   out.start();
   if (!out.d) return 0;
-  if (!bv.empty())
+  if (direct)
+    runint<uint8_t>(direct, n, w, f, out);
+  else if (!bv.empty())
     runint<uint8_t>(bv.data(), n, w, f, out);
   else if (integer)
     runint<int32_t>(iv.data(), n, w, f, out);
