@@ -40,11 +40,16 @@ void parfor(int64_t n, int64_t cost, void (*body)(void*, int64_t, int64_t), void
   int64_t lo = 0;
   for (int k = 0; k < parts; k++) {
     int64_t hi = n * (k + 1) / parts;
-    if (k == parts - 1) {
-      body(ctx, lo, hi);
-    } else {
-      th.emplace_back(body, ctx, lo, hi);
+    bool started = false;
+    if (k < parts - 1) {
+      // A thread that cannot be had leaves its part to this one.
+      try {
+        th.emplace_back(body, ctx, lo, hi);
+        started = true;
+      } catch (...) {
+      }
     }
+    if (!started) body(ctx, lo, hi);
     lo = hi;
   }
   for (auto& t : th) t.join();

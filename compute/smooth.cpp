@@ -279,7 +279,8 @@ int vsmooth(PtrRec* list, int w) {
 
 int su_smooth(FnCall& c) {
   // No destination: the source itself is rewritten, and nothing is pushed.
-  if (c.dest <= 0 && optab[OT_REC]) c.defer++;
+  // Without operands the vector list is smoothed; nothing is made either.
+  if (c.dest <= 0 && (optab[OT_REC] || c.n == 0)) c.defer++;
   return FS_GO;
 }
 

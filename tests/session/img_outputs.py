@@ -330,6 +330,18 @@ s += [('declare byte array b1(6)', []), ('b1 = {1, 2, 3, 4, 5, 6}', []),
       ('ftype "%6i%6i\\n" i1', ['%6i%6i' % (0x0201, 0x0403)]),
       ('declare real array q2(2)', []), ('q2 = {1.5, -2.25}', []),
       ('q2 = swap(q2, 32)', []), ('q2 = swap(q2)', []), ('q2 = swap(q2, 32)', []), ('ftype "%.2f %.2f\\n" q2', ['1.50 -2.25'])]
+# windows: a part of an image read row by row, and written into a part
+sub = zi[1:3, 1:4]
+s += [('declare byte image m5(3,2)', []),
+      ('m5 = filter(m1(1:3, 1:2), 0, 3)', []), show('m5', filt(sub, 0)),
+      ('m5 = flip(m1(1:3, 1:2), 3)', []), show('m5', sub[::-1, ::-1]),
+      ('m5 = smooth(m1(1:3, 1:2), 2)', []),
+      show('m5', np.trunc(smooth(sub.ravel(), 2)).reshape(2, 3).astype(int)),
+      ('declare byte image m6(6,4)', []), ('m6 = 0', []),
+      ('m6(1:3, 1:2) = filter(m1(2:4, 0:1), 1, 3)', [])]
+win6 = np.zeros((4, 6), np.int64)
+win6[1:3, 1:4] = filt(zi[0:2, 2:5], 1)
+s += [show('m6', win6)]
 # in place: the destination is the operand's own variable
 s += load('m4', zi)
 s += [('m4 = flip(m4, 2)', []), show('m4', zi[::-1, :]),
