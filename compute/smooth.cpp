@@ -716,7 +716,9 @@ int run_stereo(FnCall& c) {
     }
     for (int32_t x = 0; x < W; x++) {
       double zx = z[static_cast<size_t>(x)];
-      int32_t s = static_cast<int32_t>(std::lround((1 - mu * zx) * E / (2 - mu * zx)));
+      double sv = (1 - mu * zx) * E / (2 - mu * zx);
+      if (!(std::fabs(sv) < 1e9)) continue;  // no separation for this depth
+      int32_t s = static_cast<int32_t>(std::lround(sv));
       int32_t left = x - s / 2 + P / 2;
       int32_t right = left + s;
       if (left < 0 || right >= L || left > right) continue;
