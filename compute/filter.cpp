@@ -41,6 +41,7 @@ struct Conv {
   std::vector<int32_t> kern;  // kw x kh, row by row from the top
   int32_t add, mn, mx, shift, tol;
   bool bin;          // binarise the input rows
+  bool trc;          // trace the windows and sums (trace mask bits 8 and 16)
 };
 
 // Post-processing of one value.
@@ -138,6 +139,18 @@ __attribute__((target_clones("avx2", "default"))) void convrow(const Conv& c,
     }
 }
 
+// The gathered window (its first nine values) on the debug unit.
+void trcgat(const char* head, int32_t x, const uint8_t* g, int n, const float* r) {
+  int v[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (int k = 0; k < 9 && k < n; k++) v[k] = g[k];
+  if (r)
+    jprintf(dbglun, "%s (%d): %3d %3d %3d %3d %3d %3d %3d %3d %3d-> %5.2f\n", head, x, v[0], v[1],
+            v[2], v[3], v[4], v[5], v[6], v[7], v[8], *r);
+  else
+    jprintf(dbglun, "%s (%d): %3d %3d %3d %3d %3d %3d %3d %3d %3d\n", head, x, v[0], v[1], v[2],
+            v[3], v[4], v[5], v[6], v[7], v[8]);
+}
+
 int32_t isqrt(double v) { return v > 0 ? static_cast<int32_t>(std::sqrt(v)) : 0; }
 
 // Standard deviation of n values with the given sum and sum of squares.
@@ -224,6 +237,14 @@ void filtrow(const Conv& c, const uint8_t* const* rows, int32_t* acc, int32_t* c
         int k = 0;
         for (int j = c.kh - 1; j >= 0; j--)
           for (int i = 0; i < c.kw; i++) gat[k++] = rows[j][x + i];
+        if (c.trc) {
+          trcgat("conv 1", x, gat, n, nullptr);
+          std::sort(gat, gat + n);
+          v = gat[n / 2];
+          float r = static_cast<float>(v);
+          trcgat("conv 2", x, gat, n, &r);
+          break;
+        }
         std::nth_element(gat, gat + n / 2, gat + n);
         v = gat[n / 2];
         break;
@@ -384,6 +405,7 @@ int conv(int code) {
   c.ny = c.nx > 0 ? t[OT_CNT] / c.nx : 0;
   if (c.nx < 1 || c.ny < 1) return 0;
   bool trc = (trcmsk & 0x18) == 0x18;
+  c.trc = trc;
   if (trc) {
     int32_t k9[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
     for (size_t i = 0; i < 9 && i < c.kern.size(); i++) k9[i] = c.kern[i];
@@ -442,6 +464,10 @@ int conv(int code) {
     }
     if (r >= c.hy) {
       onerow(c, ptr.data(), acc.data(), col.data(), gat.data());
+      if (trc && code == 269)
+        for (int32_t x = 0; x < c.nx; x++)
+          jprintf(dbglun, "[%ld==%9.2f]", static_cast<long>(acc[static_cast<size_t>(x)]),
+                  static_cast<double>(acc[static_cast<size_t>(x)]));
       const uint8_t* ctr = ptr[static_cast<size_t>(c.hy)] + c.hx;
       for (int32_t x = 0; x < c.nx; x++) {
         int32_t v = acc[static_cast<size_t>(x)];
