@@ -7,13 +7,17 @@
 #include <array>
 #include <cstring>
 
+#include "compute/analyze.h"
 #include "compute/arith.h"
 #include "compute/expr.h"
+#include "compute/filter.h"
 #include "compute/fit.h"
 #include "compute/fnsvc.h"
 #include "compute/funcs.h"
 #include "compute/genrat.h"
+#include "compute/opstream.h"
 #include "compute/rank.h"
+#include "compute/smooth.h"
 #include "core/args.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -105,7 +109,7 @@ constexpr FnDef fntab[] = {
     LOOP(252, "align"),
     {253, "findvec", SU_OWN, RC_FIX, 1, 32, 0, 0, OP_HERE, su_fndvec, run_fndvec},
     NAVL(254, "warp"),
-    NAVL(255, "smooth"),
+    {255, "smooth", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, su_smooth, run_smooth},
     {256, "order", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_order},
     NAVL(257, "search"),
     NAVL(258, "trace"),
@@ -114,14 +118,14 @@ constexpr FnDef fntab[] = {
     {261, "mask", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_HERE, su_mask, run_mask},
     LOOP(262, "accum"),
     TEXT(263, "gettxt", su_gettxt),
-    NAVL(264, "zoom"),
+    {264, "zoom", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_STOPND, OP_HERE, su_zoom, run_zoom},
     {265, "menuitem", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_menu, nullptr},
-    NAVL(266, "interpolate"),
-    NAVL(267, "flip"),
+    {266, "interpolate", SU_DEF, RC_OPND, 0, 0, 0, FN_KEEP, OP_HERE, nullptr, run_ipolat},
+    {267, "flip", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, nullptr, run_flip},
     LOOP(268, "invert"),
-    NAVL(269, "convolve"),
-    NAVL(270, "dither"),
-    NAVL(271, "filter"),
+    {269, "convolve", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, nullptr, run_conv},
+    {270, "dither", SU_DEF, RC_OPND, 0, 0, 0, FN_STOPND, OP_HERE, su_dither, run_dither},
+    {271, "filter", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, nullptr, run_conv},
     {272, "vrbxy", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_getxy},
     {273, "dialog", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_dialog, nullptr},
     {274, "alert", SU_OWN, RC_FIX, 1, 16, 0, FN_STOPND, OP_HERE, nullptr, run_alert},
@@ -135,9 +139,9 @@ constexpr FnDef fntab[] = {
     LOOP(282, "shift"),
     LOOP(283, "atan"),
     {284, "fit", SU_DEF, RC_SET, 0, 96, 0, 0, OP_HERE, su_fit, run_fit},
-    NAVL(285, "swap"),
+    {285, "swap", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, nullptr, run_swap},
     {286, "resource", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_resrc, run_resrc},
-    NAVL(287, "stereogram"),
+    {287, "stereogram", SU_DEF, RC_OPND, 0, 8, 0, 0, OP_HERE, su_stereo, run_stereo},
     {288, "fmode", SU_DEF, RC_FIX, 4, 8, 0, FN_STOPND, OP_HERE, nullptr, run_fmode},
     TEXT(289, "name", su_name),
     LOOP(290, "numbits"),
@@ -351,6 +355,9 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     // An answer of one list element given to a list is assigned as the
     // assignment assigns a one-element list (mode 1): the destination is
     // made anew for it rather than left without an element.
+    // An operation that reads its operand while it writes the result keeps
+    // the operand's data when the destination is that same variable.
+    if ((f->flags & FN_KEEP) && samevar(c.dest, oprec(0))) mode = 2;
     if ((code == 103 || code == 247) && c.aux == 115 && (t[OT_KIND] & K_LIST) &&
         (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
       mode = 1;

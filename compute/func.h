@@ -49,6 +49,8 @@ enum : uint8_t {
   FN_STOPND = 0x04,  // stops without a value when there is no destination
   FN_OPW = 0x08,     // the result element code is operand 1's word size
   FN_ARRAY = 0x10,   // several results without a destination make an array
+  FN_KEEP = 0x20,    // a destination that is operand 1's own variable keeps its
+                     // data when it holds the result (the operation reads it)
 };
 // How the work is done.
 enum : uint8_t {

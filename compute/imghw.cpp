@@ -82,6 +82,8 @@ int iphist(const void*, uint32_t* hist, int) {
   return hwpresent ? 1 : 0;
 }
 
+int ipzoom(int32_t, const int*, const int*) { return hwpresent ? 1 : 0; }
+
 int stub1() { return 0; }
 int picture() { return 0; }
 

@@ -28,6 +28,7 @@ int ipconv(const void* src, void* dst, int kind, const void* kernel, int kw, int
            int lo, int hi, int shift);
 int ipmap();
 int iphist(const void* var, uint32_t* hist, int bins);
+int ipzoom(int32_t variable, const int* factors, const int* corner);
 
 // Command handlers (each returns 0).
 int addlist();

@@ -15,6 +15,7 @@
 
 #include "core/args.h"
 #include "core/convert.h"
+#include "compute/fft.h"
 #include "compute/fnsvc.h"
 #include "compute/func.h"
 #include "compute/ptrfn.h"
@@ -299,7 +300,7 @@ int DOCMND(int code) {
     case CM_ROTATE: case CM_SCALE: case CM_PIN: case CM_OFFSET:  // rotate scale pin offset: sttrns
     case CM_ZSCAN:  // zscan: zscan
     case CM_FILL:  // fill: dofill
-    case CM_FFT:  // fft: fftcmd
+    case CM_FFT: return fftcmd();
     case CM_ADDLIST: return addlist();
     case CM_DIGITIZE: return digtiz();
     case CM_IPALU: return ipalu();

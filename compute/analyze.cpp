@@ -1,0 +1,278 @@
+// Histograms, swap, flip and zoom (see analyze.h).
+#include "compute/analyze.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "compute/arith.h"
+#include "compute/expr.h"
+#include "compute/func.h"
+#include "compute/opstream.h"
+#include "core/args.h"
+#include "core/blkbuf.h"
+#include "core/element.h"
+#include "core/output.h"
+#include "core/state.h"
+#include "ui/events.h"
+
+int hist16(const uint16_t* values, uint32_t* hist, int32_t n, int code, int32_t nbins) {
+  if (code != 16 || !values || !hist || nbins < 1) return 0;
+  uint32_t top = static_cast<uint32_t>(nbins - 1);
+  for (int32_t i = 0; i < n; i++) hist[std::min<uint32_t>(values[i], top)]++;
+  return 0;
+}
+
+void revbyt(uint8_t* p, int32_t n) {
+  if (p && n > 1) std::reverse(p, p + n);
+}
+
+// ---------------------------------------------------------------------------
+// zoom
+
+int su_zoom(FnCall& c) {
+  int32_t* t = optab;
+  PtrRec* r = oprec(0);
+  int zx = intarg(3, 0), zy = intarg(4, zx);
+  snapin(c.dest);
+  c.gen[0] = zx;
+  c.gen[1] = zy;
+  c.keep[2] = 0;
+  if (!r || !(t[OT_KIND] & 0x680)) return FS_GO;
+  uint32_t e[2] = {std::max<uint32_t>(r->Offs[3], 1), std::max<uint32_t>(r->Offs[4], 1)};
+  int f[2] = {zx, zy};
+  for (int k = 0; k < 2; k++) {
+    int64_t v = e[k];
+    if (f[k] > 0) v *= f[k];
+    if (f[k] < 0) v /= -static_cast<int64_t>(f[k]);
+    e[k] = static_cast<uint32_t>(std::clamp<int64_t>(v, 0, INT32_MAX));
+  }
+  int bits = t[OT_WSIZ] & 63;
+  if (bits > 0 && bits < 8) e[0] -= e[0] % static_cast<uint32_t>(8 / bits);
+  c.keep[0] = static_cast<int32_t>(r->Offs[3]);
+  c.keep[1] = static_cast<int32_t>(r->Offs[4]);
+  c.keep[2] = t[OT_CNT];
+  uint32_t nz = std::max<uint32_t>(r->Offs[5], 1);
+  r->Offs[3] = e[0];
+  r->Offs[4] = e[1];
+  int64_t cnt = static_cast<int64_t>(e[0]) * e[1] * nz;
+  t[OT_RCNT] = t[OT_CNT] = static_cast<int32_t>(std::min<int64_t>(cnt, INT32_MAX));
+  c.aux = static_cast<int32_t>(e[0]);
+  return FS_GO;
+}
+
+int run_zoom(FnCall& c) {
+  int32_t* t = optab;
+  PtrRec* r = oprec(0);
+  if (r && c.keep[2]) {
+    r->Offs[3] = static_cast<uint32_t>(c.keep[0]);
+    r->Offs[4] = static_cast<uint32_t>(c.keep[1]);
+    t[OT_CNT] = c.keep[2];
+  }
+  if (!oprec(2)) {
+    error(2, 70);
+    return -1;
+  }
+  int32_t w = r ? static_cast<int32_t>(r->Offs[3]) : 0;
+  int32_t h = r ? static_cast<int32_t>(r->Offs[4]) : 0;
+  if (!r || !(t[OT_KIND] & 0x680)) w = t[OT_CNT], h = 1;
+  int cx = intarg(5, (w - 1) / 2), cy = intarg(6, (h - 1) / 2);
+  // The source's elements per row.
+  return zoomer(static_cast<int>(c.gen[0]), static_cast<int>(c.gen[1]), cx, cy, w);
+}
+
+int zoomer(int zx, int zy, int, int, int32_t n) {
+  if ((zx < 0 && zy > 0) || (zx > 0 && zy < 0)) {
+    error(3, 120);
+    return -1;
+  }
+  int32_t* t = optab;
+  PtrRec* src = oprec(0);
+  OpWrite out;
+  out.start();
+  if (!src || !out.d || n < 1) return 0;
+  int32_t rows = t[OT_CNT] / n;
+  // The destination's row length: its x extent for an image, else all of it.
+  int32_t dw = (t[OT_KIND + 2] & 0x680) ? static_cast<int32_t>(out.d->Offs[3]) : out.n;
+  if (dw < 1) dw = out.n;
+  OpRead in;
+  if (!snapout(in)) {
+    in.start(0);
+    if (opalias()) in.detach();
+  }
+  std::vector<int32_t> row(static_cast<size_t>(n)), o(static_cast<size_t>(dw));
+  prgidx = 0;
+  prgtot = static_cast<uint32_t>(rows);
+  if (zx >= 0 && zy >= 0) {
+    // Enlarging: every source pixel repeated fx times across and fy down.
+    int fx = std::max(zx, 1), fy = std::max(zy, 1);
+    for (int32_t y = 0; y < rows && !out.full(); y++) {
+      if (stopped()) break;
+      for (int32_t x = 0; x < n; x++) row[static_cast<size_t>(x)] = in.geti();
+      for (int32_t x = 0; x < dw; x++)
+        o[static_cast<size_t>(x)] = row[static_cast<size_t>(std::min<int32_t>(x / fx, n - 1))];
+      for (int k = 0; k < fy && !out.full(); k++)
+        for (int32_t x = 0; x < dw; x++) out.puti(o[static_cast<size_t>(x)]);
+      prgidx = static_cast<uint32_t>(y + 1);
+    }
+  } else {
+    int32_t step = zx < 0 ? -zx : 1;
+    int32_t ystep = zy < 0 ? -zy : 1;
+    int32_t left = t[OT_CNT];
+    int32_t y = 0;
+    while (left >= 1 && !out.full()) {
+      if (stopped()) break;
+      for (int32_t x = 0; x < n; x++) row[static_cast<size_t>(x)] = in.geti();
+      // The kept elements of the row; never more than the destination row.
+      int32_t k = 0;
+      for (int32_t x = 0; x < n && k < dw; x += step) out.puti(row[static_cast<size_t>(x)]), k++;
+      // Rows passed over.
+      for (int32_t s = 1; s < ystep; s++)
+        for (int32_t x = 0; x < n; x++) in.geti();
+      left -= ystep * n;
+      prgidx = static_cast<uint32_t>(++y);
+    }
+  }
+  out.end();
+  prgtot = 0;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// flip
+
+int run_flip(FnCall&) {
+  int32_t* t = optab;
+  PtrRec* s = oprec(0);
+  PtrRec* d = oprec(2);
+  int mode = intarg(3, 0);
+  if (!s || !d || t[OT_WSIZ] != t[OT_WSIZ + 2]) return 0;
+  int b = t[OT_WSIZ] & 63, e = b / 8;
+  int32_t nx = (t[OT_KIND] & K_DIMS) ? static_cast<int32_t>(s->Offs[3]) : t[OT_CNT];
+  if (nx < 1) return 0;
+  int32_t ny = std::max<int32_t>(1, (t[OT_KIND] & K_DIMS) ? static_cast<int32_t>(s->Offs[4]) : 1);
+  int32_t dnx = (t[OT_KIND + 2] & K_DIMS) ? static_cast<int32_t>(d->Offs[3]) : t[OT_CNT + 2];
+  int32_t dny = (t[OT_KIND + 2] & K_DIMS) ? static_cast<int32_t>(d->Offs[4]) : 1;
+  if (dny < 1) dny = 1;
+  int64_t rowb = (static_cast<int64_t>(nx) * b) / 8;
+  prgidx = 0;
+  prgtot = static_cast<uint32_t>(t[OT_RCNT]);
+  std::vector<uint8_t> buf(static_cast<size_t>(rowb) + 8);
+  // A destination that shares the source's data gets the rows from a copy
+  // taken first.
+  std::vector<uint8_t> snap;
+  int32_t have = ny;
+  if (opalias()) {
+    snap.resize(static_cast<size_t>(rowb * ny));
+    for (int32_t y = 0; y < ny; y++) {
+      uint8_t* sp = setxy(s, 0, y, 1);
+      if (!sp || s->Bufsiz < nx) {
+        have = y;
+        break;
+      }
+      std::memcpy(snap.data() + y * rowb, sp, static_cast<size_t>(rowb));
+    }
+  }
+  for (int32_t y = 0; y < ny; y++) {
+    if (!snap.empty()) {
+      if (y >= have) break;
+      std::memcpy(buf.data(), snap.data() + y * rowb, static_cast<size_t>(rowb));
+    } else {
+      uint8_t* sp = setxy(s, 0, y, 1);
+      if (!sp || s->Bufsiz < nx) break;
+      std::memcpy(buf.data(), sp, static_cast<size_t>(rowb));
+    }
+    if (mode & 4) {
+      // Diagonal: source row y becomes destination column y, read from its
+      // right end; positions outside the destination are not written.
+      if (b < 8) break;
+      if (y >= dnx) break;
+      for (int32_t i = 0; i < nx; i++) {
+        int32_t dy = ny - 1 - i;
+        if (dy < 0 || dy >= dny) continue;
+        uint8_t* dp = setxy(d, y, dy, 2);
+        if (!dp || d->Bufsiz < 1) continue;
+        std::memcpy(dp, buf.data() + static_cast<int64_t>(nx - 1 - i) * e, static_cast<size_t>(e));
+      }
+    } else {
+      int32_t dy = (mode & 2) ? ny - 1 - y : y;
+      if (dy >= dny) break;
+      uint8_t* dp = setxy(d, 0, dy, 2);
+      if (!dp || d->Bufsiz < nx || dnx < nx) break;
+      if (mode & 1) {
+        if (b >= 8) {
+          // Elements in reverse order, each keeping its byte order.
+          for (int32_t i = 0; i < nx; i++)
+            std::memcpy(dp + static_cast<int64_t>(i) * e, buf.data() + static_cast<int64_t>(nx - 1 - i) * e,
+                        static_cast<size_t>(e));
+        }
+      } else {
+        std::memcpy(dp, buf.data(), static_cast<size_t>(rowb));
+      }
+    }
+    chkio(0);
+    prgidx += static_cast<uint32_t>(nx);
+  }
+  flshio(d);
+  prgtot = 0;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// swap
+
+int run_swap(FnCall&) {
+  int32_t* t = optab;
+  PtrRec* s = oprec(0);
+  PtrRec* d = oprec(2);
+  if (!s || !d) return 0;
+  int size = intarg(3, t[OT_WSIZ]);
+  if (size != 16 && size != 32) return 0;
+  int ub = size / 8;
+  int sb = std::max(1, (t[OT_WSIZ] & 63) / 8), db = std::max(1, (t[OT_WSIZ + 2] & 63) / 8);
+  if ((t[OT_WSIZ] & 63) % 8 || (t[OT_WSIZ + 2] & 63) % 8) return 0;
+  int unit = std::max({ub, sb, db});
+  // The bytes swapped follow the requested size (never past the data of
+  // the source or the destination); the data are copied whole.
+  int64_t copy = std::min<int64_t>(static_cast<int64_t>(t[OT_CNT]) * sb,
+                                   static_cast<int64_t>(t[OT_CNT + 2]) * db);
+  int64_t want = std::min<int64_t>(static_cast<int64_t>(t[OT_CNT]) * ub, copy);
+  want -= want % ub;
+  int32_t sp = t[OT_BUF], dp = t[OT_BUF + 2];
+  int64_t done = 0;
+  while (done < copy) {
+    int32_t si = static_cast<int32_t>(done / sb), di = static_cast<int32_t>(done / db);
+    if (si >= sp) {
+      LDVARB(s, &sp, si);
+      if (sp <= si) break;
+    }
+    if (di >= dp) {
+      DMPVRB(d, &dp, 1, di);
+      if (dp <= di) break;
+    }
+    int64_t run = std::min<int64_t>({copy - done, static_cast<int64_t>(sp - si) * sb,
+                                     static_cast<int64_t>(dp - di) * db, int64_t(8192) * unit});
+    if (run >= unit) run -= run % unit;
+    if (run < 1) break;
+    uint8_t* from = dptr(s);
+    uint8_t* to = dptr(d);
+    if (from != to) std::memmove(to, from, static_cast<size_t>(run));
+    int64_t sw = std::min<int64_t>(run, want - done);
+    for (int64_t k = 0; k + ub <= sw; k += ub) {
+      std::swap(to[k], to[k + 1]);
+      if (ub == 4) {
+        std::swap(to[k + 2], to[k + 3]);
+        uint8_t h[2] = {to[k], to[k + 1]};
+        to[k] = to[k + 2];
+        to[k + 1] = to[k + 3];
+        to[k + 2] = h[0];
+        to[k + 3] = h[1];
+      }
+    }
+    s->Dptr = addref(s->Dptr, run);
+    if (d != s) d->Dptr = addref(d->Dptr, run);
+    done += run;
+  }
+  DMPVRB(d, &dp, 0, 0);
+  return 0;
+}
