@@ -4,8 +4,10 @@
 #include "compute/qarith.h"
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -214,8 +216,8 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
           std::atomic<int64_t>* done, bool poll) {
   const QKern& K = qkern();
   bool paged = hipaged();
-  std::vector<Bufs> hold(1);
-  Bufs& B = hold[0];
+  std::unique_ptr<Bufs> hold(new Bufs);  // not cleared: every float is written before use
+  Bufs& B = *hold;
   Cursor lc[MAXLEAF], dc;
   for (int i = 0; i < c.nl; i++) {
     lc[i].v = &c.leaf[i];
@@ -233,6 +235,29 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
   // A copy between equal byte or 16-bit sizes moves the bytes.
   bool bytes = c.nn == 0 && !c.leaf[0].scalar && c.leaf[0].w == c.dst.w &&
                (c.dst.w == W_BYTE || c.dst.w == W_SHORT);
+  // + and - of bytes or 16-bit items into the same size run in integers
+  // (the float sums are exact there): which 0 two arrays, 1 or 2 the
+  // first or second operand a small whole value.
+  int iw = 0, which = 0;
+  int32_t iv = 0;
+  if (c.nn == 1 && (c.node[0].code == 116 || c.node[0].code == 117) &&
+      (c.dst.w == W_BYTE || c.dst.w == W_SHORT) && !allsc) {
+    iw = c.dst.w;
+    for (int i = 0; i < 2; i++) {
+      const View& l = c.leaf[i];
+      if (l.w != iw && !l.scalar) iw = 0;
+      if (l.scalar) {
+        float v = l.v;
+        // Not the missing value, a whole number, small enough that no sum
+        // leaves the 16-bit clamping range unseen.
+        bool ok = v >= -16384.0f && v <= 16384.0f && v == std::trunc(v) &&
+                  !(v == 0.0f && std::signbit(v));
+        if (!ok) iw = 0;
+        iv = static_cast<int32_t>(v);
+        which = i + 1;
+      }
+    }
+  }
   float sres = 0.0f;
   if (allsc) {
     float* s[MAXLEAF * 2];
@@ -257,6 +282,19 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
     int64_t chunk = std::min<int64_t>(k1 - k, POLLN - sincepoll);
     if (allsc) {
       spread(K, c, sres, dc, chunk, B);
+    } else if (iw) {
+      int li = which == 1 ? 1 : 0;  // the array operand
+      for (int64_t left = chunk; left > 0;) {
+        uint8_t *x, *y = nullptr, *d;
+        int64_t m = std::min({left, dc.avail(&d), lc[li].avail(&x)});
+        if (which == 0) m = std::min(m, lc[1].avail(&y));
+        K.intadd(c.node[0].code, iw, which == 1 ? nullptr : x, which == 1 ? x : y, iv, which, d,
+                 static_cast<int>(m), c.nc);
+        dc.adv(m);
+        lc[li].adv(m);
+        if (which == 0) lc[1].adv(m);
+        left -= m;
+      }
     } else if (bytes) {
       int wb = wbytes(c.dst.w);
       for (int64_t left = chunk; left > 0;) {
