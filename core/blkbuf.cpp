@@ -447,9 +447,10 @@ bool pacmake(int32_t rows) {
 
 int pactiv(PtrRec* r, int op) {
   if (!r) return 0;
-  if (!pachdr() && !pacmake(PAC_GROW)) return 0;
-  uint32_t* h = pachdr();
   BufRec* b = bufrec(r);
+  // The table is made for its first row and freed with its last.
+  if (!pachdr() && (op == -1 || !b || !pacmake(PAC_GROW))) return 0;
+  uint32_t* h = pachdr();
   uint32_t who = (r->Flg & K_FILE) ? (filrec(r) ? filrec(r)->Lun : 0u)
                                    : static_cast<uint32_t>(r->Idx) & 0xFFFF;
   uint32_t key = who * 65536u + (r->Flg & ~1u);
@@ -473,6 +474,10 @@ int pactiv(PtrRec* r, int op) {
       std::memmove(row, row + 1, static_cast<size_t>(rows - found - 1) * sizeof(PacRow));
       h[0]--;
       if (found < pers) h[1]--;
+      if (h[0] == 0) {
+        putstk(pactbl, 0, 0);
+        pactbl = 0;
+      }
       return 0;
     }
     if (!b) {
