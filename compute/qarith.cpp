@@ -431,8 +431,67 @@ bool setn(Chain& c, int64_t dcnt) {
   return true;
 }
 
+// A record of k sub-byte items per byte seen as bytes: its count, window
+// origin and extent along x (and the row length) must be whole bytes.
+bool bytview(int k, View* v, int32_t count, int32_t part, bool dest, PtrRec* r) {
+  if (!r || r->Wsiz != 8 / k || (r->Flg & (K_NUMBER | K_LIST | K_VECTOR | K_ARGS)) || bufrec(r))
+    return false;
+  if (count % k || r->Bitp) return false;
+  int16_t w = r->Wsiz;
+  r->Wsiz = W_BYTE;
+  bool whole = r->Flg == K_STRING || r->Idx == -1;
+  uint32_t o0 = r->Offs[0], e0 = r->Offs[3], d0 = r->Datdims[0];
+  bool ok = whole || (o0 % k == 0 && e0 % k == 0 && (d0 % k == 0 || r->Ndims <= 1 || e0 == 0));
+  if (ok) {
+    if (!whole) {
+      r->Offs[0] = o0 / k;
+      r->Offs[3] = e0 / k;
+      r->Datdims[0] = (d0 + k - 1) / k;
+    }
+    int32_t len = r->Length;
+    r->Length = len / k;
+    ok = mkview(r, count / k, part, dest, v);
+    r->Length = len;
+    r->Offs[0] = o0;
+    r->Offs[3] = e0;
+    r->Datdims[0] = d0;
+  }
+  r->Wsiz = w;
+  return ok && !v->scalar;
+}
+
+// A copy into bit fields, crumbs or nibbles of whole bytes: a single value
+// (stored as the loop stores it into one field, repeated across the byte)
+// or items of the same size, byte by byte.
+int subcopy() {
+  int32_t* t = optab;
+  int bits = t[OT_WSIZ + 2];
+  int k = 8 / bits;
+  Chain c;
+  if (!bytview(k, &c.dst, t[OT_CNT + 2], t[OT_BUF + 2], true, oprec(2))) return 0;
+  c.nl = 1;
+  if (t[OT_CNT] == 1) {
+    View s;
+    if (!rowview(0, &s) || !s.scalar) return 0;
+    uint32_t f = stflfld(s.v, bits, noclmp()), byte = 0;
+    for (int i = 0; i < k; i++) byte = (byte << bits) | f;
+    c.leaf[0] = s;
+    c.leaf[0].w = W_BYTE;
+    c.leaf[0].v = static_cast<float>(byte);
+  } else if (t[OT_WSIZ] != bits ||
+             !bytview(k, &c.leaf[0], t[OT_CNT], t[OT_BUF], false, oprec(0))) {
+    return 0;
+  }
+  if (!setn(c, t[OT_CNT + 2] / k)) return 0;
+  runchn(c);
+  finish(c);
+  return 1;
+}
+
 int copy1() {
   if (!qpaths || !optab) return 0;
+  int wd = optab[OT_WSIZ + 2];
+  if (wd == W_BIT || wd == W_CRUMB || wd == W_NIBBLE) return subcopy();
   Chain c;
   if (!rowview(0, &c.leaf[0]) || !rowview(2, &c.dst)) return 0;
   c.nl = 1;

@@ -75,7 +75,7 @@ class Qpaths : public Expr {
   }
   static int64_t nbytes(int32_t e) {
     SymEnt* s = symptr(e);
-    return static_cast<int64_t>(s->value) * ((s->type & 63) / 8);
+    return (static_cast<int64_t>(s->value) * (s->type & 63) + 7) / 8;
   }
   // The record of variable e through the layout's operand (or destination)
   // window.
@@ -231,6 +231,36 @@ TEST_F(Qpaths, DeclinesKeepTheLoopsResult) {
     return eval({win(rec(d), 0, 8), win(rec(d), 1, 8), num(1), item(116, 2), asg()});
   }));
   EXPECT_EQ(vals(d), (std::vector<double>{3, 4, 5, 6, 7, 8, 9, 10, 9, 10}));
+}
+
+TEST_F(Qpaths, SubByteCopiesAsTheLoop) {
+  // Bit fields, crumbs and nibbles: a single value repeated, or items of
+  // the same size, through windows whose x origin and extent are whole
+  // bytes or not.
+  const uint32_t wins[][2] = {{0, 32}, {8, 16}, {4, 12}, {3, 8}, {2, 30}};
+  uint32_t done = qdone;
+  for (int w : {1, 2, 4}) {
+    TearDown();
+    SetUp();
+    int32_t d = decl("d", K_ARRAY, w), a = decl("a", K_ARRAY, w);
+    mkstore(d, 32);
+    mkstore(a, 32);
+    for (int i = 0; i < 16; i++) data(a)[i] = static_cast<uint8_t>(i * 37 + 11);
+    for (const auto& wn : wins)
+      for (int af : {0, 4}) {
+        std::string what = "w" + std::to_string(w) + " win " + std::to_string(wn[0]) + "+" +
+                           std::to_string(wn[1]) + " af " + std::to_string(af);
+        bool ok = same(d, af, what, [&] {
+          return eval({win(rec(d), wn[0], wn[1]), win(rec(a), wn[0], wn[1]), asg()});
+        });
+        for (double s : {0.0, 1.0, 3.0, 2.5, 15.0, 300.0, -1.0, -0.0})
+          ok = ok && same(d, af, what + " value " + std::to_string(s), [&] {
+            return eval({win(rec(d), wn[0], wn[1]), num(s), asg()});
+          });
+        if (!ok) return;
+      }
+  }
+  EXPECT_GT(qdone - done, 50u);
 }
 
 TEST_F(Qpaths, KernelSetsAgree) {
