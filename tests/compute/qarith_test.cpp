@@ -291,3 +291,41 @@ TEST_F(Qpaths, KernelSetsAgree) {
       }
   }
 }
+
+TEST_F(Qpaths, RunnerLoops) {
+  // The real-time runner's loops: integer arithmetic of the element type;
+  // a value of count 1 stays in place; a zero divisor gives 0; the most
+  // negative 32-bit value divided by -1 gives the dividend.
+  uint8_t a8[3] = {200, 10, 7}, b8 = 100, d8[3];
+  qarit8(116, a8, &b8, d8, 3, 1, 3);
+  EXPECT_EQ(std::vector<int>(d8, d8 + 3), (std::vector<int>{255, 110, 107}));
+  aflags = 4;
+  qarit8(116, a8, &b8, d8, 3, 1, 3);
+  EXPECT_EQ(d8[0], 44);
+  aflags = 0;
+  uint8_t z8 = 0;
+  qarit8(119, a8, &z8, d8, 3, 1, 3);
+  EXPECT_EQ(std::vector<int>(d8, d8 + 3), (std::vector<int>{0, 0, 0}));
+  int16_t a16[2] = {30000, -30000}, b16[2] = {30000, 30000}, d16[2];
+  qarit16(116, a16, b16, d16, 2, 2, 2);
+  qarit16(117, a16 + 1, b16, d16 + 1, 1, 1, 1);
+  EXPECT_EQ(d16[0], 32767);
+  EXPECT_EQ(d16[1], -32767);
+  int32_t a32[2] = {INT32_MIN, 7}, m1 = -1, d32[2];
+  qarit32(119, a32, &m1, d32, 2, 1, 2);
+  EXPECT_EQ(d32[0], INT32_MIN);
+  EXPECT_EQ(d32[1], -7);
+  float af[2] = {3, -5}, zf = 0, df[2];
+  qaritf(119, af, &zf, df, 2, 1, 2);
+  EXPECT_EQ(df[0], 0.0f);
+  uint8_t px[8] = {10, 250, 0, 128, 1, 2, 3, 4}, dp[8];
+  int16_t k = 20;
+  EXPECT_EQ(qaddrgb(116, px, &k, dp, 2, 1, 2, 32, 16), 0);
+  EXPECT_EQ(std::vector<int>(dp, dp + 4), (std::vector<int>{30, 255, 20, 148}));
+  EXPECT_EQ(qaddrgb(118, px, &k, dp, 2, 1, 2, 32, 16), -1);
+  int16_t f16[4];
+  fillval(0x12345, f16, 16, 4);
+  EXPECT_EQ(f16[3], 0x2345);
+  EXPECT_EQ(bitcnt(0xF0F), 8);
+  EXPECT_EQ(bitcnt(-1), 0);
+}
