@@ -308,35 +308,61 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
     } else {
       for (int64_t off = 0; off < chunk;) {
         int m = static_cast<int>(std::min<int64_t>(BLK, chunk - off));
-        // Each leaf's floats.
+        // Each leaf's floats. Float items that feed an operator are used
+        // where they lie (the operators treat every NaN alike, so the
+        // quieting a load does is not needed there).
+        const float* src[2 * MAXLEAF];
+        const float* direct[MAXLEAF];
+        int nd = 0;
         for (int i = 0; i < c.nl; i++) {
+          src[i] = B.f[i];
           if (c.leaf[i].scalar) {
             B.f[i][0] = c.leaf[i].v;
             continue;
           }
+          uint8_t* p;
+          if (c.nn > 0 && c.leaf[i].w == W_FLOAT && lc[i].avail(&p) >= m) {
+            src[i] = direct[nd++] = reinterpret_cast<const float*>(p);
+            lc[i].adv(m);
+            continue;
+          }
           for (int got = 0; got < m;) {
-            uint8_t* p;
             int64_t t = lc[i].take(m - got, &p);
             K.load(c.leaf[i].w, p, &B.f[i][got], static_cast<int>(t));
             got += static_cast<int>(t);
           }
         }
         const float* res = nullptr;
-        bool rsc = false;
+        bool rsc = false, stored = false;
         bool sc[2 * MAXLEAF];
         for (int i = 0; i < c.nl; i++) sc[i] = c.leaf[i].scalar;
         for (int j = 0; j < c.nn; j++) {
-          const Chain::Node& nd = c.node[j];
-          int ia = nd.a >= 0 ? nd.a : MAXLEAF + ~nd.a;
-          int ib = nd.b >= 0 ? nd.b : MAXLEAF + ~nd.b;
+          const Chain::Node& nd2 = c.node[j];
+          int ia = nd2.a >= 0 ? nd2.a : MAXLEAF + ~nd2.a;
+          int ib = nd2.b >= 0 ? nd2.b : MAXLEAF + ~nd2.b;
           float* r = B.f[MAXLEAF + j];
           bool s = sc[ia] && sc[ib];
           int cnt = s ? 1 : m;
-          K.binary(nd.code, B.f[ia], sc[ia], B.f[ib], sc[ib], r, cnt);
-          if (nd.tw) {
-            K.store(nd.tw, r, B.tmp, cnt, c.nc);
-            K.load(nd.tw, B.tmp, r, cnt);
+          // The last result goes straight into a float destination whose
+          // run holds the block and that no operand lies in.
+          uint8_t* dp;
+          if (j == c.nn - 1 && !s && c.dst.w == W_FLOAT && dc.avail(&dp) >= m) {
+            bool apart = true;
+            for (int q = 0; q < nd; q++)
+              apart = apart && (reinterpret_cast<const uint8_t*>(direct[q]) >= dp + 4 * m ||
+                                reinterpret_cast<const uint8_t*>(direct[q] + m) <= dp);
+            if (apart) {
+              r = reinterpret_cast<float*>(dp);
+              dc.adv(m);
+              stored = true;
+            }
           }
+          K.binary(nd2.code, src[ia], sc[ia], src[ib], sc[ib], r, cnt);
+          if (nd2.tw) {
+            K.store(nd2.tw, r, B.tmp, cnt, c.nc);
+            K.load(nd2.tw, B.tmp, r, cnt);
+          }
+          src[MAXLEAF + j] = r;
           sc[MAXLEAF + j] = s;
           res = r;
           rsc = s;
@@ -345,7 +371,9 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
           res = B.f[0];
           rsc = c.leaf[0].scalar;
         }
-        if (rsc) {
+        if (stored) {
+          // written in place
+        } else if (rsc) {
           spread(K, c, res[0], dc, m, B);
         } else {
           for (int put = 0; put < m;) {
