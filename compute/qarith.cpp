@@ -47,9 +47,16 @@ struct View {
   int64_t count = 0;
   bool whole = false;
   int64_t dim[3] = {1, 1, 1}, org[3] = {0, 0, 0}, ext[3] = {1, 1, 1};
-  // The byte range the view's data occupies (for overlap checks).
-  int64_t lo() const { return base; }
+  // A record with block buffers: its parts come from LDVARB (DMPVRB for
+  // the destination), one after another; part0 is what is addressable now.
+  PtrRec* rec = nullptr;
+  bool dest = false;
+  int32_t part0 = 0;
+  // The byte range the view's data occupies (for overlap checks); block
+  // buffers may hold anything, so they overlap everything.
+  int64_t lo() const { return rec ? 0 : base; }
   int64_t hi() const {
+    if (rec) return INT64_MAX;
     return base + (whole ? count : dim[0] * dim[1] * dim[2]) * wbytes(w);
   }
 };
@@ -63,7 +70,6 @@ bool mkview(PtrRec* r, int32_t count, int32_t part, bool dest, View* v) {
   if (!r || count < 1) return false;
   int kind = r->Flg;
   if (kind & (K_LIST | K_VECTOR | K_ARGS)) return false;
-  if (bufrec(r)) return false;
   int w = r->Wsiz;
   if (!wcode(w)) return false;
   v->w = w;
@@ -85,6 +91,13 @@ bool mkview(PtrRec* r, int32_t count, int32_t part, bool dest, View* v) {
     uint8_t bp = r->Bitp;
     v->scalar = true;
     v->v = static_cast<float>(lditm(dptr(r), w, &bp, &step));
+    return true;
+  }
+  if (bufrec(r)) {
+    if (!(kind & K_DIMS)) return false;
+    v->rec = r;
+    v->dest = dest;
+    v->part0 = part;
     return true;
   }
   v->base = r->Data0;
@@ -119,17 +132,35 @@ struct Cursor {
   int64_t left = 0;
   bool paged = false;
 
+  int32_t part = 0;  // block buffers: items addressable up to this index
+
   void seek(int64_t at) {
     k = at;
     left = 0;
+    part = v->part0;
   }
-  // The items that lie one after another from the current one (*out).
+  // The items that lie one after another from the current one (*out); 0
+  // when a buffered record has no next part.
   int64_t avail(uint8_t** out) {
+    *out = nullptr;
+    if (v->rec) {
+      int32_t at = static_cast<int32_t>(k);
+      if (k >= part) {
+        if (v->dest)
+          DMPVRB(v->rec, &part, 1, at);
+        else
+          LDVARB(v->rec, &part, at);
+        if (part <= k) return 0;
+      }
+      *out = dptr(v->rec);
+      return part - k;
+    }
     if (left <= 0) locate();
     *out = p;
     return left;
   }
   void adv(int64_t m) {
+    if (v->rec) v->rec->Dptr = addref(v->rec->Dptr, m * wbytes(v->w));
     p += m * wbytes(v->w);
     left -= m;
     k += m;
@@ -193,13 +224,15 @@ struct Bufs {
 };
 
 // A single value as the destination stores it, spread over n items.
-void spread(const QKern& K, const Chain& c, float v, Cursor& dc, int64_t n, Bufs& B) {
+// False when a buffered destination had no next part.
+bool spread(const QKern& K, const Chain& c, float v, Cursor& dc, int64_t n) {
   uint8_t one[4];
   K.store(c.dst.w, &v, one, 1, c.nc);
   int wb = wbytes(c.dst.w);
   while (n > 0) {
     uint8_t* p;
     int64_t m = dc.take(n, &p);
+    if (m < 1) return false;
     if (wb == 1) {
       std::memset(p, one[0], static_cast<size_t>(m));
     } else {
@@ -207,7 +240,7 @@ void spread(const QKern& K, const Chain& c, float v, Cursor& dc, int64_t n, Bufs
     }
     n -= m;
   }
-  (void)B;
+  return true;
 }
 
 // Items k0 .. k1 - 1 of the chain. `stop` ends the work between polls;
@@ -232,8 +265,12 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
   bool allsc = true;
   for (int i = 0; i < c.nl; i++) allsc = allsc && c.leaf[i].scalar;
 
+  // Block buffers take the plain way: every operand's part copied before
+  // the destination moves on.
+  bool plain = !c.dst.rec;
+  for (int i = 0; i < c.nl; i++) plain = plain && !c.leaf[i].rec;
   // A copy between equal byte or 16-bit sizes moves the bytes.
-  bool bytes = c.nn == 0 && !c.leaf[0].scalar && c.leaf[0].w == c.dst.w &&
+  bool bytes = plain && c.nn == 0 && !c.leaf[0].scalar && c.leaf[0].w == c.dst.w &&
                (c.dst.w == W_BYTE || c.dst.w == W_SHORT);
   // + and - of bytes or 16-bit items into the same size run in integers
   // (the float sums are exact there): which 0 two arrays, 1 or 2 the
@@ -241,7 +278,7 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
   int iw = 0, which = 0;
   int32_t iv = 0;
   if (c.nn == 1 && (c.node[0].code == 116 || c.node[0].code == 117) &&
-      (c.dst.w == W_BYTE || c.dst.w == W_SHORT) && !allsc) {
+      (c.dst.w == W_BYTE || c.dst.w == W_SHORT) && !allsc && plain) {
     iw = c.dst.w;
     for (int i = 0; i < 2; i++) {
       const View& l = c.leaf[i];
@@ -280,8 +317,9 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
   while (k < k1) {
     if (stop->load(std::memory_order_relaxed)) break;
     int64_t chunk = std::min<int64_t>(k1 - k, POLLN - sincepoll);
+    bool broke = false;
     if (allsc) {
-      spread(K, c, sres, dc, chunk, B);
+      broke = !spread(K, c, sres, dc, chunk);
     } else if (iw) {
       int li = which == 1 ? 1 : 0;  // the array operand
       for (int64_t left = chunk; left > 0;) {
@@ -321,17 +359,19 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
             continue;
           }
           uint8_t* p;
-          if (c.nn > 0 && c.leaf[i].w == W_FLOAT && lc[i].avail(&p) >= m) {
+          if (plain && c.nn > 0 && c.leaf[i].w == W_FLOAT && lc[i].avail(&p) >= m) {
             src[i] = direct[nd++] = reinterpret_cast<const float*>(p);
             lc[i].adv(m);
             continue;
           }
-          for (int got = 0; got < m;) {
+          for (int got = 0; got < m && !broke;) {
             int64_t t = lc[i].take(m - got, &p);
+            broke = t < 1;
             K.load(c.leaf[i].w, p, &B.f[i][got], static_cast<int>(t));
             got += static_cast<int>(t);
           }
         }
+        if (broke) break;
         const float* res = nullptr;
         bool rsc = false, stored = false;
         bool sc[2 * MAXLEAF];
@@ -346,7 +386,7 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
           // The last result goes straight into a float destination whose
           // run holds the block and that no operand lies in.
           uint8_t* dp;
-          if (j == c.nn - 1 && !s && c.dst.w == W_FLOAT && dc.avail(&dp) >= m) {
+          if (plain && j == c.nn - 1 && !s && c.dst.w == W_FLOAT && dc.avail(&dp) >= m) {
             bool apart = true;
             for (int q = 0; q < nd; q++)
               apart = apart && (reinterpret_cast<const uint8_t*>(direct[q]) >= dp + 4 * m ||
@@ -374,17 +414,25 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
         if (stored) {
           // written in place
         } else if (rsc) {
-          spread(K, c, res[0], dc, m, B);
+          broke = !spread(K, c, res[0], dc, m);
         } else {
-          for (int put = 0; put < m;) {
+          for (int put = 0; put < m && !broke;) {
             uint8_t* p;
             int64_t t = dc.take(m - put, &p);
+            broke = t < 1;
             K.store(c.dst.w, res + put, p, static_cast<int>(t), c.nc);
             put += static_cast<int>(t);
           }
         }
+        if (broke) break;
         off += m;
       }
+    }
+    if (broke) {
+      // A part could not be had (reported where it failed): the rest is
+      // not done.
+      stop->store(true);
+      break;
     }
     k += chunk;
     sincepoll += chunk;
@@ -413,8 +461,10 @@ void runchn(const Chain& c) {
   prgtot = static_cast<uint32_t>(c.n);
   dopause();
   if (stopped()) return;
+  bool plain = !c.dst.rec;
+  for (int i = 0; i < c.nl; i++) plain = plain && !c.leaf[i].rec;
   int nt = 1;
-  if (c.n >= MTMIN && !hipaged()) {
+  if (c.n >= MTMIN && !hipaged() && plain) {
     unsigned hw = std::thread::hardware_concurrency();
     nt = static_cast<int>(std::min<unsigned>(MAXTHR, hw ? hw : 1));
   }

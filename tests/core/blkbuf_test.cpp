@@ -3,6 +3,7 @@
 // the element access and the evaluator; failed transfers; parts that stop
 // at a buffer's box; the table through which records share buffers.
 #include "compute/expr.h"
+#include "compute/qarith.h"
 #include "core/element.h"
 #include "tests/core/varbl_fixture.h"
 
@@ -110,6 +111,46 @@ TEST_F(Blk, ItemsThroughTheBuffers) {
       bool in = x >= 2 && x < 7 && y >= 1 && y < 4;
       ASSERT_EQ(fake.items[static_cast<size_t>(y * 10 + x)], in ? v + 1 : v) << x << "," << y;
     }
+  EXPECT_EQ(state & ST_ERROR, 0);
+}
+
+TEST_F(Blk, FastPathsAsTheLoop) {
+  // r = r * 300 over a window of a buffered image, blocks of 15 items
+  // (boxes that start inside rows): the fast paths take the buffers part
+  // by part and store what the element loop stores, clamping included.
+  std::vector<int16_t> out[2];
+  uint32_t done = qdone;
+  for (int on = 0; on < 2; on++) {
+    fake = Fake{};
+    for (int i = 0; i < 60; i++) fake.items.push_back(static_cast<int16_t>(i * 7 - 100));
+    rststk();
+    optab = nullptr;
+    qpaths = on != 0;
+    PtrRec* r = image(10, 6, 15);
+    window(r, 1, 1, 7, 4);
+    savoff(r);
+    rstbuf(r);
+    PtrRec* k = putptr(K_CONST, 0, nullptr, 0, 96, 1);
+    k->Idx = -1;
+    k->Length = 1;
+    float f = 300.0f;
+    std::memcpy(&k->Addr, &f, 4);
+    auto item = [](int code) {
+      PtrRec* it = putptr(K_ARGS, 0, nullptr, 0, 2, 1);
+      it->Idx = code;
+      return static_cast<uint32_t>(stkadr(it));
+    };
+    auto* l = static_cast<uint32_t*>(getbuf(24));
+    uint32_t rid = static_cast<uint32_t>(stkadr(r));
+    l[0] = 5, l[1] = rid, l[2] = rid, l[3] = static_cast<uint32_t>(stkadr(k));
+    l[4] = item(118), l[5] = item(115);
+    EXPECT_GT(doexpr(stkadr(l)), 0);
+    out[on] = fake.items;
+  }
+  qpaths = true;
+  EXPECT_EQ(out[0], out[1]);
+  EXPECT_EQ(out[1][33], 32767);  // 131 x 300, clamped
+  EXPECT_GE(qdone - done, 2u);
   EXPECT_EQ(state & ST_ERROR, 0);
 }
 
