@@ -502,6 +502,12 @@ void finish(Chain&) {
 // the last result); with single values only, the one result fills it.
 bool setn(Chain& c, int64_t dcnt) {
   if (dcnt < 1) return false;
+  // A buffered record walks its own position: it may stand only once.
+  for (int i = 0; i < c.nl; i++)
+    for (int j = i + 1; j <= c.nl; j++) {
+      const PtrRec* o = j < c.nl ? c.leaf[j].rec : c.dst.rec;
+      if (c.leaf[i].rec && c.leaf[i].rec == o) return false;
+    }
   for (int i = 0; i < c.nl; i++)
     if (!c.leaf[i].scalar && c.leaf[i].count < dcnt) return false;
   c.n = dcnt;
