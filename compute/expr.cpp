@@ -74,6 +74,24 @@ void srcdim(const PtrRec* s, uint32_t* e) {
   }
 }
 
+// True when entry i's result is consumed by the next element-wise
+// operation of the list with one new operand or none: entry i + 1 is that
+// operation, or an operand followed by it.
+bool feeds(const int32_t* stack, uint32_t i, uint32_t n) {
+  auto opitem = [&](uint32_t j) {
+    PtrRec* r = j < n && stack[j] ? ptrrec(stack[j]) : nullptr;
+    return r && (r->Flg & K_ARGS) && !(r->Flg & 9) && r->Wsiz == 2 && qarcod(r->Idx);
+  };
+  if (i + 1 >= n || !stack[i + 1]) return false;
+  PtrRec* nx = ptrrec(stack[i + 1]);
+  if (nx && (nx->Flg & K_ARGS)) return opitem(i + 1);
+  return opitem(i + 2);
+}
+
+// Set while a result is sized that the operation will fully cover: its
+// storage is not cleared first.
+bool nozero = false;
+
 }  // namespace
 
 bool fltres(int code) {
@@ -154,7 +172,11 @@ int32_t doexpr(int32_t lstadr) {
       error(0, 162);
       nd = -1;
     } else if (count > 0) {
+      // The result feeds only the next element-wise operation: it may be
+      // computed with it in one pass.
+      qnext = !fused && count == 2 && qarcod(code) && feeds(stack, i, n);
       nd = doarth(code, count, depth, stack, &dest);
+      qnext = false;
     } else {
       nd = dofunc(code, id, depth, stack, &dest);
     }
@@ -176,6 +198,9 @@ int32_t doexpr(int32_t lstadr) {
       jprintf(dbglun, "DOEXPR: %d %d %ld -> %ld\n", static_cast<int>(i), nd,
               static_cast<long>(nd >= 0 && static_cast<uint32_t>(nd) < n ? stack[nd] : 0),
               static_cast<long>(nd >= 1 ? stack[nd - 1] : 0));
+    // Deferred operations whose consumer did not take them are computed
+    // before anything else can read their results.
+    if (nd < 1 || !qpend(stack[nd - 1])) qflush();
     if (nd < 0) break;
     depth = nd;
     if (code != 115 || dest >= 0) rerun = false;
@@ -183,6 +208,7 @@ int32_t doexpr(int32_t lstadr) {
     // its result is not a value.
     if (state & 0x8180) break;
   }
+  qflush();
   optab = prev;
   if (!walked) {
     if (n > 0) list[1] = 0;
@@ -206,6 +232,8 @@ int getdst(int32_t id) {
 }
 
 int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
+  bool want = qnext;
+  qnext = false;
   if (count < 1 || count > depth || !stack) return -1;
   if (!optab && !newopt()) return -1;
   clropt();
@@ -332,9 +360,19 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
     }
   }
 
+  // A deferred operation that reads the destination is computed before
+  // the destination is sized.
+  if (d > 0 && qreads(oprec(2))) {
+    qflush();
+    for (int j = 0; j < n; j++)
+      if (t[OT_REC + j]) ldopnd(j, t[OT_ID + j]);
+  }
+
   // A destination remade for the result is put back if the operation fails.
   AsnScope hold;
+  nozero = qarcod(code);
   int r = setout(mode, 1);
+  nozero = false;
   if (r < 0) return -1;
   if (r == 0) return depth;
 
@@ -352,21 +390,29 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
   int kinds = t[OT_KIND] | t[OT_KIND + 1] | t[OT_KIND + 2];
   bool plain = ec > 0 && !(kinds & (K_LIST | K_VECTOR));
   bool done = false;
-  if (t[OT_CNT + 2] >= 128 && !(t[OT_KIND + 2] & K_LIST) && ec > 0) done = hardop(code, n) != 0;
+  if (want && plain && k == 0 && qdefer(code, ec, n)) return nd;
+  if (qpend(t[OT_REC]) || (n > 1 && qpend(t[OT_REC + 1]))) {
+    if (plain && qfuse(code)) {
+      done = true;
+    } else {
+      // Not in one pass: the deferred operands are computed first.
+      qflush();
+      for (int j = 0; j < n; j++)
+        if (t[OT_REC + j]) ldopnd(j, t[OT_ID + j]);
+    }
+  }
+  if (!done && t[OT_CNT + 2] >= 128 && !(t[OT_KIND + 2] & K_LIST) && ec > 0)
+    done = hardop(code, n) != 0;
   if (!done && plain) {
-    int wd = t[OT_WSIZ + 2];
     if (code == 115) {
       if (t[OT_WSIZ + 2] == t[OT_WSIZ] || t[OT_CNT] == 1)
         done = qcopy() != 0;
       else
         done = qcnvrt() != 0;
-    } else if ((code >= 116 && code <= 119) || code == 126 || code == 127) {
-      // Whole-byte destinations only: 24-bit colour data and nibbles have
-      // rules of their own in the element loop.
-      bool fits = (wd == W_BYTE || wd == W_SHORT || wd == W_LONG || wd == W_FLOAT) &&
-                  (t[OT_WSIZ] == wd || t[OT_CNT] == 1) &&
-                  (n < 2 || t[OT_WSIZ + 1] == wd || t[OT_CNT + 1] == 1);
-      if (fits) done = qarith(code) != 0;
+    } else if (n == 2 && qarcod(code)) {
+      // Whole-byte word sizes only (qarith checks): 24-bit colour data and
+      // nibbles have rules of their own in the element loop.
+      done = qarith(code) != 0;
     }
   }
   if (!done) ariths(code, ec, n);
@@ -448,7 +494,7 @@ int setout(int mode, int reshape) {
     if (bytes > 0) {
       int got = getstk(&a, static_cast<int32_t>(bytes), 1, 2, -1);
       if (got < 1 || a == 0) return -1;  // error 42 was reported
-      zerstk(a, bytes);
+      if (!nozero) zerstk(a, bytes);
     }
     r->Flg = static_cast<uint16_t>(want | K_NAMED);
     if (a >= HIMEM_BASE) r->Flg2 = F2_HIGH;

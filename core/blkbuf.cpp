@@ -3,10 +3,16 @@
 // current item of variables held in the word memory.
 #include "core/blkbuf.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
 #include "files/filevar.h"
 #include "realtime/devvar.h"
+
+int (*blkio)(PtrRec* r, int i, int dir) = nullptr;
 
 namespace {
 
@@ -43,8 +49,19 @@ void touch(BufRec* b, int i) {
 }
 
 int xfer(PtrRec* r, int i, int dir) {
+  if (blkio) return blkio(r, i, dir);
   return (r->Flg & K_FILE) ? filio(r, i, dir) : devio(r, i, dir);
 }
+
+// A transfer that failed is reported (unless its layer reported it): 71
+// with argument 90 for a write, 91 for a read.
+void xferr(int dir) {
+  if (!(state & ST_ERROR)) error(dir == 2 ? 90 : 91, 71);
+}
+
+// The record whose last blkadr found no buffer for its position: its next
+// sizbuf gives 0 usable items, so that no loop reads or writes there.
+const PtrRec* nobuf = nullptr;
 
 // The grid that blocks run over: the window's extents (Bflg 0x2) or the
 // data's dimensions; the position is taken relative to the window then.
@@ -197,7 +214,12 @@ int getblk(PtrRec* r, int32_t blk, int mode) {
     order(b, o);
     i = o[nb - 1];
     if (b->F[i] == 2) {
-      xfer(r, i, 2);
+      // A buffer whose changes cannot be written keeps them (and its
+      // block); nothing else is loaded into it.
+      if (xfer(r, i, 2) < 0) {
+        xferr(2);
+        return -1;
+      }
       b->F[i] = 0;
     }
     b->B[i].Blk = static_cast<int16_t>(blk);
@@ -208,7 +230,13 @@ int getblk(PtrRec* r, int32_t blk, int mode) {
     int m = mode;
     if (m == 2 && (static_cast<int64_t>(b->Bksiz) < r->Rwds || b->Lnks >= 1 || !blkwin(r, blk)))
       m = 3;
-    if (m & 1) xfer(r, i, 1);
+    if ((m & 1) && xfer(r, i, 1) < 0) {
+      // What a failed read left in the buffer is nothing: it is empty.
+      b->B[i].Blk = 0;
+      b->F[i] = 0;
+      xferr(1);
+      return -1;
+    }
   }
   touch(b, i);
   return i;
@@ -281,10 +309,15 @@ uint8_t* blkadr(PtrRec* r, int mode) {
     uint32_t off;
     int32_t blk = blknum(r, &off);
     i = getblk(r, blk, mode);
+    if (i < 0) {
+      nobuf = r;
+      return dptr(r);
+    }
     blkxyz(r, &b->B[i], b->Org[i], static_cast<int32_t>(off));
     k = static_cast<int32_t>(off);
   }
   if (mode & 2) b->F[i] = 2;
+  if (nobuf == r) nobuf = nullptr;
   setadr(r, narrow(static_cast<wide>(i) * r->Rwds + k));
   return dptr(r);
 }
@@ -296,6 +329,12 @@ int32_t sizbuf(PtrRec* r) {
   BufRec* b = bufrec(r);
   if (!b) {
     error(72, 71);
+    return 0;
+  }
+  if (nobuf == r) {
+    // The position's block could not be loaded (reported there).
+    nobuf = nullptr;
+    r->Bufsiz = 0;
     return 0;
   }
   int i = (b->Actv & 0x40) ? 0 : (b->Actv & 3);
@@ -325,6 +364,15 @@ int32_t sizbuf(PtrRec* r) {
       inwin = wo[0] + we[0] - p[0];
     }
     if (run > inwin) run = inwin;
+    // Never past the current buffer's box: its items lie one after
+    // another in the buffer from I0 on.
+    const BufSlot& bx = b->B[i];
+    int64_t sx = static_cast<uint16_t>(bx.Siz[0]), sy = static_cast<uint16_t>(bx.Siz[1]),
+            sz = static_cast<uint16_t>(bx.Siz[2]);
+    if (sx > 0 && sy > 0 && sz > 0) {
+      int32_t k = inbloc(&bx, b->Org[i], r->XYZptr);
+      if (k >= 0) run = std::min<int64_t>(run, static_cast<uint16_t>(bx.I0) + sx * sy * sz - k);
+    }
   }
   if (run < 1) {
     error(71, 71);
@@ -343,16 +391,132 @@ int flshio(PtrRec* r) {
   for (int j = n - 1; j >= 0; j--) {
     int i = o[j];
     if (b->F[i] == 2 && b->B[i].Blk > 0) {
-      xfer(r, i, 2);
-      b->F[i] = 0;
+      // A failed write leaves the buffer changed.
+      if (xfer(r, i, 2) < 0)
+        xferr(2);
+      else
+        b->F[i] = 0;
     }
   }
   return 0;
 }
 
-// The table of active buffers is not kept yet: no two records share a
-// buffer record through it.
-int pactiv(PtrRec*, int) { return 0; }
+// --- the table of active buffers ------------------------------------------
+//
+// A headed low-stack block: two words {rows, persistent rows}, a marker, then
+// the 12-byte rows {key, data address, buffer record}, persistent rows first.
+
+namespace {
+
+constexpr uint32_t PAC_MARK = 0x50414354;
+constexpr int32_t PAC_GROW = 20;
+int32_t pactbl = 0;  // the block's stack address, 0 none
+
+struct PacRow {
+  uint32_t key;
+  uint32_t data;
+  uint32_t buf;
+};
+
+uint32_t* pachdr() {
+  if (pactbl <= 0 || fndstk(pactbl) != pactbl - 2 || wordp(pactbl)[2] != PAC_MARK) {
+    pactbl = 0;
+    return nullptr;
+  }
+  return wordp(pactbl);
+}
+int32_t paccap() { return (static_cast<int32_t>(*wordp(pactbl - 2)) - 2 - 3) / 3; }
+PacRow* pacrow(int32_t k) { return reinterpret_cast<PacRow*>(wordp(pactbl) + 3) + k; }
+
+// A table of `rows` rows holding the old one's rows; false when no room.
+bool pacmake(int32_t rows) {
+  int32_t a = 0;
+  if (getstk(&a, 3 + 3 * rows, 4, 1, 0) < 1 || a <= 0) return false;
+  uint32_t* h = wordp(a);
+  std::memset(h, 0, static_cast<size_t>(3 + 3 * rows) * 4);
+  h[2] = PAC_MARK;
+  if (uint32_t* o = pachdr()) {
+    std::memcpy(h, o, static_cast<size_t>(3 + 3 * o[0]) * 4);
+    putstk(pactbl, 0, 0);
+  }
+  pactbl = a;
+  return true;
+}
+
+}  // namespace
+
+int pactiv(PtrRec* r, int op) {
+  if (!r) return 0;
+  BufRec* b = bufrec(r);
+  // The table is made for its first row and freed with its last.
+  if (!pachdr() && (op == -1 || !b || !pacmake(PAC_GROW))) return 0;
+  uint32_t* h = pachdr();
+  uint32_t who = (r->Flg & K_FILE) ? (filrec(r) ? filrec(r)->Lun : 0u)
+                                   : static_cast<uint32_t>(r->Idx) & 0xFFFF;
+  uint32_t key = who * 65536u + (r->Flg & ~1u);
+  if ((trcmsk & 0x218) == 0x218)
+    for (uint32_t k = 0; k < h[0]; k++)
+      jprintf(dbglun, " Pactbl\t%2d:  %12ld\t%10ld\tBptr=%10ld\n", static_cast<int>(k),
+              static_cast<long>(pacrow(static_cast<int32_t>(k))->key),
+              static_cast<long>(pacrow(static_cast<int32_t>(k))->data),
+              static_cast<long>(pacrow(static_cast<int32_t>(k))->buf));
+  int32_t rows = static_cast<int32_t>(h[0]), pers = static_cast<int32_t>(h[1]);
+  int32_t found = -1;
+  int32_t to = op == -1 ? pers : rows;
+  for (int32_t k = 0; k < to && found < 0; k++) {
+    if (pacrow(k)->key != key) continue;
+    if (op == 1 && k >= pers) continue;
+    found = k;
+  }
+  if (found >= 0) {
+    PacRow* row = pacrow(found);
+    if (op == -1) {
+      std::memmove(row, row + 1, static_cast<size_t>(rows - found - 1) * sizeof(PacRow));
+      h[0]--;
+      if (found < pers) h[1]--;
+      if (h[0] == 0) {
+        putstk(pactbl, 0, 0);
+        pactbl = 0;
+      }
+      return 0;
+    }
+    if (!b) {
+      // Shares the row's buffers.
+      auto* sb = static_cast<BufRec*>(stkptr(static_cast<int32_t>(row->buf)));
+      r->Bufp = static_cast<int32_t>(row->buf);
+      r->Addr = row->data;
+      r->Data0 = bytadr(static_cast<int32_t>(row->data));
+      int bits = r->Wsiz & 63;
+      r->Rwds = static_cast<int32_t>(static_cast<int64_t>(sb->Rsiz) * 8 / (bits ? bits : 8));
+      sb->Lnks++;
+    } else if (static_cast<uint32_t>(r->Bufp) != row->buf) {
+      error(70, 71);
+    }
+    return 0;
+  }
+  if (op == -1 || !b) return 0;
+  if (rows >= paccap()) {
+    if (!pacmake(rows + PAC_GROW)) return 0;
+    h = pachdr();
+  }
+  PacRow nr{key, r->Addr, static_cast<uint32_t>(r->Bufp)};
+  if (b->Lnks < 1) b->Lnks = 1;
+  if (op == 1) {
+    // At the end of the persistent rows; the per-command rows move down.
+    std::memmove(pacrow(pers + 1), pacrow(pers), static_cast<size_t>(rows - pers) * sizeof(PacRow));
+    *pacrow(pers) = nr;
+    h[1]++;
+  } else {
+    *pacrow(rows) = nr;
+  }
+  h[0]++;
+  return 0;
+}
+
+int pacrst() {
+  if (uint32_t* h = pachdr()) h[0] = h[1];
+  return 0;
+}
 
 int rstbuf(PtrRec* r) {
   BufRec* b = bufrec(r);

@@ -23,6 +23,15 @@ int32_t sizbuf(PtrRec* r);
 int flshio(PtrRec* r);
 int ptradr(PtrRec* r);
 int32_t setadr(PtrRec* r, int64_t index);
+// The table of active buffers: op 1 enters the record among the
+// persistent rows, 0 among the per-command rows (or shares the buffers of
+// a row of the same file unit or device and kind), -1 removes it.
 int pactiv(PtrRec* r, int op);
+// Drops the per-command rows (the main loop, before every command).
+int pacrst();
+// The transfer of block buffer i (dir 1 read, 2 write; below 0 failed).
+// Null: the file layer (filio) for file-backed records, else the device
+// layer (devio). Tests put a stand-in file layer here.
+extern int (*blkio)(PtrRec* r, int i, int dir);
 // Writes back and empties a variable's block buffers.
 int rstbuf(PtrRec* r);

@@ -879,7 +879,7 @@ void hnone() {
 
 // Flat form: one block of at most min(kbytes x 1024, available) bytes.
 void hflatmake(int32_t kbytes, uint32_t avail, bool talk) {
-  uint64_t maxbytes = static_cast<uint64_t>(INT32_MAX - HIMEM_BASE) * 4;
+  uint64_t maxbytes = static_cast<uint64_t>(HIMEM_LIMIT - HIMEM_BASE) * 4;
   uint64_t want = std::min<uint64_t>(static_cast<uint64_t>(kbytes) * 1024, avail);
   uint64_t bytes = std::min(want, maxbytes) & ~7ULL;
   uint64_t floor = want <= 100 ? 0 : 100;
@@ -899,6 +899,16 @@ void hflatmake(int32_t kbytes, uint32_t avail, bool talk) {
   }
   hflathdl = h;
   hflat = static_cast<uint32_t*>(hdlptr(h));
+#ifdef MADV_HUGEPAGE
+  {
+    // Whole-array operations stream through this block: huge pages save
+    // most of the page faults and TLB misses.
+    constexpr uintptr_t HUGE = uintptr_t(2) << 20;
+    uintptr_t lo = (reinterpret_cast<uintptr_t>(hflat) + HUGE - 1) & ~(HUGE - 1);
+    uintptr_t hi = (reinterpret_cast<uintptr_t>(hflat) + bytes) & ~(HUGE - 1);
+    if (hi > lo) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
+  }
+#endif
   hpaged = false;
   int32_t words = static_cast<int32_t>(bytes / 4);
   hstk = {HIMEM_BASE, HIMEM_BASE, words, HIMEM_BASE + words};
@@ -994,6 +1004,8 @@ void hpaging(int32_t kbytes, uint32_t avail, uint32_t total, bool talk) {
 }
 
 }  // namespace
+
+bool hipaged() { return hexists() && hpaged; }
 
 int highmem(int32_t kbytes) {
   bool talk = !(state & ST_STARTUP);

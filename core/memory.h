@@ -14,6 +14,11 @@ constexpr int32_t HIMEM_BASE = 1000000;  // first high-memory address
 constexpr int32_t STK_DEFAULT = 200000;  // default low-stack size in words
 constexpr int32_t SCRATCH_GAP = 400;     // words left above stkbot per command
 constexpr int32_t HPAGE_WORDS = 4096;    // words per high-memory page (16 KB)
+// High memory ends below this stack address: a byte reference (4 x the
+// stack address, core/varbl.h) must stay a positive 32-bit value.
+constexpr int32_t HIMEM_LIMIT = 1 << 29;
+// The most words one headed block in high memory can hold.
+constexpr int64_t HIMEM_MAXWORDS = HIMEM_LIMIT - HIMEM_BASE - 2;
 
 // Stack descriptor: lowest (first) headed block, stkbot (high memory: top),
 // free words, end.
@@ -63,6 +68,8 @@ int Packstk(StkDesc* d, int32_t* largest);
 uint32_t* mapstk(int32_t addr, int frame);
 int mappag();
 int highmem(int32_t kbytes);
+// True while high memory exists in the paged form.
+bool hipaged();
 int chkstk(int which);
 int trpstk(int32_t addr);
 

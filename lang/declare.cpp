@@ -57,10 +57,7 @@ int listitem(int w, int k) {
 // Takes a headed block of `words` words (where: 1 low, 3 high when high
 // memory exists). 0 when it cannot be had; the caller reports error 126.
 int32_t takblk(int64_t words, int where) {
-  // High memory reaches further than the low stack: up to what a byte
-  // reference can address (2^29 words).
-  int64_t cap = where >= 3 ? (int64_t{1} << 29) - HIMEM_BASE : STK_MAXWORDS * int64_t(4);
-  if (words < 1 || words > cap) return 0;
+  if (words < 1 || words > HIMEM_MAXWORDS) return 0;
   int32_t saved = pflags, st = state & ST_ERROR;
   pflags |= 0x800;  // the memory layer's error 42 stays quiet: 126 is reported
   int32_t a = 0;

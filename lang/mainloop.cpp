@@ -2,6 +2,8 @@
 // output, the history of typed lines and the journal command.
 #include "lang/mainloop.h"
 
+#include "core/blkbuf.h"
+
 #include "core/args.h"
 #include "core/memory.h"
 #include "core/output.h"
@@ -741,6 +743,7 @@ int mainturn() {
   }
   // 1. Scratch of the last command dropped at once.
   rststk();
+  pacrst();  // per-command rows of the table of active buffers
   mapstub();
   // 2. The last command's redirection ends.
   if (lstlun != savlst) lstout();

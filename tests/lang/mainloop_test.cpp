@@ -549,3 +549,25 @@ TEST_F(Loop, MaincmdEndingInSemicolonRepeatsUntilErrorsRepeat) {
 }
 
 }  // namespace
+
+TEST_F(Loop, LargeImagesInHighMemory) {
+  // One block may take as much of high memory as there is; high memory
+  // itself ends where byte references end, and a block past that is
+  // refused with error 126.
+  highmem(0);
+  ASSERT_EQ(highmem(400000), 0);
+  run("declare integer image big(4096,4096)");
+  EXPECT_EQ(state & ST_ERROR, 0);
+  run("declare real image fb(2048,2048)");
+  EXPECT_EQ(state & ST_ERROR, 0);
+  run("undeclare big");
+  run("undeclare fb");
+  highmem(0);
+  ASSERT_EQ(highmem(INT32_MAX), 0);
+  EXPECT_GT(hstk.end, HIMEM_BASE);
+  EXPECT_LE(hstk.end, HIMEM_LIMIT);
+  run("declare real image huge(24000,24000)");
+  EXPECT_TRUE(state & ST_ERROR);
+  highmem(0);
+  state = 0;
+}
