@@ -358,8 +358,11 @@ void nxtop(RtTask* t) {
     due = static_cast<uint32_t>(opndval(op->opnd[0]));
     w2 = rtnops(op) >= 2 ? opndval(op->opnd[1]) : 0;
   }
-  // 3. Preparation by op.
-  rtprep(t, op, &due);
+  // 3. Preparation by op; some ops are not run and the task moves on.
+  if (rtprep(t, op, &due)) {
+    nxtop(t);
+    return;
+  }
   // 4. Due time.
   if ((op->flg & OF_REL) || w2 == 1) {
     due += rts.now;
