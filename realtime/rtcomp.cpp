@@ -187,6 +187,10 @@ bool isif(int opc) {
 bool isblk(int opc) { return opc == R_REPEAT || opc == R_FORK || opc == R_SWITCH; }
 }  // namespace
 
+namespace {
+bool ifopen = false;  // the last ifchk walk reached the end of the list
+}  // namespace
+
 int ifchk(int mode, RtOp* op, int depth, int* count) {
   int32_t* start = reinterpret_cast<int32_t*>(op);
   RtOp* p = op;
@@ -208,6 +212,7 @@ int ifchk(int mode, RtOp* op, int depth, int* count) {
     p = rtnext(p);
     if (depth < 1) break;
   }
+  ifopen = depth >= 1;
   *count = n;
   return static_cast<int>(reinterpret_cast<int32_t*>(p) - start);
 }
@@ -657,41 +662,16 @@ void pass2(Comp& c, int32_t listadr, int32_t casadr) {
       op->opnd[4] = static_cast<int32_t>(reinterpret_cast<int32_t*>(after) - reinterpret_cast<int32_t*>(op));
       b->nops = static_cast<uint16_t>(counted - 1);
       rts.lst.nops -= static_cast<uint32_t>(counted);
-    } else if (opc == R_GOTO) {
-      // Refused by the compiler; kept for completeness of the link step.
-      error(0, 174);
     } else if (isif(opc) || opc == R_ELSE) {
       int cnt = 0;
       if (trcmsk && isif(opc)) jprintf(dbglun, " %3d %4d\n", opc, op->len);
       int d = ifchk(0, op, isif(opc) ? 0 : 1, &cnt);
-      RtOp* end = reinterpret_cast<RtOp*>(reinterpret_cast<int32_t*>(op) + d);
-      bool found = reinterpret_cast<int32_t*>(end) != reinterpret_cast<int32_t*>(op) && end != op;
-      // The walk reached the end of the list without its ENDIF.
-      RtOp* last = reinterpret_cast<RtOp*>(reinterpret_cast<int32_t*>(end));
-      if (last->opc == 0) {
-        // Was the final op an ENDIF (or ELSE) that closed it?
-        RtOp* q = op;
-        int dep = isif(opc) ? 0 : 1;
-        bool closed = false;
-        for (RtOp* p = op; p->opc != 0; p = rtnext(p)) {
-          if (isif(p->opc) && (p != op || dep == 0)) dep++;
-          else if (p->opc == R_ENDIF) dep--;
-          else if (p->opc == R_ELSE && dep == 1 && p != op) dep--;
-          q = p;
-          if (dep < 1) {
-            closed = true;
-            break;
-          }
-        }
-        (void)q;
-        if (!closed) {
-          if (errlun > 0)
-            jprintf(errlun, "Error: missing ENDIF for IF on Realtime code line %d\n", op->line);
-          error(op->line, 213);
-          return;
-        }
+      if (ifopen) {
+        if (errlun > 0)
+          jprintf(errlun, "Error: missing ENDIF for IF on Realtime code line %d\n", op->line);
+        error(op->line, 213);
+        return;
       }
-      (void)found;
       if (isif(opc))
         op->opnd[2] = d;
       else
@@ -719,6 +699,7 @@ void pass2(Comp& c, int32_t listadr, int32_t casadr) {
         endoff = off;
         if (depth == 0) break;
       }
+      trcint(8, "rswitch", 0, ncase - firstcase, dflt, endoff, 0, 0);
       op->opnd[1] = ncase - firstcase;
       op->opnd[2] = casadr + firstcase;
       op->opnd[3] = dflt >= 0 ? dflt : endoff;
@@ -739,6 +720,7 @@ void pass2(Comp& c, int32_t listadr, int32_t casadr) {
           }
         }
       }
+      trcint(8, "rbreak", 0, levels, found, nest, 0, 0);
       if (found < levels || nest != 0) {
         error(0, 198);
         return;
@@ -910,6 +892,7 @@ int rdrtime(int unit, const char* name, int inlin) {
     if (trcmsk & 0x100) trckey(code);
     RtOp op;
     if (!compline(c, op, lnum)) continue;
+    trcint(8, "RDRTIME", lnum, op.opc, op.flg, op.code, op.len, c.nops);
     int bytes = op.len * 4;
     std::memcpy(c.buf + c.nbuf, &op, static_cast<size_t>(bytes));
     c.nbuf += bytes;
@@ -1016,6 +999,7 @@ int rdrtime(int unit, const char* name, int inlin) {
     // Labels are linked only for jumps, which the compiler refuses.
     pass2(c, listadr, casadr);
   }
+  trcint(8, "rdRTIME", 0, c.nops, c.nwords, rts.nvars, rts.ncons, state);
   if (!stopped() && (trcmsk & 8)) listing(listadr);
   if (stopped()) {
     rtfree();

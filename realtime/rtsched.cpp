@@ -7,6 +7,7 @@
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/symbols.h"
 #include "core/units.h"
 #include "core/varbl.h"
 #include "lang/help.h"
@@ -18,6 +19,7 @@
 #include "ui/events.h"
 #include "ui/platform/clock.h"
 #include "ui/screen.h"
+#include "ui/sysserv.h"
 #include "ui/window.h"
 
 #include <cerrno>
@@ -421,6 +423,22 @@ void nxtop(RtTask* t) {
 namespace {
 // The log variable: its record and the data it covers.
 RtLogEnt* logbase = nullptr;  // entry 0 of the run log
+int32_t logsym = 0, logdata = 0;  // the log variable's symbol entry and data
+
+// Whether the variables of a loaded program still hold the data it was
+// compiled with (a paused program outlives the command that made it).
+bool rtvalid() {
+  auto same = [](int32_t sym, int32_t data) {
+    if (sym <= 0) return true;
+    const SymEnt* s = symptr(sym);
+    return s && s->flags != 0 && s->data == data;
+  };
+  for (int i = 0; i < rts.nvars; i++) {
+    const RtOpnd* e = rtopnd(rts.vartab + 1 + i * RTVARW);
+    if ((e->kind & K_DIMS) && !(e->kind & K_NOSTK) && !same(e->index, e->data)) return false;
+  }
+  return !rts.logrec || same(logsym, logdata);
+}
 
 int logsetup(int32_t handle, PtrRec* r) {
   if (!r) return -1;
@@ -435,6 +453,8 @@ int logsetup(int32_t handle, PtrRec* r) {
   uint8_t* d = dptr(r);
   if (!d) return -1;
   logbase = static_cast<RtLogEnt*>(static_cast<void*>(d));
+  logsym = r->Idx;
+  logdata = static_cast<int32_t>(r->Addr);
   int64_t elems = r->Tot;
   if (uint8_t* d0 = dat0(r); d0 && d >= d0) elems -= (d - d0) / eb;
   if ((r->Flg & K_FILE) && r->Bufsiz > 0) elems = std::min<int64_t>(elems, r->Bufsiz);
@@ -643,6 +663,7 @@ void rtstart() {
 
 void rtafter(uint16_t flags0, bool watching) {
   restore_priority();
+  if (flags0 & RF_TASKBAR) TaskBar(1);
   setres(1, 0);
   scrflags = static_cast<int16_t>(scrflags & ~0x200);
   if (rts.flags & RF_PAUSED) return;
@@ -679,6 +700,7 @@ void rtrun(bool fresh, bool watching) {
   uint16_t flags0 = rts.flags;
   rtstart();
   raise_priority();
+  if (rts.flags & RF_TASKBAR) TaskBar(0);
   if (fresh) {
     rts.now = rtclock();
     RtTask* m = rttask(rts.lst.main);
@@ -705,11 +727,21 @@ int rtime() {
   bool resume = na <= 1 || (k2 & K_NUMBER);
   if (resume && !inlinearg()) {
     if (!(rts.flags & RF_LOADED)) return 0;
+    const bool ok = rtvalid();
+    if (!ok) rts.logrec = 0;  // its log is gone: nothing is written there
     if (na >= 2 && lngarg(2, 1) == 0) {
       // Dropped: the loop ends at once and the program is cleaned up.
       uint16_t f0 = rts.flags;
       rts.flags = 0;
       rtafter(f0, false);
+      return 0;
+    }
+    if (!ok) {
+      // A variable of the program was freed or remade while it was paused.
+      uint16_t f0 = rts.flags;
+      rts.flags = 0;
+      rtafter(f0, false);
+      error(1, 170);
       return 0;
     }
     rts.flags &= static_cast<uint16_t>(~RF_PAUSED);
