@@ -10,6 +10,7 @@
 #include "core/symbols.h"
 #include "core/units.h"
 #include "core/varbl.h"
+#include "graphics/drawstate.h"
 #include "lang/help.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
@@ -567,6 +568,10 @@ int runlog() {
     rtfree();
     return -1;
   }
+  // The drawing mode of the run: bit 0x4000 selects the run's writers.
+  rts.savgfl = gflags;
+  gflags = static_cast<int16_t>(gflags | 0x4000);
+  setpxf(gflags);
   initRT();
   rts.flags |= RF_LOADED;
   char topic[] = "operrs";
@@ -690,6 +695,8 @@ void rtafter(uint16_t flags0, bool watching) {
     if (used > 0) e0->time = static_cast<uint32_t>(used);
   }
   rtfree();
+  gflags = static_cast<int16_t>(rts.savgfl);
+  setpxf(gflags);
   rts.flags = 0;
   rtwdone(1);
   rtwdone(2);
