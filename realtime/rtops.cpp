@@ -442,7 +442,7 @@ int dortime(RtTask* t) {
       nxtop(sub);
       trcint(8, " repeat", 0, t->seq, b->count, b->interval, b->flags, 0);
       if (b->flags & 3) break;
-      setdue(t, RT_NEVER);
+      rthold(t);
       if (op->flg & OF_ADV) rtincr(opnd(op, 1), op->extra, op->flg);
       return 0;
     }

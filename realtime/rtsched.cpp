@@ -115,13 +115,13 @@ void restore_priority() {
 }  // namespace
 
 void setdue(RtTask* t, uint32_t due) {
-  if (due == RT_NEVER) {
-    t->hold = 1;
-    t->due = RT_NEVER;
-  } else {
-    t->hold = 0;
-    t->due = due;
-  }
+  t->hold = 0;
+  t->due = due;
+}
+
+void rthold(RtTask* t) {
+  t->hold = 1;
+  t->due = RT_NEVER;  // shown in the listings; the hold is what counts
 }
 
 uint32_t rtspin(uint32_t until) {
@@ -305,7 +305,7 @@ void blkprep(RtTask* t, RtOp* op) {
     sub->next = b->first;
     if (!sub->inrun) {
       linktail(sub, op->opnd[2]);
-      setdue(sub, RT_NEVER);
+      rthold(sub);
       if (!(b->flags & 2)) rts.lst.nblk++;
     }
     int w = (b->flags & 4) && rts.both ? 2 : rts.defwin;
@@ -373,8 +373,12 @@ void nxtop(RtTask* t) {
     if (b && (op->opc != R_WAIT || w2 == 2)) due += b->start;
     due += rts.lst.origin;
   }
-  if (op->opc == R_SYNCH) due = (b || rts.lst.nblk == 0) ? 0 : RT_NEVER;
-  if (due != RT_NEVER && (rts.flags & 0x1FF)) {
+  bool wait = false;  // r_synch waits for the running blocks to end
+  if (op->opc == R_SYNCH) {
+    due = 0;
+    wait = !b && rts.lst.nblk > 0;
+  }
+  if (!wait && (rts.flags & 0x1FF)) {
     if (rts.flags & RF_FIFTHS) due /= 5;
     if ((rts.flags & RF_OPTIME) && optimed(op->opc) && rts.opctr <= 0) {
       rts.opctr = rts.oprep;
@@ -390,7 +394,7 @@ void nxtop(RtTask* t) {
     if ((rts.flags & RF_CHECK) && rd_err(t) != 0) due = 0;
   }
   int32_t ta = adrof(t);
-  if (due != RT_NEVER && (op->flg & OF_BUSY)) {
+  if (!wait && (op->flg & OF_BUSY)) {
     t->exact = due;
     due = due - 35;
     tohead(t, ta);
@@ -400,7 +404,7 @@ void nxtop(RtTask* t) {
       if (o->hold || !oc) continue;
       if (o->due <= due && o->due + rtdura(oc->opc) > due) o->due = due + 1;
     }
-  } else if (due != RT_NEVER && rtdura(op->opc) >= 35) {
+  } else if (!wait && rtdura(op->opc) >= 35) {
     uint32_t dur = rtdura(op->opc);
     for (int32_t a = rts.head; a; a = rttask(a)->rnext) {
       RtTask* o = rttask(a);
@@ -413,8 +417,8 @@ void nxtop(RtTask* t) {
   // 5. A due time never moves backwards.
   t->result = 0;
   if (op->opc == R_REPEAT || op->opc == R_FORK) blkprep(t, op);
-  if (due == RT_NEVER)
-    setdue(t, RT_NEVER);
+  if (wait)
+    rthold(t);
   else if (t->hold || due > t->due)
     setdue(t, due);
 }

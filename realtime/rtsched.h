@@ -123,8 +123,10 @@ int minint(RtTask* t);
 void endchk(RtTask* t, int go);
 // Writes the next run-log entry.
 void rtlog(uint32_t time, const RtOp* op, int mode, int value);
-// Sets a task's due time; RT_NEVER makes it wait (never due by the clock).
+// Sets a task's due time (ending a hold); holds a task: it waits for a
+// block or r_synch and is never due by the clock.
 void setdue(RtTask* t, uint32_t due);
+void rthold(RtTask* t);
 // Reads the clock until it reaches `until` (on the virtual clock: moves it there).
 uint32_t rtspin(uint32_t until);
 // Real-time windows: opens window n (1, 2; 0 the default window) and
