@@ -282,6 +282,14 @@ const WORD* argword(int n) {
   return w >= 0 && w < NWORDS ? &wrdtab[w] : nullptr;
 }
 
+// Argument n as a 32-bit integer: an integer number word exactly as
+// written (the float road would round values above 2^24), else lngarg.
+int32_t intword(int n, int32_t dflt) {
+  const WORD* w = argword(n);
+  if (w && w->type == WT_NUMBER && wnsiz(*w) != 96) return wnum(*w);
+  return lngarg(n, dflt);
+}
+
 // Rewrites the raw line: a leading r_ keyword becomes its opcode in the
 // keyword's width, and a lone "-" becomes "*".
 void rewrite(char* line) {
@@ -370,8 +378,8 @@ bool compline(Comp& c, RtOp& op, int lnum) {
   }
   std::memset(&op, 0, sizeof op);
   op.opc = static_cast<uint8_t>(opc);
-  op.flg = static_cast<uint8_t>(lngarg(2, 0));
-  op.code = static_cast<uint8_t>(lngarg(3, 0));
+  op.flg = static_cast<uint8_t>(intword(2, 0));
+  op.code = static_cast<uint8_t>(intword(3, 0));
   op.line = lnum;
   if (opc == R_LABEL) {
     if (static_cast<int>(c.labels.size()) >= c.labmax) {
@@ -388,7 +396,7 @@ bool compline(Comp& c, RtOp& op, int lnum) {
     op.flg |= OF_REL;
     ai = 5;
   }
-  op.time = lngarg(ai, 0);
+  op.time = intword(ai, 0);
   ai++;
 
   Operand opd[RTMAXOPND + 2];
@@ -429,7 +437,7 @@ bool compline(Comp& c, RtOp& op, int lnum) {
         o.negconst = f < 0;
         o.ref = fconst(f, &rts.ncons, rts.conmax);
       } else {
-        int32_t v = lngarg(i, 0);
+        int32_t v = intword(i, 0);
         if (neg) v = static_cast<int32_t>(0u - static_cast<uint32_t>(v));
         o.negconst = v < 0;
         o.ref = iconst(v, &rts.ncons, rts.conmax);
