@@ -653,11 +653,11 @@ void runloop() {
     } else if (!ran && raised) {
       // A real-time class that spins without a break is stopped by the
       // kernel for a part of every second (its real-time throttling): with
-      // the next op more than 400 microseconds away the loop sleeps until
-      // 200 microseconds before it, and spins from there.
+      // the next op more than 600 microseconds away the loop sleeps until
+      // 500 microseconds before it, and spins from there.
       uint32_t m = mindue();
-      if (m != 0xFFFFFFFFu && static_cast<int32_t>(m - rts.now) > 20 && !inpend(0))
-        clock_sleep_ns(uint64_t(m - rts.now - 10) * 20000ull);
+      if (m != 0xFFFFFFFFu && static_cast<int32_t>(m - rts.now) > 30 && !inpend(0))
+        clock_sleep_ns(uint64_t(m - rts.now - 25) * 20000ull);
     }
   }
 }
