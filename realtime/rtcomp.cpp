@@ -447,6 +447,10 @@ bool compline(Comp& c, RtOp& op, int lnum) {
       continue;
     }
     neg = false;
+    if (w && w->type == WT_GROUP) {  // an expression: its result lives for this line only
+      error(i, 175);
+      return false;
+    }
     int32_t h = 0;
     int k = w ? argtyp(i, &h) : 0;
     if (k == 20) {
