@@ -523,10 +523,12 @@ bool compline(Comp& c, RtOp& op, int lnum) {
         opd[2].ref = iconst(count, &rts.ncons, rts.conmax);
         n = std::max(n, 3) + (given >= 3 ? 1 : 0);
         if (given >= 4) n = std::max(n, 5);
+        trcint(8, "ard_ini", 0, ch, step, count, given, n);
       }
     } else if (opc == R_DREAD) {
       n = 1;
       addc(opd[0].bytes / 2);
+      trcint(8, "drd_ini", 0, opd[0].bytes, n, 0, 0, 0);
     } else if ((opc == R_TEXT || opc == R_WORD) && (n == 2 || n == 3) && !(op.flg & OF_LIST)) {
       int32_t b2 = opd[1].bytes;
       if (n == 2) addc(0);
@@ -744,6 +746,7 @@ void pass2(Comp& c, int32_t listadr, int32_t casadr) {
 
 // The compile-time listing (trace-mask bit 8).
 void listing(int32_t listadr) {
+  trcint(8, "TLIST", 0, static_cast<int>(rts.lst.nops), rts.nvars, rts.ncons, 0, 0);
   jprintf(dbglun, "List 1:\n");
   jprintf(dbglun, " Nops=%7ld\tNrpts=%d  Psiz=%ld\n", static_cast<long>(rts.lst.nops),
           rts.lst.nblk, 576L);
