@@ -160,6 +160,10 @@ int32_t newlst() {
 
 // ---- Windows -----------------------------------------------------------------
 
+namespace {
+int32_t winsize[2][2];  // width and height of real-time windows 1 and 2
+}  // namespace
+
 int rtwin(int n) {
   int32_t l, tp, r, b;
   if (n < 1) {
@@ -184,18 +188,15 @@ int rtwin(int n) {
   // The real-time window is the screen rectangle itself until window
   // ports of that kind exist; its number is the real-time window number.
   rts.winid[n - 1] = static_cast<int16_t>(n + 1);
-  rts.clip[0] = 0;
-  rts.clip[1] = 0;
-  rts.clip[2] = r - l + 1;
-  rts.clip[3] = b - tp + 1;
+  winsize[n - 1][0] = r - l + 1;
+  winsize[n - 1][1] = b - tp + 1;
   setrtwin(nullptr, n);
   return n;
 }
 
 int setrtwin(RtTask* t, int n) {
   if (n < 1 || n > 2 || !rts.winid[n - 1]) return 0;
-  const int32_t* rr = dvrect[4 + n];
-  int32_t w = rr[3] - rr[1] + 1, h = rr[2] - rr[0] + 1;
+  int32_t w = winsize[n - 1][0], h = winsize[n - 1][1];
   if (t) {
     t->window = static_cast<int16_t>(n);
     t->wport = rts.winid[n - 1];
