@@ -31,6 +31,7 @@
 #include "lang/namehooks.h"
 #include "lang/parse.h"
 #include "realtime/hwcells.h"
+#include "realtime/rtsched.h"
 #include "realtime/serial.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
@@ -285,13 +286,13 @@ int DOCMND(int code) {
     case CM_CALL:   // call: callcb
     case CM_PORTIO:  // portio: portcmd
     case CM_INITIALIZE:  // initialize: devini
-    case CM_REALTIME:  // realtime: rtime
     case CM_SOUND:  // sound: sound
     case CM_USER1:  // user1
     case CM_USER2:  // user2
     case CM_USER3:  // user3
       return notavl(code);
     case CM_COMWRITE: return comwrt();
+    case CM_REALTIME: return rtime();
     case CM_IPWAIT: return 0;  // ipwait: nothing to wait for on this platform
 
     // Image processing.
