@@ -9,12 +9,15 @@
 #include "lang/macro.h"
 #include "lang/mainloop.h"
 #include "ui/clocks.h"
+#include "ui/cursor.h"
+#include "ui/platform/wm.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
 #include "ui/screen.h"
 #include "ui/window.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <deque>
 #include <vector>
@@ -40,8 +43,10 @@ uint16_t curkeys = 0;         // modifier keys of the message being handled
 bool ended = false;           // the keyboard input has ended
 
 // ---- Window-procedure state -----------------------------------------------
-uint8_t btnstate = 0;  // 1 frame button held, 4 frame move or size loop
+uint8_t btnstate = 0;  // buttons last seen; 1 frame button held, 4 frame move or size loop
 uint8_t inpoll = 0;    // 1 while chkio runs above level 0
+uint32_t btntime = 0;  // tickms(1) at the last press that made an event
+int16_t chordx = 0, chordy = 0;  // last point seen with left and right held
 
 // ---- Type-ahead buffer: 98 key codes and a terminating NUL, the count
 // stored since the buffer was last empty, and the read position.
@@ -275,6 +280,47 @@ bool keyheld(uint32_t vk) {
 
 // ---- The window procedure --------------------------------------------------
 
+namespace {
+// Mouse messages: the event of a press, a move with a button held, or a
+// release; a click into a window that is neither current nor the main
+// window only selects it.
+int32_t mouseevt(int32_t hwnd, int n, uint32_t message, uint32_t wParam, uint32_t lParam) {
+  const int16_t x = static_cast<int16_t>(lParam & 0xFFFF), y = static_cast<int16_t>(lParam >> 16);
+  const uint8_t buttons = static_cast<uint8_t>(wParam & 19);
+  if (message == WM_MOUSEMOVE) {
+    musx = x;
+    musy = y;
+    if (!buttons) return 0;
+  }
+  const uint8_t old = btnstate;
+  btnstate = buttons;
+  if (old == 3 && !inpoll) {
+    // A left+right chord makes no further events until every button is up.
+    if (!buttons) wm_capture(0);
+    chordx = x;
+    chordy = y;
+    if (buttons) btnstate = 3;
+    return 0;
+  }
+  if (buttons && buttons != old && !inpoll && n >= 0 && n != curwin && n != 2 && wport(n)) {
+    if (jdebug) logprintf("mousekey(%d,%d) %d %d\n", n, curwin, x, y);
+    setwin(n);
+    return 0;
+  }
+  if (buttons && buttons != old && !inpoll) btntime = tickms(1);
+  evtrec.h = x;
+  evtrec.v = y;
+  evtrec.modifiers = static_cast<int16_t>(buttons | (keyheld(VK_MENU) ? MK_ALT : 0) |
+                                          (keyheld(VK_SHIFT) ? MK_SHIFT : 0) |
+                                          (keyheld(VK_CONTROL) ? MK_CTRL : 0));
+  evtrec.hwnd = hwnd;
+  evtrec.window = static_cast<int16_t>(n);
+  evtrec.what = buttons ? 1 : 2;
+  evtrec.message = static_cast<uint32_t>(static_cast<int32_t>(evtrec.modifiers));
+  return 0;
+}
+}  // namespace
+
 int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam) {
   const int n = winnum(hwnd);
   if ((jdebug & 4) && logfp && !(message == WM_MOUSEMOVE && !(wParam & 19)) && message != 0xA0 &&
@@ -284,6 +330,70 @@ int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam
               static_cast<int>(lParam), curwin);
   evtrec.what = 0;
   switch (message) {
+    case WM_DESTROY:
+      if (n < 0) return 0;
+      if (logfp)
+        logprintf("Destroy  win %d %d (%d %d)\n", n, wport(n) ? (wport(n)->flags & 0x20) != 0 : 0,
+                  static_cast<int>(wParam), static_cast<int>(lParam));
+      if (n == 2) {
+        quit(0);
+        return 0;
+      }
+      // Destroyed behind the program's back: the window leaves the table.
+      winlost(n);
+      return 0;
+    case WM_CLOSE: {
+      if ((wflags & 16) || n < 0) {
+        wm_destroy(hwnd);
+        return 0;
+      }
+      const Wport* w = wport(n);
+      const int closable = w && (w->flags & 0x20);
+      if (logfp) logprintf("Close  win %d %d (%d %d)\n", n, closable, static_cast<int>(wParam), static_cast<int>(lParam));
+      if (n == 2) {
+        // Cancel keeps the program running; Quit goes the quit road
+        // (the quitstr text, else the end).
+        if (quit(2)) quit(0);
+        return 0;
+      }
+      if (!closable) wm_destroy(hwnd);
+      return 0;
+    }
+    case WM_MOVE:
+    case WM_SIZE:
+      if (n >= 0) {
+        if (PwRec* p = wpwrec(wport(n))) {
+          const int a = static_cast<int16_t>(lParam & 0xFFFF), b = static_cast<int16_t>(lParam >> 16);
+          if (message == WM_MOVE) {
+            if (a <= -32000) return 0;
+            const int32_t w = p->rect[2] - p->rect[0], h = p->rect[3] - p->rect[1];
+            p->rect[0] = a;
+            p->rect[1] = b;
+            p->rect[2] = a + w;
+            p->rect[3] = b + h;
+          } else if (wParam == 1) {
+            if (!(wflags & 16) && n == curwin && !(state & 0x40)) iconwin(wport(n));
+            return 0;
+          } else {
+            p->rect[2] = p->rect[0] + a - 1;
+            p->rect[3] = p->rect[1] + b - 1;
+          }
+          std::memcpy(wport(n)->rect, p->rect, sizeof p->rect);
+          if (btnstate)
+            p->state |= 2;
+          else
+            resetRect(p, 0);
+        }
+      }
+      return 0;
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+      return mouseevt(hwnd, n, message, wParam, lParam);
     case WM_PAINT:
       // Repaints wait for the end of a frame loop, which repaints in full.
       if (btnstate != 4 && n >= 0) update(n, nullptr, 0);
@@ -325,10 +435,6 @@ int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam
     case 0xA8:  // WM_NCMBUTTONUP
       btnstate = 0;
       return 0;
-    case WM_MOUSEMOVE:
-      musx = static_cast<int16_t>(lParam & 0xFFFF);
-      musy = static_cast<int16_t>(lParam >> 16);
-      return 0;
     case WM_ENTERSIZEMOVE:
       btnstate = 4;
       return 0;
@@ -337,8 +443,8 @@ int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam
       btnstate = 0;
       return 0;
     default:
-      // Buttons, sound notifications (955-957) and the modeless dialog
-      // message 90001 are served by the pointer, movie and dialog code.
+      // Sound notifications (955-957) and the modeless dialog message 90001
+      // are served by the movie and dialog code.
       return 0;
   }
 }
@@ -348,6 +454,16 @@ int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam
 int evtkey(int have, int flags) {
   if (have < 1) return 0;
   switch (evtrec.what) {
+    case 1: {
+      const int code = (evtrec.modifiers & (2 | MK_SHIFT)) ? 130 : 129;
+      if (flags == 0x901) return getmus(&evtrec, code);
+      const int n = evtrec.window;
+      if (n == curwin) return getmus(&evtrec, code);
+      if (n < 0 || !wport(n)) return 0;
+      if (wport(n)->type == 16) return icon(&evtrec, n);
+      setwin(n);
+      return 0;
+    }
     case 3:
     case 10:
       return dokey(static_cast<int>(evtrec.message), evtrec.modifiers, flags);
@@ -472,6 +588,8 @@ int waitev(int time, int unit) {
   const bool forkey = time < 0;
   uint64_t deadline = 0;
   if (!forkey) {
+    // A monotonic deadline in 64 bits: a wait across midnight or of many
+    // days ends on time.
     uint64_t ms = static_cast<uint64_t>(time) * (unit == 0 ? 1000u : 1u);
     deadline = clock_ns() + ms * 1000000ull;
   }
@@ -484,12 +602,32 @@ int waitev(int time, int unit) {
     if (forkey) {
       if (r > 0) break;
       if (ended) return endkey();
-    } else if (clock_ns() >= deadline) {
-      break;
+      sleepms(10);
+      continue;
     }
-    sleepms(forkey ? 10 : 1);
+    const uint64_t now = clock_ns();
+    if (now >= deadline) break;
+    if (clock_virtual())
+      clock_sleep_ns(deadline - now);  // the virtual clock moves at once
+    else
+      sleepms(static_cast<int>(std::min<uint64_t>(10, (deadline - now + 999999) / 1000000)));
   }
   return r;
+}
+
+int dblclk(int code, int) {
+  const uint32_t until = btntime + 200;
+  int count = 0;
+  while (static_cast<int32_t>(tickms(1) - until) < 0) {
+    chkio(0);
+    if (count == 0 && btnstate == 0)
+      count = 1;
+    else if (count == 1 && btnstate == 1)
+      count = 2;
+    if (state & 0x8180) break;
+    sleepms(1);
+  }
+  return count == 2 ? code | 8 : code;
 }
 
 int keynum(const char* prompt, int value) {

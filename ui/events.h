@@ -185,6 +185,10 @@ int waitky();
 // (status bit 0x100 stays set). Returns the last poll result, -1 when no poll
 // ran. Keys pressed during a timed wait stay in the type-ahead buffer.
 int waitev(int time, int unit);
+// Double-click check after a press: waits until 200 ms after the press,
+// polling input; the code | 8 when the left button was released and pressed
+// again meanwhile, else the code.
+int dblclk(int code, int);
 // Prints a prompt on the terminal and reads a decimal number from key
 // messages, each digit echoed; the first other key ends it. -1 when no digit
 // came.

@@ -256,12 +256,17 @@ int Backend::pump(int how) {
   return 1;
 }
 
-Backend* backend() {
+Backend* conbackend() {
   static Console* con = [] {
     coninit();
     return new Console(0, stdout);
   }();
-  return current ? current : con;
+  return con;
+}
+
+Backend* backend() {
+  static Backend* chosen = choosebackend();
+  return current ? current : chosen;
 }
 
 Backend* setbackend(Backend* b) {
