@@ -8,6 +8,6 @@ int getmus(const EvtRec* evt, int code) {
   if (!evt) return code;
   curx = evt->h;
   cury = evt->v;
-  if ((curflg & 2) && (code == 129 || code == 130) && !(evt->modifiers & 2)) code = dblclk(code, 0);
+  if ((code == 129 || code == 130) && !(evt->modifiers & 2)) code = dblclk(code, 0);
   return code;
 }

@@ -6,6 +6,6 @@ struct EvtRec;
 
 // Takes a button-down event (code 129 left, 130 right or Shift): the cursor
 // position becomes the event's point (client coordinates of its window);
-// with cursor flag 2 a left double click gives 137 (138 with Shift).
+// a left double click gives 137 (138 with Shift).
 // Returns the key code.
 int getmus(const EvtRec* evt, int code);

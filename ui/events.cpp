@@ -47,6 +47,7 @@ uint8_t btnstate = 0;  // buttons last seen; 1 frame button held, 4 frame move o
 uint8_t inpoll = 0;    // 1 while chkio runs above level 0
 uint32_t btntime = 0;  // tickms(1) at the last press that made an event
 int16_t chordx = 0, chordy = 0;  // last point seen with left and right held
+int dblwatch = -1;  // while dblclk waits: 0, 1 after a release, 2 after a new left press
 
 // ---- Type-ahead buffer: 98 key codes and a terminating NUL, the count
 // stored since the buffer was last empty, and the read position.
@@ -294,6 +295,10 @@ int32_t mouseevt(int32_t hwnd, int n, uint32_t message, uint32_t wParam, uint32_
   }
   const uint8_t old = btnstate;
   btnstate = buttons;
+  if (dblwatch == 0 && buttons == 0)
+    dblwatch = 1;
+  else if (dblwatch == 1 && buttons == 1)
+    dblwatch = 2;
   if (old == 3 && !inpoll) {
     // A left+right chord makes no further events until every button is up.
     if (!buttons) wm_capture(0);
@@ -616,18 +621,23 @@ int waitev(int time, int unit) {
 }
 
 int dblclk(int code, int) {
+  // The button changes are counted as the window procedure sees them. The
+  // second press makes no event of its own: it is the double click.
   const uint32_t until = btntime + 200;
-  int count = 0;
-  while (static_cast<int32_t>(tickms(1) - until) < 0) {
-    chkio(0);
-    if (count == 0 && btnstate == 0)
-      count = 1;
-    else if (count == 1 && btnstate == 1)
-      count = 2;
+  dblwatch = 0;
+  while (static_cast<int32_t>(tickms(1) - until) < 0 && dblwatch < 2) {
+    pumpin(KEY_PEEK);
+    Msg m;
+    while (dblwatch < 2 && peekmsg(&m, WM_MOUSEMOVE, WM_MOUSELAST, 1)) {
+      dispmsg(&m);
+      evtrec.what = 0;
+    }
     if (state & 0x8180) break;
-    sleepms(1);
+    if (dblwatch < 2) sleepms(1);
   }
-  return count == 2 ? code | 8 : code;
+  const bool twice = dblwatch == 2;
+  dblwatch = -1;
+  return twice ? code | 8 : code;
 }
 
 int keynum(const char* prompt, int value) {
