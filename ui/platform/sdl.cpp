@@ -17,6 +17,7 @@ bool havesdl() { return false; }
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 
 bool havesdl() { return true; }
@@ -84,9 +85,9 @@ bool Sdl::open(bool quiet) {
   }
   int w = scrwid, h = scrhgt;
   SDL_DisplayMode dm;
-  if (SDL_GetDesktopDisplayMode(0, &dm) == 0 && dm.w > 0 && dm.h > 0) {
+  if (SDL_GetDesktopDisplayMode(0, &dm) == 0 && dm.w > 0 && dm.h > 0 && (dm.w < w || dm.h < h)) {
     // Scaled down to fit the display, keeping the proportions.
-    const double f = std::min(1.0, std::min((dm.w - 40) / static_cast<double>(w), (dm.h - 80) / static_cast<double>(h)));
+    const double f = std::min(dm.w / static_cast<double>(w), dm.h / static_cast<double>(h)) * 0.95;
     if (f > 0.1) w = static_cast<int>(w * f), h = static_cast<int>(h * f);
   }
   win_ = SDL_CreateWindow("PELIX", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, SDL_WINDOW_RESIZABLE);
