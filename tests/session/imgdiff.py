@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Compares two images (PNG or 24/32-bit BMP) within a tolerance.
+"""Compares two images (PNG, 24/32-bit BMP or a 24-bit X window dump)
+within a tolerance.
 
 usage: imgdiff.py GOT WANT [MAXDIFF [MAXFRACTION]]
 A pixel differs when any channel differs by more than MAXDIFF (default 8);
@@ -62,9 +63,30 @@ def bmp(data):
     return w, abs(h), rows
 
 
+def xwd(data):
+    f = struct.unpack(">25I", data[:100])
+    hsize, w, h, bpl, ncolors = f[0], f[4], f[5], f[12], f[19]
+    order, bpp = f[7], f[11]
+    if bpp != 32:
+        raise ValueError("only 32-bit X window dumps")
+    off = hsize + 12 * ncolors
+    rows = []
+    for y in range(h):
+        line = data[off + y * bpl: off + y * bpl + w * 4]
+        if order == 0:  # LSB first: blue, green, red, pad
+            rows.append([(line[x * 4 + 2], line[x * 4 + 1], line[x * 4]) for x in range(w)])
+        else:
+            rows.append([(line[x * 4 + 1], line[x * 4 + 2], line[x * 4 + 3]) for x in range(w)])
+    return w, h, rows
+
+
 def load(name):
     data = open(name, "rb").read()
-    return bmp(data) if data[:2] == b"BM" else png(data)
+    if data[:2] == b"BM":
+        return bmp(data)
+    if data[:8] == b"\x89PNG\r\n\x1a\n":
+        return png(data)
+    return xwd(data)
 
 
 def main():

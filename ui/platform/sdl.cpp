@@ -59,6 +59,7 @@ class Sdl : public Backend {
   void rowout(int, const char* text, int n) override {
     if (n > 0) std::fwrite(text, 1, static_cast<size_t>(n), stdout);
     std::fputc('\n', stdout);
+    std::fflush(stdout);
   }
   void beep() override {}
   bool paging() override { return false; }
