@@ -565,7 +565,7 @@ int initWins() {
   if (!wintab && wingrow(WINTAB) < 0) return -1;
   made = true;
   logprintf("initWins: %d\n", static_cast<int>(nwins));
-  wm_screensize(scrwid, scrhgt);
+  initscreen(1);
   // The main window fills the screen below its caption.
   const int32_t mr[4] = {WM_BORDER, WM_CAPHGT + WM_BORDER, scrwid - 1 - WM_BORDER, scrhgt - 1 - WM_BORDER};
   makwin(2, 16, 0x10, 0, "PELIX", mr, 1, 1);
