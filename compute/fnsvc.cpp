@@ -45,7 +45,6 @@ WEAK int winrect(int32_t, int* rect) {
   if (rect) rect[0] = rect[1] = rect[2] = rect[3] = 0;
   return 0;
 }
-WEAK int setcurs(int, int) { return 0; }
 WEAK void* mnuitm(uint32_t* kind) {
   if (kind) *kind = 0;
   fnnavl();

@@ -9,6 +9,9 @@
 #include "lang/macro.h"
 #include "lang/mainloop.h"
 #include "ui/clocks.h"
+#include "ui/hooks.h"
+#include "compute/arith.h"
+#include "compute/fnsvc.h"
 #include "ui/cursor.h"
 #include "ui/platform/wm.h"
 #include "ui/platform/backend.h"
@@ -47,7 +50,8 @@ uint8_t btnstate = 0;  // buttons last seen; 1 frame button held, 4 frame move o
 uint8_t inpoll = 0;    // 1 while chkio runs above level 0
 uint32_t btntime = 0;  // tickms(1) at the last press that made an event
 int16_t chordx = 0, chordy = 0;  // last point seen with left and right held
-int dblwatch = -1;  // while dblclk waits: 0, 1 after a release, 2 after a new left press
+int dblwatch = -1;
+bool giveup = false;  // the line reader gives up its line (the main window closes)  // while dblclk waits: 0, 1 after a release, 2 after a new left press
 
 // ---- Type-ahead buffer: 98 key codes and a terminating NUL, the count
 // stored since the buffer was last empty, and the read position.
@@ -356,9 +360,15 @@ int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam
       const int closable = w && (w->flags & 0x20);
       if (logfp) logprintf("Close  win %d %d (%d %d)\n", n, closable, static_cast<int>(wParam), static_cast<int>(lParam));
       if (n == 2) {
-        // Cancel keeps the program running; Quit goes the quit road
-        // (the quitstr text, else the end).
-        if (quit(2)) quit(0);
+        // Cancel keeps the program running; Quit goes the quit road (the
+        // quitstr text, else the end). At the command prompt the line is
+        // given up and the confirmation runs as the next command.
+        if (inprompt) {
+          xeqstr("quit 1", 0, 0);
+          giveup = true;
+        } else if (quit(2)) {
+          quit(0);
+        }
         return 0;
       }
       if (!closable) wm_destroy(hwnd);
@@ -440,6 +450,14 @@ int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam
     case 0xA8:  // WM_NCMBUTTONUP
       btnstate = 0;
       return 0;
+    case WM_ACTIVATEAPP:
+      if (jdebug > 2) logprintf(" ACTIVATEAPP %d %d scrflag=%d\n", static_cast<int>(wParam), n, scrflags);
+      if (!wParam && (scrflags & 0x80)) scrrst();
+      return 0;
+    case WM_SYSCOMMAND:
+      return 0;  // frames are the window manager's; nothing to pass on
+    case WM_MOUSEACTIVATE:
+      return n == 2 && wParam ? 0 : 1;
     case WM_ENTERSIZEMOVE:
       btnstate = 4;
       return 0;
@@ -505,6 +523,11 @@ int getkey(int flags) {
         return endkey();
       }
       dispmsg(&m);
+      if (giveup) {
+        giveup = false;
+        code = 5;  // the line reader ends its line empty
+        break;
+      }
       if (evtrec.what == 0) continue;
       code = evtkey(1, flags);
       evtrec.what = 0;
@@ -555,9 +578,10 @@ int chkio(int level) {
   return code;
 }
 
-int inpend(int) {
+int inpend(int which) {
   pumpin(KEY_PEEK);
-  return inputq() ? 1 : 0;
+  if (which) return inputq() ? 1 : 0;
+  return inputq() || peekmsg(nullptr, 0, 0, 0) ? 1 : 0;
 }
 
 int pumpmsg() {
@@ -664,6 +688,132 @@ int keynum(const char* prompt, int value) {
 }
 
 int shiftdn() { return evtrec.modifiers & MK_SHIFT; }
+
+int setcurs(int x, int y) {
+  // The pointer of this platform is the program's own: its position moves.
+  musx = static_cast<int16_t>(x);
+  musy = static_cast<int16_t>(y);
+  return 0;
+}
+
+int wommsg() {
+  Msg m;
+  int r = 0;
+  while (peekmsg(&m, MM_WOM_OPEN, MM_WOM_DONE, 1)) {
+    dispmsg(&m);
+    r = 1;
+  }
+  return r;
+}
+
+int waitevt(int16_t* point) {
+  if (jdebug) logprintf("waitevt() START\n");
+  while (chkio(1) > 0) {
+  }
+  int code = 0;
+  for (;;) {
+    Msg m;
+    if (!getmsg(&m)) {
+      if (endkey() < 0) break;
+      continue;
+    }
+    dispmsg(&m);
+    if (evtrec.what == 3 || evtrec.what == 10) {
+      code = dokey(static_cast<int>(evtrec.message), evtrec.modifiers, -1);
+      if (jdebug)
+        logprintf("waitevt() KEY %d,%d,%d,%d\n", code, static_cast<int>(evtrec.message),
+                  evtrec.modifiers, evtrec.window);
+      evtrec.what = 0;
+      if (code) break;
+    } else if (evtrec.what == 1) {
+      if (point) {
+        point[0] = evtrec.v;
+        point[1] = evtrec.h;
+      }
+      if (jdebug) logprintf("waitevt() MUS %d,%d,%d,%d\n", evtrec.v, evtrec.h, evtrec.modifiers, evtrec.window);
+      evtrec.what = 0;
+      break;
+    }
+  }
+  if (jdebug) logprintf("waitevt() END\n");
+  return code;
+}
+
+int settmo(int time, int unit) {
+  static int32_t tdate = 0, tms = 0;  // the deadline: packed date, time of day
+  if (time != 0) {
+    int64_t ms = static_cast<int64_t>(gclock(nullptr)) + static_cast<int64_t>(time) * (unit == 0 ? 1000 : 1);
+    int32_t date = gtime(nullptr);
+    // Whole days move into the packed date (day | month << 5 | year << 9):
+    // counted on the calendar.
+    while (ms >= 86400000) {
+      ms -= 86400000;
+      int d = date & 31, mo = (date >> 5) & 15, y = date >> 9;
+      static const int mdays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+      int dim = mdays[(mo + 11) % 12] + (mo == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0));
+      if (++d > dim) {
+        d = 1;
+        if (++mo > 12) mo = 1, y++;
+      }
+      date = d | mo << 5 | y << 9;
+    }
+    tdate = date;
+    tms = static_cast<int32_t>(ms);
+    return 0;
+  }
+  const int32_t today = gtime(nullptr);
+  const auto key = [](int32_t d) { return ((d >> 9) * 16 + ((d >> 5) & 15)) * 32 + (d & 31); };
+  if (key(today) != key(tdate)) return key(today) > key(tdate) ? 1 : 0;
+  return gclock(nullptr) >= tms ? 1 : 0;
+}
+
+namespace {
+// The pause of the array loops.
+struct Pause {
+  int16_t mode = 0;
+  uint32_t deadline = 0, interval = 1;
+  int lastpoll = 0;
+} pausest;
+
+int pausestep() {
+  Pause& p = pausest;
+  if (p.mode == 0) return 0;
+  const int m = p.mode;
+  if (m & 1) p.mode = 0;  // odd modes act once
+  for (;;) {
+    bool done = false;
+    if (m <= 2) {
+      if (static_cast<int32_t>(tickms(1) - p.deadline) >= 0) {
+        p.deadline = tickms(1) + p.interval;
+        done = true;
+      }
+    } else if (m <= 4) {
+      done = p.lastpoll != 0;
+    } else {
+      done = true;  // no trigger device on this platform
+    }
+    if (done) break;
+    p.lastpoll = chkio(0);
+    if (state & 0x8180) {
+      state &= ~ST_INTR;
+      break;
+    }
+    sleepms(1);
+  }
+  p.lastpoll = 0;
+  return 0;
+}
+}  // namespace
+
+int setpause(int mode, uint32_t interval) {
+  pausest.mode = static_cast<int16_t>(mode);
+  pausest.interval = interval;
+  pausest.lastpoll = 0;
+  if (mode == 1) pausest.deadline = tickms(1) + interval;
+  if (mode == 5 || mode == 6) pausest.mode = 0;  // no trigger device: error 168 for the caller
+  pausehk = pausest.mode ? pausestep : nullptr;
+  return mode == 5 || mode == 6 ? -1 : 0;
+}
 
 int dokey(int event, int modifiers, int mode) {
   trcint(144, "Dokey", 0, event, modifiers, mode, static_cast<int>(state), 0);

@@ -195,6 +195,20 @@ int dblclk(int code, int);
 int keynum(const char* prompt, int value);
 // The Shift bit (4) of the event's modifiers.
 int shiftdn();
+// Moves the pointer to (x, y).
+int setcurs(int x, int y);
+// Dispatches pending sound-output notifications (955-957) only; 1 when one
+// was there.
+int wommsg();
+// Empties pending key input, then waits for a key that dokey makes a code
+// of (returned) or a button press (its point (v, h) into point, 0 returned).
+int waitevt(int16_t* point);
+// Deadline pair: time non-zero sets it (unit 0 seconds, else ms) on the
+// calendar; time 0 answers 1 once it has passed, else 0.
+int settmo(int time, int unit);
+// The pause of the array loops: mode 1-2 timed (interval ms), 3-4 until a
+// key, 5-6 until a trigger (none here: refused with -1); odd modes act once.
+int setpause(int mode, uint32_t interval);
 
 // The trace mask that Ctrl-F put aside while stepping through a macro (-1:
 // none); the macro return puts it back.

@@ -18,6 +18,7 @@
 #include "ui/platform/backend.h"
 #include "ui/platform/face.h"
 #include "ui/platform/wm.h"
+#include "ui/ports.h"
 #include "ui/screen.h"
 #include "compute/fnsvc.h"
 
@@ -525,8 +526,11 @@ int makwin(int slot, int type, int flags, int, const char* name, const int32_t* 
   }
   invalwin(p->window);
   if (logfp)
+  {
     logprintf("makwin(%d,%d,%d,%d,%d,%d):%d,%d,%d\n", slot, type, flags, r[0], r[1], visible,
               r[2], r[3], font);
+    shoprt(w);
+  }
   return slot;
 }
 

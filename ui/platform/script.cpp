@@ -251,6 +251,14 @@ int ScriptInput::run(const Step& s) {
     }
     return dbl ? 5 : 3;
   }
+  if (op == "close") {
+    // The close box of a window's frame (of the native window for the main
+    // window).
+    const int n = w.size() == 2 ? scriptwin(w[1]) : -1;
+    if (n < 0) return bad("close needs a window");
+    postmsg(winhwnd(n), WM_CLOSE, 0, 0);
+    return 1;
+  }
   if (op == "wait") {
     int ms = 0;
     if (w.size() != 2 || !number(w[1], &ms) || ms < 0) return bad("wait needs milliseconds");

@@ -12,6 +12,8 @@
 //   press WIN X Y [button], release WIN X Y [button], move WIN X Y
 //                                WIN is a window number or name; X and Y are
 //                                client coordinates of that window
+//   close WIN                    the close box of a window (the main window's:
+//                                closing the native window)
 //   alert "button text"          answers an alert box
 //   wait MS                      lets MS milliseconds pass (instant on the
 //                                virtual clock)
