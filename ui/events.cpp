@@ -13,6 +13,7 @@
 #include "compute/arith.h"
 #include "compute/fnsvc.h"
 #include "ui/cursor.h"
+#include "ui/platform/surface.h"
 #include "ui/platform/wm.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
@@ -694,6 +695,29 @@ int setcurs(int x, int y) {
   musx = static_cast<int16_t>(x);
   musy = static_cast<int16_t>(y);
   return 0;
+}
+
+int dbgtxt(const char* format, int a, int b, int c, int y) {
+  Surface* s = wm_surface(winhwnd(2));
+  if (!s || !format) return 0;
+  char text[128];
+  const int n = std::snprintf(text, sizeof text, format, a, b, c);
+  sfill(*s, 300, y, 301, 21, 0xFFFFFF);
+  stext(*s, 310, y + 3, text, std::clamp(n, 0, 36), 0);
+  return 0;
+}
+
+int regcls(const char* name, int, int, int, int) {
+  // Window classes are the window kinds of makwin here: one atom a name.
+  static const char* const names[] = {"main", "text", "image", "dialog", "alert", "desktop"};
+  for (int i = 0; i < 6; i++)
+    if (name && std::strcmp(name, names[i]) == 0) return 0xC000 + i;
+  return 0;
+}
+
+int comgetc() {
+  char b = 0;
+  return comread(tablet & 3, &b, 1, 0) == 1 ? static_cast<uint8_t>(b) : -1;
 }
 
 int wommsg() {

@@ -195,6 +195,13 @@ int dblclk(int code, int);
 int keynum(const char* prompt, int value);
 // The Shift bit (4) of the event's modifiers.
 int shiftdn();
+// A debug line drawn straight onto the main window: a white strip from x 300
+// to 600 at y, the formatted text at (310, y + 3).
+int dbgtxt(const char* format, int a, int b, int c, int y);
+// Registers a window class: its atom, 0 for an unknown kind.
+int regcls(const char* name, int style, int icon, int smallicon, int colour);
+// One byte from the digitizer tablet's serial port, -1 when none came.
+int comgetc();
 // Moves the pointer to (x, y).
 int setcurs(int x, int y);
 // Dispatches pending sound-output notifications (955-957) only; 1 when one

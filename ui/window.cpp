@@ -414,12 +414,6 @@ int winsetup(Wport* w, int flags, int, int fixed) {
   if (!w) return -1;
   w->chwid = CHWID;
   w->chhgt = CHHGT;
-  if (flags > 0 && !(w->type & 1) && w->type != 16) {
-    const int32_t wd = w->rect[2] - w->rect[0], ht = w->rect[3] - w->rect[1];
-    w->rect[0] = w->rect[1] = 100;
-    w->rect[2] = wd;
-    w->rect[3] = ht;
-  }
   int result = 0;
   if ((flags & 0x7FFF) && fixed >= 0 && (w->type & 1)) {
     // A grid never has fewer than one column and one row.
@@ -826,12 +820,22 @@ int update(int n, const int32_t* rect, int32_t) {
 }
 
 int updall() {
+  // Painting only: the windows' state (scroll origins, marks) stays as the
+  // program left it, so that showing the screen changes nothing.
   ensure();
-  for (int i = 0; i < nwins; i++)
-    if (Wport* w = wport(i); w && !(w->status & 8)) {
-      const PwRec* p = wpwrec(w);
-      if (p && wm_visible(p->window)) update(i, nullptr, 0);
-    }
+  for (int i = 0; i < nwins; i++) {
+    Wport* w = wport(i);
+    if (!w || (w->status & 8)) continue;
+    PwRec* p = wpwrec(w);
+    Surface* s = p ? wm_surface(p->window) : nullptr;
+    if (!s || !wm_visible(p->window)) continue;
+    if (TxtGrid* g = wgrid(w); (w->type & 1) && (w->flags & 0x200) && g)
+      paintgrid(w, g, s, p);
+    else if (w->type == 16)
+      paintmain(s, p);
+    else if (PwRec* o = static_cast<PwRec*>(held(w->offscr)))
+      dibdraw(o, p);
+  }
   return 0;
 }
 
