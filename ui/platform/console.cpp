@@ -90,6 +90,8 @@ void coninit() {
 
 int conintr() { return sigint != 0; }
 
+bool contake() { return takeint(); }
+
 Console::Console(int in, FILE* out) : infd(in), outf(out) {}
 
 // Refills the input buffer. Returns 1 when bytes came, 0 when none are there

@@ -80,6 +80,9 @@ class Sdl : public Backend {
 };
 
 bool Sdl::open(bool quiet) {
+  // SIGINT stays the program's own Ctrl-C (not a quit event).
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  coninit();
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (!quiet) std::fprintf(stderr, "pelix: no display (%s); running headless\n", SDL_GetError());
     return false;
@@ -259,6 +262,11 @@ int Sdl::pump(int how) {
   // it polls.
   if (how == KEY_WAIT || clock_ns() - shown_ > 50000000ull) present();
   int posted = 0;
+  if (contake()) {
+    // Ctrl-C in the terminal that started the program.
+    postmsg(focushwnd(), WM_CHAR, 3, 1, MK_CTRL);
+    posted++;
+  }
   SDL_Event e;
   while (SDL_PollEvent(&e)) posted += event(e);
   if (posted || how != KEY_WAIT) return posted;
@@ -267,6 +275,10 @@ int Sdl::pump(int how) {
       posted += event(e);
       while (SDL_PollEvent(&e)) posted += event(e);
       if (posted) return posted;
+    }
+    if (contake()) {
+      postmsg(focushwnd(), WM_CHAR, 3, 1, MK_CTRL);
+      return 1;
     }
     present();
   }
