@@ -314,7 +314,10 @@ int32_t mouseevt(int32_t hwnd, int n, uint32_t message, uint32_t wParam, uint32_
   }
   if (buttons && buttons != old && !inpoll && n >= 0 && n != curwin && n != 2 && wport(n)) {
     if (jdebug) logprintf("mousekey(%d,%d) %d %d\n", n, curwin, x, y);
+    const int prev = curwin;
     setwin(n);
+    // While a line is read at the prompt its echo stays in its window.
+    if (inprompt) usewin(prev);
     return 0;
   }
   if (buttons && buttons != old && !inpoll) btntime = tickms(1);
