@@ -50,14 +50,18 @@ status=0
 if ! grep -qx 'PELIX> ftype "%d\\n" 6\*7' stdout || ! grep -qx '42' stdout; then
   echo "the command window's rows are not there:"; cat stdout; cat stderr; status=1
 fi
-sleep 0.5  # the window shows the prompt again
-xwd -root -silent >shot.xwd
-
 # The same state, headless.
 printf 'type "ftype \\"%%d\\\\n\\" 6*7\\n"\nsnapshot want.png\n' >in.txt
 PELIX_INPUT=in.txt PELIX_BACKEND=headless PELIX="$src/system" TEMP="$work" "$bin" </dev/null >hstdout 2>&1
-if ! python3 "$src/tests/session/imgdiff.py" shot.xwd want.png; then
-  echo "the screen differs from the headless snapshot"; status=1
+# The window shows the prompt again soon; a busy machine gets a few tries.
+same=1
+for i in 1 2 3 4 5 6; do
+  sleep 0.5
+  xwd -root -silent >shot.xwd
+  python3 "$src/tests/session/imgdiff.py" shot.xwd want.png >diff.txt && { same=0; break; }
+done
+if [ $same != 0 ]; then
+  echo "the screen differs from the headless snapshot:"; cat diff.txt; status=1
 fi
 
 # Quit through the window.
