@@ -36,6 +36,7 @@ constexpr int CHWID = FACEWID, CHHGT = FACEHGT;
 constexpr int MAXWINS = 1000;  // the window table's limit
 
 bool made = false;
+bool inwords = false;    // window records go into word memory
 IconRec* icons[NICONS];  // placed icons by icon slot
 
 // A held reference, or null for 0 (none) and stale references.
@@ -471,7 +472,10 @@ int makwin(int slot, int type, int flags, int, const char* name, const int32_t* 
   if (w && w->type != 0) deletewin(slot);
   if (w && w->type != 0) return -1;  // a permanent window stays
   if (!w) {
-    w = static_cast<Wport*>(xcalloc(1, sizeof(Wport)));
+    // A headed block of the low stack (kept for reuse when the window is
+    // deleted), or the process heap before the stack exists.
+    if (inwords) w = static_cast<Wport*>(zeroblk(sizeof(Wport)));
+    if (!w) w = static_cast<Wport*>(xcalloc(1, sizeof(Wport)));
     if (!w) return -1;
     wintab[slot] = w;
   }
@@ -557,6 +561,8 @@ int winlost(int n) {
   if (txtwin == n) txtwin = 0;
   return 0;
 }
+
+void winwords(bool on) { inwords = on; }
 
 int initWins() {
   if (made) return 0;

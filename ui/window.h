@@ -114,6 +114,10 @@ constexpr int NICONS = 20;
 // no memory could be had. (initports, the platform service, grows the table
 // through it.)
 int wingrow(int n);
+// Window records made from now on go into word memory (headed blocks of
+// the low stack, visible to the stack listing) when on; the program turns
+// it on at start.
+void winwords(bool on);
 // Creates windows 0, 1 and 2 (once); window 0 becomes current.
 int initWins();
 // The record of window n, or null for a free or missing slot.

@@ -131,6 +131,24 @@ TEST_F(Ports, MakwinSlotsAndTableGrowth) {
   EXPECT_NE(wport(0), nullptr);
 }
 
+TEST_F(Ports, RecordsInWordMemory) {
+  LowStack stack;
+  stack.begin();
+  winwords(true);
+  int slot = WINAUTO;
+  while (slot < nwins && wintab[slot]) slot++;  // a slot without a kept record
+  const int n = makwin(slot, 4, 0, 0, "WORDS", rect, 1, 1);
+  winwords(false);
+  ASSERT_GE(n, 0);
+  const auto* w = reinterpret_cast<const uint32_t*>(wintab[n]);
+  EXPECT_GE(w, lowstk);
+  EXPECT_LT(w, lowstk + lstk.end);
+  EXPECT_EQ(wintab[n]->id, n + 1);
+  deletewin(n);
+  wintab[n] = nullptr;  // the stack is zeroed after the test
+  stack.end();
+}
+
 TEST_F(Ports, WindowDestroyedBehindTheProgramsBack) {
   const int n = makwin(-1, 4, 0, 0, "GONE", rect, 1, 1);
   setwin(n);

@@ -3,6 +3,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "lang/cstart.h"
+#include "ui/window.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -91,6 +92,7 @@ int pelix_entry(int argc, char** argv) {
   std::string prog = argc > 0 && argv[0] ? argv[0] : "pelix";
   if (prog.find_first_of(" \t") != std::string::npos) prog = '"' + prog + '"';
   std::string full = cmd.empty() ? prog : prog + " " + cmd;
+  winwords(true);  // window records live in word memory like every record
   cmdlin(full.c_str());
 
   logprintf("OpSys: %d  ->  %s %7.3f\n", static_cast<int>(sysversion * 1000.0f + 0.5f), osname(),
