@@ -192,6 +192,10 @@ int Sdl::event(const SDL_Event& e) {
         return 1;
       }
       if (e.window.event == SDL_WINDOWEVENT_EXPOSED) shown_ = 0;
+      if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED || e.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
+        postmsg(winhwnd(2), WM_ACTIVATEAPP, e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED, 0);
+        return 0;  // no input for a waiting loop
+      }
       return 0;
     case SDL_KEYDOWN: {
       const SDL_Keycode k = e.key.keysym.sym;
