@@ -193,7 +193,7 @@ int swrite(const Surface& s, const std::string& name) {
 #ifdef PELIX_HAVE_PNG
   return writepng(s, name);
 #else
-  return writebmp(s, name);
+  return -1;  // no PNG writer in this build
 #endif
 }
 

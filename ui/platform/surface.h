@@ -30,9 +30,9 @@ void sblit(Surface& dst, int x, int y, const Surface& src, int sx, int sy, int w
 // (x, y): foreground pixels only, or the whole cell when bg is not ~0u.
 void stext(Surface& s, int x, int y, const char* text, int n, uint32_t fg, uint32_t bg = ~0u);
 
-// Writes a surface as an image file: PNG (when the build has libpng) or
-// 24-bit BMP, chosen by the name's extension (".bmp" is BMP, anything else
-// PNG). Returns 0, or -1 when the file could not be written.
+// Writes a surface as an image file: 24-bit BMP for a name ending in ".bmp",
+// else PNG (a build without libpng writes no PNG). Returns 0, or -1 when
+// the file could not be written.
 int swrite(const Surface& s, const std::string& name);
 // Reads a PNG or BMP file written by swrite (or another 24/32-bit one).
 // Returns 0, or -1.
