@@ -195,6 +195,30 @@ TEST_F(Ports, IconsAndRestoring) {
   EXPECT_FALSE(wport(a)->status & 8);
 }
 
+TEST_F(Ports, TextWindowRepaintsItsGrid) {
+  // A single character in column 0 of a row is painted in its cell, in the
+  // text colour on the background; the rest of the row stays blank.
+  const int32_t r[4] = {0, 0, 8 * 10 - 1, 16 * 4 - 1};
+  const int n = makwin(-1, 1, 0x200, 0, "GRID", r, 1, 1);
+  ASSERT_GE(n, 0);
+  TxtGrid* g = wgrid(wport(n));
+  ASSERT_EQ(g->rowlen, 10);
+  ASSERT_EQ(g->nrows, 4);
+  gridbuf(g)[2 * g->rowlen] = 'x';
+  update(n, nullptr, 0);
+  const Surface* s = wm_surface(winhwnd(n));
+  ASSERT_NE(s, nullptr);
+  int ink = 0, other = 0;
+  for (int y = 0; y < s->h; y++)
+    for (int x = 0; x < s->w; x++) {
+      const bool dark = s->row(y)[x] == 0;
+      if (y >= 32 && y < 48 && x < 8) ink += dark;
+      else other += dark;
+    }
+  EXPECT_GT(ink, 4);
+  EXPECT_EQ(other, 0);
+}
+
 TEST_F(Ports, OffscreenPortsKeepTheirRowStride) {
   for (int depth : {1, 8, 16, 24, 32}) {
     PwRec* p = makcport(21, 3, nullptr, depth, nullptr);
