@@ -44,7 +44,6 @@ WEAK int winrect(int32_t, int* rect) {
   if (rect) rect[0] = rect[1] = rect[2] = rect[3] = 0;
   return 0;
 }
-WEAK int setcurs(int, int) { return 0; }
 WEAK void* mnuitm(uint32_t* kind) {
   if (kind) *kind = 0;
   fnnavl();
@@ -55,22 +54,6 @@ WEAK int dlogitems(int, float*, char*, int32_t) {
   return 0;
 }
 
-// A number as given; a text or a string variable matched against the
-// window names (case ignored); -1 when absent or not found.
-WEAK int winarg(int n, const char*) {
-  float v = 0.0f;
-  char name[64];
-  int len = 0;
-  int t = getarg(n, &v, name, sizeof name, &len);
-  if (t == 0) return -1;
-  if ((t & 16) && !(t & 32)) return toi32(v);
-  if (len < 1) return -1;
-  for (int w = 0; w < nwins && w < WINTAB; w++) {
-    const Wport* p = wintab[w];
-    if (p && p->type != 0 && strncasecmp(p->name, name, sizeof p->name) == 0) return w;
-  }
-  return -1;
-}
 WEAK int measur(PtrRec*, int32_t, int32_t, float, float* length, float* area) {
   if (length) *length = 0.0f;
   if (area) *area = 0.0f;

@@ -4,4 +4,4 @@
 
 #define WEAK __attribute__((weak))
 
-WEAK int invport(const int32_t*) { return 0; }
+

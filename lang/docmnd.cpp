@@ -37,6 +37,7 @@
 #include "ui/events.h"
 #include "ui/hooks.h"
 #include "ui/sysserv.h"
+#include "ui/window.h"
 
 #include <cstring>
 #include <sys/stat.h>
@@ -120,8 +121,10 @@ int waitcmd() {
   if (t > 0) {
     if (nargs() >= 3)
       r = waitev(toi32(t), unit);
-    else
+    else if (static_cast<double>(t) * 1000.0 < 2147400000.0)
       r = waitev(toi32(static_cast<double>(t) * 1000.0), 1);
+    else
+      r = waitev(toi32(t), 0);  // a long wait in whole seconds: no overflow
   } else if (!given) {
     r = waitev(-1, 0);
   }
@@ -255,9 +258,9 @@ int DOCMND(int code) {
     case CM_WAIT: return waitcmd();
     case CM_SYSINT: sysint(); return 0;
     case CM_UPDATE: flushpnt(); return 0;
+    case CM_WINDOW: return wincmd();  // window: winarg, setwin / iconwin; the window number to r0
     case CM_MENU:   // menu: menucmd
     case CM_EDIT:   // edit: edit, then edtext; status bit 0x40 cleared after
-    case CM_WINDOW:   // window: winarg, setwin / iconwin; the window number to r0
     case CM_PATTERN:  // pattern: pattern
     case CM_FONT:  // font: setlfnt / initFonts / winsetup
       return notavl(code);

@@ -9,12 +9,19 @@
 #include "lang/macro.h"
 #include "lang/mainloop.h"
 #include "ui/clocks.h"
+#include "ui/hooks.h"
+#include "compute/arith.h"
+#include "compute/fnsvc.h"
+#include "ui/cursor.h"
+#include "ui/platform/surface.h"
+#include "ui/platform/wm.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
 #include "ui/screen.h"
 #include "ui/window.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <deque>
 #include <vector>
@@ -40,8 +47,12 @@ uint16_t curkeys = 0;         // modifier keys of the message being handled
 bool ended = false;           // the keyboard input has ended
 
 // ---- Window-procedure state -----------------------------------------------
-uint8_t btnstate = 0;  // 1 frame button held, 4 frame move or size loop
+uint8_t btnstate = 0;  // buttons last seen; 1 frame button held, 4 frame move or size loop
 uint8_t inpoll = 0;    // 1 while chkio runs above level 0
+uint32_t btntime = 0;  // tickms(1) at the last press that made an event
+int16_t chordx = 0, chordy = 0;  // last point seen with left and right held
+int dblwatch = -1;
+bool giveup = false;  // the line reader gives up its line (the main window closes)  // while dblclk waits: 0, 1 after a release, 2 after a new left press
 
 // ---- Type-ahead buffer: 98 key codes and a terminating NUL, the count
 // stored since the buffer was last empty, and the read position.
@@ -275,6 +286,54 @@ bool keyheld(uint32_t vk) {
 
 // ---- The window procedure --------------------------------------------------
 
+namespace {
+// Mouse messages: the event of a press, a move with a button held, or a
+// release; a click into a window that is neither current nor the main
+// window only selects it.
+int32_t mouseevt(int32_t hwnd, int n, uint32_t message, uint32_t wParam, uint32_t lParam) {
+  const int16_t x = static_cast<int16_t>(lParam & 0xFFFF), y = static_cast<int16_t>(lParam >> 16);
+  const uint8_t buttons = static_cast<uint8_t>(wParam & 19);
+  if (message == WM_MOUSEMOVE) {
+    musx = x;
+    musy = y;
+    if (!buttons) return 0;
+  }
+  const uint8_t old = btnstate;
+  btnstate = buttons;
+  if (dblwatch == 0 && buttons == 0)
+    dblwatch = 1;
+  else if (dblwatch == 1 && buttons == 1)
+    dblwatch = 2;
+  if (old == 3 && !inpoll) {
+    // A left+right chord makes no further events until every button is up.
+    if (!buttons) wm_capture(0);
+    chordx = x;
+    chordy = y;
+    if (buttons) btnstate = 3;
+    return 0;
+  }
+  if (buttons && buttons != old && !inpoll && n >= 0 && n != curwin && n != 2 && wport(n)) {
+    if (jdebug) logprintf("mousekey(%d,%d) %d %d\n", n, curwin, x, y);
+    const int prev = curwin;
+    setwin(n);
+    // While a line is read at the prompt its echo stays in its window.
+    if (inprompt) usewin(prev);
+    return 0;
+  }
+  if (buttons && buttons != old && !inpoll) btntime = tickms(1);
+  evtrec.h = x;
+  evtrec.v = y;
+  evtrec.modifiers = static_cast<int16_t>(buttons | (keyheld(VK_MENU) ? MK_ALT : 0) |
+                                          (keyheld(VK_SHIFT) ? MK_SHIFT : 0) |
+                                          (keyheld(VK_CONTROL) ? MK_CTRL : 0));
+  evtrec.hwnd = hwnd;
+  evtrec.window = static_cast<int16_t>(n);
+  evtrec.what = buttons ? 1 : 2;
+  evtrec.message = static_cast<uint32_t>(static_cast<int32_t>(evtrec.modifiers));
+  return 0;
+}
+}  // namespace
+
 int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam) {
   const int n = winnum(hwnd);
   if ((jdebug & 4) && logfp && !(message == WM_MOUSEMOVE && !(wParam & 19)) && message != 0xA0 &&
@@ -284,6 +343,76 @@ int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam
               static_cast<int>(lParam), curwin);
   evtrec.what = 0;
   switch (message) {
+    case WM_DESTROY:
+      if (n < 0) return 0;
+      if (logfp)
+        logprintf("Destroy  win %d %d (%d %d)\n", n, wport(n) ? (wport(n)->flags & 0x20) != 0 : 0,
+                  static_cast<int>(wParam), static_cast<int>(lParam));
+      if (n == 2) {
+        quit(0);
+        return 0;
+      }
+      // Destroyed behind the program's back: the window leaves the table.
+      winlost(n);
+      return 0;
+    case WM_CLOSE: {
+      if ((wflags & 16) || n < 0) {
+        wm_destroy(hwnd);
+        return 0;
+      }
+      const Wport* w = wport(n);
+      const int closable = w && (w->flags & 0x20);
+      if (logfp) logprintf("Close  win %d %d (%d %d)\n", n, closable, static_cast<int>(wParam), static_cast<int>(lParam));
+      if (n == 2) {
+        // Cancel keeps the program running; Quit goes the quit road (the
+        // quitstr text, else the end). At the command prompt the line is
+        // given up and the confirmation runs as the next command.
+        if (inprompt) {
+          xeqstr("quit 1", 0, 0);
+          giveup = true;
+        } else if (quit(2)) {
+          quit(0);
+        }
+        return 0;
+      }
+      if (!closable) wm_destroy(hwnd);
+      return 0;
+    }
+    case WM_MOVE:
+    case WM_SIZE:
+      if (n >= 0) {
+        if (PwRec* p = wpwrec(wport(n))) {
+          const int a = static_cast<int16_t>(lParam & 0xFFFF), b = static_cast<int16_t>(lParam >> 16);
+          if (message == WM_MOVE) {
+            if (a <= -32000) return 0;
+            const int32_t w = p->rect[2] - p->rect[0], h = p->rect[3] - p->rect[1];
+            p->rect[0] = a;
+            p->rect[1] = b;
+            p->rect[2] = a + w;
+            p->rect[3] = b + h;
+          } else if (wParam == 1) {
+            if (!(wflags & 16) && n == curwin && !(state & 0x40)) iconwin(wport(n));
+            return 0;
+          } else {
+            p->rect[2] = p->rect[0] + a - 1;
+            p->rect[3] = p->rect[1] + b - 1;
+          }
+          std::memcpy(wport(n)->rect, p->rect, sizeof p->rect);
+          if (btnstate)
+            p->state |= 2;
+          else
+            resetRect(p, 0);
+        }
+      }
+      return 0;
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+      return mouseevt(hwnd, n, message, wParam, lParam);
     case WM_PAINT:
       // Repaints wait for the end of a frame loop, which repaints in full.
       if (btnstate != 4 && n >= 0) update(n, nullptr, 0);
@@ -325,10 +454,14 @@ int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam
     case 0xA8:  // WM_NCMBUTTONUP
       btnstate = 0;
       return 0;
-    case WM_MOUSEMOVE:
-      musx = static_cast<int16_t>(lParam & 0xFFFF);
-      musy = static_cast<int16_t>(lParam >> 16);
+    case WM_ACTIVATEAPP:
+      if (jdebug > 2) logprintf(" ACTIVATEAPP %d %d scrflag=%d\n", static_cast<int>(wParam), n, scrflags);
+      if (!wParam && (scrflags & 0x80)) scrrst();
       return 0;
+    case WM_SYSCOMMAND:
+      return 0;  // frames are the window manager's; nothing to pass on
+    case WM_MOUSEACTIVATE:
+      return n == 2 && wParam ? 0 : 1;
     case WM_ENTERSIZEMOVE:
       btnstate = 4;
       return 0;
@@ -337,8 +470,8 @@ int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam
       btnstate = 0;
       return 0;
     default:
-      // Buttons, sound notifications (955-957) and the modeless dialog
-      // message 90001 are served by the pointer, movie and dialog code.
+      // Sound notifications (955-957) and the modeless dialog message 90001
+      // are served by the movie and dialog code.
       return 0;
   }
 }
@@ -348,6 +481,16 @@ int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam
 int evtkey(int have, int flags) {
   if (have < 1) return 0;
   switch (evtrec.what) {
+    case 1: {
+      const int code = (evtrec.modifiers & (2 | MK_SHIFT)) ? 130 : 129;
+      if (flags == 0x901) return getmus(&evtrec, code);
+      const int n = evtrec.window;
+      if (n == curwin) return getmus(&evtrec, code);
+      if (n < 0 || !wport(n)) return 0;
+      if (wport(n)->type == 16) return icon(&evtrec, n);
+      setwin(n);
+      return 0;
+    }
     case 3:
     case 10:
       return dokey(static_cast<int>(evtrec.message), evtrec.modifiers, flags);
@@ -384,6 +527,11 @@ int getkey(int flags) {
         return endkey();
       }
       dispmsg(&m);
+      if (giveup) {
+        giveup = false;
+        code = 5;  // the line reader ends its line empty
+        break;
+      }
       if (evtrec.what == 0) continue;
       code = evtkey(1, flags);
       evtrec.what = 0;
@@ -434,9 +582,10 @@ int chkio(int level) {
   return code;
 }
 
-int inpend(int) {
+int inpend(int which) {
   pumpin(KEY_PEEK);
-  return inputq() ? 1 : 0;
+  if (which) return inputq() ? 1 : 0;
+  return inputq() || peekmsg(nullptr, 0, 0, 0) ? 1 : 0;
 }
 
 int pumpmsg() {
@@ -472,6 +621,8 @@ int waitev(int time, int unit) {
   const bool forkey = time < 0;
   uint64_t deadline = 0;
   if (!forkey) {
+    // A monotonic deadline in 64 bits: a wait across midnight or of many
+    // days ends on time.
     uint64_t ms = static_cast<uint64_t>(time) * (unit == 0 ? 1000u : 1u);
     deadline = clock_ns() + ms * 1000000ull;
   }
@@ -484,12 +635,37 @@ int waitev(int time, int unit) {
     if (forkey) {
       if (r > 0) break;
       if (ended) return endkey();
-    } else if (clock_ns() >= deadline) {
-      break;
+      sleepms(10);
+      continue;
     }
-    sleepms(forkey ? 10 : 1);
+    const uint64_t now = clock_ns();
+    if (now >= deadline) break;
+    if (clock_virtual())
+      clock_sleep_ns(deadline - now);  // the virtual clock moves at once
+    else
+      sleepms(static_cast<int>(std::min<uint64_t>(10, (deadline - now + 999999) / 1000000)));
   }
   return r;
+}
+
+int dblclk(int code, int) {
+  // The button changes are counted as the window procedure sees them. The
+  // second press makes no event of its own: it is the double click.
+  const uint32_t until = btntime + 200;
+  dblwatch = 0;
+  while (static_cast<int32_t>(tickms(1) - until) < 0 && dblwatch < 2) {
+    pumpin(KEY_PEEK);
+    Msg m;
+    while (dblwatch < 2 && peekmsg(&m, WM_MOUSEMOVE, WM_MOUSELAST, 1)) {
+      dispmsg(&m);
+      evtrec.what = 0;
+    }
+    if (state & 0x8180) break;
+    if (dblwatch < 2) sleepms(1);
+  }
+  const bool twice = dblwatch == 2;
+  dblwatch = -1;
+  return twice ? code | 8 : code;
 }
 
 int keynum(const char* prompt, int value) {
@@ -516,6 +692,155 @@ int keynum(const char* prompt, int value) {
 }
 
 int shiftdn() { return evtrec.modifiers & MK_SHIFT; }
+
+int setcurs(int x, int y) {
+  // The pointer of this platform is the program's own: its position moves.
+  musx = static_cast<int16_t>(x);
+  musy = static_cast<int16_t>(y);
+  return 0;
+}
+
+int dbgtxt(const char* format, int a, int b, int c, int y) {
+  Surface* s = wm_surface(winhwnd(2));
+  if (!s || !format) return 0;
+  char text[128];
+  const int n = std::snprintf(text, sizeof text, format, a, b, c);
+  sfill(*s, 300, y, 301, 21, 0xFFFFFF);
+  stext(*s, 310, y + 3, text, std::clamp(n, 0, 36), 0);
+  return 0;
+}
+
+int regcls(const char* name, int, int, int, int) {
+  // Window classes are the window kinds of makwin here: one atom a name.
+  static const char* const names[] = {"main", "text", "image", "dialog", "alert", "desktop"};
+  for (int i = 0; i < 6; i++)
+    if (name && std::strcmp(name, names[i]) == 0) return 0xC000 + i;
+  return 0;
+}
+
+int comgetc() {
+  char b = 0;
+  return comread(tablet & 3, &b, 1, 0) == 1 ? static_cast<uint8_t>(b) : -1;
+}
+
+int wommsg() {
+  Msg m;
+  int r = 0;
+  while (peekmsg(&m, MM_WOM_OPEN, MM_WOM_DONE, 1)) {
+    dispmsg(&m);
+    r = 1;
+  }
+  return r;
+}
+
+int waitevt(int16_t* point) {
+  if (jdebug) logprintf("waitevt() START\n");
+  while (chkio(1) > 0) {
+  }
+  int code = 0;
+  for (;;) {
+    Msg m;
+    if (!getmsg(&m)) {
+      if (endkey() < 0) break;
+      continue;
+    }
+    dispmsg(&m);
+    if (evtrec.what == 3 || evtrec.what == 10) {
+      code = dokey(static_cast<int>(evtrec.message), evtrec.modifiers, -1);
+      if (jdebug)
+        logprintf("waitevt() KEY %d,%d,%d,%d\n", code, static_cast<int>(evtrec.message),
+                  evtrec.modifiers, evtrec.window);
+      evtrec.what = 0;
+      if (code) break;
+    } else if (evtrec.what == 1) {
+      if (point) {
+        point[0] = evtrec.v;
+        point[1] = evtrec.h;
+      }
+      if (jdebug) logprintf("waitevt() MUS %d,%d,%d,%d\n", evtrec.v, evtrec.h, evtrec.modifiers, evtrec.window);
+      evtrec.what = 0;
+      break;
+    }
+  }
+  if (jdebug) logprintf("waitevt() END\n");
+  return code;
+}
+
+int settmo(int time, int unit) {
+  static int32_t tdate = 0, tms = 0;  // the deadline: packed date, time of day
+  if (time != 0) {
+    int64_t ms = static_cast<int64_t>(gclock(nullptr)) + static_cast<int64_t>(time) * (unit == 0 ? 1000 : 1);
+    int32_t date = gtime(nullptr);
+    // Whole days move into the packed date (day | month << 5 | year << 9):
+    // counted on the calendar.
+    while (ms >= 86400000) {
+      ms -= 86400000;
+      int d = date & 31, mo = (date >> 5) & 15, y = date >> 9;
+      static const int mdays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+      int dim = mdays[(mo + 11) % 12] + (mo == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0));
+      if (++d > dim) {
+        d = 1;
+        if (++mo > 12) mo = 1, y++;
+      }
+      date = d | mo << 5 | y << 9;
+    }
+    tdate = date;
+    tms = static_cast<int32_t>(ms);
+    return 0;
+  }
+  const int32_t today = gtime(nullptr);
+  const auto key = [](int32_t d) { return ((d >> 9) * 16 + ((d >> 5) & 15)) * 32 + (d & 31); };
+  if (key(today) != key(tdate)) return key(today) > key(tdate) ? 1 : 0;
+  return gclock(nullptr) >= tms ? 1 : 0;
+}
+
+namespace {
+// The pause of the array loops.
+struct Pause {
+  int16_t mode = 0;
+  uint32_t deadline = 0, interval = 1;
+  int lastpoll = 0;
+} pausest;
+
+int pausestep() {
+  Pause& p = pausest;
+  if (p.mode == 0) return 0;
+  const int m = p.mode;
+  if (m & 1) p.mode = 0;  // odd modes act once
+  for (;;) {
+    bool done = false;
+    if (m <= 2) {
+      if (static_cast<int32_t>(tickms(1) - p.deadline) >= 0) {
+        p.deadline = tickms(1) + p.interval;
+        done = true;
+      }
+    } else if (m <= 4) {
+      done = p.lastpoll != 0;
+    } else {
+      done = true;  // no trigger device on this platform
+    }
+    if (done) break;
+    p.lastpoll = chkio(0);
+    if (state & 0x8180) {
+      state &= ~ST_INTR;
+      break;
+    }
+    sleepms(1);
+  }
+  p.lastpoll = 0;
+  return 0;
+}
+}  // namespace
+
+int setpause(int mode, uint32_t interval) {
+  pausest.mode = static_cast<int16_t>(mode);
+  pausest.interval = interval;
+  pausest.lastpoll = 0;
+  if (mode == 1) pausest.deadline = tickms(1) + interval;
+  if (mode == 5 || mode == 6) pausest.mode = 0;  // no trigger device: error 168 for the caller
+  pausehk = pausest.mode ? pausestep : nullptr;
+  return mode == 5 || mode == 6 ? -1 : 0;
+}
 
 int dokey(int event, int modifiers, int mode) {
   trcint(144, "Dokey", 0, event, modifiers, mode, static_cast<int>(state), 0);

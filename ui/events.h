@@ -185,12 +185,37 @@ int waitky();
 // (status bit 0x100 stays set). Returns the last poll result, -1 when no poll
 // ran. Keys pressed during a timed wait stay in the type-ahead buffer.
 int waitev(int time, int unit);
+// Double-click check after a press: waits until 200 ms after the press,
+// polling input; the code | 8 when the left button was released and pressed
+// again meanwhile, else the code.
+int dblclk(int code, int);
 // Prints a prompt on the terminal and reads a decimal number from key
 // messages, each digit echoed; the first other key ends it. -1 when no digit
 // came.
 int keynum(const char* prompt, int value);
 // The Shift bit (4) of the event's modifiers.
 int shiftdn();
+// A debug line drawn straight onto the main window: a white strip from x 300
+// to 600 at y, the formatted text at (310, y + 3).
+int dbgtxt(const char* format, int a, int b, int c, int y);
+// Registers a window class: its atom, 0 for an unknown kind.
+int regcls(const char* name, int style, int icon, int smallicon, int colour);
+// One byte from the digitizer tablet's serial port, -1 when none came.
+int comgetc();
+// Moves the pointer to (x, y).
+int setcurs(int x, int y);
+// Dispatches pending sound-output notifications (955-957) only; 1 when one
+// was there.
+int wommsg();
+// Empties pending key input, then waits for a key that dokey makes a code
+// of (returned) or a button press (its point (v, h) into point, 0 returned).
+int waitevt(int16_t* point);
+// Deadline pair: time non-zero sets it (unit 0 seconds, else ms) on the
+// calendar; time 0 answers 1 once it has passed, else 0.
+int settmo(int time, int unit);
+// The pause of the array loops: mode 1-2 timed (interval ms), 3-4 until a
+// key, 5-6 until a trigger (none here: refused with -1); odd modes act once.
+int setpause(int mode, uint32_t interval);
 
 // The trace mask that Ctrl-F put aside while stepping through a macro (-1:
 // none); the macro return puts it back.

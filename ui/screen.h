@@ -1,7 +1,7 @@
 // Screen description and the pointer, window, menu and font words of the
-// user interface that the system variables read and set. The platform
-// layer fills the description when it sets up the screens; until then it
-// holds a single 1024 x 768 x 32 screen.
+// user interface that the system variables read and set. The screen is the
+// program's own (a software surface): 1024 x 768 x 32 at start, another
+// size or depth after a display mode switch.
 #pragma once
 #include <cstdint>
 
@@ -35,9 +35,17 @@ extern uint8_t mnuflg;      // menu flag byte
 extern int16_t menuid;      // kind word of the current menu's record (0: none)
 extern int16_t fntwrd[2];   // first two 16-bit words of the current font record
 
-// pcview (what, value): 1 display mode, 2 depth, 3 width, 4 height,
-// 5 refresh rate; the description is then read again.
+// pcview (what, value), with its result in r0: -1 lists the display modes
+// (r0 -1); 0 goes back to the mode at start; 1 switches to mode number
+// value (r0 the mode, or -1 when there is no such mode); 2 switches to the
+// mode of depth value at the wanted size (value < 1 lists); 3, 4, 5
+// remember the wanted width, height and refresh rate for 2.
 int pcview(int what, double value);
+// Reads the screen description again (how != 0), sizes the program's screen
+// and finds its display mode. Returns vmode.
+int initscreen(int how);
+// The screen number of screen n (1: the leftmost).
+int findScreen(int n);
 
 // Back to the start-up values (used by the start-up code and by tests).
 void scrini();

@@ -1,11 +1,12 @@
 // Window records (Wport), their platform window records (PwRec), the text
-// grids of text windows and the current window.
+// grids of text windows, off-screen ports, icons and the current window.
 //
 // Windows 0 "COMMANDS" and 1 "TEXT" are text windows with a character grid;
-// window 2 "PELIX" is the main window. The grid is the truth of what a text
-// window shows: drawing only follows it. Record fields that refer to machine
-// objects (the platform record, the grid, the grid's buffer) hold held-pointer
-// references (core/memory.h), 0 for none.
+// window 2 "PELIX" is the main window; every other window takes a free slot
+// from 9 up. All are made by makwin in the same way. The grid is the truth
+// of what a text window shows: drawing only follows it. Record fields that
+// refer to machine objects (the platform record, the grid, the grid's
+// buffer, pixels) hold held-pointer references (core/memory.h), 0 for none.
 #pragma once
 #include <cstdint>
 
@@ -96,12 +97,27 @@ extern Wport* curport;    // current window record
 // start; the focus switch around listings moves it between 0 and 1.
 extern int16_t txtwin;
 
+// Icon record of a window (152 bytes).
+struct IconRec {
+  int32_t rect[4];    // icon rectangle on the main window, inclusive
+  uint8_t pict[128];  // 32 x 32 picture, one bit a pixel
+  int16_t win;        // window slot
+  int16_t slot;       // icon slot (0..19), -1 when not placed
+  int32_t pad;
+};
+static_assert(sizeof(IconRec) == 152);
+constexpr int NICONS = 20;
+
 // Grows the window table to max(n, count) entries: the new pointer array is
 // zeroed, the old pointers copied and the old array freed. Returns the new
 // count; 0 when that is below 8, equal to the count or above 1000; -1 when
 // no memory could be had. (initports, the platform service, grows the table
 // through it.)
 int wingrow(int n);
+// Window records made from now on go into word memory (headed blocks of
+// the low stack, visible to the stack listing) when on; the program turns
+// it on at start.
+void winwords(bool on);
 // Creates windows 0, 1 and 2 (once); window 0 becomes current.
 int initWins();
 // The record of window n, or null for a free or missing slot.
@@ -119,9 +135,56 @@ int winnum(int32_t hwnd);
 // The platform window handle of window n, 0 when none.
 int32_t winhwnd(int n);
 
+// Makes a window in a slot (-1: the first free slot from 9; a slot past the
+// table grows it, up to its limit). Type, creation flags, name, client
+// rectangle (left, top, right, bottom inclusive, main-window coordinates),
+// visible, font. Returns the slot, or -1.
+int makwin(int slot, int type, int flags, int ignored, const char* name, const int32_t* rect,
+           int visible, int font);
+// Character metrics and the text grid of a window. Returns the grid size
+// (columns x rows), 0 without a grid, or the fixed value given; -1 when no
+// grid could be had.
+int winsetup(Wport* w, int flags, int font, int fixed);
+// Deletes window n (nothing for a free slot or a permanent window); the
+// current window moves when it was n.
+int deletewin(int n);
+// The platform destroyed window n: its record is freed and, when it was
+// current, the current window moves. Used by the window procedure.
+int winlost(int n);
 // Makes window n current (-1: the topmost visible window other than the
 // main window). Returns 0.
 int setwin(int n);
+// Iconizes a window: hidden, its icon placed on the main window.
+int iconwin(Wport* w);
+// Restores an iconized window: the one whose icon lies under the event's
+// point (evt non-null; it is also selected), else window n. 1 when a window
+// was restored.
+struct EvtRec;
+int icon(const EvtRec* evt, int n);
+// Draws an icon (mode -1 erase, 1 place, 2 move to the point, else redraw).
+int drwicn(IconRec* ic, int mode, const int16_t* point);
+// Platform window calls on a window's platform record.
+int showwin(PwRec* p);
+int hidewin(PwRec* p);
+int destroywin(PwRec* p);
+int settitle(PwRec* p, const char* text);
+int selectWindow(PwRec* p);
+int deselwin(Wport* w);
+// The client rectangle in screen coordinates; returns 1 when it changed.
+int winrect(PwRec* p, int32_t* out);
+// Applies (apply non-zero) the record's rectangle to its platform window.
+int resetRect(PwRec* p, int apply);
+int sizport(PwRec* p, int w, int h);
+// Off-screen ports: width, height, pixels (null: own buffer), depth 1, 8, 16,
+// 24 or 32, record (null: a new one). The record, or null.
+PwRec* makcport(int width, int height, void* pixels, int depth, PwRec* rec);
+int dspport(PwRec* p, int freepix);
+// An off-screen port of the window's client size at a depth.
+int setImagePtr(Wport* w, int depth);
+// Copies an off-screen port's pixels into a window record's surface.
+int dibdraw(PwRec* port, PwRec* win);
+// The window command: window number (argument 2), action (argument 3).
+int wincmd();
 // Makes window n the current window and port without any platform work;
 // returns the previous current window. Used to write into a window briefly.
 int usewin(int n);
@@ -129,6 +192,8 @@ int usewin(int n);
 // scroll origin follows the cursor and its repaint marks are cleared. 0, or
 // -1 for a window not in the table.
 int update(int n, const int32_t* rect, int32_t dc);
+// Repaints every shown window (before the screen is composed).
+int updall();
 
 // Text cursor of the current window, as buffer cells (cursor + grid origin).
 int getcur(int* col, int* row);

@@ -458,15 +458,15 @@ const Case cases[] = {
     {"calfact", 0, 0.125, 0.125, NONE, 0},
     {"digio", 0, 0x5A, 0x5A, 3e9, 2147400000},
     {"himemfree", ANY, 3, KEEP, NONE, 0},
-    {"scrwid", 1024, 800, 800, 0, KEEP},
-    {"scrhgt", 768, 600, 600, -4, KEEP},
+    {"scrwid", 1024, 800, KEEP, 0, KEEP},
+    {"scrhgt", 768, 600, KEEP, -4, KEEP},
     {"mnubar", 38, 3, KEEP, NONE, 0},
     {"hdrbar", -1, 3, KEEP, NONE, 0},
     {"chrwid", -1, 3, KEEP, NONE, 0},
     {"chrhgt", -1, 3, KEEP, NONE, 0},
     {"scrbits", 32, 16, 16, 0, KEEP},
     {"freedisk", ANY, 3, KEEP, NONE, 0},
-    {"scrfreq", 60, 75, 75, -1, KEEP},
+    {"scrfreq", 60, 75, KEEP, -1, KEEP},
     {"scrflags", 0, 3, KEEP, NONE, 0},
     {"sysversion", ANY, 3, KEEP, NONE, 0},
     {"fontactive", 1, 3, KEEP, NONE, 0},
@@ -483,8 +483,8 @@ const Case cases[] = {
     {"lpt300", 0, 6, 6, 300, 44},
     {"lpt301", 0, 7, 7, 300, 44},
     {"lpt302", 0, 8, 8, 300, 44},
-    {"displaywid", 1023, 800, 799, 0, KEEP},
-    {"displayhgt", 767, 600, 599, 0, KEEP},
+    {"displaywid", 1023, 800, KEEP, 0, KEEP},
+    {"displayhgt", 767, 600, KEEP, 0, KEEP},
     {"rdonly", 0, 1, 1, 40000, 32767},
     {"gunit", -1, 1, 1, 40000, 32767},
     {"vpage", 0, 3, 3, 65537, 1},
@@ -570,6 +570,8 @@ TEST_F(Names, NoTwoVariablesShareACell) {
       "displaywid",  // the display size follows scrwid and scrhgt
       "displayhgt", "sw1", "sw2", "sw3",  // bits of one word: below
       "clock",
+      "vmode", "scrbits",  // these switch the display mode: only modes of the table
+      "scrwid", "scrhgt", "scrfreq",
   };
   for (int i = 0; i < NSYSVAR; i++) {
     const Case& c = cases[i];
@@ -809,17 +811,31 @@ TEST_F(Names, DeviceVariables) {
 }
 
 TEST_F(Names, ScreenVariablesGoThroughTheDisplayMode) {
+  // The size variables only say which size a depth switch wants.
   put("displaywid", 640);
-  EXPECT_EQ(scrwid, 640);
-  EXPECT_EQ(get("displaywid"), 639);
   put("scrhgt", 480);
+  EXPECT_EQ(scrwid, 1024);
+  EXPECT_EQ(getres(0), 0.0f);
+  put("scrbits", 16);  // the mode of that depth at the wanted size
+  EXPECT_EQ(scrwid, 640);
+  EXPECT_EQ(scrbits, 16);
   EXPECT_EQ(get("displayhgt"), 479);
   EXPECT_EQ(dvrect[0][2], 479);
   EXPECT_EQ(dvrect[0][3], 639);
-  put("scrbits", 12);
-  EXPECT_EQ(scrbits, 32);
+  EXPECT_EQ(getres(0), static_cast<float>(vmode));
+  put("scrbits", 12);  // no such mode
+  EXPECT_EQ(scrbits, 16);
+  EXPECT_EQ(getres(0), -1.0f);
+  const int m = vmode;
+  put("vmode", 99);
+  EXPECT_EQ(vmode, m);
+  EXPECT_EQ(getres(0), -1.0f);
+  put("vmode", 2);  // 8 bits, 1024 x 768
+  EXPECT_EQ(scrwid, 1024);
+  EXPECT_EQ(scrbits, 8);
+  EXPECT_EQ(getres(0), 2.0f);
   put("scrfreq", 72.5);
-  EXPECT_FLOAT_EQ(scrfreq, 72.5f);
+  EXPECT_EQ(getres(0), 0.0f);
 }
 
 TEST_F(Names, NaNIsRefusedOrTakenAsZero) {

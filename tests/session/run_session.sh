@@ -4,8 +4,10 @@
 #
 # The program runs in a fresh temporary folder that holds the script's
 # companions (NAME.files/ is copied in when present). When NAME.check exists
-# it is run afterwards in that folder (with the output in ./stdout) and must
-# exit 0: it checks files the session wrote.
+# it is run afterwards in that folder (with the output in ./stdout and the
+# session folder in SESSION_DIR) and must exit 0: it checks files the
+# session wrote. NAME.input, when present, is the session's scripted input
+# (PELIX_INPUT): its steps come first, then the keys of NAME.pelix.
 set -uo pipefail
 bin=$1
 script=$2
@@ -16,8 +18,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 [ -d "$dir/$name.files" ] && cp -r "$dir/$name.files/." "$work/"
 srcdir=$(cd "$dir/../.." && pwd)
+input=
+[ -f "$dir/$name.input" ] && input=$(cd "$dir" && pwd)/$name.input
+export SESSION_DIR=$(cd "$dir" && pwd)
 cd "$work"
-PELIX="$srcdir/system" PELIX_BACKEND=headless PELIX_CLOCK=virtual TEMP="$work" TMP="$work" \
+PELIX_INPUT="$input" PELIX="$srcdir/system" PELIX_BACKEND=headless PELIX_CLOCK=virtual TEMP="$work" TMP="$work" \
   timeout 60 "$bin" < "$script" > stdout 2> stderr
 rc=$?
 want_rc=0

@@ -42,9 +42,14 @@ class Backend {
   virtual bool pointer() { return false; }
 };
 
-// The backend in use: the one set by setbackend, else the headless console
-// on standard input and output (PELIX_BACKEND chooses once a windowed backend
-// exists; until then every run is headless).
+// The backend in use: the one set by setbackend, else the one chosen at
+// first use (choosebackend).
 Backend* backend();
-// Installs a backend (null goes back to the console). Returns the previous one.
+// The headless console on standard input and output.
+Backend* conbackend();
+// The backend of this run: PELIX_BACKEND=sdl|headless, by default sdl when a
+// display exists (DISPLAY or WAYLAND_DISPLAY is set and opens), else the
+// console; wrapped in the scripted input of PELIX_INPUT when that is set.
+Backend* choosebackend();
+// Installs a backend (null goes back to the chosen one). Returns the previous one.
 Backend* setbackend(Backend* b);

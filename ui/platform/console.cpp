@@ -90,6 +90,8 @@ void coninit() {
 
 int conintr() { return sigint != 0; }
 
+bool contake() { return takeint(); }
+
 Console::Console(int in, FILE* out) : infd(in), outf(out) {}
 
 // Refills the input buffer. Returns 1 when bytes came, 0 when none are there
@@ -256,12 +258,17 @@ int Backend::pump(int how) {
   return 1;
 }
 
-Backend* backend() {
+Backend* conbackend() {
   static Console* con = [] {
     coninit();
     return new Console(0, stdout);
   }();
-  return current ? current : con;
+  return con;
+}
+
+Backend* backend() {
+  static Backend* chosen = choosebackend();
+  return current ? current : chosen;
 }
 
 Backend* setbackend(Backend* b) {

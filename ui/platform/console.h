@@ -68,3 +68,5 @@ class Console : public Backend {
 void coninit();
 // Nonzero once an interrupt arrived that no input request has taken yet.
 int conintr();
+// Takes a pending interrupt: true once per SIGINT (for other backends).
+bool contake();

@@ -3,8 +3,11 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "lang/cstart.h"
+#include "ui/window.h"
 
+#include <csignal>
 #include <cstdlib>
+#include <unistd.h>
 #include <cstring>
 #include <string>
 #include <sys/utsname.h>
@@ -27,6 +30,32 @@ const char* osname() {
   return buf;
 }
 
+namespace {
+int timeout_s = 0;
+
+// PELIX_TIMEOUT ends a run that hangs: a diagnostic and status 124.
+void ontimeout(int) {
+  char msg[96];
+  const int n = std::snprintf(msg, sizeof msg, "pelix: no end after PELIX_TIMEOUT=%d s; stopped\n", timeout_s);
+  if (n > 0) (void)!write(2, msg, static_cast<size_t>(n));
+  _exit(124);
+}
+
+void armtimeout() {
+  const char* t = std::getenv("PELIX_TIMEOUT");
+  if (!t || !*t) return;
+  char* end = nullptr;
+  const long s = std::strtol(t, &end, 10);
+  if (*end || s < 1 || s > 86400 * 30) {
+    std::fprintf(stderr, "pelix: PELIX_TIMEOUT=%s is no number of seconds; ignored\n", t);
+    return;
+  }
+  timeout_s = static_cast<int>(s);
+  std::signal(SIGALRM, ontimeout);
+  alarm(static_cast<unsigned>(s));
+}
+}  // namespace
+
 static std::string tempdir() {
   for (const char* v : {"TEMP", "TMP"}) {
     const char* t = std::getenv(v);
@@ -41,6 +70,7 @@ int pelix_entry(int argc, char** argv) {
     if (i > 1) cmd += ' ';
     cmd += argv[i];
   }
+  armtimeout();
   std::string temp = tempdir();
 
   // The log goes to the working folder, else to the temporary folder.
@@ -62,6 +92,7 @@ int pelix_entry(int argc, char** argv) {
   std::string prog = argc > 0 && argv[0] ? argv[0] : "pelix";
   if (prog.find_first_of(" \t") != std::string::npos) prog = '"' + prog + '"';
   std::string full = cmd.empty() ? prog : prog + " " + cmd;
+  winwords(true);  // window records live in word memory like every record
   cmdlin(full.c_str());
 
   logprintf("OpSys: %d  ->  %s %7.3f\n", static_cast<int>(sysversion * 1000.0f + 0.5f), osname(),

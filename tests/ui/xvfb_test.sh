@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Starts the program on a virtual X display with the sdl backend, types a
+# command into its window through the X server, and checks the command
+# window's row and a screenshot of the display against the headless
+# program's snapshot of the same state: the pixels are the same with and
+# without a display.
+#
+# usage: xvfb_test.sh PROGRAM SOURCE-FOLDER
+set -uo pipefail
+bin=$1
+src=$2
+for t in Xvfb xdotool xwd python3; do
+  command -v "$t" >/dev/null || { echo "missing $t: tools/dev installs it"; exit 1; }
+done
+work=$(mktemp -d)
+xpid=
+ppid_=
+cleanup() {
+  [ -n "$ppid_" ] && kill "$ppid_" 2>/dev/null
+  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+# A free display number.
+disp=
+for n in $(seq 91 160); do
+  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then disp=$n; break; fi
+done
+[ -n "$disp" ] || { echo "no free display number"; exit 1; }
+Xvfb ":$disp" -screen 0 1024x768x24 -nolisten tcp >xvfb.log 2>&1 &
+xpid=$!
+export DISPLAY=":$disp"
+for i in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "Xvfb did not start"; cat xvfb.log; exit 1; }
+
+PELIX_BACKEND=sdl PELIX="$src/system" PELIX_TIMEOUT=60 TEMP="$work" "$bin" </dev/null >stdout 2>stderr &
+ppid_=$!
+wid=$(timeout 20 xdotool search --sync --name '^PELIX$' | head -1)
+[ -n "$wid" ] || { echo "no PELIX window"; cat stderr; exit 1; }
+xdotool windowfocus "$wid"
+sleep 0.5
+xdotool type --delay 30 'ftype "%d\n" 6*7'
+xdotool key Return
+# The command's row and its output arrive on standard output.
+for i in $(seq 100); do grep -qx '42' stdout && break; sleep 0.1; done
+status=0
+if ! grep -qx 'PELIX> ftype "%d\\n" 6\*7' stdout || ! grep -qx '42' stdout; then
+  echo "the command window's rows are not there:"; cat stdout; cat stderr; status=1
+fi
+# The same state, headless.
+printf 'type "ftype \\"%%d\\\\n\\" 6*7\\n"\nsnapshot want.png\n' >in.txt
+PELIX_INPUT=in.txt PELIX_BACKEND=headless PELIX="$src/system" TEMP="$work" "$bin" </dev/null >hstdout 2>&1
+# The window shows the prompt again soon; a busy machine gets a few tries.
+same=1
+for i in 1 2 3 4 5 6; do
+  sleep 0.5
+  xwd -root -silent >shot.xwd
+  python3 "$src/tests/session/imgdiff.py" shot.xwd want.png >diff.txt && { same=0; break; }
+done
+if [ $same != 0 ]; then
+  echo "the screen differs from the headless snapshot:"; cat diff.txt; status=1
+fi
+
+# Quit through the window.
+xdotool type --delay 30 'quit'
+xdotool key Return
+for i in $(seq 100); do kill -0 "$ppid_" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$ppid_" 2>/dev/null; then echo "quit did not end the program"; status=1; fi
+wait "$ppid_"; rc=$?
+ppid_=
+[ "$rc" = 0 ] || { echo "exit status $rc"; cat stderr; status=1; }
+exit $status

@@ -1,0 +1,66 @@
+// Scripted input (PELIX_INPUT=file): a backend that feeds steps of a script
+// into the message queue, each only when the program asks for input, so that
+// a run repeats exactly; then hands over to the backend it wraps.
+//
+// One step a line; "#" starts a comment; texts in double quotes take C
+// escapes ("\n" is Enter):
+//   type "text"                  each character a key
+//   key NAME                     f1..f12, esc, enter, tab, backspace, home, end,
+//                                pgup, pgdn, up, down, left, right, ins, del or
+//                                a character, with prefixes shift+ ctrl+ alt+
+//   click WIN X Y [left|right|middle] [shift] [ctrl] [double]
+//   press WIN X Y [button], release WIN X Y [button], move WIN X Y
+//                                WIN is a window number or name; X and Y are
+//                                client coordinates of that window
+//   close WIN                    the close box of a window (the main window's:
+//                                closing the native window)
+//   alert "button text"          answers an alert box
+//   wait MS                      lets MS milliseconds pass (instant on the
+//                                virtual clock)
+//   poll N                       releases the next step on the N-th poll that
+//                                does not wait (to interrupt a computation)
+//   snapshot FILE [WIN]          the screen or one window's client area as PNG
+//                                (BMP when FILE ends in .bmp)
+//   grid WIN FILE                a text window's grid as text, one row a line
+//   end                          the script ends here
+// A faulty line is reported on standard error with its number and skipped.
+#pragma once
+#include "ui/platform/backend.h"
+
+#include <string>
+#include <vector>
+
+class ScriptInput : public Backend {
+ public:
+  // Reads the script; `inner` takes over when it is used up.
+  ScriptInput(const std::string& file, Backend* inner);
+  int pump(int how) override;
+  void rowout(int win, const char* text, int n) override { inner_->rowout(win, text, n); }
+  void beep() override { inner_->beep(); }
+  bool paging() override { return inner_->paging(); }
+  bool pointer() override { return true; }
+  bool done() const { return pos_ >= steps_.size(); }
+  bool loaded() const { return ok_; }
+
+ private:
+  struct Step {
+    int line;
+    std::vector<std::string> words;
+  };
+  int run(const Step& s);
+  std::vector<Step> steps_;
+  size_t pos_ = 0;
+  int polls_ = 0;   // non-waiting polls counted for a poll step
+  Backend* inner_;
+  bool ok_ = false;
+};
+
+// Posts the messages of a key name such as "f10", "ctrl+c" or "alt+w" to
+// the window that has the focus. Returns false for an unknown name.
+bool postkeyname(const std::string& name);
+// The window slot of a window number or name, -1 when there is none.
+int scriptwin(const std::string& w);
+// Writes the screen (win < 0) or a window's client area as an image file.
+int snapshot(const std::string& file, int win);
+// Writes a text window's grid rows (trailing blanks removed) to a file.
+int gridfile(int win, const std::string& file);
