@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "compute/arith.h"
+#include "compute/colour.h"
 #include "compute/expr.h"
 #include "compute/fnsvc.h"
 #include "compute/funcs.h"
@@ -94,10 +95,10 @@ constexpr FnDef fntab[] = {
     {243, "vector", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_vector},
     {244, "random", SU_OWN, RC_SET, 0, 96, 0, 0, OP_GEN, su_gen, nullptr},
     {245, "ramp", SU_OWN, RC_SET, 0, 0, 0, 0, OP_GEN, su_gen, nullptr},
-    NAVL(246, "maklut"),
+    {246, "maklut", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_maklut, run_maklut},
     {247, "accept", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_accept, run_accept},
     TEXT(248, "format", su_format),
-    NAVL(249, "map"),
+    {249, "map", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_map},
     NAVL(250, "matmul"),
     NAVL(251, "rank"),
     LOOP(252, "align"),
@@ -123,13 +124,13 @@ constexpr FnDef fntab[] = {
     {272, "vrbxy", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_getxy},
     {273, "dialog", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_dialog, nullptr},
     {274, "alert", SU_OWN, RC_FIX, 1, 16, 0, FN_STOPND, OP_HERE, nullptr, run_alert},
-    NAVL(275, "index"),
+    {275, "index", SU_DEF, RC_OPND, 0, 16, 0, 0, OP_HERE, su_index, run_index},
     NAVL(276, "peak"),
-    NAVL(277, "color"),
+    {277, "color", SU_DEF, RC_OPND, 0, 8, 0, 0, OP_HERE, su_rgb, run_color},
     TEXT(278, "getfile", su_getfil),
     TEXT(279, "pdstr", su_pdstr),
     {280, "comread", SU_OWN, RC_SET, 0, 8, K_STRING, 0, OP_HERE, su_comrd, nullptr},
-    NAVL(281, "rgb"),
+    {281, "rgb", SU_DEF, RC_OPND, 0, 24, 0, 0, OP_HERE, su_rgb, run_rgb},
     LOOP(282, "shift"),
     LOOP(283, "atan"),
     NAVL(284, "fit"),

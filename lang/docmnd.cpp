@@ -9,6 +9,7 @@
 
 #include "core/args.h"
 #include "core/convert.h"
+#include "compute/colour.h"
 #include "compute/fnsvc.h"
 #include "compute/func.h"
 #include "core/output.h"
@@ -287,7 +288,7 @@ int DOCMND(int code) {
     case CM_IPWAIT: return 0;  // ipwait: nothing to wait for on this platform
 
     // Image processing.
-    case CM_STRETCH:  // stretch: stretch
+    case CM_STRETCH: return stretch();
     case CM_FREEZE:  // freeze: freeze
     case CM_ROTATE: case CM_SCALE: case CM_PIN: case CM_OFFSET:  // rotate scale pin offset: sttrns
     case CM_ZSCAN:  // zscan: zscan
