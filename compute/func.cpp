@@ -9,6 +9,7 @@
 
 #include "compute/arith.h"
 #include "compute/colour.h"
+#include "compute/xform.h"
 #include "compute/expr.h"
 #include "compute/fnsvc.h"
 #include "compute/funcs.h"
@@ -75,7 +76,7 @@ constexpr FnDef fntab[] = {
     LOOPD(223, "substitute"),
     LOOPD(224, "frequency"),
     LOOPD(225, "bin"),
-    NAVL(226, "transform"),
+    {226, "transform", SU_DEF, RC_OPND, 0, 0, 0, GD | FN_OPW, OP_HERE, su_trnsfm, trnsfm},
     {227, "analyze", SU_DEF, RC_SET, 0, 32, 0, GD, OP_HERE, su_anlyz, run_anlyz},
     LOOPD(228, "correlate"),
     NAVL(229, "row"),

@@ -10,6 +10,7 @@
 #include "core/args.h"
 #include "core/convert.h"
 #include "compute/colour.h"
+#include "compute/xform.h"
 #include "compute/fnsvc.h"
 #include "compute/func.h"
 #include "core/output.h"
@@ -289,9 +290,9 @@ int DOCMND(int code) {
 
     // Image processing.
     case CM_STRETCH: return stretch();
-    case CM_FREEZE:  // freeze: freeze
-    case CM_ROTATE: case CM_SCALE: case CM_PIN: case CM_OFFSET:  // rotate scale pin offset: sttrns
-    case CM_ZSCAN:  // zscan: zscan
+    case CM_FREEZE: return freeze(nullptr);
+    case CM_ROTATE: case CM_SCALE: case CM_PIN: case CM_OFFSET: return sttrns(code);
+    case CM_ZSCAN: return zscan();
     case CM_FILL:  // fill: dofill
     case CM_FFT:  // fft: fftcmd
     case CM_ADDLIST:  // addlist: addlist

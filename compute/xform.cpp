@@ -1,0 +1,677 @@
+// Geometric transforms: rotate, scale, pin and offset, the function
+// transform, freeze, zscan and the matrix routines.
+#include "compute/xform.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "compute/arith.h"
+#include "compute/expr.h"
+#include "compute/fnsvc.h"
+#include "core/args.h"
+#include "core/blkbuf.h"
+#include "core/element.h"
+#include "core/memory.h"
+#include "core/output.h"
+#include "core/state.h"
+#include "core/symbols.h"
+#include "ui/events.h"
+#include "ui/screen.h"
+
+namespace {
+
+constexpr double DEGRAD = 0.017453293;
+
+// A transform block kept by a named variable: the record and its word.
+struct XfmHome {
+  XfmRec x;
+  uint32_t word;
+};
+static_assert(sizeof(XfmHome) == 80);
+
+// The persistent record of a named list of vectors.
+PtrRec* vlist(const PtrRec* r) {
+  if (!(r->Flg & K_NAMED) || r->Idx <= 0) return nullptr;
+  const SymEnt* e = symptr(r->Idx);
+  if (!e || e->data <= 0 || !(e->flags & K_VECTOR) || !(e->flags & K_MATRIX)) return nullptr;
+  auto* p = static_cast<PtrRec*>(stkptr(e->data));
+  return p && p->PTR == static_cast<uint32_t>(e->data) && p->Wsiz == W_VEC ? p : nullptr;
+}
+
+// The header word of a named matrix, image or solid that keeps its transform.
+uint32_t* hdrslot(const PtrRec* r) {
+  if (!(r->Flg & K_NAMED) || r->Idx <= 0 || (r->Flg & (K_VECTOR | K_LIST))) return nullptr;
+  const SymEnt* e = symptr(r->Idx);
+  if (!e || e->data <= 0 || !(e->flags & K_HDR) || (e->flags & (K_VECTOR | K_LIST))) return nullptr;
+  return wordp(e->data + 4);
+}
+
+}  // namespace
+
+static void winbox(const PtrRec* r, int64_t* org, int64_t* ext) {
+  int64_t prod = 1, whole = 1;
+  for (int k = 0; k < 3; k++) {
+    prod *= std::max<uint32_t>(r->Offs[3 + k], 1);
+    whole *= std::max<uint32_t>(r->Datdims[k], 1);
+  }
+  // A window that covers the whole data may be kept as one run of items.
+  bool all = r->Offs[0] == 0 && r->Offs[1] == 0 && r->Offs[2] == 0 && prod == whole;
+  for (int k = 0; k < 3; k++) {
+    org[k] = all ? 0 : r->Offs[k];
+    ext[k] = std::max<int64_t>(all ? r->Datdims[k] : r->Offs[3 + k], 1);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Matrix routines.
+
+void rotaxis(int axis, float angle, float* out) {
+  double th = static_cast<double>(angle) * DEGRAD;
+  float c = static_cast<float>(std::cos(th));
+  float s = static_cast<float>(std::sin(th));
+  if (c > -1e-6f && c < 1e-6f) c = 0.0f;
+  if (s > -1e-6f && s < 1e-6f) s = 0.0f;
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 3; j++) {
+      float v = 0.0f;
+      if (i == j)
+        v = i == axis ? 1.0f : c;
+      else if (i != axis && j != axis)
+        v = i != (j + 1) % 3 ? s : -s;
+      out[3 * i + j] = v;
+    }
+}
+
+void mulmat(const float* a, const float* b, float* out, int n) {
+  if (n < 1 || n > 64) return;
+  auto* w = static_cast<float*>(getbuf(n * n * 4));
+  if (!w) return;
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++) {
+      float s = 0.0f;
+      for (int k = n - 1; k >= 0; k--) s += b[i * n + k] * a[k * n + j];
+      w[i * n + j] = s;
+    }
+  std::memcpy(out, w, static_cast<size_t>(n) * n * 4);
+}
+
+int Setrot(int order, XfmRec* xf, const float* angles) {
+  float* m = &xf->Matrix[0][0];
+  int ax = order & 3;
+  rotaxis(ax, angles[std::min(ax, 2)], m);
+  for (int f = 1; f < 3; f++) {
+    int a = (order >> (2 * f)) & 3;
+    float t[9];
+    rotaxis(a, angles[std::min(a, 2)], t);
+    mulmat(m, t, m, 3);
+  }
+  return 0;
+}
+
+int xfmpnt(const float* in, const float* m, float* out) {
+  float p[4] = {in[0], in[1], in[2], 1.0f};
+  float r[4];
+  for (int i = 0; i < 4; i++) {
+    float s = 0.0f;
+    for (int j = 0; j < 4; j++) s += p[j] * m[4 * j + i];
+    r[i] = s;
+  }
+  int ret = 0;
+  float w = r[3];
+  if (w == 0.0f) {
+    w = 1.0f;
+    ret = -1;
+  }
+  for (int i = 0; i < 3; i++) out[i] = r[i] / w;
+  return ret;
+}
+
+// ---------------------------------------------------------------------------
+// The transform record of a variable.
+
+XfmRec* xfhold(PtrRec* r, uint16_t* word, bool make) {
+  *word = 0;
+  if (!r) return nullptr;
+  if (PtrRec* v = vlist(r)) r = v;
+  if (uint32_t* slot = hdrslot(r)) {
+    auto* h = *slot > 0 ? static_cast<XfmHome*>(stkptr(static_cast<int32_t>(*slot))) : nullptr;
+    if (!h && make) {
+      h = static_cast<XfmHome*>(zeroblk(sizeof(XfmHome)));
+      if (!h) return nullptr;
+      *hdrslot(r) = h->x.Ptr;
+    }
+    if (!h) return nullptr;
+    *word = static_cast<uint16_t>(h->word & F2_XFORM);
+    return &h->x;
+  }
+  XfmRec* x = xfmrec(r);
+  if (!x && make) {
+    x = static_cast<XfmRec*>(zeroblk(sizeof(XfmRec)));
+    if (!x) return nullptr;
+    r->Xfrm = static_cast<int32_t>(x->Ptr);
+  }
+  *word = static_cast<uint16_t>(r->Flg2 & F2_XFORM);
+  return x;
+}
+
+namespace {
+
+// Writes the transform word back where xfhold found it.
+void xfput(PtrRec* r, uint16_t word) {
+  if (PtrRec* v = vlist(r)) r = v;
+  if (uint32_t* slot = hdrslot(r)) {
+    if (*slot > 0) static_cast<XfmHome*>(stkptr(static_cast<int32_t>(*slot)))->word = word;
+    return;
+  }
+  r->Flg2 = static_cast<uint16_t>((r->Flg2 & ~F2_XFORM) | (word & F2_XFORM));
+}
+
+// The inverse map of one point; t is the transform word >> 4.
+inline void invmap(const XfmRec* x, int t, const float* m, const int32_t* p, int64_t* pos) {
+  float q[3];
+  for (int i = 0; i < 3; i++) q[i] = static_cast<float>(p[i]) - x->Pin[i] - x->Offset[i];
+  if (t & XF_SCALE)
+    for (int i = 0; i < 3; i++) q[i] /= x->Scale[i] == 0.0f ? 1.0f : x->Scale[i];
+  if (t & XF_ROT) {
+    float o[3];
+    for (int i = 0; i < 3; i++) o[i] = q[0] * m[i] + q[1] * m[3 + i] + q[2] * m[6 + i];
+    std::memcpy(q, o, sizeof q);
+  }
+  for (int i = 0; i < 3; i++) {
+    float f = static_cast<float>(x->Pin[i]) + q[i] + 0.5f;
+    pos[i] = std::isfinite(f) && std::fabs(f) < 2e9f ? static_cast<int64_t>(f) : INT32_MIN;
+  }
+}
+
+}  // namespace
+
+int xfok() { return 1; }
+
+int xfpoint(PtrRec* rec, const int32_t* point) {
+  uint16_t w = 0;
+  const XfmRec* x = xfhold(rec, &w, false);
+  int t = x ? w >> 4 : 0;
+  int64_t pos[3] = {point[0], point[1], point[2]};
+  if (t) invmap(x, t, &x->Matrix[0][0], point, pos);
+  for (int i = 0; i < 3; i++) rec->XYZptr[i] = static_cast<uint32_t>(pos[i]);
+  // Clipped to the window: a coordinate outside moves to the limit.
+  int64_t org[3], ext[3];
+  winbox(rec, org, ext);
+  int out = 0;
+  for (int i = 0; i < 3; i++) {
+    if (pos[i] < org[i]) {
+      out++;
+      rec->XYZptr[i] = static_cast<uint32_t>(org[i]);
+    } else if (pos[i] >= org[i] + ext[i]) {
+      out++;
+      rec->XYZptr[i] = static_cast<uint32_t>(org[i] + ext[i] - 1);
+    }
+  }
+  if ((trcmsk & 32) && ((trcmsk & 1) || point[0] == point[1])) {
+    jprintf(dbglun, "0: %4ld %4ld %4ld->", static_cast<long>(point[0]), static_cast<long>(point[1]),
+            static_cast<long>(point[2]));
+    jprintf(dbglun, " 4: %4ld %4ld %4ld (%d)\n", static_cast<long>(rec->XYZptr[0]),
+            static_cast<long>(rec->XYZptr[1]), static_cast<long>(rec->XYZptr[2]), out);
+  }
+  return out == 0 ? 1 : 0;
+}
+
+int xfbounds(const PtrRec* rec, int32_t* box) {
+  for (int i = 0; i < 3; i++) {
+    box[i] = static_cast<int32_t>(rec->Offs[i]);
+    box[12 + i] = static_cast<int32_t>(rec->Offs[i] + rec->Offs[3 + i]) - 1;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// rotate, scale, pin, offset
+
+namespace {
+
+// Record index of a prepared vector variable, made addressable (mode 1
+// read, 2 write); null past its records.
+uint8_t* vecat(PtrRec* r, int32_t index, int mode) {
+  int32_t n = (r->Flg & K_MATRIX) ? static_cast<int32_t>(r->Offs[4]) : 1;
+  if (index < 0 || index >= n) return nullptr;
+  r->XYZptr[0] = r->Offs[0];
+  r->XYZptr[1] = r->Offs[1] + static_cast<uint32_t>(index);
+  r->XYZptr[2] = r->Offs[2];
+  return nxtbuf(r, mode);
+}
+
+// The forward transform of a point (drawing's rule): pin, scale, matrix,
+// pin + offset, each step truncated.
+void project(const XfmRec* x, int t, int16_t* p) {
+  int32_t v[3] = {p[0], p[1], p[2]};
+  if (t & XF_PIN)
+    for (int i = 0; i < 3; i++) v[i] -= x->Pin[i];
+  if (t & XF_SCALE)
+    for (int i = 0; i < 3; i++) v[i] = ftrunc(static_cast<float>(v[i]) * x->Scale[i]);
+  if (t & XF_ROT) {
+    int32_t o[3];
+    for (int i = 0; i < 3; i++)
+      o[i] = ftrunc(static_cast<float>(v[0]) * x->Matrix[0][i] + static_cast<float>(v[1]) * x->Matrix[1][i] +
+                    static_cast<float>(v[2]) * x->Matrix[2][i]);
+    std::memcpy(v, o, sizeof v);
+  }
+  if (t & (XF_OFFSET | XF_PIN))
+    for (int i = 0; i < 3; i++) v[i] += x->Pin[i] + x->Offset[i];
+  for (int i = 0; i < 3; i++) p[i] = static_cast<int16_t>(static_cast<uint32_t>(v[i]) & 0xFFFF);
+}
+
+// One click of the pointer as a point.
+int click(int16_t* p) {
+  int x = curx, y = cury, z = 0;
+  int k = getxyz(-1, &x, &y, &z);
+  p[0] = static_cast<int16_t>(x);
+  p[1] = static_cast<int16_t>(y);
+  p[2] = static_cast<int16_t>(z);
+  return k;
+}
+
+// The angle at b from a to c in the two coordinates (i, j).
+float angat(const int16_t* a, const int16_t* b, const int16_t* c, int i, int j) {
+  double a1 = std::atan2(static_cast<double>(a[j]) - b[j], static_cast<double>(a[i]) - b[i]);
+  double a2 = std::atan2(static_cast<double>(c[j]) - b[j], static_cast<double>(c[i]) - b[i]);
+  double d = (a1 - a2) * 57.295785;
+  while (d > 180.0) d -= 360.0;
+  while (d < -180.0) d += 360.0;
+  return static_cast<float>(d);
+}
+
+}  // namespace
+
+int sttrns(int code) {
+  int k = code - 501;
+  int32_t h = 0;
+  int ty = argtyp(2, &h);
+  int first = 2;
+  bool direct = false;
+  PtrRec* tg = nullptr;
+  if ((ty & 0xE80) || ((ty & 0x1000) && (ty & K_VECTOR) && nargs() >= 3)) {
+    tg = ptrrec(h);
+    first = 3;
+    direct = (ty & K_VECTOR) && !(ty & 0xE80);
+  }
+  if (!tg) {
+    // The vector list is the default target; this build has none.
+    error(2, 87);
+    return 0;
+  }
+  flshio(tg);
+  int32_t cnt, part, tot, ws;
+  int kind = gtvarb(tg, &cnt, &part, &tot, &ws, 0);
+  if (!direct && (!(kind & 0xE80) || (!vlist(tg) && !hdrslot(tg) && static_cast<int32_t>(tg->Stack) <= 0))) {
+    error(2, 87);
+    return 0;
+  }
+  uint16_t word = 0;
+  XfmRec* x = direct ? nullptr : xfhold(tg, &word, true);
+  if (direct) {
+    x = static_cast<XfmRec*>(zeroblk(sizeof(XfmRec) | 1));
+    tg->Xfrm = x ? static_cast<int32_t>(x->Ptr) : 0;
+  }
+  if (!x) return 0;
+  uint16_t t = static_cast<uint16_t>(word >> 4);
+
+  if (nargs() >= first) {
+    if (k == 1 || k == 2) {
+      float* f = k == 1 ? x->Rotate : x->Scale;
+      for (int i = 0; i < 3; i++) {
+        if (k == 2 && f[i] == 0.0f) f[i] = 1.0f;
+        f[i] = fltarg(first + i, f[i]);
+      }
+    } else {
+      int16_t* f = k == 3 ? x->Pin : x->Offset;
+      int32_t hv = 0;
+      if (argtyp(first, &hv) & K_VECTOR) {
+        int16_t v[3] = {0, 0, 0};
+        PtrRec* vr = ptrrec(hv);
+        int32_t c2, p2, t2, w2;
+        if (vr && gtvarb(vr, &c2, &p2, &t2, &w2, 0) && w2 == W_VEC)
+          if (const uint8_t* p = vecat(vr, 0, 1)) std::memcpy(v, p, 6);
+        std::memcpy(f, v, 6);
+      } else {
+        for (int i = 0; i < 3; i++) f[i] = static_cast<int16_t>(intarg(first + i, f[i]));
+      }
+    }
+  } else {
+    // Interactive: points clicked with the pointer.
+    uint16_t saved = curflg;
+    int16_t p1[3], p2[3], p3[3];
+    if (k == 3) {
+      click(x->Pin);
+    } else if (k == 4) {
+      click(p1);
+      Boxcur(p1[0], p1[1], -9);
+      click(p2);
+      for (int i = 0; i < 3; i++) x->Offset[i] = static_cast<int16_t>(x->Offset[i] + p2[i] - p1[i]);
+    } else if (k == 2) {
+      click(p1);
+      Boxcur(p1[0], p1[1], -9);
+      click(p2);
+      click(p3);
+      for (int i = 0; i < 3; i++) {
+        float f = p2[i] != p1[i] ? static_cast<float>(p3[i] - p1[i]) / static_cast<float>(p2[i] - p1[i]) : 1.0f;
+        if (f == 0.0f) f = 1.0f;
+        if (x->Scale[i] == 0.0f) x->Scale[i] = 1.0f;
+        x->Scale[i] *= f;
+      }
+    } else {
+      Boxcur(x->Pin[0], x->Pin[1], -9);
+      click(p1);
+      click(p2);
+      x->Rotate[2] -= angat(p2, x->Pin, p1, 0, 1);
+      if (!(x->Pin[2] == p1[2] && p1[2] == p2[2])) x->Rotate[0] -= angat(p2, x->Pin, p1, 1, 2);
+    }
+    Boxcur(0, 0, 0);
+    curflg = saved;
+  }
+
+  // The flag bit of this part.
+  static const uint16_t bit[5] = {0, XF_ROT, XF_SCALE, XF_PIN, XF_OFFSET};
+  bool any = false;
+  for (int i = 0; i < 3; i++) {
+    if (k == 1) any = any || x->Rotate[i] != 0.0f;
+    if (k == 2) any = any || x->Scale[i] != 1.0f;
+    if (k == 3) any = any || x->Pin[i] != 0;
+    if (k == 4) any = any || x->Offset[i] != 0;
+  }
+  t = static_cast<uint16_t>(any ? t | bit[k] : t & ~bit[k]);
+  if (k == 1) {
+    t &= 0x0F;
+    if (any) {
+      int order = intarg(first + 3, 6);
+      for (int f = 0; f < 3; f++)
+        if (((order >> (2 * f)) & 3) > 2 || order < 0 || order > 63) {
+          error(first + 3, 109);
+          return 0;
+        }
+      Setrot(order, x, x->Rotate);
+      t = static_cast<uint16_t>(t | (order << 4));
+    }
+  }
+  word = static_cast<uint16_t>((t << 4) & F2_XFORM);
+  if (direct) {
+    tg->Flg2 = static_cast<uint16_t>((tg->Flg2 & ~F2_XFORM) | word);
+    freeze(tg);
+    tg->Flg2 = static_cast<uint16_t>(tg->Flg2 & ~F2_XFORM);
+    tg->Xfrm = 0;
+  } else {
+    xfput(tg, word);
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// freeze
+
+int freeze(PtrRec* rec) {
+  PtrRec* r = rec;
+  int32_t cnt = 0, part, tot, ws = 0;
+  if (!r) {
+    int32_t h = 0;
+    argtyp(2, &h);
+    r = ptrrec(h);
+    if (r) gtvarb(r, &cnt, &part, &tot, &ws, 0);
+  } else {
+    ws = r->Wsiz;
+  }
+  if (!r || !(r->Flg & K_VECTOR) || r->Wsiz != W_VEC) {
+    error(2, 109);
+    return 0;
+  }
+  uint16_t w = 0;
+  const XfmRec* x = xfhold(r, &w, false);
+  int t = x ? w >> 4 : 0;
+  int32_t n = (r->Flg & K_MATRIX) ? static_cast<int32_t>(r->Offs[4]) : 1;
+  for (int32_t i = 0; i < n && !stopped(); i++) {
+    uint8_t* p = vecat(r, i, 2);
+    if (!p) break;
+    int code = p[6] & 15;
+    if (code > 6 || code < 1) continue;
+    int16_t v[3];
+    std::memcpy(v, p, 6);
+    if (t) project(x, t, v);
+    if (code > 3) p[6] = static_cast<uint8_t>(p[6] - 3);
+    std::memcpy(p, v, 6);
+  }
+  flshio(r);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// zscan
+
+int zscan() {
+  int32_t cnt = 0;
+  PtrRec* r = argary(2, &cnt);
+  if (!r || cnt < 1) {
+    error(2, 70);
+    return 0;
+  }
+  if (r->Wsiz == W_VEC || r->Wsiz == W_FLOAT) {
+    error(2, 122);
+    return 0;
+  }
+  // The points go to the vector list, which this build does not have.
+  return fnnavl();
+}
+
+// ---------------------------------------------------------------------------
+// transform
+
+int su_trnsfm(FnCall& c) {
+  int32_t* t = optab;
+  PtrRec* s = oprec(0);
+  getdst(c.dest);
+  if (!s || !(t[OT_KIND] & K_DIMS)) return FS_GO;
+  PtrRec* d = oprec(2);
+  for (int k = 0; k < 3; k++) c.keep[k] = static_cast<int32_t>(s->Offs[3 + k]);
+  if (d && t[OT_CNT + 2] > 0) {
+    t[OT_RCNT] = t[OT_CNT + 2];
+    for (int k = 0; k < 3; k++) s->Offs[3 + k] = std::max<uint32_t>(d->Offs[3 + k], 1);
+  } else {
+    uint16_t w = 0;
+    int32_t h4 = 0;
+    PtrRec* tv = (argtyp(4, &h4) & K_DIMS) ? ptrrec(h4) : s;
+    const XfmRec* x = xfhold(tv, &w, false);
+    if (x && (w & 0x20)) {
+      int64_t prod = 1;
+      for (int k = 0; k < 3; k++) {
+        float f = x->Scale[k] == 0.0f ? 1.0f : x->Scale[k];
+        int32_t e = std::max(ftrunc(static_cast<float>(s->Offs[3 + k]) * f), 1);
+        s->Offs[3 + k] = static_cast<uint32_t>(e);
+        prod *= e;
+      }
+      t[OT_RCNT] = static_cast<int32_t>(std::min<int64_t>(prod, INT32_MAX));
+    }
+  }
+  c.aux = 1;
+  return FS_GO;
+}
+
+namespace {
+
+// The rows y0 .. y1 of plane z of a resident source and a contiguous
+// destination, element by element as the general path maps them.
+struct Fast {
+  const XfmRec* x;
+  int t;
+  const float* m;
+  const uint8_t* src;
+  uint8_t* dst;
+  int bytes;
+  int64_t org[3], ext[3], dim[2];
+  int32_t nx, ny;
+  const uint8_t* fill;
+  void rows(int32_t z, int32_t y0, int32_t y1) const {
+    for (int32_t y = y0; y < y1; y++) {
+      uint8_t* out = dst + ((static_cast<int64_t>(z) * ny + y) * nx) * bytes;
+      for (int32_t xx = 0; xx < nx; xx++) {
+        int32_t p[3] = {xx, y, z};
+        int64_t pos[3];
+        invmap(x, t, m, p, pos);
+        bool in = true;
+        for (int i = 0; i < 3; i++) in = in && pos[i] >= org[i] && pos[i] < org[i] + ext[i];
+        const uint8_t* from =
+            in ? src + ((pos[2] * dim[1] + pos[1]) * dim[0] + pos[0]) * bytes : fill;
+        std::memcpy(out + static_cast<int64_t>(xx) * bytes, from, static_cast<size_t>(bytes));
+      }
+    }
+  }
+};
+
+bool resident(const PtrRec* r) {
+  return r && !bufrec(r) && r->Page == 0 && !(r->Flg & (K_LIST | K_FILE)) && dat0(r) &&
+         (r->Wsiz == W_BYTE || r->Wsiz == W_SHORT || r->Wsiz == W_RGB || r->Wsiz == W_LONG ||
+          r->Wsiz == W_FLOAT);
+}
+
+}  // namespace
+
+int trnsfm(FnCall& c) {
+  int32_t* t = optab;
+  PtrRec* s = oprec(0);
+  PtrRec* d = oprec(2);
+  if (c.aux == 1 && s)
+    for (int k = 0; k < 3; k++) s->Offs[3 + k] = static_cast<uint32_t>(c.keep[k]);
+  if (!s || !d) return 0;
+  if (t[OT_WSIZ] != t[OT_WSIZ + 2]) {
+    error(1, 127);
+    return -1;
+  }
+  int32_t h4 = 0;
+  PtrRec* tv = (argtyp(4, &h4) & (K_DIMS | K_VECTOR)) ? ptrrec(h4) : s;
+  if (tv != s) {
+    int32_t cn, pa, to, wz;
+    gtvarb(tv, &cn, &pa, &to, &wz, 0);
+  }
+  uint16_t w = 0;
+  XfmRec* x = xfhold(tv, &w, false);
+  int tw = x ? w >> 4 : 0;
+  if (!tw) {
+    int32_t cn, pa, to, wz;
+    gtvarb(s, &cn, &pa, &to, &wz, 0);
+    t[OT_CNT] = cn;
+    t[OT_BUF] = pa;
+    ariths(115, std::min(t[OT_CNT], t[OT_CNT + 2]), 1);
+    return 0;
+  }
+
+  if (t[OT_KIND] & K_VECTOR) {
+    // Vector records through the transform.
+    int32_t n = (s->Flg & K_MATRIX) ? static_cast<int32_t>(s->Offs[4]) : 1;
+    prgidx = 0;
+    prgtot = static_cast<uint32_t>(std::max(n, 0));
+    for (int32_t i = 0; i < n; i++) {
+      uint8_t rec[8];
+      const uint8_t* p = vecat(s, i, 1);
+      if (!p) break;
+      std::memcpy(rec, p, 8);
+      int code = rec[6] & 15;
+      if (code >= 1 && code <= 3) {
+        int16_t v[3];
+        std::memcpy(v, rec, 6);
+        project(x, tw, v);
+        std::memcpy(rec, v, 6);
+      }
+      if (uint8_t* q = vecat(d, i, 2)) std::memcpy(q, rec, 8);
+    }
+    flshio(d);
+    prgtot = 0;
+    return 0;
+  }
+
+  int32_t fill = intarg(3, 0);
+  int64_t dorg[3], dext[3];
+  winbox(d, dorg, dext);
+  int32_t nx = static_cast<int32_t>(std::min<int64_t>(dext[0], INT32_MAX));
+  int32_t ny = static_cast<int32_t>(std::min<int64_t>(dext[1], INT32_MAX));
+  int32_t nz = static_cast<int32_t>(std::min<int64_t>(dext[2], INT32_MAX));
+  float saved[3][3];
+  std::memcpy(saved, x->Matrix, sizeof saved);
+  int order = xforder(static_cast<uint16_t>(w));
+  if (tw & XF_ROT) {
+    int inv = (order & 0xC) | ((order << 4) & 0x30) | ((order >> 4) & 3);
+    Setrot(inv, x, x->Rotate);
+  }
+  int64_t total = static_cast<int64_t>(nx) * ny * nz;
+  prgidx = 0;
+  prgtot = static_cast<uint32_t>(std::min<int64_t>(total, UINT32_MAX));
+
+  bool whole = dorg[0] == 0 && dorg[1] == 0 && dorg[2] == 0 && dext[0] == std::max<uint32_t>(d->Datdims[0], 1) &&
+               dext[1] == std::max<uint32_t>(d->Datdims[1], 1) && t[OT_CNT + 2] == total;
+  if (tv == s && resident(s) && resident(d) && whole && s->Wsiz == d->Wsiz) {
+    Fast f{};
+    f.x = x;
+    f.t = tw;
+    f.m = &x->Matrix[0][0];
+    f.src = dat0(s);
+    f.dst = dat0(d);
+    f.bytes = (s->Wsiz & 63) / 8;
+    winbox(s, f.org, f.ext);
+    f.dim[0] = s->Datdims[0] ? s->Datdims[0] : 1;
+    f.dim[1] = s->Datdims[1] ? s->Datdims[1] : 1;
+    f.nx = nx;
+    f.ny = ny;
+    uint8_t fb[4] = {0, 0, 0, 0};
+    uint8_t bp = 0;
+    istitm(fill, fb, s->Wsiz == W_FLOAT ? static_cast<int>(W_LONG) : static_cast<int>(s->Wsiz), &bp, noclmp());
+    if (s->Wsiz == W_FLOAT) {
+      float ff = static_cast<float>(fill);
+      std::memcpy(fb, &ff, 4);
+    }
+    f.fill = fb;
+    // Rows in bands, a few threads for a large result; every element is
+    // computed alone, so the result does not depend on the split.
+    int nthr = total >= (1 << 20) ? 4 : 1;
+    const int32_t band = 64;
+    for (int32_t z = 0; z < nz && !stopped(); z++) {
+      for (int32_t y = 0; y < ny && !stopped(); y += band * nthr) {
+        std::vector<std::thread> th;
+        for (int k = 1; k < nthr; k++) {
+          int32_t y0 = y + k * band, y1 = std::min(y0 + band, ny);
+          if (y0 < y1) th.emplace_back([&f, z, y0, y1] { f.rows(z, y0, y1); });
+        }
+        f.rows(z, y, std::min(y + band, ny));
+        for (auto& h : th) h.join();
+        prgidx = static_cast<uint32_t>(std::min<int64_t>((static_cast<int64_t>(z) * ny + y) * nx, UINT32_MAX));
+        chkio(0);
+      }
+    }
+  } else {
+    int32_t& pd = t[OT_BUF + 2];
+    int64_t done = 0;
+    for (int32_t z = 0; z < nz; z++) {
+      for (int32_t y = 0; y < ny; y++) {
+        if (stopped()) break;
+        for (int32_t xx = 0; xx < nx; xx++) {
+          if (done >= t[OT_CNT + 2]) break;
+          int32_t p[3] = {xx, y, z};
+          double v = fill;
+          if (xfok() && xfpoint(tv, p)) {
+            if (tv != s) std::memcpy(s->XYZptr, tv->XYZptr, sizeof s->XYZptr);
+            nxtbuf(s, 1);
+            v = GSTACK(s);
+          }
+          PSTACK(v, d);
+          done++;
+          if (done < t[OT_CNT + 2] && done >= pd) DMPVRB(d, &pd, 1, static_cast<int32_t>(done));
+        }
+        prgidx = static_cast<uint32_t>(std::min<int64_t>(done, UINT32_MAX));
+        chkio(0);
+      }
+    }
+    DMPVRB(d, &pd, 0, 0);
+  }
+  std::memcpy(x->Matrix, saved, sizeof saved);
+  prgtot = 0;
+  return 0;
+}
+
+
