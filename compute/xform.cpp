@@ -489,6 +489,10 @@ int su_trnsfm(FnCall& c) {
         prod *= e;
       }
       t[OT_RCNT] = static_cast<int32_t>(std::min<int64_t>(prod, INT32_MAX));
+      // The result takes the scaled shape; the count is put back after.
+      c.gen[0] = t[OT_CNT];
+      c.gen[1] = 1;
+      t[OT_CNT] = t[OT_RCNT];
     }
   }
   c.aux = 1;
@@ -540,6 +544,7 @@ int trnsfm(FnCall& c) {
   PtrRec* d = oprec(2);
   if (c.aux == 1 && s)
     for (int k = 0; k < 3; k++) s->Offs[3 + k] = static_cast<uint32_t>(c.keep[k]);
+  if (c.gen[1] == 1) t[OT_CNT] = static_cast<int32_t>(c.gen[0]);
   if (!s || !d) return 0;
   if (t[OT_WSIZ] != t[OT_WSIZ + 2]) {
     error(1, 127);
