@@ -98,8 +98,18 @@ bool plainnum(int n) {
   return (t & K_NUMBER) && !(t & (K_DIMS | K_STRING));
 }
 
-// x extent of a record's window.
-uint32_t xext(const PtrRec* r) { return r ? r->Offs[3] : 0; }
+// x extent of a record's window (a window over the whole data may be kept
+// as one run of items: then the data's own x extent).
+uint32_t xext(const PtrRec* r) {
+  if (!r) return 0;
+  int64_t prod = 1, whole = 1;
+  for (int k = 0; k < 3; k++) {
+    prod *= std::max<uint32_t>(r->Offs[3 + k], 1);
+    whole *= std::max<uint32_t>(r->Datdims[k], 1);
+  }
+  bool all = r->Offs[0] == 0 && r->Offs[1] == 0 && r->Offs[2] == 0 && prod == whole;
+  return all ? r->Datdims[0] : r->Offs[3];
+}
 
 void progress(int32_t i, int32_t n) {
   prgidx = static_cast<uint32_t>(std::max(i, 0));
@@ -361,6 +371,47 @@ int rgbcnv(int n) {
   return 0;
 }
 
+namespace {
+
+// The operands of rgb and color checked before the destination is made, so
+// that a refused call leaves it as it was.
+bool rgbchk(FnCall& c) {
+  int32_t* t = optab;
+  PtrRec* s = oprec(0);
+  if (!s) return true;
+  int32_t h = 0;
+  if (c.code == FN_COLOR) {
+    if (!oprec(1)) return true;
+    int32_t c4 = 0;
+    PtrRec* r4 = (argtyp(4, &h) & K_DIMS) ? argary(4, &c4) : nullptr;
+    if (!r4 || c4 < t[OT_CNT]) return error(4, 82), false;
+    if (t[OT_CNT + 1] < t[OT_CNT]) return error(3, 82), false;
+    return true;
+  }
+  int n = c.n;
+  int sb = bytesof(t[OT_WSIZ]);
+  int db = bytesof(t[OT_REC + 2] ? t[OT_WSIZ + 2] : W_RGB);
+  if (n >= 2 && (sb == 2 || db == 2) && plainnum(n + 1)) n--;
+  bool strip = sb == 1 && xext(s) == 3;
+  if (n >= 3) {
+    int32_t np = t[OT_RCNT];
+    if (t[OT_REC + 2] && t[OT_WSIZ + 2] == W_BYTE && xext(oprec(2)) == 3) np /= 3;
+    int32_t c4 = 0;
+    if (!oprec(1) || t[OT_CNT + 1] != np) return error(3, 70), false;
+    PtrRec* r4 = (argtyp(4, &h) & K_DIMS) ? argary(4, &c4) : nullptr;
+    if (!r4 || c4 != np) return error(4, 70), false;
+  } else if (sb == 1 && !strip && n == 2 && oprec(1)) {
+    int32_t cnt = 0;
+    if (!aryarg(3, 768, 768, W_BYTE, &cnt, nullptr)) return false;
+  } else if (n >= 2 && sb >= 3 && db >= 3 && nargs() >= 3) {
+    int ord[3];
+    if (!chorder(lngarg(3, 321), ord)) return error(3, 109), false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int su_rgb(FnCall& c) {
   int32_t* t = optab;
   getdst(c.dest);
@@ -369,6 +420,10 @@ int su_rgb(FnCall& c) {
   if (PtrRec* d = oprec(2))
     if (t[OT_WSIZ + 2] == W_BYTE && xext(d) == 3) t[OT_RCNT] *= 3;
   t[OT_RWSZ] = c.code == FN_COLOR ? W_BYTE : W_RGB;
+  if (!rgbchk(c)) {
+    c.ret = 0;
+    return FS_RET;
+  }
   return FS_GO;
 }
 

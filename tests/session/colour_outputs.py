@@ -98,3 +98,70 @@ for k, r in (('ab', 1), ('a', 0), ('xy', 2), ('q', -1)):
     s += [('w1 = index("%s", sl)' % k, []), ('w1', ['%7d' % r])]
 s += [('w1 = index(5, sl)', [mkerr(184, 2, 'Operand must be a string')])]
 write('colour_map', s)
+
+# ---- rgb, color, stretch ------------------------------------------------
+def hx(b):  # a 24-bit item as ftype shows it: bytes 1, 2, 3 high to low
+    return '%X' % ((int(b[2]) << 16) | (int(b[1]) << 8) | int(b[0]))
+
+def cube():
+    p = np.zeros((256, 3), np.int64)
+    for i in range(256):
+        p[i] = [(i & 0xE0) | 0x1F if i & 0xE0 else 0, ((i & 0x1C) << 3) | 0x1F if i & 0x1C else 0,
+                ((i & 3) << 6) | 0x3F if i & 3 else 0]
+    return p
+
+def near(pal, c):
+    return int(np.argmin(((pal - np.array(c)) ** 2).sum(1)))
+
+g = np.array([0, 85, 170, 255])
+s = [('declare byte image zg(2,2)', []), ('zg = zg + ramp(4, 0, -999, 85)', []),
+     ('declare rgb image zc(2,2)', []), ('zc = rgb(zg)', []), ('ftype "%x\\n" zc', [hx((v, v, v)) for v in g])]
+pal = np.arange(768) % 256
+s += [('declare byte array zpal(768)', []), ('zpal = ramp(768, 0, 255)', []), ('zc = rgb(zg, zpal)', []),
+      ('ftype "%x\\n" zc', [hx(pal[3 * v:3 * v + 3]) for v in g]),
+      ('declare byte array zshort(300)', []), ('zc = rgb(zg, zshort)', [mkerr(82, 3, 'Array holds too few items')])]
+h = g // 5
+i3 = np.minimum(g + 1, 255)
+s += [('declare byte image zh(2,2)', []), ('zh = zg / 5', []), ('declare byte image zi(2,2)', []), ('zi = zg + 1', []),
+      ('zc = rgb(zg, zh, zi)', []), ('ftype "%x\\n" zc', [hx((a, b, c)) for a, b, c in zip(g, h, i3)]),
+      ('zc = rgb(zg, zh, zshort)', [mkerr(70, 4, 'Bad argument')])]
+trip = [(a, b, c) for a, b, c in zip(g, h, i3)]
+s += [('declare rgb image zd(2,2)', []), ('zd = rgb(zc, 123)', []), ('ftype "%x\\n" zd', [hx(t[::-1]) for t in trip]),
+      ('zd = rgb(zc, 321)', []), ('ftype "%x\\n" zd', [hx(t) for t in trip]),
+      ('zd = rgb(zc, 124)', [mkerr(109, 3, 'Bad argument kind')])]
+# packed 16-bit: 5 bits per channel, first colour in the low bits
+p16 = np.array([32767, 31767, 30767, 29767])
+def unpack(v, k):
+    m = (1 << k) - 1
+    return [((v & m) << (8 - k)) & 255, (((v >> k) & m) << (8 - k)) & 255, (((v >> 2 * k) & m) << (8 - k)) & 255]
+s += [('declare integer image zw(2,2)', []), ('zw = zw + ramp(4, 32767, -999, -1000)', []),
+      ('zc = rgb(zw, zw, 5)', []), ('ftype "%x\\n" zc', [hx(unpack(v, 5)) for v in p16])]
+k6 = [(t[0] >> 2) | ((t[1] >> 2) << 6) | ((t[2] >> 2) << 12) for t in (unpack(v, 5) for v in p16)]
+k6 = [(v & 0xFFFF) - 65536 if (v & 0xFFFF) > 32767 else v & 0xFFFF for v in k6]
+s += [('zw = rgb(zc, 6)', []), ('ftype "%d\\n" zw', [str(v) for v in k6])]
+# 16 to 32 bits with one operand: 5-6-5 colour
+w16 = np.array(k6) & 0xFFFF
+e565 = ((w16 & 0xF800) << 8) | ((w16 & 0x7E0) << 5) | ((w16 & 0x1F) << 3)
+s += [('declare long image zl(2,2)', []), ('zl = rgb(zw)', []), ('ftype "%d\\n" zl', [str(v) for v in e565])]
+# color: nearest entry of the palette (the colour cube at start)
+cb = cube()
+tr = [(255, 0, 0), (0, 0, 255), (100, 100, 100), (12, 200, 90)]
+s += [('declare byte matrix ztr(3,4)', []), ('ztr = ztr + {255, 0, 0, 0, 0, 255, 100, 100, 100, 12, 200, 90}', []),
+      ('declare byte array zpx(4)', []), ('zpx = color(ztr)', []), ('ftype "%d\\n" zpx', [str(near(cb, c)) for c in tr]),
+      ('zpx = color(zg, zh, zi)', []), ('ftype "%d\\n" zpx', [str(near(cb, c)) for c in trip]),
+      ('zpx = color(zg, zh)', [mkerr(82, 4, 'Array holds too few items')])]
+# stretch: palette entries through a table of input range 100 .. 200
+pv = np.arange(1024) // 4
+t = lut(256, 100, 200, 0, 255)
+pal2 = np.array([[pv[4 * e + 1]] * 3 for e in np.clip(t, 0, 255)])
+greys = [(v, v, v) for v in (0, 60, 130, 170, 250)]
+s += [('declare integer array zpv(1024)', []), ('zpv = ramp(1024, 0, -999, 1, 4)', []),
+      ('stretch zpv 0 255 100 200 0', []), ('declare byte matrix zgr(3,5)', []),
+      ('zgr = zgr + {0,0,0,60,60,60,130,130,130,170,170,170,250,250,250}', []),
+      ('declare byte array zpy(5)', []), ('zpy = color(zgr)', []), ('ftype "%d\\n" zpy', [str(near(pal2, c)) for c in greys])]
+# a palette variable of 10 entries: table values past it name its last entry
+pal3 = np.array([[min(e, 9)] * 3 for e in lut(256, 0, 255, 0, 255)])
+s += [('declare integer array zpw(40)', []), ('zpw = ramp(40, 0, -999, 1, 4)', []),
+      ('stretch zpw 0 255 0 255 0', []), ('zpy = color(zgr)', []), ('ftype "%d\\n" zpy', [str(near(pal3, c)) for c in greys]),
+      ('stretch 5', [mkerr(85, 2, 'An array of palette entries is required')])]
+write('colour_rgb', s)
