@@ -40,7 +40,6 @@ WEAK char* grbtxt(int, int* length) {
   return nullptr;
 }
 WEAK int Boxcur(int, int, int) { return 0; }
-WEAK int getxyz(int, int*, int*, int*) { return fnnavl(); }
 WEAK int winrect(int32_t, int* rect) {
   if (rect) rect[0] = rect[1] = rect[2] = rect[3] = 0;
   return 0;

@@ -165,3 +165,105 @@ s += [('declare integer array zpw(40)', []), ('zpw = ramp(40, 0, -999, 1, 4)', [
       ('stretch zpw 0 255 0 255 0', []), ('zpy = color(zgr)', []), ('ftype "%d\\n" zpy', [str(near(pal3, c)) for c in greys]),
       ('stretch 5', [mkerr(85, 2, 'An array of palette entries is required')])]
 write('colour_rgb', s)
+
+# ---- geometric transforms -----------------------------------------------
+import math
+
+def rotaxis(axis, ang):
+    th = float(ang) * 0.017453293
+    c, s_ = f32(math.cos(th)), f32(math.sin(th))
+    if -1e-6 < c < 1e-6: c = f32(0)
+    if -1e-6 < s_ < 1e-6: s_ = f32(0)
+    m = np.zeros((3, 3), np.float32)
+    for i in range(3):
+        for j in range(3):
+            if i == j: m[i, j] = 1 if i == axis else c
+            elif i != axis and j != axis: m[i, j] = s_ if i != (j + 1) % 3 else -s_
+    return m
+
+def mulmat(a, b):  # b x a, summed from the last term down, in float32
+    o = np.zeros((3, 3), np.float32)
+    for i in range(3):
+        for j in range(3):
+            acc = f32(0)
+            for k in (2, 1, 0): acc = f32(acc + f32(b[i, k] * a[k, j]))
+            o[i, j] = acc
+    return o
+
+def setrot(order, ang):
+    m = rotaxis(order & 3, ang[order & 3])
+    for f in (1, 2):
+        a = (order >> (2 * f)) & 3
+        m = mulmat(m, rotaxis(a, ang[a]))
+    return m
+
+def xform(src, dshape, fill, pin=(0, 0, 0), off=(0, 0, 0), scale=None, rot=None, order=6):
+    # src: rows of the image (ny, nx); dshape (ny, nx). The inverse map of
+    # each destination point, truncated toward zero and tested against the
+    # source window.
+    ny, nx = src.shape
+    m = None
+    if rot is not None:
+        inv = (order & 0xC) | ((order << 4) & 0x30) | ((order >> 4) & 3)
+        m = setrot(inv, rot)
+    out = np.zeros(dshape, np.int64)
+    for y in range(dshape[0]):
+        for x in range(dshape[1]):
+            q = [f32(f32(f32(v) - pin[i]) - off[i]) for i, v in enumerate((x, y, 0))]
+            if scale is not None: q = [f32(q[i] / f32(scale[i])) for i in range(3)]
+            if m is not None:
+                q = [f32(f32(f32(q[0] * m[0, i]) + f32(q[1] * m[1, i])) + f32(q[2] * m[2, i])) for i in range(3)]
+            p = [int(f32(f32(f32(pin[i]) + q[i]) + f32(0.5))) for i in range(3)]
+            out[y, x] = src[p[1], p[0]] if 0 <= p[0] < nx and 0 <= p[1] < ny and p[2] == 0 else fill
+    return out
+
+def lines(a):
+    return [str(v) for v in a.ravel()]
+
+img = np.arange(1, 26).reshape(5, 5)
+r90 = xform(img, (5, 5), 0, pin=(2, 2, 0), rot=(0, 0, 90))
+assert (r90 == np.rot90(img, 1)).all()   # a 90-degree turn about the centre
+s = [('declare byte image zim(5,5)', []), ('zim = zim + ramp(25, 1)', []),
+     ('pin zim 2 2 0', []), ('rotate zim 0 0 90', []), ('declare byte image zout(5,5)', []),
+     ('zout = transform(zim)', []), ('ftype "%d\\n" zout', lines(r90))]
+# two axes: the inverse mapping swaps the first and last fields of the order
+a2 = xform(img, (5, 5), 9, pin=(2, 2, 0), rot=(180, 0, 90), order=6)
+b2 = xform(img, (5, 5), 9, pin=(2, 2, 0), rot=(180, 0, 90), order=36)
+assert not (a2 == b2).all()
+s += [('rotate zim 180 0 90', []), ('zout = transform(zim, 9)', []), ('ftype "%d\\n" zout', lines(a2)),
+      ('rotate zim 180 0 90 36', []), ('zout = transform(zim, 9)', []), ('ftype "%d\\n" zout', lines(b2))]
+# angles back to 0 clear the rotation: a plain copy
+s += [('rotate zim 0 0 0', []), ('pin zim 0 0 0', []), ('zout = transform(zim, 9)', []),
+      ('ftype "%d\\n" zout', lines(img))]
+# scale 2 into a new result of twice the size: nearest source pixel
+sm = np.arange(1, 7).reshape(2, 3)
+sc = xform(sm, (4, 6), 99, scale=(2, 2, 1))
+assert (sc == np.repeat(np.repeat(sm, 2, 0), 2, 1)[:4, :6] * 0 + sc).all()
+s += [('declare byte image zsm(3,2)', []), ('zsm = zsm + ramp(6, 1)', []), ('scale zsm 2 2 1', []),
+      ('ftype "%d\\n" transform(zsm, 99)', lines(sc))]
+# an offset into a larger destination: the fill where the source ends
+of = xform(sm, (3, 4), 7, off=(1, 0, 0))
+s += [('scale zsm 1 1 1', []), ('offset zsm 1 0 0', []), ('declare byte image zbg(4,3)', []),
+      ('zbg = transform(zsm, 7)', []), ('ftype "%d\\n" zbg', lines(of))]
+# interactive entry: the headless pointer clicks at the cursor point, so
+# a scale from equal clicks leaves the factors, a pin lands on the cursor
+s += [('scale zsm 2 2 1', []), ('scale zsm', []), ('offset zsm 0 0 0', []),
+      ('ftype "%d\\n" transform(zsm, 99)', lines(sc)),
+      ('pin zsm 5 5 0', []), ('pin zsm', []), ('ftype "%d\\n" transform(zsm, 99)', lines(sc))]
+# errors
+s += [('declare integer image zi16(5,5)', []), ('zi16 = transform(zim)', [mkerr(127, 1, 'Data types do not fit')]),
+      ('declare array za(3)', []), ('rotate za 0 0 90', [mkerr(87, 2, 'Bad target for a pointer function')]),
+      ('rotate zim 10 0 0 3', [mkerr(109, 6, 'Bad argument kind')]),
+      ('freeze zim', [mkerr(109, 2, 'Bad argument kind')])]
+# a vector variable is a direct target: its point is rewritten at once
+def vfmt(x, y, z, code):
+    return '%8d%7d%7d%4d%3d%4d' % (x, y, z, code, 0, 0)
+p = [3, 4, 5]
+p1 = [int(f32(p[0]) * f32(2)), int(f32(p[1]) * f32(3)), int(f32(p[2]) * f32(1))]
+m = setrot(6, (0, 0, 90))
+p2 = [int(f32(f32(f32(p1[0]) * m[0, i]) + f32(f32(p1[1]) * m[1, i])) + f32(f32(p1[2]) * m[2, i])) for i in range(3)]
+s += [('declare vector zv', []), ('zv = {3, 4, 5}', []), ('zv(3) = 1', []),
+      ('scale zv 2 3 1', []), ('ftype "%v\\n" zv', [vfmt(*p1, 1)]),
+      ('rotate zv 0 0 90', []), ('ftype "%v\\n" zv', [vfmt(*p2, 1)]),
+      ('pin zim zv', []), ('ftype "%d\\n" transform(zim, 0)', lines(xform(img, (5, 5), 0, pin=p2)))]
+write('xform', s)
