@@ -501,8 +501,14 @@ int su_trnsfm(FnCall& c) {
 
 namespace {
 
+struct Rgb {
+  uint8_t b[3];
+};
+
 // The rows y0 .. y1 of plane z of a resident source and a contiguous
-// destination, element by element as the general path maps them.
+// destination. Each element is mapped with the same float operations, in
+// the same order, as the general path (xfpoint); the terms that do not
+// change along a row are computed once per row.
 struct Fast {
   const XfmRec* x;
   int t;
@@ -513,18 +519,71 @@ struct Fast {
   int64_t org[3], ext[3], dim[2];
   int32_t nx, ny;
   const uint8_t* fill;
+
+  template <typename T>
+  void row(int32_t z, int32_t y, T* __restrict out, int32_t x0, int32_t x1) const {
+    const bool sc = t & XF_SCALE, rot = t & XF_ROT;
+    float q[3];
+    const int32_t pr[3] = {0, y, z};
+    for (int i = 0; i < 3; i++) {
+      q[i] = static_cast<float>(pr[i]) - x->Pin[i] - x->Offset[i];
+      if (sc) q[i] /= x->Scale[i] == 0.0f ? 1.0f : x->Scale[i];
+    }
+    float b[3], c[3], pin[3], hi[3];
+    for (int i = 0; i < 3; i++) {
+      b[i] = q[1] * m[3 + i];
+      c[i] = q[2] * m[6 + i];
+      pin[i] = static_cast<float>(x->Pin[i]);
+      hi[i] = static_cast<float>(org[i] + ext[i]);
+    }
+    // Locals only in the loop: the stores through `out` may alias anything.
+    const float m0 = m[0], m1 = m[1], m2 = m[2];
+    const int64_t g0 = org[0], g1 = org[1], g2 = org[2], d0 = dim[0], d1 = dim[1];
+    const float b0 = b[0], b1 = b[1], b2 = b[2], c0 = c[0], c1 = c[1], c2 = c[2];
+    const float n0 = pin[0], n1 = pin[1], n2 = pin[2], h0 = hi[0], h1 = hi[1], h2 = hi[2];
+    const float qy = q[1], qz = q[2];
+    const float s0 = sc ? (x->Scale[0] == 0.0f ? 1.0f : x->Scale[0]) : 1.0f;
+    const float p0 = static_cast<float>(x->Pin[0]), o0 = static_cast<float>(x->Offset[0]);
+    T fv;
+    std::memcpy(&fv, fill, sizeof fv);
+    const T* __restrict S = reinterpret_cast<const T*>(src);
+    for (int32_t xx = x0; xx < x1; xx++) {
+      float q0 = static_cast<float>(xx) - p0 - o0;
+      if (sc) q0 /= s0;
+      float f0, f1, f2;
+      if (rot) {
+        f0 = (n0 + ((q0 * m0 + b0) + c0)) + 0.5f;
+        f1 = (n1 + ((q0 * m1 + b1) + c1)) + 0.5f;
+        f2 = (n2 + ((q0 * m2 + b2) + c2)) + 0.5f;
+      } else {
+        f0 = (n0 + q0) + 0.5f;
+        f1 = (n1 + qy) + 0.5f;
+        f2 = (n2 + qz) + 0.5f;
+      }
+      // Truncated toward zero, inside the window: -1 < f < org + ext (the
+      // limits are below 2^24, so exact as floats) and trunc(f) >= org.
+      bool in = (f0 > -1.0f) & (f0 < h0) & (f1 > -1.0f) & (f1 < h1) & (f2 > -1.0f) & (f2 < h2);
+      int32_t i0 = in ? static_cast<int32_t>(f0) : 0;
+      int32_t i1 = in ? static_cast<int32_t>(f1) : 0;
+      int32_t i2 = in ? static_cast<int32_t>(f2) : 0;
+      in = in & (i0 >= g0) & (i1 >= g1) & (i2 >= g2);
+      out[xx] = in ? S[(i2 * d1 + i1) * d0 + i0] : fv;
+    }
+  }
+
+  static constexpr int32_t TILE = 64;
+  // Tiles of a few columns keep the source reads of a rotation close together.
   void rows(int32_t z, int32_t y0, int32_t y1) const {
-    for (int32_t y = y0; y < y1; y++) {
-      uint8_t* out = dst + ((static_cast<int64_t>(z) * ny + y) * nx) * bytes;
-      for (int32_t xx = 0; xx < nx; xx++) {
-        int32_t p[3] = {xx, y, z};
-        int64_t pos[3];
-        invmap(x, t, m, p, pos);
-        bool in = true;
-        for (int i = 0; i < 3; i++) in = in && pos[i] >= org[i] && pos[i] < org[i] + ext[i];
-        const uint8_t* from =
-            in ? src + ((pos[2] * dim[1] + pos[1]) * dim[0] + pos[0]) * bytes : fill;
-        std::memcpy(out + static_cast<int64_t>(xx) * bytes, from, static_cast<size_t>(bytes));
+    for (int32_t x0 = 0; x0 < nx; x0 += TILE) {
+      int32_t x1 = std::min(x0 + TILE, nx);
+      for (int32_t y = y0; y < y1; y++) {
+        uint8_t* out = dst + ((static_cast<int64_t>(z) * ny + y) * nx) * bytes;
+        switch (bytes) {
+          case 1: row(z, y, out, x0, x1); break;
+          case 2: row(z, y, reinterpret_cast<uint16_t*>(out), x0, x1); break;
+          case 4: row(z, y, reinterpret_cast<uint32_t*>(out), x0, x1); break;
+          default: row(z, y, reinterpret_cast<Rgb*>(out), x0, x1); break;
+        }
       }
     }
   }
@@ -611,8 +670,9 @@ int trnsfm(FnCall& c) {
 
   bool whole = dorg[0] == 0 && dorg[1] == 0 && dorg[2] == 0 && dext[0] == std::max<uint32_t>(d->Datdims[0], 1) &&
                dext[1] == std::max<uint32_t>(d->Datdims[1], 1) && t[OT_CNT + 2] == total;
-  if (tv == s && resident(s) && resident(d) && whole && s->Wsiz == d->Wsiz) {
-    Fast f{};
+  Fast f{};
+  bool fast = tv == s && resident(s) && resident(d) && whole && s->Wsiz == d->Wsiz;
+  if (fast) {
     f.x = x;
     f.t = tw;
     f.m = &x->Matrix[0][0];
@@ -620,6 +680,9 @@ int trnsfm(FnCall& c) {
     f.dst = dat0(d);
     f.bytes = (s->Wsiz & 63) / 8;
     winbox(s, f.org, f.ext);
+    for (int i = 0; i < 3; i++) fast = fast && f.org[i] + f.ext[i] < (1 << 24);
+  }
+  if (fast) {
     f.dim[0] = s->Datdims[0] ? s->Datdims[0] : 1;
     f.dim[1] = s->Datdims[1] ? s->Datdims[1] : 1;
     f.nx = nx;
@@ -678,5 +741,6 @@ int trnsfm(FnCall& c) {
   prgtot = 0;
   return 0;
 }
+
 
 

@@ -231,7 +231,8 @@ a2 = xform(img, (5, 5), 9, pin=(2, 2, 0), rot=(180, 0, 90), order=6)
 b2 = xform(img, (5, 5), 9, pin=(2, 2, 0), rot=(180, 0, 90), order=36)
 assert not (a2 == b2).all()
 s += [('rotate zim 180 0 90', []), ('zout = transform(zim, 9)', []), ('ftype "%d\\n" zout', lines(a2)),
-      ('rotate zim 180 0 90 36', []), ('zout = transform(zim, 9)', []), ('ftype "%d\\n" zout', lines(b2))]
+      ('rotate zim 180 0 90 36', []), ('zout = transform(zim, 9)', []), ('ftype "%d\\n" zout', lines(b2)),
+      ('zout = transform(zim, 9, zim)', []), ('ftype "%d\\n" zout', lines(b2))]
 # angles back to 0 clear the rotation: a plain copy
 s += [('rotate zim 0 0 0', []), ('pin zim 0 0 0', []), ('zout = transform(zim, 9)', []),
       ('ftype "%d\\n" zout', lines(img))]
