@@ -120,10 +120,6 @@ WEAK float vangle(int, int16_t*, int) {
   return 0.0f;
 }
 WEAK int32_t fndvec(PtrRec*, const int16_t*, int32_t, uint8_t*, int) { return fnnavl(); }
-WEAK uint8_t* getvec(PtrRec*, int32_t, uint8_t* exp, int) {
-  if (exp) std::memset(exp, 0, 12);
-  return nullptr;
-}
 WEAK float* sweep(int, uint32_t* count) {
   if (count) *count = 0;
   fnnavl();

@@ -18,6 +18,8 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/symbols.h"
+#include "graphics/drawstate.h"
+#include "graphics/veclist.h"
 #include "ui/events.h"
 #include "ui/screen.h"
 
@@ -232,37 +234,6 @@ int xfbounds(const PtrRec* rec, int32_t* box) {
 
 namespace {
 
-// Record index of a prepared vector variable, made addressable (mode 1
-// read, 2 write); null past its records.
-uint8_t* vecat(PtrRec* r, int32_t index, int mode) {
-  int32_t n = (r->Flg & K_MATRIX) ? static_cast<int32_t>(r->Offs[4]) : 1;
-  if (index < 0 || index >= n) return nullptr;
-  r->XYZptr[0] = r->Offs[0];
-  r->XYZptr[1] = r->Offs[1] + static_cast<uint32_t>(index);
-  r->XYZptr[2] = r->Offs[2];
-  return nxtbuf(r, mode);
-}
-
-// The forward transform of a point (drawing's rule): pin, scale, matrix,
-// pin + offset, each step truncated.
-void project(const XfmRec* x, int t, int16_t* p) {
-  int32_t v[3] = {p[0], p[1], p[2]};
-  if (t & XF_PIN)
-    for (int i = 0; i < 3; i++) v[i] -= x->Pin[i];
-  if (t & XF_SCALE)
-    for (int i = 0; i < 3; i++) v[i] = ftrunc(static_cast<float>(v[i]) * x->Scale[i]);
-  if (t & XF_ROT) {
-    int32_t o[3];
-    for (int i = 0; i < 3; i++)
-      o[i] = ftrunc(static_cast<float>(v[0]) * x->Matrix[0][i] + static_cast<float>(v[1]) * x->Matrix[1][i] +
-                    static_cast<float>(v[2]) * x->Matrix[2][i]);
-    std::memcpy(v, o, sizeof v);
-  }
-  if (t & (XF_OFFSET | XF_PIN))
-    for (int i = 0; i < 3; i++) v[i] += x->Pin[i] + x->Offset[i];
-  for (int i = 0; i < 3; i++) p[i] = static_cast<int16_t>(static_cast<uint32_t>(v[i]) & 0xFFFF);
-}
-
 // One click of the pointer as a point.
 int click(int16_t* p) {
   int x = curx, y = cury, z = 0;
@@ -297,14 +268,21 @@ int sttrns(int code) {
     first = 3;
     direct = (ty & K_VECTOR) && !(ty & 0xE80);
   }
+  int kind = 0;
   if (!tg) {
-    // The vector list is the default target; this build has none.
+    // The vector list: its own record, which is never prepared here.
+    if (!veclst()) vinit(0);
+    tg = veclst();
+    kind = tg ? tg->Flg : 0;
+  } else {
+    flshio(tg);
+    int32_t cnt, part, tot, ws;
+    kind = gtvarb(tg, &cnt, &part, &tot, &ws, 0);
+  }
+  if (!tg) {
     error(2, 87);
     return 0;
   }
-  flshio(tg);
-  int32_t cnt, part, tot, ws;
-  int kind = gtvarb(tg, &cnt, &part, &tot, &ws, 0);
   if (!direct && (!(kind & 0xE80) || (!vlist(tg) && !hdrslot(tg) && static_cast<int32_t>(tg->Stack) <= 0))) {
     error(2, 87);
     return 0;
@@ -333,7 +311,7 @@ int sttrns(int code) {
         PtrRec* vr = ptrrec(hv);
         int32_t c2, p2, t2, w2;
         if (vr && gtvarb(vr, &c2, &p2, &t2, &w2, 0) && w2 == W_VEC)
-          if (const uint8_t* p = vecat(vr, 0, 1)) std::memcpy(v, p, 6);
+          if (const uint8_t* p = gtvptr(vr, 0, 1)) std::memcpy(v, p, 6);
         std::memcpy(f, v, 6);
       } else {
         for (int i = 0; i < 3; i++) f[i] = static_cast<int16_t>(intarg(first + i, f[i]));
@@ -430,13 +408,13 @@ int freeze(PtrRec* rec) {
   int t = x ? w >> 4 : 0;
   int32_t n = (r->Flg & K_MATRIX) ? static_cast<int32_t>(r->Offs[4]) : 1;
   for (int32_t i = 0; i < n && !stopped(); i++) {
-    uint8_t* p = vecat(r, i, 2);
+    uint8_t* p = gtvptr(r, i, 2);
     if (!p) break;
     int code = p[6] & 15;
     if (code > 6 || code < 1) continue;
     int16_t v[3];
     std::memcpy(v, p, 6);
-    if (t) project(x, t, v);
+    if (t) projct(v, x, t);
     if (code > 3) p[6] = static_cast<uint8_t>(p[6] - 3);
     std::memcpy(p, v, 6);
   }
@@ -458,8 +436,51 @@ int zscan() {
     error(2, 122);
     return 0;
   }
-  // The points go to the vector list, which this build does not have.
-  return fnnavl();
+  int mode = intarg(3, 1);
+  if (mode > 2) mode = 1;
+  int colour = intarg(4, -1);
+  int keep = intarg(5, 1);
+  int32_t thr = lngarg(6, 0);
+  int width = intarg(7, 1);
+  if (!veclst()) vinit(0);
+  int64_t org[3], ext[3];
+  winbox(r, org, ext);
+  int32_t nx = static_cast<int32_t>(std::min<int64_t>(ext[0], INT32_MAX));
+  int32_t start = nvecs;
+  int32_t cnt2, part = 0, tot, ws;
+  gtvarb(r, &cnt2, &part, &tot, &ws, 0);
+  bool wide = (r->Wsiz & 63) > 8;
+  bool gap = true;
+  for (int32_t i = 0; i < cnt; i++) {
+    int32_t xi = i % nx;
+    if (xi == 0) {
+      if (stopped()) break;
+      if (i > 0 && !keep) setnvec(0, start);
+      gap = true;
+    }
+    if (i >= part) {
+      LDVARB(r, &part, i);
+      if (part <= i) break;
+    }
+    int32_t v = igstak(r);
+    if (v <= thr) {
+      gap = true;
+      continue;
+    }
+    int x = static_cast<int>(org[0] + xi), y = static_cast<int>(org[1] + i / nx);
+    int c = colour >= 0 ? colour : (wide ? std::clamp(v, 0, 255) : v);
+    if (mode == 1) {
+      savvec(x, y, v, gap ? 2 : 1, c, width);
+    } else if (mode == 2) {
+      savvec(x, y, 0, 2, c, width);
+      savvec(x, y, v, 1, c, width);
+    } else {
+      savvec(x, y, v, 3, c, width);
+    }
+    gap = false;
+  }
+  if (!keep) setnvec(0, start);
+  return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -634,17 +655,20 @@ int trnsfm(FnCall& c) {
     prgtot = static_cast<uint32_t>(std::max(n, 0));
     for (int32_t i = 0; i < n; i++) {
       uint8_t rec[8];
-      const uint8_t* p = vecat(s, i, 1);
+      const uint8_t* p = gtvptr(s, i, 1);
       if (!p) break;
       std::memcpy(rec, p, 8);
       int code = rec[6] & 15;
-      if (code >= 1 && code <= 3) {
+      if (tv == s) {
+        uint8_t e[12];
+        if (getvec(s, i, e, 1)) std::memcpy(rec, e + 4, 6);
+      } else if (code >= 1 && code <= 3) {
         int16_t v[3];
         std::memcpy(v, rec, 6);
-        project(x, tw, v);
+        projct(v, x, tw);
         std::memcpy(rec, v, 6);
       }
-      if (uint8_t* q = vecat(d, i, 2)) std::memcpy(q, rec, 8);
+      if (uint8_t* q = gtvptr(d, i, 2)) std::memcpy(q, rec, 8);
     }
     flshio(d);
     prgtot = 0;

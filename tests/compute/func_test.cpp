@@ -688,7 +688,7 @@ TEST_F(Func, ServicesOfLaterModulesReportNotAvailable) {
   // modules': until they are linked each gives error 212 and stores nothing.
   for (const char* l : {"x = getfile(3)",
                         "x = comread(1, 10)", "x = dialog(1)", "x = alert(\"hi\", \"!OK\")",
-                        "x = open(\"f\")", "x = getxy(1)", "x = menuitem(1)"}) {
+                        "x = open(\"f\")", "x = menuitem(1)"}) {
     run(l);
     std::vector<std::string> e = errors();
     ASSERT_FALSE(e.empty()) << l;

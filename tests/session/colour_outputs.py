@@ -253,7 +253,6 @@ s += [('scale zsm 2 2 1', []), ('scale zsm', []), ('offset zsm 0 0 0', []),
       ('pin zsm 5 5 0', []), ('pin zsm', []), ('ftype "%d\\n" transform(zsm, 99)', lines(sc))]
 # errors
 s += [('declare integer image zi16(5,5)', []), ('zi16 = transform(zim)', [mkerr(127, 1, 'Data types do not fit')]),
-      ('declare array za(3)', []), ('rotate za 0 0 90', [mkerr(87, 2, 'Bad target for a pointer function')]),
       ('rotate zim 10 0 0 3', [mkerr(109, 6, 'Bad argument kind')]),
       ('freeze zim', [mkerr(109, 2, 'Bad argument kind')])]
 # a vector variable is a direct target: its point is rewritten at once
@@ -267,4 +266,36 @@ s += [('declare vector zv', []), ('zv = {3, 4, 5}', []), ('zv(3) = 1', []),
       ('scale zv 2 3 1', []), ('ftype "%v\\n" zv', [vfmt(*p1, 1)]),
       ('rotate zv 0 0 90', []), ('ftype "%v\\n" zv', [vfmt(*p2, 1)]),
       ('pin zim zv', []), ('ftype "%d\\n" transform(zim, 0)', lines(xform(img, (5, 5), 0, pin=p2)))]
+# zscan: points of the elements above the threshold into the vector list
+zs = np.array([[0, 5, 6], [7, 0, 9]])
+def zscan(a, mode=1, colour=-1, thr=0, width=1):
+    recs = []
+    for y in range(a.shape[0]):
+        gap = True
+        for x in range(a.shape[1]):
+            v = int(a[y, x])
+            if v <= thr:
+                gap = True
+                continue
+            c = colour if colour >= 0 else v
+            if mode == 1: recs.append((x, y, v, 2 if gap or not recs else 1, width, c))
+            elif mode == 2: recs += [(x, y, 0, 2, width, c), (x, y, v, 1, width, c)]
+            else: recs.append((x, y, v, 3, width, c))
+            gap = False
+    return recs
+def vrec(r): return '%8d%7d%7d%4d%3d%4d' % r
+r1 = zscan(zs)
+m = setrot(6, (0, 0, 90))
+def rot(r):
+    v = [int(f32(f32(f32(r[0]) * m[0, i]) + f32(f32(r[1]) * m[1, i])) + f32(f32(r[2]) * m[2, i])) for i in range(3)]
+    return (v[0], v[1], v[2]) + r[3:]
+r2 = [rot(r) for r in r1]
+r3 = zscan(zs, 0, 4, 5)
+s += [('declare byte image gz(3,2)', []), ('gz = gz + {0, 5, 6, 7, 0, 9}', []),
+      ('zscan gz', []), ('nvecs', ['%12.3f' % len(r1)]), ('ftype "%v\\n" vecs', [vrec(r) for r in r1]),
+      ('rotate 0 0 90', []), ('freeze vecs', []), ('ftype "%v\\n" vecs', [vrec(r) for r in r2]),
+      ('zscan gz 2 -1 0', []), ('nvecs', ['%12.3f' % len(r1)]),
+      ('zscan gz 0 4 1 5', []), ('ftype "%v\\n" vecs', [vrec(r) for r in r2 + r3]),
+      ('declare real image zfl(2,2)', []), ('zscan zfl', [mkerr(122, 2, 'Not allowed on vectors or float arrays')]),
+      ('zscan', [mkerr(70, 2, 'Bad argument')])]
 write('xform', s)
