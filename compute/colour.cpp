@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "compute/arith.h"
@@ -16,6 +17,7 @@
 #include "lang/parse.h"
 #include "core/convert.h"
 #include "core/element.h"
+#include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
 #include "core/varbl.h"
@@ -494,6 +496,39 @@ int run_color(FnCall&) { return mapcolor(); }
 
 namespace {
 
+// n items from the first item of the data, in one run of memory: a window
+// over the whole data, no block buffers, not in paged high memory.
+bool flatrun(const PtrRec* r, int32_t n) {
+  if (!r || bufrec(r) || r->Page != 0 || (r->Flg & (K_LIST | K_FILE)) || !dat0(r)) return false;
+  if ((r->Flg2 & F2_HIGH) && (himemflag & 2)) return false;
+  int64_t prod = 1, whole = 1;
+  for (int k = 0; k < 3; k++) {
+    prod *= std::max<uint32_t>(r->Offs[3 + k], 1);
+    whole *= std::max<uint32_t>(r->Datdims[k], 1);
+  }
+  return r->Offs[0] == 0 && r->Offs[1] == 0 && r->Offs[2] == 0 && prod == whole && whole >= n &&
+         static_cast<int64_t>(r->Tot) >= n;
+}
+
+// Runs f over [0, m) in a few threads when m is large; every element is
+// computed alone, so the split does not change the result.
+template <typename F>
+void parfor(int32_t m, F f) {
+  const int nthr = m >= (1 << 20) ? 4 : 1;
+  if (nthr == 1) {
+    f(0, m);
+    return;
+  }
+  std::vector<std::thread> th;
+  int32_t step = (m + nthr - 1) / nthr;
+  for (int k = 1; k < nthr; k++) {
+    int32_t lo = k * step, hi = std::min(m, lo + step);
+    if (lo < hi) th.emplace_back([&f, lo, hi] { f(lo, hi); });
+  }
+  f(0, std::min(m, step));
+  for (auto& h : th) h.join();
+}
+
 // The fast table path; false when it declines.
 bool mapfast(PtrRec* s, PtrRec* d, int shift) {
   int32_t* t = optab;
@@ -515,30 +550,42 @@ bool mapfast(PtrRec* s, PtrRec* d, int shift) {
   Out out{d, &t[OT_BUF + 2], t[OT_CNT + 2]};
   progress(0, n);
   const int32_t top = nt - 1;
+  uint8_t l8[256];
+  if (ws == W_BYTE && wd == W_BYTE)
+    for (int v = 0; v < 256; v++) {
+      int32_t x = shift > 0 ? (shift >= 31 ? 0 : v >> shift) : v;
+      l8[v] = stin8(lut[static_cast<size_t>(std::min(x, top))], nc);
+    }
+  std::vector<uint16_t> l16;
+  if (ws == W_SHORT && wd == W_SHORT) {
+    l16.resize(static_cast<size_t>(nt));
+    for (int32_t k = 0; k < nt; k++) l16[static_cast<size_t>(k)] = stin16(lut[static_cast<size_t>(k)], nc);
+  }
+  // Data in one run of memory is taken as one part.
+  const bool one = flatrun(s, n) && flatrun(d, n);
   while (out.i < n && !stopped()) {
-    int32_t m = std::min({in.avail(), out.avail(), n - out.i});
+    int32_t m = one ? n : std::min({in.avail(), out.avail(), n - out.i});
     if (m < 1) break;
-    const uint8_t* sp = dptr(s);
-    uint8_t* dp = dptr(d);
+    const uint8_t* sp = one ? dat0(s) : dptr(s);
+    uint8_t* dp = one ? dat0(d) : dptr(d);
     if (ws == W_BYTE && wd == W_BYTE) {
-      uint8_t l8[256];
-      for (int v = 0; v < 256; v++) {
-        int32_t x = shift > 0 ? (shift >= 31 ? 0 : v >> shift) : v;
-        l8[v] = stin8(lut[static_cast<size_t>(std::min(x, top))], nc);
-      }
-      for (int32_t j = 0; j < m; j++) dp[j] = l8[sp[j]];
+      parfor(m, [&](int32_t lo, int32_t hi) {
+        const uint8_t* __restrict S = sp;
+        uint8_t* __restrict D = dp;
+        for (int32_t j = lo; j < hi; j++) D[j] = l8[S[j]];
+      });
     } else if (ws == W_SHORT && wd == W_SHORT) {
-      std::vector<uint16_t> l16(static_cast<size_t>(nt));
-      for (int32_t k = 0; k < nt; k++) l16[static_cast<size_t>(k)] = stin16(lut[static_cast<size_t>(k)], nc);
       const uint16_t* L = l16.data();
       const int sh = std::min(shift, 31);
-      for (int32_t j = 0; j < m; j++) {
-        int16_t v;
-        std::memcpy(&v, sp + 2 * j, 2);
-        int32_t x = sh > 0 ? (v >> sh) : v;
-        x = x < 0 ? 0 : (x > top ? top : x);
-        std::memcpy(dp + 2 * j, &L[x], 2);
-      }
+      parfor(m, [&](int32_t lo, int32_t hi) {
+        for (int32_t j = lo; j < hi; j++) {
+          int16_t v;
+          std::memcpy(&v, sp + 2 * j, 2);
+          int32_t x = sh > 0 ? (v >> sh) : v;
+          x = x < 0 ? 0 : (x > top ? top : x);
+          std::memcpy(dp + 2 * j, &L[x], 2);
+        }
+      });
     } else {
       // Other pairs item by item.
       for (int32_t j = 0; j < m; j++) {
@@ -553,6 +600,10 @@ bool mapfast(PtrRec* s, PtrRec* d, int shift) {
         uint8_t bp = 0;
         istitm(o, dp + static_cast<int64_t>(j) * bytesof(wd), wd, &bp, nc);
       }
+    }
+    if (one) {
+      out.i = n;
+      break;
     }
     in.skip(m, bytesof(ws));
     d->Dptr = addref(d->Dptr, static_cast<int64_t>(m) * bytesof(wd));

@@ -526,6 +526,55 @@ struct Rgb {
   uint8_t b[3];
 };
 
+constexpr int32_t TILE = 64;
+
+// What one tile row of the resident path needs.
+struct TileArgs {
+  int32_t x0, len;
+  float p0, o0, s0;
+  bool sc, rot;
+  float m0, m1, m2, b0, b1, b2, c0, c1, c2, n0, n1, n2, qy, qz, h0, h1, h2;
+  int32_t g0, g1, g2, d0, d1;
+};
+
+// The source item index of each element of a tile row, -1 outside the
+// window. The same float steps as xfpoint, in the same order; -1 < f < org
+// + ext (limits below 2^24, exact as floats) and trunc(f) >= org. Written
+// without branches so that the compiler can keep several lanes at once.
+template <bool SC, bool ROT>
+__attribute__((optimize("O3", "no-trapping-math"))) void tilerun(const TileArgs& a, int32_t* __restrict ix) {
+  const TileArgs t = a;
+  for (int32_t k = 0; k < t.len; k++) {
+    float q0 = static_cast<float>(t.x0 + k) - t.p0 - t.o0;
+    if constexpr (SC) q0 /= t.s0;
+    float f0, f1, f2;
+    if constexpr (ROT) {
+      f0 = (t.n0 + ((q0 * t.m0 + t.b0) + t.c0)) + 0.5f;
+      f1 = (t.n1 + ((q0 * t.m1 + t.b1) + t.c1)) + 0.5f;
+      f2 = (t.n2 + ((q0 * t.m2 + t.b2) + t.c2)) + 0.5f;
+    } else {
+      f0 = (t.n0 + q0) + 0.5f;
+      f1 = (t.n1 + t.qy) + 0.5f;
+      f2 = (t.n2 + t.qz) + 0.5f;
+    }
+    bool in = (f0 > -1.0f) & (f0 < t.h0) & (f1 > -1.0f) & (f1 < t.h1) & (f2 > -1.0f) & (f2 < t.h2);
+    // Brought into range first, so that every conversion is defined.
+    float c0 = f0 > -1.0f ? (f0 < t.h0 ? f0 : t.h0) : -1.0f;
+    float c1 = f1 > -1.0f ? (f1 < t.h1 ? f1 : t.h1) : -1.0f;
+    float c2 = f2 > -1.0f ? (f2 < t.h2 ? f2 : t.h2) : -1.0f;
+    int32_t i0 = static_cast<int32_t>(c0), i1 = static_cast<int32_t>(c1), i2 = static_cast<int32_t>(c2);
+    in = in & (i0 >= t.g0) & (i1 >= t.g1) & (i2 >= t.g2);
+    ix[k] = in ? (i2 * t.d1 + i1) * t.d0 + i0 : -1;
+  }
+}
+
+void tileidx(const TileArgs& a, int32_t* ix) {
+  if (a.rot)
+    a.sc ? tilerun<true, true>(a, ix) : tilerun<false, true>(a, ix);
+  else
+    a.sc ? tilerun<true, false>(a, ix) : tilerun<false, false>(a, ix);
+}
+
 // The rows y0 .. y1 of plane z of a resident source and a contiguous
 // destination. Each element is mapped with the same float operations, in
 // the same order, as the general path (xfpoint); the terms that do not
@@ -557,7 +606,6 @@ struct Fast {
       pin[i] = static_cast<float>(x->Pin[i]);
       hi[i] = static_cast<float>(org[i] + ext[i]);
     }
-    // Locals only in the loop: the stores through `out` may alias anything.
     const float m0 = m[0], m1 = m[1], m2 = m[2];
     const int64_t g0 = org[0], g1 = org[1], g2 = org[2], d0 = dim[0], d1 = dim[1];
     const float b0 = b[0], b1 = b[1], b2 = b[2], c0 = c[0], c1 = c[1], c2 = c[2];
@@ -568,31 +616,15 @@ struct Fast {
     T fv;
     std::memcpy(&fv, fill, sizeof fv);
     const T* __restrict S = reinterpret_cast<const T*>(src);
-    for (int32_t xx = x0; xx < x1; xx++) {
-      float q0 = static_cast<float>(xx) - p0 - o0;
-      if (sc) q0 /= s0;
-      float f0, f1, f2;
-      if (rot) {
-        f0 = (n0 + ((q0 * m0 + b0) + c0)) + 0.5f;
-        f1 = (n1 + ((q0 * m1 + b1) + c1)) + 0.5f;
-        f2 = (n2 + ((q0 * m2 + b2) + c2)) + 0.5f;
-      } else {
-        f0 = (n0 + q0) + 0.5f;
-        f1 = (n1 + qy) + 0.5f;
-        f2 = (n2 + qz) + 0.5f;
-      }
-      // Truncated toward zero, inside the window: -1 < f < org + ext (the
-      // limits are below 2^24, so exact as floats) and trunc(f) >= org.
-      bool in = (f0 > -1.0f) & (f0 < h0) & (f1 > -1.0f) & (f1 < h1) & (f2 > -1.0f) & (f2 < h2);
-      int32_t i0 = in ? static_cast<int32_t>(f0) : 0;
-      int32_t i1 = in ? static_cast<int32_t>(f1) : 0;
-      int32_t i2 = in ? static_cast<int32_t>(f2) : 0;
-      in = in & (i0 >= g0) & (i1 >= g1) & (i2 >= g2);
-      out[xx] = in ? S[(i2 * d1 + i1) * d0 + i0] : fv;
-    }
+    int32_t ix[TILE];
+    const int32_t len = std::min(x1 - x0, TILE);
+    TileArgs a{x0, len, p0, o0, s0, sc, rot, m0, m1, m2, b0, b1, b2, c0, c1, c2, n0, n1, n2, qy, qz,
+               h0, h1, h2, static_cast<int32_t>(g0), static_cast<int32_t>(g1), static_cast<int32_t>(g2),
+               static_cast<int32_t>(d0), static_cast<int32_t>(d1)};
+    tileidx(a, ix);
+    for (int32_t k = 0; k < len; k++) out[x0 + k] = ix[k] >= 0 ? S[ix[k]] : fv;
   }
 
-  static constexpr int32_t TILE = 64;
   // Tiles of a few columns keep the source reads of a rotation close together.
   void rows(int32_t z, int32_t y0, int32_t y1) const {
     for (int32_t x0 = 0; x0 < nx; x0 += TILE) {
@@ -610,8 +642,11 @@ struct Fast {
   }
 };
 
+// Data in one run of memory from its first item: no block buffers, and not
+// in paged high memory.
 bool resident(const PtrRec* r) {
   return r && !bufrec(r) && r->Page == 0 && !(r->Flg & (K_LIST | K_FILE)) && dat0(r) &&
+         (!(r->Flg2 & F2_HIGH) || !(himemflag & 2)) &&
          (r->Wsiz == W_BYTE || r->Wsiz == W_SHORT || r->Wsiz == W_RGB || r->Wsiz == W_LONG ||
           r->Wsiz == W_FLOAT);
 }
@@ -705,6 +740,9 @@ int trnsfm(FnCall& c) {
     f.bytes = (s->Wsiz & 63) / 8;
     winbox(s, f.org, f.ext);
     for (int i = 0; i < 3; i++) fast = fast && f.org[i] + f.ext[i] < (1 << 24);
+    int64_t items = 1;
+    for (int i = 0; i < 3; i++) items *= std::max<uint32_t>(s->Datdims[i], 1);
+    fast = fast && items < INT32_MAX;
   }
   if (fast) {
     f.dim[0] = s->Datdims[0] ? s->Datdims[0] : 1;
