@@ -687,6 +687,29 @@ int DoMap(int n) {
   return 0;
 }
 
+int su_map(FnCall& c) {
+  int32_t* t = optab;
+  // The operands are checked before the destination is made.
+  int e = 0, arg = 0;
+  if (c.n < 2)
+    e = 47;
+  else if (t[OT_KIND] & K_STRING)
+    e = 147, arg = 2;
+  else if (t[OT_KIND + 1] & K_STRING)
+    e = 147, arg = 3;
+  else {
+    getdst(c.dest);
+    int kt = t[OT_KIND + 1], kd = t[OT_KIND + 2];
+    if (((kt & K_IMAGE) && (kd & K_LIST)) || ((kt & K_LIST) && (kd & K_IMAGE))) e = 207;
+  }
+  if (e) {
+    error(arg, e);
+    c.ret = 0;
+    return FS_RET;
+  }
+  return FS_GO;
+}
+
 int run_map(FnCall& c) { return DoMap(c.n); }
 
 // ---------------------------------------------------------------------------
@@ -870,6 +893,24 @@ int su_index(FnCall& c) {
   int32_t* t = optab;
   t[OT_RWSZ] = W_SHORT;
   c.aux = 0;
+  // The operands are checked before the destination is made.
+  if (c.n < 2 || t[OT_CNT] < 1 || !t[OT_REC + 1] || t[OT_CNT + 1] < 1) {
+    if (c.n < 2)
+      error(0, 47);
+    else
+      error(t[OT_CNT] < 1 ? 2 : 3, 109);
+    c.ret = 0;
+    return FS_RET;
+  }
+  int32_t h5 = 0;
+  if ((argtyp(5, &h5) & K_DIMS) && !((t[OT_KIND + 1] & 0x820) == 0x820)) {
+    int32_t cnt = 0;
+    if (!argary(5, &cnt) || cnt < t[OT_CNT + 1]) {
+      error(5, 82);
+      c.ret = 0;
+      return FS_RET;
+    }
+  }
   if ((t[OT_KIND + 1] & 0x820) == 0x820) {
     if (!(t[OT_KIND] & K_STRING)) {
       error(2, 184);

@@ -27,6 +27,7 @@ int stretch();
 // Rows of the function table.
 int su_maklut(FnCall& c);
 int run_maklut(FnCall& c);
+int su_map(FnCall& c);
 int run_map(FnCall& c);
 int su_index(FnCall& c);
 int run_index(FnCall& c);

@@ -99,7 +99,7 @@ constexpr FnDef fntab[] = {
     {246, "maklut", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_maklut, run_maklut},
     {247, "accept", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_accept, run_accept},
     TEXT(248, "format", su_format),
-    {249, "map", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_map},
+    {249, "map", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_map, run_map},
     NAVL(250, "matmul"),
     NAVL(251, "rank"),
     LOOP(252, "align"),

@@ -490,6 +490,12 @@ int su_trnsfm(FnCall& c) {
   int32_t* t = optab;
   PtrRec* s = oprec(0);
   getdst(c.dest);
+  // Another element type in the destination is refused before it is made.
+  if (s && t[OT_REC + 2] && t[OT_WSIZ + 2] && t[OT_WSIZ + 2] != t[OT_WSIZ]) {
+    error(1, 127);
+    c.ret = 0;
+    return FS_RET;
+  }
   if (!s || !(t[OT_KIND] & K_DIMS)) return FS_GO;
   PtrRec* d = oprec(2);
   for (int k = 0; k < 3; k++) c.keep[k] = static_cast<int32_t>(s->Offs[3 + k]);

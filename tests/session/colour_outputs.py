@@ -73,7 +73,11 @@ ix = [0, 1, 3, 4, 200]
 fo = [ft[i] / 2 if 0 <= i < 4 else 0 for i in ix]
 s += [('declare real array zft(4)', []), ('zft = {10, 20, 30, 40}', []), ('b5 = {0, 1, 3, 4, 200}', []),
       ('declare real array zfo(5)', []), ('zfo = map(b5, zft, 1)', []), ('ftype "%5.1f\\n" zfo', row(fo, "%5.1f"))]
-s += [('o5 = map(b5)', [mkerr(47, 0, 'Too few operands')])]
+s += [('o5 = map(b5)', [mkerr(47, 0, 'Too few operands')]), ('ftype "%d\\n" o5', row(tb[src]))]
+# a table the size of an array argument; no size at all
+s += [('declare integer array qq(5)', []), ('qq = maklut(qq)', []), ('ftype "%d\\n" qq', row(lut(5, 0, 4, 0, 5))),
+      ('qq = maklut(3, 0, 90)', []), ('ftype "%d\\n" qq', row(lut(3, 0, 2, 0, 91))),
+      ('ftype "%d\\n" maklut(0)', [mkerr(77, 0, 'Result count unknown')])]
 # index
 tab = [1, 3, 5, 7]
 def lin(x, d):
@@ -96,7 +100,8 @@ s += [('declare string list sl(3)', []), ('sl(0) = "abc"', []), ('sl(1) = "ab"',
       ('declare integer w1', [])]
 for k, r in (('ab', 1), ('a', 0), ('xy', 2), ('q', -1)):
     s += [('w1 = index("%s", sl)' % k, []), ('w1', ['%7d' % r])]
-s += [('w1 = index(5, sl)', [mkerr(184, 2, 'Operand must be a string')])]
+s += [('w1 = index(5, sl)', [mkerr(184, 2, 'Operand must be a string')]),
+      ('zr5 = index(kyz)', [mkerr(47, 0, 'Too few operands')]), ('ftype "%d\\n" zr5', row([lin(x, -1) for x in keys]))]
 write('colour_map', s)
 
 # ---- rgb, color, stretch ------------------------------------------------
@@ -164,6 +169,10 @@ pal3 = np.array([[min(e, 9)] * 3 for e in lut(256, 0, 255, 0, 255)])
 s += [('declare integer array zpw(40)', []), ('zpw = ramp(40, 0, -999, 1, 4)', []),
       ('stretch zpw 0 255 0 255 0', []), ('zpy = color(zgr)', []), ('ftype "%d\\n" zpy', [str(near(pal3, c)) for c in greys]),
       ('stretch 5', [mkerr(85, 2, 'An array of palette entries is required')])]
+# interactive: the headless pointer reports the cursor point (0, 0) at once,
+# so one pass maps input 0 .. 0 over the palette entries
+pal4 = np.array([[e] * 3 for e in lut(256, 0, 0, 0, 255)])
+s += [('stretch zpv', []), ('zpy = color(zgr)', []), ('ftype "%d\\n" zpy', [str(near(pal4, c)) for c in greys])]
 write('colour_rgb', s)
 
 # ---- geometric transforms -----------------------------------------------
