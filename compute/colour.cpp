@@ -455,12 +455,12 @@ int mapcolor() {
       error(3, 82);
       return 0;
     }
-    int32_t cnt, tot, ws;
+    int32_t n2, n4, tot, ws;
     PtrRec* r2 = oprec(1);
-    gtvarb(r2, &cnt, &pb, &tot, &ws, 0);
-    gtvarb(r4, &cnt, &pe, &tot, &ws, 0);
-    b = In{r2, &pb, cnt};
-    e = In{r4, &pe, c4};
+    gtvarb(r2, &n2, &pb, &tot, &ws, 0);
+    gtvarb(r4, &n4, &pe, &tot, &ws, 0);
+    b = In{r2, &pb, n2};
+    e = In{r4, &pe, n4};
     np = t[OT_CNT];
   } else {
     np = t[OT_CNT] / 3;
