@@ -198,6 +198,24 @@ int xfpoint(PtrRec* rec, const int32_t* point) {
   int t = x ? w >> 4 : 0;
   int64_t pos[3] = {point[0], point[1], point[2]};
   if (t) invmap(x, t, &x->Matrix[0][0], point, pos);
+  const bool steps = (trcmsk & 32) && !(trcmsk & 1) && point[0] == point[1];
+  if (steps) jprintf(dbglun, "0: %4ld %4ld %4ld->", static_cast<long>(point[0]), static_cast<long>(point[1]),
+                     static_cast<long>(point[2]));
+  if (steps && t) {
+    // The intermediate steps of the inverse map, as invmap takes them.
+    float q[3];
+    for (int i = 0; i < 3; i++) q[i] = static_cast<float>(point[i]) - x->Pin[i] - x->Offset[i];
+    if (t & XF_PIN) jprintf(dbglun, " 1: %4.0f %4.0f %4.0f->", q[0], q[1], q[2]);
+    if (t & XF_SCALE)
+      for (int i = 0; i < 3; i++) q[i] /= x->Scale[i] == 0.0f ? 1.0f : x->Scale[i];
+    jprintf(dbglun, " 2: %4.0f %4.0f %4.0f->", q[0], q[1], q[2]);
+    if (t & XF_ROT) {
+      float o[3];
+      for (int i = 0; i < 3; i++) o[i] = q[0] * x->Matrix[0][i] + q[1] * x->Matrix[1][i] + q[2] * x->Matrix[2][i];
+      std::memcpy(q, o, sizeof q);
+    }
+    jprintf(dbglun, " 3: %4.0f %4.0f %4.0f->", q[0], q[1], q[2]);
+  }
   for (int i = 0; i < 3; i++) rec->XYZptr[i] = static_cast<uint32_t>(pos[i]);
   // Clipped to the window: a coordinate outside moves to the limit.
   int64_t org[3], ext[3];
@@ -213,8 +231,9 @@ int xfpoint(PtrRec* rec, const int32_t* point) {
     }
   }
   if ((trcmsk & 32) && ((trcmsk & 1) || point[0] == point[1])) {
-    jprintf(dbglun, "0: %4ld %4ld %4ld->", static_cast<long>(point[0]), static_cast<long>(point[1]),
-            static_cast<long>(point[2]));
+    if (trcmsk & 1)
+      jprintf(dbglun, "0: %4ld %4ld %4ld->", static_cast<long>(point[0]), static_cast<long>(point[1]),
+              static_cast<long>(point[2]));
     jprintf(dbglun, " 4: %4ld %4ld %4ld (%d)\n", static_cast<long>(rec->XYZptr[0]),
             static_cast<long>(rec->XYZptr[1]), static_cast<long>(rec->XYZptr[2]), out);
   }
@@ -736,7 +755,8 @@ int trnsfm(FnCall& c) {
   bool whole = dorg[0] == 0 && dorg[1] == 0 && dorg[2] == 0 && dext[0] == std::max<uint32_t>(d->Datdims[0], 1) &&
                dext[1] == std::max<uint32_t>(d->Datdims[1], 1) && t[OT_CNT + 2] == total;
   Fast f{};
-  bool fast = tv == s && resident(s) && resident(d) && whole && s->Wsiz == d->Wsiz;
+  // The point trace needs the general path.
+  bool fast = tv == s && resident(s) && resident(d) && whole && s->Wsiz == d->Wsiz && !(trcmsk & 32);
   if (fast) {
     f.x = x;
     f.t = tw;
