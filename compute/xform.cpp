@@ -306,6 +306,16 @@ int sttrns(int code) {
     error(2, 87);
     return 0;
   }
+  // A record of its own elsewhere: the word at its Stack link names it.
+  if (!direct && !vlist(tg) && !hdrslot(tg)) {
+    const uint32_t* link = wordp(static_cast<int32_t>(tg->Stack));
+    PtrRec* own = link ? ptrrec(static_cast<int32_t>(*link)) : nullptr;
+    if (!own) {
+      error(2, 87);
+      return 0;
+    }
+    tg = own;
+  }
   uint16_t word = 0;
   XfmRec* x = direct ? nullptr : xfhold(tg, &word, true);
   if (direct) {
