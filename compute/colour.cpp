@@ -222,6 +222,9 @@ int run_maklut(FnCall& c) {
 
 namespace {
 
+// The destination was seen as three bytes a pixel before it was sized.
+bool rgbtrip = false;
+
 // The channel order of a 3-digit code: out[j] takes source byte ord[j].
 bool chorder(int32_t code, int ord[3]) {
   int h = code / 100, t = (code / 10) % 10, u = code % 10;
@@ -248,7 +251,7 @@ int rgbcnv(int n) {
   }
   uint32_t m = (1u << k) - 1;
   bool strip = sb == 1 && xext(s) == 3;
-  bool dtrip = db == 1 && xext(d) == 3;
+  bool dtrip = db == 1 && (xext(d) == 3 || rgbtrip);
   int32_t spix = strip ? t[OT_CNT] / 3 : t[OT_CNT];
   int32_t dpix = dtrip ? t[OT_CNT + 2] / 3 : t[OT_CNT + 2];
   int32_t np = std::min(spix, dpix);
@@ -419,8 +422,12 @@ int su_rgb(FnCall& c) {
   getdst(c.dest);
   PtrRec* s = oprec(0);
   if ((t[OT_WSIZ] == W_BYTE || c.code == FN_COLOR) && xext(s) == 3) t[OT_RCNT] /= 3;
+  c.aux = 0;
   if (PtrRec* d = oprec(2))
-    if (t[OT_WSIZ + 2] == W_BYTE && xext(d) == 3) t[OT_RCNT] *= 3;
+    if (t[OT_WSIZ + 2] == W_BYTE && xext(d) == 3) {
+      t[OT_RCNT] *= 3;
+      c.aux = 1;  // three bytes a pixel, whatever shape sizing leaves
+    }
   t[OT_RWSZ] = c.code == FN_COLOR ? W_BYTE : W_RGB;
   if (!rgbchk(c)) {
     c.ret = 0;
@@ -429,7 +436,12 @@ int su_rgb(FnCall& c) {
   return FS_GO;
 }
 
-int run_rgb(FnCall& c) { return rgbcnv(c.n); }
+int run_rgb(FnCall& c) {
+  rgbtrip = c.aux == 1;
+  int r = rgbcnv(c.n);
+  rgbtrip = false;
+  return r;
+}
 
 // ---------------------------------------------------------------------------
 // color

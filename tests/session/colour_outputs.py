@@ -95,6 +95,35 @@ tab7 = list(range(2, 16, 2))
 s += [('declare integer array tsev(7)', []), ('tsev = ramp(7, 2, -999, 2)', []),
       ('declare integer array zr7(7)', []), ('zr7 = index(tsev, tsev, 0, 1)', []), ('ftype "%d\\n" zr7', row(range(7)))]
 s += [('zr7 = index(tsev + 1, tsev, 1, 1)', []), ('ftype "%d\\n" zr7', row([i + 1 if i + 1 < 7 else -1 for i in range(7)]))]
+# search flags: 4 skips zero entries (and the leading ones not above 0),
+# 2 goes on from the previous hit, 8 matches the keys as a sequence
+tz = [0, 0, 3, 0, 5, 8, 5]
+def first(tab, x, start=0, skipzero=False):
+    for p in range(start, len(tab)):
+        if skipzero and tab[p] == 0: continue
+        if tab[p] == x: return p
+    return -1
+s += [('declare integer array tz(7)', []), ('tz = {0, 0, 3, 0, 5, 8, 5}', []),
+      ('declare integer array kz(2)', []), ('kz = {5, 3}', []), ('declare integer array rz(2)', []),
+      ('rz = index(kz, tz, 0, 4)', []), ('ftype "%d\\n" rz', row([first(tz, 5, 2, True), first(tz, 3, 2, True)])),
+      ('rz = index(kz, tz, 0, 2)', []), ('ftype "%d\\n" rz', row([4, first(tz, 3, 4)])),
+      ('kz = {5, 8}', []), ('rz = index(kz, tz, 0, 8)', []), ('ftype "%d\\n" rz(0)', ['4'])]
+# binary search through an ordering array: positions in the table itself
+to = [30, 10, 20]
+order = sorted(range(3), key=lambda i: to[i])
+def bsrch(x, d):
+    srt = [to[i] for i in order]
+    if x in srt: return order[srt.index(x)]
+    if d > 0:
+        up = [i for i, v in enumerate(srt) if v > x]
+        return order[up[0]] if up else -1
+    return -1
+s += [('declare integer array to3(3)', []), ('to3 = {30, 10, 20}', []), ('declare integer array or3(3)', []),
+      ('or3 = {%d, %d, %d}' % tuple(order), []), ('declare integer array kz4(4)', []), ('kz4 = {20, 10, 25, 30}', []),
+      ('declare integer array zr4(4)', []), ('zr4 = index(kz4, to3, 0, or3)', []),
+      ('ftype "%d\\n" zr4', row([bsrch(x, 0) for x in (20, 10, 25, 30)])),
+      ('zr4 = index(kz4, to3, 1, or3)', []), ('ftype "%d\\n" zr4', row([bsrch(x, 1) for x in (20, 10, 25, 30)])),
+      ('declare integer array or2(2)', []), ('zr4 = index(kz4, to3, 0, or2)', [mkerr(82, 5, 'Array holds too few items')])]
 # strings: the equal entry wins over an earlier abbreviation
 s += [('declare string list sl(3)', []), ('sl(0) = "abc"', []), ('sl(1) = "ab"', []), ('sl(2) = "  xyz"', []),
       ('declare integer w1', [])]
@@ -155,6 +184,10 @@ s += [('declare byte matrix ztr(3,4)', []), ('ztr = ztr + {255, 0, 0, 0, 0, 255,
       ('declare byte array zpx(4)', []), ('zpx = color(ztr)', []), ('ftype "%d\\n" zpx', [str(near(cb, c)) for c in tr]),
       ('zpx = color(zg, zh, zi)', []), ('ftype "%d\\n" zpx', [str(near(cb, c)) for c in trip]),
       ('zpx = color(zg, zh)', [mkerr(82, 4, 'Array holds too few items')])]
+# bytes three to a pixel, as a source and as a destination
+s += [('zc = rgb(ztr)', []), ('ftype "%x\\n" zc', [hx(t) for t in tr]),
+      ('declare byte matrix zt3(3,4)', []), ('zt3 = rgb(zc)', []),
+      ('ftype "%d\\n" zt3', [str(v) for t in tr for v in t])]
 # stretch: palette entries through a table of input range 100 .. 200
 pv = np.arange(1024) // 4
 t = lut(256, 100, 200, 0, 255)
