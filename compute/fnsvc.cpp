@@ -39,7 +39,6 @@ WEAK char* grbtxt(int, int* length) {
   return nullptr;
 }
 WEAK int Boxcur(int, int, int) { return 0; }
-WEAK int getxyz(int, int*, int*, int*) { return fnnavl(); }
 WEAK int winrect(int32_t, int* rect) {
   if (rect) rect[0] = rect[1] = rect[2] = rect[3] = 0;
   return 0;
@@ -103,10 +102,6 @@ WEAK float vangle(int, int16_t*, int) {
   return 0.0f;
 }
 WEAK int32_t fndvec(PtrRec*, const int16_t*, int32_t, uint8_t*, int) { return fnnavl(); }
-WEAK uint8_t* getvec(PtrRec*, int32_t, uint8_t* exp, int) {
-  if (exp) std::memset(exp, 0, 12);
-  return nullptr;
-}
 WEAK float* sweep(int, uint32_t* count) {
   if (count) *count = 0;
   fnnavl();

@@ -9,6 +9,8 @@
 
 #include "compute/analyze.h"
 #include "compute/arith.h"
+#include "compute/colour.h"
+#include "compute/xform.h"
 #include "compute/expr.h"
 #include "compute/filter.h"
 #include "compute/fit.h"
@@ -80,7 +82,7 @@ constexpr FnDef fntab[] = {
     LOOPD(223, "substitute"),
     LOOPD(224, "frequency"),
     LOOPD(225, "bin"),
-    NAVL(226, "transform"),
+    {226, "transform", SU_DEF, RC_OPND, 0, 0, 0, GD | FN_OPW, OP_HERE, su_trnsfm, trnsfm},
     {227, "analyze", SU_DEF, RC_SET, 0, 32, 0, GD, OP_HERE, su_anlyz, run_anlyz},
     LOOPD(228, "correlate"),
     {229, "row", SU_DEF, RC_SET, 0, 0, 0, GD, OP_HERE, su_rowcol, run_rowcol},
@@ -100,10 +102,10 @@ constexpr FnDef fntab[] = {
     {243, "vector", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_vector},
     {244, "random", SU_OWN, RC_SET, 0, 96, 0, 0, OP_GEN, su_gen, nullptr},
     {245, "ramp", SU_OWN, RC_SET, 0, 0, 0, 0, OP_GEN, su_gen, nullptr},
-    NAVL(246, "maklut"),
+    {246, "maklut", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_maklut, run_maklut},
     {247, "accept", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_accept, run_accept},
     TEXT(248, "format", su_format),
-    NAVL(249, "map"),
+    {249, "map", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_map, run_map},
     {250, "matmul", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_matmul},
     {251, "rank", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_rank, run_rank},
     LOOP(252, "align"),
@@ -129,13 +131,13 @@ constexpr FnDef fntab[] = {
     {272, "vrbxy", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_getxy},
     {273, "dialog", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_dialog, nullptr},
     {274, "alert", SU_OWN, RC_FIX, 1, 16, 0, FN_STOPND, OP_HERE, nullptr, run_alert},
-    NAVL(275, "index"),
+    {275, "index", SU_DEF, RC_OPND, 0, 16, 0, 0, OP_HERE, su_index, run_index},
     {276, "peak", SU_DEF, RC_SET, 0, 32, K_ARRAY, 0, OP_HERE, su_peak, nullptr},
-    NAVL(277, "color"),
+    {277, "color", SU_DEF, RC_OPND, 0, 8, 0, 0, OP_HERE, su_rgb, run_color},
     TEXT(278, "getfile", su_getfil),
     TEXT(279, "pdstr", su_pdstr),
     {280, "comread", SU_OWN, RC_SET, 0, 8, K_STRING, 0, OP_HERE, su_comrd, nullptr},
-    NAVL(281, "rgb"),
+    {281, "rgb", SU_DEF, RC_OPND, 0, 24, 0, 0, OP_HERE, su_rgb, run_rgb},
     LOOP(282, "shift"),
     LOOP(283, "atan"),
     {284, "fit", SU_DEF, RC_SET, 0, 96, 0, 0, OP_HERE, su_fit, run_fit},

@@ -1,6 +1,5 @@
-// Drawing state cells. The vector list store and the pixel writers are not
-// built yet: until they are, vinit makes nothing, setnvec keeps the counts
-// in the cells and setpxf only remembers the mode.
+// Drawing state cells. The pixel writers are not built yet: until they
+// are, setpxf only remembers the mode (the vector list: graphics/veclist).
 #include "graphics/drawstate.h"
 
 int16_t iplane, vplane, gplane;
@@ -28,16 +27,6 @@ float aspect;
 int16_t lastpt[3];
 
 static int32_t pxfmode;  // mode word of the selected pixel writers
-
-int vinit(int) { return 0; }
-
-int setnvec(int which, int32_t n) {
-  if (which > 0)
-    nvdata = n;
-  else
-    nvecs = n;
-  return 0;
-}
 
 int setpxf(int mode) {
   pxfmode = mode;

@@ -16,6 +16,8 @@
 #include "core/args.h"
 #include "core/convert.h"
 #include "compute/fft.h"
+#include "compute/colour.h"
+#include "compute/xform.h"
 #include "compute/fnsvc.h"
 #include "compute/func.h"
 #include "compute/ptrfn.h"
@@ -299,10 +301,10 @@ int DOCMND(int code) {
     case CM_IPWAIT: return 0;  // ipwait: nothing to wait for on this platform
 
     // Image processing.
-    case CM_STRETCH:  // stretch: stretch
-    case CM_FREEZE:  // freeze: freeze
-    case CM_ROTATE: case CM_SCALE: case CM_PIN: case CM_OFFSET:  // rotate scale pin offset: sttrns
-    case CM_ZSCAN:  // zscan: zscan
+    case CM_STRETCH: return stretch();
+    case CM_FREEZE: return freeze(nullptr);
+    case CM_ROTATE: case CM_SCALE: case CM_PIN: case CM_OFFSET: return sttrns(code);
+    case CM_ZSCAN: return zscan();
     case CM_FILL:  // fill: dofill
     case CM_FFT: return fftcmd();
     case CM_ADDLIST: return addlist();
