@@ -24,6 +24,7 @@
 #include "ui/window.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sched.h>
 #include <sys/resource.h>
@@ -165,31 +166,37 @@ int32_t winsize[2][2];  // width and height of real-time windows 1 and 2
 }  // namespace
 
 int rtwin(int n) {
-  int32_t l, tp, r, b;
+  int32_t rect[4];
+  int type = 256, flags = 0x70E0;
   if (n < 1) {
+    // The default window: over the command window's rectangle, taken as
+    // real-time window 1.
     Wport* w = wport(0);
     if (!w) return 0;
-    l = w->rect[0];
-    tp = w->rect[1];
-    r = w->rect[2];
-    b = w->rect[3];
+    std::memcpy(rect, w->rect, sizeof rect);
+    type = 4;
+    flags = 8;
     n = 1;
   } else {
     if (n > 2) return 0;
     int32_t* rr = dvrect[4 + n];
     if (rr[2] <= rr[0] && rr[3] <= rr[1]) std::memcpy(rr, dvrect[n], sizeof dvrect[n]);
     if (rr[2] <= rr[0] || rr[3] <= rr[1]) return 0;
-    tp = rr[0];
-    l = rr[1];
-    b = rr[2];
-    r = rr[3];
+    // Screen rectangles hold top, left, bottom, right.
+    rect[0] = rr[1];
+    rect[1] = rr[0];
+    rect[2] = rr[3];
+    rect[3] = rr[2];
   }
-  if (jdebug) logprintf("rtwin(%d) %d,%d->%d,%d  %d %xh\n", n, l, tp, r, b, n, 0u);
-  // The real-time window is the screen rectangle itself until window
-  // ports of that kind exist; its number is the real-time window number.
-  rts.winid[n - 1] = static_cast<int16_t>(n + 1);
-  winsize[n - 1][0] = r - l + 1;
-  winsize[n - 1][1] = b - tp + 1;
+  if (jdebug)
+    logprintf("rtwin(%d) %d,%d->%d,%d  %d %xh\n", n, rect[0], rect[1], rect[2], rect[3], n, 0u);
+  char name[16];
+  std::snprintf(name, sizeof name, "REALTIME %d", n);
+  const int slot = makwin(-1, type, flags, 0, name, rect, 1, 0);
+  if (slot < 0) return 0;
+  rts.winid[n - 1] = static_cast<int16_t>(slot + 1);
+  winsize[n - 1][0] = rect[2] - rect[0] + 1;
+  winsize[n - 1][1] = rect[3] - rect[1] + 1;
   setrtwin(nullptr, n);
   return n;
 }
@@ -214,7 +221,10 @@ int setrtwin(RtTask* t, int n) {
 }
 
 void rtwdone(int n) {
-  if (n >= 1 && n <= 2) rts.winid[n - 1] = 0;
+  if (n < 1 || n > 2 || !rts.winid[n - 1]) return;
+  // The window port goes with the run.
+  deletewin(rts.winid[n - 1] - 1);
+  rts.winid[n - 1] = 0;
 }
 
 // ---- The run log -------------------------------------------------------------
