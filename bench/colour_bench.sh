@@ -1,67 +1,84 @@
 #!/usr/bin/env bash
-# Times a 30-degree rotation of a 4096 x 4096 byte image (transform, nearest
-# source pixel) and lookup-table mapping of 4096 x 4096 16-bit and byte
-# images (map) through the interpreter (build/colour_bench), and the same
-# operations in OpenCV (cv2.warpAffine nearest, cv2.LUT) in the same run;
-# prints the times and the ratios (evaluator / reference). cv2.LUT takes
-# byte images only: the 16-bit table lookup is compared with numpy's
-# indexing (and cv2.LUT on a byte image of the same size is shown beside).
-# Usage: bench/colour_bench.sh [build folder]   (python3-opencv, python3-numpy)
+# Times, through build/pelix, a 30-degree rotation of a 4096 x 4096 byte
+# image (the function transform, nearest source pixel) and the mapping of a
+# 4096 x 4096 16-bit image and of a byte image through lookup tables (the
+# function map), and the same operations with OpenCV (cv2.warpAffine
+# nearest, cv2.LUT) and numpy (a 16-bit table lookup, which cv2.LUT cannot
+# do) in the same run; prints each time with the ratio pelix / reference.
+# Each time is the best of R runs (default 5).
+#   bench/colour_bench.sh [build-dir | path/to/pelix]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
-bin=$build/colour_bench
-if [ ! -x "$bin" ]; then
-  echo "colour_bench: $bin is not built (PELIX_BENCH=ON and libbenchmark-dev needed)" >&2
-  exit 1
+bin=${1:-$root/build/pelix}
+[ -d "$bin" ] && bin=$bin/pelix
+reps=${R:-5}
+py=/usr/bin/python3
+[ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
+bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
+$py -c "import numpy, cv2" 2>/dev/null || { echo "python3-numpy and python3-opencv are needed"; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+S=4096 N=$((4096 * 4096))
+{
+  echo "himemsize = 400000"
+  echo "declare byte image qa($S,$S)"
+  echo "declare byte image qb($S,$S)"
+  echo "declare integer image qc($S,$S)"
+  echo "declare integer image qd($S,$S)"
+  echo "declare byte array rsrc($N)"
+  echo "rsrc = random($N, 7, 251)"
+  echo "qa = 0"
+  echo "qa = qa + rsrc"
+  echo "declare integer array rsrc16($N)"
+  echo "rsrc16 = random($N, 9, 4096)"
+  echo "qc = 0"
+  echo "qc = qc + rsrc16"
+  echo "release rsrc"
+  echo "release rsrc16"
+  echo "declare integer array qlut(4096)"
+  echo "qlut = ramp(4096, 0, 3)"
+  echo "declare byte array qlut8(256)"
+  echo "qlut8 = ramp(256, 255, -1)"
+  echo "pin qa 2048 2048 0"
+  echo "rotate qa 0 0 30"
+  for op in "qb = transform(qa)" "qd = map(qc, qlut)" "qb = map(qa, qlut8)"; do
+    for ((i = 0; i < reps; i++)); do
+      printf 'time(0)\n%s\ntype time(1)\n' "$op"
+    done
+  done
+} > "$work/ops.pelix"
+(cd "$work" && PELIX="$root/system" PELIX_BACKEND=headless "$bin" < ops.pelix > out.txt 2>&1) || true
+if grep -q ERROR "$work/out.txt"; then
+  echo "pelix reported an error:"; grep -B1 ERROR "$work/out.txt"; exit 1
 fi
-py=
-for p in /usr/bin/python3 python3; do
-  if command -v "$p" >/dev/null && "$p" -c 'import numpy, cv2' 2>/dev/null; then py=$p; break; fi
-done
-if [ -z "$py" ]; then
-  echo "colour_bench: no python3 with numpy and OpenCV (apt-get install python3-opencv)" >&2
-  exit 1
-fi
-out=$(mktemp)
-trap 'rm -f "$out"' EXIT
-"$bin" --benchmark_out="$out" --benchmark_out_format=json >&2
-"$py" - "$out" <<'PY'
-import json, sys, time
-import numpy as np
-import cv2
+$py - "$work/out.txt" "$reps" <<'PY'
+import sys, time, re
+import numpy as np, cv2
+out, reps = sys.argv[1], int(sys.argv[2])
+vals = [float(l) for l in open(out) if re.fullmatch(r'\s*-?\d+\.\d+\s*', l)]
+if len(vals) != 3 * reps:
+    sys.exit('unexpected pelix output: %d times' % len(vals))
+pel = [min(vals[i * reps:(i + 1) * reps]) for i in range(3)]
 
-side = 4096
-i = np.arange(side * side, dtype=np.int64)
-img = ((i * 7 + i // side * 13) % 251).astype(np.uint8).reshape(side, side)
-w16 = ((i * 5 + i // side) % 4096).astype(np.uint16).reshape(side, side)
-lut16 = ((np.arange(4096) * 3) % 30000).astype(np.uint16)
-lut8 = (255 - np.arange(256)).astype(np.uint8)
-rot = cv2.getRotationMatrix2D((2048, 2048), 30, 1.0)
-
-def best(f, reps=7):
+def best(f):
     t = []
     for _ in range(reps):
-        s = time.perf_counter()
-        f()
-        t.append(time.perf_counter() - s)
-    return min(t) * 1e3
+        t0 = time.perf_counter(); f(); t.append(time.perf_counter() - t0)
+    return min(t)
 
-refs = {
-    "rotate": ("transform: rotate 30 deg, byte", "cv2.warpAffine nearest",
-               best(lambda: cv2.warpAffine(img, rot, (side, side), flags=cv2.INTER_NEAREST))),
-    "map16": ("map: 16-bit through a table", "numpy lut[img]", best(lambda: lut16[w16])),
-    "map8": ("map: byte through 256 entries", "cv2.LUT", best(lambda: cv2.LUT(img, lut8))),
-}
-ours = {}
-for b in json.load(open(sys.argv[1]))["benchmarks"]:
-    if b.get("error_occurred"):
-        sys.exit(f"colour_bench: {b['name']}: {b.get('error_message', 'failed')}")
-    unit = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b.get("time_unit", "ns")]
-    ours[b["name"].split("/")[0][3:]] = b["real_time"] * unit
-
-print(f"{'operation':<34} {'evaluator ms':>13} {'reference':<24} {'ref ms':>8} {'ratio':>7}")
-for k, (text, rname, ref) in refs.items():
-    ms = ours[k]
-    print(f"{text:<34} {ms:13.1f} {rname:<24} {ref:8.2f} {ms / ref:7.2f}")
+side = 4096
+rng = np.random.default_rng(7)
+img = rng.integers(0, 251, (side, side), dtype=np.uint8)
+w16 = rng.integers(0, 4096, (side, side), dtype=np.uint16)
+lut16 = (np.arange(4096) * 3).astype(np.uint16)
+lut8 = (255 - np.arange(256)).astype(np.uint8)
+rot = cv2.getRotationMatrix2D((2048, 2048), 30, 1.0)
+ref = [best(lambda: cv2.warpAffine(img, rot, (side, side), flags=cv2.INTER_NEAREST)),
+       best(lambda: lut16[w16]),
+       best(lambda: cv2.LUT(img, lut8))]
+names = ['transform: rotate 30 deg, 4096x4096 bytes vs cv2.warpAffine nearest',
+         'map: 16-bit through 4096 entries           vs numpy lut[img]',
+         'map: bytes through 256 entries             vs cv2.LUT']
+for n, p, r in zip(names, pel, ref):
+    print('%s: pelix %7.1f ms, reference %7.1f ms, ratio %5.2f' % (n, p * 1e3, r * 1e3, p / r))
 PY
