@@ -51,8 +51,8 @@ uint8_t btnstate = 0;  // buttons last seen; 1 frame button held, 4 frame move o
 uint8_t inpoll = 0;    // 1 while chkio runs above level 0
 uint32_t btntime = 0;  // tickms(1) at the last press that made an event
 int16_t chordx = 0, chordy = 0;  // last point seen with left and right held
-int dblwatch = -1;
-bool giveup = false;  // the line reader gives up its line (the main window closes)  // while dblclk waits: 0, 1 after a release, 2 after a new left press
+int dblwatch = -1;     // while dblclk waits: 0, 1 after a release, 2 after a new left press
+bool giveup = false;   // the line reader gives up its line (the main window closes)
 
 // ---- Type-ahead buffer: 98 key codes and a terminating NUL, the count
 // stored since the buffer was last empty, and the read position.
