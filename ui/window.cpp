@@ -542,6 +542,7 @@ int deletewin(int n) {
               w->rect[2], w->rect[3], curwin);
   w->type = 0;
   PwRec* p = wpwrec(w);
+  if (p) dlgdrop(p->window);
   destroywin(p);
   freeparts(w);
   if (curwin == n) setwin(-1);  // the current window moves
