@@ -13,6 +13,7 @@
 #include "compute/arith.h"
 #include "compute/fnsvc.h"
 #include "ui/cursor.h"
+#include "ui/dlghooks.h"
 #include "ui/platform/surface.h"
 #include "ui/platform/wm.h"
 #include "ui/platform/backend.h"
@@ -34,6 +35,9 @@ __attribute__((weak)) uint32_t prgidx = 0;
 __attribute__((weak)) uint32_t prgtot = 0;
 
 EvtRec evtrec;
+int32_t dlgtab[NDLGTAB];
+int16_t ndlgtab = 0;
+uint32_t dlgcmd = 0;
 int inprompt = 0;
 int32_t trcsav = -1;
 int16_t curstep = 8;
@@ -51,8 +55,8 @@ uint8_t btnstate = 0;  // buttons last seen; 1 frame button held, 4 frame move o
 uint8_t inpoll = 0;    // 1 while chkio runs above level 0
 uint32_t btntime = 0;  // tickms(1) at the last press that made an event
 int16_t chordx = 0, chordy = 0;  // last point seen with left and right held
-int dblwatch = -1;
-bool giveup = false;  // the line reader gives up its line (the main window closes)  // while dblclk waits: 0, 1 after a release, 2 after a new left press
+int dblwatch = -1;     // while dblclk waits: 0, 1 after a release, 2 after a new left press
+bool giveup = false;   // the line reader gives up its line (the main window closes)
 
 // ---- Type-ahead buffer: 98 key codes and a terminating NUL, the count
 // stored since the buffer was last empty, and the read position.
@@ -469,11 +473,34 @@ int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam
       if (btnstate == 4) invalwin(hwnd);
       btnstate = 0;
       return 0;
+    case MM_WOM_OPEN:
+    case MM_WOM_CLOSE:
+    case MM_WOM_DONE:
+      AudioMsg(hwnd, message);
+      return 0;
+    case WM_MAKDLG: {
+      // A modeless dialog in the first empty slot of the table; the
+      // template is freed in either case.
+      int slot = 0;
+      while (slot < NDLGTAB && dlgtab[slot]) slot++;
+      if (slot < NDLGTAB) {
+        if (const int32_t d = mkmodeless(static_cast<int32_t>(wParam), hwnd, lParam)) {
+          dlgtab[slot] = d;
+          ndlgtab = static_cast<int16_t>(std::max<int>(ndlgtab, slot + 1));
+        }
+      }
+      freetmpl(static_cast<int32_t>(wParam));
+      return 0;
+    }
     default:
-      // Sound notifications (955-957) and the modeless dialog message 90001
-      // are served by the movie and dialog code.
       return 0;
   }
+}
+
+void dlgdrop(int32_t dialog) {
+  for (int i = 0; i < ndlgtab; i++)
+    if (dlgtab[i] == dialog) dlgtab[i] = 0;
+  while (ndlgtab > 0 && !dlgtab[ndlgtab - 1]) ndlgtab--;
 }
 
 // ---- Loops -------------------------------------------------------------------
@@ -525,6 +552,19 @@ int getkey(int flags) {
         if (!peekmsg(&m, 0, 0, 1)) break;
       } else if (!getmsg(&m)) {
         return endkey();
+      }
+      // Modeless dialogs see the message first; a button that queued a
+      // command answers the line reader with Enter.
+      dlgcmd = 0;
+      bool taken = false;
+      for (int i = 0; i < ndlgtab && !taken; i++)
+        if (dlgtab[i] && dlgmsg(dlgtab[i], &m)) taken = true;
+      if (taken) {
+        if (dlgcmd) {
+          code = 13;
+          break;
+        }
+        continue;
       }
       dispmsg(&m);
       if (giveup) {

@@ -121,6 +121,16 @@ struct EvtRec {
 static_assert(sizeof(EvtRec) == 24);
 extern EvtRec evtrec;
 
+// The modeless dialog table: the platform window handles of up to 32
+// modeless dialogs (0: empty) and the count of slots in use (one more than
+// the highest slot filled). WM_MAKDLG fills it; dlgdrop empties a slot.
+constexpr int NDLGTAB = 32;
+extern int32_t dlgtab[NDLGTAB];
+extern int16_t ndlgtab;
+// Set by a modeless dialog when one of its buttons has queued a command.
+extern uint32_t dlgcmd;
+void dlgdrop(int32_t dialog);
+
 // ---- The message queue (the platform side) --------------------------------
 // Appends a message; 0, or -1 when the queue is full (the message is lost
 // and the log says so).

@@ -542,6 +542,7 @@ int deletewin(int n) {
               w->rect[2], w->rect[3], curwin);
   w->type = 0;
   PwRec* p = wpwrec(w);
+  if (p) dlgdrop(p->window);
   destroywin(p);
   freeparts(w);
   if (curwin == n) setwin(-1);  // the current window moves
@@ -816,6 +817,8 @@ int update(int n, const int32_t* rect, int32_t) {
     if (s) paintgrid(w, g, s, p);
   } else if (w->type == 16) {
     if (s) paintmain(s, p);
+    for (int i = 0; i < ndlgtab; i++)  // the modeless dialogs show again
+      if (dlgtab[i]) wm_show(dlgtab[i], true);
   } else if (PwRec* o = static_cast<PwRec*>(held(w->offscr))) {
     dibdraw(o, p);
   } else if (s && p && !(w->type & 8)) {

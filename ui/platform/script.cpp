@@ -241,9 +241,16 @@ int ScriptInput::run(const Step& s) {
     const uint32_t mk = btn | keys;  // button bits, Shift 4, Ctrl 8
     musx = static_cast<int16_t>(x);
     musy = static_cast<int16_t>(y);
-    if (op == "move") return postmsg(h, WM_MOUSEMOVE, 0, lp, keys), 1;
-    if (op == "press") return postmsg(h, down, mk, lp, keys), 1;
-    if (op == "release") return postmsg(h, up, keys, lp, keys), 1;
+    // A move while buttons are pressed is a drag: it carries them.
+    if (op == "move") return postmsg(h, WM_MOUSEMOVE, held_ | keys, lp, keys), 1;
+    if (op == "press") {
+      held_ |= btn;
+      return postmsg(h, down, held_ | keys, lp, keys), 1;
+    }
+    if (op == "release") {
+      held_ &= ~btn;
+      return postmsg(h, up, held_ | keys, lp, keys), 1;
+    }
     postmsg(h, WM_MOUSEMOVE, keys, lp, keys);
     for (int k = 0; k < (dbl ? 2 : 1); k++) {
       postmsg(h, down, mk, lp, keys);

@@ -11,7 +11,8 @@
 //   click WIN X Y [left|right|middle] [shift] [ctrl] [double]
 //   press WIN X Y [button], release WIN X Y [button], move WIN X Y
 //                                WIN is a window number or name; X and Y are
-//                                client coordinates of that window
+//                                client coordinates of that window; a move
+//                                between press and release is a drag
 //   close WIN                    the close box of a window (the main window's:
 //                                closing the native window)
 //   alert "button text"          answers an alert box
@@ -27,6 +28,7 @@
 #pragma once
 #include "ui/platform/backend.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,7 @@ class ScriptInput : public Backend {
   std::vector<Step> steps_;
   size_t pos_ = 0;
   int polls_ = 0;   // non-waiting polls counted for a poll step
+  uint32_t held_ = 0;  // buttons pressed by press steps (1 left, 2 right, 16 middle)
   Backend* inner_;
   bool ok_ = false;
 };

@@ -24,6 +24,7 @@ struct Win {
 };
 
 std::vector<Win> wins(1);
+uint32_t lastgen = 0;  // generations are never given out twice, not even after wm_reset
 std::vector<int> zorder;  // places, bottom first
 int32_t capture = 0, focus = 0;
 Surface screen;
@@ -114,9 +115,10 @@ int32_t wm_create(const char* title, uint32_t style, int x, int y, int w, int h,
   if (i >= MAXWIN) return 0;
   if (i == static_cast<int>(wins.size())) wins.emplace_back();
   Win& n = wins[static_cast<size_t>(i)];
-  const uint32_t gen = (n.gen + 1) & 0x7FFFF;
+  lastgen = (lastgen + 1) & 0x7FFFF;
+  if (lastgen == 0) lastgen = 1;
   n = Win{};
-  n.gen = gen ? gen : 1;
+  n.gen = lastgen;
   n.live = true;
   n.style = style;
   n.parent = parent;
