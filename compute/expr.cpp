@@ -175,6 +175,7 @@ int32_t doexpr(int32_t lstadr) {
       // The result feeds only the next element-wise operation: it may be
       // computed with it in one pass.
       qnext = !fused && count == 2 && qarcod(code) && feeds(stack, i, n);
+      qlast = 0;
       nd = doarth(code, count, depth, stack, &dest);
       qnext = false;
     } else {
@@ -200,7 +201,8 @@ int32_t doexpr(int32_t lstadr) {
               static_cast<long>(nd >= 1 ? stack[nd - 1] : 0));
     // Deferred operations whose consumer did not take them are computed
     // before anything else can read their results.
-    if (nd < 1 || !qpend(stack[nd - 1])) qflush();
+    if (!(qlast && nd >= 1 && stack[nd - 1] == qlast)) qflush();
+    qlast = 0;
     if (nd < 0) break;
     depth = nd;
     if (code != 115 || dest >= 0) rerun = false;

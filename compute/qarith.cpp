@@ -23,6 +23,7 @@
 bool qpaths = true;
 uint32_t qdone = 0, qchains = 0;
 bool qnext = false;
+int32_t qlast = 0;
 
 namespace {
 
@@ -681,6 +682,7 @@ bool qdefer(int code, int32_t ec, int nops) {
   }
   std::memcpy(r.tab, t, sizeof r.tab);
   pend.push_back(r);
+  qlast = r.id;
   return true;
 }
 

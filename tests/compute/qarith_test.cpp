@@ -198,6 +198,11 @@ TEST_F(Qpaths, FusedChainsRoundEachIntermediateAsItsTemporary) {
                 return eval({D(), A(), B(), item(116, 2), num(s), item(118, 2), A(), item(117, 2),
                              asg()});
               });
+              // The destination is an operand of the deferred product.
+              ok = ok && same(a, af, what + " a=a*s+b", [&] {
+                return eval({view(a, L, false), A(), num(s), item(118, 2), B(), item(116, 2),
+                             asg()});
+              });
               // Into a temporary, copied into d afterwards.
               ok = ok && same(dent, af, what + " temp", [&] {
                 int32_t t = eval({A(), B(), item(116, 2), num(s), item(119, 2)});
