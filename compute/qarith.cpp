@@ -399,7 +399,9 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
             }
           }
           K.binary(nd2.code, src[ia], sc[ia], src[ib], sc[ib], r, cnt);
-          if (nd2.tw) {
+          // A float temporary holds the float as it is (an operator's
+          // result is never a signalling NaN).
+          if (nd2.tw && nd2.tw != W_FLOAT) {
             K.store(nd2.tw, r, B.tmp, cnt, c.nc);
             K.load(nd2.tw, B.tmp, r, cnt);
           }
