@@ -247,11 +247,9 @@ bool spread(const QKern& K, const Chain& c, float v, Cursor& dc, int64_t n) {
 // Items k0 .. k1 - 1 of the chain. `stop` ends the work between polls;
 // the main thread polls (chkio) every POLLN items when `poll` is set.
 void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
-          std::atomic<int64_t>* done, bool poll) {
+          std::atomic<int64_t>* done, bool poll, Bufs& B) {
   const QKern& K = qkern();
   bool paged = hipaged();
-  std::unique_ptr<Bufs> hold(new Bufs);  // not cleared: every float is written before use
-  Bufs& B = *hold;
   Cursor lc[MAXLEAF], dc;
   for (int i = 0; i < c.nl; i++) {
     lc[i].v = &c.leaf[i];
@@ -455,6 +453,20 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
 // three workers on equal shares of a large operation. The main thread
 // keeps polling for Ctrl-C while the workers run; a stop ends every share
 // at its next poll.
+// Items a thread takes at a time: a thread the system holds back delays
+// only its own piece, the others take the rest.
+constexpr int64_t GRAB = 1 << 18;
+
+void worker(const Chain& c, std::atomic<int64_t>* next, std::atomic<bool>* stop,
+            std::atomic<int64_t>* done, bool poll) {
+  std::unique_ptr<Bufs> hold(new Bufs);  // not cleared: every float is written before use
+  while (!stop->load(std::memory_order_relaxed)) {
+    int64_t a = next->fetch_add(GRAB);
+    if (a >= c.n) break;
+    part(c, a, std::min(c.n, a + GRAB), stop, done, poll, *hold);
+  }
+}
+
 void runchn(const Chain& c) {
   qdone++;
   if (c.nn > 1) qchains++;
@@ -472,16 +484,15 @@ void runchn(const Chain& c) {
     nt = static_cast<int>(std::min<unsigned>(MAXTHR, hw ? hw : 1));
   }
   if (nt <= 1) {
-    part(c, 0, c.n, &stop, &done, true);
+    std::unique_ptr<Bufs> hold(new Bufs);
+    part(c, 0, c.n, &stop, &done, true, *hold);
   } else {
-    // Shares aligned to 64 items, so no two threads write one cache line.
-    int64_t share = ((c.n + nt - 1) / nt + 63) & ~int64_t(63);
+    // Pieces of GRAB items (a multiple of 64, so no two threads write one
+    // cache line); the main thread polls for Ctrl-C between its pieces.
+    std::atomic<int64_t> next{0};
     std::vector<std::thread> th;
-    for (int i = 1; i < nt; i++) {
-      int64_t a = std::min(c.n, share * i), b = std::min(c.n, share * (i + 1));
-      if (a < b) th.emplace_back(part, std::cref(c), a, b, &stop, &done, false);
-    }
-    part(c, 0, std::min(c.n, share), &stop, &done, true);
+    for (int i = 1; i < nt; i++) th.emplace_back(worker, std::cref(c), &next, &stop, &done, false);
+    worker(c, &next, &stop, &done, true);
     for (auto& t : th) t.join();
   }
   prgidx = static_cast<uint32_t>(done.load());
