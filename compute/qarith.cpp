@@ -271,25 +271,25 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
   // A copy between equal byte or 16-bit sizes moves the bytes.
   bool bytes = plain && c.nn == 0 && !c.leaf[0].scalar && c.leaf[0].w == c.dst.w &&
                (c.dst.w == W_BYTE || c.dst.w == W_SHORT);
-  // + and - of bytes or 16-bit items into the same size run in integers
-  // (the float sums are exact there): which 0 two arrays, 1 or 2 the
-  // first or second operand a small whole value.
+  // + and - of bytes, 16-bit or 32-bit items into the same size run in one
+  // pass (bytes and 16-bit items in integers, where the float sums are
+  // exact): which 0 two arrays, 1 or 2 the first or second operand a value.
   int iw = 0, which = 0;
-  int32_t iv = 0;
+  float iv = 0.0f;
   if (c.nn == 1 && (c.node[0].code == 116 || c.node[0].code == 117) &&
-      (c.dst.w == W_BYTE || c.dst.w == W_SHORT) && !allsc && plain) {
+      (c.dst.w == W_BYTE || c.dst.w == W_SHORT || c.dst.w == W_LONG) && !allsc && plain) {
     iw = c.dst.w;
     for (int i = 0; i < 2; i++) {
       const View& l = c.leaf[i];
       if (l.w != iw && !l.scalar) iw = 0;
       if (l.scalar) {
         float v = l.v;
-        // Not the missing value, a whole number, small enough that no sum
-        // leaves the 16-bit clamping range unseen.
-        bool ok = v >= -16384.0f && v <= 16384.0f && v == std::trunc(v) &&
-                  !(v == 0.0f && std::signbit(v));
+        // Not the missing value; for bytes and 16-bit items a whole number
+        // small enough that no sum leaves the 16-bit clamping range unseen.
+        bool ok = !(v == 0.0f && std::signbit(v)) &&
+                  (iw == W_LONG || (v >= -16384.0f && v <= 16384.0f && v == std::trunc(v)));
         if (!ok) iw = 0;
-        iv = static_cast<int32_t>(v);
+        iv = v;
         which = i + 1;
       }
     }
