@@ -20,7 +20,7 @@ done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 export PELIX_BACKEND=headless PELIX="$build/system"
-REPS=${REPS:-20}
+REPS=${REPS:-100}
 
 # One script: the declarations, then the operation k times.
 script() { # type, operation, k
