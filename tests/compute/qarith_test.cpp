@@ -9,6 +9,9 @@
 
 #include "compute/qarith.h"
 #include "compute/qkern.h"
+#include "ui/platform/console.h"
+
+#include <csignal>
 #include "tests/compute/expr_fixture.h"
 
 namespace {
@@ -333,4 +336,28 @@ TEST_F(Qpaths, RunnerLoops) {
   EXPECT_EQ(f16[3], 0x2345);
   EXPECT_EQ(bitcnt(0xF0F), 8);
   EXPECT_EQ(bitcnt(-1), 0);
+}
+
+TEST_F(Qpaths, StoppedResultInNewStorageIsCleared) {
+  // An image destination is made anew for the result and not cleared
+  // first; a Ctrl-C that stops the operation leaves it cleared, never
+  // holding what its words held before.
+  coninit();
+  const uint32_t side = 400;
+  std::vector<double> ones(side * side, 1.0), nines(side * side, 9.0);
+  int32_t a = var("a", K_IMAGE, 16, ones, side, side);
+  int32_t d = var("d", K_IMAGE, 16, nines, side, side);
+  pausehk = [] {
+    std::raise(SIGINT);
+    return 0;
+  };
+  eval({rec(d), rec(a), num(1), item(116, 2), asg()});
+  EXPECT_TRUE(state & ST_INTR);
+  std::vector<double> got = vals(d);
+  ASSERT_EQ(got.size(), ones.size());
+  for (size_t j = 0; j < got.size(); j++)
+    if (got[j] != 0) {
+      ADD_FAILURE() << "item " << j << " is " << got[j];
+      break;
+    }
 }
