@@ -325,8 +325,13 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
         uint8_t *x, *y = nullptr, *d;
         int64_t m = std::min({left, dc.avail(&d), lc[li].avail(&x)});
         if (which == 0) m = std::min(m, lc[1].avail(&y));
-        K.intadd(c.node[0].code, iw, which == 1 ? nullptr : x, which == 1 ? x : y, iv, which, d,
-                 static_cast<int>(m), c.nc);
+        // Through a block in the cache: arrays of one size lie a few bytes
+        // apart modulo 4 KB, and stores into one while loading the others
+        // would stall on every vector (false store-to-load forwarding).
+        m = std::min<int64_t>(m, static_cast<int64_t>(sizeof B.tmp) / wbytes(iw));
+        K.intadd(c.node[0].code, iw, which == 1 ? nullptr : x, which == 1 ? x : y, iv, which,
+                 B.tmp, static_cast<int>(m), c.nc);
+        std::memcpy(d, B.tmp, static_cast<size_t>(m * wbytes(iw)));
         dc.adv(m);
         lc[li].adv(m);
         if (which == 0) lc[1].adv(m);
@@ -385,7 +390,8 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
           // The last result goes straight into a float destination whose
           // run holds the block and that no operand lies in.
           uint8_t* dp;
-          if (plain && j == c.nn - 1 && !s && c.dst.w == W_FLOAT && dc.avail(&dp) >= m) {
+          if (plain && j == c.nn - 1 && !s && c.dst.w == W_FLOAT &&
+              dc.avail(&dp) >= m) {
             bool apart = true;
             for (int q = 0; q < nd; q++)
               apart = apart && (reinterpret_cast<const uint8_t*>(direct[q]) >= dp + 4 * m ||
