@@ -361,3 +361,44 @@ TEST_F(Qpaths, StoppedResultInNewStorageIsCleared) {
       break;
     }
 }
+
+TEST_F(Qpaths, LargeOperationsSharedByThreads) {
+  // From 1M items a few threads share the work: the same bytes as the
+  // loop, and a Ctrl-C still stops it.
+  ASSERT_EQ(highmem(16384), 0);
+  const int32_t n = (1 << 20) + 4099;
+  auto big = [&](const char* name, int w) {
+    int32_t e = decl(name, K_ARRAY, w, 0x4000);
+    mkstore(e, n);
+    uint8_t* p = data(e);
+    for (int32_t i = 0; i < n; i++) {
+      auto v = static_cast<uint16_t>((static_cast<uint32_t>(i) * 7919u) & 0xFFFF);
+      std::memcpy(p + 2 * i, &v, 2);
+    }
+    return e;
+  };
+  int32_t a = big("a", 16), b = big("b", 16), d = big("d", 16);
+  ASSERT_GE(symptr(a)->data, HIMEM_BASE);
+  uint32_t done = qdone;
+  EXPECT_TRUE(same(d, 0, "sum", [&] { return eval({rec(d), rec(a), rec(b), item(116, 2), asg()}); }));
+  EXPECT_TRUE(same(d, 4, "chain", [&] {
+    return eval({rec(d), rec(a), num(2.5), item(118, 2), rec(b), item(117, 2), asg()});
+  }));
+  EXPECT_EQ(qdone - done, 2u);
+
+  coninit();
+  std::memset(data(d), 0x5A, static_cast<size_t>(nbytes(d)));
+  pausehk = [] {
+    std::raise(SIGINT);
+    return 0;
+  };
+  eval({rec(d), rec(a), rec(b), item(116, 2), asg()});
+  EXPECT_TRUE(state & ST_INTR);
+  int untouched = 0;
+  const auto* p = reinterpret_cast<const uint16_t*>(data(d));
+  for (int32_t i = 0; i < n; i++) untouched += p[i] == 0x5A5A;
+  EXPECT_GT(untouched, 0);
+  EXPECT_EQ(prgtot, 0u);
+  state = 0;
+  highmem(0);
+}
