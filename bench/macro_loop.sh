@@ -7,6 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/pelix}
 [ -d "$bin" ] && bin=$bin/pelix  # tools/dev bench passes the build folder
+[ -e "$bin" ] && bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
 n=${N:-1000000}
 command -v tclsh >/dev/null || { echo "tclsh not found"; exit 1; }
 [ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
