@@ -2,10 +2,12 @@
 # Times a text-macro loop of N iterations (a counter, a comparison and an
 # assignment per pass) run by build/pelix, and the same loop in Tcl, in the
 # same run; prints both times and their ratio.
-#   bench/macro_loop.sh [path/to/pelix]     (N=1000000 by default)
+#   bench/macro_loop.sh [path/to/pelix or build folder]   (N=1000000 by default)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/pelix}
+[ -d "$bin" ] && bin=$bin/pelix  # tools/dev bench passes the build folder
+[ -e "$bin" ] && bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
 n=${N:-1000000}
 command -v tclsh >/dev/null || { echo "tclsh not found"; exit 1; }
 [ -x "$bin" ] || { echo "no program at $bin"; exit 1; }

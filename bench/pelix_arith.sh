@@ -20,7 +20,7 @@ done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 export PELIX_BACKEND=headless PELIX="$build/system"
-REPS=${REPS:-20}
+REPS=${REPS:-100}
 
 # One script: the declarations, then the operation k times.
 script() { # type, operation, k
@@ -33,12 +33,12 @@ script() { # type, operation, k
     for ((i = 0; i < $3; i++)); do echo "$2"; done
   } >"$tmp/s.pelix"
 }
-# Best wall time in ms of three runs of the script.
+# Best wall time in ms of five runs of the script.
 runms() {
   "$py" - "$bin" "$tmp/s.pelix" <<'PY'
 import subprocess, sys, time
 best = None
-for _ in range(3):
+for _ in range(5):
     with open(sys.argv[2], "rb") as f:
         s = time.perf_counter()
         subprocess.run([sys.argv[1]], stdin=f, stdout=subprocess.DEVNULL, check=True)

@@ -175,6 +175,7 @@ int32_t doexpr(int32_t lstadr) {
       // The result feeds only the next element-wise operation: it may be
       // computed with it in one pass.
       qnext = !fused && count == 2 && qarcod(code) && feeds(stack, i, n);
+      qlast = 0;
       nd = doarth(code, count, depth, stack, &dest);
       qnext = false;
     } else {
@@ -200,7 +201,8 @@ int32_t doexpr(int32_t lstadr) {
               static_cast<long>(nd >= 1 ? stack[nd - 1] : 0));
     // Deferred operations whose consumer did not take them are computed
     // before anything else can read their results.
-    if (nd < 1 || !qpend(stack[nd - 1])) qflush();
+    if (!(qlast && nd >= 1 && stack[nd - 1] == qlast)) qflush();
+    qlast = 0;
     if (nd < 0) break;
     depth = nd;
     if (code != 115 || dest >= 0) rerun = false;
@@ -370,9 +372,16 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
 
   // A destination remade for the result is put back if the operation fails.
   AsnScope hold;
-  nozero = qarcod(code);
+  // Element-wise results and copies from a source store every item of
+  // their destination: new storage for it need not be cleared first.
+  bool covers = (qarcod(code) || (code == 115 && count > 1)) && ec > 0 &&
+                !((t[OT_KIND] | t[OT_KIND + 1] | k) & (K_LIST | K_VECTOR));
+  nozero = mkcover = covers;
+  mkfresh = MkFresh{};
   int r = setout(mode, 1);
-  nozero = false;
+  nozero = mkcover = false;
+  MkFresh fresh = mkfresh;
+  mkfresh = MkFresh{};
   if (r < 0) return -1;
   if (r == 0) return depth;
 
@@ -416,6 +425,9 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
     }
   }
   if (!done) ariths(code, ec, n);
+  // Storage made for the result that the operation did not finish is
+  // cleared after all.
+  if (fresh.addr && stopped()) zerwds(fresh.addr, fresh.words);
   return nd;
 }
 

@@ -23,6 +23,7 @@
 bool qpaths = true;
 uint32_t qdone = 0, qchains = 0;
 bool qnext = false;
+int32_t qlast = 0;
 
 namespace {
 
@@ -246,11 +247,9 @@ bool spread(const QKern& K, const Chain& c, float v, Cursor& dc, int64_t n) {
 // Items k0 .. k1 - 1 of the chain. `stop` ends the work between polls;
 // the main thread polls (chkio) every POLLN items when `poll` is set.
 void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
-          std::atomic<int64_t>* done, bool poll) {
+          std::atomic<int64_t>* done, bool poll, Bufs& B) {
   const QKern& K = qkern();
   bool paged = hipaged();
-  std::unique_ptr<Bufs> hold(new Bufs);  // not cleared: every float is written before use
-  Bufs& B = *hold;
   Cursor lc[MAXLEAF], dc;
   for (int i = 0; i < c.nl; i++) {
     lc[i].v = &c.leaf[i];
@@ -272,25 +271,25 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
   // A copy between equal byte or 16-bit sizes moves the bytes.
   bool bytes = plain && c.nn == 0 && !c.leaf[0].scalar && c.leaf[0].w == c.dst.w &&
                (c.dst.w == W_BYTE || c.dst.w == W_SHORT);
-  // + and - of bytes or 16-bit items into the same size run in integers
-  // (the float sums are exact there): which 0 two arrays, 1 or 2 the
-  // first or second operand a small whole value.
+  // + and - of bytes, 16-bit or 32-bit items into the same size run in one
+  // pass (bytes and 16-bit items in integers, where the float sums are
+  // exact): which 0 two arrays, 1 or 2 the first or second operand a value.
   int iw = 0, which = 0;
-  int32_t iv = 0;
+  float iv = 0.0f;
   if (c.nn == 1 && (c.node[0].code == 116 || c.node[0].code == 117) &&
-      (c.dst.w == W_BYTE || c.dst.w == W_SHORT) && !allsc && plain) {
+      (c.dst.w == W_BYTE || c.dst.w == W_SHORT || c.dst.w == W_LONG) && !allsc && plain) {
     iw = c.dst.w;
     for (int i = 0; i < 2; i++) {
       const View& l = c.leaf[i];
       if (l.w != iw && !l.scalar) iw = 0;
       if (l.scalar) {
         float v = l.v;
-        // Not the missing value, a whole number, small enough that no sum
-        // leaves the 16-bit clamping range unseen.
-        bool ok = v >= -16384.0f && v <= 16384.0f && v == std::trunc(v) &&
-                  !(v == 0.0f && std::signbit(v));
+        // Not the missing value; for bytes and 16-bit items a whole number
+        // small enough that no sum leaves the 16-bit clamping range unseen.
+        bool ok = !(v == 0.0f && std::signbit(v)) &&
+                  (iw == W_LONG || (v >= -16384.0f && v <= 16384.0f && v == std::trunc(v)));
         if (!ok) iw = 0;
-        iv = static_cast<int32_t>(v);
+        iv = v;
         which = i + 1;
       }
     }
@@ -326,8 +325,13 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
         uint8_t *x, *y = nullptr, *d;
         int64_t m = std::min({left, dc.avail(&d), lc[li].avail(&x)});
         if (which == 0) m = std::min(m, lc[1].avail(&y));
-        K.intadd(c.node[0].code, iw, which == 1 ? nullptr : x, which == 1 ? x : y, iv, which, d,
-                 static_cast<int>(m), c.nc);
+        // Through a block in the cache: arrays of one size lie a few bytes
+        // apart modulo 4 KB, and stores into one while loading the others
+        // would stall on every vector (false store-to-load forwarding).
+        m = std::min<int64_t>(m, static_cast<int64_t>(sizeof B.tmp) / wbytes(iw));
+        K.intadd(c.node[0].code, iw, which == 1 ? nullptr : x, which == 1 ? x : y, iv, which,
+                 B.tmp, static_cast<int>(m), c.nc);
+        std::memcpy(d, B.tmp, static_cast<size_t>(m * wbytes(iw)));
         dc.adv(m);
         lc[li].adv(m);
         if (which == 0) lc[1].adv(m);
@@ -386,7 +390,8 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
           // The last result goes straight into a float destination whose
           // run holds the block and that no operand lies in.
           uint8_t* dp;
-          if (plain && j == c.nn - 1 && !s && c.dst.w == W_FLOAT && dc.avail(&dp) >= m) {
+          if (plain && j == c.nn - 1 && !s && c.dst.w == W_FLOAT &&
+              dc.avail(&dp) >= m) {
             bool apart = true;
             for (int q = 0; q < nd; q++)
               apart = apart && (reinterpret_cast<const uint8_t*>(direct[q]) >= dp + 4 * m ||
@@ -398,7 +403,9 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
             }
           }
           K.binary(nd2.code, src[ia], sc[ia], src[ib], sc[ib], r, cnt);
-          if (nd2.tw) {
+          // A float temporary holds the float as it is (an operator's
+          // result is never a signalling NaN).
+          if (nd2.tw && nd2.tw != W_FLOAT) {
             K.store(nd2.tw, r, B.tmp, cnt, c.nc);
             K.load(nd2.tw, B.tmp, r, cnt);
           }
@@ -452,6 +459,20 @@ void part(const Chain& c, int64_t k0, int64_t k1, std::atomic<bool>* stop,
 // three workers on equal shares of a large operation. The main thread
 // keeps polling for Ctrl-C while the workers run; a stop ends every share
 // at its next poll.
+// Items a thread takes at a time: a thread the system holds back delays
+// only its own piece, the others take the rest.
+constexpr int64_t GRAB = 1 << 18;
+
+void worker(const Chain& c, std::atomic<int64_t>* next, std::atomic<bool>* stop,
+            std::atomic<int64_t>* done, bool poll) {
+  std::unique_ptr<Bufs> hold(new Bufs);  // not cleared: every float is written before use
+  while (!stop->load(std::memory_order_relaxed)) {
+    int64_t a = next->fetch_add(GRAB);
+    if (a >= c.n) break;
+    part(c, a, std::min(c.n, a + GRAB), stop, done, poll, *hold);
+  }
+}
+
 void runchn(const Chain& c) {
   qdone++;
   if (c.nn > 1) qchains++;
@@ -469,16 +490,15 @@ void runchn(const Chain& c) {
     nt = static_cast<int>(std::min<unsigned>(MAXTHR, hw ? hw : 1));
   }
   if (nt <= 1) {
-    part(c, 0, c.n, &stop, &done, true);
+    std::unique_ptr<Bufs> hold(new Bufs);
+    part(c, 0, c.n, &stop, &done, true, *hold);
   } else {
-    // Shares aligned to 64 items, so no two threads write one cache line.
-    int64_t share = ((c.n + nt - 1) / nt + 63) & ~int64_t(63);
+    // Pieces of GRAB items (a multiple of 64, so no two threads write one
+    // cache line); the main thread polls for Ctrl-C between its pieces.
+    std::atomic<int64_t> next{0};
     std::vector<std::thread> th;
-    for (int i = 1; i < nt; i++) {
-      int64_t a = std::min(c.n, share * i), b = std::min(c.n, share * (i + 1));
-      if (a < b) th.emplace_back(part, std::cref(c), a, b, &stop, &done, false);
-    }
-    part(c, 0, std::min(c.n, share), &stop, &done, true);
+    for (int i = 1; i < nt; i++) th.emplace_back(worker, std::cref(c), &next, &stop, &done, false);
+    worker(c, &next, &stop, &done, true);
     for (auto& t : th) t.join();
   }
   prgidx = static_cast<uint32_t>(done.load());
@@ -681,6 +701,7 @@ bool qdefer(int code, int32_t ec, int nops) {
   }
   std::memcpy(r.tab, t, sizeof r.tab);
   pend.push_back(r);
+  qlast = r.id;
   return true;
 }
 

@@ -64,6 +64,9 @@ extern bool qnext;
 // Records the current operation (the operand table is complete, the result
 // a temporary): true when deferred.
 bool qdefer(int code, int32_t ec, int nops);
+// The result id the last qdefer recorded (doexpr clears it before each
+// item); 0 none.
+extern int32_t qlast;
 // True when the record at this id is a deferred result.
 bool qpend(int32_t id);
 // True when a deferred operation reads the data of this record.

@@ -13,14 +13,14 @@ namespace qk_avx2 {
 void load(int w, const void* s, float* f, int n);
 void store(int w, const float* f, void* d, int n, bool nc);
 bool binary(int code, const float* a, int sa, const float* b, int sb, float* r, int n);
-void intadd(int code, int w, const void* a, const void* b, int32_t v, int which, void* d, int n,
+void intadd(int code, int w, const void* a, const void* b, float v, int which, void* d, int n,
             bool nc);
 }  // namespace qk_avx2
 namespace qk_avx512 {
 void load(int w, const void* s, float* f, int n);
 void store(int w, const float* f, void* d, int n, bool nc);
 bool binary(int code, const float* a, int sa, const float* b, int sb, float* r, int n);
-void intadd(int code, int w, const void* a, const void* b, int32_t v, int which, void* d, int n,
+void intadd(int code, int w, const void* a, const void* b, float v, int which, void* d, int n,
             bool nc);
 }  // namespace qk_avx512
 

@@ -14,10 +14,11 @@ struct QKern {
   // r = a op b for n items; sa / sb: a / b is one value (a[0], b[0]).
   // False for a code it does not compute.
   bool (*binary)(int code, const float* a, int sa, const float* b, int sb, float* r, int n);
-  // + (116) or - (117) of items of word size code w (8 or 16) into the
-  // same size, in integers: which 0 both arrays, 1 a is the value v, 2 b
-  // is v (an integer of at most 16384 in magnitude, not missing).
-  void (*intadd)(int code, int w, const void* a, const void* b, int32_t v, int which, void* d,
+  // + (116) or - (117) of items of word size code w (8, 16 or 32) into
+  // the same size in one pass: which 0 both arrays, 1 a is the value v, 2
+  // b is v (not missing; for 8 and 16 a whole number of at most 16384 in
+  // magnitude, whose sums are exact in integers).
+  void (*intadd)(int code, int w, const void* a, const void* b, float v, int which, void* d,
                  int n, bool nc);
 };
 

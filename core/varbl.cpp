@@ -21,11 +21,9 @@ void freblk(int32_t addr) {
   if (h > 0) putstk(h + 2, 0, 0);
 }
 
-namespace {
+bool mkcover = false;
+MkFresh mkfresh;
 
-int32_t ownadr(const PtrRec* r) { return stkadr(r); }
-
-// Zeroes words of the word memory, page by page in high memory.
 void zerwds(int32_t addr, int64_t words) {
   while (words > 0) {
     int64_t run = words;
@@ -38,6 +36,10 @@ void zerwds(int32_t addr, int64_t words) {
     words -= run;
   }
 }
+
+namespace {
+
+int32_t ownadr(const PtrRec* r) { return stkadr(r); }
 
 // Takes `bytes` of storage as whole words; the stack address, or 0 on failure
 // (error 42 reported). Scratch storage when scratch is set.
@@ -446,8 +448,12 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
     h[3] = static_cast<uint32_t>(itemsadr);
     h[4] = 0;
   }
-  // New storage never shows what the words held before.
-  zerwds(itemsadr, (bytes + 3) / 4);
+  // New storage never shows what the words held before: it is cleared,
+  // unless the caller is about to store every item of it.
+  if (mkcover && items == n && r->Offs[0] == 0 && r->Offs[1] == 0 && r->Offs[2] == 0)
+    mkfresh = {itemsadr, (bytes + 3) / 4};
+  else
+    zerwds(itemsadr, (bytes + 3) / 4);
   if (SymEnt* e = named ? symptr(r->Idx) : nullptr) {
     e->value = static_cast<uint32_t>(items);
     e->data = block;

@@ -220,6 +220,18 @@ int freptr(PtrRec* r);
 int32_t chgbuf(PtrRec* r, int32_t bytes, int mode);
 int erasvb(SymEnt* entry);
 int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, int wsiz);
+// Set by a caller that stores every item of the storage makvar makes next
+// (an element-wise result sized by setout): storage made for a window from
+// the first item is then not cleared first, and makvar notes it in
+// mkfresh, so that the caller clears it after all when it stops early.
+extern bool mkcover;
+struct MkFresh {
+  int32_t addr = 0;
+  int64_t words = 0;
+};
+extern MkFresh mkfresh;
+// Zeroes words of the word memory, page by page in high memory.
+void zerwds(int32_t addr, int64_t words);
 int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode);
 
 // While a hold is open, the records a list of vectors loses when asnvrb

@@ -9,6 +9,9 @@
 
 #include "compute/qarith.h"
 #include "compute/qkern.h"
+#include "ui/platform/console.h"
+
+#include <csignal>
 #include "tests/compute/expr_fixture.h"
 
 namespace {
@@ -198,6 +201,11 @@ TEST_F(Qpaths, FusedChainsRoundEachIntermediateAsItsTemporary) {
                 return eval({D(), A(), B(), item(116, 2), num(s), item(118, 2), A(), item(117, 2),
                              asg()});
               });
+              // The destination is an operand of the deferred product.
+              ok = ok && same(a, af, what + " a=a*s+b", [&] {
+                return eval({view(a, L, false), A(), num(s), item(118, 2), B(), item(116, 2),
+                             asg()});
+              });
               // Into a temporary, copied into d afterwards.
               ok = ok && same(dent, af, what + " temp", [&] {
                 int32_t t = eval({A(), B(), item(116, 2), num(s), item(119, 2)});
@@ -328,4 +336,69 @@ TEST_F(Qpaths, RunnerLoops) {
   EXPECT_EQ(f16[3], 0x2345);
   EXPECT_EQ(bitcnt(0xF0F), 8);
   EXPECT_EQ(bitcnt(-1), 0);
+}
+
+TEST_F(Qpaths, StoppedResultInNewStorageIsCleared) {
+  // An image destination is made anew for the result and not cleared
+  // first; a Ctrl-C that stops the operation leaves it cleared, never
+  // holding what its words held before.
+  coninit();
+  const uint32_t side = 400;
+  std::vector<double> ones(side * side, 1.0), nines(side * side, 9.0);
+  int32_t a = var("a", K_IMAGE, 16, ones, side, side);
+  int32_t d = var("d", K_IMAGE, 16, nines, side, side);
+  pausehk = [] {
+    std::raise(SIGINT);
+    return 0;
+  };
+  eval({rec(d), rec(a), num(1), item(116, 2), asg()});
+  EXPECT_TRUE(state & ST_INTR);
+  std::vector<double> got = vals(d);
+  ASSERT_EQ(got.size(), ones.size());
+  for (size_t j = 0; j < got.size(); j++)
+    if (got[j] != 0) {
+      ADD_FAILURE() << "item " << j << " is " << got[j];
+      break;
+    }
+}
+
+TEST_F(Qpaths, LargeOperationsSharedByThreads) {
+  // From 1M items a few threads share the work: the same bytes as the
+  // loop, and a Ctrl-C still stops it.
+  ASSERT_EQ(highmem(16384), 0);
+  const int32_t n = (1 << 20) + 4099;
+  auto big = [&](const char* name, int w) {
+    int32_t e = decl(name, K_ARRAY, w, 0x4000);
+    mkstore(e, n);
+    uint8_t* p = data(e);
+    for (int32_t i = 0; i < n; i++) {
+      auto v = static_cast<uint16_t>((static_cast<uint32_t>(i) * 7919u) & 0xFFFF);
+      std::memcpy(p + 2 * i, &v, 2);
+    }
+    return e;
+  };
+  int32_t a = big("a", 16), b = big("b", 16), d = big("d", 16);
+  ASSERT_GE(symptr(a)->data, HIMEM_BASE);
+  uint32_t done = qdone;
+  EXPECT_TRUE(same(d, 0, "sum", [&] { return eval({rec(d), rec(a), rec(b), item(116, 2), asg()}); }));
+  EXPECT_TRUE(same(d, 4, "chain", [&] {
+    return eval({rec(d), rec(a), num(2.5), item(118, 2), rec(b), item(117, 2), asg()});
+  }));
+  EXPECT_EQ(qdone - done, 2u);
+
+  coninit();
+  std::memset(data(d), 0x5A, static_cast<size_t>(nbytes(d)));
+  pausehk = [] {
+    std::raise(SIGINT);
+    return 0;
+  };
+  eval({rec(d), rec(a), rec(b), item(116, 2), asg()});
+  EXPECT_TRUE(state & ST_INTR);
+  int untouched = 0;
+  const auto* p = reinterpret_cast<const uint16_t*>(data(d));
+  for (int32_t i = 0; i < n; i++) untouched += p[i] == 0x5A5A;
+  EXPECT_GT(untouched, 0);
+  EXPECT_EQ(prgtot, 0u);
+  state = 0;
+  highmem(0);
 }
