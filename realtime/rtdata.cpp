@@ -331,7 +331,7 @@ void rttell(const RtOp* op) {
   const RtOpnd* o = rtopk(op, 2);
   int32_t unit = rtarg(op, 3, 1);
   if (unit <= 0) unit = rtebytes(o);
-  if (!o || unit <= 0) return;
+  if (!isarr(o) || unit <= 0) return;
   putval(static_cast<int32_t>(o->offset / static_cast<uint32_t>(unit)), rtopk(op, 1));
 }
 
@@ -354,7 +354,7 @@ void rtseek(const RtOp* op) {
 void rtsum(const RtOp* op) {
   RtOpnd* s = rtopk(op, 1);
   RtOpnd* r = rtopk(op, 2);
-  if (!isarr(s) || !r) return;
+  if (!isarr(s) || !r || (op->opc == R_FFT && !isarr(r))) return;
   const int32_t n3 = rtarg(op, 3, 0), mode = rtarg(op, 4, 0), skip = rtarg(op, 5, 0);
   const int32_t thr = rtarg(op, 6, 10);
   const int64_t total = rtnelm(s);

@@ -251,6 +251,7 @@ int inrange(const int16_t pt[2], const int16_t rect[4]) {
 
 int32_t rtnelm(const RtOpnd* o) {
   if (!o) return 0;
+  if (o->kind < 0 || o->kind == 20) return 1;  // a constant entry has no size field
   int eb = rtebytes(o);
   return eb > 0 ? o->size / eb : 0;
 }
