@@ -168,7 +168,7 @@ void rtarith(int oper, const RtOp* op) {
   int32_t n = rtarg(op, 4, 1);
   int32_t m = rtarg(op, 5, n);
   int mode = rtarg(op, 6, 0);
-  if (oper == 249) {
+  if (oper == RA_MAP) {
     // The table map: n source elements through operand 2 into the
     // destination, which takes the table's element type.
     if (!isarr(a) || !isarr(b) || !isarr(d) || n < 1) return;
@@ -181,12 +181,12 @@ void rtarith(int oper, const RtOp* op) {
     int32_t x = opval(a), y = opval(b), r = 0;
     uint32_t ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
     switch (oper) {
-      case 116: r = static_cast<int32_t>(ux + uy); break;
-      case 117: r = static_cast<int32_t>(ux - uy); break;
-      case 118: r = static_cast<int32_t>(ux * uy); break;
-      case 119: r = y == 0 ? 0 : (x == INT32_MIN && y == -1) ? x : x / y; break;
-      case 126: r = x & y; break;
-      case 127: r = x | y; break;
+      case RA_ADD: r = static_cast<int32_t>(ux + uy); break;
+      case RA_SUB: r = static_cast<int32_t>(ux - uy); break;
+      case RA_MUL: r = static_cast<int32_t>(ux * uy); break;
+      case RA_DIV: r = y == 0 ? 0 : (x == INT32_MIN && y == -1) ? x : x / y; break;
+      case RA_AND: r = x & y; break;
+      case RA_OR: r = x | y; break;
       default: break;
     }
     putval(r, d);

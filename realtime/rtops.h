@@ -73,8 +73,18 @@ int32_t rtnelm(const RtOpnd* o);
 void rtoperr(RtTask* t, const RtOp* op, int code);
 
 // The data ops (realtime/rtdata.cpp).
-// Scalar or array arithmetic (operator 116 + 117 - 118 * 119 / 126 AND
-// 127 OR) and the table map (249).
+// Operator codes of rtarith: those of the language's operators, which the
+// typed array loops take, and the code of the map function.
+enum RtArith : int {
+  RA_ADD = 116,  // a + b
+  RA_SUB = 117,  // a - b
+  RA_MUL = 118,  // a * b
+  RA_DIV = 119,  // a / b, truncating; a zero divisor gives 0
+  RA_AND = 126,  // a & b
+  RA_OR = 127,   // a | b
+  RA_MAP = 249,  // table map: destination[i] = table[source[i]]
+};
+// Scalar or array arithmetic and the table map.
 void rtarith(int oper, const RtOp* op);
 // The table map: n elements of a source of type stype through a table of
 // type ttype (limit entries) into dst, as table elements.
