@@ -1,7 +1,7 @@
 // The op interpreter: the common prologue and epilogue of every op, the
-// op preparation, the operand helpers, and the control and data ops built
-// so far (flow, blocks, waits on time, set, add and the other scalar
-// arithmetic, the clock).
+// op preparation, the operand helpers, the pre-run operand check, and the
+// control ops (flow, blocks, branches and their skip walk, switch and
+// break, waits on time and on a variable); the data ops are in rtdata.cpp.
 #include "realtime/rtops.h"
 
 #include "core/element.h"
