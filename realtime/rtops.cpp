@@ -1,17 +1,21 @@
 // The op interpreter: the common prologue and epilogue of every op, the
-// op preparation, the operand helpers, and the control and data ops built
-// so far (flow, blocks, waits on time, set, add and the other scalar
-// arithmetic, the clock).
+// op preparation, the operand helpers, the pre-run operand check, and the
+// control ops (flow, blocks, branches and their skip walk, switch and
+// break, waits on time and on a variable); the data ops are in rtdata.cpp.
 #include "realtime/rtops.h"
 
 #include "core/element.h"
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "compute/qarith.h"
 #include "core/varbl.h"
+#include "lang/help.h"
 #include "lang/names.h"
 #include "ui/clocks.h"
+#include "ui/events.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -31,38 +35,14 @@ uint8_t* rtbyt(int32_t ref) {
   return ref > 0 ? membyt(ref) : nullptr;
 }
 
-int ebytes(const RtOpnd* o) { return (o->type & 63) >> 3; }
+bool isdata(const RtOpnd* o) { return o && o->kind >= 0 && o->kind != 20 && rtebytes(o) > 0; }
 
-// Pointer to element k from the current element, null past the end.
-uint8_t* elmptr(const RtOpnd* o, int k) {
-  int eb = ebytes(o);
-  if (!o || o->kind < 0 || o->kind == 20 || eb < 1) return nullptr;
-  int64_t off = int64_t(o->offset) + int64_t(k) * eb;
+uint8_t* atoff(const RtOpnd* o, int64_t off) {
+  if (!isdata(o)) return nullptr;
+  int eb = rtebytes(o);
   if (off < 0 || off + eb > o->size) return nullptr;
   uint8_t* b = rtbyt(o->base);
   return b ? b + off : nullptr;
-}
-
-int32_t valint(const RtOpnd* o, const uint8_t* p) {
-  switch (o->type) {
-    case 8: return p[0];
-    case 16: {
-      int16_t v;
-      std::memcpy(&v, p, 2);
-      return v;
-    }
-    case 32: {
-      int32_t v;
-      std::memcpy(&v, p, 4);
-      return v;
-    }
-    case 96: {
-      float f;
-      std::memcpy(&f, p, 4);
-      return f2i(f);
-    }
-    default: return getitm(p, o->type, 0);
-  }
 }
 
 int32_t conval(const RtOpnd* o) {
@@ -92,8 +72,49 @@ void storeat(int32_t v, const RtOpnd* o, uint8_t* p) {
   }
 }
 
-RtOpnd* opnd(const RtOp* op, int k) { return k >= 1 && op->len >= k + 4 ? rtopnd(op->opnd[k - 1]) : nullptr; }
+RtOpnd* opnd(const RtOp* op, int k) { return rtopk(op, k); }
 }  // namespace
+
+RtOpnd* rtopk(const RtOp* op, int k) {
+  return op && k >= 1 && k <= RTMAXOPND && op->len >= k + 4 ? rtopnd(op->opnd[k - 1]) : nullptr;
+}
+
+uint8_t* elmptr(const RtOpnd* o, int k) {
+  return o ? atoff(o, int64_t(o->offset) + int64_t(k) * rtebytes(o)) : nullptr;
+}
+
+uint8_t* baseptr(const RtOpnd* o, int k) { return o ? atoff(o, int64_t(k) * rtebytes(o)) : nullptr; }
+
+int32_t valint(const RtOpnd* o, const uint8_t* p) {
+  switch (o->type) {
+    case 8: return p[0];
+    case 16: {
+      int16_t v;
+      std::memcpy(&v, p, 2);
+      return v;
+    }
+    case 32: {
+      int32_t v;
+      std::memcpy(&v, p, 4);
+      return v;
+    }
+    case 96: {
+      float f;
+      std::memcpy(&f, p, 4);
+      return f2i(f);
+    }
+    default: return getitm(p, o->type, 0);
+  }
+}
+
+double valflt(const RtOpnd* o, const uint8_t* p) {
+  if (o->type == 96) {
+    float f;
+    std::memcpy(&f, p, 4);
+    return f;
+  }
+  return valint(o, p);
+}
 
 int32_t opval(const RtOpnd* o) {
   if (!o) return 0;
@@ -128,16 +149,47 @@ int32_t opelm(const RtOpnd* o, int k) {
   return p ? valint(o, p) : 0;
 }
 
+int32_t opbase(const RtOpnd* o, int k) {
+  if (!o) return 0;
+  if (o->kind < 0 || o->kind == 20) return opelm(o, k);
+  const uint8_t* p = baseptr(o, k);
+  return p ? valint(o, p) : 0;
+}
+
+float opelf(const RtOpnd* o, int k) {
+  if (!o) return 0;
+  if (o->kind < 0 || o->kind == 20) return k == 0 || o->kind == 20 ? opflt(o) : 0.0f;
+  const uint8_t* p = elmptr(o, k);
+  return p ? static_cast<float>(valflt(o, p)) : 0.0f;
+}
+
 int putval(int32_t v, RtOpnd* o) {
-  if (!o || o->kind < 0 || o->kind == 20 || o->type < 8 || o->type > 96) return 0;
-  uint8_t* p = elmptr(o, 0);
-  if (p) storeat(v, o, p);
+  if (!o || o->type < 8 || o->type > 96) return 0;
+  if (uint8_t* p = elmptr(o, 0)) storeat(v, o, p);
   return 0;
+}
+
+int putelm(int32_t v, RtOpnd* o, int k) {
+  if (!o) return 0;
+  if (uint8_t* p = elmptr(o, k)) putitm(v, p, o->type, 0);
+  return 0;
+}
+
+int64_t rtleft(const RtOpnd* o) {
+  if (!isdata(o)) return 0;
+  int64_t l = int64_t(o->size) - o->offset;
+  return l > 0 ? l : 0;
+}
+
+void rtsetoff(RtOpnd* o, int64_t off) {
+  if (!isdata(o)) return;
+  o->offset = static_cast<uint32_t>(off);
+  if (off >= 0 && off < o->size && o->base > 0) o->cur = addref(o->base, static_cast<uint32_t>(off));
 }
 
 bool rtincr(RtOpnd* o, int32_t step, int flags) {
   if (!o || o->kind < 0 || o->kind == 20) return false;
-  if (step == 0) step = ebytes(o);
+  if (step == 0) step = rtebytes(o);
   int64_t nw = int64_t(o->offset) + step;
   bool ok = true;
   if (nw >= 0 && nw < o->size) {
@@ -152,22 +204,152 @@ bool rtincr(RtOpnd* o, int32_t step, int flags) {
   return ok;
 }
 
+int Storetime(uint32_t time, RtOpnd* o, int flags) {
+  if (!isdata(o)) return 0;
+  putval(static_cast<int32_t>(time), o);
+  if ((flags & OF_ADV) && int64_t(o->offset) + 4 < o->size) rtsetoff(o, int64_t(o->offset) + 4);
+  trcint(8, "Storetime", 0, static_cast<int>(time), static_cast<int>(o->offset), flags, 0, 0);
+  return 0;
+}
+
 int32_t rtarg(const RtOp* op, int k, int32_t dflt) {
   const RtOpnd* o = opnd(op, k);
   return o ? opelm(o, 0) : dflt;
 }
 
+float rtfarg(const RtOp* op, int k, float dflt) {
+  const RtOpnd* o = opnd(op, k);
+  return o ? opflt(o) : dflt;
+}
+
+int rtargs(RtTask* t, int k, int n) {
+  if (n > 4) {
+    error(55, 71);
+    return 1;
+  }
+  const RtOpnd* o = opnd(rtop(t->cur), k);
+  for (int i = 0; i < n; i++) t->slot[i] = static_cast<int16_t>(opelm(o, i));
+  return 1;
+}
+
+int32_t rtmap(int32_t v, const int16_t p[6]) {
+  int64_t r = int64_t(v) - p[0];
+  if (p[1] != 0) r *= p[1];
+  if (p[2] != 0) r /= p[2];
+  r += p[3];
+  if (p[5] > p[4]) r = std::clamp<int64_t>(r, p[4], p[5]);
+  return static_cast<int32_t>(static_cast<uint32_t>(r));
+}
+
+int inrange(const int16_t pt[2], const int16_t rect[4]) {
+  for (int ax = 0; ax < 2; ax++) {
+    if (pt[ax] < rect[ax]) return -(ax + 1);
+    if (pt[ax] > rect[ax + 2]) return ax + 1;
+  }
+  return 0;
+}
+
 int32_t rtnelm(const RtOpnd* o) {
   if (!o) return 0;
-  int eb = ebytes(o);
+  if (o->kind < 0 || o->kind == 20) return 1;  // a constant entry has no size field
+  int eb = rtebytes(o);
   return eb > 0 ? o->size / eb : 0;
 }
 
+// ---- The operand check -----------------------------------------------------------
+
+void rtoperr(RtTask* t, const RtOp* op, int code) {
+  long num = 0;
+  for (const RtOp* p = rtop(rts.lst.oplist); p && p->opc != 0 && p != op; p = rtnext(const_cast<RtOp*>(p)))
+    num++;
+  jprintf(errlun, "RTIME error %3d: opcode %3d opnum %ld", code, op ? op->opc : 0, num);
+  if (!(rts.ophelp > 0 && prthlp(-rts.ophelp, 0, code - 800) > 0)) jprintf(errlun, "\n");
+  if (++rts.nerr >= 50) error(0, 179);
+  if (t) t->opcode = R_ABANDON;
+}
+
+namespace {
+// Whether a point lies on the screen of the run (the default window).
+bool onscreen(int32_t x, int32_t y) {
+  return x >= rts.clip[0] && x < rts.clip[2] && y >= rts.clip[1] && y < rts.clip[3];
+}
+
+// The rectangle (left, top, right, bottom) of an operand, moved by (dx, dy):
+// 0 when both corners are on the screen, else 801 with its coordinates.
+int rectchk(const RtOpnd* r, int32_t dx, int32_t dy) {
+  int32_t c[4];
+  for (int i = 0; i < 4; i++) c[i] = opelm(r, i) + (i & 1 ? dy : dx);
+  if (onscreen(c[0], c[1]) && onscreen(c[2], c[3])) return 0;
+  jprintf(errlun, "Coords: %4d %4d %4d %4d\n", c[0], c[1], c[2], c[3]);
+  return 801;
+}
+}  // namespace
+
 int rd_err(RtTask* t) {
-  // The checks by op belong with the ops they guard; each counts the op.
-  (void)t;
+  RtOp* op = rtop(t->cur);
+  if (!op) return 0;
   rts.nchk++;
-  return 0;
+  int code = 0;
+  const RtOpnd* o1 = opnd(op, 1);
+  const RtOpnd* o2 = opnd(op, 2);
+  switch (op->opc) {
+    case R_AREAD:
+    case R_DREAD: {
+      int32_t n = rtarg(op, op->opc == R_AREAD ? 3 : 2, 0);
+      if (op->flg & OF_ADV) n--;
+      if (n < 1) code = 808;
+      break;
+    }
+    case R_LUT: {
+      int32_t start = rtarg(op, 2, 0), count = rtarg(op, 3, 0);
+      if (start < 0 || count < 1 || int64_t(start) + count > 256) code = 807;
+      break;
+    }
+    case R_BDRAW: case R_EDRAW: case R_ADRAW: case R_BFILL: case R_EFILL: case R_AFILL:
+      code = rectchk(o2, 0, 0);
+      break;
+    case R_BMOVE: code = rectchk(o2, opelm(o1, 0), opelm(o1, 1)); break;
+    case R_BPUT: code = rectchk(o2, opelm(o1, 0) - opelm(o2, 0), opelm(o1, 1) - opelm(o2, 1)); break;
+    case R_GRAPH: case R_POINT:
+      if (!onscreen(opelm(o1, 0), opelm(o1, 1))) code = 801;
+      break;
+    case R_MOVEPT:
+      if (!onscreen(opelm(o1, 0) + opelm(o2, 0), opelm(o1, 1) + opelm(o2, 1))) code = 801;
+      break;
+    case R_TEXT: {
+      int s = t->slot[2];
+      if (t->slot[0] < 1 || s < 0 || s >= RTSLOTS || !rts.str[s]) code = 803;
+      break;
+    }
+    case R_COPY: {
+      // The two-operand form is a single store and has no count.
+      if (rtnops(op) < 3) break;
+      int32_t n = rtarg(op, 3, 0);
+      if (n < 1 || n > 1000000 || !elmptr(o1, 0) || !elmptr(o2, 0)) code = 804;
+      break;
+    }
+    case R_REPEAT:
+      if (rtarg(op, 1, 0) < 0 || rtarg(op, 2, 0) < 0) code = 805;
+      break;
+    case R_SYNCH:
+      if (t->block) code = 806;
+      break;
+    case R_SWRITE: case R_SREAD: case R_WREAD: case R_WWRITE: {
+      // The image region: operand 1's data, placed by operand 2 (x, y, w, h).
+      if (!elmptr(o1, 0)) {
+        code = 808;
+        break;
+      }
+      int32_t x = opelm(o2, 0), y = opelm(o2, 1), w = opelm(o2, 2), h = opelm(o2, 3);
+      if (w < 1) w = static_cast<int32_t>(o1->width);
+      if (h < 1) h = static_cast<int32_t>(o1->height);
+      if (!onscreen(x, y) || !onscreen(x + w - 1, y + h - 1)) code = 801;
+      break;
+    }
+    default: break;
+  }
+  if (code) rtoperr(t, op, code);
+  return code;
 }
 
 void rtcine() {}
@@ -360,22 +542,120 @@ void waitcancel() {
   }
 }
 
-void rtarith(int opc, const RtOp* op) {
-  RtOpnd* a = opnd(op, 1);
-  RtOpnd* b = opnd(op, 2);
-  RtOpnd* d = op->len >= 7 && op->opnd[2] ? rtopnd(op->opnd[2]) : a;
-  int32_t x = opval(a), y = opval(b), r = 0;
-  uint32_t ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
+// The ops whose work belongs to the display, the devices, sound and the
+// file slots; they report op error 809 until those are built.
+bool notbuilt(int opc) {
   switch (opc) {
-    case R_ADD: r = static_cast<int32_t>(ux + uy); break;
-    case R_SUB: r = static_cast<int32_t>(ux - uy); break;
-    case R_MULT: r = static_cast<int32_t>(ux * uy); break;
-    case R_DIV: r = (y == 0 || (x == INT32_MIN && y == -1)) ? 0 : x / y; break;
-    case R_AND: r = x & y; break;
-    case R_OR: r = x | y; break;
-    default: break;
+    case R_UWAIT: case R_AWAIT: case R_DWAIT: case R_AREAD: case R_AWRITE: case R_DREAD:
+    case R_DWRITE: case R_FREAD: case R_FWRITE: case R_GETXY: case R_FWAIT: case R_FSEEK:
+    case R_SOUND: case R_TONE: case R_PWAIT: case R_PREAD: case R_PWRITE: case R_FOPEN:
+    case R_FCLOSE: case R_SWAIT: case R_EYEPOS: case R_ASCAN:
+    case R_LUT: case R_BDRAW: case R_EDRAW: case R_ADRAW: case R_BFILL: case R_EFILL:
+    case R_AFILL: case R_BMOVE: case R_BPUT: case R_GRAPH: case R_TEXT: case R_BSET:
+    case R_SWEEP: case R_FONT: case R_COLOR: case R_ERASE: case R_MOVEPT: case R_POINT:
+    case R_CURSOR: case R_RGB: case R_LINE: case R_WORD: case R_NUMBER: case R_MLUT:
+    case R_PICTURE: case R_LDRAW: case R_SWRITE: case R_RWAIT: case R_SREAD: case R_BREAD:
+    case R_BWRITE: case R_WREAD: case R_WWRITE: case R_WINDOW: case R_PEN: case R_FLIP:
+    case R_SWAP: case R_SCREEN: case R_FLICKER: case R_CINE: case R_ARROW: case R_AVIWRITE:
+    case R_AVIADDFRAME: case R_DRAWDOTS: case R_MOVEPOINTS: case R_GRAB: case R_HISTO:
+    case R_SETSWEEP: case R_CLOCK:
+      return true;
+    default: return false;
   }
-  putval(r, d);
+}
+
+// The test of an IF op.
+bool iftest(int opc, int32_t a, int32_t b) {
+  switch (opc) {
+    case R_IFEQ: return a == b;
+    case R_IFGT: return a > b;
+    case R_IFLT: return a < b;
+    case R_IFAND: return (a & b) != 0;
+    case R_IFGE: return a >= b;
+    case R_IFLE: return a <= b;
+    default: return true;
+  }
+}
+
+RtOp* opat(RtOp* op, int32_t words) {
+  return reinterpret_cast<RtOp*>(reinterpret_cast<int32_t*>(op) + words);
+}
+
+// r_switch: the task goes on at the first case of the value, else at the
+// default (or past the block).
+void rtswitch(RtTask* t, RtOp* op) {
+  int32_t v = rtarg(op, 1, 0);
+  int32_t n = op->opnd[1], off = op->opnd[3];
+  const RtCase* tab = n > 0 && op->opnd[2] > 0 ? static_cast<const RtCase*>(static_cast<void*>(wordp(op->opnd[2]))) : nullptr;
+  for (int32_t i = 0; tab && i < n; i++)
+    if (tab[i].value == v) {
+      off = tab[i].off;
+      break;
+    }
+  trcint(8, "SWITCH", 0, t->seq, v, n, off, 0);
+  if (off > 0) t->next = stkadr(opat(op, off));
+}
+
+// r_break: leaves up to n enclosing blocks. Leaving a REPEAT or FORK ends
+// its task, and its parent, which waits for it, goes on with the walk.
+// Returns the task that continues with the epilogue (null when none).
+RtTask* rtbreak(RtTask* t, RtOp* op) {
+  int32_t n = rtarg(op, 1, 0);
+  int32_t levels = std::min(n, op->opnd[1]);
+  trcint(8, "BREAK", 0, t->seq, n, levels, 0, 0);
+  for (int32_t i = 0; i < levels && 2 + i < RTMAXOPND; i++) {
+    RtOp* ex = opat(op, op->opnd[2 + i]);
+    t->next = stkadr(ex);
+    RtRpt* b = rtrpt(t->block);
+    if (!(ex->flg & OF_LIST) || !b) continue;
+    RtTask* p = rttask(b->parent);
+    RtOp* pc = p ? rtop(p->cur) : nullptr;
+    const bool waits = p && p->inrun && p->hold && pc && (pc->opc == R_REPEAT || pc->opc == R_FORK) &&
+                       pc->opnd[2] == stkadr(t);
+    b->count = 0;
+    b->cdown = 0;
+    t->opcode = 0;
+    endchk(t, 0);
+    if (!waits) return nullptr;  // the parent went on without the block
+    t = p;
+  }
+  return t;
+}
+
+// r_vwait: the value of operand 1 against the reference (slot 1) by the
+// condition (slot 0; -1 on the first visit).
+bool vwait(RtTask* t, const RtOp* op) {
+  int32_t v = rtarg(op, 1, 0);
+  if (t->slot[0] == -1) {
+    t->slot[1] = static_cast<int16_t>(v);
+    t->slot[0] = 4;
+    return false;
+  }
+  int32_t r = t->slot[1];
+  bool met;
+  switch (t->slot[0]) {
+    case 0: met = v == r; break;
+    case 1: met = v > r; break;
+    case 2: met = v < r; break;
+    case 3: met = (v & r) != 0; break;
+    case 4: met = v != r; break;
+    case 5: met = (v & r) == 0; break;
+    default: met = v != 0; break;
+  }
+  if (met) t->result = static_cast<int16_t>(v);
+  return met;
+}
+
+// r_twait: met when the millisecond tick differs from the one noted when
+// the op was prepared; slot 2 nonzero spins until then.
+bool twait(RtTask* t) {
+  uint32_t ms0;
+  std::memcpy(&ms0, &t->slot[0], 4);
+  if (t->slot[2] != 0)
+    while (tickms(0) == ms0 && !inpend(0)) rtspin(rtclock() + 1);
+  if (tickms(0) == ms0) return false;
+  rts.now = rtclock();
+  return true;
 }
 }  // namespace
 
@@ -404,10 +684,14 @@ int dortime(RtTask* t) {
     if (late > rts.latelim) rtlog(static_cast<uint32_t>(-late), op, -1, t->result);
   }
   if (op->flg & OF_BUSY) rts.now = rtspin(t->exact);
-  const bool logged = op->flg & OF_LOG;
+  bool logged = op->flg & OF_LOG;
   if (jdebug >= 2 && !notr) {
     logprintf("rtop %3d %10d\n", opc, static_cast<int>(rts.now));
     if (logfp) std::fflush(logfp);
+  }
+  if (notbuilt(opc)) {
+    rtoperr(nullptr, op, 809);
+    opc = 0;  // nothing is done; the epilogue moves on
   }
   switch (opc) {
     case R_QUIT:
@@ -452,19 +736,42 @@ int dortime(RtTask* t) {
         if (RtRpt* b = rtrpt(t->block)) b->cdown = 0;
       }
       break;
-    case R_ADD: case R_SUB: case R_MULT: case R_DIV: case R_AND: case R_OR:
-      rtarith(opc, op);
+    case R_IFEQ: case R_IFGT: case R_IFLT: case R_IFAND: case R_IFGE: case R_IFLE: {
+      int32_t a = opval(opnd(op, 1)), b = opval(opnd(op, 2));
+      bool yes = iftest(opc, a, b);
+      trcint(8, " OP_IF ", 0, t->seq, opc, a, b, yes);
+      if (!yes) rtskip(t);
       break;
+    }
+    case R_SWITCH: rtswitch(t, op); break;
+    case R_BREAK:
+      t = rtbreak(t, op);
+      if (!t) return 1;
+      break;
+    case R_ADD: rtarith(RA_ADD, op); break;
+    case R_SUB: rtarith(RA_SUB, op); break;
+    case R_MULT: rtarith(RA_MUL, op); break;
+    case R_DIV: rtarith(RA_DIV, op); break;
+    case R_AND: rtarith(RA_AND, op); break;
+    case R_OR: rtarith(RA_OR, op); break;
+    case R_MAP: rtarith(RA_MAP, op); break;
+    case R_COPY: rtcopy(op); break;
+    case R_INRECT: rtinrect(op); break;
+    case R_SEEK: case R_INCR: rtseek(op); break;
+    case R_TELL: rttell(op); break;
+    case R_INDEX: rtindex(op); break;
+    case R_SCALE: rtscale(op); break;
+    case R_SUM: case R_FFT: rtsum(op); break;
+    case R_VECADD: case R_VECMULT: case R_VECSIZE: rtvec(opc, op); break;
     case R_NOWAIT: waitcancel(); break;
     case R_SET: {
       int32_t v = opval(opnd(op, 1));
       RtOpnd* d = opnd(op, 2);
       int32_t n = rtarg(op, 3, 1);
       if (n >= 2 && d) {
-        int64_t left = rtnelm(d) - int64_t(d->offset) / std::max(1, ebytes(d));
+        int64_t left = rtleft(d) / std::max(1, rtebytes(d));
         if (n > left) n = static_cast<int32_t>(left);
-        for (int32_t i = 0; i < n; i++)
-          if (uint8_t* p = elmptr(d, i)) storeat(v, d, p);
+        if (n > 0) fillval(v, elmptr(d, 0), d->type, n);
       } else {
         putval(v, d);
       }
@@ -474,24 +781,36 @@ int dortime(RtTask* t) {
       putval(opval(opnd(op, 2)), opnd(op, 1));
       trcint(8, " put", 0, t->seq, 0, 0, 0, 0);
       break;
-    case R_LOGVAL: t->result = static_cast<int16_t>(rtarg(op, 1, 0) & 0x7FFF); break;
+    case R_LOGVAL:
+      logged = true;
+      t->result = static_cast<int16_t>(rtarg(op, 1, 0) & 0x7FFF);
+      break;
     case R_GTIME: putval(static_cast<int32_t>(rtclock()), opnd(op, 1)); break;
     case R_XOR: putval(rtarg(op, 1, 0) ^ rtarg(op, 2, 0), opnd(op, 1)); break;
     case R_LOCK:
       if (jdebug) logprintf("R_LOCK %d\n", rtarg(op, 1, 1));
       break;
+    case R_TWAIT:
+      if (!twait(t)) return 0;
+      setdue(t, rts.now);
+      break;
+    case R_VWAIT:
+      if (!vwait(t, op)) return 0;
+      setdue(t, rts.now);
+      break;
     default:
       // r_wait, r_synch and the ops whose work is done when they are
-      // prepared; the device, drawing and file ops are not built yet.
+      // prepared.
       break;
   }
   // Epilogue.
   if (jdebug >= 2 && notr) logprintf("rtwt %3d %10d\n", opc, static_cast<int>(rts.now));
   if (op->flg & OF_ADV) rtincr(opnd(op, 1), op->extra, op->flg);
-  if (logged || (opc == R_LOGVAL)) rtlog(rts.now, op, 1, t->result);
+  if (logged) rtlog(rts.now, op, 1, t->result);
+  RtOp* self = rtop(t->cur);
   nxtop(t);
   RtOp* nx = rtop(t->cur);
-  if (t->inrun && !t->hold && nx && nx != op && (nx->flg & OF_CHAIN) && t->opcode != 0 &&
+  if (t->inrun && !t->hold && nx && nx != self && (nx->flg & OF_CHAIN) && t->opcode != 0 &&
       !(state & (ST_ERROR | ST_INTR | ST_STOP)))
     return dortime(t);
   return 1;

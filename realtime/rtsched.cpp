@@ -591,7 +591,7 @@ int runlog() {
   rts.flags |= RF_LOADED;
   char topic[] = "operrs";
   int hk = hlpkey(9999, topic);
-  rts.ophelp = static_cast<int16_t>(hk > 0 ? hk : 0);
+  rts.ophelp = static_cast<int16_t>(hk >= 0 ? hk + 1 : 0);  // the help key is -ophelp
   return rts.flags;
 }
 
