@@ -4,6 +4,7 @@
 // later parts of the system provide are named in the comment of their case;
 // until they exist those cases take the one "not available" road.
 #include "lang/docmnd.h"
+#include "lang/maccomp.h"
 #include "lang/macro.h"
 #include "lang/maclib.h"
 
@@ -183,8 +184,7 @@ int DOCMND(int code) {
     case CM_RETURN: return MRETRN(1);
     case CM_ARGSHIFT: return argshift();
     case CM_MACRO: return macro();
-    case CM_COMPILE:   // compile: compil
-      return notavl(code);
+    case CM_COMPILE: return compil();
     case CM_LINK: return 0;  // link: nothing to link on this platform
     case CM_DEFINE: return define();
     case CM_DECLARE:   // declare

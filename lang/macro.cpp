@@ -1,6 +1,7 @@
 // Text macros: calls and returns, macro frames, saved arguments and local
 // symbol tables, and the cells of the macro state.
 #include "lang/macro.h"
+#include "lang/maccomp.h"
 
 #include "core/args.h"
 #include "core/memory.h"
@@ -495,7 +496,9 @@ int popmac() {
   const int32_t link = t->link;
   int64_t room = (int64_t(lstk.bot) - (fr.symtab + SYMHDR)) / SYMWDS;
   const int cnt = int(std::clamp<int64_t>(t->count, 0, room));
-  const bool compiled = (macmod & 7) == 5 || (state & ST_CMACRO);
+  // A macro being compiled has only entries without storage (and copies
+  // of outer symbols): nothing is erased or moved.
+  const bool compiled = (macmod & 7) == 5 || (state & (ST_CMACRO | ST_COMPILE));
 
   // Locals are erased; globals are kept for the move below.
   int globals = 0;
@@ -639,6 +642,12 @@ int repos(int line, uint32_t pos) {
 int mreopn() {
   maclev = int16_t(std::max(0, maclev - 1));
   MacFrame* f = curfrm();
+  if ((macmod & 7) == 5 && ipcrun()) {
+    // A compiled caller goes on from its records.
+    state = (state & ~ST_TMACRO) | ST_CMACRO;
+    inunit = mcunit;
+    return 0;
+  }
   bool ok = false;
   if (f && f->libpos[1] != 0xFFFFFFFFu) {
     if (libunit > 0) {
@@ -670,6 +679,9 @@ int mreopn() {
     return -1;
   }
   inunit = mcunit;
+  // Back in a text macro (a compiled callee had the compiled bit).
+  state &= ~ST_CMACRO;
+  if (!(state & (ST_COMPILE | ST_STARTUP))) state |= ST_TMACRO;
   return 0;
 }
 
@@ -753,6 +765,35 @@ int argname(int n, char* name, int max) {
 
 }  // namespace
 
+void callsv() {
+  MacFrame* c = curfrm();
+  if (c) {
+    c->line = uint16_t(maclin);
+    c->label = uint16_t(lstlbl);
+    c->brace = uint16_t(brclev);
+    c->loops = uint16_t(lopdep);
+    c->libpos[0] = libmac() ? libps[0] : curpos + 1;
+    c->mode = macmod;
+    c->loopsav = saveloops();
+    maclev++;
+    // A compiled caller may read its records from its file: that stays open.
+    if ((macmod & 7) != 5) closemu();
+  } else {
+    maclev = 1;
+    savetop();
+  }
+}
+
+void callbk(bool framed) {
+  if (framed) {
+    curfrm()->loopsav = 0;
+    mreopn();
+  } else {
+    gettop();
+    maclev = 0;
+  }
+}
+
 int Runmac(int mode) {
   if (mode == -1) {
     error(0, 80);
@@ -797,20 +838,7 @@ int Runmac(int mode) {
   if (lib) libspan(&ls, &le);
 
   MacFrame* c = curfrm();
-  if (c) {
-    c->line = uint16_t(maclin);
-    c->label = uint16_t(lstlbl);
-    c->brace = uint16_t(brclev);
-    c->loops = uint16_t(lopdep);
-    c->libpos[0] = libmac() ? libps[0] : curpos + 1;
-    c->mode = macmod;
-    c->loopsav = saveloops();
-    maclev++;
-    closemu();
-  } else {
-    maclev = 1;
-    savetop();
-  }
+  callsv();
   // A macro that calls its own file shares the caller's unit (an open of an
   // open file raises its count): the callee reads it from the start.
   if (!lib && u > 0)
@@ -824,14 +852,7 @@ int Runmac(int mode) {
     if (!lib && u > 0) closef(u, 0);
     lopdep = olddep;
     mcunit = oldunit;
-    if (c) {
-      c = curfrm();
-      c->loopsav = 0;
-      mreopn();
-    } else {
-      gettop();
-      maclev = 0;
-    }
+    callbk(c != nullptr);
     return -1;
   }
   MacFrame* f = curfrm();

@@ -1,6 +1,7 @@
 // The main loop, the pending-command queues, redirection of one command's
 // output, the history of typed lines and the journal command.
 #include "lang/mainloop.h"
+#include "lang/maccomp.h"
 
 #include "core/args.h"
 #include "core/memory.h"
@@ -685,8 +686,8 @@ int GETLIN(int unit, int* code, int flags) {
     n = -1;
     if ((trcmsk & 2) && (macmod & 2) && unit == inunit) n = dbgprm();
     if (n <= 0 && (state & ST_CMACRO) && unit == inunit) {
-      // The compiled macro runner gives the next line here (getipc).
-      return 0;
+      // The compiled macro runner gives the next line here.
+      return getipc(code);
     }
     if (n <= 0 && unit == 0 && (state & ST_QUIT)) {
       *code = 2;
