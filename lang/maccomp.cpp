@@ -443,6 +443,7 @@ int compil() {
   // and copies of outer symbols grow into it; an entry marked in use ends
   // it), then the define table with room for D entries.
   const int32_t defsv = defsym;
+  rststk();  // the command's scratch is done with: the bottom area grows
   int32_t room = botget(int32_t(S + 1) * SYMWDS);
   int32_t dtab = room ? botget(SYMHDR + int32_t(D + 1) * SYMWDS) : 0;
   if (!room || !dtab) {
@@ -584,7 +585,7 @@ int loopcompil(int code) {
   sv.tok = lsttok;
   sv.flg = prsflg;
   const int16_t line0 = maclin;
-  const uint32_t pos0 = curpos;
+  const uint32_t pos0 = curpos, prv0 = prvpos;
   const bool typed = !curfrm();
   const int32_t frame = frmadr;
   const int16_t level = maclev;
@@ -595,6 +596,7 @@ int loopcompil(int code) {
   std::string text;  // a typed loop's lines, to queue again when refused
   c.line(code);
   bool closed = false;
+  int idle = 0;
   while (!c.refuse && !c.full && !closed) {
     if (stopped() || frmadr != frame || maclev != level) {
       c.refuse = true;
@@ -609,12 +611,13 @@ int loopcompil(int code) {
         c.refuse = true;
         break;
       }
-      if (typed && !linbuf[0] && inend()) {
-        c.refuse = true;
+      if ((typed && !linbuf[0] && inend()) || ++idle > 100000) {
+        c.refuse = true;  // the input gives no more lines
         break;
       }
       continue;
     }
+    idle = 0;
     closed = c.line(cd) == 1;
   }
   if (closed) {
@@ -631,6 +634,7 @@ int loopcompil(int code) {
       if (!text.empty()) savcmd(text.c_str(), 0, int(text.size()), nullptr);
     } else {
       repos(line0 + 1, pos0 + 1);
+      prvpos = prv0;  // the head line's start, where the loop comes back to
     }
     std::memcpy(linbuf, sv.lin, sizeof sv.lin);
     std::memcpy(wrdtab, sv.tab, sizeof sv.tab);
