@@ -324,3 +324,26 @@ TEST_F(Cmp, OwnLocalsFallBackToTheText) {
   type("compile loc\n");
   EXPECT_EQ(state & ~ST_PAGING & 0x7FFF, 0);
 }
+
+TEST_F(Cmp, CachedLinesFollowTheirTables) {
+  // Each pass reads the same lines again: what they mean follows the
+  // symbols and input base of the moment, not the first parse.
+  file("chg.imp",
+       "zqn = 0\n"
+       "while (zqn < 3) {\n"
+       "  zqn = zqn + 1\n"
+       "  zqv = 10\n"
+       "  zqt = zqt + zqv\n"
+
+       "  if (zqn == 2) ibase = 16\n"
+       "  if (zqn == 2) declare global number zqw\n"
+       "  zqw = zqn\n"
+       "}\n"
+       "ibase = 10\n");
+  type("declare global number zqn zqv zqt\nzqt = 0\nchg\n");
+  // Passes 1 and 2: zqw is unknown until declared; pass 3: 10 reads as
+  // 16, zqw is set.
+  EXPECT_NE(rows().find("Unknown command: zqw"), std::string::npos) << rows();
+  type("type zqt zqw zqv\n");
+  EXPECT_EQ(rows(), "      36.000        3.000       16.000\n");
+}
