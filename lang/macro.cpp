@@ -2,6 +2,7 @@
 // symbol tables, and the cells of the macro state.
 #include "lang/macro.h"
 #include "lang/maccomp.h"
+#include "lang/mactext.h"
 
 #include "core/args.h"
 #include "core/memory.h"
@@ -119,7 +120,7 @@ bool libmac() { return libunit > 0 && mcunit == libunit; }
 uint32_t macpos() {
   if (libmac()) return libps[0];
   FILE* f = mcunit > 0 ? unitstream(mcunit) : nullptr;
-  long p = f ? std::ftell(f) : -1;
+  long p = f ? mttell(f) : -1;
   return p < 0 ? 0 : uint32_t(p);
 }
 
@@ -606,7 +607,7 @@ int mskip(int n) {
     if (lib) {
       len = libnxt(libps, buf, LINBUF);
     } else if (f) {
-      len = strmln(f, nullptr, 0);
+      len = mtline(f, nullptr, 0);
     } else {
       len = -1;
     }
@@ -625,7 +626,8 @@ int repos(int line, uint32_t pos) {
   FILE* f = lib ? nullptr : (mcunit > 0 ? unitstream(mcunit) : nullptr);
   if (!lib && !f) return 1;
   if (pos > 0 && line >= 1) {
-    bool ok = lib ? (libps[0] = pos - 1, true) : std::fseek(f, long(pos - 1), SEEK_SET) == 0;
+    if (!lib) mtcheck(f);  // a file changed since it was read is read again
+    bool ok = lib ? (libps[0] = pos - 1, true) : mtseek(f, long(pos - 1)) == 0;
     if (ok) {
       maclin = int16_t(line - 1);
       curpos = prvpos = pos - 1;
@@ -633,7 +635,7 @@ int repos(int line, uint32_t pos) {
     }
   }
   if (lib) libps[0] = libps[1];
-  else if (std::fseek(f, 0, SEEK_SET) != 0) return 1;
+  else if (mtseek(f, 0) != 0) return 1;
   maclin = 0;
   curpos = prvpos = macpos();
   return line > 1 ? mskip(line - 1) : 0;
@@ -662,7 +664,7 @@ int mreopn() {
       ok = true;
       FILE* s = unitstream(u);
       uint32_t p = f->libpos[0];
-      if (p > 0 && s && std::fseek(s, long(p - 1), SEEK_SET) == 0) {
+      if (p > 0 && s && mtseek(s, long(p - 1)) == 0) {
         curpos = prvpos = p - 1;
       } else {
         int line = maclin;
@@ -842,7 +844,7 @@ int Runmac(int mode) {
   // A macro that calls its own file shares the caller's unit (an open of an
   // open file raises its count): the callee reads it from the start.
   if (!lib && u > 0)
-    if (FILE* s = unitstream(u)) std::fseek(s, 0, SEEK_SET);
+    if (FILE* s = unitstream(u)) mtseek(s, 0);
   int16_t oldunit = mcunit;
   mcunit = int16_t(u);
   int16_t olddep = lopdep;
