@@ -347,3 +347,26 @@ TEST_F(Cmp, CachedLinesFollowTheirTables) {
   type("type zqt zqw zqv\n");
   EXPECT_EQ(rows(), "      36.000        3.000       16.000\n");
 }
+
+TEST_F(Cmp, CompiledMacroRunsFromTheLibrary) {
+  file("twc.imp", "zql = zql * 2\nreturn zql\n");
+  type("declare global number zql\ncompile twc\n");
+  ASSERT_TRUE(exists("twc.cmp"));
+  std::vector<uint8_t> b = bytes("twc.cmp");
+  type("macro 'twc.cmp'\n");
+  EXPECT_EQ(rows(), "");
+  // The library holds the file's bytes from a block boundary.
+  std::vector<uint8_t> lib = bytes("MACLIB");
+  ASSERT_EQ(get16(&lib[32]), 4);
+  uint32_t at = uint32_t(get32(&lib[36]));
+  EXPECT_EQ(at % 1024, 0u);
+  ASSERT_GE(lib.size(), at + b.size());
+  EXPECT_TRUE(std::equal(b.begin(), b.end(), lib.begin() + at));
+  // Both files go: the library runs the compiled macro.
+  std::remove((dir + "twc.cmp").c_str());
+  std::remove((dir + "twc.imp").c_str());
+  type("zql = 21\ntwc\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(getres(0), 42.0f);
+  EXPECT_EQ(maclev, 0);
+}
