@@ -5,7 +5,10 @@
 #include "lang/maccomp.h"
 
 #include "core/args.h"
+#include "compute/scalar.h"
+#include "core/memory.h"
 #include "core/state.h"
+#include "core/symbols.h"
 #include "core/units.h"
 #include "lang/maclib.h"
 #include "lang/macro.h"
@@ -369,4 +372,47 @@ TEST_F(Cmp, CompiledMacroRunsFromTheLibrary) {
   EXPECT_EQ(rows(), "");
   EXPECT_EQ(getres(0), 42.0f);
   EXPECT_EQ(maclev, 0);
+}
+
+// The scalar path stores exactly what the element loop stores: every
+// operator on ordinary, zero, missing, large and integer-constant values.
+TEST_F(Cmp, ScalarAssignmentsMatchTheElementLoop) {
+  type("declare global number zsa zsb zsd\n");
+  auto bits = [](const char* name) {
+    uint16_t fl = 0;
+    int32_t e = GETSYM(name, int(std::strlen(name)), &fl, 1);
+    const SymEnt* s = e > 0 ? symptr(e) : nullptr;
+    uint32_t u = 0;
+    if (s && s->data > 0) std::memcpy(&u, stkptr(s->data), 4);
+    return u;
+  };
+  auto set = [](const char* name, float v) {
+    uint16_t fl = 0;
+    int32_t e = GETSYM(name, int(std::strlen(name)), &fl, 1);
+    if (const SymEnt* s = e > 0 ? symptr(e) : nullptr) std::memcpy(stkptr(s->data), &v, 4);
+  };
+  const float vals[] = {1.5f, -2.0f, 0.0f, -0.0f, 3e38f, 7.0f};
+  const char* ops[] = {"+", "-", "*", "/", "==", "<", ">", "<=", ">=", "!="};
+  int checked = 0;
+  for (float a : vals)
+    for (float b : vals)
+      for (const char* op : ops)
+        for (const char* rhs : {"zsb", "3", "zsa"}) {
+          std::string line = std::string("zsd = zsa ") + op + " " + rhs + "\n";
+          uint32_t got[2];
+          for (int k = 0; k < 2; k++) {
+            noscalar = k == 1;
+            set("zsa", a);
+            set("zsb", b);
+            set("zsd", 99.0f);
+            type(line);
+            got[k] = bits("zsd");
+          }
+          noscalar = false;
+          ASSERT_EQ(got[0], got[1]) << a << " " << op << " " << b << " (" << rhs << ")";
+          checked++;
+        }
+  type("zsd = zsa\n");
+  EXPECT_EQ(bits("zsd"), bits("zsa"));
+  EXPECT_EQ(checked, 6 * 6 * 10 * 3);
 }
