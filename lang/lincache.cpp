@@ -48,8 +48,10 @@ struct Parsed {
 Stamp stamp{};
 std::unordered_map<std::string, Parsed> lines;
 
-std::string key(const char* raw, int flags) {
-  std::string k(raw);
+// The key of a line: its text and its parse flags (one buffer, reused).
+const std::string& key(const char* raw, int flags) {
+  static std::string k;
+  k.assign(raw);
   k += char(0);
   k += char(flags & 0xFF);
   return k;

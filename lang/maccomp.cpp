@@ -516,6 +516,26 @@ int compil() {
                 int(r.depth), long(r.addr1), long(r.addr2), long(r.addr3));
     }
   }
+  if ((trcmsk & 4) && !c.errors) {
+    jprintf(dbglun, "\nCommand table:\n\tAddr  Key  Args Words\tNext  Arg1\tArg2  Cmd\n");
+    for (int32_t off = 0; off + RECHDR <= int32_t(c.cmd.size());) {
+      const uint8_t* r = c.cmd.data() + off;
+      int16_t code = get16(r + 2);
+      int32_t next = get32(r + 4);
+      char kw[24] = "";
+      cmdnam(code < 0 ? -code : code, kw);
+      if (code < 0 || r[0] < 2)
+        jprintf(dbglun, "%7ld %4d %5d %5d %7ld\t\t\t%s\n", long(off), int(code), int(r[0]), int(r[1]),
+                long(next), kw);
+      else
+        jprintf(dbglun, "%7ld %4d %5d %5d %7ld %5d %5d  %s\n", long(off), int(code), int(r[0]),
+                int(r[1]), long(next), int(get16(r + RECHDR)), int(get16(r + RECHDR + 2)), kw);
+      // The records in file order; the listing stops at a backward link.
+      int32_t end = code < 0 ? off + recsiz(r) : next;
+      if (code >= 0 && next <= off) break;
+      off = end;
+    }
+  }
   for (const Rel& r : refs) jprintf(errlun, "Warning -- unresolved reference: %12.12s\n", r.name);
   if (c.errors) {
     jprintf(errlun, "%d errors detected\n", c.errors);
