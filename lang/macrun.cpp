@@ -91,8 +91,8 @@ bool checks(Ipc& p, bool loop) {
     if (na > MAXARG || nw > NWORDS || next < 0 || next > p.cmdsz) return false;
     if (ctrl(code) && (na != 0 || nw != 0)) return false;
     for (int i = 0; i < na; i++) {
-      int a = get16(r + RECHDR + 2 * i);
       bool dist = i == 1 && (code == CM_IF || code == CM_WHILE);
+      int a = dist ? uint16_t(get16(r + RECHDR + 2 * i)) : get16(r + RECHDR + 2 * i);
       if (dist) {
         int64_t t = int64_t(next) + a;
         if (t < 0 || t > p.cmdsz) return false;

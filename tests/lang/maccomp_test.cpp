@@ -416,3 +416,22 @@ TEST_F(Cmp, ScalarAssignmentsMatchTheElementLoop) {
   EXPECT_EQ(bits("zsd"), bits("zsa"));
   EXPECT_EQ(checked, 6 * 6 * 10 * 3);
 }
+
+// Past 32 KB: a compiled macro still runs; a loop too large for its block
+// in memory runs from its text, whole.
+TEST_F(Cmp, LargeMacrosAndLoops) {
+  std::string pre, body;
+  for (int i = 0; i < 20; i++) pre += "zqm = zqm + 1 + 2\n";
+  for (int i = 0; i < 230; i++) body += "  zqm = zqm + 1 + 2\n";
+  file("huge.imp", "zqm = 0\n" + pre + "zqc = 0\nwhile (zqc < 2) {\n  zqc = zqc + 1\n" + body + "}\n");
+  type("declare global number zqm zqc\ncompile huge\n");
+  EXPECT_EQ(rows(), "");
+  std::vector<uint8_t> b = bytes("huge.cmp");
+  ASSERT_GT(b.size(), size_t(CMPBASE + CMPHDR));
+  EXPECT_GT(get32(&b[CMPBASE + 24]), 32768);
+  type("huge\ntype zqm zqc\n");
+  EXPECT_EQ(rows(), "    1440.000        2.000\n");
+  std::remove((dir + "huge.cmp").c_str());
+  type("aflags = 256\nhuge\naflags = 0\ntype zqm zqc\n");
+  EXPECT_EQ(rows(), "    1440.000        2.000\n");
+}
