@@ -539,7 +539,7 @@ int compil() {
   for (const Rel& r : refs) jprintf(errlun, "Warning -- unresolved reference: %12.12s\n", r.name);
   if (c.errors) {
     jprintf(errlun, "%d errors detected\n", c.errors);
-    setres(-float(c.errors), 0);
+    setres(-c.errors, 0);
     return 0;
   }
 
@@ -581,7 +581,7 @@ int compil() {
   }
   int w = wrtblk(u, 0, body.data(), int32_t(body.size()), CMPBASE);
   closef(u, 0);
-  setres(w == int32_t(body.size()) ? 0.0f : -1.0f, 0);
+  setres(w == int32_t(body.size()) ? 0 : -1, 0);
   return 0;
 }
 
@@ -614,6 +614,15 @@ int loopcompil(int code) {
   c.cap = CMDMAX;
   c.maxrel = 200;
   std::string text;  // a typed loop's lines, to queue again when refused
+  // A line that cannot be parsed sends the loop back to its text, which
+  // reports it when it runs: reading ahead stays quiet and keeps #0.
+  const int32_t pf0 = pflags;
+  const float r0 = getres(0);
+  pflags = (pflags | 0x800) & ~0x1000;
+  struct Restore {
+    int32_t pf;
+    ~Restore() { pflags = pf; }
+  } restore{pf0};
   c.line(code);
   bool closed = false;
   int idle = 0;
@@ -650,6 +659,7 @@ int loopcompil(int code) {
   if (!closed || c.refuse || c.full || c.errors || int32_t(c.cmd.size()) > LOOPMAX) {
     // Back to the head: the loop runs from its text.
     state &= ~ST_ERROR;
+    setfres(r0, 0);
     if (typed) {
       if (!text.empty()) savcmd(text.c_str(), 0, int(text.size()), nullptr);
     } else {

@@ -393,10 +393,9 @@ int getipc(int* code) {
     return 0;
   }
   if (state & 0x8180) {
-    if (ipcs.back().loop) {
-      endloop();
-      return 0;
-    }
+    // An error or a stop ends every macro; a loop compiled in memory goes
+    // with the macro that holds it.
+    while (!ipcs.empty() && ipcs.back().loop) endloop();
     macabt();
     return 0;
   }
@@ -409,8 +408,8 @@ int getipc(int* code) {
     int32_t next = r ? get32(r + 4) : -1;
     if (!r || next < 0 || next > p.cmdsz) {
       error(0, 94);
-      if (p.loop) endloop();
-      else macabt();
+      while (!ipcs.empty() && ipcs.back().loop) endloop();
+      macabt();
       return 0;
     }
     ipcprv = ipcoff;

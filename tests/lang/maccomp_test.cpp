@@ -161,6 +161,15 @@ TEST_F(Cmp, CompiledTextAndInMemoryLoopsAgree) {
   EXPECT_EQ(state & 0x6, 0);
   EXPECT_EQ(brclev, 0);
   EXPECT_EQ(lopdep, 0);
+  // A line the loop cannot parse sends it back to its text, which reports
+  // the error on each pass as it always does.
+  file("bad.imp",
+       "zqi = 0\nwhile (zqi < 3) {\n  zqi = zqi + 1\n  if (zqi == 2) zqi = zqnone\n  type zqi\n}\n");
+  std::string slow = run("bad", "zqi");
+  EXPECT_NE(slow.find("ERROR 182"), std::string::npos) << slow;
+  type("aflags = 256\n");
+  EXPECT_EQ(run("bad", "zqi"), slow);
+  type("aflags = 0\n");
   // Called from a text macro, the compiled macro returns to the caller's
   // next line, with the caller's loop intact.
   file("outer.imp", "zqk = 0\nwhile (zqk < 2) {\n  zqk = zqk + 1\n  flow\n}\ntype \"outer\" zqk #0\n");
