@@ -255,28 +255,82 @@ void ipcloop(std::vector<uint8_t>&& cmds, int16_t endline) {
   state |= ST_CMACRO;
 }
 
+namespace {
+
+// Where a compiled macro's bytes come from: a unit (its file, or its entry
+// in the library) or a variable's data.
+struct Src {
+  int unit = -1;
+  bool lib = false;
+  const uint8_t* mem = nullptr;
+  bool read(void* buf, int64_t n, int64_t off, int64_t limit) const {
+    if (n < 0 || off < 0 || off + n > limit) return false;
+    if (n == 0) return true;
+    if (mem) {
+      std::memcpy(buf, mem + off, size_t(n));
+      return true;
+    }
+    return n <= 0x7FFFFFFF && rdblk(unit, 0, buf, int32_t(n), off) == int32_t(n);
+  }
+};
+
+// A variable that holds a compiled macro: an array or command list of a
+// named variable. Its bytes and their count; -1 when the argument is none,
+// -2 when it is one that cannot be used (file-backed: refused).
+int64_t ipcvar(int argi, const uint8_t** data) {
+  int32_t h = 0;
+  int w = -1;
+  fndarg(argi, &h, &w);
+  const PtrRec* r = ptrrec(h);
+  if (!r) return -1;
+  const int t = r->Flg;
+  if (!(t & (0x2000 | K_ARRAY)) || !(t & (0x1000 | 8))) return -1;
+  if (t & 8) return -2;
+  if ((r->Wsiz & 63) != 8 || r->Length < 1 || r->Addr == 0) return -1;
+  *data = static_cast<const uint8_t*>(stkptr(int32_t(r->Addr)));
+  return *data ? int64_t(r->Length) : -1;
+}
+
+}  // namespace
+
 int runipc(int argi) {
   char name[257];
-  if (ipcname(argi, name, sizeof name) < 1) return -1;
   char path[300] = "";
-  int u = -1;
-  if (opnmac(name, &u, 4, path, ".cmp") != 0 || u <= 0) return -1;
-  const bool lib = libunit > 0 && u == libunit;
+  Src src;
   int64_t base = CMPBASE, limit = 0;
-  if (lib) {
-    uint32_t s = 0, e = 0;
-    libspan(&s, &e);
-    base += s;
-    limit = e;
+  if (ipcname(argi, name, sizeof name) >= 1) {
+    if (opnmac(name, &src.unit, 4, path, ".cmp") != 0 || src.unit <= 0) return -1;
+    src.lib = libunit > 0 && src.unit == libunit;
+    if (src.lib) {
+      uint32_t s0 = 0, e0 = 0;
+      libspan(&s0, &e0);
+      base += s0;
+      limit = e0;
+    } else {
+      FILE* f = unitstream(src.unit);
+      long here = f ? std::ftell(f) : -1;
+      if (f && std::fseek(f, 0, SEEK_END) == 0) limit = std::ftell(f);
+      if (f && here >= 0) std::fseek(f, here, SEEK_SET);
+    }
   } else {
-    FILE* f = unitstream(u);
-    long here = f ? std::ftell(f) : -1;
-    if (f && std::fseek(f, 0, SEEK_END) == 0) limit = std::ftell(f);
-    if (f && here >= 0) std::fseek(f, here, SEEK_SET);
+    int64_t n = ipcvar(argi, &src.mem);
+    if (n == -2) {
+      jprintf(errlun, "Illegal IPC file format\n");
+      return -1;
+    }
+    if (n < CMPHDR) return -1;
+    // The data holds the compiled bytes, with or without the file's header.
+    limit = n;
+    base = n >= CMPBASE + CMPHDR && get16(src.mem + CMPBASE + 2) == int16_t(CMPTYPE) &&
+                   get16(src.mem + 2) != int16_t(CMPTYPE)
+               ? CMPBASE
+               : 0;
   }
+  const int u = src.unit;
+  const bool lib = src.lib;
   uint8_t h[CMPHDR];
-  if (rdblk(u, 0, h, CMPHDR, base) != CMPHDR || uint16_t(get16(h + 2)) != CMPTYPE) {
-    if (!lib) closef(u, 0);
+  if (!src.read(h, CMPHDR, base, limit) || uint16_t(get16(h + 2)) != CMPTYPE) {
+    if (!lib && u > 0) closef(u, 0);
     return -1;
   }
   const int64_t sysz = uint32_t(get32(h + 12)), rlsz = uint32_t(get32(h + 16));
@@ -293,7 +347,7 @@ int runipc(int argi) {
       lab(static_cast<size_t>(labs));
   int64_t pos = base + CMPHDR;
   auto rdsec = [&](std::vector<uint8_t>& v) {
-    bool ok = v.empty() || rdblk(u, 0, v.data(), int32_t(v.size()), pos) == int32_t(v.size());
+    bool ok = src.read(v.data(), int64_t(v.size()), pos, limit);
     pos += int64_t(v.size());
     return ok;
   };
@@ -303,10 +357,10 @@ int runipc(int argi) {
   p.unit = u;
   p.cmdpos = pos;
   p.cmdsz = int32_t(cmds);
-  p.resident = !ipcfile;
+  p.resident = !ipcfile || src.mem;
   if (p.resident) {
     p.cmds.resize(size_t(cmds));
-    if (rdblk(u, 0, p.cmds.data(), int32_t(cmds), pos) != int32_t(cmds)) return refuse(u, lib);
+    if (!src.read(p.cmds.data(), cmds, pos, limit)) return refuse(u, lib);
   }
   if (trcmsk & 4) lstsym(sym);
 
@@ -352,11 +406,11 @@ int runipc(int argi) {
   }
   if (bad) {
     // A symbol of another kind: the macro does not run.
-    if (!lib) closef(u, 0);
+    if (!lib && u > 0) closef(u, 0);
     return 0;
   }
   if (fresh) {
-    if (!lib) closef(u, 0);
+    if (!lib && u > 0) closef(u, 0);
     return -1;
   }
 
@@ -370,7 +424,7 @@ int runipc(int argi) {
   mcunit = int16_t(u);
   lopdep = 0;
   if (PutMac(path[0] ? path : "NoName", argi, 4) != 0) {
-    if (!lib) closef(u, 0);
+    if (!lib && u > 0) closef(u, 0);
     mcunit = oldunit;
     lopdep = olddep;
     callbk(framed);

@@ -444,3 +444,23 @@ TEST_F(Cmp, LargeMacrosAndLoops) {
   type("aflags = 256\nhuge\naflags = 0\ntype zqm zqc\n");
   EXPECT_EQ(rows(), "    1440.000        2.000\n");
 }
+
+// A byte array that holds a compiled macro's bytes runs as the macro.
+TEST_F(Cmp, ArrayHoldsACompiledMacro) {
+  file("zqarr.imp", "zqy = zqy + 5\n");
+  type("declare global number zqy\ncompile zqarr\n");
+  std::vector<uint8_t> b = bytes("zqarr.cmp");
+  ASSERT_GT(b.size(), size_t(CMPBASE + CMPHDR));
+  type("declare global byte array zqa(" + std::to_string(b.size()) + ")\n");
+  uint16_t fl = 0;
+  int32_t e = GETSYM("zqa", 3, &fl, 1);
+  ASSERT_GT(e, 0);
+  std::memcpy(stkptr(symptr(e)->data), b.data(), b.size());
+  type("zqy = 1\nrun zqa\ntype zqy\n");
+  EXPECT_EQ(rows(), "       6.000\n");
+  // Without the file's header as well.
+  std::memcpy(stkptr(symptr(e)->data), b.data() + CMPBASE, b.size() - CMPBASE);
+  type("run zqa\ntype zqy\n");
+  EXPECT_EQ(rows(), "      11.000\n");
+  EXPECT_EQ(maclev, 0);
+}
