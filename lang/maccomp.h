@@ -72,5 +72,11 @@ int rdipc(char* buf, int max);
 void ipcfre();
 // Whether a compiled macro or a loop compiled in memory is running.
 bool ipcrun();
+// Walks string argument `arg` item by item: the first call (buf null)
+// takes the string into a scratch buffer; each later call passes the item
+// returned last and *state (minus the characters left after it). Items are
+// separated by newlines, and with seps also by blank, comma and tab. The
+// next item (NUL-terminated in place), or null when none is left.
+char* NXTSTR(int arg, char* buf, int32_t* state, int seps);
 // Drops every runner state (tests, start-up).
 void ipcini();

@@ -532,3 +532,45 @@ int rdipc(char* buf, int max) {
   p.txt += 2 + l;
   return n;
 }
+
+char* NXTSTR(int arg, char* buf, int32_t* state, int seps) {
+  if (!state) return nullptr;
+  char* p = nullptr;
+  int32_t left = 0;
+  if (!buf) {
+    // First call: the string argument into a scratch buffer.
+    if (arg < 1) return nullptr;
+    std::vector<char> tmp(65536);
+    float v = 0;
+    int len = 0;
+    int k = getarg(arg, &v, tmp.data(), int(tmp.size()), &len);
+    if (!(k == WT_TEXT || k == WT_QUOTED || (k > 0 && (k & K_STRING)))) return nullptr;
+    len = std::clamp(len, 0, int(tmp.size()) - 1);
+    p = static_cast<char*>(getbuf(len + 1));
+    if (!p) return nullptr;
+    std::memcpy(p, tmp.data(), size_t(len));
+    p[len] = 0;
+    left = len;
+  } else if (*state < 0) {
+    // Past the item returned last and the NUL written after it.
+    p = buf + std::strlen(buf) + 1;
+    left = -*state;
+  } else {
+    p = buf;
+    left = *state;
+  }
+  auto sep = [seps](char c) { return c == '\n' || (seps && (c == ' ' || c == ',' || c == '\t')); };
+  while (left > 0 && sep(*p)) {
+    p++;
+    left--;
+  }
+  if (left <= 0) {
+    *state = 0;
+    return nullptr;
+  }
+  int32_t n = 0;
+  while (n < left && !sep(p[n]) && p[n]) n++;
+  p[n] = 0;
+  *state = -(left - std::min(left, n + 1));
+  return p;
+}

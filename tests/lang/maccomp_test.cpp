@@ -464,3 +464,19 @@ TEST_F(Cmp, ArrayHoldsACompiledMacro) {
   EXPECT_EQ(rows(), "      11.000\n");
   EXPECT_EQ(maclev, 0);
 }
+
+TEST_F(Cmp, StringItems) {
+  // The items of a string argument, with and without the blank separators.
+  type("declare global string zqs1\nzqs1 = \"ab cd,ef\\n\\ngh\"\n");
+  for (int seps : {1, 0}) {
+    type("type zqs1\n");  // the line's word table now names zqs1 as argument 2
+    std::vector<std::string> items;
+    int32_t st = 0;
+    for (char* it = NXTSTR(2, nullptr, &st, seps); it; it = NXTSTR(2, it, &st, seps))
+      items.push_back(it);
+    if (seps)
+      EXPECT_EQ(items, (std::vector<std::string>{"ab", "cd", "ef", "gh"}));
+    else
+      EXPECT_EQ(items, (std::vector<std::string>{"ab cd,ef", "gh"}));
+  }
+}
