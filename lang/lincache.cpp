@@ -19,12 +19,14 @@ constexpr size_t MAXLINES = 4096;
 // What a parse depends on beside the text; any change drops the cache.
 struct Stamp {
   uint32_t gen;
-  int32_t cur, def, frame, aflags, pflags;
+  int32_t cur, def, frame, aflags, pflags, compiling;
   int16_t ibase;
   bool operator==(const Stamp&) const = default;
 };
 
-Stamp now() { return {symgen, cursym, defsym, frmadr, aflags, pflags, ibase}; }
+Stamp now() {
+  return {symgen, cursym, defsym, frmadr, aflags, pflags, state & ST_COMPILE, ibase};
+}
 
 // A symbol entry a word of the line names, as it was at the parse.
 struct Seen {
