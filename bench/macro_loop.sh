@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Times a text-macro loop of N iterations (a counter, a comparison and an
-# assignment per pass) run by build/pelix, and the same loop in Tcl, in the
-# same run; prints both times and their ratio.
-#   bench/macro_loop.sh [path/to/pelix or build folder]   (N=1000000 by default)
+# Times a loop of N passes (a counter, a comparison and an assignment per
+# pass) run by build/pelix three ways - as a text macro, as a compiled
+# macro, and typed at the prompt with aflags 0x100 (compiled in memory) -
+# and the same loop in Tcl at global level and inside a proc, in one run;
+# prints the times and the ratios.
+#   bench/macro_loop.sh [path/to/pelix or build folder](N=1000000 by default)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/pelix}
@@ -15,14 +17,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cat > "$work/loop.imp" <<IMP
-declare global number i x
 i = 0
 while (i < $n) {
   i = i + 1
   x = i
 }
 IMP
-cat > "$work/loop.tcl" <<TCL
+cat > "$work/glob.tcl" <<TCL
 set i 0
 while {\$i < $n} {
   incr i
@@ -30,17 +31,47 @@ while {\$i < $n} {
 }
 puts \$x
 TCL
+cat > "$work/proc.tcl" <<TCL
+proc run {} {
+  set i 0
+  while {\$i < $n} {
+    incr i
+    set x \$i
+  }
+  return \$x
+}
+puts [run]
+TCL
 
 now() { date +%s.%N; }
-t0=$(now)
-out=$(cd "$work" && printf 'loop\ntype x\n' | PELIX="$root/system" PELIX_BACKEND=headless "$bin")
-t1=$(now)
-tout=$(tclsh "$work/loop.tcl")
-t2=$(now)
+pelix() { (cd "$work" && PELIX="$root/system" PELIX_BACKEND=headless "$bin"); }
+check() { echo "$2" | grep -q "$n" || { echo "pelix $1 loop did not reach $n:"; echo "$2"; exit 1; }; }
 
-echo "$out" | grep -q "$n" || { echo "pelix loop did not reach $n:"; echo "$out"; exit 1; }
-[ "$tout" = "$n" ] || { echo "tcl loop gave $tout"; exit 1; }
-awk -v a="$t0" -v b="$t1" -v c="$t2" -v n="$n" 'BEGIN {
-  p = b - a; t = c - b;
-  printf "macro loop, %d passes: pelix %.3f s, tcl %.3f s, ratio pelix/tcl %.2f\n", n, p, t, (t > 0 ? p / t : 0)
+# The compiled file is made first (its time is not counted).
+printf 'declare global number i x\ncompile loop\n' | pelix >/dev/null
+mv "$work/loop.cmp" "$work/cloop.cmp"
+
+t0=$(now)
+out=$(printf 'declare global number i x\nrun loop.imp\ntype x\n' | pelix)
+t1=$(now)
+check text "$out"
+out=$(printf 'declare global number i x\ncloop\ntype x\n' | pelix)
+t2=$(now)
+check compiled "$out"
+out=$(printf 'declare global number i x\naflags = 256\ni = 0\nwhile (i < %d) {\ni = i + 1\nx = i\n}\ntype x\n' "$n" | pelix)
+t3=$(now)
+check typed "$out"
+g=$(tclsh "$work/glob.tcl")
+t4=$(now)
+p=$(tclsh "$work/proc.tcl")
+t5=$(now)
+[ "$g" = "$n" ] && [ "$p" = "$n" ] || { echo "tcl loops gave $g and $p"; exit 1; }
+
+awk -v a="$t0" -v b="$t1" -v c="$t2" -v d="$t3" -v e="$t4" -v f="$t5" -v n="$n" 'BEGIN {
+  text = b - a; comp = c - b; typed = d - c; tg = e - d; tp = f - e;
+  printf "macro loop, %d passes (seconds; ratio = pelix / tcl)\n", n
+  printf "  tcl global %.3f   tcl proc %.3f\n", tg, tp
+  printf "  text macro      %.3f   vs tcl global %6.2f   vs tcl proc %6.2f\n", text, text / tg, text / tp
+  printf "  compiled macro  %.3f   vs tcl global %6.2f   vs tcl proc %6.2f\n", comp, comp / tg, comp / tp
+  printf "  typed, aflags 0x100 %.3f vs tcl global %6.2f   vs tcl proc %6.2f\n", typed, typed / tg, typed / tp
 }'

@@ -10,6 +10,7 @@
 #include "compute/arith.h"
 #include "compute/func.h"
 #include "compute/qarith.h"
+#include "compute/scalar.h"
 #include "core/convert.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -130,6 +131,7 @@ int32_t doexpr(int32_t lstadr) {
   uint32_t* list = stkwp(lstadr);
   if (!list) return 0;
   uint32_t n = list[0];
+  if (int32_t r = scalar(list)) return r;
   int32_t* prev = optab;
   if (!newopt()) {
     if (n > 0) list[1] = 0;

@@ -13,6 +13,7 @@ int32_t cursym = 0;
 int32_t glbsym = 0;
 int32_t syssym = 0;
 int32_t defsym = 0;
+uint32_t symgen = 0;
 
 // ---------------------------------------------------------------------------
 // Word access
@@ -283,6 +284,7 @@ int32_t putsym(int32_t addr, const char* name, int len, int flags, int32_t data,
   }
 
   SymEnt* e = symptr(ent);
+  symgen++;
   e->value = value;
   e->data = data < 0 ? 0 : data;
   e->flags = uint16_t(flags);
@@ -313,6 +315,7 @@ int delsym(int32_t entry) {
   if (!e) return 0;
   if (e->flags != 0 && !(e->flags & SY_NOTOWN) && e->data > 0) freblk(e->data);
   memset(e, 0, sizeof(SymEnt));
+  symgen++;
   return 0;
 }
 

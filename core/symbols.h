@@ -76,6 +76,9 @@ extern int32_t cursym;
 extern int32_t glbsym;
 extern int32_t syssym;
 extern int32_t defsym;
+// Counts every entry made, rewritten or deleted (caches of parsed lines
+// compare it).
+extern uint32_t symgen;
 
 // Machine pointers of an entry, a table header or a descriptor; NULL for an
 // address outside the low stack.

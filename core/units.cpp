@@ -398,6 +398,8 @@ int wrtbuf(int unit, const void* data, int n) {
   return 0;
 }
 
+uint32_t strmgen = 0;
+
 int closef(int unit, int del) {
   if (unit >= 100) {
     if (unit <= 109) sercls(unit - 100);
@@ -422,6 +424,7 @@ int closef(int unit, int del) {
   FILE* fp = ufile(unit);
   if (s.strm < -1) dropptr(s.strm);
   s.strm = -1;
+  strmgen++;
   bool ok = !fp || fclose(fp) == 0;
   freeblk(unit);
   if (!ok || lost)

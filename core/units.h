@@ -94,6 +94,9 @@ int wrtbuf(int unit, const void* data, int n);
 // Drops one open of a unit; at the last the stream is closed (error 81 when
 // that fails) and with del = 1 the file deleted. Preset slots are flushed.
 int closef(int unit, int del);
+// Counts the streams closed (a stream pointer seen again after it changed
+// may be another file's).
+extern uint32_t strmgen;
 // Closes once every unit opened with the temporary bit.
 int clstmp();
 // Judges an answer key (a negative key waits for one): -1 Esc, 0 no or not

@@ -14,3 +14,15 @@ int filio(PtrRec* r, int i, int dir);
 // Writes the file's header before the first block; the format type written
 // (above 0) or 0.
 int sethdr(PtrRec* r);
+
+// The header a new file of the command-list type (0x2008) carries: its data
+// starts after it.
+constexpr int FILHDR = 140;
+
+// Makes a new file for a variable of kind `kind` (mode: the open mode, or
+// -unit for a unit already open), record bytes, word size code and
+// dimensions, and writes its header. For now only the command-list type is
+// made (compiled macros): its FILHDR-byte header is blank. Returns the
+// unit, or -1 (nothing is left behind on failure).
+int makfil(const char* path, int kind, int mode, int32_t reclen, int wsiz, int32_t nx, int32_t ny,
+           int32_t nz);

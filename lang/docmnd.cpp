@@ -10,6 +10,7 @@
 #include "lang/alarm.h"
 #include "lang/help.h"
 #include "lang/show.h"
+#include "lang/maccomp.h"
 #include "lang/macro.h"
 #include "lang/maclib.h"
 
@@ -200,8 +201,7 @@ int DOCMND(int code) {
     case CM_RETURN: return MRETRN(1);
     case CM_ARGSHIFT: return argshift();
     case CM_MACRO: return macro();
-    case CM_COMPILE:   // compile: compil
-      return notavl(code);
+    case CM_COMPILE: return compil();
     case CM_LINK: return 0;  // link: nothing to link on this platform
     case CM_DEFINE: return define();
     case CM_DECLARE:   // declare

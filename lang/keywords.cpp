@@ -8,6 +8,11 @@
 #include "lang/parse.h"
 
 #include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -19,8 +24,11 @@ static_assert(cmdcod(1) == 1 && cmdcod(67) == 67 && cmdcod(68) == 201 && cmdcod(
 
 }  // namespace
 
-int lookup(const char* word, int* len, const char* const* table, int n, int abbrev) {
-  if (!word || !len || !table) return -1;
+namespace {
+
+// The table scan in the tables' order: the first exact match wins; a second
+// word the text abbreviates makes it ambiguous (-2).
+int scan(const char* word, int* len, const char* const* table, int n, int abbrev) {
   int cand = -1;
   for (int i = 0; i < n; i++) {
     const char* e = table[i];
@@ -44,6 +52,52 @@ int lookup(const char* word, int* len, const char* const* table, int n, int abbr
   return cand >= 0 ? cand + 1 : -1;
 }
 
+// The answers of the scan for every text that can match a keyword at all
+// (each keyword and each of its prefixes), worked out once per table, so
+// that a look-up costs one hash probe and gives the scan's own answer.
+// Any other text matches nothing (-1).
+struct Answers {
+  const char* const* table;
+  int n;
+  int abbrev;
+  std::unordered_map<std::string_view, int> map;
+};
+
+const Answers& answers(const char* const* table, int n, int abbrev) {
+  static std::vector<std::unique_ptr<Answers>> all;
+  for (const auto& a : all)
+    if (a->table == table && a->n == n && a->abbrev == abbrev) return *a;
+  auto* a = all.emplace_back(new Answers{table, n, abbrev, {}}).get();
+  for (int i = 0; i < n; i++) {
+    const char* e = table[i];
+    if (!e || !*e) break;
+    std::string_view k(e);
+    for (size_t l = 1; l <= k.size(); l++) {
+      std::string_view p = k.substr(0, l);
+      if (a->map.count(p)) continue;
+      int pl = int(l);
+      a->map.emplace(p, scan(p.data(), &pl, table, n, abbrev));
+    }
+  }
+  return *a;
+}
+
+// The look-up of the fixed keyword tables.
+int hlook(const char* word, int* len, const char* const* table, int n, int abbrev) {
+  if (*len <= 0) return scan(word, len, table, n, abbrev);
+  const Answers& a = answers(table, n, abbrev);
+  size_t l = strnlen(word, size_t(*len));
+  auto it = a.map.find(std::string_view(word, l));
+  return it == a.map.end() ? -1 : it->second;
+}
+
+}  // namespace
+
+int lookup(const char* word, int* len, const char* const* table, int n, int abbrev) {
+  if (!word || !len || !table) return -1;
+  return scan(word, len, table, n, abbrev);
+}
+
 int cmdlook(const char* word, int* len) {
   if (!word || !len) return -1;
   if (*len <= 0) {
@@ -51,10 +105,10 @@ int cmdlook(const char* word, int* len) {
     int i = lookup(word, len, oprwds.data(), NOPRWD, 0);
     return i > 0 ? i + 100 : -1;
   }
-  int i = lookup(word, len, cmdwds.data(), NCMDWD, 1);
+  int i = hlook(word, len, cmdwds.data(), NCMDWD, 1);
   if (i > 0) return cmdcod(i);
   if (i == -2) return -2;
-  i = lookup(word, len, brdwds.data(), NBRDWD, 1);
+  i = hlook(word, len, brdwds.data(), NBRDWD, 1);
   if (i > 0) return i + CM_BOARD;
   return i;
 }

@@ -188,8 +188,9 @@ int IFTEST(int code) {
   if (stopped()) v = 0;
   chkio(0);
   if (state & ST_CMACRO) {
-    // A false condition jumps ahead by the distance the compiler stored.
-    if (!v) ipcoff = int32_t(uint32_t(ipcoff) + uint32_t(int32_t(argmap[1])));
+    // A false condition jumps ahead by the distance the compiler stored
+    // (always forward: read unsigned, so a section past 32 KB still runs).
+    if (!v) ipcoff = int32_t(uint32_t(ipcoff) + uint32_t(uint16_t(argmap[1])));
     return 0;
   }
   if (lsttok < 0) {

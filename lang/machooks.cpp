@@ -1,13 +1,8 @@
-// Stand-ins for the services the macro calls and loops use of modules that
-// are not linked yet: the macro compiler (in-memory loops), the compiled
-// runner, and the keyboard handler's saved trace mask.
-// They are weak: the owning module's definition replaces each one.
+// Stand-in for the keyboard handler's saved trace mask, which the macro
+// returns use, until the keyboard handler owns it. It is weak: the owning
+// module's definition replaces it.
 #include "lang/macro.h"
 
 #define WEAK __attribute__((weak))
 
-WEAK int runipc(int) { return -1; }
-WEAK int loopcompil(int) { return -1; }
-WEAK void ipcfre() {}
 WEAK int32_t savdbg = 0;
-

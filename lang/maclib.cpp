@@ -200,7 +200,8 @@ int64_t copycmp(int unit, uint32_t off) {
     if (n == 0) break;
     if (total + int64_t(n) > 0xFFFF) return -1;
     if (n < LIBBLK) std::memset(blk + n, 0, LIBBLK - n);
-    if (wrtblk(libunit, b++, blk, int32_t(n), 0) < 0) return -1;
+    // A short last block still goes at its block's offset.
+    if (wrtblk(libunit, 0, blk, int32_t(n), int64_t(b++) * LIBBLK) < 0) return -1;
     total += int64_t(n);
     if (n < LIBBLK) break;
   }

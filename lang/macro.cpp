@@ -1,6 +1,8 @@
 // Text macros: calls and returns, macro frames, saved arguments and local
 // symbol tables, and the cells of the macro state.
 #include "lang/macro.h"
+#include "lang/maccomp.h"
+#include "lang/mactext.h"
 
 #include "core/args.h"
 #include "core/memory.h"
@@ -118,7 +120,7 @@ bool libmac() { return libunit > 0 && mcunit == libunit; }
 uint32_t macpos() {
   if (libmac()) return libps[0];
   FILE* f = mcunit > 0 ? unitstream(mcunit) : nullptr;
-  long p = f ? std::ftell(f) : -1;
+  long p = f ? mttell(f) : -1;
   return p < 0 ? 0 : uint32_t(p);
 }
 
@@ -495,7 +497,9 @@ int popmac() {
   const int32_t link = t->link;
   int64_t room = (int64_t(lstk.bot) - (fr.symtab + SYMHDR)) / SYMWDS;
   const int cnt = int(std::clamp<int64_t>(t->count, 0, room));
-  const bool compiled = (macmod & 7) == 5 || (state & ST_CMACRO);
+  // A macro being compiled has only entries without storage (and copies
+  // of outer symbols): nothing is erased or moved.
+  const bool compiled = (macmod & 7) == 5 || (state & (ST_CMACRO | ST_COMPILE));
 
   // Locals are erased; globals are kept for the move below.
   int globals = 0;
@@ -603,7 +607,7 @@ int mskip(int n) {
     if (lib) {
       len = libnxt(libps, buf, LINBUF);
     } else if (f) {
-      len = strmln(f, nullptr, 0);
+      len = mtline(f, nullptr, 0);
     } else {
       len = -1;
     }
@@ -622,7 +626,8 @@ int repos(int line, uint32_t pos) {
   FILE* f = lib ? nullptr : (mcunit > 0 ? unitstream(mcunit) : nullptr);
   if (!lib && !f) return 1;
   if (pos > 0 && line >= 1) {
-    bool ok = lib ? (libps[0] = pos - 1, true) : std::fseek(f, long(pos - 1), SEEK_SET) == 0;
+    if (!lib) mtcheck(f);  // a file changed since it was read is read again
+    bool ok = lib ? (libps[0] = pos - 1, true) : mtseek(f, long(pos - 1)) == 0;
     if (ok) {
       maclin = int16_t(line - 1);
       curpos = prvpos = pos - 1;
@@ -630,7 +635,7 @@ int repos(int line, uint32_t pos) {
     }
   }
   if (lib) libps[0] = libps[1];
-  else if (std::fseek(f, 0, SEEK_SET) != 0) return 1;
+  else if (mtseek(f, 0) != 0) return 1;
   maclin = 0;
   curpos = prvpos = macpos();
   return line > 1 ? mskip(line - 1) : 0;
@@ -639,6 +644,12 @@ int repos(int line, uint32_t pos) {
 int mreopn() {
   maclev = int16_t(std::max(0, maclev - 1));
   MacFrame* f = curfrm();
+  if ((macmod & 7) == 5 && ipcrun()) {
+    // A compiled caller goes on from its records.
+    state = (state & ~ST_TMACRO) | ST_CMACRO;
+    inunit = mcunit;
+    return 0;
+  }
   bool ok = false;
   if (f && f->libpos[1] != 0xFFFFFFFFu) {
     if (libunit > 0) {
@@ -653,7 +664,7 @@ int mreopn() {
       ok = true;
       FILE* s = unitstream(u);
       uint32_t p = f->libpos[0];
-      if (p > 0 && s && std::fseek(s, long(p - 1), SEEK_SET) == 0) {
+      if (p > 0 && s && mtseek(s, long(p - 1)) == 0) {
         curpos = prvpos = p - 1;
       } else {
         int line = maclin;
@@ -670,6 +681,9 @@ int mreopn() {
     return -1;
   }
   inunit = mcunit;
+  // Back in a text macro (a compiled callee had the compiled bit).
+  state &= ~ST_CMACRO;
+  if (!(state & (ST_COMPILE | ST_STARTUP))) state |= ST_TMACRO;
   return 0;
 }
 
@@ -753,6 +767,35 @@ int argname(int n, char* name, int max) {
 
 }  // namespace
 
+void callsv() {
+  MacFrame* c = curfrm();
+  if (c) {
+    c->line = uint16_t(maclin);
+    c->label = uint16_t(lstlbl);
+    c->brace = uint16_t(brclev);
+    c->loops = uint16_t(lopdep);
+    c->libpos[0] = libmac() ? libps[0] : curpos + 1;
+    c->mode = macmod;
+    c->loopsav = saveloops();
+    maclev++;
+    // A compiled caller may read its records from its file: that stays open.
+    if ((macmod & 7) != 5) closemu();
+  } else {
+    maclev = 1;
+    savetop();
+  }
+}
+
+void callbk(bool framed) {
+  if (framed) {
+    curfrm()->loopsav = 0;
+    mreopn();
+  } else {
+    gettop();
+    maclev = 0;
+  }
+}
+
 int Runmac(int mode) {
   if (mode == -1) {
     error(0, 80);
@@ -797,24 +840,11 @@ int Runmac(int mode) {
   if (lib) libspan(&ls, &le);
 
   MacFrame* c = curfrm();
-  if (c) {
-    c->line = uint16_t(maclin);
-    c->label = uint16_t(lstlbl);
-    c->brace = uint16_t(brclev);
-    c->loops = uint16_t(lopdep);
-    c->libpos[0] = libmac() ? libps[0] : curpos + 1;
-    c->mode = macmod;
-    c->loopsav = saveloops();
-    maclev++;
-    closemu();
-  } else {
-    maclev = 1;
-    savetop();
-  }
+  callsv();
   // A macro that calls its own file shares the caller's unit (an open of an
   // open file raises its count): the callee reads it from the start.
   if (!lib && u > 0)
-    if (FILE* s = unitstream(u)) std::fseek(s, 0, SEEK_SET);
+    if (FILE* s = unitstream(u)) mtseek(s, 0);
   int16_t oldunit = mcunit;
   mcunit = int16_t(u);
   int16_t olddep = lopdep;
@@ -824,14 +854,7 @@ int Runmac(int mode) {
     if (!lib && u > 0) closef(u, 0);
     lopdep = olddep;
     mcunit = oldunit;
-    if (c) {
-      c = curfrm();
-      c->loopsav = 0;
-      mreopn();
-    } else {
-      gettop();
-      maclev = 0;
-    }
+    callbk(c != nullptr);
     return -1;
   }
   MacFrame* f = curfrm();

@@ -170,5 +170,11 @@ void botcut(int32_t to);
 int32_t blkown(int32_t addr);
 void setown(int32_t addr, int32_t owner);
 
+// Keeps the running macro's state for a call (in its frame, or in the
+// top-level save area) and raises the level; callbk undoes it when the
+// call could not be made (framed: a macro was running).
+void callsv();
+void callbk(bool framed);
+
 // Puts every macro cell back to its start-up value (tests, start-up).
 void macini();

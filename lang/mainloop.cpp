@@ -1,6 +1,8 @@
 // The main loop, the pending-command queues, redirection of one command's
 // output, the history of typed lines and the journal command.
 #include "lang/mainloop.h"
+#include "lang/lincache.h"
+#include "lang/maccomp.h"
 
 #include "core/blkbuf.h"
 
@@ -654,6 +656,7 @@ int GETLIN(int unit, int* code, int flags) {
   hlast = false;  // the journal takes out only a line recorded for this turn
   const int32_t err0 = state & ST_ERROR;
   int n = 0;
+  bool macline = false;  // a line read from the running text macro
   if (qflag != 0) {
     int f = qflag;
     qflag = 0;
@@ -682,8 +685,8 @@ int GETLIN(int unit, int* code, int flags) {
     n = -1;
     if ((trcmsk & 2) && (macmod & 2) && unit == inunit) n = dbgprm();
     if (n <= 0 && (state & ST_CMACRO) && unit == inunit) {
-      // The compiled macro runner gives the next line here (getipc).
-      return 0;
+      // The compiled macro runner gives the next line here.
+      return getipc(code);
     }
     if (n <= 0 && unit == 0 && (state & ST_QUIT)) {
       *code = 2;
@@ -692,6 +695,7 @@ int GETLIN(int unit, int* code, int flags) {
     if (n <= 0 && (state & ST_ALARMS) && alarmck(0) == -1) return 0;
     if (n <= 0) {
       n = rdline(unit, linbuf, LINBUF);
+      macline = n > 0 && (macmod & 7) == 3 && unit == macunt();
       // End of input at the prompt ends the program as quit does (the
       // quitstr text runs first).
       if (n < 0 && unit == 0 && inend()) {
@@ -718,6 +722,14 @@ int GETLIN(int unit, int* code, int flags) {
     }
   }
   if (n < 1) return 0;
+  // A line of a running text macro parsed before under the same tables.
+  char raw[LINBUF];
+  macline = macline && (flags & PF_PARSE) && !err0;
+  if (macline) {
+    int na = 0;
+    if (lcfind(linbuf, flags, code, &na)) return na;
+    std::memcpy(raw, linbuf, LINBUF);
+  }
   // A define line takes its text as it stands: no defined name is put in
   // (redefining one would otherwise see its old text), and it is kept as
   // one text word rather than parsed as an expression.
@@ -732,6 +744,7 @@ int GETLIN(int unit, int* code, int flags) {
     *code = 0;
     return 0;
   }
+  if (macline) lcstore(raw, flags, *code);
   return nargw;
 }
 

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 #include "core/args.h"
 #include "core/convert.h"
@@ -350,27 +352,42 @@ static bool intab(int32_t e, int32_t t) {
   return e < symadr(t, static_cast<int>(h->count)) && (e - symadr(t, 0)) % SYMWDS == 0;
 }
 
+// A fixed name list hashed once: the position of the first entry that is
+// exactly the name, as a scan in the list's order finds it, or -1.
+class NameIdx {
+ public:
+  NameIdx(const char* const* names, int n) {
+    for (int i = n - 1; i >= 0; i--) map_[names[i]] = i;
+  }
+  explicit NameIdx(const PreDef (&list)[NPREDEF]) {
+    for (int i = NPREDEF - 1; i >= 0; i--) map_[list[i].name] = i;
+  }
+  int find(const char* name, int len) const {
+    auto it = map_.find(std::string_view(name, size_t(len)));
+    return it == map_.end() ? -1 : it->second;
+  }
+
+ private:
+  std::unordered_map<std::string_view, int> map_;
+};
+
 int32_t namvar(const char* name, int len, uint16_t* kind) {
   if (kind) *kind = 0;
   if (name == nullptr || len < 1) return -1;
   // 1. System variables, exact match.
-  for (int i = 0; i < NSYSVAR; i++) {
-    const char* s = sysnam[i];
-    if (s[0] != name[0]) continue;
-    if (static_cast<int>(std::strlen(s)) == len && std::memcmp(s, name, static_cast<size_t>(len)) == 0) {
-      if (kind) *kind = SVFLAGS;
-      return SVBASE + 1 + i;
-    }
+  static const NameIdx sysidx(sysnam, NSYSVAR);
+  if (int i = sysidx.find(name, len); i >= 0) {
+    if (kind) *kind = SVFLAGS;
+    return SVBASE + 1 + i;
   }
-  // 2. Predefined names, over the run of name characters.
+  // 2. Predefined names, exact match over the run of name characters.
   int run = 0;
   while (run < len && namech(name[run])) run++;
   if (run > 0) {
-    for (const PreDef& p : prdnam) {
-      if (isname(p.name, name, static_cast<int>(std::strlen(p.name)), run) == 1) {
-        if (kind) *kind = p.kind;
-        return p.index;
-      }
+    static const NameIdx predef(prdnam);
+    if (int i = predef.find(name, run); i >= 0) {
+      if (kind) *kind = prdnam[i].kind;
+      return prdnam[i].index;
     }
   }
   // 3. The symbol tables, outward.

@@ -5,9 +5,5 @@
 #include "lang/rdline.h"
 
 #define WEAK __attribute__((weak))
-WEAK int rdipc(char* buf, int) {
-  if (buf) buf[0] = 0;
-  return -2;
-}
 WEAK int mnupnd() { return 0; }
 WEAK int putmnu(int) { return 0; }

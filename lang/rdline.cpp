@@ -6,6 +6,7 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/units.h"
+#include "lang/mactext.h"
 #include "lang/parse.h"
 
 #include <cstdio>
@@ -75,7 +76,7 @@ int rdtext(int unit, char* buf, int max) {
   FILE* f = unitstream(unit);
   bool mac = unit == macunt();
   buf[0] = 0;
-  if (!f || strmln(f, buf, max - 1) < 0) {
+  if (!f || (mac ? mtline(f, buf, max - 1) : strmln(f, buf, max - 1)) < 0) {
     if (f && std::ferror(f)) {
       std::clearerr(f);
       error(0, 73);

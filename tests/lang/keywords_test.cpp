@@ -143,3 +143,31 @@ TEST(Keywords, LookupOverAnyTable) {
   len = 5;
   EXPECT_EQ(lookup("alpha", &len, tab, 1, 0), 1);
 }
+
+// The hashed look-up gives the table scan's answer for every keyword, every
+// prefix of one, and texts that run past one.
+TEST(Keywords, HashedLookupAgreesWithTheScan) {
+  auto scan = [](const std::string& w) {
+    int len = static_cast<int>(w.size());
+    int i = lookup(w.c_str(), &len, cmdwds.data(), NCMDWD, 1);
+    if (i > 0) return cmdcod(i);
+    if (i == -2) return -2;
+    len = static_cast<int>(w.size());
+    i = lookup(w.c_str(), &len, brdwds.data(), NBRDWD, 1);
+    return i > 0 ? i + CM_BOARD : i;
+  };
+  int checked = 0;
+  for (const auto* table : {&cmdwds[0], &brdwds[0]}) {
+    int n = table == &cmdwds[0] ? NCMDWD : NBRDWD;
+    for (int k = 0; k < n; k++) {
+      std::string w = table[k];
+      for (size_t l = 1; l <= w.size() + 1; l++) {
+        std::string p = l <= w.size() ? w.substr(0, l) : w + "x";
+        ASSERT_EQ(look(p.c_str()), scan(p)) << p;
+        checked++;
+      }
+    }
+  }
+  EXPECT_GT(checked, 1000);
+  EXPECT_EQ(look("zzqq"), -1);
+}

@@ -1,0 +1,576 @@
+// Compiled macros: the loader (checks, relinking, the frame push), the
+// runner that hands the main loop one command record at a time, and the
+// text blocks that commands read after their record.
+#include "lang/maccomp.h"
+
+#include "core/args.h"
+#include "core/memory.h"
+#include "core/output.h"
+#include "core/state.h"
+#include "core/symbols.h"
+#include "core/typecmd.h"
+#include "core/units.h"
+#include "core/varbl.h"
+#include "lang/keywords.h"
+#include "lang/maclib.h"
+#include "lang/macro.h"
+#include "lang/mainloop.h"
+#include "lang/parse.h"
+#include "ui/events.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// One running compiled form: a compiled macro, or a loop compiled in memory
+// (which runs inside the frame of the text macro that holds it).
+struct Ipc {
+  bool loop = false;
+  std::vector<uint8_t> cmds;  // the resident command section
+  bool resident = true;       // else records are read from the file
+  int unit = -1;              // the file's unit (file reads)
+  int64_t cmdpos = 0;         // the command section's offset in the file
+  int32_t cmdsz = 0;
+  std::vector<int32_t> syms;  // live entry of each symbol entry
+  int32_t txt = -1;           // text-block line to read next (-1: none)
+  int32_t calleroff = 0;      // the caller's command offset
+  int16_t callerunit = -1;    // the caller's macro unit
+  int16_t endline = 0;        // a loop's last line in its macro
+  std::vector<uint8_t> rec;   // the record read last (file reads)
+};
+
+std::vector<Ipc> ipcs;
+int32_t ipcprv = 0;  // offset of the record taken last
+
+bool ctrl(int16_t c) { return c < 0; }
+
+// The record at offset off of p, or null when it does not lie whole inside
+// the command section.
+const uint8_t* record(Ipc& p, int32_t off) {
+  if (off < 0 || off > p.cmdsz - RECHDR) return nullptr;
+  if (p.resident) {
+    const uint8_t* r = p.cmds.data() + off;
+    return off + recsiz(r) <= p.cmdsz ? r : nullptr;
+  }
+  uint8_t h[RECHDR];
+  if (rdblk(p.unit, 0, h, RECHDR, p.cmdpos + off) != RECHDR) return nullptr;
+  int32_t n = recsiz(h);
+  if (off + n > p.cmdsz) return nullptr;
+  p.rec.resize(size_t(n) + 2);
+  if (rdblk(p.unit, 0, p.rec.data(), n + 2, p.cmdpos + off) < n) return nullptr;
+  return p.rec.data();
+}
+
+// The i16 at offset off of p's command section (text blocks), or -1.
+int rd16(Ipc& p, int32_t off) {
+  if (off < 0 || off + 2 > p.cmdsz) return -1;
+  uint8_t b[2];
+  if (p.resident) {
+    std::memcpy(b, p.cmds.data() + off, 2);
+  } else if (rdblk(p.unit, 0, b, 2, p.cmdpos + off) != 2) {
+    return -1;
+  }
+  return get16(b);
+}
+
+// Every record and text block of the section, walked in file order: counts,
+// offsets, jump targets, word references and symbol indices must lie
+// inside their tables. True when the section can run.
+bool checks(Ipc& p, bool loop) {
+  int32_t off = 0;
+  const int nsym = int(p.syms.size());
+  while (off < p.cmdsz) {
+    const uint8_t* r = record(p, off);
+    if (!r) return false;
+    int na = r[0], nw = r[1];
+    int16_t code = get16(r + 2);
+    int32_t next = get32(r + 4);
+    int32_t size = recsiz(r);
+    if (na > MAXARG || nw > NWORDS || next < 0 || next > p.cmdsz) return false;
+    if (ctrl(code) && (na != 0 || nw != 0)) return false;
+    for (int i = 0; i < na; i++) {
+      bool dist = i == 1 && (code == CM_IF || code == CM_WHILE);
+      int a = dist ? uint16_t(get16(r + RECHDR + 2 * i)) : get16(r + RECHDR + 2 * i);
+      if (dist) {
+        int64_t t = int64_t(next) + a;
+        if (t < 0 || t > p.cmdsz) return false;
+      } else if (a < 0 || a >= nw) {
+        return false;
+      }
+    }
+    for (int i = 0; i < nw; i++) {
+      WORD w;
+      std::memcpy(&w, r + RECHDR + 2 * na + 16 * i, sizeof w);
+      if (w.type > 0 && (w.type & 0x1000) && !(w.type & 0x2000)) {
+        int32_t v = wval(w);
+        if (v < 0) {
+          int64_t k = (-int64_t(v) - 1);
+          if (k % SYMWDS || k / SYMWDS >= nsym) return false;
+        } else if (!loop && !(v >= symadr(syssym, 0) &&
+                              v < symadr(syssym, int(tabptr(syssym)->count)))) {
+          return false;  // a file names live entries of the system table only
+        }
+      }
+    }
+    int32_t end = off + size;
+    if (!ctrl(code) && next > end) {
+      // A text block fills the gap up to the next record exactly.
+      int32_t t = end;
+      for (;;) {
+        int l = rd16(p, t);
+        if (l < 0) return false;
+        if (l == 0) {
+          t += 2;
+          break;
+        }
+        t += 2 + l;
+        if (t > next) return false;
+      }
+      if (t != next) return false;
+      end = next;
+    }
+    if (code == LOOPEND || code == CM_RETURN) {
+      if (code == LOOPEND && !loop) return false;
+    }
+    off = end;
+  }
+  return off == p.cmdsz;
+}
+
+// Symbol-table listing of the trace (mask bit 4).
+void lstsym(const std::vector<uint8_t>& s) {
+  jprintf(dbglun, "\nSymbol table\n");
+  jprintf(dbglun, "\tName\t\tFlag Wsiz\tNdata  Address\n");
+  for (size_t i = 0; i + 24 <= s.size(); i += 24) {
+    char nm[13] = {0};
+    std::memcpy(nm, &s[i + 12], size_t(std::min(12, s[i + 10] & 15)));
+    jprintf(dbglun, "%3d %12s %6d %4d %8ld %8ld\n", int(i / 24), nm, get16(&s[i + 8]) & 0xFFFF,
+            int(s[i + 11]), long(get32(&s[i])), long(get32(&s[i + 4])));
+  }
+}
+
+// The listing of the records, following the next offsets.
+void lstcmd(Ipc& p) {
+  jprintf(dbglun, "\nCommand table:\n\tAddr Key  Args Words    Next   Arg1 Arg2\n");
+  int32_t off = 0;
+  for (int guard = 0; guard < 100000; guard++) {
+    const uint8_t* r = record(p, off);
+    if (!r) break;
+    int16_t code = get16(r + 2);
+    int32_t next = get32(r + 4);
+    char kw[24] = "";
+    cmdnam(code < 0 ? -code : code, kw);
+    if (ctrl(code) || r[0] < 2)
+      jprintf(dbglun, "Ipc:%7ld %4d %5d %5d %7ld           %s\n", long(off), int(code), int(r[0]),
+              int(r[1]), long(next), kw);
+    else
+      jprintf(dbglun, "Ipc:%7ld %4d %5d %5d %7ld %5d %5d  %s\n", long(off), int(code), int(r[0]),
+              int(r[1]), long(next), int(get16(r + RECHDR)), int(get16(r + RECHDR + 2)), kw);
+    if (next <= off || code == CM_RETURN || code == LOOPEND) break;
+    off = next;
+  }
+}
+
+// A compiled form stops: its state goes; a loop compiled in memory also
+// drops the loop entry and the block that its head took.
+void endloop() {
+  if (ipcs.empty()) return;
+  ipcoff = ipcs.back().calleroff;
+  if (ipcs.back().loop) maclin = ipcs.back().endline;
+  ipcs.pop_back();
+  state &= ~ST_CMACRO;
+  if (lopdep > 0) {
+    LoopEnt& e = lopstk[--lopdep];
+    brclev = e.brace;
+    e = LoopEnt{};
+  }
+}
+
+// The name in argument n when it is text; its length.
+int ipcname(int n, char* name, int max) {
+  name[0] = 0;
+  int32_t h = 0;
+  int w = -1;
+  fndarg(n, &h, &w);
+  if (h <= 0 && w >= 0) {
+    int t = wrdtab[w].type;
+    if (t == WT_TEXT || t == WT_QUOTED || t == WT_UNKLIST || t == (WT_UNKLIST | 1))
+      return gettxt(w, name, max);
+  }
+  if (w < 0 && h <= 0) return 0;
+  int len = 0;
+  float v = 0;
+  int k = getarg(n, &v, name, max, &len);
+  if (!(k == WT_TEXT || k == WT_QUOTED || (k > 0 && (k & 0x7F0) == K_STRING))) {
+    name[0] = 0;
+    return 0;
+  }
+  return len;
+}
+
+// Refuses a file that does not hold a sound compiled macro.
+int refuse(int unit, bool lib) {
+  jprintf(errlun, "Illegal IPC file format\n");
+  error(0, 94);
+  if (!lib && unit > 0) closef(unit, 0);
+  return 0;
+}
+
+}  // namespace
+
+// Reads record by record from the file instead of keeping the command
+// section resident (set by tests to check that mode).
+bool ipcfile = false;
+
+bool ipcrun() { return !ipcs.empty(); }
+
+void ipcini() {
+  ipcs.clear();
+  ipcprv = 0;
+}
+
+void ipcfre() {
+  if (state & ST_COMPILE) return;  // the frame of a macro being compiled
+  // Loops compiled in memory above it go first.
+  while (!ipcs.empty() && ipcs.back().loop) ipcs.pop_back();
+  if (ipcs.empty()) return;
+  ipcoff = ipcs.back().calleroff;
+  mcunit = ipcs.back().callerunit;
+  ipcs.pop_back();
+}
+
+// Pushes a loop compiled in memory (the compiler's side).
+void ipcloop(std::vector<uint8_t>&& cmds, int16_t endline) {
+  Ipc p;
+  p.loop = true;
+  p.endline = endline;
+  p.cmdsz = int32_t(cmds.size());
+  p.cmds = std::move(cmds);
+  p.calleroff = ipcoff;
+  p.callerunit = mcunit;
+  ipcs.push_back(std::move(p));
+  ipcoff = 0;
+  state |= ST_CMACRO;
+}
+
+namespace {
+
+// Where a compiled macro's bytes come from: a unit (its file, or its entry
+// in the library) or a variable's data.
+struct Src {
+  int unit = -1;
+  bool lib = false;
+  const uint8_t* mem = nullptr;
+  bool read(void* buf, int64_t n, int64_t off, int64_t limit) const {
+    if (n < 0 || off < 0 || off + n > limit) return false;
+    if (n == 0) return true;
+    if (mem) {
+      std::memcpy(buf, mem + off, size_t(n));
+      return true;
+    }
+    return n <= 0x7FFFFFFF && rdblk(unit, 0, buf, int32_t(n), off) == int32_t(n);
+  }
+};
+
+// A variable that holds a compiled macro: an array or command list of a
+// named variable. Its bytes and their count; -1 when the argument is none,
+// -2 when it is one that cannot be used (file-backed: refused).
+int64_t ipcvar(int argi, const uint8_t** data) {
+  int32_t h = 0;
+  int w = -1;
+  fndarg(argi, &h, &w);
+  const PtrRec* r = ptrrec(h);
+  if (!r) return -1;
+  const int t = r->Flg;
+  if (!(t & (0x2000 | K_ARRAY)) || !(t & (0x1000 | 8))) return -1;
+  if (t & 8) return -2;
+  if ((r->Wsiz & 63) != 8 || r->Length < 1 || r->Addr == 0) return -1;
+  *data = static_cast<const uint8_t*>(stkptr(int32_t(r->Addr)));
+  return *data ? int64_t(r->Length) : -1;
+}
+
+}  // namespace
+
+int runipc(int argi) {
+  char name[257];
+  char path[300] = "";
+  Src src;
+  int64_t base = CMPBASE, limit = 0;
+  if (ipcname(argi, name, sizeof name) >= 1) {
+    if (opnmac(name, &src.unit, 4, path, ".cmp") != 0 || src.unit <= 0) return -1;
+    src.lib = libunit > 0 && src.unit == libunit;
+    if (src.lib) {
+      uint32_t s0 = 0, e0 = 0;
+      libspan(&s0, &e0);
+      base += s0;
+      limit = e0;
+    } else {
+      FILE* f = unitstream(src.unit);
+      long here = f ? std::ftell(f) : -1;
+      if (f && std::fseek(f, 0, SEEK_END) == 0) limit = std::ftell(f);
+      if (f && here >= 0) std::fseek(f, here, SEEK_SET);
+    }
+  } else {
+    int64_t n = ipcvar(argi, &src.mem);
+    if (n == -2) {
+      jprintf(errlun, "Illegal IPC file format\n");
+      return -1;
+    }
+    if (n < CMPHDR) return -1;
+    // The data holds the compiled bytes, with or without the file's header.
+    limit = n;
+    base = n >= CMPBASE + CMPHDR && get16(src.mem + CMPBASE + 2) == int16_t(CMPTYPE) &&
+                   get16(src.mem + 2) != int16_t(CMPTYPE)
+               ? CMPBASE
+               : 0;
+  }
+  const int u = src.unit;
+  const bool lib = src.lib;
+  uint8_t h[CMPHDR];
+  if (!src.read(h, CMPHDR, base, limit) || uint16_t(get16(h + 2)) != CMPTYPE) {
+    if (!lib && u > 0) closef(u, 0);
+    return -1;
+  }
+  const int64_t sysz = uint32_t(get32(h + 12)), rlsz = uint32_t(get32(h + 16));
+  const int64_t labs = uint32_t(get32(h + 20)), cmds = uint32_t(get32(h + 24));
+  if (trcmsk & 4)
+    jprintf(dbglun, "  Sysz=%7ld Rlsz=%7ld Labs=%7ld Cmds=%7ld\n", long(sysz), long(rlsz), long(labs),
+            long(cmds));
+  const int64_t total = base + CMPHDR + sysz + rlsz + labs + cmds;
+  if (get16(h + 6) != CMPHDR || sysz % 24 || rlsz % RELSZ || labs % LABSZ || cmds < RECHDR ||
+      cmds > 0x7FFFFFFF || total > limit)
+    return refuse(u, lib);
+
+  std::vector<uint8_t> sym(static_cast<size_t>(sysz)), refs(static_cast<size_t>(rlsz)),
+      lab(static_cast<size_t>(labs));
+  int64_t pos = base + CMPHDR;
+  auto rdsec = [&](std::vector<uint8_t>& v) {
+    bool ok = src.read(v.data(), int64_t(v.size()), pos, limit);
+    pos += int64_t(v.size());
+    return ok;
+  };
+  if (!rdsec(sym) || !rdsec(refs) || !rdsec(lab)) return refuse(u, lib);
+
+  Ipc p;
+  p.unit = u;
+  p.cmdpos = pos;
+  p.cmdsz = int32_t(cmds);
+  p.resident = !ipcfile || src.mem;
+  if (p.resident) {
+    p.cmds.resize(size_t(cmds));
+    if (!src.read(p.cmds.data(), cmds, pos, limit)) return refuse(u, lib);
+  }
+  if (trcmsk & 4) lstsym(sym);
+
+  // Relinking: every symbol is a reference to a live variable of its kind.
+  int fresh = 0;
+  bool bad = false;
+  const int nsym = int(sysz / 24);
+  p.syms.assign(size_t(nsym), 0);
+  for (int i = 0; i < nsym; i++) {
+    const uint8_t* s = &sym[size_t(i) * 24];
+    int len = s[10] & 15;
+    if (len < 1 || len > SYMNAM) return refuse(u, lib);
+    const char* nm = reinterpret_cast<const char*>(s + 12);
+    int32_t data = get32(s + 4);
+    uint16_t fl = uint16_t(get16(s + 8));
+    uint16_t live = 0;
+    int32_t e = data < 0 ? GETSYM(nm, len, &live, 1) : -1;
+    if (e >= 0 && (live & 0x7F0) != (fl & 0x7F0)) {
+      jprintf(errlun, "Symbol table error: %12.12s\n", nm);
+      error(0, 44);
+      bad = true;
+    } else if (e >= 0) {
+      p.syms[size_t(i)] = e;
+      put32(&sym[size_t(i) * 24 + 4], e);
+    } else {
+      jprintf(dbglun, "New symbol: %12.12s %6d %6ld %6ld\n", nm, int(fl), long(data), 0L);
+      fresh++;
+    }
+  }
+  if (!checks(p, false)) return refuse(u, lib);
+  if (trcmsk & 4) {
+    lstsym(sym);
+    jprintf(dbglun, "\nRelocation table\n  Flag\tLoc\tLabel Levl\tAddr1   Addr2   Addr3\n");
+    for (size_t i = 0; i + RELSZ <= refs.size(); i += RELSZ) {
+      char nm[13] = {0};
+      std::memcpy(nm, &refs[i + 8], 12);
+      jprintf(dbglun, " %5d %5d    %-16s\n", int(get16(&refs[i])), int(get16(&refs[i + 2])), nm);
+    }
+    jprintf(dbglun, "\nLabel table:\n   Label  Address\n");
+    for (size_t i = 0; i + LABSZ <= lab.size(); i += LABSZ)
+      jprintf(dbglun, " %5d   %8ld\n", int(uint16_t(get16(&lab[i]))), long(get32(&lab[i + 4])));
+    lstcmd(p);
+  }
+  if (bad) {
+    // A symbol of another kind: the macro does not run.
+    if (!lib && u > 0) closef(u, 0);
+    return 0;
+  }
+  if (fresh) {
+    if (!lib && u > 0) closef(u, 0);
+    return -1;
+  }
+
+  // The call: the caller's state is kept as for a text macro.
+  const bool framed = curfrm() != nullptr;
+  p.calleroff = ipcoff;
+  p.callerunit = mcunit;
+  callsv();
+  int16_t oldunit = mcunit;
+  int16_t olddep = lopdep;
+  mcunit = int16_t(u);
+  lopdep = 0;
+  if (PutMac(path[0] ? path : "NoName", argi, 4) != 0) {
+    if (!lib && u > 0) closef(u, 0);
+    mcunit = oldunit;
+    lopdep = olddep;
+    callbk(framed);
+    return 0;
+  }
+  libps[0] = libps[2] = 0;
+  libps[1] = 0xFFFFFFFFu;
+  ipcs.push_back(std::move(p));
+  ipcoff = 0;
+  state |= ST_CMACRO;
+  return 0;
+}
+
+int getipc(int* code) {
+  int dummy = 0;
+  if (!code) code = &dummy;
+  *code = 0;
+  if (ipcs.empty()) {
+    state &= ~ST_CMACRO;
+    return 0;
+  }
+  if (state & 0x8180) {
+    // An error or a stop ends every macro; a loop compiled in memory goes
+    // with the macro that holds it.
+    while (!ipcs.empty() && ipcs.back().loop) endloop();
+    macabt();
+    return 0;
+  }
+  chkio(0);
+  for (uint32_t steps = 1;; steps++) {
+    if (state & 0x8180) return 0;
+    if ((steps & 0x3FF) == 0) chkio(0);  // a loop of jumps alone still sees Ctrl-C
+    Ipc& p = ipcs.back();
+    const uint8_t* r = record(p, ipcoff);
+    int32_t next = r ? get32(r + 4) : -1;
+    if (!r || next < 0 || next > p.cmdsz) {
+      error(0, 94);
+      while (!ipcs.empty() && ipcs.back().loop) endloop();
+      macabt();
+      return 0;
+    }
+    ipcprv = ipcoff;
+    int16_t c = get16(r + 2);
+    const int32_t end = ipcoff + recsiz(r);
+    ipcoff = next;
+    if (ctrl(c)) continue;
+    if (c == LOOPEND) {
+      endloop();
+      return 0;
+    }
+    const int na = r[0], nw = r[1];
+    maclin = get16(r + 8);
+    for (int i = 0; i < na; i++) argmap[i] = get16(r + RECHDR + 2 * i);
+    std::memcpy(wrdtab, r + RECHDR + 2 * na, size_t(nw) * sizeof(WORD));
+    for (int i = 0; i < nw; i++) {
+      WORD& w = wrdtab[i];
+      if (w.type > 0 && (w.type & 0x1000) && !(w.type & 0x2000)) {
+        int32_t v = wval(w);
+        if (v < 0) setwval(w, p.syms[size_t((-int64_t(v) - 1) / SYMWDS)]);
+      }
+    }
+    nwords = int16_t(nw);
+    lowmrk = NWORDS;
+    nargw = int16_t(na);
+    if (na == 0 && c > 0) {
+      // A record without words (the closing return): its command word.
+      WORD& w = wrdtab[0];
+      w = WORD{};
+      w.type = WT_CMD;
+      w.v1 = c;
+      argmap[0] = 0;
+      nargw = 1;
+      if (nwords < 1) nwords = 1;
+    }
+    lsttok = int16_t(na > 0 || c == 0 ? argmap[0] : -1);
+    prsflg = 0x1F;
+    linbuf[0] = 0;
+    p.txt = next > end ? end : -1;
+    if (trcmsk & 4) {
+      ecodbg();
+      if ((trcmsk & 0x1C) == 0x1C && c != CM_RETURN) return 0;
+    }
+    *code = c;
+    return nargw;
+  }
+}
+
+int rdipc(char* buf, int max) {
+  if (!buf || max < 1) return -1;
+  buf[0] = 0;
+  if (ipcs.empty()) return -1;
+  Ipc& p = ipcs.back();
+  int l = p.txt >= 0 ? rd16(p, p.txt) : 0;
+  if (l <= 0) {
+    p.txt = -1;
+    return -1;
+  }
+  int n = std::min(l - 1, max - 1);
+  if (p.resident) {
+    std::memcpy(buf, p.cmds.data() + p.txt + 2, size_t(n));
+  } else if (rdblk(p.unit, 0, buf, n, p.cmdpos + p.txt + 2) != n) {
+    n = 0;
+  }
+  buf[n] = 0;
+  p.txt += 2 + l;
+  return n;
+}
+
+char* NXTSTR(int arg, char* buf, int32_t* state, int seps) {
+  if (!state) return nullptr;
+  char* p = nullptr;
+  int32_t left = 0;
+  if (!buf) {
+    // First call: the string argument into a scratch buffer.
+    if (arg < 1) return nullptr;
+    std::vector<char> tmp(65536);
+    float v = 0;
+    int len = 0;
+    int k = getarg(arg, &v, tmp.data(), int(tmp.size()), &len);
+    if (!(k == WT_TEXT || k == WT_QUOTED || (k > 0 && (k & K_STRING)))) return nullptr;
+    len = std::clamp(len, 0, int(tmp.size()) - 1);
+    p = static_cast<char*>(getbuf(len + 1));
+    if (!p) return nullptr;
+    std::memcpy(p, tmp.data(), size_t(len));
+    p[len] = 0;
+    left = len;
+  } else if (*state < 0) {
+    // Past the item returned last and the NUL written after it.
+    p = buf + std::strlen(buf) + 1;
+    left = -*state;
+  } else {
+    p = buf;
+    left = *state;
+  }
+  auto sep = [seps](char c) { return c == '\n' || (seps && (c == ' ' || c == ',' || c == '\t')); };
+  while (left > 0 && sep(*p)) {
+    p++;
+    left--;
+  }
+  if (left <= 0) {
+    *state = 0;
+    return nullptr;
+  }
+  int32_t n = 0;
+  while (n < left && !sep(p[n]) && p[n]) n++;
+  p[n] = 0;
+  *state = -(left - std::min(left, n + 1));
+  return p;
+}

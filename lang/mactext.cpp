@@ -1,0 +1,137 @@
+// The running text macro's file held in memory: its lines are read, and
+// its positions told and set, without a seek or a read of the stream per
+// line. The stream keeps the position it had when the image was made; the
+// image gives its position back to the stream when it is dropped.
+#include "lang/mactext.h"
+
+#include "core/memory.h"
+#include "core/units.h"
+#include "lang/rdline.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr off_t MAXIMG = 16 << 20;  // larger files are read from the stream
+
+struct Image {
+  FILE* f = nullptr;
+  uint32_t gen = 0;
+  int32_t ref = 0;
+  std::string data;
+  size_t pos = 0;
+  off_t size = 0;
+  struct timespec mtime {};
+};
+Image img;
+
+// The held-pointer reference of the unit that has stream f (0 when none).
+int32_t streamref(FILE* f) {
+  for (int u = 0; u < NUNITS; u++)
+    if (filtab[u].Nlinks > 0 && filtab[u].strm < -1 && heldptr(filtab[u].strm) == f) return filtab[u].strm;
+  return 0;
+}
+
+// Whether the image's stream is still the one it was made from: no stream
+// was closed since, or its own reference still holds it (references carry a
+// generation, so a stream closed and another opened at the same address
+// does not pass). A close of another stream must not lose the macro's place.
+bool live() {
+  if (!img.f) return false;
+  if (img.gen == strmgen) return true;
+  if (img.ref < -1 && heldptr(img.ref) == img.f) {
+    img.gen = strmgen;
+    return true;
+  }
+  return false;
+}
+
+bool same(const struct stat& st) {
+  return st.st_size == img.size && st.st_mtim.tv_sec == img.mtime.tv_sec &&
+         st.st_mtim.tv_nsec == img.mtime.tv_nsec;
+}
+
+// Drops the image; its stream goes on where the image had come to.
+void drop() {
+  if (live()) std::fseek(img.f, long(img.pos), SEEK_SET);
+  img = Image{};
+}
+
+// The image of stream f, made when needed; null when f is read directly.
+Image* image(FILE* f) {
+  if (!f) return nullptr;
+  if (img.f == f && live()) return &img;
+  drop();
+  struct stat st {};
+  int fd = fileno(f);
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MAXIMG) return nullptr;
+  long at = std::ftell(f);
+  if (at < 0) return nullptr;
+  std::string d(size_t(st.st_size), '\0');
+  size_t got = 0;
+  while (got < d.size()) {
+    ssize_t r = pread(fd, d.data() + got, d.size() - got, off_t(got));
+    if (r <= 0) break;
+    got += size_t(r);
+  }
+  d.resize(got);
+  img.f = f;
+  img.gen = strmgen;
+  img.ref = streamref(f);
+  img.data = std::move(d);
+  img.pos = std::min(size_t(at), img.data.size());
+  img.size = st.st_size;
+  img.mtime = st.st_mtim;
+  return &img;
+}
+
+}  // namespace
+
+int mtline(FILE* f, char* buf, int keep) {
+  Image* m = image(f);
+  if (!m) return strmln(f, buf, keep);
+  const std::string& d = m->data;
+  size_t p = m->pos;
+  if (p >= d.size()) {
+    if (buf) buf[0] = 0;
+    return -1;
+  }
+  int n = 0;
+  while (p < d.size()) {
+    char c = d[p++];
+    if (c == '\n') break;
+    if (c == '\r') {
+      if (p < d.size() && d[p] == '\n') p++;
+      break;
+    }
+    if (n < keep && buf) buf[n] = c;
+    if (n < keep) n++;
+  }
+  if (buf) buf[n] = 0;
+  m->pos = p;
+  return n;
+}
+
+long mttell(FILE* f) {
+  Image* m = image(f);
+  return m ? long(m->pos) : (f ? std::ftell(f) : -1);
+}
+
+int mtseek(FILE* f, long pos) {
+  Image* m = image(f);
+  if (!m) return f ? std::fseek(f, pos, SEEK_SET) : -1;
+  if (pos < 0) return -1;
+  m->pos = std::min(size_t(pos), m->data.size());
+  return 0;
+}
+
+void mtcheck(FILE* f) {
+  if (img.f != f || !live()) return;
+  struct stat st {};
+  if (fstat(fileno(f), &st) != 0 || !same(st)) drop();
+}

@@ -1,0 +1,482 @@
+// The macro compiler and compiled macros, run through the real main loop:
+// each macro runs as text, compiled, and with its loops compiled in memory,
+// and the three must agree; the compiled file's bytes, every compile error
+// and the loader's refusals of damaged files.
+#include "lang/maccomp.h"
+
+#include "core/args.h"
+#include "compute/scalar.h"
+#include "core/memory.h"
+#include "core/state.h"
+#include "core/symbols.h"
+#include "core/units.h"
+#include "lang/maclib.h"
+#include "lang/macro.h"
+#include "lang/mainloop.h"
+#include "ui/events.h"
+#include "parse_fixture.h"
+
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern bool ipcfile;
+
+namespace {
+
+class Cmp : public Parse {
+ protected:
+  Term kb;
+  ScratchDir scratch{"/tmp/pelix_cmp"};
+  std::string dir = scratch.path + "/";
+  Backend* prevb = nullptr;
+
+  void SetUp() override {
+    Parse::SetUp();
+    prevb = setbackend(&kb);
+    clrmsgs();
+    clrpeek();
+    clrpst(&dfltq);
+    clrpst(&typq);
+    qflag = 0;
+    lstlun = savlst = 1;
+    errlun = dbglun = outlun = 1;
+    jrnlun = -1;
+    macini();
+    ipcini();
+    libcls();
+    inunit = 0;
+    aflags = 0;
+    setstrv("path", dir.c_str());
+    setstrv("macrofile", (dir + "MACLIB").c_str());
+  }
+  void TearDown() override {
+    macabt();
+    ipcini();
+    ipcfile = false;
+    aflags = 0;
+    libcls();
+    setstrv("path", "");
+    setstrv("macrofile", "");
+    clrpst(&dfltq);
+    clrpst(&typq);
+    qflag = 0;
+    setbackend(prevb);
+    Parse::TearDown();
+  }
+  void file(const std::string& name, const std::string& text) {
+    std::ofstream f(dir + name, std::ios::binary);
+    f << text;
+  }
+  std::vector<uint8_t> bytes(const std::string& name) {
+    std::ifstream f(dir + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), {}};
+  }
+  void put(const std::string& name, const std::vector<uint8_t>& b) {
+    std::ofstream f(dir + name, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+  }
+  bool exists(const std::string& name) { return std::ifstream(dir + name).good(); }
+  void type(const std::string& lines) {
+    kb.rows.clear();
+    kb.pending.clear();
+    Term::keys(kb.pending, lines);
+    for (int guard = 0; guard < 500000; guard++) {
+      Msg m;
+      bool keys = !kb.pending.empty() || peekky() != 0 || peekmsg(&m, 0x100, 0x102, 0) != 0;
+      bool busy = keys || curfrm() || qpend(&dfltq) || qpend(&typq) || qflag != 0 ||
+                  (state & ST_CMACRO);
+      if (!busy) break;
+      mainturn();
+    }
+  }
+  std::string rows() const {
+    std::string r;
+    for (const auto& s : kb.rows)
+      if (s.rfind("PELIX> ", 0) != 0) r += s + "\n";
+    return r;
+  }
+  // Runs `call` with fresh globals; the output and the globals' values.
+  std::string run(const std::string& call, const std::string& vars) {
+    type("zqs = 0\nzqqa = 0\nzqqb = 0\n" + call + "\n");
+    std::string out = rows();
+    type("type " + vars + "\n");
+    return out + "|" + rows() + "|" + std::to_string(getres(0));
+  }
+};
+
+const char* const FLOW =
+    "zqi = 0\n"
+    "while (zqi < 12) {\n"
+    "  zqi = zqi + 1\n"
+    "  if (zqi == 3) {\n"
+    "    next\n"
+    "  } else {\n"
+    "    zqs = zqs + zqi\n"
+    "  }\n"
+    "  zqj = 0\n"
+    "  while (1) {\n"
+    "    zqj = zqj + 1\n"
+    "    if (zqj > 2) break 1\n"
+    "    if (zqi == 10) break 2\n"
+    "    zqqa = zqqa + zqj\n"
+    "  }\n"
+    "  if (zqi == 5) type zqi zqs zqqa\n"
+    "}\n"
+    "goto 2\n"
+    "zqqb = 99\n"
+    "label 2\n"
+    "if (zqqb == 0)\n"
+    "  zqqb = 7\n"
+    "if (zqs > 1000) {\n"
+    "  zqqb = -1\n"
+    "}\n"
+    "type \"done\" zqi zqs zqqa zqqb\n"
+    "return (zqs + zqqa)\n";
+
+}  // namespace
+
+TEST_F(Cmp, CompiledTextAndInMemoryLoopsAgree) {
+  file("flow.imp", FLOW);
+  type("declare global number zqi zqj zqs zqqa zqqb\n");
+  std::string text = run("flow", "zqi zqj zqs zqqa zqqb");
+  EXPECT_NE(text.find("done"), std::string::npos) << text;
+  EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Unknown"), std::string::npos) << text;
+  // In-memory loops.
+  type("aflags = 256\n");
+  EXPECT_EQ(run("flow", "zqi zqj zqs zqqa zqqb"), text);
+  type("aflags = 0\ncompile flow\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(getres(0), 0.0f);
+  ASSERT_TRUE(exists("flow.cmp"));
+  EXPECT_EQ(run("flow", "zqi zqj zqs zqqa zqqb"), text);
+  EXPECT_EQ(run("run flow", "zqi zqj zqs zqqa zqqb"), text);
+  // Read record by record from the file.
+  ipcfile = true;
+  EXPECT_EQ(run("flow", "zqi zqj zqs zqqa zqqb"), text);
+  ipcfile = false;
+  EXPECT_EQ(maclev, 0);
+  EXPECT_EQ(macmod, 0);
+  EXPECT_EQ(state & 0x6, 0);
+  EXPECT_EQ(brclev, 0);
+  EXPECT_EQ(lopdep, 0);
+  // A line the loop cannot parse sends it back to its text, which reports
+  // the error on each pass as it always does.
+  file("bad.imp",
+       "zqi = 0\nwhile (zqi < 3) {\n  zqi = zqi + 1\n  if (zqi == 2) zqi = zqnone\n  type zqi\n}\n");
+  std::string slow = run("bad", "zqi");
+  EXPECT_NE(slow.find("ERROR 182"), std::string::npos) << slow;
+  type("aflags = 256\n");
+  EXPECT_EQ(run("bad", "zqi"), slow);
+  type("aflags = 0\n");
+  // Called from a text macro, the compiled macro returns to the caller's
+  // next line, with the caller's loop intact.
+  file("outer.imp", "zqk = 0\nwhile (zqk < 2) {\n  zqk = zqk + 1\n  flow\n}\ntype \"outer\" zqk #0\n");
+  type("declare global number zqk\nouter\n");
+  std::string r = rows();
+  EXPECT_NE(r.find("outer        2.000"), std::string::npos) << r;
+  type("type zqk\n");
+  EXPECT_NE(rows().find("2.000"), std::string::npos);
+  EXPECT_EQ(state & ST_CMACRO, 0);
+}
+
+TEST_F(Cmp, FileLayoutByteByByte) {
+  file("tiny.imp", "declare global number zqq\nzqq = 5\nwhile (zqq) {\nzqq = zqq - 1\n}\nother 1\n");
+  type("compile tiny\n");
+  EXPECT_EQ(rows(), "Warning -- unresolved reference:        other\n");
+  ASSERT_FALSE(exists("tiny.cmp"));
+  std::vector<uint8_t> b = bytes("tiny.cmo");
+  ASSERT_GT(b.size(), size_t(CMPBASE + CMPHDR));
+  for (int i = 0; i < CMPBASE; i++) ASSERT_EQ(b[size_t(i)], 0) << i;
+  const uint8_t* h = b.data() + CMPBASE;
+  EXPECT_EQ(get16(h + 2), 0x2008);
+  EXPECT_EQ(get16(h + 4), 257);
+  EXPECT_EQ(get16(h + 6), 28);
+  EXPECT_EQ(get16(h + 8), 4);  // while, "}", the reference, + 1
+  int32_t sysz = get32(h + 12), rlsz = get32(h + 16), labs = get32(h + 20), cmds = get32(h + 24);
+  EXPECT_EQ(sysz, 24);
+  EXPECT_EQ(rlsz, 20);
+  EXPECT_EQ(labs, 0);
+  EXPECT_EQ(get16(h + 10), (sysz + rlsz + cmds - 1) / 512 + 1);
+  EXPECT_EQ(b.size(), size_t(CMPBASE + CMPHDR + sysz + rlsz + cmds));
+  const uint8_t* s = h + CMPHDR;
+  EXPECT_EQ(s[10] & 15, 3);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(s + 12), 3), "zqq");
+  EXPECT_EQ(get16(s + 8) & 0x7F0, 16);
+  const uint8_t* ref = s + sysz;
+  for (int i = 0; i < 8; i++) EXPECT_EQ(ref[i], 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(ref + 8)), "other");
+  // The records in order: declare, q = 5, while, q = q - 1, "}", other,
+  // return.
+  const uint8_t* c = ref + rlsz;
+  std::vector<int> codes, offs;
+  int32_t off = 0;
+  while (off < cmds) {
+    const uint8_t* r = c + off;
+    codes.push_back(get16(r + 2));
+    offs.push_back(off);
+    EXPECT_EQ(get16(r + 8), int(codes.size()) <= 6 ? int(codes.size()) : get16(r + 8));
+    off += codes.back() < 0 ? recsiz(r) : get32(r + 4) - off;
+  }
+  ASSERT_EQ(codes.size(), 7u);
+  EXPECT_EQ(codes[0], CM_DECLARE);
+  EXPECT_EQ(codes[2], CM_WHILE);
+  EXPECT_EQ(codes[4], -OP_RBRACE);
+  EXPECT_EQ(codes[5], CM_UNKNOWN);
+  EXPECT_EQ(codes[6], CM_RETURN);
+  // "}" jumps to the while head; a false while goes past the "}".
+  EXPECT_EQ(get32(c + offs[4] + 4), offs[2]);
+  const uint8_t* w = c + offs[2];
+  EXPECT_EQ(get32(w + 4) + get16(w + RECHDR + 2), offs[5]);
+  // A word naming q refers to symbol 0: -(6 x 0) - 1.
+  const uint8_t* q = c + offs[1];
+  bool ref0 = false;
+  for (int i = 0; i < q[1]; i++) {
+    WORD wd;
+    std::memcpy(&wd, q + RECHDR + 2 * q[0] + 16 * i, 16);
+    if ((wd.type & 0x1000) && wd.type > 0) ref0 = wval(wd) == -1;
+  }
+  EXPECT_TRUE(ref0);
+  const uint8_t* ret = c + offs[6];
+  EXPECT_EQ(ret[0], 0);
+  EXPECT_EQ(ret[1], 0);
+}
+
+TEST_F(Cmp, EveryCompileError) {
+  struct Case {
+    const char* text;
+    const char* row;
+  } cases[] = {
+      {"while (1) {\n  if (1) {\n    break 2\n  }\n}\n", "ERROR  19 (arg 2)"},
+      {"x = 1\n}\n", "ERROR  30 (arg 1)"},
+      {"if (1) {\n} junk\n", "ERROR   9 (arg 3)"},
+      {"compile other\n", "ERROR  90"},
+      {"run \"\"\n", "ERROR  91"},
+      {"repeat 3 {\n}\n", "ERROR 212 (arg 1)"},
+      {"goto (1+1)\n", "ERROR 212 (arg 2)"},
+      {"goto 4\n", "Unresolved jump from line 1"},
+      {"label 1\ngoto 1\nlabel 2\n", "ERROR  43"},
+  };
+  int k = 0;
+  for (const Case& c : cases) {
+    std::string name = "bad" + std::to_string(k++);
+    file(name + ".imp", c.text);
+    int32_t st = state;
+    type("compile " + name + (k == 9 ? " 0 200 200 1" : "") + "\n");
+    std::string r = rows();
+    EXPECT_NE(r.find(c.row), std::string::npos) << name << ": " << r;
+    EXPECT_NE(r.find("errors detected"), std::string::npos) << name << ": " << r;
+    EXPECT_LT(getres(0), 0.0f) << name;
+    EXPECT_FALSE(exists(name + ".cmp")) << name;
+    EXPECT_EQ(state & ~ST_ERROR, st & ~ST_ERROR) << name;
+  }
+  // A command table past 64 KB.
+  std::string big;
+  for (int i = 0; i < 700; i++) big += "zqx = zqx + 1 + 2 + 3\n";
+  file("big.imp", big);
+  type("declare global number zqx\ncompile big\n");
+  EXPECT_NE(rows().find("ERROR  92"), std::string::npos) << rows();
+  EXPECT_FALSE(exists("big.cmp"));
+  // Local copies of outer symbols overflow a table of one entry.
+  file("syms.imp", "sya = 1\nsyb = 2\n");
+  type("declare global number sya syb\ncompile syms 0 1\n");
+  EXPECT_NE(rows().find("errors detected"), std::string::npos) << rows();
+  EXPECT_FALSE(exists("syms.cmp"));
+}
+
+TEST_F(Cmp, DamagedFilesAreRefused) {
+  file("good.imp", "zqg = zqg + 1\nif (zqg > 0) {\n  zqg = zqg + 10\n}\n");
+  type("declare global number zqg\ncompile good\n");
+  std::vector<uint8_t> b = bytes("good.cmp");
+  ASSERT_GT(b.size(), size_t(CMPBASE + CMPHDR));
+  const size_t c = CMPBASE + CMPHDR + size_t(get32(&b[CMPBASE + 12]));
+  auto damaged = [&](const std::string& what, auto edit) {
+    std::vector<uint8_t> d = b;
+    edit(d);
+    put("good.cmp", d);
+    type("zqg = 0\ngood\n");
+    std::string r = rows();
+    EXPECT_NE(r.find("ERROR  94"), std::string::npos) << what << ": " << r;
+    type("type zqg\n");
+    EXPECT_NE(rows().find("0.000"), std::string::npos) << what;  // it did not run
+  };
+  damaged("nargs", [&](std::vector<uint8_t>& d) { d[c] = 41; });
+  damaged("nwords", [&](std::vector<uint8_t>& d) { d[c + 1] = 43; });
+  damaged("next", [&](std::vector<uint8_t>& d) { put32(&d[c + 4], 0x7FFF0000); });
+  damaged("commands", [&](std::vector<uint8_t>& d) { put32(&d[CMPBASE + 24], 1 << 20); });
+  damaged("name", [&](std::vector<uint8_t>& d) { d[CMPBASE + CMPHDR + 10] = 13; });
+  damaged("symbol index", [&](std::vector<uint8_t>& d) {
+    for (size_t i = c + RECHDR; i + 16 <= d.size(); i += 2)
+      if (get16(&d[i]) > 0 && (get16(&d[i]) & 0x1000) && get32(&d[i + 4]) == -1) {
+        put32(&d[i + 4], -(6 * 9) - 1);
+        break;
+      }
+  });
+  damaged("cut short", [&](std::vector<uint8_t>& d) { d.resize(d.size() - 3); });
+  // A symbol of another kind: error 44, the macro does not run.
+  std::vector<uint8_t> d = b;
+  put16(&d[CMPBASE + CMPHDR + 8], (get16(&d[CMPBASE + CMPHDR + 8]) & ~0x7F0) | 32);
+  put("good.cmp", d);
+  type("good\n");
+  EXPECT_NE(rows().find("Symbol table error:          zqg"), std::string::npos) << rows();
+  EXPECT_NE(rows().find("ERROR  44"), std::string::npos);
+  EXPECT_EQ(maclev, 0);
+}
+
+TEST_F(Cmp, OwnLocalsFallBackToTheText) {
+  // A compiled macro with a local of its own is not run: the text is.
+  file("loc.imp", "declare number zqz\nzqz = 4\nzqw = zqz\n");
+  type("declare global number zqw\ncompile loc\nzqw = 0\nloc\n");
+  ASSERT_TRUE(exists("loc.cmp"));
+  type("type zqw\n");
+  EXPECT_NE(rows().find("4.000"), std::string::npos) << rows();
+  // The status word after compiling is what it was before.
+  state = ST_PAGING;
+  type("compile loc\n");
+  EXPECT_EQ(state & ~ST_PAGING & 0x7FFF, 0);
+}
+
+TEST_F(Cmp, CachedLinesFollowTheirTables) {
+  // Each pass reads the same lines again: what they mean follows the
+  // symbols and input base of the moment, not the first parse.
+  file("chg.imp",
+       "zqn = 0\n"
+       "while (zqn < 3) {\n"
+       "  zqn = zqn + 1\n"
+       "  zqv = 10\n"
+       "  zqt = zqt + zqv\n"
+
+       "  if (zqn == 2) ibase = 16\n"
+       "  if (zqn == 2) declare global number zqw\n"
+       "  zqw = zqn\n"
+       "}\n"
+       "ibase = 10\n");
+  type("declare global number zqn zqv zqt\nzqt = 0\nchg\n");
+  // Passes 1 and 2: zqw is unknown until declared; pass 3: 10 reads as
+  // 16, zqw is set.
+  EXPECT_NE(rows().find("Unknown command: zqw"), std::string::npos) << rows();
+  type("type zqt zqw zqv\n");
+  EXPECT_EQ(rows(), "      36.000        3.000       16.000\n");
+}
+
+TEST_F(Cmp, CompiledMacroRunsFromTheLibrary) {
+  file("twc.imp", "zql = zql * 2\nreturn zql\n");
+  type("declare global number zql\ncompile twc\n");
+  ASSERT_TRUE(exists("twc.cmp"));
+  std::vector<uint8_t> b = bytes("twc.cmp");
+  type("macro 'twc.cmp'\n");
+  EXPECT_EQ(rows(), "");
+  // The library holds the file's bytes from a block boundary.
+  std::vector<uint8_t> lib = bytes("MACLIB");
+  ASSERT_EQ(get16(&lib[32]), 4);
+  uint32_t at = uint32_t(get32(&lib[36]));
+  EXPECT_EQ(at % 1024, 0u);
+  ASSERT_GE(lib.size(), at + b.size());
+  EXPECT_TRUE(std::equal(b.begin(), b.end(), lib.begin() + at));
+  // Both files go: the library runs the compiled macro.
+  std::remove((dir + "twc.cmp").c_str());
+  std::remove((dir + "twc.imp").c_str());
+  type("zql = 21\ntwc\n");
+  EXPECT_EQ(rows(), "");
+  EXPECT_EQ(getres(0), 42.0f);
+  EXPECT_EQ(maclev, 0);
+}
+
+// The scalar path stores exactly what the element loop stores: every
+// operator on ordinary, zero, missing, large and integer-constant values.
+TEST_F(Cmp, ScalarAssignmentsMatchTheElementLoop) {
+  type("declare global number zsa zsb zsd\n");
+  auto bits = [](const char* name) {
+    uint16_t fl = 0;
+    int32_t e = GETSYM(name, int(std::strlen(name)), &fl, 1);
+    const SymEnt* s = e > 0 ? symptr(e) : nullptr;
+    uint32_t u = 0;
+    if (s && s->data > 0) std::memcpy(&u, stkptr(s->data), 4);
+    return u;
+  };
+  auto set = [](const char* name, float v) {
+    uint16_t fl = 0;
+    int32_t e = GETSYM(name, int(std::strlen(name)), &fl, 1);
+    if (const SymEnt* s = e > 0 ? symptr(e) : nullptr) std::memcpy(stkptr(s->data), &v, 4);
+  };
+  const float vals[] = {1.5f, -2.0f, 0.0f, -0.0f, 3e38f, 7.0f};
+  const char* ops[] = {"+", "-", "*", "/", "==", "<", ">", "<=", ">=", "!="};
+  int checked = 0;
+  for (float a : vals)
+    for (float b : vals)
+      for (const char* op : ops)
+        for (const char* rhs : {"zsb", "3", "zsa"}) {
+          std::string line = std::string("zsd = zsa ") + op + " " + rhs + "\n";
+          uint32_t got[2];
+          for (int k = 0; k < 2; k++) {
+            noscalar = k == 1;
+            set("zsa", a);
+            set("zsb", b);
+            set("zsd", 99.0f);
+            type(line);
+            got[k] = bits("zsd");
+          }
+          noscalar = false;
+          ASSERT_EQ(got[0], got[1]) << a << " " << op << " " << b << " (" << rhs << ")";
+          checked++;
+        }
+  type("zsd = zsa\n");
+  EXPECT_EQ(bits("zsd"), bits("zsa"));
+  EXPECT_EQ(checked, 6 * 6 * 10 * 3);
+}
+
+// Past 32 KB: a compiled macro still runs; a loop too large for its block
+// in memory runs from its text, whole.
+TEST_F(Cmp, LargeMacrosAndLoops) {
+  std::string pre, body;
+  for (int i = 0; i < 20; i++) pre += "zqm = zqm + 1 + 2\n";
+  for (int i = 0; i < 230; i++) body += "  zqm = zqm + 1 + 2\n";
+  file("huge.imp", "zqm = 0\n" + pre + "zqc = 0\nwhile (zqc < 2) {\n  zqc = zqc + 1\n" + body + "}\n");
+  type("declare global number zqm zqc\ncompile huge\n");
+  EXPECT_EQ(rows(), "");
+  std::vector<uint8_t> b = bytes("huge.cmp");
+  ASSERT_GT(b.size(), size_t(CMPBASE + CMPHDR));
+  EXPECT_GT(get32(&b[CMPBASE + 24]), 32768);
+  type("huge\ntype zqm zqc\n");
+  EXPECT_EQ(rows(), "    1440.000        2.000\n");
+  std::remove((dir + "huge.cmp").c_str());
+  type("aflags = 256\nhuge\naflags = 0\ntype zqm zqc\n");
+  EXPECT_EQ(rows(), "    1440.000        2.000\n");
+}
+
+// A byte array that holds a compiled macro's bytes runs as the macro.
+TEST_F(Cmp, ArrayHoldsACompiledMacro) {
+  file("zqarr.imp", "zqy = zqy + 5\n");
+  type("declare global number zqy\ncompile zqarr\n");
+  std::vector<uint8_t> b = bytes("zqarr.cmp");
+  ASSERT_GT(b.size(), size_t(CMPBASE + CMPHDR));
+  type("declare global byte array zqa(" + std::to_string(b.size()) + ")\n");
+  uint16_t fl = 0;
+  int32_t e = GETSYM("zqa", 3, &fl, 1);
+  ASSERT_GT(e, 0);
+  std::memcpy(stkptr(symptr(e)->data), b.data(), b.size());
+  type("zqy = 1\nrun zqa\ntype zqy\n");
+  EXPECT_EQ(rows(), "       6.000\n");
+  // Without the file's header as well.
+  std::memcpy(stkptr(symptr(e)->data), b.data() + CMPBASE, b.size() - CMPBASE);
+  type("run zqa\ntype zqy\n");
+  EXPECT_EQ(rows(), "      11.000\n");
+  EXPECT_EQ(maclev, 0);
+}
+
+TEST_F(Cmp, StringItems) {
+  // The items of a string argument, with and without the blank separators.
+  type("declare global string zqs1\nzqs1 = \"ab cd,ef\\n\\ngh\"\n");
+  for (int seps : {1, 0}) {
+    type("type zqs1\n");  // the line's word table now names zqs1 as argument 2
+    std::vector<std::string> items;
+    int32_t st = 0;
+    for (char* it = NXTSTR(2, nullptr, &st, seps); it; it = NXTSTR(2, it, &st, seps))
+      items.push_back(it);
+    if (seps)
+      EXPECT_EQ(items, (std::vector<std::string>{"ab", "cd", "ef", "gh"}));
+    else
+      EXPECT_EQ(items, (std::vector<std::string>{"ab cd,ef", "gh"}));
+  }
+}
