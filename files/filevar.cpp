@@ -13,6 +13,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/units.h"
+#include "files/fileutil.h"
 #include "files/rdary.h"
 
 namespace {
@@ -102,7 +103,9 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   int m = f->Mod;
   bool given = m != 0;
   if (!given) {
-    m = (write ? 66 : 65) | UM_TEMP;
+    // Opened for update whenever the file allows it, also for reading: a
+    // record kept by a pointer is written later through the same unit.
+    m = 66 | UM_TEMP;
     f->Mod = static_cast<uint16_t>(m);
   }
   int32_t rs = 512;
@@ -111,7 +114,11 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   bool created = (m & UM_CREATE) != 0;
   if (!f->Lun) {
     int u = openf(f->Nam, m, rs);
-    if (u < 0 && (m & (UM_UPDATE | UM_WRITE)) && !(state & ST_ERROR)) {
+    if (u < 0 && !given && !write && !(state & ST_ERROR)) {
+      m = 65 | UM_TEMP;  // a file that can only be read
+      f->Mod = static_cast<uint16_t>(m);
+      u = openf(f->Nam, m, rs);
+    } else if (u < 0 && (m & (UM_UPDATE | UM_WRITE)) && !(state & ST_ERROR)) {
       // A file to write that is not there yet is created; it stays open
       // for reading too, so that partly written blocks can be read back.
       m = (m & ~UM_WRITE) | UM_CREATE;
@@ -150,7 +157,9 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     }
     BufRec* b = bufrec(r);
     b->Rsiz = 0;
-    if (chgbuf(r, rs, 0) < 1) {
+    // A scratch record's buffers are scratch too: they go with the command
+    // (a pointer that keeps the record gets buffers of its own).
+    if (chgbuf(r, rs, sbit) != rs) {
       closef(f->Lun, 0);
       f->Lun = 0;
       if (!(state & ST_ERROR)) error(0, 42);
@@ -230,7 +239,7 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     return kind;
   }
   if (rec > 0 && rec != b->Rsiz) {
-    if (chgbuf(r, rec, 0) != rec) {
+    if (chgbuf(r, rec, shared ? 0 : sbit) != rec) {
       closef(f->Lun, 0);
       f->Lun = 0;
       if (!(state & ST_ERROR)) error(0, 42);
@@ -437,9 +446,19 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
     error(0, 86);
     return -1;
   }
-  if (len == 0) return 0;
-  int u = f->Lun;
   int pm = f->Flg & FF_PACK;
+  int64_t full = len;
+  if (!idx && f->Pad == 0 && pm == 0) {
+    // The last record ends with the data: the file never grows past it.
+    int bits = r->Wsiz & 63;
+    int64_t end = r->Mptr + (dimprod(r) * (bits ? bits : 8) + 7) / 8;
+    if (pos + len > end) len = std::max<int64_t>(0, end - pos);
+  }
+  if (len == 0) {
+    if (dir == 1) std::memset(mem, 0, static_cast<size_t>(full));
+    return 0;
+  }
+  int u = f->Lun;
   PakRec* pk = nullptr;
   if (pm) {
     pk = pakrec(r, f);
@@ -476,7 +495,7 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
         if (!before) state &= ~ST_ERROR;
         return -1;
       }
-      if (got < len) std::memset(mem + got, 0, static_cast<size_t>(len - got));
+      if (got < full) std::memset(mem + got, 0, static_cast<size_t>(full - got));
       if (pm == 3)
         for (int64_t k = 1; k < len; k++) mem[k] = static_cast<uint8_t>(mem[k] + mem[k - 1]);
     }
@@ -705,4 +724,34 @@ bool filext(PtrRec* r) {
     have += static_cast<int64_t>(n);
   }
   return fflush(fp) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// The header listing of the show command.
+
+int shofil(const char* name, int dump) {
+  if (!name || !*name || std::strlen(name) >= sizeof(FilRec::Nam) || Exists(name) != 1) return 0;
+  int u = openf(name, 65, 512);
+  if (u < 0) return 0;
+  PtrRec* r = putptr(K_FILE, 0, nullptr, 0, 0, 1);
+  FilRec* f = r ? filrec(r) : nullptr;
+  auto* buf = static_cast<uint8_t*>(getbuf(512));
+  if (!f || !buf) {
+    closef(u, 0);
+    return 0;
+  }
+  r->Idx = -1;
+  std::strncpy(f->Nam, name, sizeof f->Nam - 1);
+  f->Lun = static_cast<uint8_t>(u);
+  inihdr(r, buf, -1, 0);
+  int k = r->Flg;
+  const char* what = (k & K_VECTOR) ? "vectors" : (k & K_STRING) ? "strings" : (k & K_FILE) ? "binary" : "ascii";
+  const char* shape = (k & K_SOLID) ? "solid" : (k & (K_MATRIX | K_IMAGE | K_LIST)) ? "image" : "array";
+  jprintf(lstlun, "File: %s\nType: %s %s (%o)\n", name, what, shape, k);
+  jprintf(lstlun, "Dims: %ld x %ld x %ld\n", static_cast<long>(r->Datdims[0]), static_cast<long>(r->Datdims[1]),
+          static_cast<long>(r->Datdims[2]));
+  if (dump) shoptr(r);
+  closef(u, 0);
+  f->Lun = 0;
+  return 0;
 }

@@ -86,3 +86,7 @@ int jpghdr(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t block
 int retm1(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t blocks);
 int settif(PtrRec* r, int unit, int32_t blocks);
 int putdmod(PtrRec* r, int unit, int32_t blocks);
+
+// show file NAME: the file's kind and dimensions as its header gives them
+// (with dump, the pointer record too). Nothing for a missing file.
+int shofil(const char* name, int dump);
