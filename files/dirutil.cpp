@@ -245,7 +245,7 @@ int browse(char* out, int mode, const char* filter) {
   std::string start = (lastfolder.empty() || (mode & 4)) ? curfolder() : lastfolder;
   chkio(0);
   const char* what = (mode & 2) ? "Folder" : (mode & 1) ? "Save file" : "Open file";
-  jprintf(1, "%s in %s:\n", what, start.c_str());
+  jprintf(1, "%s:\n", what);
   char ans[256];
   bool ok = boxline(ans, sizeof ans);
   if (ok) jprintf(1, "%s\n", ans);

@@ -731,7 +731,9 @@ bool filext(PtrRec* r) {
 
 int shofil(const char* name, int dump) {
   if (!name || !*name || std::strlen(name) >= sizeof(FilRec::Nam) || Exists(name) != 1) return 0;
-  int u = openf(name, 65, 512);
+  // A file open already is listed through its unit, in the mode it has.
+  int open = fndfil(name);
+  int u = openf(name, open >= 0 ? filtab[open].mode : 65, 512);
   if (u < 0) return 0;
   PtrRec* r = putptr(K_FILE, 0, nullptr, 0, 0, 1);
   FilRec* f = r ? filrec(r) : nullptr;
