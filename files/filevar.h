@@ -7,14 +7,12 @@
 #include "core/varbl.h"
 
 // File format code (FilRec::Flg).
-enum : uint8_t {
+enum : int {
   FF_PACK = 3,     // pack mode: 0 plain, 1 LZW, 2 run-length, 3 differences
   FF_TYPE = 60,    // the type bits
   FF_NOHDR = 64,   // no header to read
   FF_SWAP = 128,   // the file's byte order differs from the machine's
-};
-// Types (Flg & FF_TYPE).
-enum : int {
+  // Types (Flg & FF_TYPE).
   FT_VEC = 8, FT_JPEG = 12, FT_TIFF = 16, FT_BMP = 24, FT_TEXT = 32, FT_PCX = 40,
   FT_DMPX = 48,  // DMOD with the product magic "DMPelix 1"
   FT_DMOD = 56,  // DMOD ("#!DMOD_1.0")
