@@ -238,6 +238,31 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     f->Lun = 0;
     return kind;
   }
+  if (rec <= 0) rec = b->Rsiz;
+  // Block numbers are 16 bits: plain data of more records than they count
+  // is taken in larger records (whole multiples, so rows keep their place).
+  if (f->Strip <= 0 && f->Pad == 0 && rec > 0) {
+    int bb = r->Wsiz & 63;
+    int64_t bytes = (dimprod(r) * (bb ? bb : 8) + 7) / 8;
+    int64_t nrec = (bytes + rec - 1) / rec;
+    if (nrec > 32767) {
+      int64_t big = static_cast<int64_t>(rec) * ((nrec + 32766) / 32767);
+      if (big > INT32_MAX / 4) {
+        closef(f->Lun, 0);
+        f->Lun = 0;
+        error(0, 86);
+        return kind;
+      }
+      rec = static_cast<int32_t>(big);
+    }
+  } else if (f->Strip > 0 ? *static_cast<uint32_t*>(stkptr(f->Strip)) > 32767
+                          : static_cast<int64_t>(r->Datdims[1]) * r->Datdims[2] > 32767) {
+    // One row a record (or strip): more rows than block numbers.
+    closef(f->Lun, 0);
+    f->Lun = 0;
+    error(0, 86);
+    return kind;
+  }
   if (rec > 0 && rec != b->Rsiz) {
     if (chgbuf(r, rec, shared ? 0 : sbit) != rec) {
       closef(f->Lun, 0);
