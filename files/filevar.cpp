@@ -245,8 +245,12 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     int bb = r->Wsiz & 63;
     int64_t bytes = (dimprod(r) * (bb ? bb : 8) + 7) / 8;
     int64_t nrec = (bytes + rec - 1) / rec;
-    if (nrec > 32767) {
-      int64_t big = static_cast<int64_t>(rec) * ((nrec + 32766) / 32767);
+    // Large data also streams in records of about 64 KB: a transfer each
+    // few kilobytes would cost more in calls than in bytes.
+    int64_t k = bytes > (INT64_C(4) << 20) && rec < 65536 ? 65536 / rec : 1;
+    if (nrec > 32767 * k) k = (nrec + 32766) / 32767;
+    if (k > 1) {
+      int64_t big = static_cast<int64_t>(rec) * k;
       if (big > INT32_MAX / 4) {
         closef(f->Lun, 0);
         f->Lun = 0;
