@@ -49,7 +49,7 @@ PakRec* pakrec(PtrRec* r, FilRec* f) {
 // Text mode: the whole file read as a text array, the record becoming a
 // pointer to it.
 int textvar(PtrRec* r, FilRec* f, int kind, int32_t* total, int32_t* wsiz) {
-  PtrRec* t = rdary(f->Lun, (kind & ~K_FILE) | K_STRING, 8, nullptr, 0, nullptr);
+  PtrRec* t = rdary(f->Lun, kind & ~K_FILE, 0, nullptr, 0, nullptr);
   closef(f->Lun, 0);
   f->Lun = 0;
   if (!t || t->Length < 1) {
