@@ -15,6 +15,7 @@
 #include "core/units.h"
 #include "files/fileutil.h"
 #include "files/rdary.h"
+#include "lang/rdline.h"
 
 namespace {
 
@@ -49,6 +50,10 @@ PakRec* pakrec(PtrRec* r, FilRec* f) {
 // Text mode: the whole file read as a text array, the record becoming a
 // pointer to it.
 int textvar(PtrRec* r, FilRec* f, int kind, int32_t* total, int32_t* wsiz) {
+  // The header lines before the data are passed over.
+  char skip[256];
+  for (int k = 0; k < f->Enum; k++)
+    if (rdline(f->Lun, skip, sizeof skip) < 0) break;
   PtrRec* t = rdary(f->Lun, kind & ~K_FILE, 0, nullptr, 0, nullptr);
   closef(f->Lun, 0);
   f->Lun = 0;
