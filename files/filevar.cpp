@@ -35,7 +35,7 @@ void setpos(PakRec* pk, int64_t p) {
 }
 
 // The record's pack record, made on first use beside its file record.
-PakRec* pakrec(PtrRec* r, FilRec* f) {
+PakRec* pakrec(FilRec* f) {
   if (f->Pack > 0) return static_cast<PakRec*>(stkptr(f->Pack));
   bool scr = f->Ptr < static_cast<uint32_t>(lstk.lowest);
   auto* pk = static_cast<PakRec*>(zeroblk(static_cast<int32_t>(sizeof(PakRec)) | (scr ? 1 : 0)));
@@ -43,7 +43,6 @@ PakRec* pakrec(PtrRec* r, FilRec* f) {
   f->Pack = stkadr(pk);
   pk->blocks = 0;
   pk->unit = f->Lun;
-  (void)r;
   return pk;
 }
 
@@ -495,7 +494,7 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
   int u = f->Lun;
   PakRec* pk = nullptr;
   if (pm) {
-    pk = pakrec(r, f);
+    pk = pakrec(f);
     if (pk) {
       if (pk->unit != u) {
         error(11, 71);
