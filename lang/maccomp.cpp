@@ -10,7 +10,6 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/units.h"
-#include "files/filevar.h"
 #include "lang/declare.h"
 #include "lang/keywords.h"
 #include "lang/macro.h"
@@ -572,7 +571,13 @@ int compil() {
     body.insert(body.end(), e, e + RELSZ);
   }
   body.insert(body.end(), c.cmd.begin(), c.cmd.end());
-  int u = makfil(out.c_str(), CMPTYPE, UM_UPDATE, 512, 8, int32_t(body.size()), 1, 1);
+  // The file: a blank header of CMPBASE bytes, then the compiled data.
+  int u = openf(out.c_str(), UM_UPDATE | UM_CREATE, 512);
+  static const uint8_t blank[CMPBASE] = {};
+  if (u > 0 && wrtblk(u, 0, blank, CMPBASE, 0) != CMPBASE) {
+    closef(u, 1);
+    u = -1;
+  }
   if (u <= 0) {
     jprintf(errlun, "error opening %s\n", out.c_str());
     jprintf(errlun, "%d errors detected\n", 1);
