@@ -9,10 +9,12 @@
 #include "ui/keys.h"
 #include "ui/ports.h"
 #include "ui/platform/face.h"
+#include "ui/platform/surface.h"
 #include "ui/window.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -177,6 +179,43 @@ TEST(Draw, TextMetricsAndPixelLayouts) {
   SETpix(3, 0, 0xFF);
   gflags = keep;
   EXPECT_EQ(getpix(s8.p, 3, 0), 0x0F);
+}
+
+// A scene of every shape and some text, compared with the expected image
+// (PELIX_REGEN=1 writes it anew).
+TEST(Draw, SceneMatchesExpectedImage) {
+  Port t(96, 64);
+  t.p->bkcol = 0xFFFFFF;
+  const int32_t all[4] = {0, 0, 95, 63};
+  eraseRect(all);
+  drawrect(2, 2, 30, 20);
+  roundrect(36, 2, 30, 20);
+  t.p->fillcol = 0xFF0000;
+  fillval(70, 2, 24, 20);
+  drawoval(2, 26, 30, 16);
+  t.p->fillcol = 0x00FFFF;
+  drpie(50, 34, 10, 10, 30, 150);
+  t.p->pencol = 0x008000;
+  drarc(80, 34, 10, 8, 200, 340);
+  t.p->fillcol = 0x000000;
+  movtxt(2, 46, "Ab1", 3);
+  Surface got;
+  got.resize(96, 64);
+  for (int y = 0; y < 64; y++)
+    for (int x = 0; x < 96; x++) got.row(y)[x] = static_cast<uint32_t>(getpix(t.p, x, y)) & 0xFFFFFF;
+  const std::string want = std::string(PELIX_SOURCE_DIR) + "/tests/ui/want_scene.png";
+  if (std::getenv("PELIX_REGEN")) {
+    ASSERT_EQ(swrite(got, want), 0);
+  }
+  Surface w;
+  ASSERT_EQ(sread(w, want), 0);
+  ASSERT_EQ(w.w, 96);
+  ASSERT_EQ(w.h, 64);
+  for (int y = 0; y < 64; y++) {
+    for (int x = 0; x < 96; x++) {
+      ASSERT_EQ(w.row(y)[x], got.row(y)[x]) << x << "," << y;
+    }
+  }
 }
 
 TEST(Draw, ColourTableAndNames) {
