@@ -8,6 +8,7 @@
 #include "core/state.h"
 #include "graphics/drawstate.h"
 #include "graphics/pixels.h"
+#include "ui/fonts.h"
 #include "ui/palette.h"
 #include "ui/ports.h"
 #include "ui/platform/face.h"
@@ -467,6 +468,10 @@ int drawpt(int x, int y, uint32_t colour) {
 
 int txtwid(const char* text, int n) {
   if (!text || n < 1) return 0;
+  if (const PwRec* p = getPort()) {
+    const int w = ftwidth(fntrow(p->fontnum), text, n);
+    if (w >= 0) return w;
+  }
   return n * FACEWID;
 }
 
@@ -478,16 +483,29 @@ int ptext(const char* text, int n) {
     PwRec* p = t.r[i];
     if (!wdcport() && (p->flags & 1)) continue;  // a hidden port shows nothing
     Canvas c = canvas(p);
-    const uint32_t v = c.conv(p->fillcol);
-    for (int k = 0; k < n; k++) {
-      const auto ch = static_cast<unsigned char>(text[k]);
-      for (int r = 0; r < FACEHGT; r++) {
-        const uint8_t bits = facerow(ch, r);
-        for (int b = 0; b < FACEWID; b++)
-          if (bits & (0x80 >> b)) c.put(p->penx + k * FACEWID + b, p->peny + r, v);
+    struct Ink {
+      Canvas* c;
+      uint32_t v;
+    } ink{&c, c.conv(p->fillcol)};
+    // A named face of the port's font row, else the built-in face.
+    int w = ftdraw(fntrow(p->fontnum), text, n, p->penx, p->peny,
+                   [](void* k, int x, int y) {
+                     auto* in = static_cast<Ink*>(k);
+                     in->c->put(x, y, in->v);
+                   },
+                   &ink);
+    if (w < 0) {
+      for (int k = 0; k < n; k++) {
+        const auto ch = static_cast<unsigned char>(text[k]);
+        for (int r = 0; r < FACEHGT; r++) {
+          const uint8_t bits = facerow(ch, r);
+          for (int b = 0; b < FACEWID; b++)
+            if (bits & (0x80 >> b)) c.put(p->penx + k * FACEWID + b, p->peny + r, ink.v);
+        }
       }
+      w = n * FACEWID;
     }
-    p->penx = static_cast<int16_t>(p->penx + txtwid(text, n));
+    p->penx = static_cast<int16_t>(p->penx + w);
   }
   return 0;
 }

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include <string>
+
 #ifdef PELIX_HAVE_FONTS
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -76,6 +78,58 @@ bool canmake(const char* face) {
   return false;
 #endif
 }
+
+#ifdef PELIX_HAVE_FONTS
+// Faces opened for drawing, by description; kept for the run.
+struct Open {
+  FontDesc d;
+  FT_Face face;
+};
+FT_Library ftlib = nullptr;
+Open opened[FNTROWS];
+int nopened = 0;
+
+// The file of the face fontconfig matches for a description, "" for none
+// of that family.
+std::string facefile(const FontDesc& d) {
+  if (!FcInit()) return "";
+  std::string out;
+  FcPattern* pat = FcPatternCreate();
+  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(d.face));
+  FcPatternAddInteger(pat, FC_WEIGHT, d.weight >= 700 ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+  FcPatternAddInteger(pat, FC_SLANT, d.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  FcDefaultSubstitute(pat);
+  FcResult res;
+  FcPattern* m = FcFontMatch(nullptr, pat, &res);
+  FcChar8 *fam = nullptr, *file = nullptr;
+  if (m && FcPatternGetString(m, FC_FAMILY, 0, &fam) == FcResultMatch &&
+      FcPatternGetString(m, FC_FILE, 0, &file) == FcResultMatch &&
+      strcasecmp(reinterpret_cast<const char*>(fam), d.face) == 0)
+    out = reinterpret_cast<const char*>(file);
+  if (m) FcPatternDestroy(m);
+  FcPatternDestroy(pat);
+  return out;
+}
+
+FT_Face ftface(const FntRow* r) {
+  if (!r || r->width == 0 || builtin(r->desc.face)) return nullptr;
+  for (int i = 0; i < nopened; i++)
+    if (std::memcmp(&opened[i].d, &r->desc, sizeof r->desc) == 0) return opened[i].face;
+  if (!ftlib && FT_Init_FreeType(&ftlib) != 0) return nullptr;
+  const std::string file = facefile(r->desc);
+  FT_Face f = nullptr;
+  if (file.empty() || FT_New_Face(ftlib, file.c_str(), 0, &f) != 0) return nullptr;
+  FT_Set_Pixel_Sizes(f, 0, static_cast<FT_UInt>(std::clamp<int>(r->desc.height, 4, 200)));
+  if (nopened == FNTROWS) {  // the oldest face goes
+    FT_Done_Face(opened[0].face);
+    std::memmove(opened, opened + 1, sizeof(Open) * (FNTROWS - 1));
+    nopened--;
+  }
+  opened[nopened++] = {r->desc, f};
+  return f;
+}
+#endif
 
 void setface(FontDesc& d, const char* face) {
   std::memset(d.face, 0, sizeof d.face);
@@ -206,6 +260,48 @@ int txtsiz(int* font, int* size) {
   if (font) *font = p ? p->fontnum : 0;
   if (size) *size = p ? p->txthgt : 0;
   return 0;
+}
+
+int ftwidth(const FntRow* r, const char* text, int n) {
+#ifdef PELIX_HAVE_FONTS
+  FT_Face f = ftface(r);
+  if (!f || !text) return -1;
+  long w = 0;
+  for (int i = 0; i < n; i++)
+    if (FT_Load_Char(f, static_cast<unsigned char>(text[i]), FT_LOAD_DEFAULT) == 0)
+      w += f->glyph->advance.x >> 6;
+  return static_cast<int>(w);
+#else
+  (void)r, (void)text, (void)n;
+  return -1;
+#endif
+}
+
+int ftdraw(const FntRow* r, const char* text, int n, int x, int y, void (*plot)(void*, int, int),
+           void* ctx) {
+#ifdef PELIX_HAVE_FONTS
+  FT_Face f = ftface(r);
+  if (!f || !text || !plot) return -1;
+  const int base = y + static_cast<int>(f->size->metrics.ascender >> 6);
+  int pen = x;
+  for (int i = 0; i < n; i++) {
+    if (FT_Load_Char(f, static_cast<unsigned char>(text[i]), FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0)
+      continue;
+    const FT_GlyphSlot g = f->glyph;
+    const FT_Bitmap& b = g->bitmap;
+    for (unsigned row = 0; row < b.rows; row++) {
+      const unsigned char* line = b.buffer + static_cast<long>(row) * b.pitch;
+      for (unsigned col = 0; col < b.width; col++)
+        if (line[col >> 3] & (0x80 >> (col & 7)))
+          plot(ctx, pen + g->bitmap_left + static_cast<int>(col), base - g->bitmap_top + static_cast<int>(row));
+    }
+    pen += static_cast<int>(g->advance.x >> 6);
+  }
+  return pen - x;
+#else
+  (void)r, (void)text, (void)n, (void)x, (void)y, (void)plot, (void)ctx;
+  return -1;
+#endif
 }
 
 void fontanswer(const char* face, int size) {

@@ -60,6 +60,15 @@ int txtsiz(int* font, int* size);
 int pickfont();
 // The font command.
 int fontcmd();
+// Text in a row's named face through FreeType: the width of n characters,
+// or -1 when the row has no named face (the built-in face applies).
+int ftwidth(const FntRow* r, const char* text, int n);
+// Draws n characters in a row's named face with the top of the line at y:
+// plot(ctx, x, y) for each set pixel (glyphs rendered one bit a pixel).
+// Returns the width drawn, or -1 when the row has no named face.
+int ftdraw(const FntRow* r, const char* text, int n, int x, int y, void (*plot)(void*, int, int),
+           void* ctx);
+
 // The answer the scripted input gives the next font chooser: a face and a
 // size, or cancel (face null).
 void fontanswer(const char* face, int size);

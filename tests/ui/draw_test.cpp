@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -29,6 +30,7 @@ struct Port {
     setwdc(nullptr);
     setPort(p);
     p->penwid = 1;
+    p->fontnum = 1;  // the built-in face
     p->pencol = 0x0000FF;  // red
     p->fillcol = 0x00FF00;
   }
@@ -247,6 +249,30 @@ TEST(Fonts, TableRowsAreChecked) {
   EXPECT_EQ(fntrow(3)->desc.italic, 1);
   EXPECT_EQ(fntrow(3)->width, FACEWID);
   EXPECT_EQ(SETFONT(fntcount(), 0, 0), -1);
+}
+
+TEST(Fonts, NamedFacesDrawThroughFreeType) {
+  initFonts(0);
+  if (setlfnt(4, "DejaVu Sans", 20, 0) != 0) GTEST_SKIP() << "no named faces in this build";
+  Port t(200, 40);
+  t.p->fontnum = 4;
+  // Proportional widths, unlike the built-in cells.
+  EXPECT_LT(txtwid("iiii", 4), txtwid("WWWW", 4));
+  movtxt(3, 2, "Wi", 2);
+  EXPECT_EQ(t.p->penx, 3 + txtwid("Wi", 2));
+  int set = 0, top = 99, left = 999;
+  for (int y = 0; y < 40; y++)
+    for (int x = 0; x < 200; x++)
+      if (t.on(x, y)) {
+        set++;
+        top = std::min(top, y);
+        left = std::min(left, x);
+      }
+  EXPECT_GT(set, 30);
+  EXPECT_GE(top, 2);
+  EXPECT_GE(left, 3);
+  t.p->fontnum = 1;
+  EXPECT_EQ(txtwid("Wi", 2), 2 * FACEWID);
 }
 
 TEST(Keys, WordsAndCellsRespectTheBuffer) {
