@@ -11,6 +11,7 @@
 #include "graphics/views.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
+#include "ui/keymenu.h"
 #include "ui/keys.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
@@ -182,8 +183,17 @@ int rdkeys(char* buf, int start, int length, int max) {
       result = key + 0x100;
       break;
     }
-    // Up and Down recall history unless text-grab mode is on.
-    if (!edmode && !(curflg & 0x2000)) {
+    // F1..F10 on a blank command line run the key menu's texts.
+    if (prompt && ln.len == 0 && key >= 187 && key <= 196) {
+      int n = 0;
+      if (fncstr(key, 0, &n) && n > 0) {
+        result = 0;
+        break;
+      }
+    }
+    // Up and Down recall history unless a key menu is shown (its highlight
+    // moves) or text-grab mode is on.
+    if (!edmode && !(curflg & 0x2000) && !keymenu()) {
       if (key == 200) key = 201;
       if (key == 208) key = 209;
     }
