@@ -292,6 +292,32 @@ TEST(Keys, WordsAndCellsRespectTheBuffer) {
   EXPECT_STREQ(small, "alph");
 }
 
+TEST(Keys, TextGrabCopiesAndErasesTheBlock) {
+  initWins();
+  setwin(0);
+  const Wport* w = curport;
+  const TxtGrid* g = wgrid(w);
+  ASSERT_NE(g, nullptr);
+  curtxt("one two", 0, 0, g->orow + 5, 0);
+  curtxt("three  ", 0, 0, g->orow + 6, 0);
+  // Anchor on "two"'s t, corner two rows down on column 6.
+  Boxcur(4 * w->chwid + 1, 5 * w->chhgt + 1, -3);
+  Boxcur(6 * w->chwid + 1, 6 * w->chhgt + 1, -3);
+  int n = 0;
+  const char* t = grbtxt(13, &n);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(std::string(t, n), "two\ne");
+  t = grbtxt(130, &n);  // the right button: the first row only
+  ASSERT_NE(t, nullptr);
+  EXPECT_STREQ(t, "two");
+  EXPECT_EQ(grbtxt(137, &n), nullptr);
+  grbtxt(211, &n);  // Del blanks the block
+  char row[16];
+  txtcell(row, 0, g->orow + 5, sizeof row);
+  EXPECT_EQ(std::string(row).substr(0, 7), "one    ");
+  Boxcur(0, 0, 0);
+}
+
 TEST(Keys, TabletParsers) {
   // Binary packets: buttons in the first byte, 14-bit x and y.
   TabState t;
