@@ -1,11 +1,14 @@
-// The key menu's function keys at the command prompt.
+// The key menu's function keys, and the idle command prompt with views open.
 #include "lang/mainloop.h"
 #include "lang/parse.h"
 #include "tests/support/interp.h"
 #include "ui/editor.h"
 #include "ui/events.h"
 #include "ui/keymenu.h"
+#include "ui/keys.h"
+#include "ui/platform/backend.h"
 #include "ui/window.h"
+#include "graphics/views.h"
 
 namespace {
 
@@ -39,6 +42,43 @@ TEST(KeyMenu, FunctionKeysRunTheirTextsOnABlankLine) {
   EXPECT_STREQ(buf, "ab");
   EXPECT_FALSE(qpend(&dfltq));
   clrfkeys();
+  term.end();
+}
+
+// Counts the polls that find nothing.
+struct PollTerm : Term {
+  int polls = 0;
+  int keyin(int how) override {
+    const int k = Term::keyin(how);
+    if (k == 0 && how != KEY_PEEK) polls++;
+    return k;
+  }
+};
+
+TEST(KeyMenu, IdlePromptWithViewsGivesWayWithoutSpinning) {
+  PollTerm kb;  // nothing typed, input not ended
+  TermUse term;
+  term.begin(&kb);
+  state = 0;
+  nargw = 0;
+  initWins();
+  setwin(0);
+  wintext("P> ", 3);
+  int col = 0, row = 0;
+  getcur(&col, &row);
+  const int16_t keep = nviews;
+  nviews = 1;
+  char buf[LINBUF];
+  // The line is given up so that the views refresh, after waits rather
+  // than a stream of polls, and the prompt comes off its row.
+  EXPECT_EQ(rdkeys(buf, 0, 0, LINBUF), 0);
+  nviews = keep;
+  EXPECT_LT(kb.polls, 100);
+  char cell[8];
+  txtcell(cell, col - 3, row, sizeof cell);
+  EXPECT_EQ(std::string(cell).substr(0, 3), "   ");
+  kb.typed = {'x', 13};
+  EXPECT_EQ(rdkeys(buf, 0, 0, LINBUF), 1);
   term.end();
 }
 
