@@ -25,7 +25,7 @@ namespace {
 void* hp(int32_t ref) { return ref < 0 ? heldptr(ref) : nullptr; }
 
 PwRec* cur = nullptr;  // the drawing port set by setPort
-bool curset = false;   // setPort was called (null then means none)
+bool curset = false;   // a port was set (else the current window's record)
 
 // Where the pixels of a port are.
 struct Canvas {
@@ -258,9 +258,9 @@ void logrect(const char* what, const int32_t* r) {
 
 int setPort(PwRec* p) {
   if (jdebug > 1) logprintf("setPort(%ld) %10dt %ld %d\n", static_cast<long>(p ? p->window : 0), 0, 0L, 0);
-  if (cur == p && curset) return 0;
+  // None goes back to the current window's record.
   cur = p;
-  curset = true;
+  curset = p != nullptr;
   return 0;
 }
 

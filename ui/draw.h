@@ -26,7 +26,7 @@
 struct PwRec;
 
 // ---- Ports and pen ----
-// Makes a port the drawing port (null: none).
+// Makes a port the drawing port (null: back to the current window's record).
 int setPort(PwRec* p);
 PwRec* getPort();
 // Keeps (on) or releases the port's context: flag 32.
