@@ -25,15 +25,6 @@ WEAK int16_t* fldcmd(uint32_t* count) {
   return nullptr;
 }
 
-WEAK int getwrd(int, int, char* buffer) {
-  if (buffer) buffer[0] = 0;
-  return 0;
-}
-WEAK char* grbtxt(int, int* length) {
-  if (length) *length = 0;
-  return nullptr;
-}
-WEAK int Boxcur(int, int, int) { return 0; }
 WEAK int winrect(int32_t, int* rect) {
   if (rect) rect[0] = rect[1] = rect[2] = rect[3] = 0;
   return 0;

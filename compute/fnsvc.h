@@ -36,8 +36,9 @@ int format(int n, char* output, const char* fmt, int32_t* handles, int single, i
 PtrRec* Zaccpt(int code, int kind, int wsiz);
 
 // ---- User interface ----------------------------------------------------
-// The word under text cell (x, y) into buffer; its length (0 none).
-int getwrd(int x, int y, char* buffer);
+// The word under text cell (x, y) into buffer (at most size - 1 characters
+// and a NUL); its length (0 none).
+int getwrd(int x, int y, char* buffer, int size);
 // Lets the user drag a box over the text window: the covered text and its
 // length.
 char* grbtxt(int key, int* length);

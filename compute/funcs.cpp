@@ -915,7 +915,7 @@ int su_gettxt(FnCall& c) {
       getcur(&col, &row);
       if (mode != 0) {
         if (len > 0) break;
-        len = getwrd(col, row, text);
+        len = getwrd(col, row, text, GTMAX);
         len = std::clamp(len, 0, GTMAX - 1);
         if (len > 0) break;
         continue;

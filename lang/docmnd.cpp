@@ -38,7 +38,9 @@
 #include "realtime/rtsched.h"
 #include "realtime/serial.h"
 #include "ui/clocks.h"
+#include "ui/draw.h"
 #include "ui/events.h"
+#include "ui/fonts.h"
 #include "ui/hooks.h"
 #include "ui/sysserv.h"
 #include "ui/window.h"
@@ -264,9 +266,9 @@ int DOCMND(int code) {
     case CM_WINDOW: return wincmd();  // window: winarg, setwin / iconwin; the window number to r0
     case CM_MENU:   // menu: menucmd
     case CM_EDIT:   // edit: edit, then edtext; status bit 0x40 cleared after
-    case CM_PATTERN:  // pattern: pattern
-    case CM_FONT:  // font: setlfnt / initFonts / winsetup
       return notavl(code);
+    case CM_PATTERN: return pattern();  // pattern: no fill patterns on this platform
+    case CM_FONT: return fontcmd();     // font: setlfnt / initFonts / the current font
 
     // Display and vectors.
     case CM_ERASE:  // erase: erase, setnvec

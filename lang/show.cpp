@@ -20,6 +20,7 @@
 #include "lang/names.h"
 #include "lang/parse.h"
 #include "ui/clocks.h"
+#include "ui/fonts.h"
 #include "ui/window.h"
 
 #include <algorithm>
@@ -493,8 +494,8 @@ int show() {
       case CM_WATCH: return 0;
       case FN_MAP: return 0;
       case FN_VECTOR: return shosym(SY_VECTOR, 0, "Vector", detail);
-      case CM_FONT:
-      case FN_DIALOG: return 0;  // the font list and dialog layouts come with their windows
+      case CM_FONT: return fntlst();
+      case FN_DIALOG: return 0;  // dialog layouts come with their windows
       default: {
         const int kind = kindof(code);
         if (kind) return shosym(kind, 0, kindname(kind), detail);

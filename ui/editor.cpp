@@ -6,7 +6,13 @@
 #include "core/state.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
+#include "compute/fnsvc.h"
+#include "core/typecmd.h"
+#include "graphics/views.h"
+#include "ui/clocks.h"
 #include "ui/events.h"
+#include "ui/keymenu.h"
+#include "ui/keys.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
 #include "ui/screen.h"
@@ -130,14 +136,29 @@ int rdkeys(char* buf, int start, int length, int max) {
   const int saveprompt = inprompt;
   inprompt = prompt ? 1 : 0;
   int result = -2;  // -2: the line goes on
+  // With views open an idle command line gives way now and then, so that
+  // the main loop refreshes them; meanwhile it waits on the input with a
+  // short time-out rather than spinning.
+  const bool views = prompt && (nviews > 0 || nwatch > 0);
+  const uint32_t refresh = tickms(1) + 200;
   while (result == -2) {
     int key;
-    if (prompt && ln.len == 0 && (state & ST_ALARMS)) {
+    if (prompt && ln.len == 0 && ((state & ST_ALARMS) || views)) {
       // While alarms wait, an idle command line polls, so that a due alarm
       // runs (its command is queued and the line given up).
-      if (alarmck(0) != 0) {
+      if ((state & ST_ALARMS) && alarmck(0) != 0) {
         result = 0;
         break;
+      }
+      if (views && static_cast<int32_t>(tickms(1) - refresh) >= 0) {
+        // The prompt comes off its row: the main loop shows it again.
+        const TxtGrid* gg = curgrid();
+        const int c0 = gg ? gg->ocol : 0;
+        if (ln.scol > c0) erstxt(curwin, c0, ln.row, ln.scol - c0);
+        putcur(c0, ln.row);
+        inprompt = saveprompt;
+        buf[0] = 0;
+        return 0;
       }
       key = getkey(1);
       if (key == 0) {
@@ -162,8 +183,17 @@ int rdkeys(char* buf, int start, int length, int max) {
       result = key + 0x100;
       break;
     }
-    // Up and Down recall history unless text-grab mode is on.
-    if (!edmode && !(curflg & 0x2000)) {
+    // F1..F10 on a blank command line run the key menu's texts.
+    if (prompt && ln.len == 0 && key >= 187 && key <= 196) {
+      int n = 0;
+      if (fncstr(key, 0, &n) && n > 0) {
+        result = 0;
+        break;
+      }
+    }
+    // Up and Down recall history unless a key menu is shown (its highlight
+    // moves) or text-grab mode is on.
+    if (!edmode && !(curflg & 0x2000) && !keymenu()) {
       if (key == 200) key = 201;
       if (key == 208) key = 209;
     }
@@ -196,8 +226,42 @@ int rdkeys(char* buf, int start, int length, int max) {
         result = ln.len;
         break;
       case 129:  // a left click ends a line that is not empty
-        if (ln.len > 0) result = ln.len;
         redraw = false;
+        if (ln.len > 0) {
+          result = ln.len;
+        } else if (curflg & 0x2000) {
+          // Text grab: the marked block becomes the command.
+          Boxcur(curx, cury, -3);
+          int n = 0;
+          if (const char* t = grbtxt(129, &n); t && n > 0) {
+            Boxcur(0, 0, 0);
+            xeqstr(t, 0, n);
+            result = 0;
+          }
+        }
+        break;
+      case 130:  // the word under the pointer and a blank; or a grab starts
+        if (curflg & 0x2000) {
+          Boxcur(0, 0, 0);
+          Boxcur(curx, cury, 1);
+          redraw = false;
+        } else {
+          char w[LINBUF];
+          const int n = wordat(curx, cury, w, sizeof w);
+          for (int i = 0; i < n; i++) ln.put(w[i]);
+          if (n > 0) ln.put(' ');
+        }
+        break;
+      case 137:
+      case 138:  // double clicks: the box corner and the cross-hair
+        redraw = false;
+        if (!(curflg & 0x2000)) {
+          Boxcur(curx, cury, -3);
+          drwcur(curx, cury, 0);
+        } else if (ln.len == 0) {
+          int n = 0;
+          grbtxt(key, &n);
+        }
         break;
       case 131:
       case 21:  // Ctrl-U

@@ -300,6 +300,8 @@ uint8_t* coltab() {
 }
 }  // namespace
 
+uint8_t* progctab() { return coltab(); }
+
 PwRec* makcport(int width, int height, void* pixels, int depth, PwRec* rec) {
   if (width <= 0 || height <= 0) return nullptr;
   if (depth != 1 && depth != 8 && depth != 16 && depth != 24 && depth != 32) return nullptr;

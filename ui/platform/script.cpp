@@ -1,6 +1,8 @@
 // Scripted input for tests and demonstrations.
 #include "ui/platform/script.h"
 
+#include "ui/fonts.h"
+
 #include "core/convert.h"
 #include "ui/events.h"
 #include "ui/platform/clock.h"
@@ -214,6 +216,17 @@ int ScriptInput::run(const Step& s) {
       postmsg(focushwnd(), WM_CHAR, c, 1, c < 32 && c != 8 && c != 9 && c != 13 && c != 27 ? MK_CTRL : 0);
     }
     return static_cast<int>(t.size());
+  }
+  if (op == "fontbox") {  // the next font chooser's answer
+    int size = 0;
+    if (w.size() == 2 && w[1] == "cancel") {
+      fontanswer(nullptr, 0);
+    } else if (w.size() == 3 && number(w[2], &size)) {
+      fontanswer(w[1].c_str(), size);
+    } else {
+      return bad("fontbox needs \"face\" SIZE or cancel");
+    }
+    return 0;
   }
   if (op == "key") {
     if (w.size() != 2 || !postkeyname(w[1])) return bad("unknown key");

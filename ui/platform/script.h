@@ -16,6 +16,7 @@
 //   close WIN                    the close box of a window (the main window's:
 //                                closing the native window)
 //   alert "button text"          answers an alert box
+//   fontbox "face" SIZE|cancel   answers the next font chooser
 //   wait MS                      lets MS milliseconds pass (instant on the
 //                                virtual clock)
 //   poll N                       releases the next step on the N-th poll that

@@ -1,0 +1,403 @@
+// Cell reading, the text grab, the drawn cursors and the tablet,
+// parameter-cursor and trigger pointer sources.
+#include "ui/keys.h"
+
+#include "compute/fnsvc.h"
+#include "core/memory.h"
+#include "core/output.h"
+#include "core/state.h"
+#include "graphics/drawstate.h"
+#include "lang/mainloop.h"
+#include "lang/names.h"
+#include "ui/events.h"
+#include "ui/platform/wm.h"
+#include "ui/screen.h"
+#include "ui/window.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+TabState tabst;
+PrmCur prmcur[2];
+Trigger trig;
+
+namespace {
+// The rubber-band figure.
+struct Band {
+  int shape = 0;    // 0 off, above 0 on
+  bool drawn = false;
+  int ax = 0, ay = 0;  // anchor
+  int cx = 0, cy = 0;  // corner
+  bool anchored = false;
+} band;
+
+// The cross-hair as last drawn.
+struct Cross {
+  bool drawn = false;
+  int x = 0, y = 0, mode = 0;
+} cross;
+
+int slots[2][2];  // saved text cursors
+
+// XOR of one pixel of the current window's surface.
+void xorpix(Surface* s, int x, int y, uint32_t v) {
+  if (s && x >= 0 && y >= 0 && x < s->w && y < s->h) s->row(y)[x] ^= v;
+}
+
+Surface* cursurf() {
+  const PwRec* p = wpwrec(curport);
+  return p ? wm_surface(p->window) : nullptr;
+}
+
+// XOR lines, so that drawing twice leaves the surface as it was.
+void xorline(Surface* s, int x0, int y0, int x1, int y1, uint32_t v) {
+  const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
+  const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+  int err = dx + dy;
+  for (;;) {
+    xorpix(s, x0, y0, v);
+    if (x0 == x1 && y0 == y1) break;
+    const int e2 = 2 * err;
+    if (e2 >= dy) {
+      err += dy;
+      x0 += sx;
+    }
+    if (e2 <= dx) {
+      err += dx;
+      y0 += sy;
+    }
+  }
+}
+
+void bandbox(Surface* s) {
+  const int x0 = std::min(band.ax, band.cx), x1 = std::max(band.ax, band.cx);
+  const int y0 = std::min(band.ay, band.cy), y1 = std::max(band.ay, band.cy);
+  xorline(s, x0, y0, x1, y0, 0xFFFFFF);
+  if (y1 > y0) xorline(s, x0, y1, x1, y1, 0xFFFFFF);
+  if (y1 - y0 > 1) {
+    xorline(s, x0, y0 + 1, x0, y1 - 1, 0xFFFFFF);
+    if (x1 > x0) xorline(s, x1, y0 + 1, x1, y1 - 1, 0xFFFFFF);
+  }
+}
+
+void bandtoggle() {
+  if (Surface* s = cursurf()) {
+    bandbox(s);
+    band.drawn = !band.drawn;
+    if (const PwRec* p = wpwrec(curport)) invalwin(p->window);
+  }
+}
+
+// The cell of the text window under a pixel point.
+void pixcell(int x, int y, int* col, int* row) {
+  const Wport* w = curport;
+  const TxtGrid* g = wgrid(w);
+  const int cw = w && w->chwid ? w->chwid : 8, ch = w && w->chhgt ? w->chhgt : 16;
+  *col = x / cw + (g ? g->ocol : 0);
+  *row = y / ch + (g ? g->orow : 0);
+}
+
+// A grid cell, or null outside the buffer.
+char* cell(int col, int row) {
+  TxtGrid* g = curgrid();
+  char* b = gridbuf(g);
+  if (!b || col < 0 || row < 0 || col >= g->rowlen || row >= g->nrows) return nullptr;
+  return b + static_cast<size_t>(row) * g->rowlen + col;
+}
+
+// A field digit added, kept from overflowing.
+int32_t addigit(int32_t v, int d) {
+  if (v > (INT32_MAX - d) / 10) return INT32_MAX;
+  return v * 10 + d;
+}
+}  // namespace
+
+// ---- Cell reading ---------------------------------------------------------------
+
+int txtcell(char* buf, int col, int row, int size) {
+  if (!buf || size < 1) return 0;
+  return txtget(col, row, buf, size - 1 > 0 ? size - 1 : -1) < 0 ? 0 : static_cast<int>(std::strlen(buf));
+}
+
+int getwrd(int x, int y, char* buf, int size) {
+  if (!buf || size < 1) return 0;
+  buf[0] = 0;
+  auto word = [](const char* c) {
+    const auto u = static_cast<unsigned char>(*c);
+    return u >= 33 && u <= 175;
+  };
+  const char* at = cell(x, y);
+  if (!at || !word(at)) return 0;
+  int l = x, r = x;
+  while (cell(l - 1, y) && word(cell(l - 1, y))) l--;
+  while (cell(r + 1, y) && word(cell(r + 1, y))) r++;
+  const int n = std::min(r - l + 1, size - 1);
+  std::memcpy(buf, cell(l, y), static_cast<size_t>(n));
+  buf[n] = 0;
+  return n;
+}
+
+int wordat(int x, int y, char* buf, int size) {
+  int col, row;
+  pixcell(x, y, &col, &row);
+  return getwrd(col, row, buf, size);
+}
+
+char* grbtxt(int key, int* len) {
+  if (len) *len = 0;
+  if (!band.anchored) return nullptr;
+  int c0, r0, c1, r1;
+  pixcell(band.ax, band.ay, &c0, &r0);
+  pixcell(band.cx, band.cy, &c1, &r1);
+  if (c1 < c0) std::swap(c0, c1);
+  if (r1 < r0) std::swap(r0, r1);
+  if (key == 8 || key == 211) {
+    for (int r = r0; r <= r1; r++) erstxt(curwin, c0, r, c1 - c0 + 1);
+    return nullptr;
+  }
+  if (key != 13 && key != 129 && key != 130) return nullptr;
+  if (key == 130) r1 = r0;
+  const int w = c1 - c0 + 1;
+  auto* out = static_cast<char*>(getbuf((r1 - r0 + 1) * (w + 1) + 1));
+  if (!out) return nullptr;
+  int n = 0;
+  for (int r = r0; r <= r1; r++) {
+    char* row = out + n;
+    int m = txtcell(row, c0, r, w + 1);
+    while (m > 0 && row[m - 1] == ' ') m--;
+    n += m;
+    out[n++] = '\n';
+  }
+  out[--n] = 0;  // the last newline ends the text
+  if (len) *len = n;
+  return n > 0 ? out : nullptr;
+}
+
+int Boxcur(int x, int y, int mode) {
+  if (mode > 0) {
+    if (band.shape == 0) {
+      band.ax = band.cx = curx;
+      band.ay = band.cy = cury;
+      band.anchored = true;
+    }
+    band.shape++;
+    if (!band.drawn) bandtoggle();
+    return 0;
+  }
+  if (mode >= -2) {  // off
+    if (band.drawn) bandtoggle();
+    band.shape = 0;
+    return 0;
+  }
+  x = std::max(x, 0);
+  y = std::max(y, 0);
+  if (gflags & 0x2000) y = std::max(0, scrhgt - 1 - y);
+  const bool was = band.drawn;
+  if (was) bandtoggle();
+  if (!band.anchored) {
+    band.ax = x;
+    band.ay = y;
+    band.anchored = true;
+  }
+  band.cx = x;
+  band.cy = y;
+  if (was || band.shape > 0) bandtoggle();
+  return 0;
+}
+
+// ---- The tablet -----------------------------------------------------------------
+
+int tabfeed(TabState& t, int mode, int byte) {
+  if (byte < 0) return -2;
+  int32_t b = -1, x = 0, y = 0;
+  const int fields = (mode >> 2) & 31;
+  if (fields == 0 || ((mode & 0x400) && (byte & 0x80))) {
+    // Binary packets of five bytes.
+    if (byte & 0x80) {
+      if (t.pos != 0) {  // a first byte inside a packet
+        t.pos = 0;
+        trcint(16, "frmerr", 0, byte, 0, 0, 0, 0);
+        return -1;
+      }
+      t.pkt[t.pos++] = static_cast<uint8_t>(byte);
+      return -2;
+    }
+    if (t.pos == 0) return -2;  // no packet start seen
+    t.pkt[t.pos++] = static_cast<uint8_t>(byte);
+    if (t.pos < 5) return -2;
+    t.pos = 0;
+    b = (t.pkt[0] & 7) + ((t.pkt[0] & 0x40) ? 8 : 0);
+    x = t.pkt[1] | (t.pkt[2] << 7);
+    y = t.pkt[3] | (t.pkt[4] << 7);
+  } else {
+    const int c = byte & 0x7F;
+    if (c >= '0' && c <= '9') {
+      if (t.nf < 8) t.field[t.nf] = addigit(t.indigit ? t.field[t.nf] : 0, c - '0');
+      t.indigit = true;
+      return -2;
+    }
+    if (c == '-' && (mode & 0x8000)) {
+      t.neg = true;
+      return -2;
+    }
+    if (t.indigit) {  // a field ends
+      if (t.nf < 8) {
+        if (t.neg) t.field[t.nf] = -t.field[t.nf];
+        t.nf++;
+      }
+      t.indigit = t.neg = false;
+    }
+    if (c >= 32) return -2;
+    // A control character ends the record: only a whole one counts.
+    const int nf = t.nf;
+    t.nf = 0;
+    t.neg = false;
+    if (nf != fields || nf < 2) return -2;
+    int px = 0, py = 1;
+    b = 1;
+    if (mode & 0x80) {
+      b = t.field[0];
+      px = 1;
+      py = 2;
+    } else if ((mode & 0x100) && nf >= 3) {
+      b = t.field[2];
+    }
+    if (mode & 0x200) std::swap(px, py);
+    x = t.field[px];
+    y = t.field[py];
+  }
+  if (b == t.buttons && x == t.x && y == t.y) return -1;
+  if (t.held) {  // after a reset, buttons down wait for a release
+    if (b != 0) return -1;
+    t.held = false;
+  }
+  t.buttons = b;
+  t.x = x;
+  t.y = y;
+  return b ? 128 | (b & 127) : 0;
+}
+
+int gettab(int mode) {
+  if (!(curflg & 4) || !tablet) return -1;
+  if (mode < 0) {
+    tabst.buttons = -1;
+    tabst.held = true;
+  }
+  for (int i = 0; i < 200; i++) {
+    const int c = comgetc();
+    if (c < 0) break;
+    const int r = tabfeed(tabst, tablet, c);
+    if (r == -2) continue;
+    if (r == -1) return -1;
+    const int sh = (tablet >> 12) & 3;
+    int x = tabst.x >> sh, y = tabst.y >> sh;
+    if (tablet & 0x4000) y = scrhgt - 1 - y;
+    curx = static_cast<int16_t>(std::clamp(x, -32768, 32767));
+    cury = static_cast<int16_t>(std::clamp(y, -32768, 32767));
+    trcint(16, "gettab", 0, r, curx, cury, tabst.buttons, 0);
+    return r;
+  }
+  return -1;
+}
+
+int tabdrain() {
+  for (int i = 0; i < 100000 && comgetc() >= 0; i++) {
+  }
+  return 0;
+}
+
+// ---- Parameter cursors and triggers -----------------------------------------------
+
+int prmval(const PrmCur* r, int dflt) {
+  if (!r || r->param == 0) return dflt;
+  const double v = static_cast<double>(getprm(r->param)) * r->scale + r->offset;
+  return static_cast<int>(std::clamp(v, -2147483648.0, 2147483647.0));
+}
+
+int prmxy() {
+  bool moved = false;
+  int16_t* pt[2] = {&curx, &cury};
+  const int lo[2] = {0, 0}, hi[2] = {scrwid - 1, scrhgt - 1};
+  for (int k = 0; k < 2; k++) {
+    const int d = prmval(&prmcur[k], 0);
+    if (d == 0) continue;
+    const int v = std::clamp(*pt[k] + d, lo[k], hi[k]);
+    if (v != *pt[k]) {
+      *pt[k] = static_cast<int16_t>(v);
+      moved = true;
+    }
+  }
+  trcint(16, "prmxy", 0, curx, cury, moved, 0, 0);
+  return moved ? 0 : -1;
+}
+
+int trigger() {
+  const int kind = trig.mode & 15;
+  if (kind == 0 || trig.param == 0) return -1;
+  const float v = getprm(trig.param);
+  const float d = v - trig.ref;
+  if ((trcmsk & (8 | 16 | 128)) == (8 | 16 | 128))
+    jprintf(dbglun, "trigger: %5d %5d %5d %5d %5d\n", trig.param, static_cast<int>(v),
+            static_cast<int>(trig.ref), static_cast<int>(d), trig.mode);
+  const bool was = trig.mode & 0x40;
+  bool fire = false, now = was;
+  switch (kind) {
+    case 1: now = d > 0; fire = now && !was; break;
+    case 2: now = d <= 0; fire = now && !was; break;
+    case 3:
+      fire = d != 0;
+      if (fire) trig.ref = v;
+      break;
+    case 4: now = d == 0; fire = now && !was; break;
+    case 5: fire = d > 0; break;
+    case 6: fire = d <= 0; break;
+    case 7: fire = d == 0; break;
+    default: break;
+  }
+  trig.mode = static_cast<int16_t>(now ? (trig.mode | 0x40) : (trig.mode & ~0x40));
+  if (!fire) return -1;
+  if (trig.cmd) {
+    if (const char* t = static_cast<const char*>(stkptr(trig.cmd))) {
+      xeqstr(t, 0, static_cast<int>(std::strlen(t)));
+      return 128;
+    }
+  }
+  return trig.key;
+}
+
+// ---- Drawn cursors -----------------------------------------------------------------
+
+int drwcur(int x, int y, int mode) {
+  Surface* s = cursurf();
+  auto draw = [&](int px, int py, int m) {
+    const int xmax = m == 64 ? 497 : 625, ymax = m == 64 ? 497 : 385;
+    const uint32_t v = m == 64 ? 0x404040 : 0xAAAAAA;
+    xorline(s, std::clamp(px - 7, 0, xmax), py, std::clamp(px + 7, 0, xmax), py, v);
+    if (py - 7 < py) xorline(s, px, std::clamp(py - 7, 0, ymax), px, py - 1, v);
+    xorline(s, px, py + 1, px, std::clamp(py + 7, 0, ymax), v);
+  };
+  if (cross.drawn && (mode == -1 || cross.x != x || cross.y != y)) {
+    draw(cross.x, cross.y, cross.mode);
+    cross.drawn = false;
+  }
+  if (mode == -1 || cross.drawn) return 0;
+  draw(x, y, mode);
+  cross = {true, x, y, mode};
+  if (const PwRec* p = wpwrec(curport)) invalwin(p->window);
+  return 0;
+}
+
+int savcur(int save, int n) {
+  int (&s)[2] = slots[pflags & 1];
+  if (save) {
+    getcur(&s[0], &s[1]);
+    if (n >= 0) {
+      curx = static_cast<int16_t>(scrwid * n / 2);
+      cury = static_cast<int16_t>(scrhgt * n / 2);
+    }
+  } else {
+    putcur(s[0], s[1]);
+  }
+  return 0;
+}
