@@ -121,10 +121,6 @@ WEAK float vangle(int, int16_t*, int) {
   return 0.0f;
 }
 WEAK int32_t fndvec(PtrRec*, const int16_t*, int32_t, uint8_t*, int) { return fnnavl(); }
-WEAK uint8_t* getvec(PtrRec*, int32_t, uint8_t* exp, int) {
-  if (exp) std::memset(exp, 0, 12);
-  return nullptr;
-}
 WEAK float* sweep(int, uint32_t* count) {
   if (count) *count = 0;
   fnnavl();
@@ -144,10 +140,6 @@ WEAK int getbox(int16_t* box, int mode, int, int) {
 
 WEAK int comread(int, char*, int, int) { return fnnavl(); }
 
-WEAK int ptrptr(int, int, int) {
-  fnnavl();
-  return 0;
-}
 WEAK int doalert() {
   fnnavl();
   return 0;

@@ -1,7 +1,8 @@
-// Drawing state cells. The vector list store and the pixel writers are not
-// built yet: until they are, vinit makes nothing, setnvec keeps the counts
-// in the cells and setpxf only remembers the mode.
+// Drawing state cells. The pixel writers are not built yet: until they
+// are, setpxf only remembers the mode. The vector list is graphics/veclist.
 #include "graphics/drawstate.h"
+
+#include "graphics/veclist.h"
 
 int16_t iplane, vplane, gplane;
 uint8_t hplane;
@@ -29,16 +30,6 @@ int16_t lastpt[3];
 
 static int32_t pxfmode;  // mode word of the selected pixel writers
 
-int vinit(int) { return 0; }
-
-int setnvec(int which, int32_t n) {
-  if (which > 0)
-    nvdata = n;
-  else
-    nvecs = n;
-  return 0;
-}
-
 int setpxf(int mode) {
   pxfmode = mode;
   return 0;
@@ -55,4 +46,5 @@ void drwini() {
   calbar = calfact = aspect = 0.0f;
   lastpt[0] = lastpt[1] = lastpt[2] = 0;
   pxfmode = 0;
+  vlini();
 }
