@@ -12,6 +12,7 @@
 #include "compute/fnsvc.h"
 #include "compute/funcs.h"
 #include "compute/genrat.h"
+#include "compute/trace.h"
 #include "core/args.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -90,7 +91,7 @@ constexpr FnDef fntab[] = {
     {239, "time", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_time, run_time},
     {240, "getbox", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_getbox, run_getbox},
     {241, "getxy", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_getxy},
-    NAVL(242, "perp"),
+    {242, "perp", SU_DEF, RC_FIX, 1, 136, 0, 0, OP_HERE, su_perp, run_perp},
     {243, "vector", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_vector},
     {244, "random", SU_OWN, RC_SET, 0, 96, 0, 0, OP_GEN, su_gen, nullptr},
     {245, "ramp", SU_OWN, RC_SET, 0, 0, 0, 0, OP_GEN, su_gen, nullptr},
@@ -105,8 +106,8 @@ constexpr FnDef fntab[] = {
     NAVL(254, "warp"),
     NAVL(255, "smooth"),
     NAVL(256, "order"),
-    NAVL(257, "search"),
-    NAVL(258, "trace"),
+    {257, "search", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_trace, run_trace},
+    {258, "trace", SU_OWN, RC_SET, 0, 16, 0, FN_STOPND, OP_HERE, su_trace, run_trace},
     {259, "sample", SU_OWN, RC_SET, 0, 96, 0, 0, OP_HERE, su_sample, nullptr},
     {260, "getchar", SU_OWN, RC_FIX, 1, 16, 0, 0, OP_HERE, nullptr, run_getchar},
     {261, "mask", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_HERE, su_mask, run_mask},

@@ -154,9 +154,10 @@ uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
     if (index < nvecs) p = vecptr(index);
   } else if (list->Wsiz == W_VEC && index >= 0) {
     // A plain vector variable read at its current position plus index.
+    // Its count is in records, its items are the records' bytes.
     int32_t cnt, part, tot, ws;
     if (gtvarb(list, &cnt, &part, &tot, &ws, 0) && index < cnt)
-      p = setpos(list, index);
+      p = setpos(list, index * 8);
   }
   if (!p) {
     if (exp) std::memset(exp, 0, 12);
