@@ -13,6 +13,7 @@
 #include "compute/funcs.h"
 #include "compute/genrat.h"
 #include "compute/trace.h"
+#include "compute/warp.h"
 #include "core/args.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -103,7 +104,7 @@ constexpr FnDef fntab[] = {
     NAVL(251, "rank"),
     LOOP(252, "align"),
     {253, "findvec", SU_OWN, RC_FIX, 1, 32, 0, 0, OP_HERE, su_fndvec, run_fndvec},
-    NAVL(254, "warp"),
+    {254, "warp", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_warp},
     NAVL(255, "smooth"),
     NAVL(256, "order"),
     {257, "search", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_trace, run_trace},

@@ -14,6 +14,7 @@
 #include "core/convert.h"
 #include "compute/fnsvc.h"
 #include "compute/func.h"
+#include "compute/warp.h"
 #include "core/output.h"
 #include "core/state.h"
 #include "core/typecmd.h"
@@ -295,13 +296,13 @@ int DOCMND(int code) {
     case CM_FREEZE:  // freeze: freeze
     case CM_ROTATE: case CM_SCALE: case CM_PIN: case CM_OFFSET:  // rotate scale pin offset: sttrns
     case CM_ZSCAN:  // zscan: zscan
-    case CM_FILL:  // fill: dofill
     case CM_FFT:  // fft: fftcmd
     case CM_ADDLIST:  // addlist: addlist
     case CM_DIGITIZE:  // digitize: digtiz
     case CM_IPALU:  // ipalu: ipalu
     case CM_ROAM:  // roam: roam
       return notavl(code);
+    case CM_FILL: return dofill();
     case CM_WATCH:   // watch
     case CM_PICTURE:  // picture
       return 0;
