@@ -29,6 +29,8 @@ uint8_t lo = 1, hi = 255;  // the current value range (inclusive)
 int16_t tsave = 5;         // trace: moves between saved points
 int16_t bnd[4];            // xmin, ymin, xmax, ymax (max exclusive)
 PtrRec* img;               // the simage image of this call
+const uint8_t* pix8;       // its pixels when they are plain bytes in memory
+size_t pixrow;             // and their row length
 
 // Bounds from the image: its window.
 void setbnd() {
@@ -52,7 +54,8 @@ void mark(int x, int y, int32_t v) {
 // 1 in range, 0 out of range, -1 outside the bounds.
 static int ibtest(int x, int y) {
   if (x < bnd[0] || y < bnd[1] || x >= bnd[2] || y >= bnd[3]) return -1;
-  int32_t v = getpix(img, x, y);
+  int32_t v = pix8 && !(trcmsk & 16) ? pix8[static_cast<size_t>(y) * pixrow + static_cast<size_t>(x)]
+                                      : getpix(img, x, y);
   if ((trcmsk & 16) && v + 1 != lo) mark(x, y, v + 1);
   return v >= lo && v <= hi ? 1 : 0;
 }
@@ -81,8 +84,16 @@ static int iserch(int want, int* x, int* y, int dir, int limit) {
 bool tset(int flags, int low, int high, int interval) {
   img = simrec();
   bnd[2] = bnd[0];
+  pix8 = nullptr;
   if (!img) return false;
   setbnd();
+  // Plain byte data in memory is read in place; the bounds lie inside it.
+  if (img->Wsiz == W_BYTE && !bufrec(img) && bnd[0] >= 0 && bnd[1] >= 0 &&
+      static_cast<uint32_t>(bnd[2]) <= img->Datdims[0] &&
+      static_cast<uint32_t>(bnd[3]) <= (img->Datdims[1] ? img->Datdims[1] : 1)) {
+    pix8 = dat0(img);
+    pixrow = img->Datdims[0];
+  }
   tlim = static_cast<uint16_t>(flags);
   lo = static_cast<uint8_t>(low);
   hi = static_cast<uint8_t>(high);
@@ -100,11 +111,12 @@ struct Pend {
 };
 
 // Writes saved points to the vector list in tracing order, merging a point
-// that goes on in the same direction as the step before it.
+// that goes on in the same direction as the step before it: the last point
+// is held back until the next one shows whether it replaces it.
 struct Writer {
-  int32_t first = 0;    // write index when the trace began
-  int written = 0;      // points written by this trace
-  int lx = 0, ly = 0;   // the last point written
+  int written = 0;      // points kept by this trace (the held one included)
+  Pend tail{};          // the last point, not yet written
+  int lx = 0, ly = 0;   // its position
   int sdx = 0, sdy = 0; // the step that led to it
   Pend ring[16];
   int head = 0, count = 0;
@@ -114,22 +126,24 @@ struct Writer {
   }
   static int sgn(int v) { return (v > 0) - (v < 0); }
 
+  void emit() { savvec(tail.x, tail.y, zvalue, written == 1 ? 2 : 1, tail.colour, tail.width); }
+
   void write(const Pend& p) {
     int dx = p.x - lx, dy = p.y - ly;
     if (written >= 1 && dx == 0 && dy == 0) return;  // the same point again
     // Collinear: the same slope and the same heading replace the last
-    // line record (a reversal is kept).
+    // point (a reversal is kept).
     if (written >= 2 && ratio(dx, dy) == ratio(sdx, sdy) && sgn(dx) == sgn(sdx) &&
-        sgn(dy) == sgn(sdy) && nvecs > first) {
-      setnvec(0, nvecs - 1);
-      written--;
-      dx = p.x - (lx - sdx);
-      dy = p.y - (ly - sdy);
+        sgn(dy) == sgn(sdy)) {
       lx -= sdx;
       ly -= sdy;
+      dx = p.x - lx;
+      dy = p.y - ly;
+    } else {
+      if (written >= 1) emit();
+      written++;
     }
-    savvec(p.x, p.y, zvalue, written == 0 ? 2 : 1, p.colour, p.width);
-    written++;
+    tail = p;
     sdx = dx;
     sdy = dy;
     lx = p.x;
@@ -150,6 +164,12 @@ struct Writer {
       head = (head + 1) & 15;
       count--;
     }
+  }
+  // The end of the outline: the held point too.
+  void finish() {
+    flush();
+    if (written >= 1) emit();
+    written = 0;
   }
 };
 
@@ -204,7 +224,7 @@ int trace(const int16_t* point, int direction) {
   }
 
   Writer w;
-  w.first = nvecs;
+  int32_t first = nvecs;
   int hist[16] = {0};  // headings of the last moves, newest first
   int nhist = 0;
   int cx = bx, cy = by;
@@ -286,8 +306,8 @@ int trace(const int16_t* point, int direction) {
     if (stopped()) break;
   }
   tlim |= 0x80;
-  w.flush();
-  return nvecs - w.first;
+  w.finish();
+  return nvecs - first;
 }
 
 void perp(const int16_t* p, const int16_t* a, const int16_t* b, int16_t* out) {

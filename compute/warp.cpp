@@ -86,6 +86,41 @@ int dofill() {
 
   int32_t px = 0, py = 0, pz = 0, dx = 0, dy = 0;
   int64_t poll = 0;
+  // A destination addressable whole at once is written row by row, each
+  // row tiled once per pattern row and copied.
+  if (bytes && dpart >= dc && dc % dnx == 0 && dptr(d)) {
+    uint8_t* q = dptr(d);
+    const auto* src = static_cast<const uint8_t*>(pat);
+    size_t rb = static_cast<size_t>(dnx) * bytes;
+    int64_t nrow = static_cast<int64_t>(pny) * pnz;
+    bool cache = nrow * static_cast<int64_t>(rb) <= (4 << 20);
+    std::vector<uint8_t> rows(cache ? static_cast<size_t>(nrow) * rb : rb);
+    std::vector<uint8_t> done(cache ? static_cast<size_t>(nrow) : 0);
+    for (int32_t k = 0; k < dc / dnx && !stopped(); k++) {
+      int64_t pr = static_cast<int64_t>(pz) * pny + py;
+      uint8_t* row = rows.data() + (cache ? static_cast<size_t>(pr) * rb : 0);
+      if (!cache || !done[static_cast<size_t>(pr)]) {
+        for (int32_t x = 0; x < dnx; x += pnx) {
+          int64_t at = pr * pnx;
+          int32_t run = std::min(pnx, dnx - x);
+          if (at + run > pc) run = static_cast<int32_t>(std::max<int64_t>(0, pc - at));
+          std::memcpy(row + static_cast<size_t>(x) * bytes, src + at * bytes,
+                      static_cast<size_t>(run) * bytes);
+        }
+        if (cache) done[static_cast<size_t>(pr)] = 1;
+      }
+      std::memcpy(q + static_cast<size_t>(k) * rb, row, rb);
+      py = (py + 1) % pny;
+      if (++dy >= dny) {
+        dy = py = 0;
+        pz = (pz + 1) % pnz;
+      }
+      if ((k & 255) == 255) chkio(0);
+    }
+    d->Dptr += static_cast<int32_t>(static_cast<int64_t>(dc) * bytes);
+    DMPVRB(d, &dpart, 0, 0);
+    return 0;
+  }
   for (int32_t i = 0; i < dc && !stopped();) {
     if (i >= dpart) {
       DMPVRB(d, &dpart, 1, i);
