@@ -81,6 +81,8 @@ static int iserch(int want, int* x, int* y, int dir, int limit) {
   return n;
 }
 
+static int follow(const int16_t* point, int direction);
+
 bool tset(int flags, int low, int high, int interval) {
   img = simrec();
   bnd[2] = bnd[0];
@@ -176,7 +178,16 @@ struct Writer {
 }  // namespace
 
 int trace(const int16_t* point, int direction) {
-  if (!img) return 0;
+  // A caller that set nothing traces with the stored defaults; the image
+  // record lives for the command only, so it is dropped afterwards.
+  bool own = !img;
+  if (own && !tset(tflags, tlo, thi, tsave)) return 0;
+  int n = follow(point, direction);
+  if (own) img = nullptr;
+  return n;
+}
+
+static int follow(const int16_t* point, int direction) {
   int sx = point[0], sy = point[1];
   int in = ibtest(sx, sy);
   if (in < 0) return 0;
@@ -379,12 +390,15 @@ int trcfun(uint8_t* out, int mode) {
       std::memcpy(out, v, 4);
       out[6] = 1;
       out[7] = static_cast<uint8_t>(getpix(img, x, y));
+      img = nullptr;
       return 1;
     }
     out[6] = 0;
+    img = nullptr;
     return 0;
   }
   int n = trace(p, dir);
+  img = nullptr;
   int16_t v = static_cast<int16_t>(n > 32767 ? 32767 : n);
   std::memcpy(out, &v, 2);
   std::memset(out + 2, 0, 2);

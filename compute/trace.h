@@ -19,11 +19,12 @@ struct FnCall;
 // or 1 found / 0 not found (search); -1 when the image or point is missing.
 int trcfun(uint8_t* out, int mode);
 // Follows the outline from the point (x, y) in a direction (negative: any
-// of the four axis directions). Returns the records appended. The range,
-// flags and save interval are those trcfun set (see tset).
+// of the four axis directions). Returns the records appended. It works with
+// the state tset gave it, else with tflags, tlo, thi and the simage image.
 int trace(const int16_t* point, int direction);
 // Sets the state trace works with: flags, range, save interval; the image
-// is the one simage refers to. False when there is no image.
+// is the one simage refers to, for the current command. False when there is
+// no image.
 bool tset(int flags, int low, int high, int interval);
 // The foot of the perpendicular from p onto the line through a and b
 // (points of i16 x, y); writes x and y of out.
