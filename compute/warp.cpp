@@ -49,8 +49,7 @@ int dofill() {
     pny = pnz = 1;
   }
   if ((pws & 63) == 4 && (pnx & 1)) pnx = pnx == 1 ? 2 : pnx - 1;
-  int32_t pn = std::min<int64_t>(static_cast<int64_t>(pnx) * pny * pnz, pc) < 1 ? 0 : pc;
-  if (pn < 1) return 0;
+  if (pnx < 1 || pny < 1 || pnz < 1) return 0;
 
   int32_t dc, dpart, dtot, dws;
   if (!gtvarb(d, &dc, &dpart, &dtot, &dws, 115) || dc < 1) return 0;

@@ -125,6 +125,7 @@ class Tracer:
             closed = (cx, cy) == (bx, by) or moves >= cap
             if closed or moves % interval == 0: save(cx, cy)
             if closed: break
+        self.capped = moves >= cap
         return recs
 
     def check(self, recs):
