@@ -125,6 +125,12 @@ class Tracer:
             closed = (cx, cy) == (bx, by) or moves >= cap
             if closed or moves % interval == 0: save(cx, cy)
             if closed: break
+            if flags & 1 and len(hist) >= 15:
+                ax = sum(DX[m] for m in hist[:6]); ay = sum(DY[m] for m in hist[:6])
+                ox = sum(DX[m] for m in hist[9:15]); oy = sum(DY[m] for m in hist[9:15])
+                if (ax - ox) ** 2 + (ay - oy) ** 2 > 80:
+                    if moves % interval: save(cx, cy)
+                    break
         self.capped = moves >= cap
         return recs
 
@@ -157,6 +163,8 @@ class Script:
         self.out.extend(res)
 
     def image(self, im):
+        # A second declaration of img keeps the first one's size.
+        assert (im.w, im.h) == (12, 10)
         for c in im.cmds: self.cmd(c)
         self.cmd('simage = image(img)')
 
@@ -197,6 +205,15 @@ s.trace(t, 5, 4, 2, interval=5)    # the save interval
 s.trace(t, 5, 4, 2, flags=4, interval=3)  # points moved into the middle
 s.trace(t, 5, 4, 2, flags=8, interval=4)  # widths from the thickness
 s.trace(t, 11, 0, 2)               # no edge within reach: nothing
+# A bar two pixels wide: the turn at its end is sharp enough to stop at.
+bar = Img(12, 10)
+bar.box(3, 4, 0, 9, 77)
+s.image(bar)
+t = Tracer(bar, 1, 255)
+s.trace(t, 4, 3, 0, flags=1, interval=3)
+s.trace(t, 4, 3, 0, interval=3)
+s.image(sq)
+t = Tracer(sq, 1, 255)
 s.search(t, 0, 4, 2)
 s.search(t, 5, 4, 2)               # from inside: the next pixel
 s.search(t, 0, 0, 2)               # the border: not found
