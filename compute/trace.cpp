@@ -459,11 +459,17 @@ int su_perp(FnCall& c) {
   std::memcpy(c.lbuf, out, 4);
   std::memcpy(c.lbuf + 4, rp + 8, 2);  // z of p
   c.lbuf[6] = 1;
+  // A point result: one record for a vector destination, else four 16-bit
+  // integers.
+  int32_t* t = optab;
+  bool vec = (getdst(c.dest) & K_VECTOR) != 0 || c.dest <= 0;
+  t[OT_RCNT] = vec ? 1 : 4;
+  t[OT_RWSZ] = vec ? W_VEC : W_SHORT;
   return FS_GO;
 }
 
 int run_perp(FnCall& c) {
   c.buf = c.lbuf;
-  c.store = 1;
+  c.store = optab[OT_RWSZ] == W_VEC ? 1 : 4;
   return 0;
 }

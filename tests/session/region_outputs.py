@@ -289,6 +289,10 @@ for p, a, b in (((5, 5), (0, 0), (10, 0)), ((5, 5), (0, 0), (0, 10)), ((5, 5), (
     x, y = perp(p, a, b)
     s.cmd('type q', [('   %6d %6d %6d\t%2d %2d %3d' % (x, y, 0, 1, 0, 0)).expandtabs(8)])
 s.cmd('q = perp(p, 3, b)', ['ERROR 151: Points must be vectors'])
+s.cmd('declare integer array ia(4)')
+s.cmd('ia = perp(p, a, b)')
+x, y = perp((-3, 8), (2, -4), (6, 9))
+s.cmd('type ia', ['%7d %7d %7d %7d' % (x, y, 0, 1)])
 s.write('region_perp')
 
 # --- fill --------------------------------------------------------------------
