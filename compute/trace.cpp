@@ -52,7 +52,7 @@ void mark(int x, int y, int32_t v) {
 }  // namespace
 
 // 1 in range, 0 out of range, -1 outside the bounds.
-static int ibtest(int x, int y) {
+static inline __attribute__((always_inline)) int ibtest(int x, int y) {
   if (x < bnd[0] || y < bnd[1] || x >= bnd[2] || y >= bnd[3]) return -1;
   int32_t v = pix8 && !(trcmsk & 16) ? pix8[static_cast<size_t>(y) * pixrow + static_cast<size_t>(x)]
                                       : getpix(img, x, y);
@@ -236,8 +236,10 @@ static int follow(const int16_t* point, int direction) {
 
   Writer w;
   int32_t first = nvecs;
-  int hist[16] = {0};  // headings of the last moves, newest first
-  int nhist = 0;
+  // Headings of the last 16 moves in a ring: hist(0) is the newest.
+  int hring[16] = {0};
+  int hpos = 0, nhist = 0;
+  auto hist = [&](int k) { return hring[(hpos - 1 - k) & 15]; };
   int cx = bx, cy = by;
   // The moves are capped so that no outline runs without end; the cap
   // ends the outline as closed.
@@ -252,8 +254,8 @@ static int follow(const int16_t* point, int direction) {
     if ((tlim & 0x0C) && nhist > 0) {
       int tx = 0, ty = 0;
       for (int k = 0; k < 6 && k < nhist; k++) {
-        tx += DX[hist[k]];
-        ty += DY[hist[k]];
+        tx += DX[hist(k)];
+        ty += DY[hist(k)];
       }
       int16_t seg[4] = {0, 0, static_cast<int16_t>(tx), static_cast<int16_t>(ty)};
       int q = (dircode(seg) - r) & 7;
@@ -279,6 +281,7 @@ static int follow(const int16_t* point, int direction) {
   };
 
   save(cx, cy, h);
+  int due = tsave;  // moves until the next saved point
   while (!stop) {
     int nd = -1;
     const int order[4] = {h + r, h, h - r, h - 2 * r};
@@ -294,27 +297,27 @@ static int follow(const int16_t* point, int direction) {
     cy += DY[nd];
     h = nd;
     moves++;
-    for (int k = 15; k > 0; k--) hist[k] = hist[k - 1];
-    hist[0] = nd;
+    hring[hpos] = nd;
+    hpos = (hpos + 1) & 15;
     if (nhist < 16) nhist++;
     bool closed = (cx == bx && cy == by) || moves >= cap;
-    if (closed || moves % tsave == 0) save(cx, cy, h);
+    if (--due == 0) due = tsave;
+    if (closed || due == tsave) save(cx, cy, h);
     if (closed) break;
     if ((tlim & 0x01) && nhist >= 15) {
       int ax = 0, ay = 0, ox = 0, oy = 0;
       for (int k = 0; k < 6; k++) {
-        ax += DX[hist[k]];
-        ay += DY[hist[k]];
-        ox += DX[hist[9 + k]];
-        oy += DY[hist[9 + k]];
+        ax += DX[hist(k)];
+        ay += DY[hist(k)];
+        ox += DX[hist(9 + k)];
+        oy += DY[hist(9 + k)];
       }
       if ((ax - ox) * (ax - ox) + (ay - oy) * (ay - oy) > 80) {
-        if (moves % tsave) save(cx, cy, h);
+        if (due != tsave) save(cx, cy, h);
         break;
       }
     }
     if ((moves & 255) == 0 && (chkio(0) > 0 || stopped())) break;
-    if (stopped()) break;
   }
   tlim |= 0x80;
   w.finish();
