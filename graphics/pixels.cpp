@@ -10,8 +10,10 @@
 #include "core/memory.h"
 #include "core/symbols.h"
 #include "core/varbl.h"
+#include "graphics/veclist.h"
 
 int siminit() {
+  vlini();
   uint16_t fl = 0;
   int32_t e = GETSYM("simage", 6, &fl, 1);
   SymEnt* s = e > 0 ? symptr(e) : nullptr;

@@ -6,8 +6,9 @@
 
 struct PtrRec;
 
-// Gives the system name simage its empty pointer record (start-up), so
-// that an assignment can point it at an image.
+// The display layer's part of making the system names (start-up): simage
+// gets its empty pointer record, so that an assignment can point it at an
+// image, and the vector list is made again on first use.
 int siminit();
 // A scratch copy of the record that simage holds, prepared for reading;
 // null when simage holds no image variable.
