@@ -12,10 +12,14 @@
 #include "core/varbl.h"
 #include "graphics/veclist.h"
 
+// The system table's simage entry, found when the system names are made.
+static int32_t siment;
+
 int siminit() {
   vlini();
   uint16_t fl = 0;
   int32_t e = GETSYM("simage", 6, &fl, 1);
+  siment = e > 0 ? e : 0;
   SymEnt* s = e > 0 ? symptr(e) : nullptr;
   if (!s || s->data > 0) return 0;
   auto* r = static_cast<PtrRec*>(zeroblk(sizeof(PtrRec)));
@@ -28,9 +32,7 @@ int siminit() {
 }
 
 PtrRec* simrec() {
-  uint16_t fl = 0;
-  int32_t e = GETSYM("simage", 6, &fl, 1);
-  const SymEnt* s = e > 0 ? symptr(e) : nullptr;
+  const SymEnt* s = siment > 0 ? symptr(siment) : nullptr;
   PtrRec* src = s && (s->flags & 0x17F0) == 0x1000 ? ptrrec(s->data) : nullptr;
   if (!src || !(src->Flg & K_DIMS) || (src->Flg & K_LIST)) return nullptr;
   PtrRec* r = mktmp(src, -1);
