@@ -78,6 +78,9 @@ int32_t fndvec(PtrRec* list, const int16_t* point, int32_t start, uint8_t* out, 
 // Record index of a vector list in expanded form (12 bytes); null past the
 // end (list null: the current vector list).
 uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode);
+// Waits for a cursor click and writes the clicked point as three i16
+// (x, y, z); kind below 1 is the default cursor 521. The button or key code.
+int curvec(int16_t* point, int kind);
 // Interactive display of traces: a float buffer and its count, or null.
 float* sweep(int kind, uint32_t* count);
 // Samples operand 1 along or inside vectors: a float buffer and its count.

@@ -20,6 +20,8 @@
 #include "compute/opstream.h"
 #include "compute/rank.h"
 #include "compute/smooth.h"
+#include "compute/trace.h"
+#include "compute/warp.h"
 #include "core/args.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -98,7 +100,7 @@ constexpr FnDef fntab[] = {
     {239, "time", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_time, run_time},
     {240, "getbox", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_getbox, run_getbox},
     {241, "getxy", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_getxy},
-    NAVL(242, "perp"),
+    {242, "perp", SU_DEF, RC_FIX, 1, 136, 0, 0, OP_HERE, su_perp, run_perp},
     {243, "vector", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_vector},
     {244, "random", SU_OWN, RC_SET, 0, 96, 0, 0, OP_GEN, su_gen, nullptr},
     {245, "ramp", SU_OWN, RC_SET, 0, 0, 0, 0, OP_GEN, su_gen, nullptr},
@@ -110,11 +112,11 @@ constexpr FnDef fntab[] = {
     {251, "rank", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_rank, run_rank},
     LOOP(252, "align"),
     {253, "findvec", SU_OWN, RC_FIX, 1, 32, 0, 0, OP_HERE, su_fndvec, run_fndvec},
-    NAVL(254, "warp"),
+    {254, "warp", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_warp},
     {255, "smooth", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, su_smooth, run_smooth},
     {256, "order", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_order},
-    NAVL(257, "search"),
-    NAVL(258, "trace"),
+    {257, "search", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_trace, run_trace},
+    {258, "trace", SU_OWN, RC_SET, 0, 16, 0, FN_STOPND, OP_HERE, su_trace, run_trace},
     {259, "sample", SU_OWN, RC_SET, 0, 96, 0, 0, OP_HERE, su_sample, nullptr},
     {260, "getchar", SU_OWN, RC_FIX, 1, 16, 0, 0, OP_HERE, nullptr, run_getchar},
     {261, "mask", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_HERE, su_mask, run_mask},

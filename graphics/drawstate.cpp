@@ -2,6 +2,8 @@
 // are, setpxf only remembers the mode (the vector list: graphics/veclist).
 #include "graphics/drawstate.h"
 
+#include "graphics/veclist.h"
+
 int16_t iplane, vplane, gplane;
 uint8_t hplane;
 int16_t iflags;
@@ -44,4 +46,5 @@ void drwini() {
   calbar = calfact = aspect = 0.0f;
   lastpt[0] = lastpt[1] = lastpt[2] = 0;
   pxfmode = 0;
+  vlini();
 }

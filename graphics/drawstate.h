@@ -28,10 +28,9 @@ extern float calfact;     // calibration factor
 extern float aspect;      // aspect ratio of plot markers
 extern int16_t lastpt[3]; // last absolute vector point x, y, z
 
-// Vector list and pixel writer entry points used by the system variables.
-// vinit (2) makes the vector list, vinit (3) the vector data list, when
-// absent; setnvec sets the record count of the list (which <= 0) or of the
-// data list (which > 0); setpxf selects the pixel writers for a mode word.
+// The pixel writer entry point used by the system variables: setpxf
+// selects the pixel writers for a mode word. The vector list entry points
+// vinit and setnvec are in graphics/veclist.h.
 int vinit(int mode);
 int setnvec(int which, int32_t n);
 int setpxf(int mode);

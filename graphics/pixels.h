@@ -1,4 +1,7 @@
-// Pixel rows: conversion between pixel depths.
+// Pixel rows: conversion between pixel depths; single-pixel access to
+// image variables, and the image that the region search and outline
+// tracing test: the variable the system name `simage` refers to (a user
+// gives it one with simage = image(variable)).
 #pragma once
 #include <cstdint>
 
@@ -18,3 +21,17 @@ inline uint32_t to565(uint32_t v) {
 // lowest byte. Every other pair converts nothing. tabn: table entries.
 int wdcnvrt(const void* src, void* dst, int sbits, int dbits, int32_t count, const void* table,
             int32_t tabn);
+
+struct PtrRec;
+
+// The display layer's part of making the system names (start-up): simage
+// gets its empty pointer record, so that an assignment can point it at an
+// image, and the vector list is made again on first use.
+int siminit();
+// A scratch copy of the record that simage holds, prepared for reading;
+// null when simage holds no image variable.
+PtrRec* simrec();
+// Pixel (x, y) of an image record, in the data's own coordinates (the
+// window origin included): packed bits, 8, 16 (signed), 24, 32-bit or
+// float elements, the latter truncated. 0 outside the data.
+int32_t getpix(PtrRec* image, int32_t x, int32_t y);

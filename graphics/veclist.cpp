@@ -3,6 +3,7 @@
 #include "graphics/veclist.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "compute/fnsvc.h"
@@ -189,7 +190,16 @@ int vproject(uint8_t* point, PtrRec* list) {
 
 uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
   if (!list && !veclst()) vinit(0);
-  uint8_t* r = gtvptr(list, index, 1);
+  uint8_t* r = nullptr;
+  if (list && !(list->Flg & K_MATRIX)) {
+    // A plain vector variable read at its current position plus index: its
+    // count is in records, its items are the records' bytes.
+    int32_t cnt, part, tot, ws;
+    if (list->Wsiz == W_VEC && index >= 0 && gtvarb(list, &cnt, &part, &tot, &ws, 0) && index < cnt)
+      r = setpos(list, index * 8);
+  } else {
+    r = gtvptr(list, index, 1);
+  }
   std::memset(exp, 0, 12);
   if (!r) return nullptr;
   int16_t v[3];
@@ -211,4 +221,23 @@ uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
     vproject(exp, list);
   }
   return r;
+}
+
+uint8_t vcolor;
+
+uint8_t* vecptr(int32_t index) { return gtvptr(nullptr, index, 2); }
+
+int dircode(const int16_t* s) {
+  int dx = s[2] - s[0], dy = s[3] - s[1];
+  if (dx == 0 && dy == 0) return 0;
+  double a = std::atan2(static_cast<double>(dy), static_cast<double>(dx)) * 4.0 / M_PI;
+  int k = static_cast<int>(std::lround(a));
+  return ((2 - k) % 8 + 8) % 8;
+}
+
+void vlini() {
+  vcap = 0;
+  lastdrw = -1;
+  lastend = 0;
+  vcolor = 0;
 }

@@ -25,3 +25,20 @@ uint8_t* gtvptr(PtrRec* list, int32_t index, int access);
 int projct(int16_t* point, const XfmRec* xf, int selector);
 // Applies the list's transform to the x, y, z of an expanded point.
 int vproject(uint8_t* point, PtrRec* list);
+
+// Record index of a vector list (null: the vector list) in expanded form;
+// mode 1 turns the relative codes into absolute ones from the last absolute
+// point and applies the list's transform. Null past the end (the expanded
+// point is then zeroed).
+uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode);
+
+// Colour of new vector records (the drawing colour).
+extern uint8_t vcolor;
+// The 8-byte record index of the vector list, or null.
+uint8_t* vecptr(int32_t index);
+// The direction code 0..7 of the segment from (x0, y0) to (x1, y1), y
+// growing downward: 0 (0, 1), 1 (1, 1), 2 (1, 0), 3 (1, -1), 4 (0, -1),
+// 5 (-1, -1), 6 (-1, 0), 7 (-1, 1), taken from the slope.
+int dircode(const int16_t* segment);
+// Back to no list (start-up and tests).
+void vlini();

@@ -23,6 +23,7 @@
 #include "compute/fnsvc.h"
 #include "compute/func.h"
 #include "compute/ptrfn.h"
+#include "compute/warp.h"
 #include "core/output.h"
 #include "core/state.h"
 #include "core/typecmd.h"
@@ -308,7 +309,7 @@ int DOCMND(int code) {
     case CM_FREEZE: return freeze(nullptr);
     case CM_ROTATE: case CM_SCALE: case CM_PIN: case CM_OFFSET: return sttrns(code);
     case CM_ZSCAN: return zscan();
-    case CM_FILL:  // fill: dofill
+    case CM_FILL: return dofill();
     case CM_FFT: return fftcmd();
     case CM_ADDLIST: return addlist();
     case CM_DIGITIZE: return digtiz();

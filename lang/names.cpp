@@ -19,6 +19,7 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "graphics/drawstate.h"
+#include "graphics/pixels.h"
 #include "lang/namehooks.h"
 #include "realtime/hwcells.h"
 #include "ui/clocks.h"
@@ -83,7 +84,7 @@ float cpuspeed;
 int16_t prpage, prwide = 80, vpage, prflags;
 int16_t alevel;
 int16_t tflags;
-uint8_t tlo, thi;
+uint8_t tlo = 1, thi = 255;
 int16_t disklo, diskhi, dflags;
 int16_t jpegquality;
 
@@ -98,7 +99,8 @@ void nameini() {
   prpage = 0;
   prwide = 80;
   vpage = prflags = alevel = tflags = 0;
-  tlo = thi = 0;
+  tlo = 1;
+  thi = 255;
   disklo = diskhi = dflags = jpegquality = 0;
   gxpend = 0;
   gxy[0][0] = gxy[0][1] = gxy[1][0] = gxy[1][1] = 0;
@@ -329,6 +331,7 @@ int mksyms(const char* cmdline, int len) {
   static const char* const holders[] = {"vecs", "vdata", "zimage", "vimage", "yzimage", "simage", "zdevice", "wdevice"};
   for (const char* n : holders)
     if (sysvar(n, 0x1001, 1) == 0) return -1;
+  siminit();  // the display layer's simage record
 
   // stack: the whole low stack as 32-bit integers; hstack: high memory.
   if (mkent("stack", 0x1043, 0, static_cast<uint32_t>(lstk.end), 32) == 0) return -1;

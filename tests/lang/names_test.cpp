@@ -19,6 +19,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/symbols.h"
+#include "core/varbl.h"
 #include "graphics/drawstate.h"
 #include "realtime/hwcells.h"
 #include "ui/events.h"
@@ -174,10 +175,15 @@ TEST_F(Names, SystemTableEntriesHaveTheirFlagsAndStorage) {
   const SymEnt* hs = symptr(sysent("hstack"));
   EXPECT_EQ(hs->data, HIMEM_BASE);
   EXPECT_EQ(hs->value, 0u);
-  for (const char* n : {"prlut", "vecs", "vdata", "zimage", "simage"}) {
+  for (const char* n : {"prlut", "vecs", "vdata", "zimage"}) {
     EXPECT_EQ(symptr(sysent(n))->data, 0) << n;
     EXPECT_EQ(symptr(sysent(n))->value, 0u) << n;
   }
+  // simage holds an empty pointer record that an assignment points at an
+  // image.
+  const PtrRec* si = ptrrec(symptr(sysent("simage"))->data);
+  ASSERT_NE(si, nullptr);
+  EXPECT_EQ(si->Flg, 0);
   // The ten number registers come first and are cleared.
   EXPECT_GE(regadr, 0);
   EXPECT_LT(regadr, syssym);
@@ -453,8 +459,8 @@ const Case cases[] = {
     {"clock", ANY, NONE, 0, NONE, 0},
     {"wactive", -1, 3, KEEP, NONE, 0},
     {"tflags", 0, 3, 3, 40000, 32767},
-    {"tlo", 0, 30, 30, 256 + 31, 31},
-    {"thi", 0, 220, 220, -1, 255},
+    {"tlo", 1, 30, 30, 256 + 31, 31},
+    {"thi", 255, 220, 220, -1, 255},
     {"calfact", 0, 0.125, 0.125, NONE, 0},
     {"digio", 0, 0x5A, 0x5A, 3e9, 2147400000},
     {"himemfree", ANY, 3, KEEP, NONE, 0},
