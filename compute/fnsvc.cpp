@@ -18,11 +18,6 @@
 
 #define WEAK __attribute__((weak))
 
-WEAK int browse(char* output, int, const char*) {
-  if (output) output[0] = 0;
-  return fnnavl();
-}
-WEAK int envcmd(int) { return fnnavl(); }
 WEAK int import(int) { return fnnavl(); }
 WEAK int16_t* fldcmd(uint32_t* count) {
   if (count) *count = 0;

@@ -3,11 +3,13 @@
 // and text input, file and environment queries, and the dispatcher's side
 // of the handlers of other modules.
 #include "compute/funcs.h"
+#include "files/dirutil.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <string>
 
 #include "compute/arith.h"
@@ -1054,7 +1056,22 @@ int su_name(FnCall& c) {
 int su_getenv(FnCall& c) {
   char name[133];
   int len = strarg(2, name, sizeof name);
+  // The command form: getenv set NAME (the name at most 40 characters).
+  if (nargs() >= 3 && (len == 3 || argtext(2, name, 4) == 3) && strncasecmp(name, "set", 3) == 0) {
+    len = argtext(3, name, 41);
+    if (len < 1) {
+      error(3, 56);
+      return settxt(c, "", 0);
+    }
+  }
   const char* v = len > 0 ? std::getenv(name) : nullptr;
+  if (!v && len > 0) {
+    // A bare name comes lower-cased from the line; the environment's names
+    // are mostly upper case.
+    char up[133];
+    for (int k = 0; k <= len; k++) up[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[k])));
+    v = std::getenv(up);
+  }
   if (!v) v = "";
   size_t n = std::min<size_t>(std::strlen(v), 32767);
   return settxt(c, v, static_cast<int32_t>(n));

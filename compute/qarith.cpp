@@ -507,6 +507,8 @@ bool setn(Chain& c, int64_t dcnt) {
     for (int j = i + 1; j <= c.nl; j++) {
       const PtrRec* o = j < c.nl ? c.leaf[j].rec : c.dst.rec;
       if (c.leaf[i].rec && c.leaf[i].rec == o) return false;
+      // Records that share one set of block buffers (one file) likewise.
+      if (c.leaf[i].rec && o && o->Bufp > 0 && c.leaf[i].rec->Bufp == o->Bufp) return false;
     }
   for (int i = 0; i < c.nl; i++)
     if (!c.leaf[i].scalar && c.leaf[i].count < dcnt) return false;

@@ -366,7 +366,7 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
   if (mode && (kind & K_NAMED))
     if (SymEnt* e = symptr(r->Idx)) e->nlen |= 0xF0;
 
-  if (kind == K_STRING || (kind & K_NUMBER) || r->Idx == -1) {
+  if (kind == K_STRING || (kind & K_NUMBER) || (r->Idx == -1 && !(kind & K_FILE))) {
     if (kind == K_STRING) r->Offs[3] = static_cast<uint32_t>(r->Length);
     LDVARB(r, part, 0);
     if (kind & K_DATA) {

@@ -7,6 +7,8 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/varbl.h"
+#include "core/element.h"
+#include "files/filevar.h"
 #include "lang/docmnd.h"
 #include "lang/keywords.h"
 #include "lang/parse.h"
@@ -200,15 +202,16 @@ int declar(int code) {
       symnam(ent, name, SYMNAM);
       name[SYMNAM] = 0;
       ndims = (symptr(ent)->flags & 0x7F0) >> 6;
-    } else if (t == WT_TEXT || t == WT_UNKLIST || t == (WT_UNKLIST | 1)) {
-      int tw = t == WT_TEXT ? w : w + W->v1;
+    } else if (t == WT_TEXT || t == WT_UNKLIST || t == (WT_UNKLIST | 1) ||
+               (file && t == WT_QUOTED)) {
+      int tw = t == WT_TEXT || t == WT_QUOTED ? w : w + W->v1;
       tokstr(tw, name, sizeof name);
       if (code == 60) {
         if (trcmsk) jprintf(dbglun, "%s -- Release ignored\n", name);
         if (eq) i += 2;
         continue;
       }
-      if (t != WT_TEXT) {
+      if (t != WT_TEXT && t != WT_QUOTED) {
         ndims = std::max<int>(W->v2, 0);
         for (int k = 0; k < std::min(ndims, 3); k++) {
           int iw = listitem(w, k);
@@ -226,7 +229,8 @@ int declar(int code) {
         return 0;
       }
       uint16_t fl = 0;
-      int32_t e = len <= SYMNAM ? GETSYM(name, len, &fl, 0) : -1;
+      // A file-backed declaration names a file, not a symbol.
+      int32_t e = len <= SYMNAM && !file ? GETSYM(name, len, &fl, 0) : -1;
       if (e > 0 && !(fl & SY_DEFINE)) ent = e;
     } else {
       error(i, 150);
@@ -290,7 +294,7 @@ int declar(int code) {
       }
     }
     int len = static_cast<int>(std::strlen(name));
-    if (len > SYMNAM) {
+    if (len > (file ? static_cast<int>(sizeof(FilRec::Nam)) - 1 : SYMNAM)) {
       error(i, 17);
       return 0;
     }
@@ -366,10 +370,27 @@ int declar(int code) {
     }
 
     if (file) {
-      // File-backed variables are made by the file-variable layer, which
-      // is not part of this build yet.
-      error(i, E_NOTAVL);
-      return 0;
+      // The file layer opens the file named like the variable (made when
+      // missing, with its header) and makes it as long as its data.
+      uint32_t fd[3] = {static_cast<uint32_t>(dims[0]), static_cast<uint32_t>(dims[1]),
+                        static_cast<uint32_t>(dims[2])};
+      PtrRec* r = putptr((kind & ~K_NAMED) | K_FILE, 0, fd, 0, ws, 1);
+      FilRec* f = r ? filrec(r) : nullptr;
+      if (!f) {
+        error(i, 126);
+        return 0;
+      }
+      r->Idx = -1;
+      std::memcpy(f->Nam, name, static_cast<size_t>(len) + 1);
+      int32_t cnt, part, tot, wsz;
+      gtvarb(r, &cnt, &part, &tot, &wsz, 115);
+      if (tot < 0 || (state & ST_ERROR)) return 0;
+      if (!filext(r)) {
+        error(i, 66);
+        return 0;
+      }
+      if (eq) i += 2;
+      continue;
     }
 
     int bits = ws == 136 ? 64 : (ws & 63);

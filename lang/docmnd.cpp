@@ -6,6 +6,7 @@
 #include "lang/docmnd.h"
 #include "compute/imghw.h"
 #include "compute/vprint.h"
+#include "files/dirutil.h"
 #include "files/filecmd.h"
 #include "lang/alarm.h"
 #include "lang/help.h"
@@ -236,7 +237,8 @@ int DOCMND(int code) {
 
     // Files.
     case CM_MKDIR: return mkdircmd();
-    case CM_DIRECTORY: return listed(code, 0x100);  // directory: dircmd
+    case CM_DIRECTORY: return listed(code, 0x100, dircmd);
+    case CM_CHDIR: return chtodir(0);
     case CM_CLOSE: filopn(code, 0); return 0;  // close
     case CM_SOCKET:   // socket: sockcmd
     case CM_READ:   // read: rdwrit
@@ -246,7 +248,6 @@ int DOCMND(int code) {
     case CM_COPY:   // copy: copyfl
     case CM_PREPROC:   // preproc: filcpy
     case CM_DELETE:  // delete: delete
-    case CM_CHDIR:  // chdir: chtodir
     case CM_DMWRITE:  // dmwrite: dmwrite
     case CM_DMREAD:  // dmread: pdread
     case CM_FOPEN:  // fopen: fiocmd

@@ -1,5 +1,7 @@
 // The show command.
 #include "lang/show.h"
+#include "files/dirutil.h"
+#include "files/filevar.h"
 
 #include "core/args.h"
 #include "core/format.h"
@@ -475,9 +477,11 @@ int show() {
         numbers();
         return 0;
       case FN_OPEN: units(); return 0;
-      case CM_FILE:
-        // The header of a data file comes with the file-backed variables.
-        return notavl(code);
+      case CM_FILE: {
+        char name[257];
+        if (argtext(3, name, sizeof name) < 1) return 0;
+        return shofil(name, intarg(4, 0));
+      }
       case CM_WINDOW: {
         int only = -1;
         if (nargs() >= 3) only = intarg(3, -1);

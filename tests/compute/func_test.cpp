@@ -691,10 +691,9 @@ TEST_F(Func, TextIntoStringVariables) {
 
 TEST_F(Func, ServicesOfLaterModulesReportNotAvailable) {
   int32_t x = declare("x", K_ARRAY, 16, {5});
-  // The format engine, accept, the file box, dialogs and devices are other
-  // modules': until they are linked each gives error 212 and stores nothing.
-  for (const char* l : {"x = getfile(3)",
-                        "x = comread(1, 10)", "x = dialog(1)",
+  // The format engine, accept, dialogs and devices are other modules':
+  // until they are linked each gives error 212 and stores nothing.
+  for (const char* l : {"x = comread(1, 10)", "x = dialog(1)",
                         "x = menuitem(1)"}) {
     run(l);
     std::vector<std::string> e = errors();

@@ -1,0 +1,189 @@
+// File-backed variables: row layout, extension and magic detection, the
+// run-length packer on real files, packed and differenced rows through
+// filio, and a block write that fails.
+#include "core/blkbuf.h"
+#include "core/memory.h"
+#include "core/state.h"
+#include "core/units.h"
+#include "files/filevar.h"
+#include "tests/support/interp.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+class FileVar : public ::testing::Test {
+ protected:
+  ScratchDir scratch{"/tmp/pelix-fvar-", true};
+  void SetUp() override {
+    MakStk();
+    pacrst();
+    state = 0;
+  }
+  void TearDown() override {
+    for (int u = 5; u < NUNITS; u++)
+      while (filtab[u].Nlinks > 0) closef(u, 0);
+    state = 0;
+  }
+  static std::string slurp(const char* name) {
+    std::ifstream f(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+  }
+  // A record of a new file with the given pack mode and record bytes.
+  PtrRec* packed(const char* name, int mode, int32_t rec) {
+    PtrRec* r = makfil(name, K_ARRAY, 0x82, rec, 8, static_cast<uint32_t>(rec), 1, 1, 0, 0, 1);
+    EXPECT_NE(r, nullptr);
+    if (!r) return nullptr;
+    filrec(r)->Flg = static_cast<uint8_t>(mode);
+    return r;
+  }
+};
+
+TEST_F(FileVar, RowLayoutAndExtensions) {
+  PtrRec* r = putptr(K_IMAGE | K_FILE, 0, nullptr, 0, 8, 1);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(setfdim(r, 1000, 1000, 1, 8, 0, 0), 4000);  // four whole rows
+  EXPECT_EQ(filrec(r)->Pad, 0);
+  EXPECT_EQ(setfdim(r, 3, 5, 1, 12, 0, 1), 5);  // 36 bits a row: 4 unused
+  EXPECT_EQ(filrec(r)->Pad, 4);
+  EXPECT_EQ(setfdim(r, 10, 3, 1, 8, 0, 4), 10);  // rows padded to 12 bytes
+  EXPECT_EQ(filrec(r)->Pad, -16);
+  EXPECT_EQ(setfdim(r, 4099, 10, 1, 8, 0, 0), 4096);
+  EXPECT_EQ(setfdim(r, 10000, 10, 1, 8, 0, 0), 4000);  // 10000 / 5, twice
+  EXPECT_EQ(setfdim(r, 8, 8, 4, 8, 16, 0), 256);  // small data: one record
+  EXPECT_EQ(r->Ndims, 3);
+  EXPECT_EQ(r->Mptr, 16u);
+  EXPECT_EQ(setfdim(r, 0, 8, 1, 8, 0, 0), -1);
+
+  EXPECT_EQ(imgtyp("a.TIF"), FT_TIFF);
+  EXPECT_EQ(imgtyp("dir/b.tiff"), FT_TIFF);
+  EXPECT_EQ(imgtyp("c.Jpeg"), FT_JPEG);
+  EXPECT_EQ(imgtyp("c.jpg"), FT_JPEG);
+  EXPECT_EQ(imgtyp("d.bmp"), FT_BMP);
+  EXPECT_EQ(imgtyp("e.pcx"), FT_PCX);
+  EXPECT_EQ(imgtyp(".tif"), 0);  // only the extension
+  EXPECT_EQ(imgtyp("dir/.tif"), 0);
+  EXPECT_EQ(imgtyp("f.raw"), 0);
+}
+
+TEST_F(FileVar, MagicDetection) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int flg;
+  };
+  std::string bmpbe = "BM" + std::string(12, '\0') + std::string("\x00\x01", 2);
+  const Case cases[] = {
+      {"le.dat", std::string("II*\0", 4), FT_TIFF},
+      {"be.dat", std::string("MM\0*", 4), FT_TIFF | FF_SWAP},
+      {"bm.dat", "BM" + std::string(20, '\0'), FT_BMP},
+      {"bmbe.dat", bmpbe, FT_BMP | FF_SWAP},
+      {"mb.dat", "MB" + std::string(20, '\0'), FT_BMP},
+      {"dm.dat", "#!DMOD_1.0" + std::string(20, '\0'), FT_DMOD},
+      {"dmr.dat", "MD!#" + std::string(20, '\0'), FT_DMOD},
+      {"dp.dat", "DMPelix 1" + std::string(20, '\0'), FT_DMPX},
+      {"x.TIF", "plain text", FT_TIFF},
+      {"x.bmp", "plain text", FT_BMP},
+  };
+  uint8_t buf[512];
+  for (const Case& c : cases) {
+    std::ofstream(c.name, std::ios::binary) << c.bytes;
+    PtrRec* r = putptr(K_IMAGE | K_FILE, 0, nullptr, 0, 8, 1);
+    ASSERT_NE(r, nullptr);
+    std::strcpy(filrec(r)->Nam, c.name);
+    int u = openf(c.name, 0x42, 512);
+    ASSERT_GE(u, 5);
+    filrec(r)->Lun = static_cast<uint8_t>(u);
+    EXPECT_GE(inihdr(r, buf, 1, 0), 0) << c.name;
+    EXPECT_EQ(filrec(r)->Flg, c.flg) << c.name;
+    closef(u, 0);
+  }
+  // Not recognised: reading gives -1, writing a blank 512-byte header.
+  std::ofstream("none.dat", std::ios::binary) << "plain text";
+  PtrRec* r = putptr(K_IMAGE | K_FILE, 0, nullptr, 0, 8, 1);
+  std::strcpy(filrec(r)->Nam, "none.dat");
+  int u = openf("none.dat", 0x42, 512);
+  filrec(r)->Lun = static_cast<uint8_t>(u);
+  EXPECT_EQ(inihdr(r, buf, 0, 0), -1);
+  EXPECT_EQ(inihdr(r, buf, 1, 0), 0);
+  EXPECT_EQ(r->Mptr, 512u);
+  // A known format whose reader is missing is an error, not a raw read.
+  std::ofstream("t.dat", std::ios::binary) << std::string("II*\0", 4) << std::string(100, 'x');
+  PtrRec* t = makfil("t.dat", K_IMAGE, 0, 0, 8, 0, 0, 0, 0, 0, 1);
+  EXPECT_EQ(t, nullptr);
+  EXPECT_TRUE(state & ST_ERROR);
+}
+
+TEST_F(FileVar, RunLengthRowsOnFile) {
+  // 512 equal bytes: four runs of 128.
+  PtrRec* r = packed("eq.dat", 2, 512);
+  ASSERT_NE(r, nullptr);
+  std::vector<uint8_t> row(512, 0x41), back(512);
+  EXPECT_EQ(filio(r, -1, 2, row.data()), 8);
+  EXPECT_EQ(slurp("eq.dat"), std::string("\xff" "A" "\xff" "A" "\xff" "A" "\xff" "A"));
+
+  // Runs of 2 and 3, a literal stopped before a run, a lone last byte.
+  PtrRec* s = packed("mix.dat", 2, 12);
+  std::vector<uint8_t> mix = {5, 5, 1, 2, 4, 4, 4, 4, 9, 8, 7, 7};
+  ASSERT_GT(filio(s, -1, 2, mix.data()), 0);
+  std::string want("\x81\x05\x01\x01\x02\x83\x04\x80\x09\x80\x08\x81\x07", 13);
+  EXPECT_EQ(slurp("mix.dat"), want);
+  std::vector<uint8_t> got(12, 0xEE);
+  EXPECT_EQ(filio(s, -1, 1, got.data()), 12);
+  EXPECT_EQ(got, mix);
+
+  // Packed output longer than 512 bytes goes in 512-byte blocks; a record of
+  // 1000 bytes packs and unpacks whole.
+  PtrRec* q = packed("rnd.dat", 2, 1000);
+  std::mt19937 gen(7);
+  std::vector<uint8_t> rnd(1000);
+  for (auto& b : rnd) b = static_cast<uint8_t>(gen());
+  int n = filio(q, -1, 2, rnd.data());
+  EXPECT_GT(n, 1000);
+  EXPECT_EQ(static_cast<int>(slurp("rnd.dat").size()), n);
+  std::vector<uint8_t> rb(1000);
+  EXPECT_EQ(filio(q, -1, 1, rb.data()), 1000);
+  EXPECT_EQ(rb, rnd);
+}
+
+TEST_F(FileVar, DifferencedAndLzwRows) {
+  PtrRec* r = packed("diff.dat", 3, 6);
+  ASSERT_NE(r, nullptr);
+  std::vector<uint8_t> row = {10, 12, 11, 200, 3, 3}, keep = row;
+  EXPECT_EQ(filio(r, -1, 2, row.data()), 6);
+  EXPECT_EQ(row, keep);  // the variable keeps its values
+  EXPECT_EQ(slurp("diff.dat"), std::string("\x0a\x02\xff\xbd\x3b\x00", 6));
+  std::vector<uint8_t> back(6);
+  EXPECT_EQ(filio(r, -1, 1, back.data()), 6);
+  EXPECT_EQ(back, keep);
+
+  PtrRec* z = packed("lzw.dat", 1, 6);
+  EXPECT_EQ(filio(z, -1, 2, row.data()), -1);  // never written
+  EXPECT_TRUE(state & ST_ERROR);
+  state = 0;
+  std::vector<uint8_t> none(6, 0x55);
+  EXPECT_EQ(filio(z, -1, 1, none.data()), -1);  // refused, not zeros
+  EXPECT_TRUE(state & ST_ERROR);
+}
+
+TEST_F(FileVar, FailedWriteKeepsTheBuffer) {
+  PtrRec* r = makfil("/dev/full", K_IMAGE, 0x42, 512, 8, 512, 512, 1, 0, 0, 1);
+  ASSERT_NE(r, nullptr);
+  blkadr(r, 2);
+  *dptr(r) = 99;
+  BufRec* b = bufrec(r);
+  int i = (b->Actv & 0x40) ? 0 : (b->Actv & 3);
+  EXPECT_EQ(b->F[i], 2);
+  flshio(r);
+  EXPECT_TRUE(state & ST_ERROR);  // reported
+  EXPECT_EQ(b->F[i], 2);          // still changed: nothing lost
+  EXPECT_EQ(*dptr(r), 99);
+}
+
+}  // namespace
