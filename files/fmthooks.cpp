@@ -16,12 +16,10 @@ int noreader(int wflag) {
 }
 }  // namespace
 
-WEAK int tifftags(PtrRec*, int, int, uint8_t*, int wflag, int32_t) { return noreader(wflag); }
 WEAK int bmphdr(PtrRec*, int, int, uint8_t*, int wflag, int32_t) { return noreader(wflag); }
 WEAK int dmodhdr(PtrRec*, int, int, uint8_t*, int wflag, int32_t) { return noreader(wflag); }
 WEAK int pcxhdr(PtrRec*, int, int, uint8_t*, int wflag, int32_t) { return noreader(wflag); }
 WEAK int jpghdr(PtrRec*, int, int, uint8_t*, int wflag, int32_t) { return noreader(wflag); }
-WEAK int settif(PtrRec*, int, int32_t) { return 0; }
 WEAK int putdmod(PtrRec*, int, int32_t) {
   error(0, 86);
   return 0;
