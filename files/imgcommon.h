@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "core/varbl.h"
 
@@ -30,6 +31,13 @@ int64_t unitlen(int unit);
 uint8_t* imglut();
 // Items of the variable's window (product of its extents).
 int64_t winitems(const PtrRec* r);
+
+// The items of a variable's window as bytes of its own word size (whole
+// bytes only); false when it has none.
+bool getraw(PtrRec* r, std::vector<uint8_t>* out, int64_t* items);
+// Gives the variable of record handle h the shape dims (kind bits `kind`
+// when not 0) and word size code vws, and stores data, items of code.
+bool imgstore(int32_t h, int kind, const uint32_t* dims, int vws, int code, const std::vector<uint8_t>& data);
 
 }  // namespace imgfmt
 

@@ -26,7 +26,7 @@
 
 using namespace imgfmt;
 
-namespace {
+namespace imgfmt {
 
 // The items of a variable's window as raw bytes of its own word size.
 bool getraw(PtrRec* r, std::vector<uint8_t>* out, int64_t* items) {
@@ -55,7 +55,7 @@ bool getraw(PtrRec* r, std::vector<uint8_t>* out, int64_t* items) {
 
 // Makes the destination an image (or the kind it is) of the file's shape
 // and word size, and stores the bytes.
-bool store(int32_t h, int kind, const uint32_t* dims, int wsiz, const std::vector<uint8_t>& data) {
+bool imgstore(int32_t h, int kind, const uint32_t* dims, int wsiz, int code, const std::vector<uint8_t>& data) {
   PtrRec* r = ptrrec(h);
   if (!r) return false;
   int64_t n = int64_t{dims[0]} * dims[1] * dims[2];
@@ -77,11 +77,11 @@ bool store(int32_t h, int kind, const uint32_t* dims, int wsiz, const std::vecto
     if ((r->Flg & K_NAMED) && r->Idx > 0)
       if (SymEnt* e = symptr(r->Idx)) e->type = static_cast<uint8_t>(wsiz);
   }
-  putvrb(data.data(), wsiz, h, static_cast<int32_t>(n));
+  putvrb(data.data(), code, h, static_cast<int32_t>(n));
   return !(state & ST_ERROR);
 }
 
-}  // namespace
+}  // namespace imgfmt
 
 int rdwrit(int code) {
   bool wr = code == CM_WRITE;
@@ -166,8 +166,8 @@ int rdwrit(int code) {
   }
   if (wr && fmt == 0 && (kind & 0x7F0) == K_IMAGE && v->Wsiz == 8 && !(kind & K_FILE)) fmt = FF_NOHDR;
   int type = fmt & FF_TYPE;
-  if (!type && !(fmt & FF_NOHDR)) type = imgtyp(name);
-  if (!type && !(fmt & FF_NOHDR)) type = FT_TIFF;
+  if (!type) type = imgtyp(name);
+  if (!type) type = FT_TIFF;
   int32_t oldaf = aflags;
   if (fmt & 0x100) aflags |= 0x100;
   struct Restore {
@@ -354,7 +354,7 @@ int rdwrit(int code) {
       fd[1] = fd[2] = 1;
     }
     if (raw) dk = 0;
-    if (!store(h, dk, fd, fv->Wsiz, data)) {
+    if (!imgstore(h, dk, fd, fv->Wsiz, fv->Wsiz, data)) {
       if (!(state & ST_ERROR)) error(3, 144);
       return -1;
     }

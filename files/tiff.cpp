@@ -193,6 +193,8 @@ int settif(PtrRec* r, int unit, int32_t) {
     if (wrtblk(unit, 0, m, 1536, mappos) < 0) return -1;
   }
   setfdim(r, nx, ny, nz, r->Wsiz, data0, 0);
+  // The one strip of a vector file moves in records of 128 vectors.
+  if (vec) strip = std::min<int64_t>(total, 1024);
   f->Frec = static_cast<uint16_t>(std::min<int64_t>(strip, 65535));
   if (b) b->Rsiz = static_cast<int32_t>(strip);
   hdrrec(static_cast<int32_t>(strip));
