@@ -29,6 +29,9 @@ int64_t unitlen(int unit);
 // The 768 bytes of the palette variable imglut (blue, green, red triples),
 // or null.
 uint8_t* imglut();
+// Set by the TIFF reader: the last file read holds three 8-bit samples in
+// red, green, blue order (the system's 24-bit pixels are blue, green, red).
+extern int tifrgb;
 // Items of the variable's window (product of its extents).
 int64_t winitems(const PtrRec* r);
 

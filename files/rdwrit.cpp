@@ -354,6 +354,11 @@ int rdwrit(int code) {
       fd[1] = fd[2] = 1;
     }
     if (raw) dk = 0;
+    int ib2 = (fv->Wsiz & 63) / 8;
+    if ((f->Flg & FF_SWAP) && !raw && (ib2 == 2 || ib2 == 4))
+      // Items of a file in the other byte order.
+      for (size_t k = 0; k + ib2 <= data.size(); k += ib2) std::reverse(data.begin() + k, data.begin() + k + ib2);
+    if (tifrgb && (f->Flg & FF_TYPE) == FT_TIFF && fv->Wsiz == 24 && !raw) swaprb(data.data(), static_cast<int64_t>(data.size() / 3));
     if (!imgstore(h, dk, fd, fv->Wsiz, fv->Wsiz, data)) {
       if (!(state & ST_ERROR)) error(3, 144);
       return -1;

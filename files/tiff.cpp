@@ -19,6 +19,8 @@ using namespace imgfmt;
 
 namespace imgfmt {
 
+int tifrgb = 0;
+
 int64_t unitlen(int unit) {
   FILE* fp = unitstream(unit);
   if (!fp) return -1;
@@ -274,6 +276,8 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   if (rdblk(unit, 0, ents.data(), static_cast<int32_t>(ents.size()), ifd + 2) != static_cast<int>(ents.size()))
     return refuse();
   bool list = trcmsk & 16;
+  int nsamp = 1, photo = -1;
+  tifrgb = 0;
   int64_t nx = 0, ny = 1, nz = 1, wsiz = 0, full = 0, rps = 0;
   int kind = 0, pm = 0;
   bool slices = false;
@@ -334,6 +338,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
         int64_t s = 0;
         for (uint32_t x : v) s += x;
         wsiz = s;
+        nsamp = static_cast<int>(v.size());
         break;
       }
       case 259:
@@ -353,6 +358,10 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
         if (!haveoff) return refuse();
         havelen = true;
         lens = v;
+        break;
+      case 262:
+        photo = static_cast<int>(val);
+        if (list) jprintf(dbglun, "Photo Interp: %ld\n", val);
         break;
       case 317:
         if (val == 2) pm |= 3;
@@ -405,6 +414,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   if (wflag >= 0 && !text.empty()) setstrv("rdhdr", text.c_str());
   if (!haveoff || offs.empty()) return refuse();
   if (full) wsiz = full;
+  tifrgb = nsamp == 3 && wsiz == 24 && photo == 2;
   int bits = static_cast<int>(wsiz & 63);
   if (nx < 1 || ny < 1 || nz < 1 || bits == 0 || wsiz > 0x7FFF) return refuse();
   int64_t rowbits = nx * bits;
