@@ -70,6 +70,15 @@ bool imgstore(int32_t h, int kind, const uint32_t* dims, int wsiz, int code, con
     if (kind && (r->Flg & K_NAMED) && !(r->Flg & (K_FILE | K_NOSTK)))
       r->Flg = static_cast<uint16_t>((r->Flg & ~0x7C0) | kind);
     if (wsiz > 255 && r->Wsiz != wsiz) return false;
+    // A named variable is made anew in the file's shape.
+    if ((r->Flg & K_NAMED) && !(r->Flg & (K_FILE | K_NOSTK | K_VALUE)) && r->Idx > 0)
+      if (SymEnt* e = symptr(r->Idx)) {
+        erasvb(e);
+        r->Addr = 0;
+        r->Bufsiz = 0;
+        r->Datdims[0] = r->Datdims[1] = r->Datdims[2] = 0;
+        for (int k = 0; k < 6; k++) r->Offs[k] = 0;
+      }
     r->Wsiz = static_cast<int16_t>(wsiz);
     r->Wbyts = static_cast<uint8_t>((wsiz & 63) / 8);
     if (asnvrb(r, static_cast<int32_t>(n), &t, 1) < 0) return false;
@@ -181,7 +190,10 @@ int rdwrit(int code) {
       error(3, 103);
       return -1;
     }
-    if (kind & 1) {
+    bool win = (kind | t3) & 1;
+    for (int k = 0; k < 3; k++)
+      if (v->Offs[k] || (v->Offs[3 + k] && v->Offs[3 + k] != std::max<uint32_t>(v->Datdims[k], 1))) win = true;
+    if (win) {
       error(3, 144);
       return -1;
     }
