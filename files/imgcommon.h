@@ -42,6 +42,18 @@ bool getraw(PtrRec* r, std::vector<uint8_t>* out, int64_t* items);
 // when not 0) and word size code vws, and stores data, items of code.
 bool imgstore(int32_t h, int kind, const uint32_t* dims, int vws, int code, const std::vector<uint8_t>& data);
 
+// Frees a scratch file variable's row index when the holder goes (a
+// scratch record is never released through freptr).
+struct DropIdx {
+  PtrRec* fv = nullptr;
+  ~DropIdx() {
+    if (FilRec* f = fv ? filrec(fv) : nullptr; f && f->Strip > 0) {
+      freblk(f->Strip);
+      f->Strip = 0;
+    }
+  }
+};
+
 }  // namespace imgfmt
 
 // Pixel conversion between the pixel layouts (8-bit index or gray, 16-bit

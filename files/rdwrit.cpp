@@ -82,9 +82,12 @@ bool imgstore(int32_t h, int kind, const uint32_t* dims, int wsiz, int code, con
     r->Wsiz = static_cast<int16_t>(wsiz);
     r->Wbyts = static_cast<uint8_t>((wsiz & 63) / 8);
     if (asnvrb(r, static_cast<int32_t>(n), &t, 1) < 0) return false;
-    // The variable keeps the file's element type from now on.
+    // The variable keeps the file's element type (and kind) from now on.
     if ((r->Flg & K_NAMED) && r->Idx > 0)
-      if (SymEnt* e = symptr(r->Idx)) e->type = static_cast<uint8_t>(wsiz);
+      if (SymEnt* e = symptr(r->Idx)) {
+        e->type = static_cast<uint8_t>(wsiz);
+        if (kind) e->flags = static_cast<uint16_t>((e->flags & ~0x7C0) | (r->Flg & 0x7C0));
+      }
   }
   putvrb(data.data(), code, h, static_cast<int32_t>(n));
   return !(state & ST_ERROR);
@@ -262,6 +265,7 @@ int rdwrit(int code) {
   bool created = (mode & UM_CREATE) != 0;
   int fkind = (kind & 0x7C0) ? (kind & 0x7C0) : K_IMAGE;
   PtrRec* fv = putptr(fkind | K_FILE, rec, dims, 0, v->Wsiz, 1);
+  DropIdx drop{fv};
   FilRec* f = fv ? filrec(fv) : nullptr;
   if (!f) {
     closef(u, created ? 1 : 0);

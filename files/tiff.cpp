@@ -17,6 +17,7 @@
 
 using namespace imgfmt;
 
+
 namespace imgfmt {
 
 int tifrgb = 0;
@@ -67,12 +68,15 @@ void tifent(uint8_t* e, int tag, int type, uint32_t count, uint32_t value) {
 uint32_t* newidx(FilRec* f, int64_t n, uint32_t colpos) {
   if (f->Strip > 0) freblk(f->Strip);
   f->Strip = 0;
-  auto* w = static_cast<uint32_t*>(zeroblk(static_cast<int32_t>((2 * n + 2) * 4) |
-                                           (f->Ptr < static_cast<uint32_t>(lstk.lowest) ? 1 : 0)));
-  if (!w) return nullptr;
+  int64_t words = 2 * n + 2;
+  if (words > INT32_MAX / 8) return nullptr;
+  int32_t a = 0;
+  if (getstk(&a, static_cast<int32_t>(words), 4, 1, 0) < 1 || !a) return nullptr;
+  auto* w = static_cast<uint32_t*>(stkptr(a));
+  std::memset(w, 0, static_cast<size_t>(words) * 4);
   w[0] = colpos;
   w[1] = static_cast<uint32_t>(n);
-  f->Strip = stkadr(w) + 1;
+  f->Strip = a + 1;
   return w + 1;
 }
 
@@ -86,6 +90,14 @@ int settif(PtrRec* r, int unit, int32_t) {
   int64_t nx = r->Datdims[0], ny = std::max<uint32_t>(r->Datdims[1], 1),
           nz = std::max<uint32_t>(r->Datdims[2], 1);
   if (nx < 1 || bits == 0) return -1;
+  // A file that already holds data without a TIFF header stays as it is:
+  // its data would otherwise lie under the new header.
+  if (unitlen(unit) > 0) {
+    uint8_t m[4] = {};
+    if (rdblk(unit, 0, m, 4, 0) != 4 || !(m[0] == 0x49 && m[1] == 0x49 && m[2] == 0x2A && m[3] == 0)) {
+      return 0;
+    }
+  }
   bool vec = (f->Flg & FF_TYPE) == FT_VEC;
   int pm = f->Flg & FF_PACK;
   bool b8 = bits == 8 && !vec;
@@ -105,7 +117,11 @@ int settif(PtrRec* r, int unit, int32_t) {
     rps = std::max<int64_t>(1, 65535 / row);
     strip = rps * row;
   }
-  if (rps < 1) rps = 1;
+  if (rps < 1) {
+    // A strip holds whole rows, at least one.
+    rps = 1;
+    strip = row;
+  }
   int64_t ns = vec ? 1 : (total + strip - 1) / strip;
   if (vec) strip = total;
   if (ns < 1) ns = 1;
@@ -195,11 +211,12 @@ int settif(PtrRec* r, int unit, int32_t) {
     if (wrtblk(unit, 0, m, 1536, mappos) < 0) return -1;
   }
   setfdim(r, nx, ny, nz, r->Wsiz, data0, 0);
-  // The one strip of a vector file moves in records of 128 vectors.
-  if (vec) strip = std::min<int64_t>(total, 1024);
-  f->Frec = static_cast<uint16_t>(std::min<int64_t>(strip, 65535));
-  if (b) b->Rsiz = static_cast<int32_t>(strip);
-  hdrrec(static_cast<int32_t>(strip));
+  // One strip is contiguous: it moves in records of any size (a vector
+  // file's in records of 128 vectors). Strips of a table move one a record.
+  int64_t rec = strip;
+  if (ns == 1) rec = std::min<int64_t>(total, vec ? 1024 : b && b->Rsiz > 0 ? b->Rsiz : 10240);
+  f->Frec = static_cast<uint16_t>(std::min<int64_t>(rec, 65535));
+  hdrrec(static_cast<int32_t>(rec));
   return 1;
 }
 

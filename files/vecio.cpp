@@ -16,6 +16,7 @@
 #include "files/dirutil.h"
 #include "files/fileutil.h"
 #include "files/filevar.h"
+#include "files/imgcommon.h"
 #include "files/imgfmt.h"
 #include "files/paths.h"
 #include "graphics/drawstate.h"
@@ -69,6 +70,7 @@ bool readvecs(const char* name, std::vector<uint8_t>* recs) {
   int u = openf(name, UM_RDONLY, 512);
   if (u < 0) return false;
   PtrRec* fv = vecfile(name, u, UM_RDONLY, 1);
+  imgfmt::DropIdx drop{fv};
   int32_t c, p, t, w;
   if (fv) gtvarb(fv, &c, &p, &t, &w, 0);
   bool ok = fv && t >= 0 && !(state & ST_ERROR) && (fv->Wsiz & 63) == 8;
@@ -159,6 +161,7 @@ int vecio(int code) {
       return -1;
     }
     PtrRec* fv = vecfile(name, u, UM_UPDATE | UM_CREATE, static_cast<uint32_t>(recs.size() / 8));
+    imgfmt::DropIdx drop{fv};
     int32_t c, p, t, w;
     if (fv) gtvarb(fv, &c, &p, &t, &w, 115);
     bool ok = fv && t >= 0 && !(state & ST_ERROR) && moverecs(fv, &recs, 2);
