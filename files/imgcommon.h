@@ -42,6 +42,8 @@ bool getraw(PtrRec* r, std::vector<uint8_t>* out, int64_t* items);
 // when not 0) and word size code vws, and stores data, items of code.
 bool imgstore(int32_t h, int kind, const uint32_t* dims, int vws, int code, const std::vector<uint8_t>& data);
 
+// Whether a name is a plain file or none (a failed write may delete it).
+bool isplain(const char* name);
 // Frees a scratch file variable's row index when the holder goes (a
 // scratch record is never released through freptr).
 struct DropIdx {

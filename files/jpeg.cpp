@@ -445,6 +445,7 @@ int putjpg(PtrRec* src, int, const char* path) {
   int q = jpegquality == 0 ? 100 : std::clamp<int>(jpegquality, 1, 100);
   std::string host = hostpath(path ? path : "");
   if (host.empty()) return 0;
+  bool delok = isplain(path);
   FILE* fp = std::fopen(host.c_str(), "wb");
   if (!fp) return 0;
   ErrMgr err;
@@ -458,7 +459,7 @@ int putjpg(PtrRec* src, int, const char* path) {
   if (std::fclose(fp) != 0) ok = 0;
   if (!ok) {
     // Nothing half-written stays behind.
-    std::remove(host.c_str());
+    if (delok) std::remove(host.c_str());
     if (err.msg[0]) jprintf(errlun, "jpeg: %s\n", err.msg);
     error(2, 66);
     return 0;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "core/args.h"
 #include "core/blkbuf.h"
 #include "core/element.h"
@@ -93,6 +95,12 @@ bool imgstore(int32_t h, int kind, const uint32_t* dims, int wsiz, int code, con
   return !(state & ST_ERROR);
 }
 
+bool isplain(const char* name) {
+  struct stat st;
+  if (Exists(name) == 0) return true;
+  return filstat(name, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace imgfmt
 
 int rdwrit(int code) {
@@ -150,6 +158,9 @@ int rdwrit(int code) {
     }
   }
 
+  // Only a plain file (or one this command makes) is ever deleted after a
+  // failed write, never a device or a folder.
+  bool delok = wr && isplain(name);
   int fmt = na >= 4 ? intarg(4, 0) : (dflags & 0xFF);
   int32_t recarg = na >= 5 ? lngarg(5, 0) : 0;
   bool haverec = na >= 5 && recarg != 0;
@@ -213,10 +224,11 @@ int rdwrit(int code) {
       PtrRec* fv = putptr(K_FILE | K_IMAGE, 512, nullptr, 0, 8, 1);
       FilRec* f = fv ? filrec(fv) : nullptr;
       if (!f) {
-        closef(u, wr ? 1 : 0);
+        closef(u, wr && delok ? 1 : 0);
         return -1;
       }
-      std::snprintf(f->Nam, sizeof f->Nam, "%s", name);
+      std::memcpy(f->Nam, name, std::min(std::strlen(name), sizeof f->Nam - 1));
+  f->Nam[sizeof f->Nam - 1] = 0;
       f->Lun = static_cast<uint8_t>(u);
       f->Mod = static_cast<uint16_t>(mode);
       f->Flg = static_cast<uint8_t>(type);
@@ -224,7 +236,7 @@ int rdwrit(int code) {
         res = wr ? putpcx(v, fv) : readPCX(ptrrec(h), fv);
       else
         res = readjpg(ptrrec(h), fv);
-      closef(u, wr && res < 0 ? 1 : 0);
+      closef(u, wr && res < 0 && delok ? 1 : 0);
       f->Lun = 0;
     }
     setres(res, 0);
@@ -268,11 +280,12 @@ int rdwrit(int code) {
   DropIdx drop{fv};
   FilRec* f = fv ? filrec(fv) : nullptr;
   if (!f) {
-    closef(u, created ? 1 : 0);
+    closef(u, created && delok ? 1 : 0);
     return -1;
   }
   fv->Idx = -1;
-  std::snprintf(f->Nam, sizeof f->Nam, "%s", name);
+  std::memcpy(f->Nam, name, std::min(std::strlen(name), sizeof f->Nam - 1));
+  f->Nam[sizeof f->Nam - 1] = 0;
   f->Lun = static_cast<uint8_t>(u);
   f->Mod = static_cast<uint16_t>(mode | ((fmt & FF_PACK) ? UM_PACKED : 0));
   f->Flg = static_cast<uint8_t>((raw ? FF_NOHDR : type) | (fmt & FF_PACK));
@@ -298,7 +311,7 @@ int rdwrit(int code) {
   int fk = gtvarb(fv, &fc, &fp, &ft, &fw, wr ? 115 : 0);
   BufRec* b = bufrec(fv);
   if (ft < 0 || !b || (state & ST_ERROR)) {
-    closef(u, wr && created ? 1 : 0);
+    closef(u, wr && created && delok ? 1 : 0);
     f->Lun = 0;
     if (!(state & ST_ERROR)) error(2, 66);
     return -1;
@@ -313,7 +326,7 @@ int rdwrit(int code) {
   int64_t total = (fitems * std::max(fbits, 1) + 7) / 8;
   if (want > 0) total = std::min<int64_t>(total, (want * std::max(fbits, 1) + 7) / 8);
   if (R < 1 || total < 1) {
-    closef(u, wr && created ? 1 : 0);
+    closef(u, wr && created && delok ? 1 : 0);
     f->Lun = 0;
     error(3, 103);
     return -1;
@@ -325,7 +338,7 @@ int rdwrit(int code) {
   if (wr) {
     int64_t have = 0;
     if (!getraw(v, &data, &have)) {
-      closef(u, created ? 1 : 0);
+      closef(u, created && delok ? 1 : 0);
       f->Lun = 0;
       error(3, 103);
       return -1;
@@ -354,7 +367,7 @@ int rdwrit(int code) {
     }
   }
   if (wr && (fail || (state & ST_ERROR))) {
-    closef(u, created ? 1 : 0);
+    closef(u, created && delok ? 1 : 0);
     f->Lun = 0;
     if (!(state & ST_ERROR)) error(2, 66);
     return -1;

@@ -36,7 +36,8 @@ PtrRec* vecfile(const char* name, int unit, int mode, uint32_t rows) {
   FilRec* f = fv ? filrec(fv) : nullptr;
   if (!f) return nullptr;
   fv->Idx = -1;
-  std::snprintf(f->Nam, sizeof f->Nam, "%s", name);
+  std::memcpy(f->Nam, name, std::min(std::strlen(name), sizeof f->Nam - 1));
+  f->Nam[sizeof f->Nam - 1] = 0;
   f->Lun = static_cast<uint8_t>(unit);
   f->Mod = static_cast<uint16_t>(mode);
   f->Flg = FT_VEC;
@@ -155,6 +156,7 @@ int vecio(int code) {
     (void)old;
     const uint8_t mark[8] = {1, 0, 0, 0, 0, 0, 15, 0};
     recs.insert(recs.end(), mark, mark + 8);
+    bool delok = imgfmt::isplain(name);
     int u = openf(name, UM_UPDATE | UM_CREATE, 512);
     if (u < 0) {
       if (!(state & ST_ERROR)) error(2, 66);
@@ -165,7 +167,7 @@ int vecio(int code) {
     int32_t c, p, t, w;
     if (fv) gtvarb(fv, &c, &p, &t, &w, 115);
     bool ok = fv && t >= 0 && !(state & ST_ERROR) && moverecs(fv, &recs, 2);
-    closef(u, ok ? 0 : 1);
+    closef(u, ok || !delok ? 0 : 1);
     if (fv) filrec(fv)->Lun = 0;
     if (!ok) {
       if (!(state & ST_ERROR)) error(2, 66);
