@@ -257,6 +257,12 @@ int browse(char* out, int mode, const char* filter) {
     int e = Exists(full.c_str());
     if ((mode & 2) ? e != 2 : (!(mode & 1) && e != 1)) ok = false;
     if (full.size() > 255) ok = false;
+    if (ok && (mode & 1) && e == 1) {
+      // A name to save that exists is replaced only when the user agrees.
+      jprintf(1, "Replace %s? (y/n)\n", ans);
+      char yes[8];
+      ok = boxline(yes, sizeof yes) && (yes[0] == 'y' || yes[0] == 'Y');
+    }
   }
   logevt("Brws", 0, ok ? full.c_str() : "<Cancel>", 0);
   if (!ok) return 0;

@@ -61,8 +61,12 @@ std::string hostpath(std::string_view name) {
 
 int Exists(const char* name) {
   if (!name || !*name) return 0;
+  // A name too long for the path buffer is missing, never cut to some
+  // other file's name.
+  std::string host = hostpath(name);
+  if (host.size() > 254) return 0;
   struct stat st;
-  if (stat(hostpath(name).c_str(), &st) != 0) return 0;
+  if (stat(host.c_str(), &st) != 0) return 0;
   return S_ISDIR(st.st_mode) ? 2 : 1;
 }
 

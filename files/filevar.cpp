@@ -15,6 +15,7 @@
 #include "core/units.h"
 #include "files/fileutil.h"
 #include "files/rdary.h"
+#include "lang/rdline.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ void setpos(PakRec* pk, int64_t p) {
 }
 
 // The record's pack record, made on first use beside its file record.
-PakRec* pakrec(PtrRec* r, FilRec* f) {
+PakRec* pakrec(FilRec* f) {
   if (f->Pack > 0) return static_cast<PakRec*>(stkptr(f->Pack));
   bool scr = f->Ptr < static_cast<uint32_t>(lstk.lowest);
   auto* pk = static_cast<PakRec*>(zeroblk(static_cast<int32_t>(sizeof(PakRec)) | (scr ? 1 : 0)));
@@ -42,14 +43,17 @@ PakRec* pakrec(PtrRec* r, FilRec* f) {
   f->Pack = stkadr(pk);
   pk->blocks = 0;
   pk->unit = f->Lun;
-  (void)r;
   return pk;
 }
 
 // Text mode: the whole file read as a text array, the record becoming a
 // pointer to it.
 int textvar(PtrRec* r, FilRec* f, int kind, int32_t* total, int32_t* wsiz) {
-  PtrRec* t = rdary(f->Lun, (kind & ~K_FILE) | K_STRING, 8, nullptr, 0, nullptr);
+  // The header lines before the data are passed over.
+  char skip[256];
+  for (int k = 0; k < f->Enum; k++)
+    if (rdline(f->Lun, skip, sizeof skip) < 0) break;
+  PtrRec* t = rdary(f->Lun, kind & ~K_FILE, 0, nullptr, 0, nullptr);
   closef(f->Lun, 0);
   f->Lun = 0;
   if (!t || t->Length < 1) {
@@ -246,8 +250,12 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     int bb = r->Wsiz & 63;
     int64_t bytes = (dimprod(r) * (bb ? bb : 8) + 7) / 8;
     int64_t nrec = (bytes + rec - 1) / rec;
-    if (nrec > 32767) {
-      int64_t big = static_cast<int64_t>(rec) * ((nrec + 32766) / 32767);
+    // Large data also streams in records of about 64 KB: a transfer each
+    // few kilobytes would cost more in calls than in bytes.
+    int64_t k = bytes > (INT64_C(4) << 20) && rec < 65536 ? 65536 / rec : 1;
+    if (nrec > 32767 * k) k = (nrec + 32766) / 32767;
+    if (k > 1) {
+      int64_t big = static_cast<int64_t>(rec) * k;
       if (big > INT32_MAX / 4) {
         closef(f->Lun, 0);
         f->Lun = 0;
@@ -489,7 +497,7 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
   int u = f->Lun;
   PakRec* pk = nullptr;
   if (pm) {
-    pk = pakrec(r, f);
+    pk = pakrec(f);
     if (pk) {
       if (pk->unit != u) {
         error(11, 71);

@@ -35,6 +35,14 @@ TEST_F(FileUtil, ExistsDeleteAndSize) {
   EXPECT_EQ(Exists("sub/none.dat"), 0);
   EXPECT_EQ(Exists(""), 0);
   EXPECT_EQ(Exists(nullptr), 0);
+  // Too long for the path buffer: missing, even when it would exist.
+  std::string deep = "sub";
+  while (dir.size() + deep.size() < 250) deep += "/d";
+  fs::create_directories(dir + "/" + deep);
+  EXPECT_EQ(Exists(deep.c_str()), 2);
+  deep += "/dddddddddd";
+  fs::create_directories(dir + "/" + deep);
+  EXPECT_EQ(Exists(deep.c_str()), 0);
 
   EXPECT_EQ(fsize("sub\\a.dat", 0), 1234);
   EXPECT_EQ(fsize("sub/none.dat", 0), -1);
