@@ -344,6 +344,8 @@ int rdwrit(int code) {
       return -1;
     }
     total = std::min<int64_t>(total, static_cast<int64_t>(data.size()));
+    // A TIFF holds 24-bit pixels red first.
+    if (type == FT_TIFF && !raw && fv->Wsiz == 24) swaprb(data.data(), static_cast<int64_t>(data.size() / 3));
     for (int64_t k = 0; done < total && !stopped(); k++) {
       int64_t n = std::min<int64_t>(R, total - done);
       std::memset(tmp.data(), 0, tmp.size());

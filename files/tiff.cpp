@@ -126,10 +126,13 @@ int settif(PtrRec* r, int unit, int32_t) {
   if (vec) strip = total;
   if (ns < 1) ns = 1;
 
-  int n = vec ? 4 : 11 + (b8 ? 1 : 0) + (desc.empty() ? 0 : 1);
+  // 24-bit pixels are written as three 8-bit samples, red first, so that
+  // other programs see colour (the reader turns them back).
+  bool rgb = bits == 24 && !vec;
+  int n = vec ? 4 : 11 + (b8 ? 1 : 0) + (desc.empty() ? 0 : 1) + (rgb ? 1 : 0);
   n += (wide ? 1 : 0) + (solid ? 1 : 0);
   int64_t p = 12 * (vec ? 6 : n) + 14;
-  int64_t descpos = 0, softpos = 0, offpos = 0, lenpos = 0, mappos = 0;
+  int64_t descpos = 0, softpos = 0, bpspos = 0, offpos = 0, lenpos = 0, mappos = 0;
   if (!vec) {
     if (!desc.empty()) {
       descpos = p;
@@ -137,6 +140,10 @@ int settif(PtrRec* r, int unit, int32_t) {
     }
     softpos = p;
     p = (p + 9) & ~int64_t{3};
+    if (rgb) {
+      bpspos = p;
+      p += 8;
+    }
     if (ns >= 2) {
       offpos = p;
       lenpos = p + 4 * ns;
@@ -157,7 +164,7 @@ int settif(PtrRec* r, int unit, int32_t) {
     idx[1 + ns + k] = static_cast<uint32_t>(k + 1 < ns ? strip : total - k * strip);
   }
 
-  std::vector<uint8_t> h(static_cast<size_t>(vec ? data0 : softpos + 6), 0);
+  std::vector<uint8_t> h(static_cast<size_t>(vec ? data0 : rgb ? bpspos + 6 : softpos + 6), 0);
   h[0] = h[1] = 0x49;
   h[2] = 0x2A;
   p32(&h[4], 8);
@@ -170,13 +177,17 @@ int settif(PtrRec* r, int unit, int32_t) {
   if (!vec) ent(254, 3, 1, 0);
   ent(256, 3, 1, static_cast<uint32_t>(nx));
   ent(257, 3, 1, static_cast<uint32_t>(ny * (solid ? 1 : nz)));
-  ent(258, 3, 1, bits);
+  if (rgb)
+    ent(258, 3, 3, static_cast<uint32_t>(bpspos));
+  else
+    ent(258, 3, 1, bits);
   if (!vec) ent(259, 3, 1, pm == 1 ? 5 : pm == 2 ? 32773 : 1);
   // Every image names its photometric kind (palette for 8 bits, else gray):
   // readers of other programs refuse a file without it.
-  if (!vec) ent(262, 3, 1, b8 ? 3 : 1);
+  if (!vec) ent(262, 3, 1, b8 ? 3 : rgb ? 2 : 1);
   if (!vec && !desc.empty()) ent(270, 2, static_cast<uint32_t>(desc.size() + 1), static_cast<uint32_t>(descpos));
   ent(273, 4, static_cast<uint32_t>(ns), static_cast<uint32_t>(ns >= 2 ? offpos : data0));
+  if (rgb) ent(277, 3, 1, 3);
   if (!vec) {
     ent(278, 3, 1, static_cast<uint32_t>(rps));
     ent(279, 4, static_cast<uint32_t>(ns), static_cast<uint32_t>(ns >= 2 ? lenpos : total));
@@ -189,6 +200,7 @@ int settif(PtrRec* r, int unit, int32_t) {
   if (!vec) {
     if (!desc.empty()) std::memcpy(&h[static_cast<size_t>(descpos)], desc.data(), desc.size());
     std::memcpy(&h[static_cast<size_t>(softpos)], "PELIX", 6);
+    for (int k = 0; rgb && k < 3; k++) p16(&h[static_cast<size_t>(bpspos + 2 * k)], 8);
   }
   if (wrtblk(unit, 0, h.data(), static_cast<int32_t>(h.size()), 0) < 0) return -1;
   if (ns >= 2) {
