@@ -2,6 +2,7 @@
 // the image formats, raw or packed, through a file-backed variable of the
 // file, record by record.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -103,7 +104,60 @@ bool isplain(const char* name) {
 
 }  // namespace imgfmt
 
+namespace {
+
+// The name a write retried on the next drive takes (empty: none), and the
+// numbered name the last try used.
+char spanname[256] = "";
+char lastnum[256] = "";
+
+// Drive number of a letter (A = 1), 0 for none.
+int drive(char c) {
+  c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return c >= 'A' && c <= 'Z' ? c - 'A' + 1 : 0;
+}
+// The drive after d in disklo..diskhi, wrapping.
+int nextdrive(int d) {
+  if (diskhi < disklo) return 0;
+  return d + 1 > diskhi || d + 1 < disklo ? disklo : d + 1;
+}
+// The drive letter becomes the first character of datadir.
+void setdrive(char c) {
+  std::string dd = strvar("datadir");
+  if (dd.empty()) return;
+  dd[0] = c;
+  setstrv("datadir", dd.c_str());
+}
+
+int rdwrit1(int code);
+
+}  // namespace
+
 int rdwrit(int code) {
+  bool wr = code == CM_WRITE;
+  if (!wr || disklo < 1) return rdwrit1(code);
+  // A write that fails is tried again on the next drive (dflags 0x400).
+  spanname[0] = 0;
+  int res = rdwrit1(code);
+  int start = 0, d = 0;
+  while (res < 0 && (state & ST_ERROR) && !(state & (ST_INTR | ST_STOP)) && (dflags & 0x400) && disklo < diskhi &&
+         lastnum[0] && drive(lastnum[0])) {
+    if (!start) start = d = drive(lastnum[0]);
+    d = nextdrive(d);
+    if (d == start || d <= 0) break;
+    std::memcpy(spanname, lastnum, sizeof spanname);
+    spanname[0] = static_cast<char>('A' + d - 1);
+    state &= ~ST_ERROR;
+    res = rdwrit1(code);
+    if (res >= 0 && (dflags & 0x2000)) setdrive(spanname[0]);
+  }
+  spanname[0] = 0;
+  return res;
+}
+
+namespace {
+
+int rdwrit1(int code) {
   bool wr = code == CM_WRITE;
   int na = nargs();
   if (!wr && na < 3) {
@@ -136,6 +190,7 @@ int rdwrit(int code) {
       return -1;
     }
     fromnum = true;
+    if (spanname[0]) std::memcpy(name, spanname, sizeof spanname);
   } else if (t2) {
     if (argtext(2, name, 256) < 0) name[0] = 0;
   } else {
@@ -145,6 +200,20 @@ int rdwrit(int code) {
   if (!name[0]) {
     if (!(state & ST_ERROR)) error(2, 46);
     return -1;
+  }
+  std::memcpy(lastnum, fromnum ? name : "", fromnum ? sizeof lastnum : 1);
+  // Drive spanning: a numbered file is looked for on the drives from disklo
+  // to diskhi (letters A = 1, B = 2, ...), starting at its own.
+  if (!wr && fromnum && disklo >= 1 && !(dflags & 0x200) && drive(name[0]) && Exists(name) != 1) {
+    int start = drive(name[0]), d = start;
+    while ((d = nextdrive(d)) != start && d > 0) {
+      name[0] = static_cast<char>('A' + d - 1);
+      if (Exists(name) == 1) {
+        if (dflags & 0x1000) setdrive(name[0]);
+        break;
+      }
+    }
+    if (Exists(name) != 1) name[0] = static_cast<char>('A' + start - 1);
   }
   if (!wr && !fromnum && Exists(name) != 1) {
     // A name not found is looked for in the data folder.
@@ -398,3 +467,5 @@ int rdwrit(int code) {
   setres(static_cast<int32_t>(std::min<int64_t>(nrec, INT32_MAX)), 0);
   return 0;
 }
+
+}  // namespace
