@@ -365,7 +365,8 @@ int readjpg(PtrRec* dst, PtrRec* fv) {
   std::memset(&err, 0, sizeof err);
   int w = 0, h = 0, comp = 0;
   if (!jpgdec(file.data(), file.size(), &w, &h, &comp, nullptr, 0, &err) || w < 1 || h < 1 ||
-      static_cast<int64_t>(w) * h > INT32_MAX / 8) {
+      static_cast<int64_t>(w) * h > INT32_MAX / 8 ||
+      static_cast<int64_t>(w) * h > 1024 * static_cast<int64_t>(file.size()) + (1 << 24)) {
     jprintf(errlun, "jpeg: %s\n", err.msg[0] ? err.msg : "not a JPEG image");
     error(0, 86);
     return dst ? -1 : -2;

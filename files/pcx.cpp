@@ -158,7 +158,8 @@ int readPCX(PtrRec* dst, PtrRec* fv) {
     return -1;
   }
   int64_t w = (p.width + 1) & ~int64_t{1}, h = p.height;
-  if (w * h > INT32_MAX / 4) {
+  // Each coded byte gives at most 63: a header never promises more.
+  if (w * h > INT32_MAX / 4 || p.width * h * p.planes > 63 * static_cast<int64_t>(d.size())) {
     error(0, 86);
     return -1;
   }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <new>
 #include <vector>
 
 #include <sys/stat.h>
@@ -394,6 +395,14 @@ int rdwrit1(int code) {
   int64_t fitems = int64_t{fv->Datdims[0]} * std::max<uint32_t>(fv->Datdims[1], 1) * std::max<uint32_t>(fv->Datdims[2], 1);
   int64_t total = (fitems * std::max(fbits, 1) + 7) / 8;
   if (want > 0) total = std::min<int64_t>(total, (want * std::max(fbits, 1) + 7) / 8);
+  // A header may not promise more data than its file can hold (run-length
+  // rows grow at most 64 times): a damaged one never sizes a huge variable.
+  if (!raw && !wr && total > unitlen(u) * 64 + 65536) {
+    closef(u, 0);
+    f->Lun = 0;
+    error(0, 86);
+    return -1;
+  }
   if (R < 1 || total < 1) {
     closef(u, wr && created && delok ? 1 : 0);
     f->Lun = 0;
@@ -406,7 +415,13 @@ int rdwrit1(int code) {
   bool fail = false;
   if (wr) {
     int64_t have = 0;
-    if (!getraw(v, &data, &have)) {
+    bool got = false;
+    try {
+      got = getraw(v, &data, &have);
+    } catch (const std::bad_alloc&) {
+      error(0, 42);
+    }
+    if (!got) {
       closef(u, created && delok ? 1 : 0);
       f->Lun = 0;
       error(3, 103);
@@ -427,7 +442,14 @@ int rdwrit1(int code) {
       nrec++;
     }
   } else {
-    data.assign(static_cast<size_t>(total), 0);
+    try {
+      data.assign(static_cast<size_t>(total), 0);
+    } catch (const std::bad_alloc&) {
+      closef(u, 0);
+      f->Lun = 0;
+      error(0, 42);
+      return -1;
+    }
     for (int64_t k = 0; done < total && !stopped(); k++) {
       int got = k > INT32_MAX - 1 ? -1 : filio(fv, static_cast<int>(-k - 1), 1, tmp.data());
       if (got <= 0) break;
