@@ -370,12 +370,15 @@ int rdwrit1(int code) {
       haveoff = true;
     }
   }
-  if (!wr && raw && !(kind & K_HDR) && (kind & 0x7C0)) {
-    // Raw data without a shape: as many items as the file holds, one row.
+  if (!wr && raw && cnt <= 1 && (kind & 0x7C0)) {
+    // Raw data into a variable without a size: as many items as the file
+    // holds, one row.
     int64_t len = unitlen(u) - (haveoff ? hoff : 0);
     int64_t n = len > 0 ? len * 8 / ib : 0;
     fv->Datdims[0] = static_cast<uint32_t>(std::min<int64_t>(n, INT32_MAX));
     fv->Datdims[1] = fv->Datdims[2] = 1;
+    if (!haverec)
+      if (BufRec* fb = bufrec(fv)) fb->Rsiz = static_cast<int32_t>(std::clamp<int64_t>(len, 1, 5120));
   }
   int32_t fc, fp, ft, fw;
   int fk = gtvarb(fv, &fc, &fp, &ft, &fw, wr ? 115 : 0);
