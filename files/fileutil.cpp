@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 const char* curdir_text() {
   static std::string dir;
@@ -38,6 +40,14 @@ std::string hostpath(std::string_view name) {
   std::string in(name);
   for (char& c : in)
     if (c == '\\') c = '/';
+  // A drive letter names the folder of the environment variable
+  // PELIX_DRIVE_<letter> when there is one.
+  if (in.size() >= 2 && in[1] == ':' && std::isalpha(static_cast<unsigned char>(in[0])) &&
+      (in.size() == 2 || in[2] == '/')) {
+    char var[] = "PELIX_DRIVE_X";
+    var[12] = static_cast<char>(std::toupper(static_cast<unsigned char>(in[0])));
+    if (const char* d = std::getenv(var); d && *d) in = std::string(d) + "/" + in.substr(2);
+  }
   if (in[0] != '/') in = curdir_text() + in;
   // Drop repeated separators and "." components so that one file has one
   // name (the unit table matches open files by name).

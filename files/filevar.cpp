@@ -185,7 +185,8 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   int32_t rec = -1;
   lastrec = 0;
   if (created) {
-    bool raw = r->Wsiz == 8 && (kind & K_IMAGE) && r->Datdims[0] == 512 && r->Datdims[1] == 512;
+    bool raw = (f->Flg & FF_NOHDR) ||
+               (r->Wsiz == 8 && (kind & K_IMAGE) && r->Datdims[0] == 512 && r->Datdims[1] == 512);
     if (!raw) sethdr(r);
     if (lastrec <= 0)
       setfdim(r, r->Datdims[0], r->Datdims[1], r->Datdims[2], r->Wsiz, 0, 0);
@@ -366,6 +367,8 @@ int inihdr(PtrRec* r, uint8_t* buf, int wflag, int32_t blocks) {
 }
 
 int retm1(PtrRec*, int, int, uint8_t*, int, int32_t) { return -1; }
+
+void hdrrec(int32_t rec) { lastrec = rec; }
 
 int gethdr(uint8_t* buf, PtrRec* r) {
   lastrec = 0;

@@ -83,6 +83,9 @@ int pcxhdr(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t block
 int jpghdr(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t blocks);
 int retm1(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t blocks);
 int settif(PtrRec* r, int unit, int32_t blocks);
+// A header writer's record bytes (its strip size), taken as the layout's
+// record instead of setfdim's.
+void hdrrec(int32_t rec);
 int putdmod(PtrRec* r, int unit, int32_t blocks);
 
 // show file NAME: the file's kind and dimensions as its header gives them

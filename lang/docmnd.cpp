@@ -8,6 +8,7 @@
 #include "compute/vprint.h"
 #include "files/dirutil.h"
 #include "files/filecmd.h"
+#include "files/imgfmt.h"
 #include "lang/alarm.h"
 #include "lang/help.h"
 #include "lang/show.h"
@@ -243,11 +244,11 @@ int DOCMND(int code) {
     case CM_DIRECTORY: return listed(code, 0x100, dircmd);
     case CM_CHDIR: return chtodir(0);
     case CM_CLOSE: filopn(code, 0); return 0;  // close
+    case CM_READ:   // read: a variable from a file
+    case CM_WRITE: return rdwrit(code);  // write: a variable to a file
+    case CM_INPUT:   // input: vector records from a file
+    case CM_OUTPUT: return vecio(code);  // output: vector records to a file
     case CM_SOCKET:   // socket: sockcmd
-    case CM_READ:   // read: rdwrit
-    case CM_WRITE:   // write: rdwrit
-    case CM_INPUT:   // input: vecio
-    case CM_OUTPUT:   // output: vecio
     case CM_COPY:   // copy: copyfl
     case CM_PREPROC:   // preproc: filcpy
     case CM_DELETE:  // delete: delete

@@ -37,9 +37,19 @@ class FileVar : public ::testing::Test {
   }
   // A record of a new file with the given pack mode and record bytes.
   PtrRec* packed(const char* name, int mode, int32_t rec) {
-    PtrRec* r = makfil(name, K_ARRAY, 0x82, rec, 8, static_cast<uint32_t>(rec), 1, 1, 0, 0, 1);
+    // Made without a header (a new file of no type gets a TIFF one): the
+    // packed rows start the file.
+    uint32_t dims[3] = {static_cast<uint32_t>(rec), 1, 1};
+    PtrRec* r = putptr(K_ARRAY | K_FILE, rec, dims, 0, 8, 1);
     EXPECT_NE(r, nullptr);
     if (!r) return nullptr;
+    r->Idx = -1;
+    std::strcpy(filrec(r)->Nam, name);
+    filrec(r)->Mod = 0x82;
+    filrec(r)->Flg = FF_NOHDR;
+    int32_t c, p, t, w;
+    gtvarb(r, &c, &p, &t, &w, 115);
+    EXPECT_GE(t, 0);
     filrec(r)->Flg = static_cast<uint8_t>(mode);
     return r;
   }

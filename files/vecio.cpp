@@ -1,0 +1,191 @@
+// The input and output commands: vector records appended from a vector file
+// to a vector list, or from a list to the end of a vector file. A vector
+// file is a TIFF of format type 8 whose rows are 8-byte vector records, the
+// last one the end marker (first word 1, byte 6 = 15).
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "core/args.h"
+#include "core/element.h"
+#include "core/memory.h"
+#include "core/output.h"
+#include "core/state.h"
+#include "core/units.h"
+#include "files/dirutil.h"
+#include "files/fileutil.h"
+#include "files/filevar.h"
+#include "files/imgcommon.h"
+#include "files/imgfmt.h"
+#include "files/paths.h"
+#include "graphics/drawstate.h"
+#include "graphics/veclist.h"
+#include "lang/cmdcodes.h"
+
+int vinit(int mode);
+
+namespace {
+
+bool endmark(const uint8_t* v) { return v[0] == 1 && v[1] == 0 && v[6] == 15; }
+
+// A scratch file variable of vector records on an open unit.
+PtrRec* vecfile(const char* name, int unit, int mode, uint32_t rows) {
+  uint32_t dims[3] = {8, rows, 1};
+  PtrRec* fv = putptr(K_VECTOR | K_MATRIX | K_FILE, 1024, dims, 0, W_VEC, 1);
+  FilRec* f = fv ? filrec(fv) : nullptr;
+  if (!f) return nullptr;
+  fv->Idx = -1;
+  std::memcpy(f->Nam, name, std::min(std::strlen(name), sizeof f->Nam - 1));
+  f->Nam[sizeof f->Nam - 1] = 0;
+  f->Lun = static_cast<uint8_t>(unit);
+  f->Mod = static_cast<uint16_t>(mode);
+  f->Flg = FT_VEC;
+  return fv;
+}
+
+// Moves the records bytes of a file variable record by record.
+bool moverecs(PtrRec* fv, std::vector<uint8_t>* d, int dir) {
+  BufRec* b = bufrec(fv);
+  if (!b || b->Rsiz < 1) return false;
+  std::vector<uint8_t> tmp(static_cast<size_t>(b->Rsiz));
+  int64_t total = static_cast<int64_t>(d->size()), done = 0;
+  for (int64_t k = 0; done < total && !stopped(); k++) {
+    int64_t n = std::min<int64_t>(b->Rsiz, total - done);
+    if (dir == 2) {
+      std::memset(tmp.data(), 0, tmp.size());
+      std::memcpy(tmp.data(), d->data() + done, static_cast<size_t>(n));
+    }
+    int got = filio(fv, static_cast<int>(-k - 1), dir, tmp.data());
+    if (got <= 0) return dir == 1;
+    if (dir == 1) std::memcpy(d->data() + done, tmp.data(), static_cast<size_t>(std::min<int64_t>(n, got)));
+    done += n;
+  }
+  return !(state & ST_ERROR);
+}
+
+// The records of an existing vector file (end marker and after dropped).
+bool readvecs(const char* name, std::vector<uint8_t>* recs) {
+  recs->clear();
+  if (Exists(name) != 1) return true;
+  int u = openf(name, UM_RDONLY, 512);
+  if (u < 0) return false;
+  PtrRec* fv = vecfile(name, u, UM_RDONLY, 1);
+  imgfmt::DropIdx drop{fv};
+  int32_t c, p, t, w;
+  if (fv) gtvarb(fv, &c, &p, &t, &w, 0);
+  bool ok = fv && t >= 0 && !(state & ST_ERROR) && (fv->Wsiz & 63) == 8;
+  if (ok) {
+    int64_t bytes = int64_t{fv->Datdims[0]} * std::max<uint32_t>(fv->Datdims[1], 1);
+    recs->assign(static_cast<size_t>(bytes / 8 * 8), 0);
+    ok = moverecs(fv, recs, 1);
+  }
+  closef(u, 0);
+  if (fv) filrec(fv)->Lun = 0;
+  for (size_t i = 0; ok && i + 8 <= recs->size(); i += 8)
+    if (endmark(&(*recs)[i])) {
+      recs->resize(i);
+      break;
+    }
+  return ok;
+}
+
+void listrec(int i, const uint8_t* v) {
+  int16_t x, y, z;
+  std::memcpy(&x, v, 2);
+  std::memcpy(&y, v + 2, 2);
+  std::memcpy(&z, v + 4, 2);
+  jprintf(dbglun, " %3d:  %6d %6d %6d\t%2d %2d %3d\n", i, x, y, z, v[6] & 15, v[6] >> 4, v[7]);
+}
+
+}  // namespace
+
+int vecio(int code) {
+  bool out = code == CM_OUTPUT;
+  // The list: argument 3, or the system's vector list.
+  PtrRec* list = nullptr;
+  if (nargs() >= 3) {
+    int32_t h = 0;
+    int t = argtyp(3, &h);
+    list = (t & K_VECTOR) ? argary(3, nullptr) : nullptr;
+    if (!list || list->Wsiz != W_VEC || !out) {
+      error(3, 117);
+      return -1;
+    }
+  } else if (!veclst()) {
+    vinit(0);
+  }
+  int32_t nlist = list ? ((list->Flg & K_MATRIX) ? static_cast<int32_t>(list->Offs[4]) : 1) : nvecs;
+  if (!list && (!veclst() || nvecs > veclst()->Length)) {
+    error(0, 118);
+    return -1;
+  }
+
+  char name[320] = {0};
+  float num = 0;
+  int t2 = nargs() >= 2 ? getarg(2, &num, nullptr, 0, nullptr) : 0;
+  if (t2 && !(t2 & K_STRING) && (t2 & K_NUMBER)) {
+    if (dfname(static_cast<int>(num), name, 0x100) == 0) {
+      error(0, 64);
+      return -1;
+    }
+  } else if (t2) {
+    if (argtext(2, name, 256) < 0) name[0] = 0;
+  }
+  pthpart(name, name, 0, 256);
+  if (!name[0]) {
+    error(2, 46);
+    return -1;
+  }
+
+  std::vector<uint8_t> recs;
+  if (!readvecs(name, &recs)) {
+    if (!(state & ST_ERROR)) error(2, 66);
+    return -1;
+  }
+  int64_t copied = 0;
+  if (out) {
+    size_t old = recs.size();
+    for (int32_t i = 0; i < nlist && !stopped(); i++) {
+      const uint8_t* v = gtvptr(list, i, 1);
+      if (!v) break;
+      recs.insert(recs.end(), v, v + 8);
+      if (trcmsk & 16) listrec(i, v);
+      copied++;
+    }
+    (void)old;
+    const uint8_t mark[8] = {1, 0, 0, 0, 0, 0, 15, 0};
+    recs.insert(recs.end(), mark, mark + 8);
+    bool delok = imgfmt::isplain(name);
+    int u = openf(name, UM_UPDATE | UM_CREATE, 512);
+    if (u < 0) {
+      if (!(state & ST_ERROR)) error(2, 66);
+      return -1;
+    }
+    PtrRec* fv = vecfile(name, u, UM_UPDATE | UM_CREATE, static_cast<uint32_t>(recs.size() / 8));
+    imgfmt::DropIdx drop{fv};
+    int32_t c, p, t, w;
+    if (fv) gtvarb(fv, &c, &p, &t, &w, 115);
+    bool ok = fv && t >= 0 && !(state & ST_ERROR) && moverecs(fv, &recs, 2);
+    closef(u, ok || !delok ? 0 : 1);
+    if (fv) filrec(fv)->Lun = 0;
+    if (!ok) {
+      if (!(state & ST_ERROR)) error(2, 66);
+      return -1;
+    }
+  } else {
+    for (size_t i = 0; i + 8 <= recs.size() && !stopped(); i += 8) {
+      const uint8_t* v = &recs[i];
+      int16_t x, y, z;
+      std::memcpy(&x, v, 2);
+      std::memcpy(&y, v + 2, 2);
+      std::memcpy(&z, v + 4, 2);
+      putvec(nvecs, x, y, z, v[6] & 15, v[7], v[6] >> 4);
+      nvecs++;
+      if (trcmsk & 16) listrec(static_cast<int>(i / 8), v);
+      copied++;
+    }
+  }
+  setres(static_cast<int32_t>(std::min<int64_t>(copied, INT32_MAX)), 0);
+  return 0;
+}
