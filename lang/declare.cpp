@@ -156,7 +156,9 @@ int declar(int code) {
   if (!ct || ct->link == 0) global = true;
 
   if ((list && kw != A_STRING && kw != A_VECTOR && kw != A_IMAGE) ||
-      (kw == A_POINTER && (wsiz || file || core))) {
+      (kw == A_POINTER && (wsiz || file || core)) ||
+      // A string list's elements are byte strings.
+      (list && kw == A_STRING && wsiz && wsiz != 8)) {
     error(0, 15);
     return 0;
   }

@@ -103,7 +103,7 @@ void skipone() {
   while (!stopped()) {
     int n;
     if (qpend(&dfltq)) n = gtpstr(nullptr, linbuf);
-    else n = rdline(inunit, linbuf, LINBUF);
+    else n = linlen(rdline(inunit, linbuf, LINBUF), LINBUF, linbuf);
     if (here.gone() || n < 0) return;
     int i = 0;
     while (linbuf[i] && static_cast<unsigned char>(linbuf[i]) <= 32) i++;
@@ -139,7 +139,7 @@ int collect(LoopEnt& e) {
   while (depth > 0) {
     int l;
     if (fromq) l = gtpstr(nullptr, line);
-    else l = rdline(inunit, line, LINBUF);
+    else l = linlen(rdline(inunit, line, LINBUF), LINBUF, line);
     if (l < 0 || stopped()) return -1;  // the loop never closed: nothing runs
     int i = 0;
     while (line[i] == ' ' || line[i] == '\t') i++;

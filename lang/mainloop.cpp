@@ -400,7 +400,7 @@ int dbgprm() {
   usewin(prev);
   int32_t keep = pflags & 0x4000;
   pflags &= ~0x4000;
-  int n = rdline(0, linbuf, LINBUF);
+  int n = linlen(rdline(0, linbuf, LINBUF), LINBUF, linbuf);
   pflags |= keep;
   if (n >= 1) state |= ST_NOECHO;
   return n < 0 ? 0 : n;
@@ -694,7 +694,7 @@ int GETLIN(int unit, int* code, int flags) {
     }
     if (n <= 0 && (state & ST_ALARMS) && alarmck(0) == -1) return 0;
     if (n <= 0) {
-      n = rdline(unit, linbuf, LINBUF);
+      n = linlen(rdline(unit, linbuf, LINBUF), LINBUF, linbuf);
       // End of input at the prompt ends the program as quit does (the
       // quitstr text runs first).
       if (n < 0 && unit == 0 && inend()) {
