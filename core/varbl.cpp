@@ -564,6 +564,18 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
     error(0, 58);
     return -2;
   }
+  if ((kind & K_STRING) && !(kind & K_LIST) && (kind & K_NAMED) && !(kind & K_NOSTK) && r->Idx > 0) {
+    // A window on part of a string takes the text in place: the characters
+    // outside it stay, and text longer than the window does not fit.
+    const SymEnt* e = symptr(r->Idx);
+    if (e && e->data > 0 && (r->Offs[0] != 0 || int64_t(count) < int64_t(e->value))) {
+      if (count < n) {
+        error(0, 59);
+        return -2;
+      }
+      return mode;
+    }
+  }
   if ((kind & K_NUMBER) && (kind & K_NAMED) && !(kind & K_NOSTK) && r->Idx > 0) {
     // A released number has no data: a store gives it new storage rather
     // than going through its empty address.
