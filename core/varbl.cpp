@@ -568,7 +568,7 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
     // A window on part of a string takes the text in place: the characters
     // outside it stay, and text longer than the window does not fit.
     const SymEnt* e = symptr(r->Idx);
-    if (e && e->data > 0 && (r->Offs[0] != 0 || int64_t(count) < int64_t(e->value))) {
+    if (e && e->data > 0 && count >= 0 && (r->Offs[0] != 0 || int64_t(count) < int64_t(e->value))) {
       if (count < n) {
         error(0, 59);
         return -2;
