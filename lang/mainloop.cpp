@@ -21,6 +21,8 @@
 #include "lang/rdline.h"
 #include "ui/events.h"
 #include "ui/hooks.h"
+#include "ui/platform/backend.h"
+#include "ui/platform/console.h"
 #include "ui/window.h"
 
 #include <algorithm>
@@ -738,6 +740,20 @@ int GETLIN(int unit, int* code, int flags) {
   return nargw;
 }
 
+namespace {
+// Whether a repeating maincmd must end: Ctrl-C came (served this turn, or
+// still waiting), or the keyboard input has ended with nothing left to read.
+// Typed input is gathered into the message queue without being taken, so
+// end of input can be seen while the repeats keep the keyboard unread.
+bool maincmd_ends(bool intr) {
+  if (intr || conintr()) return true;
+  int r = 0;
+  for (int i = 0; i < 256; i++)
+    if ((r = backend()->pump(KEY_POLL)) <= 0) break;
+  return (r < 0 || inend()) && !inpend(1) && !peekky();
+}
+}  // namespace
+
 int mainturn() {
   static bool logged = false;
   if (!logged && logfp) {
@@ -758,15 +774,22 @@ int mainturn() {
   // A turn that starts over after queueing maincmd is no new turn for the
   // count: otherwise the clean restart would reset it every time and a
   // failing maincmd text ending in ";" would repeat for ever.
-  static bool again = false;
+  // A name that is neither command nor macro counts as a failing turn.
+  static bool again = false, badcmd = false;
   if (!again) {
-    if (state & ST_ERROR)
+    if ((state & ST_ERROR) || badcmd)
       nerrtn++;
     else
       nerrtn = 0;
   }
   again = false;
+  badcmd = false;
+  // No compiled macro runs: its status bit (which the state variable can
+  // set) must not make the loop wait on one for ever.
+  if ((state & ST_CMACRO) && (macmod & 7) != 5) state &= ~ST_CMACRO;
   // 6. The status word.
+  static bool intrseen = false;
+  if (state & ST_INTR) intrseen = true;
   if (state & 0x81F0) {
     if (state & ST_TEMPUNITS) clstmp();
     // After an error with pflags bit 0x20 the macro module aborts every
@@ -783,7 +806,8 @@ int mainturn() {
     if (!mc.empty() && !mnupnd()) {
       if (mc.size() > MAINCMD) mc.resize(MAINCMD);
       tlqput(mc.c_str(), static_cast<int>(mc.size()));
-      if (mc.back() != ';' || nerrtn >= 11) setstrv("maincmd", "");
+      if (mc.back() != ';' || nerrtn >= 11 || maincmd_ends(intrseen)) setstrv("maincmd", "");
+      intrseen = false;
       again = true;
       return 0;
     }
@@ -821,7 +845,9 @@ int mainturn() {
   if (code != 32) hstrst();
   if (n >= 1) {
     state &= ~rerr;
+    const int16_t lev = maclev;
     DOCMND(code);
+    if ((code == CM_UNKNOWN || code == -2) && maclev == lev) badcmd = true;
     state |= rerr;
   }
   return code;
