@@ -766,7 +766,7 @@ int mainturn() {
   // 2. The last command's redirection ends.
   if (lstlun != savlst) lstout();
   // 3. Stack checks.
-  if (stktrap) trpstk(stktrap);
+  if (stktrap) trpstk(-1);
   if (trcmsk & 0x2000) chkstk(0);
   // 4, 5. Turn log and the count of failing turns.
   nturns++;
@@ -796,6 +796,9 @@ int mainturn() {
     // running macro (macabt); otherwise the macro goes on.
     if ((state & ST_ERROR) && (pflags & 0x20)) macabt();
     if (state & ST_INTR) intrpt();
+    // Aborted macros gave back their frames at the bottom of the stack: the
+    // scratch area starts again above the bottom as it now stands.
+    rststk();
     state &= (pflags & 0x10) | 0x3E0F;
     flushq();
   }
