@@ -130,6 +130,7 @@ int rdkeys(char* buf, int start, int length, int max) {
   const int saveprompt = inprompt;
   inprompt = prompt ? 1 : 0;
   int result = -2;  // -2: the line goes on
+  bool full = false;  // the line reached its limit before its end
   while (result == -2) {
     int key;
     if (prompt && ln.len == 0 && (state & ST_ALARMS)) {
@@ -242,7 +243,22 @@ int rdkeys(char* buf, int start, int length, int max) {
         break;
     }
     if (redraw) ln.draw();
-    if (result == -2 && ln.len >= ln.lim) result = ln.len;  // a full line ends the input
+    if (result == -2 && ln.len >= ln.lim) {
+      result = ln.len;  // a full line ends the input
+      full = !edmode;
+    }
+  }
+  if (full) {
+    // The rest of the typed line never becomes input of its own: it is
+    // passed over up to its Enter. A command line that did not fit is
+    // refused whole.
+    int key;
+    while ((key = getkey(0)) > 0 && key != 13 && key != 3) {
+    }
+    if (prompt) {
+      ln.clear();
+      result = 0;
+    }
   }
   inprompt = saveprompt;
   ln.text[ln.len] = 0;
@@ -251,6 +267,7 @@ int rdkeys(char* buf, int start, int length, int max) {
   // The row ends after the line as shown.
   putcur(ln.scol + ln.shown, ln.row);
   jline(ln.row);
+  if (full && prompt) error(0, 185);
   return result;
 }
 
