@@ -9,6 +9,7 @@
 #include "ui/events.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
+#include "ui/platform/console.h"
 #include "ui/screen.h"
 #include "ui/window.h"
 
@@ -242,7 +243,10 @@ int rdkeys(char* buf, int start, int length, int max) {
           redraw = false;  // Ctrl-Q, Ctrl-S and keys the editor does not know
         break;
     }
-    if (redraw) ln.draw();
+    if (redraw) {
+      ln.draw();
+      conedit(ln.row, ln.scol + ln.cur - ln.off);
+    }
     if (result == -2 && ln.len >= ln.lim) {
       result = ln.len;  // a full line ends the input
       full = !edmode;
