@@ -212,7 +212,11 @@ std::string blkline(const std::string& t) {
     unsigned char a = static_cast<unsigned char>(t.front()), z = static_cast<unsigned char>(t.back());
     if (a == ' ' || a == '"' || a == '\'' || z == ' ' || z == '}' || z == '\\') plain = false;
   }
-  return plain ? t : "\"" + esc(t) + "\"";
+  if (plain) return t;
+  std::string q(1, '"');
+  q += esc(t);
+  q += '"';
+  return q;
 }
 
 void putlong(const std::string& s) {
