@@ -55,14 +55,10 @@ int listitem(int w, int k) {
 }
 
 // Takes a headed block of `words` words (where: 1 low, 3 high when high
-// memory exists). 0 when it cannot be had: the memory layer has reported
-// error 42 and the caller reports 126.
+// memory exists). 0 when it cannot be had (the memory layer reports error 42
+// for a request it refused); the caller reports 126.
 int32_t takblk(int64_t words, int where) {
-  if (words < 1) return 0;
-  if (words > STK_MAXWORDS * int64_t(4)) {
-    error(0, 42);  // more than any stack holds
-    return 0;
-  }
+  if (words < 1 || words > STK_MAXWORDS * int64_t(4)) return 0;
   int32_t a = 0;
   int r = getstk(&a, static_cast<int32_t>(words), 4, where, 0);
   if (r < 1 || a <= 0) return 0;
