@@ -12,8 +12,8 @@
 //
 // The files are written into an empty working folder (an input can bring
 // its own "start.txt"), and the program starts as it does from the command
-// line with the project's system folder; the keyboard text goes through the
-// headless console. The run ends at the end of the keys, at quit, or
+// line with a copy of the project's system folder; the keyboard text goes
+// through the headless console. The run ends at the end of the keys, at quit, or
 // after a budget of turns and input polls that bounds long loops.
 //
 // Linked with -Wl,--wrap=exit: finish() ends a run by unwinding back here
@@ -62,7 +62,7 @@ class FuzzCon : public Console {
   }
 };
 
-std::string workdir;
+std::string topdir, workdir, sysdir;
 
 // Signals as the fuzzing runtime set them: the program's own fatal-signal
 // trap would hide a crash from it.
@@ -79,13 +79,17 @@ void backsignals() {
 bool setup() {
   char tmpl[] = "/tmp/pelix-fuzz-XXXXXX";
   if (!mkdtemp(tmpl)) return false;
-  workdir = tmpl;
-  if (chdir(workdir.c_str()) != 0) return false;
+  topdir = tmpl;
+  workdir = topdir + "/work";
+  sysdir = topdir + "/system";
+  std::error_code ec;
+  std::filesystem::create_directory(workdir, ec);
+  if (ec || chdir(workdir.c_str()) != 0) return false;
   std::atexit([] {
-    std::error_code ec;
-    std::filesystem::remove_all(workdir, ec);
+    std::error_code e;
+    std::filesystem::remove_all(topdir, e);
   });
-  setenv("PELIX", PELIX_SOURCE_DIR "/system", 1);
+  setenv("PELIX", sysdir.c_str(), 1);
   setenv("PELIX_BACKEND", "headless", 1);
   setenv("PELIX_CLOCK", "virtual", 1);
   setenv("TEMP", workdir.c_str(), 1);
@@ -93,12 +97,16 @@ bool setup() {
   return true;
 }
 
-// Empties the working folder and writes the input's files into it; the
-// keyboard text is returned.
+// Empties the working folder and writes the input's files into it, and
+// makes the system folder a fresh copy of the project's (a run may write
+// there: the default macro library lives in it); the keyboard text is
+// returned.
 std::string unpack(const uint8_t* data, size_t size) {
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator(workdir, ec))
     std::filesystem::remove_all(e.path(), ec);
+  std::filesystem::remove_all(sysdir, ec);
+  std::filesystem::copy(PELIX_SOURCE_DIR "/system", sysdir, std::filesystem::copy_options::recursive, ec);
   std::string in(reinterpret_cast<const char*>(data), size);
   std::string keys;
   size_t at = 0;
