@@ -47,8 +47,8 @@ namespace {
 struct Stop {};  // unwinds a run back to the harness
 
 bool running = false;  // a run is in progress: exit() ends only the run
-constexpr int MAXTURNS = 2000;
-constexpr long MAXPOLLS = 200000;
+constexpr int MAXTURNS = 1000;
+constexpr long MAXPOLLS = 50000;
 constexpr size_t MAXINPUT = 8192;
 
 // The headless console with a budget of input requests.
@@ -107,6 +107,8 @@ std::string unpack(const uint8_t* data, size_t size) {
     std::filesystem::remove_all(e.path(), ec);
   std::filesystem::remove_all(sysdir, ec);
   std::filesystem::copy(PELIX_SOURCE_DIR "/system", sysdir, std::filesystem::copy_options::recursive, ec);
+  // High memory stays small, so that no run spends its time filling it.
+  std::ofstream(sysdir + "/sysstart.imp") << "himemsize = 16384\n";
   std::string in(reinterpret_cast<const char*>(data), size);
   std::string keys;
   size_t at = 0;
