@@ -212,11 +212,7 @@ std::string blkline(const std::string& t) {
     unsigned char a = static_cast<unsigned char>(t.front()), z = static_cast<unsigned char>(t.back());
     if (a == ' ' || a == '"' || a == '\'' || z == ' ' || z == '}' || z == '\\') plain = false;
   }
-  if (plain) return t;
-  std::string q(1, '"');
-  q += esc(t);
-  q += '"';
-  return q;
+  return plain ? t : "\"" + esc(t) + "\"";
 }
 
 void putlong(const std::string& s) {

@@ -82,16 +82,15 @@ std::string hlppath() {
     } else {
       char exe[PATH_MAX];
       ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-      // The folder is built apart and swapped in: assigning literals to dir
-      // here trips a false -Wrestrict of GCC 12 at -O3.
-      std::string base(1, '.');
       if (n > 0) {
-        std::string_view e(exe, static_cast<size_t>(n));
-        size_t slash = e.rfind('/');
-        if (slash != std::string_view::npos) base.assign(e.substr(0, slash));
+        exe[n] = 0;
+        dir = exe;
+        size_t slash = dir.rfind('/');
+        dir = slash == std::string::npos ? "." : dir.substr(0, slash);
+      } else {
+        dir = ".";
       }
-      base.append("/system");
-      dir.swap(base);
+      dir += "/system";
     }
   }
   if (dir.back() != '/' && dir.back() != '\\') dir += '/';

@@ -532,7 +532,7 @@ TEST_F(Output, HelpFileFormat) {
   EXPECT_EQ(prthlp(50, 0, 1), 1);
   lstlun = 1;
   ASSERT_EQ(collected.size(), 1u);
-  EXPECT_EQ(collected[0], std::string(1, ' ').append(111, 'z'));
+  EXPECT_EQ(collected[0], " " + std::string(111, 'z'));
   EXPECT_EQ(prthlp(50, 0, 2), -1);
   // With a trace mask of 9 or more each topic from index 1 is traced on a
   // line of its own.

@@ -331,7 +331,7 @@ TEST_F(Units, OpenCountsNamesAndSlots) {
   // Units 5 to 49 in use: the next new name gives error 68.
   std::vector<int> units;
   for (int i = 0; i < 45; ++i) {
-    int u = openf(path(std::string("f").append(std::to_string(i)).c_str()).c_str(), 0x82, 0);
+    int u = openf(path(("f" + std::to_string(i)).c_str()).c_str(), 0x82, 0);
     ASSERT_EQ(u, 5 + i);
     units.push_back(u);
   }

@@ -166,7 +166,7 @@ TEST_F(Parse, TableFullIsError41) {
   // line can have; a 41st argument would be dropped silently, so the line
   // is refused.
   line = "type";
-  for (int i = 1; i <= 39; i++) line.append(" ").append(std::to_string(i));
+  for (int i = 1; i <= 39; i++) line += " " + std::to_string(i);
   EXPECT_EQ(parse((line + "   ").c_str()), 4);
   EXPECT_EQ(err(), "");
   EXPECT_EQ(nargw, 40);
