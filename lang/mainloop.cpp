@@ -740,6 +740,11 @@ int GETLIN(int unit, int* code, int flags) {
   return nargw;
 }
 
+// Whether a compiled macro, or a loop compiled in memory, is running. The
+// compiled-macro runner gives the real answer; until it is linked, this
+// stand-in reads the macro mode.
+__attribute__((weak)) bool ipcrun() { return (macmod & 7) == 5; }
+
 namespace {
 // Whether a repeating maincmd must end: Ctrl-C came (served this turn, or
 // still waiting), or the keyboard input has ended with nothing left to read.
@@ -786,7 +791,7 @@ int mainturn() {
   badcmd = false;
   // No compiled macro runs: its status bit (which the state variable can
   // set) must not make the loop wait on one for ever.
-  if ((state & ST_CMACRO) && (macmod & 7) != 5) state &= ~ST_CMACRO;
+  if ((state & ST_CMACRO) && !ipcrun()) state &= ~ST_CMACRO;
   // 6. The status word.
   static bool intrseen = false;
   if (state & ST_INTR) intrseen = true;
