@@ -25,6 +25,7 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/varbl.h"
+#include "lang/macro.h"
 #include "lang/names.h"
 #include "lang/order.h"
 #include "lang/parse.h"
@@ -314,6 +315,7 @@ inline void freshinterp() {
   lstk = {words, 0, words, words};
   rststk();
   regadr = -1;  // no number registers until a test makes them
+  macini();     // no macro running
   lstlun = dbglun = errlun = 1;
   loglun = -1;
   initWins();
