@@ -169,6 +169,18 @@ int indtarget(int w) { return w + (wval(wrdtab[w]) - INDBASE); }
 // a vector list: its data word holds a pointer record.
 bool recvar(int t) { return t > 0 && (t & 0x1000) && ((t & 0x17F0) == 0x1000 || (t & 0x180) == 0x180); }
 
+// A number word still carrying a "++" or "--" mark.
+bool stepword(int w) {
+  const WORD* W = wrd(w);
+  if (!W) return false;
+  int t = W->type;
+  if (t <= 0 || t == WT_NUMBER || !(t & 16) || (t & (0x2000 | 1 | 8)) || indirect(w)) return false;
+  // A system variable's value cached by tokval shares the slot.
+  if (!(t & 0x1000) && W->depth != 0 && wnsiz(*W) == 96) return false;
+  int16_t m = wslot(*W, 0);
+  return m == '+' || m == '-';
+}
+
 // A word whose number tokval can read without evaluation.
 bool plainnum(int w) {
   int t = wtype(w);
@@ -1179,7 +1191,14 @@ int32_t tokvar(int w, int flags) {
   int t = W->type;
   if (t < 0) return wval(*W);
   PtrRec* r = nullptr;
-  if (t == WT_NUMBER) {
+  if (stepword(w)) {
+    // A "++" or "--" word is read once and stepped once: tokval reads and
+    // stores back, and the record holds the value read.
+    float v = 0.0f;
+    if (tokval(w, &v) <= 0) return 0;
+    r = newrec(K_CONST, -1, 0, 96, 1);
+    if (r) std::memcpy(&r->Addr, &v, 4);
+  } else if (t == WT_NUMBER) {
     r = newrec(K_CONST, -1, static_cast<uint32_t>(wnum(*W)), wnsiz(*W) ? wnsiz(*W) : 32, 1);
   } else if (t == WT_MACARG) {
     r = macarg(*W);

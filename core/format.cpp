@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "core/convert.h"
 #include "core/element.h"
@@ -362,14 +363,24 @@ int format(int n, char* out, const char* fmt, int32_t* handles, int single, int 
           // is dropped), and always to the room left (the rest stays).
           int32_t show = *od.hand, drop = 0;
           if (hasp && show > w) drop = show - w, show = w;
-          int pad = w > show ? w - show : 0;
-          if (!ljust) o.blanks(pad);
           int room = o.max - o.pos;
           if (show > room) show = room, drop = 0;
+          // A NUL ends the text (an empty string holds one): the items are
+          // used, nothing of them is shown.
+          std::string text;
+          bool nul = false;
           int ws;
-          for (int32_t m = 0; m < show; m++) o.put(static_cast<char>(iitem(od, &ws) & 0xFF));
+          for (int32_t m = 0; m < show; m++) {
+            char ch = static_cast<char>(iitem(od, &ws) & 0xFF);
+            nul = nul || ch == 0;
+            if (!nul) text += ch;
+          }
           for (int32_t m = 0; m < drop; m++) iitem(od, &ws);
           used += show + drop;
+          int len = static_cast<int>(text.size());
+          int pad = w > len ? w - len : 0;
+          if (!ljust) o.blanks(pad);
+          o.put(text.data(), len);
           if (ljust) o.blanks(pad);
           break;
         }

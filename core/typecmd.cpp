@@ -124,6 +124,10 @@ void typeout(int n, const char* fmt, int32_t* hdl, int32_t* left, int32_t* hand)
     int r = format(n, line, fmt, hdl, 0, sizeof line, left, hand);
     if (stopped()) return;
     jprintf(lstlun, "%s", line);
+    // A line that filled the whole buffer lost the rest of its format, its
+    // line end too: the row still ends, so what follows keeps its own.
+    size_t len = std::strlen(line);
+    if (len + 1 >= sizeof line && line[len - 1] != '\n') jprintf(lstlun, "\n");
     if (r <= 0) return;
     int64_t after = 0;
     for (int k = 0; k < n; k++) after += left[k];

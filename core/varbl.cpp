@@ -570,6 +570,34 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
     error(0, 58);
     return -2;
   }
+  if ((kind & K_STRING) && !(kind & K_LIST) && (kind & K_NAMED) && !(kind & K_NOSTK) && r->Idx > 0) {
+    // A window on part of a string takes the text in place: the characters
+    // outside it stay, and text longer than the window does not fit.
+    const SymEnt* e = symptr(r->Idx);
+    if (e && e->data > 0 && count >= 0 && (r->Offs[0] != 0 || int64_t(count) < int64_t(e->value))) {
+      if (count < n) {
+        error(0, 59);
+        return -2;
+      }
+      return mode;
+    }
+  }
+  if ((kind & K_NUMBER) && (kind & K_NAMED) && !(kind & K_NOSTK) && r->Idx > 0) {
+    // A released number has no data: a store gives it new storage rather
+    // than going through its empty address.
+    SymEnt* e = symptr(r->Idx);
+    if (e && e->data <= 0) {
+      int32_t words = std::max(1, (stobits(r->Wsiz) + 31) / 32);
+      int32_t blk = 0;
+      if (getstk(&blk, words, 4, 1, 0) < 1 || blk <= 0) return -2;
+      for (int32_t i = 0; i < words; i++) *wordp(blk + i) = 0;
+      e = symptr(r->Idx);
+      e->data = blk;
+      e->flags = static_cast<uint16_t>((e->flags | SY_VALUE) & ~SY_NOTOWN);
+      r->Addr = static_cast<uint32_t>(blk);
+      LDVARB(r, &part, 0);
+    }
+  }
   if (!(kind & K_DATA) || ((kind & K_VECTOR) && !(kind & K_MATRIX))) return mode;
 
   bool whole = (kind & K_LIST) && (kind & 1);

@@ -152,7 +152,8 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
       if (unit == 0 && count > 0 && (state & ST_QUEUED)) n = gtpstr(nullptr, line);
       if (n < 0) n = rdline(unit, line, maxln);
     }
-    if (n < 0 || stopped()) break;
+    // A key code (Esc ...) that ended the edited line ends the input too.
+    if (n < 0 || n >= maxln || stopped()) break;
     n = trimtl(line, std::min(n, maxln - 1));
     if (n == 1 && line[0] == 27) break;
     if ((pflags & 0x100) && unit == 0 && jrnlun >= 0) jprintf(jrnlun, "%s\n", line);

@@ -200,6 +200,7 @@ void onfatal(int sig) {
   // A second fault while dumping ends the program at once.
   if (infatal) _exit(128 + sig);
   infatal = 1;
+  conrestore();  // the terminal gets its own settings back
   if (sig == SIGFPE) {
     wrtext(2, "\nFloating pt error\n");
   } else {

@@ -57,18 +57,13 @@ int listitem(int w, int k) {
 }
 
 // Takes a headed block of `words` words (where: 1 low, 3 high when high
-// memory exists). 0 when it cannot be had; the caller reports error 126.
+// memory exists). 0 when it cannot be had (the memory layer reports error 42
+// for a request it refused); the caller reports 126.
 int32_t takblk(int64_t words, int where) {
   if (words < 1 || words > HIMEM_MAXWORDS) return 0;
-  int32_t saved = pflags, st = state & ST_ERROR;
-  pflags |= 0x800;  // the memory layer's error 42 stays quiet: 126 is reported
   int32_t a = 0;
   int r = getstk(&a, static_cast<int32_t>(words), 4, where, 0);
-  pflags = saved;
-  if (r < 1 || a <= 0) {
-    state = (state & ~ST_ERROR) | st;
-    return 0;
-  }
+  if (r < 1 || a <= 0) return 0;
   return a;
 }
 
@@ -158,7 +153,9 @@ int declar(int code) {
   if (!ct || ct->link == 0) global = true;
 
   if ((list && kw != A_STRING && kw != A_VECTOR && kw != A_IMAGE) ||
-      (kw == A_POINTER && (wsiz || file || core))) {
+      (kw == A_POINTER && (wsiz || file || core)) ||
+      // A string list's elements are byte strings.
+      (list && kw == A_STRING && wsiz && wsiz != 8)) {
     error(0, 15);
     return 0;
   }

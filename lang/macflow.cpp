@@ -103,7 +103,7 @@ void skipone() {
   while (!stopped()) {
     int n;
     if (qpend(&dfltq)) n = gtpstr(nullptr, linbuf);
-    else n = rdline(inunit, linbuf, LINBUF);
+    else n = linlen(rdline(inunit, linbuf, LINBUF), LINBUF, linbuf);
     if (here.gone() || n < 0) return;
     int i = 0;
     while (linbuf[i] && static_cast<unsigned char>(linbuf[i]) <= 32) i++;
@@ -139,7 +139,7 @@ int collect(LoopEnt& e) {
   while (depth > 0) {
     int l;
     if (fromq) l = gtpstr(nullptr, line);
-    else l = rdline(inunit, line, LINBUF);
+    else l = linlen(rdline(inunit, line, LINBUF), LINBUF, line);
     if (l < 0 || stopped()) return -1;  // the loop never closed: nothing runs
     int i = 0;
     while (line[i] == ' ' || line[i] == '\t') i++;
@@ -184,7 +184,18 @@ int IFTEST(int code) {
     }
     if (state & ST_ERROR) return 0;
   }
-  int32_t v = lngarg(2, 0);
+  int na = std::clamp<int>(nargw, 0, MAXARG);
+  int w2 = na >= 2 ? argmap[1] : -1;
+  bool brace = isop(w2, OP_LBRACE);
+  bool bang = !brace && (isop(w2, OP_NOT) || (na == 2 && linbuf[0] && linbuf[lenstr(linbuf) - 1] == '!'));
+  bool typedtop = !frmadr && !(aflags & 0x100);
+  LoopEnt* e = lopdep < MAXLOOP ? &lopstk[lopdep] : nullptr;
+  int16_t head = typedtop ? int16_t(-1) : maclin;
+  // A later pass of repeat counts down what the first pass read: its count
+  // is not read again (a "++" in it steps once).
+  bool later = code == 59 && !(state & ST_CMACRO) && e && e->line != 0 && e->line == head &&
+               (!typedtop || (bang && typedlp(*e)));
+  int32_t v = later ? 0 : lngarg(2, 0);
   if (stopped()) v = 0;
   chkio(0);
   if (state & ST_CMACRO) {
@@ -198,18 +209,10 @@ int IFTEST(int code) {
     return 0;
   }
   argset(0, 0);
-  int na = std::clamp<int>(nargw, 0, MAXARG);
-  int w2 = na >= 2 ? argmap[1] : -1;
-  bool brace = isop(w2, OP_LBRACE);
-  bool bang = !brace && (isop(w2, OP_NOT) || (na == 2 && linbuf[0] && linbuf[lenstr(linbuf) - 1] == '!'));
   bool cond = v != 0;
-  bool typedtop = !frmadr && !(aflags & 0x100);
-  LoopEnt* e = lopdep < MAXLOOP ? &lopstk[lopdep] : nullptr;
-  int16_t head = typedtop ? int16_t(-1) : maclin;
   if (code == 59) {
     // repeat n: the first pass keeps n - 1 in the entry, each later pass
     // takes one more, so the body runs n times.
-    bool later = e && e->line != 0 && e->line == head && (!typedtop || (bang && typedlp(*e)));
     if (later) {
       cond = e->count > 0;
       if (cond) e->count--;

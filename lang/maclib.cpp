@@ -283,8 +283,9 @@ int inimac(int create) {
     if (ok) {
       gethdr();
       uint32_t dirbytes = (uint32_t(libhdr.maxent) + 1) * LIBENT;
+      // The directory and the next free offset lie inside the file.
       ok = libhdr.nent <= libhdr.maxent && (libhdr.maxent + 1) % 32 == 0 &&
-           libhdr.nxtfre >= dirbytes;
+           libhdr.nxtfre >= dirbytes && int64_t(libhdr.nxtfre) <= len;
     }
     if (!ok) {
       closef(u, 0);
@@ -500,6 +501,12 @@ int macro() {
   if (!en[0]) {
     closef(u, 0);
     error(2, 46);
+    return 0;
+  }
+  // Nothing is written while the next free offset lies outside the file.
+  if (int64_t(libhdr.nxtfre) > liblen()) {
+    closef(u, 0);
+    error(0, 142);
     return 0;
   }
   int k = fndmac(en, 0);

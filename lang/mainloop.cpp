@@ -25,6 +25,8 @@
 #include "lang/rdline.h"
 #include "ui/events.h"
 #include "ui/hooks.h"
+#include "ui/platform/backend.h"
+#include "ui/platform/console.h"
 #include "ui/window.h"
 
 #include <algorithm>
@@ -404,7 +406,7 @@ int dbgprm() {
   usewin(prev);
   int32_t keep = pflags & 0x4000;
   pflags &= ~0x4000;
-  int n = rdline(0, linbuf, LINBUF);
+  int n = linlen(rdline(0, linbuf, LINBUF), LINBUF, linbuf);
   pflags |= keep;
   if (n >= 1) state |= ST_NOECHO;
   return n < 0 ? 0 : n;
@@ -694,7 +696,7 @@ int GETLIN(int unit, int* code, int flags) {
     }
     if (n <= 0 && (state & ST_ALARMS) && alarmck(0) == -1) return 0;
     if (n <= 0) {
-      n = rdline(unit, linbuf, LINBUF);
+      n = linlen(rdline(unit, linbuf, LINBUF), LINBUF, linbuf);
       macline = n > 0 && (macmod & 7) == 3 && unit == macunt();
       // End of input at the prompt ends the program as quit does (the
       // quitstr text runs first).
@@ -748,6 +750,25 @@ int GETLIN(int unit, int* code, int flags) {
   return nargw;
 }
 
+// Whether a compiled macro, or a loop compiled in memory, is running. The
+// compiled-macro runner gives the real answer; until it is linked, this
+// stand-in reads the macro mode.
+__attribute__((weak)) bool ipcrun() { return (macmod & 7) == 5; }
+
+namespace {
+// Whether a repeating maincmd must end: Ctrl-C came (served this turn, or
+// still waiting), or the keyboard input has ended with nothing left to read.
+// Typed input is gathered into the message queue without being taken, so
+// end of input can be seen while the repeats keep the keyboard unread.
+bool maincmd_ends(bool intr) {
+  if (intr || conintr()) return true;
+  int r = 0;
+  for (int i = 0; i < 256; i++)
+    if ((r = backend()->pump(KEY_POLL)) <= 0) break;
+  return (r < 0 || inend()) && !inpend(1) && !peekky();
+}
+}  // namespace
+
 int mainturn() {
   static bool logged = false;
   if (!logged && logfp) {
@@ -761,7 +782,7 @@ int mainturn() {
   // 2. The last command's redirection ends.
   if (lstlun != savlst) lstout();
   // 3. Stack checks.
-  if (stktrap) trpstk(stktrap);
+  if (stktrap) trpstk(-1);
   if (trcmsk & 0x2000) chkstk(0);
   // 4, 5. Turn log and the count of failing turns.
   nturns++;
@@ -769,21 +790,31 @@ int mainturn() {
   // A turn that starts over after queueing maincmd is no new turn for the
   // count: otherwise the clean restart would reset it every time and a
   // failing maincmd text ending in ";" would repeat for ever.
-  static bool again = false;
+  // A name that is neither command nor macro counts as a failing turn.
+  static bool again = false, badcmd = false;
   if (!again) {
-    if (state & ST_ERROR)
+    if ((state & ST_ERROR) || badcmd)
       nerrtn++;
     else
       nerrtn = 0;
   }
   again = false;
+  badcmd = false;
+  // No compiled macro runs: its status bit (which the state variable can
+  // set) must not make the loop wait on one for ever.
+  if ((state & ST_CMACRO) && !ipcrun()) state &= ~ST_CMACRO;
   // 6. The status word.
+  static bool intrseen = false;
+  if (state & ST_INTR) intrseen = true;
   if (state & 0x81F0) {
     if (state & ST_TEMPUNITS) clstmp();
     // After an error with pflags bit 0x20 the macro module aborts every
     // running macro (macabt); otherwise the macro goes on.
     if ((state & ST_ERROR) && (pflags & 0x20)) macabt();
     if (state & ST_INTR) intrpt();
+    // Aborted macros gave back their frames at the bottom of the stack: the
+    // scratch area starts again above the bottom as it now stands.
+    rststk();
     state &= (pflags & 0x10) | 0x3E0F;
     flushq();
   }
@@ -794,7 +825,8 @@ int mainturn() {
     if (!mc.empty() && !mnupnd()) {
       if (mc.size() > MAINCMD) mc.resize(MAINCMD);
       tlqput(mc.c_str(), static_cast<int>(mc.size()));
-      if (mc.back() != ';' || nerrtn >= 11) setstrv("maincmd", "");
+      if (mc.back() != ';' || nerrtn >= 11 || maincmd_ends(intrseen)) setstrv("maincmd", "");
+      intrseen = false;
       again = true;
       return 0;
     }
@@ -832,7 +864,9 @@ int mainturn() {
   if (code != 32) hstrst();
   if (n >= 1) {
     state &= ~rerr;
+    const int16_t lev = maclev;
     DOCMND(code);
+    if ((code == CM_UNKNOWN || code == -2) && maclev == lev) badcmd = true;
     state |= rerr;
   }
   return code;

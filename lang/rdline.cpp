@@ -230,7 +230,7 @@ int prepro(char* line, int length, int max, int flags) {
 int readky(int unit, int mode, int* number) {
   int n = -1;
   if (unit == inpunt() && mode == 0 && (state & ST_QUEUED)) n = gtpstr(nullptr, linbuf);
-  if (n < 0) n = rdline(unit, linbuf, LINBUF);
+  if (n < 0) n = linlen(rdline(unit, linbuf, LINBUF), LINBUF, linbuf);
   if (n <= 0) return n;
   int i = 0;
   while (linbuf[i] && uc(linbuf[i]) <= 32) i++;

@@ -14,6 +14,14 @@
 // characters; the rest of it is passed over.
 int rdline(int unit, char* buf, int max);
 
+// A result of rdline at or above max is the key code that ended an edited
+// line (Esc ...), not a length: the line was given up and counts as empty.
+inline int linlen(int n, int max, char* buf) {
+  if (n < max) return n;
+  buf[0] = 0;
+  return 0;
+}
+
 // The preprocessor pass over line (length, buffer size max): quoted strings
 // are passed over; flag 2 ends the line at a ";"; flag 4 folds upper case;
 // flag 1 substitutes defined names (a replacement is scanned again; more

@@ -15,6 +15,7 @@
 #include "ui/keys.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
+#include "ui/platform/console.h"
 #include "ui/screen.h"
 #include "ui/window.h"
 
@@ -141,6 +142,7 @@ int rdkeys(char* buf, int start, int length, int max) {
   // short time-out rather than spinning.
   const bool views = prompt && (nviews > 0 || nwatch > 0);
   const uint32_t refresh = tickms(1) + 200;
+  bool full = false;  // the line reached its limit before its end
   while (result == -2) {
     int key;
     if (prompt && ln.len == 0 && ((state & ST_ALARMS) || views)) {
@@ -305,8 +307,26 @@ int rdkeys(char* buf, int start, int length, int max) {
           redraw = false;  // Ctrl-Q, Ctrl-S and keys the editor does not know
         break;
     }
-    if (redraw) ln.draw();
-    if (result == -2 && ln.len >= ln.lim) result = ln.len;  // a full line ends the input
+    if (redraw) {
+      ln.draw();
+      conedit(ln.row, ln.scol + ln.cur - ln.off);
+    }
+    if (result == -2 && ln.len >= ln.lim) {
+      result = ln.len;  // a full line ends the input
+      full = !edmode;
+    }
+  }
+  if (full) {
+    // The rest of the typed line never becomes input of its own: it is
+    // passed over up to its Enter. A command line that did not fit is
+    // refused whole.
+    int key;
+    while ((key = getkey(0)) > 0 && key != 13 && key != 3) {
+    }
+    if (prompt) {
+      ln.clear();
+      result = 0;
+    }
   }
   inprompt = saveprompt;
   ln.text[ln.len] = 0;
@@ -315,6 +335,7 @@ int rdkeys(char* buf, int start, int length, int max) {
   // The row ends after the line as shown.
   putcur(ln.scol + ln.shown, ln.row);
   jline(ln.row);
+  if (full && prompt) error(0, 186);
   return result;
 }
 

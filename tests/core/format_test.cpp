@@ -39,6 +39,7 @@ namespace {
 class Fmt : public ::testing::Test {
  protected:
   void SetUp() override {
+    freshinterp();
     stack_.begin();
     reset();
     ASSERT_EQ(mksys(), 0);

@@ -6,6 +6,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/symbols.h"
+#include "tests/support/interp.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@
 class Mem : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakStk();
+    freshinterp();
     saved_ = lowstk;
     savedl_ = lstk;
     fresh(lowstk, savedl_.end);

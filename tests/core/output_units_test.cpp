@@ -13,7 +13,7 @@ class FileUnits : public ::testing::Test {
   std::string name = scratch.path + "/output_units_test.txt";
   int unit = -1;
   void SetUp() override {
-    MakStk();
+    freshinterp();
     term.begin(&be);
     state = pflags = trcmsk = 0;
     loglun = -1;

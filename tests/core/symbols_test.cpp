@@ -45,11 +45,7 @@ bool chainok() {
 class Symbols : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakStk();
-    rststk();
-    state = 0;
-    aflags = 0;
-    trcmsk = 0;
+    freshinterp();
     bottom.keep();
     freew = lstk.freew;
     sys = mksystab();

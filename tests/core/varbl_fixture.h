@@ -9,7 +9,7 @@
 class Var : public ::testing::Test {
  protected:
   void SetUp() override {
-    clrflags();
+    freshinterp();
     stack_.begin();
     sys = mksystab();
     ASSERT_GT(sys, 0);

@@ -25,6 +25,7 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/varbl.h"
+#include "lang/macro.h"
 #include "lang/names.h"
 #include "lang/order.h"
 #include "lang/parse.h"
@@ -298,6 +299,36 @@ inline std::string cmdrow(int r) {
   std::string s(t);
   s.erase(s.find_last_not_of(' ') + 1);
   return s;
+}
+
+// A fresh start for one test, whatever ran before it in the same process
+// (test binaries also run shuffled): flags clear, the whole low stack zeroed
+// with its descriptor as made, no high memory, the output units on the
+// terminal, blank text windows with the cursor home, and no pending input.
+inline void freshinterp() {
+  clrflags();
+  highmem(-1);
+  himemflag = 0;
+  MakStk();
+  const int32_t words = lstk.end;
+  std::memset(lowstk, 0, static_cast<size_t>(words) * 4);
+  lstk = {words, 0, words, words};
+  rststk();
+  regadr = -1;  // no number registers until a test makes them
+  macini();     // no macro running
+  lstlun = dbglun = errlun = 1;
+  loglun = -1;
+  initWins();
+  for (int w : {1, 0}) {
+    setwin(w);
+    if (TxtGrid* g = curgrid()) {
+      std::memset(gridbuf(g), ' ', static_cast<size_t>(g->rowlen) * g->nrows);
+      putcur(0, 0);
+    }
+  }
+  clrmsgs();
+  clrpeek();
+  inreset();
 }
 
 // A backend installed over fresh windows with the message queue, the

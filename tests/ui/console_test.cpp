@@ -14,6 +14,7 @@
 #include <string>
 #include <cstdlib>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -168,3 +169,40 @@ TEST(ConsoleTerminal, PromptShownOnceBeforeTheWait) {
   close(slave);
   close(master);
 }
+
+namespace {
+
+// A terminal on both ends is taken out of canonical mode without echo while
+// the console reads it, keeps Ctrl-C as SIGINT, and gets its settings back.
+TEST(ConsoleTerminal, NonCanonicalWhileReadAndRestored) {
+  int m = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(m, 0);
+  ASSERT_EQ(grantpt(m), 0);
+  ASSERT_EQ(unlockpt(m), 0);
+  int s = open(ptsname(m), O_RDWR | O_NOCTTY);
+  ASSERT_GE(s, 0);
+  FILE* out = fdopen(dup(s), "w");
+  {
+    Console con{s, out};
+    TermUse term;
+    term.begin(&con);
+    ASSERT_EQ(write(m, "a", 1), 1);
+    EXPECT_EQ(con.pump(KEY_WAIT), 1);
+    struct termios t {};
+    ASSERT_EQ(tcgetattr(s, &t), 0);
+    EXPECT_FALSE(t.c_lflag & ICANON);
+    EXPECT_FALSE(t.c_lflag & ECHO);
+    EXPECT_TRUE(t.c_lflag & ISIG);
+    EXPECT_EQ(getkey(1), 'a');  // one key, no Enter needed
+    conrestore();
+    ASSERT_EQ(tcgetattr(s, &t), 0);
+    EXPECT_TRUE(t.c_lflag & ICANON);
+    EXPECT_TRUE(t.c_lflag & ECHO);
+    term.end();
+  }
+  fclose(out);
+  close(s);
+  close(m);
+}
+
+}  // namespace

@@ -150,12 +150,24 @@ TEST_F(Editor, LongLinesSlideAndFullLinesEnd) {
   type({HOME, ENTER});
   EXPECT_EQ(line(), s);
   EXPECT_EQ(kb.rows.back(), "> " + s.substr(0, 77));
-  // A buffer of 10 bytes takes 9 characters; reaching them ends the line.
+  // A buffer of 10 bytes takes 9 characters; reaching them ends the line
+  // and the rest of the typed line is passed over, never read as a line of
+  // its own. Inside a command the 9 characters are the input; a command
+  // line that does not fit is refused (error 186).
+  nargw = 1;
   type("abcdefghijk");
+  type({ENTER, 'x', ENTER});
   int n;
   EXPECT_EQ(line(&n, 10), "abcdefghi");
   EXPECT_EQ(n, 9);
-  EXPECT_EQ(kb.typed.size(), 2u);  // j and k are still to come
+  EXPECT_EQ(kb.typed.size(), 2u);  // only the next line is still to come
+  kb.typed.clear();
+  nargw = 0;
+  type("abcdefghijk");
+  type({ENTER});
+  EXPECT_EQ(line(&n, 10), "");
+  EXPECT_EQ(n, 0);
+  EXPECT_TRUE(state & ST_ERROR);
 }
 
 TEST_F(Editor, EditorModeReturnsSpecialKeys) {

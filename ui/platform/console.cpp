@@ -7,11 +7,49 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
 volatile std::sig_atomic_t sigint = 0;
+
+// The terminal's settings before the console took it, restored at exit, on
+// a fatal or terminating signal and while the program is stopped.
+struct termios saved {};
+volatile std::sig_atomic_t raw = 0;  // the terminal is in our mode
+int rawfd = -1;
+Console* live = nullptr;  // the console that draws the edited line itself
+
+void setraw() {
+  struct termios t = saved;
+  t.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));  // ISIG stays: Ctrl-C is SIGINT
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  if (tcsetattr(rawfd, TCSANOW, &t) == 0) raw = 1;
+}
+
+void onstop(int sig) {
+  int keep = errno;
+  conrestore();
+  signal(sig, SIG_DFL);
+  raise(sig);
+  // Continued: the handler is set again and the terminal taken again.
+  struct sigaction sa {};
+  sa.sa_handler = onstop;
+  sigemptyset(&sa.sa_mask);
+  sigaction(sig, &sa, nullptr);
+  setraw();
+  errno = keep;
+}
+
+void onterm(int sig) {
+  conrestore();
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
 
 void onint(int) { sigint = 1; }
 
@@ -91,6 +129,52 @@ void coninit() {
 int conintr() { return sigint != 0; }
 
 bool contake() { return takeint(); }
+
+void conrestore() {
+  if (!raw) return;
+  tcsetattr(rawfd, TCSANOW, &saved);  // async-signal-safe
+  raw = 0;
+}
+
+void conedit(int row, int col) {
+  if (live && backend() == live) live->editrow(row, col);
+}
+
+// Decides once whether standard input is a terminal; a terminal is put in
+// non-canonical mode without echo, since the line editor draws the line.
+void Console::ttyinit() {
+  if (tty >= 0) return;
+  tty = isatty(infd) ? 1 : 0;
+  // Only a terminal that also shows the output gets the line drawn.
+  if (!tty || !isatty(fileno(outf)) || tcgetattr(infd, &saved) != 0) return;
+  rawfd = infd;
+  setraw();
+  if (!raw) return;
+  live = this;
+  drawn = true;
+  std::atexit(conrestore);
+  struct sigaction sa {};
+  sigemptyset(&sa.sa_mask);
+  sa.sa_handler = onterm;
+  for (int s : {SIGTERM, SIGHUP, SIGQUIT}) sigaction(s, &sa, nullptr);
+  sa.sa_handler = onstop;
+  sigaction(SIGTSTP, &sa, nullptr);
+}
+
+// Shows row `row` of the current window as it stands, the cursor at
+// column col: the line being edited on a terminal.
+void Console::editrow(int row, int col) {
+  if (!drawn || (curwin != 0 && curwin != 1)) return;
+  char line[512];
+  int n = txtget(0, row, line, static_cast<int>(sizeof line) - 1);
+  while (n > 0 && line[n - 1] == ' ') n--;
+  fputs("\r", outf);
+  if (n > 0) fwrite(line, 1, static_cast<size_t>(n), outf);
+  fputs("\x1b[K\r", outf);
+  if (col > 0) fprintf(outf, "\x1b[%dC", col);
+  fflush(outf);
+  shown = curwin;
+}
 
 Console::Console(int in, FILE* out) : infd(in), outf(out) {}
 
@@ -186,6 +270,7 @@ int Console::special(bool) {
 }
 
 int Console::pump(int how) {
+  ttyinit();
   if (takeint()) {
     post(WM_CHAR, 3, MK_CTRL);
     return 1;
@@ -227,7 +312,7 @@ int Console::pump(int how) {
 // On a terminal: shows the current window's row up to the cursor (the
 // prompt) before the program waits for the typed line.
 void Console::showrow() {
-  if (tty < 0) tty = isatty(infd) ? 1 : 0;
+  ttyinit();
   if (!tty || shown >= 0 || (curwin != 0 && curwin != 1)) return;
   int col = 0, row = 0;
   getcur(&col, &row);
@@ -239,7 +324,12 @@ void Console::showrow() {
 }
 
 void Console::rowout(int win, const char* text, int n) {
-  if (shown >= 0) {
+  if (shown >= 0 && drawn) {
+    // The row under the cursor was shown (the prompt, the edited line): the
+    // finished row takes its place.
+    shown = -1;
+    fputs("\r\x1b[K", outf);
+  } else if (shown >= 0) {
     // The terminal has shown this row: the prompt and the echoed line.
     bool same = win == shown;
     shown = -1;

@@ -25,10 +25,14 @@
 // The command-line editor turns Up and Down into PgUp and PgDn: history
 // recall.
 //
-// A terminal on standard input is left as it is: it hands over a line at a
-// time and echoes it itself. Before waiting on a terminal, the unfinished
-// row under the cursor (the prompt) is shown, and that row is not written
-// again when it ends, since the terminal has echoed the typed line already.
+// A terminal on standard input and output is put in non-canonical mode
+// without echo (Ctrl-C still raises SIGINT); its settings come back at exit,
+// on a fatal or terminating signal and while the program is stopped. Before
+// waiting, the unfinished row under the cursor (the prompt) is shown, the
+// line editor redraws the row it edits as each key acts (conedit), and a
+// finished row replaces the row shown. A terminal on standard input alone
+// is left as it is: it hands over a line at a time and echoes it itself,
+// and the row it echoed is not written again.
 //
 // End of input at the command prompt ends the program as quit does; end of
 // input while anything else waits for a key ends it with a diagnostic on
@@ -43,6 +47,7 @@ class Console : public Backend {
   // Reads keys from file descriptor `in` and writes rows to `out`.
   Console(int in, FILE* out);
   int pump(int how) override;
+  void editrow(int row, int col);
   void rowout(int win, const char* text, int n) override;
   void beep() override {}
   bool paging() override { return false; }
@@ -60,7 +65,9 @@ class Console : public Backend {
   bool lastcr = false;
   int tty = -1;        // standard input is a terminal (-1: not yet asked)
   int shown = -1;      // window whose unfinished row was shown, or -1
+  bool drawn = false;   // the console draws the edited line on a terminal
   void showrow();
+  void ttyinit();
 };
 
 // Installs the SIGINT handler that turns an interrupt into Ctrl-C (3). The
@@ -70,3 +77,9 @@ void coninit();
 int conintr();
 // Takes a pending interrupt: true once per SIGINT (for other backends).
 bool contake();
+// Gives the terminal back its own settings (async-signal-safe; nothing when
+// the console never took it).
+void conrestore();
+// The line editor changed row `row` of the current window; the cursor is at
+// column col. The console on a terminal shows it; otherwise nothing.
+void conedit(int row, int col);
