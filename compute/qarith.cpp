@@ -162,7 +162,7 @@ struct Cursor {
   }
   void adv(int64_t m) {
     if (v->rec) v->rec->Dptr = addref(v->rec->Dptr, m * wbytes(v->w));
-    p += m * wbytes(v->w);
+    if (p) p += m * wbytes(v->w);
     left -= m;
     k += m;
   }

@@ -80,8 +80,16 @@ struct IntRun {
   bool nc;
 };
 
+// clang does not make multiversioned function templates: there the
+// kernel is built for the baseline only.
+#if defined(__clang__)
+#define SMOOTH_CLONES
+#else
+#define SMOOTH_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 template <typename T, typename S>
-__attribute__((target_clones("avx2", "default"))) void intstore(const T* __restrict v,
+SMOOTH_CLONES void intstore(const T* __restrict v,
                                                                const S* __restrict s,
                                                                const int32_t* __restrict c,
                                                                int64_t m, bool f, bool nc,
