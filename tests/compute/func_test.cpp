@@ -215,7 +215,13 @@ TEST_F(Func, ElementWiseFunctions) {
   EXPECT_EQ(errors(), std::vector<std::string>{});
 }
 
-TEST_F(Func, SeriesWithoutACount) {
+TEST_F(Func, SineSeries) {
+  // A long series stays on the exact angles (no drift).
+  int32_t x = declare("x", K_ARRAY, 96, {});
+  run("x = sin(100, 0, 2)");
+  std::vector<double> v = vals(x);
+  ASSERT_EQ(v.size(), 100u);
+  for (int i = 0; i < 100; i++) EXPECT_NEAR(v[i], std::sin(2.0 * i * M_PI / 180.0), 1e-6) << i;
   // No count and no sized destination: error 77, nothing stored.
   int32_t y = declare("y", K_ARRAY, 96, {});
   run("y = sin(0, 0, 2)");

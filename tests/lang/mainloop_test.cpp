@@ -165,6 +165,30 @@ TEST_F(Loop, HistoryRingOf24OverwritesTheOldest) {
   for (int i = 0; i + 1 < hstcnt(); i++) EXPECT_EQ(std::strlen(hstent(i)), 201u);
 }
 
+TEST_F(Loop, JournalRecallsAndQueues) {
+  typed("first");
+  typed("second");
+  // One entry is queued for execution; the journal command's own line is
+  // taken out of the history.
+  runtyped("journal 1");
+  char line[LINBUF];
+  ASSERT_EQ(gtpstr(nullptr, line), 5);
+  EXPECT_STREQ(line, "first");
+  EXPECT_EQ(hstcnt(), 2);
+  // Entry 0 is the one a recall gives: the newest.
+  runtyped("journal 0");
+  ASSERT_EQ(gtpstr(nullptr, line), 6);
+  EXPECT_STREQ(line, "second");
+  // An entry that holds nothing (the command's own) does nothing.
+  runtyped("journal 3");
+  EXPECT_FALSE(qpend(&dfltq));
+  EXPECT_EQ(hstcnt(), 2);
+  // A line that came from a queue is not taken out.
+  typed("second again");
+  run("journal");
+  EXPECT_EQ(hstcnt(), 3);
+}
+
 TEST_F(Loop, RedirectionRemovesItsArgumentsAndEnds) {
   ScratchDir tmp("/tmp/pelix_ml", true);  // the working folder for the test
   ASSERT_EQ(setstrv("curdir", (tmp.path + "/").c_str()), 0);  // relative names follow curdir
