@@ -584,9 +584,6 @@ TEST_F(Func, NotAvailableIsAClearError) {
   (void)b;
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(Func, ServicesOfLaterModulesReportNotAvailable) {
   int32_t x = declare("x", K_ARRAY, 16, {5});
@@ -615,9 +612,6 @@ TEST_F(Func, ServicesOfLaterModulesReportNotAvailable) {
   EXPECT_EQ(errors(), std::vector<std::string>{"ERROR(0,87)"});
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(Func, WordsWithoutAnOperationOfTheirOwn) {
   declare("b", K_ARRAY, 16, {3, -1, 4});
@@ -634,9 +628,6 @@ TEST_F(Func, WordsWithoutAnOperationOfTheirOwn) {
   EXPECT_EQ(errors(), std::vector<std::string>{});
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(Func, NestedCallsKeepTheirArguments) {
   declare("b", K_ARRAY, 16, {1, 4, 9});

@@ -218,10 +218,6 @@ TEST_F(Mac, BrokenFrameIsReported) {
   EXPECT_EQ(cursym, syssym);
 }
 
-}  // namespace
-
-
-namespace {
 
 uint16_t le16(const std::string& b, size_t at) {
   return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | (static_cast<uint8_t>(b[at + 1]) << 8));
@@ -411,9 +407,6 @@ TEST_F(Mac, StartUpMacros) {
   setstrv("sysdir", old.c_str());
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(Mac, LibraryLimitsAndLoops) {
   // A capacity of 0 still makes a valid library of one directory block.

@@ -520,27 +520,6 @@ TEST_F(Loop, StartUpPiecesAndPlatformServices) {
   EXPECT_EQ(rows(), "       1       2       3       4\n");
 }
 
-TEST_F(Loop, MaincmdEndingInSemicolonRepeatsUntilErrorsRepeat) {
-  ASSERT_EQ(setstrv("maincmd", "frob;"), 0);
-  mainturn();  // idle: the text goes into the typed-line queue
-  EXPECT_TRUE(qpend(&typq));
-  EXPECT_EQ(std::string(strvar("maincmd")), "frob;");
-  clrpst(&typq);
-  nerrtn = 11;
-  state = 0;
-  ASSERT_EQ(setstrv("maincmd", "frob;"), 0);
-  // After 11 failing turns the text runs once more and is then dropped.
-  state = ST_ERROR;
-  mainturn();
-  EXPECT_EQ(std::string(strvar("maincmd")), "");
-  clrpst(&typq);
-  ASSERT_EQ(setstrv("maincmd", "once"), 0);
-  state = 0;
-  mainturn();
-  EXPECT_EQ(std::string(strvar("maincmd")), "");
-  clrpst(&typq);
-}
-
 }  // namespace
 
 TEST_F(Loop, LargeImagesInHighMemory) {
