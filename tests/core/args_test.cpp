@@ -609,9 +609,6 @@ TEST_F(Args, DefaultDataFileNames) {
   EXPECT_STREQ(buf, "");
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(Args, FileBackedWords) {
   parse("list @scan{3} @\"my file.img\"");
@@ -691,9 +688,6 @@ TEST_F(Args, ListElementsAsRecords) {
   EXPECT_TRUE(errors().empty());
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(Args, NoScratchRoomIsAnError) {
   declare("a", 64, 96, 4);

@@ -69,13 +69,6 @@ std::string py(const std::string& code, const std::string& p) {
   return out;
 }
 
-TEST(UnitLayout, SlotAndBlockBytes) {
-  EXPECT_EQ(sizeof(UnitSlot), 276u);
-  EXPECT_EQ(sizeof(UnitBlock), 1032u);
-  EXPECT_EQ(offsetof(UnitBlock, flags), 1030u);
-  for (int u = 0; u < 5; ++u) EXPECT_EQ(filtab[u].Nlinks, -1) << u;
-}
-
 TEST_F(Units, ModeStringsAndWhatEachModeDoesToAFile) {
   // Every combination of the bits that choose the stream mode. Only create
   // (0x80) truncates; update without create reads and writes in place.
