@@ -3,6 +3,7 @@
 #include "compute/xform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -603,7 +604,69 @@ __attribute__((optimize("O3", "no-trapping-math"))) void tilerun(const TileArgs&
   }
 }
 
+// A rotation within the plane (the third column of the matrix is zero):
+// the third coordinate is the same for every element of a row, so only
+// the first two are computed per element; zb is the row's plane index
+// times the source's rows. The same float steps as tilerun.
+template <bool SC>
+__attribute__((always_inline, optimize("O3", "no-trapping-math"))) inline void planerun(
+    const TileArgs& a, int32_t zb, int32_t* __restrict ix) {
+  const TileArgs t = a;
+  for (int32_t k = 0; k < t.len; k++) {
+    float q0 = static_cast<float>(t.x0 + k) - t.p0 - t.o0;
+    if constexpr (SC) q0 /= t.s0;
+    float f0 = (t.n0 + ((q0 * t.m0 + t.b0) + t.c0)) + 0.5f;
+    float f1 = (t.n1 + ((q0 * t.m1 + t.b1) + t.c1)) + 0.5f;
+    bool in = (f0 > -1.0f) & (f0 < t.h0) & (f1 > -1.0f) & (f1 < t.h1);
+    float c0 = f0 > -1.0f ? (f0 < t.h0 ? f0 : t.h0) : -1.0f;
+    float c1 = f1 > -1.0f ? (f1 < t.h1 ? f1 : t.h1) : -1.0f;
+    int32_t i0 = static_cast<int32_t>(c0), i1 = static_cast<int32_t>(c1);
+    in = in & (i0 >= t.g0) & (i1 >= t.g1);
+    ix[k] = in ? (zb + i1) * t.d0 + i0 : -1;
+  }
+}
+
+__attribute__((optimize("O3", "no-trapping-math"))) void planebase(const TileArgs& a, int32_t zb, int32_t* ix) {
+  a.sc ? planerun<true>(a, zb, ix) : planerun<false>(a, zb, ix);
+}
+
+__attribute__((target("avx2"), optimize("O3", "no-trapping-math"))) void planeavx2(const TileArgs& a, int32_t zb,
+                                                                                    int32_t* ix) {
+  a.sc ? planerun<true>(a, zb, ix) : planerun<false>(a, zb, ix);
+}
+
+// The source index of each element of a tile row of an in-plane rotation;
+// false when the row needs the general steps (a coordinate not finite).
+bool planeidx(const TileArgs& a, int32_t* ix) {
+  static const bool avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  // The first coordinate along the row runs monotonically between its ends.
+  auto q0at = [&a](int32_t k) {
+    float q0 = static_cast<float>(a.x0 + k) - a.p0 - a.o0;
+    if (a.sc) q0 /= a.s0;
+    return q0;
+  };
+  float qa = q0at(0), qb = q0at(a.len - 1);
+  if (!std::isfinite(qa) || !std::isfinite(qb)) return false;
+  // q0 * m2 is a zero of either sign for every element; the sums that take
+  // it give the same value up to the sign of a zero, which the final + 0.5
+  // removes.
+  float f2 = (a.n2 + ((qa * a.m2 + a.b2) + a.c2)) + 0.5f;
+  bool in = (f2 > -1.0f) & (f2 < a.h2);
+  int32_t i2 = in ? static_cast<int32_t>(f2) : 0;
+  if (!in || i2 < a.g2) {
+    for (int32_t k = 0; k < a.len; k++) ix[k] = -1;
+    return true;
+  }
+  int32_t zb = i2 * a.d1;
+  avx2 ? planeavx2(a, zb, ix) : planebase(a, zb, ix);
+  return true;
+}
+
 void tileidx(const TileArgs& a, int32_t* ix) {
+  if (a.rot && a.m2 == 0.0f && a.len > 0 && planeidx(a, ix)) return;
   if (a.rot)
     a.sc ? tilerun<true, true>(a, ix) : tilerun<false, true>(a, ix);
   else
@@ -714,6 +777,7 @@ int trnsfm(FnCall& c) {
     gtvarb(s, &cn, &pa, &to, &wz, 0);
     t[OT_CNT] = cn;
     t[OT_BUF] = pa;
+    fnfresh(c, false);
     ariths(115, std::min(t[OT_CNT], t[OT_CNT + 2]), 1);
     return 0;
   }
@@ -723,6 +787,7 @@ int trnsfm(FnCall& c) {
     int32_t n = (s->Flg & K_MATRIX) ? static_cast<int32_t>(s->Offs[4]) : 1;
     prgidx = 0;
     prgtot = static_cast<uint32_t>(std::max(n, 0));
+    fnfresh(c, false);
     for (int32_t i = 0; i < n; i++) {
       uint8_t rec[8];
       const uint8_t* p = gtvptr(s, i, 1);
@@ -793,24 +858,46 @@ int trnsfm(FnCall& c) {
       std::memcpy(fb, &ff, 4);
     }
     f.fill = fb;
-    // Rows in bands, a few threads for a large result; every element is
-    // computed alone, so the result does not depend on the split.
-    int nthr = total >= (1 << 20) ? 4 : 1;
+    // Rows in bands of one plane, taken in turn by a few threads for a
+    // large result; every element is computed alone, so the result does
+    // not depend on the split. The main thread polls for Ctrl-C between
+    // its bands and a stop ends the others at their next band.
     const int32_t band = 64;
-    for (int32_t z = 0; z < nz && !stopped(); z++) {
-      for (int32_t y = 0; y < ny && !stopped(); y += band * nthr) {
-        std::vector<std::thread> th;
-        for (int k = 1; k < nthr; k++) {
-          int32_t y0 = y + k * band, y1 = std::min(y0 + band, ny);
-          if (y0 < y1) th.emplace_back([&f, z, y0, y1] { f.rows(z, y0, y1); });
+    const int64_t perz = (ny + band - 1) / band, nb = perz * nz;
+    std::atomic<int64_t> next{0};
+    std::atomic<bool> stop{false};
+    auto work = [&f, &next, &stop, perz, nb, ny, band](bool poll) {
+      while (!stop.load(std::memory_order_relaxed)) {
+        int64_t b = next.fetch_add(1);
+        if (b >= nb) break;
+        auto z = static_cast<int32_t>(b / perz);
+        auto y0 = static_cast<int32_t>(b % perz) * band;
+        f.rows(z, y0, std::min(y0 + band, ny));
+        if (poll) {
+          prgidx = static_cast<uint32_t>(std::min<int64_t>((static_cast<int64_t>(z) * ny + y0) * f.nx, UINT32_MAX));
+          chkio(0);
+          if (stopped()) stop.store(true);
         }
-        f.rows(z, y, std::min(y + band, ny));
-        for (auto& h : th) h.join();
-        prgidx = static_cast<uint32_t>(std::min<int64_t>((static_cast<int64_t>(z) * ny + y) * nx, UINT32_MAX));
-        chkio(0);
       }
+    };
+    // Storage made for the result is left uncleared: every band stores
+    // all its items, and the bands a stop leaves are cleared below.
+    const bool fresh = c.fresh != 0;
+    fnfresh(c, true);
+    if (!stopped()) {
+      int nthr = total >= (1 << 20) ? 4 : 1;
+      std::vector<std::thread> th;
+      for (int k = 1; k < nthr; k++) th.emplace_back(work, false);
+      work(true);
+      for (auto& h : th) h.join();
+    }
+    int64_t done = std::min(next.load(), nb);
+    if (fresh && done < nb) {
+      int64_t from = ((done / perz) * ny + (done % perz) * band) * nx * f.bytes;
+      std::memset(f.dst + from, 0, static_cast<size_t>(total * f.bytes - from));
     }
   } else {
+    fnfresh(c, false);
     int32_t& pd = t[OT_BUF + 2];
     int64_t done = 0;
     for (int32_t z = 0; z < nz; z++) {
