@@ -5,6 +5,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -525,7 +526,8 @@ bool flatrun(const PtrRec* r, int32_t n) {
 }
 
 // Runs f over [0, m) in a few threads when m is large; every element is
-// computed alone, so the split does not change the result.
+// computed alone, so the split does not change the result. The threads take
+// pieces in turn, so that one the system holds back delays only its own.
 template <typename F>
 void parfor(int32_t m, F f) {
   const int nthr = m >= (1 << 20) ? 4 : 1;
@@ -533,13 +535,15 @@ void parfor(int32_t m, F f) {
     f(0, m);
     return;
   }
+  std::atomic<int64_t> next{0};
+  auto work = [&f, &next, m] {
+    const int64_t piece = 1 << 18;
+    for (int64_t lo; (lo = next.fetch_add(piece)) < m;)
+      f(static_cast<int32_t>(lo), static_cast<int32_t>(std::min<int64_t>(m, lo + piece)));
+  };
   std::vector<std::thread> th;
-  int32_t step = (m + nthr - 1) / nthr;
-  for (int k = 1; k < nthr; k++) {
-    int32_t lo = k * step, hi = std::min(m, lo + step);
-    if (lo < hi) th.emplace_back([&f, lo, hi] { f(lo, hi); });
-  }
-  f(0, std::min(m, step));
+  for (int k = 1; k < nthr; k++) th.emplace_back(work);
+  work();
   for (auto& h : th) h.join();
 }
 

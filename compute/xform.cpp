@@ -2,6 +2,8 @@
 // transform, freeze, zscan and the matrix routines.
 #include "compute/xform.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -635,12 +637,20 @@ __attribute__((target("avx2"), optimize("O3", "no-trapping-math"))) void planeav
   a.sc ? planerun<true>(a, zb, ix) : planerun<false>(a, zb, ix);
 }
 
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"), optimize("O3", "no-trapping-math"))) void planeavx512(
+    const TileArgs& a, int32_t zb, int32_t* ix) {
+  a.sc ? planerun<true>(a, zb, ix) : planerun<false>(a, zb, ix);
+}
+
 // The source index of each element of a tile row of an in-plane rotation;
 // false when the row needs the general steps (a coordinate not finite).
 bool planeidx(const TileArgs& a, int32_t* ix) {
-  static const bool avx2 = [] {
+  static const int isa = [] {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq"))
+      return 2;
+    return __builtin_cpu_supports("avx2") ? 1 : 0;
   }();
   // The first coordinate along the row runs monotonically between its ends.
   auto q0at = [&a](int32_t k) {
@@ -661,7 +671,47 @@ bool planeidx(const TileArgs& a, int32_t* ix) {
     return true;
   }
   int32_t zb = i2 * a.d1;
-  avx2 ? planeavx2(a, zb, ix) : planebase(a, zb, ix);
+  if (isa == 2)
+    planeavx512(a, zb, ix);
+  else if (isa == 1)
+    planeavx2(a, zb, ix);
+  else
+    planebase(a, zb, ix);
+  return true;
+}
+
+// out[k] = s[ix[k]], or fill where ix[k] < 0, for k < len (at most 64):
+// 16 at a time, each lane reading the 4 bytes from its item, so that the
+// last 3 items of the source are read alone. False without the instructions.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void gather8x(const uint8_t* s, int32_t items,
+                                                                   const int32_t* ix, int32_t len, uint8_t fill,
+                                                                   uint8_t* out) {
+  const __m512i neg = _mm512_set1_epi32(-1), top = _mm512_set1_epi32(items - 4);
+  const __m512i fv = _mm512_set1_epi32(fill);
+  int32_t k = 0;
+  for (; k + 16 <= len; k += 16) {
+    __m512i v = _mm512_loadu_si512(ix + k);
+    __mmask16 in = _mm512_cmpgt_epi32_mask(v, neg) & _mm512_cmple_epi32_mask(v, top);
+    __m512i g = _mm512_mask_i32gather_epi32(fv, in, v, s, 1);
+    _mm512_mask_cvtepi32_storeu_epi8(out + k, 0xFFFF, g);
+    __mmask16 end = _mm512_cmpgt_epi32_mask(v, top);
+    while (end) {
+      int j = __builtin_ctz(end);
+      out[k + j] = s[ix[k + j]];
+      end = static_cast<__mmask16>(end & (end - 1));
+    }
+  }
+  for (; k < len; k++) out[k] = ix[k] >= 0 ? s[ix[k]] : fill;
+}
+
+bool gather8(const uint8_t* s, int32_t items, const int32_t* ix, int32_t len, uint8_t fill, uint8_t* out) {
+  static const bool ok = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl");
+  }();
+  if (!ok) return false;
+  gather8x(s, items, ix, len, fill, out);
   return true;
 }
 
@@ -686,6 +736,7 @@ struct Fast {
   int bytes;
   int64_t org[3], ext[3], dim[2];
   int32_t nx, ny;
+  int32_t items;  // of the source
   const uint8_t* fill;
 
   template <typename T>
@@ -720,6 +771,9 @@ struct Fast {
                h0, h1, h2, static_cast<int32_t>(g0), static_cast<int32_t>(g1), static_cast<int32_t>(g2),
                static_cast<int32_t>(d0), static_cast<int32_t>(d1)};
     tileidx(a, ix);
+    if constexpr (sizeof(T) == 1) {
+      if (gather8(src, items, ix, len, fill[0], reinterpret_cast<uint8_t*>(out + x0))) return;
+    }
     for (int32_t k = 0; k < len; k++) out[x0 + k] = ix[k] >= 0 ? S[ix[k]] : fv;
   }
 
@@ -844,6 +898,7 @@ int trnsfm(FnCall& c) {
     int64_t items = 1;
     for (int i = 0; i < 3; i++) items *= std::max<uint32_t>(s->Datdims[i], 1);
     fast = fast && items < INT32_MAX;
+    f.items = static_cast<int32_t>(items);
   }
   if (fast) {
     f.dim[0] = s->Datdims[0] ? s->Datdims[0] : 1;
