@@ -564,7 +564,7 @@ struct Rgb {
   uint8_t b[3];
 };
 
-constexpr int32_t TILE = 64;
+constexpr int32_t TILE = 128;
 
 // What one tile row of the resident path needs.
 struct TileArgs {
