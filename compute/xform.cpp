@@ -642,16 +642,12 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"), optimize("O3", "no-
   a.sc ? planerun<true>(a, zb, ix) : planerun<false>(a, zb, ix);
 }
 
-// The source index of each element of a tile row of an in-plane rotation;
-// false when the row needs the general steps (a coordinate not finite).
-bool planeidx(const TileArgs& a, int32_t* ix) {
-  static const int isa = [] {
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq"))
-      return 2;
-    return __builtin_cpu_supports("avx2") ? 1 : 0;
-  }();
+// The plane of a tile row of an in-plane rotation (the third column of the
+// matrix zero): 0 when the row needs the general steps (a coordinate not
+// finite), 1 when the plane is outside the source, 2 with *zb its index
+// times the source's rows.
+int planez(const TileArgs& a, int32_t* zb) {
+  if (!a.rot || a.m2 != 0.0f || a.len < 1) return 0;
   // The first coordinate along the row runs monotonically between its ends.
   auto q0at = [&a](int32_t k) {
     float q0 = static_cast<float>(a.x0 + k) - a.p0 - a.o0;
@@ -659,18 +655,40 @@ bool planeidx(const TileArgs& a, int32_t* ix) {
     return q0;
   };
   float qa = q0at(0), qb = q0at(a.len - 1);
-  if (!std::isfinite(qa) || !std::isfinite(qb)) return false;
+  if (!std::isfinite(qa) || !std::isfinite(qb)) return 0;
   // q0 * m2 is a zero of either sign for every element; the sums that take
   // it give the same value up to the sign of a zero, which the final + 0.5
   // removes.
   float f2 = (a.n2 + ((qa * a.m2 + a.b2) + a.c2)) + 0.5f;
   bool in = (f2 > -1.0f) & (f2 < a.h2);
   int32_t i2 = in ? static_cast<int32_t>(f2) : 0;
-  if (!in || i2 < a.g2) {
-    for (int32_t k = 0; k < a.len; k++) ix[k] = -1;
+  if (!in || i2 < a.g2) return 1;
+  *zb = i2 * a.d1;
+  return 2;
+}
+
+int isalevel() {
+  static const int isa = [] {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq"))
+      return 2;
+    return __builtin_cpu_supports("avx2") ? 1 : 0;
+  }();
+  return isa;
+}
+
+// The source index of each element of a tile row of an in-plane rotation;
+// false when the row needs the general steps.
+bool planeidx(const TileArgs& a, int32_t* ix) {
+  int32_t zb = 0;
+  int k = planez(a, &zb);
+  if (k == 0) return false;
+  if (k == 1) {
+    for (int32_t j = 0; j < a.len; j++) ix[j] = -1;
     return true;
   }
-  int32_t zb = i2 * a.d1;
+  int isa = isalevel();
   if (isa == 2)
     planeavx512(a, zb, ix);
   else if (isa == 1)
@@ -679,6 +697,56 @@ bool planeidx(const TileArgs& a, int32_t* ix) {
     planebase(a, zb, ix);
   return true;
 }
+
+// g++ 12 warns of its own intrinsics' unset pass-through operands.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// A tile row of bytes of an in-plane rotation in one pass, 16 elements at a
+// time: the steps of planerun, then each lane reads the 4 bytes from its
+// item, so that the last 3 items of the source are read alone. Inside the
+// limits no clamp is needed before the conversions.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))) void plane8x(const TileArgs& a, int32_t zb,
+                                                                           const uint8_t* s, int32_t items,
+                                                                           uint8_t fill, uint8_t* out) {
+  const __m512 p0 = _mm512_set1_ps(a.p0), o0 = _mm512_set1_ps(a.o0), s0 = _mm512_set1_ps(a.s0);
+  const __m512 m0 = _mm512_set1_ps(a.m0), m1 = _mm512_set1_ps(a.m1);
+  const __m512 b0 = _mm512_set1_ps(a.b0), b1 = _mm512_set1_ps(a.b1);
+  const __m512 c0 = _mm512_set1_ps(a.c0), c1 = _mm512_set1_ps(a.c1);
+  const __m512 n0 = _mm512_set1_ps(a.n0), n1 = _mm512_set1_ps(a.n1);
+  const __m512 h0 = _mm512_set1_ps(a.h0), h1 = _mm512_set1_ps(a.h1);
+  const __m512 half = _mm512_set1_ps(0.5f), mone = _mm512_set1_ps(-1.0f);
+  const __m512i g0 = _mm512_set1_epi32(a.g0), g1 = _mm512_set1_epi32(a.g1);
+  const __m512i d0 = _mm512_set1_epi32(a.d0), zv = _mm512_set1_epi32(zb);
+  const __m512i top = _mm512_set1_epi32(items - 4), fv = _mm512_set1_epi32(fill);
+  const __m512i step = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  int32_t k = 0;
+  for (; k < a.len; k += 16) {
+    int32_t n = std::min(16, a.len - k);
+    __mmask16 live = static_cast<__mmask16>((1u << n) - 1);
+    __m512 q0 = _mm512_cvtepi32_ps(_mm512_add_epi32(_mm512_set1_epi32(a.x0 + k), step));
+    q0 = _mm512_sub_ps(_mm512_sub_ps(q0, p0), o0);
+    if (a.sc) q0 = _mm512_div_ps(q0, s0);
+    __m512 f0 = _mm512_add_ps(_mm512_add_ps(n0, _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(q0, m0), b0), c0)), half);
+    __m512 f1 = _mm512_add_ps(_mm512_add_ps(n1, _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(q0, m1), b1), c1)), half);
+    __mmask16 in = live & _mm512_cmp_ps_mask(f0, mone, _CMP_GT_OQ) & _mm512_cmp_ps_mask(f0, h0, _CMP_LT_OQ) &
+                   _mm512_cmp_ps_mask(f1, mone, _CMP_GT_OQ) & _mm512_cmp_ps_mask(f1, h1, _CMP_LT_OQ);
+    __m512i i0 = _mm512_cvttps_epi32(f0), i1 = _mm512_cvttps_epi32(f1);
+    in &= _mm512_cmpge_epi32_mask(i0, g0) & _mm512_cmpge_epi32_mask(i1, g1);
+    __m512i ix = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_add_epi32(zv, i1), d0), i0);
+    __mmask16 end = in & _mm512_cmpgt_epi32_mask(ix, top);
+    __m512i g = _mm512_mask_i32gather_epi32(fv, static_cast<__mmask16>(in & ~end), ix, s, 1);
+    _mm512_mask_cvtepi32_storeu_epi8(out + k, live, g);
+    if (end) {
+      alignas(64) int32_t iv[16];
+      _mm512_store_si512(iv, ix);
+      for (; end; end = static_cast<__mmask16>(end & (end - 1))) {
+        int j = __builtin_ctz(end);
+        out[k + j] = s[iv[j]];
+      }
+    }
+  }
+}
+#pragma GCC diagnostic pop
 
 // out[k] = s[ix[k]], or fill where ix[k] < 0, for k < len (at most 64):
 // 16 at a time, each lane reading the 4 bytes from its item, so that the
@@ -716,7 +784,7 @@ bool gather8(const uint8_t* s, int32_t items, const int32_t* ix, int32_t len, ui
 }
 
 void tileidx(const TileArgs& a, int32_t* ix) {
-  if (a.rot && a.m2 == 0.0f && a.len > 0 && planeidx(a, ix)) return;
+  if (planeidx(a, ix)) return;
   if (a.rot)
     a.sc ? tilerun<true, true>(a, ix) : tilerun<false, true>(a, ix);
   else
@@ -770,6 +838,18 @@ struct Fast {
     TileArgs a{x0, len, p0, o0, s0, sc, rot, m0, m1, m2, b0, b1, b2, c0, c1, c2, n0, n1, n2, qy, qz,
                h0, h1, h2, static_cast<int32_t>(g0), static_cast<int32_t>(g1), static_cast<int32_t>(g2),
                static_cast<int32_t>(d0), static_cast<int32_t>(d1)};
+    if constexpr (sizeof(T) == 1) {
+      int32_t zb = 0;
+      int pk = isalevel() == 2 ? planez(a, &zb) : 0;
+      if (pk == 2) {
+        plane8x(a, zb, src, items, fill[0], reinterpret_cast<uint8_t*>(out + x0));
+        return;
+      }
+      if (pk == 1) {
+        std::memset(out + x0, fill[0], static_cast<size_t>(len));
+        return;
+      }
+    }
     tileidx(a, ix);
     if constexpr (sizeof(T) == 1) {
       if (gather8(src, items, ix, len, fill[0], reinterpret_cast<uint8_t*>(out + x0))) return;
