@@ -616,7 +616,12 @@ bool mapfast(PtrRec* s, PtrRec* d, int shift, FnCall* call) {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
       }();
-      parfor(m, [&](int32_t lo, int32_t hi) { (vbmi ? lut8vbmi : lut8base)(l8, sp, dp, lo, hi); });
+      // 64 items at a time the lookup keeps pace with the memory in one
+      // thread: starting others costs more than they save.
+      if (vbmi)
+        lut8vbmi(l8, sp, dp, 0, m);
+      else
+        parfor(m, [&](int32_t lo, int32_t hi) { lut8base(l8, sp, dp, lo, hi); });
     } else if (ws == W_SHORT && wd == W_SHORT) {
       const uint16_t* L = l16.data();
       const int sh = std::min(shift, 31);
