@@ -748,7 +748,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))) void plane8x(const
 }
 #pragma GCC diagnostic pop
 
-// out[k] = s[ix[k]], or fill where ix[k] < 0, for k < len (at most 64):
+// out[k] = s[ix[k]], or fill where ix[k] < 0, for k < len:
 // 16 at a time, each lane reading the 4 bytes from its item, so that the
 // last 3 items of the source are read alone. False without the instructions.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void gather8x(const uint8_t* s, int32_t items,
