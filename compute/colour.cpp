@@ -553,7 +553,8 @@ void lut8base(const uint8_t* l8, const uint8_t* __restrict s, uint8_t* __restric
 }
 
 // The same 64 items at a time: two 128-entry lookups, the top bit of each
-// item choosing between them.
+// item choosing between them. A large result is written past the caches
+// (it would not stay there anyway), which spares reading it in first.
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void lut8vbmi(const uint8_t* l8,
                                                                      const uint8_t* __restrict s,
                                                                      uint8_t* __restrict d, int32_t lo,
@@ -561,12 +562,23 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void lut8vbmi(const uint8
   const __m512i t0 = _mm512_loadu_si512(l8), t1 = _mm512_loadu_si512(l8 + 64);
   const __m512i t2 = _mm512_loadu_si512(l8 + 128), t3 = _mm512_loadu_si512(l8 + 192);
   int32_t j = lo;
+  const bool big = hi - lo >= (1 << 20);
+  if (big) {
+    int32_t a = std::min(hi, lo + static_cast<int32_t>((64 - reinterpret_cast<uintptr_t>(d + lo) % 64) % 64));
+    lut8base(l8, s, d, lo, a);
+    j = a;
+  }
   for (; j + 64 <= hi; j += 64) {
     __m512i v = _mm512_loadu_si512(s + j);
     __m512i a = _mm512_permutex2var_epi8(t0, v, t1);
     __m512i b = _mm512_permutex2var_epi8(t2, v, t3);
-    _mm512_storeu_si512(d + j, _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), a, b));
+    __m512i r = _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), a, b);
+    if (big)
+      _mm512_stream_si512(reinterpret_cast<__m512i*>(d + j), r);
+    else
+      _mm512_storeu_si512(d + j, r);
   }
+  if (big) _mm_sfence();
   lut8base(l8, s, d, j, hi);
 }
 
