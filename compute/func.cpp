@@ -381,8 +381,9 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
       return 0;
     }
     // A row that stores every item of its result has new storage for it
-    // left uncleared (fnfresh).
-    mkcover = (f->flags & FN_COVER) != 0;
+    // left uncleared (fnfresh), unless an operand is the destination's own
+    // variable: that one then reads the cleared storage, as before.
+    mkcover = (f->flags & FN_COVER) && !samevar(c.dest, oprec(0)) && !samevar(c.dest, oprec(1));
     mkfresh = MkFresh{};
     int made1 = setout(mode, t[OT_KIND]);
     mkcover = false;
