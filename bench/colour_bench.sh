@@ -5,13 +5,15 @@
 # function map), and the same operations with OpenCV (cv2.warpAffine
 # nearest, cv2.LUT) and numpy (a 16-bit table lookup, which cv2.LUT cannot
 # do) in the same run; prints each time with the ratio pelix / reference.
-# Each time is the best of R runs (default 5).
+# Each time is the best of R runs (default 5); a pelix run times K operations
+# in a row (default 10), since its clock counts milliseconds.
 #   bench/colour_bench.sh [build-dir | path/to/pelix]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/pelix}
 [ -d "$bin" ] && bin=$bin/pelix
 reps=${R:-5}
+inner=${K:-10}
 py=/usr/bin/python3
 [ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
 bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
@@ -43,7 +45,9 @@ S=4096 N=$((4096 * 4096))
   echo "rotate qa 0 0 30"
   for op in "qb = transform(qa)" "qd = map(qc, qlut)" "qb = map(qa, qlut8)"; do
     for ((i = 0; i < reps; i++)); do
-      printf 'time(0)\n%s\ntype time(1)\n' "$op"
+      echo "time(0)"
+      for ((j = 0; j < inner; j++)); do echo "$op"; done
+      echo "type time(1)"
     done
   done
 } > "$work/ops.pelix"
@@ -51,14 +55,14 @@ S=4096 N=$((4096 * 4096))
 if grep -q ERROR "$work/out.txt"; then
   echo "pelix reported an error:"; grep -B1 ERROR "$work/out.txt"; exit 1
 fi
-$py - "$work/out.txt" "$reps" <<'PY'
+$py - "$work/out.txt" "$reps" "$inner" <<'PY'
 import sys, time, re
 import numpy as np, cv2
-out, reps = sys.argv[1], int(sys.argv[2])
+out, reps, inner = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 vals = [float(l) for l in open(out) if re.fullmatch(r'\s*-?\d+\.\d+\s*', l)]
 if len(vals) != 3 * reps:
     sys.exit('unexpected pelix output: %d times' % len(vals))
-pel = [min(vals[i * reps:(i + 1) * reps]) for i in range(3)]
+pel = [min(vals[i * reps:(i + 1) * reps]) / inner for i in range(3)]
 
 def best(f):
     t = []

@@ -17,7 +17,9 @@ int maklut(int16_t* table, int32_t n, int32_t i0, int32_t i1, int32_t o0, int32_
 // The operations on the current operand table; n is the operand count.
 int rgbcnv(int n);
 int mapcolor();
-int DoMap(int n);
+// c: the dispatcher's call, whose new destination storage the map clears
+// or covers (fnfresh); null clears nothing.
+int DoMap(int n, FnCall* c = nullptr);
 // mode 0 numbers, 1 one key string, 2 a list of key strings.
 int doindex(int n, int mode);
 

@@ -30,6 +30,17 @@
 #include "core/varbl.h"
 #include "realtime/hardop.h"
 
+void fnfresh(FnCall& c, bool covers) {
+  // The items may end inside the last word: it is cleared either way.
+  if (c.fresh && c.freshw > 0) {
+    if (covers)
+      zerwds(c.fresh + static_cast<int32_t>(c.freshw - 1), 1);
+    else
+      zerwds(c.fresh, c.freshw);
+  }
+  c.fresh = 0;
+}
+
 int fnnavl() {
   error(1, ERR_NAVAIL);
   return -1;
@@ -84,7 +95,7 @@ constexpr FnDef fntab[] = {
     LOOPD(223, "substitute"),
     LOOPD(224, "frequency"),
     LOOPD(225, "bin"),
-    {226, "transform", SU_DEF, RC_OPND, 0, 0, 0, GD | FN_OPW, OP_HERE, su_trnsfm, trnsfm},
+    {226, "transform", SU_DEF, RC_OPND, 0, 0, 0, GD | FN_OPW | FN_COVER, OP_HERE, su_trnsfm, trnsfm},
     {227, "analyze", SU_DEF, RC_SET, 0, 32, 0, GD, OP_HERE, su_anlyz, run_anlyz},
     LOOPD(228, "correlate"),
     {229, "row", SU_DEF, RC_SET, 0, 0, 0, GD, OP_HERE, su_rowcol, run_rowcol},
@@ -107,7 +118,7 @@ constexpr FnDef fntab[] = {
     {246, "maklut", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_maklut, run_maklut},
     {247, "accept", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_accept, run_accept},
     TEXT(248, "format", su_format),
-    {249, "map", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_map, run_map},
+    {249, "map", SU_DEF, RC_OPND, 0, 0, 0, FN_COVER, OP_HERE, su_map, run_map},
     {250, "matmul", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_matmul},
     {251, "rank", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_rank, run_rank},
     LOOP(252, "align"),
@@ -371,7 +382,20 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
       error(0, 111);
       return 0;
     }
-    if (setout(mode, t[OT_KIND]) <= 0) return 0;
+    // A row that stores every item of its result has new storage for it
+    // left uncleared (fnfresh), unless an operand is the destination's own
+    // variable: that one then reads the cleared storage, as before.
+    mkcover = (f->flags & FN_COVER) && !samevar(c.dest, oprec(0)) && !samevar(c.dest, oprec(1));
+    mkfresh = MkFresh{};
+    int made1 = setout(mode, t[OT_KIND]);
+    mkcover = false;
+    c.fresh = mkfresh.addr;
+    c.freshw = mkfresh.words;
+    mkfresh = MkFresh{};
+    if (made1 <= 0) {
+      fnfresh(c, false);
+      return 0;
+    }
     stack[depth] = t[OT_ID + 2];
     depth++;
     made = true;
@@ -384,7 +408,9 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   if (f->op == OP_GEN) {
     genrat(code, c.gen[0], c.gen[1], c.gen[2], c.gen[3]);
   } else if (f->run) {
-    if (f->run(c) < 0) {
+    int rr = f->run(c);
+    fnfresh(c, false);
+    if (rr < 0) {
       if (c.stop) return -1;
       return 0;
     }

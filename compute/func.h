@@ -51,6 +51,8 @@ enum : uint8_t {
   FN_ARRAY = 0x10,   // several results without a destination make an array
   FN_KEEP = 0x20,    // a destination that is operand 1's own variable keeps its
                      // data when it holds the result (the operation reads it)
+  FN_COVER = 0x40,   // new storage for the destination is not cleared first: the
+                     // operation calls fnfresh before it writes (see there)
 };
 // How the work is done.
 enum : uint8_t {
@@ -106,5 +108,13 @@ struct FnCall {
   double gen[4];    // generator set-up: a, b, step, repeat
   int32_t aux;      // a row's own value carried from set-up to operation
   int32_t keep[3];  // operand 1's extents while they are changed for sizing
+  int32_t fresh;    // FN_COVER: new destination storage not yet cleared (0 none)
+  int64_t freshw;   // its words
   alignas(8) uint8_t lbuf[64];  // small results (dimension lists, one value)
 };
+
+// A row marked FN_COVER calls this before it writes its destination:
+// storage made for the result and not yet cleared (FnCall::fresh) is
+// cleared unless `covers`, the promise that the operation stores every item
+// of it. Storage left undecided when the operation returns is cleared.
+void fnfresh(FnCall& c, bool covers);

@@ -2,7 +2,10 @@
 // transform, freeze, zscan and the matrix routines.
 #include "compute/xform.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -561,7 +564,7 @@ struct Rgb {
   uint8_t b[3];
 };
 
-constexpr int32_t TILE = 64;
+constexpr int32_t TILE = 128;
 
 // What one tile row of the resident path needs.
 struct TileArgs {
@@ -603,7 +606,185 @@ __attribute__((optimize("O3", "no-trapping-math"))) void tilerun(const TileArgs&
   }
 }
 
+// A rotation within the plane (the third column of the matrix is zero):
+// the third coordinate is the same for every element of a row, so only
+// the first two are computed per element; zb is the row's plane index
+// times the source's rows. The same float steps as tilerun.
+template <bool SC>
+__attribute__((always_inline, optimize("O3", "no-trapping-math"))) inline void planerun(
+    const TileArgs& a, int32_t zb, int32_t* __restrict ix) {
+  const TileArgs t = a;
+  for (int32_t k = 0; k < t.len; k++) {
+    float q0 = static_cast<float>(t.x0 + k) - t.p0 - t.o0;
+    if constexpr (SC) q0 /= t.s0;
+    float f0 = (t.n0 + ((q0 * t.m0 + t.b0) + t.c0)) + 0.5f;
+    float f1 = (t.n1 + ((q0 * t.m1 + t.b1) + t.c1)) + 0.5f;
+    bool in = (f0 > -1.0f) & (f0 < t.h0) & (f1 > -1.0f) & (f1 < t.h1);
+    float c0 = f0 > -1.0f ? (f0 < t.h0 ? f0 : t.h0) : -1.0f;
+    float c1 = f1 > -1.0f ? (f1 < t.h1 ? f1 : t.h1) : -1.0f;
+    int32_t i0 = static_cast<int32_t>(c0), i1 = static_cast<int32_t>(c1);
+    in = in & (i0 >= t.g0) & (i1 >= t.g1);
+    ix[k] = in ? (zb + i1) * t.d0 + i0 : -1;
+  }
+}
+
+__attribute__((optimize("O3", "no-trapping-math"))) void planebase(const TileArgs& a, int32_t zb, int32_t* ix) {
+  a.sc ? planerun<true>(a, zb, ix) : planerun<false>(a, zb, ix);
+}
+
+__attribute__((target("avx2"), optimize("O3", "no-trapping-math"))) void planeavx2(const TileArgs& a, int32_t zb,
+                                                                                    int32_t* ix) {
+  a.sc ? planerun<true>(a, zb, ix) : planerun<false>(a, zb, ix);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"), optimize("O3", "no-trapping-math"))) void planeavx512(
+    const TileArgs& a, int32_t zb, int32_t* ix) {
+  a.sc ? planerun<true>(a, zb, ix) : planerun<false>(a, zb, ix);
+}
+
+// The plane of a tile row of an in-plane rotation (the third column of the
+// matrix zero): 0 when the row needs the general steps (a coordinate not
+// finite), 1 when the plane is outside the source, 2 with *zb its index
+// times the source's rows.
+int planez(const TileArgs& a, int32_t* zb) {
+  if (!a.rot || a.m2 != 0.0f || a.len < 1) return 0;
+  // The first coordinate along the row runs monotonically between its ends.
+  auto q0at = [&a](int32_t k) {
+    float q0 = static_cast<float>(a.x0 + k) - a.p0 - a.o0;
+    if (a.sc) q0 /= a.s0;
+    return q0;
+  };
+  float qa = q0at(0), qb = q0at(a.len - 1);
+  if (!std::isfinite(qa) || !std::isfinite(qb)) return 0;
+  // q0 * m2 is a zero of either sign for every element; the sums that take
+  // it give the same value up to the sign of a zero, which the final + 0.5
+  // removes.
+  float f2 = (a.n2 + ((qa * a.m2 + a.b2) + a.c2)) + 0.5f;
+  bool in = (f2 > -1.0f) & (f2 < a.h2);
+  int32_t i2 = in ? static_cast<int32_t>(f2) : 0;
+  if (!in || i2 < a.g2) return 1;
+  *zb = i2 * a.d1;
+  return 2;
+}
+
+int isalevel() {
+  static const int isa = [] {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq"))
+      return 2;
+    return __builtin_cpu_supports("avx2") ? 1 : 0;
+  }();
+  return isa;
+}
+
+// The source index of each element of a tile row of an in-plane rotation;
+// false when the row needs the general steps.
+bool planeidx(const TileArgs& a, int32_t* ix) {
+  int32_t zb = 0;
+  int k = planez(a, &zb);
+  if (k == 0) return false;
+  if (k == 1) {
+    for (int32_t j = 0; j < a.len; j++) ix[j] = -1;
+    return true;
+  }
+  int isa = isalevel();
+  if (isa == 2)
+    planeavx512(a, zb, ix);
+  else if (isa == 1)
+    planeavx2(a, zb, ix);
+  else
+    planebase(a, zb, ix);
+  return true;
+}
+
+// g++ 12 warns of its own intrinsics' unset pass-through operands.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// A tile row of bytes of an in-plane rotation in one pass, 16 elements at a
+// time: the steps of planerun, then each lane reads the 4 bytes from its
+// item, so that the last 3 items of the source are read alone. Inside the
+// limits no clamp is needed before the conversions.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))) void plane8x(const TileArgs& a, int32_t zb,
+                                                                           const uint8_t* s, int32_t items,
+                                                                           uint8_t fill, uint8_t* out) {
+  const __m512 p0 = _mm512_set1_ps(a.p0), o0 = _mm512_set1_ps(a.o0), s0 = _mm512_set1_ps(a.s0);
+  const __m512 m0 = _mm512_set1_ps(a.m0), m1 = _mm512_set1_ps(a.m1);
+  const __m512 b0 = _mm512_set1_ps(a.b0), b1 = _mm512_set1_ps(a.b1);
+  const __m512 c0 = _mm512_set1_ps(a.c0), c1 = _mm512_set1_ps(a.c1);
+  const __m512 n0 = _mm512_set1_ps(a.n0), n1 = _mm512_set1_ps(a.n1);
+  const __m512 h0 = _mm512_set1_ps(a.h0), h1 = _mm512_set1_ps(a.h1);
+  const __m512 half = _mm512_set1_ps(0.5f), mone = _mm512_set1_ps(-1.0f);
+  const __m512i g0 = _mm512_set1_epi32(a.g0), g1 = _mm512_set1_epi32(a.g1);
+  const __m512i d0 = _mm512_set1_epi32(a.d0), zv = _mm512_set1_epi32(zb);
+  const __m512i top = _mm512_set1_epi32(items - 4), fv = _mm512_set1_epi32(fill);
+  const __m512i step = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  int32_t k = 0;
+  for (; k < a.len; k += 16) {
+    int32_t n = std::min(16, a.len - k);
+    __mmask16 live = static_cast<__mmask16>((1u << n) - 1);
+    __m512 q0 = _mm512_cvtepi32_ps(_mm512_add_epi32(_mm512_set1_epi32(a.x0 + k), step));
+    q0 = _mm512_sub_ps(_mm512_sub_ps(q0, p0), o0);
+    if (a.sc) q0 = _mm512_div_ps(q0, s0);
+    __m512 f0 = _mm512_add_ps(_mm512_add_ps(n0, _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(q0, m0), b0), c0)), half);
+    __m512 f1 = _mm512_add_ps(_mm512_add_ps(n1, _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(q0, m1), b1), c1)), half);
+    __mmask16 in = live & _mm512_cmp_ps_mask(f0, mone, _CMP_GT_OQ) & _mm512_cmp_ps_mask(f0, h0, _CMP_LT_OQ) &
+                   _mm512_cmp_ps_mask(f1, mone, _CMP_GT_OQ) & _mm512_cmp_ps_mask(f1, h1, _CMP_LT_OQ);
+    __m512i i0 = _mm512_cvttps_epi32(f0), i1 = _mm512_cvttps_epi32(f1);
+    in &= _mm512_cmpge_epi32_mask(i0, g0) & _mm512_cmpge_epi32_mask(i1, g1);
+    __m512i ix = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_add_epi32(zv, i1), d0), i0);
+    __mmask16 end = in & _mm512_cmpgt_epi32_mask(ix, top);
+    __m512i g = _mm512_mask_i32gather_epi32(fv, static_cast<__mmask16>(in & ~end), ix, s, 1);
+    _mm512_mask_cvtepi32_storeu_epi8(out + k, live, g);
+    if (end) {
+      alignas(64) int32_t iv[16];
+      _mm512_store_si512(iv, ix);
+      for (; end; end = static_cast<__mmask16>(end & (end - 1))) {
+        int j = __builtin_ctz(end);
+        out[k + j] = s[iv[j]];
+      }
+    }
+  }
+}
+#pragma GCC diagnostic pop
+
+// out[k] = s[ix[k]], or fill where ix[k] < 0, for k < len:
+// 16 at a time, each lane reading the 4 bytes from its item, so that the
+// last 3 items of the source are read alone. False without the instructions.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void gather8x(const uint8_t* s, int32_t items,
+                                                                   const int32_t* ix, int32_t len, uint8_t fill,
+                                                                   uint8_t* out) {
+  const __m512i neg = _mm512_set1_epi32(-1), top = _mm512_set1_epi32(items - 4);
+  const __m512i fv = _mm512_set1_epi32(fill);
+  int32_t k = 0;
+  for (; k + 16 <= len; k += 16) {
+    __m512i v = _mm512_loadu_si512(ix + k);
+    __mmask16 in = _mm512_cmpgt_epi32_mask(v, neg) & _mm512_cmple_epi32_mask(v, top);
+    __m512i g = _mm512_mask_i32gather_epi32(fv, in, v, s, 1);
+    _mm512_mask_cvtepi32_storeu_epi8(out + k, 0xFFFF, g);
+    __mmask16 end = _mm512_cmpgt_epi32_mask(v, top);
+    while (end) {
+      int j = __builtin_ctz(end);
+      out[k + j] = s[ix[k + j]];
+      end = static_cast<__mmask16>(end & (end - 1));
+    }
+  }
+  for (; k < len; k++) out[k] = ix[k] >= 0 ? s[ix[k]] : fill;
+}
+
+bool gather8(const uint8_t* s, int32_t items, const int32_t* ix, int32_t len, uint8_t fill, uint8_t* out) {
+  static const bool ok = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl");
+  }();
+  if (!ok) return false;
+  gather8x(s, items, ix, len, fill, out);
+  return true;
+}
+
 void tileidx(const TileArgs& a, int32_t* ix) {
+  if (planeidx(a, ix)) return;
   if (a.rot)
     a.sc ? tilerun<true, true>(a, ix) : tilerun<false, true>(a, ix);
   else
@@ -623,6 +804,7 @@ struct Fast {
   int bytes;
   int64_t org[3], ext[3], dim[2];
   int32_t nx, ny;
+  int32_t items;  // of the source
   const uint8_t* fill;
 
   template <typename T>
@@ -656,7 +838,22 @@ struct Fast {
     TileArgs a{x0, len, p0, o0, s0, sc, rot, m0, m1, m2, b0, b1, b2, c0, c1, c2, n0, n1, n2, qy, qz,
                h0, h1, h2, static_cast<int32_t>(g0), static_cast<int32_t>(g1), static_cast<int32_t>(g2),
                static_cast<int32_t>(d0), static_cast<int32_t>(d1)};
+    if constexpr (sizeof(T) == 1) {
+      int32_t zb = 0;
+      int pk = isalevel() == 2 ? planez(a, &zb) : 0;
+      if (pk == 2) {
+        plane8x(a, zb, src, items, fill[0], reinterpret_cast<uint8_t*>(out + x0));
+        return;
+      }
+      if (pk == 1) {
+        std::memset(out + x0, fill[0], static_cast<size_t>(len));
+        return;
+      }
+    }
     tileidx(a, ix);
+    if constexpr (sizeof(T) == 1) {
+      if (gather8(src, items, ix, len, fill[0], reinterpret_cast<uint8_t*>(out + x0))) return;
+    }
     for (int32_t k = 0; k < len; k++) out[x0 + k] = ix[k] >= 0 ? S[ix[k]] : fv;
   }
 
@@ -714,6 +911,7 @@ int trnsfm(FnCall& c) {
     gtvarb(s, &cn, &pa, &to, &wz, 0);
     t[OT_CNT] = cn;
     t[OT_BUF] = pa;
+    fnfresh(c, false);
     ariths(115, std::min(t[OT_CNT], t[OT_CNT + 2]), 1);
     return 0;
   }
@@ -723,6 +921,7 @@ int trnsfm(FnCall& c) {
     int32_t n = (s->Flg & K_MATRIX) ? static_cast<int32_t>(s->Offs[4]) : 1;
     prgidx = 0;
     prgtot = static_cast<uint32_t>(std::max(n, 0));
+    fnfresh(c, false);
     for (int32_t i = 0; i < n; i++) {
       uint8_t rec[8];
       const uint8_t* p = gtvptr(s, i, 1);
@@ -779,6 +978,7 @@ int trnsfm(FnCall& c) {
     int64_t items = 1;
     for (int i = 0; i < 3; i++) items *= std::max<uint32_t>(s->Datdims[i], 1);
     fast = fast && items < INT32_MAX;
+    f.items = static_cast<int32_t>(items);
   }
   if (fast) {
     f.dim[0] = s->Datdims[0] ? s->Datdims[0] : 1;
@@ -793,24 +993,46 @@ int trnsfm(FnCall& c) {
       std::memcpy(fb, &ff, 4);
     }
     f.fill = fb;
-    // Rows in bands, a few threads for a large result; every element is
-    // computed alone, so the result does not depend on the split.
-    int nthr = total >= (1 << 20) ? 4 : 1;
+    // Rows in bands of one plane, taken in turn by a few threads for a
+    // large result; every element is computed alone, so the result does
+    // not depend on the split. The main thread polls for Ctrl-C between
+    // its bands and a stop ends the others at their next band.
     const int32_t band = 64;
-    for (int32_t z = 0; z < nz && !stopped(); z++) {
-      for (int32_t y = 0; y < ny && !stopped(); y += band * nthr) {
-        std::vector<std::thread> th;
-        for (int k = 1; k < nthr; k++) {
-          int32_t y0 = y + k * band, y1 = std::min(y0 + band, ny);
-          if (y0 < y1) th.emplace_back([&f, z, y0, y1] { f.rows(z, y0, y1); });
+    const int64_t perz = (ny + band - 1) / band, nb = perz * nz;
+    std::atomic<int64_t> next{0};
+    std::atomic<bool> stop{false};
+    auto work = [&f, &next, &stop, perz, nb, ny, band](bool poll) {
+      while (!stop.load(std::memory_order_relaxed)) {
+        int64_t b = next.fetch_add(1);
+        if (b >= nb) break;
+        auto z = static_cast<int32_t>(b / perz);
+        auto y0 = static_cast<int32_t>(b % perz) * band;
+        f.rows(z, y0, std::min(y0 + band, ny));
+        if (poll) {
+          prgidx = static_cast<uint32_t>(std::min<int64_t>((static_cast<int64_t>(z) * ny + y0) * f.nx, UINT32_MAX));
+          chkio(0);
+          if (stopped()) stop.store(true);
         }
-        f.rows(z, y, std::min(y + band, ny));
-        for (auto& h : th) h.join();
-        prgidx = static_cast<uint32_t>(std::min<int64_t>((static_cast<int64_t>(z) * ny + y) * nx, UINT32_MAX));
-        chkio(0);
       }
+    };
+    // Storage made for the result is left uncleared: every band stores
+    // all its items, and the bands a stop leaves are cleared below.
+    const bool fresh = c.fresh != 0;
+    fnfresh(c, true);
+    if (!stopped()) {
+      int nthr = total >= (1 << 20) ? 4 : 1;
+      std::vector<std::thread> th;
+      for (int k = 1; k < nthr; k++) th.emplace_back(work, false);
+      work(true);
+      for (auto& h : th) h.join();
+    }
+    int64_t done = std::min(next.load(), nb);
+    if (fresh && done < nb) {
+      int64_t from = ((done / perz) * ny + (done % perz) * band) * nx * f.bytes;
+      std::memset(f.dst + from, 0, static_cast<size_t>(total * f.bytes - from));
     }
   } else {
+    fnfresh(c, false);
     int32_t& pd = t[OT_BUF + 2];
     int64_t done = 0;
     for (int32_t z = 0; z < nz; z++) {
