@@ -118,7 +118,7 @@ constexpr FnDef fntab[] = {
     {246, "maklut", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_maklut, run_maklut},
     {247, "accept", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_accept, run_accept},
     TEXT(248, "format", su_format),
-    {249, "map", SU_DEF, RC_OPND, 0, 0, 0, FN_COVER, OP_HERE, su_map, run_map},
+    {249, "map", SU_DEF, RC_OPND, 0, 0, 0, FN_COVER | FN_KEEP, OP_HERE, su_map, run_map},
     {250, "matmul", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_matmul},
     {251, "rank", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_rank, run_rank},
     LOOP(252, "align"),
