@@ -41,7 +41,10 @@ ppid_=$!
 wid=$(timeout 20 xdotool search --sync --name '^PELIX$' | head -1)
 [ -n "$wid" ] || { echo "no PELIX window"; cat stderr; exit 1; }
 xdotool windowfocus "$wid"
-sleep 0.5
+# Keys typed before the window has the focus and has drawn its prompt are
+# lost on a busy machine: wait for both.
+for i in $(seq 50); do [ "$(xdotool getwindowfocus 2>/dev/null)" = "$wid" ] && break; sleep 0.1; done
+sleep 1.5
 xdotool type --delay 30 'ftype "%d\n" 6*7'
 xdotool key Return
 # The command's row and its output arrive on standard output.
