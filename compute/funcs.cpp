@@ -765,16 +765,19 @@ int pick(FnCall& c) {
 }
 }  // namespace
 
-int su_point(FnCall& c) {
+void ptres(const FnCall& c) {
   int32_t* t = optab;
-  int kind = getdst(c.dest);
-  if (kind & K_VECTOR) {
+  if (getdst(c.dest) & K_VECTOR) {
     t[OT_RCNT] = 1;
     t[OT_RWSZ] = W_VEC;
   } else {
     t[OT_RCNT] = 4;
     t[OT_RWSZ] = W_SHORT;
   }
+}
+
+int su_point(FnCall& c) {
+  ptres(c);
   if ((c.code == 241 || c.code == 272) && pick(c) < 0) {
     c.ret = 0;
     return FS_RET;

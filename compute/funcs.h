@@ -52,6 +52,9 @@ int run_angle(FnCall& c);
 int run_area(FnCall& c);
 int su_fndvec(FnCall& c);
 int run_fndvec(FnCall& c);
+// Point results: one 8-byte vector record for a vector destination, else
+// four 16-bit integers (the result count and element code of the table).
+void ptres(const FnCall& c);
 int su_point(FnCall& c);
 int run_vector(FnCall& c);
 int run_getxy(FnCall& c);

@@ -1,5 +1,6 @@
 // Region search and outline tracing (search, trace) and perp.
 #include "compute/trace.h"
+#include "compute/funcs.h"
 
 #include <cstring>
 
@@ -410,15 +411,7 @@ int trcfun(uint8_t* out, int mode) {
 }
 
 int su_trace(FnCall& c) {
-  int32_t* t = optab;
-  int kind = getdst(c.dest);
-  if (kind & K_VECTOR) {
-    t[OT_RCNT] = 1;
-    t[OT_RWSZ] = W_VEC;
-  } else {
-    t[OT_RCNT] = 4;
-    t[OT_RWSZ] = W_SHORT;
-  }
+  ptres(c);
   return FS_GO;
 }
 

@@ -1,6 +1,7 @@
 // Directory and file utilities: chdir, directory, getenv, the file box and
 // the file-system queries.
 #include "files/dirutil.h"
+#include "ui/alert.h"
 
 #include <dirent.h>
 #include <fnmatch.h>
@@ -110,27 +111,9 @@ int argtext(int n, char* buf, int max) {
 
 namespace {
 
-// One line typed at the file box; false when cancelled (Esc, Ctrl-C).
-bool boxline(char* buf, int size) {
-  int n = 0;
-  buf[0] = 0;
-  for (;;) {
-    int k = getkey(0);
-    if (k == 3) {
-      state |= ST_INTR;
-      return false;
-    }
-    if (k == 27 || k == 155) return false;
-    if (k < 0 || k == 13 || k == 10) break;
-    if (k == 8 || k == 127) {
-      if (n > 0) n--;
-    } else if (k >= 32 && k < 256 && n < size - 1) {
-      buf[n++] = static_cast<char>(k);
-    }
-  }
-  buf[n] = 0;
-  return n > 0;
-}
+// One line typed at the file box; false when cancelled (Esc, Ctrl-C) or
+// empty.
+bool boxline(char* buf, int size) { return keyline(buf, size, true) && buf[0]; }
 
 std::string lastfolder;  // the folder of the last chosen file
 std::string envtext;     // the value the last getenv found

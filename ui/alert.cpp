@@ -20,26 +20,6 @@ constexpr int BTNLEN = 24;
 
 int16_t alropen = 0;  // an alert box is open
 
-// Reads one line from the keyboard (Backspace edits); false after Ctrl-C.
-bool rdans(char* buf, int size) {
-  int n = 0;
-  buf[0] = 0;
-  for (;;) {
-    int k = getkey(0);
-    if (k == 3) {
-      state |= ST_INTR;
-      return false;
-    }
-    if (k < 0 || k == 13 || k == 10) break;
-    if (k == 8 || k == 127) {
-      if (n > 0) n--;
-    } else if (k >= 32 && k < 256 && n < size - 1) {
-      buf[n++] = static_cast<char>(k);
-    }
-  }
-  buf[n] = 0;
-  return true;
-}
 
 bool prefix(const char* ans, const char* name) {
   int i = 0;
@@ -89,7 +69,7 @@ int Alertb(const char* message, const char* buttons, int kind, const char* title
   for (int i = 0; i < nb; i++) jprintf(1, i + 1 == dflt ? " <%s>" : " %s", btn[i]);
   jprintf(1, "\n");
   char ans[ALERTTXT];
-  bool ok = rdans(ans, sizeof ans);
+  bool ok = keyline(ans, sizeof ans, false);
   alropen = 0;
   if (!ok) return dflt;
   jprintf(1, "%s\n", ans);
@@ -104,4 +84,25 @@ int Alertb(const char* message, const char* buttons, int kind, const char* title
   for (const char* p = ans; *p >= '0' && *p <= '9' && v < 100; p++) v = v * 10 + (*p - '0');
   if (v >= 1 && v <= nb) return v;
   return dflt;
+}
+
+bool keyline(char* buf, int size, bool esc) {
+  int n = 0;
+  buf[0] = 0;
+  for (;;) {
+    int k = getkey(0);
+    if (k == 3) {
+      state |= ST_INTR;
+      return false;
+    }
+    if (esc && (k == 27 || k == 155)) return false;
+    if (k < 0 || k == 13 || k == 10) break;
+    if (k == 8 || k == 127) {
+      if (n > 0) n--;
+    } else if (k >= 32 && k < 256 && n < size - 1) {
+      buf[n++] = static_cast<char>(k);
+    }
+  }
+  buf[n] = 0;
+  return true;
 }

@@ -10,3 +10,7 @@ constexpr int ALERTTXT = 256;  // bytes of an alert's text buffer
 // pressed. Kind -1 closes the open alert and returns 0.
 int Alertb(const char* message, const char* buttons, int kind, const char* title, char* text,
            int x, int y, int width, int height);
+
+// Reads one line from the keyboard (Backspace edits) into buf; false after
+// Ctrl-C, or Esc when esc is set.
+bool keyline(char* buf, int size, bool esc);
