@@ -744,6 +744,9 @@ int macabt() {
 
 namespace {
 
+
+}  // namespace
+
 // The text of argument n as a macro name; its length (0 when it is no text).
 int argname(int n, char* name, int max) {
   name[0] = 0;
@@ -764,8 +767,6 @@ int argname(int n, char* name, int max) {
   }
   return len;
 }
-
-}  // namespace
 
 void callsv() {
   MacFrame* c = curfrm();

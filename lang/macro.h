@@ -112,6 +112,8 @@ int mreopn();
 int mskip(int n);
 // Aborts every running macro.
 int macabt();
+// The text of argument n as a macro name; its length (0 when it is no text).
+int argname(int n, char* name, int max);
 
 // ---- Flow control (the dispatcher's handlers) -----------------------------
 

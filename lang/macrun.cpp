@@ -188,27 +188,6 @@ void endloop() {
   }
 }
 
-// The name in argument n when it is text; its length.
-int ipcname(int n, char* name, int max) {
-  name[0] = 0;
-  int32_t h = 0;
-  int w = -1;
-  fndarg(n, &h, &w);
-  if (h <= 0 && w >= 0) {
-    int t = wrdtab[w].type;
-    if (t == WT_TEXT || t == WT_QUOTED || t == WT_UNKLIST || t == (WT_UNKLIST | 1))
-      return gettxt(w, name, max);
-  }
-  if (w < 0 && h <= 0) return 0;
-  int len = 0;
-  float v = 0;
-  int k = getarg(n, &v, name, max, &len);
-  if (!(k == WT_TEXT || k == WT_QUOTED || (k > 0 && (k & 0x7F0) == K_STRING))) {
-    name[0] = 0;
-    return 0;
-  }
-  return len;
-}
 
 // Refuses a file that does not hold a sound compiled macro.
 int refuse(int unit, bool lib) {
@@ -298,7 +277,7 @@ int runipc(int argi) {
   char path[300] = "";
   Src src;
   int64_t base = CMPBASE, limit = 0;
-  if (ipcname(argi, name, sizeof name) >= 1) {
+  if (argname(argi, name, sizeof name) >= 1) {
     if (opnmac(name, &src.unit, 4, path, ".cmp") != 0 || src.unit <= 0) return -1;
     src.lib = libunit > 0 && src.unit == libunit;
     if (src.lib) {
