@@ -21,11 +21,11 @@
 #include "core/element.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "graphics/veclist.h"
 #include "ui/events.h"
 
 #define WEAK __attribute__((weak))
 
-WEAK int putvec(int32_t, int, int, int, int, int, int) { return 0; }
 WEAK int vdraw(int32_t, int) { return 0; }
 WEAK int vmove(const int16_t*) { return 0; }
 

@@ -27,12 +27,9 @@
 #include <deque>
 #include <vector>
 
-// The progress counters of the running array loop: the evaluator defines
-// them (compute/arith.h); zero stand-ins answer until it is linked.
+// The progress counters of the running array loop (the evaluator's).
 extern uint32_t prgidx;
 extern uint32_t prgtot;
-__attribute__((weak)) uint32_t prgidx = 0;
-__attribute__((weak)) uint32_t prgtot = 0;
 
 EvtRec evtrec;
 int32_t dlgtab[NDLGTAB];

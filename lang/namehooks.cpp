@@ -1,6 +1,0 @@
-// Stand-ins for services whose modules are not linked yet. They are weak:
-// the owning module's definition replaces each one at link time.
-#include "lang/namehooks.h"
-
-#define WEAK __attribute__((weak))
-
