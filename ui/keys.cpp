@@ -19,7 +19,7 @@
 #include <cstring>
 
 TabState tabst;
-PrmCur prmcur[2];
+PrmCur prmcur[3];
 Trigger trig;
 
 namespace {

@@ -42,7 +42,7 @@ struct PrmCur {
   int16_t param = 0;  // system variable code, 0 none
   int16_t offset = 0;
 };
-extern PrmCur prmcur[2];  // x and y
+extern PrmCur prmcur[3];  // x, y and z
 struct Trigger {
   int16_t param = 0;
   int16_t mode = 0;  // low 4 bits the kind 1-7, 0x40 the level state
