@@ -143,6 +143,7 @@ int getxyz(int mode, int* x, int* y, int* z) {
     int gx = px, gy = py;
     // Each move comes back, so that z follows it and the views switch.
     key = getxy(mode | 8, &gx, &gy);
+    mode &= ~(4 | 16);  // the start point and the drain only once
     if (stopped()) return 0;
     if (!axes) {
       px = gx;

@@ -26,7 +26,8 @@ struct Pointer : Term {
   std::deque<std::function<void()>> steps;
   bool pointer() override { return true; }
   int pump(int how) override {
-    if (how == KEY_PEEK || steps.empty()) return steps.empty() && how == KEY_WAIT ? -1 : 0;
+    if (how == KEY_PEEK) return 0;
+    if (steps.empty()) return -1;
     steps.front()();
     steps.pop_front();
     return 1;
@@ -88,6 +89,18 @@ TEST(Pick, AnchorMappingAndShifts) {
   pt.move(300, 60);
   EXPECT_EQ(getxy(9, &x, &y), 0);
   EXPECT_EQ(x, 180);
+  // A three-coordinate pick sets the step once: Ins makes it 1 for the
+  // arrows that follow.
+  curini();
+  for (uint32_t vk : {VK_INSERT, VK_RIGHT, VK_RIGHT})
+    pt.steps.push_back([vk] { postmsg(winhwnd(0), WM_KEYDOWN, vk, 1); });
+  pt.key('q');
+  x = 100;
+  y = 100;
+  int z = 0;
+  EXPECT_EQ(getxyz(4 | 16 | 1, &x, &y, &z), 'q');
+  EXPECT_EQ(x, 102);
+  EXPECT_EQ(y, 100);
   curini();
   term.end();
 }
