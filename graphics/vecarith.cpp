@@ -24,6 +24,7 @@ int dovecs(int, int) {
 // found. The index, or -1.
 int32_t fndvec(PtrRec* list, const int16_t* point, int32_t start, uint8_t* out, int mode) {
   if (!point) return -1;
+  if (list && list == veclst()) list = nullptr;  // the vector list by name
   bool use[3] = {true, true, false};
   if (mode & 0x10) use[2] = true;
   else if (gflags & 0x08) use[0] = false, use[2] = true;
