@@ -256,7 +256,12 @@ int Boxcur(int x, int y, int mode) {
   }
   x = std::max(x, 0);
   y = std::max(y, 0);
-  if (gflags & 0x2000) y = std::max(0, scrhgt - 1 - y);
+  if (gflags & 0x2000) {
+    // Mirrored by the height of the cursor window, as the pick flips it.
+    int h = scrhgt;
+    if (const PwRec* p = wpwrec(curport); p && p->rect[3] >= p->rect[1]) h = p->rect[3] - p->rect[1] + 1;
+    y = std::max(0, h - 1 - y);
+  }
   const bool was = band.drawn;
   if (was) bandtoggle();
   if (mode == -9 && band.shape == 0) {

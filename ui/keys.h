@@ -70,8 +70,8 @@ int trigger();
 // -3 sets the corner (the first corner set while off is the anchor), -4 to
 // -6 move the whole figure with its corner, -7 a box of fixed size (x, y)
 // from the anchor, -9 the first point of an angle (a line from it follows)
-// or, once anchored, the corner. Points are clamped to 0, with gflags
-// 0x2000 y is mirrored.
+// or, once anchored, the corner. Points are clamped to 0; with gflags
+// 0x2000 y is mirrored by the cursor window's height (as getxyz flips it).
 enum : int { BC_CLAMP = 4, BC_LINE = 8, BC_SLOPE = 16, BC_MEASURE = 28 };
 // The shape byte of the figure, 0 when it is off.
 int boxon();

@@ -166,11 +166,21 @@ TEST(Boxcur, FiguresEraseThemselvesAndKeepToTheBox) {
   EXPECT_NE(now[10 * s->stride + 30], before[10 * s->stride + 30]);
   Boxcur(0, 0, 0);
   EXPECT_EQ(changed(before, pixels()), 0);
-  // An angle's first point, then its second: a line between them.
+  // An angle's first point, then its second: a line between them; with y
+  // flipped the points are mirrored by the window's height.
   Boxcur(5, 5, -9);
   Boxcur(5, 9, -3);
   EXPECT_EQ(changed(before, pixels()), 5);
   Boxcur(0, 0, 0);
+  const PwRec* p = wpwrec(curport);
+  ASSERT_NE(p, nullptr);
+  const int h = p->rect[3] - p->rect[1] + 1;
+  gflags = 0x2000;
+  Boxcur(5, h - 1 - 5, -9);
+  Boxcur(5, h - 1 - 9, -3);
+  EXPECT_NE(s->row(9)[5], before[9 * s->stride + 5]);
+  Boxcur(0, 0, 0);
+  gflags = 0;
   curini();
 }
 
