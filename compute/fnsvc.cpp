@@ -87,7 +87,6 @@ WEAK float vangle(int, int16_t*, int) {
   fnnavl();
   return 0.0f;
 }
-WEAK int32_t fndvec(PtrRec*, const int16_t*, int32_t, uint8_t*, int) { return fnnavl(); }
 WEAK int curvec(int16_t* point, int) {
   if (point) point[0] = point[1] = point[2] = 0;
   return fnnavl();

@@ -32,6 +32,7 @@
 #include "realtime/hardop.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
+#include "ui/keys.h"
 #include "ui/screen.h"
 #include "ui/window.h"
 
@@ -932,7 +933,9 @@ int su_gettxt(FnCall& c) {
         if (len > 0) std::memcpy(text, g, static_cast<size_t>(len));
         break;
       }
-      Boxcur(col, row, -3);
+      int px = 0, py = 0;
+      cellpix(col, row, &px, &py);  // the corner is a pixel of the cell
+      Boxcur(px, py, -3);
       continue;
     }
     if (len < GTMAX - 1) {

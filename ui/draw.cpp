@@ -598,6 +598,17 @@ int PClut(int where, uint8_t* table, int count, int dir, int size) {
   if (!tab) return 0;
   count = std::min(count, 256);  // never past the table
   if (dir == 1) {
+    if (win == 0 && size == 4 && scrbits == 8) {
+      // An 8-bit screen: the table is refreshed from the palette first.
+      uint8_t ent[256 * 4];
+      const int n = getpal(0, count, ent);
+      for (int i = 0; i < n; i++) {
+        tab[i * 4] = ent[i * 4 + 2];
+        tab[i * 4 + 1] = ent[i * 4 + 1];
+        tab[i * 4 + 2] = ent[i * 4];
+        tab[i * 4 + 3] = 0;
+      }
+    }
     for (int i = 0; i < count; i++) {
       if (size == 1)
         table[i] = tab[i * 4 + byte];

@@ -365,28 +365,3 @@ int curson(int which, int on) {
   }
   return prev;
 }
-
-int getxy(int mode, int* x, int* y) {
-  trcint(152, "getXY", 0, mode, curx, cury, curflg, 0);
-  if ((mode & 4) && x && y) {
-    curx = static_cast<int16_t>(*x);
-    cury = static_cast<int16_t>(*y);
-  }
-  if (mode & 16) {
-    flushq();
-    curstep = 8;
-  }
-  int key = 130;
-  while (backend()->pointer()) {
-    key = getkey((mode & 0x401) | 0x200);
-    if (key >= 1 && key <= 5) {
-      key = 0;
-      break;
-    }
-    if (key != 0 || (mode & 8)) break;
-  }
-  if (x) *x = curx;
-  if (y) *y = cury;
-  trcint(152, "getxy", 0, key, curx, cury, mode, 0);
-  return key;
-}

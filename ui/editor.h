@@ -48,8 +48,13 @@ int HideCursr();
 // Point picking: follows the cursor point until a key, which it returns
 // (0 for Ctrl-A..Ctrl-E), with the point in x and y. Arrow keys move the
 // point by the step (8 at the start of a pick with mode 16; Ins cycles
-// 64, 8, 1); Enter gives 129 (a left click) while the cursor is on. Mode 4
-// starts at the given point.
+// 64, 8, 1); Enter gives 129 (a left click) while the cursor is on. Mode
+// bits: 4 start at the given point, 8 return after the first move, 16 drain
+// pending input and set the step to 8, 32 shift the point right by the
+// cursor state's shifts, 64 double-click test the buttons. With a key menu
+// shown, Space keeps the point and a second Space takes the pointer back;
+// cursor flag 0x100 maps the box to image coordinates (ui/cursor.h).
+// Defined in ui/pick.cpp with getxyz.
 //
 // Without a pointer device (the headless console) there is nothing to
 // follow: the pick ends at once at the cursor point with 130 (the right

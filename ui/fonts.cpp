@@ -14,7 +14,9 @@
 #include <cstring>
 #include <strings.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 #ifdef PELIX_HAVE_FONTS
 #include <fontconfig/fontconfig.h>
@@ -23,8 +25,9 @@
 #endif
 
 namespace {
-FntRow rows[FNTROWS];
+std::vector<FntRow> rows(FNTROWS);
 int nrows = 0;
+int enumrow = 0;  // row counter of the enumeration
 int active = 1;     // the active row
 int deffont = 1;    // the default font number
 int altfont = 1;    // the alert font
@@ -145,6 +148,48 @@ void measure(FntRow& r) {
   if (r.desc.height < 1) r.desc.height = FACEHGT;
 }
 
+// The faces of the system, the built-in one first, then the families
+// fontconfig knows (each once, in order of name).
+std::vector<std::string> faces() {
+  std::vector<std::string> out{BUILTIN};
+#ifdef PELIX_HAVE_FONTS
+  if (!FcInit()) return out;
+  FcPattern* pat = FcPatternCreate();
+  FcObjectSet* os = FcObjectSetBuild(FC_FAMILY, nullptr);
+  FcFontSet* fs = FcFontList(nullptr, pat, os);
+  std::set<std::string> fam;
+  for (int i = 0; fs && i < fs->nfont; i++) {
+    FcChar8* f = nullptr;
+    if (FcPatternGetString(fs->fonts[i], FC_FAMILY, 0, &f) == FcResultMatch && f &&
+        std::strlen(reinterpret_cast<const char*>(f)) < sizeof(FontDesc::face) && !builtin(reinterpret_cast<const char*>(f)))
+      fam.insert(reinterpret_cast<const char*>(f));
+  }
+  if (fs) FcFontSetDestroy(fs);
+  FcObjectSetDestroy(os);
+  FcPatternDestroy(pat);
+  out.insert(out.end(), fam.begin(), fam.end());
+#endif
+  return out;
+}
+
+// Enumerates the faces through fontenum under a counter mode; returns the
+// faces it was called for.
+int enumfaces(int mode) {
+  enumrow = 1;
+  int n = 0;
+  for (const std::string& f : faces()) {
+    FontDesc d{};
+    setface(d, f.c_str());
+    d.height = FACEHGT;
+    d.width = FACEWID;
+    d.weight = 400;
+    d.charset = 1;
+    n++;
+    if (!fontenum(&d, builtin(d.face) ? 1 : 4, mode)) break;
+  }
+  return n;
+}
+
 void publish() {
   fntwrd[0] = rows[active].fnum;
   fntwrd[1] = static_cast<int16_t>(rows[active].size);
@@ -170,13 +215,26 @@ int initFonts(int mode) {
     if (!pickfont()) return 0;
     return SETFONT(0, -1, -1);
   }
-  std::memset(rows, 0, sizeof rows);
-  nrows = FNTROWS;
-  setface(rows[1].desc, BUILTIN);
-  rows[1].fnum = 1;
-  rows[1].size = 12;
-  rows[1].desc.weight = 400;
-  measure(rows[1]);
+  if (mode >= 1) {
+    // Every face of the system: counted, then a row each after row 0.
+    const int n = enumfaces(mode >= 2 ? -3 : -2);
+    rows.assign(static_cast<size_t>(n) + 1, FntRow{});
+    nrows = n + 1;
+    enumfaces(-1);
+    for (int i = 1; i < nrows; i++) {
+      rows[i].fnum = static_cast<int16_t>(i);
+      rows[i].size = 12;
+      measure(rows[i]);
+    }
+  } else {
+    rows.assign(FNTROWS, FntRow{});
+    nrows = FNTROWS;
+    setface(rows[1].desc, BUILTIN);
+    rows[1].fnum = 1;
+    rows[1].size = 12;
+    rows[1].desc.weight = 400;
+    measure(rows[1]);
+  }
   active = std::clamp(deffont, 1, nrows - 1);
   if (rows[0].height == 0) {
     rows[0] = rows[active];
@@ -187,6 +245,21 @@ int initFonts(int mode) {
     logprintf("madeFonts: %d  default=%d %dx%d  alert=%d %dx%d\n", nrows, deffont, chwid, chhgt, altfont,
               chwid, chhgt);
   return 0;
+}
+
+int fontenum(const FontDesc* d, int type, int mode) {
+  if (!d) return 0;
+  const int row = enumrow++;
+  if (mode <= -3 && row == 1) jprintf(lstlun, "  FNum Type Wid Hgt Angl Wgt Itl Uln FullName\n");
+  if (mode < -1) {
+    if (logfp && jdebug > 2)
+      logprintf("%d  %3d: %4d %3d %3d %4d %3d %3d %3d %s (%s)\n", mode, row, type, d->width, d->height,
+                d->escape, d->weight, d->italic, d->underline, d->face, d->weight >= 700 ? "Bold" : "Regular");
+    return 1;
+  }
+  if (mode >= 0 && row != mode) return 1;
+  if (row >= 0 && row < static_cast<int>(rows.size())) rows[row].desc = *d;
+  return mode == -1 ? 1 : 0;
 }
 
 int SETFONT(int n, int size, int mode) {
@@ -368,7 +441,11 @@ int fontcmd() {
     }
     return 0;
   }
-  if (n < 0) return initFonts(n == -1 ? 0 : n);
+  // -1 rebuilds the table from the faces of the system, -8 as well with
+  // the faces listed; -2 to -7 open the chooser.
+  if (n == -1) return initFonts(1);
+  if (n == -8) return initFonts(2);
+  if (n < 0) return initFonts(n);
   if (n >= nrows || rows[n].width == 0) n = 0;
   const int keep = active;
   SETFONT(n, -1, 0);

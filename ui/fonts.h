@@ -34,9 +34,19 @@ static_assert(sizeof(FntRow) == 72);
 
 constexpr int FNTROWS = 16;  // rows of the table
 
-// Builds the font table (mode >= 0), or opens the font chooser (mode < 0)
-// and puts the chosen face into row 0.
+// Builds the font table, or opens the font chooser (mode < 0) and puts the
+// chosen face into row 0. Mode 0: the built-in face in row 1 of 16 rows;
+// mode 1: a row for each face of the system (the built-in one in row 1),
+// counted first; mode 2 as 1, the count printing the listing's header (and
+// logging each face with debug level above 2).
 int initFonts(int mode);
+// The enumeration callback, for each face in turn (type 1 the built-in
+// bitmap face, 4 a scalable one); each call advances the row counter.
+// Counter mode -1 copies the description into the next row; a mode of 0
+// or more copies only into that row and stops (0 returned); below -1 it
+// only counts, -3 and below printing the listing header before the first.
+// Returns 1 to go on.
+int fontenum(const FontDesc* d, int type, int mode);
 // Row n of the table (null outside it) and the row count.
 FntRow* fntrow(int n);
 int fntcount();

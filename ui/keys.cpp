@@ -9,6 +9,7 @@
 #include "graphics/drawstate.h"
 #include "lang/mainloop.h"
 #include "lang/names.h"
+#include "ui/cursor.h"
 #include "ui/events.h"
 #include "ui/platform/wm.h"
 #include "ui/screen.h"
@@ -16,20 +17,26 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 TabState tabst;
-PrmCur prmcur[2];
+PrmCur prmcur[3];
 Trigger trig;
 
 namespace {
 // The rubber-band figure.
 struct Band {
-  int shape = 0;    // 0 off, above 0 on
+  int shape = 0;       // 0 off; else the shape byte (BC_ bits)
   bool drawn = false;
   int ax = 0, ay = 0;  // anchor
   int cx = 0, cy = 0;  // corner
-  bool anchored = false;
+  int dx = 0, dy = 0;  // the figure's size while it is moved whole
+  bool anchored = false;  // a block is marked (grbtxt)
+  bool fresh = true;      // the next corner set while off is the anchor
+  float path = 0;         // length of the path the corner travelled
+  uint16_t savflg = 0;    // the cursor flags when the figure went on
 } band;
 
 // The cross-hair as last drawn.
@@ -70,20 +77,68 @@ void xorline(Surface* s, int x0, int y0, int x1, int y1, uint32_t v) {
   }
 }
 
-void bandbox(Surface* s) {
-  const int x0 = std::min(band.ax, band.cx), x1 = std::max(band.ax, band.cx);
-  const int y0 = std::min(band.ay, band.cy), y1 = std::max(band.ay, band.cy);
-  xorline(s, x0, y0, x1, y0, 0xFFFFFF);
-  if (y1 > y0) xorline(s, x0, y1, x1, y1, 0xFFFFFF);
+// The figure between anchor and corner, XORed so that drawing it twice
+// leaves the surface as it was.
+void bandfig(Surface* s) {
+  int ax = band.ax, ay = band.ay, cx = band.cx, cy = band.cy;
+  const bool clip = band.shape & BC_CLAMP;
+  auto clampto = [&](int& x, int& y) {
+    x = std::clamp<int>(x, curst.xmin, std::max(curst.xmin, curst.xmax));
+    y = std::clamp<int>(y, curst.ymin, std::max(curst.ymin, curst.ymax));
+  };
+  if (clip) {
+    clampto(ax, ay);
+    clampto(cx, cy);
+  }
+  const uint32_t v = 0xFFFFFF;
+  const int kind = band.shape & 3;
+  if (kind >= 2 || (band.shape & BC_MEASURE) == BC_MEASURE) {
+    // An ellipse in the box, or a circle about the anchor through the
+    // corner (or of the measured path's length); each pixel once.
+    int rx, ry, x0, y0;
+    if (kind == 2 && (band.shape & BC_MEASURE) != BC_MEASURE) {
+      x0 = (ax + cx) / 2;
+      y0 = (ay + cy) / 2;
+      rx = std::abs(cx - ax) / 2;
+      ry = std::abs(cy - ay) / 2;
+    } else {
+      x0 = ax;
+      y0 = ay;
+      const double r = (band.shape & BC_MEASURE) == BC_MEASURE ? band.path : std::hypot(cx - ax, cy - ay);
+      rx = ry = static_cast<int>(std::lround(r));
+    }
+    std::vector<std::pair<int, int>> pts;
+    const int steps = std::max(8, 8 * (rx + ry));
+    for (int i = 0; i < steps; i++) {
+      const double t = 2 * M_PI * i / steps;
+      pts.emplace_back(x0 + static_cast<int>(std::lround(rx * std::cos(t))),
+                       y0 + static_cast<int>(std::lround(ry * std::sin(t))));
+    }
+    std::sort(pts.begin(), pts.end());
+    pts.erase(std::unique(pts.begin(), pts.end()), pts.end());
+    for (const auto& [x, y] : pts) {
+      if (clip && (x < curst.xmin || x > curst.xmax || y < curst.ymin || y > curst.ymax)) continue;
+      xorpix(s, x, y, v);
+    }
+    return;
+  }
+  if (band.shape & BC_LINE) {
+    xorline(s, ax, ay, cx, cy, v);
+    return;
+  }
+  const int x0 = std::min(ax, cx), x1 = std::max(ax, cx);
+  const int y0 = std::min(ay, cy), y1 = std::max(ay, cy);
+  xorline(s, x0, y0, x1, y0, v);
+  if (y1 > y0) xorline(s, x0, y1, x1, y1, v);
   if (y1 - y0 > 1) {
-    xorline(s, x0, y0 + 1, x0, y1 - 1, 0xFFFFFF);
-    if (x1 > x0) xorline(s, x1, y0 + 1, x1, y1 - 1, 0xFFFFFF);
+    xorline(s, x0, y0 + 1, x0, y1 - 1, v);
+    if (x1 > x0) xorline(s, x1, y0 + 1, x1, y1 - 1, v);
   }
 }
 
 void bandtoggle() {
   if (Surface* s = cursurf()) {
-    bandbox(s);
+    bandfig(s);
     band.drawn = !band.drawn;
     if (const PwRec* p = wpwrec(curport)) invalwin(p->window);
   }
@@ -177,32 +232,102 @@ char* grbtxt(int key, int* len) {
 int Boxcur(int x, int y, int mode) {
   if (mode > 0) {
     if (band.shape == 0) {
+      band.savflg = curflg;
       band.ax = band.cx = curx;
       band.ay = band.cy = cury;
       band.anchored = true;
+      band.fresh = false;
+      band.path = 0;
+      band.shape = mode & 0xFF ? mode & 0xFF : 1;
     }
-    band.shape++;
     if (!band.drawn) bandtoggle();
     return 0;
   }
-  if (mode >= -2) {  // off
+  if (mode >= -2) {
     if (band.drawn) bandtoggle();
-    band.shape = 0;
+    if (mode == 0) {  // off: the marked block stays for grbtxt
+      if (band.shape) curflg = static_cast<uint16_t>((curflg & 0x8000) | (band.savflg & 0x7FFF));
+      band.shape = 0;
+      band.fresh = true;
+    } else if (band.shape) {
+      bandtoggle();  // redrawn at the stored corner
+    }
     return 0;
   }
   x = std::max(x, 0);
   y = std::max(y, 0);
-  if (gflags & 0x2000) y = std::max(0, scrhgt - 1 - y);
+  if (gflags & 0x2000) {
+    // Mirrored by the height of the cursor window, as the pick flips it.
+    int h = scrhgt;
+    if (const PwRec* p = wpwrec(curport); p && p->rect[3] >= p->rect[1]) h = p->rect[3] - p->rect[1] + 1;
+    y = std::max(0, h - 1 - y);
+  }
   const bool was = band.drawn;
   if (was) bandtoggle();
-  if (!band.anchored) {
-    band.ax = x;
-    band.ay = y;
-    band.anchored = true;
+  if (mode == -9 && band.shape == 0) {
+    // The first point of an angle: a line from it follows the cursor.
+    band.savflg = curflg;
+    band.shape = 1 | BC_LINE;
+    band.fresh = true;
   }
-  band.cx = x;
-  band.cy = y;
+  if (band.fresh) {
+    band.ax = band.cx = x;
+    band.ay = band.cy = y;
+    band.anchored = true;
+    band.fresh = false;
+    band.path = 0;
+  } else if (mode == -7) {
+    // A box of fixed size: the corner lies (x, y) from the anchor.
+    band.dx = x;
+    band.dy = y;
+    band.cx = band.ax + x;
+    band.cy = band.ay + y;
+    if (band.shape == 0) {
+      band.savflg = curflg;
+      band.shape = 1;
+    }
+  } else if (mode >= -6 && mode <= -4) {
+    // The whole figure moves with its corner.
+    band.ax += x - band.cx;
+    band.ay += y - band.cy;
+    band.cx = x;
+    band.cy = y;
+  } else {
+    if ((band.shape & BC_SLOPE) && (band.shape & BC_MEASURE) != BC_MEASURE) {
+      // Fixed slope: the corner lies on a diagonal of the anchor.
+      const int d = std::max(std::abs(x - band.ax), std::abs(y - band.ay));
+      x = band.ax + (x < band.ax ? -d : d);
+      y = band.ay + (y < band.ay ? -d : d);
+    }
+    band.path += static_cast<float>(std::hypot(x - band.cx, y - band.cy));
+    band.cx = x;
+    band.cy = y;
+  }
   if (was || band.shape > 0) bandtoggle();
+  return 0;
+}
+
+int boxon() { return band.shape; }
+
+int boxdrw(int x0, int y0, int x1, int y1, int value) {
+  Surface* s = cursurf();
+  if (!s) return 0;
+  // An 8-bit value is a grey level (64, the erase pattern, draws 170);
+  // wider values are colours.
+  uint32_t v = static_cast<uint32_t>(value);
+  if (value == 64) v = 170;
+  if (v <= 255) v *= 0x010101u;
+  xorline(s, x0, y0, x1, y1, v & 0xFFFFFF);
+  if (const PwRec* p = wpwrec(curport)) invalwin(p->window);
+  return 0;
+}
+
+int cellpix(int col, int row, int* x, int* y) {
+  const Wport* w = curport;
+  const TxtGrid* g = wgrid(w);
+  const int cw = w && w->chwid ? w->chwid : 8, ch = w && w->chhgt ? w->chhgt : 16;
+  if (x) *x = (col - (g ? g->ocol : 0)) * cw;
+  if (y) *y = (row - (g ? g->orow : 0)) * ch;
   return 0;
 }
 

@@ -42,7 +42,7 @@ struct PrmCur {
   int16_t param = 0;  // system variable code, 0 none
   int16_t offset = 0;
 };
-extern PrmCur prmcur[2];  // x and y
+extern PrmCur prmcur[3];  // x, y and z
 struct Trigger {
   int16_t param = 0;
   int16_t mode = 0;  // low 4 bits the kind 1-7, 0x40 the level state
@@ -56,6 +56,31 @@ int prmxy();
 int trigger();
 
 // ---- Drawn cursors ----
+// The rubber-band figure (Boxcur, declared with the function services),
+// drawn by XOR into the cursor window, in its client pixels. Its shape
+// byte is the mode that switched it on (mode > 0; the anchor is then the
+// cursor point): the low two bits 0 or 1 a box between anchor and corner,
+// 2 the ellipse in that box, 3 a circle about the anchor through the corner;
+// BC_LINE a line from anchor to corner instead of a box; BC_CLAMP keeps the
+// figure inside the cursor box; BC_SLOPE keeps the corner on a diagonal of
+// the anchor; BC_MEASURE (all three) a circle about the anchor whose radius
+// is the length of the path the corner travelled.
+// Modes: 0 off (the anchor and corner stay for grbtxt; the cursor flags
+// saved when it went on come back), -1 and -2 redraw at the stored corner;
+// -3 sets the corner (the first corner set while off is the anchor), -4 to
+// -6 move the whole figure with its corner, -7 a box of fixed size (x, y)
+// from the anchor, -9 the first point of an angle (a line from it follows)
+// or, once anchored, the corner. Points are clamped to 0; with gflags
+// 0x2000 y is mirrored by the cursor window's height (as getxyz flips it).
+enum : int { BC_CLAMP = 4, BC_LINE = 8, BC_SLOPE = 16, BC_MEASURE = 28 };
+// The shape byte of the figure, 0 when it is off.
+int boxon();
+// XORs a line of pixels (both ends included) into the cursor window: an
+// 8-bit value is a grey level (64, the erase pattern, draws 170), a wider one
+// a colour 0x00BBGGRR.
+int boxdrw(int x0, int y0, int x1, int y1, int value);
+// The client pixel of a text cell's top left corner in the current window.
+int cellpix(int col, int row, int* x, int* y);
 // The cross-hair at (x, y) (mode -1 erases it).
 int drwcur(int x, int y, int mode);
 // Saves (save != 0) or restores the text cursor in one of two slots.

@@ -28,6 +28,17 @@ int setpal(int first, int count, const uint8_t* entries) {
   return n;
 }
 
+int getpal(int first, int count, uint8_t* out) {
+  if (!made) cube();
+  if (!out || count < 1 || first < 0) return 0;
+  int n = 0;
+  for (int i = 0; i < count && first + i < PALSIZ; i++, n++) {
+    std::memcpy(out + 4 * i, pal[first + i], 3);
+    out[4 * i + 3] = 0;
+  }
+  return n;
+}
+
 int nearpal(const int16_t* colour) {
   if (!made) cube();
   int best = 0;

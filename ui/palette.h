@@ -10,6 +10,10 @@ constexpr int PALSIZ = 256;
 // blue and a flag byte that is ignored); entries past the palette are
 // dropped. The screen takes the palette at once. Returns the entries set.
 int setpal(int first, int count, const uint8_t* entries);
+// Reads count entries from index first into out (four bytes each: red,
+// green, blue, 0); entries past the palette are not read. Returns the
+// entries read.
+int getpal(int first, int count, uint8_t* out);
 // The index of the palette entry nearest (least squared distance, the lowest
 // index among equals) to a colour given as three 16-bit components.
 int nearpal(const int16_t* colour);

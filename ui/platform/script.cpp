@@ -105,7 +105,8 @@ bool postkeyname(const std::string& spec) {
     uint32_t vk;
   } vks[] = {{"home", VK_HOME}, {"end", VK_END},   {"pgup", VK_PRIOR}, {"pgdn", VK_NEXT},
              {"up", VK_UP},     {"down", VK_DOWN}, {"left", VK_LEFT},  {"right", VK_RIGHT},
-             {"ins", VK_INSERT}, {"del", VK_DELETE}, {"prtsc", VK_SNAPSHOT}};
+             {"ins", VK_INSERT}, {"del", VK_DELETE}, {"prtsc", VK_SNAPSHOT},
+             {"kpplus", VK_ADD}};
   const int32_t h = focushwnd();
   for (const auto& v : vks)
     if (low == v.name) {
