@@ -135,8 +135,8 @@ struct Writer {
     if (written >= 1 && dx == 0 && dy == 0) return;  // the same point again
     // Collinear: the same slope and the same heading replace the last
     // point (a reversal is kept).
-    if (written >= 2 && ratio(dx, dy) == ratio(sdx, sdy) && sgn(dx) == sgn(sdx) &&
-        sgn(dy) == sgn(sdy)) {
+    if (written >= 2 && ((dx == sdx && dy == sdy) || (sgn(dx) == sgn(sdx) && sgn(dy) == sgn(sdy) &&
+                                                      ratio(dx, dy) == ratio(sdx, sdy)))) {
       lx -= sdx;
       ly -= sdy;
       dx = p.x - lx;
@@ -280,16 +280,37 @@ static int follow(const int16_t* point, int direction) {
     }
   };
 
+  // Plain byte pixels are read in place away from the bounds' edges: the
+  // range test is one unsigned compare, the neighbours fixed offsets.
+  const int x0 = bnd[0], y0 = bnd[1], x1 = bnd[2] - 1, y1 = bnd[3] - 1;
+  const uint8_t* const pix = pix8;
+  const ptrdiff_t row = static_cast<ptrdiff_t>(pixrow);
+  const unsigned vlo = lo, span = static_cast<unsigned>(hi - lo);
+  const ptrdiff_t off[8] = {row, 0, 1, 0, -row, 0, -1, 0};
+  auto direct = [&] { return pix8 && !(trcmsk & 16) && lo <= hi; };
+  bool fast = direct();
+
   save(cx, cy, h);
   int due = tsave;  // moves until the next saved point
   while (!stop) {
     int nd = -1;
-    const int order[4] = {h + r, h, h - r, h - 2 * r};
-    for (int k = 0; k < 4; k++) {
-      int d = order[k] & 6;
-      if (ibtest(cx + DX[d], cy + DY[d]) == 1) {
-        nd = d;
-        break;
+    const int order[4] = {(h + r) & 6, h, (h - r) & 6, (h + 4) & 6};
+    if (fast && cx > x0 && cy > y0 && cx < x1 && cy < y1) {
+      const uint8_t* c = pix + cy * row + cx;
+      for (int k = 0; k < 4; k++) {
+        int d = order[k];
+        if (static_cast<unsigned>(c[off[d]]) - vlo <= span) {
+          nd = d;
+          break;
+        }
+      }
+    } else {
+      for (int k = 0; k < 4; k++) {
+        int d = order[k];
+        if (ibtest(cx + DX[d], cy + DY[d]) == 1) {
+          nd = d;
+          break;
+        }
       }
     }
     if (nd < 0) break;  // a pixel without in-range neighbours
@@ -317,7 +338,10 @@ static int follow(const int16_t* point, int direction) {
         break;
       }
     }
-    if ((moves & 255) == 0 && (chkio(0) > 0 || stopped())) break;
+    if ((moves & 255) == 0) {
+      if (chkio(0) > 0 || stopped()) break;
+      fast = direct();
+    }
   }
   tlim |= 0x80;
   w.finish();

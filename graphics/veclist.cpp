@@ -21,8 +21,18 @@ int32_t vcap = 0;        // records the list's block holds
 int32_t lastdrw = -1;    // last-drawn mark
 int32_t lastend = 0;     // last-end mark
 
+// The system entry of vecs. Its address is kept while the system table
+// stays the same and the entry still holds the name, so that appending a
+// record does not search the table.
+int32_t ventsys = 0, ventadr = 0;
 SymEnt* vent() {
+  if (ventadr > 0 && ventsys == syssym) {
+    SymEnt* s = symptr(ventadr);
+    if (s && s->flags != 0 && (s->nlen & 15) == 4 && std::memcmp(s->name, "vecs", 4) == 0) return s;
+  }
   int32_t e = sysent("vecs");
+  ventsys = syssym;
+  ventadr = e > 0 ? e : 0;
   return e > 0 ? symptr(e) : nullptr;
 }
 
@@ -105,8 +115,11 @@ int setnvec(int which, int32_t n) {
     if (want > INT32_MAX / 16) want = n;
     if (!vgrow(p, static_cast<int32_t>(want), vcap)) return 0;
   }
-  // Records past the count read as nothing when the count grows again.
-  if (n < vcap) std::memset(static_cast<uint8_t*>(stkptr(static_cast<int32_t>(p->Addr))) + static_cast<int64_t>(n) * 8, 0, static_cast<size_t>(vcap - n) * 8);
+  // Records past the count read as nothing when the count grows again:
+  // a shorter count clears the records it drops (those past the old count
+  // are clear already).
+  int32_t old = p->Length < 0 ? vcap : std::min<int32_t>(p->Length, vcap);
+  if (n < old) std::memset(static_cast<uint8_t*>(stkptr(static_cast<int32_t>(p->Addr))) + static_cast<int64_t>(n) * 8, 0, static_cast<size_t>(old - n) * 8);
   vcount(p, n);
   return 0;
 }
