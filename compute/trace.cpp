@@ -126,7 +126,15 @@ struct Writer {
   static float ratio(int dx, int dy) {
     return dy == 0 ? 99999.9f : static_cast<float>(dx) / static_cast<float>(dy);
   }
-  static int sgn(int v) { return (v > 0) - (v < 0); }
+  // The same slope (dx / dy, dy = 0 counting as 99999.9) and the same
+  // signs. Equal cross products are equal slopes, so the quotients are
+  // only formed for different ones, which may still round alike.
+  static bool along(int dx, int dy, int sdx, int sdy) {
+    if ((dx > 0) != (sdx > 0) || (dx < 0) != (sdx < 0) || (dy > 0) != (sdy > 0) || (dy < 0) != (sdy < 0))
+      return false;
+    if (static_cast<int64_t>(dx) * sdy == static_cast<int64_t>(dy) * sdx) return true;
+    return ratio(dx, dy) == ratio(sdx, sdy);
+  }
 
   void emit() { savvec(tail.x, tail.y, zvalue, written == 1 ? 2 : 1, tail.colour, tail.width); }
 
@@ -135,8 +143,7 @@ struct Writer {
     if (written >= 1 && dx == 0 && dy == 0) return;  // the same point again
     // Collinear: the same slope and the same heading replace the last
     // point (a reversal is kept).
-    if (written >= 2 && ((dx == sdx && dy == sdy) || (sgn(dx) == sgn(sdx) && sgn(dy) == sgn(sdy) &&
-                                                      ratio(dx, dy) == ratio(sdx, sdy)))) {
+    if (written >= 2 && along(dx, dy, sdx, sdy)) {
       lx -= sdx;
       ly -= sdy;
       dx = p.x - lx;
@@ -288,7 +295,17 @@ static int follow(const int16_t* point, int direction) {
   const unsigned vlo = lo, span = static_cast<unsigned>(hi - lo);
   const ptrdiff_t off[8] = {row, 0, 1, 0, -row, 0, -1, 0};
   auto direct = [&] { return pix8 && !(trcmsk & 16) && lo <= hi; };
+  // Saved points that need no measuring, colour or key wait go straight
+  // to the ring.
+  const bool plain = !(tlim & 0x1E);
   bool fast = direct();
+  // Saving every move, a point the outline goes straight through (the move
+  // out of it has the heading of the move into it) is dropped: the writer
+  // would merge it away with the same result. The last point is held until
+  // the next move shows which it is.
+  const bool every = plain && tsave == 1;
+  Pend held{};
+  bool hold = false;
 
   save(cx, cy, h);
   int due = tsave;  // moves until the next saved point
@@ -323,7 +340,18 @@ static int follow(const int16_t* point, int direction) {
     if (nhist < 16) nhist++;
     bool closed = (cx == bx && cy == by) || moves >= cap;
     if (--due == 0) due = tsave;
-    if (closed || due == tsave) save(cx, cy, h);
+    if (closed || due == tsave) {
+      Pend p{static_cast<int16_t>(cx), static_cast<int16_t>(cy), static_cast<int8_t>(h), 1, vcolor};
+      if (every) {
+        if (hold && held.head != nd) w.push(held);
+        held = p;
+        hold = true;
+      } else if (plain) {
+        w.push(p);
+      } else {
+        save(cx, cy, h);
+      }
+    }
     if (closed) break;
     if ((tlim & 0x01) && nhist >= 15) {
       int ax = 0, ay = 0, ox = 0, oy = 0;
@@ -344,6 +372,7 @@ static int follow(const int16_t* point, int direction) {
     }
   }
   tlim |= 0x80;
+  if (hold) w.push(held);
   w.finish();
   return nvecs - first;
 }
