@@ -65,6 +65,15 @@ void vcount(PtrRec* p, int32_t n) {
   if (e) e->value = static_cast<uint32_t>(n);
 }
 
+// Writes record index of the list's block.
+void vrec(PtrRec* p, int32_t index, int x, int y, int z, int code, int colour, int width) {
+  uint8_t* r = static_cast<uint8_t*>(stkptr(static_cast<int32_t>(p->Addr))) + static_cast<int64_t>(index) * 8;
+  int16_t v[3] = {static_cast<int16_t>(x), static_cast<int16_t>(y), static_cast<int16_t>(z)};
+  std::memcpy(r, v, 6);
+  r[6] = static_cast<uint8_t>(((width & 15) << 4) | (code & 15));
+  r[7] = static_cast<uint8_t>(colour);
+}
+
 }  // namespace
 
 PtrRec* veclst() {
@@ -134,11 +143,7 @@ int putvec(int32_t index, int x, int y, int z, int code, int colour, int width) 
     nvecs = keep;
   }
   if (index >= vcap) return 0;
-  uint8_t* r = static_cast<uint8_t*>(stkptr(static_cast<int32_t>(p->Addr))) + static_cast<int64_t>(index) * 8;
-  int16_t v[3] = {static_cast<int16_t>(x), static_cast<int16_t>(y), static_cast<int16_t>(z)};
-  std::memcpy(r, v, 6);
-  r[6] = static_cast<uint8_t>(((width & 15) << 4) | (code & 15));
-  r[7] = static_cast<uint8_t>(colour);
+  vrec(p, index, x, y, z, code, colour, width);
   return 0;
 }
 
@@ -146,7 +151,16 @@ int savvec(int x, int y, int z, int code, int colour, int width) {
   if (code == 1 && nvecs == 0) code = 2;
   int32_t w = nvecs;
   lastdrw = w;
-  putvec(w, x, y, z, code, colour, width);
+  PtrRec* p = veclst();
+  if (p && w >= 0 && w == p->Length && w < vcap) {
+    // The next record inside the block: what putvec does, without the
+    // look-ups.
+    lastvec = -1;
+    vcount(p, w + 1);
+    vrec(p, w, x, y, z, code, colour, width);
+  } else {
+    putvec(w, x, y, z, code, colour, width);
+  }
   nvecs = w + 1;
   return 0;
 }
