@@ -26,7 +26,8 @@ int32_t lastend = 0;     // last-end mark
 // record does not search the table.
 int32_t ventsys = 0, ventadr = 0;
 SymEnt* vent() {
-  if (ventadr > 0 && ventsys == syssym) {
+  const SymTab* h = tabptr(syssym);
+  if (ventadr > 0 && ventsys == syssym && h && h->count > 0 && ventadr <= symadr(syssym, static_cast<int>(h->count) - 1)) {
     SymEnt* s = symptr(ventadr);
     if (s && s->flags != 0 && (s->nlen & 15) == 4 && std::memcmp(s->name, "vecs", 4) == 0) return s;
   }
