@@ -298,6 +298,8 @@ static int follow(const int16_t* point, int direction) {
   // Saved points that need no measuring, colour or key wait go straight
   // to the ring.
   const bool plain = !(tlim & 0x1E);
+  // The headings are only read by the sharp-turn stop and the measuring.
+  const bool keephist = (tlim & 0x0D) != 0;
   bool fast = direct();
   // Saving every move, a point the outline goes straight through (the move
   // out of it has the heading of the move into it) is dropped: the writer
@@ -335,9 +337,11 @@ static int follow(const int16_t* point, int direction) {
     cy += DY[nd];
     h = nd;
     moves++;
-    hring[hpos] = nd;
-    hpos = (hpos + 1) & 15;
-    if (nhist < 16) nhist++;
+    if (keephist) {
+      hring[hpos] = nd;
+      hpos = (hpos + 1) & 15;
+      if (nhist < 16) nhist++;
+    }
     bool closed = (cx == bx && cy == by) || moves >= cap;
     if (--due == 0) due = tsave;
     if (closed || due == tsave) {
