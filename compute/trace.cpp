@@ -127,7 +127,15 @@ struct Writer {
   static float ratio(int dx, int dy) {
     return dy == 0 ? 99999.9f : static_cast<float>(dx) / static_cast<float>(dy);
   }
-  static int sgn(int v) { return (v > 0) - (v < 0); }
+  // The same slope (dx / dy, dy = 0 counting as 99999.9) and the same
+  // signs. Equal cross products are equal slopes, so the quotients are
+  // only formed for different ones, which may still round alike.
+  static bool along(int dx, int dy, int sdx, int sdy) {
+    if ((dx > 0) != (sdx > 0) || (dx < 0) != (sdx < 0) || (dy > 0) != (sdy > 0) || (dy < 0) != (sdy < 0))
+      return false;
+    if (static_cast<int64_t>(dx) * sdy == static_cast<int64_t>(dy) * sdx) return true;
+    return ratio(dx, dy) == ratio(sdx, sdy);
+  }
 
   void emit() { savvec(tail.x, tail.y, zvalue, written == 1 ? 2 : 1, tail.colour, tail.width); }
 
@@ -136,8 +144,7 @@ struct Writer {
     if (written >= 1 && dx == 0 && dy == 0) return;  // the same point again
     // Collinear: the same slope and the same heading replace the last
     // point (a reversal is kept).
-    if (written >= 2 && ratio(dx, dy) == ratio(sdx, sdy) && sgn(dx) == sgn(sdx) &&
-        sgn(dy) == sgn(sdy)) {
+    if (written >= 2 && along(dx, dy, sdx, sdy)) {
       lx -= sdx;
       ly -= sdy;
       dx = p.x - lx;
@@ -281,16 +288,49 @@ static int follow(const int16_t* point, int direction) {
     }
   };
 
+  // Plain byte pixels are read in place away from the bounds' edges: the
+  // range test is one unsigned compare, the neighbours fixed offsets.
+  const int x0 = bnd[0], y0 = bnd[1], x1 = bnd[2] - 1, y1 = bnd[3] - 1;
+  const uint8_t* const pix = pix8;
+  const ptrdiff_t row = static_cast<ptrdiff_t>(pixrow);
+  const unsigned vlo = lo, span = static_cast<unsigned>(hi - lo);
+  const ptrdiff_t off[8] = {row, 0, 1, 0, -row, 0, -1, 0};
+  auto direct = [&] { return pix8 && !(trcmsk & 16) && lo <= hi; };
+  // Saved points that need no measuring, colour or key wait go straight
+  // to the ring.
+  const bool plain = !(tlim & 0x1E);
+  // The headings are only read by the sharp-turn stop and the measuring.
+  const bool keephist = (tlim & 0x0D) != 0;
+  bool fast = direct();
+  // Saving every move, a point the outline goes straight through (the move
+  // out of it has the heading of the move into it) is dropped: the writer
+  // would merge it away with the same result. The last point is held until
+  // the next move shows which it is.
+  const bool every = plain && tsave == 1;
+  Pend held{};
+  bool hold = false;
+
   save(cx, cy, h);
   int due = tsave;  // moves until the next saved point
   while (!stop) {
     int nd = -1;
-    const int order[4] = {h + r, h, h - r, h - 2 * r};
-    for (int k = 0; k < 4; k++) {
-      int d = order[k] & 6;
-      if (ibtest(cx + DX[d], cy + DY[d]) == 1) {
-        nd = d;
-        break;
+    const int order[4] = {(h + r) & 6, h, (h - r) & 6, (h + 4) & 6};
+    if (fast && cx > x0 && cy > y0 && cx < x1 && cy < y1) {
+      const uint8_t* c = pix + cy * row + cx;
+      for (int k = 0; k < 4; k++) {
+        int d = order[k];
+        if (static_cast<unsigned>(c[off[d]]) - vlo <= span) {
+          nd = d;
+          break;
+        }
+      }
+    } else {
+      for (int k = 0; k < 4; k++) {
+        int d = order[k];
+        if (ibtest(cx + DX[d], cy + DY[d]) == 1) {
+          nd = d;
+          break;
+        }
       }
     }
     if (nd < 0) break;  // a pixel without in-range neighbours
@@ -298,12 +338,25 @@ static int follow(const int16_t* point, int direction) {
     cy += DY[nd];
     h = nd;
     moves++;
-    hring[hpos] = nd;
-    hpos = (hpos + 1) & 15;
-    if (nhist < 16) nhist++;
+    if (keephist) {
+      hring[hpos] = nd;
+      hpos = (hpos + 1) & 15;
+      if (nhist < 16) nhist++;
+    }
     bool closed = (cx == bx && cy == by) || moves >= cap;
     if (--due == 0) due = tsave;
-    if (closed || due == tsave) save(cx, cy, h);
+    if (closed || due == tsave) {
+      Pend p{static_cast<int16_t>(cx), static_cast<int16_t>(cy), static_cast<int8_t>(h), 1, vcolor};
+      if (every) {
+        if (hold && held.head != nd) w.push(held);
+        held = p;
+        hold = true;
+      } else if (plain) {
+        w.push(p);
+      } else {
+        save(cx, cy, h);
+      }
+    }
     if (closed) break;
     if ((tlim & 0x01) && nhist >= 15) {
       int ax = 0, ay = 0, ox = 0, oy = 0;
@@ -318,9 +371,13 @@ static int follow(const int16_t* point, int direction) {
         break;
       }
     }
-    if ((moves & 255) == 0 && (chkio(0) > 0 || stopped())) break;
+    if ((moves & 255) == 0) {
+      if (chkio(0) > 0 || stopped()) break;
+      fast = direct();
+    }
   }
   tlim |= 0x80;
+  if (hold) w.push(held);
   w.finish();
   return nvecs - first;
 }

@@ -21,8 +21,19 @@ int32_t vcap = 0;        // records the list's block holds
 int32_t lastdrw = -1;    // last-drawn mark
 int32_t lastend = 0;     // last-end mark
 
+// The system entry of vecs. Its address is kept while the system table
+// stays the same and the entry still holds the name, so that appending a
+// record does not search the table.
+int32_t ventsys = 0, ventadr = 0;
 SymEnt* vent() {
+  const SymTab* h = tabptr(syssym);
+  if (ventadr > 0 && ventsys == syssym && h && h->count > 0 && ventadr <= symadr(syssym, static_cast<int>(h->count) - 1)) {
+    SymEnt* s = symptr(ventadr);
+    if (s && s->flags != 0 && (s->nlen & 15) == 4 && std::memcmp(s->name, "vecs", 4) == 0) return s;
+  }
   int32_t e = sysent("vecs");
+  ventsys = syssym;
+  ventadr = e > 0 ? e : 0;
   return e > 0 ? symptr(e) : nullptr;
 }
 
@@ -53,6 +64,15 @@ void vcount(PtrRec* p, int32_t n) {
   p->Datdims[0] = static_cast<uint32_t>(n);
   p->Datdims[1] = p->Datdims[2] = 1;
   if (e) e->value = static_cast<uint32_t>(n);
+}
+
+// Writes record index of the list's block.
+void vrec(PtrRec* p, int32_t index, int x, int y, int z, int code, int colour, int width) {
+  uint8_t* r = static_cast<uint8_t*>(stkptr(static_cast<int32_t>(p->Addr))) + static_cast<int64_t>(index) * 8;
+  int16_t v[3] = {static_cast<int16_t>(x), static_cast<int16_t>(y), static_cast<int16_t>(z)};
+  std::memcpy(r, v, 6);
+  r[6] = static_cast<uint8_t>(((width & 15) << 4) | (code & 15));
+  r[7] = static_cast<uint8_t>(colour);
 }
 
 }  // namespace
@@ -105,8 +125,11 @@ int setnvec(int which, int32_t n) {
     if (want > INT32_MAX / 16) want = n;
     if (!vgrow(p, static_cast<int32_t>(want), vcap)) return 0;
   }
-  // Records past the count read as nothing when the count grows again.
-  if (n < vcap) std::memset(static_cast<uint8_t*>(stkptr(static_cast<int32_t>(p->Addr))) + static_cast<int64_t>(n) * 8, 0, static_cast<size_t>(vcap - n) * 8);
+  // Records past the count read as nothing when the count grows again:
+  // a shorter count clears the records it drops (those past the old count
+  // are clear already).
+  int32_t old = p->Length < 0 ? vcap : std::min<int32_t>(p->Length, vcap);
+  if (n < old) std::memset(static_cast<uint8_t*>(stkptr(static_cast<int32_t>(p->Addr))) + static_cast<int64_t>(n) * 8, 0, static_cast<size_t>(old - n) * 8);
   vcount(p, n);
   return 0;
 }
@@ -121,11 +144,7 @@ int putvec(int32_t index, int x, int y, int z, int code, int colour, int width) 
     nvecs = keep;
   }
   if (index >= vcap) return 0;
-  uint8_t* r = static_cast<uint8_t*>(stkptr(static_cast<int32_t>(p->Addr))) + static_cast<int64_t>(index) * 8;
-  int16_t v[3] = {static_cast<int16_t>(x), static_cast<int16_t>(y), static_cast<int16_t>(z)};
-  std::memcpy(r, v, 6);
-  r[6] = static_cast<uint8_t>(((width & 15) << 4) | (code & 15));
-  r[7] = static_cast<uint8_t>(colour);
+  vrec(p, index, x, y, z, code, colour, width);
   return 0;
 }
 
@@ -133,7 +152,16 @@ int savvec(int x, int y, int z, int code, int colour, int width) {
   if (code == 1 && nvecs == 0) code = 2;
   int32_t w = nvecs;
   lastdrw = w;
-  putvec(w, x, y, z, code, colour, width);
+  PtrRec* p = veclst();
+  if (p && w >= 0 && w == p->Length && w < vcap) {
+    // The next record inside the block: what putvec does, without the
+    // look-ups.
+    lastvec = -1;
+    vcount(p, w + 1);
+    vrec(p, w, x, y, z, code, colour, width);
+  } else {
+    putvec(w, x, y, z, code, colour, width);
+  }
   nvecs = w + 1;
   return 0;
 }
