@@ -560,6 +560,8 @@ int run_rowcol(FnCall& c) {
     ny = nz = 1;
     if (a != 0) return 0;
   }
+  // Nothing to reduce along an empty axis.
+  if (n < 1 || nx < 1 || ny < 1 || nz < 1) return 0;
   auto* v = static_cast<float*>(getmem(static_cast<size_t>(std::max(n, 1)) * 4));
   if (!v) {
     error(0, 126);
