@@ -57,6 +57,40 @@ bool getraw(PtrRec* r, std::vector<uint8_t>* out, int64_t* items) {
   return true;
 }
 
+// The items of a variable's window of 1, 2 or 4 bits packed high bits
+// first, each row of nx items padded to whole bytes.
+bool getbits(PtrRec* r, int64_t nx, std::vector<uint8_t>* out, int64_t* items) {
+  int32_t cnt, part, tot, ws;
+  int kind = gtvarb(r, &cnt, &part, &tot, &ws, 0);
+  int bits = r->Wsiz;
+  if (!kind || cnt < 1 || nx < 1 || (bits != 1 && bits != 2 && bits != 4)) return false;
+  int64_t rows = (cnt + nx - 1) / nx, rowb = (nx * bits + 7) / 8;
+  out->assign(static_cast<size_t>(rows * rowb), 0);
+  int32_t mask = (1 << bits) - 1;
+  for (int32_t i = 0; i < cnt && !stopped(); i++) {
+    if (i >= part) {
+      LDVARB(r, &part, i);
+      if (part <= i) break;
+    }
+    int32_t v = static_cast<int32_t>(GSTACK(r)) & mask;
+    int64_t bit = (i / nx) * rowb * 8 + (i % nx) * bits;
+    (*out)[static_cast<size_t>(bit / 8)] |= static_cast<uint8_t>(v << (8 - bits - bit % 8));
+  }
+  *items = cnt;
+  return true;
+}
+
+// Unpacks n items of 1, 2 or 4 bits (high bits first) into bytes.
+std::vector<uint8_t> unbits(const std::vector<uint8_t>& in, int bits, int64_t n) {
+  std::vector<uint8_t> out(static_cast<size_t>(std::max<int64_t>(n, 0)), 0);
+  int mask = (1 << bits) - 1;
+  for (int64_t i = 0; i < n && (i * bits) / 8 < static_cast<int64_t>(in.size()); i++) {
+    int64_t bit = i * bits;
+    out[static_cast<size_t>(i)] = static_cast<uint8_t>((in[static_cast<size_t>(bit / 8)] >> (8 - bits - bit % 8)) & mask);
+  }
+  return out;
+}
+
 // Makes the destination an image (or the kind it is) of the file's shape
 // and word size, and stores the bytes.
 bool imgstore(int32_t h, int kind, const uint32_t* dims, int wsiz, int code, const std::vector<uint8_t>& data) {
@@ -319,6 +353,11 @@ int rdwrit1(int code) {
     dims[k] = (kind & 1) && v->Offs[3 + k] ? v->Offs[3 + k] : v->Datdims[k];
     if (dims[k] < 1) dims[k] = 1;
   }
+  // Rows of 1, 2 or 4 bits are padded to whole bytes in the file: its
+  // width is widened to match.
+  int64_t vnx = dims[0];
+  bool subbyte = bits == 1 || bits == 2 || bits == 4;
+  if (subbyte) dims[0] = static_cast<uint32_t>((int64_t{dims[0]} * bits + 7) / 8 * 8 / bits);
   int64_t items = int64_t{dims[0]} * dims[1] * dims[2];
   int ib = std::max(bits, 1);
   int64_t rowb = (int64_t{dims[0]} * ib + 7) / 8;
@@ -420,7 +459,7 @@ int rdwrit1(int code) {
     int64_t have = 0;
     bool got = false;
     try {
-      got = getraw(v, &data, &have);
+      got = subbyte ? getbits(v, vnx, &data, &have) : getraw(v, &data, &have);
     } catch (const std::bad_alloc&) {
       error(0, 42);
     }
@@ -484,7 +523,13 @@ int rdwrit1(int code) {
       // Items of a file in the other byte order.
       for (size_t k = 0; k + ib2 <= data.size(); k += ib2) std::reverse(data.begin() + k, data.begin() + k + ib2);
     if (tifrgb && (f->Flg & FF_TYPE) == FT_TIFF && fv->Wsiz == 24 && !raw) swaprb(data.data(), static_cast<int64_t>(data.size() / 3));
-    if (!imgstore(h, dk, fd, fv->Wsiz, fv->Wsiz, data)) {
+    int fw2 = fv->Wsiz;
+    if (fw2 == 1 || fw2 == 2 || fw2 == 4) {
+      // Packed items are stored one by one in the variable's own packing.
+      data = unbits(data, fw2, int64_t{fd[0]} * fd[1] * fd[2]);
+      fw2 = W_BYTE;
+    }
+    if (!imgstore(h, dk, fd, fv->Wsiz, fw2, data)) {
       if (!(state & ST_ERROR)) error(3, 144);
       return -1;
     }
