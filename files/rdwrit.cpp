@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include "compute/arith.h"
 #include "core/args.h"
 #include "core/blkbuf.h"
 #include "core/element.h"
@@ -140,6 +141,9 @@ bool isplain(const char* name) {
 }  // namespace imgfmt
 
 namespace {
+
+// Type bits of the units the commands open (kept in the unit's slot).
+constexpr int UM_TYPOTH = 0x1000, UM_TYPTIF = 0x2000, UM_TYPTXT = 0x3000;
 
 // The name a write retried on the next drive takes (empty: none), and the
 // numbered name the last try used.
@@ -378,7 +382,19 @@ int rdwrit1(int code) {
     mode = (haveoff || (fmt & 0x8000)) ? UM_UPDATE : (UM_UPDATE | UM_CREATE);
   else
     mode = UM_RDONLY;
-  int u = openf(name, mode, 512);
+  if (!wr) {
+    // A unit already open on the file as TIFF or as text sets the type;
+    // the read shares that unit in its own mode.
+    int ou = fndfil(name);
+    if (ou >= 1 && ou < NUNITS && filtab[ou].Nlinks > 0) {
+      int om = filtab[ou].mode;
+      if ((om & UM_TYPTXT) == UM_TYPTXT || (om & UM_TEXT)) type = FT_TEXT;
+      else if (om & UM_TYPTIF) type = FT_TIFF;
+      mode = om & ~(UM_CREATE | UM_TEMP);
+    }
+  }
+  // The slot keeps the type the unit was opened as.
+  int u = openf(name, mode | (type == FT_TEXT ? UM_TYPTXT : type == FT_TIFF ? UM_TYPTIF : UM_TYPOTH), 512);
   if (u < 0) {
     if (!(state & ST_ERROR)) error(2, 66);
     return -1;
@@ -454,6 +470,14 @@ int rdwrit1(int code) {
 
   std::vector<uint8_t> data, tmp(static_cast<size_t>(R));
   int64_t nrec = 0, done = 0;
+  // The elements moved and their total, for the progress display.
+  struct Progress {
+    ~Progress() { prgtot = 0; }
+  } progress;
+  int pbits = std::max(fbits, 1);
+  prgidx = 0;
+  prgtot = static_cast<uint32_t>(std::min<int64_t>(total * 8 / pbits, UINT32_MAX));
+  auto step = [&] { prgidx = static_cast<uint32_t>(std::min<int64_t>(done * 8 / pbits, UINT32_MAX)); };
   bool fail = false;
   if (wr) {
     int64_t have = 0;
@@ -482,6 +506,7 @@ int rdwrit1(int code) {
       }
       done += n;
       nrec++;
+      step();
     }
   } else {
     try {
@@ -499,6 +524,7 @@ int rdwrit1(int code) {
       std::memcpy(data.data() + done, tmp.data(), static_cast<size_t>(n));
       done += n;
       nrec++;
+      step();
     }
   }
   if (wr && (fail || (state & ST_ERROR))) {
