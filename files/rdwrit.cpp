@@ -436,7 +436,11 @@ int rdwrit1(int code) {
       if (BufRec* fb = bufrec(fv)) fb->Rsiz = static_cast<int32_t>(std::clamp<int64_t>(len, 1, 5120));
   }
   int32_t fc, fp, ft, fw;
+  tifcomp = 0;
+  tifallow = !wr;
   int fk = gtvarb(fv, &fc, &fp, &ft, &fw, wr ? 115 : 0);
+  tifallow = false;
+  int comp = wr || raw ? 0 : tifcomp;
   BufRec* b = bufrec(fv);
   if (ft < 0 || !b || (state & ST_ERROR)) {
     closef(u, wr && created && delok ? 1 : 0);
@@ -455,7 +459,7 @@ int rdwrit1(int code) {
   if (want > 0) total = std::min<int64_t>(total, (want * std::max(fbits, 1) + 7) / 8);
   // A header may not promise more data than its file can hold (run-length
   // rows grow at most 64 times): a damaged one never sizes a huge variable.
-  if (!raw && !wr && total > unitlen(u) * 64 + 65536) {
+  if (!raw && !wr && total > unitlen(u) * (comp == 5 ? 4096 : 64) + 65536) {
     closef(u, 0);
     f->Lun = 0;
     error(0, 86);
@@ -507,6 +511,46 @@ int rdwrit1(int code) {
       done += n;
       nrec++;
       step();
+    }
+  } else if (comp) {
+    // Compressed strips of another program, decoded one by one.
+    const auto* idx = f->Strip > 0 ? static_cast<const uint32_t*>(stkptr(f->Strip)) : nullptr;
+    int64_t ns = idx ? idx[0] : 0;
+    std::vector<uint8_t> in;
+    try {
+      data.reserve(static_cast<size_t>(total));
+      for (int64_t k = 0; k < ns && static_cast<int64_t>(data.size()) < total && !stopped(); k++) {
+        uint32_t off = idx[1 + k], len = idx[1 + ns + k];
+        in.resize(len);
+        bool ok = len == 0 || rdblk(u, 0, in.data(), static_cast<int32_t>(len), off) == static_cast<int>(len);
+        if (ok)
+          ok = comp == 5 ? unlzw(in.data(), len, &data, static_cast<size_t>(total))
+                         : unpackbits(in.data(), len, &data, static_cast<size_t>(total));
+        if (!ok) {
+          fail = true;
+          break;
+        }
+        nrec++;
+        done = static_cast<int64_t>(data.size());
+        step();
+      }
+      data.resize(static_cast<size_t>(total), 0);
+    } catch (const std::bad_alloc&) {
+      fail = true;
+    }
+    if (fail) {
+      closef(u, 0);
+      f->Lun = 0;
+      if (!(state & ST_ERROR)) error(0, 86);
+      return -1;
+    }
+    if (tifpred == 2 && fbits % 8 == 0) {
+      // Horizontal differences: each byte sample adds the one a pixel before.
+      int64_t rowb2 = int64_t{fv->Datdims[0]} * (fbits / 8);
+      int64_t step2 = fbits == 24 ? 3 : 1;
+      if (fbits == 8 || fbits == 24)
+        for (int64_t r0 = 0; r0 + rowb2 <= total; r0 += rowb2)
+          for (int64_t x = step2; x < rowb2; x++) data[static_cast<size_t>(r0 + x)] += data[static_cast<size_t>(r0 + x - step2)];
     }
   } else {
     try {
