@@ -81,12 +81,15 @@ bool getbits(PtrRec* r, int64_t nx, std::vector<uint8_t>* out, int64_t* items) {
   return true;
 }
 
-// Unpacks n items of 1, 2 or 4 bits (high bits first) into bytes.
-std::vector<uint8_t> unbits(const std::vector<uint8_t>& in, int bits, int64_t n) {
+// Unpacks n items of 1, 2 or 4 bits (high bits first) into bytes, rows of
+// nx items each starting a new run of rowb bytes.
+std::vector<uint8_t> unbits(const std::vector<uint8_t>& in, int bits, int64_t n, int64_t nx, int64_t rowb) {
   std::vector<uint8_t> out(static_cast<size_t>(std::max<int64_t>(n, 0)), 0);
   int mask = (1 << bits) - 1;
-  for (int64_t i = 0; i < n && (i * bits) / 8 < static_cast<int64_t>(in.size()); i++) {
-    int64_t bit = i * bits;
+  nx = std::max<int64_t>(nx, 1);
+  for (int64_t i = 0; i < n; i++) {
+    int64_t bit = (i / nx) * rowb * 8 + (i % nx) * bits;
+    if (bit / 8 >= static_cast<int64_t>(in.size())) break;
     out[static_cast<size_t>(i)] = static_cast<uint8_t>((in[static_cast<size_t>(bit / 8)] >> (8 - bits - bit % 8)) & mask);
   }
   return out;
@@ -456,6 +459,11 @@ int rdwrit1(int code) {
   int fbits = fv->Wsiz & 63;
   int64_t fitems = int64_t{fv->Datdims[0]} * std::max<uint32_t>(fv->Datdims[1], 1) * std::max<uint32_t>(fv->Datdims[2], 1);
   int64_t total = (fitems * std::max(fbits, 1) + 7) / 8;
+  // Rows of 1, 2 or 4 bits that do not fill whole bytes come a row a
+  // record, each from a byte of its own.
+  int64_t frowb = (int64_t{fv->Datdims[0]} * std::max(fbits, 1) + 7) / 8;
+  if ((fbits == 1 || fbits == 2 || fbits == 4) && (int64_t{fv->Datdims[0]} * fbits) % 8)
+    total = frowb * std::max<uint32_t>(fv->Datdims[1], 1) * std::max<uint32_t>(fv->Datdims[2], 1);
   if (want > 0) total = std::min<int64_t>(total, (want * std::max(fbits, 1) + 7) / 8);
   // A header may not promise more data than its file can hold (run-length
   // rows grow at most 64 times): a damaged one never sizes a huge variable.
@@ -596,7 +604,7 @@ int rdwrit1(int code) {
     int fw2 = fv->Wsiz;
     if (fw2 == 1 || fw2 == 2 || fw2 == 4) {
       // Packed items are stored one by one in the variable's own packing.
-      data = unbits(data, fw2, int64_t{fd[0]} * fd[1] * fd[2]);
+      data = unbits(data, fw2, int64_t{fd[0]} * fd[1] * fd[2], fv->Datdims[0], frowb);
       fw2 = W_BYTE;
     }
     if (!imgstore(h, dk, fd, fv->Wsiz, fw2, data)) {
