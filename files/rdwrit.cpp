@@ -364,9 +364,11 @@ int rdwrit1(int code) {
   // width is widened to match.
   int64_t vnx = dims[0];
   bool subbyte = bits == 1 || bits == 2 || bits == 4;
-  if (subbyte) dims[0] = static_cast<uint32_t>((int64_t{dims[0]} * bits + 7) / 8 * 8 / bits);
+  // A DMOD header knows whole bytes only: such items go a byte each.
+  bool asbytes = wr && subbyte && !(fmt & FF_NOHDR) && !hdrvar && (type == FT_DMOD || type == FT_DMPX);
+  if (subbyte && !asbytes) dims[0] = static_cast<uint32_t>((int64_t{dims[0]} * bits + 7) / 8 * 8 / bits);
   int64_t items = int64_t{dims[0]} * dims[1] * dims[2];
-  int ib = std::max(bits, 1);
+  int ib = asbytes ? 8 : std::max(bits, 1);
   int64_t rowb = (int64_t{dims[0]} * ib + 7) / 8;
   int64_t databytes = (items * ib + 7) / 8;
   int32_t rec = recarg;
@@ -404,7 +406,7 @@ int rdwrit1(int code) {
   }
   bool created = (mode & UM_CREATE) != 0;
   int fkind = (kind & 0x7C0) ? (kind & 0x7C0) : K_IMAGE;
-  PtrRec* fv = putptr(fkind | K_FILE, rec, dims, 0, v->Wsiz, 1);
+  PtrRec* fv = putptr(fkind | K_FILE, rec, dims, 0, asbytes ? static_cast<int>(W_BYTE) : v->Wsiz, 1);
   DropIdx drop{fv};
   FilRec* f = fv ? filrec(fv) : nullptr;
   if (!f) {
@@ -496,6 +498,7 @@ int rdwrit1(int code) {
     bool got = false;
     try {
       got = subbyte ? getbits(v, vnx, &data, &have) : getraw(v, &data, &have);
+      if (got && asbytes) data = unbits(data, bits, have, vnx, (vnx * bits + 7) / 8);
     } catch (const std::bad_alloc&) {
       error(0, 42);
     }
