@@ -734,7 +734,8 @@ int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n) {
   if (prod > INT32_MAX) prod = INT32_MAX;
   if (prod != n) {
     r->Rwds = static_cast<int32_t>(prod);
-    if (b) b->Rsiz = static_cast<int32_t>(narrow((r->Wsiz & 63) * prod / 8));
+    // Items narrower than a byte fill the record's last byte in part.
+    if (b) b->Rsiz = static_cast<int32_t>(narrow(((r->Wsiz & 63) * prod + 7) / 8));
   }
   return static_cast<int32_t>(prod);
 }

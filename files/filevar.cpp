@@ -17,6 +17,8 @@
 #include "files/rdary.h"
 #include "lang/rdline.h"
 
+#include <sys/stat.h>
+
 namespace {
 
 // Record bytes of the last layout made by setfdim (0: none yet).
@@ -85,6 +87,15 @@ int64_t dimprod(const PtrRec* r) {
 // ---------------------------------------------------------------------------
 // Opening.
 
+namespace {
+// True for a unit on a plain file of no bytes.
+bool emptyunit(int u) {
+  FILE* fp = unitstream(u);
+  struct stat st;
+  return fp && fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+}
+}  // namespace
+
 int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   *total = -1;
   if (!r) return kind;
@@ -134,6 +145,11 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
       return kind;
     }
     f->Lun = static_cast<uint8_t>(u);
+    // An empty file opened for writing whose name or format asks for a
+    // header is new: it gets its header (other names stay raw).
+    if (!created && (m & (UM_UPDATE | UM_WRITE)) && !(m & UM_TEXT) && !(f->Flg & FF_NOHDR) &&
+        (imgtyp(f->Nam) == FT_TIFF || (f->Flg & FF_TYPE)) && emptyunit(u))
+      created = true;
   }
 
   if (r->Wsiz <= 0) r->Wsiz = static_cast<int16_t>((kind & 0x620) ? 8 : (kind & K_VECTOR) ? 136 : 96);
@@ -733,12 +749,18 @@ PtrRec* makfil(const char* path, int kind, int mode, int32_t recbytes, int wsiz,
 bool filext(PtrRec* r) {
   FilRec* f = r ? filrec(r) : nullptr;
   BufRec* b = r ? bufrec(r) : nullptr;
-  if (!f || !b || f->Lun < 1 || f->Strip > 0 || (f->Flg & FF_PACK)) return f != nullptr;
+  if (!f || !b || f->Lun < 1 || (f->Flg & FF_PACK)) return f != nullptr;
   int64_t items = dimprod(r);
   int bits = r->Wsiz & 63;
   int64_t pad = f->Pad < 0 ? -f->Pad / 8 : 0;
-  int64_t want;
-  if (f->Pad != 0) {
+  int64_t want = 0;
+  if (f->Strip > 0) {
+    // Strips: up to the end of the last one.
+    const auto* w = static_cast<const uint32_t*>(stkptr(f->Strip - 1));
+    if (!w) return false;
+    int64_t n = w[1];
+    for (int64_t k = 0; k < n; k++) want = std::max<int64_t>(want, int64_t{w[2 + k]} + w[2 + n + k]);
+  } else if (f->Pad != 0) {
     // One row a record, each followed by its pad bytes.
     int64_t rows = static_cast<int64_t>(std::max<uint32_t>(r->Datdims[1], 1)) *
                    std::max<uint32_t>(r->Datdims[2], 1);

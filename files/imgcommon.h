@@ -32,6 +32,17 @@ uint8_t* imglut();
 // Set by the TIFF reader: the last file read holds three 8-bit samples in
 // red, green, blue order (the system's 24-bit pixels are blue, green, red).
 extern int tifrgb;
+// Set by the TIFF reader for a file of another program whose strips are
+// compressed (5 LZW, 32773 PackBits; 0 none) and its predictor (2:
+// horizontal differences). Such a file is taken only while tifallow is set
+// (by the read command, which decodes its strips); elsewhere it is refused.
+extern int tifcomp;
+extern int tifpred;
+extern bool tifallow;
+// Decode a compressed strip of n bytes, appending to out up to `want`
+// bytes in all; false for data that break the code.
+bool unpackbits(const uint8_t* in, size_t n, std::vector<uint8_t>* out, size_t want);
+bool unlzw(const uint8_t* in, size_t n, std::vector<uint8_t>* out, size_t want);
 // Items of the variable's window (product of its extents).
 int64_t winitems(const PtrRec* r);
 

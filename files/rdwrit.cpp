@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include "compute/arith.h"
 #include "core/args.h"
 #include "core/blkbuf.h"
 #include "core/element.h"
@@ -55,6 +56,43 @@ bool getraw(PtrRec* r, std::vector<uint8_t>* out, int64_t* items) {
   }
   *items = cnt;
   return true;
+}
+
+// The items of a variable's window of 1, 2 or 4 bits packed high bits
+// first, each row of nx items padded to whole bytes.
+bool getbits(PtrRec* r, int64_t nx, std::vector<uint8_t>* out, int64_t* items) {
+  int32_t cnt, part, tot, ws;
+  int kind = gtvarb(r, &cnt, &part, &tot, &ws, 0);
+  int bits = r->Wsiz;
+  if (!kind || cnt < 1 || nx < 1 || (bits != 1 && bits != 2 && bits != 4)) return false;
+  int64_t rows = (cnt + nx - 1) / nx, rowb = (nx * bits + 7) / 8;
+  out->assign(static_cast<size_t>(rows * rowb), 0);
+  int32_t mask = (1 << bits) - 1;
+  for (int32_t i = 0; i < cnt && !stopped(); i++) {
+    if (i >= part) {
+      LDVARB(r, &part, i);
+      if (part <= i) break;
+    }
+    int32_t v = static_cast<int32_t>(GSTACK(r)) & mask;
+    int64_t bit = (i / nx) * rowb * 8 + (i % nx) * bits;
+    (*out)[static_cast<size_t>(bit / 8)] |= static_cast<uint8_t>(v << (8 - bits - bit % 8));
+  }
+  *items = cnt;
+  return true;
+}
+
+// Unpacks n items of 1, 2 or 4 bits (high bits first) into bytes, rows of
+// nx items each starting a new run of rowb bytes.
+std::vector<uint8_t> unbits(const std::vector<uint8_t>& in, int bits, int64_t n, int64_t nx, int64_t rowb) {
+  std::vector<uint8_t> out(static_cast<size_t>(std::max<int64_t>(n, 0)), 0);
+  int mask = (1 << bits) - 1;
+  nx = std::max<int64_t>(nx, 1);
+  for (int64_t i = 0; i < n; i++) {
+    int64_t bit = (i / nx) * rowb * 8 + (i % nx) * bits;
+    if (bit / 8 >= static_cast<int64_t>(in.size())) break;
+    out[static_cast<size_t>(i)] = static_cast<uint8_t>((in[static_cast<size_t>(bit / 8)] >> (8 - bits - bit % 8)) & mask);
+  }
+  return out;
 }
 
 // Makes the destination an image (or the kind it is) of the file's shape
@@ -106,6 +144,9 @@ bool isplain(const char* name) {
 }  // namespace imgfmt
 
 namespace {
+
+// Type bits of the units the commands open (kept in the unit's slot).
+constexpr int UM_TYPOTH = 0x1000, UM_TYPTIF = 0x2000, UM_TYPTXT = 0x3000;
 
 // The name a write retried on the next drive takes (empty: none), and the
 // numbered name the last try used.
@@ -319,8 +360,15 @@ int rdwrit1(int code) {
     dims[k] = (kind & 1) && v->Offs[3 + k] ? v->Offs[3 + k] : v->Datdims[k];
     if (dims[k] < 1) dims[k] = 1;
   }
+  // Rows of 1, 2 or 4 bits are padded to whole bytes in the file: its
+  // width is widened to match.
+  int64_t vnx = dims[0];
+  bool subbyte = bits == 1 || bits == 2 || bits == 4;
+  // A DMOD header knows whole bytes only: such items go a byte each.
+  bool asbytes = wr && subbyte && !(fmt & FF_NOHDR) && !hdrvar && (type == FT_DMOD || type == FT_DMPX);
+  if (subbyte && !asbytes) dims[0] = static_cast<uint32_t>((int64_t{dims[0]} * bits + 7) / 8 * 8 / bits);
   int64_t items = int64_t{dims[0]} * dims[1] * dims[2];
-  int ib = std::max(bits, 1);
+  int ib = asbytes ? 8 : std::max(bits, 1);
   int64_t rowb = (int64_t{dims[0]} * ib + 7) / 8;
   int64_t databytes = (items * ib + 7) / 8;
   int32_t rec = recarg;
@@ -339,14 +387,26 @@ int rdwrit1(int code) {
     mode = (haveoff || (fmt & 0x8000)) ? UM_UPDATE : (UM_UPDATE | UM_CREATE);
   else
     mode = UM_RDONLY;
-  int u = openf(name, mode, 512);
+  if (!wr) {
+    // A unit already open on the file as TIFF or as text sets the type;
+    // the read shares that unit in its own mode.
+    int ou = fndfil(name);
+    if (ou >= 1 && ou < NUNITS && filtab[ou].Nlinks > 0) {
+      int om = filtab[ou].mode;
+      if ((om & UM_TYPTXT) == UM_TYPTXT || (om & UM_TEXT)) type = FT_TEXT;
+      else if (om & UM_TYPTIF) type = FT_TIFF;
+      mode = om & ~(UM_CREATE | UM_TEMP);
+    }
+  }
+  // The slot keeps the type the unit was opened as.
+  int u = openf(name, mode | (type == FT_TEXT ? UM_TYPTXT : type == FT_TIFF ? UM_TYPTIF : UM_TYPOTH), 512);
   if (u < 0) {
     if (!(state & ST_ERROR)) error(2, 66);
     return -1;
   }
   bool created = (mode & UM_CREATE) != 0;
   int fkind = (kind & 0x7C0) ? (kind & 0x7C0) : K_IMAGE;
-  PtrRec* fv = putptr(fkind | K_FILE, rec, dims, 0, v->Wsiz, 1);
+  PtrRec* fv = putptr(fkind | K_FILE, rec, dims, 0, asbytes ? static_cast<int>(W_BYTE) : v->Wsiz, 1);
   DropIdx drop{fv};
   FilRec* f = fv ? filrec(fv) : nullptr;
   if (!f) {
@@ -381,7 +441,11 @@ int rdwrit1(int code) {
       if (BufRec* fb = bufrec(fv)) fb->Rsiz = static_cast<int32_t>(std::clamp<int64_t>(len, 1, 5120));
   }
   int32_t fc, fp, ft, fw;
+  tifcomp = 0;
+  tifallow = !wr;
   int fk = gtvarb(fv, &fc, &fp, &ft, &fw, wr ? 115 : 0);
+  tifallow = false;
+  int comp = wr || raw ? 0 : tifcomp;
   BufRec* b = bufrec(fv);
   if (ft < 0 || !b || (state & ST_ERROR)) {
     closef(u, wr && created && delok ? 1 : 0);
@@ -397,10 +461,15 @@ int rdwrit1(int code) {
   int fbits = fv->Wsiz & 63;
   int64_t fitems = int64_t{fv->Datdims[0]} * std::max<uint32_t>(fv->Datdims[1], 1) * std::max<uint32_t>(fv->Datdims[2], 1);
   int64_t total = (fitems * std::max(fbits, 1) + 7) / 8;
+  // Rows of 1, 2 or 4 bits that do not fill whole bytes come a row a
+  // record, each from a byte of its own.
+  int64_t frowb = (int64_t{fv->Datdims[0]} * std::max(fbits, 1) + 7) / 8;
+  if ((fbits == 1 || fbits == 2 || fbits == 4) && (int64_t{fv->Datdims[0]} * fbits) % 8)
+    total = frowb * std::max<uint32_t>(fv->Datdims[1], 1) * std::max<uint32_t>(fv->Datdims[2], 1);
   if (want > 0) total = std::min<int64_t>(total, (want * std::max(fbits, 1) + 7) / 8);
   // A header may not promise more data than its file can hold (run-length
   // rows grow at most 64 times): a damaged one never sizes a huge variable.
-  if (!raw && !wr && total > unitlen(u) * 64 + 65536) {
+  if (!raw && !wr && total > unitlen(u) * (comp == 5 ? 4096 : 64) + 65536) {
     closef(u, 0);
     f->Lun = 0;
     error(0, 86);
@@ -415,12 +484,21 @@ int rdwrit1(int code) {
 
   std::vector<uint8_t> data, tmp(static_cast<size_t>(R));
   int64_t nrec = 0, done = 0;
+  // The elements moved and their total, for the progress display.
+  struct Progress {
+    ~Progress() { prgtot = 0; }
+  } progress;
+  int pbits = std::max(fbits, 1);
+  prgidx = 0;
+  prgtot = static_cast<uint32_t>(std::min<int64_t>(total * 8 / pbits, UINT32_MAX));
+  auto step = [&] { prgidx = static_cast<uint32_t>(std::min<int64_t>(done * 8 / pbits, UINT32_MAX)); };
   bool fail = false;
   if (wr) {
     int64_t have = 0;
     bool got = false;
     try {
-      got = getraw(v, &data, &have);
+      got = subbyte ? getbits(v, vnx, &data, &have) : getraw(v, &data, &have);
+      if (got && asbytes) data = unbits(data, bits, have, vnx, (vnx * bits + 7) / 8);
     } catch (const std::bad_alloc&) {
       error(0, 42);
     }
@@ -443,6 +521,47 @@ int rdwrit1(int code) {
       }
       done += n;
       nrec++;
+      step();
+    }
+  } else if (comp) {
+    // Compressed strips of another program, decoded one by one.
+    const auto* idx = f->Strip > 0 ? static_cast<const uint32_t*>(stkptr(f->Strip)) : nullptr;
+    int64_t ns = idx ? idx[0] : 0;
+    std::vector<uint8_t> in;
+    try {
+      data.reserve(static_cast<size_t>(total));
+      for (int64_t k = 0; k < ns && static_cast<int64_t>(data.size()) < total && !stopped(); k++) {
+        uint32_t off = idx[1 + k], len = idx[1 + ns + k];
+        in.resize(len);
+        bool ok = len == 0 || rdblk(u, 0, in.data(), static_cast<int32_t>(len), off) == static_cast<int>(len);
+        if (ok)
+          ok = comp == 5 ? unlzw(in.data(), len, &data, static_cast<size_t>(total))
+                         : unpackbits(in.data(), len, &data, static_cast<size_t>(total));
+        if (!ok) {
+          fail = true;
+          break;
+        }
+        nrec++;
+        done = static_cast<int64_t>(data.size());
+        step();
+      }
+      data.resize(static_cast<size_t>(total), 0);
+    } catch (const std::bad_alloc&) {
+      fail = true;
+    }
+    if (fail) {
+      closef(u, 0);
+      f->Lun = 0;
+      if (!(state & ST_ERROR)) error(0, 86);
+      return -1;
+    }
+    if (tifpred == 2 && fbits % 8 == 0) {
+      // Horizontal differences: each byte sample adds the one a pixel before.
+      int64_t rowb2 = int64_t{fv->Datdims[0]} * (fbits / 8);
+      int64_t step2 = fbits == 24 ? 3 : 1;
+      if (fbits == 8 || fbits == 24)
+        for (int64_t r0 = 0; r0 + rowb2 <= total; r0 += rowb2)
+          for (int64_t x = step2; x < rowb2; x++) data[static_cast<size_t>(r0 + x)] += data[static_cast<size_t>(r0 + x - step2)];
     }
   } else {
     try {
@@ -460,6 +579,7 @@ int rdwrit1(int code) {
       std::memcpy(data.data() + done, tmp.data(), static_cast<size_t>(n));
       done += n;
       nrec++;
+      step();
     }
   }
   if (wr && (fail || (state & ST_ERROR))) {
@@ -484,7 +604,13 @@ int rdwrit1(int code) {
       // Items of a file in the other byte order.
       for (size_t k = 0; k + ib2 <= data.size(); k += ib2) std::reverse(data.begin() + k, data.begin() + k + ib2);
     if (tifrgb && (f->Flg & FF_TYPE) == FT_TIFF && fv->Wsiz == 24 && !raw) swaprb(data.data(), static_cast<int64_t>(data.size() / 3));
-    if (!imgstore(h, dk, fd, fv->Wsiz, fv->Wsiz, data)) {
+    int fw2 = fv->Wsiz;
+    if (fw2 == 1 || fw2 == 2 || fw2 == 4) {
+      // Packed items are stored one by one in the variable's own packing.
+      data = unbits(data, fw2, int64_t{fd[0]} * fd[1] * fd[2], fv->Datdims[0], frowb);
+      fw2 = W_BYTE;
+    }
+    if (!imgstore(h, dk, fd, fv->Wsiz, fw2, data)) {
       if (!(state & ST_ERROR)) error(3, 144);
       return -1;
     }

@@ -307,9 +307,11 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   bool list = trcmsk & 16;
   int nsamp = 1, photo = -1;
   tifrgb = 0;
+  tifcomp = tifpred = 0;
   int64_t nx = 0, ny = 1, nz = 1, wsiz = 0, full = 0, rps = 0;
-  int kind = 0, pm = 0;
-  bool slices = false;
+  int kind = 0, pm = 0, pred = 0;
+  long comp = 1;
+  bool slices = false, ours = false;
   std::vector<uint32_t> offs, lens;
   bool haveoff = false, havelen = false;
   uint32_t offcol = 0;
@@ -345,6 +347,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
       if (cnt >= 2 && text.size() < 512) {
         std::string s(reinterpret_cast<const char*>(vp), static_cast<size_t>(size));
         s = s.substr(0, s.find('\0'));
+        if (tag == 305 && s == "PELIX") ours = true;
         if (!text.empty()) text += '\n';
         text += s;
         if (text.size() > 511) text.resize(511);
@@ -371,6 +374,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
         break;
       }
       case 259:
+        comp = val;
         if (val == 5) pm = (pm & ~1) | 1;
         if (val == 32773) pm = (pm & ~3) | 2;
         if (list) jprintf(dbglun, "Compression: %ld\n", val);
@@ -393,6 +397,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
         if (list) jprintf(dbglun, "Photo Interp: %ld\n", val);
         break;
       case 317:
+        pred = static_cast<int>(val);
         if (val == 2) pm |= 3;
         break;
       case 320: {
@@ -442,10 +447,21 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   }
   if (wflag >= 0 && !text.empty()) setstrv("rdhdr", text.c_str());
   if (!haveoff || offs.empty()) return refuse();
+  // Compressed strips of other programs are decoded by the read command;
+  // a code this reader does not know is refused, never read as pixels.
+  tifcomp = tifpred = 0;
+  if (comp != 1 && !(ours && (comp == 5 || comp == 32773))) {
+    if ((comp != 5 && comp != 32773) || !tifallow) return refuse();
+    tifcomp = static_cast<int>(comp);
+    tifpred = pred;
+    pm = 0;
+  }
   if (full) wsiz = full;
   tifrgb = nsamp == 3 && wsiz == 24 && photo == 2;
   int bits = static_cast<int>(wsiz & 63);
   if (nx < 1 || ny < 1 || nz < 1 || bits == 0 || wsiz > 0x7FFF) return refuse();
+  // Differences are undone for byte samples only.
+  if (tifcomp && tifpred == 2 && bits != 8 && bits != 24) return refuse();
   int64_t rowbits = nx * bits;
   int64_t row = (rowbits + 7) / 8;
   if (row > INT32_MAX / 4 || ny * nz > INT32_MAX || row * ny * nz > (int64_t{1} << 40)) return refuse();

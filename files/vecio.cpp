@@ -108,7 +108,8 @@ int vecio(int code) {
     int32_t h = 0;
     int t = argtyp(3, &h);
     list = (t & K_VECTOR) ? argary(3, nullptr) : nullptr;
-    if (!list || list->Wsiz != W_VEC || !out) {
+    // Input grows the list: a single vector record cannot take more.
+    if (!list || list->Wsiz != W_VEC || (!out && !(list->Flg & K_MATRIX))) {
       error(3, 117);
       return -1;
     }
@@ -172,6 +173,35 @@ int vecio(int code) {
     if (!ok) {
       if (!(state & ST_ERROR)) error(2, 66);
       return -1;
+    }
+  } else if (list) {
+    // The list variable is made anew with its own records and then the file's.
+    std::vector<uint8_t> all;
+    for (int32_t i = 0; i < nlist; i++)
+      if (const uint8_t* v = gtvptr(list, i, 1)) all.insert(all.end(), v, v + 8);
+    size_t mine = all.size();
+    all.insert(all.end(), recs.begin(), recs.end());
+    auto n = static_cast<int64_t>(all.size() / 8);
+    if (n > static_cast<int64_t>(mine / 8)) {
+      if (n > INT32_MAX / 8 || asnvrb(list, static_cast<int32_t>(n), nullptr, 1) < 0 ||
+          !(list = argary(3, nullptr))) {
+        if (!(state & ST_ERROR)) error(0, 118);
+        return -1;
+      }
+      for (int64_t i = 0; i < n && !stopped(); i++) {
+        uint8_t* v = gtvptr(list, static_cast<int32_t>(i), 2);
+        if (!v) {
+          error(0, 118);
+          return -1;
+        }
+        std::memcpy(v, &all[static_cast<size_t>(i) * 8], 8);
+        if (i * 8 >= static_cast<int64_t>(mine)) {
+          if (trcmsk & 16) listrec(static_cast<int>(i - mine / 8), v);
+          copied++;
+        }
+      }
+      int32_t part = 0;
+      DMPVRB(list, &part, 0, 0);
     }
   } else {
     for (size_t i = 0; i + 8 <= recs.size() && !stopped(); i += 8) {
