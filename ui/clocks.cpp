@@ -127,7 +127,13 @@ int tmstat(int flag, int slot, const char* name) {
   TmSlot& s = tmslot[slot];
   if (flag == 1) {
     s.total += now - s.start;
-    if (name) std::strncpy(s.name, name, sizeof s.name);
+    // A slot keeps its name: copied again only when it was cleared (the
+    // count with it) or another name comes.
+    static const char* named[NTMSLOT];
+    if (name && (s.count == 0 || named[slot] != name)) {
+      std::strncpy(s.name, name, sizeof s.name);
+      named[slot] = name;
+    }
     s.count++;
   }
   s.start = now;
