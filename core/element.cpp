@@ -536,7 +536,11 @@ int LDVARB(PtrRec* r, int32_t* part, int32_t base) {
     p = sizbuf(r);
     movptr(r);
   }
-  chkio(0);
+  // A single number is read per command: the throttled poll serves it.
+  if (kind & K_NUMBER)
+    pollio();
+  else
+    chkio(0);
   if (base > 0) p += base;
   *part = p;
   return 0;

@@ -581,6 +581,19 @@ void* zeroblk(int32_t size) {
   int32_t bytes = size & 0x7FFE;
   bool scratch = size & 1;
   if (bytes <= 0) return nullptr;
+  if (scratch && lowstk && !(trcmsk & TRC_STKCHK)) {
+    // The common case, a small scratch block that fits above the scratch
+    // top: taken in place, as getstk would take it.
+    int32_t words = (bytes + 3) / 4;
+    words += words & 1;
+    if ((int64_t)lstk.lowest - scrtop >= words) {
+      uint32_t* p = lowstk + scrtop;
+      std::memset(p, 0, static_cast<size_t>((bytes + 3) / 4) * 4);
+      p[0] = static_cast<uint32_t>(scrtop);
+      scrtop += words;
+      return p;
+    }
+  }
   int32_t a = 0, saved = scrtop;
   int n = getstk(&a, bytes, 1, scratch ? 0 : 1, scratch ? 1 : 0);
   if (n < bytes || a == 0) {
@@ -597,6 +610,16 @@ void* getbuf(int32_t bytes) {
   if (bytes < 0) return nullptr;
   if (!lowstk) MakStk();
   if (bytes == 0) return lowstk + std::min(scrtop, lstk.end);
+  if (bytes <= 0x7FFE && !(trcmsk & TRC_STKCHK)) {
+    int32_t words = (bytes + 3) / 4;
+    words += words & 1;
+    if ((int64_t)lstk.lowest - scrtop >= words) {
+      // Fits above the scratch top: taken in place, as getstk would.
+      uint32_t* p = lowstk + scrtop;
+      scrtop += words;
+      return p;
+    }
+  }
   int32_t a = 0;
   int n = getstk(&a, bytes, 1, 0, -1);
   if (n <= 0 || a == 0) return nullptr;

@@ -197,7 +197,7 @@ int IFTEST(int code) {
                (!typedtop || (bang && typedlp(*e)));
   int32_t v = later ? 0 : lngarg(2, 0);
   if (stopped()) v = 0;
-  chkio(0);
+  pollio();
   if (state & ST_CMACRO) {
     // A false condition jumps ahead by the distance the compiler stored
     // (always forward: read unsigned, so a section past 32 KB still runs).

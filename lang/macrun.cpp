@@ -432,7 +432,7 @@ int getipc(int* code) {
     macabt();
     return 0;
   }
-  chkio(0);
+  pollio();
   for (uint32_t steps = 1;; steps++) {
     if (state & 0x8180) return 0;
     if ((steps & 0x3FF) == 0) chkio(0);  // a loop of jumps alone still sees Ctrl-C
@@ -457,7 +457,10 @@ int getipc(int* code) {
     const int na = r[0], nw = r[1];
     maclin = get16(r + 8);
     for (int i = 0; i < na; i++) argmap[i] = get16(r + RECHDR + 2 * i);
-    std::memcpy(wrdtab, r + RECHDR + 2 * na, size_t(nw) * sizeof(WORD));
+    // Word by word: a few 16-byte words, where a block copy of unknown
+    // size costs more to start than the copy itself.
+    const uint8_t* src = r + RECHDR + 2 * na;
+    for (int i = 0; i < nw; i++) std::memcpy(&wrdtab[i], src + size_t(i) * sizeof(WORD), sizeof(WORD));
     for (int i = 0; i < nw; i++) {
       WORD& w = wrdtab[i];
       if (w.type > 0 && (w.type & 0x1000) && !(w.type & 0x2000)) {

@@ -101,17 +101,19 @@ int mtline(FILE* f, char* buf, int keep) {
     if (buf) buf[0] = 0;
     return -1;
   }
-  int n = 0;
-  while (p < d.size()) {
-    char c = d[p++];
-    if (c == '\n') break;
-    if (c == '\r') {
-      if (p < d.size() && d[p] == '\n') p++;
-      break;
-    }
-    if (n < keep && buf) buf[n] = c;
-    if (n < keep) n++;
+  // The line runs to the first CR or LF (a CR LF pair is one end).
+  const char* b = d.data() + p;
+  const size_t left = d.size() - p;
+  const void* lf = std::memchr(b, '\n', left);
+  size_t len = lf ? size_t(static_cast<const char*>(lf) - b) : left;
+  if (const void* cr = std::memchr(b, '\r', len)) len = size_t(static_cast<const char*>(cr) - b);
+  p += len;
+  if (p < d.size()) {
+    if (d[p] == '\r' && p + 1 < d.size() && d[p + 1] == '\n') p++;
+    p++;
   }
+  int n = int(std::min<size_t>(len, size_t(std::max(keep, 0))));
+  if (buf) std::memcpy(buf, b, size_t(n));
   if (buf) buf[n] = 0;
   m->pos = p;
   return n;

@@ -620,6 +620,12 @@ int chkio(int level) {
   return code;
 }
 
+int pollio() {
+  static uint32_t calls = 0;
+  if ((calls++ & 63) != 0 && msgq.empty()) return 0;
+  return chkio(0);
+}
+
 int inpend(int which) {
   pumpin(KEY_PEEK);
   if (which) return inputq() ? 1 : 0;

@@ -40,6 +40,15 @@ uint64_t clock_ns() {
   return mono_now() - real_start;
 }
 
+uint64_t clock_ms_coarse() {
+  decide();
+  if (mode == 1) return virt_ns / 1000000ull;
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  uint64_t ns = static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
+  return ns > real_start ? (ns - real_start) / 1000000ull : 0;
+}
+
 void clock_sleep_ns(uint64_t ns) {
   decide();
   if (mode == 1) {

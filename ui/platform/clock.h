@@ -10,6 +10,10 @@ struct LocalTime {
 
 // Monotonic time in nanoseconds since the clock was first read.
 uint64_t clock_ns();
+// Milliseconds since the clock was first read, from the kernel's coarse
+// monotonic clock (its tick's resolution, a few nanoseconds a read); the
+// virtual clock when that is in use.
+uint64_t clock_ms_coarse();
 // Waits (or, on the virtual clock, advances) for `ns` nanoseconds.
 void clock_sleep_ns(uint64_t ns);
 // The local date and time of day.
