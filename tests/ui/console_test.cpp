@@ -120,6 +120,7 @@ TEST(Console, FinishedRowsGoToOutput) {
   // Window 1 also writes its rows; the main window has no grid.
   TxtGrid* g = wgrid(wport(0));
   std::memset(gridbuf(g), ' ', static_cast<size_t>(g->rowlen) * g->nrows);
+  g->ocol = g->orow = 0;
   setwin(0);
   putcur(0, 0);
   jprintf(1, "hello  \nworld");
@@ -153,6 +154,10 @@ TEST(ConsoleTerminal, PromptShownOnceBeforeTheWait) {
     TermUse term;
     term.begin(&con);
     setwin(0);
+    // The grid as it stands at start, whatever scrolling an earlier test left.
+    TxtGrid* g = curgrid();
+    ASSERT_NE(g, nullptr);
+    g->ocol = g->orow = 0;
     curtxt("PELIX> ", 7, 0, 0, 8);
     ASSERT_EQ(write(master, "a\n", 2), 2);
     EXPECT_EQ(con.pump(KEY_WAIT), 1);  // shows "PELIX> ", then reads 'a'
