@@ -94,19 +94,7 @@ class Func : public ::testing::Test {
   // Parses and orders a line, then evaluates its expression (argument 1)
   // as the main loop's dispatcher does. The result's record, or null.
   PtrRec* run(const char* line) {
-    state = 0;
-    lstsrc = 0;
-    lsttok = -1;
-    optab = nullptr;
-    rststk();
-    std::snprintf(linbuf, sizeof linbuf, "%s", line);
-    prsflg = PF_PARSE | PF_ORDER;
-    int code = 0;
-    EXPECT_GT(PARSLN(static_cast<int>(std::strlen(linbuf)), &code), 0) << line;
-    EXPECT_EQ(Aftpro(&code), 0) << line;
-    int32_t h = 0;
-    argtyp(1, &h);
-    return ptrrec(h);
+    return evalline(line);
   }
 
   // The "ERROR(arg,code)" lines written to the log since the last call.

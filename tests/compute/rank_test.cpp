@@ -67,19 +67,7 @@ class Rank : public ::testing::Test {
   }
   // Evaluates a line's expression as the main loop does; its record.
   PtrRec* run(const char* line) {
-    state = 0;
-    lstsrc = 0;
-    lsttok = -1;
-    optab = nullptr;
-    rststk();
-    std::snprintf(linbuf, sizeof linbuf, "%s", line);
-    prsflg = PF_PARSE | PF_ORDER;
-    int code = 0;
-    EXPECT_GT(PARSLN(static_cast<int>(std::strlen(linbuf)), &code), 0) << line;
-    EXPECT_EQ(Aftpro(&code), 0) << line;
-    int32_t h = 0;
-    argtyp(1, &h);
-    return ptrrec(h);
+    return evalline(line);
   }
   // A declared array of n items of word size w, filled with f(i).
   template <class F>

@@ -14,7 +14,7 @@
 #include "lang/macro.h"
 #include "lang/mainloop.h"
 #include "ui/events.h"
-#include "parse_fixture.h"
+#include "mac_fixture.h"
 
 #include <fstream>
 #include <iterator>
@@ -24,49 +24,21 @@ extern bool ipcfile;
 
 namespace {
 
-class Cmp : public Parse {
+class Cmp : public MacRun {
  protected:
-  Term kb;
-  ScratchDir scratch{"/tmp/pelix_cmp"};
-  std::string dir = scratch.path + "/";
-  Backend* prevb = nullptr;
+  Cmp() : MacRun("/tmp/pelix_cmp") {}
 
   void SetUp() override {
-    Parse::SetUp();
-    prevb = setbackend(&kb);
-    clrmsgs();
-    clrpeek();
-    clrpst(&dfltq);
-    clrpst(&typq);
-    qflag = 0;
-    lstlun = savlst = 1;
-    errlun = dbglun = outlun = 1;
-    jrnlun = -1;
-    macini();
+    MacRun::SetUp();
     ipcini();
-    libcls();
-    inunit = 0;
     aflags = 0;
-    setstrv("path", dir.c_str());
-    setstrv("macrofile", (dir + "MACLIB").c_str());
   }
   void TearDown() override {
     macabt();
     ipcini();
     ipcfile = false;
     aflags = 0;
-    libcls();
-    setstrv("path", "");
-    setstrv("macrofile", "");
-    clrpst(&dfltq);
-    clrpst(&typq);
-    qflag = 0;
-    setbackend(prevb);
-    Parse::TearDown();
-  }
-  void file(const std::string& name, const std::string& text) {
-    std::ofstream f(dir + name, std::ios::binary);
-    f << text;
+    MacRun::TearDown();
   }
   std::vector<uint8_t> bytes(const std::string& name) {
     std::ifstream f(dir + name, std::ios::binary);
@@ -77,25 +49,6 @@ class Cmp : public Parse {
     f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
   }
   bool exists(const std::string& name) { return std::ifstream(dir + name).good(); }
-  void type(const std::string& lines) {
-    kb.rows.clear();
-    kb.pending.clear();
-    Term::keys(kb.pending, lines);
-    for (int guard = 0; guard < 500000; guard++) {
-      Msg m;
-      bool keys = !kb.pending.empty() || peekky() != 0 || peekmsg(&m, 0x100, 0x102, 0) != 0;
-      bool busy = keys || curfrm() || qpend(&dfltq) || qpend(&typq) || qflag != 0 ||
-                  (state & ST_CMACRO);
-      if (!busy) break;
-      mainturn();
-    }
-  }
-  std::string rows() const {
-    std::string r;
-    for (const auto& s : kb.rows)
-      if (s.rfind("PELIX> ", 0) != 0) r += s + "\n";
-    return r;
-  }
   // Runs `call` with fresh globals; the output and the globals' values.
   std::string run(const std::string& call, const std::string& vars) {
     type("zqs = 0\nzqqa = 0\nzqqb = 0\n" + call + "\n");

@@ -10,7 +10,7 @@
 #include "lang/maclib.h"
 #include "lang/mainloop.h"
 #include "ui/events.h"
-#include "parse_fixture.h"
+#include "mac_fixture.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,69 +20,13 @@
 
 namespace {
 
-class Mac : public Parse {
+class Mac : public MacRun {
  protected:
-  Term kb;  // types its script even to a look, then has nothing more
-  ScratchDir scratch{"/tmp/pelix_mac"};
-  std::string dir = scratch.path + "/";
-  Backend* prevb = nullptr;
-
-  void SetUp() override {
-    Parse::SetUp();
-    prevb = setbackend(&kb);
-    clrmsgs();
-    clrpeek();
-    clrpst(&dfltq);
-    clrpst(&typq);
-    qflag = 0;
-    lstlun = savlst = 1;
-    errlun = dbglun = outlun = 1;
-    jrnlun = -1;
-    macini();
-    libcls();
-    inunit = 0;
-    setstrv("path", dir.c_str());
-    setstrv("macrofile", (dir + "MACLIB").c_str());
-  }
-  void TearDown() override {
-    macabt();
-    libcls();
-    setstrv("path", "");
-    setstrv("macrofile", "");
-    clrpst(&dfltq);
-    clrpst(&typq);
-    qflag = 0;
-    setbackend(prevb);
-    Parse::TearDown();
-  }
-  void file(const std::string& name, const std::string& text) {
-    std::ofstream f(dir + name, std::ios::binary);
-    f << text;
-  }
-  // Types the lines and runs the main loop until they, the queued text and
-  // every macro are done. Error rows are kept in `log`.
-  void type(const std::string& lines) {
-    kb.rows.clear();
-    kb.pending.clear();
-    Term::keys(kb.pending, lines);
-    for (int guard = 0; guard < 500000; guard++) {
-      Msg m;
-      bool keys = !kb.pending.empty() || peekky() != 0 || peekmsg(&m, 0x100, 0x102, 0) != 0;
-      bool busy = keys || curfrm() || qpend(&dfltq) || qpend(&typq) || qflag != 0;
-      if (!busy) break;
-      mainturn();
-    }
-  }
+  Mac() : MacRun("/tmp/pelix_mac") {}
   // The value of an expression at top level (through register #9).
   float val(const std::string& expr) {
     type("#9 = " + expr + "\n");
     return getres(9);
-  }
-  std::string rows() const {
-    std::string r;
-    for (const auto& s : kb.rows)
-      if (s.rfind("PELIX> ", 0) != 0) r += s + "\n";
-    return r;
   }
   bool has(const std::string& s) const { return rows().find(s) != std::string::npos; }
 };

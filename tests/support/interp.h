@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "compute/expr.h"
 #include "core/args.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -183,6 +184,24 @@ inline bool prsline(const char* line, uint16_t flags, int* code) {
   if (PARSLN(static_cast<int>(std::strlen(linbuf)), code) <= 0) return false;
   if ((flags & PF_ORDER) && Aftpro(code) != 0) return false;
   return !(state & ST_ERROR);
+}
+
+// Parses and orders a line, then evaluates its expression (argument 1) as
+// the main loop's dispatcher does. The result's record, or null.
+inline PtrRec* evalline(const char* line) {
+  state = 0;
+  lstsrc = 0;
+  lsttok = -1;
+  optab = nullptr;
+  rststk();
+  std::snprintf(linbuf, sizeof linbuf, "%s", line);
+  prsflg = PF_PARSE | PF_ORDER;
+  int code = 0;
+  EXPECT_GT(PARSLN(static_cast<int>(std::strlen(linbuf)), &code), 0) << line;
+  EXPECT_EQ(Aftpro(&code), 0) << line;
+  int32_t h = 0;
+  argtyp(1, &h);
+  return ptrrec(h);
 }
 
 // The parser's word table and list state left empty.
