@@ -52,26 +52,6 @@ bool item(const PtrRec* r, int code, int count) {
   return r && r->Flg == K_ARGS && r->Idx == code && r->Wsiz == count;
 }
 
-bool scalarop(int code) {
-  return code == 107 || (code >= 116 && code <= 124);
-}
-
-// The element loop's result of a binary operator on two values.
-float binop(int code, float a, float b) {
-  switch (code) {
-    case 107: return a == b ? 1.0f : 0.0f;
-    case 116: return a + b;
-    case 117: return a - b;
-    case 118: return a * b;
-    case 119: return b == 0.0f ? 0.0f : a / b;
-    case 120: return a >= b ? 1.0f : 0.0f;
-    case 121: return a > b ? 1.0f : 0.0f;
-    case 122: return a <= b ? 1.0f : 0.0f;
-    case 123: return a < b ? 1.0f : 0.0f;
-    default: return a != b ? 1.0f : 0.0f;  // 124
-  }
-}
-
 }  // namespace
 
 bool noscalar = false;
@@ -93,14 +73,7 @@ int32_t scalar(uint32_t* list) {
         !item(ptrrec(s[4]), 115, 2) || s[2] == s[0] || !value(ptrrec(s[1]), &a) ||
         !value(ptrrec(s[2]), &b))
       return 0;
-    const int code = op->Idx;
-    if (ismiss(a) || ismiss(b)) {
-      bool zero = (a == 0.0f && !std::signbit(a)) || (b == 0.0f && !std::signbit(b));
-      r = code == 118 && zero ? 0.0f : MISSING;
-    } else {
-      r = binop(code, a, b);
-      if (r == 0.0f) r = 0.0f;
-    }
+    r = scalres(op->Idx, a, b);
   }
   // The store marks the entry as written, as a prepared destination does.
   de->nlen |= 0xF0;

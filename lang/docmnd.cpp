@@ -4,6 +4,7 @@
 // later parts of the system provide are named in the comment of their case;
 // until they exist those cases take the one "not available" road.
 #include "lang/docmnd.h"
+#include "lang/fastcmd.h"
 #include "compute/imghw.h"
 #include "compute/vprint.h"
 #include "files/dirutil.h"
@@ -51,9 +52,6 @@
 #include <sys/stat.h>
 
 namespace {
-// Time-profile slots of the timed roads.
-enum { TM_ASSIGN = 1, TM_FTYPE = 2, TM_IMPLYD = 3, TM_IFTEST = 4, TM_MENDIF = 5 };
-
 // A listing road: the focus goes to the listing window around the handler.
 int listed(int code, int reason, int (*handler)() = nullptr) {
   setfoc(1, reason);
@@ -87,8 +85,10 @@ int implyd(int code) {
 // "=" stores the result.
 int assign() {
   tmstat(0, TM_ASSIGN, "assign");
-  float v = 0;
-  getarg(1, &v, nullptr, 0, nullptr);
+  if (!fcassign()) {
+    float v = 0;
+    getarg(1, &v, nullptr, 0, nullptr);
+  }
   tmstat(1, TM_ASSIGN, "assign");
   return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "core/state.h"
 #include "core/symbols.h"
+#include "lang/fastcmd.h"
 #include "lang/macro.h"
 #include "lang/names.h"
 #include "lang/parse.h"
@@ -45,6 +46,7 @@ struct Parsed {
   uint16_t flg;
   int code;
   std::vector<Seen> seen;
+  FastCmd fast;  // the line's fast form, made when it first runs
 };
 
 Stamp stamp{};
@@ -61,13 +63,27 @@ const std::string& key(const char* raw, int flags) {
 
 bool names(const WORD& w) { return w.type > 0 && (w.type & 0x1000) && !(w.type & 0x2000); }
 
+// Drops every line; the current command's fast slot goes with its line.
+void dropall() {
+  if (!lines.empty()) {
+    lines.clear();
+    fcur = nullptr;
+  }
+}
+
 }  // namespace
 
-void lcclear() { lines.clear(); }
+void lcclear() { dropall(); }
+
+FastCmd* lcform(const char* raw, int flags) {
+  if (trcmsk || !(stamp == now())) return nullptr;
+  auto it = lines.find(key(raw, flags));
+  return it == lines.end() ? nullptr : &it->second.fast;
+}
 
 bool lcfind(const char* raw, int flags, int* code, int* nargs) {
   if (trcmsk || !(stamp == now())) {
-    if (!lines.empty()) lines.clear();
+    dropall();
     stamp = now();
     return false;
   }
@@ -77,6 +93,7 @@ bool lcfind(const char* raw, int flags, int* code, int* nargs) {
   for (const Seen& s : p.seen) {
     const SymEnt* e = symptr(s.addr);
     if (!e || e->flags != s.flags || e->nlen != s.nlen || std::memcmp(e->name, s.name, SYMNAM) != 0) {
+      if (fcur == &it->second.fast) fcur = nullptr;
       lines.erase(it);
       return false;
     }
@@ -94,15 +111,16 @@ bool lcfind(const char* raw, int flags, int* code, int* nargs) {
   prsflg = p.flg;
   *code = p.code;
   *nargs = nargw;
+  fcur = const_cast<FastCmd*>(&p.fast);
   return true;
 }
 
 void lcstore(const char* raw, int flags, int code) {
   if (trcmsk || !(stamp == now())) {
-    lines.clear();
+    dropall();
     stamp = now();
   }
-  if (lines.size() >= MAXLINES) lines.clear();
+  if (lines.size() >= MAXLINES) dropall();
   Parsed p;
   std::memcpy(p.lin, linbuf, sizeof linbuf);
   std::memcpy(p.tab, wrdtab, sizeof wrdtab);
@@ -126,5 +144,8 @@ void lcstore(const char* raw, int flags, int code) {
     std::memcpy(s.name, e->name, SYMNAM);
     p.seen.push_back(s);
   }
-  lines[key(raw, flags)] = std::move(p);
+  Parsed& kept = lines[key(raw, flags)];
+  if (fcur == &kept.fast) fcur = nullptr;
+  kept = std::move(p);
+  fcur = &kept.fast;
 }

@@ -9,7 +9,14 @@
 // and the parse cells, sets *code and *nargs, and returns true. raw is the
 // line as read, flags the parse flags asked for.
 bool lcfind(const char* raw, int flags, int* code, int* nargs);
-// Keeps the parse that was just made of raw (code: its command code).
+// Keeps the parse that was just made of raw (code: its command code). Both
+// this and a hit make the line's fast-form slot the current one (fcur).
 void lcstore(const char* raw, int flags, int code);
 // Forgets every line.
 void lcclear();
+
+struct FastCmd;
+// The fast form kept with raw's cached parse while the cache is current
+// (no tables are loaded), or null. Reading a line and finding its form is
+// all a line with a made form needs.
+FastCmd* lcform(const char* raw, int flags);

@@ -13,6 +13,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/symbols.h"
+#include "lang/fastcmd.h"
 #include "lang/maclib.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
@@ -195,7 +196,8 @@ int IFTEST(int code) {
   // is not read again (a "++" in it steps once).
   bool later = code == 59 && !(state & ST_CMACRO) && e && e->line != 0 && e->line == head &&
                (!typedtop || (bang && typedlp(*e)));
-  int32_t v = later ? 0 : lngarg(2, 0);
+  int32_t v = 0;
+  if (!later && (code == 59 || !fccond(&v))) v = lngarg(2, 0);
   if (stopped()) v = 0;
   pollio();
   if (state & ST_CMACRO) {

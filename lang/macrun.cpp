@@ -11,15 +11,18 @@
 #include "core/typecmd.h"
 #include "core/units.h"
 #include "core/varbl.h"
+#include "lang/fastcmd.h"
 #include "lang/keywords.h"
 #include "lang/maclib.h"
 #include "lang/macro.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
+#include "ui/clocks.h"
 #include "ui/events.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <vector>
 
 namespace {
@@ -39,6 +42,10 @@ struct Ipc {
   int16_t callerunit = -1;    // the caller's macro unit
   int16_t endline = 0;        // a loop's last line in its macro
   std::vector<uint8_t> rec;   // the record read last (file reads)
+  // Fast forms of the assignment and condition records, by offset (a deque
+  // keeps every slot where it is).
+  std::vector<FastCmd*> fptr;
+  std::deque<FastCmd> forms;
 };
 
 std::vector<Ipc> ipcs;
@@ -46,9 +53,26 @@ int32_t ipcprv = 0;  // offset of the record taken last
 
 bool ctrl(int16_t c) { return c < 0; }
 
+// Drops the innermost compiled form (a fast slot of it is current no more).
+void popipc() {
+  ipcs.pop_back();
+  fcur = nullptr;
+}
+
+// The fast-form slot of the record at offset off with command code c, made
+// when needed; null for a record no fast form can serve.
+FastCmd* fastslot(Ipc& p, int32_t off, int16_t c, int na) {
+  if (off < 0 || off >= p.cmdsz) return nullptr;
+  if (!p.fptr.empty() && p.fptr[size_t(off)]) return p.fptr[size_t(off)];
+  if (c != OP_ASSIGN && !((c == CM_IF || c == CM_WHILE) && na >= 2)) return nullptr;
+  if (p.fptr.empty()) p.fptr.assign(size_t(p.cmdsz), nullptr);
+  p.forms.emplace_back();
+  return p.fptr[size_t(off)] = &p.forms.back();
+}
+
 // The record at offset off of p, or null when it does not lie whole inside
 // the command section.
-const uint8_t* record(Ipc& p, int32_t off) {
+inline const uint8_t* record(Ipc& p, int32_t off) {
   if (off < 0 || off > p.cmdsz - RECHDR) return nullptr;
   if (p.resident) {
     const uint8_t* r = p.cmds.data() + off;
@@ -61,6 +85,58 @@ const uint8_t* record(Ipc& p, int32_t off) {
   p.rec.resize(size_t(n) + 2);
   if (rdblk(p.unit, 0, p.rec.data(), n + 2, p.cmdpos + off) < n) return nullptr;
   return p.rec.data();
+}
+
+// Runs the resident records from the current offset while each is a jump
+// or has a made fast form that runs, between turns of the main loop. Stops
+// at the first other record, with the offset left on it, or when an error
+// or a stop is pending.
+void fastrun(Ipc& p) {
+  const uint8_t* base = p.cmds.data();
+  const int32_t sz = p.cmdsz;
+  FastCmd* const* fp = p.fptr.data();
+  uint32_t nas = 0, nif = 0;
+  uint32_t io = iogen;
+  fcbatch();
+  for (uint32_t steps = 1;; steps++) {
+    if (state & 0x8180) break;
+    if ((steps & 0x3FF) == 0) chkio(0);  // a loop of jumps alone still sees Ctrl-C
+    if (io != iogen) {
+      // A poll served something: the state is checked again.
+      io = iogen;
+      fcbatch();
+      if (!fcok()) break;
+    }
+    const int32_t off = ipcoff;
+    if (off < 0 || off > sz - RECHDR) break;
+    const uint8_t* r = base + off;
+    const int32_t next = get32(r + 4);
+    if (next < 0 || next > sz) break;
+    if (get16(r + 2) < 0) {
+      ipcprv = off;
+      ipcoff = next;
+      continue;
+    }
+    FastCmd* f = fp[off];
+    int32_t v = 0;
+    if (!f || f->kind <= 0 || !fcexec(*f, &v)) break;
+    ipcprv = off;
+    ipcoff = next;
+    maclin = get16(r + 8);
+    const int32_t end = off + recsiz(r);
+    p.txt = next > end ? end : -1;
+    if (f->kind == FC_COND) {
+      if (stopped()) v = 0;
+      pollio();
+      // A false condition jumps ahead by the distance the compiler stored.
+      if (!v) ipcoff = int32_t(uint32_t(ipcoff) + uint32_t(uint16_t(get16(r + RECHDR + 2))));
+      nif++;
+    } else {
+      nas++;
+    }
+  }
+  fcturns(TM_ASSIGN, nas);
+  fcturns(TM_IFTEST, nif);
 }
 
 // The i16 at offset off of p's command section (text blocks), or -1.
@@ -179,7 +255,7 @@ void endloop() {
   if (ipcs.empty()) return;
   ipcoff = ipcs.back().calleroff;
   if (ipcs.back().loop) maclin = ipcs.back().endline;
-  ipcs.pop_back();
+  popipc();
   state &= ~ST_CMACRO;
   if (lopdep > 0) {
     LoopEnt& e = lopstk[--lopdep];
@@ -207,17 +283,18 @@ bool ipcrun() { return !ipcs.empty(); }
 
 void ipcini() {
   ipcs.clear();
+  fcur = nullptr;
   ipcprv = 0;
 }
 
 void ipcfre() {
   if (state & ST_COMPILE) return;  // the frame of a macro being compiled
   // Loops compiled in memory above it go first.
-  while (!ipcs.empty() && ipcs.back().loop) ipcs.pop_back();
+  while (!ipcs.empty() && ipcs.back().loop) popipc();
   if (ipcs.empty()) return;
   ipcoff = ipcs.back().calleroff;
   mcunit = ipcs.back().callerunit;
-  ipcs.pop_back();
+  popipc();
 }
 
 // Pushes a loop compiled in memory (the compiler's side).
@@ -433,10 +510,15 @@ int getipc(int* code) {
     return 0;
   }
   pollio();
+  const bool fast = fcmain && fcok();
   for (uint32_t steps = 1;; steps++) {
     if (state & 0x8180) return 0;
     if ((steps & 0x3FF) == 0) chkio(0);  // a loop of jumps alone still sees Ctrl-C
     Ipc& p = ipcs.back();
+    if (fast && p.resident && !p.fptr.empty()) {
+      fastrun(p);
+      if (state & 0x8180) return 0;
+    }
     const uint8_t* r = record(p, ipcoff);
     int32_t next = r ? get32(r + 4) : -1;
     if (!r || next < 0 || next > p.cmdsz) {
@@ -456,6 +538,27 @@ int getipc(int* code) {
     }
     const int na = r[0], nw = r[1];
     maclin = get16(r + 8);
+    // A record with a made fast form runs here, between turns of the main
+    // loop, and the next record is taken.
+    FastCmd* f = fastslot(p, ipcprv, c, na);
+    if (f && f->kind > 0 && fast && fcok()) {
+      int32_t v = 0;
+      fcbatch();  // records read one by one: each is a batch of its own
+      if (fcexec(*f, &v)) {
+        p.txt = next > end ? end : -1;
+        if (f->kind == FC_COND) {
+          if (stopped()) v = 0;
+          pollio();
+          // A false condition jumps ahead by the distance the compiler stored.
+          if (!v) ipcoff = int32_t(uint32_t(ipcoff) + uint32_t(uint16_t(get16(r + RECHDR + 2))));
+          fcturns(TM_IFTEST, 1);
+        } else {
+          fcturns(TM_ASSIGN, 1);
+        }
+        continue;
+      }
+    }
+    fcur = f;
     for (int i = 0; i < na; i++) argmap[i] = get16(r + RECHDR + 2 * i);
     // Word by word: a few 16-byte words, where a block copy of unknown
     // size costs more to start than the copy itself.

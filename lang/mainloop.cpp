@@ -17,12 +17,14 @@
 #include "graphics/drawstate.h"
 #include "lang/declare.h"
 #include "lang/docmnd.h"
+#include "lang/fastcmd.h"
 #include "lang/keywords.h"
 #include "lang/macro.h"
 #include "lang/names.h"
 #include "lang/order.h"
 #include "lang/parse.h"
 #include "lang/rdline.h"
+#include "ui/clocks.h"
 #include "ui/events.h"
 #include "ui/hooks.h"
 #include "ui/platform/backend.h"
@@ -653,6 +655,7 @@ int GETLIN(int unit, int* code, int flags) {
   int dummy = 0;
   if (!code) code = &dummy;
   *code = 0;
+  fcur = nullptr;
   lsttok = -1;
   lstsrc = 0;
   hlast = false;  // the journal takes out only a line recorded for this turn
@@ -695,9 +698,27 @@ int GETLIN(int unit, int* code, int flags) {
       return 1;
     }
     if (n <= 0 && (state & ST_ALARMS) && alarmck(0) == -1) return 0;
-    if (n <= 0) {
+    uint32_t nfast = 0, io = iogen;
+    fcbatch();
+    for (;;) {
+      if (n > 0) break;
       n = linlen(rdline(unit, linbuf, LINBUF), LINBUF, linbuf);
       macline = n > 0 && (macmod & 7) == 3 && unit == macunt();
+      // A macro line whose cached parse has a made fast form is carried out
+      // as it is read, and the next line is read.
+      if (!macline || !fcmain || flags != 0x1F || err0 || !fcok()) break;
+      if (io != iogen) {
+        io = iogen;
+        fcbatch();
+      }
+      FastCmd* f = lcform(linbuf, flags);
+      if (!f || f->kind != FC_ASSIGN || !fcexec(*f, nullptr)) break;
+      nfast++;
+      pollio();
+      n = -1;
+    }
+    fcturns(TM_ASSIGN, nfast);
+    if (n <= 0) {
       // End of input at the prompt ends the program as quit does (the
       // quitstr text runs first).
       if (n < 0 && unit == 0 && inend()) {
@@ -840,7 +861,9 @@ int mainturn() {
   if (nwatch > 0 && ((pflags & 0x2000) || idle)) DoWatch(0);
   // 9. The next line.
   int code = 0;
+  fcmain = true;
   int n = GETLIN(inunit, &code, 0x1F);
+  fcmain = false;
   // 10. The parsed line is echoed on the debug unit, unless it was typed at
   // the DEBUG> prompt.
   if (n >= 1 && (trcmsk & 2)) {

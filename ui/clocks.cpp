@@ -127,15 +127,21 @@ int tmstat(int flag, int slot, const char* name) {
   TmSlot& s = tmslot[slot];
   if (flag == 1) {
     s.total += now - s.start;
-    // A slot keeps its name: copied again only when it was cleared (the
-    // count with it) or another name comes.
-    static const char* named[NTMSLOT];
-    if (name && (s.count == 0 || named[slot] != name)) {
-      std::strncpy(s.name, name, sizeof s.name);
-      named[slot] = name;
-    }
-    s.count++;
+    tmcount(slot, name);
   }
   s.start = now;
   return 0;
+}
+
+void tmcount(int slot, const char* name) {
+  if (slot < 0 || slot >= NTMSLOT) return;
+  TmSlot& s = tmslot[slot];
+  // A slot keeps its name: copied again only when it was cleared (the
+  // count with it) or another name comes.
+  static const char* named[NTMSLOT];
+  if (name && (s.count == 0 || named[slot] != name)) {
+    std::strncpy(s.name, name, sizeof s.name);
+    named[slot] = name;
+  }
+  s.count++;
 }

@@ -15,6 +15,9 @@ int32_t gtime(int32_t* arr);
 const char* datestr();
 int RTclockTest(int ms, int flags);
 int tmstat(int flag, int slot, const char* name);
+// Counts one more timed run in a slot without reading the clock (commands
+// that take far less than its resolution).
+void tmcount(int slot, const char* name);
 
 struct TmSlot {
   uint32_t total;
@@ -24,4 +27,6 @@ struct TmSlot {
 };
 static_assert(sizeof(TmSlot) == 16);
 constexpr int NTMSLOT = 22;
+// Slots of the command roads the dispatcher times.
+enum { TM_ASSIGN = 1, TM_FTYPE = 2, TM_IMPLYD = 3, TM_IFTEST = 4, TM_MENDIF = 5 };
 extern TmSlot tmslot[NTMSLOT];

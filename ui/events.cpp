@@ -585,7 +585,10 @@ int getkey(int flags) {
   return code;
 }
 
+uint32_t iogen = 0;
+
 int chkio(int level) {
+  iogen++;
   if (level > 2 && peekpos < peekcnt) return peekbuf[peekpos];
   if (level > 0) inpoll = 1;
   // Only level 1 takes typed input: the polls of long loops must not eat

@@ -182,6 +182,9 @@ int dokey(int event, int modifiers, int mode);
 // also takes typed input), above 2 first answers from the type-ahead buffer.
 // 0 when nothing arrived.
 int chkio(int level);
+// Counts the calls of chkio (whatever a poll served, code that keeps
+// checked state across commands checks it again after one).
+extern uint32_t iogen;
 // The per-command poll of the command loops: chkio(0) when messages wait,
 // else on every 64th call, so a stream of short commands does not pay a
 // full poll each (Ctrl-C is still seen within 64 commands).

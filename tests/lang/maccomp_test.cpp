@@ -6,6 +6,7 @@
 
 #include "core/args.h"
 #include "compute/scalar.h"
+#include "lang/fastcmd.h"
 #include "core/memory.h"
 #include "core/state.h"
 #include "core/symbols.h"
@@ -16,6 +17,8 @@
 #include "ui/events.h"
 #include "mac_fixture.h"
 
+#include <cmath>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -377,6 +380,49 @@ TEST_F(Cmp, ScalarAssignmentsMatchTheElementLoop) {
   type("zsd = zsa\n");
   EXPECT_EQ(bits("zsd"), bits("zsa"));
   EXPECT_EQ(checked, 6 * 6 * 10 * 3);
+}
+
+// The fast forms of assignments and conditions store exactly the bits the
+// general path stores and take the same branches, as text, compiled and
+// compiled in memory, on ordinary, missing, NaN, infinite and large values;
+// a variable that stops being a float number between runs is served right.
+TEST_F(Cmp, FastFormsMatchTheGeneralPath) {
+  file("zfm.imp",
+       "zfk = 0\nwhile (zfk < 2) {\n  zfk = zfk + 1\n  zf1 = zfa + zfb\n  zf2 = zfa * zfb\n"
+       "  zf3 = zfa / zfb\n  zf4 = zfa - 16777217\n  zf5 = zfa\n  zf6 = 0\n"
+       "  if (zfa < zfb) {\n    zf6 = zf6 + 1\n  }\n  if (zfa) {\n    zf6 = zf6 + 2\n  }\n"
+       "  if (zfa == 16777217) {\n    zf6 = zf6 + 4\n  }\n  if (zfb != 1.5) {\n    zf6 = zf6 + 8\n  }\n}\n");
+  type("declare global number zfa zfb zfk zf1 zf2 zf3 zf4 zf5 zf6\ncompile zfm\n");
+  ASSERT_TRUE(exists("zfm.cmp"));
+  put("zfc.cmp", bytes("zfm.cmp"));
+  auto sym = [](const char* name) {
+    uint16_t fl = 0;
+    int32_t e = GETSYM(name, int(std::strlen(name)), &fl, 1);
+    const SymEnt* s = e > 0 ? symptr(e) : nullptr;
+    return s && s->data > 0 ? static_cast<uint32_t*>(stkptr(s->data)) : nullptr;
+  };
+  const float vals[] = {1.5f, -2.0f, 0.0f, -0.0f, NAN, INFINITY, 3e38f, 16777216.0f, 16777218.0f};
+  int checked = 0;
+  for (float a : vals)
+    for (float b : vals)
+      for (const char* call : {"zfm", "zfc", "aflags = 256\nzfm\naflags = 0"}) {
+        std::string got[2];
+        for (int k = 0; k < 2; k++) {
+          nofast = k == 1;
+          std::memcpy(sym("zfa"), &a, 4);
+          std::memcpy(sym("zfb"), &b, 4);
+          type(std::string(call) + "\n");
+          for (const char* v : {"zfk", "zf1", "zf2", "zf3", "zf4", "zf5", "zf6"})
+            got[k] += std::to_string(*sym(v)) + " ";
+        }
+        nofast = false;
+        ASSERT_EQ(got[0], got[1]) << a << " " << b << " " << call;
+        checked++;
+      }
+  EXPECT_EQ(checked, 9 * 9 * 3);
+  // Released storage between runs: the forms find the new storage.
+  type("zfa = 7\nzfb = 1\nzfm\nrelease zf5 zf6\nzfm\nrelease zf5\nzfc\ntype zf5 zf6\n");
+  EXPECT_EQ(rows(), "       7.000       10.000\n");
 }
 
 // Past 32 KB: a compiled macro still runs; a loop too large for its block
