@@ -23,6 +23,8 @@
 FastCmd* fcur = nullptr;
 bool fcmain = false;
 bool nofast = false;
+bool fcserved = false;
+uint32_t fcslow = 0;
 uint32_t fcgen = 1;
 
 namespace {
@@ -153,7 +155,7 @@ bool fcassign() {
     }
     build(f, w, true);
   }
-  return f->kind == FC_ASSIGN && fcexec(*f, nullptr);
+  return fcserved = f->kind == FC_ASSIGN && fcexec(*f, nullptr);
 }
 
 bool fccond(int32_t* v) {
@@ -174,7 +176,7 @@ bool fccond(int32_t* v) {
       f->kind = FC_COND;
     }
   }
-  return f->kind == FC_COND && fcexec(*f, v);
+  return fcserved = f->kind == FC_COND && fcexec(*f, v);
 }
 
 void fcturns(int slot, uint32_t n) {

@@ -41,6 +41,11 @@ extern FastCmd* fcur;
 extern bool fcmain;
 // Turns every fast form off (tests compare the two ways).
 extern bool nofast;
+// Set when a fast form served the command being carried out.
+extern bool fcserved;
+// Counts the commands the main loop carried out the general way (other
+// than "}"): any of them may have written a file.
+extern uint32_t fcslow;
 // The current batch: forms find their operands' storage once per batch. A
 // batch is a run of fast forms with nothing else carried out between them;
 // fcbatch starts a new one.

@@ -52,6 +52,27 @@ struct Parsed {
 Stamp stamp{};
 std::unordered_map<std::string, Parsed> lines;
 
+// Lines by the place they were read at (the macro text's serial and
+// position): the same place always holds the same text, so a line read
+// there again needs neither reading nor hashing. Direct-mapped; emptied
+// whenever a line is dropped.
+struct Place {
+  int64_t at = -1;
+  int64_t next = -1;  // the place after the line
+  int flags = 0;
+  const std::string* key = nullptr;  // the line's key (in its node), to drop it
+  Parsed* p = nullptr;
+};
+constexpr size_t NPLACE = 512;
+Place places[NPLACE];
+Place* found = nullptr;  // the place lcplace found last
+
+Place& place(int64_t at) { return places[size_t(uint64_t(at) * 0x9E3779B97F4A7C15ull >> 55) % NPLACE]; }
+void noplaces() {
+  for (Place& p : places) p.at = -1;
+  found = nullptr;
+}
+
 // The key of a line: its text and its parse flags (one buffer, reused).
 const std::string& key(const char* raw, int flags) {
   static std::string k;
@@ -67,34 +88,32 @@ bool names(const WORD& w) { return w.type > 0 && (w.type & 0x1000) && !(w.type &
 void dropall() {
   if (!lines.empty()) {
     lines.clear();
+    noplaces();
     fcur = nullptr;
   }
 }
 
-}  // namespace
-
-void lcclear() { dropall(); }
-
-FastCmd* lcform(const char* raw, int flags) {
-  if (trcmsk || !(stamp == now())) return nullptr;
-  auto it = lines.find(key(raw, flags));
-  return it == lines.end() ? nullptr : &it->second.fast;
+// Keeps the place of a line (no place when at or next is unknown).
+void keepat(int64_t at, int64_t next, int flags, const std::string* k, Parsed* p) {
+  if (at < 0 || next < 0) return;
+  Place& pl = place(at);
+  pl.at = at;
+  pl.next = next;
+  pl.flags = flags;
+  pl.key = k;
+  pl.p = p;
 }
 
-bool lcfind(const char* raw, int flags, int* code, int* nargs) {
-  if (trcmsk || !(stamp == now())) {
-    dropall();
-    stamp = now();
-    return false;
-  }
-  auto it = lines.find(key(raw, flags));
-  if (it == lines.end()) return false;
-  const Parsed& p = it->second;
+// Loads a parse into the tables after its symbols are checked; a line whose
+// symbols changed is dropped (false).
+bool load(Parsed& p, const std::string* key, int* code, int* nargs) {
   for (const Seen& s : p.seen) {
     const SymEnt* e = symptr(s.addr);
     if (!e || e->flags != s.flags || e->nlen != s.nlen || std::memcmp(e->name, s.name, SYMNAM) != 0) {
-      if (fcur == &it->second.fast) fcur = nullptr;
-      lines.erase(it);
+      if (fcur == &p.fast) fcur = nullptr;
+      noplaces();
+      const std::string k = *key;  // the node goes with its key
+      lines.erase(k);
       return false;
     }
   }
@@ -111,11 +130,51 @@ bool lcfind(const char* raw, int flags, int* code, int* nargs) {
   prsflg = p.flg;
   *code = p.code;
   *nargs = nargw;
-  fcur = const_cast<FastCmd*>(&p.fast);
+  fcur = &p.fast;
   return true;
 }
 
-void lcstore(const char* raw, int flags, int code) {
+bool current() {
+  if (trcmsk || !(stamp == now())) {
+    dropall();
+    stamp = now();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void lcclear() { dropall(); }
+
+bool lcplace(int64_t at, int flags, int64_t* next, FastCmd** fast) {
+  found = nullptr;
+  if (at < 0 || !current()) return false;
+  Place& pl = place(at);
+  if (pl.at != at || pl.flags != flags) return false;
+  found = &pl;
+  *next = pl.next;
+  *fast = &pl.p->fast;
+  return true;
+}
+
+bool lcload(int* code, int* nargs) {
+  Place* pl = found;
+  found = nullptr;
+  if (!pl || pl->at < 0) return false;
+  return load(*pl->p, pl->key, code, nargs);
+}
+
+bool lcfind(const char* raw, int flags, int* code, int* nargs, int64_t at, int64_t next) {
+  if (!current()) return false;
+  const std::string& k = key(raw, flags);
+  auto it = lines.find(k);
+  if (it == lines.end()) return false;
+  keepat(at, next, flags, &it->first, &it->second);
+  return load(it->second, &it->first, code, nargs);
+}
+
+void lcstore(const char* raw, int flags, int code, int64_t at, int64_t next) {
   if (trcmsk || !(stamp == now())) {
     dropall();
     stamp = now();
@@ -144,8 +203,10 @@ void lcstore(const char* raw, int flags, int code) {
     std::memcpy(s.name, e->name, SYMNAM);
     p.seen.push_back(s);
   }
-  Parsed& kept = lines[key(raw, flags)];
+  auto it = lines.try_emplace(key(raw, flags)).first;
+  Parsed& kept = it->second;
   if (fcur == &kept.fast) fcur = nullptr;
   kept = std::move(p);
   fcur = &kept.fast;
+  keepat(at, next, flags, &it->first, &kept);
 }

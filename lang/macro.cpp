@@ -131,10 +131,12 @@ int macunt() {
 
 uint32_t* libpos() { return (macmod & 7) == 3 && libmac() ? libps : nullptr; }
 
-void macinc() {
+void macinc() { macstep(macpos()); }
+
+void macstep(uint32_t pos) {
   maclin = int16_t(uint16_t(maclin) + 1u);
   prvpos = curpos;
-  curpos = macpos();
+  curpos = pos;
 }
 
 int nargsv() {

@@ -139,6 +139,8 @@ int nargsv();
 int macunt();
 uint32_t* libpos();
 void macinc();
+// One more line read, the next starting at byte pos.
+void macstep(uint32_t pos);
 
 // Services of the macro compiler and the compiled-macro runner that the
 // calls and loops use (stand-ins answer "not done" until they are linked):

@@ -5,6 +5,8 @@
 #include "lang/mactext.h"
 
 #include "core/memory.h"
+#include "lang/fastcmd.h"
+#include "ui/platform/clock.h"
 #include "core/units.h"
 #include "lang/rdline.h"
 
@@ -21,14 +23,18 @@ constexpr off_t MAXIMG = 16 << 20;  // larger files are read from the stream
 
 struct Image {
   FILE* f = nullptr;
+  uint32_t serial = 0;  // unique to each image made
   uint32_t gen = 0;
   int32_t ref = 0;
   std::string data;
   size_t pos = 0;
   off_t size = 0;
   struct timespec mtime {};
+  uint64_t checked = 0;  // coarse clock at the last look at the file
+  uint32_t slow = 0;     // fcslow then
 };
 Image img;
+uint32_t serials = 0;
 
 // The held-pointer reference of the unit that has stream f (0 when none).
 int32_t streamref(FILE* f) {
@@ -81,6 +87,7 @@ Image* image(FILE* f) {
   }
   d.resize(got);
   img.f = f;
+  img.serial = ++serials;
   img.gen = strmgen;
   img.ref = streamref(f);
   img.data = std::move(d);
@@ -119,6 +126,20 @@ int mtline(FILE* f, char* buf, int keep) {
   return n;
 }
 
+int64_t mtplace(int unit) {
+  // The image's own stream reference names the unit's stream without
+  // looking the stream up.
+  if (!img.f || unit < 0 || unit >= NUNITS || img.ref >= -1 || filtab[unit].strm != img.ref || !live())
+    return -1;
+  return int64_t(uint64_t(img.serial) << 32 | uint32_t(img.pos));
+}
+
+bool mtmove(int64_t place) {
+  if (!img.f || uint32_t(uint64_t(place) >> 32) != img.serial) return false;
+  img.pos = std::min(size_t(uint32_t(place)), img.data.size());
+  return true;
+}
+
 long mttell(FILE* f) {
   Image* m = image(f);
   return m ? long(m->pos) : (f ? std::ftell(f) : -1);
@@ -134,6 +155,13 @@ int mtseek(FILE* f, long pos) {
 
 void mtcheck(FILE* f) {
   if (img.f != f || !live()) return;
+  // Only a command carried out the general way can have written the file
+  // from here; another program's change is seen within a tick of the
+  // coarse clock. A loop of fast forms does not look at it on every pass.
+  const uint64_t now = clock_ms_coarse();
+  if (img.slow == fcslow && img.checked == now) return;
+  img.slow = fcslow;
+  img.checked = now;
   struct stat st {};
   if (fstat(fileno(f), &st) != 0 || !same(st)) drop();
 }

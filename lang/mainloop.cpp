@@ -2,6 +2,7 @@
 // output, the history of typed lines and the journal command.
 #include "lang/mainloop.h"
 #include "lang/lincache.h"
+#include "lang/mactext.h"
 #include "lang/maccomp.h"
 
 #include "core/blkbuf.h"
@@ -662,6 +663,7 @@ int GETLIN(int unit, int* code, int flags) {
   const int32_t err0 = state & ST_ERROR;
   int n = 0;
   bool macline = false;  // a line read from the running text macro
+  int64_t at = -1, after = -1;  // where it was read, and the place after it
   if (qflag != 0) {
     int f = qflag;
     qflag = 0;
@@ -702,20 +704,39 @@ int GETLIN(int unit, int* code, int flags) {
     fcbatch();
     for (;;) {
       if (n > 0) break;
+      // A macro line read before at this place of its text is not read or
+      // parsed again: its parse is loaded, or its fast form carried out at
+      // once and the next line taken.
+      at = -1;
+      if ((flags & PF_PARSE) && !err0 && (macmod & 7) == 3 && unit == macunt() &&
+          !(state & (ST_CMACRO | ST_INTR)) && unit != libunt())
+        at = mtplace(unit);
+      int64_t next = -1;
+      FastCmd* f = nullptr;
+      if (at >= 0 && lcplace(at, flags, &next, &f)) {
+        bool fast = fcmain && flags == 0x1F && f->kind == FC_ASSIGN && fcok();
+        if (fast && io != iogen) {
+          io = iogen;
+          fcbatch();
+        }
+        int na = 0;
+        const bool ran = fast && fcexec(*f, nullptr);
+        if (ran || lcload(code, &na)) {
+          mtmove(next);
+          macstep(uint32_t(next));
+          if (ran) {
+            nfast++;
+            pollio();
+            continue;
+          }
+          fcturns(TM_ASSIGN, nfast);
+          return na;
+        }
+      }
       n = linlen(rdline(unit, linbuf, LINBUF), LINBUF, linbuf);
       macline = n > 0 && (macmod & 7) == 3 && unit == macunt();
-      // A macro line whose cached parse has a made fast form is carried out
-      // as it is read, and the next line is read.
-      if (!macline || !fcmain || flags != 0x1F || err0 || !fcok()) break;
-      if (io != iogen) {
-        io = iogen;
-        fcbatch();
-      }
-      FastCmd* f = lcform(linbuf, flags);
-      if (!f || f->kind != FC_ASSIGN || !fcexec(*f, nullptr)) break;
-      nfast++;
-      pollio();
-      n = -1;
+      if (macline && at >= 0) after = mtplace(unit);
+      break;
     }
     fcturns(TM_ASSIGN, nfast);
     if (n <= 0) {
@@ -750,7 +771,7 @@ int GETLIN(int unit, int* code, int flags) {
   macline = macline && (flags & PF_PARSE) && !err0;
   if (macline) {
     int na = 0;
-    if (lcfind(linbuf, flags, code, &na)) return na;
+    if (lcfind(linbuf, flags, code, &na, at, after)) return na;
     std::memcpy(raw, linbuf, LINBUF);
   }
   // A define line takes its text as it stands: no defined name is put in
@@ -767,7 +788,7 @@ int GETLIN(int unit, int* code, int flags) {
     *code = 0;
     return 0;
   }
-  if (macline) lcstore(raw, flags, *code);
+  if (macline) lcstore(raw, flags, *code, at, after);
   return nargw;
 }
 
@@ -888,7 +909,11 @@ int mainturn() {
   if (n >= 1) {
     state &= ~rerr;
     const int16_t lev = maclev;
+    fcserved = false;
     DOCMND(code);
+    // Anything but a "}" or a command a fast form served may have written
+    // a file (the running macro's own file included).
+    if (!fcserved && code != OP_RBRACE) fcslow++;
     if ((code == CM_UNKNOWN || code == -2) && maclev == lev) badcmd = true;
     state |= rerr;
   }
