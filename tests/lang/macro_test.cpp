@@ -7,9 +7,12 @@
 #include "core/units.h"
 #include "core/varbl.h"
 #include "graphics/views.h"
+#include "lang/fastcmd.h"
 #include "lang/maclib.h"
+#include "lang/mactext.h"
 #include "lang/mainloop.h"
 #include "ui/events.h"
+#include "ui/platform/clock.h"
 #include "mac_fixture.h"
 
 #include <sys/stat.h>
@@ -416,3 +419,37 @@ TEST_F(Mac, NestedTypedLoops) {
 }
 
 }  // namespace
+
+// The held text of a macro file is checked against the file when a loop
+// closes: at once after a command carried out the general way, otherwise
+// once the clock has moved on.
+TEST(MacText, ChangesSeenAfterACommandOrATick) {
+  clock_set_virtual(true);
+  const std::string path = "/tmp/pelix_mactext.imp";
+  auto put = [&](const char* text) { std::ofstream(path, std::ios::binary) << text; };
+  put("one\ntwo\n");
+  FILE* f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  char buf[64];
+  ASSERT_EQ(mtline(f, buf, 63), 3);
+  fcslow++;
+  mtcheck(f);  // the file as it was read: kept
+  put("ONE\nTWO!\n");
+  mtcheck(f);  // nothing ran and no time passed: not looked at
+  ASSERT_EQ(mtline(f, buf, 63), 3);
+  EXPECT_STREQ(buf, "two");
+  mtseek(f, 0);
+  fcslow++;
+  mtcheck(f);
+  ASSERT_EQ(mtline(f, buf, 63), 3);
+  EXPECT_STREQ(buf, "ONE");
+  put("1\n2\n3\n");
+  mtseek(f, 0);
+  clock_sleep_ns(20'000'000);
+  mtcheck(f);
+  ASSERT_EQ(mtline(f, buf, 63), 1);
+  EXPECT_STREQ(buf, "1");
+  std::fclose(f);
+  std::remove(path.c_str());
+  clock_set_virtual(false);
+}
