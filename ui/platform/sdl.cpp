@@ -16,9 +16,48 @@ bool havesdl() { return false; }
 #include "ui/window.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdio>
+
+#define SDLFNS(X) X(SDL_CreateRenderer) X(SDL_CreateTexture) X(SDL_CreateWindow) \
+  X(SDL_DestroyTexture) X(SDL_DestroyWindow) X(SDL_GetDesktopDisplayMode) X(SDL_GetError) \
+  X(SDL_GetModState) X(SDL_InitSubSystem) X(SDL_PollEvent) X(SDL_QuitSubSystem) \
+  X(SDL_RenderClear) X(SDL_RenderCopy) X(SDL_RenderPresent) X(SDL_RenderSetLogicalSize) \
+  X(SDL_SetHint) X(SDL_StartTextInput) X(SDL_UpdateTexture) X(SDL_WaitEventTimeout)
+
+// The SDL library is loaded when the window backend is first asked for:
+// a run without a display neither loads it nor the libraries it pulls in.
+namespace {
+struct SdlApi {
+#define SDLFN(f) decltype(&::f) f = nullptr;
+  SDLFNS(SDLFN)
+#undef SDLFN
+};
+SdlApi sdl;
+
+// Loads the library and its entry points once; false when it is not there.
+bool sdlload() {
+  static int state = 0;  // 0 not tried, 1 loaded, -1 missing
+  if (state) return state > 0;
+  state = -1;
+  void* h = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (!h) return false;
+  SdlApi a;
+  bool all = true;
+#define SDLFN(f) all = all && (a.f = reinterpret_cast<decltype(&::f)>(dlsym(h, #f))) != nullptr;
+  SDLFNS(SDLFN)
+#undef SDLFN
+  if (!all) {
+    dlclose(h);
+    return false;
+  }
+  sdl = a;
+  state = 1;
+  return true;
+}
+}  // namespace
 
 bool havesdl() { return true; }
 
@@ -80,31 +119,35 @@ class Sdl : public Backend {
 };
 
 bool Sdl::open(bool quiet) {
+  if (!sdlload()) {
+    if (!quiet) std::fprintf(stderr, "pelix: no display (the SDL2 library is not there); running headless\n");
+    return false;
+  }
   // SIGINT stays the program's own Ctrl-C (not a quit event).
-  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  sdl.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   coninit();
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    if (!quiet) std::fprintf(stderr, "pelix: no display (%s); running headless\n", SDL_GetError());
+  if (sdl.SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    if (!quiet) std::fprintf(stderr, "pelix: no display (%s); running headless\n", sdl.SDL_GetError());
     return false;
   }
   int w = scrwid, h = scrhgt;
   SDL_DisplayMode dm;
-  if (SDL_GetDesktopDisplayMode(0, &dm) == 0 && dm.w > 0 && dm.h > 0 && (dm.w < w || dm.h < h)) {
+  if (sdl.SDL_GetDesktopDisplayMode(0, &dm) == 0 && dm.w > 0 && dm.h > 0 && (dm.w < w || dm.h < h)) {
     // Scaled down to fit the display, keeping the proportions.
     const double f = std::min(dm.w / static_cast<double>(w), dm.h / static_cast<double>(h)) * 0.95;
     if (f > 0.1) w = static_cast<int>(w * f), h = static_cast<int>(h * f);
   }
-  win_ = SDL_CreateWindow("PELIX", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, SDL_WINDOW_RESIZABLE);
-  if (win_) ren_ = SDL_CreateRenderer(win_, -1, SDL_RENDERER_SOFTWARE);
+  win_ = sdl.SDL_CreateWindow("PELIX", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, SDL_WINDOW_RESIZABLE);
+  if (win_) ren_ = sdl.SDL_CreateRenderer(win_, -1, SDL_RENDERER_SOFTWARE);
   if (!win_ || !ren_) {
-    if (!quiet) std::fprintf(stderr, "pelix: no display window (%s); running headless\n", SDL_GetError());
-    if (win_) SDL_DestroyWindow(win_);
+    if (!quiet) std::fprintf(stderr, "pelix: no display window (%s); running headless\n", sdl.SDL_GetError());
+    if (win_) sdl.SDL_DestroyWindow(win_);
     win_ = nullptr;
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    sdl.SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return false;
   }
-  SDL_RenderSetLogicalSize(ren_, scrwid, scrhgt);
-  SDL_StartTextInput();
+  sdl.SDL_RenderSetLogicalSize(ren_, scrwid, scrhgt);
+  sdl.SDL_StartTextInput();
   return true;
 }
 
@@ -112,17 +155,17 @@ void Sdl::present() {
   updall();
   const Surface& s = wm_compose();
   if (!tex_ || tw_ != s.w || th_ != s.h) {
-    if (tex_) SDL_DestroyTexture(tex_);
-    tex_ = SDL_CreateTexture(ren_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, s.w, s.h);
+    if (tex_) sdl.SDL_DestroyTexture(tex_);
+    tex_ = sdl.SDL_CreateTexture(ren_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, s.w, s.h);
     tw_ = s.w;
     th_ = s.h;
-    SDL_RenderSetLogicalSize(ren_, s.w, s.h);
+    sdl.SDL_RenderSetLogicalSize(ren_, s.w, s.h);
   }
   if (tex_) {
-    SDL_UpdateTexture(tex_, nullptr, s.px.data(), s.stride * 4);
-    SDL_RenderClear(ren_);
-    SDL_RenderCopy(ren_, tex_, nullptr, nullptr);
-    SDL_RenderPresent(ren_);
+    sdl.SDL_UpdateTexture(tex_, nullptr, s.px.data(), s.stride * 4);
+    sdl.SDL_RenderClear(ren_);
+    sdl.SDL_RenderCopy(ren_, tex_, nullptr, nullptr);
+    sdl.SDL_RenderPresent(ren_);
   }
   shown_ = clock_ns();
 }
@@ -231,7 +274,7 @@ int Sdl::event(const SDL_Event& e) {
       return 0;
     }
     case SDL_TEXTINPUT: {
-      const uint16_t keys = keymods(static_cast<uint16_t>(SDL_GetModState()));
+      const uint16_t keys = keymods(static_cast<uint16_t>(sdl.SDL_GetModState()));
       if (keys & (MK_CTRL | MK_ALT)) return 0;  // made by the key down already
       int n = 0;
       for (const char* p = e.text.text; *p; p++) {
@@ -245,7 +288,7 @@ int Sdl::event(const SDL_Event& e) {
       if (e.motion.state & SDL_BUTTON_LMASK) b |= 1;
       if (e.motion.state & SDL_BUTTON_RMASK) b |= 2;
       if (e.motion.state & SDL_BUTTON_MMASK) b |= 16;
-      return mouse(e.motion.x, e.motion.y, WM_MOUSEMOVE, b, keymods(static_cast<uint16_t>(SDL_GetModState())));
+      return mouse(e.motion.x, e.motion.y, WM_MOUSEMOVE, b, keymods(static_cast<uint16_t>(sdl.SDL_GetModState())));
     }
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
@@ -254,7 +297,7 @@ int Sdl::event(const SDL_Event& e) {
       if (e.button.button == SDL_BUTTON_RIGHT) bit = 2, msg = down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
       if (e.button.button == SDL_BUTTON_MIDDLE) bit = 16, msg = down ? WM_MBUTTONDOWN : WM_MBUTTONUP;
       buttons_ = down ? (buttons_ | bit) : (buttons_ & ~bit);
-      return mouse(e.button.x, e.button.y, msg, buttons_, keymods(static_cast<uint16_t>(SDL_GetModState())));
+      return mouse(e.button.x, e.button.y, msg, buttons_, keymods(static_cast<uint16_t>(sdl.SDL_GetModState())));
     }
     default:
       return 0;
@@ -272,12 +315,12 @@ int Sdl::pump(int how) {
     posted++;
   }
   SDL_Event e;
-  while (SDL_PollEvent(&e)) posted += event(e);
+  while (sdl.SDL_PollEvent(&e)) posted += event(e);
   if (posted || how != KEY_WAIT) return posted;
   for (;;) {
-    if (SDL_WaitEventTimeout(&e, 100)) {
+    if (sdl.SDL_WaitEventTimeout(&e, 100)) {
       posted += event(e);
-      while (SDL_PollEvent(&e)) posted += event(e);
+      while (sdl.SDL_PollEvent(&e)) posted += event(e);
       if (posted) return posted;
     }
     if (contake()) {

@@ -244,12 +244,18 @@ int32_t wm_captured() { return win(capture) ? capture : 0; }
 void wm_focus(int32_t hwnd) { focus = win(hwnd) ? hwnd : 0; }
 int32_t wm_focused() { return win(focus) ? focus : 0; }
 
+// The screen's pixels are made when it is first composed: a run that never
+// shows or saves the screen does not pay for them.
+int scrw = 0, scrh = 0;
+
 void wm_screensize(int w, int h) {
-  if (w != screen.w || h != screen.h) screen.resize(std::max(1, w), std::max(1, h), 0x303030);
+  scrw = std::max(1, w);
+  scrh = std::max(1, h);
 }
 
 const Surface& wm_compose() {
-  if (screen.w <= 0) wm_screensize(1024, 768);
+  if (scrw <= 0) wm_screensize(1024, 768);
+  if (scrw != screen.w || scrh != screen.h) screen.resize(scrw, scrh, 0x303030);
   sfill(screen, 0, 0, screen.w, screen.h, 0x303030);  // the desktop
   int top = 0;  // the topmost shown top-level window or child is drawn active
   for (int z : zorder)
