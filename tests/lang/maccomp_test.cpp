@@ -15,6 +15,7 @@
 #include "lang/macro.h"
 #include "lang/mainloop.h"
 #include "ui/events.h"
+#include "ui/window.h"
 #include "mac_fixture.h"
 
 #include <cmath>
@@ -423,6 +424,37 @@ TEST_F(Cmp, FastFormsMatchTheGeneralPath) {
   // Released storage between runs: the forms find the new storage.
   type("zfa = 7\nzfb = 1\nzfm\nrelease zf5 zf6\nzfm\nrelease zf5\nzfc\ntype zf5 zf6\n");
   EXPECT_EQ(rows(), "       7.000       10.000\n");
+}
+
+// Ctrl-C stops a loop that runs on fast forms alone, compiled, compiled in
+// memory or as text.
+TEST_F(Cmp, CtrlCStopsAFastLoop) {
+  // A keyboard whose Ctrl-C comes during the run, as a terminal's does.
+  struct Intr : Term {
+    int peeks = 0;
+    int pump(int how) override {
+      if (how == KEY_PEEK && ++peeks == 3000) {
+        postmsg(winhwnd(curwin), WM_CHAR, 3, 1, MK_CTRL);
+        return 1;
+      }
+      return Term::pump(how);
+    }
+  } in;
+  file("zfi.imp", "zfq = 0\nwhile (1) {\n  zfq = zfq + 1\n}\n");
+  type("declare global number zfq\ncompile zfi\n");
+  put("zfic.cmp", bytes("zfi.cmp"));
+  std::remove((dir + "zfi.cmp").c_str());
+  setbackend(&in);
+  for (const char* call : {"zfic\n", "aflags = 256\nzfi\n", "aflags = 0\nzfi\n"}) {
+    in.peeks = 0;
+    Term::keys(in.pending, call);
+    for (int guard = 0; guard < 2000000 && (!in.pending.empty() || curfrm()); guard++) mainturn();
+    EXPECT_EQ(curfrm(), nullptr) << call;
+    EXPECT_EQ(state & ST_CMACRO, 0) << call;
+  }
+  setbackend(&kb);
+  type("type zfq > 0\n");
+  EXPECT_EQ(rows(), "");
 }
 
 // Past 32 KB: a compiled macro still runs; a loop too large for its block
