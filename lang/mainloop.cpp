@@ -872,6 +872,7 @@ int mainturn() {
       again = true;
       return 0;
     }
+    intrseen = false;  // a Ctrl-C while no maincmd repeats is spent
     if (cmdwin() && !(pflags & 0x80)) {
       std::string pr = strvar("prompt");
       if (!pr.empty()) wintext(pr.c_str(), static_cast<int>(pr.size()));

@@ -26,6 +26,14 @@ class Idle : public Parse {
 };
 
 TEST_F(Idle, CtrlCEndsARepeatingMaincmd) {
+  // A Ctrl-C served while no maincmd repeats is spent: it does not end the
+  // next maincmd set.
+  Term kb;
+  Backend* old = setbackend(&kb);
+  Term::keys(kb.pending, "\n");
+  state = ST_INTR;
+  mainturn();
+  setbackend(old);
   ASSERT_EQ(setstrv("maincmd", "frob;"), 0);
   mainturn();
   EXPECT_EQ(std::string(strvar("maincmd")), "frob;");
