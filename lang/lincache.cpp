@@ -95,7 +95,8 @@ void dropall() {
 
 // Keeps the place of a line (no place when at or next is unknown).
 void keepat(int64_t at, int64_t next, int flags, const std::string* k, Parsed* p) {
-  if (at < 0 || next < 0) return;
+  // Both places in the same text, the next one further on.
+  if (at < 0 || next <= at || (uint64_t(at) >> 32) != (uint64_t(next) >> 32)) return;
   Place& pl = place(at);
   pl.at = at;
   pl.next = next;

@@ -22,7 +22,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <deque>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -42,10 +42,11 @@ struct Ipc {
   int16_t callerunit = -1;    // the caller's macro unit
   int16_t endline = 0;        // a loop's last line in its macro
   std::vector<uint8_t> rec;   // the record read last (file reads)
-  // Fast forms of the assignment and condition records, by offset (a deque
-  // keeps every slot where it is).
+  // Fast forms of the assignment and condition records, by offset. Each
+  // form has a block of its own, so that it stays where it is whatever
+  // becomes of the list that holds this entry.
   std::vector<FastCmd*> fptr;
-  std::deque<FastCmd> forms;
+  std::vector<std::unique_ptr<FastCmd>> forms;
 };
 
 std::vector<Ipc> ipcs;
@@ -66,8 +67,8 @@ FastCmd* fastslot(Ipc& p, int32_t off, int16_t c, int na) {
   if (!p.fptr.empty() && p.fptr[size_t(off)]) return p.fptr[size_t(off)];
   if (c != OP_ASSIGN && !((c == CM_IF || c == CM_WHILE) && na >= 2)) return nullptr;
   if (p.fptr.empty()) p.fptr.assign(size_t(p.cmdsz), nullptr);
-  p.forms.emplace_back();
-  return p.fptr[size_t(off)] = &p.forms.back();
+  p.forms.push_back(std::make_unique<FastCmd>());
+  return p.fptr[size_t(off)] = p.forms.back().get();
 }
 
 // The record at offset off of p, or null when it does not lie whole inside
