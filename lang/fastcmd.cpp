@@ -29,15 +29,17 @@ uint32_t fcgen = 1;
 
 namespace {
 
-// A plain number variable word: named, number kind (bit 2 set or not: it
-// is not part of the record's kind), no subscript, file or indirection.
+// A plain number variable word: named, number kind (with or without the
+// 0x2 bit, which is no part of the record's kind), no subscript, file or
+// indirection.
 bool numword(int t) { return t > 0 && (t & ~2) == (K_NAMED | K_NUMBER); }
 
 // The float storage of a plain float number entry, or null.
 inline float* numdata(int32_t sym) {
-  if (sym <= 0 || int64_t(sym) + SYMWDS > lstk.end) return nullptr;
+  if (sym <= 0 || sym >= HIMEM_BASE || int64_t(sym) + SYMWDS > lstk.end) return nullptr;
   const SymEnt* e = reinterpret_cast<const SymEnt*>(lowstk + sym);
-  if ((e->flags & 0x7F0) != K_NUMBER || e->type != W_FLOAT || e->data <= 0 || e->data >= lstk.end)
+  if ((e->flags & 0x7F0) != K_NUMBER || e->type != W_FLOAT || e->data <= 0 || e->data >= HIMEM_BASE ||
+      e->data >= lstk.end)
     return nullptr;
   return reinterpret_cast<float*>(lowstk + e->data);
 }
