@@ -71,6 +71,9 @@ int runipc(int argi);
 int getipc(int* code);
 // The next line of the running compiled macro's text block.
 int rdipc(char* buf, int max);
+// Whether a line read from `unit` comes from the running compiled form
+// (its text blocks) instead.
+bool ipcunit(int unit);
 // Frees the running compiled macro's sections (frame pop).
 void ipcfre();
 // Whether a compiled macro or a loop compiled in memory is running.

@@ -41,6 +41,7 @@ struct Ipc {
   int32_t calleroff = 0;      // the caller's command offset
   int16_t callerunit = -1;    // the caller's macro unit
   int16_t endline = 0;        // a loop's last line in its macro
+  int16_t inunit = -1;        // a loop's input unit (its text blocks)
   std::vector<uint8_t> rec;   // the record read last (file reads)
 };
 
@@ -435,9 +436,18 @@ void ipcloop(std::vector<uint8_t>&& cmds, int16_t endline) {
   p.cmds = std::move(cmds);
   p.calleroff = ipcoff;
   p.callerunit = mcunit;
+  p.inunit = inunit;
   ipcs.push_back(std::move(p));
   ipcoff = 0;
   state |= ST_CMACRO;
+}
+
+bool ipcunit(int unit) {
+  if (ipcs.empty() || !(state & ST_CMACRO)) return false;
+  if (unit == macunt()) return true;
+  // A loop typed at the prompt: its text blocks, not the keyboard.
+  const Ipc& p = ipcs.back();
+  return p.loop && unit == p.inunit && p.txt >= 0;
 }
 
 namespace {
