@@ -453,10 +453,10 @@ bool ipcunit(int unit) {
 namespace {
 
 // Where a compiled macro's bytes come from: a unit (its file, or its entry
-// in the library) or a variable's data.
-// The bytes are read through a pointer record: a file-backed one bound to
-// the unit (offsets count from the file's start, stream positions from its
-// compiled data), or one over the variable's data.
+// in the library) or a variable's data. They are read through a pointer
+// record: a file-backed one bound to the unit (offsets count from the
+// file's start, stream positions from its compiled data), or one over the
+// variable's data.
 struct Src {
   int unit = -1;
   bool lib = false;

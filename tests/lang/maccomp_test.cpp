@@ -483,7 +483,7 @@ TEST_F(Cmp, ByteStreams) {
   EXPECT_EQ(wrtptr(r, ten, 10), 5);  // no room past the end
   EXPECT_EQ(stmpos(r), 1000);
   stmset(r, 995);
-  uint8_t buf[16] = {0};
+  uint8_t buf[64] = {0};
   EXPECT_EQ(rdptr(r, buf, 10), nullptr);  // short: nothing, position kept
   EXPECT_EQ(stmpos(r), 995);
 
