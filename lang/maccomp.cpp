@@ -10,6 +10,7 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/units.h"
+#include "core/varbl.h"
 #include "lang/declare.h"
 #include "lang/keywords.h"
 #include "lang/macro.h"
@@ -167,6 +168,17 @@ struct Comp {
     bool gone() const { return frmadr != frame || maclev != level; }
   };
 
+  // Whether the line ends with "{" (an assignment from a brace block: the
+  // brace is a word of the expression, not an argument of its own).
+  static bool brace() {
+    int n = lenstr(linbuf);
+    while (n > 0 && (linbuf[n - 1] == ' ' || linbuf[n - 1] == '\t')) n--;
+    if (n < 1 || linbuf[n - 1] != '{') return false;
+    for (int i = 0; i < nwords; i++)
+      if (isop(i, OP_LBRACE)) return true;
+    return false;
+  }
+
   int whiles() const {
     int n = 0;
     for (int k : blocks) n += k == 0;
@@ -318,7 +330,7 @@ struct Comp {
         break;
     }
     int32_t off = record(code, na);
-    if (off >= 0 && na >= 2 && isop(argmap[na - 1], OP_LBRACE)) txtblk();
+    if (off >= 0 && ((na >= 2 && isop(argmap[na - 1], OP_LBRACE)) || brace())) txtblk();
     return 0;
   }
 
@@ -571,21 +583,27 @@ int compil() {
     body.insert(body.end(), e, e + RELSZ);
   }
   body.insert(body.end(), c.cmd.begin(), c.cmd.end());
-  // The file: a blank header of CMPBASE bytes, then the compiled data.
+  // The file: a blank header of CMPBASE bytes (the file layer's), then the
+  // compiled data written through the file variable's stream.
   int u = openf(out.c_str(), UM_UPDATE | UM_CREATE, 512);
   static const uint8_t blank[CMPBASE] = {};
   if (u > 0 && wrtblk(u, 0, blank, CMPBASE, 0) != CMPBASE) {
     closef(u, 1);
     u = -1;
   }
-  if (u <= 0) {
+  PtrRec* fv = u > 0 ? putptr(K_FILE, 0, nullptr, 0, 8, 0) : nullptr;
+  if (u > 0 && !fv) closef(u, 1);
+  if (!fv) {
     jprintf(errlun, "error opening %s\n", out.c_str());
     jprintf(errlun, "%d errors detected\n", 1);
     setres(-1, 0);
     return 0;
   }
-  int w = wrtblk(u, 0, body.data(), int32_t(body.size()), CMPBASE);
-  closef(u, 0);
+  filrec(fv)->Lun = uint8_t(u);
+  stmset(fv, 0);
+  int32_t w = wrtptr(fv, body.data(), int32_t(body.size()));
+  freptr(fv);  // closes the unit
+  frebuf(fv);
   setres(w == int32_t(body.size()) ? 0 : -1, 0);
   return 0;
 }

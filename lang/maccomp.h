@@ -26,6 +26,8 @@
 #include <cstdint>
 #include <cstring>
 
+struct PtrRec;
+
 constexpr int CMPBASE = 140;          // compiled data start in the file
 constexpr int CMPHDR = 28;            // its header
 constexpr uint16_t CMPTYPE = 0x2008;  // the file type
@@ -36,6 +38,7 @@ constexpr int RELSZ = 20;             // a relocation entry / named reference
 constexpr int LABSZ = 8;              // a label entry
 constexpr int CMDMAX = 65536;         // largest command table
 constexpr int LOOPMAX = 32764;        // largest loop compiled in memory
+constexpr int MEMUNIT = 98;           // the input unit of a macro run from a variable
 
 inline int16_t get16(const uint8_t* p) {
   int16_t v;
@@ -68,6 +71,9 @@ int runipc(int argi);
 int getipc(int* code);
 // The next line of the running compiled macro's text block.
 int rdipc(char* buf, int max);
+// Whether a line read from `unit` comes from the running compiled form
+// (its text blocks) instead.
+bool ipcunit(int unit);
 // Frees the running compiled macro's sections (frame pop).
 void ipcfre();
 // Whether a compiled macro or a loop compiled in memory is running.
@@ -80,3 +86,19 @@ bool ipcrun();
 char* NXTSTR(int arg, char* buf, int32_t* state, int seps);
 // Drops every runner state (tests, start-up).
 void ipcini();
+
+// Byte streams of pointer records. The stream position is block x 512 +
+// byte within the block, kept in XYZptr[1] and XYZptr[0] and written back
+// (as block and byte below 512) after each transfer. A file-backed record
+// (kind bit 8) moves the whole count in one transfer at file offset
+// position + 140; any other record goes piece by piece through its block
+// buffers, or its data when it has none.
+int64_t stmpos(const PtrRec* r);
+void stmset(PtrRec* r, int64_t pos);
+// Reads n bytes: a pointer to them in place when they all lie in the first
+// piece (buf is then not filled, and may be null), else buf filled piece by
+// piece. Null when fewer than n bytes could be read (the position stays).
+uint8_t* rdptr(PtrRec* r, uint8_t* buf, int32_t n);
+// Writes n bytes; stops when a block has no room left. The bytes written,
+// or -1 when the transfer failed.
+int32_t wrtptr(PtrRec* r, const uint8_t* bytes, int32_t n);

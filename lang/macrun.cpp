@@ -4,6 +4,7 @@
 #include "lang/maccomp.h"
 
 #include "core/args.h"
+#include "core/blkbuf.h"
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
@@ -34,13 +35,16 @@ struct Ipc {
   std::vector<uint8_t> cmds;  // the resident command section
   bool resident = true;       // else records are read from the file
   int unit = -1;              // the file's unit (file reads)
-  int64_t cmdpos = 0;         // the command section's offset in the file
+  int64_t cmdpos = 0;         // the command section's stream position
+  PtrRec* ld = nullptr;       // the file's stream while loading (scratch)
+  int32_t io = 0;             // its headed copy while running (file reads)
   int32_t cmdsz = 0;
   std::vector<int32_t> syms;  // live entry of each symbol entry
   int32_t txt = -1;           // text-block line to read next (-1: none)
   int32_t calleroff = 0;      // the caller's command offset
   int16_t callerunit = -1;    // the caller's macro unit
   int16_t endline = 0;        // a loop's last line in its macro
+  int16_t inunit = -1;        // a loop's input unit (its text blocks)
   std::vector<uint8_t> rec;   // the record read last (file reads)
   // Fast forms of the assignment and condition records, by offset. Each
   // form has a block of its own, so that it stays where it is whatever
@@ -71,6 +75,43 @@ FastCmd* fastslot(Ipc& p, int32_t off, int16_t c, int na) {
   return p.fptr[size_t(off)] = p.forms.back().get();
 }
 
+// The stream that p's records are read through (file reads).
+PtrRec* iorec(const Ipc& p) {
+  if (p.ld) return p.ld;
+  return p.io > 0 ? static_cast<PtrRec*>(stkptr(p.io)) : nullptr;
+}
+
+// Drops p's stream record; the unit stays open (the macro's return closes it).
+void iofree(Ipc& p) {
+  if (PtrRec* r = p.io > 0 ? static_cast<PtrRec*>(stkptr(p.io)) : nullptr) {
+    if (FilRec* f = filrec(r)) f->Lun = 0;
+    freptr(r);
+    frebuf(r);
+  }
+  p.io = 0;
+}
+
+// n bytes at offset off of p's command section into buf (file reads).
+bool ipcrd(Ipc& p, uint8_t* buf, int32_t n, int32_t off) {
+  PtrRec* r = iorec(p);
+  if (!r || n < 0 || off < 0 || int64_t(off) + n > p.cmdsz) return false;
+  stmset(r, p.cmdpos + off);
+  const uint8_t* d = rdptr(r, buf, n);
+  if (d && d != buf) std::memcpy(buf, d, size_t(n));
+  return d != nullptr;
+}
+
+// Reads the record at offset off from the file (ipcblk): its header gives
+// its size. Null when it does not lie whole inside the command section.
+const uint8_t* ipcblk(Ipc& p, int32_t off) {
+  uint8_t h[RECHDR];
+  if (!ipcrd(p, h, RECHDR, off)) return nullptr;
+  int32_t n = recsiz(h);
+  if (off + n > p.cmdsz) return nullptr;
+  p.rec.resize(size_t(n));
+  return ipcrd(p, p.rec.data(), n, off) ? p.rec.data() : nullptr;
+}
+
 // The record at offset off of p, or null when it does not lie whole inside
 // the command section.
 inline const uint8_t* record(Ipc& p, int32_t off) {
@@ -79,13 +120,7 @@ inline const uint8_t* record(Ipc& p, int32_t off) {
     const uint8_t* r = p.cmds.data() + off;
     return off + recsiz(r) <= p.cmdsz ? r : nullptr;
   }
-  uint8_t h[RECHDR];
-  if (rdblk(p.unit, 0, h, RECHDR, p.cmdpos + off) != RECHDR) return nullptr;
-  int32_t n = recsiz(h);
-  if (off + n > p.cmdsz) return nullptr;
-  p.rec.resize(size_t(n) + 2);
-  if (rdblk(p.unit, 0, p.rec.data(), n + 2, p.cmdpos + off) < n) return nullptr;
-  return p.rec.data();
+  return ipcblk(p, off);
 }
 
 // Runs the resident records from the current offset while each is a jump
@@ -146,7 +181,7 @@ int rd16(Ipc& p, int32_t off) {
   uint8_t b[2];
   if (p.resident) {
     std::memcpy(b, p.cmds.data() + off, 2);
-  } else if (rdblk(p.unit, 0, b, 2, p.cmdpos + off) != 2) {
+  } else if (!ipcrd(p, b, 2, off)) {
     return -1;
   }
   return get16(b);
@@ -228,8 +263,70 @@ void lstsym(const std::vector<uint8_t>& s) {
   }
 }
 
+// The parse tables as a command left them: the listing borrows them.
+struct ParseSave {
+  char lin[LINBUF];
+  WORD tab[NWORDS];
+  int16_t map[MAXARG], nw, low, na, tok, line;
+  uint16_t flg;
+  ParseSave() {
+    std::memcpy(lin, linbuf, sizeof lin);
+    std::memcpy(tab, wrdtab, sizeof tab);
+    std::memcpy(map, argmap, sizeof map);
+    nw = nwords;
+    low = lowmrk;
+    na = nargw;
+    tok = lsttok;
+    line = maclin;
+    flg = prsflg;
+  }
+  ~ParseSave() {
+    std::memcpy(linbuf, lin, sizeof lin);
+    std::memcpy(wrdtab, tab, sizeof tab);
+    std::memcpy(argmap, map, sizeof map);
+    nwords = nw;
+    lowmrk = low;
+    nargw = na;
+    lsttok = tok;
+    maclin = line;
+    prsflg = flg;
+  }
+};
+
+// Loads a checked command record into the parse tables as the runner does,
+// and traces it as a parsed command (the listing with trace bits 0x14).
+void trcrec(const Ipc& p, const uint8_t* r) {
+  const int na = r[0], nw = r[1];
+  const int16_t c = get16(r + 2);
+  maclin = get16(r + 8);
+  for (int i = 0; i < na; i++) argmap[i] = get16(r + RECHDR + 2 * i);
+  for (int i = 0; i < nw; i++) {
+    WORD& w = wrdtab[i];
+    std::memcpy(&w, r + RECHDR + 2 * na + 16 * size_t(i), sizeof w);
+    if (w.type > 0 && (w.type & 0x1000) && !(w.type & 0x2000) && wval(w) < 0)
+      setwval(w, p.syms[size_t((-int64_t(wval(w)) - 1) / SYMWDS)]);
+  }
+  nwords = int16_t(nw);
+  lowmrk = NWORDS;
+  nargw = int16_t(na);
+  if (na == 0 && c > 0) {
+    wrdtab[0] = WORD{};
+    wrdtab[0].type = WT_CMD;
+    wrdtab[0].v1 = c;
+    argmap[0] = 0;
+    nargw = 1;
+    if (nwords < 1) nwords = 1;
+  }
+  lsttok = int16_t(na > 0 || c == 0 ? argmap[0] : -1);
+  prsflg = 0x1F;
+  linbuf[0] = 0;
+  ecodbg();
+}
+
 // The listing of the records, following the next offsets.
 void lstcmd(Ipc& p) {
+  ParseSave keep;
+  const bool parsed = (trcmsk & 0x14) == 0x14;
   jprintf(dbglun, "\nCommand table:\n\tAddr Key  Args Words    Next   Arg1 Arg2\n");
   int32_t off = 0;
   for (int guard = 0; guard < 100000; guard++) {
@@ -245,6 +342,7 @@ void lstcmd(Ipc& p) {
     else
       jprintf(dbglun, "Ipc:%7ld %4d %5d %5d %7ld %5d %5d  %s\n", long(off), int(code), int(r[0]),
               int(r[1]), long(next), int(get16(r + RECHDR)), int(get16(r + RECHDR + 2)), kw);
+    if (parsed && !ctrl(code) && code != LOOPEND) trcrec(p, r);
     if (next <= off || code == CM_RETURN || code == LOOPEND) break;
     off = next;
   }
@@ -295,7 +393,116 @@ void ipcfre() {
   if (ipcs.empty()) return;
   ipcoff = ipcs.back().calleroff;
   mcunit = ipcs.back().callerunit;
+  iofree(ipcs.back());
   popipc();
+}
+
+int64_t stmpos(const PtrRec* r) { return int64_t(r->XYZptr[1]) * 512 + r->XYZptr[0]; }
+
+void stmset(PtrRec* r, int64_t pos) {
+  pos = std::clamp<int64_t>(pos, 0, int64_t(UINT32_MAX) * 512);
+  r->XYZptr[1] = uint32_t(pos / 512);
+  r->XYZptr[0] = uint32_t(pos % 512);
+}
+
+namespace {
+
+// One piece of a record that is not file-backed: the bytes addressable at
+// stream position pos (mode 1 reading, 2 writing), their count in *len;
+// null when there are none. The position counts bytes of whole-byte items.
+uint8_t* piece(PtrRec* r, int64_t pos, int mode, int64_t* len) {
+  *len = 0;
+  const int bits = r->Wsiz & 63;
+  if (bits < 8 || bits % 8 || pos % (bits / 8)) return nullptr;
+  const int wb = bits / 8;
+  const int64_t item = pos / wb;
+  if (!bufrec(r)) {
+    // Data held in memory: the rest of it from the position.
+    uint8_t* d = dat0(r);
+    if (!d && r->Addr > 0 && !(r->Flg & K_NOSTK)) d = static_cast<uint8_t*>(stkptr(int32_t(r->Addr)));
+    const int64_t tot = r->Tot > 0 ? int64_t(r->Tot) : std::max<int32_t>(r->Length, 0);
+    if (!d || item >= tot) return nullptr;
+    *len = (tot - item) * wb;
+    return d + pos;
+  }
+  // Through the block buffers: the position as item coordinates.
+  const int64_t nx = std::max<uint32_t>(r->Datdims[0], 1), ny = std::max<uint32_t>(r->Datdims[1], 1);
+  const int64_t nz = std::max<uint32_t>(r->Datdims[2], 1);
+  if (item >= nx * ny * nz) return nullptr;
+  r->XYZptr[0] = uint32_t(item % nx);
+  r->XYZptr[1] = uint32_t(item / nx % ny);
+  r->XYZptr[2] = uint32_t(item / (nx * ny));
+  uint8_t* d = blkadr(r, mode);
+  const int32_t k = d ? sizbuf(r) : 0;
+  if (k < 1) return nullptr;
+  *len = int64_t(k) * wb;
+  return d;
+}
+
+}  // namespace
+
+uint8_t* rdptr(PtrRec* r, uint8_t* buf, int32_t n) {
+  if (!r || n < 0) return nullptr;
+  const int64_t pos = stmpos(r);
+  const uint32_t z = r->XYZptr[2];
+  if (r->Flg & K_FILE) {
+    // One transfer through the unit's record I/O.
+    const FilRec* f = filrec(r);
+    if (!f || f->Lun < 1) return nullptr;
+    if (!buf) buf = static_cast<uint8_t*>(getbuf(std::max(n, 1)));
+    if (!buf || (n > 0 && rdblk(f->Lun, 0, buf, n, pos + CMPBASE) != n)) return nullptr;
+    stmset(r, pos + n);
+    return buf;
+  }
+  uint8_t* out = nullptr;
+  int64_t done = 0;
+  while (done < n) {
+    int64_t len = 0;
+    uint8_t* d = piece(r, pos + done, 1, &len);
+    if (!d) break;
+    if (done == 0 && len >= n) {
+      out = d;  // all of it in the first piece: read in place
+      done = n;
+      break;
+    }
+    if (!buf) buf = static_cast<uint8_t*>(getbuf(n));
+    if (!buf) break;
+    const int64_t k = std::min<int64_t>(len, n - done);
+    std::memcpy(buf + done, d, size_t(k));
+    done += k;
+  }
+  r->XYZptr[2] = z;
+  if (done < n) {
+    stmset(r, pos);
+    return nullptr;
+  }
+  stmset(r, pos + n);
+  return out ? out : buf;
+}
+
+int32_t wrtptr(PtrRec* r, const uint8_t* bytes, int32_t n) {
+  if (!r || n < 0 || (n > 0 && !bytes)) return -1;
+  const int64_t pos = stmpos(r);
+  const uint32_t z = r->XYZptr[2];
+  if (r->Flg & K_FILE) {
+    const FilRec* f = filrec(r);
+    if (!f || f->Lun < 1 || (n > 0 && wrtblk(f->Lun, 0, bytes, n, pos + CMPBASE) != n)) return -1;
+    stmset(r, pos + n);
+    return n;
+  }
+  int64_t done = 0;
+  while (done < n) {
+    int64_t len = 0;
+    uint8_t* d = piece(r, pos + done, 2, &len);
+    if (!d) break;  // no room left
+    const int64_t k = std::min<int64_t>(len, n - done);
+    std::memcpy(d, bytes + done, size_t(k));
+    done += k;
+  }
+  if (bufrec(r)) flshio(r);
+  r->XYZptr[2] = z;
+  stmset(r, pos + done);
+  return int32_t(done);
 }
 
 // Pushes a loop compiled in memory (the compiler's side).
@@ -307,27 +514,41 @@ void ipcloop(std::vector<uint8_t>&& cmds, int16_t endline) {
   p.cmds = std::move(cmds);
   p.calleroff = ipcoff;
   p.callerunit = mcunit;
+  p.inunit = inunit;
   ipcs.push_back(std::move(p));
   ipcoff = 0;
   state |= ST_CMACRO;
 }
 
+bool ipcunit(int unit) {
+  if (ipcs.empty() || !(state & ST_CMACRO)) return false;
+  if (unit == macunt()) return true;
+  // A loop typed at the prompt: its text blocks, not the keyboard.
+  const Ipc& p = ipcs.back();
+  return p.loop && unit == p.inunit && p.txt >= 0;
+}
+
 namespace {
 
 // Where a compiled macro's bytes come from: a unit (its file, or its entry
-// in the library) or a variable's data.
+// in the library) or a variable's data. They are read through a pointer
+// record: a file-backed one bound to the unit (offsets count from the
+// file's start, stream positions from its compiled data), or one over the
+// variable's data.
 struct Src {
   int unit = -1;
   bool lib = false;
   const uint8_t* mem = nullptr;
+  PtrRec* io = nullptr;
+  int64_t at = 0;  // the offset of stream position 0
+  // Reads a section (rdcmp): n bytes at offset off, none past limit.
   bool read(void* buf, int64_t n, int64_t off, int64_t limit) const {
-    if (n < 0 || off < 0 || off + n > limit) return false;
+    if (!io || n < 0 || n > 0x7FFFFFFF || off < at || off + n > limit) return false;
     if (n == 0) return true;
-    if (mem) {
-      std::memcpy(buf, mem + off, size_t(n));
-      return true;
-    }
-    return n <= 0x7FFFFFFF && rdblk(unit, 0, buf, int32_t(n), off) == int32_t(n);
+    stmset(io, off - at);
+    const uint8_t* d = rdptr(io, static_cast<uint8_t*>(buf), int32_t(n));
+    if (d && d != buf) std::memcpy(buf, d, size_t(n));
+    return d != nullptr;
   }
 };
 
@@ -369,6 +590,10 @@ int runipc(int argi) {
       if (f && std::fseek(f, 0, SEEK_END) == 0) limit = std::ftell(f);
       if (f && here >= 0) std::fseek(f, here, SEEK_SET);
     }
+    // The file variable's stream, bound to the open unit.
+    src.io = putptr(K_FILE, 0, nullptr, 0, 8, 1);
+    if (FilRec* f = src.io ? filrec(src.io) : nullptr) f->Lun = uint8_t(src.unit);
+    src.at = CMPBASE;
   } else {
     int64_t n = ipcvar(argi, &src.mem);
     if (n == -2) {
@@ -382,6 +607,13 @@ int runipc(int argi) {
                    get16(src.mem + 2) != int16_t(CMPTYPE)
                ? CMPBASE
                : 0;
+    // A stream over the variable's bytes.
+    if ((src.io = putptr(K_ARRAY, 0, nullptr, 0, 8, 1))) {
+      src.io->Flg = K_ARRAY | K_NAMED;
+      src.io->Data0 = bytadr(stkadr(src.mem));
+      src.io->Tot = uint32_t(n);
+      src.io->Datdims[0] = uint32_t(n);
+    }
   }
   const int u = src.unit;
   const bool lib = src.lib;
@@ -412,9 +644,10 @@ int runipc(int argi) {
 
   Ipc p;
   p.unit = u;
-  p.cmdpos = pos;
+  p.cmdpos = pos - src.at;
   p.cmdsz = int32_t(cmds);
   p.resident = !ipcfile || src.mem;
+  p.ld = src.io;
   if (p.resident) {
     p.cmds.resize(size_t(cmds));
     if (!src.read(p.cmds.data(), cmds, pos, limit)) return refuse(u, lib);
@@ -471,6 +704,19 @@ int runipc(int argi) {
     return -1;
   }
 
+  p.ld = nullptr;
+  if (!p.resident) {
+    // Records are read at run time through a record of the macro's own.
+    PtrRec* r = putptr(K_FILE, 0, nullptr, 0, 8, 0);
+    if (FilRec* f = r ? filrec(r) : nullptr) {
+      f->Lun = uint8_t(u);
+      p.io = stkadr(r);
+    } else {
+      if (!lib && u > 0) closef(u, 0);
+      return -1;
+    }
+  }
+
   // The call: the caller's state is kept as for a text macro.
   const bool framed = curfrm() != nullptr;
   p.calleroff = ipcoff;
@@ -478,9 +724,11 @@ int runipc(int argi) {
   callsv();
   int16_t oldunit = mcunit;
   int16_t olddep = lopdep;
-  mcunit = int16_t(u);
+  // A macro from a variable reads its text blocks through a unit of its own.
+  mcunit = int16_t(u > 0 ? u : MEMUNIT);
   lopdep = 0;
   if (PutMac(path[0] ? path : "NoName", argi, 4) != 0) {
+    iofree(p);
     if (!lib && u > 0) closef(u, 0);
     mcunit = oldunit;
     lopdep = olddep;
@@ -611,7 +859,7 @@ int rdipc(char* buf, int max) {
   int n = std::min(l - 1, max - 1);
   if (p.resident) {
     std::memcpy(buf, p.cmds.data() + p.txt + 2, size_t(n));
-  } else if (rdblk(p.unit, 0, buf, n, p.cmdpos + p.txt + 2) != n) {
+  } else if (!ipcrd(p, reinterpret_cast<uint8_t*>(buf), n, p.txt + 2)) {
     n = 0;
   }
   buf[n] = 0;

@@ -6,6 +6,7 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/units.h"
+#include "lang/maccomp.h"
 #include "lang/mactext.h"
 #include "lang/parse.h"
 
@@ -133,7 +134,7 @@ int rdline(int unit, char* buf, int max) {
   if (!buf || max < 1) return -1;
   buf[0] = 0;
   if (unit < 0 || (state & ST_INTR)) return -1;
-  if (unit == macunt() && (state & ST_CMACRO)) return rdipc(buf, max);
+  if ((state & ST_CMACRO) && ipcunit(unit)) return rdipc(buf, max);
   int lu = libunt();
   if (lu > 0 && unit == lu) return rdlibl(unit, libpos(), buf, max);
   if (unit > 0) return rdtext(unit, buf, max);

@@ -12,115 +12,27 @@
 //
 // The files are written into an empty working folder (an input can bring
 // its own "start.txt"), and the program starts as it does from the command
-// line with a copy of the project's system folder; the keyboard text goes
-// through the headless console. The run ends at the end of the keys, at quit, or
-// after a budget of turns and input polls that bounds long loops.
-//
-// Linked with -Wl,--wrap=exit: finish() ends a run by unwinding back here
-// instead of ending the process.
-#include "core/memory.h"
-#include "core/output.h"
-#include "core/state.h"
-#include "core/units.h"
-#include "lang/cstart.h"
-#include "lang/mainloop.h"
-#include "lang/maclib.h"
-#include "lang/macro.h"
-#include "lang/names.h"
-#include "lang/rdline.h"
-#include "ui/events.h"
-#include "ui/platform/console.h"
-
-#include <cctype>
-#include <csignal>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <unistd.h>
+// line with a copy of the project's system folder (tests/fuzz/harness.h).
+#include "harness.h"
 
 namespace {
 
-struct Stop {};  // unwinds a run back to the harness
-
-bool running = false;  // a run is in progress: exit() ends only the run
-constexpr int MAXTURNS = 1000;
-constexpr long MAXPOLLS = 50000;
 constexpr size_t MAXINPUT = 8192;
 
-// The headless console with a budget of input requests.
-class FuzzCon : public Console {
- public:
-  using Console::Console;
-  long polls = 0;
-  int pump(int how) override {
-    if (++polls > MAXPOLLS) throw Stop{};
-    return Console::pump(how);
-  }
-};
-
-std::string topdir, workdir, sysdir;
-
-// Signals as the fuzzing runtime set them: the program's own fatal-signal
-// trap would hide a crash from it.
-struct sigaction saved[32];
-const int TRAPPED[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGINT};
-
-void keepsignals() {
-  for (int s : TRAPPED) sigaction(s, nullptr, &saved[s]);
-}
-void backsignals() {
-  for (int s : TRAPPED) sigaction(s, &saved[s], nullptr);
-}
-
-bool setup() {
-  char tmpl[] = "/tmp/pelix-fuzz-XXXXXX";
-  if (!mkdtemp(tmpl)) return false;
-  topdir = tmpl;
-  workdir = topdir + "/work";
-  sysdir = topdir + "/system";
-  std::error_code ec;
-  std::filesystem::create_directory(workdir, ec);
-  if (ec || chdir(workdir.c_str()) != 0) return false;
-  std::atexit([] {
-    std::error_code e;
-    std::filesystem::remove_all(topdir, e);
-  });
-  setenv("PELIX", sysdir.c_str(), 1);
-  setenv("PELIX_BACKEND", "headless", 1);
-  setenv("PELIX_CLOCK", "virtual", 1);
-  setenv("TEMP", workdir.c_str(), 1);
-  keepsignals();
-  return true;
-}
-
-// Empties the working folder and writes the input's files into it, and
-// makes the system folder a fresh copy of the project's (a run may write
-// there: the default macro library lives in it); the keyboard text is
+// Writes the input's files into the working folder; the keyboard text is
 // returned.
 std::string unpack(const uint8_t* data, size_t size) {
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(workdir, ec))
-    std::filesystem::remove_all(e.path(), ec);
-  std::filesystem::remove_all(sysdir, ec);
-  std::filesystem::copy(PELIX_SOURCE_DIR "/system", sysdir, std::filesystem::copy_options::recursive, ec);
-  // High memory stays small, so that no run spends its time filling it.
-  std::ofstream(sysdir + "/sysstart.imp") << "himemsize = 16384\n";
+  fresh();
   std::string in(reinterpret_cast<const char*>(data), size);
   std::string keys;
   size_t at = 0;
   std::string name;  // the file being filled, empty for the keys
   std::string body;
   auto flush = [&] {
-    if (name.empty()) {
+    if (name.empty())
       keys = body;
-    } else {
-      std::ofstream f(workdir + "/" + name, std::ios::binary);
-      f << body;
-    }
+    else
+      putfile(name, body);
     body.clear();
   };
   while (at <= in.size()) {
@@ -145,82 +57,11 @@ std::string unpack(const uint8_t* data, size_t size) {
   return keys;
 }
 
-// Everything a run may have left: open units, high memory, the library.
-void cleanup() {
-  for (int u = 5; u < NUNITS; u++) closef(u, 0);
-  if (libunit > 0) closef(libunit, 0);
-  libunit = 0;
-  libfls();
-  highmem(-1);
-  himemflag = 0;
-}
-
-// The interpreter as the program starts it, over a zeroed low stack.
-void start() {
-  MakStk();
-  const int32_t words = lstk.end;
-  std::memset(lowstk, 0, static_cast<size_t>(words) * 4);
-  lstk = {words, 0, words, words};
-  rststk();
-  state = 0;
-  pflags = 0;
-  trcmsk = 0;
-  aflags = 0;
-  qflag = 0;
-  dfltq = typq = PendQ{0, 0, 0};
-  nturns = nerrtn = 0;
-  stktrap = 0;
-  lstlun = savlst = errlun = dbglun = 1;
-  jrnlun = -1;
-  loglun = -1;
-  nameini();
-  macini();
-  hstclr();
-  clrmsgs();
-  clrpeek();
-  inreset();
-  cmdlin("pelix");
-  backsignals();
-}
-
 }  // namespace
-
-extern "C" [[noreturn]] void __real_exit(int status);
-// exit() inside a run (quit, end of input) ends the run, not the process.
-extern "C" [[noreturn]] void __wrap_exit(int status) {
-  if (running) throw Stop{};
-  __real_exit(status);
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = setup();
   if (!ready || size > MAXINPUT) return 0;
-  std::string keys = unpack(data, size);
-  int fd[2];
-  if (pipe(fd) != 0) return 0;
-  if (!keys.empty() && write(fd[1], keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
-    close(fd[0]);
-    close(fd[1]);
-    return 0;
-  }
-  close(fd[1]);
-  // PELIX_FUZZ_SHOW=1 shows the transcript on standard error (replays).
-  static const bool show = std::getenv("PELIX_FUZZ_SHOW") != nullptr;
-  FILE* out = show ? stderr : std::fopen("/dev/null", "w");
-  {
-    FuzzCon con(fd[0], out);
-    Backend* old = setbackend(&con);
-    running = true;
-    try {
-      start();
-      for (int turn = 0; turn < MAXTURNS; turn++) mainturn();
-    } catch (const Stop&) {
-    }
-    running = false;
-    cleanup();
-    setbackend(old);
-  }
-  if (out && out != stderr) std::fclose(out);
-  close(fd[0]);
+  runkeys(unpack(data, size));
   return 0;
 }

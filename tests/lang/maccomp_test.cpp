@@ -11,6 +11,7 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/units.h"
+#include "core/varbl.h"
 #include "lang/maclib.h"
 #include "lang/macro.h"
 #include "lang/mainloop.h"
@@ -510,4 +511,75 @@ TEST_F(Cmp, StringItems) {
     else
       EXPECT_EQ(items, (std::vector<std::string>{"ab cd,ef", "gh"}));
   }
+}
+
+// With trace bits 4 and 0x10 the loader's listing also traces each record
+// as a parsed command, and the macro's own call still finds its arguments.
+TEST_F(Cmp, ListingTracesParsedRecords) {
+  file("zqt.imp", "zqt1 = zqt1 + $1\ntype zqt1\n");
+  type("declare global number zqt1\ncompile zqt\n");
+  auto count = [](const std::string& s, const std::string& w) {
+    size_t n = 0;
+    for (size_t at = s.find(w); at != std::string::npos; at = s.find(w, at + 1)) n++;
+    return n;
+  };
+  type("debug = 4\nzqt 2\ndebug = 0\n");
+  std::string r4 = rows();
+  type("debug = 20\nzqt 3\ndebug = 0\n");
+  std::string r20 = rows();
+  EXPECT_EQ(count(r4, ": type #zqt1"), 1u) << r4;   // run
+  EXPECT_EQ(count(r20, ": type #zqt1"), 2u) << r20;  // listed and run
+  EXPECT_EQ(count(r20, ": return"), 2u) << r20;
+  EXPECT_NE(r20.find("Ipc:"), std::string::npos);
+  EXPECT_NE(r20.find("       5.000"), std::string::npos) << r20;  // $1 was 3
+  EXPECT_EQ(maclev, 0);
+}
+
+// Byte streams: data in memory (read in place, a write stops at the end)
+// and a file-backed record (one transfer at position + 140).
+TEST_F(Cmp, ByteStreams) {
+  type("declare global byte array zqb(1000)\n");
+  uint16_t fl = 0;
+  int32_t e = GETSYM("zqb", 3, &fl, 1);
+  ASSERT_GT(e, 0);
+  auto* data = static_cast<uint8_t*>(stkptr(symptr(e)->data));
+  PtrRec* r = putptr(K_ARRAY, 0, nullptr, 0, 8, 1);
+  ASSERT_TRUE(r && data);
+  r->Data0 = bytadr(symptr(e)->data);
+  r->Tot = 1000;
+  const uint8_t ten[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  stmset(r, 600);
+  EXPECT_EQ(r->XYZptr[1], 1u);
+  EXPECT_EQ(r->XYZptr[0], 88u);
+  EXPECT_EQ(wrtptr(r, ten, 10), 10);
+  EXPECT_EQ(stmpos(r), 610);
+  EXPECT_EQ(data[600], 1);
+  EXPECT_EQ(data[609], 10);
+  stmset(r, 600);
+  EXPECT_EQ(rdptr(r, nullptr, 10), data + 600);  // in place
+  stmset(r, 995);
+  EXPECT_EQ(wrtptr(r, ten, 10), 5);  // no room past the end
+  EXPECT_EQ(stmpos(r), 1000);
+  stmset(r, 995);
+  uint8_t buf[64] = {0};
+  EXPECT_EQ(rdptr(r, buf, 10), nullptr);  // short: nothing, position kept
+  EXPECT_EQ(stmpos(r), 995);
+
+  int u = openf((dir + "zqs.bin").c_str(), UM_UPDATE | UM_CREATE, 512);
+  ASSERT_GT(u, 0);
+  PtrRec* f = putptr(K_FILE, 0, nullptr, 0, 8, 1);
+  ASSERT_TRUE(f);
+  filrec(f)->Lun = uint8_t(u);
+  stmset(f, 512 + 3);
+  EXPECT_EQ(wrtptr(f, ten, 10), 10);
+  EXPECT_EQ(stmpos(f), 525);
+  stmset(f, 512 + 5);
+  EXPECT_EQ(rdptr(f, buf, 4), buf);
+  EXPECT_EQ(buf[0], 3);
+  EXPECT_EQ(buf[3], 6);
+  EXPECT_EQ(rdptr(f, buf, 40), nullptr);  // past the file's end
+  closef(u, 0);
+  std::vector<uint8_t> b = bytes("zqs.bin");
+  ASSERT_EQ(b.size(), size_t(CMPBASE + 525));
+  EXPECT_EQ(b[CMPBASE + 515], 1);
 }

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "lang/alarm.h"
 #include "compute/expr.h"
 #include "core/args.h"
 #include "core/element.h"
@@ -333,6 +334,7 @@ inline void freshinterp() {
   std::memset(lowstk, 0, static_cast<size_t>(words) * 4);
   lstk = {words, 0, words, words};
   rststk();
+  almhead = 0;  // the alarm list lived on the old stack
   regadr = -1;  // no number registers until a test makes them
   macini();     // no macro running
   lstlun = dbglun = errlun = 1;

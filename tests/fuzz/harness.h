@@ -1,0 +1,185 @@
+// The harness of the interpreter's fuzz targets: a freshly started
+// interpreter per input in an empty working folder, with a copy of the
+// project's system folder, its keyboard text through the headless console.
+// A run ends at the end of the keys, at quit, or after a budget of turns and
+// input polls that bounds long loops.
+//
+// Include it in one source of a target only. The target is linked with
+// -Wl,--wrap=exit: finish() ends a run by unwinding back here instead of
+// ending the process.
+#pragma once
+#include "lang/alarm.h"
+#include "core/memory.h"
+#include "core/output.h"
+#include "core/state.h"
+#include "core/units.h"
+#include "lang/cstart.h"
+#include "lang/mainloop.h"
+#include "lang/maclib.h"
+#include "lang/macro.h"
+#include "lang/names.h"
+#include "lang/rdline.h"
+#include "ui/events.h"
+#include "ui/platform/console.h"
+
+#include <cctype>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+struct Stop {};  // unwinds a run back to the harness
+
+bool running = false;  // a run is in progress: exit() ends only the run
+constexpr int MAXTURNS = 1000;
+constexpr long MAXPOLLS = 50000;
+
+// The headless console with a budget of input requests.
+class FuzzCon : public Console {
+ public:
+  using Console::Console;
+  long polls = 0;
+  int pump(int how) override {
+    if (++polls > MAXPOLLS) throw Stop{};
+    return Console::pump(how);
+  }
+};
+
+std::string topdir, workdir, sysdir;
+
+// Signals as the fuzzing runtime set them: the program's own fatal-signal
+// trap would hide a crash from it.
+struct sigaction saved[32];
+const int TRAPPED[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGINT};
+
+void keepsignals() {
+  for (int s : TRAPPED) sigaction(s, nullptr, &saved[s]);
+}
+void backsignals() {
+  for (int s : TRAPPED) sigaction(s, &saved[s], nullptr);
+}
+
+bool setup() {
+  char tmpl[] = "/tmp/pelix-fuzz-XXXXXX";
+  if (!mkdtemp(tmpl)) return false;
+  topdir = tmpl;
+  workdir = topdir + "/work";
+  sysdir = topdir + "/system";
+  std::error_code ec;
+  std::filesystem::create_directory(workdir, ec);
+  if (ec || chdir(workdir.c_str()) != 0) return false;
+  std::atexit([] {
+    std::error_code e;
+    std::filesystem::remove_all(topdir, e);
+  });
+  setenv("PELIX", sysdir.c_str(), 1);
+  setenv("PELIX_BACKEND", "headless", 1);
+  setenv("PELIX_CLOCK", "virtual", 1);
+  setenv("TEMP", workdir.c_str(), 1);
+  keepsignals();
+  return true;
+}
+
+// Empties the working folder and makes the system folder a fresh copy of
+// the project's (a run may write there: the default macro library lives in
+// it).
+void fresh() {
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(workdir, ec))
+    std::filesystem::remove_all(e.path(), ec);
+  std::filesystem::remove_all(sysdir, ec);
+  std::filesystem::copy(PELIX_SOURCE_DIR "/system", sysdir, std::filesystem::copy_options::recursive, ec);
+  // High memory stays small, so that no run spends its time filling it.
+  std::ofstream(sysdir + "/sysstart.imp") << "himemsize = 16384\n";
+}
+
+// A file of the working folder.
+void putfile(const std::string& name, const std::string& bytes) {
+  std::ofstream f(workdir + "/" + name, std::ios::binary);
+  f << bytes;
+}
+
+// Everything a run may have left: open units, high memory, the library.
+void cleanup() {
+  for (int u = 5; u < NUNITS; u++) closef(u, 0);
+  if (libunit > 0) closef(libunit, 0);
+  libunit = 0;
+  libfls();
+  highmem(-1);
+  himemflag = 0;
+}
+
+// The interpreter as the program starts it, over a zeroed low stack.
+void start() {
+  MakStk();
+  const int32_t words = lstk.end;
+  std::memset(lowstk, 0, static_cast<size_t>(words) * 4);
+  lstk = {words, 0, words, words};
+  rststk();
+  almhead = 0;  // the alarm list lived on the old stack
+  state = 0;
+  pflags = 0;
+  trcmsk = 0;
+  aflags = 0;
+  qflag = 0;
+  dfltq = typq = PendQ{0, 0, 0};
+  nturns = nerrtn = 0;
+  stktrap = 0;
+  lstlun = savlst = errlun = dbglun = 1;
+  jrnlun = -1;
+  loglun = -1;
+  nameini();
+  macini();
+  hstclr();
+  clrmsgs();
+  clrpeek();
+  inreset();
+  cmdlin("pelix");
+  backsignals();
+}
+
+// Runs a freshly started interpreter on the keys (the files are in place).
+void runkeys(const std::string& keys) {
+  int fd[2];
+  if (pipe(fd) != 0) return;
+  if (!keys.empty() && write(fd[1], keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
+    close(fd[0]);
+    close(fd[1]);
+    return;
+  }
+  close(fd[1]);
+  // PELIX_FUZZ_SHOW=1 shows the transcript on standard error (replays).
+  static const bool show = std::getenv("PELIX_FUZZ_SHOW") != nullptr;
+  FILE* out = show ? stderr : std::fopen("/dev/null", "w");
+  {
+    FuzzCon con(fd[0], out);
+    Backend* old = setbackend(&con);
+    running = true;
+    try {
+      start();
+      for (int turn = 0; turn < MAXTURNS; turn++) mainturn();
+    } catch (const Stop&) {
+    }
+    running = false;
+    cleanup();
+    setbackend(old);
+  }
+  if (out && out != stderr) std::fclose(out);
+  close(fd[0]);
+}
+
+}  // namespace
+
+extern "C" [[noreturn]] void __real_exit(int status);
+// exit() inside a run (quit, end of input) ends the run, not the process.
+extern "C" [[noreturn]] void __wrap_exit(int status) {
+  if (running) throw Stop{};
+  __real_exit(status);
+}
