@@ -393,7 +393,9 @@ TEST_F(Cmp, FastFormsMatchTheGeneralPath) {
        "zfk = 0\nwhile (zfk < 2) {\n  zfk = zfk + 1\n  zf1 = zfa + zfb\n  zf2 = zfa * zfb\n"
        "  zf3 = zfa / zfb\n  zf4 = zfa - 16777217\n  zf5 = zfa\n  zf6 = 0\n"
        "  if (zfa < zfb) {\n    zf6 = zf6 + 1\n  }\n  if (zfa) {\n    zf6 = zf6 + 2\n  }\n"
-       "  if (zfa == 16777217) {\n    zf6 = zf6 + 4\n  }\n  if (zfb != 1.5) {\n    zf6 = zf6 + 8\n  }\n}\n");
+       "  if (zfa == 16777217) {\n    zf6 = zf6 + 4\n  }\n  if (zfb != 1.5) {\n    zf6 = zf6 + 8\n  }\n"
+       "  if (zfa > zfb) zf6 = zf6 + 16\n  if (zfb <= 0) {\n    zf6 = zf6 + 32\n  } else {\n"
+       "    zf6 = zf6 + 64\n  }\n}\n");
   type("declare global number zfa zfb zfk zf1 zf2 zf3 zf4 zf5 zf6\ncompile zfm\n");
   ASSERT_TRUE(exists("zfm.cmp"));
   put("zfc.cmp", bytes("zfm.cmp"));
@@ -424,7 +426,7 @@ TEST_F(Cmp, FastFormsMatchTheGeneralPath) {
   EXPECT_EQ(checked, 9 * 9 * 3);
   // Released storage between runs: the forms find the new storage.
   type("zfa = 7\nzfb = 1\nzfm\nrelease zf5 zf6\nzfm\nrelease zf5\nzfc\ntype zf5 zf6\n");
-  EXPECT_EQ(rows(), "       7.000       10.000\n");
+  EXPECT_EQ(rows(), "       7.000       90.000\n");
 }
 
 // Ctrl-C stops a loop that runs on fast forms alone, compiled, compiled in
