@@ -408,9 +408,10 @@ void stmset(PtrRec* r, int64_t pos) {
 namespace {
 
 // One piece of a record that is not file-backed: the bytes addressable at
-// stream position pos (mode 1 reading, 2 writing), their count in *len;
-// null when there are none. The position counts bytes of whole-byte items.
-uint8_t* piece(PtrRec* r, int64_t pos, int mode, int64_t* len) {
+// stream position pos (mode 1 reading, 2 writing `want` bytes), their count
+// in *len; null when there are none. The position counts bytes of
+// whole-byte items.
+uint8_t* piece(PtrRec* r, int64_t pos, int mode, int64_t* len, int64_t want = 0) {
   *len = 0;
   const int bits = r->Wsiz & 63;
   if (bits < 8 || bits % 8 || pos % (bits / 8)) return nullptr;
@@ -432,6 +433,10 @@ uint8_t* piece(PtrRec* r, int64_t pos, int mode, int64_t* len) {
   r->XYZptr[0] = uint32_t(item % nx);
   r->XYZptr[1] = uint32_t(item / nx % ny);
   r->XYZptr[2] = uint32_t(item / (nx * ny));
+  // A write that covers less than the whole block reads it first, so that
+  // the block's other bytes are written back as they were.
+  uint32_t off = 0;
+  if (mode == 2 && (blknum(r, &off) < 1 || off != 0 || want < int64_t(r->Rwds) * wb)) mode = 3;
   uint8_t* d = blkadr(r, mode);
   const int32_t k = d ? sizbuf(r) : 0;
   if (k < 1) return nullptr;
@@ -493,7 +498,7 @@ int32_t wrtptr(PtrRec* r, const uint8_t* bytes, int32_t n) {
   int64_t done = 0;
   while (done < n) {
     int64_t len = 0;
-    uint8_t* d = piece(r, pos + done, 2, &len);
+    uint8_t* d = piece(r, pos + done, 2, &len, n - done);
     if (!d) break;  // no room left
     const int64_t k = std::min<int64_t>(len, n - done);
     std::memcpy(d, bytes + done, size_t(k));
