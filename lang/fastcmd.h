@@ -7,10 +7,8 @@
 // declines (the command then runs the usual way) whenever a variable is no
 // longer a float number with storage, or a condition meets a missing value.
 #pragma once
-#include <cstdint>
-
-
 #include <cmath>
+#include <cstdint>
 
 #include "compute/scalar.h"
 #include "core/convert.h"
