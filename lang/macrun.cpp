@@ -293,16 +293,19 @@ struct ParseSave {
   }
 };
 
-// Loads a checked command record into the parse tables as the runner does,
-// and traces it as a parsed command (the listing with trace bits 0x14).
-void trcrec(const Ipc& p, const uint8_t* r) {
+// Loads a checked command record into the parse tables: its argument map,
+// its words with their symbol references made live entries, and for a
+// record without words (the closing return) its command word.
+void ldrec(const Ipc& p, const uint8_t* r) {
   const int na = r[0], nw = r[1];
   const int16_t c = get16(r + 2);
-  maclin = get16(r + 8);
   for (int i = 0; i < na; i++) argmap[i] = get16(r + RECHDR + 2 * i);
+  // Word by word: a few 16-byte words, where a block copy of unknown size
+  // costs more to start than the copy itself.
+  const uint8_t* src = r + RECHDR + 2 * na;
   for (int i = 0; i < nw; i++) {
     WORD& w = wrdtab[i];
-    std::memcpy(&w, r + RECHDR + 2 * na + 16 * size_t(i), sizeof w);
+    std::memcpy(&w, src + size_t(i) * sizeof(WORD), sizeof(WORD));
     if (w.type > 0 && (w.type & 0x1000) && !(w.type & 0x2000) && wval(w) < 0)
       setwval(w, p.syms[size_t((-int64_t(wval(w)) - 1) / SYMWDS)]);
   }
@@ -310,9 +313,10 @@ void trcrec(const Ipc& p, const uint8_t* r) {
   lowmrk = NWORDS;
   nargw = int16_t(na);
   if (na == 0 && c > 0) {
-    wrdtab[0] = WORD{};
-    wrdtab[0].type = WT_CMD;
-    wrdtab[0].v1 = c;
+    WORD& w = wrdtab[0];
+    w = WORD{};
+    w.type = WT_CMD;
+    w.v1 = c;
     argmap[0] = 0;
     nargw = 1;
     if (nwords < 1) nwords = 1;
@@ -320,6 +324,13 @@ void trcrec(const Ipc& p, const uint8_t* r) {
   lsttok = int16_t(na > 0 || c == 0 ? argmap[0] : -1);
   prsflg = 0x1F;
   linbuf[0] = 0;
+}
+
+// Loads a record as the runner does and traces it as a parsed command (the
+// listing with trace bits 0x14).
+void trcrec(const Ipc& p, const uint8_t* r) {
+  maclin = get16(r + 8);
+  ldrec(p, r);
   ecodbg();
 }
 
@@ -790,7 +801,7 @@ int getipc(int* code) {
       endloop();
       return 0;
     }
-    const int na = r[0], nw = r[1];
+    const int na = r[0];
     maclin = get16(r + 8);
     // A record with a made fast form runs here, between turns of the main
     // loop, and the next record is taken.
@@ -813,34 +824,7 @@ int getipc(int* code) {
       }
     }
     fcur = f;
-    for (int i = 0; i < na; i++) argmap[i] = get16(r + RECHDR + 2 * i);
-    // Word by word: a few 16-byte words, where a block copy of unknown
-    // size costs more to start than the copy itself.
-    const uint8_t* src = r + RECHDR + 2 * na;
-    for (int i = 0; i < nw; i++) std::memcpy(&wrdtab[i], src + size_t(i) * sizeof(WORD), sizeof(WORD));
-    for (int i = 0; i < nw; i++) {
-      WORD& w = wrdtab[i];
-      if (w.type > 0 && (w.type & 0x1000) && !(w.type & 0x2000)) {
-        int32_t v = wval(w);
-        if (v < 0) setwval(w, p.syms[size_t((-int64_t(v) - 1) / SYMWDS)]);
-      }
-    }
-    nwords = int16_t(nw);
-    lowmrk = NWORDS;
-    nargw = int16_t(na);
-    if (na == 0 && c > 0) {
-      // A record without words (the closing return): its command word.
-      WORD& w = wrdtab[0];
-      w = WORD{};
-      w.type = WT_CMD;
-      w.v1 = c;
-      argmap[0] = 0;
-      nargw = 1;
-      if (nwords < 1) nwords = 1;
-    }
-    lsttok = int16_t(na > 0 || c == 0 ? argmap[0] : -1);
-    prsflg = 0x1F;
-    linbuf[0] = 0;
+    ldrec(p, r);
     p.txt = next > end ? end : -1;
     if (trcmsk & 4) {
       ecodbg();
