@@ -190,42 +190,51 @@ int rd16(Ipc& p, int32_t off) {
 // Every record and text block of the section, walked in file order: counts,
 // offsets, jump targets, word references and symbol indices must lie
 // inside their tables. True when the section can run.
+// One record's counts, argument map, jump distance and word references lie
+// inside their tables (a jump may land anywhere in the section, so a record
+// is checked again when it is loaded).
+bool recok(const Ipc& p, const uint8_t* r, bool loop) {
+  const int na = r[0], nw = r[1];
+  const int16_t code = get16(r + 2);
+  const int32_t next = get32(r + 4);
+  const int nsym = int(p.syms.size());
+  if (na > MAXARG || nw > NWORDS || next < 0 || next > p.cmdsz) return false;
+  if (ctrl(code) && (na != 0 || nw != 0)) return false;
+  for (int i = 0; i < na; i++) {
+    bool dist = i == 1 && (code == CM_IF || code == CM_WHILE);
+    int a = dist ? uint16_t(get16(r + RECHDR + 2 * i)) : get16(r + RECHDR + 2 * i);
+    if (dist) {
+      int64_t t = int64_t(next) + a;
+      if (t < 0 || t > p.cmdsz) return false;
+    } else if (a < 0 || a >= nw) {
+      return false;
+    }
+  }
+  for (int i = 0; i < nw; i++) {
+    WORD w;
+    std::memcpy(&w, r + RECHDR + 2 * na + 16 * i, sizeof w);
+    if (w.type > 0 && (w.type & 0x1000) && !(w.type & 0x2000)) {
+      int32_t v = wval(w);
+      if (v < 0) {
+        int64_t k = (-int64_t(v) - 1);
+        if (k % SYMWDS || k / SYMWDS >= nsym) return false;
+      } else if (!loop && !(v >= symadr(syssym, 0) && v < symadr(syssym, int(tabptr(syssym)->count)))) {
+        return false;  // a file names live entries of the system table only
+      }
+    }
+  }
+  return true;
+}
+
 bool checks(Ipc& p, bool loop) {
   int32_t off = 0;
-  const int nsym = int(p.syms.size());
   while (off < p.cmdsz) {
     const uint8_t* r = record(p, off);
     if (!r) return false;
-    int na = r[0], nw = r[1];
     int16_t code = get16(r + 2);
     int32_t next = get32(r + 4);
     int32_t size = recsiz(r);
-    if (na > MAXARG || nw > NWORDS || next < 0 || next > p.cmdsz) return false;
-    if (ctrl(code) && (na != 0 || nw != 0)) return false;
-    for (int i = 0; i < na; i++) {
-      bool dist = i == 1 && (code == CM_IF || code == CM_WHILE);
-      int a = dist ? uint16_t(get16(r + RECHDR + 2 * i)) : get16(r + RECHDR + 2 * i);
-      if (dist) {
-        int64_t t = int64_t(next) + a;
-        if (t < 0 || t > p.cmdsz) return false;
-      } else if (a < 0 || a >= nw) {
-        return false;
-      }
-    }
-    for (int i = 0; i < nw; i++) {
-      WORD w;
-      std::memcpy(&w, r + RECHDR + 2 * na + 16 * i, sizeof w);
-      if (w.type > 0 && (w.type & 0x1000) && !(w.type & 0x2000)) {
-        int32_t v = wval(w);
-        if (v < 0) {
-          int64_t k = (-int64_t(v) - 1);
-          if (k % SYMWDS || k / SYMWDS >= nsym) return false;
-        } else if (!loop && !(v >= symadr(syssym, 0) &&
-                              v < symadr(syssym, int(tabptr(syssym)->count)))) {
-          return false;  // a file names live entries of the system table only
-        }
-      }
-    }
+    if (!recok(p, r, loop)) return false;
     int32_t end = off + size;
     if (!ctrl(code) && next > end) {
       // A text block fills the gap up to the next record exactly.
@@ -786,7 +795,7 @@ int getipc(int* code) {
     }
     const uint8_t* r = record(p, ipcoff);
     int32_t next = r ? get32(r + 4) : -1;
-    if (!r || next < 0 || next > p.cmdsz) {
+    if (!r || !recok(p, r, p.loop)) {
       error(0, 94);
       while (!ipcs.empty() && ipcs.back().loop) endloop();
       macabt();
