@@ -182,8 +182,10 @@ int rdwrit(int code) {
   spanname[0] = 0;
   int res = rdwrit1(code);
   int start = 0, d = 0;
-  while (res < 0 && (state & ST_ERROR) && !(state & (ST_INTR | ST_STOP)) && (dflags & 0x400) && disklo < diskhi &&
-         lastnum[0] && drive(lastnum[0])) {
+  // Each drive of the range once (a start outside it never comes round).
+  for (int k = 0; k <= diskhi - disklo && res < 0 && (state & ST_ERROR) && !(state & (ST_INTR | ST_STOP)) &&
+                  (dflags & 0x400) && disklo < diskhi && lastnum[0] && drive(lastnum[0]);
+       k++) {
     if (!start) start = d = drive(lastnum[0]);
     d = nextdrive(d);
     if (d == start || d <= 0) break;
@@ -248,7 +250,8 @@ int rdwrit1(int code) {
   // to diskhi (letters A = 1, B = 2, ...), starting at its own.
   if (!wr && fromnum && disklo >= 1 && !(dflags & 0x200) && drive(name[0]) && Exists(name) != 1) {
     int start = drive(name[0]), d = start;
-    while ((d = nextdrive(d)) != start && d > 0) {
+    // Each drive of the range once (a start outside it never comes round).
+    for (int k = 0; k <= diskhi - disklo && (d = nextdrive(d)) != start && d > 0; k++) {
       name[0] = static_cast<char>('A' + d - 1);
       if (Exists(name) == 1) {
         if (dflags & 0x1000) setdrive(name[0]);
