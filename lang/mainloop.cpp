@@ -792,10 +792,6 @@ int GETLIN(int unit, int* code, int flags) {
   return nargw;
 }
 
-// Whether a compiled macro, or a loop compiled in memory, is running. The
-// compiled-macro runner gives the real answer; until it is linked, this
-// stand-in reads the macro mode.
-__attribute__((weak)) bool ipcrun() { return (macmod & 7) == 5; }
 
 namespace {
 // Whether a repeating maincmd must end: Ctrl-C came (served this turn, or
