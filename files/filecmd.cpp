@@ -15,6 +15,7 @@
 #include "lang/names.h"
 #include "lang/parse.h"
 #include "ui/clocks.h"
+#include "ui/menu.h"
 #include "ui/window.h"
 
 #include <algorithm>
@@ -281,5 +282,28 @@ int flist(int code) {
   // ... and its reset string after the lines.
   if (code == CM_PRINTER && read > 0) vpwrit(prcode(2).c_str(), lstlun);
   setres(read, 0);
+  return 0;
+}
+
+int delcmd(int code) {
+  // Argument 2 holds the flags when it is a number; then the kind word.
+  int a = 2;
+  int32_t h = 0;
+  const int t = argtyp(2, &h);
+  if (t == WT_NUMBER || t == K_CONST) a = 3;
+  if (argnum(a) != CM_MENU) return notavl(code);
+  int done = 0;
+  for (int k = a + 1; k <= nargs() && !(state & 0x8180); k++) {
+    char name[UNIT_NAMELEN];
+    float v = 0;
+    int len = 0;
+    if (!(getarg(k, &v, name, sizeof name, &len) & K_STRING) || len < 1) continue;
+    if (delmnu(name) != 0) {
+      error(k, 96);
+      break;
+    }
+    done++;
+  }
+  setres(done, 0);
   return 0;
 }

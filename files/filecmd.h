@@ -22,3 +22,7 @@ int ofiles(int n, char* name, int max, int* len);
 int filopn(int code, int flag);
 // The list command (code 3) and the printer listing of a text file (52).
 int flist(int code);
+// The delete command (code 303), in its menu form: delete [flags] menu NAME
+// ... deletes menus from memory and the menu library (error 96 for a menu
+// neither holds); r0 = menus deleted. Other forms are not available yet.
+int delcmd(int code);

@@ -156,6 +156,10 @@ void clrmsgs();
 // message being handled.
 bool keyheld(uint32_t vk);
 
+// The platform name of a message number for the message log (numbers 0 to
+// 136; an empty name below 160, " " from 160 on).
+const char* msgname(uint32_t m);
+
 // ---- The window procedure ------------------------------------------------
 int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam);
 
