@@ -39,6 +39,7 @@ int32_t dlgtab[NDLGTAB];
 int16_t ndlgtab = 0;
 uint32_t dlgcmd = 0;
 int inprompt = 0;
+uint32_t keymsg = WM_CHAR;
 int32_t trcsav = -1;
 int16_t curstep = 8;
 
@@ -163,6 +164,7 @@ int32_t keyevt(uint32_t message, uint32_t code, uint32_t lParam) {
   evtrec.param = lParam;
   evtrec.message = code;
   evtrec.window = curwin;
+  keymsg = message;
   if (message == WM_SYSCHAR && keyheld(VK_MENU)) {
     evtrec.what = 10;
     evtrec.modifiers = MK_ALT;
@@ -565,6 +567,7 @@ int getkey(int flags) {
     if (look && !(flags & 0x800)) {
       if (int c = peek()) {
         code = c;
+        keymsg = WM_CHAR;
         break;
       }
     }

@@ -262,6 +262,9 @@ void clrpeek();
 // does. Anywhere else end of input while waiting for a key ends the program
 // with a diagnostic and a non-zero status.
 extern int inprompt;
+// The message of the last key event (WM_CHAR for a key of the type-ahead
+// buffer): Esc comes both as WM_KEYDOWN and as WM_CHAR.
+extern uint32_t keymsg;
 // Nonzero once the keyboard input has ended.
 int inend();
 // Forgets the end of input (tests).
