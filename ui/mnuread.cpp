@@ -208,7 +208,8 @@ int readmnu(Build& b, int n, const std::vector<std::string>& ls, const char* fil
   auto itemline = [&](const char* s) -> int {
     auto* w = reinterpret_cast<MnuWid*>(b.wid(cur));
     const int len = static_cast<int>(std::strlen(s));
-    if (s[0] == '"') {
+    // Key menu items have no text: their quoted lines are commands.
+    if (s[0] == '"' && kind != MK_KEY) {
       if (part == FCMD || part == FHELP) return -1;
       if (part != FTEXT) endpart();
       part = FTEXT;
