@@ -698,8 +698,11 @@ void* mnuitm(uint32_t* kind) {
 }
 
 void mnureset() {
-  for (int n = 1; n <= NMENUS; n++)
-    if (mnutab[n]) frmnu(n, true);
+  for (int n = 1; n <= NMENUS; n++) {
+    if (!mnutab[n]) continue;
+    if (mnutab[n]->active && (mnutab[n]->kind & 15) == MK_DIALOG) shwdlg(n, 0, 0);
+    frmnu(n, true);
+  }
   std::memset(mbar, 0, sizeof mbar);
   curkey = curtab = curdlg = lastmnu = edmnu = 0;
   holdsw = helpsw = selitem = 0;
