@@ -37,7 +37,7 @@ int (*editem)(int, int, int) = nullptr;
 int32_t (*dlgtoolwin)(const char*) = nullptr;
 
 namespace {
-constexpr int E_BADDLG = 109;
+constexpr int TMPLHEAD = 20;  // bytes before a template in its block
 bool editing[NMENUS + 1];  // the dialog editor owns the dialog of this menu
 int32_t lastdlg = 0;       // the dialog created last
 
@@ -274,12 +274,15 @@ int makdlg(int n, int edit, int sysunits) {
     t.item(style, w->rect[0] * 4 / bx, w->rect[1] * 8 / by, (w->rect[2] - w->rect[0] + 1) * 4 / bx,
            (w->rect[3] - w->rect[1] + 1) * 8 / by, i + 1, cls, wtext(r, w).c_str());
   }
+  // The template block: its size, the client rectangle in pixels (the
+  // dialog units lose odd pixels), the template.
   const auto& bytes = t.bytes();
-  auto* blk = static_cast<uint8_t*>(xalloc(bytes.size() + 4));
+  auto* blk = static_cast<uint8_t*>(xalloc(bytes.size() + TMPLHEAD));
   if (!blk) return -1;
-  const uint32_t sz = static_cast<uint32_t>(bytes.size());
-  std::memcpy(blk, &sz, 4);
-  std::memcpy(blk + 4, bytes.data(), bytes.size());
+  const int32_t head[5] = {static_cast<int32_t>(bytes.size()), r->rect[0], r->rect[1],
+                           r->rect[2] - r->rect[0] + 1, r->rect[3] - r->rect[1] + 1};
+  std::memcpy(blk, head, TMPLHEAD);
+  std::memcpy(blk + TMPLHEAD, bytes.data(), bytes.size());
   // The dialog's own window slot when it is still free, else the first
   // free slot from 9.
   int slot = -1;
@@ -303,9 +306,9 @@ int makdlg(int n, int edit, int sysunits) {
 int32_t mkmodeless(int32_t tmpl, int32_t parent, uint32_t init) {
   const auto* blk = static_cast<const uint8_t*>(heldptr(tmpl));
   if (!blk) return 0;
-  uint32_t sz = 0;
-  std::memcpy(&sz, blk, 4);
-  return dlgcreate(blk + 4, sz, parent, dlgprc, init);
+  int32_t head[5];
+  std::memcpy(head, blk, TMPLHEAD);
+  return dlgcreate(blk + TMPLHEAD, static_cast<size_t>(std::max(0, head[0])), parent, dlgprc, init, head + 1);
 }
 
 bool dlgmsg(int32_t dialog, const Msg* m) { return dlgmessage(dialog, m); }

@@ -578,13 +578,15 @@ int deletewin(int n) {
   if (logfp)
     logprintf("deletewin(%d) %d %d %d %d %d %d %d\n", n, w->type, w->flags, w->rect[0], w->rect[1],
               w->rect[2], w->rect[3], curwin);
+  // A dialog's own window leaves nothing on the main window to repaint.
+  const bool dialog = w->type & 0x60;
   w->type = 0;
   PwRec* p = wpwrec(w);
   if (p) dlgdrop(p->window);
   destroywin(p);
   freeparts(w);
   if (curwin == n) setwin(-1);  // the current window moves
-  invalwin(mainhwnd());
+  if (!dialog) invalwin(mainhwnd());
   return 0;
 }
 

@@ -40,6 +40,12 @@ struct Dlg {
   int defid = 0;    // the button Enter presses
   uint32_t bkcol = 0xFFFFFF;
   std::string typed;  // keys typed to a modal dialog without an edit field
+  bool creating = true;  // controls are drawn once the procedure has set them up
+  // What the surface's background holds: its colour and size when last
+  // filled (a new surface comes filled white); stale after a control went.
+  uint32_t filled = 0xFFFFFF;
+  int fw = -1, fh = -1;
+  bool stale = false;
 };
 
 std::vector<std::unique_ptr<Dlg>> dlgs;
@@ -84,6 +90,7 @@ Ctl* ctl(Dlg* d, int id) {
 int index(const Dlg* d, const Ctl* c) { return static_cast<int>(c - d->ctls.data()); }
 
 void drawone(Dlg* d, const Ctl& c) {
+  if (d->creating) return;
   Surface* s = wm_surface(d->hwnd);
   if (!s) return;
   if (!c.visible()) return;
@@ -373,19 +380,21 @@ bool tmplparse(const uint8_t* t, size_t n, TmplInfo* out) {
 
 // ---- Dialogs ------------------------------------------------------------------
 
-int32_t dlgcreate(const uint8_t* tmpl, size_t n, int32_t parent, DlgProc proc, uint32_t init) {
+int32_t dlgcreate(const uint8_t* tmpl, size_t n, int32_t parent, DlgProc proc, uint32_t init, const int* place) {
   purge();
   TmplInfo ti;
   if (!tmplparse(tmpl, n, &ti)) return 0;
   uint32_t style = WMS_CAPTION | WMS_BORDER | WMS_TOPMOST;
   if (parent) style |= WMS_CHILD;
   if (ti.style & WS_VISIBLE) style |= WMS_VISIBLE;
-  const int32_t h = wm_create(ti.title.c_str(), style, dlu2px(ti.x), dlu2py(ti.y), std::max(1, dlu2px(ti.cx)),
-                              std::max(1, dlu2py(ti.cy)), parent, 0xFFFFFF);
+  int x = dlu2px(ti.x), y = dlu2py(ti.y), w = std::max(1, dlu2px(ti.cx)), hh = std::max(1, dlu2py(ti.cy));
+  if (place && place[2] > 0 && place[3] > 0) x = place[0], y = place[1], w = place[2], hh = place[3];
+  const int32_t h = wm_create(ti.title.c_str(), style, x, y, w, hh, parent, 0xFFFFFF);
   if (!h) return 0;
   auto d = std::make_unique<Dlg>();
   d->hwnd = h;
   d->proc = proc;
+  d->fw = w, d->fh = hh;
   for (const TmplItem& it : ti.items) {
     Ctl c;
     c.id = it.id;
@@ -403,8 +412,11 @@ int32_t dlgcreate(const uint8_t* tmpl, size_t n, int32_t parent, DlgProc proc, u
   }
   dlgs.push_back(std::move(d));
   call(proc, h, WM_INITDIALOG, 0, init);
-  if (find(h)) dlgredraw(h);
-  return find(h) ? h : 0;
+  Dlg* made = find(h);
+  if (!made) return 0;
+  made->creating = false;
+  dlgredraw(h);
+  return h;
 }
 
 bool dlgvalid(int32_t dlg) { return find(dlg) != nullptr; }
@@ -414,7 +426,15 @@ void dlgredraw(int32_t dlg) {
   if (!d) return;
   Surface* s = wm_surface(dlg);
   if (!s) return;
-  sfill(*s, 0, 0, s->w, s->h, bgr(d->bkcol));
+  // Every control fills its own rectangle: the background is filled again
+  // only when it is not the dialog's colour and size any more.
+  const uint32_t bg = bgr(d->bkcol);
+  if (d->stale || d->filled != bg || d->fw != s->w || d->fh != s->h) {
+    sfill(*s, 0, 0, s->w, s->h, bg);
+    d->filled = bg;
+    d->fw = s->w, d->fh = s->h;
+    d->stale = false;
+  }
   for (const Ctl& c : d->ctls) drawone(d, c);
   invalwin(dlg);
 }
@@ -449,15 +469,17 @@ void dlgsettext(int32_t dlg, int id, const char* text) {
   Dlg* d = find(dlg);
   Ctl* c = ctl(d, id);
   if (!c) return;
-  c->text = text ? text : "";
-  if (c->text.size() > MAXTEXT) c->text.resize(MAXTEXT);
+  std::string t = text ? text : "";
+  if (t.size() > MAXTEXT) t.resize(MAXTEXT);
+  if (t == c->text) return;
+  c->text = std::move(t);
   c->caret = std::min(c->caret, static_cast<int>(c->text.size()));
   drawone(d, *c);
 }
 
 void dlgcheck(int32_t dlg, int id, int on) {
   Dlg* d = find(dlg);
-  if (Ctl* c = ctl(d, id)) {
+  if (Ctl* c = ctl(d, id); c && c->check != (on ? 1 : 0)) {
     c->check = on ? 1 : 0;
     drawone(d, *c);
   }
@@ -470,7 +492,7 @@ int dlgchecked(int32_t dlg, int id) {
 
 void dlgsetpos(int32_t dlg, int id, int pos) {
   Dlg* d = find(dlg);
-  if (Ctl* c = ctl(d, id)) {
+  if (Ctl* c = ctl(d, id); c && c->pos != std::clamp(pos, 0, 32767)) {
     c->pos = std::clamp(pos, 0, 32767);
     drawone(d, *c);
   }
@@ -483,7 +505,7 @@ int dlgpos(int32_t dlg, int id) {
 
 void dlgenable(int32_t dlg, int id, bool on) {
   Dlg* d = find(dlg);
-  if (Ctl* c = ctl(d, id)) {
+  if (Ctl* c = ctl(d, id); c && c->enabled() != on) {
     if (on)
       c->style &= ~WS_DISABLED;
     else
@@ -554,6 +576,7 @@ void dlgdel(int32_t dlg, int id) {
       d->ctls.erase(d->ctls.begin() + static_cast<long>(i));
       d->focus = -1;
       d->press = -1;
+      d->stale = true;
       dlgredraw(dlg);
       return;
     }

@@ -101,8 +101,11 @@ struct TmplInfo {
 bool tmplparse(const uint8_t* t, size_t n, TmplInfo* out);
 
 // Creates a dialog from a template under a parent window; the procedure
-// gets WM_INITDIALOG with init. Its window handle, 0 when none was made.
-int32_t dlgcreate(const uint8_t* tmpl, size_t n, int32_t parent, DlgProc proc, uint32_t init);
+// gets WM_INITDIALOG with init. place, when given with a size, is the
+// client rectangle in pixels (x, y, width, height) instead of the
+// template's. Its window handle, 0 when none was made.
+int32_t dlgcreate(const uint8_t* tmpl, size_t n, int32_t parent, DlgProc proc, uint32_t init,
+                  const int* place = nullptr);
 // True for a live dialog window.
 bool dlgvalid(int32_t dlg);
 // Offers a message to a dialog: true when it was the dialog's.
