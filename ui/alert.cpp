@@ -268,17 +268,23 @@ int Alertb(const char* message, const char* buttons, int kind, const char* title
     return -1;
   }
   dlgmodal(dlg);
-  while (r->active && !(state & 0x8180)) {
+  // The box may be replaced meanwhile (a help alert opened while it waits):
+  // its record is looked up again each time.
+  const int me = n;
+  auto mine = [me]() { return alrtmnu == me ? mnurec(me) : nullptr; };
+  while (mine() && mine()->active && !(state & 0x8180)) {
     // Keys typed ahead of the box come as codes: they are the box's too.
     const int k = getkey(0);
-    if (r->active && k > 0 && dlgvalid(dlg)) dlgkey(dlg, k);
+    if (mine() && mine()->active && k > 0 && dlgvalid(dlg)) dlgkey(dlg, k);
   }
+  MnuRec* done = mine();
+  if (!done) return -1;
   int result = -1;
-  if (!r->active && !(state & 0x8180)) {
-    result = r->pressed;
+  if (!done->active && !(state & 0x8180)) {
+    result = done->pressed;
     if (edit && text && result > 0) {
-      const char* t = mnutail(r);
-      std::snprintf(text, ALERTTXT, "%.*s", std::max<int>(0, r->editlim), t ? t : "");
+      const char* t = mnutail(done);
+      std::snprintf(text, ALERTTXT, "%.*s", std::max<int>(0, done->editlim), t ? t : "");
     }
   }
   closealert();

@@ -381,6 +381,15 @@ int32_t dlgprc(int32_t dlg, uint32_t message, uint32_t wParam, uint32_t lParam) 
       }
       return code == EN_KILLFOCUS ? 1 : 0;
     }
+    case WM_HELP: {
+      // A control's help (mnugo with the right button's key); not in alerts.
+      const int n = dlgmenuof(dlg);
+      if (n && n != alrtmnu) {
+        int len = 0;
+        mnugo(n, 130, static_cast<int>(wParam) + 1, &len);
+      }
+      return 1;
+    }
     case WM_HSCROLL:
     case WM_VSCROLL: {
       const int n = dlgmenuof(dlg);

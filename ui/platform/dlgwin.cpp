@@ -642,6 +642,15 @@ bool dlgmessage(int32_t dlg, const Msg* m) {
         c.pos = trackpos(c, x, y);
         drawone(d, c);
       }
+    } else if (msg == WM_RBUTTONUP) {
+      // The right button on a control asks for its help.
+      for (int i = static_cast<int>(d->ctls.size()) - 1; i >= 0; i--) {
+        const Ctl& c = d->ctls[static_cast<size_t>(i)];
+        if (c.visible() && x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + c.h) {
+          call(d->proc, dlg, WM_HELP, static_cast<uint32_t>(c.id), 0);
+          break;
+        }
+      }
     } else if (msg == WM_LBUTTONUP && d->press >= 0 && d->press < static_cast<int>(d->ctls.size())) {
       Ctl& c = d->ctls[static_cast<size_t>(d->press)];
       d->press = -1;

@@ -23,6 +23,7 @@ struct Surface;
 
 // Messages and notifications of dialogs.
 enum : uint32_t {
+  WM_HELP = 0x0053,  // the right button on a control: wParam its identifier
   WM_INITDIALOG = 0x0110,
   WM_HSCROLL = 0x0114,
   WM_VSCROLL = 0x0115,
