@@ -13,6 +13,8 @@
 #include "core/symbols.h"
 #include "core/varbl.h"
 #include "graphics/drawstate.h"
+#include "graphics/pen.h"
+#include "ui/screen.h"
 #include "lang/names.h"
 
 namespace {
@@ -102,6 +104,11 @@ int vinit(int mode) {
   e->data = static_cast<int32_t>(p->PTR);
   e->type = static_cast<uint8_t>(W_VEC & 0xFF);
   vcount(p, 0);
+  for (int i = 0; i < 256; i++) vcmap[i] = static_cast<uint8_t>(i);
+  // The drawing box reaches the screen's right edge and half the height
+  // below the menu bar and a window header.
+  drwbox.max[0] = static_cast<int16_t>(scrwid - 1);
+  drwbox.max[1] = static_cast<int16_t>((scrhgt - 1 - (mnubar + 18)) / 2);
   lastvec = 0;
   lastdrw = -1;
   lastend = 0;
@@ -255,15 +262,19 @@ uint8_t vcolor;
 
 uint8_t* vecptr(int32_t index) { return gtvptr(nullptr, index, 2); }
 
-int dircode(const int16_t* s) {
-  int dx = s[2] - s[0], dy = s[3] - s[1];
-  if (dx == 0 && dy == 0) return 0;
-  double a = std::atan2(static_cast<double>(dy), static_cast<double>(dx)) * 4.0 / M_PI;
-  int k = static_cast<int>(std::lround(a));
-  return ((2 - k) % 8 + 8) % 8;
-}
+int32_t lastdrawn() { return lastdrw; }
+
+uint8_t vcmap[256];
+namespace {
+struct CmapInit {
+  CmapInit() {
+    for (int i = 0; i < 256; i++) vcmap[i] = static_cast<uint8_t>(i);
+  }
+} cmapinit;
+}  // namespace
 
 void vlini() {
+  for (int i = 0; i < 256; i++) vcmap[i] = static_cast<uint8_t>(i);
   vcap = 0;
   lastdrw = -1;
   lastend = 0;
