@@ -113,12 +113,16 @@ int arccmd() {
   const int w = rect[2] - rect[0], hgt = rect[3] - rect[1];
   if (w <= 0 || hgt <= 0 || stopped()) return 0;
   if (!veclst()) vinit(0);
-  // The window is drawn into and its off-screen port with it; the drawing
-  // target in force before comes back afterwards.
+  // The vector window (the current one without it) is drawn into, and its
+  // off-screen port with it; the drawing target in force before comes back
+  // afterwards.
   Wport* keep = wdcport();
-  setwdc(curport);
+  Wport* vw = wport(4);
+  setwdc(vw ? vw : curport);
+  // ARC takes semi-axes: the arc lies in its rectangle, as the real-time
+  // display op draws it.
   const int16_t c[3] = {static_cast<int16_t>(rect[0] + w / 2), static_cast<int16_t>(rect[1] + hgt / 2), 0};
-  ARC(c, w, hgt, colour, a0, span, fill);
+  ARC(c, w / 2, hgt / 2, colour, a0, span, fill);
   setwdc(keep);
   return 0;
 }

@@ -12,5 +12,6 @@ int ellips(const int16_t* centre, int width, int height, uint32_t value, int fla
 // An arc (pie: a filled pie) about a point with semi-axes width and height
 // from angle1 to angle2 degrees, in a colour, through the platform.
 int ARC(const int16_t* point, int width, int height, uint32_t colour, int angle1, int angle2, int pie);
-// The arc command: arc colour rectangle angle0 span fill.
+// The arc command: arc colour rectangle angle0 span fill; the rectangle
+// {left, top, right, bottom} bounds the arc.
 int arccmd();

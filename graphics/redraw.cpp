@@ -22,6 +22,7 @@
 #include "ui/draw.h"
 #include "ui/events.h"
 #include "ui/keys.h"
+#include "ui/window.h"
 
 namespace {
 
@@ -213,6 +214,9 @@ int redraw(int n) {
     }
   }
   if (!list && !veclst()) return 0;
+  // Lines through the platform go to the vector window while it exists.
+  PwRec* port = portset();
+  if (PwRec* v = wpwrec(wport(4))) setPort(v);
   savcur(1, -1);
   lastcode = 0;
   lastpen = 0xFFFFFFFFu;
@@ -234,7 +238,10 @@ int redraw(int n) {
   chkio(0);
   prgtot = 0;
   drlist = nullptr;
-  savcur(0, -1);
+  // The cursor comes back unless an error was reported meanwhile: its
+  // message stays on the screen.
+  if (!(state & ST_ERROR)) savcur(0, -1);
+  setPort(port);
   if (!list && i > nvecs) {
     nvecs = i;
     setnvec(0, i);

@@ -15,6 +15,7 @@
 #include "graphics/drawstate.h"
 #include "graphics/pen.h"
 #include "ui/screen.h"
+#include "ui/window.h"
 #include "lang/names.h"
 
 namespace {
@@ -107,8 +108,13 @@ int vinit(int mode) {
   for (int i = 0; i < 256; i++) vcmap[i] = static_cast<uint8_t>(i);
   // The drawing box reaches the screen's right edge and half the height
   // below the menu bar and a window header.
+  const int m = mnubar + 18;
   drwbox.max[0] = static_cast<int16_t>(scrwid - 1);
-  drwbox.max[1] = static_cast<int16_t>((scrhgt - 1 - (mnubar + 18)) / 2);
+  drwbox.max[1] = static_cast<int16_t>((scrhgt - 1 - m) / 2);
+  // The vector window, in slot 4, becomes the current window: at (0, m), the
+  // drawing box's width by its height less a window header.
+  const int32_t r[4] = {0, m, drwbox.max[0] - 1, m + drwbox.max[1] - 18 - 1};
+  if (makwin(4, 8, 273, 0, "VECS", r, 1, 2) == 4) setwin(4);
   lastvec = 0;
   lastdrw = -1;
   lastend = 0;

@@ -395,6 +395,24 @@ def gen(name):
         r += [(5, 38, 30, 2, 0, 0), (115, 5, 30, 1, 0, 0)]             # value 0 draws nothing
         r += [(20, 10, 100, 2, 0, 0), (100, 10, 100, 1, 0, 60)]        # equal depth draws
         r += [(20, 10, 99, 2, 0, 0), (100, 10, 99, 1, 0, 70)]          # below it does not
+    elif name == 'window':
+        r += [(20, 20, 0, 2, 0, 0), (300, 60, 0, 1, 0, 200), (40, 180, 0, 1, 0, 200), (20, 20, 0, 1, 0, 200)]
+        r += [(500, 30, 0, 2, 0, 0), (505, 150, 0, 1, 0, 28), (600, 150, 0, 1, 0, 28)]
+    elif name == 'text':
+        def text(x, y, t, size, angle, col):
+            b = t.encode() + b'\0' * (-len(t) % 6)
+            out = [(x, y, 0, 2, 0, 0), (len(t), size, angle, 8, 0, col)]
+            for k in range(0, len(b), 6):
+                out.append(struct.unpack('<hhh', b[k:k + 6]) + (8, 0, col))
+            return out
+        r += text(100, 50, 'AB7', 10, 0, 10)
+        r += text(300, 50, 'AB7', -20, 0, 20)
+        r += text(100, 150, 'AB7', 10, 45, 30)
+        r += text(300, 150, 'AB7', 10, 90, 40)
+        r += text(500, 150, 'AB7', 0, 0, 50)
+        r += text(500, 50, 'Longer text', 10, 0, 60)
+        # a header that promises more text than follows
+        r += [(600, 250, 0, 2, 0, 0), (10, 10, 0, 8, 0, 70), (0x4241, 0x4443, 0x4645, 8, 0, 70), (5, 5, 0, 1, 0, 80)]
     else:
         raise SystemExit('unknown test ' + name)
     return r
