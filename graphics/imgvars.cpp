@@ -115,6 +115,7 @@ int imginit() {
 
 void imgini() {
   for (auto& h : held) h = Held{};
+  for (auto& e : nament) e = 0;
   imggen++;
 }
 

@@ -57,5 +57,5 @@ struct ImgTgt {
 // next call for the same name or until the image's storage changes.
 const ImgTgt* imgtgt(int which);
 
-// Back to the start-up state (tests).
+// Back to the start-up state, the names forgotten until imginit (tests).
 void imgini();

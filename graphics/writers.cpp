@@ -63,12 +63,12 @@ void putraw(uint8_t* p, int ws, uint32_t v, bool xr) {
     case W_BYTE: p[0] = static_cast<uint8_t>((xr ? p[0] : 0) ^ v); break;
     case W_SHORT: st16(p, (xr ? ld16(p) : 0) ^ v); break;
     case W_RGB: {
-      // The element access's order: the high byte first.
-      uint32_t o = xr ? (static_cast<uint32_t>(p[0]) << 16) | (p[1] << 8) | p[2] : 0;
+      // Low byte first, as the element access stores it.
+      uint32_t o = xr ? static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) : 0;
       o ^= v;
-      p[0] = static_cast<uint8_t>(o >> 16);
+      p[0] = static_cast<uint8_t>(o);
       p[1] = static_cast<uint8_t>(o >> 8);
-      p[2] = static_cast<uint8_t>(o);
+      p[2] = static_cast<uint8_t>(o >> 16);
       break;
     }
     case W_LONG: st32(p, (xr ? ld32(p) : 0) ^ v); break;
@@ -88,7 +88,7 @@ int32_t getraw(const uint8_t* p, int ws) {
   switch (ws) {
     case W_BYTE: return p[0];
     case W_SHORT: return static_cast<int16_t>(ld16(p));
-    case W_RGB: return (p[0] << 16) | (p[1] << 8) | p[2];
+    case W_RGB: return p[0] | (p[1] << 8) | (p[2] << 16);
     case W_LONG: return static_cast<int32_t>(ld32(p));
     case W_FLOAT: {
       float f;
