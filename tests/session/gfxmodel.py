@@ -96,10 +96,25 @@ class Model:
 
     def pixwr(self, x, y, v):
         k = 0 if self.g & 1 else (self.g & 0x1800) >> 11
+        if k == 0:
+            self.setpix(x, y, v)
+            return
+        # the block of 2^k by 2^k growing right and down, each pixel once
         n = 1 << k
-        for i in range(n - 1, -1, -1):
-            for j in range(n - 1, -1, -1):
-                self.setpix(x + i, y + j, v)
+        self.block(x, y, x + n - 1, y + n - 1, v)
+
+    def block(self, x0, y0, x1, y1, v):
+        """Pixels x0..x1 by y0..y1 of the window, each set (or XORed) once."""
+        x0, y0 = max(x0, 0), max(y0, 0)
+        x1, y1 = min(x1, self.ww - 1), min(y1, self.wh - 1)
+        if x1 < x0 or y1 < y0:
+            return
+        sl = self.img[y0 + self.oy:y1 + self.oy + 1, x0 + self.ox:x1 + self.ox + 1]
+        if self.g & 0x80:
+            sl ^= v
+            sl &= self.mask
+        else:
+            sl[...] = v & self.mask
 
     def getimg(self, x, y):
         if 0 <= x < self.w and 0 <= y < self.h:
@@ -142,6 +157,9 @@ class Model:
 
     def walk(self, ls, writer, v):
         x, y, err = ls['x'], ls['y'], ls['err']
+        if ls['kind'] < 0 and writer == self.plain and (self.g & 1 or not self.g & 0x1800):
+            self.block(x, y, x + ls['count'] - 1, y, v)   # a row, each pixel once
+            return
         for _ in range(ls['count']):
             writer(x, y, v, ls)
             if err < 0:
