@@ -12,7 +12,6 @@
 #include "core/units.h"
 #include "core/convert.h"
 #include "files/filevar.h"
-#include "graphics/imgvars.h"
 
 uint8_t* hmbyt(int32_t b) { return static_cast<uint8_t*>(stkptr(b >> 2)) + (b & 3); }
 
@@ -290,8 +289,6 @@ int32_t chgbuf(PtrRec* r, int32_t bytes, int mode) {
 
 int erasvb(SymEnt* e) {
   if (!e) return 0;
-  // The image names bound to this variable let go of it first.
-  imgfreed(e);
   uint16_t flags = e->flags;
   int32_t data = e->data;
   if (data > 0 && !(flags & SY_NOTOWN)) {

@@ -143,7 +143,12 @@ int imgbind(int which, const PtrRec* src) {
   // As the pointer function image() binds: a copy of the record, prepared
   // again from the variable's entry whenever it is read.
   PtrRec work = *src;
-  if ((work.Flg & K_NAMED) && work.Idx > 0) work.Bufsiz = 0;
+  if ((work.Flg & K_NAMED) && work.Idx > 0) {
+    // Laid out afresh from the entry's header at every use, so that the
+    // name follows the image when it is given new storage.
+    work.Bufsiz = 0;
+    work.Datdims[0] = 0;
+  }
   work.Xfrm = 0;
   work.Args = 0;
   empty(tgt, s);
@@ -190,15 +195,21 @@ bool imgasn() {
 
 void imgfreed(const SymEnt* e) {
   if (!e || e->flags == 0) return;
-  int32_t ent = stkadr(e), data, items;
-  dataof(e, &data, &items);
+  const int32_t ent = stkadr(e);
   for (int i = 0; i < NIMGNAME; i++) {
     PtrRec* r = imgname(i);
-    if (!r || r->Flg == 0 || ent == nament[i]) continue;
-    bool same = ((r->Flg & K_NAMED) && r->Idx == ent) ||
-                (data > 0 && (static_cast<int32_t>(r->Addr) == data || static_cast<int32_t>(r->Addr) == items));
-    if (same) {
-      empty(r, entof(i));
+    if (!r || r->Flg == 0 || ent == nament[i] || !(r->Flg & K_NAMED) || r->Idx != ent) continue;
+    empty(r, entof(i));
+    held[i].ok = false;
+    imggen++;
+  }
+}
+
+void imgmoved(int32_t from, int32_t to) {
+  for (int i = 0; i < NIMGNAME; i++) {
+    PtrRec* r = imgname(i);
+    if (r && r->Flg != 0 && (r->Flg & K_NAMED) && r->Idx == from) {
+      r->Idx = to;
       held[i].ok = false;
       imggen++;
     }

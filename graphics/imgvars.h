@@ -5,10 +5,9 @@
 //
 // Each name holds a pointer record of its own. `NAME = IMG` binds the name
 // to the image by reference (as `NAME = image(IMG)` does), `NAME = 0`
-// empties it, and when the image's storage goes (release, undeclare, a
-// macro's locals, a read that makes it anew) every name bound to it is
-// emptied, so that drawing goes back to the window and never into freed
-// memory.
+// empties it, and when the image goes (release, undeclare, a macro's
+// locals) every name bound to it is emptied, so that drawing goes back to
+// the window and never into freed memory.
 //
 // For drawing, a bound name is resolved into an image target: the address
 // of its first item and its row layout when the data lies in plain word
@@ -35,8 +34,13 @@ int imgbind(int which, const PtrRec* src);
 // The assignment `NAME = IMG` or `NAME = 0` to one of the four names: true
 // when the line was such an assignment and has been served.
 bool imgasn();
-// A variable's storage is about to go: every name bound to it is emptied.
+// A variable is about to go (release, undeclare, a macro's locals): every
+// name bound to it is emptied. A variable given new storage (a larger
+// image assigned, a file read into it) stays bound: the names follow it.
 void imgfreed(const SymEnt* entry);
+// A variable's entry moved from one stack address to another (a macro's
+// globals handed to its caller): the names bound to it follow.
+void imgmoved(int32_t from, int32_t to);
 
 // A scratch copy of the record that simage holds, prepared for reading;
 // null when simage holds no image variable.
