@@ -29,24 +29,11 @@ trap 'rm -rf "$work"' EXIT
 
 W=1024
 H=356
-"$py" - "$work" "$W" "$H" <<'PY'
-import sys, struct, random
+"$py" - "$work" "$W" "$H" "$root/tests/session" <<'PY'
+import sys, random
 work, W, H = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-sys.path.insert(0, work)
-def writevec(name, recs):
-    data = b''.join(struct.pack('<hhhBB', x, y, z, ((w & 15) << 4) | (c & 15), col)
-                    for (x, y, z, c, w, col) in recs)
-    data += struct.pack('<hhhBB', 1, 0, 0, 15, 0)
-    n = len(data) // 8
-    def ent(tag, typ, cnt, val):
-        if typ == 3 and cnt == 1:
-            return struct.pack('<HHIHH', tag, typ, cnt, val, 0)
-        return struct.pack('<HHII', tag, typ, cnt, val)
-    data0 = 12 * 6 + 14
-    head = b'II*\x00' + struct.pack('<IH', 8, 4)
-    head += ent(256, 3, 1, 8) + ent(257, 4, 1, n) + ent(258, 3, 1, 8) + ent(273, 4, 1, data0)
-    head += struct.pack('<I', 0)
-    open(name, 'wb').write(head + b'\0' * (data0 - len(head)) + data)
+sys.path.insert(0, sys.argv[4])
+from gfxmodel import writevec   # the session tests' vector file writer
 rnd = random.Random(34)
 lines, segs = [], []
 for i in range(100000):

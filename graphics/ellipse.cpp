@@ -17,6 +17,40 @@
 #include "ui/screen.h"
 #include "ui/window.h"
 
+namespace {
+
+// A filled ellipse's two spans straight into the current image: what
+// set4pix draws through the pen when a line goes walked into vimage
+// without transform, depth or brightness test.
+int lastdx, lastdy;  // the last step drawn, for the pen
+int spans(int dx, int dy, int cx, int cy, uint32_t value, int) {
+  lastdx = dx;
+  lastdy = dy;
+  LnState& ls = lnst;
+  ls.kind = LK_HORIZ;
+  ls.err = -1;
+  ls.inc = ls.dec = 0;
+  ls.step = 1;
+  ls.count = 2 * dx + 1;
+  ls.value = value;
+  for (int y : {cy - dy, cy + dy}) {
+    ls.x = cx - dx;
+    ls.y = ls.ey = y;
+    ls.ex = cx + dx;
+    drline();
+    if (dy == 0) break;
+  }
+  return 0;
+}
+
+// Whether set4pix's spans would go straight into the current image.
+bool spanok() {
+  return (gflags & (0x5F44 | 0x38 | 0x2000 | 0x0001)) == 0 && curit && curit == imgtgt(IV_VIMAGE) &&
+         pixwr == SETpix && !wdcport();
+}
+
+}  // namespace
+
 int ellips(const int16_t* centre, int width, int height, uint32_t value, int flags) {
   int16_t c[3];
   std::memcpy(c, centre, sizeof c);
@@ -35,7 +69,9 @@ int ellips(const int16_t* centre, int width, int height, uint32_t value, int fla
   const int64_t a = std::max(width >> 1, 1), b = std::max(height >> 1, 1);
   if (cx - a < 0 || cy - b < 0 || cy + b > scrhgt - 1 || stopped()) return 0;
   const ImgTgt* keep = curimg(IV_VIMAGE);
-  const SymWriter wr = symwr;
+  SymWriter wr = symwr;
+  const bool direct = flags && wr == set4pix && spanok();
+  if (direct) wr = spans;
   auto put = [&](int64_t x, int64_t y) {
     wr(static_cast<int>(x), static_cast<int>(y), static_cast<int>(cx), static_cast<int>(cy), value, flags);
   };
@@ -79,6 +115,14 @@ int ellips(const int16_t* centre, int width, int height, uint32_t value, int fla
     d += a2 - py;
   }
   if (merge && hy >= 0) put(hx, hy);
+  if (direct) {
+    // The pen where set4pix's last move and line would have left it.
+    const int ix = static_cast<int>(cx), iy = static_cast<int>(cy);
+    const int16_t a[3] = {static_cast<int16_t>(lastdy ? ix + lastdx : ix - lastdx),
+                          static_cast<int16_t>(lastdy ? iy + lastdy : iy), zvalue};
+    vmove(a);
+    penpt[0] = static_cast<int16_t>(lastdy ? ix - lastdx : ix + lastdx);
+  }
   curput(keep);
   return 0;
 }

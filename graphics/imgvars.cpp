@@ -30,10 +30,18 @@ struct Held {
   uint32_t gen = 0;
   int32_t ent = 0, data = 0, items = 0, addr = 0;
   bool paged = false;
+  int pin = 0;  // looked up while pinned (at this depth)
 };
 Held held[NIMGNAME];
 // Changes whenever a binding changes or a bound image's storage goes.
 uint32_t imggen = 1;
+// While pinned, a target found is used again without looking again.
+int pinned = 0;
+struct Bound {
+  uint32_t gen = 0;
+  bool on = false;
+};
+Bound bound[NIMGNAME];
 
 SymEnt* entof(int which) {
   if (which < 0 || which >= NIMGNAME || nament[which] <= 0) return nullptr;
@@ -88,7 +96,7 @@ void empty(PtrRec* r, SymEnt* s) {
 void dataof(const SymEnt* e, int32_t* data, int32_t* items) {
   *data = e ? e->data : 0;
   *items = *data;
-  if (e && *data > 0 && (e->flags & K_HDR) && !(e->flags & (K_LIST | K_VECTOR)) && blkroom(*data) >= 4)
+  if (e && *data > 0 && (e->flags & K_HDR) && !(e->flags & (K_LIST | K_VECTOR)))
     *items = static_cast<int32_t>(wordp(*data)[3]);
 }
 
@@ -125,8 +133,17 @@ PtrRec* imgname(int which) {
 }
 
 bool imgbound(int which) {
+  if (pinned && which >= 0 && which < NIMGNAME && bound[which].gen == imggen) return bound[which].on;
   const PtrRec* r = imgname(which);
-  return r && (r->Flg & K_DIMS) && !(r->Flg & K_LIST);
+  const bool on = r && (r->Flg & K_DIMS) && !(r->Flg & K_LIST);
+  if (which >= 0 && which < NIMGNAME) bound[which] = {pinned ? imggen : 0, on};
+  return on;
+}
+
+ImgPin::ImgPin() { pinned++; }
+ImgPin::~ImgPin() {
+  if (--pinned == 0)
+    for (auto& b : bound) b.gen = 0;
 }
 
 int imgbind(int which, const PtrRec* src) {
@@ -228,9 +245,11 @@ PtrRec* simrec() {
 
 const ImgTgt* imgtgt(int which) {
   if (which < 0 || which >= NIMGNAME) return nullptr;
-  PtrRec* nm = imgname(which);
-  if (!nm || !(nm->Flg & K_DIMS) || (nm->Flg & (K_LIST | K_VECTOR | K_FILE))) return nullptr;
   Held& H = held[which];
+  if (pinned && H.ok && H.gen == imggen && H.pin == pinned) return &H.t;
+  PtrRec* nm = imgname(which);
+  H.pin = 0;
+  if (!nm || !(nm->Flg & K_DIMS) || (nm->Flg & (K_LIST | K_VECTOR | K_FILE))) return nullptr;
   const bool named = (nm->Flg & K_NAMED) && nm->Idx > 0;
   int32_t data = 0, items = 0;
   if (named) {
@@ -240,8 +259,10 @@ const ImgTgt* imgtgt(int which) {
   }
   const bool paged = hipaged();
   if (H.ok && H.gen == imggen && H.ent == (named ? nm->Idx : 0) && H.data == data && H.items == items &&
-      H.paged == paged && H.addr == static_cast<int32_t>(nm->Addr))
+      H.paged == paged && H.addr == static_cast<int32_t>(nm->Addr)) {
+    H.pin = pinned;
     return &H.t;
+  }
   H.ok = false;
   if (blkroom(nm->PTR) < 2 * RECWDS) {
     nm = namblk(which);
@@ -283,5 +304,6 @@ const ImgTgt* imgtgt(int which) {
   H.items = items;
   H.addr = static_cast<int32_t>(nm->Addr);
   H.paged = paged;
+  H.pin = pinned;
   return &H.t;
 }

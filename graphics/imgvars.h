@@ -61,5 +61,14 @@ struct ImgTgt {
 // next call for the same name or until the image's storage changes.
 const ImgTgt* imgtgt(int which);
 
+// While one lives, a name's target once found is trusted without looking
+// again (a drawing walk, during which no variable changes).
+struct ImgPin {
+  ImgPin();
+  ~ImgPin();
+  ImgPin(const ImgPin&) = delete;
+  ImgPin& operator=(const ImgPin&) = delete;
+};
+
 // Back to the start-up state, the names forgotten until imginit (tests).
 void imgini();

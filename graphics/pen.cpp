@@ -97,60 +97,40 @@ void walk(const ImgTgt& t, LnState& ls) {
         if (in(x + i, y)) stv<T>(t.base + y * row + static_cast<int64_t>(x + i) * S, v, XR);
     }
     x += n;
-  } else if (ls.kind == LK_XMAJOR) {
-    if (inside) {
-      uint8_t* p = t.base + y * row + static_cast<int64_t>(x) * S;
-      const int64_t ystep = step * row;
-      for (int32_t i = 0; i < n; i++) {
-        stv<T>(p, v, XR);
-        if (err < 0) {
-          err += inc;
-        } else {
-          p += ystep;
-          y += step;
-          err += dec;
-        }
-        p += S;
-      }
-      x += n;
-    } else {
-      for (int32_t i = 0; i < n; i++) {
-        if (in(x, y)) stv<T>(t.base + y * row + static_cast<int64_t>(x) * S, v, XR);
-        if (err < 0) {
-          err += inc;
-        } else {
-          y += step;
-          err += dec;
-        }
-        x++;
-      }
-    }
   } else {
+    // One step along the major axis each pixel, one along the minor axis
+    // when the error says so: x-major or y-major alike.
+    const bool ymaj = ls.kind != LK_XMAJOR;
+    const int mx = ymaj ? 0 : 1, my = ymaj ? 1 : 0, nx = ymaj ? step : 0, ny = ymaj ? 0 : step;
     if (inside) {
       uint8_t* p = t.base + y * row + static_cast<int64_t>(x) * S;
-      const int64_t xstep = static_cast<int64_t>(step) * S;
+      const int64_t pmaj = ymaj ? row : S, pmin = ymaj ? static_cast<int64_t>(step) * S : step * row;
+      int32_t minors = 0;
       for (int32_t i = 0; i < n; i++) {
         stv<T>(p, v, XR);
         if (err < 0) {
           err += inc;
         } else {
-          p += xstep;
-          x += step;
+          p += pmin;
+          minors++;
           err += dec;
         }
-        p += row;
+        p += pmaj;
       }
-      y += n;
+      x += n * mx + minors * nx;
+      y += n * my + minors * ny;
     } else {
       for (int32_t i = 0; i < n; i++) {
         if (in(x, y)) stv<T>(t.base + y * row + static_cast<int64_t>(x) * S, v, XR);
         if (err < 0) {
           err += inc;
         } else {
-          x += step;
+          x += nx;
+          y += ny;
           err += dec;
         }
-        y++;
+        x += mx;
+        y += my;
       }
     }
   }
@@ -339,7 +319,7 @@ int linprm(const int16_t* from, const int16_t* to, LnState* ls) {
   }
   count += 1;
   ls->count = static_cast<int32_t>(count);
-  ls->zslope = static_cast<float>(dz) / static_cast<float>(count);
+  ls->zslope = dz == 0 ? 0.0f : static_cast<float>(dz) / static_cast<float>(count);
   ls->round = ls->zslope >= 0.0f ? 0.5f : -0.5f;
   int32_t m0 = ls->kind > 0 ? ls->y : ls->x;
   ls->zbase = ftrunc(static_cast<float>(zs) - (static_cast<float>(m0) * ls->zslope + ls->round));

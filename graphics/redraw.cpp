@@ -226,6 +226,7 @@ int redraw(int n) {
   int32_t i = start;
   const int32_t end = start + std::max(count, 0);
   int since = 0;
+  ImgPin pin;  // no variable changes while the records are drawn
   while (i < end && !stopped()) {
     const int k = vdraw(i, mode);
     i += k;

@@ -20,6 +20,38 @@
 #include "ui/ports.h"
 #include "ui/window.h"
 
+// An image window with an off-screen port of a depth.
+struct ImgWin {
+  int n = -1;
+  Wport* w = nullptr;
+  PwRec* o = nullptr;
+  ImgWin(int width, int height, int depth) {
+    const int32_t r[4] = {10, 60, 10 + width - 1, 60 + height - 1};
+    n = makwin(-1, 4, 0, 0, "IMGWIN", r, 1, 1);
+    w = wport(n);
+    setImagePtr(w, depth);
+    o = static_cast<PwRec*>(heldptr(w->offscr));
+  }
+  ~ImgWin() { deletewin(n); }
+  ImgWin(const ImgWin&) = delete;
+  ImgWin& operator=(const ImgWin&) = delete;
+  uint8_t* px() const { return static_cast<uint8_t*>(heldptr(o->pixels)); }
+  uint8_t* row(int y) const { return px() + static_cast<size_t>(y) * o->rowbytes; }
+  // Pixel (x, y) as an unsigned value of the port's depth.
+  uint32_t at(int x, int y) const {
+    const int by = o->depth == 24 ? 3 : o->depth / 8;
+    uint32_t v = 0;
+    std::memcpy(&v, row(y) + x * by, static_cast<size_t>(by));
+    return v;
+  }
+  int count() const {
+    int n = 0;
+    for (int y = 0; y < o->rect[3]; y++)
+      for (int x = 0; x < o->rect[2]; x++) n += at(x, y) != 0;
+    return n;
+  }
+};
+
 class Gfx : public ::testing::Test {
  protected:
   Term log;

@@ -13,33 +13,6 @@
 
 namespace {
 
-struct ImgWin {
-  int n = -1;
-  Wport* w = nullptr;
-  PwRec* o = nullptr;
-  ImgWin(int width, int height, int depth) {
-    const int32_t r[4] = {10, 60, 10 + width - 1, 60 + height - 1};
-    n = makwin(-1, 4, 0, 0, "BLOCK", r, 1, 1);
-    w = wport(n);
-    setImagePtr(w, depth);
-    o = static_cast<PwRec*>(heldptr(w->offscr));
-  }
-  ~ImgWin() { deletewin(n); }
-  uint8_t* row(int y) const { return static_cast<uint8_t*>(heldptr(o->pixels)) + y * o->rowbytes; }
-  uint32_t at(int x, int y) const {
-    const int by = o->depth == 24 ? 3 : o->depth / 8;
-    uint32_t v = 0;
-    std::memcpy(&v, row(y) + x * by, static_cast<size_t>(by));
-    return v;
-  }
-  int count() const {
-    int n = 0;
-    for (int y = 0; y < o->rect[3]; y++)
-      for (int x = 0; x < o->rect[2]; x++) n += at(x, y) != 0;
-    return n;
-  }
-};
-
 TEST_F(Gfx, PixsetClipsToTheImage) {
   ImgWin iw(16, 12, 8);
   const int32_t r[4] = {-5, -5, 9, 9};

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "gfx_fixture.h"
+#include "graphics/ellipse.h"
 #include "graphics/erase.h"
 #include "graphics/pen.h"
 #include "graphics/veclist.h"
@@ -160,6 +163,37 @@ TEST_F(Gfx, PackedBitImages) {
   EXPECT_EQ(v[3], 1);
   EXPECT_EQ(v[16 + 9], 0);
   EXPECT_EQ(v[16 + 10], 0);
+}
+
+// set4pix's spans through the pen, for comparison with the direct spans.
+int viapen(int dx, int dy, int cx, int cy, uint32_t value, int fill) {
+  return set4pix(dx, dy, cx, cy, value, fill);
+}
+
+TEST_F(Gfx, FilledEllipsesStraightOrThroughThePen) {
+  run("declare byte image one(60,40)");
+  run("declare byte image two(60,40)");
+  const int16_t c[3] = {30, 20, 0};
+  for (int xr : {0, 0x80}) {
+    run("one = 0");
+    run("two = 0");
+    xorflg = static_cast<int16_t>(xr);
+    run("vimage = one");
+    ellips(c, 50, 30, 7, 1);
+    ellips(c, 21, 9, 3, 1);
+    int16_t pen1[3], pen2[3];
+    std::memcpy(pen1, penpt, sizeof pen1);
+    run("vimage = two");
+    symwr = viapen;
+    ellips(c, 50, 30, 7, 1);
+    ellips(c, 21, 9, 3, 1);
+    symwr = set4pix;
+    std::memcpy(pen2, penpt, sizeof pen2);
+    xorflg = 0;
+    EXPECT_EQ(items("one"), items("two")) << xr;
+    EXPECT_EQ(std::vector<int16_t>(pen1, pen1 + 3), std::vector<int16_t>(pen2, pen2 + 3)) << xr;
+  }
+  EXPECT_EQ(items("one")[20 * 60 + 30], 7 ^ 3);
 }
 
 }  // namespace

@@ -13,22 +13,6 @@
 
 namespace {
 
-// An image window with an off-screen port of a depth, as a window port.
-struct ImgWin {
-  int n = -1;
-  Wport* w = nullptr;
-  PwRec* o = nullptr;
-  ImgWin(int width, int height, int depth) {
-    const int32_t r[4] = {10, 60, 10 + width - 1, 60 + height - 1};
-    n = makwin(-1, 4, 0, 0, "IMGWIN", r, 1, 1);
-    w = wport(n);
-    setImagePtr(w, depth);
-    o = static_cast<PwRec*>(heldptr(w->offscr));
-  }
-  ~ImgWin() { deletewin(n); }
-  uint8_t* px() const { return static_cast<uint8_t*>(heldptr(o->pixels)); }
-};
-
 TEST(Writers, ModesInstallTheirPair) {
   setpxf(0);
   EXPECT_EQ(pixwr, SETpix);

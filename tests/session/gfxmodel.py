@@ -456,6 +456,18 @@ def loadimg(name, w, h, bits):
     return np.frombuffer(d, dt)[:w * h].reshape(h, w).astype(np.int64)
 
 
+def same(name, got, model, bits, what):
+    """Fails unless the image read back holds the model's items."""
+    want = model & ((1 << bits) - 1)
+    if bits == 16:
+        want = np.where(want >= 0x8000, want - 0x10000, want)
+    bad = np.argwhere(got != want)
+    if len(bad):
+        y, x = bad[0]
+        raise SystemExit('%s: %d %s differ from the model, the first at (%d, %d): %d, model %d'
+                         % (name, len(bad), what, x, y, got[y, x], want[y, x]))
+
+
 def main():
     if sys.argv[1] == 'gen':
         writevec(sys.argv[3], gen(sys.argv[2]))
@@ -480,25 +492,9 @@ def main():
     passes = int(opt.get('passes', '1'))
     for _ in range(passes):
         m.redraw(readvec(vec))
-    want = m.img & ((1 << bits) - 1)
-    if bits == 16:
-        want = np.where(want >= 0x8000, want - 0x10000, want)
-    bad = np.argwhere(got != want)
-    if len(bad):
-        y, x = bad[0]
-        raise SystemExit('%s: %d pixels differ from the model, the first at (%d, %d): %d, model %d'
-                         % (raw, len(bad), x, y, got[y, x], want[y, x]))
+    same(raw, got, m.img, bits, 'pixels')
     if 'zout' in opt:
-        f = opt['zout']
-        gz = loadimg(f, w, h, zbits)
-        wz = m.z & ((1 << zbits) - 1)
-        if zbits == 16:
-            wz = np.where(wz >= 0x8000, wz - 0x10000, wz)
-        badz = np.argwhere(gz != wz)
-        if len(badz):
-            y, x = badz[0]
-            raise SystemExit('%s: %d depths differ from the model, the first at (%d, %d): %d, model %d'
-                             % (f, len(badz), x, y, gz[y, x], wz[y, x]))
+        same(opt['zout'], loadimg(opt['zout'], w, h, zbits), m.z, zbits, 'depths')
     print('%s: %d pixels as the model draws them (%d set)' % (raw, w * h, int((got != 0).sum())))
 
 
