@@ -382,10 +382,8 @@ int declar(int code) {
       int32_t cnt, part, tot, wsz;
       gtvarb(r, &cnt, &part, &tot, &wsz, 115);
       if (tot < 0 || (state & ST_ERROR)) return 0;
-      if (!filext(r)) {
-        error(i, 66);
-        return 0;
-      }
+      // filext reports a failure itself (a stopped fill is no error).
+      if (!filext(r)) return 0;
       if (eq) i += 2;
       continue;
     }
