@@ -703,18 +703,11 @@ int32_t chkoff(PtrRec* r, int kind, int32_t* count, int32_t* part, int32_t n, ui
 
 namespace {
 
-// A file-backed record keeps the record its file layer chose when the
-// file's rows lie at fixed places (strips, padded or packed rows), and when
-// blocks of the window's size would number more than a block number counts
-// (16 bits).
-bool keeprec(const PtrRec* r, int64_t prod) {
-  const FilRec* f = (r->Flg & K_FILE) ? filrec(r) : nullptr;
-  if (!f) return false;
-  if (f->Strip > 0 || f->Pad != 0 || (f->Flg & FF_PACK)) return true;
-  int64_t items = 1;
-  for (int k = 0; k < 3; k++) items *= r->Datdims[k] > 0 ? r->Datdims[k] : 1;
-  return prod < 1 || (items + prod - 1) / prod > 32767;
-}
+// A file-backed record keeps the record its file layer chose: its rows may
+// lie at fixed places (strips, padded or packed rows), blocks of a small
+// window's size could number more than a block number counts (16 bits),
+// and records that share its buffers keep using their size.
+bool keeprec(const PtrRec* r) { return (r->Flg & K_FILE) != 0; }
 
 }  // namespace
 
@@ -749,7 +742,7 @@ int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n) {
     }
   }
   if (prod > INT32_MAX) prod = INT32_MAX;
-  if (prod != n && !keeprec(r, prod)) {
+  if (prod != n && !keeprec(r)) {
     r->Rwds = static_cast<int32_t>(prod);
     // Items narrower than a byte fill the record's last byte in part.
     if (b) b->Rsiz = static_cast<int32_t>(narrow(((r->Wsiz & 63) * prod + 7) / 8));

@@ -516,12 +516,13 @@ int sethdr(PtrRec* r) {
 
 int setfdim(PtrRec* r, int64_t nx, int64_t ny, int64_t nz, int wsiz, int64_t offset, int align) {
   int bits = wsiz & 63;
+  if (nx < 0 || ny < 0 || nz < 1 || nx > UINT32_MAX || ny > UINT32_MAX || nz > UINT32_MAX || offset < 0 ||
+      offset > UINT32_MAX)
+    return -1;
   int64_t rowbits = static_cast<int64_t>(bits) * nx;
   int64_t row = (rowbits + 7) / 8;
   int64_t rem = align > 0 ? ((align - 1) & row) : 0;
-  if (row * ny < 1 || nz < 1 || nx > UINT32_MAX || ny > UINT32_MAX || nz > UINT32_MAX ||
-      offset < 0 || offset > UINT32_MAX)
-    return -1;
+  if (row * ny < 1) return -1;  // at most 2^35 x 2^32: no overflow
   r->Mptr = static_cast<uint32_t>(offset);
   r->Ndims = nz < 2 ? 2 : 3;
   r->Datdims[0] = static_cast<uint32_t>(nx);

@@ -221,6 +221,10 @@ namespace {
 
 int rdwrit1(int code) {
   bool wr = code == CM_WRITE;
+  struct Arg {
+    Arg() { wrtarg = 2; }
+    ~Arg() { wrtarg = 0; }
+  } arg;
   int na = nargs();
   if (!wr && na < 3) {
     error(3, 109);

@@ -19,7 +19,9 @@ void fileerr(const char* name, int arg, int code, int err) {
   error(arg, code);
 }
 
-void wrterr(const char* name, int arg, int err) { fileerr(name, arg, 69, err); }
+int wrtarg = 0;
+
+void wrterr(const char* name, int arg, int err) { fileerr(name, arg ? arg : wrtarg, 69, err); }
 
 bool swbegin(const char* name, int arg, SafeOut* s, std::string* open) {
   s->name = name ? name : "";

@@ -23,3 +23,6 @@ bool swend(SafeOut* s, bool ok);
 // error unit, then error `code` (66 open, 69 write; argument arg).
 void fileerr(const char* name, int arg, int code, int err);
 void wrterr(const char* name, int arg, int err);  // fileerr code 69
+// The argument a failed write below a command is reported on: the file's
+// argument while the read and write commands run, else 0.
+extern int wrtarg;

@@ -507,7 +507,10 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   if (tifcomp && tifpred == 2 && bits != 8 && bits != 24) return refuse();
   int64_t rowbits = nx * bits;
   int64_t row = (rowbits + 7) / 8;
-  if (row > INT32_MAX / 4 || ny * nz > INT32_MAX || row * ny * nz > (int64_t{1} << 40)) return refuse();
+  int64_t rows = 0, bytes = 0;
+  if (row > INT32_MAX / 4 || __builtin_mul_overflow(ny, nz, &rows) || rows > INT32_MAX ||
+      __builtin_mul_overflow(row, rows, &bytes) || bytes > (int64_t{1} << 40))
+    return refuse();
   int64_t ns = static_cast<int64_t>(offs.size());
   if (havelen && static_cast<int64_t>(lens.size()) != ns) return refuse();
   if (!havelen) {
