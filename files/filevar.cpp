@@ -156,7 +156,7 @@ bool hdrok(PtrRec* r, bool write) {
   int64_t grow = comp == 5 ? 4096 : (comp || pm == 2) ? 64 : pm == 1 ? 4096 : 0;
   bool packed = comp || pm == 1 || pm == 2;
   if (t == FT_JPEG || t == FT_PCX || !hdrfits(r, imgfmt::unitlen(f->Lun), grow) || (packed && write)) {
-    error(0, 86);
+    if (!(state & ST_ERROR)) error(0, 86);
     return false;
   }
   if (packed) f->Mod = static_cast<uint16_t>(f->Mod | FM_KEEP);
@@ -217,10 +217,11 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
       return kind;
     }
     f->Lun = static_cast<uint8_t>(u);
-    // An empty file opened for writing whose name or format asks for a
-    // header is new: it gets its header (other names stay raw).
-    if (!created && (m & (UM_UPDATE | UM_WRITE)) && !(m & UM_TEXT) && !(f->Flg & FF_NOHDR) &&
-        (imgtyp(f->Nam) == FT_TIFF || (f->Flg & FF_TYPE)) && emptyunit(u))
+    // An empty file opened for writing (or made by this opening) whose
+    // name or format asks for a header is new: it gets its header (other
+    // names stay raw). An empty file only read has no header: refused.
+    if (!created && (write || made) && (m & (UM_UPDATE | UM_WRITE)) && !(m & UM_TEXT) &&
+        !(f->Flg & FF_NOHDR) && (imgtyp(f->Nam) == FT_TIFF || (f->Flg & FF_TYPE)) && emptyunit(u))
       created = true;
   }
 
@@ -285,8 +286,9 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
       drop();
       return kind;
     }
-    bool raw = (f->Flg & FF_NOHDR) ||
-               (r->Wsiz == 8 && (kind & K_IMAGE) && r->Datdims[0] == 512 && r->Datdims[1] == 512);
+    // An 8-bit 512 x 512 image goes raw, unless its name asks for a header.
+    bool raw = (f->Flg & FF_NOHDR) || (r->Wsiz == 8 && (kind & K_IMAGE) && r->Datdims[0] == 512 &&
+                                       r->Datdims[1] == 512 && !t);
     if (!raw) sethdr(r);
     if (state & ST_ERROR) {
       // The header could not be written (sethdr reported why).
@@ -344,6 +346,24 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
       return textvar(r, f, kind, total, wsiz);
     }
     rec = h > 0 ? h : lastrec;
+    if (!shared) {
+      // The header may have changed the kind: another record of the file
+      // with that kind has buffers already, which this one then shares
+      // (two sets of buffers on one file would each miss the other's data).
+      int32_t ownb = r->Bufp;
+      uint32_t owna = r->Addr;
+      r->Bufp = 0;
+      pactiv(r, 0);
+      if (bufrec(r)) {
+        shared = true;
+        freblk(static_cast<int32_t>(owna));
+        freblk(ownb);
+        b = bufrec(r);
+      } else {
+        r->Bufp = ownb;
+        r->Addr = owna;
+      }
+    }
   }
   if (state & ST_ERROR) {
     drop();
