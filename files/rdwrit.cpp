@@ -616,13 +616,28 @@ int rdwrit1(int code) {
       f->Lun = 0;
       return -1;
     }
+    int ib0 = (fv->Wsiz & 63) / 8;
+    if ((f->Flg & FF_SWAP) && (ib0 == 2 || ib0 == 4)) {
+      // Items of a file in the other byte order, turned before the
+      // differences are summed (they are differences of the values).
+      for (size_t k = 0; k + ib0 <= data.size(); k += ib0) std::reverse(data.begin() + k, data.begin() + k + ib0);
+      f->Flg = static_cast<uint8_t>(f->Flg & ~FF_SWAP);
+    }
     if (tifpred == 2 && fbits % 8 == 0) {
-      // Horizontal differences: each byte sample adds the one a pixel before.
+      // Horizontal differences: each sample adds the one a pixel before
+      // (byte samples of gray or colour, 16- or 32-bit integer samples).
       int64_t rowb2 = int64_t{fv->Datdims[0]} * (fbits / 8);
       int64_t step2 = fbits == 24 ? 3 : 1;
-      if (fbits == 8 || fbits == 24)
-        for (int64_t r0 = 0; r0 + rowb2 <= total; r0 += rowb2)
-          for (int64_t x = step2; x < rowb2; x++) data[static_cast<size_t>(r0 + x)] += data[static_cast<size_t>(r0 + x - step2)];
+      for (int64_t r0 = 0; r0 + rowb2 <= total; r0 += rowb2) {
+        uint8_t* p = &data[static_cast<size_t>(r0)];
+        if (fbits == 8 || fbits == 24) {
+          for (int64_t x = step2; x < rowb2; x++) p[x] = static_cast<uint8_t>(p[x] + p[x - step2]);
+        } else if (fbits == 16) {
+          for (int64_t x = 2; x < rowb2; x += 2) p16(p + x, g16(p + x, false) + g16(p + x - 2, false));
+        } else if (fbits == 32) {
+          for (int64_t x = 4; x < rowb2; x += 4) p32(p + x, g32(p + x, false) + g32(p + x - 4, false));
+        }
+      }
     }
   } else {
     try {

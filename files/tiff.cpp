@@ -504,7 +504,8 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   int bits = static_cast<int>(wsiz & 63);
   if (nx < 1 || ny < 1 || nz < 1 || bits == 0 || wsiz > 0x7FFF) return refuse();
   // Differences are undone for byte samples only.
-  if (tifcomp && tifpred == 2 && bits != 8 && bits != 24) return refuse();
+  if (tifcomp && tifpred == 2 && bits != 8 && bits != 24 && bits != 16 && bits != 32) return refuse();
+  if (tifcomp && tifpred > 2) return refuse();  // the floating-point predictor
   int64_t rowbits = nx * bits;
   int64_t row = (rowbits + 7) / 8;
   int64_t rows = 0, bytes = 0;
