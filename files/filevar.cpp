@@ -542,7 +542,8 @@ int setfdim(PtrRec* r, int64_t nx, int64_t ny, int64_t nz, int wsiz, int64_t off
   int64_t rowbits = static_cast<int64_t>(bits) * nx;
   int64_t row = (rowbits + 7) / 8;
   int64_t rem = align > 0 ? ((align - 1) & row) : 0;
-  if (row * ny < 1) return -1;  // at most 2^35 x 2^32: no overflow
+  int64_t all = 0;
+  if (__builtin_mul_overflow(row, ny, &all) || all < 1) return -1;
   r->Mptr = static_cast<uint32_t>(offset);
   r->Ndims = nz < 2 ? 2 : 3;
   r->Datdims[0] = static_cast<uint32_t>(nx);
@@ -553,7 +554,7 @@ int setfdim(PtrRec* r, int64_t nx, int64_t ny, int64_t nz, int wsiz, int64_t off
   int64_t rec;
   if (rowbits % 8 == 0 && rem == 0) {
     if (f) f->Pad = 0;
-    int64_t total = row * ny;
+    int64_t total = all;
     if (total < 512) total *= nz;
     if (total <= 4096) {
       rec = total;
