@@ -315,8 +315,10 @@ int devio(PtrRec* r, int i, int dir) {
   // Window memory: the memory number is the device number, 100 and up.
   if (r->Idx >= 100) return lutio(mem, buf, off, len, dir, 4);
   if (r->Flg & K_IMAGE) {
-    // Image-processor memory: the page is selected, no data moves.
+    // Image-processor memory: the page is selected, no data moves (a read
+    // finds nothing there: zeros).
     ippage(mem, static_cast<int>(off >> 16));
+    if (dir == 1) std::memset(buf, 0, static_cast<size_t>(len));
     trcint(TRC, "imgio", mem, static_cast<int>(off), dir, 0, 0, 0);
     return 0;
   }
