@@ -228,9 +228,9 @@ void atend() {
 int audout(const WavFmt& f) {
   readenv();
   onexit();
+  out.ready = false;
   if (!wavplayable(f)) return -1;
   out.fmt = f;
-  out.ready = false;
 #ifdef PELIX_HAVE_SDL2
   const int want = sdlfmt(f);
   if (out.dev && (want != out.devfmt || static_cast<int>(f.rate) != out.devrate ||
