@@ -34,35 +34,46 @@ namespace {
 constexpr int RECRATE = 44100;  // the rate the sound command records at
 constexpr uint64_t STEPNS = 10000000ull;  // 10 ms between polls
 
-// Reads a whole file; false when it does not open.
-bool slurp(const std::string& host, std::vector<uint8_t>& b) {
-  std::FILE* fp = std::fopen(host.c_str(), "rb");
-  if (!fp) return false;
+// Reads a whole open file (and closes it) into b, kept from play to play
+// so that a sound started again reuses its room; false when it fails.
+bool slurp(std::FILE* fp, std::vector<uint8_t>& b) {
   struct stat st;
-  if (fstat(fileno(fp), &st) == 0 && st.st_size > 0) b.reserve(static_cast<size_t>(st.st_size));
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, fp)) > 0) b.insert(b.end(), chunk, chunk + n);
+  size_t n = 0;
+  if (fstat(fileno(fp), &st) == 0 && st.st_size > 0) {
+    b.resize(static_cast<size_t>(st.st_size));
+    n = std::fread(b.data(), 1, b.size(), fp);
+  }
+  // A file that grows (or a pipe) is read to its end.
+  uint8_t chunk[4096];
+  size_t k;
+  while ((k = std::fread(chunk, 1, sizeof chunk, fp)) > 0) {
+    b.resize(n + k);
+    std::memcpy(b.data() + n, chunk, k);
+    n += k;
+  }
+  const bool ok = !std::ferror(fp);
   std::fclose(fp);
-  return true;
+  b.resize(n);
+  return ok;
 }
 
-// The file a play asks for: the name itself when it opens, else name.snd
-// in the folders of datadir, then along the path.
-std::string lookup(const char* name) {
-  if (std::FILE* fp = std::fopen(hostpath(name).c_str(), "rb")) {
-    std::fclose(fp);
-    return name;
-  }
+// Opens the file a play asks for: the name itself when it opens, else
+// (unless plain) name.snd in the folders of datadir, then along the path.
+// Null when none opens; *path gets the name that was tried last.
+std::FILE* openplay(const char* name, bool plain, std::string* path) {
+  *path = name;
+  if (std::FILE* fp = std::fopen(hostpath(name).c_str(), "rb")) return fp;
+  if (plain) return nullptr;
   char found[256] = {0};
   int unit = 0;
   const char* data = strvar("datadir");
   if (fserch(name, ".snd", data ? data : "", found, &unit, UM_RDONLY) == 0 ||
       fserch(name, ".snd", nullptr, found, &unit, UM_RDONLY) == 0) {
     if (unit > 0) closef(unit, 0);
-    return found;
+    *path = found;
+    return std::fopen(hostpath(found).c_str(), "rb");
   }
-  return name;
+  return nullptr;
 }
 
 // Waits until the output has played, polling input; false when the wait
@@ -81,13 +92,12 @@ bool playwait() {
   }
 }
 
-// Plays a file count times (asynchronous: once, not waited for). 0, -1
-// when it could not be played, 1 when a wait was stopped.
-int play(const std::string& path, int count, bool async) {
-  std::vector<uint8_t> b;
+// Plays an open file count times (asynchronous: once, not waited for).
+// 0, -1 when it could not be played, 1 when a wait was stopped.
+int play(std::FILE* fp, int count, bool async) {
+  static std::vector<uint8_t> b;
   WavData w;
-  if (!slurp(hostpath(path), b) || wavparse(b.data(), b.size(), &w) != 0 || audout(w.fmt) != 0)
-    return -1;
+  if (!fp || !slurp(fp, b) || wavparse(b.data(), b.size(), &w) != 0 || audout(w.fmt) != 0) return -1;
   for (int i = 0; i < count; i++) {
     if (audqueue(b.data() + w.offset, static_cast<uint32_t>(w.bytes)) != 0) return -1;
     if (!async && !playwait()) return 1;
@@ -98,14 +108,17 @@ int play(const std::string& path, int count, bool async) {
 // The play forms: mode 2 plays the name unchanged.
 int playcmd(int mode, const char* name, int count, int async) {
   sndinit = 1;
-  const std::string path = mode == 2 ? std::string(name) : lookup(name);
+  std::string path;
+  std::FILE* fp = openplay(name, mode == 2, &path);
   trcstr(1, "Sound", mode, path.c_str(), count);
   if (async > 0) {
     count = 1;
     sndplaying = 1;
   }
   trcstr(1, "sndplay", count, path.c_str(), async);
-  if (count > 0 && play(path, count, async > 0) < 0) {
+  const int r = count > 0 ? play(fp, count, async > 0) : 0;
+  if (count <= 0 && fp) std::fclose(fp);
+  if (r < 0) {
     sndplaying = 0;
     error(-1, 187);
   }
