@@ -250,8 +250,9 @@ int gdevvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int) {
         error(0, 205);
         return kind;
       }
-      r->Flg |= K_NOSTK;
-      kind |= K_NOSTK;
+      // Its data lies in the window's image; the block buffers carry it
+      // here, so the record keeps its kind (flag 4 would make the buffers'
+      // address a machine pointer).
       row = o->rowbytes;
     } else {
       row = bytes;
