@@ -92,6 +92,7 @@ TEST_F(Sound, LookUpInDatadirThenThePath) {
   std::filesystem::create_directory(dir + "lib");
   file("snd/a.snd", wavbytes(1000, {1, 2}));
   file("lib/b.snd", wavbytes(1000, {3, 4, 5}));
+  file("lib/a.snd", wavbytes(1000, {6, 6, 6, 6}));  // datadir's comes first
   setstrv("datadir", (dir + "snd/").c_str());
   setstrv("path", (dir + "lib/").c_str());
   EXPECT_EQ(sound(1, "a", 0), 0);

@@ -79,6 +79,10 @@ bool sdlup() {
   sdl = a;
   // SIGINT stays the program's own Ctrl-C.
   sdl.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  // A run with a file double is a test: SDL's dummy device, unless a driver
+  // was asked for.
+  if ((!env.out.empty() || !env.in.empty()) && !std::getenv("SDL_AUDIODRIVER"))
+    sdl.SDL_SetHint("SDL_AUDIODRIVER", "dummy");
   if (sdl.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   sdlstate = 1;
   return true;

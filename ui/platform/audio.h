@@ -18,6 +18,8 @@
 //    file (its first channel) at once, then zeros as the clock runs.
 //  - PELIX_AUDIO_TRACE=FILE: for each sound, the microseconds from its mark
 //    (audmark) to its first buffer handed to the device, one line each.
+// With either file double set, SDL plays on its dummy device unless
+// SDL_AUDIODRIVER names another driver.
 #pragma once
 #include <cstdint>
 
