@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -189,19 +190,22 @@ int sndrec(const char* name, int seconds, int rate, int16_t** buffer) {
   if (seconds < 1 || seconds > 3600) return -2;
   const int64_t total = static_cast<int64_t>(seconds) * rate;
   if (total > INT32_MAX) return -2;
-  auto* buf = static_cast<int16_t*>(std::calloc(static_cast<size_t>(total), sizeof(int16_t)));
+  struct Free {
+    void operator()(int16_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<int16_t, Free> buf(static_cast<int16_t*>(std::calloc(static_cast<size_t>(total), sizeof(int16_t))));
   if (!buf) return -2;
   const int how = audin(static_cast<uint32_t>(rate));
-  if (how < 0) {
-    std::free(buf);
-    return -1;
-  }
+  if (how < 0) return -1;
+  struct Close {
+    ~Close() { audinclose(); }
+  } close;
   // The file double is paced by the clock object; a device runs in real
   // time, with a deadline a little past its seconds.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds + 2);
   int64_t n = 0;
   for (;;) {
-    n += audread(buf + n, static_cast<int32_t>(total - n));
+    n += audread(buf.get() + n, static_cast<int32_t>(total - n));
     if (n >= total) break;
     if (chkio(0) > 0) break;  // a key ends it; what came is kept
     if (state & (ST_ERROR | ST_INTR | ST_STOP)) break;
@@ -213,17 +217,10 @@ int sndrec(const char* name, int seconds, int rate, int16_t** buffer) {
     }
   }
   audinclose();
-  while (n > 0 && buf[n - 1] == 0) n--;
-  if (name) {
-    const int r = wavwrt(name, buf, static_cast<int32_t>(n), wavpcm(static_cast<uint32_t>(rate)));
-    std::free(buf);
-    return r;
-  }
-  if (n == 0 || !buffer) {
-    std::free(buf);
-    return static_cast<int>(n);
-  }
-  *buffer = buf;
+  const int16_t* s = buf.get();
+  while (n > 0 && s[n - 1] == 0) n--;
+  if (name) return wavwrt(name, s, static_cast<int32_t>(n), wavpcm(static_cast<uint32_t>(rate)));
+  if (n > 0 && buffer) *buffer = buf.release();
   return static_cast<int>(n);
 }
 
