@@ -87,7 +87,8 @@ int parmio(int mem, uint8_t* buf, int64_t off, int64_t len, int dir) {
   int nv;
   if ((mem >= 0 && mem <= 6) || (mem >= 10 && mem <= 17)) {
     nv = mem == 14 ? 6 : 4;
-    for (int k = 0; k < 4; k++) v[k] = static_cast<int16_t>(std::clamp<int32_t>(dvrect[mem][k], -32768, 32767));
+    for (int k = 0; k < 4; k++)
+      v[k] = static_cast<int16_t>(std::clamp<int32_t>(dvrect[mem][k], -32768, 32767));
     if (mem == 14) v[4] = blk14[0], v[5] = blk14[1];
   } else if (mem == 18) {
     nv = 6;
@@ -364,8 +365,8 @@ int hardop(int op, int nops) {
   } else {
     v = static_cast<int32_t>(s->Addr);
   }
-  winfill(v, static_cast<int>(d->Offs[0]), static_cast<int>(d->Offs[1]), static_cast<int>(std::min<int64_t>(w, 32767)),
-          static_cast<int>(std::min<int64_t>(h, 32767)));
+  winfill(v, static_cast<int>(d->Offs[0]), static_cast<int>(d->Offs[1]),
+          static_cast<int>(std::min<int64_t>(w, 32767)), static_cast<int>(std::min<int64_t>(h, 32767)));
   return 1;
 }
 

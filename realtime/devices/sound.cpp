@@ -193,7 +193,8 @@ int sndrec(const char* name, int seconds, int rate, int16_t** buffer) {
   struct Free {
     void operator()(int16_t* p) const { std::free(p); }
   };
-  std::unique_ptr<int16_t, Free> buf(static_cast<int16_t*>(std::calloc(static_cast<size_t>(total), sizeof(int16_t))));
+  std::unique_ptr<int16_t, Free> buf(
+      static_cast<int16_t*>(std::calloc(static_cast<size_t>(total), sizeof(int16_t))));
   if (!buf) return -2;
   const int how = audin(static_cast<uint32_t>(rate));
   if (how < 0) return -1;

@@ -184,7 +184,8 @@ TEST_F(Sound, WavwrtBytesAndFailures) {
   EXPECT_EQ(slurp(dir + "w.wav"), wavbytes(8000, {-2, 300, 32767}));
   // Nothing is left behind but the file.
   int n = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) n += e.path().filename().string().rfind("w.wav", 0) == 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    n += e.path().filename().string().rfind("w.wav", 0) == 0;
   EXPECT_EQ(n, 1);
 }
 

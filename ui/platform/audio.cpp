@@ -383,7 +383,8 @@ int32_t audread(int16_t* dst, int32_t max) {
     return static_cast<int32_t>(n);
   }
 #ifdef PELIX_HAVE_SDL2
-  if (in.dev) return static_cast<int32_t>(sdl.SDL_DequeueAudio(in.dev, dst, static_cast<Uint32>(max) * 2) / 2);
+  if (in.dev)
+    return static_cast<int32_t>(sdl.SDL_DequeueAudio(in.dev, dst, static_cast<Uint32>(max) * 2) / 2);
 #endif
   return 0;
 }
