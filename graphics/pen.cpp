@@ -15,7 +15,6 @@
 #include "ui/window.h"
 
 DrawBox drwbox = {{0, 0, -1000}, {511, 511, 1000}};
-int16_t drworg[6];
 int16_t penpt[3];
 int16_t rotpt[3];
 uint32_t lastpen = 0xFFFFFFFFu;

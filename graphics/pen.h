@@ -17,7 +17,8 @@ struct DrawBox {
 };
 extern DrawBox drwbox;
 // Drawing origin: x and y added to every point; word 5 the drawing height
-// used by the y flip. Written through a device variable.
+// used by the y flip. Kept with the device variables that write it
+// (realtime/devices/devvar.h).
 extern int16_t drworg[6];
 // The pen point (the last point moved or drawn to, before the origin), and
 // the previous rotated point.

@@ -87,6 +87,17 @@ PtrRec* veclst() {
   return p && p->PTR == static_cast<uint32_t>(e->data) && p->Wsiz == W_VEC ? p : nullptr;
 }
 
+uint8_t vcmap[256];
+
+namespace {
+void cmapini() {
+  for (int i = 0; i < 256; i++) vcmap[i] = static_cast<uint8_t>(i);
+}
+struct CmapInit {
+  CmapInit() { cmapini(); }
+} cmapinit;
+}  // namespace
+
 int vinit(int mode) {
   if (mode & 1) return 0;  // the vector data list is not made in this build
   if (veclst()) return 0;
@@ -95,6 +106,7 @@ int vinit(int mode) {
   PtrRec* p = putptr(0x1180, 0, nullptr, 0, W_VEC, 0);
   if (!p) return 0;
   vcap = 0;
+  cmapini();
   if (!vgrow(p, 256, 0)) {
     freptr(p);
     return 0;
@@ -105,7 +117,6 @@ int vinit(int mode) {
   e->data = static_cast<int32_t>(p->PTR);
   e->type = static_cast<uint8_t>(W_VEC & 0xFF);
   vcount(p, 0);
-  for (int i = 0; i < 256; i++) vcmap[i] = static_cast<uint8_t>(i);
   // The drawing box reaches the screen's right edge and half the height
   // below the menu bar and a window header.
   const int m = mnubar + 18;
@@ -270,19 +281,10 @@ uint8_t* vecptr(int32_t index) { return gtvptr(nullptr, index, 2); }
 
 int32_t lastdrawn() { return lastdrw; }
 
-uint8_t vcmap[256];
-namespace {
-struct CmapInit {
-  CmapInit() {
-    for (int i = 0; i < 256; i++) vcmap[i] = static_cast<uint8_t>(i);
-  }
-} cmapinit;
-}  // namespace
-
 void vlini() {
-  for (int i = 0; i < 256; i++) vcmap[i] = static_cast<uint8_t>(i);
   vcap = 0;
   lastdrw = -1;
   lastend = 0;
   vcolor = 0;
+  cmapini();
 }

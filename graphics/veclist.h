@@ -34,12 +34,12 @@ uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode);
 
 // Colour of new vector records (the drawing colour).
 extern uint8_t vcolor;
+// The colour map: colour index to drawing value, the identity when the list
+// is first made; the device variable veclut reads and writes it.
+extern uint8_t vcmap[256];
 // The 8-byte record index of the vector list, or null.
 uint8_t* vecptr(int32_t index);
 // The last-drawn mark: the index of the last record appended and drawn.
 int32_t lastdrawn();
-// The colour map: colour index of a record to drawing value (identity until
-// changed through a device variable).
-extern uint8_t vcmap[256];
 // Back to no list (start-up and tests).
 void vlini();
