@@ -1,7 +1,7 @@
-// The pixel writers and their targets: the writer pair a mode installs,
-// the pixel target of a window's off-screen port, the direct writers
-// clipped to it, SETpix into bound images of every item size, the image
-// names bound and let go, the depth and brightness tests, fat pixels.
+// The pixel writers and their targets: the pixel target of a window's
+// off-screen port, the direct writers clipped to it, SETpix into bound
+// images of every item size, the image names bound and let go, the depth
+// and brightness tests, fat pixels.
 #include "graphics/writers.h"
 
 #include <gtest/gtest.h>
@@ -12,22 +12,6 @@
 #include "graphics/pen.h"
 
 namespace {
-
-TEST(Writers, ModesInstallTheirPair) {
-  setpxf(0);
-  EXPECT_EQ(pixwr, SETpix);
-  EXPECT_EQ(symwr, set4pix);
-  setpxf(0x0800);
-  EXPECT_EQ(pixwr, fatpix);
-  setpxf(0x1000);
-  EXPECT_EQ(pixwr, fatpix);
-  setpxf(0x4800);
-  EXPECT_EQ(pixwr, putpix);
-  EXPECT_EQ(symwr, ellpix);
-  setpxf(0x0200);
-  EXPECT_EQ(pixwr, SETpix);
-  setpxf(0);
-}
 
 TEST_F(Gfx, PixelTargetAndDirectWriters) {
   // A screen buffer has no pixel memory here: the target stays, the
