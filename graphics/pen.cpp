@@ -328,28 +328,21 @@ int linprm(const int16_t* from, const int16_t* to, LnState* ls) {
 int lnstep(PixWriter writer) {
   LnState& ls = lnst;
   const uint32_t v = ls.value;
-  if (ls.kind < LK_YMAJOR) {
-    for (int32_t i = 0; i < ls.count; i++) {
-      writer(ls.x, ls.y, v);
-      if (ls.err < 0) {
-        ls.err += ls.inc;
-      } else {
-        ls.y += ls.step;
-        ls.err += ls.dec;
-      }
-      ls.x++;
+  // Major axis x for kinds below 1, else y; the minor axis steps by the
+  // minor step when the error says so.
+  const bool ymaj = ls.kind >= LK_YMAJOR;
+  const int mx = ymaj ? 0 : 1, my = ymaj ? 1 : 0, nx = ymaj ? ls.step : 0, ny = ymaj ? 0 : ls.step;
+  for (int32_t i = 0; i < ls.count; i++) {
+    writer(ls.x, ls.y, v);
+    if (ls.err < 0) {
+      ls.err += ls.inc;
+    } else {
+      ls.x += nx;
+      ls.y += ny;
+      ls.err += ls.dec;
     }
-  } else {
-    for (int32_t i = 0; i < ls.count; i++) {
-      writer(ls.x, ls.y, v);
-      if (ls.err < 0) {
-        ls.err += ls.inc;
-      } else {
-        ls.x += ls.step;
-        ls.err += ls.dec;
-      }
-      ls.y++;
-    }
+    ls.x += mx;
+    ls.y += my;
   }
   return 0;
 }
