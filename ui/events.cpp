@@ -16,6 +16,7 @@
 #include "ui/dialog.h"
 #include "ui/dlghooks.h"
 #include "ui/menu.h"
+#include "ui/platform/audio.h"
 #include "ui/platform/menubar.h"
 #include "ui/platform/surface.h"
 #include "ui/platform/wm.h"
@@ -134,6 +135,7 @@ bool inputq() {
 
 // Asks the backend for input; notes the end of the keyboard input.
 int pumpin(int how) {
+  audpump();  // sound buffers that have played report to their windows
   int r = backend()->pump(how);
   if (r < 0 && how != KEY_PEEK) ended = true;
   return r;
