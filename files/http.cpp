@@ -45,7 +45,7 @@ bool keep(HttpReply* r, const char* data, size_t n) {
 
 // Hands body bytes on, at most as many as are still wanted.
 void body(HttpReply* r, const char* data, size_t n) {
-  const int64_t limit = r->clen >= 0 ? r->clen : HTTPMAX;
+  const int64_t limit = r->clen >= 0 ? r->clen : r->limit;
   if (static_cast<int64_t>(n) >= limit - r->taken) {
     n = static_cast<size_t>(limit - r->taken);
     r->done = true;
@@ -122,8 +122,9 @@ bool httpfeed(HttpReply* r, const char* data, size_t n) {
       if (r->run == 4) break;
     }
     if (i == n) {
-      // Still in the header: kept, at most 1 GiB of it.
-      const size_t k = std::min(n, static_cast<size_t>(HTTPMAX) - r->len);
+      // Still in the header: kept, at most the limit of it.
+      const size_t lim = static_cast<size_t>(std::max<int64_t>(r->limit, 0));
+      const size_t k = r->len >= lim ? 0 : std::min(n, lim - r->len);
       if (k < n || !keep(r, data, k)) r->done = true;
       return r->done;
     }
@@ -184,14 +185,17 @@ int64_t exchange(const char* path, int sock, const char* host, const char* extra
   else
     req += "\n";
   // The terminating zero byte goes too.
-  if (socksend(sock, req.c_str(), static_cast<int>(req.size()) + 1) != static_cast<int>(req.size()) + 1)
+  if (socksend(sock, req.c_str(), static_cast<int>(req.size()) + 1) != static_cast<int>(req.size()) + 1) {
+    r->lastrecv = -1;
     return -1;
+  }
   r->together = (flags & HTTP_TOGETHER) != 0;
   char* chunk = static_cast<char*>(std::malloc(CHUNK));
   if (!chunk) return -1;
   int k;
   while ((k = sockrecv(sock, chunk, static_cast<int>(CHUNK))) > 0)
     if (httpfeed(r, chunk, static_cast<size_t>(k))) break;
+  r->lastrecv = k;
   std::free(chunk);
   return httpend(r);
 }
@@ -202,7 +206,11 @@ int fetch(const char* path, const char* host, int port, const char* extra, int f
   const int sock = sockopen(host ? host : "", port, 1);
   if (sock < 0) return -1;
   const int64_t n = exchange(path, sock, host, extra, flags, r);
-  sockclose(sock);
+  // After a wait that ended without the peer, nothing more is waited for.
+  if (r->lastrecv < 0)
+    sockdrop(sock);
+  else
+    sockclose(sock);
   return static_cast<int>(std::min<int64_t>(n, INT32_MAX));
 }
 

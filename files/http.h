@@ -42,6 +42,8 @@ struct HttpReply {
   int run = 0;          // carriage-return or newline bytes in a row
   int64_t clen = -1;    // the content length, -1 when none is known
   int64_t taken = 0;    // body bytes taken (kept or sunk)
+  int64_t limit = HTTPMAX;  // most body bytes taken without a content length
+  int lastrecv = 0;     // the last receive's result (negative: a wait failed)
   bool done = false;    // everything expected has arrived
   bool nomem = false;   // the buffer could not grow: the reply was cut
 };

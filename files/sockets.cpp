@@ -153,6 +153,8 @@ int sockclose(int sock) {
   return r;
 }
 
+int sockdrop(int sock) { return sock >= 0 && close(sock) == 0 ? 0 : SOCK_FAIL; }
+
 int sockwait(SockSet* set, int highest, int seconds, int microseconds) {
   if (!set || set->count < 0 || set->count > SOCKSETMAX) return -1;
   int ms = seconds > 0 || microseconds > 0

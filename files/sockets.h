@@ -49,6 +49,9 @@ int sockrecv(int sock, char* buffer, int length);
 // socket is closed in every case; the result is 0, or the failure of the
 // shutdown or of a receive.
 int sockclose(int sock);
+// Closes a socket at once, dropping what may still arrive (after a wait
+// that timed out or was interrupted). 0, or SOCK_FAIL.
+int sockdrop(int sock);
 // Waits until a socket of the set is ready for reading; the set keeps only
 // the ready ones (as select does). seconds and microseconds both 0 or less
 // wait NETWAIT ms. The number ready, 0 on time-out, -1 on failure or
