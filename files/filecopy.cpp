@@ -348,6 +348,7 @@ int delcmd() {
     n++;
   }
   const bool files = kind != CM_MENU && kind != CM_MACRO;
+  const int err = state & ST_ERROR;
   int deleted = 0;
   const int last = nargs();
   for (int i = n; i <= last && !(state & 0x8180); i++) {
@@ -391,7 +392,8 @@ int delcmd() {
     if (r < 0) break;
     deleted += r;
   }
-  setres(deleted, 0);
+  // After an error #0 keeps its code.
+  if (err || !(state & ST_ERROR)) setres(deleted, 0);
   return 0;
 }
 
