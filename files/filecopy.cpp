@@ -65,6 +65,21 @@ int namearg(int n, char* name, int size, int boxmode) {
   return browse(name, boxmode, nullptr);
 }
 
+// The source (argument 2) and destination (argument 3) of copy and
+// preproc, the file box asking for a missing one; false (error 46) when one
+// is not there.
+bool namepair(char* src, char* dst) {
+  if (namearg(2, src, UNIT_NAMELEN, 0) < 1) {
+    error(2, E_NOFILE);
+    return false;
+  }
+  if (namearg(3, dst, UNIT_NAMELEN, 1) < 1) {
+    error(3, E_NOFILE);
+    return false;
+  }
+  return true;
+}
+
 // One line of a text stream (LF, CRLF or CR ended); false at the end.
 bool getln(FILE* f, std::string* s) {
   s->clear();
@@ -131,6 +146,31 @@ bool tmpdone(TmpOut* t, bool ok) {
   if (ok && std::rename(t->temp.c_str(), t->dest.c_str()) != 0) ok = false;
   if (!ok) unlink(t->temp.c_str());
   t->temp.clear();
+  return ok;
+}
+
+// Starts the destination of a copy from the open source; false (the
+// source closed, error 180) when it cannot be made.
+bool begincopy(FILE* in, const char* dst, TmpOut* out) {
+  if (tmpopen(dst, out)) return true;
+  std::fclose(in);
+  error(3, E_CREATE);
+  return false;
+}
+
+// Ends a copy: a read error of the source is error rdcode (argument 2), the
+// source is closed and the destination put in place (a failure there is
+// error wrcode, argument 3). Whether everything went well.
+bool endcopy(FILE* in, TmpOut* out, bool ok, int rdcode, int wrcode) {
+  if (ok && std::ferror(in)) {
+    error(2, rdcode);
+    ok = false;
+  }
+  std::fclose(in);
+  if (!tmpdone(out, ok) && ok) {
+    error(3, wrcode);
+    ok = false;
+  }
   return ok;
 }
 
@@ -399,14 +439,7 @@ int delcmd() {
 
 int copyfl() {
   char src[UNIT_NAMELEN], dst[UNIT_NAMELEN];
-  if (namearg(2, src, sizeof src, 0) < 1) {
-    error(2, E_NOFILE);
-    return 0;
-  }
-  if (namearg(3, dst, sizeof dst, 1) < 1) {
-    error(3, E_NOFILE);
-    return 0;
-  }
+  if (!namepair(src, dst)) return 0;
   const int flags = intarg(4, 0);
   const int32_t bufsize = std::clamp<int32_t>(lngarg(5, 1024), 1, 1 << 24);
   const bool text = flags & 7;
@@ -432,11 +465,7 @@ int copyfl() {
     }
   }
   TmpOut out;
-  if (!tmpopen(dst, &out)) {
-    std::fclose(in);
-    error(3, E_CREATE);
-    return 0;
-  }
+  if (!begincopy(in, dst, &out)) return 0;
   bool ok = true;
   int64_t nin = 0, nout = 0;
   if (text) {
@@ -457,16 +486,8 @@ int copyfl() {
       nout += static_cast<int64_t>(k);
       if (state & 0x8180) ok = false;
     }
-    if (ok && std::ferror(in)) {
-      error(2, E_IO);
-      ok = false;
-    }
   }
-  std::fclose(in);
-  if (!tmpdone(&out, ok) && ok) {
-    error(3, E_IO);
-    ok = false;
-  }
+  ok = endcopy(in, &out, ok, E_IO, E_IO);
   if (trcmsk > 1) jprintf(dbglun, "Copy: %d %d\n", static_cast<int>(nin), static_cast<int>(nout));
   if (ok) setres(static_cast<int32_t>(std::min<int64_t>(nout, INT32_MAX)), 0);
   return 0;
@@ -479,14 +500,7 @@ int modexp(const char* line, FILE* out) {
 
 int filcpy() {
   char src[UNIT_NAMELEN], dst[UNIT_NAMELEN];
-  if (namearg(2, src, sizeof src, 0) < 1) {
-    error(2, E_NOFILE);
-    return 0;
-  }
-  if (namearg(3, dst, sizeof dst, 1) < 1) {
-    error(3, E_NOFILE);
-    return 0;
-  }
+  if (!namepair(src, dst)) return 0;
   const int mode = intarg(4, 7);
   FILE* in = Exists(src) == 1 ? std::fopen(hostpath(src).c_str(), "rb") : nullptr;
   if (!in) {
@@ -494,11 +508,7 @@ int filcpy() {
     return 0;
   }
   TmpOut out;
-  if (!tmpopen(dst, &out)) {
-    std::fclose(in);
-    error(3, E_CREATE);
-    return 0;
-  }
+  if (!begincopy(in, dst, &out)) return 0;
   std::string line;
   int written = 0;
   bool ok = true;
@@ -542,16 +552,7 @@ int filcpy() {
     }
     written++;
   }
-  if (ok && std::ferror(in)) {
-    error(2, E_OPEN);
-    ok = false;
-  }
-  std::fclose(in);
-  if (!tmpdone(&out, ok) && ok) {
-    error(3, E_SHORT);
-    ok = false;
-  }
-  if (ok) setres(written, 0);
+  if (endcopy(in, &out, ok, E_OPEN, E_SHORT)) setres(written, 0);
   return 0;
 }
 

@@ -214,17 +214,24 @@ int fetch(const char* path, const char* host, int port, const char* extra, int f
   return static_cast<int>(std::min<int64_t>(n, INT32_MAX));
 }
 
-// Hands the reply's text and header out to the caller.
-int handout(int64_t n, HttpReply* r, char** body, char** header) {
-  if (n >= 0 && body && r->buf) {
-    *body = r->buf;
-    r->buf = nullptr;
+// Runs an exchange for a caller that takes the text and the header (when
+// header is given) as heap texts.
+template <class Run>
+int client(char** body, char** header, Run run) {
+  if (body) *body = nullptr;
+  if (header) *header = nullptr;
+  HttpReply r;
+  r.wanthdr = header != nullptr;
+  const int64_t n = run(&r);
+  if (n >= 0 && body && r.buf) {
+    *body = r.buf;
+    r.buf = nullptr;
   }
-  if (header && r->hdr) {
-    *header = r->hdr;
-    r->hdr = nullptr;
+  if (header && r.hdr) {
+    *header = r.hdr;
+    r.hdr = nullptr;
   }
-  httpfree(r);
+  httpfree(&r);
   return static_cast<int>(std::min<int64_t>(n, INT32_MAX));
 }
 
@@ -232,22 +239,12 @@ int handout(int64_t n, HttpReply* r, char** body, char** header) {
 
 int httpreq(const char* path, int sock, const char* host, const char* extra, char** body,
             char** header, int flags) {
-  if (body) *body = nullptr;
-  if (header) *header = nullptr;
-  HttpReply r;
-  r.wanthdr = header != nullptr;
-  const int64_t n = exchange(path, sock, host, extra, flags, &r);
-  return handout(n, &r, body, header);
+  return client(body, header, [&](HttpReply* r) { return exchange(path, sock, host, extra, flags, r); });
 }
 
 int httpget(const char* path, const char* host, int port, const char* extra, char** body,
             char** header, int flags) {
-  if (body) *body = nullptr;
-  if (header) *header = nullptr;
-  HttpReply r;
-  r.wanthdr = header != nullptr;
-  const int n = fetch(path, host, port, extra, flags, &r);
-  return handout(n, &r, body, header);
+  return client(body, header, [&](HttpReply* r) { return fetch(path, host, port, extra, flags, r); });
 }
 
 // ---------------------------------------------------------------------------

@@ -115,6 +115,16 @@ bool writevecs(const char* name, std::vector<uint8_t>* recs) {
 
 std::string vbound;  // the vector file the vector list is bound to
 
+// Appends one 8-byte vector record to the vector list.
+void addvec(const uint8_t* v) {
+  int16_t x, y, z;
+  std::memcpy(&x, v, 2);
+  std::memcpy(&y, v + 2, 2);
+  std::memcpy(&z, v + 4, 2);
+  putvec(nvecs, x, y, z, v[6] & 15, v[7], v[6] >> 4);
+  nvecs++;
+}
+
 void listrec(int i, const uint8_t* v) {
   int16_t x, y, z;
   std::memcpy(&x, v, 2);
@@ -212,14 +222,8 @@ int vecio(int code) {
     }
   } else {
     for (size_t i = 0; i + 8 <= recs.size() && !stopped(); i += 8) {
-      const uint8_t* v = &recs[i];
-      int16_t x, y, z;
-      std::memcpy(&x, v, 2);
-      std::memcpy(&y, v + 2, 2);
-      std::memcpy(&z, v + 4, 2);
-      putvec(nvecs, x, y, z, v[6] & 15, v[7], v[6] >> 4);
-      nvecs++;
-      if (trcmsk & 16) listrec(static_cast<int>(i / 8), v);
+      addvec(&recs[i]);
+      if (trcmsk & 16) listrec(static_cast<int>(i / 8), &recs[i]);
       copied++;
     }
   }
@@ -246,15 +250,7 @@ int vecrole(const char* name) {
     return -1;
   }
   if (!veclst()) vinit(0);
-  for (size_t i = 0; i + 8 <= recs.size() && !stopped(); i += 8) {
-    const uint8_t* v = &recs[i];
-    int16_t x, y, z;
-    std::memcpy(&x, v, 2);
-    std::memcpy(&y, v + 2, 2);
-    std::memcpy(&z, v + 4, 2);
-    putvec(nvecs, x, y, z, v[6] & 15, v[7], v[6] >> 4);
-    nvecs++;
-  }
+  for (size_t i = 0; i + 8 <= recs.size() && !stopped(); i += 8) addvec(&recs[i]);
   vbound = hostpath(name);
   return 0;
 }
