@@ -58,6 +58,42 @@ int nonblock(int fd) {
   return fl < 0 ? -1 : fcntl(fd, F_SETFL, fl | O_NONBLOCK);
 }
 
+// Looks a host up as getaddrinfo does, waiting at most NETWAIT ms and
+// ending on Ctrl-C: the addresses (freeaddrinfo), null when none came.
+addrinfo* resolve(const char* host, const std::string& svc, const addrinfo& hints) {
+  // The lookup runs beside the program; its texts live with it, and a
+  // lookup that cannot be cancelled any more keeps them until it ends.
+  struct Lookup {
+    std::string host, svc;
+    addrinfo hints;
+    gaicb cb;
+  };
+  auto* l = new Lookup{host ? host : "", svc, hints, {}};
+  l->cb.ar_name = host ? l->host.c_str() : nullptr;
+  l->cb.ar_service = l->svc.c_str();
+  l->cb.ar_request = &l->hints;
+  gaicb* list[1] = {&l->cb};
+  if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+    delete l;
+    return nullptr;
+  }
+  const Clock::time_point start = Clock::now();
+  for (;;) {
+    const int e = gai_error(&l->cb);
+    if (e != EAI_INPROGRESS) {
+      addrinfo* res = e == 0 ? l->cb.ar_result : nullptr;
+      delete l;
+      return res;
+    }
+    if (interrupted() || msince(start) >= NETWAIT) {
+      if (gai_cancel(&l->cb) == EAI_CANCELED) delete l;
+      return nullptr;
+    }
+    const timespec slice{0, 20 * 1000 * 1000};
+    gai_suspend(list, 1, &slice);
+  }
+}
+
 // Connects one address; the socket or -1.
 int connect1(const addrinfo* a) {
   const int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
@@ -92,7 +128,7 @@ int sockopen(const char* host, int port, int mode) {
   hints.ai_flags = any ? AI_PASSIVE : 0;
   addrinfo* res = nullptr;
   const std::string svc = std::to_string(port);
-  if (getaddrinfo(any ? nullptr : host, svc.c_str(), &hints, &res) != 0 || !res) return SOCK_NOHOST;
+  if (!(res = resolve(any ? nullptr : host, svc, hints))) return SOCK_NOHOST;
   int fd = -1, r = mode == 1 ? SOCK_NOCONN : SOCK_NOBIND;
   if (mode == 1) {
     for (const addrinfo* a = res; a && fd < 0 && !(state & ST_INTR); a = a->ai_next) fd = connect1(a);

@@ -313,6 +313,7 @@ TEST_F(Http, ListenConnectAcceptSendReceiveClose) {
   EXPECT_EQ(sockopen("127.0.0.1", port, 1), SOCK_NOCONN);
   EXPECT_EQ(httpget("/", "127.0.0.1", port, nullptr, nullptr, nullptr, 0), -1);
   EXPECT_EQ(sockopen("127.0.0.1", 0, 1), SOCK_NOCONN);
+  EXPECT_EQ(sockopen("nonexistent.invalid", 80, 1), SOCK_NOHOST);
   EXPECT_EQ(sockopen("", 70000, 0), SOCK_NOBIND);
 }
 
