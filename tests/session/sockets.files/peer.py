@@ -84,19 +84,16 @@ while True:
         # A zero byte cuts its piece of 132 bytes: "abc" is not printed.
         body = b"x" * 130 + b"\0abc" + b"y" * 10 + b"\n"
         reply(c, ok(len(body)), body)
-    elif path == "/silent":
-        # Reads the request and says nothing for 7 s.
-        time.sleep(7)
-    elif path == "/hold":
-        # Says nothing until the client goes; hold.txt gets how long that
-        # took in seconds.
+    elif path in ("/silent", "/hold"):
+        # Says nothing until the client goes (20 s at most); silent.txt or
+        # hold.txt gets how long that took in seconds.
         t0 = time.monotonic()
         c.settimeout(20)
         try:
             c.recv(1)
         except OSError:
             pass
-        with open("hold.txt", "w") as f:
+        with open(path[1:] + ".txt", "w") as f:
             f.write("%.2f\n" % (time.monotonic() - t0))
     elif path == "/noheader":
         # Closes within the header.
