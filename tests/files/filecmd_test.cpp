@@ -1,6 +1,8 @@
 // Line filling of the list command, name order and module expansion.
 #include "files/filecmd.h"
 #include "files/filecopy.h"
+#include "files/keylog.h"
+#include "ui/clocks.h"
 #include "tests/support/interp.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +95,47 @@ TEST_F(ModExp, ParametersReplaced) {
   EXPECT_EQ(n, 0);
   // A module without parameters keeps every dollar sign.
   EXPECT_EQ(run("module m.mod", &n), "a${2}x $1 $2$1\n$3 ${1 $$ $0 $12 ${1}}\nlast\n");
+}
+
+}  // namespace
+
+namespace {
+
+class KeyLog : public ::testing::Test {
+ protected:
+  ScratchDir dir{"/tmp/pelix-keylog-", true};
+  LowStack stack;
+  void SetUp() override {
+    freshinterp();
+    stack.begin();
+    ASSERT_EQ(mksys(), 0);
+  }
+  void TearDown() override {
+    clrparse();
+    keylun = -1;
+    state = 0;
+    stack.end();
+  }
+  static int line(const char* text) {
+    int code = 0;
+    EXPECT_TRUE(prsline(text, PF_PARSE | PF_ORDER, &code)) << text;
+    return filopn(code, 0);
+  }
+};
+
+TEST_F(KeyLog, OpenLineAndHeldLineAtClose) {
+  EXPECT_GE(line("open keylog \"k.txt\""), 5);
+  logevt("Key", 0, "a", 5);
+  logevt("Key", 0, "ab", 5);  // replaces the line held for key 5
+  const size_t dl = std::strlen(datestr()) + 1;  // the date and a blank
+  const std::string open = slurp("k.txt");
+  EXPECT_EQ(open.substr(dl), "Open   18 Keylog file opened\n");
+  EXPECT_EQ(line("close keylog"), 0);
+  EXPECT_EQ(keylun, -1);
+  const std::string all = slurp("k.txt");
+  EXPECT_EQ(all.substr(open.size() + dl), "Key    2 ab\n");
+  logevt("Key", 0, "late", 0);  // closed: nothing more
+  EXPECT_EQ(slurp("k.txt"), all);
 }
 
 }  // namespace
