@@ -335,7 +335,10 @@ TEST_F(Http, PeerGoneAndCtrlC) {
   // Sending to a peer that has gone fails without a signal.
   sockdrop(s);
   int r = 0;
-  for (int i = 0; i < 100 && r >= 0; i++) r = socksend(c, "x", 1);
+  for (int i = 0; i < 200 && r >= 0; i++) {
+    r = socksend(c, "x", 1);
+    usleep(10000);
+  }
   EXPECT_EQ(r, SOCK_FAIL);
   sockdrop(c);
   sockdrop(ls);
