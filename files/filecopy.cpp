@@ -8,6 +8,7 @@
 #include "core/varbl.h"
 #include "files/dirutil.h"
 #include "files/fileutil.h"
+#include "files/safewrite.h"
 #include "lang/cmdcodes.h"
 #include "lang/maclib.h"
 #include "lang/names.h"
@@ -24,7 +25,6 @@
 #include <spawn.h>
 #include <string>
 #include <strings.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -96,45 +96,20 @@ bool getln(FILE* f, std::string* s) {
   return !s->empty();
 }
 
-// A file written through a temporary file in its folder and renamed over
-// it when complete (a device or other special file is written in place).
+// A destination written through a temporary file in its folder and renamed
+// over it when complete (a device or other special file is written in
+// place).
 struct TmpOut {
-  std::string dest;  // host path
-  std::string temp;  // host path of the temporary file, empty: in place
+  SafeOut sw;
   FILE* f = nullptr;
 };
 
 bool tmpopen(const char* name, TmpOut* t) {
-  t->dest = hostpath(name);
-  if (t->dest.empty()) return false;
-  struct stat st;
-  const bool there = stat(t->dest.c_str(), &st) == 0;
-  if (there && S_ISDIR(st.st_mode)) return false;
-  if (there && !S_ISREG(st.st_mode)) {
-    t->f = std::fopen(t->dest.c_str(), "wb");
-    return t->f != nullptr;
-  }
-  const size_t cut = t->dest.rfind('/');
-  std::string buf = (cut == std::string::npos ? std::string(".") : t->dest.substr(0, cut)) + "/.pelix-XXXXXX";
-  const int fd = mkostemp(buf.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  mode_t perm;
-  if (there) {
-    perm = st.st_mode & 07777;
-  } else {
-    const mode_t mask = umask(0);
-    umask(mask);
-    perm = 0666 & ~mask;
-  }
-  fchmod(fd, perm);
-  t->f = fdopen(fd, "wb");
-  if (!t->f) {
-    close(fd);
-    unlink(buf.c_str());
-    return false;
-  }
-  t->temp = buf;
-  return true;
+  std::string open;
+  if (swtemp(name, &t->sw, &open, false) != 0) return false;
+  t->f = std::fopen(open.c_str(), "wb");
+  if (!t->f) swdone(&t->sw, false);
+  return t->f != nullptr;
 }
 
 // Ends the write: with ok the file replaces the destination; false when it
@@ -142,11 +117,7 @@ bool tmpopen(const char* name, TmpOut* t) {
 bool tmpdone(TmpOut* t, bool ok) {
   if (t->f && std::fclose(t->f) != 0) ok = false;
   t->f = nullptr;
-  if (t->temp.empty()) return ok;
-  if (ok && std::rename(t->temp.c_str(), t->dest.c_str()) != 0) ok = false;
-  if (!ok) unlink(t->temp.c_str());
-  t->temp.clear();
-  return ok;
+  return swdone(&t->sw, ok) == 0;
 }
 
 // Starts the destination of a copy from the open source; false (the
