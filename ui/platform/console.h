@@ -52,6 +52,7 @@ class Console : public Backend {
   void alertout(const char* text, int n) override { rowout(-1, text, n); }
   void beep() override {}
   bool paging() override { return false; }
+  int keysfd() override { return infd; }
   bool ended() const { return eof && pos >= len; }
 
  private:

@@ -56,6 +56,7 @@ class ScriptInput : public Backend {
   void alertout(const char* text, int n) override { inner_->alertout(text, n); }
   bool paging() override { return inner_->paging(); }
   bool pointer() override { return true; }
+  int keysfd() override { return inner_->keysfd(); }
   bool done() const { return pos_ >= steps_.size(); }
   bool loaded() const { return ok_; }
 
