@@ -9,6 +9,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/varbl.h"
+#include "files/fileutil.h"
 #include "files/keylog.h"
 #include "lang/mainloop.h"
 #include "ui/dlghooks.h"
@@ -820,7 +821,7 @@ int dlogitems(int nops, float* number, char* texts, int32_t dest) {
 
 int rdpdlg(const char* file, void* out) {
   auto* bytes = static_cast<std::vector<uint8_t>*>(out);
-  FILE* f = file ? std::fopen(file, "rb") : nullptr;
+  FILE* f = file ? std::fopen(hostpath(file).c_str(), "rb") : nullptr;
   if (!f) return -1;
   std::vector<uint8_t> all;
   uint8_t chunk[4096];

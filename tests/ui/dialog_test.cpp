@@ -317,3 +317,52 @@ TEST_F(Dialogs, WindowCommandsAndSteps) {
 }
 
 }  // namespace
+
+namespace {
+
+// A compiled resource file: the empty first entry, then one entry whose
+// data is a dialog template (its 32-byte header: data size, header size).
+std::string resfile(const std::vector<uint8_t>& tmpl) {
+  std::string f(32, '\0');
+  std::string h(32, '\0');
+  const uint32_t ds = static_cast<uint32_t>(tmpl.size()), hs = 32;
+  std::memcpy(&h[0], &ds, 4);
+  std::memcpy(&h[4], &hs, 4);
+  return f + h + std::string(tmpl.begin(), tmpl.end());
+}
+
+TEST_F(Dialogs, PredefinedTemplates) {
+  DlgTmpl t;
+  t.header(0x90C00000, 2, 10, 20, 100, 50, "pre");
+  t.item(0x50010000, 5, 5, 40, 12, 1, CC_BUTTON, "OK");
+  t.item(0x50000000, 5, 20, 40, 10, 7, CC_TRACKBAR, "");
+  file("pre.res", resfile(t.bytes()));
+  std::vector<uint8_t> got;
+  ASSERT_EQ(rdpdlg((dir + "pre.res").c_str(), &got), 0);
+  TmplInfo ti;
+  ASSERT_TRUE(tmplparse(got.data(), got.size(), &ti));
+  EXPECT_EQ(ti.title, "pre");
+  ASSERT_EQ(ti.items.size(), 2u);
+  EXPECT_EQ(ti.items[1].cls, CC_TRACKBAR);
+  EXPECT_EQ(ti.items[1].id, 7);
+  EXPECT_EQ(ti.cx, 100);
+  // The dialog made from it: in pixels, twice the dialog units.
+  EXPECT_EQ(ldpdlg((dir + "pre.res").c_str()), 0);
+  // A template cut short, one with a menu, one past the file: refused.
+  std::vector<uint8_t> cut(got.begin(), got.begin() + static_cast<long>(got.size() - 3));
+  EXPECT_FALSE(tmplparse(cut.data(), cut.size(), &ti));
+  std::vector<uint8_t> menu = t.bytes();
+  menu[18] = 5;  // a menu ordinal-less name of one character
+  file("menu.res", resfile(menu));
+  kb.rows.clear();
+  EXPECT_EQ(ldpdlg((dir + "menu.res").c_str()), -1);
+  std::string big = resfile(t.bytes());
+  big[32 + 0] = static_cast<char>(0xFF);  // a data size past the file's end
+  file("big.res", big);
+  EXPECT_EQ(rdpdlg((dir + "big.res").c_str(), &got), -1);
+  std::string out;
+  for (const auto& s : kb.rows) out += s + "\n";
+  EXPECT_NE(out.find("ERROR! Menu detected in Dialog Box"), std::string::npos) << out;
+}
+
+}  // namespace
