@@ -44,6 +44,7 @@ class Dialogs : public MacRun {
     if (before) setbackend(before);
     Alertb(nullptr, nullptr, -1, nullptr, nullptr, 0, 0, 0, 0);
     mnureset();
+    dlgreset();  // dialogs made straight from templates too
     MacRun::TearDown();
   }
   int open(const std::string& text, const char* name = "dlg") {

@@ -28,6 +28,7 @@ class Menus : public MacRun {
   }
   void TearDown() override {
     mnureset();
+    dlgreset();  // dialogs made straight from templates too
     if (mnulun > 0) closef(mnulun, 0);
     mnulun = -1;
     setstrv("menufile", "");
