@@ -8,6 +8,7 @@
 #include "compute/imghw.h"
 #include "compute/vprint.h"
 #include "files/dirutil.h"
+#include "files/dmrec/dmrec.h"
 #include "files/filecmd.h"
 #include "files/imgfmt.h"
 #include "lang/alarm.h"
@@ -248,12 +249,12 @@ int DOCMND(int code) {
     case CM_WRITE: return rdwrit(code);  // write: a variable to a file
     case CM_INPUT:   // input: vector records from a file
     case CM_OUTPUT: return vecio(code);  // output: vector records to a file
+    case CM_DMWRITE: return dmwrite();   // dmwrite: a record appended to a DM file
+    case CM_DMREAD: return pdread();     // dmread: DM file records listed or read
     case CM_SOCKET:   // socket: sockcmd
     case CM_COPY:   // copy: copyfl
     case CM_PREPROC:   // preproc: filcpy
     case CM_DELETE:  // delete: delete
-    case CM_DMWRITE:  // dmwrite: dmwrite
-    case CM_DMREAD:  // dmread: pdread
     case CM_FOPEN:  // fopen: fiocmd
     case CM_FREAD:  // fread: fiocmd
     case CM_FWRITE:  // fwrite: fiocmd
