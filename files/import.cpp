@@ -10,6 +10,10 @@
 #include <string>
 #include <system_error>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "compute/arith.h"
 #include "compute/expr.h"
 #include "compute/fnsvc.h"
@@ -105,13 +109,44 @@ int fields(char* text, int length, const Chars& sep, int quote, std::vector<int3
   return n;
 }
 
+constexpr double POW10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                            1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A plain decimal ([-]digits[.digits], nothing else) whose digits fit 53
+// bits and whose point is at most 22 places from the end: the digits as
+// an integer, divided by an exact power of ten, is the correctly rounded
+// value (the value strtod gives). False for any other text.
+inline bool plainnum(const char* p, const char* e, double* out) {
+  bool neg = p < e && *p == '-';
+  if (neg) p++;
+  uint64_t m = 0;
+  int nd = 0, scale = 0;
+  for (; p < e && static_cast<unsigned>(*p - '0') < 10; p++, nd++) {
+    if (nd >= 19) return false;
+    m = m * 10 + static_cast<unsigned>(*p - '0');
+  }
+  if (p < e && *p == '.') {
+    for (p++; p < e && static_cast<unsigned>(*p - '0') < 10; p++, nd++, scale++) {
+      if (nd >= 19) return false;
+      m = m * 10 + static_cast<unsigned>(*p - '0');
+    }
+  }
+  if (p != e || nd == 0 || scale > 22 || m > (UINT64_C(1) << 53)) return false;
+  double v = static_cast<double>(m);
+  if (scale) v /= POW10[scale];
+  *out = neg ? -v : v;
+  return true;
+}
+
 // The number a field's text reads as, as strtod reads it (leading blanks,
 // a sign, digits, point, exponent; what follows is ignored; no number
 // reads as 0).
 double fldnum(const char* s, int n) {
   const char* p = s;
   const char* e = s + n;
-  while (p < e && std::isspace(uc(*p))) p++;
+  double fast;
+  if (plainnum(p, e, &fast)) return fast;
+  while (p < e && (*p == ' ' || (*p >= '\t' && *p <= '\r'))) p++;
   const char* q = p;
   if (q < e && *q == '+') q++;
   if (q < e && (*q != '-' || q == p)) {
@@ -200,6 +235,179 @@ bool blankln(const char* l, int n) {
   return true;
 }
 
+// The classes of characters a numeric line is split by.
+enum : uint8_t { C_SEP = 1, C_TERM = 2, C_QUOTE = 4 };
+
+struct Splitter {
+  uint8_t cls[256] = {};
+  Chars term, sep;
+  int quote;
+  bool digits = true;  // no digit, point or minus separates or terminates
+  // The classified characters for counting sixteen at a time: separators,
+  // then terminators, then quotes (at most 8 in all, else none).
+  uint8_t vchr[8] = {};
+  int nsep = 0, nterm = 0, nall = 0;
+  Splitter(const std::string& seps, const std::string& terms, int q)
+      : term(terms.c_str()), sep(seps.c_str()), quote(q) {
+    for (int c = 0; c < 256; c++)
+      cls[c] = static_cast<uint8_t>((sep.in[c] ? C_SEP : 0) | (term.in[c] ? C_TERM : 0) |
+                                    (q && (c == '"' || c == '\'') ? C_QUOTE : 0));
+    for (const char* d = "0123456789.-"; *d; d++)
+      if (cls[uc(*d)]) digits = false;
+    int n = 0;
+    for (uint8_t want : {C_SEP, C_TERM, C_QUOTE}) {
+      for (int c = 0; c < 256; c++) {
+        // Each character in the class it acts as: a terminator first.
+        uint8_t k = cls[c];
+        uint8_t as = (k & C_TERM) ? uint8_t{C_TERM} : (k & C_QUOTE) ? uint8_t{C_QUOTE} : k;
+        if (as != want) continue;
+        if (n == 8) {
+          nall = 0;
+          return;
+        }
+        vchr[n++] = static_cast<uint8_t>(c);
+      }
+      if (want == C_SEP) nsep = n;
+      if (want == C_TERM) nterm = n - nsep;
+    }
+    nall = n;
+  }
+};
+
+#ifdef __SSE2__
+// Counts the fields of a token from p (a character that is no blank or
+// terminator) to the line's end e, sixteen bytes at a time; -1 when a
+// quote character is met (the caller then splits the line itself).
+int cntfld(const char* p, const char* e, const Splitter& sp) {
+  __m128i ch[8];
+  for (int k = 0; k < sp.nall; k++) ch[k] = _mm_set1_epi8(static_cast<char>(sp.vchr[k]));
+  const int ns = sp.nsep, nt = sp.nterm, nq = sp.nall - sp.nsep - sp.nterm;
+  int count = 0;
+  unsigned prev = 1;  // the byte before is a separator (or the token's start)
+  for (;;) {
+    unsigned sm, tm = 0, qm = 0, valid;
+    if (e - p >= 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      __m128i a = _mm_setzero_si128();
+      for (int k = 0; k < ns; k++) a = _mm_or_si128(a, _mm_cmpeq_epi8(v, ch[k]));
+      sm = static_cast<unsigned>(_mm_movemask_epi8(a));
+      if (nt) {
+        a = _mm_setzero_si128();
+        for (int k = ns; k < ns + nt; k++) a = _mm_or_si128(a, _mm_cmpeq_epi8(v, ch[k]));
+        tm = static_cast<unsigned>(_mm_movemask_epi8(a));
+      }
+      if (nq) {
+        a = _mm_setzero_si128();
+        for (int k = ns + nt; k < sp.nall; k++) a = _mm_or_si128(a, _mm_cmpeq_epi8(v, ch[k]));
+        qm = static_cast<unsigned>(_mm_movemask_epi8(a));
+      }
+      valid = 0xFFFF;
+    } else {
+      sm = 0;
+      int n = static_cast<int>(e - p);
+      for (int i = 0; i < n; i++) {
+        uint8_t k = sp.cls[uc(p[i])];
+        if (k & C_TERM) tm |= 1u << i;
+        else if (k & C_QUOTE) qm |= 1u << i;
+        else if (k & C_SEP) sm |= 1u << i;
+      }
+      valid = (1u << n) - 1;
+    }
+    if (tm) valid &= (tm & -tm) - 1;  // the token ends at its first terminator
+    if (qm & valid) return -1;
+    unsigned starts = ~sm & ((sm << 1) | prev) & valid;
+    starts = starts - ((starts >> 1) & 0x5555u);
+    starts = (starts & 0x3333u) + ((starts >> 2) & 0x3333u);
+    starts = (starts + (starts >> 4)) & 0x0F0Fu;
+    count += static_cast<int>((starts + (starts >> 8)) & 0x1Fu);
+    if (valid != 0xFFFF) return count;
+    prev = (sm >> 15) & 1;
+    p += 16;
+  }
+}
+#endif
+
+// A plain decimal at the start of a field, read in the same scan that finds
+// the field's end: its value and its end when the number ends the field
+// (a separator, a terminator or the line's end follows), else false.
+inline bool plainfld(const char* p, const char* e, const uint8_t* cls, double* out, const char** end) {
+  bool neg = p < e && *p == '-';
+  if (neg) p++;
+  uint64_t m = 0;
+  int nd = 0, scale = 0;
+  for (; p < e && static_cast<unsigned>(*p - '0') < 10; p++, nd++) m = m * 10 + static_cast<unsigned>(*p - '0');
+  if (p < e && *p == '.')
+    for (p++; p < e && static_cast<unsigned>(*p - '0') < 10; p++, nd++, scale++)
+      m = m * 10 + static_cast<unsigned>(*p - '0');
+  if (nd == 0 || nd > 19 || scale > 22 || m > (UINT64_C(1) << 53) || (p < e && !(cls[uc(*p)] & (C_SEP | C_TERM))))
+    return false;
+  double v = static_cast<double>(m);
+  if (scale) v /= POW10[scale];
+  *out = neg ? -v : v;
+  *end = p;
+  return true;
+}
+
+// The fields of a line's token (nxttok, then impfld), and with vals the
+// numbers of fields first .. first + ncol - 1 (missing where the line has
+// fewer). Returns the field count, -1 when the line holds no token. Lines
+// without quotes are split in one scan; a line with a quote character
+// takes the two scanners.
+int numln(char* l, int n, const Splitter& sp, int64_t first, int64_t ncol, double missing,
+          double* vals, std::vector<int32_t>& tab) {
+  const uint8_t* c = sp.cls;
+  char* p = l;
+  char* const e = l + n;
+  while (p < e && uc(*p) <= ' ') p++;
+  if (p >= e || (c[uc(*p)] & C_TERM)) return -1;
+#ifdef __SSE2__
+  if (!vals && sp.nall > 0) {
+    int k = cntfld(p, e, sp);
+    if (k >= 0) return k;
+  }
+#endif
+  int64_t f = 0;
+  bool slow = false;
+  for (;;) {
+    while (p < e && c[uc(*p)] == C_SEP) p++;
+    if (p >= e) break;
+    uint8_t k = c[uc(*p)];
+    if (k & C_TERM) break;
+    if (k & C_QUOTE) {
+      slow = true;
+      break;
+    }
+    char* s = p;
+    const bool want = vals && f >= first && f - first < ncol;
+    const char* ne;
+    if (want && sp.digits && plainfld(s, e, c, &vals[f - first], &ne)) {
+      p = const_cast<char*>(ne);
+      f++;
+      continue;
+    }
+    while (p < e && !c[uc(*p)]) p++;
+    if (p < e && (c[uc(*p)] & C_QUOTE)) {
+      slow = true;
+      break;
+    }
+    if (want) vals[f - first] = fldnum(s, static_cast<int>(p - s));
+    f++;
+  }
+  if (slow) {
+    int ts = 0;
+    int tl = tokof(l, n, sp.term, &ts, sp.quote);
+    if (tl == 0) return -1;
+    char* tok = l + ts;
+    f = fields(tok, tl, sp.sep, sp.quote, vals ? &tab : nullptr);
+    if (vals)
+      for (int64_t j = first; j < f && j - first < ncol; j++)
+        vals[j - first] = fldnum(tok + tab[static_cast<size_t>(2 * j)], tab[static_cast<size_t>(2 * j + 1)]);
+  }
+  if (vals)
+    for (int64_t j = std::max<int64_t>(f - first, 0); j < ncol; j++) vals[j] = missing;
+  return static_cast<int>(std::min<int64_t>(f, INT32_MAX));
+}
+
 // The state kept between the two passes of import.
 struct Imp {
   int unit = -1;
@@ -236,11 +444,12 @@ int64_t numarg(int n, int64_t dflt) {
 }
 
 // The lines of the wanted block, after its header lines, up to the wanted
-// count; calls take(line, token start, token length) for each. Returns the
-// lines taken. With from >= 0 the walk starts there, inside the block.
+// count; take(line, length) is called for each and says whether the line
+// held data (a line with nothing before its terminator is passed over).
+// Returns the lines taken. With from >= 0 the walk starts there, inside the
+// block.
 template <class Take>
 int64_t walk(int64_t from, int64_t most, Take take) {
-  const Chars term(imp.terms.c_str());
   if (fseeko(imp.fp, from < 0 ? 0 : from, SEEK_SET) != 0) return 0;
   LineRd rd(imp.fp, from < 0 ? 0 : from);
   int64_t blk = from < 0 ? -1 : imp.block, hdr = from < 0 ? 0 : imp.header, taken = 0;
@@ -265,22 +474,25 @@ int64_t walk(int64_t from, int64_t most, Take take) {
       continue;
     }
     if (imp.start < 0) imp.start = off;
-    int ts = 0;
-    int tl = tokof(l, n, term, &ts, imp.quote);
-    if (tl == 0) continue;  // a line with nothing before its terminator
-    taken++;
-    take(l + ts, tl);
+    if (take(l, n)) taken++;
   }
   return taken;
 }
 
 // The text field of a data line: the whole token, or the first wanted
-// field ("" when the line has none).
-std::string txtof(char* tok, int len, const Chars& sep, std::vector<int32_t>& tab) {
+// field ("" when the line has none); false when the line holds no token.
+bool txtof(char* l, int n, const Chars& term, const Chars& sep, std::vector<int32_t>& tab,
+           std::string* out) {
+  int ts = 0;
+  int len = tokof(l, n, term, &ts, imp.quote);
+  if (len == 0) return false;
+  char* tok = l + ts;
+  out->clear();
   int nf = fields(tok, len, sep, imp.quote, &tab);
   int64_t f = imp.whole ? 0 : imp.first;
-  if (f >= nf) return {};
-  return std::string(tok + tab[static_cast<size_t>(2 * f)], static_cast<size_t>(tab[static_cast<size_t>(2 * f + 1)]));
+  if (f < nf)
+    out->assign(tok + tab[static_cast<size_t>(2 * f)], static_cast<size_t>(tab[static_cast<size_t>(2 * f + 1)]));
+  return true;
 }
 
 int pass0() {
@@ -328,11 +540,14 @@ int pass0() {
     if (!(state & ST_ERROR)) error(2, 66);
     return -1;
   }
-  const Chars sep(imp.whole ? "" : imp.seps.c_str());
   int32_t* t = optab;
   if (imp.mode == 0) {
-    imp.lines = walk(-1, imp.want, [&](char* tok, int n) {
-      imp.maxf = std::max<int64_t>(imp.maxf, fields(tok, n, sep, imp.quote, nullptr));
+    const Splitter sp(imp.seps, imp.terms, imp.quote);
+    std::vector<int32_t> tab;
+    imp.lines = walk(-1, imp.want, [&](char* l, int n) {
+      int nf = numln(l, n, sp, 0, 0, 0.0, nullptr, tab);
+      imp.maxf = std::max<int64_t>(imp.maxf, nf);
+      return nf >= 0;
     });
     imp.cols = lastgiven ? imp.last - imp.first + 1 : imp.maxf - imp.first;
     __int128 count = static_cast<__int128>(std::max<int64_t>(imp.cols, 0)) * imp.lines;
@@ -372,11 +587,13 @@ int pass0() {
   }
   // Text: the record of the lines' fields, assigned to the destination in
   // pass 1.
+  const Chars sep(imp.whole ? "" : imp.seps.c_str()), term(imp.terms.c_str());
   std::string text;
   std::vector<std::string> items;
   std::vector<int32_t> tab;
-  imp.lines = walk(-1, imp.want, [&](char* tok, int n) {
-    std::string f = txtof(tok, n, sep, tab);
+  imp.lines = walk(-1, imp.want, [&](char* l, int n) {
+    std::string f;
+    if (!txtof(l, n, term, sep, tab, &f)) return false;
     if (imp.mode == 2) {
       items.push_back(std::move(f));
     } else {
@@ -385,6 +602,7 @@ int pass0() {
       text += f;
       items.emplace_back();
     }
+    return true;
   });
   if (stopped() || imp.lines < 1 || (imp.mode == 1 && text.empty())) {
     impclose();
@@ -422,39 +640,46 @@ int pass1() {
       missing = -2147483648.0;
     else if (tm & K_NUMBER)
       missing = mv;
-    const Chars sep(imp.seps.c_str());
+    const Splitter sp(imp.seps, imp.terms, imp.quote);
     std::vector<int32_t> tab;
+    std::vector<double> vals(static_cast<size_t>(imp.cols));
     int64_t i = 0;
     bool full = false;
+    // Floats go straight into the part in hand; its position is brought
+    // up to date before the next part is asked for.
+    uint8_t* q = nullptr;
+    int64_t qfrom = 0;
+    auto sync = [&] {
+      if (q) d->Dptr = addref(d->Dptr, (i - qfrom) * 4);
+      q = nullptr;
+    };
     auto store = [&](double v) {
       if (i >= cnt) return false;
       if (i >= part) {
+        sync();
         DMPVRB(d, &part, 1, static_cast<int32_t>(i));
         if (part <= i) return false;
       }
       if (fl) {
+        if (!q) {
+          q = dptr(d);
+          qfrom = i;
+        }
         float f = nrwflt(v);
-        std::memcpy(dptr(d), &f, 4);
-        d->Dptr = addref(d->Dptr, 4);
+        std::memcpy(q + (i - qfrom) * 4, &f, 4);
       } else {
         PSTACK(v, d);
       }
       i++;
       return true;
     };
-    read = walk(imp.start, imp.lines, [&](char* tok, int n) {
-      if (full) return;
-      int nf = fields(tok, n, sep, imp.quote, &tab);
-      for (int64_t c = 0; c < imp.cols && !full; c++) {
-        int64_t f = imp.first + c;
-        double v = missing;
-        if (f < nf) {
-          char* s = tok + tab[static_cast<size_t>(2 * f)];
-          v = fldnum(s, tab[static_cast<size_t>(2 * f + 1)]);
-        }
-        full = !store(v);
-      }
+    read = walk(imp.start, imp.lines, [&](char* l, int n) {
+      if (full) return numln(l, n, sp, 0, 0, 0.0, nullptr, tab) >= 0;
+      if (numln(l, n, sp, imp.first, imp.cols, missing, vals.data(), tab) < 0) return false;
+      for (int64_t c = 0; c < imp.cols && !full; c++) full = !store(vals[static_cast<size_t>(c)]);
+      return true;
     });
+    sync();
     DMPVRB(d, &part, 0, 0);
   }
   impclose();

@@ -108,6 +108,24 @@ int samecode(int type) {
   }
 }
 
+// The first n items of a variable when they lie one after another in the
+// word memory (a plain variable seen whole, in the low stack or in high
+// memory that is not paged), so that they move in one piece; else null.
+uint8_t* flatrun(const PtrRec* r, int64_t n) {
+  int kind = r->Flg;
+  if (kind & (K_LIST | K_VECTOR | K_ARGS | K_NUMBER | K_FILE | K_NOSTK | K_VALUE)) return nullptr;
+  if (!(kind & K_DATA) || bufrec(r) || r->Data0 <= 0 || r->Page) return nullptr;
+  if (hipaged() && r->Data0 >= 4 * HIMEM_BASE) return nullptr;
+  __int128 items = 1;
+  for (int k = 0; k < 3; k++) {
+    uint32_t d = std::max<uint32_t>(r->Datdims[k], 1);
+    if (r->Offs[k] != 0 || (r->Offs[3 + k] != 0 && r->Offs[3 + k] < d)) return nullptr;
+    items *= d;
+  }
+  if (items < n) return nullptr;
+  return membyt(r->Data0);
+}
+
 // Sizes a numeric variable for n elements, nx wide: a variable of another
 // count or width is made anew (keeping its word size); one that cannot be
 // (a window, a file) keeps its size. The elements it can take.
@@ -156,6 +174,12 @@ bool readvar(DmFile* dm, PtrRec* r, int64_t n) {
   const bool direct = samecode(dm->type) == r->Wsiz && !(r->Flg & K_NUMBER) && r->Wbyts == dm->bpe;
   bool ok = true;
   int64_t i = 0;
+  if (uint8_t* flat = direct ? flatrun(r, n) : nullptr) {
+    dm->dbuf = flat;
+    dm->dbsize = n * dm->bpe;
+    int64_t got = DMRECIO(dm, n, 0);
+    return got >= 0 || got == DM_NULLIO;
+  }
   if (direct) {
     while (i < n && !stopped()) {
       if (i >= part) {
@@ -258,6 +282,11 @@ int64_t writevar(DmFile* dm, PtrRec* r) {
   if (!gtvarb(r, &cnt, &part, &tot, &ws, 0)) return DM_BADPTR;
   const int64_t n = std::min<int64_t>(cnt, dm->elems);
   const bool direct = r->Wsiz == dm->type && r->Wbyts == dm->bpe && !(r->Flg & K_NUMBER);
+  if (uint8_t* flat = direct ? flatrun(r, n) : nullptr) {
+    dm->dbuf = flat;
+    dm->dbsize = n * dm->bpe;
+    return DMRECIO(dm, n, DMIO_WRITE | DMIO_KEEP);
+  }
   std::vector<uint8_t> piece;
   int64_t i = 0;
   while (i < n && !stopped()) {

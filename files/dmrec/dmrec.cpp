@@ -13,6 +13,7 @@
 #include <cstring>
 #include <new>
 
+#include "compute/fft.h"
 #include "core/output.h"
 #include "core/state.h"
 #include "files/dmrec/splitln.h"
@@ -22,7 +23,7 @@ namespace {
 
 constexpr int MAXWORDS = 20;    // words taken from a header line
 constexpr int FIRSTLINE = 80;   // bytes of the first line looked at
-constexpr int64_t PIECE = 65536;  // bytes moved by one read or write
+constexpr int64_t PIECE = 1 << 20;  // bytes moved by one read or write call
 
 const char* const KEYS[] = {"dmdata", "record", "text", "link", nullptr};
 enum { K_DMDATA, K_RECORD, K_TEXT, K_LINK };
@@ -168,6 +169,41 @@ std::vector<Item> parsehdr(const DmFile* dm) {
     }
   }
   return items;
+}
+
+// A transfer of `want` bytes at file position `at`, in pieces of PIECE
+// bytes; got[j] receives the bytes piece j moved (-1 when it failed).
+struct Pieces {
+  int fd;
+  uint8_t* buf;
+  int64_t at, want;
+  bool wr;
+  std::vector<int64_t> got;
+};
+
+void movpcs(void* ctx, int64_t lo, int64_t hi) {
+  auto* pc = static_cast<Pieces*>(ctx);
+  for (int64_t j = lo; j < hi; j++) {
+    const int64_t start = j * PIECE, n = std::min(PIECE, pc->want - start);
+    int64_t done = 0;
+    while (done < n) {
+      ssize_t k = pc->wr ? pwrite(pc->fd, pc->buf + start + done, static_cast<size_t>(n - done), pc->at + start + done)
+                         : pread(pc->fd, pc->buf + start + done, static_cast<size_t>(n - done), pc->at + start + done);
+      if (k < 0 && errno == EINTR) continue;
+      if (k < 0) {
+        done = -1;
+        break;
+      }
+      if (k == 0) break;
+      done += k;
+    }
+    pc->got[static_cast<size_t>(j)] = done;
+    // A write that fell short stops the pieces after it.
+    if (pc->wr && done < n) {
+      for (int64_t r = j + 1; r < hi; r++) pc->got[static_cast<size_t>(r)] = 0;
+      return;
+    }
+  }
 }
 
 // Takes a record's fields into the DM file record.
@@ -702,23 +738,32 @@ int64_t DMRECIO(DmFile* dm, int64_t elements, int flags) {
                 static_cast<long long>(elements), flags, dm->bpe, static_cast<long long>(want),
                 static_cast<long long>(dm->addr + dm->moved), static_cast<long long>(left),
                 static_cast<long long>(dm->dbsize), dm->flags, fileno(dm->dfp));
-  if (fseeko(dm->dfp, dm->addr + dm->moved, SEEK_SET) != 0) return DM_SEEK;
+  const int64_t at = dm->addr + dm->moved;
+  if (at < 0 || fseeko(dm->dfp, at, SEEK_SET) != 0) return DM_SEEK;
   const bool rev = dm->flags & DMF_SWAP;
   if (wr && rev) swapwd(dm->dbuf, dm->type, want);
+  // The pieces move at their own places in the file (the stream has no
+  // buffer of its own to keep in step); a large read runs its pieces on a
+  // few threads.
+  Pieces job{fileno(dm->dfp), dm->dbuf, at, want, wr, {}};
+  const int64_t np = (want + PIECE - 1) / PIECE;
+  job.got.assign(static_cast<size_t>(np), 0);
+  if (wr)
+    movpcs(&job, 0, np);
+  else
+    parfor(np, PIECE / 8, movpcs, &job);
   int64_t done = 0;
   int res = 0;
-  while (done < want) {
-    size_t piece = static_cast<size_t>(std::min(PIECE, want - done));
-    size_t n = wr ? std::fwrite(dm->dbuf + done, 1, piece, dm->dfp)
-                  : std::fread(dm->dbuf + done, 1, piece, dm->dfp);
+  for (int64_t j = 0; j < np; j++) {
+    int64_t piece = std::min(PIECE, want - j * PIECE), n = job.got[static_cast<size_t>(j)];
     if (flags & DMIO_TRACE)
-      std::printf(" I/O nbyts=%zu i0=%lld/%lld -> %zu\n", piece, static_cast<long long>(done),
-                  static_cast<long long>(want), n);
-    done += static_cast<int64_t>(n);
+      std::printf(" I/O nbyts=%lld i0=%lld/%lld -> %lld\n", static_cast<long long>(piece),
+                  static_cast<long long>(j * PIECE), static_cast<long long>(want), static_cast<long long>(n));
+    if (n > 0) done += n;
     if (n < piece) {
       // A short write is a failed one; a short read ends the data unless
-      // the stream reports an error.
-      if (wr || std::ferror(dm->dfp)) res = DM_DATAIO;
+      // it failed.
+      if (wr || n < 0) res = DM_DATAIO;
       break;
     }
   }

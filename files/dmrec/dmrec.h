@@ -62,7 +62,8 @@ enum : int {
   DMR_HDRLAST = 0x10000,
 };
 
-// Flags of DMRECIO.
+// Flags of DMRECIO. Data move in pieces of 1 MiB; a large read runs its
+// pieces on up to four threads.
 enum : int {
   DMIO_WRITE = 0x1,
   DMIO_KEEP = 0x1000,   // keep the file's byte order in the buffer
