@@ -522,7 +522,7 @@ int findrec(DmFile* dm, int wanted, int flags) {
     int64_t size = strmsize(dm->dfp);
     if (dm->addr > size || dm->bytes > size - dm->addr) return DM_FORMAT;
   }
-  if (flags & DMR_READ) {
+  if ((flags & DMR_READ) && dm->addr >= 0 && dm->bytes > 0) {
     int64_t r = DMRECIO(dm, 0, flags & DMR_TRACE);
     if (dm->linkown) {
       std::fclose(dm->dfp);
