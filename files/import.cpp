@@ -668,7 +668,7 @@ int pass1() {
         float f = nrwflt(v);
         std::memcpy(q + (i - qfrom) * 4, &f, 4);
       } else {
-        PSTACK(v, d);
+        putres(nrwflt(v), d);
       }
       i++;
       return true;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "compute/arith.h"
 #include "core/args.h"
 #include "core/convert.h"
 #include "core/element.h"
@@ -214,7 +215,7 @@ bool readvar(DmFile* dm, PtrRec* r, int64_t n) {
           DMPVRB(r, &part, 1, static_cast<int32_t>(i));
           if (part <= i) break;
         }
-        PSTACK(loadel(dm->dbuf + j * dm->bpe, dm->type), r);
+        putres(nrwflt(loadel(dm->dbuf + j * dm->bpe, dm->type)), r);
       }
       if (got < req) break;
     }
@@ -263,13 +264,17 @@ bool readtext(const std::string& name, std::string* out) {
   return true;
 }
 
-// The items of a text list, each ended by a newline.
-std::string listtxt(PtrRec* r, int32_t items) {
+// The elements of the text list of argument n, each ended by a newline.
+std::string listtxt(int n) {
   std::string s;
-  for (int32_t i = 0; i < items; i++) {
-    int32_t len = 0;
-    const uint8_t* p = lstptr(r, i, &len, 0);
-    if (p && len > 0) s.append(reinterpret_cast<const char*>(p), static_cast<size_t>(len));
+  int32_t cnt = 0;
+  PtrRec* r = argary(n, &cnt);
+  if (!r) return s;
+  const int32_t ne = static_cast<int32_t>(r->Offs[3]);
+  for (int32_t e = 0; e < ne && !stopped(); e++) {
+    int32_t part = 0;
+    LDVARB(r, &part, 0);
+    if (part > 0) s.append(reinterpret_cast<const char*>(dptr(r)), static_cast<size_t>(part));
     s.push_back('\n');
   }
   return s;
@@ -474,11 +479,17 @@ int dmwrite() {
     gtvarb(src, &cnt, &part, &tot, &ws, 0);
     if ((t3 & K_LIST) && tot > 1) {
       // A list of text lines is the record's text.
-      text = listtxt(src, tot);
+      text = listtxt(3);
     } else {
       // The name of a text file, whose lines are the record's text.
       std::string fname;
-      if (!strtext(3, &fname, 255) || fname.empty()) {
+      if (t3 & K_LIST) {
+        fname = listtxt(3);
+        if (!fname.empty()) fname.pop_back();
+      } else if (!strtext(3, &fname, 255)) {
+        fname.clear();
+      }
+      if (fname.empty()) {
         error(3, 109);
         return -1;
       }
