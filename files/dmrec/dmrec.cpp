@@ -122,6 +122,8 @@ std::vector<Item> parsehdr(const DmFile* dm) {
   for (size_t i = 0; i < len; i++) {
     if (h[i] != '\n' && h[i] != '\r') continue;
     std::string line(h + start, i - start);
+    // CR LF ends one line.
+    if (h[i] == '\r' && i + 1 < len && h[i + 1] == '\n') i++;
     start = i + 1;
     int prev = lastrec;
     lastrec = -1;
