@@ -1242,6 +1242,9 @@ int su_import(FnCall& c) {
     c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
+  // Lines are assigned as the assignment assigns them: one line read into
+  // a list makes a list of one element.
+  c.aux = 115;
   return FS_GO;
 }
 

@@ -553,6 +553,7 @@ int pass0() {
     __int128 count = static_cast<__int128>(std::max<int64_t>(imp.cols, 0)) * imp.lines;
     if (stopped() || count < 1) {
       impclose();
+      if (!stopped()) setres(0, 0);
       return stopped() ? -1 : 0;
     }
     if (count > INT32_MAX) {
@@ -606,6 +607,7 @@ int pass0() {
   });
   if (stopped() || imp.lines < 1 || (imp.mode == 1 && text.empty())) {
     impclose();
+    if (!stopped()) setres(0, 0);
     return stopped() ? -1 : 0;
   }
   if (imp.mode == 1) items.clear();
