@@ -38,6 +38,8 @@
 #include "lang/mainloop.h"
 #include "lang/namehooks.h"
 #include "lang/parse.h"
+#include "realtime/devices/devvar.h"
+#include "realtime/devices/sound.h"
 #include "realtime/hwcells.h"
 #include "realtime/rtsched.h"
 #include "realtime/serial.h"
@@ -297,14 +299,14 @@ int DOCMND(int code) {
     case CM_CALL:   // call: callcb
     case CM_PORTIO:  // portio: portcmd
     case CM_INITIALIZE:  // initialize: devini
-    case CM_SOUND:  // sound: sound
     case CM_USER1:  // user1
     case CM_USER2:  // user2
     case CM_USER3:  // user3
       return notavl(code);
     case CM_COMWRITE: return comwrt();
     case CM_REALTIME: return rtime();
-    case CM_IPWAIT: return 0;  // ipwait: nothing to wait for on this platform
+    case CM_SOUND: return sound(0, nullptr, 0);  // sound: play, record, query, stop
+    case CM_IPWAIT: return ipwait();  // ipwait: nothing to wait for on this platform
 
     // Image processing.
     case CM_STRETCH: return stretch();
