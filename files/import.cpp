@@ -27,7 +27,7 @@
 #include "core/varbl.h"
 #include "files/dirutil.h"
 #include "files/rdary.h"
-#include "realtime/hardop.h"
+#include "realtime/devices/devvar.h"
 
 namespace {
 
