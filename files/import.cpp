@@ -427,17 +427,6 @@ void impclose() {
   imp = Imp{};
 }
 
-// Argument n as a text of at most max characters; false when it is none.
-bool textarg(int n, std::string* out, int max) {
-  std::vector<char> buf(static_cast<size_t>(max) + 1, 0);
-  float v = 0.0f;
-  int len = 0;
-  int t = getarg(n, &v, buf.data(), max + 1, &len);
-  if (!(t & K_STRING) || (t & K_LIST)) return false;
-  out->assign(buf.data(), static_cast<size_t>(std::clamp(len, 0, max)));
-  return true;
-}
-
 int64_t numarg(int n, int64_t dflt) {
   int t = argtyp(n, nullptr);
   return (t & K_NUMBER) && !(t & K_STRING) ? lngarg(n, 0) : dflt;
@@ -522,8 +511,8 @@ int pass0() {
   imp.last = numarg(4, -1);
   const bool lastgiven = na >= 4 && imp.last >= 0;
   imp.block = std::max<int64_t>(numarg(5, 0), 0);
-  const bool sepgiven = textarg(6, &imp.seps, SEPMAX);
-  if (!textarg(7, &imp.terms, SEPMAX)) imp.terms = ";\n";
+  const bool sepgiven = argstr(6, &imp.seps, SEPMAX);
+  if (!argstr(7, &imp.terms, SEPMAX)) imp.terms = ";\n";
   imp.header = std::max<int64_t>(numarg(8, 0), 0);
   imp.want = std::max<int64_t>(numarg(9, 0), 0);
   imp.quote = static_cast<int>(std::clamp<int64_t>(numarg(10, 1), -32767, 32767));
@@ -732,12 +721,12 @@ int import(int pass) { return pass == 0 ? pass0() : pass1(); }
 int16_t* fldcmd(uint32_t* count) {
   if (count) *count = 0;
   std::string text, seps = " \t,=", kept;
-  if (!textarg(2, &text, PARSEMAX)) {
+  if (!argstr(2, &text, PARSEMAX)) {
     error(2, 184);
     return nullptr;
   }
-  textarg(3, &seps, 255);
-  textarg(4, &kept, 255);
+  argstr(3, &seps, 255);
+  argstr(4, &kept, 255);
   auto* tab = static_cast<int16_t*>(getbuf(3 * PARSEFLDS * 2));
   if (!tab) {
     error(0, 42);

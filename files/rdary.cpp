@@ -89,19 +89,29 @@ void* scratch(size_t bytes) {
 
 }  // namespace
 
+namespace {
+
+// A record of no variable of text kind: n items (characters, or list
+// elements) from stack address addr, one row.
+void txtset(PtrRec* r, int kind, int32_t addr, size_t n) {
+  r->Flg = static_cast<uint16_t>(kind);
+  r->Wsiz = W_BYTE;
+  r->Addr = static_cast<uint32_t>(addr);
+  r->Length = static_cast<int32_t>(n);
+  r->Datdims[0] = static_cast<uint32_t>(n);
+  r->Datdims[1] = r->Datdims[2] = 1;
+  r->Offs[3] = r->Datdims[0];
+  r->Tot = r->Datdims[0];
+}
+
+}  // namespace
+
 bool txtrec(PtrRec* r, const std::string& txt) {
   auto* d = static_cast<char*>(scratch(txt.size() + 1));
   if (!d) return false;
   std::memcpy(d, txt.data(), txt.size());
   d[txt.size()] = 0;
-  r->Flg = K_STRING;
-  r->Wsiz = W_BYTE;
-  r->Addr = static_cast<uint32_t>(stkadr(d));
-  r->Length = static_cast<int32_t>(txt.size());
-  r->Datdims[0] = static_cast<uint32_t>(txt.size());
-  r->Datdims[1] = r->Datdims[2] = 1;
-  r->Offs[3] = r->Datdims[0];
-  r->Tot = r->Datdims[0];
+  txtset(r, K_STRING, stkadr(d), txt.size());
   return true;
 }
 
@@ -127,14 +137,7 @@ bool lstrec(PtrRec* r, const std::vector<std::string>& items) {
   // A list counts its elements: the element access of a record of no
   // variable takes its total from Length, and the list copy walks that
   // many elements.
-  r->Flg = static_cast<uint16_t>(K_LIST | K_STRING);
-  r->Wsiz = W_BYTE;
-  r->Addr = static_cast<uint32_t>(tbl);
-  r->Length = static_cast<int32_t>(items.size());
-  r->Datdims[0] = static_cast<uint32_t>(items.size());
-  r->Datdims[1] = r->Datdims[2] = 1;
-  r->Offs[3] = r->Datdims[0];
-  r->Tot = r->Datdims[0];
+  txtset(r, K_LIST | K_STRING, tbl, items.size());
   return true;
 }
 

@@ -66,17 +66,6 @@ bool dmfile(std::string* out) {
   return true;
 }
 
-// The text of argument n when it is a string (at most max characters).
-bool strtext(int n, std::string* out, int max) {
-  std::vector<char> buf(static_cast<size_t>(max) + 1, 0);
-  float v = 0.0f;
-  int len = 0;
-  int t = getarg(n, &v, buf.data(), max + 1, &len);
-  if (!(t & K_STRING) || (t & K_LIST)) return false;
-  out->assign(buf.data(), static_cast<size_t>(std::clamp(len, 0, max)));
-  return true;
-}
-
 bool isnum(int t) { return (t & K_NUMBER) && !(t & K_STRING); }
 
 // The numeric kinds a record's data can be read into.
@@ -471,7 +460,7 @@ int dmwrite() {
   PtrRec* var = nullptr;
   if (t3 == 34) {
     // A quoted string: a record of text only, the string its description.
-    strtext(3, &desc, DESCMAX);
+    argstr(3, &desc, DESCMAX);
     dm->type = 0;
     dm->nx = 0;
   } else if (src && (t3 & K_STRING) && (t3 & K_NAMED)) {
@@ -486,7 +475,7 @@ int dmwrite() {
       if (t3 & K_LIST) {
         fname = listtxt(3);
         if (!fname.empty()) fname.pop_back();
-      } else if (!strtext(3, &fname, 255)) {
+      } else if (!argstr(3, &fname, 255)) {
         fname.clear();
       }
       if (fname.empty()) {
@@ -504,7 +493,7 @@ int dmwrite() {
     }
     dm->type = 0;
     dm->nx = static_cast<int64_t>(text.size());
-    if (na >= 5) strtext(5, &desc, DESCMAX);
+    if (na >= 5) argstr(5, &desc, DESCMAX);
   } else if (src && (t3 & K_READABLE) && !(t3 & K_STRING)) {
     if (num < 1) {
       error(4, 109);
@@ -536,7 +525,7 @@ int dmwrite() {
     dm->ny = e[1];
     dm->nz = e[2];
     var = src;
-    if (na >= 5) strtext(5, &desc, DESCMAX);
+    if (na >= 5) argstr(5, &desc, DESCMAX);
   } else {
     error(3, 109);
     return -1;

@@ -39,10 +39,6 @@ const char* const KEYS =
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = setup();
   if (!ready || size > MAXINPUT) return 0;
-  fresh();
-  std::string bytes(reinterpret_cast<const char*>(data), size);
-  putfile("f.dm", bytes);
-  putfile("rec.dat", bytes);
-  runkeys(KEYS);
+  runfile(data, size, {"f.dm", "rec.dat"}, KEYS);
   return 0;
 }

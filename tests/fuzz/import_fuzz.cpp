@@ -33,8 +33,6 @@ const char* const KEYS =
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = setup();
   if (!ready || size > MAXINPUT) return 0;
-  fresh();
-  putfile("f.txt", std::string(reinterpret_cast<const char*>(data), size));
-  runkeys(KEYS);
+  runfile(data, size, {"f.txt"}, KEYS);
   return 0;
 }
