@@ -420,7 +420,8 @@ int pdread() {
           return -1;
         }
         PUTCHV(var->Idx, dm->dbuf, static_cast<int>(got), 1);
-      } else if (var->Flg & K_LIST) {
+      } else if (var->Flg & (K_LIST | K_STRING)) {
+        // A string takes text records only, and a list none.
         error(3, 109);
         return -1;
       } else {

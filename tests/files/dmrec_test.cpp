@@ -310,6 +310,7 @@ TEST_F(DmRec, FirstLineChecks) {
   EXPECT_EQ(open("DMDATA 8192 abcd\n" + pad.substr(0, 8175))[0], 1);          // to the last byte
   EXPECT_EQ(open("DMDATA 99999999999999999999 abcd\n" + pad)[0], DM_FORMAT);
   EXPECT_EQ(open("DMDATA 8192 abc\n" + pad)[0], DM_FORMAT);  // a tag of three
+  EXPECT_EQ(open("DMDATA abcd -5\n" + pad)[0], DM_FORMAT);   // a size below 0
   EXPECT_EQ(open("dmdata abcd 20\nrecord 1 0 -1 0\n"), (std::vector<int64_t>{1, 0, 20}));
   EXPECT_EQ(open("DMDATA\nrecord 1 0 -1 0\n"), (std::vector<int64_t>{1, DMM_TEXT, 23}));
   EXPECT_EQ(open("DMDATA 0 dcba\n")[1], DMM_TEXT);
