@@ -316,7 +316,12 @@ int append(Opened& o, int32_t num, PtrRec* var, const std::string* text) {
   DmFile* dm = &o.dm;
   int r = DMREC(num, dm, DMR_APPEND | DMR_HDRLAST);
   if (r < 1) {
-    dmrback(dm);
+    // Nothing was written yet: a file this append made goes again, any
+    // other is closed as it was.
+    if (dm->created)
+      dmrback(dm);
+    else if (dm->fp)
+      DMREC(0, dm, DMR_CLOSE);
     return r < 0 ? r : DM_HWRITE;
   }
   int64_t w = 0;

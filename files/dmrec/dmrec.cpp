@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <cstddef>
@@ -18,6 +19,11 @@
 #include "core/state.h"
 #include "files/dmrec/splitln.h"
 #include "files/fileutil.h"
+
+// Records move between a variable's memory and the file as they lie in
+// memory: the tag "abcd" (least significant byte first) is this machine's
+// order, and "dcba" data are swapped on the way.
+static_assert(std::endian::native == std::endian::little, "DM record data assume a little-endian machine");
 
 namespace {
 
