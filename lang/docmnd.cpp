@@ -8,6 +8,7 @@
 #include "compute/imghw.h"
 #include "compute/vprint.h"
 #include "files/dirutil.h"
+#include "files/dmrec/dmrec.h"
 #include "files/filecmd.h"
 #include "files/filecopy.h"
 #include "files/http.h"
@@ -266,9 +267,8 @@ int DOCMND(int code) {
     case CM_FWRITE:
     case CM_FCLOSE: return fiocmd(code);
     case CM_SYSTEM: return syscmd();    // system: a command of the operating system
-    case CM_DMWRITE:  // dmwrite: dmwrite
-    case CM_DMREAD:  // dmread: pdread
-      return notavl(code);
+    case CM_DMWRITE: return dmwrite();  // dmwrite: a record appended to a DM file
+    case CM_DMREAD: return pdread();    // dmread: DM file records listed or read
 
     // Platform.
     case CM_WAIT: return waitcmd();
