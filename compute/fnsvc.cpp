@@ -108,5 +108,4 @@ WEAK int getbox(int16_t* box, int mode, int, int) {
   return fnnavl();
 }
 
-WEAK int comread(int, char*, int, int) { return fnnavl(); }
 

@@ -30,6 +30,7 @@
 #include "files/rdary.h"
 #include "lang/namehooks.h"
 #include "realtime/hardop.h"
+#include "realtime/devices/comport.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
 #include "ui/keys.h"

@@ -21,7 +21,11 @@
 #include "graphics/drawstate.h"
 #include "graphics/pixels.h"
 #include "lang/namehooks.h"
-#include "realtime/hwcells.h"
+#include "realtime/devices/comport.h"
+#include "realtime/devices/devsetup.h"
+#include "realtime/devices/hwvars.h"
+#include "realtime/devices/pport.h"
+#include "realtime/rtsched.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
 #include "ui/platform/entry.h"
@@ -551,7 +555,7 @@ static double prmval(int code) {
     case 245: return nscreens;
     default: break;
   }
-  if (code >= 149 && code <= 156) return commode[code - 149];
+  if (code >= 149 && code <= 156) return commode(code - 149);
   if (code >= 224 && code <= 232) {
     int k = code - 224;
     return pportin(100 * (k / 3 + 1) + k % 3);
