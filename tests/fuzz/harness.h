@@ -82,6 +82,9 @@ bool setup() {
   setenv("PELIX", sysdir.c_str(), 1);
   setenv("PELIX_BACKEND", "headless", 1);
   setenv("PELIX_CLOCK", "virtual", 1);
+  // No input reaches a real serial port or port library.
+  for (int n = 1; n <= 10; n++) setenv(("PELIX_COM" + std::to_string(n)).c_str(), "/nonexistent/tty", 1);
+  setenv("PELIX_LIB_PPORT", "/nonexistent/libpport.so", 1);
   setenv("TEMP", workdir.c_str(), 1);
   keepsignals();
   return true;

@@ -8,6 +8,10 @@
 # session folder in SESSION_DIR) and must exit 0: it checks files the
 # session wrote. NAME.input, when present, is the session's scripted input
 # (PELIX_INPUT): its steps come first, then the keys of NAME.pelix.
+# NAME.env, when present, holds environment settings for the program, one
+# VAR=VALUE a line (devices and their peers: PELIX_COM1=exec:python3 peer.py).
+# Serial ports the session does not name are mapped to no device, so that
+# no session reaches a real port.
 set -uo pipefail
 bin=$1
 script=$2
@@ -21,6 +25,13 @@ srcdir=$(cd "$dir/../.." && pwd)
 input=
 [ -f "$dir/$name.input" ] && input=$(cd "$dir" && pwd)/$name.input
 export SESSION_DIR=$(cd "$dir" && pwd)
+for n in 1 2 3 4 5 6 7 8 9 10; do export PELIX_COM$n=/nonexistent/ttyS$n; done
+if [ -f "$dir/$name.env" ]; then
+  while IFS= read -r line || [ -n "$line" ]; do
+    case "$line" in ''|'#'*) continue ;; esac
+    export "$line"
+  done < "$dir/$name.env"
+fi
 cd "$work"
 PELIX_INPUT="$input" PELIX="$srcdir/system" PELIX_BACKEND=headless PELIX_CLOCK=virtual TEMP="$work" TMP="$work" \
   timeout 60 "$bin" < "$script" > stdout 2> stderr
