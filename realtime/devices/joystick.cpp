@@ -116,19 +116,24 @@ int halve(Sint16 v) { return (static_cast<int>(v) + 32768) / 2; }
 int Init_gameport(BoardRec* b, int open) {
   if (!b) return -1;
   const int given = b->inunit;
-  if (given >= 0 && given < NJOY && open_[given]) {
-    // Closing (or opening again) releases what the id held.
-    if (sdlload()) sdl.SDL_JoystickClose(open_[given]);
-    open_[given] = nullptr;
+  if (!open) {
+    // The joystick is closed when no other board reads it.
+    bool shared = false;
+    for (const auto& o : boards)
+      if (&o != b && o.inkind == DK_GAMEPORT && o.inunit == given) shared = true;
+    if (given >= 0 && given < NJOY && open_[given] && !shared) {
+      sdl.SDL_JoystickClose(open_[given]);
+      open_[given] = nullptr;
+    }
+    return given;
   }
-  if (!open) return given;
   const bool have = sdlload();
   const int ndev = have ? sdl.SDL_NumJoysticks() : 0;
   if (trcmsk) jprintf(dbglun, "Init_gameport: initJoyDev %d of %d JoyDevs\n", given, ndev);
   int id = -1, buttons = 0;
   for (int k = given >= 0 ? given : 0; have && k < NJOY && k < ndev; k++) {
     const int idx = devindex(k);
-    SDL_Joystick* j = idx >= 0 ? sdl.SDL_JoystickOpen(idx) : nullptr;
+    SDL_Joystick* j = open_[k] ? open_[k] : idx >= 0 ? sdl.SDL_JoystickOpen(idx) : nullptr;
     const int axes = j ? sdl.SDL_JoystickNumAxes(j) : 0;
     const int nb = j ? sdl.SDL_JoystickNumButtons(j) : 0;
     if (trcmsk)
@@ -137,11 +142,11 @@ int Init_gameport(BoardRec* b, int open) {
     if (j && (axes > 0 || nb > 0)) {
       id = k;
       buttons = nb;
+      if (!open_[k]) holds[k] = JoyHold{};
       open_[k] = j;
-      holds[k] = JoyHold{};
       break;
     }
-    if (j) sdl.SDL_JoystickClose(j);
+    if (j && !open_[k]) sdl.SDL_JoystickClose(j);
     if (given >= 0) break;  // only the id asked for
   }
   if (given < 0)
