@@ -312,10 +312,12 @@ int comread(int port, char* buf, int count, int flags) {
     if (ioctl(fd, FIONREAD, &waiting) != 0) return readerr(errno, flags);
     if (flags & 2) return waiting;
     if (waiting > count - got && (flags & 48)) {
-      // Only the newest bytes are wanted: the older ones are read away.
+      // Only the newest bytes are wanted: the older ones are read away
+      // until no more wait than were wanted.
+      const int want = count - got;
       char tmp[512];
-      while (waiting > count - got) {
-        const int n = std::min<int>(static_cast<int>(sizeof tmp), waiting - (count - got));
+      while (waiting > want) {
+        const int n = std::min<int>(static_cast<int>(sizeof tmp), waiting - want);
         const ssize_t r = read(fd, tmp, static_cast<size_t>(n));
         if (r <= 0) break;
         waiting -= static_cast<int>(r);
@@ -426,6 +428,8 @@ void comend() {
 int seropen(int slot) { return valid(slot) ? 0 : -1; }
 
 void sercls(int slot) { comini(slot, 0); }
+
+int comfd(int slot) { return valid(slot) ? slots[slot].fd : -1; }
 
 int comattach(int slot, int fd, int mode) {
   if (slot < 0 || slot >= NCOMSLOT) return -1;

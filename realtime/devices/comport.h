@@ -81,6 +81,8 @@ void sercls(int slot);
 // even under the virtual program clock (a peer needs real time to answer).
 uint64_t devms();
 
+// The descriptor of an open slot, -1 for none (tests).
+int comfd(int slot);
 // Test seam: installs fd as slot's open port (with mode as its mode word),
 // bypassing the device path and the line settings. The slot owns fd.
 int comattach(int slot, int fd, int mode);

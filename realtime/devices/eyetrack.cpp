@@ -27,39 +27,6 @@ constexpr int SAMPLE = 20;  // header and 16 payload bytes
 
 bool isopen() { return eye.mode != 0 && comopen(eye.chan); }
 
-// Where scanning stopped.
-struct Scan {
-  int sample = -1;  // offset of the first sample packet
-  int tail = -1;    // offset of a packet cut by the end of the data
-  bool partial = false;  // a type-10 header cut by the end of a full buffer
-};
-
-Scan eyescan(const uint8_t* b, int n) {
-  Scan s;
-  int i = 0;
-  while (i + 1 < n) {
-    if (b[i] != 0x56 || b[i + 1] != 0x50) {
-      i++;
-      continue;
-    }
-    if (i + SAMPLE > n) {
-      // Within 20 bytes of the end: the rest comes with the next read.
-      if (n >= EYEBUF && i + 2 < n && b[i + 2] == 10) s.partial = true;
-      s.tail = i;
-      return s;
-    }
-    const int type = b[i + 2], len = b[i + 3];
-    if ((type == 6 || type == 10) && len == 16) {
-      s.sample = i;
-      return s;
-    }
-    i += 4 + len;
-  }
-  // A last "V" may begin the next packet.
-  if (i == n - 1 && n > 0 && b[i] == 0x56) s.tail = i;
-  return s;
-}
-
 void keep(const uint8_t* from, int count) {
   eye.ncarry = count >= 1 && count <= EYECARRY ? count : 0;
   if (eye.ncarry) std::memmove(eye.carry, from, static_cast<size_t>(eye.ncarry));
@@ -71,6 +38,30 @@ void sleepms1() {
 }
 
 }  // namespace
+
+int eyescan(const uint8_t* b, int n, int* tail, bool* partial) {
+  *tail = -1;
+  *partial = false;
+  int i = 0;
+  while (i + 1 < n) {
+    if (b[i] != 0x56 || b[i + 1] != 0x50) {
+      i++;
+      continue;
+    }
+    if (i + SAMPLE > n) {
+      // Within 20 bytes of the end: the rest comes with the next read.
+      *partial = n >= EYEBUF && i + 2 < n && b[i + 2] == 10;
+      *tail = i;
+      return -1;
+    }
+    const int type = b[i + 2], len = b[i + 3];
+    if ((type == 6 || type == 10) && len == 16) return i;
+    i += 4 + len;
+  }
+  // A last "V" may begin the next packet.
+  if (i == n - 1 && b[i] == 0x56) *tail = i;
+  return -1;
+}
 
 int eyeini(int slot, int mode) {
   if (slot < 0 || slot >= NCOMSLOT || mode < 1) return -1;
@@ -137,20 +128,22 @@ int eyepkt(int16_t* dest, int flags, uint32_t* time) {
   }
   const uint32_t now = rtclock();
 
-  const Scan s = eyescan(buf, n);
-  if (s.partial) {
+  int tail = -1;
+  bool partial = false;
+  const int at = eyescan(buf, n, &tail, &partial);
+  if (partial) {
     logprintf("PARTIAL PACKET!\n");
     return 0;
   }
-  if (s.sample < 0) {
-    if (s.tail >= 0) keep(buf + s.tail, n - s.tail);
+  if (at < 0) {
+    if (tail >= 0) keep(buf + tail, n - tail);
     return 0;
   }
-  const uint8_t* p = buf + s.sample;
-  keep(p + SAMPLE, n - (s.sample + SAMPLE));
+  const uint8_t* p = buf + at;
+  keep(p + SAMPLE, n - (at + SAMPLE));
   std::memcpy(eye.prev, eye.cur, sizeof eye.cur);
   for (int j = 0; j < 8; j++) eye.cur[j] = static_cast<uint16_t>((p[4 + 2 * j] << 8) | p[5 + 2 * j]);
-  logprintf("  pkt %4d/%4d %d/%d %c%c %3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d\n", s.sample, n, p[2],
+  logprintf("  pkt %4d/%4d %d/%d %c%c %3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d\n", at, n, p[2],
             p[3], p[0], p[1], p[4], p[5], p[6], p[7], p[8], p[9], p[10], p[11], p[12], p[13], p[14], p[15], p[16],
             p[17]);
   if (time) {
@@ -163,15 +156,15 @@ int eyepkt(int16_t* dest, int flags, uint32_t* time) {
     x = static_cast<int>(std::lround(eye.cur[0] * static_cast<double>(scrwid) / 10000.0));
     y = static_cast<int>(std::lround(eye.cur[1] * static_cast<double>(scrhgt) / 10000.0));
   }
-  int at = 0;
+  int k = 0;
   if (dest && (flags & 1)) {
     dest[0] = static_cast<int16_t>(x);
     dest[1] = static_cast<int16_t>(y);
-    at = 2;
+    k = 2;
   }
   if (dest && (flags & 2)) {
-    dest[at] = static_cast<int16_t>(eye.cur[4]);
-    dest[at + 1] = static_cast<int16_t>(eye.cur[5]);
+    dest[k] = static_cast<int16_t>(eye.cur[4]);
+    dest[k + 1] = static_cast<int16_t>(eye.cur[5]);
   }
   if ((flags & 8) && logfp) {
     for (int i = 0; i < SAMPLE; i++)

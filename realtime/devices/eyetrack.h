@@ -24,6 +24,12 @@ struct EyeState {
 };
 extern EyeState eye;
 
+// Where the scan of n bytes of tracker data stops: the offset of the first
+// sample packet (or -1); *tail the offset of a packet cut by the end of the
+// data (or -1); *partial true for a type-10 header cut by the end of a full
+// 7200-byte buffer.
+int eyescan(const uint8_t* b, int n, int* tail, bool* partial);
+
 // Opens the tracker on a slot with a mode: the comini result + 1 (1), 0
 // when the port cannot be opened, -1 for a slot of 10 or more or a mode
 // below 1.
