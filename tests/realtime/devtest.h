@@ -47,6 +47,8 @@ class PtyPeer {
     }
     return true;
   }
+  // Sends bytes without waiting for them to arrive.
+  bool put(const std::vector<uint8_t>& b) { return ::write(m_, b.data(), b.size()) == static_cast<ssize_t>(b.size()); }
   // The bytes waiting at the port.
   int waiting() const {
     int n = 0;
