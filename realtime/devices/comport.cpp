@@ -304,12 +304,15 @@ int comread(int port, char* buf, int count, int flags) {
   if (!valid(port)) return readerr(1, flags);
   const int fd = slots[port].fd;
   if (flags & 8) tcflush(fd, TCIFLUSH);
-  const uint64_t deadline = devms() + 2000 + 50 * static_cast<uint64_t>(count);
+  uint64_t deadline = 0;  // set when the first wait begins
+  uint64_t nextpoll = 0;
   int got = 0;
   while (!stopped()) {
     trcint(4, "comread", port, count, flags, dt, got, 0);
-    int waiting = 0;
-    if (ioctl(fd, FIONREAD, &waiting) != 0) return readerr(errno, flags);
+    int waiting = count - got;
+    // A plain read takes what is there at once; counting first is needed
+    // only to answer flag 2 or to keep the newest bytes.
+    if ((flags & 50) && ioctl(fd, FIONREAD, &waiting) != 0) return readerr(errno, flags);
     if (flags & 2) return waiting;
     if (waiting > count - got && (flags & 48)) {
       // Only the newest bytes are wanted: the older ones are read away
@@ -336,14 +339,19 @@ int comread(int port, char* buf, int count, int flags) {
     trcint(4, "comRF", port, waiting, n, got, count, 0);
     if (got >= count || !(flags & 1)) break;
     const uint64_t t = devms();
+    if (!deadline) deadline = t + 2000 + 50 * static_cast<uint64_t>(count);
     if (t >= deadline) return readerr(-4, flags);
-    chkio(0);
-    if (stopped()) break;
-    const int ev = waitfd(fd, POLLIN, static_cast<int>(std::min<uint64_t>(10, deadline - t)));
-    if ((ev & (POLLHUP | POLLERR)) && !(ev & POLLIN)) {
+    // Input is polled every few milliseconds of waiting, not on every byte.
+    if (t >= nextpoll) {
+      chkio(0);
+      if (stopped()) break;
+      nextpoll = t + 5;
+    }
+    const int ev = waitfd(fd, POLLIN, static_cast<int>(std::min<uint64_t>(5, deadline - t)));
+    if (ev & (POLLHUP | POLLERR)) {
       // The peer hung up: nothing more can come.
       int left = 0;
-      if (ioctl(fd, FIONREAD, &left) == 0 && left == 0) return readerr(EIO, flags);
+      if (ioctl(fd, FIONREAD, &left) != 0 || left == 0) return readerr(EIO, flags);
     }
   }
   return got;
@@ -359,7 +367,7 @@ int cwrite(int port, const char* buf, int count) {
   }
   if (!valid(port)) return writerr(1);
   const int fd = slots[port].fd;
-  const uint64_t deadline = devms() + 2000 + 50 * static_cast<uint64_t>(count);
+  uint64_t deadline = 0;  // set when the first wait begins
   int done = 0, code = 0;
   while (done < count) {
     const ssize_t r = write(fd, buf + done, static_cast<size_t>(count - done));
@@ -372,6 +380,7 @@ int cwrite(int port, const char* buf, int count) {
       break;
     }
     const uint64_t t = devms();
+    if (!deadline) deadline = t + 2000 + 50 * static_cast<uint64_t>(count);
     if (t >= deadline || stopped()) {
       code = -4;
       break;
@@ -383,6 +392,7 @@ int cwrite(int port, const char* buf, int count) {
   while (code == 0) {
     int queued = 0;
     if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
+    if (!deadline) deadline = devms() + 2000 + 50 * static_cast<uint64_t>(count);
     if (devms() >= deadline || stopped()) {
       code = -4;
       break;
