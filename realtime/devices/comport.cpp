@@ -154,9 +154,8 @@ int openpeer(const std::string& cmd, int mode, Slot& s) {
 
 // Opens slot's device with mode; the descriptor, or -1 with errno set.
 int openport(int slot, int mode, Slot& s) {
-  char var[16];
-  std::snprintf(var, sizeof var, "PELIX_COM%d", slot + 1);
-  const char* v = std::getenv(var);
+  const std::string var = "PELIX_COM" + std::to_string(slot + 1);
+  const char* v = std::getenv(var.c_str());
   std::string path = v && *v ? v : "/dev/ttyS" + std::to_string(slot);
   if (path.compare(0, 5, "exec:") == 0) return openpeer(path.substr(5), mode, s);
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
