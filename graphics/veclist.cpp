@@ -84,6 +84,17 @@ PtrRec* veclst() {
   return p && p->PTR == static_cast<uint32_t>(e->data) && p->Wsiz == W_VEC ? p : nullptr;
 }
 
+uint8_t vcmap[256];
+
+namespace {
+void cmapini() {
+  for (int i = 0; i < 256; i++) vcmap[i] = static_cast<uint8_t>(i);
+}
+struct CmapInit {
+  CmapInit() { cmapini(); }
+} cmapinit;
+}  // namespace
+
 int vinit(int mode) {
   if (mode & 1) return 0;  // the vector data list is not made in this build
   if (veclst()) return 0;
@@ -92,6 +103,7 @@ int vinit(int mode) {
   PtrRec* p = putptr(0x1180, 0, nullptr, 0, W_VEC, 0);
   if (!p) return 0;
   vcap = 0;
+  cmapini();
   if (!vgrow(p, 256, 0)) {
     freptr(p);
     return 0;
@@ -268,4 +280,5 @@ void vlini() {
   lastdrw = -1;
   lastend = 0;
   vcolor = 0;
+  cmapini();
 }

@@ -39,8 +39,10 @@
 #include "lang/parse.h"
 #include "realtime/devices/comport.h"
 #include "realtime/devices/devsetup.h"
+#include "realtime/devices/devvar.h"
 #include "realtime/devices/eyetrack.h"
 #include "realtime/devices/pport.h"
+#include "realtime/devices/sound.h"
 #include "realtime/rtsched.h"
 #include "ui/clocks.h"
 #include "ui/draw.h"
@@ -296,7 +298,6 @@ int DOCMND(int code) {
 
     // Devices and real time.
     case CM_CALL:   // call: callcb
-    case CM_SOUND:  // sound: sound
       return notavl(code);
     case CM_PORTIO: return portcmd();
     case CM_INITIALIZE: return devini(0);
@@ -305,7 +306,8 @@ int DOCMND(int code) {
     case CM_USER3: return user3();
     case CM_COMWRITE: return comwrt();
     case CM_REALTIME: return rtime();
-    case CM_IPWAIT: return 0;  // ipwait: nothing to wait for on this platform
+    case CM_SOUND: return sound(0, nullptr, 0);  // sound: play, record, query, stop
+    case CM_IPWAIT: return ipwait();  // ipwait: nothing to wait for on this platform
 
     // Image processing.
     case CM_STRETCH: return stretch();

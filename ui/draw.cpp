@@ -593,7 +593,12 @@ int PClut(int where, uint8_t* table, int count, int dir, int size) {
   if (win == 0) {
     tab = progctab();
   } else if (count > size) {
-    if (const PwRec* p = wpwrec(wport(win))) tab = static_cast<uint8_t*>(hp(p->ctab));
+    // Window win counted from 1 (entry win - 1): its own colour table, or
+    // that of its image.
+    const Wport* w = wport(win - 1);
+    if (const PwRec* p = wpwrec(w)) tab = static_cast<uint8_t*>(hp(p->ctab));
+    if (!tab && w)
+      if (const auto* o = static_cast<const PwRec*>(hp(w->offscr))) tab = static_cast<uint8_t*>(hp(o->ctab));
   }
   if (!tab) return 0;
   count = std::min(count, 256);  // never past the table

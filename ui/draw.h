@@ -71,7 +71,8 @@ int colfg(int index);
 int colbg(int index);
 // The program colour table: 256 entries of blue, green, red, 0.
 uint8_t* progctab();
-// Colour-table access: where % 100 the window (0: the program table),
+// Colour-table access: where % 100 the window counted from 1 (0: the
+// program table),
 // where / 100 the byte of each entry for size 1; dir 1 reads, any other
 // writes (the program table only). The count is clamped to the table.
 // Returns the entries moved.

@@ -13,6 +13,7 @@
 #include "lang/mainloop.h"
 #include "lang/names.h"
 #include "realtime/devices/comport.h"
+#include "realtime/devices/devvar.h"
 #include "realtime/devices/eyetrack.h"
 #include "realtime/devices/joystick.h"
 #include "realtime/devices/meascomp.h"

@@ -100,7 +100,3 @@ int devcls(int kind);
 // Back to the state of a fresh start: every board, binding, state and
 // flag cleared (devflg 2), ports and devices left as they are (tests).
 void devrst();
-
-// Camera selection of the device variables: n > 0 a frame grabber, 20 the
-// camera device, 0 closes. A negative result when none could be opened.
-int setcam(int n);

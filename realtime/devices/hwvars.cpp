@@ -64,6 +64,7 @@ int motor(int n, int16_t pos) {
 }  // namespace
 
 void hwini() {
+  devflg = DF_GRAPHICS;
   camera = cgain = coffset = 0;
   lpat = lcolor = 0;
   motpos[0] = motpos[1] = 0;

@@ -30,5 +30,6 @@ float gethwp(int code);
 // codes). Returns 0.
 int puthwp(double value, int code);
 
-// Back to the start-up values (start-up and tests).
+// Back to the start-up values, the device flags word too (start-up and
+// tests).
 void hwini();

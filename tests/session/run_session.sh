@@ -8,10 +8,10 @@
 # session folder in SESSION_DIR) and must exit 0: it checks files the
 # session wrote. NAME.input, when present, is the session's scripted input
 # (PELIX_INPUT): its steps come first, then the keys of NAME.pelix.
-# NAME.env, when present, holds environment settings for the program, one
-# VAR=VALUE a line (devices and their peers: PELIX_COM1=exec:python3 peer.py).
-# Serial ports the session does not name are mapped to no device, so that
-# no session reaches a real port.
+# NAME.env, when present, sets environment variables for the run (sourced
+# in the session folder, e.g. PELIX_AUDIO_OUT=out.wav, or a serial device
+# and its peer: PELIX_COM1="exec:python3 peer.py"). Serial ports the session
+# does not name lead nowhere, so that no session reaches a real port.
 set -uo pipefail
 bin=$1
 script=$2
@@ -26,13 +26,10 @@ input=
 [ -f "$dir/$name.input" ] && input=$(cd "$dir" && pwd)/$name.input
 export SESSION_DIR=$(cd "$dir" && pwd)
 for n in 1 2 3 4 5 6 7 8 9 10; do export PELIX_COM$n=/nonexistent/ttyS$n; done
-if [ -f "$dir/$name.env" ]; then
-  while IFS= read -r line || [ -n "$line" ]; do
-    case "$line" in ''|'#'*) continue ;; esac
-    export "$line"
-  done < "$dir/$name.env"
-fi
 cd "$work"
+# Sound goes to SDL's dummy audio driver (a script adds its own doubles).
+export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
+[ -f "$SESSION_DIR/$name.env" ] && set -a && . "$SESSION_DIR/$name.env" && set +a
 PELIX_INPUT="$input" PELIX="$srcdir/system" PELIX_BACKEND=headless PELIX_CLOCK=virtual TEMP="$work" TMP="$work" \
   timeout 60 "$bin" < "$script" > stdout 2> stderr
 rc=$?
