@@ -24,7 +24,8 @@ int getjoy(BoardRec*, int* x, int* y, int* z, int, int* status) {
 void joyend() {}
 #else
 #include <SDL.h>
-#include <dlfcn.h>
+
+#include "ui/platform/sdl.h"
 
 #define JOYFNS(X)                                                                            \
   X(SDL_SetHint) X(SDL_InitSubSystem) X(SDL_GetError) X(SDL_NumJoysticks) X(SDL_JoystickOpen) \
@@ -51,11 +52,10 @@ JoyHold holds[NJOY];
 bool sdlload() {
   if (sdlstate) return sdlstate > 0;
   sdlstate = -1;
-  void* h = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
-  if (!h) return false;
+  if (!sdllib()) return false;
   JoyApi a;
   bool all = true;
-#define JOYFN(f) all = all && (a.f = reinterpret_cast<decltype(&::f)>(dlsym(h, #f))) != nullptr;
+#define JOYFN(f) all = all && (a.f = reinterpret_cast<decltype(&::f)>(sdlsym(#f))) != nullptr;
   JOYFNS(JOYFN)
 #undef JOYFN
   if (!all) return false;
