@@ -18,9 +18,10 @@ command -v gcc >/dev/null && command -v g++ >/dev/null || { echo "gcc and g++ ar
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The peer: serves commands on standard input until it ends; after n + 1
-# commands it writes the n turnarounds (ns) that follow each reply to the
-# file named by its first argument.
+# The peer: serves commands on standard input until it ends; on command
+# n + 1 it writes the n turnarounds (ns) that follow each reply to the file
+# named by its first argument before it replies (the client's last read
+# waits for the file, so that closing the port cannot cut it short).
 cat > "$work/peer.c" <<'C'
 #include <signal.h>
 #include <stdio.h>
@@ -43,13 +44,14 @@ int main(int argc, char** argv) {
   while (read(0, &c, 1) == 1) {
     long long t = now();
     if (k <= n) came[k] = t;
-    if (write(1, "abcd", 4) != 4) break;
-    if (k <= n) sent[k] = now();
-    if (++k == n + 1) {
+    if (k == n) {
       FILE* f = fopen(argv[1], "w");
       for (long i = 0; i < n; i++) fprintf(f, "%lld\n", came[i + 1] - sent[i]);
       fclose(f);
     }
+    if (write(1, "abcd", 4) != 4) break;
+    if (k <= n) sent[k] = now();
+    k++;
   }
   return 0;
 }
