@@ -236,9 +236,9 @@ int meascomp() {
 // bound; a number clears the binding.
 int axis(int kind) {
   AxisRec& a = devaxes[kind == DK_TRIGGER ? 0 : kind - DK_XDEV + 1];
+  const int32_t code = argnum(3);  // before the value: a variable's name
   float v = 0;
   const int t = getarg(3, &v, nullptr, 0, nullptr);
-  const int32_t code = argnum(3);
   if (code < 1000) {
     if (!isnum(t)) {
       error(3, 70);

@@ -317,6 +317,44 @@ TEST_F(Devices, ResponseBoxHoldsItsByteForTheHoldTime) {
   clock_set_virtual(false);
 }
 
+TEST_F(Devices, AxisAndTriggerBindingsTakeASystemVariable) {
+  auto cmd = [](const char* line) {
+    int code = 0;
+    ASSERT_TRUE(prsline(line, PF_FOLD | PF_ORDER, &code)) << line;
+    devini(0);
+  };
+  trcmsk = 4;
+  cmd("initialize ydev pflags 2.5 1");
+  EXPECT_EQ(getres(0), 4.0f);
+  EXPECT_EQ(devaxes[2].code, 108);
+  EXPECT_EQ(devaxes[2].scale, 2.5f);
+  EXPECT_EQ(devaxes[2].mode, 1);
+  EXPECT_TRUE(devflg & DF_AXES);
+  EXPECT_EQ(devstate[DK_YDEV], DS_ACTIVE);
+  // The trigger: mode 3 takes the variable's present value as its level,
+  // a text is kept (its extra word is minus its length).
+  cmd("initialize trigger debug 1.5 3 \"go on\"");
+  EXPECT_EQ(devaxes[0].code, 102);
+  EXPECT_EQ(devaxes[0].scale, 4.0f);
+  EXPECT_EQ(devaxes[0].extra, -5);
+  EXPECT_EQ(devtext, "go on");
+  cmd("initialize trigger debug 1.5 2");
+  EXPECT_EQ(devaxes[0].scale, 1.5f);
+  EXPECT_EQ(devaxes[0].extra, 128);
+  EXPECT_EQ(devtext, "");
+  // A trigger mode outside 1 to 7 binds nothing.
+  cmd("initialize trigger pflags 1 8");
+  EXPECT_EQ(devaxes[0].code, 102);
+  // A number clears a binding; anything else is error 70.
+  cmd("initialize ydev 0");
+  EXPECT_EQ(devaxes[2].code, 0);
+  EXPECT_EQ(devaxes[2].scale, 0.0f);
+  cmd("initialize wdev \"abc\"");
+  EXPECT_EQ(log.errors(), std::vector<std::string>{"ERROR(3,70)"});
+  EXPECT_EQ(devaxes[4].code, 0);
+  trcmsk = 0;
+}
+
 TEST(Keyfind, FirstKeywordInListOrderThatTheWordBegins) {
   const char* skip = reinterpret_cast<const char*>(-1);
   const char* list[] = {"graphics", "geadc", skip, "gameport", "eecadc", "eyetracker", nullptr};
