@@ -8,6 +8,7 @@
 #include "compute/imghw.h"
 #include "compute/vprint.h"
 #include "files/dirutil.h"
+#include "files/dmrec/dmrec.h"
 #include "files/filecmd.h"
 #include "files/filecopy.h"
 #include "files/http.h"
@@ -43,11 +44,13 @@
 #include "lang/mainloop.h"
 #include "lang/namehooks.h"
 #include "lang/parse.h"
+#include "realtime/devices/comport.h"
+#include "realtime/devices/devsetup.h"
 #include "realtime/devices/devvar.h"
+#include "realtime/devices/eyetrack.h"
+#include "realtime/devices/pport.h"
 #include "realtime/devices/sound.h"
-#include "realtime/hwcells.h"
 #include "realtime/rtsched.h"
-#include "realtime/serial.h"
 #include "ui/clocks.h"
 #include "ui/draw.h"
 #include "ui/events.h"
@@ -267,9 +270,8 @@ int DOCMND(int code) {
     case CM_FWRITE:
     case CM_FCLOSE: return fiocmd(code);
     case CM_SYSTEM: return syscmd();    // system: a command of the operating system
-    case CM_DMWRITE:  // dmwrite: dmwrite
-    case CM_DMREAD:  // dmread: pdread
-      return notavl(code);
+    case CM_DMWRITE: return dmwrite();  // dmwrite: a record appended to a DM file
+    case CM_DMREAD: return pdread();    // dmread: DM file records listed or read
 
     // Platform.
     case CM_WAIT: return waitcmd();
@@ -304,12 +306,12 @@ int DOCMND(int code) {
 
     // Devices and real time.
     case CM_CALL:   // call: callcb
-    case CM_PORTIO:  // portio: portcmd
-    case CM_INITIALIZE:  // initialize: devini
-    case CM_USER1:  // user1
-    case CM_USER2:  // user2
-    case CM_USER3:  // user3
       return notavl(code);
+    case CM_PORTIO: return portcmd();
+    case CM_INITIALIZE: return devini(0);
+    case CM_USER1: return user1();
+    case CM_USER2: return user2();
+    case CM_USER3: return user3();
     case CM_COMWRITE: return comwrt();
     case CM_REALTIME: return rtime();
     case CM_SOUND: return sound(0, nullptr, 0);  // sound: play, record, query, stop

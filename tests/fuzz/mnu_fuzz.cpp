@@ -4,6 +4,7 @@
 // written back, asked about through menuitem and dialog, stored into a
 // library and deleted from it. No input may crash the readers or the
 // library code or make them read or write outside their data.
+// fuzz-max-len: 16384
 #include "harness.h"
 
 #include "ui/menu.h"
