@@ -286,6 +286,9 @@ int vsmooth(PtrRec* list, int w) {
 }  // namespace
 
 int su_smooth(FnCall& c) {
+  // A bad width is refused before the destination is made.
+  int w = intarg(3, 3);
+  if (w < 1 || w > 255) return fnrefus(c, 3, 109);
   // No destination: the source itself is rewritten, and nothing is pushed.
   // Without operands the vector list is smoothed; nothing is made either.
   if (c.dest <= 0 && (optab[OT_REC] || c.n == 0)) c.defer++;
@@ -404,6 +407,18 @@ void spline(const float* px, const float* py, const float* chord, int n, const f
     }
     ys[k] = static_cast<float>(lag(py, 0.5 * (lo + hi)));
   }
+}
+
+// The table is checked before the destination is made: a refused call
+// leaves it as it was.
+int su_ipolat(FnCall& c) {
+  int32_t* t = optab;
+  if (c.n < 3) return fnrefus(c, 0, 47);
+  int32_t h = 0, ny = 0;
+  if (!(argtyp(4, &h) & K_DATA) || !argary(4, &ny)) return fnrefus(c, 4, 35);
+  int32_t nx = t[OT_CNT + 1];
+  if (!oprec(1) || nx != ny || nx < 2) return fnrefus(c, nx > ny ? 3 : 2, 82);
+  return FS_GO;
 }
 
 int run_ipolat(FnCall& c) {
