@@ -52,21 +52,6 @@ bool samewin(const PtrRec* a, const PtrRec* b) {
   return std::memcmp(a->Offs, b->Offs, sizeof a->Offs) == 0;
 }
 
-// Zeroes bytes of the word memory from a stack address, page by page.
-void zerstk(int32_t addr, int64_t bytes) {
-  int64_t words = (bytes + 3) / 4;
-  while (words > 0) {
-    int64_t run = words;
-    if (addr >= HIMEM_BASE) {
-      int64_t in = (addr - HIMEM_BASE) & (HPAGE_WORDS - 1);
-      run = std::min<int64_t>(run, HPAGE_WORDS - in);
-    }
-    std::memset(stkptr(addr), 0, static_cast<size_t>(run) * 4);
-    addr += static_cast<int32_t>(run);
-    words -= run;
-  }
-}
-
 // The shape a result takes from a source record: its window extents (or
 // its data's dimensions where an extent is 0), each at least 1.
 void srcdim(const PtrRec* s, uint32_t* e) {
@@ -509,7 +494,7 @@ int setout(int mode, int reshape) {
     if (bytes > 0) {
       int got = getstk(&a, static_cast<int32_t>(bytes), 1, 2, -1);
       if (got < 1 || a == 0) return -1;  // error 42 was reported
-      if (!nozero) zerstk(a, bytes);
+      if (!nozero) zerwds(a, (bytes + 3) / 4);
     }
     r->Flg = static_cast<uint16_t>(want | K_NAMED);
     if (a >= HIMEM_BASE) r->Flg2 = F2_HIGH;
