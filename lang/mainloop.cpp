@@ -796,13 +796,13 @@ int GETLIN(int unit, int* code, int flags) {
 namespace {
 // Whether a repeating maincmd must end: Ctrl-C came (served this turn, or
 // still waiting), or the keyboard input has ended with nothing left to read.
-// Typed input is gathered into the message queue without being taken, so
-// end of input can be seen while the repeats keep the keyboard unread.
+// Typed input is looked at one key ahead, and only while none waits: the
+// rest stays with the platform until the line reader takes it, so however
+// long the repeats run no typed key is pushed out of a full queue.
 bool maincmd_ends(bool intr) {
   if (intr || conintr()) return true;
-  int r = 0;
-  for (int i = 0; i < 256; i++)
-    if ((r = backend()->pump(KEY_POLL)) <= 0) break;
+  if (inpend(1) || peekky()) return false;
+  int r = backend()->pump(KEY_POLL);
   return (r < 0 || inend()) && !inpend(1) && !peekky();
 }
 }  // namespace
