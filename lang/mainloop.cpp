@@ -16,6 +16,7 @@
 #include "core/units.h"
 #include "core/varbl.h"
 #include "graphics/drawstate.h"
+#include "lang/alarm.h"
 #include "lang/declare.h"
 #include "lang/docmnd.h"
 #include "lang/fastcmd.h"
@@ -699,7 +700,7 @@ int GETLIN(int unit, int* code, int flags) {
       *code = 2;
       return 1;
     }
-    if (n <= 0 && (state & ST_ALARMS) && alarmck(0) == -1) return 0;
+    if (n <= 0 && (state & ST_ALARMS) && !almhold && alarmck(0) == -1) return 0;
     uint32_t nfast = 0, io = iogen;
     fcbatch();
     for (;;) {
@@ -849,7 +850,10 @@ int mainturn() {
     // After an error with pflags bit 0x20 the macro module aborts every
     // running macro (macabt); otherwise the macro goes on.
     if ((state & ST_ERROR) && (pflags & 0x20)) macabt();
-    if (state & ST_INTR) intrpt();
+    if (state & ST_INTR) {
+      intrpt();
+      almhold = true;  // control comes back to the prompt first
+    }
     // Aborted macros gave back their frames at the bottom of the stack: the
     // scratch area starts again above the bottom as it now stands.
     rststk();
