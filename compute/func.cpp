@@ -330,7 +330,9 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   c.code = code;
   const FnDef* f = fndef(code);
   if (!f) {
-    error(0, 71);
+    // A command word written as a function (sort(v)): no function of that
+    // name.
+    error(1, 162);
     return 0;
   }
   c.def = f;

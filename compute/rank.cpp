@@ -15,6 +15,7 @@
 
 #include "compute/arith.h"
 #include "compute/expr.h"
+#include "compute/opstream.h"
 #include "core/args.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -343,6 +344,37 @@ int run_order(FnCall& c) {
   int32_t n = std::min(t[OT_CNT], t[OT_CNT + 1]);
   n = std::min(n, t[OT_CNT + 2]);
   if (n < 1) return 0;
+  if (s != d && opalias()) {
+    // The destination is the source's own data (v = order(v, ...)): the
+    // source is read whole first, so no element is read after it was
+    // overwritten.
+    OpRead in;
+    in.start(0);
+    in.detach();
+    int32_t& xp = t[OT_BUF + 1];
+    int32_t& dp = t[OT_BUF + 2];
+    for (int32_t i = 0; i < n && !stopped(); i++) {
+      if (i >= xp) {
+        LDVARB(x, &xp, i);
+        if (xp <= i) break;
+      }
+      uint32_t k = static_cast<uint32_t>(igstak(x));
+      if (k >= static_cast<uint32_t>(in.n)) {
+        error(0, 196);
+        break;
+      }
+      if (i >= dp) {
+        DMPVRB(d, &dp, 1, i);
+        if (dp <= i) break;
+      }
+      if (in.flt)
+        PSTACK(in.mf[k], d);
+      else
+        IPSTAK(in.mi[k], d);
+    }
+    DMPVRB(d, &dp, 0, 0);
+    return 0;
+  }
   int ws = s->Wsiz, wd = d->Wsiz;
   bool copy = ws == wd && whole(ws) && !(s->Flg & (K_NUMBER | K_LIST)) && !(d->Flg & K_NUMBER);
   bool flt = ws == W_FLOAT || wd == W_FLOAT;
