@@ -467,6 +467,9 @@ int run_ipolat(FnCall& c) {
     }
   }
   const int32_t M = static_cast<int32_t>(px.size());
+  // The data's own first and last x: outside them the spline mode is
+  // linear, also where the extrapolated pairs would give it a segment.
+  const float xfirst = px[extra ? 1 : 0], xlast = px[static_cast<size_t>(extra ? m : m - 1)];
   int mode = intarg(5, 0);
   OpRead in;
   in.start(0);
@@ -513,7 +516,7 @@ int run_ipolat(FnCall& c) {
       case 4: v = y0 + static_cast<float>(same); break;
       case 5: v = same ? 0.0f : y0; break;
       case 3:
-        if (!raised) {
+        if (!raised && !(x < xfirst) && !(x > xlast)) {
           float qx[4], qy[4], ch[4] = {0, 0, 0, 0};
           for (int k = 0; k < 4; k++) {
             int32_t j = s - 1 + k;
