@@ -263,9 +263,15 @@ int prthlp(int key, int mode, int line) {
   const int restart = lstlun == 1 ? 2 : 3;
   int count = restart, pageno = 1;
   int printed = 0;
+  // The error texts are listed without the numbers that have none.
+  const bool errs = std::strncmp(tp.name, "errors", sizeof tp.name) == 0;
   for (int i = 0; i < tp.lines; i++) {
     if (state & 0x8180) break;
     if (readln(hlpfp, text, 130) < 0) break;
+    if (errs) {
+      const char* rest = std::strlen(text) > 18 ? text + 18 : "";
+      if (rest[std::strspn(rest, " \t")] == 0) continue;
+    }
     if (mode == 31 && count >= page) {
       jprintf(lstlun, "\f\n%-18s%16s %2d %-15s%18s\n\n", head, "-", ++pageno, "-", head);
       count = restart;
