@@ -9,7 +9,9 @@
 #include "compute/filter.h"
 
 // The kernels below are plain loops over a row; they are vectorised.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC optimize("O3")
+#endif
 
 #include <algorithm>
 #include <cmath>

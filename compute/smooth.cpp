@@ -2,7 +2,9 @@
 #include "compute/smooth.h"
 
 // The running-mean kernels are plain loops; they are vectorised.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC optimize("O3")
+#endif
 
 #include <algorithm>
 #include <cmath>
