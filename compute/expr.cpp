@@ -17,7 +17,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/symbols.h"
-#include "realtime/hardop.h"
+#include "realtime/devices/devvar.h"
 
 int32_t* optab = nullptr;
 

@@ -28,7 +28,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/varbl.h"
-#include "realtime/hardop.h"
+#include "realtime/devices/devvar.h"
 
 void fnfresh(FnCall& c, bool covers) {
   // The items may end inside the last word: it is cleared either way.

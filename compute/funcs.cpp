@@ -30,7 +30,7 @@
 #include "files/paths.h"
 #include "files/rdary.h"
 #include "lang/namehooks.h"
-#include "realtime/hardop.h"
+#include "realtime/devices/devvar.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
 #include "ui/keys.h"

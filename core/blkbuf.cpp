@@ -10,7 +10,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "files/filevar.h"
-#include "realtime/devvar.h"
+#include "realtime/devices/devvar.h"
 
 int (*blkio)(PtrRec* r, int i, int dir) = nullptr;
 

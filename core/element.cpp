@@ -10,7 +10,7 @@
 #include "core/symbols.h"
 #include "files/filevar.h"
 #include "lang/names.h"
-#include "realtime/devvar.h"
+#include "realtime/devices/devvar.h"
 #include "ui/events.h"
 
 namespace {

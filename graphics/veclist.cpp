@@ -13,6 +13,9 @@
 #include "core/symbols.h"
 #include "core/varbl.h"
 #include "graphics/drawstate.h"
+#include "graphics/pen.h"
+#include "ui/screen.h"
+#include "ui/window.h"
 #include "lang/names.h"
 
 namespace {
@@ -84,6 +87,17 @@ PtrRec* veclst() {
   return p && p->PTR == static_cast<uint32_t>(e->data) && p->Wsiz == W_VEC ? p : nullptr;
 }
 
+uint8_t vcmap[256];
+
+namespace {
+void cmapini() {
+  for (int i = 0; i < 256; i++) vcmap[i] = static_cast<uint8_t>(i);
+}
+struct CmapInit {
+  CmapInit() { cmapini(); }
+} cmapinit;
+}  // namespace
+
 int vinit(int mode) {
   if (mode & 1) return 0;  // the vector data list is not made in this build
   if (veclst()) return 0;
@@ -92,6 +106,7 @@ int vinit(int mode) {
   PtrRec* p = putptr(0x1180, 0, nullptr, 0, W_VEC, 0);
   if (!p) return 0;
   vcap = 0;
+  cmapini();
   if (!vgrow(p, 256, 0)) {
     freptr(p);
     return 0;
@@ -102,6 +117,15 @@ int vinit(int mode) {
   e->data = static_cast<int32_t>(p->PTR);
   e->type = static_cast<uint8_t>(W_VEC & 0xFF);
   vcount(p, 0);
+  // The drawing box reaches the screen's right edge and half the height
+  // below the menu bar and a window header.
+  const int m = mnubar + 18;
+  drwbox.max[0] = static_cast<int16_t>(scrwid - 1);
+  drwbox.max[1] = static_cast<int16_t>((scrhgt - 1 - m) / 2);
+  // The vector window, in slot 4, becomes the current window: at (0, m), the
+  // drawing box's width by its height less a window header.
+  const int32_t r[4] = {0, m, drwbox.max[0] - 1, m + drwbox.max[1] - 18 - 1};
+  if (makwin(4, 8, 273, 0, "VECS", r, 1, 2) == 4) setwin(4);
   lastvec = 0;
   lastdrw = -1;
   lastend = 0;
@@ -255,17 +279,12 @@ uint8_t vcolor;
 
 uint8_t* vecptr(int32_t index) { return gtvptr(nullptr, index, 2); }
 
-int dircode(const int16_t* s) {
-  int dx = s[2] - s[0], dy = s[3] - s[1];
-  if (dx == 0 && dy == 0) return 0;
-  double a = std::atan2(static_cast<double>(dy), static_cast<double>(dx)) * 4.0 / M_PI;
-  int k = static_cast<int>(std::lround(a));
-  return ((2 - k) % 8 + 8) % 8;
-}
+int32_t lastdrawn() { return lastdrw; }
 
 void vlini() {
   vcap = 0;
   lastdrw = -1;
   lastend = 0;
   vcolor = 0;
+  cmapini();
 }

@@ -10,6 +10,10 @@
 #include "files/dirutil.h"
 #include "files/filecmd.h"
 #include "files/imgfmt.h"
+#include "graphics/ellipse.h"
+#include "graphics/erase.h"
+#include "graphics/imgvars.h"
+#include "graphics/redraw.h"
 #include "lang/alarm.h"
 #include "lang/help.h"
 #include "lang/show.h"
@@ -37,6 +41,8 @@
 #include "lang/mainloop.h"
 #include "lang/namehooks.h"
 #include "lang/parse.h"
+#include "realtime/devices/devvar.h"
+#include "realtime/devices/sound.h"
 #include "realtime/hwcells.h"
 #include "realtime/rtsched.h"
 #include "realtime/serial.h"
@@ -85,7 +91,8 @@ int implyd(int code) {
 // "=" stores the result.
 int assign() {
   tmstat(0, TM_ASSIGN, "assign");
-  if (!fcassign()) {
+  // NAME = IMG binds one of the image names; otherwise the expression runs.
+  if (!imgasn() && !fcassign()) {
     float v = 0;
     getarg(1, &v, nullptr, 0, nullptr);
   }
@@ -273,9 +280,10 @@ int DOCMND(int code) {
     case CM_FONT: return fontcmd();     // font: setlfnt / initFonts / the current font
 
     // Display and vectors.
-    case CM_ERASE:  // erase: erase, setnvec
+    case CM_ERASE: return erasecmd();  // erase: windows, vecs, vdata
+    case CM_REDRAW: return redraw(0);   // redraw: the vector list again
+    case CM_ARC: return arccmd();       // arc: ARC after vinit and setwdc
     case CM_SKETCH:  // sketch: sketch
-    case CM_REDRAW:  // redraw: redraw
     case CM_VIEW:  // view: view
     case CM_ANIMATE:  // animate: animat
     case CM_SURFACE:  // surface: surfac
@@ -287,7 +295,6 @@ int DOCMND(int code) {
     case CM_PAINT:  // paint: vpaint
     case CM_LINE: case CM_BOX: case CM_CIRCLE: case CM_ELLIPSE: case CM_BLOCK:  // line box circle ellipse block
     case CM_CYLINDER: case CM_SPHERE: case CM_CONE: case CM_DISK:            // cylinder sphere cone disk: shapes
-    case CM_ARC:  // arc: ARC after vinit and setwdc
     case CM_GRID:  // grid: grid
     case CM_SPLINE:  // spline: dosplin
       return notavl(code);
@@ -296,14 +303,14 @@ int DOCMND(int code) {
     case CM_CALL:   // call: callcb
     case CM_PORTIO:  // portio: portcmd
     case CM_INITIALIZE:  // initialize: devini
-    case CM_SOUND:  // sound: sound
     case CM_USER1:  // user1
     case CM_USER2:  // user2
     case CM_USER3:  // user3
       return notavl(code);
     case CM_COMWRITE: return comwrt();
     case CM_REALTIME: return rtime();
-    case CM_IPWAIT: return 0;  // ipwait: nothing to wait for on this platform
+    case CM_SOUND: return sound(0, nullptr, 0);  // sound: play, record, query, stop
+    case CM_IPWAIT: return ipwait();  // ipwait: nothing to wait for on this platform
 
     // Image processing.
     case CM_STRETCH: return stretch();

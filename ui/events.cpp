@@ -14,6 +14,7 @@
 #include "compute/fnsvc.h"
 #include "ui/cursor.h"
 #include "ui/dlghooks.h"
+#include "ui/platform/audio.h"
 #include "ui/platform/surface.h"
 #include "ui/platform/wm.h"
 #include "ui/platform/backend.h"
@@ -134,6 +135,7 @@ bool inputq() {
 
 // Asks the backend for input; notes the end of the keyboard input.
 int pumpin(int how) {
+  audpump();  // sound buffers that have played report to their windows
   int r = backend()->pump(how);
   if (r < 0 && how != KEY_PEEK) ended = true;
   return r;

@@ -82,6 +82,8 @@ bool setup() {
   setenv("PELIX", sysdir.c_str(), 1);
   setenv("PELIX_BACKEND", "headless", 1);
   setenv("PELIX_CLOCK", "virtual", 1);
+  setenv("SDL_AUDIODRIVER", "dummy", 1);  // sound never reaches a real device
+  setenv("PELIX_AUDIO_IN", "/dev/null", 1);  // nor waits for one: no input
   setenv("TEMP", workdir.c_str(), 1);
   keepsignals();
   return true;

@@ -8,6 +8,8 @@
 # session folder in SESSION_DIR) and must exit 0: it checks files the
 # session wrote. NAME.input, when present, is the session's scripted input
 # (PELIX_INPUT): its steps come first, then the keys of NAME.pelix.
+# NAME.env, when present, sets environment variables for the run (sourced
+# in the session folder, e.g. PELIX_AUDIO_OUT=out.wav).
 set -uo pipefail
 bin=$1
 script=$2
@@ -22,6 +24,9 @@ input=
 [ -f "$dir/$name.input" ] && input=$(cd "$dir" && pwd)/$name.input
 export SESSION_DIR=$(cd "$dir" && pwd)
 cd "$work"
+# Sound goes to SDL's dummy audio driver (a script adds its own doubles).
+export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
+[ -f "$SESSION_DIR/$name.env" ] && set -a && . "$SESSION_DIR/$name.env" && set +a
 PELIX_INPUT="$input" PELIX="$srcdir/system" PELIX_BACKEND=headless PELIX_CLOCK=virtual TEMP="$work" TMP="$work" \
   timeout 60 "$bin" < "$script" > stdout 2> stderr
 rc=$?
