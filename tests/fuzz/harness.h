@@ -30,6 +30,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <unistd.h>
 
@@ -175,6 +176,16 @@ void runkeys(const std::string& keys) {
   }
   if (out && out != stderr) std::fclose(out);
   close(fd[0]);
+}
+
+// The run of a target whose input is a file's bytes: a fresh working
+// folder with the input under each of the names, then the keys.
+[[maybe_unused]] void runfile(const uint8_t* data, size_t size, std::initializer_list<const char*> names,
+                              const char* keys) {
+  fresh();
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  for (const char* n : names) putfile(n, bytes);
+  runkeys(keys);
 }
 
 }  // namespace

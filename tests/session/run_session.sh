@@ -5,8 +5,8 @@
 # The program runs in a fresh temporary folder that holds the script's
 # companions (NAME.files/ is copied in when present). When NAME.check exists
 # it is run afterwards in that folder (with the output in ./stdout and the
-# session folder in SESSION_DIR) and must exit 0: it checks files the
-# session wrote. NAME.input, when present, is the session's scripted input
+# session folder in SESSION_DIR, the program in SESSION_BIN) and must exit
+# 0: it checks files the session wrote. NAME.input, when present, is the session's scripted input
 # (PELIX_INPUT): its steps come first, then the keys of NAME.pelix.
 # NAME.env, when present, sets environment variables for the run (sourced
 # in the session folder, e.g. PELIX_AUDIO_OUT=out.wav).
@@ -23,6 +23,8 @@ srcdir=$(cd "$dir/../.." && pwd)
 input=
 [ -f "$dir/$name.input" ] && input=$(cd "$dir" && pwd)/$name.input
 export SESSION_DIR=$(cd "$dir" && pwd)
+# The program, for checks that run it again under other conditions.
+export SESSION_BIN=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
 cd "$work"
 # Sound goes to SDL's dummy audio driver (a script adds its own doubles).
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
