@@ -92,6 +92,3 @@ WEAK int getbox(int16_t* box, int mode, int, int) {
   if (box) std::memset(box, 0, mode == 2 ? 12 : 8);
   return fnnavl();
 }
-
-WEAK int comread(int, char*, int, int) { return fnnavl(); }
-

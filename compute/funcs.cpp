@@ -30,6 +30,7 @@
 #include "files/paths.h"
 #include "files/rdary.h"
 #include "lang/namehooks.h"
+#include "realtime/devices/comport.h"
 #include "realtime/devices/devvar.h"
 #include "ui/clocks.h"
 #include "ui/events.h"

@@ -44,11 +44,13 @@
 #include "lang/mainloop.h"
 #include "lang/namehooks.h"
 #include "lang/parse.h"
+#include "realtime/devices/comport.h"
+#include "realtime/devices/devsetup.h"
 #include "realtime/devices/devvar.h"
+#include "realtime/devices/eyetrack.h"
+#include "realtime/devices/pport.h"
 #include "realtime/devices/sound.h"
-#include "realtime/hwcells.h"
 #include "realtime/rtsched.h"
-#include "realtime/serial.h"
 #include "ui/clocks.h"
 #include "ui/draw.h"
 #include "ui/events.h"
@@ -303,12 +305,12 @@ int DOCMND(int code) {
 
     // Devices and real time.
     case CM_CALL:   // call: callcb
-    case CM_PORTIO:  // portio: portcmd
-    case CM_INITIALIZE:  // initialize: devini
-    case CM_USER1:  // user1
-    case CM_USER2:  // user2
-    case CM_USER3:  // user3
       return notavl(code);
+    case CM_PORTIO: return portcmd();
+    case CM_INITIALIZE: return devini(0);
+    case CM_USER1: return user1();
+    case CM_USER2: return user2();
+    case CM_USER3: return user3();
     case CM_COMWRITE: return comwrt();
     case CM_REALTIME: return rtime();
     case CM_SOUND: return sound(0, nullptr, 0);  // sound: play, record, query, stop
