@@ -5,7 +5,6 @@
 #include <string>
 #include <thread>
 
-#include "files/dmrec/keyfind.h"
 #include "realtime/devices/boards.h"
 #include "realtime/devices/devsetup.h"
 #include "realtime/devices/eyetrack.h"
@@ -353,20 +352,6 @@ TEST_F(Devices, AxisAndTriggerBindingsTakeASystemVariable) {
   EXPECT_EQ(log.errors(), std::vector<std::string>{"ERROR(3,70)"});
   EXPECT_EQ(devaxes[4].code, 0);
   trcmsk = 0;
-}
-
-TEST(Keyfind, FirstKeywordInListOrderThatTheWordBegins) {
-  const char* skip = reinterpret_cast<const char*>(-1);
-  const char* list[] = {"graphics", "geadc", skip, "gameport", "eecadc", "eyetracker", nullptr};
-  EXPECT_EQ(fndkey("g", list), 0);
-  EXPECT_EQ(fndkey("ge", list), 1);
-  EXPECT_EQ(fndkey("ga", list), 3);
-  EXPECT_EQ(fndkey("e", list), 4);
-  EXPECT_EQ(fndkey("ey", list), 5);
-  EXPECT_EQ(fndkey("eyetracker", list), 5);
-  EXPECT_EQ(fndkey("eyetrackers", list), -1);
-  EXPECT_EQ(fndkey("", list), -1);
-  EXPECT_EQ(fndkey("G", list), -1);  // callers fold case
 }
 
 TEST(Joystick, AfterAnErrorAFullPositionKeepsThePrevious) {
