@@ -31,6 +31,7 @@
 #include "core/typecmd.h"
 #include "core/varbl.h"
 #include "files/fileutil.h"
+#include "graphics/movie/movie.h"
 #include "lang/cstart.h"
 #include "lang/declare.h"
 #include "lang/keywords.h"
@@ -275,11 +276,11 @@ int DOCMND(int code) {
     case CM_FONT: return fontcmd();     // font: setlfnt / initFonts / the current font
 
     // Display and vectors.
+    case CM_ANIMATE: return animat();  // animate: a movie or the slices of an image
     case CM_ERASE:  // erase: erase, setnvec
     case CM_SKETCH:  // sketch: sketch
     case CM_REDRAW:  // redraw: redraw
     case CM_VIEW:  // view: view
-    case CM_ANIMATE:  // animate: animat
     case CM_SURFACE:  // surface: surfac
     case CM_HISTOGRAM:  // histogram: plot
     case CM_PLOT:  // plot: plot

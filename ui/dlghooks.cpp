@@ -7,4 +7,3 @@
 WEAK int32_t mkmodeless(int32_t, int32_t, uint32_t) { return 0; }
 WEAK bool dlgmsg(int32_t, const Msg*) { return false; }
 WEAK void freetmpl(int32_t) {}
-WEAK int AudioMsg(int32_t, uint32_t) { return 0; }
