@@ -10,6 +10,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -93,6 +95,15 @@ struct FfVideo {
 };
 
 FfVideo* ffvopen(const char* host, int index) {
+  // A frame is read into a block of its own for every packet: blocks of
+  // frame size stay with the program instead of going back to the system
+  // and being faulted in again for the next frame.
+  static const bool kept = [] {
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    return true;
+  }();
+  (void)kept;
   auto* v = new FfVideo;
   v->cur = av_frame_alloc();
   v->nxt = av_frame_alloc();
@@ -117,8 +128,9 @@ void ffvsize(const FfVideo* v, int* w, int* h) {
   *h = v ? v->d.ctx->height : 0;
 }
 
-int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh) {
+int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stride) {
   if (!v || !out || dw < 1 || dh < 1) return -1;
+  if (stride < dw) stride = dw;
   // A sample before the frame in hand, or far past it, starts again from
   // the key frame before it.
   if ((v->cs >= 0 && sample < v->cs) || (v->cs < 0 && v->ns > sample) || sample > std::max(v->cs, v->ns) + 64) {
@@ -137,14 +149,26 @@ int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh) {
   }
   if (v->cs < 0) return -1;
   const AVFrame* f = v->cur;
+  const auto pf = static_cast<AVPixelFormat>(f->format);
+  if (f->width == dw && f->height == dh && (pf == AV_PIX_FMT_BGRA || pf == AV_PIX_FMT_BGR0)) {
+    // Already the pixels shown: copied row by row without their fourth byte.
+    for (int y = 0; y < dh; y++) {
+      const auto* __restrict s = reinterpret_cast<const uint32_t*>(f->data[0] + int64_t(y) * f->linesize[0]);
+      uint32_t* __restrict o = out + size_t(y) * size_t(stride);
+      for (int x = 0; x < dw; x++) o[x] = s[x] & 0xFFFFFFu;
+    }
+    return 0;
+  }
   v->sws = sws_getCachedContext(v->sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), dw, dh,
                                 AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr, nullptr);
   if (!v->sws) return -1;
   uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(out), nullptr, nullptr, nullptr};
-  int stride[4] = {dw * 4, 0, 0, 0};
-  sws_scale(v->sws, f->data, f->linesize, 0, f->height, dst, stride);
-  const size_t n = static_cast<size_t>(dw) * static_cast<size_t>(dh);
-  for (size_t i = 0; i < n; i++) out[i] &= 0xFFFFFF;
+  int lines[4] = {stride * 4, 0, 0, 0};
+  sws_scale(v->sws, f->data, f->linesize, 0, f->height, dst, lines);
+  for (int y = 0; y < dh; y++) {
+    uint32_t* o = out + size_t(y) * size_t(stride);
+    for (int x = 0; x < dw; x++) o[x] &= 0xFFFFFF;
+  }
   return 0;
 }
 
@@ -258,7 +282,7 @@ int ffaread(FfAudio* a, int64_t at, int16_t* out, int n) {
 
 FfVideo* ffvopen(const char*, int) { return nullptr; }
 void ffvclose(FfVideo*) {}
-int ffvframe(FfVideo*, int64_t, uint32_t*, int, int) { return -1; }
+int ffvframe(FfVideo*, int64_t, uint32_t*, int, int, int) { return -1; }
 void ffvsize(const FfVideo*, int* w, int* h) { *w = *h = 0; }
 FfAudio* ffaopen(const char*, int, int*, int*) { return nullptr; }
 void ffaclose(FfAudio*) {}

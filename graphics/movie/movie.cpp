@@ -323,16 +323,9 @@ int playAVI(int start, int index, int wait) {
 }
 
 namespace {
-// Paints the movie window now (UpdateWindow): through the window's repaint
-// when it shows the movie, else straight.
-void movpaint() {
-  const int n = winnum(mv.window);
-  const Wport* w = wport(n);
-  if (w && (w->misc & 0x80))
-    update(n, nullptr, 0);
-  else
-    AVIpaint(0, mv.window);
-}
+// Paints the movie window now (UpdateWindow): only the frame changes, so
+// only the frame is painted.
+void movpaint() { AVIpaint(0, mv.window); }
 }  // namespace
 
 int maintainAVI(int wait) {
@@ -427,38 +420,49 @@ int AVIpaint(int32_t, int32_t window) {
       y = r.rect[1];
     }
   }
-  // The frame, decoded when it is not the one in hand.
-  if (mv.pframe != k || mv.pw != dw || mv.ph != dh) {
-    mv.pix.assign(size_t(dw) * size_t(dh), 0);
-    if (ffvframe(mv.dec[mv.vid], k, mv.pix.data(), dw, dh) != 0) {
-      mv.pframe = -1;
+  // Where it is drawn: the window's memory when it has some, else its
+  // surface.
+  Dest d;
+  bool mem = false;
+  if (auto* o = static_cast<PwRec*>(heldptr(w->offscr)); o && heldptr(o->pixels) && o->depth >= 8) {
+    d.px = static_cast<uint8_t*>(heldptr(o->pixels));
+    d.bits = o->depth;
+    d.rowbytes = o->rowbytes;
+    d.w = std::min<int>(o->rect[2], static_cast<int>(o->rowbytes * 8 / o->depth));
+    d.h = o->rect[3];
+    mem = true;
+  } else if (Surface* sf = wm_surface(window)) {
+    d.px = reinterpret_cast<uint8_t*>(sf->px.data());
+    d.rowbytes = int64_t(sf->stride) * 4;
+    d.w = sf->w;
+    d.h = sf->h;
+  }
+  if (!d.px) return 0;
+  if (!mv.layout && !(mv.sflags & 3) && d.bits == 32 && x >= 0 && y >= 0 && x + dw <= d.w && y + dh <= d.h) {
+    // Decoded straight into place.
+    if (ffvframe(mv.dec[mv.vid], k, reinterpret_cast<uint32_t*>(d.px + y * d.rowbytes) + x, dw, dh,
+                 static_cast<int>(d.rowbytes / 4)) != 0)
       return 0;
+  } else {
+    // Through a frame of its own, decoded when it is not the one in hand.
+    if (mv.pframe != k || mv.pw != dw || mv.ph != dh) {
+      mv.pix.assign(size_t(dw) * size_t(dh), 0);
+      if (ffvframe(mv.dec[mv.vid], k, mv.pix.data(), dw, dh) != 0) {
+        mv.pframe = -1;
+        return 0;
+      }
+      mv.pframe = k;
+      mv.pw = dw;
+      mv.ph = dh;
     }
-    mv.pframe = k;
-    mv.pw = dw;
-    mv.ph = dh;
-  }
-  // avistereo: split for a stereo display, else drawn whole (mirrored or
-  // upside down by the stereo flags).
-  if (!(mv.layout && stsplit(mv.pix.data(), dw, dh, x, y))) {
-    mv.layout = 0;
-    Dest d;
-    if (auto* o = static_cast<PwRec*>(heldptr(w->offscr)); o && heldptr(o->pixels) && o->depth >= 8) {
-      d.px = static_cast<uint8_t*>(heldptr(o->pixels));
-      d.bits = o->depth;
-      d.rowbytes = o->rowbytes;
-      d.w = std::min<int>(o->rect[2], static_cast<int>(o->rowbytes * 8 / o->depth));
-      d.h = o->rect[3];
-      blit(d, mv.pix.data(), dw, dh, x, y, mv.sflags);
-      invalwin(window);
-    } else if (Surface* sf = wm_surface(window)) {
-      d.px = reinterpret_cast<uint8_t*>(sf->px.data());
-      d.rowbytes = int64_t(sf->stride) * 4;
-      d.w = sf->w;
-      d.h = sf->h;
+    // avistereo: split for a stereo display, else drawn whole (mirrored or
+    // upside down by the stereo flags).
+    if (!(mv.layout && stsplit(mv.pix.data(), dw, dh, x, y))) {
+      mv.layout = 0;
       blit(d, mv.pix.data(), dw, dh, x, y, mv.sflags);
     }
   }
+  if (mem) invalwin(window);
   if (jdebug > 2)
     logprintf("aviPaint %d T=%ld,%ld -> %ld x=%d-%d\n", static_cast<int>(k), static_cast<long>(r.shown),
               static_cast<long>(smp2ms(s, k)), static_cast<long>(r.due), x, x + dw - 1);
