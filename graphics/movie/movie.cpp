@@ -382,6 +382,7 @@ int maintainAVI(int wait) {
   }
   if (inval) movpaint();
   if (result == -2) return -2;
+  if (!mv.playing) return 0;  // it has just ended
   return result < 1 ? 1 : result;
 }
 
