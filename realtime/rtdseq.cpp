@@ -334,8 +334,8 @@ int setupcine(RtTask* t, RtOp* op) {
   return t->cur == cur && t->slot[0] == -1 ? 1 : 3;
 }
 
-// Starts a movie file: 1 when it plays.
-int setupmovie(RtTask* t, RtOp* op) {
+// Starts a movie file: 1 when it plays (*first: what its clock said).
+int setupmovie(RtTask* t, RtOp* op, int* first) {
   const std::string name = opstr(rtopk(op, 1));
   const int v = rtarg(op, 2, 0);
   const int mode = v >> 3, sflags = v & 7;
@@ -355,7 +355,7 @@ int setupmovie(RtTask* t, RtOp* op) {
   if (aviisopen()) rlsbuf();
   const Scr s = scrof(t);
   if (!s.hwnd || InitAVI(s.hwnd, name.c_str(), rp, mode, sflags, layout, 0, rate, playms) <= 0) return 0;
-  playAVI(0, 0, 1);
+  *first = playAVI(0, 0, 1);
   t->slot[0] = -2;
   rts.movtask = stkadr(t);
   return 1;
@@ -387,14 +387,19 @@ int rlsbuf() {
 
 int aviend() { return rlsbuf(); }
 
+namespace {
+int movtick(RtTask* t, RtOp* op, int r);
+}  // namespace
+
 int cineop(RtTask* t, RtOp* op, bool* logged) {
   int16_t& st = t->slot[0];
   if (st == 0) {
     const RtOpnd* o1 = rtopk(op, 1);
     if (o1 && (o1->kind & K_STRING)) {
-      if (op->opc == R_CINE && setupmovie(t, op)) {
+      int first = 0;
+      if (op->opc == R_CINE && setupmovie(t, op, &first)) {
         if (op->flg & OF_LOG) rtlog(rts.now, op, 1, t->result);
-        return DS_AGAIN;
+        return movtick(t, op, first);
       }
       st = 1;
       *logged = false;
@@ -412,8 +417,13 @@ int cineop(RtTask* t, RtOp* op, bool* logged) {
     *logged = false;
     return DS_DONE;
   }
-  // A movie playing.
-  const int r = maintainAVI(1);
+  return movtick(t, op, maintainAVI(1));
+}
+
+namespace {
+// What the movie's clock said (r) turned into the op's work.
+int movtick(RtTask* t, RtOp* op, int r) {
+  int16_t& st = t->slot[0];
   if (r == 0) {
     rlsbuf();
     st = 0;
@@ -435,6 +445,7 @@ int cineop(RtTask* t, RtOp* op, bool* logged) {
   if (jdebug > 2) logprintf("cine %d %d %d dc=%d -> %ld\n", op->opc, st, r, 0, static_cast<long>(t->due));
   return DS_AGAIN;
 }
+}  // namespace
 
 // ---- Sweeps ------------------------------------------------------------------------------
 
