@@ -418,7 +418,10 @@ void textprep(RtTask* t, RtOp* op) {
     int32_t l4 = rtarg(op, 4, 0);
     if (l4 >= 1 && l4 <= len) len = l4;
     t->slot[0] = static_cast<int16_t>(len);
-    t->slot[1] = static_cast<int16_t>((rtarg(op, 3, 0) << 8) | (l4 & 0xFF));
+    // The flags in the high byte, the character limit in the low one: each
+    // kept to its byte, so that neither spills into the other.
+    const int32_t lim = std::clamp<int32_t>(l4, 0, 255);
+    t->slot[1] = static_cast<int16_t>(static_cast<uint16_t>(((rtarg(op, 3, 0) & 0xFF) << 8) | lim));
   }
 }
 

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -155,6 +160,31 @@ TEST_F(Movie, OpenFailuresReopenAndFinish) {
   EXPECT_EQ(b.size(), 232u + 24 * 2 + 2 * 24);
   // Nothing is open: frames are refused.
   EXPECT_EQ(avwrite(f.data(), f.size(), 1, 0), -1);
+}
+
+TEST_F(Movie, AFailedWriteStopsTheRecordingAndLeavesNoFile) {
+  // Files may not grow past 2 KB: the frames of a 16 x 16 recording fail.
+  struct rlimit keep {};
+  getrlimit(RLIMIT_FSIZE, &keep);
+  void (*old)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit lim = keep;
+  lim.rlim_cur = 2048;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
+  std::vector<uint8_t> f(16 * 16 * 4, 1);
+  ASSERT_EQ(avwopen((dir + "/big.avi").c_str(), 16, 16, 10, 32, 1), 0);
+  int failed = 0;
+  for (int i = 0; i < 8; i++) {
+    f[0] = static_cast<uint8_t>(i);
+    if (avwrite(f.data(), f.size(), 1, 0) != 0) failed++;
+  }
+  const int closed = avwclos();
+  setrlimit(RLIMIT_FSIZE, &keep);
+  signal(SIGXFSZ, old);
+  EXPECT_GT(failed, 0);
+  EXPECT_EQ(closed, -1);
+  EXPECT_FALSE(avwisopen());
+  EXPECT_FALSE(fs::exists(dir + "/big.avi"));
+  for (const auto& e : fs::directory_iterator(dir)) ADD_FAILURE() << "left behind: " << e.path();
 }
 
 TEST_F(Movie, HeaderReaderOnOurFilesAndBrokenOnes) {
