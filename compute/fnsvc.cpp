@@ -18,13 +18,6 @@
 
 #define WEAK __attribute__((weak))
 
-WEAK int import(int) { return fnnavl(); }
-WEAK int16_t* fldcmd(uint32_t* count) {
-  if (count) *count = 0;
-  fnnavl();
-  return nullptr;
-}
-
 WEAK int winrect(int32_t, int* rect) {
   if (rect) rect[0] = rect[1] = rect[2] = rect[3] = 0;
   return 0;
@@ -99,6 +92,3 @@ WEAK int getbox(int16_t* box, int mode, int, int) {
   if (box) std::memset(box, 0, mode == 2 ? 12 : 8);
   return fnnavl();
 }
-
-WEAK int comread(int, char*, int, int) { return fnnavl(); }
-

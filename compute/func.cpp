@@ -373,7 +373,7 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     // An operation that reads its operand while it writes the result keeps
     // the operand's data when the destination is that same variable.
     if ((f->flags & FN_KEEP) && samevar(c.dest, oprec(0))) mode = 2;
-    if ((code == 103 || code == 247) && c.aux == 115 && (t[OT_KIND] & K_LIST) &&
+    if ((code == 103 || code == 247 || code == 291) && c.aux == 115 && (t[OT_KIND] & K_LIST) &&
         (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
       mode = 1;
     // Vector records take only vector records: other items are refused

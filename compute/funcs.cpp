@@ -29,6 +29,7 @@
 #include "files/paths.h"
 #include "files/rdary.h"
 #include "lang/namehooks.h"
+#include "realtime/devices/comport.h"
 #include "realtime/devices/devvar.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
@@ -1235,11 +1236,16 @@ int run_resrc(FnCall&) {
 }
 
 int su_import(FnCall& c) {
-  import(0);
-  if (stopped()) {
+  // The destination decides what is read: numbers, one string or a list.
+  getdst(c.dest);
+  // Nothing to read (an empty block, no file) ends without a value.
+  if (import(0) <= 0 || stopped()) {
     c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
+  // Lines are assigned as the assignment assigns them: one line read into
+  // a list makes a list of one element.
+  c.aux = 115;
   return FS_GO;
 }
 

@@ -8,7 +8,7 @@
 #include "core/state.h"
 #include "core/varbl.h"
 #include "lang/names.h"
-#include "realtime/hwcells.h"
+#include "realtime/devices/devsetup.h"
 #include "lang/parse.h"
 #include "ui/clocks.h"
 #include "ui/editor.h"

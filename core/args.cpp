@@ -655,6 +655,16 @@ int getarg(int n, float* value, char* text, int maxlen, int* length) {
   return kind;
 }
 
+bool argstr(int n, std::string* out, int max) {
+  std::string buf(static_cast<size_t>(std::max(max, 0)) + 1, '\0');
+  float v = 0.0f;
+  int len = 0;
+  int t = getarg(n, &v, buf.data(), max + 1, &len);
+  if (!(t & K_STRING) || (t & K_LIST)) return false;
+  out->assign(buf.data(), static_cast<size_t>(std::clamp(len, 0, max)));
+  return true;
+}
+
 int intarg(int n, int dflt) {
   float v;
   int t = getarg(n, &v, nullptr, 0, nullptr);

@@ -21,6 +21,7 @@
 // Commands leave their numeric results there; `error` leaves -code in #0.
 #pragma once
 #include <cstdint>
+#include <string>
 
 struct PtrRec;
 
@@ -54,6 +55,9 @@ int argset(int n, int32_t handle);
 // and, when maxlen > 0, its text (at most maxlen - 1 characters and a NUL)
 // and the text's length.
 int getarg(int n, float* value, char* text, int maxlen, int* length);
+// The text of argument n when it is a string that is not a list (at most
+// max characters); false, and out unchanged, for any other argument.
+bool argstr(int n, std::string* out, int max);
 // Argument n as a 16-bit integer (clamped to +-32767, truncated toward
 // zero), a 32-bit integer (clamped to +-2147400000, truncated) or a float
 // when it has a numeric kind (any of 0x7D0); else the default.

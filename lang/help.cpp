@@ -313,7 +313,7 @@ int wiki(const char* topic) {
   }
   std::string path = std::string(wikiroot) + (topic[0] == '/' ? "" : wikisub) + enc + ".txt";
   char* reply = nullptr;
-  if (httpget(path.c_str(), wikihost, 80, nullptr, &reply, nullptr, 0) < 1 || !reply) {
+  if (httpget(path.c_str(), wikihost, 80, "Connection: close", &reply, nullptr, 0) < 1 || !reply) {
     std::free(reply);
     return 0;
   }

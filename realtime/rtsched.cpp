@@ -15,7 +15,6 @@
 #include "lang/help.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
-#include "realtime/hwcells.h"
 #include "realtime/rtdisp.h"
 #include "realtime/rtops.h"
 #include "ui/clocks.h"
@@ -32,6 +31,8 @@
 #include <sys/resource.h>
 
 RtState rts;
+
+int16_t priority;
 
 namespace {
 // The watched word: a variable element named by argument 6.

@@ -12,6 +12,7 @@
 #include "ui/hooks.h"
 #include "compute/arith.h"
 #include "compute/fnsvc.h"
+#include "realtime/devices/comport.h"
 #include "ui/cursor.h"
 #include "ui/dlghooks.h"
 #include "ui/platform/audio.h"

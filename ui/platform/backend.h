@@ -40,6 +40,8 @@ class Backend {
   virtual bool paging() = 0;
   // Whether a pointer device (a mouse) is there.
   virtual bool pointer() { return false; }
+  // The file descriptor keys are read from (standard input is 0), -1 none.
+  virtual int keysfd() { return -1; }
 };
 
 // The backend in use: the one set by setbackend, else the one chosen at

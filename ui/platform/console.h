@@ -51,6 +51,7 @@ class Console : public Backend {
   void rowout(int win, const char* text, int n) override;
   void beep() override {}
   bool paging() override { return false; }
+  int keysfd() override { return infd; }
   bool ended() const { return eof && pos >= len; }
 
  private:

@@ -42,6 +42,7 @@ class ScriptInput : public Backend {
   void beep() override { inner_->beep(); }
   bool paging() override { return inner_->paging(); }
   bool pointer() override { return true; }
+  int keysfd() override { return inner_->keysfd(); }
   bool done() const { return pos_ >= steps_.size(); }
   bool loaded() const { return ok_; }
 
