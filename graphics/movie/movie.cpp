@@ -126,7 +126,7 @@ void avisnd() {
     const int32_t rate = audrate();
     const MovRec& r = movtab[curmov];
     const int64_t t0 = smp2ms(s, s.start);
-    int64_t from = std::max<int64_t>(r.shown, t0);
+    int64_t from = std::max<int64_t>(r.shown + 1, t0);  // from the time it starts at
     const int64_t first = from * rate / 1000;
     const int64_t len = (smp2ms(s, int64_t(s.start) + s.length) - t0) * rate / 1000;
     playaud(first, t0 * rate / 1000 + len, mv.loops, mv.ratefac);
@@ -353,7 +353,10 @@ int maintainAVI(int wait) {
       }
     }
     if (r.due > t) {
-      result = std::max<int>(result, static_cast<int>(std::min<int64_t>(r.due - t, 10000)));
+      // The wait on the program's clock: media time runs at the rate factor.
+      const double rf = mv.ratefac > 0 ? mv.ratefac : 1.0;
+      const int64_t w = static_cast<int64_t>(std::ceil(double(r.due - t) / rf));
+      result = std::max<int>(result, static_cast<int>(std::min<int64_t>(w, 10000)));
       continue;
     }
     if (t == r.shown) continue;

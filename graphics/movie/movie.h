@@ -40,7 +40,8 @@ int InitAVI(int32_t window, const char* file, const int32_t* rect, int mode, int
 int playAVI(int start, int index, int wait);
 // The clock of the playing movie: 0 when nothing plays, -1 when a frame is
 // due and wait is set (the caller paints it), -2 when the movie has just
-// looped, else the ms until the next frame is due (1 to 10000). Without
+// looped, else the ms of the program's clock until the next frame is due
+// (1 to 10000; media time runs at the rate factor). Without
 // wait a due frame is painted in the movie window at once.
 int maintainAVI(int wait);
 // Paints the frame of the current record's shown time into the movie
