@@ -92,6 +92,7 @@ Scr scrof(const RtTask* t) {
 
 Scr dspsel(RtTask* t) {
   Scr s = scrof(t);
+  scrpixhk = scrhook;
   if (s.port) {
     if (pixtg.mem != s.px) pixtgt(s.w->offscr);
     setPort(s.port);

@@ -697,7 +697,12 @@ void rtafter(uint16_t flags0, bool watching) {
   if (flags0 & RF_TASKBAR) TaskBar(1);
   setres(1, 0);
   scrflags = static_cast<int16_t>(scrflags & ~0x200);
-  if (rts.flags & RF_PAUSED) return;
+  if (rts.flags & RF_PAUSED) {
+    // The windows stay; nothing outside the run draws into their memory
+    // meanwhile (a window closed while paused leaves nothing behind).
+    rtscrfree();
+    return;
+  }
   // The log is closed.
   RtLogEnt* e0 = log0();
   if (e0 && rts.logall > 1) {
