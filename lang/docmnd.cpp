@@ -57,6 +57,7 @@
 #include "ui/events.h"
 #include "ui/fonts.h"
 #include "ui/hooks.h"
+#include "ui/menu.h"
 #include "ui/sysserv.h"
 #include "ui/window.h"
 
@@ -79,8 +80,8 @@ int listed(int code, int reason, int (*handler)() = nullptr) {
 int implyd(int code) {
   tmstat(0, TM_IMPLYD, "implyd");
   // Code 98 is tried as a compiled macro (runipc), a text macro (Runmac)
-  // and, with trace-mask bit 2, a menu (menucmd) once those exist.
-  if (code == CM_UNKNOWN && (runipc(1) == 0 || Runmac(1) == 0)) {
+  // and, with trace-mask bit 2, a menu (menucmd).
+  if (code == CM_UNKNOWN && (runipc(1) == 0 || Runmac(1) == 0 || ((trcmsk & 2) && menucmd(1) == 0))) {
     tmstat(1, TM_IMPLYD, "implyd");
     return 0;
   }
@@ -278,7 +279,7 @@ int DOCMND(int code) {
     case CM_SYSINT: sysint(); return 0;
     case CM_UPDATE: flushpnt(); return 0;
     case CM_WINDOW: return wincmd();  // window: winarg, setwin / iconwin; the window number to r0
-    case CM_MENU:   // menu: menucmd
+    case CM_MENU: return menucmd(0);  // menu: menucmd
     case CM_EDIT:   // edit: edit, then edtext; status bit 0x40 cleared after
       return notavl(code);
     case CM_PATTERN: return pattern();  // pattern: no fill patterns on this platform

@@ -1,6 +1,6 @@
 // Services of the dialog and movie modules that the window procedure and
-// the message loops call. Each module that owns one defines it with this
-// very signature; the weak stand-in in dlghooks.cpp answers until then.
+// the message loops call; each module that owns one defines it with this
+// very signature.
 #pragma once
 #include <cstdint>
 

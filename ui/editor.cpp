@@ -185,8 +185,9 @@ int rdkeys(char* buf, int start, int length, int max) {
       result = key + 0x100;
       break;
     }
-    // F1..F10 on a blank command line run the key menu's texts.
-    if (prompt && ln.len == 0 && key >= 187 && key <= 196) {
+    // F1..F10 (and Esc, the key menu's first item, taken from its character)
+    // on a blank command line run the key menu's texts.
+    if (prompt && ln.len == 0 && ((key >= 187 && key <= 196) || (key == 155 && keymsg == WM_CHAR))) {
       int n = 0;
       if (fncstr(key, 0, &n) && n > 0) {
         result = 0;
