@@ -40,3 +40,8 @@ int dopause();
 int qrgb24(int code, float a, float b, int code2, float* r);
 // Number of set bits of v for v > 0; 0 for v <= 0.
 int bitcnt(int32_t v);
+
+// The mean and the sample standard deviation the reductions derive from
+// the sum, the sum of squares and the count of elements that are not
+// missing (a count of 0 divides as 1; one element deviates by 0).
+void redend(double sum, double sq, int32_t valid, double* mean, double* sd);

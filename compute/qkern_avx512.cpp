@@ -2,8 +2,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <immintrin.h>
+
 #include "compute/qkern.h"
 #pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq")
+// The 512-bit conversions of the reduction kernels are spelt out.
+#define QK_AVX512 1
 
 namespace qk_avx512 {
 #include "compute/qkern.inc"
