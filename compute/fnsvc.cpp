@@ -75,14 +75,6 @@ WEAK int setvec(uint8_t* out, int* argn, int ncoord) {
   }
   return used;
 }
-WEAK float vdist(const int16_t* a, const int16_t* b, int n) {
-  double s = 0.0;
-  for (int k = 0; k < n && k < 3; k++) {
-    double d = static_cast<double>(a[k]) - b[k];
-    s += d * d;
-  }
-  return static_cast<float>(std::sqrt(s));
-}
 WEAK float vangle(int, int16_t*, int) {
   fnnavl();
   return 0.0f;

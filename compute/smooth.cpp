@@ -24,11 +24,6 @@
 #include "graphics/veclist.h"
 #include "ui/events.h"
 
-#define WEAK __attribute__((weak))
-
-WEAK int vdraw(int32_t, int) { return 0; }
-WEAK int vmove(const int16_t*) { return 0; }
-
 int (*scrpixhk)(ScrPix* out) = nullptr;
 
 namespace {

@@ -13,6 +13,8 @@
 #include "core/state.h"
 #include "core/varbl.h"
 #include "graphics/drawstate.h"
+#include "graphics/imgvars.h"
+#include "graphics/pen.h"
 #include "graphics/pixels.h"
 #include "graphics/veclist.h"
 #include "lang/names.h"
@@ -266,7 +268,7 @@ static int follow(const int16_t* point, int direction) {
         ty += DY[hist(k)];
       }
       int16_t seg[4] = {0, 0, static_cast<int16_t>(tx), static_cast<int16_t>(ty)};
-      int q = (dircode(seg) - r) & 7;
+      int q = (dircode(seg, seg + 2) - r) & 7;
       int fx = px, fy = py;
       int n = iserch(0, &fx, &fy, q, 20);
       if (n < 1) n = 1;
@@ -429,7 +431,7 @@ int trcfun(uint8_t* out, int mode) {
     curflg = saved;
     int16_t seg[4] = {p0[0], p0[1], 0, 0};
     std::memcpy(seg + 2, p2, 4);
-    dir = dircode(seg);
+    dir = dircode(seg, seg + 2);
   } else {
     a++;
   }

@@ -17,6 +17,7 @@
 #include <stdio_ext.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -169,6 +170,20 @@ int fndfil(const char* name) {
   return -1;
 }
 
+int ovwask(const char* name) {
+  std::string full = hostpath(name);
+  int exists = Exists(full.c_str());
+  if ((pflags & 0x1) && exists && !(state & (ST_TMACRO | ST_CMACRO | ST_STARTUP))) {
+    jprintf(1, "Overwriting existing file: %s\tOkay? ", full.c_str());
+    if (yesno(-1) < 1) return -1;
+  }
+  char work[UNIT_NAMELEN];
+  int r = wrtchk(full.c_str(), work, exists);
+  return r < 0 ? r : 0;
+}
+
+int werrno = 0;
+
 int openf(const char* name, int mode, int) {
   if (!name || !*name) return -1;
   int slot = serslot(name);
@@ -192,16 +207,7 @@ int openf(const char* name, int mode, int) {
     return -1;
   }
 
-  if (mode & UM_CREATE) {
-    int exists = Exists(full.c_str());
-    if ((pflags & 0x1) && exists && !(state & (ST_TMACRO | ST_CMACRO | ST_STARTUP))) {
-      jprintf(1, "Overwriting existing file: %s\tOkay? ", full.c_str());
-      if (yesno(-1) < 1) return -1;
-    }
-    char work[UNIT_NAMELEN];
-    int r = wrtchk(full.c_str(), work, exists);
-    if (r < 0) return r;
-  }
+  if ((mode & UM_CREATE) && ovwask(full.c_str()) < 0) return -1;
 
   char s[5];
   unitmode(mode, s);
@@ -268,9 +274,11 @@ int wrtblk(int unit, int32_t record, const void* buf, int32_t length, int64_t of
   size_t want = static_cast<size_t>(length);
   // The bytes are handed to the system before success is reported, so a
   // full disk shows here and not later at a close nobody checks.
+  errno = 0;
   bool ok = fwrite(buf, 1, want, fp) == want;
   if (fflush(fp) != 0) ok = false;
   if (!ok) {
+    werrno = errno ? errno : EIO;
     // Drop what the stream still holds, so that it is not written later at
     // whatever place the stream has reached by then.
     __fpurge(fp);

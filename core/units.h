@@ -69,6 +69,13 @@ extern UnitSlot filtab[NUNITS];
 // error 68 when no slot is free. Mode bit 0x80 creates (truncates); every
 // other mode keeps the file's contents.
 int openf(const char* name, int mode, int reclen);
+// Asks before an existing file is overwritten (pflags bit 0x1, outside
+// macros) and makes the check before creating it: 0 to go on, -1 refused.
+// openf asks it for a create; a writer that creates the file under another
+// name asks it for the name it replaces.
+int ovwask(const char* name);
+// The system's cause (errno) of the last failed wrtblk.
+extern int werrno;
 // The unit open on `name` (any form; compared as host path), or -1.
 int fndfil(const char* name);
 // Reads `length` bytes at offset + record x length: the bytes read (fewer at

@@ -701,6 +701,16 @@ int32_t chkoff(PtrRec* r, int kind, int32_t* count, int32_t* part, int32_t n, ui
   return r->Length;
 }
 
+namespace {
+
+// A file-backed record keeps the record its file layer chose: its rows may
+// lie at fixed places (strips, padded or packed rows), blocks of a small
+// window's size could number more than a block number counts (16 bits),
+// and records that share its buffers keep using their size.
+bool keeprec(const PtrRec* r) { return (r->Flg & K_FILE) != 0; }
+
+}  // namespace
+
 int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n) {
   BufRec* b = bufrec(r);
   bool win = b && (b->Bflg & 2);
@@ -732,7 +742,7 @@ int32_t sbufdm(PtrRec* r, const uint32_t* offs, int32_t n) {
     }
   }
   if (prod > INT32_MAX) prod = INT32_MAX;
-  if (prod != n) {
+  if (prod != n && !keeprec(r)) {
     r->Rwds = static_cast<int32_t>(prod);
     // Items narrower than a byte fill the record's last byte in part.
     if (b) b->Rsiz = static_cast<int32_t>(narrow(((r->Wsiz & 63) * prod + 7) / 8));

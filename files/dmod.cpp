@@ -58,10 +58,13 @@ int dmodhdr(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   bool cplx = et & 4;
   int wsiz = (et & 3) == 2 ? 96 : ((et & 3) + 1) * 8;
   if (cplx) nx *= 2;
-  int64_t nz = std::max<int64_t>(sz, 1) * std::max<int64_t>(st, 1);
-  if (nx < 1 || ny < 1 || nz > INT32_MAX) return refuse();
-  // The data must be in the file.
-  if (data0 + (nx * ny * nz * (wsiz & 63) / 8) > flen) return refuse();
+  // The sizes in the header are checked as they are multiplied: the data
+  // must lie in the file.
+  int64_t nz = 0, items = 0, bytes = 0;
+  if (nx < 1 || ny < 1 || __builtin_mul_overflow(std::max<int64_t>(sz, 1), std::max<int64_t>(st, 1), &nz) ||
+      nz > INT32_MAX || __builtin_mul_overflow(nx * ny, nz, &items) ||
+      __builtin_mul_overflow(items, (wsiz & 63) / 8, &bytes) || bytes > flen - int64_t{data0})
+    return refuse();
   int rec = setfdim(r, nx, ny, nz, wsiz, data0, 1);
   if (rec < 0) return refuse();
   if (FilRec* f = filrec(r)) f->Frec = static_cast<uint16_t>(std::min(rec, 65535));
@@ -142,7 +145,10 @@ int bmphdr(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
     return refuse();
   int64_t row = (w * bits + 7) / 8;
   int64_t padded = (row + 3) & ~int64_t{3};
-  int64_t frame = padded * h;
+  int64_t frame = 0;
+  // A frame the header's sizes cannot describe is refused (w and h are
+  // below 2^31, a row below 2^34 bytes: the product is checked).
+  if (__builtin_mul_overflow(padded, h, &frame)) return refuse();
   int64_t nz = frame > 0 ? (flen - off) / frame : 1;
   if (nz < 1) nz = 1;
   int rec = setfdim(r, w, h, nz, bits, off, 4);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 #include <strings.h>
 
 #include "core/blkbuf.h"
@@ -14,10 +15,16 @@
 #include "core/state.h"
 #include "core/units.h"
 #include "files/fileutil.h"
+#include "files/imgcommon.h"
+#include "files/safewrite.h"
 #include "files/rdary.h"
 #include "lang/rdline.h"
+#include "ui/events.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+#include <stdio_ext.h>
+#include <cerrno>
 
 namespace {
 
@@ -96,6 +103,68 @@ bool emptyunit(int u) {
 }
 }  // namespace
 
+namespace {
+
+// a * b, false when it overflows.
+bool mul(int64_t a, int64_t b, int64_t* out) { return !__builtin_mul_overflow(a, b, out); }
+
+}  // namespace
+
+bool hdrfits(PtrRec* r, int64_t flen, int64_t grow) {
+  FilRec* f = filrec(r);
+  if (!f || flen < 0) return false;
+  int bits = r->Wsiz & 63;
+  if (bits == 0) bits = 8;
+  int64_t nx = std::max<uint32_t>(r->Datdims[0], 1), rows, bytes;
+  int64_t row = (nx * bits + 7) / 8;
+  if (!mul(std::max<uint32_t>(r->Datdims[1], 1), std::max<uint32_t>(r->Datdims[2], 1), &rows) ||
+      !mul(row, rows, &bytes))
+    return false;
+  int64_t most = INT64_MAX;
+  if (grow > 0 && !mul(flen, grow, &most)) most = INT64_MAX;
+  const auto* idx = f->Strip > 0 ? static_cast<const uint32_t*>(stkptr(f->Strip)) : nullptr;
+  if (idx) {
+    int64_t n = idx[0], sum = 0;
+    for (int64_t k = 0; k < n; k++) {
+      int64_t o = idx[1 + k], l = idx[1 + n + k];
+      // A packed strip starts inside the file; a plain one ends there too.
+      if (o > flen || (grow == 0 && o + l > flen)) return false;
+      sum += l;
+    }
+    if (grow > 0) return bytes <= most + 65536;
+    // One strip holds all rows one after another; strips hold the rows.
+    return n == 1 ? idx[1] + bytes <= flen : sum >= bytes;
+  }
+  if (grow > 0) return bytes <= most + 65536;
+  int64_t pad = f->Pad < 0 ? -f->Pad / 8 : 0, need;
+  // The last row's pad bytes may be missing.
+  if (!mul(rows, row + pad, &need) || need - pad > flen - static_cast<int64_t>(r->Mptr)) return false;
+  return true;
+}
+
+namespace {
+
+// The checks made on an existing file's header before a file-backed
+// variable uses it: PCX and JPEG pixels move only whole (read and write);
+// a header may not promise more than its file holds; rows of a compressed
+// file are never written (a row packed anew would overwrite the next). A
+// refusal is error 86.
+bool hdrok(PtrRec* r, bool write) {
+  FilRec* f = filrec(r);
+  int t = f->Flg & FF_TYPE, pm = f->Flg & FF_PACK;
+  int comp = t == FT_TIFF ? imgfmt::tifcomp : 0;
+  int64_t grow = comp == 5 ? 4096 : (comp || pm == 2) ? 64 : pm == 1 ? 4096 : 0;
+  bool packed = comp || pm == 1 || pm == 2;
+  if (t == FT_JPEG || t == FT_PCX || !hdrfits(r, imgfmt::unitlen(f->Lun), grow) || (packed && write)) {
+    if (!(state & ST_ERROR)) error(0, 86);
+    return false;
+  }
+  if (packed) f->Mod = static_cast<uint16_t>(f->Mod | FM_KEEP);
+  return true;
+}
+
+}  // namespace
+
 int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   *total = -1;
   if (!r) return kind;
@@ -127,7 +196,10 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   if (BufRec* b = bufrec(r); b && b->Rsiz > 0) rs = b->Rsiz;
 
   bool created = (m & UM_CREATE) != 0;
+  // A file this opening makes is deleted again when the opening fails.
+  bool made = false;
   if (!f->Lun) {
+    made = Exists(f->Nam) == 0;
     int u = openf(f->Nam, m, rs);
     if (u < 0 && !given && !write && !(state & ST_ERROR)) {
       m = 65 | UM_TEMP;  // a file that can only be read
@@ -145,12 +217,19 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
       return kind;
     }
     f->Lun = static_cast<uint8_t>(u);
-    // An empty file opened for writing whose name or format asks for a
-    // header is new: it gets its header (other names stay raw).
-    if (!created && (m & (UM_UPDATE | UM_WRITE)) && !(m & UM_TEXT) && !(f->Flg & FF_NOHDR) &&
-        (imgtyp(f->Nam) == FT_TIFF || (f->Flg & FF_TYPE)) && emptyunit(u))
+    // An empty file opened for writing (or made by this opening) whose
+    // name or format asks for a header is new: it gets its header (other
+    // names stay raw). An empty file only read has no header: refused.
+    if (!created && (write || made) && (m & (UM_UPDATE | UM_WRITE)) && !(m & UM_TEXT) &&
+        !(f->Flg & FF_NOHDR) && (imgtyp(f->Nam) == FT_TIFF || (f->Flg & FF_TYPE)) && emptyunit(u))
       created = true;
   }
+
+  made = made && Exists(f->Nam) == 1;
+  auto drop = [&] {
+    closef(f->Lun, made ? 1 : 0);
+    f->Lun = 0;
+  };
 
   if (r->Wsiz <= 0) r->Wsiz = static_cast<int16_t>((kind & 0x620) ? 8 : (kind & K_VECTOR) ? 136 : 96);
   int bits = r->Wsiz & 63;
@@ -169,8 +248,7 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     if (!bufrec(r)) {
       auto* b = static_cast<BufRec*>(zeroblk(static_cast<int32_t>(sizeof(BufRec)) | sbit));
       if (!b) {
-        closef(f->Lun, 0);
-        f->Lun = 0;
+        drop();
         return kind;
       }
       r->Bufp = static_cast<int32_t>(b->BPTR);
@@ -180,8 +258,7 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     // A scratch record's buffers are scratch too: they go with the command
     // (a pointer that keeps the record gets buffers of its own).
     if (chgbuf(r, rs, sbit) != rs) {
-      closef(f->Lun, 0);
-      f->Lun = 0;
+      drop();
       if (!(state & ST_ERROR)) error(0, 42);
       return kind;
     }
@@ -201,9 +278,23 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   int32_t rec = -1;
   lastrec = 0;
   if (created) {
-    bool raw = (f->Flg & FF_NOHDR) ||
-               (r->Wsiz == 8 && (kind & K_IMAGE) && r->Datdims[0] == 512 && r->Datdims[1] == 512);
+    // BMP is read only, and PCX and JPEG pixels move only whole (read and
+    // write): a new file of theirs is no file-backed variable.
+    int t = (f->Flg & FF_TYPE) ? (f->Flg & FF_TYPE) : imgtyp(f->Nam);
+    if (!(f->Flg & FF_NOHDR) && (t == FT_BMP || t == FT_PCX || t == FT_JPEG)) {
+      error(0, 86);
+      drop();
+      return kind;
+    }
+    // An 8-bit 512 x 512 image goes raw, unless its name asks for a header.
+    bool raw = (f->Flg & FF_NOHDR) || (r->Wsiz == 8 && (kind & K_IMAGE) && r->Datdims[0] == 512 &&
+                                       r->Datdims[1] == 512 && !t);
     if (!raw) sethdr(r);
+    if (state & ST_ERROR) {
+      // The header could not be written (sethdr reported why).
+      drop();
+      return kind;
+    }
     if (lastrec <= 0)
       setfdim(r, r->Datdims[0], r->Datdims[1], r->Datdims[2], r->Wsiz, 0, 0);
     rec = lastrec;
@@ -212,16 +303,18 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   } else {
     auto* buf = static_cast<uint8_t*>(getbuf(512));
     if (!buf) {
-      closef(f->Lun, 0);
-      f->Lun = 0;
+      drop();
       return kind;
     }
     int h = gethdr(buf, r);
     kind = r->Flg;
     if (h < 0 && (state & ST_ERROR)) {
       // A header of a known format that could not be read.
-      closef(f->Lun, 0);
-      f->Lun = 0;
+      drop();
+      return kind;
+    }
+    if (h >= 0 && !hdrok(r, write)) {
+      drop();
       return kind;
     }
     if (h < 0 && (kind & K_IMAGE)) {
@@ -253,10 +346,27 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
       return textvar(r, f, kind, total, wsiz);
     }
     rec = h > 0 ? h : lastrec;
+    if (!shared) {
+      // The header may have changed the kind: another record of the file
+      // with that kind has buffers already, which this one then shares
+      // (two sets of buffers on one file would each miss the other's data).
+      int32_t ownb = r->Bufp;
+      uint32_t owna = r->Addr;
+      r->Bufp = 0;
+      pactiv(r, 0);
+      if (bufrec(r)) {
+        shared = true;
+        freblk(static_cast<int32_t>(owna));
+        freblk(ownb);
+        b = bufrec(r);
+      } else {
+        r->Bufp = ownb;
+        r->Addr = owna;
+      }
+    }
   }
   if (state & ST_ERROR) {
-    closef(f->Lun, 0);
-    f->Lun = 0;
+    drop();
     return kind;
   }
   if (rec <= 0) rec = b->Rsiz;
@@ -273,8 +383,7 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     if (k > 1) {
       int64_t big = static_cast<int64_t>(rec) * k;
       if (big > INT32_MAX / 4) {
-        closef(f->Lun, 0);
-        f->Lun = 0;
+        drop();
         error(0, 86);
         return kind;
       }
@@ -283,15 +392,13 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   } else if (f->Strip > 0 ? *static_cast<uint32_t*>(stkptr(f->Strip)) > 32767
                           : static_cast<int64_t>(r->Datdims[1]) * r->Datdims[2] > 32767) {
     // One row a record (or strip): more rows than block numbers.
-    closef(f->Lun, 0);
-    f->Lun = 0;
+    drop();
     error(0, 86);
     return kind;
   }
   if (rec > 0 && rec != b->Rsiz) {
     if (chgbuf(r, rec, shared ? 0 : sbit) != rec) {
-      closef(f->Lun, 0);
-      f->Lun = 0;
+      drop();
       if (!(state & ST_ERROR)) error(0, 42);
       return kind;
     }
@@ -302,8 +409,7 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   r->Rwds = static_cast<int32_t>(static_cast<int64_t>(b->Rsiz) * 8 / bits);
   int64_t n = dimprod(r);
   if (n > INT32_MAX) {
-    closef(f->Lun, 0);
-    f->Lun = 0;
+    drop();
     error(0, 86);
     return kind;
   }
@@ -406,12 +512,20 @@ int sethdr(PtrRec* r) {
   if (inihdr(r, buf, 1, blk) < 0) return 0;
   int type = f->Flg & FF_TYPE;
   int res = 0;
+  bool before = state & ST_ERROR;
+  werrno = 0;
   if (type <= FT_TIFF)
     res = settif(r, f->Lun, blk);
   else if (type == FT_DMOD || type == FT_DMPX)
     res = putdmod(r, f->Lun, blk);
-  else if (type == FT_BMP || type == FT_TEXT)
+  else if (type == FT_TEXT)
     res = type;
+  if (werrno && !before) {
+    // A header the system would not take: the write failed, said why.
+    state &= ~ST_ERROR;
+    wrterr(f->Nam, 0, werrno);
+    return 0;
+  }
   // Without a header, the data start the file (it reads back raw).
   if (lastrec <= 0)
     setfdim(r, r->Datdims[0], r->Datdims[1], r->Datdims[2], r->Wsiz, res > 0 ? r->Mptr : 0, 0);
@@ -422,12 +536,14 @@ int sethdr(PtrRec* r) {
 
 int setfdim(PtrRec* r, int64_t nx, int64_t ny, int64_t nz, int wsiz, int64_t offset, int align) {
   int bits = wsiz & 63;
+  if (nx < 0 || ny < 0 || nz < 1 || nx > UINT32_MAX || ny > UINT32_MAX || nz > UINT32_MAX || offset < 0 ||
+      offset > UINT32_MAX)
+    return -1;
   int64_t rowbits = static_cast<int64_t>(bits) * nx;
   int64_t row = (rowbits + 7) / 8;
   int64_t rem = align > 0 ? ((align - 1) & row) : 0;
-  if (row * ny < 1 || nz < 1 || nx > UINT32_MAX || ny > UINT32_MAX || nz > UINT32_MAX ||
-      offset < 0 || offset > UINT32_MAX)
-    return -1;
+  int64_t all = 0;
+  if (__builtin_mul_overflow(row, ny, &all) || all < 1) return -1;
   r->Mptr = static_cast<uint32_t>(offset);
   r->Ndims = nz < 2 ? 2 : 3;
   r->Datdims[0] = static_cast<uint32_t>(nx);
@@ -438,7 +554,7 @@ int setfdim(PtrRec* r, int64_t nx, int64_t ny, int64_t nz, int wsiz, int64_t off
   int64_t rec;
   if (rowbits % 8 == 0 && rem == 0) {
     if (f) f->Pad = 0;
-    int64_t total = row * ny;
+    int64_t total = all;
     if (total < 512) total *= nz;
     if (total <= 4096) {
       rec = total;
@@ -461,6 +577,26 @@ int setfdim(PtrRec* r, int64_t nx, int64_t ny, int64_t nz, int wsiz, int64_t off
 // ---------------------------------------------------------------------------
 // Moving records.
 
+namespace {
+
+// A failed write: reported with the system's cause unless an error was
+// reported already; -1.
+int wfail(const FilRec* f, bool before) {
+  if (!before) {
+    state &= ~ST_ERROR;
+    wrterr(f->Nam, 0, werrno);
+  }
+  return -1;
+}
+
+// Items of 2 or 4 bytes in a file of the other byte order, turned in place.
+void swapitems(uint8_t* p, int64_t n, int bytes) {
+  if (bytes != 2 && bytes != 4) return;
+  for (int64_t k = 0; k + bytes <= n; k += bytes) std::reverse(p + k, p + k + bytes);
+}
+
+}  // namespace
+
 int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
   FilRec* f = r ? filrec(r) : nullptr;
   BufRec* b = r ? bufrec(r) : nullptr;
@@ -479,26 +615,39 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
     mem = ext;
     row = -static_cast<int64_t>(i) - 1;
   }
+  int pm = f->Flg & FF_PACK;
+  bool tif = (f->Flg & FF_TYPE) == FT_TIFF;
+  // A TIFF's run-length strips are PackBits (unless the file uses the
+  // system's own code); its horizontal-differences tag leaves rows plain.
+  bool pbits = tif && pm == 2 && !(f->Mod & FM_OWNRLE);
+  if (tif && pm == 3) pm = 0;
+  if (dir == 2 && (f->Mod & FM_KEEP)) {
+    // A compressed file's rows are never written in place.
+    error(0, 86);
+    return -1;
+  }
   int64_t pad = f->Pad < 0 ? -f->Pad / 8 : 0;
-  int64_t pos, len = recb;
+  int64_t pos, len = recb, plen = 0;
   uint32_t* idx = f->Strip > 0 ? static_cast<uint32_t*>(stkptr(f->Strip)) : nullptr;
   int64_t nidx = idx ? idx[0] : 0;
   if (idx && nidx == 1) {
     pos = (static_cast<int64_t>(f->Frec) + pad) * row + idx[1];
     len = f->Frec;
+    plen = idx[2];
   } else if (idx && nidx > 1) {
     if (row >= nidx) return -1;
     pos = idx[1 + row];
-    len = idx[1 + nidx + row];
+    len = plen = idx[1 + nidx + row];
+    // A PackBits strip lists its packed length: it unpacks to a record.
+    if (pbits) len = recb;
   } else {
     pos = (recb + pad) * row + r->Mptr;
   }
   // A row listed longer than the buffer that takes it is a format error.
-  if (len > recb || len < 0) {
+  if (len > recb || len < 0 || (pbits && dir == 1 && plen > 2 * static_cast<int64_t>(recb) + 1024)) {
     error(0, 86);
     return -1;
   }
-  int pm = f->Flg & FF_PACK;
   int64_t full = len;
   if (!idx && f->Pad == 0 && pm == 0) {
     // The last record ends with the data: the file never grows past it.
@@ -511,8 +660,10 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
     return 0;
   }
   int u = f->Lun;
+  int ib = (r->Wsiz & 63) / 8;
+  bool swap = (f->Flg & FF_SWAP) && (ib == 2 || ib == 4);
   PakRec* pk = nullptr;
-  if (pm) {
+  if (pm && !(pbits && dir == 1)) {
     pk = pakrec(f);
     if (pk) {
       if (pk->unit != u) {
@@ -526,6 +677,7 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
       setpos(pk, pos);
     } else {
       pm = 0;
+      pbits = false;
     }
   }
   bool before = state & ST_ERROR;
@@ -536,7 +688,22 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
       return -1;
     }
     int64_t got;
-    if (pm == 2) {
+    if (pbits) {
+      // The packed strip read whole and unpacked.
+      std::vector<uint8_t> in(static_cast<size_t>(plen)), out;
+      if (plen > 0 && rdblk(u, 0, in.data(), static_cast<int32_t>(plen), pos) != plen) {
+        if (!before) state &= ~ST_ERROR;
+        return -1;
+      }
+      out.reserve(static_cast<size_t>(len));
+      if (!imgfmt::unpackbits(in.data(), in.size(), &out, static_cast<size_t>(len))) {
+        error(0, 86);
+        return -1;
+      }
+      got = static_cast<int64_t>(out.size());
+      std::memcpy(mem, out.data(), out.size());
+      if (got < len) std::memset(mem + got, 0, static_cast<size_t>(len - got));
+    } else if (pm == 2) {
       pk->index = 512;
       got = unpack(mem, static_cast<int32_t>(len), pk);
       if (pk->failed) return -1;
@@ -551,17 +718,23 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
       if (pm == 3)
         for (int64_t k = 1; k < len; k++) mem[k] = static_cast<uint8_t>(mem[k] + mem[k - 1]);
     }
+    if (swap) swapitems(mem, len, ib);
     if (f->Pad > 0 && f->Pad < 8) mem[len - 1] &= static_cast<uint8_t>(256 - (1 << f->Pad));
     return static_cast<int>(len);
   }
 
-  // Writing.
+  // Writing: the items in the file's byte order, in a copy.
+  if (swap) {
+    auto* c = static_cast<uint8_t*>(getbuf(static_cast<int32_t>(len)));
+    if (!c) return -1;
+    std::memcpy(c, mem, static_cast<size_t>(len));
+    swapitems(c, len, ib);
+    mem = c;
+  }
+  werrno = 0;
   int64_t packed;
   if (pm == 0) {
-    if (wrtblk(u, 0, mem, static_cast<int32_t>(len), pos) < 0) {
-      if (!before) state &= ~ST_ERROR;
-      return -1;
-    }
+    if (wrtblk(u, 0, mem, static_cast<int32_t>(len), pos) < 0) return wfail(f, before);
     return static_cast<int>(len);
   }
   if (pm == 1) {
@@ -575,19 +748,24 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
     if (!d) return -1;
     d[0] = mem[0];
     for (int64_t k = 1; k < len; k++) d[k] = static_cast<uint8_t>(mem[k] - mem[k - 1]);
-    if (wrtblk(u, 0, d, static_cast<int32_t>(len), pos) < 0) {
-      if (!before) state &= ~ST_ERROR;
-      return -1;
-    }
+    if (wrtblk(u, 0, d, static_cast<int32_t>(len), pos) < 0) return wfail(f, before);
     packed = len;
+  } else if (pbits) {
+    // PackBits, each row on its own as TIFF readers expect: the strip's
+    // unpacked length is the one listed before it was written.
+    int64_t rowb = (static_cast<int64_t>(r->Datdims[0]) * (r->Wsiz & 63) + 7) / 8;
+    int64_t unp = idx && nidx > 1 ? std::min<int64_t>(plen, len) : len;
+    if (rowb < 1) rowb = unp;
+    for (int64_t o = 0; o < unp && pk->packed >= 0; o += rowb)
+      pbrow(mem + o, static_cast<int32_t>(std::min(rowb, unp - o)), pk);
+    putpak(-1, pk);
+    if (pk->packed < 0) return wfail(f, before);
+    packed = pk->packed;
   } else {
     packed = packwr(mem, static_cast<int32_t>(len), pk);
-    if (pk->packed < 0) {
-      if (!before) state &= ~ST_ERROR;
-      return -1;
-    }
+    if (pk->packed < 0) return wfail(f, before);
   }
-  if (idx && nidx > 1 && packed >= 1) {
+  if (idx && packed >= 1 && (nidx > 1 || pbits)) {
     if (pos + packed > UINT32_MAX) {
       error(0, 86);
       return -1;
@@ -596,17 +774,18 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
     if (row + 1 < nidx) {
       idx[1 + row + 1] = static_cast<uint32_t>(pos + packed);
     } else {
-      // After the last row the offsets column is written back.
-      auto* col = static_cast<uint8_t*>(getbuf(static_cast<int32_t>(4 * nidx)));
-      if (!col) return -1;
-      for (int64_t k = 0; k < nidx; k++) {
-        uint32_t v = idx[1 + k];
-        for (int j = 0; j < 4; j++) col[4 * k + j] = static_cast<uint8_t>(v >> (8 * j));
+      // After the last row the offsets column is written back, and a
+      // TIFF's packed lengths.
+      if (nidx > 1) {
+        auto* col = static_cast<uint8_t*>(getbuf(static_cast<int32_t>(4 * nidx)));
+        if (!col) return -1;
+        for (int64_t k = 0; k < nidx; k++) {
+          uint32_t v = idx[1 + k];
+          for (int j = 0; j < 4; j++) col[4 * k + j] = static_cast<uint8_t>(v >> (8 * j));
+        }
+        if (wrtblk(u, 0, col, static_cast<int32_t>(4 * nidx), idx[-1]) < 0) return wfail(f, before);
       }
-      if (wrtblk(u, 0, col, static_cast<int32_t>(4 * nidx), idx[-1]) < 0) {
-        if (!before) state &= ~ST_ERROR;
-        return -1;
-      }
+      if (pbits && tiflens(u, idx) < 0) return wfail(f, before);
     }
   }
   return static_cast<int>(packed);
@@ -670,6 +849,27 @@ int packwr(const uint8_t* row, int32_t len, PakRec* pk) {
     i += n;
   }
   putpak(-1, pk);
+  return pk->packed;
+}
+
+int pbrow(const uint8_t* p, int32_t n, PakRec* pk) {
+  int32_t i = 0;
+  while (i < n && pk->packed >= 0) {
+    int32_t run = 1;
+    while (i + run < n && run < 128 && p[i + run] == p[i]) run++;
+    if (run >= 2) {
+      putpak(257 - run, pk);
+      putpak(p[i], pk);
+      i += run;
+      continue;
+    }
+    // A literal piece ends where a run of three begins.
+    int32_t j = i + 1;
+    while (j < n && j - i < 128 && !(j + 2 < n && p[j] == p[j + 1] && p[j] == p[j + 2])) j++;
+    putpak(j - i - 1, pk);
+    for (int32_t k = i; k < j; k++) putpak(p[k], pk);
+    i = j;
+  }
   return pk->packed;
 }
 
@@ -749,7 +949,9 @@ PtrRec* makfil(const char* path, int kind, int mode, int32_t recbytes, int wsiz,
 bool filext(PtrRec* r) {
   FilRec* f = r ? filrec(r) : nullptr;
   BufRec* b = r ? bufrec(r) : nullptr;
-  if (!f || !b || f->Lun < 1 || (f->Flg & FF_PACK)) return f != nullptr;
+  if (!f || !b || f->Lun < 1) return f != nullptr;
+  // A compressed file is never changed.
+  if ((f->Flg & FF_PACK) || (f->Mod & FM_KEEP)) return true;
   int64_t items = dimprod(r);
   int bits = r->Wsiz & 63;
   int64_t pad = f->Pad < 0 ? -f->Pad / 8 : 0;
@@ -770,18 +972,45 @@ bool filext(PtrRec* r) {
   }
   FILE* fp = unitstream(f->Lun);
   if (!fp) return false;
-  if (fflush(fp) != 0) return false;
-  if (fseeko(fp, 0, SEEK_END) != 0) return false;
-  int64_t have = ftello(fp);
+  struct stat st;
+  // A device or a pipe is as long as it is.
+  if (fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) return true;
+  if (fflush(fp) != 0 || fseeko(fp, 0, SEEK_END) != 0) {
+    wrterr(f->Nam, 0, errno);
+    return false;
+  }
+  int64_t have = ftello(fp), was = have;
   if (have >= want) return true;
-  // Zeros up to the data's end, written so that a full disk shows now.
-  static const uint8_t zero[4096] = {};
+  // Zeros up to the data's end, written so that a full disk shows now; a
+  // long fill stops on Ctrl-C. What a failed or stopped fill added goes.
+  static const uint8_t zero[65536] = {};
+  bool ok = true;
+  int err = 0;
   while (have < want) {
     size_t n = static_cast<size_t>(std::min<int64_t>(want - have, sizeof zero));
-    if (fwrite(zero, 1, n, fp) != n) return false;
+    if (fwrite(zero, 1, n, fp) != n) {
+      err = errno;
+      ok = false;
+      break;
+    }
     have += static_cast<int64_t>(n);
+    chkio(0);
+    if (stopped()) {
+      ok = false;
+      break;
+    }
   }
-  return fflush(fp) == 0;
+  if (ok && fflush(fp) != 0) {
+    err = errno;
+    ok = false;
+  }
+  if (!ok) {
+    __fpurge(fp);
+    clearerr(fp);
+    if (ftruncate(fileno(fp), was) != 0) err = err ? err : errno;
+    if (err || !stopped()) wrterr(f->Nam, 0, err);
+  }
+  return ok;
 }
 
 // ---------------------------------------------------------------------------

@@ -18,6 +18,12 @@ enum : int {
   FT_DMOD = 56,  // DMOD ("#!DMOD_1.0")
 };
 
+// File-layer bits of FilRec::Mod beside the unit's open mode.
+enum : int {
+  FM_KEEP = 0x8000,    // an existing compressed file: its rows are never written
+  FM_OWNRLE = 0x4000,  // a TIFF whose rows use the system's own run-length code
+};
+
 // The pack record of a packed file: a headed (or scratch) block holding the
 // record and its 512-byte I/O buffer.
 struct PakRec {
@@ -59,6 +65,10 @@ int filio(PtrRec* r, int i, int dir, uint8_t* buf = nullptr);
 // Run-length packs a row through the pack record: packed bytes of the row.
 int packwr(const uint8_t* row, int32_t len, PakRec* pk);
 int putpak(int byte, PakRec* pk);
+// PackBits (TIFF compression 32773) of one row through the pack record: a
+// literal piece of n bytes (1 to 128) is n - 1 and the bytes, a run of n
+// equal bytes (2 to 128) is 257 - n and the byte. The packed bytes so far.
+int pbrow(const uint8_t* row, int32_t n, PakRec* pk);
 // Decodes a run-length packed row of at most len bytes: bytes decoded.
 int unpack(uint8_t* dst, int32_t len, PakRec* pk);
 int getpak(PakRec* pk);
@@ -67,6 +77,10 @@ int getpak(PakRec* pk);
 // when the file cannot be prepared.
 PtrRec* makfil(const char* path, int kind, int mode, int32_t recbytes, int wsiz, uint32_t nx,
                uint32_t ny, uint32_t nz, uint32_t bw0, uint32_t bw1, int scratch);
+// Whether a file of flen bytes holds the data the record's header lays out
+// (its rows, or its strips; compressed data may grow at most grow times,
+// 0 for none).
+bool hdrfits(PtrRec* r, int64_t flen, int64_t grow);
 // Makes the file as long as its data (a declared file is whole at once);
 // false when it cannot be.
 bool filext(PtrRec* r);
@@ -83,6 +97,10 @@ int pcxhdr(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t block
 int jpghdr(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t blocks);
 int retm1(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t blocks);
 int settif(PtrRec* r, int unit, int32_t blocks);
+// Writes the row index's strip lengths into tag 279 of the TIFF the system
+// wrote on the unit (its packed lengths once the strips are written): 0,
+// or -1 when the tag is not there or a write failed.
+int tiflens(int unit, const uint32_t* idx);
 // A header writer's record bytes (its strip size), taken as the layout's
 // record instead of setfdim's.
 void hdrrec(int32_t rec);

@@ -32,6 +32,9 @@ uint8_t* imglut();
 // Set by the TIFF reader: the last file read holds three 8-bit samples in
 // red, green, blue order (the system's 24-bit pixels are blue, green, red).
 extern int tifrgb;
+// Set by the TIFF reader: the last file read holds unsigned 16- or 32-bit
+// samples (another program's file without a signed SampleFormat).
+extern bool tifunsig;
 // Set by the TIFF reader for a file of another program whose strips are
 // compressed (5 LZW, 32773 PackBits; 0 none) and its predictor (2:
 // horizontal differences). Such a file is taken only while tifallow is set

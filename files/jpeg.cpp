@@ -5,6 +5,7 @@
 // routine that called setjmp, and every frame between that routine and the
 // library holds only plain data (no destructors), so nothing is skipped.
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -204,7 +205,7 @@ boolean dstempty(j_compress_ptr c) {
     longjmp(d->err->jb, 2);
   }
   if (fwrite(d->buf, 1, JBUF, d->fp) != JBUF) {
-    d->failed = 1;
+    d->failed = errno ? errno : EIO;
     longjmp(d->err->jb, 3);
   }
   d->pub.next_output_byte = d->buf;
@@ -215,8 +216,8 @@ void dstterm(j_compress_ptr c) {
   auto* d = reinterpret_cast<Dest*>(c->dest);
   if (!d->fp) return;
   size_t n = JBUF - d->pub.free_in_buffer;
-  if (n && fwrite(d->buf, 1, n, d->fp) != n) d->failed = 1;
-  if (fflush(d->fp) != 0) d->failed = 1;
+  if (n && fwrite(d->buf, 1, n, d->fp) != n) d->failed = errno ? errno : EIO;
+  if (!d->failed && fflush(d->fp) != 0) d->failed = errno ? errno : EIO;
 }
 
 // Compression of rgb rows (red, green, blue). 1 done, 0 failed (the
@@ -448,7 +449,10 @@ int putjpg(PtrRec* src, int, const char* path) {
   if (host.empty()) return 0;
   bool delok = isplain(path);
   FILE* fp = std::fopen(host.c_str(), "wb");
-  if (!fp) return 0;
+  if (!fp) {
+    werrno = errno ? errno : EIO;
+    return 0;
+  }
   ErrMgr err;
   Dest dd;
   std::memset(&err, 0, sizeof err);
@@ -456,13 +460,21 @@ int putjpg(PtrRec* src, int, const char* path) {
   std::vector<JOCTET> buf(JBUF);
   dd.fp = fp;
   dd.buf = buf.data();
+  errno = 0;
   int ok = jpgcmp(rgb.data(), static_cast<int>(w), static_cast<int>(h), q, &dd, &err);
-  if (std::fclose(fp) != 0) ok = 0;
+  if (std::fclose(fp) != 0 && ok) {
+    ok = 0;
+    dd.failed = errno ? errno : EIO;
+  }
   if (!ok) {
-    // Nothing half-written stays behind.
+    // Nothing half-written stays behind; the caller says why.
     if (delok) std::remove(host.c_str());
-    if (err.msg[0]) jprintf(errlun, "jpeg: %s\n", err.msg);
-    error(2, 66);
+    if (dd.failed) {
+      werrno = dd.failed;
+    } else {
+      if (err.msg[0]) jprintf(errlun, "jpeg: %s\n", err.msg);
+      error(2, 66);
+    }
     return 0;
   }
   return 1;

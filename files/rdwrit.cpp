@@ -26,6 +26,7 @@
 #include "files/imgcommon.h"
 #include "files/imgfmt.h"
 #include "files/paths.h"
+#include "files/safewrite.h"
 #include "lang/cmdcodes.h"
 #include "lang/names.h"
 
@@ -91,6 +92,23 @@ std::vector<uint8_t> unbits(const std::vector<uint8_t>& in, int bits, int64_t n,
     int64_t bit = (i / nx) * rowb * 8 + (i % nx) * bits;
     if (bit / 8 >= static_cast<int64_t>(in.size())) break;
     out[static_cast<size_t>(i)] = static_cast<uint8_t>((in[static_cast<size_t>(bit / 8)] >> (8 - bits - bit % 8)) & mask);
+  }
+  return out;
+}
+
+// Unsigned items of 16 or 32 bits as 32-bit integers (code 32) or floats
+// (code 96).
+std::vector<uint8_t> widen(const std::vector<uint8_t>& in, int from, int to) {
+  int ib = from / 8;
+  size_t n = in.size() / static_cast<size_t>(ib);
+  std::vector<uint8_t> out(n * 4);
+  for (size_t k = 0; k < n; k++) {
+    uint32_t v = ib == 2 ? g16(&in[2 * k], false) : g32(&in[4 * k], false);
+    if (to == W_FLOAT) {
+      float x = static_cast<float>(v);
+      std::memcpy(&v, &x, 4);
+    }
+    p32(&out[4 * k], v);
   }
   return out;
 }
@@ -203,6 +221,10 @@ namespace {
 
 int rdwrit1(int code) {
   bool wr = code == CM_WRITE;
+  struct Arg {
+    Arg() { wrtarg = 2; }
+    ~Arg() { wrtarg = 0; }
+  } arg;
   int na = nargs();
   if (!wr && na < 3) {
     error(3, 109);
@@ -301,10 +323,17 @@ int rdwrit1(int code) {
     error(3, 103);
     return -1;
   }
-  if (wr && fmt == 0 && (kind & 0x7F0) == K_IMAGE && v->Wsiz == 8 && !(kind & K_FILE)) fmt = FF_NOHDR;
+  // A plain byte image goes raw unless its name asks for a format.
+  if (wr && fmt == 0 && (kind & 0x7F0) == K_IMAGE && v->Wsiz == 8 && !(kind & K_FILE) && !imgtyp(name))
+    fmt = FF_NOHDR;
   int type = fmt & FF_TYPE;
   if (!type) type = imgtyp(name);
   if (!type) type = FT_TIFF;
+  if (wr && type == FT_BMP && !(fmt & FF_NOHDR)) {
+    // BMP files are read only: no header of theirs is ever written.
+    error((fmt & FF_TYPE) ? 4 : 2, 86);
+    return -1;
+  }
   int32_t oldaf = aflags;
   if (fmt & 0x100) aflags |= 0x100;
   struct Restore {
@@ -326,23 +355,30 @@ int rdwrit1(int code) {
       return -1;
     }
     int res;
+    SafeOut so;
+    std::string at = name;
+    if (wr && !swbegin(name, 2, &so, &at)) return -1;
+    werrno = 0;
     if (type == FT_JPEG && wr) {
-      res = putjpg(v, 0, name);
+      res = putjpg(v, 0, at.c_str());
+      if (res == 0) res = -1;
     } else {
-      int mode = wr ? (UM_UPDATE | UM_CREATE) : UM_RDONLY;
-      int u = openf(name, mode, 512);
+      int mode = wr ? (UM_UPDATE | (so.temp.empty() ? UM_CREATE : 0)) : UM_RDONLY;
+      int u = openf(at.c_str(), mode, 512);
       if (u < 0) {
         if (!(state & ST_ERROR)) error(2, 66);
+        swend(&so, false);
         return -1;
       }
       PtrRec* fv = putptr(K_FILE | K_IMAGE, 512, nullptr, 0, 8, 1);
       FilRec* f = fv ? filrec(fv) : nullptr;
       if (!f) {
-        closef(u, wr && delok ? 1 : 0);
+        closef(u, 0);
+        swend(&so, false);
         return -1;
       }
       std::memcpy(f->Nam, name, std::min(std::strlen(name), sizeof f->Nam - 1));
-  f->Nam[sizeof f->Nam - 1] = 0;
+      f->Nam[sizeof f->Nam - 1] = 0;
       f->Lun = static_cast<uint8_t>(u);
       f->Mod = static_cast<uint16_t>(mode);
       f->Flg = static_cast<uint8_t>(type);
@@ -350,8 +386,18 @@ int rdwrit1(int code) {
         res = wr ? putpcx(v, fv) : readPCX(ptrrec(h), fv);
       else
         res = readjpg(ptrrec(h), fv);
-      closef(u, wr && res < 0 && delok ? 1 : 0);
+      closef(u, 0);
       f->Lun = 0;
+    }
+    if (wr) {
+      if (res < 0 && werrno) {
+        // A write the system refused: reported with its cause.
+        state &= ~ST_ERROR;
+        wrterr(name, 2, werrno);
+      } else if (res < 0 && !(state & ST_ERROR)) {
+        error(3, 103);
+      }
+      if (!swend(&so, res >= 0 && !(state & ST_ERROR))) return -1;
     }
     setres(res, 0);
     return res < 0 ? -1 : 0;
@@ -401,19 +447,34 @@ int rdwrit1(int code) {
       mode = om & ~(UM_CREATE | UM_TEMP);
     }
   }
+  // A whole new file is written beside the old one and replaces it when
+  // complete (a file open on a unit already is written through that unit).
+  SafeOut so;
+  std::string at = name;
+  if (wr && (mode & UM_CREATE) && fndfil(name) < 0 && !swbegin(name, 2, &so, &at)) return -1;
+  int omode = so.temp.empty() ? mode : (mode & ~UM_CREATE) | UM_UPDATE;
   // The slot keeps the type the unit was opened as.
-  int u = openf(name, mode | (type == FT_TEXT ? UM_TYPTXT : type == FT_TIFF ? UM_TYPTIF : UM_TYPOTH), 512);
+  werrno = 0;
+  int u = openf(at.c_str(), omode | (type == FT_TEXT ? UM_TYPTXT : type == FT_TIFF ? UM_TYPTIF : UM_TYPOTH), 512);
   if (u < 0) {
     if (!(state & ST_ERROR)) error(2, 66);
+    swend(&so, false);
     return -1;
   }
   bool created = (mode & UM_CREATE) != 0;
+  // Only a file made in place by this command is deleted after a failure.
+  delok = delok && so.temp.empty();
+  // Every way out closes the unit; a failed write leaves the old file.
+  auto fin = [&](bool ok) {
+    closef(u, !ok && created && delok ? 1 : 0);
+    return swend(&so, ok && !(state & ST_ERROR));
+  };
   int fkind = (kind & 0x7C0) ? (kind & 0x7C0) : K_IMAGE;
   PtrRec* fv = putptr(fkind | K_FILE, rec, dims, 0, asbytes ? static_cast<int>(W_BYTE) : v->Wsiz, 1);
   DropIdx drop{fv};
   FilRec* f = fv ? filrec(fv) : nullptr;
   if (!f) {
-    closef(u, created && delok ? 1 : 0);
+    fin(false);
     return -1;
   }
   fv->Idx = -1;
@@ -426,7 +487,12 @@ int rdwrit1(int code) {
     // A header variable is written at the start, raw.
     for (size_t o = 0; o < hdrbytes.size(); o += 16384) {
       int32_t n = static_cast<int32_t>(std::min<size_t>(16384, hdrbytes.size() - o));
-      if (wrtblk(u, 0, hdrbytes.data() + o, n, static_cast<int64_t>(o)) < 0) break;
+      if (wrtblk(u, 0, hdrbytes.data() + o, n, static_cast<int64_t>(o)) < 0) {
+        state &= ~ST_ERROR;
+        wrterr(name, 2, werrno);
+        fin(false);
+        return -1;
+      }
     }
     if (!haveoff) {
       hoff = static_cast<int32_t>(hdrbytes.size());
@@ -451,9 +517,9 @@ int rdwrit1(int code) {
   int comp = wr || raw ? 0 : tifcomp;
   BufRec* b = bufrec(fv);
   if (ft < 0 || !b || (state & ST_ERROR)) {
-    closef(u, wr && created && delok ? 1 : 0);
-    f->Lun = 0;
     if (!(state & ST_ERROR)) error(2, 66);
+    fin(false);
+    f->Lun = 0;
     return -1;
   }
   if (haveoff) fv->Mptr = static_cast<uint32_t>(hoff);
@@ -470,18 +536,10 @@ int rdwrit1(int code) {
   if ((fbits == 1 || fbits == 2 || fbits == 4) && (int64_t{fv->Datdims[0]} * fbits) % 8)
     total = frowb * std::max<uint32_t>(fv->Datdims[1], 1) * std::max<uint32_t>(fv->Datdims[2], 1);
   if (want > 0) total = std::min<int64_t>(total, (want * std::max(fbits, 1) + 7) / 8);
-  // A header may not promise more data than its file can hold (run-length
-  // rows grow at most 64 times): a damaged one never sizes a huge variable.
-  if (!raw && !wr && total > unitlen(u) * (comp == 5 ? 4096 : 64) + 65536) {
-    closef(u, 0);
-    f->Lun = 0;
-    error(0, 86);
-    return -1;
-  }
   if (R < 1 || total < 1) {
-    closef(u, wr && created && delok ? 1 : 0);
-    f->Lun = 0;
     error(3, 103);
+    fin(false);
+    f->Lun = 0;
     return -1;
   }
 
@@ -506,9 +564,9 @@ int rdwrit1(int code) {
       error(0, 42);
     }
     if (!got) {
-      closef(u, created && delok ? 1 : 0);
-      f->Lun = 0;
       error(3, 103);
+      fin(false);
+      f->Lun = 0;
       return -1;
     }
     total = std::min<int64_t>(total, static_cast<int64_t>(data.size()));
@@ -553,26 +611,41 @@ int rdwrit1(int code) {
       fail = true;
     }
     if (fail) {
-      closef(u, 0);
-      f->Lun = 0;
       if (!(state & ST_ERROR)) error(0, 86);
+      fin(false);
+      f->Lun = 0;
       return -1;
     }
+    int ib0 = (fv->Wsiz & 63) / 8;
+    if ((f->Flg & FF_SWAP) && (ib0 == 2 || ib0 == 4)) {
+      // Items of a file in the other byte order, turned before the
+      // differences are summed (they are differences of the values).
+      for (size_t k = 0; k + ib0 <= data.size(); k += ib0) std::reverse(data.begin() + k, data.begin() + k + ib0);
+      f->Flg = static_cast<uint8_t>(f->Flg & ~FF_SWAP);
+    }
     if (tifpred == 2 && fbits % 8 == 0) {
-      // Horizontal differences: each byte sample adds the one a pixel before.
+      // Horizontal differences: each sample adds the one a pixel before
+      // (byte samples of gray or colour, 16- or 32-bit integer samples).
       int64_t rowb2 = int64_t{fv->Datdims[0]} * (fbits / 8);
       int64_t step2 = fbits == 24 ? 3 : 1;
-      if (fbits == 8 || fbits == 24)
-        for (int64_t r0 = 0; r0 + rowb2 <= total; r0 += rowb2)
-          for (int64_t x = step2; x < rowb2; x++) data[static_cast<size_t>(r0 + x)] += data[static_cast<size_t>(r0 + x - step2)];
+      for (int64_t r0 = 0; r0 + rowb2 <= total; r0 += rowb2) {
+        uint8_t* p = &data[static_cast<size_t>(r0)];
+        if (fbits == 8 || fbits == 24) {
+          for (int64_t x = step2; x < rowb2; x++) p[x] = static_cast<uint8_t>(p[x] + p[x - step2]);
+        } else if (fbits == 16) {
+          for (int64_t x = 2; x < rowb2; x += 2) p16(p + x, g16(p + x, false) + g16(p + x - 2, false));
+        } else if (fbits == 32) {
+          for (int64_t x = 4; x < rowb2; x += 4) p32(p + x, g32(p + x, false) + g32(p + x - 4, false));
+        }
+      }
     }
   } else {
     try {
       data.assign(static_cast<size_t>(total), 0);
     } catch (const std::bad_alloc&) {
-      closef(u, 0);
-      f->Lun = 0;
       error(0, 42);
+      fin(false);
+      f->Lun = 0;
       return -1;
     }
     for (int64_t k = 0; done < total && !stopped(); k++) {
@@ -585,14 +658,16 @@ int rdwrit1(int code) {
       step();
     }
   }
-  if (wr && (fail || (state & ST_ERROR))) {
-    closef(u, created && delok ? 1 : 0);
+  if (wr && (fail || stopped())) {
+    // An interrupted write counts as failed: the old file stays.
+    if (fail && !(state & ST_ERROR)) error(2, 66);
+    fin(false);
     f->Lun = 0;
-    if (!(state & ST_ERROR)) error(2, 66);
     return -1;
   }
-  closef(u, 0);
+  bool ok = fin(true);
   f->Lun = 0;
+  if (wr && !ok) return -1;
   if (!wr) {
     if (state & ST_ERROR) return -1;
     uint32_t fd[3] = {fv->Datdims[0], std::max<uint32_t>(fv->Datdims[1], 1), std::max<uint32_t>(fv->Datdims[2], 1)};
@@ -603,17 +678,26 @@ int rdwrit1(int code) {
     }
     if (raw) dk = 0;
     int ib2 = (fv->Wsiz & 63) / 8;
-    if ((f->Flg & FF_SWAP) && !raw && (ib2 == 2 || ib2 == 4))
-      // Items of a file in the other byte order.
+    if ((f->Flg & FF_SWAP) && !raw && comp && (ib2 == 2 || ib2 == 4))
+      // Items of a file in the other byte order (filio turns those it reads).
       for (size_t k = 0; k + ib2 <= data.size(); k += ib2) std::reverse(data.begin() + k, data.begin() + k + ib2);
-    if (tifrgb && (f->Flg & FF_TYPE) == FT_TIFF && fv->Wsiz == 24 && !raw) swaprb(data.data(), static_cast<int64_t>(data.size() / 3));
-    int fw2 = fv->Wsiz;
+    bool tif = (f->Flg & FF_TYPE) == FT_TIFF && !raw;
+    if (tifrgb && tif && fv->Wsiz == 24) swaprb(data.data(), static_cast<int64_t>(data.size() / 3));
+    int fw2 = fv->Wsiz, vws = fv->Wsiz;
     if (fw2 == 1 || fw2 == 2 || fw2 == 4) {
       // Packed items are stored one by one in the variable's own packing.
       data = unbits(data, fw2, int64_t{fd[0]} * fd[1] * fd[2], fv->Datdims[0], frowb);
       fw2 = W_BYTE;
     }
-    if (!imgstore(h, dk, fd, fv->Wsiz, fw2, data)) {
+    const PtrRec* dv = ptrrec(h);
+    if (tif && tifunsig && dv && ((fw2 == W_SHORT && (dv->Wsiz == W_LONG || dv->Wsiz == W_FLOAT)) ||
+                                  (fw2 == W_LONG && dv->Wsiz == W_FLOAT))) {
+      // Unsigned samples into a wider declared variable keep their values
+      // (and the variable its type).
+      data = widen(data, fw2, dv->Wsiz);
+      fw2 = vws = dv->Wsiz;
+    }
+    if (!imgstore(h, dk, fd, vws, fw2, data)) {
       if (!(state & ST_ERROR)) error(3, 144);
       return -1;
     }

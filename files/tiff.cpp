@@ -21,6 +21,7 @@ using namespace imgfmt;
 namespace imgfmt {
 
 int tifrgb = 0;
+bool tifunsig = false;
 
 int64_t unitlen(int unit) {
   FILE* fp = unitstream(unit);
@@ -129,7 +130,10 @@ int settif(PtrRec* r, int unit, int32_t) {
   // 24-bit pixels are written as three 8-bit samples, red first, so that
   // other programs see colour (the reader turns them back).
   bool rgb = bits == 24 && !vec;
-  int n = vec ? 4 : 11 + (b8 ? 1 : 0) + (desc.empty() ? 0 : 1) + (rgb ? 1 : 0);
+  // Other programs learn float and signed samples from SampleFormat (the
+  // system's own reading goes by the word size code).
+  int sfmt = vec ? 0 : r->Wsiz == 96 ? 3 : (r->Wsiz == 16 || r->Wsiz == 32) ? 2 : 0;
+  int n = vec ? 4 : 11 + (b8 ? 1 : 0) + (desc.empty() ? 0 : 1) + (rgb ? 1 : 0) + (sfmt ? 1 : 0);
   n += (wide ? 1 : 0) + (solid ? 1 : 0);
   int64_t p = 12 * (vec ? 6 : n) + 14;
   int64_t descpos = 0, softpos = 0, bpspos = 0, offpos = 0, lenpos = 0, mappos = 0;
@@ -195,6 +199,7 @@ int settif(PtrRec* r, int unit, int32_t) {
     ent(317, 3, 1, pm == 3 ? 2 : 1);
   }
   if (b8) ent(320, 3, 768, static_cast<uint32_t>(mappos));
+  if (sfmt) ent(339, 3, 1, static_cast<uint32_t>(sfmt));
   if (wide) ent(33332, 4, 1, static_cast<uint32_t>(r->Wsiz));
   if (solid) ent(33333, 4, 1, static_cast<uint32_t>(nz));
   if (!vec) {
@@ -230,6 +235,25 @@ int settif(PtrRec* r, int unit, int32_t) {
   f->Frec = static_cast<uint16_t>(std::min<int64_t>(rec, 65535));
   hdrrec(static_cast<int32_t>(rec));
   return 1;
+}
+
+int tiflens(int unit, const uint32_t* idx) {
+  uint8_t c[2];
+  if (rdblk(unit, 0, c, 2, 8) != 2) return -1;
+  int n = g16(c, false);
+  std::vector<uint8_t> e(static_cast<size_t>(12 * n));
+  if (n < 1 || rdblk(unit, 0, e.data(), 12 * n, 10) != 12 * n) return -1;
+  int64_t ns = idx[0];
+  for (int i = 0; i < n; i++) {
+    const uint8_t* t = &e[static_cast<size_t>(12 * i)];
+    if (g16(t, false) != 279) continue;
+    if (g16(t + 2, false) != 4 || g32(t + 4, false) != ns) return -1;
+    std::vector<uint8_t> v(static_cast<size_t>(4 * ns));
+    for (int64_t k = 0; k < ns; k++) p32(&v[static_cast<size_t>(4 * k)], idx[1 + ns + k]);
+    int64_t at = ns == 1 ? 10 + 12 * i + 8 : g32(t + 8, false);
+    return wrtblk(unit, 0, v.data(), static_cast<int32_t>(v.size()), at) < 0 ? -1 : 0;
+  }
+  return -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -283,11 +307,9 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   FilRec* f = filrec(r);
   if (!f) return -1;
   if (wflag >= 1) return 0;  // a write: the writer makes the header
+  // A file that is TIFF by its name alone is read in the writer's byte
+  // order (little-endian): a damaged magic does not make it raw data.
   bool be = swap != 0;
-  // A name ending in .tif without the magic is no TIFF: it reads raw.
-  if (!((hdr[0] == 0x49 && hdr[1] == 0x49 && hdr[2] == 0x2A && hdr[3] == 0) ||
-        (hdr[0] == 0x4D && hdr[1] == 0x4D && hdr[2] == 0 && hdr[3] == 0x2A)))
-    return -1;
   int64_t flen = unitlen(unit);
   if (flen < 8) return refuse();
   uint32_t ifd = g32(hdr + 4, be);
@@ -305,7 +327,8 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   if (rdblk(unit, 0, ents.data(), static_cast<int32_t>(ents.size()), ifd + 2) != static_cast<int>(ents.size()))
     return refuse();
   bool list = trcmsk & 16;
-  int nsamp = 1, photo = -1;
+  int nsamp = 1, photo = -1, sfmt = 0, planar = 1, sbits = 0;
+  tifunsig = false;
   tifrgb = 0;
   tifcomp = tifpred = 0;
   int64_t nx = 0, ny = 1, nz = 1, wsiz = 0, full = 0, rps = 0;
@@ -371,8 +394,18 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
         for (uint32_t x : v) s += x;
         wsiz = s;
         nsamp = static_cast<int>(v.size());
+        sbits = static_cast<int>(v[0]);
+        for (uint32_t x : v)
+          if (static_cast<int>(x) != sbits) sbits = -1;
         break;
       }
+      case 339:
+        sfmt = static_cast<int>(val);
+        break;
+      case 284:
+        planar = static_cast<int>(val);
+        if (list) jprintf(dbglun, "Planar config: %ld\n", val);
+        break;
       case 259:
         comp = val;
         if (val == 5) pm = (pm & ~1) | 1;
@@ -456,15 +489,29 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
     tifpred = pred;
     pm = 0;
   }
+  // Samples the system's pixels cannot hold are refused, never read as
+  // wrong pixels: planes stored apart, colour of other than three 8-bit
+  // samples, floats of other than 32 bits.
+  if ((planar == 2 && nsamp > 1) || (nsamp > 1 && (nsamp != 3 || sbits != 8)) ||
+      (sfmt == 3 && !full && wsiz != 32) || (!full && wsiz > 32))
+    return refuse();
+  if (sfmt == 3 && !full) wsiz = 96;
+  // Samples of another program are unsigned unless it says otherwise; the
+  // system's own files hold signed ones.
+  tifunsig = (sfmt == 1 || (sfmt == 0 && !ours)) && !full && (wsiz == 16 || wsiz == 32);
   if (full) wsiz = full;
   tifrgb = nsamp == 3 && wsiz == 24 && photo == 2;
   int bits = static_cast<int>(wsiz & 63);
   if (nx < 1 || ny < 1 || nz < 1 || bits == 0 || wsiz > 0x7FFF) return refuse();
   // Differences are undone for byte samples only.
-  if (tifcomp && tifpred == 2 && bits != 8 && bits != 24) return refuse();
+  if (tifcomp && tifpred == 2 && bits != 8 && bits != 24 && bits != 16 && bits != 32) return refuse();
+  if (tifcomp && tifpred > 2) return refuse();  // the floating-point predictor
   int64_t rowbits = nx * bits;
   int64_t row = (rowbits + 7) / 8;
-  if (row > INT32_MAX / 4 || ny * nz > INT32_MAX || row * ny * nz > (int64_t{1} << 40)) return refuse();
+  int64_t rows = 0, bytes = 0;
+  if (row > INT32_MAX / 4 || __builtin_mul_overflow(ny, nz, &rows) || rows > INT32_MAX ||
+      __builtin_mul_overflow(row, rows, &bytes) || bytes > (int64_t{1} << 40))
+    return refuse();
   int64_t ns = static_cast<int64_t>(offs.size());
   if (havelen && static_cast<int64_t>(lens.size()) != ns) return refuse();
   if (!havelen) {
@@ -480,8 +527,26 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
     if (o > flen || ((pm & 3) == 0 && o + l > flen)) return refuse();
     maxlen = std::max(maxlen, l);
   }
+  // The system's own files with run-length strips: PackBits whose lengths
+  // are the packed ones (strips one after another, the last ending the
+  // file), else the older files in the system's own code, whose lengths
+  // are those of the unpacked strips.
+  f->Mod = static_cast<uint16_t>(f->Mod & ~FM_OWNRLE);
+  if (ours && comp == 32773) {
+    bool pb = static_cast<int64_t>(offs[static_cast<size_t>(ns - 1)]) + lens[static_cast<size_t>(ns - 1)] == flen;
+    for (int64_t k = 0; k + 1 < ns && pb; k++)
+      pb = static_cast<int64_t>(offs[static_cast<size_t>(k)]) + lens[static_cast<size_t>(k)] == offs[static_cast<size_t>(k + 1)];
+    if (!pb) f->Mod = static_cast<uint16_t>(f->Mod | FM_OWNRLE);
+  }
+  bool pbits = ours && comp == 32773 && !(f->Mod & FM_OWNRLE);
   int64_t rec;
-  if (rowbits % 8) {
+  if (pbits) {
+    // A record is a strip as it unpacks.
+    if (rowbits % 8) return refuse();
+    int64_t rows = ny * nz;
+    rec = (ns == 1 ? rows : std::min(rps > 0 ? rps : rows, rows)) * row;
+    f->Pad = 0;
+  } else if (rowbits % 8) {
     f->Pad = static_cast<int8_t>(8 - rowbits % 8);
     nx = (rowbits + f->Pad) / bits;
     rec = ns == 1 ? row : maxlen;

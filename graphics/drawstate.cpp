@@ -1,8 +1,11 @@
-// Drawing state cells. The pixel writers are not built yet: until they
-// are, setpxf only remembers the mode (the vector list: graphics/veclist).
+// Drawing state cells (the vector list: graphics/veclist; the pixel
+// writers: graphics/writers).
 #include "graphics/drawstate.h"
 
+#include "graphics/imgvars.h"
+#include "graphics/pen.h"
 #include "graphics/veclist.h"
+#include "graphics/writers.h"
 
 int16_t iplane, vplane, gplane;
 uint8_t hplane;
@@ -28,13 +31,6 @@ float calfact;
 float aspect;
 int16_t lastpt[3];
 
-static int32_t pxfmode;  // mode word of the selected pixel writers
-
-int setpxf(int mode) {
-  pxfmode = mode;
-  return 0;
-}
-
 void drwini() {
   iplane = vplane = gplane = 0;
   hplane = 0;
@@ -45,6 +41,8 @@ void drwini() {
   lastvec = vec0 = nvecs = nvdata = 0;
   calbar = calfact = aspect = 0.0f;
   lastpt[0] = lastpt[1] = lastpt[2] = 0;
-  pxfmode = 0;
   vlini();
+  penini();
+  wrtini();
+  imgini();
 }

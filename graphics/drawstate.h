@@ -28,12 +28,9 @@ extern float calfact;     // calibration factor
 extern float aspect;      // aspect ratio of plot markers
 extern int16_t lastpt[3]; // last absolute vector point x, y, z
 
-// The pixel writer entry point used by the system variables: setpxf
-// selects the pixel writers for a mode word. The vector list entry points
-// vinit and setnvec are in graphics/veclist.h.
+// The vector list entry points vinit and setnvec (graphics/veclist.h).
 int vinit(int mode);
 int setnvec(int which, int32_t n);
-int setpxf(int mode);
 
 // Back to the start-up values (used by the start-up code and by tests).
 void drwini();

@@ -10,7 +10,6 @@
 #include "core/memory.h"
 #include "core/symbols.h"
 #include "core/varbl.h"
-#include "graphics/veclist.h"
 
 namespace {
 uint32_t tabent(const void* table, int32_t tabn, int dbits, uint32_t i) {
@@ -32,9 +31,17 @@ void put(void* dst, int dbits, int32_t k, uint32_t v) {
   else if (dbits == 16) {
     auto w = static_cast<uint16_t>(v);
     std::memcpy(d + 2 * k, &w, 2);
+  } else if (dbits == 24) {
+    std::memcpy(d + 3 * static_cast<int64_t>(k), &v, 3);
   } else {
     std::memcpy(d + 4 * k, &v, 4);
   }
+}
+// Pixel k of a 16, 24 or 32-bit row.
+uint32_t get(const uint8_t* s, int sbits, int32_t k) {
+  uint32_t v = 0;
+  std::memcpy(&v, s + static_cast<int64_t>(sbits / 8) * k, static_cast<size_t>(sbits / 8));
+  return v;
 }
 }  // namespace
 
@@ -42,58 +49,27 @@ int wdcnvrt(const void* src, void* dst, int sbits, int dbits, int32_t count, con
             int32_t tabn) {
   if (!src || !dst || count < 1) return 0;
   const auto* s = static_cast<const uint8_t*>(src);
-  bool todeep = dbits == 8 || dbits == 16 || dbits == 32;
+  // A 24-bit pixel is the three low bytes of a 32-bit one (blue, green, red).
+  const bool todeep = dbits == 8 || dbits == 16 || dbits == 24 || dbits == 32;
+  const int tbits = dbits == 24 ? 32 : dbits;  // the table's entry width
   if ((sbits == 1 || sbits == 2 || sbits == 4 || (sbits == 8 && dbits > 8)) && todeep) {
     int per = 8 / sbits;
     uint32_t m = (1u << sbits) - 1;
     for (int32_t k = 0; k < count; k++) {
       uint32_t v = sbits == 8 ? s[k] : (s[k / per] >> (8 - sbits * (k % per + 1))) & m;
-      put(dst, dbits, k, tabent(table, tabn, dbits, v));
+      put(dst, dbits, k, tabent(table, tabn, tbits, v));
     }
-  } else if (sbits == 16 && dbits == 32) {
+  } else if (sbits == 16 && (dbits == 24 || dbits == 32)) {
+    for (int32_t k = 0; k < count; k++) put(dst, dbits, k, rgb565(get(s, 16, k)));
+  } else if ((sbits == 24 || sbits == 32) && (dbits == 8 || dbits == 16)) {
     for (int32_t k = 0; k < count; k++) {
-      uint16_t v;
-      std::memcpy(&v, s + 2 * k, 2);
-      put(dst, 32, k, rgb565(v));
-    }
-  } else if (sbits == 32 && (dbits == 8 || dbits == 16)) {
-    for (int32_t k = 0; k < count; k++) {
-      uint32_t v;
-      std::memcpy(&v, s + 4 * k, 4);
+      uint32_t v = get(s, sbits, k);
       put(dst, dbits, k, dbits == 8 ? (v & 0xFF) : to565(v));
     }
+  } else if ((sbits == 24 && dbits == 32) || (sbits == 32 && dbits == 24)) {
+    for (int32_t k = 0; k < count; k++) put(dst, dbits, k, get(s, sbits, k) & 0xFFFFFF);
   }
   return 0;
-}
-
-// The system table's simage entry, found when the system names are made.
-static int32_t siment;
-
-int siminit() {
-  vlini();
-  uint16_t fl = 0;
-  int32_t e = GETSYM("simage", 6, &fl, 1);
-  siment = e > 0 ? e : 0;
-  SymEnt* s = e > 0 ? symptr(e) : nullptr;
-  if (!s || s->data > 0) return 0;
-  auto* r = static_cast<PtrRec*>(zeroblk(sizeof(PtrRec)));
-  if (!r) return 0;
-  r->Idx = e;
-  s = symptr(e);
-  s->data = static_cast<int32_t>(r->PTR);
-  ptrstk(static_cast<int32_t>(r->PTR), e + 1);
-  return 0;
-}
-
-PtrRec* simrec() {
-  const SymEnt* s = siment > 0 ? symptr(siment) : nullptr;
-  PtrRec* src = s && (s->flags & 0x17F0) == 0x1000 ? ptrrec(s->data) : nullptr;
-  if (!src || !(src->Flg & K_DIMS) || (src->Flg & K_LIST)) return nullptr;
-  PtrRec* r = mktmp(src, -1);
-  if (!r) return nullptr;
-  int32_t cnt, part, tot, ws;
-  if (!gtvarb(r, &cnt, &part, &tot, &ws, 0) || cnt < 1) return nullptr;
-  return r;
 }
 
 int32_t getpix(PtrRec* r, int32_t x, int32_t y) {

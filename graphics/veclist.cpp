@@ -13,6 +13,9 @@
 #include "core/symbols.h"
 #include "core/varbl.h"
 #include "graphics/drawstate.h"
+#include "graphics/pen.h"
+#include "ui/screen.h"
+#include "ui/window.h"
 #include "lang/names.h"
 
 namespace {
@@ -114,6 +117,15 @@ int vinit(int mode) {
   e->data = static_cast<int32_t>(p->PTR);
   e->type = static_cast<uint8_t>(W_VEC & 0xFF);
   vcount(p, 0);
+  // The drawing box reaches the screen's right edge and half the height
+  // below the menu bar and a window header.
+  const int m = mnubar + 18;
+  drwbox.max[0] = static_cast<int16_t>(scrwid - 1);
+  drwbox.max[1] = static_cast<int16_t>((scrhgt - 1 - m) / 2);
+  // The vector window, in slot 4, becomes the current window: at (0, m), the
+  // drawing box's width by its height less a window header.
+  const int32_t r[4] = {0, m, drwbox.max[0] - 1, m + drwbox.max[1] - 18 - 1};
+  if (makwin(4, 8, 273, 0, "VECS", r, 1, 2) == 4) setwin(4);
   lastvec = 0;
   lastdrw = -1;
   lastend = 0;
@@ -267,13 +279,7 @@ uint8_t vcolor;
 
 uint8_t* vecptr(int32_t index) { return gtvptr(nullptr, index, 2); }
 
-int dircode(const int16_t* s) {
-  int dx = s[2] - s[0], dy = s[3] - s[1];
-  if (dx == 0 && dy == 0) return 0;
-  double a = std::atan2(static_cast<double>(dy), static_cast<double>(dx)) * 4.0 / M_PI;
-  int k = static_cast<int>(std::lround(a));
-  return ((2 - k) % 8 + 8) % 8;
-}
+int32_t lastdrawn() { return lastdrw; }
 
 void vlini() {
   vcap = 0;

@@ -39,9 +39,7 @@ extern uint8_t vcolor;
 extern uint8_t vcmap[256];
 // The 8-byte record index of the vector list, or null.
 uint8_t* vecptr(int32_t index);
-// The direction code 0..7 of the segment from (x0, y0) to (x1, y1), y
-// growing downward: 0 (0, 1), 1 (1, 1), 2 (1, 0), 3 (1, -1), 4 (0, -1),
-// 5 (-1, -1), 6 (-1, 0), 7 (-1, 1), taken from the slope.
-int dircode(const int16_t* segment);
+// The last-drawn mark: the index of the last record appended and drawn.
+int32_t lastdrawn();
 // Back to no list (start-up and tests).
 void vlini();

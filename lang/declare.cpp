@@ -9,6 +9,7 @@
 #include "core/varbl.h"
 #include "core/element.h"
 #include "files/filevar.h"
+#include "graphics/imgvars.h"
 #include "lang/docmnd.h"
 #include "lang/keywords.h"
 #include "lang/parse.h"
@@ -17,6 +18,22 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+
+#include "core/units.h"
+#include "files/fileutil.h"
+
+namespace {
+
+// Whether a file name can also be a variable's name: a letter or "_", then
+// letters, digits, "_" and "." (at most the symbol name's length).
+bool symname(const char* s, int len) {
+  if (len < 1 || len > SYMNAM || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
+  for (int k = 1; k < len; k++)
+    if (!(std::isalnum(static_cast<unsigned char>(s[k])) || s[k] == '_' || s[k] == '.')) return false;
+  return true;
+}
+
+}  // namespace
 
 namespace {
 // Attribute word codes.
@@ -89,6 +106,8 @@ int64_t blkwords(int32_t addr) {
 void relent(int32_t ent, bool drop) {
   SymEnt* e = symptr(ent);
   if (!e) return;
+  // The image names bound to the variable let go of it first.
+  imgfreed(e);
   uint16_t f = e->flags;
   // A plain vector keeps its value in a block that erasvb leaves alone.
   if ((f & (K_VECTOR | K_MATRIX)) == K_VECTOR && e->data > 0 && !(f & SY_NOTOWN)) {
@@ -226,8 +245,9 @@ int declar(int code) {
         return 0;
       }
       uint16_t fl = 0;
-      // A file-backed declaration names a file, not a symbol.
-      int32_t e = len <= SYMNAM && !file ? GETSYM(name, len, &fl, 0) : -1;
+      // A file-backed declaration names a file; a name that can be a
+      // variable's is the variable's too.
+      int32_t e = len <= SYMNAM && (!file || symname(name, len)) ? GETSYM(name, len, &fl, 0) : -1;
       if (e > 0 && !(fl & SY_DEFINE)) ent = e;
     } else {
       error(i, 150);
@@ -299,7 +319,10 @@ int declar(int code) {
     uint16_t flags = static_cast<uint16_t>(kind | (global ? SY_GLOBAL : 0) | (core ? SY_NOTOWN : 0) |
                                            (plist ? SY_LIST : 0));
     if (state & ST_COMPILE) {
-      // Compiling: the entry only, no storage; "=" ends the line.
+      // Compiling: the entry only, no storage; "=" ends the line. A file
+      // variable's entry holds its pointer record, as a pointer's does.
+      if (file && !symname(name, len)) continue;
+      if (file) flags = static_cast<uint16_t>(0x1000 | (global ? SY_GLOBAL : 0));
       putsym(rewrite ? ent : 0, name, len, flags, 0, 0, ws & 0xFF);
       if (eq) break;
       continue;
@@ -368,10 +391,13 @@ int declar(int code) {
 
     if (file) {
       // The file layer opens the file named like the variable (made when
-      // missing, with its header) and makes it as long as its data.
+      // missing, with its header) and makes it as long as its data. A name
+      // that can be a variable's becomes one: its entry holds the file's
+      // pointer record, which keeps the file open while the entry lives.
       uint32_t fd[3] = {static_cast<uint32_t>(dims[0]), static_cast<uint32_t>(dims[1]),
                         static_cast<uint32_t>(dims[2])};
-      PtrRec* r = putptr((kind & ~K_NAMED) | K_FILE, 0, fd, 0, ws, 1);
+      bool named = symname(name, len);
+      PtrRec* r = putptr((kind & ~K_NAMED) | K_FILE, 0, fd, 0, ws, named ? 0 : 1);
       FilRec* f = r ? filrec(r) : nullptr;
       if (!f) {
         error(i, 126);
@@ -379,12 +405,27 @@ int declar(int code) {
       }
       r->Idx = -1;
       std::memcpy(f->Nam, name, static_cast<size_t>(len) + 1);
+      bool had = Exists(name) != 0;
       int32_t cnt, part, tot, wsz;
       gtvarb(r, &cnt, &part, &tot, &wsz, 115);
-      if (tot < 0 || (state & ST_ERROR)) return 0;
-      if (!filext(r)) {
-        error(i, 66);
+      // filext reports a failure itself (a stopped fill is no error); a
+      // file this declaration made goes again.
+      if (tot < 0 || (state & ST_ERROR) || !filext(r)) {
+        if (f->Lun > 0) closef(f->Lun, had ? 0 : 1);
+        f->Lun = 0;
+        if (named) freptr(r);
         return 0;
+      }
+      if (named) {
+        if (f->Lun > 0 && f->Lun < NUNITS) filtab[f->Lun].mode &= static_cast<uint16_t>(~UM_TEMP);
+        f->Mod = static_cast<uint16_t>(f->Mod & ~UM_TEMP);
+        uint16_t fl = static_cast<uint16_t>(0x1000 | SY_VALUE | (global ? SY_GLOBAL : 0));
+        int32_t e = putsym(rewrite ? ent : 0, name, len, fl, static_cast<int32_t>(r->PTR), 1, 0);
+        if (e <= 0) {
+          freptr(r);
+          if (!(state & ST_ERROR)) error(i, 126);
+          return 0;
+        }
       }
       if (eq) i += 2;
       continue;

@@ -10,6 +10,10 @@
 #include "files/dirutil.h"
 #include "files/filecmd.h"
 #include "files/imgfmt.h"
+#include "graphics/ellipse.h"
+#include "graphics/erase.h"
+#include "graphics/imgvars.h"
+#include "graphics/redraw.h"
 #include "lang/alarm.h"
 #include "lang/help.h"
 #include "lang/show.h"
@@ -87,7 +91,8 @@ int implyd(int code) {
 // "=" stores the result.
 int assign() {
   tmstat(0, TM_ASSIGN, "assign");
-  if (!fcassign()) {
+  // NAME = IMG binds one of the image names; otherwise the expression runs.
+  if (!imgasn() && !fcassign()) {
     float v = 0;
     getarg(1, &v, nullptr, 0, nullptr);
   }
@@ -275,9 +280,10 @@ int DOCMND(int code) {
     case CM_FONT: return fontcmd();     // font: setlfnt / initFonts / the current font
 
     // Display and vectors.
-    case CM_ERASE:  // erase: erase, setnvec
+    case CM_ERASE: return erasecmd();  // erase: windows, vecs, vdata
+    case CM_REDRAW: return redraw(0);   // redraw: the vector list again
+    case CM_ARC: return arccmd();       // arc: ARC after vinit and setwdc
     case CM_SKETCH:  // sketch: sketch
-    case CM_REDRAW:  // redraw: redraw
     case CM_VIEW:  // view: view
     case CM_ANIMATE:  // animate: animat
     case CM_SURFACE:  // surface: surfac
@@ -289,7 +295,6 @@ int DOCMND(int code) {
     case CM_PAINT:  // paint: vpaint
     case CM_LINE: case CM_BOX: case CM_CIRCLE: case CM_ELLIPSE: case CM_BLOCK:  // line box circle ellipse block
     case CM_CYLINDER: case CM_SPHERE: case CM_CONE: case CM_DISK:            // cylinder sphere cone disk: shapes
-    case CM_ARC:  // arc: ARC after vinit and setwdc
     case CM_GRID:  // grid: grid
     case CM_SPLINE:  // spline: dosplin
       return notavl(code);

@@ -11,6 +11,7 @@
 #include "core/symbols.h"
 #include "core/units.h"
 #include "core/varbl.h"
+#include "graphics/imgvars.h"
 #include "graphics/views.h"
 #include "lang/cstart.h"
 #include "lang/maclib.h"
@@ -469,7 +470,10 @@ void closemu() {
 }
 
 // Erases a local variable.
-void erasel(SymEnt* e) { erasvb(e); }
+void erasel(SymEnt* e) {
+  imgfreed(e);  // the image names bound to a local let go of it
+  erasvb(e);
+}
 
 // Everything back to top level after a frame that cannot be trusted.
 void lostfrm() {
@@ -586,6 +590,7 @@ int popmac() {
         continue;
       }
       std::memmove(lowstk + dst, lowstk + src, sizeof(SymEnt));
+      imgmoved(src, dst);
       auto* d = reinterpret_cast<SymEnt*>(lowstk + dst);
       if (d->data > 0 && blkown(d->data) == src + 1) setown(d->data, dst + 1);
       if (d->flags == 0x1001) {

@@ -19,7 +19,8 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "graphics/drawstate.h"
-#include "graphics/pixels.h"
+#include "graphics/imgvars.h"
+#include "graphics/writers.h"
 #include "lang/namehooks.h"
 #include "realtime/hwcells.h"
 #include "ui/clocks.h"
@@ -331,7 +332,7 @@ int mksyms(const char* cmdline, int len) {
   static const char* const holders[] = {"vecs", "vdata", "zimage", "vimage", "yzimage", "simage", "zdevice", "wdevice"};
   for (const char* n : holders)
     if (sysvar(n, 0x1001, 1) == 0) return -1;
-  siminit();  // the display layer's simage record
+  imginit();  // the display layer's records of the bound image names
 
   // stack: the whole low stack as 32-bit integers; hstack: high memory.
   if (mkent("stack", 0x1043, 0, static_cast<uint32_t>(lstk.end), 32) == 0) return -1;

@@ -13,6 +13,8 @@
 #include "core/convert.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/symbols.h"
+#include "core/varbl.h"
 #include "lang/keywords.h"
 #include "lang/names.h"
 
@@ -328,6 +330,14 @@ void bracelist(int p, int c) {
   }
 }
 
+// Whether symbol entry e holds a file-backed pointer record of a kind
+// that shares a bit of `kind`.
+bool filevar(int32_t e, int kind) {
+  const SymEnt* s = e > 0 ? symptr(e) : nullptr;
+  const PtrRec* r = s && s->data > 0 ? ptrrec(s->data) : nullptr;
+  return r && (r->Flg & K_FILE) && (r->Flg & kind & 0xFF0);
+}
+
 constexpr const char* PREFIX = "~^%@#$";
 constexpr int PKIND1[6] = {32, 64, 256, 512, 16, 4};
 constexpr int PKIND2[6] = {2080, 128, 2304, 1024, 16, 0};
@@ -467,8 +477,10 @@ int wparse(int a) {
       uint16_t fl = 0;
       int32_t r = nl > 0 ? namvar(linbuf + p, nl, &fl) : -1;
       if (r >= 0) {
-        // A known variable.
-        if (fl == 0 || (kind && (fl & 0xFF0) != (kind & 0xFF0))) {
+        // A known variable. A declared file variable's entry holds its
+        // pointer record: the record's kind meets the prefix.
+        bool fv = kind && (fl & 0x17F0) == 0x1000 && filevar(r, kind);
+        if (fl == 0 || (kind && (fl & 0xFF0) != (kind & 0xFF0) && !fv)) {
           error(a, 4);
           return -1;
         }

@@ -11,6 +11,7 @@
 #include "core/units.h"
 #include "core/varbl.h"
 #include "graphics/drawstate.h"
+#include "graphics/writers.h"
 #include "lang/help.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"

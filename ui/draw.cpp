@@ -8,6 +8,7 @@
 #include "core/state.h"
 #include "graphics/drawstate.h"
 #include "graphics/pixels.h"
+#include "graphics/writers.h"
 #include "ui/fonts.h"
 #include "ui/palette.h"
 #include "ui/ports.h"
@@ -265,6 +266,8 @@ int setPort(PwRec* p) {
 }
 
 PwRec* getPort() { return curset ? cur : drawport(); }
+
+PwRec* portset() { return curset ? cur : nullptr; }
 
 int portdc(PwRec* p, int on) {
   if (!p) return 0;
@@ -666,11 +669,15 @@ int SETpix(int x, int y, uint32_t value) {
       }
     return 0;
   }
+  // The current image variable, else the pixel target's memory, else the
+  // drawing port (the screen of this platform).
+  const bool xr = (xorflg & 0x80) != 0;
+  if (curit) return imgpix(curit, x, y, value, xr);
+  if (tgtpix(x, y, value, xr)) return 0;
   PwRec* p = getPort();
   if (!p) return 0;
   Canvas c = canvas(p);
   if (!c.ok()) return 0;
-  const bool xr = (gflags & 0x80) != 0;
   c.raw(x, y, c.s ? bgr(value) : value, xr);
   return 0;
 }

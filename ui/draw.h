@@ -29,6 +29,9 @@ struct PwRec;
 // Makes a port the drawing port (null: back to the current window's record).
 int setPort(PwRec* p);
 PwRec* getPort();
+// The port set by setPort, or null while the current window's record is
+// the drawing port (for saving and restoring the port).
+PwRec* portset();
 // Keeps (on) or releases the port's context: flag 32.
 int portdc(PwRec* p, int on);
 int moveto(int x, int y);
@@ -82,8 +85,10 @@ int PClut(int where, uint8_t* table, int count, int dir, int size);
 int64_t colname(const char* name);
 
 // ---- Pixels ----
-// One pixel of the drawing port's pixels (or the dual target's window).
-// With XOR (gflags 0x80) the value is XORed in, else it replaces.
+// One pixel: into the dual target's window while one is set, else into
+// the current image variable (graphics/writers.h), else into the pixel
+// target's memory, else into the drawing port's pixels. With XOR (bit 0x80
+// of the XOR word) the value is XORed in, else it replaces.
 int SETpix(int x, int y, uint32_t value);
 // One pixel of a port's pixels (8, 16 signed, 32 bits; 24 as 32-bit colour).
 int32_t getpix(const PwRec* p, int x, int y);

@@ -11,6 +11,7 @@
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "graphics/pixblock.h"
 #include "graphics/veclist.h"
 #include "realtime/devices/sound.h"
 #include "realtime/hwcells.h"
@@ -133,34 +134,6 @@ int lutio(int where, uint8_t* buf, int64_t off, int64_t len, int dir, int size) 
   std::memcpy(tab + off, buf, static_cast<size_t>(len));
   PClut(where, tab, static_cast<int>((off + len) / size), 2, size);
   return 0;
-}
-
-// Window 0's image memory filled with a value over a rectangle (left, top,
-// right, bottom inclusive), clipped to the image.
-void winfill(int32_t value, int x, int y, int w, int h) {
-  PwRec* o = winimg(wport(0));
-  if (!o) return;
-  auto* px = static_cast<uint8_t*>(heldptr(o->pixels));
-  const int bits = o->depth;
-  const int iw = o->rect[2], ih = o->rect[3];
-  if (x < 0) w += x, x = 0;
-  if (y < 0) h += y, y = 0;
-  w = std::min(w, iw - x);
-  h = std::min(h, ih - y);
-  if (w < 1 || h < 1) return;
-  for (int r = y; r < y + h; r++) {
-    uint8_t* row = px + static_cast<size_t>(r) * o->rowbytes;
-    if (bits == 8) {
-      std::memset(row + x, value & 0xFF, static_cast<size_t>(w));
-    } else if (bits == 16) {
-      const auto v = static_cast<uint16_t>(value);
-      for (int c = x; c < x + w; c++) std::memcpy(row + c * 2, &v, 2);
-    } else if (bits == 32) {
-      const auto v = static_cast<uint32_t>(value);
-      for (int c = x; c < x + w; c++) std::memcpy(row + c * 4, &v, 4);
-    }
-  }
-  redrawrect(winhwnd(0), nullptr);
 }
 
 }  // namespace
@@ -365,8 +338,11 @@ int hardop(int op, int nops) {
   } else {
     v = static_cast<int32_t>(s->Addr);
   }
-  winfill(v, static_cast<int>(d->Offs[0]), static_cast<int>(d->Offs[1]),
-          static_cast<int>(std::min<int64_t>(w, 32767)), static_cast<int>(std::min<int64_t>(h, 32767)));
+  // Window 0's image memory over the variable's rectangle.
+  const int32_t r[4] = {static_cast<int32_t>(d->Offs[0]), static_cast<int32_t>(d->Offs[1]),
+                        static_cast<int32_t>(d->Offs[0] + std::min<int64_t>(w, 32767) - 1),
+                        static_cast<int32_t>(d->Offs[1] + std::min<int64_t>(h, 32767) - 1)};
+  pixset(wport(0), static_cast<uint32_t>(v), r);
   return 1;
 }
 

@@ -74,12 +74,4 @@ TEST_F(Veclist, AppendsGrowsAndCounts) {
   EXPECT_EQ(at(e, 1), 1);
 }
 
-TEST_F(Veclist, DirectionCodes) {
-  const int16_t segs[8][4] = {{0, 0, 0, 5}, {0, 0, 4, 4}, {0, 0, 9, 0},  {0, 0, 3, -3},
-                              {0, 0, 0, -1}, {2, 2, 0, 0}, {5, 0, 0, 0}, {0, 0, -2, 2}};
-  for (int k = 0; k < 8; k++) EXPECT_EQ(dircode(segs[k]), k) << k;
-  const int16_t slope[4] = {0, 0, 10, 1};  // nearly along x
-  EXPECT_EQ(dircode(slope), 2);
-}
-
 }  // namespace

@@ -160,15 +160,18 @@ TEST_F(Names, SystemTableEntriesHaveTheirFlagsAndStorage) {
   const SymEnt* hs = symptr(sysent("hstack"));
   EXPECT_EQ(hs->data, HIMEM_BASE);
   EXPECT_EQ(hs->value, 0u);
-  for (const char* n : {"prlut", "vecs", "vdata", "zimage"}) {
+  for (const char* n : {"prlut", "vecs", "vdata", "zdevice"}) {
     EXPECT_EQ(symptr(sysent(n))->data, 0) << n;
     EXPECT_EQ(symptr(sysent(n))->value, 0u) << n;
   }
-  // simage holds an empty pointer record that an assignment points at an
-  // image.
-  const PtrRec* si = ptrrec(symptr(sysent("simage"))->data);
-  ASSERT_NE(si, nullptr);
-  EXPECT_EQ(si->Flg, 0);
+  // The image names hold empty pointer records that an assignment points at
+  // an image.
+  for (const char* n : {"vimage", "zimage", "yzimage", "simage"}) {
+    const PtrRec* r = ptrrec(symptr(sysent(n))->data);
+    ASSERT_NE(r, nullptr) << n;
+    EXPECT_EQ(r->Flg, 0) << n;
+    EXPECT_EQ(symptr(sysent(n))->value, 0u) << n;
+  }
   // The ten number registers come first and are cleared.
   EXPECT_GE(regadr, 0);
   EXPECT_LT(regadr, syssym);

@@ -171,15 +171,15 @@ TEST(Draw, TextMetricsAndPixelLayouts) {
   const auto* px = static_cast<const uint8_t*>(heldptr(s24.p->pixels)) + s24.p->rowbytes + 3;
   EXPECT_EQ(px[2], 0xFF);  // blue, green, red bytes
   EXPECT_EQ(px[0], 0);
-  // SETpix XORs under gflags 0x80, and replaces otherwise.
+  // SETpix XORs under bit 0x80 of the XOR word, and replaces otherwise.
   Port s8(8, 2, 8);
   SETpix(3, 0, 0x0F);
   SETpix(3, 0, 0xF0);
   EXPECT_EQ(getpix(s8.p, 3, 0), 0xF0);
-  const int16_t keep = gflags;
-  gflags = static_cast<int16_t>(gflags | 0x80);
+  const int16_t keep = xorflg;
+  xorflg = static_cast<int16_t>(xorflg | 0x80);
   SETpix(3, 0, 0xFF);
-  gflags = keep;
+  xorflg = keep;
   EXPECT_EQ(getpix(s8.p, 3, 0), 0x0F);
 }
 

@@ -1,0 +1,79 @@
+// Whole-file writes through a temporary file in the target's folder.
+#include "files/safewrite.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/output.h"
+#include "core/units.h"
+#include "files/fileutil.h"
+
+void fileerr(const char* name, int arg, int code, int err) {
+  jprintf(errlun, "%s: %s\n", name && *name ? name : "file", std::strerror(err ? err : EIO));
+  error(arg, code);
+}
+
+int wrtarg = 0;
+
+void wrterr(const char* name, int arg, int err) { fileerr(name, arg ? arg : wrtarg, 69, err); }
+
+bool swbegin(const char* name, int arg, SafeOut* s, std::string* open) {
+  s->name = name ? name : "";
+  s->dest = hostpath(s->name);
+  s->temp.clear();
+  *open = s->dest;
+  if (s->dest.empty()) return false;
+  struct stat st;
+  bool there = stat(s->dest.c_str(), &st) == 0;
+  if (there && !S_ISREG(st.st_mode)) return true;  // a device: in place
+  if (ovwask(s->dest.c_str()) < 0) return false;
+  // A link is followed: the file it names is the one replaced.
+  if (there) {
+    char real[PATH_MAX];
+    if (realpath(s->dest.c_str(), real)) s->dest = real;
+  }
+  size_t cut = s->dest.rfind('/');
+  std::string dir = cut == std::string::npos ? "." : s->dest.substr(0, cut);
+  std::string tmpl = dir + "/.pelix-XXXXXX";
+  if (tmpl.size() >= UNIT_NAMELEN) tmpl = s->dest + "XXXXXX";
+  std::string buf = tmpl;
+  int fd = mkostemp(buf.data(), O_CLOEXEC);
+  if (fd < 0) {
+    fileerr(s->name.c_str(), arg, 66, errno);
+    return false;
+  }
+  // The new file gets the old one's permissions, or those a new file gets.
+  mode_t perm;
+  if (there) {
+    perm = st.st_mode & 07777;
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    perm = 0666 & ~mask;
+  }
+  fchmod(fd, perm);
+  close(fd);
+  s->temp = buf;
+  *open = buf;
+  return true;
+}
+
+bool swend(SafeOut* s, bool ok) {
+  if (s->temp.empty()) return ok;
+  if (ok && std::rename(s->temp.c_str(), s->dest.c_str()) != 0) {
+    int err = errno;
+    unlink(s->temp.c_str());
+    s->temp.clear();
+    wrterr(s->name.c_str(), 2, err);
+    return false;
+  }
+  if (!ok) unlink(s->temp.c_str());
+  s->temp.clear();
+  return ok;
+}

@@ -1,0 +1,86 @@
+// The pen of the vector graphics: moving and drawing from it with the
+// drawing-mode word gflags (origin, rotation of z into a screen axis, flip
+// of y, platform line or a line walked pixel by pixel), line preparation and
+// the walkers the real-time display ops share, clipping to the drawing box,
+// and small geometric helpers.
+//
+// Points are three 16-bit components x, y, z.
+#pragma once
+#include <cstdint>
+
+#include "graphics/writers.h"
+
+// Drawing box: minimum x, y, z and maximum x, y, z.
+struct DrawBox {
+  int16_t min[3];
+  int16_t max[3];
+};
+extern DrawBox drwbox;
+// Drawing origin: x and y added to every point; word 5 the drawing height
+// used by the y flip. Kept with the device variables that write it
+// (realtime/devices/devvar.h).
+extern int16_t drworg[6];
+// The pen point (the last point moved or drawn to, before the origin), and
+// the previous rotated point.
+extern int16_t penpt[3];
+extern int16_t rotpt[3];
+// The value last given to the platform pen by vline (-1: none), and the
+// last text size.
+extern uint32_t lastpen;
+extern uint32_t lastsiz;
+// Display zoom shifts (x, y) by which screen coordinates exceed image ones.
+extern uint8_t zoomsh[2];
+
+// The line state, filled by linprm and walked in place by the walkers.
+enum : int16_t { LK_POINT = -2, LK_HORIZ = -1, LK_XMAJOR = 0, LK_YMAJOR = 1, LK_VERT = 2 };
+struct LnState {
+  int16_t kind;        // LK_*
+  int16_t step;        // minor step, +1 or -1
+  int64_t err;         // Bresenham error and its terms
+  int64_t dec;
+  int64_t inc;
+  int32_t count;       // pixels: major length + 1
+  int32_t x, y;        // the current pixel
+  int32_t ex, ey;      // the pixel the walk ends on
+  float zslope;        // z change per major step
+  int32_t zbase;       // z at major coordinate m: zbase + trunc(m * zslope + round)
+  float round;         // +0.5 for a slope that is not negative, else -0.5
+  uint32_t value;      // the pixel value
+};
+extern LnState lnst;
+
+// The display-device switch in force: gunit, or the device flags word while
+// gunit is negative. 0x1: the hardware display hooks; 0x2: the window.
+int dspsw();
+
+int vmove(const int16_t* point);
+// Draws from the pen to the point with a value (mode 1: value 0). The
+// point may be changed (flipped) when it is the one drawn.
+int vline(int16_t* point, uint32_t value, int mode);
+// z rotated into a screen axis: into out, which is returned; under gflags
+// bit 0x10 the point itself is returned (the rotated copy is a second trace).
+const int16_t* vrotat(const int16_t* point, int16_t* out);
+int linprm(const int16_t* from, const int16_t* to, LnState* ls);
+// Walks the line state through a writer / through the installed pixel
+// writer (typed loops for a plain image target).
+int lnstep(PixWriter writer);
+int drline();
+// Clips a segment to the drawing box: 0 inside (points untouched), -1
+// wholly outside or interrupted, else the combined out-codes (the points
+// moved onto the box).
+int iclip(int16_t* p0, int16_t* p1);
+// Out-codes: bits 0-2 below the minimum x, y, z; bits 3-5 above the maximum.
+int limits(const int16_t* point);
+// Direction code 0..7 of the segment from a to b, from its slope.
+int dircode(const int16_t* a, const int16_t* b);
+// Euclidean distance over n components.
+float vdist(const int16_t* a, const int16_t* b, int n);
+// The angle at a vertex between the directions to a and b, in degrees.
+float ANGLE(const int32_t* a, const int32_t* vertex, const int32_t* b);
+// A box outline with the pen, scaled by the zoom shifts.
+int vbox(int x, int y, int width, int height, uint32_t value, int zoom, int flags);
+// The text cursor to (x, y) (the hardware hook when the device flags say so).
+int clrwin(int x, int y);
+
+// Back to the start-up state (tests).
+void penini();
