@@ -14,6 +14,7 @@ struct FnCall;
 
 // The dispatcher's operation of convolve (269) and filter (271): the source
 // is operand 1 (bytes, else error 113); the destination is written.
-// Returns 0, or -1 after an error.
-int conv(int code);
+// Returns 0, or -1 after an error. fc: the dispatcher's call, whose new
+// destination storage is cleared unless every item is written.
+int conv(int code, FnCall* fc = nullptr);
 int run_conv(FnCall& c);
