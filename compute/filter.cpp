@@ -109,10 +109,10 @@ int32_t stdev(int64_t sum, int64_t sq, int n) {
 }
 
 // One output row by the rules, pixel by pixel, before post-processing.
-void refrow(const Conv& c, const uint8_t* const* rows, int32_t* acc, uint8_t* gat) {
+void refrow(const Conv& c, const uint8_t* const* rows, int32_t nx, int32_t* acc, uint8_t* gat) {
   const int n = c.kw * c.kh;
   const uint8_t* ctr = rows[c.hy] + c.hx;
-  for (int32_t x = 0; x < c.nx; x++) {
+  for (int32_t x = 0; x < nx; x++) {
     int32_t v = 0;
     int32_t cv = ctr[x];
     if (c.code == 269) {
@@ -227,8 +227,10 @@ void refrow(const Conv& c, const uint8_t* const* rows, int32_t* acc, uint8_t* ga
 
 // --- vectorised kernels --------------------------------------------------
 //
-// Each computes one output row of nx values into acc from the kh padded
-// rows; w = nx + kw - 1 is the padded width. Integer sums are exact; the
+// Each computes nx output values of a row from the kh rows of its windows
+// (output x reads items x .. x + kw - 1 of each; w = nx + kw - 1), into
+// acc as integers, or straight into bytes ob when the post-processing
+// leaves the values as they are. Integer sums are exact; the
 // float quotients and roots below give the integer results of the rules
 // (checked for every operand in the ranges they meet).
 
@@ -253,31 +255,40 @@ struct Work {
 // The largest (kind 0) or smallest pixel of each window: columns first,
 // then kw neighbouring columns.
 KERN void extrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, bool big,
-                 uint8_t* __restrict col, int32_t* __restrict acc) {
+                 uint8_t* __restrict col, uint8_t* __restrict o, int32_t* __restrict acc,
+                 bool wide) {
   const int32_t w = nx + kw - 1;
-  std::memcpy(col, rows[0], static_cast<size_t>(w));
-  for (int j = 1; j < kh; j++) {
-    const uint8_t* __restrict p = rows[j];
-    if (big)
-      for (int32_t x = 0; x < w; x++) col[x] = p[x] > col[x] ? p[x] : col[x];
-    else
-      for (int32_t x = 0; x < w; x++) col[x] = p[x] < col[x] ? p[x] : col[x];
+  auto ext = [big](uint8_t a, uint8_t b) -> uint8_t { return big ? (a > b ? a : b) : (a < b ? a : b); };
+  const uint8_t *__restrict r0 = rows[0], *__restrict r1 = rows[kh > 1 ? 1 : 0];
+  if (kh == 3) {
+    const uint8_t* __restrict r2 = rows[2];
+    for (int32_t x = 0; x < w; x++) col[x] = ext(ext(r0[x], r1[x]), r2[x]);
+  } else {
+    for (int32_t x = 0; x < w; x++) col[x] = ext(r0[x], r1[x]);
+    for (int j = 2; j < kh; j++) {
+      const uint8_t* __restrict p = rows[j];
+      for (int32_t x = 0; x < w; x++) col[x] = ext(col[x], p[x]);
+    }
   }
-  for (int32_t x = 0; x < nx; x++) acc[x] = col[x];
-  for (int i = 1; i < kw; i++) {
-    const uint8_t* __restrict q = col + i;
-    if (big)
-      for (int32_t x = 0; x < nx; x++) acc[x] = q[x] > acc[x] ? q[x] : acc[x];
-    else
-      for (int32_t x = 0; x < nx; x++) acc[x] = q[x] < acc[x] ? q[x] : acc[x];
+  if (kw == 3) {
+    for (int32_t x = 0; x < nx; x++) o[x] = ext(ext(col[x], col[x + 1]), col[x + 2]);
+  } else {
+    const uint8_t* __restrict c1 = col + (kw > 1 ? 1 : 0);
+    for (int32_t x = 0; x < nx; x++) o[x] = ext(col[x], c1[x]);
+    for (int i = 2; i < kw; i++) {
+      const uint8_t* __restrict q = col + i;
+      for (int32_t x = 0; x < nx; x++) o[x] = ext(o[x], q[x]);
+    }
   }
+  if (wide)
+    for (int32_t x = 0; x < nx; x++) acc[x] = o[x];
 }
 
 // The mean of windows of at most 257 pixels (sums below 65536): column
 // sums and window sums in 16-bit lanes, then the integer quotient (exact
 // through floats for these sums).
 KERN void meanrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, uint16_t* __restrict col,
-                  uint16_t* __restrict sum, int32_t* __restrict acc) {
+                  uint16_t* __restrict sum, int32_t* __restrict acc, uint8_t* __restrict ob) {
   const int32_t w = nx + kw - 1;
   const uint8_t* __restrict r0 = rows[0];
   for (int32_t x = 0; x < w; x++) col[x] = r0[x];
@@ -291,7 +302,10 @@ KERN void meanrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, uint16
     for (int32_t x = 0; x < nx; x++) sum[x] = static_cast<uint16_t>(sum[x] + q[x]);
   }
   const float fn = static_cast<float>(kw * kh);
-  for (int32_t x = 0; x < nx; x++) acc[x] = static_cast<int32_t>(static_cast<float>(sum[x]) / fn);
+  if (ob)
+    for (int32_t x = 0; x < nx; x++) ob[x] = static_cast<uint8_t>(static_cast<float>(sum[x]) / fn);
+  else
+    for (int32_t x = 0; x < nx; x++) acc[x] = static_cast<int32_t>(static_cast<float>(sum[x]) / fn);
 }
 
 // Window sums of the pixels (s) and of their squares (q), 32 bits, and the
@@ -342,23 +356,19 @@ KERN void sumrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, bool mm
 // The standard deviation (kind 4) or the local stretch (kind 2) from the
 // window sums, in the rules' float and integer steps (n at most 257: the
 // sums of squares stay below 2^24, the stretch quotient below 2^16).
-KERN void sdrow(const Conv& c, const uint8_t* __restrict ctr, const uint32_t* __restrict s,
-                const uint32_t* __restrict q, const uint8_t* __restrict lo,
-                const uint8_t* __restrict hi, int32_t* __restrict acc) {
-  const float fn = static_cast<float>(c.kw * c.kh);
-  const bool stretch = c.kind == 2;
-  for (int32_t x = 0; x < c.nx; x++) {
+KERN void sdrow(int n, bool stretch, int32_t nx, const uint8_t* __restrict ctr,
+                const uint32_t* __restrict s, const uint32_t* __restrict q,
+                const uint8_t* __restrict lo, const uint8_t* __restrict hi, int32_t* __restrict acc) {
+  const float fn = static_cast<float>(n);
+  for (int32_t x = 0; x < nx; x++) {
     float fs = static_cast<float>(s[x]);
     float var = (static_cast<float>(q[x]) - fs * fs / fn) / fn;
     int32_t sd = var > 0 ? static_cast<int32_t>(std::sqrt(var)) : 0;
-    if (!stretch) {
-      acc[x] = sd;
-      continue;
-    }
     int32_t l0 = lo[x], h0 = hi[x];
     int32_t l = l0 - 2 * sd > 0 ? l0 - 2 * sd : 0, h = h0 + 2 * sd < 255 ? h0 + 2 * sd : 255;
     float num = static_cast<float>((ctr[x] - l0) * (h - l + 1));
-    acc[x] = static_cast<int32_t>(num / static_cast<float>(h0 - l0 + 1)) + l;
+    int32_t st = static_cast<int32_t>(num / static_cast<float>(h0 - l0 + 1)) + l;
+    acc[x] = stretch ? st : sd;
   }
 }
 
@@ -367,7 +377,8 @@ KERN void sdrow(const Conv& c, const uint8_t* __restrict ctr, const uint32_t* __
 // largest of the smallest, the middle of the middles and the smallest of
 // the largest.
 KERN void med3row(const uint8_t* const* rows, int32_t nx, uint8_t* __restrict lo,
-                  uint8_t* __restrict mi, uint8_t* __restrict hi, int32_t* __restrict acc) {
+                  uint8_t* __restrict mi, uint8_t* __restrict hi, int32_t* __restrict acc,
+                  uint8_t* __restrict ob) {
   const uint8_t *__restrict r0 = rows[0], *__restrict r1 = rows[1], *__restrict r2 = rows[2];
   const int32_t w = nx + 2;
   for (int32_t x = 0; x < w; x++) {
@@ -389,8 +400,12 @@ KERN void med3row(const uint8_t* const* rows, int32_t nx, uint8_t* __restrict lo
     uint8_t b = pl > pt ? pl : pt;
     uint8_t al = a < b ? a : b, ah = a < b ? b : a;
     uint8_t e = ah < d ? ah : d;
-    acc[x] = al > e ? al : e;
+    lo[x] = al > e ? al : e;
   }
+  if (ob)
+    std::memcpy(ob, lo, static_cast<size_t>(nx));
+  else
+    for (int32_t x = 0; x < nx; x++) acc[x] = lo[x];
 }
 
 // A compare-exchange of two wires of a selection network: the smaller
@@ -407,7 +422,7 @@ KERN void med3row(const uint8_t* const* rows, int32_t nx, uint8_t* __restrict lo
 // The median of 5 x 5 windows: a selection network of 113 comparators for
 // the 13th of 25 values (an odd-even merge sort of 32, pruned to what the
 // middle output needs).
-KERN void med5row(const uint8_t* const* rows, int32_t nx, int32_t* __restrict acc) {
+KERN void med5row(const uint8_t* const* rows, int32_t nx, uint8_t* __restrict out) {
   const uint8_t *__restrict r0 = rows[0], *__restrict r1 = rows[1], *__restrict r2 = rows[2],
                 *__restrict r3 = rows[3], *__restrict r4 = rows[4];
   for (int32_t x = 0; x < nx; x++) {
@@ -438,7 +453,7 @@ KERN void med5row(const uint8_t* const* rows, int32_t nx, int32_t* __restrict ac
     HI(5, 21); LO(6, 22); LO(7, 23); LO(8, 24); HI(8, 16); HI(9, 17);
     LO(10, 18); LO(11, 19); LO(12, 20); LO(13, 21); HI(6, 10); HI(7, 11);
     LO(12, 16); LO(13, 17); HI(10, 12); LO(11, 13); HI(11, 12);
-    acc[x] = v[12];
+    out[x] = v[12];
   }
 }
 
@@ -449,7 +464,7 @@ KERN void med5row(const uint8_t* const* rows, int32_t nx, int32_t* __restrict ac
 // The median of other windows: a histogram of the window slides along the
 // row (a column leaves, a column enters), and the median follows from the
 // count of values below it.
-void histmed(const Conv& c, const uint8_t* const* rows, uint16_t* h, int32_t* acc) {
+void histmed(const Conv& c, const uint8_t* const* rows, int32_t nx, uint16_t* h, uint8_t* out) {
   const int32_t rank = c.kw * c.kh / 2;
   std::fill(h, h + 256, 0);
   for (int j = 0; j < c.kh; j++)
@@ -458,8 +473,8 @@ void histmed(const Conv& c, const uint8_t* const* rows, uint16_t* h, int32_t* ac
   for (int32_t x = 0;; x++) {
     while (below > rank) below -= h[--med];
     while (below + h[med] <= rank) below += h[med++];
-    acc[x] = med;
-    if (x + 1 >= c.nx) break;
+    out[x] = static_cast<uint8_t>(med);
+    if (x + 1 >= nx) break;
     for (int j = 0; j < c.kh; j++) {
       int32_t out = rows[j][x], in = rows[j][x + c.kw];
       h[out]--;
@@ -472,13 +487,18 @@ void histmed(const Conv& c, const uint8_t* const* rows, uint16_t* h, int32_t* ac
 // The Sobel magnitude: gradients in integers, the root in floats
 // (truncated, it equals the double root's for every sum of squares up to
 // 2 x 1020^2).
-KERN void sobrow(const uint8_t* const* rows, int32_t nx, int32_t* __restrict acc) {
+KERN void sobrow(const uint8_t* const* rows, int32_t nx, int32_t* __restrict acc,
+                 uint8_t* __restrict ob, bool nc) {
   const uint8_t *__restrict a = rows[0], *__restrict b = rows[1], *__restrict d = rows[2];
   for (int32_t x = 0; x < nx; x++) {
     int32_t gy = (a[x] + 2 * a[x + 1] + a[x + 2]) - (d[x] + 2 * d[x + 1] + d[x + 2]);
     int32_t gx = (a[x] + 2 * b[x] + d[x]) - (a[x + 2] + 2 * b[x + 2] + d[x + 2]);
     acc[x] = static_cast<int32_t>(std::sqrt(static_cast<float>(gx * gx + gy * gy)));
   }
+  // Into bytes: clamped, or the low byte with clamping off.
+  if (ob)
+    for (int32_t x = 0; x < nx; x++)
+      ob[x] = static_cast<uint8_t>(nc ? acc[x] & 0xFF : acc[x] < 255 ? acc[x] : 255);
 }
 
 // Hole filling (kind 11) from window sums of the pixels and of the
@@ -531,90 +551,239 @@ KERN void tolrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, int hx,
     acc[x] = static_cast<int32_t>(static_cast<float>(s[x]) / static_cast<float>(m[x]));
 }
 
-KERN void convrow(const int32_t* kern, const uint8_t* const* rows, int kh, int kw, int32_t nx,
-                  int32_t* __restrict acc) {
-  uint32_t* __restrict u = reinterpret_cast<uint32_t*>(acc);
-  std::fill(u, u + nx, 0u);
-  for (int j = 0; j < kh; j++)
-    for (int i = 0; i < kw; i++) {
-      // Products of a byte and a 16-bit weight; sums wrap as 32-bit values.
-      const uint32_t k = static_cast<uint32_t>(kern[j * kw + i]);
-      if (k == 0) continue;
-      const uint8_t* __restrict p = rows[j] + i;
-      for (int32_t x = 0; x < nx; x++) u[x] += k * p[x];
-    }
+// Values of 0..255 into bytes, when the row goes there straight.
+inline void narrow(const int32_t* __restrict acc, int32_t nx, uint8_t* __restrict ob) {
+  if (ob)
+    for (int32_t x = 0; x < nx; x++) ob[x] = static_cast<uint8_t>(acc[x]);
 }
 
-// One output row by the kernels, before post-processing.
-void fastrow(const Conv& c, const uint8_t* const* rows, Work& W) {
-  int32_t* acc = W.acc.data();
-  const int n = c.kw * c.kh;
-  const uint8_t* ctr = rows[c.hy] + c.hx;
-  if (c.code == 269) {
-    convrow(c.kern.data(), rows, c.kh, c.kw, c.nx, acc);
+// 3 x 3 windows in one pass per row, from column sums (the common size:
+// no window arrays between the passes).
+struct Cols3 {
+  uint16_t* s;   // column sums
+  uint32_t* q;   // column sums of squares
+  uint8_t *lo, *hi, *nz;  // column extremes, counts of pixels not zero
+};
+
+KERN void cols3(const uint8_t* const* rows, int32_t w, bool sq, bool mm, bool nz, Cols3 c) {
+  const uint8_t *__restrict a = rows[0], *__restrict b = rows[1], *__restrict d = rows[2];
+  uint16_t* __restrict s = c.s;
+  for (int32_t x = 0; x < w; x++) s[x] = static_cast<uint16_t>(a[x] + b[x] + d[x]);
+  if (sq) {
+    uint32_t* __restrict q = c.q;
+    for (int32_t x = 0; x < w; x++) {
+      uint32_t u = a[x], v = b[x], t = d[x];
+      q[x] = u * u + v * v + t * t;
+    }
+  }
+  if (mm) {
+    uint8_t *__restrict lo = c.lo, *__restrict hi = c.hi;
+    for (int32_t x = 0; x < w; x++) {
+      uint8_t l = a[x] < b[x] ? a[x] : b[x], h = a[x] < b[x] ? b[x] : a[x];
+      lo[x] = l < d[x] ? l : d[x];
+      hi[x] = h < d[x] ? d[x] : h;
+    }
+  }
+  if (nz) {
+    uint8_t* __restrict z = c.nz;
+    for (int32_t x = 0; x < w; x++)
+      z[x] = static_cast<uint8_t>((a[x] != 0) + (b[x] != 0) + (d[x] != 0));
+  }
+}
+
+// Mean (kind 3) of 3 x 3 windows.
+KERN void mean3(const uint16_t* __restrict s, int32_t nx, int32_t* __restrict acc,
+                uint8_t* __restrict ob) {
+  for (int32_t x = 0; x < nx; x++) {
+    int32_t v = static_cast<int32_t>(static_cast<float>(s[x] + s[x + 1] + s[x + 2]) / 9.0f);
+    acc[x] = v;
+  }
+  narrow(acc, nx, ob);
+}
+
+// Standard deviation (kind 4) or stretch (kind 2) of 3 x 3 windows.
+KERN void sd3(Cols3 c, const uint8_t* __restrict ctr, int32_t nx, bool stretch,
+              int32_t* __restrict acc, uint8_t* __restrict ob) {
+  const uint16_t* __restrict s = c.s;
+  const uint32_t* __restrict q = c.q;
+  const uint8_t *__restrict lo = c.lo, *__restrict hi = c.hi;
+  const float fn = 9.0f;
+  auto dev = [&](int32_t x) {
+    float fs = static_cast<float>(s[x] + s[x + 1] + s[x + 2]);
+    float var = (static_cast<float>(q[x] + q[x + 1] + q[x + 2]) - fs * fs / fn) / fn;
+    return var > 0 ? static_cast<int32_t>(std::sqrt(var)) : 0;
+  };
+  if (!stretch) {
+    for (int32_t x = 0; x < nx; x++) acc[x] = dev(x);
+  } else {
+    for (int32_t x = 0; x < nx; x++) {
+      int32_t sd = dev(x);
+      uint8_t l1 = lo[x] < lo[x + 1] ? lo[x] : lo[x + 1], h1 = hi[x] > hi[x + 1] ? hi[x] : hi[x + 1];
+      int32_t l0 = l1 < lo[x + 2] ? l1 : lo[x + 2], h0 = h1 > hi[x + 2] ? h1 : hi[x + 2];
+      int32_t l = l0 - 2 * sd > 0 ? l0 - 2 * sd : 0, h = h0 + 2 * sd < 255 ? h0 + 2 * sd : 255;
+      float num = static_cast<float>((ctr[x] - l0) * (h - l + 1));
+      acc[x] = static_cast<int32_t>(num / static_cast<float>(h0 - l0 + 1)) + l;
+    }
+  }
+  narrow(acc, nx, ob);
+}
+
+// Hole filling (kind 11) of 3 x 3 windows.
+KERN void hole3(Cols3 c, const uint8_t* __restrict ctr, int32_t nx, int32_t* __restrict acc,
+                uint8_t* __restrict ob) {
+  const uint16_t* __restrict s = c.s;
+  const uint8_t* __restrict z = c.nz;
+  for (int32_t x = 0; x < nx; x++) {
+    // No pixel other than zero: the sum is 0 too, and so is the quotient.
+    int32_t m = z[x] + z[x + 1] + z[x + 2];
+    float q = static_cast<float>(s[x] + s[x + 1] + s[x + 2]) / static_cast<float>(m > 1 ? m : 1);
+    int32_t c0 = ctr[x];
+    acc[x] = c0 ? c0 : static_cast<int32_t>(q);
+  }
+  narrow(acc, nx, ob);
+}
+
+// The tolerance mean (kind 12) of 3 x 3 windows: absolute differences in
+// bytes (a tolerance above 255 takes every pixel).
+KERN void tol3(const uint8_t* const* rows, int32_t nx, int32_t tol, int32_t* __restrict acc,
+               uint8_t* __restrict ob) {
+  const uint8_t t = static_cast<uint8_t>(tol > 255 ? 255 : tol);
+  const uint8_t *__restrict a = rows[0], *__restrict b = rows[1], *__restrict d = rows[2];
+  for (int32_t x = 0; x < nx; x++) {
+    const uint8_t cv = b[x + 1];
+    uint16_t s = 0;
+    uint8_t m = 0;
+    const uint8_t px[9] = {a[x], a[x + 1], a[x + 2], b[x], b[x + 1], b[x + 2], d[x], d[x + 1], d[x + 2]};
+    for (int k = 0; k < 9; k++) {
+      uint8_t ad = cv > px[k] ? static_cast<uint8_t>(cv - px[k]) : static_cast<uint8_t>(px[k] - cv);
+      bool in = ad <= t;
+      s = static_cast<uint16_t>(s + (in ? px[k] : 0));
+      m = static_cast<uint8_t>(m + in);
+    }
+    int32_t v = static_cast<int32_t>(static_cast<float>(s) / static_cast<float>(m));
+    acc[x] = v;
+  }
+  narrow(acc, nx, ob);
+}
+
+KERN void convrow(const int32_t* kern, const uint8_t* const* rows, int kh, int kw, int32_t nx,
+                  int32_t* __restrict acc) {
+  // Products of a byte and a 16-bit weight; sums wrap as 32-bit values, so
+  // any order gives the same sum.
+  uint32_t* __restrict u = reinterpret_cast<uint32_t*>(acc);
+  if (kw == 3 && kh == 3) {
+    // The common size in one pass, the weights held in registers.
+    uint32_t k[9];
+    for (int t = 0; t < 9; t++) k[t] = static_cast<uint32_t>(kern[t]);
+    const uint8_t *__restrict a = rows[0], *__restrict b = rows[1], *__restrict d = rows[2];
+    for (int32_t x = 0; x < nx; x++)
+      u[x] = k[0] * a[x] + k[1] * a[x + 1] + k[2] * a[x + 2] + k[3] * b[x] + k[4] * b[x + 1] +
+             k[5] * b[x + 2] + k[6] * d[x] + k[7] * d[x + 1] + k[8] * d[x + 2];
     return;
   }
-  switch (c.kind) {
-    case 0:
-    case 1:
-      extrow(rows, c.kh, c.kw, c.nx, c.kind == 0, W.clo.data(), acc);
-      return;
-    case 3:
-      if (n <= 257) {
-        meanrow(rows, c.kh, c.kw, c.nx, W.s16.data(), W.z16.data(), acc);
-        return;
-      }
-      break;
-    case 2:
-    case 4:
-      if (n <= 257) {
-        sumrow(rows, c.kh, c.kw, c.nx, c.kind == 2, W.cs.data(), W.cq.data(), W.clo.data(),
-               W.chi.data(), W.ws.data(), W.wq.data(), W.lo.data(), W.hi.data());
-        sdrow(c, ctr, W.ws.data(), W.wq.data(), W.lo.data(), W.hi.data(), acc);
-        return;
-      }
-      break;
-    case 5:
-      if (c.kw == 3 && c.kh == 3) {
-        med3row(rows, c.nx, W.lo.data(), W.mi.data(), W.hi.data(), acc);
-      } else if (c.kw == 5 && c.kh == 5) {
-        med5row(rows, c.nx, acc);
-      } else {
-        histmed(c, rows, W.hist.data(), acc);
-      }
-      return;
-    case 8:
-      sobrow(rows, c.nx, acc);
-      return;
-    case 11:
-      if (n <= 257) {
-        holerow(rows, c.kh, c.kw, c.nx, c.hx, ctr, W.s16.data(), W.z16.data(), acc);
-        return;
-      }
-      break;
-    case 12:
-      if (n <= 257) {
-        tolrow(rows, c.kh, c.kw, c.nx, c.hx, c.tol, ctr, W.s16.data(), W.z16.data(), acc);
-        return;
-      }
-      break;
-    case 6:
-    case 7:
-    case 9:
-    case 10:
-      for (int32_t x = 0; x < c.nx; x++) acc[x] = ctr[x];
-      return;
-    default:
-      break;
+  std::fill(u, u + nx, 0u);
+  for (int j = 0; j < kh; j++) {
+    // A row of the kernel at a time: its taps summed in registers.
+    const uint8_t* __restrict p = rows[j];
+    const int32_t* kr = kern + j * kw;
+    int i = 0;
+    for (; i + 3 <= kw; i += 3) {
+      const uint32_t k0 = static_cast<uint32_t>(kr[i]), k1 = static_cast<uint32_t>(kr[i + 1]),
+                     k2 = static_cast<uint32_t>(kr[i + 2]);
+      const uint8_t* __restrict q = p + i;
+      for (int32_t x = 0; x < nx; x++) u[x] += k0 * q[x] + k1 * q[x + 1] + k2 * q[x + 2];
+    }
+    for (; i < kw; i++) {
+      const uint32_t k0 = static_cast<uint32_t>(kr[i]);
+      if (k0 == 0) continue;
+      const uint8_t* __restrict q = p + i;
+      for (int32_t x = 0; x < nx; x++) u[x] += k0 * q[x];
+    }
   }
-  refrow(c, rows, acc, W.gat.data());
+}
+
+// The centre pixel (kinds that only binarise): 1 or 0 against the
+// threshold t, or as it is (t < 0).
+KERN void centrow(const uint8_t* __restrict q, int32_t nx, int32_t t, int32_t* __restrict acc,
+                  uint8_t* __restrict ob) {
+  const uint8_t t8 = static_cast<uint8_t>(t > 255 ? 255 : t < 0 ? 0 : t);
+  const bool bin = t >= 0, none = t > 255;  // a threshold above 255 leaves no pixel at 1
+  if (ob) {
+    if (!bin)
+      std::memcpy(ob, q, static_cast<size_t>(nx));
+    else
+      for (int32_t x = 0; x < nx; x++) ob[x] = static_cast<uint8_t>(!none && q[x] >= t8);
+    return;
+  }
+  for (int32_t x = 0; x < nx; x++) acc[x] = bin ? (!none && q[x] >= t8) : q[x];
+}
+
+// nx values of one output row by the kernels: straight into bytes ob when
+// given (the post-processing leaves them as they are), else into acc
+// before post-processing.
+void fastrow(const Conv& c, const uint8_t* const* rows, int32_t nx, Work& W, int32_t* acc,
+             uint8_t* ob, bool nc) {
+  const int n = c.kw * c.kh;
+  const uint8_t* ctr = rows[c.hy] + c.hx;
+  uint8_t* bytes = ob ? ob : W.chi.data();  // kernels that give bytes only
+  bool gavebytes = false;
+  if (c.code == 269) {
+    convrow(c.kern.data(), rows, c.kh, c.kw, nx, acc);
+  } else if (c.kw == 3 && c.kh == 3 && (c.kind == 2 || c.kind == 3 || c.kind == 4 || c.kind == 11 ||
+                                        c.kind == 12)) {
+    Cols3 k{W.s16.data(), W.cq.data(), W.clo.data(), W.chi.data(), W.mi.data()};
+    if (c.kind == 12) {
+      tol3(rows, nx, c.tol, acc, ob);
+      return;
+    }
+    cols3(rows, nx + 2, c.kind == 2 || c.kind == 4, c.kind == 2, c.kind == 11, k);
+    if (c.kind == 3)
+      mean3(k.s, nx, acc, ob);
+    else if (c.kind == 11)
+      hole3(k, ctr, nx, acc, ob);
+    else
+      sd3(k, ctr, nx, c.kind == 2, acc, ob);
+    return;
+  } else if (c.kind <= 1) {
+    extrow(rows, c.kh, c.kw, nx, c.kind == 0, W.clo.data(), bytes, acc, !ob);
+    return;
+  } else if (c.kind == 3 && n <= 257) {
+    meanrow(rows, c.kh, c.kw, nx, W.s16.data(), W.z16.data(), acc, ob);
+    return;
+  } else if ((c.kind == 2 || c.kind == 4) && n <= 257) {
+    sumrow(rows, c.kh, c.kw, nx, c.kind == 2, W.cs.data(), W.cq.data(), W.clo.data(), W.chi.data(),
+           W.ws.data(), W.wq.data(), W.lo.data(), W.hi.data());
+    sdrow(n, c.kind == 2, nx, ctr, W.ws.data(), W.wq.data(), W.lo.data(), W.hi.data(), acc);
+  } else if (c.kind == 5 && c.kw == 3 && c.kh == 3) {
+    med3row(rows, nx, W.lo.data(), W.mi.data(), W.hi.data(), acc, ob);
+    return;
+  } else if (c.kind == 5) {
+    if (c.kw == 5 && c.kh == 5)
+      med5row(rows, nx, bytes);
+    else
+      histmed(c, rows, nx, W.hist.data(), bytes);
+    gavebytes = true;
+  } else if (c.kind == 8) {
+    sobrow(rows, nx, acc, ob, nc);
+    return;
+  } else if (c.kind == 11 && n <= 257) {
+    holerow(rows, c.kh, c.kw, nx, c.hx, ctr, W.s16.data(), W.z16.data(), acc);
+  } else if (c.kind == 12 && n <= 257) {
+    tolrow(rows, c.kh, c.kw, nx, c.hx, c.tol, ctr, W.s16.data(), W.z16.data(), acc);
+  } else {
+    refrow(c, rows, nx, acc, W.gat.data());
+  }
+  if (gavebytes && !ob)
+    for (int32_t x = 0; x < nx; x++) acc[x] = bytes[x];
+  else if (!gavebytes && ob)
+    for (int32_t x = 0; x < nx; x++) ob[x] = static_cast<uint8_t>(acc[x]);
 }
 
 // Post-processing and the store of one row into bytes, 16-bit or 32-bit
 // items or floats, by the store rules of the element access.
-KERN void storerow(const Conv& c, const int32_t* __restrict acc, uint8_t* __restrict o, int dws,
-                   bool nc) {
-  const int32_t nx = c.nx, sh = std::min(c.shift, 31), mx = c.mx, mn = c.mn;
+KERN void storerow(const Conv& c, int32_t nx, const int32_t* __restrict acc, uint8_t* __restrict o,
+                   int dws, bool nc) {
+  const int32_t sh = std::min(c.shift, 31), mx = c.mx, mn = c.mn;
   const uint32_t add = static_cast<uint32_t>(c.add);
   auto pp = [&](int32_t v) {
     if (sh > 0) v >>= sh;
@@ -670,36 +839,71 @@ struct Band {
 
 constexpr int32_t PIECE = 16;  // output rows a thread takes at a time
 
+// Whether the results go into a byte destination as they are: filter
+// values lie in 0..255 (the Sobel kernel clamps its own), and the
+// post-processing changes none of them.
+bool direct(const Conv& c, int dws) {
+  if (dws != W_BYTE || c.code != 271 || c.shift > 0 || c.add != 0 || c.mn > 0) return false;
+  // The largest value the kind gives: binarised pixels 1, the Sobel
+  // magnitude is clamped into the bytes only when nothing lowers it first.
+  int32_t top = c.bin ? 1 : c.kind == 8 ? 1443 : 255;
+  return c.mx == 0 || c.mx >= top;
+}
+
 void bandrun(Band& b, bool main) {
   const Conv& c = *b.c;
-  const size_t w = static_cast<size_t>(c.nx + c.kw - 1);
-  // The padded rows of the window, kept by source row index.
-  std::vector<uint8_t> store(w * static_cast<size_t>(c.kh));
-  std::vector<int32_t> have(static_cast<size_t>(c.kh), -1);
-  std::vector<const uint8_t*> rows(static_cast<size_t>(c.kh));
+  const int32_t nx = c.nx;
+  const size_t w = static_cast<size_t>(nx + c.kw - 1);
+  // Rows padded at the edges (the first and last pixels replicated), for
+  // the outputs whose windows reach past them.
+  std::vector<uint8_t> pad(w * static_cast<size_t>(c.kh));
+  std::vector<const uint8_t*> src(static_cast<size_t>(c.kh)), rows(static_cast<size_t>(c.kh));
   Work W;
   W.size(c);
   const int p = c.kh - 1 - c.hy;
-  const int64_t rowb = static_cast<int64_t>(c.nx) * (b.dws == W_BYTE ? 1 : b.dws == W_SHORT ? 2 : 4);
+  const int bpi = b.dws == W_BYTE ? 1 : b.dws == W_SHORT ? 2 : 4;
+  const bool dir = direct(c, b.dws);
+  const bool centre = c.code == 271 && (c.kind == 6 || c.kind == 7 || c.kind == 9 || c.kind == 10);
+  // Outputs whose windows lie inside the row: [hx, hx + inner).
+  const int32_t inner = nx - c.kw + 1;
+  // Padded rows for outputs x0 .. x0 + m - 1.
+  auto padded = [&](int32_t x0, int32_t m) {
+    for (int j = 0; j < c.kh; j++) {
+      uint8_t* q = pad.data() + static_cast<size_t>(j) * w;
+      for (int32_t i = 0; i < m + c.kw - 1; i++)
+        q[i] = src[static_cast<size_t>(j)][std::clamp<int32_t>(x0 + i - c.hx, 0, nx - 1)];
+      rows[static_cast<size_t>(j)] = q;
+    }
+  };
   for (;;) {
     if (b.stop.load(std::memory_order_relaxed)) return;
     int32_t y0 = b.next.fetch_add(PIECE);
     if (y0 >= c.ny) return;
     int32_t y1 = std::min(c.ny, y0 + PIECE);
     for (int32_t y = y0; y < y1; y++) {
-      for (int j = 0; j < c.kh; j++) {
-        int32_t sy = wrow(c, static_cast<int64_t>(y) - p + j);
-        size_t slot = static_cast<size_t>(sy % c.kh);
-        uint8_t* buf = store.data() + slot * w;
-        if (have[slot] != sy) {
-          std::memcpy(buf + c.hx, b.src + static_cast<int64_t>(sy) * c.nx, static_cast<size_t>(c.nx));
-          padrow(c, buf);
-          have[slot] = sy;
+      for (int j = 0; j < c.kh; j++)
+        src[static_cast<size_t>(j)] = b.src + static_cast<int64_t>(wrow(c, int64_t{y} - p + j)) * nx;
+      uint8_t* o = b.dst + static_cast<int64_t>(y) * nx * bpi;
+      uint8_t* ob = dir ? o : nullptr;
+      int32_t* acc = W.acc.data();
+      if (centre) {
+        // Kinds that only binarise give the centre pixel.
+        centrow(src[static_cast<size_t>(c.hy)], nx, c.bin ? c.mx : -1, acc, ob);
+      } else if (inner > 0) {
+        fastrow(c, src.data(), inner, W, acc + c.hx, ob ? ob + c.hx : nullptr, b.nc);
+        if (c.hx > 0) {
+          padded(0, c.hx);
+          fastrow(c, rows.data(), c.hx, W, acc, ob, b.nc);
         }
-        rows[static_cast<size_t>(j)] = buf;
+        if (int32_t m = nx - c.hx - inner; m > 0) {
+          padded(c.hx + inner, m);
+          fastrow(c, rows.data(), m, W, acc + c.hx + inner, ob ? ob + c.hx + inner : nullptr, b.nc);
+        }
+      } else {
+        padded(0, nx);
+        fastrow(c, rows.data(), nx, W, acc, ob, b.nc);
       }
-      fastrow(c, rows.data(), W);
-      storerow(c, W.acc.data(), b.dst + y * rowb, b.dws, b.nc);
+      if (!ob) storerow(c, nx, acc, o, b.dws, b.nc);
     }
     int32_t d = b.done.fetch_add(y1 - y0) + (y1 - y0);
     if (main) {
@@ -859,7 +1063,7 @@ int conv(int code, FnCall* fc) {
       if (trc) trcrow("cread", r, newest + c.hx, c.nx);
     }
     if (r >= c.hy) {
-      refrow(c, ptr.data(), acc.data(), gat.data());
+      refrow(c, ptr.data(), c.nx, acc.data(), gat.data());
       if (trc && code == 269)
         for (int32_t x = 0; x < c.nx; x++)
           jprintf(dbglun, "[%ld==%9.2f]", static_cast<long>(acc[static_cast<size_t>(x)]),

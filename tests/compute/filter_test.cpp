@@ -54,13 +54,14 @@ TEST_F(Filter, EveryKindSizeAndShapeAsTheRules) {
       }
     // Post-processing, binarising thresholds and tolerances.
     for (int kind : {0, 2, 3, 4, 5, 6, 8, 9, 11, 12})
-      for (const char* args : {", 10, 5, 200, 1", ", -300, 0, 0, 2", ", 0, 0, 128", ", 0, 0, 0, 0, 0, 3"}) {
+      for (const char* args : {", 10, 5, 200, 1", ", -300, 0, 0, 2", ", 0, 0, 128", ", 0, 0, 300",
+                               ", 0, 0, 0, 0, 0, 3"}) {
         std::string f = "d = filter(a, " + str(kind) + ", 3" + args + ")";
         ASSERT_TRUE(same(d, f)) << f << where;
         cases++;
       }
   }
-  EXPECT_EQ(cases, 5u * (12 * 7 + 1 + 40));
+  EXPECT_EQ(cases, 5u * (12 * 7 + 1 + 50));
 }
 
 TEST_F(Filter, DestinationSizesAndStoreRules) {
