@@ -19,4 +19,5 @@ struct FnCall;
 // Returns 0, or -1 after an error. fc: the dispatcher's call, whose new
 // destination storage is cleared unless every item is written.
 int conv(int code, FnCall* fc = nullptr);
+int su_conv(FnCall& c);
 int run_conv(FnCall& c);
