@@ -276,6 +276,36 @@ struct Reduce {
   }
 };
 
+}  // namespace
+
+bool elscal(int code, int nops) {
+  switch (code) {
+    case 201: case 202: case 203: case 204: case 205: case 206: case 207:
+    case 233: case 234: case 235: case 236: case 290:
+      return nops == 1;
+    case 209: case 210: case 238: case 282:
+      return nops == 2;
+    case 237: case 283:
+      return nops == 1 || nops == 2;
+    default:
+      return false;
+  }
+}
+
+float elres(int code, int nops, float a, float b) {
+  float r;
+  if (nops < 2) {
+    if (ismiss(a)) return a;
+    r = unary(code, a, ival(a));
+  } else {
+    if (ismiss(a) || ismiss(b)) return MISSING;  // (the product's rule is not needed here)
+    r = binary(code, a, b, ival(a), ival(b));
+  }
+  return r == 0.0f ? 0.0f : r;
+}
+
+namespace {
+
 // A destination that compress may shorten: a named plain variable on the
 // stack whose window is its whole data, from the data's first item.
 bool shrinks(const PtrRec* d) {
