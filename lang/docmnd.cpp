@@ -38,6 +38,7 @@
 #include "core/typecmd.h"
 #include "core/varbl.h"
 #include "files/fileutil.h"
+#include "graphics/movie/movie.h"
 #include "lang/cstart.h"
 #include "lang/declare.h"
 #include "lang/keywords.h"
@@ -285,12 +286,12 @@ int DOCMND(int code) {
     case CM_FONT: return fontcmd();     // font: setlfnt / initFonts / the current font
 
     // Display and vectors.
+    case CM_ANIMATE: return animat();  // animate: a movie or the slices of an image
     case CM_ERASE: return erasecmd();  // erase: windows, vecs, vdata
     case CM_REDRAW: return redraw(0);   // redraw: the vector list again
     case CM_ARC: return arccmd();       // arc: ARC after vinit and setwdc
     case CM_SKETCH:  // sketch: sketch
     case CM_VIEW:  // view: view
-    case CM_ANIMATE:  // animate: animat
     case CM_SURFACE:  // surface: surfac
     case CM_HISTOGRAM:  // histogram: plot
     case CM_PLOT:  // plot: plot
