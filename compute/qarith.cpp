@@ -324,8 +324,18 @@ void runchn(const Chain& c) {
     nt = static_cast<int>(std::min<unsigned>(MAXTHR, hw ? hw : 1));
   }
   if (nt <= 1) {
-    std::unique_ptr<Bufs> hold(new Bufs);
-    part(c, 0, c.n, &stop, &done, true, *hold);
+    // The main thread's buffers are made once: short operations (one item
+    // copied in a macro loop) would otherwise spend more on them than on
+    // the items.
+    // (An operation that a poll's event handler starts meanwhile takes its
+    // own.)
+    static Bufs* mainbufs = new Bufs;
+    static bool busy = false;
+    std::unique_ptr<Bufs> own(busy ? new Bufs : nullptr);
+    bool mine = !busy;
+    busy = true;
+    part(c, 0, c.n, &stop, &done, true, own ? *own : *mainbufs);
+    if (mine) busy = false;
   } else {
     // Pieces of GRAB items (a multiple of 64, so no two threads write one
     // cache line); the main thread polls for Ctrl-C between its pieces.
