@@ -917,7 +917,10 @@ void bandrun(Band& b, bool main) {
 void bands(Band& b) {
   const Conv& c = *b.c;
   int nt = 1;
-  if (static_cast<int64_t>(c.nx) * c.ny >= (1 << 20) && c.ny >= 2 * PIECE) {
+  // Kinds that only copy or binarise the centre take less than starting
+  // threads costs.
+  const bool light = c.code == 271 && (c.kind == 6 || c.kind == 7 || c.kind == 9 || c.kind == 10);
+  if (!light && static_cast<int64_t>(c.nx) * c.ny >= (1 << 20) && c.ny >= 2 * PIECE) {
     unsigned hw = std::thread::hardware_concurrency();
     nt = static_cast<int>(std::min<unsigned>(4, hw ? hw : 1));
   }
