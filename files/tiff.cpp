@@ -562,6 +562,13 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
     f->Pad = 0;
   }
   if (rec < 1 || rec > 65535 * 16) return refuse();
+  // A single plain strip is read in evenly spaced records, whose size
+  // the file record keeps in 16 bits: a wider record becomes whole items
+  // below that bound (records need not end with a row).
+  if (ns == 1 && rec > 65535 && !pbits && (pm & 3) == 0 && !tifcomp && f->Pad == 0) {
+    int64_t ib = std::max<int64_t>(1, bits / 8);
+    rec = 65535 / ib * ib;
+  }
   uint32_t* idx = newidx(f, ns, offcol);
   if (!idx) return -1;
   for (int64_t k = 0; k < ns; k++) {
