@@ -217,11 +217,12 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
       return kind;
     }
     f->Lun = static_cast<uint8_t>(u);
-    // An empty file opened for writing (or made by this opening) whose
-    // name or format asks for a header is new: it gets its header (other
-    // names stay raw). An empty file only read has no header: refused.
+    // A file made by this opening to be written is new, and so is an empty
+    // one opened for writing whose name or format asks for a header: it
+    // gets its header. An empty file only read has no header: refused.
     if (!created && (write || made) && (m & (UM_UPDATE | UM_WRITE)) && !(m & UM_TEXT) &&
-        !(f->Flg & FF_NOHDR) && (imgtyp(f->Nam) == FT_TIFF || (f->Flg & FF_TYPE)) && emptyunit(u))
+        !(f->Flg & FF_NOHDR) && ((write && made) || imgtyp(f->Nam) == FT_TIFF || (f->Flg & FF_TYPE)) &&
+        emptyunit(u))
       created = true;
   }
 
