@@ -97,11 +97,6 @@ int domask();
 // The interactive rubber-band box (6 values for mode 2, else 4).
 int getbox(int16_t* box, int mode, int a, int b);
 
-// ---- Devices -----------------------------------------------------------
-// Reads up to count bytes from serial slot 0..9; flags 2 give the queued
-// count only.
-int comread(int slot, char* buffer, int count, int flags);
-
 // ---- Pointer functions, alert and view coordinates (compute/ptrfn.cpp) --
 int ptrptr(int depth, int mode, int code);
 int doalert();

@@ -38,22 +38,26 @@
 #include "core/typecmd.h"
 #include "core/varbl.h"
 #include "files/fileutil.h"
+#include "graphics/movie/movie.h"
 #include "lang/cstart.h"
 #include "lang/declare.h"
 #include "lang/keywords.h"
 #include "lang/mainloop.h"
 #include "lang/namehooks.h"
 #include "lang/parse.h"
+#include "realtime/devices/comport.h"
+#include "realtime/devices/devsetup.h"
 #include "realtime/devices/devvar.h"
+#include "realtime/devices/eyetrack.h"
+#include "realtime/devices/pport.h"
 #include "realtime/devices/sound.h"
-#include "realtime/hwcells.h"
 #include "realtime/rtsched.h"
-#include "realtime/serial.h"
 #include "ui/clocks.h"
 #include "ui/draw.h"
 #include "ui/events.h"
 #include "ui/fonts.h"
 #include "ui/hooks.h"
+#include "ui/menu.h"
 #include "ui/sysserv.h"
 #include "ui/window.h"
 
@@ -76,8 +80,8 @@ int listed(int code, int reason, int (*handler)() = nullptr) {
 int implyd(int code) {
   tmstat(0, TM_IMPLYD, "implyd");
   // Code 98 is tried as a compiled macro (runipc), a text macro (Runmac)
-  // and, with trace-mask bit 2, a menu (menucmd) once those exist.
-  if (code == CM_UNKNOWN && (runipc(1) == 0 || Runmac(1) == 0)) {
+  // and, with trace-mask bit 2, a menu (menucmd).
+  if (code == CM_UNKNOWN && (runipc(1) == 0 || Runmac(1) == 0 || ((trcmsk & 2) && menucmd(1) == 0))) {
     tmstat(1, TM_IMPLYD, "implyd");
     return 0;
   }
@@ -275,19 +279,19 @@ int DOCMND(int code) {
     case CM_SYSINT: sysint(); return 0;
     case CM_UPDATE: flushpnt(); return 0;
     case CM_WINDOW: return wincmd();  // window: winarg, setwin / iconwin; the window number to r0
-    case CM_MENU:   // menu: menucmd
+    case CM_MENU: return menucmd(0);  // menu: menucmd
     case CM_EDIT:   // edit: edit, then edtext; status bit 0x40 cleared after
       return notavl(code);
     case CM_PATTERN: return pattern();  // pattern: no fill patterns on this platform
     case CM_FONT: return fontcmd();     // font: setlfnt / initFonts / the current font
 
     // Display and vectors.
+    case CM_ANIMATE: return animat();  // animate: a movie or the slices of an image
     case CM_ERASE: return erasecmd();  // erase: windows, vecs, vdata
     case CM_REDRAW: return redraw(0);   // redraw: the vector list again
     case CM_ARC: return arccmd();       // arc: ARC after vinit and setwdc
     case CM_SKETCH:  // sketch: sketch
     case CM_VIEW:  // view: view
-    case CM_ANIMATE:  // animate: animat
     case CM_SURFACE:  // surface: surfac
     case CM_HISTOGRAM:  // histogram: plot
     case CM_PLOT:  // plot: plot
@@ -303,12 +307,12 @@ int DOCMND(int code) {
 
     // Devices and real time.
     case CM_CALL:   // call: callcb
-    case CM_PORTIO:  // portio: portcmd
-    case CM_INITIALIZE:  // initialize: devini
-    case CM_USER1:  // user1
-    case CM_USER2:  // user2
-    case CM_USER3:  // user3
       return notavl(code);
+    case CM_PORTIO: return portcmd();
+    case CM_INITIALIZE: return devini(0);
+    case CM_USER1: return user1();
+    case CM_USER2: return user2();
+    case CM_USER3: return user3();
     case CM_COMWRITE: return comwrt();
     case CM_REALTIME: return rtime();
     case CM_SOUND: return sound(0, nullptr, 0);  // sound: play, record, query, stop

@@ -27,6 +27,10 @@ enum : uint16_t {
   RF_LOADED = 0x8000,   // a program is loaded
 };
 
+// The priority word of runs (system variable priority): above 0 raises
+// the process's scheduling priority while a run lasts.
+extern int16_t priority;
+
 constexpr uint32_t RT_NEVER = 0x3FFFFFFF;  // the due time of a waiting task
 constexpr int RTSLOTS = 20;                // string slots
 
@@ -89,6 +93,11 @@ struct RtState {
   int16_t ophelp;             // base of the op-error help lines
   float frame;                // frame period in ticks
   int16_t lead;               // lead in ticks
+  uint32_t frmtime;           // clock of the last colour-table change
+  uint16_t frmset;            // the frame time is known
+  int16_t fgidx, bgidx;       // current foreground and background colour indices
+  uint32_t fgval, bgval;      // and their values
+  int32_t movtask;            // the task playing a movie (stack address), 0 none
   uint8_t both, defwin;
   char* str[RTSLOTS];         // string slots
   int32_t cine;               // cine player list

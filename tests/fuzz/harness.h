@@ -85,6 +85,9 @@ bool setup() {
   setenv("PELIX_CLOCK", "virtual", 1);
   setenv("SDL_AUDIODRIVER", "dummy", 1);  // sound never reaches a real device
   setenv("PELIX_AUDIO_IN", "/dev/null", 1);  // nor waits for one: no input
+  // No input reaches a real serial port or port library.
+  for (int n = 1; n <= 10; n++) setenv(("PELIX_COM" + std::to_string(n)).c_str(), "/nonexistent/tty", 1);
+  setenv("PELIX_LIB_PPORT", "/nonexistent/libpport.so", 1);
   setenv("TEMP", workdir.c_str(), 1);
   keepsignals();
   return true;

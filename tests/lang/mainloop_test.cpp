@@ -12,6 +12,7 @@
 #include "lang/docmnd.h"
 #include "lang/macro.h"
 #include "parse_fixture.h"
+#include "realtime/devices/devsetup.h"
 #include "ui/hooks.h"
 #include "ui/sysserv.h"
 
