@@ -20,10 +20,9 @@
 #include "files/imgfmt.h"
 #include "files/paths.h"
 #include "graphics/drawstate.h"
+#include "graphics/redraw.h"
 #include "graphics/veclist.h"
 #include "lang/cmdcodes.h"
-
-int vinit(int mode);
 
 namespace {
 
@@ -215,6 +214,8 @@ int vecio(int code) {
       if (trcmsk & 16) listrec(static_cast<int>(i / 8), v);
       copied++;
     }
+    // The new records are drawn as they are now part of the list.
+    if (copied > 0 && !stopped()) redraw(static_cast<int>(std::min<int64_t>(copied, INT32_MAX)));
   }
   setres(static_cast<int32_t>(std::min<int64_t>(copied, INT32_MAX)), 0);
   return 0;

@@ -62,7 +62,13 @@ class Names : public ::testing::Test {
  protected:
   KeyK keys;
   Backend* oldbe = nullptr;
+  // The vector lists' files go here (tmpdir is left as TEMP gives it).
+  ScratchDir tmp{"/tmp/names"};
+  std::string oldtmp;
+  bool hadtmp = false;
   void SetUp() override {
+    if (const char* t = std::getenv("TMPDIR")) oldtmp = t, hadtmp = true;
+    setenv("TMPDIR", tmp.path.c_str(), 1);
     oldbe = setbackend(&keys);
     clrpeek();
     MakStk();
@@ -79,6 +85,10 @@ class Names : public ::testing::Test {
     state = 0;
     clrpeek();
     setbackend(oldbe);
+    if (hadtmp)
+      setenv("TMPDIR", oldtmp.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
   }
   static int code(const char* name) {
     uint16_t k = 0;
