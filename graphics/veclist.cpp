@@ -38,7 +38,7 @@ namespace {
 
 constexpr int32_t VBLOCK = 8192;  // bytes of a block buffer: 1024 records
 constexpr int32_t VDATA0 = 86;    // the records' offset in the list file
-constexpr int32_t VMAXREC = 1 << 28;
+constexpr int32_t VMAXREC = 32767 * (VBLOCK / 8);  // as many as the block numbers reach
 
 int32_t lastdrw = -1;  // last-drawn mark
 int32_t lastend = 0;   // last-end mark
@@ -291,7 +291,10 @@ void vlcount(PtrRec* p, int32_t n, bool fresh) {
 // The count grows to hold record index, which the caller writes at once.
 bool vlgrow(PtrRec* p, int32_t index) {
   if (index < p->Length) return true;
-  if (index >= VMAXREC) return false;
+  if (index >= VMAXREC) {
+    error(0, 42);
+    return false;
+  }
   const bool fresh = index == p->Length;
   lastvec = -1;
   if (index > lastdrw) lastdrw = index;
@@ -625,6 +628,20 @@ int vcopy(int32_t index, uint8_t* out, int code) {
   }
   uint8_t e[12];
   getvec(nullptr, index, e, 1);
+  return 0;
+}
+
+int vlsync() {
+  if (PtrRec* p = veclst(); p && vlok) {
+    flshio(p);
+    // The header counts the records, so that the file reads back as a
+    // vector file.
+    const uint32_t n = static_cast<uint32_t>(std::max(p->Length, 0));
+    const uint8_t b[4] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
+                          static_cast<uint8_t>(n >> 24)};
+    if (FilRec* f = filrec(p); f && f->Lun > 0) wrtblk(f->Lun, 0, b, 4, 10 + 12 + 8);
+  }
+  if (PtrRec* d = vdatlst(); d && vdok) flshio(d);
   return 0;
 }
 

@@ -81,6 +81,9 @@ extern uint8_t vcmap[256];
 // Light for shading tiles and fills: position x, y, z and strength (0 no
 // shading; negative: the light goes through the list's transform first).
 extern int16_t vlight[4];
+// Writes the lists' buffers to their files, and the record count into the
+// list file's header (the program's end).
+int vlsync();
 // The last-drawn and last-end marks.
 int32_t lastdrawn();
 int32_t lastendm();
