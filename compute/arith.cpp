@@ -215,19 +215,6 @@ std::string rdtext(PtrRec* r, int32_t n, int32_t* part) {
   return s;
 }
 
-// Stores one result: 16-bit results clamp to -32767..32767 unless aflags
-// switches clamping off (then their low 16 bits are kept); every other
-// word size as PSTACK stores it.
-void putres(float r, PtrRec* d) {
-  if (d->Wsiz != W_SHORT) {
-    PSTACK(r, d);
-    return;
-  }
-  uint16_t s = stfl16(r, !noclmp());
-  std::memcpy(dptr(d), &s, 2);
-  if (!(d->Flg & K_NUMBER)) d->Dptr = addref(d->Dptr, 2);
-}
-
 // The reductions of max, min, sum, mean, stdev and stats over one operand.
 struct Reduce {
   float vmin = 1e10f, vmax = -1e10f;
@@ -291,6 +278,16 @@ bool shrinks(const PtrRec* d) {
 }
 
 }  // namespace
+
+void putres(float r, PtrRec* d) {
+  if (d->Wsiz != W_SHORT) {
+    PSTACK(r, d);
+    return;
+  }
+  uint16_t s = stfl16(r, !noclmp());
+  std::memcpy(dptr(d), &s, 2);
+  if (!(d->Flg & K_NUMBER)) d->Dptr = addref(d->Dptr, 2);
+}
 
 int ariths(int code, int count, int nops) {
   int32_t* t = optab;

@@ -22,6 +22,14 @@
 // comparison prepared by doarth), number of loaded operands (1 or 2).
 int ariths(int code, int count, int nops);
 
+struct PtrRec;
+// Stores one result as the element loop does: 16-bit results clamp to
+// -32767..32767 unless aflags switches clamping off (then their low 16
+// bits are kept); every other word size as PSTACK stores it. Readers that
+// convert data into a variable store through it too, so that they give
+// what an assignment gives.
+void putres(float r, PtrRec* d);
+
 // Progress of the running array loop for Ctrl-A: the element index and the
 // total; the total is 0 while no loop runs.
 extern uint32_t prgidx;

@@ -18,24 +18,8 @@
 
 #define WEAK __attribute__((weak))
 
-WEAK int import(int) { return fnnavl(); }
-WEAK int16_t* fldcmd(uint32_t* count) {
-  if (count) *count = 0;
-  fnnavl();
-  return nullptr;
-}
-
 WEAK int winrect(int32_t, int* rect) {
   if (rect) rect[0] = rect[1] = rect[2] = rect[3] = 0;
-  return 0;
-}
-WEAK void* mnuitm(uint32_t* kind) {
-  if (kind) *kind = 0;
-  fnnavl();
-  return nullptr;
-}
-WEAK int dlogitems(int, float*, char*, int32_t) {
-  fnnavl();
   return 0;
 }
 
@@ -93,6 +77,3 @@ WEAK int getbox(int16_t* box, int mode, int, int) {
   if (box) std::memset(box, 0, mode == 2 ? 12 : 8);
   return fnnavl();
 }
-
-WEAK int comread(int, char*, int, int) { return fnnavl(); }
-

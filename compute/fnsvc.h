@@ -15,10 +15,15 @@ int browse(char* output, int mode, const char* filter);
 // The environment and resource functions: mode -1 (destination) or 0 gives
 // the result's element count, mode 1 fills the result.
 int envcmd(int mode);
-// The import function: pass 0 sizes the destination, pass 1 fills it.
+// The import function (files/import.cpp): pass 0 reads the arguments,
+// scans the file and sizes the result (the operand table's result count and
+// element code, and a shape or a text record as operand 1); it returns the
+// result's element count, 0 when there is nothing to read, -1 after an
+// error. Pass 1 fills the destination and closes the file; r0 gets the
+// lines read.
 int import(int pass);
-// The parse function's splitter: 16-bit field values, three per field, and
-// their count; null on failure.
+// The parse function's splitter (files/import.cpp): 16-bit field values,
+// three per field, and their count; null on failure.
 int16_t* fldcmd(uint32_t* count);
 // The open function: called as filopn(293, 1); returns the unit opened.
 int filopn(int code, int flag);
@@ -91,11 +96,6 @@ int setaoi();
 int domask();
 // The interactive rubber-band box (6 values for mode 2, else 4).
 int getbox(int16_t* box, int mode, int a, int b);
-
-// ---- Devices -----------------------------------------------------------
-// Reads up to count bytes from serial slot 0..9; flags 2 give the queued
-// count only.
-int comread(int slot, char* buffer, int count, int flags);
 
 // ---- Pointer functions, alert and view coordinates (compute/ptrfn.cpp) --
 int ptrptr(int depth, int mode, int code);

@@ -21,6 +21,9 @@
 // Commands leave their numeric results there; `error` leaves -code in #0.
 #pragma once
 #include <cstdint>
+#include <string>
+
+struct WORD;
 
 struct PtrRec;
 
@@ -54,6 +57,9 @@ int argset(int n, int32_t handle);
 // and, when maxlen > 0, its text (at most maxlen - 1 characters and a NUL)
 // and the text's length.
 int getarg(int n, float* value, char* text, int maxlen, int* length);
+// The text of argument n when it is a string that is not a list (at most
+// max characters); false, and out unchanged, for any other argument.
+bool argstr(int n, std::string* out, int max);
 // Argument n as a 16-bit integer (clamped to +-32767, truncated toward
 // zero), a 32-bit integer (clamped to +-2147400000, truncated) or a float
 // when it has a numeric kind (any of 0x7D0); else the default.
@@ -127,6 +133,9 @@ int tokstr(int w, char* text, int maxlen);
 // Resolves WORD w into a pointer record: its handle, 0 on failure (an error
 // was reported) or when a stop bit is set. flags as in EvlEnt (0 plain).
 int32_t resarg(int w, int flags);
+// The symbol entry a variable word names (its own, not what a reference
+// holder refers to); 0 when it names none.
+int32_t wrdsym(const WORD& W);
 // Builds the record of a simple word (number, register, system variable,
 // string, keyword or operator, macro argument, a variable with no kind of
 // its own, an indirect name of a string variable). Returns its handle, or 0.

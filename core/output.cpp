@@ -10,7 +10,7 @@
 #include "lang/help.h"
 #include "lang/macro.h"
 #include "lang/namehooks.h"
-#include "realtime/serial.h"
+#include "realtime/devices/comport.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
 #include "ui/window.h"

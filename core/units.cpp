@@ -7,6 +7,7 @@
 #include "core/state.h"
 #include "files/fileutil.h"
 #include "lang/namehooks.h"
+#include "realtime/devices/comport.h"
 #include "ui/events.h"
 
 #include <fcntl.h>
@@ -109,11 +110,6 @@ int serslot(const char* name) {
   if (digits == 0 || *p || n < 1 || n > 10) return -1;
   return n - 1;
 }
-
-// Serial port slots on units 100 to 109. The serial layer cannot open or
-// close a port yet, so an open fails cleanly and a close does nothing.
-int seropen(int) { return -1; }
-void sercls(int) {}
 
 UnitBlock* ublk(int u) {
   if (u < 0 || u >= NUNITS || filtab[u].blkbuf <= 0) return nullptr;

@@ -1,116 +1,341 @@
-// The HTTP client over POSIX sockets. Every wait has a time-out and ends on
-// Ctrl-C; a peer that closes the connection never raises SIGPIPE.
+// The HTTP GET client and the socket command.
 #include "files/http.h"
 
-#include "core/state.h"
-#include "ui/events.h"
+#include "core/args.h"
+#include "core/output.h"
+#include "core/units.h"
+#include "core/varbl.h"
+#include "files/sockets.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-constexpr int WAITMS = 5000;  // longest silence of the peer
 
-// Waits until fd is ready for `events`; false on time-out, error or Ctrl-C.
-bool ready(int fd, short events) {
-  for (int waited = 0; waited < WAITMS; waited += 100) {
-    pollfd p{fd, events, 0};
-    int r = poll(&p, 1, 100);
-    if (r > 0) return !(p.revents & (POLLERR | POLLNVAL)) || (p.revents & POLLIN);
-    if (r < 0 && errno != EINTR) return false;
-    chkio(0);
-    if (state & ST_INTR) return false;
+constexpr size_t FIRSTBUF = 1024;   // the reply buffer before it grows
+constexpr size_t CHUNK = 256 * 1024;  // bytes asked of one receive
+constexpr int PIECE = 132;          // bytes of a printed piece of the body
+
+// Makes room for `need` bytes and the NUL after them, doubling (exact: just
+// that much); false when the memory cannot be had.
+bool room(HttpReply* r, size_t need, bool exact = false) {
+  if (need + 1 <= r->cap) return true;
+  size_t cap = exact ? need + 1 : std::max(r->cap, FIRSTBUF);
+  while (cap < need + 1) cap *= 2;
+  char* p = static_cast<char*>(std::realloc(r->buf, cap));
+  if (!p) {
+    r->nomem = true;
+    return false;
   }
-  return false;
+  r->buf = p;
+  r->cap = cap;
+  return true;
 }
 
-int connectto(const char* host, int port) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  const std::string svc = std::to_string(port);
-  if (getaddrinfo(host, svc.c_str(), &hints, &res) != 0) return -1;
-  int fd = -1;
-  for (addrinfo* a = res; a && fd < 0; a = a->ai_next) {
-    fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) continue;
-    if (connect(fd, a->ai_addr, a->ai_addrlen) != 0 &&
-        (errno != EINPROGRESS || !ready(fd, POLLOUT))) {
-      close(fd);
-      fd = -1;
-      continue;
+// Keeps n bytes in the buffer; false when they do not fit.
+bool keep(HttpReply* r, const char* data, size_t n) {
+  if (!room(r, r->len + n)) return false;
+  std::memcpy(r->buf + r->len, data, n);
+  r->len += n;
+  r->buf[r->len] = 0;
+  return true;
+}
+
+// Hands body bytes on, at most as many as are still wanted.
+void body(HttpReply* r, const char* data, size_t n) {
+  const int64_t limit = r->clen >= 0 ? r->clen : r->limit;
+  if (static_cast<int64_t>(n) >= limit - r->taken) {
+    n = static_cast<size_t>(limit - r->taken);
+    r->done = true;
+  }
+  if (n == 0) return;
+  if (r->sink) {
+    r->sink(r->ctx, data, n);
+  } else if (!keep(r, data, n)) {
+    r->done = true;
+    return;
+  }
+  r->taken += static_cast<int64_t>(n);
+}
+
+// The header has ended at hdrlen: its content length is read, the header
+// is set apart or kept, and the body bytes that came with it are taken.
+void hdrend(HttpReply* r) {
+  const size_t h = r->hdrlen;
+  for (size_t p = 0; p < h; p++)
+    if (p == 0 || r->buf[p - 1] == '\n' || r->buf[p - 1] == '\r') {
+      const int64_t v = httpclen(r->buf + p, h - p);
+      if (v >= 0) r->clen = v;
     }
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
-      close(fd);
-      fd = -1;
+  // The bytes after the header, set aside while the buffer is reshaped.
+  std::string rest(r->buf + h, r->len - h);
+  if (r->wanthdr && !r->together) {
+    r->hdr = static_cast<char*>(std::malloc(h + 1));
+    if (r->hdr) {
+      std::memcpy(r->hdr, r->buf, h);
+      r->hdr[h - 1] = 0;
+      r->hdr[h] = 0;
     }
   }
-  freeaddrinfo(res);
-  return fd;
+  r->len = 0;
+  if (r->together) {
+    if (r->sink)
+      r->sink(r->ctx, r->buf, h);
+    else
+      r->len = h;
+  }
+  // Sized once when the length is known.
+  if (!r->sink && r->clen >= 0) room(r, r->len + static_cast<size_t>(r->clen), true);
+  if (r->buf) r->buf[r->len] = 0;
+  if (r->clen == 0) r->done = true;
+  body(r, rest.data(), rest.size());
 }
 
-char* heapstr(const std::string& s) {
-  char* p = static_cast<char*>(std::malloc(s.size() + 1));
-  if (p) std::memcpy(p, s.c_str(), s.size() + 1);
-  return p;
-}
 }  // namespace
+
+int64_t httpclen(const char* line, size_t n) {
+  static constexpr char key[] = "Content-Length: ";
+  if (n < 16 || strnic(line, key, 16) != 0) return -1;
+  size_t i = 16;
+  while (i < n && (line[i] == ' ' || line[i] == '\t')) i++;
+  if (i < n && line[i] == '+') i++;
+  int64_t v = 0;
+  size_t digits = 0;
+  for (; i < n && line[i] >= '0' && line[i] <= '9'; i++, digits++) {
+    v = v * 10 + (line[i] - '0');
+    if (v > HTTPMAX) return -1;
+  }
+  return digits ? v : -1;
+}
+
+bool httpfeed(HttpReply* r, const char* data, size_t n) {
+  if (r->done) return true;
+  if (r->hdrlen == 0) {
+    // Header bytes: the run of carriage returns and newlines is counted
+    // across receives; four in a row end the header.
+    size_t i = 0;
+    for (; i < n; i++) {
+      const char c = data[i];
+      r->run = (c == '\r' || c == '\n') ? r->run + 1 : 0;
+      if (r->run == 4) break;
+    }
+    if (i == n) {
+      // Still in the header: kept, at most the limit of it.
+      const size_t lim = static_cast<size_t>(std::max<int64_t>(r->limit, 0));
+      const size_t k = r->len >= lim ? 0 : std::min(n, lim - r->len);
+      if (k < n || !keep(r, data, k)) r->done = true;
+      return r->done;
+    }
+    if (!keep(r, data, n)) {
+      r->done = true;
+      return true;
+    }
+    r->hdrlen = r->len - (n - i - 1);
+    hdrend(r);
+    return r->done;
+  }
+  body(r, data, n);
+  return r->done;
+}
+
+int64_t httpend(HttpReply* r) {
+  if (r->hdrlen == 0) {
+    // No header end came: what arrived is the text.
+    if (r->sink && r->len) r->sink(r->ctx, r->buf, r->len);
+    if (!room(r, r->len)) return 0;
+    r->buf[r->len] = 0;
+    return static_cast<int64_t>(r->len);
+  }
+  if (!r->sink && !room(r, r->len)) return 0;
+  if (r->buf) r->buf[r->len] = 0;
+  return (r->together ? static_cast<int64_t>(r->hdrlen) : 0) + r->taken;
+}
+
+void httpfree(HttpReply* r) {
+  std::free(r->buf);
+  std::free(r->hdr);
+  r->buf = r->hdr = nullptr;
+  r->len = r->cap = 0;
+}
+
+namespace {
+
+// Text up to its first control character (tabs become blanks first).
+std::string reqtext(const char* s, bool tabs) {
+  std::string t;
+  for (; s && *s; s++) {
+    unsigned char c = static_cast<unsigned char>(*s);
+    if (c == '\t' && tabs) c = ' ';
+    if (c < 32 || c == 127) break;
+    t += static_cast<char>(c);
+  }
+  return t;
+}
+
+// Sends the request and reads the reply into r: the result of httpreq.
+int64_t exchange(const char* path, int sock, const char* host, const char* extra, int flags,
+                 HttpReply* r) {
+  if (!path) return -1;
+  if (std::strlen(path) > HTTPPATH) return -2;
+  std::string req = "GET " + reqtext(path, true) + ((flags & HTTP_11) ? " HTTP/1.1\n" : " HTTP/1.0\n");
+  if (extra)
+    req += "Host: " + reqtext(host, true) + "\n" + reqtext(extra, true) + "\n\n";
+  else
+    req += "\n";
+  // The terminating zero byte goes too.
+  if (socksend(sock, req.c_str(), static_cast<int>(req.size()) + 1) != static_cast<int>(req.size()) + 1) {
+    r->lastrecv = -1;
+    return -1;
+  }
+  r->together = (flags & HTTP_TOGETHER) != 0;
+  char* chunk = static_cast<char*>(std::malloc(CHUNK));
+  if (!chunk) return -1;
+  int k;
+  while ((k = sockrecv(sock, chunk, static_cast<int>(CHUNK))) > 0)
+    if (httpfeed(r, chunk, static_cast<size_t>(k))) break;
+  r->lastrecv = k;
+  std::free(chunk);
+  return httpend(r);
+}
+
+int fetch(const char* path, const char* host, int port, const char* extra, int flags, HttpReply* r) {
+  if (!path) return -1;
+  if (std::strlen(path) > HTTPPATH) return -2;
+  const int sock = sockopen(host ? host : "", port, 1);
+  if (sock < 0) return -1;
+  const int64_t n = exchange(path, sock, host, extra, flags, r);
+  // After a wait that ended without the peer, nothing more is waited for.
+  if (r->lastrecv < 0)
+    sockdrop(sock);
+  else
+    sockclose(sock);
+  return static_cast<int>(std::min<int64_t>(n, INT32_MAX));
+}
+
+// Runs an exchange for a caller that takes the text and the header (when
+// header is given) as heap texts.
+template <class Run>
+int client(char** body, char** header, Run run) {
+  if (body) *body = nullptr;
+  if (header) *header = nullptr;
+  HttpReply r;
+  r.wanthdr = header != nullptr;
+  const int64_t n = run(&r);
+  if (n >= 0 && body && r.buf) {
+    *body = r.buf;
+    r.buf = nullptr;
+  }
+  if (header && r.hdr) {
+    *header = r.hdr;
+    r.hdr = nullptr;
+  }
+  httpfree(&r);
+  return static_cast<int>(std::min<int64_t>(n, INT32_MAX));
+}
+
+}  // namespace
+
+int httpreq(const char* path, int sock, const char* host, const char* extra, char** body,
+            char** header, int flags) {
+  return client(body, header, [&](HttpReply* r) { return exchange(path, sock, host, extra, flags, r); });
+}
 
 int httpget(const char* path, const char* host, int port, const char* extra, char** body,
             char** header, int flags) {
-  if (body) *body = nullptr;
-  if (header) *header = nullptr;
-  if (!path || !host) return -1;
-  if (std::strlen(path) > 1020) return -2;
-  const int fd = connectto(host, port);
-  if (fd < 0) return -1;
-  std::string req = "GET " + std::string(path) + ((flags & 2) ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n");
-  if (!(flags & 2)) req += "Host: " + std::string(host) + "\r\nConnection: close\r\n";
-  if (extra && *extra) req += std::string(extra) + "\r\n";
-  req += "\r\n";
-  for (size_t sent = 0; sent < req.size();) {
-    if (!ready(fd, POLLOUT)) {
-      close(fd);
-      return -1;
-    }
-    ssize_t n = send(fd, req.data() + sent, req.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0 && errno != EAGAIN && errno != EINTR) {
-      close(fd);
-      return -1;
-    }
-    if (n > 0) sent += static_cast<size_t>(n);
+  return client(body, header, [&](HttpReply* r) { return fetch(path, host, port, extra, flags, r); });
+}
+
+// ---------------------------------------------------------------------------
+// The socket command.
+
+namespace {
+
+// The body printed on a unit with "%s" in pieces of at most 132 bytes, as
+// it arrives: a piece ends at its first zero byte.
+struct Pieces {
+  int unit = 1;
+  FILE* file = nullptr;  // a file unit is written straight
+  int hdrto = -1;        // the unit of a header printed apart, -1 none
+  HttpReply* reply = nullptr;
+  char piece[PIECE + 1];
+  int pos = 0;           // bytes of the current piece seen
+  int kept = 0;          // bytes of the current piece printed or held
+  bool cut = false;      // the current piece met a zero byte
+};
+
+void endpiece(Pieces* p) {
+  if (!p->file && p->kept > 0) {
+    p->piece[p->kept] = 0;
+    jprintf(p->unit, "%s", p->piece);
   }
-  std::string reply;
-  char buf[4096];
-  while (ready(fd, POLLIN)) {
-    ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EINTR) continue;
-      break;
+  p->pos = p->kept = 0;
+  p->cut = false;
+}
+
+void bodyout(void* ctx, const char* data, size_t n) {
+  auto* p = static_cast<Pieces*>(ctx);
+  // The header apart is printed once it has ended, before the body.
+  if (p->hdrto >= 0 && p->reply->hdr) {
+    jprintf(p->hdrto, "HDR:\n%s\n", p->reply->hdr);
+    p->hdrto = -1;
+  }
+  // Pieces matter only where a zero byte cuts one: without one the bytes
+  // go to a file in one write.
+  if (p->file && !p->cut && !std::memchr(data, 0, n)) {
+    std::fwrite(data, 1, n, p->file);
+    p->pos = static_cast<int>((static_cast<size_t>(p->pos) + n) % PIECE);
+    return;
+  }
+  while (n > 0) {
+    const size_t k = std::min(n, static_cast<size_t>(PIECE - p->pos));
+    if (!p->cut) {
+      const void* z = std::memchr(data, 0, k);
+      const size_t show = z ? static_cast<size_t>(static_cast<const char*>(z) - data) : k;
+      if (p->file)
+        std::fwrite(data, 1, show, p->file);
+      else
+        std::memcpy(p->piece + p->kept, data, show);
+      p->kept += static_cast<int>(show);
+      p->cut = z != nullptr;
     }
-    reply.append(buf, static_cast<size_t>(n));
+    p->pos += static_cast<int>(k);
+    data += k;
+    n -= k;
+    if (p->pos == PIECE) endpiece(p);
   }
-  close(fd);
-  size_t split = reply.find("\r\n\r\n");
-  size_t skip = 4;
-  if (split == std::string::npos) {
-    split = reply.find("\n\n");
-    skip = 2;
+}
+
+}  // namespace
+
+int sockcmd() {
+  char path[HTTPPATH + 8], host[1024];
+  float v = 0;
+  int lp = 0, lh = 0;
+  const int kp = getarg(2, &v, path, sizeof path, &lp);
+  const int kh = getarg(3, &v, host, sizeof host, &lh);
+  if (!(kp & K_STRING) || !(kh & K_STRING)) {
+    jprintf(1, " usage: socket msg host flag port\n  FLAG: 2 or 4 include msg, 8 separate msg\n");
+    error(2, 46);
+    return 0;
   }
-  std::string head = split == std::string::npos ? reply : reply.substr(0, split);
-  std::string text = split == std::string::npos ? std::string() : reply.substr(split + skip);
-  if (header) *header = heapstr(head);
-  if (body && !text.empty()) *body = heapstr(text);
-  return static_cast<int>(text.size());
+  const int flags = intarg(4, 0);
+  const int port = static_cast<int>(lngarg(5, 80));
+  HttpReply r;
+  Pieces p;
+  p.unit = lstlun;
+  p.reply = &r;
+  r.wanthdr = (flags & 12) != 0;
+  p.hdrto = (flags & 4) ? lstlun : (flags & 8) ? errlun : -1;
+  if (p.unit >= 0 && p.unit < NUNITS && p.unit != 1 && p.unit != 4) p.file = unitstream(p.unit);
+  r.sink = bodyout;
+  r.ctx = &p;
+  const int n = fetch(path, host, port, nullptr, flags & HTTP_TOGETHER, &r);
+  // A header apart that came without a body byte.
+  if (p.hdrto >= 0 && r.hdr) jprintf(p.hdrto, "HDR:\n%s\n", r.hdr);
+  endpiece(&p);
+  httpfree(&r);
+  setres(n, 0);
+  return 0;
 }

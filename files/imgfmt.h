@@ -31,3 +31,8 @@ int rdjpgh(const uint8_t* buf, int64_t size, int* w, int* h, int* bits);
 // The read (20) and write (21) commands; input (22) and output (23).
 int rdwrit(int code);
 int vecio(int code);
+// The vector role of open and close: a name binds the vector list to that
+// vector file (the list is made again with its records); the list bound
+// before goes back to its file, and the list is emptied. 0, or -1 (error
+// 66) when a file cannot be read or written.
+int vecrole(const char* name);

@@ -33,7 +33,7 @@ bool isnum(const char* s, int n, float* v) {
   if (!dig) return false;
   if (i < n && (s[i] == 'e' || s[i] == 'E')) {
     int e = i + 1, ed = 0;
-    if (e < n && s[e] == '-') e++;
+    if (e < n && (s[e] == '-' || s[e] == '+')) e++;
     while (e < n && s[e] >= '0' && s[e] <= '9') e++, ed++;
     if (!ed) return false;
     i = e;
@@ -89,14 +89,71 @@ void* scratch(size_t bytes) {
 
 }  // namespace
 
+namespace {
+
+// A record of no variable of text kind: n items (characters, or list
+// elements) from stack address addr, one row.
+void txtset(PtrRec* r, int kind, int32_t addr, size_t n) {
+  r->Flg = static_cast<uint16_t>(kind);
+  r->Wsiz = W_BYTE;
+  r->Addr = static_cast<uint32_t>(addr);
+  r->Length = static_cast<int32_t>(n);
+  r->Datdims[0] = static_cast<uint32_t>(n);
+  r->Datdims[1] = r->Datdims[2] = 1;
+  r->Offs[3] = r->Datdims[0];
+  r->Tot = r->Datdims[0];
+}
+
+}  // namespace
+
+bool txtrec(PtrRec* r, const std::string& txt) {
+  auto* d = static_cast<char*>(scratch(txt.size() + 1));
+  if (!d) return false;
+  std::memcpy(d, txt.data(), txt.size());
+  d[txt.size()] = 0;
+  txtset(r, K_STRING, stkadr(d), txt.size());
+  return true;
+}
+
+bool lstrec(PtrRec* r, const std::vector<std::string>& items) {
+  // Each element: a length byte, the text and a NUL, word aligned; the
+  // offset table follows the elements.
+  size_t words = items.size();
+  for (const auto& t : items) words += (std::min<size_t>(t.size(), LSTLEN - 1) + 2 + 3) / 4;
+  auto* blk = static_cast<uint32_t*>(scratch(words * 4));
+  if (!blk && words) return false;
+  int32_t base = blk ? stkadr(blk) : 0;
+  int32_t tbl = base + static_cast<int32_t>(words - items.size());
+  size_t w = 0;
+  for (size_t i = 0; i < items.size(); i++) {
+    auto* p = reinterpret_cast<uint8_t*>(blk + w);
+    size_t n = std::min<size_t>(items[i].size(), LSTLEN - 1);
+    p[0] = static_cast<uint8_t>(n);
+    std::memcpy(p + 1, items[i].data(), n);
+    p[1 + n] = 0;
+    wordp(tbl)[i] = static_cast<uint32_t>(base + static_cast<int32_t>(w) - tbl);
+    w += (n + 2 + 3) / 4;
+  }
+  // A list counts its elements: the element access of a record of no
+  // variable takes its total from Length, and the list copy walks that
+  // many elements.
+  txtset(r, K_LIST | K_STRING, tbl, items.size());
+  return true;
+}
+
 int txtfld(const char* line, int length, float* values, int* types, int max) {
   int n = 0;
   int i = 0;
+  // A "+" of an exponent ("1.5e+03") stays in its field.
+  auto expsign = [&](int k, int s) {
+    return line[k] == '+' && k - 2 >= s && (line[k - 1] == 'e' || line[k - 1] == 'E') &&
+           ((line[k - 2] >= '0' && line[k - 2] <= '9') || line[k - 2] == '.');
+  };
   while (i < length && n < max) {
     while (i < length && static_cast<unsigned char>(line[i]) <= 44) i++;
     if (i >= length) break;
     int s = i;
-    while (i < length && static_cast<unsigned char>(line[i]) > 44) i++;
+    while (i < length && (static_cast<unsigned char>(line[i]) > 44 || expsign(i, s))) i++;
     float v;
     if (isnum(line + s, i - s, &v)) {
       values[n] = v;
@@ -235,51 +292,8 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
   std::memset(r->Offs, 0, sizeof r->Offs);
   std::memset(r->XYZptr, 0, sizeof r->XYZptr);
 
-  if (istxt && !islst) {
-    auto* d = static_cast<char*>(scratch(txt.size() + 1));
-    if (!d) return nullptr;
-    std::memcpy(d, txt.data(), txt.size());
-    d[txt.size()] = 0;
-    r->Flg = K_STRING;
-    r->Addr = static_cast<uint32_t>(stkadr(d));
-    r->Length = static_cast<int32_t>(txt.size());
-    r->Datdims[0] = static_cast<uint32_t>(txt.size());
-    r->Datdims[1] = r->Datdims[2] = 1;
-    r->Offs[3] = r->Datdims[0];
-    r->Tot = r->Datdims[0];
-    return r;
-  }
-  if (islst) {
-    // Each element: a length byte, the text and a NUL, word aligned; the
-    // offset table follows the elements.
-    size_t words = items.size();
-    for (const auto& t : items) words += (t.size() + 2 + 3) / 4;
-    auto* blk = static_cast<uint32_t*>(scratch(words * 4));
-    if (!blk && words) return nullptr;
-    int32_t base = blk ? stkadr(blk) : 0;
-    int32_t tbl = base + static_cast<int32_t>(words - items.size());
-    size_t w = 0;
-    for (size_t i = 0; i < items.size(); i++) {
-      auto* p = reinterpret_cast<uint8_t*>(blk + w);
-      const std::string& t = items[i];
-      p[0] = static_cast<uint8_t>(t.size());
-      std::memcpy(p + 1, t.data(), t.size());
-      p[1 + t.size()] = 0;
-      wordp(tbl)[i] = static_cast<uint32_t>(base + static_cast<int32_t>(w) - tbl);
-      w += (t.size() + 2 + 3) / 4;
-    }
-    // A list counts its elements: the element access of a record of no
-    // variable takes its total from Length, and the list copy walks that
-    // many elements.
-    r->Flg = static_cast<uint16_t>(K_LIST | K_STRING);
-    r->Addr = static_cast<uint32_t>(tbl);
-    r->Length = static_cast<int32_t>(items.size());
-    r->Datdims[0] = static_cast<uint32_t>(items.size());
-    r->Datdims[1] = r->Datdims[2] = 1;
-    r->Offs[3] = r->Datdims[0];
-    r->Tot = r->Datdims[0];
-    return r;
-  }
+  if (istxt && !islst) return txtrec(r, txt) ? r : nullptr;
+  if (islst) return lstrec(r, items) ? r : nullptr;
   if (vecs) {
     // The records as a list of vectors of no variable: 8 bytes wide, one
     // row a record.

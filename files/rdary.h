@@ -2,6 +2,8 @@
 // pending input or a given text.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct PtrRec;
 
@@ -18,7 +20,15 @@ constexpr int RDFLDS = 60;  // fields taken from one line
 PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const char* text);
 
 // Splits a line into fields: every byte of value 44 (",") or below
-// separates them; a field that reads as a number (sign, digits, point,
-// exponent) gives type 16 and its value, any other run gives type 32 and its
-// start offset as the value. At most max fields. Returns the count.
+// separates them, but for a "+" right after an "e" or "E" that follows a
+// digit or a point (an exponent's sign). A field that reads as a number
+// (sign, digits, point, exponent) gives type 16 and its value, any other
+// run gives type 32 and its start offset as the value. At most max fields.
+// Returns the count.
 int txtfld(const char* line, int length, float* values, int* types, int max);
+
+// Makes r a record of no variable that holds text (one string) or a text
+// list (one element an item, each cut to 254 characters) in the scratch
+// area; false (error 42) when there is no room.
+bool txtrec(PtrRec* r, const std::string& text);
+bool lstrec(PtrRec* r, const std::vector<std::string>& items);

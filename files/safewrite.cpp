@@ -23,16 +23,16 @@ int wrtarg = 0;
 
 void wrterr(const char* name, int arg, int err) { fileerr(name, arg ? arg : wrtarg, 69, err); }
 
-bool swbegin(const char* name, int arg, SafeOut* s, std::string* open) {
+int swtemp(const char* name, SafeOut* s, std::string* open, bool ask) {
   s->name = name ? name : "";
   s->dest = hostpath(s->name);
   s->temp.clear();
   *open = s->dest;
-  if (s->dest.empty()) return false;
+  if (s->dest.empty()) return ENOENT;
   struct stat st;
   bool there = stat(s->dest.c_str(), &st) == 0;
-  if (there && !S_ISREG(st.st_mode)) return true;  // a device: in place
-  if (ovwask(s->dest.c_str()) < 0) return false;
+  if (there && !S_ISREG(st.st_mode)) return 0;  // a device: in place
+  if (ask && ovwask(s->dest.c_str()) < 0) return -1;
   // A link is followed: the file it names is the one replaced.
   if (there) {
     char real[PATH_MAX];
@@ -44,10 +44,7 @@ bool swbegin(const char* name, int arg, SafeOut* s, std::string* open) {
   if (tmpl.size() >= UNIT_NAMELEN) tmpl = s->dest + "XXXXXX";
   std::string buf = tmpl;
   int fd = mkostemp(buf.data(), O_CLOEXEC);
-  if (fd < 0) {
-    fileerr(s->name.c_str(), arg, 66, errno);
-    return false;
-  }
+  if (fd < 0) return errno ? errno : EIO;
   // The new file gets the old one's permissions, or those a new file gets.
   mode_t perm;
   if (there) {
@@ -61,19 +58,26 @@ bool swbegin(const char* name, int arg, SafeOut* s, std::string* open) {
   close(fd);
   s->temp = buf;
   *open = buf;
-  return true;
+  return 0;
+}
+
+bool swbegin(const char* name, int arg, SafeOut* s, std::string* open) {
+  const int e = swtemp(name, s, open, true);
+  if (e > 0 && !s->dest.empty()) fileerr(s->name.c_str(), arg, 66, e);
+  return e == 0;
+}
+
+int swdone(SafeOut* s, bool ok) {
+  if (s->temp.empty()) return ok ? 0 : -1;
+  int r = ok ? 0 : -1;
+  if (ok && std::rename(s->temp.c_str(), s->dest.c_str()) != 0) r = errno ? errno : EIO;
+  if (r != 0) unlink(s->temp.c_str());
+  s->temp.clear();
+  return r;
 }
 
 bool swend(SafeOut* s, bool ok) {
-  if (s->temp.empty()) return ok;
-  if (ok && std::rename(s->temp.c_str(), s->dest.c_str()) != 0) {
-    int err = errno;
-    unlink(s->temp.c_str());
-    s->temp.clear();
-    wrterr(s->name.c_str(), 2, err);
-    return false;
-  }
-  if (!ok) unlink(s->temp.c_str());
-  s->temp.clear();
-  return ok;
+  const int r = swdone(s, ok);
+  if (r > 0) wrterr(s->name.c_str(), 2, r);
+  return r == 0;
 }

@@ -15,6 +15,12 @@ struct SafeOut {
 // file is replaced, and makes the temporary file. *open gets the host path
 // to write. false when the file cannot be written (reported, argument arg).
 bool swbegin(const char* name, int arg, SafeOut* s, std::string* open);
+// swbegin without a report: 0, -1 when the user declined the overwrite
+// (ask), else the errno of the failure.
+int swtemp(const char* name, SafeOut* s, std::string* open, bool ask);
+// swend without a report: 0 when the name now holds the new file, -1 when
+// ok was false, else the errno of the failed rename.
+int swdone(SafeOut* s, bool ok);
 // Ends the write: when ok, the temporary file replaces the name (a failed
 // rename is reported); otherwise the temporary file is removed. Returns
 // whether the name now holds the new file.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/args.h"
@@ -89,6 +90,40 @@ bool readvecs(const char* name, std::vector<uint8_t>* recs) {
   return ok;
 }
 
+// Writes the records and the end marker as the whole vector file; false
+// (error 66 reported) when it cannot be written.
+bool writevecs(const char* name, std::vector<uint8_t>* recs) {
+  const uint8_t mark[8] = {1, 0, 0, 0, 0, 0, 15, 0};
+  recs->insert(recs->end(), mark, mark + 8);
+  bool delok = imgfmt::isplain(name);
+  int u = openf(name, UM_UPDATE | UM_CREATE, 512);
+  if (u < 0) {
+    if (!(state & ST_ERROR)) error(2, 66);
+    return false;
+  }
+  PtrRec* fv = vecfile(name, u, UM_UPDATE | UM_CREATE, static_cast<uint32_t>(recs->size() / 8));
+  imgfmt::DropIdx drop{fv};
+  int32_t c, p, t, w;
+  if (fv) gtvarb(fv, &c, &p, &t, &w, 115);
+  bool ok = fv && t >= 0 && !(state & ST_ERROR) && moverecs(fv, recs, 2);
+  closef(u, ok || !delok ? 0 : 1);
+  if (fv) filrec(fv)->Lun = 0;
+  if (!ok && !(state & ST_ERROR)) error(2, 66);
+  return ok;
+}
+
+std::string vbound;  // the vector file the vector list is bound to
+
+// Appends one 8-byte vector record to the vector list.
+void addvec(const uint8_t* v) {
+  int16_t x, y, z;
+  std::memcpy(&x, v, 2);
+  std::memcpy(&y, v + 2, 2);
+  std::memcpy(&z, v + 4, 2);
+  putvec(nvecs, x, y, z, v[6] & 15, v[7], v[6] >> 4);
+  nvecs++;
+}
+
 void listrec(int i, const uint8_t* v) {
   int16_t x, y, z;
   std::memcpy(&x, v, 2);
@@ -154,25 +189,7 @@ int vecio(int code) {
       copied++;
     }
     (void)old;
-    const uint8_t mark[8] = {1, 0, 0, 0, 0, 0, 15, 0};
-    recs.insert(recs.end(), mark, mark + 8);
-    bool delok = imgfmt::isplain(name);
-    int u = openf(name, UM_UPDATE | UM_CREATE, 512);
-    if (u < 0) {
-      if (!(state & ST_ERROR)) error(2, 66);
-      return -1;
-    }
-    PtrRec* fv = vecfile(name, u, UM_UPDATE | UM_CREATE, static_cast<uint32_t>(recs.size() / 8));
-    imgfmt::DropIdx drop{fv};
-    int32_t c, p, t, w;
-    if (fv) gtvarb(fv, &c, &p, &t, &w, 115);
-    bool ok = fv && t >= 0 && !(state & ST_ERROR) && moverecs(fv, &recs, 2);
-    closef(u, ok || !delok ? 0 : 1);
-    if (fv) filrec(fv)->Lun = 0;
-    if (!ok) {
-      if (!(state & ST_ERROR)) error(2, 66);
-      return -1;
-    }
+    if (!writevecs(name, &recs)) return -1;
   } else if (list) {
     // The list variable is made anew with its own records and then the file's.
     std::vector<uint8_t> all;
@@ -204,19 +221,37 @@ int vecio(int code) {
     }
   } else {
     for (size_t i = 0; i + 8 <= recs.size() && !stopped(); i += 8) {
-      const uint8_t* v = &recs[i];
-      int16_t x, y, z;
-      std::memcpy(&x, v, 2);
-      std::memcpy(&y, v + 2, 2);
-      std::memcpy(&z, v + 4, 2);
-      putvec(nvecs, x, y, z, v[6] & 15, v[7], v[6] >> 4);
-      nvecs++;
-      if (trcmsk & 16) listrec(static_cast<int>(i / 8), v);
+      addvec(&recs[i]);
+      if (trcmsk & 16) listrec(static_cast<int>(i / 8), &recs[i]);
       copied++;
     }
     // The new records are drawn as they are now part of the list.
     if (copied > 0 && !stopped()) redraw(static_cast<int>(std::min<int64_t>(copied, INT32_MAX)));
   }
   setres(static_cast<int32_t>(std::min<int64_t>(copied, INT32_MAX)), 0);
+  return 0;
+}
+
+int vecrole(const char* name) {
+  // The list goes back to the file it was bound to, and is let go.
+  if (!vbound.empty()) {
+    std::vector<uint8_t> recs;
+    for (int32_t i = 0; i < nvecs; i++)
+      if (const uint8_t* v = gtvptr(nullptr, i, 1)) recs.insert(recs.end(), v, v + 8);
+    const std::string file = vbound;
+    vbound.clear();
+    if (!writevecs(file.c_str(), &recs)) return -1;
+  }
+  if (veclst()) setnvec(-1, 0);
+  if (!name) return 0;
+  // The list is made again with the records of the file.
+  std::vector<uint8_t> recs;
+  if (!readvecs(name, &recs)) {
+    if (!(state & ST_ERROR)) error(3, 66);
+    return -1;
+  }
+  if (!veclst()) vinit(0);
+  for (size_t i = 0; i + 8 <= recs.size() && !stopped(); i += 8) addvec(&recs[i]);
+  vbound = hostpath(name);
   return 0;
 }

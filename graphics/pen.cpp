@@ -9,7 +9,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "graphics/drawstate.h"
-#include "realtime/hwcells.h"
+#include "realtime/devices/devsetup.h"
 #include "ui/draw.h"
 #include "ui/ports.h"
 #include "ui/window.h"

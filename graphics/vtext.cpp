@@ -8,7 +8,7 @@
 #include "graphics/drawstate.h"
 #include "graphics/pen.h"
 #include "graphics/writers.h"
-#include "realtime/hwcells.h"
+#include "realtime/devices/devsetup.h"
 #include "ui/draw.h"
 #include "ui/fonts.h"
 #include "ui/platform/face.h"

@@ -12,7 +12,8 @@
 #include "lang/mainloop.h"
 #include "lang/names.h"
 #include "lang/parse.h"
-#include "realtime/hwcells.h"
+#include "realtime/devices/comport.h"
+#include "realtime/devices/devsetup.h"
 #include "ui/alert.h"
 #include "ui/events.h"
 #include "ui/hooks.h"
@@ -355,7 +356,12 @@ int inimnu(int create) {
   mnulun = -1;
   int u = openf(name.c_str(), 0x18, 512);
   if (u < 0 && create) {
+    // Made, then opened again for reading and writing both.
     u = openf(name.c_str(), 0x98, 512);
+    if (u > 0) {
+      closef(u, 0);
+      u = openf(name.c_str(), 0x18, 512);
+    }
     if (u < 0) {
       error(0, 97);
       return -1;
@@ -467,30 +473,3 @@ int modctx(int enter) {
   return 0;
 }
 
-// ---------------------------------------------------------------------------
-// Devices.
-
-int devcls(int kind) {
-  switch (kind) {
-    case 2:
-      cmdwin();
-      devflg = static_cast<uint16_t>(devflg & ~2);
-      return kind;
-    case 22:
-      devflg = static_cast<uint16_t>(devflg & ~1);
-      return kind;
-    case 10:
-    case 21:
-    case 15:
-      // Only a board record of that kind has something to close; none is
-      // set up on this platform.
-      return kind;
-    case 23:
-      return -2;
-    case 1: case 3: case 4: case 5: case 6: case 8: case 18: case 19: case 20: case 24:
-    case 1052: case 1316:
-      return kind;
-    default:
-      return -1;
-  }
-}

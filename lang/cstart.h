@@ -2,7 +2,7 @@
 // platform entry to the first command, quit and finish take it down, dmpcor
 // writes the dump files after a fatal state, fpetrp catches fatal signals,
 // inimnu opens the menu file, modctx saves the macro state around nested
-// input, and devcls closes a device.
+// input.
 #pragma once
 #include <cstdint>
 
@@ -34,8 +34,6 @@ extern int16_t mnulun;       // the menu unit (-1: not open)
 extern uint8_t mnuhdr[32];   // the menu file's header as read (or made)
 // Enters (0x4000) or leaves (0) nested input.
 int modctx(int enter);
-// Closes a device of the given kind: the kind, -1 unknown, -2 wrong board.
-int devcls(int kind);
 
 // The screen picked by the option text (the string variable cmdlin):
 // "screen" followed (past blanks and "=") by l/L the leftmost, r/R the

@@ -8,7 +8,10 @@
 #include "compute/imghw.h"
 #include "compute/vprint.h"
 #include "files/dirutil.h"
+#include "files/dmrec/dmrec.h"
 #include "files/filecmd.h"
+#include "files/filecopy.h"
+#include "files/http.h"
 #include "files/imgfmt.h"
 #include "graphics/ellipse.h"
 #include "graphics/erase.h"
@@ -42,16 +45,19 @@
 #include "lang/mainloop.h"
 #include "lang/namehooks.h"
 #include "lang/parse.h"
+#include "realtime/devices/comport.h"
+#include "realtime/devices/devsetup.h"
 #include "realtime/devices/devvar.h"
+#include "realtime/devices/eyetrack.h"
+#include "realtime/devices/pport.h"
 #include "realtime/devices/sound.h"
-#include "realtime/hwcells.h"
 #include "realtime/rtsched.h"
-#include "realtime/serial.h"
 #include "ui/clocks.h"
 #include "ui/draw.h"
 #include "ui/events.h"
 #include "ui/fonts.h"
 #include "ui/hooks.h"
+#include "ui/menu.h"
 #include "ui/sysserv.h"
 #include "ui/window.h"
 
@@ -74,8 +80,8 @@ int listed(int code, int reason, int (*handler)() = nullptr) {
 int implyd(int code) {
   tmstat(0, TM_IMPLYD, "implyd");
   // Code 98 is tried as a compiled macro (runipc), a text macro (Runmac)
-  // and, with trace-mask bit 2, a menu (menucmd) once those exist.
-  if (code == CM_UNKNOWN && (runipc(1) == 0 || Runmac(1) == 0)) {
+  // and, with trace-mask bit 2, a menu (menucmd).
+  if (code == CM_UNKNOWN && (runipc(1) == 0 || Runmac(1) == 0 || ((trcmsk & 2) && menucmd(1) == 0))) {
     tmstat(1, TM_IMPLYD, "implyd");
     return 0;
   }
@@ -256,25 +262,24 @@ int DOCMND(int code) {
     case CM_WRITE: return rdwrit(code);  // write: a variable to a file
     case CM_INPUT:   // input: vector records from a file
     case CM_OUTPUT: return vecio(code);  // output: vector records to a file
-    case CM_SOCKET:   // socket: sockcmd
-    case CM_COPY:   // copy: copyfl
-    case CM_PREPROC:   // preproc: filcpy
-    case CM_DELETE:  // delete: delete
-    case CM_DMWRITE:  // dmwrite: dmwrite
-    case CM_DMREAD:  // dmread: pdread
-    case CM_FOPEN:  // fopen: fiocmd
-    case CM_FREAD:  // fread: fiocmd
-    case CM_FWRITE:  // fwrite: fiocmd
-    case CM_FCLOSE:  // fclose: fiocmd
-    case CM_SYSTEM:  // system: syscmd
-      return notavl(code);
+    case CM_SOCKET: return sockcmd();  // socket: fetch a page and print it
+    case CM_COPY: return copyfl();      // copy: a file, text or bytes
+    case CM_PREPROC: return filcpy();   // preproc: a text file through the preprocessor
+    case CM_DELETE: return delcmd();    // delete: files, menus or macros
+    case CM_FOPEN:                      // fopen, fread, fwrite, fclose: nothing
+    case CM_FREAD:
+    case CM_FWRITE:
+    case CM_FCLOSE: return fiocmd(code);
+    case CM_SYSTEM: return syscmd();    // system: a command of the operating system
+    case CM_DMWRITE: return dmwrite();  // dmwrite: a record appended to a DM file
+    case CM_DMREAD: return pdread();    // dmread: DM file records listed or read
 
     // Platform.
     case CM_WAIT: return waitcmd();
     case CM_SYSINT: sysint(); return 0;
     case CM_UPDATE: flushpnt(); return 0;
     case CM_WINDOW: return wincmd();  // window: winarg, setwin / iconwin; the window number to r0
-    case CM_MENU:   // menu: menucmd
+    case CM_MENU: return menucmd(0);  // menu: menucmd
     case CM_EDIT:   // edit: edit, then edtext; status bit 0x40 cleared after
       return notavl(code);
     case CM_PATTERN: return pattern();  // pattern: no fill patterns on this platform
@@ -302,12 +307,12 @@ int DOCMND(int code) {
 
     // Devices and real time.
     case CM_CALL:   // call: callcb
-    case CM_PORTIO:  // portio: portcmd
-    case CM_INITIALIZE:  // initialize: devini
-    case CM_USER1:  // user1
-    case CM_USER2:  // user2
-    case CM_USER3:  // user3
       return notavl(code);
+    case CM_PORTIO: return portcmd();
+    case CM_INITIALIZE: return devini(0);
+    case CM_USER1: return user1();
+    case CM_USER2: return user2();
+    case CM_USER3: return user3();
     case CM_COMWRITE: return comwrt();
     case CM_REALTIME: return rtime();
     case CM_SOUND: return sound(0, nullptr, 0);  // sound: play, record, query, stop

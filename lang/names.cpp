@@ -23,7 +23,11 @@
 #include "graphics/veclist.h"
 #include "graphics/writers.h"
 #include "lang/namehooks.h"
-#include "realtime/hwcells.h"
+#include "realtime/devices/comport.h"
+#include "realtime/devices/devsetup.h"
+#include "realtime/devices/hwvars.h"
+#include "realtime/devices/pport.h"
+#include "realtime/rtsched.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
 #include "ui/platform/entry.h"
@@ -553,7 +557,7 @@ static double prmval(int code) {
     case 245: return nscreens;
     default: break;
   }
-  if (code >= 149 && code <= 156) return commode[code - 149];
+  if (code >= 149 && code <= 156) return commode(code - 149);
   if (code >= 224 && code <= 232) {
     int k = code - 224;
     return pportin(100 * (k / 3 + 1) + k % 3);

@@ -15,7 +15,6 @@
 #include "lang/help.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
-#include "realtime/hwcells.h"
 #include "realtime/rtops.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
@@ -31,6 +30,8 @@
 #include <sys/resource.h>
 
 RtState rts;
+
+int16_t priority;
 
 namespace {
 // The watched word: a variable element named by argument 6.
@@ -463,8 +464,18 @@ int logsetup(int32_t handle, PtrRec* r) {
   if (eb < 1 || eb > 8) return -1;
   int per = 8 / eb;
   if (r->Tot == 0) {
+    // An empty log is made to hold 1000 entries: a matrix, image or solid
+    // as 1000 rows of one entry, an array as one row. The record is then
+    // prepared again, so that it addresses the new storage.
     int32_t n = 1000 * per;
-    if (asnvrb(r, n, nullptr, 0) < 0 || r->Tot == 0) return -1;
+    PtrRec rows{};
+    const uint32_t dims[3] = {static_cast<uint32_t>(per), 1000, 1};
+    for (int q = 0; q < 3; q++) rows.Offs[3 + q] = rows.Datdims[q] = dims[q];
+    const bool shaped = r->Flg & (K_MATRIX | K_IMAGE | K_SOLID);
+    if (asnvrb(r, n, shaped ? &rows : nullptr, 0) < 0 || r->Tot == 0) return -1;
+    int32_t cnt = 0, part = 0, tot = 0, ws = 0;
+    gtvarb(r, &cnt, &part, &tot, &ws, 0);
+    if (tot < n) return -1;
   }
   savoff(r);
   uint8_t* d = dptr(r);

@@ -27,6 +27,10 @@ enum : uint16_t {
   RF_LOADED = 0x8000,   // a program is loaded
 };
 
+// The priority word of runs (system variable priority): above 0 raises
+// the process's scheduling priority while a run lasts.
+extern int16_t priority;
+
 constexpr uint32_t RT_NEVER = 0x3FFFFFFF;  // the due time of a waiting task
 constexpr int RTSLOTS = 20;                // string slots
 

@@ -58,16 +58,26 @@ TEST_F(Rdary, FieldsAreNumbersOrWords) {
   int t[8];
   const char* line = "3 4 x,-2.5e1;y 1e+5";
   int n = txtfld(line, static_cast<int>(std::strlen(line)), v, t, 8);
-  ASSERT_EQ(n, 6);
+  ASSERT_EQ(n, 5);
   EXPECT_EQ(t[0], 16);
   EXPECT_EQ(v[0], 3.0f);
   EXPECT_EQ(v[1], 4.0f);
   EXPECT_EQ(t[2], 32);
   EXPECT_EQ(v[2], 4.0f);  // the word's start offset
   EXPECT_EQ(t[3], 32);    // "-2.5e1;y" is one run of bytes above 44
-  EXPECT_EQ(t[4], 32);    // "1e" ("+" separates)
-  EXPECT_EQ(t[5], 16);
-  EXPECT_EQ(v[5], 5.0f);
+  EXPECT_EQ(t[4], 16);    // an exponent's "+" stays in its field
+  EXPECT_EQ(v[4], 100000.0f);
+  // A "+" separates unless an "e" after a digit or a point precedes it.
+  const char* l2 = "1.5e+03,2.e+1 e+5 x1e+2 1+2";
+  n = txtfld(l2, static_cast<int>(std::strlen(l2)), v, t, 8);
+  ASSERT_EQ(n, 7);
+  EXPECT_EQ(v[0], 1500.0f);
+  EXPECT_EQ(v[1], 20.0f);
+  EXPECT_EQ(t[2], 32);  // "e"
+  EXPECT_EQ(v[3], 5.0f);
+  EXPECT_EQ(t[4], 32);  // "x1e+2" is a word
+  EXPECT_EQ(v[5], 1.0f);
+  EXPECT_EQ(v[6], 2.0f);
   EXPECT_EQ(txtfld("1 2 3 4", 7, v, t, 2), 2);  // never more than max
   EXPECT_EQ(txtfld("-.5 . -", 7, v, t, 8), 3);
   EXPECT_EQ(v[0], -0.5f);

@@ -30,6 +30,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <unistd.h>
 
@@ -84,6 +85,9 @@ bool setup() {
   setenv("PELIX_CLOCK", "virtual", 1);
   setenv("SDL_AUDIODRIVER", "dummy", 1);  // sound never reaches a real device
   setenv("PELIX_AUDIO_IN", "/dev/null", 1);  // nor waits for one: no input
+  // No input reaches a real serial port or port library.
+  for (int n = 1; n <= 10; n++) setenv(("PELIX_COM" + std::to_string(n)).c_str(), "/nonexistent/tty", 1);
+  setenv("PELIX_LIB_PPORT", "/nonexistent/libpport.so", 1);
   setenv("TEMP", workdir.c_str(), 1);
   keepsignals();
   return true;
@@ -175,6 +179,16 @@ void runkeys(const std::string& keys) {
   }
   if (out && out != stderr) std::fclose(out);
   close(fd[0]);
+}
+
+// The run of a target whose input is a file's bytes: a fresh working
+// folder with the input under each of the names, then the keys.
+[[maybe_unused]] void runfile(const uint8_t* data, size_t size, std::initializer_list<const char*> names,
+                              const char* keys) {
+  fresh();
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  for (const char* n : names) putfile(n, bytes);
+  runkeys(keys);
 }
 
 }  // namespace

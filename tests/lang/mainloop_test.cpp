@@ -12,6 +12,7 @@
 #include "lang/docmnd.h"
 #include "lang/macro.h"
 #include "parse_fixture.h"
+#include "realtime/devices/devsetup.h"
 #include "ui/hooks.h"
 #include "ui/sysserv.h"
 
@@ -266,7 +267,7 @@ TEST_F(Loop, QuietUnknownAndWordsWithoutARoad) {
   EXPECT_EQ(rows(), "");
   pflags = 0;
   // A command whose handler is not built sets the error state.
-  run("dmread");
+  run("sketch");
   EXPECT_EQ(getres(0), -212.0f);
   EXPECT_TRUE(state & ST_ERROR);
   // Words without a road do nothing.

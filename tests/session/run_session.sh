@@ -5,11 +5,13 @@
 # The program runs in a fresh temporary folder that holds the script's
 # companions (NAME.files/ is copied in when present). When NAME.check exists
 # it is run afterwards in that folder (with the output in ./stdout and the
-# session folder in SESSION_DIR) and must exit 0: it checks files the
-# session wrote. NAME.input, when present, is the session's scripted input
+# session folder in SESSION_DIR, the program in SESSION_BIN) and must exit
+# 0: it checks files the session wrote. NAME.input, when present, is the session's scripted input
 # (PELIX_INPUT): its steps come first, then the keys of NAME.pelix.
 # NAME.env, when present, sets environment variables for the run (sourced
-# in the session folder, e.g. PELIX_AUDIO_OUT=out.wav).
+# in the session folder, e.g. PELIX_AUDIO_OUT=out.wav, or a serial device
+# and its peer: PELIX_COM1="exec:python3 peer.py"). Serial ports the session
+# does not name lead nowhere, so that no session reaches a real port.
 set -uo pipefail
 bin=$1
 script=$2
@@ -23,6 +25,9 @@ srcdir=$(cd "$dir/../.." && pwd)
 input=
 [ -f "$dir/$name.input" ] && input=$(cd "$dir" && pwd)/$name.input
 export SESSION_DIR=$(cd "$dir" && pwd)
+# The program, for checks that run it again under other conditions.
+export SESSION_BIN=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
+for n in 1 2 3 4 5 6 7 8 9 10; do export PELIX_COM$n=/nonexistent/ttyS$n; done
 cd "$work"
 # Sound goes to SDL's dummy audio driver (a script adds its own doubles).
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}

@@ -14,7 +14,7 @@
 
 #ifdef PELIX_HAVE_SDL2
 #include <SDL.h>
-#include <dlfcn.h>
+#include "ui/platform/sdl.h"
 #endif
 
 namespace {
@@ -68,11 +68,10 @@ int sdlstate = 0;  // 0 not tried, 1 ready, -1 not there
 bool sdlup() {
   if (sdlstate) return sdlstate > 0;
   sdlstate = -1;
-  void* h = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
-  if (!h) return false;
+  if (!sdllib()) return false;
   Api a;
   bool all = true;
-#define AUDFN(f) all = all && (a.f = reinterpret_cast<decltype(&::f)>(dlsym(h, #f))) != nullptr;
+#define AUDFN(f) all = all && (a.f = reinterpret_cast<decltype(&::f)>(sdlsym(#f))) != nullptr;
   AUDFNS(AUDFN)
 #undef AUDFN
   if (!all) return false;

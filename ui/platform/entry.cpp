@@ -3,6 +3,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "lang/cstart.h"
+#include "realtime/devices/devsetup.h"
 #include "ui/window.h"
 
 #include <csignal>
@@ -97,6 +98,7 @@ int pelix_entry(int argc, char** argv) {
 
   logprintf("OpSys: %d  ->  %s %7.3f\n", static_cast<int>(sysversion * 1000.0f + 0.5f), osname(),
             static_cast<double>(sysversion));
+  devini(-1);
   int status = runmain();
   finish(status);
 }

@@ -7,6 +7,8 @@ Backend* mksdl(bool quiet) {
   return nullptr;
 }
 bool havesdl() { return false; }
+void* sdllib() { return nullptr; }
+void* sdlsym(const char*) { return nullptr; }
 #else
 #include "ui/events.h"
 #include "ui/platform/clock.h"
@@ -27,6 +29,16 @@ bool havesdl() { return false; }
   X(SDL_RenderClear) X(SDL_RenderCopy) X(SDL_RenderPresent) X(SDL_RenderSetLogicalSize) \
   X(SDL_SetHint) X(SDL_StartTextInput) X(SDL_UpdateTexture) X(SDL_WaitEventTimeout)
 
+void* sdllib() {
+  static void* h = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+  return h;
+}
+
+void* sdlsym(const char* name) {
+  void* h = sdllib();
+  return h ? dlsym(h, name) : nullptr;
+}
+
 // The SDL library is loaded when the window backend is first asked for:
 // a run without a display neither loads it nor the libraries it pulls in.
 namespace {
@@ -42,17 +54,13 @@ bool sdlload() {
   static int state = 0;  // 0 not tried, 1 loaded, -1 missing
   if (state) return state > 0;
   state = -1;
-  void* h = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
-  if (!h) return false;
+  if (!sdllib()) return false;
   SdlApi a;
   bool all = true;
-#define SDLFN(f) all = all && (a.f = reinterpret_cast<decltype(&::f)>(dlsym(h, #f))) != nullptr;
+#define SDLFN(f) all = all && (a.f = reinterpret_cast<decltype(&::f)>(sdlsym(#f))) != nullptr;
   SDLFNS(SDLFN)
 #undef SDLFN
-  if (!all) {
-    dlclose(h);
-    return false;
-  }
+  if (!all) return false;
   sdl = a;
   state = 1;
   return true;

@@ -9,3 +9,8 @@
 Backend* mksdl(bool quiet);
 // True when the build has the sdl backend.
 bool havesdl();
+// The SDL2 library, opened once for all its users (the window, sound, the
+// joystick): null when it is not there. sdlsym gives one of its entry
+// points (null when missing).
+void* sdllib();
+void* sdlsym(const char* name);
