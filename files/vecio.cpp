@@ -242,7 +242,10 @@ int vecrole(const char* name) {
     vbound.clear();
     if (!writevecs(file.c_str(), &recs)) return -1;
   }
-  if (veclst()) setnvec(-1, 0);
+  if (veclst()) {
+    nvecs = 0;
+    setnvec(-1, 0);
+  }
   if (!name) return 0;
   // The list is made again with the records of the file.
   std::vector<uint8_t> recs;

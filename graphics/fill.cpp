@@ -41,49 +41,17 @@ Band band(int rows) {
   return {std::max<int>(drwbox.min[1], 0), rows - 1, drwbox.min[0], drwbox.max[0]};
 }
 
-inline int16_t at16(const uint8_t* p) {
-  int16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-
-// Appends the crossings of one edge (screen points): for each row from the
-// upper end's down to the row above the lower end's, the first pixel the
-// line walk puts in that row, with its z; x limited to the box.
-bool crossings(const int16_t* a, const int16_t* b, FillSlot* pool, int32_t cap, int32_t* used, FillRows* t,
-               const Band& bd) {
-  if (a[1] == b[1]) return true;
-  const int ytop = std::min(a[1], b[1]), ybot = std::max(a[1], b[1]);
-  if (ybot <= bd.rlo || ytop > bd.rhi) return true;
+// Walks the line from a to b as the pen does, handing each pixel (x, y)
+// and the line state to f; f returns false to stop.
+template <class F>
+bool walk(const int16_t* a, const int16_t* b, F f) {
   LnState ls;
   linprm(a, b, &ls);
   int32_t x = ls.x, y = ls.y;
   int64_t err = ls.err;
   const bool xmaj = ls.kind < LK_YMAJOR;
-  int lastrow = INT32_MIN;
   for (int32_t i = 0; i < ls.count; i++) {
-    if (y != lastrow) {
-      lastrow = y;
-      if (y >= ytop && y < ybot && y >= bd.rlo && y <= bd.rhi) {
-        if (*used >= cap) {
-          error(0, 114);
-          return false;
-        }
-        const int m = xmaj ? x : y;
-        const int32_t z = ls.zbase + ftrunc(static_cast<float>(m) * ls.zslope + ls.round);
-        FillSlot& s = pool[*used];
-        s.x = static_cast<int16_t>(std::clamp(x, bd.xlo - 1, bd.xhi + 1));
-        s.z = static_cast<int16_t>(std::clamp(z, -32768, 32767));
-        s.next = -1;
-        if (t->last[y] >= 0)
-          pool[t->last[y]].next = *used;
-        else
-          t->first[y] = *used;
-        t->last[y] = *used;
-        t->count[y]++;
-        (*used)++;
-      }
-    }
+    if (!f(x, y, ls)) return false;
     if (err < 0) {
       err += ls.inc;
     } else {
@@ -99,6 +67,40 @@ bool crossings(const int16_t* a, const int16_t* b, FillSlot* pool, int32_t cap, 
       y++;
   }
   return true;
+}
+
+// Appends the crossings of one edge (screen points): for each row from the
+// upper end's down to the row above the lower end's, the first pixel the
+// line walk puts in that row, with its z; x limited to the box.
+bool crossings(const int16_t* a, const int16_t* b, FillSlot* pool, int32_t cap, int32_t* used, FillRows* t,
+               const Band& bd) {
+  if (a[1] == b[1]) return true;
+  const int ytop = std::min(a[1], b[1]), ybot = std::max(a[1], b[1]);
+  if (ybot <= bd.rlo || ytop > bd.rhi) return true;
+  int lastrow = INT32_MIN;
+  return walk(a, b, [&](int32_t x, int32_t y, const LnState& ls) {
+    if (y == lastrow) return true;
+    lastrow = y;
+    if (y < ytop || y >= ybot || y < bd.rlo || y > bd.rhi) return true;
+    if (*used >= cap) {
+      error(0, 114);
+      return false;
+    }
+    const int m = ls.kind < LK_YMAJOR ? x : y;
+    const int32_t z = ls.zbase + ftrunc(static_cast<float>(m) * ls.zslope + ls.round);
+    FillSlot& s = pool[*used];
+    s.x = static_cast<int16_t>(std::clamp(x, bd.xlo - 1, bd.xhi + 1));
+    s.z = static_cast<int16_t>(std::clamp(z, -32768, 32767));
+    s.next = -1;
+    if (t->last[y] >= 0)
+      pool[t->last[y]].next = *used;
+    else
+      t->first[y] = *used;
+    t->last[y] = *used;
+    t->count[y]++;
+    (*used)++;
+    return true;
+  });
 }
 
 // Sets bit (x, y) of a mask whose rows are w bits from x0, y0.
@@ -169,7 +171,7 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
     uint8_t e[12];
     if (!getvec(fillst, i, e, 1)) break;
     const int code = e[0];
-    const int16_t raw[3] = {at16(e + 4), at16(e + 6), at16(e + 8)};
+    const int16_t raw[3] = {vget16(e + 4), vget16(e + 6), vget16(e + 8)};
     if (code == VC_LINE || code == VC_MOVE) {
       int16_t p[3];
       scr(raw, p);
@@ -290,29 +292,11 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
   }
   if (!mask) return nullptr;
   // The outline's own pixels belong to the mask too.
-  for (const Edge& e : medges) {
-    LnState ls;
-    linprm(e.a, e.b, &ls);
-    int32_t x = ls.x, y = ls.y;
-    int64_t err = ls.err;
-    const bool xmaj = ls.kind < LK_YMAJOR;
-    for (int32_t i = 0; i < ls.count; i++) {
+  for (const Edge& e : medges)
+    walk(e.a, e.b, [&](int32_t x, int32_t y, const LnState&) {
       mbit(mbuf.data(), w, h, fx, first, x, y);
-      if (err < 0) {
-        err += ls.inc;
-      } else {
-        if (xmaj)
-          y += ls.step;
-        else
-          x += ls.step;
-        err += ls.dec;
-      }
-      if (xmaj)
-        x++;
-      else
-        y++;
-    }
-  }
+      return true;
+    });
   return mbuf.data();
 }
 

@@ -36,15 +36,6 @@ int16_t lastclip = 0;      // the last clip result
 
 constexpr int POLLRECS = 64;  // records between input polls
 
-inline int16_t at16(const uint8_t* p) {
-  int16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-inline void put16(uint8_t* p, int v) {
-  const auto s = static_cast<int16_t>(v);
-  std::memcpy(p, &s, 2);
-}
 
 // The list's scale factors, 1 without a scale transform.
 void scales(float* s) {
@@ -84,17 +75,17 @@ uint8_t* vabs(PtrRec* list, int32_t index, uint8_t* out) {
   uint8_t* r = getvec(list, index, out, 0);
   if (!r || out[0] < 4 || out[0] > 6) return r;
   // A relative point: the offsets back to the absolute point before it.
-  int32_t s[3] = {at16(out + 4), at16(out + 6), at16(out + 8)};
+  int32_t s[3] = {vget16(out + 4), vget16(out + 6), vget16(out + 8)};
   for (int32_t j = index - 1; j >= 0 && !stopped(); j--) {
     uint8_t e[12];
     if (!getvec(list, j, e, 0)) break;
     const int c = e[0];
     if (c >= 1 && c <= 6)
-      for (int k = 0; k < 3; k++) s[k] += at16(e + 4 + 2 * k);
+      for (int k = 0; k < 3; k++) s[k] += vget16(e + 4 + 2 * k);
     if (c >= 1 && c <= 3) break;
   }
   out[0] = static_cast<uint8_t>(out[0] - 3);
-  for (int k = 0; k < 3; k++) put16(out + 4 + 2 * k, s[k]);
+  for (int k = 0; k < 3; k++) vput16(out + 4 + 2 * k, s[k]);
   return r;
 }
 
@@ -103,7 +94,7 @@ int vdraw(int32_t index, int mode) {
   const uint8_t* r = getvec(drlist, index, e, 1);
   int32_t next = index + 1;
   int code = r ? e[0] : 0;
-  int16_t pt[3] = {at16(e + 4), at16(e + 6), at16(e + 8)};
+  int16_t pt[3] = {vget16(e + 4), vget16(e + 6), vget16(e + 8)};
   int16_t from[3];
   std::memcpy(from, prevpt, sizeof from);
 
@@ -146,9 +137,9 @@ int vdraw(int32_t index, int mode) {
       std::memcpy(keep, lastpt, sizeof keep);
       getvec(drlist, index - 1, p, 1);
       std::memcpy(lastpt, keep, sizeof keep);
-      from[0] = at16(p + 4);
-      from[1] = at16(p + 6);
-      from[2] = at16(p + 8);
+      from[0] = vget16(p + 4);
+      from[1] = vget16(p + 6);
+      from[2] = vget16(p + 8);
     }
   }
   if (code == VC_OP && op >= 1 && op <= 3) code = op;
@@ -187,9 +178,9 @@ int vdraw(int32_t index, int mode) {
     if (index + 1 < vreccnt(drlist) && getvec(drlist, index + 1, pe, 1) && pe[0] == VC_PARAM) {
       next = index + 2;
       param = pe;
-      if (pe[1] != 0 && at16(pe + 8) < 0) {
+      if (pe[1] != 0 && vget16(pe + 8) < 0) {
         colour = static_cast<uint8_t>(pe[2]);
-        for (int k = 0; k < 3; k++) put16(pe + 4 + 2 * k, -at16(pe + 4 + 2 * k));
+        for (int k = 0; k < 3; k++) vput16(pe + 4 + 2 * k, -vget16(pe + 4 + 2 * k));
       }
     }
     std::memcpy(lastpt, keep, sizeof keep);
@@ -281,15 +272,15 @@ int vtile(int32_t index, const uint8_t* rec, uint32_t colour, int width, int mod
   int32_t tstart = -1;
   int32_t lp[3] = {0, 0, 0};  // where the light is seen from
   if (width < 0) {
-    start = index + at16(rec + 4);
-    count = at16(rec + 6);
-    open = at16(rec + 8);
+    start = index + vget16(rec + 4);
+    count = vget16(rec + 6);
+    open = vget16(rec + 8);
     if (shade) {
       shade = false;
       for (int32_t i = start; i < start + count && i < vreccnt(drlist); i++) {
         uint8_t v[12];
         if (vabs(drlist, i, v) && v[0] == VC_MOVE) {
-          for (int k = 0; k < 3; k++) lp[k] = at16(v + 4 + 2 * k);
+          for (int k = 0; k < 3; k++) lp[k] = vget16(v + 4 + 2 * k);
           shade = true;
           break;
         }
@@ -301,8 +292,8 @@ int vtile(int32_t index, const uint8_t* rec, uint32_t colour, int width, int mod
     int32_t vx[3][3];
     for (int k = 0; k < 3; k++) {
       uint8_t v[12];
-      if (!vabs(drlist, index + at16(rec + 4 + 2 * k), v)) return 0;
-      for (int c = 0; c < 3; c++) vx[k][c] = at16(v + 4 + 2 * c);
+      if (!vabs(drlist, index + vget16(rec + 4 + 2 * k), v)) return 0;
+      for (int c = 0; c < 3; c++) vx[k][c] = vget16(v + 4 + 2 * c);
     }
     tstart = nvecs;
     for (int k = 0; k < 3; k++) {

@@ -20,11 +20,6 @@ namespace {
 
 using Pt = std::array<int16_t, 3>;
 
-inline int16_t at16(const uint8_t* p) {
-  int16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
 
 // An outline: the run of points from its first point to the first record
 // that is no point, with their records' indices, its sense of rotation and
@@ -56,12 +51,12 @@ bool outline(int32_t from, int32_t limit, Outline* o) {
   Pt base{};
   for (; i < limit && !stopped(); i++) {
     if (!getvec(nullptr, i, e, 0) || !ispoint(e[0])) break;
-    Pt p{at16(e + 4), at16(e + 6), at16(e + 8)};
+    Pt p{vget16(e + 4), vget16(e + 6), vget16(e + 8)};
     if (e[0] > VC_DOT) {
       if (o->pt.empty()) {
         uint8_t a[12];
         vabs(nullptr, i, a);
-        p = {at16(a + 4), at16(a + 6), at16(a + 8)};
+        p = {vget16(a + 4), vget16(a + 6), vget16(a + 8)};
       } else {
         for (int k = 0; k < 3; k++) p[k] = static_cast<int16_t>(p[k] + base[k]);
       }
@@ -173,9 +168,9 @@ void hide(const Outline& o) {
     if (e[0] != VC_END) continue;
     uint8_t* r = gtvptr(nullptr, j, 2);
     if (!r) return;
-    const int16_t t = static_cast<int16_t>(at16(r) | 18);
+    const int16_t t = static_cast<int16_t>(vget16(r) | 18);
     std::memcpy(r, &t, 2);
-    if (at16(r + 2) <= 0) {
+    if (vget16(r + 2) <= 0) {
       const int32_t d = o.end - j;
       const auto y = static_cast<int16_t>(d > 32767 ? 32767 : d);
       std::memcpy(r + 2, &y, 2);

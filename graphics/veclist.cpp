@@ -310,11 +310,6 @@ void vrec(uint8_t* r, int x, int y, int z, int code, int colour, int width) {
   r[7] = static_cast<uint8_t>(colour);
 }
 
-inline int16_t at16(const uint8_t* p) {
-  int16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
 
 // The vector list's record index for writing, the count grown to hold it.
 uint8_t* vwrite(int32_t index) {
@@ -479,7 +474,7 @@ int endvec(int type) {
   // the count clears the mark).
   if (type == 4) lastvec = at;
   if (restart) {
-    putvec(nvecs, at16(keep), at16(keep + 2), at16(keep + 4), keep[6] & 15, keep[7], keep[6] >> 4);
+    putvec(nvecs, vget16(keep), vget16(keep + 2), vget16(keep + 4), keep[6] & 15, keep[7], keep[6] >> 4);
     nvecs++;
   }
   return 0;
@@ -496,7 +491,7 @@ int puttext(const char* text, int colour, int size, int angle, int width) {
   for (int k = 0; k < n; k += 6, i++) {
     uint8_t b[6] = {};
     std::memcpy(b, text + k, static_cast<size_t>(std::min(6, n - k)));
-    putvec(i, at16(b), at16(b + 2), at16(b + 4), VC_TEXT, colour, 0);
+    putvec(i, vget16(b), vget16(b + 2), vget16(b + 4), VC_TEXT, colour, 0);
   }
   nvecs = i;
   lastdrw = i - 1;

@@ -27,6 +27,17 @@ enum : int {
   VC_END = 15,
 };
 
+// A 16-bit field of a record or an expanded point, read and written.
+inline int16_t vget16(const uint8_t* p) {
+  int16_t v;
+  __builtin_memcpy(&v, p, 2);
+  return v;
+}
+inline void vput16(uint8_t* p, int v) {
+  const auto s = static_cast<int16_t>(v);
+  __builtin_memcpy(p, &s, 2);
+}
+
 // The list's own pointer record (null until vinit made it).
 PtrRec* veclst();
 // The data list's pointer record (null until made).
