@@ -39,6 +39,7 @@
 #include "core/typecmd.h"
 #include "core/varbl.h"
 #include "files/fileutil.h"
+#include "graphics/movie/movie.h"
 #include "lang/cstart.h"
 #include "lang/declare.h"
 #include "lang/keywords.h"
@@ -286,13 +287,13 @@ int DOCMND(int code) {
     case CM_FONT: return fontcmd();     // font: setlfnt / initFonts / the current font
 
     // Display and vectors.
+    case CM_ANIMATE: return animat();  // animate: a movie or the slices of an image
     case CM_ERASE: return erasecmd();  // erase: windows, vecs, vdata
     case CM_REDRAW: return redraw(0);   // redraw: the vector list again
     case CM_ARC: return arccmd();       // arc: ARC after vinit and setwdc
     case CM_SURFACE: return surfac();   // surface: tiles between outlines
     case CM_SKETCH:  // sketch: sketch
     case CM_VIEW:  // view: view
-    case CM_ANIMATE:  // animate: animat
     case CM_HISTOGRAM:  // histogram: plot
     case CM_PLOT:  // plot: plot
     case CM_TEXT:  // text: puttxt

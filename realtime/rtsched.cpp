@@ -15,6 +15,7 @@
 #include "lang/help.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
+#include "realtime/rtdisp.h"
 #include "realtime/rtops.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
@@ -196,6 +197,7 @@ int rtwin(int n) {
   std::snprintf(name, sizeof name, "REALTIME %d", n);
   const int slot = makwin(-1, type, flags, 0, name, rect, 1, 0);
   if (slot < 0) return 0;
+  rtscreen(slot);
   rts.winid[n - 1] = static_cast<int16_t>(slot + 1);
   winsize[n - 1][0] = rect[2] - rect[0] + 1;
   winsize[n - 1][1] = rect[3] - rect[1] + 1;
@@ -514,6 +516,13 @@ bool inlinearg() {
 }  // namespace
 
 int runlog() {
+  // A paused program that a new one replaces lets its windows go.
+  if (rts.winid[0] || rts.winid[1]) {
+    rtdfree();
+    rtscrfree();
+    rtwdone(1);
+    rtwdone(2);
+  }
   rtfree();
   std::memset(&rts, 0, sizeof rts);
   rts.latelim = 10;
@@ -636,7 +645,7 @@ void rtfree() {
 
 namespace {
 uint32_t mindue() {
-  uint32_t m = 0xFFFFFFFFu;
+  uint32_t m = cinedue();
   for (int32_t a = rts.head; a; a = rttask(a)->rnext) {
     RtTask* t = rttask(a);
     if (!t->hold && t->due < m) m = t->due;
@@ -698,7 +707,12 @@ void rtafter(uint16_t flags0, bool watching) {
   if (flags0 & RF_TASKBAR) TaskBar(1);
   setres(1, 0);
   scrflags = static_cast<int16_t>(scrflags & ~0x200);
-  if (rts.flags & RF_PAUSED) return;
+  if (rts.flags & RF_PAUSED) {
+    // The windows stay; nothing outside the run draws into their memory
+    // meanwhile (a window closed while paused leaves nothing behind).
+    rtscrfree();
+    return;
+  }
   // The log is closed.
   RtLogEnt* e0 = log0();
   if (e0 && rts.logall > 1) {
@@ -721,10 +735,12 @@ void rtafter(uint16_t flags0, bool watching) {
     }
     if (used > 0) e0->time = static_cast<uint32_t>(used);
   }
+  rtdfree();
   rtfree();
   gflags = static_cast<int16_t>(rts.savgfl);
   setpxf(gflags);
   rts.flags = 0;
+  rtscrfree();
   rtwdone(1);
   rtwdone(2);
   if (watching) jprintf(lstlun, "memory trap at time %ld\n", static_cast<long>(traptime));
