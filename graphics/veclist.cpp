@@ -610,6 +610,7 @@ int ptvdat(float x, float y) {
 }
 
 int vcopy(int32_t index, uint8_t* out, int code) {
+  if (!veclst()) vinit(0);
   uint8_t src[8] = {};
   if (const uint8_t* r = gtvptr(nullptr, index, 1)) std::memcpy(src, r, 8);
   if (out) std::memcpy(out, src, 8);
