@@ -1,5 +1,6 @@
 // Start-up and shutdown of the interpreter.
 #include "lang/cstart.h"
+#include "graphics/veclist.h"
 #include "lang/macro.h"
 
 #include "core/memory.h"
@@ -153,6 +154,7 @@ int quit(int ask) {
 }
 
 void finish(int status) {
+  vlsync();
   scrrst();
   if (hstack_end > HIMEM_BASE) highmem(-1);
   for (int i = 0; i < NCOMSLOT; i++) closef(100 + i, 0);

@@ -17,6 +17,7 @@
 #include "graphics/erase.h"
 #include "graphics/imgvars.h"
 #include "graphics/redraw.h"
+#include "graphics/surface.h"
 #include "lang/alarm.h"
 #include "lang/help.h"
 #include "lang/show.h"
@@ -290,9 +291,9 @@ int DOCMND(int code) {
     case CM_ERASE: return erasecmd();  // erase: windows, vecs, vdata
     case CM_REDRAW: return redraw(0);   // redraw: the vector list again
     case CM_ARC: return arccmd();       // arc: ARC after vinit and setwdc
+    case CM_SURFACE: return surfac();   // surface: tiles between outlines
     case CM_SKETCH:  // sketch: sketch
     case CM_VIEW:  // view: view
-    case CM_SURFACE:  // surface: surfac
     case CM_HISTOGRAM:  // histogram: plot
     case CM_PLOT:  // plot: plot
     case CM_TEXT:  // text: puttxt
