@@ -15,6 +15,7 @@
 #include "lang/help.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
+#include "realtime/rtio.h"
 #include "realtime/rtops.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
@@ -506,6 +507,7 @@ bool inlinearg() {
 int runlog() {
   rtfree();
   std::memset(&rts, 0, sizeof rts);
+  rtioini();
   rts.latelim = 10;
   rts.oprep = 1000;
   // The run log.
@@ -689,6 +691,7 @@ void rtafter(uint16_t flags0, bool watching) {
   setres(1, 0);
   scrflags = static_cast<int16_t>(scrflags & ~0x200);
   if (rts.flags & RF_PAUSED) return;
+  rtioend();  // the background scan stops
   // The log is closed.
   RtLogEnt* e0 = log0();
   if (e0 && rts.logall > 1) {
