@@ -125,6 +125,9 @@ bool uwait(RtTask* t, const RtOp* op) {
   } else {
     key = peek();
     if (!key) key = chkio(1);
+    // At the end of the keyboard input the key never comes: getkey ends
+    // the program, so that no run hangs.
+    if (key <= 0 && inend()) key = getkey(0);
     if (key <= 0) return false;
     trcint(8, "uwait", 0, t->seq, key, want, mode, 0);
     if (want && key != want && key != 3) return false;
@@ -615,7 +618,7 @@ bool getxy(RtTask* t, const RtOp* op) {
     }
   } else {
     if (mode & 1) {
-      const int key = inpend(1) ? getkey(1) : 0;
+      const int key = inpend(1) ? getkey(1) : inend() ? getkey(0) : 0;
       if (jdebug) logprintf("r_getxy %d: %d %d\n", key, musx, musy);
       if (key <= 0 && !jdebug) return false;
     } else {
