@@ -506,6 +506,8 @@ void ascan(RtTask* t, const RtOp* op) {
       // The board scan stops, what it acquired collected.
       r = mcbusy() ? mcscan() : 0;
       mcstop(0, 0);
+    } else if (rate == 0) {
+      r = adcscan(mask, 0, 0, 0, McVar{}, McVar{}, 0, nullptr);  // collects
     } else {
       r = adcscan(mask, rate, count, mode, mcvar(opk(op, 3)), mcvar(opk(op, 6)), step, &scan.scans);
     }

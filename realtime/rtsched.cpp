@@ -669,9 +669,11 @@ void runloop() {
       // A real-time class that spins without a break is stopped by the
       // kernel for a part of every second (its real-time throttling): with
       // the next op more than 600 microseconds away the loop sleeps until
-      // 500 microseconds before it, and spins from there.
+      // 500 microseconds before it, and spins from there. Only keys and
+      // clicks keep it awake: a window waiting for its repaint, which the
+      // run does not serve, must not.
       uint32_t m = mindue();
-      if (m != 0xFFFFFFFFu && static_cast<int32_t>(m - rts.now) > 30 && !inpend(0))
+      if (m != 0xFFFFFFFFu && static_cast<int32_t>(m - rts.now) > 30 && !inpend(1))
         clock_sleep_ns(uint64_t(m - rts.now - 25) * 20000ull);
     }
   }

@@ -121,7 +121,10 @@ void put(const McVar& v, int64_t i, int32_t x) { putitm(x, v.data + i * ((v.type
 void copyrows(const uint16_t* buf, int32_t from, int32_t rows, int32_t n) {
   McScanRec& r = mcrec;
   const int nch = r.nch;
-  if (r.data.type == 16) {
+  if (r.data.type == 16 && r.stride == 1 && nch == r.span) {
+    // Every channel of the span, rows one after the other: one copy.
+    std::memcpy(r.data.data + int64_t(n) * r.step * 2, buf + from, size_t(rows) * r.span * 2);
+  } else if (r.data.type == 16) {
     int16_t* d = reinterpret_cast<int16_t*>(r.data.data);
     for (int32_t i = 0; i < rows; i++) {
       const uint16_t* s = buf + from + int64_t(i) * r.span;
