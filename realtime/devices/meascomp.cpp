@@ -329,8 +329,12 @@ int adcscan(int mask, int rate, int count, int options, const McVar& data, const
   }
   if (!b) return -2;
   if (mcrec.buf) {
+    // The old scan is collected into its own variables; the new one counts
+    // from what the caller gave.
+    const int32_t given = counter ? *counter : 0;
     mcscan();
     mcstop(0, 0);
+    if (counter) *counter = given;
   }
   const uint32_t bits = static_cast<uint32_t>(mask & b->inmask);
   const int lowbit = std::countr_zero(bits), highbit = 31 - std::countl_zero(bits);
