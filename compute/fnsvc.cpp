@@ -22,15 +22,6 @@ WEAK int winrect(int32_t, int* rect) {
   if (rect) rect[0] = rect[1] = rect[2] = rect[3] = 0;
   return 0;
 }
-WEAK void* mnuitm(uint32_t* kind) {
-  if (kind) *kind = 0;
-  fnnavl();
-  return nullptr;
-}
-WEAK int dlogitems(int, float*, char*, int32_t) {
-  fnnavl();
-  return 0;
-}
 
 WEAK int measur(PtrRec*, int32_t, int32_t, float, float* length, float* area) {
   if (length) *length = 0.0f;

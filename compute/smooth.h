@@ -13,6 +13,7 @@ struct FnCall;
 // stereogram (287).
 int su_smooth(FnCall& c);
 int run_smooth(FnCall& c);
+int su_ipolat(FnCall& c);
 int run_ipolat(FnCall& c);
 int su_dither(FnCall& c);
 int run_dither(FnCall& c);

@@ -356,7 +356,12 @@ int inimnu(int create) {
   mnulun = -1;
   int u = openf(name.c_str(), 0x18, 512);
   if (u < 0 && create) {
+    // Made, then opened again for reading and writing both.
     u = openf(name.c_str(), 0x98, 512);
+    if (u > 0) {
+      closef(u, 0);
+      u = openf(name.c_str(), 0x18, 512);
+    }
     if (u < 0) {
       error(0, 97);
       return -1;

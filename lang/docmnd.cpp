@@ -38,6 +38,7 @@
 #include "core/typecmd.h"
 #include "core/varbl.h"
 #include "files/fileutil.h"
+#include "graphics/movie/movie.h"
 #include "lang/cstart.h"
 #include "lang/declare.h"
 #include "lang/keywords.h"
@@ -57,6 +58,7 @@
 #include "ui/events.h"
 #include "ui/fonts.h"
 #include "ui/hooks.h"
+#include "ui/menu.h"
 #include "ui/sysserv.h"
 #include "ui/window.h"
 
@@ -79,8 +81,8 @@ int listed(int code, int reason, int (*handler)() = nullptr) {
 int implyd(int code) {
   tmstat(0, TM_IMPLYD, "implyd");
   // Code 98 is tried as a compiled macro (runipc), a text macro (Runmac)
-  // and, with trace-mask bit 2, a menu (menucmd) once those exist.
-  if (code == CM_UNKNOWN && (runipc(1) == 0 || Runmac(1) == 0)) {
+  // and, with trace-mask bit 2, a menu (menucmd).
+  if (code == CM_UNKNOWN && (runipc(1) == 0 || Runmac(1) == 0 || ((trcmsk & 2) && menucmd(1) == 0))) {
     tmstat(1, TM_IMPLYD, "implyd");
     return 0;
   }
@@ -278,19 +280,19 @@ int DOCMND(int code) {
     case CM_SYSINT: sysint(); return 0;
     case CM_UPDATE: flushpnt(); return 0;
     case CM_WINDOW: return wincmd();  // window: winarg, setwin / iconwin; the window number to r0
-    case CM_MENU:   // menu: menucmd
+    case CM_MENU: return menucmd(0);  // menu: menucmd
     case CM_EDIT:   // edit: edit, then edtext; status bit 0x40 cleared after
       return notavl(code);
     case CM_PATTERN: return pattern();  // pattern: no fill patterns on this platform
     case CM_FONT: return fontcmd();     // font: setlfnt / initFonts / the current font
 
     // Display and vectors.
+    case CM_ANIMATE: return animat();  // animate: a movie or the slices of an image
     case CM_ERASE: return erasecmd();  // erase: windows, vecs, vdata
     case CM_REDRAW: return redraw(0);   // redraw: the vector list again
     case CM_ARC: return arccmd();       // arc: ARC after vinit and setwdc
     case CM_SKETCH:  // sketch: sketch
     case CM_VIEW:  // view: view
-    case CM_ANIMATE:  // animate: animat
     case CM_SURFACE:  // surface: surfac
     case CM_HISTOGRAM:  // histogram: plot
     case CM_PLOT:  // plot: plot

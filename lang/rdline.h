@@ -82,6 +82,6 @@ int rdkeys(char* buf, int start, int length, int max);
 // The next line of a pending-command queue (null: the default queue), or -1
 // when it is empty.
 int gtpstr(void* queue, char* buf);
-// Whether a menu is pending; the menu bar's redraw request.
+// Whether a modal menu is open; the menu bar's redraw trace (ui/menu.cpp).
 int mnupnd();
 int putmnu(int n);

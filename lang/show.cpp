@@ -1,5 +1,6 @@
 // The show command.
 #include "lang/show.h"
+#include "ui/menu.h"
 #include "files/dirutil.h"
 #include "files/filevar.h"
 
@@ -462,7 +463,7 @@ int show() {
     const int detail = intarg(3, code == CM_DECLARE ? 0 : 1);
     switch (code) {
       case CM_MACRO: return shomac();
-      case CM_MENU: jprintf(lstlun, "Menu flag= %d\n", 0); return 0;
+      case CM_MENU: return shomnu();
       case CM_DEFINE: defines(); return 0;
       case CM_DECLARE: {
         if (detail != 0) symhdr();
@@ -495,7 +496,7 @@ int show() {
       case FN_MAP: return 0;
       case FN_VECTOR: return shosym(SY_VECTOR, 0, "Vector", detail);
       case CM_FONT: return fntlst();
-      case FN_DIALOG: return 0;  // dialog layouts come with their windows
+      case FN_DIALOG: return mnusave();
       default: {
         const int kind = kindof(code);
         if (kind) return shosym(kind, 0, kindname(kind), detail);

@@ -4,6 +4,7 @@
 
 #include "core/output.h"
 #include "core/state.h"
+#include "lang/alarm.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
 #include "compute/fnsvc.h"
@@ -148,7 +149,8 @@ int rdkeys(char* buf, int start, int length, int max) {
     if (prompt && ln.len == 0 && ((state & ST_ALARMS) || views)) {
       // While alarms wait, an idle command line polls, so that a due alarm
       // runs (its command is queued and the line given up).
-      if ((state & ST_ALARMS) && alarmck(0) != 0) {
+      // After a Ctrl-C they wait until the prompt is idle: nothing typed.
+      if ((state & ST_ALARMS) && !almhold && alarmck(0) != 0) {
         result = 0;
         break;
       }
@@ -165,7 +167,10 @@ int rdkeys(char* buf, int start, int length, int max) {
       key = getkey(1);
       if (key == 0) {
         if (inend()) key = -1;
-        else {
+        else if (almhold) {
+          almhold = false;  // idle: a held alarm may run now
+          continue;
+        } else {
           clock_sleep_ns(10000000ull);
           continue;
         }
@@ -185,8 +190,9 @@ int rdkeys(char* buf, int start, int length, int max) {
       result = key + 0x100;
       break;
     }
-    // F1..F10 on a blank command line run the key menu's texts.
-    if (prompt && ln.len == 0 && key >= 187 && key <= 196) {
+    // F1..F10 (and Esc, the key menu's first item, taken from its character)
+    // on a blank command line run the key menu's texts.
+    if (prompt && ln.len == 0 && ((key >= 187 && key <= 196) || (key == 155 && keymsg == WM_CHAR))) {
       int n = 0;
       if (fncstr(key, 0, &n) && n > 0) {
         result = 0;

@@ -14,8 +14,11 @@
 #include "compute/fnsvc.h"
 #include "realtime/devices/comport.h"
 #include "ui/cursor.h"
+#include "ui/dialog.h"
 #include "ui/dlghooks.h"
+#include "ui/menu.h"
 #include "ui/platform/audio.h"
+#include "ui/platform/menubar.h"
 #include "ui/platform/surface.h"
 #include "ui/platform/wm.h"
 #include "ui/platform/backend.h"
@@ -38,6 +41,7 @@ int32_t dlgtab[NDLGTAB];
 int16_t ndlgtab = 0;
 uint32_t dlgcmd = 0;
 int inprompt = 0;
+uint32_t keymsg = WM_CHAR;
 int32_t trcsav = -1;
 int16_t curstep = 8;
 
@@ -120,10 +124,6 @@ constexpr const char* msgnames[137] = {
     "STYLECHANGED", "DISPLAYCHANGE", "GETICON", "SETICON", "NCCREATE", "NCDESTROY", "NCCALCSIZE",
     "NCHITTEST", "NCPAINT", "NCACTIVATE", "GETDLGCODE", "SYNCPAINT"};
 
-const char* msgname(uint32_t m) {
-  if (m < 137) return msgnames[m];
-  return m < 160 ? "" : " ";
-}
 
 bool inrange(uint32_t m, uint32_t lo, uint32_t hi) { return (lo == 0 && hi == 0) || (m >= lo && m <= hi); }
 
@@ -167,6 +167,7 @@ int32_t keyevt(uint32_t message, uint32_t code, uint32_t lParam) {
   evtrec.param = lParam;
   evtrec.message = code;
   evtrec.window = curwin;
+  keymsg = message;
   if (message == WM_SYSCHAR && keyheld(VK_MENU)) {
     evtrec.what = 10;
     evtrec.modifiers = MK_ALT;
@@ -207,6 +208,11 @@ void dbgkey() {
   logprintf("\njdebug = %d ------------------\n", v);
 }
 }  // namespace
+
+const char* msgname(uint32_t m) {
+  if (m < 137) return msgnames[m];
+  return m < 160 ? "" : " ";
+}
 
 // ---- The message queue -----------------------------------------------------
 
@@ -264,6 +270,7 @@ int getmsg(Msg* m) {
 int32_t dispmsg(const Msg* m) {
   if (!m) return 0;
   curkeys = m->keys;
+  if (mbarmsg(m)) return 0;  // the menu bar and its popups track themselves
   return wndproc(m->hwnd, m->message, m->wParam, m->lParam);
 }
 
@@ -508,20 +515,43 @@ void dlgdrop(int32_t dialog) {
 
 int evtkey(int have, int flags) {
   if (have < 1) return 0;
+  // A dialog whose items the program draws owns the events of its window
+  // (keys with Ctrl or Alt excepted).
+  const bool key = evtrec.what == 3 || evtrec.what == 10;
+  if ((evtrec.what == 1 || evtrec.what == 2 || (key && !(evtrec.modifiers & (MK_CTRL | MK_ALT)))) &&
+      isdlgwin(&evtrec)) {
+    const Wport* w = wport(evtrec.window);
+    const MnuRec* r = w ? mnurec(w->wnum) : nullptr;
+    if (r && r->drawn) {
+      const int n = dlogSelect(&evtrec);
+      trcint(152, "GEtkEY", 0, n, evtrec.what, evtrec.window, 0, 0);
+      return n ? dlgevt(n, &evtrec) : 0;
+    }
+  }
   switch (evtrec.what) {
     case 1: {
       const int code = (evtrec.modifiers & (2 | MK_SHIFT)) ? 130 : 129;
       if (flags == 0x901) return getmus(&evtrec, code);
       const int n = evtrec.window;
-      if (n == curwin) return getmus(&evtrec, code);
-      if (n < 0 || !wport(n)) return 0;
-      if (wport(n)->type == 16) return icon(&evtrec, n);
+      const Wport* w = wport(n);
+      // A window with a command text of its own runs it.
+      if (n == curwin) return w && w->cmd > 0 ? DowinCmd(n, &evtrec, code, n) : getmus(&evtrec, code);
+      if (n < 0 || !w) return 0;
+      if (w->cmd > 0) return DowinCmd(n, &evtrec, code, n);
+      if (w->type == 16) return icon(&evtrec, n);
       setwin(n);
       return 0;
     }
     case 3:
     case 10:
       return dokey(static_cast<int>(evtrec.message), evtrec.modifiers, flags);
+    case 100: {
+      // A pick from the menu bar.
+      const int r = menuevent(static_cast<int>(evtrec.message & 0xFFFF), static_cast<int>(evtrec.message >> 16),
+                              evtrec.modifiers);
+      if (r) dlgcmd = static_cast<uint32_t>(-1);
+      return r;
+    }
     default:
       return 0;
   }
@@ -540,6 +570,7 @@ int getkey(int flags) {
     if (look && !(flags & 0x800)) {
       if (int c = peek()) {
         code = c;
+        keymsg = WM_CHAR;
         break;
       }
     }
@@ -599,7 +630,19 @@ int chkio(int level) {
   pumpin(level == 1 ? KEY_POLL : KEY_PEEK);
   int code = 0;
   Msg m;
-  while (peekmsg(&m, WM_KEYDOWN, WM_KEYLAST, 1)) {
+  // A full type-ahead buffer takes no more keys: they wait in the queue for
+  // the line reader, and only a Ctrl-C is looked for among them.
+  const bool full = level == 0 && peekcnt - peekpos >= PEEKMAX;
+  auto next = [&]() {
+    if (!full) return peekmsg(&m, WM_KEYDOWN, WM_KEYLAST, 1) != 0;
+    auto it = std::find_if(msgq.begin(), msgq.end(),
+                           [](const Msg& q) { return q.message == WM_CHAR && q.wParam == 3; });
+    if (it == msgq.end()) return false;
+    m = *it;
+    msgq.erase(it);
+    return true;
+  };
+  while (next()) {
     if (jdebug > 2) logprintf("chkio(%d) %d %d %d\n", level, m.message, m.wParam, m.lParam);
     dispmsg(&m);
     if (evtrec.what != 3) continue;

@@ -156,6 +156,10 @@ void clrmsgs();
 // message being handled.
 bool keyheld(uint32_t vk);
 
+// The platform name of a message number for the message log (numbers 0 to
+// 136; an empty name below 160, " " from 160 on).
+const char* msgname(uint32_t m);
+
 // ---- The window procedure ------------------------------------------------
 int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam);
 
@@ -258,6 +262,9 @@ void clrpeek();
 // does. Anywhere else end of input while waiting for a key ends the program
 // with a diagnostic and a non-zero status.
 extern int inprompt;
+// The message of the last key event (WM_CHAR for a key of the type-ahead
+// buffer): Esc comes both as WM_KEYDOWN and as WM_CHAR.
+extern uint32_t keymsg;
 // Nonzero once the keyboard input has ended.
 int inend();
 // Forgets the end of input (tests).

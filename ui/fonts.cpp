@@ -460,3 +460,9 @@ int fontcmd() {
   if (win != 0) SETFONT(keep, -1, -1);
   return 0;
 }
+
+int dlgcell(int* width, int* height) {
+  if (width) *width = chwid;
+  if (height) *height = chhgt;
+  return 0;
+}

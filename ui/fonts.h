@@ -82,3 +82,7 @@ int ftdraw(const FntRow* r, const char* text, int n, int x, int y, void (*plot)(
 // The answer the scripted input gives the next font chooser: a face and a
 // size, or cancel (face null).
 void fontanswer(const char* face, int size);
+
+// The character cell of alert boxes: the program's dialog font size (set
+// by font -9), 8 by 16 until it is set.
+int dlgcell(int* width, int* height);

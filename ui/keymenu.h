@@ -1,16 +1,11 @@
-// The function keys of the key menu: Esc and F1 to F10 bound to command
-// texts. The menus bind them when a key menu opens; until then every key is
-// unbound.
+// The function keys of the key menu: Esc and F1 to F10 run the command texts
+// of the last open key menu (ui/menu.h), its items taken by their position.
 #pragma once
 
-// Binds a key menu item (2 Esc, 3 to 12 F1 to F10) to a command text (null
-// or empty: unbound). Returns 0, or -1 for another item.
-int setfkey(int item, const char* text);
-// Unbinds every key: no key menu is current.
-void clrfkeys();
-// Whether a key menu is current (some key is bound).
+// Whether a key menu is open.
 bool keymenu();
 // The command bound to a function key (187-196 F1-F10, 155 Esc), with its
 // length in *len; null when none. With run >= 0 a text found is queued to
-// run as the next command.
+// run as the next command. Key 128 gives the text the hold switch kept
+// (once).
 const char* fncstr(int key, int run, int* len);

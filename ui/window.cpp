@@ -14,6 +14,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "lang/cstart.h"
+#include "ui/dlghooks.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/face.h"
@@ -21,6 +22,7 @@
 #include "ui/ports.h"
 #include "ui/screen.h"
 #include "compute/fnsvc.h"
+#include "ui/dialog.h"
 
 #include <algorithm>
 #include <cstring>
@@ -456,29 +458,32 @@ int winsetup(Wport* w, int flags, int, int fixed) {
   return fixed > 0 ? fixed : result;
 }
 
-int makwin(int slot, int type, int flags, int, const char* name, const int32_t* rect, int visible,
-           int font) {
-  ensure();
-  if (slot < -1) return -1;
+namespace {
+// The record of a window slot (-1: the first free slot from 9), zeroed and
+// without a platform record; the table grows to cover the slot. Null when
+// none can be had.
+Wport* takeslot(int* slotp) {
+  int slot = *slotp;
+  if (slot < -1) return nullptr;
   if (slot == -1) {
     slot = WINAUTO;
     while (slot < nwins && wintab[slot] && wintab[slot]->type != 0) slot++;
   }
-  if (slot >= MAXWINS) return -1;  // beyond the table's limit
+  if (slot >= MAXWINS) return nullptr;  // beyond the table's limit
   if (slot >= nwins) {
     // The table grows in steps of 20 until it covers the slot.
     const int want = std::min(MAXWINS, (slot / WINSTEP + 1) * WINSTEP);
-    if (wingrow(std::max<int>(want, nwins + WINSTEP)) <= 0 && slot >= nwins) return -1;
+    if (wingrow(std::max<int>(want, nwins + WINSTEP)) <= 0 && slot >= nwins) return nullptr;
   }
   Wport* w = wintab[slot];
   if (w && w->type != 0) deletewin(slot);
-  if (w && w->type != 0) return -1;  // a permanent window stays
+  if (w && w->type != 0) return nullptr;  // a permanent window stays
   if (!w) {
     // A headed block of the low stack (kept for reuse when the window is
     // deleted), or the process heap before the stack exists.
     if (inwords) w = static_cast<Wport*>(zeroblk(sizeof(Wport)));
     if (!w) w = static_cast<Wport*>(xcalloc(1, sizeof(Wport)));
-    if (!w) return -1;
+    if (!w) return nullptr;
     wintab[slot] = w;
   }
   PwRec* old = wpwrec(w);
@@ -488,6 +493,38 @@ int makwin(int slot, int type, int flags, int, const char* name, const int32_t* 
   }
   std::memset(w, 0, sizeof *w);
   w->id = static_cast<uint16_t>(slot + 1);
+  *slotp = slot;
+  return w;
+}
+}  // namespace
+
+int mkport(int slot, int type, int flags, const char* name, const int32_t* rect) {
+  ensure();
+  Wport* w = takeslot(&slot);
+  if (!w) return -1;
+  auto* p = static_cast<PwRec*>(xcalloc(1, sizeof(PwRec)));
+  if (!p) return -1;
+  p->bkcol = 0xFFFFFF;
+  p->penwid = 1;
+  p->flags = 1;  // no platform window yet
+  if (rect) {
+    std::memcpy(p->rect, rect, sizeof p->rect);
+    std::memcpy(w->rect, rect, sizeof w->rect);
+  }
+  w->pwrec = holdptr(p);
+  w->type = static_cast<int16_t>(type);
+  w->flags = static_cast<int16_t>(flags);
+  std::strncpy(w->name, name ? name : "", 15);
+  w->chwid = CHWID;
+  w->chhgt = CHHGT;
+  return slot;
+}
+
+int makwin(int slot, int type, int flags, int, const char* name, const int32_t* rect, int visible,
+           int font) {
+  ensure();
+  Wport* w = takeslot(&slot);
+  if (!w) return -1;
   int32_t r[4];
   if (rect) {
     std::memcpy(r, rect, sizeof r);
@@ -542,13 +579,15 @@ int deletewin(int n) {
   if (logfp)
     logprintf("deletewin(%d) %d %d %d %d %d %d %d\n", n, w->type, w->flags, w->rect[0], w->rect[1],
               w->rect[2], w->rect[3], curwin);
+  // A dialog's own window leaves nothing on the main window to repaint.
+  const bool dialog = w->type & 0x60;
   w->type = 0;
   PwRec* p = wpwrec(w);
   if (p) dlgdrop(p->window);
   destroywin(p);
   freeparts(w);
   if (curwin == n) setwin(-1);  // the current window moves
-  invalwin(mainhwnd());
+  if (!dialog) invalwin(mainhwnd());
   return 0;
 }
 
@@ -819,8 +858,11 @@ int update(int n, const int32_t* rect, int32_t) {
     if (s) paintgrid(w, g, s, p);
   } else if (w->type == 16) {
     if (s) paintmain(s, p);
+    if (w->misc & 0x80) AVIpaint(0, p->window);  // the movie it shows
     for (int i = 0; i < ndlgtab; i++)  // the modeless dialogs show again
       if (dlgtab[i]) wm_show(dlgtab[i], true);
+  } else if (w->type & 0x60) {
+    drawDialog(w->wnum);  // dialog and alert windows
   } else if (PwRec* o = static_cast<PwRec*>(held(w->offscr))) {
     dibdraw(o, p);
   } else if (s && p && !(w->type & 8)) {
@@ -842,8 +884,10 @@ int updall() {
     if (!s || !wm_visible(p->window)) continue;
     if (TxtGrid* g = wgrid(w); (w->type & 1) && (w->flags & 0x200) && g)
       paintgrid(w, g, s, p);
-    else if (w->type == 16)
+    else if (w->type == 16) {
       paintmain(s, p);
+      if (w->misc & 0x80) AVIpaint(0, p->window);
+    }
     else if (PwRec* o = static_cast<PwRec*>(held(w->offscr)))
       dibdraw(o, p);
   }

@@ -141,6 +141,10 @@ int32_t winhwnd(int n);
 // visible, font. Returns the slot, or -1.
 int makwin(int slot, int type, int flags, int ignored, const char* name, const int32_t* rect,
            int visible, int font);
+// A window record and platform record in a slot (as makwin) without a
+// platform window: the dialog that is made for it fills that in. The slot,
+// or -1.
+int mkport(int slot, int type, int flags, const char* name, const int32_t* rect);
 // Character metrics and the text grid of a window. Returns the grid size
 // (columns x rows), 0 without a grid, or the fixed value given; -1 when no
 // grid could be had.

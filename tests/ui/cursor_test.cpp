@@ -7,6 +7,7 @@
 #include "ui/editor.h"
 #include "ui/events.h"
 #include "ui/keymenu.h"
+#include "ui/menu.h"
 #include "ui/keys.h"
 #include "ui/platform/surface.h"
 #include "ui/platform/wm.h"
@@ -49,8 +50,11 @@ TEST(Pick, AnchorMappingAndShifts) {
   setwin(0);
   curini();
   curflg = 0;
-  clrfkeys();
-  setfkey(3, "x");  // a key menu shows: Space keeps and restores the point
+  mnureset();
+  const char km[] = "E\nnothing\n\nF1\nx\n";
+  const int kn = rdmnutxt(km, static_cast<int>(sizeof km - 1), "keys", false, 0);
+  ASSERT_GT(kn, 0);
+  GeTMNu(kn, 1);  // a key menu is open: Space keeps and restores the point
   pt.move(10, 20);
   pt.key(' ');
   pt.move(50, 60);
@@ -61,7 +65,7 @@ TEST(Pick, AnchorMappingAndShifts) {
   EXPECT_EQ(x, 10);
   EXPECT_EQ(y, 20);
   EXPECT_EQ(musx, 10);  // the pointer went back too
-  clrfkeys();
+  mnureset();
   // The box maps to image coordinates (0x100); mode 32 shifts.
   curst.xmin = 100;
   curst.ymin = 50;

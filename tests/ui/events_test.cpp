@@ -102,6 +102,26 @@ TEST_F(Events, Chkio) {
   EXPECT_EQ(chkio(0), 0);
 }
 
+TEST_F(Events, ChkioLeavesKeysQueuedWhenTheBufferIsFull) {
+  for (int i = 0; i < 98; i++) pushkey('a');
+  post(WM_CHAR, 'x');
+  post(WM_CHAR, 'y');
+  post(WM_CHAR, 3, MK_CTRL);
+  // Full: the typed keys stay queued, the Ctrl-C behind them is served.
+  EXPECT_EQ(chkio(0), 3);
+  EXPECT_TRUE(state & ST_INTR);
+  EXPECT_EQ(chkio(0), 0);
+  state = 0;
+  int n = 0;
+  while (peek()) n++;
+  EXPECT_EQ(n, 98);
+  // Room again: the waiting keys come in their order.
+  EXPECT_EQ(chkio(0), 'x');
+  EXPECT_EQ(chkio(0), 'y');
+  EXPECT_EQ(getkey(0), 'x');
+  EXPECT_EQ(getkey(0), 'y');
+}
+
 TEST_F(Events, WindowProcedureMakesKeyEvents) {
   // Key-down messages go through the virtual-key table; keys without an
   // entry come as characters instead.
@@ -127,7 +147,7 @@ TEST_F(Events, WindowProcedureMakesKeyEvents) {
   EXPECT_EQ(evtrec.window, curwin);
   EXPECT_EQ(shiftdn(), 4);
   // Alt with a character is an Alt+key event; a menu command is kind 100
-  // and gives no key here.
+  // and answers with Enter (no menu has its identifier: nothing is queued).
   wndproc(winhwnd(0), WM_SYSCHAR, 'x', 0);
   EXPECT_EQ(evtrec.what, 3);  // Alt is not held for this message
   post(WM_SYSCHAR, 'w', MK_ALT);
@@ -137,7 +157,7 @@ TEST_F(Events, WindowProcedureMakesKeyEvents) {
   dispmsg(&m);
   EXPECT_EQ(evtrec.what, 100);
   EXPECT_EQ(evtrec.message, 0x10005u);
-  EXPECT_EQ(evtkey(1, 0), 0);
+  EXPECT_EQ(evtkey(1, 0), 13);
   EXPECT_EQ(evtkey(0, 0), 0);
 }
 

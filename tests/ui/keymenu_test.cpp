@@ -5,6 +5,7 @@
 #include "ui/editor.h"
 #include "ui/events.h"
 #include "ui/keymenu.h"
+#include "ui/menu.h"
 #include "ui/keys.h"
 #include "ui/platform/backend.h"
 #include "ui/window.h"
@@ -20,11 +21,14 @@ TEST(KeyMenu, FunctionKeysRunTheirTextsOnABlankLine) {
   state = 0;
   nargw = 0;
   clrpst(&dfltq);
-  clrfkeys();
+  mnureset();
   EXPECT_FALSE(keymenu());
-  ASSERT_EQ(setfkey(3, "ftype 1"), 0);  // F1
-  ASSERT_EQ(setfkey(2, "quit"), 0);     // Esc
-  EXPECT_EQ(setfkey(13, "x"), -1);
+  // The items answer by their place: the first Esc, the second F1.
+  const char km[] = "E\nquit\n\nF1\nftype 1\n";
+  const int kn = rdmnutxt(km, static_cast<int>(sizeof km - 1), "keys", false, 0);
+  ASSERT_GT(kn, 0);
+  EXPECT_EQ(GeTMNu(kn, 1), 1);
+  EXPECT_TRUE(keymenu());
   int n = 0;
   EXPECT_STREQ(fncstr(155, -1, &n), "quit");
   EXPECT_EQ(fncstr(188, -1, &n), nullptr);  // F2 unbound
@@ -41,7 +45,7 @@ TEST(KeyMenu, FunctionKeysRunTheirTextsOnABlankLine) {
   EXPECT_EQ(rdkeys(buf, 0, 0, LINBUF), 2);
   EXPECT_STREQ(buf, "ab");
   EXPECT_FALSE(qpend(&dfltq));
-  clrfkeys();
+  mnureset();
   term.end();
 }
 

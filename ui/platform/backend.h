@@ -34,6 +34,9 @@ class Backend {
   // A row of window `win` (0 or 1) has been finished: n characters, trailing
   // blanks already removed.
   virtual void rowout(int win, const char* text, int n) = 0;
+  // An alert box has opened: each of its lines (title, message lines,
+  // buttons) in turn. The headless console writes them to its output.
+  virtual void alertout(const char*, int) {}
   // The system beep.
   virtual void beep() = 0;
   // Whether long listings stop with " More? " after each page.

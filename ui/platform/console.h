@@ -49,6 +49,7 @@ class Console : public Backend {
   int pump(int how) override;
   void editrow(int row, int col);
   void rowout(int win, const char* text, int n) override;
+  void alertout(const char* text, int n) override { rowout(-1, text, n); }
   void beep() override {}
   bool paging() override { return false; }
   int keysfd() override { return infd; }

@@ -3,6 +3,11 @@
 
 #include "ui/fonts.h"
 
+#include "ui/dialog.h"
+#include "ui/menu.h"
+#include "ui/platform/dlgwin.h"
+#include "ui/platform/menubar.h"
+
 #include "core/convert.h"
 #include "ui/events.h"
 #include "ui/platform/clock.h"
@@ -71,6 +76,24 @@ bool split(const std::string& line, std::vector<std::string>& out) {
 }
 
 int32_t focushwnd() { return winhwnd(curwin); }
+
+// The pending alert box's window, 0 when none.
+int32_t alertwin() {
+  if (const int32_t d = dlgmodalwin()) return d;
+  return alrtmnu ? dlgwinof(alrtmnu) : 0;
+}
+
+// The current dialog's window, 0 when none.
+int32_t curdlgwin() { return dlgwinof(curdlg); }
+
+// The dialog window named by a window number or name (the dialog editor's
+// windows by the words tool and add), 0 when none.
+int32_t namedwin(const std::string& w) {
+  if (w == "tool" || w == "add") return dlgtoolwin ? dlgtoolwin(w.c_str()) : 0;
+  const int n = scriptwin(w);
+  const int32_t h = n >= 0 ? winhwnd(n) : 0;
+  return h && dlgvalid(h) ? h : 0;
+}
 
 void postchar(uint32_t c, uint16_t keys) {
   const uint32_t msg = (keys & MK_ALT) ? WM_SYSCHAR : WM_CHAR;
@@ -149,7 +172,9 @@ int scriptwin(const std::string& w) {
     const Wport* p = wport(i);
     if (!p) continue;
     const int nl = static_cast<int>(strnlen(p->name, sizeof p->name));
-    if (nl > 0 && isname(p->name, up.c_str(), nl, static_cast<int>(up.size())) > 0) return i;
+    std::string nm(p->name, static_cast<size_t>(nl));
+    for (auto& c : nm) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (nl > 0 && isname(nm.c_str(), up.c_str(), nl, static_cast<int>(up.size())) > 0) return i;
   }
   return -1;
 }
@@ -163,6 +188,13 @@ int snapshot(const std::string& file, int win) {
 }
 
 int gridfile(int win, const std::string& file) {
+  // A dialog: one line per control with a text.
+  if (const int32_t h = winhwnd(win); h && dlgvalid(h)) {
+    FILE* f = std::fopen(file.c_str(), "w");
+    if (!f) return -1;
+    dlglist(h, f);
+    return std::fclose(f) == 0 ? 0 : -1;
+  }
   const TxtGrid* g = wgrid(wport(win));
   const char* b = gridbuf(g);
   if (!b) return -1;
@@ -208,10 +240,53 @@ int ScriptInput::run(const Step& s) {
     return 0;
   };
   if (op == "end") return -1;
-  if (op == "type" || op == "alert") {
+  if (op == "alert") {
+    // Presses the button of the pending alert box that has this label.
+    if (w.size() != 2) return bad("alert needs one quoted button text");
+    const int32_t d = alertwin();
+    if (!d) return bad("no alert box is open");
+    const int id = dlgbutton(d, w[1].c_str());
+    if (!id || dlgclick(d, id) != 0) return bad("the alert box has no such button");
+    return 2;
+  }
+  if (op == "menu") {
+    // Picks a menu bar item by its popup's title and its text; a title
+    // alone drops the popup down.
+    uint32_t id = 0;
+    if (w.size() == 2) return mbaropen(w[1]) ? 0 : bad("no such menu on the bar");
+    if (w.size() < 3 || w.size() > 4 || (w.size() == 4 && w[3] != "shift")) return bad("menu needs \"title\" \"item\" [shift]");
+    if (!mbarfind(w[1], w[2], &id)) return bad("no such menu item");
+    postmsg(winhwnd(2), WM_COMMAND, id, 0, w.size() == 4 ? MK_SHIFT : 0);
+    return 1;
+  }
+  if (op == "dialog") {
+    // dialog [WIN] ITEM click|set "text"
+    size_t k = 1;
+    int32_t d = 0;
+    if (w.size() >= 3 && w[2] != "click" && w[2] != "set") {
+      d = namedwin(w[1]);
+      if (!d) return bad("no such dialog");
+      k = 2;
+    } else {
+      d = alertwin();
+      if (!d) d = curdlgwin();
+      if (!d) return bad("no dialog is open");
+    }
+    int item = 0;
+    if (w.size() < k + 2 || !number(w[k], &item)) return bad("dialog needs [WIN] ITEM click|set \"text\"");
+    if (w[k + 1] == "click" && w.size() == k + 2) {
+      if (dlgclick(d, item - 1) != 0) return bad("no such control");
+      return 2;
+    }
+    if (w[k + 1] == "set" && w.size() == k + 3) {
+      if (dlgsetedit(d, item - 1, w[k + 2].c_str()) != 0) return bad("no such edit field");
+      return 1;
+    }
+    return bad("dialog needs [WIN] ITEM click|set \"text\"");
+  }
+  if (op == "type") {
     if (w.size() != 2) return bad("type needs one quoted text");
     std::string t = w[1];
-    if (op == "alert") t += '\n';
     for (unsigned char c : t) {
       if (c == '\n') c = 13;
       postmsg(focushwnd(), WM_CHAR, c, 1, c < 32 && c != 8 && c != 9 && c != 13 && c != 27 ? MK_CTRL : 0);

@@ -15,7 +15,18 @@
 //                                between press and release is a drag
 //   close WIN                    the close box of a window (the main window's:
 //                                closing the native window)
-//   alert "button text"          answers an alert box
+//   alert "button text"          presses that button of the pending alert box
+//   menu "title" "item" [shift]  picks an item of a menu bar popup by its
+//                                texts (with Shift); menu "title" alone
+//                                drops that popup down
+//   dialog [WIN] ITEM click|set "text"
+//                                presses and releases a dialog control, or
+//                                replaces an edit field's text with one
+//                                change notification; ITEM is the dialog
+//                                function's item number (control + 1); no
+//                                WIN: the pending alert, else the current
+//                                dialog; WIN a window number or name, tool
+//                                or add (the dialog editor's windows)
 //   fontbox "face" SIZE|cancel   answers the next font chooser
 //   wait MS                      lets MS milliseconds pass (instant on the
 //                                virtual clock)
@@ -23,7 +34,9 @@
 //                                does not wait (to interrupt a computation)
 //   snapshot FILE [WIN]          the screen or one window's client area as PNG
 //                                (BMP when FILE ends in .bmp)
-//   grid WIN FILE                a text window's grid as text, one row a line
+//   grid WIN FILE                a text window's grid as text, one row a line;
+//                                of a dialog, one line per control with a
+//                                text: its ITEM number, a blank, the text
 //   end                          the script ends here
 // A faulty line is reported on standard error with its number and skipped.
 #pragma once
@@ -40,6 +53,7 @@ class ScriptInput : public Backend {
   int pump(int how) override;
   void rowout(int win, const char* text, int n) override { inner_->rowout(win, text, n); }
   void beep() override { inner_->beep(); }
+  void alertout(const char* text, int n) override { inner_->alertout(text, n); }
   bool paging() override { return inner_->paging(); }
   bool pointer() override { return true; }
   int keysfd() override { return inner_->keysfd(); }

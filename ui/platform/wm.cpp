@@ -83,6 +83,21 @@ bool isdesc(int i, int p) {
   return false;
 }
 
+// Whether a window or one of its parents stays on top.
+bool topmost(int i) {
+  for (int k = 0; k < 64 && i; k++) {
+    const Win& w = wins[static_cast<size_t>(i)];
+    if (w.style & WMS_TOPMOST) return true;
+    i = place(w.parent);
+  }
+  return false;
+}
+
+// Windows that stay on top go above the others, each group in its order.
+void settle() {
+  std::stable_partition(zorder.begin(), zorder.end(), [](int z) { return !topmost(z); });
+}
+
 void drawframe(Surface& s, const Win& w, int cx, int cy, bool active) {
   int f[4];
   frame(w, f);
@@ -128,6 +143,7 @@ int32_t wm_create(const char* title, uint32_t style, int x, int y, int w, int h,
   n.title = title ? title : "";
   n.surf.resize(std::max(1, w), std::max(1, h), bg);
   zorder.push_back(i);
+  settle();
   return handle(i);
 }
 
@@ -201,6 +217,7 @@ void wm_top(int32_t hwnd) {
   for (int z : zorder) (z == i || isdesc(z, i) ? up : keep).push_back(z);
   keep.insert(keep.end(), up.begin(), up.end());
   zorder = std::move(keep);
+  settle();
 }
 
 void wm_settitle(int32_t hwnd, const char* title) {

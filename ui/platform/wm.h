@@ -23,6 +23,7 @@ enum : uint32_t {
   WMS_CHILD = 16,     // a child of its parent (moves with it)
   WMS_POPUP = 32,     // no frame at all
   WMS_VISIBLE = 64,
+  WMS_TOPMOST = 128,  // stays above every window without it (dialogs, popups)
 };
 
 constexpr int WM_CAPHGT = 18;  // caption height in pixels
