@@ -5,7 +5,7 @@
 # 16-bit array), beside a plain C++ program that dlopens the same library,
 # makes the same 10,000 calls and copies the same rows into the same
 # layout. PELIX's time is net of the same session with a one-op script in
-# place of the scan; each side repeats its work R times (R=10 by default).
+# place of the scan; each side repeats its work R times (R=20 by default).
 #   bench/rt_scan.sh [build folder]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +13,7 @@ build=${1:-$root/build}
 build=$(cd "$build" && pwd)
 bin=$build/pelix
 lib=$build/sim/libpelix_mcsim.so
-reps=${R:-10}
+reps=${R:-20}
 [ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
 [ -f "$lib" ] || { echo "no simulated board library at $lib"; exit 1; }
 command -v g++ >/dev/null || { echo "g++ not found"; exit 1; }

@@ -427,7 +427,8 @@ void aread(const RtOp* op) {
   const int32_t limit = rtarg(op, 3, 0);
   const int stride = std::max(1, rtarg(op, 5, 1));
   RtOpnd* o1 = opk(op, 1);
-  if (!o1 || int64_t(o1->offset) >= limit) return;
+  // Only an array takes the values (a constant's entry has no offset).
+  if (!elmptr(o1, 0) || int64_t(o1->offset) >= limit) return;
   trcint(8, "aread ", 0, mask, limit, stride, 0, 0);
   Storetime(rts.now, opk(op, 4), op->flg);
   lastread = rts.now;
