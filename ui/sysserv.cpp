@@ -5,6 +5,7 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/varbl.h"
+#include "ui/events.h"
 #include "ui/platform/audio.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
@@ -122,6 +123,7 @@ int sysbeep(int duration, int frequency) {
     return -1;
   }
   while (clock_ns() < audend()) {
+    chkio(0);  // Ctrl-C cuts it short
     if (state & (ST_ERROR | ST_INTR | ST_STOP)) {
       audstop();
       break;
