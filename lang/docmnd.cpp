@@ -50,6 +50,7 @@
 #include "realtime/devices/devsetup.h"
 #include "realtime/devices/devvar.h"
 #include "realtime/devices/eyetrack.h"
+#include "realtime/devices/meascomp.h"
 #include "realtime/devices/pport.h"
 #include "realtime/devices/sound.h"
 #include "realtime/rtsched.h"
@@ -307,8 +308,7 @@ int DOCMND(int code) {
       return notavl(code);
 
     // Devices and real time.
-    case CM_CALL:   // call: callcb
-      return notavl(code);
+    case CM_CALL: return callcb(2);  // call: a function of the board library
     case CM_PORTIO: return portcmd();
     case CM_INITIALIZE: return devini(0);
     case CM_USER1: return user1();
