@@ -2,7 +2,8 @@
 # Movie recording and playback, on the virtual clock: build/pelix records
 # 1,000 frames of 640x480 in a real-time run (a box that moves on every
 # frame, the screen read into an image and added to the movie), then plays
-# the movie back with animate (every frame decoded and painted). In the same
+# the movie back with animate (every frame painted: its uncompressed frames
+# are read from the file straight into the window's memory). In the same
 # run ffmpeg writes the same 1,000 frames (taken from the movie beforehand,
 # untimed) as an uncompressed AVI and decodes that file. Prints the times
 # and the ratios pelix / ffmpeg, best of R runs of each.
