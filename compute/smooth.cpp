@@ -23,6 +23,8 @@
 #include "core/element.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "graphics/pen.h"
+#include "graphics/redraw.h"
 #include "graphics/veclist.h"
 #include "ui/events.h"
 

@@ -39,7 +39,7 @@ static_assert(sizeof(XfmHome) == 80);
 
 // The persistent record of a named list of vectors.
 PtrRec* vlist(const PtrRec* r) {
-  if (!(r->Flg & K_NAMED) || r->Idx <= 0) return nullptr;
+  if (!(r->Flg & (K_NAMED | K_FILE)) || r->Idx <= 0) return nullptr;
   const SymEnt* e = symptr(r->Idx);
   if (!e || e->data <= 0 || !(e->flags & K_VECTOR) || !(e->flags & K_MATRIX)) return nullptr;
   auto* p = static_cast<PtrRec*>(stkptr(e->data));
@@ -487,7 +487,10 @@ int zscan() {
     int32_t xi = i % nx;
     if (xi == 0) {
       if (stopped()) break;
-      if (i > 0 && !keep) setnvec(0, start);
+      if (i > 0 && !keep) {
+        nvecs = start;
+        setnvec(0, start);
+      }
       gap = true;
     }
     if (i >= part) {
@@ -511,7 +514,10 @@ int zscan() {
     }
     gap = false;
   }
-  if (!keep) setnvec(0, start);
+  if (!keep) {
+    nvecs = start;
+    setnvec(0, start);
+  }
   return 0;
 }
 

@@ -509,6 +509,17 @@ int declar(int code) {
       }
       taken = true;
       if (block >= HIMEM_BASE) flags |= SY_HIGH;
+    } else if (veclist) {
+      // An empty vector list still has its pointer record: records are
+      // added to it later.
+      PtrRec* r = putptr(kind, 0, nullptr, 0, ws, 0);
+      if (!r) {
+        error(i, 126);
+        return 0;
+      }
+      r->Datdims[1] = r->Datdims[2] = 1;
+      data = static_cast<int32_t>(r->PTR);
+      taken = true;
     }
     if (taken) flags |= SY_VALUE;
     int32_t e = putsym(rewrite ? ent : 0, name, len, flags, data, static_cast<uint32_t>(count), ws & 0xFF);

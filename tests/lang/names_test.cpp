@@ -68,7 +68,13 @@ class Names : public ::testing::Test {
  protected:
   KeyK keys;
   Backend* oldbe = nullptr;
+  // The vector lists' files go here (tmpdir is left as TEMP gives it).
+  ScratchDir tmp{"/tmp/names"};
+  std::string oldtmp;
+  bool hadtmp = false;
   void SetUp() override {
+    if (const char* t = std::getenv("TMPDIR")) oldtmp = t, hadtmp = true;
+    setenv("TMPDIR", tmp.path.c_str(), 1);
     // Serial ports on loopback peers: a test never opens a real port.
     for (int n = 1; n <= NCOMSLOT; n++) ::setenv(("PELIX_COM" + std::to_string(n)).c_str(), "exec:cat", 1);
     oldbe = setbackend(&keys);
@@ -87,6 +93,10 @@ class Names : public ::testing::Test {
     state = 0;
     clrpeek();
     setbackend(oldbe);
+    if (hadtmp)
+      setenv("TMPDIR", oldtmp.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
     for (int n = 1; n <= NCOMSLOT; n++) ::unsetenv(("PELIX_COM" + std::to_string(n)).c_str());
   }
   static int code(const char* name) {
