@@ -321,7 +321,10 @@ int wedwrite(int n) {
     ok = swdone(&so, ok) == 0;
   }
   if (!ok) {
+    // Reported; the tool window runs outside any command, so the error does
+    // not stay in the status word to cost the next command line.
     error(0, E_CREATE);
+    state &= ~ST_ERROR;
     return -1;
   }
   return 0;

@@ -256,8 +256,8 @@ int ewrite() {
 
 int samfil(const PtrRec* a, const char* aname, const PtrRec* b, const char* bname) {
   if (!a || !b || !(a->Flg & K_FILE) || !(b->Flg & K_FILE) || a->Flg != b->Flg) return 0;
-  if (aname && bname && *aname && canon(aname) == canon(bname)) return 1;
-  // The same data: address and the eight dimension words.
+  if (aname && bname && *aname && *bname) return canon(aname) == canon(bname) ? 1 : 0;
+  // Without names: the same data address and the eight dimension words.
   return a->Addr == b->Addr && std::memcmp(a->Offs, b->Offs, sizeof a->Offs) == 0 &&
                  a->Datdims[0] == b->Datdims[0] && a->Datdims[1] == b->Datdims[1]
              ? 1

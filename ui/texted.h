@@ -132,8 +132,8 @@ int eddone(int abort);
 // over it): NULs become blanks, trailing blanks go. 0, or -1 (reported).
 int ewrite();
 // 1 when two pointer records describe the same file: both file-backed with
-// equal kind flags, and the same name (or the same data address and
-// dimensions).
+// equal kind flags, and the same name (the same real file), or, where a
+// name is missing, the same data address and dimensions.
 struct PtrRec;
 int samfil(const PtrRec* a, const char* aname, const PtrRec* b, const char* bname);
 int nullcmd();
