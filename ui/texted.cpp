@@ -299,6 +299,7 @@ void edput(int r, const char* s, int n) {
   n = std::min(n, static_cast<int>(e.cols));
   if (n > 0) curtxt(s, n, 0, r, 0);
   usewin(prev);
+  invalwin(winhwnd(e.win));
 }
 
 int edline(int line, int row) {
@@ -329,7 +330,6 @@ int edscrn(int first) {
   edmods();
   if (first > 0) e.first = static_cast<int16_t>(first);
   for (int r = 0; r < e.rows; r++) edrowdraw(r);
-  invalwin(winhwnd(e.win));
   return 0;
 }
 
