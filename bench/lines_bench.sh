@@ -14,18 +14,7 @@
 # ratios (PELIX / OpenCV) and how many pixels the two images share.
 #   bench/lines_bench.sh [build folder] [runs]       (python3-opencv needed)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build}" && pwd)
-runs=${2:-5}
-bin=$build/pelix
-[ -x "$bin" ] || { echo "lines_bench: no program at $bin" >&2; exit 1; }
-py=
-for p in /usr/bin/python3 python3; do
-  if command -v "$p" >/dev/null && "$p" -c 'import cv2, numpy' 2>/dev/null; then py=$p; break; fi
-done
-[ -n "$py" ] || { echo "lines_bench: no python3 with cv2 (apt-get install python3-opencv)" >&2; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/cvbench.bash" lines_bench "$@"
 
 W=1024
 H=356
@@ -55,13 +44,6 @@ with open(work + '/geom.txt', 'w') as f:
     for e in eg: f.write('E %d %d %d %d %d\n' % e)
 PY
 
-# One timed redraw of the list into the image.
-cat > "$work/timed.imp" <<'IMP'
-time(0)
-redraw 0 0
-t = time(1)
-ftype "%s %.4f\n" $1 t
-IMP
 {
   echo "declare byte image img($W,$H)"
   echo "declare real t"

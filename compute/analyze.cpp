@@ -34,6 +34,8 @@ int su_zoom(FnCall& c) {
   int32_t* t = optab;
   PtrRec* r = oprec(0);
   int zx = intarg(3, 0), zy = intarg(4, zx);
+  // Refused before the destination is made: it stays as it was.
+  if ((zx < 0 && zy > 0) || (zx > 0 && zy < 0)) return fnrefus(c, 3, 120);
   snapin(c.dest);
   c.gen[0] = zx;
   c.gen[1] = zy;
@@ -140,6 +142,26 @@ int zoomer(int zx, int zy, int, int, int32_t n) {
 
 // ---------------------------------------------------------------------------
 // flip
+
+// Refusals that write nothing are made before a destination is made: a
+// destination of another word size (flip), a size other than 16 or 32 or
+// data of part bytes (swap). The destination stays as it was and the
+// expression has no value; a temporary result stays all zeros.
+int su_flip(FnCall& c) {
+  int32_t* t = optab;
+  if (!oprec(0) || c.dest <= 0) return FS_GO;
+  if (getdst(c.dest) && oprec(2) && t[OT_WSIZ] != t[OT_WSIZ + 2]) return fnrefus(c, 0, 0);
+  return FS_GO;
+}
+
+int su_swap(FnCall& c) {
+  int32_t* t = optab;
+  if (!oprec(0) || c.dest <= 0) return FS_GO;
+  int size = intarg(3, t[OT_WSIZ]);
+  bool part = (t[OT_WSIZ] & 63) % 8 != 0;
+  if (getdst(c.dest) && oprec(2)) part = part || (t[OT_WSIZ + 2] & 63) % 8 != 0;
+  return (size != 16 && size != 32) || part ? fnrefus(c, 0, 0) : FS_GO;
+}
 
 int run_flip(FnCall&) {
   int32_t* t = optab;

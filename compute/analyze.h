@@ -21,5 +21,7 @@ int zoomer(int zx, int zy, int px, int py, int32_t n);
 // Dispatcher steps of zoom (264), flip (267) and swap (285).
 int su_zoom(FnCall& c);
 int run_zoom(FnCall& c);
+int su_flip(FnCall& c);
 int run_flip(FnCall& c);
+int su_swap(FnCall& c);
 int run_swap(FnCall& c);

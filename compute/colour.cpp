@@ -767,7 +767,10 @@ int su_map(FnCall& c) {
   else {
     getdst(c.dest);
     int kt = t[OT_KIND + 1], kd = t[OT_KIND + 2];
-    if (((kt & K_IMAGE) && (kd & K_LIST)) || ((kt & K_LIST) && (kd & K_IMAGE))) e = 207;
+    if (((kt & K_IMAGE) && (kd & K_LIST)) || ((kt & K_LIST) && (kd & K_IMAGE)))
+      e = 207;
+    else if (!((kt | kd) & K_LIST) && !(kt & K_DATA))
+      e = 35, arg = 3;  // the table is no array
   }
   if (e) {
     error(arg, e);
@@ -977,6 +980,12 @@ int su_index(FnCall& c) {
       c.ret = 0;
       return FS_RET;
     }
+  }
+  if ((t[OT_KIND + 1] & 0x820) != 0x820 && !(t[OT_KIND + 1] & K_DATA)) {
+    // Numbers are looked up in an array, which a number is not.
+    error(3, 35);
+    c.ret = 0;
+    return FS_RET;
   }
   if ((t[OT_KIND + 1] & 0x820) == 0x820) {
     if (!(t[OT_KIND] & K_STRING)) {

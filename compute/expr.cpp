@@ -37,6 +37,7 @@ constexpr std::array<uint8_t, 120> fltab = mkflt();
 
 constexpr int K_ARRAYLIKE = 0x7E0;  // String to Solid
 constexpr int K_SHAPED = 0x0E80;    // Matrix, Image, Solid, List
+constexpr int K_SHAPEK = 0x0680;    // Matrix, Image, Solid: kinds of a shape
 
 // True when the two records reach the same stored data: the same symbol
 // variable, or the same data block.
@@ -49,21 +50,6 @@ bool samevar(const PtrRec* a, const PtrRec* b) {
 
 bool samewin(const PtrRec* a, const PtrRec* b) {
   return std::memcmp(a->Offs, b->Offs, sizeof a->Offs) == 0;
-}
-
-// Zeroes bytes of the word memory from a stack address, page by page.
-void zerstk(int32_t addr, int64_t bytes) {
-  int64_t words = (bytes + 3) / 4;
-  while (words > 0) {
-    int64_t run = words;
-    if (addr >= HIMEM_BASE) {
-      int64_t in = (addr - HIMEM_BASE) & (HPAGE_WORDS - 1);
-      run = std::min<int64_t>(run, HPAGE_WORDS - in);
-    }
-    std::memset(stkptr(addr), 0, static_cast<size_t>(run) * 4);
-    addr += static_cast<int32_t>(run);
-    words -= run;
-  }
 }
 
 // The shape a result takes from a source record: its window extents (or
@@ -508,22 +494,33 @@ int setout(int mode, int reshape) {
     if (bytes > 0) {
       int got = getstk(&a, static_cast<int32_t>(bytes), 1, 2, -1);
       if (got < 1 || a == 0) return -1;  // error 42 was reported
-      if (!nozero) zerstk(a, bytes);
+      if (!nozero) zerwds(a, (bytes + 3) / 4);
     }
     r->Flg = static_cast<uint16_t>(want | K_NAMED);
     if (a >= HIMEM_BASE) r->Flg2 = F2_HIGH;
     r->Addr = static_cast<uint32_t>(a);
     r->Length = cnt > 0 ? cnt : 0;
     // The shape of the operand the result follows, when it has as many
-    // elements; else one row.
+    // elements; else one row. A matrix, image or solid is followed first,
+    // as an assigned destination takes its shape from it, and the result
+    // is then of that kind: a chain of element-wise operations on an image
+    // (with numbers or same-sized operands) stays an image of its shape.
     uint32_t e[3] = {static_cast<uint32_t>(r->Length), 1, 1};
-    for (int j = 0; j < 2; j++) {
-      PtrRec* s = oprec(j);
-      if (s && (t[OT_KIND + j] & K_DIMS) && t[OT_CNT + j] == cnt && cnt > 0) {
-        uint32_t f[3];
-        srcdim(s, f);
-        if (static_cast<int64_t>(f[0]) * f[1] * f[2] == cnt) std::memcpy(e, f, sizeof e);
-        break;
+    int follow = -1;
+    for (int pass = 0; pass < 2 && follow < 0; pass++)
+      for (int j = 0; j < 2 && follow < 0; j++) {
+        int kj = t[OT_KIND + j];
+        if (oprec(j) && (kj & (pass == 0 ? K_SHAPEK : K_DIMS)) && t[OT_CNT + j] == cnt && cnt > 0)
+          follow = j;
+      }
+    if (follow >= 0) {
+      uint32_t f[3];
+      srcdim(oprec(follow), f);
+      if (static_cast<int64_t>(f[0]) * f[1] * f[2] == cnt) {
+        std::memcpy(e, f, sizeof e);
+        int sk = t[OT_KIND + follow] & K_SHAPEK;
+        if (sk && !t[OT_KIND + 2] && !(want & (K_STRING | K_VECTOR | K_LIST)))
+          r->Flg = static_cast<uint16_t>((want & ~K_DIMS) | sk | K_NAMED);
       }
     }
     for (int q = 0; q < 3; q++) r->Datdims[q] = r->Offs[3 + q] = e[q];

@@ -9,7 +9,9 @@
 #include "compute/filter.h"
 
 // The kernels below are plain loops over a row; they are vectorised.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC optimize("O3")
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -347,29 +349,27 @@ void bandjob(void* ctx, int64_t lo, int64_t hi) {
   }
 }
 
-}  // namespace
-
-int conv(int code) {
+// The arguments of convolve or filter read and checked: false after an
+// error. Nothing is written.
+bool convarg(int code, Conv& c, PtrRec** mask) {
   int32_t* t = optab;
-  PtrRec* src = oprec(0);
-  if (!src || t[OT_WSIZ] != W_BYTE) {
+  if (!oprec(0) || t[OT_WSIZ] != W_BYTE) {
     error(1, 113);
-    return -1;
+    return false;
   }
-  Conv c{};
   c.code = code;
   int a;
   if (code == 269) {
     int32_t h = 0, kc = 0, kd[3] = {0, 0, 0};
     const int16_t* k = nullptr;
     if (argtyp(3, &h) & 0x7C0) k = static_cast<const int16_t*>(aryarg(3, 0, 0, 16, &kc, kd));
-    if (state & ST_ERROR) return -1;
+    if (state & ST_ERROR) return false;
     c.kw = k ? kd[0] : 0;
     c.kh = k ? std::max(kd[1], 1) : 0;
     if (k && static_cast<int64_t>(c.kw) * c.kh > kc) c.kh = c.kw > 0 ? kc / c.kw : 0;
     if (static_cast<int64_t>(c.kw) * c.kh < 1) {
       error(3, 107);
-      return -1;
+      return false;
     }
     c.kern.assign(k, k + c.kw * c.kh);
     a = 4;
@@ -377,12 +377,12 @@ int conv(int code) {
     c.kind = intarg(3, -1);
     if (c.kind < 0 || c.kind > 12) {
       error(3, 109);
-      return -1;
+      return false;
     }
     int size = c.kind == 8 ? 3 : intarg(4, 3);
     if (size < 1 || size > 255) {
       error(3, 109);
-      return -1;
+      return false;
     }
     c.kw = c.kh = size;
     a = 5;
@@ -392,13 +392,24 @@ int conv(int code) {
   c.mx = lngarg(a + 2, 0);
   c.shift = intarg(a + 3, 0);
   int32_t mh = 0;
-  PtrRec* mask = nullptr;
-  if (argtyp(a + 4, &mh) & 0x680) mask = ptrrec(mh);
+  *mask = nullptr;
+  if (argtyp(a + 4, &mh) & 0x680) *mask = ptrrec(mh);
   c.tol = intarg(a + 5, 10);
   if (c.tol < 1) c.tol = 10;
   c.bin = code == 271 && (KFLAG[c.kind] & 1) && c.mx >= 1;
   c.hx = (c.kw - 1) / 2;
   c.hy = (c.kh - 1) / 2;
+  return !(state & ST_ERROR);
+}
+
+}  // namespace
+
+int conv(int code) {
+  int32_t* t = optab;
+  PtrRec* src = oprec(0);
+  Conv c{};
+  PtrRec* mask = nullptr;
+  if (!convarg(code, c, &mask)) return -1;
 
   c.nx = src->Ndims > 1 || (t[OT_KIND] & K_DIMS) ? static_cast<int32_t>(src->Offs[3]) : t[OT_CNT];
   if (c.nx < 1) c.nx = t[OT_CNT];
@@ -492,6 +503,16 @@ int conv(int code) {
   prgtot = 0;
   out.end();
   return 0;
+}
+
+// The arguments are checked before the destination is made: a refused
+// call leaves it as it was.
+int su_conv(FnCall& c) {
+  Conv k{};
+  PtrRec* mask = nullptr;
+  if (convarg(c.code, k, &mask)) return FS_GO;
+  c.ret = 0;
+  return FS_RET;
 }
 
 int run_conv(FnCall& c) { return conv(c.code); }

@@ -16,4 +16,5 @@ struct FnCall;
 // is operand 1 (bytes, else error 113); the destination is written.
 // Returns 0, or -1 after an error.
 int conv(int code);
+int su_conv(FnCall& c);
 int run_conv(FnCall& c);

@@ -314,19 +314,36 @@ int run_fit(FnCall& c) {
 // ---------------------------------------------------------------------------
 // matmul
 
+namespace {
+
+// True when the points have 2 or 3 coordinates and the matrix holds
+// (coordinates + 1) squared elements.
+bool mmshape() {
+  int32_t* t = optab;
+  PtrRec* p = oprec(0);
+  if (!p || !oprec(1)) return false;
+  int64_t m = ext(p, 0) + 1, mm = m * m;
+  return m >= 3 && m <= 4 && (t[OT_TOT + 1] == mm || t[OT_CNT + 1] == mm) && t[OT_CNT + 1] >= mm;
+}
+
+}  // namespace
+
+// A wrong shape writes nothing: given a destination, the call is refused
+// before the destination is made (it stays as it was, and the expression
+// has no value); a temporary result stays all zeros.
+int su_matmul(FnCall& c) { return mmshape() || c.dest <= 0 ? FS_GO : fnrefus(c, 0, 0); }
+
 int run_matmul(FnCall& c) {
   (void)c;
   int32_t* t = optab;
   PtrRec* p = oprec(0);
   PtrRec* mr = oprec(1);
   PtrRec* dr = oprec(2);
-  if (!p || !mr || !dr) return 0;
+  if (!dr || !mmshape()) return 0;
   int f = intarg(4, 0);
   int32_t d = ext(p, 0), n = ext(p, 1);
   int m = d + 1;
   int64_t mm = int64_t{m} * m;
-  if (d < 2 || d > 3 || (t[OT_TOT + 1] != mm && t[OT_CNT + 1] != mm) || t[OT_CNT + 1] < mm)
-    return 0;
   float M[4][4] = {}, raw[16];
   if (!rdopnd(1, raw, static_cast<int32_t>(mm))) return 0;
   for (int i = 0; i < m; i++)

@@ -10,6 +10,7 @@
 int su_fit(FnCall& c);
 int run_fit(FnCall& c);
 // matmul(points, matrix [, flags]): each point [p, 1] times the matrix.
+int su_matmul(FnCall& c);
 int run_matmul(FnCall& c);
 
 // The line fit over operands 1 (x) and 2 (y) into res[4]; the affine fit

@@ -23,12 +23,6 @@ WEAK int winrect(int32_t, int* rect) {
   return 0;
 }
 
-WEAK int measur(PtrRec*, int32_t, int32_t, float, float* length, float* area) {
-  if (length) *length = 0.0f;
-  if (area) *area = 0.0f;
-  return fnnavl();
-}
-
 // A vector variable's first record, or up to ncoord numbers; a cursor
 // click needs the pointer.
 WEAK int setvec(uint8_t* out, int* argn, int ncoord) {

@@ -41,6 +41,12 @@ void fnfresh(FnCall& c, bool covers) {
   c.fresh = 0;
 }
 
+int fnrefus(FnCall& c, int arg, int code) {
+  if (code) error(arg, code);
+  c.ret = code ? 0 : -1;
+  return FS_RET;
+}
+
 int fnnavl() {
   error(1, ERR_NAVAIL);
   return -1;
@@ -119,13 +125,13 @@ constexpr FnDef fntab[] = {
     {247, "accept", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_accept, run_accept},
     TEXT(248, "format", su_format),
     {249, "map", SU_DEF, RC_OPND, 0, 0, 0, FN_COVER | FN_KEEP, OP_HERE, su_map, run_map},
-    {250, "matmul", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_matmul},
+    {250, "matmul", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_matmul, run_matmul},
     {251, "rank", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_rank, run_rank},
     LOOP(252, "align"),
     {253, "findvec", SU_OWN, RC_FIX, 1, 32, 0, 0, OP_HERE, su_fndvec, run_fndvec},
     {254, "warp", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_warp},
     {255, "smooth", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, su_smooth, run_smooth},
-    {256, "order", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_order},
+    {256, "order", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_order, run_order},
     {257, "search", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_trace, run_trace},
     {258, "trace", SU_OWN, RC_SET, 0, 16, 0, FN_STOPND, OP_HERE, su_trace, run_trace},
     {259, "sample", SU_OWN, RC_SET, 0, 96, 0, 0, OP_HERE, su_sample, nullptr},
@@ -135,12 +141,12 @@ constexpr FnDef fntab[] = {
     TEXT(263, "gettxt", su_gettxt),
     {264, "zoom", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_STOPND, OP_HERE, su_zoom, run_zoom},
     {265, "menuitem", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_menu, nullptr},
-    {266, "interpolate", SU_DEF, RC_OPND, 0, 0, 0, FN_KEEP, OP_HERE, nullptr, run_ipolat},
-    {267, "flip", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, nullptr, run_flip},
+    {266, "interpolate", SU_DEF, RC_OPND, 0, 0, 0, FN_KEEP, OP_HERE, su_ipolat, run_ipolat},
+    {267, "flip", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, su_flip, run_flip},
     LOOP(268, "invert"),
-    {269, "convolve", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, nullptr, run_conv},
+    {269, "convolve", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, su_conv, run_conv},
     {270, "dither", SU_DEF, RC_OPND, 0, 0, 0, FN_STOPND, OP_HERE, su_dither, run_dither},
-    {271, "filter", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, nullptr, run_conv},
+    {271, "filter", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, su_conv, run_conv},
     {272, "vrbxy", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_getxy},
     {273, "dialog", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_dialog, nullptr},
     {274, "alert", SU_OWN, RC_FIX, 1, 16, 0, FN_STOPND, OP_HERE, nullptr, run_alert},
@@ -154,7 +160,7 @@ constexpr FnDef fntab[] = {
     LOOP(282, "shift"),
     LOOP(283, "atan"),
     {284, "fit", SU_DEF, RC_SET, 0, 96, 0, 0, OP_HERE, su_fit, run_fit},
-    {285, "swap", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, nullptr, run_swap},
+    {285, "swap", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, su_swap, run_swap},
     {286, "resource", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_resrc, run_resrc},
     {287, "stereogram", SU_DEF, RC_OPND, 0, 8, 0, 0, OP_HERE, su_stereo, run_stereo},
     {288, "fmode", SU_DEF, RC_FIX, 4, 8, 0, FN_STOPND, OP_HERE, nullptr, run_fmode},
@@ -324,7 +330,9 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   c.code = code;
   const FnDef* f = fndef(code);
   if (!f) {
-    error(0, 71);
+    // A command word written as a function (sort(v)): no function of that
+    // name.
+    error(1, 162);
     return 0;
   }
   c.def = f;

@@ -113,6 +113,11 @@ struct FnCall {
   alignas(8) uint8_t lbuf[64];  // small results (dimension lists, one value)
 };
 
+// A set-up step's refusal, before the destination is made (so a refused
+// call leaves it as it was): error (arg, code) and FS_RET with no value; a
+// code of 0 refuses quietly and ends the expression without a value.
+int fnrefus(FnCall& c, int arg, int code);
+
 // A row marked FN_COVER calls this before it writes its destination:
 // storage made for the result and not yet cleared (FnCall::fresh) is
 // cleared unless `covers`, the promise that the operation stores every item

@@ -3,6 +3,7 @@
 // and text input, file and environment queries, and the dispatcher's side
 // of the handlers of other modules.
 #include "compute/funcs.h"
+#include "compute/xform.h"
 #include "files/dirutil.h"
 
 #include <algorithm>
@@ -521,8 +522,10 @@ int run_mode(FnCall& c) {
 int run_proj(FnCall& c) {
   PtrRec* r = oprec(0);
   float v[12] = {1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  if (const XfmRec* x = r ? xfmrec(r) : nullptr) {
-    uint16_t f2 = r->Flg2;
+  // The transform kept where rotate, scale, offset and pin put it: with a
+  // named image or matrix, not on this record of it.
+  uint16_t f2 = 0;
+  if (const XfmRec* x = r ? xfhold(r, &f2, false) : nullptr) {
     for (int k = 0; k < 3; k++) {
       if (f2 & 0x20) v[k] = x->Scale[k];
       if (f2 & 0x10) v[3 + k] = x->Rotate[k];

@@ -245,7 +245,11 @@ int digtiz() {
   }
   PtrRec* r = ptrrec(h);
   constexpr int32_t W = 320, H = 240, N = W * H;
-  if (asnvrb(r, N, nullptr, 0) < 0 || (state & ST_ERROR)) return 0;
+  // The frame's shape: 320 x 240 x 1.
+  PtrRec shape{};
+  const uint32_t dims[3] = {W, H, 1};
+  for (int q = 0; q < 3; q++) shape.Offs[3 + q] = shape.Datdims[q] = dims[q];
+  if (asnvrb(r, N, &shape, 0) < 0 || (state & ST_ERROR)) return 0;
   int32_t c = 0, p = 0, t = 0, w = 0;
   r = ptrrec(h);
   gtvarb(r, &c, &p, &t, &w, 1);

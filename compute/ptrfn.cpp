@@ -284,6 +284,17 @@ int load() {
   int32_t h = 0;
   int k = argtyp(2, &h);
   PtrRec* r = ptrrec(h);
+  if (k == 34 && !r) {
+    // A quoted text (kind 34) is a string source: its characters, one per target.
+    char text[LINBUF];
+    float v = 0;
+    int len = 0;
+    getarg(2, &v, text, sizeof text, &len);
+    int nt = std::min(std::max(nargs() - 2, 0), std::max(len, 0));
+    trcint(8, "load", 0, k, len, nt, 8, 0);
+    for (int i = 0; i < nt && !stopped(); i++) setnum(3 + i, static_cast<unsigned char>(text[i]));
+    return 0;
+  }
   if (!(k & 0x7E0) || !r) {
     error(2, 147);
     return 0;

@@ -3,8 +3,15 @@
 #include <cstdint>
 
 #include "compute/qkern.h"
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC target("avx2")
+#endif
 
 namespace qk_avx2 {
 #include "compute/qkern.inc"
 }  // namespace qk_avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif

@@ -15,6 +15,7 @@
 
 #include "compute/arith.h"
 #include "compute/expr.h"
+#include "compute/opstream.h"
 #include "core/args.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -289,6 +290,50 @@ bool flat(const PtrRec* r) {
 
 }  // namespace
 
+// Every index is checked before the destination is made: an index outside
+// the source refuses the call (error 196) and leaves the destination as it
+// was.
+int su_order(FnCall& c) {
+  int32_t* t = optab;
+  PtrRec* x = oprec(1);
+  if (!oprec(0) || !x) return FS_GO;
+  int32_t n = std::min(t[OT_CNT], t[OT_CNT + 1]);
+  const uint32_t lim = static_cast<uint32_t>(std::max(t[OT_CNT], 0));
+  bool bad = false;
+  const uint8_t* x0 = flat(x) ? dat0(x) : nullptr;
+  if (x0 && (x->Wsiz == W_LONG || x->Wsiz == W_SHORT) && !(x->Flg & (K_NUMBER | K_LIST))) {
+    if (x->Wsiz == W_LONG) {
+      uint32_t worst = 0;
+      for (int32_t i = 0; i < n; i++) {
+        int32_t h;
+        std::memcpy(&h, x0 + 4 * static_cast<int64_t>(i), 4);
+        worst = std::max(worst, static_cast<uint32_t>(h));
+      }
+      bad = n > 0 && worst >= lim;
+    } else {
+      uint32_t worst = 0;
+      for (int32_t i = 0; i < n; i++) {
+        int16_t h;
+        std::memcpy(&h, x0 + 2 * static_cast<int64_t>(i), 2);
+        worst = std::max(worst, static_cast<uint32_t>(static_cast<int32_t>(h)));
+      }
+      bad = n > 0 && worst >= lim;
+    }
+  } else {
+    int32_t part = t[OT_BUF + 1];
+    for (int32_t i = 0; i < n && !bad && !stopped(); i++) {
+      if (i >= part) {
+        LDVARB(x, &part, i);
+        if (part <= i) break;
+      }
+      bad = static_cast<uint32_t>(igstak(x)) >= lim;
+    }
+    ldopnd(1, t[OT_ID + 1]);  // read again from the start
+  }
+  if (stopped()) return fnrefus(c, 0, 0);
+  return bad ? fnrefus(c, 0, 196) : FS_GO;
+}
+
 int run_order(FnCall& c) {
   (void)c;
   int32_t* t = optab;
@@ -299,6 +344,37 @@ int run_order(FnCall& c) {
   int32_t n = std::min(t[OT_CNT], t[OT_CNT + 1]);
   n = std::min(n, t[OT_CNT + 2]);
   if (n < 1) return 0;
+  if (s != d && opalias()) {
+    // The destination is the source's own data (v = order(v, ...)): the
+    // source is read whole first, so no element is read after it was
+    // overwritten.
+    OpRead in;
+    in.start(0);
+    in.detach();
+    int32_t& xp = t[OT_BUF + 1];
+    int32_t& dp = t[OT_BUF + 2];
+    for (int32_t i = 0; i < n && !stopped(); i++) {
+      if (i >= xp) {
+        LDVARB(x, &xp, i);
+        if (xp <= i) break;
+      }
+      uint32_t k = static_cast<uint32_t>(igstak(x));
+      if (k >= static_cast<uint32_t>(in.n)) {
+        error(0, 196);
+        break;
+      }
+      if (i >= dp) {
+        DMPVRB(d, &dp, 1, i);
+        if (dp <= i) break;
+      }
+      if (in.flt)
+        PSTACK(in.mf[k], d);
+      else
+        IPSTAK(in.mi[k], d);
+    }
+    DMPVRB(d, &dp, 0, 0);
+    return 0;
+  }
   int ws = s->Wsiz, wd = d->Wsiz;
   bool copy = ws == wd && whole(ws) && !(s->Flg & (K_NUMBER | K_LIST)) && !(d->Flg & K_NUMBER);
   bool flt = ws == W_FLOAT || wd == W_FLOAT;
@@ -530,6 +606,8 @@ int32_t axext(const PtrRec* r, int a) {
 
 int su_rowcol(FnCall& c) {
   int32_t* t = optab;
+  int red = argnum(3);
+  if (red < 209 || red > 213) return fnrefus(c, 3, 109);
   PtrRec* r = oprec(0);
   int a = c.code - 229;
   if (r && (t[OT_KIND] & K_DIMS)) {

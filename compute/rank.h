@@ -13,6 +13,7 @@ struct PtrRec;
 int su_rank(FnCall& c);
 int run_rank(FnCall& c);
 // order(x, index): destination[i] = x[index[i]].
+int su_order(FnCall& c);
 int run_order(FnCall& c);
 // peak(y [, x] [, mode] [, count]): the confirmed maxima and minima; r0
 // gets their number.

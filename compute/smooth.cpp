@@ -2,7 +2,9 @@
 #include "compute/smooth.h"
 
 // The running-mean kernels are plain loops; they are vectorised.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC optimize("O3")
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +23,8 @@
 #include "core/element.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "graphics/pen.h"
+#include "graphics/redraw.h"
 #include "graphics/veclist.h"
 #include "ui/events.h"
 
@@ -281,6 +285,9 @@ int vsmooth(PtrRec* list, int w) {
 }  // namespace
 
 int su_smooth(FnCall& c) {
+  // A bad width is refused before the destination is made.
+  int w = intarg(3, 3);
+  if (w < 1 || w > 255) return fnrefus(c, 3, 109);
   // No destination: the source itself is rewritten, and nothing is pushed.
   // Without operands the vector list is smoothed; nothing is made either.
   if (c.dest <= 0 && (optab[OT_REC] || c.n == 0)) c.defer++;
@@ -401,6 +408,18 @@ void spline(const float* px, const float* py, const float* chord, int n, const f
   }
 }
 
+// The table is checked before the destination is made: a refused call
+// leaves it as it was.
+int su_ipolat(FnCall& c) {
+  int32_t* t = optab;
+  if (c.n < 3) return fnrefus(c, 0, 47);
+  int32_t h = 0, ny = 0;
+  if (!(argtyp(4, &h) & K_DATA) || !argary(4, &ny)) return fnrefus(c, 4, 35);
+  int32_t nx = t[OT_CNT + 1];
+  if (!oprec(1) || nx != ny || nx < 2) return fnrefus(c, nx > ny ? 3 : 2, 82);
+  return FS_GO;
+}
+
 int run_ipolat(FnCall& c) {
   int32_t* t = optab;
   if (c.n < 3) {
@@ -447,6 +466,9 @@ int run_ipolat(FnCall& c) {
     }
   }
   const int32_t M = static_cast<int32_t>(px.size());
+  // The data's own first and last x: outside them the spline mode is
+  // linear, also where the extrapolated pairs would give it a segment.
+  const float xfirst = px[extra ? 1 : 0], xlast = px[static_cast<size_t>(extra ? m : m - 1)];
   int mode = intarg(5, 0);
   OpRead in;
   in.start(0);
@@ -493,7 +515,7 @@ int run_ipolat(FnCall& c) {
       case 4: v = y0 + static_cast<float>(same); break;
       case 5: v = same ? 0.0f : y0; break;
       case 3:
-        if (!raised) {
+        if (!raised && !(x < xfirst) && !(x > xlast)) {
           float qx[4], qy[4], ch[4] = {0, 0, 0, 0};
           for (int k = 0; k < 4; k++) {
             int32_t j = s - 1 + k;

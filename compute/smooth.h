@@ -13,6 +13,7 @@ struct FnCall;
 // stereogram (287).
 int su_smooth(FnCall& c);
 int run_smooth(FnCall& c);
+int su_ipolat(FnCall& c);
 int run_ipolat(FnCall& c);
 int su_dither(FnCall& c);
 int run_dither(FnCall& c);
@@ -48,9 +49,3 @@ extern int (*scrpixhk)(ScrPix* out);
 // fit the screen.
 int stereoscreen(int offset, int d, int* x, int* y, int* width, int* rowbytes, int* lskip,
                  int* rskip, uint8_t** left, uint8_t** right);
-
-// The vector-list services that vector smoothing uses (the display module
-// defines them).
-int putvec(int32_t index, int x, int y, int z, int code, int colour, int width);
-int vdraw(int32_t index, int mode);
-int vmove(const int16_t* point);

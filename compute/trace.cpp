@@ -469,13 +469,18 @@ int trcfun(uint8_t* out, int mode) {
   return n;
 }
 
+// The search or trace runs before the destination is made: one that fails
+// leaves the destination as it was.
 int su_trace(FnCall& c) {
   ptres(c);
+  if (trcfun(c.lbuf, c.code - 257) < 0 && (state & ST_ERROR)) {
+    c.ret = 0;
+    return FS_RET;
+  }
   return FS_GO;
 }
 
 int run_trace(FnCall& c) {
-  if (trcfun(c.lbuf, c.code - 257) < 0 && (state & ST_ERROR)) return -1;
   c.buf = c.lbuf;
   c.store = optab[OT_RWSZ] == W_VEC ? 1 : 4;
   return 0;

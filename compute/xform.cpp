@@ -39,7 +39,7 @@ static_assert(sizeof(XfmHome) == 80);
 
 // The persistent record of a named list of vectors.
 PtrRec* vlist(const PtrRec* r) {
-  if (!(r->Flg & K_NAMED) || r->Idx <= 0) return nullptr;
+  if (!(r->Flg & (K_NAMED | K_FILE)) || r->Idx <= 0) return nullptr;
   const SymEnt* e = symptr(r->Idx);
   if (!e || e->data <= 0 || !(e->flags & K_VECTOR) || !(e->flags & K_MATRIX)) return nullptr;
   auto* p = static_cast<PtrRec*>(stkptr(e->data));
@@ -487,7 +487,10 @@ int zscan() {
     int32_t xi = i % nx;
     if (xi == 0) {
       if (stopped()) break;
-      if (i > 0 && !keep) setnvec(0, start);
+      if (i > 0 && !keep) {
+        nvecs = start;
+        setnvec(0, start);
+      }
       gap = true;
     }
     if (i >= part) {
@@ -511,7 +514,10 @@ int zscan() {
     }
     gap = false;
   }
-  if (!keep) setnvec(0, start);
+  if (!keep) {
+    nvecs = start;
+    setnvec(0, start);
+  }
   return 0;
 }
 
@@ -575,12 +581,20 @@ struct TileArgs {
   int32_t g0, g1, g2, d0, d1;
 };
 
+// The tile loops are built at O3 without trapping math by g++, so that they
+// are vectorised; clang vectorises them as they are.
+#if defined(__clang__)
+#define XF_FAST
+#else
+#define XF_FAST __attribute__((optimize("O3", "no-trapping-math")))
+#endif
+
 // The source item index of each element of a tile row, -1 outside the
 // window. The same float steps as xfpoint, in the same order; -1 < f < org
 // + ext (limits below 2^24, exact as floats) and trunc(f) >= org. Written
 // without branches so that the compiler can keep several lanes at once.
 template <bool SC, bool ROT>
-__attribute__((optimize("O3", "no-trapping-math"))) void tilerun(const TileArgs& a, int32_t* __restrict ix) {
+XF_FAST void tilerun(const TileArgs& a, int32_t* __restrict ix) {
   const TileArgs t = a;
   for (int32_t k = 0; k < t.len; k++) {
     float q0 = static_cast<float>(t.x0 + k) - t.p0 - t.o0;
@@ -611,7 +625,7 @@ __attribute__((optimize("O3", "no-trapping-math"))) void tilerun(const TileArgs&
 // the first two are computed per element; zb is the row's plane index
 // times the source's rows. The same float steps as tilerun.
 template <bool SC>
-__attribute__((always_inline, optimize("O3", "no-trapping-math"))) inline void planerun(
+__attribute__((always_inline)) XF_FAST inline void planerun(
     const TileArgs& a, int32_t zb, int32_t* __restrict ix) {
   const TileArgs t = a;
   for (int32_t k = 0; k < t.len; k++) {
@@ -628,16 +642,16 @@ __attribute__((always_inline, optimize("O3", "no-trapping-math"))) inline void p
   }
 }
 
-__attribute__((optimize("O3", "no-trapping-math"))) void planebase(const TileArgs& a, int32_t zb, int32_t* ix) {
+XF_FAST void planebase(const TileArgs& a, int32_t zb, int32_t* ix) {
   a.sc ? planerun<true>(a, zb, ix) : planerun<false>(a, zb, ix);
 }
 
-__attribute__((target("avx2"), optimize("O3", "no-trapping-math"))) void planeavx2(const TileArgs& a, int32_t zb,
+__attribute__((target("avx2"))) XF_FAST void planeavx2(const TileArgs& a, int32_t zb,
                                                                                     int32_t* ix) {
   a.sc ? planerun<true>(a, zb, ix) : planerun<false>(a, zb, ix);
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"), optimize("O3", "no-trapping-math"))) void planeavx512(
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))) XF_FAST void planeavx512(
     const TileArgs& a, int32_t zb, int32_t* ix) {
   a.sc ? planerun<true>(a, zb, ix) : planerun<false>(a, zb, ix);
 }
@@ -700,7 +714,9 @@ bool planeidx(const TileArgs& a, int32_t* ix) {
 
 // g++ 12 warns of its own intrinsics' unset pass-through operands.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // A tile row of bytes of an in-plane rotation in one pass, 16 elements at a
 // time: the steps of planerun, then each lane reads the 4 bytes from its
 // item, so that the last 3 items of the source are read alone. Inside the
@@ -997,11 +1013,11 @@ int trnsfm(FnCall& c) {
     // large result; every element is computed alone, so the result does
     // not depend on the split. The main thread polls for Ctrl-C between
     // its bands and a stop ends the others at their next band.
-    const int32_t band = 64;
+    constexpr int32_t band = 64;
     const int64_t perz = (ny + band - 1) / band, nb = perz * nz;
     std::atomic<int64_t> next{0};
     std::atomic<bool> stop{false};
-    auto work = [&f, &next, &stop, perz, nb, ny, band](bool poll) {
+    auto work = [&f, &next, &stop, perz, nb, ny](bool poll) {
       while (!stop.load(std::memory_order_relaxed)) {
         int64_t b = next.fetch_add(1);
         if (b >= nb) break;

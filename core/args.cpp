@@ -234,14 +234,6 @@ int lstelm(int w, int k) {
   return slotword(w, k, &code);
 }
 
-// The symbol entry a variable word names (a negative value is a reference
-// that the symbol table resolved), 0 when it names none.
-int32_t wrdsym(const WORD& W) {
-  int32_t e = wval(W);
-  if (e < 0) e = -e;
-  return symptr(e) ? e : 0;
-}
-
 // Reads the text of a record (a string, or a list of strings joined by
 // newlines) into text (at most maxlen - 1 characters and a NUL); the
 // element count (1 for a plain string) in *elems. Returns the length.
@@ -340,6 +332,14 @@ int kwtext(int w) {
 }
 
 }  // namespace
+
+// The symbol entry a variable word names (a negative value is a reference
+// that the symbol table resolved), 0 when it names none.
+int32_t wrdsym(const WORD& W) {
+  int32_t e = wval(W);
+  if (e < 0) e = -e;
+  return symptr(e) ? e : 0;
+}
 
 // ---------------------------------------------------------------------------
 // Finding argument n.

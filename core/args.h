@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <string>
 
+struct WORD;
+
 struct PtrRec;
 
 extern int32_t regadr;  // low-stack word address of register #0
@@ -131,6 +133,9 @@ int tokstr(int w, char* text, int maxlen);
 // Resolves WORD w into a pointer record: its handle, 0 on failure (an error
 // was reported) or when a stop bit is set. flags as in EvlEnt (0 plain).
 int32_t resarg(int w, int flags);
+// The symbol entry a variable word names (its own, not what a reference
+// holder refers to); 0 when it names none.
+int32_t wrdsym(const WORD& W);
 // Builds the record of a simple word (number, register, system variable,
 // string, keyword or operator, macro argument, a variable with no kind of
 // its own, an indirect name of a string variable). Returns its handle, or 0.

@@ -610,6 +610,8 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
   // block of records. One without its pointer record yet is made below.
   if ((kind & (K_VECTOR | K_MATRIX)) == (K_VECTOR | K_MATRIX) && (kind & K_NAMED) &&
       !(kind & K_NOSTK) && r->Idx > 0 && r->Wsiz == W_VEC && vlsrec(symptr(r->Idx))) {
+    // An empty list takes the records it is given.
+    if (total <= 0 && n >= 1 && mode >= 0) return remakevl(r, n) ? mode : -2;
     if (n < 1 || count != total || count == n || (n == 1 && mode <= 0)) {
       if (mode >= 0 && count < n) {
         error(0, 59);

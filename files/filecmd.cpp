@@ -412,17 +412,17 @@ int flist(int code) {
     }
   }
   const bool numbers = intarg(4, 0) != 0;
-  const int first = intarg(5, 1);
-  const int npages = std::max(0, intarg(6, 0));
+  const int first = lngarg(5, 1);
+  const int npages = std::max(0, lngarg(6, 0));
   const TxtGrid* g = wgrid(wport(txtwin));
   const int page = std::clamp(intarg(7, term ? (g ? g->rows : GRIDROWS) : (prpage > 0 ? prpage : 66)), 3, 1000);
-  const int firstline = intarg(8, 1);
+  const int firstline = lngarg(8, 1);
   const int width = std::clamp(intarg(9, 240), 1, 240);
   const int margin = std::clamp(intarg(10, 0), 0, 239);
   const int top = std::clamp(intarg(11, 0), 0, page - 1);
   const int colarg = intarg(12, 0);
   const int ffmode = intarg(13, 0);
-  const int pageno0 = intarg(14, 1);
+  const int pageno0 = lngarg(14, 1);
   const std::string pad(static_cast<size_t>(margin), ' ');
 
   Sheet sheet;

@@ -217,11 +217,12 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
       return kind;
     }
     f->Lun = static_cast<uint8_t>(u);
-    // An empty file opened for writing (or made by this opening) whose
-    // name or format asks for a header is new: it gets its header (other
-    // names stay raw). An empty file only read has no header: refused.
+    // A file made by this opening to be written is new, and so is an empty
+    // one opened for writing whose name or format asks for a header: it
+    // gets its header. An empty file only read has no header: refused.
     if (!created && (write || made) && (m & (UM_UPDATE | UM_WRITE)) && !(m & UM_TEXT) &&
-        !(f->Flg & FF_NOHDR) && (imgtyp(f->Nam) == FT_TIFF || (f->Flg & FF_TYPE)) && emptyunit(u))
+        !(f->Flg & FF_NOHDR) && ((write && made) || imgtyp(f->Nam) == FT_TIFF || (f->Flg & FF_TYPE)) &&
+        emptyunit(u))
       created = true;
   }
 
@@ -296,7 +297,7 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
       return kind;
     }
     if (lastrec <= 0)
-      setfdim(r, r->Datdims[0], r->Datdims[1], r->Datdims[2], r->Wsiz, 0, 0);
+      setfdim(r, r->Datdims[0], r->Datdims[1], r->Datdims[2], r->Wsiz, (f->Flg & FF_NOHDR) ? r->Mptr : 0, 0);
     rec = lastrec;
   } else if (f->Flg & FF_NOHDR) {
     rec = b->Rsiz;
@@ -503,6 +504,12 @@ int gethdr(uint8_t* buf, PtrRec* r) {
 int sethdr(PtrRec* r) {
   FilRec* f = filrec(r);
   if (!f || f->Lun < 1) return 0;
+  if (f->Flg & FF_NOHDR) {
+    // No header: the data keep their offset, whatever the file holds.
+    lastrec = 0;
+    setfdim(r, r->Datdims[0], r->Datdims[1], r->Datdims[2], r->Wsiz, r->Mptr, 0);
+    return 0;
+  }
   int64_t n = dimprod(r);
   int64_t blocks = ((r->Wsiz & 63) * n / 8 + 1023) / 512;
   auto* buf = static_cast<uint8_t*>(getbuf(512));

@@ -297,7 +297,7 @@ int rdwrit1(int code) {
   // Only a plain file (or one this command makes) is ever deleted after a
   // failed write, never a device or a folder.
   bool delok = wr && isplain(name);
-  int fmt = na >= 4 ? intarg(4, 0) : (dflags & 0xFF);
+  int fmt = na >= 4 ? static_cast<int>(lngarg(4, 0)) : (dflags & 0xFF);
   int32_t recarg = na >= 5 ? lngarg(5, 0) : 0;
   bool haverec = na >= 5 && recarg != 0;
   int32_t hoff = 0;

@@ -315,14 +315,14 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   uint32_t ifd = g32(hdr + 4, be);
   uint8_t cb[2];
   const uint8_t* cp;
-  if (ifd + 2 <= 512u) {
+  if (int64_t{ifd} + 2 <= 512) {
     cp = hdr + ifd;
   } else {
     if (ifd + int64_t{2} > flen || rdblk(unit, 0, cb, 2, ifd) != 2) return refuse();
     cp = cb;
   }
   int64_t nent = g16(cp, be);
-  if (nent < 1 || ifd + 2 + 12 * nent > flen) return refuse();
+  if (nent < 1 || int64_t{ifd} + 2 + 12 * nent > flen) return refuse();
   std::vector<uint8_t> ents(static_cast<size_t>(12 * nent));
   if (rdblk(unit, 0, ents.data(), static_cast<int32_t>(ents.size()), ifd + 2) != static_cast<int>(ents.size()))
     return refuse();
@@ -562,6 +562,13 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
     f->Pad = 0;
   }
   if (rec < 1 || rec > 65535 * 16) return refuse();
+  // A single plain strip is read in evenly spaced records, whose size
+  // the file record keeps in 16 bits: a wider record becomes whole items
+  // below that bound (records need not end with a row).
+  if (ns == 1 && rec > 65535 && !pbits && (pm & 3) == 0 && !tifcomp && f->Pad == 0) {
+    int64_t ib = std::max<int64_t>(1, bits / 8);
+    rec = 65535 / ib * ib;
+  }
   uint32_t* idx = newidx(f, ns, offcol);
   if (!idx) return -1;
   for (int64_t k = 0; k < ns; k++) {

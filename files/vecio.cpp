@@ -21,10 +21,9 @@
 #include "files/imgfmt.h"
 #include "files/paths.h"
 #include "graphics/drawstate.h"
+#include "graphics/redraw.h"
 #include "graphics/veclist.h"
 #include "lang/cmdcodes.h"
-
-int vinit(int mode);
 
 namespace {
 
@@ -226,6 +225,8 @@ int vecio(int code) {
       if (trcmsk & 16) listrec(static_cast<int>(i / 8), &recs[i]);
       copied++;
     }
+    // The new records are drawn as they are now part of the list.
+    if (copied > 0 && !stopped()) redraw(static_cast<int>(std::min<int64_t>(copied, INT32_MAX)));
   }
   setres(static_cast<int32_t>(std::min<int64_t>(copied, INT32_MAX)), 0);
   return 0;
@@ -241,7 +242,10 @@ int vecrole(const char* name) {
     vbound.clear();
     if (!writevecs(file.c_str(), &recs)) return -1;
   }
-  if (veclst()) setnvec(-1, 0);
+  if (veclst()) {
+    nvecs = 0;
+    setnvec(-1, 0);
+  }
   if (!name) return 0;
   // The list is made again with the records of the file.
   std::vector<uint8_t> recs;

@@ -66,9 +66,10 @@ int erasecmd() {
   for (int k = 2; k <= n && !stopped(); k++) {
     const int32_t e = argent(k);
     if (e > 0 && e == evec) {
+      // The marks go too: a redraw never brings the old records back.
       if (nvecs > 0) {
         nvecs = 0;
-        setnvec(0, 0);
+        setnvec(-1, 0);
       }
       continue;
     }

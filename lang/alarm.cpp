@@ -236,6 +236,8 @@ void almclr() {
   state &= ~ST_ALARMS;
 }
 
+bool almhold = false;
+
 int alarmck(int force) {
   if (almhead == 0) {
     state &= ~ST_ALARMS;

@@ -25,6 +25,11 @@ constexpr int32_t CSDAY = 8640000;  // centiseconds of a day
 constexpr uint8_t ALM_OFF = 0x80;   // priority bit: disabled
 constexpr int ALM_MAXNUM = 255;     // highest alarm number
 
+// Set when the main loop has served a Ctrl-C: alarms that fell due meanwhile
+// do not start before the prompt (the Ctrl-C gives control back), and the
+// prompt runs them only once nothing typed waits. The prompt clears it.
+extern bool almhold;
+
 // Head of the alarm list (stack address of the first record, 0 empty),
 // kept in order of due date, then due time.
 extern int32_t almhead;

@@ -1,5 +1,6 @@
 // Start-up and shutdown of the interpreter.
 #include "lang/cstart.h"
+#include "graphics/veclist.h"
 #include "lang/macro.h"
 
 #include "core/memory.h"
@@ -13,6 +14,7 @@
 #include "lang/parse.h"
 #include "realtime/devices/comport.h"
 #include "realtime/devices/devsetup.h"
+#include "realtime/devices/meascomp.h"
 #include "ui/alert.h"
 #include "ui/events.h"
 #include "ui/hooks.h"
@@ -153,6 +155,8 @@ int quit(int ask) {
 }
 
 void finish(int status) {
+  mcstop(0, 0);  // acquisition stops first
+  vlsync();
   scrrst();
   if (hstack_end > HIMEM_BASE) highmem(-1);
   for (int i = 0; i < NCOMSLOT; i++) closef(100 + i, 0);

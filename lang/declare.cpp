@@ -84,16 +84,6 @@ int32_t takblk(int64_t words, int where) {
   return a;
 }
 
-// Clears new storage: a block in high memory only up to the end of its
-// first 4096-word page.
-void clrblk(int32_t a, int64_t words) {
-  if (a >= HIMEM_BASE) {
-    int64_t page = HPAGE_WORDS - ((a - HIMEM_BASE) % HPAGE_WORDS);
-    words = std::min(words, page);
-  }
-  for (int64_t i = 0; i < words; i++) *wordp(static_cast<int32_t>(a + i)) = 0;
-}
-
 // Words of the headed block that holds addr, from addr to its end; -1 when
 // addr lies in no headed block.
 int64_t blkwords(int32_t addr) {
@@ -478,7 +468,7 @@ int declar(int code) {
       h[2] = static_cast<uint32_t>(dims[2]);
       h[3] = static_cast<uint32_t>(items);
       h[4] = 0;
-      if (!target) clrblk(items, words);
+      if (!target) zerwds(items, words);
       if (target && !core) {
         // The target's block gains a reference.
         int32_t th = fndstk(items);
@@ -498,7 +488,7 @@ int declar(int code) {
         error(i, 126);
         return 0;
       }
-      clrblk(block, words);
+      zerwds(block, words);
       if (veclist) {
         PtrRec* r = putptr(kind, 0, nullptr, 0, ws, 0);
         if (!r) {
@@ -519,6 +509,17 @@ int declar(int code) {
       }
       taken = true;
       if (block >= HIMEM_BASE) flags |= SY_HIGH;
+    } else if (veclist) {
+      // An empty vector list still has its pointer record: records are
+      // added to it later.
+      PtrRec* r = putptr(kind, 0, nullptr, 0, ws, 0);
+      if (!r) {
+        error(i, 126);
+        return 0;
+      }
+      r->Datdims[1] = r->Datdims[2] = 1;
+      data = static_cast<int32_t>(r->PTR);
+      taken = true;
     }
     if (taken) flags |= SY_VALUE;
     int32_t e = putsym(rewrite ? ent : 0, name, len, flags, data, static_cast<uint32_t>(count), ws & 0xFF);

@@ -17,6 +17,7 @@
 #include "graphics/erase.h"
 #include "graphics/imgvars.h"
 #include "graphics/redraw.h"
+#include "graphics/surface.h"
 #include "lang/alarm.h"
 #include "lang/help.h"
 #include "lang/show.h"
@@ -38,6 +39,7 @@
 #include "core/typecmd.h"
 #include "core/varbl.h"
 #include "files/fileutil.h"
+#include "graphics/movie/movie.h"
 #include "lang/cstart.h"
 #include "lang/declare.h"
 #include "lang/keywords.h"
@@ -48,6 +50,7 @@
 #include "realtime/devices/devsetup.h"
 #include "realtime/devices/devvar.h"
 #include "realtime/devices/eyetrack.h"
+#include "realtime/devices/meascomp.h"
 #include "realtime/devices/pport.h"
 #include "realtime/devices/sound.h"
 #include "realtime/rtsched.h"
@@ -288,13 +291,13 @@ int DOCMND(int code) {
     case CM_FONT: return fontcmd();     // font: setlfnt / initFonts / the current font
 
     // Display and vectors.
+    case CM_ANIMATE: return animat();  // animate: a movie or the slices of an image
     case CM_ERASE: return erasecmd();  // erase: windows, vecs, vdata
     case CM_REDRAW: return redraw(0);   // redraw: the vector list again
     case CM_ARC: return arccmd();       // arc: ARC after vinit and setwdc
+    case CM_SURFACE: return surfac();   // surface: tiles between outlines
     case CM_SKETCH:  // sketch: sketch
     case CM_VIEW:  // view: view
-    case CM_ANIMATE:  // animate: animat
-    case CM_SURFACE:  // surface: surfac
     case CM_HISTOGRAM:  // histogram: plot
     case CM_PLOT:  // plot: plot
     case CM_TEXT:  // text: puttxt
@@ -308,8 +311,7 @@ int DOCMND(int code) {
       return notavl(code);
 
     // Devices and real time.
-    case CM_CALL:   // call: callcb
-      return notavl(code);
+    case CM_CALL: return callcb(2);  // call: a function of the board library
     case CM_PORTIO: return portcmd();
     case CM_INITIALIZE: return devini(0);
     case CM_USER1: return user1();

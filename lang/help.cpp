@@ -263,9 +263,15 @@ int prthlp(int key, int mode, int line) {
   const int restart = lstlun == 1 ? 2 : 3;
   int count = restart, pageno = 1;
   int printed = 0;
+  // The error texts are listed without the numbers that have none.
+  const bool errs = std::strncmp(tp.name, "errors", sizeof tp.name) == 0;
   for (int i = 0; i < tp.lines; i++) {
     if (state & 0x8180) break;
     if (readln(hlpfp, text, 130) < 0) break;
+    if (errs) {
+      const char* rest = std::strlen(text) > 18 ? text + 18 : "";
+      if (rest[std::strspn(rest, " \t")] == 0) continue;
+    }
     if (mode == 31 && count >= page) {
       jprintf(lstlun, "\f\n%-18s%16s %2d %-15s%18s\n\n", head, "-", ++pageno, "-", head);
       count = restart;
@@ -385,13 +391,21 @@ int help(int code) {
     std::strcpy(name, "begin");
   } else {
     int32_t h = 0;
-    int w = -1;
-    const int t = fndarg(2, &h, &w);
+    int w = argidx(2, &h);
+    // A variable word names itself: a holder such as vimage or simage is not
+    // looked through to what it refers to (nor read, when it refers to
+    // nothing).
+    const WORD* V = h < 1 && w >= 0 && w < NWORDS ? &wrdtab[w] : nullptr;
+    const bool var = V && V->type > 0 && (V->type & 0x1000) && !(V->type & 0x2000) && wrdsym(*V);
+    if (var) symnam(wrdsym(*V), name, SYMNAM);
+    const int t = var ? 0 : fndarg(2, &h, &w);
     const WORD* W = w >= 0 && w < NWORDS ? &wrdtab[w] : nullptr;
     const int16_t wt = W ? W->type : 0;
     float v = 0;
     int len = 0;
-    if (wt == WT_QUOTED || wt == WT_TEXT) {
+    if (var) {
+      // named above
+    } else if (wt == WT_QUOTED || wt == WT_TEXT) {
       getarg(2, &v, name, sizeof name, &len);
       if (name[0] == '_') return wiki(name + 1);
     } else if (wt == WT_NUMBER || t == K_CONST || (wt == WT_GROUP && (argtyp(2, &h) & 0x7F0) == K_NUMBER &&

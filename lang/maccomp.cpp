@@ -501,12 +501,27 @@ int compil() {
   if (state & ST_ERROR) c.errors++;
   state &= ~0x8180;
   bool open = !ended();
-  defsym = defsv;
   if (open) {
     if (const SymTab* t = tabptr(c.symtab))
       syms.assign(reinterpret_cast<const SymEnt*>(t + 1), reinterpret_cast<const SymEnt*>(t + 1) + t->count);
-    MRETRN(0);
   }
+  if (trcmsk & 4) {
+    // The symbol and define tables as the loop left them.
+    std::vector<uint8_t> b(syms.size() * sizeof(SymEnt));
+    if (!b.empty()) std::memcpy(b.data(), syms.data(), b.size());
+    lstsym(b);
+    b.clear();
+    for (int i = 0; i < D; i++) {
+      const SymEnt* e = symptr(dtab + SYMHDR + i * SYMWDS);
+      if (!e || e->flags == 0xFFFF) break;
+      if (e->flags == 0) continue;
+      const auto* p = reinterpret_cast<const uint8_t*>(e);
+      b.insert(b.end(), p, p + sizeof(SymEnt));
+    }
+    lstsym(b, "Define table");
+  }
+  defsym = defsv;
+  if (open) MRETRN(0);
   state = st0 & ~0x8180;
   if (c.cmd.empty() || c.last < 0 || get16(c.cmd.data() + c.last + 2) != CM_RETURN) {
     // Stopped early: no closing return was stored.

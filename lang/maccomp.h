@@ -26,7 +26,14 @@
 #include <cstdint>
 #include <cstring>
 
+#include <vector>
+
 struct PtrRec;
+
+// Lists symbol entries (24 bytes each) on the debug unit as the traces of
+// the compiler and the loader do, under the heading "Symbol table", or the
+// heading given.
+void lstsym(const std::vector<uint8_t>& s, const char* head = "Symbol table");
 
 constexpr int CMPBASE = 140;          // compiled data start in the file
 constexpr int CMPHDR = 28;            // its header

@@ -398,6 +398,7 @@ int DEFALT() {
   int32_t nt = maktab(link);
   if (nt) {
     cursym = f->symtab = nt;
+    if (!(state & ST_COMPILE)) defsym = cursym;  // defines go to the current table
   } else if (top) {
     // No room even for the header: the macros are given up.
     state |= ST_INTR;

@@ -396,6 +396,7 @@ int PutMac(const char* name, int argi, int mode) {
   f->libpos[1] = 0xFFFFFFFFu;
   f->libpos[2] = 0;
   cursym = st;
+  if (!(state & ST_COMPILE)) defsym = cursym;  // defines go to the current table
   frmadr = fa;
   maclin = lstlbl = brclev = 0;
   ipcoff = 0;
@@ -484,6 +485,7 @@ void lostfrm() {
   maclev = 0;
   inunit = 0;
   cursym = glbsym;
+  if (!(state & ST_COMPILE)) defsym = cursym;  // defines go to the current table
 }
 
 }  // namespace
@@ -554,6 +556,7 @@ int popmac() {
   outlun = int16_t(fr.outsav);
   if (lstlun != savlst) lstout();
   cursym = link;
+  if (!(state & ST_COMPILE)) defsym = cursym;  // defines go to the current table
 
   if (compiled) {
     ipcfre();

@@ -260,17 +260,6 @@ bool checks(Ipc& p, bool loop) {
   return off == p.cmdsz;
 }
 
-// Symbol-table listing of the trace (mask bit 4).
-void lstsym(const std::vector<uint8_t>& s) {
-  jprintf(dbglun, "\nSymbol table\n");
-  jprintf(dbglun, "\tName\t\tFlag Wsiz\tNdata  Address\n");
-  for (size_t i = 0; i + 24 <= s.size(); i += 24) {
-    char nm[13] = {0};
-    std::memcpy(nm, &s[i + 12], size_t(std::min(12, s[i + 10] & 15)));
-    jprintf(dbglun, "%3d %12s %6d %4d %8ld %8ld\n", int(i / 24), nm, get16(&s[i + 8]) & 0xFFFF,
-            int(s[i + 11]), long(get32(&s[i])), long(get32(&s[i + 4])));
-  }
-}
 
 // The parse tables as a command left them: the listing borrows them.
 struct ParseSave {
@@ -393,6 +382,18 @@ int refuse(int unit, bool lib) {
 }
 
 }  // namespace
+
+// Symbol-table listing of the traces (mask bit 4): entries of 24 bytes.
+void lstsym(const std::vector<uint8_t>& s, const char* head) {
+  jprintf(dbglun, "\n%s\n", head);
+  jprintf(dbglun, "\tName\t\tFlag Wsiz\tNdata  Address\n");
+  for (size_t i = 0; i + 24 <= s.size(); i += 24) {
+    char nm[13] = {0};
+    std::memcpy(nm, &s[i + 12], size_t(std::min(12, s[i + 10] & 15)));
+    jprintf(dbglun, "%3d %12s %6d %4d %8ld %8ld\n", int(i / 24), nm, get16(&s[i + 8]) & 0xFFFF,
+            int(s[i + 11]), long(get32(&s[i])), long(get32(&s[i + 4])));
+  }
+}
 
 // Reads record by record from the file instead of keeping the command
 // section resident (set by tests to check that mode).

@@ -16,6 +16,7 @@
 #include "core/units.h"
 #include "core/varbl.h"
 #include "graphics/drawstate.h"
+#include "lang/alarm.h"
 #include "lang/declare.h"
 #include "lang/docmnd.h"
 #include "lang/fastcmd.h"
@@ -699,7 +700,7 @@ int GETLIN(int unit, int* code, int flags) {
       *code = 2;
       return 1;
     }
-    if (n <= 0 && (state & ST_ALARMS) && alarmck(0) == -1) return 0;
+    if (n <= 0 && (state & ST_ALARMS) && !almhold && alarmck(0) == -1) return 0;
     uint32_t nfast = 0, io = iogen;
     fcbatch();
     for (;;) {
@@ -796,13 +797,13 @@ int GETLIN(int unit, int* code, int flags) {
 namespace {
 // Whether a repeating maincmd must end: Ctrl-C came (served this turn, or
 // still waiting), or the keyboard input has ended with nothing left to read.
-// Typed input is gathered into the message queue without being taken, so
-// end of input can be seen while the repeats keep the keyboard unread.
+// Typed input is looked at one key ahead, and only while none waits: the
+// rest stays with the platform until the line reader takes it, so however
+// long the repeats run no typed key is pushed out of a full queue.
 bool maincmd_ends(bool intr) {
   if (intr || conintr()) return true;
-  int r = 0;
-  for (int i = 0; i < 256; i++)
-    if ((r = backend()->pump(KEY_POLL)) <= 0) break;
+  if (inpend(1) || peekky()) return false;
+  int r = backend()->pump(KEY_POLL);
   return (r < 0 || inend()) && !inpend(1) && !peekky();
 }
 }  // namespace
@@ -849,7 +850,10 @@ int mainturn() {
     // After an error with pflags bit 0x20 the macro module aborts every
     // running macro (macabt); otherwise the macro goes on.
     if ((state & ST_ERROR) && (pflags & 0x20)) macabt();
-    if (state & ST_INTR) intrpt();
+    if (state & ST_INTR) {
+      intrpt();
+      almhold = true;  // control comes back to the prompt first
+    }
     // Aborted macros gave back their frames at the bottom of the stack: the
     // scratch area starts again above the bottom as it now stands.
     rststk();

@@ -20,6 +20,7 @@
 #include "core/symbols.h"
 #include "graphics/drawstate.h"
 #include "graphics/imgvars.h"
+#include "graphics/veclist.h"
 #include "graphics/writers.h"
 #include "lang/namehooks.h"
 #include "realtime/devices/comport.h"
@@ -653,8 +654,9 @@ int putprm(double value, int code) {
       return 0;
     case 114:
       if (value >= 0.0) {
-        vinit(2);
-        setnvec(-1, sv32(value));
+        if (!veclst()) vinit(2);
+        nvecs = sv32(value);
+        setnvec(-1, nvecs);
       }
       return 0;
     case 115:
@@ -680,8 +682,9 @@ int putprm(double value, int code) {
     case 147: prpage = low16(value); return 0;
     case 148:
       if (value >= 0.0) {
-        vinit(3);
-        setnvec(1, sv32(value));
+        if (!vdatlst()) vinit(3);
+        nvdata = sv32(value);
+        setnvec(1, nvdata);
       }
       return 0;
     case 157: alevel = v; return 0;

@@ -22,7 +22,7 @@ constexpr int MAXROW = 100;
 // Class of operators 105-128 (index code - 105).
 constexpr int16_t clstab[24] = {11, 11, 3, 10, 10, 7, 7, 3, 2, 2, 1, 5,
                                 5,  6,  6, 3, 3,  3, 3, 3, 2, 2, 2, 2};
-constexpr int CL_ASSIGN = 1, CL_FUNC = 8, CL_UNARY = 9, CL_POSTFIX = 10;
+constexpr int CL_FUNC = 8, CL_UNARY = 9, CL_POSTFIX = 10;  // (class 1: assignments)
 constexpr int UNARY = 70;     // a unary "-", "!", "?" gets code + 70
 constexpr int FACTORIAL = 180;
 constexpr int ELCOUNT = OP_QUERY + UNARY;  // unary "?": the element count

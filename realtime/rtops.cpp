@@ -4,6 +4,9 @@
 // break, waits on time and on a variable); the data ops are in rtdata.cpp.
 #include "realtime/rtops.h"
 
+#include "realtime/rtdisp.h"
+#include "realtime/rtio.h"
+
 #include "core/element.h"
 #include "core/memory.h"
 #include "core/output.h"
@@ -352,10 +355,6 @@ int rd_err(RtTask* t) {
   return code;
 }
 
-void rtcine() {}
-
-void rtfclose() {}
-
 // ---- Preparation -----------------------------------------------------------------
 
 namespace {
@@ -402,7 +401,7 @@ void textprep(RtTask* t, RtOp* op) {
   } else if (opc == R_NUMBER) {
     len = std::snprintf(text, sizeof text, "%d", rtarg(op, 2, 0));
   } else {
-    len = optext(op, opc == R_SOUND ? 1 : 2, text, sizeof text);
+    len = optext(op, 2, text, sizeof text);
     if (rtnops(op) == 4 && !(op->flg & OF_LIST) && opc != R_FOPEN) {
       int32_t l4 = rtarg(op, 4, 0);
       if (l4 >= 1 && l4 < len) len = l4;
@@ -418,7 +417,10 @@ void textprep(RtTask* t, RtOp* op) {
     int32_t l4 = rtarg(op, 4, 0);
     if (l4 >= 1 && l4 <= len) len = l4;
     t->slot[0] = static_cast<int16_t>(len);
-    t->slot[1] = static_cast<int16_t>((rtarg(op, 3, 0) << 8) | (l4 & 0xFF));
+    // The flags in the high byte, the character limit in the low one: each
+    // kept to its byte, so that neither spills into the other.
+    const int32_t lim = std::clamp<int32_t>(l4, 0, 255);
+    t->slot[1] = static_cast<int16_t>(static_cast<uint16_t>(((rtarg(op, 3, 0) & 0xFF) << 8) | lim));
   }
 }
 
@@ -450,6 +452,7 @@ void rtskip(RtTask* t) {
 int rtprep(RtTask* t, RtOp* op, uint32_t* due) {
   switch (op->opc) {
     case R_UWAIT:
+      t->slot[0] = -1;  // the first visit
       rts.flags |= RF_NOPUMP;
       if (trcmsk) rtwdump(1, 0);
       break;
@@ -542,27 +545,6 @@ void waitcancel() {
   }
 }
 
-// The ops whose work belongs to the display, the devices, sound and the
-// file slots; they report op error 809 until those are built.
-bool notbuilt(int opc) {
-  switch (opc) {
-    case R_UWAIT: case R_AWAIT: case R_DWAIT: case R_AREAD: case R_AWRITE: case R_DREAD:
-    case R_DWRITE: case R_FREAD: case R_FWRITE: case R_GETXY: case R_FWAIT: case R_FSEEK:
-    case R_SOUND: case R_TONE: case R_PWAIT: case R_PREAD: case R_PWRITE: case R_FOPEN:
-    case R_FCLOSE: case R_SWAIT: case R_EYEPOS: case R_ASCAN:
-    case R_LUT: case R_BDRAW: case R_EDRAW: case R_ADRAW: case R_BFILL: case R_EFILL:
-    case R_AFILL: case R_BMOVE: case R_BPUT: case R_GRAPH: case R_TEXT: case R_BSET:
-    case R_SWEEP: case R_FONT: case R_COLOR: case R_ERASE: case R_MOVEPT: case R_POINT:
-    case R_CURSOR: case R_RGB: case R_LINE: case R_WORD: case R_NUMBER: case R_MLUT:
-    case R_PICTURE: case R_LDRAW: case R_SWRITE: case R_RWAIT: case R_SREAD: case R_BREAD:
-    case R_BWRITE: case R_WREAD: case R_WWRITE: case R_WINDOW: case R_PEN: case R_FLIP:
-    case R_SWAP: case R_SCREEN: case R_FLICKER: case R_CINE: case R_ARROW: case R_AVIWRITE:
-    case R_AVIADDFRAME: case R_DRAWDOTS: case R_MOVEPOINTS: case R_GRAB: case R_HISTO:
-    case R_SETSWEEP: case R_CLOCK:
-      return true;
-    default: return false;
-  }
-}
 
 // The test of an IF op.
 bool iftest(int opc, int32_t a, int32_t b) {
@@ -689,9 +671,11 @@ int dortime(RtTask* t) {
     logprintf("rtop %3d %10d\n", opc, static_cast<int>(rts.now));
     if (logfp) std::fflush(logfp);
   }
-  if (notbuilt(opc)) {
-    rtoperr(nullptr, op, 809);
-    opc = 0;  // nothing is done; the epilogue moves on
+  if (isdisp(opc)) {
+    const int r = rtdisp(t, op, &logged);
+    if (r == DS_AGAIN) return 0;
+    if (r == DS_STAY) return 1;
+    opc = 0;
   }
   switch (opc) {
     case R_QUIT:
@@ -789,6 +773,13 @@ int dortime(RtTask* t) {
     case R_XOR: putval(rtarg(op, 1, 0) ^ rtarg(op, 2, 0), opnd(op, 1)); break;
     case R_LOCK:
       if (jdebug) logprintf("R_LOCK %d\n", rtarg(op, 1, 1));
+      break;
+    case R_UWAIT: case R_AWAIT: case R_DWAIT: case R_AREAD: case R_AWRITE: case R_DREAD:
+    case R_DWRITE: case R_FREAD: case R_FWRITE: case R_GETXY: case R_FWAIT: case R_FSEEK:
+    case R_SOUND: case R_TONE: case R_PWAIT: case R_PREAD: case R_PWRITE: case R_FOPEN:
+    case R_FCLOSE: case R_SWAIT: case R_EYEPOS: case R_ASCAN:
+      // Waits, device I/O and file ops.
+      if (!rtio(t, op)) return 0;
       break;
     case R_TWAIT:
       if (!twait(t)) return 0;

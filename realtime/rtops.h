@@ -20,8 +20,6 @@ int dortime(RtTask* t);
 int rtprep(RtTask* t, RtOp* op, uint32_t* due);
 // The pre-run operand check: 0, or an op-error code.
 int rd_err(RtTask* t);
-// Steps the cine players that are due.
-void rtcine();
 // Closes what is still open in the RT file table.
 void rtfclose();
 

@@ -15,6 +15,8 @@
 #include "lang/help.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
+#include "realtime/rtdisp.h"
+#include "realtime/rtio.h"
 #include "realtime/rtops.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
@@ -196,6 +198,7 @@ int rtwin(int n) {
   std::snprintf(name, sizeof name, "REALTIME %d", n);
   const int slot = makwin(-1, type, flags, 0, name, rect, 1, 0);
   if (slot < 0) return 0;
+  rtscreen(slot);
   rts.winid[n - 1] = static_cast<int16_t>(slot + 1);
   winsize[n - 1][0] = rect[2] - rect[0] + 1;
   winsize[n - 1][1] = rect[3] - rect[1] + 1;
@@ -464,8 +467,18 @@ int logsetup(int32_t handle, PtrRec* r) {
   if (eb < 1 || eb > 8) return -1;
   int per = 8 / eb;
   if (r->Tot == 0) {
+    // An empty log is made to hold 1000 entries: a matrix, image or solid
+    // as 1000 rows of one entry, an array as one row. The record is then
+    // prepared again, so that it addresses the new storage.
     int32_t n = 1000 * per;
-    if (asnvrb(r, n, nullptr, 0) < 0 || r->Tot == 0) return -1;
+    PtrRec rows{};
+    const uint32_t dims[3] = {static_cast<uint32_t>(per), 1000, 1};
+    for (int q = 0; q < 3; q++) rows.Offs[3 + q] = rows.Datdims[q] = dims[q];
+    const bool shaped = r->Flg & (K_MATRIX | K_IMAGE | K_SOLID);
+    if (asnvrb(r, n, shaped ? &rows : nullptr, 0) < 0 || r->Tot == 0) return -1;
+    int32_t cnt = 0, part = 0, tot = 0, ws = 0;
+    gtvarb(r, &cnt, &part, &tot, &ws, 0);
+    if (tot < n) return -1;
   }
   savoff(r);
   uint8_t* d = dptr(r);
@@ -504,8 +517,16 @@ bool inlinearg() {
 }  // namespace
 
 int runlog() {
+  // A paused program that a new one replaces lets its windows go.
+  if (rts.winid[0] || rts.winid[1]) {
+    rtdfree();
+    rtscrfree();
+    rtwdone(1);
+    rtwdone(2);
+  }
   rtfree();
   std::memset(&rts, 0, sizeof rts);
+  rtioini();
   rts.latelim = 10;
   rts.oprep = 1000;
   // The run log.
@@ -626,7 +647,7 @@ void rtfree() {
 
 namespace {
 uint32_t mindue() {
-  uint32_t m = 0xFFFFFFFFu;
+  uint32_t m = cinedue();
   for (int32_t a = rts.head; a; a = rttask(a)->rnext) {
     RtTask* t = rttask(a);
     if (!t->hold && t->due < m) m = t->due;
@@ -667,9 +688,11 @@ void runloop() {
       // A real-time class that spins without a break is stopped by the
       // kernel for a part of every second (its real-time throttling): with
       // the next op more than 600 microseconds away the loop sleeps until
-      // 500 microseconds before it, and spins from there.
+      // 500 microseconds before it, and spins from there. Only keys and
+      // clicks keep it awake: a window waiting for its repaint, which the
+      // run does not serve, must not.
       uint32_t m = mindue();
-      if (m != 0xFFFFFFFFu && static_cast<int32_t>(m - rts.now) > 30 && !inpend(0))
+      if (m != 0xFFFFFFFFu && static_cast<int32_t>(m - rts.now) > 30 && !inpend(1))
         clock_sleep_ns(uint64_t(m - rts.now - 25) * 20000ull);
     }
   }
@@ -688,7 +711,13 @@ void rtafter(uint16_t flags0, bool watching) {
   if (flags0 & RF_TASKBAR) TaskBar(1);
   setres(1, 0);
   scrflags = static_cast<int16_t>(scrflags & ~0x200);
-  if (rts.flags & RF_PAUSED) return;
+  if (rts.flags & RF_PAUSED) {
+    // The windows stay; nothing outside the run draws into their memory
+    // meanwhile (a window closed while paused leaves nothing behind).
+    rtscrfree();
+    return;
+  }
+  rtioend();  // the background scan stops
   // The log is closed.
   RtLogEnt* e0 = log0();
   if (e0 && rts.logall > 1) {
@@ -711,10 +740,12 @@ void rtafter(uint16_t flags0, bool watching) {
     }
     if (used > 0) e0->time = static_cast<uint32_t>(used);
   }
+  rtdfree();
   rtfree();
   gflags = static_cast<int16_t>(rts.savgfl);
   setpxf(gflags);
   rts.flags = 0;
+  rtscrfree();
   rtwdone(1);
   rtwdone(2);
   if (watching) jprintf(lstlun, "memory trap at time %ld\n", static_cast<long>(traptime));

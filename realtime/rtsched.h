@@ -93,6 +93,11 @@ struct RtState {
   int16_t ophelp;             // base of the op-error help lines
   float frame;                // frame period in ticks
   int16_t lead;               // lead in ticks
+  uint32_t frmtime;           // clock of the last colour-table change
+  uint16_t frmset;            // the frame time is known
+  int16_t fgidx, bgidx;       // current foreground and background colour indices
+  uint32_t fgval, bgval;      // and their values
+  int32_t movtask;            // the task playing a movie (stack address), 0 none
   uint8_t both, defwin;
   char* str[RTSLOTS];         // string slots
   int32_t cine;               // cine player list

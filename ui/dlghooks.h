@@ -1,6 +1,6 @@
 // Services of the dialog and movie modules that the window procedure and
-// the message loops call. Each module that owns one defines it with this
-// very signature; the weak stand-in in dlghooks.cpp answers until then.
+// the message loops call; each module that owns one defines it with this
+// very signature.
 #pragma once
 #include <cstdint>
 
@@ -16,3 +16,6 @@ bool dlgmsg(int32_t dialog, const Msg* m);
 void freetmpl(int32_t tmpl);
 // Sound output notifications (messages 955-957) for a window.
 int AudioMsg(int32_t hwnd, uint32_t message);
+// Paints the playing movie's frame into its window (the main window's
+// repaint calls it while the window shows a movie).
+int AVIpaint(int32_t dc, int32_t hwnd);

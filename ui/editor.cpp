@@ -4,6 +4,7 @@
 
 #include "core/output.h"
 #include "core/state.h"
+#include "lang/alarm.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
 #include "compute/fnsvc.h"
@@ -166,7 +167,8 @@ int rdkeys(char* buf, int start, int length, int max) {
     if (prompt && ln.len == 0 && ((state & ST_ALARMS) || views)) {
       // While alarms wait, an idle command line polls, so that a due alarm
       // runs (its command is queued and the line given up).
-      if ((state & ST_ALARMS) && alarmck(0) != 0) {
+      // After a Ctrl-C they wait until the prompt is idle: nothing typed.
+      if ((state & ST_ALARMS) && !almhold && alarmck(0) != 0) {
         result = 0;
         break;
       }
@@ -183,7 +185,10 @@ int rdkeys(char* buf, int start, int length, int max) {
       key = getkey(1);
       if (key == 0) {
         if (inend()) key = -1;
-        else {
+        else if (almhold) {
+          almhold = false;  // idle: a held alarm may run now
+          continue;
+        } else {
           clock_sleep_ns(10000000ull);
           continue;
         }

@@ -631,7 +631,19 @@ int chkio(int level) {
   pumpin(level == 1 ? KEY_POLL : KEY_PEEK);
   int code = 0;
   Msg m;
-  while (peekmsg(&m, WM_KEYDOWN, WM_KEYLAST, 1)) {
+  // A full type-ahead buffer takes no more keys: they wait in the queue for
+  // the line reader, and only a Ctrl-C is looked for among them.
+  const bool full = level == 0 && peekcnt - peekpos >= PEEKMAX;
+  auto next = [&]() {
+    if (!full) return peekmsg(&m, WM_KEYDOWN, WM_KEYLAST, 1) != 0;
+    auto it = std::find_if(msgq.begin(), msgq.end(),
+                           [](const Msg& q) { return q.message == WM_CHAR && q.wParam == 3; });
+    if (it == msgq.end()) return false;
+    m = *it;
+    msgq.erase(it);
+    return true;
+  };
+  while (next()) {
     if (jdebug > 2) logprintf("chkio(%d) %d %d %d\n", level, m.message, m.wParam, m.lParam);
     dispmsg(&m);
     if (evtrec.what != 3) continue;

@@ -50,7 +50,7 @@ void scrini() {
   mainscreen = nscreens = 1;
   for (auto& r : dvrect) r[0] = r[1] = r[2] = r[3] = 0;
   setrects();
-  curflg = 0;
+  curflg = 0x8023;  // cursor on, the system pointer, double-click test, no clamp
   curx = cury = musx = musy = 0;
   tablet = 0;
   wflags = 0;

@@ -14,6 +14,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "lang/cstart.h"
+#include "ui/dlghooks.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/face.h"
@@ -857,6 +858,7 @@ int update(int n, const int32_t* rect, int32_t) {
     if (s) paintgrid(w, g, s, p);
   } else if (w->type == 16) {
     if (s) paintmain(s, p);
+    if (w->misc & 0x80) AVIpaint(0, p->window);  // the movie it shows
     for (int i = 0; i < ndlgtab; i++)  // the modeless dialogs show again
       if (dlgtab[i]) wm_show(dlgtab[i], true);
   } else if (w->type & 0x60) {
@@ -882,8 +884,10 @@ int updall() {
     if (!s || !wm_visible(p->window)) continue;
     if (TxtGrid* g = wgrid(w); (w->type & 1) && (w->flags & 0x200) && g)
       paintgrid(w, g, s, p);
-    else if (w->type == 16)
+    else if (w->type == 16) {
       paintmain(s, p);
+      if (w->misc & 0x80) AVIpaint(0, p->window);
+    }
     else if (PwRec* o = static_cast<PwRec*>(held(w->offscr)))
       dibdraw(o, p);
   }

@@ -57,6 +57,7 @@ class Gfx : public ::testing::Test {
   Term log;
   TermUse term;
   Bottom bottom;
+  ScratchDir tmp{"/tmp/gfx"};  // the vector lists' files
 
   void SetUp() override {
     MakStk();
@@ -67,6 +68,7 @@ class Gfx : public ::testing::Test {
     bottom.keep();
     drwini();
     ASSERT_EQ(mksys(), 0);
+    setstrv("tmpdir", tmp.path.c_str());
   }
   void TearDown() override {
     setwdc(nullptr);

@@ -31,13 +31,9 @@ TEST_F(Gfx, RedrawOfTheList) {
   run("declare byte image img(8,5)");
   run("vimage = img");
   // A line-to first is a move; then a line; an end record skipping two.
-  savvec(1, 1, 0, 1, 5, 0);
-  savvec(6, 1, 0, 1, 5, 0);
-  savvec(16, 3, 0, 15, 0, 0);
-  savvec(1, 4, 0, 1, 7, 0);
-  savvec(6, 4, 0, 1, 7, 0);
-  savvec(1, 3, 0, 2, 0, 0);
-  savvec(3, 3, 0, 1, 9, 0);
+  const int16_t recs[7][4] = {{1, 1, 1, 5}, {6, 1, 1, 5}, {16, 3, 15, 0}, {1, 4, 1, 7},
+                              {6, 4, 1, 7}, {1, 3, 2, 0}, {3, 3, 1, 9}};
+  for (const auto& r : recs) putvec(nvecs++, r[0], r[1], 0, r[2], r[3], 0);
   run("redraw 0 0");
   EXPECT_EQ(art(items("img"), 8),
             "........\n"

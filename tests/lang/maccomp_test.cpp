@@ -647,3 +647,32 @@ TEST_F(Cmp, ByteStreamsThroughBlocks) {
   EXPECT_EQ(dev[999], 5);
   EXPECT_EQ(state & ST_ERROR, 0);
 }
+
+TEST_F(Cmp, TracedCompileListsTheSymbolAndDefineTables) {
+  file("lst.imp", "declare number zql\ndefine ZQD 7\nzql = ZQD\n");
+  trcmsk = 4;
+  type("compile lst\n");
+  trcmsk = 0;
+  const std::string out = rows();
+  const size_t tab = out.find("  Tables:"), sym = out.find("\nSymbol table\n"),
+               zql = out.find(" zql ", sym), def = out.find("\nDefine table\n"),
+               zqd = out.find(" zqd ", def), rel = out.find("\nRelocation table\n");
+  ASSERT_NE(sym, std::string::npos) << out;
+  ASSERT_NE(def, std::string::npos) << out;
+  EXPECT_LT(tab, sym);
+  EXPECT_LT(sym, zql);
+  EXPECT_LT(zql, def);
+  EXPECT_LT(def, zqd);
+  EXPECT_LT(zqd, rel);
+  EXPECT_NE(rel, std::string::npos);
+  // A define entry: flags 8, its text's length as the value.
+  const size_t line = out.rfind('\n', zqd) + 1;
+  int n = -1, flags = 0, ws = -1;
+  long value = 0, addr = 0;
+  char name[16] = "";
+  ASSERT_EQ(std::sscanf(out.c_str() + line, "%d %15s %d %d %ld %ld", &n, name, &flags, &ws, &value, &addr), 6);
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(flags & 0xFFFE, 8);
+  EXPECT_EQ(value, 1);
+  EXPECT_GT(addr, 0);
+}

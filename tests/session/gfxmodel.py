@@ -13,6 +13,7 @@ that the program does in 32-bit floats is done in numpy float32 here.
         compares the raw image the session wrote with the model
         (options: gflags, zimage=FILE:BITS, zinit, base=FILE, value)
 """
+import math
 import random
 import struct
 import sys
@@ -85,6 +86,8 @@ class Model:
         self.lastcode = 0
         self.lastclip = 0
         self.zvalue = 0
+        self.penwidth = 1
+        self.recs = []
         self.ox, self.oy, self.ww, self.wh = 0, 0, w, h   # the window drawn into
 
     # pixels
@@ -318,50 +321,196 @@ class Model:
             d += a2 - py
 
     # records
-    def redraw(self, recs, mode=0):
-        self.lastcode = 0
-        for i, (x, y, z, code, w, col) in enumerate(recs):
-            if code == 0 or code > 6:
-                if code == 10:
-                    if i < 1 or self.lastcode == 0 or self.lastcode > 6:
-                        self.vmove([x, y, z])      # drawn as a move
-                        self.prev = [x, y, z]
-                        self.lastcode = 2
-                        continue
-                    if self.limits(self.prev) == 0:
-                        self.ellips(self.prev, x, y, col, z)
-                self.lastcode = code
-                continue
-            pt = [x, y, z]
-            if code >= 4:
-                code -= 3
-                pt = [i16(pt[k] + self.last[k]) for k in range(3)]
+    def getpt(self, rec):
+        """A record read in draw mode: relative codes resolved, and the
+        last absolute point following every record below code 8."""
+        x, y, z, code, w, col = rec
+        pt = [x, y, z]
+        if 4 <= code <= 6:
+            code -= 3
+            pt = [i16(pt[k] + self.last[k]) for k in range(3)]
+        if code < 8:
             self.last = list(pt)
-            if code == 1 and (i < 1 or self.lastcode == 0 or self.lastcode > 6):
-                code = 2
-            frm = list(self.prev)
-            self.prev = list(pt)
-            wd = w if w else 1
-            if code == 3 and wd > 1:
-                if self.limits(pt) == 0:
-                    self.ellips(pt, wd, wd, col, 1)
-                self.lastcode = 3
-                continue
-            if code == 2:
-                self.vmove(pt)
-            else:
-                a = list(pt) if code == 3 else frm
-                b = list(pt)
-                c = self.iclip(a, b)
-                self.lastclip = c
-                if c < 0:
-                    self.lastcode = code
-                    continue
+        return code, pt
+
+    def redraw(self, recs, mode=0):
+        """Draws the records as redraw does; False when a text cut short
+        ended it."""
+        self.lastcode = 0
+        self.recs = recs
+        i = 0
+        while i < len(recs):
+            k = self.vdraw(i)
+            if k is None:
+                return False
+            i += k
+        return True
+
+    def vdraw(self, i):
+        recs = self.recs
+        x, y, z, _, w, col = recs[i]
+        code, pt = self.getpt(recs[i])
+        if code == 8:
+            want, nxt = (max(x, 0) + 5) // 6, i + 1
+            while nxt - i - 1 < want and nxt < len(recs) and recs[nxt][3] == 8:
+                nxt += 1
+            if nxt - i - 1 < want:
+                return None                        # error 110
+            self.lastcode = 8
+            return nxt - i
+        if code in (1, 10) and (i < 1 or self.lastcode == 0 or self.lastcode > 6):
+            code = 2                               # drawn as a move
+        if code == 10:
+            if self.limits(self.prev) == 0:
+                self.ellips(self.prev, x, y, col, z)
+            self.lastcode = 10
+            return 1
+        if code in (11, 12):
+            nxt, normal, colour = i + 1, None, col
+            if i + 1 < len(recs) and recs[i + 1][3] == 7:
+                px, py, pz, _, pw, pc = recs[i + 1]
+                nxt, normal = i + 2, [px, py, pz]
+                if pw and pz < 0:
+                    colour, normal = pc, [-px, -py, -pz]
+            if code == 12:
+                self.fill(range(i + x, min(i + x + y, len(recs))) if i + x >= 0 else [], colour, z)
+            elif normal is not None and normal[2] >= 0:
+                tri = [self.vabs(i + d) for d in (x, y, z)]
+                if None not in tri:
+                    self.fill([(p[0], p[1], p[2], 2 if k == 0 else 1, 0, 0) for k, p in enumerate(tri)], colour, 0)
+            self.lastcode = code
+            return nxt - i
+        if code == 15:
+            t = x
+            if t & 32 and 500 < z:
+                t = 16
+            nxt = i + 1
+            if t & 16:
+                nxt = i + y - (2 if t == 20 else 0)
+            self.lastcode = 15
+            return max(nxt - i, 1)
+        if not 1 <= code <= 3:
+            self.lastcode = code
+            return 1
+        frm = list(self.prev)
+        self.prev = list(pt)
+        wd = w if w else 1
+        if code == 3 and wd > 1:
+            if self.limits(pt) == 0:
+                self.ellips(pt, wd, wd, col, 1)
+            self.lastcode = 3
+            return 1
+        if code == 2:
+            self.vmove(pt)
+        else:
+            a = list(pt) if code == 3 else frm
+            b = list(pt)
+            c = self.iclip(a, b)
+            self.lastclip = c
+            if c >= 0:
                 if c != 0 or code == 3:
                     self.vmove(a)
                 self.vline(b, col)
                 self.pen = list(b)
-            self.lastcode = code
+        self.lastcode = code
+        return 1
+
+    def vabs(self, i):
+        """The absolute point of record i (relative ones added up back to
+        the absolute point before them)."""
+        if not 0 <= i < len(self.recs):
+            return None
+        x, y, z, code = self.recs[i][:4]
+        p = [x, y, z]
+        if 4 <= code <= 6:
+            for j in range(i - 1, -1, -1):
+                c = self.recs[j][3]
+                if 1 <= c <= 6:
+                    p = [p[k] + self.recs[j][k] for k in range(3)]
+                if 1 <= c <= 3:
+                    break
+        return [i16(v) for v in p]
+
+    # the filler
+    def fill(self, run, colour, open_):
+        """The outline of a run of records (indices, or records) and its
+        inside: each edge's crossings with the rows it spans (its lower
+        end's row left out, horizontal edges none), at the first pixel its
+        walk puts in the row, x kept just beside the box; rows of an odd
+        count lose their last crossing; spans between pairs, every
+        penwidth-th row."""
+        rows = min(BOX[1][1] + 1, 640)
+        rlo, rhi, xlo, xhi = max(BOX[0][1], 0), rows - 1, BOX[0][0], BOX[1][0]
+        cross = {}
+        xs, ys = [], []                   # the vertices' x and y
+
+        def edge(a, b):
+            p, q = list(a), list(b)
+            if self.iclip(p, q) >= 0:
+                self.vmove(p)
+                self.vline(q, colour)
+            if a[1] == b[1]:
+                return
+            ytop, ybot = min(a[1], b[1]), max(a[1], b[1])
+            if ybot <= rlo or ytop > rhi:
+                return
+            ls = self.linprm(a, b)
+            x, y, err, xmaj, last = ls['x'], ls['y'], ls['err'], ls['kind'] < 1, None
+            for _ in range(ls['count']):
+                if y != last:
+                    last = y
+                    if ytop <= y < ybot and rlo <= y <= rhi:
+                        z = self.zat(ls, x if xmaj else y)
+                        cross.setdefault(y, []).append((min(max(x, xlo - 1), xhi + 1), z))
+                if err < 0:
+                    err += ls['inc']
+                elif xmaj:
+                    y += ls['step']
+                    err += ls['dec']
+                else:
+                    x += ls['step']
+                    err += ls['dec']
+                if xmaj:
+                    x += 1
+                else:
+                    y += 1
+
+        have, first, prev = False, None, None
+        for r in run:
+            rec = self.recs[r] if isinstance(r, int) else r
+            code, p = self.getpt(rec)
+            if code in (1, 2):
+                xs.append(p[0])
+                ys.append(p[1])
+                if have and code == 1:
+                    edge(prev, p)
+                else:
+                    if have and open_ <= 0:
+                        edge(prev, first)
+                    first, have = p, True
+                prev = p
+                continue
+            if have and open_ <= 0:
+                edge(prev, first)
+            have = False
+        if have and open_ <= 0:
+            edge(prev, first)
+        if not xs or max(ys) < rlo or min(ys) > rhi or max(xs) < xlo or min(xs) > xhi:
+            return
+        g, self.g = self.g, self.g & ~(0x1800 | 0x38 | 0x2000)
+        for r in range(max(min(ys), rlo), min(max(ys), rhi) + 1, max(self.penwidth, 1)):
+            c = cross.get(r, [])
+            if len(c) < 2:
+                continue
+            if len(c) & 1:
+                c = c[:-1]
+            c = sorted(c, key=lambda s: s[0])
+            for (x0, z0), (x1, z1) in zip(c[0::2], c[1::2]):
+                x0, x1 = max(x0, xlo), min(x1, xhi)
+                if x0 <= x1:
+                    self.vmove([x0, r, z0])
+                    self.vline([x1, r, z1], colour)
+        self.g = g
 
 
 # ---- the records of each test -------------------------------------------------
@@ -431,6 +580,68 @@ def gen(name):
         r += text(500, 50, 'Longer text', 10, 0, 60)
         # a header that promises more text than follows
         r += [(600, 250, 0, 2, 0, 0), (10, 10, 0, 8, 0, 70), (0x4241, 0x4443, 0x4645, 8, 0, 70), (5, 5, 0, 1, 0, 80)]
+    elif name == 'fills':
+        def poly(pts, col, open_=-1, rel=False, param=None):
+            out, p0 = [], pts[0]
+            out.append((p0[0], p0[1], 0, 2, 0, 0))
+            for k, q in enumerate(pts[1:]):
+                if q is None:                       # a new contour
+                    continue
+                if k + 1 < len(pts) and pts[k] is None:
+                    out.append((q[0], q[1], 0, 2, 0, 0))
+                elif rel:
+                    out.append((q[0] - pts[k][0], q[1] - pts[k][1], 0, 4, 0, col))
+                else:
+                    out.append((q[0], q[1], 0, 1, 0, col))
+            n = len(out)
+            out.append((-n, n, open_, 12, 0, col))
+            out.append(param if param else (0, 0, 20, 7, 0, 0))
+            out.append((2, 0, 0, 15, 0, 0))
+            return out
+        r += poly([(20, 20), (90, 30), (70, 90), (10, 60)], 50)                  # convex
+        r += poly([(120, 20), (200, 20), (200, 90), (160, 50), (120, 90)], 60)   # concave
+        star = [(300 + round(60 * math.cos(math.radians(90 + 144 * k))),
+                 60 + round(50 * math.sin(math.radians(90 + 144 * k)))) for k in range(5)]
+        r += poly(star, 70)                                                      # pentagram: hollow centre
+        r += poly([(400, 10), (500, 10), (500, 100), (400, 100), None, (430, 40), (470, 40), (450, 80)], 80)
+        r += poly([(540, 10), (600, 10), (570, 40), None, (540, 70), (600, 70), (570, 110)], 90)  # stacked
+        r += poly([(-40, 150), (60, 130), (30, 250), (-30, 420)], 100)           # past the left and bottom
+        r += poly([(990, 200), (1100, 170), (1060, 300)], 110)                  # past the right edge
+        r += poly([(-90, -90), (-10, -80), (-50, -10)], 120)                     # wholly outside
+        r += poly([(120, 150), (150, 200), (180, 150), (210, 200), (240, 150)], 130, open_=1)  # open
+        r += poly([(300, 150), (380, 150), (380, 230), (300, 230)], 140, rel=True)           # relative
+        r += poly([(420, 150), (520, 160), (470, 240)], 150, param=(1, 2, -3, 7, 1, 155))  # param's colour
+        r += poly([(560, 150), (600, 150), (600, 150), (580, 150)], 160)         # flat: the outline only
+        # tiles: three points and tiles of them; a tile facing away draws
+        # nothing, unless its parameter is in force (then in its colour)
+        r += [(650, 150, 0, 2, 0, 0), (750, 160, 0, 1, 0, 0), (700, 250, 0, 1, 0, 0), (2, 0, 0, 15, 0, 0)]
+        t = len(r)
+        r += [(-4, -3, -2, 11, 0, 170), (0, 0, 20, 7, 0, 0)]
+        r += [(-6, -5, -4, 11, 0, 180), (0, 0, -20, 7, 0, 0)]
+        r += [(780, 150, 0, 2, 0, 0), (860, 160, 0, 4, 0, 0), (-30, 80, 0, 4, 0, 0), (2, 0, 0, 15, 0, 0)]
+        r += [(-4, -3, -2, 11, 0, 190), (0, 0, -20, 7, 1, 195)]
+        # an end record that skips the object after it
+        r += [(18, 4, 0, 15, 0, 0), (880, 150, 0, 2, 0, 0), (1000, 250, 0, 1, 0, 250), (2, 0, 0, 15, 0, 0)]
+        assert t > 0
+    elif name == 'big':
+        # 1300 records: more than one block of the list
+        r += [(i % 1000, i // 4, i % 7, 2 if i % 2 == 0 else 1, i % 3, i % 256) for i in range(1300)]
+    elif name == 'shapes':
+        # a closed square of side 10, an open bend, a closed triangle
+        r += [(2, 0, 0, 15, 0, 0), (100, 100, 0, 2, 0, 0), (110, 100, 0, 1, 0, 9), (110, 110, 0, 1, 0, 9),
+              (100, 110, 0, 1, 0, 9), (100, 100, 0, 1, 0, 9), (2, 0, 0, 15, 0, 0)]
+        r += [(200, 100, 0, 2, 0, 0), (230, 100, 0, 1, 0, 9), (230, 140, 0, 1, 0, 9), (2, 0, 0, 15, 0, 0)]
+        r += [(300, 100, 0, 2, 0, 0), (300, 130, 0, 1, 0, 9), (340, 100, 0, 1, 0, 9), (302, 98, 0, 1, 0, 9),
+              (2, 0, 0, 15, 0, 0)]
+    elif name == 'rings':
+        # two rings and an apex, each after an end record: a surface's outlines
+        for (rad, z, n) in ((100, 0, 12), (50, 60, 8), (0, 120, 1)):
+            r.append((2, 0, 0, 15, 0, 0))
+            for k in range(n + (1 if n > 1 else 0)):
+                a = 2 * math.pi * (k % n) / n
+                r.append((300 + round(rad * math.cos(a)), 170 + round(rad * math.sin(a) * 0.8), z,
+                          2 if k == 0 else 1, 0, 40))
+        r.append((2, 0, 0, 15, 0, 0))
     else:
         raise SystemExit('unknown test ' + name)
     return r
@@ -489,6 +700,7 @@ def main():
     if 'win' in opt:
         m.ox, m.oy = map(int, opt['win'].split(','))
         m.ww, m.wh = w - m.ox, h - m.oy
+    m.penwidth = int(opt.get('penwidth', '1'))
     passes = int(opt.get('passes', '1'))
     for _ in range(passes):
         m.redraw(readvec(vec))

@@ -60,3 +60,25 @@ TEST(Clocks, DateAndTimeOfDayPacking) {
   EXPECT_EQ(t[3], 234);
   EXPECT_STREQ(datestr(), "12/05 10:01:01");
 }
+
+TEST(Clocks, VirtualDateFollowsTheCalendar) {
+  clock_set_virtual(true);  // 2026-12-05 10:00, a Saturday
+  const uint64_t day = 86400ull * 1000000000ull;
+  auto at = [](int y, int m, int d) { return d | m << 5 | y << 9; };
+  EXPECT_EQ(clock_local().weekday, 6);
+  clock_sleep_ns(26 * day);  // the last day of the year
+  EXPECT_EQ(gtime(nullptr), at(2026, 12, 31));
+  clock_sleep_ns(14 * 3600ull * 1000000000ull - 1000000ull);  // 23:59:59.999
+  EXPECT_EQ(gtime(nullptr), at(2026, 12, 31));
+  clock_sleep_ns(1000000ull);  // midnight: a new month and year
+  EXPECT_EQ(gtime(nullptr), at(2027, 1, 1));
+  EXPECT_EQ(clock_local().weekday, 5);  // a Friday
+  EXPECT_EQ(clock_local().hour, 0);
+  clock_sleep_ns(58 * day);
+  EXPECT_EQ(gtime(nullptr), at(2027, 2, 28));
+  clock_sleep_ns(day);  // 2027 is no leap year
+  EXPECT_EQ(gtime(nullptr), at(2027, 3, 1));
+  clock_sleep_ns(365 * day);
+  EXPECT_EQ(gtime(nullptr), at(2028, 2, 29));  // 2028 is
+  EXPECT_EQ(clock_local().weekday, 2);           // a Tuesday
+}

@@ -102,6 +102,26 @@ TEST_F(Events, Chkio) {
   EXPECT_EQ(chkio(0), 0);
 }
 
+TEST_F(Events, ChkioLeavesKeysQueuedWhenTheBufferIsFull) {
+  for (int i = 0; i < 98; i++) pushkey('a');
+  post(WM_CHAR, 'x');
+  post(WM_CHAR, 'y');
+  post(WM_CHAR, 3, MK_CTRL);
+  // Full: the typed keys stay queued, the Ctrl-C behind them is served.
+  EXPECT_EQ(chkio(0), 3);
+  EXPECT_TRUE(state & ST_INTR);
+  EXPECT_EQ(chkio(0), 0);
+  state = 0;
+  int n = 0;
+  while (peek()) n++;
+  EXPECT_EQ(n, 98);
+  // Room again: the waiting keys come in their order.
+  EXPECT_EQ(chkio(0), 'x');
+  EXPECT_EQ(chkio(0), 'y');
+  EXPECT_EQ(getkey(0), 'x');
+  EXPECT_EQ(getkey(0), 'y');
+}
+
 TEST_F(Events, WindowProcedureMakesKeyEvents) {
   // Key-down messages go through the virtual-key table; keys without an
   // entry come as characters instead.

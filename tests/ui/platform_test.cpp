@@ -57,6 +57,31 @@ TEST(Wm, HandlesZOrderAndHitTesting) {
   wm_destroy(c);
 }
 
+TEST(Face, DescendersGoBelowTheBaseline) {
+  // The lowest row with ink (of 16); the baseline is row 13.
+  auto bottom = [](unsigned char c) {
+    int b = -1;
+    for (int y = 0; y < 16; y++)
+      if (facerow(c, y)) b = y;
+    return b;
+  };
+  auto top = [](unsigned char c) {
+    for (int y = 0; y < 16; y++)
+      if (facerow(c, y)) return y;
+    return -1;
+  };
+  for (unsigned char c : {'a', 'o', 'x', 'A', 'Z', 'b', 'd', '0', '.'}) EXPECT_EQ(bottom(c), 13) << c;
+  for (unsigned char c : {'g', 'j', 'p', 'q', 'y'}) EXPECT_EQ(bottom(c), 15) << c;
+  // The bodies of g, p, q and y stand on the x-height as a and o do.
+  for (unsigned char c : {'g', 'p', 'q', 'y', 'a', 'o'}) EXPECT_EQ(top(c), 4) << c;
+  EXPECT_EQ(top('A'), 0);
+  EXPECT_EQ(facerow('j', 14), 0x0C << 2);
+  EXPECT_EQ(facerow('p', 15), 0x10 << 2);
+  EXPECT_EQ(facerow('g', 13), 0x01 << 2);  // the stem on the baseline
+  EXPECT_EQ(facerow('g', 16), 0);
+  EXPECT_EQ(facerow('g', -1), 0);
+}
+
 TEST(Wm, SurfacesTextAndImageFiles) {
   Surface s;
   s.resize(40, 20, 0xFFFFFF);

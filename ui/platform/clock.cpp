@@ -1,5 +1,6 @@
 #include "ui/platform/clock.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -64,13 +65,17 @@ LocalTime clock_local() {
   decide();
   LocalTime lt{};
   if (mode == 1) {
-    // The virtual clock starts at 2026-12-05 10:00:00.000, a Saturday.
+    // The virtual clock starts at 2026-12-05 10:00:00.000, a Saturday; the
+    // date follows the calendar (months, leap years) as its days pass.
+    using namespace std::chrono;
     uint64_t ms = virt_ns / 1000000ull;
     uint64_t day_ms = 10ull * 3600000ull + ms;
-    lt.year = 2026;
-    lt.month = 12;
-    lt.day = 5 + static_cast<int>(day_ms / 86400000ull);
-    lt.weekday = static_cast<int>((6 + day_ms / 86400000ull) % 7);
+    const sys_days d = sys_days{year{2026} / December / 5} + days{static_cast<int64_t>(day_ms / 86400000ull)};
+    const year_month_day ymd{d};
+    lt.year = static_cast<int>(ymd.year());
+    lt.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+    lt.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+    lt.weekday = static_cast<int>(weekday{d}.c_encoding());
     day_ms %= 86400000ull;
     lt.hour = static_cast<int>(day_ms / 3600000ull);
     lt.minute = static_cast<int>(day_ms / 60000ull % 60);

@@ -1,0 +1,24 @@
+# Set-up shared by the drawing benchmarks that compare with OpenCV: sourced
+# with the script's name and its arguments [build folder] [runs]. Sets
+# root, build, runs, bin (the program), py (a python3 with cv2 and numpy)
+# and work (a temporary folder, removed at the end, holding timed.imp: one
+# redraw of the list timed inside the program, printed as "NAME seconds").
+name=$1
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$(cd "${2:-$root/build}" && pwd)
+runs=${3:-5}
+bin=$build/pelix
+[ -x "$bin" ] || { echo "$name: no program at $bin" >&2; exit 1; }
+py=
+for p in /usr/bin/python3 python3; do
+  if command -v "$p" >/dev/null && "$p" -c 'import cv2, numpy' 2>/dev/null; then py=$p; break; fi
+done
+[ -n "$py" ] || { echo "$name: no python3 with cv2 (apt-get install python3-opencv)" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cat > "$work/timed.imp" <<'IMP'
+time(0)
+redraw 0 0
+t = time(1)
+ftype "%s %.4f\n" $1 t
+IMP

@@ -1,0 +1,349 @@
+// The scanline polygon filler.
+#include "graphics/fill.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "core/element.h"
+#include "core/memory.h"
+#include "core/output.h"
+#include "core/state.h"
+#include "graphics/drawstate.h"
+#include "graphics/pen.h"
+#include "graphics/veclist.h"
+#include "graphics/writers.h"
+#include "ui/events.h"
+
+PtrRec* fillst = nullptr;
+
+namespace {
+
+constexpr int MAXROWS = 640;          // rows of the slot table at most
+constexpr int64_t RESERVE = 8192;     // low-stack words left free beside the pool
+constexpr int64_t POOLMAX = 1 << 24;  // bytes of the pool at most
+constexpr int POLLROWS = 16;          // rows between input polls
+constexpr int MASKMAX = 32768;        // bytes of a mask: below this
+
+// The edges of a mask's outline (screen points), set into the mask with
+// the spans.
+struct Edge {
+  int16_t a[3], b[3];
+};
+std::vector<Edge> medges;
+
+// The row band of the drawing box that the table covers, and its x range.
+struct Band {
+  int rlo, rhi;  // rows rlo..rhi
+  int xlo, xhi;
+};
+Band band(int rows) {
+  return {std::max<int>(drwbox.min[1], 0), rows - 1, drwbox.min[0], drwbox.max[0]};
+}
+
+// Walks the line from a to b as the pen does, handing each pixel (x, y)
+// and the line state to f; f returns false to stop.
+template <class F>
+bool walk(const int16_t* a, const int16_t* b, F f) {
+  LnState ls;
+  linprm(a, b, &ls);
+  int32_t x = ls.x, y = ls.y;
+  int64_t err = ls.err;
+  const bool xmaj = ls.kind < LK_YMAJOR;
+  for (int32_t i = 0; i < ls.count; i++) {
+    if (!f(x, y, ls)) return false;
+    if (err < 0) {
+      err += ls.inc;
+    } else {
+      if (xmaj)
+        y += ls.step;
+      else
+        x += ls.step;
+      err += ls.dec;
+    }
+    if (xmaj)
+      x++;
+    else
+      y++;
+  }
+  return true;
+}
+
+// Appends the crossings of one edge (screen points): for each row from the
+// upper end's down to the row above the lower end's, the first pixel the
+// line walk puts in that row, with its z; x limited to the box.
+bool crossings(const int16_t* a, const int16_t* b, FillSlot* pool, int32_t cap, int32_t* used, FillRows* t,
+               const Band& bd) {
+  if (a[1] == b[1]) return true;
+  const int ytop = std::min(a[1], b[1]), ybot = std::max(a[1], b[1]);
+  if (ybot <= bd.rlo || ytop > bd.rhi) return true;
+  int lastrow = INT32_MIN;
+  return walk(a, b, [&](int32_t x, int32_t y, const LnState& ls) {
+    if (y == lastrow) return true;
+    lastrow = y;
+    if (y < ytop || y >= ybot || y < bd.rlo || y > bd.rhi) return true;
+    if (*used >= cap) {
+      error(0, 114);
+      return false;
+    }
+    const int m = ls.kind < LK_YMAJOR ? x : y;
+    const int32_t z = ls.zbase + ftrunc(static_cast<float>(m) * ls.zslope + ls.round);
+    FillSlot& s = pool[*used];
+    s.x = static_cast<int16_t>(std::clamp(x, bd.xlo - 1, bd.xhi + 1));
+    s.z = static_cast<int16_t>(std::clamp(z, -32768, 32767));
+    s.next = -1;
+    if (t->last[y] >= 0)
+      pool[t->last[y]].next = *used;
+    else
+      t->first[y] = *used;
+    t->last[y] = *used;
+    t->count[y]++;
+    (*used)++;
+    return true;
+  });
+}
+
+// Sets bit (x, y) of a mask whose rows are w bits from x0, y0.
+inline void mbit(uint8_t* m, int w, int h, int x0, int y0, int x, int y) {
+  const int cx = x - x0, cy = y - y0;
+  if (cx < 0 || cx >= w || cy < 0 || cy >= h) return;
+  const int64_t k = static_cast<int64_t>(cy) * w + cx;
+  m[k >> 3] = static_cast<uint8_t>(m[k >> 3] | (0x80 >> (k & 7)));
+}
+
+}  // namespace
+
+int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillRows* tab, uint32_t colour, int mode,
+           int* fx, int* lx, int* lastrow, int open) {
+  *fx = 9999;
+  *lx = 0;
+  *lastrow = -1;
+  const Band bd = band(tab->rows);
+  const int g = gflags;
+  const bool notx = g & 1;
+  const bool rot = !notx && (g & 0x38) && !(g & 0x10);
+  const bool flip = !notx && (g & 0x2000) && !rot;
+  const int32_t end = count < 1 ? vreccnt(fillst) : start + count;
+  int32_t used = 0;
+  int ylo = INT32_MAX, yhi = INT32_MIN, xlo = INT32_MAX, xhi = INT32_MIN;
+  bool have = false, seen = false, ok = true;
+  int16_t first[3] = {}, prev[3] = {}, rfirst[3] = {}, rprev[3] = {};
+  if (mode == FILL_MASK) medges.clear();
+
+  // The screen point of a record's point.
+  auto scr = [&](const int16_t* p, int16_t* out) {
+    if (rot) {
+      int16_t r[3];
+      std::memcpy(out, vrotat(p, r), 6);
+    } else {
+      std::memcpy(out, p, 6);
+    }
+    if (flip) out[1] = static_cast<int16_t>(drworg[5] - out[1]);
+    xlo = std::min<int>(xlo, out[0]);
+    xhi = std::max<int>(xhi, out[0]);
+    ylo = std::min<int>(ylo, out[1]);
+    yhi = std::max<int>(yhi, out[1]);
+  };
+  auto edge = [&](const int16_t* ra, const int16_t* rb, const int16_t* a, const int16_t* b) {
+    if (mode >= 0) {
+      int16_t p[3], q[3];
+      std::memcpy(p, ra, 6);
+      std::memcpy(q, rb, 6);
+      if (iclip(p, q) >= 0) {
+        vmove(p);
+        vline(q, colour, mode);
+      }
+    } else if (mode == FILL_MASK) {
+      Edge e;
+      std::memcpy(e.a, a, 6);
+      std::memcpy(e.b, b, 6);
+      medges.push_back(e);
+    }
+    if (!crossings(a, b, pool, poolsize, &used, tab, bd)) ok = false;
+  };
+  auto close = [&]() {
+    if (have && open <= 0) edge(rprev, rfirst, prev, first);
+    have = false;
+  };
+
+  for (int32_t i = start; i < end && ok; i++) {
+    if (stopped()) return -1;
+    uint8_t e[12];
+    if (!getvec(fillst, i, e, 1)) break;
+    const int code = e[0];
+    const int16_t raw[3] = {vget16(e + 4), vget16(e + 6), vget16(e + 8)};
+    if (code == VC_LINE || code == VC_MOVE) {
+      int16_t p[3];
+      scr(raw, p);
+      seen = true;
+      if (have && code == VC_LINE) {
+        edge(rprev, raw, prev, p);
+      } else {
+        close();
+        std::memcpy(first, p, 6);
+        std::memcpy(rfirst, raw, 6);
+        have = true;
+      }
+      std::memcpy(prev, p, 6);
+      std::memcpy(rprev, raw, 6);
+      continue;
+    }
+    close();
+    if (count < 1 && seen) break;
+  }
+  if (ok) close();
+  if (!ok || stopped()) return -1;
+  if (yhi < bd.rlo || ylo > bd.rhi || xhi < bd.xlo || xlo > bd.xhi) return -1;
+  *fx = std::max(xlo, bd.xlo);
+  *lx = std::min(xhi, bd.xhi);
+  *lastrow = std::min(yhi, bd.rhi);
+  const int fr = std::max(ylo, bd.rlo);
+  if ((trcmsk & 56) == 56) {
+    jprintf(dbglun, "Filled %d slots", static_cast<int>(used));
+    for (int r = fr; r <= *lastrow; r++) {
+      jprintf(dbglun, "\n%3d: %3d=", r, static_cast<int>(tab->count[r]));
+      int32_t s = tab->first[r];
+      for (int k = 0; k < 5 && s >= 0; k++, s = pool[s].next) jprintf(dbglun, " %5d %5d/", pool[s].x, pool[s].z);
+    }
+    jprintf(dbglun, "\n");
+  }
+  return fr;
+}
+
+int sltsrt(int32_t count, int32_t head, FillSlot* pool) {
+  // An insertion sort of the chain's values (the links stay): every
+  // crossing of the row ends in its place, however many there are, and
+  // equal x keep their order.
+  static std::vector<FillSlot> v;
+  v.clear();
+  for (int32_t s = head; s >= 0 && static_cast<int32_t>(v.size()) < count; s = pool[s].next) v.push_back(pool[s]);
+  for (size_t i = 1; i < v.size(); i++) {
+    if (stopped()) return 0;
+    const FillSlot t = v[i];
+    size_t j = i;
+    for (; j > 0 && v[j - 1].x > t.x; j--) v[j] = v[j - 1];
+    v[j] = t;
+  }
+  size_t k = 0;
+  for (int32_t s = head; s >= 0 && k < v.size(); s = pool[s].next, k++) {
+    pool[s].x = v[k].x;
+    pool[s].z = v[k].z;
+  }
+  return 0;
+}
+
+uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int mode, int fx, int lx, int lastrow) {
+  const int step = penwidth > 0 ? penwidth : 1;
+  const bool mask = mode == FILL_MASK;
+  const int w = lx - fx + 1, h = lastrow - first + 1;
+  static std::vector<uint8_t> mbuf;
+  if (mask) {
+    if (w < 1 || h < 1 || static_cast<int64_t>(w) * h > static_cast<int64_t>(MASKMAX - 1) * 8) return nullptr;
+    mbuf.assign(static_cast<size_t>((static_cast<int64_t>(w) * h + 7) / 8), 0);
+  }
+  int since = 0;
+  for (int r = first; r <= lastrow && r < tab->rows && !stopped(); r += step) {
+    int32_t n = tab->count[r];
+    if (n < 2) continue;
+    // An odd count drops its last crossing.
+    if (n & 1) {
+      int32_t s = tab->first[r];
+      for (int32_t k = 0; k < n - 2; k++) s = pool[s].next;
+      pool[s].next = -1;
+      tab->last[r] = s;
+      n--;
+      tab->count[r] = n;
+    }
+    sltsrt(n, tab->first[r], pool);
+    if ((trcmsk & 40) == 40) {
+      jprintf(dbglun, "\nSorted %d slots", static_cast<int>(n));
+      for (int32_t s = tab->first[r]; s >= 0; s = pool[s].next) jprintf(dbglun, " %5d ", pool[s].x);
+    }
+    for (int32_t s = tab->first[r]; s >= 0 && pool[s].next >= 0; s = pool[pool[s].next].next) {
+      const FillSlot& a = pool[s];
+      const FillSlot& b = pool[a.next];
+      if (mask) {
+        for (int x = std::max<int>(a.x, fx); x <= std::min<int>(b.x, lx); x++) mbit(mbuf.data(), w, h, fx, first, x, r);
+      } else {
+        // Crossings beyond the box lie just outside it: the span stops at
+        // its edge.
+        const int x0 = std::max<int>(a.x, drwbox.min[0]), x1 = std::min<int>(b.x, drwbox.max[0]);
+        if (x0 > x1) continue;
+        const int16_t p[3] = {static_cast<int16_t>(x0), static_cast<int16_t>(r), a.z};
+        int16_t q[3] = {static_cast<int16_t>(x1), static_cast<int16_t>(r), b.z};
+        vmove(p);
+        vline(q, colour, mode);
+      }
+    }
+    if (mask && (trcmsk & 8)) {
+      char bits[65];
+      const int64_t k0 = static_cast<int64_t>(r - first) * w;
+      for (int k = 0; k < 64; k++) {
+        const int64_t k1 = k0 + k;
+        bits[k] = k < w && (mbuf[static_cast<size_t>(k1 >> 3)] & (0x80 >> (k1 & 7))) ? '1' : '0';
+      }
+      bits[64] = 0;
+      jprintf(dbglun, "Bits: %s\n", bits);
+    }
+    if (++since >= POLLROWS) {
+      since = 0;
+      chkio(0);
+    }
+  }
+  if (!mask) return nullptr;
+  // The outline's own pixels belong to the mask too.
+  for (const Edge& e : medges)
+    walk(e.a, e.b, [&](int32_t x, int32_t y, const LnState&) {
+      mbit(mbuf.data(), w, h, fx, first, x, y);
+      return true;
+    });
+  return mbuf.data();
+}
+
+uint8_t* paint(int32_t start, int32_t count, uint32_t colour, int mode, int open, int16_t* box) {
+  const int rows = std::min<int>(drwbox.max[1] + 1, MAXROWS);
+  if (rows < 1) return nullptr;
+  std::vector<int32_t> cnt(static_cast<size_t>(rows), 0), fst(static_cast<size_t>(rows), -1),
+      lst(static_cast<size_t>(rows), -1);
+  FillRows tab{rows, cnt.data(), fst.data(), lst.data()};
+  // The slot pool: the free low stack, less a reserve for the blocks that
+  // reading the list may need.
+  const int32_t keep = scrtop;
+  const int64_t gap = static_cast<int64_t>(lstk.lowest) - scrtop - RESERVE;
+  uint32_t bytes = 0;
+  FillSlot* pool = nullptr;
+  if (gap > 0) pool = static_cast<FillSlot*>(grbstk(&bytes, -static_cast<int>(std::min(gap * 4, POOLMAX)) - 1));
+  const auto cap = static_cast<int32_t>(bytes / sizeof(FillSlot));
+  int fx = 0, lx = 0, last = -1;
+  const int first = filslT(start, count, pool, cap, &tab, colour, mode, &fx, &lx, &last, open);
+  uint8_t* out = nullptr;
+  if (first >= 0) {
+    // The crossings are screen points already: the spans are drawn without
+    // fat pixels, rotation or flip.
+    const int16_t g = gflags;
+    gflags = static_cast<int16_t>(g & ~(0x1800 | 0x0038 | 0x2000));
+    setpxf(gflags);
+    const bool mask = mode == FILL_MASK;
+    if (mask && ((lx - fx + 1) & 1)) lx++;
+    const uint8_t* m = DRwslt(pool, first, &tab, colour, mode, fx, lx, last);
+    gflags = g;
+    setpxf(g);
+    scrtop = keep;
+    if (mask) {
+      if (box) {
+        box[0] = static_cast<int16_t>(fx);
+        box[1] = static_cast<int16_t>(first);
+        box[2] = static_cast<int16_t>(lx);
+        box[3] = static_cast<int16_t>(last);
+      }
+      if (m) {
+        const size_t n = static_cast<size_t>((static_cast<int64_t>(lx - fx + 1) * (last - first + 1) + 7) / 8);
+        out = static_cast<uint8_t*>(getbuf(static_cast<int32_t>(n)));
+        if (out) std::memcpy(out, m, n);
+      }
+    }
+    return out;
+  }
+  scrtop = keep;
+  return out;
+}

@@ -1,0 +1,254 @@
+// The AVI writer of movie recording (see avwrite.h for the file's layout).
+#include "graphics/movie/avwrite.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/output.h"
+#include "files/fileutil.h"
+
+namespace {
+
+constexpr uint32_t HDRL_AT = 12;   // LIST 'hdrl'
+constexpr uint32_t MOVI_AT = 212;  // LIST 'movi'
+constexpr uint32_t FIRST_AT = 224; // the first frame chunk
+constexpr uint32_t MOVI_FCC = MOVI_AT + 8;  // idx1 offsets count from here
+
+struct IdxEnt {
+  uint32_t off;   // from the 'movi' fourcc
+  uint32_t size;  // data bytes
+};
+
+// The writer state (avwstate).
+struct AvwState {
+  bool open = false;
+  std::string host, tmp;  // the file's host name and the temporary file
+  std::FILE* fp = nullptr;
+  uint32_t width = 0, height = 0, rate = 0, scale = 1;
+  uint32_t bufsize = 0;          // width x height x 4
+  std::vector<uint8_t> buf;      // the last frame written, rows bottom-up
+  uint32_t next = 0;             // the next frame index
+  uint64_t pos = FIRST_AT;       // where the next chunk goes
+  std::vector<IdxEnt> idx;       // one entry per index written
+  bool failed = false;           // a write failed: writing has stopped
+};
+AvwState avw;
+
+void put16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; i++) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void fcc(uint8_t* p, const char* f) { std::memcpy(p, f, 4); }
+
+// The 224 bytes in front of the first chunk, for a movie of len frames
+// whose 'movi' list holds movibytes after its size field.
+void header(uint8_t* h, uint32_t len, uint32_t movibytes, uint32_t filesize) {
+  std::memset(h, 0, FIRST_AT);
+  fcc(h, "RIFF");
+  put32(h + 4, filesize - 8);
+  fcc(h + 8, "AVI ");
+  uint8_t* l = h + HDRL_AT;
+  fcc(l, "LIST");
+  put32(l + 4, MOVI_AT - HDRL_AT - 8);
+  fcc(l + 8, "hdrl");
+  // avih.
+  uint8_t* a = l + 12;
+  fcc(a, "avih");
+  put32(a + 4, 56);
+  const uint64_t us = (uint64_t(1000000) * avw.scale + avw.rate / 2) / avw.rate;
+  put32(a + 8, static_cast<uint32_t>(us > 0xFFFFFFFFull ? 0xFFFFFFFFull : us));
+  const uint64_t bps = uint64_t(avw.bufsize) * avw.rate / avw.scale;
+  put32(a + 12, static_cast<uint32_t>(bps > 0xFFFFFFFFull ? 0xFFFFFFFFull : bps));
+  put32(a + 20, 0x10);  // the file has an index
+  put32(a + 24, len);
+  put32(a + 32, 1);     // streams
+  put32(a + 36, avw.bufsize);
+  put32(a + 40, avw.width);
+  put32(a + 44, avw.height);
+  // LIST 'strl'.
+  uint8_t* s = a + 64;
+  fcc(s, "LIST");
+  put32(s + 4, 4 + 64 + 48);
+  fcc(s + 8, "strl");
+  uint8_t* sh = s + 12;
+  fcc(sh, "strh");
+  put32(sh + 4, 56);
+  fcc(sh + 8, "vids");
+  put32(sh + 28, avw.scale);
+  put32(sh + 32, avw.rate);
+  put32(sh + 40, len);
+  put32(sh + 44, avw.bufsize);
+  put16(sh + 60, avw.width);   // rcFrame right
+  put16(sh + 62, avw.height);  // rcFrame bottom
+  uint8_t* sf = sh + 64;
+  fcc(sf, "strf");
+  put32(sf + 4, 40);
+  put32(sf + 8, 40);
+  put32(sf + 12, avw.width);
+  put32(sf + 16, avw.height);
+  put16(sf + 20, 1);
+  put16(sf + 22, 32);
+  // LIST 'movi'.
+  uint8_t* m = h + MOVI_AT;
+  fcc(m, "LIST");
+  put32(m + 4, movibytes);
+  fcc(m + 8, "movi");
+}
+
+// A write failed: reported once on the debug unit; nothing more is written.
+void wfail(uint32_t index) {
+  if (!avw.failed) jprintf(dbglun, "AVI write failed at frame %d\n", static_cast<int>(index));
+  avw.failed = true;
+}
+
+// Appends the chunk of index avw.next: the frame buffer, or empty.
+bool chunk(bool data) {
+  const uint32_t n = data ? avw.bufsize : 0;
+  // A RIFF file holds less than 4 GB.
+  if (avw.pos + 8 + n + 24ull * (avw.idx.size() + 1) + 8 > 0xFFFFFFFEull) {
+    wfail(avw.next);
+    return false;
+  }
+  uint8_t h[8];
+  fcc(h, "00db");
+  put32(h + 4, n);
+  if (std::fwrite(h, 1, 8, avw.fp) != 8 || (n && std::fwrite(avw.buf.data(), 1, n, avw.fp) != n)) {
+    wfail(avw.next);
+    return false;
+  }
+  avw.idx.push_back({static_cast<uint32_t>(avw.pos - MOVI_FCC), n});
+  avw.pos += 8 + n;
+  avw.next++;
+  return true;
+}
+
+void drop() {
+  if (avw.fp) std::fclose(avw.fp);
+  if (!avw.tmp.empty()) unlink(avw.tmp.c_str());
+  avw = AvwState{};
+}
+
+}  // namespace
+
+bool avwisopen() { return avw.open; }
+
+int64_t avwframe() { return avw.open ? avw.bufsize : 0; }
+
+int avwclos() {
+  if (!avw.open) return 0;
+  avw.open = false;
+  bool ok = !avw.failed && avw.fp;
+  if (ok) {
+    // The index.
+    const uint32_t len = static_cast<uint32_t>(avw.idx.size());
+    std::vector<uint8_t> ix(8 + 16 * static_cast<size_t>(len));
+    fcc(ix.data(), "idx1");
+    put32(ix.data() + 4, 16 * len);
+    for (uint32_t i = 0; i < len; i++) {
+      uint8_t* e = ix.data() + 8 + 16 * static_cast<size_t>(i);
+      fcc(e, "00db");
+      put32(e + 4, avw.idx[i].size ? 0x10 : 0);
+      put32(e + 8, avw.idx[i].off);
+      put32(e + 12, avw.idx[i].size);
+    }
+    const uint64_t total = avw.pos + ix.size();
+    uint8_t h[FIRST_AT];
+    header(h, len, static_cast<uint32_t>(avw.pos - MOVI_AT - 8), static_cast<uint32_t>(total));
+    ok = std::fwrite(ix.data(), 1, ix.size(), avw.fp) == ix.size() &&
+         std::fseek(avw.fp, 0, SEEK_SET) == 0 && std::fwrite(h, 1, FIRST_AT, avw.fp) == FIRST_AT;
+    ok = std::fclose(avw.fp) == 0 && ok;
+    avw.fp = nullptr;
+    if (ok) {
+      // The new file takes the usual permissions, not mkstemp's private ones.
+      const mode_t mask = umask(0);
+      umask(mask);
+      chmod(avw.tmp.c_str(), 0666 & ~mask);
+      ok = std::rename(avw.tmp.c_str(), avw.host.c_str()) == 0;
+    }
+    if (!ok) wfail(avw.next);
+    else avw.tmp.clear();
+  }
+  drop();
+  return ok ? 0 : -1;
+}
+
+int avwopen(const char* name, int width, int height, int rate, int, int scale) {
+  if (rate <= 0) {
+    // Finish: the last frame once more at the final number, then close.
+    if (avw.open) {
+      avwrite(avw.buf.data(), avw.bufsize, 0, width);
+      avwclos();
+    }
+    return 0;
+  }
+  avwclos();
+  const std::string host = name ? hostpath(name) : std::string();
+  if (host.empty()) return -1;
+  if (width < 1 || height < 1 || uint64_t(width) * uint64_t(height) * 4 > 0x7FFFFFFFull) return -2;
+  AvwState s;
+  s.host = host;
+  s.tmp = host + ".XXXXXX";
+  const int fd = mkstemp(s.tmp.data());
+  if (fd < 0) return -1;
+  s.fp = fdopen(fd, "wb");
+  if (!s.fp) {
+    close(fd);
+    unlink(s.tmp.c_str());
+    return -1;
+  }
+  s.width = static_cast<uint32_t>(width);
+  s.height = static_cast<uint32_t>(height);
+  s.rate = static_cast<uint32_t>(rate);
+  s.scale = static_cast<uint32_t>(scale < 1 ? 1 : scale);
+  s.bufsize = s.width * s.height * 4;
+  avw = std::move(s);
+  // Room for the headers, written when the recording closes.
+  uint8_t h[FIRST_AT] = {0};
+  if (std::fwrite(h, 1, FIRST_AT, avw.fp) != FIRST_AT) {
+    drop();
+    return -1;
+  }
+  try {
+    avw.buf.assign(avw.bufsize, 0);
+  } catch (...) {
+    drop();
+    return -3;
+  }
+  avw.open = true;
+  return 0;
+}
+
+int avwrite(const uint8_t* frame, int64_t bytes, int isnew, int number) {
+  if (!avw.open || !frame || bytes < avw.bufsize || avw.failed) return -1;
+  if (number >= 1) {
+    const uint32_t at = static_cast<uint32_t>(number - 1);
+    // Chunks go in index order: an index already passed writes nothing.
+    if (at < avw.next) return 0;
+    // Indices skipped over repeat the frame before them.
+    while (avw.next < at)
+      if (!chunk(false)) return -1;
+  }
+  bool changed = true;
+  if (isnew) {
+    changed = false;
+    const size_t rb = size_t(avw.width) * 4;
+    for (uint32_t r = 0; r < avw.height; r++) {
+      const uint8_t* src = frame + size_t(avw.height - 1 - r) * rb;
+      uint8_t* dst = avw.buf.data() + size_t(r) * rb;
+      if (std::memcmp(src, dst, rb) != 0) {
+        std::memcpy(dst, src, rb);
+        changed = true;
+      }
+    }
+  }
+  return chunk(changed) ? 0 : -1;
+}

@@ -1,0 +1,49 @@
+// Movie recording: an AVI file of one uncompressed 32-bit video stream,
+// written by our own RIFF code.
+//
+// The file is laid down as
+//   RIFF 'AVI '
+//     LIST 'hdrl' (bytes 12..211): avih (56 bytes), LIST 'strl' with strh
+//       (56 bytes, 'vids', handler 0) and strf (a 40-byte bitmap header,
+//       32 bits a pixel, rows bottom-up, biSizeImage 0)
+//     LIST 'movi' (at 212, first chunk at 224): one '00db' chunk per frame
+//       index, w x h x 4 bytes for a frame written, empty for a frame that
+//       repeats the one before (its number is used up all the same)
+//   idx1: one entry of 16 bytes per chunk, offsets counted from the 'movi'
+//       fourcc, key-frame flag 0x10 for a written frame, 0 for an empty one
+// so the file holds 232 + 24 x length + written x w x h x 4 bytes. The
+// frame count of avih and the length of strh are the highest index + 1.
+//
+// A recording goes to a temporary file beside the named one, renamed over
+// it when the recording is closed: a recording that fails leaves any old
+// file of that name as it was.
+#pragma once
+#include <cstdint>
+
+// Opens a recording of frames width x height at rate frames per scale
+// units of a second (a scale below 1 is 1); depth is not used. A recording
+// still open is closed first (its index and lengths written). Returns 0;
+// -1 when the file cannot be created, -2 when the frame size is no frame
+// (width or height below 1, or a frame past 2 GB), -3 when the frame
+// buffer cannot be had.
+// A rate of 0 or below finishes the open recording instead: the last frame
+// written goes once more to frame number width (0: the next index), then
+// the recording is closed. Returns 0.
+int avwopen(const char* name, int width, int height, int rate, int depth, int scale);
+// Adds a frame of top-down rows of 32-bit pixels (bytes: what the frame
+// holds). A frame number of 1 or more puts it at index number - 1; an
+// index below the next one writes nothing. With isnew nonzero the frame is
+// compared with the last one written and an equal frame writes an empty
+// chunk; with isnew 0 the last frame is written again. The next index
+// goes up by one for every frame taken. Returns 0; -1 when nothing is open,
+// the frame is missing or smaller than a frame, or writing has failed.
+// The first failed write prints "AVI write failed at frame %d" on the
+// debug unit and stops the recording's writing.
+int avwrite(const uint8_t* frame, int64_t bytes, int isnew, int number);
+// Closes the open recording: the index and the lengths are written and the
+// file takes its name. 0, or -1 when the file could not be completed (it
+// is then removed).
+int avwclos();
+// Whether a recording is open, and its frame size in bytes (0 when none).
+bool avwisopen();
+int64_t avwframe();

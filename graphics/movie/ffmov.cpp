@@ -1,0 +1,291 @@
+// The FFmpeg side of movie playback: a demuxer and a decoder per stream,
+// frames decoded forward and scaled to the size they are shown at.
+#include "graphics/movie/ffmov.h"
+
+#ifdef PELIX_HAVE_FFMPEG
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// The demuxer and decoder of one stream; the file's other streams are
+// skipped by the demuxer.
+struct Dec {
+  AVFormatContext* fmt = nullptr;
+  AVCodecContext* ctx = nullptr;
+  AVPacket* pkt = nullptr;
+  int index = -1;
+  bool eof = false;  // the decoder has given its last frame
+
+  bool open(const char* host, int idx, AVMediaType want) {
+    av_log_set_level(AV_LOG_QUIET);
+    if (avformat_open_input(&fmt, host, nullptr, nullptr) < 0) return false;
+    if (idx < 0 || idx >= static_cast<int>(fmt->nb_streams)) return false;
+    AVStream* st = fmt->streams[idx];
+    if (st->codecpar->codec_type != want) return false;
+    for (unsigned i = 0; i < fmt->nb_streams; i++)
+      if (static_cast<int>(i) != idx) fmt->streams[i]->discard = AVDISCARD_ALL;
+    const AVCodec* c = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!c) return false;
+    ctx = avcodec_alloc_context3(c);
+    pkt = av_packet_alloc();
+    if (!ctx || !pkt || avcodec_parameters_to_context(ctx, st->codecpar) < 0) return false;
+    ctx->pkt_timebase = st->time_base;
+    if (avcodec_open2(ctx, c, nullptr) < 0) return false;
+    index = idx;
+    return true;
+  }
+  void close() {
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+    avformat_close_input(&fmt);
+  }
+  // The next decoded frame into f: false at the end.
+  bool next(AVFrame* f) {
+    while (!eof) {
+      const int r = avcodec_receive_frame(ctx, f);
+      if (r == 0) return true;
+      if (r != AVERROR(EAGAIN)) {
+        eof = true;
+        break;
+      }
+      // Feed the decoder: packets of this stream; at the file's end, the
+      // flush that drains it.
+      int rd;
+      while ((rd = av_read_frame(fmt, pkt)) >= 0 && pkt->stream_index != index) av_packet_unref(pkt);
+      if (rd < 0) {
+        avcodec_send_packet(ctx, nullptr);
+      } else {
+        avcodec_send_packet(ctx, pkt);
+        av_packet_unref(pkt);
+      }
+    }
+    return false;
+  }
+  // Back to the key frame at or before ts (stream time base).
+  void seek(int64_t ts) {
+    av_seek_frame(fmt, index, ts, AVSEEK_FLAG_BACKWARD);
+    avcodec_flush_buffers(ctx);
+    eof = false;
+  }
+};
+
+int64_t fpts(const AVFrame* f) {
+  return f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+}
+
+}  // namespace
+
+struct FfVideo {
+  Dec d;
+  AVFrame* cur = nullptr;  // the frame shown for the last sample asked
+  AVFrame* nxt = nullptr;  // the frame decoded after it
+  int64_t cs = -1, ns = -1;  // their samples (-1: none)
+  SwsContext* sws = nullptr;
+};
+
+FfVideo* ffvopen(const char* host, int index) {
+  // A frame is read into a block of its own for every packet: blocks of
+  // frame size stay with the program instead of going back to the system
+  // and being faulted in again for the next frame.
+  static const bool kept = [] {
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    return true;
+  }();
+  (void)kept;
+  auto* v = new FfVideo;
+  v->cur = av_frame_alloc();
+  v->nxt = av_frame_alloc();
+  if (!v->cur || !v->nxt || !v->d.open(host, index, AVMEDIA_TYPE_VIDEO)) {
+    ffvclose(v);
+    return nullptr;
+  }
+  return v;
+}
+
+void ffvclose(FfVideo* v) {
+  if (!v) return;
+  v->d.close();
+  av_frame_free(&v->cur);
+  av_frame_free(&v->nxt);
+  sws_freeContext(v->sws);
+  delete v;
+}
+
+void ffvsize(const FfVideo* v, int* w, int* h) {
+  *w = v ? v->d.ctx->width : 0;
+  *h = v ? v->d.ctx->height : 0;
+}
+
+int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stride) {
+  if (!v || !out || dw < 1 || dh < 1) return -1;
+  if (stride < dw) stride = dw;
+  // A sample before the frame in hand, or far past it, starts again from
+  // the key frame before it.
+  if ((v->cs >= 0 && sample < v->cs) || (v->cs < 0 && v->ns > sample) || sample > std::max(v->cs, v->ns) + 64) {
+    v->d.seek(sample);
+    v->cs = v->ns = -1;
+  }
+  auto step = [&]() {
+    av_frame_unref(v->nxt);
+    v->ns = v->d.next(v->nxt) ? fpts(v->nxt) : -1;
+  };
+  if (v->ns < 0) step();
+  while (v->ns >= 0 && v->ns <= sample) {
+    std::swap(v->cur, v->nxt);
+    v->cs = v->ns;
+    step();
+  }
+  if (v->cs < 0) return -1;
+  const AVFrame* f = v->cur;
+  const auto pf = static_cast<AVPixelFormat>(f->format);
+  if (f->width == dw && f->height == dh && (pf == AV_PIX_FMT_BGRA || pf == AV_PIX_FMT_BGR0)) {
+    // Already the pixels shown: copied row by row without their fourth byte.
+    for (int y = 0; y < dh; y++) {
+      const auto* __restrict s = reinterpret_cast<const uint32_t*>(f->data[0] + int64_t(y) * f->linesize[0]);
+      uint32_t* __restrict o = out + size_t(y) * size_t(stride);
+      for (int x = 0; x < dw; x++) o[x] = s[x] & 0xFFFFFFu;
+    }
+    return 0;
+  }
+  v->sws = sws_getCachedContext(v->sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), dw, dh,
+                                AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr, nullptr);
+  if (!v->sws) return -1;
+  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(out), nullptr, nullptr, nullptr};
+  int lines[4] = {stride * 4, 0, 0, 0};
+  sws_scale(v->sws, f->data, f->linesize, 0, f->height, dst, lines);
+  for (int y = 0; y < dh; y++) {
+    uint32_t* o = out + size_t(y) * size_t(stride);
+    for (int x = 0; x < dw; x++) o[x] &= 0xFFFFFF;
+  }
+  return 0;
+}
+
+struct FfAudio {
+  Dec d;
+  AVFrame* f = nullptr;
+  int rate = 0, chans = 0;
+  std::vector<int16_t> have;  // decoded frames not yet taken
+  int64_t havepos = 0;        // the sample frame of have[0]
+  int64_t cursor = -1;        // the sample frame the next read continues at
+};
+
+FfAudio* ffaopen(const char* host, int index, int* rate, int* channels) {
+  auto* a = new FfAudio;
+  a->f = av_frame_alloc();
+  if (!a->f || !a->d.open(host, index, AVMEDIA_TYPE_AUDIO) || a->d.ctx->sample_rate < 1 ||
+      a->d.ctx->ch_layout.nb_channels < 1) {
+    ffaclose(a);
+    return nullptr;
+  }
+  a->rate = a->d.ctx->sample_rate;
+  a->chans = a->d.ctx->ch_layout.nb_channels;
+  *rate = a->rate;
+  *channels = a->chans;
+  return a;
+}
+
+void ffaclose(FfAudio* a) {
+  if (!a) return;
+  a->d.close();
+  av_frame_free(&a->f);
+  delete a;
+}
+
+namespace {
+int16_t s16(double v) { return static_cast<int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0))); }
+
+// One decoded frame appended to have, interleaved, as 16-bit values.
+void takeframe(FfAudio* a) {
+  const AVFrame* f = a->f;
+  const int ch = a->chans, n = f->nb_samples;
+  const auto fmt = static_cast<AVSampleFormat>(f->format);
+  const bool planar = av_sample_fmt_is_planar(fmt);
+  const size_t base = a->have.size();
+  a->have.resize(base + static_cast<size_t>(n) * ch);
+  int16_t* o = a->have.data() + base;
+  for (int i = 0; i < n; i++)
+    for (int c = 0; c < ch; c++) {
+      const int plane = planar ? c : 0;
+      const int k = planar ? i : i * ch + c;
+      const uint8_t* p = f->extended_data[plane];
+      int16_t v = 0;
+      switch (av_get_packed_sample_fmt(fmt)) {
+        case AV_SAMPLE_FMT_U8: v = static_cast<int16_t>((p[k] - 128) * 256); break;
+        case AV_SAMPLE_FMT_S16: v = reinterpret_cast<const int16_t*>(p)[k]; break;
+        case AV_SAMPLE_FMT_S32: v = static_cast<int16_t>(reinterpret_cast<const int32_t*>(p)[k] >> 16); break;
+        case AV_SAMPLE_FMT_FLT: v = s16(reinterpret_cast<const float*>(p)[k] * 32768.0); break;
+        case AV_SAMPLE_FMT_DBL: v = s16(reinterpret_cast<const double*>(p)[k] * 32768.0); break;
+        default: break;
+      }
+      o[static_cast<size_t>(i) * ch + c] = v;
+    }
+}
+}  // namespace
+
+int ffaread(FfAudio* a, int64_t at, int16_t* out, int n) {
+  if (!a || !out || n < 0 || at < 0) return -1;
+  const AVStream* st = a->d.fmt->streams[a->d.index];
+  if (at != a->cursor) {
+    // Somewhere else: from the packet before it, decoded up to it.
+    a->d.seek(av_rescale_q(at, AVRational{1, a->rate}, st->time_base));
+    a->have.clear();
+    a->havepos = -1;
+  }
+  const size_t ch = static_cast<size_t>(a->chans);
+  int got = 0;
+  while (got < n) {
+    const int64_t have = static_cast<int64_t>(a->have.size() / ch);
+    if (a->havepos >= 0 && at + got >= a->havepos && at + got < a->havepos + have) {
+      const int64_t from = at + got - a->havepos;
+      const int k = static_cast<int>(std::min<int64_t>(n - got, have - from));
+      std::copy_n(a->have.data() + from * static_cast<int64_t>(ch), static_cast<size_t>(k) * ch,
+                  out + static_cast<size_t>(got) * ch);
+      got += k;
+      continue;
+    }
+    if (a->havepos > at + got) {
+      // The stream has nothing before its first frame: silence.
+      const int k = static_cast<int>(std::min<int64_t>(n - got, a->havepos - (at + got)));
+      std::fill_n(out + static_cast<size_t>(got) * ch, static_cast<size_t>(k) * ch, int16_t(0));
+      got += k;
+      continue;
+    }
+    // Drop what lies before the read and decode on.
+    if (a->havepos >= 0) {
+      a->havepos += have;
+      a->have.clear();
+    }
+    if (!a->d.next(a->f)) break;
+    const int64_t p = fpts(a->f);
+    const int64_t pos = p != AV_NOPTS_VALUE ? av_rescale_q(p, st->time_base, AVRational{1, a->rate}) : a->havepos;
+    a->havepos = pos >= 0 ? pos : 0;
+    takeframe(a);
+    av_frame_unref(a->f);
+  }
+  a->cursor = at + got;
+  return got;
+}
+
+#else
+
+FfVideo* ffvopen(const char*, int) { return nullptr; }
+void ffvclose(FfVideo*) {}
+int ffvframe(FfVideo*, int64_t, uint32_t*, int, int, int) { return -1; }
+void ffvsize(const FfVideo*, int* w, int* h) { *w = *h = 0; }
+FfAudio* ffaopen(const char*, int, int*, int*) { return nullptr; }
+void ffaclose(FfAudio*) {}
+int ffaread(FfAudio*, int64_t, int16_t*, int) { return -1; }
+
+#endif

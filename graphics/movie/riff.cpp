@@ -1,0 +1,135 @@
+// The AVI header reader: the RIFF chunks are walked with every size checked
+// against the file's length; unknown chunks are stepped over.
+#include "graphics/movie/riff.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+struct File {
+  std::FILE* fp = nullptr;
+  int64_t size = 0;
+  ~File() {
+    if (fp) std::fclose(fp);
+  }
+  bool read(int64_t at, void* buf, size_t n) {
+    if (at < 0 || at + int64_t(n) > size) return false;
+    return fseeko(fp, at, SEEK_SET) == 0 && std::fread(buf, 1, n, fp) == n;
+  }
+};
+
+// The streams of a 'strl' list from `at` to `end`.
+void strl(File& f, int64_t at, int64_t end, AviInfo* out) {
+  AviStrm s;
+  bool have = false;
+  while (at + 8 <= end) {
+    uint8_t h[8];
+    if (!f.read(at, h, 8)) break;
+    const uint32_t id = le32(h), n = le32(h + 4);
+    const int64_t data = at + 8;
+    if (data + n > end) break;
+    if (id == fourcc("strh") && n >= 36) {
+      uint8_t b[56] = {0};
+      if (!f.read(data, b, n < 56 ? n : 56)) break;
+      s.type = le32(b);
+      s.handler = le32(b + 4);
+      s.scale = le32(b + 20);
+      s.rate = le32(b + 24);
+      s.start = le32(b + 28);
+      s.length = le32(b + 32);
+      s.sampsize = n >= 48 ? le32(b + 44) : 0;
+      if (s.scale == 0) s.scale = 1;
+      if (s.rate == 0) s.rate = 1;
+      have = true;
+    } else if (id == fourcc("strf") && n <= 65536) {
+      s.fmt.resize(n);
+      if (n && !f.read(data, s.fmt.data(), n)) s.fmt.clear();
+    }
+    at = data + n + (n & 1);
+  }
+  if (have) out->strm.push_back(std::move(s));
+}
+
+// The 'idx1' index: the data size of each chunk, stream by stream.
+void idx1(File& f, int64_t at, uint32_t n, AviInfo* out) {
+  const uint32_t count = n / 16;
+  std::unique_ptr<uint8_t[]> b(new (std::nothrow) uint8_t[size_t(count) * 16 + 1]);
+  if (!b || !f.read(at, b.get(), size_t(count) * 16)) return;
+  for (uint32_t i = 0; i < count; i++) {
+    const uint8_t* e = b.get() + size_t(i) * 16;
+    if (e[0] < '0' || e[0] > '9' || e[1] < '0' || e[1] > '9') continue;  // 'rec ' lists and the like
+    const size_t k = size_t(e[0] - '0') * 10 + size_t(e[1] - '0');
+    if (k < out->strm.size()) out->strm[k].chunks.push_back(le32(e + 12));
+  }
+}
+
+}  // namespace
+
+int aviread(const std::string& name, AviInfo* out) {
+  *out = AviInfo{};
+  File f;
+  f.fp = std::fopen(name.c_str(), "rb");
+  if (!f.fp) return -1;
+  if (fseeko(f.fp, 0, SEEK_END) != 0) return -1;
+  f.size = ftello(f.fp);
+  uint8_t h[12];
+  if (!f.read(0, h, 12) || le32(h) != fourcc("RIFF") || le32(h + 8) != fourcc("AVI ")) return -1;
+  int64_t end = 8 + int64_t(le32(h + 4));
+  if (end > f.size) end = f.size;  // a file cut short is read as far as it goes
+  int64_t at = 12;
+  bool hdrl = false;
+  while (at + 8 <= end) {
+    uint8_t c[12];
+    if (!f.read(at, c, 8)) break;
+    const uint32_t id = le32(c), n = le32(c + 4);
+    const int64_t data = at + 8;
+    const int64_t stop = data + n > end ? end : data + n;
+    if (id == fourcc("LIST") && f.read(data, c + 8, 4) && le32(c + 8) == fourcc("hdrl")) {
+      hdrl = true;
+      int64_t p = data + 4;
+      while (p + 8 <= stop) {
+        uint8_t s[12];
+        if (!f.read(p, s, 8)) break;
+        const uint32_t sid = le32(s), sn = le32(s + 4);
+        if (p + 8 + sn > stop) break;
+        if (sid == fourcc("avih") && sn >= 40) {
+          uint8_t a[40];
+          if (f.read(p + 8, a, 40)) {
+            out->usframe = le32(a);
+            out->width = le32(a + 32);
+            out->height = le32(a + 36);
+          }
+        } else if (sid == fourcc("LIST") && sn >= 4 && f.read(p + 8, s + 8, 4) &&
+                   le32(s + 8) == fourcc("strl")) {
+          strl(f, p + 12, p + 8 + sn, out);
+        }
+        p += 8 + sn + (sn & 1);
+      }
+    } else if (id == fourcc("idx1") && data + n <= end) {
+      idx1(f, data, n, out);
+    }
+    at = data + n + (n & 1);
+  }
+  return hdrl ? 0 : -1;
+}
+
+int64_t smp2ms(const AviStrm& s, int64_t sample) {
+  return static_cast<int64_t>(static_cast<__int128>(sample) * s.scale * 1000 / s.rate);
+}
+
+int64_t ms2smp(const AviStrm& s, int64_t ms) {
+  return static_cast<int64_t>(static_cast<__int128>(ms) * s.rate / (int64_t(s.scale) * 1000));
+}
+
+int64_t nextfull(const AviStrm& s, int64_t from) {
+  const int64_t last = int64_t(s.start) + s.length;
+  if (from < s.start) from = s.start;
+  if (from >= last) return -1;
+  if (s.chunks.empty()) return from;
+  for (int64_t k = from - s.start; k < int64_t(s.chunks.size()); k++)
+    if (s.chunks[size_t(k)] > 0) return s.start + k;
+  return -1;
+}

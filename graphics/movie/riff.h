@@ -1,0 +1,45 @@
+// Our own reader of AVI files' headers: the streams of the 'hdrl' list
+// (their 'strh' and 'strf' chunks) and the sizes of the chunks the 'idx1'
+// index lists for each stream. Decoding is FFmpeg's (graphics/movie/ffmov.h);
+// this reader decides what the file holds, so that a stream type no
+// decoder knows is still named, and every count and offset is checked
+// against the file's real length before it is used.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A fourcc as the little-endian number of its four bytes ('vids', 'auds').
+constexpr uint32_t fourcc(const char (&s)[5]) {
+  return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+         uint32_t(uint8_t(s[3])) << 24;
+}
+
+struct AviStrm {
+  uint32_t type = 0;     // fccType
+  uint32_t handler = 0;  // fccHandler
+  uint32_t scale = 1, rate = 1;  // samples per second = rate / scale
+  uint32_t start = 0;    // first sample
+  uint32_t length = 0;   // samples
+  uint32_t sampsize = 0; // bytes of one sample (0: one chunk a sample)
+  std::vector<uint8_t> fmt;      // the strf chunk
+  std::vector<uint32_t> chunks;  // data bytes of each of its chunks in idx1 (empty: no index)
+};
+
+struct AviInfo {
+  uint32_t usframe = 0;          // avih microseconds per frame
+  uint32_t width = 0, height = 0;
+  std::vector<AviStrm> strm;     // the streams in file order
+};
+
+// Reads the headers of the AVI file at host path `name`: 0, or -1 when it
+// does not open or is no AVI file.
+int aviread(const std::string& name, AviInfo* out);
+
+// Time in milliseconds of a sample of a stream, and the sample of a time
+// (both rounded down, as a player counts).
+int64_t smp2ms(const AviStrm& s, int64_t sample);
+int64_t ms2smp(const AviStrm& s, int64_t ms);
+// The next sample from `from` on whose chunk holds data (every sample has
+// data in a stream without an index), -1 when none is left.
+int64_t nextfull(const AviStrm& s, int64_t from);

@@ -1,0 +1,233 @@
+// Movie recording byte for byte, the header reader on our files and on
+// broken ones, and the small helpers of playback.
+#include "graphics/movie/avwrite.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "graphics/movie/movie.h"
+#include "graphics/movie/riff.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+uint32_t u32(const std::vector<uint8_t>& b, size_t at) {
+  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+std::string cc(const std::vector<uint8_t>& b, size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); }
+
+std::vector<uint8_t> slurp(const std::string& f) {
+  std::ifstream in(f, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+class Movie : public ::testing::Test {
+ protected:
+  std::string dir;
+  void SetUp() override {
+    dir = (fs::temp_directory_path() / ("mov" + std::to_string(getpid()))).string();
+    fs::create_directories(dir);
+  }
+  void TearDown() override {
+    avwclos();
+    fs::remove_all(dir);
+  }
+  // A 3 x 2 frame whose pixel (x, y) is base + y * 16 + x, top row first.
+  static std::vector<uint8_t> frame(uint32_t base) {
+    std::vector<uint8_t> f(3 * 2 * 4);
+    for (uint32_t y = 0; y < 2; y++)
+      for (uint32_t x = 0; x < 3; x++) {
+        const uint32_t v = base + y * 16 + x;
+        std::memcpy(&f[(y * 3 + x) * 4], &v, 4);
+      }
+    return f;
+  }
+};
+
+TEST_F(Movie, RecordingLayoutByteForByte) {
+  const std::string name = dir + "/a.avi";
+  ASSERT_EQ(avwopen(name.c_str(), 3, 2, 30, 32, 0), 0);  // scale 0 counts as 1
+  const auto f1 = frame(0x100), f2 = frame(0x200);
+  EXPECT_EQ(avwrite(f1.data(), f1.size(), 1, 0), 0);  // index 0, written
+  EXPECT_EQ(avwrite(f1.data(), f1.size(), 1, 0), 0);  // index 1, the same: empty
+  EXPECT_EQ(avwrite(f2.data(), f2.size(), 1, 4), 0);  // index 3; index 2 empty
+  EXPECT_EQ(avwrite(f1.data(), f1.size(), 1, 2), 0);  // index 1 is passed: nothing
+  EXPECT_EQ(avwrite(f1.data(), f1.size() - 1, 1, 0), -1);  // short of a frame
+  EXPECT_EQ(avwopen(nullptr, 6, 0, 0, 0, 0), 0);      // the last frame again at index 5
+  const auto b = slurp(name);
+  const uint32_t len = 6, written = 3, fb = 24;
+  ASSERT_EQ(b.size(), 232 + 24 * len + written * fb);
+  EXPECT_EQ(cc(b, 0), "RIFF");
+  EXPECT_EQ(u32(b, 4), b.size() - 8);
+  EXPECT_EQ(cc(b, 8), "AVI ");
+  EXPECT_EQ(cc(b, 12), "LIST");
+  EXPECT_EQ(u32(b, 16), 192u);
+  EXPECT_EQ(cc(b, 20), "hdrl");
+  EXPECT_EQ(cc(b, 24), "avih");
+  EXPECT_EQ(u32(b, 28), 56u);
+  EXPECT_EQ(u32(b, 32), 33333u);  // microseconds a frame at 30 a second
+  EXPECT_EQ(u32(b, 44), 0x10u);   // has an index
+  EXPECT_EQ(u32(b, 48), len);     // total frames
+  EXPECT_EQ(u32(b, 56), 1u);      // streams
+  EXPECT_EQ(u32(b, 60), fb);      // suggested buffer
+  EXPECT_EQ(u32(b, 64), 3u);
+  EXPECT_EQ(u32(b, 68), 2u);
+  EXPECT_EQ(cc(b, 88), "LIST");
+  EXPECT_EQ(u32(b, 92), 116u);
+  EXPECT_EQ(cc(b, 96), "strl");
+  EXPECT_EQ(cc(b, 100), "strh");
+  EXPECT_EQ(u32(b, 104), 56u);
+  EXPECT_EQ(cc(b, 108), "vids");
+  EXPECT_EQ(u32(b, 112), 0u);     // handler
+  EXPECT_EQ(u32(b, 128), 1u);     // scale
+  EXPECT_EQ(u32(b, 132), 30u);    // rate
+  EXPECT_EQ(u32(b, 140), len);    // length
+  EXPECT_EQ(u32(b, 144), fb);
+  EXPECT_EQ(cc(b, 164), "strf");
+  EXPECT_EQ(u32(b, 168), 40u);
+  EXPECT_EQ(u32(b, 172), 40u);
+  EXPECT_EQ(u32(b, 176), 3u);
+  EXPECT_EQ(u32(b, 180), 2u);     // positive: rows bottom-up
+  EXPECT_EQ(b[186] | b[187] << 8, 32);
+  EXPECT_EQ(u32(b, 192), 0u);     // biSizeImage
+  EXPECT_EQ(cc(b, 212), "LIST");
+  EXPECT_EQ(cc(b, 220), "movi");
+  // The chunks: data for indices 0, 3, 5; empty for 1, 2, 4.
+  const uint32_t sizes[6] = {fb, 0, 0, fb, 0, fb};
+  size_t at = 224;
+  std::vector<size_t> offs;
+  for (uint32_t s : sizes) {
+    EXPECT_EQ(cc(b, at), "00db");
+    EXPECT_EQ(u32(b, at + 4), s);
+    offs.push_back(at);
+    at += 8 + s;
+  }
+  EXPECT_EQ(u32(b, 216), at - 220);  // the movi list's size
+  // The first frame bottom-up: the file's first row is the frame's last.
+  EXPECT_EQ(u32(b, 232), 0x110u);
+  EXPECT_EQ(u32(b, 232 + 12), 0x100u);
+  EXPECT_EQ(u32(b, offs[3] + 8), 0x210u);
+  EXPECT_EQ(u32(b, offs[5] + 8), 0x210u);  // the last frame written, again
+  // The index: offsets from the 'movi' fourcc, key-frame flag on data.
+  EXPECT_EQ(cc(b, at), "idx1");
+  EXPECT_EQ(u32(b, at + 4), 16 * len);
+  for (uint32_t i = 0; i < len; i++) {
+    const size_t e = at + 8 + 16 * i;
+    EXPECT_EQ(cc(b, e), "00db");
+    EXPECT_EQ(u32(b, e + 4), sizes[i] ? 0x10u : 0u);
+    EXPECT_EQ(u32(b, e + 8), offs[i] - 220);
+    EXPECT_EQ(u32(b, e + 12), sizes[i]);
+  }
+  EXPECT_EQ(at + 8 + 16 * len, b.size());
+}
+
+TEST_F(Movie, OpenFailuresReopenAndFinish) {
+  EXPECT_EQ(avwopen((dir + "/none/x.avi").c_str(), 3, 2, 10, 32, 1), -1);
+  EXPECT_EQ(avwopen((dir + "/x.avi").c_str(), 0, 2, 10, 32, 1), -2);
+  EXPECT_FALSE(avwisopen());
+  EXPECT_FALSE(fs::exists(dir + "/x.avi"));
+  // A second recording closes the first: its index and lengths written, no
+  // frame written again.
+  const auto f = frame(7);
+  ASSERT_EQ(avwopen((dir + "/a.avi").c_str(), 3, 2, 10, 32, 2), 0);
+  EXPECT_EQ(avwframe(), 24);
+  avwrite(f.data(), f.size(), 1, 0);
+  // Until it is closed the file does not exist under its name.
+  EXPECT_FALSE(fs::exists(dir + "/a.avi"));
+  ASSERT_EQ(avwopen((dir + "/b.avi").c_str(), 3, 2, 10, 32, 1), 0);
+  const auto a = slurp(dir + "/a.avi");
+  ASSERT_EQ(a.size(), 232u + 24 + 24);
+  EXPECT_EQ(u32(a, 128), 2u);  // scale
+  EXPECT_EQ(u32(a, 32), 200000u);
+  // Finishing without a frame number writes the buffer at the next index.
+  avwrite(f.data(), f.size(), 1, 0);
+  avwopen(nullptr, 0, 0, 0, 0, 0);
+  EXPECT_FALSE(avwisopen());
+  const auto b = slurp(dir + "/b.avi");
+  EXPECT_EQ(b.size(), 232u + 24 * 2 + 2 * 24);
+  // Nothing is open: frames are refused.
+  EXPECT_EQ(avwrite(f.data(), f.size(), 1, 0), -1);
+}
+
+TEST_F(Movie, AFailedWriteStopsTheRecordingAndLeavesNoFile) {
+  // Files may not grow past 2 KB: the frames of a 16 x 16 recording fail.
+  struct rlimit keep {};
+  getrlimit(RLIMIT_FSIZE, &keep);
+  void (*old)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit lim = keep;
+  lim.rlim_cur = 2048;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
+  std::vector<uint8_t> f(16 * 16 * 4, 1);
+  ASSERT_EQ(avwopen((dir + "/big.avi").c_str(), 16, 16, 10, 32, 1), 0);
+  int failed = 0;
+  for (int i = 0; i < 8; i++) {
+    f[0] = static_cast<uint8_t>(i);
+    if (avwrite(f.data(), f.size(), 1, 0) != 0) failed++;
+  }
+  const int closed = avwclos();
+  setrlimit(RLIMIT_FSIZE, &keep);
+  signal(SIGXFSZ, old);
+  EXPECT_GT(failed, 0);
+  EXPECT_EQ(closed, -1);
+  EXPECT_FALSE(avwisopen());
+  EXPECT_FALSE(fs::exists(dir + "/big.avi"));
+  for (const auto& e : fs::directory_iterator(dir)) ADD_FAILURE() << "left behind: " << e.path();
+}
+
+TEST_F(Movie, HeaderReaderOnOurFilesAndBrokenOnes) {
+  const std::string name = dir + "/a.avi";
+  ASSERT_EQ(avwopen(name.c_str(), 3, 2, 25, 32, 1), 0);
+  const auto f = frame(1);
+  avwrite(f.data(), f.size(), 1, 0);
+  avwrite(f.data(), f.size(), 1, 0);
+  avwrite(f.data(), f.size(), 1, 5);
+  avwclos();
+  AviInfo info;
+  ASSERT_EQ(aviread(name, &info), 0);
+  ASSERT_EQ(info.strm.size(), 1u);
+  const AviStrm& s = info.strm[0];
+  EXPECT_EQ(s.type, fourcc("vids"));
+  EXPECT_EQ(s.length, 5u);
+  EXPECT_EQ((std::vector<uint32_t>{24, 0, 0, 0, 0}), s.chunks);
+  // Sample 1 to 4 are empty: the next full sample after 0 is none.
+  EXPECT_EQ(nextfull(s, 0), 0);
+  EXPECT_EQ(nextfull(s, 1), -1);
+  EXPECT_EQ(smp2ms(s, 5), 200);
+  EXPECT_EQ(ms2smp(s, 199), 4);
+  EXPECT_EQ(ms2smp(s, 200), 5);
+  // Cut short and with sizes past the end: read as far as it goes, no more.
+  auto b = slurp(name);
+  for (size_t cut : {size_t(100), size_t(11), size_t(230)}) {
+    std::ofstream(dir + "/c.avi", std::ios::binary).write(reinterpret_cast<const char*>(b.data()), cut);
+    AviInfo c;
+    aviread(dir + "/c.avi", &c);
+    EXPECT_LE(c.strm.size(), 1u);
+  }
+  b[16] = b[17] = b[18] = b[19] = 0xFF;  // the hdrl list claims 4 GB
+  b[104] = 0xFF;                          // and strh more than it holds
+  std::ofstream(dir + "/d.avi", std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  AviInfo d;
+  EXPECT_EQ(aviread(dir + "/d.avi", &d), 0);
+  EXPECT_EQ(aviread(dir + "/none.avi", &d), -1);
+}
+
+TEST(MovieHelpers, Muldv) {
+  EXPECT_EQ(muldv(10, 3, 4), 8u);          // 7.5 rounds up
+  EXPECT_EQ(muldv(0xFFFFFFFFu, 2, 4), 0x7FFFFFFFu + 1u);  // the product needs 64 bits
+  EXPECT_EQ(muldv(5, 5, 0), 0u);
+}
+
+}  // namespace
