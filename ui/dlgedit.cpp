@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 constexpr int E_CREATE = 180;
@@ -54,9 +55,20 @@ struct Ctl {
   const char* text;
 };
 
+// A row of four labelled fields at height y: x, y, width and height.
+void sizerow(std::vector<Ctl>& c, const int (&ids)[4], int y, const char* const (&values)[4]) {
+  static const char* const labels[4] = {"x", "y", "w", "h"};
+  for (int k = 0; k < 4; k++) {
+    c.push_back(Ctl{1061 + k, CC_STATIC, WS_VISIBLE, 10 + 72 * k, y + 2, 12, 16, labels[k]});
+    c.push_back(Ctl{ids[k], CC_EDIT, VIS, 24 + 72 * k, y, 48, 20, values[k]});
+  }
+}
+
 // Builds a dialog from a list of controls (pixels) beside a rectangle, with
 // a procedure; registers it among the modeless dialogs. Its handle, 0 none.
-int32_t makewin(const char* title, const Ctl* ctls, int n, int w, int h, const int32_t* near, DlgProc proc) {
+int32_t makewin(const char* title, const std::vector<Ctl>& c, int w, int h, const int32_t* near, DlgProc proc) {
+  const Ctl* ctls = c.data();
+  const int n = static_cast<int>(c.size());
   DlgTmpl t;
   t.header(0x90C00000, n, 0, 0, px2dlu(w), py2dlu(h), title);
   for (int i = 0; i < n; i++)
@@ -342,20 +354,12 @@ int wedopen() {
   showhelp = false;
   edmove = 0;
   const uint32_t S = WS_VISIBLE, E = VIS | ES_MULTILINE, B = VIS, R = VIS | BS_AUTORADIOBUTTON;
-  const Ctl c[] = {
+  std::vector<Ctl> c = {
       {C_KIND, CC_STATIC, S, 10, 8, 120, 16, ""},
       {C_TEXT, CC_EDIT, E, 10, 28, 280, 40, ""},
       {C_SHOWCMD, CC_BUTTON, R, 10, 74, 96, 16, "Command"},
       {C_SHOWHLP, CC_BUTTON, R, 120, 74, 80, 16, "Help"},
       {C_CMDHLP, CC_EDIT, E, 10, 94, 280, 56, ""},
-      {1061, CC_STATIC, S, 10, 160, 12, 16, "x"},
-      {C_X, CC_EDIT, VIS, 24, 158, 48, 20, ""},
-      {1062, CC_STATIC, S, 82, 160, 12, 16, "y"},
-      {C_Y, CC_EDIT, VIS, 96, 158, 48, 20, ""},
-      {1063, CC_STATIC, S, 154, 160, 12, 16, "w"},
-      {C_W, CC_EDIT, VIS, 168, 158, 48, 20, ""},
-      {1064, CC_STATIC, S, 226, 160, 12, 16, "h"},
-      {C_H, CC_EDIT, VIS, 240, 158, 48, 20, ""},
       {C_PREV, CC_BUTTON, B, 10, 188, 66, 22, "< Prev"},
       {C_NEXT, CC_BUTTON, B, 82, 188, 66, 22, "Next >"},
       {C_UNDO, CC_BUTTON, B, 154, 188, 66, 22, "Undo"},
@@ -365,27 +369,20 @@ int wedopen() {
       {C_WRITE, CC_BUTTON, B, 154, 218, 66, 22, "Save"},
       {C_CLOSE, CC_BUTTON, B, 226, 218, 64, 22, "Close"},
   };
-  toolwin = makewin("Dialog editor", c, static_cast<int>(sizeof c / sizeof c[0]), 300, 250, r->rect, winedit);
+  sizerow(c, {C_X, C_Y, C_W, C_H}, 158, {"", "", "", ""});
+  toolwin = makewin("Dialog editor", c, 300, 250, r->rect, winedit);
   return toolwin ? 0 : -1;
 }
 
 int wedopn2() {
   killwin(&addwin);
   const uint32_t S = WS_VISIBLE, R = VIS | BS_AUTORADIOBUTTON, B = VIS;
-  const Ctl c[] = {
+  std::vector<Ctl> c = {
       {A_PUSH, CC_BUTTON, R, 10, 8, 56, 16, "Push"},
       {A_CHECK, CC_BUTTON, R, 70, 8, 64, 16, "Check"},
       {A_RADIO, CC_BUTTON, R, 138, 8, 64, 16, "Radio"},
       {A_EDIT, CC_BUTTON, R, 206, 8, 56, 16, "Edit"},
       {A_STATIC, CC_BUTTON, R, 266, 8, 64, 16, "Static"},
-      {1061, CC_STATIC, S, 10, 34, 12, 16, "x"},
-      {A_X, CC_EDIT, VIS, 24, 32, 48, 20, "10"},
-      {1062, CC_STATIC, S, 82, 34, 12, 16, "y"},
-      {A_Y, CC_EDIT, VIS, 96, 32, 48, 20, "10"},
-      {1063, CC_STATIC, S, 154, 34, 12, 16, "w"},
-      {A_W, CC_EDIT, VIS, 168, 32, 48, 20, "80"},
-      {1064, CC_STATIC, S, 226, 34, 12, 16, "h"},
-      {A_H, CC_EDIT, VIS, 240, 32, 48, 20, "20"},
       {1065, CC_STATIC, S, 10, 62, 64, 16, "Text"},
       {A_TEXT, CC_EDIT, VIS, 82, 60, 248, 20, ""},
       {1066, CC_STATIC, S, 10, 88, 64, 16, "Command"},
@@ -395,9 +392,12 @@ int wedopn2() {
       {A_ADD, CC_BUTTON, B, 10, 144, 80, 22, "Add"},
       {C_NONE, CC_BUTTON, B, 100, 144, 80, 22, "Close"},
   };
-  int32_t near[4] = {40, 40, 40, 40};
-  if (toolwin) wm_getpos(toolwin, &near[0], &near[1], nullptr, nullptr), near[2] = near[0] - 360 - 32;
-  addwin = makewin("Add widget", c, static_cast<int>(sizeof c / sizeof c[0]), 340, 176, near, wedprv);
+  sizerow(c, {A_X, A_Y, A_W, A_H}, 32, {"10", "10", "80", "20"});
+  // Beside the tool window.
+  int x = 40, y = 40, w = 0, h = 0;
+  if (toolwin) wm_getpos(toolwin, &x, &y, &w, &h);
+  const int32_t near[4] = {x, y, x + w - 1, y + h - 1};
+  addwin = makewin("Add widget", c, 340, 176, near, wedprv);
   return addwin ? 0 : -1;
 }
 
