@@ -100,6 +100,12 @@ TEST_F(TextEd, WritingTurnsNulsIntoBlanksAndDropsTrailingBlanks) {
   edrec.flags |= ED_CRLF;
   ASSERT_EQ(ewrite(), 0);
   EXPECT_EQ(slurp("w"), "a b\r\n\r\n");
+  // A write that fails is reported and the changes stay marked.
+  eds.fname = dir + "none/w";
+  edrec.flags |= ED_MODIFIED;
+  EXPECT_EQ(ewrite(), -1);
+  EXPECT_TRUE(edrec.flags & ED_MODIFIED);
+  EXPECT_NE(out().find("ERROR  66"), std::string::npos);
 }
 
 TEST_F(TextEd, SameFileByItsRealNameAndListing) {
