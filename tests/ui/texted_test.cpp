@@ -1,6 +1,6 @@
 // The text editor's buffer: reading every kind of line end, the limits of
 // the line table and the text buffer, folding a row back, writing, the
-// same-file test and the line table listing.
+// same-file test.
 #include "tests/lang/mac_fixture.h"
 
 #include "core/units.h"
@@ -108,7 +108,7 @@ TEST_F(TextEd, WritingTurnsNulsIntoBlanksAndDropsTrailingBlanks) {
   EXPECT_NE(out().find("ERROR  66"), std::string::npos);
 }
 
-TEST_F(TextEd, SameFileByItsRealNameAndListing) {
+TEST_F(TextEd, SameFileByItsRealName) {
   file("s", "x\n");
   file("t", "x\n");
   PtrRec a{}, b{};
@@ -117,12 +117,6 @@ TEST_F(TextEd, SameFileByItsRealNameAndListing) {
   EXPECT_EQ(samfil(&a, (dir + "s").c_str(), &b, (dir + "t").c_str()), 0);
   b.Flg = K_STRING;
   EXPECT_EQ(samfil(&a, (dir + "s").c_str(), &b, (dir + "s").c_str()), 0);
-  ASSERT_EQ(load("l", "abc\nde\nf\nghij\n", 10), 0);
-  kb.rows.clear();
-  edlist();
-  EXPECT_EQ(out(),
-            "  1:      0   3      2:      4   2      3:      7   1\n"
-            "  4:      9   4      5:     14  -1\n");
 }
 
 }  // namespace
