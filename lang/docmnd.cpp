@@ -61,6 +61,7 @@
 #include "ui/hooks.h"
 #include "ui/menu.h"
 #include "ui/sysserv.h"
+#include "ui/texted.h"
 #include "ui/window.h"
 
 #include <cstring>
@@ -282,8 +283,10 @@ int DOCMND(int code) {
     case CM_UPDATE: flushpnt(); return 0;
     case CM_WINDOW: return wincmd();  // window: winarg, setwin / iconwin; the window number to r0
     case CM_MENU: return menucmd(0);  // menu: menucmd
-    case CM_EDIT:   // edit: edit, then edtext; status bit 0x40 cleared after
-      return notavl(code);
+    case CM_EDIT:  // edit: edit, then edtext; status bit 0x40 cleared after
+      if (edit() > 0 && !(edrec.flags & ED_SMALL)) edtext();
+      state &= ~ST_EDITOR;
+      return 0;
     case CM_PATTERN: return pattern();  // pattern: no fill patterns on this platform
     case CM_FONT: return fontcmd();     // font: setlfnt / initFonts / the current font
 
