@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "core/args.h"
@@ -13,6 +14,7 @@
 #include "core/state.h"
 #include "core/varbl.h"
 #include "graphics/drawstate.h"
+#include "graphics/imgvars.h"
 #include "graphics/pen.h"
 #include "graphics/redraw.h"
 #include "graphics/spline.h"
@@ -195,6 +197,8 @@ int plot(int sel) {
   const int64_t ox = plotrec.org[0], oy = plotrec.org[1];
   int code = VC_MOVE;  // the next record of a line
   size_t ei = 0;
+  // No variable changes while the points are drawn.
+  auto pin = std::make_unique<ImgPin>();
   for (size_t i = 0; i < n && !stopped(); i++) {
     float x = hasx ? xs[i] : static_cast<float>(i), y = ys[i];
     bool in = true;
@@ -303,6 +307,7 @@ int plot(int sel) {
       }
     }
   }
+  pin.reset();
   if (isplot && (style & 32))
     dosplin(keep > 0 ? 2 : 0, start);
   else if (mode >= 11 && (mode & 1) && nvecs > start)
