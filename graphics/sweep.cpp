@@ -112,12 +112,18 @@ float* sweep(int, uint32_t* count) {
     error(2, 70);
     return nullptr;
   }
-  const bool two = nargs() >= 10 && argtyp(10, nullptr) != 0;
+  // A number given as such where a second source or a trigger may stand
+  // holds the place of none (a function's arguments cannot be left out).
+  auto given = [](int n) {
+    const int t = nargs() >= n ? argtyp(n, nullptr) : 0;
+    return t != 0 && (t & ~K_VALUE) != K_NUMBER;
+  };
+  const bool two = given(10);
   if (two && (!s2.set(10) || !s1.live || !s2.live)) {
     error(s1.live ? 10 : 2, 70);
     return nullptr;
   }
-  const bool trigd = nargs() >= 14 && argtyp(14, nullptr) != 0;
+  const bool trigd = given(14);
   if (trigd && (!trig.set(14) || trig.array())) {
     error(14, 70);
     return nullptr;

@@ -80,6 +80,11 @@ int dovecs(int code, int count) {
 int32_t fndvec(PtrRec* list, const int16_t* point, int32_t start, uint8_t* out, int flags) {
   if (!point) return -1;
   if (list && list == veclst()) list = nullptr;
+  if (list) {
+    // A variable's record is prepared for reading its records.
+    int32_t cnt = 0, part = 0, tot = 0, ws = 0;
+    gtvarb(list, &cnt, &part, &tot, &ws, 0);
+  }
   bool use[3] = {true, true, false};
   if (gflags & 0x10)
     use[2] = true;
@@ -165,7 +170,7 @@ int32_t* angpts(int n, int k) {
     int x = curx, y = cury, z = zvalue, key = 0;
     do key = getxyz(1, &x, &y, &z);
     while (key == 0 && !stopped());
-    if (key == 155) state |= ST_STOP;
+    if (key == 155 || key == 27) state |= ST_STOP;  // Esc
     if (stopped()) {
       r = nullptr;
       break;

@@ -179,7 +179,8 @@ int setvec(uint8_t* out, int* argn, int ncoord) {
     if ((k & 0xFF) < 128 || stopped()) return -1;
     out[6] = static_cast<uint8_t>(k & 1);
     std::memcpy(out, p, 6);
-    const int used = t ? 1 : 0;
+    // An argument left empty ("-") is used up by the pick.
+    const int used = *argn <= nargs() ? 1 : 0;
     *argn += used;
     return used;
   }
@@ -266,10 +267,7 @@ int vpaint(int32_t start, int32_t colour, int32_t colour2) {
   for (int32_t i = std::max<int32_t>(start, 0); i < fill && got < 2 && !stopped(); i++) {
     uint8_t e[12];
     if (!getvec(nullptr, i, e, 1)) break;
-    if (e[0] < VC_LINE || e[0] > VC_DOT) {
-      if (hasbase) break;
-      continue;
-    }
+    if (e[0] < VC_LINE || e[0] > VC_DOT) continue;
     int16_t q[3];
     std::memcpy(q, e + 4, 6);
     if (!hasbase) {
@@ -289,10 +287,11 @@ int vpaint(int32_t start, int32_t colour, int32_t colour2) {
   gflags = g;
   savvec(normal[0], normal[1], normal[2], VC_PARAM, colour2 >= 0 ? colour2 : 0, colour2 >= 0 ? 1 : 0);
   endvec(4);
-  // The ends of the object chain before it: each one of type 2 after the
-  // first is made a skip to its link's fill.
+  // The ends of the object chain back to the record before the filled
+  // points: each one of type 2 after the first is made a skip, the fill
+  // drawing their outline. Objects before the fill's points are left alone.
   bool first = true;
-  for (int32_t i = nvecs - 1; i >= 0 && !stopped();) {
+  for (int32_t i = nvecs - 1; i >= std::max<int32_t>(start - 1, 0) && !stopped();) {
     uint8_t* r = gtvptr(nullptr, i, 1);
     if (!r || (r[6] & 15) != VC_END) break;
     const int type = vget16(r);
@@ -428,9 +427,11 @@ int shapes(int code) {
   int s1 = -1, s2 = -1;
   int a = 3;
   const bool box = code == 513, round = code == 514 || code == 516;
-  if ((box || round) && nargs() < 3) {
-    // The rubber-band forms: the box between the two picks, the ellipse in
-    // it, or the circle about the first pick through the second.
+  if ((box || round) && !argtyp(3, nullptr)) {
+    // The rubber-band forms (no point given: argument 3 missing or left
+    // empty): the box between the two picks, the ellipse in it, or the
+    // circle about the first pick through the second.
+    if (nargs() >= 3) a = 4;
     const int shape = box ? 1 : code == 516 ? 2 : 3;
     int16_t a0[3], b0[3];
     if (rubber(shape, a0, b0) < 0) return 0;

@@ -512,8 +512,7 @@ void swpdraw(RtTask* t) {
         continue;
       }
       if (kind == 1) {
-        moveto(sx, sy);
-        lineto(sx, sy);
+        drawpt(sx, sy, platcol(w.mode & 0xFF));
       } else if (kind == 2) {
         moveto(sx, org[1]);
         lineto(sx, sy);
