@@ -153,6 +153,7 @@ float* sweep(int, uint32_t* count) {
   const bool cyclic = npts < 0;
   int32_t N = npts != 0 ? std::abs(npts) : static_cast<int32_t>(static_cast<float>(W - xoff) / xstep);
   N = std::max(N, 1);
+  if (N > INT32_MAX / 4) return nullptr;  // no room for its buffers
   auto* vals = static_cast<float*>(getbuf(N * 4));
   auto* y1 = static_cast<int32_t*>(getbuf(N * 4));
   auto* y2 = static_cast<int32_t*>(getbuf(N * 4));

@@ -253,7 +253,8 @@ int measur(PtrRec* list, int32_t start, int32_t count, float scale, float* lengt
 int vpaint(int32_t start, int32_t colour, int32_t colour2) {
   if (!veclst()) vinit(0);
   const int32_t fill = nvecs;
-  const int32_t n = fill - std::max<int32_t>(start, 0);
+  // A fill record counts at most 32767 points.
+  const int32_t n = std::min<int32_t>(fill - std::max<int32_t>(start, 0), 32767);
   savvec(-n, n, -1, VC_FILL, colour, 0);
   // The outline's normal, oriented along the axis that shows depth.
   const int16_t g = gflags;
