@@ -10,6 +10,7 @@
 #include <string>
 
 #include "compute/expr.h"
+#include "compute/qreduce.h"
 #include "core/convert.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -46,6 +47,13 @@ int qrgb24(int code, float a, float b, int, float* r) {
 }
 
 int bitcnt(int32_t v) { return v > 0 ? __builtin_popcount(static_cast<uint32_t>(v)) : 0; }
+
+void redend(double sum, double sq, int32_t valid, double* mean, double* sd) {
+  double n = valid > 0 ? valid : 1;
+  double var = n > 1 ? (sq - sum * sum / n) / (n - 1) : 0.0;
+  *sd = var > 0.0 ? std::sqrt(var) : 0.0;
+  *mean = sum / n;
+}
 
 namespace {
 
@@ -242,15 +250,14 @@ struct Reduce {
 
   float end(int code, int32_t count) {
     putslt(1, valid);
-    double n = valid > 0 ? valid : 1;
     if (valid > 0) {
       putslt(6, vmin);
       putslt(7, vmax);
     }
-    double sum = getslt(3);
-    double var = n > 1 ? (getslt(5) - sum * sum / n) / (n - 1) : 0.0;
-    putslt(5, var > 0.0 ? std::sqrt(var) : 0.0);
-    putslt(4, sum / n);
+    double mean, sd;
+    redend(getslt(3), getslt(5), valid, &mean, &sd);
+    putslt(5, sd);
+    putslt(4, mean);
     switch (code) {
       case 209:
         return vmax;
@@ -268,6 +275,36 @@ struct Reduce {
     }
   }
 };
+
+}  // namespace
+
+bool elscal(int code, int nops) {
+  switch (code) {
+    case 201: case 202: case 203: case 204: case 205: case 206: case 207:
+    case 233: case 234: case 235: case 236: case 290:
+      return nops == 1;
+    case 209: case 210: case 238: case 282:
+      return nops == 2;
+    case 237: case 283:
+      return nops == 1 || nops == 2;
+    default:
+      return false;
+  }
+}
+
+float elres(int code, int nops, float a, float b) {
+  float r;
+  if (nops < 2) {
+    if (ismiss(a)) return a;
+    r = unary(code, a, ival(a));
+  } else {
+    if (ismiss(a) || ismiss(b)) return MISSING;  // (the product's rule is not needed here)
+    r = binary(code, a, b, ival(a), ival(b));
+  }
+  return r == 0.0f ? 0.0f : r;
+}
+
+namespace {
 
 // A destination that compress may shorten: a named plain variable on the
 // stack whose window is its whole data, from the data's first item.
@@ -347,6 +384,56 @@ int ariths(int code, int count, int nops) {
   dopause();
   bool done = !d || dcnt < 1 || pd < 1;
 
+  // Stores r; once the sources are used up, the last result (for stats
+  // the next slot) fills the rest of the destination. True when the
+  // destination is done.
+  auto putr = [&](float rv) {
+    for (;;) {
+      putres(rv, d);
+      stored++;
+      if (stored >= dcnt) return true;
+      if (stored >= pd) {
+        DMPVRB(d, &pd, 1, stored);
+        if (pd <= stored) return true;
+      }
+      if (index <= last || code == 222) return false;
+      if ((stored & POLL) == 0) chkio(0);
+      if (stopped()) return true;
+      if (code == 214 && nops < 2) {
+        if (stored >= 12) return true;
+        rv = nrwflt(getslt(stored));
+      }
+    }
+  };
+
+  // A reduction over operand 1 alone runs through its fast form when it
+  // has one; the loop below then has nothing left to read.
+  if (reduce && !done && count == n1 && count > 1) {
+    RedState rs;
+    int32_t at = 0;
+    int q = nops < 2 ? qreduce(code, count, &rs) : qbest(code, count, &at);
+    if (q < 0) {
+      done = true;  // stopped: nothing is stored, as in the loop
+    } else if (q > 0) {
+      index = count;
+      prgidx = static_cast<uint32_t>(index);
+      if (nops < 2) {
+        red.vmin = rs.vmin;
+        red.vmax = rs.vmax;
+        red.valid = rs.valid;
+        red.nonzero = rs.nonzero;
+        putslt(3, rs.sum);
+        putslt(5, rs.sq);
+        for (int k = 0; k < 4; k++)
+          if (rs.at[k] >= 0) putslt(8 + k, static_cast<double>(rs.at[k]));
+        r = red.end(code, count);
+      } else {
+        r = static_cast<float>(at);
+      }
+      if (putr(r)) done = true;
+    }
+  }
+
   while (!done && index <= last && !stopped()) {
     if (index > 0 && (index & POLL) == 0) {
       chkio(0);
@@ -410,36 +497,7 @@ int ariths(int code, int count, int nops) {
     prgidx = static_cast<uint32_t>(index);
     if (!store) continue;
 
-    // Store r; once the sources are used up, the last result (for stats
-    // the next slot) fills the rest of the destination.
-    for (;;) {
-      putres(r, d);
-      stored++;
-      if (stored >= dcnt) {
-        done = true;
-        break;
-      }
-      if (stored >= pd) {
-        DMPVRB(d, &pd, 1, stored);
-        if (pd <= stored) {
-          done = true;
-          break;
-        }
-      }
-      if (index <= last || code == 222) break;
-      if ((stored & POLL) == 0) chkio(0);
-      if (stopped()) {
-        done = true;
-        break;
-      }
-      if (code == 214 && nops < 2) {
-        if (stored >= 12) {
-          done = true;
-          break;
-        }
-        r = nrwflt(getslt(stored));
-      }
-    }
+    if (putr(r)) done = true;
   }
 
   bool shorten = false;

@@ -48,3 +48,16 @@ int dopause();
 int qrgb24(int code, float a, float b, int code2, float* r);
 // Number of set bits of v for v > 0; 0 for v <= 0.
 int bitcnt(int32_t v);
+
+// Functions whose call on single values (nops of them) the element loop
+// computes as one unary or binary step, the result a float: the fast forms
+// of macro lines compute them with elres.
+bool elscal(int code, int nops);
+// The element loop's result of such a function on single values a (and b):
+// a missing operand gives a missing result, a computed -0.0 is +0.
+float elres(int code, int nops, float a, float b);
+
+// The mean and the sample standard deviation the reductions derive from
+// the sum, the sum of squares and the count of elements that are not
+// missing (a count of 0 divides as 1; one element deviates by 0).
+void redend(double sum, double sq, int32_t valid, double* mean, double* sd);

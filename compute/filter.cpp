@@ -2,32 +2,42 @@
 //
 // The source is read row by row into padded row buffers (the row's first
 // and last pixels replicated into the margins), and each output row is
-// computed from the kh rows of its window. Rows outside the image are the
-// nearest edge row. An image held whole in memory and written into a byte
-// or 16-bit destination held whole is split into bands of rows over a few
-// threads; every band computes its rows exactly as the serial path does.
+// computed from the kh rows of its window. Rows above the image repeat its
+// first row; past its last row the window takes in turn the rows it held p
+// rows before (p = kh - 1 - hy, the rows above the output row), so a
+// window of three rows repeats the last row.
+//
+// Two ways give the same results. The streamed way reads the source
+// through the element access, keeps kh rotating row buffers and applies
+// the per-pixel rules as written; it serves masks, traces and data that is
+// not in one piece. The band way reads a source held whole in memory into
+// a destination held whole, splits the output rows over a few threads and
+// computes each row with vectorised kernels.
 #include "compute/filter.h"
 
-// The kernels below are plain loops over a row; they are vectorised.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("O3")
-#endif
+// The kernels below are plain loops over a row; they are vectorised (built
+// with -O3 and without errno from roots, see CMakeLists.txt).
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "compute/arith.h"
 #include "compute/expr.h"
-#include "compute/fft.h"
 #include "compute/func.h"
 #include "compute/opstream.h"
+#include "compute/qarith.h"
 #include "core/args.h"
 #include "core/element.h"
+#include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
 #include "ui/events.h"
+
+#define KERN __attribute__((target_clones("avx2", "default")))
 
 namespace {
 
@@ -65,81 +75,15 @@ void padrow(const Conv& c, uint8_t* b) {
   for (int i = c.hx + c.nx; i < c.nx + c.kw - 1; i++) b[i] = p[c.nx - 1];
 }
 
-// Sum over the window, per x, into acc: column sums first, then sums of
-// kw neighbouring columns (integer sums: the order changes nothing).
-__attribute__((target_clones("avx2", "default"))) void winsum(const Conv& c,
-                                                             const uint8_t* const* rows,
-                                                             int32_t* __restrict acc,
-                                                             int32_t* __restrict col) {
-  const int32_t nx = c.nx, kw = c.kw, kh = c.kh, w = nx + kw - 1;
-  std::fill(col, col + w, 0);
-  for (int j = 0; j < kh; j++) {
-    const uint8_t* __restrict p = rows[j];
-    for (int32_t x = 0; x < w; x++) col[x] += p[x];
-  }
-  std::fill(acc, acc + nx, 0);
-  for (int i = 0; i < kw; i++) {
-    const int32_t* __restrict q = col + i;
-    for (int32_t x = 0; x < nx; x++) acc[x] += q[x];
-  }
+// The source row that window row i stands for (i counted as the streamed
+// way reads: slot j of output row y is row y - p + j).
+int32_t wrow(const Conv& c, int64_t i) {
+  const int p = c.kh - 1 - c.hy;
+  while (i >= c.ny && p > 0) i -= p;
+  return static_cast<int32_t>(std::clamp<int64_t>(i, 0, c.ny - 1));
 }
 
-// The mean of windows of at most 257 pixels (sums below 65536): column
-// sums and window sums in 16-bit lanes, then the integer quotient (exact
-// through floats for sums below 2^22).
-__attribute__((target_clones("avx2", "default"))) void mean16(const Conv& c,
-                                                             const uint8_t* const* rows,
-                                                             int32_t* __restrict acc,
-                                                             uint16_t* __restrict col,
-                                                             uint16_t* __restrict sum) {
-  const int32_t nx = c.nx, kw = c.kw, kh = c.kh, w = nx + kw - 1;
-  const uint8_t* __restrict r0 = rows[0];
-  for (int32_t x = 0; x < w; x++) col[x] = r0[x];
-  for (int j = 1; j < kh; j++) {
-    const uint8_t* __restrict p = rows[j];
-    for (int32_t x = 0; x < w; x++) col[x] = static_cast<uint16_t>(col[x] + p[x]);
-  }
-  for (int32_t x = 0; x < nx; x++) sum[x] = col[x];
-  for (int i = 1; i < kw; i++) {
-    const uint16_t* __restrict q = col + i;
-    for (int32_t x = 0; x < nx; x++) sum[x] = static_cast<uint16_t>(sum[x] + q[x]);
-  }
-  const float fn = static_cast<float>(kw * kh);
-  for (int32_t x = 0; x < nx; x++) acc[x] = static_cast<int32_t>(static_cast<float>(sum[x]) / fn);
-}
-
-// Post-processing and the store of one row into bytes or 16-bit items.
-__attribute__((target_clones("avx2", "default"))) void store8(const Conv& c,
-                                                             const int32_t* __restrict acc,
-                                                             uint8_t* __restrict o, bool nc) {
-  const int32_t nx = c.nx, sh = std::min(c.shift, 31), mx = c.mx, mn = c.mn;
-  const uint32_t add = static_cast<uint32_t>(c.add);
-  for (int32_t x = 0; x < nx; x++) {
-    int32_t v = acc[x];
-    if (sh > 0) v >>= sh;
-    v = static_cast<int32_t>(static_cast<uint32_t>(v) + add);
-    if (mx && v > mx) v = mx;
-    if (v < mn) v = mn;
-    o[x] = v == INT32_MIN ? 0 : nc ? static_cast<uint8_t>(v & 0xFF) : static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-  }
-}
-
-__attribute__((target_clones("avx2", "default"))) void convrow(const Conv& c,
-                                                              const uint8_t* const* rows,
-                                                              int32_t* __restrict acc) {
-  const int32_t nx = c.nx, kw = c.kw, kh = c.kh;
-  const int32_t* kern = c.kern.data();
-  uint32_t* __restrict u = reinterpret_cast<uint32_t*>(acc);
-  std::fill(u, u + nx, 0u);
-  for (int j = 0; j < kh; j++)
-    for (int i = 0; i < kw; i++) {
-      // Products of a byte and a 16-bit weight; sums wrap as 32-bit values.
-      const uint32_t k = static_cast<uint32_t>(kern[j * kw + i]);
-      if (k == 0) continue;
-      const uint8_t* __restrict p = rows[j] + i;
-      for (int32_t x = 0; x < nx; x++) u[x] += k * p[x];
-    }
-}
+// --- the per-pixel rules -------------------------------------------------
 
 // The gathered window (its first nine values) on the debug unit.
 void trcgat(const char* head, int32_t x, const uint8_t* g, int n, const float* r) {
@@ -155,7 +99,8 @@ void trcgat(const char* head, int32_t x, const uint8_t* g, int n, const float* r
 
 int32_t isqrt(double v) { return v > 0 ? static_cast<int32_t>(std::sqrt(v)) : 0; }
 
-// Standard deviation of n values with the given sum and sum of squares.
+// Standard deviation of n values with the given sum and sum of squares,
+// in floats.
 int32_t stdev(int64_t sum, int64_t sq, int n) {
   float fn = static_cast<float>(n);
   float fs = static_cast<float>(sum);
@@ -163,45 +108,22 @@ int32_t stdev(int64_t sum, int64_t sq, int n) {
   return var > 0 ? static_cast<int32_t>(std::sqrt(var)) : 0;
 }
 
-// One output row of a filter kind, before post-processing.
-void filtrow(const Conv& c, const uint8_t* const* rows, int32_t* acc, int32_t* col, uint8_t* gat) {
+// One output row by the rules, pixel by pixel, before post-processing.
+void refrow(const Conv& c, const uint8_t* const* rows, int32_t nx, int32_t* acc, uint8_t* gat) {
   const int n = c.kw * c.kh;
   const uint8_t* ctr = rows[c.hy] + c.hx;
-  switch (c.kind) {
-    case 3: {
-      if (n <= 257) {
-        // col has room for two 16-bit rows of nx + kw - 1 items.
-        auto* c16 = reinterpret_cast<uint16_t*>(col);
-        mean16(c, rows, acc, c16, c16 + c.nx + c.kw - 1);
-        return;
-      }
-      winsum(c, rows, acc, col);
-      if (255.0 * n < 4194304.0) {
-        float fn = static_cast<float>(n);
-        for (int32_t x = 0; x < c.nx; x++) acc[x] = static_cast<int32_t>(static_cast<float>(acc[x]) / fn);
-      } else {
-        for (int32_t x = 0; x < c.nx; x++) acc[x] /= n;
-      }
-      return;
-    }
-    case 8: {
-      const uint8_t *a = rows[0], *b = rows[1], *cc = rows[2];
-      for (int32_t x = 0; x < c.nx; x++) {
-        int32_t gy = (a[x] + 2 * a[x + 1] + a[x + 2]) - (cc[x] + 2 * cc[x + 1] + cc[x + 2]);
-        int32_t gx = (a[x] + 2 * b[x] + cc[x]) - (a[x + 2] + 2 * b[x + 2] + cc[x + 2]);
-        acc[x] = isqrt(static_cast<double>(gx * gx + gy * gy));
-      }
-      return;
-    }
-    case 6: case 7: case 9: case 10:
-      for (int32_t x = 0; x < c.nx; x++) acc[x] = ctr[x];
-      return;
-    default:
-      break;
-  }
-  for (int32_t x = 0; x < c.nx; x++) {
+  for (int32_t x = 0; x < nx; x++) {
     int32_t v = 0;
     int32_t cv = ctr[x];
+    if (c.code == 269) {
+      // Products of a byte and a 16-bit weight; sums wrap as 32-bit values.
+      uint32_t s = 0;
+      for (int j = 0; j < c.kh; j++)
+        for (int i = 0; i < c.kw; i++)
+          s += static_cast<uint32_t>(c.kern[static_cast<size_t>(j * c.kw + i)]) * rows[j][x + i];
+      acc[x] = static_cast<int32_t>(s);
+      continue;
+    }
     switch (c.kind) {
       case 0:
       case 1: {
@@ -215,6 +137,7 @@ void filtrow(const Conv& c, const uint8_t* const* rows, int32_t* acc, int32_t* c
         break;
       }
       case 2:
+      case 3:
       case 4: {
         int32_t lo = 255, hi = 0;
         int64_t s = 0, q = 0;
@@ -226,6 +149,10 @@ void filtrow(const Conv& c, const uint8_t* const* rows, int32_t* acc, int32_t* c
             s += p;
             q += p * p;
           }
+        if (c.kind == 3) {
+          v = static_cast<int32_t>(s / n);
+          break;
+        }
         int32_t sd = stdev(s, q, n);
         if (c.kind == 4) {
           v = sd;
@@ -249,6 +176,13 @@ void filtrow(const Conv& c, const uint8_t* const* rows, int32_t* acc, int32_t* c
         }
         std::nth_element(gat, gat + n / 2, gat + n);
         v = gat[n / 2];
+        break;
+      }
+      case 8: {
+        const uint8_t *a = rows[0] + x, *b = rows[1] + x, *d = rows[2] + x;
+        int32_t gy = (a[0] + 2 * a[1] + a[2]) - (d[0] + 2 * d[1] + d[2]);
+        int32_t gx = (a[0] + 2 * b[0] + d[0]) - (a[2] + 2 * b[2] + d[2]);
+        v = isqrt(static_cast<double>(gx * gx + gy * gy));
         break;
       }
       case 11: {
@@ -283,17 +217,601 @@ void filtrow(const Conv& c, const uint8_t* const* rows, int32_t* acc, int32_t* c
         break;
       }
       default:
+        // Kinds that only binarise their input give the centre pixel.
+        v = cv;
         break;
     }
     acc[x] = v;
   }
 }
 
-void onerow(const Conv& c, const uint8_t* const* rows, int32_t* acc, int32_t* col, uint8_t* gat) {
-  if (c.code == 269)
-    convrow(c, rows, acc);
+// --- vectorised kernels --------------------------------------------------
+//
+// Each computes nx output values of a row from the kh rows of its windows
+// (output x reads items x .. x + kw - 1 of each; w = nx + kw - 1), into
+// acc as integers, or straight into bytes ob when the post-processing
+// leaves the values as they are. Integer sums are exact; the
+// float quotients and roots below give the integer results of the rules
+// (checked for every operand in the ranges they meet).
+
+// Per-thread work buffers.
+struct Work {
+  std::vector<int32_t> acc;
+  std::vector<uint32_t> cs, cq, ws, wq;
+  std::vector<uint16_t> s16, z16;
+  std::vector<uint8_t> clo, chi, lo, mi, hi, gat;
+  std::vector<uint16_t> hist;
+  void size(const Conv& c) {
+    size_t w = static_cast<size_t>(c.nx + c.kw - 1);
+    acc.resize(static_cast<size_t>(c.nx));
+    for (auto* v : {&cs, &cq, &ws, &wq}) v->resize(w);
+    for (auto* v : {&s16, &z16}) v->resize(w);
+    for (auto* v : {&clo, &chi, &lo, &mi, &hi}) v->resize(w);
+    gat.resize(static_cast<size_t>(c.kw * c.kh));
+    hist.resize(256);
+  }
+};
+
+// The largest (kind 0) or smallest pixel of each window: columns first,
+// then kw neighbouring columns.
+KERN void extrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, bool big,
+                 uint8_t* __restrict col, uint8_t* __restrict o, int32_t* __restrict acc,
+                 bool wide) {
+  const int32_t w = nx + kw - 1;
+  auto ext = [big](uint8_t a, uint8_t b) -> uint8_t { return big ? (a > b ? a : b) : (a < b ? a : b); };
+  const uint8_t *__restrict r0 = rows[0], *__restrict r1 = rows[kh > 1 ? 1 : 0];
+  if (kh == 3) {
+    const uint8_t* __restrict r2 = rows[2];
+    for (int32_t x = 0; x < w; x++) col[x] = ext(ext(r0[x], r1[x]), r2[x]);
+  } else {
+    for (int32_t x = 0; x < w; x++) col[x] = ext(r0[x], r1[x]);
+    for (int j = 2; j < kh; j++) {
+      const uint8_t* __restrict p = rows[j];
+      for (int32_t x = 0; x < w; x++) col[x] = ext(col[x], p[x]);
+    }
+  }
+  if (kw == 3) {
+    for (int32_t x = 0; x < nx; x++) o[x] = ext(ext(col[x], col[x + 1]), col[x + 2]);
+  } else {
+    const uint8_t* __restrict c1 = col + (kw > 1 ? 1 : 0);
+    for (int32_t x = 0; x < nx; x++) o[x] = ext(col[x], c1[x]);
+    for (int i = 2; i < kw; i++) {
+      const uint8_t* __restrict q = col + i;
+      for (int32_t x = 0; x < nx; x++) o[x] = ext(o[x], q[x]);
+    }
+  }
+  if (wide)
+    for (int32_t x = 0; x < nx; x++) acc[x] = o[x];
+}
+
+// The mean of windows of at most 257 pixels (sums below 65536): column
+// sums and window sums in 16-bit lanes, then the integer quotient (exact
+// through floats for these sums).
+KERN void meanrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, uint16_t* __restrict col,
+                  uint16_t* __restrict sum, int32_t* __restrict acc, uint8_t* __restrict ob) {
+  const int32_t w = nx + kw - 1;
+  const uint8_t* __restrict r0 = rows[0];
+  for (int32_t x = 0; x < w; x++) col[x] = r0[x];
+  for (int j = 1; j < kh; j++) {
+    const uint8_t* __restrict p = rows[j];
+    for (int32_t x = 0; x < w; x++) col[x] = static_cast<uint16_t>(col[x] + p[x]);
+  }
+  for (int32_t x = 0; x < nx; x++) sum[x] = col[x];
+  for (int i = 1; i < kw; i++) {
+    const uint16_t* __restrict q = col + i;
+    for (int32_t x = 0; x < nx; x++) sum[x] = static_cast<uint16_t>(sum[x] + q[x]);
+  }
+  const float fn = static_cast<float>(kw * kh);
+  if (ob)
+    for (int32_t x = 0; x < nx; x++) ob[x] = static_cast<uint8_t>(static_cast<float>(sum[x]) / fn);
   else
-    filtrow(c, rows, acc, col, gat);
+    for (int32_t x = 0; x < nx; x++) acc[x] = static_cast<int32_t>(static_cast<float>(sum[x]) / fn);
+}
+
+// Window sums of the pixels (s) and of their squares (q), 32 bits, and the
+// window minimum and maximum when mm.
+KERN void sumrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, bool mm,
+                 uint32_t* __restrict cs, uint32_t* __restrict cq, uint8_t* __restrict clo,
+                 uint8_t* __restrict chi, uint32_t* __restrict s, uint32_t* __restrict q,
+                 uint8_t* __restrict lo, uint8_t* __restrict hi) {
+  const int32_t w = nx + kw - 1;
+  for (int32_t x = 0; x < w; x++) {
+    uint32_t v = rows[0][x];
+    cs[x] = v;
+    cq[x] = v * v;
+    clo[x] = chi[x] = rows[0][x];
+  }
+  for (int j = 1; j < kh; j++) {
+    const uint8_t* __restrict p = rows[j];
+    for (int32_t x = 0; x < w; x++) {
+      uint32_t v = p[x];
+      cs[x] += v;
+      cq[x] += v * v;
+    }
+    if (mm)
+      for (int32_t x = 0; x < w; x++) {
+        clo[x] = p[x] < clo[x] ? p[x] : clo[x];
+        chi[x] = p[x] > chi[x] ? p[x] : chi[x];
+      }
+  }
+  for (int32_t x = 0; x < nx; x++) {
+    s[x] = cs[x];
+    q[x] = cq[x];
+    lo[x] = clo[x];
+    hi[x] = chi[x];
+  }
+  for (int i = 1; i < kw; i++) {
+    for (int32_t x = 0; x < nx; x++) {
+      s[x] += cs[x + i];
+      q[x] += cq[x + i];
+    }
+    if (mm)
+      for (int32_t x = 0; x < nx; x++) {
+        lo[x] = clo[x + i] < lo[x] ? clo[x + i] : lo[x];
+        hi[x] = chi[x + i] > hi[x] ? chi[x + i] : hi[x];
+      }
+  }
+}
+
+// The standard deviation (kind 4) or the local stretch (kind 2) from the
+// window sums, in the rules' float and integer steps (n at most 257: the
+// sums of squares stay below 2^24, the stretch quotient below 2^16).
+KERN void sdrow(int n, bool stretch, int32_t nx, const uint8_t* __restrict ctr,
+                const uint32_t* __restrict s, const uint32_t* __restrict q,
+                const uint8_t* __restrict lo, const uint8_t* __restrict hi, int32_t* __restrict acc) {
+  const float fn = static_cast<float>(n);
+  for (int32_t x = 0; x < nx; x++) {
+    float fs = static_cast<float>(s[x]);
+    float var = (static_cast<float>(q[x]) - fs * fs / fn) / fn;
+    int32_t sd = var > 0 ? static_cast<int32_t>(std::sqrt(var)) : 0;
+    int32_t l0 = lo[x], h0 = hi[x];
+    int32_t l = l0 - 2 * sd > 0 ? l0 - 2 * sd : 0, h = h0 + 2 * sd < 255 ? h0 + 2 * sd : 255;
+    float num = static_cast<float>((ctr[x] - l0) * (h - l + 1));
+    int32_t st = static_cast<int32_t>(num / static_cast<float>(h0 - l0 + 1)) + l;
+    acc[x] = stretch ? st : sd;
+  }
+}
+
+// The median of 3 x 3 windows: each padded column of three sorted once
+// (shared by the three windows it belongs to), then the median of the
+// largest of the smallest, the middle of the middles and the smallest of
+// the largest.
+KERN void med3row(const uint8_t* const* rows, int32_t nx, uint8_t* __restrict lo,
+                  uint8_t* __restrict mi, uint8_t* __restrict hi, int32_t* __restrict acc,
+                  uint8_t* __restrict ob) {
+  const uint8_t *__restrict r0 = rows[0], *__restrict r1 = rows[1], *__restrict r2 = rows[2];
+  const int32_t w = nx + 2;
+  for (int32_t x = 0; x < w; x++) {
+    uint8_t a = r0[x], b = r1[x], d = r2[x];
+    uint8_t l = a < b ? a : b, h = a < b ? b : a;
+    uint8_t m = h < d ? h : d;
+    h = h < d ? d : h;
+    lo[x] = l < m ? l : m;
+    mi[x] = l < m ? m : l;
+    hi[x] = h;
+  }
+  for (int32_t x = 0; x < nx; x++) {
+    uint8_t a = lo[x] > lo[x + 1] ? lo[x] : lo[x + 1];
+    a = a > lo[x + 2] ? a : lo[x + 2];
+    uint8_t d = hi[x] < hi[x + 1] ? hi[x] : hi[x + 1];
+    d = d < hi[x + 2] ? d : hi[x + 2];
+    uint8_t p = mi[x], r = mi[x + 1], t = mi[x + 2];
+    uint8_t pl = p < r ? p : r, ph = p < r ? r : p, pt = ph < t ? ph : t;
+    uint8_t b = pl > pt ? pl : pt;
+    uint8_t al = a < b ? a : b, ah = a < b ? b : a;
+    uint8_t e = ah < d ? ah : d;
+    lo[x] = al > e ? al : e;
+  }
+  if (ob)
+    std::memcpy(ob, lo, static_cast<size_t>(nx));
+  else
+    for (int32_t x = 0; x < nx; x++) acc[x] = lo[x];
+}
+
+// A compare-exchange of two wires of a selection network: the smaller
+// value to the first, the larger to the second (LO and HI keep one side).
+#define CE(a, b)                      \
+  {                                   \
+    uint8_t t_ = v[a] < v[b] ? v[a] : v[b]; \
+    v[b] = v[a] < v[b] ? v[b] : v[a]; \
+    v[a] = t_;                        \
+  }
+#define LO(a, b) v[a] = v[a] < v[b] ? v[a] : v[b];
+#define HI(a, b) v[b] = v[a] < v[b] ? v[b] : v[a];
+
+// The median of 5 x 5 windows: a selection network of 113 comparators for
+// the 13th of 25 values (an odd-even merge sort of 32, pruned to what the
+// middle output needs).
+KERN void med5row(const uint8_t* const* rows, int32_t nx, uint8_t* __restrict out) {
+  const uint8_t *__restrict r0 = rows[0], *__restrict r1 = rows[1], *__restrict r2 = rows[2],
+                *__restrict r3 = rows[3], *__restrict r4 = rows[4];
+  for (int32_t x = 0; x < nx; x++) {
+    uint8_t v[25];
+    for (int i = 0; i < 5; i++) {
+      v[i] = r0[x + i];
+      v[5 + i] = r1[x + i];
+      v[10 + i] = r2[x + i];
+      v[15 + i] = r3[x + i];
+      v[20 + i] = r4[x + i];
+    }
+    CE(0, 1); CE(2, 3); CE(4, 5); CE(6, 7); CE(8, 9); CE(10, 11);
+    CE(12, 13); CE(14, 15); CE(16, 17); CE(18, 19); CE(20, 21); CE(22, 23);
+    CE(0, 2); CE(1, 3); CE(4, 6); CE(5, 7); CE(8, 10); CE(9, 11);
+    CE(12, 14); CE(13, 15); CE(16, 18); CE(17, 19); CE(20, 22); CE(21, 23);
+    CE(1, 2); CE(5, 6); CE(9, 10); CE(13, 14); CE(17, 18); CE(21, 22);
+    CE(0, 4); CE(1, 5); CE(2, 6); CE(3, 7); CE(8, 12); CE(9, 13);
+    CE(10, 14); CE(11, 15); CE(16, 20); CE(17, 21); CE(18, 22); CE(19, 23);
+    CE(2, 4); CE(3, 5); CE(10, 12); CE(11, 13); CE(18, 20); CE(19, 21);
+    CE(1, 2); CE(3, 4); CE(5, 6); CE(9, 10); CE(11, 12); CE(13, 14);
+    CE(17, 18); CE(19, 20); CE(21, 22); CE(0, 8); CE(1, 9); CE(2, 10);
+    CE(3, 11); CE(4, 12); CE(5, 13); CE(6, 14); LO(7, 15); CE(16, 24);
+    CE(4, 8); CE(5, 9); CE(6, 10); CE(7, 11); CE(20, 24); CE(2, 4);
+    CE(3, 5); CE(6, 8); CE(7, 9); CE(10, 12); CE(11, 13); CE(18, 20);
+    CE(19, 21); CE(22, 24); CE(1, 2); CE(3, 4); CE(5, 6); CE(7, 8);
+    CE(9, 10); CE(11, 12); LO(13, 14); CE(17, 18); CE(19, 20); CE(21, 22);
+    CE(23, 24); HI(0, 16); HI(1, 17); HI(2, 18); HI(3, 19); HI(4, 20);
+    HI(5, 21); LO(6, 22); LO(7, 23); LO(8, 24); HI(8, 16); HI(9, 17);
+    LO(10, 18); LO(11, 19); LO(12, 20); LO(13, 21); HI(6, 10); HI(7, 11);
+    LO(12, 16); LO(13, 17); HI(10, 12); LO(11, 13); HI(11, 12);
+    out[x] = v[12];
+  }
+}
+
+#undef CE
+#undef LO
+#undef HI
+
+// The median of other windows: a histogram of the window slides along the
+// row (a column leaves, a column enters), and the median follows from the
+// count of values below it.
+void histmed(const Conv& c, const uint8_t* const* rows, int32_t nx, uint16_t* h, uint8_t* out) {
+  const int32_t rank = c.kw * c.kh / 2;
+  std::fill(h, h + 256, 0);
+  for (int j = 0; j < c.kh; j++)
+    for (int i = 0; i < c.kw; i++) h[rows[j][i]]++;
+  int32_t med = 0, below = 0;  // below: the values less than med
+  for (int32_t x = 0;; x++) {
+    while (below > rank) below -= h[--med];
+    while (below + h[med] <= rank) below += h[med++];
+    out[x] = static_cast<uint8_t>(med);
+    if (x + 1 >= nx) break;
+    for (int j = 0; j < c.kh; j++) {
+      int32_t out = rows[j][x], in = rows[j][x + c.kw];
+      h[out]--;
+      h[in]++;
+      below += (in < med) - (out < med);
+    }
+  }
+}
+
+// The Sobel magnitude: gradients in integers, the root in floats
+// (truncated, it equals the double root's for every sum of squares up to
+// 2 x 1020^2).
+KERN void sobrow(const uint8_t* const* rows, int32_t nx, int32_t* __restrict acc,
+                 uint8_t* __restrict ob, bool nc) {
+  const uint8_t *__restrict a = rows[0], *__restrict b = rows[1], *__restrict d = rows[2];
+  for (int32_t x = 0; x < nx; x++) {
+    int32_t gy = (a[x] + 2 * a[x + 1] + a[x + 2]) - (d[x] + 2 * d[x + 1] + d[x + 2]);
+    int32_t gx = (a[x] + 2 * b[x] + d[x]) - (a[x + 2] + 2 * b[x + 2] + d[x + 2]);
+    acc[x] = static_cast<int32_t>(std::sqrt(static_cast<float>(gx * gx + gy * gy)));
+  }
+  // Into bytes: clamped, or the low byte with clamping off.
+  if (ob)
+    for (int32_t x = 0; x < nx; x++)
+      ob[x] = static_cast<uint8_t>(nc ? acc[x] & 0xFF : acc[x] < 255 ? acc[x] : 255);
+}
+
+// Hole filling (kind 11) from window sums of the pixels and of the
+// pixels that are not zero (n at most 257).
+KERN void holerow(const uint8_t* const* rows, int kh, int kw, int32_t nx, int hx,
+                  const uint8_t* __restrict ctr, uint16_t* __restrict cs, uint16_t* __restrict cz,
+                  int32_t* __restrict acc) {
+  (void)hx;
+  const int32_t w = nx + kw - 1;
+  for (int32_t x = 0; x < w; x++) {
+    cs[x] = rows[0][x];
+    cz[x] = rows[0][x] != 0;
+  }
+  for (int j = 1; j < kh; j++) {
+    const uint8_t* __restrict p = rows[j];
+    for (int32_t x = 0; x < w; x++) {
+      cs[x] = static_cast<uint16_t>(cs[x] + p[x]);
+      cz[x] = static_cast<uint16_t>(cz[x] + (p[x] != 0));
+    }
+  }
+  for (int32_t x = 0; x < nx; x++) {
+    uint32_t s = 0, m = 0;
+    for (int i = 0; i < kw; i++) {
+      s += cs[x + i];
+      m += cz[x + i];
+    }
+    int32_t q = m ? static_cast<int32_t>(static_cast<float>(s) / static_cast<float>(m)) : 0;
+    acc[x] = ctr[x] ? ctr[x] : q;
+  }
+}
+
+// The tolerance mean (kind 12): the pixels within tol of the centre,
+// window position by position (n at most 257).
+KERN void tolrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, int hx, int32_t tol,
+                 const uint8_t* __restrict ctr, uint16_t* __restrict s, uint16_t* __restrict m,
+                 int32_t* __restrict acc) {
+  (void)hx;
+  for (int32_t x = 0; x < nx; x++) s[x] = m[x] = 0;
+  for (int j = 0; j < kh; j++)
+    for (int i = 0; i < kw; i++) {
+      const uint8_t* __restrict p = rows[j] + i;
+      for (int32_t x = 0; x < nx; x++) {
+        int32_t d = ctr[x] - p[x];
+        bool in = d >= -tol && d <= tol;
+        s[x] = static_cast<uint16_t>(s[x] + (in ? p[x] : 0));
+        m[x] = static_cast<uint16_t>(m[x] + in);
+      }
+    }
+  for (int32_t x = 0; x < nx; x++)
+    acc[x] = static_cast<int32_t>(static_cast<float>(s[x]) / static_cast<float>(m[x]));
+}
+
+// Values of 0..255 into bytes, when the row goes there straight.
+inline void narrow(const int32_t* __restrict acc, int32_t nx, uint8_t* __restrict ob) {
+  if (ob)
+    for (int32_t x = 0; x < nx; x++) ob[x] = static_cast<uint8_t>(acc[x]);
+}
+
+// 3 x 3 windows in one pass per row, from column sums (the common size:
+// no window arrays between the passes).
+struct Cols3 {
+  uint16_t* s;   // column sums
+  uint32_t* q;   // column sums of squares
+  uint8_t *lo, *hi, *nz;  // column extremes, counts of pixels not zero
+};
+
+KERN void cols3(const uint8_t* const* rows, int32_t w, bool sq, bool mm, bool nz, Cols3 c) {
+  const uint8_t *__restrict a = rows[0], *__restrict b = rows[1], *__restrict d = rows[2];
+  uint16_t* __restrict s = c.s;
+  for (int32_t x = 0; x < w; x++) s[x] = static_cast<uint16_t>(a[x] + b[x] + d[x]);
+  if (sq) {
+    uint32_t* __restrict q = c.q;
+    for (int32_t x = 0; x < w; x++) {
+      uint32_t u = a[x], v = b[x], t = d[x];
+      q[x] = u * u + v * v + t * t;
+    }
+  }
+  if (mm) {
+    uint8_t *__restrict lo = c.lo, *__restrict hi = c.hi;
+    for (int32_t x = 0; x < w; x++) {
+      uint8_t l = a[x] < b[x] ? a[x] : b[x], h = a[x] < b[x] ? b[x] : a[x];
+      lo[x] = l < d[x] ? l : d[x];
+      hi[x] = h < d[x] ? d[x] : h;
+    }
+  }
+  if (nz) {
+    uint8_t* __restrict z = c.nz;
+    for (int32_t x = 0; x < w; x++)
+      z[x] = static_cast<uint8_t>((a[x] != 0) + (b[x] != 0) + (d[x] != 0));
+  }
+}
+
+// Mean (kind 3) of 3 x 3 windows.
+KERN void mean3(const uint16_t* __restrict s, int32_t nx, int32_t* __restrict acc,
+                uint8_t* __restrict ob) {
+  for (int32_t x = 0; x < nx; x++) {
+    int32_t v = static_cast<int32_t>(static_cast<float>(s[x] + s[x + 1] + s[x + 2]) / 9.0f);
+    acc[x] = v;
+  }
+  narrow(acc, nx, ob);
+}
+
+// Standard deviation (kind 4) or stretch (kind 2) of 3 x 3 windows.
+KERN void sd3(Cols3 c, const uint8_t* __restrict ctr, int32_t nx, bool stretch,
+              int32_t* __restrict acc, uint8_t* __restrict ob) {
+  const uint16_t* __restrict s = c.s;
+  const uint32_t* __restrict q = c.q;
+  const uint8_t *__restrict lo = c.lo, *__restrict hi = c.hi;
+  const float fn = 9.0f;
+  auto dev = [&](int32_t x) {
+    float fs = static_cast<float>(s[x] + s[x + 1] + s[x + 2]);
+    float var = (static_cast<float>(q[x] + q[x + 1] + q[x + 2]) - fs * fs / fn) / fn;
+    return var > 0 ? static_cast<int32_t>(std::sqrt(var)) : 0;
+  };
+  if (!stretch) {
+    for (int32_t x = 0; x < nx; x++) acc[x] = dev(x);
+  } else {
+    for (int32_t x = 0; x < nx; x++) {
+      int32_t sd = dev(x);
+      uint8_t l1 = lo[x] < lo[x + 1] ? lo[x] : lo[x + 1], h1 = hi[x] > hi[x + 1] ? hi[x] : hi[x + 1];
+      int32_t l0 = l1 < lo[x + 2] ? l1 : lo[x + 2], h0 = h1 > hi[x + 2] ? h1 : hi[x + 2];
+      int32_t l = l0 - 2 * sd > 0 ? l0 - 2 * sd : 0, h = h0 + 2 * sd < 255 ? h0 + 2 * sd : 255;
+      float num = static_cast<float>((ctr[x] - l0) * (h - l + 1));
+      acc[x] = static_cast<int32_t>(num / static_cast<float>(h0 - l0 + 1)) + l;
+    }
+  }
+  narrow(acc, nx, ob);
+}
+
+// Hole filling (kind 11) of 3 x 3 windows.
+KERN void hole3(Cols3 c, const uint8_t* __restrict ctr, int32_t nx, int32_t* __restrict acc,
+                uint8_t* __restrict ob) {
+  const uint16_t* __restrict s = c.s;
+  const uint8_t* __restrict z = c.nz;
+  for (int32_t x = 0; x < nx; x++) {
+    // No pixel other than zero: the sum is 0 too, and so is the quotient.
+    int32_t m = z[x] + z[x + 1] + z[x + 2];
+    float q = static_cast<float>(s[x] + s[x + 1] + s[x + 2]) / static_cast<float>(m > 1 ? m : 1);
+    int32_t c0 = ctr[x];
+    acc[x] = c0 ? c0 : static_cast<int32_t>(q);
+  }
+  narrow(acc, nx, ob);
+}
+
+// The tolerance mean (kind 12) of 3 x 3 windows: absolute differences in
+// bytes (a tolerance above 255 takes every pixel).
+KERN void tol3(const uint8_t* const* rows, int32_t nx, int32_t tol, int32_t* __restrict acc,
+               uint8_t* __restrict ob) {
+  const uint8_t t = static_cast<uint8_t>(tol > 255 ? 255 : tol);
+  const uint8_t *__restrict a = rows[0], *__restrict b = rows[1], *__restrict d = rows[2];
+  for (int32_t x = 0; x < nx; x++) {
+    const uint8_t cv = b[x + 1];
+    uint16_t s = 0;
+    uint8_t m = 0;
+    const uint8_t px[9] = {a[x], a[x + 1], a[x + 2], b[x], b[x + 1], b[x + 2], d[x], d[x + 1], d[x + 2]};
+    for (int k = 0; k < 9; k++) {
+      uint8_t ad = cv > px[k] ? static_cast<uint8_t>(cv - px[k]) : static_cast<uint8_t>(px[k] - cv);
+      bool in = ad <= t;
+      s = static_cast<uint16_t>(s + (in ? px[k] : 0));
+      m = static_cast<uint8_t>(m + in);
+    }
+    int32_t v = static_cast<int32_t>(static_cast<float>(s) / static_cast<float>(m));
+    acc[x] = v;
+  }
+  narrow(acc, nx, ob);
+}
+
+KERN void convrow(const int32_t* kern, const uint8_t* const* rows, int kh, int kw, int32_t nx,
+                  int32_t* __restrict acc) {
+  // Products of a byte and a 16-bit weight; sums wrap as 32-bit values, so
+  // any order gives the same sum.
+  uint32_t* __restrict u = reinterpret_cast<uint32_t*>(acc);
+  if (kw == 3 && kh == 3) {
+    // The common size in one pass, the weights held in registers.
+    uint32_t k[9];
+    for (int t = 0; t < 9; t++) k[t] = static_cast<uint32_t>(kern[t]);
+    const uint8_t *__restrict a = rows[0], *__restrict b = rows[1], *__restrict d = rows[2];
+    for (int32_t x = 0; x < nx; x++)
+      u[x] = k[0] * a[x] + k[1] * a[x + 1] + k[2] * a[x + 2] + k[3] * b[x] + k[4] * b[x + 1] +
+             k[5] * b[x + 2] + k[6] * d[x] + k[7] * d[x + 1] + k[8] * d[x + 2];
+    return;
+  }
+  std::fill(u, u + nx, 0u);
+  for (int j = 0; j < kh; j++) {
+    // A row of the kernel at a time: its taps summed in registers.
+    const uint8_t* __restrict p = rows[j];
+    const int32_t* kr = kern + j * kw;
+    int i = 0;
+    for (; i + 3 <= kw; i += 3) {
+      const uint32_t k0 = static_cast<uint32_t>(kr[i]), k1 = static_cast<uint32_t>(kr[i + 1]),
+                     k2 = static_cast<uint32_t>(kr[i + 2]);
+      const uint8_t* __restrict q = p + i;
+      for (int32_t x = 0; x < nx; x++) u[x] += k0 * q[x] + k1 * q[x + 1] + k2 * q[x + 2];
+    }
+    for (; i < kw; i++) {
+      const uint32_t k0 = static_cast<uint32_t>(kr[i]);
+      if (k0 == 0) continue;
+      const uint8_t* __restrict q = p + i;
+      for (int32_t x = 0; x < nx; x++) u[x] += k0 * q[x];
+    }
+  }
+}
+
+// The centre pixel (kinds that only binarise): 1 or 0 against the
+// threshold t, or as it is (t < 0).
+KERN void centrow(const uint8_t* __restrict q, int32_t nx, int32_t t, int32_t* __restrict acc,
+                  uint8_t* __restrict ob) {
+  const uint8_t t8 = static_cast<uint8_t>(t > 255 ? 255 : t < 0 ? 0 : t);
+  const bool bin = t >= 0, none = t > 255;  // a threshold above 255 leaves no pixel at 1
+  if (ob) {
+    if (!bin)
+      std::memcpy(ob, q, static_cast<size_t>(nx));
+    else
+      for (int32_t x = 0; x < nx; x++) ob[x] = static_cast<uint8_t>(!none && q[x] >= t8);
+    return;
+  }
+  for (int32_t x = 0; x < nx; x++) acc[x] = bin ? (!none && q[x] >= t8) : q[x];
+}
+
+// nx values of one output row by the kernels: straight into bytes ob when
+// given (the post-processing leaves them as they are), else into acc
+// before post-processing.
+void fastrow(const Conv& c, const uint8_t* const* rows, int32_t nx, Work& W, int32_t* acc,
+             uint8_t* ob, bool nc) {
+  const int n = c.kw * c.kh;
+  const uint8_t* ctr = rows[c.hy] + c.hx;
+  uint8_t* bytes = ob ? ob : W.chi.data();  // kernels that give bytes only
+  bool gavebytes = false;
+  if (c.code == 269) {
+    convrow(c.kern.data(), rows, c.kh, c.kw, nx, acc);
+  } else if (c.kw == 3 && c.kh == 3 && (c.kind == 2 || c.kind == 3 || c.kind == 4 || c.kind == 11 ||
+                                        c.kind == 12)) {
+    Cols3 k{W.s16.data(), W.cq.data(), W.clo.data(), W.chi.data(), W.mi.data()};
+    if (c.kind == 12) {
+      tol3(rows, nx, c.tol, acc, ob);
+      return;
+    }
+    cols3(rows, nx + 2, c.kind == 2 || c.kind == 4, c.kind == 2, c.kind == 11, k);
+    if (c.kind == 3)
+      mean3(k.s, nx, acc, ob);
+    else if (c.kind == 11)
+      hole3(k, ctr, nx, acc, ob);
+    else
+      sd3(k, ctr, nx, c.kind == 2, acc, ob);
+    return;
+  } else if (c.kind <= 1) {
+    extrow(rows, c.kh, c.kw, nx, c.kind == 0, W.clo.data(), bytes, acc, !ob);
+    return;
+  } else if (c.kind == 3 && n <= 257) {
+    meanrow(rows, c.kh, c.kw, nx, W.s16.data(), W.z16.data(), acc, ob);
+    return;
+  } else if ((c.kind == 2 || c.kind == 4) && n <= 257) {
+    sumrow(rows, c.kh, c.kw, nx, c.kind == 2, W.cs.data(), W.cq.data(), W.clo.data(), W.chi.data(),
+           W.ws.data(), W.wq.data(), W.lo.data(), W.hi.data());
+    sdrow(n, c.kind == 2, nx, ctr, W.ws.data(), W.wq.data(), W.lo.data(), W.hi.data(), acc);
+  } else if (c.kind == 5 && c.kw == 3 && c.kh == 3) {
+    med3row(rows, nx, W.lo.data(), W.mi.data(), W.hi.data(), acc, ob);
+    return;
+  } else if (c.kind == 5) {
+    if (c.kw == 5 && c.kh == 5)
+      med5row(rows, nx, bytes);
+    else
+      histmed(c, rows, nx, W.hist.data(), bytes);
+    gavebytes = true;
+  } else if (c.kind == 8) {
+    sobrow(rows, nx, acc, ob, nc);
+    return;
+  } else if (c.kind == 11 && n <= 257) {
+    holerow(rows, c.kh, c.kw, nx, c.hx, ctr, W.s16.data(), W.z16.data(), acc);
+  } else if (c.kind == 12 && n <= 257) {
+    tolrow(rows, c.kh, c.kw, nx, c.hx, c.tol, ctr, W.s16.data(), W.z16.data(), acc);
+  } else {
+    refrow(c, rows, nx, acc, W.gat.data());
+  }
+  if (gavebytes && !ob)
+    for (int32_t x = 0; x < nx; x++) acc[x] = bytes[x];
+  else if (!gavebytes && ob)
+    for (int32_t x = 0; x < nx; x++) ob[x] = static_cast<uint8_t>(acc[x]);
+}
+
+// Post-processing and the store of one row into bytes, 16-bit or 32-bit
+// items or floats, by the store rules of the element access.
+KERN void storerow(const Conv& c, int32_t nx, const int32_t* __restrict acc, uint8_t* __restrict o,
+                   int dws, bool nc) {
+  const int32_t sh = std::min(c.shift, 31), mx = c.mx, mn = c.mn;
+  const uint32_t add = static_cast<uint32_t>(c.add);
+  auto pp = [&](int32_t v) {
+    if (sh > 0) v >>= sh;
+    v = static_cast<int32_t>(static_cast<uint32_t>(v) + add);
+    if (mx && v > mx) v = mx;
+    return v < mn ? mn : v;
+  };
+  if (dws == W_BYTE) {
+    for (int32_t x = 0; x < nx; x++) {
+      int32_t v = pp(acc[x]);
+      o[x] = v == INT32_MIN ? 0 : nc ? static_cast<uint8_t>(v & 0xFF)
+                                     : static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+    }
+  } else if (dws == W_SHORT) {
+    int16_t* __restrict s = reinterpret_cast<int16_t*>(o);
+    for (int32_t x = 0; x < nx; x++) {
+      int32_t v = pp(acc[x]);
+      int32_t r = nc ? static_cast<int16_t>(static_cast<uint16_t>(v))
+                     : (v < -32767 ? -32767 : v > 32767 ? 32767 : v);
+      s[x] = static_cast<int16_t>(v == INT32_MIN ? -32768 : r);
+    }
+  } else if (dws == W_LONG) {
+    int32_t* __restrict l = reinterpret_cast<int32_t*>(o);
+    for (int32_t x = 0; x < nx; x++) l[x] = pp(acc[x]);
+  } else {
+    float* __restrict f = reinterpret_cast<float*>(o);
+    for (int32_t x = 0; x < nx; x++) f[x] = static_cast<float>(pp(acc[x]));
+  }
 }
 
 void trcrow(const char* head, int r, const uint8_t* p, int32_t n) {
@@ -302,51 +820,120 @@ void trcrow(const char* head, int r, const uint8_t* p, int32_t n) {
           at(3), at(n - 4), at(n - 3), at(n - 2), at(n - 1));
 }
 
-// Bands of rows computed from a source held whole, written into a
-// destination held whole (bytes or 16-bit items).
+// --- the band way --------------------------------------------------------
+
+// Output rows computed from a source held whole, written into a
+// destination held whole. Threads take pieces of rows in turn; the main
+// thread polls for Ctrl-C between its pieces, and a stop ends every thread
+// at its next piece.
 struct Band {
   const Conv* c;
   const uint8_t* src;
   uint8_t* dst;
   int dws;
   bool nc;
+  std::atomic<int32_t> next{0};
+  std::atomic<bool> stop{false};
+  std::atomic<int32_t> done{0};
 };
 
-void bandjob(void* ctx, int64_t lo, int64_t hi) {
-  const Band& b = *static_cast<const Band*>(ctx);
+constexpr int32_t PIECE = 16;  // output rows a thread takes at a time
+
+// Whether the results go into a byte destination as they are: filter
+// values lie in 0..255 (the Sobel kernel clamps its own), and the
+// post-processing changes none of them.
+bool direct(const Conv& c, int dws) {
+  if (dws != W_BYTE || c.code != 271 || c.shift > 0 || c.add != 0 || c.mn > 0) return false;
+  // The largest value the kind gives: binarised pixels 1, the Sobel
+  // magnitude is clamped into the bytes only when nothing lowers it first.
+  int32_t top = c.bin ? 1 : c.kind == 8 ? 1443 : 255;
+  return c.mx == 0 || c.mx >= top;
+}
+
+void bandrun(Band& b, bool main) {
   const Conv& c = *b.c;
-  size_t w = static_cast<size_t>(c.nx + c.kw - 1);
-  // The padded rows of the band's window, kept by source row index.
-  std::vector<uint8_t> store(w * static_cast<size_t>(c.kh));
-  std::vector<int32_t> have(static_cast<size_t>(c.kh), -1);
-  std::vector<const uint8_t*> rows(static_cast<size_t>(c.kh));
-  std::vector<int32_t> acc(static_cast<size_t>(c.nx)), col(w);
-  std::vector<uint8_t> gat(static_cast<size_t>(c.kw * c.kh));
-  for (int64_t y = lo; y < hi; y++) {
+  const int32_t nx = c.nx;
+  const size_t w = static_cast<size_t>(nx + c.kw - 1);
+  // Rows padded at the edges (the first and last pixels replicated), for
+  // the outputs whose windows reach past them.
+  std::vector<uint8_t> pad(w * static_cast<size_t>(c.kh));
+  std::vector<const uint8_t*> src(static_cast<size_t>(c.kh)), rows(static_cast<size_t>(c.kh));
+  Work W;
+  W.size(c);
+  const int p = c.kh - 1 - c.hy;
+  const int bpi = b.dws == W_BYTE ? 1 : b.dws == W_SHORT ? 2 : 4;
+  const bool dir = direct(c, b.dws);
+  const bool centre = c.code == 271 && (c.kind == 6 || c.kind == 7 || c.kind == 9 || c.kind == 10);
+  // Outputs whose windows lie inside the row: [hx, hx + inner).
+  const int32_t inner = nx - c.kw + 1;
+  // Padded rows for outputs x0 .. x0 + m - 1.
+  auto padded = [&](int32_t x0, int32_t m) {
     for (int j = 0; j < c.kh; j++) {
-      // The window holds kh - 1 - hy rows above the output row and hy below
-      // (the rotation of the streamed path gives the same).
-      int32_t sy = static_cast<int32_t>(std::clamp<int64_t>(y - (c.kh - 1 - c.hy) + j, 0, c.ny - 1));
-      size_t slot = static_cast<size_t>(sy % c.kh);
-      uint8_t* buf = store.data() + slot * w;
-      if (have[slot] != sy) {
-        std::memcpy(buf + c.hx, b.src + static_cast<int64_t>(sy) * c.nx, static_cast<size_t>(c.nx));
-        padrow(c, buf);
-        have[slot] = sy;
-      }
-      rows[static_cast<size_t>(j)] = buf;
+      uint8_t* q = pad.data() + static_cast<size_t>(j) * w;
+      for (int32_t i = 0; i < m + c.kw - 1; i++)
+        q[i] = src[static_cast<size_t>(j)][std::clamp<int32_t>(x0 + i - c.hx, 0, nx - 1)];
+      rows[static_cast<size_t>(j)] = q;
     }
-    onerow(c, rows.data(), acc.data(), col.data(), gat.data());
-    if (b.dws == 8) {
-      store8(c, acc.data(), b.dst + y * c.nx, b.nc);
-    } else {
-      uint8_t* o = b.dst + 2 * y * c.nx;
-      for (int32_t x = 0; x < c.nx; x++) {
-        uint16_t v = stin16(post(c, acc[static_cast<size_t>(x)]), b.nc);
-        std::memcpy(o + 2 * x, &v, 2);
+  };
+  for (;;) {
+    if (b.stop.load(std::memory_order_relaxed)) return;
+    int32_t y0 = b.next.fetch_add(PIECE);
+    if (y0 >= c.ny) return;
+    int32_t y1 = std::min(c.ny, y0 + PIECE);
+    for (int32_t y = y0; y < y1; y++) {
+      for (int j = 0; j < c.kh; j++)
+        src[static_cast<size_t>(j)] = b.src + static_cast<int64_t>(wrow(c, int64_t{y} - p + j)) * nx;
+      uint8_t* o = b.dst + static_cast<int64_t>(y) * nx * bpi;
+      uint8_t* ob = dir ? o : nullptr;
+      int32_t* acc = W.acc.data();
+      if (centre) {
+        // Kinds that only binarise give the centre pixel.
+        centrow(src[static_cast<size_t>(c.hy)], nx, c.bin ? c.mx : -1, acc, ob);
+      } else if (inner > 0) {
+        fastrow(c, src.data(), inner, W, acc + c.hx, ob ? ob + c.hx : nullptr, b.nc);
+        if (c.hx > 0) {
+          padded(0, c.hx);
+          fastrow(c, rows.data(), c.hx, W, acc, ob, b.nc);
+        }
+        if (int32_t m = nx - c.hx - inner; m > 0) {
+          padded(c.hx + inner, m);
+          fastrow(c, rows.data(), m, W, acc + c.hx + inner, ob ? ob + c.hx + inner : nullptr, b.nc);
+        }
+      } else {
+        padded(0, nx);
+        fastrow(c, rows.data(), nx, W, acc, ob, b.nc);
       }
+      if (!ob) storerow(c, nx, acc, o, b.dws, b.nc);
+    }
+    int32_t d = b.done.fetch_add(y1 - y0) + (y1 - y0);
+    if (main) {
+      prgidx = static_cast<uint32_t>(d);
+      chkio(0);
+      if (stopped()) b.stop.store(true);
     }
   }
+}
+
+void bands(Band& b) {
+  const Conv& c = *b.c;
+  int nt = 1;
+  // Kinds that only copy or binarise the centre take less than starting
+  // threads costs.
+  const bool light = c.code == 271 && (c.kind == 6 || c.kind == 7 || c.kind == 9 || c.kind == 10);
+  if (!light && static_cast<int64_t>(c.nx) * c.ny >= (1 << 20) && c.ny >= 2 * PIECE) {
+    unsigned hw = std::thread::hardware_concurrency();
+    nt = static_cast<int>(std::min<unsigned>(4, hw ? hw : 1));
+  }
+  std::vector<std::thread> th;
+  for (int i = 1; i < nt; i++) {
+    try {
+      th.emplace_back(bandrun, std::ref(b), false);
+    } catch (...) {
+      break;  // a thread that cannot be had leaves its share to the others
+    }
+  }
+  bandrun(b, true);
+  for (auto& t : th) t.join();
 }
 
 // The arguments of convolve or filter read and checked: false after an
@@ -404,7 +991,7 @@ bool convarg(int code, Conv& c, PtrRec** mask) {
 
 }  // namespace
 
-int conv(int code) {
+int conv(int code, FnCall* fc) {
   int32_t* t = optab;
   PtrRec* src = oprec(0);
   Conv c{};
@@ -431,16 +1018,29 @@ int conv(int code) {
   out.start();
   if (!out.d) return 0;
 
-  // Whole image in memory, whole destination: bands of rows in parallel.
+  // Whole image in memory, whole destination: bands of rows.
   const uint8_t* whole = in.whole();
   uint8_t* dw = out.whole();
   int dws = out.d->Wsiz;
-  if (whole && dw && !mask && !(trcmsk & 16) && (dws == 8 || dws == 16) && out.n >= t[OT_CNT] &&
+  if (qpaths && whole && dw && !mask && !(trcmsk & 16) &&
+      (dws == W_BYTE || dws == W_SHORT || dws == W_LONG || dws == W_FLOAT) && out.n >= t[OT_CNT] &&
       !(out.d->Flg & K_NUMBER)) {
-    Band b{&c, whole, dw, dws, noclmp()};
+    Band b;
+    b.c = &c;
+    b.src = whole;
+    b.dst = dw;
+    b.dws = dws;
+    b.nc = noclmp();
     prgidx = 0;
     prgtot = static_cast<uint32_t>(c.ny);
-    parfor(c.ny, static_cast<int64_t>(c.nx) * c.kw * c.kh, bandjob, &b);
+    // Every item of the destination is written: storage made for it need
+    // not be cleared first, unless the work stops part way.
+    int32_t fresh = fc ? fc->fresh : 0;
+    int64_t freshw = fc ? fc->freshw : 0;
+    if (fc) fnfresh(*fc, out.n == t[OT_CNT]);
+    dopause();
+    if (!stopped()) bands(b);
+    if (stopped() && fresh) zerwds(fresh, freshw);
     prgtot = 0;
     out.i = t[OT_CNT];
     out.end();
@@ -448,10 +1048,11 @@ int conv(int code) {
   }
 
   // Streamed: kh rotating row buffers.
+  if (fc) fnfresh(*fc, false);
   size_t w = static_cast<size_t>(c.nx + c.kw - 1);
   std::vector<uint8_t> block(w * static_cast<size_t>(c.kh));
   std::vector<uint8_t*> ptr(static_cast<size_t>(c.kh), block.data());
-  std::vector<int32_t> acc(static_cast<size_t>(c.nx)), col(w);
+  std::vector<int32_t> acc(static_cast<size_t>(c.nx));
   std::vector<uint8_t> gat(static_cast<size_t>(c.kw * c.kh));
   OpRead mk;
   if (mask) {
@@ -474,7 +1075,7 @@ int conv(int code) {
       if (trc) trcrow("cread", r, newest + c.hx, c.nx);
     }
     if (r >= c.hy) {
-      onerow(c, ptr.data(), acc.data(), col.data(), gat.data());
+      refrow(c, ptr.data(), c.nx, acc.data(), gat.data());
       if (trc && code == 269)
         for (int32_t x = 0; x < c.nx; x++)
           jprintf(dbglun, "[%ld==%9.2f]", static_cast<long>(acc[static_cast<size_t>(x)]),
@@ -487,12 +1088,13 @@ int conv(int code) {
       }
       out.ints(acc.data(), c.nx);
     }
-    // The window moves down one row.
+    // The window moves down one row. Past the last source row the newest
+    // slot takes the buffer that now stands at slot hy.
     uint8_t* dropped = ptr[0];
     for (int j = 0; j + 1 < c.kh; j++) ptr[static_cast<size_t>(j)] = ptr[static_cast<size_t>(j + 1)];
     uint8_t*& slot = ptr[static_cast<size_t>(c.kh - 1)];
     if (r + 1 >= c.ny)
-      slot = c.kh > 1 ? ptr[static_cast<size_t>(c.kh - 2)] : dropped;  // the last row again
+      slot = c.kh > 1 ? ptr[static_cast<size_t>(c.hy)] : dropped;
     else if (r + 1 < c.kh)
       slot = block.data() + static_cast<size_t>(r + 1) * w;
     else
@@ -515,4 +1117,4 @@ int su_conv(FnCall& c) {
   return FS_RET;
 }
 
-int run_conv(FnCall& c) { return conv(c.code); }
+int run_conv(FnCall& c) { return conv(c.code, &c); }

@@ -3,9 +3,11 @@
 // stretch, mean, standard deviation, median, Sobel magnitude, hole filling,
 // tolerance mean, and kinds that only binarise).
 //
-// Edges are replicated: rows above the image repeat its first row, rows
-// below its last, columns left of it its first pixel and right of it its
-// last. Each result is shifted right, offset, clamped to the maximum and
+// Edges: columns left of the image repeat its first pixel and right of it
+// its last; rows above it repeat its first row; past its last row a window
+// of kh rows takes in turn the rows it held kh - 1 - hy rows before (the
+// rows of the rotating row buffers), so a window of three rows repeats the
+// last row. Each result is shifted right, offset, clamped to the maximum and
 // raised to the minimum, in that order, then stored.
 #pragma once
 #include <cstdint>
@@ -14,7 +16,8 @@ struct FnCall;
 
 // The dispatcher's operation of convolve (269) and filter (271): the source
 // is operand 1 (bytes, else error 113); the destination is written.
-// Returns 0, or -1 after an error.
-int conv(int code);
+// Returns 0, or -1 after an error. fc: the dispatcher's call, whose new
+// destination storage is cleared unless every item is written.
+int conv(int code, FnCall* fc = nullptr);
 int su_conv(FnCall& c);
 int run_conv(FnCall& c);

@@ -56,6 +56,7 @@ namespace {
 
 // Shorthands for the table.
 constexpr uint8_t GD = FN_GETDST | FN_ARRAY;  // the rows 209 .. 232
+constexpr uint8_t CV = FN_OPW | FN_KEEP | FN_COVER;  // convolve and filter
 
 #define LOOP(c, w) {c, w, SU_DEF, RC_OPND, 0, 0, 0, 0, OP_LOOP, nullptr, nullptr}
 #define LOOPD(c, w) {c, w, SU_DEF, RC_OPND, 0, 0, 0, GD, OP_LOOP, nullptr, nullptr}
@@ -144,9 +145,9 @@ constexpr FnDef fntab[] = {
     {266, "interpolate", SU_DEF, RC_OPND, 0, 0, 0, FN_KEEP, OP_HERE, su_ipolat, run_ipolat},
     {267, "flip", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, su_flip, run_flip},
     LOOP(268, "invert"),
-    {269, "convolve", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, su_conv, run_conv},
+    {269, "convolve", SU_DEF, RC_OPND, 0, 0, 0, CV, OP_HERE, su_conv, run_conv},
     {270, "dither", SU_DEF, RC_OPND, 0, 0, 0, FN_STOPND, OP_HERE, su_dither, run_dither},
-    {271, "filter", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, su_conv, run_conv},
+    {271, "filter", SU_DEF, RC_OPND, 0, 0, 0, CV, OP_HERE, su_conv, run_conv},
     {272, "vrbxy", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_point, run_getxy},
     {273, "dialog", SU_OWN, RC_SET, 0, 0, 0, 0, OP_HERE, su_dialog, nullptr},
     {274, "alert", SU_OWN, RC_FIX, 1, 16, 0, FN_STOPND, OP_HERE, nullptr, run_alert},

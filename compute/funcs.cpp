@@ -2,6 +2,7 @@
 // used as functions, sizes and properties, vector geometry, time, keyboard
 // and text input, file and environment queries, and the dispatcher's side
 // of the handlers of other modules.
+#include "compute/qreduce.h"
 #include "compute/funcs.h"
 #include "compute/xform.h"
 #include "files/dirutil.h"
@@ -565,6 +566,10 @@ int32_t analyz(uint32_t* hist, int32_t nbins) {
   int32_t n = r ? t[OT_CNT] : 0;
   int32_t& part = t[OT_BUF];
   int32_t top = -1;
+  if (qhist(hist, nbins, n, &top)) {
+    prgtot = 0;
+    return top + 1;
+  }
   prgidx = 0;
   prgtot = n > 0 ? static_cast<uint32_t>(n) : 0;
   bool bytes = r && r->Wsiz == W_BYTE;

@@ -14,6 +14,7 @@
 #include "compute/arith.h"
 #include "compute/expr.h"
 #include "compute/qkern.h"
+#include "compute/qview.h"
 #include "core/convert.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -32,173 +33,6 @@ constexpr int64_t POLLN = 65536;        // items between interrupt polls
 constexpr int64_t MTMIN = 1 << 20;      // items from which workers help
 constexpr int MAXTHR = 4;               // threads of one operation at most
 constexpr int MAXLEAF = 8;              // operands of one fused chain
-constexpr int PAGEB = HPAGE_WORDS * 4;  // bytes of a high-memory page
-
-bool wcode(int w) { return w == W_BYTE || w == W_SHORT || w == W_LONG || w == W_FLOAT; }
-int wbytes(int w) { return w == W_BYTE ? 1 : w == W_SHORT ? 2 : 4; }
-
-// One operand or the destination seen as runs of items in plain word
-// memory: a single value, one run from the data's first item (records of
-// no variable and plain strings), or a window over up to three dimensions.
-struct View {
-  int w = 0;
-  bool scalar = false;
-  float v = 0.0f;  // the single value as the loop reads it
-  int32_t base = 0;  // byte reference of the data's first item
-  int64_t count = 0;
-  bool whole = false;
-  int64_t dim[3] = {1, 1, 1}, org[3] = {0, 0, 0}, ext[3] = {1, 1, 1};
-  // A record with block buffers: its parts come from LDVARB (DMPVRB for
-  // the destination), one after another; part0 is what is addressable now.
-  PtrRec* rec = nullptr;
-  bool dest = false;
-  int32_t part0 = 0;
-  // The byte range the view's data occupies (for overlap checks); block
-  // buffers may hold anything, so they overlap everything.
-  int64_t lo() const { return rec ? 0 : base; }
-  int64_t hi() const {
-    if (rec) return INT64_MAX;
-    return base + (whole ? count : dim[0] * dim[1] * dim[2]) * wbytes(w);
-  }
-};
-
-// Makes a view of a prepared record: count its items (the operand table's
-// count), part its addressable items. False when the record is not plain
-// word memory of a whole-byte word size, or its window is not what its
-// count says.
-bool mkview(PtrRec* r, int32_t count, int32_t part, bool dest, View* v) {
-  *v = View{};
-  if (!r || count < 1) return false;
-  int kind = r->Flg;
-  if (kind & (K_LIST | K_VECTOR | K_ARGS)) return false;
-  int w = r->Wsiz;
-  if (!wcode(w)) return false;
-  v->w = w;
-  v->count = count;
-  if (kind & K_NUMBER) {
-    // A number is read in place; as a destination it may stand for a
-    // system variable: the loop stores it.
-    if (dest || count != 1 || part < 1) return false;
-    int step;
-    uint8_t bp = r->Bitp;
-    v->scalar = true;
-    v->v = static_cast<float>(lditm(dptr(r), w, &bp, &step));
-    return true;
-  }
-  if (!(kind & K_DATA) || r->Data0 <= 0) return false;
-  if (count == 1 && !dest) {
-    if (part < 1) return false;
-    int step;
-    uint8_t bp = r->Bitp;
-    v->scalar = true;
-    v->v = static_cast<float>(lditm(dptr(r), w, &bp, &step));
-    return true;
-  }
-  if (bufrec(r)) {
-    if (!(kind & K_DIMS)) return false;
-    v->rec = r;
-    v->dest = dest;
-    v->part0 = part;
-    return true;
-  }
-  v->base = r->Data0;
-  if (kind == K_STRING || r->Idx == -1) {
-    if (r->Length < count) return false;
-    v->whole = true;
-    return true;
-  }
-  int nd = std::clamp<int>(r->Ndims, 1, 3);
-  int64_t prod = 1;
-  for (int k = 0; k < 3; k++) {
-    int64_t d = r->Datdims[k] ? r->Datdims[k] : 1;
-    int64_t o = r->Offs[k], e = r->Offs[3 + k];
-    if (k >= nd) {
-      if (o != 0 || e > 1 || d != 1) return false;
-      e = 1;
-    }
-    if (e < 1 || o + e > d) return false;
-    v->dim[k] = d;
-    v->org[k] = o;
-    v->ext[k] = e;
-    prod *= e;
-  }
-  return prod == count;
-}
-
-// Walks the runs of a view from item k on.
-struct Cursor {
-  const View* v = nullptr;
-  int64_t k = 0;
-  uint8_t* p = nullptr;
-  int64_t left = 0;
-  bool paged = false;
-
-  int32_t part = 0;  // block buffers: items addressable up to this index
-
-  void seek(int64_t at) {
-    k = at;
-    left = 0;
-    part = v->part0;
-  }
-  // The items that lie one after another from the current one (*out); 0
-  // when a buffered record has no next part.
-  int64_t avail(uint8_t** out) {
-    *out = nullptr;
-    if (v->rec) {
-      int32_t at = static_cast<int32_t>(k);
-      if (k >= part) {
-        if (v->dest)
-          DMPVRB(v->rec, &part, 1, at);
-        else
-          LDVARB(v->rec, &part, at);
-        if (part <= k) return 0;
-      }
-      *out = dptr(v->rec);
-      return part - k;
-    }
-    if (left <= 0) locate();
-    *out = p;
-    return left;
-  }
-  void adv(int64_t m) {
-    if (v->rec) v->rec->Dptr = addref(v->rec->Dptr, m * wbytes(v->w));
-    if (p) p += m * wbytes(v->w);
-    left -= m;
-    k += m;
-  }
-  // Up to n items that lie one after another from the current one.
-  int64_t take(int64_t n, uint8_t** out) {
-    int64_t m = std::min(n, avail(out));
-    adv(m);
-    return m;
-  }
-  void locate() {
-    const View& w = *v;
-    int64_t idx, run;
-    if (w.whole) {
-      idx = k;
-      run = w.count - k;
-    } else {
-      int64_t x = k % w.ext[0], y = (k / w.ext[0]) % w.ext[1], z = k / (w.ext[0] * w.ext[1]);
-      idx = ((w.org[2] + z) * w.dim[1] + w.org[1] + y) * w.dim[0] + w.org[0] + x;
-      if (w.ext[0] < w.dim[0])
-        run = w.ext[0] - x;
-      else if (w.ext[1] < w.dim[1])
-        run = (w.ext[1] - y) * w.dim[0] - x;
-      else
-        run = (w.ext[2] - z) * w.dim[0] * w.dim[1] - y * w.dim[0] - x;
-    }
-    run = std::min(run, w.count - k);
-    int64_t b = w.base + idx * wbytes(w.w);
-    if (paged && b >= 4LL * HIMEM_BASE) {
-      // Pages of paged high memory are reached one by one.
-      int64_t in = (b - 4LL * HIMEM_BASE) % PAGEB;
-      run = std::min(run, (PAGEB - in) / wbytes(w.w));
-    }
-    p = membyt(static_cast<int32_t>(b));
-    left = run;
-  }
-};
 
 // A chain of element-wise operations: leaves (views), nodes (code, two
 // operands: a leaf index, or ~node index), each node's result rounded to
@@ -490,8 +324,18 @@ void runchn(const Chain& c) {
     nt = static_cast<int>(std::min<unsigned>(MAXTHR, hw ? hw : 1));
   }
   if (nt <= 1) {
-    std::unique_ptr<Bufs> hold(new Bufs);
-    part(c, 0, c.n, &stop, &done, true, *hold);
+    // The main thread's buffers are made once: short operations (one item
+    // copied in a macro loop) would otherwise spend more on them than on
+    // the items.
+    // (An operation that a poll's event handler starts meanwhile takes its
+    // own.)
+    static Bufs* mainbufs = new Bufs;
+    static bool busy = false;
+    std::unique_ptr<Bufs> own(busy ? new Bufs : nullptr);
+    bool mine = !busy;
+    busy = true;
+    part(c, 0, c.n, &stop, &done, true, own ? *own : *mainbufs);
+    if (mine) busy = false;
   } else {
     // Pieces of GRAB items (a multiple of 64, so no two threads write one
     // cache line); the main thread polls for Ctrl-C between its pieces.
@@ -502,12 +346,6 @@ void runchn(const Chain& c) {
     for (auto& t : th) t.join();
   }
   prgidx = static_cast<uint32_t>(done.load());
-}
-
-// Operand table row k as a view; dest for the destination row.
-bool rowview(int k, View* v) {
-  int32_t* t = optab;
-  return mkview(oprec(k), t[OT_CNT + k], t[OT_BUF + k], k == 2, v);
 }
 
 // Ends a path: the destination written back, the progress total reset.

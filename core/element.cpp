@@ -31,7 +31,6 @@ void setdat(PtrRec* r) {
 }
 
 bool tracev() { return (trcmsk & 0x4000) && !(pflags & 1); }
-bool tracei() { return (trcmsk & 0x8000) && !(pflags & 1); }
 
 // Stores a three-byte item, low byte first. The byte step, 3.
 int put24(uint8_t* p, uint32_t u) {
@@ -55,6 +54,8 @@ int putfld(uint8_t* p, uint8_t* bitp, int wsiz, uint32_t field) {
 }
 
 }  // namespace
+
+bool tracei() { return (trcmsk & 0x8000) && !(pflags & 1); }
 
 // ---------------------------------------------------------------------------
 // Item reads and stores.

@@ -51,6 +51,9 @@ void putitf(double v, void* mem, int wsiz, int32_t n);
 double getelm(const void* addr, int wsiz);
 void putelm(double v, void* addr, int wsiz);
 int memxfr(int32_t addr, int32_t offset, void* buf, int32_t bytes, int mode);
+// Whether every item read and stored is traced (trace mask 0x8000): fast
+// paths that skip the element access step aside then.
+bool tracei();
 
 // ---------------------------------------------------------------------------
 // Conversions. Every float-to-integer conversion of the element access goes

@@ -77,6 +77,18 @@ void putrgb(uint8_t* pix, int wsiz, const int* rgb) {
 }
 
 int line2rgb(const uint8_t* src, int swsiz, uint8_t* dst, int dwsiz, int64_t count) {
+  // Grey bytes into colour pixels, and colour pixels into grey bytes (the
+  // mean of three bytes, whose quotient by 3.0 the store truncates to the
+  // integer quotient): the common cases in plain loops.
+  if (swsiz == 8 && dwsiz == 24) {
+    for (int64_t i = 0; i < count; i++) dst[3 * i] = dst[3 * i + 1] = dst[3 * i + 2] = src[i];
+    return 0;
+  }
+  if (swsiz == 24 && dwsiz == 8) {
+    for (int64_t i = 0; i < count; i++)
+      dst[i] = static_cast<uint8_t>((src[3 * i] + src[3 * i + 1] + src[3 * i + 2]) / 3);
+    return 0;
+  }
   int db = std::max((dwsiz & 63) / 8, 1);
   for (int64_t i = 0; i < count; i++) {
     int c[3];
@@ -443,7 +455,7 @@ int putjpg(PtrRec* src, int, const char* path) {
     std::memcpy(rgb.data(), d.data(), rgb.size());
   else
     line2rgb(d.data(), ws, rgb.data(), 24, w * h);
-  swaprb(rgb.data(), w * h);
+  if (ws != 8) swaprb(rgb.data(), w * h);  // (grey pixels are the same either way)
   int q = jpegquality == 0 ? 100 : std::clamp<int>(jpegquality, 1, 100);
   std::string host = hostpath(path ? path : "");
   if (host.empty()) return 0;

@@ -14,6 +14,7 @@
 #include "lang/parse.h"
 #include "realtime/devices/comport.h"
 #include "realtime/devices/devsetup.h"
+#include "realtime/devices/meascomp.h"
 #include "ui/alert.h"
 #include "ui/events.h"
 #include "ui/hooks.h"
@@ -154,6 +155,7 @@ int quit(int ask) {
 }
 
 void finish(int status) {
+  mcstop(0, 0);  // acquisition stops first
   vlsync();
   scrrst();
   if (hstack_end > HIMEM_BASE) highmem(-1);

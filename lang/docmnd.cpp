@@ -53,6 +53,7 @@
 #include "realtime/devices/devsetup.h"
 #include "realtime/devices/devvar.h"
 #include "realtime/devices/eyetrack.h"
+#include "realtime/devices/meascomp.h"
 #include "realtime/devices/pport.h"
 #include "realtime/devices/sound.h"
 #include "realtime/rtsched.h"
@@ -63,6 +64,7 @@
 #include "ui/hooks.h"
 #include "ui/menu.h"
 #include "ui/sysserv.h"
+#include "ui/texted.h"
 #include "ui/window.h"
 
 #include <cstring>
@@ -284,8 +286,10 @@ int DOCMND(int code) {
     case CM_UPDATE: flushpnt(); return 0;
     case CM_WINDOW: return wincmd();  // window: winarg, setwin / iconwin; the window number to r0
     case CM_MENU: return menucmd(0);  // menu: menucmd
-    case CM_EDIT:   // edit: edit, then edtext; status bit 0x40 cleared after
-      return notavl(code);
+    case CM_EDIT:  // edit: edit, then edtext; status bit 0x40 cleared after
+      if (edit() > 0 && !(edrec.flags & ED_SMALL)) edtext();
+      state &= ~ST_EDITOR;
+      return 0;
     case CM_PATTERN: return pattern();  // pattern: no fill patterns on this platform
     case CM_FONT: return fontcmd();     // font: setlfnt / initFonts / the current font
 
@@ -311,8 +315,7 @@ int DOCMND(int code) {
     case CM_SPLINE: return dosplin(-1, 0);  // spline: a smooth curve through points
 
     // Devices and real time.
-    case CM_CALL:   // call: callcb
-      return notavl(code);
+    case CM_CALL: return callcb(2);  // call: a function of the board library
     case CM_PORTIO: return portcmd();
     case CM_INITIALIZE: return devini(0);
     case CM_USER1: return user1();

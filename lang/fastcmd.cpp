@@ -25,6 +25,7 @@ bool fcmain = false;
 bool nofast = false;
 bool fcserved = false;
 uint32_t fcslow = 0;
+uint32_t fcfnrun = 0;
 uint32_t fcgen = 1;
 
 namespace {
@@ -82,6 +83,24 @@ int binop(int w) {
   return W.v1;
 }
 
+// A function call f(a) or f(a, b) whose operands are plain operands and
+// whose result the element loop computes in one step: its code and
+// operands go to f.
+bool function(int w, FastCmd* f) {
+  if (w < 0 || w >= NWORDS) return false;
+  const WORD& W = wrdtab[w];
+  const int n = W.v2;
+  if (W.type != WT_CMDLIST || n < 1 || n > 2 || !elscal(W.v1, n)) return false;
+  // The operands' words, by their places after the function word.
+  for (int k = 0; k < n; k++) {
+    const int16_t at = wslot(W, k);
+    if (at < 1 || !operand(w + at, k ? &f->b : &f->a)) return false;
+  }
+  f->fn = W.v1;
+  f->nf = static_cast<int8_t>(n);
+  return true;
+}
+
 bool assignop(int w) {
   if (w < 0 || w >= NWORDS) return false;
   const WORD& W = wrdtab[w];
@@ -98,6 +117,11 @@ void build(FastCmd* f, int g, bool dest) {
   if (items < 1 || items > 5) return;
   for (int i = 0; i < items; i++) it[i] = grpitem(g, i);
   if (dest) {
+    if ((items == 3 || items == 5) && assignop(it[items - 1]) && numword(wrdtab[it[0]].type) &&
+        items == 3 && function(it[1], f) && operand(it[0], &f->d)) {
+      f->kind = FC_ASSIGN;
+      return;
+    }
     if ((items != 3 && items != 5) || !assignop(it[items - 1]) || !numword(wrdtab[it[0]].type) ||
         !operand(it[0], &f->d) || !operand(it[1], &f->a))
       return;
@@ -133,7 +157,7 @@ bool fcok() {
 
 bool fcfind(FastCmd& f) {
   f.gen = 0;
-  if (!(f.pa = where(f.a)) || (f.op && !(f.pb = where(f.b)))) return false;
+  if (!(f.pa = where(f.a)) || ((f.op || f.nf > 1) && !(f.pb = where(f.b)))) return false;
   if (f.kind == FC_ASSIGN) {
     if (!(f.pd = numdata(f.d.sym))) return false;
     // The store marks the entry as written, as a prepared destination does

@@ -1,6 +1,8 @@
-// Fast forms of the simplest commands: an assignment d = a or d = a op b,
-// and a loop or if condition a or a op b, where every operand is a single
-// float number variable or a number constant. The form is made once from a
+// Fast forms of the simplest commands: an assignment d = a, d = a op b or
+// d = f(a) / f(a, b) (a function the element loop computes in one step on
+// single values, see elscal), and a loop or if condition a or a op b,
+// where every operand is a single float number variable or a number
+// constant. The form is made once from a
 // command's words (a compiled record, or a cached parse of a macro line)
 // and then run without building argument records or walking the general
 // expression evaluator; it computes exactly what the scalar path does, and
@@ -10,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "compute/arith.h"
 #include "compute/scalar.h"
 #include "core/convert.h"
 
@@ -21,6 +24,8 @@ struct FastOpd {
 struct FastCmd {
   int8_t kind = 0;  // 0 not looked at yet, -1 none, 1 assignment, 2 condition
   int16_t op = 0;   // operator code; 0: a single value
+  int16_t fn = 0;   // function code of d = f(a) or f(a, b); 0 none
+  int8_t nf = 0;    // its operand count
   FastOpd d, a, b;
   // The operands' storage as found in batch gen (a constant's is c above).
   uint32_t gen = 0;
@@ -41,6 +46,8 @@ extern bool fcmain;
 extern bool nofast;
 // Set when a fast form served the command being carried out.
 extern bool fcserved;
+// Counts the function calls fast forms computed (tests compare the ways).
+extern uint32_t fcfnrun;
 // Counts the commands the main loop carried out the general way (other
 // than "}"): any of them may have written a file.
 extern uint32_t fcslow;
@@ -69,7 +76,15 @@ inline bool fcexec(FastCmd& f, int32_t* v) {
   if (f.gen != fcgen && !fcfind(f)) return false;
   const float a = *f.pa;
   if (f.kind == FC_ASSIGN) {
-    *f.pd = f.op ? scalres(f.op, a, *f.pb) : a;
+    // A function's operands are read, and its result stored, through
+    // doubles as the element access does (a signalling NaN comes out quiet).
+    if (f.fn) {
+      const float b = f.nf > 1 ? nrwflt(double(*f.pb)) : 0.0f;
+      *f.pd = nrwflt(double(elres(f.fn, f.nf, nrwflt(double(a)), b)));
+      fcfnrun++;
+    } else {
+      *f.pd = f.op ? scalres(f.op, a, *f.pb) : a;
+    }
     return true;
   }
   // A condition declines a missing or NaN operand: the general evaluator

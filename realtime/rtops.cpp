@@ -5,6 +5,7 @@
 #include "realtime/rtops.h"
 
 #include "realtime/rtdisp.h"
+#include "realtime/rtio.h"
 
 #include "core/element.h"
 #include "core/memory.h"
@@ -354,8 +355,6 @@ int rd_err(RtTask* t) {
   return code;
 }
 
-void rtfclose() {}
-
 // ---- Preparation -----------------------------------------------------------------
 
 namespace {
@@ -402,7 +401,7 @@ void textprep(RtTask* t, RtOp* op) {
   } else if (opc == R_NUMBER) {
     len = std::snprintf(text, sizeof text, "%d", rtarg(op, 2, 0));
   } else {
-    len = optext(op, opc == R_SOUND ? 1 : 2, text, sizeof text);
+    len = optext(op, 2, text, sizeof text);
     if (rtnops(op) == 4 && !(op->flg & OF_LIST) && opc != R_FOPEN) {
       int32_t l4 = rtarg(op, 4, 0);
       if (l4 >= 1 && l4 < len) len = l4;
@@ -453,12 +452,13 @@ void rtskip(RtTask* t) {
 int rtprep(RtTask* t, RtOp* op, uint32_t* due) {
   switch (op->opc) {
     case R_UWAIT:
+      t->slot[0] = -1;  // the first visit
       rts.flags |= RF_NOPUMP;
       if (trcmsk) rtwdump(1, 0);
       break;
     case R_AWAIT:
     case R_DWAIT: {
-      int32_t v = rtarg(op, 2, 0) % 32768;
+      int32_t v = rtarg(op, 2, 0) & 0x7FFF;  // modulo 32768, a negative number too
       if (op->opc == R_DWAIT && v == 0) v = 32767;
       t->slot[0] = static_cast<int16_t>(-v - 1);
       t->slot[2] = static_cast<int16_t>(rtarg(op, op->opc == R_AWAIT ? 3 : 5, 0));
@@ -545,18 +545,6 @@ void waitcancel() {
   }
 }
 
-// The ops whose work belongs to the devices, sound and the file slots;
-// they report op error 809 until those are built.
-bool notbuilt(int opc) {
-  switch (opc) {
-    case R_UWAIT: case R_AWAIT: case R_DWAIT: case R_AREAD: case R_AWRITE: case R_DREAD:
-    case R_DWRITE: case R_FREAD: case R_FWRITE: case R_GETXY: case R_FWAIT: case R_FSEEK:
-    case R_SOUND: case R_TONE: case R_PWAIT: case R_PREAD: case R_PWRITE: case R_FOPEN:
-    case R_FCLOSE: case R_SWAIT: case R_EYEPOS: case R_ASCAN:
-      return true;
-    default: return false;
-  }
-}
 
 // The test of an IF op.
 bool iftest(int opc, int32_t a, int32_t b) {
@@ -683,10 +671,7 @@ int dortime(RtTask* t) {
     logprintf("rtop %3d %10d\n", opc, static_cast<int>(rts.now));
     if (logfp) std::fflush(logfp);
   }
-  if (notbuilt(opc)) {
-    rtoperr(nullptr, op, 809);
-    opc = 0;  // nothing is done; the epilogue moves on
-  } else if (isdisp(opc)) {
+  if (isdisp(opc)) {
     const int r = rtdisp(t, op, &logged);
     if (r == DS_AGAIN) return 0;
     if (r == DS_STAY) return 1;
@@ -788,6 +773,13 @@ int dortime(RtTask* t) {
     case R_XOR: putval(rtarg(op, 1, 0) ^ rtarg(op, 2, 0), opnd(op, 1)); break;
     case R_LOCK:
       if (jdebug) logprintf("R_LOCK %d\n", rtarg(op, 1, 1));
+      break;
+    case R_UWAIT: case R_AWAIT: case R_DWAIT: case R_AREAD: case R_AWRITE: case R_DREAD:
+    case R_DWRITE: case R_FREAD: case R_FWRITE: case R_GETXY: case R_FWAIT: case R_FSEEK:
+    case R_SOUND: case R_TONE: case R_PWAIT: case R_PREAD: case R_PWRITE: case R_FOPEN:
+    case R_FCLOSE: case R_SWAIT: case R_EYEPOS: case R_ASCAN:
+      // Waits, device I/O and file ops.
+      if (!rtio(t, op)) return 0;
       break;
     case R_TWAIT:
       if (!twait(t)) return 0;

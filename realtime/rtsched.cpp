@@ -16,6 +16,7 @@
 #include "lang/mainloop.h"
 #include "lang/parse.h"
 #include "realtime/rtdisp.h"
+#include "realtime/rtio.h"
 #include "realtime/rtops.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
@@ -525,6 +526,7 @@ int runlog() {
   }
   rtfree();
   std::memset(&rts, 0, sizeof rts);
+  rtioini();
   rts.latelim = 10;
   rts.oprep = 1000;
   // The run log.
@@ -686,9 +688,11 @@ void runloop() {
       // A real-time class that spins without a break is stopped by the
       // kernel for a part of every second (its real-time throttling): with
       // the next op more than 600 microseconds away the loop sleeps until
-      // 500 microseconds before it, and spins from there.
+      // 500 microseconds before it, and spins from there. Only keys and
+      // clicks keep it awake: a window waiting for its repaint, which the
+      // run does not serve, must not.
       uint32_t m = mindue();
-      if (m != 0xFFFFFFFFu && static_cast<int32_t>(m - rts.now) > 30 && !inpend(0))
+      if (m != 0xFFFFFFFFu && static_cast<int32_t>(m - rts.now) > 30 && !inpend(1))
         clock_sleep_ns(uint64_t(m - rts.now - 25) * 20000ull);
     }
   }
@@ -713,6 +717,7 @@ void rtafter(uint16_t flags0, bool watching) {
     rtscrfree();
     return;
   }
+  rtioend();  // the background scan stops
   // The log is closed.
   RtLogEnt* e0 = log0();
   if (e0 && rts.logall > 1) {

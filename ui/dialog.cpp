@@ -1,6 +1,7 @@
 // Dialog menus shown as dialog windows, the dialog procedure, the dialog
 // function, program-drawn dialogs and predefined dialog templates.
 #include "ui/dialog.h"
+#include "ui/dlgedit.h"
 
 #include "compute/expr.h"
 #include "core/args.h"
@@ -34,8 +35,8 @@
 int16_t alrtmnu = 0;
 uint16_t alropen = 0;
 int16_t edmove = 0;
-int (*editem)(int, int, int) = nullptr;
-int32_t (*dlgtoolwin)(const char*) = nullptr;
+int (*editem)(int, int, int) = wedtell;
+int32_t (*dlgtoolwin)(const char*) = wedwin;
 
 namespace {
 constexpr int TMPLHEAD = 20;  // bytes before a template in its block

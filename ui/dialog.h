@@ -61,11 +61,11 @@ extern int16_t alrtmnu;
 extern uint16_t alropen;
 // The dialog editor's share: while moving mode is on a click in the edited
 // dialog moves the current widget there; the editor's item handler is told
-// of clicks and moves (null while there is no editor).
+// of clicks and moves (wedtell).
 extern int16_t edmove;
 extern int (*editem)(int n, int widget, int why);
 // The dialog editor's tool ("tool") and add ("add") windows for scripts
-// (null while there is no editor): a dialog window handle, 0 none.
+// (wedwin): a dialog window handle, 0 none.
 extern int32_t (*dlgtoolwin)(const char* which);
 
 // Text boxes: lines of text with a growing buffer.

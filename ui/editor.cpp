@@ -24,6 +24,8 @@
 #include <cstring>
 
 bool insmod = true;
+bool edblock = false;
+int edcol = 0;
 
 namespace {
 int showcnt = 0;  // display count of the system pointer
@@ -39,6 +41,7 @@ struct Line {
   int avail = 1;  // cells the line may take on the row
   int off = 0;    // first character shown
   int shown = 0;  // characters shown at the last redraw
+  bool fixed = false;  // editor mode: the row shows the line from its start, never slid
 
   void clear() {
     len = cur = 0;
@@ -65,6 +68,15 @@ struct Line {
   // A line longer than the row slides so that the cursor stays in view.
   void draw() {
     text[len] = 0;
+    if (fixed) {
+      const int n = std::min(len, avail);
+      if (n > 0)
+        curtxt(text, n, scol, row, std::min(cur, avail - 1) + 1);
+      if (shown > n) erstxt(curwin, scol + n, row, shown - n);
+      shown = n;
+      putcur(scol + std::min(cur, avail - 1), row);
+      return;
+    }
     if (cur < off) off = cur;
     if (cur - off > avail - 1) off = cur - (avail - 1);
     if (off > 0 && len - off < avail - 1) off = std::max(0, len - (avail - 1));
@@ -134,6 +146,12 @@ int rdkeys(char* buf, int start, int length, int max) {
   if (ln.scol > width || ln.scol < 0) ln.scol = 0;
   ln.cur = edmode ? std::clamp(col - ln.scol, 0, ln.len) : 0;
   ln.avail = std::max(1, width - ln.scol);
+  if (edmode) {
+    // The editor's row: every column of the window, the line never slid;
+    // characters pushed past the edge stay in the line, unseen.
+    ln.fixed = true;
+    ln.avail = std::max(1, (g ? g->cols : ln.lim) - ln.scol);
+  }
 
   const int saveprompt = inprompt;
   inprompt = prompt ? 1 : 0;
@@ -186,7 +204,10 @@ int rdkeys(char* buf, int start, int length, int max) {
     }
     if (key == 0) continue;
     if (key == 27) key = 155;
-    if (edmode && key >= 131 && key != 211) {
+    if (edmode && ((key >= 131 && key != 211) || key == 13 || key == 129 || key == 130 ||
+                   (key == 211 && (edblock || ln.cur >= ln.len)))) {
+      // Keys the editor acts on: the special keys, Enter, the mouse
+      // buttons, and Del where it joins lines or cuts a marked block.
       result = key + 0x100;
       break;
     }
@@ -277,7 +298,8 @@ int rdkeys(char* buf, int start, int length, int max) {
         break;
       case 3:  // Ctrl-C
       case 5:  // Ctrl-E
-        ln.clear();
+        if (!edmode) ln.clear();  // the editor's line stays as it stands
+        redraw = !edmode;
         result = 0;
         break;
       case 199:
@@ -321,6 +343,8 @@ int rdkeys(char* buf, int start, int length, int max) {
       result = ln.len;  // a full line ends the input
       full = !edmode;
     }
+    // The editor scrolls sideways when the cursor leaves the row.
+    if (result == -2 && edmode && ln.cur >= ln.avail) result = 0x100;
   }
   if (full) {
     // The rest of the typed line never becomes input of its own: it is
@@ -337,6 +361,12 @@ int rdkeys(char* buf, int start, int length, int max) {
   inprompt = saveprompt;
   ln.text[ln.len] = 0;
   std::memcpy(buf, ln.text, static_cast<size_t>(ln.len) + 1);
+  if (edmode) {
+    // The editor's row stays as it is drawn; a line that ended without a
+    // key of its own gives 0x100.
+    edcol = ln.cur;
+    return result >= 0x100 || result == 0 ? result : 0x100;
+  }
   if (result >= 0x100) return result;
   // The row ends after the line as shown.
   putcur(ln.scol + ln.shown, ln.row);

@@ -35,6 +35,15 @@ int rdkeys(char* buf, int start, int length, int max);
 
 // Insert mode of the editor (toggled by Ins; initially on).
 extern bool insmod;
+// Editor mode in detail: Enter, the mouse buttons and Del where nothing
+// stands under the cursor, or while a block mark is set (edblock), come back
+// as key + 0x100 too; the row is never slid and shows every column of the
+// window, characters pushed past its edge stay in buf; a key that takes the
+// cursor past the last column, or fills the line, gives back 0x100; Ctrl-C
+// and Ctrl-E give 0 and leave the line as it is; the row is not ended. The
+// cursor's place in the line when rdkeys returned is in edcol.
+extern bool edblock;
+extern int edcol;
 
 // Sets (on) or clears the cursor-on flag 0x8000 when `which` has bit 1,
 // showing or hiding the system pointer when it changed; returns the previous

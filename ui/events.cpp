@@ -90,6 +90,7 @@ constexpr auto vktab = [] {
   t.v[VK_INSERT] = 210;
   t.v[VK_DELETE] = 211;
   t.v[VK_ADD] = 206;
+  t.v[VK_SUBTRACT] = 202;
   for (uint32_t k = VK_F1; k <= VK_F10; k++) t.v[k] = static_cast<uint8_t>(187 + (k - VK_F1));
   t.v[VK_F11] = 113;
   t.v[VK_F12] = 114;

@@ -80,6 +80,7 @@ enum : uint32_t {
   VK_INSERT = 0x2D,
   VK_DELETE = 0x2E,
   VK_ADD = 0x6B,  // keypad +
+  VK_SUBTRACT = 0x6D,  // keypad -
   VK_F1 = 0x70,
   VK_F10 = 0x79,
   VK_F11 = 0x7A,

@@ -20,6 +20,7 @@
 #include "lang/rdline.h"
 #include "ui/alert.h"
 #include "ui/dialog.h"
+#include "ui/dlgedit.h"
 #include "ui/events.h"
 #include "ui/keymenu.h"
 #include "ui/platform/menubar.h"
@@ -36,7 +37,7 @@
 int16_t mbar[NBAR + 1];
 int16_t curkey = 0, curtab = 0, curdlg = 0, lastmnu = 0, edmnu = 0;
 int16_t holdsw = 0, helpsw = 0, selitem = 0;
-int (*wedstart)() = nullptr;
+int (*wedstart)() = wedopen;
 
 namespace {
 constexpr int E_NOTFOUND = 95;

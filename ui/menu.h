@@ -238,7 +238,7 @@ int waitsel();
 // The menu command (code 28); nonzero code: the dispatcher's last resort
 // for a word that is no command (0 when a menu took it, -1 otherwise).
 int menucmd(int code);
-// The dialog editor's start after "menu edit" (null while there is none).
+// The dialog editor's start after "menu edit" (wedopen).
 extern int (*wedstart)();
 // The dispatcher's trace of the bar (putmnu) and the modal test (mnupnd).
 int putmnu(int n);

@@ -5,16 +5,21 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/varbl.h"
+#include "ui/events.h"
+#include "ui/platform/audio.h"
 #include "ui/platform/backend.h"
+#include "ui/platform/clock.h"
 #include "ui/window.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/sysinfo.h>
+#include <vector>
 
 uint32_t totphys = 0, availphys = 0;
 Cursor8 ringcur{}, barcur{};
@@ -105,9 +110,27 @@ int msgbeep() {
 }
 
 int sysbeep(int duration, int frequency) {
-  (void)duration;
-  (void)frequency;
-  backend()->beep();
+  // A sine tone of the frequency (37 to 32767 Hz) played through the audio
+  // layer; the call returns when it has sounded, as the platform's beep did.
+  if (duration <= 0 || frequency < 37 || frequency > 32767) return -1;
+  constexpr uint32_t rate = 44100;
+  const uint64_t n = std::min<uint64_t>(uint64_t(duration) * rate / 1000, uint64_t(rate) * 60);
+  std::vector<int16_t> tone(static_cast<size_t>(n));
+  for (uint64_t i = 0; i < n; i++)
+    tone[i] = static_cast<int16_t>(std::lround(16384.0 * std::sin(2.0 * M_PI * frequency * double(i) / rate)));
+  if (n == 0 || audout(wavpcm(rate)) != 0 || audqueue(tone.data(), static_cast<uint32_t>(n * 2)) != 0) {
+    backend()->beep();
+    return -1;
+  }
+  while (clock_ns() < audend()) {
+    chkio(0);  // Ctrl-C cuts it short
+    if (state & (ST_ERROR | ST_INTR | ST_STOP)) {
+      audstop();
+      break;
+    }
+    const uint64_t left = audend() - clock_ns();
+    clock_sleep_ns(std::min<uint64_t>(left, 10000000ull));
+  }
   return 0;
 }
 

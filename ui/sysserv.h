@@ -30,7 +30,9 @@ struct Cursor8 {
 extern Cursor8 ringcur, barcur;
 // Makes the menu bar (empty until menus are appended). 0.
 int mkmenubar();
-// The simple beep; a beep of a frequency and duration.
+// The simple beep; a sine tone of a frequency (37 to 32767 Hz) and a
+// duration (ms) through the audio layer, returning when it has sounded
+// (-1 for a frequency or duration out of range).
 int msgbeep();
 int sysbeep(int duration, int frequency);
 // A string variable of the lower-cased name (at most 40 characters) with a

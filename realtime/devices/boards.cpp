@@ -53,7 +53,14 @@ int getadc(int ch, int* value) {
       v = pport_adc(b->inunit);
       st = v < 0 ? -1 : 0;
       break;
-    case DK_MEASCOMP: st = mcain(b, k, &v); break;
+    case DK_MEASCOMP:
+      st = mcain(b, k, &v);
+      // A scan that has no sample yet: the channel keeps its last value.
+      if (st == 1) {
+        *value = adcval[ch];
+        return 0;
+      }
+      break;
     default: break;
   }
   const int raw = v;

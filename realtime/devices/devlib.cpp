@@ -30,14 +30,17 @@ void* tryopen(const std::string& path) {
 
 void* devlib(const char* name, std::string* why) {
   if (!name || !*name) return nullptr;
-  if (std::strchr(name, '/')) {
-    void* h = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-    if (!h && why) *why = dlerror();
-    return h;
-  }
   const std::string exe = exefold();
   std::string sys = strvar("sysdir");
   if (!sys.empty() && sys.back() != '/') sys += '/';
+  if (std::strchr(name, '/')) {
+    void* h = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (!h && why) *why = dlerror();
+    if (h || name[0] == '/') return h;
+    for (const std::string& dir : {exe, sys})
+      if (void* g = dir.empty() ? nullptr : tryopen(dir + name)) return g;
+    return nullptr;
+  }
   for (const std::string& dir : {exe, exe.empty() ? std::string() : exe + "sim/", sys}) {
     if (dir.empty()) continue;
     if (void* h = tryopen(dir + name)) return h;

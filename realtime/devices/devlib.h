@@ -1,9 +1,11 @@
 // The run-time loaded device libraries (the parallel-port library and the
 // acquisition-board library), opened by name.
 //
-// A name holding "/" is taken as a path (relative names in the working
-// folder). A bare name is looked for in the program's folder, then in sim/
-// beside it, then in the system folder, then by the normal library search.
+// A name holding "/" is taken as a path; a relative one that is not in the
+// working folder is looked for beside the program, then in the system
+// folder (so "sim/NAME" finds the simulated libraries from any folder). A
+// bare name is looked for in the program's folder, then in sim/ beside it,
+// then in the system folder, then by the normal library search.
 #pragma once
 #include <string>
 

@@ -10,6 +10,7 @@
 #include "core/state.h"
 #include "files/dmrec/splitln.h"
 #include "graphics/drawstate.h"
+#include "lang/cmdcodes.h"
 #include "lang/mainloop.h"
 #include "lang/names.h"
 #include "realtime/devices/comport.h"
@@ -406,13 +407,15 @@ int devini(int code) {
       return 0;
     }
     const int n = static_cast<int>(v);
-    const int r = n >= 1 ? devstate[kind] : n == 0 ? devcls(kind) : -1;
+    // The scanner command word is closed as the command's own code.
+    const int cls = (t3 & 0x2000) && argnum(3) == CM_SCAN ? 1000 + CM_SCAN : kind;
+    const int r = n >= 1 ? devstate[kind] : n == 0 ? devcls(cls) : -1;
     setres(r, 0);
     return 0;
   }
   int r = -1;
-  if (istext(t) && std::strcmp(word, "scanner") == 0) {
-    // The scanner word: its set-up has nothing to do here.
+  if ((t & 0x2000) && argnum(2) == CM_SCAN) {
+    // The scanner command word: its set-up has nothing to do here.
     devflg |= DF_SCANNER;
     devstate[DK_SCANNER] = DS_ACTIVE;
     r = 0;
@@ -472,7 +475,10 @@ int devcls(int kind) {
       break;
     case DK_COM: case DK_XDEV: case DK_YDEV: case DK_ZDEV: case DK_WDEV: case DK_TRIGGER:
     case DK_FRAMEGRABBER: case DK_CANON:
-    case 1052: case 1316:
+    case 1052:
+      break;
+    case 1000 + CM_SCAN:
+      devstate[DK_SCANNER] = DS_INACTIVE;
       break;
     default:
       return -1;

@@ -2,7 +2,7 @@
 // arriving while a long sort runs.
 #include "compute/rank.h"
 
-#include "tests/support/interp.h"
+#include "tests/compute/fast_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -26,45 +26,10 @@
 
 namespace {
 
-// Ctrl-C on the n-th poll of a long loop (0: never).
-class Poller : public Backend {
- public:
-  int at = 0, polls = 0;
-  int keyin(int how) override {
-    if (how != KEY_PEEK || at == 0) return 0;
-    return ++polls == at ? 3 : 0;
-  }
-  void rowout(int, const char*, int) override {}
-  void beep() override {}
-  bool paging() override { return false; }
-};
-
-class Rank : public ::testing::Test {
+// The fixture of the fast-path tests: Ctrl-C on the n-th poll of a long
+// loop (keys_.at; 0 never).
+class Rank : public FastPaths {
  protected:
-  void SetUp() override {
-    stack_.begin();
-    clrflags();
-    pflags = 0x800;
-    ASSERT_EQ(mksys(), 0);
-    initWins();
-    old_ = setbackend(&keys_);
-    clrpeek();
-    clrmsgs();
-    inreset();
-  }
-  void TearDown() override {
-    setbackend(old_);
-    clrpeek();
-    clrmsgs();
-    inreset();
-    lstsrc = 0;
-    lsttok = -1;
-    nargw = 0;
-    nwords = 0;
-    optab = nullptr;
-    clrflags();
-    stack_.end();
-  }
   // Evaluates a line's expression as the main loop does; its record.
   PtrRec* run(const char* line) {
     return evalline(line);
@@ -97,10 +62,6 @@ class Rank : public ::testing::Test {
     }
     return v;
   }
-
-  Poller keys_;
-  Backend* old_ = nullptr;
-  LowStack stack_;
 };
 
 TEST_F(Rank, IndicesAreSixteenBitUpTo32767ElementsElse32Bit) {

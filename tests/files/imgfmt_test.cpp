@@ -67,6 +67,26 @@ TEST(ImgFmt, PixelConversion) {
   EXPECT_EQ(std::vector<uint8_t>(row, row + 6), (std::vector<uint8_t>{10, 0, 200, 0, 0, 0}));
 }
 
+TEST(ImgFmt, GreyAndColourBytesAsTheStoreRule) {
+  // Grey bytes spread over three colour bytes; colour pixels made grey as
+  // one pixel at a time is: the mean of the three through the byte store
+  // rule (every sum of three bytes).
+  std::vector<uint8_t> grey(256), rgb(768), back(256);
+  for (int v = 0; v < 256; v++) grey[static_cast<size_t>(v)] = static_cast<uint8_t>(v);
+  line2rgb(grey.data(), 8, rgb.data(), 24, 256);
+  for (int v = 0; v < 256; v++)
+    ASSERT_TRUE(rgb[3 * v] == v && rgb[3 * v + 1] == v && rgb[3 * v + 2] == v) << v;
+  for (int s = 0; s <= 765; s++) {
+    uint8_t px[3] = {static_cast<uint8_t>(std::min(s, 255)), static_cast<uint8_t>(std::clamp(s - 255, 0, 255)),
+                     static_cast<uint8_t>(std::clamp(s - 510, 0, 255))};
+    uint8_t one = 0, want = 0;
+    line2rgb(px, 24, &one, 8, 1);
+    uint8_t bitp = 0;
+    stitm((px[0] + px[1] + px[2]) / 3.0, &want, 8, &bitp, false);
+    ASSERT_EQ(one, want) << s;
+  }
+}
+
 TEST(ImgFmt, JpegInMemory) {
   MakStk();
   state = 0;

@@ -82,6 +82,8 @@ TEST(Window, ScrollMovesTheBuffer) {
   EXPECT_EQ(cmdrow(0), "1");
   EXPECT_EQ(cmdrow(23), "24");
   EXPECT_EQ(cmdrow(24), "");
+  blankcmd();  // no rows left for a later test's output to land on
+  putcur(0, 0);
 }
 
 }  // namespace

@@ -83,8 +83,12 @@ int32_t alertwin() {
   return alrtmnu ? dlgwinof(alrtmnu) : 0;
 }
 
-// The current dialog's window, 0 when none.
-int32_t curdlgwin() { return dlgwinof(curdlg); }
+// The current dialog's window (while the dialog editor runs, the edited
+// dialog's), 0 when none.
+int32_t curdlgwin() {
+  if (const int32_t d = edmnu ? dlgwinof(edmnu) : 0) return d;
+  return dlgwinof(curdlg);
+}
 
 // The dialog window named by a window number or name (the dialog editor's
 // windows by the words tool and add), 0 when none.
@@ -129,7 +133,7 @@ bool postkeyname(const std::string& spec) {
   } vks[] = {{"home", VK_HOME}, {"end", VK_END},   {"pgup", VK_PRIOR}, {"pgdn", VK_NEXT},
              {"up", VK_UP},     {"down", VK_DOWN}, {"left", VK_LEFT},  {"right", VK_RIGHT},
              {"ins", VK_INSERT}, {"del", VK_DELETE}, {"prtsc", VK_SNAPSHOT},
-             {"kpplus", VK_ADD}};
+             {"kpplus", VK_ADD}, {"kpminus", VK_SUBTRACT}};
   const int32_t h = focushwnd();
   for (const auto& v : vks)
     if (low == v.name) {
@@ -370,6 +374,14 @@ int ScriptInput::run(const Step& s) {
   }
   if (op == "grid") {
     if (w.size() != 3) return bad("grid needs WIN FILE");
+    if (w[1] == "tool" || w[1] == "add") {
+      // The dialog editor's windows have no window slot.
+      const int32_t d = namedwin(w[1]);
+      FILE* f = d ? std::fopen(w[2].c_str(), "w") : nullptr;
+      if (!f) return bad("grid not written");
+      dlglist(d, f);
+      return std::fclose(f) == 0 ? 0 : bad("grid not written");
+    }
     const int n = scriptwin(w[1]);
     if (n < 0 || gridfile(n, w[2]) != 0) return bad("grid not written");
     return 0;

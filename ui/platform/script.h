@@ -6,8 +6,9 @@
 // escapes ("\n" is Enter):
 //   type "text"                  each character a key
 //   key NAME                     f1..f12, esc, enter, tab, backspace, home, end,
-//                                pgup, pgdn, up, down, left, right, ins, del or
-//                                a character, with prefixes shift+ ctrl+ alt+
+//                                pgup, pgdn, up, down, left, right, ins, del,
+//                                prtsc, kpplus, kpminus or a character, with
+//                                prefixes shift+ ctrl+ alt+
 //   click WIN X Y [left|right|middle] [shift] [ctrl] [double]
 //   press WIN X Y [button], release WIN X Y [button], move WIN X Y
 //                                WIN is a window number or name; X and Y are
@@ -24,7 +25,8 @@
 //                                replaces an edit field's text with one
 //                                change notification; ITEM is the dialog
 //                                function's item number (control + 1); no
-//                                WIN: the pending alert, else the current
+//                                WIN: the pending alert, else the dialog the
+//                                dialog editor works on, else the current
 //                                dialog; WIN a window number or name, tool
 //                                or add (the dialog editor's windows)
 //   fontbox "face" SIZE|cancel   answers the next font chooser
@@ -35,8 +37,9 @@
 //   snapshot FILE [WIN]          the screen or one window's client area as PNG
 //                                (BMP when FILE ends in .bmp)
 //   grid WIN FILE                a text window's grid as text, one row a line;
-//                                of a dialog, one line per control with a
-//                                text: its ITEM number, a blank, the text
+//                                of a dialog (also tool or add), one line per
+//                                control with a text: its ITEM number, a
+//                                blank, the text
 //   end                          the script ends here
 // A faulty line is reported on standard error with its number and skipped.
 #pragma once

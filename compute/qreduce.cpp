@@ -1,0 +1,247 @@
+// Fast reductions and histograms (see qreduce.h).
+#include "compute/qreduce.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "compute/arith.h"
+#include "compute/expr.h"
+#include "compute/qarith.h"
+#include "compute/qkern.h"
+#include "compute/qview.h"
+#include "core/element.h"
+#include "core/memory.h"
+#include "core/state.h"
+#include "ui/events.h"
+
+uint32_t qrdone = 0;
+
+namespace {
+
+constexpr int64_t POLLN = 1 << 18;  // items between interrupt polls
+constexpr int64_t FINDN = 1 << 15;  // items of a piece whose positions are searched
+constexpr double U = 0x1p-53;       // the unit roundoff of doubles
+
+// Operand 1 as a view of count items; false when no fast form reads it.
+bool opview(int32_t count, View* v) {
+  if (!qpaths || !optab || tracei() || count < 2 || optab[OT_CNT] != count) return false;
+  return rowview(0, v) && !v->scalar;
+}
+
+// Walks the view's count items in pieces of at most `most` lying one after
+// another: f(first item, index of it, items). The progress index follows;
+// Ctrl-C is polled between pieces. 1 done, -1 stopped or a part missing.
+template <class F>
+int walk(const View& v, int64_t count, int64_t most, F f) {
+  Cursor c;
+  c.v = &v;
+  c.paged = hipaged();
+  c.seek(0);
+  int64_t k = 0, since = 0;
+  prgidx = 0;
+  prgtot = static_cast<uint32_t>(count);
+  qrdone++;
+  while (k < count) {
+    uint8_t* p;
+    int64_t m = std::min({count - k, most, c.avail(&p)});
+    if (m < 1) return -1;
+    f(p, k, m);
+    c.adv(m);
+    k += m;
+    since += m;
+    prgidx = static_cast<uint32_t>(k);
+    if (since >= POLLN) {
+      since = 0;
+      chkio(0);
+      if (stopped()) return -1;
+    }
+  }
+  return 1;
+}
+
+uint32_t bits(float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, 4);
+  return u;
+}
+
+// Whether every sum within s +- e and sum of squares within q +- eq gives
+// the loop's floats of this code the same bits (sum, mean, standard
+// deviation; each is non-decreasing in the sum's or the squares' value, and
+// the deviation non-increasing in the sum's magnitude).
+bool settled(int code, double s, double e, double q, double eq, int32_t valid) {
+  if (!std::isfinite(s) || !std::isfinite(e) || !std::isfinite(q) || !std::isfinite(eq)) return false;
+  if (e == 0 && eq == 0) return true;
+  // The bounds themselves are rounded once more.
+  e = e * (1 + 0x1p-40) + std::fabs(s) * 0x1p-50;
+  eq = eq * (1 + 0x1p-40) + std::fabs(q) * 0x1p-50;
+  double lo = s - e, hi = s + e;
+  if ((code == 211 || code == 214) && bits(nrwflt(lo)) != bits(nrwflt(hi))) return false;
+  double m1, m2, d1, d2;
+  if (code == 212 || code == 214) {
+    redend(lo, q, valid, &m1, &d1);
+    redend(hi, q, valid, &m2, &d2);
+    if (bits(nrwflt(m1)) != bits(nrwflt(m2))) return false;
+  }
+  if (code == 213 || code == 214) {
+    double big = std::max(std::fabs(lo), std::fabs(hi));
+    double small = lo <= 0 && hi >= 0 ? 0.0 : std::min(std::fabs(lo), std::fabs(hi));
+    redend(big, q - eq, valid, &m1, &d1);
+    redend(small, q + eq, valid, &m2, &d2);
+    if (bits(nrwflt(d1)) != bits(nrwflt(d2))) return false;
+  }
+  return true;
+}
+
+int whatof(int code) {
+  switch (code) {
+    case 209: return QR_MAX;
+    case 210: return QR_MIN;
+    case 211: return QR_SUM;
+    case 212: return QR_SUM | QR_CNT;
+    case 213: return QR_SUM | QR_SQ | QR_CNT;
+    default: return QR_SUM | QR_SQ | QR_MM | QR_NZ | QR_CNT;
+  }
+}
+
+}  // namespace
+
+int qreduce(int code, int32_t count, RedState* st) {
+  View v;
+  if (code < 209 || code > 214 || !opview(count, &v)) return 0;
+  // The loop adds into slots 3 and 5 from what they hold: zeros here.
+  double s0 = getslt(3), q0 = getslt(5);
+  if (s0 != 0 || q0 != 0 || std::signbit(s0) || std::signbit(q0)) return 0;
+  if (stopped()) return -1;
+  const QKern& K = qkern();
+  const int what = whatof(code);
+  const bool pos = code == 214;
+  // Parts of block buffers are read once: their sums are also made in the
+  // loop's order as they pass.
+  const bool ser = v.rec && (what & QR_SUM);
+  const bool wantsq = what & QR_SQ;
+  QRedAcc a;
+  double ss = 0, sq = 0;
+  float gmin = 1e10f, gmax = -1e10f;
+  int rc = walk(v, count, pos ? FINDN : INT64_MAX, [&](uint8_t* p, int64_t k, int64_t m) {
+    int64_t nz0 = a.nonzero;
+    if (pos) a.vmin = __builtin_inff(), a.vmax = -__builtin_inff();
+    K.reduce(v.w, p, m, what, &a);
+    if (ser) K.serial(v.w, p, m, wantsq, &ss, &sq);
+    if (!pos) return;
+    // Ties keep the first position: only a piece with a new best is
+    // searched.
+    if (a.vmax > gmax) {
+      gmax = a.vmax;
+      st->at[1] = k + K.find(v.w, p, m, gmax, 0);
+    }
+    if (a.vmin < gmin) {
+      gmin = a.vmin;
+      st->at[0] = k + K.find(v.w, p, m, gmin, 0);
+    }
+    if (a.nonzero > nz0) {
+      if (st->at[2] < 0) st->at[2] = k + K.find(v.w, p, m, 0, 1);
+      st->at[3] = k + K.find(v.w, p, m, 0, 2);
+    }
+  });
+  if (rc < 0) return -1;
+  if (!pos) {
+    if (a.vmax > gmax) gmax = a.vmax;
+    if (a.vmin < gmin) gmin = a.vmin;
+  }
+  st->vmin = gmin;
+  st->vmax = gmax;
+  st->valid = static_cast<int32_t>(count - a.missing);
+  st->nonzero = static_cast<int32_t>(a.nonzero);
+  if (!(what & QR_SUM)) return 1;
+
+  double s, q, e = 0, eq = 0;
+  if (v.w == W_BYTE || v.w == W_SHORT) {
+    // Exact; only 16-bit squares of more than 2^53 are rounded by the loop.
+    s = static_cast<double>(a.isum);
+    q = static_cast<double>(a.isq);
+    if (a.isq >= (uint64_t{1} << 53)) eq = U * static_cast<double>(count) * q * (1 + 0x1p-16) + q * 0x1p-52;
+  } else {
+    s = a.fsum;
+    q = a.fsq;
+    e = 2 * U * a.ebnd * (1 + 0x1p-16);
+    eq = 2 * U * a.qbnd * (1 + 0x1p-16);
+    // 32-bit items are whole numbers: exact while every sum stays below 2^53.
+    if (v.w == W_LONG && a.fabs < 0x1p52) e = 0;
+    if (v.w == W_LONG && a.fsq < 0x1p52) eq = 0;
+    if (!wantsq) eq = 0;
+  }
+  if (ser) {
+    s = ss;
+    q = sq;
+    e = eq = 0;
+  }
+  if (!settled(code, s, e, q, eq, st->valid)) {
+    // Added again one by one, in the loop's order.
+    ss = sq = 0;
+    rc = walk(v, count, INT64_MAX,
+              [&](uint8_t* p, int64_t, int64_t m) { K.serial(v.w, p, m, wantsq, &ss, &sq); });
+    if (rc < 0) return -1;
+    s = ss;
+    q = sq;
+  }
+  st->sum = s;
+  st->sq = wantsq ? q : 0.0;
+  return 1;
+}
+
+int qbest(int code, int32_t count, int32_t* best) {
+  View v;
+  if ((code != 209 && code != 210) || !opview(count, &v)) return 0;
+  if (stopped()) return -1;
+  const QKern& K = qkern();
+  // The first element that is not missing is the first best; a NaN there
+  // stays the best, since nothing compares above or below it.
+  int64_t first = -1, at = -1;
+  bool firstnan = false, have = false;
+  float g = 0;
+  int rc = walk(v, count, FINDN, [&](uint8_t* p, int64_t k, int64_t m) {
+    if (first < 0) {
+      int64_t f = K.find(v.w, p, m, 0, 3);
+      if (f >= 0) {
+        first = k + f;
+        QRedAcc one;
+        K.reduce(v.w, p + f * wbytes(v.w), 1, QR_MM, &one);
+        firstnan = one.vmax < one.vmin;  // a NaN is neither
+      }
+    }
+    QRedAcc a;
+    K.reduce(v.w, p, m, QR_MM, &a);
+    float c = code == 209 ? a.vmax : a.vmin;
+    if (!have || (code == 209 ? c > g : c < g)) {
+      int64_t f = K.find(v.w, p, m, c, 0);
+      if (f >= 0) {
+        have = true;
+        g = c;
+        at = k + f;
+      }
+    }
+  });
+  if (rc < 0) return -1;
+  *best = static_cast<int32_t>(first < 0 ? 0 : firstnan ? first : at);
+  return 1;
+}
+
+int qhist(uint32_t* h, int32_t nbins, int32_t count, int32_t* top) {
+  View v;
+  if (!h || nbins < 1 || !opview(count, &v)) return 0;
+  const QKern& K = qkern();
+  int rc = 1;
+  if (!stopped())
+    rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) { K.hist(v.w, p, m, h, nbins); });
+  else
+    rc = -1;
+  *top = -1;
+  for (int32_t b = nbins - 1; b >= 0; b--)
+    if (h[b]) {
+      *top = b;
+      break;
+    }
+  return rc;
+}

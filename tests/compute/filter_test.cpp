@@ -1,0 +1,144 @@
+// convolve and filter: the band way (vectorised kernels over rows, shared
+// by threads) against the streamed way (the per-pixel rules) for every
+// filter kind, window size, image shape (1 x N, N x 1, windows larger than
+// the image), post-processing and destination size, and the root and
+// quotient shortcuts of the kernels over every operand they meet.
+#include "compute/filter.h"
+
+#include "tests/compute/fast_fixture.h"
+
+#include "compute/arith.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Filter = FastPaths;
+
+uint32_t lcg(uint32_t& s) { return s = s * 1664525u + 1013904223u; }
+
+// Pixels with runs of equal values, zeros and the extremes.
+std::vector<double> pixels(int32_t n, uint32_t seed) {
+  std::vector<double> v(static_cast<size_t>(n));
+  for (auto& x : v) {
+    uint32_t r = lcg(seed) >> 8;
+    x = r % 7 == 0 ? 0 : r % 11 == 0 ? 255 : r % 5 == 0 ? 128 : static_cast<double>(r % 256);
+  }
+  return v;
+}
+
+std::string str(int v) { return std::to_string(v); }
+
+}  // namespace
+
+TEST_F(Filter, EveryKindSizeAndShapeAsTheRules) {
+  const int shapes[][2] = {{1, 1}, {1, 9}, {9, 1}, {7, 5}, {37, 23}};
+  uint32_t cases = 0;
+  for (const auto& sh : shapes) {
+    TearDown();
+    SetUp();
+    int32_t n = sh[0] * sh[1];
+    var("a", 8, pixels(n, static_cast<uint32_t>(n)), static_cast<uint32_t>(sh[0]));
+    int32_t d = var("d", 8, std::vector<double>(static_cast<size_t>(n), 0), static_cast<uint32_t>(sh[0]));
+    std::string where = " on " + str(sh[0]) + " x " + str(sh[1]);
+    for (int kind = 0; kind <= 12; kind++)
+      for (int size = 1; size <= 7; size++) {
+        if (kind == 8 && size != 3) continue;
+        std::string f = "d = filter(a, " + str(kind) + ", " + str(size);
+        ASSERT_TRUE(same(d, f + ")")) << f << where;
+        cases++;
+      }
+    // Post-processing, binarising thresholds and tolerances.
+    for (int kind : {0, 2, 3, 4, 5, 6, 8, 9, 11, 12})
+      for (const char* args : {", 10, 5, 200, 1", ", -300, 0, 0, 2", ", 0, 0, 128", ", 0, 0, 300",
+                               ", 0, 0, 0, 0, 0, 3"}) {
+        std::string f = "d = filter(a, " + str(kind) + ", 3" + args + ")";
+        ASSERT_TRUE(same(d, f)) << f << where;
+        cases++;
+      }
+  }
+  EXPECT_EQ(cases, 5u * (12 * 7 + 1 + 50));
+}
+
+TEST_F(Filter, DestinationSizesAndStoreRules) {
+  // Sobel magnitudes and shifted or offset values beyond a byte go to bytes
+  // (clamped, or their low byte with aflags 4), 16-bit, 32-bit and float
+  // destinations.
+  var("a", 8, pixels(40 * 30, 3), 40);
+  for (int w : {8, 16, 32, 96}) {
+    int32_t d = var(("d" + str(w)).c_str(), w, std::vector<double>(1200, 0), 40);
+    std::string dn = "d" + str(w) + " = ";
+    for (int af : {0, 4}) {
+      aflags = af;
+      ASSERT_TRUE(same(d, dn + "filter(a, 8)")) << w;
+      ASSERT_TRUE(same(d, dn + "filter(a, 3, 3, 40000)")) << w;
+      ASSERT_TRUE(same(d, dn + "filter(a, 0, 3, -100000, -70000)")) << w;
+      ASSERT_TRUE(same(d, dn + "filter(a, 5, 5, 0, 0, 100)")) << w;
+    }
+    aflags = 0;
+  }
+}
+
+TEST_F(Filter, ConvolveKernelsAsTheRules) {
+  // Kernels of one row, one column, square and oblong, with negative,
+  // zero and extreme weights; sums wrap as 32-bit values.
+  var("a", 8, pixels(33 * 21, 9), 33);
+  int32_t dl = var("dl", 32, std::vector<double>(693, 0), 33);
+  int32_t ds = var("ds", 16, std::vector<double>(693, 0), 33);
+  int32_t db = var("db", 8, std::vector<double>(693, 0), 33);
+  const int dims[][2] = {{1, 1}, {3, 1}, {1, 3}, {3, 3}, {4, 2}, {5, 5}, {7, 3}};
+  uint32_t seed = 11;
+  for (const auto& k : dims) {
+    std::vector<double> w(static_cast<size_t>(k[0] * k[1]));
+    for (auto& x : w) {
+      uint32_t r = lcg(seed) >> 8;
+      x = r % 9 == 0 ? 0 : r % 13 == 0 ? 32767 : r % 17 == 0 ? -32768 : static_cast<double>(r % 41) - 20;
+    }
+    TearDown();
+    SetUp();
+    var("a", 8, pixels(33 * 21, 9), 33);
+    dl = var("dl", 32, std::vector<double>(693, 0), 33);
+    ds = var("ds", 16, std::vector<double>(693, 0), 33);
+    db = var("db", 8, std::vector<double>(693, 0), 33);
+    var("k", 16, w, static_cast<uint32_t>(k[0]));
+    std::string what = str(k[0]) + " x " + str(k[1]);
+    ASSERT_TRUE(same(dl, "dl = convolve(a, k)")) << what;
+    ASSERT_TRUE(same(ds, "ds = convolve(a, k)")) << what;
+    ASSERT_TRUE(same(db, "db = convolve(a, k, 128, 0, 255, 4)")) << what;
+  }
+}
+
+TEST_F(Filter, LargeImagesSharedByThreadsAndStoppedByCtrlC) {
+  ASSERT_EQ(highmem(16384), 0);
+  const uint32_t nx = 1100, ny = 1000;
+  var("a", 8, pixels(nx * ny, 5), nx, 0x4000);
+  int32_t d = var("d", 8, std::vector<double>(nx * ny, 0), nx, 0x4000);
+  var("k", 16, {1, 2, 1, 2, 4, 2, 1, 2, 1}, 3);
+  for (const char* f : {"d = filter(a, 5, 3)", "d = filter(a, 5, 5)", "d = filter(a, 0, 3)",
+                        "d = filter(a, 3, 3)", "d = filter(a, 5, 4)", "d = convolve(a, k, 0, 0, 0, 4)"})
+    ASSERT_TRUE(same(d, f)) << f;
+  keys_.at = 1;
+  evalline("d = filter(a, 5, 9)");
+  EXPECT_TRUE(state & ST_INTR);
+  EXPECT_EQ(prgtot, 0u);
+  state = 0;
+  highmem(0);
+}
+
+TEST_F(Filter, RootsAndQuotientsInFloatsGiveTheIntegerResults) {
+  // The Sobel root of every sum of squares the gradients reach, and every
+  // quotient of the mean, hole-filling, tolerance and stretch kernels
+  // (dividends below 2^16, divisors up to 257).
+  for (int32_t m = 0; m <= 2 * 1020 * 1020; m++)
+    if (static_cast<int32_t>(std::sqrt(static_cast<float>(m))) !=
+        static_cast<int32_t>(std::sqrt(static_cast<double>(m))))
+      FAIL() << m;
+  for (int32_t b = 1; b <= 257; b++)
+    for (int32_t a = 0; a < 65536; a += 1 + (a % 7 == 0 ? 0 : 2)) {
+      if (static_cast<int32_t>(static_cast<float>(a) / static_cast<float>(b)) != a / b) FAIL() << a << "/" << b;
+    }
+}
