@@ -45,9 +45,7 @@ PY
   done
   echo "write \"plot.raw\" img"
 } > "$work/cmds"
-out=$(cd "$work" && PELIX="$root/system" PELIX_BACKEND=headless TEMP="$work" "$bin" < "$work/cmds" 2>&1)
-res=$(echo "$out" | grep -E "^(plot|records) " || true)
-[ "$(echo "$res" | grep -c .)" = $((2 * runs)) ] || { echo "plot_bench: the program gave no result:"; echo "$out" | tail -20; exit 1; }
+cvrun "plot|records" $((2 * runs))
 echo "$res" | "$py" -c '
 import sys, time
 import numpy as np, cv2
