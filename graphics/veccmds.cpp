@@ -380,7 +380,9 @@ int paintc() {
 
 int puttxt() {
   const std::vector<std::string> lines = textlines(2);
+  // A negative colour given draws nothing; the default colour draws.
   const int32_t colour = lngarg(3, dcolor);
+  const bool draws = !isnum(3) || colour >= 0;
   uint8_t p[8];
   int a = 4;
   if (setvec(p, &a, 2) < 0 || stopped()) return 0;
@@ -402,7 +404,7 @@ int puttxt() {
   const int z = vget16(p + 4);
   for (const std::string& l : lines) {
     if (stopped()) break;
-    if (!l.empty() && colour >= 0) {
+    if (!l.empty() && draws) {
       savvec(s16(x), s16(y), z, VC_MOVE, 0, 0);
       puttext(l.c_str(), colour, size, angle, width);
     }
