@@ -199,7 +199,10 @@ float vangle(int n, int32_t* pts, int mode) {
       p = static_cast<int32_t*>(getbuf(36));
       for (int i = 0; p && i < 3; i++) {
         uint8_t r[8] = {};
-        if (const uint8_t* q = vrecat(ptrrec(h[i]), 0, 1)) std::memcpy(r, q, 8);
+        PtrRec* v = ptrrec(h[i]);
+        int32_t cnt = 0, part = 0, tot = 0, ws = 0;
+        if (v) gtvarb(v, &cnt, &part, &tot, &ws, 0);
+        if (const uint8_t* q = vrecat(v, 0, 1)) std::memcpy(r, q, 8);
         for (int c = 0; c < 3; c++) p[3 * i + c] = vget16(r + 2 * c);
       }
     } else {
