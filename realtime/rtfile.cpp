@@ -82,13 +82,13 @@ int openslot(int k, const char* name, bool write) {
   return fds[k] < 0 ? errno : 0;
 }
 
-// A transfer of count bytes at the slot's position: the bytes moved, or
+// A transfer of count bytes at position `at` of a slot's file: the bytes moved, or
 // minus the system's error code.
-int64_t transfer(int k, RtFslot* s, uint8_t* buf, int64_t count, bool write) {
+int64_t transfer(int k, uint32_t at, uint8_t* buf, int64_t count, bool write) {
   int64_t done = 0;
   while (done < count) {
-    const ssize_t n = write ? ::pwrite(fds[k], buf + done, static_cast<size_t>(count - done), s->pos + done)
-                            : ::pread(fds[k], buf + done, static_cast<size_t>(count - done), s->pos + done);
+    const ssize_t n = write ? ::pwrite(fds[k], buf + done, static_cast<size_t>(count - done), at + done)
+                            : ::pread(fds[k], buf + done, static_cast<size_t>(count - done), at + done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return -errno;
     if (n == 0) break;
@@ -161,17 +161,21 @@ bool RTFilio(RtTask* t, RtOp* op) {
     return true;
   }
   // A read or a write of operand 2's count of bytes, never past operand
-  // 1's end.
+  // 1's end. The position moves on by the count as the transfer starts,
+  // whatever it moves: a write on a slot opened for reading writes
+  // nothing and only skips.
   int64_t count = rtarg(op, 2, 0);
   if (count < 1) return true;
   const bool write = opc == R_FWRITE;
-  if (write && !(s->flags & FS_WRITABLE)) return true;
   RtOpnd* o1 = rtopk(op, 1);
   uint8_t* buf = elmptr(o1, 0);
   count = buf ? std::min<int64_t>(count, rtleft(o1)) : 0;
   trcint(8, "fileio", 0, opc, k, static_cast<int>(count), static_cast<int>(s->pos), 0);
   s->count = static_cast<int32_t>(count);
-  const int64_t got = count > 0 ? transfer(k, s, buf, count, write) : 0;
+  const uint32_t at = s->pos;
+  s->pos += static_cast<uint32_t>(count);
+  if (write && !(s->flags & FS_WRITABLE)) return true;
+  const int64_t got = count > 0 ? transfer(k, at, buf, count, write) : 0;
   s->flags |= FS_BUSY;
   if (got < 0) {
     s->status = static_cast<uint32_t>(-got);
@@ -181,7 +185,6 @@ bool RTFilio(RtTask* t, RtOp* op) {
   } else {
     s->status = 0;
     s->done = static_cast<int32_t>(got);
-    s->pos += static_cast<uint32_t>(got);
   }
   s->flags &= 0x1FC7;
   t->result = static_cast<int16_t>(s->done);

@@ -496,6 +496,7 @@ void ascan(RtTask* t, const RtOp* op) {
   const int mode = rtarg(op, 5, 0);
   const int step = rtarg(op, 7, 1);
   RtOpnd* cnt = op->len >= 12 ? opk(op, 8) : nullptr;
+  const int32_t had = scan.scans;
   if (rate > 0) {
     if (mode & 8) scanword = mask;
     scan.start = rts.now;
@@ -511,6 +512,9 @@ void ascan(RtTask* t, const RtOp* op) {
       r = adcscan(mask, 0, 0, 0, McVar{}, McVar{}, 0, nullptr);  // collects
     } else {
       r = adcscan(mask, rate, count, mode, mcvar(opk(op, 3)), mcvar(opk(op, 6)), step, &scan.scans);
+      // A scan refused before the running one was stopped leaves that one
+      // counting on, so that it never writes over the rows it has taken.
+      if (r < 0 && mcbusy()) scan.scans = had;
     }
     t->result = static_cast<int16_t>(r);
     putval(scan.scans, cnt);

@@ -483,7 +483,7 @@ int rtprep(RtTask* t, RtOp* op, uint32_t* due) {
       break;
     case R_AWAIT:
     case R_DWAIT: {
-      int32_t v = rtarg(op, 2, 0) % 32768;
+      int32_t v = rtarg(op, 2, 0) & 0x7FFF;  // modulo 32768, a negative number too
       if (op->opc == R_DWAIT && v == 0) v = 32767;
       t->slot[0] = static_cast<int16_t>(-v - 1);
       t->slot[2] = static_cast<int16_t>(rtarg(op, op->opc == R_AWAIT ? 3 : 5, 0));

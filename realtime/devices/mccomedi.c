@@ -222,6 +222,9 @@ int cbAInScan(int board_, int low, int high, int32_t count, int32_t* rate, int r
   struct board* d = board(board_, &code);
   if (!d) return code;
   const int span = high - low + 1;
+  /* A scan that never ends can only run in the background: waiting for
+     it here would never return. */
+  if (options & MC_CONTINUOUS) options |= MC_BACKGROUND;
   if (*rate <= 0 || *rate > 1000000) return fail(MC_BADRATE, "the rate must be 1 to 1000000 a second");
   if (span < 1 || span > 64) return fail(MC_BADCHAN, "bad channel range");
   if (count <= 0 || count % span != 0) return fail(MC_BADCOUNT, "the count must be a multiple of the channels");

@@ -271,7 +271,7 @@ int callcb(int n) {
   }
   (void)f;  // the board words take integers only
   if (!lib || !all13) {
-    const int r = mcload();
+    const int r = init_meascomp(nullptr);
     if (r != 0) {
       // Without all 13 entry points the library is not used.
       if (r > 0) jprintf(lstlun, "Error initializing MeasComp USB DAQ: %d\n", -3);
