@@ -63,6 +63,9 @@ rec=() play=() fw=() fd=()
 for ((i = 0; i < runs; i++)); do
   rm -f "$work/rec.avi"
   rec+=("$(run rec)")
+  # Each file is on disk before it is read back, so that neither reader
+  # competes with the writing back of what was just written.
+  sync "$work/rec.avi"
   play+=("$(run play)")
 done
 frames=$(ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$work/rec.avi")
@@ -75,6 +78,7 @@ for ((i = 0; i < runs; i++)); do
     -pix_fmt bgra "$work/ref.avi"
   t1=$(date +%s.%N)
   fw+=("$(echo "$t1 - $t0" | bc -l)")
+  sync "$work/ref.avi"
   t0=$(date +%s.%N)
   ffmpeg -v error -i "$work/ref.avi" -f null -
   t1=$(date +%s.%N)
