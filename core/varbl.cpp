@@ -829,6 +829,12 @@ int32_t lstelm(PtrRec* r, int32_t n) {
   return len;
 }
 
+int32_t lstslots(const PtrRec* r, int32_t table) {
+  int64_t slots;
+  if (!lsttbl(r, table, &slots) || slots < 0) return 0;
+  return slots > INT32_MAX ? INT32_MAX : static_cast<int32_t>(slots);
+}
+
 int lstdel(int32_t rec, int32_t n) {
   PtrRec* r = rec > 0 ? ptrrec(rec) : nullptr;
   int64_t slots;

@@ -264,6 +264,8 @@ uint8_t* lstptr(PtrRec* r, int32_t n, int32_t* length, int32_t table);
 // Element n of a record's list made addressable in place (Dptr), without
 // lstptr's terminated copy; its length in items.
 int32_t lstelm(PtrRec* r, int32_t n);
+// The element slots of a record's list (or of a bare table): 0 when none.
+int32_t lstslots(const PtrRec* r, int32_t table);
 int lstdel(int32_t rec, int32_t n);
 int maklst(int32_t rec, int32_t length, int32_t n);
 int movptr(PtrRec* r);

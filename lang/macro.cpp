@@ -84,15 +84,17 @@ void botcut(int32_t to) {
   lstk.bot = to;
 }
 
+// A block's header may lie in high memory as well as in the low stack.
 int32_t blkown(int32_t addr) {
   int32_t h = addr > 0 ? fndstk(addr) : 0;
-  return h > 0 ? int32_t(W(h + 1) & BLK_OWNER) : 0;
+  return h > 0 ? int32_t(*wordp(h + 1) & BLK_OWNER) : 0;
 }
 
 void setown(int32_t addr, int32_t owner) {
   int32_t h = addr > 0 ? fndstk(addr) : 0;
-  if (h <= 0 || W(h + 1) == 0 || owner < 2 || uint32_t(owner) > BLK_OWNER) return;
-  W(h + 1) = (W(h + 1) & ~BLK_OWNER) | uint32_t(owner);
+  uint32_t* st = h > 0 ? wordp(h + 1) : nullptr;
+  if (!st || *st == 0 || owner < 2 || uint32_t(owner) > BLK_OWNER) return;
+  *st = (*st & ~BLK_OWNER) | uint32_t(owner);
 }
 
 // ---------------------------------------------------------------------------

@@ -329,7 +329,7 @@ bool textop(int opc) {
 int32_t varent(PtrRec* r, int32_t count, bool sysv, int32_t code, Operand& o) {
   int32_t base = 0, data = 0, idx = code, bytes = 4;
   int16_t type = 32, kind = 20;
-  uint32_t wid = 1, hgt = 1;
+  uint32_t wid = 1, hgt = 1, off = 0;
   if (!sysv) {
     base = r->Data0 < 0 ? r->Data0 : r->Dptr;
     data = static_cast<int32_t>(r->Addr);
@@ -340,12 +340,15 @@ int32_t varent(PtrRec* r, int32_t count, bool sysv, int32_t code, Operand& o) {
     bytes = static_cast<int32_t>(std::min<int64_t>(int64_t(count) * eb, INT32_MAX));
     wid = r->Offs[3];
     hgt = r->Offs[4];
+    // A list's offset is the number of its current element: the first
+    // its window names.
+    if (kind & K_LIST) off = r->Offs[0];
   }
   o.bytes = bytes;
   for (int i = 0; i < rts.nvars; i++) {
     int32_t a = rts.vartab + 1 + i * RTVARW;
     const RtOpnd* e = entry(a);
-    if (e->base == base && e->index == idx && e->kind == kind) return a;
+    if (e->base == base && e->index == idx && e->kind == kind && e->offset == off) return a;
   }
   if (rts.nvars >= rts.varmax) {
     error(0, 173);
@@ -358,7 +361,7 @@ int32_t varent(PtrRec* r, int32_t count, bool sysv, int32_t code, Operand& o) {
   e->type = type;
   e->kind = kind;
   e->index = idx;
-  e->offset = 0;
+  e->offset = off;
   e->size = bytes;
   e->data = data;
   e->width = wid;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "compute/analyze.h"
@@ -407,18 +408,50 @@ void blockcopy(RtTask* t, RtOp* op, bool toimage) {
 
 }  // namespace
 
+uint8_t* imgdata(const RtOpnd* o, int* w, int* h, int* type, int64_t* avail) {
+  *w = *h = *type = 0;
+  *avail = 0;
+  if (!o || o->kind < 0 || o->kind == 20 || (o->kind & K_STRING)) return nullptr;
+  if (!(o->kind & K_LIST)) {
+    *w = static_cast<int>(std::min<uint32_t>(o->width, INT32_MAX));
+    *h = static_cast<int>(std::min<uint32_t>(std::max<uint32_t>(o->height, 1), INT32_MAX));
+    *type = o->type;
+    *avail = rtleft(o);
+    return elmptr(o, 0);
+  }
+  if (!(o->kind & K_IMAGE)) return nullptr;
+  // An element of a list of images: its header gives the frame's size and
+  // bits; what it holds is the smaller of its data bytes and its block.
+  PtrRec rec{};
+  rec.Flg = static_cast<uint16_t>(o->kind);
+  rec.Addr = static_cast<uint32_t>(o->data);
+  int32_t len = 0;
+  uint8_t* p = lstptr(&rec, static_cast<int32_t>(std::min<uint32_t>(o->offset, INT32_MAX)), &len, 0);
+  if (!p) return nullptr;
+  uint32_t hdr[5];
+  uint16_t bits;
+  std::memcpy(hdr, p - LST_HDR, sizeof hdr);
+  std::memcpy(&bits, p - LST_HDR + 20, 2);
+  if (bits != 8 && bits != 16 && bits != 24 && bits != 32) return nullptr;
+  *w = static_cast<int>(std::min<uint32_t>(hdr[0], INT32_MAX));
+  *h = static_cast<int>(std::min<uint32_t>(hdr[1], INT32_MAX));
+  *type = bits;
+  *avail = std::min<int64_t>(hdr[3], int64_t(hdr[4]) - LST_HDR);
+  return p;
+}
+
 uint8_t* imgarg(RtOp* op, int k, int32_t* region, int32_t* bytes, int* type) {
   RtOpnd* o = rtopk(op, 1);
   region[0] = region[1] = region[2] = region[3] = 0;
   *bytes = 0;
   *type = 0;
-  if (!o || o->kind < 0 || o->kind == 20 || (o->kind & K_STRING) || (o->kind & K_LIST)) return nullptr;
-  const int eb = rtebytes(o);
-  const int w = static_cast<int>(o->width), h = static_cast<int>(std::max<uint32_t>(o->height, 1));
+  int w = 0, h = 0, ty = 0;
+  int64_t avail = 0;
+  uint8_t* p = imgdata(o, &w, &h, &ty, &avail);
+  const int eb = (ty & 63) / 8;
   const int64_t fb = int64_t(w) * h * eb;
-  uint8_t* p = elmptr(o, 0);
-  if (!p || w < 1 || eb < 1 || fb > rtleft(o)) return nullptr;
-  *type = o->type;
+  if (!p || w < 1 || h < 1 || eb < 1 || fb > avail) return nullptr;
+  *type = ty;
   *bytes = static_cast<int32_t>(std::min<int64_t>(fb, INT32_MAX));
   op->extra = *bytes;
   const RtOpnd* r = rtopk(op, k);
@@ -443,6 +476,30 @@ uint8_t* imgarg(RtOp* op, int k, int32_t* region, int32_t* bytes, int* type) {
   region[2] = std::min(region[2], w);
   region[3] = std::min(region[3], h);
   return p;
+}
+
+std::string nxtidx(RtOp* op, int k, int flags) {
+  RtOpnd* o = rtopk(op, k);
+  std::string s;
+  if (!o || o->kind < 0 || o->kind == 20 || !(o->kind & K_STRING)) return s;
+  if (!(o->kind & K_LIST)) {
+    const uint8_t* p = elmptr(o, 0);
+    const int64_t left = rtleft(o);
+    for (int64_t i = 0; p && i < left && p[i] && s.size() < 299; i++) s.push_back(static_cast<char>(p[i]));
+    return s;
+  }
+  const int32_t n = rtlstn(o);
+  const int64_t i = o->offset;
+  int32_t len = 0;
+  if (i < n)
+    if (const uint8_t* p = lstptr(nullptr, static_cast<int32_t>(i), &len, o->data)) s.assign(reinterpret_cast<const char*>(p), size_t(len));
+  if ((op->flg & OF_LIST) && !(flags & 8)) {
+    // On to the next name; at the end back to the first with flags 32.
+    int64_t nx = i + 1;
+    if (nx >= n) nx = (flags & 32) ? 0 : n;
+    o->offset = static_cast<uint32_t>(nx);
+  }
+  return s;
 }
 
 bool isdisp(int opc) {

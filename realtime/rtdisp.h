@@ -11,6 +11,7 @@
 // variable, is cut to what the memory holds.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "realtime/rtsched.h"
 
@@ -44,6 +45,17 @@ int aviend();
 // its byte count and element type. The byte count goes into the op's extra
 // word.
 uint8_t* imgarg(RtOp* op, int k, int32_t* region, int32_t* bytes, int* type);
+// The pixel data of an image operand's current frame: an element of a
+// list of images (its header gives the frame's size and bits), else the
+// operand's data from its current element on. Its width, height, element
+// type and the bytes it holds; null for strings, constants and empty
+// elements.
+uint8_t* imgdata(const RtOpnd* o, int* w, int* h, int* type, int64_t* avail);
+// The next name of operand k: a string list gives the name at its offset,
+// which with op flag 0x80 moves on by one (unless flags 8), and at the
+// list's end back to the first with flags 32 (else past the end, where no
+// name is); a plain string gives its text. Empty when there is no name.
+std::string nxtidx(RtOp* op, int k, int flags);
 // Frees the cine records and sweep records, ends a recording (run end).
 void rtdfree();
 

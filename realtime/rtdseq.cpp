@@ -29,20 +29,6 @@
 #include "ui/screen.h"
 #include "ui/window.h"
 
-namespace {
-
-// The text of a string operand from its current element (at most max - 1
-// characters).
-std::string opstr(const RtOpnd* o, size_t max = 300) {
-  std::string s;
-  const uint8_t* p = o ? elmptr(o, 0) : nullptr;
-  if (!p || !(o->kind & K_STRING)) return s;
-  const int64_t left = rtleft(o);
-  for (int64_t i = 0; i < left && p[i] && s.size() + 1 < max; i++) s.push_back(static_cast<char>(p[i]));
-  return s;
-}
-
-}  // namespace
 
 // ---- Frame timing ---------------------------------------------------------------------
 
@@ -256,9 +242,10 @@ void cinestep(Cine* c) {
   }
   if (jdebug) logprintf("cine frame %d left %d at %u\n", c->flags, c->left, static_cast<unsigned>(c->next));
   if (!(c->flags & 8)) {
-    RtOpnd* o = rtopk(op, (c->flags & 1) ? 3 : 1);
-    uint8_t* d = elmptr(o, 0);
-    if (d && rtleft(o) >= c->fbytes) {
+    int w, h, type;
+    int64_t avail;
+    uint8_t* d = imgdata(rtopk(op, (c->flags & 1) ? 3 : 1), &w, &h, &type, &avail);
+    if (d && avail >= c->fbytes) {
       const Scr s = dspsel(t);
       vidbox(nullptr, d, c->rect[0], c->rect[1], c->rect[2], c->rect[3], 1, 0, c->op, 1, c->type & 63, nullptr);
       shown(s);
@@ -305,13 +292,17 @@ int setupcine(RtTask* t, RtOp* op) {
   std::memcpy(c->rect, reg, sizeof reg);
   c->task = stkadr(t);
   c->opref = stkadr(op);
-  const int32_t avail = static_cast<int32_t>(std::max<int64_t>(1, rtleft(o) / bytes));
+  // The frames operand 1 holds from its current one: of a list of images
+  // its elements from the current on.
+  const int64_t held = (o->kind & K_LIST) ? int64_t(rtlstn(o)) - o->offset : rtleft(o) / bytes;
+  const int32_t avail = static_cast<int32_t>(std::clamp<int64_t>(held, 1, INT32_MAX));
   int32_t frames = rtarg(op, 4, 0);
   if (op->opc == R_FLICKER) {
     c->flags |= 2;
     if (frames < 1) frames = 2;
-    const RtOpnd* alt = rtopk(op, 3);
-    if (!alt || rtleft(alt) < bytes) c->flags &= static_cast<uint16_t>(~2);
+    int w, h, type;
+    int64_t alt = 0;
+    if (!imgdata(rtopk(op, 3), &w, &h, &type, &alt) || alt < bytes) c->flags &= static_cast<uint16_t>(~2);
   } else {
     if (frames < 1) frames = avail;
     if (frames > avail) c->flags |= 16;
@@ -337,7 +328,7 @@ int setupcine(RtTask* t, RtOp* op) {
 
 // Starts a movie file: 1 when it plays (*first: what its clock said).
 int setupmovie(RtTask* t, RtOp* op, int* first) {
-  const std::string name = opstr(rtopk(op, 1));
+  const std::string name = nxtidx(op, 1, 32);
   const int v = rtarg(op, 2, 0);
   const int mode = v >> 3, sflags = v & 7;
   const int layout = rtarg(op, 3, 0), playms = rtarg(op, 4, 0), rate = rtarg(op, 5, 100);
@@ -595,12 +586,15 @@ int aviop(RtTask* t, RtOp* op) {
     t->result = static_cast<int16_t>(r);
     return DS_DONE;
   }
-  const int v = rtarg(op, 1, 0);
+  // A name list always names a recording (its current element says
+  // nothing of operand 1's value).
+  const RtOpnd* o1 = rtopk(op, 1);
+  const int v = o1 && (o1->kind & K_LIST) && (o1->kind & K_STRING) ? 1 : rtarg(op, 1, 0);
   int r = 0;
   if (v == 0) {
     r = avwopen(nullptr, rtarg(op, 3, 0), 0, 0, scrbits, 1);
   } else {
-    const std::string name = opstr(rtopk(op, 1));
+    const std::string name = nxtidx(op, 1, 0);
     const int scale = v < 0 ? -v : rtarg(op, 5, 1);
     r = avwopen(name.c_str(), rtarg(op, 3, 0), rtarg(op, 4, 0), rtarg(op, 2, 0), scrbits, scale);
   }
@@ -618,9 +612,12 @@ void grabop(RtOp* op) {
   if (mode == 0) {
     setcam(0);
   } else if (mode == 2) {
-    // The capture routines are stubs: they capture nothing.
-    if (camera == 20)
+    // The capture routines are stubs: they capture nothing. The camera
+    // captures to the next name of operand 2.
+    if (camera == 20) {
+      nxtidx(op, 2, 0);
       devstb5();
+    }
     else if (camera >= 1 && camera <= 10)
       devstb2();
   }

@@ -190,19 +190,33 @@ void rtsetoff(RtOpnd* o, int64_t off) {
   if (off >= 0 && off < o->size && o->base > 0) o->cur = addref(o->base, static_cast<uint32_t>(off));
 }
 
+int32_t rtlstn(const RtOpnd* o) {
+  if (!o || o->kind < 0 || !(o->kind & K_LIST)) return 0;
+  int32_t n = lstslots(nullptr, o->data);
+  // The table's block may hold more words than the list has elements.
+  if (const SymEnt* e = o->index > 0 ? symptr(o->index) : nullptr; e && e->data == o->data)
+    n = static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(n), e->value));
+  return n;
+}
+
 bool rtincr(RtOpnd* o, int32_t step, int flags) {
   if (!o || o->kind < 0 || o->kind == 20) return false;
   if (step == 0) step = rtebytes(o);
+  // A list's offset numbers its elements: it moves one element on, within
+  // the list's slots.
+  const bool list = (o->kind & K_LIST) != 0;
+  const int64_t end = list ? rtlstn(o) : o->size;
+  if (list) step = 1;
   int64_t nw = int64_t(o->offset) + step;
   bool ok = true;
-  if (nw >= 0 && nw < o->size) {
+  if (nw >= 0 && nw < end) {
     o->offset = static_cast<uint32_t>(nw);
   } else if (flags & OF_WRAP) {
     o->offset = 0;
   } else {
     ok = false;
   }
-  if (o->base > 0) o->cur = addref(o->base, o->offset);
+  if (o->base > 0 && !list) o->cur = addref(o->base, o->offset);
   trcint(8, "INCR", 0, static_cast<int>(o->offset), step, o->size, flags, ok);
   return ok;
 }
@@ -339,13 +353,15 @@ int rd_err(RtTask* t) {
       break;
     case R_SWRITE: case R_SREAD: case R_WREAD: case R_WWRITE: {
       // The image region: operand 1's data, placed by operand 2 (x, y, w, h).
-      if (!elmptr(o1, 0)) {
+      int32_t reg[4], bytes = 0;
+      int type = 0;
+      if (!imgarg(op, 2, reg, &bytes, &type)) {
         code = 808;
         break;
       }
       int32_t x = opelm(o2, 0), y = opelm(o2, 1), w = opelm(o2, 2), h = opelm(o2, 3);
-      if (w < 1) w = static_cast<int32_t>(o1->width);
-      if (h < 1) h = static_cast<int32_t>(o1->height);
+      if (w < 1) w = reg[2];
+      if (h < 1) h = reg[3];
       if (!onscreen(x, y) || !onscreen(x + w - 1, y + h - 1)) code = 801;
       break;
     }
@@ -374,11 +390,20 @@ int strslot(const char* text, int len) {
 }
 
 // The text of an op's text operand (a string variable's current element
-// on), at most max - 1 characters; its length.
-int optext(const RtOp* op, int k, char* buf, int max) {
+// on, or a list's next name: r_text's moves by its flags, r_word's stays),
+// at most max - 1 characters; its length.
+int optext(RtOp* op, int k, char* buf, int max) {
   const RtOpnd* o = opnd(op, k);
   buf[0] = 0;
-  if (!o || o->kind < 0 || o->kind == 20 || (op->flg & OF_LIST)) return 0;
+  if (!o || o->kind < 0 || o->kind == 20) return 0;
+  if (op->flg & OF_LIST) {
+    const int fl = op->opc == R_TEXT ? rtarg(op, 3, 0) : op->opc == R_WORD ? 8 : 0;
+    const std::string s = nxtidx(op, k, fl);
+    const int n = static_cast<int>(std::min<size_t>(s.size(), size_t(max - 1)));
+    std::memcpy(buf, s.data(), size_t(n));
+    buf[n] = 0;
+    return n;
+  }
   const uint8_t* p = elmptr(o, 0);
   if (!p) return 0;
   int n = 0;

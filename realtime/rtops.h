@@ -49,9 +49,12 @@ int64_t rtleft(const RtOpnd* o);
 // Moves an array operand's current element to a byte offset; an offset
 // outside the data leaves it exhausted.
 void rtsetoff(RtOpnd* o, int64_t off);
-// Advances an array operand by step bytes (0: one element); at the end it
-// wraps to the base with flag 0x10, else stays and gives false.
+// Advances an array operand by step bytes (0: one element), a list by one
+// element; at the end it wraps to the base with flag 0x10, else stays and
+// gives false.
 bool rtincr(RtOpnd* o, int32_t step, int flags);
+// The element slots of a list operand (0 for any other).
+int32_t rtlstn(const RtOpnd* o);
 // Stores a time into the current element; with flag 0x20 then advances
 // the operand by 4 bytes while that stays inside.
 int Storetime(uint32_t time, RtOpnd* o, int flags);

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "ui/window.h"
+
 namespace {
 uint8_t pal[PALSIZ][3];
 bool made = false;
@@ -25,6 +27,7 @@ int setpal(int first, int count, const uint8_t* entries) {
   int n = 0;
   for (int i = 0; i < count && first + i < PALSIZ; i++, n++)
     std::memcpy(pal[first + i], entries + 4 * i, 3);
+  if (n > 0) palshow();
   return n;
 }
 

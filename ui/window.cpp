@@ -16,6 +16,7 @@
 #include "lang/cstart.h"
 #include "ui/dlghooks.h"
 #include "ui/events.h"
+#include "ui/palette.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/face.h"
 #include "ui/platform/wm.h"
@@ -385,6 +386,19 @@ int dibdraw(PwRec* port, PwRec* win) {
   if (!ct) ct = coltab();
   const int rows = std::min(s->h, port->rect[3]);
   const int depth = port->depth;
+  // On the 8-bit screen the program's colour table stands for the screen's
+  // palette: its pixels show through the palette as it is now.
+  uint8_t scrpal[256 * 4];
+  if (depth == 8 && scrbits == 8 && ct == coltab()) {
+    for (int i = 0; i < 256; i++) {
+      const uint8_t* e = palent(i);
+      scrpal[i * 4] = e[2];
+      scrpal[i * 4 + 1] = e[1];
+      scrpal[i * 4 + 2] = e[0];
+      scrpal[i * 4 + 3] = 0;
+    }
+    ct = scrpal;
+  }
   for (int y = 0; y < rows; y++) {
     const uint8_t* r = px + static_cast<size_t>(y) * port->rowbytes;
     uint32_t* d = s->row(y);
@@ -870,6 +884,16 @@ int update(int n, const int32_t* rect, int32_t) {
   }
   if (p) validwin(p->window);
   return 0;
+}
+
+void palshow() {
+  if (scrbits != 8) return;
+  for (int i = 0; i < nwins; i++) {
+    const Wport* w = wport(i);
+    const auto* o = w ? static_cast<const PwRec*>(held(w->offscr)) : nullptr;
+    if (o && o->depth == 8 && held(o->ctab) == coltab())
+      if (const PwRec* p = wpwrec(w)) invalwin(p->window);
+  }
 }
 
 int updall() {

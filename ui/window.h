@@ -198,6 +198,9 @@ int usewin(int n);
 int update(int n, const int32_t* rect, int32_t dc);
 // Repaints every shown window (before the screen is composed).
 int updall();
+// The palette changed: on the 8-bit screen the windows whose pixels show
+// through it are painted again.
+void palshow();
 
 // Text cursor of the current window, as buffer cells (cursor + grid origin).
 int getcur(int* col, int* row);

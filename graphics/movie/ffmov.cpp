@@ -10,6 +10,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <dlfcn.h>
 #include <malloc.h>
 
 #include <algorithm>
@@ -17,6 +18,51 @@ extern "C" {
 #include <vector>
 
 namespace {
+
+// FFmpeg's libraries are loaded when a stream is first opened through
+// them: a run that plays no movie, or only movies whose frames need no
+// decoder, neither loads them nor the many libraries they pull in.
+#define FFFNS(X)                                                                                           \
+  X(avformat_open_input) X(avformat_close_input) X(av_read_frame) X(av_seek_frame) X(avcodec_find_decoder) \
+  X(avcodec_alloc_context3) X(avcodec_parameters_to_context) X(avcodec_open2) X(avcodec_free_context)     \
+  X(avcodec_send_packet) X(avcodec_receive_frame) X(avcodec_flush_buffers) X(av_packet_alloc)             \
+  X(av_packet_free) X(av_packet_unref) X(av_frame_alloc) X(av_frame_free) X(av_frame_unref)               \
+  X(av_log_set_level) X(av_rescale_q) X(av_sample_fmt_is_planar) X(av_get_packed_sample_fmt)             \
+  X(sws_getCachedContext) X(sws_scale) X(sws_freeContext)
+
+struct FfApi {
+#define FFFN(f) decltype(&::f) f = nullptr;
+  FFFNS(FFFN)
+#undef FFFN
+};
+FfApi ff;
+
+// Loads the libraries and their entry points once; false when they are
+// not there.
+bool ffload() {
+  static int state = 0;  // 0 not tried, 1 loaded, -1 missing
+  if (state) return state > 0;
+  state = -1;
+  void* libs[4] = {};
+  const char* names[4] = {PELIX_LIBAVUTIL, PELIX_LIBSWSCALE, PELIX_LIBAVCODEC, PELIX_LIBAVFORMAT};
+  for (int i = 0; i < 4; i++)
+    if (!(libs[i] = dlopen(names[i], RTLD_NOW | RTLD_LOCAL))) return false;
+  auto sym = [&](const char* name) -> void* {
+    for (void* h : libs)
+      if (void* p = dlsym(h, name)) return p;
+    return nullptr;
+  };
+  FfApi a;
+  bool all = true;
+#define FFFN(f) all = all && (a.f = reinterpret_cast<decltype(&::f)>(sym(#f))) != nullptr;
+  FFFNS(FFFN)
+#undef FFFN
+  if (!all) return false;
+  ff = a;
+  a.av_log_set_level(AV_LOG_QUIET);
+  state = 1;
+  return true;
+}
 
 // The demuxer and decoder of one stream; the file's other streams are
 // skipped by the demuxer.
@@ -28,32 +74,31 @@ struct Dec {
   bool eof = false;  // the decoder has given its last frame
 
   bool open(const char* host, int idx, AVMediaType want) {
-    av_log_set_level(AV_LOG_QUIET);
-    if (avformat_open_input(&fmt, host, nullptr, nullptr) < 0) return false;
+    if (ff.avformat_open_input(&fmt, host, nullptr, nullptr) < 0) return false;
     if (idx < 0 || idx >= static_cast<int>(fmt->nb_streams)) return false;
     AVStream* st = fmt->streams[idx];
     if (st->codecpar->codec_type != want) return false;
     for (unsigned i = 0; i < fmt->nb_streams; i++)
       if (static_cast<int>(i) != idx) fmt->streams[i]->discard = AVDISCARD_ALL;
-    const AVCodec* c = avcodec_find_decoder(st->codecpar->codec_id);
+    const AVCodec* c = ff.avcodec_find_decoder(st->codecpar->codec_id);
     if (!c) return false;
-    ctx = avcodec_alloc_context3(c);
-    pkt = av_packet_alloc();
-    if (!ctx || !pkt || avcodec_parameters_to_context(ctx, st->codecpar) < 0) return false;
+    ctx = ff.avcodec_alloc_context3(c);
+    pkt = ff.av_packet_alloc();
+    if (!ctx || !pkt || ff.avcodec_parameters_to_context(ctx, st->codecpar) < 0) return false;
     ctx->pkt_timebase = st->time_base;
-    if (avcodec_open2(ctx, c, nullptr) < 0) return false;
+    if (ff.avcodec_open2(ctx, c, nullptr) < 0) return false;
     index = idx;
     return true;
   }
   void close() {
-    av_packet_free(&pkt);
-    avcodec_free_context(&ctx);
-    avformat_close_input(&fmt);
+    ff.av_packet_free(&pkt);
+    ff.avcodec_free_context(&ctx);
+    ff.avformat_close_input(&fmt);
   }
   // The next decoded frame into f: false at the end.
   bool next(AVFrame* f) {
     while (!eof) {
-      const int r = avcodec_receive_frame(ctx, f);
+      const int r = ff.avcodec_receive_frame(ctx, f);
       if (r == 0) return true;
       if (r != AVERROR(EAGAIN)) {
         eof = true;
@@ -62,20 +107,20 @@ struct Dec {
       // Feed the decoder: packets of this stream; at the file's end, the
       // flush that drains it.
       int rd;
-      while ((rd = av_read_frame(fmt, pkt)) >= 0 && pkt->stream_index != index) av_packet_unref(pkt);
+      while ((rd = ff.av_read_frame(fmt, pkt)) >= 0 && pkt->stream_index != index) ff.av_packet_unref(pkt);
       if (rd < 0) {
-        avcodec_send_packet(ctx, nullptr);
+        ff.avcodec_send_packet(ctx, nullptr);
       } else {
-        avcodec_send_packet(ctx, pkt);
-        av_packet_unref(pkt);
+        ff.avcodec_send_packet(ctx, pkt);
+        ff.av_packet_unref(pkt);
       }
     }
     return false;
   }
   // Back to the key frame at or before ts (stream time base).
   void seek(int64_t ts) {
-    av_seek_frame(fmt, index, ts, AVSEEK_FLAG_BACKWARD);
-    avcodec_flush_buffers(ctx);
+    ff.av_seek_frame(fmt, index, ts, AVSEEK_FLAG_BACKWARD);
+    ff.avcodec_flush_buffers(ctx);
     eof = false;
   }
 };
@@ -104,9 +149,10 @@ FfVideo* ffvopen(const char* host, int index) {
     return true;
   }();
   (void)kept;
+  if (!ffload()) return nullptr;
   auto* v = new FfVideo;
-  v->cur = av_frame_alloc();
-  v->nxt = av_frame_alloc();
+  v->cur = ff.av_frame_alloc();
+  v->nxt = ff.av_frame_alloc();
   if (!v->cur || !v->nxt || !v->d.open(host, index, AVMEDIA_TYPE_VIDEO)) {
     ffvclose(v);
     return nullptr;
@@ -117,9 +163,9 @@ FfVideo* ffvopen(const char* host, int index) {
 void ffvclose(FfVideo* v) {
   if (!v) return;
   v->d.close();
-  av_frame_free(&v->cur);
-  av_frame_free(&v->nxt);
-  sws_freeContext(v->sws);
+  ff.av_frame_free(&v->cur);
+  ff.av_frame_free(&v->nxt);
+  ff.sws_freeContext(v->sws);
   delete v;
 }
 
@@ -138,7 +184,7 @@ int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stri
     v->cs = v->ns = -1;
   }
   auto step = [&]() {
-    av_frame_unref(v->nxt);
+    ff.av_frame_unref(v->nxt);
     v->ns = v->d.next(v->nxt) ? fpts(v->nxt) : -1;
   };
   if (v->ns < 0) step();
@@ -159,12 +205,12 @@ int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stri
     }
     return 0;
   }
-  v->sws = sws_getCachedContext(v->sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), dw, dh,
+  v->sws = ff.sws_getCachedContext(v->sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), dw, dh,
                                 AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr, nullptr);
   if (!v->sws) return -1;
   uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(out), nullptr, nullptr, nullptr};
   int lines[4] = {stride * 4, 0, 0, 0};
-  sws_scale(v->sws, f->data, f->linesize, 0, f->height, dst, lines);
+  ff.sws_scale(v->sws, f->data, f->linesize, 0, f->height, dst, lines);
   for (int y = 0; y < dh; y++) {
     uint32_t* o = out + size_t(y) * size_t(stride);
     for (int x = 0; x < dw; x++) o[x] &= 0xFFFFFF;
@@ -182,8 +228,9 @@ struct FfAudio {
 };
 
 FfAudio* ffaopen(const char* host, int index, int* rate, int* channels) {
+  if (!ffload()) return nullptr;
   auto* a = new FfAudio;
-  a->f = av_frame_alloc();
+  a->f = ff.av_frame_alloc();
   if (!a->f || !a->d.open(host, index, AVMEDIA_TYPE_AUDIO) || a->d.ctx->sample_rate < 1 ||
       a->d.ctx->ch_layout.nb_channels < 1) {
     ffaclose(a);
@@ -199,7 +246,7 @@ FfAudio* ffaopen(const char* host, int index, int* rate, int* channels) {
 void ffaclose(FfAudio* a) {
   if (!a) return;
   a->d.close();
-  av_frame_free(&a->f);
+  ff.av_frame_free(&a->f);
   delete a;
 }
 
@@ -211,7 +258,7 @@ void takeframe(FfAudio* a) {
   const AVFrame* f = a->f;
   const int ch = a->chans, n = f->nb_samples;
   const auto fmt = static_cast<AVSampleFormat>(f->format);
-  const bool planar = av_sample_fmt_is_planar(fmt);
+  const bool planar = ff.av_sample_fmt_is_planar(fmt);
   const size_t base = a->have.size();
   a->have.resize(base + static_cast<size_t>(n) * ch);
   int16_t* o = a->have.data() + base;
@@ -221,7 +268,7 @@ void takeframe(FfAudio* a) {
       const int k = planar ? i : i * ch + c;
       const uint8_t* p = f->extended_data[plane];
       int16_t v = 0;
-      switch (av_get_packed_sample_fmt(fmt)) {
+      switch (ff.av_get_packed_sample_fmt(fmt)) {
         case AV_SAMPLE_FMT_U8: v = static_cast<int16_t>((p[k] - 128) * 256); break;
         case AV_SAMPLE_FMT_S16: v = reinterpret_cast<const int16_t*>(p)[k]; break;
         case AV_SAMPLE_FMT_S32: v = static_cast<int16_t>(reinterpret_cast<const int32_t*>(p)[k] >> 16); break;
@@ -239,7 +286,7 @@ int ffaread(FfAudio* a, int64_t at, int16_t* out, int n) {
   const AVStream* st = a->d.fmt->streams[a->d.index];
   if (at != a->cursor) {
     // Somewhere else: from the packet before it, decoded up to it.
-    a->d.seek(av_rescale_q(at, AVRational{1, a->rate}, st->time_base));
+    a->d.seek(ff.av_rescale_q(at, AVRational{1, a->rate}, st->time_base));
     a->have.clear();
     a->havepos = -1;
   }
@@ -269,10 +316,10 @@ int ffaread(FfAudio* a, int64_t at, int16_t* out, int n) {
     }
     if (!a->d.next(a->f)) break;
     const int64_t p = fpts(a->f);
-    const int64_t pos = p != AV_NOPTS_VALUE ? av_rescale_q(p, st->time_base, AVRational{1, a->rate}) : a->havepos;
+    const int64_t pos = p != AV_NOPTS_VALUE ? ff.av_rescale_q(p, st->time_base, AVRational{1, a->rate}) : a->havepos;
     a->havepos = pos >= 0 ? pos : 0;
     takeframe(a);
-    av_frame_unref(a->f);
+    ff.av_frame_unref(a->f);
   }
   a->cursor = at + got;
   return got;

@@ -1,6 +1,9 @@
 // The movie engine: opening a movie, its clock, painting its frames.
 #include "graphics/movie/movie.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -41,6 +44,7 @@ struct Movie {
   AviInfo info;
   FfVideo* dec[MAXSTRM] = {};  // decoders of the video streams
   int vid = -1, aud = -1;   // the first video and sound streams
+  int fd = -1;              // the file, for frames that need no decoder
   int32_t start = 0, end = 0;  // ms
   bool playing = false;
   int64_t clkstart = 0;     // the program's clock (ms) when playing began or looped
@@ -104,8 +108,11 @@ int avigets() {
     mv.start = static_cast<int32_t>(std::min<int64_t>(mv.start, t0));
     mv.end = static_cast<int32_t>(std::max<int64_t>(mv.end, std::min<int64_t>(t1, INT32_MAX)));
     if (s.type == fourcc("vids")) {
-      mv.dec[i] = ffvopen(mv.host.c_str(), static_cast<int>(i));
-      if (!mv.dec[i])
+      // Uncompressed frames need no decoder until they are shown scaled.
+      int rw, rh;
+      const bool raw = rawvid(s, &rw, &rh);
+      if (!raw) mv.dec[i] = ffvopen(mv.host.c_str(), static_cast<int>(i));
+      if (!raw && !mv.dec[i])
         jprintf(dbglun, "AVI Open can not find codec\n");
       else if (mv.vid < 0)
         mv.vid = static_cast<int>(i);
@@ -116,6 +123,19 @@ int avigets() {
     }
   }
   return 0;
+}
+
+// The decoder of the video stream, opened when first needed.
+FfVideo* viddec() {
+  FfVideo*& d = mv.dec[mv.vid];
+  if (!d) d = ffvopen(mv.host.c_str(), mv.vid);
+  return d;
+}
+
+// Whether a stream's frames are uncompressed and shown at their own size.
+bool rawsize(const AviStrm& s, int dw, int dh) {
+  int w = 0, h = 0;
+  return rawvid(s, &w, &h) && w == dw && h == dh;
 }
 
 // Starts the sound of the current record (avisnd).
@@ -257,6 +277,8 @@ int aviclos() {
     ffvclose(d);
     d = nullptr;
   }
+  if (mv.fd >= 0) close(mv.fd);
+  mv.fd = -1;
   const bool was = mv.open;
   mv.open = false;
   mv.info = AviInfo{};
@@ -278,6 +300,7 @@ int InitAVI(int32_t window, const char* file, const int32_t* rect, int mode, int
   mv.host = host;
   mv.info = std::move(info);
   mv.open = true;
+  mv.fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
   const int slot = std::min<int>(nmov, NMOVREC - 1);
   MovRec& r = movtab[slot];
   r = MovRec{};
@@ -443,15 +466,19 @@ int AVIpaint(int32_t, int32_t window) {
   }
   if (!d.px) return 0;
   if (!mv.layout && !(mv.sflags & 3) && d.bits == 32 && x >= 0 && y >= 0 && x + dw <= d.w && y + dh <= d.h) {
-    // Decoded straight into place.
-    if (ffvframe(mv.dec[mv.vid], k, reinterpret_cast<uint32_t*>(d.px + y * d.rowbytes) + x, dw, dh,
-                 static_cast<int>(d.rowbytes / 4)) != 0)
+    // Straight into place: uncompressed frames of the size shown read from
+    // the file as they are, others decoded.
+    uint32_t* at = reinterpret_cast<uint32_t*>(d.px + y * d.rowbytes) + x;
+    const int stride = static_cast<int>(d.rowbytes / 4);
+    if (!(rawsize(s, dw, dh) && rawfrm(mv.fd, s, mv.vid, k, at, stride) == 0) &&
+        ffvframe(viddec(), k, at, dw, dh, stride) != 0)
       return 0;
   } else {
     // Through a frame of its own, decoded when it is not the one in hand.
     if (mv.pframe != k || mv.pw != dw || mv.ph != dh) {
       mv.pix.assign(size_t(dw) * size_t(dh), 0);
-      if (ffvframe(mv.dec[mv.vid], k, mv.pix.data(), dw, dh) != 0) {
+      if (!(rawsize(s, dw, dh) && rawfrm(mv.fd, s, mv.vid, k, mv.pix.data(), dw) == 0) &&
+          ffvframe(viddec(), k, mv.pix.data(), dw, dh) != 0) {
         mv.pframe = -1;
         return 0;
       }

@@ -24,6 +24,8 @@ struct AviStrm {
   uint32_t sampsize = 0; // bytes of one sample (0: one chunk a sample)
   std::vector<uint8_t> fmt;      // the strf chunk
   std::vector<uint32_t> chunks;  // data bytes of each of its chunks in idx1 (empty: no index)
+  std::vector<uint32_t> offs;    // the chunks' offsets as idx1 gives them
+  int64_t base = -1;             // what the offsets count from (-1: not known)
 };
 
 struct AviInfo {
@@ -43,3 +45,13 @@ int64_t ms2smp(const AviStrm& s, int64_t ms);
 // The next sample from `from` on whose chunk holds data (every sample has
 // data in a stream without an index), -1 when none is left.
 int64_t nextfull(const AviStrm& s, int64_t from);
+
+// Whether stream n's frames are uncompressed 32-bit bitmaps of w x h
+// pixels whose chunks the index places: such frames need no decoder.
+bool rawvid(const AviStrm& s, int* w, int* h);
+// Copies the frame shown at `sample` of such a stream (the latest chunk
+// with data not after it) from the file mapped at `file` (size bytes)
+// straight into pixel memory: rows top first, `stride` pixels apart, each
+// pixel 0x00RRGGBB. The chunk is checked to be stream n's and of the
+// frame's size. 0, or -1 when it is not such a frame.
+int rawfrm(int fd, const AviStrm& s, int n, int64_t sample, uint32_t* out, int64_t stride);

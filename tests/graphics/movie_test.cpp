@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -222,6 +223,27 @@ TEST_F(Movie, HeaderReaderOnOurFilesAndBrokenOnes) {
   AviInfo d;
   EXPECT_EQ(aviread(dir + "/d.avi", &d), 0);
   EXPECT_EQ(aviread(dir + "/none.avi", &d), -1);
+}
+
+TEST_F(Movie, UncompressedFramesReadStraightIntoPlace) {
+  const std::string name = dir + "/r.avi";
+  ASSERT_EQ(avwopen(name.c_str(), 3, 2, 10, 32, 1), 0);
+  auto f1 = frame(0xAB000100), f2 = frame(0xCD000200);  // a fourth byte set
+  for (const auto* f : {&f1, &f1, &f2}) avwrite(f->data(), f->size(), 1, 0);  // sample 1: an empty chunk
+  avwclos();
+  auto b = slurp(name);
+  b[224 + 8 + 24 + 8 + 1] = '1';  // the third chunk is "01db": not the stream's
+  std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  AviInfo info;
+  ASSERT_EQ(aviread(name, &info), 0);
+  const int fd = open(name.c_str(), O_RDONLY);
+  // Rows top first, 4 pixels apart: the fourth byte dropped, the fourth
+  // pixel of each row left alone; the latest frame with data.
+  std::vector<uint32_t> px(8, 7);
+  EXPECT_EQ(rawfrm(fd, info.strm[0], 0, 1, px.data(), 4), 0);
+  EXPECT_EQ(px, (std::vector<uint32_t>{0x100, 0x101, 0x102, 7, 0x110, 0x111, 0x112, 7}));
+  EXPECT_EQ(rawfrm(fd, info.strm[0], 0, 2, px.data(), 4), -1);
+  close(fd);
 }
 
 TEST(MovieHelpers, Muldv) {
