@@ -62,6 +62,12 @@ std::string mbase(const char* s) {
   return nm;
 }
 
+// Whether a word code (argnum) is the system variable tablet.
+bool istablet(int32_t kw) {
+  const int i = kw - 1000 - SVBASE - 1;
+  return kw >= 1000 && i >= 0 && i < NSYSVAR && std::strcmp(sysnam[i], "tablet") == 0;
+}
+
 // Whether argument a is a number (not a name or a text).
 bool numarg(int a) {
   int32_t h = 0;
@@ -512,7 +518,12 @@ int menucmd(int code) {
   enum { OPEN, LOAD, FILEM, EDIT, CLOSE, BACK } mode = OPEN;
   int mcode = 1, wanted = 0, first = 3;
   bool modal = false;
-  if (numarg(2)) {
+  // The word tablet names a system variable: it is the mode word, not its
+  // value.
+  const int32_t kw = argnum(2);
+  if (istablet(kw)) {
+    wanted = MK_TABLET;
+  } else if (numarg(2)) {
     const int k = intarg(2, 0);
     mcode = k;
     if (k == 0 || k == -1)
@@ -523,10 +534,8 @@ int menucmd(int code) {
       wanted = k;
   } else {
     char word[16] = {0};
-    const int32_t kw = argnum(2);
     if (argtext(2, word, sizeof word) < 0) word[0] = 0;
     for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const bool tablet = kw >= 1000 && std::strcmp(sysnam[kw - 1000 - SVBASE - 1], "tablet") == 0;
     if (kw == CM_LOAD) {
       mode = LOAD;
     } else if (kw == CM_FILE) {
@@ -539,7 +548,7 @@ int menucmd(int code) {
       mcode = C_ADDRESS;
     } else if (std::strcmp(word, "function") == 0) {
       wanted = MK_KEY;
-    } else if (tablet || std::strcmp(word, "tablet") == 0) {
+    } else if (std::strcmp(word, "tablet") == 0) {
       wanted = MK_TABLET;
     } else if (std::strcmp(word, "modal") == 0) {
       modal = true;
@@ -642,7 +651,9 @@ void* mnuitm(uint32_t* kind) {
   libopen(false);
   int n = 0;
   if (nargs() >= 2) {
-    if (numarg(2)) {
+    if (istablet(argnum(2))) {
+      n = curtab;
+    } else if (numarg(2)) {
       const int k = intarg(2, 0);
       n = k < 0 ? (-k <= NBAR ? mbar[-k] : 0) : (mnurec(k) ? k : 0);
     } else if (argnum(2) == FN_DIALOG) {
@@ -659,9 +670,6 @@ void* mnuitm(uint32_t* kind) {
         } else {
           n = menuarg(2, true, nullptr);
         }
-      } else {
-        const int32_t kw = argnum(2);
-        if (kw >= 1000 && std::strcmp(sysnam[kw - 1000 - SVBASE - 1], "tablet") == 0) n = curtab;
       }
     }
   }
