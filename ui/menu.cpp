@@ -496,8 +496,10 @@ int hidpdlg(int n) { return mnurec(n) ? n : -1; }
 // ---- The menu command ---------------------------------------------------------------
 
 int menucmd(int code) {
-  libopen(false);
   const int na = nargs();
+  // The library is opened once here (load opens it for writing as it
+  // stores), so that a bad one is reported once.
+  if (code != 0 || na < 2 || argnum(2) != CM_LOAD) libopen(false);
   if (code != 0) {
     // The dispatcher's last resort: a word that names a menu opens it (and
     // closes it again when it is open).
