@@ -592,6 +592,11 @@ int menucmd(int code) {
       continue;
     }
     if (mode == CLOSE) {
+      if (!n && given && name.empty()) {
+        // A number that names no menu.
+        if (mcode == -1) error(a, E_NOTFOUND);
+        continue;
+      }
       if (!n && !name.empty()) {
         uint32_t pos = 0, size = 0;
         n = fndmnuname(mbase(name.c_str()).c_str(), &pos, &size);
