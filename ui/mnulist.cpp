@@ -221,16 +221,21 @@ int mnusave() {
       if (sep) jprintf(lstlun, "\n");
       sep = true;
     };
-    if (r->startlen) {
-      gap();
-      jprintf(lstlun, "(\n");
-      lines(mnutext(r, r->startoff, r->startlen), 0);
-    }
-    if (r->stoplen) {
-      gap();
-      jprintf(lstlun, ")\n");
-      lines(mnutext(r, r->stopoff, r->stoplen), 0);
-    }
+    // The start and stop blocks; a key menu's come after its items, since
+    // a block before the first item makes a text menu of the file.
+    auto blocks = [&] {
+      if (r->startlen) {
+        gap();
+        jprintf(lstlun, "(\n");
+        lines(mnutext(r, r->startoff, r->startlen), 0);
+      }
+      if (r->stoplen) {
+        gap();
+        jprintf(lstlun, ")\n");
+        lines(mnutext(r, r->stopoff, r->stoplen), 0);
+      }
+    };
+    if (k != MK_KEY) blocks();
     for (int i = 0; i < r->nwid && !halted(); i++) {
       const MnuWid* w = mnuwid(r, i);
       gap();
@@ -251,6 +256,7 @@ int mnusave() {
       lines(mnutext(r, w->cmdoff, w->cmdlen), 0);
       lines(mnutext(r, w->hlpoff, w->hlplen), '?');
     }
+    if (k == MK_KEY) blocks();
   }
   if (temp) frmnu(n, true);
   return 0;
