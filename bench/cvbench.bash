@@ -2,7 +2,8 @@
 # with the script's name and its arguments [build folder] [runs]. Sets
 # root, build, runs, bin (the program), py (a python3 with cv2 and numpy)
 # and work (a temporary folder, removed at the end, holding timed.imp: one
-# redraw of the list timed inside the program, printed as "NAME seconds").
+# redraw of the list timed inside the program, printed as "NAME seconds"),
+# and the function cvrun that runs the program on $work/cmds.
 name=$1
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$(cd "${2:-$root/build}" && pwd)
@@ -22,3 +23,11 @@ redraw 0 0
 t = time(1)
 ftype "%s %.4f\n" $1 t
 IMP
+# Runs the program on $work/cmds; res gets the lines of its output that
+# begin with one of the words of pattern (a|b), of which there must be want.
+cvrun() {
+  local out
+  out=$(cd "$work" && PELIX="$root/system" PELIX_BACKEND=headless TEMP="$work" "$bin" < "$work/cmds" 2>&1)
+  res=$(echo "$out" | grep -E "^($1) " || true)
+  [ "$(echo "$res" | grep -c .)" = "$2" ] || { echo "$name: the program gave no result:"; echo "$out" | tail -20; exit 1; }
+}

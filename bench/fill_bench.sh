@@ -63,9 +63,7 @@ PY
   for i in $(seq "$runs"); do echo "timed fills"; done
   echo "write \"fills.raw\" img"
 } > "$work/cmds"
-out=$(cd "$work" && PELIX="$root/system" PELIX_BACKEND=headless TEMP="$work" "$bin" < "$work/cmds" 2>&1)
-res=$(echo "$out" | grep -E "^(lines|fills) " || true)
-[ "$(echo "$res" | grep -c .)" = $((2 * runs)) ] || { echo "fill_bench: the program gave no result:"; echo "$out" | tail -20; exit 1; }
+cvrun "lines|fills" $((2 * runs))
 echo "$res" | "$py" -c '
 import sys, time
 import numpy as np, cv2

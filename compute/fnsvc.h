@@ -75,8 +75,13 @@ int measur(PtrRec* list, int32_t start, int32_t count, float scale, float* lengt
 int setvec(uint8_t* out, int* argn, int ncoord);
 // Euclidean distance of two 16-bit points over n components.
 float vdist(const int16_t* a, const int16_t* b, int n);
-// The angle function over the operand table (first >= 0).
-float vangle(int first, int16_t* points, int mode);
+// The angle function over the operand table (first >= 0: the operand
+// count), or of three given points of three 32-bit components (first < 0),
+// which it may change: mode & 3 = 0 the angle at the middle point (0 to
+// 180), else the signed angle in the plane that leaves axis (mode & 3) - 1
+// out; mode 4 snaps nearly axis-parallel segments; mode < 0: 3 when the z
+// are equal, else 0. Error 119 without points.
+float vangle(int first, int32_t* points, int mode);
 // The vector record nearest to a point from start on (list null: the
 // current vector list).
 int32_t fndvec(PtrRec* list, const int16_t* point, int32_t start, uint8_t* out, int mode);

@@ -1145,6 +1145,8 @@ int floatres(FnCall& c, float* b, uint32_t n, bool ok) {
 }  // namespace
 
 int su_sweep(FnCall& c) {
+  // The destination is loaded first: without one the values are not kept.
+  getdst(c.dest);
   uint32_t n = 0;
   float* b = sweep(optab[OT_KIND + 2], &n);
   return floatres(c, b, n, optab[OT_REC + 2] != 0);

@@ -69,20 +69,36 @@ struct CmapInit {
 // a record does not search the table.
 struct EntCache {
   const char* name;
+  size_t n;
   int32_t sys = 0, adr = 0;
+  uint32_t gen = 0;       // symgen when the entry was last checked
+  SymEnt* ent = nullptr;  // the entry then
+  int32_t data = 0;       // the entry's record address last seen
+  PtrRec* rec = nullptr;  // and the record there
 };
-EntCache entvec{"vecs"}, entdat{"vdata"};
+EntCache entvec{"vecs", 4}, entdat{"vdata", 5};
 SymEnt* vent(EntCache& c) {
+  // No entry was made, rewritten or deleted since the last check.
+  if (c.adr > 0 && c.ent && c.gen == symgen && c.sys == syssym) return c.ent;
+  c.ent = nullptr;
+  const size_t n = c.n;
   const SymTab* h = tabptr(syssym);
-  const size_t n = std::strlen(c.name);
   if (c.adr > 0 && c.sys == syssym && h && h->count > 0 && c.adr <= symadr(syssym, static_cast<int>(h->count) - 1)) {
     SymEnt* s = symptr(c.adr);
-    if (s && s->flags != 0 && (s->nlen & 15) == n && std::memcmp(s->name, c.name, n) == 0) return s;
+    bool same = s && s->flags != 0 && static_cast<size_t>(s->nlen & 15) == n;
+    for (size_t i = 0; same && i < n; i++) same = s->name[i] == c.name[i];
+    if (same) {
+      c.gen = symgen;
+      c.ent = s;
+      return s;
+    }
   }
   int32_t e = sysent(c.name);
   c.sys = syssym;
   c.adr = e > 0 ? e : 0;
-  return e > 0 ? symptr(e) : nullptr;
+  c.gen = symgen;
+  c.ent = e > 0 ? symptr(e) : nullptr;
+  return c.ent;
 }
 
 // The pointer record an entry holds, when it is a list record of word size
@@ -90,8 +106,11 @@ SymEnt* vent(EntCache& c) {
 PtrRec* entrec(EntCache& c, int wsiz) {
   SymEnt* e = vent(c);
   if (!e || e->data <= 0 || !(e->flags & SY_VALUE)) return nullptr;
-  auto* p = static_cast<PtrRec*>(stkptr(e->data));
-  return p && p->PTR == static_cast<uint32_t>(e->data) && p->Wsiz == wsiz && (p->Flg & K_MATRIX) ? p : nullptr;
+  auto* p = e->data == c.data && c.rec ? c.rec : static_cast<PtrRec*>(stkptr(e->data));
+  const bool ok = p && p->PTR == static_cast<uint32_t>(e->data) && p->Wsiz == wsiz && (p->Flg & K_MATRIX);
+  c.data = e->data;
+  c.rec = ok ? p : nullptr;
+  return c.rec;
 }
 
 // ---- The files ----------------------------------------------------------------
@@ -653,6 +672,8 @@ void vlini() {
   cloself(&vdf);
   vlok = vdok = false;
   entvec.adr = entdat.adr = 0;
+  entvec.ent = entdat.ent = nullptr;
+  entvec.rec = entdat.rec = nullptr;
   lastdrw = -1;
   lastend = 0;
   vcolor = 0;

@@ -16,6 +16,9 @@
 #include "graphics/ellipse.h"
 #include "graphics/erase.h"
 #include "graphics/imgvars.h"
+#include "graphics/plots.h"
+#include "graphics/spline.h"
+#include "graphics/veccmds.h"
 #include "graphics/redraw.h"
 #include "graphics/surface.h"
 #include "lang/alarm.h"
@@ -298,17 +301,18 @@ int DOCMND(int code) {
     case CM_SURFACE: return surfac();   // surface: tiles between outlines
     case CM_SKETCH:  // sketch: sketch
     case CM_VIEW:  // view: view
-    case CM_HISTOGRAM:  // histogram: plot
-    case CM_PLOT:  // plot: plot
-    case CM_TEXT:  // text: puttxt
-    case CM_PUTVEC:  // putvec: vpoint
-    case CM_AXIS:  // axis: axis
-    case CM_PAINT:  // paint: vpaint
-    case CM_LINE: case CM_BOX: case CM_CIRCLE: case CM_ELLIPSE: case CM_BLOCK:  // line box circle ellipse block
-    case CM_CYLINDER: case CM_SPHERE: case CM_CONE: case CM_DISK:            // cylinder sphere cone disk: shapes
-    case CM_GRID:  // grid: grid
-    case CM_SPLINE:  // spline: dosplin
       return notavl(code);
+    case CM_HISTOGRAM: return plot(0);  // histogram: bars of data
+    case CM_PLOT: return plot(1);       // plot: data as lines, dots or markers
+    case CM_TEXT: return puttxt();      // text: lines of text as text objects
+    case CM_PUTVEC: return vpoint();    // putvec: one record
+    case CM_AXIS: return axis();        // axis: an axis with ticks and numbers
+    case CM_PAINT: return paintc();     // paint: a fill of the last points
+    case CM_LINE: case CM_BOX: case CM_CIRCLE: case CM_ELLIPSE: case CM_BLOCK:  // line box circle ellipse block
+    case CM_CYLINDER: case CM_SPHERE: case CM_CONE: case CM_DISK:            // cylinder sphere cone disk
+      return shapes(code);
+    case CM_GRID: return grid();        // grid: lines through the pen
+    case CM_SPLINE: return dosplin(-1, 0);  // spline: a smooth curve through points
 
     // Devices and real time.
     case CM_CALL: return callcb(2);  // call: a function of the board library

@@ -458,6 +458,75 @@ struct Sweep {
 };
 std::vector<Sweep> sweeps;
 int16_t lasty[16];  // the previous y of each channel
+
+// Redraws the registered sweeps. Each maps its data items (item i at x =
+// i) through a plot record as the plot command does: screen x = (i - x
+// zero) * x scale + x origin, screen y = y origin - (value - y zero) * y
+// scale (+ with flag 128; flags 1 and 2 take log10 first). The plot record
+// operand holds the x and y origin and limit in words 0-3 and the flags in
+// word 12 (the run window's box without one); the float parameters hold
+// x zero, y zero, x scale and y scale (0 counts as 1). Points past a limit
+// are out. The kind, mode bits 0xE00 >> 9: 0 a line broken at points out,
+// 1 dots, 2 bars from the y origin, 3 a line joined across points out;
+// the low byte of the mode is the colour. The count is the x operand's
+// element count when it has one, else the data's.
+void swpdraw(RtTask* t) {
+  const Scr s = scrof(t);
+  PenKeep keep;
+  for (const Sweep& w : sweeps) {
+    const RtOpnd* d = rtopnd(w.data);
+    if (!d || rtebytes(d) < 1) continue;
+    const RtOpnd* pl = rtopnd(w.plot);
+    const RtOpnd* pr = rtopnd(w.prm);
+    int32_t org[2] = {t->clip[0], t->clip[3] - 1}, lim[2] = {t->clip[2] - 1, t->clip[3] - 1}, flags = 0;
+    if (pl) {
+      for (int k = 0; k < 2; k++) {
+        org[k] = opbase(pl, k);
+        lim[k] = opbase(pl, 2 + k);
+      }
+      flags = opbase(pl, 12);
+    }
+    double zero[2] = {0, 0}, scale[2] = {1, 1};
+    for (int k = 0; pr && k < 2; k++) {
+      if (const uint8_t* p = baseptr(pr, k)) zero[k] = valflt(pr, p);
+      if (const uint8_t* p = baseptr(pr, 2 + k)) scale[k] = valflt(pr, p);
+      if (scale[k] == 0) scale[k] = 1;
+    }
+    const int kind = (w.mode >> 9) & 3;
+    pencol(w.mode & 0xFF);
+    const int32_t n = w.count > 0 ? std::min(w.count, rtnelm(d)) : rtnelm(d);
+    bool pen = false;
+    for (int32_t i = 0; i < n; i++) {
+      const uint8_t* p = baseptr(d, i);
+      if (!p) break;
+      double x = i, y = valflt(d, p);
+      bool in = true;
+      if (flags & 1) in = x > 0 && (x = std::log10(x), true);
+      if ((flags & 2) && in) in = y > 0 && (y = std::log10(y), true);
+      const double fx = (x - zero[0]) * scale[0] + org[0];
+      const double dy = (y - zero[1]) * scale[1];
+      const double fy = (flags & 128) ? org[1] + dy : org[1] - dy;
+      const int sx = static_cast<int>(std::clamp(fx, -1e6, 1e6)), sy = static_cast<int>(std::clamp(fy, -1e6, 1e6));
+      if (!in || sx > lim[0] || sy > lim[1]) {
+        if (kind == 0) pen = false;
+        continue;
+      }
+      if (kind == 1) {
+        drawpt(sx, sy, platcol(w.mode & 0xFF));
+      } else if (kind == 2) {
+        moveto(sx, org[1]);
+        lineto(sx, sy);
+      } else {
+        if (pen)
+          lineto(sx, sy);
+        else
+          moveto(sx, sy);
+        pen = true;
+      }
+    }
+  }
+  shown(s);
+}
 }  // namespace
 
 int sweepop(RtTask* t, RtOp* op) {
@@ -483,7 +552,10 @@ int sweepop(RtTask* t, RtOp* op) {
   if (!sweeps.empty())
     if (const RtOpnd* pl = rtopnd(sweeps.back().plot))
       for (int i = 0; i < 4; i++) box[i] = opbase(pl, i);
-  if (!d || rtebytes(d) != 2) return DS_DONE;  // the registered sweeps keep what they drew
+  if (!d || rtebytes(d) != 2) {
+    swpdraw(t);
+    return DS_DONE;
+  }
   const int n = std::clamp(rtarg(op, 3, 1), 1, 16);
   RtOpnd* xo = rtopk(op, 4);
   int32_t x = opval(xo);

@@ -563,7 +563,7 @@ TEST_F(Func, VectorsAndPoints) {
 TEST_F(Func, NotAvailableIsAClearError) {
   int32_t b = declare("b", K_ARRAY, 16, {3, 1, 2});
   int32_t x = declare("x", K_ARRAY, 16, {7, 7, 7});
-  for (const char* f : {"sweep"}) {
+  for (const char* f : {"sample"}) {
     std::string line = std::string("x = ") + f + "(b)";
     EXPECT_EQ(run(line.c_str()), nullptr) << f;
     EXPECT_EQ(errors(), std::vector<std::string>{"ERROR(1,212)"}) << f;
