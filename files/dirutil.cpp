@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -25,6 +26,7 @@
 #include "lang/names.h"
 #include "lang/parse.h"
 #include "ui/events.h"
+#include "ui/platform/script.h"
 #include "ui/screen.h"
 
 namespace {
@@ -231,6 +233,13 @@ int browse(char* out, int mode, const char* filter) {
   jprintf(1, "%s:\n", what);
   char ans[256];
   bool ok = boxline(ans, sizeof ans);
+  // A scripted answer (PELIX_INPUT) is the box's choice, confirmed.
+  std::string picked;
+  const int scripted = boxscript(&picked);
+  if (scripted >= 0) {
+    ok = scripted == 1;
+    std::snprintf(ans, sizeof ans, "%s", picked.c_str());
+  }
   if (ok) jprintf(1, "%s\n", ans);
   std::string full;
   if (ok) {
@@ -240,7 +249,7 @@ int browse(char* out, int mode, const char* filter) {
     int e = Exists(full.c_str());
     if ((mode & 2) ? e != 2 : (!(mode & 1) && e != 1)) ok = false;
     if (full.size() > 255) ok = false;
-    if (ok && (mode & 1) && e == 1) {
+    if (ok && (mode & 1) && e == 1 && scripted < 0) {
       // A name to save that exists is replaced only when the user agrees.
       jprintf(1, "Replace %s? (y/n)\n", ans);
       char yes[8];

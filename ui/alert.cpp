@@ -244,7 +244,20 @@ int Alertb(const char* message, const char* buttons, int kind, const char* title
   }
   alrtmnu = static_cast<int16_t>(n);
   alropen = 1;
-  if (trcmsk) jprintf(dbglun, "abox %dx%d  %d %d\n", boxw, boxh, nl, nb);
+  if (trcmsk) {
+    // The box's size and place in the main window, the main window's
+    // rectangle with the buttons a row, each widget, the window made.
+    jprintf(dbglun, "abox %dx%d  %d %d\n", boxw, boxh, nl, nb);
+    jprintf(dbglun, "ralert %d,%d %dx%d\n", bx, by, boxw, boxh);
+    jprintf(dbglun, "Alert Win %d,%d  %d,%d (nx=%d)\n", mx, my, mwid, mhgt, perrow);
+    for (size_t i = 0; i < wids.size(); i++) {
+      const Spec& w = wids[i];
+      jprintf(dbglun, "Alrt Wid %2d: %3d %3d (%3d,%3d,%3d,%3d) %3d %s %d %d %d\n", static_cast<int>(i), w.kind, 0,
+              w.rect[0], w.rect[1], w.rect[2], w.rect[3], static_cast<int>(w.text.size()), w.text.c_str(), 0, 0xFFFFFF,
+              0);
+    }
+    jprintf(dbglun, "malert %d,%d %dx%d\n", rect[0], rect[1], boxw, boxh + 30);
+  }
   makdlg(n, 0, 1);
   const int32_t dlg = dlgwinof(n);
   if (dlg) {

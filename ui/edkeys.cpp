@@ -724,7 +724,9 @@ int edhelp(int mode) {
     state &= ~ST_EDITOR;
     const int n = rdkeys(word, 0, 0, sizeof word);
     state |= ST_EDITOR;
-    if (n <= 0 || edlen(word, n) == 0) break;
+    // Esc comes back as a key code (155 + 0x100), not a length: it leaves
+    // as an empty word does.
+    if (n <= 0 || n >= static_cast<int>(sizeof word) || edlen(word, n) == 0) break;
     word[edlen(word, n)] = 0;
     pmode = std::strcmp(word, "edlist") == 0 ? 2 : 0;
     const int k = pmode == 2 ? 0 : helpword(word);

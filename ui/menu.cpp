@@ -62,6 +62,12 @@ std::string mbase(const char* s) {
   return nm;
 }
 
+// Whether a word code (argnum) is the system variable tablet.
+bool istablet(int32_t kw) {
+  const int i = kw - 1000 - SVBASE - 1;
+  return kw >= 1000 && i >= 0 && i < NSYSVAR && std::strcmp(sysnam[i], "tablet") == 0;
+}
+
 // Whether argument a is a number (not a name or a text).
 bool numarg(int a) {
   int32_t h = 0;
@@ -490,8 +496,10 @@ int hidpdlg(int n) { return mnurec(n) ? n : -1; }
 // ---- The menu command ---------------------------------------------------------------
 
 int menucmd(int code) {
-  libopen(false);
   const int na = nargs();
+  // The library is opened once here (load opens it for writing as it
+  // stores), so that a bad one is reported once.
+  if (code != 0 || na < 2 || argnum(2) != CM_LOAD) libopen(false);
   if (code != 0) {
     // The dispatcher's last resort: a word that names a menu opens it (and
     // closes it again when it is open).
@@ -512,7 +520,12 @@ int menucmd(int code) {
   enum { OPEN, LOAD, FILEM, EDIT, CLOSE, BACK } mode = OPEN;
   int mcode = 1, wanted = 0, first = 3;
   bool modal = false;
-  if (numarg(2)) {
+  // The word tablet names a system variable: it is the mode word, not its
+  // value.
+  const int32_t kw = argnum(2);
+  if (istablet(kw)) {
+    wanted = MK_TABLET;
+  } else if (numarg(2)) {
     const int k = intarg(2, 0);
     mcode = k;
     if (k == 0 || k == -1)
@@ -523,10 +536,8 @@ int menucmd(int code) {
       wanted = k;
   } else {
     char word[16] = {0};
-    const int32_t kw = argnum(2);
     if (argtext(2, word, sizeof word) < 0) word[0] = 0;
     for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const bool tablet = kw >= 1000 && std::strcmp(sysnam[kw - 1000 - SVBASE - 1], "tablet") == 0;
     if (kw == CM_LOAD) {
       mode = LOAD;
     } else if (kw == CM_FILE) {
@@ -539,7 +550,7 @@ int menucmd(int code) {
       mcode = C_ADDRESS;
     } else if (std::strcmp(word, "function") == 0) {
       wanted = MK_KEY;
-    } else if (tablet || std::strcmp(word, "tablet") == 0) {
+    } else if (std::strcmp(word, "tablet") == 0) {
       wanted = MK_TABLET;
     } else if (std::strcmp(word, "modal") == 0) {
       modal = true;
@@ -581,6 +592,11 @@ int menucmd(int code) {
       continue;
     }
     if (mode == CLOSE) {
+      if (!n && given && name.empty()) {
+        // A number that names no menu.
+        if (mcode == -1) error(a, E_NOTFOUND);
+        continue;
+      }
       if (!n && !name.empty()) {
         uint32_t pos = 0, size = 0;
         n = fndmnuname(mbase(name.c_str()).c_str(), &pos, &size);
@@ -642,7 +658,9 @@ void* mnuitm(uint32_t* kind) {
   libopen(false);
   int n = 0;
   if (nargs() >= 2) {
-    if (numarg(2)) {
+    if (istablet(argnum(2))) {
+      n = curtab;
+    } else if (numarg(2)) {
       const int k = intarg(2, 0);
       n = k < 0 ? (-k <= NBAR ? mbar[-k] : 0) : (mnurec(k) ? k : 0);
     } else if (argnum(2) == FN_DIALOG) {
@@ -659,9 +677,6 @@ void* mnuitm(uint32_t* kind) {
         } else {
           n = menuarg(2, true, nullptr);
         }
-      } else {
-        const int32_t kw = argnum(2);
-        if (kw >= 1000 && std::strcmp(sysnam[kw - 1000 - SVBASE - 1], "tablet") == 0) n = curtab;
       }
     }
   }

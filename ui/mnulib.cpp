@@ -367,8 +367,9 @@ int fndmnuname(const char* name, uint32_t* pos, uint32_t* size) {
   if (!name || !*name) return -1;
   for (int n = 1; n <= NMENUS; n++)
     if (mnutab[n] && mnutab[n]->name[0] && strncmp(mnutab[n]->name, name, 15) == 0) return n;
+  // The library as the caller opened it: a bad one is not tried again.
   uint32_t at = 0;
-  if (libopen(false) && fndent(name, pos, size, &at) == 0) return 0;
+  if (mnulun > 0 && unitstream(mnulun) && fndent(name, pos, size, &at) == 0) return 0;
   return -1;
 }
 

@@ -12,7 +12,10 @@
 #include "ui/platform/dlgwin.h"
 #include "ui/screen.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,8 +66,23 @@ void lines(const char* text, char prefix) {
 
 // Widths and heights are counted as x1 - x0 + 1; the written span is one
 // less, so that reading it back (x1 = x0 + span) gives the same rectangle.
-int span(int32_t a, int32_t b, double f) { return static_cast<int>(std::trunc((b - a + 1) * f)) - 1; }
-int at(int32_t a, double f) { return static_cast<int>(std::trunc(a * f)); }
+// A product truncated; one that is an integer but for the rounding of
+// the factor (40 x 1.4) counts as that integer.
+int scaled(double v, double f) {
+  double p = v * f;
+  const double r = std::nearbyint(p);
+  if (std::fabs(p - r) <= 1e-9 * std::max(1.0, std::fabs(p))) p = r;
+  return static_cast<int>(std::trunc(p));
+}
+int span(int32_t a, int32_t b, double f) { return scaled(static_cast<double>(b) - a + 1, f) - 1; }
+int at(int32_t a, double f) { return scaled(a, f); }
+// A scale factor as the user wrote it: the single-precision argument back
+// to its shortest decimal.
+double factor(float f) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%.7g", static_cast<double>(f));
+  return std::strtod(b, nullptr);
+}
 }  // namespace
 
 int putqln(const char* text, char prefix, int length) {
@@ -155,9 +173,9 @@ int mnusave() {
     return 0;
   }
   const int flags = intarg(4, 0);
-  const double sx = fltarg(5, (flags & 2) ? 1.4f : 1.0f);
-  const double sy = fltarg(6, 1.0f);
-  const double sh = fltarg(7, (flags & 2) ? 0.9f : 1.0f);
+  const double sx = factor(fltarg(5, (flags & 2) ? 1.4f : 1.0f));
+  const double sy = factor(fltarg(6, 1.0f));
+  const double sh = factor(fltarg(7, (flags & 2) ? 0.9f : 1.0f));
   const int k = r->kind & 15;
   // Flag 1: the positions of a predefined dialog of the menu's name.
   std::vector<TmplItem> pre;
@@ -203,16 +221,21 @@ int mnusave() {
       if (sep) jprintf(lstlun, "\n");
       sep = true;
     };
-    if (r->startlen) {
-      gap();
-      jprintf(lstlun, "(\n");
-      lines(mnutext(r, r->startoff, r->startlen), 0);
-    }
-    if (r->stoplen) {
-      gap();
-      jprintf(lstlun, ")\n");
-      lines(mnutext(r, r->stopoff, r->stoplen), 0);
-    }
+    // The start and stop blocks; a key menu's come after its items, since
+    // a block before the first item makes a text menu of the file.
+    auto blocks = [&] {
+      if (r->startlen) {
+        gap();
+        jprintf(lstlun, "(\n");
+        lines(mnutext(r, r->startoff, r->startlen), 0);
+      }
+      if (r->stoplen) {
+        gap();
+        jprintf(lstlun, ")\n");
+        lines(mnutext(r, r->stopoff, r->stoplen), 0);
+      }
+    };
+    if (k != MK_KEY) blocks();
     for (int i = 0; i < r->nwid && !halted(); i++) {
       const MnuWid* w = mnuwid(r, i);
       gap();
@@ -233,6 +256,7 @@ int mnusave() {
       lines(mnutext(r, w->cmdoff, w->cmdlen), 0);
       lines(mnutext(r, w->hlpoff, w->hlplen), '?');
     }
+    if (k == MK_KEY) blocks();
   }
   if (temp) frmnu(n, true);
   return 0;

@@ -604,6 +604,12 @@ bool dlgmessage(int32_t dlg, const Msg* m) {
     call(d->proc, dlg, msg, m->wParam, m->lParam);
     return true;
   }
+  if (msg == WM_CLOSE && m->hwnd == dlg) {
+    // The close box is the dialog's cancel, as Esc is: the window stays
+    // until its procedure ends it (an alert is answered with no button).
+    call(d->proc, dlg, WM_COMMAND, IDCANCEL, 0);
+    return true;
+  }
   if (mouse) {
     const int x = static_cast<int16_t>(m->lParam & 0xFFFF), y = static_cast<int16_t>(m->lParam >> 16);
     // The procedure sees a press first (the dialog editor moves widgets).

@@ -23,6 +23,9 @@
 #include <fstream>
 
 namespace {
+bool boxwait = false;  // a filebox step's answer is waiting for the box
+std::string boxname;   // its name ("" to cancel)
+
 // Splits a line into words; a quoted word takes C escapes.
 bool split(const std::string& line, std::vector<std::string>& out) {
   size_t i = 0;
@@ -167,6 +170,13 @@ bool postkeyname(const std::string& spec) {
   return true;
 }
 
+int boxscript(std::string* name) {
+  if (!boxwait) return -1;
+  boxwait = false;
+  *name = boxname;
+  return name->empty() ? 0 : 1;
+}
+
 int scriptwin(const std::string& w) {
   int n = 0;
   if (number(w, &n)) return wport(n) ? n : -1;
@@ -296,6 +306,15 @@ int ScriptInput::run(const Step& s) {
       postmsg(focushwnd(), WM_CHAR, c, 1, c < 32 && c != 8 && c != 9 && c != 13 && c != 27 ? MK_CTRL : 0);
     }
     return static_cast<int>(t.size());
+  }
+  if (op == "filebox") {
+    // The answer of the file box that waits: Enter wakes it, and it takes
+    // the name (an overwrite counts as confirmed) or the cancel from here.
+    if (w.size() != 2) return bad("filebox needs \"name\" or cancel");
+    boxwait = true;
+    boxname = w[1] == "cancel" ? "" : w[1];
+    postchar(13, 0);
+    return 1;
   }
   if (op == "fontbox") {  // the next font chooser's answer
     int size = 0;

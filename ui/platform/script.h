@@ -29,6 +29,8 @@
 //                                dialog editor works on, else the current
 //                                dialog; WIN a window number or name, tool
 //                                or add (the dialog editor's windows)
+//   filebox "name"|cancel        answers the file box that waits (an
+//                                overwrite of an existing name is confirmed)
 //   fontbox "face" SIZE|cancel   answers the next font chooser
 //   wait MS                      lets MS milliseconds pass (instant on the
 //                                virtual clock)
@@ -80,6 +82,9 @@ class ScriptInput : public Backend {
 // Posts the messages of a key name such as "f10", "ctrl+c" or "alt+w" to
 // the window that has the focus. Returns false for an unknown name.
 bool postkeyname(const std::string& name);
+// The answer a filebox step gave the file box: -1 none, 0 cancel, 1 the
+// name in *name. Taken once.
+int boxscript(std::string* name);
 // The window slot of a window number or name, -1 when there is none.
 int scriptwin(const std::string& w);
 // Writes the screen (win < 0) or a window's client area as an image file.
