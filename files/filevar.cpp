@@ -596,6 +596,14 @@ int wfail(const FilRec* f, bool before) {
   return -1;
 }
 
+// Bytes of the file open on a unit (its writes are flushed as they are
+// made); -1 when unknown.
+int64_t filesize(int u) {
+  FILE* fp = unitstream(u);
+  struct stat st;
+  return fp && fstat(fileno(fp), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
 // Items of 2 or 4 bytes in a file of the other byte order, turned in place.
 void swapitems(uint8_t* p, int64_t n, int bytes) {
   if (bytes != 2 && bytes != 4) return;
@@ -695,6 +703,12 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
       return -1;
     }
     int64_t got;
+    if (pbits && pos >= filesize(u)) {
+      // A strip not written yet (a new file's) holds zeros: what lies past
+      // the file's end is no packed data.
+      std::memset(mem, 0, static_cast<size_t>(full));
+      return static_cast<int>(len);
+    }
     if (pbits) {
       // The packed strip read whole and unpacked.
       std::vector<uint8_t> in(static_cast<size_t>(plen)), out;
