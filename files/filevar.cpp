@@ -193,7 +193,13 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     f->Mod = static_cast<uint16_t>(m);
   }
   int32_t rs = 512;
-  if (BufRec* b = bufrec(r); b && b->Rsiz > 0) rs = b->Rsiz;
+  // A record size given by the caller (not the 512 taken for want of one)
+  // is the strip size a new TIFF gets.
+  bool rsgiven = false;
+  if (BufRec* b = bufrec(r); b && b->Rsiz > 0) {
+    rs = b->Rsiz;
+    rsgiven = true;
+  }
 
   bool created = (m & UM_CREATE) != 0;
   // A file this opening makes is deleted again when the opening fails.
@@ -290,7 +296,12 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     // An 8-bit 512 x 512 image goes raw, unless its name asks for a header.
     bool raw = (f->Flg & FF_NOHDR) || (r->Wsiz == 8 && (kind & K_IMAGE) && r->Datdims[0] == 512 &&
                                        r->Datdims[1] == 512 && !t);
-    if (!raw) sethdr(r);
+    if (!raw) {
+      int32_t keep = b->Rsiz;
+      if (!rsgiven && !shared) b->Rsiz = 0;
+      sethdr(r);
+      b->Rsiz = keep;
+    }
     if (state & ST_ERROR) {
       // The header could not be written (sethdr reported why).
       drop();
