@@ -823,6 +823,36 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
   return static_cast<int>(packed);
 }
 
+bool filplain(PtrRec* r, int64_t row, int64_t* pos, int64_t* len) {
+  FilRec* f = r ? filrec(r) : nullptr;
+  BufRec* b = r ? bufrec(r) : nullptr;
+  if (!f || !b || f->Lun < 1 || b->Rsiz < 1 || row < 0 || f->Pad != 0 || (f->Mod & FM_KEEP)) return false;
+  int pm = f->Flg & FF_PACK;
+  if ((f->Flg & FF_TYPE) == FT_TIFF && pm == 3) pm = 0;
+  int ib = (r->Wsiz & 63) / 8;
+  if (pm != 0 || ((f->Flg & FF_SWAP) && (ib == 2 || ib == 4))) return false;
+  const uint32_t* idx = f->Strip > 0 ? static_cast<const uint32_t*>(stkptr(f->Strip)) : nullptr;
+  int64_t nidx = idx ? idx[0] : 0;
+  int64_t at, n = b->Rsiz;
+  if (idx && nidx == 1) {
+    at = int64_t{f->Frec} * row + idx[1];
+    n = f->Frec;
+  } else if (idx && nidx > 1) {
+    if (row >= nidx) return false;
+    at = idx[1 + row];
+    n = idx[1 + nidx + row];
+  } else {
+    at = int64_t{b->Rsiz} * row + r->Mptr;
+    int bits = r->Wsiz & 63;
+    int64_t end = r->Mptr + (dimprod(r) * (bits ? bits : 8) + 7) / 8;
+    n = std::max<int64_t>(0, std::min(n, end - at));
+  }
+  if (n > b->Rsiz || n < 0) return false;
+  *pos = at;
+  *len = n;
+  return true;
+}
+
 // ---------------------------------------------------------------------------
 // Run-length packing: a run of n equal bytes is 0x80 | (n - 1) and the byte,
 // a literal piece of n bytes is n - 1 and the bytes (n from 1 to 128).
