@@ -119,6 +119,17 @@ int hit(const Dlg* d, int x, int y) {
   return -1;
 }
 
+// True when a press at the point falls on the dialog itself: no shown,
+// enabled control that takes the mouse lies under it (static texts let
+// presses through to the dialog).
+bool surface(const Dlg* d, int x, int y) {
+  for (const Ctl& c : d->ctls) {
+    if (!c.visible() || !c.enabled() || c.cls == CC_STATIC) continue;
+    if (x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + c.h) return false;
+  }
+  return true;
+}
+
 int trackpos(const Ctl& c, int x, int y) {
   const bool vert = (c.style & TBS_VERT) || c.h > c.w;
   const int len = vert ? c.h : c.w;
@@ -612,8 +623,10 @@ bool dlgmessage(int32_t dlg, const Msg* m) {
   }
   if (mouse) {
     const int x = static_cast<int16_t>(m->lParam & 0xFFFF), y = static_cast<int16_t>(m->lParam >> 16);
-    // The procedure sees a press first (the dialog editor moves widgets).
-    if (msg == WM_LBUTTONDOWN && call(d->proc, dlg, msg, m->wParam, m->lParam)) return true;
+    // A press on the dialog's own surface goes to its procedure first (the
+    // dialog editor moves widgets there); a press on a control is the
+    // control's, and its click reaches the procedure as a command.
+    if (msg == WM_LBUTTONDOWN && surface(d, x, y) && call(d->proc, dlg, msg, m->wParam, m->lParam)) return true;
     if (!find(dlg)) return true;
     if (msg == WM_LBUTTONDOWN) {
       const int i = hit(d, x, y);
