@@ -166,20 +166,23 @@ int plot(int sel) {
   const int32_t colour = lngarg(a + 1, dcolor);
   if (argitems(a + 2, es) < 2) es.clear();
   const int keep = intarg(a + 3, 0);
+  // The size (plot: the marker size; histogram: the bar width) follows
+  // keep; the origins and scales follow it. A histogram reads its width
+  // last, since it defaults to the x scale.
   int w = 10, h = 10;
-  int k = a + 4;
+  const int k = a + 4;
   if (isplot) {
-    w = intarg(k++, 10);
+    w = intarg(k, 10);
     h = aspect != 0.0f ? ftrunc(static_cast<float>(w) * aspect) : w;
   }
-  plotrec.org[0] = static_cast<int16_t>(intarg(k, plotrec.org[0]));
-  plotrec.scale[0] = fltarg(k + 1, plotrec.scale[0]);
-  plotrec.org[1] = static_cast<int16_t>(intarg(k + 2, plotrec.org[1]));
-  plotrec.scale[1] = fltarg(k + 3, plotrec.scale[1]);
+  plotrec.org[0] = static_cast<int16_t>(intarg(k + 1, plotrec.org[0]));
+  plotrec.scale[0] = fltarg(k + 2, plotrec.scale[0]);
+  plotrec.org[1] = static_cast<int16_t>(intarg(k + 3, plotrec.org[1]));
+  plotrec.scale[1] = fltarg(k + 4, plotrec.scale[1]);
   const float xsc = plotrec.scale[0] != 0.0f ? plotrec.scale[0] : 1.0f;
   const float ysc = plotrec.scale[1] != 0.0f ? plotrec.scale[1] : 1.0f;
   if (!isplot) {
-    w = intarg(k + 4, ftrunc(xsc));
+    w = intarg(k, ftrunc(xsc));
     h = w;
   }
   if (stopped()) return 0;

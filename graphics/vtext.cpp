@@ -37,6 +37,19 @@ void imgtext(const FntRow* row, const char* text, int n, int x, int y, uint32_t 
 
 }  // namespace
 
+void degcs(int angle, double* co, double* si) {
+  if (angle % 90 == 0) {
+    static constexpr double C[4] = {1, 0, -1, 0}, S[4] = {0, 1, 0, -1};
+    const int q = ((angle / 90) % 4 + 4) % 4;
+    *co = C[q];
+    *si = S[q];
+    return;
+  }
+  const float r = static_cast<float>(angle) * 0.017453293f;
+  *co = std::cos(r);
+  *si = std::sin(r);
+}
+
 int stext(const char* text, int length, uint32_t colour, int, int size, int angle, int32_t background) {
   const ImgTgt* keep = curimg(IV_VIMAGE);
   const PwRec* port = getPort();
@@ -51,19 +64,9 @@ int stext(const char* text, int length, uint32_t colour, int, int size, int angl
     x += drworg[0];
     y += drworg[1];
   }
-  float co = 1.0f, si = 0.0f;
-  if (angle % 90 == 0) {
-    switch (((angle / 90) % 4 + 4) % 4) {
-      case 1: co = 0.0f, si = 1.0f; break;
-      case 2: co = -1.0f, si = 0.0f; break;
-      case 3: co = 0.0f, si = -1.0f; break;
-      default: break;
-    }
-  } else {
-    const float r = static_cast<float>(angle) * 0.017453293f;
-    co = std::cos(r);
-    si = std::sin(r);
-  }
+  double dco = 1.0, dsi = 0.0;
+  degcs(angle, &dco, &dsi);
+  const auto co = static_cast<float>(dco), si = static_cast<float>(dsi);
   if (size < 0) {
     const float len = static_cast<float>(length) * w;
     x = ftrunc(static_cast<float>(x) - len * co / 5.0f);

@@ -5,6 +5,10 @@
 #pragma once
 #include <cstdint>
 
+// The cosine and sine of an angle in degrees: exact (0, 1 or -1) for a
+// multiple of 90, else through the degree factor.
+void degcs(int angle, double* co, double* si);
+
 int stext(const char* text, int length, uint32_t colour, int ignored, int size, int angle, int32_t background);
 // The hardware display hook when the display-device switch asks for it
 // (it does nothing), else stext.
