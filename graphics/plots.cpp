@@ -20,6 +20,7 @@
 #include "graphics/spline.h"
 #include "graphics/veccmds.h"
 #include "graphics/veclist.h"
+#include "graphics/vtext.h"
 #include "ui/draw.h"
 #include "ui/window.h"
 
@@ -484,6 +485,11 @@ int axis() {
     }
     const int nh = (nsize * 8 + 5) / 10;
     const int shift = (flags & 4) ? len / (2 * (n + 1)) : 0;
+    // A number of a y axis stands centred on its tick: text is drawn from
+    // its pen half a cell down, so the pen goes a whole cell above the tick.
+    float cw = 0.0f, chh = 0.0f;
+    txtcell(nsize, &cw, &chh);
+    const int lift = ftrunc(chh + 0.5f);
     float v = low;
     for (int i = 1; i <= n + 1 && !stopped(); i++, v += step) {
       if ((flags & 4) && i == 1) continue;
@@ -492,7 +498,7 @@ int axis() {
       const int32_t along = at[static_cast<size_t>(i - 1)] + shift;
       const char* s = text;
       if (a == 1) {
-        em.abs((flags & 0x80) ? ox + tick : ox - width * nh, oy + up * (along + nh / 2), VC_MOVE);
+        em.abs((flags & 0x80) ? ox + tick : ox - width * nh, oy + up * along - lift, VC_MOVE);
         puttext(s, colour, nsize, 0, 1);
       } else {
         while (*s == ' ') s++;

@@ -50,15 +50,30 @@ void degcs(int angle, double* co, double* si) {
   *si = std::sin(r);
 }
 
-int stext(const char* text, int length, uint32_t colour, int, int size, int angle, int32_t background) {
-  const ImgTgt* keep = curimg(IV_VIMAGE);
+namespace {
+// The font row text is drawn in: the current port's, else the active one.
+const FntRow* txtrow() {
   const PwRec* port = getPort();
   const FntRow* row = port ? fntrow(port->fontnum) : nullptr;
   if (!row || row->width == 0) row = fntactive();
+  return row;
+}
+}  // namespace
+
+void txtcell(int size, float* w, float* h) {
+  const FntRow* row = txtrow();
   const int cw = row && row->width ? row->width : FACEWID, ch = row && row->height ? row->height : FACEHGT;
   const int s = size == 0 ? 1 : std::abs(size);
-  const float w = static_cast<float>(cw) * static_cast<float>(s) / 10.0f;
-  float h = static_cast<float>(ch) * static_cast<float>(s) / 10.0f;
+  *w = static_cast<float>(cw) * static_cast<float>(s) / 10.0f;
+  *h = static_cast<float>(ch) * static_cast<float>(s) / 10.0f;
+}
+
+int stext(const char* text, int length, uint32_t colour, int, int size, int angle, int32_t background) {
+  const ImgTgt* keep = curimg(IV_VIMAGE);
+  const FntRow* row = txtrow();
+  const int s = size == 0 ? 1 : std::abs(size);
+  float w = 0.0f, h = 0.0f;
+  txtcell(size, &w, &h);
   int32_t x = penpt[0], y = penpt[1];
   if (!(gflags & 1)) {
     x += drworg[0];
