@@ -137,7 +137,12 @@ int64_t sizevar(PtrRec* r, int64_t n, int64_t nx, int64_t ny, int64_t nz, int64_
     d[1] = static_cast<uint32_t>(rest);
   }
   bool same = cnt == n && (!(kind & (K_MATRIX | K_IMAGE | K_SOLID)) || r->Datdims[0] == d[0]);
-  bool remake = (r->Flg & K_NAMED) && !(r->Flg & (K_FILE | K_NOSTK | K_VALUE | K_NUMBER)) && r->Idx > 0;
+  // A window (a subscripted variable) is filled as far as it reaches: the
+  // variable around it keeps its shape and its other elements.
+  bool window = false;
+  for (int k = 0; k < 3; k++)
+    window = window || r->Offs[k] != 0 || (r->Offs[3 + k] != 0 && r->Offs[3 + k] < std::max<uint32_t>(r->Datdims[k], 1));
+  bool remake = !window && (r->Flg & K_NAMED) && !(r->Flg & (K_FILE | K_NOSTK | K_VALUE | K_NUMBER)) && r->Idx > 0;
   if (!same && remake && n <= INT32_MAX) {
     if (SymEnt* e = symptr(r->Idx)) {
       erasvb(e);
