@@ -131,13 +131,13 @@ int32_t aoiadr = 0;
 bool nameddst(int32_t d, bool* pointer) {
   *pointer = false;
   const PtrRec* r = ptrrec(d);
-  if (!r || !(r->Flg & K_NAMED) || r->Idx <= 0) return false;
-  const SymEnt* s = symptr(r->Idx);
-  if (s && (s->flags & 0x17F0) == 0x1000) {
+  if (!r) return false;
+  const SymEnt* s = r->Idx > 0 ? symptr(r->Idx) : nullptr;
+  if ((s && (s->flags & 0x17F0) == 0x1000) || !(r->Flg & K_DATA)) {
     *pointer = true;
     return false;
   }
-  return true;
+  return (r->Flg & K_NAMED) && r->Idx > 0;
 }
 
 }  // namespace

@@ -395,7 +395,8 @@ void point(Run& r, int code, Pt p) {
     r.last = VC_MOVE;
     return;
   }
-  int c = VC_LINE;
+  // The first record of the list is a move (as savvec stores it).
+  int c = nvecs == 0 ? VC_MOVE : VC_LINE;
   if (r.mode & SKM_OUTLINE) {
     // The first point of an outline only places it.
     if (r.last != VC_LINE) c = VC_MOVE;
