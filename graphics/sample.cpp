@@ -167,7 +167,10 @@ float* sample(uint32_t* count) {
   int32_t from = 0, to = 0;
   int32_t h3 = 0;
   const int t3 = argtyp(3, &h3);
-  if ((t3 & K_VECTOR) && ptrrec(h3) && ptrrec(h3) != veclst()) {
+  if ((t3 & K_VECTOR) && ptrrec(h3) == veclst()) {
+    // The vector list named: all of it.
+    to = nvecs;
+  } else if ((t3 & K_VECTOR) && ptrrec(h3)) {
     list = ptrrec(h3);
     int32_t cnt, part, tot, ws;
     PtrRec* v = mktmp(list, -1);

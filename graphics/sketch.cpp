@@ -634,7 +634,9 @@ int sketch(int mode, int add) {
   const int16_t savwfl = wflags;
   const int16_t savhold = holdsw;
   wflags = static_cast<int16_t>(wflags | 0xF);
-  holdsw = 1;
+  // Menu picks are held for the editor, which takes their texts as key
+  // texts; an outline for mask or sample takes none.
+  if (!(mode & SKM_OUTLINE)) holdsw = 1;
   char keys[17] = {};
   const int nkeys = static_cast<int>(std::strlen(strvar("drawkeys")) > 16 ? 16 : std::strlen(strvar("drawkeys")));
   std::memcpy(keys, strvar("drawkeys"), static_cast<size_t>(nkeys));
@@ -680,8 +682,9 @@ int sketch(int mode, int add) {
         continue;
       }
       if (!direct && code > 7) {
+        // Key texts: not while an outline is taken for mask or sample.
         int len = 0;
-        const char* t = fncstr(code, -1, &len);
+        const char* t = (r.mode & SKM_OUTLINE) ? nullptr : fncstr(code, -1, &len);
         if (t && len > 0) {
           const std::string s(t, static_cast<size_t>(len));
           if (!(skst.curmode & 0x400) && code == 128 && (trcmsk & 1)) jprintf(dbglun, "(%d):%s\n", code, s.c_str());

@@ -280,8 +280,9 @@ int bandset(int x, int y, int mode) {
   }
   x = std::max(x, 0);
   y = std::max(y, 0);
-  if (gflags & 0x2000) {
-    // Mirrored by the height of the cursor window, as the pick flips it.
+  if ((gflags & 0x2000) && mode != -7) {
+    // Mirrored by the height of the cursor window, as the pick flips it
+    // (the size of a box of fixed size is no point).
     int h = scrhgt;
     if (const PwRec* p = wpwrec(curport); p && p->rect[3] >= p->rect[1]) h = p->rect[3] - p->rect[1] + 1;
     y = std::max(0, h - 1 - y);
