@@ -447,6 +447,7 @@ void paintmark() {
   int c = 0;
   while (nvecs > from && rawrec(nvecs - 1, &c, nullptr) && c > 6) nvecs--;
   vpaint(from, dcolor, -1);
+  skst.link = nvecs - 1;  // the fill ends with a link
   skst.mark = -1;
 }
 
