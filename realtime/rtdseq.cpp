@@ -197,7 +197,12 @@ int textop(RtTask* t, RtOp* op) {
       if (e) *e = {key, static_cast<int16_t>(maxw), static_cast<int16_t>(bottom - top), static_cast<int16_t>(left),
                    static_cast<int16_t>(top)};
     }
-    if ((fl & (4 | 16)) && maxw > 0) putelm(x + maxw + ((fl & 16) ? fh / 3 : 0), po, 0);
+    // The point moves past the text: x by its width (and a gap with flag
+    // 16), y to the baseline.
+    if ((fl & (4 | 16)) && maxw > 0) {
+      putelm(x + maxw + ((fl & 16) ? fh / 3 : 0), po, 0);
+      putelm(y0 - 40, po, 1);
+    }
   }
   if (si >= 0 && si < RTSLOTS) {
     xfree(rts.str[si]);

@@ -75,6 +75,30 @@ void idx1(File& f, int64_t at, uint32_t n, AviInfo* out) {
   }
 }
 
+// A file without an index: the chunks of its 'movi' list (from `at` to
+// `end`, inside 'rec ' lists too), their offsets counted from the 'movi'
+// fourcc at `movi`. Each chunk takes 8 bytes of the file at least, so the
+// walk ends within the file.
+void moviwalk(File& f, int64_t at, int64_t end, int64_t movi, AviInfo* out, int depth = 0) {
+  while (at + 8 <= end) {
+    uint8_t h[12];
+    if (!f.read(at, h, 8)) break;
+    const uint32_t id = le32(h), n = le32(h + 4);
+    const int64_t data = at + 8;
+    if (id == fourcc("LIST")) {
+      if (depth < 4 && n >= 4 && f.read(data, h + 8, 4) && le32(h + 8) == fourcc("rec "))
+        moviwalk(f, data + 4, std::min<int64_t>(data + n, end), movi, out, depth + 1);
+    } else if (h[0] >= '0' && h[0] <= '9' && h[1] >= '0' && h[1] <= '9' && data + n <= end) {
+      const size_t k = size_t(h[0] - '0') * 10 + size_t(h[1] - '0');
+      if (k < out->strm.size() && at - movi <= 0xFFFFFFFFll) {
+        out->strm[k].chunks.push_back(n);
+        out->strm[k].offs.push_back(static_cast<uint32_t>(at - movi));
+      }
+    }
+    at = data + n + (n & 1);
+  }
+}
+
 // What a stream's index offsets count from: the 'movi' fourcc (as the
 // layout has it) or the file's start (as some writers do), whichever puts
 // a chunk of the stream at its first entry's place; -1 when neither does.
@@ -103,8 +127,8 @@ int aviread(const std::string& name, AviInfo* out) {
   if (!f.read(0, h, 12) || le32(h) != fourcc("RIFF") || le32(h + 8) != fourcc("AVI ")) return -1;
   int64_t end = 8 + int64_t(le32(h + 4));
   if (end > f.size) end = f.size;  // a file cut short is read as far as it goes
-  int64_t at = 12, movi = -1;
-  bool hdrl = false;
+  int64_t at = 12, movi = -1, moviend = -1;
+  bool hdrl = false, index = false;
   while (at + 8 <= end) {
     uint8_t c[12];
     if (!f.read(at, c, 8)) break;
@@ -134,12 +158,18 @@ int aviread(const std::string& name, AviInfo* out) {
       }
     } else if (id == fourcc("LIST") && f.read(data, c + 8, 4) && le32(c + 8) == fourcc("movi")) {
       movi = data;
+      moviend = stop;
     } else if (id == fourcc("idx1") && data + n <= end) {
       idx1(f, data, n, out);
+      index = true;
     }
     at = data + n + (n & 1);
   }
-  for (size_t i = 0; i < out->strm.size() && i < 100; i++) out->strm[i].base = idxbase(f, out->strm[i], i, movi);
+  if (!index && movi >= 0) moviwalk(f, movi + 4, moviend, movi, out);
+  for (size_t i = 0; i < out->strm.size(); i++) {
+    out->strm[i].fsize = f.size;
+    if (i < 100) out->strm[i].base = idxbase(f, out->strm[i], i, movi);
+  }
   return hdrl ? 0 : -1;
 }
 
@@ -151,12 +181,16 @@ int64_t ms2smp(const AviStrm& s, int64_t ms) {
   return static_cast<int64_t>(static_cast<__int128>(ms) * s.rate / (int64_t(s.scale) * 1000));
 }
 
+int64_t strmlen(const AviStrm& s) {
+  if (s.sampsize == 0 && s.chunks.size() < s.length) return int64_t(s.chunks.size());
+  return s.length;
+}
+
 int64_t nextfull(const AviStrm& s, int64_t from) {
   const int64_t last = int64_t(s.start) + s.length;
   if (from < s.start) from = s.start;
   if (from >= last) return -1;
-  if (s.chunks.empty()) return from;
-  for (int64_t k = from - s.start; k < int64_t(s.chunks.size()); k++)
+  for (int64_t k = from - s.start; k < int64_t(s.chunks.size()) && s.start + k < last; k++)
     if (s.chunks[size_t(k)] > 0) return s.start + k;
   return -1;
 }
@@ -179,14 +213,30 @@ __attribute__((target_clones("avx2", "default"))) void rgbonly(uint32_t* __restr
 }
 }  // namespace
 
-int rawfrm(int fd, const AviStrm& s, int n, int64_t sample, uint32_t* out, int64_t stride) {
-  int w = 0, h = 0;
-  if (fd < 0 || !out || !rawvid(s, &w, &h)) return -1;
+namespace {
+// The chunk of the frame shown at `sample` of an uncompressed stream of w x
+// h pixels, when the file holds it whole; -1 when not.
+int64_t rawchunk(const AviStrm& s, int64_t sample, int w, int h) {
   int64_t k = sample - s.start;
   if (k >= int64_t(s.chunks.size())) k = int64_t(s.chunks.size()) - 1;
   while (k >= 0 && s.chunks[size_t(k)] == 0) k--;
   const int64_t bytes = int64_t(w) * h * 4;
-  if (k < 0 || s.chunks[size_t(k)] != bytes) return -1;
+  if (k < 0 || s.chunks[size_t(k)] != bytes || s.base + s.offs[size_t(k)] + 8 + bytes > s.fsize) return -1;
+  return k;
+}
+}  // namespace
+
+bool rawhas(const AviStrm& s, int64_t sample) {
+  int w = 0, h = 0;
+  return rawvid(s, &w, &h) && rawchunk(s, sample, w, h) >= 0;
+}
+
+int rawfrm(int fd, const AviStrm& s, int n, int64_t sample, uint32_t* out, int64_t stride) {
+  int w = 0, h = 0;
+  if (fd < 0 || !out || !rawvid(s, &w, &h)) return -1;
+  const int64_t k = rawchunk(s, sample, w, h);
+  if (k < 0) return -1;
+  const int64_t bytes = int64_t(w) * h * 4;
   int64_t at = s.base + s.offs[size_t(k)];
   // The chunk's header and its rows (bottom row first in the file), read
   // straight into their places a group at a time; each group, still in
