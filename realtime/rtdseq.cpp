@@ -11,6 +11,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/varbl.h"
+#include "files/safewrite.h"
 #include "graphics/movie/avwrite.h"
 #include "graphics/movie/movie.h"
 #include "graphics/pixblock.h"
@@ -640,6 +641,12 @@ void winop(RtTask* t) {
               static_cast<long>(reinterpret_cast<intptr_t>(old.px) & 0x7FFFFFFF), static_cast<long>(old.w ? old.w->offscr : 0),
               static_cast<unsigned>(scrflags & 0xFFFF), static_cast<long>(reinterpret_cast<intptr_t>(s.px) & 0x7FFFFFFF),
               static_cast<long>(s.w ? s.w->offscr : 0));
+}
+
+void avwtell() {
+  std::string name;
+  int code = 0, err = 0;
+  if (avwfail(&name, &code, &err)) fileerr(name.c_str(), 0, code, err);
 }
 
 void rtdfree() {

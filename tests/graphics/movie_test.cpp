@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 #include <cstdint>
@@ -41,6 +42,10 @@ class Movie : public ::testing::Test {
   void SetUp() override {
     dir = (fs::temp_directory_path() / ("mov" + std::to_string(getpid()))).string();
     fs::create_directories(dir);
+    // A failure another test left untold.
+    std::string n;
+    int c, e;
+    avwfail(&n, &c, &e);
   }
   void TearDown() override {
     avwclos();
@@ -137,6 +142,11 @@ TEST_F(Movie, RecordingLayoutByteForByte) {
 
 TEST_F(Movie, OpenFailuresReopenAndFinish) {
   EXPECT_EQ(avwopen((dir + "/none/x.avi").c_str(), 3, 2, 10, 32, 1), -1);
+  std::string name;
+  int code = 0, err = 0;
+  ASSERT_TRUE(avwfail(&name, &code, &err));
+  EXPECT_EQ(code, 66);
+  EXPECT_EQ(err, ENOENT);
   EXPECT_EQ(avwopen((dir + "/x.avi").c_str(), 0, 2, 10, 32, 1), -2);
   EXPECT_FALSE(avwisopen());
   EXPECT_FALSE(fs::exists(dir + "/x.avi"));
@@ -184,6 +194,14 @@ TEST_F(Movie, AFailedWriteStopsTheRecordingAndLeavesNoFile) {
   EXPECT_GT(failed, 0);
   EXPECT_EQ(closed, -1);
   EXPECT_FALSE(avwisopen());
+  // The failure is kept to be told once: its name, error 69 and its cause.
+  std::string name;
+  int code = 0, err = 0;
+  ASSERT_TRUE(avwfail(&name, &code, &err));
+  EXPECT_EQ(name, dir + "/big.avi");
+  EXPECT_EQ(code, 69);
+  EXPECT_EQ(err, EFBIG);
+  EXPECT_FALSE(avwfail(&name, &code, &err));
   EXPECT_FALSE(fs::exists(dir + "/big.avi"));
   for (const auto& e : fs::directory_iterator(dir)) ADD_FAILURE() << "left behind: " << e.path();
 }
