@@ -227,10 +227,7 @@ int avwopen(const char* name, int width, int height, int rate, int, int scale) {
   }
   avwclos();
   const std::string host = name ? hostpath(name) : std::string();
-  if (host.empty()) {
-    failed(name ? name : "", 66, ENOENT);
-    return -1;
-  }
+  if (host.empty()) return -1;  // no name (a name list used up): nothing to tell
   if (width < 1 || height < 1 || uint64_t(width) * uint64_t(height) * 4 > 0x7FFFFFFFull) return -2;
   AvwState s;
   s.name = name;
