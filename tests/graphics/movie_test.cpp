@@ -243,6 +243,43 @@ TEST_F(Movie, HeaderReaderOnOurFilesAndBrokenOnes) {
   EXPECT_EQ(aviread(dir + "/none.avi", &d), -1);
 }
 
+TEST_F(Movie, WhatTheFileHoldsBoundsTheHeaders) {
+  const std::string name = dir + "/a.avi";
+  ASSERT_EQ(avwopen(name.c_str(), 3, 2, 25, 32, 1), 0);
+  const auto f = frame(1), g = frame(2);
+  avwrite(f.data(), f.size(), 1, 0);
+  avwrite(g.data(), g.size(), 1, 0);
+  avwclos();
+  auto b = slurp(name);
+  ASSERT_EQ(b.size(), 232u + 2 * 24 + 2 * 24);
+  // The headers claim 0xFFFFFFFF frames and the index is gone (the RIFF
+  // size cut before it): the frames are those the movie list holds.
+  for (size_t at : {size_t(48), size_t(140)}) b[at] = b[at + 1] = b[at + 2] = b[at + 3] = 0xFF;
+  const uint32_t riff = static_cast<uint32_t>(b.size() - 8 - 8 - 32);
+  for (int i = 0; i < 4; i++) b[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+  std::ofstream(dir + "/n.avi", std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  AviInfo n;
+  ASSERT_EQ(aviread(dir + "/n.avi", &n), 0);
+  const AviStrm& s = n.strm[0];
+  EXPECT_EQ(s.length, 0xFFFFFFFFu);
+  EXPECT_EQ((std::vector<uint32_t>{24, 24}), s.chunks);
+  EXPECT_EQ(strmlen(s), 2);
+  EXPECT_EQ(nextfull(s, 1), 1);
+  EXPECT_EQ(nextfull(s, 2), -1);
+  EXPECT_TRUE(rawhas(s, 1));
+  // A chunk of another size than the frame's is not the frame; nor is one
+  // that runs past the file's end (the file one byte short of it).
+  AviStrm t = s;
+  t.chunks[1] = 28;
+  EXPECT_FALSE(rawhas(t, 1));
+  t.chunks[1] = 24;
+  t.fsize = t.base + t.offs[1] + 8 + 24;
+  EXPECT_TRUE(rawhas(t, 1));
+  t.fsize--;
+  EXPECT_FALSE(rawhas(t, 1));
+  EXPECT_TRUE(rawhas(t, 0));
+}
+
 TEST_F(Movie, UncompressedFramesReadStraightIntoPlace) {
   const std::string name = dir + "/r.avi";
   ASSERT_EQ(avwopen(name.c_str(), 3, 2, 10, 32, 1), 0);
