@@ -344,6 +344,10 @@ int fpetrp() {
   sigaction(SIGFPE, &sa, nullptr);
   sigaction(SIGSEGV, &sa, nullptr);
   sigaction(SIGBUS, &sa, nullptr);
+  // A file grown past the process's size limit fails its write (EFBIG),
+  // which is reported as any failed write is; the signal would end the
+  // program and lose what it holds.
+  signal(SIGXFSZ, SIG_IGN);
   return 0;
 }
 
