@@ -271,9 +271,10 @@ TEST_F(Audio, TheDeviceHoldsNoMoreThanTheClockHasAhead) {
   }
   EXPECT_LE(audheld(), 176400u / 2 + 65536 + 16384);
   // Under the clock's pace nothing is dropped: the buffers of the time
-  // ahead stay with the device.
+  // ahead stay with the device (less what it may have played meanwhile,
+  // in real time: a buffer's worth is 93 ms).
   for (int i = 0; i < 4; i++) ASSERT_EQ(audqueue(buf.data(), 16384), 0);
-  EXPECT_GE(audheld(), 4u * 16384);
+  EXPECT_GE(audheld(), 3u * 16384);
 }
 
 TEST_F(Audio, InputFileAtOnceThenZerosByTheClock) {
