@@ -2,14 +2,15 @@
 // against the file's length; unknown chunks are stepped over.
 #include "graphics/movie/riff.h"
 
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <climits>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -207,9 +208,14 @@ bool rawvid(const AviStrm& s, int* w, int* h) {
 }
 
 namespace {
-// Drops the fourth byte of n pixels.
-__attribute__((target_clones("avx2", "default"))) void rgbonly(uint32_t* __restrict p, int n) {
-  for (int x = 0; x < n; x++) p[x] &= 0xFFFFFFu;
+// n pixels copied without their fourth byte, which is not the screen's.
+__attribute__((target_clones("avx2", "default"))) void rgbcopy(uint32_t* __restrict o, const uint8_t* __restrict s,
+                                                                int n) {
+  for (int x = 0; x < n; x++) {
+    uint32_t v;
+    std::memcpy(&v, s + size_t(x) * 4, 4);
+    o[x] = v & 0xFFFFFFu;
+  }
 }
 }  // namespace
 
@@ -238,27 +244,23 @@ int rawfrm(int fd, const AviStrm& s, int n, int64_t sample, uint32_t* out, int64
   if (k < 0) return -1;
   const int64_t bytes = int64_t(w) * h * 4;
   int64_t at = s.base + s.offs[size_t(k)];
-  // The chunk's header and its rows (bottom row first in the file), read
-  // straight into their places a group at a time; each group, still in
-  // the cache, loses the fourth byte of its pixels, which is not the
-  // screen's.
-  uint8_t hdr[8];
-  const int per = std::clamp(65536 / w, 1, IOV_MAX - 1);
-  for (int i0 = 0; i0 < h; i0 += per) {
-    const int nr = std::min(per, h - i0);
-    iovec iov[IOV_MAX];
-    int ni = 0;
-    int64_t want = 0;
-    if (i0 == 0) {
-      iov[ni++] = {hdr, 8};
-      want = 8;
-    }
-    for (int j = 0; j < nr; j++) iov[ni++] = {out + int64_t(h - 1 - (i0 + j)) * stride, size_t(w) * 4};
-    want += int64_t(nr) * w * 4;
-    if (preadv(fd, iov, ni, at) != want) return -1;
-    at += want;
-    if (i0 == 0 && (hdr[0] != '0' + n / 10 || hdr[1] != '0' + n % 10 || le32(hdr + 4) != bytes)) return -1;
-    for (int j = 0; j < nr; j++) rgbonly(out + int64_t(h - 1 - (i0 + j)) * stride, w);
+  // The chunk's header and its rows (bottom row first in the file) come a
+  // group at a time through a buffer small enough to stay in the cache;
+  // each row is then copied to its place without its fourth byte. Nothing
+  // is placed before the header is known to be the frame's.
+  static std::vector<uint8_t> buf;
+  const size_t rowb = size_t(w) * 4;
+  if (buf.size() < std::max<size_t>(65536, rowb + 8)) buf.resize(std::max<size_t>(65536, rowb + 8));
+  for (int i0 = 0; i0 < h;) {
+    const size_t head = i0 == 0 ? 8 : 0;
+    const int nr = static_cast<int>(std::min<size_t>((buf.size() - head) / rowb, size_t(h - i0)));
+    const size_t want = head + size_t(nr) * rowb;
+    if (pread(fd, buf.data(), want, at) != static_cast<ssize_t>(want)) return -1;
+    at += static_cast<int64_t>(want);
+    const uint8_t* hdr = buf.data();
+    if (head && (hdr[0] != '0' + n / 10 || hdr[1] != '0' + n % 10 || le32(hdr + 4) != bytes)) return -1;
+    for (int j = 0; j < nr; j++) rgbcopy(out + int64_t(h - 1 - (i0 + j)) * stride, buf.data() + head + size_t(j) * rowb, w);
+    i0 += nr;
   }
   return 0;
 }

@@ -59,8 +59,9 @@ bool rawvid(const AviStrm& s, int* w, int* h);
 // (the latest chunk with data not after it) whole: a chunk of exactly the
 // frame's bytes, inside the file.
 bool rawhas(const AviStrm& s, int64_t sample);
-// Copies that frame from the open file `fd` straight into pixel memory:
-// rows top first, `stride` pixels apart, each pixel 0x00RRGGBB. The chunk
-// is checked to be stream n's and of the frame's size. 0, or -1 when it is
-// not such a frame.
+// Copies that frame from the open file `fd` into pixel memory (through a
+// buffer that stays in the cache, no decoder): rows top first, `stride`
+// pixels apart, each pixel 0x00RRGGBB. The chunk is checked to be stream
+// n's and of the frame's size before anything is placed. 0, or -1 when it
+// is not such a frame.
 int rawfrm(int fd, const AviStrm& s, int n, int64_t sample, uint32_t* out, int64_t stride);
