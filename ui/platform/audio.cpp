@@ -280,15 +280,18 @@ int audqueue(const void* data, uint32_t bytes, uint32_t tag) {
       p = out.wide.data();
       n = count * 4;
     }
-    // The device plays in real time. When the clock object runs ahead of
-    // it (the virtual clock) the device holds more than is still to play
-    // by the clock: that part is dropped, so that what the device holds
-    // stays within what was queued for the time ahead (and half a second).
-    const uint64_t now = clock_ns();
-    const uint64_t ahead = out.end > now ? out.end - now : 0;
-    const double bps = double(out.fmt.rate) * out.fmt.align;
-    if (double(sdl.SDL_GetQueuedAudioSize(out.dev)) > double(ahead) * 1e-9 * bps + bps / 2 + 65536)
-      sdl.SDL_ClearQueuedAudio(out.dev);
+    // The device plays in real time. When the virtual clock runs ahead of
+    // it, the device holds more than is still to play by the clock: that
+    // part is dropped, so that what the device holds stays within what was
+    // queued for the time ahead (and half a second). On the real clock the
+    // device keeps the clock's pace, and nothing is asked of it here.
+    if (clock_virtual()) {
+      const uint64_t now = clock_ns();
+      const uint64_t ahead = out.end > now ? out.end - now : 0;
+      const double bps = double(out.fmt.rate) * out.fmt.align;
+      if (double(sdl.SDL_GetQueuedAudioSize(out.dev)) > double(ahead) * 1e-9 * bps + bps / 2 + 65536)
+        sdl.SDL_ClearQueuedAudio(out.dev);
+    }
     if (sdl.SDL_QueueAudio(out.dev, p, n) != 0 && env.out.empty()) return -1;
   }
 #endif
