@@ -682,7 +682,7 @@ int view(int flag) {
       }
       return 0;
     }
-    if (after > 4) {
+    if (na - 1 > 4) {  // more than four arguments after the command word
       // Values not given keep the window's size.
       const int32_t wid = rect[2] - rect[0], hgt = rect[3] - rect[1];
       int32_t r[4] = {rect[0], rect[1], rect[2], rect[3]};
