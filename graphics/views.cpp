@@ -326,6 +326,17 @@ void tabfill(Wport* w, PtrRec* r, const int32_t d[3], const VwRec& v) {
 
 // ---- argument helpers ----------------------------------------------------
 
+// Whether a file-backed record is the one a named pointer variable keeps
+// (its Idx that variable's symbol entry): such a view looks it up again.
+bool filevar(const PtrRec* r) {
+  if (!(r->Flg & K_FILE) || r->Idx < 1 || r->Idx + SYMWDS > lstk.bot) return false;
+  const SymEnt* s = symptr(r->Idx);
+  if (!s || (s->flags & 0x17F0) != SY_VAR || s->data <= 0) return false;
+  if (static_cast<int64_t>(s->data) + static_cast<int64_t>(sizeof(PtrRec) / 4) > lstk.end) return false;
+  const PtrRec* p = ptrrec(s->data);
+  return p && (p->Flg & K_FILE) && p->Filp == r->Filp;
+}
+
 bool isstr(int k) { return (k & K_STRING) && !(k & K_LIST); }
 
 // The name a view of record r takes: the variable's name in upper case, its
@@ -714,8 +725,9 @@ int view(int flag) {
   v.kind = static_cast<uint16_t>(kind);
   v.wsiz = r->Wsiz;
   std::memcpy(v.dims, dims, sizeof dims);
-  if ((kind & K_NAMED) && r->Idx > 0) {
+  if (((kind & K_NAMED) && r->Idx > 0) || filevar(r)) {
     v.var = r->Idx;
+    v.type |= 0x1000;
     const int l = symnam(r->Idx, v.name, SYMNAM);
     v.name[std::clamp(l, 0, SYMNAM)] = 0;
   } else if (!(kind & K_FILE) && r->Idx > 0) {
