@@ -588,6 +588,7 @@ int view(int flag) {
   if (flag || na <= 1) return showall(flag);
   int32_t h2 = 0;
   const int k2 = argtyp(2, &h2);
+  if (stopped()) return 0;  // argument 2 could not be resolved
   if (na == 2 && !vwmain && !(k2 & (K_NUMBER | K_STRING | K_DATA | K_FILE | K_NAMED))) return mainonly();
 
   // A window, or a variable to show.

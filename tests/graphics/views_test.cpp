@@ -298,6 +298,11 @@ TEST_F(Views, ShowAllAndMainOnly) {
   run("view img 100 100");
   const int n = made();
   const int32_t h = winhwnd(n);
+  // An argument that cannot be resolved is an error, not the main-only form.
+  run("view img(99,99)");
+  EXPECT_TRUE(state & ST_ERROR);
+  EXPECT_FALSE(vwmain);
+  EXPECT_TRUE(wm_visible(h));
   run("view -");
   EXPECT_TRUE(vwmain);
   EXPECT_FALSE(wm_visible(h));
