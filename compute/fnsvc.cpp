@@ -16,11 +16,6 @@
 
 #define WEAK __attribute__((weak))
 
-WEAK int winrect(int32_t, int* rect) {
-  if (rect) rect[0] = rect[1] = rect[2] = rect[3] = 0;
-  return 0;
-}
-
 WEAK float* sample(uint32_t* count) {
   if (count) *count = 0;
   fnnavl();
