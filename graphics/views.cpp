@@ -77,10 +77,7 @@ struct VwRec {
   bool once = false;       // shown once at creation (a variable that cannot be looked up)
   char fmt[FMTMAX + 1] = {};
   int cw = 0;              // characters of one cell
-  // What the last repaint found: the variable shown (or not) at that shape.
-  bool shown = false;
-  int32_t sdims[3] = {};
-  int16_t sws = 0;
+  bool shown = false;       // the last repaint found the variable at its shape
 };
 std::vector<VwRec> vws;  // by window slot
 
@@ -101,6 +98,15 @@ void cellsize(int* cw, int* ch) {
   const FntRow* f = fntrow(0);
   *cw = f && f->width ? f->width : FACEWID;
   *ch = f && f->height ? f->height : FACEHGT;
+}
+
+// The pointer record a variable keeps at stack address h, when all of it
+// lies in the word memory; else null.
+const PtrRec* keptrec(int32_t h) {
+  constexpr int64_t words = sizeof(PtrRec) / 4;
+  if (h < 1 || h + words > (h < HIMEM_BASE ? lstk.end : hstk.end)) return nullptr;
+  const PtrRec* p = ptrrec(h);
+  return p && p->Flg != 0 ? p : nullptr;
 }
 
 int32_t clampi(int64_t v, int32_t lo, int32_t hi) {
@@ -135,9 +141,8 @@ PtrRec* vwvar(const VwRec& v, int32_t* count, int32_t d[3]) {
     const uint16_t t = s->flags;
     if ((t & 0x17F0) == 0x1000 || (t & 0x180) == 0x180) {
       // The variable keeps a pointer record of its own.
-      if (static_cast<int64_t>(s->data) + static_cast<int64_t>(sizeof(PtrRec) / 4) > lstk.end) return nullptr;
-      const PtrRec* p = ptrrec(s->data);
-      if (!p || p->Flg == 0) return nullptr;
+      const PtrRec* p = keptrec(s->data);
+      if (!p) return nullptr;
       r = mktmp(p, -1);
     } else {
       const int kind = (t & 0x1FF0) | (t & 4);
@@ -296,22 +301,27 @@ void pixfill(Surface& s, PtrRec* r, int32_t count, const int32_t d[3], uint32_t 
 
 // Fills a table view's grid from a prepared record of its variable (null:
 // blank): row y of the grid holds the items of row y (planes one below the
-// other), each cell cw characters wide, cut at the grid's end.
-void tabfill(Wport* w, PtrRec* r, const int32_t d[3], const VwRec& v) {
+// other; a vector variable one record a row), each cell cw characters wide,
+// cut at the grid's end.
+void tabfill(Wport* w, PtrRec* r, int32_t count, const int32_t d[3], const VwRec& v) {
   TxtGrid* g = wgrid(w);
   char* b = gridbuf(g);
   if (!b) return;
   std::memset(b, ' ', static_cast<size_t>(g->rowlen) * static_cast<size_t>(g->nrows));
   if (!r || v.cw < 1) return;
-  const int64_t rows = std::min<int64_t>(static_cast<int64_t>(d[1]) * d[2], g->nrows);
-  const int cells = std::max(1, std::min<int>(d[0], (g->rowlen + v.cw - 1) / v.cw));
+  // Vector records are taken in order (the format engine counts them).
+  const bool vec = (r->Flg & K_VECTOR) && r->Wsiz == W_VEC;
+  const int64_t rows = std::min<int64_t>(vec ? count : static_cast<int64_t>(d[1]) * d[2], g->nrows);
+  const int cells = vec ? 1 : std::max(1, std::min<int>(d[0], (g->rowlen + v.cw - 1) / v.cw));
   char out[FMTMAXW + 2];
   int32_t handles[2] = {static_cast<int32_t>(r->PTR), 0};
-  int32_t left[1], hand[1];
+  int32_t left[1] = {count}, hand[1] = {0};
   for (int64_t y = 0; y < rows && !stopped(); y++) {
-    setpos(r, static_cast<int32_t>(std::min<int64_t>(y * d[0], INT32_MAX)));
-    left[0] = d[0];
-    hand[0] = 0;
+    if (!vec) {
+      setpos(r, static_cast<int32_t>(std::min<int64_t>(y * d[0], INT32_MAX)));
+      left[0] = d[0];
+      hand[0] = 0;
+    }
     char* row = b + y * g->rowlen;
     for (int c = 0; c < cells && left[0] > 0; c++) {
       format(1, out, v.fmt, handles, 0, static_cast<int>(sizeof out), left, hand);
@@ -331,9 +341,8 @@ void tabfill(Wport* w, PtrRec* r, const int32_t d[3], const VwRec& v) {
 bool filevar(const PtrRec* r) {
   if (!(r->Flg & K_FILE) || r->Idx < 1 || r->Idx + SYMWDS > lstk.bot) return false;
   const SymEnt* s = symptr(r->Idx);
-  if (!s || (s->flags & 0x17F0) != SY_VAR || s->data <= 0) return false;
-  if (static_cast<int64_t>(s->data) + static_cast<int64_t>(sizeof(PtrRec) / 4) > lstk.end) return false;
-  const PtrRec* p = ptrrec(s->data);
+  if (!s || (s->flags & 0x17F0) != SY_VAR) return false;
+  const PtrRec* p = keptrec(s->data);
   return p && (p->Flg & K_FILE) && p->Filp == r->Filp;
 }
 
@@ -548,10 +557,8 @@ int vwpaint(int n, int refill) {
   PtrRec* r = vwvar(*v, &cnt, d);
   if (r && (std::memcmp(d, v->dims, sizeof d) != 0 || r->Wsiz != v->wsiz)) r = nullptr;  // reshaped
   v->shown = r != nullptr;
-  std::memcpy(v->sdims, d, sizeof d);
-  v->sws = r ? r->Wsiz : 0;
   if (v->table) {
-    tabfill(w, r, d, *v);
+    tabfill(w, r, cnt, d, *v);
   } else if (PwRec* p = wpwrec(w)) {
     if (Surface* s = wm_surface(p->window)) pixfill(*s, r, cnt, d, bgr(p->bkcol));
   }
@@ -760,8 +767,10 @@ int view(int flag) {
     std::snprintf(v.fmt, sizeof v.fmt, "%%%dd ", bits <= 8 ? 4 : bits <= 16 ? 7 : 12);
   }
   if (v.table && v.cw == 0) v.cw = fmtwidth(v.fmt, 0);
+  // A vector variable's table holds one record a row.
+  const bool vecrows = v.table && (kind & K_VECTOR) && r->Wsiz == W_VEC;
   if (v.table) {
-    wid = static_cast<int64_t>(dims[0]) * std::max(v.cw, 1) * ccw;
+    wid = static_cast<int64_t>(vecrows ? 1 : dims[0]) * std::max(v.cw, 1) * ccw;
     hgt = static_cast<int64_t>(dims[1]) * cch;
   } else if (kind & K_VECTOR) {
     wid = static_cast<int64_t>(GRIDCOLS) * FACEWID;
@@ -803,7 +812,7 @@ int view(int flag) {
   if (v.table) {
     if (PwRec* p = wpwrec(nw)) p->flags &= static_cast<uint16_t>(~8);  // no caret
     nw->status |= 64;  // the table keeps its origin
-    const int64_t cols = static_cast<int64_t>(dims[0]) * std::max(v.cw, 1);
+    const int64_t cols = static_cast<int64_t>(vecrows ? 1 : dims[0]) * std::max(v.cw, 1);
     const int64_t rows = static_cast<int64_t>(dims[1]) * dims[2];
     if (gridsize(nw, clampi(cols, 1, GRIDMAX), clampi(rows, 1, GRIDMAX)) < 0) {
       deletewin(slot);
@@ -818,11 +827,9 @@ int view(int flag) {
   // variable that cannot be looked up again keeps this picture.
   VwRec& vr = vws[static_cast<size_t>(slot)];
   vr.shown = true;
-  std::memcpy(vr.sdims, dims, sizeof dims);
-  vr.sws = r->Wsiz;
   savoff(r);
   if (v.table) {
-    tabfill(nw, r, dims, vr);
+    tabfill(nw, r, count, dims, vr);
   } else if (PwRec* p = wpwrec(nw)) {
     if (Surface* s = wm_surface(p->window)) pixfill(*s, r, count, dims, bgr(p->bkcol));
   }

@@ -204,6 +204,13 @@ TEST_F(Views, TablesByElementSizeAndFormat) {
   EXPECT_TRUE(state & ST_ERROR);
   EXPECT_TRUE(said("ERROR 149 (arg 5)"));
   EXPECT_EQ(winarg(0, "RW"), -1);
+  // A vector variable's table: one record a row.
+  run("declare vector vv");
+  run("vv = vector(10, -20, 30, 5, 3, 200)");
+  run("view vv 10 300 \"%v \"");
+  const int d = made();
+  EXPECT_EQ(wport(d)->rect[2] - wport(d)->rect[0] + 1, 33 * FACEWID);
+  EXPECT_EQ(gridrow(d, 0), "      10    -20     30 5  3 200");
   // A table follows its variable at each repaint.
   run("b8(0) = 7");
   update(a, nullptr, 0);
