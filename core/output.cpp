@@ -184,6 +184,11 @@ void winrun(const char* run, int m) {
   gtext(run, k);
 }
 
+// The whole text of a row whose cells show only part of it (rowwhole).
+std::string wholetext;
+int wholerow = -1;
+int wholewin = -1;
+
 // Hands the row under the text cursor of window 0 or 1 to the backend: the
 // row is finished.
 void rowdone() {
@@ -193,9 +198,12 @@ void rowdone() {
   if (!b) return;
   int col, row;
   getcur(&col, &row);
+  const bool whole = wholerow >= 0 && row == wholerow && curwin == wholewin;
+  wholerow = -1;
   if (row < 0 || row >= g->nrows) return;
   const char* p = b + static_cast<size_t>(row) * g->rowlen;
   int n = g->rowlen;
+  if (whole) p = wholetext.data(), n = static_cast<int>(wholetext.size());
   while (n > 0 && p[n - 1] == ' ') n--;
   backend()->rowout(curwin, p, n);
 }
@@ -346,6 +354,26 @@ int collect_line(const char* line, int n) {
   if (!p || len < 1) return -1;
   std::memcpy(p, line, static_cast<size_t>(std::min(len, n)));
   return 0;
+}
+
+void rowwhole(int row, const char* text, int n) {
+  wholetext.assign(text ? text : "", static_cast<size_t>(text ? std::max(n, 0) : 0));
+  wholerow = row;
+  wholewin = curwin;
+}
+
+void rowend() {
+  if (curwin != 0 && curwin != 1) return;
+  const TxtGrid* g = curgrid();
+  const char* b = gridbuf(g);
+  if (!b) return;
+  int col, row;
+  getcur(&col, &row);
+  if (col <= 0 || row < 0 || row >= g->nrows) return;
+  const char* p = b + static_cast<size_t>(row) * g->rowlen;
+  int n = g->rowlen;
+  while (n > 0 && p[n - 1] == ' ') n--;
+  if (n > 0) rowdone();
 }
 
 int jline(int row) {

@@ -10,6 +10,7 @@
 #include "core/units.h"
 #include "files/filevar.h"
 #include "files/imgcommon.h"
+#include "files/safewrite.h"
 #include "lang/names.h"
 
 using namespace imgfmt;
@@ -98,14 +99,20 @@ int putdmod(PtrRec* r, int unit, int32_t) {
   uint32_t nx = r->Datdims[0], ny = std::max<uint32_t>(r->Datdims[1], 1), nz = std::max<uint32_t>(r->Datdims[2], 1);
   int bits = r->Wsiz & 63;
   int bytes = std::max(bits / 8, 1);
-  if (nx < 1 || nx > 65535 || ny > 65535 || bits == 0) return 0;
+  if (nx < 1 || bits == 0) return 0;
+  // The second header holds the width and height in 16 bits and the main
+  // header the bytes of a slice in 32: a larger image has no DMOD header.
+  if (nx > 65535 || ny > 65535 || uint64_t{nx} * ny * bytes > UINT32_MAX) {
+    error(wrtarg ? 3 : 0, 144);
+    return 0;
+  }
   uint8_t m[400] = {}, s[224] = {};
   std::strcpy(reinterpret_cast<char*>(m), (f->Flg & FF_TYPE) == FT_DMPX ? "DMPelix 1" : "#!DMOD_1.0");
   p32(m + 16, 23);
   p32(m + 24, 1);
   std::memcpy(m + 28, "PELIX", 5);
   p32(m + 284, nz);
-  p32(m + 288, static_cast<uint32_t>(std::min<uint64_t>(uint64_t{nx} * ny * bytes, UINT32_MAX)));
+  p32(m + 288, nx * ny * static_cast<uint32_t>(bytes));
   std::string com = strvar("wrthdr");
   std::memcpy(m + 292, com.data(), std::min<size_t>(com.size(), 79));
   p32(m + 388, 400);

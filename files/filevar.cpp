@@ -193,7 +193,13 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     f->Mod = static_cast<uint16_t>(m);
   }
   int32_t rs = 512;
-  if (BufRec* b = bufrec(r); b && b->Rsiz > 0) rs = b->Rsiz;
+  // A record size given by the caller (not the 512 taken for want of one)
+  // is the strip size a new TIFF gets.
+  bool rsgiven = false;
+  if (BufRec* b = bufrec(r); b && b->Rsiz > 0) {
+    rs = b->Rsiz;
+    rsgiven = true;
+  }
 
   bool created = (m & UM_CREATE) != 0;
   // A file this opening makes is deleted again when the opening fails.
@@ -290,7 +296,12 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     // An 8-bit 512 x 512 image goes raw, unless its name asks for a header.
     bool raw = (f->Flg & FF_NOHDR) || (r->Wsiz == 8 && (kind & K_IMAGE) && r->Datdims[0] == 512 &&
                                        r->Datdims[1] == 512 && !t);
-    if (!raw) sethdr(r);
+    if (!raw) {
+      int32_t keep = b->Rsiz;
+      if (!rsgiven && !shared) b->Rsiz = 0;
+      sethdr(r);
+      b->Rsiz = keep;
+    }
     if (state & ST_ERROR) {
       // The header could not be written (sethdr reported why).
       drop();
@@ -596,6 +607,14 @@ int wfail(const FilRec* f, bool before) {
   return -1;
 }
 
+// Bytes of the file open on a unit (its writes are flushed as they are
+// made); -1 when unknown.
+int64_t filesize(int u) {
+  FILE* fp = unitstream(u);
+  struct stat st;
+  return fp && fstat(fileno(fp), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
 // Items of 2 or 4 bytes in a file of the other byte order, turned in place.
 void swapitems(uint8_t* p, int64_t n, int bytes) {
   if (bytes != 2 && bytes != 4) return;
@@ -695,6 +714,12 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
       return -1;
     }
     int64_t got;
+    if (pbits && pos >= filesize(u)) {
+      // A strip not written yet (a new file's) holds zeros: what lies past
+      // the file's end is no packed data.
+      std::memset(mem, 0, static_cast<size_t>(full));
+      return static_cast<int>(len);
+    }
     if (pbits) {
       // The packed strip read whole and unpacked.
       std::vector<uint8_t> in(static_cast<size_t>(plen)), out;
@@ -796,6 +821,36 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
     }
   }
   return static_cast<int>(packed);
+}
+
+bool filplain(PtrRec* r, int64_t row, int64_t* pos, int64_t* len) {
+  FilRec* f = r ? filrec(r) : nullptr;
+  BufRec* b = r ? bufrec(r) : nullptr;
+  if (!f || !b || f->Lun < 1 || b->Rsiz < 1 || row < 0 || f->Pad != 0 || (f->Mod & FM_KEEP)) return false;
+  int pm = f->Flg & FF_PACK;
+  if ((f->Flg & FF_TYPE) == FT_TIFF && pm == 3) pm = 0;
+  int ib = (r->Wsiz & 63) / 8;
+  if (pm != 0 || ((f->Flg & FF_SWAP) && (ib == 2 || ib == 4))) return false;
+  const uint32_t* idx = f->Strip > 0 ? static_cast<const uint32_t*>(stkptr(f->Strip)) : nullptr;
+  int64_t nidx = idx ? idx[0] : 0;
+  int64_t at, n = b->Rsiz;
+  if (idx && nidx == 1) {
+    at = int64_t{f->Frec} * row + idx[1];
+    n = f->Frec;
+  } else if (idx && nidx > 1) {
+    if (row >= nidx) return false;
+    at = idx[1 + row];
+    n = idx[1 + nidx + row];
+  } else {
+    at = int64_t{b->Rsiz} * row + r->Mptr;
+    int bits = r->Wsiz & 63;
+    int64_t end = r->Mptr + (dimprod(r) * (bits ? bits : 8) + 7) / 8;
+    n = std::max<int64_t>(0, std::min(n, end - at));
+  }
+  if (n > b->Rsiz || n < 0) return false;
+  *pos = at;
+  *len = n;
+  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -62,6 +62,11 @@ int setfdim(PtrRec* r, int64_t nx, int64_t ny, int64_t nz, int wsiz, int64_t off
 // Moves one record: i >= 0 buffer i of the record, i < 0 row -(i)-1 into
 // buf. dir 1 reads, 2 writes. Bytes moved, or -1.
 int filio(PtrRec* r, int i, int dir, uint8_t* buf = nullptr);
+// Where record `row` lies when it moves as plain bytes (unpacked, in the
+// machine's byte order, without pad bytes): true with its file position and
+// length, the length filio would move. false for any other record (filio
+// moves it).
+bool filplain(PtrRec* r, int64_t row, int64_t* pos, int64_t* len);
 // Run-length packs a row through the pack record: packed bytes of the row.
 int packwr(const uint8_t* row, int32_t len, PakRec* pk);
 int putpak(int byte, PakRec* pk);

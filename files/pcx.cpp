@@ -241,7 +241,8 @@ int putpcx(PtrRec* src, PtrRec* fv) {
     return -1;
   }
   int64_t w = (src->Flg & 1) && src->Offs[3] ? src->Offs[3] : src->Datdims[0];
-  if (w < 1 || w > 65535) {
+  // A line's bytes (the width made even) are a 16-bit field too.
+  if (w < 1 || w > 65534) {
     error(3, 103);
     return -1;
   }

@@ -32,6 +32,8 @@ int swtemp(const char* name, SafeOut* s, std::string* open, bool ask) {
   struct stat st;
   bool there = stat(s->dest.c_str(), &st) == 0;
   if (there && !S_ISREG(st.st_mode)) return 0;  // a device: in place
+  // A file the user may not write is not replaced either.
+  if (there && access(s->dest.c_str(), W_OK) != 0) return errno ? errno : EACCES;
   if (ask && ovwask(s->dest.c_str()) < 0) return -1;
   // A link is followed: the file it names is the one replaced.
   if (there) {

@@ -13,6 +13,7 @@
 #include "core/units.h"
 #include "files/filevar.h"
 #include "files/imgcommon.h"
+#include "files/safewrite.h"
 #include "lang/names.h"
 
 using namespace imgfmt;
@@ -109,7 +110,12 @@ int settif(PtrRec* r, int unit, int32_t) {
 
   int64_t row = (nx * bits + 7) / 8;
   int64_t total = (nx * ny * nz * bits + 7) / 8;
-  if (total > UINT32_MAX / 2) return -1;
+  // Strip offsets are 32 bits: larger data has no TIFF header (and is never
+  // written raw under the TIFF's name).
+  if (total > UINT32_MAX / 2) {
+    error(wrtarg ? 3 : 0, 144);
+    return -1;
+  }
   int64_t strip = b && b->Rsiz > 0 ? b->Rsiz : (row > 10240 || row == 0 ? 10240 : 10240 / row * row);
   int64_t rps = b && b->Bufdims[1] > 0 ? b->Bufdims[1] : strip / row;
   if (rps >= 1) strip = rps * row;
@@ -159,10 +165,16 @@ int settif(PtrRec* r, int unit, int32_t) {
     }
   }
   int64_t data0 = p;
-  if (data0 + total > UINT32_MAX) return -1;
+  if (data0 + total > UINT32_MAX) {
+    error(wrtarg ? 3 : 0, 144);
+    return -1;
+  }
 
   uint32_t* idx = newidx(f, ns, static_cast<uint32_t>(offpos));
-  if (!idx) return -1;
+  if (!idx) {
+    error(0, 42);
+    return -1;
+  }
   for (int64_t k = 0; k < ns; k++) {
     idx[1 + k] = static_cast<uint32_t>(data0 + k * strip);
     idx[1 + ns + k] = static_cast<uint32_t>(k + 1 < ns ? strip : total - k * strip);

@@ -162,6 +162,7 @@ void finish(int status) {
   for (int i = 0; i < NCOMSLOT; i++) closef(100 + i, 0);
   if (status != 0) jprintf(1, "finish status: %d\n", status);
   if (status >= 10) dmpcor(0);
+  rowend();  // output that ended without its newline
   endwin();
   std::fflush(stdout);
   std::exit(status);
@@ -344,6 +345,10 @@ int fpetrp() {
   sigaction(SIGFPE, &sa, nullptr);
   sigaction(SIGSEGV, &sa, nullptr);
   sigaction(SIGBUS, &sa, nullptr);
+  // A file grown past the process's size limit fails its write (EFBIG),
+  // which is reported as any failed write is; the signal would end the
+  // program and lose what it holds.
+  signal(SIGXFSZ, SIG_IGN);
   return 0;
 }
 

@@ -18,6 +18,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/units.h"
 #include "files/fileutil.h"
@@ -112,6 +113,50 @@ void relent(int32_t ent, bool drop) {
     e->flags = static_cast<uint16_t>(e->flags & ~SY_VALUE);
 }
 
+// A file declaration that read its file whole as text (no binary header):
+// the shape, word size and bytes of what was read, for an ordinary variable
+// of the name. Numbers, strings, arrays and matrices only; false otherwise.
+bool textvals(const PtrRec* r, int kind, int32_t* dims, int* ws, std::vector<uint8_t>* out) {
+  int k = kind & 0x7F0;
+  if (!r || (r->Flg & (K_FILE | K_LIST)) || (k != K_NUMBER && k != K_STRING && k != K_ARRAY && k != K_MATRIX))
+    return false;
+  dims[0] = dims[1] = dims[2] = 1;
+  *ws = k == K_STRING ? 8 : r->Wsiz;
+  if (k == K_NUMBER) {
+    out->resize(4);
+    std::memcpy(out->data(), &r->Addr, 4);
+    return true;
+  }
+  int bits = *ws & 63;
+  const auto* p = static_cast<int32_t>(r->Addr) > 0 ? static_cast<const uint8_t*>(stkptr(static_cast<int32_t>(r->Addr)))
+                                                   : nullptr;
+  if (!p || r->Length < 1 || (bits != 8 && bits != 16 && bits != 32)) return false;
+  if (k == K_MATRIX) {
+    dims[0] = static_cast<int32_t>(std::max<uint32_t>(r->Datdims[0], 1));
+    dims[1] = static_cast<int32_t>(std::max<uint32_t>(r->Datdims[1], 1));
+  } else {
+    dims[0] = r->Length;
+  }
+  out->assign(p, p + static_cast<size_t>(r->Length) * (bits / 8));
+  return true;
+}
+
+// Copies bytes into the words from addr on (page by page in paged high
+// memory).
+void putwds(int32_t addr, const std::vector<uint8_t>& bytes) {
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t run = bytes.size() - at;
+    if (addr >= HIMEM_BASE) {
+      size_t in = static_cast<size_t>((addr - HIMEM_BASE) & (HPAGE_WORDS - 1));
+      run = std::min(run, (HPAGE_WORDS - in) * 4);
+    }
+    std::memcpy(stkptr(addr), bytes.data() + at, run);
+    addr += static_cast<int32_t>((run + 3) / 4);
+    at += run;
+  }
+}
+
 // The kind flags of the kind word c.
 uint16_t kindof(int c) {
   if (c >= A_NUMBER && c <= A_SOLID && c != A_FILE) return static_cast<uint16_t>((16 << (c - A_NUMBER)) + 0x1000);
@@ -188,6 +233,7 @@ int declar(int code) {
       eq = E && E->type == WT_CMD && E->v1 == OP_ASSIGN;
     }
     char name[LINBUF] = {0};
+    std::vector<uint8_t> fromtext;  // what a text file declared held
     int32_t ent = 0;
     int ndims = 0;
     int32_t dims[3] = {1, 1, 1};
@@ -406,7 +452,14 @@ int declar(int code) {
         if (named) freptr(r);
         return 0;
       }
-      if (named) {
+      if (named && textvals(r, kind, dims, &ws, &fromtext)) {
+        // The file was read whole as text: the name becomes an ordinary
+        // variable holding what was read, which keeps it past this command
+        // and takes subscripts as any variable does.
+        freptr(r);
+        count = int64_t{dims[0]} * dims[1] * dims[2];
+        high = place == 2 || (place == 0 && !(kc == A_NUMBER || kc == A_STRING));
+      } else if (named) {
         if (f->Lun > 0 && f->Lun < NUNITS) filtab[f->Lun].mode &= static_cast<uint16_t>(~UM_TEMP);
         f->Mod = static_cast<uint16_t>(f->Mod & ~UM_TEMP);
         uint16_t fl = static_cast<uint16_t>(0x1000 | SY_VALUE | (global ? SY_GLOBAL : 0));
@@ -417,8 +470,10 @@ int declar(int code) {
           return 0;
         }
       }
-      if (eq) i += 2;
-      continue;
+      if (fromtext.empty()) {
+        if (eq) i += 2;
+        continue;
+      }
     }
 
     int bits = ws == 136 ? 64 : (ws & 63);
@@ -532,6 +587,7 @@ int declar(int code) {
       PtrRec* r = ptrrec(data);
       if (r) r->Idx = e;
     }
+    if (!fromtext.empty()) putwds(hdr ? items : block, fromtext);
     if (eq) i += 2;
   }
   setres(0, 0);

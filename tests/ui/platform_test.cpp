@@ -57,6 +57,26 @@ TEST(Wm, HandlesZOrderAndHitTesting) {
   wm_destroy(c);
 }
 
+TEST(Wm, WindowsAreNoLargerThanTheScreenWithItsFrame) {
+  wm_screensize(640, 480);
+  int w = 0, h = 0;
+  // The largest size: the screen, the border on both sides, the caption.
+  const int32_t a = wm_create("a", WMS_CAPTION | WMS_VISIBLE, 0, 0, 642, 500, 0);
+  ASSERT_TRUE(wm_getpos(a, nullptr, nullptr, &w, &h));
+  EXPECT_EQ(w, 642);
+  EXPECT_EQ(h, 500);
+  wm_setpos(a, 0, 0, 643, 501);
+  ASSERT_TRUE(wm_getpos(a, nullptr, nullptr, &w, &h));
+  EXPECT_EQ(w, 642);
+  EXPECT_EQ(h, 500);
+  const int32_t b = wm_create("b", WMS_VISIBLE, 0, 0, 1 << 30, 1 << 30, 0);
+  EXPECT_EQ(wm_surface(b)->w, 642);
+  EXPECT_EQ(wm_surface(b)->h, 500);
+  wm_destroy(a);
+  wm_destroy(b);
+  wm_screensize(1024, 768);
+}
+
 TEST(Face, DescendersGoBelowTheBaseline) {
   // The lowest row with ink (of 16); the baseline is row 13.
   auto bottom = [](unsigned char c) {
