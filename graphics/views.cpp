@@ -673,12 +673,12 @@ int view(int flag) {
   }
   if (stop()) return 0;
   if (boxed) {
-    // The user draws the rectangle in the current window.
+    // The user drags the rectangle in the vector window (getbox picks
+    // there): its client coordinates are placed in the main window's.
     int16_t box[6] = {0, 0, 0, 0, 0, 0};
     if (getbox(box, 0, 0, 0) < 0 || stop()) return 0;
     int ox = 0, oy = 0;
-    if (curwin != 2)
-      if (const PwRec* p = wpwrec(curport)) ox = p->rect[0], oy = p->rect[1];
+    if (const PwRec* p = wpwrec(wport(4))) ox = p->rect[0], oy = p->rect[1];
     pos[0] = box[0] + ox;
     pos[1] = box[1] + oy;
     pos[2] = box[2] + ox;
@@ -701,7 +701,9 @@ int view(int flag) {
       }
       return 0;
     }
-    if (na - 1 > 4) {  // more than four arguments after the command word
+    // More than four arguments after the command word, or a rectangle the
+    // user drew: the window moves.
+    if (na - 1 > 4 || boxed) {
       // Values not given keep the window's size.
       const int32_t wid = rect[2] - rect[0], hgt = rect[3] - rect[1];
       int32_t r[4] = {rect[0], rect[1], rect[2], rect[3]};
