@@ -20,6 +20,7 @@
 #include "graphics/spline.h"
 #include "graphics/veccmds.h"
 #include "graphics/redraw.h"
+#include "graphics/sketch.h"
 #include "graphics/surface.h"
 #include "graphics/views.h"
 #include "lang/alarm.h"
@@ -300,8 +301,7 @@ int DOCMND(int code) {
     case CM_REDRAW: return redraw(0);   // redraw: the vector list again
     case CM_ARC: return arccmd();       // arc: ARC after vinit and setwdc
     case CM_SURFACE: return surfac();   // surface: tiles between outlines
-    case CM_SKETCH:  // sketch: sketch
-      return notavl(code);
+    case CM_SKETCH: sketch(0); return 0;  // sketch: the vector editor
     case CM_VIEW: return view(0);  // view: windows shown, moved, iconized, deleted; variables in views
     case CM_HISTOGRAM: return plot(0);  // histogram: bars of data
     case CM_PLOT: return plot(1);       // plot: data as lines, dots or markers
