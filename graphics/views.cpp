@@ -60,7 +60,7 @@ int vwrenm(int32_t freed) {
 
 namespace {
 
-constexpr int VWMAX = 8192;      // the longest side of a view window in pixels
+constexpr int VWMAX = WM_MAXSIDE;  // the longest side of a view window in pixels
 constexpr int GRIDMAX = 32767;   // the most columns and rows of a table view's grid
 constexpr int FMTMAX = 40;       // the longest display format
 
@@ -823,6 +823,10 @@ int view(int flag) {
     }
   }
   v.hwnd = winhwnd(slot);
+  // The window holds the whole table or image, even when it is larger than
+  // the screen: setviewwin sizes it below.
+  wm_large(v.hwnd);
+  placewin(nw, rr);
   if (static_cast<int>(vws.size()) <= slot) vws.resize(static_cast<size_t>(slot) + 1);
   vws[static_cast<size_t>(slot)] = v;
   // Filled now from the argument itself: a format fault shows here, and a

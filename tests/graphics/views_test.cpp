@@ -106,6 +106,16 @@ TEST_F(Views, RepaintLooksTheVariableUp) {
   ASSERT_EQ(s.h, 10);
   EXPECT_EQ(s.row(0)[1], cube(37));
   EXPECT_EQ(s.row(9)[19], cube(199 * 37 % 256));
+  // An image larger than the screen: the window's surface holds it whole.
+  run("declare byte image wide(1500,30)");
+  run("wide(1499,29) = 77");
+  run("view wide 0 40 1499 69");
+  const int big = made();
+  flushpnt();
+  ASSERT_EQ(surf(big).w, 1500);
+  ASSERT_EQ(surf(big).h, 30);
+  EXPECT_EQ(surf(big).row(29)[1499], cube(77));
+  DoWatch(0);  // the marks of both images cleared
   // A change: the watch repaint invalidates the window and paints it.
   run("img(1,0) = 5");
   EXPECT_EQ(DoWatch(0), 1);
@@ -229,6 +239,7 @@ TEST_F(Views, TableGridIsCutAt32767) {
   EXPECT_EQ(g->rowlen, 32767);
   EXPECT_EQ(g->nrows, 1);
   EXPECT_EQ(wport(a)->rect[2] - wport(a)->rect[0] + 1, 8192);
+  EXPECT_EQ(surf(a).w, 8192);  // larger than the screen
   const std::string row = gridrow(a, 0);
   EXPECT_EQ(row.size(), 32767u);
   EXPECT_EQ(row.substr(32760), "   1234");
