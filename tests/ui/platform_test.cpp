@@ -78,8 +78,9 @@ TEST(Wm, WindowsAreNoLargerThanTheScreenWithItsFrame) {
   ASSERT_TRUE(wm_getpos(a, nullptr, nullptr, &w, &h));
   EXPECT_EQ(w, 2000);
   EXPECT_EQ(h, 700);
-  wm_setpos(a, 0, 0, 1 << 30, WM_MAXSIDE + 1);
+  wm_setpos(a, 0, 0, 1 << 30, 10);
   EXPECT_EQ(wm_surface(a)->w, WM_MAXSIDE);
+  wm_setpos(a, 0, 0, 10, WM_MAXSIDE + 1);
   EXPECT_EQ(wm_surface(a)->h, WM_MAXSIDE);
   wm_destroy(a);
   wm_destroy(b);
