@@ -825,7 +825,7 @@ int view(int flag) {
   v.hwnd = winhwnd(slot);
   // The window holds the whole table or image, even when it is larger than
   // the screen: setviewwin sizes it below.
-  wm_large(v.hwnd);
+  wm_large(v.hwnd, static_cast<int>(wid), static_cast<int>(hgt));
   placewin(nw, rr);
   if (static_cast<int>(vws.size()) <= slot) vws.resize(static_cast<size_t>(slot) + 1);
   vws[static_cast<size_t>(slot)] = v;
