@@ -16,8 +16,3 @@
 
 #define WEAK __attribute__((weak))
 
-WEAK int winrect(int32_t, int* rect) {
-  if (rect) rect[0] = rect[1] = rect[2] = rect[3] = 0;
-  return 0;
-}
-

@@ -22,6 +22,7 @@
 #include "graphics/redraw.h"
 #include "graphics/sketch.h"
 #include "graphics/surface.h"
+#include "graphics/views.h"
 #include "lang/alarm.h"
 #include "lang/help.h"
 #include "lang/show.h"
@@ -301,8 +302,7 @@ int DOCMND(int code) {
     case CM_ARC: return arccmd();       // arc: ARC after vinit and setwdc
     case CM_SURFACE: return surfac();   // surface: tiles between outlines
     case CM_SKETCH: sketch(0); return 0;  // sketch: the vector editor
-    case CM_VIEW:  // view: view
-      return notavl(code);
+    case CM_VIEW: return view(0);  // view: windows shown, moved, iconized, deleted; variables in views
     case CM_HISTOGRAM: return plot(0);  // histogram: bars of data
     case CM_PLOT: return plot(1);       // plot: data as lines, dots or markers
     case CM_TEXT: return puttxt();      // text: lines of text as text objects

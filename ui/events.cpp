@@ -325,7 +325,9 @@ int32_t mouseevt(int32_t hwnd, int n, uint32_t message, uint32_t wParam, uint32_
     if (buttons) btnstate = 3;
     return 0;
   }
-  if (buttons && buttons != old && !inpoll && n >= 0 && n != curwin && n != 2 && wport(n)) {
+  // A window with a command text of its own takes the click (DowinCmd).
+  if (buttons && buttons != old && !inpoll && n >= 0 && n != curwin && n != 2 && wport(n) &&
+      wport(n)->cmd <= 0) {
     if (jdebug) logprintf("mousekey(%d,%d) %d %d\n", n, curwin, x, y);
     const int prev = curwin;
     setwin(n);

@@ -72,6 +72,20 @@ TEST(Wm, WindowsAreNoLargerThanTheScreenWithItsFrame) {
   const int32_t b = wm_create("b", WMS_VISIBLE, 0, 0, 1 << 30, 1 << 30, 0);
   EXPECT_EQ(wm_surface(b)->w, 642);
   EXPECT_EQ(wm_surface(b)->h, 500);
+  // A window made large (a view of a whole image) takes the size it was
+  // given, at most WM_MAXSIDE, and still the screen's.
+  wm_large(a, 2000, 700);
+  wm_setpos(a, 0, 0, 2001, 701);
+  ASSERT_TRUE(wm_getpos(a, nullptr, nullptr, &w, &h));
+  EXPECT_EQ(w, 2000);
+  EXPECT_EQ(h, 700);
+  wm_setpos(a, 0, 0, 1500, 20);
+  EXPECT_EQ(wm_surface(a)->w, 1500);
+  EXPECT_EQ(wm_surface(a)->h, 20);
+  wm_large(a, 1 << 30, 10);
+  wm_setpos(a, 0, 0, 1 << 30, 400);
+  EXPECT_EQ(wm_surface(a)->w, WM_MAXSIDE);
+  EXPECT_EQ(wm_surface(a)->h, 400);  // the screen's
   wm_destroy(a);
   wm_destroy(b);
   wm_screensize(1024, 768);
