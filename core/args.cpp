@@ -24,6 +24,7 @@
 int32_t regadr = -1;  // no registers until the system table is made
 int32_t lstsrc = 0;
 int32_t (*tokhdr)(int n) = nullptr;
+PtrRec* (*holdrec)(int32_t entry) = nullptr;
 
 // ---------------------------------------------------------------------------
 // Number registers.
@@ -1042,6 +1043,8 @@ PtrRec* symrec(int w) {
   }
   if (recvar(t)) {
     PtrRec* p = recof(s->data);
+    // A placeholder whose record is made on first use (the vector list).
+    if (!p && holdrec) p = holdrec(e);
     if (!p) {
       error(E71_DONE, 71);
       return nullptr;

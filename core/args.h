@@ -40,6 +40,10 @@ float getres(int n);
 // its pointer record, 0 when there is none. The macro module installs it;
 // while it is null a macro-argument reference ("$n") is a missing argument.
 extern int32_t (*tokhdr)(int n);
+// The record a system placeholder name (vecs, vdata) stands for, made on its
+// first use by the layer that owns it: null when the name has none to make.
+// The display layer installs it.
+extern PtrRec* (*holdrec)(int32_t entry);
 
 // ---- Argument access ---------------------------------------------------
 
