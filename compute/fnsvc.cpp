@@ -21,14 +21,3 @@ WEAK int winrect(int32_t, int* rect) {
   return 0;
 }
 
-WEAK float* sample(uint32_t* count) {
-  if (count) *count = 0;
-  fnnavl();
-  return nullptr;
-}
-WEAK int setaoi() { return fnnavl(); }
-WEAK int domask() { return fnnavl(); }
-WEAK int getbox(int16_t* box, int mode, int, int) {
-  if (box) std::memset(box, 0, mode == 2 ? 12 : 8);
-  return fnnavl();
-}

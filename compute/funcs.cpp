@@ -1159,18 +1159,20 @@ int su_sample(FnCall& c) {
 }
 
 int su_mask(FnCall& c) {
-  int r = setaoi();
+  int r = setaoi(c.dest);
   if (r < 0) {
     c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
+  // The view only: the pointer functions hand it to the assignment.
   if (r == 0) c.defer++;
+  c.aux = r - 1;
   return FS_GO;
 }
 
 int run_mask(FnCall& c) {
-  domask();
-  c.defer = 0;
+  if (c.defer) return 0;
+  domask(c.aux);
   return stopped() ? -1 : 0;
 }
 

@@ -20,6 +20,7 @@
 #include "graphics/spline.h"
 #include "graphics/veccmds.h"
 #include "graphics/redraw.h"
+#include "graphics/sketch.h"
 #include "graphics/surface.h"
 #include "lang/alarm.h"
 #include "lang/help.h"
@@ -299,7 +300,7 @@ int DOCMND(int code) {
     case CM_REDRAW: return redraw(0);   // redraw: the vector list again
     case CM_ARC: return arccmd();       // arc: ARC after vinit and setwdc
     case CM_SURFACE: return surfac();   // surface: tiles between outlines
-    case CM_SKETCH:  // sketch: sketch
+    case CM_SKETCH: sketch(0); return 0;  // sketch: the vector editor
     case CM_VIEW:  // view: view
       return notavl(code);
     case CM_HISTOGRAM: return plot(0);  // histogram: bars of data
