@@ -31,7 +31,6 @@
 #include "ui/screen.h"
 #include "ui/window.h"
 
-uint8_t vcolor;
 uint8_t vcmap[256];
 int16_t vlight[4];
 
@@ -737,7 +736,6 @@ void vlini() {
   entvec.rec = entdat.rec = nullptr;
   lastdrw = -1;
   lastend = 0;
-  vcolor = 0;
   std::memset(vlight, 0, sizeof vlight);
   cmapini();
 }
