@@ -916,11 +916,14 @@ namespace {
 // Sizes of a record's data per dimension, 0 where unknown.
 void varsize(const PtrRec* r, int32_t size[3]) {
   size[0] = size[1] = size[2] = 0;
-  if (r->Datdims[0] > 0) {
+  int kind = r->Flg;
+  // A named variable of vectors is sized by its entry: the record it keeps
+  // holds the declared count of records until it is prepared.
+  const bool vecs = (kind & K_VECTOR) && (kind & K_NAMED) && r->Idx >= 1;
+  if (r->Datdims[0] > 0 && !vecs) {
     for (int d = 0; d < 3; d++) size[d] = static_cast<int32_t>(std::min<uint32_t>(r->Datdims[d], INT32_MAX));
     return;
   }
-  int kind = r->Flg;
   if (!(kind & K_NAMED) || r->Idx < 1) return;
   const SymEnt* s = symptr(r->Idx);
   if (!s) return;
@@ -991,7 +994,7 @@ int subwin(PtrRec* r, int w) {
     // The window stays inside the variable: negative, reversed and
     // out-of-range subscripts are refused.
     if (start < 0 || (!toend && end < start) || (room > 0 && start >= room)) {
-      error(0, 196);
+      if (!(state & ST_ERROR)) error(0, 196);
       return -1;
     }
     int64_t count = toend ? -1 : static_cast<int64_t>(end) - start + 1;
