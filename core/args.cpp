@@ -573,14 +573,13 @@ int tokval(int w, float* value) {
   return t;
 }
 
-int getarg(int n, float* value, char* text, int maxlen, int* length) {
-  float dummy = 0.0f;
-  if (!value) value = &dummy;
-  *value = 0.0f;
-  if (maxlen > 0 && length) *length = 0;
-  if (maxlen > 0 && text) text[0] = 0;
-  if (!text) maxlen = 0;
+namespace {
 
+// Argument n resolved as getarg takes it: a plain value, keyword or text
+// is answered here (*rec null); otherwise *rec is its record, with any
+// expression run. The kind, 0 when missing.
+int argres(int n, float* value, char* text, int maxlen, int* length, PtrRec** rec) {
+  *rec = nullptr;
   int32_t h = 0;
   int w = -1;
   int type = fndarg(n, &h, &w);
@@ -624,6 +623,23 @@ int getarg(int n, float* value, char* text, int maxlen, int* length) {
     r = evlarg(r, w);
     if (!r) return 0;
   }
+  *rec = r;
+  return r->Flg;
+}
+
+}  // namespace
+
+int getarg(int n, float* value, char* text, int maxlen, int* length) {
+  float dummy = 0.0f;
+  if (!value) value = &dummy;
+  *value = 0.0f;
+  if (maxlen > 0 && length) *length = 0;
+  if (maxlen > 0 && text) text[0] = 0;
+  if (!text) maxlen = 0;
+
+  PtrRec* r = nullptr;
+  int type = argres(n, value, text, maxlen, length, &r);
+  if (!r) return type;
   int kind = r->Flg;
   if (kind == K_CONST) {
     float f;
@@ -654,6 +670,12 @@ int getarg(int n, float* value, char* text, int maxlen, int* length) {
     }
   }
   return kind;
+}
+
+int runarg(int n) {
+  float v = 0.0f;
+  PtrRec* r = nullptr;
+  return argres(n, &v, nullptr, 0, nullptr, &r);
 }
 
 bool argstr(int n, std::string* out, int max) {

@@ -61,6 +61,10 @@ int argset(int n, int32_t handle);
 // and, when maxlen > 0, its text (at most maxlen - 1 characters and a NUL)
 // and the text's length.
 int getarg(int n, float* value, char* text, int maxlen, int* length);
+// Argument n resolved (an expression runs, so an assignment's "=" stores)
+// without its value being read: a system variable it stored into is not
+// read back. The kind, 0 when missing.
+int runarg(int n);
 // The text of argument n when it is a string that is not a list (at most
 // max characters); false, and out unchanged, for any other argument.
 bool argstr(int n, std::string* out, int max);

@@ -106,10 +106,9 @@ int implyd(int code) {
 int assign() {
   tmstat(0, TM_ASSIGN, "assign");
   // NAME = IMG binds one of the image names; otherwise the expression runs.
-  if (!imgasn() && !fcassign()) {
-    float v = 0;
-    getarg(1, &v, nullptr, 0, nullptr);
-  }
+  // The stored value is not read back: a hardware variable's read would
+  // replace the status its write left in #0.
+  if (!imgasn() && !fcassign()) runarg(1);
   tmstat(1, TM_ASSIGN, "assign");
   return 0;
 }
