@@ -178,11 +178,6 @@ int comwrt() {
 }
 }  // namespace
 
-int notavl(int) {
-  error(1, E_NOTAVL);
-  return 0;
-}
-
 int DOCMND(int code) {
   // Function words go to the function dispatcher (dofunc); a typed line
   // never carries such a code.
