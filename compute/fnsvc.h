@@ -53,8 +53,6 @@ char* grbtxt(int key, int* length);
 int Boxcur(int x, int y, int mode);
 // Interactive point picking in a window; the key or button that ended it.
 int getxyz(int window, int* x, int* y, int* z);
-// The client rectangle of a platform window in screen coordinates.
-int winrect(int32_t pwrec, int* rect);
 // Moves the mouse pointer to a point of the current window.
 int setcurs(int x, int y);
 // The menuitem function: the result buffer; sets the destination kind, the

@@ -42,7 +42,7 @@ int16_t ndlgtab = 0;
 uint32_t dlgcmd = 0;
 int inprompt = 0;
 uint32_t keymsg = WM_CHAR;
-int32_t trcsav = -1;
+int32_t savdbg = 0;
 int16_t curstep = 8;
 
 namespace {
@@ -984,7 +984,7 @@ int dokey(int event, int modifiers, int mode) {
       // Line stepping of a macro: the trace mask is kept aside (the macro
       // return puts it back) and the step goes on with Enter.
       if ((trcmsk & 2) && maclev > 0) {
-        trcsav = trcmsk;
+        savdbg = trcmsk;
         trcmsk &= ~3;
         pushkey(13);
       }

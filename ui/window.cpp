@@ -441,17 +441,6 @@ void pixlut(uint32_t lut[256]) {
     lut[i] = (uint32_t(ct[i * 4 + 2]) << 16) | (uint32_t(ct[i * 4 + 1]) << 8) | ct[i * 4];
 }
 
-// The client rectangle in screen coordinates of a platform record given by
-// its held reference (the size function's window form).
-int winrect(int32_t pwrec, int* rect) {
-  if (!rect) return 0;
-  auto* p = static_cast<PwRec*>(held(pwrec));
-  int32_t r[4] = {0, 0, 0, 0};
-  if (p && wm_valid(p->window)) winrect(p, r);
-  std::memcpy(rect, r, sizeof r);
-  return 0;
-}
-
 // ---- Window records --------------------------------------------------------
 
 int winsetup(Wport* w, int flags, int, int fixed) {

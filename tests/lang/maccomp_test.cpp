@@ -213,8 +213,8 @@ TEST_F(Cmp, EveryCompileError) {
       {"if (1) {\n} junk\n", "ERROR   9 (arg 3)"},
       {"compile other\n", "ERROR  90"},
       {"run \"\"\n", "ERROR  91"},
-      {"repeat 3 {\n}\n", "ERROR 212 (arg 1)"},
-      {"goto (1+1)\n", "ERROR 212 (arg 2)"},
+      {"repeat 3 {\n}\n", "ERROR 214 (arg 1)"},
+      {"goto (1+1)\n", "ERROR 214 (arg 2)"},
       {"goto 4\n", "Unresolved jump from line 1"},
       {"label 1\ngoto 1\nlabel 2\n", "ERROR  43"},
   };
