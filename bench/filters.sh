@@ -51,6 +51,8 @@ cases=(
   "convolve 3x3 bytes|o8 = convolve(m8, k3)"
   "convolve 5x5 bytes|o8 = convolve(m8, k5)"
   "convolve 3x3 long|o32 = convolve(m8, k3)"
+  "median 3x3 in place|p8 = filter(p8, 5, 3)"
+  "convolve 3x3 in place|p8 = convolve(p8, k3)"
 )
 {
   # High memory for the images and the random numbers' temporary; a result
@@ -59,8 +61,10 @@ cases=(
   echo "declare byte image m8(4096,4096)"
   echo "declare byte image o8(4096,4096)"
   echo "declare long image o32(4096,4096)"
+  echo "declare byte image p8(4096,4096)"
   echo "m8 = 0"
   echo "m8 = m8 + random(16777216, 7, 256)"
+  echo "p8 = m8"
   echo "declare integer image k3(3,3)"
   echo "k3 = 1"
   echo "declare integer image k5(5,5)"
@@ -101,6 +105,7 @@ if pel is None:
 
 rng = np.random.default_rng(7)
 m = rng.integers(0, 256, (4096, 4096), dtype=np.uint8)
+p = m.copy()
 k3 = np.ones((3, 3), np.uint8)
 k5 = np.ones((5, 5), np.uint8)
 f3 = np.ones((3, 3), np.float32)
@@ -118,6 +123,8 @@ ref = {
     'convolve 3x3 bytes': lambda: cv2.filter2D(m, -1, f3),
     'convolve 5x5 bytes': lambda: cv2.filter2D(m, -1, f5),
     'convolve 3x3 long': lambda: cv2.filter2D(m, cv2.CV_32F, f3),
+    'median 3x3 in place': lambda: cv2.medianBlur(p, 3, dst=p),
+    'convolve 3x3 in place': lambda: cv2.filter2D(p, -1, f3, dst=p),
 }
 def best(f):
     # Blocks of at least 100 ms, the best of R.
@@ -136,11 +143,11 @@ cv2.setNumThreads(1)
 refs1 = [best(ref[name]) for name in names]
 print('filters of a 4096 x 4096 byte image: per operation, best of %d blocks of 100 ms or more (load %s)'
       % (rounds, ' '.join('%.1f' % x for x in os.getloadavg())))
-print('  %-20s %-38s %s' % ('', 'with threads (OpenCV %d)' % threads, 'one core (pelix taskset -c 0, OpenCV 1)'))
+print('  %-22s %-38s %s' % ('', 'with threads (OpenCV %d)' % threads, 'one core (pelix taskset -c 0, OpenCV 1)'))
 for k, name in enumerate(names):
     r, r1 = refs[k], refs1[k]
     tail = ('pelix %8.2f ms  OpenCV %8.2f ms  ratio %5.2f' % (one[k] * 1e3, r1 * 1e3, one[k] / r1)
             if one else '(no taskset)')
-    print('  %-20s pelix %8.2f ms  OpenCV %8.2f ms  ratio %5.2f   %s'
+    print('  %-22s pelix %8.2f ms  OpenCV %8.2f ms  ratio %5.2f   %s'
           % (name, pel[k] * 1e3, r * 1e3, pel[k] / r, tail))
 PY
