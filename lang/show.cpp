@@ -459,7 +459,7 @@ int show() {
   // use (zdevice, wdevice, a released pointer): its symbol entry is all
   // there is to show.
   if (int x = argidx(2, &h); h == 0 && x >= 0 && x < NWORDS && wrdtab[x].type > 0 &&
-                             (wrdtab[x].type & 0x17F1) == 0x1000) {
+                             (wrdtab[x].type & 0x3FF1) == 0x1000) {
     const int32_t e = wrdsym(wrdtab[x]);
     const SymEnt* s = e ? symptr(e) : nullptr;
     if (s && s->data <= 0 && !(holdrec && holdrec(e))) {
