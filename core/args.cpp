@@ -365,7 +365,7 @@ int argidx(int n, int32_t* handle) {
   *handle = 0;
   if (lstsrc) {
     PtrRec* s = recof(lstsrc);
-    if (s && (s->Flg & K_ARGS) && s->Args > 0) {
+    if (s && (s->Flg & K_ARGS)) {
       *handle = n == 1 ? lstsrc : lsthdl(s, n - 2);
       return -1;
     }
@@ -432,7 +432,7 @@ int fndarg(int n, int32_t* handle, int* word) {
 int nargs() {
   if (lstsrc) {
     PtrRec* s = recof(lstsrc);
-    if (s && (s->Flg & K_ARGS) && s->Args > 0) return std::max<int>(s->Wsiz, 0) + 1;
+    if (s && (s->Flg & K_ARGS)) return s->Args > 0 ? std::max<int>(s->Wsiz, 0) + 1 : 1;
     lstsrc = 0;
   }
   if (lsttok >= 0) {
@@ -449,8 +449,10 @@ int nargs() {
 
 int argset(int n, int32_t handle) {
   if (n < 0) {
+    // An item without an argument list (a bare word) is a source with no
+    // operands: its operands are never the command line's.
     PtrRec* r = recof(handle);
-    if (r && (r->Flg & K_ARGS) && r->Args > 0) {
+    if (r && (r->Flg & K_ARGS)) {
       lstsrc = handle;
       return 0;
     }
@@ -1071,7 +1073,9 @@ PtrRec* symrec(int w) {
     // A placeholder whose record is made on first use (the vector list).
     if (!p && holdrec) p = holdrec(e);
     if (!p) {
-      error(E71_DONE, 71);
+      // The name holds nothing: a system name its layer has not filled, or
+      // a released pointer. Told once however often the command reads it.
+      if (!(state & ST_ERROR)) error(0, 103);
       return nullptr;
     }
     return mktmp(p, w);
