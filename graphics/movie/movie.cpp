@@ -485,7 +485,7 @@ int AVIpaint(int32_t, int32_t window) {
     d.h = o->rect[3];
     mem = true;
   } else if (Surface* sf = wm_surface(window)) {
-    d.px = reinterpret_cast<uint8_t*>(sf->px.data());
+    d.px = reinterpret_cast<uint8_t*>(sf->data());
     d.rowbytes = int64_t(sf->stride) * 4;
     d.w = sf->w;
     d.h = sf->h;

@@ -168,7 +168,7 @@ TEST_F(Views, ElementAccessPaintsAsMemoryDoes) {
   Surface &sa = surf(a), &sb = surf(b);
   ASSERT_EQ(sb.w, 64);
   ASSERT_EQ(sb.h, 40);
-  EXPECT_EQ(sa.px, sb.px);
+  EXPECT_EQ(sa.pixels(), sb.pixels());
   EXPECT_EQ(sb.row(39)[63], cube(2559 * 11 % 256));
   run("declare integer image w16(3,1)");
   run("w16(1,0) = -1");

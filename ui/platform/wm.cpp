@@ -202,7 +202,7 @@ void wm_setpos(int32_t hwnd, int x, int y, int w, int h) {
   h = std::max(fith(h), std::min(h, p->bigh));
   if (w != p->surf.w || h != p->surf.h) {
     Surface n;
-    n.resize(w, h, p->surf.w > 0 ? p->surf.px[0] : 0xFFFFFF);
+    n.resize(w, h, p->surf.w > 0 ? p->surf.row(0)[0] : 0xFFFFFF);
     sblit(n, 0, 0, p->surf, 0, 0, w, h);
     p->surf = std::move(n);
   }
