@@ -1,9 +1,11 @@
 # Set-up shared by the drawing benchmarks that compare with OpenCV: sourced
 # with the script's name and its arguments [build folder] [runs]. Sets
 # root, build, runs, bin (the program), py (a python3 with cv2 and numpy)
-# and work (a temporary folder, removed at the end, holding timed.imp: one
-# redraw of the list timed inside the program, printed as "NAME seconds"),
-# and the function cvrun that runs the program on $work/cmds.
+# and work (a temporary folder, removed at the end, holding timed.imp:
+# redraws of the list timed inside the program, as many as take 100 ms at
+# least (the stopwatch counts milliseconds), printed as "NAME seconds" a
+# redraw; the program declares the numbers t and k for it), and the
+# function cvrun that runs the program on $work/cmds.
 name=$1
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$(cd "${2:-$root/build}" && pwd)
@@ -19,9 +21,15 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cat > "$work/timed.imp" <<'IMP'
 time(0)
+k = 0
+t = 0
+while (t < 0.1) {
 redraw 0 0
+k = k + 1
 t = time(1)
-ftype "%s %.4f\n" $1 t
+}
+t = t / k
+ftype "%s %.5f\n" $1 t
 IMP
 # Runs the program on $work/cmds; res gets the lines of its output that
 # begin with one of the words of pattern (a|b), of which there must be want.

@@ -39,6 +39,14 @@ int jprintf(int unit, const char* fmt, ...) __attribute__((format(printf, 2, 3))
 int vjprintf(int unit, const char* fmt, va_list ap);
 int jputc(int unit, int c);
 int jline(int row);
+// The next finished row `row` of window 0 or 1 reaches the backend as this
+// text instead of its cells (a typed line longer than the row: the row
+// shows only part of it).
+void rowwhole(int row, const char* text, int n);
+// At the end of the program: the row under the text cursor of window 0 or 1
+// that holds text not yet handed on (output without its newline) is handed
+// to the backend as finished.
+void rowend();
 int jflush(int unit);
 int wintext(const char* text, int n);
 int error(int arg, int code);

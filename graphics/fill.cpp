@@ -76,31 +76,59 @@ bool crossings(const int16_t* a, const int16_t* b, FillSlot* pool, int32_t cap, 
                const Band& bd) {
   if (a[1] == b[1]) return true;
   const int ytop = std::min(a[1], b[1]), ybot = std::max(a[1], b[1]);
-  if (ybot <= bd.rlo || ytop > bd.rhi) return true;
-  int lastrow = INT32_MIN;
-  return walk(a, b, [&](int32_t x, int32_t y, const LnState& ls) {
-    if (y == lastrow) return true;
-    lastrow = y;
-    if (y < ytop || y >= ybot || y < bd.rlo || y > bd.rhi) return true;
-    if (*used >= cap) {
-      error(0, 114);
-      return false;
+  // The rows that take a crossing; the walk passes through each of them.
+  const int rlo = std::max(ytop, bd.rlo), rhi = std::min(ybot - 1, bd.rhi);
+  if (rlo > rhi) return true;
+  t->lo = std::min(t->lo, rlo);
+  t->hi = std::max(t->hi, rhi);
+  LnState ls;
+  linprm(a, b, &ls);
+  // A flat edge has one z all along (m x 0 + 0.5 truncates to 0).
+  const bool flat = ls.zslope == 0.0f;
+  const bool xmaj = ls.kind < LK_YMAJOR;
+  const int xlo = bd.xlo - 1, xhi = bd.xhi + 1;
+  int32_t x = ls.x, y = ls.y, last = INT32_MIN, u = *used;
+  int64_t err = ls.err;
+  for (int32_t i = 0; i < ls.count; i++) {
+    if (y != last) {
+      // The first pixel of the walk in this row.
+      last = y;
+      if (y >= rlo && y <= rhi) {
+        if (u >= cap) {
+          *used = u;
+          error(0, 114);
+          return false;
+        }
+        const int32_t z = flat ? ls.zbase : ls.zbase + ftrunc(static_cast<float>(xmaj ? x : y) * ls.zslope + ls.round);
+        FillSlot& sl = pool[u];
+        sl.x = static_cast<int16_t>(std::clamp(x, xlo, xhi));
+        sl.z = static_cast<int16_t>(std::clamp(z, -32768, 32767));
+        sl.next = -1;
+        if (t->last[y] >= 0)
+          pool[t->last[y]].next = u;
+        else
+          t->first[y] = u;
+        t->last[y] = u;
+        t->count[y]++;
+        u++;
+      }
     }
-    const int m = ls.kind < LK_YMAJOR ? x : y;
-    const int32_t z = ls.zbase + ftrunc(static_cast<float>(m) * ls.zslope + ls.round);
-    FillSlot& s = pool[*used];
-    s.x = static_cast<int16_t>(std::clamp(x, bd.xlo - 1, bd.xhi + 1));
-    s.z = static_cast<int16_t>(std::clamp(z, -32768, 32767));
-    s.next = -1;
-    if (t->last[y] >= 0)
-      pool[t->last[y]].next = *used;
+    if (err < 0) {
+      err += ls.inc;
+    } else {
+      if (xmaj)
+        y += ls.step;
+      else
+        x += ls.step;
+      err += ls.dec;
+    }
+    if (xmaj)
+      x++;
     else
-      t->first[y] = *used;
-    t->last[y] = *used;
-    t->count[y]++;
-    (*used)++;
-    return true;
-  });
+      y++;
+  }
+  *used = u;
+  return true;
 }
 
 // Sets bit (x, y) of a mask whose rows are w bits from x0, y0.
@@ -214,18 +242,37 @@ int sltsrt(int32_t count, int32_t head, FillSlot* pool) {
   // An insertion sort of the chain's values (the links stay): every
   // crossing of the row ends in its place, however many there are, and
   // equal x keep their order.
-  static std::vector<FillSlot> v;
-  v.clear();
-  for (int32_t s = head; s >= 0 && static_cast<int32_t>(v.size()) < count; s = pool[s].next) v.push_back(pool[s]);
-  for (size_t i = 1; i < v.size(); i++) {
-    if (stopped()) return 0;
+  if (count == 2 && head >= 0) {
+    // The usual row: two crossings, swapped when out of order.
+    FillSlot& a = pool[head];
+    if (a.next >= 0) {
+      FillSlot& b = pool[a.next];
+      if (a.x > b.x) {
+        std::swap(a.x, b.x);
+        std::swap(a.z, b.z);
+      }
+    }
+    return 0;
+  }
+  // A short row sorts in a local array, a long one in a kept buffer.
+  static std::vector<FillSlot> big;
+  FillSlot small[32];
+  FillSlot* v = small;
+  if (count > 32) {
+    big.resize(static_cast<size_t>(count));
+    v = big.data();
+  }
+  size_t nv = 0;
+  for (int32_t s = head; s >= 0 && static_cast<int32_t>(nv) < count; s = pool[s].next) v[nv++] = pool[s];
+  if (stopped()) return 0;
+  for (size_t i = 1; i < nv; i++) {
     const FillSlot t = v[i];
     size_t j = i;
     for (; j > 0 && v[j - 1].x > t.x; j--) v[j] = v[j - 1];
     v[j] = t;
   }
   size_t k = 0;
-  for (int32_t s = head; s >= 0 && k < v.size(); s = pool[s].next, k++) {
+  for (int32_t s = head; s >= 0 && k < nv; s = pool[s].next, k++) {
     pool[s].x = v[k].x;
     pool[s].z = v[k].z;
   }
@@ -242,6 +289,9 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
     mbuf.assign(static_cast<size_t>((static_cast<int64_t>(w) * h + 7) / 8), 0);
   }
   int since = 0;
+  // Spans straight into vimage where the pen would put them there.
+  const bool fast = !mask && spanbeg(colour, mode);
+  int16_t la[3] = {}, lb[3] = {};
   for (int r = first; r <= lastrow && r < tab->rows && !stopped(); r += step) {
     int32_t n = tab->count[r];
     if (n < 2) continue;
@@ -271,6 +321,12 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
         if (x0 > x1) continue;
         const int16_t p[3] = {static_cast<int16_t>(x0), static_cast<int16_t>(r), a.z};
         int16_t q[3] = {static_cast<int16_t>(x1), static_cast<int16_t>(r), b.z};
+        if (fast) {
+          spanput(x0, x1, r);
+          std::memcpy(la, p, sizeof la);
+          std::memcpy(lb, q, sizeof lb);
+          continue;
+        }
         vmove(p);
         vline(q, colour, mode);
       }
@@ -290,6 +346,7 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
       chkio(0);
     }
   }
+  if (fast) spanend(la, lb);
   if (!mask) return nullptr;
   // The outline's own pixels belong to the mask too.
   for (const Edge& e : medges)
@@ -303,9 +360,33 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
 uint8_t* paint(int32_t start, int32_t count, uint32_t colour, int mode, int open, int16_t* box) {
   const int rows = std::min<int>(drwbox.max[1] + 1, MAXROWS);
   if (rows < 1) return nullptr;
-  std::vector<int32_t> cnt(static_cast<size_t>(rows), 0), fst(static_cast<size_t>(rows), -1),
-      lst(static_cast<size_t>(rows), -1);
+  // The row table is kept from one fill to the next: only the rows a fill
+  // used are cleared after it (a fill inside a fill gets its own).
+  static std::vector<int32_t> kcnt, kfst, klst;
+  static bool busy = false;
+  std::vector<int32_t> own[3];
+  const bool kept = !busy;
+  std::vector<int32_t>& cnt = kept ? kcnt : own[0];
+  std::vector<int32_t>& fst = kept ? kfst : own[1];
+  std::vector<int32_t>& lst = kept ? klst : own[2];
+  if (cnt.size() < static_cast<size_t>(rows)) {
+    cnt.assign(static_cast<size_t>(rows), 0);
+    fst.assign(static_cast<size_t>(rows), -1);
+    lst.assign(static_cast<size_t>(rows), -1);
+  }
   FillRows tab{rows, cnt.data(), fst.data(), lst.data()};
+  busy = true;
+  struct Clear {
+    FillRows& t;
+    bool kept;
+    ~Clear() {
+      for (int r = std::max(t.lo, 0); r <= t.hi && r < t.rows; r++) {
+        t.count[r] = 0;
+        t.first[r] = t.last[r] = -1;
+      }
+      if (kept) busy = false;
+    }
+  } clear{tab, kept};
   // The slot pool: the free low stack, less a reserve for the blocks that
   // reading the list may need.
   const int32_t keep = scrtop;

@@ -19,12 +19,14 @@ struct FillSlot {
   int32_t next;
 };
 
-// The crossings of each row: their count and first and last slot.
+// The crossings of each row: their count and first and last slot; lo and
+// hi the range of rows that received any.
 struct FillRows {
   int rows = 0;
   int32_t* count = nullptr;
   int32_t* first = nullptr;
   int32_t* last = nullptr;
+  int lo = INT32_MAX, hi = -1;
 };
 
 // Mode of paint that makes a mask instead of drawing.

@@ -318,7 +318,14 @@ int linprm(const int16_t* from, const int16_t* to, LnState* ls) {
   }
   count += 1;
   ls->count = static_cast<int32_t>(count);
-  ls->zslope = dz == 0 ? 0.0f : static_cast<float>(dz) / static_cast<float>(count);
+  if (dz == 0) {
+    // A flat line: zs - (m0 x 0 + 0.5) truncated toward zero.
+    ls->zslope = 0.0f;
+    ls->round = 0.5f;
+    ls->zbase = zs > 0 ? zs - 1 : zs;
+    return 0;
+  }
+  ls->zslope = static_cast<float>(dz) / static_cast<float>(count);
   ls->round = ls->zslope >= 0.0f ? 0.5f : -0.5f;
   int32_t m0 = ls->kind > 0 ? ls->y : ls->x;
   ls->zbase = ftrunc(static_cast<float>(zs) - (static_cast<float>(m0) * ls->zslope + ls->round));
@@ -365,6 +372,69 @@ int drline() {
     return 0;
   }
   return lnstep(pixwr);
+}
+
+namespace {
+// The span writer's image and value while spanbeg holds.
+struct SpanTgt {
+  const ImgTgt* t = nullptr;
+  uint32_t value = 0;
+  bool xr = false;
+  bool any = false;
+} spn;
+}  // namespace
+
+bool spanbeg(uint32_t value, int mode) {
+  spn = SpanTgt{};
+  const int m = gflags;
+  if ((m & (0x0001 | 0x0038 | 0x2000 | 0x5F44)) || !imgbound(IV_VIMAGE)) return false;
+  const ImgTgt* keep = curimg(IV_VIMAGE);
+  const bool ok = direct();
+  const ImgTgt* t = curit;
+  curit = keep;
+  if (!ok) return false;
+  spn.t = t;
+  spn.value = mode == 1 ? 0 : value;
+  spn.xr = (xorflg & 0x80) != 0;
+  return true;
+}
+
+void spanput(int x0, int x1, int y) {
+  const ImgTgt& t = *spn.t;
+  spn.any = true;
+  if (y < 0 || y >= t.h) return;
+  x0 = std::max(x0, 0);
+  x1 = std::min(x1, t.w - 1);
+  if (x1 < x0) return;
+  uint8_t* p = t.base + y * t.row + static_cast<int64_t>(x0) * t.bytes;
+  const int32_t n = x1 - x0 + 1;
+  const uint32_t v = spn.value;
+  switch (t.bytes) {
+    case 1:
+      if (spn.xr) {
+        for (int32_t i = 0; i < n; i++) p[i] = static_cast<uint8_t>(p[i] ^ v);
+      } else {
+        std::memset(p, static_cast<int>(v & 0xFF), static_cast<size_t>(n));
+      }
+      break;
+    case 2:
+      for (int32_t i = 0; i < n; i++, p += 2) stv<uint16_t>(p, static_cast<uint16_t>(v), spn.xr);
+      break;
+    default:
+      for (int32_t i = 0; i < n; i++, p += 4) stv<uint32_t>(p, v, spn.xr);
+      break;
+  }
+}
+
+void spanend(const int16_t* a, const int16_t* b) {
+  if (!spn.any) return;
+  // The state the last span's vmove and vline leave.
+  moveto(a[0] + drworg[0], a[1] + drworg[1]);
+  linprm(a, b, &lnst);
+  lnst.value = spn.value;
+  lnst.x += lnst.count;
+  std::memcpy(penpt, b, sizeof penpt);
+  spn = SpanTgt{};
 }
 
 int limits(const int16_t* p) {

@@ -65,6 +65,18 @@ int linprm(const int16_t* from, const int16_t* to, LnState* ls);
 // writer (typed loops for a plain image target).
 int lnstep(PixWriter writer);
 int drline();
+// Rows of a fill: the span from (x0, y) to (x1, y), x0 <= x1, drawn as
+// vmove(x0, y) and vline(x1, y, value, mode) draw it. While the mode word
+// sends such a line through the pixel writer straight into vimage's memory
+// (no transform, depth, brightness, fat-pixel or dash bits, vimage bound to
+// a plain integer image), spanbeg returns true and spanput writes the
+// pixels at once; spanend then leaves the pen, the platform pen and the
+// line state as the last span's vmove and vline would. Otherwise spanbeg
+// returns false and the caller draws with the pen.
+bool spanbeg(uint32_t value, int mode);
+void spanput(int x0, int x1, int y);
+void spanend(const int16_t* a, const int16_t* b);
+
 // Clips a segment to the drawing box: 0 inside (points untouched), -1
 // wholly outside or interrupted, else the combined out-codes (the points
 // moved onto the box).

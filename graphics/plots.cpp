@@ -20,6 +20,7 @@
 #include "graphics/spline.h"
 #include "graphics/veccmds.h"
 #include "graphics/veclist.h"
+#include "graphics/vtext.h"
 #include "ui/draw.h"
 #include "ui/window.h"
 
@@ -166,20 +167,23 @@ int plot(int sel) {
   const int32_t colour = lngarg(a + 1, dcolor);
   if (argitems(a + 2, es) < 2) es.clear();
   const int keep = intarg(a + 3, 0);
+  // The size (plot: the marker size; histogram: the bar width) follows
+  // keep; the origins and scales follow it. A histogram reads its width
+  // last, since it defaults to the x scale.
   int w = 10, h = 10;
-  int k = a + 4;
+  const int k = a + 4;
   if (isplot) {
-    w = intarg(k++, 10);
+    w = intarg(k, 10);
     h = aspect != 0.0f ? ftrunc(static_cast<float>(w) * aspect) : w;
   }
-  plotrec.org[0] = static_cast<int16_t>(intarg(k, plotrec.org[0]));
-  plotrec.scale[0] = fltarg(k + 1, plotrec.scale[0]);
-  plotrec.org[1] = static_cast<int16_t>(intarg(k + 2, plotrec.org[1]));
-  plotrec.scale[1] = fltarg(k + 3, plotrec.scale[1]);
+  plotrec.org[0] = static_cast<int16_t>(intarg(k + 1, plotrec.org[0]));
+  plotrec.scale[0] = fltarg(k + 2, plotrec.scale[0]);
+  plotrec.org[1] = static_cast<int16_t>(intarg(k + 3, plotrec.org[1]));
+  plotrec.scale[1] = fltarg(k + 4, plotrec.scale[1]);
   const float xsc = plotrec.scale[0] != 0.0f ? plotrec.scale[0] : 1.0f;
   const float ysc = plotrec.scale[1] != 0.0f ? plotrec.scale[1] : 1.0f;
   if (!isplot) {
-    w = intarg(k + 4, ftrunc(xsc));
+    w = intarg(k, ftrunc(xsc));
     h = w;
   }
   if (stopped()) return 0;
@@ -481,6 +485,11 @@ int axis() {
     }
     const int nh = (nsize * 8 + 5) / 10;
     const int shift = (flags & 4) ? len / (2 * (n + 1)) : 0;
+    // A number of a y axis stands centred on its tick: text is drawn from
+    // its pen half a cell down, so the pen goes a whole cell above the tick.
+    float cw = 0.0f, chh = 0.0f;
+    txtcell(nsize, &cw, &chh);
+    const int lift = ftrunc(chh + 0.5f);
     float v = low;
     for (int i = 1; i <= n + 1 && !stopped(); i++, v += step) {
       if ((flags & 4) && i == 1) continue;
@@ -489,7 +498,7 @@ int axis() {
       const int32_t along = at[static_cast<size_t>(i - 1)] + shift;
       const char* s = text;
       if (a == 1) {
-        em.abs((flags & 0x80) ? ox + tick : ox - width * nh, oy + up * (along + nh / 2), VC_MOVE);
+        em.abs((flags & 0x80) ? ox + tick : ox - width * nh, oy + up * along - lift, VC_MOVE);
         puttext(s, colour, nsize, 0, 1);
       } else {
         while (*s == ' ') s++;

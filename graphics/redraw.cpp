@@ -391,6 +391,7 @@ int redraw(int n) {
     ptvdat(len, area);
   };
   ImgPin pin;  // no variable changes while the records are drawn
+  VecPin vpin;
   while (i < end && !stopped()) {
     if (flags) {
       uint8_t m[12];

@@ -130,39 +130,33 @@ int dosplin(int mode, int32_t start) {
       }
       first = false;
     };
-    const int intervals = closed ? m : m - 1;
-    for (int j = 0; j < intervals && !stopped(); j++) {
-      // The window of up to four points about the interval j .. j + 1.
-      int idx[4], n = 0, k = 0;
-      for (int o = -1; o <= 2; o++) {
-        int q = j + o;
-        if (closed)
-          q = (q % m + m) % m;
-        else if (q < 0 || q >= m)
-          continue;
-        if (o == 0) k = n;
-        idx[n++] = q;
-      }
+    // A window of four points slides along the run; each draws the interval
+    // between its second and third points, so an open run is drawn from its
+    // second point to its last but one. A closed run takes its first points
+    // again at its end and comes back to its second point.
+    const int windows = closed ? m : m - 3;
+    if (windows < 1) continue;
+    for (int j = 1; j <= windows && !stopped(); j++) {
       double t[4], c[3][4];
       t[0] = 0;
-      for (int i = 0; i < n; i++) {
-        for (int d = 0; d < 3; d++) c[d][i] = r[static_cast<size_t>(idx[i])].v[d];
+      for (int i = 0; i < 4; i++) {
+        const Pt& q = r[static_cast<size_t>((j - 1 + i) % m)];
+        for (int d = 0; d < 3; d++) c[d][i] = q.v[d];
         if (i > 0)
           t[i] = t[i - 1] + std::hypot(std::hypot(c[0][i] - c[0][i - 1], c[1][i] - c[1][i - 1]), c[2][i] - c[2][i - 1]);
       }
       if ((trcmsk & 48) == 48)
         jprintf(dbglun, " spl:(%4.0f,%4.0f)(%4.0f,%4.0f)(%4.1f,%4.1f)(%4.1f,%4.1f)[%4.1f,%4.1f,%4.1f,%4.1f] %d\n",
-                c[0][0], c[1][0], c[0][1 % n], c[1][1 % n], c[0][2 % n], c[1][2 % n], c[0][(n - 1)], c[1][n - 1],
-                t[0], t[1 % n], t[2 % n], t[n - 1], j);
-      for (double u = t[k]; u < t[k + 1] && !stopped(); u += step) {
+                c[0][0], c[1][0], c[0][1], c[1][1], c[0][2], c[1][2], c[0][3], c[1][3], t[0], t[1], t[2], t[3], j);
+      for (double u = t[1]; u < t[2] && !stopped(); u += step) {
         double v[3];
-        for (int d = 0; d < 3; d++) v[d] = splval(t, c[d], n, k, u);
+        for (int d = 0; d < 3; d++) v[d] = splval(t, c[d], 4, 1, u);
         if ((trcmsk & 48) == 48)
-          jprintf(dbglun, "  splined %d: %7.2f %7.2f %7.2f (%7.2f) -> %.2f\n", j, u, v[0], v[1], t[k + 1], v[2]);
+          jprintf(dbglun, "  splined %d: %7.2f %7.2f %7.2f (%7.2f) -> %.2f\n", j, u, v[0], v[1], t[2], v[2]);
         emit(v);
       }
     }
-    emit(r[closed ? 0 : static_cast<size_t>(m - 1)].v);
+    emit(r[static_cast<size_t>(closed ? 1 : m - 2)].v);
   }
   if (data && !out.empty()) putvrb(out.data(), W_FLOAT, data, static_cast<int32_t>(out.size()));
   setnvec(-1, nvecs);

@@ -8,9 +8,12 @@
 // points of the vector list from start on with flags mode. Flags: 1 the
 // run is closed; 2 the curve replaces the points it was made from. Each run
 // of points (a move starts a new one) becomes a move and line-tos sampled
-// every (points per segment + 1) units along the chords, ending on the
-// run's last point; points nearer than the minimum spacing to the last one
-// kept (or at distance 0) are passed over. With a data variable the curve
+// every (points per segment + 1) units along the chords: a window of four
+// points slides along it and draws from its second point to its third, so
+// an open run of n points goes from its second point to point n - 1 (fewer
+// than four draw nothing), a closed one round to its second point again.
+// Points nearer than the minimum spacing to the last one kept (or at
+// distance 0) are passed over. With a data variable the curve
 // goes into it as float (x, y) pairs instead. Returns 0.
 int dosplin(int mode, int32_t start);
 

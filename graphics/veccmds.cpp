@@ -16,6 +16,7 @@
 #include "graphics/pen.h"
 #include "graphics/surface.h"
 #include "graphics/veclist.h"
+#include "graphics/vtext.h"
 #include "graphics/writers.h"
 #include "lang/mainloop.h"
 #include "ui/cursor.h"
@@ -393,9 +394,10 @@ int puttxt() {
   const int keep = intarg(a + 4, 0);
   const int unit = intarg(a + 5, -1);
   const int s = std::abs(size);
-  const double r = angle * 0.017453293;
-  const int dx = static_cast<int>(std::trunc(std::sin(r) * 8 * s));
-  const int dy = static_cast<int>(std::trunc(std::cos(r) * 16 * s));
+  double co = 1.0, si = 0.0;
+  degcs(angle, &co, &si);
+  const int dx = static_cast<int>(std::trunc(si * 8 * s));
+  const int dy = static_cast<int>(std::trunc(co * 16 * s));
   const int16_t gu = gunit;
   if (unit >= 0) gunit = static_cast<int16_t>(unit);
   VecPort vp;

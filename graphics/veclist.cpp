@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "compute/xform.h"
+#include "core/args.h"
 #include "core/blkbuf.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -30,7 +31,6 @@
 #include "ui/screen.h"
 #include "ui/window.h"
 
-uint8_t vcolor;
 uint8_t vcmap[256];
 int16_t vlight[4];
 
@@ -342,6 +342,28 @@ uint8_t* vwrite(int32_t index) {
 PtrRec* veclst() { return entrec(entvec, W_VEC); }
 PtrRec* vdatlst() { return entrec(entdat, W_FLOAT); }
 
+namespace {
+
+// The names vecs and vdata used before their list exists: the list is made
+// then, as any reader of it would.
+PtrRec* vhold(int32_t entry) {
+  if (entry <= 0) return nullptr;
+  if (vent(entvec) && entry == entvec.adr) {
+    vinit(0);
+    return veclst();
+  }
+  if (vent(entdat) && entry == entdat.adr) {
+    vinit(1);
+    return vdatlst();
+  }
+  return nullptr;
+}
+struct HoldInit {
+  HoldInit() { holdrec = vhold; }
+} holdinit;
+
+}  // namespace
+
 int32_t vreccnt(PtrRec* list) {
   if (!list || list == veclst()) return nvecs;
   return (list->Flg & K_MATRIX) ? static_cast<int32_t>(list->Offs[4]) : 1;
@@ -553,13 +575,43 @@ int projct(int16_t* p, const XfmRec* x, int t) {
   return 0;
 }
 
+namespace {
+// The transform of the list last projected while a VecPin lives.
+int vpin = 0;
+struct {
+  bool ok = false;
+  PtrRec* list = nullptr;  // the list asked for (null: the vector list)
+  PtrRec* v = nullptr;     // the vector list then
+  const XfmRec* x = nullptr;
+  uint16_t w = 0;
+} vpc;
+}  // namespace
+
+VecPin::VecPin() {
+  if (vpin++ == 0) vpc.ok = false;
+}
+VecPin::~VecPin() {
+  if (--vpin == 0) vpc.ok = false;
+}
+
 int vproject(uint8_t* point, PtrRec* list) {
   if (gflags & 1) return 0;
-  PtrRec* v = veclst();
+  PtrRec* v = nullptr;
+  const XfmRec* x = nullptr;
+  uint16_t w = 0;
+  if (vpin && vpc.ok && vpc.list == list) {
+    v = vpc.v;
+    x = vpc.x;
+    w = vpc.w;
+  } else {
+    v = veclst();
+    PtrRec* r = list ? list : v;
+    if (!r) return 0;
+    x = xfhold(r, &w, false);
+    if (vpin) vpc = {true, list, v, x, w};
+  }
   PtrRec* r = list ? list : v;
   if (!r) return 0;
-  uint16_t w = 0;
-  const XfmRec* x = xfhold(r, &w, false);
   int sel = x ? (w & F2_XFORM) >> 4 : 0;
   const bool param = point[0] == VC_PARAM;
   if (param) sel &= 0xFF3;
@@ -580,13 +632,20 @@ int vproject(uint8_t* point, PtrRec* list) {
 }
 
 uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
-  if (!list && !veclst()) vinit(0);
+  PtrRec* vl = list ? nullptr : veclst();
+  if (!list && !vl) {
+    vinit(0);
+    vl = veclst();
+  }
   uint8_t* r = nullptr;
   if (list && !(list->Flg & K_MATRIX)) {
     // A plain vector variable read at its current position plus index.
     int32_t cnt, part, tot, ws;
     if (list->Wsiz == W_VEC && index >= 0 && gtvarb(list, &cnt, &part, &tot, &ws, 0) && index < cnt)
       r = setpos(list, index * 8);
+  } else if (!list) {
+    // The vector list, found once.
+    if (vl && vlok && index >= 0 && index < vl->Length) r = vfast(vl, index, 1);
   } else {
     r = gtvptr(list, index, 1);
   }
@@ -666,6 +725,7 @@ std::string vlfile() { return vlf.host; }
 std::string vdfile() { return vdf.host; }
 
 void vlini() {
+  holdrec = vhold;
   vcdrop();
   pacrst();
   cloself(&vlf);
@@ -676,7 +736,6 @@ void vlini() {
   entvec.rec = entdat.rec = nullptr;
   lastdrw = -1;
   lastend = 0;
-  vcolor = 0;
   std::memset(vlight, 0, sizeof vlight);
   cmapini();
 }

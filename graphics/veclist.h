@@ -78,14 +78,20 @@ int projct(int16_t* point, const XfmRec* xf, int selector);
 // Applies the list's transform to the x, y, z of an expanded point, and for
 // the vector list the perspective toward the drawing box's centre.
 int vproject(uint8_t* point, PtrRec* list);
+// While one lives, the list's transform once found is trusted without
+// looking again (a drawing walk, during which no variable changes).
+struct VecPin {
+  VecPin();
+  ~VecPin();
+  VecPin(const VecPin&) = delete;
+  VecPin& operator=(const VecPin&) = delete;
+};
 // Appends a copy of record index (its x, y, z) with a new code at the write
 // index; out gets the record as read.
 int vcopy(int32_t index, uint8_t* out, int code);
 // The records of a list: the vector list's write index, a variable's count.
 int32_t vreccnt(PtrRec* list);
 
-// Colour of new vector records (the drawing colour).
-extern uint8_t vcolor;
 // The colour map: colour index to drawing value, the identity when the list
 // is first made; the device variable veclut reads and writes it.
 extern uint8_t vcmap[256];

@@ -37,33 +37,51 @@ void imgtext(const FntRow* row, const char* text, int n, int x, int y, uint32_t 
 
 }  // namespace
 
-int stext(const char* text, int length, uint32_t colour, int, int size, int angle, int32_t background) {
-  const ImgTgt* keep = curimg(IV_VIMAGE);
+void degcs(int angle, double* co, double* si) {
+  if (angle % 90 == 0) {
+    static constexpr double C[4] = {1, 0, -1, 0}, S[4] = {0, 1, 0, -1};
+    const int q = ((angle / 90) % 4 + 4) % 4;
+    *co = C[q];
+    *si = S[q];
+    return;
+  }
+  const float r = static_cast<float>(angle) * 0.017453293f;
+  *co = std::cos(r);
+  *si = std::sin(r);
+}
+
+namespace {
+// The font row text is drawn in: the current port's, else the active one.
+const FntRow* txtrow() {
   const PwRec* port = getPort();
   const FntRow* row = port ? fntrow(port->fontnum) : nullptr;
   if (!row || row->width == 0) row = fntactive();
+  return row;
+}
+}  // namespace
+
+void txtcell(int size, float* w, float* h) {
+  const FntRow* row = txtrow();
   const int cw = row && row->width ? row->width : FACEWID, ch = row && row->height ? row->height : FACEHGT;
   const int s = size == 0 ? 1 : std::abs(size);
-  const float w = static_cast<float>(cw) * static_cast<float>(s) / 10.0f;
-  float h = static_cast<float>(ch) * static_cast<float>(s) / 10.0f;
+  *w = static_cast<float>(cw) * static_cast<float>(s) / 10.0f;
+  *h = static_cast<float>(ch) * static_cast<float>(s) / 10.0f;
+}
+
+int stext(const char* text, int length, uint32_t colour, int, int size, int angle, int32_t background) {
+  const ImgTgt* keep = curimg(IV_VIMAGE);
+  const FntRow* row = txtrow();
+  const int s = size == 0 ? 1 : std::abs(size);
+  float w = 0.0f, h = 0.0f;
+  txtcell(size, &w, &h);
   int32_t x = penpt[0], y = penpt[1];
   if (!(gflags & 1)) {
     x += drworg[0];
     y += drworg[1];
   }
-  float co = 1.0f, si = 0.0f;
-  if (angle % 90 == 0) {
-    switch (((angle / 90) % 4 + 4) % 4) {
-      case 1: co = 0.0f, si = 1.0f; break;
-      case 2: co = -1.0f, si = 0.0f; break;
-      case 3: co = 0.0f, si = -1.0f; break;
-      default: break;
-    }
-  } else {
-    const float r = static_cast<float>(angle) * 0.017453293f;
-    co = std::cos(r);
-    si = std::sin(r);
-  }
+  double dco = 1.0, dsi = 0.0;
+  degcs(angle, &dco, &dsi);
+  const auto co = static_cast<float>(dco), si = static_cast<float>(dsi);
   if (size < 0) {
     const float len = static_cast<float>(length) * w;
     x = ftrunc(static_cast<float>(x) - len * co / 5.0f);

@@ -162,6 +162,7 @@ void finish(int status) {
   for (int i = 0; i < NCOMSLOT; i++) closef(100 + i, 0);
   if (status != 0) jprintf(1, "finish status: %d\n", status);
   if (status >= 10) dmpcor(0);
+  rowend();  // output that ended without its newline
   endwin();
   std::fflush(stdout);
   std::exit(status);

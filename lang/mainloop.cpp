@@ -35,6 +35,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 PendQ dfltq{};
@@ -653,6 +655,19 @@ int lstout() {
 // ---------------------------------------------------------------------------
 // Lines and the loop.
 
+namespace {
+// Whether the row holds nothing but the prompt (or blanks) from column c0
+// up to column col.
+bool onlyprompt(int c0, int row, int col) {
+  char have[LINBUF + 1];
+  const int n = std::max(0, txtget(c0, row, have, std::min(col - c0, LINBUF)));
+  std::string h(have, static_cast<size_t>(n)), pr(strvar("prompt") ? strvar("prompt") : "");
+  while (!h.empty() && h.back() == ' ') h.pop_back();
+  while (!pr.empty() && pr.back() == ' ') pr.pop_back();
+  return h.empty() || h == pr;
+}
+}  // namespace
+
 int GETLIN(int unit, int* code, int flags) {
   int dummy = 0;
   if (!code) code = &dummy;
@@ -744,12 +759,13 @@ int GETLIN(int unit, int* code, int flags) {
       // End of input at the prompt ends the program as quit does (the
       // quitstr text runs first).
       if (n < 0 && unit == 0 && inend()) {
-        // The prompt that no line followed is taken off its row.
+        // The prompt that no line followed is taken off its row; output
+        // left there without its newline stays, to be written at the end.
         int col = 0, row = 0;
         getcur(&col, &row);
         const TxtGrid* g = curgrid();
         int c0 = g ? g->ocol : 0;
-        if (col > c0) {
+        if (col > c0 && onlyprompt(c0, row, col)) {
           erstxt(curwin, c0, row, col - c0);
           putcur(c0, row);
         }
@@ -911,7 +927,7 @@ int mainturn() {
     state &= ~rerr;
     const int16_t lev = maclev;
     fcserved = false;
-    DOCMND(code);
+    cmdguard(DOCMND, code);
     // Anything but a "}" or a command a fast form served may have written
     // a file (the running macro's own file included).
     if (!fcserved && code != OP_RBRACE) fcslow++;
@@ -919,6 +935,18 @@ int mainturn() {
     state |= rerr;
   }
   return code;
+}
+
+int cmdguard(int (*run)(int), int code) {
+  try {
+    return run(code);
+  } catch (const std::bad_alloc&) {
+    error(0, 42);
+  } catch (const std::exception& e) {
+    if (logfp) logprintf("command %d: exception: %s\n", code, e.what());
+    error(0, 71);
+  }
+  return -1;
 }
 
 void MAIN() {

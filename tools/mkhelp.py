@@ -5,13 +5,14 @@
                         "#section N" gives its section number (default 1)
   tools/help/words.txt  the topics of the command and function words: a line
                         "@word" starts a topic, "#" lines are comments
+  tools/help/NAME.words more topics in the same form (the real-time ops)
   tools/help/sysvars.tab the system variables, "name<TAB>read<TAB>set"
   tools/help/errors.tab the error texts, "code<TAB>text" per line; they
                         become the topic "errors", whose line n is the text
                         of error n after an 18-character prefix
 
---check also fails when a command or function word, a system variable or an
-error number that the sources raise has no text.
+--check also fails when a command or function word, a system variable, a
+real-time op or an error number that the sources raise has no text.
 
 File layout: "##PELIX HELP FILE=<table offset>=<topic count>", the topic
 table (one line per topic: "T <offset> 0 <lines> <section> <name>"), then
@@ -47,13 +48,15 @@ def errors_topic():
 
 def word_topics():
     found, name, lines = [], None, []
-    for raw in (SRC / "words.txt").read_text().splitlines():
+    text = "\n".join((SRC / "words.txt").read_text().splitlines() +
+                     [ln for p in sorted(SRC.glob("*.words")) for ln in ["@"] + p.read_text().splitlines()])
+    for raw in text.splitlines():
         if raw.startswith("#"):
             continue
         if raw.startswith("@"):
             if name:
                 found.append((name, lines))
-            name, lines = raw[1:].strip().lower(), []
+            name, lines = raw[1:].strip().lower() or None, []
         elif name:
             lines.append(raw)
     if name:
@@ -128,6 +131,12 @@ def sysvars():
     return re.findall(r'"(\w+)"', src[start:src.index("};", start)])
 
 
+def rtops():
+    src = (ROOT / "realtime" / "rtcomp.cpp").read_text()
+    body = src[src.index("rtkeys[RTNOPS + 1] = {"):]
+    return [w for w in re.findall(r'"([^"]*)"', body[:body.index("};")]) if w]
+
+
 def raised_errors():
     """Error numbers passed to error() as a literal or a named constant."""
     texts = {}
@@ -152,6 +161,7 @@ def missing():
     names = {name for name, _, _ in topics()}
     problems = [f"no help topic for the word {w!r}" for w in keywords() if w not in names]
     problems += [f"no help topic for the system variable {v!r}" for v in sysvars() if v not in names]
+    problems += [f"no help topic for the real-time op {o!r}" for o in rtops() if o not in names]
     if "begin" not in names:
         problems.append("no help topic 'begin'")
     have = set()

@@ -561,6 +561,11 @@ int gtxtpos(int* width, int* value) {
 
 int settxc(uint32_t colour) {
   if (PwRec* p = getPort()) p->fillcol = colour;
+  // A dual target fills (pies, text) in both of its records.
+  if (wdcport()) {
+    const Targets t = targets();
+    for (int i = 0; i < t.n; i++) t.r[i]->fillcol = colour;
+  }
   return 0;
 }
 

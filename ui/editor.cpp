@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 bool insmod = true;
 bool edblock = false;
@@ -346,6 +347,9 @@ int rdkeys(char* buf, int start, int length, int max) {
     // The editor scrolls sideways when the cursor leaves the row.
     if (result == -2 && edmode && ln.cur >= ln.avail) result = 0x100;
   }
+  // What was typed, for a line longer than its row (which shows part of it).
+  const bool slid = !edmode && (ln.off > 0 || ln.len > ln.shown);
+  const std::string typed(ln.text, static_cast<size_t>(slid ? ln.len : 0));
   if (full) {
     // The rest of the typed line never becomes input of its own: it is
     // passed over up to its Enter. A command line that did not fit is
@@ -368,7 +372,14 @@ int rdkeys(char* buf, int start, int length, int max) {
     return result >= 0x100 || result == 0 ? result : 0x100;
   }
   if (result >= 0x100) return result;
-  // The row ends after the line as shown.
+  // The row ends after the line as shown; a line longer than its row is
+  // handed on whole, as typed.
+  if (slid) {
+    char head[LINBUF + 1];
+    const int h = ln.scol > 0 ? std::max(0, txtget(0, ln.row, head, std::min(ln.scol, LINBUF))) : 0;
+    const std::string whole = std::string(head, static_cast<size_t>(h)) + typed;
+    rowwhole(ln.row, whole.data(), static_cast<int>(whole.size()));
+  }
   putcur(ln.scol + ln.shown, ln.row);
   jline(ln.row);
   if (full && prompt) error(0, 186);

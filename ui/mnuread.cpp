@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -102,6 +103,11 @@ bool addtofld(Build& b, Field& f, const char* s, int n, uint16_t* off, uint16_t*
 
 int toint(const char* s) { return static_cast<int>(std::strtol(s, nullptr, 10)); }
 
+// Coordinates are held to the 16-bit range the dialog records and their
+// templates carry: a number or a sum past it stops at its edge.
+int32_t clamp16(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX)); }
+int32_t coordof(const char* s) { return clamp16(std::strtoll(s, nullptr, 10)); }
+
 std::string lower(const char* s) {
   std::string o(s);
   for (char& c : o) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -165,11 +171,11 @@ int synerr(Build&, int n, int line, const char* file) {
 // The rectangle of a dialog line's fields; false when fewer than four.
 bool coords(char** f, int nf, int form, int32_t r[4]) {
   if (nf < 4) return false;
-  const int a = toint(f[0]), b = toint(f[1]), c = toint(f[2]), d = toint(f[3]);
+  const int32_t a = coordof(f[0]), b = coordof(f[1]), c = coordof(f[2]), d = coordof(f[3]);
   if (form == 1) {  // x0:x1 y0 y1
     r[0] = a, r[2] = b, r[1] = c, r[3] = d;
   } else if (form == 2) {  // x0,y0 w x h
-    r[0] = a, r[1] = b, r[2] = a + c, r[3] = b + d;
+    r[0] = a, r[1] = b, r[2] = clamp16(int64_t{a} + c), r[3] = clamp16(int64_t{b} + d);
   } else {
     r[0] = a, r[1] = b, r[2] = c, r[3] = d;
   }
@@ -259,7 +265,7 @@ int readmnu(Build& b, int n, const std::vector<std::string>& ls, const char* fil
           // The dialog's own rectangle and background.
           int32_t rc[4];
           if (!coords(f, nf, form, rc)) return synerr(b, n, lineno, file);
-          if ((rc[2] - rc[0] + 1) & 1) rc[2]++;
+          if ((rc[2] - rc[0] + 1) & 1) rc[2] = clamp16(int64_t{rc[2]} + 1);
           std::memcpy(r->rect, rc, sizeof rc);
           if (nf > 5) {
             const int64_t c = colname(lower(f[5]).c_str());
@@ -279,8 +285,8 @@ int readmnu(Build& b, int n, const std::vector<std::string>& ls, const char* fil
         if (!coords(f, nf, form, rc)) {
           if (!pw) return synerr(b, n, lineno, file);
           std::memcpy(rc, pw->rect, sizeof rc);
-          rc[1] += 25;
-          rc[3] += 25;
+          rc[1] = clamp16(int64_t{rc[1]} + 25);
+          rc[3] = clamp16(int64_t{rc[3]} + 25);
         }
         std::memcpy(w->rect, rc, sizeof rc);
         w->kind = static_cast<uint8_t>(nf > 4 ? toint(f[4]) : pw ? pw->kind : static_cast<int>(WK_PUSH));
@@ -380,8 +386,8 @@ int readrc(Build& b, int n, const std::vector<std::string>& ls, int wanted) {
     return w.compare(0, std::strlen(key), key) == 0;
   };
   // Dialog units to pixels with the system's base units (8 by 16).
-  auto px = [](int v) { return v * 8 / 4; };
-  auto py = [](int v) { return v * 16 / 8; };
+  auto px = [](int64_t v) { return clamp16(v * 8 / 4); };
+  auto py = [](int64_t v) { return clamp16(v * 16 / 8); };
   for (;;) {
     words.clear();
     if (!nextline(words)) break;
@@ -416,10 +422,10 @@ int readrc(Build& b, int n, const std::vector<std::string>& ls, int wanted) {
     while (static_cast<int>(words.size()) < need && nextline(words)) {
     }
     if (static_cast<int>(words.size()) < at + 4) break;
-    int x0 = toint(words[static_cast<size_t>(at)].c_str());
-    int y0 = toint(words[static_cast<size_t>(at + 1)].c_str());
-    int x1 = x0 + toint(words[static_cast<size_t>(at + 2)].c_str());
-    int y1 = y0 + toint(words[static_cast<size_t>(at + 3)].c_str());
+    const int64_t x0 = coordof(words[static_cast<size_t>(at)].c_str());
+    const int64_t y0 = coordof(words[static_cast<size_t>(at + 1)].c_str());
+    int64_t x1 = x0 + coordof(words[static_cast<size_t>(at + 2)].c_str());
+    int64_t y1 = y0 + coordof(words[static_cast<size_t>(at + 3)].c_str());
     if (adj == 1 || adj == 4) x1 += 2;
     if (adj == 2) y1 -= 3;
     if (adj == 3) x1 += 3;

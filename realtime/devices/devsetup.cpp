@@ -8,11 +8,13 @@
 #include "core/args.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/varbl.h"
 #include "files/dmrec/splitln.h"
 #include "graphics/drawstate.h"
 #include "lang/cmdcodes.h"
 #include "lang/mainloop.h"
 #include "lang/names.h"
+#include "lang/parse.h"
 #include "realtime/devices/comport.h"
 #include "realtime/devices/devvar.h"
 #include "realtime/devices/eyetrack.h"
@@ -53,6 +55,19 @@ void unavailable() {
 
 bool isnum(int t) { return (t & 16) && !(t & 32) && !(t & 0x2000); }
 bool istext(int t) { return (t & 32) || (t & 0x2000); }
+
+// Whether argument n is a number as written (or an expression of numbers),
+// not a variable that holds one.
+bool plainnum(int n) {
+  int32_t h = 0;
+  int w = -1;
+  const int t = fndarg(n, &h, &w);
+  const int wt = w >= 0 && w < NWORDS ? wrdtab[w].type : 0;
+  if (wt == WT_NUMBER || t == K_CONST) return true;
+  if (wt != WT_GROUP || (argtyp(n, &h) & 0x7F0) != K_NUMBER) return false;
+  const PtrRec* r = h ? ptrrec(h) : nullptr;
+  return !(r && r->Idx > 0);
+}
 
 // The kind a word names by prefix; -1 when none.
 int kindof(const char* word) {
@@ -238,10 +253,10 @@ int meascomp() {
 int axis(int kind) {
   AxisRec& a = devaxes[kind == DK_TRIGGER ? 0 : kind - DK_XDEV + 1];
   const int32_t code = argnum(3);  // before the value: a variable's name
-  float v = 0;
-  const int t = getarg(3, &v, nullptr, 0, nullptr);
   if (code < 1000) {
-    if (!isnum(t)) {
+    // Only a number as written clears the binding; a variable of the
+    // user's is no device axis.
+    if (!plainnum(3)) {
       error(3, 70);
       return -1;
     }
@@ -351,6 +366,8 @@ int setup(int kind) {
       const int n = intarg(3, 1);
       r = setcam(kind == DK_CANON && n != 0 ? 20 : n);
       if (r >= 0) devstate[kind] = n > 0 ? DS_ACTIVE : DS_UNAVAILABLE;
+      // No camera or frame grabber driver exists here: opening one fails.
+      if (r < 0) jprintf(errlun, "Camera capture is not available on this system\n");
       return r;
     }
     case DK_IPROC:
@@ -382,9 +399,9 @@ int devini(int code) {
     devstate[DK_DIRECTX] = DS_INACTIVE;
     return 0;
   }
-  unavailable();
   const int na = nargs();
   if (na < 2) {
+    unavailable();
     listing();
     return 0;
   }
@@ -395,6 +412,7 @@ int devini(int code) {
   if (state & ST_ERROR) return 0;
   if (isnum(t)) {
     if (na < 3) {
+      unavailable();
       for (int k = DK_GRAPHICS; k < NDEVKIND; k++) jprintf(lstlun, "%s\n", devnam[k]);
       return 0;
     }
@@ -428,7 +446,8 @@ int devini(int code) {
     r = setup(kind);
     trcint(8, "  init", kind, r, devstate[kind], devflg, nboards, nextchan);
   }
-  setres(r, 0);
+  // After an error register 0 keeps minus its code.
+  if (!(state & ST_ERROR)) setres(r, 0);
   return 0;
 }
 

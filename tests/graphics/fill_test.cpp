@@ -190,3 +190,53 @@ TEST_F(Fill, NormalsAndMeasures) {
 }
 
 }  // namespace
+
+TEST_F(Fill, SpansStraightIntoImagesAsThePenPutsThem) {
+  // A star with rows of several spans, partly left of and below the box,
+  // filled into byte, short and long images, plain and XOR: the spans
+  // written straight into the image are the pixels the pen puts one by one
+  // (the trace mask 536 sends every pixel through SETpix).
+  drwbox.max[1] = 30;
+  const int32_t a = outline({{-6, 4}, {20, 40}, {12, 2}, {34, 28}, {2, 24}, {30, 8}}, 3);
+  put(-6, 6, -1, VC_FILL, 201);
+  put(0, 0, 0, VC_PARAM);
+  const char* kinds[] = {"byte", "integer", "long"};
+  for (const char* k : kinds) {
+    for (int xr = 0; xr < 2; xr++) {
+      std::vector<double> got[2];
+      int16_t pen[2][3];
+      LnState ls[2];
+      for (int slow = 0; slow < 2; slow++) {
+        run((std::string("declare ") + k + " image im" + k[0] + std::to_string(xr) + std::to_string(slow) +
+             "(40,40)").c_str());
+        run((std::string("vimage = im") + k[0] + std::to_string(xr) + std::to_string(slow)).c_str());
+        trcmsk = slow ? 536 : 0;
+        gflags = static_cast<int16_t>(xr ? 0x80 : 0);
+        xorflg = static_cast<int16_t>(xr ? 0x80 : 0);
+        setpxf(gflags);
+        lastvec = 0;
+        vdraw(a + 6, 0);
+        vdraw(a + 6, 0);  // a second fill: XOR takes it out again
+        vdraw(a + 6, 0);
+        trcmsk = 0;
+        gflags = xorflg = 0;
+        setpxf(0);
+        got[slow] = items((std::string("im") + k[0] + std::to_string(xr) + std::to_string(slow)).c_str());
+        std::memcpy(pen[slow], penpt, sizeof penpt);
+        ls[slow] = lnst;
+      }
+      // The pen and the line state as the last span's line leaves them.
+      EXPECT_EQ(std::vector<int16_t>(pen[0], pen[0] + 3), std::vector<int16_t>(pen[1], pen[1] + 3)) << k;
+      EXPECT_EQ(ls[0].x, ls[1].x);
+      EXPECT_EQ(ls[0].y, ls[1].y);
+      EXPECT_EQ(ls[0].count, ls[1].count);
+      EXPECT_EQ(ls[0].zbase, ls[1].zbase);
+      ASSERT_EQ(got[0].size(), 1600u);
+      EXPECT_EQ(got[0], got[1]) << k << " xor " << xr;
+      int n = 0;
+      for (double v : got[0]) n += v == 201;
+      EXPECT_GT(n, 300) << k;
+      EXPECT_EQ(got[0][35 * 40 + 20], 0) << k;  // below the box: not drawn
+    }
+  }
+}

@@ -107,6 +107,50 @@ TEST_F(Menus, DialogLinesGiveRectanglesKindsAndColours) {
   EXPECT_EQ(text(mnurec(m), mnurec(m)->startoff, mnurec(m)->startlen), "start");
 }
 
+TEST_F(Menus, CoordinatesStopAtTheSixteenBitEdges) {
+  // Numbers and sums past the 16-bit range the records carry stop at its
+  // edges: 1 + 32766 is the last sum inside, 1 + 32767 one past it.
+  const int n = read(
+      "% 1,0 2147483647x1\n"
+      "\n"
+      "% 1,0 32766x1 4\n"
+      "\n"
+      "% 1,0 32767x1 4\n"
+      "\n"
+      "% -40000 5 40000 -32769 4\n"
+      "\n"
+      "%\n"
+      "\n"
+      "% 4294967297:-4294967297 32767 -32768\n");
+  ASSERT_GT(n, 0);
+  const MnuRec* r = mnurec(n);
+  EXPECT_EQ(r->rect[2], 32767);  // the odd width cannot grow past the edge
+  EXPECT_EQ(r->rect[3], 1);
+  ASSERT_EQ(r->nwid, 6);
+  EXPECT_EQ(rect(dlgwid(r, 1)), "1,0,32767,1");
+  EXPECT_EQ(rect(dlgwid(r, 2)), "1,0,32767,1");
+  EXPECT_EQ(rect(dlgwid(r, 3)), "-32768,5,32767,-32768");
+  EXPECT_EQ(rect(dlgwid(r, 4)), "-32768,30,32767,-32743");
+  EXPECT_EQ(rect(dlgwid(r, 5)), "32767,32767,-32768,-32768");
+  // Resource-script units double into pixels, and stop there too.
+  const std::string rc =
+      "IDD_DIALOG1 DIALOG DISCARDABLE  0, 0, 1073741824, 95\n"
+      "BEGIN\n"
+      "    PUSHBUTTON      \"a\",1,268435456,0,1,1\n"
+      "    PUSHBUTTON      \"b\",2,16383,0,1,1\n"
+      "    PUSHBUTTON      \"c\",3,16384,-16384,1,1\n"
+      "END\n";
+  const int m = rdmnutxt(rc.data(), static_cast<int>(rc.size()), "wide", true, 0);
+  ASSERT_GT(m, 0);
+  r = mnurec(m);
+  EXPECT_EQ(r->rect[2], 32767);
+  EXPECT_EQ(r->rect[3], 190);
+  ASSERT_EQ(r->nwid, 3);
+  EXPECT_EQ(rect(dlgwid(r, 0)), "32767,0,32767,2");
+  EXPECT_EQ(rect(dlgwid(r, 1)), "32766,0,32767,2");
+  EXPECT_EQ(rect(dlgwid(r, 2)), "32767,-32768,32767,-32766");
+}
+
 TEST_F(Menus, TextAndKeyItems) {
   const int n = read("(\nstart a\nstart b\n\n)\nstop\n\n\"One\nc1\n\n\"(-\n\n\"\n\n?only help\n");
   ASSERT_GT(n, 0);

@@ -100,6 +100,7 @@ void drawone(Dlg* d, const Ctl& c) {
   if (focused) flags |= 2;
   if (!c.enabled()) flags |= 4;
   if (c.selall) flags |= 8;
+  if (c.id == d->defid && c.cls == CC_BUTTON && c.btype() <= BS_DEFPUSHBUTTON) flags |= 16;
   drawctl(*s, c.cls, c.style, c.x, c.y, c.w, c.h, c.text, c.check, c.pos, c.fg, c.bg, flags,
           focused && c.cls == CC_EDIT ? c.caret : -1);
   invalwin(d->hwnd);
@@ -117,6 +118,17 @@ int hit(const Dlg* d, int x, int y) {
     if (x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + c.h) return i;
   }
   return -1;
+}
+
+// True when a press at the point falls on the dialog itself: no shown,
+// enabled control that takes the mouse lies under it (static texts let
+// presses through to the dialog).
+bool surface(const Dlg* d, int x, int y) {
+  for (const Ctl& c : d->ctls) {
+    if (!c.visible() || !c.enabled() || c.cls == CC_STATIC) continue;
+    if (x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + c.h) return false;
+  }
+  return true;
 }
 
 int trackpos(const Ctl& c, int x, int y) {
@@ -525,7 +537,13 @@ void dlgcolours(int32_t dlg, int id, uint32_t fg, uint32_t bg) {
 }
 
 void dlgdefault(int32_t dlg, int id) {
-  if (Dlg* d = find(dlg)) d->defid = id;
+  Dlg* d = find(dlg);
+  if (!d || d->defid == id) return;
+  Ctl* old = ctl(d, d->defid);
+  d->defid = id;
+  // The old default loses its mark, the new one gets it.
+  if (old) drawone(d, *old);
+  if (Ctl* c = ctl(d, id)) drawone(d, *c);
 }
 
 void dlgfocus(int32_t dlg, int id, bool selall) {
@@ -612,8 +630,10 @@ bool dlgmessage(int32_t dlg, const Msg* m) {
   }
   if (mouse) {
     const int x = static_cast<int16_t>(m->lParam & 0xFFFF), y = static_cast<int16_t>(m->lParam >> 16);
-    // The procedure sees a press first (the dialog editor moves widgets).
-    if (msg == WM_LBUTTONDOWN && call(d->proc, dlg, msg, m->wParam, m->lParam)) return true;
+    // A press on the dialog's own surface goes to its procedure first (the
+    // dialog editor moves widgets there); a press on a control is the
+    // control's, and its click reaches the procedure as a command.
+    if (msg == WM_LBUTTONDOWN && surface(d, x, y) && call(d->proc, dlg, msg, m->wParam, m->lParam)) return true;
     if (!find(dlg)) return true;
     if (msg == WM_LBUTTONDOWN) {
       const int i = hit(d, x, y);
@@ -819,12 +839,29 @@ void drawctl(Surface& s, int cls, uint32_t style, int x, int y, int w, int h, co
   switch (cls) {
     case CC_BUTTON: {
       const int bt = static_cast<int>(style & 0xF);
-      if (bt == BS_AUTOCHECKBOX || bt == 2 || bt == BS_RADIOBUTTON || bt == BS_AUTORADIOBUTTON) {
+      if (bt == BS_RADIOBUTTON || bt == BS_AUTORADIOBUTTON) {
+        // A radio button: a ringed circle, with a dot in it when set.
+        sfill(s, x, y, w, h, bgr(bg));
+        const int by = y + (h - 12) / 2;
+        for (int py = 0; py < 12; py++)
+          for (int px = 0; px < 12; px++) {
+            const double dx = px + 0.5 - 6, dy = py + 0.5 - 6, d2 = dx * dx + dy * dy;
+            if (d2 > 36) continue;
+            uint32_t c = d2 > 4.9 * 4.9 ? dark : (flags & 1) && d2 > 3.9 * 3.9 ? 0xC0C0C0 : white;
+            if (state && d2 <= 2.6 * 2.6) c = ink;
+            sfill(s, x + px, by + py, 1, 1, c);
+          }
+        stext(s, x + 16, y + (h - FACEHGT) / 2, text.data(),
+              std::max(0, std::min(static_cast<int>(text.size()), (w - 16) / FACEWID)), ink);
+        if (flags & 2) frame(x + 14, y, std::max(1, w - 14), h, 0x808080);
+        break;
+      }
+      if (bt == BS_AUTOCHECKBOX || bt == 2) {
         sfill(s, x, y, w, h, bgr(bg));
         const int by = y + (h - 12) / 2;
         sfill(s, x, by, 12, 12, white);
         frame(x, by, 12, 12, dark);
-        if (state) sfill(s, x + 3, by + 3, 6, 6, (bt == 2 || bt == BS_AUTOCHECKBOX) ? dark : ink);
+        if (state) sfill(s, x + 3, by + 3, 6, 6, dark);
         if (flags & 1) frame(x + 1, by + 1, 10, 10, 0x808080);
         stext(s, x + 16, y + (h - FACEHGT) / 2, text.data(),
               std::max(0, std::min(static_cast<int>(text.size()), (w - 16) / FACEWID)), ink);
@@ -833,7 +870,9 @@ void drawctl(Surface& s, int cls, uint32_t style, int x, int y, int w, int h, co
       }
       sfill(s, x, y, w, h, (flags & 1) ? 0xB0B0B0 : face);
       frame(x, y, w, h, dark);
-      if (bt == BS_DEFPUSHBUTTON || (flags & 2)) frame(x + 1, y + 1, std::max(1, w - 2), std::max(1, h - 2), dark);
+      // The default button (the one Enter presses) and the focused one have
+      // a thicker frame.
+      if (bt == BS_DEFPUSHBUTTON || (flags & (2 | 16))) frame(x + 1, y + 1, std::max(1, w - 2), std::max(1, h - 2), dark);
       const int len = static_cast<int>(text.size());
       const int fit = std::max(0, std::min(len, (w - 4) / FACEWID));
       stext(s, x + (w - fit * FACEWID) / 2 + ((flags & 1) ? 1 : 0), y + (h - FACEHGT) / 2 + ((flags & 1) ? 1 : 0),

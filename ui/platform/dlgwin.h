@@ -158,7 +158,7 @@ int dlglist(int32_t dlg, FILE* f);
 
 // Draws a control into a surface (the dialog's own drawing; the program's
 // drawn dialogs use it too). state: 1 checked; flags: 1 pressed, 2 focus,
-// 4 disabled, 8 all text selected; caret: the caret's place in the text
+// 4 disabled, 8 all text selected, 16 the default button (drawn marked); caret: the caret's place in the text
 // (-1 none).
 void drawctl(Surface& s, int cls, uint32_t style, int x, int y, int w, int h, const std::string& text,
              int state, int pos, uint32_t fg, uint32_t bg, int flags, int caret);

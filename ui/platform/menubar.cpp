@@ -24,6 +24,7 @@ std::vector<Popup> pops;
 int32_t strip = 0;   // the strip's window
 int32_t drop = 0;    // the window of the open popup
 int opened = -1;     // the index of the open popup
+bool escdown = false;  // Esc closed the popup: its character is the popup's too
 
 int32_t mainwin() { return winhwnd(2); }
 
@@ -147,6 +148,28 @@ bool mbaropen(const std::string& title) {
 
 bool mbarmsg(const Msg* m) {
   if (!m || (!strip && !drop)) return false;
+  const bool keydown = m->message == WM_KEYDOWN || m->message == WM_SYSKEYDOWN;
+  const bool keychar = m->message == WM_CHAR || m->message == WM_SYSCHAR;
+  if (keydown || keychar) {
+    // Esc closes a dropped popup and goes no further; any other key closes
+    // it and goes on to its window.
+    const bool esc = (keydown && m->wParam == VK_ESCAPE) || (keychar && m->wParam == 27);
+    const bool spent = escdown && keychar && m->wParam == 27;
+    escdown = false;
+    if (drop) {
+      closedrop();
+      mbardraw();
+      escdown = esc && keydown;
+      return esc;
+    }
+    return spent;
+  }
+  if (m->message == WM_COMMAND && drop && m->hwnd == mainwin()) {
+    // A pick, however it came: the popup closes.
+    closedrop();
+    mbardraw();
+    return false;
+  }
   const bool press = m->message == WM_LBUTTONDOWN || m->message == WM_RBUTTONDOWN;
   const bool mouse = m->message >= WM_MOUSEMOVE && m->message <= WM_MOUSELAST;
   const int x = static_cast<int16_t>(m->lParam & 0xFFFF), y = static_cast<int16_t>(m->lParam >> 16);

@@ -19,6 +19,7 @@ struct Win {
   uint32_t style = 0;
   int32_t parent = 0;
   int x = 0, y = 0;  // client origin in parent client coordinates
+  int bigw = 0, bigh = 0;  // a size larger than the screen it may take (wm_large)
   std::string title;
   Surface surf;
 };
@@ -122,6 +123,14 @@ void drawframe(Surface& s, const Win& w, int cx, int cy, bool active) {
 }
 }  // namespace
 
+// The screen's size (wm_screensize; 1024 by 768 until it is set).
+int scrw = 0, scrh = 0;
+
+// A window is at most as large as the screen with its frame, as platforms
+// limit their windows: a size read from a file cannot ask for gigabytes.
+int fitw(int w) { return std::clamp(w, 1, (scrw > 0 ? scrw : 1024) + 2 * WM_BORDER); }
+int fith(int h) { return std::clamp(h, 1, (scrh > 0 ? scrh : 768) + 2 * WM_BORDER + WM_CAPHGT); }
+
 int32_t wm_create(const char* title, uint32_t style, int x, int y, int w, int h, int32_t parent,
                   uint32_t bg) {
   if (parent && !win(parent)) return 0;
@@ -141,13 +150,20 @@ int32_t wm_create(const char* title, uint32_t style, int x, int y, int w, int h,
   n.y = y;
   n.visible = style & WMS_VISIBLE;
   n.title = title ? title : "";
-  n.surf.resize(std::max(1, w), std::max(1, h), bg);
+  n.surf.resize(fitw(w), fith(h), bg);
   zorder.push_back(i);
   settle();
   return handle(i);
 }
 
 bool wm_valid(int32_t hwnd) { return win(hwnd) != nullptr; }
+
+void wm_large(int32_t hwnd, int w, int h) {
+  if (Win* p = win(hwnd)) {
+    p->bigw = std::clamp(w, 0, WM_MAXSIDE);
+    p->bigh = std::clamp(h, 0, WM_MAXSIDE);
+  }
+}
 
 void wm_destroy(int32_t hwnd) {
   const int i = place(hwnd);
@@ -182,11 +198,11 @@ void wm_setpos(int32_t hwnd, int x, int y, int w, int h) {
   if (!p) return;
   p->x = x;
   p->y = y;
-  w = std::max(1, w);
-  h = std::max(1, h);
+  w = std::max(fitw(w), std::min(w, p->bigw));
+  h = std::max(fith(h), std::min(h, p->bigh));
   if (w != p->surf.w || h != p->surf.h) {
     Surface n;
-    n.resize(w, h, p->surf.w > 0 ? p->surf.px[0] : 0xFFFFFF);
+    n.resize(w, h, p->surf.w > 0 ? p->surf.row(0)[0] : 0xFFFFFF);
     sblit(n, 0, 0, p->surf, 0, 0, w, h);
     p->surf = std::move(n);
   }
@@ -263,7 +279,6 @@ int32_t wm_focused() { return win(focus) ? focus : 0; }
 
 // The screen's pixels are made when it is first composed: a run that never
 // shows or saves the screen does not pay for them.
-int scrw = 0, scrh = 0;
 
 void wm_screensize(int w, int h) {
   scrw = std::max(1, w);
