@@ -33,6 +33,7 @@
 #include "lang/mainloop.h"
 #include "lang/names.h"
 #include "lang/rdline.h"
+#include "realtime/devices/devsetup.h"
 #include "realtime/devices/hwvars.h"
 #include "realtime/rtio.h"
 #include "ui/cursor.h"
@@ -191,6 +192,7 @@ void cleanup() {
   avireset();
   audreset();
   rtioini();
+  devrst();
   hwini();
   ipcini();
   dirreset();
