@@ -69,66 +69,89 @@ bool walk(const int16_t* a, const int16_t* b, F f) {
   return true;
 }
 
-// Appends the crossings of one edge (screen points): for each row from the
-// upper end's down to the row above the lower end's, the first pixel the
-// line walk puts in that row, with its z; x limited to the box.
-bool crossings(const int16_t* a, const int16_t* b, FillSlot* pool, int32_t cap, int32_t* used, FillRows* t,
-               const Band& bd) {
-  if (a[1] == b[1]) return true;
-  const int ytop = std::min(a[1], b[1]), ybot = std::max(a[1], b[1]);
-  // The rows that take a crossing; the walk passes through each of them.
-  const int rlo = std::max(ytop, bd.rlo), rhi = std::min(ybot - 1, bd.rhi);
-  if (rlo > rhi) return true;
-  t->lo = std::min(t->lo, rlo);
-  t->hi = std::max(t->hi, rhi);
-  LnState ls;
-  linprm(a, b, &ls);
-  // A flat edge has one z all along (m x 0 + 0.5 truncates to 0).
-  const bool flat = ls.zslope == 0.0f;
-  const bool xmaj = ls.kind < LK_YMAJOR;
-  const int xlo = bd.xlo - 1, xhi = bd.xhi + 1;
-  int32_t x = ls.x, y = ls.y, last = INT32_MIN, u = *used;
-  int64_t err = ls.err;
-  for (int32_t i = 0; i < ls.count; i++) {
-    if (y != last) {
-      // The first pixel of the walk in this row.
-      last = y;
-      if (y >= rlo && y <= rhi) {
-        if (u >= cap) {
-          *used = u;
-          error(0, 114);
-          return false;
-        }
-        const int32_t z = flat ? ls.zbase : ls.zbase + ftrunc(static_cast<float>(xmaj ? x : y) * ls.zslope + ls.round);
-        FillSlot& sl = pool[u];
-        sl.x = static_cast<int16_t>(std::clamp(x, xlo, xhi));
-        sl.z = static_cast<int16_t>(std::clamp(z, -32768, 32767));
-        sl.next = -1;
-        if (t->last[y] >= 0)
-          pool[t->last[y]].next = u;
-        else
-          t->first[y] = u;
-        t->last[y] = u;
-        t->count[y]++;
-        u++;
+// The crossings of one edge (screen points) with the rows rlo..rhi of the
+// table: in each row the first pixel the pen's walk of the line puts in it,
+// with its z; x limited to the box. Edges are handed over last first, so
+// that each row's crossings end up in the order of their edges.
+struct Put {
+  FillSlot* pool;
+  FillRows* t;
+  int xlo, xhi;  // the box's x range widened by one
+  const LnState& ls;
+  bool flat;
+  // A crossing at (x, y) whose major coordinate (for its z) is m.
+  void operator()(int32_t x, int32_t y, int32_t m) const {
+    const int32_t z = flat ? ls.zbase : ls.zbase + ftrunc(static_cast<float>(m) * ls.zslope + ls.round);
+    FillSlot& s = pool[--t->first[y]];
+    s.x = static_cast<int16_t>(std::clamp(x, xlo, xhi));
+    s.z = static_cast<int16_t>(std::clamp(z, -32768, 32767));
+    s.next = -1;
+  }
+};
+
+// The rows' first pixels worked out from the walk's terms: for an x-major
+// walk of dx steps and dy rows, row k (k >= 1) begins at step
+// ceil(dx (2k - 1) / 2dy); a y-major walk of dy rows is at minor offset
+// floor((2dx k + dy) / 2dy) in row k. Both follow from the error term the
+// walk keeps (2dy - dx, +2dy, -2dx at a row change).
+void crossings(int rlo, int rhi, const Put& put) {
+  const LnState& ls = put.ls;
+  const int64_t x0 = ls.x, y0 = ls.y;
+  const int step = ls.step;
+  if (ls.kind == LK_XMAJOR) {
+    const int64_t dx = ls.count - 1, d2 = ls.inc;  // d2 = 2dy
+    int64_t k = std::max<int64_t>(step > 0 ? rlo - y0 : y0 - rhi, 0);
+    const int64_t k1 = std::min<int64_t>(step > 0 ? rhi - y0 : y0 - rlo, d2 / 2);
+    if (k > k1) return;
+    if (k == 0) {
+      put(static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x0));
+      k = 1;
+    }
+    const int64_t n = dx * (2 * k - 1) + d2 - 1;
+    int64_t q = n / d2, r = n % d2;
+    const int64_t dq = (2 * dx) / d2, dr = (2 * dx) % d2;
+    for (; k <= k1; k++) {
+      const auto x = static_cast<int32_t>(x0 + q);
+      put(x, static_cast<int32_t>(y0 + step * k), x);
+      q += dq;
+      r += dr;
+      if (r >= d2) {
+        r -= d2;
+        q++;
       }
     }
-    if (err < 0) {
-      err += ls.inc;
-    } else {
-      if (xmaj)
-        y += ls.step;
-      else
-        x += ls.step;
-      err += ls.dec;
-    }
-    if (xmaj)
-      x++;
-    else
-      y++;
+    return;
   }
-  *used = u;
-  return true;
+  // y-major or vertical (2dx = 0): a pixel a row, from the upper end down.
+  const int64_t dy = ls.count - 1, d2 = 2 * dy, e2 = ls.inc;
+  int64_t k = std::max<int64_t>(rlo - y0, 0);
+  const int64_t k1 = std::min<int64_t>(rhi - y0, dy);
+  if (k > k1) return;
+  const int64_t n = e2 * k + dy;
+  int64_t q = n / d2, r = n % d2;
+  for (; k <= k1; k++) {
+    const auto y = static_cast<int32_t>(y0 + k);
+    put(static_cast<int32_t>(x0 + step * q), y, y);
+    r += e2;
+    if (r >= d2) {
+      r -= d2;
+      q++;
+    }
+  }
+}
+
+// The same by walking the line pixel by pixel as the pen does (the trace
+// mask that sends every pixel through the pixel writer asks for it).
+void crosswalk(const int16_t* a, const int16_t* b, int rlo, int rhi, const Put& put) {
+  const bool xmaj = put.ls.kind < LK_YMAJOR;
+  int32_t last = INT32_MIN;
+  walk(a, b, [&](int32_t x, int32_t y, const LnState&) {
+    if (y != last) {
+      last = y;
+      if (y >= rlo && y <= rhi) put(x, y, xmaj ? x : y);
+    }
+    return true;
+  });
 }
 
 // Sets bit (x, y) of a mask whose rows are w bits from x0, y0.
@@ -139,6 +162,16 @@ inline void mbit(uint8_t* m, int w, int h, int x0, int y0, int x, int y) {
   m[k >> 3] = static_cast<uint8_t>(m[k >> 3] | (0x80 >> (k & 7)));
 }
 
+}  // namespace
+
+namespace {
+// The edges of the outline that cross rows, kept from one fill to the next.
+struct CrossEdge {
+  int16_t a[3], b[3];
+  int rlo, rhi;
+};
+std::vector<CrossEdge> kedges;
+int edepth = 0;
 }  // namespace
 
 int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillRows* tab, uint32_t colour, int mode,
@@ -157,6 +190,13 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
   bool have = false, seen = false, ok = true;
   int16_t first[3] = {}, prev[3] = {}, rfirst[3] = {}, rprev[3] = {};
   if (mode == FILL_MASK) medges.clear();
+  // The edges that cross rows (a fill within a fill has its own).
+  std::vector<CrossEdge> own;
+  std::vector<CrossEdge>& edges = edepth++ == 0 ? kedges : own;
+  edges.clear();
+  struct Depth {
+    ~Depth() { edepth--; }
+  } depth;
 
   // The screen point of a record's point.
   auto scr = [&](const int16_t* p, int16_t* out) {
@@ -172,6 +212,8 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
     ylo = std::min<int>(ylo, out[1]);
     yhi = std::max<int>(yhi, out[1]);
   };
+  // An edge: its outline drawn, and the rows it crosses counted at their
+  // ends (one more at the first, one less after the last).
   auto edge = [&](const int16_t* ra, const int16_t* rb, const int16_t* a, const int16_t* b) {
     if (mode >= 0) {
       int16_t p[3], q[3];
@@ -187,7 +229,26 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
       std::memcpy(e.b, b, 6);
       medges.push_back(e);
     }
-    if (!crossings(a, b, pool, poolsize, &used, tab, bd)) ok = false;
+    if (a[1] == b[1]) return;
+    const int rlo = std::max<int>(std::min(a[1], b[1]), bd.rlo);
+    const int rhi = std::min<int>(std::max(a[1], b[1]) - 1, bd.rhi);
+    if (rlo > rhi) return;
+    if (static_cast<int64_t>(used) + (rhi - rlo + 1) > poolsize) {
+      error(0, 114);
+      ok = false;
+      return;
+    }
+    used += rhi - rlo + 1;
+    tab->lo = std::min(tab->lo, rlo);
+    tab->hi = std::max(tab->hi, rhi);
+    tab->count[rlo]++;
+    tab->count[rhi + 1]--;
+    CrossEdge c;
+    std::memcpy(c.a, a, 6);
+    std::memcpy(c.b, b, 6);
+    c.rlo = rlo;
+    c.rhi = rhi;
+    edges.push_back(c);
   };
   auto close = [&]() {
     if (have && open <= 0) edge(rprev, rfirst, prev, first);
@@ -221,6 +282,30 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
   }
   if (ok) close();
   if (!ok || stopped()) return -1;
+  // The counts from their ends, and each row's place in the pool: rows one
+  // after another. The edges then put their crossings, last edge first, each
+  // before those of the edges after it.
+  if (tab->hi >= tab->lo) {
+    int32_t n = 0, at = 0;
+    for (int r = tab->lo; r <= tab->hi; r++) {
+      n += tab->count[r];
+      tab->count[r] = n;
+      at += n;
+      tab->first[r] = at;
+    }
+    tab->count[tab->hi + 1] = 0;
+    const bool bywalk = (trcmsk & 536) == 536 && !(pflags & 1);
+    for (size_t k = edges.size(); k-- > 0;) {
+      const CrossEdge& c = edges[k];
+      LnState ls;
+      linprm(c.a, c.b, &ls);
+      const Put put{pool, tab, bd.xlo - 1, bd.xhi + 1, ls, ls.zslope == 0.0f};
+      if (bywalk)
+        crosswalk(c.a, c.b, c.rlo, c.rhi, put);
+      else
+        crossings(c.rlo, c.rhi, put);
+    }
+  }
   if (yhi < bd.rlo || ylo > bd.rhi || xhi < bd.xlo || xlo > bd.xhi) return -1;
   *fx = std::max(xlo, bd.xlo);
   *lx = std::min(xhi, bd.xhi);
@@ -229,32 +314,37 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
   if ((trcmsk & 56) == 56) {
     jprintf(dbglun, "Filled %d slots", static_cast<int>(used));
     for (int r = fr; r <= *lastrow; r++) {
-      jprintf(dbglun, "\n%3d: %3d=", r, static_cast<int>(tab->count[r]));
-      int32_t s = tab->first[r];
-      for (int k = 0; k < 5 && s >= 0; k++, s = pool[s].next) jprintf(dbglun, " %5d %5d/", pool[s].x, pool[s].z);
+      const int32_t n = r >= tab->lo && r <= tab->hi ? tab->count[r] : 0;
+      jprintf(dbglun, "\n%3d: %3d=", r, static_cast<int>(n));
+      for (int k = 0; k < 5 && k < n; k++) {
+        const FillSlot& sl = pool[tab->first[r] + k];
+        jprintf(dbglun, " %5d %5d/", sl.x, sl.z);
+      }
     }
     jprintf(dbglun, "\n");
   }
   return fr;
 }
 
-int sltsrt(int32_t count, int32_t head, FillSlot* pool) {
-  // An insertion sort of the chain's values (the links stay): every
-  // crossing of the row ends in its place, however many there are, and
-  // equal x keep their order.
-  if (count == 2 && head >= 0) {
-    // The usual row: two crossings, swapped when out of order.
-    FillSlot& a = pool[head];
-    if (a.next >= 0) {
-      FillSlot& b = pool[a.next];
-      if (a.x > b.x) {
-        std::swap(a.x, b.x);
-        std::swap(a.z, b.z);
-      }
-    }
-    return 0;
+namespace {
+// Sorts n crossings by x in place; equal x keep their order.
+void sortrow(FillSlot* v, int32_t n) {
+  if (n == 2) {
+    if (v[0].x > v[1].x) std::swap(v[0], v[1]);
+    return;
   }
-  // A short row sorts in a local array, a long one in a kept buffer.
+  for (int32_t i = 1; i < n; i++) {
+    const FillSlot t = v[i];
+    int32_t j = i;
+    for (; j > 0 && v[j - 1].x > t.x; j--) v[j] = v[j - 1];
+    v[j] = t;
+  }
+}
+}  // namespace
+
+int sltsrt(int32_t count, int32_t head, FillSlot* pool) {
+  // The chain's values sorted in a buffer and put back (the links stay):
+  // every crossing of the row ends in its place, however many there are.
   static std::vector<FillSlot> big;
   FillSlot small[32];
   FillSlot* v = small;
@@ -262,16 +352,11 @@ int sltsrt(int32_t count, int32_t head, FillSlot* pool) {
     big.resize(static_cast<size_t>(count));
     v = big.data();
   }
-  size_t nv = 0;
-  for (int32_t s = head; s >= 0 && static_cast<int32_t>(nv) < count; s = pool[s].next) v[nv++] = pool[s];
-  if (stopped()) return 0;
-  for (size_t i = 1; i < nv; i++) {
-    const FillSlot t = v[i];
-    size_t j = i;
-    for (; j > 0 && v[j - 1].x > t.x; j--) v[j] = v[j - 1];
-    v[j] = t;
-  }
-  size_t k = 0;
+  int32_t nv = 0;
+  for (int32_t s = head; s >= 0 && nv < count; s = pool[s].next) v[nv++] = pool[s];
+  if (nv > 2 && stopped()) return 0;
+  sortrow(v, nv);
+  int32_t k = 0;
   for (int32_t s = head; s >= 0 && k < nv; s = pool[s].next, k++) {
     pool[s].x = v[k].x;
     pool[s].z = v[k].z;
@@ -291,42 +376,37 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
   int since = 0;
   // Spans straight into vimage where the pen would put them there.
   const bool fast = !mask && spanbeg(colour, mode);
+  const int bx0 = drwbox.min[0], bx1 = drwbox.max[0];
   int16_t la[3] = {}, lb[3] = {};
   for (int r = first; r <= lastrow && r < tab->rows && !stopped(); r += step) {
     int32_t n = tab->count[r];
     if (n < 2) continue;
     // An odd count drops its last crossing.
-    if (n & 1) {
-      int32_t s = tab->first[r];
-      for (int32_t k = 0; k < n - 2; k++) s = pool[s].next;
-      pool[s].next = -1;
-      tab->last[r] = s;
-      n--;
-      tab->count[r] = n;
-    }
-    sltsrt(n, tab->first[r], pool);
+    if (n & 1) tab->count[r] = --n;
+    FillSlot* row = pool + tab->first[r];
+    if (n == 2 || !stopped()) sortrow(row, n);
     if ((trcmsk & 40) == 40) {
       jprintf(dbglun, "\nSorted %d slots", static_cast<int>(n));
-      for (int32_t s = tab->first[r]; s >= 0; s = pool[s].next) jprintf(dbglun, " %5d ", pool[s].x);
+      for (int32_t k = 0; k < n; k++) jprintf(dbglun, " %5d ", row[k].x);
     }
-    for (int32_t s = tab->first[r]; s >= 0 && pool[s].next >= 0; s = pool[pool[s].next].next) {
-      const FillSlot& a = pool[s];
-      const FillSlot& b = pool[a.next];
+    for (int32_t k = 0; k + 1 < n; k += 2) {
+      const FillSlot& a = row[k];
+      const FillSlot& b = row[k + 1];
       if (mask) {
         for (int x = std::max<int>(a.x, fx); x <= std::min<int>(b.x, lx); x++) mbit(mbuf.data(), w, h, fx, first, x, r);
       } else {
         // Crossings beyond the box lie just outside it: the span stops at
         // its edge.
-        const int x0 = std::max<int>(a.x, drwbox.min[0]), x1 = std::min<int>(b.x, drwbox.max[0]);
+        const int x0 = std::max<int>(a.x, bx0), x1 = std::min<int>(b.x, bx1);
         if (x0 > x1) continue;
-        const int16_t p[3] = {static_cast<int16_t>(x0), static_cast<int16_t>(r), a.z};
-        int16_t q[3] = {static_cast<int16_t>(x1), static_cast<int16_t>(r), b.z};
         if (fast) {
           spanput(x0, x1, r);
-          std::memcpy(la, p, sizeof la);
-          std::memcpy(lb, q, sizeof lb);
+          la[0] = static_cast<int16_t>(x0), la[1] = static_cast<int16_t>(r), la[2] = a.z;
+          lb[0] = static_cast<int16_t>(x1), lb[1] = static_cast<int16_t>(r), lb[2] = b.z;
           continue;
         }
+        const int16_t p[3] = {static_cast<int16_t>(x0), static_cast<int16_t>(r), a.z};
+        int16_t q[3] = {static_cast<int16_t>(x1), static_cast<int16_t>(r), b.z};
         vmove(p);
         vline(q, colour, mode);
       }
@@ -362,28 +442,23 @@ uint8_t* paint(int32_t start, int32_t count, uint32_t colour, int mode, int open
   if (rows < 1) return nullptr;
   // The row table is kept from one fill to the next: only the rows a fill
   // used are cleared after it (a fill inside a fill gets its own).
-  static std::vector<int32_t> kcnt, kfst, klst;
+  static std::vector<int32_t> kcnt, kfst;
   static bool busy = false;
-  std::vector<int32_t> own[3];
+  std::vector<int32_t> own[2];
   const bool kept = !busy;
   std::vector<int32_t>& cnt = kept ? kcnt : own[0];
   std::vector<int32_t>& fst = kept ? kfst : own[1];
-  std::vector<int32_t>& lst = kept ? klst : own[2];
-  if (cnt.size() < static_cast<size_t>(rows)) {
-    cnt.assign(static_cast<size_t>(rows), 0);
-    fst.assign(static_cast<size_t>(rows), -1);
-    lst.assign(static_cast<size_t>(rows), -1);
+  if (cnt.size() < static_cast<size_t>(rows) + 1) {
+    cnt.assign(static_cast<size_t>(rows) + 1, 0);
+    fst.assign(static_cast<size_t>(rows) + 1, 0);
   }
-  FillRows tab{rows, cnt.data(), fst.data(), lst.data()};
+  FillRows tab{rows, cnt.data(), fst.data()};
   busy = true;
   struct Clear {
     FillRows& t;
     bool kept;
     ~Clear() {
-      for (int r = std::max(t.lo, 0); r <= t.hi && r < t.rows; r++) {
-        t.count[r] = 0;
-        t.first[r] = t.last[r] = -1;
-      }
+      for (int r = std::max(t.lo, 0); r <= t.hi + 1 && r <= t.rows; r++) t.count[r] = 0;
       if (kept) busy = false;
     }
   } clear{tab, kept};
