@@ -214,14 +214,34 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
   };
   // An edge: its outline drawn, and the rows it crosses counted at their
   // ends (one more at the first, one less after the last).
+  // An edge that a redraw has just drawn in the same value as a line is
+  // not drawn again; should the outline end with such edges, the last is
+  // drawn after all, so that the pen and the line state are as it leaves
+  // them.
+  const bool logged = mode >= 0 && lnready(mode == 1 ? 0 : colour);
+  bool pend = false;
+  int16_t pp[3], pq[3];
+  auto flush = [&]() {
+    if (!pend) return;
+    pend = false;
+    vmove(pp);
+    vline(pq, colour, mode);
+  };
   auto edge = [&](const int16_t* ra, const int16_t* rb, const int16_t* a, const int16_t* b) {
     if (mode >= 0) {
       int16_t p[3], q[3];
       std::memcpy(p, ra, 6);
       std::memcpy(q, rb, 6);
       if (iclip(p, q) >= 0) {
-        vmove(p);
-        vline(q, colour, mode);
+        if (logged && lnseen(p, q)) {
+          pend = true;
+          std::memcpy(pp, p, sizeof pp);
+          std::memcpy(pq, q, sizeof pq);
+        } else {
+          pend = false;
+          vmove(p);
+          vline(q, colour, mode);
+        }
       }
     } else if (mode == FILL_MASK) {
       Edge e;
@@ -256,7 +276,10 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
   };
 
   for (int32_t i = start; i < end && ok; i++) {
-    if (stopped()) return -1;
+    if (stopped()) {
+      flush();
+      return -1;
+    }
     uint8_t e[12];
     if (!getvec(fillst, i, e, 1)) break;
     const int code = e[0];
@@ -281,6 +304,7 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
     if (count < 1 && seen) break;
   }
   if (ok) close();
+  flush();
   if (!ok || stopped()) return -1;
   // The counts from their ends, and each row's place in the pool: rows one
   // after another. The edges then put their crossings, last edge first, each

@@ -104,20 +104,19 @@ void walk(const ImgTgt& t, LnState& ls) {
     if (inside) {
       uint8_t* p = t.base + y * row + static_cast<int64_t>(x) * S;
       const int64_t pmaj = ymaj ? row : S, pmin = ymaj ? static_cast<int64_t>(step) * S : step * row;
-      int32_t minors = 0;
+      // Without branches: the error's sign picks the step and the term
+      // (a line's minor steps come too irregularly to be guessed).
+      int64_t minors = 0;
+      const int64_t dd = inc - dec;
       for (int32_t i = 0; i < n; i++) {
         stv<T>(p, v, XR);
-        if (err < 0) {
-          err += inc;
-        } else {
-          p += pmin;
-          minors++;
-          err += dec;
-        }
-        p += pmaj;
+        const int64_t neg = err >> 63;  // -1 while the error is negative
+        p += pmaj + (pmin & ~neg);
+        err += dec + (dd & neg);
+        minors += 1 + neg;
       }
-      x += n * mx + minors * nx;
-      y += n * my + minors * ny;
+      x += n * mx + static_cast<int32_t>(minors) * nx;
+      y += n * my + static_cast<int32_t>(minors) * ny;
     } else {
       for (int32_t i = 0; i < n; i++) {
         if (in(x, y)) stv<T>(t.base + y * row + static_cast<int64_t>(x) * S, v, XR);
@@ -147,7 +146,90 @@ bool direct() {
          ((trcmsk & 536) != 536 || (pflags & 1));
 }
 
+// The typed walk of the line state into an image.
+void walkin(const ImgTgt& t, LnState& ls) {
+  const bool xr = (xorflg & 0x80) != 0;
+  switch (t.bytes) {
+    case 1: xr ? walk<uint8_t, true>(t, ls) : walk<uint8_t, false>(t, ls); break;
+    case 2: xr ? walk<uint16_t, true>(t, ls) : walk<uint16_t, false>(t, ls); break;
+    default: xr ? walk<uint32_t, true>(t, ls) : walk<uint32_t, false>(t, ls); break;
+  }
+}
+
+// vimage's target when vline under the mode word m draws through drline's
+// typed walk into it (no transform, depth, brightness, fat-pixel or dash
+// bits; what direct() asks of the image); null otherwise.
+const ImgTgt* lntgt(int m) {
+  if ((m & (0x0001 | 0x0038 | 0x2000 | 0x5F44)) || pixwr != SETpix || wdcport()) return nullptr;
+  if ((trcmsk & 536) == 536 && !(pflags & 1)) return nullptr;
+  if (!imgbound(IV_VIMAGE)) return nullptr;
+  const ImgTgt* t = imgtgt(IV_VIMAGE);
+  if (!t || !t->base || t->flt || (t->bytes != 1 && t->bytes != 2 && t->bytes != 4)) return nullptr;
+  return t;
+}
+
+// The line log (pen.h): the lines' ends (x and y, the same pixels whatever
+// their z) as keys, kept round in a ring; the image and value they share.
+struct LnLog {
+  static constexpr int N = 64;
+  uint64_t key[N];
+  int n = 0;     // lines in the log
+  int head = 0;  // where the next goes
+  int hit = 0;   // where the last found one was
+  const uint8_t* base = nullptr;
+  uint32_t value = 0;
+} lnlog;
+
+inline uint64_t lnkey(const int16_t* a, const int16_t* b) {
+  return (static_cast<uint64_t>(static_cast<uint16_t>(a[0])) << 48) |
+         (static_cast<uint64_t>(static_cast<uint16_t>(a[1])) << 32) |
+         (static_cast<uint64_t>(static_cast<uint16_t>(b[0])) << 16) | static_cast<uint16_t>(b[1]);
+}
+
+void lnadd(const int16_t* a, const int16_t* b, uint32_t value, const uint8_t* base) {
+  LnLog& g = lnlog;
+  if (g.n && (g.value != value || g.base != base)) g.n = 0;
+  if (!g.n) {
+    g.head = g.hit = 0;
+    g.value = value;
+    g.base = base;
+  }
+  g.key[g.head] = lnkey(a, b);
+  g.head = (g.head + 1) % LnLog::N;
+  if (g.n < LnLog::N) g.n++;
+}
+
 }  // namespace
+
+bool lnarm = false;
+
+void lnclear() { lnlog.n = 0; }
+
+bool lnready(uint32_t value) {
+  const LnLog& g = lnlog;
+  if (!g.n || g.value != value || (xorflg & 0x80)) return false;
+  const ImgTgt* t = lntgt(gflags);
+  return t && t->base == g.base;
+}
+
+bool lnseen(const int16_t* a, const int16_t* b) {
+  LnLog& g = lnlog;
+  const uint64_t k = lnkey(a, b), r = lnkey(b, a);
+  // The lines of an outline come in the order they were drawn: the one
+  // after the last found first.
+  const int first = (g.head - g.n + LnLog::N) % LnLog::N;
+  int at = (g.hit + 1) % LnLog::N;
+  if ((at - first + LnLog::N) % LnLog::N >= g.n) at = first;
+  for (int i = 0; i < g.n; i++) {
+    if (g.key[at] == k || g.key[at] == r) {
+      g.hit = at;
+      return true;
+    }
+    at = at + 1 == LnLog::N ? 0 : at + 1;
+    if (at == g.head) at = first;
+  }
+  return false;
+}
 
 const int16_t* vrotat(const int16_t* point, int16_t* out) {
   rotate(point, out, gflags);
@@ -180,6 +262,18 @@ int vmove(const int16_t* point) {
 int vline(int16_t* point, uint32_t value, int mode) {
   if (mode == 1) value = 0;
   int m = gflags;
+  if (const ImgTgt* t = lntgt(m)) {
+    // Straight into vimage: what the way below comes to for such a line.
+    linprm(penpt, point, &lnst);
+    lnst.value = value;
+    walkin(*t, lnst);
+    if (lnarm && !(xorflg & 0x80)) {
+      lnadd(penpt, point, value, t->base);
+      lnarm = false;
+    }
+    std::memcpy(penpt, point, 3 * sizeof(int16_t));
+    return 0;
+  }
   const ImgTgt* keep = curimg(IV_VIMAGE);
   if (imgbound(IV_VIMAGE) && !(m & 0x5F44)) m |= 0x0100;
   int ox = drworg[0], oy = drworg[1];
@@ -357,12 +451,7 @@ int lnstep(PixWriter writer) {
 int drline() {
   LnState& ls = lnst;
   if (direct()) {
-    const bool xr = (xorflg & 0x80) != 0;
-    switch (curit->bytes) {
-      case 1: xr ? walk<uint8_t, true>(*curit, ls) : walk<uint8_t, false>(*curit, ls); break;
-      case 2: xr ? walk<uint16_t, true>(*curit, ls) : walk<uint16_t, false>(*curit, ls); break;
-      default: xr ? walk<uint32_t, true>(*curit, ls) : walk<uint32_t, false>(*curit, ls); break;
-    }
+    walkin(*curit, ls);
     return 0;
   }
   if (ls.kind < LK_XMAJOR) {
@@ -374,15 +463,7 @@ int drline() {
   return lnstep(pixwr);
 }
 
-namespace {
-// The span writer's image and value while spanbeg holds.
-struct SpanTgt {
-  const ImgTgt* t = nullptr;
-  uint32_t value = 0;
-  bool xr = false;
-  bool any = false;
-} spn;
-}  // namespace
+SpanTgt spn;
 
 bool spanbeg(uint32_t value, int mode) {
   spn = SpanTgt{};
@@ -393,23 +474,19 @@ bool spanbeg(uint32_t value, int mode) {
   const ImgTgt* t = curit;
   curit = keep;
   if (!ok) return false;
-  spn.t = t;
+  spn.base = t->base;
+  spn.row = t->row;
+  spn.w = t->w;
+  spn.h = t->h;
+  spn.bytes = t->bytes;
   spn.value = mode == 1 ? 0 : value;
   spn.xr = (xorflg & 0x80) != 0;
   return true;
 }
 
-void spanput(int x0, int x1, int y) {
-  const ImgTgt& t = *spn.t;
-  spn.any = true;
-  if (y < 0 || y >= t.h) return;
-  x0 = std::max(x0, 0);
-  x1 = std::min(x1, t.w - 1);
-  if (x1 < x0) return;
-  uint8_t* p = t.base + y * t.row + static_cast<int64_t>(x0) * t.bytes;
-  const int32_t n = x1 - x0 + 1;
+void spanrow(uint8_t* p, int32_t n) {
   const uint32_t v = spn.value;
-  switch (t.bytes) {
+  switch (spn.bytes) {
     case 1:
       if (spn.xr) {
         for (int32_t i = 0; i < n; i++) p[i] = static_cast<uint8_t>(p[i] ^ v);

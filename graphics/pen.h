@@ -74,8 +74,63 @@ int drline();
 // line state as the last span's vmove and vline would. Otherwise spanbeg
 // returns false and the caller draws with the pen.
 bool spanbeg(uint32_t value, int mode);
-void spanput(int x0, int x1, int y);
+inline void spanput(int x0, int x1, int y);
 void spanend(const int16_t* a, const int16_t* b);
+
+// The image and value of the spans while spanbeg holds.
+struct SpanTgt {
+  uint8_t* base = nullptr;  // item (0, 0)
+  int64_t row = 0;          // bytes a row
+  int32_t w = 0, h = 0;
+  int bytes = 0;            // 1, 2 or 4
+  uint32_t value = 0;
+  bool xr = false;          // XOR the value in
+  bool any = false;         // a span was put
+};
+extern SpanTgt spn;
+// n items from p: the value stored or XORed in.
+void spanrow(uint8_t* p, int32_t n);
+inline void spanput(int x0, int x1, int y) {
+  spn.any = true;
+  if (y < 0 || y >= spn.h) return;
+  x0 = x0 > 0 ? x0 : 0;
+  x1 = x1 < spn.w - 1 ? x1 : spn.w - 1;
+  if (x1 < x0) return;
+  const int32_t n = x1 - x0 + 1;
+  uint8_t* p = spn.base + y * spn.row + static_cast<int64_t>(x0) * spn.bytes;
+  if (spn.bytes == 1 && !spn.xr && n <= 64) {
+    // A short row of bytes in a few overlapping words.
+    const uint64_t v = 0x0101010101010101ull * (spn.value & 0xFF);
+    if (n >= 8) {
+      for (int32_t i = 0; i + 8 < n; i += 8) __builtin_memcpy(p + i, &v, 8);
+      __builtin_memcpy(p + n - 8, &v, 8);
+    } else if (n >= 4) {
+      __builtin_memcpy(p, &v, 4);
+      __builtin_memcpy(p + n - 4, &v, 4);
+    } else {
+      p[0] = p[n - 1] = p[n >> 1] = static_cast<uint8_t>(v);
+    }
+    return;
+  }
+  spanrow(p, n);
+}
+
+// The line log: the lines a redraw has just drawn straight into vimage
+// (as vline's typed walk does), one after another, all of one value and
+// plainly stored, with nothing else drawn since. Storing that value again
+// over such a line's pixels changes none of them, so the filler need not
+// draw an outline edge that is among them. vdraw arms the log for a line
+// record (lnarm, cleared when the line goes in) while a redraw walks the
+// list, and empties it before any other drawing; a redraw empties it when
+// it starts and ends.
+extern bool lnarm;
+void lnclear();
+// Whether lines of the value drawn now would go into the image of the
+// logged lines, the same way.
+bool lnready(uint32_t value);
+// Whether the line from a to b (or from b to a: the same pixels) is in
+// the log (after lnready).
+bool lnseen(const int16_t* a, const int16_t* b);
 
 // Clips a segment to the drawing box: 0 inside (points untouched), -1
 // wholly outside or interrupted, else the combined out-codes (the points

@@ -339,7 +339,21 @@ uint8_t* vwrite(int32_t index) {
 
 }  // namespace
 
-PtrRec* veclst() { return entrec(entvec, W_VEC); }
+namespace {
+int vpin = 0;               // VecPins alive
+PtrRec* vpinlst = nullptr;  // the vector list found while they live
+uint32_t vpingen = 0;       // symgen then (a new entry looks again)
+}  // namespace
+
+PtrRec* veclst() {
+  if (vpin && vpinlst && vpingen == symgen) return vpinlst;
+  PtrRec* p = entrec(entvec, W_VEC);
+  if (vpin) {
+    vpinlst = p;
+    vpingen = symgen;
+  }
+  return p;
+}
 PtrRec* vdatlst() { return entrec(entdat, W_FLOAT); }
 
 int32_t vreccnt(PtrRec* list) {
@@ -555,7 +569,6 @@ int projct(int16_t* p, const XfmRec* x, int t) {
 
 namespace {
 // The transform of the list last projected while a VecPin lives.
-int vpin = 0;
 struct {
   bool ok = false;
   PtrRec* list = nullptr;  // the list asked for (null: the vector list)
@@ -566,10 +579,16 @@ struct {
 }  // namespace
 
 VecPin::VecPin() {
-  if (vpin++ == 0) vpc.ok = false;
+  if (vpin++ == 0) {
+    vpc.ok = false;
+    vpinlst = nullptr;
+  }
 }
 VecPin::~VecPin() {
-  if (--vpin == 0) vpc.ok = false;
+  if (--vpin == 0) {
+    vpc.ok = false;
+    vpinlst = nullptr;
+  }
 }
 
 int vproject(uint8_t* point, PtrRec* list) {
@@ -704,6 +723,7 @@ std::string vdfile() { return vdf.host; }
 
 void vlini() {
   vcdrop();
+  vpinlst = nullptr;
   pacrst();
   cloself(&vlf);
   cloself(&vdf);

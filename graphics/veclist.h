@@ -78,7 +78,7 @@ int projct(int16_t* point, const XfmRec* xf, int selector);
 // Applies the list's transform to the x, y, z of an expanded point, and for
 // the vector list the perspective toward the drawing box's centre.
 int vproject(uint8_t* point, PtrRec* list);
-// While one lives, the list's transform once found is trusted without
+// While one lives, the list and its transform once found are trusted without
 // looking again (a drawing walk, during which no variable changes).
 struct VecPin {
   VecPin();

@@ -5,6 +5,7 @@
 // into images, on many random polygons, self-intersecting ones among them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -37,19 +38,22 @@ struct FillFast : Gfx {
     nvecs++;
   }
   // Random contours of points around and partly beyond a box of w by h
-  // (one to three, a move first), some on one row or one column; the index
-  // of the first record and the count.
-  std::pair<int32_t, int32_t> polygon(int w, int h, bool flat) {
+  // (one to three, a move first; now and then one on a single row), some
+  // edges flat or upright; the index of the first record and the count. Of
+  // one colour now and then another, or one line on a row all of it: the
+  // closing edge goes back along it.
+  std::pair<int32_t, int32_t> polygon(int w, int h, bool flat, int colour = 0, bool row = false) {
     const int32_t at = nvecs;
-    const int parts = any(1, 3);
+    const int parts = row ? 0 : any(0, 3);  // none: one contour on a single row
     const int m = any(0, 3) == 0 ? 40 : 6;  // how far beyond the box
-    for (int c = 0; c < parts; c++) {
-      const int n = any(2, 12);
+    for (int c = 0; c < std::max(parts, 1); c++) {
+      const int n = row ? 2 : any(2, 12);
       for (int k = 0; k < n; k++) {
-        int x = any(-m, w + m), y = any(-m, h + m);
-        if (k && any(0, 5) == 0) y = vget16(gtvptr(nullptr, nvecs - 1, 1) + 2);  // a flat edge
+        int x = any(-m, w + m), y = row ? any(0, h) : any(-m, h + m);
+        if (k && (any(0, 5) == 0 || !parts)) y = vget16(gtvptr(nullptr, nvecs - 1, 1) + 2);  // a flat edge
         if (k && any(0, 7) == 0) x = vget16(gtvptr(nullptr, nvecs - 1, 1));      // an upright one
-        put(x, y, flat ? 5 : any(-900, 900), k ? VC_LINE : VC_MOVE);
+        // Now and then a point of another colour.
+        put(x, y, flat ? 5 : any(-900, 900), k ? VC_LINE : VC_MOVE, any(0, 9) || row ? colour : colour ^ 1);
       }
     }
     return {at, nvecs - at};
@@ -124,10 +128,15 @@ TEST_F(FillFast, OutlinesAndSpansAsThePenPutsThem) {
   const char* kinds[] = {"byte", "integer", "long"};
   for (const char* k : kinds)
     for (const char* s : {"f", "s"}) run((std::string("declare ") + k + " image q" + k[0] + s + "(80,64)").c_str());
-  for (int i = 0; i < 60; i++) {
+  for (int i = 0; i < 64; i++) {
     drwbox = {{0, 0, -1000}, {static_cast<int16_t>(any(40, 90)), static_cast<int16_t>(any(30, 70)), 1000}};
-    const auto [at, n] = polygon(drwbox.max[0], drwbox.max[1], i % 2 == 0);
-    put(-n, n, i % 7 == 0 ? 1 : -1, VC_FILL, any(1, 250));
+    // Mostly outlines of the fill's colour, whose lines the fill need not
+    // draw again.
+    const int colour = any(1, 250);
+    // The last few on a single row: nothing to fill, the outline's last
+    // line sets the pen.
+    const int32_t n = polygon(drwbox.max[0], drwbox.max[1], i % 2 == 0, i % 4 ? colour : 0, i >= 56).second;
+    put(-n, n, i % 7 == 0 ? 1 : -1, VC_FILL, colour);
     put(0, 0, 0, VC_PARAM);
     const char* k = kinds[i % 3];
     const int xr = (i / 3) % 2;
@@ -145,8 +154,7 @@ TEST_F(FillFast, OutlinesAndSpansAsThePenPutsThem) {
       xorflg = static_cast<int16_t>(xr ? 0x80 : 0);
       setpxf(gflags);
       // The outline's records, then the fill.
-      rdrini();
-      for (int32_t j = at; j < at + n + 2;) j += vdraw(j, 0);
+      redraw(n + 2);
       trcmsk = 0;
       dbglun = 1;
       gflags = xorflg = 0;
