@@ -364,6 +364,39 @@ void sortrow(FillSlot* v, int32_t n) {
     v[j] = t;
   }
 }
+// Sorts the x of n crossings (n even): the spans of a row need no more
+// than its x in order. Rows of up to eight by networks of exchanges,
+// without branches.
+inline void cx(int32_t* v, int i, int j) {
+  const int32_t a = v[i], b = v[j];
+  v[i] = a < b ? a : b;
+  v[j] = a < b ? b : a;
+}
+void sortx(int32_t* v, int32_t n) {
+  switch (n) {
+    case 2: cx(v, 0, 1); return;
+    case 4:
+      cx(v, 0, 1), cx(v, 2, 3), cx(v, 0, 2), cx(v, 1, 3), cx(v, 1, 2);
+      return;
+    case 6:
+      cx(v, 0, 5), cx(v, 1, 3), cx(v, 2, 4), cx(v, 1, 2), cx(v, 3, 4), cx(v, 0, 3);
+      cx(v, 2, 5), cx(v, 0, 1), cx(v, 2, 3), cx(v, 4, 5), cx(v, 1, 2), cx(v, 3, 4);
+      return;
+    case 8:
+      cx(v, 0, 2), cx(v, 1, 3), cx(v, 4, 6), cx(v, 5, 7), cx(v, 0, 4), cx(v, 1, 5), cx(v, 2, 6);
+      cx(v, 3, 7), cx(v, 0, 1), cx(v, 2, 3), cx(v, 4, 5), cx(v, 6, 7), cx(v, 2, 4), cx(v, 3, 5);
+      cx(v, 1, 4), cx(v, 3, 6), cx(v, 1, 2), cx(v, 3, 4), cx(v, 5, 6);
+      return;
+    default:
+      for (int32_t i = 1; i < n; i++) {
+        const int32_t t = v[i];
+        int32_t j = i;
+        for (; j > 0 && v[j - 1] > t; j--) v[j] = v[j - 1];
+        v[j] = t;
+      }
+  }
+}
+
 }  // namespace
 
 int sltsrt(int32_t count, int32_t head, FillSlot* pool) {
@@ -402,12 +435,43 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
   const bool fast = !mask && spanbeg(colour, mode);
   const int bx0 = drwbox.min[0], bx1 = drwbox.max[0];
   int16_t la[3] = {}, lb[3] = {};
+  // The x of a row's crossings, sorted apart from them while the spans go
+  // straight into the image; the row and pair of the last span, whose
+  // crossings' z the pen keeps.
+  const bool xonly = fast && (trcmsk & 40) != 40;
+  std::vector<int32_t> xv;
+  int lastr = -1, lastk = 0;
+  bool lastsorted = true;
   for (int r = first; r <= lastrow && r < tab->rows && !stopped(); r += step) {
     int32_t n = tab->count[r];
     if (n < 2) continue;
     // An odd count drops its last crossing.
     if (n & 1) tab->count[r] = --n;
     FillSlot* row = pool + tab->first[r];
+    if (xonly) {
+      int32_t small[8];
+      int32_t* xs = small;
+      if (n > 8) {
+        xv.resize(static_cast<size_t>(n));
+        xs = xv.data();
+      }
+      for (int32_t k = 0; k < n; k++) xs[k] = row[k].x;
+      const bool sorted = n == 2 || !stopped();
+      if (sorted) sortx(xs, n);
+      for (int32_t k = 0; k + 1 < n; k += 2) {
+        const int x0 = std::max<int>(xs[k], bx0), x1 = std::min<int>(xs[k + 1], bx1);
+        if (x0 > x1) continue;
+        spanput(x0, x1, r);
+        lastr = r;
+        lastk = k;
+        lastsorted = sorted;
+      }
+      if (++since >= POLLROWS) {
+        since = 0;
+        chkio(0);
+      }
+      continue;
+    }
     if (n == 2 || !stopped()) sortrow(row, n);
     if ((trcmsk & 40) == 40) {
       jprintf(dbglun, "\nSorted %d slots", static_cast<int>(n));
@@ -449,6 +513,14 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
       since = 0;
       chkio(0);
     }
+  }
+  if (xonly && lastr >= 0) {
+    // The last span's ends, their z from the row sorted as the pen sorts it.
+    FillSlot* row = pool + tab->first[lastr];
+    if (lastsorted) sortrow(row, tab->count[lastr]);
+    const FillSlot &a = row[lastk], &b = row[lastk + 1];
+    la[0] = static_cast<int16_t>(std::max<int>(a.x, bx0)), la[1] = static_cast<int16_t>(lastr), la[2] = a.z;
+    lb[0] = static_cast<int16_t>(std::min<int>(b.x, bx1)), lb[1] = static_cast<int16_t>(lastr), lb[2] = b.z;
   }
   if (fast) spanend(la, lb);
   if (!mask) return nullptr;
