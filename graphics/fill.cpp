@@ -75,17 +75,27 @@ bool walk(const int16_t* a, const int16_t* b, F f) {
 // that each row's crossings end up in the order of their edges.
 struct Put {
   FillSlot* pool;
-  FillRows* t;
-  int xlo, xhi;  // the box's x range widened by one
-  const LnState& ls;
-  bool flat;
+  int32_t* first;  // the table's: each row's next slot, counting down
+  int xlo, xhi;    // the box's x range widened by one
+  int32_t zbase;   // the line's z terms
+  float zslope, round;
+  int16_t zflat;   // the z of a flat line
   // A crossing at (x, y) whose major coordinate (for its z) is m.
-  void operator()(int32_t x, int32_t y, int32_t m) const {
-    const int32_t z = flat ? ls.zbase : ls.zbase + ftrunc(static_cast<float>(m) * ls.zslope + ls.round);
-    FillSlot& s = pool[--t->first[y]];
+  template <bool Flat>
+  void put(int32_t x, int32_t y, int32_t m) const {
+    FillSlot& s = pool[--first[y]];
     s.x = static_cast<int16_t>(std::clamp(x, xlo, xhi));
-    s.z = static_cast<int16_t>(std::clamp(z, -32768, 32767));
-    s.next = -1;
+    if (Flat)
+      s.z = zflat;
+    else
+      s.z = static_cast<int16_t>(
+          std::clamp(zbase + ftrunc(static_cast<float>(m) * zslope + round), -32768, 32767));
+  }
+  void operator()(int32_t x, int32_t y, int32_t m) const {
+    if (zslope == 0.0f)
+      put<true>(x, y, m);
+    else
+      put<false>(x, y, m);
   }
 };
 
@@ -94,8 +104,8 @@ struct Put {
 // ceil(dx (2k - 1) / 2dy); a y-major walk of dy rows is at minor offset
 // floor((2dx k + dy) / 2dy) in row k. Both follow from the error term the
 // walk keeps (2dy - dx, +2dy, -2dx at a row change).
-void crossings(int rlo, int rhi, const Put& put) {
-  const LnState& ls = put.ls;
+template <bool Flat>
+void crossings(const LnState& ls, int rlo, int rhi, const Put put) {
   const int64_t x0 = ls.x, y0 = ls.y;
   const int step = ls.step;
   if (ls.kind == LK_XMAJOR) {
@@ -104,7 +114,7 @@ void crossings(int rlo, int rhi, const Put& put) {
     const int64_t k1 = std::min<int64_t>(step > 0 ? rhi - y0 : y0 - rlo, d2 / 2);
     if (k > k1) return;
     if (k == 0) {
-      put(static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x0));
+      put.put<Flat>(static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x0));
       k = 1;
     }
     const int64_t n = dx * (2 * k - 1) + d2 - 1;
@@ -112,13 +122,12 @@ void crossings(int rlo, int rhi, const Put& put) {
     const int64_t dq = (2 * dx) / d2, dr = (2 * dx) % d2;
     for (; k <= k1; k++) {
       const auto x = static_cast<int32_t>(x0 + q);
-      put(x, static_cast<int32_t>(y0 + step * k), x);
+      put.put<Flat>(x, static_cast<int32_t>(y0 + step * k), x);
       q += dq;
       r += dr;
-      if (r >= d2) {
-        r -= d2;
-        q++;
-      }
+      const bool c = r >= d2;
+      q += c;
+      r -= c ? d2 : 0;
     }
     return;
   }
@@ -131,24 +140,22 @@ void crossings(int rlo, int rhi, const Put& put) {
   int64_t q = n / d2, r = n % d2;
   for (; k <= k1; k++) {
     const auto y = static_cast<int32_t>(y0 + k);
-    put(static_cast<int32_t>(x0 + step * q), y, y);
+    put.put<Flat>(static_cast<int32_t>(x0 + step * q), y, y);
     r += e2;
-    if (r >= d2) {
-      r -= d2;
-      q++;
-    }
+    const bool c = r >= d2;
+    q += c;
+    r -= c ? d2 : 0;
   }
 }
 
 // The same by walking the line pixel by pixel as the pen does (the trace
 // mask that sends every pixel through the pixel writer asks for it).
 void crosswalk(const int16_t* a, const int16_t* b, int rlo, int rhi, const Put& put) {
-  const bool xmaj = put.ls.kind < LK_YMAJOR;
   int32_t last = INT32_MIN;
-  walk(a, b, [&](int32_t x, int32_t y, const LnState&) {
+  walk(a, b, [&](int32_t x, int32_t y, const LnState& ls) {
     if (y != last) {
       last = y;
-      if (y >= rlo && y <= rhi) put(x, y, xmaj ? x : y);
+      if (y >= rlo && y <= rhi) put(x, y, ls.kind < LK_YMAJOR ? x : y);
     }
     return true;
   });
@@ -323,11 +330,14 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
       const CrossEdge& c = edges[k];
       LnState ls;
       linprm(c.a, c.b, &ls);
-      const Put put{pool, tab, bd.xlo - 1, bd.xhi + 1, ls, ls.zslope == 0.0f};
+      const Put put{pool,     tab->first, bd.xlo - 1, bd.xhi + 1, ls.zbase,
+                    ls.zslope, ls.round,  static_cast<int16_t>(std::clamp(ls.zbase, -32768, 32767))};
       if (bywalk)
         crosswalk(c.a, c.b, c.rlo, c.rhi, put);
+      else if (ls.zslope == 0.0f)
+        crossings<true>(ls, c.rlo, c.rhi, put);
       else
-        crossings(c.rlo, c.rhi, put);
+        crossings<false>(ls, c.rlo, c.rhi, put);
     }
   }
   if (yhi < bd.rlo || ylo > bd.rhi || xhi < bd.xlo || xlo > bd.xhi) return -1;
@@ -439,6 +449,9 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
   // straight into the image; the row and pair of the last span, whose
   // crossings' z the pen keeps.
   const bool xonly = fast && (trcmsk & 40) != 40;
+  const SpanTgt sp = spn;
+  const bool bytes1 = sp.bytes == 1 && !sp.xr;
+  const uint64_t v8 = 0x0101010101010101ull * (sp.value & 0xFF);
   std::vector<int32_t> xv;
   int lastr = -1, lastk = 0;
   bool lastsorted = true;
@@ -458,13 +471,20 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
       for (int32_t k = 0; k < n; k++) xs[k] = row[k].x;
       const bool sorted = n == 2 || !stopped();
       if (sorted) sortx(xs, n);
+      // The pixels of the spans: within the box and the image.
+      uint8_t* const line = r < sp.h ? sp.base + r * sp.row : nullptr;
       for (int32_t k = 0; k + 1 < n; k += 2) {
         const int x0 = std::max<int>(xs[k], bx0), x1 = std::min<int>(xs[k + 1], bx1);
         if (x0 > x1) continue;
-        spanput(x0, x1, r);
         lastr = r;
         lastk = k;
         lastsorted = sorted;
+        const int a = std::max(x0, 0), b = std::min(x1, sp.w - 1);
+        if (!line || a > b) continue;
+        if (bytes1)
+          fillbytes(line + a, b - a + 1, v8);
+        else
+          spanrow(line + static_cast<int64_t>(a) * sp.bytes, b - a + 1);
       }
       if (++since >= POLLROWS) {
         since = 0;
@@ -515,6 +535,7 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
     }
   }
   if (xonly && lastr >= 0) {
+    spn.any = true;
     // The last span's ends, their z from the row sorted as the pen sorts it.
     FillSlot* row = pool + tab->first[lastr];
     if (lastsorted) sortrow(row, tab->count[lastr]);

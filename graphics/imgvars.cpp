@@ -140,6 +140,8 @@ bool imgbound(int which) {
   return on;
 }
 
+uint64_t imgstamp() { return pinned ? (static_cast<uint64_t>(pinned) << 32) | imggen : 0; }
+
 ImgPin::ImgPin() { pinned++; }
 ImgPin::~ImgPin() {
   if (--pinned == 0)

@@ -107,13 +107,14 @@ void walk(const ImgTgt& t, LnState& ls) {
       // Without branches: the error's sign picks the step and the term
       // (a line's minor steps come too irregularly to be guessed).
       int64_t minors = 0;
-      const int64_t dd = inc - dec;
+      const int64_t pboth = pmaj + pmin;
       for (int32_t i = 0; i < n; i++) {
         stv<T>(p, v, XR);
-        const int64_t neg = err >> 63;  // -1 while the error is negative
-        p += pmaj + (pmin & ~neg);
-        err += dec + (dd & neg);
-        minors += 1 + neg;
+        const bool neg = err < 0;
+        const int64_t e1 = err + inc, e2 = err + dec;
+        p += neg ? pmaj : pboth;
+        minors += !neg;
+        err = neg ? e1 : e2;
       }
       x += n * mx + static_cast<int32_t>(minors) * nx;
       y += n * my + static_cast<int32_t>(minors) * ny;
@@ -159,12 +160,29 @@ void walkin(const ImgTgt& t, LnState& ls) {
 // vimage's target when vline under the mode word m draws through drline's
 // typed walk into it (no transform, depth, brightness, fat-pixel or dash
 // bits; what direct() asks of the image); null otherwise.
+// The answer is kept while the image names are pinned and what it was
+// drawn from stays the same.
+struct LnTgt {
+  uint64_t stamp = 0;
+  int m = 0;
+  PixWriter pw = nullptr;
+  const Wport* dual = nullptr;
+  int32_t trc = 0, pfl = 0;
+  const ImgTgt* t = nullptr;
+} lnt;
 const ImgTgt* lntgt(int m) {
-  if ((m & (0x0001 | 0x0038 | 0x2000 | 0x5F44)) || pixwr != SETpix || wdcport()) return nullptr;
-  if ((trcmsk & 536) == 536 && !(pflags & 1)) return nullptr;
-  if (!imgbound(IV_VIMAGE)) return nullptr;
-  const ImgTgt* t = imgtgt(IV_VIMAGE);
-  if (!t || !t->base || t->flt || (t->bytes != 1 && t->bytes != 2 && t->bytes != 4)) return nullptr;
+  const uint64_t st = imgstamp();
+  const Wport* dual = wdcport();
+  if (st && st == lnt.stamp && m == lnt.m && pixwr == lnt.pw && dual == lnt.dual && trcmsk == lnt.trc &&
+      pflags == lnt.pfl)
+    return lnt.t;
+  const ImgTgt* t = nullptr;
+  if (!(m & (0x0001 | 0x0038 | 0x2000 | 0x5F44)) && pixwr == SETpix && !dual &&
+      ((trcmsk & 536) != 536 || (pflags & 1)) && imgbound(IV_VIMAGE)) {
+    t = imgtgt(IV_VIMAGE);
+    if (t && (!t->base || t->flt || (t->bytes != 1 && t->bytes != 2 && t->bytes != 4))) t = nullptr;
+  }
+  if (st) lnt = {st, m, pixwr, dual, trcmsk, pflags, t};
   return t;
 }
 
@@ -514,16 +532,7 @@ void spanend(const int16_t* a, const int16_t* b) {
   spn = SpanTgt{};
 }
 
-int limits(const int16_t* p) {
-  int c = 0;
-  for (int k = 0; k < 3; k++) {
-    if (p[k] < drwbox.min[k]) c |= 1 << k;
-    if (p[k] > drwbox.max[k]) c |= 8 << k;
-  }
-  return c;
-}
-
-int iclip(int16_t* p0, int16_t* p1) {
+int iclipx(int16_t* p0, int16_t* p1) {
   int c0 = limits(p0), c1 = limits(p1);
   if (c0 == 0 && c1 == 0) return 0;
   if (gflags & 1) return 0;

@@ -6,6 +6,7 @@
 //
 // Points are three 16-bit components x, y, z.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "graphics/writers.h"
@@ -90,6 +91,21 @@ struct SpanTgt {
 extern SpanTgt spn;
 // n items from p: the value stored or XORed in.
 void spanrow(uint8_t* p, int32_t n);
+// n bytes from p set to the byte that v repeats: a short row in a few
+// overlapping words.
+inline void fillbytes(uint8_t* p, int32_t n, uint64_t v) {
+  if (n > 64) {
+    __builtin_memset(p, static_cast<int>(v & 0xFF), static_cast<size_t>(n));
+  } else if (n >= 8) {
+    for (int32_t i = 0; i + 8 < n; i += 8) __builtin_memcpy(p + i, &v, 8);
+    __builtin_memcpy(p + n - 8, &v, 8);
+  } else if (n >= 4) {
+    __builtin_memcpy(p, &v, 4);
+    __builtin_memcpy(p + n - 4, &v, 4);
+  } else {
+    p[0] = p[n - 1] = p[n >> 1] = static_cast<uint8_t>(v);
+  }
+}
 inline void spanput(int x0, int x1, int y) {
   spn.any = true;
   if (y < 0 || y >= spn.h) return;
@@ -98,21 +114,10 @@ inline void spanput(int x0, int x1, int y) {
   if (x1 < x0) return;
   const int32_t n = x1 - x0 + 1;
   uint8_t* p = spn.base + y * spn.row + static_cast<int64_t>(x0) * spn.bytes;
-  if (spn.bytes == 1 && !spn.xr && n <= 64) {
-    // A short row of bytes in a few overlapping words.
-    const uint64_t v = 0x0101010101010101ull * (spn.value & 0xFF);
-    if (n >= 8) {
-      for (int32_t i = 0; i + 8 < n; i += 8) __builtin_memcpy(p + i, &v, 8);
-      __builtin_memcpy(p + n - 8, &v, 8);
-    } else if (n >= 4) {
-      __builtin_memcpy(p, &v, 4);
-      __builtin_memcpy(p + n - 4, &v, 4);
-    } else {
-      p[0] = p[n - 1] = p[n >> 1] = static_cast<uint8_t>(v);
-    }
-    return;
-  }
-  spanrow(p, n);
+  if (spn.bytes == 1 && !spn.xr)
+    fillbytes(p, n, 0x0101010101010101ull * (spn.value & 0xFF));
+  else
+    spanrow(p, n);
 }
 
 // The line log: the lines a redraw has just drawn straight into vimage
@@ -132,12 +137,25 @@ bool lnready(uint32_t value);
 // the log (after lnready).
 bool lnseen(const int16_t* a, const int16_t* b);
 
+// Out-codes: bits 0-2 below the minimum x, y, z; bits 3-5 above the maximum.
+inline int limits(const int16_t* p) {
+  int c = 0;
+  for (int k = 0; k < 3; k++) {
+    if (p[k] < drwbox.min[k]) c |= 1 << k;
+    if (p[k] > drwbox.max[k]) c |= 8 << k;
+  }
+  return c;
+}
+// Whether a point lies inside the drawing box (limits 0).
+inline bool inbox(const int16_t* p) {
+  return p[0] >= drwbox.min[0] && p[0] <= drwbox.max[0] && p[1] >= drwbox.min[1] && p[1] <= drwbox.max[1] &&
+         p[2] >= drwbox.min[2] && p[2] <= drwbox.max[2];
+}
 // Clips a segment to the drawing box: 0 inside (points untouched), -1
 // wholly outside or interrupted, else the combined out-codes (the points
 // moved onto the box).
-int iclip(int16_t* p0, int16_t* p1);
-// Out-codes: bits 0-2 below the minimum x, y, z; bits 3-5 above the maximum.
-int limits(const int16_t* point);
+int iclipx(int16_t* p0, int16_t* p1);
+inline int iclip(int16_t* p0, int16_t* p1) { return inbox(p0) && inbox(p1) ? 0 : iclipx(p0, p1); }
 // Direction code 0..7 of the segment from a to b, from its slope.
 int dircode(const int16_t* a, const int16_t* b);
 // Euclidean distance over n components.

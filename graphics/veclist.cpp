@@ -575,6 +575,7 @@ struct {
   PtrRec* v = nullptr;     // the vector list then
   const XfmRec* x = nullptr;
   uint16_t w = 0;
+  bool none = false;       // nothing to apply: no transform, no perspective
 } vpc;
 }  // namespace
 
@@ -605,7 +606,7 @@ int vproject(uint8_t* point, PtrRec* list) {
     PtrRec* r = list ? list : v;
     if (!r) return 0;
     x = xfhold(r, &w, false);
-    if (vpin) vpc = {true, list, v, x, w};
+    if (vpin) vpc = {true, list, v, x, w, !(x && (w & F2_XFORM) >> 4) && !(vanish != 0 && r == v)};
   }
   PtrRec* r = list ? list : v;
   if (!r) return 0;
@@ -662,7 +663,7 @@ uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
   std::memcpy(exp + 4, v, 6);
   if (mode == 1 && code < 8) {
     std::memcpy(lastpt, v, 6);
-    vproject(exp, list);
+    if (!(vpin && vpc.ok && vpc.list == list && vpc.none)) vproject(exp, list);
   }
   return r;
 }
