@@ -385,42 +385,50 @@ int vline(int16_t* point, uint32_t value, int mode) {
   return 0;
 }
 
-namespace {
-// a where the mask is all ones, b where it is 0 (selected without a branch).
-inline int64_t pick(int64_t mask, int64_t a, int64_t b) { return b ^ ((a ^ b) & mask); }
-}  // namespace
-
 int linprm(const int16_t* from, const int16_t* to, LnState* ls) {
-  // The walk starts at the left end, or at the upper end of a steep line
-  // that falls to the right. Chosen by masks rather than branches: the
-  // directions of lines come too irregularly to be guessed.
-  const int64_t f0 = from[0], f1 = from[1], f2 = from[2], t0 = to[0], t1 = to[1], t2 = to[2];
-  const int64_t sw = -static_cast<int64_t>(f0 > t0);
-  const int64_t ax = pick(sw, t0, f0), ay = pick(sw, t1, f1), az = pick(sw, t2, f2);
-  const int64_t bx = pick(sw, f0, t0), by = pick(sw, f1, t1), bz = pick(sw, f2, t2);
-  const int64_t dx = bx - ax, sdy = by - ay;
-  const int64_t up = sdy >> 63;  // all ones when the line rises
-  const int64_t dy = (sdy ^ up) - up;
-  const int64_t ymaj = -static_cast<int64_t>(dy > dx);
-  const int64_t back = up & ymaj;  // steep and rising to the right: from b
-  ls->x = static_cast<int32_t>(pick(back, bx, ax));
-  ls->y = static_cast<int32_t>(pick(back, by, ay));
-  ls->ex = static_cast<int32_t>(pick(back, ax, bx));
-  ls->ey = static_cast<int32_t>(pick(back, ay, by));
-  const auto zs = static_cast<int32_t>(pick(back, bz, az));
-  const int64_t dz = pick(back, az - bz, bz - az);
-  ls->step = static_cast<int16_t>(up | 1);
-  // A row, column or point has no error terms.
-  const int64_t none = -static_cast<int64_t>(dx == 0 || dy == 0);
-  const int64_t mn = pick(ymaj, dx, dy), mj = pick(ymaj, dy, dx);
-  ls->inc = ~none & (2 * mn);
-  ls->dec = ~none & (2 * mn - 2 * mj);
-  ls->err = pick(none, -1, 2 * mn - mj);
-  int16_t kind = ymaj ? LK_YMAJOR : LK_XMAJOR;
-  kind = dy == 0 ? static_cast<int16_t>(LK_HORIZ) : kind;
-  kind = dx == 0 ? static_cast<int16_t>(dy != 0 ? LK_VERT : LK_POINT) : kind;
-  ls->kind = kind;
-  const int64_t count = mj + 1;
+  const int16_t* a = from;
+  const int16_t* b = to;
+  if (from[0] > to[0]) std::swap(a, b);
+  ls->x = a[0];
+  ls->y = a[1];
+  ls->ex = b[0];
+  ls->ey = b[1];
+  int32_t zs = a[2];
+  int64_t dx = static_cast<int64_t>(b[0]) - a[0], dy = static_cast<int64_t>(b[1]) - a[1];
+  int64_t dz = static_cast<int64_t>(b[2]) - a[2];
+  ls->step = dy < 0 ? -1 : 1;
+  if (dy < 0) {
+    dy = -dy;
+    if (dy > dx) {
+      // Steep and falling: the walk starts at the upper end.
+      ls->x = b[0];
+      ls->y = b[1];
+      ls->ex = a[0];
+      ls->ey = a[1];
+      zs = b[2];
+      dz = -dz;
+    }
+  }
+  ls->err = -1;
+  ls->inc = 0;
+  ls->dec = 0;
+  int64_t count = std::max(dx, dy);
+  if (dx == 0) {
+    ls->kind = dy != 0 ? LK_VERT : LK_POINT;
+  } else if (dy == 0) {
+    ls->kind = LK_HORIZ;
+  } else if (dy > dx) {
+    ls->inc = 2 * dx;
+    ls->dec = 2 * dx - 2 * dy;
+    ls->err = 2 * dx - dy;
+    ls->kind = LK_YMAJOR;
+  } else {
+    ls->inc = 2 * dy;
+    ls->err = 2 * dy - dx;
+    ls->dec = 2 * dy - 2 * dx;
+    ls->kind = LK_XMAJOR;
+  }
+  count += 1;
   ls->count = static_cast<int32_t>(count);
   if (dz == 0) {
     // A flat line: zs - (m0 x 0 + 0.5) truncated toward zero.
