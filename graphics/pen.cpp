@@ -189,7 +189,7 @@ const ImgTgt* lntgt(int m) {
 // The line log (pen.h): the lines' ends (x and y, the same pixels whatever
 // their z) as keys, kept round in a ring; the image and value they share.
 struct LnLog {
-  static constexpr int N = 64;
+  static constexpr int N = 64;  // a power of two
   uint64_t key[N];
   int n = 0;     // lines in the log
   int head = 0;  // where the next goes
@@ -213,7 +213,7 @@ void lnadd(const int16_t* a, const int16_t* b, uint32_t value, const uint8_t* ba
     g.base = base;
   }
   g.key[g.head] = lnkey(a, b);
-  g.head = (g.head + 1) % LnLog::N;
+  g.head = (g.head + 1) & (LnLog::N - 1);
   if (g.n < LnLog::N) g.n++;
 }
 
@@ -234,17 +234,20 @@ bool lnseen(const int16_t* a, const int16_t* b) {
   LnLog& g = lnlog;
   const uint64_t k = lnkey(a, b), r = lnkey(b, a);
   // The lines of an outline come in the order they were drawn: the one
-  // after the last found first.
-  const int first = (g.head - g.n + LnLog::N) % LnLog::N;
-  int at = (g.hit + 1) % LnLog::N;
-  if ((at - first + LnLog::N) % LnLog::N >= g.n) at = first;
+  // after the last found first, then all of them.
+  constexpr unsigned M = LnLog::N - 1;
+  const unsigned first = static_cast<unsigned>(g.head - g.n) & M;
+  unsigned at = static_cast<unsigned>(g.hit + 1) & M;
+  if (((at - first) & M) < static_cast<unsigned>(g.n) && (g.key[at] == k || g.key[at] == r)) {
+    g.hit = static_cast<int>(at);
+    return true;
+  }
   for (int i = 0; i < g.n; i++) {
+    at = (first + static_cast<unsigned>(i)) & M;
     if (g.key[at] == k || g.key[at] == r) {
-      g.hit = at;
+      g.hit = static_cast<int>(at);
       return true;
     }
-    at = at + 1 == LnLog::N ? 0 : at + 1;
-    if (at == g.head) at = first;
   }
   return false;
 }

@@ -260,13 +260,31 @@ struct VCache {
   uint32_t addr = 0;
   int16_t blk = 0;
   int slot = 0;
+  // The buffer record found while a VecPin lives (no record moves then).
+  BufRec* b = nullptr;
+  int32_t bufp = 0;
 } vcr;
 
-void vcdrop() { vcr.r = nullptr; }
+void vcdrop() {
+  vcr.r = nullptr;
+  vcr.b = nullptr;
+}
+
+int vpin = 0;  // VecPins alive
+
+BufRec* vbuf(const PtrRec* p) {
+  if (vpin && vcr.b && p->Bufp == vcr.bufp) return vcr.b;
+  BufRec* b = bufrec(p);
+  if (vpin) {
+    vcr.b = b;
+    vcr.bufp = p->Bufp;
+  }
+  return b;
+}
 
 uint8_t* vfast(PtrRec* p, int32_t index, int access) {
   if (vcr.r == p && index >= vcr.lo && index <= vcr.hi && p->Addr == vcr.addr) {
-    BufRec* b = bufrec(p);
+    BufRec* b = vbuf(p);
     if (b && b->B[vcr.slot].Blk == vcr.blk && (access != 2 || b->F[vcr.slot] == 2))
       return vcr.base + static_cast<int64_t>(index - vcr.lo) * 8;
   }
@@ -340,8 +358,7 @@ uint8_t* vwrite(int32_t index) {
 }  // namespace
 
 namespace {
-int vpin = 0;               // VecPins alive
-PtrRec* vpinlst = nullptr;  // the vector list found while they live
+PtrRec* vpinlst = nullptr;  // the vector list found while VecPins live
 uint32_t vpingen = 0;       // symgen then (a new entry looks again)
 }  // namespace
 
@@ -583,12 +600,14 @@ VecPin::VecPin() {
   if (vpin++ == 0) {
     vpc.ok = false;
     vpinlst = nullptr;
+    vcr.b = nullptr;
   }
 }
 VecPin::~VecPin() {
   if (--vpin == 0) {
     vpc.ok = false;
     vpinlst = nullptr;
+    vcr.b = nullptr;
   }
 }
 
@@ -629,23 +648,20 @@ int vproject(uint8_t* point, PtrRec* list) {
   return 0;
 }
 
+namespace {
+uint8_t* getrec(PtrRec* list, int32_t index);
+}  // namespace
+
 uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
-  PtrRec* vl = list ? nullptr : veclst();
-  if (!list && !vl) {
-    vinit(0);
-    vl = veclst();
-  }
   uint8_t* r = nullptr;
-  if (list && !(list->Flg & K_MATRIX)) {
-    // A plain vector variable read at its current position plus index.
-    int32_t cnt, part, tot, ws;
-    if (list->Wsiz == W_VEC && index >= 0 && gtvarb(list, &cnt, &part, &tot, &ws, 0) && index < cnt)
-      r = setpos(list, index * 8);
-  } else if (!list) {
-    // The vector list, found once.
-    if (vl && vlok && index >= 0 && index < vl->Length) r = vfast(vl, index, 1);
+  const PtrRec* pl = vpinlst;
+  if (!list && vpin && pl && vcr.r == pl && vpingen == symgen && vlok && index >= vcr.lo && index <= vcr.hi &&
+      index < pl->Length && pl->Addr == vcr.addr && vcr.b && pl->Bufp == vcr.bufp &&
+      vcr.b->B[vcr.slot].Blk == vcr.blk) {
+    // A walk's next record, in the buffer of the one before.
+    r = vcr.base + static_cast<int64_t>(index - vcr.lo) * 8;
   } else {
-    r = gtvptr(list, index, 1);
+    r = getrec(list, index);
   }
   std::memset(exp, 0, 12);
   if (!r) return nullptr;
@@ -667,6 +683,30 @@ uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
   }
   return r;
 }
+
+namespace {
+// Record index of a list, made addressable for reading (null: none).
+uint8_t* getrec(PtrRec* list, int32_t index) {
+  PtrRec* vl = list ? nullptr : veclst();
+  if (!list && !vl) {
+    vinit(0);
+    vl = veclst();
+  }
+  uint8_t* r = nullptr;
+  if (list && !(list->Flg & K_MATRIX)) {
+    // A plain vector variable read at its current position plus index.
+    int32_t cnt, part, tot, ws;
+    if (list->Wsiz == W_VEC && index >= 0 && gtvarb(list, &cnt, &part, &tot, &ws, 0) && index < cnt)
+      r = setpos(list, index * 8);
+  } else if (!list) {
+    // The vector list, found once.
+    if (vl && vlok && index >= 0 && index < vl->Length) r = vfast(vl, index, 1);
+  } else {
+    r = gtvptr(list, index, 1);
+  }
+  return r;
+}
+}  // namespace
 
 int ptvdat(float x, float y) {
   if (!vdatlst()) vinit(1);
