@@ -104,6 +104,19 @@ struct Put {
 // ceil(dx (2k - 1) / 2dy); a y-major walk of dy rows is at minor offset
 // floor((2dx k + dy) / 2dy) in row k. Both follow from the error term the
 // walk keeps (2dy - dx, +2dy, -2dx at a row change).
+// n / d and n % d for n >= 0 and d > 0, in 32 bits when they fit (a
+// 64-bit division takes several times as long).
+inline void divmod(int64_t n, int64_t d, int64_t& q, int64_t& r) {
+  if ((static_cast<uint64_t>(n) | static_cast<uint64_t>(d)) <= UINT32_MAX) {
+    const auto n32 = static_cast<uint32_t>(n), d32 = static_cast<uint32_t>(d);
+    q = n32 / d32;
+    r = n32 % d32;
+  } else {
+    q = n / d;
+    r = n % d;
+  }
+}
+
 template <bool Flat>
 void crossings(const LnState& ls, int rlo, int rhi, const Put put) {
   const int64_t x0 = ls.x, y0 = ls.y;
@@ -117,9 +130,9 @@ void crossings(const LnState& ls, int rlo, int rhi, const Put put) {
       put.put<Flat>(static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x0));
       k = 1;
     }
-    const int64_t n = dx * (2 * k - 1) + d2 - 1;
-    int64_t q = n / d2, r = n % d2;
-    const int64_t dq = (2 * dx) / d2, dr = (2 * dx) % d2;
+    int64_t q, r, dq, dr;
+    divmod(dx * (2 * k - 1) + d2 - 1, d2, q, r);
+    divmod(2 * dx, d2, dq, dr);
     for (; k <= k1; k++) {
       const auto x = static_cast<int32_t>(x0 + q);
       put.put<Flat>(x, static_cast<int32_t>(y0 + step * k), x);
@@ -136,8 +149,9 @@ void crossings(const LnState& ls, int rlo, int rhi, const Put put) {
   int64_t k = std::max<int64_t>(rlo - y0, 0);
   const int64_t k1 = std::min<int64_t>(rhi - y0, dy);
   if (k > k1) return;
-  const int64_t n = e2 * k + dy;
-  int64_t q = n / d2, r = n % d2;
+  // The upper end's row is at offset 0.
+  int64_t q = 0, r = dy;
+  if (k > 0) divmod(e2 * k + dy, d2, q, r);
   for (; k <= k1; k++) {
     const auto y = static_cast<int32_t>(y0 + k);
     put.put<Flat>(static_cast<int32_t>(x0 + step * q), y, y);
@@ -270,12 +284,13 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
     tab->hi = std::max(tab->hi, rhi);
     tab->count[rlo]++;
     tab->count[rhi + 1]--;
-    CrossEdge c;
+    // Filled in place (a copy of a record put together field by field
+    // would be read back before its parts are written).
+    CrossEdge& c = edges.emplace_back();
     std::memcpy(c.a, a, 6);
     std::memcpy(c.b, b, 6);
     c.rlo = rlo;
     c.rhi = rhi;
-    edges.push_back(c);
   };
   auto close = [&]() {
     if (have && open <= 0) edge(rprev, rfirst, prev, first);
