@@ -99,11 +99,6 @@ struct Put {
   }
 };
 
-// The rows' first pixels worked out from the walk's terms: for an x-major
-// walk of dx steps and dy rows, row k (k >= 1) begins at step
-// ceil(dx (2k - 1) / 2dy); a y-major walk of dy rows is at minor offset
-// floor((2dx k + dy) / 2dy) in row k. Both follow from the error term the
-// walk keeps (2dy - dx, +2dy, -2dx at a row change).
 // n / d and n % d for n >= 0 and d > 0, in 32 bits when they fit (a
 // 64-bit division takes several times as long).
 inline void divmod(int64_t n, int64_t d, int64_t& q, int64_t& r) {
@@ -117,30 +112,51 @@ inline void divmod(int64_t n, int64_t d, int64_t& q, int64_t& r) {
   }
 }
 
+// The rows' first pixels worked out from the walk's terms: for an x-major
+// walk of dx steps and dy rows, row k (k >= 1) begins at step
+// ceil(dx (2k - 1) / 2dy); a y-major walk of dy rows is at minor offset
+// floor((2dx k + dy) / 2dy) in row k. Both follow from the error term the
+// walk keeps (2dy - dx, +2dy, -2dx at a row change); from one row to the
+// next the quotient grows by 2dx / 2dy and the remainder carries.
 template <bool Flat>
-void crossings(const LnState& ls, int rlo, int rhi, const Put put) {
+void crossings(const LnState& ls, int rlo, int rhi, const Put& put) {
   const int64_t x0 = ls.x, y0 = ls.y;
   const int step = ls.step;
+  FillSlot* const pool = put.pool;
+  const int xlo = put.xlo, xhi = put.xhi;
+  auto one = [&](int32_t* f, int32_t x, int32_t m) {
+    FillSlot& s = pool[--*f];
+    s.x = static_cast<int16_t>(std::clamp(x, xlo, xhi));
+    if (Flat)
+      s.z = put.zflat;
+    else
+      s.z = static_cast<int16_t>(
+          std::clamp(put.zbase + ftrunc(static_cast<float>(m) * put.zslope + put.round), -32768, 32767));
+  };
   if (ls.kind == LK_XMAJOR) {
     const int64_t dx = ls.count - 1, d2 = ls.inc;  // d2 = 2dy
     int64_t k = std::max<int64_t>(step > 0 ? rlo - y0 : y0 - rhi, 0);
     const int64_t k1 = std::min<int64_t>(step > 0 ? rhi - y0 : y0 - rlo, d2 / 2);
     if (k > k1) return;
+    // The table's entry of row k, stepping with the walk's rows.
+    int32_t* f = put.first + (y0 + step * k);
     if (k == 0) {
-      put.put<Flat>(static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x0));
+      one(f, static_cast<int32_t>(x0), static_cast<int32_t>(x0));
+      f += step;
       k = 1;
     }
     int64_t q, r, dq, dr;
     divmod(dx * (2 * k - 1) + d2 - 1, d2, q, r);
     divmod(2 * dx, d2, dq, dr);
-    for (; k <= k1; k++) {
-      const auto x = static_cast<int32_t>(x0 + q);
-      put.put<Flat>(x, static_cast<int32_t>(y0 + step * k), x);
-      q += dq;
-      r += dr;
-      const bool c = r >= d2;
-      q += c;
-      r -= c ? d2 : 0;
+    auto x = static_cast<int32_t>(x0 + q);
+    auto rr = static_cast<int32_t>(r);
+    const auto q32 = static_cast<int32_t>(dq), r32 = static_cast<int32_t>(dr), dd = static_cast<int32_t>(d2);
+    for (int64_t i = k1 - k; i >= 0; i--, f += step) {
+      one(f, x, x);
+      rr += r32;
+      const int32_t c = -static_cast<int32_t>(rr >= dd);  // all ones on a carry
+      x += q32 - c;
+      rr -= dd & c;
     }
     return;
   }
@@ -152,13 +168,16 @@ void crossings(const LnState& ls, int rlo, int rhi, const Put put) {
   // The upper end's row is at offset 0.
   int64_t q = 0, r = dy;
   if (k > 0) divmod(e2 * k + dy, d2, q, r);
-  for (; k <= k1; k++) {
-    const auto y = static_cast<int32_t>(y0 + k);
-    put.put<Flat>(static_cast<int32_t>(x0 + step * q), y, y);
-    r += e2;
-    const bool c = r >= d2;
-    q += c;
-    r -= c ? d2 : 0;
+  int32_t* f = put.first + (y0 + k);
+  auto x = static_cast<int32_t>(x0 + step * q), y = static_cast<int32_t>(y0 + k);
+  auto rr = static_cast<int32_t>(r);
+  const auto e32 = static_cast<int32_t>(e2), dd = static_cast<int32_t>(d2);
+  for (int64_t i = k1 - k; i >= 0; i--, f++, y++) {
+    one(f, x, y);
+    rr += e32;
+    const int32_t c = -static_cast<int32_t>(rr >= dd);
+    x += step & c;
+    rr -= dd & c;
   }
 }
 
@@ -422,6 +441,55 @@ void sortx(int32_t* v, int32_t n) {
   }
 }
 
+// The spans of a row of n crossings (n even) straight into the image:
+// only their x sorted (unless sorted is false: the row as it is). Returns
+// the pair of the last span within the box, or -1. ByteBox: bytes stored,
+// the box's columns within the image's.
+template <bool ByteBox>
+int rowspans(const FillSlot* row, int32_t n, bool sorted, int r, const SpanTgt& sp, int bx0, int bx1,
+             std::vector<int32_t>& xv) {
+  uint8_t* const line = r < sp.h ? sp.base + r * sp.row : nullptr;
+  const uint64_t v8 = 0x0101010101010101ull * (sp.value & 0xFF);
+  int last = -1;
+  auto span = [&](int32_t k, int32_t xa, int32_t xb) {
+    const int x0 = std::max<int>(xa, bx0), x1 = std::min<int>(xb, bx1);
+    if (x0 > x1) return;
+    last = k;
+    if (ByteBox) {
+      if (line) fillbytes(line + x0, x1 - x0 + 1, v8);
+      return;
+    }
+    const int a = std::max(x0, 0), b = std::min(x1, sp.w - 1);
+    if (!line || a > b) return;
+    if (sp.bytes == 1 && !sp.xr)
+      fillbytes(line + a, b - a + 1, v8);
+    else
+      spanrow(line + static_cast<int64_t>(a) * sp.bytes, b - a + 1);
+  };
+  // The usual rows, of two or four crossings, without loops.
+  if (n == 2) {
+    int32_t v[2] = {row[0].x, row[1].x};
+    cx(v, 0, 1);
+    span(0, v[0], v[1]);
+  } else if (n == 4 && sorted) {
+    int32_t v[4] = {row[0].x, row[1].x, row[2].x, row[3].x};
+    cx(v, 0, 1), cx(v, 2, 3), cx(v, 0, 2), cx(v, 1, 3), cx(v, 1, 2);
+    span(0, v[0], v[1]);
+    span(2, v[2], v[3]);
+  } else {
+    int32_t small[8];
+    int32_t* xs = small;
+    if (n > 8) {
+      xv.resize(static_cast<size_t>(n));
+      xs = xv.data();
+    }
+    for (int32_t k = 0; k < n; k++) xs[k] = row[k].x;
+    if (sorted) sortx(xs, n);
+    for (int32_t k = 0; k + 1 < n; k += 2) span(k, xs[k], xs[k + 1]);
+  }
+  return last;
+}
+
 }  // namespace
 
 int sltsrt(int32_t count, int32_t head, FillSlot* pool) {
@@ -465,8 +533,8 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
   // crossings' z the pen keeps.
   const bool xonly = fast && (trcmsk & 40) != 40;
   const SpanTgt sp = spn;
-  const bool bytes1 = sp.bytes == 1 && !sp.xr;
-  const uint64_t v8 = 0x0101010101010101ull * (sp.value & 0xFF);
+  // Bytes stored, and the box's columns within the image's.
+  const bool bytebox = sp.bytes == 1 && !sp.xr && bx0 >= 0 && bx1 < sp.w;
   std::vector<int32_t> xv;
   int lastr = -1, lastk = 0;
   bool lastsorted = true;
@@ -477,29 +545,13 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
     if (n & 1) tab->count[r] = --n;
     FillSlot* row = pool + tab->first[r];
     if (xonly) {
-      int32_t small[8];
-      int32_t* xs = small;
-      if (n > 8) {
-        xv.resize(static_cast<size_t>(n));
-        xs = xv.data();
-      }
-      for (int32_t k = 0; k < n; k++) xs[k] = row[k].x;
       const bool sorted = n == 2 || !stopped();
-      if (sorted) sortx(xs, n);
-      // The pixels of the spans: within the box and the image.
-      uint8_t* const line = r < sp.h ? sp.base + r * sp.row : nullptr;
-      for (int32_t k = 0; k + 1 < n; k += 2) {
-        const int x0 = std::max<int>(xs[k], bx0), x1 = std::min<int>(xs[k + 1], bx1);
-        if (x0 > x1) continue;
+      const int kk = bytebox ? rowspans<true>(row, n, sorted, r, sp, bx0, bx1, xv)
+                             : rowspans<false>(row, n, sorted, r, sp, bx0, bx1, xv);
+      if (kk >= 0) {
         lastr = r;
-        lastk = k;
+        lastk = kk;
         lastsorted = sorted;
-        const int a = std::max(x0, 0), b = std::min(x1, sp.w - 1);
-        if (!line || a > b) continue;
-        if (bytes1)
-          fillbytes(line + a, b - a + 1, v8);
-        else
-          spanrow(line + static_cast<int64_t>(a) * sp.bytes, b - a + 1);
       }
       if (++since >= POLLROWS) {
         since = 0;

@@ -105,19 +105,20 @@ void walk(const ImgTgt& t, LnState& ls) {
       uint8_t* p = t.base + y * row + static_cast<int64_t>(x) * S;
       const int64_t pmaj = ymaj ? row : S, pmin = ymaj ? static_cast<int64_t>(step) * S : step * row;
       // Without branches: the error's sign picks the step and the term
-      // (a line's minor steps come too irregularly to be guessed).
-      int64_t minors = 0;
-      const int64_t dd = inc - dec;
-      for (int32_t i = 0; i < n; i++) {
+      // (a line's minor steps come too irregularly to be guessed). The
+      // last pixel is the line's end; the step after it leaves the state.
+      const int64_t dd = inc - dec, pboth = pmaj + pmin, nmin = -pmin;
+      for (int32_t i = n - 1; i > 0; i--) {
         stv<T>(p, v, XR);
         const int64_t neg = err >> 63;  // -1 while the error is negative
-        const int64_t e2 = err + dec;
-        p += pmaj + (pmin & ~neg);
-        minors -= ~neg;
-        err = e2 + (dd & neg);
+        err += dec + (dd & neg);
+        p += pboth + (nmin & neg);
       }
-      x += n * mx + static_cast<int32_t>(minors) * nx;
-      y += n * my + static_cast<int32_t>(minors) * ny;
+      stv<T>(p, v, XR);
+      const bool minor = err >= 0;
+      err += minor ? dec : inc;
+      x = ls.ex + mx + (minor ? nx : 0);
+      y = ls.ey + my + (minor ? ny : 0);
     } else {
       for (int32_t i = 0; i < n; i++) {
         if (in(x, y)) stv<T>(t.base + y * row + static_cast<int64_t>(x) * S, v, XR);
