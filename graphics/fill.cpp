@@ -118,17 +118,18 @@ inline void divmod(int64_t n, int64_t d, int64_t& q, int64_t& r) {
 // floor((2dx k + dy) / 2dy) in row k. Both follow from the error term the
 // walk keeps (2dy - dx, +2dy, -2dx at a row change); from one row to the
 // next the quotient grows by 2dx / 2dy and the remainder carries.
-template <bool Flat>
+template <bool Flat, bool Clamp>
 void crossings(const LnState& ls, int rlo, int rhi, const Put& put) {
   const int64_t x0 = ls.x, y0 = ls.y;
   const int step = ls.step;
   FillSlot* const pool = put.pool;
   const int xlo = put.xlo, xhi = put.xhi;
+  const int16_t zflat = put.zflat;
   auto one = [&](int32_t* f, int32_t x, int32_t m) {
     FillSlot& s = pool[--*f];
-    s.x = static_cast<int16_t>(std::clamp(x, xlo, xhi));
+    s.x = static_cast<int16_t>(Clamp ? std::clamp(x, xlo, xhi) : x);
     if (Flat)
-      s.z = put.zflat;
+      s.z = zflat;
     else
       s.z = static_cast<int16_t>(
           std::clamp(put.zbase + ftrunc(static_cast<float>(m) * put.zslope + put.round), -32768, 32767));
@@ -366,12 +367,18 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
       linprm(c.a, c.b, &ls);
       const Put put{pool,     tab->first, bd.xlo - 1, bd.xhi + 1, ls.zbase,
                     ls.zslope, ls.round,  static_cast<int16_t>(std::clamp(ls.zbase, -32768, 32767))};
+      // The crossings lie between the edge's ends: within the box's
+      // columns when both ends are.
+      const bool in = std::min(c.a[0], c.b[0]) >= put.xlo && std::max(c.a[0], c.b[0]) <= put.xhi;
+      const bool flat = ls.zslope == 0.0f;
       if (bywalk)
         crosswalk(c.a, c.b, c.rlo, c.rhi, put);
-      else if (ls.zslope == 0.0f)
-        crossings<true>(ls, c.rlo, c.rhi, put);
+      else if (flat && in)
+        crossings<true, false>(ls, c.rlo, c.rhi, put);
+      else if (flat)
+        crossings<true, true>(ls, c.rlo, c.rhi, put);
       else
-        crossings<false>(ls, c.rlo, c.rhi, put);
+        crossings<false, true>(ls, c.rlo, c.rhi, put);
     }
   }
   if (yhi < bd.rlo || ylo > bd.rhi || xhi < bd.xlo || xlo > bd.xhi) return -1;
@@ -416,7 +423,7 @@ inline void cx(int32_t* v, int i, int j) {
   v[i] = a < b ? a : b;
   v[j] = a < b ? b : a;
 }
-void sortx(int32_t* v, int32_t n) {
+inline void sortx(int32_t* v, int32_t n) {
   switch (n) {
     case 2: cx(v, 0, 1); return;
     case 4:
@@ -446,7 +453,7 @@ void sortx(int32_t* v, int32_t n) {
 // the pair of the last span within the box, or -1. ByteBox: bytes stored,
 // the box's columns within the image's.
 template <bool ByteBox>
-int rowspans(const FillSlot* row, int32_t n, bool sorted, int r, const SpanTgt& sp, int bx0, int bx1,
+inline __attribute__((always_inline)) int rowspans(const FillSlot* row, int32_t n, bool sorted, int r, const SpanTgt& sp, int bx0, int bx1,
              std::vector<int32_t>& xv) {
   uint8_t* const line = r < sp.h ? sp.base + r * sp.row : nullptr;
   const uint64_t v8 = 0x0101010101010101ull * (sp.value & 0xFF);
@@ -642,7 +649,8 @@ uint8_t* paint(int32_t start, int32_t count, uint32_t colour, int mode, int open
     FillRows& t;
     bool kept;
     ~Clear() {
-      for (int r = std::max(t.lo, 0); r <= t.hi + 1 && r <= t.rows; r++) t.count[r] = 0;
+      const int lo = std::max(t.lo, 0), hi = std::min(t.hi + 1, t.rows);
+      if (lo <= hi) std::memset(t.count + lo, 0, static_cast<size_t>(hi - lo + 1) * sizeof(int32_t));
       if (kept) busy = false;
     }
   } clear{tab, kept};
