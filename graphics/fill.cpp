@@ -182,6 +182,30 @@ void crossings(const LnState& ls, int rlo, int rhi, const Put& put) {
   }
 }
 
+// The terms of the pen's walk of an edge (a and b on different rows) that
+// crossings reads: as linprm gives them, the few of a flat edge at once.
+void edgeprm(const int16_t* a, const int16_t* b, LnState* ls) {
+  if (a[2] != b[2]) {
+    linprm(a, b, ls);
+    return;
+  }
+  const int16_t* l = a[0] > b[0] ? b : a;  // the left end
+  const int16_t* r = a[0] > b[0] ? a : b;
+  const int32_t dx = r[0] - l[0], sdy = r[1] - l[1];
+  const int32_t dy = sdy < 0 ? -sdy : sdy;
+  const bool ymaj = dy > dx;
+  const int16_t* s = sdy < 0 && ymaj ? r : l;  // steep and rising: from the upper end
+  ls->x = s[0];
+  ls->y = s[1];
+  ls->step = static_cast<int16_t>(sdy < 0 ? -1 : 1);
+  ls->kind = static_cast<int16_t>(dx == 0 ? LK_VERT : ymaj ? LK_YMAJOR : LK_XMAJOR);
+  ls->count = (ymaj ? dy : dx) + 1;
+  ls->inc = 2 * static_cast<int64_t>(dx == 0 ? 0 : ymaj ? dx : dy);
+  ls->zslope = 0.0f;
+  ls->round = 0.5f;
+  ls->zbase = a[2] > 0 ? a[2] - 1 : a[2];
+}
+
 // The same by walking the line pixel by pixel as the pen does (the trace
 // mask that sends every pixel through the pixel writer asks for it).
 void crosswalk(const int16_t* a, const int16_t* b, int rlo, int rhi, const Put& put) {
@@ -364,7 +388,7 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
     for (size_t k = edges.size(); k-- > 0;) {
       const CrossEdge& c = edges[k];
       LnState ls;
-      linprm(c.a, c.b, &ls);
+      edgeprm(c.a, c.b, &ls);
       const Put put{pool,     tab->first, bd.xlo - 1, bd.xhi + 1, ls.zbase,
                     ls.zslope, ls.round,  static_cast<int16_t>(std::clamp(ls.zbase, -32768, 32767))};
       // The crossings lie between the edge's ends: within the box's

@@ -111,7 +111,8 @@ void walk(const ImgTgt& t, LnState& ls) {
       for (int32_t i = n - 1; i > 0; i--) {
         stv<T>(p, v, XR);
         const int64_t neg = err >> 63;  // -1 while the error is negative
-        err += dec + (dd & neg);
+        const int64_t e2 = err + dec;    // beside the sign, not after it
+        err = e2 + (dd & neg);
         p += pboth + (nmin & neg);
       }
       stv<T>(p, v, XR);
