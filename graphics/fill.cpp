@@ -447,7 +447,7 @@ inline void cx(int32_t* v, int i, int j) {
   v[i] = a < b ? a : b;
   v[j] = a < b ? b : a;
 }
-inline void sortx(int32_t* v, int32_t n) {
+inline __attribute__((always_inline)) void sortx(int32_t* v, int32_t n) {
   switch (n) {
     case 2: cx(v, 0, 1); return;
     case 4:
@@ -482,7 +482,7 @@ inline __attribute__((always_inline)) int rowspans(const FillSlot* row, int32_t 
   uint8_t* const line = r < sp.h ? sp.base + r * sp.row : nullptr;
   const uint64_t v8 = 0x0101010101010101ull * (sp.value & 0xFF);
   int last = -1;
-  auto span = [&](int32_t k, int32_t xa, int32_t xb) {
+  auto span = [&](int32_t k, int32_t xa, int32_t xb) __attribute__((always_inline)) {
     const int x0 = std::max<int>(xa, bx0), x1 = std::min<int>(xb, bx1);
     if (x0 > x1) return;
     last = k;

@@ -94,10 +94,15 @@ void spanrow(uint8_t* p, int32_t n);
 // n bytes from p set to the byte that v repeats: a short row in a few
 // overlapping words.
 inline void fillbytes(uint8_t* p, int32_t n, uint64_t v) {
-  if (n > 64) {
+  typedef uint64_t Pair __attribute__((vector_size(16)));
+  if (n > 256) {
     __builtin_memset(p, static_cast<int>(v & 0xFF), static_cast<size_t>(n));
+  } else if (n >= 16) {
+    const Pair w = {v, v};
+    for (int32_t i = 0; i + 16 < n; i += 16) __builtin_memcpy(p + i, &w, 16);
+    __builtin_memcpy(p + n - 16, &w, 16);
   } else if (n >= 8) {
-    for (int32_t i = 0; i + 8 < n; i += 8) __builtin_memcpy(p + i, &v, 8);
+    __builtin_memcpy(p, &v, 8);
     __builtin_memcpy(p + n - 8, &v, 8);
   } else if (n >= 4) {
     __builtin_memcpy(p, &v, 4);
