@@ -99,6 +99,31 @@ int vdraw(int32_t index, int mode) {
   // it after; anything else may draw over the lines in it.
   if (code != VC_LINE && code != VC_MOVE && code != VC_FILL && code != VC_TILE) lnclear();
   int16_t pt[3] = {vget16(e + 4), vget16(e + 6), vget16(e + 8)};
+  if (code == VC_LINE && mode == 0 && index >= 1 && lastcode >= 1 && lastcode <= 6) {
+    // The usual record, a line on from the point drawn before: as below.
+    const uint32_t colour = vcmap[static_cast<uint8_t>(e[2])];
+    const int w = lwidth < 0 ? -lwidth : (e[1] ? e[1] : lwidth);
+    int16_t a[3], b[3];
+    std::memcpy(a, prevpt, sizeof a);
+    std::memcpy(b, pt, sizeof b);
+    std::memcpy(prevpt, pt, sizeof prevpt);
+    const int c = iclip(a, b);
+    lastclip = static_cast<int16_t>(c);
+    lastcode = VC_LINE;
+    if (c < 0) return 1;
+    int pw = 1, pv = 0;
+    gtxtpos(&pw, &pv);
+    if (w > 0 && pw != w) stxtpos(w, pv, -1);
+    if (c != 0) vmove(a);
+    lnarm = walking > 0;
+    if (!lnarm) lnclear();
+    vline(b, colour, mode);
+    if (lnarm) lnclear();
+    lnarm = false;
+    std::memcpy(penpt, b, sizeof penpt);
+    curwid = static_cast<int16_t>(w);
+    return 1;
+  }
   int16_t from[3];
   std::memcpy(from, prevpt, sizeof from);
 
