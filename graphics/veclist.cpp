@@ -689,30 +689,42 @@ uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
   } else {
     r = getrec(list, index);
   }
-  std::memset(exp, 0, 12);
-  if (!r) return nullptr;
+  if (!r) {
+    std::memset(exp, 0, 12);
+    return nullptr;
+  }
   int16_t v[3];
   std::memcpy(v, r, 6);
   const int code = r[6] & 15;
-  exp[0] = static_cast<uint8_t>(code);
-  exp[1] = static_cast<uint8_t>(r[6] >> 4);
-  const int16_t col = r[7];
-  std::memcpy(exp + 2, &col, 2);
+  int ecode = code;
   if (mode != 0 && code >= 4 && code <= 6) {
-    exp[0] = static_cast<uint8_t>(code - 3);
+    ecode = code - 3;
     for (int i = 0; i < 3; i++) v[i] = static_cast<int16_t>(v[i] + lastpt[i]);
   }
-  std::memcpy(exp + 4, v, 6);
+  // The expanded point put together in two words and stored whole (a word
+  // read back soon after smaller stores into it would wait for them).
+  const uint64_t lo = static_cast<uint64_t>(ecode) | static_cast<uint64_t>(r[6] >> 4) << 8 |
+                      static_cast<uint64_t>(r[7]) << 16 | static_cast<uint64_t>(static_cast<uint16_t>(v[0])) << 32 |
+                      static_cast<uint64_t>(static_cast<uint16_t>(v[1])) << 48;
+  const uint32_t hi = static_cast<uint16_t>(v[2]);
+  std::memcpy(exp, &lo, 8);
+  std::memcpy(exp + 8, &hi, 4);
   if (mode == 1 && code < 8) {
     std::memcpy(lastpt, v, 6);
-    if (!(vpin && vpc.ok && vpc.list == list && vpc.none)) vproject(exp, list);
+    const bool none = vpin && vpc.ok && vpc.list == list && vpc.none;
+    if (!none) vproject(exp, list);
     if (vpin && !list && code >= VC_LINE && code <= VC_DOT) {
       // An absolute point of the list: its reading depends on nothing read
       // before it.
       pe.gen = ptgen;
       pe.index = index;
       pe.notx = static_cast<int16_t>(gflags & 1);
-      std::memcpy(pe.exp, exp, 12);
+      if (none) {
+        std::memcpy(pe.exp, &lo, 8);
+        std::memcpy(pe.exp + 8, &hi, 4);
+      } else {
+        std::memcpy(pe.exp, exp, 12);
+      }
       std::memcpy(pe.raw, r, 8);
     }
   }
@@ -742,6 +754,7 @@ uint8_t* getrec(PtrRec* list, int32_t index) {
   return r;
 }
 }  // namespace
+
 
 int ptvdat(float x, float y) {
   if (!vdatlst()) vinit(1);
