@@ -71,7 +71,8 @@ struct ImgPin {
 };
 // While a pin lives, a stamp that stays the same as long as imgbound and
 // imgtgt give what they gave (no name bound anew); 0 without a pin.
-uint64_t imgstamp();
+extern uint64_t imgstampv;
+inline uint64_t imgstamp() { return imgstampv; }
 
 // Back to the start-up state, the names forgotten until imginit (tests).
 void imgini();

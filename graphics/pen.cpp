@@ -254,6 +254,70 @@ bool lnseen(const int16_t* a, const int16_t* b) {
   return false;
 }
 
+namespace {
+// linprm's work, inline where lines go straight into images.
+inline __attribute__((always_inline)) int linprmi(const int16_t* from, const int16_t* to, LnState* ls) {
+  const int16_t* a = from;
+  const int16_t* b = to;
+  if (from[0] > to[0]) std::swap(a, b);
+  ls->x = a[0];
+  ls->y = a[1];
+  ls->ex = b[0];
+  ls->ey = b[1];
+  int32_t zs = a[2];
+  int64_t dx = static_cast<int64_t>(b[0]) - a[0], dy = static_cast<int64_t>(b[1]) - a[1];
+  int64_t dz = static_cast<int64_t>(b[2]) - a[2];
+  ls->step = dy < 0 ? -1 : 1;
+  if (dy < 0) {
+    dy = -dy;
+    if (dy > dx) {
+      // Steep and falling: the walk starts at the upper end.
+      ls->x = b[0];
+      ls->y = b[1];
+      ls->ex = a[0];
+      ls->ey = a[1];
+      zs = b[2];
+      dz = -dz;
+    }
+  }
+  ls->err = -1;
+  ls->inc = 0;
+  ls->dec = 0;
+  int64_t count = std::max(dx, dy);
+  if (dx == 0) {
+    ls->kind = dy != 0 ? LK_VERT : LK_POINT;
+  } else if (dy == 0) {
+    ls->kind = LK_HORIZ;
+  } else if (dy > dx) {
+    ls->inc = 2 * dx;
+    ls->dec = 2 * dx - 2 * dy;
+    ls->err = 2 * dx - dy;
+    ls->kind = LK_YMAJOR;
+  } else {
+    ls->inc = 2 * dy;
+    ls->err = 2 * dy - dx;
+    ls->dec = 2 * dy - 2 * dx;
+    ls->kind = LK_XMAJOR;
+  }
+  count += 1;
+  ls->count = static_cast<int32_t>(count);
+  if (dz == 0) {
+    // A flat line: zs - (m0 x 0 + 0.5) truncated toward zero.
+    ls->zslope = 0.0f;
+    ls->round = 0.5f;
+    ls->zbase = zs > 0 ? zs - 1 : zs;
+    return 0;
+  }
+  ls->zslope = static_cast<float>(dz) / static_cast<float>(count);
+  ls->round = ls->zslope >= 0.0f ? 0.5f : -0.5f;
+  int32_t m0 = ls->kind > 0 ? ls->y : ls->x;
+  ls->zbase = ftrunc(static_cast<float>(zs) - (static_cast<float>(m0) * ls->zslope + ls->round));
+  return 0;
+}
+}  // namespace
+
+int linprm(const int16_t* from, const int16_t* to, LnState* ls) { return linprmi(from, to, ls); }
+
 const int16_t* vrotat(const int16_t* point, int16_t* out) {
   rotate(point, out, gflags);
   return (gflags & 0x10) ? point : out;
@@ -287,7 +351,7 @@ int vline(int16_t* point, uint32_t value, int mode) {
   int m = gflags;
   if (const ImgTgt* t = lntgt(m)) {
     // Straight into vimage: what the way below comes to for such a line.
-    linprm(penpt, point, &lnst);
+    linprmi(penpt, point, &lnst);
     lnst.value = value;
     walkin(*t, lnst);
     if (lnarm && !(xorflg & 0x80)) {
@@ -390,64 +454,6 @@ int vline(int16_t* point, uint32_t value, int mode) {
   return 0;
 }
 
-int linprm(const int16_t* from, const int16_t* to, LnState* ls) {
-  const int16_t* a = from;
-  const int16_t* b = to;
-  if (from[0] > to[0]) std::swap(a, b);
-  ls->x = a[0];
-  ls->y = a[1];
-  ls->ex = b[0];
-  ls->ey = b[1];
-  int32_t zs = a[2];
-  int64_t dx = static_cast<int64_t>(b[0]) - a[0], dy = static_cast<int64_t>(b[1]) - a[1];
-  int64_t dz = static_cast<int64_t>(b[2]) - a[2];
-  ls->step = dy < 0 ? -1 : 1;
-  if (dy < 0) {
-    dy = -dy;
-    if (dy > dx) {
-      // Steep and falling: the walk starts at the upper end.
-      ls->x = b[0];
-      ls->y = b[1];
-      ls->ex = a[0];
-      ls->ey = a[1];
-      zs = b[2];
-      dz = -dz;
-    }
-  }
-  ls->err = -1;
-  ls->inc = 0;
-  ls->dec = 0;
-  int64_t count = std::max(dx, dy);
-  if (dx == 0) {
-    ls->kind = dy != 0 ? LK_VERT : LK_POINT;
-  } else if (dy == 0) {
-    ls->kind = LK_HORIZ;
-  } else if (dy > dx) {
-    ls->inc = 2 * dx;
-    ls->dec = 2 * dx - 2 * dy;
-    ls->err = 2 * dx - dy;
-    ls->kind = LK_YMAJOR;
-  } else {
-    ls->inc = 2 * dy;
-    ls->err = 2 * dy - dx;
-    ls->dec = 2 * dy - 2 * dx;
-    ls->kind = LK_XMAJOR;
-  }
-  count += 1;
-  ls->count = static_cast<int32_t>(count);
-  if (dz == 0) {
-    // A flat line: zs - (m0 x 0 + 0.5) truncated toward zero.
-    ls->zslope = 0.0f;
-    ls->round = 0.5f;
-    ls->zbase = zs > 0 ? zs - 1 : zs;
-    return 0;
-  }
-  ls->zslope = static_cast<float>(dz) / static_cast<float>(count);
-  ls->round = ls->zslope >= 0.0f ? 0.5f : -0.5f;
-  int32_t m0 = ls->kind > 0 ? ls->y : ls->x;
-  ls->zbase = ftrunc(static_cast<float>(zs) - (static_cast<float>(m0) * ls->zslope + ls->round));
-  return 0;
-}
 
 int lnstep(PixWriter writer) {
   LnState& ls = lnst;
