@@ -347,7 +347,7 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
       return -1;
     }
     uint8_t e[12];
-    if (!getvec(fillst, i, e, 1)) break;
+    if (!vecread(fillst, i, e, 1)) break;
     const int code = e[0];
     const int16_t raw[3] = {vget16(e + 4), vget16(e + 6), vget16(e + 8)};
     if (code == VC_LINE || code == VC_MOVE) {

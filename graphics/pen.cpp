@@ -188,24 +188,6 @@ const ImgTgt* lntgt(int m) {
   return t;
 }
 
-// The line log (pen.h): the lines' ends (x and y, the same pixels whatever
-// their z) as keys, kept round in a ring; the image and value they share.
-struct LnLog {
-  static constexpr int N = 64;  // a power of two
-  uint64_t key[N];
-  int n = 0;     // lines in the log
-  int head = 0;  // where the next goes
-  int hit = 0;   // where the last found one was
-  const uint8_t* base = nullptr;
-  uint32_t value = 0;
-} lnlog;
-
-inline uint64_t lnkey(const int16_t* a, const int16_t* b) {
-  return (static_cast<uint64_t>(static_cast<uint16_t>(a[0])) << 48) |
-         (static_cast<uint64_t>(static_cast<uint16_t>(a[1])) << 32) |
-         (static_cast<uint64_t>(static_cast<uint16_t>(b[0])) << 16) | static_cast<uint16_t>(b[1]);
-}
-
 void lnadd(const int16_t* a, const int16_t* b, uint32_t value, const uint8_t* base) {
   LnLog& g = lnlog;
   if (g.n && (g.value != value || g.base != base)) g.n = 0;
@@ -222,6 +204,7 @@ void lnadd(const int16_t* a, const int16_t* b, uint32_t value, const uint8_t* ba
 }  // namespace
 
 bool lnarm = false;
+LnLog lnlog;
 
 void lnclear() { lnlog.n = 0; }
 
@@ -232,20 +215,13 @@ bool lnready(uint32_t value) {
   return t && t->base == g.base;
 }
 
-bool lnseen(const int16_t* a, const int16_t* b) {
+bool lnfind(const int16_t* a, const int16_t* b) {
   LnLog& g = lnlog;
   const uint64_t k = lnkey(a, b), r = lnkey(b, a);
-  // The lines of an outline come in the order they were drawn: the one
-  // after the last found first, then all of them.
   constexpr unsigned M = LnLog::N - 1;
   const unsigned first = static_cast<unsigned>(g.head - g.n) & M;
-  unsigned at = static_cast<unsigned>(g.hit + 1) & M;
-  if (((at - first) & M) < static_cast<unsigned>(g.n) && (g.key[at] == k || g.key[at] == r)) {
-    g.hit = static_cast<int>(at);
-    return true;
-  }
   for (int i = 0; i < g.n; i++) {
-    at = (first + static_cast<unsigned>(i)) & M;
+    const unsigned at = (first + static_cast<unsigned>(i)) & M;
     if (g.key[at] == k || g.key[at] == r) {
       g.hit = static_cast<int>(at);
       return true;

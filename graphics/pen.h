@@ -138,9 +138,41 @@ void lnclear();
 // Whether lines of the value drawn now would go into the image of the
 // logged lines, the same way.
 bool lnready(uint32_t value);
+// The log: the lines' ends (x and y, the same pixels whatever their z) as
+// keys, kept round in a ring; the image and value they share.
+struct LnLog {
+  static constexpr int N = 64;  // a power of two
+  uint64_t key[N];
+  int n = 0;     // lines in the log
+  int head = 0;  // where the next goes
+  int hit = 0;   // where the last found one was
+  const uint8_t* base = nullptr;
+  uint32_t value = 0;
+};
+extern LnLog lnlog;
+inline uint64_t lnkey(const int16_t* a, const int16_t* b) {
+  return (static_cast<uint64_t>(static_cast<uint16_t>(a[0])) << 48) |
+         (static_cast<uint64_t>(static_cast<uint16_t>(a[1])) << 32) |
+         (static_cast<uint64_t>(static_cast<uint16_t>(b[0])) << 16) | static_cast<uint16_t>(b[1]);
+}
 // Whether the line from a to b (or from b to a: the same pixels) is in
-// the log (after lnready).
-bool lnseen(const int16_t* a, const int16_t* b);
+// the log (after lnready): the lines of an outline come in the order they
+// were drawn, so the one after the last found is looked at first.
+bool lnfind(const int16_t* a, const int16_t* b);
+inline bool lnseen(const int16_t* a, const int16_t* b) {
+  LnLog& g = lnlog;
+  constexpr unsigned M = LnLog::N - 1;
+  const unsigned first = static_cast<unsigned>(g.head - g.n) & M;
+  const unsigned at = static_cast<unsigned>(g.hit + 1) & M;
+  if (((at - first) & M) < static_cast<unsigned>(g.n)) {
+    const uint64_t k = g.key[at];
+    if (k == lnkey(a, b) || k == lnkey(b, a)) {
+      g.hit = static_cast<int>(at);
+      return true;
+    }
+  }
+  return lnfind(a, b);
+}
 
 // Out-codes: bits 0-2 below the minimum x, y, z; bits 3-5 above the maximum.
 inline int limits(const int16_t* p) {

@@ -32,6 +32,8 @@
 
 uint8_t vcolor;
 uint8_t vcmap[256];
+VecPt vecpts[64];
+uint32_t vecptgen = 1;
 int16_t vlight[4];
 
 namespace {
@@ -265,24 +267,10 @@ struct VCache {
   int32_t bufp = 0;
 } vcr;
 
-// Points of the vector list read in draw mode while a walk is pinned,
-// kept by index: the filler reads again the outline that the walk has just
-// drawn. Any write to the list, any change of its count and every pin
-// forgets them (ptgen).
-struct PtEnt {
-  uint32_t gen = 0;
-  int32_t index = -1;
-  int16_t notx = 0;   // gflags bit 0x0001 then (it turns the transform off)
-  uint8_t exp[12];    // the expanded point as read
-  uint8_t raw[8];     // the record
-};
-PtEnt ptc[64];
-uint32_t ptgen = 1;
-
 void vcdrop() {
   vcr.r = nullptr;
   vcr.b = nullptr;
-  ptgen++;
+  vecptgen++;
 }
 
 int vpin = 0;  // VecPins alive
@@ -329,7 +317,7 @@ uint8_t* vfast(PtrRec* p, int32_t index, int access) {
 // shows them again: a longer count reloads the buffers unless the caller
 // writes every record it adds at once (fresh).
 void vlcount(PtrRec* p, int32_t n, bool fresh) {
-  ptgen++;
+  vecptgen++;
   if (!vlok) return;
   const int32_t old = p->Length;
   if (n < old) {
@@ -366,7 +354,7 @@ void vrec(uint8_t* r, int x, int y, int z, int code, int colour, int width) {
 
 // The vector list's record index for writing, the count grown to hold it.
 uint8_t* vwrite(int32_t index) {
-  ptgen++;
+  vecptgen++;
   PtrRec* p = veclst();
   if (!p || !vlok || index < 0 || !vlgrow(p, index)) return nullptr;
   return vfast(p, index, 2);
@@ -615,7 +603,7 @@ struct {
 
 VecPin::VecPin() {
   if (vpin++ == 0) {
-    ptgen++;
+    vecptgen++;
     vpc.ok = false;
     vpinlst = nullptr;
     vcr.b = nullptr;
@@ -623,7 +611,7 @@ VecPin::VecPin() {
 }
 VecPin::~VecPin() {
   if (--vpin == 0) {
-    ptgen++;
+    vecptgen++;
     vpc.ok = false;
     vpinlst = nullptr;
     vcr.b = nullptr;
@@ -672,9 +660,8 @@ uint8_t* getrec(PtrRec* list, int32_t index);
 }  // namespace
 
 uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
-  PtEnt& pe = ptc[index & 63];
-  if (mode == 1 && vpin && !list && pe.gen == ptgen && pe.index == index && pe.notx == (gflags & 1)) {
-    // A point read again: as it was read, and again the last absolute point.
+  VecPt& pe = vecpts[index & 63];
+  if (mode == 1 && !list && pe.gen == vecptgen && pe.index == index && pe.notx == (gflags & 1)) {
     std::memcpy(exp, pe.exp, 12);
     std::memcpy(lastpt, pe.raw, 6);
     return pe.raw;
@@ -716,7 +703,7 @@ uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
     if (vpin && !list && code >= VC_LINE && code <= VC_DOT) {
       // An absolute point of the list: its reading depends on nothing read
       // before it.
-      pe.gen = ptgen;
+      pe.gen = vecptgen;
       pe.index = index;
       pe.notx = static_cast<int16_t>(gflags & 1);
       if (none) {
@@ -812,7 +799,7 @@ std::string vdfile() { return vdf.host; }
 
 void vlini() {
   vcdrop();
-  for (PtEnt& e : ptc) e.gen = 0;
+  for (VecPt& e : vecpts) e.gen = 0;
   vpinlst = nullptr;
   pacrst();
   cloself(&vlf);
