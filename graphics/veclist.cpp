@@ -555,6 +555,7 @@ int puttext(const char* text, int colour, int size, int angle, int width) {
 }
 
 uint8_t* gtvptr(PtrRec* list, int32_t index, int access) {
+  if (access == 2) vecptgen++;  // a record may change: the points read go
   if (index < 0) return nullptr;
   PtrRec* v = veclst();
   if (!list || list == v) {
