@@ -189,14 +189,16 @@ void edgeprm(const int16_t* a, const int16_t* b, LnState* ls) {
     linprm(a, b, ls);
     return;
   }
-  const int16_t* l = a[0] > b[0] ? b : a;  // the left end
-  const int16_t* r = a[0] > b[0] ? a : b;
-  const int32_t dx = r[0] - l[0], sdy = r[1] - l[1];
+  // Chosen by selection rather than branches: edges run every way.
+  const int32_t ax = a[0], ay = a[1], bx = b[0], by = b[1];
+  const bool sw = ax > bx;  // b is the left end
+  const int32_t lx = sw ? bx : ax, ly = sw ? by : ay, rx = sw ? ax : bx, ry = sw ? ay : by;
+  const int32_t dx = rx - lx, sdy = ry - ly;
   const int32_t dy = sdy < 0 ? -sdy : sdy;
   const bool ymaj = dy > dx;
-  const int16_t* s = sdy < 0 && ymaj ? r : l;  // steep and rising: from the upper end
-  ls->x = s[0];
-  ls->y = s[1];
+  const bool back = sdy < 0 && ymaj;  // steep and rising: from the upper end
+  ls->x = back ? rx : lx;
+  ls->y = back ? ry : ly;
   ls->step = static_cast<int16_t>(sdy < 0 ? -1 : 1);
   ls->kind = static_cast<int16_t>(dx == 0 ? LK_VERT : ymaj ? LK_YMAJOR : LK_XMAJOR);
   ls->count = (ymaj ? dy : dx) + 1;

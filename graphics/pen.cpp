@@ -192,7 +192,8 @@ void lnadd(const int16_t* a, const int16_t* b, uint32_t value, const uint8_t* ba
   LnLog& g = lnlog;
   if (g.n && (g.value != value || g.base != base)) g.n = 0;
   if (!g.n) {
-    g.head = g.hit = 0;
+    g.head = 0;
+    g.hit = LnLog::N - 1;  // the first line looked for is the first logged
     g.value = value;
     g.base = base;
   }
