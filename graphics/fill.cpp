@@ -81,21 +81,12 @@ struct Put {
   float zslope, round;
   int16_t zflat;   // the z of a flat line
   // A crossing at (x, y) whose major coordinate (for its z) is m.
-  template <bool Flat>
-  void put(int32_t x, int32_t y, int32_t m) const {
+  void operator()(int32_t x, int32_t y, int32_t m) const {
     FillSlot& s = pool[--first[y]];
     s.x = static_cast<int16_t>(std::clamp(x, xlo, xhi));
-    if (Flat)
-      s.z = zflat;
-    else
-      s.z = static_cast<int16_t>(
-          std::clamp(zbase + ftrunc(static_cast<float>(m) * zslope + round), -32768, 32767));
-  }
-  void operator()(int32_t x, int32_t y, int32_t m) const {
-    if (zslope == 0.0f)
-      put<true>(x, y, m);
-    else
-      put<false>(x, y, m);
+    s.z = zslope == 0.0f ? zflat
+                         : static_cast<int16_t>(std::clamp(
+                               zbase + ftrunc(static_cast<float>(m) * zslope + round), -32768, 32767));
   }
 };
 

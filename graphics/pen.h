@@ -138,8 +138,8 @@ void lnclear();
 // Whether lines of the value drawn now would go into the image of the
 // logged lines, the same way.
 bool lnready(uint32_t value);
-// The log: the lines' ends (x and y, the same pixels whatever their z) as
-// keys, kept round in a ring; the image and value they share.
+// The lines' ends (x and y: the same pixels whatever their z) as keys,
+// kept round in a ring; the image and value they share.
 struct LnLog {
   static constexpr int N = 64;  // a power of two
   uint64_t key[N];
