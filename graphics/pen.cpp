@@ -151,6 +151,7 @@ bool direct() {
 
 // The typed walk of the line state into an image.
 void walkin(const ImgTgt& t, LnState& ls) {
+  pxgen++;
   const bool xr = (xorflg & 0x80) != 0;
   switch (t.bytes) {
     case 1: xr ? walk<uint8_t, true>(t, ls) : walk<uint8_t, false>(t, ls); break;
@@ -197,6 +198,7 @@ void lnadd(const int16_t* a, const int16_t* b, uint32_t value, const uint8_t* ba
     g.value = value;
     g.base = base;
   }
+  g.gen = pxgen;
   g.key[g.head] = lnkey(a, b);
   g.head = (g.head + 1) & (LnLog::N - 1);
   if (g.n < LnLog::N) g.n++;
@@ -211,7 +213,8 @@ void lnclear() { lnlog.n = 0; }
 
 bool lnready(uint32_t value) {
   const LnLog& g = lnlog;
-  if (!g.n || g.value != value || (xorflg & 0x80)) return false;
+  // Nothing drawn since the last line logged.
+  if (!g.n || g.gen != pxgen || g.value != value || (xorflg & 0x80)) return false;
   const ImgTgt* t = lntgt(gflags);
   return t && t->base == g.base;
 }
@@ -487,6 +490,7 @@ bool spanbeg(uint32_t value, int mode) {
   spn.bytes = t->bytes;
   spn.value = mode == 1 ? 0 : value;
   spn.xr = (xorflg & 0x80) != 0;
+  pxgen++;  // spans follow
   return true;
 }
 

@@ -127,12 +127,12 @@ inline void spanput(int x0, int x1, int y) {
 
 // The line log: the lines a redraw has just drawn straight into vimage
 // (as vline's typed walk does), one after another, all of one value and
-// plainly stored, with nothing else drawn since. Storing that value again
-// over such a line's pixels changes none of them, so the filler need not
-// draw an outline edge that is among them. vdraw arms the log for a line
-// record (lnarm, cleared when the line goes in) while a redraw walks the
-// list, and empties it before any other drawing; a redraw empties it when
-// it starts and ends.
+// plainly stored, with nothing else drawn since (pxgen). Storing that
+// value again over such a line's pixels changes none of them, so the
+// filler need not draw an outline edge that is among them. vdraw arms the
+// log for a line record (lnarm, cleared when the line goes in) while a
+// redraw walks the list, and empties it before any other record; a
+// redraw empties it when it starts and ends.
 extern bool lnarm;
 void lnclear();
 // Whether lines of the value drawn now would go into the image of the
@@ -148,6 +148,7 @@ struct LnLog {
   int hit = 0;   // where the last found one was
   const uint8_t* base = nullptr;
   uint32_t value = 0;
+  uint32_t gen = 0;  // pxgen after the last line logged
 };
 extern LnLog lnlog;
 inline uint64_t lnkey(const int16_t* a, const int16_t* b) {

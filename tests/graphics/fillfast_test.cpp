@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gfx_fixture.h"
+#include "graphics/imgvars.h"
 #include "graphics/fill.h"
 #include "graphics/pen.h"
 #include "graphics/redraw.h"
@@ -173,4 +174,44 @@ TEST_F(FillFast, OutlinesAndSpansAsThePenPutsThem) {
     EXPECT_EQ(ls[0].zbase, ls[1].zbase) << i;
     EXPECT_EQ(ls[0].value, ls[1].value) << i;
   }
+}
+
+TEST_F(FillFast, TheLineLogHoldsOnlyWhileNothingElseIsDrawn) {
+  // A line drawn straight into vimage while armed is logged, in its value;
+  // the log serves that value and image only, and not once anything else
+  // has been drawn (a pixel through the writer, spans).
+  run("declare byte image lg(40,30)");
+  run("vimage = lg");
+  ImgPin pin;
+  const int16_t a[3] = {2, 3, 0}, b[3] = {30, 20, 0}, c[3] = {5, 25, 0};
+  int16_t q[3];
+  std::memcpy(q, b, sizeof q);
+  lnclear();
+  vmove(a);
+  lnarm = true;
+  vline(q, 77, 0);
+  EXPECT_FALSE(lnarm);  // taken
+  EXPECT_TRUE(lnready(77));
+  EXPECT_FALSE(lnready(78));
+  EXPECT_TRUE(lnseen(a, b));
+  EXPECT_TRUE(lnseen(b, a));
+  EXPECT_FALSE(lnseen(a, c));
+  SETpix(1, 1, 5);
+  EXPECT_FALSE(lnready(77));
+  // Logged again, then spans begin: the log no longer serves.
+  std::memcpy(q, c, sizeof q);
+  lnarm = true;
+  vline(q, 77, 0);
+  EXPECT_TRUE(lnready(77));
+  ASSERT_TRUE(spanbeg(77, 0));
+  EXPECT_FALSE(lnready(77));
+  // XOR lines are not logged.
+  lnclear();
+  xorflg = 0x80;
+  std::memcpy(q, a, sizeof q);
+  lnarm = true;
+  vline(q, 77, 0);
+  xorflg = 0;
+  EXPECT_FALSE(lnready(77));
+  lnarm = false;
 }
