@@ -285,7 +285,7 @@ int filslT(int32_t start, int32_t count, FillSlot* pool, int32_t poolsize, FillR
     vmove(pp);
     vline(pq, colour, mode);
   };
-  auto edge = [&](const int16_t* ra, const int16_t* rb, const int16_t* a, const int16_t* b) {
+  auto edge = [&](const int16_t* ra, const int16_t* rb, const int16_t* a, const int16_t* b) __attribute__((always_inline)) {
     if (mode >= 0) {
       int16_t p[3], q[3];
       std::memcpy(p, ra, 6);
