@@ -8,6 +8,8 @@
 #   element    v(3) = i            lset v 3 $i
 # Times are taken inside each program (pelix time(0) ... time(1), Tcl clock
 # microseconds), so start-up does not count; each is the best of R runs.
+# A compiled loop is run over and over until 100 ms have passed (pelix's
+# clock counts milliseconds). The loops run in one thread.
 # Prints the times and the ratios: text macro / Tcl global and compiled
 # macro / Tcl proc (the goal is at most 1.0 each), and the load average.
 #   bench/call_loop.sh [build-dir | path/to/pelix]     (N=1000000, R=3)
@@ -22,13 +24,15 @@ command -v tclsh >/dev/null || { echo "tclsh not found"; exit 1; }
 [ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$root/bench/stopwatch.bash"
 
 names=(zqsin zqmax zqelem)
 plines=("s = sin(i)" "s = max(v)" "v(3) = i")
 tlines=('set s [expr {sin($i)}]' 'set s [tcl::mathfunc::max {*}$v]' 'lset v 3 $i')
-decl='declare global number i s
+decl="declare global number i s
 declare global real array v(10)
-v = {3, 1, 4, 1, 5, 9, 2, 6, 5, 3}'
+v = {3, 1, 4, 1, 5, 9, 2, 6, 5, 3}
+$(stopwatch_vars)"
 for k in 0 1 2; do
   printf 'i = 0\nwhile (i < %d) {\ni = i + 1\n%s\n}\n' "$n" "${plines[$k]}" > "$work/${names[$k]}.imp"
   for how in glob proc; do
@@ -43,7 +47,10 @@ done
 pelix() { (cd "$work" && PELIX="$root/system" PELIX_BACKEND=headless "$bin" 2>&1 | tail -1); }
 # The compiled files are made first (their time does not count).
 { echo "$decl"; for k in 0 1 2; do echo "compile ${names[$k]}"; done; } | pelix >/dev/null
-for k in 0 1 2; do mv "$work/${names[$k]}.cmp" "$work/${names[$k]}c.cmp"; done
+for k in 0 1 2; do
+  mv "$work/${names[$k]}.cmp" "$work/${names[$k]}c.cmp"
+  stopwatch "$work/${names[$k]}w.imp" "${names[$k]}c"
+done
 
 best() { awk -v t="$2" -v b="${!1:-}" 'BEGIN { if (b == "" || t < b) print t; else print b }'; }
 printf 'macro loops of %d passes: best of %d runs, seconds (load %s)\n' "$n" "$reps" "$(cut -d' ' -f1-3 /proc/loadavg)"
@@ -52,7 +59,7 @@ for k in 0 1 2; do
   for ((r = 0; r < reps; r++)); do
     t=$(printf '%s\ntime(0)\nrun %s.imp\ntype time(1)\n' "$decl" "${names[$k]}" | pelix)
     text=$(best text "$t")
-    t=$(printf '%s\ntime(0)\n%sc\ntype time(1)\n' "$decl" "${names[$k]}" | pelix)
+    t=$(printf '%s\nrun %sw.imp\n' "$decl" "${names[$k]}" | pelix | sed 's/^= //')
     comp=$(best comp "$t")
     tg=$(best tg "$(tclsh "$work/${names[$k]}_glob.tcl")")
     tp=$(best tp "$(tclsh "$work/${names[$k]}_proc.tcl")")

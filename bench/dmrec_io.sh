@@ -4,7 +4,9 @@
 # back into the array (dmread), and dd (bs=1M) copying the same 1 GiB of
 # bytes to a file in the same folder and reading it back, in the same run
 # (no fsync on either side). Each time is the best of R runs (default 3).
-# Prints the throughputs and the ratios pelix / dd (goal: at least 0.8).
+# Prints the throughputs and the ratios pelix / dd (goal: at least 0.8);
+# a large read runs on up to four threads, so pelix is timed held to one
+# core (taskset -c 0) too.
 #   bench/dmrec_io.sh [build-dir | path/to/pelix]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,9 +32,14 @@ N=16777216
   echo 'ftype "%d %.0f %.0f\n" size(a) a(0) a(16777215)'
 } > "$work/ops.pelix"
 : > "$work/out.txt"
+: > "$work/one.txt"
 for ((i = 0; i < reps; i++)); do
   rm -f "$work/big.dm"
   (cd "$work" && PELIX="$root/system" PELIX_BACKEND=headless "$bin" < ops.pelix >> out.txt 2>&1) || true
+  if command -v taskset >/dev/null; then
+    rm -f "$work/big.dm"
+    (cd "$work" && PELIX="$root/system" PELIX_BACKEND=headless taskset -c 0 "$bin" < ops.pelix >> one.txt 2>&1) || true
+  fi
 done
 if grep -q ERROR "$work/out.txt"; then
   echo "pelix reported an error:"; grep -B1 ERROR "$work/out.txt"; exit 1
@@ -46,6 +53,8 @@ check = [l.split() for l in out if re.fullmatch(r"\d+ \d+ \d+", l.strip())]
 if len(vals) != 2 * reps or len(check) != reps or any(c != ["16777216", "0", "16777215"] for c in check):
     sys.exit("unexpected pelix output:\n" + "\n".join(out[-10:]))
 pw, pr = min(vals[0::2]), min(vals[1::2])
+one = [float(l) for l in open(os.path.join(work, "one.txt")).read().splitlines() if re.fullmatch(r"\s*-?\d+\.\d+\s*", l)]
+ow, orr = (min(one[0::2]), min(one[1::2])) if len(one) == 2 * reps else (None, None)
 data = 16 * 64 * 2**20
 big = os.path.join(work, "big.dm")
 if os.path.getsize(big) != 8192 + data:
@@ -66,8 +75,13 @@ for _ in range(reps):
 mb = data / 2**20
 print("16 records of 64 MiB (%.0f MiB)" % mb)
 print("%-22s %9s %9s" % ("", "s", "MiB/s"))
-for name, t in (("dmwrite", pw), ("dd write", ddw), ("dmread", pr), ("dd read", ddr)):
+rows = [("dmwrite", pw), ("dd write", ddw), ("dmread", pr), ("dd read", ddr)]
+if ow is not None:
+    rows += [("dmwrite, one core", ow), ("dmread, one core", orr)]
+for name, t in rows:
     print("%-22s %9.3f %9.0f" % (name, t, mb / t))
 print("ratio write pelix / dd %.2f   (goal >= 0.8)" % (ddw / pw))
 print("ratio read  pelix / dd %.2f   (goal >= 0.8)" % (ddr / pr))
+if ow is not None:
+    print("one core: ratio write %.2f, read %.2f" % (ddw / ow, ddr / orr))
 PY

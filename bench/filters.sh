@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # filter and convolve of a 4096 x 4096 byte image run by build/pelix
-# against the nearest OpenCV operation (one thread, cv2.setNumThreads(1))
-# in this run:
+# against the nearest OpenCV operation in this run:
 #   max / min (kinds 0, 1)        cv2.dilate / cv2.erode, same window
 #   mean (kind 3)                 cv2.blur, same window
 #   median (kind 5)               cv2.medianBlur, same size (goal: 2x)
@@ -12,15 +11,18 @@
 #   binarising kinds (6, 7, 9, 10) cv2.threshold to 0 / 1
 #   convolve 3 x 3 / 5 x 5 into bytes   cv2.filter2D to bytes
 #   convolve 3 x 3 into a long image    cv2.filter2D to 32-bit floats
-# Start-up cancels out: pelix times REPS repetitions of each operation in a
-# macro loop with its own clock. Each time is the best of R rounds. Prints
-# the times and ratios (pelix / OpenCV) and the load average.
-#   bench/filters.sh [build-dir | path/to/pelix]     (R=3, REPS=10)
+# Start-up cancels out: pelix times each operation with its own clock
+# around a macro loop of it, in blocks of at least 100 ms (OpenCV: as many
+# calls); each time is the best of R blocks. pelix splits a filter over up
+# to four threads and OpenCV uses its threads too, so each is timed twice:
+# both with their threads, and pelix held to one core (taskset -c 0)
+# against OpenCV in one thread (cv2.setNumThreads(1)). Prints the times and
+# ratios (pelix / OpenCV) and the load average.
+#   bench/filters.sh [build-dir | path/to/pelix]     (R=3)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/pelix}
 [ -d "$bin" ] && bin=$bin/pelix
-reps=${REPS:-10}
 rounds=${R:-3}
 py=/usr/bin/python3
 [ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
@@ -28,6 +30,7 @@ bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
 $py -c "import numpy, cv2" 2>/dev/null || { echo "python3-numpy and python3-opencv are needed"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$root/bench/stopwatch.bash"
 
 # name | pelix line
 cases=(
@@ -48,6 +51,8 @@ cases=(
   "convolve 3x3 bytes|o8 = convolve(m8, k3)"
   "convolve 5x5 bytes|o8 = convolve(m8, k5)"
   "convolve 3x3 long|o32 = convolve(m8, k3)"
+  "median 3x3 in place|p8 = filter(p8, 5, 3)"
+  "convolve 3x3 in place|p8 = convolve(p8, k3)"
 )
 {
   # High memory for the images and the random numbers' temporary; a result
@@ -56,46 +61,51 @@ cases=(
   echo "declare byte image m8(4096,4096)"
   echo "declare byte image o8(4096,4096)"
   echo "declare long image o32(4096,4096)"
+  echo "declare byte image p8(4096,4096)"
   echo "m8 = 0"
   echo "m8 = m8 + random(16777216, 7, 256)"
+  echo "p8 = m8"
   echo "declare integer image k3(3,3)"
   echo "k3 = 1"
   echo "declare integer image k5(5,5)"
   echo "k5 = 1"
-  echo "declare number k1"
+  stopwatch_vars
   for ((r = 0; r < rounds; r++)); do
-    for ((i = 0; i < ${#cases[@]}; i++)); do
-      echo "time(0)"
-      echo "run c$i.imp"
-      echo "type time(1)"
-    done
+    for ((i = 0; i < ${#cases[@]}; i++)); do echo "run c$i.imp"; done
   done
 } > "$work/f.pelix"
-for ((i = 0; i < ${#cases[@]}; i++)); do
-  printf 'k1 = 0\nwhile (k1 < %d) {\n%s\nk1 = k1 + 1\n}\n' "$reps" "${cases[$i]#*|}" > "$work/c$i.imp"
-done
+for ((i = 0; i < ${#cases[@]}; i++)); do stopwatch "$work/c$i.imp" "${cases[$i]#*|}"; done
 
-(cd "$work" && PELIX="$root/system" PELIX_BACKEND=headless "$bin" < f.pelix > out.txt 2>&1) || true
-if grep -q ERROR "$work/out.txt"; then
-  echo "pelix reported an error:"; grep -B1 ERROR "$work/out.txt" | head -20; exit 1
-fi
+run() { # output file, command words before the program
+  local out=$1
+  shift
+  (cd "$work" && PELIX="$root/system" PELIX_BACKEND=headless "$@" "$bin" < f.pelix > "$out" 2>&1) || true
+  if grep -q ERROR "$work/$out"; then
+    echo "pelix reported an error:"; grep -B1 ERROR "$work/$out" | head -20; exit 1
+  fi
+}
+run out.txt
+: > "$work/one.txt"
+command -v taskset >/dev/null && run one.txt taskset -c 0
 
 names=()
 for c in "${cases[@]}"; do names+=("${c%%|*}"); done
-$py - "$work/out.txt" "$reps" "$rounds" "${names[@]}" <<'PY'
+$py - "$work" "$rounds" "${names[@]}" <<'PY'
 import os, re, sys, time
 import numpy as np, cv2
-cv2.setNumThreads(1)
-out, reps, rounds = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-names = sys.argv[4:]
-vals = [float(l) for l in open(out) if re.fullmatch(r'\s*-?\d+\.\d+\s*', l)]
+work, rounds = sys.argv[1], int(sys.argv[2])
+names = sys.argv[3:]
 n = len(names)
-if len(vals) != n * rounds:
-    sys.exit('unexpected pelix output: %d times' % len(vals))
-pel = [min(vals[k + n * r] for r in range(rounds)) / reps for k in range(n)]
+def times(name):
+    vals = [float(l[2:]) for l in open(os.path.join(work, name)) if l.startswith('= ')]
+    return [min(vals[k::n]) for k in range(n)] if len(vals) == n * rounds else None
+pel, one = times('out.txt'), times('one.txt')
+if pel is None:
+    sys.exit('unexpected pelix output')
 
 rng = np.random.default_rng(7)
 m = rng.integers(0, 256, (4096, 4096), dtype=np.uint8)
+p = m.copy()
 k3 = np.ones((3, 3), np.uint8)
 k5 = np.ones((5, 5), np.uint8)
 f3 = np.ones((3, 3), np.float32)
@@ -113,20 +123,31 @@ ref = {
     'convolve 3x3 bytes': lambda: cv2.filter2D(m, -1, f3),
     'convolve 5x5 bytes': lambda: cv2.filter2D(m, -1, f5),
     'convolve 3x3 long': lambda: cv2.filter2D(m, cv2.CV_32F, f3),
+    'median 3x3 in place': lambda: cv2.medianBlur(p, 3, dst=p),
+    'convolve 3x3 in place': lambda: cv2.filter2D(p, -1, f3, dst=p),
 }
 def best(f):
+    # Blocks of at least 100 ms, the best of R.
+    t0 = time.perf_counter(); f(); k = int(0.1 / max(time.perf_counter() - t0, 1e-6)) + 1
     t = []
     for _ in range(rounds):
-        k = max(1, reps // 2)
         t0 = time.perf_counter()
         for _ in range(k):
             f()
         t.append((time.perf_counter() - t0) / k)
     return min(t)
 
-print('filters of a 4096 x 4096 byte image: per operation, best of %d rounds (load %s)'
+threads = cv2.getNumThreads()
+refs = [best(ref[name]) for name in names]
+cv2.setNumThreads(1)
+refs1 = [best(ref[name]) for name in names]
+print('filters of a 4096 x 4096 byte image: per operation, best of %d blocks of 100 ms or more (load %s)'
       % (rounds, ' '.join('%.1f' % x for x in os.getloadavg())))
+print('  %-22s %-38s %s' % ('', 'with threads (OpenCV %d)' % threads, 'one core (pelix taskset -c 0, OpenCV 1)'))
 for k, name in enumerate(names):
-    r = best(ref[name])
-    print('  %-20s pelix %8.2f ms   OpenCV %8.2f ms   ratio %5.2f' % (name, pel[k] * 1e3, r * 1e3, pel[k] / r))
+    r, r1 = refs[k], refs1[k]
+    tail = ('pelix %8.2f ms  OpenCV %8.2f ms  ratio %5.2f' % (one[k] * 1e3, r1 * 1e3, one[k] / r1)
+            if one else '(no taskset)')
+    print('  %-22s pelix %8.2f ms  OpenCV %8.2f ms  ratio %5.2f   %s'
+          % (name, pel[k] * 1e3, r * 1e3, pel[k] / r, tail))
 PY

@@ -4,7 +4,8 @@
 # pandas.read_csv (float32) reading the same file in the same run, timed
 # after their imports. Each time is the best of R runs (default 3). Prints
 # the times and the ratios pelix / numpy and pelix / pandas (goals: at
-# most 0.5 and 1.0).
+# most 0.5 and 1.0). The same file with lines ended by CR alone is imported
+# too: its time against the LF file's (goal: at most 1.2).
 #   bench/import_csv.sh [build-dir | path/to/pelix]   (python3-numpy, python3-pandas)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,6 +29,8 @@ with open(sys.argv[1], "w") as f:
         a = rng.uniform(-1000.0, 1000.0, size=(step, 10))
         f.write("\n".join(",".join("%.4f" % v for v in r) for r in a.tolist()))
         f.write("\n")
+data = open(sys.argv[1], "rb").read()
+open(sys.argv[1].replace("data.csv", "data_cr.csv"), "wb").write(data.replace(b"\n", b"\r"))
 PY
 size=$(stat -c %s "$work/data.csv")
 lines=$(wc -l < "$work/data.csv")
@@ -36,6 +39,10 @@ lines=$(wc -l < "$work/data.csv")
   echo "declare matrix m"
   for ((i = 0; i < reps; i++)); do
     printf 'time(0)\nm = import("data.csv")\ntype time(1)\n'
+  done
+  echo 'ftype "%d %d\n" #0 size(m)'
+  for ((i = 0; i < reps; i++)); do
+    printf 'time(0)\nm = import("data_cr.csv")\ntype time(1)\n'
   done
   echo 'ftype "%d %d\n" #0 size(m)'
 } > "$work/ops.pelix"
@@ -51,9 +58,9 @@ work, reps, size, lines = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(s
 out = open(os.path.join(work, "out.txt")).read().splitlines()
 vals = [float(l) for l in out if re.fullmatch(r"\s*-?\d+\.\d+\s*", l)]
 check = [l for l in out if re.fullmatch(r"\d+ \d+", l.strip())]
-if len(vals) != reps or not check or check[-1].split()[0] != str(lines):
+if len(vals) != 2 * reps or len(check) != 2 or any(c.split()[0] != str(lines) for c in check):
     sys.exit("unexpected pelix output:\n" + "\n".join(out[-10:]))
-pel = min(vals)
+pel, pcr = min(vals[:reps]), min(vals[reps:])
 path = os.path.join(work, "data.csv")
 def best(f):
     t = []
@@ -70,6 +77,8 @@ print("%-24s %8s" % ("reader", "s"))
 print("%-24s %8.3f" % ("pelix import", pel))
 print("%-24s %8.3f" % ("numpy.loadtxt", npy))
 print("%-24s %8.3f" % ("pandas.read_csv", pds))
+print("%-24s %8.3f" % ("pelix import, CR ends", pcr))
 print("ratio pelix / numpy.loadtxt  %.2f   (goal <= 0.5)" % (pel / npy))
 print("ratio pelix / pandas.read_csv %.2f   (goal <= 1.0)" % (pel / pds))
+print("ratio CR ends / LF ends       %.2f   (goal <= 1.2)" % (pcr / pel))
 PY

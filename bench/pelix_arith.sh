@@ -5,7 +5,10 @@
 # the first touch of the arrays cancel out: each case runs twice, with 1 and
 # with 1 + REPS repetitions of the operation, and the difference of the two
 # wall times is REPS operations. Prints the times and the ratios
-# (pelix / numpy; at most 1.0 is the goal).
+# (pelix / numpy; at most 1.0 is the goal). Large element-wise operations
+# run on up to four threads in pelix, so it is timed held to one core
+# (taskset -c 0) too, with a ratio of its own (numpy runs them in one
+# thread).
 # Usage: bench/pelix_arith.sh [build folder]   (numpy: python3-numpy)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,34 +36,40 @@ script() { # type, operation, k
     for ((i = 0; i < $3; i++)); do echo "$2"; done
   } >"$tmp/s.pelix"
 }
-# Best wall time in ms of five runs of the script.
+# Best wall time in ms of five runs of the script (arguments: a command
+# that runs the program, such as taskset -c 0).
 runms() {
-  "$py" - "$bin" "$tmp/s.pelix" <<'PY'
+  "$py" - "$bin" "$tmp/s.pelix" "$@" <<'PY'
 import subprocess, sys, time
 best = None
 for _ in range(5):
     with open(sys.argv[2], "rb") as f:
         s = time.perf_counter()
-        subprocess.run([sys.argv[1]], stdin=f, stdout=subprocess.DEVNULL, check=True)
+        subprocess.run(sys.argv[3:] + [sys.argv[1]], stdin=f, stdout=subprocess.DEVNULL, check=True)
         t = (time.perf_counter() - s) * 1e3
     best = t if best is None else min(best, t)
 print(f"{best:.3f}")
 PY
 }
 
-declare -A ours
+one=()
+command -v taskset >/dev/null && one=(taskset -c 0)
+declare -A ours ours1
 for ty in byte integer long real; do
   for op in "c = a + b" "c = a * 2.5 + b"; do
     script "$ty" "$op" 1
     t1=$(runms)
+    o1=$([ ${#one[@]} = 0 ] || runms "${one[@]}")
     script "$ty" "$op" $((1 + REPS))
     t2=$(runms)
+    o2=$([ ${#one[@]} = 0 ] || runms "${one[@]}")
     ours["$ty|$op"]=$("$py" -c "print(max(($t2 - $t1) / $REPS, 1e-3))")
+    [ ${#one[@]} = 0 ] || ours1["$ty|$op"]=$("$py" -c "print(max(($o2 - $o1) / $REPS, 1e-3))")
   done
 done
 
 args=()
-for k in "${!ours[@]}"; do args+=("$k=${ours[$k]}"); done
+for k in "${!ours[@]}"; do args+=("$k=${ours[$k]}=${ours1[$k]:-0}"); done
 "$py" - "${args[@]}" <<'PY'
 import sys, time
 import numpy as np
@@ -77,13 +86,14 @@ def best(f, reps=7):
         t.append(time.perf_counter() - s)
     return min(t) * 1e3
 
-ours = {}
+ours, one = {}, {}
 for a in sys.argv[1:]:
-    key, ms = a.rsplit("=", 1)
+    key, ms, ms1 = a.rsplit("=", 2)
     ours[tuple(key.split("|"))] = float(ms)
+    one[tuple(key.split("|"))] = float(ms1)
 
-print(f"{'operation':<28} {'pelix ms':>9} {'numpy ms':>9} {'ratio':>6}")
-worst = 0.0
+print(f"{'operation':<28} {'pelix ms':>9} {'numpy ms':>9} {'ratio':>6} {'one core ms':>12} {'ratio':>6}")
+worst = worst1 = 0.0
 for ty, dt in types.items():
     a = np.full(n, 3, dt)
     b = np.full(n, 5, dt)
@@ -93,8 +103,10 @@ for ty, dt in types.items():
         "c = a * 2.5 + b": best(lambda: np.add(a * k, b, out=c, casting="unsafe")),
     }
     for op, ref in refs.items():
-        ms = ours[(ty, op)]
+        ms, ms1 = ours[(ty, op)], one[(ty, op)]
         worst = max(worst, ms / ref)
-        print(f"{op + ' ' + ty:<28} {ms:9.2f} {ref:9.2f} {ms / ref:6.2f}")
-print(f"worst ratio {worst:.2f}")
+        worst1 = max(worst1, ms1 / ref)
+        tail = f" {ms1:12.2f} {ms1 / ref:6.2f}" if ms1 else "  (no taskset)"
+        print(f"{op + ' ' + ty:<28} {ms:9.2f} {ref:9.2f} {ms / ref:6.2f}{tail}")
+print(f"worst ratio {worst:.2f}, held to one core {worst1:.2f}")
 PY

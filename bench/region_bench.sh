@@ -11,7 +11,8 @@
 # given a point next to each; trace is called once per outline from a
 # macro loop, which is timed apart with a trivial function in place of
 # trace ("net of the loop"). Each time is the best of five on both sides;
-# one fill is timed as a tenth of ten (the clock counts milliseconds).
+# pelix repeats each until 100 ms have passed (its clock counts
+# milliseconds). Both run in one thread.
 # fill is a tiling, not a labelling: connectedComponents has no
 # counterpart here and is in no ratio.
 # (3840 rows: one declared variable holds at most 16 MB.)
@@ -44,42 +45,55 @@ IMP
 cat > "$work/fills.imp" <<'IMP'
 time(0)
 k = 0
-while (k < 10) {
+tf = 0
+while (tf < 0.1) {
   fill img cell
   k = k + 1
+  tf = time(1)
 }
-tf = time(1)
-tf = tf / 10
+tf = tf / k
 ftype "FILL %.4f\n" tf
 IMP
 # One trace per outline (the ring has two), every move saved; the records
-# are counted from nvecs, so the loop holds little besides the calls.
-cat > "$work/outlines.imp" <<'IMP'
-nvecs = 0
+# are counted from nvecs, so the loop holds little besides the calls. The
+# whole image is traced over and over until 100 ms have passed.
+# outlines CALL TIME LABEL: CALL with X and Y for the point's coordinates.
+outlines() {
+  local c1=${1//X/px + 30} c2=${1//X/px + 94} c3=${1//X/px + 119} c4=${1//X/px + 15} c5=${1//X/px + 81}
+  c1=${c1//Y/py + 30} c2=${c2//Y/py + 30} c3=${c3//Y/py + 30} c4=${c4//Y/py + 80} c5=${c5//Y/py + 81}
+  cat <<IMP
 time(0)
-i = 0
-while (i < 32) {
-  px = i * 128
-  j = 0
-  while (j < 30) {
-    py = j * 128
-    r = trace(0, 0, px + 30, py + 30, 2, 1)
-    r = trace(0, 0, px + 94, py + 30, 2, 1)
-    r = trace(0, 0, px + 119, py + 30, 2, 1)
-    r = trace(0, 0, px + 15, py + 80, 2, 1)
-    r = trace(0, 0, px + 81, py + 81, 2, 1)
-    j = j + 1
+m = 0
+$2 = 0
+while ($2 < 0.1) {
+  nvecs = 0
+  i = 0
+  while (i < 32) {
+    px = i * 128
+    j = 0
+    while (j < 30) {
+      py = j * 128
+      r = $c1
+      r = $c2
+      r = $c3
+      r = $c4
+      r = $c5
+      j = j + 1
+    }
+    i = i + 1
   }
-  i = i + 1
+  m = m + 1
+  $2 = time(1)
 }
-tt = time(1)
+$2 = $2 / m
 n = nvecs
-ftype "TRACE %.4f %d\n" tt n
+ftype "$3 %.4f %d\n" $2 n
 IMP
+}
+outlines "trace(0, 0, X, Y, 2, 1)" tt TRACE > "$work/outlines.imp"
 # The same loop with a trivial function (vector of the same point) in place of
 # trace: the macro interpreter's share of the time.
-sed 's/r = trace(0, 0, \(.*\), \(.*\), 2, 1)/r = vector(\1, \2, 0, 1)/; s/^tt = /tl = /; s/^n = nvecs$//; s/"TRACE %.4f %d\\n" tt n/"LOOP %.4f\\n" tl/' \
-  "$work/outlines.imp" > "$work/loop.imp"
+outlines "vector(X, Y, 0, 1)" tl LOOP > "$work/loop.imp"
 out=$(cd "$work" && cat <<'CMD' | PELIX="$root/system" PELIX_BACKEND=headless "$bin" 2>&1
 himemsize = 65536
 declare byte image img(4096,3840)
@@ -93,6 +107,7 @@ declare number px
 declare number py
 declare number n
 declare number k
+declare number m
 declare integer array r(4)
 shapes
 fills

@@ -4,10 +4,12 @@
 # program run by build/pelix (timed by the program's own clock reads at
 # the start and the end of each part), beside the same operations in a
 # plain C++ loop in the same run. Reports ns per op and the ratio.
-#   bench/rt_dataops.sh [path/to/pelix]
+#   bench/rt_dataops.sh [build-dir | path/to/pelix]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/pelix}
+[ -d "$bin" ] && bin=$bin/pelix  # tools/dev bench passes the build folder
+[ -e "$bin" ] && bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
 [ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
 command -v g++ >/dev/null || { echo "g++ not found"; exit 1; }
 work=$(mktemp -d)

@@ -6,6 +6,8 @@
 #pragma once
 #include <cstdint>
 
+#include "graphics/sketch.h"
+
 struct PtrRec;
 
 // ---- Files (text import, splitter, open, environment, file box) ---------
@@ -51,8 +53,6 @@ char* grbtxt(int key, int* length);
 int Boxcur(int x, int y, int mode);
 // Interactive point picking in a window; the key or button that ended it.
 int getxyz(int window, int* x, int* y, int* z);
-// The client rectangle of a platform window in screen coordinates.
-int winrect(int32_t pwrec, int* rect);
 // Moves the mouse pointer to a point of the current window.
 int setcurs(int x, int y);
 // The menuitem function: the result buffer; sets the destination kind, the
@@ -93,14 +93,7 @@ uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode);
 int curvec(int16_t* point, int kind);
 // Interactive display of traces: a float buffer and its count, or null.
 float* sweep(int kind, uint32_t* count);
-// Samples operand 1 along or inside vectors: a float buffer and its count.
-float* sample(uint32_t* count);
-// The area of interest of the mask function: below 0 failure, 0 nothing to
-// store; and the mask operation itself.
-int setaoi();
-int domask();
-// The interactive rubber-band box (6 values for mode 2, else 4).
-int getbox(int16_t* box, int mode, int a, int b);
+// sample, setaoi, domask and getbox: graphics/sketch.h (included above).
 
 // ---- Pointer functions, alert and view coordinates (compute/ptrfn.cpp) --
 int ptrptr(int depth, int mode, int code);

@@ -435,11 +435,10 @@ int su_size(FnCall& c) {
   int32_t n = 1;
   c.aux = -1;
   if (what == 4) {
+    // Four values, all zero when no window matches.
     int w = winarg(2, nullptr);
-    if (w >= 0 && w < WINTAB && wintab[w]) {
-      n = 4;
-      c.aux = w;
-    }
+    n = 4;
+    if (w >= 0 && w < WINTAB && wintab[w]) c.aux = w;
   } else if (what == 0 && !str && (!t[OT_REC + 2] || (dk & 0x7F0) == K_ARRAY)) {
     n = ndims(r, kind);
   }
@@ -457,8 +456,8 @@ int run_size(FnCall& c) {
   int32_t v[4] = {0, 0, 0, 0};
   if (what == 4) {
     if (c.aux >= 0 && wintab[c.aux]) {
-      int rect[4] = {0, 0, 0, 0};
-      winrect(wintab[c.aux]->pwrec, rect);
+      int32_t rect[4] = {0, 0, 0, 0};
+      winrect(wpwrec(wintab[c.aux]), rect);
       std::memcpy(v, rect, sizeof v);
     }
   } else if ((kind & K_STRING) && !(kind & K_LIST)) {
@@ -1159,18 +1158,20 @@ int su_sample(FnCall& c) {
 }
 
 int su_mask(FnCall& c) {
-  int r = setaoi();
+  int r = setaoi(c.dest);
   if (r < 0) {
     c.ret = (state & ST_ERROR) ? 0 : -1;
     return FS_RET;
   }
+  // The view only: the pointer functions hand it to the assignment.
   if (r == 0) c.defer++;
+  c.aux = r - 1;
   return FS_GO;
 }
 
 int run_mask(FnCall& c) {
-  domask();
-  c.defer = 0;
+  if (c.defer) return 0;
+  domask(c.aux);
   return stopped() ? -1 : 0;
 }
 

@@ -76,23 +76,51 @@ bool snapout(OpRead& in) {
   return true;
 }
 
+namespace {
+// The storage of the last copy of bytes, kept for the next one: an
+// operation repeated in place (a = filter(a, 5) in a loop) then copies into
+// pages already made, as it would write into a second image.
+std::vector<uint8_t>& spare() {
+  static auto* s = new std::vector<uint8_t>;  // outlives every reader, at exit too
+  return *s;
+}
+}  // namespace
+
+OpRead::~OpRead() {
+  if (!mb.empty() && mb.size() >= spare().size()) mb.swap(spare());
+}
+
+int32_t OpRead::at(int32_t k) const {
+  if (k < 0 || k >= n) return 0;
+  const size_t j = static_cast<size_t>(k);
+  return !mb.empty() ? mb[j] : flt ? ftrunc(mf[j]) : mi[j];
+}
+
 void OpRead::detach() {
   if (!r || mem) return;
   flt = r->Wsiz == W_FLOAT;
-  int32_t cnt = n;
-  if (flt)
-    mf.resize(static_cast<size_t>(std::max(cnt, 0)));
-  else
-    mi.resize(static_cast<size_t>(std::max(cnt, 0)));
-  for (int32_t k = 0; k < cnt; k++) {
-    if (flt)
-      mf[static_cast<size_t>(k)] = static_cast<float>(getf());
+  int32_t cnt = std::max(n, 0);
+  if (r->Wsiz == W_BYTE) {
+    // Bytes are kept as bytes: one block copy of data in one piece, else
+    // the runs the reader moves; never an item at a time, never wider.
+    // (mb may be longer than the copy: n counts the items.)
+    mb.swap(spare());
+    if (mb.size() < static_cast<size_t>(cnt)) mb.resize(static_cast<size_t>(cnt));
+    if (const uint8_t* p = i == 0 ? contig(r, cnt) : nullptr)
+      std::memcpy(mb.data(), p, static_cast<size_t>(cnt));
     else
-      mi[static_cast<size_t>(k)] = geti();
-  }
-  if (!flt && r->Wsiz == W_BYTE) {
-    mb.resize(mi.size());
-    for (size_t k = 0; k < mi.size(); k++) mb[k] = static_cast<uint8_t>(mi[k]);
+      cnt = bytes(mb.data(), cnt);
+  } else {
+    if (flt)
+      mf.resize(static_cast<size_t>(cnt));
+    else
+      mi.resize(static_cast<size_t>(cnt));
+    for (int32_t k = 0; k < cnt; k++) {
+      if (flt)
+        mf[static_cast<size_t>(k)] = static_cast<float>(getf());
+      else
+        mi[static_cast<size_t>(k)] = geti();
+    }
   }
   n = cnt;
   i = 0;
@@ -105,7 +133,7 @@ void OpRead::detach() {
 }
 
 const uint8_t* OpRead::whole() const {
-  if (mem) return i == 0 && !mb.empty() ? mb.data() : nullptr;
+  if (mem) return i == 0 && !mb.empty() && n > 0 ? mb.data() : nullptr;
   if (!r || i != 0) return nullptr;
   return contig(r, n);
 }
@@ -113,6 +141,12 @@ const uint8_t* OpRead::whole() const {
 int32_t OpRead::bytes(uint8_t* out, int32_t m) {
   int32_t got = 0;
   if (mem) {
+    if (!mb.empty()) {
+      got = std::min(m, n - i);
+      std::memcpy(out, mb.data() + i, static_cast<size_t>(std::max(got, 0)));
+      i += std::max(got, 0);
+      return std::max(got, 0);
+    }
     for (; got < m && i < n; got++) out[got] = static_cast<uint8_t>(iclmp(geti(), 0, 255));
     return got;
   }
@@ -141,7 +175,7 @@ int32_t OpRead::geti() {
   if (i >= n) return 0;
   if (mem) {
     size_t k = static_cast<size_t>(i++);
-    return flt ? ftrunc(mf[k]) : mi[k];
+    return !mb.empty() ? mb[k] : flt ? ftrunc(mf[k]) : mi[k];
   }
   if (i >= part) {
     LDVARB(r, &part, i);
@@ -158,7 +192,7 @@ double OpRead::getf() {
   if (i >= n) return 0;
   if (mem) {
     size_t k = static_cast<size_t>(i++);
-    return flt ? static_cast<double>(mf[k]) : static_cast<double>(mi[k]);
+    return !mb.empty() ? static_cast<double>(mb[k]) : flt ? static_cast<double>(mf[k]) : static_cast<double>(mi[k]);
   }
   if (i >= part) {
     LDVARB(r, &part, i);

@@ -18,6 +18,10 @@
 uint8_t* contig(PtrRec* r, int64_t items);
 
 struct OpRead {
+  OpRead() = default;
+  OpRead(OpRead&&) = default;
+  OpRead& operator=(OpRead&&) = default;
+  ~OpRead();
   PtrRec* r = nullptr;
   int32_t part = 0;  // items addressable up to this index
   int32_t i = 0;     // index of the next item
@@ -34,13 +38,16 @@ struct OpRead {
   // Whether the whole of the data is addressable at once from here.
   const uint8_t* whole() const;
   // Reads every item now into a private copy that the reads above then
-  // take from: for a destination that shares the source's data.
+  // take from: for a destination that shares the source's data. Bytes are
+  // copied as bytes, data in one piece in one block (whole() gives it).
   void detach();
+  // Item k of the copy as an integer (0 outside it).
+  int32_t at(int32_t k) const;
   bool mem = false;
   bool flt = false;
-  std::vector<int32_t> mi;
-  std::vector<float> mf;
-  std::vector<uint8_t> mb;
+  std::vector<int32_t> mi;  // the copy: other integers,
+  std::vector<float> mf;    // floats,
+  std::vector<uint8_t> mb;  // bytes
 };
 
 // Whether the destination row of the operand table shares operand 1's

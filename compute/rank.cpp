@@ -370,7 +370,7 @@ int run_order(FnCall& c) {
       if (in.flt)
         PSTACK(in.mf[k], d);
       else
-        IPSTAK(in.mi[k], d);
+        IPSTAK(in.at(static_cast<int32_t>(k)), d);
     }
     DMPVRB(d, &dp, 0, 0);
     return 0;

@@ -16,6 +16,7 @@
 #include "graphics/imgvars.h"
 #include "graphics/pen.h"
 #include "graphics/pixels.h"
+#include "graphics/veccmds.h"
 #include "graphics/veclist.h"
 #include "lang/names.h"
 #include "ui/events.h"
@@ -260,7 +261,7 @@ static int follow(const int16_t* point, int direction) {
 
   auto save = [&](int px, int py, int heading) {
     Pend p{static_cast<int16_t>(px), static_cast<int16_t>(py), static_cast<int8_t>(heading), 1,
-           vcolor};
+           static_cast<uint8_t>(dcolor)};
     if ((tlim & 0x0C) && nhist > 0) {
       int tx = 0, ty = 0;
       for (int k = 0; k < 6 && k < nhist; k++) {
@@ -348,7 +349,8 @@ static int follow(const int16_t* point, int direction) {
     bool closed = (cx == bx && cy == by) || moves >= cap;
     if (--due == 0) due = tsave;
     if (closed || due == tsave) {
-      Pend p{static_cast<int16_t>(cx), static_cast<int16_t>(cy), static_cast<int8_t>(h), 1, vcolor};
+      Pend p{static_cast<int16_t>(cx), static_cast<int16_t>(cy), static_cast<int8_t>(h), 1,
+              static_cast<uint8_t>(dcolor)};
       if (every) {
         if (hold && held.head != nd) w.push(held);
         held = p;

@@ -24,6 +24,7 @@
 int32_t regadr = -1;  // no registers until the system table is made
 int32_t lstsrc = 0;
 int32_t (*tokhdr)(int n) = nullptr;
+PtrRec* (*holdrec)(int32_t entry) = nullptr;
 
 // ---------------------------------------------------------------------------
 // Number registers.
@@ -364,7 +365,7 @@ int argidx(int n, int32_t* handle) {
   *handle = 0;
   if (lstsrc) {
     PtrRec* s = recof(lstsrc);
-    if (s && (s->Flg & K_ARGS) && s->Args > 0) {
+    if (s && (s->Flg & K_ARGS)) {
       *handle = n == 1 ? lstsrc : lsthdl(s, n - 2);
       return -1;
     }
@@ -431,7 +432,7 @@ int fndarg(int n, int32_t* handle, int* word) {
 int nargs() {
   if (lstsrc) {
     PtrRec* s = recof(lstsrc);
-    if (s && (s->Flg & K_ARGS) && s->Args > 0) return std::max<int>(s->Wsiz, 0) + 1;
+    if (s && (s->Flg & K_ARGS)) return s->Args > 0 ? std::max<int>(s->Wsiz, 0) + 1 : 1;
     lstsrc = 0;
   }
   if (lsttok >= 0) {
@@ -448,8 +449,10 @@ int nargs() {
 
 int argset(int n, int32_t handle) {
   if (n < 0) {
+    // An item without an argument list (a bare word) is a source with no
+    // operands: its operands are never the command line's.
     PtrRec* r = recof(handle);
-    if (r && (r->Flg & K_ARGS) && r->Args > 0) {
+    if (r && (r->Flg & K_ARGS)) {
       lstsrc = handle;
       return 0;
     }
@@ -572,14 +575,13 @@ int tokval(int w, float* value) {
   return t;
 }
 
-int getarg(int n, float* value, char* text, int maxlen, int* length) {
-  float dummy = 0.0f;
-  if (!value) value = &dummy;
-  *value = 0.0f;
-  if (maxlen > 0 && length) *length = 0;
-  if (maxlen > 0 && text) text[0] = 0;
-  if (!text) maxlen = 0;
+namespace {
 
+// Argument n resolved as getarg takes it: a plain value, keyword or text
+// is answered here (*rec null); otherwise *rec is its record, with any
+// expression run. The kind, 0 when missing.
+int argres(int n, float* value, char* text, int maxlen, int* length, PtrRec** rec) {
+  *rec = nullptr;
   int32_t h = 0;
   int w = -1;
   int type = fndarg(n, &h, &w);
@@ -623,6 +625,23 @@ int getarg(int n, float* value, char* text, int maxlen, int* length) {
     r = evlarg(r, w);
     if (!r) return 0;
   }
+  *rec = r;
+  return r->Flg;
+}
+
+}  // namespace
+
+int getarg(int n, float* value, char* text, int maxlen, int* length) {
+  float dummy = 0.0f;
+  if (!value) value = &dummy;
+  *value = 0.0f;
+  if (maxlen > 0 && length) *length = 0;
+  if (maxlen > 0 && text) text[0] = 0;
+  if (!text) maxlen = 0;
+
+  PtrRec* r = nullptr;
+  int type = argres(n, value, text, maxlen, length, &r);
+  if (!r) return type;
   int kind = r->Flg;
   if (kind == K_CONST) {
     float f;
@@ -653,6 +672,12 @@ int getarg(int n, float* value, char* text, int maxlen, int* length) {
     }
   }
   return kind;
+}
+
+int runarg(int n) {
+  float v = 0.0f;
+  PtrRec* r = nullptr;
+  return argres(n, &v, nullptr, 0, nullptr, &r);
 }
 
 bool argstr(int n, std::string* out, int max) {
@@ -915,11 +940,14 @@ namespace {
 // Sizes of a record's data per dimension, 0 where unknown.
 void varsize(const PtrRec* r, int32_t size[3]) {
   size[0] = size[1] = size[2] = 0;
-  if (r->Datdims[0] > 0) {
+  int kind = r->Flg;
+  // A named variable of vectors is sized by its entry: the record it keeps
+  // holds the declared count of records until it is prepared.
+  const bool vecs = (kind & K_VECTOR) && (kind & K_NAMED) && r->Idx >= 1;
+  if (r->Datdims[0] > 0 && !vecs) {
     for (int d = 0; d < 3; d++) size[d] = static_cast<int32_t>(std::min<uint32_t>(r->Datdims[d], INT32_MAX));
     return;
   }
-  int kind = r->Flg;
   if (!(kind & K_NAMED) || r->Idx < 1) return;
   const SymEnt* s = symptr(r->Idx);
   if (!s) return;
@@ -990,7 +1018,7 @@ int subwin(PtrRec* r, int w) {
     // The window stays inside the variable: negative, reversed and
     // out-of-range subscripts are refused.
     if (start < 0 || (!toend && end < start) || (room > 0 && start >= room)) {
-      error(0, 196);
+      if (!(state & ST_ERROR)) error(0, 196);
       return -1;
     }
     int64_t count = toend ? -1 : static_cast<int64_t>(end) - start + 1;
@@ -1042,8 +1070,12 @@ PtrRec* symrec(int w) {
   }
   if (recvar(t)) {
     PtrRec* p = recof(s->data);
+    // A placeholder whose record is made on first use (the vector list).
+    if (!p && holdrec) p = holdrec(e);
     if (!p) {
-      error(E71_DONE, 71);
+      // The name holds nothing: a system name its layer has not filled, or
+      // a released pointer. Told once however often the command reads it.
+      if (!(state & ST_ERROR)) error(0, 103);
       return nullptr;
     }
     return mktmp(p, w);

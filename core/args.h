@@ -40,6 +40,10 @@ float getres(int n);
 // its pointer record, 0 when there is none. The macro module installs it;
 // while it is null a macro-argument reference ("$n") is a missing argument.
 extern int32_t (*tokhdr)(int n);
+// The record a system placeholder name (vecs, vdata) stands for, made on its
+// first use by the layer that owns it: null when the name has none to make.
+// The display layer installs it.
+extern PtrRec* (*holdrec)(int32_t entry);
 
 // ---- Argument access ---------------------------------------------------
 
@@ -57,6 +61,10 @@ int argset(int n, int32_t handle);
 // and, when maxlen > 0, its text (at most maxlen - 1 characters and a NUL)
 // and the text's length.
 int getarg(int n, float* value, char* text, int maxlen, int* length);
+// Argument n resolved (an expression runs, so an assignment's "=" stores)
+// without its value being read: a system variable it stored into is not
+// read back. The kind, 0 when missing.
+int runarg(int n);
 // The text of argument n when it is a string that is not a list (at most
 // max characters); false, and out unchanged, for any other argument.
 bool argstr(int n, std::string* out, int max);

@@ -605,12 +605,17 @@ namespace {
 WatchRec wtchrec[NWATCH];
 }
 
-int addwat(int win, int32_t sym) {
+int addwat(int win, int32_t var, int type, const int32_t* dims) {
   if (win < 1 || win > 0xFFFF) return -1;
   for (int i = 0; i < NWATCH; i++) {
     if (wtchtab[i]) continue;
-    wtchrec[i] = {0, static_cast<uint16_t>(win), sym};
-    wtchtab[i] = &wtchrec[i];
+    WatchRec& w = wtchrec[i];
+    std::memset(&w, 0, sizeof w);
+    w.type = static_cast<uint16_t>(type & ~1);
+    w.win = static_cast<uint16_t>(win);
+    w.var = var;
+    for (int k = 0; k < 3 && dims; k++) w.dims[k] = static_cast<int16_t>(std::clamp<int32_t>(dims[k], -32768, 32767));
+    wtchtab[i] = &w;
     nwatch++;
     return i;
   }
@@ -621,11 +626,16 @@ int delwat(int win) {
   int n = 0;
   for (int i = 0; i < NWATCH; i++) {
     if (!wtchtab[i] || (win != 0 && wtchtab[i]->win != win)) continue;
-    wtchtab[i] = nullptr;
-    n++;
+    n += frewat(i);
   }
-  nwatch = static_cast<int16_t>(nwatch - n);
   return n;
+}
+
+int frewat(int slot) {
+  if (slot < 0 || slot >= NWATCH || !wtchtab[slot]) return 0;
+  wtchtab[slot] = nullptr;
+  nwatch--;
+  return 1;
 }
 
 int DoWatch(int cls) {
@@ -633,10 +643,23 @@ int DoWatch(int cls) {
   for (int i = 0; i < NWATCH && nwatch > 0; i++) {
     WatchRec* w = wtchtab[i];
     if (!w) continue;
-    SymEnt* e = symptr(w->sym);
-    if (!e || e->flags == 0) continue;
-    if ((e->nlen >> 4) == cls) continue;
-    e->nlen &= 0x0F;
+    bool due = false;
+    if ((w->type & 0x1000) && w->var != 0) {
+      // The entry must still lie in a symbol table of the bottom area: a
+      // macro's locals go with its frame.
+      SymEnt* e = w->var > 0 && w->var + SYMWDS <= lstk.bot ? symptr(w->var) : nullptr;
+      if (e && e->flags != 0) {
+        if ((e->nlen >> 4) != cls) {
+          e->nlen &= 0x0F;
+          due = true;
+        }
+      } else {
+        w->var = 0;  // the variable went: its window shows that once
+        due = true;
+      }
+    }
+    // A view whose variable went or changed shape without a change mark.
+    if (!due && !vwstale(w->win - 1)) continue;
     Wport* p = wport(w->win - 1);
     if (!p || (p->status & 8)) continue;
     int prev = usewin(w->win - 1);

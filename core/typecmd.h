@@ -18,25 +18,36 @@ int ecodbg();
 // text is given). Returns 0.
 int filnam(int word, char* text, int max);
 
-// Watch entries: references to watch records {flags, window number
-// (1-based), the watched variable's symbol address}; a null entry is free.
+// The watch table: 40 references to watch records, a null entry free. A
+// record (28 bytes, zero-filled when made) names a variable whose window
+// repaints when it changes: the variable's argument type word (bit 0
+// cleared; 0x1000 a named variable), the window number + 1, the variable's
+// number (the Idx of its pointer record: a named variable's symbol entry)
+// and its x, y and z dimensions when the window was made.
 struct WatchRec {
-  uint16_t flags;
+  uint16_t type;
   uint16_t win;
-  int32_t sym;
+  int32_t var;
+  int16_t dims[3];
+  uint8_t spare[14];
 };
-static_assert(sizeof(WatchRec) == 8);
+static_assert(sizeof(WatchRec) == 28);
 constexpr int NWATCH = 40;
 extern WatchRec* wtchtab[NWATCH];
 extern int16_t nwatch;  // entries in use
 
-// Adds a watch entry (view windows call it); the slot, or -1 when the table
-// is full or the window number is not 1 or more.
-int addwat(int win, int32_t sym);
+// Adds a watch entry in the first free slot (view windows call it): the
+// slot, or -1 when the table is full or the window number is not 1 or
+// more. dims (3 values, clamped to 16 bits) may be null.
+int addwat(int win, int32_t var, int type = 0x1000, const int32_t* dims = nullptr);
 // Drops every entry of a window (all entries for win 0). Returns the count.
 int delwat(int win);
-// Repaints the windows of watched variables whose change marks differ from
-// cls, clearing the marks. Returns the number of windows invalidated.
+// Drops the entry in a slot; 1 when there was one.
+int frewat(int slot);
+// Repaints the windows of watched named variables whose change marks differ
+// from cls, clearing the marks. An entry whose variable is gone (its entry
+// freed, or no longer in a symbol table) repaints its window once and then
+// names no variable. Returns the number of windows invalidated.
 int DoWatch(int cls);
 
 // Code 247 (the accept function): asks the user with the prompt of

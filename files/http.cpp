@@ -24,6 +24,11 @@ bool room(HttpReply* r, size_t need, bool exact = false) {
   if (need + 1 <= r->cap) return true;
   size_t cap = exact ? need + 1 : std::max(r->cap, FIRSTBUF);
   while (cap < need + 1) cap *= 2;
+  // Doubling never asks for more than the largest header (while it has not
+  // ended) or the largest reply kept.
+  const int64_t body = r->hdrlen == 0 ? 0 : std::max<int64_t>(r->clen >= 0 ? r->clen : r->limit, 0);
+  const size_t top = static_cast<size_t>(std::max<int64_t>(r->hdrmax, 0) + body) + 1;
+  cap = std::max(need + 1, std::min(cap, top));
   char* p = static_cast<char*>(std::realloc(r->buf, cap));
   if (!p) {
     r->nomem = true;
@@ -121,11 +126,16 @@ bool httpfeed(HttpReply* r, const char* data, size_t n) {
       r->run = (c == '\r' || c == '\n') ? r->run + 1 : 0;
       if (r->run == 4) break;
     }
+    // A header longer than its limit refuses the reply: nothing more is
+    // read or kept.
+    const size_t hmax = static_cast<size_t>(std::max<int64_t>(r->hdrmax, 0));
+    if (r->len + std::min(i + 1, n) > hmax) {
+      r->refused = r->done = true;
+      return true;
+    }
     if (i == n) {
-      // Still in the header: kept, at most the limit of it.
-      const size_t lim = static_cast<size_t>(std::max<int64_t>(r->limit, 0));
-      const size_t k = r->len >= lim ? 0 : std::min(n, lim - r->len);
-      if (k < n || !keep(r, data, k)) r->done = true;
+      // Still in the header.
+      if (!keep(r, data, n)) r->done = true;
       return r->done;
     }
     if (!keep(r, data, n)) {
@@ -141,6 +151,12 @@ bool httpfeed(HttpReply* r, const char* data, size_t n) {
 }
 
 int64_t httpend(HttpReply* r) {
+  if (r->refused) {
+    r->len = 0;
+    if (!room(r, 0)) return 0;
+    r->buf[0] = 0;
+    return 0;
+  }
   if (r->hdrlen == 0) {
     // No header end came: what arrived is the text.
     if (r->sink && r->len) r->sink(r->ctx, r->buf, r->len);
@@ -151,6 +167,16 @@ int64_t httpend(HttpReply* r) {
   if (!r->sink && !room(r, r->len)) return 0;
   if (r->buf) r->buf[r->len] = 0;
   return (r->together ? static_cast<int64_t>(r->hdrlen) : 0) + r->taken;
+}
+
+HttpEnd httpwhy(const HttpReply* r) {
+  if (r->refused) return HE_HDRBIG;
+  if (r->lastrecv < 0 && !r->done)
+    return r->lastrecv == SOCK_TIMEOUT ? HE_TIMEOUT : r->lastrecv == SOCK_INTR ? HE_INTR : HE_RECVFAIL;
+  if (r->nomem) return HE_CUT;
+  if (r->hdrlen == 0) return HE_NOHDREND;
+  if (r->clen >= 0) return r->taken < r->clen ? HE_SHORT : HE_WHOLE;
+  return r->taken >= r->limit ? HE_CUT : HE_WHOLE;
 }
 
 void httpfree(HttpReply* r) {
@@ -177,8 +203,8 @@ std::string reqtext(const char* s, bool tabs) {
 // Sends the request and reads the reply into r: the result of httpreq.
 int64_t exchange(const char* path, int sock, const char* host, const char* extra, int flags,
                  HttpReply* r) {
-  if (!path) return -1;
-  if (std::strlen(path) > HTTPPATH) return -2;
+  if (!path) return HTTP_NOCONN;
+  if (std::strlen(path) > HTTPPATH) return HTTP_LONGPATH;
   std::string req = "GET " + reqtext(path, true) + ((flags & HTTP_11) ? " HTTP/1.1\n" : " HTTP/1.0\n");
   if (extra)
     req += "Host: " + reqtext(host, true) + "\n" + reqtext(extra, true) + "\n\n";
@@ -187,11 +213,11 @@ int64_t exchange(const char* path, int sock, const char* host, const char* extra
   // The terminating zero byte goes too.
   if (socksend(sock, req.c_str(), static_cast<int>(req.size()) + 1) != static_cast<int>(req.size()) + 1) {
     r->lastrecv = -1;
-    return -1;
+    return HTTP_NOCONN;
   }
   r->together = (flags & HTTP_TOGETHER) != 0;
   char* chunk = static_cast<char*>(std::malloc(CHUNK));
-  if (!chunk) return -1;
+  if (!chunk) return HTTP_NOCONN;
   int k;
   while ((k = sockrecv(sock, chunk, static_cast<int>(CHUNK))) > 0)
     if (httpfeed(r, chunk, static_cast<size_t>(k))) break;
@@ -200,30 +226,40 @@ int64_t exchange(const char* path, int sock, const char* host, const char* extra
   return httpend(r);
 }
 
-int fetch(const char* path, const char* host, int port, const char* extra, int flags, HttpReply* r) {
-  if (!path) return -1;
-  if (std::strlen(path) > HTTPPATH) return -2;
+// Connects, exchanges and closes: the text's length, or HTTP_NOCONN or
+// HTTP_LONGPATH (how the reply ended is httpwhy's).
+int64_t fetch(const char* path, const char* host, int port, const char* extra, int flags, HttpReply* r) {
+  if (!path) return HTTP_NOCONN;
+  if (std::strlen(path) > HTTPPATH) return HTTP_LONGPATH;
   const int sock = sockopen(host ? host : "", port, 1);
-  if (sock < 0) return -1;
+  if (sock < 0) return HTTP_NOCONN;
   const int64_t n = exchange(path, sock, host, extra, flags, r);
-  // After a wait that ended without the peer, nothing more is waited for.
-  if (r->lastrecv < 0)
+  // After a wait that ended without the peer, or a reply no more of which
+  // is read, nothing more is waited for.
+  const HttpEnd why = n < 0 ? HE_WHOLE : httpwhy(r);
+  if (r->lastrecv < 0 || why == HE_HDRBIG || why == HE_CUT)
     sockdrop(sock);
   else
     sockclose(sock);
-  return static_cast<int>(std::min<int64_t>(n, INT32_MAX));
+  return n;
 }
 
 // Runs an exchange for a caller that takes the text and the header (when
-// header is given) as heap texts.
+// header is given) as heap texts: the text's length, or a result code.
 template <class Run>
 int client(char** body, char** header, Run run) {
   if (body) *body = nullptr;
   if (header) *header = nullptr;
   HttpReply r;
   r.wanthdr = header != nullptr;
-  const int64_t n = run(&r);
-  if (n >= 0 && body && r.buf) {
+  int64_t n = run(&r);
+  if (n >= 0) {
+    const HttpEnd why = httpwhy(&r);
+    if (why == HE_HDRBIG) n = HTTP_REFUSED;
+    else if (why != HE_WHOLE) n = HTTP_INCOMPLETE;
+  }
+  // An incomplete reply's bytes are still handed out.
+  if ((n >= 0 || n == HTTP_INCOMPLETE) && body && r.buf) {
     *body = r.buf;
     r.buf = nullptr;
   }
@@ -263,12 +299,14 @@ struct Pieces {
   int pos = 0;           // bytes of the current piece seen
   int kept = 0;          // bytes of the current piece printed or held
   bool cut = false;      // the current piece met a zero byte
+  char last = '\n';      // the last byte printed on the unit
 };
 
 void endpiece(Pieces* p) {
   if (!p->file && p->kept > 0) {
     p->piece[p->kept] = 0;
     jprintf(p->unit, "%s", p->piece);
+    p->last = p->piece[p->kept - 1];
   }
   p->pos = p->kept = 0;
   p->cut = false;
@@ -331,10 +369,32 @@ int sockcmd() {
   if (p.unit >= 0 && p.unit < NUNITS && p.unit != 1 && p.unit != 4) p.file = unitstream(p.unit);
   r.sink = bodyout;
   r.ctx = &p;
-  const int n = fetch(path, host, port, nullptr, flags & HTTP_TOGETHER, &r);
+  const int64_t got = fetch(path, host, port, nullptr, flags & HTTP_TOGETHER, &r);
   // A header apart that came without a body byte.
   if (p.hdrto >= 0 && r.hdr) jprintf(p.hdrto, "HDR:\n%s\n", r.hdr);
   endpiece(&p);
+  int n = static_cast<int>(std::min<int64_t>(got, INT32_MAX));
+  if (got >= 0) {
+    const HttpEnd why = httpwhy(&r);
+    if (why != HE_WHOLE) {
+      // The reply is told incomplete (or refused) on a line of its own.
+      if (errlun == p.unit && !p.file && p.last != '\n') jprintf(errlun, "\n");
+      const long long b = got;
+      switch (why) {
+        case HE_SHORT:
+          jprintf(errlun, "socket: incomplete reply: %lld of %lld body bytes\n", static_cast<long long>(r.taken),
+                  static_cast<long long>(r.clen));
+          break;
+        case HE_NOHDREND: jprintf(errlun, "socket: incomplete reply: the header did not end (%lld bytes)\n", b); break;
+        case HE_TIMEOUT: jprintf(errlun, "socket: incomplete reply: no data for 5 s (%lld bytes)\n", b); break;
+        case HE_INTR: jprintf(errlun, "socket: incomplete reply: interrupted (%lld bytes)\n", b); break;
+        case HE_RECVFAIL: jprintf(errlun, "socket: incomplete reply: receive failed (%lld bytes)\n", b); break;
+        case HE_CUT: jprintf(errlun, "socket: incomplete reply: cut at %lld bytes\n", b); break;
+        default: jprintf(errlun, "socket: reply refused: its header passes 1 MB\n"); break;
+      }
+      n = why == HE_HDRBIG ? HTTP_REFUSED : HTTP_INCOMPLETE;
+    }
+  }
   httpfree(&r);
   setres(n, 0);
   return 0;

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <system_error>
 
@@ -26,6 +27,7 @@
 #include "core/units.h"
 #include "core/varbl.h"
 #include "files/dirutil.h"
+#include "files/linerd.h"
 #include "files/rdary.h"
 #include "realtime/devices/devvar.h"
 
@@ -34,7 +36,6 @@ namespace {
 constexpr int SEPMAX = 50;        // characters of the separators and terminators
 constexpr int PARSEMAX = 240;     // characters of a text parse splits
 constexpr int PARSEFLDS = 100;    // fields parse gives at most
-constexpr size_t READ = 1 << 20;  // bytes read at a time
 
 inline int uc(char c) { return static_cast<unsigned char>(c); }
 
@@ -157,77 +158,6 @@ double fldnum(const char* s, int n) {
   std::string t(p, e);
   return std::strtod(t.c_str(), nullptr);
 }
-
-// Lines of a stream read in large pieces; a line ends at LF, CR or CR LF
-// and may be of any length. A line's bytes stay valid, and may be changed,
-// until the next line is asked for.
-class LineRd {
- public:
-  LineRd(FILE* f, int64_t pos) : f_(f), buf_(READ), base_(pos) {}
-  bool next(char** line, int* len, int64_t* off) {
-    size_t scan = beg_;
-    for (;;) {
-      char* b = buf_.data();
-      auto* lf = static_cast<char*>(std::memchr(b + scan, '\n', end_ - scan));
-      size_t lim = lf ? static_cast<size_t>(lf - b) : end_;
-      auto* cr = static_cast<char*>(std::memchr(b + scan, '\r', lim - scan));
-      size_t stop = 0, after = 0;
-      bool found = false;
-      if (cr) {
-        size_t c = static_cast<size_t>(cr - b);
-        if (c + 1 == end_ && !eof_) {
-          // Whether an LF follows is in the next piece.
-          scan = c - fill();
-          continue;
-        }
-        stop = c;
-        after = c + 1 < end_ && b[c + 1] == '\n' ? c + 2 : c + 1;
-        found = true;
-      } else if (lf) {
-        stop = lim;
-        after = lim + 1;
-        found = true;
-      }
-      if (!found) {
-        if (!eof_) {
-          size_t old = end_;
-          scan = old - fill();
-          continue;
-        }
-        if (beg_ >= end_) return false;
-        stop = after = end_;
-      }
-      *line = b + beg_;
-      *len = static_cast<int>(std::min<size_t>(stop - beg_, INT32_MAX));
-      *off = base_ + static_cast<int64_t>(beg_);
-      beg_ = after;
-      return true;
-    }
-  }
-
- private:
-  // Moves what is left to the front, grows the buffer when a line fills
-  // it, reads more. Returns how far the bytes moved down.
-  size_t fill() {
-    size_t shift = beg_;
-    if (beg_ > 0) {
-      std::memmove(buf_.data(), buf_.data() + beg_, end_ - beg_);
-      base_ += static_cast<int64_t>(beg_);
-      end_ -= beg_;
-      beg_ = 0;
-    }
-    if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
-    size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, f_);
-    if (got == 0) eof_ = true;
-    end_ += got;
-    return shift;
-  }
-  FILE* f_;
-  std::vector<char> buf_;
-  size_t beg_ = 0, end_ = 0;
-  int64_t base_;
-  bool eof_ = false;
-};
 
 bool blankln(const char* l, int n) {
   for (int i = 0; i < n; i++)
@@ -419,6 +349,7 @@ struct Imp {
   std::string seps = " \t,", terms = ";\n";
   int64_t lines = 0, maxf = 0, cols = 0;
   int64_t start = -1;  // the file position where the data start
+  bool nomem = false;  // a line (or the text) outgrew the memory
 };
 Imp imp;
 
@@ -465,7 +396,15 @@ int64_t walk(int64_t from, int64_t most, Take take) {
     if (imp.start < 0) imp.start = off;
     if (take(l, n)) taken++;
   }
+  if (rd.nomem()) imp.nomem = true;
   return taken;
+}
+
+// Ends an import whose line or text outgrew the memory: error 42.
+int nomem() {
+  impclose();
+  error(0, 42);
+  return -1;
 }
 
 // The text field of a data line: the whole token, or the first wanted
@@ -538,6 +477,7 @@ int pass0() {
       imp.maxf = std::max<int64_t>(imp.maxf, nf);
       return nf >= 0;
     });
+    if (imp.nomem) return nomem();
     imp.cols = lastgiven ? imp.last - imp.first + 1 : imp.maxf - imp.first;
     __int128 count = static_cast<__int128>(std::max<int64_t>(imp.cols, 0)) * imp.lines;
     if (stopped() || count < 1) {
@@ -581,19 +521,24 @@ int pass0() {
   std::string text;
   std::vector<std::string> items;
   std::vector<int32_t> tab;
-  imp.lines = walk(-1, imp.want, [&](char* l, int n) {
-    std::string f;
-    if (!txtof(l, n, term, sep, tab, &f)) return false;
-    if (imp.mode == 2) {
-      items.push_back(std::move(f));
-    } else {
-      // Newlines go between the lines.
-      if (!items.empty()) text.push_back('\n');
-      text += f;
-      items.emplace_back();
-    }
-    return true;
-  });
+  try {
+    imp.lines = walk(-1, imp.want, [&](char* l, int n) {
+      std::string f;
+      if (!txtof(l, n, term, sep, tab, &f)) return false;
+      if (imp.mode == 2) {
+        items.push_back(std::move(f));
+      } else {
+        // Newlines go between the lines.
+        if (!items.empty()) text.push_back('\n');
+        text += f;
+        items.emplace_back();
+      }
+      return true;
+    });
+  } catch (const std::bad_alloc&) {
+    imp.nomem = true;
+  }
+  if (imp.nomem) return nomem();
   if (stopped() || imp.lines < 1 || (imp.mode == 1 && text.empty())) {
     impclose();
     if (!stopped()) setres(0, 0);
@@ -672,6 +617,7 @@ int pass1() {
     });
     sync();
     DMPVRB(d, &part, 0, 0);
+    if (imp.nomem) return nomem();
   }
   impclose();
   setres(static_cast<int32_t>(std::min<int64_t>(read, INT32_MAX)), 0);

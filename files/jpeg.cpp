@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include <dlfcn.h>
 #include <jpeglib.h>
 
 #include "core/element.h"
@@ -132,6 +133,41 @@ int maplut(uint8_t* row, const void* table, int64_t n, int wsiz) {
 
 namespace {
 
+// libjpeg is loaded at its first use: a run that never reads or writes a
+// JPEG image neither maps it nor pays for its relocations.
+#define JPEGFNS(X) X(jpeg_std_error) X(jpeg_CreateCompress) X(jpeg_CreateDecompress) \
+  X(jpeg_destroy_compress) X(jpeg_destroy_decompress) X(jpeg_set_defaults) X(jpeg_set_quality) \
+  X(jpeg_start_compress) X(jpeg_write_scanlines) X(jpeg_finish_compress) X(jpeg_read_header) \
+  X(jpeg_calc_output_dimensions) X(jpeg_start_decompress) X(jpeg_read_scanlines) \
+  X(jpeg_finish_decompress) X(jpeg_resync_to_restart)
+struct JpegApi {
+#define JPEGFN(f) decltype(&::f) f = nullptr;
+  JPEGFNS(JPEGFN)
+#undef JPEGFN
+};
+
+// The library's entry points, null when it is not there.
+const JpegApi* jpegapi() {
+  static JpegApi api;
+  static int state = 0;  // 0 not tried, 1 loaded, -1 missing
+  if (!state) {
+    state = -1;
+    if (void* h = dlopen(PELIX_LIBJPEG, RTLD_NOW | RTLD_LOCAL)) {
+      JpegApi a;
+      bool all = true;
+#define JPEGFN(f) all = all && (a.f = reinterpret_cast<decltype(&::f)>(dlsym(h, #f))) != nullptr;
+      JPEGFNS(JPEGFN)
+#undef JPEGFN
+      if (all) {
+        api = a;
+        state = 1;
+      }
+    }
+  }
+  return state > 0 ? &api : nullptr;
+}
+
+
 struct ErrMgr {
   jpeg_error_mgr pub;
   jmp_buf jb;
@@ -235,9 +271,14 @@ void dstterm(j_compress_ptr c) {
 // Compression of rgb rows (red, green, blue). 1 done, 0 failed (the
 // message in err->msg, or overflow / failed set in the destination).
 int jpgcmp(const uint8_t* rgb, int w, int h, int quality, Dest* d, ErrMgr* err) {
+  const JpegApi* J = jpegapi();
+  if (!J) {
+    std::snprintf(err->msg, sizeof err->msg, "the JPEG library is not there");
+    return 0;
+  }
   jpeg_compress_struct ci;
   std::memset(&ci, 0, sizeof ci);
-  ci.err = jpeg_std_error(&err->pub);
+  ci.err = J->jpeg_std_error(&err->pub);
   err->pub.error_exit = onerror;
   err->pub.output_message = onmessage;
   d->err = err;
@@ -245,24 +286,24 @@ int jpgcmp(const uint8_t* rgb, int w, int h, int quality, Dest* d, ErrMgr* err) 
   d->pub.empty_output_buffer = dstempty;
   d->pub.term_destination = dstterm;
   if (setjmp(err->jb)) {
-    jpeg_destroy_compress(&ci);
+    J->jpeg_destroy_compress(&ci);
     return 0;
   }
-  jpeg_create_compress(&ci);
+  J->jpeg_CreateCompress(&ci, JPEG_LIB_VERSION, sizeof ci);
   ci.dest = &d->pub;
   ci.image_width = static_cast<JDIMENSION>(w);
   ci.image_height = static_cast<JDIMENSION>(h);
   ci.input_components = 3;
   ci.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&ci);
-  jpeg_set_quality(&ci, quality, TRUE);
-  jpeg_start_compress(&ci, TRUE);
+  J->jpeg_set_defaults(&ci);
+  J->jpeg_set_quality(&ci, quality, TRUE);
+  J->jpeg_start_compress(&ci, TRUE);
   while (ci.next_scanline < ci.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(rgb + static_cast<size_t>(ci.next_scanline) * w * 3);
-    jpeg_write_scanlines(&ci, &row, 1);
+    J->jpeg_write_scanlines(&ci, &row, 1);
   }
-  jpeg_finish_compress(&ci);
-  jpeg_destroy_compress(&ci);
+  J->jpeg_finish_compress(&ci);
+  J->jpeg_destroy_compress(&ci);
   return d->failed ? 0 : 1;
 }
 
@@ -270,47 +311,52 @@ int jpgcmp(const uint8_t* rgb, int w, int h, int quality, Dest* d, ErrMgr* err) 
 // into out (w x components per row). 1 done, 0 failed (message in err).
 // With out null only the header is read.
 int jpgdec(const uint8_t* buf, size_t size, int* w, int* h, int* comp, uint8_t* out, int64_t outsize, ErrMgr* err) {
+  const JpegApi* J = jpegapi();
+  if (!J) {
+    std::snprintf(err->msg, sizeof err->msg, "the JPEG library is not there");
+    return 0;
+  }
   jpeg_decompress_struct ci;
   MemSrc src;
   std::memset(&ci, 0, sizeof ci);
   std::memset(&src, 0, sizeof src);
-  ci.err = jpeg_std_error(&err->pub);
+  ci.err = J->jpeg_std_error(&err->pub);
   err->pub.error_exit = onerror;
   err->pub.output_message = onmessage;
   if (setjmp(err->jb)) {
-    jpeg_destroy_decompress(&ci);
+    J->jpeg_destroy_decompress(&ci);
     return 0;
   }
-  jpeg_create_decompress(&ci);
+  J->jpeg_CreateDecompress(&ci, JPEG_LIB_VERSION, sizeof ci);
   src.buf = buf;
   src.size = size;
   src.pub.init_source = srcinit;
   src.pub.fill_input_buffer = srcfill;
   src.pub.skip_input_data = srcskip;
-  src.pub.resync_to_restart = jpeg_resync_to_restart;
+  src.pub.resync_to_restart = J->jpeg_resync_to_restart;
   src.pub.term_source = srcterm;
   ci.src = &src.pub;
-  jpeg_read_header(&ci, TRUE);
+  J->jpeg_read_header(&ci, TRUE);
   if (ci.jpeg_color_space != JCS_GRAYSCALE) ci.out_color_space = JCS_RGB;
-  jpeg_calc_output_dimensions(&ci);
+  J->jpeg_calc_output_dimensions(&ci);
   *w = static_cast<int>(ci.output_width);
   *h = static_cast<int>(ci.output_height);
   *comp = ci.output_components;
   if (!out) {
-    jpeg_destroy_decompress(&ci);
+    J->jpeg_destroy_decompress(&ci);
     return 1;
   }
   if (static_cast<int64_t>(*w) * *h * *comp > outsize) {
-    jpeg_destroy_decompress(&ci);
+    J->jpeg_destroy_decompress(&ci);
     return 0;
   }
-  jpeg_start_decompress(&ci);
+  J->jpeg_start_decompress(&ci);
   while (ci.output_scanline < ci.output_height) {
     JSAMPROW row = out + static_cast<size_t>(ci.output_scanline) * *w * *comp;
-    if (jpeg_read_scanlines(&ci, &row, 1) != 1) break;
+    if (J->jpeg_read_scanlines(&ci, &row, 1) != 1) break;
   }
-  jpeg_finish_decompress(&ci);
-  jpeg_destroy_decompress(&ci);
+  J->jpeg_finish_decompress(&ci);
+  J->jpeg_destroy_decompress(&ci);
   return 1;
 }
 

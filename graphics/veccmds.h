@@ -13,7 +13,8 @@
 struct PtrRec;
 struct PwRec;
 
-// The default colour of the colour arguments (-1 at start).
+// The current drawing colour (-1 at start): the default of the colour
+// arguments and the colour of records made without one (traced outlines).
 extern int32_t dcolor;
 // The sketch editor's mode word: 0x1000 while the editor is suspended to
 // run a key command (the shapes then take the editor's option default).

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "compute/xform.h"
+#include "core/args.h"
 #include "core/blkbuf.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -30,7 +31,6 @@
 #include "ui/screen.h"
 #include "ui/window.h"
 
-uint8_t vcolor;
 uint8_t vcmap[256];
 VecPt vecpts[64];
 uint32_t vecptgen = 1;
@@ -377,6 +377,28 @@ PtrRec* veclst() {
   return p;
 }
 PtrRec* vdatlst() { return entrec(entdat, W_FLOAT); }
+
+namespace {
+
+// The names vecs and vdata used before their list exists: the list is made
+// then, as any reader of it would.
+PtrRec* vhold(int32_t entry) {
+  if (entry <= 0) return nullptr;
+  if (vent(entvec) && entry == entvec.adr) {
+    vinit(0);
+    return veclst();
+  }
+  if (vent(entdat) && entry == entdat.adr) {
+    vinit(1);
+    return vdatlst();
+  }
+  return nullptr;
+}
+struct HoldInit {
+  HoldInit() { holdrec = vhold; }
+} holdinit;
+
+}  // namespace
 
 int32_t vreccnt(PtrRec* list) {
   if (!list || list == veclst()) return nvecs;
@@ -799,6 +821,7 @@ std::string vlfile() { return vlf.host; }
 std::string vdfile() { return vdf.host; }
 
 void vlini() {
+  holdrec = vhold;
   vcdrop();
   for (VecPt& e : vecpts) e.gen = 0;
   vpinlst = nullptr;
@@ -811,7 +834,6 @@ void vlini() {
   entvec.rec = entdat.rec = nullptr;
   lastdrw = -1;
   lastend = 0;
-  vcolor = 0;
   std::memset(vlight, 0, sizeof vlight);
   cmapini();
 }

@@ -117,8 +117,6 @@ int vcopy(int32_t index, uint8_t* out, int code);
 // The records of a list: the vector list's write index, a variable's count.
 int32_t vreccnt(PtrRec* list);
 
-// Colour of new vector records (the drawing colour).
-extern uint8_t vcolor;
 // The colour map: colour index to drawing value, the identity when the list
 // is first made; the device variable veclut reads and writes it.
 extern uint8_t vcmap[256];

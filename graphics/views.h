@@ -1,9 +1,19 @@
-// The view table: up to 40 view records, indexed by view number. The
-// records are made by the view windows; the language reads their origin
-// and keeps the records that show a variable pointing at that variable's
-// symbol entry.
+// View windows: the view command, which shows variables in windows that
+// follow them and moves, iconizes and deletes windows; setviewwin; and the
+// view table that the language reads.
+//
+// A view never holds a variable's data address: it keeps the variable's
+// number (its symbol entry, or a device number), its name and its shape at
+// creation, looks the variable up at every repaint and shows a blank window
+// while the variable is released or has another shape. Image and vector
+// variables are shown as pixels (8-bit values through the palette), other
+// variables as a table of numbers in a text window. `winarg` (declared in
+// compute/fnsvc.h) finds a window by number or name for every command that
+// takes a window argument.
 #pragma once
 #include <cstdint>
+
+struct Wport;
 
 constexpr int MAXVIEW = 40;
 constexpr uint16_t VW_VAR = 0x1000;  // the record shows a variable
@@ -26,3 +36,19 @@ extern int16_t nviews;  // records in use
 // name up again and keeps the new entry (a name no longer found leaves the
 // record without its variable). Returns the records changed.
 int vwrenm(int32_t freed);
+
+// The view command (code 313). flag 0 is the command; a nonzero flag always
+// shows every window again (the real-time display ops). Returns 0.
+int view(int flag);
+// Makes the window's platform record the drawing port, moves it to the
+// rectangle's top-left and sizes it to its width and height (inclusive
+// {left, top, right, bottom}), invalidates it; then, when argument n is a
+// string, argument n becomes the window's command text and argument n + 1
+// its help text (a final new line removed); otherwise the old command text
+// is freed. Returns 0.
+int setviewwin(Wport* w, int n, const int32_t* rect);
+
+// The show-all and main-only state (tests).
+extern bool vwmain;
+// Forgets every view record (tests).
+void vwreset();

@@ -20,7 +20,9 @@
 #include "graphics/spline.h"
 #include "graphics/veccmds.h"
 #include "graphics/redraw.h"
+#include "graphics/sketch.h"
 #include "graphics/surface.h"
+#include "graphics/views.h"
 #include "lang/alarm.h"
 #include "lang/help.h"
 #include "lang/show.h"
@@ -72,12 +74,9 @@
 
 namespace {
 // A listing road: the focus goes to the listing window around the handler.
-int listed(int code, int reason, int (*handler)() = nullptr) {
+int listed(int reason, int (*handler)()) {
   setfoc(1, reason);
-  if (handler)
-    handler();
-  else
-    notavl(code);
+  handler();
   setfoc(0, reason);
   return 0;
 }
@@ -105,10 +104,9 @@ int implyd(int code) {
 int assign() {
   tmstat(0, TM_ASSIGN, "assign");
   // NAME = IMG binds one of the image names; otherwise the expression runs.
-  if (!imgasn() && !fcassign()) {
-    float v = 0;
-    getarg(1, &v, nullptr, 0, nullptr);
-  }
+  // The stored value is not read back: a hardware variable's read would
+  // replace the status its write left in #0.
+  if (!imgasn() && !fcassign()) runarg(1);
   tmstat(1, TM_ASSIGN, "assign");
   return 0;
 }
@@ -180,11 +178,6 @@ int comwrt() {
 }
 }  // namespace
 
-int notavl(int) {
-  error(1, E_NOTAVL);
-  return 0;
-}
-
 int DOCMND(int code) {
   // Function words go to the function dispatcher (dofunc); a typed line
   // never carries such a code.
@@ -245,7 +238,7 @@ int DOCMND(int code) {
       return 0;
     }
     case CM_EXECUTE: xeqstr(nullptr, -2, 0); return 0;
-    case CM_SHOW: return listed(code, 0x80, show);
+    case CM_SHOW: return listed(0x80, show);
     case CM_JOURNAL: {
       int n = Histry(1, 0, 0);
       if (n > 0) Histry(0, n, 1);
@@ -254,14 +247,14 @@ int DOCMND(int code) {
     case CM_ALARM: return Alarm();
 
     // Output and variables.
-    case CM_LIST: return listed(code, 0x400, [] { return flist(CM_LIST); });
+    case CM_LIST: return listed(0x400, [] { return flist(CM_LIST); });
     case CM_DUMP: vdump(); return 0;
     case CM_PRINTER: return vprint();
     case CM_LOAD: return load();  // load: spread a variable's values
 
     // Files.
     case CM_MKDIR: return mkdircmd();
-    case CM_DIRECTORY: return listed(code, 0x100, dircmd);
+    case CM_DIRECTORY: return listed(0x100, dircmd);
     case CM_CHDIR: return chtodir(0);
     case CM_CLOSE: filopn(code, 0); return 0;  // close
     case CM_READ:   // read: a variable from a file
@@ -299,9 +292,8 @@ int DOCMND(int code) {
     case CM_REDRAW: return redraw(0);   // redraw: the vector list again
     case CM_ARC: return arccmd();       // arc: ARC after vinit and setwdc
     case CM_SURFACE: return surfac();   // surface: tiles between outlines
-    case CM_SKETCH:  // sketch: sketch
-    case CM_VIEW:  // view: view
-      return notavl(code);
+    case CM_SKETCH: sketch(0); return 0;  // sketch: the vector editor
+    case CM_VIEW: return view(0);  // view: windows shown, moved, iconized, deleted; variables in views
     case CM_HISTOGRAM: return plot(0);  // histogram: bars of data
     case CM_PLOT: return plot(1);       // plot: data as lines, dots or markers
     case CM_TEXT: return puttxt();      // text: lines of text as text objects

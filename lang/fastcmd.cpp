@@ -45,6 +45,27 @@ inline float* numdata(int32_t sym) {
   return reinterpret_cast<float*>(lowstk + e->data);
 }
 
+// The items of a number array entry (8-, 16-, 32-bit or float) lying whole
+// in the low stack or in flat high memory: its form's element fields are
+// set. False for any other entry.
+bool arydata(int32_t sym, FastCmd& f) {
+  if (sym <= 0 || sym >= HIMEM_BASE || int64_t(sym) + SYMWDS > lstk.end) return false;
+  SymEnt* e = reinterpret_cast<SymEnt*>(lowstk + sym);
+  const int ws = e->type;
+  if ((e->flags & 0x7F0) != K_ARRAY || (ws != W_BYTE && ws != W_SHORT && ws != W_LONG && ws != W_FLOAT) ||
+      e->data <= 0)
+    return false;
+  const int64_t words = (int64_t(e->value) * (ws == W_FLOAT ? 4 : ws / 8) + 3) / 4;
+  if (e->data < HIMEM_BASE ? int64_t(e->data) + words > lstk.end
+                           : hipaged() || int64_t(e->data) + words > hstk.end)
+    return false;
+  f.pe = static_cast<uint8_t*>(stkptr(e->data));
+  f.ne = e->value;
+  f.ew = ws;
+  f.se = e;
+  return f.pe != nullptr;
+}
+
 // A word the scalar path takes as an operand: a number constant of 32-bit
 // or float size, or a plain float number variable word (no subscript, no
 // "++" or "--"). Its entry or value goes to o.
@@ -101,6 +122,30 @@ bool function(int w, FastCmd* f) {
   return true;
 }
 
+// The destination word of an assignment: a plain float number variable,
+// or one element of a named number array with a single subscript that is
+// an operand (no range, no second subscript). Its entry (and subscript) go
+// to f.
+bool target(int w, FastCmd* f) {
+  if (w < 0 || w >= NWORDS) return false;
+  const WORD& W = wrdtab[w];
+  if (numword(W.type)) {
+    f->elem = 0;
+    return operand(w, &f->d);
+  }
+  if (W.type <= 0 || (W.type & ~2) != (K_NAMED | K_ARRAY | 1)) return false;
+  const int16_t at = wslot(W, 0);
+  if (at < 1 || wslot(W, 1) != SLOT_NONE || wslot(W, 2) != SLOT_NONE || wslot(W, 3) != SLOT_NONE ||
+      !operand(w + at, &f->x))
+    return false;
+  int32_t e = wval(W);
+  if (e < 0) e = -e;
+  if (!symptr(e)) return false;
+  f->d.sym = e;
+  f->elem = 1;
+  return true;
+}
+
 bool assignop(int w) {
   if (w < 0 || w >= NWORDS) return false;
   const WORD& W = wrdtab[w];
@@ -117,13 +162,13 @@ void build(FastCmd* f, int g, bool dest) {
   if (items < 1 || items > 5) return;
   for (int i = 0; i < items; i++) it[i] = grpitem(g, i);
   if (dest) {
-    if ((items == 3 || items == 5) && assignop(it[items - 1]) && numword(wrdtab[it[0]].type) &&
-        items == 3 && function(it[1], f) && operand(it[0], &f->d)) {
+    if ((items == 3 || items == 5) && assignop(it[items - 1]) && items == 3 && function(it[1], f) &&
+        target(it[0], f)) {
       f->kind = FC_ASSIGN;
       return;
     }
-    if ((items != 3 && items != 5) || !assignop(it[items - 1]) || !numword(wrdtab[it[0]].type) ||
-        !operand(it[0], &f->d) || !operand(it[1], &f->a))
+    if ((items != 3 && items != 5) || !assignop(it[items - 1]) || !target(it[0], f) ||
+        !operand(it[1], &f->a))
       return;
     if (items == 5 && (!operand(it[2], &f->b) || !(f->op = int16_t(binop(it[3])))))
       return;
@@ -158,7 +203,11 @@ bool fcok() {
 bool fcfind(FastCmd& f) {
   f.gen = 0;
   if (!(f.pa = where(f.a)) || ((f.op || f.nf > 1) && !(f.pb = where(f.b)))) return false;
-  if (f.kind == FC_ASSIGN) {
+  if (f.kind == FC_ASSIGN && f.elem) {
+    // The element store marks the entry as written when it stores (a
+    // subscript out of range leaves it as the usual way does).
+    if (!(f.px = where(f.x)) || !arydata(f.d.sym, f)) return false;
+  } else if (f.kind == FC_ASSIGN) {
     if (!(f.pd = numdata(f.d.sym))) return false;
     // The store marks the entry as written, as a prepared destination does
     // (the store follows at once: only a found form runs).

@@ -68,16 +68,40 @@ const Answers& answers(const char* const* table, int n, int abbrev) {
   for (const auto& a : all)
     if (a->table == table && a->n == n && a->abbrev == abbrev) return *a;
   auto* a = all.emplace_back(new Answers{table, n, abbrev, {}}).get();
+  // One pass over the table in its order: for each prefix, the first entry
+  // equal to it and the first two it abbreviates. The scan returns at the
+  // equal entry unless a second abbreviated one came before it (-2).
+  struct Seen {
+    int exact = -1, ab1 = -1, ab2 = -1;
+  };
+  std::unordered_map<std::string_view, Seen> seen;
+  seen.reserve(2048);
   for (int i = 0; i < n; i++) {
     const char* e = table[i];
     if (!e || !*e) break;
     std::string_view k(e);
     for (size_t l = 1; l <= k.size(); l++) {
-      std::string_view p = k.substr(0, l);
-      if (a->map.count(p)) continue;
-      int pl = int(l);
-      a->map.emplace(p, scan(p.data(), &pl, table, n, abbrev));
+      Seen& s = seen[k.substr(0, l)];
+      if (l == k.size()) {
+        if (s.exact < 0) s.exact = i;
+      } else if (abbrev && l >= 2) {
+        if (s.ab1 < 0)
+          s.ab1 = i;
+        else if (s.ab2 < 0)
+          s.ab2 = i;
+      }
     }
+  }
+  a->map.reserve(seen.size());
+  for (const auto& [p, s] : seen) {
+    int r = -1;
+    if (s.exact >= 0 && (s.ab2 < 0 || s.exact < s.ab2))
+      r = s.exact + 1;
+    else if (s.ab2 >= 0)
+      r = -2;
+    else if (s.ab1 >= 0)
+      r = s.ab1 + 1;
+    a->map.emplace(p, r);
   }
   return *a;
 }

@@ -28,6 +28,9 @@ void ipcloop(std::vector<uint8_t>&& cmds, int16_t endline);
 
 namespace {
 
+// A line the compiled form cannot hold: a counted loop or a computed goto.
+constexpr int E_NOCOMP = 214;
+
 // A compile-time relocation entry (20 bytes in the file's reference form).
 struct Rel {
   int16_t code;   // control line's command code; 0 a named reference
@@ -248,14 +251,14 @@ struct Comp {
       }
       case CM_REPEAT:
         // A counted loop has no compiled form.
-        if (file) err(1, 212);
+        if (file) err(1, E_NOCOMP);
         else refuse = true;
         return 0;
       case CM_GOTO: {
         int w = na >= 2 ? argmap[1] : -1;
         if (w < 0 || wrdtab[w].type != WT_NUMBER || wnsiz(wrdtab[w]) != 32) {
           // A computed label has no place to jump to.
-          if (file) err(2, 212);
+          if (file) err(2, E_NOCOMP);
           else refuse = true;
           return 0;
         }

@@ -17,6 +17,7 @@
 #include "lang/maclib.h"
 #include "lang/parse.h"
 #include "lang/rdline.h"
+#include "ui/events.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -151,8 +151,6 @@ int loopcompil(int code);
 // The compiled runner's sections kept by its loader, freed at the pop of a
 // compiled macro's frame.
 void ipcfre();
-// The keyboard handler's saved trace mask (0: none saved).
-extern int32_t savdbg;
 
 // ---- Shared by the calls and the flow control -------------------------------
 

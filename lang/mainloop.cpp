@@ -35,6 +35,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 PendQ dfltq{};
@@ -925,7 +927,7 @@ int mainturn() {
     state &= ~rerr;
     const int16_t lev = maclev;
     fcserved = false;
-    DOCMND(code);
+    cmdguard(DOCMND, code);
     // Anything but a "}" or a command a fast form served may have written
     // a file (the running macro's own file included).
     if (!fcserved && code != OP_RBRACE) fcslow++;
@@ -933,6 +935,18 @@ int mainturn() {
     state |= rerr;
   }
   return code;
+}
+
+int cmdguard(int (*run)(int), int code) {
+  try {
+    return run(code);
+  } catch (const std::bad_alloc&) {
+    error(0, 42);
+  } catch (const std::exception& e) {
+    if (logfp) logprintf("command %d: exception: %s\n", code, e.what());
+    error(0, 71);
+  }
+  return -1;
 }
 
 void MAIN() {

@@ -85,6 +85,12 @@ void hstclr();
 void MAIN();
 // One turn of the main loop (MAIN repeats it). Returns the code dispatched.
 int mainturn();
+// Runs a command through run (the main loop: DOCMND). An exception that
+// escapes it (a failed allocation, a library's stream failure) becomes an
+// error, 42 "Out of memory" or 71 "Internal error" (the exception's text
+// then goes to the log), and the loop goes on. Exceptions that are not
+// the standard library's kind pass (a test harness unwinds with its own).
+int cmdguard(int (*run)(int), int code);
 // Gets, preprocesses, parses and orders the next line of `unit`. Returns
 // the argument count (0: no line or an error), the command code in *code.
 int GETLIN(int unit, int* code, int flags);

@@ -8,6 +8,7 @@
 // copied in that order and the group entry records where each item starts.
 #include "lang/order.h"
 
+#include "compute/func.h"
 #include "core/output.h"
 #include "lang/keywords.h"
 #include "lang/parse.h"
@@ -54,6 +55,11 @@ int runend(int e) {
   while (j < n0 && j < nwords && wrdtab[j].depth > d) j++;
   return j;
 }
+
+// A word with this code and a parenthesised list is a function call: the
+// function words, and the command words (below the operators' 101) that the
+// function dispatcher also evaluates: the declaration words and window.
+bool fncode(int code) { return (code >= 105 && code <= 300) || (code < 101 && fndef(code)); }
 
 int rowstart() { return nstk > 0 ? stk[nstk - 1].rowstart : 0; }
 
@@ -108,6 +114,12 @@ int closegroup() {
 int row(int e) {
   WORD& w = wrdtab[e];
   if (w.type != WT_CMD || w.v1 < 105 || w.v1 > 300) {
+    // A command word that is also a function (window, file ...) gives a
+    // value only with its list: written bare it is no operand.
+    if (w.type == WT_CMD && fncode(w.v1)) {
+      error(curarg, 9);
+      return -1;
+    }
     if (w.type == WT_TEXT) {
       bool q = nrows > rowstart() && rows[nrows - 1][1] > 0 &&
                wrdtab[rows[nrows - 1][0]].v1 == ELCOUNT;
@@ -324,7 +336,7 @@ int Aftpro(int* code) {
       }
       if (w.depth > level) continue;
       if (!exprline && nstk == 0) {
-        if (e == s && a > 1 && w.type == WT_CMDLIST && w.v1 >= 105 && w.v1 <= 300) {
+        if (e == s && a > 1 && w.type == WT_CMDLIST && fncode(w.v1)) {
           // A function call that begins a command's argument is evaluated
           // as an expression: a group is made for it.
           int g = makwrd(-1, 0, WT_GROUP, -1);

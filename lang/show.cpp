@@ -455,6 +455,18 @@ int show() {
   }
   int32_t h = 0;
   int w = -1;
+  // A name of no kind that holds nothing, and that no layer fills on first
+  // use (zdevice, wdevice, a released pointer): its symbol entry is all
+  // there is to show.
+  if (int x = argidx(2, &h); h == 0 && x >= 0 && x < NWORDS && wrdtab[x].type > 0 &&
+                             (wrdtab[x].type & 0x3FF1) == 0x1000) {
+    const int32_t e = wrdsym(wrdtab[x]);
+    const SymEnt* s = e ? symptr(e) : nullptr;
+    if (s && s->data <= 0 && !(holdrec && holdrec(e))) {
+      onesym(e);
+      return 0;
+    }
+  }
   const int t = fndarg(2, &h, &w);
   const WORD* W = w >= 0 && w < NWORDS ? &wrdtab[w] : nullptr;
   const int16_t wt = W ? W->type : 0;

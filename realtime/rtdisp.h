@@ -58,6 +58,10 @@ uint8_t* imgdata(const RtOpnd* o, int* w, int* h, int* type, int64_t* avail);
 std::string nxtidx(RtOp* op, int k, int flags);
 // Frees the cine records and sweep records, ends a recording (run end).
 void rtdfree();
+// Tells a movie recording that failed since it was last asked: a line
+// "NAME: cause" on the error unit, then error 66 (the file could not be
+// made) or 69 (a write failed), which leaves its negative code in #0.
+void avwtell();
 
 // Helpers of the display ops, tested alone.
 // Mirrors a rectangle {left, top, right, bottom} of an image of rowpix

@@ -11,6 +11,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/varbl.h"
+#include "files/safewrite.h"
 #include "graphics/movie/avwrite.h"
 #include "graphics/movie/movie.h"
 #include "graphics/pixblock.h"
@@ -197,7 +198,12 @@ int textop(RtTask* t, RtOp* op) {
       if (e) *e = {key, static_cast<int16_t>(maxw), static_cast<int16_t>(bottom - top), static_cast<int16_t>(left),
                    static_cast<int16_t>(top)};
     }
-    if ((fl & (4 | 16)) && maxw > 0) putelm(x + maxw + ((fl & 16) ? fh / 3 : 0), po, 0);
+    // The point moves past the text: x by its width (and a gap with flag
+    // 16), y to the baseline.
+    if ((fl & (4 | 16)) && maxw > 0) {
+      putelm(x + maxw + ((fl & 16) ? fh / 3 : 0), po, 0);
+      putelm(y0 - 40, po, 1);
+    }
   }
   if (si >= 0 && si < RTSLOTS) {
     xfree(rts.str[si]);
@@ -635,6 +641,12 @@ void winop(RtTask* t) {
               static_cast<long>(reinterpret_cast<intptr_t>(old.px) & 0x7FFFFFFF), static_cast<long>(old.w ? old.w->offscr : 0),
               static_cast<unsigned>(scrflags & 0xFFFF), static_cast<long>(reinterpret_cast<intptr_t>(s.px) & 0x7FFFFFFF),
               static_cast<long>(s.w ? s.w->offscr : 0));
+}
+
+void avwtell() {
+  std::string name;
+  int code = 0, err = 0;
+  if (avwfail(&name, &code, &err)) fileerr(name.c_str(), 0, code, err);
 }
 
 void rtdfree() {

@@ -8,6 +8,9 @@
 #include "realtime/rtio.h"
 
 #include "core/element.h"
+#include "ui/window.h"
+#include "core/symbols.h"
+#include "core/convert.h"
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
@@ -19,6 +22,7 @@
 #include "ui/events.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -374,6 +378,39 @@ int rd_err(RtTask* t) {
 // ---- Preparation -----------------------------------------------------------------
 
 namespace {
+// The window r_window names, as a window argument names one: operand 1 a
+// number is the window's number; a text, or a variable of array kind by
+// its name, is matched (upper case, exact or abbreviated, 16 characters
+// at most) with the names of the windows. Not found, or no such operand:
+// operand 2's value, default -1.
+int rtwinop(const RtOp* op) {
+  const RtOpnd* o = opnd(op, 1);
+  if (!o) return rtarg(op, 2, -1);
+  if (o->kind < 0 || o->kind == 20 || !(o->kind & (K_STRING | K_ARRAY | K_MATRIX | K_IMAGE | K_SOLID | K_LIST)))
+    return rtarg(op, 1, -1);
+  char name[17] = {0};
+  int len = 0;
+  if ((o->kind & K_STRING) && !(o->kind & K_LIST)) {
+    const uint8_t* p = elmptr(o, 0);
+    const int64_t left = int64_t(o->size) - o->offset;
+    while (p && len < 16 && len < left && p[len]) {
+      name[len] = static_cast<char>(p[len]);
+      len++;
+    }
+  } else if (const SymEnt* e = o->index > 0 ? symptr(o->index) : nullptr) {
+    len = std::min(e->nlen & 15, SYMNAM);
+    std::memcpy(name, e->name, size_t(len));
+  }
+  for (int i = 0; i < len; i++) name[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+  for (int w = 0; len > 0 && w < nwins; w++) {
+    const Wport* p = wintab[w];
+    if (!p || p->type == 0) continue;
+    const int nl = static_cast<int>(strnlen(p->name, sizeof p->name));
+    if (nl > 0 && isname(p->name, name, nl, len) > 0) return w;
+  }
+  return rtarg(op, 2, -1);
+}
+
 // A copy of a text into a free string slot: its index, or -1.
 int strslot(const char* text, int len) {
   if (len < 1) return -1;
@@ -546,7 +583,7 @@ int rtprep(RtTask* t, RtOp* op, uint32_t* due) {
         t->slot[0] = -1;
       }
       break;
-    case R_WINDOW: t->slot[0] = static_cast<int16_t>(rtarg(op, 2, -1)); break;
+    case R_WINDOW: t->slot[0] = static_cast<int16_t>(rtwinop(op)); break;
     case R_FLICKER: case R_CINE: t->slot[0] = 0; break;
     case R_TEXT: case R_WORD: case R_NUMBER: case R_FOPEN: case R_CLOCK: textprep(t, op); break;
     default: break;

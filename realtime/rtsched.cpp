@@ -715,6 +715,7 @@ void rtafter(uint16_t flags0, bool watching) {
     // The windows stay; nothing outside the run draws into their memory
     // meanwhile (a window closed while paused leaves nothing behind).
     rtscrfree();
+    avwtell();
     return;
   }
   rtioend();  // the background scan stops
@@ -748,6 +749,8 @@ void rtafter(uint16_t flags0, bool watching) {
   rtscrfree();
   rtwdone(1);
   rtwdone(2);
+  // A movie recording that failed is told once the run is over.
+  avwtell();
   if (watching) jprintf(lstlun, "memory trap at time %ld\n", static_cast<long>(traptime));
 }
 

@@ -42,7 +42,7 @@ int16_t ndlgtab = 0;
 uint32_t dlgcmd = 0;
 int inprompt = 0;
 uint32_t keymsg = WM_CHAR;
-int32_t trcsav = -1;
+int32_t savdbg = 0;
 int16_t curstep = 8;
 
 namespace {
@@ -325,7 +325,9 @@ int32_t mouseevt(int32_t hwnd, int n, uint32_t message, uint32_t wParam, uint32_
     if (buttons) btnstate = 3;
     return 0;
   }
-  if (buttons && buttons != old && !inpoll && n >= 0 && n != curwin && n != 2 && wport(n)) {
+  // A window with a command text of its own takes the click (DowinCmd).
+  if (buttons && buttons != old && !inpoll && n >= 0 && n != curwin && n != 2 && wport(n) &&
+      wport(n)->cmd <= 0) {
     if (jdebug) logprintf("mousekey(%d,%d) %d %d\n", n, curwin, x, y);
     const int prev = curwin;
     setwin(n);
@@ -982,7 +984,7 @@ int dokey(int event, int modifiers, int mode) {
       // Line stepping of a macro: the trace mask is kept aside (the macro
       // return puts it back) and the step goes on with Enter.
       if ((trcmsk & 2) && maclev > 0) {
-        trcsav = trcmsk;
+        savdbg = trcmsk;
         trcmsk &= ~3;
         pushkey(13);
       }

@@ -240,9 +240,9 @@ int settmo(int time, int unit);
 // key, 5-6 until a trigger (none here: refused with -1); odd modes act once.
 int setpause(int mode, uint32_t interval);
 
-// The trace mask that Ctrl-F put aside while stepping through a macro (-1:
+// The trace mask that Ctrl-F put aside while stepping through a macro (0:
 // none); the macro return puts it back.
-extern int32_t trcsav;
+extern int32_t savdbg;
 // Pixels per arrow key in the cursor-key mode of point picking (Ins cycles
 // 64, 8, 1).
 extern int16_t curstep;

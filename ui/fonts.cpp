@@ -19,6 +19,7 @@
 #include <vector>
 
 #ifdef PELIX_HAVE_FONTS
+#include <dlfcn.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -41,6 +42,48 @@ struct Answer {
   int size = 0;
 } answer;
 
+#ifdef PELIX_HAVE_FONTS
+// fontconfig and FreeType are loaded when a named face is first asked
+// for: a run that only uses the built-in face neither maps them (nor the
+// libraries they pull in) nor pays for their relocations.
+#define FONTFNS(X) X(FT_Done_Face) X(FT_Done_FreeType) X(FT_Init_FreeType) X(FT_Load_Char) \
+  X(FT_New_Face) X(FT_Set_Pixel_Sizes) X(FcConfigSubstitute) X(FcDefaultSubstitute) X(FcFontList) \
+  X(FcFontMatch) X(FcFontSetDestroy) X(FcInit) X(FcNameParse) X(FcObjectSetBuild) \
+  X(FcObjectSetDestroy) X(FcPatternAddInteger) X(FcPatternAddString) X(FcPatternCreate) \
+  X(FcPatternDestroy) X(FcPatternGetString)
+struct FontApi {
+#define FONTFN(f) decltype(&::f) f = nullptr;
+  FONTFNS(FONTFN)
+#undef FONTFN
+};
+FontApi fc;
+
+// Loads both libraries and their entry points once; false when one is
+// not there.
+bool fontload() {
+  static int state = 0;  // 0 not tried, 1 loaded, -1 missing
+  if (state) return state > 0;
+  state = -1;
+  void* libs[2] = {dlopen(PELIX_LIBFONTCONFIG, RTLD_NOW | RTLD_LOCAL),
+                   dlopen(PELIX_LIBFREETYPE, RTLD_NOW | RTLD_LOCAL)};
+  if (!libs[0] || !libs[1]) return false;
+  auto sym = [&](const char* name) -> void* {
+    for (void* h : libs)
+      if (void* p = dlsym(h, name)) return p;
+    return nullptr;
+  };
+  FontApi a;
+  bool all = true;
+#define FONTFN(f) all = all && (a.f = reinterpret_cast<decltype(&::f)>(sym(#f))) != nullptr;
+  FONTFNS(FONTFN)
+#undef FONTFN
+  if (!all) return false;
+  fc = a;
+  state = 1;
+  return true;
+}
+#endif
+
 constexpr const char* BUILTIN = "System";
 
 bool builtin(const char* face) {
@@ -51,31 +94,31 @@ bool builtin(const char* face) {
 bool canmake(const char* face) {
   if (builtin(face)) return true;
 #ifdef PELIX_HAVE_FONTS
-  if (!FcInit()) return false;
+  if (!fontload() || !fc.FcInit()) return false;
   bool ok = false;
-  FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>(face));
+  FcPattern* pat = fc.FcNameParse(reinterpret_cast<const FcChar8*>(face));
   if (!pat) return false;
-  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
-  FcDefaultSubstitute(pat);
+  fc.FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  fc.FcDefaultSubstitute(pat);
   FcResult res;
-  FcPattern* m = FcFontMatch(nullptr, pat, &res);
+  FcPattern* m = fc.FcFontMatch(nullptr, pat, &res);
   FcChar8 *fam = nullptr, *file = nullptr;
-  if (m && FcPatternGetString(m, FC_FAMILY, 0, &fam) == FcResultMatch &&
-      FcPatternGetString(m, FC_FILE, 0, &file) == FcResultMatch &&
+  if (m && fc.FcPatternGetString(m, FC_FAMILY, 0, &fam) == FcResultMatch &&
+      fc.FcPatternGetString(m, FC_FILE, 0, &file) == FcResultMatch &&
       strcasecmp(reinterpret_cast<const char*>(fam), face) == 0) {
     // The face must open as well.
     FT_Library lib;
-    if (FT_Init_FreeType(&lib) == 0) {
+    if (fc.FT_Init_FreeType(&lib) == 0) {
       FT_Face f;
-      if (FT_New_Face(lib, reinterpret_cast<const char*>(file), 0, &f) == 0) {
+      if (fc.FT_New_Face(lib, reinterpret_cast<const char*>(file), 0, &f) == 0) {
         ok = true;
-        FT_Done_Face(f);
+        fc.FT_Done_Face(f);
       }
-      FT_Done_FreeType(lib);
+      fc.FT_Done_FreeType(lib);
     }
   }
-  if (m) FcPatternDestroy(m);
-  FcPatternDestroy(pat);
+  if (m) fc.FcPatternDestroy(m);
+  fc.FcPatternDestroy(pat);
   return ok;
 #else
   return false;
@@ -95,23 +138,23 @@ int nopened = 0;
 // The file of the face fontconfig matches for a description, "" for none
 // of that family.
 std::string facefile(const FontDesc& d) {
-  if (!FcInit()) return "";
+  if (!fontload() || !fc.FcInit()) return "";
   std::string out;
-  FcPattern* pat = FcPatternCreate();
-  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(d.face));
-  FcPatternAddInteger(pat, FC_WEIGHT, d.weight >= 700 ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-  FcPatternAddInteger(pat, FC_SLANT, d.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
-  FcDefaultSubstitute(pat);
+  FcPattern* pat = fc.FcPatternCreate();
+  fc.FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(d.face));
+  fc.FcPatternAddInteger(pat, FC_WEIGHT, d.weight >= 700 ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+  fc.FcPatternAddInteger(pat, FC_SLANT, d.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+  fc.FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  fc.FcDefaultSubstitute(pat);
   FcResult res;
-  FcPattern* m = FcFontMatch(nullptr, pat, &res);
+  FcPattern* m = fc.FcFontMatch(nullptr, pat, &res);
   FcChar8 *fam = nullptr, *file = nullptr;
-  if (m && FcPatternGetString(m, FC_FAMILY, 0, &fam) == FcResultMatch &&
-      FcPatternGetString(m, FC_FILE, 0, &file) == FcResultMatch &&
+  if (m && fc.FcPatternGetString(m, FC_FAMILY, 0, &fam) == FcResultMatch &&
+      fc.FcPatternGetString(m, FC_FILE, 0, &file) == FcResultMatch &&
       strcasecmp(reinterpret_cast<const char*>(fam), d.face) == 0)
     out = reinterpret_cast<const char*>(file);
-  if (m) FcPatternDestroy(m);
-  FcPatternDestroy(pat);
+  if (m) fc.FcPatternDestroy(m);
+  fc.FcPatternDestroy(pat);
   return out;
 }
 
@@ -119,13 +162,13 @@ FT_Face ftface(const FntRow* r) {
   if (!r || r->width == 0 || builtin(r->desc.face)) return nullptr;
   for (int i = 0; i < nopened; i++)
     if (std::memcmp(&opened[i].d, &r->desc, sizeof r->desc) == 0) return opened[i].face;
-  if (!ftlib && FT_Init_FreeType(&ftlib) != 0) return nullptr;
+  if (!fontload() || (!ftlib && fc.FT_Init_FreeType(&ftlib) != 0)) return nullptr;
   const std::string file = facefile(r->desc);
   FT_Face f = nullptr;
-  if (file.empty() || FT_New_Face(ftlib, file.c_str(), 0, &f) != 0) return nullptr;
-  FT_Set_Pixel_Sizes(f, 0, static_cast<FT_UInt>(std::clamp<int>(r->desc.height, 4, 200)));
+  if (file.empty() || fc.FT_New_Face(ftlib, file.c_str(), 0, &f) != 0) return nullptr;
+  fc.FT_Set_Pixel_Sizes(f, 0, static_cast<FT_UInt>(std::clamp<int>(r->desc.height, 4, 200)));
   if (nopened == FNTROWS) {  // the oldest face goes
-    FT_Done_Face(opened[0].face);
+    fc.FT_Done_Face(opened[0].face);
     std::memmove(opened, opened + 1, sizeof(Open) * (FNTROWS - 1));
     nopened--;
   }
@@ -153,20 +196,20 @@ void measure(FntRow& r) {
 std::vector<std::string> faces() {
   std::vector<std::string> out{BUILTIN};
 #ifdef PELIX_HAVE_FONTS
-  if (!FcInit()) return out;
-  FcPattern* pat = FcPatternCreate();
-  FcObjectSet* os = FcObjectSetBuild(FC_FAMILY, nullptr);
-  FcFontSet* fs = FcFontList(nullptr, pat, os);
+  if (!fontload() || !fc.FcInit()) return out;
+  FcPattern* pat = fc.FcPatternCreate();
+  FcObjectSet* os = fc.FcObjectSetBuild(FC_FAMILY, nullptr);
+  FcFontSet* fs = fc.FcFontList(nullptr, pat, os);
   std::set<std::string> fam;
   for (int i = 0; fs && i < fs->nfont; i++) {
     FcChar8* f = nullptr;
-    if (FcPatternGetString(fs->fonts[i], FC_FAMILY, 0, &f) == FcResultMatch && f &&
+    if (fc.FcPatternGetString(fs->fonts[i], FC_FAMILY, 0, &f) == FcResultMatch && f &&
         std::strlen(reinterpret_cast<const char*>(f)) < sizeof(FontDesc::face) && !builtin(reinterpret_cast<const char*>(f)))
       fam.insert(reinterpret_cast<const char*>(f));
   }
-  if (fs) FcFontSetDestroy(fs);
-  FcObjectSetDestroy(os);
-  FcPatternDestroy(pat);
+  if (fs) fc.FcFontSetDestroy(fs);
+  fc.FcObjectSetDestroy(os);
+  fc.FcPatternDestroy(pat);
   out.insert(out.end(), fam.begin(), fam.end());
 #endif
   return out;
@@ -341,7 +384,7 @@ int ftwidth(const FntRow* r, const char* text, int n) {
   if (!f || !text) return -1;
   long w = 0;
   for (int i = 0; i < n; i++)
-    if (FT_Load_Char(f, static_cast<unsigned char>(text[i]), FT_LOAD_DEFAULT) == 0)
+    if (fc.FT_Load_Char(f, static_cast<unsigned char>(text[i]), FT_LOAD_DEFAULT) == 0)
       w += f->glyph->advance.x >> 6;
   return static_cast<int>(w);
 #else
@@ -358,7 +401,7 @@ int ftdraw(const FntRow* r, const char* text, int n, int x, int y, void (*plot)(
   const int base = y + static_cast<int>(f->size->metrics.ascender >> 6);
   int pen = x;
   for (int i = 0; i < n; i++) {
-    if (FT_Load_Char(f, static_cast<unsigned char>(text[i]), FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0)
+    if (fc.FT_Load_Char(f, static_cast<unsigned char>(text[i]), FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0)
       continue;
     const FT_GlyphSlot g = f->glyph;
     const FT_Bitmap& b = g->bitmap;

@@ -37,6 +37,9 @@ struct Band {
   bool fresh = true;      // the next corner set while off is the anchor
   float path = 0;         // length of the path the corner travelled
   uint16_t savflg = 0;    // the cursor flags when the figure went on
+  int follow = 0;         // how it follows the pointer: 0 the corner, 1 the
+                          // whole figure by its corner, 2 the whole figure
+                          // by its anchor (a box of fixed size)
 } band;
 
 // The cross-hair as last drawn.
@@ -229,7 +232,28 @@ char* grbtxt(int key, int* len) {
   return n > 0 ? out : nullptr;
 }
 
+namespace {
+int bandset(int x, int y, int mode);
+}
+
 int Boxcur(int x, int y, int mode) {
+  if (mode >= 0 || mode == -3 || mode == -9)
+    band.follow = 0;
+  else if (mode >= -6 && mode <= -4)
+    band.follow = 1;
+  else if (mode == -7)
+    band.follow = 2;
+  return bandset(x, y, mode);
+}
+
+int boxtrack(int x, int y) {
+  if (!band.shape) return 0;
+  if (band.follow == 2) return bandset(x + band.dx, y + band.dy, -4);
+  return bandset(x, y, band.follow == 1 ? -4 : -3);
+}
+
+namespace {
+int bandset(int x, int y, int mode) {
   if (mode > 0) {
     if (band.shape == 0) {
       band.savflg = curflg;
@@ -256,8 +280,9 @@ int Boxcur(int x, int y, int mode) {
   }
   x = std::max(x, 0);
   y = std::max(y, 0);
-  if (gflags & 0x2000) {
-    // Mirrored by the height of the cursor window, as the pick flips it.
+  if ((gflags & 0x2000) && mode != -7) {
+    // Mirrored by the height of the cursor window, as the pick flips it
+    // (the size of a box of fixed size is no point).
     int h = scrhgt;
     if (const PwRec* p = wpwrec(curport); p && p->rect[3] >= p->rect[1]) h = p->rect[3] - p->rect[1] + 1;
     y = std::max(0, h - 1 - y);
@@ -306,6 +331,7 @@ int Boxcur(int x, int y, int mode) {
   if (was || band.shape > 0) bandtoggle();
   return 0;
 }
+}  // namespace
 
 int boxon() { return band.shape; }
 

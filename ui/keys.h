@@ -75,6 +75,10 @@ int trigger();
 enum : int { BC_CLAMP = 4, BC_LINE = 8, BC_SLOPE = 16, BC_MEASURE = 28 };
 // The shape byte of the figure, 0 when it is off.
 int boxon();
+// The figure follows the pointer at (x, y) as it was last placed: -3 moves
+// its corner there, -4 to -6 move it whole by its corner, -7 (a box of
+// fixed size) moves it whole with its anchor at the point.
+int boxtrack(int x, int y);
 // XORs a line of pixels (both ends included) into the cursor window: an
 // 8-bit value is a grey level (64, the erase pattern, draws 170), a wider one
 // a colour 0x00BBGGRR.

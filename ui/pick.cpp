@@ -108,7 +108,7 @@ int getxy(int mode, int* x, int* y) {
     }
     if (curflg & 3) setcurs(curx, cury);
     if (draw) putxy(curx, cury, 0);
-    if (boxon() && !(gflags & 0x2000)) Boxcur(curx, cury, -3);  // the figure follows
+    if (boxon() && !(gflags & 0x2000)) boxtrack(curx, cury);  // the figure follows
     px = curx;
     py = cury;
     if (curflg & 0x100) {

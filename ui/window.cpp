@@ -13,6 +13,8 @@
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/typecmd.h"
+#include "core/varbl.h"
 #include "lang/cstart.h"
 #include "ui/dlghooks.h"
 #include "ui/events.h"
@@ -91,7 +93,10 @@ void freeparts(Wport* w) {
     xfree(ic);
     w->icon = 0;
   }
-  w->cmd = w->hlp = 0;  // low-stack blocks: given back with their level
+  // The command and help texts: headed blocks of the low stack.
+  freblk(w->cmd);
+  freblk(w->hlp);
+  w->cmd = w->hlp = 0;
 }
 
 // The platform window handle of the main window.
@@ -390,13 +395,9 @@ int dibdraw(PwRec* port, PwRec* win) {
   // palette: its pixels show through the palette as it is now.
   uint8_t scrpal[256 * 4];
   if (depth == 8 && scrbits == 8 && ct == coltab()) {
-    for (int i = 0; i < 256; i++) {
-      const uint8_t* e = palent(i);
-      scrpal[i * 4] = e[2];
-      scrpal[i * 4 + 1] = e[1];
-      scrpal[i * 4 + 2] = e[0];
-      scrpal[i * 4 + 3] = 0;
-    }
+    uint32_t lut[256];
+    pixlut(lut);
+    for (int i = 0; i < 256; i++) std::memcpy(scrpal + i * 4, &lut[i], 4);
     ct = scrpal;
   }
   for (int y = 0; y < rows; y++) {
@@ -425,6 +426,19 @@ int dibdraw(PwRec* port, PwRec* win) {
     }
   }
   return 0;
+}
+
+void pixlut(uint32_t lut[256]) {
+  if (scrbits == 8) {
+    for (int i = 0; i < 256; i++) {
+      const uint8_t* e = palent(i);
+      lut[i] = e ? (uint32_t(e[0]) << 16) | (uint32_t(e[1]) << 8) | e[2] : 0;
+    }
+    return;
+  }
+  const uint8_t* ct = coltab();
+  for (int i = 0; i < 256; i++)
+    lut[i] = (uint32_t(ct[i * 4 + 2]) << 16) | (uint32_t(ct[i * 4 + 1]) << 8) | ct[i * 4];
 }
 
 // ---- Window records --------------------------------------------------------
@@ -470,6 +484,27 @@ int winsetup(Wport* w, int flags, int, int fixed) {
   w->fmet[0] = CHHGT;
   w->fmet[1] = CHWID;
   return fixed > 0 ? fixed : result;
+}
+
+int gridsize(Wport* w, int cols, int rows) {
+  TxtGrid* g = wgrid(w);
+  if (!g) return -1;
+  cols = std::clamp(cols, 1, 32767);
+  rows = std::clamp(rows, 1, 32767);
+  auto* b = static_cast<char*>(xalloc(static_cast<size_t>(cols) * static_cast<size_t>(rows)));
+  if (!b) return -1;
+  std::memset(b, ' ', static_cast<size_t>(cols) * static_cast<size_t>(rows));
+  if (char* old = gridbuf(g)) {
+    dropptr(g->buf);
+    xfree(old);
+  }
+  g->buf = holdptr(b);
+  g->rowlen = g->cols = static_cast<int16_t>(cols);
+  g->nrows = g->rows = static_cast<int16_t>(rows);
+  g->ocol = g->orow = 0;
+  g->wpos = 0;
+  w->curcol = w->currow = 0;
+  return 0;
 }
 
 namespace {
@@ -600,6 +635,7 @@ int deletewin(int n) {
   if (p) dlgdrop(p->window);
   destroywin(p);
   freeparts(w);
+  delwat(n + 1);  // watch entries live as long as their windows
   if (curwin == n) setwin(-1);  // the current window moves
   if (!dialog) invalwin(mainhwnd());
   return 0;
@@ -613,6 +649,7 @@ int winlost(int n) {
   w->type = 0;
   if (PwRec* p = wpwrec(w)) p->window = 0;
   freeparts(w);
+  delwat(n + 1);
   if (curwin == n) setwin(-1);
   if (txtwin == n) txtwin = 0;
   return 0;
@@ -845,6 +882,11 @@ int update(int n, const int32_t* rect, int32_t) {
     logprintf(" Update %d %3oo: %4d %4d %4d %4d / %4d %4d %4d %4d (%d,%d)\n", n,
               static_cast<unsigned>(w->type), w->rect[0], w->rect[1], w->rect[2], w->rect[3],
               rect[0], rect[1], rect[2], rect[3], w->curcol, w->currow);
+  // A view shows its variable as it is now.
+  if (vwpaint(n, 1) == 1) {
+    if (p) validwin(p->window);
+    return 0;
+  }
   TxtGrid* g = wgrid(w);
   Surface* s = p ? wm_surface(p->window) : nullptr;
   if ((w->type & 1) && (w->flags & 0x200) && g && w->chwid && w->chhgt) {
@@ -891,7 +933,7 @@ void palshow() {
   for (int i = 0; i < nwins; i++) {
     const Wport* w = wport(i);
     const auto* o = w ? static_cast<const PwRec*>(held(w->offscr)) : nullptr;
-    if (o && o->depth == 8 && held(o->ctab) == coltab())
+    if ((o && o->depth == 8 && held(o->ctab) == coltab()) || vwbits(i) == 8)
       if (const PwRec* p = wpwrec(w)) invalwin(p->window);
   }
 }
@@ -906,6 +948,7 @@ int updall() {
     PwRec* p = wpwrec(w);
     Surface* s = p ? wm_surface(p->window) : nullptr;
     if (!s || !wm_visible(p->window)) continue;
+    if (vwpaint(i, 0) == 1) continue;
     if (TxtGrid* g = wgrid(w); (w->type & 1) && (w->flags & 0x200) && g)
       paintgrid(w, g, s, p);
     else if (w->type == 16) {

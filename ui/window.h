@@ -59,7 +59,7 @@ struct Wport {
   uint16_t id;       //  0 slot + 1
   int16_t type;      //  2 0 free, 16 main window, bit 1 text window, ...
   int16_t flags;     //  4 creation flags (0x10 permanent, 0x200 grid with caret)
-  int16_t pad0;      //  6
+  int16_t watch;     //  6 watch entry slot + 1 (view windows), 0 none
   int32_t pwrec;     //  8 platform window record (reference), 0 none
   int32_t offscr;    // 12 off-screen port (reference), 0 none
   int32_t rect[4];   // 16 left, top, right, bottom (inclusive)
@@ -187,6 +187,14 @@ int dspport(PwRec* p, int freepix);
 int setImagePtr(Wport* w, int depth);
 // Copies an off-screen port's pixels into a window record's surface.
 int dibdraw(PwRec* port, PwRec* win);
+// The pixels (0x00RRGGBB) that the 256 values of an 8-bit port show with
+// the program colour table: the table itself, or on the 8-bit screen the
+// palette as it is now.
+void pixlut(uint32_t lut[256]);
+// Gives a text window's grid cols x rows cells (each cut to 1..32767), a
+// blank buffer, its origin and cursor at 0. 0, or -1 when no memory could
+// be had (the grid is then as it was).
+int gridsize(Wport* w, int cols, int rows);
 // The window command: window number (argument 2), action (argument 3).
 int wincmd();
 // Makes window n the current window and port without any platform work;
@@ -198,6 +206,13 @@ int usewin(int n);
 int update(int n, const int32_t* rect, int32_t dc);
 // Repaints every shown window (before the screen is composed).
 int updall();
+// View windows (the view module owns them). vwpaint paints window n from
+// the variable it shows: 1 a pixel view, painted; 2 a table view, whose
+// grid was filled again from the variable when refill is set (the caller
+// paints the grid); 0 any other window. vwbits: the bits per pixel of a
+// pixel view's variable, 0 for any other window.
+int vwpaint(int n, int refill);
+int vwbits(int n);
 // The palette changed: on the 8-bit screen the windows whose pixels show
 // through it are painted again.
 void palshow();

@@ -12,10 +12,13 @@
 // N below 0 in dmread is the -N-th record of the header. Both leave the
 // record's ordinal (dmread) or the records appended (dmwrite) in r0, -1
 // when they fail.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -134,7 +137,12 @@ int64_t sizevar(PtrRec* r, int64_t n, int64_t nx, int64_t ny, int64_t nz, int64_
     d[1] = static_cast<uint32_t>(rest);
   }
   bool same = cnt == n && (!(kind & (K_MATRIX | K_IMAGE | K_SOLID)) || r->Datdims[0] == d[0]);
-  bool remake = (r->Flg & K_NAMED) && !(r->Flg & (K_FILE | K_NOSTK | K_VALUE | K_NUMBER)) && r->Idx > 0;
+  // A window (a subscripted variable) is filled as far as it reaches: the
+  // variable around it keeps its shape and its other elements.
+  bool window = false;
+  for (int k = 0; k < 3; k++)
+    window = window || r->Offs[k] != 0 || (r->Offs[3 + k] != 0 && r->Offs[3 + k] < std::max<uint32_t>(r->Datdims[k], 1));
+  bool remake = !window && (r->Flg & K_NAMED) && !(r->Flg & (K_FILE | K_NOSTK | K_VALUE | K_NUMBER)) && r->Idx > 0;
   if (!same && remake && n <= INT32_MAX) {
     if (SymEnt* e = symptr(r->Idx)) {
       erasvb(e);
@@ -233,13 +241,40 @@ void listtext(DmFile* dm) {
   if (!carry.empty() && !stopped()) jprintf(lstlun, "%s\n", carry.c_str());
 }
 
-// The lines of a text file, each ended by a newline; false when it cannot
-// be read.
-bool readtext(const std::string& name, std::string* out) {
-  std::ifstream f(hostpath(name), std::ios::binary);
-  if (!f) return false;
-  std::string raw((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+// How reading a text file ended.
+enum class Txt { OK, MISSING, FULL };
+
+// The lines of a text file, each ended by a newline. MISSING when the name
+// names no regular file that can be read (a folder, an empty name), FULL
+// when the text is larger than the free word memory (most bytes).
+Txt readtext(const std::string& name, std::string* out, int64_t most) {
   out->clear();
+  const std::string host = name.empty() ? std::string() : hostpath(name);
+  if (host.empty()) return Txt::MISSING;
+  const int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Txt::MISSING;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return Txt::MISSING;
+  }
+  if (st.st_size > most) {
+    close(fd);
+    return Txt::FULL;
+  }
+  std::string raw(static_cast<size_t>(st.st_size), '\0');
+  size_t got = 0;
+  bool failed = false;
+  while (got < raw.size()) {
+    const ssize_t k = read(fd, raw.data() + got, raw.size() - got);
+    if (k < 0 && errno == EINTR) continue;
+    failed = k < 0;
+    if (k <= 0) break;
+    got += static_cast<size_t>(k);
+  }
+  close(fd);
+  if (failed) return Txt::MISSING;
+  raw.resize(got);  // a file that shrank meanwhile
   out->reserve(raw.size() + 1);
   for (size_t i = 0; i < raw.size(); i++) {
     char c = raw[i];
@@ -250,7 +285,7 @@ bool readtext(const std::string& name, std::string* out) {
     out->push_back(c);
   }
   if (!out->empty() && out->back() != '\n') out->push_back('\n');
-  return true;
+  return Txt::OK;
 }
 
 // The elements of the text list of argument n, each ended by a newline.
@@ -484,15 +519,14 @@ int dmwrite() {
       } else if (!argstr(3, &fname, 255)) {
         fname.clear();
       }
-      if (fname.empty()) {
-        error(3, 109);
-        return -1;
-      }
-      if (!readtext(fname, &text)) {
+      // The name ends at its first zero byte (an empty string holds one).
+      fname.resize(std::strlen(fname.c_str()));
+      const Txt rt = readtext(fname, &text, static_cast<int64_t>(maxfre()) * 4);
+      if (rt == Txt::MISSING) {
         jprintf(errlun, "File %s not found\n", fname.c_str());
         return -1;
       }
-      if (static_cast<int64_t>(text.size()) > static_cast<int64_t>(maxfre()) * 4) {
+      if (rt == Txt::FULL || static_cast<int64_t>(text.size()) > static_cast<int64_t>(maxfre()) * 4) {
         error(2, 126);
         return -1;
       }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,7 @@ struct IdxEnt {
 // The writer state (avwstate).
 struct AvwState {
   bool open = false;
+  std::string name;       // the name as given
   std::string host, tmp;  // the file's host name and the temporary file
   std::FILE* fp = nullptr;
   uint32_t width = 0, height = 0, rate = 0, scale = 1;
@@ -39,6 +41,19 @@ struct AvwState {
   bool failed = false;           // a write failed: writing has stopped
 };
 AvwState avw;
+
+// A recording that failed and has not been told yet.
+struct AvwFail {
+  bool on = false;
+  std::string name;
+  int code = 0, err = 0;
+};
+AvwFail fail;
+
+void failed(const std::string& name, int code, int err) {
+  if (fail.on) return;  // the first failure is the one told
+  fail = {true, name, code, err ? err : EIO};
+}
 
 void put16(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -104,9 +119,13 @@ void header(uint8_t* h, uint32_t len, uint32_t movibytes, uint32_t filesize) {
   fcc(m + 8, "movi");
 }
 
-// A write failed: reported once on the debug unit; nothing more is written.
-void wfail(uint32_t index) {
-  if (!avw.failed) jprintf(dbglun, "AVI write failed at frame %d\n", static_cast<int>(index));
+// A write failed (cause err): traced once on the debug unit and kept to
+// be told; nothing more is written.
+void wfail(uint32_t index, int err) {
+  if (!avw.failed) {
+    jprintf(dbglun, "AVI write failed at frame %d\n", static_cast<int>(index));
+    failed(avw.name, 69, err);
+  }
   avw.failed = true;
 }
 
@@ -115,14 +134,15 @@ bool chunk(bool data) {
   const uint32_t n = data ? avw.bufsize : 0;
   // A RIFF file holds less than 4 GB.
   if (avw.pos + 8 + n + 24ull * (avw.idx.size() + 1) + 8 > 0xFFFFFFFEull) {
-    wfail(avw.next);
+    wfail(avw.next, EFBIG);
     return false;
   }
   uint8_t h[8];
   fcc(h, "00db");
   put32(h + 4, n);
+  errno = 0;
   if (std::fwrite(h, 1, 8, avw.fp) != 8 || (n && std::fwrite(avw.buf.data(), 1, n, avw.fp) != n)) {
-    wfail(avw.next);
+    wfail(avw.next, errno);
     return false;
   }
   avw.idx.push_back({static_cast<uint32_t>(avw.pos - MOVI_FCC), n});
@@ -138,6 +158,15 @@ void drop() {
 }
 
 }  // namespace
+
+bool avwfail(std::string* name, int* code, int* err) {
+  if (!fail.on) return false;
+  *name = fail.name;
+  *code = fail.code;
+  *err = fail.err;
+  fail = AvwFail{};
+  return true;
+}
 
 bool avwisopen() { return avw.open; }
 
@@ -163,9 +192,14 @@ int avwclos() {
     const uint64_t total = avw.pos + ix.size();
     uint8_t h[FIRST_AT];
     header(h, len, static_cast<uint32_t>(avw.pos - MOVI_AT - 8), static_cast<uint32_t>(total));
+    errno = 0;
     ok = std::fwrite(ix.data(), 1, ix.size(), avw.fp) == ix.size() &&
          std::fseek(avw.fp, 0, SEEK_SET) == 0 && std::fwrite(h, 1, FIRST_AT, avw.fp) == FIRST_AT;
-    ok = std::fclose(avw.fp) == 0 && ok;
+    int err = errno;
+    if (std::fclose(avw.fp) != 0 && ok) {
+      ok = false;
+      err = errno;
+    }
     avw.fp = nullptr;
     if (ok) {
       // The new file takes the usual permissions, not mkstemp's private ones.
@@ -173,8 +207,9 @@ int avwclos() {
       umask(mask);
       chmod(avw.tmp.c_str(), 0666 & ~mask);
       ok = std::rename(avw.tmp.c_str(), avw.host.c_str()) == 0;
+      if (!ok) err = errno;
     }
-    if (!ok) wfail(avw.next);
+    if (!ok) wfail(avw.next, err);
     else avw.tmp.clear();
   }
   drop();
@@ -192,15 +227,20 @@ int avwopen(const char* name, int width, int height, int rate, int, int scale) {
   }
   avwclos();
   const std::string host = name ? hostpath(name) : std::string();
-  if (host.empty()) return -1;
+  if (host.empty()) return -1;  // no name (a name list used up): nothing to tell
   if (width < 1 || height < 1 || uint64_t(width) * uint64_t(height) * 4 > 0x7FFFFFFFull) return -2;
   AvwState s;
+  s.name = name;
   s.host = host;
   s.tmp = host + ".XXXXXX";
   const int fd = mkstemp(s.tmp.data());
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    failed(name, 66, errno);
+    return -1;
+  }
   s.fp = fdopen(fd, "wb");
   if (!s.fp) {
+    failed(name, 66, errno);
     close(fd);
     unlink(s.tmp.c_str());
     return -1;
@@ -213,7 +253,9 @@ int avwopen(const char* name, int width, int height, int rate, int, int scale) {
   avw = std::move(s);
   // Room for the headers, written when the recording closes.
   uint8_t h[FIRST_AT] = {0};
+  errno = 0;
   if (std::fwrite(h, 1, FIRST_AT, avw.fp) != FIRST_AT) {
+    failed(avw.name, 66, errno);
     drop();
     return -1;
   }

@@ -19,6 +19,7 @@
 // file of that name as it was.
 #pragma once
 #include <cstdint>
+#include <string>
 
 // Opens a recording of frames width x height at rate frames per scale
 // units of a second (a scale below 1 is 1); depth is not used. A recording
@@ -44,6 +45,11 @@ int avwrite(const uint8_t* frame, int64_t bytes, int isnew, int number);
 // file takes its name. 0, or -1 when the file could not be completed (it
 // is then removed).
 int avwclos();
+// The recording that failed since the last call, if any: its name (as
+// given to avwopen), the error it is reported with (66 the file could not
+// be made, 69 a write or its completion failed) and the cause (an errno).
+// The failure is forgotten once told.
+bool avwfail(std::string* name, int* code, int* err);
 // Whether a recording is open, and its frame size in bytes (0 when none).
 bool avwisopen();
 int64_t avwframe();

@@ -175,7 +175,7 @@ void ffvsize(const FfVideo* v, int* w, int* h) {
 }
 
 int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stride) {
-  if (!v || !out || dw < 1 || dh < 1) return -1;
+  if (!v || dw < 1 || dh < 1) return -1;
   if (stride < dw) stride = dw;
   // A sample before the frame in hand, or far past it, starts again from
   // the key frame before it.
@@ -195,8 +195,11 @@ int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stri
   }
   if (v->cs < 0) return -1;
   const AVFrame* f = v->cur;
+  // A frame of another size than the stream claims is not shown.
+  if (f->width != dw || f->height != dh) return -1;
+  if (!out) return 0;
   const auto pf = static_cast<AVPixelFormat>(f->format);
-  if (f->width == dw && f->height == dh && (pf == AV_PIX_FMT_BGRA || pf == AV_PIX_FMT_BGR0)) {
+  if (pf == AV_PIX_FMT_BGRA || pf == AV_PIX_FMT_BGR0) {
     // Already the pixels shown: copied row by row without their fourth byte.
     for (int y = 0; y < dh; y++) {
       const auto* __restrict s = reinterpret_cast<const uint32_t*>(f->data[0] + int64_t(y) * f->linesize[0]);

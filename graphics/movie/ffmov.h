@@ -15,11 +15,11 @@ struct FfAudio;
 FfVideo* ffvopen(const char* host, int index);
 void ffvclose(FfVideo* v);
 // The frame shown at `sample` (a sample number of the stream as its header
-// counts them, its start included: the latest
-// frame decoded whose time is not after it), scaled to dw x dh pixels
-// 0x00RRGGBB into out (rows top first, stride pixels a row; 0: dw). 0, or
-// -1 when no frame could be had.
-int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stride = 0);
+// counts them, its start included: the latest frame decoded whose time is
+// not after it), when it is w x h pixels: as pixels 0x00RRGGBB into out
+// (rows top first, stride pixels a row; 0: w). With out null the frame is
+// only decoded. 0, or -1 when no frame of that size could be had.
+int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int w, int h, int stride = 0);
 // The frame size of the stream as its decoder gives it.
 void ffvsize(const FfVideo* v, int* w, int* h);
 

@@ -53,7 +53,7 @@ struct Movie {
   int sflags = 0, layout = 0, loops = 0, playms = 0;
   int64_t playclk = 0;      // the program's clock when playAVI started
   float ratefac = 1.0f;
-  // The frame last painted, scaled.
+  // The frame last read or decoded, at its own size.
   int64_t pframe = -1;
   int pw = 0, ph = 0;
   std::vector<uint32_t> pix;
@@ -104,7 +104,7 @@ int avigets() {
   mv.end = INT32_MIN;
   for (size_t i = 0; i < mv.info.strm.size(); i++) {
     const AviStrm& s = mv.info.strm[i];
-    const int64_t t0 = smp2ms(s, s.start), t1 = smp2ms(s, int64_t(s.start) + s.length);
+    const int64_t t0 = smp2ms(s, s.start), t1 = smp2ms(s, int64_t(s.start) + strmlen(s));
     mv.start = static_cast<int32_t>(std::min<int64_t>(mv.start, t0));
     mv.end = static_cast<int32_t>(std::max<int64_t>(mv.end, std::min<int64_t>(t1, INT32_MAX)));
     if (s.type == fourcc("vids")) {
@@ -132,17 +132,11 @@ FfVideo* viddec() {
   return d;
 }
 
-// Whether a stream's frames are uncompressed and shown at their own size.
-bool rawsize(const AviStrm& s, int dw, int dh) {
-  int w = 0, h = 0;
-  return rawvid(s, &w, &h) && w == dw && h == dh;
-}
-
 // Starts the sound of the current record (avisnd).
 void avisnd() {
   if (mv.aud < 0) return;
   const AviStrm& s = mv.info.strm[size_t(mv.aud)];
-  if (audopen(mv.window, mv.host.c_str(), mv.aud)) {
+  if (audopen(mv.window, mv.host.c_str(), mv.aud, s)) {
     const int32_t rate = audrate();
     const MovRec& r = movtab[curmov];
     const int64_t t0 = smp2ms(s, s.start);
@@ -204,51 +198,80 @@ void putpx(uint8_t* p, int bits, uint32_t v) {
   }
 }
 
-// The frame (fw x fh pixels) at (x, y) of the destination, clipped to it;
-// sflags 1 mirrors it left-right, 2 turns it upside down.
-void blit(const Dest& d, const uint32_t* src, int fw, int fh, int x, int y, int sflags) {
+// Where the frame's columns and rows come from when it is shown at dw x dh
+// from (x, y) of a destination n pixels long: for each place i of the
+// destination from i0 on, the source column (or row) of fw, mirrored with
+// flip; only the places the frame covers inside the destination.
+struct Span {
+  int i0 = 0, i1 = 0;       // destination places covered: i0 <= i < i1
+  std::vector<int> src;     // source of place i0 + j
+};
+Span span(int64_t x, int64_t dw, int fw, int n, bool flip) {
+  Span sp;
+  sp.i0 = static_cast<int>(std::clamp<int64_t>(x, 0, n));
+  sp.i1 = static_cast<int>(std::clamp<int64_t>(x + dw, 0, n));
+  for (int i = sp.i0; i < sp.i1; i++) {
+    const int64_t p = flip ? dw - 1 - (int64_t(i) - x) : int64_t(i) - x;
+    sp.src.push_back(static_cast<int>(p * fw / dw));
+  }
+  return sp;
+}
+
+// The frame (fw x fh pixels) shown at dw x dh from (x, y) of the
+// destination, cut to it; sflags 1 mirrors it left-right, 2 turns it
+// upside down. Only the part inside is drawn, row by row.
+void blit(const Dest& d, const uint32_t* src, int fw, int fh, int64_t x, int64_t y, int64_t dw, int64_t dh,
+          int sflags) {
   const int by = d.bits == 24 ? 3 : d.bits / 8;
-  for (int j = 0; j < fh; j++) {
-    const int dy = y + j;
-    if (dy < 0 || dy >= d.h) continue;
-    const uint32_t* row = src + size_t((sflags & 2) ? fh - 1 - j : j) * fw;
-    uint8_t* o = d.px + dy * d.rowbytes;
-    const int i0 = std::max(0, -x), i1 = std::min(fw, d.w - x);
-    if (!(sflags & 1) && d.bits == 32 && i1 > i0) {
-      std::memcpy(o + int64_t(x + i0) * 4, row + i0, size_t(i1 - i0) * 4);
+  const Span cols = span(x, dw, fw, d.w, sflags & 1), rows = span(y, dh, fh, d.h, sflags & 2);
+  const bool same = dw == fw && !(sflags & 1) && d.bits == 32;
+  for (int j = rows.i0; j < rows.i1; j++) {
+    const uint32_t* row = src + size_t(rows.src[size_t(j - rows.i0)]) * size_t(fw);
+    uint8_t* o = d.px + j * d.rowbytes;
+    if (same) {
+      if (cols.i1 > cols.i0)
+        std::memcpy(o + int64_t(cols.i0) * 4, row + cols.src[0], size_t(cols.i1 - cols.i0) * 4);
       continue;
     }
-    for (int i = i0; i < i1; i++) putpx(o + int64_t(x + i) * by, d.bits, row[(sflags & 1) ? fw - 1 - i : i]);
+    for (int i = cols.i0; i < cols.i1; i++) putpx(o + int64_t(i) * by, d.bits, row[cols.src[size_t(i - cols.i0)]]);
   }
 }
 
-// The split for a stereo display: each row's first part to the left-eye
-// place, the rest to the right-eye place, in screen memory. False when the
-// screen gives no layout.
-bool stsplit(const uint32_t* src, int fw, int fh, int x, int y) {
+// The split for a stereo display: each row of the frame shown at dw x dh,
+// its first part to the left-eye place, the rest to the right-eye place,
+// in screen memory. False when the screen gives no layout.
+bool stsplit(const uint32_t* src, int fw, int fh, int64_t x, int64_t y, int64_t dw, int64_t dh) {
   ScrPix sp{nullptr, 0, 0, 0};
   if (!scrpixhk || scrpixhk(&sp) <= 0 || !sp.mem || sp.bits < 8) return false;
-  int sx = x, sy = y, w = fw, rowbytes = 0, lskip = 0, rskip = 0;
+  if (x < 0 || y < 0 || x > INT32_MAX || y > INT32_MAX || dw > INT32_MAX) return false;
+  int sx = static_cast<int>(x), sy = static_cast<int>(y), w = static_cast<int>(dw), rowbytes = 0, lskip = 0,
+      rskip = 0;
   uint8_t *left = nullptr, *right = nullptr;
   if (stereoscreen(mv.layout, sp.bits, &sx, &sy, &w, &rowbytes, &lskip, &rskip, &left, &right) < 0)
     return false;
   if (trcmsk)
-    jprintf(dbglun, "avistereo (%d): %d,%d %dx%d %dx%d  %dx%d  %d %d (%d,%d)\n", mv.layout, x, y, fw, fh, w,
-            fh, lskip, rskip, rowbytes, sp.bits, sx, sy);
+    jprintf(dbglun, "avistereo (%d): %d,%d %dx%d %dx%d  %dx%d  %d %d (%d,%d)\n", mv.layout, static_cast<int>(x),
+            static_cast<int>(y), static_cast<int>(dw), static_cast<int>(std::min<int64_t>(dh, INT32_MAX)), w,
+            static_cast<int>(std::min<int64_t>(dh, INT32_MAX)), lskip, rskip, rowbytes, sp.bits, sx, sy);
   const int by = sp.bits == 24 ? 3 : sp.bits / 8;
-  const uint8_t* end = sp.mem + int64_t(sp.rowbytes) * sp.rows;
-  std::vector<uint8_t> row(size_t(fw) * by);
+  const int64_t total = int64_t(sp.rowbytes) * sp.rows;
+  const int64_t l0 = left - sp.mem, r0 = right - sp.mem;
+  // Only the pixels the two halves take of each row are made.
   const int lpx = std::abs(lskip) / by, rpx = std::abs(rskip) / by;
-  for (int j = 0; j < fh; j++) {
-    const uint32_t* s = src + size_t((mv.sflags & 2) ? fh - 1 - j : j) * fw;
-    for (int i = 0; i < fw; i++) putpx(row.data() + size_t(i) * by, sp.bits, s[(mv.sflags & 1) ? fw - 1 - i : i]);
+  const int ln = static_cast<int>(std::min<int64_t>(lpx, dw)), rn = static_cast<int>(std::min<int64_t>(rpx, dw - ln));
+  const Span cols = span(0, dw, fw, ln + rn, mv.sflags & 1);
+  std::vector<uint8_t> row(size_t(ln + rn) * by);
+  for (int64_t j = 0; j < dh; j++) {
+    const int64_t l = l0 + j * rowbytes, r = r0 + j * rowbytes;
+    // Rows past the screen memory's end are not shown.
+    if (l >= total && r >= total) break;
+    const int64_t sj = ((mv.sflags & 2) ? dh - 1 - j : j) * fh / dh;
+    const uint32_t* s = src + size_t(sj) * size_t(fw);
+    for (int i = 0; i < ln + rn; i++) putpx(row.data() + size_t(i) * by, sp.bits, s[cols.src[size_t(i)]]);
     // Each half stays inside the screen memory.
-    uint8_t* l = left + int64_t(j) * rowbytes;
-    uint8_t* r = right + int64_t(j) * rowbytes;
-    const int ln = std::min(lpx, fw), rn = std::min(rpx, fw - ln);
-    if (lskip > 0 && l >= sp.mem && l + int64_t(ln) * by <= end) std::memcpy(l, row.data(), size_t(ln) * by);
-    if (rskip > 0 && r >= sp.mem && r + int64_t(rn) * by <= end)
-      std::memcpy(r, row.data() + size_t(ln) * by, size_t(rn) * by);
+    if (lskip > 0 && l >= 0 && l + int64_t(ln) * by <= total) std::memcpy(sp.mem + l, row.data(), size_t(ln) * by);
+    if (rskip > 0 && r >= 0 && r + int64_t(rn) * by <= total)
+      std::memcpy(sp.mem + r, row.data() + size_t(ln) * by, size_t(rn) * by);
   }
   return true;
 }
@@ -421,7 +444,7 @@ int AVIpaint(int32_t, int32_t window) {
   PwRec* p = wpwrec(w);
   if (!p || mv.vid < 0) return 0;
   const AviStrm& s = mv.info.strm[size_t(mv.vid)];
-  const int64_t last = int64_t(s.start) + s.length - 1;
+  const int64_t last = int64_t(s.start) + strmlen(s) - 1;
   int64_t k = ms2smp(s, r.shown);
   if (k > last) k = last;
   if (k < s.start || last < s.start) return 0;  // no frame before the stream's start
@@ -429,19 +452,22 @@ int AVIpaint(int32_t, int32_t window) {
   r.due = static_cast<int32_t>(nx >= 0 ? smp2ms(s, nx) : mv.end);
   int fw = 0, fh = 0;
   framesize(mv.vid, &fw, &fh);
-  const int dw = fw * r.mode / 4, dh = fh * r.mode / 4;
+  // The size shown may pass what the window holds: only the part inside is
+  // ever drawn.
+  const int64_t dw = int64_t(fw) * r.mode / 4, dh = int64_t(fh) * r.mode / 4;
   if (dw < 1 || dh < 1) return 0;
   // Where the frame goes in the window's client area.
-  const int cw = p->rect[2] - p->rect[0] + 1, ch = p->rect[3] - p->rect[1] + 1;
-  int x = (cw - dw) / 2, y = (ch - dh) / 2;
+  const int64_t cw = int64_t(p->rect[2]) - p->rect[0] + 1, ch = int64_t(p->rect[3]) - p->rect[1] + 1;
+  int64_t x = (cw - dw) / 2, y = (ch - dh) / 2;
   if (r.flags & 32) {
     if (r.rect[2] < 1) {
-      x = std::max(0, std::min(r.rect[0] - dw / 2, cw - dw));
-      y = std::max(0, std::min(r.rect[1] - dh / 2, ch - dh));
-      r.rect[0] = x;
-      r.rect[1] = y;
-      r.rect[2] = x + dw - 1;
-      r.rect[3] = y + dh - 1;
+      x = std::max<int64_t>(0, std::min<int64_t>(r.rect[0] - dw / 2, cw - dw));
+      y = std::max<int64_t>(0, std::min<int64_t>(r.rect[1] - dh / 2, ch - dh));
+      auto i32 = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+      r.rect[0] = i32(x);
+      r.rect[1] = i32(y);
+      r.rect[2] = i32(x + dw - 1);
+      r.rect[3] = i32(y + dh - 1);
     } else {
       x = r.rect[0];
       y = r.rect[1];
@@ -459,44 +485,51 @@ int AVIpaint(int32_t, int32_t window) {
     d.h = o->rect[3];
     mem = true;
   } else if (Surface* sf = wm_surface(window)) {
-    d.px = reinterpret_cast<uint8_t*>(sf->px.data());
+    d.px = reinterpret_cast<uint8_t*>(sf->data());
     d.rowbytes = int64_t(sf->stride) * 4;
     d.w = sf->w;
     d.h = sf->h;
   }
   if (!d.px) return 0;
-  if (!mv.layout && !(mv.sflags & 3) && d.bits == 32 && x >= 0 && y >= 0 && x + dw <= d.w && y + dh <= d.h) {
-    // Straight into place: uncompressed frames of the size shown read from
-    // the file as they are, others decoded.
+  if (!mv.layout && !(mv.sflags & 3) && d.bits == 32 && dw == fw && dh == fh && x >= 0 && y >= 0 &&
+      x + dw <= d.w && y + dh <= d.h) {
+    // Straight into place: uncompressed frames read from the file as they
+    // are, others decoded; each only when the stream holds a frame of the
+    // size it claims.
     uint32_t* at = reinterpret_cast<uint32_t*>(d.px + y * d.rowbytes) + x;
     const int stride = static_cast<int>(d.rowbytes / 4);
-    if (!(rawsize(s, dw, dh) && rawfrm(mv.fd, s, mv.vid, k, at, stride) == 0) &&
-        ffvframe(viddec(), k, at, dw, dh, stride) != 0)
+    int rw = 0, rh = 0;
+    if (!(rawvid(s, &rw, &rh) && rw == fw && rh == fh && rawfrm(mv.fd, s, mv.vid, k, at, stride) == 0) &&
+        ffvframe(viddec(), k, at, fw, fh, stride) != 0)
       return 0;
   } else {
-    // Through a frame of its own, decoded when it is not the one in hand.
-    if (mv.pframe != k || mv.pw != dw || mv.ph != dh) {
-      mv.pix.assign(size_t(dw) * size_t(dh), 0);
-      if (!(rawsize(s, dw, dh) && rawfrm(mv.fd, s, mv.vid, k, mv.pix.data(), dw) == 0) &&
-          ffvframe(viddec(), k, mv.pix.data(), dw, dh) != 0) {
-        mv.pframe = -1;
+    // Through the frame at its own size, read or decoded when it is not
+    // the one in hand, and only when the stream holds a frame of the size
+    // it claims; then shown at its scale, cut to the window.
+    if (mv.pframe != k || mv.pw != fw || mv.ph != fh) {
+      mv.pframe = -1;
+      const bool raw = rawhas(s, k);
+      if (!raw && ffvframe(viddec(), k, nullptr, fw, fh) != 0) return 0;
+      mv.pix.assign(size_t(fw) * size_t(fh), 0);
+      if (!(raw && rawfrm(mv.fd, s, mv.vid, k, mv.pix.data(), fw) == 0) &&
+          ffvframe(viddec(), k, mv.pix.data(), fw, fh) != 0)
         return 0;
-      }
       mv.pframe = k;
-      mv.pw = dw;
-      mv.ph = dh;
+      mv.pw = fw;
+      mv.ph = fh;
     }
     // avistereo: split for a stereo display, else drawn whole (mirrored or
     // upside down by the stereo flags).
-    if (!(mv.layout && stsplit(mv.pix.data(), dw, dh, x, y))) {
+    if (!(mv.layout && stsplit(mv.pix.data(), fw, fh, x, y, dw, dh))) {
       mv.layout = 0;
-      blit(d, mv.pix.data(), dw, dh, x, y, mv.sflags);
+      blit(d, mv.pix.data(), fw, fh, x, y, dw, dh, mv.sflags);
     }
   }
   if (mem) invalwin(window);
   if (jdebug > 2)
     logprintf("aviPaint %d T=%ld,%ld -> %ld x=%d-%d\n", static_cast<int>(k), static_cast<long>(r.shown),
-              static_cast<long>(smp2ms(s, k)), static_cast<long>(r.due), x, x + dw - 1);
+              static_cast<long>(smp2ms(s, k)), static_cast<long>(r.due), static_cast<int>(x),
+              static_cast<int>(x + dw - 1));
   r.paintdur = static_cast<int32_t>(rtclock() - t0);
   trclng(64, "AVIpaint", 0, static_cast<int>(k), r.shown, r.due, r.paintdur, 0);
   return static_cast<int>(k) + 1;
@@ -508,7 +541,7 @@ int avilist(int level) {
   const AviStrm& s0 = mv.info.strm[0];
   if (s0.type == fourcc("vids")) framesize(0, &fw, &fh);
   jprintf(lstlun, " %dx%d %8.3f - %8.3f\n", fw, fh, smp2ms(s0, s0.start) / 1000.0,
-          smp2ms(s0, int64_t(s0.start) + s0.length) / 1000.0);
+          smp2ms(s0, int64_t(s0.start) + strmlen(s0)) / 1000.0);
   int count = 0;
   if (level > 1) {
     for (size_t i = 0; i < mv.info.strm.size(); i++) {

@@ -2,14 +2,15 @@
 // against the file's length; unknown chunks are stepped over.
 #include "graphics/movie/riff.h"
 
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <climits>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -75,6 +76,30 @@ void idx1(File& f, int64_t at, uint32_t n, AviInfo* out) {
   }
 }
 
+// A file without an index: the chunks of its 'movi' list (from `at` to
+// `end`, inside 'rec ' lists too), their offsets counted from the 'movi'
+// fourcc at `movi`. Each chunk takes 8 bytes of the file at least, so the
+// walk ends within the file.
+void moviwalk(File& f, int64_t at, int64_t end, int64_t movi, AviInfo* out, int depth = 0) {
+  while (at + 8 <= end) {
+    uint8_t h[12];
+    if (!f.read(at, h, 8)) break;
+    const uint32_t id = le32(h), n = le32(h + 4);
+    const int64_t data = at + 8;
+    if (id == fourcc("LIST")) {
+      if (depth < 4 && n >= 4 && f.read(data, h + 8, 4) && le32(h + 8) == fourcc("rec "))
+        moviwalk(f, data + 4, std::min<int64_t>(data + n, end), movi, out, depth + 1);
+    } else if (h[0] >= '0' && h[0] <= '9' && h[1] >= '0' && h[1] <= '9' && data + n <= end) {
+      const size_t k = size_t(h[0] - '0') * 10 + size_t(h[1] - '0');
+      if (k < out->strm.size() && at - movi <= 0xFFFFFFFFll) {
+        out->strm[k].chunks.push_back(n);
+        out->strm[k].offs.push_back(static_cast<uint32_t>(at - movi));
+      }
+    }
+    at = data + n + (n & 1);
+  }
+}
+
 // What a stream's index offsets count from: the 'movi' fourcc (as the
 // layout has it) or the file's start (as some writers do), whichever puts
 // a chunk of the stream at its first entry's place; -1 when neither does.
@@ -103,8 +128,8 @@ int aviread(const std::string& name, AviInfo* out) {
   if (!f.read(0, h, 12) || le32(h) != fourcc("RIFF") || le32(h + 8) != fourcc("AVI ")) return -1;
   int64_t end = 8 + int64_t(le32(h + 4));
   if (end > f.size) end = f.size;  // a file cut short is read as far as it goes
-  int64_t at = 12, movi = -1;
-  bool hdrl = false;
+  int64_t at = 12, movi = -1, moviend = -1;
+  bool hdrl = false, index = false;
   while (at + 8 <= end) {
     uint8_t c[12];
     if (!f.read(at, c, 8)) break;
@@ -134,12 +159,18 @@ int aviread(const std::string& name, AviInfo* out) {
       }
     } else if (id == fourcc("LIST") && f.read(data, c + 8, 4) && le32(c + 8) == fourcc("movi")) {
       movi = data;
+      moviend = stop;
     } else if (id == fourcc("idx1") && data + n <= end) {
       idx1(f, data, n, out);
+      index = true;
     }
     at = data + n + (n & 1);
   }
-  for (size_t i = 0; i < out->strm.size() && i < 100; i++) out->strm[i].base = idxbase(f, out->strm[i], i, movi);
+  if (!index && movi >= 0) moviwalk(f, movi + 4, moviend, movi, out);
+  for (size_t i = 0; i < out->strm.size(); i++) {
+    out->strm[i].fsize = f.size;
+    if (i < 100) out->strm[i].base = idxbase(f, out->strm[i], i, movi);
+  }
   return hdrl ? 0 : -1;
 }
 
@@ -151,12 +182,16 @@ int64_t ms2smp(const AviStrm& s, int64_t ms) {
   return static_cast<int64_t>(static_cast<__int128>(ms) * s.rate / (int64_t(s.scale) * 1000));
 }
 
+int64_t strmlen(const AviStrm& s) {
+  if (s.sampsize == 0 && s.chunks.size() < s.length) return int64_t(s.chunks.size());
+  return s.length;
+}
+
 int64_t nextfull(const AviStrm& s, int64_t from) {
   const int64_t last = int64_t(s.start) + s.length;
   if (from < s.start) from = s.start;
   if (from >= last) return -1;
-  if (s.chunks.empty()) return from;
-  for (int64_t k = from - s.start; k < int64_t(s.chunks.size()); k++)
+  for (int64_t k = from - s.start; k < int64_t(s.chunks.size()) && s.start + k < last; k++)
     if (s.chunks[size_t(k)] > 0) return s.start + k;
   return -1;
 }
@@ -173,42 +208,59 @@ bool rawvid(const AviStrm& s, int* w, int* h) {
 }
 
 namespace {
-// Drops the fourth byte of n pixels.
-__attribute__((target_clones("avx2", "default"))) void rgbonly(uint32_t* __restrict p, int n) {
-  for (int x = 0; x < n; x++) p[x] &= 0xFFFFFFu;
+// n pixels copied without their fourth byte, which is not the screen's.
+__attribute__((target_clones("avx2", "default"))) void rgbcopy(uint32_t* __restrict o, const uint8_t* __restrict s,
+                                                                int n) {
+  for (int x = 0; x < n; x++) {
+    uint32_t v;
+    std::memcpy(&v, s + size_t(x) * 4, 4);
+    o[x] = v & 0xFFFFFFu;
+  }
 }
 }  // namespace
 
-int rawfrm(int fd, const AviStrm& s, int n, int64_t sample, uint32_t* out, int64_t stride) {
-  int w = 0, h = 0;
-  if (fd < 0 || !out || !rawvid(s, &w, &h)) return -1;
+namespace {
+// The chunk of the frame shown at `sample` of an uncompressed stream of w x
+// h pixels, when the file holds it whole; -1 when not.
+int64_t rawchunk(const AviStrm& s, int64_t sample, int w, int h) {
   int64_t k = sample - s.start;
   if (k >= int64_t(s.chunks.size())) k = int64_t(s.chunks.size()) - 1;
   while (k >= 0 && s.chunks[size_t(k)] == 0) k--;
   const int64_t bytes = int64_t(w) * h * 4;
-  if (k < 0 || s.chunks[size_t(k)] != bytes) return -1;
+  if (k < 0 || s.chunks[size_t(k)] != bytes || s.base + s.offs[size_t(k)] + 8 + bytes > s.fsize) return -1;
+  return k;
+}
+}  // namespace
+
+bool rawhas(const AviStrm& s, int64_t sample) {
+  int w = 0, h = 0;
+  return rawvid(s, &w, &h) && rawchunk(s, sample, w, h) >= 0;
+}
+
+int rawfrm(int fd, const AviStrm& s, int n, int64_t sample, uint32_t* out, int64_t stride) {
+  int w = 0, h = 0;
+  if (fd < 0 || !out || !rawvid(s, &w, &h)) return -1;
+  const int64_t k = rawchunk(s, sample, w, h);
+  if (k < 0) return -1;
+  const int64_t bytes = int64_t(w) * h * 4;
   int64_t at = s.base + s.offs[size_t(k)];
-  // The chunk's header and its rows (bottom row first in the file), read
-  // straight into their places a group at a time; each group, still in
-  // the cache, loses the fourth byte of its pixels, which is not the
-  // screen's.
-  uint8_t hdr[8];
-  const int per = std::clamp(65536 / w, 1, IOV_MAX - 1);
-  for (int i0 = 0; i0 < h; i0 += per) {
-    const int nr = std::min(per, h - i0);
-    iovec iov[IOV_MAX];
-    int ni = 0;
-    int64_t want = 0;
-    if (i0 == 0) {
-      iov[ni++] = {hdr, 8};
-      want = 8;
-    }
-    for (int j = 0; j < nr; j++) iov[ni++] = {out + int64_t(h - 1 - (i0 + j)) * stride, size_t(w) * 4};
-    want += int64_t(nr) * w * 4;
-    if (preadv(fd, iov, ni, at) != want) return -1;
-    at += want;
-    if (i0 == 0 && (hdr[0] != '0' + n / 10 || hdr[1] != '0' + n % 10 || le32(hdr + 4) != bytes)) return -1;
-    for (int j = 0; j < nr; j++) rgbonly(out + int64_t(h - 1 - (i0 + j)) * stride, w);
+  // The chunk's header and its rows (bottom row first in the file) come a
+  // group at a time through a buffer small enough to stay in the cache;
+  // each row is then copied to its place without its fourth byte. Nothing
+  // is placed before the header is known to be the frame's.
+  static std::vector<uint8_t> buf;
+  const size_t rowb = size_t(w) * 4;
+  if (buf.size() < std::max<size_t>(65536, rowb + 8)) buf.resize(std::max<size_t>(65536, rowb + 8));
+  for (int i0 = 0; i0 < h;) {
+    const size_t head = i0 == 0 ? 8 : 0;
+    const int nr = static_cast<int>(std::min<size_t>((buf.size() - head) / rowb, size_t(h - i0)));
+    const size_t want = head + size_t(nr) * rowb;
+    if (pread(fd, buf.data(), want, at) != static_cast<ssize_t>(want)) return -1;
+    at += static_cast<int64_t>(want);
+    const uint8_t* hdr = buf.data();
+    if (head && (hdr[0] != '0' + n / 10 || hdr[1] != '0' + n % 10 || le32(hdr + 4) != bytes)) return -1;
+    for (int j = 0; j < nr; j++) rgbcopy(out + int64_t(h - 1 - (i0 + j)) * stride, buf.data() + head + size_t(j) * rowb, w);
+    i0 += nr;
   }
   return 0;
 }

@@ -23,9 +23,12 @@ struct AviStrm {
   uint32_t length = 0;   // samples
   uint32_t sampsize = 0; // bytes of one sample (0: one chunk a sample)
   std::vector<uint8_t> fmt;      // the strf chunk
-  std::vector<uint32_t> chunks;  // data bytes of each of its chunks in idx1 (empty: no index)
-  std::vector<uint32_t> offs;    // the chunks' offsets as idx1 gives them
+  // Data bytes of each of its chunks, from idx1; a file without an index
+  // has them from a walk of its 'movi' list (empty: the file holds none).
+  std::vector<uint32_t> chunks;
+  std::vector<uint32_t> offs;    // the chunks' offsets as the index gives them
   int64_t base = -1;             // what the offsets count from (-1: not known)
+  int64_t fsize = 0;             // the file's length
 };
 
 struct AviInfo {
@@ -42,16 +45,23 @@ int aviread(const std::string& name, AviInfo* out);
 // (both rounded down, as a player counts).
 int64_t smp2ms(const AviStrm& s, int64_t sample);
 int64_t ms2smp(const AviStrm& s, int64_t ms);
-// The next sample from `from` on whose chunk holds data (every sample has
-// data in a stream without an index), -1 when none is left.
+// The samples a stream holds: its header's length, but for a stream of
+// one chunk a sample (video) no more than the chunks the file holds.
+int64_t strmlen(const AviStrm& s);
+// The next sample from `from` on whose chunk holds data, -1 when none is
+// left (a stream whose file holds no chunk of it has none).
 int64_t nextfull(const AviStrm& s, int64_t from);
 
 // Whether stream n's frames are uncompressed 32-bit bitmaps of w x h
 // pixels whose chunks the index places: such frames need no decoder.
 bool rawvid(const AviStrm& s, int* w, int* h);
-// Copies the frame shown at `sample` of such a stream (the latest chunk
-// with data not after it) from the file mapped at `file` (size bytes)
-// straight into pixel memory: rows top first, `stride` pixels apart, each
-// pixel 0x00RRGGBB. The chunk is checked to be stream n's and of the
-// frame's size. 0, or -1 when it is not such a frame.
+// Whether the file holds the frame shown at `sample` of such a stream
+// (the latest chunk with data not after it) whole: a chunk of exactly the
+// frame's bytes, inside the file.
+bool rawhas(const AviStrm& s, int64_t sample);
+// Copies that frame from the open file `fd` into pixel memory (through a
+// buffer that stays in the cache, no decoder): rows top first, `stride`
+// pixels apart, each pixel 0x00RRGGBB. The chunk is checked to be stream
+// n's and of the frame's size before anything is placed. 0, or -1 when it
+// is not such a frame.
 int rawfrm(int fd, const AviStrm& s, int n, int64_t sample, uint32_t* out, int64_t stride);

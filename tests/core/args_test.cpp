@@ -447,7 +447,42 @@ TEST_F(Args, ListWordsAndListSources) {
   EXPECT_EQ(h1, h);  // argument 1 is the record itself
   argset(-1, 0);
   EXPECT_EQ(lstsrc, 0);
+
+  // A bare keyword made an item has no argument list: as the source it
+  // gives no operands, never the command line's.
+  parse("list 3 window 4");
+  int32_t kh = 0;
+  const int kw = argidx(3, &kh);
+  ASSERT_GE(kw, 0);
+  const int32_t item = resarg(kw, 0);
+  ASSERT_GT(item, 0);
+  ASSERT_EQ(ptrrec(item)->Flg & 0x2000, 0x2000);
+  ASSERT_LT(ptrrec(item)->Args, 1);
+  argset(-1, item);
+  EXPECT_EQ(lstsrc, item);
+  EXPECT_EQ(nargs(), 1);
+  EXPECT_EQ(intarg(2, -3), -3);
+  EXPECT_EQ(intarg(4, -3), -3);
+  argtyp(1, &h1);
+  EXPECT_EQ(h1, item);
+  argset(-1, 0);
+  EXPECT_EQ(nargs(), 4);
+  EXPECT_EQ(intarg(2, 0), 3);
   EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(Args, ANameThatHoldsNothingIsToldOnce) {
+  // A system name of no kind whose layer has not filled it.
+  const int32_t e = declare("zdev", 0, 1, 0);
+  ASSERT_GT(e, 0);
+  ASSERT_LE(symptr(e)->data, 0);
+  parse("type zdev zdev");
+  int32_t h = 0;
+  EXPECT_EQ(argtyp(2, &h), 0);
+  EXPECT_EQ(h, 0);
+  EXPECT_EQ(argary(3, nullptr), nullptr);
+  EXPECT_EQ(argnum(2), -1);
+  EXPECT_EQ(errors(), (std::vector<std::string>{"ERROR(0,103)"}));
 }
 
 TEST_F(Args, BadTablesAreNeverIndexed) {

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -150,6 +151,85 @@ TEST(HttpParse, BufferSizedOnceOrDoubled) {
   EXPECT_EQ(b.cap, 4096u);
   EXPECT_EQ(httpend(&b), 3000);
   httpfree(&b);
+}
+
+TEST(HttpParse, HeaderCappedAtOneMebibyte) {
+  // A header of exactly 1 MiB (its end included) is read; one byte more
+  // refuses the reply, which then hands out nothing.
+  const std::string start = "HTTP/1.0 200 OK\r\nX: ";
+  for (int64_t extra : {0, 1}) {
+    std::string head = start + std::string(static_cast<size_t>(HTTPHDRMAX + extra) - start.size() - 4, 'a') + "\r\n\r\n";
+    ASSERT_EQ(static_cast<int64_t>(head.size()), HTTPHDRMAX + extra);
+    HttpReply r;
+    const std::string reply = head + "body";
+    for (size_t at = 0; at < reply.size() && !httpfeed(&r, reply.data() + at, std::min<size_t>(4096, reply.size() - at));)
+      at += 4096;
+    const int64_t n = httpend(&r);
+    if (extra == 0) {
+      EXPECT_EQ(n, 4);
+      EXPECT_STREQ(r.buf, "body");
+      EXPECT_EQ(httpwhy(&r), HE_WHOLE);
+    } else {
+      EXPECT_EQ(n, 0);
+      EXPECT_STREQ(r.buf, "");
+      EXPECT_EQ(httpwhy(&r), HE_HDRBIG);
+      EXPECT_LE(r.cap, static_cast<size_t>(HTTPHDRMAX) + 1) << "kept no more than the header's limit";
+    }
+    httpfree(&r);
+  }
+  // A header that never ends stops being read at the limit, whatever the
+  // receives' sizes.
+  HttpReply b;
+  b.hdrmax = 100;
+  const std::string line(60, 'x');
+  EXPECT_FALSE(httpfeed(&b, line.data(), line.size()));
+  EXPECT_TRUE(httpfeed(&b, line.data(), line.size()));
+  EXPECT_TRUE(b.refused);
+  EXPECT_EQ(httpend(&b), 0);
+  httpfree(&b);
+}
+
+TEST(HttpParse, HowTheReplyEnded) {
+  auto why = [](const std::string& reply, int lastrecv, int64_t limit = HTTPMAX) {
+    HttpReply r;
+    r.limit = limit;
+    httpfeed(&r, reply.data(), reply.size());
+    httpend(&r);
+    r.lastrecv = lastrecv;
+    const HttpEnd e = httpwhy(&r);
+    httpfree(&r);
+    return e;
+  };
+  EXPECT_EQ(why(HEAD + "body", 0), HE_WHOLE);
+  EXPECT_EQ(why(HEAD + "bod", 0), HE_SHORT);          // the peer closed one byte short
+  EXPECT_EQ(why(HEAD + "bod", SOCK_TIMEOUT), HE_TIMEOUT);
+  EXPECT_EQ(why(HEAD + "bo", SOCK_INTR), HE_INTR);
+  EXPECT_EQ(why(HEAD + "b", SOCK_FAIL), HE_RECVFAIL);
+  EXPECT_EQ(why(HEAD + "body", SOCK_TIMEOUT), HE_WHOLE);  // all came before the wait
+  EXPECT_EQ(why("HTTP/1.0 200 OK\r\nContent-Le", 0), HE_NOHDREND);
+  EXPECT_EQ(why("", 0), HE_NOHDREND);
+  // Without a length: read until the peer closes, unless a wait failed or
+  // the limit was reached.
+  const std::string nolen = "HTTP/1.0 200 OK\r\n\r\n0123456789";
+  EXPECT_EQ(why(nolen, 0), HE_WHOLE);
+  EXPECT_EQ(why(nolen, SOCK_TIMEOUT), HE_TIMEOUT);
+  EXPECT_EQ(why(nolen, 0, 11), HE_WHOLE);
+  EXPECT_EQ(why(nolen, 0, 10), HE_CUT);
+}
+
+TEST(HttpParse, DoublingStopsAtTheLargestReply) {
+  // Without a length the buffer doubles, but never past header limit +
+  // body limit + 1 (not to twice the body limit).
+  HttpReply r;
+  r.hdrmax = 100;
+  r.limit = 3000;
+  const std::string h = "HTTP/1.0 200 OK\r\n\r\n";
+  httpfeed(&r, h.data(), h.size());
+  const std::string body(3000, 'b');
+  EXPECT_TRUE(httpfeed(&r, body.data(), body.size()));
+  EXPECT_EQ(r.cap, 3101u);
+  EXPECT_EQ(httpend(&r), 3000);
+  httpfree(&r);
 }
 
 // --- Requests on a socket pair -------------------------------------------

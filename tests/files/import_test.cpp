@@ -2,9 +2,11 @@
 // fields with and without quotes, and classified fields with kept
 // separators.
 #include "files/import.h"
+#include "files/linerd.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -82,6 +84,71 @@ TEST(Import, ParseFieldsAndClasses) {
   EXPECT_EQ(t[5], ',');
   EXPECT_EQ(t[6], 2);
   EXPECT_EQ(splitf("", " ", "", t, 100), 0);
+}
+
+}  // namespace
+
+namespace {
+
+struct Line {
+  std::string text;
+  int64_t off;
+};
+
+// The lines LineRd reads from bytes s, and the bytes it looked at.
+std::vector<Line> lines(const std::string& s, int64_t* scanned = nullptr) {
+  FILE* f = std::tmpfile();
+  std::fwrite(s.data(), 1, s.size(), f);
+  std::rewind(f);
+  LineRd rd(f, 0);
+  std::vector<Line> out;
+  char* l;
+  int n;
+  int64_t off;
+  while (rd.next(&l, &n, &off)) out.push_back({std::string(l, static_cast<size_t>(n)), off});
+  EXPECT_FALSE(rd.nomem());
+  if (scanned) *scanned = rd.scanned();
+  std::fclose(f);
+  return out;
+}
+
+TEST(LineReader, EndsOffsetsAndPieceBoundaries) {
+  auto v = lines("a\nbb\rccc\r\n\ndd");
+  ASSERT_EQ(v.size(), 5u);
+  EXPECT_EQ(v[0].text, "a");
+  EXPECT_EQ(v[1].text, "bb");
+  EXPECT_EQ(v[2].text, "ccc");
+  EXPECT_EQ(v[2].off, 5);
+  EXPECT_EQ(v[3].text, "");  // CR LF is one end: the LF after it ends an empty line
+  EXPECT_EQ(v[3].off, 10);
+  EXPECT_EQ(v[4].text, "dd");  // the last line needs no end
+  // A CR LF split across the first 1 MiB piece is one line end; a line of
+  // 3 MiB is read whole.
+  std::string s(1 << 20, 'x');
+  s[(1 << 20) - 1] = '\r';
+  s += "\nnext\r";
+  s += std::string(3 << 20, 'y') + "\rz";
+  v = lines(s);
+  ASSERT_EQ(v.size(), 4u);
+  EXPECT_EQ(v[0].text.size(), (1u << 20) - 1);
+  EXPECT_EQ(v[1].text, "next");
+  EXPECT_EQ(v[1].off, 1 << 20 | 1);
+  EXPECT_EQ(v[2].text.size(), 3u << 20);
+  EXPECT_EQ(v[3].text, "z");
+}
+
+TEST(LineReader, EachByteLookedAtOnceWhateverTheLineEnd) {
+  // Lines ended by CR alone cost what lines ended by LF cost: one scan for
+  // either end (not a scan for LF through the rest of the piece per line).
+  for (const char* end : {"\n", "\r", "\r\n"}) {
+    std::string s;
+    for (int i = 0; i < 200000; i++) s += std::to_string(i) + ",1.5,2" + end;
+    int64_t scanned = 0;
+    auto v = lines(s, &scanned);
+    ASSERT_EQ(v.size(), 200000u) << end[0];
+    EXPECT_EQ(v[199999].text, "199999,1.5,2");
+    EXPECT_LE(scanned, static_cast<int64_t>(s.size()) + 64) << "line end " << int(end[0]);
+  }
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // Fuzz target for the HTTP reply parser: the input is a peer's reply,
 // after two bytes that choose how it is read (byte 0: bit 1 header and body
-// together, bit 2 the header apart, bit 4 a small limit; byte 1: the size of
-// the receives). The reply is fed in pieces of varying size twice, kept in
-// the parser's buffer and handed to a sink; both must give the same text,
-// never more than arrived, never more body than the content length, and a
-// NUL-terminated header. Any other outcome traps.
+// together, bit 2 the header apart, bit 4 small limits of the body and the
+// header; byte 1: the size of the receives). The reply is fed in pieces of
+// varying size twice, kept in the parser's buffer and handed to a sink; both
+// must give the same text, never more than arrived, never more body than the
+// content length, a NUL-terminated header, nothing at all for a refused
+// reply, and the same account of how the reply ended. Any other outcome
+// traps.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -44,7 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (HttpReply* r : {&kept, &sunk}) {
     r->together = mode & 1;
     r->wanthdr = mode & 2;
-    if (mode & 4) r->limit = 64;
+    if (mode & 4) {
+      r->limit = 64;
+      r->hdrmax = 48;
+    }
   }
   sunk.sink = collect;
   sunk.ctx = &out;
@@ -53,6 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(n == m && n >= 0 && static_cast<uint64_t>(n) <= size);
   check(kept.buf != nullptr && kept.buf[n] == 0);
   check(out.size() == static_cast<size_t>(n) && std::memcmp(out.data(), kept.buf, out.size()) == 0);
+  check(httpwhy(&kept) == httpwhy(&sunk));
+  if (kept.refused) check(n == 0 && kept.hdrlen == 0);
+  check(kept.len <= static_cast<size_t>(kept.hdrmax + (kept.clen >= 0 ? kept.clen : kept.limit)));
   if (kept.hdrlen > 0) {
     check(kept.hdrlen <= size && (kept.clen < 0 || kept.taken <= kept.clen));
     check(kept.clen >= 0 || kept.taken <= kept.limit);

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 #include <cstdint>
@@ -41,6 +42,10 @@ class Movie : public ::testing::Test {
   void SetUp() override {
     dir = (fs::temp_directory_path() / ("mov" + std::to_string(getpid()))).string();
     fs::create_directories(dir);
+    // A failure another test left untold.
+    std::string n;
+    int c, e;
+    avwfail(&n, &c, &e);
   }
   void TearDown() override {
     avwclos();
@@ -137,6 +142,11 @@ TEST_F(Movie, RecordingLayoutByteForByte) {
 
 TEST_F(Movie, OpenFailuresReopenAndFinish) {
   EXPECT_EQ(avwopen((dir + "/none/x.avi").c_str(), 3, 2, 10, 32, 1), -1);
+  std::string name;
+  int code = 0, err = 0;
+  ASSERT_TRUE(avwfail(&name, &code, &err));
+  EXPECT_EQ(code, 66);
+  EXPECT_EQ(err, ENOENT);
   EXPECT_EQ(avwopen((dir + "/x.avi").c_str(), 0, 2, 10, 32, 1), -2);
   EXPECT_FALSE(avwisopen());
   EXPECT_FALSE(fs::exists(dir + "/x.avi"));
@@ -184,6 +194,14 @@ TEST_F(Movie, AFailedWriteStopsTheRecordingAndLeavesNoFile) {
   EXPECT_GT(failed, 0);
   EXPECT_EQ(closed, -1);
   EXPECT_FALSE(avwisopen());
+  // The failure is kept to be told once: its name, error 69 and its cause.
+  std::string name;
+  int code = 0, err = 0;
+  ASSERT_TRUE(avwfail(&name, &code, &err));
+  EXPECT_EQ(name, dir + "/big.avi");
+  EXPECT_EQ(code, 69);
+  EXPECT_EQ(err, EFBIG);
+  EXPECT_FALSE(avwfail(&name, &code, &err));
   EXPECT_FALSE(fs::exists(dir + "/big.avi"));
   for (const auto& e : fs::directory_iterator(dir)) ADD_FAILURE() << "left behind: " << e.path();
 }
@@ -223,6 +241,43 @@ TEST_F(Movie, HeaderReaderOnOurFilesAndBrokenOnes) {
   AviInfo d;
   EXPECT_EQ(aviread(dir + "/d.avi", &d), 0);
   EXPECT_EQ(aviread(dir + "/none.avi", &d), -1);
+}
+
+TEST_F(Movie, WhatTheFileHoldsBoundsTheHeaders) {
+  const std::string name = dir + "/a.avi";
+  ASSERT_EQ(avwopen(name.c_str(), 3, 2, 25, 32, 1), 0);
+  const auto f = frame(1), g = frame(2);
+  avwrite(f.data(), f.size(), 1, 0);
+  avwrite(g.data(), g.size(), 1, 0);
+  avwclos();
+  auto b = slurp(name);
+  ASSERT_EQ(b.size(), 232u + 2 * 24 + 2 * 24);
+  // The headers claim 0xFFFFFFFF frames and the index is gone (the RIFF
+  // size cut before it): the frames are those the movie list holds.
+  for (size_t at : {size_t(48), size_t(140)}) b[at] = b[at + 1] = b[at + 2] = b[at + 3] = 0xFF;
+  const uint32_t riff = static_cast<uint32_t>(b.size() - 8 - 8 - 32);
+  for (int i = 0; i < 4; i++) b[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+  std::ofstream(dir + "/n.avi", std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  AviInfo n;
+  ASSERT_EQ(aviread(dir + "/n.avi", &n), 0);
+  const AviStrm& s = n.strm[0];
+  EXPECT_EQ(s.length, 0xFFFFFFFFu);
+  EXPECT_EQ((std::vector<uint32_t>{24, 24}), s.chunks);
+  EXPECT_EQ(strmlen(s), 2);
+  EXPECT_EQ(nextfull(s, 1), 1);
+  EXPECT_EQ(nextfull(s, 2), -1);
+  EXPECT_TRUE(rawhas(s, 1));
+  // A chunk of another size than the frame's is not the frame; nor is one
+  // that runs past the file's end (the file one byte short of it).
+  AviStrm t = s;
+  t.chunks[1] = 28;
+  EXPECT_FALSE(rawhas(t, 1));
+  t.chunks[1] = 24;
+  t.fsize = t.base + t.offs[1] + 8 + 24;
+  EXPECT_TRUE(rawhas(t, 1));
+  t.fsize--;
+  EXPECT_FALSE(rawhas(t, 1));
+  EXPECT_TRUE(rawhas(t, 0));
 }
 
 TEST_F(Movie, UncompressedFramesReadStraightIntoPlace) {

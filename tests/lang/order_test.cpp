@@ -2,6 +2,8 @@
 // group entries that record it, and the ordering errors.
 #include "parse_fixture.h"
 
+#include "compute/func.h"
+
 namespace {
 
 class Order : public Parse {
@@ -195,6 +197,43 @@ TEST_F(Order, GroupEntryLayout) {
   EXPECT_EQ(cmdkey(1), OP_ASSIGN);
   parse("help = 3");
   EXPECT_EQ(nargw, 0);
+}
+
+TEST_F(Order, CommandWordsThatAreFunctionsAreCallsInArguments) {
+  // Every command word the function dispatcher evaluates as well: exactly
+  // the declaration words and window.
+  std::vector<std::string> both;
+  for (int i = 1; i <= NCMDWD; i++) {
+    int code = cmdcod(i);
+    if (code < 101 && fndef(code)) both.push_back(cmdwds[static_cast<size_t>(i - 1)]);
+  }
+  EXPECT_EQ(both, (std::vector<std::string>{"string", "array", "matrix", "file", "image", "solid",
+                                            "pointer", "window"}));
+  for (const std::string& wd : both) {
+    SCOPED_TRACE(wd);
+    // Beginning a command's argument, the call gets a group of its own,
+    // as a function word's call does.
+    std::string line = "type " + wd + "(2) b";
+    EXPECT_EQ(parse(line.c_str()), 4);
+    ASSERT_EQ(nargw, 3);
+    EXPECT_EQ(wrdtab[argmap[1]].type, WT_GROUP);
+    EXPECT_EQ(postfix(argmap[1]), wd + "(2)");
+    EXPECT_EQ(wrdtab[argmap[2]].type & 0x1000, 0x1000);
+    // Inside an expression it is an operand; written bare it is no value.
+    EXPECT_EQ(order(("a = " + wd + "(b) + 1").c_str()), "a " + wd + "(b) 1 + =");
+    EXPECT_EQ(order(("a = " + wd).c_str()), "ERROR   9 (arg 3)");
+    EXPECT_EQ(order(("type (" + wd + ")").c_str()), "ERROR   9 (arg 2)");
+  }
+  // As the first word the line stays the command.
+  EXPECT_EQ(parse("window(2)"), CM_WINDOW);
+  EXPECT_EQ(wrdtab[argmap[0]].type, WT_CMDLIST);
+  // A keyword that is no function keeps its place as a keyword argument,
+  // with or without a list.
+  EXPECT_EQ(parse("show macro(2)"), CM_SHOW);
+  EXPECT_EQ(wrdtab[argmap[1]].type, WT_CMDLIST);
+  EXPECT_EQ(parse("show window 2"), CM_SHOW);
+  EXPECT_EQ(wrdtab[argmap[1]].type, WT_CMD);
+  EXPECT_FALSE(state & ST_ERROR);
 }
 
 TEST_F(Order, RedirectionFlag) {

@@ -112,7 +112,7 @@ TEST(Pick, AnchorMappingAndShifts) {
 // The surface pixels of window 0.
 std::vector<uint32_t> pixels() {
   const Surface* s = wm_surface(winhwnd(0));
-  return s ? s->px : std::vector<uint32_t>{};
+  return s ? s->pixels() : std::vector<uint32_t>{};
 }
 
 int changed(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {

@@ -72,6 +72,20 @@ TEST(Wm, WindowsAreNoLargerThanTheScreenWithItsFrame) {
   const int32_t b = wm_create("b", WMS_VISIBLE, 0, 0, 1 << 30, 1 << 30, 0);
   EXPECT_EQ(wm_surface(b)->w, 642);
   EXPECT_EQ(wm_surface(b)->h, 500);
+  // A window made large (a view of a whole image) takes the size it was
+  // given, at most WM_MAXSIDE, and still the screen's.
+  wm_large(a, 2000, 700);
+  wm_setpos(a, 0, 0, 2001, 701);
+  ASSERT_TRUE(wm_getpos(a, nullptr, nullptr, &w, &h));
+  EXPECT_EQ(w, 2000);
+  EXPECT_EQ(h, 700);
+  wm_setpos(a, 0, 0, 1500, 20);
+  EXPECT_EQ(wm_surface(a)->w, 1500);
+  EXPECT_EQ(wm_surface(a)->h, 20);
+  wm_large(a, 1 << 30, 10);
+  wm_setpos(a, 0, 0, 1 << 30, 400);
+  EXPECT_EQ(wm_surface(a)->w, WM_MAXSIDE);
+  EXPECT_EQ(wm_surface(a)->h, 400);  // the screen's
   wm_destroy(a);
   wm_destroy(b);
   wm_screensize(1024, 768);
@@ -123,8 +137,48 @@ TEST(Wm, SurfacesTextAndImageFiles) {
     ASSERT_EQ(sread(r, f), 0) << name;
     EXPECT_EQ(r.w, 40);
     EXPECT_EQ(r.h, 20);
-    EXPECT_EQ(r.px, s.px) << name;
+    EXPECT_EQ(r.pixels(), s.pixels()) << name;
   }
+}
+
+// A surface's rows get their pixels when first reached: every read sees
+// the colour it was made or last filled with, whichever rows were made,
+// copied or blitted, and a whole fill after drawing clears the drawing.
+TEST(Wm, SurfaceRowsMadeWhenReached) {
+  Surface s;
+  s.resize(300, 200, 0x00A0B0);
+  const Surface& c = s;
+  EXPECT_EQ(c.row(199)[299], 0x00A0B0u);  // a row first reached by a read
+  sfill(s, 0, 0, 300, 200, 0x112233);     // the whole surface: one colour again
+  EXPECT_EQ(s.row(199)[299], 0x112233u);
+  EXPECT_EQ(s.row(0)[0], 0x112233u);
+  sfill(s, 10, 100, 5, 1, 0x445566);      // one row of part of it
+  Surface copy = s;
+  Surface dst;
+  dst.resize(300, 200, 0);
+  sblit(dst, 0, 0, s, 0, 0, 300, 200);
+  for (const Surface* t : {&s, &copy, &dst}) {
+    EXPECT_EQ(t->row(100)[9], 0x112233u);
+    EXPECT_EQ(t->row(100)[10], 0x445566u);
+    EXPECT_EQ(t->row(100)[14], 0x445566u);
+    EXPECT_EQ(t->row(100)[15], 0x112233u);
+    EXPECT_EQ(t->row(101)[10], 0x112233u);
+  }
+  // All pixels in one block, rows a stride apart.
+  const uint32_t* all = s.data();
+  EXPECT_EQ(all[100 * s.stride + 12], 0x445566u);
+  EXPECT_EQ(all[199 * s.stride + 299], 0x112233u);
+  const std::vector<uint32_t> px = s.pixels();
+  ASSERT_EQ(px.size(), 300u * 200u);
+  EXPECT_EQ(px[100 * 300 + 14], 0x445566u);
+  EXPECT_EQ(px[100 * 300 + 15], 0x112233u);
+  // A fill of the whole surface covers what was drawn; clipped fills too.
+  sfill(s, -5, -5, 400, 400, 0x000001);
+  EXPECT_EQ(s.row(100)[12], 0x000001u);
+  EXPECT_EQ(copy.row(100)[12], 0x445566u);  // the copy is its own
+  // A resize starts over in the new colour.
+  s.resize(3, 2, 0xFFFFFF);
+  EXPECT_EQ(s.pixels(), std::vector<uint32_t>(6, 0xFFFFFF));
 }
 
 class Ports : public ::testing::Test {

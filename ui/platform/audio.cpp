@@ -54,7 +54,8 @@ void onexit() {
 #ifdef PELIX_HAVE_SDL2
 #define AUDFNS(X)                                                                                  \
   X(SDL_InitSubSystem) X(SDL_OpenAudioDevice) X(SDL_CloseAudioDevice) X(SDL_QueueAudio)           \
-  X(SDL_ClearQueuedAudio) X(SDL_PauseAudioDevice) X(SDL_DequeueAudio) X(SDL_SetHint)
+  X(SDL_ClearQueuedAudio) X(SDL_PauseAudioDevice) X(SDL_DequeueAudio) X(SDL_SetHint)              \
+  X(SDL_GetQueuedAudioSize)
 
 struct Api {
 #define AUDFN(f) decltype(&::f) f = nullptr;
@@ -279,6 +280,18 @@ int audqueue(const void* data, uint32_t bytes, uint32_t tag) {
       p = out.wide.data();
       n = count * 4;
     }
+    // The device plays in real time. When the virtual clock runs ahead of
+    // it, the device holds more than is still to play by the clock: that
+    // part is dropped, so that what the device holds stays within what was
+    // queued for the time ahead (and half a second). On the real clock the
+    // device keeps the clock's pace, and nothing is asked of it here.
+    if (clock_virtual()) {
+      const uint64_t now = clock_ns();
+      const uint64_t ahead = out.end > now ? out.end - now : 0;
+      const double bps = double(out.fmt.rate) * out.fmt.align;
+      if (double(sdl.SDL_GetQueuedAudioSize(out.dev)) > double(ahead) * 1e-9 * bps + bps / 2 + 65536)
+        sdl.SDL_ClearQueuedAudio(out.dev);
+    }
     if (sdl.SDL_QueueAudio(out.dev, p, n) != 0 && env.out.empty()) return -1;
   }
 #endif
@@ -328,6 +341,13 @@ void audclose() {
   if (out.hwnd) postmsg(out.hwnd, MM_WOM_CLOSE, 1, 0);
   out.pend.clear();
   out.ready = false;
+}
+
+uint32_t audheld() {
+#ifdef PELIX_HAVE_SDL2
+  if (out.dev) return sdl.SDL_GetQueuedAudioSize(out.dev);
+#endif
+  return 0;
 }
 
 // ---- Input --------------------------------------------------------------------

@@ -46,6 +46,8 @@ void audnotify(int32_t hwnd);
 int audpump();
 // Closes the output device (message 956 to the notification window).
 void audclose();
+// The bytes the device holds that it has not played yet (0: no device).
+uint32_t audheld();
 
 // Opens 16-bit mono input at `rate` samples a second: 0 a device (its
 // samples come in real time), 1 the input file (paced by the clock object),

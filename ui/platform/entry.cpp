@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 
 int rdonly = 0;
@@ -55,6 +56,17 @@ void armtimeout() {
   std::signal(SIGALRM, ontimeout);
   alarm(static_cast<unsigned>(s));
 }
+
+// Opens the log afresh. The last run's log is removed first rather than
+// truncated: a file truncated to nothing and written again is flushed to
+// disk when it is closed (ext4's rule for files replaced that way), which
+// cost a start-up more than everything else it does. A log that is a link
+// or has other names is truncated in place as before.
+FILE* openlog(const char* name) {
+  struct stat st;
+  if (lstat(name, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) unlink(name);
+  return std::fopen(name, "w");
+}
 }  // namespace
 
 static std::string tempdir() {
@@ -76,10 +88,10 @@ int pelix_entry(int argc, char** argv) {
 
   // The log goes to the working folder, else to the temporary folder.
   std::snprintf(logname, sizeof logname, "pelix.log");
-  logfp = std::fopen(logname, "w");
+  logfp = openlog(logname);
   if (!logfp) {
     std::snprintf(logname, sizeof logname, "%s/pelix.log", temp.c_str());
-    logfp = std::fopen(logname, "w");
+    logfp = openlog(logname);
   }
   rdonly = logfp ? 0 : 1;
   jdebug = logfp ? 1 : 0;

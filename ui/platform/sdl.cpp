@@ -170,7 +170,7 @@ void Sdl::present() {
     sdl.SDL_RenderSetLogicalSize(ren_, s.w, s.h);
   }
   if (tex_) {
-    sdl.SDL_UpdateTexture(tex_, nullptr, s.px.data(), s.stride * 4);
+    sdl.SDL_UpdateTexture(tex_, nullptr, s.data(), s.stride * 4);
     sdl.SDL_RenderClear(ren_);
     sdl.SDL_RenderCopy(ren_, tex_, nullptr, nullptr);
     sdl.SDL_RenderPresent(ren_);

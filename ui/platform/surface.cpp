@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #ifdef PELIX_HAVE_PNG
+#include <dlfcn.h>
 #include <png.h>
 #endif
 
@@ -16,12 +18,53 @@ void Surface::resize(int width, int height, uint32_t fill) {
   w = std::max(0, width);
   h = std::max(0, height);
   stride = w;
-  px.assign(static_cast<size_t>(w) * static_cast<size_t>(h), fill);
+  px.reset();
+  made.assign(static_cast<size_t>(h), 0);
+  flat = fill;
+}
+
+uint32_t* Surface::make(int y) const {
+  // The block is taken uncleared, so the pages of rows never reached are
+  // never touched.
+  if (!px) px.reset(new uint32_t[static_cast<size_t>(w) * static_cast<size_t>(h)]);
+  uint32_t* r = at(y);
+  std::fill(r, r + w, flat);
+  made[static_cast<size_t>(y)] = 1;
+  return r;
+}
+
+const uint32_t* Surface::data() const {
+  for (int y = 0; y < h; y++) row(y);
+  return px.get();
+}
+
+uint32_t* Surface::data() { return const_cast<uint32_t*>(std::as_const(*this).data()); }
+
+std::vector<uint32_t> Surface::pixels() const {
+  std::vector<uint32_t> all(static_cast<size_t>(w) * static_cast<size_t>(h));
+  for (int y = 0; y < h; y++) std::copy(row(y), row(y) + w, all.begin() + static_cast<ptrdiff_t>(y) * w);
+  return all;
+}
+
+void Surface::fillall(uint32_t pixel) {
+  flat = pixel;
+  std::fill(made.begin(), made.end(), 0);
+}
+
+Surface::Surface(const Surface& o) { *this = o; }
+
+Surface& Surface::operator=(const Surface& o) {
+  if (this == &o) return *this;
+  resize(o.w, o.h, o.flat);
+  for (int y = 0; y < h; y++)
+    if (o.made[static_cast<size_t>(y)]) std::copy(o.at(y), o.at(y) + w, row(y));
+  return *this;
 }
 
 void sfill(Surface& s, int x, int y, int w, int h, uint32_t pixel) {
   int x0 = std::max(0, x), y0 = std::max(0, y);
   int x1 = std::min(s.w, x + w), y1 = std::min(s.h, y + h);
+  if (x0 == 0 && y0 == 0 && x1 == s.w && y1 == s.h) return s.fillall(pixel);
   for (int r = y0; r < y1; r++) std::fill(s.row(r) + x0, s.row(r) + std::max(x0, x1), pixel);
 }
 
@@ -136,23 +179,57 @@ int readbmp(Surface& s, const std::string& name) {
 }
 
 #ifdef PELIX_HAVE_PNG
+// libpng is loaded at its first use: a run that writes no PNG image
+// neither maps it nor pays for its relocations.
+#define PNGFNS(X) X(png_create_write_struct) X(png_create_info_struct) X(png_destroy_write_struct) \
+  X(png_set_longjmp_fn) X(png_init_io) X(png_set_IHDR) X(png_write_info) X(png_write_row) \
+  X(png_write_end) X(png_image_begin_read_from_file) X(png_image_finish_read) X(png_image_free)
+struct PngApi {
+#define PNGFN(f) decltype(&::f) f = nullptr;
+  PNGFNS(PNGFN)
+#undef PNGFN
+};
+
+// The library's entry points, null when it is not there.
+const PngApi* pngapi() {
+  static PngApi api;
+  static int state = 0;  // 0 not tried, 1 loaded, -1 missing
+  if (!state) {
+    state = -1;
+    if (void* h = dlopen(PELIX_LIBPNG, RTLD_NOW | RTLD_LOCAL)) {
+      PngApi a;
+      bool all = true;
+#define PNGFN(f) all = all && (a.f = reinterpret_cast<decltype(&::f)>(dlsym(h, #f))) != nullptr;
+      PNGFNS(PNGFN)
+#undef PNGFN
+      if (all) {
+        api = a;
+        state = 1;
+      }
+    }
+  }
+  return state > 0 ? &api : nullptr;
+}
+
 int writepng(const Surface& s, const std::string& name) {
+  const PngApi* P = pngapi();
+  if (!P) return -1;
   File f(std::fopen(name.c_str(), "wb"));
   if (!f) return -1;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_structp png = P->png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   if (!png) return -1;
-  png_infop info = png_create_info_struct(png);
+  png_infop info = P->png_create_info_struct(png);
   std::vector<uint8_t> row(static_cast<size_t>(s.w) * 3);
   // libpng reports errors by a long jump; nothing here needs unwinding.
-  if (!info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
+  if (!info || setjmp(*P->png_set_longjmp_fn(png, longjmp, sizeof(jmp_buf)))) {
+    P->png_destroy_write_struct(&png, &info);
     return -1;
   }
-  png_init_io(png, f.get());
-  png_set_IHDR(png, info, static_cast<png_uint_32>(s.w), static_cast<png_uint_32>(s.h), 8,
+  P->png_init_io(png, f.get());
+  P->png_set_IHDR(png, info, static_cast<png_uint_32>(s.w), static_cast<png_uint_32>(s.h), 8,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
+  P->png_write_info(png, info);
   for (int y = 0; y < s.h; y++) {
     const uint32_t* p = s.row(y);
     for (int x = 0; x < s.w; x++) {
@@ -160,28 +237,31 @@ int writepng(const Surface& s, const std::string& name) {
       row[x * 3 + 1] = uint8_t(p[x] >> 8);
       row[x * 3 + 2] = uint8_t(p[x]);
     }
-    png_write_row(png, row.data());
+    P->png_write_row(png, row.data());
   }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
+  P->png_write_end(png, nullptr);
+  P->png_destroy_write_struct(&png, &info);
   return std::fclose(f.release()) == 0 ? 0 : -1;
 }
 
 int readpng(Surface& s, const std::string& name) {
+  const PngApi* P = pngapi();
+  if (!P) return -1;
   png_image img{};
   img.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&img, name.c_str())) return -1;
+  if (!P->png_image_begin_read_from_file(&img, name.c_str())) return -1;
   img.format = PNG_FORMAT_BGRA;
   if (img.width > 32768 || img.height > 32768) {
-    png_image_free(&img);
+    P->png_image_free(&img);
     return -1;
   }
   s.resize(static_cast<int>(img.width), static_cast<int>(img.height));
-  if (!png_image_finish_read(&img, nullptr, s.px.data(), 0, nullptr)) {
-    png_image_free(&img);
+  uint32_t* px = s.data();
+  if (!P->png_image_finish_read(&img, nullptr, px, 0, nullptr)) {
+    P->png_image_free(&img);
     return -1;
   }
-  for (auto& p : s.px) p &= 0xFFFFFF;
+  for (size_t i = 0, n = size_t(s.w) * size_t(s.h); i < n; i++) px[i] &= 0xFFFFFF;
   return 0;
 }
 #endif

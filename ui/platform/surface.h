@@ -4,17 +4,39 @@
 // bgr() turns one into a pixel.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 struct Surface {
   int w = 0, h = 0;
   int stride = 0;  // pixels per row
-  std::vector<uint32_t> px;
 
+  // A new surface is one colour and has no pixel memory yet: each row gets
+  // its memory and its colour when it is first reached, so a window that
+  // is never drawn on costs no memory and a start-up no page faults.
   void resize(int width, int height, uint32_t fill = 0);
-  uint32_t* row(int y) { return px.data() + static_cast<size_t>(y) * stride; }
-  const uint32_t* row(int y) const { return px.data() + static_cast<size_t>(y) * stride; }
+  uint32_t* row(int y) { return made[static_cast<size_t>(y)] ? at(y) : make(y); }
+  const uint32_t* row(int y) const { return made[static_cast<size_t>(y)] ? at(y) : make(y); }
+  // Every row made: the pixels in one block, rows stride apart.
+  uint32_t* data();
+  const uint32_t* data() const;
+  std::vector<uint32_t> pixels() const;  // all w * h pixels, rows one after another
+  // Sets the whole surface to one colour; rows not yet made stay unmade.
+  void fillall(uint32_t pixel);
+
+  Surface() = default;
+  Surface(const Surface& o);
+  Surface& operator=(const Surface& o);
+  Surface(Surface&&) noexcept = default;
+  Surface& operator=(Surface&&) noexcept = default;
+
+ private:
+  mutable std::unique_ptr<uint32_t[]> px;  // w * h pixels, only made rows hold theirs
+  mutable std::vector<uint8_t> made;       // per row: 1 once it holds its pixels
+  uint32_t flat = 0;                       // the colour of the rows not made
+  uint32_t* at(int y) const { return px.get() + static_cast<size_t>(y) * static_cast<size_t>(stride); }
+  uint32_t* make(int y) const;
 };
 
 // A program colour (0x00BBGGRR) as a pixel.

@@ -19,6 +19,7 @@ struct Win {
   uint32_t style = 0;
   int32_t parent = 0;
   int x = 0, y = 0;  // client origin in parent client coordinates
+  int bigw = 0, bigh = 0;  // a size larger than the screen it may take (wm_large)
   std::string title;
   Surface surf;
 };
@@ -157,6 +158,13 @@ int32_t wm_create(const char* title, uint32_t style, int x, int y, int w, int h,
 
 bool wm_valid(int32_t hwnd) { return win(hwnd) != nullptr; }
 
+void wm_large(int32_t hwnd, int w, int h) {
+  if (Win* p = win(hwnd)) {
+    p->bigw = std::clamp(w, 0, WM_MAXSIDE);
+    p->bigh = std::clamp(h, 0, WM_MAXSIDE);
+  }
+}
+
 void wm_destroy(int32_t hwnd) {
   const int i = place(hwnd);
   if (!i) return;
@@ -190,11 +198,11 @@ void wm_setpos(int32_t hwnd, int x, int y, int w, int h) {
   if (!p) return;
   p->x = x;
   p->y = y;
-  w = fitw(w);
-  h = fith(h);
+  w = std::max(fitw(w), std::min(w, p->bigw));
+  h = std::max(fith(h), std::min(h, p->bigh));
   if (w != p->surf.w || h != p->surf.h) {
     Surface n;
-    n.resize(w, h, p->surf.w > 0 ? p->surf.px[0] : 0xFFFFFF);
+    n.resize(w, h, p->surf.w > 0 ? p->surf.row(0)[0] : 0xFFFFFF);
     sblit(n, 0, 0, p->surf, 0, 0, w, h);
     p->surf = std::move(n);
   }

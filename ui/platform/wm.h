@@ -38,6 +38,11 @@ int32_t wm_create(const char* title, uint32_t style, int x, int y, int w, int h,
                   uint32_t bg = 0xFFFFFF);
 // True for the handle of a live window.
 bool wm_valid(int32_t hwnd);
+// A window's client is no larger than the screen with its frame; after
+// wm_large it may be as large as w x h (each at most WM_MAXSIDE) from its
+// next wm_setpos on: a child window that shows a whole image, as a view does.
+constexpr int WM_MAXSIDE = 8192;
+void wm_large(int32_t hwnd, int w, int h);
 // Destroys a window and its children (children first); each gets WM_DESTROY
 // through the window procedure before its handle dies.
 void wm_destroy(int32_t hwnd);

@@ -98,4 +98,20 @@ while True:
     elif path == "/noheader":
         # Closes within the header.
         c.sendall(b"HTTP/1.0 200 OK\r\nContent-Le")
+    elif path == "/stall":
+        # Promises 100 bytes, sends 12, then says nothing more until the
+        # client goes (20 s at most): the client's wait times out.
+        c.sendall(ok(100) + b"stalled part")
+        c.settimeout(20)
+        try:
+            c.recv(1)
+        except OSError:
+            pass
+    elif path == "/hugeheader":
+        # A header line that goes on past 1 MiB (the client refuses the
+        # reply and goes away while it is being sent).
+        try:
+            c.sendall(b"HTTP/1.0 200 OK\r\nX-Long: " + b"a" * (1 << 20) + b"\r\n\r\nbody\n")
+        except OSError:
+            pass
     c.close()

@@ -1,0 +1,90 @@
+// The line reader of whole text files: one scan finds the next LF or CR.
+#include "files/linerd.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace {
+constexpr size_t READ = 1 << 20;  // bytes read at a time
+}
+
+const char* eolscan(const char* p, const char* e) {
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+  for (; e - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const unsigned m =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
+    if (m) return p + __builtin_ctz(m);
+  }
+#endif
+  for (; p < e; p++)
+    if (*p == '\n' || *p == '\r') return p;
+  return nullptr;
+}
+
+LineRd::LineRd(FILE* f, int64_t pos) : f_(f), buf_(READ), base_(pos) {}
+
+bool LineRd::next(char** line, int* len, int64_t* off) {
+  size_t scan = beg_;
+  for (;;) {
+    char* b = buf_.data();
+    const char* hit = eolscan(b + scan, b + end_);
+    size_t stop = 0, after = 0;
+    if (hit) {
+      const size_t c = static_cast<size_t>(hit - b);
+      scanned_ += static_cast<int64_t>(c + 1 - scan);
+      if (b[c] == '\r' && c + 1 == end_ && !eof_) {
+        // Whether an LF follows is in the next piece.
+        scan = c - fill();
+        if (nomem_) return false;
+        continue;
+      }
+      stop = c;
+      after = b[c] == '\r' && c + 1 < end_ && b[c + 1] == '\n' ? c + 2 : c + 1;
+    } else {
+      scanned_ += static_cast<int64_t>(end_ - scan);
+      if (!eof_) {
+        scan = end_ - fill();
+        if (nomem_) return false;
+        continue;
+      }
+      if (beg_ >= end_) return false;
+      stop = after = end_;
+    }
+    *line = b + beg_;
+    *len = static_cast<int>(std::min<size_t>(stop - beg_, INT32_MAX));
+    *off = base_ + static_cast<int64_t>(beg_);
+    beg_ = after;
+    return true;
+  }
+}
+
+// Moves what is left to the front, grows the buffer when a line fills it,
+// reads more. Returns how far the bytes moved down.
+size_t LineRd::fill() {
+  const size_t shift = beg_;
+  if (beg_ > 0) {
+    std::memmove(buf_.data(), buf_.data() + beg_, end_ - beg_);
+    base_ += static_cast<int64_t>(beg_);
+    end_ -= beg_;
+    beg_ = 0;
+  }
+  if (end_ == buf_.size()) {
+    try {
+      buf_.resize(buf_.size() * 2);
+    } catch (const std::bad_alloc&) {
+      nomem_ = eof_ = true;
+      return shift;
+    }
+  }
+  const size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, f_);
+  if (got == 0) eof_ = true;
+  end_ += got;
+  return shift;
+}

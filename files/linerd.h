@@ -1,0 +1,40 @@
+// Lines of a text stream read in large pieces, for the readers of whole
+// text files (import). A line ends at LF, CR or CR LF and may be of any
+// length: the buffer grows to hold it.
+//
+//   LineRd rd(fp, 0);
+//   char* l; int n; int64_t off;
+//   while (rd.next(&l, &n, &off)) { ... l[0..n) ... }
+//   if (rd.nomem()) ... the buffer could not grow for a line
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+// The first LF or CR in [p, e), or null.
+const char* eolscan(const char* p, const char* e);
+
+class LineRd {
+ public:
+  // Reads f from its position pos (the offset the lines' offsets count
+  // from).
+  LineRd(FILE* f, int64_t pos);
+  // The next line: its bytes (valid, and changeable, until the next call),
+  // their count and the line's offset in the file. False at the end, or
+  // when a line outgrew the memory (nomem).
+  bool next(char** line, int* len, int64_t* off);
+  bool nomem() const { return nomem_; }
+  // Bytes looked at for line ends so far: each byte once, or twice at the
+  // end of a piece (a measure of the reader's work).
+  int64_t scanned() const { return scanned_; }
+
+ private:
+  size_t fill();
+  FILE* f_;
+  std::vector<char> buf_;
+  size_t beg_ = 0, end_ = 0;
+  int64_t base_;
+  int64_t scanned_ = 0;
+  bool eof_ = false;
+  bool nomem_ = false;
+};
