@@ -490,16 +490,23 @@ inline __attribute__((always_inline)) int rowspans(const FillSlot* row, int32_t 
     else
       spanrow(line + static_cast<int64_t>(a) * sp.bytes, b - a + 1);
   };
-  // The usual rows, of two or four crossings, without loops.
+  // The usual rows, of two, four or eight crossings, without loops.
   if (n == 2) {
     int32_t v[2] = {row[0].x, row[1].x};
     cx(v, 0, 1);
     span(0, v[0], v[1]);
   } else if (n == 4 && sorted) {
     int32_t v[4] = {row[0].x, row[1].x, row[2].x, row[3].x};
-    cx(v, 0, 1), cx(v, 2, 3), cx(v, 0, 2), cx(v, 1, 3), cx(v, 1, 2);
+    sortx(v, 4);
     span(0, v[0], v[1]);
     span(2, v[2], v[3]);
+  } else if (n == 8 && sorted) {
+    int32_t v[8] = {row[0].x, row[1].x, row[2].x, row[3].x, row[4].x, row[5].x, row[6].x, row[7].x};
+    sortx(v, 8);
+    span(0, v[0], v[1]);
+    span(2, v[2], v[3]);
+    span(4, v[4], v[5]);
+    span(6, v[6], v[7]);
   } else {
     int32_t small[8];
     int32_t* xs = small;
