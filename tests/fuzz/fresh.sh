@@ -8,7 +8,7 @@ set -uo pipefail
 bin=$1
 dir=$(cd "$2" && pwd)
 # The transcripts without the replay lines and the run's own folder name.
-clean() { grep -v -e '^replay ' -e '^\[run:' -e 'inputs replayed$' | sed 's/pelix-fuzz-[A-Za-z0-9]*/pelix-fuzz-X/g'; }
+clean() { grep -v -e '^replay ' -e '^\[run:' -e 'inputs replayed$' | sed 's/pelix-fuzz-[A-Za-z0-9-]*/pelix-fuzz-X/g'; }
 alone=$(PELIX_FUZZ_SHOW=1 "$bin" "$dir/2-probe" 2>&1 | clean)
 after=$(PELIX_FUZZ_SHOW=1 "$bin" "$dir/1-dirty" "$dir/2-probe" 2>&1 | sed -n '/^replay .*2-probe$/,$p' | clean)
 if [ "$alone" != "$after" ]; then

@@ -139,9 +139,23 @@ void backsignals() {
   for (int s : TRAPPED) sigaction(s, &saved[s], nullptr);
 }
 
+// Removes the folders of fuzzing processes that ended without cleaning up
+// (killed, or stopped by the fuzzer's own exit): pelix-fuzz-PID-*.
+void stale(const std::string& base) {
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(base, ec)) {
+    const std::string n = e.path().filename().string();
+    if (n.compare(0, 11, "pelix-fuzz-") != 0) continue;
+    const long pid = std::strtol(n.c_str() + 11, nullptr, 10);
+    if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) std::filesystem::remove_all(e.path(), ec);
+  }
+}
+
 bool setup() {
   // A memory file system where there is one: a run creates and removes files.
-  std::string tmpl = access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm/pelix-fuzz-XXXXXX" : "/tmp/pelix-fuzz-XXXXXX";
+  const std::string base = access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm" : "/tmp";
+  stale(base);
+  std::string tmpl = base + "/pelix-fuzz-" + std::to_string(getpid()) + "-XXXXXX";
   if (!mkdtemp(tmpl.data())) return false;
   topdir = tmpl;
   workdir = topdir + "/work";
