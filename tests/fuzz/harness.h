@@ -27,6 +27,7 @@
 #include "graphics/redraw.h"
 #include "lang/alarm.h"
 #include "lang/cstart.h"
+#include "lang/help.h"
 #include "lang/maccomp.h"
 #include "lang/maclib.h"
 #include "lang/macro.h"
@@ -198,8 +199,10 @@ void putfile(const std::string& name, const std::string& bytes) {
 
 // Everything a run may have left: open units, menus, dialogs, the editor,
 // movies and sound, devices, drawing and screen state, the file box's
-// folder, high memory, the library.
+// folder, high memory, the library, the help file chosen (its text stays
+// in memory while the file is unchanged).
 void cleanup() {
+  hlpcls();
   mnureset();
   dlgreset();
   edreset();
