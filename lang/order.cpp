@@ -41,6 +41,7 @@ struct Open {
   int paren;     // parenthesis level outside the group
   int open0;     // argument of the outermost open "(" outside the group
   bool lparen;   // the word before the group was "("
+  bool plus;     // a unary "+" before the group still waits for its operand
   bool func;     // made for a function call that begins an argument
 };
 Open stk[NWORDS];
@@ -49,6 +50,7 @@ int level = 0;
 int paren = 0;
 int open0 = 0;        // argument of the outermost "(" still open
 bool lparen = false;  // the last word was "("
+bool plus = false;    // a dropped unary "+" still waits for its operand
 bool exprline = false;
 int curarg = 0;
 
@@ -77,6 +79,7 @@ int addrow(int first, int prio, int last) {
   rows[nrows][2] = last;
   nrows++;
   lparen = false;
+  plus = false;
   return 0;
 }
 
@@ -104,9 +107,10 @@ int opengroup(int g, int rs, int re, bool func) {
     error(11, 71);
     return -1;
   }
-  stk[nstk++] = {g, rs, re, nrows, level, paren, open0, lparen, func};
+  stk[nstk++] = {g, rs, re, nrows, level, paren, open0, lparen, plus, func};
   paren = 0;
   lparen = false;
+  plus = false;
   if (!func) level = wrdtab[g].depth + 1;
   return 0;
 }
@@ -116,6 +120,10 @@ int closegroup() {
     error(open0, 8);  // a "(" of the group is never closed
     return -1;
   }
+  if (plus) {
+    error(curarg, 47);
+    return -1;
+  }
   Open t = stk[--nstk];
   int freed = EXPSRT(rows + t.rowstart, nrows - t.rowstart, t.g, t.rs, t.re, -1);
   nrows = t.rowstart;
@@ -123,6 +131,7 @@ int closegroup() {
   paren = t.paren;
   open0 = t.open0;
   lparen = t.lparen;
+  plus = t.plus;
   if (freed < 0) return -1;
   // A group standing where a word of the enclosing expression stands is
   // one operand of it.
@@ -134,9 +143,10 @@ int closegroup() {
 int row(int e) {
   WORD& w = wrdtab[e];
   if (w.type != WT_CMD || w.v1 < 105 || w.v1 > 300) {
-    // A command word that is also a function (window, file ...) gives a
-    // value only with its list: written bare it is no operand.
-    if (w.type == WT_CMD && fncode(w.v1)) {
+    // A command word gives no value: not bare, and a command word that is
+    // also a function (window, file ...) only with its list. A bare "{"
+    // reads its values from the lines that follow.
+    if (w.type == WT_CMD && w.v1 != OP_LBRACE) {
       error(curarg, 9);
       return -1;
     }
@@ -182,6 +192,7 @@ int row(int e) {
     cls = CL_UNARY;
     cnt = 1;
   } else if (pre && cd == OP_PLUS) {
+    plus = true;
     return 0;
   } else if (!pre && cd == OP_NOT) {
     cd = FACTORIAL;
@@ -227,15 +238,17 @@ int EXPSRT(int32_t (*src)[3], int nr, int g, int rs, int re, int mode) {
       error(0, 12);
       return -1;
     }
+    // A unary operator, or a function word, where an operand is expected
+    // is a prefix operator.
+    bool prefix = expect;
     expect = cls != CL_POSTFIX;
     if (ins < 0) ins = i;
     // An operator goes after every waiting operator of higher or equal
-    // priority and before those of lower priority. A prefix operator waits
-    // for the same operand as the prefix operators before it and is applied
-    // first, so it goes before those of equal priority too.
-    if (cls == CL_UNARY) {
-      while (ins < i && r[ins][1] > pr) ins++;
-      if (ins < i && r[ins][1] > 0 && r[ins][1] <= pr) movrow(r, i, ins);
+    // priority and before those of lower priority. A prefix operator belongs
+    // to the operand that follows: it is applied before every operator
+    // still waiting for that operand (- max v is -(max v)).
+    if (prefix) {
+      if (ins < i && r[ins][1] > 0) movrow(r, i, ins);
     } else {
       while (ins < i && r[ins][1] >= pr) ins++;
       if (ins < i && r[ins][1] > 0 && r[ins][1] < pr) movrow(r, i, ins);
@@ -353,6 +366,7 @@ int Aftpro(int* code) {
   paren = 0;
   open0 = 0;
   lparen = false;
+  plus = false;
   int lastend = 0;
   for (int a = 1; a <= lastarg; a++) {
     curarg = a;
@@ -368,6 +382,7 @@ int Aftpro(int* code) {
       nrows = 0;
       paren = 0;
       lparen = false;
+      plus = false;
     }
     for (int e = s; e < t && e < n0; e++) {
       WORD& w = wrdtab[e];
@@ -403,6 +418,10 @@ int Aftpro(int* code) {
   }
   if (exprline && paren > 0) {
     error(open0, 8);
+    return -1;
+  }
+  if (exprline && plus) {
+    error(curarg, 47);
     return -1;
   }
   if (exprline && lastarg >= 1) {
