@@ -40,6 +40,7 @@ struct HelpText {
   std::string path;
   std::string bytes;
   std::vector<uint32_t> lines;  // the offset of each line's start
+  std::vector<HlpTopic> table;  // the topic table read from it, once read
   dev_t dev = 0;
   ino_t ino = 0;
   off_t size = -1;
@@ -212,6 +213,20 @@ bool loadtext(const std::string& path) {
   return true;
 }
 
+// With a trace mask of 9 or more: the first line of each topic from index 1.
+void trace() {
+  if (trcmsk < 9) return;
+  char line[132];
+  for (int i = 1; i < nhelp; i++) {
+    size_t at = hlptab[i].offset;
+    int n = textln(at, line, 130);
+    // The line is shown with its line end, one trace line per topic.
+    std::strcat(line, "\n");
+    jprintf(dbglun, " %d HLP %6ld (%2d) <%14.14s>:%s", i, static_cast<long>(hlptab[i].offset), n,
+            hlptab[i].name, line);
+  }
+}
+
 // The help file was replaced or written since its text was read.
 bool changed() {
   struct stat st {};
@@ -231,6 +246,16 @@ int rdhelp() {
   }
   char line[132];
   size_t at = 0;
+  if (!htext.table.empty()) {
+    // The table of this text, as read before.
+    hlptab = static_cast<HlpTopic*>(calloc(htext.table.size(), sizeof(HlpTopic)));
+    if (!hlptab) return fail();
+    std::memcpy(hlptab, htext.table.data(), htext.table.size() * sizeof(HlpTopic));
+    nhelp = static_cast<int32_t>(htext.table.size());
+    hlplun = HLPUNIT;
+    trace();
+    return 0;
+  }
   if (textln(at, line, 80) < 0 || std::strncmp(line, BANNER, 15) != 0) return fail();
   long off = 0, count = 0;
   if (const char* eq = std::strchr(line, '=')) {
@@ -268,16 +293,8 @@ int rdhelp() {
   }
   nhelp = static_cast<int32_t>(count);
   hlplun = HLPUNIT;
-  if (trcmsk >= 9) {
-    for (int i = 1; i < nhelp; i++) {
-      at = hlptab[i].offset;
-      int n = textln(at, line, 130);
-      // The line is shown with its line end, one trace line per topic.
-      std::strcat(line, "\n");
-      jprintf(dbglun, " %d HLP %6ld (%2d) <%14.14s>:%s", i, static_cast<long>(hlptab[i].offset),
-              n, hlptab[i].name, line);
-    }
-  }
+  htext.table.assign(hlptab, hlptab + count);
+  trace();
   return 0;
 }
 

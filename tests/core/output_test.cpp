@@ -576,18 +576,19 @@ TEST_F(Output, HelpFileFormat) {
 // in place (size or time), replaced (another inode); a file that is gone
 // leaves the text that was read.
 TEST_F(Output, HelpTextReadAgainWhenTheFileChanges) {
-  auto file = [](const std::string& zero, const std::string& two, const std::string& mid) {
+  auto file = [](const std::string& zero, const std::string& two, const std::string& mid,
+                 const char* topic = "mid") {
     std::string head = "##PELIX HELP FILE=0000032=00002\n";
     auto tline = [](long off, int n, const char* name) {
       char buf[80];
       std::snprintf(buf, sizeof buf, "T %08ld 0 %5d  1 %s\n", off, n, name);
       return std::string(buf);
     };
-    const long start = static_cast<long>(head.size() + tline(0, 0, "errors").size() + tline(0, 0, "mid").size());
+    const long start = static_cast<long>(head.size() + tline(0, 0, "errors").size() + tline(0, 0, topic).size());
     std::string errs = "Error   0          " + zero + "\nError   1          one\r\n";
     // The second topic starts inside a line; the last line has no line end.
     std::string rest = "xx" + mid + "\nlast " + two;
-    return head + tline(start, 3, "errors") + tline(start + static_cast<long>(errs.size()) + 2, 2, "mid") + errs +
+    return head + tline(start, 3, "errors") + tline(start + static_cast<long>(errs.size()) + 2, 2, topic) + errs +
            rest;
   };
   const std::string path = ::testing::TempDir() + "help_change.hlp";
@@ -613,6 +614,13 @@ TEST_F(Output, HelpTextReadAgainWhenTheFileChanges) {
   EXPECT_EQ(line(-2, 2), "(-1)");  // past the end of the text
   EXPECT_EQ(line(50, 2), "xxmid");  // the third line of errors
   EXPECT_EQ(line(50, 3), "(-1)");   // past its line count
+  // Forgotten and loaded again from the unchanged text: the same table.
+  hlpcls();
+  EXPECT_EQ(fndhlp("mid"), -1);
+  ASSERT_EQ(rdhelp(), 0);
+  EXPECT_EQ(nhelp, 2);
+  EXPECT_EQ(fndhlp("mid"), 1);
+  EXPECT_EQ(line(-2, 1), "last two");
 
   // Written in place with the same size and time: the text read stays.
   put(file("nul!", "two", "mid"));
@@ -627,7 +635,7 @@ TEST_F(Output, HelpTextReadAgainWhenTheFileChanges) {
   EXPECT_EQ(line(-2, 1), "last three");
   // Replaced by another file (a new inode) of the same size and time.
   const std::string other = path + ".new";
-  std::ofstream(other, std::ios::binary) << file("null", "three", "mod");
+  std::ofstream(other, std::ios::binary) << file("null", "three", "mod", "new");
   {
     struct timespec t[2] = {{1000000001, 0}, {1000000001, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, other.c_str(), t, 0), 0);
@@ -635,6 +643,9 @@ TEST_F(Output, HelpTextReadAgainWhenTheFileChanges) {
   ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
   EXPECT_EQ(line(50, 0), " null");
   EXPECT_EQ(line(-2, 0), "mod");
+  // Its table is read again too: the second topic has another name.
+  EXPECT_EQ(fndhlp("mid"), -1);
+  EXPECT_EQ(fndhlp("new"), 1);
   // Gone: the text read is still there.
   std::remove(path.c_str());
   EXPECT_EQ(line(50, 0), " null");
