@@ -14,7 +14,8 @@
 //
 // Include it in one source of a target only. The target is linked with
 // -Wl,--wrap=exit: finish() ends a run by unwinding back here instead of
-// ending the process.
+// ending the process; and with -Wl,--wrap=posix_spawn: no run starts a
+// process (the system command fails with #0 = -1).
 #pragma once
 #include "core/memory.h"
 #include "core/output.h"
@@ -62,6 +63,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <string>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -305,6 +307,15 @@ void runkeys(const std::string& keys) {
 }
 
 }  // namespace
+
+// A run starts no process: the system command's shell would run whatever
+// the fuzzer makes of the seeds' command lines ("kill -TERM $$" is two bytes
+// from "kill -TERM -1"). The command fails as a shell that cannot be
+// started does. The target is linked with -Wl,--wrap=posix_spawn.
+extern "C" int __wrap_posix_spawn(pid_t*, const char*, const posix_spawn_file_actions_t*, const posix_spawnattr_t*,
+                                  char* const[], char* const[]) {
+  return EPERM;
+}
 
 extern "C" [[noreturn]] void __real_exit(int status);
 // exit() inside a run (quit, end of input) ends the run, not the process.
