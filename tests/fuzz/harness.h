@@ -54,6 +54,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -62,8 +63,8 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <string>
 #include <spawn.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
