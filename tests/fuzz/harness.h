@@ -200,12 +200,18 @@ void putfile(const std::string& name, const std::string& bytes) {
   f << bytes;
 }
 
-// Everything a run may have left: open units, menus, dialogs, the editor,
+// Everything a run may have left: its windows, open units, menus, dialogs, the editor,
 // movies and sound, devices, drawing and screen state, the file box's
 // folder, high memory, the library, the help file chosen (its text stays
 // in memory while the file is unchanged).
 void cleanup() {
   hlpcls();
+  // The windows a run made: a start makes only windows 0 to 2 (the vector
+  // list's window, made on first use, stays for the program's life).
+  for (int w = nwins - 1; w > 2; w--) {
+    if (Wport* p = wport(w)) p->flags &= ~0x10;
+    deletewin(w);
+  }
   mnureset();
   dlgreset();
   edreset();
@@ -230,8 +236,17 @@ void cleanup() {
   himemflag = 0;
 }
 
+// The grid size of the command and text windows as the first start made
+// them.
+int gridsz[2][2] = {};
+
 // The interpreter as the program starts it, over a zeroed low stack.
 void start() {
+  // The command and text windows' grids blank, of their first size, the
+  // cursor at the top left: a run that ended in the middle of a row (output
+  // without its newline) left its text and cursor there.
+  for (int n : {0, 1})
+    if (Wport* w = gridsz[n][0] ? wport(n) : nullptr) gridsize(w, gridsz[n][0], gridsz[n][1]);
   MakStk();
   const int32_t words = lstk.end;
   std::memset(lowstk, 0, static_cast<size_t>(words) * 4);
@@ -264,6 +279,8 @@ void start() {
   for (int n : {0, 1})
     if (const PwRec* p = wpwrec(wport(n)))
       if (Surface* s = wm_surface(p->window)) s->resize(1, 1);
+  for (int n : {0, 1})
+    if (const TxtGrid* g = wgrid(wport(n)); g && !gridsz[n][0]) gridsz[n][0] = g->cols, gridsz[n][1] = g->rows;
 }
 
 // Runs a freshly started interpreter on the keys (the files are in place).
