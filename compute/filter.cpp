@@ -19,10 +19,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
+
+#include <immintrin.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
 
 #include "compute/arith.h"
 #include "compute/expr.h"
@@ -830,6 +838,8 @@ struct Band {
   uint8_t* dst;
   int dws;
   bool nc;
+  int nt = 1;            // threads
+  bool inplace = false;  // dst is src: one thread sweeps down the rows
   std::atomic<int32_t> next{0};
   std::atomic<bool> stop{false};
   std::atomic<int32_t> done{0};
@@ -848,8 +858,211 @@ bool direct(const Conv& c, int dws) {
   return c.mx == 0 || c.mx >= top;
 }
 
+// The binarised centre pixels of a large image written past the caches
+// (the result would not stay there anyway): sparing the read of each
+// destination line before its write takes a third of the memory traffic.
+__attribute__((target("avx2"))) void centstream(const uint8_t* __restrict q, int64_t n, uint8_t t8,
+                                                bool none, uint8_t* __restrict o) {
+  int64_t x = 0;
+  // Up to the first 32-byte boundary of the destination as usual.
+  int64_t head = std::min<int64_t>(n, static_cast<int64_t>((32 - reinterpret_cast<uintptr_t>(o) % 32) % 32));
+  for (; x < head; x++) o[x] = static_cast<uint8_t>(!none && q[x] >= t8);
+  // v >= t exactly when t - v saturates to 0; none leaves every item 0.
+  const __m256i tt = _mm256_set1_epi8(static_cast<char>(t8)), zero = _mm256_setzero_si256();
+  const __m256i one = _mm256_set1_epi8(none ? 0 : 1);
+  for (; x + 64 <= n; x += 64) {
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + x));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + x + 32));
+    a = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_subs_epu8(tt, a), zero), one);
+    b = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_subs_epu8(tt, b), zero), one);
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(o + x), a);
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(o + x + 32), b);
+  }
+  _mm_sfence();
+  for (; x < n; x++) o[x] = static_cast<uint8_t>(!none && q[x] >= t8);
+}
+
+KERN void centbin(const uint8_t* __restrict q, int64_t n, uint8_t t8, bool none, uint8_t* __restrict o) {
+  for (int64_t x = 0; x < n; x++) o[x] = static_cast<uint8_t>(!none && q[x] >= t8);
+}
+
+// Images from this many items on are written past the caches.
+constexpr int64_t STREAM = int64_t(1) << 22;
+
+bool avx2ok() {
+  static const bool yes = __builtin_cpu_supports("avx2");
+  return yes;
+}
+
+void centflat(const uint8_t* __restrict q, int64_t n, int32_t t, uint8_t* __restrict o, bool big) {
+  if (t < 0) {
+    std::memcpy(o, q, static_cast<size_t>(n));
+    return;
+  }
+  const uint8_t t8 = static_cast<uint8_t>(t > 255 ? 255 : t);
+  const bool none = t > 255;  // a threshold above 255 leaves no pixel at 1
+  if (big && avx2ok())
+    centstream(q, n, t8, none, o);
+  else
+    centbin(q, n, t8, none, o);
+}
+
+// The cores this process may run on, at most max: a process held to fewer
+// cores than threads would only take turns on them.
+int cores(int max) {
+  cpu_set_t set;
+  int n = 0;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
+  if (n < 1) {
+    unsigned hw = std::thread::hardware_concurrency();
+    n = hw ? static_cast<int>(hw) : 1;
+  }
+  return std::min(n, max);
+}
+
+// --- the crew: band threads kept between operations -------------------
+//
+// Starting threads anew for every operation costs about as much as a
+// large binarise takes. The workers stay: after an operation each one
+// waits a moment spinning (operations in a loop follow each other within
+// microseconds), then sleeps until woken. They take no signals (those stay
+// with the main thread) and are never ended; the process exit ends them.
+class Crew {
+ public:
+  // Runs fn(arg, true) on the caller and fn(arg, false) on up to n - 1
+  // workers at once; returns when every one has returned.
+  void run(int n, void (*fn)(void*, bool), void* arg) {
+    // One operation at a time has the workers; another caller works alone.
+    if (n <= 1 || busy_.exchange(true, std::memory_order_acquire)) {
+      fn(arg, true);
+      return;
+    }
+    share(n, fn, arg);
+    busy_.store(false, std::memory_order_release);
+  }
+
+ private:
+  void share(int n, void (*fn)(void*, bool), void* arg) {
+    int want = std::min(n, MAXW + 1) - 1;
+    while (size_ < want && grow()) {
+    }
+    want = std::min(want, size_);
+    if (want <= 0) {
+      fn(arg, true);
+      return;
+    }
+    fn_ = fn;
+    arg_ = arg;
+    left_.store(want, std::memory_order_relaxed);
+    {
+      // The workers' wait checks the call under the lock: none misses it.
+      std::lock_guard<std::mutex> lk(m_);
+      call_.store(((call_.load(std::memory_order_relaxed) >> 8) + 1) << 8 | static_cast<uint64_t>(want),
+                  std::memory_order_release);
+    }
+    cv_.notify_all();
+    fn(arg, true);
+    for (int spins = 0; left_.load(std::memory_order_acquire) > 0; spins++) {
+      if (spins < 4096)
+        __builtin_ia32_pause();
+      else
+        std::this_thread::yield();
+    }
+  }
+
+  static constexpr int MAXW = 3;  // workers at most
+  std::atomic<bool> busy_{false};
+  // Calls are numbered from bit 8 on; the low byte says how many workers
+  // take part in it (worker k when k is less), read with the number in
+  // one load.
+  std::atomic<uint64_t> call_{0};
+  std::atomic<int> left_{0};  // taking part and not yet returned
+  void (*fn_)(void*, bool) = nullptr;
+  void* arg_ = nullptr;
+  int size_ = 0;
+  std::mutex m_;
+  std::condition_variable cv_;
+
+  bool grow() {
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    bool ok = true;
+    try {
+      std::thread(&Crew::loop, this, size_, call_.load(std::memory_order_relaxed)).detach();
+      size_++;
+    } catch (...) {
+      ok = false;  // a worker that cannot be had leaves its share to the others
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return ok;
+  }
+
+  void loop(int k, uint64_t seen) {
+    for (;;) {
+      uint64_t c = call_.load(std::memory_order_acquire);
+      const auto t0 = std::chrono::steady_clock::now();
+      for (int spins = 1; c == seen; spins++) {
+        __builtin_ia32_pause();
+        if (spins % 256 == 0 && std::chrono::steady_clock::now() - t0 > std::chrono::milliseconds(1)) {
+          std::unique_lock<std::mutex> lk(m_);
+          cv_.wait(lk, [&] { return call_.load(std::memory_order_acquire) != seen; });
+        }
+        c = call_.load(std::memory_order_acquire);
+      }
+      seen = c;
+      if (k < static_cast<int>(c & 0xFF)) {
+        fn_(arg_, false);
+        left_.fetch_sub(1, std::memory_order_release);
+      }
+    }
+  }
+};
+
+Crew& crew() {
+  static Crew* c = new Crew;  // never destroyed: its workers outlive every caller
+  return *c;
+}
+
+// Kinds that only binarise or copy the centre pixel, into bytes: output
+// row y is centre row y - d (d is 1 for even window heights, whose first
+// output row repeats the first row), so the rows of a piece lie in one run
+// of memory. Pieces of 64 KB at least; the main thread polls after every
+// 256 KB or so it made.
+void centband(Band& b, bool main) {
+  const Conv& c = *b.c;
+  const int32_t nx = c.nx;
+  const int32_t d = c.kh - 1 - 2 * c.hy;
+  const int32_t t = c.bin ? c.mx : -1;
+  const bool big = int64_t{nx} * c.ny >= STREAM;
+  const int32_t rows = std::max<int32_t>(PIECE, (1 << 16) / nx);
+  int64_t made = 0;
+  for (;;) {
+    if (b.stop.load(std::memory_order_relaxed)) return;
+    int32_t y0 = b.next.fetch_add(rows);
+    if (y0 >= c.ny) return;
+    int32_t y1 = std::min(c.ny, y0 + rows);
+    int32_t y = y0;
+    for (; y < std::min(y1, d); y++) centflat(b.src, nx, t, b.dst + int64_t{y} * nx, big);
+    if (y < y1) centflat(b.src + int64_t{y - d} * nx, int64_t{y1 - y} * nx, t, b.dst + int64_t{y} * nx, big);
+    int32_t done = b.done.fetch_add(y1 - y0) + (y1 - y0);
+    made += int64_t{y1 - y0} * nx;
+    if (main && (made >= 1 << 18 || done >= c.ny)) {
+      made = 0;
+      prgidx = static_cast<uint32_t>(done);
+      chkio(0);
+      if (stopped()) b.stop.store(true);
+    }
+  }
+}
+
 void bandrun(Band& b, bool main) {
   const Conv& c = *b.c;
+  if (c.code == 271 && (c.kind == 6 || c.kind == 7 || c.kind == 9 || c.kind == 10) && direct(c, b.dws) &&
+      !b.inplace) {
+    centband(b, main);
+    return;
+  }
   const int32_t nx = c.nx;
   const size_t w = static_cast<size_t>(nx + c.kw - 1);
   // Rows padded at the edges (the first and last pixels replicated), for
@@ -862,6 +1075,10 @@ void bandrun(Band& b, bool main) {
   const int bpi = b.dws == W_BYTE ? 1 : b.dws == W_SHORT ? 2 : 4;
   const bool dir = direct(c, b.dws);
   const bool centre = c.code == 271 && (c.kind == 6 || c.kind == 7 || c.kind == 9 || c.kind == 10);
+  // In place, the source rows an output row still needs that lie above it
+  // or are itself are kept here (row r in slot r % (p + 1)) before the
+  // output overwrites them.
+  std::vector<uint8_t> ring(b.inplace ? static_cast<size_t>(nx) * static_cast<size_t>(p + 1) : 0);
   // Outputs whose windows lie inside the row: [hx, hx + inner).
   const int32_t inner = nx - c.kw + 1;
   // Padded rows for outputs x0 .. x0 + m - 1.
@@ -879,8 +1096,15 @@ void bandrun(Band& b, bool main) {
     if (y0 >= c.ny) return;
     int32_t y1 = std::min(c.ny, y0 + PIECE);
     for (int32_t y = y0; y < y1; y++) {
-      for (int j = 0; j < c.kh; j++)
-        src[static_cast<size_t>(j)] = b.src + static_cast<int64_t>(wrow(c, int64_t{y} - p + j)) * nx;
+      if (b.inplace)
+        std::memcpy(ring.data() + static_cast<size_t>(y % (p + 1)) * static_cast<size_t>(nx),
+                    b.src + int64_t{y} * nx, static_cast<size_t>(nx));
+      for (int j = 0; j < c.kh; j++) {
+        int32_t r = wrow(c, int64_t{y} - p + j);
+        src[static_cast<size_t>(j)] =
+            b.inplace && r <= y ? ring.data() + static_cast<size_t>(r % (p + 1)) * static_cast<size_t>(nx)
+                                : b.src + static_cast<int64_t>(r) * nx;
+      }
       uint8_t* o = b.dst + static_cast<int64_t>(y) * nx * bpi;
       uint8_t* ob = dir ? o : nullptr;
       int32_t* acc = W.acc.data();
@@ -912,26 +1136,14 @@ void bandrun(Band& b, bool main) {
   }
 }
 
+// The threads the band way takes for an image: every kind shares images of
+// a million items and more, on the cores this process may use.
+int bandthreads(const Conv& c) {
+  return int64_t{c.nx} * c.ny >= int64_t(1) << 20 && c.ny >= 2 * PIECE ? cores(4) : 1;
+}
+
 void bands(Band& b) {
-  const Conv& c = *b.c;
-  int nt = 1;
-  // Kinds that only copy or binarise the centre take less than starting
-  // threads costs.
-  const bool light = c.code == 271 && (c.kind == 6 || c.kind == 7 || c.kind == 9 || c.kind == 10);
-  if (!light && static_cast<int64_t>(c.nx) * c.ny >= (1 << 20) && c.ny >= 2 * PIECE) {
-    unsigned hw = std::thread::hardware_concurrency();
-    nt = static_cast<int>(std::min<unsigned>(4, hw ? hw : 1));
-  }
-  std::vector<std::thread> th;
-  for (int i = 1; i < nt; i++) {
-    try {
-      th.emplace_back(bandrun, std::ref(b), false);
-    } catch (...) {
-      break;  // a thread that cannot be had leaves its share to the others
-    }
-  }
-  bandrun(b, true);
-  for (auto& t : th) t.join();
+  crew().run(b.inplace ? 1 : b.nt, [](void* p, bool main) { bandrun(*static_cast<Band*>(p), main); }, &b);
 }
 
 // The arguments of convolve or filter read and checked: false after an
@@ -1011,7 +1223,6 @@ int conv(int code, FnCall* fc) {
 
   OpRead in;
   in.start(0);
-  if (opalias()) in.detach();
   OpWrite out;
   out.start();
   if (!out.d) return 0;
@@ -1020,15 +1231,30 @@ int conv(int code, FnCall* fc) {
   const uint8_t* whole = in.whole();
   uint8_t* dw = out.whole();
   int dws = out.d->Wsiz;
-  if (qpaths && whole && dw && !mask && !(trcmsk & 16) &&
-      (dws == W_BYTE || dws == W_SHORT || dws == W_LONG || dws == W_FLOAT) && out.n >= t[OT_CNT] &&
-      !(out.d->Flg & K_NUMBER)) {
+  const bool band = qpaths && whole && dw && !mask && !(trcmsk & 16) &&
+                    (dws == W_BYTE || dws == W_SHORT || dws == W_LONG || dws == W_FLOAT) &&
+                    out.n >= t[OT_CNT] && !(out.d->Flg & K_NUMBER);
+  const int nt = band ? bandthreads(c) : 1;
+  // A result written over its own source: one thread sweeping down the
+  // rows keeps the source rows it still needs; otherwise the source is
+  // copied first.
+  const bool inplace = band && nt == 1 && dw == whole && dws == W_BYTE;
+  if (opalias() && !inplace) {
+    in.detach();
+    // The copy may have moved the destination's window back to its origin.
+    out.start();
+    whole = in.whole();
+    dw = out.whole();
+  }
+  if (band && whole && dw) {
     Band b;
     b.c = &c;
     b.src = whole;
     b.dst = dw;
     b.dws = dws;
     b.nc = noclmp();
+    b.nt = nt;
+    b.inplace = inplace;
     prgidx = 0;
     prgtot = static_cast<uint32_t>(c.ny);
     // Every item of the destination is written: storage made for it need
