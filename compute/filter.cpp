@@ -871,6 +871,9 @@ __attribute__((target("avx2"))) void centstream(const uint8_t* __restrict q, int
   const __m256i tt = _mm256_set1_epi8(static_cast<char>(t8)), zero = _mm256_setzero_si256();
   const __m256i one = _mm256_set1_epi8(none ? 0 : 1);
   for (; x + 64 <= n; x += 64) {
+    // The source asked for 4 KB ahead, across the pages the prefetchers
+    // stop at (a prefetch past the end is dropped, never a fault).
+    _mm_prefetch(reinterpret_cast<const char*>(q + x + 4096), _MM_HINT_T0);
     __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + x));
     __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + x + 32));
     a = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_subs_epu8(tt, a), zero), one);
@@ -925,8 +928,12 @@ int cores(int max) {
 // Starting threads anew for every operation costs about as much as a
 // large binarise takes. The workers stay: after an operation each one
 // waits a moment spinning (operations in a loop follow each other within
-// microseconds), then sleeps until woken. They take no signals (those stay
-// with the main thread) and are never ended; the process exit ends them.
+// microseconds), then sleeps until woken. A worker joins an operation
+// through its gate while the gate is open and fewer than the wanted have
+// joined; the caller closes the gate when its own share is done and waits
+// only for those that joined (a worker the system holds back, or one still
+// asleep, delays nothing). The workers take no signals (those stay with
+// the main thread) and are never ended; the process exit ends them.
 class Crew {
  public:
   // Runs fn(arg, true) on the caller and fn(arg, false) on up to n - 1
@@ -942,6 +949,19 @@ class Crew {
   }
 
  private:
+  static constexpr int MAXW = 3;  // workers at most
+  // The gate: workers in the operation (bits 0-7), workers that joined it
+  // (8-15), workers wanted (16-23), closed (bit 31).
+  static constexpr uint32_t IN = 1, JOINED = 1 << 8, CLOSED = 1u << 31;
+  std::atomic<bool> busy_{false};
+  std::atomic<uint64_t> call_{0};  // operations started
+  std::atomic<uint32_t> gate_{CLOSED};
+  void (*fn_)(void*, bool) = nullptr;
+  void* arg_ = nullptr;
+  int size_ = 0;
+  std::mutex m_;
+  std::condition_variable cv_;
+
   void share(int n, void (*fn)(void*, bool), void* arg) {
     int want = std::min(n, MAXW + 1) - 1;
     while (size_ < want && grow()) {
@@ -951,18 +971,19 @@ class Crew {
       fn(arg, true);
       return;
     }
+    // The gate is closed and nobody is in: the operation's fields are free.
     fn_ = fn;
     arg_ = arg;
-    left_.store(want, std::memory_order_relaxed);
+    gate_.store(static_cast<uint32_t>(want) << 16, std::memory_order_release);
     {
-      // The workers' wait checks the call under the lock: none misses it.
+      // The workers' sleep checks the call under the lock: none misses it.
       std::lock_guard<std::mutex> lk(m_);
-      call_.store(((call_.load(std::memory_order_relaxed) >> 8) + 1) << 8 | static_cast<uint64_t>(want),
-                  std::memory_order_release);
+      call_.fetch_add(1, std::memory_order_release);
     }
     cv_.notify_all();
     fn(arg, true);
-    for (int spins = 0; left_.load(std::memory_order_acquire) > 0; spins++) {
+    gate_.fetch_or(CLOSED, std::memory_order_acq_rel);
+    for (int spins = 0; gate_.load(std::memory_order_acquire) & 0xFF; spins++) {
       if (spins < 4096)
         __builtin_ia32_pause();
       else
@@ -970,26 +991,13 @@ class Crew {
     }
   }
 
-  static constexpr int MAXW = 3;  // workers at most
-  std::atomic<bool> busy_{false};
-  // Calls are numbered from bit 8 on; the low byte says how many workers
-  // take part in it (worker k when k is less), read with the number in
-  // one load.
-  std::atomic<uint64_t> call_{0};
-  std::atomic<int> left_{0};  // taking part and not yet returned
-  void (*fn_)(void*, bool) = nullptr;
-  void* arg_ = nullptr;
-  int size_ = 0;
-  std::mutex m_;
-  std::condition_variable cv_;
-
   bool grow() {
     sigset_t all, old;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &old);
     bool ok = true;
     try {
-      std::thread(&Crew::loop, this, size_, call_.load(std::memory_order_relaxed)).detach();
+      std::thread(&Crew::loop, this, call_.load(std::memory_order_relaxed)).detach();
       size_++;
     } catch (...) {
       ok = false;  // a worker that cannot be had leaves its share to the others
@@ -998,7 +1006,7 @@ class Crew {
     return ok;
   }
 
-  void loop(int k, uint64_t seen) {
+  void loop(uint64_t seen) {
     for (;;) {
       uint64_t c = call_.load(std::memory_order_acquire);
       const auto t0 = std::chrono::steady_clock::now();
@@ -1011,9 +1019,14 @@ class Crew {
         c = call_.load(std::memory_order_acquire);
       }
       seen = c;
-      if (k < static_cast<int>(c & 0xFF)) {
-        fn_(arg_, false);
-        left_.fetch_sub(1, std::memory_order_release);
+      uint32_t g = gate_.load(std::memory_order_relaxed);
+      while (!(g & CLOSED) && ((g >> 8) & 0xFF) < ((g >> 16) & 0xFF)) {
+        if (gate_.compare_exchange_weak(g, g + IN + JOINED, std::memory_order_acquire,
+                                        std::memory_order_relaxed)) {
+          fn_(arg_, false);
+          gate_.fetch_sub(IN, std::memory_order_release);
+          break;
+        }
       }
     }
   }
