@@ -259,59 +259,133 @@ struct Work {
 };
 
 // The largest (kind 0) or smallest pixel of each window: columns first,
-// then kw neighbouring columns.
+// then kw neighbouring columns, up to five rows or columns in one pass.
 KERN void extrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, bool big,
                  uint8_t* __restrict col, uint8_t* __restrict o, int32_t* __restrict acc,
                  bool wide) {
   const int32_t w = nx + kw - 1;
   auto ext = [big](uint8_t a, uint8_t b) -> uint8_t { return big ? (a > b ? a : b) : (a < b ? a : b); };
-  const uint8_t *__restrict r0 = rows[0], *__restrict r1 = rows[kh > 1 ? 1 : 0];
-  if (kh == 3) {
-    const uint8_t* __restrict r2 = rows[2];
-    for (int32_t x = 0; x < w; x++) col[x] = ext(ext(r0[x], r1[x]), r2[x]);
-  } else {
-    for (int32_t x = 0; x < w; x++) col[x] = ext(r0[x], r1[x]);
-    for (int j = 2; j < kh; j++) {
-      const uint8_t* __restrict p = rows[j];
-      for (int32_t x = 0; x < w; x++) col[x] = ext(col[x], p[x]);
-    }
+  // Columns: the first pass takes up to five rows, each further pass up to
+  // four more into the columns made so far.
+  int j = std::min(kh, 5);
+  {
+    const uint8_t *__restrict r0 = rows[0], *__restrict r1 = rows[j > 1 ? 1 : 0],
+                  *__restrict r2 = rows[j > 2 ? 2 : 0], *__restrict r3 = rows[j > 3 ? 3 : 0],
+                  *__restrict r4 = rows[j > 4 ? 4 : 0];
+    for (int32_t x = 0; x < w; x++) col[x] = ext(ext(ext(r0[x], r1[x]), ext(r2[x], r3[x])), r4[x]);
   }
-  if (kw == 3) {
-    for (int32_t x = 0; x < nx; x++) o[x] = ext(ext(col[x], col[x + 1]), col[x + 2]);
-  } else {
-    const uint8_t* __restrict c1 = col + (kw > 1 ? 1 : 0);
-    for (int32_t x = 0; x < nx; x++) o[x] = ext(col[x], c1[x]);
-    for (int i = 2; i < kw; i++) {
-      const uint8_t* __restrict q = col + i;
-      for (int32_t x = 0; x < nx; x++) o[x] = ext(o[x], q[x]);
-    }
+  for (; j < kh; j += 4) {
+    const int m = std::min(kh - j, 4);
+    const uint8_t *__restrict p0 = rows[j], *__restrict p1 = rows[j + (m > 1 ? 1 : 0)],
+                  *__restrict p2 = rows[j + (m > 2 ? 2 : 0)], *__restrict p3 = rows[j + (m > 3 ? 3 : 0)];
+    for (int32_t x = 0; x < w; x++) col[x] = ext(ext(col[x], p0[x]), ext(ext(p1[x], p2[x]), p3[x]));
+  }
+  // Neighbouring columns the same way.
+  int i = std::min(kw, 5);
+  {
+    const uint8_t *__restrict c1 = col + (i > 1 ? 1 : 0), *__restrict c2 = col + (i > 2 ? 2 : 0),
+                  *__restrict c3 = col + (i > 3 ? 3 : 0), *__restrict c4 = col + (i > 4 ? 4 : 0);
+    for (int32_t x = 0; x < nx; x++) o[x] = ext(ext(ext(col[x], c1[x]), ext(c2[x], c3[x])), c4[x]);
+  }
+  for (; i < kw; i += 4) {
+    const int m = std::min(kw - i, 4);
+    const uint8_t *__restrict q0 = col + i, *__restrict q1 = col + i + (m > 1 ? 1 : 0),
+                  *__restrict q2 = col + i + (m > 2 ? 2 : 0), *__restrict q3 = col + i + (m > 3 ? 3 : 0);
+    for (int32_t x = 0; x < nx; x++) o[x] = ext(ext(o[x], q0[x]), ext(ext(q1[x], q2[x]), q3[x]));
   }
   if (wide)
     for (int32_t x = 0; x < nx; x++) acc[x] = o[x];
 }
 
+// Sums of M rows of bytes (added to what col holds when ACC) into 16-bit
+// columns, one pass.
+template <int M, bool ACC>
+[[gnu::always_inline]] inline void addrows(const uint8_t* const* rows, int32_t w, uint16_t* __restrict col) {
+  const uint8_t *__restrict p0 = rows[0], *__restrict p1 = rows[M > 1 ? 1 : 0],
+                *__restrict p2 = rows[M > 2 ? 2 : 0], *__restrict p3 = rows[M > 3 ? 3 : 0];
+  for (int32_t x = 0; x < w; x++) {
+    uint16_t v = ACC ? col[x] : 0;
+    v = static_cast<uint16_t>(v + p0[x]);
+    if (M > 1) v = static_cast<uint16_t>(v + p1[x]);
+    if (M > 2) v = static_cast<uint16_t>(v + p2[x]);
+    if (M > 3) v = static_cast<uint16_t>(v + p3[x]);
+    col[x] = v;
+  }
+}
+
+// Sums of M neighbouring 16-bit columns (added to what sum holds when ACC),
+// one pass; the last pass gives the quotients by fn into bytes ob or acc.
+template <int M, bool ACC, int OUT>
+[[gnu::always_inline]] inline void addcols(const uint16_t* __restrict col, int32_t nx, uint16_t* __restrict sum,
+                                           float fn, int32_t* __restrict acc, uint8_t* __restrict ob) {
+  const uint16_t *__restrict q0 = col, *__restrict q1 = col + (M > 1 ? 1 : 0), *__restrict q2 = col + (M > 2 ? 2 : 0),
+                 *__restrict q3 = col + (M > 3 ? 3 : 0);
+  for (int32_t x = 0; x < nx; x++) {
+    uint16_t v = ACC ? sum[x] : 0;
+    v = static_cast<uint16_t>(v + q0[x]);
+    if (M > 1) v = static_cast<uint16_t>(v + q1[x]);
+    if (M > 2) v = static_cast<uint16_t>(v + q2[x]);
+    if (M > 3) v = static_cast<uint16_t>(v + q3[x]);
+    if (OUT == 0)
+      sum[x] = v;
+    else if (OUT == 1)
+      ob[x] = static_cast<uint8_t>(static_cast<float>(v) / fn);
+    else
+      acc[x] = static_cast<int32_t>(static_cast<float>(v) / fn);
+  }
+}
+
 // The mean of windows of at most 257 pixels (sums below 65536): column
-// sums and window sums in 16-bit lanes, then the integer quotient (exact
-// through floats for these sums).
+// sums and window sums in 16-bit lanes, up to four rows or columns a pass,
+// the last pass giving the integer quotient (exact through floats for
+// these sums).
 KERN void meanrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, uint16_t* __restrict col,
                   uint16_t* __restrict sum, int32_t* __restrict acc, uint8_t* __restrict ob) {
   const int32_t w = nx + kw - 1;
-  const uint8_t* __restrict r0 = rows[0];
-  for (int32_t x = 0; x < w; x++) col[x] = r0[x];
-  for (int j = 1; j < kh; j++) {
-    const uint8_t* __restrict p = rows[j];
-    for (int32_t x = 0; x < w; x++) col[x] = static_cast<uint16_t>(col[x] + p[x]);
-  }
-  for (int32_t x = 0; x < nx; x++) sum[x] = col[x];
-  for (int i = 1; i < kw; i++) {
-    const uint16_t* __restrict q = col + i;
-    for (int32_t x = 0; x < nx; x++) sum[x] = static_cast<uint16_t>(sum[x] + q[x]);
+  for (int j = 0; j < kh; j += 4) {
+    const uint8_t* const* r = rows + j;
+    switch ((std::min(kh - j, 4) - 1) * 2 + (j > 0)) {
+      case 0: addrows<1, false>(r, w, col); break;
+      case 1: addrows<1, true>(r, w, col); break;
+      case 2: addrows<2, false>(r, w, col); break;
+      case 3: addrows<2, true>(r, w, col); break;
+      case 4: addrows<3, false>(r, w, col); break;
+      case 5: addrows<3, true>(r, w, col); break;
+      case 6: addrows<4, false>(r, w, col); break;
+      default: addrows<4, true>(r, w, col); break;
+    }
   }
   const float fn = static_cast<float>(kw * kh);
-  if (ob)
-    for (int32_t x = 0; x < nx; x++) ob[x] = static_cast<uint8_t>(static_cast<float>(sum[x]) / fn);
-  else
-    for (int32_t x = 0; x < nx; x++) acc[x] = static_cast<int32_t>(static_cast<float>(sum[x]) / fn);
+  for (int i = 0; i < kw; i += 4) {
+    const int m = std::min(kw - i, 4);
+    const uint16_t* c = col + i;
+    if (i + m < kw) {
+      switch ((m - 1) * 2 + (i > 0)) {
+        case 6: addcols<4, false, 0>(c, nx, sum, fn, acc, ob); break;
+        default: addcols<4, true, 0>(c, nx, sum, fn, acc, ob); break;
+      }
+      continue;
+    }
+    const int out = ob ? 1 : 2;
+    switch (((m - 1) * 2 + (i > 0)) * 2 + (out - 1)) {
+      case 0: addcols<1, false, 1>(c, nx, sum, fn, acc, ob); break;
+      case 1: addcols<1, false, 2>(c, nx, sum, fn, acc, ob); break;
+      case 2: addcols<1, true, 1>(c, nx, sum, fn, acc, ob); break;
+      case 3: addcols<1, true, 2>(c, nx, sum, fn, acc, ob); break;
+      case 4: addcols<2, false, 1>(c, nx, sum, fn, acc, ob); break;
+      case 5: addcols<2, false, 2>(c, nx, sum, fn, acc, ob); break;
+      case 6: addcols<2, true, 1>(c, nx, sum, fn, acc, ob); break;
+      case 7: addcols<2, true, 2>(c, nx, sum, fn, acc, ob); break;
+      case 8: addcols<3, false, 1>(c, nx, sum, fn, acc, ob); break;
+      case 9: addcols<3, false, 2>(c, nx, sum, fn, acc, ob); break;
+      case 10: addcols<3, true, 1>(c, nx, sum, fn, acc, ob); break;
+      case 11: addcols<3, true, 2>(c, nx, sum, fn, acc, ob); break;
+      case 12: addcols<4, false, 1>(c, nx, sum, fn, acc, ob); break;
+      case 13: addcols<4, false, 2>(c, nx, sum, fn, acc, ob); break;
+      case 14: addcols<4, true, 1>(c, nx, sum, fn, acc, ob); break;
+      default: addcols<4, true, 2>(c, nx, sum, fn, acc, ob); break;
+    }
+  }
 }
 
 // Window sums of the pixels (s) and of their squares (q), 32 bits, and the

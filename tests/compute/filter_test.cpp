@@ -114,6 +114,21 @@ TEST_F(Filter, EveryKindSizeAndShapeAsTheRules) {
   EXPECT_EQ(cases, 5u * (12 * 7 + 1 + 50));
 }
 
+TEST_F(Filter, WideWindowsInSeveralPassesAsTheRules) {
+  // The extremes and the mean take up to five (extremes) or four (sums)
+  // rows and columns a pass: windows that need two and three passes, the
+  // last one short or full, into bytes and (with an offset) into longs.
+  var("a", 8, pixels(37 * 29, 21), 37);
+  int32_t d = var("d", 8, std::vector<double>(37 * 29, 0), 37);
+  int32_t l = var("l", 32, std::vector<double>(37 * 29, 0), 37);
+  for (int kind : {0, 1, 3})
+    for (int size : {8, 9, 10, 12, 13, 17}) {
+      std::string f = "filter(a, " + str(kind) + ", " + str(size);
+      ASSERT_TRUE(same(d, "d = " + f + ")")) << f;
+      ASSERT_TRUE(same(l, "l = " + f + ", 1000)")) << f;
+    }
+}
+
 TEST_F(Filter, DestinationSizesAndStoreRules) {
   // Sobel magnitudes and shifted or offset values beyond a byte go to bytes
   // (clamped, or their low byte with aflags 4), 16-bit, 32-bit and float
