@@ -713,13 +713,15 @@ KERN void hole3(Cols3 c, const uint8_t* __restrict ctr, int32_t nx, int32_t* __r
                 uint8_t* __restrict ob) {
   const uint16_t* __restrict s = c.s;
   const uint8_t* __restrict z = c.nz;
+  // The quotient of every window first, then the centres that are not
+  // zero over it (two plain loops: both vectorised). No pixel other than
+  // zero: the sum is 0 too, and so is the quotient.
   for (int32_t x = 0; x < nx; x++) {
-    // No pixel other than zero: the sum is 0 too, and so is the quotient.
     int32_t m = z[x] + z[x + 1] + z[x + 2];
-    float q = static_cast<float>(s[x] + s[x + 1] + s[x + 2]) / static_cast<float>(m > 1 ? m : 1);
-    int32_t c0 = ctr[x];
-    acc[x] = c0 ? c0 : static_cast<int32_t>(q);
+    float q = static_cast<float>(s[x] + s[x + 1] + s[x + 2]) / static_cast<float>(m + (m == 0));
+    acc[x] = static_cast<int32_t>(q);
   }
+  for (int32_t x = 0; x < nx; x++) acc[x] = ctr[x] ? ctr[x] : acc[x];
   narrow(acc, nx, ob);
 }
 
