@@ -1020,8 +1020,11 @@ class Crew {
       fn(arg, true);
       return;
     }
+    struct Free {
+      std::atomic<bool>& busy;
+      ~Free() { busy.store(false, std::memory_order_release); }
+    } release{busy_};
     share(n, fn, arg);
-    busy_.store(false, std::memory_order_release);
   }
 
  private:
@@ -1057,14 +1060,21 @@ class Crew {
       call_.fetch_add(1, std::memory_order_release);
     }
     cv_.notify_all();
+    // The workers that joined are waited for however the caller's share
+    // ends: they use what the caller holds.
+    struct Close {
+      std::atomic<uint32_t>& gate;
+      ~Close() {
+        gate.fetch_or(CLOSED, std::memory_order_acq_rel);
+        for (int spins = 0; gate.load(std::memory_order_acquire) & 0xFF; spins++) {
+          if (spins < 4096)
+            __builtin_ia32_pause();
+          else
+            std::this_thread::yield();
+        }
+      }
+    } close{gate_};
     fn(arg, true);
-    gate_.fetch_or(CLOSED, std::memory_order_acq_rel);
-    for (int spins = 0; gate_.load(std::memory_order_acquire) & 0xFF; spins++) {
-      if (spins < 4096)
-        __builtin_ia32_pause();
-      else
-        std::this_thread::yield();
-    }
   }
 
   bool grow() {
