@@ -23,6 +23,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
+#include <vector>
 #include <unistd.h>
 
 HlpTopic* hlptab = nullptr;
@@ -31,16 +33,74 @@ char hlpfnam[260];
 char hlplast[32];
 
 namespace {
-FILE* hlpfp = nullptr;
-// The help file is kept on its own stream, outside the units that openf
-// hands out: running out of units (error 68) must not lose the error texts.
-// The help unit then reads this number, which names no file slot.
+// The help file's bytes, read whole once: error messages print lines of it
+// all the time. `path` names the file they came from; they are read again
+// when that file changes (another inode, size or modification time).
+struct HelpText {
+  std::string path;
+  std::string bytes;
+  std::vector<uint32_t> lines;  // the offset of each line's start
+  std::vector<HlpTopic> table;  // the topic table read from it, once read
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = -1;
+  int64_t mtime = 0;
+  bool same(const struct stat& st) const {
+    return st.st_dev == dev && st.st_ino == ino && st.st_size == size &&
+           static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec == mtime;
+  }
+};
+HelpText htext;
+// The help file is kept outside the units that openf hands out: running out
+// of units (error 68) must not lose the error texts. The help unit then
+// reads this number, which names no file slot.
 constexpr int16_t HLPUNIT = 50;
 constexpr char BANNER[] = "##PELIX HELP FILE";
 
-// Reads one line: at most max characters are kept (the rest of a longer line
-// is skipped), cut at the first CR or LF. Returns the length kept, or -1 at
-// the end of the file.
+// Reads one line of the help text from `at`: at most max characters are kept
+// (the rest of a longer line is skipped), cut at the first CR or LF. Returns
+// the length kept, or -1 at the end of the text.
+int textln(size_t& at, char* buf, int max) {
+  const std::string& t = htext.bytes;
+  if (at >= t.size()) {
+    buf[0] = 0;
+    return -1;
+  }
+  const char* s = t.data() + at;
+  const size_t left = t.size() - at;
+  const void* nl = std::memchr(s, '\n', left);
+  const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - s) : left;
+  at += nl ? len + 1 : len;
+  size_t keep = len;
+  if (const void* cr = std::memchr(s, '\r', len)) keep = static_cast<size_t>(static_cast<const char*>(cr) - s);
+  keep = std::min(keep, static_cast<size_t>(max));
+  std::memcpy(buf, s, keep);
+  buf[keep] = 0;
+  return static_cast<int>(keep);
+}
+
+// Moves `at` from the start of a line k lines on; false past the end of the
+// text.
+bool skiplines(size_t& at, int k) {
+  const auto& v = htext.lines;
+  auto it = std::lower_bound(v.begin(), v.end(), static_cast<uint32_t>(std::min<size_t>(at, UINT32_MAX)));
+  if (it == v.end() || *it != at) {
+    // Not a line start (a table that points into a line): line by line.
+    char buf[132];
+    for (int i = 0; i < k; i++)
+      if (textln(at, buf, 130) < 0) return false;
+    return true;
+  }
+  const size_t i = static_cast<size_t>(it - v.begin()) + static_cast<size_t>(k);
+  if (i >= v.size()) {
+    at = htext.bytes.size();
+    return false;
+  }
+  at = v[i];
+  return true;
+}
+
+// Reads one line of a file: as textln.
 int readln(FILE* f, char* buf, int max) {
   int n = 0, c;
   bool any = false, cut = false;
@@ -117,8 +177,6 @@ int fail() {
 }  // namespace
 
 int hlpcls() {
-  if (hlpfp) fclose(hlpfp);
-  hlpfp = nullptr;
   free(hlptab);
   hlptab = nullptr;
   nhelp = 0;
@@ -126,16 +184,79 @@ int hlpcls() {
   return 0;
 }
 
+namespace {
+// Reads the whole file into htext; false when it cannot be opened.
+bool loadtext(const std::string& path) {
+  htext = HelpText{};
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return false;
+  struct stat st {};
+  if (fstat(fileno(f), &st) == 0) {
+    htext.dev = st.st_dev;
+    htext.ino = st.st_ino;
+    htext.size = st.st_size;
+    htext.mtime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    htext.bytes.reserve(static_cast<size_t>(std::max<off_t>(st.st_size, 0)));
+  }
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) htext.bytes.append(buf, n);
+  fclose(f);
+  const std::string& t = htext.bytes;
+  for (size_t at = 0; at < t.size() && at <= UINT32_MAX;) {
+    htext.lines.push_back(static_cast<uint32_t>(at));
+    const void* nl = std::memchr(t.data() + at, '\n', t.size() - at);
+    if (!nl) break;
+    at = static_cast<size_t>(static_cast<const char*>(nl) - t.data()) + 1;
+  }
+  htext.path = path;
+  return true;
+}
+
+// With a trace mask of 9 or more: the first line of each topic from index 1.
+void trace() {
+  if (trcmsk < 9) return;
+  char line[132];
+  for (int i = 1; i < nhelp; i++) {
+    size_t at = hlptab[i].offset;
+    int n = textln(at, line, 130);
+    // The line is shown with its line end, one trace line per topic.
+    std::strcat(line, "\n");
+    jprintf(dbglun, " %d HLP %6ld (%2d) <%14.14s>:%s", i, static_cast<long>(hlptab[i].offset), n,
+            hlptab[i].name, line);
+  }
+}
+
+// The help file was replaced or written since its text was read.
+bool changed() {
+  struct stat st {};
+  return !htext.path.empty() && stat(htext.path.c_str(), &st) == 0 && !htext.same(st);
+}
+}  // namespace
+
 int rdhelp() {
   hlpcls();
-  std::string path = hlppath();
-  hlpfp = fopen(path.c_str(), "rb");
-  if (!hlpfp) {
-    jprintf(errlun, "Help file not found\n");
-    return fail();
+  const std::string path = hlppath();
+  struct stat st {};
+  if (path != htext.path || stat(path.c_str(), &st) != 0 || !htext.same(st)) {
+    if (!loadtext(path)) {
+      jprintf(errlun, "Help file not found\n");
+      return fail();
+    }
   }
   char line[132];
-  if (readln(hlpfp, line, 80) < 0 || std::strncmp(line, BANNER, 15) != 0) return fail();
+  size_t at = 0;
+  if (!htext.table.empty()) {
+    // The table of this text, as read before.
+    hlptab = static_cast<HlpTopic*>(calloc(htext.table.size(), sizeof(HlpTopic)));
+    if (!hlptab) return fail();
+    std::memcpy(hlptab, htext.table.data(), htext.table.size() * sizeof(HlpTopic));
+    nhelp = static_cast<int32_t>(htext.table.size());
+    hlplun = HLPUNIT;
+    trace();
+    return 0;
+  }
+  if (textln(at, line, 80) < 0 || std::strncmp(line, BANNER, 15) != 0) return fail();
   long off = 0, count = 0;
   if (const char* eq = std::strchr(line, '=')) {
     off = std::strtol(eq + 1, nullptr, 10);
@@ -150,14 +271,13 @@ int rdhelp() {
     jprintf(errlun, "help table allocation error (%ld topics)\n", count);
     return fail();
   }
-  fseek(hlpfp, 0, SEEK_END);
-  long size = ftell(hlpfp);
-  if (off >= size || fseek(hlpfp, off, SEEK_SET) != 0) {
+  if (off >= static_cast<long>(htext.bytes.size())) {
     jprintf(errlun, "help table seek error (ptr= %ld)\n", off);
     return fail();
   }
+  at = static_cast<size_t>(off);
   for (long i = 0; i < count; i++) {
-    if (readln(hlpfp, line, 80) < 0) {
+    if (textln(at, line, 80) < 0) {
       jprintf(errlun, "help table read error at line %d/%d\n", static_cast<int>(i),
               static_cast<int>(count));
       return fail();
@@ -173,30 +293,22 @@ int rdhelp() {
   }
   nhelp = static_cast<int32_t>(count);
   hlplun = HLPUNIT;
-  if (trcmsk >= 9) {
-    for (int i = 1; i < nhelp; i++) {
-      fseek(hlpfp, hlptab[i].offset, SEEK_SET);
-      int n = readln(hlpfp, line, 130);
-      // The line is shown with its line end, one trace line per topic.
-      std::strcat(line, "\n");
-      jprintf(dbglun, " %d HLP %6ld (%2d) <%14.14s>:%s", i, static_cast<long>(hlptab[i].offset),
-              n, hlptab[i].name, line);
-    }
-  }
+  htext.table.assign(hlptab, hlptab + count);
+  trace();
   return 0;
 }
 
 int fndhlp(const char* name) {
   if (!hlptab || !name) return -1;
   for (int i = 0; i < nhelp; i++)
-    if (hlptab[i].name[0] && std::strncmp(hlptab[i].name, name, sizeof hlptab[i].name) == 0 &&
+    if (hlptab[i].name[0] == name[0] && name[0] && std::strncmp(hlptab[i].name, name, sizeof hlptab[i].name) == 0 &&
         std::strlen(name) <= sizeof hlptab[i].name)
       return i;
   return -1;
 }
 
 int hlpkey(int key, char* name) {
-  if (hlplun == -1) rdhelp();
+  if (hlplun == -1 || (hlplun == HLPUNIT && changed())) rdhelp();
   if (hlplun == 0 || !hlptab) return -1;
   if (key < 0) {
     long k = -static_cast<long>(key);
@@ -234,13 +346,12 @@ int prthlp(int key, int mode, int line) {
     return -1;
   }
   const HlpTopic& tp = hlptab[t];
-  if (!hlpfp || fseek(hlpfp, tp.offset, SEEK_SET) != 0) return -1;
+  size_t at = tp.offset;
   char text[132];
   if (line >= 0) {
     if (line >= tp.lines) return -1;
-    for (int i = 0; i < line; i++)
-      if (readln(hlpfp, text, 130) < 0) return -1;
-    int n = readln(hlpfp, text, 130);
+    if (!skiplines(at, line)) return -1;
+    int n = textln(at, text, 130);
     if (n < 0) return -1;
     const char* s = text;
     if (key == 50 && n >= 18) s += 18;
@@ -267,7 +378,7 @@ int prthlp(int key, int mode, int line) {
   const bool errs = std::strncmp(tp.name, "errors", sizeof tp.name) == 0;
   for (int i = 0; i < tp.lines; i++) {
     if (state & 0x8180) break;
-    if (readln(hlpfp, text, 130) < 0) break;
+    if (textln(at, text, 130) < 0) break;
     if (errs) {
       const char* rest = std::strlen(text) > 18 ? text + 18 : "";
       if (rest[std::strspn(rest, " \t")] == 0) continue;

@@ -28,9 +28,11 @@ extern char hlpfnam[260];
 // The name last given to the help command (keys 2000 to 9998).
 extern char hlplast[32];
 
-// Opens the help file and loads the topic table: 0, or -1 (help unit 0).
+// Loads the help file's topic table: 0, or -1 (help unit 0). The file's text
+// is kept in memory; it is read again only when the file has changed (its
+// inode, size or modification time), which every use of a topic checks.
 int rdhelp();
-// Closes the help file and forgets its table; the next use reads it again.
+// Forgets the topic table; the next use loads it again.
 int hlpcls();
 // Index of the topic named `name` (compared exactly), or -1.
 int fndhlp(const char* name);

@@ -202,7 +202,7 @@ void defines() {
     const SymEnt* e = symptr(a);
     if (!e || !(e->flags & SY_DEFINE)) continue;
     char name[SYMNAM + 1];
-    symnam(a, name, SYMNAM);
+    symnam(a, name, sizeof name);
     char text[LINBUF];
     int n = GETCHV(a, text, sizeof text, 1);
     jprintf(lstlun, "    %-12s %6ld %2d %3ld %s\n", name, static_cast<long>(e->data), e->type,
@@ -345,7 +345,7 @@ int shosym(int kind, int32_t entry, const char* title, int columns) {
       any = true;
     }
     char name[SYMNAM + 1];
-    symnam(a, name, SYMNAM);
+    symnam(a, name, sizeof name);
     if (columns == 0) {
       jprintf(lstlun, " %-12s", name);
       if (++col == per) {
@@ -534,7 +534,7 @@ int show() {
   if (r->Idx > 0 && symptr(r->Idx)) {
     const SymEnt* e = symptr(r->Idx);
     char name[SYMNAM + 1];
-    symnam(r->Idx, name, SYMNAM);
+    symnam(r->Idx, name, sizeof name);
     if (std::strcmp(name, "stack") == 0 && (e->flags & SY_ARRAY)) {
       chkstk(intarg(3, 3));
       return 0;

@@ -132,7 +132,8 @@ int textop(RtTask* t, RtOp* op) {
   const Scr s = scrof(t);
   PwRec* port = getPort();
   const int fh = fontheight(port);
-  const int32_t key = x + y0 * 65536;
+  // Modulo 2^32: a point's coordinates may be any 16-bit values.
+  const auto key = static_cast<int32_t>(static_cast<uint32_t>(x) + static_cast<uint32_t>(y0) * 65536u);
   bool drew = false;
   if (fl & 2) {
     for (TxtBox& b : txtbox)

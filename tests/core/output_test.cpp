@@ -11,7 +11,9 @@
 #include "ui/window.h"
 #include "tests/support/interp.h"
 
+#include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -568,6 +570,86 @@ TEST_F(Output, HelpFileFormat) {
                 tmpfile("##PELIX HELP FILE=23=3\nT 0 0 1 1 a\n").c_str());
   EXPECT_EQ(rdhelp(), -1);
   EXPECT_EQ(be.rows.back(), "help table read error at line 1/3");
+}
+
+// The help text is read once and again only when the file changes: written
+// in place (size or time), replaced (another inode); a file that is gone
+// leaves the text that was read.
+TEST_F(Output, HelpTextReadAgainWhenTheFileChanges) {
+  auto file = [](const std::string& zero, const std::string& two, const std::string& mid,
+                 const char* topic = "mid") {
+    std::string head = "##PELIX HELP FILE=0000032=00002\n";
+    auto tline = [](long off, int n, const char* name) {
+      char buf[80];
+      std::snprintf(buf, sizeof buf, "T %08ld 0 %5d  1 %s\n", off, n, name);
+      return std::string(buf);
+    };
+    const long start = static_cast<long>(head.size() + tline(0, 0, "errors").size() + tline(0, 0, topic).size());
+    std::string errs = "Error   0          " + zero + "\nError   1          one\r\n";
+    // The second topic starts inside a line; the last line has no line end.
+    std::string rest = "xx" + mid + "\nlast " + two;
+    return head + tline(start, 3, "errors") + tline(start + static_cast<long>(errs.size()) + 2, 2, topic) + errs +
+           rest;
+  };
+  const std::string path = ::testing::TempDir() + "help_change.hlp";
+  auto put = [&](const std::string& text) { std::ofstream(path, std::ios::binary | std::ios::trunc) << text; };
+  auto settime = [&](time_t sec) {
+    struct timespec t[2] = {{sec, 0}, {sec, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), t, 0), 0);
+  };
+  auto line = [&](int key, int n) {
+    be.rows.clear();
+    const int r = prthlp(key, 0, n);
+    return r == 1 && !be.rows.empty() ? be.rows.back() : "(" + std::to_string(r) + ")";
+  };
+  put(file("zero", "two", "mid"));
+  settime(1000000000);
+  std::snprintf(hlpfnam, sizeof hlpfnam, "%s", path.c_str());
+  hlpcls();
+  ASSERT_EQ(rdhelp(), 0);
+  EXPECT_EQ(line(50, 0), " zero");
+  EXPECT_EQ(line(50, 1), " one");  // cut at the CR
+  EXPECT_EQ(line(-2, 0), "mid");   // from inside a line
+  EXPECT_EQ(line(-2, 1), "last two");
+  EXPECT_EQ(line(-2, 2), "(-1)");  // past the end of the text
+  EXPECT_EQ(line(50, 2), "xxmid");  // the third line of errors
+  EXPECT_EQ(line(50, 3), "(-1)");   // past its line count
+  // Forgotten and loaded again from the unchanged text: the same table.
+  hlpcls();
+  EXPECT_EQ(fndhlp("mid"), -1);
+  ASSERT_EQ(rdhelp(), 0);
+  EXPECT_EQ(nhelp, 2);
+  EXPECT_EQ(fndhlp("mid"), 1);
+  EXPECT_EQ(line(-2, 1), "last two");
+
+  // Written in place with the same size and time: the text read stays.
+  put(file("nul!", "two", "mid"));
+  settime(1000000000);
+  EXPECT_EQ(line(50, 0), " zero");
+  // The same size at another time: read again.
+  settime(1000000001);
+  EXPECT_EQ(line(50, 0), " nul!");
+  // Another size at the same time.
+  put(file("nul!", "three", "mid"));
+  settime(1000000001);
+  EXPECT_EQ(line(-2, 1), "last three");
+  // Replaced by another file (a new inode) of the same size and time.
+  const std::string other = path + ".new";
+  std::ofstream(other, std::ios::binary) << file("null", "three", "mod", "new");
+  {
+    struct timespec t[2] = {{1000000001, 0}, {1000000001, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, other.c_str(), t, 0), 0);
+  }
+  ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+  EXPECT_EQ(line(50, 0), " null");
+  EXPECT_EQ(line(-2, 0), "mod");
+  // Its table is read again too: the second topic has another name.
+  EXPECT_EQ(fndhlp("mid"), -1);
+  EXPECT_EQ(fndhlp("new"), 1);
+  // Gone: the text read is still there.
+  std::remove(path.c_str());
+  EXPECT_EQ(line(50, 0), " null");
+  EXPECT_EQ(line(-2, 1), "last three");
 }
 
 TEST_F(Output, SystemHelpFileHasEveryErrorText) {

@@ -2,7 +2,7 @@
 # Each run of the interpreter's fuzz harness starts as from nothing: the
 # probe's transcript alone is the same as after a run that changed folder,
 # files, the clock, high memory, drawing, devices, the screen's records and
-# the system folder (tests/fuzz/fresh).
+# the system folder (tests/fuzz/fresh); and no run starts a process.
 #   fresh.sh FUZZ_REPLAY FOLDER
 set -uo pipefail
 bin=$1
@@ -17,4 +17,10 @@ if [ "$alone" != "$after" ]; then
   exit 1
 fi
 grep -q "0 records" <<<"$alone" || { echo "the probe did not run:"; echo "$alone"; exit 1; }
-echo "probe alone and after the other run: the same"
+# No run starts a process: the shell command fails (#0 = -1), and its
+# output never appears.
+spawn=$(PELIX_FUZZ_SHOW=1 "$bin" "$dir/3-spawn" 2>&1)
+if grep -q "^spawned" <<<"$spawn" || ! grep -qx " *-1.000" <<<"$spawn"; then
+  echo "a run started a process:"; echo "$spawn"; exit 1
+fi
+echo "probe alone and after the other run: the same; no process started"

@@ -14,7 +14,8 @@
 //
 // Include it in one source of a target only. The target is linked with
 // -Wl,--wrap=exit: finish() ends a run by unwinding back here instead of
-// ending the process.
+// ending the process; and with -Wl,--wrap=posix_spawn: no run starts a
+// process (the system command fails with #0 = -1).
 #pragma once
 #include "core/memory.h"
 #include "core/output.h"
@@ -27,6 +28,7 @@
 #include "graphics/redraw.h"
 #include "lang/alarm.h"
 #include "lang/cstart.h"
+#include "lang/help.h"
 #include "lang/maccomp.h"
 #include "lang/maclib.h"
 #include "lang/macro.h"
@@ -52,6 +54,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -60,6 +63,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -196,10 +200,18 @@ void putfile(const std::string& name, const std::string& bytes) {
   f << bytes;
 }
 
-// Everything a run may have left: open units, menus, dialogs, the editor,
+// Everything a run may have left: its windows, open units, menus, dialogs, the editor,
 // movies and sound, devices, drawing and screen state, the file box's
-// folder, high memory, the library.
+// folder, high memory, the library, the help file chosen (its text stays
+// in memory while the file is unchanged).
 void cleanup() {
+  hlpcls();
+  // The windows a run made: a start makes only windows 0 to 2 (the vector
+  // list's window, made on first use, stays for the program's life).
+  for (int w = nwins - 1; w > 2; w--) {
+    if (Wport* p = wport(w)) p->flags &= ~0x10;
+    deletewin(w);
+  }
   mnureset();
   dlgreset();
   edreset();
@@ -224,8 +236,17 @@ void cleanup() {
   himemflag = 0;
 }
 
+// The grid size of the command and text windows as the first start made
+// them.
+int gridsz[2][2] = {};
+
 // The interpreter as the program starts it, over a zeroed low stack.
 void start() {
+  // The command and text windows' grids blank, of their first size, the
+  // cursor at the top left: a run that ended in the middle of a row (output
+  // without its newline) left its text and cursor there.
+  for (int n : {0, 1})
+    if (Wport* w = gridsz[n][0] ? wport(n) : nullptr) gridsize(w, gridsz[n][0], gridsz[n][1]);
   MakStk();
   const int32_t words = lstk.end;
   std::memset(lowstk, 0, static_cast<size_t>(words) * 4);
@@ -258,6 +279,8 @@ void start() {
   for (int n : {0, 1})
     if (const PwRec* p = wpwrec(wport(n)))
       if (Surface* s = wm_surface(p->window)) s->resize(1, 1);
+  for (int n : {0, 1})
+    if (const TxtGrid* g = wgrid(wport(n)); g && !gridsz[n][0]) gridsz[n][0] = g->cols, gridsz[n][1] = g->rows;
 }
 
 // Runs a freshly started interpreter on the keys (the files are in place).
@@ -302,6 +325,15 @@ void runkeys(const std::string& keys) {
 }
 
 }  // namespace
+
+// A run starts no process: the system command's shell would run whatever
+// the fuzzer makes of the seeds' command lines ("kill -TERM $$" is two bytes
+// from "kill -TERM -1"). The command fails as a shell that cannot be
+// started does. The target is linked with -Wl,--wrap=posix_spawn.
+extern "C" int __wrap_posix_spawn(pid_t*, const char*, const posix_spawn_file_actions_t*, const posix_spawnattr_t*,
+                                  char* const[], char* const[]) {
+  return EPERM;
+}
 
 extern "C" [[noreturn]] void __real_exit(int status);
 // exit() inside a run (quit, end of input) ends the run, not the process.
