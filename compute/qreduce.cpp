@@ -8,7 +8,7 @@
 #include "compute/arith.h"
 #include "compute/expr.h"
 #include "compute/qarith.h"
-#include "compute/qkern.h"
+#include "compute/qredk.h"
 #include "compute/qview.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -21,7 +21,6 @@ namespace {
 
 constexpr int64_t POLLN = 1 << 18;  // items between interrupt polls
 constexpr int64_t FINDN = 1 << 15;  // items of a piece whose positions are searched
-constexpr double U = 0x1p-53;       // the unit roundoff of doubles
 
 // Operand 1 as a view of count items; false when no fast form reads it.
 bool opview(int32_t count, View* v) {
@@ -66,29 +65,26 @@ uint32_t bits(float f) {
   return u;
 }
 
-// Whether every sum within s +- e and sum of squares within q +- eq gives
-// the loop's floats of this code the same bits (sum, mean, standard
-// deviation; each is non-decreasing in the sum's or the squares' value, and
-// the deviation non-increasing in the sum's magnitude).
-bool settled(int code, double s, double e, double q, double eq, int32_t valid) {
-  if (!std::isfinite(s) || !std::isfinite(e) || !std::isfinite(q) || !std::isfinite(eq)) return false;
-  if (e == 0 && eq == 0) return true;
-  // The bounds themselves are rounded once more.
-  e = e * (1 + 0x1p-40) + std::fabs(s) * 0x1p-50;
-  eq = eq * (1 + 0x1p-40) + std::fabs(q) * 0x1p-50;
-  double lo = s - e, hi = s + e;
-  if ((code == 211 || code == 214) && bits(nrwflt(lo)) != bits(nrwflt(hi))) return false;
+// Whether every sum in s and sum of squares in q give the loop's floats of
+// this code the same bits (sum, mean, standard deviation; each is
+// non-decreasing in the sum's or the squares' value, and the deviation
+// non-increasing in the sum's magnitude).
+bool settled(int code, const SeqSum& s, const SeqSum& q, int32_t valid) {
+  if (!std::isfinite(s.lo) || !std::isfinite(s.hi) || !std::isfinite(q.lo) || !std::isfinite(q.hi))
+    return false;
+  if (s.lo == s.hi && q.lo == q.hi) return true;
+  if ((code == 211 || code == 214) && bits(nrwflt(s.lo)) != bits(nrwflt(s.hi))) return false;
   double m1, m2, d1, d2;
   if (code == 212 || code == 214) {
-    redend(lo, q, valid, &m1, &d1);
-    redend(hi, q, valid, &m2, &d2);
+    redend(s.lo, q.lo, valid, &m1, &d1);
+    redend(s.hi, q.lo, valid, &m2, &d2);
     if (bits(nrwflt(m1)) != bits(nrwflt(m2))) return false;
   }
   if (code == 213 || code == 214) {
-    double big = std::max(std::fabs(lo), std::fabs(hi));
-    double small = lo <= 0 && hi >= 0 ? 0.0 : std::min(std::fabs(lo), std::fabs(hi));
-    redend(big, q - eq, valid, &m1, &d1);
-    redend(small, q + eq, valid, &m2, &d2);
+    double big = std::max(std::fabs(s.lo), std::fabs(s.hi));
+    double small = s.lo <= 0 && s.hi >= 0 ? 0.0 : std::min(std::fabs(s.lo), std::fabs(s.hi));
+    redend(big, q.lo, valid, &m1, &d1);
+    redend(small, q.hi, valid, &m2, &d2);
     if (bits(nrwflt(d1)) != bits(nrwflt(d2))) return false;
   }
   return true;
@@ -96,12 +92,12 @@ bool settled(int code, double s, double e, double q, double eq, int32_t valid) {
 
 int whatof(int code) {
   switch (code) {
-    case 209: return QR_MAX;
-    case 210: return QR_MIN;
-    case 211: return QR_SUM;
-    case 212: return QR_SUM | QR_CNT;
-    case 213: return QR_SUM | QR_SQ | QR_CNT;
-    default: return QR_SUM | QR_SQ | QR_MM | QR_NZ | QR_CNT;
+    case 209: return RD_MAX;
+    case 210: return RD_MIN;
+    case 211: return RD_SUM;
+    case 212: return RD_SUM | RD_CNT;
+    case 213: return RD_SUM | RD_SQ | RD_CNT;
+    default: return RD_SUM | RD_SQ | RD_MM | RD_NZ | RD_CNT;
   }
 }
 
@@ -114,14 +110,14 @@ int qreduce(int code, int32_t count, RedState* st) {
   double s0 = getslt(3), q0 = getslt(5);
   if (s0 != 0 || q0 != 0 || std::signbit(s0) || std::signbit(q0)) return 0;
   if (stopped()) return -1;
-  const QKern& K = qkern();
+  const QRKern& K = qredk();
   const int what = whatof(code);
   const bool pos = code == 214;
   // Parts of block buffers are read once: their sums are also made in the
   // loop's order as they pass.
-  const bool ser = v.rec && (what & QR_SUM);
-  const bool wantsq = what & QR_SQ;
-  QRedAcc a;
+  const bool ser = v.rec && (what & RD_SUM);
+  const bool wantsq = what & RD_SQ;
+  RAcc a;
   double ss = 0, sq = 0;
   float gmin = 1e10f, gmax = -1e10f;
   int rc = walk(v, count, pos ? FINDN : INT64_MAX, [&](uint8_t* p, int64_t k, int64_t m) {
@@ -154,40 +150,38 @@ int qreduce(int code, int32_t count, RedState* st) {
   st->vmax = gmax;
   st->valid = static_cast<int32_t>(count - a.missing);
   st->nonzero = static_cast<int32_t>(a.nonzero);
-  if (!(what & QR_SUM)) return 1;
+  if (!(what & RD_SUM)) return 1;
 
-  double s, q, e = 0, eq = 0;
-  if (v.w == W_BYTE || v.w == W_SHORT) {
-    // Exact; only 16-bit squares of more than 2^53 are rounded by the loop.
-    s = static_cast<double>(a.isum);
-    q = static_cast<double>(a.isq);
-    if (a.isq >= (uint64_t{1} << 53)) eq = U * static_cast<double>(count) * q * (1 + 0x1p-16) + q * 0x1p-52;
-  } else {
-    s = a.fsum;
-    q = a.fsq;
-    e = 2 * U * a.ebnd * (1 + 0x1p-16);
-    eq = 2 * U * a.qbnd * (1 + 0x1p-16);
-    // 32-bit items are whole numbers: exact while every sum stays below 2^53.
-    if (v.w == W_LONG && a.fabs < 0x1p52) e = 0;
-    if (v.w == W_LONG && a.fsq < 0x1p52) eq = 0;
-    if (!wantsq) eq = 0;
-  }
+  SeqSum s, q;
   if (ser) {
-    s = ss;
-    q = sq;
-    e = eq = 0;
+    s = SeqSum{ss, ss};
+    q = SeqSum{sq, sq};
+  } else if (v.w == W_BYTE || v.w == W_SHORT) {
+    // Exact: every partial sum is a whole number below 2^53 (of the
+    // squares only 16-bit items past 2^53 in all round).
+    s.lo = s.hi = static_cast<double>(a.isum);
+    q.lo = q.hi = static_cast<double>(a.isq);
+    if (wantsq && a.isq >= (uint64_t{1} << 53)) {
+      RAcc b;
+      rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) { K.seqsum(v.w, p, m, true, &b); });
+      if (rc < 0) return -1;
+      q = b.q;
+    }
+  } else {
+    s = a.s;
+    q = a.q;
   }
-  if (!settled(code, s, e, q, eq, st->valid)) {
+  if (!settled(code, s, q, st->valid)) {
     // Added again one by one, in the loop's order.
     ss = sq = 0;
     rc = walk(v, count, INT64_MAX,
               [&](uint8_t* p, int64_t, int64_t m) { K.serial(v.w, p, m, wantsq, &ss, &sq); });
     if (rc < 0) return -1;
-    s = ss;
-    q = sq;
+    s = SeqSum{ss, ss};
+    q = SeqSum{sq, sq};
   }
-  st->sum = s;
-  st->sq = wantsq ? q : 0.0;
+  st->sum = s.lo;
+  st->sq = wantsq ? q.lo : 0.0;
   return 1;
 }
 
@@ -195,7 +189,7 @@ int qbest(int code, int32_t count, int32_t* best) {
   View v;
   if ((code != 209 && code != 210) || !opview(count, &v)) return 0;
   if (stopped()) return -1;
-  const QKern& K = qkern();
+  const QRKern& K = qredk();
   // The first element that is not missing is the first best; a NaN there
   // stays the best, since nothing compares above or below it.
   int64_t first = -1, at = -1;
@@ -206,13 +200,13 @@ int qbest(int code, int32_t count, int32_t* best) {
       int64_t f = K.find(v.w, p, m, 0, 3);
       if (f >= 0) {
         first = k + f;
-        QRedAcc one;
-        K.reduce(v.w, p + f * wbytes(v.w), 1, QR_MM, &one);
+        RAcc one;
+        K.reduce(v.w, p + f * wbytes(v.w), 1, RD_MM, &one);
         firstnan = one.vmax < one.vmin;  // a NaN is neither
       }
     }
-    QRedAcc a;
-    K.reduce(v.w, p, m, QR_MM, &a);
+    RAcc a;
+    K.reduce(v.w, p, m, RD_MM, &a);
     float c = code == 209 ? a.vmax : a.vmin;
     if (!have || (code == 209 ? c > g : c < g)) {
       int64_t f = K.find(v.w, p, m, c, 0);
@@ -231,7 +225,7 @@ int qbest(int code, int32_t count, int32_t* best) {
 int qhist(uint32_t* h, int32_t nbins, int32_t count, int32_t* top) {
   View v;
   if (!h || nbins < 1 || !opview(count, &v)) return 0;
-  const QKern& K = qkern();
+  const QRKern& K = qredk();
   int rc = 1;
   if (!stopped())
     rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) { K.hist(v.w, p, m, h, nbins); });

@@ -20,7 +20,7 @@
 
 #include "compute/arith.h"
 #include "compute/qarith.h"
-#include "compute/qkern.h"
+#include "compute/qredk.h"
 
 namespace {
 
@@ -164,17 +164,19 @@ TEST_F(Qreduce, SumsInTheLoopsOrderWhereTheLanesRoundOtherwise) {
   EXPECT_EQ(got, 1.0f);
 }
 
-TEST_F(Qreduce, KernelSetsAgree) {
-  // The widest instruction set gives the baseline's partial results.
-  const QKern &k = qkern(), &b = qkbase();
+TEST_F(Qreduce, KernelSetsAgreeAndBoundTheLoopsSums) {
+  // The widest instruction set gives the baseline's extremes, counts and
+  // integer sums, and both sets' bounds hold the sums made in the loop's
+  // order.
+  const QRKern &k = qredk(), &b = qrbase();
   uint32_t seed = 5;
   std::vector<uint32_t> raw(5000);
   for (auto& u : raw) u = lcg(seed);
   raw[10] = 0x80000000u;  // missing as a float or a 32-bit item
   raw[11] = 0x7FC00000u;  // NaN
   for (int w : {8, 16, 32, 96})
-    for (int what : {int{QR_SUM}, QR_SUM | QR_SQ | QR_CNT, int{QR_MAX}, int{QR_MIN}, 63}) {
-      QRedAcc x, y;
+    for (int what : {int{RD_SUM}, RD_SUM | RD_SQ | RD_CNT, int{RD_MAX}, int{RD_MIN}, 63}) {
+      RAcc x, y;
       const void* p = raw.data();
       int64_t n = static_cast<int64_t>(raw.size()) * 4 / (w == 96 ? 4 : w / 8) - 3;
       if (w == 96) {
@@ -184,11 +186,22 @@ TEST_F(Qreduce, KernelSetsAgree) {
       }
       k.reduce(w, p, n, what, &x);
       b.reduce(w, p, n, what, &y);
-      EXPECT_EQ(std::memcmp(&x, &y, sizeof x), 0) << w << " " << what;
+      EXPECT_EQ(x.isum, y.isum) << w << " " << what;
+      EXPECT_EQ(x.isq, y.isq) << w << " " << what;
+      EXPECT_EQ(x.missing, y.missing) << w << " " << what;
+      EXPECT_EQ(x.nonzero, y.nonzero) << w << " " << what;
+      EXPECT_EQ(std::memcmp(&x.vmin, &y.vmin, 4) | std::memcmp(&x.vmax, &y.vmax, 4), 0) << w << " " << what;
       double s1 = 0, q1 = 0, s2 = 0, q2 = 0;
       k.serial(w, p, n, true, &s1, &q1);
       b.serial(w, p, n, true, &s2, &q2);
       EXPECT_EQ(std::memcmp(&s1, &s2, 8) | std::memcmp(&q1, &q2, 8), 0) << w;
+      if (w >= 32 && (what & RD_SUM))
+        for (const RAcc* r : {&x, &y}) {
+          EXPECT_TRUE(r->s.lo <= s1 && s1 <= r->s.hi) << w << " " << what;
+          if (what & RD_SQ) {
+            EXPECT_TRUE(r->q.lo <= q1 && q1 <= r->q.hi) << w << " " << what;
+          }
+        }
       std::vector<uint32_t> h1(300), h2(300);
       k.hist(w, p, n, h1.data(), 300);
       b.hist(w, p, n, h2.data(), 300);
