@@ -9,6 +9,8 @@
 #include <type_traits>
 #include <utility>
 
+uint64_t qrruns[QW_N];
+
 namespace qr_base {
 #include "compute/qredk.inc"
 }  // namespace qr_base

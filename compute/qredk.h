@@ -76,6 +76,12 @@ struct QRKern {
   void (*hist)(int w, const void* p, int64_t n, uint32_t* h, int32_t nbins);
 };
 
+// Runs of items summed each way (tests check that each way was taken):
+// QW_FLANES floats on the grid in float lanes, QW_GRID on the grid in
+// double lanes, QW_EXACT whole numbers added exactly, QW_ONE one by one.
+enum : int { QW_FLANES, QW_GRID, QW_EXACT, QW_ONE, QW_N };
+extern uint64_t qrruns[QW_N];
+
 const QRKern& qredk();
 // The baseline set alone (tests compare the sets).
 const QRKern& qrbase();

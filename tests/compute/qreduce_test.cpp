@@ -16,6 +16,8 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "compute/arith.h"
@@ -58,7 +60,7 @@ TEST_F(Qreduce, EveryReductionSizeAndShapeAsTheLoop) {
   uint32_t done = 0, positions = 0;
   for (int w : {8, 16, 32, 96})
     for (int32_t n : sizes)
-      for (int shape = 0; shape < 3; shape++) {
+      for (int shape = 0; shape < 4; shape++) {
         TearDown();
         SetUp();
         uint32_t seed = static_cast<uint32_t>(n * 7 + w);
@@ -67,9 +69,10 @@ TEST_F(Qreduce, EveryReductionSizeAndShapeAsTheLoop) {
           return w == 96 ? x + (lcg(seed) % 1000) * 1e-4 : std::trunc(x);
         });
         // shape 0: an array; 1: an image of one column; 2: a window of an
-        // image one column wider.
+        // image one column wider; 3: an image of one row.
         int32_t a = shape == 0   ? var("a", w, v)
                     : shape == 1 ? var("a", w, v, 1)
+                    : shape == 3 ? var("a", w, v, static_cast<uint32_t>(n))
                                  : 0;
         std::string src = "a";
         if (shape == 2) {
@@ -106,7 +109,7 @@ TEST_F(Qreduce, EveryReductionSizeAndShapeAsTheLoop) {
         EXPECT_GE(qrdone - before, 7u) << what;
         done++;
       }
-  EXPECT_EQ(done, 48u);
+  EXPECT_EQ(done, 64u);
   EXPECT_GT(positions, 60u);
 }
 
@@ -207,6 +210,228 @@ TEST_F(Qreduce, KernelSetsAgreeAndBoundTheLoopsSums) {
       b.hist(w, p, n, h2.data(), 300);
       EXPECT_EQ(h1, h2) << w;
     }
+}
+
+namespace {
+
+// The element loop's sums of items (as the floats it reads) in its own
+// order, missing items left out.
+template <class T>
+void loopsums(const std::vector<T>& v, double* s, double* q) {
+  *s = *q = 0;
+  for (T r : v) {
+    float x;
+    if constexpr (sizeof(T) == 2) {
+      x = r == -32768 ? -0.0f : static_cast<float>(r);
+    } else if constexpr (std::is_same_v<T, int32_t>) {
+      x = r == INT32_MIN ? -0.0f : static_cast<float>(r);
+    } else {
+      x = r;
+    }
+    if (x == 0.0f && std::signbit(x)) continue;
+    *s = *s + x;
+    *q = *q + static_cast<double>(x) * x;
+  }
+}
+
+// Whether x lies in the bounds (a NaN sum leaves NaN bounds: the loop's
+// order decides then).
+bool within(double x, const SeqSum& b) {
+  if (std::isnan(b.lo) || std::isnan(b.hi)) return true;
+  return b.lo <= x && x <= b.hi;
+}
+
+}  // namespace
+
+TEST_F(Qreduce, EveryWayOfTheSumsAsTheLoop) {
+  // Arrays, images and windows whose sums take each way of the kernels
+  // (float lanes, the grid, exact whole numbers, one by one, half-way
+  // items, 32-bit items past 2^24), as sum, mean, stdev and stats.
+  uint32_t seed = 3;
+  const int32_t n = 20000;
+  struct Case {
+    const char* name;
+    int w;
+    std::function<double(int32_t)> f;
+  };
+  const std::vector<Case> cases = {
+      {"large first", 96, [](int32_t i) { return i == 0 ? 1.5e9 : (i * 37 % 1000) * 0.013; }},
+      {"walk", 96, [&](int32_t) { return (static_cast<int>(lcg(seed) % 20001) - 10000) * 0.0173; }},
+      {"whole about zero", 96, [](int32_t i) { return std::abs(i % 400 - 200) - 100.0; }},
+      {"half way", 96, [](int32_t i) { return i == 0 ? 1073741824.0 : 1.00000011920928955; }},
+      // 2^24, then 1024 pairs of one step of the sum's grid (2^-28) and half
+      // a step: the loop rounds each half step up to an even step, so the
+      // pairs add 2^-17; 1 - 2^-17 and one step end the sum a step above
+      // 2^24 + 1, the half way point between two floats. A half step that
+      // added nothing would leave the sum at or below it.
+      {"half way at a float's half way", 96,
+       [](int32_t i) {
+         return i == 0                ? 16777216.0
+                : i <= 10             ? 0.0  // (item 5 is missing)
+                : i <= 10 + 2048      ? std::ldexp(1.0, i % 2 ? -28 : -29)
+                : i == 10 + 2048 + 1  ? 1 - std::ldexp(1.0, -17)
+                : i == 10 + 2048 + 2  ? std::ldexp(1.0, -28)
+                                      : 0.0;
+       }},
+      {"32-bit wide", 32, [&](int32_t) { return static_cast<double>(static_cast<int32_t>(lcg(seed) >> 3) - (1 << 28)); }},
+      {"32-bit small", 32, [&](int32_t) { return static_cast<double>(static_cast<int32_t>(lcg(seed) % 4001) - 2000); }},
+  };
+  uint64_t ways[QW_N] = {};
+  for (const Case& c : cases)
+    for (int shape = 0; shape < 2; shape++) {
+      TearDown();
+      SetUp();
+      const uint64_t before[QW_N] = {qrruns[0], qrruns[1], qrruns[2], qrruns[3]};
+      std::vector<double> v(static_cast<size_t>(n));
+      for (int32_t i = 0; i < n; i++) v[static_cast<size_t>(i)] = c.f(i);
+      v[5] = -0.0;  // missing
+      std::string src = "a";
+      if (shape == 0) {
+        var("a", c.w, v);
+      } else {
+        // The items as a window of an image two columns and a row larger.
+        std::vector<double> img;
+        for (int32_t y = 0; y < 201; y++)
+          for (int32_t x = 0; x < 102; x++)
+            img.push_back(x >= 1 && x <= 100 && y >= 1 ? v[static_cast<size_t>((y - 1) * 100 + x - 1)] : 9e6);
+        var("a", c.w, img, 102);
+        src = "a(1:100, 1:200)";
+      }
+      int32_t x = var("x12", 96, std::vector<double>(12, 0)), x1 = var("x1", 96, {0});
+      var("r", 96, std::vector<double>(static_cast<size_t>(n), 0));
+      uint32_t q0 = qrdone;
+      for (const char* f : {"sum", "mean", "stdev", "stats"})
+        EXPECT_TRUE(same(dest(f) == "x1" ? x1 : x, dest(f) + " = " + f + "(" + src + ")")) << c.name << " " << f << " " << shape;
+      // Each a walk; the bounds of the sum at a float's half way hold two
+      // floats, and the sum and stats walk again in the loop's order.
+      const bool again = std::strstr(c.name, "float's half way") != nullptr;
+      EXPECT_EQ(qrdone - q0, again ? 6u : 4u) << c.name;
+      // (The running sums, the loop's own: a longer destination.)
+      EXPECT_TRUE(same(x, "x12 = sum(" + src + ")")) << c.name << " running sum " << shape;
+      for (int w = 0; w < QW_N; w++) ways[w] += qrruns[w] - before[w];
+    }
+  for (int w = 0; w < QW_N; w++) EXPECT_GT(ways[w], 0u) << "way " << w;
+}
+
+TEST_F(Qreduce, ExtremesPastMissingItemsZerosAndNaN) {
+  // Floats: a missing item (-0.0) is never an extreme, nor does it hide a
+  // +0 item; NaN never wins (but a NaN first is the position's best). Long
+  // runs of missing 16- and 32-bit items around the limits of the size,
+  // one item at a limit or none.
+  const float M = -0.0f, N = std::numeric_limits<float>::quiet_NaN();
+  const std::vector<std::vector<float>> pats = {
+      {-3, M, -5, -7.5f},  // negatives: the largest is -3
+      {0, M, -1, -2},      // the largest is +0
+      {3, M, 5, 7.5f},     // positives: the smallest is 3
+      {0, M, 1, 2},        // the smallest is +0
+      {M, M, M, M},        // nothing counts
+      {N, -4, M, -2},      // NaN first
+      {-1, N, 5e30f, N},
+  };
+  for (size_t k = 0; k < pats.size(); k++)
+    for (int32_t n : {4, 33, 100, 1041}) {
+      TearDown();
+      SetUp();
+      std::vector<double> v;
+      for (int32_t i = 0; i < n; i++) v.push_back(pats[k][static_cast<size_t>(i) % 4]);
+      var("a", 96, v);
+      var("two", 8, {1, 2});
+      int32_t x = var("x12", 96, std::vector<double>(12, 0)), x1 = var("x1", 96, {0});
+      for (const char* f : {"max", "min", "stats"})
+        ASSERT_TRUE(same(dest(f) == "x1" ? x1 : x, dest(f) + " = " + f + "(a)")) << "pattern " << k << " n " << n;
+      ASSERT_TRUE(same(x, "x12 = max(a, two)")) << k;
+      ASSERT_TRUE(same(x, "x12 = min(a, two)")) << k;
+    }
+  for (int w : {16, 32}) {
+    const double big = w == 16 ? 32767 : 2147483520, small = w == 16 ? -32767 : -2147483520;
+    for (int32_t n : {40, 100, 1041})
+      for (double one : {big, small, 0.0, 1.0})
+        for (int32_t at : {-1, 0, 17, n - 1}) {
+          TearDown();
+          SetUp();
+          std::vector<double> v(static_cast<size_t>(n), -0.0);  // missing
+          if (at >= 0) v[static_cast<size_t>(at)] = one;
+          var("a", w, v);
+          int32_t x = var("x12", 96, std::vector<double>(12, 0)), x1 = var("x1", 96, {0});
+          for (const char* f : {"max", "min", "stats"})
+            ASSERT_TRUE(same(dest(f) == "x1" ? x1 : x, dest(f) + " = " + f + "(a)"))
+                << w << " n " << n << " value " << one << " at " << at;
+        }
+  }
+}
+
+TEST_F(Qreduce, KernelsBoundTheLoopsSumsEveryWay) {
+  // Runs that take each way of the kernels' sums: float lanes (a large sum
+  // of small items), the grid in doubles and one by one (a walk about
+  // zero, across binades), exact whole numbers (about zero, and 32-bit
+  // items), half-way items (each a tie on the sum's grid), NaN and
+  // infinities, 32-bit sums past 2^53 and 16-bit squares past 2^53. Both
+  // instruction sets' bounds must hold the loop's sums, exactly where no
+  // item fell half way.
+  uint32_t seed = 11;
+  const int n = 20000;
+  std::vector<std::pair<const char*, std::vector<float>>> fl;
+  auto fset = [&](const char* name, const std::function<float(int)>& f) {
+    std::vector<float> v(n);
+    for (int i = 0; i < n; i++) v[static_cast<size_t>(i)] = f(i);
+    fl.emplace_back(name, v);
+  };
+  fset("large first", [](int i) { return i == 0 ? 1.5e9f : static_cast<float>(i * 37 % 1000) * 0.013f; });
+  fset("walk", [&](int) { return static_cast<float>(static_cast<int>(lcg(seed) % 20001) - 10000) * 0.0173f; });
+  fset("whole about zero", [](int i) { return static_cast<float>(std::abs(i % 400 - 200) - 100); });
+  fset("half way", [](int i) { return i == 0 ? 1073741824.0f : 1.00000012f; });
+  fset("missing", [](int i) { return i % 3 ? -0.0f : static_cast<float>(i % 7) - 3.5f; });
+  fset("nan", [](int i) { return i == 9000 ? std::numeric_limits<float>::quiet_NaN() : 2.5f; });
+  fset("inf", [](int i) { return i == 15000 ? std::numeric_limits<float>::infinity() : -1.25f; });
+  fset("both inf", [](int i) { return i == 10 ? -std::numeric_limits<float>::infinity() : i == 19990 ? std::numeric_limits<float>::infinity() : 1.0f; });
+  std::vector<int32_t> small(n), wide(n), big((1 << 22) + 4096, 2147483520);
+  for (int i = 0; i < n; i++) {
+    small[static_cast<size_t>(i)] = static_cast<int32_t>(lcg(seed) % 4001) - 2000;
+    wide[static_cast<size_t>(i)] = static_cast<int32_t>(lcg(seed) >> 3) - (1 << 28);
+  }
+  small[7] = wide[7] = big[7] = INT32_MIN;  // missing
+  big[100] = -2147483647;
+  std::vector<int16_t> sq((1 << 23) + (1 << 21), 32767);
+  sq[3] = -32768;
+  sq[4] = -32767;
+  uint64_t ways[QW_N] = {};
+  for (const QRKern* k : {&qredk(), &qrbase()}) {
+    const uint64_t before[QW_N] = {qrruns[0], qrruns[1], qrruns[2], qrruns[3]};
+    // exact: 1 the sum's bounds are one value, 2 the squares' too.
+    auto check = [&](const char* name, int w, const void* p, int64_t len, double s, double q, int exact) {
+      for (int what : {int{RD_SUM}, RD_SUM | RD_CNT, RD_SUM | RD_SQ | RD_CNT, 63}) {
+        RAcc a;
+        k->reduce(w, p, len, what, &a);
+        EXPECT_TRUE(within(s, a.s)) << name << " " << what << ": " << s << " not in " << a.s.lo << " " << a.s.hi;
+        if (what & RD_SQ) {
+          EXPECT_TRUE(within(q, a.q)) << name << " " << what << ": " << q << " not in " << a.q.lo << " " << a.q.hi;
+        }
+        EXPECT_TRUE(!exact || a.s.lo == a.s.hi) << name << " " << what;
+        EXPECT_TRUE(exact < 2 || !(what & RD_SQ) || a.q.lo == a.q.hi) << name << " " << what;
+      }
+    };
+    for (auto& [name, v] : fl) {
+      double s, q;
+      loopsums(v, &s, &q);
+      bool whole = std::strcmp(name, "whole about zero") == 0 || std::strcmp(name, "missing") == 0;
+      check(name, 96, v.data(), n, s, q, whole ? 2 : 0);
+    }
+    double s, q;
+    loopsums(small, &s, &q);
+    check("32-bit small", 32, small.data(), n, s, q, 2);
+    loopsums(wide, &s, &q);
+    check("32-bit wide", 32, wide.data(), n, s, q, 1);  // (squares past 2^53)
+    loopsums(big, &s, &q);
+    ASSERT_GT(s, 0x1p53);
+    check("32-bit past 2^53", 32, big.data(), static_cast<int64_t>(big.size()), s, q, 0);
+    loopsums(sq, &s, &q);
+    ASSERT_GT(q, 0x1p53);
+    RAcc a;
+    k->seqsum(16, sq.data(), static_cast<int64_t>(sq.size()), true, &a);
+    EXPECT_TRUE(within(s, a.s) && within(q, a.q)) << "16-bit squares past 2^53";
+    for (int w = 0; w < QW_N; w++) ways[w] += qrruns[w] - before[w];
+  }
+  for (int w = 0; w < QW_N; w++) EXPECT_GT(ways[w], 0u) << "way " << w;
 }
 
 TEST_F(Qreduce, CtrlCStopsALongReductionAndNothingIsStored) {
