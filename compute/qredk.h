@@ -5,22 +5,26 @@
 // The element loop adds every item that is not missing, in turn, into a
 // double (and its square into another). Sums of bytes and 16-bit items are
 // exact integers in any order. For 32-bit items and floats the kernels
-// follow the loop's own sequence of roundings, a block of items at a time:
+// follow the loop's own sequence of roundings, a run of items at a time,
+// keeping bounds [lo, hi] of the loop's running sum:
 //  - while the running sum and every item are whole numbers below 2^53,
-//    nothing rounds, so any order gives the loop's sum;
+//    nothing rounds, so any order gives the loop's sum (32-bit items
+//    always; floats where they are whole);
 //  - while the running sum stays inside one binade [2^k, 2^(k+1)) (of
 //    either sign), each addition rounds to the same grid of g = 2^(k-52):
-//    the item rounded to that grid on its own (fl(t + C) - C, C = 1.5 x 2^k,
-//    in any order of lanes) is what it adds, except for an item exactly
-//    half way between two grid points, where the loop's rounding to even
-//    also depends on the running sum's last bit; such ties are counted, and
-//    each widens the sum's bounds by one grid step;
-//  - otherwise (a block across a binade's edge or zero, a NaN or an
-//    infinity) the block is added one item at a time from both bounds,
-//    since each addition is monotone in the running sum.
+//    the item rounded to that grid on its own (fl(t + C) - C, C = 1.5 x 2^k)
+//    is what it adds, in any order of lanes, except for an item exactly
+//    half way between two grid points, whose rounding to even also depends
+//    on the running sum's last bit; such ties are counted, and each widens
+//    the bounds by one grid step. A run is cut to the room the sum has
+//    before the binade's edge, judged from the items' size so far;
+//  - where the room is too small (near an edge or zero) a short piece is
+//    added one item at a time from both bounds, each addition being
+//    monotone in the running sum.
 // The bounds are exact (lo == hi) unless ties occurred; compute/qreduce.cpp
 // checks that both give the loop's floats, or adds everything again in the
-// loop's order.
+// loop's order. Bounds that are not finite (a NaN or an infinity among the
+// items) stand for nothing: the kernels stop adding then.
 #pragma once
 #include <cstdint>
 

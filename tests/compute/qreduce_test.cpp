@@ -234,10 +234,10 @@ void loopsums(const std::vector<T>& v, double* s, double* q) {
   }
 }
 
-// Whether x lies in the bounds (a NaN sum leaves NaN bounds: the loop's
-// order decides then).
+// Whether x lies in the bounds (bounds that are not finite stand for
+// nothing: the loop's order decides then).
 bool within(double x, const SeqSum& b) {
-  if (std::isnan(b.lo) || std::isnan(b.hi)) return true;
+  if (!std::isfinite(b.lo) || !std::isfinite(b.hi)) return true;
   return b.lo <= x && x <= b.hi;
 }
 
