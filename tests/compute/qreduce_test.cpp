@@ -381,6 +381,24 @@ TEST_F(Qreduce, KernelsBoundTheLoopsSumsEveryWay) {
   fset("whole about zero", [](int i) { return static_cast<float>(std::abs(i % 400 - 200) - 100); });
   fset("half way", [](int i) { return i == 0 ? 1073741824.0f : 1.00000012f; });
   fset("missing", [](int i) { return i % 3 ? -0.0f : static_cast<float>(i % 7) - 3.5f; });
+  // 2^30 - 64 and 2^-23, then 70 items of 1 + 2^-23: multiples of 2^-23
+  // that add exactly only while the sum stays below 2^53 such steps, 2^30;
+  // the last few, past it, each round.
+  fset("past 2^53 steps", [](int i) {
+    return i == 0 ? 1073741760.0f : i == 1 ? std::ldexp(1.0f, -23) : i < 72 ? 1.00000012f : 0.0f;
+  });
+  // 2^20 + 1000 and one step (an odd multiple of 2^-32), a walk of small
+  // items, then down 5000 (below 2^20, where the step is halved), 3/8 of a
+  // step (which rounds to half a step there, to none above), and up 5000:
+  // the sum then lies half way between two steps and rounds up to even.
+  fset("dip below the binade", [](int i) {
+    if (i == 0) return 1049576.0f;
+    if (i == 1) return std::ldexp(1.0f, -32);
+    if (i == 5000) return -5000.0f;
+    if (i == 5001) return std::ldexp(1.5f, -34);
+    if (i == 5002) return 5000.0f;
+    return i < 10000 ? static_cast<float>(i % 2 ? 1 : -1) * 0.0009765625f : 0.0f;
+  });
   fset("nan", [](int i) { return i == 9000 ? std::numeric_limits<float>::quiet_NaN() : 2.5f; });
   fset("inf", [](int i) { return i == 15000 ? std::numeric_limits<float>::infinity() : -1.25f; });
   fset("both inf", [](int i) { return i == 10 ? -std::numeric_limits<float>::infinity() : i == 19990 ? std::numeric_limits<float>::infinity() : 1.0f; });
@@ -414,7 +432,11 @@ TEST_F(Qreduce, KernelsBoundTheLoopsSumsEveryWay) {
       double s, q;
       loopsums(v, &s, &q);
       bool whole = std::strcmp(name, "whole about zero") == 0 || std::strcmp(name, "missing") == 0;
+      const uint64_t exact0 = qrruns[QW_EXACT];
       check(name, 96, v.data(), n, s, q, whole ? 2 : 0);
+      // A walk about zero: its items are multiples of the sum's step, and
+      // add up exactly through zero.
+      EXPECT_TRUE(std::strcmp(name, "walk") != 0 || qrruns[QW_EXACT] > exact0);
     }
     double s, q;
     loopsums(small, &s, &q);
