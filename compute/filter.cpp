@@ -2,10 +2,9 @@
 //
 // The source is read row by row into padded row buffers (the row's first
 // and last pixels replicated into the margins), and each output row is
-// computed from the kh rows of its window. Rows above the image repeat its
-// first row; past its last row the window takes in turn the rows it held p
-// rows before (p = kh - 1 - hy, the rows above the output row), so a
-// window of three rows repeats the last row.
+// computed from the kh rows of its window: p = kh - 1 - hy rows above the
+// output row and hy below it. Rows above the image repeat its first row and
+// rows below it its last row, for every window height.
 //
 // Two ways give the same results. The streamed way reads the source
 // through the element access, keeps kh rotating row buffers and applies
@@ -76,10 +75,9 @@ void padrow(const Conv& c, uint8_t* b) {
 }
 
 // The source row that window row i stands for (i counted as the streamed
-// way reads: slot j of output row y is row y - p + j).
+// way reads: slot j of output row y is row y - p + j): rows past the edges
+// repeat the first and last rows.
 int32_t wrow(const Conv& c, int64_t i) {
-  const int p = c.kh - 1 - c.hy;
-  while (i >= c.ny && p > 0) i -= p;
   return static_cast<int32_t>(std::clamp<int64_t>(i, 0, c.ny - 1));
 }
 
@@ -1089,12 +1087,12 @@ int conv(int code, FnCall* fc) {
       out.ints(acc.data(), c.nx);
     }
     // The window moves down one row. Past the last source row the newest
-    // slot takes the buffer that now stands at slot hy.
+    // slot takes the buffer of the last row again (now next to it).
     uint8_t* dropped = ptr[0];
     for (int j = 0; j + 1 < c.kh; j++) ptr[static_cast<size_t>(j)] = ptr[static_cast<size_t>(j + 1)];
     uint8_t*& slot = ptr[static_cast<size_t>(c.kh - 1)];
     if (r + 1 >= c.ny)
-      slot = c.kh > 1 ? ptr[static_cast<size_t>(c.hy)] : dropped;
+      slot = c.kh > 1 ? ptr[static_cast<size_t>(c.kh - 2)] : dropped;
     else if (r + 1 < c.kh)
       slot = block.data() + static_cast<size_t>(r + 1) * w;
     else

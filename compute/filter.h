@@ -3,11 +3,9 @@
 // stretch, mean, standard deviation, median, Sobel magnitude, hole filling,
 // tolerance mean, and kinds that only binarise).
 //
-// Edges: columns left of the image repeat its first pixel and right of it
-// its last; rows above it repeat its first row; past its last row a window
-// of kh rows takes in turn the rows it held kh - 1 - hy rows before (the
-// rows of the rotating row buffers), so a window of three rows repeats the
-// last row. Each result is shifted right, offset, clamped to the maximum and
+// Edges are replicated: columns left of the image repeat its first pixel
+// and right of it its last, rows above it its first row and rows below it
+// its last row, whatever the window's size. Each result is shifted right, offset, clamped to the maximum and
 // raised to the minimum, in that order, then stored.
 #pragma once
 #include <cstdint>

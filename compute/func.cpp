@@ -351,6 +351,12 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
       t[OT_KIND] = 20;
     } else {
       defset(c);
+      // An element-wise function or reduction needs its first operand:
+      // sin() or max(, v) has none to work on.
+      if (f->op == OP_LOOP && !t[OT_REC]) {
+        error(2, 47);
+        return 0;
+      }
     }
   } else if (f->count == RC_FIX) {
     t[OT_RCNT] = f->nres;

@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <immintrin.h>
+
 #include "compute/qkern.h"
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
@@ -9,6 +11,7 @@
 #pragma GCC target("avx2")
 #endif
 
+#define QK_AVX2 1
 namespace qk_avx2 {
 #include "compute/qkern.inc"
 }  // namespace qk_avx2

@@ -69,7 +69,6 @@ constexpr int K_NUMKIND = 0x7D0; // numeric kinds (Number and the array-like kin
 enum : int {
   E71_NOEXPR = 90,   // an expression word is expected
   E71_NOLIST = 96,   // the list token's record has no argument list
-  E71_MACARG = 97,   // a macro argument where text is required is no string
   E71_RANGE = 98,    // a word index outside the table
   E71_DONE = 99,     // a resolved word or a number reached the resolver
 };
@@ -1245,8 +1244,14 @@ int32_t tokvar(int w, int flags) {
   } else if (t == WT_MACARG) {
     r = macarg(*W);
     if (r && r->Flg > 0 && r->Flg < 16) r = evlarg(r, -1);
-    if (!r || ((flags & 0xFF) == 8 && !(r->Flg & K_STRING))) {
-      if (!(state & ST_ERROR)) error(E71_MACARG, 71);
+    // An argument the macro was not given is a missing operand; one that
+    // must name a file must be a string.
+    if (!r) {
+      if (!(state & ST_ERROR)) error(0, 47);
+      return 0;
+    }
+    if ((flags & 0xFF) == 8 && !(r->Flg & K_STRING)) {
+      error(0, 65);
       return 0;
     }
   } else if (t == WT_TEXT || t == WT_QUOTED) {

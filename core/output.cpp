@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -189,23 +190,35 @@ std::string wholetext;
 int wholerow = -1;
 int wholewin = -1;
 
+// The cells of the row under the text cursor of window 0 or 1 (null when
+// there is none), with the cursor's place.
+const char* cursorrow(int* len, int* col, int* row) {
+  if (curwin != 0 && curwin != 1) return nullptr;
+  const TxtGrid* g = curgrid();
+  const char* b = gridbuf(g);
+  if (!b) return nullptr;
+  getcur(col, row);
+  if (*row < 0 || *row >= g->nrows) return nullptr;
+  *len = g->rowlen;
+  return b + static_cast<size_t>(*row) * g->rowlen;
+}
+
+int trimmed(const char* p, int n) {
+  while (n > 0 && p[n - 1] == ' ') n--;
+  return n;
+}
+
 // Hands the row under the text cursor of window 0 or 1 to the backend: the
 // row is finished.
 void rowdone() {
-  if (curwin != 0 && curwin != 1) return;
-  const TxtGrid* g = curgrid();
-  const char* b = gridbuf(g);
-  if (!b) return;
-  int col, row;
-  getcur(&col, &row);
+  int n = 0, col, row = INT_MIN;
+  const char* p = cursorrow(&n, &col, &row);
+  if (row == INT_MIN) return;  // no text window under the cursor
   const bool whole = wholerow >= 0 && row == wholerow && curwin == wholewin;
   wholerow = -1;
-  if (row < 0 || row >= g->nrows) return;
-  const char* p = b + static_cast<size_t>(row) * g->rowlen;
-  int n = g->rowlen;
+  if (!p) return;
   if (whole) p = wholetext.data(), n = static_cast<int>(wholetext.size());
-  while (n > 0 && p[n - 1] == ' ') n--;
-  backend()->rowout(curwin, p, n);
+  backend()->rowout(curwin, p, trimmed(p, n));
 }
 
 // The command word table as registered by the parser.
@@ -363,17 +376,9 @@ void rowwhole(int row, const char* text, int n) {
 }
 
 void rowend() {
-  if (curwin != 0 && curwin != 1) return;
-  const TxtGrid* g = curgrid();
-  const char* b = gridbuf(g);
-  if (!b) return;
-  int col, row;
-  getcur(&col, &row);
-  if (col <= 0 || row < 0 || row >= g->nrows) return;
-  const char* p = b + static_cast<size_t>(row) * g->rowlen;
-  int n = g->rowlen;
-  while (n > 0 && p[n - 1] == ' ') n--;
-  if (n > 0) rowdone();
+  int n = 0, col = 0, row;
+  const char* p = cursorrow(&n, &col, &row);
+  if (p && col > 0 && trimmed(p, n) > 0) rowdone();
 }
 
 int jline(int row) {

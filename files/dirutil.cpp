@@ -122,6 +122,11 @@ std::string envtext;     // the value the last getenv found
 
 }  // namespace
 
+void dirreset() {
+  lastfolder.clear();
+  envtext.clear();
+}
+
 int chtodir(int mode) {
   std::string cd = curfolder();
   char name[257];

@@ -23,6 +23,9 @@ const char* envval();
 // 8 keep the name absolute, 0x10 keep backslashes, 0x20 remember the
 // folder without its final separator.
 int browse(char* out, int mode, const char* filter);
+// Back to the start-up state: the file box forgets its last folder, getenv
+// its last value (used by tests that start the program again in-process).
+void dirreset();
 // Text of argument n: a string, or a bare word as typed (a name, or a word
 // that abbreviates a command word); its length, -1 when it has none.
 int argtext(int n, char* buf, int max);

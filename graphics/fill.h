@@ -12,20 +12,23 @@
 
 struct PtrRec;
 
-// A crossing: its x and z, and the next crossing of its row (-1: none).
+// A crossing: its x and z, and the next crossing of its chain (-1: none;
+// sltsrt sorts such chains). The filler keeps the crossings of a row one
+// after another instead, in the order their edges come.
 struct FillSlot {
   int16_t x;
   int16_t z;
   int32_t next;
 };
 
-// The crossings of each row: their count and first and last slot; lo and
-// hi the range of rows that received any.
+// The crossings of each row: their count and the slot of the first (the
+// row's crossings follow it in the pool); lo and hi the range of rows that
+// received any. count and first have rows + 1 entries (the filler counts
+// an edge's rows at their ends: one more and one less after its last row).
 struct FillRows {
   int rows = 0;
   int32_t* count = nullptr;
   int32_t* first = nullptr;
-  int32_t* last = nullptr;
   int lo = INT32_MAX, hi = -1;
 };
 

@@ -15,6 +15,8 @@
 #include "lang/order.h"
 #include "lang/parse.h"
 
+uint64_t imgstampv = 0;
+
 namespace {
 
 constexpr const char* NAMES[NIMGNAME] = {"vimage", "zimage", "yzimage", "simage"};
@@ -37,6 +39,8 @@ Held held[NIMGNAME];
 uint32_t imggen = 1;
 // While pinned, a target found is used again without looking again.
 int pinned = 0;
+// The stamp after imggen or the pins changed.
+void restamp() { imgstampv = pinned ? (static_cast<uint64_t>(pinned) << 32) | imggen : 0; }
 struct Bound {
   uint32_t gen = 0;
   bool on = false;
@@ -118,6 +122,7 @@ int imginit() {
     if (s && s->data <= 0) namblk(i);
   }
   imggen++;
+  restamp();
   return 0;
 }
 
@@ -125,6 +130,7 @@ void imgini() {
   for (auto& h : held) h = Held{};
   for (auto& e : nament) e = 0;
   imggen++;
+  restamp();
 }
 
 PtrRec* imgname(int which) {
@@ -140,9 +146,14 @@ bool imgbound(int which) {
   return on;
 }
 
-ImgPin::ImgPin() { pinned++; }
+ImgPin::ImgPin() {
+  pinned++;
+  restamp();
+}
 ImgPin::~ImgPin() {
-  if (--pinned == 0)
+  --pinned;
+  restamp();
+  if (pinned == 0)
     for (auto& b : bound) b.gen = 0;
 }
 
@@ -151,6 +162,7 @@ int imgbind(int which, const PtrRec* src) {
   SymEnt* s = entof(which);
   if (!tgt || !s) return -1;
   imggen++;
+  restamp();
   held[which].ok = false;
   if (!src) {
     empty(tgt, s);
@@ -219,6 +231,7 @@ void imgfreed(const SymEnt* e) {
     empty(r, entof(i));
     held[i].ok = false;
     imggen++;
+    restamp();
   }
 }
 
@@ -229,6 +242,7 @@ void imgmoved(int32_t from, int32_t to) {
       r->Idx = to;
       held[i].ok = false;
       imggen++;
+      restamp();
     }
   }
 }

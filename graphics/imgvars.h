@@ -69,6 +69,10 @@ struct ImgPin {
   ImgPin(const ImgPin&) = delete;
   ImgPin& operator=(const ImgPin&) = delete;
 };
+// While a pin lives, a stamp that stays the same as long as imgbound and
+// imgtgt give what they gave (no name bound anew); 0 without a pin.
+extern uint64_t imgstampv;
+inline uint64_t imgstamp() { return imgstampv; }
 
 // Back to the start-up state, the names forgotten until imginit (tests).
 void imgini();

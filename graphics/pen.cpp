@@ -104,20 +104,22 @@ void walk(const ImgTgt& t, LnState& ls) {
     if (inside) {
       uint8_t* p = t.base + y * row + static_cast<int64_t>(x) * S;
       const int64_t pmaj = ymaj ? row : S, pmin = ymaj ? static_cast<int64_t>(step) * S : step * row;
-      int32_t minors = 0;
-      for (int32_t i = 0; i < n; i++) {
+      // Without branches: the error's sign picks the step and the term
+      // (a line's minor steps come too irregularly to be guessed). The
+      // last pixel is the line's end; the step after it leaves the state.
+      const int64_t dd = inc - dec, pboth = pmaj + pmin, nmin = -pmin;
+      for (int32_t i = n - 1; i > 0; i--) {
         stv<T>(p, v, XR);
-        if (err < 0) {
-          err += inc;
-        } else {
-          p += pmin;
-          minors++;
-          err += dec;
-        }
-        p += pmaj;
+        const int64_t neg = err >> 63;  // -1 while the error is negative
+        const int64_t e2 = err + dec;    // beside the sign, not after it
+        err = e2 + (dd & neg);
+        p += pboth + (nmin & neg);
       }
-      x += n * mx + minors * nx;
-      y += n * my + minors * ny;
+      stv<T>(p, v, XR);
+      const bool minor = err >= 0;
+      err += minor ? dec : inc;
+      x = ls.ex + mx + (minor ? nx : 0);
+      y = ls.ey + my + (minor ? ny : 0);
     } else {
       for (int32_t i = 0; i < n; i++) {
         if (in(x, y)) stv<T>(t.base + y * row + static_cast<int64_t>(x) * S, v, XR);
@@ -147,7 +149,154 @@ bool direct() {
          ((trcmsk & 536) != 536 || (pflags & 1));
 }
 
+// The typed walk of the line state into an image.
+void walkin(const ImgTgt& t, LnState& ls) {
+  pxgen++;
+  const bool xr = (xorflg & 0x80) != 0;
+  switch (t.bytes) {
+    case 1: xr ? walk<uint8_t, true>(t, ls) : walk<uint8_t, false>(t, ls); break;
+    case 2: xr ? walk<uint16_t, true>(t, ls) : walk<uint16_t, false>(t, ls); break;
+    default: xr ? walk<uint32_t, true>(t, ls) : walk<uint32_t, false>(t, ls); break;
+  }
+}
+
+// vimage's target when vline under the mode word m draws through drline's
+// typed walk into it (no transform, depth, brightness, fat-pixel or dash
+// bits; what direct() asks of the image); null otherwise.
+// The answer is kept while the image names are pinned and what it was
+// drawn from stays the same.
+struct LnTgt {
+  uint64_t stamp = 0;
+  int m = 0;
+  PixWriter pw = nullptr;
+  const Wport* dual = nullptr;
+  int32_t trc = 0, pfl = 0;
+  const ImgTgt* t = nullptr;
+} lnt;
+const ImgTgt* lntgt(int m) {
+  const uint64_t st = imgstamp();
+  const Wport* dual = wdcport();
+  if (st && st == lnt.stamp && m == lnt.m && pixwr == lnt.pw && dual == lnt.dual && trcmsk == lnt.trc &&
+      pflags == lnt.pfl)
+    return lnt.t;
+  const ImgTgt* t = nullptr;
+  if (!(m & (0x0001 | 0x0038 | 0x2000 | 0x5F44)) && pixwr == SETpix && !dual &&
+      ((trcmsk & 536) != 536 || (pflags & 1)) && imgbound(IV_VIMAGE)) {
+    t = imgtgt(IV_VIMAGE);
+    if (t && (!t->base || t->flt || (t->bytes != 1 && t->bytes != 2 && t->bytes != 4))) t = nullptr;
+  }
+  if (st) lnt = {st, m, pixwr, dual, trcmsk, pflags, t};
+  return t;
+}
+
+void lnadd(const int16_t* a, const int16_t* b, uint32_t value, const uint8_t* base) {
+  LnLog& g = lnlog;
+  if (g.n && (g.value != value || g.base != base)) g.n = 0;
+  if (!g.n) {
+    g.head = 0;
+    g.hit = LnLog::N - 1;  // the first line looked for is the first logged
+    g.value = value;
+    g.base = base;
+  }
+  g.gen = pxgen;
+  g.key[g.head] = lnkey(a, b);
+  g.head = (g.head + 1) & (LnLog::N - 1);
+  if (g.n < LnLog::N) g.n++;
+}
+
 }  // namespace
+
+bool lnarm = false;
+LnLog lnlog;
+
+void lnclear() { lnlog.n = 0; }
+
+bool lnready(uint32_t value) {
+  const LnLog& g = lnlog;
+  // Nothing drawn since the last line logged.
+  if (!g.n || g.gen != pxgen || g.value != value || (xorflg & 0x80)) return false;
+  const ImgTgt* t = lntgt(gflags);
+  return t && t->base == g.base;
+}
+
+bool lnfind(const int16_t* a, const int16_t* b) {
+  LnLog& g = lnlog;
+  const uint64_t k = lnkey(a, b), r = lnkey(b, a);
+  constexpr unsigned M = LnLog::N - 1;
+  const unsigned first = static_cast<unsigned>(g.head - g.n) & M;
+  for (int i = 0; i < g.n; i++) {
+    const unsigned at = (first + static_cast<unsigned>(i)) & M;
+    if (g.key[at] == k || g.key[at] == r) {
+      g.hit = static_cast<int>(at);
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+// linprm's work, inline where lines go straight into images.
+inline __attribute__((always_inline)) int linprmi(const int16_t* from, const int16_t* to, LnState* ls) {
+  const int16_t* a = from;
+  const int16_t* b = to;
+  if (from[0] > to[0]) std::swap(a, b);
+  ls->x = a[0];
+  ls->y = a[1];
+  ls->ex = b[0];
+  ls->ey = b[1];
+  int32_t zs = a[2];
+  int64_t dx = static_cast<int64_t>(b[0]) - a[0], dy = static_cast<int64_t>(b[1]) - a[1];
+  int64_t dz = static_cast<int64_t>(b[2]) - a[2];
+  ls->step = dy < 0 ? -1 : 1;
+  if (dy < 0) {
+    dy = -dy;
+    if (dy > dx) {
+      // Steep and falling: the walk starts at the upper end.
+      ls->x = b[0];
+      ls->y = b[1];
+      ls->ex = a[0];
+      ls->ey = a[1];
+      zs = b[2];
+      dz = -dz;
+    }
+  }
+  ls->err = -1;
+  ls->inc = 0;
+  ls->dec = 0;
+  int64_t count = std::max(dx, dy);
+  if (dx == 0) {
+    ls->kind = dy != 0 ? LK_VERT : LK_POINT;
+  } else if (dy == 0) {
+    ls->kind = LK_HORIZ;
+  } else if (dy > dx) {
+    ls->inc = 2 * dx;
+    ls->dec = 2 * dx - 2 * dy;
+    ls->err = 2 * dx - dy;
+    ls->kind = LK_YMAJOR;
+  } else {
+    ls->inc = 2 * dy;
+    ls->err = 2 * dy - dx;
+    ls->dec = 2 * dy - 2 * dx;
+    ls->kind = LK_XMAJOR;
+  }
+  count += 1;
+  ls->count = static_cast<int32_t>(count);
+  if (dz == 0) {
+    // A flat line: zs - (m0 x 0 + 0.5) truncated toward zero.
+    ls->zslope = 0.0f;
+    ls->round = 0.5f;
+    ls->zbase = zs > 0 ? zs - 1 : zs;
+    return 0;
+  }
+  ls->zslope = static_cast<float>(dz) / static_cast<float>(count);
+  ls->round = ls->zslope >= 0.0f ? 0.5f : -0.5f;
+  int32_t m0 = ls->kind > 0 ? ls->y : ls->x;
+  ls->zbase = ftrunc(static_cast<float>(zs) - (static_cast<float>(m0) * ls->zslope + ls->round));
+  return 0;
+}
+}  // namespace
+
+int linprm(const int16_t* from, const int16_t* to, LnState* ls) { return linprmi(from, to, ls); }
 
 const int16_t* vrotat(const int16_t* point, int16_t* out) {
   rotate(point, out, gflags);
@@ -180,6 +329,18 @@ int vmove(const int16_t* point) {
 int vline(int16_t* point, uint32_t value, int mode) {
   if (mode == 1) value = 0;
   int m = gflags;
+  if (const ImgTgt* t = lntgt(m)) {
+    // Straight into vimage: what the way below comes to for such a line.
+    linprmi(penpt, point, &lnst);
+    lnst.value = value;
+    walkin(*t, lnst);
+    if (lnarm && !(xorflg & 0x80)) {
+      lnadd(penpt, point, value, t->base);
+      lnarm = false;
+    }
+    std::memcpy(penpt, point, 3 * sizeof(int16_t));
+    return 0;
+  }
   const ImgTgt* keep = curimg(IV_VIMAGE);
   if (imgbound(IV_VIMAGE) && !(m & 0x5F44)) m |= 0x0100;
   int ox = drworg[0], oy = drworg[1];
@@ -273,64 +434,6 @@ int vline(int16_t* point, uint32_t value, int mode) {
   return 0;
 }
 
-int linprm(const int16_t* from, const int16_t* to, LnState* ls) {
-  const int16_t* a = from;
-  const int16_t* b = to;
-  if (from[0] > to[0]) std::swap(a, b);
-  ls->x = a[0];
-  ls->y = a[1];
-  ls->ex = b[0];
-  ls->ey = b[1];
-  int32_t zs = a[2];
-  int64_t dx = static_cast<int64_t>(b[0]) - a[0], dy = static_cast<int64_t>(b[1]) - a[1];
-  int64_t dz = static_cast<int64_t>(b[2]) - a[2];
-  ls->step = dy < 0 ? -1 : 1;
-  if (dy < 0) {
-    dy = -dy;
-    if (dy > dx) {
-      // Steep and falling: the walk starts at the upper end.
-      ls->x = b[0];
-      ls->y = b[1];
-      ls->ex = a[0];
-      ls->ey = a[1];
-      zs = b[2];
-      dz = -dz;
-    }
-  }
-  ls->err = -1;
-  ls->inc = 0;
-  ls->dec = 0;
-  int64_t count = std::max(dx, dy);
-  if (dx == 0) {
-    ls->kind = dy != 0 ? LK_VERT : LK_POINT;
-  } else if (dy == 0) {
-    ls->kind = LK_HORIZ;
-  } else if (dy > dx) {
-    ls->inc = 2 * dx;
-    ls->dec = 2 * dx - 2 * dy;
-    ls->err = 2 * dx - dy;
-    ls->kind = LK_YMAJOR;
-  } else {
-    ls->inc = 2 * dy;
-    ls->err = 2 * dy - dx;
-    ls->dec = 2 * dy - 2 * dx;
-    ls->kind = LK_XMAJOR;
-  }
-  count += 1;
-  ls->count = static_cast<int32_t>(count);
-  if (dz == 0) {
-    // A flat line: zs - (m0 x 0 + 0.5) truncated toward zero.
-    ls->zslope = 0.0f;
-    ls->round = 0.5f;
-    ls->zbase = zs > 0 ? zs - 1 : zs;
-    return 0;
-  }
-  ls->zslope = static_cast<float>(dz) / static_cast<float>(count);
-  ls->round = ls->zslope >= 0.0f ? 0.5f : -0.5f;
-  int32_t m0 = ls->kind > 0 ? ls->y : ls->x;
-  ls->zbase = ftrunc(static_cast<float>(zs) - (static_cast<float>(m0) * ls->zslope + ls->round));
-  return 0;
-}
 
 int lnstep(PixWriter writer) {
   LnState& ls = lnst;
@@ -357,12 +460,7 @@ int lnstep(PixWriter writer) {
 int drline() {
   LnState& ls = lnst;
   if (direct()) {
-    const bool xr = (xorflg & 0x80) != 0;
-    switch (curit->bytes) {
-      case 1: xr ? walk<uint8_t, true>(*curit, ls) : walk<uint8_t, false>(*curit, ls); break;
-      case 2: xr ? walk<uint16_t, true>(*curit, ls) : walk<uint16_t, false>(*curit, ls); break;
-      default: xr ? walk<uint32_t, true>(*curit, ls) : walk<uint32_t, false>(*curit, ls); break;
-    }
+    walkin(*curit, ls);
     return 0;
   }
   if (ls.kind < LK_XMAJOR) {
@@ -374,15 +472,7 @@ int drline() {
   return lnstep(pixwr);
 }
 
-namespace {
-// The span writer's image and value while spanbeg holds.
-struct SpanTgt {
-  const ImgTgt* t = nullptr;
-  uint32_t value = 0;
-  bool xr = false;
-  bool any = false;
-} spn;
-}  // namespace
+SpanTgt spn;
 
 bool spanbeg(uint32_t value, int mode) {
   spn = SpanTgt{};
@@ -393,23 +483,20 @@ bool spanbeg(uint32_t value, int mode) {
   const ImgTgt* t = curit;
   curit = keep;
   if (!ok) return false;
-  spn.t = t;
+  spn.base = t->base;
+  spn.row = t->row;
+  spn.w = t->w;
+  spn.h = t->h;
+  spn.bytes = t->bytes;
   spn.value = mode == 1 ? 0 : value;
   spn.xr = (xorflg & 0x80) != 0;
+  pxgen++;  // spans follow
   return true;
 }
 
-void spanput(int x0, int x1, int y) {
-  const ImgTgt& t = *spn.t;
-  spn.any = true;
-  if (y < 0 || y >= t.h) return;
-  x0 = std::max(x0, 0);
-  x1 = std::min(x1, t.w - 1);
-  if (x1 < x0) return;
-  uint8_t* p = t.base + y * t.row + static_cast<int64_t>(x0) * t.bytes;
-  const int32_t n = x1 - x0 + 1;
+void spanrow(uint8_t* p, int32_t n) {
   const uint32_t v = spn.value;
-  switch (t.bytes) {
+  switch (spn.bytes) {
     case 1:
       if (spn.xr) {
         for (int32_t i = 0; i < n; i++) p[i] = static_cast<uint8_t>(p[i] ^ v);
@@ -437,16 +524,7 @@ void spanend(const int16_t* a, const int16_t* b) {
   spn = SpanTgt{};
 }
 
-int limits(const int16_t* p) {
-  int c = 0;
-  for (int k = 0; k < 3; k++) {
-    if (p[k] < drwbox.min[k]) c |= 1 << k;
-    if (p[k] > drwbox.max[k]) c |= 8 << k;
-  }
-  return c;
-}
-
-int iclip(int16_t* p0, int16_t* p1) {
+int iclipx(int16_t* p0, int16_t* p1) {
   int c0 = limits(p0), c1 = limits(p1);
   if (c0 == 0 && c1 == 0) return 0;
   if (gflags & 1) return 0;

@@ -35,6 +35,7 @@ int16_t lastcode = 0;      // the last code drawn (0 at the start of a redraw)
 int16_t lastclip = 0;      // the last clip result
 
 constexpr int POLLRECS = 64;  // records between input polls
+int walking = 0;              // redraws walking the list (the line log is theirs)
 
 
 // The list's scale factors, 1 without a scale transform.
@@ -94,7 +95,35 @@ int vdraw(int32_t index, int mode) {
   const uint8_t* r = getvec(drlist, index, e, 1);
   int32_t next = index + 1;
   int code = r ? e[0] : 0;
+  // Lines and moves keep the line log; a fill or tile reads it and empties
+  // it after; anything else may draw over the lines in it.
+  if (code != VC_LINE && code != VC_MOVE && code != VC_FILL && code != VC_TILE) lnclear();
   int16_t pt[3] = {vget16(e + 4), vget16(e + 6), vget16(e + 8)};
+  if (code == VC_LINE && mode == 0 && index >= 1 && lastcode >= 1 && lastcode <= 6) {
+    // The usual record, a line on from the point drawn before: as below.
+    const uint32_t colour = vcmap[static_cast<uint8_t>(e[2])];
+    const int w = lwidth < 0 ? -lwidth : (e[1] ? e[1] : lwidth);
+    int16_t a[3], b[3];
+    std::memcpy(a, prevpt, sizeof a);
+    std::memcpy(b, pt, sizeof b);
+    std::memcpy(prevpt, pt, sizeof prevpt);
+    const int c = iclip(a, b);
+    lastclip = static_cast<int16_t>(c);
+    lastcode = VC_LINE;
+    if (c < 0) return 1;
+    int pw = 1, pv = 0;
+    gtxtpos(&pw, &pv);
+    if (w > 0 && pw != w) stxtpos(w, pv, -1);
+    if (c != 0) vmove(a);
+    lnarm = walking > 0;
+    if (!lnarm) lnclear();
+    vline(b, colour, mode);
+    if (lnarm) lnclear();
+    lnarm = false;
+    std::memcpy(penpt, b, sizeof penpt);
+    curwid = static_cast<int16_t>(w);
+    return 1;
+  }
   int16_t from[3];
   std::memcpy(from, prevpt, sizeof from);
 
@@ -185,6 +214,7 @@ int vdraw(int32_t index, int mode) {
     }
     std::memcpy(lastpt, keep, sizeof keep);
     if (mode != -1) vtile(index, e, colour, op == VC_FILL ? -1 : w, mode, param);
+    lnclear();
   } else if (op == VC_END) {
     int t = pt[0];
     if (t & 32) {
@@ -221,7 +251,13 @@ int vdraw(int32_t index, int mode) {
       gtxtpos(&pw, &pv);
       if (w > 0 && pw != w) stxtpos(w, pv, -1);
       if (c != 0 || mode == 1 || code == VC_DOT) vmove(a);
+      // A line of the walk goes into the line log, or empties it when it
+      // is drawn another way.
+      lnarm = walking > 0 && code == VC_LINE;
+      if (code != VC_LINE || !lnarm) lnclear();
       vline(b, colour, mode);
+      if (lnarm) lnclear();
+      lnarm = false;
       std::memcpy(penpt, b, sizeof penpt);
     }
     curwid = static_cast<int16_t>(w);
@@ -392,6 +428,8 @@ int redraw(int n) {
   };
   ImgPin pin;  // no variable changes while the records are drawn
   VecPin vpin;
+  lnclear();
+  walking++;
   while (i < end && !stopped()) {
     if (flags) {
       uint8_t m[12];
@@ -413,6 +451,8 @@ int redraw(int n) {
       chkio(0);
     }
   }
+  walking--;
+  lnclear();
   // The last object ends with the walk.
   if (flags && inprog && !stopped() && !(flags & 2)) measure();
   chkio(0);
@@ -427,6 +467,8 @@ int redraw(int n) {
 
 void rdrini() {
   drlist = nullptr;
+  walking = 0;
+  lnclear();
   std::memset(prevpt, 0, sizeof prevpt);
   curwid = 1;
   lastcode = 0;

@@ -32,6 +32,8 @@
 #include "ui/window.h"
 
 uint8_t vcmap[256];
+VecPt vecpts[64];
+uint32_t vecptgen = 1;
 int16_t vlight[4];
 
 namespace {
@@ -260,13 +262,32 @@ struct VCache {
   uint32_t addr = 0;
   int16_t blk = 0;
   int slot = 0;
+  // The buffer record found while a VecPin lives (no record moves then).
+  BufRec* b = nullptr;
+  int32_t bufp = 0;
 } vcr;
 
-void vcdrop() { vcr.r = nullptr; }
+void vcdrop() {
+  vcr.r = nullptr;
+  vcr.b = nullptr;
+  vecptgen++;
+}
+
+int vpin = 0;  // VecPins alive
+
+BufRec* vbuf(const PtrRec* p) {
+  if (vpin && vcr.b && p->Bufp == vcr.bufp) return vcr.b;
+  BufRec* b = bufrec(p);
+  if (vpin) {
+    vcr.b = b;
+    vcr.bufp = p->Bufp;
+  }
+  return b;
+}
 
 uint8_t* vfast(PtrRec* p, int32_t index, int access) {
   if (vcr.r == p && index >= vcr.lo && index <= vcr.hi && p->Addr == vcr.addr) {
-    BufRec* b = bufrec(p);
+    BufRec* b = vbuf(p);
     if (b && b->B[vcr.slot].Blk == vcr.blk && (access != 2 || b->F[vcr.slot] == 2))
       return vcr.base + static_cast<int64_t>(index - vcr.lo) * 8;
   }
@@ -296,6 +317,7 @@ uint8_t* vfast(PtrRec* p, int32_t index, int access) {
 // shows them again: a longer count reloads the buffers unless the caller
 // writes every record it adds at once (fresh).
 void vlcount(PtrRec* p, int32_t n, bool fresh) {
+  vecptgen++;
   if (!vlok) return;
   const int32_t old = p->Length;
   if (n < old) {
@@ -332,6 +354,7 @@ void vrec(uint8_t* r, int x, int y, int z, int code, int colour, int width) {
 
 // The vector list's record index for writing, the count grown to hold it.
 uint8_t* vwrite(int32_t index) {
+  vecptgen++;
   PtrRec* p = veclst();
   if (!p || !vlok || index < 0 || !vlgrow(p, index)) return nullptr;
   return vfast(p, index, 2);
@@ -339,7 +362,20 @@ uint8_t* vwrite(int32_t index) {
 
 }  // namespace
 
-PtrRec* veclst() { return entrec(entvec, W_VEC); }
+namespace {
+PtrRec* vpinlst = nullptr;  // the vector list found while VecPins live
+uint32_t vpingen = 0;       // symgen then (a new entry looks again)
+}  // namespace
+
+PtrRec* veclst() {
+  if (vpin && vpinlst && vpingen == symgen) return vpinlst;
+  PtrRec* p = entrec(entvec, W_VEC);
+  if (vpin) {
+    vpinlst = p;
+    vpingen = symgen;
+  }
+  return p;
+}
 PtrRec* vdatlst() { return entrec(entdat, W_FLOAT); }
 
 namespace {
@@ -541,6 +577,7 @@ int puttext(const char* text, int colour, int size, int angle, int width) {
 }
 
 uint8_t* gtvptr(PtrRec* list, int32_t index, int access) {
+  if (access == 2) vecptgen++;  // a record may change: the points read go
   if (index < 0) return nullptr;
   PtrRec* v = veclst();
   if (!list || list == v) {
@@ -577,21 +614,31 @@ int projct(int16_t* p, const XfmRec* x, int t) {
 
 namespace {
 // The transform of the list last projected while a VecPin lives.
-int vpin = 0;
 struct {
   bool ok = false;
   PtrRec* list = nullptr;  // the list asked for (null: the vector list)
   PtrRec* v = nullptr;     // the vector list then
   const XfmRec* x = nullptr;
   uint16_t w = 0;
+  bool none = false;       // nothing to apply: no transform, no perspective
 } vpc;
 }  // namespace
 
 VecPin::VecPin() {
-  if (vpin++ == 0) vpc.ok = false;
+  if (vpin++ == 0) {
+    vecptgen++;
+    vpc.ok = false;
+    vpinlst = nullptr;
+    vcr.b = nullptr;
+  }
 }
 VecPin::~VecPin() {
-  if (--vpin == 0) vpc.ok = false;
+  if (--vpin == 0) {
+    vecptgen++;
+    vpc.ok = false;
+    vpinlst = nullptr;
+    vcr.b = nullptr;
+  }
 }
 
 int vproject(uint8_t* point, PtrRec* list) {
@@ -608,7 +655,7 @@ int vproject(uint8_t* point, PtrRec* list) {
     PtrRec* r = list ? list : v;
     if (!r) return 0;
     x = xfhold(r, &w, false);
-    if (vpin) vpc = {true, list, v, x, w};
+    if (vpin) vpc = {true, list, v, x, w, !(x && (w & F2_XFORM) >> 4) && !(vanish != 0 && r == v)};
   }
   PtrRec* r = list ? list : v;
   if (!r) return 0;
@@ -631,7 +678,72 @@ int vproject(uint8_t* point, PtrRec* list) {
   return 0;
 }
 
+namespace {
+uint8_t* getrec(PtrRec* list, int32_t index);
+}  // namespace
+
 uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
+  VecPt& pe = vecpts[index & 63];
+  if (mode == 1 && !list && pe.gen == vecptgen && pe.index == index && pe.notx == (gflags & 1)) {
+    std::memcpy(exp, pe.exp, 12);
+    std::memcpy(lastpt, pe.raw, 6);
+    return pe.raw;
+  }
+  uint8_t* r = nullptr;
+  const PtrRec* pl = vpinlst;
+  if (!list && vpin && pl && vcr.r == pl && vpingen == symgen && vlok && index >= vcr.lo && index <= vcr.hi &&
+      index < pl->Length && pl->Addr == vcr.addr && vcr.b && pl->Bufp == vcr.bufp &&
+      vcr.b->B[vcr.slot].Blk == vcr.blk) {
+    // A walk's next record, in the buffer of the one before.
+    r = vcr.base + static_cast<int64_t>(index - vcr.lo) * 8;
+  } else {
+    r = getrec(list, index);
+  }
+  if (!r) {
+    std::memset(exp, 0, 12);
+    return nullptr;
+  }
+  int16_t v[3];
+  std::memcpy(v, r, 6);
+  const int code = r[6] & 15;
+  int ecode = code;
+  if (mode != 0 && code >= 4 && code <= 6) {
+    ecode = code - 3;
+    for (int i = 0; i < 3; i++) v[i] = static_cast<int16_t>(v[i] + lastpt[i]);
+  }
+  // The expanded point put together in two words and stored whole (a word
+  // read back soon after smaller stores into it would wait for them).
+  const uint64_t lo = static_cast<uint64_t>(ecode) | static_cast<uint64_t>(r[6] >> 4) << 8 |
+                      static_cast<uint64_t>(r[7]) << 16 | static_cast<uint64_t>(static_cast<uint16_t>(v[0])) << 32 |
+                      static_cast<uint64_t>(static_cast<uint16_t>(v[1])) << 48;
+  const uint32_t hi = static_cast<uint16_t>(v[2]);
+  std::memcpy(exp, &lo, 8);
+  std::memcpy(exp + 8, &hi, 4);
+  if (mode == 1 && code < 8) {
+    std::memcpy(lastpt, v, 6);
+    const bool none = vpin && vpc.ok && vpc.list == list && vpc.none;
+    if (!none) vproject(exp, list);
+    if (vpin && !list && code >= VC_LINE && code <= VC_DOT) {
+      // An absolute point of the list: its reading depends on nothing read
+      // before it.
+      pe.gen = vecptgen;
+      pe.index = index;
+      pe.notx = static_cast<int16_t>(gflags & 1);
+      if (none) {
+        std::memcpy(pe.exp, &lo, 8);
+        std::memcpy(pe.exp + 8, &hi, 4);
+      } else {
+        std::memcpy(pe.exp, exp, 12);
+      }
+      std::memcpy(pe.raw, r, 8);
+    }
+  }
+  return r;
+}
+
+namespace {
+// Record index of a list, made addressable for reading (null: none).
+uint8_t* getrec(PtrRec* list, int32_t index) {
   PtrRec* vl = list ? nullptr : veclst();
   if (!list && !vl) {
     vinit(0);
@@ -649,26 +761,10 @@ uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
   } else {
     r = gtvptr(list, index, 1);
   }
-  std::memset(exp, 0, 12);
-  if (!r) return nullptr;
-  int16_t v[3];
-  std::memcpy(v, r, 6);
-  const int code = r[6] & 15;
-  exp[0] = static_cast<uint8_t>(code);
-  exp[1] = static_cast<uint8_t>(r[6] >> 4);
-  const int16_t col = r[7];
-  std::memcpy(exp + 2, &col, 2);
-  if (mode != 0 && code >= 4 && code <= 6) {
-    exp[0] = static_cast<uint8_t>(code - 3);
-    for (int i = 0; i < 3; i++) v[i] = static_cast<int16_t>(v[i] + lastpt[i]);
-  }
-  std::memcpy(exp + 4, v, 6);
-  if (mode == 1 && code < 8) {
-    std::memcpy(lastpt, v, 6);
-    vproject(exp, list);
-  }
   return r;
 }
+}  // namespace
+
 
 int ptvdat(float x, float y) {
   if (!vdatlst()) vinit(1);
@@ -727,6 +823,8 @@ std::string vdfile() { return vdf.host; }
 void vlini() {
   holdrec = vhold;
   vcdrop();
+  for (VecPt& e : vecpts) e.gen = 0;
+  vpinlst = nullptr;
   pacrst();
   cloself(&vlf);
   cloself(&vdf);

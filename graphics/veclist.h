@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <string>
 
+#include "graphics/drawstate.h"
+
 struct PtrRec;
 struct XfmRec;
 
@@ -66,6 +68,29 @@ uint8_t* gtvptr(PtrRec* list, int32_t index, int access);
 // it the last absolute point and applies the list's transform. Null past
 // the end (the expanded point is then zeroed).
 uint8_t* getvec(PtrRec* list, int32_t index, uint8_t* exp, int mode);
+// Absolute points of the vector list read in draw mode while a walk is
+// pinned, kept by index (vecptgen tells the ones of the walk, with no write
+// to the list since): a fill reads again the outline just drawn.
+struct VecPt {
+  uint32_t gen = 0;
+  int32_t index = -1;
+  int16_t notx = 0;  // gflags bit 0x0001 then (it turns the transform off)
+  uint8_t exp[12];   // the expanded point as read
+  uint8_t raw[8];    // the record
+};
+extern VecPt vecpts[64];
+extern uint32_t vecptgen;
+// getvec, with a point read again served in line.
+inline uint8_t* vecread(PtrRec* list, int32_t index, uint8_t* exp, int mode) {
+  VecPt& p = vecpts[index & 63];
+  if (mode == 1 && !list && p.gen == vecptgen && p.index == index && p.notx == (gflags & 1)) {
+    // A point read again: as it was read, and again the last absolute point.
+    __builtin_memcpy(exp, p.exp, 12);
+    __builtin_memcpy(lastpt, p.raw, 6);
+    return p.raw;
+  }
+  return getvec(list, index, exp, mode);
+}
 // Sets the record count of the vector list (which <= 0; -1 also clears its
 // marks) or of the data list (which > 0). The write index is the caller's.
 int setnvec(int which, int32_t n);
@@ -78,7 +103,7 @@ int projct(int16_t* point, const XfmRec* xf, int selector);
 // Applies the list's transform to the x, y, z of an expanded point, and for
 // the vector list the perspective toward the drawing box's centre.
 int vproject(uint8_t* point, PtrRec* list);
-// While one lives, the list's transform once found is trusted without
+// While one lives, the list and its transform once found are trusted without
 // looking again (a drawing walk, during which no variable changes).
 struct VecPin {
   VecPin();

@@ -18,6 +18,7 @@ SymWriter symwr = set4pix;
 PixTgt pixtg;
 uint16_t scrsel = 0;
 const ImgTgt* curit = nullptr;
+uint32_t pxgen = 0;
 
 int setpxf(int mode) {
   if (mode & 0x4000) {
@@ -106,6 +107,7 @@ bool wholebytes(int ws) {
 }  // namespace
 
 int imgpix(const ImgTgt* t, int x, int y, uint32_t v, bool xr) {
+  pxgen++;
   if (!t || x < 0 || y < 0 || x >= t->w || y >= t->h) return 0;
   if (t->base) {
     putraw(t->base + static_cast<int64_t>(y) * t->row + static_cast<int64_t>(x) * t->bytes, t->ws, v, xr);
@@ -197,6 +199,7 @@ int32_t tgtget(int x, int y) {
 }
 
 bool tgtpix(int x, int y, uint32_t v, bool xr) {
+  pxgen++;
   if (!pixtg.mem) return false;
   uint8_t* p = tgtadr(x, y);
   if (!p) return true;
@@ -220,6 +223,7 @@ int fatpix(int x, int y, uint32_t value) {
 }
 
 int putpix(int x, int y, uint32_t value) {
+  pxgen++;
   // No stereo port pair exists on this platform: the pixel target only.
   uint8_t* p = tgtadr(x, y);
   if (!p) return 0;
@@ -295,6 +299,7 @@ int set4pix(int dx, int dy, int cx, int cy, uint32_t value, int fill) {
 namespace {
 // A span x0..x1 of row y of the pixel target's memory, clipped to it.
 void tgtspan(int x0, int x1, int y, uint32_t v) {
+  pxgen++;
   if (!pixtg.mem || y < 0 || y >= pixtg.height) return;
   x0 = std::max(x0, 0);
   x1 = std::min(x1, tgtrow() - 1);

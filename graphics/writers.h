@@ -20,6 +20,11 @@
 using PixWriter = int (*)(int x, int y, uint32_t value);
 using SymWriter = int (*)(int dx, int dy, int cx, int cy, uint32_t value, int fill);
 
+// Counts writes of pixels into memory (images, the pixel target): every
+// writer of this module and the pen's typed walks and spans step it, so
+// that a check can tell whether anything was drawn since.
+extern uint32_t pxgen;
+
 // The installed pair (SETpix and set4pix before any drawing).
 extern PixWriter pixwr;
 extern SymWriter symwr;

@@ -92,7 +92,13 @@ int implyd(int code) {
   }
   if (!(pflags & 0x200)) {
     char word[41] = {0};
-    if (nargw >= 1) tokstr(argmap[0], word, sizeof word);
+    if (nargw >= 1) {
+      int w = argmap[0];
+      if (w >= 0 && w < NWORDS && (wrdtab[w].type & ~1) == WT_UNKLIST)
+        gettxt(w, word, sizeof word);
+      else
+        tokstr(w, word, sizeof word);
+    }
     jprintf(errlun, "%s command: %s\n", code == CM_UNKNOWN ? "Unknown" : "Ambiguous", word);
   }
   tmstat(1, TM_IMPLYD, "implyd");

@@ -196,6 +196,12 @@ int IFTEST(int code) {
   // is not read again (a "++" in it steps once).
   bool later = code == 59 && !(state & ST_CMACRO) && e && e->line != 0 && e->line == head &&
                (!typedtop || (bang && typedlp(*e)));
+  // "()" holds no condition.
+  if (!(state & ST_CMACRO) && lsttok >= 0 && lsttok < NWORDS && wrdtab[lsttok].type == WT_CMDLIST &&
+      wrdtab[lsttok].v2 <= 0) {
+    error(1, 25);
+    return 0;
+  }
   int32_t v = 0;
   if (!later && (code == 59 || !fccond(&v))) v = lngarg(2, 0);
   if (stopped()) v = 0;

@@ -39,12 +39,18 @@ struct Open {
   int rowstart;  // first row of the group
   int level;     // level outside the group (the group's words lie deeper)
   int paren;     // parenthesis level outside the group
+  int open0;     // argument of the outermost open "(" outside the group
+  bool lparen;   // the word before the group was "("
+  bool plus;     // a unary "+" before the group still waits for its operand
   bool func;     // made for a function call that begins an argument
 };
 Open stk[NWORDS];
 int nstk = 0;
 int level = 0;
 int paren = 0;
+int open0 = 0;        // argument of the outermost "(" still open
+bool lparen = false;  // the last word was "("
+bool plus = false;    // a dropped unary "+" still waits for its operand
 bool exprline = false;
 int curarg = 0;
 
@@ -72,14 +78,24 @@ int addrow(int first, int prio, int last) {
   rows[nrows][1] = prio;
   rows[nrows][2] = last;
   nrows++;
+  lparen = false;
+  plus = false;
   return 0;
+}
+
+// An operand is expected: at the start of an expression, or after an
+// operator other than a postfix one.
+bool expecting() {
+  return nrows == rowstart() ||
+         (rows[nrows - 1][1] > 0 && (rows[nrows - 1][1] & 15) != CL_POSTFIX);
 }
 
 // An operand row, with the check for two operands in a row.
 int operand(int e) {
   int rs = rowstart();
   bool funclevel = nstk > 0 && stk[nstk - 1].func && level == stk[nstk - 1].level;
-  if (nrows > rs && rows[nrows - 1][1] == 0 && !funclevel) {
+  // A postfix operator ends the operand before it.
+  if (nrows > rs && !expecting() && !funclevel) {
     error(curarg, 13);
     return -1;
   }
@@ -91,18 +107,31 @@ int opengroup(int g, int rs, int re, bool func) {
     error(11, 71);
     return -1;
   }
-  stk[nstk++] = {g, rs, re, nrows, level, paren, func};
+  stk[nstk++] = {g, rs, re, nrows, level, paren, open0, lparen, plus, func};
   paren = 0;
+  lparen = false;
+  plus = false;
   if (!func) level = wrdtab[g].depth + 1;
   return 0;
 }
 
 int closegroup() {
+  if (paren > 0) {
+    error(open0, 8);  // a "(" of the group is never closed
+    return -1;
+  }
+  if (plus) {
+    error(curarg, 47);
+    return -1;
+  }
   Open t = stk[--nstk];
   int freed = EXPSRT(rows + t.rowstart, nrows - t.rowstart, t.g, t.rs, t.re, -1);
   nrows = t.rowstart;
   level = t.level;
   paren = t.paren;
+  open0 = t.open0;
+  lparen = t.lparen;
+  plus = t.plus;
   if (freed < 0) return -1;
   // A group standing where a word of the enclosing expression stands is
   // one operand of it.
@@ -114,9 +143,10 @@ int closegroup() {
 int row(int e) {
   WORD& w = wrdtab[e];
   if (w.type != WT_CMD || w.v1 < 105 || w.v1 > 300) {
-    // A command word that is also a function (window, file ...) gives a
-    // value only with its list: written bare it is no operand.
-    if (w.type == WT_CMD && fncode(w.v1)) {
+    // A command word gives no value: not bare, and a command word that is
+    // also a function (window, file ...) only with its list. A bare "{"
+    // reads its values from the lines that follow.
+    if (w.type == WT_CMD && w.v1 != OP_LBRACE) {
       error(curarg, 9);
       return -1;
     }
@@ -132,24 +162,37 @@ int row(int e) {
   }
   int cd = w.v1;
   if (cd == OP_LPAREN) {
-    paren++;
+    if (paren++ == 0) open0 = curarg;
+    lparen = true;
     return 0;
   }
   if (cd == OP_RPAREN) {
-    if (paren > 0) paren--;
+    // A ")" closes a "(" that holds an operand: one without its "(", or
+    // right after it, is out of place; one after an operator leaves that
+    // operator without its operand.
+    if (paren == 0 || lparen) {
+      error(curarg, 9);
+      return -1;
+    }
+    if (expecting()) {
+      error(curarg, 47);
+      return -1;
+    }
+    paren--;
     return 0;
   }
   // At the start of an expression or right after an operator (other than a
   // postfix one, which ends an operand), "-", "!" and "?" are unary and
   // "+" is dropped.
-  bool pre = nrows == rowstart() ||
-             (rows[nrows - 1][1] > 0 && (rows[nrows - 1][1] & 15) != CL_POSTFIX);
+  bool pre = expecting();
+  lparen = false;
   int cls, cnt;
   if (pre && (cd == OP_MINUS || cd == OP_NOT || cd == OP_QUERY)) {
     cd += UNARY;
     cls = CL_UNARY;
     cnt = 1;
   } else if (pre && cd == OP_PLUS) {
+    plus = true;
     return 0;
   } else if (!pre && cd == OP_NOT) {
     cd = FACTORIAL;
@@ -195,18 +238,29 @@ int EXPSRT(int32_t (*src)[3], int nr, int g, int rs, int re, int mode) {
       error(0, 12);
       return -1;
     }
+    // A unary operator, or a function word, where an operand is expected
+    // is a prefix operator.
+    bool prefix = expect;
     expect = cls != CL_POSTFIX;
     if (ins < 0) ins = i;
     // An operator goes after every waiting operator of higher or equal
-    // priority and before those of lower priority. A prefix operator waits
-    // for the same operand as the prefix operators before it and is applied
-    // first, so it goes before those of equal priority too.
-    if (cls == CL_UNARY) {
-      while (ins < i && r[ins][1] > pr) ins++;
-      if (ins < i && r[ins][1] > 0 && r[ins][1] <= pr) movrow(r, i, ins);
+    // priority and before those of lower priority. A prefix operator belongs
+    // to the operand that follows: it is applied before every operator
+    // still waiting for that operand (- max v is -(max v)).
+    if (prefix) {
+      if (ins < i && r[ins][1] > 0) movrow(r, i, ins);
     } else {
       while (ins < i && r[ins][1] >= pr) ins++;
       if (ins < i && r[ins][1] > 0 && r[ins][1] < pr) movrow(r, i, ins);
+    }
+  }
+  // An expression that ends where an operand is expected lacks one; only
+  // an assignment may end so (it has no source: the variable's data go).
+  if (expect) {
+    const WORD& l = wrdtab[src[std::max(nr - 1, 0)][0]];
+    if (nr == 0 || l.type != WT_CMD || l.v1 != OP_ASSIGN) {
+      error(curarg, 47);
+      return -1;
     }
   }
   // The words of the rows in their new order; words in no row (parentheses,
@@ -310,6 +364,9 @@ int Aftpro(int* code) {
   nrows = 0;
   nstk = 0;
   paren = 0;
+  open0 = 0;
+  lparen = false;
+  plus = false;
   int lastend = 0;
   for (int a = 1; a <= lastarg; a++) {
     curarg = a;
@@ -324,6 +381,8 @@ int Aftpro(int* code) {
     if (!exprline) {
       nrows = 0;
       paren = 0;
+      lparen = false;
+      plus = false;
     }
     for (int e = s; e < t && e < n0; e++) {
       WORD& w = wrdtab[e];
@@ -356,6 +415,14 @@ int Aftpro(int* code) {
     }
     while (nstk > 0)
       if (closegroup() < 0) return -1;
+  }
+  if (exprline && paren > 0) {
+    error(open0, 8);
+    return -1;
+  }
+  if (exprline && plus) {
+    error(curarg, 47);
+    return -1;
   }
   if (exprline && lastarg >= 1) {
     int rs = argmap[0];

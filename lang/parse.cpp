@@ -48,6 +48,7 @@ int leadv = 0;    // the line's leading operator value
 int pendins = 0;  // where the pending list takes words made while one word is parsed
 int argend = 0;   // position after the last character the argument used
 int prsarg = 0;   // the argument being parsed: the argument number of errors
+bool gobclosed = false;  // the last bracketed gobble reached its closing bracket
 
 inline int uc(char c) { return static_cast<unsigned char>(c); }
 inline bool blank(int c) { return c <= 32; }
@@ -413,8 +414,17 @@ int wparse(int a) {
     int gl = gobble(linbuf + p, end - p, &nx);
     int sp = p, sl = gl;
     if (c2 == '(') {
+      // The group names the variable: it must be closed and hold a word.
+      if (!gobclosed) {
+        error(a, 8);
+        return -1;
+      }
       sp = p + 1;
-      sl = gl - (linbuf[p + gl - 1] == ')' ? 2 : 1);
+      sl = gl - 2;
+      if (sl < 1) {
+        error(a, 6);
+        return -1;
+      }
     }
     type = int16_t(kind + 4);
     w.type = type;
@@ -726,6 +736,11 @@ int gettxt(int e, char* out, int size) {
   if (!out || size < 1) return 0;
   out[0] = 0;
   if (e < 0 || e >= NWORDS) return 0;
+  // An unknown name before "(" keeps its text in the entry it links to.
+  if ((wrdtab[e].type & ~1) == WT_UNKLIST) {
+    e += wrdtab[e].v1;
+    if (e < 0 || e >= NWORDS || wrdtab[e].type != WT_TEXT) return 0;
+  }
   int total = wrdtab[e].v1;
   int n = 0;
   int cur = e;
@@ -948,6 +963,7 @@ int gobble(const char* text, int max, int* next) {
   int i = 0;
   if (close) {
     int depth = 0;
+    gobclosed = false;
     for (; i < max && text[i]; i++) {
       int ch = uc(text[i]);
       if ((ch == '"' || ch == '\'') && c != '<') {
@@ -960,6 +976,7 @@ int gobble(const char* text, int max, int* next) {
       if (ch == c) depth++;
       else if (ch == close && --depth == 0) {
         i++;
+        gobclosed = true;
         break;
       }
     }

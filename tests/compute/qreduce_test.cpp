@@ -139,6 +139,30 @@ TEST_F(Qreduce, EdgeValuesAsTheLoop) {
     }
 }
 
+TEST_F(Qreduce, LongRunsOfMissingAroundTheLimitsAsTheLoop) {
+  // The integer maximum and minimum of 16- and 32-bit items: long runs of
+  // missing items (vector bodies and tails) with one item at a limit of
+  // the size, or none; the largest item is one less than the missing value
+  // wraps to.
+  for (int w : {16, 32}) {
+    const double big = w == 16 ? 32767 : 2147483647, small = -big;
+    for (int32_t n : {40, 100, 1041})
+      for (double one : {big, small, 0.0, 1.0})
+        for (int32_t at : {-1, 0, 17, n - 1}) {
+          TearDown();
+          SetUp();
+          std::vector<double> v(static_cast<size_t>(n), -0.0);  // missing
+          if (at >= 0) v[static_cast<size_t>(at)] = one;
+          var("a", w, v);
+          int32_t x = var("x12", 96, std::vector<double>(12, 0));
+          int32_t x1 = var("x1", 96, {0});
+          for (const char* f : {"max", "min", "stats"})
+            ASSERT_TRUE(same(dest(f) == "x1" ? x1 : x, dest(f) + " = " + f + "(a)"))
+                << w << " n " << n << " value " << one << " at " << at;
+        }
+  }
+}
+
 TEST_F(Qreduce, SumsInTheLoopsOrderWhereTheLanesRoundOtherwise) {
   // 2^60, a thousand ones, -2^60: added one by one each one is lost (the
   // sum is 0), in lanes they are not. The bounds see it and the items are

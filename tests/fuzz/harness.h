@@ -4,24 +4,53 @@
 // A run ends at the end of the keys, at quit, or after a budget of turns and
 // input polls that bounds long loops.
 //
+// Runs are many and short, so what every run pays is kept small while each
+// run still starts as from nothing (tests/fuzz/fresh.sh checks it): the
+// folders live on a memory file system where there is one; the system
+// folder is copied again only when a run changed it; high memory is small
+// (a large block costs the address sanitizer's bookkeeping on every run);
+// the command and text windows paint into 1 x 1 surfaces; the state of the
+// subsystems goes back to its start-up values after each run.
+//
 // Include it in one source of a target only. The target is linked with
 // -Wl,--wrap=exit: finish() ends a run by unwinding back here instead of
 // ending the process.
 #pragma once
-#include "lang/alarm.h"
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
 #include "core/units.h"
+#include "files/dirutil.h"
+#include "graphics/drawstate.h"
+#include "graphics/movie/movie.h"
+#include "graphics/plots.h"
+#include "graphics/redraw.h"
+#include "lang/alarm.h"
 #include "lang/cstart.h"
-#include "lang/mainloop.h"
+#include "lang/maccomp.h"
 #include "lang/maclib.h"
 #include "lang/macro.h"
+#include "lang/mainloop.h"
 #include "lang/names.h"
 #include "lang/rdline.h"
+#include "realtime/devices/devsetup.h"
+#include "realtime/devices/hwvars.h"
+#include "realtime/rtio.h"
+#include "ui/cursor.h"
 #include "ui/events.h"
+#include "ui/menu.h"
+#include "ui/palette.h"
+#include "ui/platform/audio.h"
+#include "ui/platform/clock.h"
 #include "ui/platform/console.h"
+#include "ui/platform/dlgwin.h"
+#include "ui/platform/surface.h"
+#include "ui/platform/wm.h"
+#include "ui/screen.h"
+#include "ui/texted.h"
+#include "ui/window.h"
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstdint>
@@ -32,7 +61,9 @@
 #include <fstream>
 #include <initializer_list>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -40,20 +71,61 @@ struct Stop {};  // unwinds a run back to the harness
 
 bool running = false;  // a run is in progress: exit() ends only the run
 constexpr int MAXTURNS = 1000;
-constexpr long MAXPOLLS = 50000;
+// Input polls of a run: one a key read, besides those of long loops and
+// waits, which may take this many more.
+constexpr long MAXPOLLS = 5000;
 
 // The headless console with a budget of input requests.
 class FuzzCon : public Console {
  public:
-  using Console::Console;
+  FuzzCon(int fd, FILE* out, long budget) : Console(fd, out), budget_(budget) {}
   long polls = 0;
   int pump(int how) override {
-    if (++polls > MAXPOLLS) throw Stop{};
+    if (++polls > budget_) throw Stop{};
     return Console::pump(how);
   }
+
+ private:
+  long budget_;
 };
 
 std::string topdir, workdir, sysdir;
+
+// The system folder as the last copy left it: each file's name, inode, size
+// and change time.
+struct SysFile {
+  std::string name;
+  uintmax_t ino, size;
+  int64_t mtime;
+  bool operator==(const SysFile&) const = default;
+};
+std::vector<SysFile> sysfiles;
+
+std::vector<SysFile> listsys() {
+  std::vector<SysFile> v;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(sysdir, ec)) {
+    struct stat st {};
+    if (lstat(e.path().c_str(), &st) != 0) continue;
+    v.push_back({e.path().string(), static_cast<uintmax_t>(st.st_ino), static_cast<uintmax_t>(st.st_size),
+                 static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
+  }
+  std::sort(v.begin(), v.end(), [](const SysFile& a, const SysFile& b) { return a.name < b.name; });
+  return v;
+}
+
+// Makes the system folder a fresh copy of the project's (a run may write
+// there: the default macro library lives in it), unless it still is one.
+void syscopy() {
+  if (!sysfiles.empty() && listsys() == sysfiles) return;
+  std::error_code ec;
+  std::filesystem::remove_all(sysdir, ec);
+  std::filesystem::copy(PELIX_SOURCE_DIR "/system", sysdir, std::filesystem::copy_options::recursive, ec);
+  // High memory stays small, so that no run spends its time making,
+  // filling or freeing it.
+  std::ofstream(sysdir + "/sysstart.imp") << "himemsize = 2048\n";
+  sysfiles = listsys();
+}
 
 // Signals as the fuzzing runtime set them: the program's own fatal-signal
 // trap would hide a crash from it.
@@ -67,9 +139,24 @@ void backsignals() {
   for (int s : TRAPPED) sigaction(s, &saved[s], nullptr);
 }
 
+// Removes the folders of fuzzing processes that ended without cleaning up
+// (killed, or stopped by the fuzzer's own exit): pelix-fuzz-PID-*.
+void stale(const std::string& base) {
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(base, ec)) {
+    const std::string n = e.path().filename().string();
+    if (n.compare(0, 11, "pelix-fuzz-") != 0) continue;
+    const long pid = std::strtol(n.c_str() + 11, nullptr, 10);
+    if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) std::filesystem::remove_all(e.path(), ec);
+  }
+}
+
 bool setup() {
-  char tmpl[] = "/tmp/pelix-fuzz-XXXXXX";
-  if (!mkdtemp(tmpl)) return false;
+  // A memory file system where there is one: a run creates and removes files.
+  const std::string base = access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm" : "/tmp";
+  stale(base);
+  std::string tmpl = base + "/pelix-fuzz-" + std::to_string(getpid()) + "-XXXXXX";
+  if (!mkdtemp(tmpl.data())) return false;
   topdir = tmpl;
   workdir = topdir + "/work";
   sysdir = topdir + "/system";
@@ -93,17 +180,14 @@ bool setup() {
   return true;
 }
 
-// Empties the working folder and makes the system folder a fresh copy of
-// the project's (a run may write there: the default macro library lives in
-// it).
+// Empties the working folder, goes back into it (a run may have changed
+// folder) and makes the system folder a fresh copy of the project's.
 void fresh() {
   std::error_code ec;
+  if (chdir(workdir.c_str()) != 0) return;
   for (const auto& e : std::filesystem::directory_iterator(workdir, ec))
     std::filesystem::remove_all(e.path(), ec);
-  std::filesystem::remove_all(sysdir, ec);
-  std::filesystem::copy(PELIX_SOURCE_DIR "/system", sysdir, std::filesystem::copy_options::recursive, ec);
-  // High memory stays small, so that no run spends its time filling it.
-  std::ofstream(sysdir + "/sysstart.imp") << "himemsize = 16384\n";
+  syscopy();
 }
 
 // A file of the working folder.
@@ -112,12 +196,30 @@ void putfile(const std::string& name, const std::string& bytes) {
   f << bytes;
 }
 
-// Everything a run may have left: open units, high memory, the library.
+// Everything a run may have left: open units, menus, dialogs, the editor,
+// movies and sound, devices, drawing and screen state, the file box's
+// folder, high memory, the library.
 void cleanup() {
+  mnureset();
+  dlgreset();
+  edreset();
+  avireset();
+  audreset();
+  rtioini();
+  devrst();
+  hwini();
+  ipcini();
+  dirreset();
   for (int u = 5; u < NUNITS; u++) closef(u, 0);
   if (libunit > 0) closef(libunit, 0);
   libunit = 0;
   libfls();
+  drwini();
+  rdrini();
+  pltini();
+  scrini();
+  palini();
+  curini();
   highmem(-1);
   himemflag = 0;
 }
@@ -147,8 +249,15 @@ void start() {
   clrmsgs();
   clrpeek();
   inreset();
+  clock_set_virtual(true);  // the virtual clock starts again, at its first date
   cmdlin("pelix");
   backsignals();
+  // The command and text windows paint their grids into 1 x 1 surfaces: no
+  // fuzz run looks at their pixels, and painting the whole grid after every
+  // key took a third of a run. Their grids, rows and cursors are as ever.
+  for (int n : {0, 1})
+    if (const PwRec* p = wpwrec(wport(n)))
+      if (Surface* s = wm_surface(p->window)) s->resize(1, 1);
 }
 
 // Runs a freshly started interpreter on the keys (the files are in place).
@@ -165,7 +274,7 @@ void runkeys(const std::string& keys) {
   static const bool show = std::getenv("PELIX_FUZZ_SHOW") != nullptr;
   FILE* out = show ? stderr : std::fopen("/dev/null", "w");
   {
-    FuzzCon con(fd[0], out);
+    FuzzCon con(fd[0], out, static_cast<long>(keys.size()) + MAXPOLLS);
     Backend* old = setbackend(&con);
     running = true;
     try {
@@ -174,6 +283,7 @@ void runkeys(const std::string& keys) {
     } catch (const Stop&) {
     }
     running = false;
+    if (show) std::fprintf(stderr, "[run: %zu keys, %ld input polls]\n", keys.size(), con.polls);
     cleanup();
     setbackend(old);
   }

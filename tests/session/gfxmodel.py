@@ -623,6 +623,41 @@ def gen(name):
         # an end record that skips the object after it
         r += [(18, 4, 0, 15, 0, 0), (880, 150, 0, 2, 0, 0), (1000, 250, 0, 1, 0, 250), (2, 0, 0, 15, 0, 0)]
         assert t > 0
+    elif name == 'randfills':
+        # random fills: stars, self-crossing outlines, two contours, open
+        # runs, partly or wholly beyond the box, at depths; their lines
+        # mostly in the fill's own colour (the fill need not draw those
+        # again), now and then a point in another
+        rnd = random.Random(52)
+        for i in range(160):
+            col = rnd.randrange(1, 256)
+            kind = i % 4
+            cx, cy = rnd.randrange(-40, 1064), rnd.randrange(-40, 396)
+            if kind == 0:
+                r1, r0 = rnd.randrange(8, 40), rnd.randrange(2, 12)
+                pts = [(cx + round((r1 if k % 2 == 0 else r0) * math.cos(math.pi * k / 5)),
+                        cy + round((r1 if k % 2 == 0 else r0) * math.sin(math.pi * k / 5))) for k in range(10)]
+            elif kind == 1:
+                pts = [(cx + rnd.randrange(-60, 61), cy + rnd.randrange(-60, 61)) for _ in range(rnd.randrange(3, 13))]
+            elif kind == 2:
+                pts = [(cx + rnd.randrange(-50, 51), cy + rnd.randrange(-50, 51)) for _ in range(rnd.randrange(3, 7))]
+                pts.append(None)
+                pts += [(cx + rnd.randrange(-50, 51), cy + rnd.randrange(-50, 51)) for _ in range(rnd.randrange(3, 7))]
+            else:
+                pts = [(cx + rnd.randrange(-300, 301), cy + rnd.randrange(-30, 31)) for _ in range(rnd.randrange(3, 6))]
+            z = 0 if i % 3 else rnd.randrange(-500, 500)
+            lc = col if i % 5 else rnd.randrange(1, 256)
+            r.append((pts[0][0], pts[0][1], z, 2, 0, 0))
+            for k in range(1, len(pts)):
+                if pts[k] is None:
+                    continue
+                code = 2 if pts[k - 1] is None else 1
+                c = lc if rnd.randrange(12) else lc ^ 1
+                r.append((pts[k][0], pts[k][1], z + (rnd.randrange(-9, 10) if i % 6 == 0 else 0), code, 0, c))
+            n = sum(1 for q in pts if q is not None)
+            r.append((-n, n, 1 if i % 7 == 3 else -1, 12, 0, col))
+            r.append((0, 0, 20, 7, 0, 0))
+            r.append((2, 0, 0, 15, 0, 0))
     elif name == 'big':
         # 1300 records: more than one block of the list
         r += [(i % 1000, i // 4, i % 7, 2 if i % 2 == 0 else 1, i % 3, i % 256) for i in range(1300)]
