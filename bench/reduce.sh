@@ -15,6 +15,11 @@
 #   faster of np.histogram(a, 4096, (0, 4096)) and np.bincount of the items
 #   clipped to 0..4095 (the data lie inside that range, so both give
 #   pelix's histogram).
+# Two data sets, each printing its own ratios: "uniform" (0..256, all
+# positive) and "signed" (standard_normal x 100, about zero, where sums
+# wander through zero and across binades; bytes have no signed form). On
+# the signed set the sums are checked against the loop's own (np.cumsum in
+# doubles runs in item order), the other results against numpy in doubles.
 # Reductions run in one thread in pelix, so one ratio each. Each operation
 # is timed in blocks of at least 100 ms (pelix: its own clock, time(0) ...
 # time(1), around a macro loop of repetitions; numpy: as many calls); each
@@ -33,12 +38,16 @@ $py -c "import numpy" 2>/dev/null || { echo "python3-numpy is needed"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-types="byte integer long real"
 ops="sum mean stdev max min stats analyze"
+for set in uniform signed; do
+if [ $set = uniform ]; then types="byte integer long real"; else types="integer long real"; fi
 $py -c "
 import numpy as np
 rng = np.random.default_rng(7)
-(rng.random((4096, 4096)) * 256).astype(np.float32).tofile('$work/rnd.raw')"
+if '$set' == 'uniform':
+    (rng.random((4096, 4096)) * 256).astype(np.float32).tofile('$work/rnd.raw')
+else:
+    (rng.standard_normal((4096, 4096)) * 100).astype(np.float32).tofile('$work/rnd.raw')"
 
 # The data and the variables; then reps(op, type) repetitions of each
 # operation in a macro loop (a typed line costs far more than a macro line).
@@ -87,7 +96,7 @@ times() { grep -E '^ *-?[0-9]+\.[0-9]+ *$' "$work/$1"; }
 } > "$work/cal.pelix"
 pelix cal.pelix cal.txt
 mapfile -t reps < <(times cal.txt | awk '{ n = int(0.12 / ($1 / 5 + 1e-4)) + 1; print (n < 5 ? 5 : n) }')
-[ "${#reps[@]}" = 28 ] || { echo "unexpected pelix output:"; tail "$work/cal.txt"; exit 1; }
+[ "${#reps[@]}" = $(($(wc -w <<< "$types") * 7)) ] || { echo "unexpected pelix output:"; tail "$work/cal.txt"; exit 1; }
 
 {
   setup
@@ -119,12 +128,13 @@ for t in $types; do
 done > "$work/res.imp"
 pelix red.pelix out.txt
 
-$py - "$work" "$rounds" "$types" "$ops" "${reps[*]}" <<'PY'
+$py - "$work" "$rounds" "$types" "$ops" "${reps[*]}" "$set" <<'PY'
 import os, re, sys, time
 import numpy as np
 work, rounds = sys.argv[1], int(sys.argv[2])
 types, ops = sys.argv[3].split(), sys.argv[4].split()
 reps = [int(x) for x in sys.argv[5].split()]
+signed = sys.argv[6] == 'signed'
 lines = open(os.path.join(work, 'out.txt')).read().splitlines()
 vals = [float(l) for l in lines if re.fullmatch(r'\s*-?\d+\.\d+\s*', l)]
 got_all = [float(l[1:]) for l in lines if l.startswith('= ')]
@@ -183,8 +193,8 @@ def close(p, q, rel):
     # pelix's results are floats, printed to 6 decimals.
     return abs(p - q) <= rel * abs(q) + 2e-6
 
-print('reductions of 4096 x 4096 images: per operation, best of %d blocks of 100 ms or more (load %s)'
-      % (rounds, ' '.join('%.1f' % x for x in os.getloadavg())))
+print('reductions of 4096 x 4096 images, %s data: per operation, best of %d blocks of 100 ms or more (load %s)'
+      % (sys.argv[6], rounds, ' '.join('%.1f' % x for x in os.getloadavg())))
 worst = 0
 k = 0
 bad = []
@@ -196,19 +206,30 @@ for t in types:
         if op == 'analyze':
             if t == 'byte':
                 ref, want = best(bytecount, a), bytecount(a)
+            elif signed:
+                # (np.histogram leaves out the negative items that bin 0 counts.)
+                ref, note, want = best(clipcount, a), 'np.bincount of np.clip', clipcount(a)
             else:
                 th, tc = best(histogram, a), best(clipcount, a)
                 ref, note = (th, 'np.histogram') if th <= tc else (tc, 'np.bincount of np.clip')
                 want = histogram(a)
                 if not (want == clipcount(a)).all():
                     sys.exit('np.histogram and np.bincount differ for %s' % t)
-            # pelix's 256 bins, the rest of numpy's empty.
-            ok = len(got) == 256 and all(g == w for g, w in zip(got, want[:256])) and not want[256:].any()
+            # pelix's first 256 bins (on the uniform data all, the rest of
+            # numpy's empty).
+            ok = len(got) == 256 and all(g == w for g, w in zip(got, want[:256])) and (signed or not want[256:].any())
         elif op == 'stats':
             ref, want = best(stats, a), stats(a)
             ok = len(got) == 12 and all(close(g, float(w), 2e-6) for g, w in zip(got, want))
+        elif signed and op in ('sum', 'mean'):
+            # The loop's own sum (and mean) as a float.
+            ref = best(fn[op], a)
+            s = np.cumsum(a.ravel(), dtype=np.float64)[-1]
+            want = np.float32(s if op == 'sum' else s / a.size)
+            ok = len(got) == 1 and close(got[0], float(want), 1e-12)
         else:
-            ref, want = best(fn[op], a), fn[op](a)
+            ref = best(fn[op], a)
+            want = fn[op](a.astype(np.float64)) if signed else fn[op](a)
             ok = len(got) == 1 and close(got[0], float(want), 2e-6)
         if not ok:
             bad.append('%s %s: pelix %s, numpy %s' % (op, t, res[k][:12], list(np.atleast_1d(want))[:12]))
@@ -224,3 +245,4 @@ if bad:
         print('  ' + b)
     sys.exit(1)
 PY
+done

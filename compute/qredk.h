@@ -59,6 +59,16 @@ struct RAcc {
   float vmin = __builtin_inff(), vmax = -__builtin_inff();
 };
 
+// A run of floats summed in double lanes (QRKern::runsum): its sum s, and
+// bounds dn <= 0 <= up of every partial sum of its items in order; every
+// item is a multiple of 2^e. Where both the running sum and the items are
+// multiples of a step and every partial sum stays below 2^53 steps, each
+// addition is exact and the loop's sum is the running sum plus s.
+struct RunSum {
+  double s = 0, up = 0, dn = 0;
+  int32_t e = 0;
+};
+
 struct QRKern {
   // One pass of a reduction over n items of word size code w (8, 16, 32,
   // 96); what: QR_ bits.
@@ -66,6 +76,14 @@ struct QRKern {
   // The loop's sum (and sum of squares when sq is set) of n items of any
   // word size, into a->s and a->q.
   void (*seqsum)(int w, const void* p, int64_t n, bool sq, RAcc* a);
+  // Summaries of the runs of r floats (a multiple of 64, at most 2048) of
+  // n items, into
+  // o[(n + r - 1) / r]; missing items counted into *missing when given.
+  void (*runsum)(const float* p, int64_t n, int r, RunSum* o, int64_t* missing);
+  // The loop's sum a->s of the same n floats from their runs' summaries:
+  // runs that every order adds exactly at once, the others item by item
+  // (as reduce does with RD_SUM).
+  void (*runadd)(const RunSum* o, const float* p, int64_t n, int r, RAcc* a);
   // The sums in the element loop's order (every item in turn into *sum,
   // its square into *sumsq when sq is set), items that are not missing.
   void (*serial)(int w, const void* p, int64_t n, bool sq, double* sum, double* sumsq);

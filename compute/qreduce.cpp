@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "compute/arith.h"
 #include "compute/expr.h"
 #include "compute/qarith.h"
+#include "compute/qkern.h"
 #include "compute/qredk.h"
 #include "compute/qview.h"
 #include "core/element.h"
@@ -21,6 +24,7 @@ namespace {
 
 constexpr int64_t POLLN = 1 << 18;  // items between interrupt polls
 constexpr int64_t FINDN = 1 << 15;  // items of a piece whose positions are searched
+constexpr double U = 0x1p-53;       // the unit roundoff of doubles
 
 // Operand 1 as a view of count items; false when no fast form reads it.
 bool opview(int32_t count, View* v) {
@@ -57,6 +61,36 @@ int walk(const View& v, int64_t count, int64_t most, F f) {
     }
   }
   return 1;
+}
+
+constexpr int RUN = 512;            // floats of a run summed at once
+constexpr int64_t THRMIN = 1 << 20;  // items from which runs are summed in threads
+constexpr int MAXTHR = 4;            // threads at most (the calling one among them)
+
+// The loop's sum of n floats into a->s (and their missing items counted
+// into a->missing when cnt is set): the runs' summaries made in up to
+// MAXTHR threads (each on runs of its own; the summaries do not depend on
+// the running sum), then added up run after run in the loop's order.
+void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
+  const int64_t nr = (n + RUN - 1) / RUN;
+  std::vector<RunSum> o(static_cast<size_t>(nr));
+  int nt = 1;
+  if (n >= THRMIN) {
+    unsigned hw = std::thread::hardware_concurrency();
+    nt = static_cast<int>(std::min<unsigned>(MAXTHR, hw ? hw : 1));
+  }
+  std::vector<int64_t> miss(static_cast<size_t>(nt), 0);
+  auto part = [&](int t) {
+    const int64_t r0 = nr * t / nt, r1 = nr * (t + 1) / nt;
+    const int64_t b = r0 * RUN, e = std::min(n, r1 * RUN);
+    if (e > b) K.runsum(p + b, e - b, RUN, o.data() + r0, cnt ? &miss[static_cast<size_t>(t)] : nullptr);
+  };
+  std::vector<std::thread> th;
+  for (int t = 1; t < nt; t++) th.emplace_back(part, t);
+  part(0);
+  for (auto& t : th) t.join();
+  for (int64_t m : miss) a->missing += m;
+  K.runadd(o.data(), p, n, RUN, a);
 }
 
 uint32_t bits(float f) {
@@ -117,13 +151,29 @@ int qreduce(int code, int32_t count, RedState* st) {
   // loop's order as they pass.
   const bool ser = v.rec && (what & RD_SUM);
   const bool wantsq = what & RD_SQ;
+  // The sum of floats alone (and their count) from runs' summaries.
+  const bool runs = !ser && v.w == W_FLOAT && (what & ~RD_CNT) == RD_SUM && count >= 2 * RUN;
+  // Floats' sums with squares: first in double lanes with a bound of the
+  // rounding that any order can cause (qkern), which mostly settles the
+  // deviation; the loop's sums only where it does not.
+  const bool bnd = !ser && v.w == W_FLOAT && wantsq;
+  QRedAcc ba;
   RAcc a;
   double ss = 0, sq = 0;
   float gmin = 1e10f, gmax = -1e10f;
   int rc = walk(v, count, pos ? FINDN : INT64_MAX, [&](uint8_t* p, int64_t k, int64_t m) {
     int64_t nz0 = a.nonzero;
     if (pos) a.vmin = __builtin_inff(), a.vmax = -__builtin_inff();
-    K.reduce(v.w, p, m, what, &a);
+    if (runs) {
+      floatsum(K, reinterpret_cast<const float*>(p), m, what & RD_CNT, &a);
+    } else if (bnd) {
+      // (The bits of what a pass computes are the same in both.)
+      ba.vmin = a.vmin, ba.vmax = a.vmax;
+      qkern().reduce(v.w, p, m, what, &ba);
+      a.vmin = ba.vmin, a.vmax = ba.vmax, a.nonzero = ba.nonzero, a.missing = ba.missing;
+    } else {
+      K.reduce(v.w, p, m, what, &a);
+    }
     if (ser) K.serial(v.w, p, m, wantsq, &ss, &sq);
     if (!pos) return;
     // Ties keep the first position: only a piece with a new best is
@@ -167,6 +217,30 @@ int qreduce(int code, int32_t count, RedState* st) {
       if (rc < 0) return -1;
       q = b.q;
     }
+  } else if (bnd) {
+    // The sums within their bounds (themselves rounded once more).
+    double e = 2 * U * ba.ebnd * (1 + 0x1p-16), eq = 2 * U * ba.qbnd * (1 + 0x1p-16);
+    e = e * (1 + 0x1p-40) + std::fabs(ba.fsum) * 0x1p-50;
+    eq = eq * (1 + 0x1p-40) + std::fabs(ba.fsq) * 0x1p-50;
+    s = SeqSum{ba.fsum - e, ba.fsum + e};
+    q = SeqSum{ba.fsq - eq, ba.fsq + eq};
+    if (!settled(code, s, q, st->valid)) {
+      // The loop's sum itself, the squares within their bound.
+      RAcc b;
+      rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) {
+        floatsum(K, reinterpret_cast<const float*>(p), m, false, &b);
+      });
+      if (rc < 0) return -1;
+      s = b.s;
+      if (!settled(code, s, q, st->valid)) {
+        // The loop's sum of squares too.
+        b = RAcc();
+        rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) { K.seqsum(v.w, p, m, true, &b); });
+        if (rc < 0) return -1;
+        s = b.s;
+        q = b.q;
+      }
+    }
   } else {
     s = a.s;
     q = a.q;
@@ -180,8 +254,9 @@ int qreduce(int code, int32_t count, RedState* st) {
     s = SeqSum{ss, ss};
     q = SeqSum{sq, sq};
   }
-  st->sum = s.lo;
-  st->sq = wantsq ? q.lo : 0.0;
+  // (Any sums within settled bounds give the loop's floats.)
+  st->sum = s.lo == s.hi ? s.lo : 0.5 * s.lo + 0.5 * s.hi;
+  st->sq = !wantsq ? 0.0 : q.lo == q.hi ? q.lo : 0.5 * q.lo + 0.5 * q.hi;
   return 1;
 }
 
