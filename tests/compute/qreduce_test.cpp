@@ -505,3 +505,116 @@ TEST_F(Qreduce, CtrlCStopsALongReductionAndNothingIsStored) {
   EXPECT_EQ(got, 1800000.0f);
   highmem(0);
 }
+
+TEST_F(Qreduce, RunsOfFloatsGiveTheLoopsSum) {
+  // Floats' sums from runs of 512: runs whose items and running sum are
+  // multiples of one step add at once, the others on the sum's grid item
+  // by item. Lengths about a run's, data about zero (through zero, across
+  // binades, with items far finer than the sum's step), past 2^53 steps,
+  // half-way items, subnormals, runs of zeros and missing items, NaN and
+  // infinities; both instruction sets. Bounds must hold the loop's sum, and
+  // be that sum where no item fell half way.
+  uint32_t seed = 5;
+  auto gauss = [&] {
+    // (A sum of uniform numbers: about zero, small items now and then.)
+    double t = 0;
+    for (int k = 0; k < 4; k++) t += static_cast<double>(lcg(seed) >> 8) * 0x1p-24 - 0.5;
+    return static_cast<float>(t * 173.0);
+  };
+  struct Case {
+    const char* name;
+    int n;
+    std::function<float(int)> f;
+    bool exact;
+  };
+  const std::vector<Case> cases = {
+      {"about zero", 300000, [&](int) { return gauss(); }, false},
+      {"about zero, fine items", 70001,
+       [&](int i) { return i % 997 == 3 ? std::ldexp(gauss(), -30) : gauss(); }, false},
+      {"one short of a run", 511, [&](int) { return gauss(); }, false},
+      {"a run", 512, [&](int) { return gauss(); }, false},
+      {"a run and one", 513, [&](int) { return gauss(); }, false},
+      {"two runs less one", 1023, [&](int i) { return i == 1022 ? 3e38f : gauss(); }, false},
+      {"positive", 100000, [&](int) { return static_cast<float>(lcg(seed) >> 8) * 0x1p-16f; }, false},
+      {"half way", 5000, [](int i) { return i == 0 ? 1073741824.0f : 1.00000012f; }, false},
+      {"past 2^53 steps", 2000,
+       [](int i) { return i == 0 ? 1073741760.0f : i == 1 ? std::ldexp(1.0f, -23) : i < 72 ? 1.00000012f : 0.0f; },
+       false},
+      // 2^16 and 2^-36 (the sum's last bit) in the first run; 2^16 and
+      // -2^16 in the second: above 2^17 the loop drops that bit (half a
+      // step, to even), and back below it the sum is 2^16 again.
+      {"a bit lost above the binade", 1024,
+       [](int i) {
+         return i == 0 ? 65536.0f : i == 1 ? std::ldexp(1.0f, -36) : i == 600 ? 65536.0f : i == 601 ? -65536.0f : 0.0f;
+       },
+       false},
+      {"subnormal", 3000,
+       [](int i) { return i % 5 == 0 ? std::ldexp(static_cast<float>(i % 7 + 1), -140) : std::ldexp(1.0f, -120); },
+       false},
+      {"zeros and missing", 4096, [](int i) { return i < 2000 ? (i % 2 ? -0.0f : 0.0f) : i < 3000 ? 1.5f : -0.0f; },
+       true},
+      {"whole about zero", 5000, [](int i) { return static_cast<float>(i % 401 - 200); }, true},
+      {"nan", 5000, [](int i) { return i == 4000 ? std::numeric_limits<float>::quiet_NaN() : 2.5f; }, false},
+      {"inf", 5000, [](int i) { return i == 700 ? -std::numeric_limits<float>::infinity() : 1.25f; }, false},
+      {"max then -max", 2048,
+       [](int i) { return i == 600 ? 3.4e38f : i == 601 ? -3.4e38f : i == 1500 ? 3.4e38f : 1.0f; }, false},
+  };
+  uint64_t fast = 0;
+  for (const QRKern* k : {&qredk(), &qrbase()})
+    for (const Case& c : cases) {
+      std::vector<float> v(static_cast<size_t>(c.n));
+      for (int i = 0; i < c.n; i++) v[static_cast<size_t>(i)] = c.f(i);
+      double s, q;
+      loopsums(v, &s, &q);
+      std::vector<RunSum> o(static_cast<size_t>((c.n + 511) / 512));
+      int64_t miss = 0;
+      RAcc a;
+      const uint64_t e0 = qrruns[QW_EXACT];
+      k->runsum(v.data(), c.n, 512, o.data(), &miss);
+      k->runadd(o.data(), v.data(), c.n, 512, &a);
+      fast += qrruns[QW_EXACT] - e0;
+      int64_t want = 0;
+      for (float x : v) want += x == 0.0f && std::signbit(x);
+      EXPECT_EQ(miss, want) << c.name;
+      if (std::isfinite(s)) {
+        EXPECT_TRUE(a.s.lo <= s && s <= a.s.hi) << c.name << ": " << s << " not in " << a.s.lo << " " << a.s.hi;
+      } else {
+        // Bounds that are not finite stand for nothing.
+        EXPECT_FALSE(std::isfinite(a.s.lo) && std::isfinite(a.s.hi)) << c.name;
+      }
+      EXPECT_TRUE(!c.exact || a.s.lo == a.s.hi) << c.name;
+      // The same from the kernels' runs of reduce.
+      RAcc b;
+      k->reduce(96, v.data(), c.n, RD_SUM, &b);
+      EXPECT_TRUE(!std::isfinite(s) || (b.s.lo <= s && s <= b.s.hi)) << c.name;
+    }
+  // Most runs about zero add at once.
+  EXPECT_GT(fast, 1000u);
+}
+
+TEST_F(Qreduce, FloatsAboutZeroInThreadsAsTheLoop) {
+  // A float image about zero of more than a million items (its runs are
+  // summarised in threads), with a missing item, and as a 1 x N and N x 1
+  // window; then with a NaN and with an infinity: sum, mean, stdev and
+  // stats as the loop gives them.
+  uint32_t seed = 9;
+  const int32_t nx = 1200, ny = 1000;
+  std::vector<double> v(static_cast<size_t>(nx) * ny);
+  for (double& x : v) x = static_cast<float>((static_cast<double>(lcg(seed) >> 8) * 0x1p-24 - 0.5) * 300.0);
+  v[77] = -0.0;
+  for (int extra = 0; extra < 3; extra++) {
+    TearDown();
+    SetUp();
+    if (extra == 1) v[900000] = NaN;
+    if (extra == 2) v[900000] = -INF;
+    ASSERT_EQ(highmem(16384), 0);
+    var("a", 96, v, nx, 0x4000);
+    int32_t x = var("x12", 96, std::vector<double>(12, 0)), x1 = var("x1", 96, {0});
+    const uint32_t q0 = qrdone;
+    for (const char* src : {"a", "a(0:1199, 500)", "a(3, 0:999)"})
+      for (const char* f : {"sum", "mean", "stdev", "stats"})
+        EXPECT_TRUE(same(dest(f) == "x1" ? x1 : x, dest(f) + " = " + f + "(" + src + ")")) << f << " " << src << " " << extra;
+    EXPECT_GE(qrdone - q0, 12u);
+    highmem(0);
+  }
+}
