@@ -19,7 +19,7 @@ namespace qr_base {
   void reduce(int w, const void* p, int64_t n, int what, RAcc* a);                  \
   void seqsum(int w, const void* p, int64_t n, bool sq, RAcc* a);                   \
   void runsum(const float* p, int64_t n, int r, RunSum* o, int64_t* missing);       \
-  void runadd(const RunSum* o, const float* p, int64_t n, int r, RAcc* a);          \
+  int64_t runadd(const RunSum* o, const float* p, int64_t n, int r, RAcc* a);       \
   void serial(int w, const void* p, int64_t n, bool sq, double* sum, double* sumsq); \
   int64_t find(int w, const void* p, int64_t n, float v, int mode);                 \
   void hist(int w, const void* p, int64_t n, uint32_t* h, int32_t nbins);

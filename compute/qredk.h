@@ -77,13 +77,13 @@ struct QRKern {
   // word size, into a->s and a->q.
   void (*seqsum)(int w, const void* p, int64_t n, bool sq, RAcc* a);
   // Summaries of the runs of r floats (a multiple of 64, at most 2048) of
-  // n items, into
-  // o[(n + r - 1) / r]; missing items counted into *missing when given.
+  // n items, into o[(n + r - 1) / r]; missing items counted into *missing
+  // when given.
   void (*runsum)(const float* p, int64_t n, int r, RunSum* o, int64_t* missing);
   // The loop's sum a->s of the same n floats from their runs' summaries:
   // runs that every order adds exactly at once, the others item by item
-  // (as reduce does with RD_SUM).
-  void (*runadd)(const RunSum* o, const float* p, int64_t n, int r, RAcc* a);
+  // (as reduce does with RD_SUM): returns the count of those.
+  int64_t (*runadd)(const RunSum* o, const float* p, int64_t n, int r, RAcc* a);
   // The sums in the element loop's order (every item in turn into *sum,
   // its square into *sumsq when sq is set), items that are not missing.
   void (*serial)(int w, const void* p, int64_t n, bool sq, double* sum, double* sumsq);

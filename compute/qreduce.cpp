@@ -66,31 +66,44 @@ int walk(const View& v, int64_t count, int64_t most, F f) {
 constexpr int RUN = 512;            // floats of a run summed at once
 constexpr int64_t THRMIN = 1 << 20;  // items from which runs are summed in threads
 constexpr int MAXTHR = 4;            // threads at most (the calling one among them)
+constexpr int64_t PROBE = 1 << 20;   // items of the first stretch of runs
 
 // The loop's sum of n floats into a->s (and their missing items counted
 // into a->missing when cnt is set): the runs' summaries made in up to
 // MAXTHR threads (each on runs of its own; the summaries do not depend on
-// the running sum), then added up run after run in the loop's order.
+// the running sum), then added up run after run in the loop's order. A
+// first stretch of PROBE items tells whether runs serve: where most of them
+// round (a sum far above its items' steps, as of many positive items), the
+// kernels' own runs on the sum's grid take the rest.
 void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
-  const int64_t nr = (n + RUN - 1) / RUN;
-  std::vector<RunSum> o(static_cast<size_t>(nr));
-  int nt = 1;
-  if (n >= THRMIN) {
-    unsigned hw = std::thread::hardware_concurrency();
-    nt = static_cast<int>(std::min<unsigned>(MAXTHR, hw ? hw : 1));
+  std::vector<RunSum> o;
+  for (int64_t b = 0; b < n;) {
+    const int64_t m = b == 0 && n > 2 * PROBE ? PROBE : n - b;
+    const int64_t nr = (m + RUN - 1) / RUN;
+    o.resize(static_cast<size_t>(nr));
+    int nt = 1;
+    if (m >= THRMIN) {
+      unsigned hw = std::thread::hardware_concurrency();
+      nt = static_cast<int>(std::min<unsigned>(MAXTHR, hw ? hw : 1));
+    }
+    std::vector<int64_t> miss(static_cast<size_t>(nt), 0);
+    auto part = [&](int t) {
+      const int64_t r0 = nr * t / nt, r1 = nr * (t + 1) / nt;
+      const int64_t f = r0 * RUN, e = std::min(m, r1 * RUN);
+      if (e > f) K.runsum(p + b + f, e - f, RUN, o.data() + r0, cnt ? &miss[static_cast<size_t>(t)] : nullptr);
+    };
+    std::vector<std::thread> th;
+    for (int t = 1; t < nt; t++) th.emplace_back(part, t);
+    part(0);
+    for (auto& t : th) t.join();
+    for (int64_t k : miss) a->missing += k;
+    const int64_t slow = K.runadd(o.data(), p + b, m, RUN, a);
+    b += m;
+    if (b < n && slow * 4 > nr) {
+      K.reduce(W_FLOAT, p + b, n - b, cnt ? RD_SUM | RD_CNT : RD_SUM, a);
+      return;
+    }
   }
-  std::vector<int64_t> miss(static_cast<size_t>(nt), 0);
-  auto part = [&](int t) {
-    const int64_t r0 = nr * t / nt, r1 = nr * (t + 1) / nt;
-    const int64_t b = r0 * RUN, e = std::min(n, r1 * RUN);
-    if (e > b) K.runsum(p + b, e - b, RUN, o.data() + r0, cnt ? &miss[static_cast<size_t>(t)] : nullptr);
-  };
-  std::vector<std::thread> th;
-  for (int t = 1; t < nt; t++) th.emplace_back(part, t);
-  part(0);
-  for (auto& t : th) t.join();
-  for (int64_t m : miss) a->missing += m;
-  K.runadd(o.data(), p, n, RUN, a);
 }
 
 uint32_t bits(float f) {

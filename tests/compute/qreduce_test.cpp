@@ -594,14 +594,17 @@ TEST_F(Qreduce, RunsOfFloatsGiveTheLoopsSum) {
 
 TEST_F(Qreduce, FloatsAboutZeroInThreadsAsTheLoop) {
   // A float image about zero of more than a million items (its runs are
-  // summarised in threads), with a missing item, and as a 1 x N and N x 1
-  // window; then with a NaN and with an infinity: sum, mean, stdev and
-  // stats as the loop gives them.
+  // summarised in threads), with a missing item and items past a 4096-bin
+  // histogram, and as a 1 x N and N x 1 window; then with a NaN and with an
+  // infinity: sum, mean, stdev, stats and analyze (half of the items below
+  // its first bin) as the loop gives them.
   uint32_t seed = 9;
   const int32_t nx = 1200, ny = 1000;
   std::vector<double> v(static_cast<size_t>(nx) * ny);
   for (double& x : v) x = static_cast<float>((static_cast<double>(lcg(seed) >> 8) * 0x1p-24 - 0.5) * 300.0);
   v[77] = -0.0;
+  v[78] = 9000.5;
+  v[1000001] = 4096;
   for (int extra = 0; extra < 3; extra++) {
     TearDown();
     SetUp();
@@ -610,11 +613,14 @@ TEST_F(Qreduce, FloatsAboutZeroInThreadsAsTheLoop) {
     ASSERT_EQ(highmem(16384), 0);
     var("a", 96, v, nx, 0x4000);
     int32_t x = var("x12", 96, std::vector<double>(12, 0)), x1 = var("x1", 96, {0});
+    int32_t h = var("h1", 32, std::vector<double>(4096, 0));
     const uint32_t q0 = qrdone;
-    for (const char* src : {"a", "a(0:1199, 500)", "a(3, 0:999)"})
+    for (const char* src : {"a", "a(0:1199, 500)", "a(3, 0:999)"}) {
       for (const char* f : {"sum", "mean", "stdev", "stats"})
         EXPECT_TRUE(same(dest(f) == "x1" ? x1 : x, dest(f) + " = " + f + "(" + src + ")")) << f << " " << src << " " << extra;
-    EXPECT_GE(qrdone - q0, 12u);
+      EXPECT_TRUE(same(h, std::string("h1 = analyze(") + src + ")")) << src << " " << extra;
+    }
+    EXPECT_GE(qrdone - q0, 15u);
     highmem(0);
   }
 }
