@@ -66,19 +66,21 @@ int walk(const View& v, int64_t count, int64_t most, F f) {
 constexpr int RUN = 512;            // floats of a run summed at once
 constexpr int64_t THRMIN = 1 << 20;  // items from which runs are summed in threads
 constexpr int MAXTHR = 4;            // threads at most (the calling one among them)
-constexpr int64_t PROBE = 1 << 20;   // items of the first stretch of runs
+constexpr int64_t PROBE = 1 << 15;   // items of the first stretch of runs
 
 // The loop's sum of n floats into a->s (and their missing items counted
 // into a->missing when cnt is set): the runs' summaries made in up to
 // MAXTHR threads (each on runs of its own; the summaries do not depend on
-// the running sum), then added up run after run in the loop's order. A
-// first stretch of PROBE items tells whether runs serve: where most of them
-// round (a sum far above its items' steps, as of many positive items), the
-// kernels' own runs on the sum's grid take the rest.
+// the running sum), then added up run after run in the loop's order. That
+// serves sums that stay near their items' size (data about zero), whose
+// runs add exactly. A sum that drifts one way grows far past its items,
+// whose finer steps then round, run after run: a first stretch of PROBE
+// items tells, and where its sum went one way for more than half the way
+// its runs strayed, the kernels' own runs on the sum's grid take the rest.
 void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
   std::vector<RunSum> o;
   for (int64_t b = 0; b < n;) {
-    const int64_t m = b == 0 && n > 2 * PROBE ? PROBE : n - b;
+    const int64_t m = b == 0 && n > 4 * PROBE ? PROBE : n - b;
     const int64_t nr = (m + RUN - 1) / RUN;
     o.resize(static_cast<size_t>(nr));
     int nt = 1;
@@ -97,11 +99,15 @@ void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
     part(0);
     for (auto& t : th) t.join();
     for (int64_t k : miss) a->missing += k;
-    const int64_t slow = K.runadd(o.data(), p + b, m, RUN, a);
+    K.runadd(o.data(), p + b, m, RUN, a);
     b += m;
-    if (b < n && slow * 4 > nr) {
-      K.reduce(W_FLOAT, p + b, n - b, cnt ? RD_SUM | RD_CNT : RD_SUM, a);
-      return;
+    if (b < n) {
+      double sum = 0, stray = 0;
+      for (const RunSum& r : o) sum += r.s, stray += r.up - r.dn;
+      if (!(std::fabs(sum) <= 0.5 * stray)) {
+        K.reduce(W_FLOAT, p + b, n - b, cnt ? RD_SUM | RD_CNT : RD_SUM, a);
+        return;
+      }
     }
   }
 }

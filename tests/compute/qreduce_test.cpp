@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -622,5 +623,58 @@ TEST_F(Qreduce, FloatsAboutZeroInThreadsAsTheLoop) {
     }
     EXPECT_GE(qrdone - q0, 15u);
     highmem(0);
+  }
+}
+
+TEST_F(Qreduce, HistogramsOfEveryEdgeAsTheLoop) {
+  // The histogram of analyze in both instruction sets against the loop's
+  // rule (the integer form of each item: below 0 into bin 0, from nbins on
+  // into the last): floats' NaN, infinities and the 32-bit limits,
+  // truncation toward zero, 16- and 32-bit limits, half the items below 0;
+  // lengths that end inside a vector and a piece; one bin, a few, 4096
+  // and more.
+  uint32_t seed = 21;
+  const float F[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                     -std::numeric_limits<float>::infinity(), 2147483648.0f, -2147483648.0f, 2147483520.0f,
+                     -2147483520.0f, -0.5f, -0.0f, 0.99f, 4095.9f, 4096.0f, 4097.5f, 1e-40f, 6.5f, -1.0f};
+  const int32_t L[] = {INT32_MIN, INT32_MAX, -1, 0, 4095, 4096, 4097, 1 << 20, 299, 300};
+  const int16_t S[] = {-32768, 32767, -1, 0, 299, 300, 4095, 4096};
+  for (int64_t n : {int64_t{1}, int64_t{7}, int64_t{33}, int64_t{2048 + 5}, int64_t{70001}}) {
+    std::vector<float> f(static_cast<size_t>(n));
+    std::vector<int32_t> l(static_cast<size_t>(n));
+    std::vector<int16_t> s(static_cast<size_t>(n));
+    for (int64_t i = 0; i < n; i++) {
+      uint32_t r = lcg(seed);
+      f[static_cast<size_t>(i)] = r % 5 == 0 ? F[r / 5 % 16] : static_cast<float>(static_cast<int32_t>(r >> 20) - 2048) * 1.3f;
+      l[static_cast<size_t>(i)] = r % 5 == 0 ? L[r / 5 % 10] : static_cast<int32_t>(r >> 19) - 4096;
+      s[static_cast<size_t>(i)] = r % 5 == 0 ? S[r / 5 % 8] : static_cast<int16_t>(static_cast<int32_t>(r >> 20) - 2048);
+    }
+    for (int32_t nbins : {1, 7, 300, 4096, 5000}) {
+      auto want = [&](auto form) {
+        std::vector<uint32_t> h(static_cast<size_t>(nbins));
+        for (int64_t i = 0; i < n; i++) {
+          int64_t v = form(i);
+          h[static_cast<size_t>(v < 0 ? 0 : v >= nbins ? nbins - 1 : v)]++;
+        }
+        return h;
+      };
+      const auto hf = want([&](int64_t i) -> int64_t {
+        double x = f[static_cast<size_t>(i)];
+        return x > -2147483649.0 && x < 2147483648.0 ? static_cast<int32_t>(x) : INT32_MIN;
+      });
+      const auto hl = want([&](int64_t i) -> int64_t { return l[static_cast<size_t>(i)]; });
+      const auto hs = want([&](int64_t i) -> int64_t { return s[static_cast<size_t>(i)]; });
+      for (const QRKern* k : {&qredk(), &qrbase()}) {
+        std::vector<uint32_t> h(static_cast<size_t>(nbins));
+        k->hist(96, f.data(), n, h.data(), nbins);
+        EXPECT_EQ(h, hf) << "floats n " << n << " bins " << nbins;
+        std::fill(h.begin(), h.end(), 0u);
+        k->hist(32, l.data(), n, h.data(), nbins);
+        EXPECT_EQ(h, hl) << "32-bit n " << n << " bins " << nbins;
+        std::fill(h.begin(), h.end(), 0u);
+        k->hist(16, s.data(), n, h.data(), nbins);
+        EXPECT_EQ(h, hs) << "16-bit n " << n << " bins " << nbins;
+      }
+    }
   }
 }
