@@ -597,8 +597,10 @@ TEST_F(Qreduce, FloatsAboutZeroInThreadsAsTheLoop) {
   // A float image about zero of more than a million items (its runs are
   // summarised in threads), with a missing item and items past a 4096-bin
   // histogram, and as a 1 x N and N x 1 window; then with a NaN and with an
-  // infinity: sum, mean, stdev, stats and analyze (half of the items below
-  // its first bin) as the loop gives them.
+  // infinity; last all positive (a sum that drifts one way, whose runs
+  // after the first few go on the sum's grid), with missing items on both
+  // sides of that point: sum, mean, stdev, stats and analyze (half of the
+  // items below its first bin) as the loop gives them.
   uint32_t seed = 9;
   const int32_t nx = 1200, ny = 1000;
   std::vector<double> v(static_cast<size_t>(nx) * ny);
@@ -606,11 +608,16 @@ TEST_F(Qreduce, FloatsAboutZeroInThreadsAsTheLoop) {
   v[77] = -0.0;
   v[78] = 9000.5;
   v[1000001] = 4096;
-  for (int extra = 0; extra < 3; extra++) {
+  for (int extra = 0; extra < 4; extra++) {
     TearDown();
     SetUp();
     if (extra == 1) v[900000] = NaN;
     if (extra == 2) v[900000] = -INF;
+    if (extra == 3) {
+      v[900000] = 3.5;
+      for (double& y : v) y = std::fabs(y) + 0.25;
+      v[77] = v[600000] = -0.0;
+    }
     ASSERT_EQ(highmem(16384), 0);
     var("a", 96, v, nx, 0x4000);
     int32_t x = var("x12", 96, std::vector<double>(12, 0)), x1 = var("x1", 96, {0});
