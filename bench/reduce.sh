@@ -13,16 +13,17 @@
 #   missing value (-0.0) too;
 #   analyze: np.bincount of the bytes (256 bins); for the other sizes the
 #   faster of np.histogram(a, 4096, (0, 4096)) and np.bincount of the items
-#   clipped to 0..4095 (the data lie inside that range, so both give
-#   pelix's histogram).
+#   clipped to 0..4095 (the uniform data lie inside that range, so both
+#   give pelix's histogram; on the signed data the clipped count alone,
+#   np.histogram leaving out the items below 0 that pelix puts in bin 0).
 # Two data sets, each printing its own ratios: "uniform" (0..256, all
 # positive) and "signed" (standard_normal x 100, about zero, where sums
 # wander through zero and across binades; bytes have no signed form). On
 # the signed set the sums are checked against the loop's own (np.cumsum in
 # doubles runs in item order), the other results against numpy in doubles.
-# Floats' sums of a million items and more are summarised in up to four
-# threads in pelix: every operation is also timed held to one core
-# (taskset -c 0), its ratio printed beside the first. Each operation
+# Floats' sums and every size's extremes of a million items and more run
+# in up to four threads in pelix: every operation is also timed held to
+# one core (taskset -c 0), its ratio printed beside the first. Each operation
 # is timed in blocks of at least 100 ms (pelix: its own clock, time(0) ...
 # time(1), around a macro loop of repetitions; numpy: as many calls); each
 # time is the best of R blocks. Prints the per-operation times and ratios
