@@ -113,11 +113,12 @@ void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
 }
 
 // The largest or smallest of n items (what: RD_MAX or RD_MIN) into a: in
-// up to MAXTHR threads from a million items on, each on a part of its own
-// (extremes are the same in any order).
+// up to MAXTHR threads from a million items of 16 bits or more on, each on
+// a part of its own (extremes are the same in any order; bytes are done
+// sooner than threads start).
 void extremes(const QRKern& K, int w, const uint8_t* p, int64_t n, int what, RAcc* a) {
   int nt = 1;
-  if (n >= THRMIN) {
+  if (n >= THRMIN && w != W_BYTE) {
     unsigned hw = std::thread::hardware_concurrency();
     nt = static_cast<int>(std::min<unsigned>(MAXTHR, hw ? hw : 1));
   }
