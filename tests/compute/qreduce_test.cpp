@@ -639,14 +639,17 @@ TEST_F(Qreduce, HistogramsOfEveryEdgeAsTheLoop) {
   // into the last): floats' NaN, infinities and the 32-bit limits,
   // truncation toward zero, 16- and 32-bit limits, half the items below 0;
   // lengths that end inside a vector and a piece; one bin, a few, 4096
-  // and more.
+  // and more; integers inside 300 bins but for one item just past them and
+  // one below, at the ends of two pieces of 1024.
   uint32_t seed = 21;
   const float F[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
                      -std::numeric_limits<float>::infinity(), 2147483648.0f, -2147483648.0f, 2147483520.0f,
                      -2147483520.0f, -0.5f, -0.0f, 0.99f, 4095.9f, 4096.0f, 4097.5f, 1e-40f, 6.5f, -1.0f};
   const int32_t L[] = {INT32_MIN, INT32_MAX, -1, 0, 4095, 4096, 4097, 1 << 20, 299, 300};
   const int16_t S[] = {-32768, 32767, -1, 0, 299, 300, 4095, 4096};
-  for (int64_t n : {int64_t{1}, int64_t{7}, int64_t{33}, int64_t{2048 + 5}, int64_t{70001}}) {
+  for (int64_t n : {int64_t{1}, int64_t{7}, int64_t{33}, int64_t{2048 + 5}, int64_t{70001}, int64_t{-70001}}) {
+    const bool inside = n < 0;
+    n = n < 0 ? -n : n;
     std::vector<float> f(static_cast<size_t>(n));
     std::vector<int32_t> l(static_cast<size_t>(n));
     std::vector<int16_t> s(static_cast<size_t>(n));
@@ -655,6 +658,14 @@ TEST_F(Qreduce, HistogramsOfEveryEdgeAsTheLoop) {
       f[static_cast<size_t>(i)] = r % 5 == 0 ? F[r / 5 % 16] : static_cast<float>(static_cast<int32_t>(r >> 20) - 2048) * 1.3f;
       l[static_cast<size_t>(i)] = r % 5 == 0 ? L[r / 5 % 10] : static_cast<int32_t>(r >> 19) - 4096;
       s[static_cast<size_t>(i)] = r % 5 == 0 ? S[r / 5 % 8] : static_cast<int16_t>(static_cast<int32_t>(r >> 20) - 2048);
+      if (inside) {
+        l[static_cast<size_t>(i)] = static_cast<int32_t>(r % 300);
+        s[static_cast<size_t>(i)] = static_cast<int16_t>(r % 300);
+      }
+    }
+    if (inside) {
+      l[5 * 1024 - 1] = s[5 * 1024 - 1] = 300;
+      l[9 * 1024] = s[9 * 1024] = -1;
     }
     for (int32_t nbins : {1, 7, 300, 4096, 5000}) {
       auto want = [&](auto form) {
