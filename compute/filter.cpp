@@ -19,10 +19,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
+
+#include <immintrin.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
 
 #include "compute/arith.h"
 #include "compute/expr.h"
@@ -251,59 +259,133 @@ struct Work {
 };
 
 // The largest (kind 0) or smallest pixel of each window: columns first,
-// then kw neighbouring columns.
+// then kw neighbouring columns, up to five rows or columns in one pass.
 KERN void extrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, bool big,
                  uint8_t* __restrict col, uint8_t* __restrict o, int32_t* __restrict acc,
                  bool wide) {
   const int32_t w = nx + kw - 1;
   auto ext = [big](uint8_t a, uint8_t b) -> uint8_t { return big ? (a > b ? a : b) : (a < b ? a : b); };
-  const uint8_t *__restrict r0 = rows[0], *__restrict r1 = rows[kh > 1 ? 1 : 0];
-  if (kh == 3) {
-    const uint8_t* __restrict r2 = rows[2];
-    for (int32_t x = 0; x < w; x++) col[x] = ext(ext(r0[x], r1[x]), r2[x]);
-  } else {
-    for (int32_t x = 0; x < w; x++) col[x] = ext(r0[x], r1[x]);
-    for (int j = 2; j < kh; j++) {
-      const uint8_t* __restrict p = rows[j];
-      for (int32_t x = 0; x < w; x++) col[x] = ext(col[x], p[x]);
-    }
+  // Columns: the first pass takes up to five rows, each further pass up to
+  // four more into the columns made so far.
+  int j = std::min(kh, 5);
+  {
+    const uint8_t *__restrict r0 = rows[0], *__restrict r1 = rows[j > 1 ? 1 : 0],
+                  *__restrict r2 = rows[j > 2 ? 2 : 0], *__restrict r3 = rows[j > 3 ? 3 : 0],
+                  *__restrict r4 = rows[j > 4 ? 4 : 0];
+    for (int32_t x = 0; x < w; x++) col[x] = ext(ext(ext(r0[x], r1[x]), ext(r2[x], r3[x])), r4[x]);
   }
-  if (kw == 3) {
-    for (int32_t x = 0; x < nx; x++) o[x] = ext(ext(col[x], col[x + 1]), col[x + 2]);
-  } else {
-    const uint8_t* __restrict c1 = col + (kw > 1 ? 1 : 0);
-    for (int32_t x = 0; x < nx; x++) o[x] = ext(col[x], c1[x]);
-    for (int i = 2; i < kw; i++) {
-      const uint8_t* __restrict q = col + i;
-      for (int32_t x = 0; x < nx; x++) o[x] = ext(o[x], q[x]);
-    }
+  for (; j < kh; j += 4) {
+    const int m = std::min(kh - j, 4);
+    const uint8_t *__restrict p0 = rows[j], *__restrict p1 = rows[j + (m > 1 ? 1 : 0)],
+                  *__restrict p2 = rows[j + (m > 2 ? 2 : 0)], *__restrict p3 = rows[j + (m > 3 ? 3 : 0)];
+    for (int32_t x = 0; x < w; x++) col[x] = ext(ext(col[x], p0[x]), ext(ext(p1[x], p2[x]), p3[x]));
+  }
+  // Neighbouring columns the same way.
+  int i = std::min(kw, 5);
+  {
+    const uint8_t *__restrict c1 = col + (i > 1 ? 1 : 0), *__restrict c2 = col + (i > 2 ? 2 : 0),
+                  *__restrict c3 = col + (i > 3 ? 3 : 0), *__restrict c4 = col + (i > 4 ? 4 : 0);
+    for (int32_t x = 0; x < nx; x++) o[x] = ext(ext(ext(col[x], c1[x]), ext(c2[x], c3[x])), c4[x]);
+  }
+  for (; i < kw; i += 4) {
+    const int m = std::min(kw - i, 4);
+    const uint8_t *__restrict q0 = col + i, *__restrict q1 = col + i + (m > 1 ? 1 : 0),
+                  *__restrict q2 = col + i + (m > 2 ? 2 : 0), *__restrict q3 = col + i + (m > 3 ? 3 : 0);
+    for (int32_t x = 0; x < nx; x++) o[x] = ext(ext(o[x], q0[x]), ext(ext(q1[x], q2[x]), q3[x]));
   }
   if (wide)
     for (int32_t x = 0; x < nx; x++) acc[x] = o[x];
 }
 
+// Sums of M rows of bytes (added to what col holds when ACC) into 16-bit
+// columns, one pass.
+template <int M, bool ACC>
+[[gnu::always_inline]] inline void addrows(const uint8_t* const* rows, int32_t w, uint16_t* __restrict col) {
+  const uint8_t *__restrict p0 = rows[0], *__restrict p1 = rows[M > 1 ? 1 : 0],
+                *__restrict p2 = rows[M > 2 ? 2 : 0], *__restrict p3 = rows[M > 3 ? 3 : 0];
+  for (int32_t x = 0; x < w; x++) {
+    uint16_t v = ACC ? col[x] : 0;
+    v = static_cast<uint16_t>(v + p0[x]);
+    if (M > 1) v = static_cast<uint16_t>(v + p1[x]);
+    if (M > 2) v = static_cast<uint16_t>(v + p2[x]);
+    if (M > 3) v = static_cast<uint16_t>(v + p3[x]);
+    col[x] = v;
+  }
+}
+
+// Sums of M neighbouring 16-bit columns (added to what sum holds when ACC),
+// one pass; the last pass gives the quotients by fn into bytes ob or acc.
+template <int M, bool ACC, int OUT>
+[[gnu::always_inline]] inline void addcols(const uint16_t* __restrict col, int32_t nx, uint16_t* __restrict sum,
+                                           float fn, int32_t* __restrict acc, uint8_t* __restrict ob) {
+  const uint16_t *__restrict q0 = col, *__restrict q1 = col + (M > 1 ? 1 : 0), *__restrict q2 = col + (M > 2 ? 2 : 0),
+                 *__restrict q3 = col + (M > 3 ? 3 : 0);
+  for (int32_t x = 0; x < nx; x++) {
+    uint16_t v = ACC ? sum[x] : 0;
+    v = static_cast<uint16_t>(v + q0[x]);
+    if (M > 1) v = static_cast<uint16_t>(v + q1[x]);
+    if (M > 2) v = static_cast<uint16_t>(v + q2[x]);
+    if (M > 3) v = static_cast<uint16_t>(v + q3[x]);
+    if (OUT == 0)
+      sum[x] = v;
+    else if (OUT == 1)
+      ob[x] = static_cast<uint8_t>(static_cast<float>(v) / fn);
+    else
+      acc[x] = static_cast<int32_t>(static_cast<float>(v) / fn);
+  }
+}
+
 // The mean of windows of at most 257 pixels (sums below 65536): column
-// sums and window sums in 16-bit lanes, then the integer quotient (exact
-// through floats for these sums).
+// sums and window sums in 16-bit lanes, up to four rows or columns a pass,
+// the last pass giving the integer quotient (exact through floats for
+// these sums).
 KERN void meanrow(const uint8_t* const* rows, int kh, int kw, int32_t nx, uint16_t* __restrict col,
                   uint16_t* __restrict sum, int32_t* __restrict acc, uint8_t* __restrict ob) {
   const int32_t w = nx + kw - 1;
-  const uint8_t* __restrict r0 = rows[0];
-  for (int32_t x = 0; x < w; x++) col[x] = r0[x];
-  for (int j = 1; j < kh; j++) {
-    const uint8_t* __restrict p = rows[j];
-    for (int32_t x = 0; x < w; x++) col[x] = static_cast<uint16_t>(col[x] + p[x]);
-  }
-  for (int32_t x = 0; x < nx; x++) sum[x] = col[x];
-  for (int i = 1; i < kw; i++) {
-    const uint16_t* __restrict q = col + i;
-    for (int32_t x = 0; x < nx; x++) sum[x] = static_cast<uint16_t>(sum[x] + q[x]);
+  for (int j = 0; j < kh; j += 4) {
+    const uint8_t* const* r = rows + j;
+    switch ((std::min(kh - j, 4) - 1) * 2 + (j > 0)) {
+      case 0: addrows<1, false>(r, w, col); break;
+      case 1: addrows<1, true>(r, w, col); break;
+      case 2: addrows<2, false>(r, w, col); break;
+      case 3: addrows<2, true>(r, w, col); break;
+      case 4: addrows<3, false>(r, w, col); break;
+      case 5: addrows<3, true>(r, w, col); break;
+      case 6: addrows<4, false>(r, w, col); break;
+      default: addrows<4, true>(r, w, col); break;
+    }
   }
   const float fn = static_cast<float>(kw * kh);
-  if (ob)
-    for (int32_t x = 0; x < nx; x++) ob[x] = static_cast<uint8_t>(static_cast<float>(sum[x]) / fn);
-  else
-    for (int32_t x = 0; x < nx; x++) acc[x] = static_cast<int32_t>(static_cast<float>(sum[x]) / fn);
+  for (int i = 0; i < kw; i += 4) {
+    const int m = std::min(kw - i, 4);
+    const uint16_t* c = col + i;
+    if (i + m < kw) {
+      switch ((m - 1) * 2 + (i > 0)) {
+        case 6: addcols<4, false, 0>(c, nx, sum, fn, acc, ob); break;
+        default: addcols<4, true, 0>(c, nx, sum, fn, acc, ob); break;
+      }
+      continue;
+    }
+    const int out = ob ? 1 : 2;
+    switch (((m - 1) * 2 + (i > 0)) * 2 + (out - 1)) {
+      case 0: addcols<1, false, 1>(c, nx, sum, fn, acc, ob); break;
+      case 1: addcols<1, false, 2>(c, nx, sum, fn, acc, ob); break;
+      case 2: addcols<1, true, 1>(c, nx, sum, fn, acc, ob); break;
+      case 3: addcols<1, true, 2>(c, nx, sum, fn, acc, ob); break;
+      case 4: addcols<2, false, 1>(c, nx, sum, fn, acc, ob); break;
+      case 5: addcols<2, false, 2>(c, nx, sum, fn, acc, ob); break;
+      case 6: addcols<2, true, 1>(c, nx, sum, fn, acc, ob); break;
+      case 7: addcols<2, true, 2>(c, nx, sum, fn, acc, ob); break;
+      case 8: addcols<3, false, 1>(c, nx, sum, fn, acc, ob); break;
+      case 9: addcols<3, false, 2>(c, nx, sum, fn, acc, ob); break;
+      case 10: addcols<3, true, 1>(c, nx, sum, fn, acc, ob); break;
+      case 11: addcols<3, true, 2>(c, nx, sum, fn, acc, ob); break;
+      case 12: addcols<4, false, 1>(c, nx, sum, fn, acc, ob); break;
+      case 13: addcols<4, false, 2>(c, nx, sum, fn, acc, ob); break;
+      case 14: addcols<4, true, 1>(c, nx, sum, fn, acc, ob); break;
+      default: addcols<4, true, 2>(c, nx, sum, fn, acc, ob); break;
+    }
+  }
 }
 
 // Window sums of the pixels (s) and of their squares (q), 32 bits, and the
@@ -631,13 +713,15 @@ KERN void hole3(Cols3 c, const uint8_t* __restrict ctr, int32_t nx, int32_t* __r
                 uint8_t* __restrict ob) {
   const uint16_t* __restrict s = c.s;
   const uint8_t* __restrict z = c.nz;
+  // The quotient of every window first, then the centres that are not
+  // zero over it (two plain loops: both vectorised). No pixel other than
+  // zero: the sum is 0 too, and so is the quotient.
   for (int32_t x = 0; x < nx; x++) {
-    // No pixel other than zero: the sum is 0 too, and so is the quotient.
     int32_t m = z[x] + z[x + 1] + z[x + 2];
-    float q = static_cast<float>(s[x] + s[x + 1] + s[x + 2]) / static_cast<float>(m > 1 ? m : 1);
-    int32_t c0 = ctr[x];
-    acc[x] = c0 ? c0 : static_cast<int32_t>(q);
+    float q = static_cast<float>(s[x] + s[x + 1] + s[x + 2]) / static_cast<float>(m + (m == 0));
+    acc[x] = static_cast<int32_t>(q);
   }
+  for (int32_t x = 0; x < nx; x++) acc[x] = ctr[x] ? ctr[x] : acc[x];
   narrow(acc, nx, ob);
 }
 
@@ -830,6 +914,8 @@ struct Band {
   uint8_t* dst;
   int dws;
   bool nc;
+  int nt = 1;            // threads
+  bool inplace = false;  // dst is src: one thread sweeps down the rows
   std::atomic<int32_t> next{0};
   std::atomic<bool> stop{false};
   std::atomic<int32_t> done{0};
@@ -848,8 +934,234 @@ bool direct(const Conv& c, int dws) {
   return c.mx == 0 || c.mx >= top;
 }
 
+// The binarised centre pixels of a large image written past the caches
+// (the result would not stay there anyway): sparing the read of each
+// destination line before its write takes a third of the memory traffic.
+__attribute__((target("avx2"))) void centstream(const uint8_t* __restrict q, int64_t n, uint8_t t8,
+                                                bool none, uint8_t* __restrict o) {
+  int64_t x = 0;
+  // Up to the first 32-byte boundary of the destination as usual.
+  int64_t head = std::min<int64_t>(n, static_cast<int64_t>((32 - reinterpret_cast<uintptr_t>(o) % 32) % 32));
+  for (; x < head; x++) o[x] = static_cast<uint8_t>(!none && q[x] >= t8);
+  // v >= t exactly when t - v saturates to 0; none leaves every item 0.
+  const __m256i tt = _mm256_set1_epi8(static_cast<char>(t8)), zero = _mm256_setzero_si256();
+  const __m256i one = _mm256_set1_epi8(none ? 0 : 1);
+  for (; x + 64 <= n; x += 64) {
+    // The source asked for 4 KB ahead, across the pages the prefetchers
+    // stop at (a prefetch past the end is dropped, never a fault).
+    _mm_prefetch(reinterpret_cast<const char*>(q + x + 4096), _MM_HINT_T0);
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + x));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + x + 32));
+    a = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_subs_epu8(tt, a), zero), one);
+    b = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_subs_epu8(tt, b), zero), one);
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(o + x), a);
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(o + x + 32), b);
+  }
+  _mm_sfence();
+  for (; x < n; x++) o[x] = static_cast<uint8_t>(!none && q[x] >= t8);
+}
+
+KERN void centbin(const uint8_t* __restrict q, int64_t n, uint8_t t8, bool none, uint8_t* __restrict o) {
+  for (int64_t x = 0; x < n; x++) o[x] = static_cast<uint8_t>(!none && q[x] >= t8);
+}
+
+// Images from this many items on are written past the caches.
+constexpr int64_t STREAM = int64_t(1) << 22;
+
+bool avx2ok() {
+  static const bool yes = __builtin_cpu_supports("avx2");
+  return yes;
+}
+
+void centflat(const uint8_t* __restrict q, int64_t n, int32_t t, uint8_t* __restrict o, bool big) {
+  if (t < 0) {
+    std::memcpy(o, q, static_cast<size_t>(n));
+    return;
+  }
+  const uint8_t t8 = static_cast<uint8_t>(t > 255 ? 255 : t);
+  const bool none = t > 255;  // a threshold above 255 leaves no pixel at 1
+  if (big && avx2ok())
+    centstream(q, n, t8, none, o);
+  else
+    centbin(q, n, t8, none, o);
+}
+
+// The cores this process may run on, at most max: a process held to fewer
+// cores than threads would only take turns on them.
+int cores(int max) {
+  cpu_set_t set;
+  int n = 0;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
+  if (n < 1) {
+    unsigned hw = std::thread::hardware_concurrency();
+    n = hw ? static_cast<int>(hw) : 1;
+  }
+  return std::min(n, max);
+}
+
+// --- the crew: band threads kept between operations -------------------
+//
+// Starting threads anew for every operation costs about as much as a
+// large binarise takes. The workers stay: after an operation each one
+// waits a moment spinning (operations in a loop follow each other within
+// microseconds), then sleeps until woken. A worker joins an operation
+// through its gate while the gate is open and fewer than the wanted have
+// joined; the caller closes the gate when its own share is done and waits
+// only for those that joined (a worker the system holds back, or one still
+// asleep, delays nothing). The workers take no signals (those stay with
+// the main thread) and are never ended; the process exit ends them.
+class Crew {
+ public:
+  // Runs fn(arg, true) on the caller and fn(arg, false) on up to n - 1
+  // workers at once; returns when every one has returned.
+  void run(int n, void (*fn)(void*, bool), void* arg) {
+    // One operation at a time has the workers; another caller works alone.
+    if (n <= 1 || busy_.exchange(true, std::memory_order_acquire)) {
+      fn(arg, true);
+      return;
+    }
+    struct Free {
+      std::atomic<bool>& busy;
+      ~Free() { busy.store(false, std::memory_order_release); }
+    } release{busy_};
+    share(n, fn, arg);
+  }
+
+ private:
+  static constexpr int MAXW = 3;  // workers at most
+  // The gate: workers in the operation (bits 0-7), workers that joined it
+  // (8-15), workers wanted (16-23), closed (bit 31).
+  static constexpr uint32_t IN = 1, JOINED = 1 << 8, CLOSED = 1u << 31;
+  std::atomic<bool> busy_{false};
+  std::atomic<uint64_t> call_{0};  // operations started
+  std::atomic<uint32_t> gate_{CLOSED};
+  void (*fn_)(void*, bool) = nullptr;
+  void* arg_ = nullptr;
+  int size_ = 0;
+  std::mutex m_;
+  std::condition_variable cv_;
+
+  void share(int n, void (*fn)(void*, bool), void* arg) {
+    int want = std::min(n, MAXW + 1) - 1;
+    while (size_ < want && grow()) {
+    }
+    want = std::min(want, size_);
+    if (want <= 0) {
+      fn(arg, true);
+      return;
+    }
+    // The gate is closed and nobody is in: the operation's fields are free.
+    fn_ = fn;
+    arg_ = arg;
+    gate_.store(static_cast<uint32_t>(want) << 16, std::memory_order_release);
+    {
+      // The workers' sleep checks the call under the lock: none misses it.
+      std::lock_guard<std::mutex> lk(m_);
+      call_.fetch_add(1, std::memory_order_release);
+    }
+    cv_.notify_all();
+    // The workers that joined are waited for however the caller's share
+    // ends: they use what the caller holds.
+    struct Close {
+      std::atomic<uint32_t>& gate;
+      ~Close() {
+        gate.fetch_or(CLOSED, std::memory_order_acq_rel);
+        for (int spins = 0; gate.load(std::memory_order_acquire) & 0xFF; spins++) {
+          if (spins < 4096)
+            __builtin_ia32_pause();
+          else
+            std::this_thread::yield();
+        }
+      }
+    } close{gate_};
+    fn(arg, true);
+  }
+
+  bool grow() {
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    bool ok = true;
+    try {
+      std::thread(&Crew::loop, this, call_.load(std::memory_order_relaxed)).detach();
+      size_++;
+    } catch (...) {
+      ok = false;  // a worker that cannot be had leaves its share to the others
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return ok;
+  }
+
+  void loop(uint64_t seen) {
+    for (;;) {
+      uint64_t c = call_.load(std::memory_order_acquire);
+      const auto t0 = std::chrono::steady_clock::now();
+      for (int spins = 1; c == seen; spins++) {
+        __builtin_ia32_pause();
+        if (spins % 256 == 0 && std::chrono::steady_clock::now() - t0 > std::chrono::milliseconds(1)) {
+          std::unique_lock<std::mutex> lk(m_);
+          cv_.wait(lk, [&] { return call_.load(std::memory_order_acquire) != seen; });
+        }
+        c = call_.load(std::memory_order_acquire);
+      }
+      seen = c;
+      uint32_t g = gate_.load(std::memory_order_relaxed);
+      while (!(g & CLOSED) && ((g >> 8) & 0xFF) < ((g >> 16) & 0xFF)) {
+        if (gate_.compare_exchange_weak(g, g + IN + JOINED, std::memory_order_acquire,
+                                        std::memory_order_relaxed)) {
+          fn_(arg_, false);
+          gate_.fetch_sub(IN, std::memory_order_release);
+          break;
+        }
+      }
+    }
+  }
+};
+
+Crew& crew() {
+  static Crew* c = new Crew;  // never destroyed: its workers outlive every caller
+  return *c;
+}
+
+// Kinds that only binarise or copy the centre pixel, into bytes: output
+// row y is centre row y - d (d is 1 for even window heights, whose first
+// output row repeats the first row), so the rows of a piece lie in one run
+// of memory. Pieces of 64 KB at least; the main thread polls after every
+// 256 KB or so it made.
+void centband(Band& b, bool main) {
+  const Conv& c = *b.c;
+  const int32_t nx = c.nx;
+  const int32_t d = c.kh - 1 - 2 * c.hy;
+  const int32_t t = c.bin ? c.mx : -1;
+  const bool big = int64_t{nx} * c.ny >= STREAM;
+  const int32_t rows = std::max<int32_t>(PIECE, (1 << 16) / nx);
+  int64_t made = 0;
+  for (;;) {
+    if (b.stop.load(std::memory_order_relaxed)) return;
+    int32_t y0 = b.next.fetch_add(rows);
+    if (y0 >= c.ny) return;
+    int32_t y1 = std::min(c.ny, y0 + rows);
+    int32_t y = y0;
+    for (; y < std::min(y1, d); y++) centflat(b.src, nx, t, b.dst + int64_t{y} * nx, big);
+    if (y < y1) centflat(b.src + int64_t{y - d} * nx, int64_t{y1 - y} * nx, t, b.dst + int64_t{y} * nx, big);
+    int32_t done = b.done.fetch_add(y1 - y0) + (y1 - y0);
+    made += int64_t{y1 - y0} * nx;
+    if (main && (made >= 1 << 18 || done >= c.ny)) {
+      made = 0;
+      prgidx = static_cast<uint32_t>(done);
+      chkio(0);
+      if (stopped()) b.stop.store(true);
+    }
+  }
+}
+
 void bandrun(Band& b, bool main) {
   const Conv& c = *b.c;
+  if (c.code == 271 && (c.kind == 6 || c.kind == 7 || c.kind == 9 || c.kind == 10) && direct(c, b.dws) &&
+      !b.inplace) {
+    centband(b, main);
+    return;
+  }
   const int32_t nx = c.nx;
   const size_t w = static_cast<size_t>(nx + c.kw - 1);
   // Rows padded at the edges (the first and last pixels replicated), for
@@ -862,6 +1174,10 @@ void bandrun(Band& b, bool main) {
   const int bpi = b.dws == W_BYTE ? 1 : b.dws == W_SHORT ? 2 : 4;
   const bool dir = direct(c, b.dws);
   const bool centre = c.code == 271 && (c.kind == 6 || c.kind == 7 || c.kind == 9 || c.kind == 10);
+  // In place, the source rows an output row still needs that lie above it
+  // or are itself are kept here (row r in slot r % (p + 1)) before the
+  // output overwrites them.
+  std::vector<uint8_t> ring(b.inplace ? static_cast<size_t>(nx) * static_cast<size_t>(p + 1) : 0);
   // Outputs whose windows lie inside the row: [hx, hx + inner).
   const int32_t inner = nx - c.kw + 1;
   // Padded rows for outputs x0 .. x0 + m - 1.
@@ -879,8 +1195,15 @@ void bandrun(Band& b, bool main) {
     if (y0 >= c.ny) return;
     int32_t y1 = std::min(c.ny, y0 + PIECE);
     for (int32_t y = y0; y < y1; y++) {
-      for (int j = 0; j < c.kh; j++)
-        src[static_cast<size_t>(j)] = b.src + static_cast<int64_t>(wrow(c, int64_t{y} - p + j)) * nx;
+      if (b.inplace)
+        std::memcpy(ring.data() + static_cast<size_t>(y % (p + 1)) * static_cast<size_t>(nx),
+                    b.src + int64_t{y} * nx, static_cast<size_t>(nx));
+      for (int j = 0; j < c.kh; j++) {
+        int32_t r = wrow(c, int64_t{y} - p + j);
+        src[static_cast<size_t>(j)] =
+            b.inplace && r <= y ? ring.data() + static_cast<size_t>(r % (p + 1)) * static_cast<size_t>(nx)
+                                : b.src + static_cast<int64_t>(r) * nx;
+      }
       uint8_t* o = b.dst + static_cast<int64_t>(y) * nx * bpi;
       uint8_t* ob = dir ? o : nullptr;
       int32_t* acc = W.acc.data();
@@ -912,26 +1235,14 @@ void bandrun(Band& b, bool main) {
   }
 }
 
+// The threads the band way takes for an image: every kind shares images of
+// a million items and more, on the cores this process may use.
+int bandthreads(const Conv& c) {
+  return int64_t{c.nx} * c.ny >= int64_t(1) << 20 && c.ny >= 2 * PIECE ? cores(4) : 1;
+}
+
 void bands(Band& b) {
-  const Conv& c = *b.c;
-  int nt = 1;
-  // Kinds that only copy or binarise the centre take less than starting
-  // threads costs.
-  const bool light = c.code == 271 && (c.kind == 6 || c.kind == 7 || c.kind == 9 || c.kind == 10);
-  if (!light && static_cast<int64_t>(c.nx) * c.ny >= (1 << 20) && c.ny >= 2 * PIECE) {
-    unsigned hw = std::thread::hardware_concurrency();
-    nt = static_cast<int>(std::min<unsigned>(4, hw ? hw : 1));
-  }
-  std::vector<std::thread> th;
-  for (int i = 1; i < nt; i++) {
-    try {
-      th.emplace_back(bandrun, std::ref(b), false);
-    } catch (...) {
-      break;  // a thread that cannot be had leaves its share to the others
-    }
-  }
-  bandrun(b, true);
-  for (auto& t : th) t.join();
+  crew().run(b.inplace ? 1 : b.nt, [](void* p, bool main) { bandrun(*static_cast<Band*>(p), main); }, &b);
 }
 
 // The arguments of convolve or filter read and checked: false after an
@@ -1011,7 +1322,6 @@ int conv(int code, FnCall* fc) {
 
   OpRead in;
   in.start(0);
-  if (opalias()) in.detach();
   OpWrite out;
   out.start();
   if (!out.d) return 0;
@@ -1020,15 +1330,30 @@ int conv(int code, FnCall* fc) {
   const uint8_t* whole = in.whole();
   uint8_t* dw = out.whole();
   int dws = out.d->Wsiz;
-  if (qpaths && whole && dw && !mask && !(trcmsk & 16) &&
-      (dws == W_BYTE || dws == W_SHORT || dws == W_LONG || dws == W_FLOAT) && out.n >= t[OT_CNT] &&
-      !(out.d->Flg & K_NUMBER)) {
+  const bool band = qpaths && whole && dw && !mask && !(trcmsk & 16) &&
+                    (dws == W_BYTE || dws == W_SHORT || dws == W_LONG || dws == W_FLOAT) &&
+                    out.n >= t[OT_CNT] && !(out.d->Flg & K_NUMBER);
+  const int nt = band ? bandthreads(c) : 1;
+  // A result written over its own source: one thread sweeping down the
+  // rows keeps the source rows it still needs; otherwise the source is
+  // copied first.
+  const bool inplace = band && nt == 1 && dw == whole && dws == W_BYTE;
+  if (opalias() && !inplace) {
+    in.detach();
+    // The copy may have moved the destination's window back to its origin.
+    out.start();
+    whole = in.whole();
+    dw = out.whole();
+  }
+  if (band && whole && dw) {
     Band b;
     b.c = &c;
     b.src = whole;
     b.dst = dw;
     b.dws = dws;
     b.nc = noclmp();
+    b.nt = nt;
+    b.inplace = inplace;
     prgidx = 0;
     prgtot = static_cast<uint32_t>(c.ny);
     // Every item of the destination is written: storage made for it need
