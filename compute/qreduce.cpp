@@ -1,6 +1,8 @@
 // Fast reductions and histograms (see qreduce.h).
 #include "compute/qreduce.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -68,6 +70,20 @@ constexpr int64_t THRMIN = 1 << 20;  // items from which runs are summed in thre
 constexpr int MAXTHR = 4;            // threads at most (the calling one among them)
 constexpr int64_t PROBE = 1 << 15;   // items of the first stretch of runs
 
+// The threads a reduction of a million items and more may use: the cores
+// this process may run on, at most MAXTHR (a process held to fewer cores
+// would only take turns on them).
+int threads() {
+  cpu_set_t set;
+  int n = 0;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
+  if (n < 1) {
+    unsigned hw = std::thread::hardware_concurrency();
+    n = hw ? static_cast<int>(hw) : 1;
+  }
+  return std::min(n, MAXTHR);
+}
+
 // The loop's sum of n floats into a->s (and their missing items counted
 // into a->missing when cnt is set): the runs' summaries made in up to
 // MAXTHR threads (each on runs of its own; the summaries do not depend on
@@ -83,11 +99,7 @@ void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
     const int64_t m = b == 0 && n > 4 * PROBE ? PROBE : n - b;
     const int64_t nr = (m + RUN - 1) / RUN;
     o.resize(static_cast<size_t>(nr));
-    int nt = 1;
-    if (m >= THRMIN) {
-      unsigned hw = std::thread::hardware_concurrency();
-      nt = static_cast<int>(std::min<unsigned>(MAXTHR, hw ? hw : 1));
-    }
+    const int nt = m >= THRMIN ? threads() : 1;
     std::vector<int64_t> miss(static_cast<size_t>(nt), 0);
     auto part = [&](int t) {
       const int64_t r0 = nr * t / nt, r1 = nr * (t + 1) / nt;
@@ -117,11 +129,7 @@ void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
 // a part of its own (extremes are the same in any order; bytes are done
 // sooner than threads start).
 void extremes(const QRKern& K, int w, const uint8_t* p, int64_t n, int what, RAcc* a) {
-  int nt = 1;
-  if (n >= THRMIN && w != W_BYTE) {
-    unsigned hw = std::thread::hardware_concurrency();
-    nt = static_cast<int>(std::min<unsigned>(MAXTHR, hw ? hw : 1));
-  }
+  const int nt = n >= THRMIN && w != W_BYTE ? threads() : 1;
   if (nt <= 1) return K.reduce(w, p, n, what, a);
   std::vector<RAcc> r(static_cast<size_t>(nt));
   const int64_t sz = wbytes(w);
