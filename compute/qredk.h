@@ -69,6 +69,15 @@ struct RunSum {
   int32_t e = 0;
 };
 
+// A run of floats rounded to the grid of a predicted running sum
+// (QRKern::gridrun): g the grid's step (0: no grid there), d the sum of
+// the items so rounded, [dn, up] bounds of its partial sums, t the items
+// half way between two steps.
+struct GridRun {
+  double g = 0, d = 0, up = 0, dn = 0;
+  int64_t t = 0;
+};
+
 struct QRKern {
   // One pass of a reduction over n items of word size code w (8, 16, 32,
   // 96); what: QR_ bits.
@@ -84,6 +93,15 @@ struct QRKern {
   // runs that every order adds exactly at once, the others item by item
   // (as reduce does with RD_SUM): returns the count of those.
   int64_t (*runadd)(const RunSum* o, const float* p, int64_t n, int r, RAcc* a);
+  // The runs of r floats (a multiple of 64, at most 2048) of n items on
+  // the grids of the running sum predicted as s0 + rate x (items before
+  // the run), into o[(n + r - 1) / r]; missing items counted into *missing
+  // when given.
+  void (*gridrun)(const float* p, int64_t n, int r, double s0, double rate, GridRun* o, int64_t* missing);
+  // The loop's sum a->s of the same n floats: runs whose grid is the
+  // running sum's and whose partial sums stay in its binade at once, the
+  // others item by item. Returns the count of those.
+  int64_t (*gridadd)(const GridRun* o, const float* p, int64_t n, int r, RAcc* a);
   // The sums in the element loop's order (every item in turn into *sum,
   // its square into *sumsq when sq is set), items that are not missing.
   void (*serial)(int w, const void* p, int64_t n, bool sq, double* sum, double* sumsq);

@@ -92,7 +92,8 @@ int threads() {
 // runs add exactly. A sum that drifts one way grows far past its items,
 // whose finer steps then round, run after run: a first stretch of PROBE
 // items tells, and where its sum went one way for more than half the way
-// its runs strayed, the kernels' own runs on the sum's grid take the rest.
+// its runs strayed, the rest goes on the grid of the sum, each run on the
+// grid where the stretch's pace puts the sum (also in threads).
 void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
   std::vector<RunSum> o;
   for (int64_t b = 0; b < n;) {
@@ -117,7 +118,27 @@ void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
       double sum = 0, stray = 0;
       for (const RunSum& r : o) sum += r.s, stray += r.up - r.dn;
       if (!(std::fabs(sum) <= 0.5 * stray)) {
-        K.reduce(W_FLOAT, p + b, n - b, cnt ? RD_SUM | RD_CNT : RD_SUM, a);
+        // The rest rounded run by run to the grid of the sum as the first
+        // stretch's pace predicts it; runs the prediction missed (the
+        // edges of binades) item by item.
+        const double s0 = a->s.lo, rate = sum / static_cast<double>(m);
+        const int64_t rn = n - b, rr = (rn + RUN - 1) / RUN;
+        std::vector<GridRun> g(static_cast<size_t>(rr));
+        const int gt = rn >= THRMIN ? threads() : 1;
+        std::vector<int64_t> gmiss(static_cast<size_t>(gt), 0);
+        auto gpart = [&](int t) {
+          const int64_t r0 = rr * t / gt, r1 = rr * (t + 1) / gt;
+          const int64_t f = r0 * RUN, e = std::min(rn, r1 * RUN);
+          if (e > f)
+            K.gridrun(p + b + f, e - f, RUN, s0 + rate * static_cast<double>(f), rate, g.data() + r0,
+                      cnt ? &gmiss[static_cast<size_t>(t)] : nullptr);
+        };
+        std::vector<std::thread> gth;
+        for (int t = 1; t < gt; t++) gth.emplace_back(gpart, t);
+        gpart(0);
+        for (auto& t : gth) t.join();
+        for (int64_t k : gmiss) a->missing += k;
+        K.gridadd(g.data(), p + b, rn, RUN, a);
         return;
       }
     }

@@ -510,7 +510,8 @@ TEST_F(Qreduce, CtrlCStopsALongReductionAndNothingIsStored) {
 TEST_F(Qreduce, RunsOfFloatsGiveTheLoopsSum) {
   // Floats' sums from runs of 512: runs whose items and running sum are
   // multiples of one step add at once, the others on the sum's grid item
-  // by item. Lengths about a run's, data about zero (through zero, across
+  // by item; or runs rounded to the grids of predicted sums, those whose
+  // prediction held added at once. Lengths about a run's, data about zero (through zero, across
   // binades, with items far finer than the sum's step), past 2^53 steps,
   // half-way items, subnormals, runs of zeros and missing items, NaN and
   // infinities; both instruction sets. Bounds must hold the loop's sum, and
@@ -560,7 +561,7 @@ TEST_F(Qreduce, RunsOfFloatsGiveTheLoopsSum) {
       {"max then -max", 2048,
        [](int i) { return i == 600 ? 3.4e38f : i == 601 ? -3.4e38f : i == 1500 ? 3.4e38f : 1.0f; }, false},
   };
-  uint64_t fast = 0;
+  uint64_t fast = 0, onpace = 0;
   for (const QRKern* k : {&qredk(), &qrbase()})
     for (const Case& c : cases) {
       std::vector<float> v(static_cast<size_t>(c.n));
@@ -584,13 +585,34 @@ TEST_F(Qreduce, RunsOfFloatsGiveTheLoopsSum) {
         EXPECT_FALSE(std::isfinite(a.s.lo) && std::isfinite(a.s.hi)) << c.name;
       }
       EXPECT_TRUE(!c.exact || a.s.lo == a.s.hi) << c.name;
+      // Runs rounded to the grids of predicted sums: the pace of the items,
+      // and predictions far off (runs then item by item).
+      for (int pr = 0; pr < 3; pr++) {
+        const double rate = pr == 0 ? s / c.n : 0.0, s0 = pr == 2 ? 1e6 : 0.0;
+        std::vector<GridRun> g(o.size());
+        int64_t gm = 0;
+        RAcc ga;
+        const uint64_t g0 = qrruns[QW_GRID];
+        k->gridrun(v.data(), c.n, 512, s0, rate, g.data(), &gm);
+        k->gridadd(g.data(), v.data(), c.n, 512, &ga);
+        if (pr == 0) onpace += qrruns[QW_GRID] - g0;
+        EXPECT_EQ(gm, want) << c.name << " predicted " << pr;
+        if (std::isfinite(s)) {
+          EXPECT_TRUE(ga.s.lo <= s && s <= ga.s.hi)
+              << c.name << " predicted " << pr << ": " << s << " not in " << ga.s.lo << " " << ga.s.hi;
+        } else {
+          EXPECT_FALSE(std::isfinite(ga.s.lo) && std::isfinite(ga.s.hi)) << c.name << " predicted " << pr;
+        }
+      }
       // The same from the kernels' runs of reduce.
       RAcc b;
       k->reduce(96, v.data(), c.n, RD_SUM, &b);
       EXPECT_TRUE(!std::isfinite(s) || (b.s.lo <= s && s <= b.s.hi)) << c.name;
     }
-  // Most runs about zero add at once.
+  // Most runs about zero add at once; runs of positive items on the grid
+  // their pace predicts.
   EXPECT_GT(fast, 1000u);
+  EXPECT_GT(onpace, 300u);
 }
 
 TEST_F(Qreduce, FloatsAboutZeroInThreadsAsTheLoop) {
