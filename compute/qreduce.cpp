@@ -121,10 +121,16 @@ void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
         // The rest rounded run by run to the grid of the sum as the first
         // stretch's pace predicts it; runs the prediction missed (the
         // edges of binades) item by item.
-        const double s0 = a->s.lo, rate = sum / static_cast<double>(m);
+        // (In one thread the kernels' own runs, on the grid in float lanes,
+        // do better.)
         const int64_t rn = n - b, rr = (rn + RUN - 1) / RUN;
-        std::vector<GridRun> g(static_cast<size_t>(rr));
         const int gt = rn >= THRMIN ? threads() : 1;
+        if (gt <= 1) {
+          K.reduce(W_FLOAT, p + b, rn, cnt ? RD_SUM | RD_CNT : RD_SUM, a);
+          return;
+        }
+        const double s0 = a->s.lo, rate = sum / static_cast<double>(m);
+        std::vector<GridRun> g(static_cast<size_t>(rr));
         std::vector<int64_t> gmiss(static_cast<size_t>(gt), 0);
         auto gpart = [&](int t) {
           const int64_t r0 = rr * t / gt, r1 = rr * (t + 1) / gt;
