@@ -151,6 +151,45 @@ void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
   }
 }
 
+// Floats' lane sums with bounds of any order's rounding (qkern's reduce,
+// what: RD_ bits) of n items into a: in up to MAXTHR threads from a million
+// items on, each on a part of its own from nothing, the parts then joined
+// in order. A part's bounds grow by the magnitudes (and squares) before it
+// times its items and blocks' slack, as they would have within one pass;
+// each join adds a block's slack more.
+void boundsum(int w, const uint8_t* p, int64_t n, int what, QRedAcc* a) {
+  const QKern& Q = qkern();
+  const int nt = n >= THRMIN ? threads() : 1;
+  if (nt <= 1) return Q.reduce(w, p, n, what, a);
+  std::vector<QRedAcc> r(static_cast<size_t>(nt));
+  const int64_t sz = wbytes(w);
+  auto part = [&](int t) {
+    const int64_t b = n * t / nt, e = n * (t + 1) / nt;
+    Q.reduce(w, p + b * sz, e - b, what, &r[static_cast<size_t>(t)]);
+  };
+  std::vector<std::thread> th;
+  for (int t = 1; t < nt; t++) th.emplace_back(part, t);
+  part(0);
+  for (auto& t : th) t.join();
+  for (int t = 0; t < nt; t++) {
+    const QRedAcc& x = r[static_cast<size_t>(t)];
+    const int64_t m = n * (t + 1) / nt - n * t / nt;
+    // (Blocks of at most 1024 items, counted generously.)
+    const double slack = static_cast<double>(m + 64 * (m / 256 + 2));
+    a->ebnd += x.ebnd + slack * a->fabs;
+    a->qbnd += x.qbnd + slack * a->fsq;
+    a->fsum += x.fsum;
+    a->fsq += x.fsq;
+    a->fabs += x.fabs;
+    a->ebnd += 64 * a->fabs;
+    a->qbnd += 64 * a->fsq;
+    a->missing += x.missing;
+    a->nonzero += x.nonzero;
+    a->vmax = std::max(a->vmax, x.vmax);
+    a->vmin = std::min(a->vmin, x.vmin);
+  }
+}
+
 // The largest or smallest of n items (what: RD_MAX or RD_MIN) into a: in
 // up to MAXTHR threads from a million items of 16 bits or more on, each on
 // a part of its own (extremes are the same in any order; bytes are done
@@ -250,7 +289,7 @@ int qreduce(int code, int32_t count, RedState* st) {
     } else if (bnd) {
       // (The bits of what a pass computes are the same in both.)
       ba.vmin = a.vmin, ba.vmax = a.vmax;
-      qkern().reduce(v.w, p, m, what, &ba);
+      boundsum(v.w, p, m, what, &ba);
       a.vmin = ba.vmin, a.vmax = ba.vmax, a.nonzero = ba.nonzero, a.missing = ba.missing;
     } else if (what == RD_MAX || what == RD_MIN) {
       extremes(K, v.w, p, m, what, &a);
