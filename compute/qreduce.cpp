@@ -1,14 +1,19 @@
 // Fast reductions and histograms (see qreduce.h).
 #include "compute/qreduce.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "compute/arith.h"
 #include "compute/expr.h"
 #include "compute/qarith.h"
 #include "compute/qkern.h"
+#include "compute/qredk.h"
 #include "compute/qview.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -60,35 +65,180 @@ int walk(const View& v, int64_t count, int64_t most, F f) {
   return 1;
 }
 
+constexpr int RUN = 512;            // floats of a run summed at once
+constexpr int64_t THRMIN = 1 << 20;  // items from which runs are summed in threads
+constexpr int MAXTHR = 4;            // threads at most (the calling one among them)
+constexpr int64_t PROBE = 1 << 15;   // items of the first stretch of runs
+
+// The threads a reduction of a million items and more may use: the cores
+// this process may run on, at most MAXTHR (a process held to fewer cores
+// would only take turns on them).
+int threads() {
+  cpu_set_t set;
+  int n = 0;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
+  if (n < 1) {
+    unsigned hw = std::thread::hardware_concurrency();
+    n = hw ? static_cast<int>(hw) : 1;
+  }
+  return std::min(n, MAXTHR);
+}
+
+// The loop's sum of n floats into a->s (and their missing items counted
+// into a->missing when cnt is set): the runs' summaries made in up to
+// MAXTHR threads (each on runs of its own; the summaries do not depend on
+// the running sum), then added up run after run in the loop's order. That
+// serves sums that stay near their items' size (data about zero), whose
+// runs add exactly. A sum that drifts one way grows far past its items,
+// whose finer steps then round, run after run: a first stretch of PROBE
+// items tells, and where its sum went one way for more than half the way
+// its runs strayed, the rest goes on the grid of the sum, each run on the
+// grid where the stretch's pace puts the sum (also in threads).
+void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
+  std::vector<RunSum> o;
+  for (int64_t b = 0; b < n;) {
+    const int64_t m = b == 0 && n > 4 * PROBE ? PROBE : n - b;
+    const int64_t nr = (m + RUN - 1) / RUN;
+    o.resize(static_cast<size_t>(nr));
+    const int nt = m >= THRMIN ? threads() : 1;
+    std::vector<int64_t> miss(static_cast<size_t>(nt), 0);
+    auto part = [&](int t) {
+      const int64_t r0 = nr * t / nt, r1 = nr * (t + 1) / nt;
+      const int64_t f = r0 * RUN, e = std::min(m, r1 * RUN);
+      if (e > f) K.runsum(p + b + f, e - f, RUN, o.data() + r0, cnt ? &miss[static_cast<size_t>(t)] : nullptr);
+    };
+    std::vector<std::thread> th;
+    for (int t = 1; t < nt; t++) th.emplace_back(part, t);
+    part(0);
+    for (auto& t : th) t.join();
+    for (int64_t k : miss) a->missing += k;
+    K.runadd(o.data(), p + b, m, RUN, a);
+    b += m;
+    if (b < n) {
+      double sum = 0, stray = 0;
+      for (const RunSum& r : o) sum += r.s, stray += r.up - r.dn;
+      if (!(std::fabs(sum) <= 0.5 * stray)) {
+        // The rest rounded run by run to the grid of the sum as the first
+        // stretch's pace predicts it; runs the prediction missed (the
+        // edges of binades) item by item.
+        // (In one thread the kernels' own runs, on the grid in float lanes,
+        // do better.)
+        const int64_t rn = n - b, rr = (rn + RUN - 1) / RUN;
+        const int gt = rn >= THRMIN ? threads() : 1;
+        if (gt <= 1) {
+          K.reduce(W_FLOAT, p + b, rn, cnt ? RD_SUM | RD_CNT : RD_SUM, a);
+          return;
+        }
+        const double s0 = a->s.lo, rate = sum / static_cast<double>(m);
+        std::vector<GridRun> g(static_cast<size_t>(rr));
+        std::vector<int64_t> gmiss(static_cast<size_t>(gt), 0);
+        auto gpart = [&](int t) {
+          const int64_t r0 = rr * t / gt, r1 = rr * (t + 1) / gt;
+          const int64_t f = r0 * RUN, e = std::min(rn, r1 * RUN);
+          if (e > f)
+            K.gridrun(p + b + f, e - f, RUN, s0 + rate * static_cast<double>(f), rate, g.data() + r0,
+                      cnt ? &gmiss[static_cast<size_t>(t)] : nullptr);
+        };
+        std::vector<std::thread> gth;
+        for (int t = 1; t < gt; t++) gth.emplace_back(gpart, t);
+        gpart(0);
+        for (auto& t : gth) t.join();
+        for (int64_t k : gmiss) a->missing += k;
+        K.gridadd(g.data(), p + b, rn, RUN, a);
+        return;
+      }
+    }
+  }
+}
+
+// Floats' lane sums with bounds of any order's rounding (qkern's reduce,
+// what: RD_ bits) of n items into a: in up to MAXTHR threads from a million
+// items on, each on a part of its own from nothing, the parts then joined
+// in order. A part's bounds grow by the magnitudes (and squares) before it
+// times its items and blocks' slack, as they would have within one pass;
+// each join adds a block's slack more.
+void boundsum(int w, const uint8_t* p, int64_t n, int what, QRedAcc* a) {
+  const QKern& Q = qkern();
+  const int nt = n >= THRMIN ? threads() : 1;
+  if (nt <= 1) return Q.reduce(w, p, n, what, a);
+  std::vector<QRedAcc> r(static_cast<size_t>(nt));
+  const int64_t sz = wbytes(w);
+  auto part = [&](int t) {
+    const int64_t b = n * t / nt, e = n * (t + 1) / nt;
+    Q.reduce(w, p + b * sz, e - b, what, &r[static_cast<size_t>(t)]);
+  };
+  std::vector<std::thread> th;
+  for (int t = 1; t < nt; t++) th.emplace_back(part, t);
+  part(0);
+  for (auto& t : th) t.join();
+  for (int t = 0; t < nt; t++) {
+    const QRedAcc& x = r[static_cast<size_t>(t)];
+    const int64_t m = n * (t + 1) / nt - n * t / nt;
+    // (Blocks of at most 1024 items, counted generously.)
+    const double slack = static_cast<double>(m + 64 * (m / 256 + 2));
+    a->ebnd += x.ebnd + slack * a->fabs;
+    a->qbnd += x.qbnd + slack * a->fsq;
+    a->fsum += x.fsum;
+    a->fsq += x.fsq;
+    a->fabs += x.fabs;
+    a->ebnd += 64 * a->fabs;
+    a->qbnd += 64 * a->fsq;
+    a->missing += x.missing;
+    a->nonzero += x.nonzero;
+    a->vmax = std::max(a->vmax, x.vmax);
+    a->vmin = std::min(a->vmin, x.vmin);
+  }
+}
+
+// The largest or smallest of n items (what: RD_MAX or RD_MIN) into a: in
+// up to MAXTHR threads from a million items of 16 bits or more on, each on
+// a part of its own (extremes are the same in any order; bytes are done
+// sooner than threads start).
+void extremes(const QRKern& K, int w, const uint8_t* p, int64_t n, int what, RAcc* a) {
+  const int nt = n >= THRMIN && w != W_BYTE ? threads() : 1;
+  if (nt <= 1) return K.reduce(w, p, n, what, a);
+  std::vector<RAcc> r(static_cast<size_t>(nt));
+  const int64_t sz = wbytes(w);
+  auto part = [&](int t) {
+    const int64_t b = n * t / nt, e = n * (t + 1) / nt;
+    K.reduce(w, p + b * sz, e - b, what, &r[static_cast<size_t>(t)]);
+  };
+  std::vector<std::thread> th;
+  for (int t = 1; t < nt; t++) th.emplace_back(part, t);
+  part(0);
+  for (auto& t : th) t.join();
+  for (const RAcc& x : r) {
+    a->vmax = std::max(a->vmax, x.vmax);
+    a->vmin = std::min(a->vmin, x.vmin);
+  }
+}
+
 uint32_t bits(float f) {
   uint32_t u;
   std::memcpy(&u, &f, 4);
   return u;
 }
 
-// Whether every sum within s +- e and sum of squares within q +- eq gives
-// the loop's floats of this code the same bits (sum, mean, standard
-// deviation; each is non-decreasing in the sum's or the squares' value, and
-// the deviation non-increasing in the sum's magnitude).
-bool settled(int code, double s, double e, double q, double eq, int32_t valid) {
-  if (!std::isfinite(s) || !std::isfinite(e) || !std::isfinite(q) || !std::isfinite(eq)) return false;
-  if (e == 0 && eq == 0) return true;
-  // The bounds themselves are rounded once more.
-  e = e * (1 + 0x1p-40) + std::fabs(s) * 0x1p-50;
-  eq = eq * (1 + 0x1p-40) + std::fabs(q) * 0x1p-50;
-  double lo = s - e, hi = s + e;
-  if ((code == 211 || code == 214) && bits(nrwflt(lo)) != bits(nrwflt(hi))) return false;
+// Whether every sum in s and sum of squares in q give the loop's floats of
+// this code the same bits (sum, mean, standard deviation; each is
+// non-decreasing in the sum's or the squares' value, and the deviation
+// non-increasing in the sum's magnitude).
+bool settled(int code, const SeqSum& s, const SeqSum& q, int32_t valid) {
+  if (!std::isfinite(s.lo) || !std::isfinite(s.hi) || !std::isfinite(q.lo) || !std::isfinite(q.hi))
+    return false;
+  if (s.lo == s.hi && q.lo == q.hi) return true;
+  if ((code == 211 || code == 214) && bits(nrwflt(s.lo)) != bits(nrwflt(s.hi))) return false;
   double m1, m2, d1, d2;
   if (code == 212 || code == 214) {
-    redend(lo, q, valid, &m1, &d1);
-    redend(hi, q, valid, &m2, &d2);
+    redend(s.lo, q.lo, valid, &m1, &d1);
+    redend(s.hi, q.lo, valid, &m2, &d2);
     if (bits(nrwflt(m1)) != bits(nrwflt(m2))) return false;
   }
   if (code == 213 || code == 214) {
-    double big = std::max(std::fabs(lo), std::fabs(hi));
-    double small = lo <= 0 && hi >= 0 ? 0.0 : std::min(std::fabs(lo), std::fabs(hi));
-    redend(big, q - eq, valid, &m1, &d1);
-    redend(small, q + eq, valid, &m2, &d2);
+    double big = std::max(std::fabs(s.lo), std::fabs(s.hi));
+    double small = s.lo <= 0 && s.hi >= 0 ? 0.0 : std::min(std::fabs(s.lo), std::fabs(s.hi));
+    redend(big, q.lo, valid, &m1, &d1);
+    redend(small, q.hi, valid, &m2, &d2);
     if (bits(nrwflt(d1)) != bits(nrwflt(d2))) return false;
   }
   return true;
@@ -96,12 +246,12 @@ bool settled(int code, double s, double e, double q, double eq, int32_t valid) {
 
 int whatof(int code) {
   switch (code) {
-    case 209: return QR_MAX;
-    case 210: return QR_MIN;
-    case 211: return QR_SUM;
-    case 212: return QR_SUM | QR_CNT;
-    case 213: return QR_SUM | QR_SQ | QR_CNT;
-    default: return QR_SUM | QR_SQ | QR_MM | QR_NZ | QR_CNT;
+    case 209: return RD_MAX;
+    case 210: return RD_MIN;
+    case 211: return RD_SUM;
+    case 212: return RD_SUM | RD_CNT;
+    case 213: return RD_SUM | RD_SQ | RD_CNT;
+    default: return RD_SUM | RD_SQ | RD_MM | RD_NZ | RD_CNT;
   }
 }
 
@@ -114,20 +264,38 @@ int qreduce(int code, int32_t count, RedState* st) {
   double s0 = getslt(3), q0 = getslt(5);
   if (s0 != 0 || q0 != 0 || std::signbit(s0) || std::signbit(q0)) return 0;
   if (stopped()) return -1;
-  const QKern& K = qkern();
+  const QRKern& K = qredk();
   const int what = whatof(code);
   const bool pos = code == 214;
   // Parts of block buffers are read once: their sums are also made in the
   // loop's order as they pass.
-  const bool ser = v.rec && (what & QR_SUM);
-  const bool wantsq = what & QR_SQ;
-  QRedAcc a;
+  const bool ser = v.rec && (what & RD_SUM);
+  const bool wantsq = what & RD_SQ;
+  // The sum of floats alone (and their count) from runs' summaries.
+  const bool runs = !ser && v.w == W_FLOAT && (what & ~RD_CNT) == RD_SUM && count >= 2 * RUN;
+  // Floats' sums with squares: first in double lanes with a bound of the
+  // rounding that any order can cause (qkern), which mostly settles the
+  // deviation; the loop's sums only where it does not.
+  const bool bnd = !ser && v.w == W_FLOAT && wantsq;
+  QRedAcc ba;
+  RAcc a;
   double ss = 0, sq = 0;
   float gmin = 1e10f, gmax = -1e10f;
   int rc = walk(v, count, pos ? FINDN : INT64_MAX, [&](uint8_t* p, int64_t k, int64_t m) {
     int64_t nz0 = a.nonzero;
     if (pos) a.vmin = __builtin_inff(), a.vmax = -__builtin_inff();
-    K.reduce(v.w, p, m, what, &a);
+    if (runs) {
+      floatsum(K, reinterpret_cast<const float*>(p), m, what & RD_CNT, &a);
+    } else if (bnd) {
+      // (The bits of what a pass computes are the same in both.)
+      ba.vmin = a.vmin, ba.vmax = a.vmax;
+      boundsum(v.w, p, m, what, &ba);
+      a.vmin = ba.vmin, a.vmax = ba.vmax, a.nonzero = ba.nonzero, a.missing = ba.missing;
+    } else if (what == RD_MAX || what == RD_MIN) {
+      extremes(K, v.w, p, m, what, &a);
+    } else {
+      K.reduce(v.w, p, m, what, &a);
+    }
     if (ser) K.serial(v.w, p, m, wantsq, &ss, &sq);
     if (!pos) return;
     // Ties keep the first position: only a piece with a new best is
@@ -154,40 +322,63 @@ int qreduce(int code, int32_t count, RedState* st) {
   st->vmax = gmax;
   st->valid = static_cast<int32_t>(count - a.missing);
   st->nonzero = static_cast<int32_t>(a.nonzero);
-  if (!(what & QR_SUM)) return 1;
+  if (!(what & RD_SUM)) return 1;
 
-  double s, q, e = 0, eq = 0;
-  if (v.w == W_BYTE || v.w == W_SHORT) {
-    // Exact; only 16-bit squares of more than 2^53 are rounded by the loop.
-    s = static_cast<double>(a.isum);
-    q = static_cast<double>(a.isq);
-    if (a.isq >= (uint64_t{1} << 53)) eq = U * static_cast<double>(count) * q * (1 + 0x1p-16) + q * 0x1p-52;
-  } else {
-    s = a.fsum;
-    q = a.fsq;
-    e = 2 * U * a.ebnd * (1 + 0x1p-16);
-    eq = 2 * U * a.qbnd * (1 + 0x1p-16);
-    // 32-bit items are whole numbers: exact while every sum stays below 2^53.
-    if (v.w == W_LONG && a.fabs < 0x1p52) e = 0;
-    if (v.w == W_LONG && a.fsq < 0x1p52) eq = 0;
-    if (!wantsq) eq = 0;
-  }
+  SeqSum s, q;
   if (ser) {
-    s = ss;
-    q = sq;
-    e = eq = 0;
+    s = SeqSum{ss, ss};
+    q = SeqSum{sq, sq};
+  } else if (v.w == W_BYTE || v.w == W_SHORT) {
+    // Exact: every partial sum is a whole number below 2^53 (of the
+    // squares only 16-bit items past 2^53 in all round).
+    s.lo = s.hi = static_cast<double>(a.isum);
+    q.lo = q.hi = static_cast<double>(a.isq);
+    if (wantsq && a.isq >= (uint64_t{1} << 53)) {
+      RAcc b;
+      rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) { K.seqsum(v.w, p, m, true, &b); });
+      if (rc < 0) return -1;
+      q = b.q;
+    }
+  } else if (bnd) {
+    // The sums within their bounds (themselves rounded once more).
+    double e = 2 * U * ba.ebnd * (1 + 0x1p-16), eq = 2 * U * ba.qbnd * (1 + 0x1p-16);
+    e = e * (1 + 0x1p-40) + std::fabs(ba.fsum) * 0x1p-50;
+    eq = eq * (1 + 0x1p-40) + std::fabs(ba.fsq) * 0x1p-50;
+    s = SeqSum{ba.fsum - e, ba.fsum + e};
+    q = SeqSum{ba.fsq - eq, ba.fsq + eq};
+    if (!settled(code, s, q, st->valid)) {
+      // The loop's sum itself, the squares within their bound.
+      RAcc b;
+      rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) {
+        floatsum(K, reinterpret_cast<const float*>(p), m, false, &b);
+      });
+      if (rc < 0) return -1;
+      s = b.s;
+      if (!settled(code, s, q, st->valid)) {
+        // The loop's sum of squares too.
+        b = RAcc();
+        rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) { K.seqsum(v.w, p, m, true, &b); });
+        if (rc < 0) return -1;
+        s = b.s;
+        q = b.q;
+      }
+    }
+  } else {
+    s = a.s;
+    q = a.q;
   }
-  if (!settled(code, s, e, q, eq, st->valid)) {
+  if (!settled(code, s, q, st->valid)) {
     // Added again one by one, in the loop's order.
     ss = sq = 0;
     rc = walk(v, count, INT64_MAX,
               [&](uint8_t* p, int64_t, int64_t m) { K.serial(v.w, p, m, wantsq, &ss, &sq); });
     if (rc < 0) return -1;
-    s = ss;
-    q = sq;
+    s = SeqSum{ss, ss};
+    q = SeqSum{sq, sq};
   }
-  st->sum = s;
-  st->sq = wantsq ? q : 0.0;
+  // (Any sums within settled bounds give the loop's floats.)
+  st->sum = s.lo == s.hi ? s.lo : 0.5 * s.lo + 0.5 * s.hi;
+  st->sq = !wantsq ? 0.0 : q.lo == q.hi ? q.lo : 0.5 * q.lo + 0.5 * q.hi;
   return 1;
 }
 
@@ -195,7 +386,7 @@ int qbest(int code, int32_t count, int32_t* best) {
   View v;
   if ((code != 209 && code != 210) || !opview(count, &v)) return 0;
   if (stopped()) return -1;
-  const QKern& K = qkern();
+  const QRKern& K = qredk();
   // The first element that is not missing is the first best; a NaN there
   // stays the best, since nothing compares above or below it.
   int64_t first = -1, at = -1;
@@ -206,13 +397,13 @@ int qbest(int code, int32_t count, int32_t* best) {
       int64_t f = K.find(v.w, p, m, 0, 3);
       if (f >= 0) {
         first = k + f;
-        QRedAcc one;
-        K.reduce(v.w, p + f * wbytes(v.w), 1, QR_MM, &one);
+        RAcc one;
+        K.reduce(v.w, p + f * wbytes(v.w), 1, RD_MM, &one);
         firstnan = one.vmax < one.vmin;  // a NaN is neither
       }
     }
-    QRedAcc a;
-    K.reduce(v.w, p, m, QR_MM, &a);
+    RAcc a;
+    K.reduce(v.w, p, m, RD_MM, &a);
     float c = code == 209 ? a.vmax : a.vmin;
     if (!have || (code == 209 ? c > g : c < g)) {
       int64_t f = K.find(v.w, p, m, c, 0);
@@ -231,7 +422,7 @@ int qbest(int code, int32_t count, int32_t* best) {
 int qhist(uint32_t* h, int32_t nbins, int32_t count, int32_t* top) {
   View v;
   if (!h || nbins < 1 || !opview(count, &v)) return 0;
-  const QKern& K = qkern();
+  const QRKern& K = qredk();
   int rc = 1;
   if (!stopped())
     rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) { K.hist(v.w, p, m, h, nbins); });

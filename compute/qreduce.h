@@ -6,11 +6,13 @@
 // Each gives the element loop's results bit for bit. Maxima, minima,
 // counts and positions are exact in any order, and so are the integer sums
 // of bytes and 16-bit items. The loop adds 32-bit items and floats one by
-// one into doubles; the kernels add them in lanes and bound the rounding of
-// both orders. The loop's results are floats (the sum, the mean and the
-// standard deviation narrowed to float): when every double within the
-// bounds gives the same floats, the lanes' sums stand for the loop's;
-// otherwise the items are added again one by one in the loop's order.
+// one into doubles; the kernels (compute/qredk.h) follow its roundings run
+// by run and give bounds of its sums, exact unless items fell half way
+// between two steps of the sum's grid. The loop's results are floats (the
+// sum, the mean and the standard deviation narrowed to float): when every
+// double within the bounds gives the same floats, the bounds stand for the
+// loop's sums; otherwise the items are added again one by one in the
+// loop's order.
 #pragma once
 #include <cstdint>
 
