@@ -29,10 +29,10 @@
 
 #include <immintrin.h>
 #include <pthread.h>
-#include <sched.h>
 #include <signal.h>
 
 #include "compute/arith.h"
+#include "compute/cores.h"
 #include "compute/expr.h"
 #include "compute/func.h"
 #include "compute/opstream.h"
@@ -984,19 +984,6 @@ void centflat(const uint8_t* __restrict q, int64_t n, int32_t t, uint8_t* __rest
     centstream(q, n, t8, none, o);
   else
     centbin(q, n, t8, none, o);
-}
-
-// The cores this process may run on, at most max: a process held to fewer
-// cores than threads would only take turns on them.
-int cores(int max) {
-  cpu_set_t set;
-  int n = 0;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
-  if (n < 1) {
-    unsigned hw = std::thread::hardware_concurrency();
-    n = hw ? static_cast<int>(hw) : 1;
-  }
-  return std::min(n, max);
 }
 
 // --- the crew: band threads kept between operations -------------------

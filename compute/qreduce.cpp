@@ -1,15 +1,13 @@
 // Fast reductions and histograms (see qreduce.h).
 #include "compute/qreduce.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "compute/arith.h"
+#include "compute/cores.h"
 #include "compute/expr.h"
 #include "compute/qarith.h"
 #include "compute/qkern.h"
@@ -70,20 +68,6 @@ constexpr int64_t THRMIN = 1 << 20;  // items from which runs are summed in thre
 constexpr int MAXTHR = 4;            // threads at most (the calling one among them)
 constexpr int64_t PROBE = 1 << 15;   // items of the first stretch of runs
 
-// The threads a reduction of a million items and more may use: the cores
-// this process may run on, at most MAXTHR (a process held to fewer cores
-// would only take turns on them).
-int threads() {
-  cpu_set_t set;
-  int n = 0;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
-  if (n < 1) {
-    unsigned hw = std::thread::hardware_concurrency();
-    n = hw ? static_cast<int>(hw) : 1;
-  }
-  return std::min(n, MAXTHR);
-}
-
 // The loop's sum of n floats into a->s (and their missing items counted
 // into a->missing when cnt is set): the runs' summaries made in up to
 // MAXTHR threads (each on runs of its own; the summaries do not depend on
@@ -100,17 +84,14 @@ void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
     const int64_t m = b == 0 && n > 4 * PROBE ? PROBE : n - b;
     const int64_t nr = (m + RUN - 1) / RUN;
     o.resize(static_cast<size_t>(nr));
-    const int nt = m >= THRMIN ? threads() : 1;
+    const int nt = m >= THRMIN ? cores(MAXTHR) : 1;
     std::vector<int64_t> miss(static_cast<size_t>(nt), 0);
     auto part = [&](int t) {
       const int64_t r0 = nr * t / nt, r1 = nr * (t + 1) / nt;
       const int64_t f = r0 * RUN, e = std::min(m, r1 * RUN);
       if (e > f) K.runsum(p + b + f, e - f, RUN, o.data() + r0, cnt ? &miss[static_cast<size_t>(t)] : nullptr);
     };
-    std::vector<std::thread> th;
-    for (int t = 1; t < nt; t++) th.emplace_back(part, t);
-    part(0);
-    for (auto& t : th) t.join();
+    parts(nt, part);
     for (int64_t k : miss) a->missing += k;
     K.runadd(o.data(), p + b, m, RUN, a);
     b += m;
@@ -124,7 +105,7 @@ void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
         // (In one thread the kernels' own runs, on the grid in float lanes,
         // do better.)
         const int64_t rn = n - b, rr = (rn + RUN - 1) / RUN;
-        const int gt = rn >= THRMIN ? threads() : 1;
+        const int gt = rn >= THRMIN ? cores(MAXTHR) : 1;
         if (gt <= 1) {
           K.reduce(W_FLOAT, p + b, rn, cnt ? RD_SUM | RD_CNT : RD_SUM, a);
           return;
@@ -139,10 +120,7 @@ void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
             K.gridrun(p + b + f, e - f, RUN, s0 + rate * static_cast<double>(f), rate, g.data() + r0,
                       cnt ? &gmiss[static_cast<size_t>(t)] : nullptr);
         };
-        std::vector<std::thread> gth;
-        for (int t = 1; t < gt; t++) gth.emplace_back(gpart, t);
-        gpart(0);
-        for (auto& t : gth) t.join();
+        parts(gt, gpart);
         for (int64_t k : gmiss) a->missing += k;
         K.gridadd(g.data(), p + b, rn, RUN, a);
         return;
@@ -159,7 +137,7 @@ void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
 // each join adds a block's slack more.
 void boundsum(int w, const uint8_t* p, int64_t n, int what, QRedAcc* a) {
   const QKern& Q = qkern();
-  const int nt = n >= THRMIN ? threads() : 1;
+  const int nt = n >= THRMIN ? cores(MAXTHR) : 1;
   if (nt <= 1) return Q.reduce(w, p, n, what, a);
   std::vector<QRedAcc> r(static_cast<size_t>(nt));
   const int64_t sz = wbytes(w);
@@ -167,10 +145,7 @@ void boundsum(int w, const uint8_t* p, int64_t n, int what, QRedAcc* a) {
     const int64_t b = n * t / nt, e = n * (t + 1) / nt;
     Q.reduce(w, p + b * sz, e - b, what, &r[static_cast<size_t>(t)]);
   };
-  std::vector<std::thread> th;
-  for (int t = 1; t < nt; t++) th.emplace_back(part, t);
-  part(0);
-  for (auto& t : th) t.join();
+  parts(nt, part);
   for (int t = 0; t < nt; t++) {
     const QRedAcc& x = r[static_cast<size_t>(t)];
     const int64_t m = n * (t + 1) / nt - n * t / nt;
@@ -195,7 +170,7 @@ void boundsum(int w, const uint8_t* p, int64_t n, int what, QRedAcc* a) {
 // a part of its own (extremes are the same in any order; bytes are done
 // sooner than threads start).
 void extremes(const QRKern& K, int w, const uint8_t* p, int64_t n, int what, RAcc* a) {
-  const int nt = n >= THRMIN && w != W_BYTE ? threads() : 1;
+  const int nt = n >= THRMIN && w != W_BYTE ? cores(MAXTHR) : 1;
   if (nt <= 1) return K.reduce(w, p, n, what, a);
   std::vector<RAcc> r(static_cast<size_t>(nt));
   const int64_t sz = wbytes(w);
@@ -203,10 +178,7 @@ void extremes(const QRKern& K, int w, const uint8_t* p, int64_t n, int what, RAc
     const int64_t b = n * t / nt, e = n * (t + 1) / nt;
     K.reduce(w, p + b * sz, e - b, what, &r[static_cast<size_t>(t)]);
   };
-  std::vector<std::thread> th;
-  for (int t = 1; t < nt; t++) th.emplace_back(part, t);
-  part(0);
-  for (auto& t : th) t.join();
+  parts(nt, part);
   for (const RAcc& x : r) {
     a->vmax = std::max(a->vmax, x.vmax);
     a->vmin = std::min(a->vmin, x.vmin);
