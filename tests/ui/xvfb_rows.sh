@@ -12,36 +12,8 @@ src=$2
 for t in Xvfb xdotool; do
   command -v "$t" >/dev/null || { echo "missing $t: tools/dev installs it"; exit 1; }
 done
-work=$(mktemp -d)
-xpid=
-ppid_=
-cleanup() {
-  [ -n "$ppid_" ] && kill "$ppid_" 2>/dev/null
-  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
-
-disp=
-for n in $(seq 161 230); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then disp=$n; break; fi
-done
-[ -n "$disp" ] || { echo "no free display number"; exit 1; }
-Xvfb ":$disp" -screen 0 1024x768x24 -nolisten tcp >xvfb.log 2>&1 &
-xpid=$!
-export DISPLAY=":$disp"
-for i in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "Xvfb did not start"; cat xvfb.log; exit 1; }
-
-PELIX_BACKEND=sdl PELIX="$src/system" PELIX_TIMEOUT=90 TEMP="$work" "$bin" </dev/null >stdout 2>stderr &
-ppid_=$!
-wid=$(timeout 20 xdotool search --sync --name '^PELIX$' | head -1)
-[ -n "$wid" ] || { echo "no PELIX window"; cat stderr; exit 1; }
-xdotool windowfocus "$wid"
-for i in $(seq 50); do [ "$(xdotool getwindowfocus 2>/dev/null)" = "$wid" ] && break; sleep 0.1; done
-sleep 1.5
+. "$(dirname "$0")/xvfb_start.bash"
+xvfb_start 161 230 90
 # Each command once the row before it has arrived (a busy machine is slow).
 typeline() { # text, row that must follow
   xdotool type --delay 20 "$1"
