@@ -12,7 +12,9 @@
                         of error n after an 18-character prefix
 
 --check also fails when a command or function word, a system variable, a
-real-time op or an error number that the sources raise has no text.
+real-time op or an error number that the sources raise has no text, and
+when the topic "realtime" does not list every real-time op once, at the
+start of a line.
 
 File layout: "##PELIX HELP FILE=<table offset>=<topic count>", the topic
 table (one line per topic: "T <offset> 0 <lines> <section> <name>"), then
@@ -162,6 +164,10 @@ def missing():
     problems = [f"no help topic for the word {w!r}" for w in keywords() if w not in names]
     problems += [f"no help topic for the system variable {v!r}" for v in sysvars() if v not in names]
     problems += [f"no help topic for the real-time op {o!r}" for o in rtops() if o not in names]
+    listed = [ln.split()[0] for name, _, lines in topics() if name == "realtime" for ln in lines
+              if ln.strip().startswith("r_")]
+    problems += [f"the topic 'realtime' lists the real-time op {o!r} {listed.count(o)} times, not once"
+                 for o in rtops() if listed.count(o) != 1]
     if "begin" not in names:
         problems.append("no help topic 'begin'")
     have = set()
