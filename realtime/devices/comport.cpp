@@ -369,11 +369,16 @@ int comread(int port, char* buf, int count, int flags) {
       }
     }
     const int n = std::min(waiting, count - got);
+    ssize_t r = 0;
     if (n > 0) {
-      const ssize_t r = read(fd, buf + got, static_cast<size_t>(n));
+      r = read(fd, buf + got, static_cast<size_t>(n));
       if (r < 0 && errno != EAGAIN && errno != EINTR) return readerr(errno, flags);
       if (r > 0) got += static_cast<int>(r);
     }
+    // A read that took nothing asks the port's status, as counting does: a
+    // port whose peer hung up reads as empty, but its status fails.
+    int queued = 0;
+    if (r <= 0 && !(flags & 50) && ioctl(fd, FIONREAD, &queued) != 0) return readerr(errno, flags);
     trcint(4, "comRF", port, waiting, n, got, count, 0);
     if (got >= count || !(flags & 1)) break;
     const uint64_t t = devms();
