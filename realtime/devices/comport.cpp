@@ -25,6 +25,7 @@
 #include "realtime/devices/pport.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
+#include "ui/platform/entry.h"
 
 int setbaud2(int fd, uint32_t baud);
 uint32_t getbaud2(int fd);
@@ -477,6 +478,53 @@ int comerr(int slot) {
 void comend() {
   for (int i = 0; i < NCOMSLOT; i++) comini(i, 0);
 }
+
+void comkill() {
+  pid_t peers[NCOMSLOT];
+  int n = 0;
+  for (Slot& s : slots) {
+    if (s.fd >= 0) close(s.fd);
+    s.fd = -1;
+    if (s.peer > 0) {
+      kill(-s.peer, SIGHUP);
+      kill(s.peer, SIGHUP);
+      peers[n++] = s.peer;
+    }
+    s.peer = 0;
+    s.mode = 0;
+  }
+  // The groups end as at a close, but without the process list (which
+  // takes memory): a group whose ended members are not reaped yet counts
+  // as running, and is killed after the second, to no harm.
+  const uint64_t until = devms() + 1000;
+  bool reaped[NCOMSLOT] = {}, gone[NCOMSLOT] = {};
+  for (;;) {
+    bool live = false;
+    for (int i = 0; i < n; i++) {
+      if (!reaped[i]) {
+        int st = 0;
+        const pid_t r = waitpid(peers[i], &st, WNOHANG);
+        reaped[i] = r == peers[i] || (r < 0 && errno != EINTR);
+      }
+      gone[i] = reaped[i] && kill(-peers[i], 0) != 0 && errno == ESRCH;
+      live = live || !gone[i];
+    }
+    if (!live || devms() >= until) break;
+    sleepus(1000);
+  }
+  for (int i = 0; i < n; i++)
+    if (!gone[i]) {
+      kill(-peers[i], SIGKILL);
+      if (!reaped[i]) kill(peers[i], SIGKILL);
+    }
+}
+
+namespace {
+// The time-out exit closes the ports as the shutdown does.
+struct TmoInit {
+  TmoInit() { tmoclose = comkill; }
+} tmoinit;
+}  // namespace
 
 int seropen(int slot) { return valid(slot) ? 0 : -1; }
 
