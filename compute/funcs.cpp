@@ -993,7 +993,12 @@ int su_format(FnCall& c) {
 int su_comrd(FnCall& c) {
   int32_t* t = optab;
   int count = intarg(3, 0);
-  if (count <= 0) count = 130;
+  if (count < 0) {
+    error(3, 70);
+    c.ret = 0;
+    return FS_RET;
+  }
+  if (count == 0) count = 130;
   int flags = intarg(4, 0);
   int port = intarg(2, 1);
   auto* buf = static_cast<char*>(getbuf(count + 1));

@@ -3,6 +3,7 @@
 
 #include "core/args.h"
 #include "core/output.h"
+#include "core/state.h"
 #include "core/units.h"
 #include "core/varbl.h"
 #include "files/sockets.h"
@@ -227,13 +228,19 @@ int64_t exchange(const char* path, int sock, const char* host, const char* extra
 }
 
 // Connects, exchanges and closes: the text's length, or HTTP_NOCONN or
-// HTTP_LONGPATH (how the reply ended is httpwhy's).
-int64_t fetch(const char* path, const char* host, int port, const char* extra, int flags, HttpReply* r) {
+// HTTP_LONGPATH (how the reply ended is httpwhy's). With cause, the cause
+// of HTTP_NOCONN goes there.
+int64_t fetch(const char* path, const char* host, int port, const char* extra, int flags, HttpReply* r,
+              std::string* cause = nullptr) {
   if (!path) return HTTP_NOCONN;
   if (std::strlen(path) > HTTPPATH) return HTTP_LONGPATH;
   const int sock = sockopen(host ? host : "", port, 1);
-  if (sock < 0) return HTTP_NOCONN;
+  if (sock < 0) {
+    if (cause) *cause = sockwhy();
+    return HTTP_NOCONN;
+  }
   const int64_t n = exchange(path, sock, host, extra, flags, r);
+  if (n == HTTP_NOCONN && cause) *cause = "the request could not be sent";
   // After a wait that ended without the peer, or a reply no more of which
   // is read, nothing more is waited for.
   const HttpEnd why = n < 0 ? HE_WHOLE : httpwhy(r);
@@ -369,7 +376,13 @@ int sockcmd() {
   if (p.unit >= 0 && p.unit < NUNITS && p.unit != 1 && p.unit != 4) p.file = unitstream(p.unit);
   r.sink = bodyout;
   r.ctx = &p;
-  const int64_t got = fetch(path, host, port, nullptr, flags & HTTP_TOGETHER, &r);
+  std::string why;
+  const int64_t got = fetch(path, host, port, nullptr, flags & HTTP_TOGETHER, &r, &why);
+  // After Ctrl-C what came is still shown and the cut told; the interrupt
+  // is served once the command is over.
+  const int32_t intr = state & ST_INTR;
+  state &= ~ST_INTR;
+  if (got == HTTP_NOCONN) jprintf(errlun, "socket: %s: %s\n", host, why.c_str());
   // A header apart that came without a body byte.
   if (p.hdrto >= 0 && r.hdr) jprintf(p.hdrto, "HDR:\n%s\n", r.hdr);
   endpiece(&p);
@@ -396,6 +409,7 @@ int sockcmd() {
     }
   }
   httpfree(&r);
+  state |= intr;
   setres(n, 0);
   return 0;
 }

@@ -20,6 +20,7 @@
 namespace {
 
 int nstart = 0;  // sockinit calls that started the layer
+std::string why;  // the cause of the last sockopen that failed
 
 using Clock = std::chrono::steady_clock;
 Clock::time_point lastchk;  // the last interrupt poll of a network wait
@@ -73,7 +74,8 @@ addrinfo* resolve(const char* host, const std::string& svc, const addrinfo& hint
   l->cb.ar_service = l->svc.c_str();
   l->cb.ar_request = &l->hints;
   gaicb* list[1] = {&l->cb};
-  if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+  if (const int e = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr); e != 0) {
+    why = e == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(e);
     delete l;
     return nullptr;
   }
@@ -82,10 +84,12 @@ addrinfo* resolve(const char* host, const std::string& svc, const addrinfo& hint
     const int e = gai_error(&l->cb);
     if (e != EAI_INPROGRESS) {
       addrinfo* res = e == 0 ? l->cb.ar_result : nullptr;
+      if (e != 0) why = e == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(e);
       delete l;
       return res;
     }
     if (interrupted() || msince(start) >= NETWAIT) {
+      why = (state & ST_INTR) ? "interrupted" : "no answer from the name lookup for 5 s";
       if (gai_cancel(&l->cb) == EAI_CANCELED) delete l;
       return nullptr;
     }
@@ -94,18 +98,28 @@ addrinfo* resolve(const char* host, const std::string& svc, const addrinfo& hint
   }
 }
 
-// Connects one address; the socket or -1.
+// Connects one address; the socket or -1 (the cause in why).
 int connect1(const addrinfo* a) {
   const int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-  if (fd < 0) return -1;
-  if (nonblock(fd) == 0) {
-    if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) return fd;
-    if (errno == EINPROGRESS && netwait(fd, POLLOUT, NETWAIT) == 1) {
-      int err = 0;
-      socklen_t len = sizeof err;
-      if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) return fd;
-    }
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return -1;
   }
+  int err = 0;
+  if (nonblock(fd) != 0) {
+    err = errno;
+  } else if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+    return fd;
+  } else if (errno != EINPROGRESS) {
+    err = errno;
+  } else if (const int w = netwait(fd, POLLOUT, NETWAIT); w != 1) {
+    why = w == SOCK_TIMEOUT ? "no connection for 5 s" : w == SOCK_INTR ? "interrupted" : std::strerror(errno);
+  } else {
+    socklen_t len = sizeof err;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    if (err == 0) return fd;
+  }
+  if (err) why = std::strerror(err);
   close(fd);
   return -1;
 }
@@ -118,9 +132,15 @@ int sockinit() {
   return 0;
 }
 
+const char* sockwhy() { return why.c_str(); }
+
 int sockopen(const char* host, int port, int mode) {
   if (nstart == 0) sockinit();
-  if (port <= 0 || port > 65535) return mode == 1 ? SOCK_NOCONN : SOCK_NOBIND;
+  why.clear();
+  if (port <= 0 || port > 65535) {
+    why = "port " + std::to_string(port) + " is not 1 to 65535";
+    return mode == 1 ? SOCK_NOCONN : SOCK_NOBIND;
+  }
   const bool any = !host || !*host;
   addrinfo hints{};
   hints.ai_family = mode == 1 ? AF_UNSPEC : AF_INET;
@@ -140,9 +160,12 @@ int sockopen(const char* host, int port, int mode) {
         bind(fd, res->ai_addr, res->ai_addrlen) == 0) {
       r = listen(fd, 128) == 0 ? fd : SOCK_NOLISTEN;
     }
+    if (r < 0) why = std::strerror(errno);
     if (r < 0 && fd >= 0) close(fd);
   }
   freeaddrinfo(res);
+  if (r >= 0) why.clear();
+  else if (why.empty()) why = (state & ST_INTR) ? "interrupted" : "no address";
   return r;
 }
 

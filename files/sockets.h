@@ -38,6 +38,10 @@ int sockinit();
 // and listens with a backlog of 128. The socket, or SOCK_NOHOST,
 // SOCK_NOCONN, SOCK_NOBIND, SOCK_NOLISTEN (the socket is closed then).
 int sockopen(const char* host, int port, int mode);
+// Why the last sockopen failed, as a text for the user ("Connection
+// refused", "Name or service not known", "no connection for 5 s",
+// "interrupted", "port 0 is not 1 to 65535" ...); empty after a success.
+const char* sockwhy();
 // Sends length bytes (length 0: the text with its terminating zero byte).
 // The bytes sent, or a negative result when the peer failed or a wait ended.
 int socksend(int sock, const char* data, int length);

@@ -589,7 +589,13 @@ int sweepop(RtTask* t, RtOp* op) {
 int aviop(RtTask* t, RtOp* op) {
   if (op->opc == R_AVIADDFRAME) {
     RtOpnd* f = rtopk(op, 1);
-    const int r = avwrite(elmptr(f, 0), rtleft(f), rtarg(op, 2, 1), rtarg(op, 3, 0));
+    // An image's size, for the tale of a frame that does not fit.
+    int fw = 0, fh = 0;
+    if (f && f->kind >= 0 && f->kind != 20 && (f->kind & K_IMAGE) && !(f->kind & K_LIST)) {
+      fw = static_cast<int>(std::min<uint32_t>(f->width, INT32_MAX));
+      fh = static_cast<int>(std::min<uint32_t>(std::max<uint32_t>(f->height, 1), INT32_MAX));
+    }
+    const int r = avwrite(elmptr(f, 0), rtleft(f), rtarg(op, 2, 1), rtarg(op, 3, 0), fw, fh);
     t->result = static_cast<int16_t>(r);
     return DS_DONE;
   }
@@ -645,6 +651,7 @@ void winop(RtTask* t) {
 }
 
 void avwtell() {
+  for (const std::string& line : avwdrops()) jprintf(errlun, "%s\n", line.c_str());
   std::string name;
   int code = 0, err = 0;
   if (avwfail(&name, &code, &err)) fileerr(name.c_str(), 0, code, err);

@@ -39,8 +39,29 @@ struct AvwState {
   uint64_t pos = FIRST_AT;       // where the next chunk goes
   std::vector<IdxEnt> idx;       // one entry per index written
   bool failed = false;           // a write failed: writing has stopped
+  int drops = 0;                 // frames too small for the recording
+  int dropw = 0, droph = 0;      // the first one's size (0: not known)
+  int64_t dropbytes = 0;         // and its bytes
 };
 AvwState avw;
+
+// Lines that tell of dropped frames, kept until told.
+std::vector<std::string> dropped;
+
+// The open recording's drops become a line to tell.
+void dropline() {
+  if (avw.drops == 0) return;
+  char what[64];
+  if (avw.dropw > 0 && avw.droph > 0)
+    std::snprintf(what, sizeof what, "%d x %d", avw.dropw, avw.droph);
+  else
+    std::snprintf(what, sizeof what, "%lld bytes", static_cast<long long>(avw.dropbytes));
+  char line[600];
+  std::snprintf(line, sizeof line, "%s: %d frame%s of %s dropped: smaller than the recording's %u x %u",
+                avw.name.c_str(), avw.drops, avw.drops == 1 ? "" : "s", what, avw.width, avw.height);
+  dropped.emplace_back(line);
+  avw.drops = 0;
+}
 
 // A recording that failed and has not been told yet.
 struct AvwFail {
@@ -168,6 +189,13 @@ bool avwfail(std::string* name, int* code, int* err) {
   return true;
 }
 
+std::vector<std::string> avwdrops() {
+  dropline();
+  std::vector<std::string> out;
+  out.swap(dropped);
+  return out;
+}
+
 bool avwisopen() { return avw.open; }
 
 int64_t avwframe() { return avw.open ? avw.bufsize : 0; }
@@ -175,6 +203,7 @@ int64_t avwframe() { return avw.open ? avw.bufsize : 0; }
 int avwclos() {
   if (!avw.open) return 0;
   avw.open = false;
+  dropline();
   bool ok = !avw.failed && avw.fp;
   if (ok) {
     // The index.
@@ -222,13 +251,23 @@ int avwopen(const char* name, int width, int height, int rate, int, int scale) {
     if (avw.open) {
       avwrite(avw.buf.data(), avw.bufsize, 0, width);
       avwclos();
+    } else if (name && !hostpath(name).empty()) {
+      // A file named with no rate opens nothing: refused.
+      failed(name, 66, EINVAL);
     }
     return 0;
   }
   avwclos();
   const std::string host = name ? hostpath(name) : std::string();
   if (host.empty()) return -1;  // no name (a name list used up): nothing to tell
-  if (width < 1 || height < 1 || uint64_t(width) * uint64_t(height) * 4 > 0x7FFFFFFFull) return -2;
+  if (width < 1 || height < 1) {
+    failed(name, 66, EINVAL);
+    return -2;
+  }
+  if (uint64_t(width) * uint64_t(height) * 4 > 0x7FFFFFFFull) {
+    failed(name, 66, EFBIG);
+    return -2;
+  }
   AvwState s;
   s.name = name;
   s.host = host;
@@ -262,6 +301,7 @@ int avwopen(const char* name, int width, int height, int rate, int, int scale) {
   try {
     avw.buf.assign(avw.bufsize, 0);
   } catch (...) {
+    failed(avw.name, 66, ENOMEM);
     drop();
     return -3;
   }
@@ -269,8 +309,17 @@ int avwopen(const char* name, int width, int height, int rate, int, int scale) {
   return 0;
 }
 
-int avwrite(const uint8_t* frame, int64_t bytes, int isnew, int number) {
-  if (!avw.open || !frame || bytes < avw.bufsize || avw.failed) return -1;
+int avwrite(const uint8_t* frame, int64_t bytes, int isnew, int number, int fw, int fh) {
+  if (!avw.open || !frame || avw.failed) return -1;
+  if (bytes < avw.bufsize) {
+    // Dropped; told once the recording is over.
+    if (avw.drops++ == 0) {
+      avw.dropw = fw;
+      avw.droph = fh;
+      avw.dropbytes = bytes;
+    }
+    return -1;
+  }
   if (number >= 1) {
     const uint32_t at = static_cast<uint32_t>(number - 1);
     // Chunks go in index order: an index already passed writes nothing.

@@ -20,16 +20,19 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Opens a recording of frames width x height at rate frames per scale
 // units of a second (a scale below 1 is 1); depth is not used. A recording
 // still open is closed first (its index and lengths written). Returns 0;
 // -1 when the file cannot be created, -2 when the frame size is no frame
 // (width or height below 1, or a frame past 2 GB), -3 when the frame
-// buffer cannot be had.
+// buffer cannot be had. A refused recording writes no file and is kept
+// to be told (avwfail, error 66).
 // A rate of 0 or below finishes the open recording instead: the last frame
 // written goes once more to frame number width (0: the next index), then
-// the recording is closed. Returns 0.
+// the recording is closed. Returns 0. With no recording open, a name given
+// with such a rate is a refused recording.
 int avwopen(const char* name, int width, int height, int rate, int depth, int scale);
 // Adds a frame of top-down rows of 32-bit pixels (bytes: what the frame
 // holds). A frame number of 1 or more puts it at index number - 1; an
@@ -39,8 +42,10 @@ int avwopen(const char* name, int width, int height, int rate, int depth, int sc
 // goes up by one for every frame taken. Returns 0; -1 when nothing is open,
 // the frame is missing or smaller than a frame, or writing has failed.
 // The first failed write prints "AVI write failed at frame %d" on the
-// debug unit and stops the recording's writing.
-int avwrite(const uint8_t* frame, int64_t bytes, int isnew, int number);
+// debug unit and stops the recording's writing. A frame smaller than a
+// frame of the recording is dropped and counted (fw x fh: its size as the
+// caller knows it, 0 when not known), to be told by avwdrops.
+int avwrite(const uint8_t* frame, int64_t bytes, int isnew, int number, int fw = 0, int fh = 0);
 // Closes the open recording: the index and the lengths are written and the
 // file takes its name. 0, or -1 when the file could not be completed (it
 // is then removed).
@@ -50,6 +55,11 @@ int avwclos();
 // be made, 69 a write or its completion failed) and the cause (an errno).
 // The failure is forgotten once told.
 bool avwfail(std::string* name, int* code, int* err);
+// The frames dropped since the last call, one line per recording: "NAME: N
+// frames of W x H dropped: smaller than the recording's W x H" (the frame's
+// bytes in place of its size when it is not known). The open recording's
+// drops so far are among them and are counted afresh.
+std::vector<std::string> avwdrops();
 // Whether a recording is open, and its frame size in bytes (0 when none).
 bool avwisopen();
 int64_t avwframe();

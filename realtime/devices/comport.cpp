@@ -25,6 +25,7 @@
 #include "realtime/devices/pport.h"
 #include "ui/clocks.h"
 #include "ui/events.h"
+#include "ui/platform/entry.h"
 
 int setbaud2(int fd, uint32_t baud);
 uint32_t getbaud2(int fd);
@@ -369,11 +370,16 @@ int comread(int port, char* buf, int count, int flags) {
       }
     }
     const int n = std::min(waiting, count - got);
+    ssize_t r = 0;
     if (n > 0) {
-      const ssize_t r = read(fd, buf + got, static_cast<size_t>(n));
+      r = read(fd, buf + got, static_cast<size_t>(n));
       if (r < 0 && errno != EAGAIN && errno != EINTR) return readerr(errno, flags);
       if (r > 0) got += static_cast<int>(r);
     }
+    // A read that took nothing asks the port's status, as counting does: a
+    // port whose peer hung up reads as empty, but its status fails.
+    int queued = 0;
+    if (r <= 0 && !(flags & 50) && ioctl(fd, FIONREAD, &queued) != 0) return readerr(errno, flags);
     trcint(4, "comRF", port, waiting, n, got, count, 0);
     if (got >= count || !(flags & 1)) break;
     const uint64_t t = devms();
@@ -472,6 +478,53 @@ int comerr(int slot) {
 void comend() {
   for (int i = 0; i < NCOMSLOT; i++) comini(i, 0);
 }
+
+void comkill() {
+  pid_t peers[NCOMSLOT];
+  int n = 0;
+  for (Slot& s : slots) {
+    if (s.fd >= 0) close(s.fd);
+    s.fd = -1;
+    if (s.peer > 0) {
+      kill(-s.peer, SIGHUP);
+      kill(s.peer, SIGHUP);
+      peers[n++] = s.peer;
+    }
+    s.peer = 0;
+    s.mode = 0;
+  }
+  // The groups end as at a close, but without the process list (which
+  // takes memory): a group whose ended members are not reaped yet counts
+  // as running, and is killed after the second, to no harm.
+  const uint64_t until = devms() + 1000;
+  bool reaped[NCOMSLOT] = {}, gone[NCOMSLOT] = {};
+  for (;;) {
+    bool live = false;
+    for (int i = 0; i < n; i++) {
+      if (!reaped[i]) {
+        int st = 0;
+        const pid_t r = waitpid(peers[i], &st, WNOHANG);
+        reaped[i] = r == peers[i] || (r < 0 && errno != EINTR);
+      }
+      gone[i] = reaped[i] && kill(-peers[i], 0) != 0 && errno == ESRCH;
+      live = live || !gone[i];
+    }
+    if (!live || devms() >= until) break;
+    sleepus(1000);
+  }
+  for (int i = 0; i < n; i++)
+    if (!gone[i]) {
+      kill(-peers[i], SIGKILL);
+      if (!reaped[i]) kill(peers[i], SIGKILL);
+    }
+}
+
+namespace {
+// The time-out exit closes the ports as the shutdown does.
+struct TmoInit {
+  TmoInit() { tmoclose = comkill; }
+} tmoinit;
+}  // namespace
 
 int seropen(int slot) { return valid(slot) ? 0 : -1; }
 

@@ -64,6 +64,10 @@ int comerr(int slot);
 
 // Closes every slot (shutdown).
 void comend();
+// Closes every slot from a signal handler (the time-out exit), with
+// async-signal-safe calls only: each peer's process group is hung up, has
+// up to a second to end and is then killed.
+void comkill();
 
 // Builds the termios settings of a mode word on t (raw, the data bits,
 // stop bits, parity and flow control); returns the baud rate.

@@ -379,6 +379,11 @@ int setup(int kind) {
     case DK_SRBOX: r = srbox(); break;
     case DK_PPORT: r = pport(); break;
     case DK_MEASCOMP: r = meascomp(); break;
+    case DK_DATATRANS: case DK_IOTECH: case DK_MACADIOS: case DK_NIADC: case DK_NIDIG: case DK_OPENGL:
+      // No hardware of these kinds exists here: the refusal marks them.
+      devstate[kind] = DS_UNAVAILABLE;
+      error(2, 163);
+      return -1;
     default:
       error(2, 163);
       return -1;

@@ -397,6 +397,27 @@ TEST_F(Http, ListenConnectAcceptSendReceiveClose) {
   EXPECT_EQ(sockopen("", 70000, 0), SOCK_NOBIND);
 }
 
+TEST_F(Http, WhyAConnectionFailedIsKeptAndTheClientSaysNothing) {
+  const int port = freeport();
+  ASSERT_GT(port, 0);
+  EXPECT_EQ(sockopen("127.0.0.1", port, 1), SOCK_NOCONN);
+  EXPECT_STREQ(sockwhy(), "Connection refused");
+  EXPECT_EQ(sockopen("127.0.0.1", 65536, 1), SOCK_NOCONN);
+  EXPECT_STREQ(sockwhy(), "port 65536 is not 1 to 65535");
+  EXPECT_EQ(sockopen("", 0, 0), SOCK_NOBIND);
+  EXPECT_STREQ(sockwhy(), "port 0 is not 1 to 65535");
+  // An empty label: refused by the resolver itself, no query is sent.
+  EXPECT_EQ(sockopen("no.such..host", 80, 1), SOCK_NOHOST);
+  EXPECT_STREQ(sockwhy(), "Name or service not known");
+  // The client that the help shares tells nothing; a success clears it.
+  EXPECT_EQ(httpget("/", "127.0.0.1", port, "Connection: close", nullptr, nullptr, 0), -1);
+  EXPECT_TRUE(term.rows.empty());
+  const int ls = sockopen("127.0.0.1", port, 0);
+  ASSERT_GE(ls, 0);
+  EXPECT_STREQ(sockwhy(), "");
+  sockdrop(ls);
+}
+
 TEST_F(Http, PeerGoneAndCtrlC) {
   const int port = freeport();
   const int ls = sockopen("127.0.0.1", port, 0);

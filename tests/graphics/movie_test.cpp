@@ -46,6 +46,7 @@ class Movie : public ::testing::Test {
     std::string n;
     int c, e;
     avwfail(&n, &c, &e);
+    avwdrops();
   }
   void TearDown() override {
     avwclos();
@@ -171,6 +172,46 @@ TEST_F(Movie, OpenFailuresReopenAndFinish) {
   EXPECT_EQ(b.size(), 232u + 24 * 2 + 2 * 24);
   // Nothing is open: frames are refused.
   EXPECT_EQ(avwrite(f.data(), f.size(), 1, 0), -1);
+}
+
+TEST_F(Movie, RefusalsAndDroppedFramesAreKeptToBeTold) {
+  std::string name;
+  int code = 0, err = 0;
+  // Refused at the opening, each with its cause, and no file made.
+  EXPECT_EQ(avwopen((dir + "/w.avi").c_str(), 3, 0, 10, 32, 1), -2);
+  ASSERT_TRUE(avwfail(&name, &code, &err));
+  EXPECT_EQ(name, dir + "/w.avi");
+  EXPECT_EQ(code, 66);
+  EXPECT_EQ(err, EINVAL);
+  EXPECT_EQ(avwopen((dir + "/g.avi").c_str(), 32768, 16384, 10, 32, 1), -2);  // 2 GB
+  ASSERT_TRUE(avwfail(&name, &code, &err));
+  EXPECT_EQ(err, EFBIG);
+  // A name with no rate while nothing is open; without a name, nothing.
+  EXPECT_EQ(avwopen((dir + "/r.avi").c_str(), 3, 2, 0, 32, 1), 0);
+  ASSERT_TRUE(avwfail(&name, &code, &err));
+  EXPECT_EQ(name, dir + "/r.avi");
+  EXPECT_EQ(err, EINVAL);
+  EXPECT_EQ(avwopen(nullptr, 3, 2, 0, 32, 1), 0);
+  EXPECT_FALSE(avwfail(&name, &code, &err));
+  for (const auto& e : fs::directory_iterator(dir)) ADD_FAILURE() << "written: " << e.path();
+
+  // A frame a byte short is dropped and counted; the open recording's
+  // count is told and starts afresh, the rest is told after the close.
+  const auto f = frame(1);
+  ASSERT_EQ(avwopen((dir + "/d.avi").c_str(), 3, 2, 10, 32, 1), 0);
+  EXPECT_EQ(avwrite(f.data(), f.size() - 1, 1, 0), -1);
+  EXPECT_EQ(avwrite(f.data(), 8, 1, 0, 1, 2), -1);
+  EXPECT_EQ(avwdrops(), std::vector<std::string>{dir + "/d.avi: 2 frames of 23 bytes dropped: smaller than the "
+                                                       "recording's 3 x 2"});
+  EXPECT_EQ(avwrite(f.data(), f.size(), 1, 0), 0);
+  EXPECT_EQ(avwrite(f.data(), 8, 1, 0, 1, 2), -1);
+  avwopen(nullptr, 0, 0, 0, 0, 0);
+  EXPECT_EQ(avwdrops(), std::vector<std::string>{dir + "/d.avi: 1 frame of 1 x 2 dropped: smaller than the "
+                                                       "recording's 3 x 2"});
+  EXPECT_TRUE(avwdrops().empty());
+  // Dropped frames are no failure: the frames that fit are kept.
+  EXPECT_FALSE(avwfail(&name, &code, &err));
+  EXPECT_EQ(slurp(dir + "/d.avi").size(), 232u + 24 * 2 + 2 * 24);
 }
 
 TEST_F(Movie, AFailedWriteStopsTheRecordingAndLeavesNoFile) {

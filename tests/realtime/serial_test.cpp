@@ -159,6 +159,10 @@ TEST_F(Serial, ErrorsOfClosedSlotsAndHungUpPeers) {
   const auto t0 = Clock::now();
   EXPECT_EQ(comread(1, buf, 2, 1 | 4), -1);
   EXPECT_LT(msince(t0), 1500);
+  // So does every read after it, plain, counting or of no bytes.
+  EXPECT_EQ(comread(1, buf, 2, 4), -1);
+  EXPECT_EQ(comread(1, buf, 0, 4), -1);
+  EXPECT_EQ(comread(1, buf, 0, 2 | 4), -1);
   // Mode 0 closes; a slot outside 0..9 is refused.
   EXPECT_EQ(comini(1, 0), 0);
   EXPECT_FALSE(comopen(1));

@@ -17,6 +17,7 @@
 int rdonly = 0;
 float sysversion = 0;
 char logname[260];
+void (*tmoclose)() = nullptr;
 
 float osversion() {
   utsname u;
@@ -40,6 +41,7 @@ void ontimeout(int) {
   char msg[96];
   const int n = std::snprintf(msg, sizeof msg, "pelix: no end after PELIX_TIMEOUT=%d s; stopped\n", timeout_s);
   if (n > 0) (void)!write(2, msg, static_cast<size_t>(n));
+  if (tmoclose) tmoclose();
   _exit(124);
 }
 
