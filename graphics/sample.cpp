@@ -269,14 +269,21 @@ float* sample(uint32_t* count) {
     fillst = list;
     uint8_t* m = paint(from, to - from, 0, FILL_MASK, 0, box);
     fillst = keepf;
+    if (!m) {
+      // No mask (one that would take 32768 bytes or more is not made):
+      // nothing is known of the inside, so no values, as mask ends.
+      if (!stopped()) state |= ST_STOP;
+      finish();
+      return nullptr;
+    }
     auto* out = static_cast<float*>(getbuf(8));
     if (!out) {
       finish();
       return nullptr;
     }
     out[0] = out[1] = 0.0f;
-    const int64_t w = m ? box[2] - box[0] + 1 : 0, rows = m ? box[3] - box[1] + 1 : 0;
-    if (m && (trcmsk & 8)) {
+    const int64_t w = box[2] - box[0] + 1, rows = box[3] - box[1] + 1;
+    if (trcmsk & 8) {
       jprintf(dbglun, "AOI Bounds: %4d %4d %4d %4d\n", box[0], box[1], box[2], box[3]);
       // Each row in bytes of 8 bits from its first (rows follow each other
       // bit by bit in the mask).
@@ -291,7 +298,7 @@ float* sample(uint32_t* count) {
         }
         jprintf(dbglun, "\n");
       }
-    } else if (m) {
+    } else {
       double sum = 0.0;
       int64_t cnt = 0;
       for (int64_t y = 0; y < rows && !stopped(); y++)
