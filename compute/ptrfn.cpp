@@ -258,6 +258,12 @@ int ptrptr(int depth, int mode, int code) {
       kind = 0;
     }
   }
+  // A view of a whole or windowed named image, matrix or solid is laid out
+  // again from the variable's entry at every use, so that it follows the
+  // variable's storage when that is made anew.
+  if (kind && work.Bufsiz == 0 && (kind & K_NAMED) && work.Idx > 0 && (kind & K_HDR) &&
+      !(kind & (K_LIST | K_VECTOR | K_FILE)))
+    work.Datdims[0] = 0;
   SymEnt* s = symptr(e);
   if (kind && !stopped()) {
     work.Flg = static_cast<uint16_t>(kind);
@@ -275,6 +281,49 @@ int ptrptr(int depth, int mode, int code) {
   }
   trcint(8, "ptrptr", 1, e, kind, static_cast<int32_t>(s->value), 0, 0);
   return 0;
+}
+
+namespace {
+
+// Calls f(record, entry) for every pointer variable in reach (the tables
+// from the running macro's out to the system table) whose record views the
+// variable of entry ent.
+template <class F>
+void eachview(int32_t ent, F f) {
+  if (ent <= 0) return;
+  int32_t t = cursym;
+  for (int guard = 0; t > 0 && guard < 4096; guard++) {
+    const SymTab* h = tabptr(t);
+    if (!h || h->marker != SYMMARK) break;
+    const uint32_t n = h->count;
+    const int32_t link = h->link;
+    for (uint32_t i = 0; i < n; i++) {
+      SymEnt* s = symptr(symadr(t, static_cast<int>(i)));
+      if (!s || (s->flags & 0x17F0) != 0x1000 || s->data <= 0 || fndstk(s->data) <= 0) continue;
+      PtrRec* r = ptrrec(s->data);
+      if (r && r->Flg != 0 && (r->Flg & K_NAMED) && r->Idx == ent) f(r, s);
+    }
+    t = link;
+  }
+}
+
+}  // namespace
+
+void ptrfreed(int32_t ent) {
+  eachview(ent, [](PtrRec* r, SymEnt* s) {
+    // The record stays, empty, so that the variable can be assigned again.
+    freptr(r);
+    const uint32_t own = r->PTR, stk = r->Stack;
+    std::memset(r, 0, sizeof(PtrRec));
+    r->PTR = own;
+    r->Stack = stk;
+    s->value = 0;
+  });
+}
+
+void ptrmoved(int32_t from, int32_t to) {
+  if (from == to) return;
+  eachview(from, [to](PtrRec* r, SymEnt*) { r->Idx = to; });
 }
 
 // ---------------------------------------------------------------------------

@@ -9,6 +9,15 @@
 // from argument 3 on.
 int load();
 
+// A variable's entry lets go of its storage (released, undeclared, a local
+// at its macro's end): the pointer variables that view it are emptied, so
+// that none reaches storage another variable may hold next.
+void ptrfreed(int32_t ent);
+
+// A variable's entry moved from one address to another (a macro's global
+// handed to its caller): the pointer variables that view it follow it.
+void ptrmoved(int32_t from, int32_t to);
+
 // Longest file name a pointer function takes (the file record's name field
 // holds it and a NUL).
 constexpr int PTRNAM = 255;

@@ -24,6 +24,7 @@
 #include "lang/mainloop.h"
 #include "ui/events.h"
 #include "ui/keys.h"
+#include "ui/platform/backend.h"
 #include "ui/screen.h"
 
 // ---- getbox ---------------------------------------------------------------------
@@ -56,11 +57,16 @@ int getbox(int16_t* box, int mode, int width, int height) {
     bool have = false, moving = false;
     flushq();
     for (;;) {
+      // Without a pointer nothing can drive the band; at the end of the
+      // scripted and typed input it ends without a box.
+      if (!backend()->pointer() || inend()) break;
       int16_t p[3];
       int k = curvec(p, -1);
       if (stopped()) break;
       const int c = button(k);
       if (c < 128) break;
+      // The pick that the end of input gives is no click.
+      if (inend() && (c == 130 || c == 138)) break;
       if (have && boxon()) k |= 0x100;
       if (c == 130 || c == 138) {
         if (have) {

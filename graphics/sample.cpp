@@ -102,21 +102,56 @@ double seglen(const PathPt& a, const PathPt& b) {
   return std::sqrt((b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y) + (b.z - a.z) * (b.z - a.z));
 }
 
+// Values read across the path since the last poll for an interrupt.
+int64_t unpolled = 0;
+
+// The positions j = lo .. hi (of 0 .. width - 1) across the path whose point
+// p0 + (j - c) d, rounded, may lie in 0 .. lim - 1: every other one lies
+// outside. Widened by two on each side against rounding; the caller reads
+// each point it visits with the exact bounds check.
+void reach(double p0, double d, double c, double lim, int64_t* lo, int64_t* hi) {
+  if (d == 0.0) {
+    if (!(p0 + 0.5 >= 0.0 && p0 + 0.5 < lim)) *hi = -1;
+    return;
+  }
+  double a = (-0.5 - p0) / d + c, b = (lim - 0.5 - p0) / d + c;
+  if (!std::isfinite(a) || !std::isfinite(b)) return;
+  if (a > b) std::swap(a, b);
+  const double top = static_cast<double>(*hi) + 4.0;
+  a = std::clamp(a, -4.0, top);
+  b = std::clamp(b, -4.0, top);
+  *lo = std::max(*lo, static_cast<int64_t>(std::floor(a)) - 2);
+  *hi = std::min(*hi, static_cast<int64_t>(std::ceil(b)) + 2);
+}
+
 // One sample at (x, y): the element there, or the mean of `width` elements
 // across the direction (dx, dy); elements outside the array are left out,
-// and a sample with none inside is 0.
+// and a sample with none inside is 0. Only the positions that can reach the
+// array are visited, in the same order, so the sum is that of the full
+// width.
 float value(const Arr& a, double x, double y, double dx, double dy, int width) {
   double v = 0.0;
   if (width <= 1 || (dx == 0.0 && dy == 0.0)) return a.at(x, y, &v) ? static_cast<float>(v) : 0.0f;
   const double l = std::sqrt(dx * dx + dy * dy);
   const double px = -dy / l, py = dx / l;
+  const double c = (width - 1) / 2.0;
+  int64_t lo = 0, hi = width - 1;
+  reach(x, px, c, static_cast<double>(a.nx), &lo, &hi);
+  reach(y, py, c, static_cast<double>(a.ny), &lo, &hi);
+  lo = std::max<int64_t>(lo, 0);
+  hi = std::min<int64_t>(hi, width - 1);
   double sum = 0.0;
   int n = 0;
-  for (int j = 0; j < width; j++) {
-    const double o = j - (width - 1) / 2.0;
+  for (int64_t j = lo; j <= hi; j++) {
+    const double o = static_cast<double>(j) - c;
     if (a.at(x + o * px, y + o * py, &v)) {
       sum += v;
       n++;
+    }
+    if (++unpolled >= 65536) {
+      unpolled = 0;
+      chkio(0);
+      if (stopped()) break;
     }
   }
   return n ? static_cast<float>(sum / n) : 0.0f;
@@ -234,14 +269,21 @@ float* sample(uint32_t* count) {
     fillst = list;
     uint8_t* m = paint(from, to - from, 0, FILL_MASK, 0, box);
     fillst = keepf;
+    if (!m) {
+      // No mask (one that would take 32768 bytes or more is not made):
+      // nothing is known of the inside, so no values, as mask ends.
+      if (!stopped()) state |= ST_STOP;
+      finish();
+      return nullptr;
+    }
     auto* out = static_cast<float*>(getbuf(8));
     if (!out) {
       finish();
       return nullptr;
     }
     out[0] = out[1] = 0.0f;
-    const int64_t w = m ? box[2] - box[0] + 1 : 0, rows = m ? box[3] - box[1] + 1 : 0;
-    if (m && (trcmsk & 8)) {
+    const int64_t w = box[2] - box[0] + 1, rows = box[3] - box[1] + 1;
+    if (trcmsk & 8) {
       jprintf(dbglun, "AOI Bounds: %4d %4d %4d %4d\n", box[0], box[1], box[2], box[3]);
       // Each row in bytes of 8 bits from its first (rows follow each other
       // bit by bit in the mask).
@@ -256,7 +298,7 @@ float* sample(uint32_t* count) {
         }
         jprintf(dbglun, "\n");
       }
-    } else if (m) {
+    } else {
       double sum = 0.0;
       int64_t cnt = 0;
       for (int64_t y = 0; y < rows && !stopped(); y++)
@@ -343,6 +385,7 @@ float* sample(uint32_t* count) {
     for (size_t j = 0; j < ns && !stopped(); j++) {
       const Smp& s = smp[j];
       const float v = posonly ? 0.0f : value(arr, s.x, s.y, s.dx, s.dy, width);
+      if ((j & 1023) == 1023) chkio(0);
       if (out) {
         out[j] = v;
         continue;
@@ -350,7 +393,6 @@ float* sample(uint32_t* count) {
       const PathPt& p = pts[s.rec];
       const int colour = posonly ? p.colour : static_cast<int>(std::clamp(std::floor(v + 0.5f), 0.0f, 255.0f));
       savvec(c16(s.x), c16(s.y), c16(s.z), (flags & SF_CODE) ? p.code : VC_DOT, colour, recw ? recw : p.width);
-      if ((j & 63) == 63) chkio(0);
     }
   }
   made = nvecs - mark;

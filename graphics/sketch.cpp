@@ -277,12 +277,16 @@ void measure(Run& r) {
 void calibrate(Run& r) {
   float len = 0.0f, area = 0.0f;
   measur(nullptr, skst.start, nvecs - skst.start, 0.0f, &len, &area);
-  if (len >= 5.0f) {
-    const float bar = calbar != 0.0f ? calbar : askstr("calib. bar length");
+  const float bar = len >= 5.0f ? (calbar != 0.0f ? calbar : askstr("calib. bar length")) : 0.0f;
+  if (len >= 5.0f && bar > 0.0f) {
     calfact = bar / len;
     jprintf(1, "\nCalibrated\n");
   } else {
+    // A bar under 5 pixels, or a length not above 0 (typed, none typed, or
+    // calbar): calfact stays, since measurements scale only by a positive
+    // factor.
     jprintf(1, "\n");
+    if (len >= 5.0f) jprintf(errlun, "Calibration length not above 0\n");
   }
   skmode = static_cast<uint16_t>(r.calmode);
   r.mode = r.calmode;

@@ -8,6 +8,7 @@
 #include "core/symbols.h"
 #include "core/varbl.h"
 #include "core/element.h"
+#include "compute/ptrfn.h"
 #include "files/filevar.h"
 #include "graphics/imgvars.h"
 #include "lang/docmnd.h"
@@ -97,8 +98,10 @@ int64_t blkwords(int32_t addr) {
 void relent(int32_t ent, bool drop) {
   SymEnt* e = symptr(ent);
   if (!e) return;
-  // The image names bound to the variable let go of it first.
+  // The image names and pointer variables bound to the variable let go of
+  // it first.
   imgfreed(e);
+  ptrfreed(ent);
   uint16_t f = e->flags;
   // A plain vector keeps its value in a block that erasvb leaves alone.
   if ((f & (K_VECTOR | K_MATRIX)) == K_VECTOR && e->data > 0 && !(f & SY_NOTOWN)) {

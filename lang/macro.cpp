@@ -4,6 +4,7 @@
 #include "lang/maccomp.h"
 #include "lang/mactext.h"
 
+#include "compute/ptrfn.h"
 #include "core/args.h"
 #include "core/memory.h"
 #include "core/output.h"
@@ -475,7 +476,8 @@ void closemu() {
 
 // Erases a local variable.
 void erasel(SymEnt* e) {
-  imgfreed(e);  // the image names bound to a local let go of it
+  imgfreed(e);  // the image names and pointers bound to a local let go of it
+  ptrfreed(stkadr(e));
   erasvb(e);
 }
 
@@ -597,6 +599,7 @@ int popmac() {
       }
       std::memmove(lowstk + dst, lowstk + src, sizeof(SymEnt));
       imgmoved(src, dst);
+      ptrmoved(src, dst);
       auto* d = reinterpret_cast<SymEnt*>(lowstk + dst);
       if (d->data > 0 && blkown(d->data) == src + 1) setown(d->data, dst + 1);
       if (d->flags == 0x1001) {

@@ -542,7 +542,11 @@ int evtkey(int have, int flags) {
       if (n < 0 || !w) return 0;
       if (w->cmd > 0) return DowinCmd(n, &evtrec, code, n);
       if (w->type == 16) return icon(&evtrec, n);
+      const int prev = curwin;
       setwin(n);
+      // While a line is read at the prompt its echo stays in its window (a
+      // drag that outlasts a pick ends here).
+      if (inprompt) usewin(prev);
       return 0;
     }
     case 3:
