@@ -490,6 +490,34 @@ int machelp(const char* name, int only) {
   if (!lib) closef(unit, 0);
   return 0;
 }
+
+// The name of a word that stands for a predefined or numbered variable of a
+// kind (kind flags without the symbol-table bit): the predefined name of that
+// kind and number (veclut, r1, scr1rect), else the kind's prefix followed by
+// the number ("^205"), the prefix doubled for a string list, a matrix, a
+// vector list and a solid. False for other words.
+bool kindname(const WORD& W, char* name, size_t size) {
+  const int t = W.type;
+  if (t <= 0 || (t & 0x300E) || !(t & 0x7F0)) return false;
+  const int kind = t & 0x7F0;
+  const int32_t n = wval(W);
+  for (const PreDef& p : prdnam)
+    if (p.kind == kind && p.index == n) {
+      std::snprintf(name, size, "%s", p.name);
+      return true;
+    }
+  static const struct {
+    int kind;
+    const char* pre;
+  } pres[] = {{2080, "~~"}, {32, "~"},   {128, "^^"}, {64, "^"}, {2304, "%%"},
+              {256, "%"},   {1024, "@@"}, {512, "@"},  {16, "#"}};
+  for (const auto& p : pres)
+    if (p.kind == kind) {
+      std::snprintf(name, size, "%s%d", p.pre, static_cast<int>(n));
+      return true;
+    }
+  return false;
+}
 }  // namespace
 
 int help(int code) {
@@ -543,9 +571,11 @@ int help(int code) {
       key = argnum(2);
     } else if (argnum(2) >= 1000) {
       key = argnum(2);
+    } else if (W && h < 1 && kindname(*W, name, sizeof name)) {
+      // named above
     } else {
       PtrRec* r = argtyp(2, &h) && h ? ptrrec(h) : nullptr;
-      if (r && r->Idx > 0 && symptr(r->Idx)) {
+      if (r && (r->Flg & K_NAMED) && r->Idx > 0 && symptr(r->Idx)) {
         symnam(r->Idx, name, SYMNAM);
       } else if (W && W->b[0] && std::strchr("~^%@#$", static_cast<char>(W->b[0]))) {
         tokstr(w, name, sizeof name);

@@ -243,32 +243,29 @@ int gdevvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int) {
   bs = std::min(bs, bytes);
   const bool one = 3 * bs > bytes || bs >= 3411;
   const int sbit = r->Stack == 0 ? 1 : 0;
-  bool shared = false;
+  // Every record has buffers of its own, never those of another record of
+  // the same device: two windows of one device variable in one command (type
+  // veclut(0:5) veclut(255)) are read side by side, and a block one of them
+  // loads must not replace the block the other is still reading. The device
+  // holds the data, so each reads what the device has.
   if (!b) {
-    // The buffers of another record of the same device and kind, when one
-    // is in use: both then see the same data.
-    pactiv(r, 0);
-    b = bufrec(r);
-    shared = b != nullptr;
-  }
-  if (!shared) {
+    b = static_cast<BufRec*>(zeroblk(static_cast<int32_t>(sizeof(BufRec)) | sbit));
     if (!b) {
-      b = static_cast<BufRec*>(zeroblk(static_cast<int32_t>(sizeof(BufRec)) | sbit));
-      if (!b) {
-        error(99, 42);
-        return kind;
-      }
-      r->Bufp = static_cast<int32_t>(b->BPTR);
-    }
-    if (one) b->Actv = static_cast<uint8_t>(b->Actv | 0x40);
-    b->Rsiz = 0;
-    if (chgbuf(r, static_cast<int32_t>(bs), sbit) != bs) {
-      if (!(state & ST_ERROR)) error(99, 42);
+      error(99, 42);
       return kind;
     }
-    pactiv(r, 0);
+    r->Bufp = static_cast<int32_t>(b->BPTR);
   }
-  trcint(TRC, "Gdevvb", r->Idx, b->Rsiz, b->Actv, shared, 0, 0);
+  // The record is its buffers' one user: a write reads its block first, so
+  // that the items of the block it does not write keep the device's values.
+  if (b->Lnks < 1) b->Lnks = 1;
+  if (one) b->Actv = static_cast<uint8_t>(b->Actv | 0x40);
+  b->Rsiz = 0;
+  if (chgbuf(r, static_cast<int32_t>(bs), sbit) != bs) {
+    if (!(state & ST_ERROR)) error(99, 42);
+    return kind;
+  }
+  trcint(TRC, "Gdevvb", r->Idx, b->Rsiz, b->Actv, 0, 0, 0);
   r->Rwds = static_cast<int32_t>(static_cast<int64_t>(b->Rsiz) * 8 / bits);
   *wsiz = r->Wsiz;
   *total = cnt;

@@ -318,6 +318,35 @@ TEST_F(DevVar, ColourTablesAndMaps) {
   EXPECT_EQ(p[1], 51);
 }
 
+TEST_F(DevVar, WindowsOfOneDeviceReadSideBySide) {
+  devflg |= 1;
+  for (int i = 0; i < 256; i++) vcmap[i] = static_cast<uint8_t>(i);
+  // Windows 0:5 and 250:255 (the latter's block runs past the map's end)
+  // read item by item in turn, as a command with both reads them.
+  PtrRec* a = dev(K_ARRAY, 99);
+  PtrRec* b = dev(K_ARRAY, 99);
+  a->Offs[3] = 6;
+  b->Offs[0] = 250;
+  b->Offs[3] = 6;
+  int32_t ca, pa, cb, pb, t, w;
+  gtvarb(a, &ca, &pa, &t, &w, 0);
+  gtvarb(b, &cb, &pb, &t, &w, 0);
+  ASSERT_EQ(ca, 6);
+  ASSERT_EQ(cb, 6);
+  EXPECT_NE(bufrec(a), bufrec(b));
+  for (int32_t i = 0; i < 6; i++) {
+    if (i >= pa) LDVARB(a, &pa, i);
+    if (i >= pb) LDVARB(b, &pb, i);
+    EXPECT_EQ(GSTACK(a), i) << i;
+    EXPECT_EQ(GSTACK(b), 250 + i) << i;
+  }
+  // A write of part of a window keeps the block's other items.
+  putitems(dev(K_ARRAY, 99), 2, [](int i) { return 90.0 + i; });
+  EXPECT_EQ(vcmap[1], 91);
+  EXPECT_EQ(vcmap[2], 2);
+  EXPECT_EQ(vcmap[255], 255);
+}
+
 TEST_F(DevVar, HardopFillsWindowZerosImage) {
   Wport* w0 = wport(0);
   setImagePtr(w0, 8);
