@@ -643,22 +643,26 @@ int view(int flag) {
     if (!arg || !(k2 & (K_DATA | K_FILE | K_NAMED)) || isstr(k2)) return 0;
   }
   int32_t rect[4] = {-999, -999, -999, -999};
-  if (w) {
-    int16_t box[4] = {0, 0, 0, 0};
+  // The window's rectangle, measured on the screen (error 190 for a window
+  // winbox cannot measure) and placed in the coordinates it was made in.
+  auto measure = [&] {
     const PwRec* p = wpwrec(w);
-    if (p) {
-      for (int k = 0; k < 4; k++) box[k] = static_cast<int16_t>(std::clamp<int32_t>(p->rect[k], -32768, 32767));
-      int32_t sr[4] = {0, 0, 0, 0};
-      winrect(const_cast<PwRec*>(p), sr);
-      // Measured on the screen, placed in the coordinates it was made in.
-      winbox(box, win, 0, 0);
-      const int dx = sr[0] - p->rect[0], dy = sr[1] - p->rect[1];
-      for (int k = 0; k < 4; k++) rect[k] = box[k] - ((k & 1) ? dy : dx);
-    }
-  }
-  // Error 190 (a window winbox cannot measure) is reported and the command
-  // carries on; only what fails from here on stops it.
-  const bool failed = stopped();
+    if (!p) return;
+    int16_t box[4] = {0, 0, 0, 0};
+    for (int k = 0; k < 4; k++) box[k] = static_cast<int16_t>(std::clamp<int32_t>(p->rect[k], -32768, 32767));
+    int32_t sr[4] = {0, 0, 0, 0};
+    winrect(const_cast<PwRec*>(p), sr);
+    winbox(box, win, 0, 0);
+    const int dx = sr[0] - p->rect[0], dy = sr[1] - p->rect[1];
+    for (int k = 0; k < 4; k++) rect[k] = box[k] - ((k & 1) ? dy : dx);
+  };
+  // An icon is measured only by the forms that move or size it (below): the
+  // others delete it, iconize it or restore it and need no rectangle.
+  const bool icon = w && (w->status & 8);
+  if (w && !icon) measure();
+  // Error 190 is reported and the command carries on; only what fails from
+  // here on stops it.
+  bool failed = stopped();
   auto stop = [&] { return !failed && stopped(); };
 
   // Arguments 3 to 7: positions, a keyword or a display format.
@@ -706,6 +710,10 @@ int view(int flag) {
     break;
   }
   if (stop()) return 0;
+  if (icon && (na - 1 > 4 || boxed)) {
+    measure();
+    failed = stopped();
+  }
   if (boxed) {
     // The user drags the rectangle in the vector window (getbox picks
     // there): its client coordinates are placed in the main window's.

@@ -76,10 +76,24 @@ TEST_F(Views, WatchRecordLivesWithItsView) {
   EXPECT_EQ(w->type, 4);
   EXPECT_EQ(w->flags, 1 | 8 | 0x100);
   EXPECT_EQ(nwatch, 1);
-  // Iconized with -1, deleted with 0: its watch entry goes with it.
+  // Iconized with -1, deleted with 0: its watch entry goes with it. The
+  // forms that neither move nor size an icon leave it unmeasured (no error
+  // 190): -1 keeps it an icon, the name alone or one other value restores
+  // it, 0 deletes it.
   run("view img -1");
   EXPECT_TRUE(w->status & 8);
-  run("view img 0");  // not shown: error 190, and deleted all the same
+  run("view img -1");
+  EXPECT_TRUE(w->status & 8);
+  run("view img");
+  EXPECT_FALSE(w->status & 8);
+  run("view img -1");
+  run("view img 5");
+  EXPECT_FALSE(w->status & 8);
+  EXPECT_EQ(curwin, n);
+  run("view img -1");
+  EXPECT_FALSE(said("ERROR"));
+  run("view img 0");
+  EXPECT_FALSE(said("ERROR"));
   EXPECT_EQ(wport(n), nullptr);
   EXPECT_EQ(nwatch, 0);
   // A window deleted any other way drops its entries too.
