@@ -3,6 +3,7 @@
 // file is a TIFF of format type 8 whose rows are 8-byte vector records, the
 // last one the end marker (first word 1, byte 6 = 15).
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,6 +21,7 @@
 #include "files/imgcommon.h"
 #include "files/imgfmt.h"
 #include "files/paths.h"
+#include "files/safewrite.h"
 #include "graphics/drawstate.h"
 #include "graphics/redraw.h"
 #include "graphics/veclist.h"
@@ -90,26 +92,37 @@ bool readvecs(const char* name, std::vector<uint8_t>* recs) {
   return ok;
 }
 
-// Writes the records and the end marker as the whole vector file; false
-// (error 66 reported) when it cannot be written.
+// Writes the records and the end marker as the whole vector file, into a
+// temporary file beside it that replaces it when complete: a failed write
+// leaves no new file behind and an old one as it was. false when it cannot
+// be written (reported with its cause: error 66 or 69).
 bool writevecs(const char* name, std::vector<uint8_t>* recs) {
   const uint8_t mark[8] = {1, 0, 0, 0, 0, 0, 15, 0};
   recs->insert(recs->end(), mark, mark + 8);
-  bool delok = imgfmt::isplain(name);
-  int u = openf(name, UM_UPDATE | UM_CREATE, 512);
-  if (u < 0) {
-    if (!(state & ST_ERROR)) error(2, 66);
+  SafeOut so;
+  std::string at;
+  if (const int e = swtemp(name, &so, &at, false); e != 0) {
+    fileerr(name, 2, 66, e > 0 ? e : EIO);
     return false;
   }
-  PtrRec* fv = vecfile(name, u, UM_UPDATE | UM_CREATE, static_cast<uint32_t>(recs->size() / 8));
+  // The temporary file is there already; a device is written in place.
+  const int mode = UM_UPDATE | UM_CREATE;
+  int u = openf(at.c_str(), so.temp.empty() ? mode : UM_UPDATE, 512);
+  if (u < 0) {
+    if (!(state & ST_ERROR)) error(2, 66);
+    swend(&so, false);
+    return false;
+  }
+  PtrRec* fv = vecfile(name, u, mode, static_cast<uint32_t>(recs->size() / 8));
   imgfmt::DropIdx drop{fv};
   int32_t c, p, t, w;
   if (fv) gtvarb(fv, &c, &p, &t, &w, 115);
   bool ok = fv && t >= 0 && !(state & ST_ERROR) && moverecs(fv, recs, 2);
-  closef(u, ok || !delok ? 0 : 1);
+  closef(u, 0);  // a close that fails is an error of its own
   if (fv) filrec(fv)->Lun = 0;
+  ok = ok && !(state & ST_ERROR);
   if (!ok && !(state & ST_ERROR)) error(2, 66);
-  return ok;
+  return swend(&so, ok) && ok;
 }
 
 std::string vbound;  // the vector file the vector list is bound to

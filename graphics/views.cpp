@@ -63,6 +63,7 @@ namespace {
 constexpr int VWMAX = WM_MAXSIDE;  // the longest side of a view window in pixels
 constexpr int GRIDMAX = 32767;   // the most columns and rows of a table view's grid
 constexpr int FMTMAX = 40;       // the longest display format
+constexpr int CELLMAX = FMTMAXW + 1;  // the widest cell: what one pass of the format engine writes
 
 // What a view shows and how it looks its variable up.
 struct VwRec {
@@ -77,6 +78,8 @@ struct VwRec {
   bool once = false;       // shown once at creation (a variable that cannot be looked up)
   char fmt[FMTMAX + 1] = {};
   int cw = 0;              // characters of one cell
+  int64_t tcols = 0;       // characters of a table row, all its cells
+  int64_t trows = 0;       // rows of the table
   bool shown = false;       // the last repaint found the variable at its shape
 };
 std::vector<VwRec> vws;  // by window slot
@@ -334,6 +337,35 @@ void tabfill(Wport* w, PtrRec* r, int32_t count, const int32_t d[3], const VwRec
   }
 }
 
+// The grid of a table view: the whole cells its window's client area shows
+// (at least one column and one row), never more than the table has. The
+// window never scrolls its table, so what lies past its client area is
+// neither held nor formatted.
+void tabgrid(const Wport* w, const VwRec& v, int* cols, int* rows) {
+  int ccw = 0, cch = 0;
+  cellsize(&ccw, &cch);
+  if (w->chwid) ccw = w->chwid;
+  if (w->chhgt) cch = w->chhgt;
+  int64_t cw = int64_t{w->rect[2]} - w->rect[0] + 1, chh = int64_t{w->rect[3]} - w->rect[1] + 1;
+  int x = 0, y = 0, sw = 0, sh = 0;
+  if (const PwRec* p = wpwrec(w); p && wm_getpos(p->window, &x, &y, &sw, &sh)) {
+    cw = std::min<int64_t>(cw, sw);
+    chh = std::min<int64_t>(chh, sh);
+  }
+  *cols = clampi(std::min<int64_t>(v.tcols, cw / std::max(ccw, 1)), 1, GRIDMAX);
+  *rows = clampi(std::min<int64_t>(v.trows, chh / std::max(cch, 1)), 1, GRIDMAX);
+}
+
+// Gives a table view's grid the size its window shows now. -1 when the
+// grid could not be had (it is then as it was).
+int regrid(Wport* w, const VwRec& v) {
+  int cols = 1, rows = 1;
+  tabgrid(w, v, &cols, &rows);
+  const TxtGrid* g = wgrid(w);
+  if (g && gridbuf(g) && g->rowlen == cols && g->nrows == rows) return 0;
+  return gridsize(w, cols, rows);
+}
+
 // ---- argument helpers ----------------------------------------------------
 
 // Whether a file-backed record is the one a named pointer variable keeps
@@ -367,9 +399,10 @@ std::string varname(const PtrRec* r) {
 }
 
 // The printed width of a display format: "%v" counts 32, "%" with a width
-// the width (its precision skipped), any other character 1. -1 after error
-// 149 for a "%" without a width.
-int fmtwidth(const char* f, int arg) {
+// the width (its precision skipped), any other character 1. With cap, each
+// width counts at most what the format engine writes of a field (FMTMAXW).
+// -1 after error 149 for a "%" without a width.
+int fmtwidth(const char* f, int arg, bool cap = false) {
   int n = 0;
   for (int i = 0; f[i]; i++) {
     if (f[i] != '%') {
@@ -396,7 +429,7 @@ int fmtwidth(const char* f, int arg) {
       j++;
       while (f[j] >= '0' && f[j] <= '9') j++;
     }
-    n += v;
+    n += cap ? std::min(v, FMTMAXW) : v;
     i = f[j] ? j : j - 1;  // the directive's letter
   }
   return n;
@@ -551,6 +584,7 @@ int vwpaint(int n, int refill) {
   Wport* w = wport(n);
   if (v->once) return v->table ? 2 : 1;
   if (v->table && !refill) return 2;
+  if (v->table) regrid(w, *v);  // the window may have been sized since
   // The repaint reads the variable through scratch records of its own.
   const int32_t keep = scrtop;
   int32_t cnt = 0, d[3] = {1, 1, 1};
@@ -609,22 +643,26 @@ int view(int flag) {
     if (!arg || !(k2 & (K_DATA | K_FILE | K_NAMED)) || isstr(k2)) return 0;
   }
   int32_t rect[4] = {-999, -999, -999, -999};
-  if (w) {
-    int16_t box[4] = {0, 0, 0, 0};
+  // The window's rectangle, measured on the screen (error 190 for a window
+  // winbox cannot measure) and placed in the coordinates it was made in.
+  auto measure = [&] {
     const PwRec* p = wpwrec(w);
-    if (p) {
-      for (int k = 0; k < 4; k++) box[k] = static_cast<int16_t>(std::clamp<int32_t>(p->rect[k], -32768, 32767));
-      int32_t sr[4] = {0, 0, 0, 0};
-      winrect(const_cast<PwRec*>(p), sr);
-      // Measured on the screen, placed in the coordinates it was made in.
-      winbox(box, win, 0, 0);
-      const int dx = sr[0] - p->rect[0], dy = sr[1] - p->rect[1];
-      for (int k = 0; k < 4; k++) rect[k] = box[k] - ((k & 1) ? dy : dx);
-    }
-  }
-  // Error 190 (a window winbox cannot measure) is reported and the command
-  // carries on; only what fails from here on stops it.
-  const bool failed = stopped();
+    if (!p) return;
+    int16_t box[4] = {0, 0, 0, 0};
+    for (int k = 0; k < 4; k++) box[k] = static_cast<int16_t>(std::clamp<int32_t>(p->rect[k], -32768, 32767));
+    int32_t sr[4] = {0, 0, 0, 0};
+    winrect(const_cast<PwRec*>(p), sr);
+    winbox(box, win, 0, 0);
+    const int dx = sr[0] - p->rect[0], dy = sr[1] - p->rect[1];
+    for (int k = 0; k < 4; k++) rect[k] = box[k] - ((k & 1) ? dy : dx);
+  };
+  // An icon is measured only by the forms that move or size it (below): the
+  // others delete it, iconize it or restore it and need no rectangle.
+  const bool icon = w && (w->status & 8);
+  if (w && !icon) measure();
+  // Error 190 is reported and the command carries on; only what fails from
+  // here on stops it.
+  bool failed = stopped();
   auto stop = [&] { return !failed && stopped(); };
 
   // Arguments 3 to 7: positions, a keyword or a display format.
@@ -672,6 +710,10 @@ int view(int flag) {
     break;
   }
   if (stop()) return 0;
+  if (icon && (na - 1 > 4 || boxed)) {
+    measure();
+    failed = stopped();
+  }
   if (boxed) {
     // The user drags the rectangle in the vector window (getbox picks
     // there): its client coordinates are placed in the main window's.
@@ -753,7 +795,7 @@ int view(int flag) {
   if (hasfmt) {
     v.table = true;
     std::snprintf(v.fmt, sizeof v.fmt, "%s", fmt.c_str());
-    v.cw = fmtwidth(v.fmt, next - 1);
+    v.cw = fmtwidth(v.fmt, next - 1, true);
     if (v.cw < 0) return 0;
   } else if (kwvector && !(kind & (K_IMAGE | K_VECTOR))) {
     v.table = true;
@@ -768,12 +810,17 @@ int view(int flag) {
     const int bits = r->Wsiz & 63;
     std::snprintf(v.fmt, sizeof v.fmt, "%%%dd ", bits <= 8 ? 4 : bits <= 16 ? 7 : 12);
   }
-  if (v.table && v.cw == 0) v.cw = fmtwidth(v.fmt, 0);
+  // The window's width counts each field as the format gives it; a cell
+  // holds what the format engine writes of it.
+  const int shown = v.table ? fmtwidth(v.fmt, 0) : 0;
+  if (v.table) v.cw = std::min(v.cw ? v.cw : fmtwidth(v.fmt, 0, true), CELLMAX);
   // A vector variable's table holds one record a row.
   const bool vecrows = v.table && (kind & K_VECTOR) && r->Wsiz == W_VEC;
   if (v.table) {
-    wid = static_cast<int64_t>(vecrows ? 1 : dims[0]) * std::max(v.cw, 1) * ccw;
+    wid = static_cast<int64_t>(vecrows ? 1 : dims[0]) * std::max(shown, 1) * ccw;
     hgt = static_cast<int64_t>(dims[1]) * cch;
+    v.tcols = static_cast<int64_t>(vecrows ? 1 : dims[0]) * v.cw;
+    v.trows = static_cast<int64_t>(dims[1]) * dims[2];
   } else if (kind & K_VECTOR) {
     wid = static_cast<int64_t>(GRIDCOLS) * FACEWID;
     hgt = static_cast<int64_t>(GRIDROWS) * FACEHGT;
@@ -814,19 +861,17 @@ int view(int flag) {
   if (v.table) {
     if (PwRec* p = wpwrec(nw)) p->flags &= static_cast<uint16_t>(~8);  // no caret
     nw->status |= 64;  // the table keeps its origin
-    const int64_t cols = static_cast<int64_t>(vecrows ? 1 : dims[0]) * std::max(v.cw, 1);
-    const int64_t rows = static_cast<int64_t>(dims[1]) * dims[2];
-    if (gridsize(nw, clampi(cols, 1, GRIDMAX), clampi(rows, 1, GRIDMAX)) < 0) {
-      deletewin(slot);
-      error(0, 42);
-      return 0;
-    }
   }
   v.hwnd = winhwnd(slot);
-  // The window holds the whole table or image, even when it is larger than
-  // the screen: setviewwin sizes it below.
+  // The window may be larger than the screen, as large as the whole table
+  // or image: setviewwin sizes it below.
   wm_large(v.hwnd, static_cast<int>(wid), static_cast<int>(hgt));
   placewin(nw, rr);
+  if (v.table && regrid(nw, v) < 0) {
+    deletewin(slot);
+    error(0, 42);
+    return 0;
+  }
   if (static_cast<int>(vws.size()) <= slot) vws.resize(static_cast<size_t>(slot) + 1);
   vws[static_cast<size_t>(slot)] = v;
   // Filled now from the argument itself: a format fault shows here, and a

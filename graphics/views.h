@@ -7,7 +7,8 @@
 // creation, looks the variable up at every repaint and shows a blank window
 // while the variable is released or has another shape. Image and vector
 // variables are shown as pixels (8-bit values through the palette), other
-// variables as a table of numbers in a text window. `winarg` (declared in
+// variables as a table of numbers in a text window, whose grid holds only
+// the cells the window's client area shows. `winarg` (declared in
 // compute/fnsvc.h) finds a window by number or name for every command that
 // takes a window argument.
 #pragma once

@@ -6,6 +6,7 @@
 #include "core/state.h"
 #include "files/safewrite.h"
 #include "ui/dialog.h"
+#include "ui/editor.h"
 #include "ui/events.h"
 #include "ui/menu.h"
 #include "ui/platform/dlgwin.h"
@@ -323,20 +324,33 @@ int wedwrite(int n) {
   const std::string name = std::string(r->name) + ".dlg";
   SafeOut so;
   std::string open;
-  bool ok = swtemp(name.c_str(), &so, &open, false) == 0;
-  FILE* f = ok ? std::fopen(open.c_str(), "wb") : nullptr;
-  if (ok && !f) swdone(&so, false);
-  ok = f != nullptr;
-  if (f) {
-    ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    if (std::fclose(f) != 0) ok = false;
-    ok = swdone(&so, ok) == 0;
+  int err = swtemp(name.c_str(), &so, &open, false);
+  if (err < 0) err = EIO;
+  FILE* f = err ? nullptr : std::fopen(open.c_str(), "wb");
+  if (!err && !f) {
+    err = errno ? errno : EIO;
+    swdone(&so, false);
   }
-  if (!ok) {
-    // Reported; the tool window runs outside any command, so the error does
-    // not stay in the status word to cost the next command line.
-    error(0, E_CREATE);
+  if (f) {
+    errno = 0;
+    bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+    if (!ok) err = errno ? errno : EIO;
+    if (std::fclose(f) != 0) {
+      ok = false;
+      if (!err) err = errno ? errno : EIO;
+    }
+    const int r2 = swdone(&so, ok);
+    if (r2 > 0) err = r2;  // the finished file could not take the name
+  }
+  if (err) {
+    // Reported with the file's name and the cause, on rows of its own: the
+    // tool window runs while the command line waits, and the line comes
+    // back below the report. The error does not stay in the status word to
+    // cost the next command line.
+    lnoff();
+    fileerr(name.c_str(), 0, E_CREATE, err);
     state &= ~ST_ERROR;
+    lnon();
     return -1;
   }
   return 0;

@@ -103,7 +103,52 @@ struct Line {
     cur = len;
   }
 };
+// The line rdkeys reads outside editor mode, for lnoff and lnon: the line,
+// its window, the column its row starts at, and the text before the line
+// on the row (the prompt).
+struct Held {
+  Line* ln = nullptr;
+  int win = 0;
+  int col0 = 0;
+  std::string head;
+};
+Held held;
+
+// Keeps the line as the one held while rdkeys runs.
+struct HoldLine {
+  Held saved;
+  HoldLine(Line* ln, int col0, const std::string& head) : saved(held) { held = {ln, curwin, col0, head}; }
+  ~HoldLine() { held = saved; }
+  HoldLine(const HoldLine&) = delete;
+  HoldLine& operator=(const HoldLine&) = delete;
+};
 }  // namespace
+
+void lnoff() {
+  if (!held.ln) return;
+  const int prev = usewin(held.win);
+  const Line& ln = *held.ln;
+  erstxt(held.win, held.col0, ln.row, ln.scol + ln.shown - held.col0);
+  putcur(held.col0, ln.row);
+  usewin(prev);
+}
+
+void lnon() {
+  if (!held.ln) return;
+  const int prev = usewin(held.win);
+  Line& ln = *held.ln;
+  int col = 0, row = 0;
+  getcur(&col, &row);
+  if (col > held.col0) row = jline(row);
+  const int n = static_cast<int>(held.head.size());
+  if (n > 0) curtxt(held.head.data(), n, held.col0, row, 0);
+  ln.row = row;
+  ln.scol = held.col0 + n;
+  ln.shown = 0;
+  ln.draw();
+  conedit(ln.row, ln.scol + ln.cur - ln.off);
+  usewin(prev);
+}
 
 int rdkeys(char* buf, int start, int length, int max) {
   if (!buf) return 0;
@@ -153,6 +198,13 @@ int rdkeys(char* buf, int start, int length, int max) {
     ln.fixed = true;
     ln.avail = std::max(1, (g ? g->cols : ln.lim) - ln.scol);
   }
+
+  // The prompt before the line, to be shown again after output that took
+  // the row (lnoff, lnon).
+  const int col0 = g ? g->ocol : 0;
+  char head[LINBUF + 1] = {};
+  const int hn = !edmode && ln.scol > col0 ? txtget(col0, ln.row, head, std::min(ln.scol - col0, LINBUF)) : 0;
+  HoldLine hold(edmode ? nullptr : &ln, col0, std::string(head, static_cast<size_t>(std::max(hn, 0))));
 
   const int saveprompt = inprompt;
   inprompt = prompt ? 1 : 0;

@@ -33,6 +33,15 @@
 // input ends the program with a diagnostic and status 1.
 int rdkeys(char* buf, int start, int length, int max);
 
+// Output made while rdkeys waits for a key outside editor mode (a tool
+// window reporting a failure): lnoff takes the line off its row (the text
+// before it, the prompt, and what was typed so far) so that the output
+// starts there; lnon then shows them again on the row where the output
+// ended, or the row after it, and the editing goes on there. Both do
+// nothing while no such line is read.
+void lnoff();
+void lnon();
+
 // Insert mode of the editor (toggled by Ins; initially on).
 extern bool insmod;
 // Editor mode in detail: Enter, the mouse buttons and Del where nothing

@@ -124,13 +124,20 @@ void paintgrid(Wport* w, const TxtGrid* g, Surface* s, const PwRec* p) {
   sfill(*s, 0, 0, s->w, s->h, bg);
   const char* b = gridbuf(g);
   if (!b) return;
-  for (int r = 0; r < g->rows; r++) {
+  // Only the cells on the screen are drawn: a window larger than the screen
+  // (a view of a large table) makes no pixels that nobody sees.
+  int on[4] = {0, 0, s->w, s->h};
+  wm_onscreen(p->window, on);
+  const int ch = std::max<int>(w->chhgt, 1);
+  const int r0 = on[1] / ch, r1 = std::min<int>(g->rows, (on[3] + ch - 1) / ch);
+  const int c0 = on[0] / FACEWID, c1 = (on[2] + FACEWID - 1) / FACEWID;
+  for (int r = r0; r < r1; r++) {
     const int br = g->orow + r;
     if (br < 0 || br >= g->nrows) continue;
     const char* row = b + static_cast<size_t>(br) * g->rowlen + g->ocol;
-    int n = std::min<int>(g->cols, g->rowlen - g->ocol);
-    while (n > 0 && row[n - 1] == ' ') n--;  // blank rows and tails are not drawn
-    if (n > 0) stext(*s, 0, r * w->chhgt, row, n, fg);
+    int n = std::min<int>({g->cols, g->rowlen - g->ocol, c1});
+    while (n > c0 && row[n - 1] == ' ') n--;  // blank rows and tails are not drawn
+    if (n > c0) stext(*s, c0 * FACEWID, r * w->chhgt, row + c0, n - c0, fg);
   }
   if (w == curport && (p->flags & 8))  // the caret of the current window
     sfill(*s, w->curcol * w->chwid, w->currow * w->chhgt + 2, 1, 12, fg);

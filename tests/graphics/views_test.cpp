@@ -1,8 +1,8 @@
 // View windows: the watch record a view makes and frees, the repaint that
 // looks its variable up (following a change, blank after a release or a new
 // shape, the same pixels through the element access as from memory), the
-// table's cells and its grid cut at 32767, display format widths, winarg's
-// matches and the command and help texts.
+// table's cells and its grid bounded by what its window shows, display
+// format widths, winarg's matches and the command and help texts.
 #include "graphics/views.h"
 
 #include <gtest/gtest.h>
@@ -76,10 +76,24 @@ TEST_F(Views, WatchRecordLivesWithItsView) {
   EXPECT_EQ(w->type, 4);
   EXPECT_EQ(w->flags, 1 | 8 | 0x100);
   EXPECT_EQ(nwatch, 1);
-  // Iconized with -1, deleted with 0: its watch entry goes with it.
+  // Iconized with -1, deleted with 0: its watch entry goes with it. The
+  // forms that neither move nor size an icon leave it unmeasured (no error
+  // 190): -1 keeps it an icon, the name alone or one other value restores
+  // it, 0 deletes it.
   run("view img -1");
   EXPECT_TRUE(w->status & 8);
-  run("view img 0");  // not shown: error 190, and deleted all the same
+  run("view img -1");
+  EXPECT_TRUE(w->status & 8);
+  run("view img");
+  EXPECT_FALSE(w->status & 8);
+  run("view img -1");
+  run("view img 5");
+  EXPECT_FALSE(w->status & 8);
+  EXPECT_EQ(curwin, n);
+  run("view img -1");
+  EXPECT_FALSE(said("ERROR"));
+  run("view img 0");
+  EXPECT_FALSE(said("ERROR"));
   EXPECT_EQ(wport(n), nullptr);
   EXPECT_EQ(nwatch, 0);
   // A window deleted any other way drops its entries too.
@@ -227,30 +241,72 @@ TEST_F(Views, TablesByElementSizeAndFormat) {
   EXPECT_EQ(gridrow(a, 0), "   7    0  255");
 }
 
-TEST_F(Views, TableGridIsCutAt32767) {
-  // 5000 16-bit items: 40000 columns cut to 32767, the window to 8192
-  // pixels; the last cell that begins inside the grid is cut at its end.
+TEST_F(Views, TableGridHoldsWhatItsWindowShows) {
+  // 5000 16-bit items: the window is as wide as it was always made (8192
+  // pixels, larger than the screen), its grid the 1024 columns that shows:
+  // items 0 to 127, the last ending at the grid's end.
   run("declare integer array wide(5000)");
-  run("wide(4095) = 1234");
-  run("wide(4096) = 999");
+  run("wide(127) = 1234");
+  run("wide(128) = 999");
   run("view wide 10 60");
   const int a = made();
   const TxtGrid* g = wgrid(wport(a));
-  EXPECT_EQ(g->rowlen, 32767);
-  EXPECT_EQ(g->nrows, 1);
   EXPECT_EQ(wport(a)->rect[2] - wport(a)->rect[0] + 1, 8192);
-  EXPECT_EQ(surf(a).w, 8192);  // larger than the screen
-  const std::string row = gridrow(a, 0);
-  EXPECT_EQ(row.size(), 32767u);
-  EXPECT_EQ(row.substr(32760), "   1234");
-  // 40000 rows of one column: 32767 rows, the last one item 32766.
+  EXPECT_EQ(surf(a).w, 8192);
+  EXPECT_EQ(g->rowlen, 1024);
+  EXPECT_EQ(g->nrows, 1);
+  EXPECT_EQ(gridrow(a, 0).size(), 1023u);  // cells of "%7d "
+  EXPECT_EQ(gridrow(a, 0).substr(1016), "   1234");
+  // Sized down to 408 pixels the grid holds 51 columns (the seventh cell
+  // cut there); sized up again it holds the whole 1024 again.
+  run("wide(6) = -32000");
+  run("view wide 10 60 417 75");
+  update(a, nullptr, 0);
+  g = wgrid(wport(a));
+  EXPECT_EQ(g->rowlen, 51);
+  EXPECT_EQ(gridrow(a, 0), "      0       0       0       0       0       0  -3");
+  run("view wide 10 60 8201 75");
+  update(a, nullptr, 0);
+  g = wgrid(wport(a));
+  EXPECT_EQ(g->rowlen, 1024);
+  EXPECT_EQ(gridrow(a, 0).substr(1016), "   1234");
+  // 40000 rows, centred: 8192 pixels tall, a grid of the 512 rows that
+  // shows. Only the rows on the screen are drawn: the first rows lie above
+  // it and stay blank, and no more surface rows than the screen's take
+  // memory.
   run("declare integer matrix tall(1,40000)");
-  run("tall(0,32766) = 77");
-  run("tall(0,32767) = 88");
-  run("view tall 10 100");
+  run("tall(0,511) = 77");
+  run("tall(0,512) = 88");
+  run("view tall");
   const int b = made();
-  EXPECT_EQ(wgrid(wport(b))->nrows, 32767);
-  EXPECT_EQ(gridrow(b, 32766), "     77");
+  EXPECT_EQ(wgrid(wport(b))->nrows, 512);
+  EXPECT_EQ(gridrow(b, 511), "     77");
+  EXPECT_EQ(gridrow(b, 0), "      0");
+  update(b, nullptr, 0);
+  int on[4] = {0, 0, 0, 0};
+  ASSERT_TRUE(wm_onscreen(winhwnd(b), on));
+  ASSERT_GT(on[1], FACEHGT);
+  ASSERT_LT(on[3], 8192 - FACEHGT);
+  const Surface& s = surf(b);
+  auto ink = [&](int y0, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; y++)
+      for (int x = 0; x < 7 * FACEWID; x++) n += s.row(y)[x] != 0xFFFFFFu;
+    return n;
+  };
+  const int first = (on[1] + FACEHGT - 1) / FACEHGT * FACEHGT;  // a whole row on the screen
+  EXPECT_LE(s.nmade(), on[3] - on[1] + FACEHGT);
+  EXPECT_GT(ink(first, first + FACEHGT), 0);
+  EXPECT_EQ(ink(0, FACEHGT), 0);
+  // A field wider than the format engine writes (4096) is a cell of 4096:
+  // the window keeps the width the format gives.
+  run("declare byte matrix qb(3,2)");
+  run("qb(0,1) = 9");
+  run("view qb 10 60 \"%-99999d\"");
+  const int c = made();
+  EXPECT_EQ(wport(c)->rect[2] - wport(c)->rect[0] + 1, 8192);
+  EXPECT_EQ(wgrid(wport(c))->rowlen, 1024);
+  EXPECT_EQ(gridrow(c, 1), "9");
 }
 
 TEST_F(Views, WinargMatchesNames) {

@@ -79,6 +79,7 @@ TEST(Wm, WindowsAreNoLargerThanTheScreenWithItsFrame) {
   ASSERT_TRUE(wm_getpos(a, nullptr, nullptr, &w, &h));
   EXPECT_EQ(w, 2000);
   EXPECT_EQ(h, 700);
+  EXPECT_EQ(wm_surface(a)->nmade(), 0);  // nothing drawn: no pixel memory yet
   wm_setpos(a, 0, 0, 1500, 20);
   EXPECT_EQ(wm_surface(a)->w, 1500);
   EXPECT_EQ(wm_surface(a)->h, 20);
@@ -176,6 +177,23 @@ TEST(Wm, SurfaceRowsMadeWhenReached) {
   sfill(s, -5, -5, 400, 400, 0x000001);
   EXPECT_EQ(s.row(100)[12], 0x000001u);
   EXPECT_EQ(copy.row(100)[12], 0x445566u);  // the copy is its own
+  // Kept into a larger surface: drawn rows are copied, rows never drawn
+  // stay without memory unless they showed another colour.
+  Surface k;
+  k.resize(4, 3, 0x0000FF);
+  sfill(k, 1, 1, 1, 1, 0x00FF00);
+  Surface same, other;
+  same.resize(6, 5, 0x0000FF);
+  same.keep(k);
+  EXPECT_EQ(same.nmade(), 1);
+  EXPECT_EQ(same.row(1)[1], 0x00FF00u);
+  EXPECT_EQ(same.row(1)[4], 0x0000FFu);
+  other.resize(6, 5, 0xFFFFFF);
+  other.keep(k);
+  EXPECT_EQ(other.nmade(), 3);
+  EXPECT_EQ(other.row(2)[3], 0x0000FFu);
+  EXPECT_EQ(other.row(2)[4], 0xFFFFFFu);
+  EXPECT_EQ(other.row(3)[0], 0xFFFFFFu);
   // A resize starts over in the new colour.
   s.resize(3, 2, 0xFFFFFF);
   EXPECT_EQ(s.pixels(), std::vector<uint32_t>(6, 0xFFFFFF));

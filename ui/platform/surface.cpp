@@ -51,6 +51,21 @@ void Surface::fillall(uint32_t pixel) {
   std::fill(made.begin(), made.end(), 0);
 }
 
+void Surface::keep(const Surface& o) {
+  const int cw = std::min(w, o.w), ch = std::min(h, o.h);
+  for (int y = 0; y < ch; y++) {
+    const bool m = o.made[static_cast<size_t>(y)];
+    if (!m && !made[static_cast<size_t>(y)] && o.flat == flat) continue;
+    uint32_t* d = row(y);
+    if (m)
+      std::copy(o.at(y), o.at(y) + cw, d);
+    else
+      std::fill(d, d + cw, o.flat);
+  }
+}
+
+int Surface::nmade() const { return static_cast<int>(std::count(made.begin(), made.end(), 1)); }
+
 Surface::Surface(const Surface& o) { *this = o; }
 
 Surface& Surface::operator=(const Surface& o) {

@@ -24,6 +24,13 @@ struct Surface {
   std::vector<uint32_t> pixels() const;  // all w * h pixels, rows one after another
   // Sets the whole surface to one colour; rows not yet made stay unmade.
   void fillall(uint32_t pixel);
+  // Copies what fits of another surface to this one's top-left corner; a
+  // row neither has made stays unmade when it shows this one's colour.
+  void keep(const Surface& o);
+  // Rows that hold pixel memory.
+  int nmade() const;
+  // The pixel at (x, y), read without giving its row memory.
+  uint32_t pixel(int x, int y) const { return made[static_cast<size_t>(y)] ? at(y)[x] : flat; }
 
   Surface() = default;
   Surface(const Surface& o);

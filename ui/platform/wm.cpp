@@ -202,8 +202,8 @@ void wm_setpos(int32_t hwnd, int x, int y, int w, int h) {
   h = std::max(fith(h), std::min(h, p->bigh));
   if (w != p->surf.w || h != p->surf.h) {
     Surface n;
-    n.resize(w, h, p->surf.w > 0 ? p->surf.row(0)[0] : 0xFFFFFF);
-    sblit(n, 0, 0, p->surf, 0, 0, w, h);
+    n.resize(w, h, p->surf.w > 0 && p->surf.h > 0 ? p->surf.pixel(0, 0) : 0xFFFFFF);
+    n.keep(p->surf);  // rows never drawn take no memory in the new size either
     p->surf = std::move(n);
   }
 }
@@ -222,6 +222,20 @@ bool wm_origin(int32_t hwnd, int* x, int* y) {
   const int i = place(hwnd);
   if (!i) return false;
   origin(i, x, y);
+  return true;
+}
+
+bool wm_onscreen(int32_t hwnd, int box[4]) {
+  const int i = place(hwnd);
+  if (!i) return false;
+  const Win& w = wins[static_cast<size_t>(i)];
+  int ox = 0, oy = 0;
+  origin(i, &ox, &oy);
+  const int sw = scrw > 0 ? scrw : 1024, sh = scrh > 0 ? scrh : 768;
+  box[0] = std::clamp(-ox, 0, w.surf.w);
+  box[1] = std::clamp(-oy, 0, w.surf.h);
+  box[2] = std::clamp(sw - ox, box[0], w.surf.w);
+  box[3] = std::clamp(sh - oy, box[1], w.surf.h);
   return true;
 }
 

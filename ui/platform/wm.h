@@ -55,6 +55,10 @@ void wm_setpos(int32_t hwnd, int x, int y, int w, int h);
 bool wm_getpos(int32_t hwnd, int* x, int* y, int* w, int* h);
 // The screen position of the client origin.
 bool wm_origin(int32_t hwnd, int* x, int* y);
+// The part of the client surface that lies on the screen, in client
+// coordinates: left, top, right, bottom (right and bottom exclusive; empty
+// when none of it does). False for a dead handle.
+bool wm_onscreen(int32_t hwnd, int box[4]);
 // Brings a window (with its children) to the top of the z-order.
 void wm_top(int32_t hwnd);
 void wm_settitle(int32_t hwnd, const char* title);
