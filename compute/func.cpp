@@ -328,6 +328,10 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   int32_t* t = optab;
 
   if (c.n > 1 && (code == 203 || code == 205)) code = 1203;
+  // A brace list closed on its line with fewer than two items ({5}) asks as
+  // accept does, one typed line: only the opening brace alone reads the
+  // block of lines that follows it.
+  if (code == 103 && c.n < 2 && (it->Flg & 1)) code = 247;
   c.code = code;
   const FnDef* f = fndef(code);
   if (!f) {

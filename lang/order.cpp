@@ -63,9 +63,12 @@ int runend(int e) {
 }
 
 // A word with this code and a parenthesised list is a function call: the
-// function words, and the command words (below the operators' 101) that the
-// function dispatcher also evaluates: the declaration words and window.
-bool fncode(int code) { return (code >= 105 && code <= 300) || (code < 101 && fndef(code)); }
+// function words, the command words (below the operators' 101) that the
+// function dispatcher also evaluates (the declaration words and window),
+// and a brace list ({1 2 3} reads as the list 1,2,3).
+bool fncode(int code) {
+  return (code >= 105 && code <= 300) || code == OP_LBRACE || (code < 101 && fndef(code));
+}
 
 int rowstart() { return nstk > 0 ? stk[nstk - 1].rowstart : 0; }
 
