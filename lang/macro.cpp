@@ -893,6 +893,3 @@ int Runmac(int mode) {
   curpos = prvpos = lib ? ls : 0;
   return 0;
 }
-
-// Weak stand-ins for the services of the macro compiler, the compiled
-// runner, the start-up and the keyboard handler live in lang/machooks.cpp.
