@@ -1,8 +1,6 @@
 // Services of other modules that the function dispatcher calls, declared
-// with the signatures their owners give them. Each module that owns one
-// defines it with this signature; the stand-ins in fnsvc.cpp are weak and
-// only answer until that module is linked: most report error 212 (not
-// available) and return their failure value.
+// with the signatures their owners give them: each module that owns one
+// defines it with this signature.
 #pragma once
 #include <cstdint>
 

@@ -47,11 +47,6 @@ int fnrefus(FnCall& c, int arg, int code) {
   return FS_RET;
 }
 
-int fnnavl() {
-  error(1, ERR_NAVAIL);
-  return -1;
-}
-
 namespace {
 
 // Shorthands for the table.
@@ -60,7 +55,6 @@ constexpr uint8_t CV = FN_OPW | FN_KEEP | FN_COVER;  // convolve and filter
 
 #define LOOP(c, w) {c, w, SU_DEF, RC_OPND, 0, 0, 0, 0, OP_LOOP, nullptr, nullptr}
 #define LOOPD(c, w) {c, w, SU_DEF, RC_OPND, 0, 0, 0, GD, OP_LOOP, nullptr, nullptr}
-#define NAVL(c, w) {c, w, SU_DEF, RC_OPND, 0, 0, 0, 0, OP_NAVL, nullptr, nullptr}
 #define TEXT(c, w, s) {c, w, SU_OWN, RC_SET, 0, 8, K_STRING, 0, OP_HERE, s, nullptr}
 
 // The function table: one row per code, in code order. Columns: code, word,
@@ -177,7 +171,6 @@ constexpr FnDef fntab[] = {
 
 #undef LOOP
 #undef LOOPD
-#undef NAVL
 #undef TEXT
 
 constexpr bool ordered() {
@@ -328,6 +321,10 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   int32_t* t = optab;
 
   if (c.n > 1 && (code == 203 || code == 205)) code = 1203;
+  // A brace list closed on its line with fewer than two items ({5}) asks as
+  // accept does, one typed line: only the opening brace alone reads the
+  // block of lines that follows it.
+  if (code == 103 && c.n < 2 && (it->Flg & 1)) code = 247;
   c.code = code;
   const FnDef* f = fndef(code);
   if (!f) {
@@ -337,10 +334,6 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     return 0;
   }
   c.def = f;
-  if (f->op == OP_NAVL) {
-    fnnavl();
-    return 0;
-  }
 
   // Set-up.
   t[OT_RWSZ] = W_FLOAT;

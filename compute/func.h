@@ -20,11 +20,6 @@
 // value.
 int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest);
 
-// The error of a function or service that this version does not have.
-constexpr int ERR_NAVAIL = 212;
-// Reports it (argument 1, the function word) and returns -1.
-int fnnavl();
-
 // ---------------------------------------------------------------------------
 // The function table.
 
@@ -60,7 +55,6 @@ enum : uint8_t {
   OP_HERE,   // computed by the row's own routines
   OP_DECL,   // a declaration word used as a function
   OP_GEN,    // a generator (random, ramp, series)
-  OP_NAVL,   // not available in this version
 };
 
 struct FnCall;

@@ -1377,6 +1377,12 @@ int evltok(EvlEnt* tab, int* n) {
 
   // A list word: a record whose argument list holds one handle per element.
   if ((t & 0x2001) == 0x2001) {
+    // An unknown name before "(" is a macro call only as the line's first
+    // word; anywhere else it is no function.
+    if ((t & 8) && w != argmap[0]) {
+      error(0, 162);
+      return -1;
+    }
     if (e.flags & 0xFF) {
       error(0, 75);
       return -1;

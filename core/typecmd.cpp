@@ -65,6 +65,15 @@ PtrRec* opnd(int n, int32_t* count) {
   return r;
 }
 
+// Whether argument n is the opening-brace word alone: a brace list
+// ({1 2 3}, read as a parenthesised list) is an operand like any other.
+bool bareopen(int n) {
+  int32_t h = 0;
+  int w = -1;
+  int t = fndarg(n, &h, &w);
+  return (t & 0x2001) == 0x2000 && argnum(n) == OP_LBRACE;
+}
+
 // A format text built piece by piece, never past its buffer.
 struct Bld {
   char s[FMTLEN];
@@ -464,7 +473,7 @@ int ftype(int code) {
   state |= ST_LISTING;
   int first, nop;
   Bld fmt;
-  if (code == 4 && argnum(2) == OP_LBRACE) {
+  if (code == 4 && bareopen(2)) {
     if (nargs() > 2) {
       error(3, 32);
       return 0;

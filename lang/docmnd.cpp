@@ -1,8 +1,8 @@
 // The command dispatcher. One switch on the command code: the parser's
 // special codes (unknown word, quoted string, expression, assignment) take
-// their own roads, every command word goes to its handler. Handlers that
-// later parts of the system provide are named in the comment of their case;
-// until they exist those cases take the one "not available" road.
+// their own roads, every command word goes to its handler (named in the
+// comment of its case where the call does not say what it does), and the
+// words listed at the default have no road of their own: they do nothing.
 #include "lang/docmnd.h"
 #include "lang/fastcmd.h"
 #include "compute/imghw.h"

@@ -125,12 +125,14 @@ int collect(LoopEnt& e) {
     error(0, 136);
     return -1;
   }
-  int n = lenstr(linbuf);
+  // The head as the parser was given it: the parse rewrote a brace list
+  // in the line buffer.
+  int n = lenstr(prsln);
   if (n + 1 >= cap) {
     error(0, 136);
     return -1;
   }
-  std::memcpy(buf, linbuf, size_t(n) + 1);
+  std::memcpy(buf, prsln, size_t(n) + 1);
   char* brace = std::strrchr(buf, '{');
   if (brace) *brace = '!';
   else buf[n++] = '!';
@@ -202,6 +204,11 @@ int IFTEST(int code) {
     error(1, 25);
     return 0;
   }
+  // Whether the command word carries its condition (the list token is its
+  // list) is decided before the condition is evaluated: a function call in
+  // it makes the command line the argument source again when it returns.
+  const bool carried = lsttok >= 0 && lsttok < NWORDS &&
+                       (wrdtab[lsttok].type < 0 || (wrdtab[lsttok].type & 0x2001) == 0x2001);
   int32_t v = 0;
   if (!later && (code == 59 || !fccond(&v))) v = lngarg(2, 0);
   if (stopped()) v = 0;
@@ -212,7 +219,7 @@ int IFTEST(int code) {
     if (!v) ipcoff = int32_t(uint32_t(ipcoff) + uint32_t(uint16_t(argmap[1])));
     return 0;
   }
-  if (lsttok < 0) {
+  if (!carried) {
     error(1, 25);
     return 0;
   }

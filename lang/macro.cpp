@@ -413,14 +413,20 @@ int PutMac(const char* name, int argi, int mode) {
 
 namespace {
 
-// Copies the loop stack into the bottom area: its address, 0 when empty or
-// without room.
+// Moves the loop stack into the bottom area: its address, 0 when empty or
+// without room. The live entries are left free for the callee, which takes
+// them from the bottom: a typed loop's text then belongs to the saved copy
+// alone, so that the callee's loops cannot free it. Loops that cannot be
+// kept are dropped, their texts freed.
 int32_t saveloops() {
   if (lopdep <= 0) return 0;
   int n = std::min<int>(lopdep, MAXLOOP);
   int32_t a = botget(n * int32_t(sizeof(LoopEnt) / 4));
-  if (!a) return 0;
-  std::memcpy(lowstk + a, lopstk, size_t(n) * sizeof(LoopEnt));
+  if (a) std::memcpy(lowstk + a, lopstk, size_t(n) * sizeof(LoopEnt));
+  for (int i = 0; i < n; i++) {
+    if (!a && lopstk[i].q.blk > 0) clrpst(&lopstk[i].q);
+    lopstk[i] = LoopEnt{};
+  }
   return a;
 }
 
@@ -553,7 +559,8 @@ int popmac() {
     lopdep = int16_t(std::min<int>(c->loops, MAXLOOP));
     macmod = c->mode;
     if (c->libpos[1] != 0xFFFFFFFFu) std::memcpy(libps, c->libpos, sizeof libps);
-    getloops(c->loopsav, lopdep);
+    if (c->loopsav) getloops(c->loopsav, lopdep);
+    else lopdep = 0;  // its loops could not be kept
     c->loopsav = 0;
   }
 
@@ -805,7 +812,10 @@ void callsv() {
 
 void callbk(bool framed) {
   if (framed) {
-    curfrm()->loopsav = 0;
+    MacFrame* c = curfrm();
+    if (c->loopsav) getloops(c->loopsav, lopdep);
+    else lopdep = 0;  // its loops could not be kept
+    c->loopsav = 0;
     mreopn();
   } else {
     gettop();
@@ -886,6 +896,3 @@ int Runmac(int mode) {
   curpos = prvpos = lib ? ls : 0;
   return 0;
 }
-
-// Weak stand-ins for the services of the macro compiler, the compiled
-// runner, the start-up and the keyboard handler live in lang/machooks.cpp.

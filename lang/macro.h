@@ -143,9 +143,9 @@ void macinc();
 void macstep(uint32_t pos);
 
 // Services of the macro compiler and the compiled-macro runner that the
-// calls and loops use (stand-ins answer "not done" until they are linked):
-// run the compiled macro named by argument argi (-1: not run); compile the
-// loop whose head line was just read (-1: not compiled).
+// calls and loops use: run the compiled macro named by argument argi (-1:
+// not run); compile the loop whose head line was just read (-1: not
+// compiled).
 int runipc(int argi);
 int loopcompil(int code);
 // The compiled runner's sections kept by its loader, freed at the pop of a

@@ -104,7 +104,7 @@ int savcmd(const char* text, int argn, int length, PendQ* q) {
     length = len;
   }
   if (!text) return 0;
-  if (length < 1 || length > QMAX) length = QMAX;
+  if (length < 1) length = QMAX;
   length = txtlen(text, length);
   if (length < 1) return 0;
 

@@ -1,6 +1,5 @@
 // Services of other modules that the system variables call. Each module
-// that owns one of these declares and defines it with this signature; the
-// defaults in namehooks.cpp only stand in until that module is linked.
+// that owns one of these declares and defines it with this signature.
 #pragma once
 #include <cstdint>
 

@@ -63,9 +63,12 @@ int runend(int e) {
 }
 
 // A word with this code and a parenthesised list is a function call: the
-// function words, and the command words (below the operators' 101) that the
-// function dispatcher also evaluates: the declaration words and window.
-bool fncode(int code) { return (code >= 105 && code <= 300) || (code < 101 && fndef(code)); }
+// function words, the command words (below the operators' 101) that the
+// function dispatcher also evaluates (the declaration words and window),
+// and a brace list ({1 2 3} reads as the list 1,2,3).
+bool fncode(int code) {
+  return (code >= 105 && code <= 300) || code == OP_LBRACE || (code < 101 && fndef(code));
+}
 
 int rowstart() { return nstk > 0 ? stk[nstk - 1].rowstart : 0; }
 
@@ -208,6 +211,19 @@ int row(int e) {
   w.v1 = int16_t(cd);
   w.v2 = int16_t(cnt);
   return addrow(e, cls + 16 * paren, runend(e) - 1);
+}
+
+// Opens a group for the function call at entry e, whose words end before
+// entry end; the group entry is new. Its index, or -1.
+int fngroup(int e, int end) {
+  int g = makwrd(-1, 0, WT_GROUP, -1);
+  if (g < 0) return -1;
+  wrdtab[g].depth = wrdtab[e].depth;
+  wrdtab[g].v1 = 1;
+  setwslot(wrdtab[g], 0, -1);
+  setwslot(wrdtab[g], 1, -1);
+  if (opengroup(g, e, end, true) < 0) return -1;
+  return g;
 }
 
 }  // namespace
@@ -368,6 +384,16 @@ int Aftpro(int* code) {
   lparen = false;
   plus = false;
   int lastend = 0;
+  // The condition of if, while and repeat is the first item of the command
+  // word's own list: a lone function call there is evaluated as an
+  // expression too, like one that begins a command's argument.
+  int cond = -1, condend = -1;
+  if ((c == CM_IF || c == CM_WHILE || c == CM_REPEAT) && argmap[0] >= 0 && argmap[0] < nwords &&
+      wrdtab[argmap[0]].type == WT_CMDLIST && wrdtab[argmap[0]].v2 >= 1) {
+    int x = argmap[0] + wslot(wrdtab[argmap[0]], 0);
+    if (x > argmap[0] && x < nwords && wrdtab[x].type == WT_CMDLIST && fncode(wrdtab[x].v1))
+      cond = x;
+  }
   for (int a = 1; a <= lastarg; a++) {
     curarg = a;
     int s = argmap[a - 1];
@@ -389,8 +415,22 @@ int Aftpro(int* code) {
       // A word at a lower level ends the groups it is not part of.
       while (nstk > 0 && !stk[nstk - 1].func && w.depth < level)
         if (closegroup() < 0) return -1;
+      if (e == condend && nstk > 0) {
+        // The condition's group ends with the function call's words.
+        if (closegroup() < 0) return -1;
+        condend = -1;
+      }
       if (w.type == WT_GROUP && !grpord(e)) {
         if (opengroup(e, e + 1, runend(e), false) < 0) return -1;
+        continue;
+      }
+      if (e == cond) {
+        int g = fngroup(e, runend(e));
+        if (g < 0) return -1;
+        setwslot(wrdtab[s], 0, int16_t(g - s));
+        condend = runend(e);
+        level = w.depth;  // given back when the group closes
+        if (row(e) < 0) return -1;
         continue;
       }
       if (w.depth > level) continue;
@@ -398,14 +438,9 @@ int Aftpro(int* code) {
         if (e == s && a > 1 && w.type == WT_CMDLIST && fncode(w.v1)) {
           // A function call that begins a command's argument is evaluated
           // as an expression: a group is made for it.
-          int g = makwrd(-1, 0, WT_GROUP, -1);
+          int g = fngroup(e, t);
           if (g < 0) return -1;
-          wrdtab[g].depth = w.depth;
-          wrdtab[g].v1 = 1;
-          setwslot(wrdtab[g], 0, -1);
-          setwslot(wrdtab[g], 1, -1);
           argmap[a - 1] = int16_t(g);
-          if (opengroup(g, s, t, true) < 0) return -1;
         } else {
           if (w.type == WT_CMD && w.v1 == OP_MINUS) w.type = WT_NONE;  // "-": a missing argument
           continue;
@@ -415,6 +450,7 @@ int Aftpro(int* code) {
     }
     while (nstk > 0)
       if (closegroup() < 0) return -1;
+    condend = -1;
   }
   if (exprline && paren > 0) {
     error(open0, 8);

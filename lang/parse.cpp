@@ -22,6 +22,7 @@
 #include <cmath>
 
 char linbuf[LINBUF];
+char prsln[LINBUF];
 WORD wrdtab[NWORDS];
 int16_t nwords = 0;
 int16_t lowmrk = NWORDS;
@@ -778,6 +779,7 @@ int PARSLN(int n, int* code) {
   if (n < 0) return 0;
   if (n >= LINBUF) n = LINBUF - 1;
   linbuf[n] = 0;
+  std::memcpy(prsln, linbuf, size_t(n) + 1);
   int i = 0;
   while (linbuf[i] && blank(uc(linbuf[i]))) i++;
   bool dollar = linbuf[i] == '$';

@@ -98,6 +98,11 @@ extern int16_t pendng[MAXARG];   // pending words of the argument being parsed
 extern int16_t pendrd;           // pending list: read index (from 1)
 extern int16_t pendct;           // pending list: count
 
+// The last line given to PARSLN as it was before the parse edited the line
+// buffer in place (a brace list {a b} becomes the list (a,b), which does
+// not read as a brace list again).
+extern char prsln[LINBUF];
+
 // Parses the line buffer (length n): fills the word table and argument map
 // and gives the command code. Returns n, or 0 with no argument or on error.
 int PARSLN(int n, int* code);

@@ -60,8 +60,7 @@ int strmln(FILE* f, char* buf, int keep);
 void libfls();
 
 // Services of other modules that the line reader calls. Each module that
-// owns one defines it with this very signature; weak stand-ins answer until
-// it is linked (no macro, no library, no command window, empty queues).
+// owns one defines it with this very signature.
 // The unit the running macro is read from, or -1 when no macro runs.
 int macunt();
 // The current input unit of the main loop.

@@ -418,6 +418,33 @@ TEST_F(Mac, NestedTypedLoops) {
   EXPECT_EQ(brclev, 0);
 }
 
+// A typed loop is replayed whole, up to 32767 bytes with its final NUL;
+// one byte more is error 136, and none of its lines runs.
+TEST_F(Mac, TypedLoopUpTo32767Bytes) {
+  // The text kept: the head (15 bytes), then a newline before each of the
+  // 143 body lines (228 bytes, the last one 230 + extra) and before "}":
+  // 32766 bytes and the NUL.
+  auto loop = [](size_t extra) {
+    std::string t = "while (k < 1) {\n";
+    for (int i = 0; i < 143; i++) {
+      std::string l = i == 0 ? "k = k + 1 ;" : "r = r + 1 ;";
+      l.resize(i == 142 ? 230 + extra : 228, 'x');
+      t += l + "\n";
+    }
+    return t + "}\n";
+  };
+  type("declare number k r\nk = 0\nr = 0\n" + loop(0));
+  EXPECT_FALSE(has("ERROR"));
+  EXPECT_EQ(val("k"), 1.0f);
+  EXPECT_EQ(val("r"), 142.0f);
+  EXPECT_EQ(lopdep, 0);
+  type("k = 0\nr = 0\n" + loop(1));
+  EXPECT_TRUE(has("ERROR 136: Typed loop too long\n"));
+  EXPECT_EQ(val("k"), 0.0f);
+  EXPECT_EQ(val("r"), 0.0f);
+  EXPECT_EQ(lopdep, 0);
+}
+
 }  // namespace
 
 // The held text of a macro file is checked against the file when a loop
