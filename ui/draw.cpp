@@ -269,6 +269,12 @@ PwRec* getPort() { return curset ? cur : drawport(); }
 
 PwRec* portset() { return curset ? cur : nullptr; }
 
+void portgone(const PwRec* p) {
+  if (!p || cur != p) return;
+  cur = nullptr;
+  curset = false;
+}
+
 int portdc(PwRec* p, int on) {
   if (!p) return 0;
   if (on)

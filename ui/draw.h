@@ -32,6 +32,9 @@ PwRec* getPort();
 // The port set by setPort, or null while the current window's record is
 // the drawing port (for saving and restoring the port).
 PwRec* portset();
+// A port is freed or its window is gone: when it is the drawing port, the
+// current window's record becomes the drawing port again.
+void portgone(const PwRec* p);
 // Keeps (on) or releases the port's context: flag 32.
 int portdc(PwRec* p, int on);
 int moveto(int x, int y);

@@ -135,6 +135,19 @@ bool inputq() {
   });
 }
 
+// Takes the first queued message that is not input (keys, the pointer,
+// menu picks): a message of a window or its frame.
+bool takewin(Msg* m) {
+  const auto it = std::find_if(msgq.begin(), msgq.end(), [](const Msg& q) {
+    return !inrange(q.message, WM_KEYDOWN, WM_KEYLAST) && !inrange(q.message, WM_MOUSEMOVE, WM_MOUSELAST) &&
+           q.message != WM_COMMAND;
+  });
+  if (it == msgq.end()) return false;
+  *m = *it;
+  msgq.erase(it);
+  return true;
+}
+
 // Asks the backend for input; notes the end of the keyboard input.
 int pumpin(int how) {
   audpump();  // sound buffers that have played report to their windows
@@ -584,6 +597,16 @@ int getkey(int flags) {
     if (look && (flags & 1) && flags != 0x901) {
       if (!inputq()) pumpin(KEY_POLL);
       look = inputq();
+      // Without input, the windows' own messages (a close box, a frame
+      // moved) are served all the same: a view closed at the idle prompt
+      // goes now. Menu picks wait for the reader with the input.
+      Msg m;
+      for (size_t k = 0; !look && k < QMAX && !giveup && takewin(&m); k++) dispmsg(&m);
+      if (giveup) {
+        giveup = false;
+        code = 5;  // the line reader ends its line empty
+        break;
+      }
     }
     while (look) {
       Msg m;

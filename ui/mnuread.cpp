@@ -377,6 +377,7 @@ int readrc(Build& b, int n, const std::vector<std::string>& ls, int wanted) {
       char* f[MAXFLD];
       int nf = 0;
       fldspl(t.data(), static_cast<int>(t.size()), 0, &nf, f, MAXFLD);
+      if (nf == 0) continue;  // separators alone: no statement and no fields
       for (int i = 0; i < nf; i++) out.emplace_back(f[i]);
       return true;
     }

@@ -17,6 +17,7 @@
 #include "core/varbl.h"
 #include "lang/cstart.h"
 #include "ui/dlghooks.h"
+#include "ui/draw.h"
 #include "ui/events.h"
 #include "ui/palette.h"
 #include "ui/platform/backend.h"
@@ -367,6 +368,7 @@ int dspport(PwRec* p, int freepix) {
     xfree(h);
   }
   dropptr(p->ctab);
+  portgone(p);
   xfree(p);
   return 0;
 }
@@ -544,6 +546,7 @@ Wport* takeslot(int* slotp) {
   }
   PwRec* old = wpwrec(w);
   if (old) {
+    portgone(old);
     dropptr(w->pwrec);
     xfree(old);
   }
@@ -641,6 +644,7 @@ int deletewin(int n) {
   PwRec* p = wpwrec(w);
   if (p) dlgdrop(p->window);
   destroywin(p);
+  portgone(p);  // the record stays for reuse, but nothing draws into it
   freeparts(w);
   delwat(n + 1);  // watch entries live as long as their windows
   if (curwin == n) setwin(-1);  // the current window moves
@@ -654,7 +658,10 @@ int winlost(int n) {
   if (!w || w->type == 0) return 0;
   if (logfp) logprintf("winlost(%d)\n", n);
   w->type = 0;
-  if (PwRec* p = wpwrec(w)) p->window = 0;
+  if (PwRec* p = wpwrec(w)) {
+    p->window = 0;
+    portgone(p);
+  }
   freeparts(w);
   delwat(n + 1);
   if (curwin == n) setwin(-1);

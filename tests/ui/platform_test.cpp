@@ -2,6 +2,7 @@
 // records made by makwin, icons, mouse events, and the sdl backend's
 // translation of keys and pointer input (SDL's dummy video driver).
 #include "core/state.h"
+#include "ui/draw.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
@@ -11,6 +12,7 @@
 #include "ui/platform/surface.h"
 #include "ui/platform/wm.h"
 #include "ui/screen.h"
+#include "ui/ports.h"
 #include "ui/window.h"
 #include "tests/support/interp.h"
 
@@ -282,6 +284,38 @@ TEST_F(Ports, WindowDestroyedBehindTheProgramsBack) {
   postmsg(winhwnd(k), WM_CLOSE, 0, 0);
   pumpmsg();
   EXPECT_NE(wport(k), nullptr);
+}
+
+TEST_F(Ports, DrawingPortLeftWhenItsRecordGoes) {
+  // Deleting the window of the drawing port: the current window's record
+  // draws again (the deleted one's record is kept for the slot's reuse).
+  const int a = makwin(-1, 4, 0, 0, "A", rect, 1, 1);
+  const int b = makwin(-1, 4, 0, 0, "B", rect, 1, 1);
+  PwRec* pa = wpwrec(wport(a));
+  PwRec* pb = wpwrec(wport(b));
+  setPort(pb);
+  deletewin(a);  // another port's window: the drawing port stays
+  EXPECT_EQ(portset(), pb);
+  deletewin(b);
+  EXPECT_EQ(portset(), nullptr);
+  EXPECT_EQ(getPort(), drawport());
+  // A kept record made the port again and freed by the slot's next window.
+  setPort(pa);
+  EXPECT_EQ(makwin(a, 4, 0, 0, "A2", rect, 1, 1), a);
+  EXPECT_EQ(portset(), nullptr);
+  // An off-screen port, disposed when the window gets a new one and when
+  // the window goes; and a window lost behind the program's back.
+  setImagePtr(wport(a), 8);
+  setPort(static_cast<PwRec*>(heldptr(wport(a)->offscr)));
+  setImagePtr(wport(a), 8);
+  EXPECT_EQ(portset(), nullptr);
+  setPort(static_cast<PwRec*>(heldptr(wport(a)->offscr)));
+  deletewin(a);
+  EXPECT_EQ(portset(), nullptr);
+  const int c = makwin(-1, 4, 0, 0, "C", rect, 1, 1);
+  setPort(wpwrec(wport(c)));
+  winlost(c);
+  EXPECT_EQ(portset(), nullptr);
 }
 
 TEST_F(Ports, IconsAndRestoring) {

@@ -45,6 +45,9 @@ class Backend {
   virtual bool pointer() { return false; }
   // The file descriptor keys are read from (standard input is 0), -1 none.
   virtual int keysfd() { return -1; }
+  // Shows the program's screen on the display now (a windowed backend
+  // does it at each wait of its pump); nothing where there is no display.
+  virtual void show() {}
 };
 
 // The backend in use: the one set by setbackend, else the one chosen at

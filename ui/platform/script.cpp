@@ -381,7 +381,16 @@ int ScriptInput::run(const Step& s) {
   if (op == "wait") {
     int ms = 0;
     if (w.size() != 2 || !number(w[1], &ms) || ms < 0) return bad("wait needs milliseconds");
-    clock_sleep_ns(static_cast<uint64_t>(ms) * 1000000ull);
+    // The display shows the screen as it is now, and again every 100 ms of a
+    // real wait, as the backend's own waits present it.
+    inner_->show();
+    uint64_t left = static_cast<uint64_t>(ms) * 1000000ull;
+    while (left > 0) {
+      const uint64_t step = clock_virtual() ? left : std::min<uint64_t>(left, 100000000ull);
+      clock_sleep_ns(step);
+      left -= step;
+      if (left > 0) inner_->show();
+    }
     return 0;
   }
   if (op == "snapshot") {

@@ -33,7 +33,8 @@
 //                                overwrite of an existing name is confirmed)
 //   fontbox "face" SIZE|cancel   answers the next font chooser
 //   wait MS                      lets MS milliseconds pass (instant on the
-//                                virtual clock)
+//                                virtual clock); a display shows the screen
+//                                meanwhile, as during the program's waits
 //   poll N                       releases the next step on the N-th poll that
 //                                does not wait (to interrupt a computation)
 //   snapshot FILE [WIN]          the screen or one window's client area as PNG
@@ -62,6 +63,7 @@ class ScriptInput : public Backend {
   bool paging() override { return inner_->paging(); }
   bool pointer() override { return true; }
   int keysfd() override { return inner_->keysfd(); }
+  void show() override { inner_->show(); }
   bool done() const { return pos_ >= steps_.size(); }
   bool loaded() const { return ok_; }
 

@@ -111,6 +111,7 @@ class Sdl : public Backend {
   void beep() override {}
   bool paging() override { return false; }
   bool pointer() override { return true; }
+  void show() override { present(); }
 
  private:
   int event(const SDL_Event& e);
