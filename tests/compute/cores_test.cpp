@@ -7,65 +7,23 @@
 
 #include "compute/fft.h"
 #include "lang/docmnd.h"
+#include "tests/support/threads.h"
 #include "ui/platform/sighold.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-// A thread's blocked signals, less the two that the C library keeps for
-// itself (32 and 33, which no program signal uses); "" when it has ended or
-// is ending (the kernel clears the mask of a thread on its way out).
-std::string sigblk(const std::string& tid) {
-  const std::string dir = "/proc/self/task/" + tid;
-  std::ifstream f(dir + "/status");
-  std::string line, blk;
-  while (std::getline(f, line))
-    if (line.rfind("SigBlk:", 0) == 0) blk = line.substr(7);
-  if (blk.empty()) return "";
-  // Read after the mask: flags (the ninth field of stat) with PF_EXITING
-  // (4) mean the mask may be the one of a thread on its way out.
-  std::ifstream st(dir + "/stat");
-  std::string stat;
-  std::getline(st, stat);
-  const size_t paren = stat.rfind(')');
-  if (paren == std::string::npos) return "";
-  std::istringstream rest(stat.substr(paren + 1));
-  std::string field;
-  unsigned long flags = 0;
-  for (int i = 3; i <= 9 && rest >> field; i++)
-    if (i == 9) flags = std::stoul(field);
-  if (flags & 4) return "";
-  uint64_t m = std::stoull(blk, nullptr, 16) & ~(uint64_t{3} << 31);
-  char hex[20];
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(m));
-  return hex;
-}
-
-std::vector<std::string> tasks() {
-  std::vector<std::string> v;
-  if (DIR* d = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') v.emplace_back(e->d_name);
-    closedir(d);
-  }
-  return v;
-}
 
 // Samples the masks of every thread but the main one and itself until
 // stopped; its own mask (every signal blocked) is the one to match.
