@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "compute/arith.h"
+#include "compute/cores.h"
 #include "compute/expr.h"
 #include "compute/funcs.h"
 #include "core/args.h"
@@ -541,10 +542,7 @@ void parfor(int32_t m, F f) {
     for (int64_t lo; (lo = next.fetch_add(piece)) < m;)
       f(static_cast<int32_t>(lo), static_cast<int32_t>(std::min<int64_t>(m, lo + piece)));
   };
-  std::vector<std::thread> th;
-  for (int k = 1; k < nthr; k++) th.emplace_back(work);
-  work();
-  for (auto& h : th) h.join();
+  parts(nthr, [&](int) { work(); });
 }
 
 // d[j] = l8[s[j]] for j in [lo, hi).
@@ -633,9 +631,7 @@ bool mapfast(PtrRec* s, PtrRec* d, int shift, FnCall* call) {
       // threads on a busy machine costs more than they save.
       if (vbmi && m >= (1 << 22)) {
         int32_t h = (m / 2) & ~63;
-        std::thread th([&] { lut8vbmi(l8, sp, dp, h, m); });
-        lut8vbmi(l8, sp, dp, 0, h);
-        th.join();
+        parts(2, [&](int k) { k ? lut8vbmi(l8, sp, dp, h, m) : lut8vbmi(l8, sp, dp, 0, h); });
       } else if (vbmi)
         lut8vbmi(l8, sp, dp, 0, m);
       else

@@ -1,12 +1,11 @@
 #include "compute/cores.h"
 
-#include <pthread.h>
 #include <sched.h>
-#include <signal.h>
 
 #include <algorithm>
-#include <thread>
 #include <vector>
+
+#include "ui/platform/sighold.h"
 
 int cores(int max) {
   cpu_set_t set;
@@ -17,6 +16,15 @@ int cores(int max) {
     n = hw ? static_cast<int>(hw) : 1;
   }
   return std::min(n, max);
+}
+
+std::thread thrnew(std::function<void()> fn) {
+  SigHold hold;
+  try {
+    return std::thread(std::move(fn));
+  } catch (...) {
+    return std::thread();
+  }
 }
 
 void parts(int n, const std::function<void(int)>& part) {
@@ -30,18 +38,20 @@ void parts(int n, const std::function<void(int)>& part) {
     }
   } join{th};
   int k = 1;
-  if (n > 1) {
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &old);
+  bool room = n > 1;
+  if (room) {
     try {
-      th.reserve(static_cast<size_t>(n - 1));
-      for (; k < n; k++) th.emplace_back(part, k);
+      th.reserve(static_cast<size_t>(n - 1));  // the pushes below then never throw
     } catch (...) {
-      // The parts left run here.
+      room = false;  // every part runs here
     }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
   }
+  for (; room && k < n; k++) {
+    std::thread t = thrnew([&part, k] { part(k); });
+    if (!t.joinable()) break;
+    th.push_back(std::move(t));
+  }
+  // The parts left run here.
   for (int j = k; j < n; j++) part(j);
   part(0);
 }

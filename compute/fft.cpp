@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "compute/cores.h"
 #include "compute/expr.h"
 #include "compute/opstream.h"
 #include "core/args.h"
@@ -27,32 +28,16 @@
 
 void parfor(int64_t n, int64_t cost, void (*body)(void*, int64_t, int64_t), void* ctx) {
   if (n <= 0) return;
-  int parts = 1;
+  int np = 1;
   if (n > 1 && n * cost >= (int64_t(1) << 20)) {
     unsigned hw = std::thread::hardware_concurrency();
-    parts = static_cast<int>(std::min<int64_t>({4, n, hw ? hw : 1}));
+    np = static_cast<int>(std::min<int64_t>({4, n, hw ? hw : 1}));
   }
-  if (parts <= 1) {
+  if (np <= 1) {
     body(ctx, 0, n);
     return;
   }
-  std::vector<std::thread> th;
-  int64_t lo = 0;
-  for (int k = 0; k < parts; k++) {
-    int64_t hi = n * (k + 1) / parts;
-    bool started = false;
-    if (k < parts - 1) {
-      // A thread that cannot be had leaves its part to this one.
-      try {
-        th.emplace_back(body, ctx, lo, hi);
-        started = true;
-      } catch (...) {
-      }
-    }
-    if (!started) body(ctx, lo, hi);
-    lo = hi;
-  }
-  for (auto& t : th) t.join();
+  parts(np, [&](int k) { body(ctx, n * k / np, n * (k + 1) / np); });
 }
 
 namespace {

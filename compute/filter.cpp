@@ -28,8 +28,6 @@
 #include <vector>
 
 #include <immintrin.h>
-#include <pthread.h>
-#include <signal.h>
 
 #include "compute/arith.h"
 #include "compute/cores.h"
@@ -995,8 +993,8 @@ void centflat(const uint8_t* __restrict q, int64_t n, int32_t t, uint8_t* __rest
 // through its gate while the gate is open and fewer than the wanted have
 // joined; the caller closes the gate when its own share is done and waits
 // only for those that joined (a worker the system holds back, or one still
-// asleep, delays nothing). The workers take no signals (those stay with
-// the main thread) and are never ended; the process exit ends them.
+// asleep, delays nothing). The workers come from thrnew (they take no
+// signals) and are never ended; the process exit ends them.
 class Crew {
  public:
   // Runs fn(arg, true) on the caller and fn(arg, false) on up to n - 1
@@ -1065,18 +1063,12 @@ class Crew {
   }
 
   bool grow() {
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &old);
-    bool ok = true;
-    try {
-      std::thread(&Crew::loop, this, call_.load(std::memory_order_relaxed)).detach();
-      size_++;
-    } catch (...) {
-      ok = false;  // a worker that cannot be had leaves its share to the others
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    return ok;
+    // A worker that cannot be had leaves its share to the others.
+    std::thread t = thrnew([this, seen = call_.load(std::memory_order_relaxed)] { loop(seen); });
+    if (!t.joinable()) return false;
+    t.detach();
+    size_++;
+    return true;
   }
 
   void loop(uint64_t seen) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "compute/arith.h"
+#include "compute/cores.h"
 #include "compute/expr.h"
 #include "compute/qkern.h"
 #include "compute/qview.h"
@@ -339,11 +340,11 @@ void runchn(const Chain& c) {
   } else {
     // Pieces of GRAB items (a multiple of 64, so no two threads write one
     // cache line); the main thread polls for Ctrl-C between its pieces.
+    // A part that runs on the caller (its own, or one whose thread could
+    // not be had) polls.
     std::atomic<int64_t> next{0};
-    std::vector<std::thread> th;
-    for (int i = 1; i < nt; i++) th.emplace_back(worker, std::cref(c), &next, &stop, &done, false);
-    worker(c, &next, &stop, &done, true);
-    for (auto& t : th) t.join();
+    const std::thread::id me = std::this_thread::get_id();
+    parts(nt, [&](int) { worker(c, &next, &stop, &done, std::this_thread::get_id() == me); });
   }
   prgidx = static_cast<uint32_t>(done.load());
 }

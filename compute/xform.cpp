@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "compute/arith.h"
+#include "compute/cores.h"
 #include "compute/expr.h"
 #include "compute/fnsvc.h"
 #include "core/args.h"
@@ -1036,11 +1037,10 @@ int trnsfm(FnCall& c) {
     const bool fresh = c.fresh != 0;
     fnfresh(c, true);
     if (!stopped()) {
-      int nthr = total >= (1 << 20) ? 4 : 1;
-      std::vector<std::thread> th;
-      for (int k = 1; k < nthr; k++) th.emplace_back(work, false);
-      work(true);
-      for (auto& h : th) h.join();
+      // A part that runs on the caller polls.
+      const int nthr = total >= (1 << 20) ? 4 : 1;
+      const std::thread::id me = std::this_thread::get_id();
+      parts(nthr, [&](int) { work(std::this_thread::get_id() == me); });
     }
     int64_t done = std::min(next.load(), nb);
     if (fresh && done < nb) {

@@ -155,6 +155,9 @@ int quit(int ask) {
 }
 
 void finish(int status) {
+  // The Ctrl-C that may have asked for the end interrupts none of the
+  // closing work: output is written whole, the status line too.
+  state &= ~ST_INTR;
   mcstop(0, 0);  // acquisition stops first
   vlsync();
   scrrst();

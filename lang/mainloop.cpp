@@ -830,6 +830,9 @@ int mainturn() {
     logprintf("mainloop()\n");
     logged = true;
   }
+  // A Ctrl-C that ends the program came during the last command: that
+  // command has returned, its threads have stopped.
+  endnow();
   // 1. Scratch of the last command dropped at once.
   rststk();
   pacrst();  // per-command rows of the table of active buffers

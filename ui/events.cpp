@@ -56,6 +56,7 @@ bool ended = false;           // the keyboard input has ended
 // ---- Window-procedure state -----------------------------------------------
 uint8_t btnstate = 0;  // buttons last seen; 1 frame button held, 4 frame move or size loop
 uint8_t inpoll = 0;    // 1 while chkio runs above level 0
+int polling = 0;       // chkio calls under way
 uint32_t btntime = 0;  // tickms(1) at the last press that made an event
 int16_t chordx = 0, chordy = 0;  // last point seen with left and right held
 int dblwatch = -1;     // while dblclk waits: 0, 1 after a release, 2 after a new left press
@@ -150,6 +151,8 @@ bool takewin(Msg* m) {
 
 // Asks the backend for input; notes the end of the keyboard input.
 int pumpin(int how) {
+  // Nothing runs while the program waits: a pending end comes first.
+  if (how == KEY_WAIT) endnow();
   audpump();  // sound buffers that have played report to their windows
   int r = backend()->pump(how);
   if (r < 0 && how != KEY_PEEK) ended = true;
@@ -651,8 +654,22 @@ int getkey(int flags) {
 
 uint32_t iogen = 0;
 
+int endreq = 0;
+
+void endnow() {
+  if (const int s = endreq) {
+    endreq = 0;  // once: finish may wait for input itself
+    finish(s);
+  }
+}
+
 int chkio(int level) {
   iogen++;
+  // A Ctrl-C that ends the program waits for the operation that polls.
+  struct Poll {
+    Poll() { polling++; }
+    ~Poll() { polling--; }
+  } poll;
   if (level > 2 && peekpos < peekcnt) return peekbuf[peekpos];
   if (level > 0) inpoll = 1;
   // Only level 1 takes typed input: the polls of long loops must not eat
@@ -999,7 +1016,10 @@ int dokey(int event, int modifiers, int mode) {
       return 0;
     case 3:
       state |= ST_INTR;
-      if (pflags & 8) finish(2);
+      if (pflags & 8) {
+        if (!polling) finish(2);
+        endreq = 2;
+      }
       return 3;
     case 4:
       if (!(pflags & 1)) dbgkey();

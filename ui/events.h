@@ -181,7 +181,16 @@ int evtkey(int have, int flags);
 // cursor-key mode of point picking. Ctrl-A prints the progress of the
 // running array loop, Ctrl-B empties the type-ahead buffer, Ctrl-C sets
 // status bit 0x100, Ctrl-D sets the trace mask, Ctrl-E sets status 0x80.
+// With pflags bit 8 Ctrl-C ends the program (finish (2)): at once, or when
+// a poll (chkio) took it, once the running operation has returned (endreq).
 int dokey(int event, int modifiers, int mode);
+// The exit status of an end that Ctrl-C asked for during a poll, 0 when
+// none: the operation that polled may have threads working on its data, so
+// it stops first (the interrupt bit), and the end comes at the main loop's
+// next turn or the next wait for input, whichever is first (endnow).
+extern int endreq;
+// Ends the program (finish) when an end is pending.
+void endnow();
 // The non-blocking interrupt poll of long loops. Level 0 keeps a key it gets
 // in the type-ahead buffer and returns it, level 1 only returns it (and
 // also takes typed input), above 2 first answers from the type-ahead buffer.

@@ -8,6 +8,7 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "realtime/devices/devsetup.h"
+#include "ui/platform/sighold.h"
 #include "ui/clocks.h"
 
 #ifndef PELIX_HAVE_SDL2
@@ -63,7 +64,12 @@ bool sdlload() {
   // SIGINT stays the program's own Ctrl-C.
   sdl.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   sdl.SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-  if (sdl.SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) {
+  int up;
+  {
+    SigHold hold;  // threads SDL starts for joysticks take no signals
+    up = sdl.SDL_InitSubSystem(SDL_INIT_JOYSTICK);
+  }
+  if (up != 0) {
     logprintf("joystick: %s\n", sdl.SDL_GetError());
     return false;
   }

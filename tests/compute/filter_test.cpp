@@ -110,8 +110,15 @@ TEST_F(Filter, EveryKindSizeAndShapeAsTheRules) {
         ASSERT_TRUE(same(d, f)) << f << where;
         cases++;
       }
+    // Tolerance means at tolerance 1 (the least kept as given) and 2.
+    for (int size = 1; size <= 7; size++)
+      for (int tol : {1, 2}) {
+        std::string f = "d = filter(a, 12, " + str(size) + ", 0, 0, 0, 0, 0, " + str(tol) + ")";
+        ASSERT_TRUE(same(d, f)) << f << where;
+        cases++;
+      }
   }
-  EXPECT_EQ(cases, 5u * (12 * 7 + 1 + 50));
+  EXPECT_EQ(cases, 5u * (12 * 7 + 1 + 50 + 14));
 }
 
 TEST_F(Filter, WideWindowsInSeveralPassesAsTheRules) {

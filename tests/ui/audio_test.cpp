@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "tests/support/interp.h"
+#include "tests/support/threads.h"
 #include "ui/events.h"
 #include "ui/platform/audio.h"
 #include "ui/platform/clock.h"
@@ -275,6 +278,33 @@ TEST_F(Audio, TheDeviceHoldsNoMoreThanTheClockHasAhead) {
   // in real time: a buffer's worth is 93 ms).
   for (int i = 0; i < 4; i++) ASSERT_EQ(audqueue(buf.data(), 16384), 0);
   EXPECT_GE(audheld(), 3u * 16384);
+}
+
+TEST_F(Audio, TheDevicesThreadsTakeNoSignals) {
+  // SDL plays and records on threads of its own: they block every signal,
+  // which stay with the main thread (Ctrl-C among them).
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  unsetenv("PELIX_AUDIO_OUT");
+  audreset();
+  // SDL is started once a process: a test before this one may have kept
+  // it from any device.
+  std::vector<uint8_t> buf(1600);
+  if (audout(wavpcm(8000)) != 0 || audqueue(buf.data(), 1600) != 0 || audheld() == 0)
+    GTEST_SKIP() << "no SDL audio device";
+  unsetenv("PELIX_AUDIO_IN");
+  ASSERT_EQ(audin(8000), 0);  // the device records
+  const std::string me = std::to_string(getpid());
+  int others = 0;
+  for (const std::string& t : tasks()) {
+    if (t == me) continue;
+    const std::string b = sigblk(t);
+    if (b.empty()) continue;
+    others++;
+    EXPECT_EQ(b, allsigs()) << "thread " << t;
+  }
+  EXPECT_GE(others, 2);
+  audinclose();
+  audclose();
 }
 
 TEST_F(Audio, InputFileAtOnceThenZerosByTheClock) {

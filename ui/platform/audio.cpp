@@ -11,6 +11,7 @@
 
 #include "ui/events.h"
 #include "ui/platform/clock.h"
+#include "ui/platform/sighold.h"
 
 #ifdef PELIX_HAVE_SDL2
 #include <SDL.h>
@@ -83,6 +84,7 @@ bool sdlup() {
   // was asked for.
   if ((!env.out.empty() || !env.in.empty()) && !std::getenv("SDL_AUDIODRIVER"))
     sdl.SDL_SetHint("SDL_AUDIODRIVER", "dummy");
+  SigHold hold;  // SDL's audio threads take no signals
   if (sdl.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   sdlstate = 1;
   return true;
@@ -246,7 +248,10 @@ int audout(const WavFmt& f) {
     w.format = static_cast<SDL_AudioFormat>(want);
     w.channels = static_cast<Uint8>(f.channels);
     w.samples = 1024;
-    out.dev = sdl.SDL_OpenAudioDevice(nullptr, 0, &w, &have, 0);
+    {
+      SigHold hold;  // the device's thread takes no signals
+      out.dev = sdl.SDL_OpenAudioDevice(nullptr, 0, &w, &have, 0);
+    }
     if (out.dev) {
       out.devfmt = want;
       out.devrate = static_cast<int>(f.rate);
@@ -373,7 +378,10 @@ int audin(uint32_t rate) {
     w.format = AUDIO_S16SYS;
     w.channels = 1;
     w.samples = 1024;
-    in.dev = sdl.SDL_OpenAudioDevice(nullptr, 1, &w, &have, 0);
+    {
+      SigHold hold;  // the device's thread takes no signals
+      in.dev = sdl.SDL_OpenAudioDevice(nullptr, 1, &w, &have, 0);
+    }
     if (in.dev) {
       sdl.SDL_PauseAudioDevice(in.dev, 0);
       in.open = true;

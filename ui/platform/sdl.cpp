@@ -13,6 +13,7 @@ void* sdlsym(const char*) { return nullptr; }
 #include "ui/events.h"
 #include "ui/platform/clock.h"
 #include "ui/platform/console.h"
+#include "ui/platform/sighold.h"
 #include "ui/platform/wm.h"
 #include "ui/screen.h"
 #include "ui/window.h"
@@ -135,7 +136,12 @@ bool Sdl::open(bool quiet) {
   // SIGINT stays the program's own Ctrl-C (not a quit event).
   sdl.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   coninit();
-  if (sdl.SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+  int up;
+  {
+    SigHold hold;  // threads SDL starts for the display take no signals
+    up = sdl.SDL_InitSubSystem(SDL_INIT_VIDEO);
+  }
+  if (up != 0) {
     if (!quiet) std::fprintf(stderr, "pelix: no display (%s); running headless\n", sdl.SDL_GetError());
     return false;
   }
