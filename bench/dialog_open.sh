@@ -8,11 +8,9 @@
 #   bench/dialog_open.sh [path/to/pelix or build folder]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=${1:-$root/build/pelix}
-[ -d "$bin" ] && bin=$bin/pelix  # tools/dev bench passes the build folder
-[ -e "$bin" ] && bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
+. "$root/bench/program.bash"
+program "${1:-}"
 n=${N:-1000}
-[ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -8,10 +8,8 @@
 #   bench/edit_file.sh [path/to/pelix or build folder]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=${1:-$root/build/pelix}
-[ -d "$bin" ] && bin=$bin/pelix  # tools/dev bench passes the build folder
-[ -e "$bin" ] && bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
-[ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
+. "$root/bench/program.bash"
+program "${1:-}"
 n=${N:-30000}
 reps=${R:-3}
 work=$(mktemp -d)

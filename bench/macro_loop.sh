@@ -7,12 +7,10 @@
 #   bench/macro_loop.sh [path/to/pelix or build folder](N=1000000 by default)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=${1:-$root/build/pelix}
-[ -d "$bin" ] && bin=$bin/pelix  # tools/dev bench passes the build folder
-[ -e "$bin" ] && bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
+. "$root/bench/program.bash"
+program "${1:-}"
 n=${N:-1000000}
 command -v tclsh >/dev/null || { echo "tclsh not found"; exit 1; }
-[ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

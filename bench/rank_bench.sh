@@ -9,11 +9,9 @@
 #   bench/rank_bench.sh [build-dir | path/to/pelix]    (N=10000000 by default)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=${1:-$root/build/pelix}
-[ -d "$bin" ] && bin=$bin/pelix  # tools/dev bench passes the build folder
-[ -e "$bin" ] && bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
+. "$root/bench/program.bash"
+program "${1:-}"
 n=${N:-10000000}
-[ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
 py=
 for p in python3 /usr/bin/python3; do
   if command -v "$p" >/dev/null && "$p" -c 'import numpy' 2>/dev/null; then py=$p; break; fi

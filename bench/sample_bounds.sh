@@ -13,10 +13,8 @@
 #   bench/sample_bounds.sh [build-dir | path/to/pelix]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=${1:-$root/build/pelix}
-[ -d "$bin" ] && bin=$bin/pelix  # tools/dev bench passes the build folder
-[ -e "$bin" ] && bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
-[ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
+. "$root/bench/program.bash"
+program "${1:-}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -9,11 +9,9 @@
 #   bench/serial_rtt.sh [path/to/pelix or build folder]   (N=10000 by default)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=${1:-$root/build/pelix}
-[ -d "$bin" ] && bin=$bin/pelix  # tools/dev bench passes the build folder
-[ -e "$bin" ] && bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
+. "$root/bench/program.bash"
+program "${1:-}"
 n=${N:-10000}
-[ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
 command -v gcc >/dev/null && command -v g++ >/dev/null || { echo "gcc and g++ are needed"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

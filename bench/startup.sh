@@ -9,13 +9,11 @@
 #   bench/startup.sh [build-dir | path/to/pelix]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=${1:-$root/build/pelix}
-[ -d "$bin" ] && bin=$bin/pelix  # tools/dev bench passes the build folder
-[ -e "$bin" ] && bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
+. "$root/bench/program.bash"
+program "${1:-}"
 k=${K:-100}
 reps=${R:-7}
 command -v tclsh >/dev/null || { echo "tclsh not found"; exit 1; }
-[ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"

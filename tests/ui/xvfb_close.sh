@@ -7,10 +7,8 @@
 set -uo pipefail
 bin=$1
 src=$2
-for t in Xvfb xdotool xwd python3; do
-  command -v "$t" >/dev/null || { echo "missing $t: tools/dev installs it"; exit 1; }
-done
 . "$(dirname "$0")/xvfb_start.bash"
+xvfb_need xwd python3
 xvfb_start 301 370 60
 # How many pixels of the view's place (its frame from 300,200, 66 x 84
 # pixels) show the main window's grey in a screen capture.

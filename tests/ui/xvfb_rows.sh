@@ -9,10 +9,8 @@
 set -uo pipefail
 bin=$1
 src=$2
-for t in Xvfb xdotool; do
-  command -v "$t" >/dev/null || { echo "missing $t: tools/dev installs it"; exit 1; }
-done
 . "$(dirname "$0")/xvfb_start.bash"
+xvfb_need
 xvfb_start 161 230 90
 # Each command once the row before it has arrived (a busy machine is slow).
 typeline() { # text, row that must follow

@@ -32,6 +32,26 @@ xvfb_start() {
   sleep 1.5
 }
 
+# xvfb_need TOOL...: ends the test when a tool is missing.
+xvfb_need() {
+  local t
+  for t in Xvfb xdotool "$@"; do
+    command -v "$t" >/dev/null || { echo "missing $t: tools/dev installs it"; exit 1; }
+  done
+}
+
+# xvfb_same PNG: whether a capture of the whole display matches the image
+# (the differences in diff.txt); a busy machine gets a few tries.
+xvfb_same() {
+  local i
+  for i in 1 2 3 4 5 6; do
+    sleep 0.5
+    xwd -root -silent >shot.xwd
+    python3 "$src/tests/session/imgdiff.py" shot.xwd "$1" >diff.txt && return 0
+  done
+  return 1
+}
+
 xvfb_cleanup() {
   [ -n "$ppid_" ] && kill "$ppid_" 2>/dev/null
   [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
