@@ -364,7 +364,10 @@ struct Held {
   uint32_t gen;
   bool used;
 };
-std::vector<Held> heldtab(1, Held{nullptr, 0, false});
+// The table lives to the end of the process, past the destructors run at
+// exit: what a record still holds at exit stays reachable (a leak check
+// after exit sees it held, not lost).
+std::vector<Held>& heldtab = *new std::vector<Held>(1, Held{nullptr, 0, false});
 std::deque<uint32_t> heldfree;  // released slots, reused oldest first
 
 }  // namespace
