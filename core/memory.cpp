@@ -366,9 +366,9 @@ struct Held {
 };
 // The table lives to the end of the process, past the destructors run at
 // exit: what a record still holds at exit stays reachable (a leak check
-// after exit sees it held, not lost).
+// after exit sees it held, not lost), and a release during exit finds it.
 std::vector<Held>& heldtab = *new std::vector<Held>(1, Held{nullptr, 0, false});
-std::deque<uint32_t> heldfree;  // released slots, reused oldest first
+std::deque<uint32_t>& heldfree = *new std::deque<uint32_t>;  // released slots, reused oldest first
 
 }  // namespace
 
