@@ -141,9 +141,14 @@ void avisnd() {
     const MovRec& r = movtab[curmov];
     const int64_t t0 = smp2ms(s, s.start);
     int64_t from = std::max<int64_t>(r.shown + 1, t0);  // from the time it starts at
-    const int64_t first = from * rate / 1000;
-    const int64_t len = (smp2ms(s, int64_t(s.start) + s.length) - t0) * rate / 1000;
-    playaud(first, t0 * rate / 1000 + len, mv.loops, mv.ratefac);
+    // Sample frames of the output, in 128 bits: a header's times may reach
+    // 2^63 ms; past what 64 bits hold they stay at the ends.
+    auto sat = [](__int128 v) {
+      return static_cast<int64_t>(std::clamp<__int128>(v, INT64_MIN, INT64_MAX));
+    };
+    const __int128 first = __int128(from) * rate / 1000;
+    const __int128 len = (__int128(smp2ms(s, int64_t(s.start) + s.length)) - t0) * rate / 1000;
+    playaud(sat(first), sat(__int128(t0) * rate / 1000 + len), mv.loops, mv.ratefac);
   }
   mv.playing = true;
   mv.clkstart = nowms();
