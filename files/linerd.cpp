@@ -1,6 +1,8 @@
 // The line reader of whole text files: one scan finds the next LF or CR.
 #include "files/linerd.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -11,7 +13,16 @@
 
 namespace {
 constexpr size_t READ = 1 << 20;  // bytes read at a time
+
+// The buffer a reader starts with: READ bytes, or what is left of a regular
+// file when that is less (and one byte more, to find its end at once).
+size_t firstsize(FILE* f) {
+  struct stat st {};
+  const off_t at = ftello(f);
+  if (at < 0 || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < at) return READ;
+  return std::min<size_t>(READ, static_cast<size_t>(st.st_size - at) + 1);
 }
+}  // namespace
 
 const char* eolscan(const char* p, const char* e) {
 #ifdef __SSE2__
@@ -29,7 +40,7 @@ const char* eolscan(const char* p, const char* e) {
 }
 
 LineRd::LineRd(FILE* f, int64_t pos)
-    : f_(f), buf_(std::make_unique_for_overwrite<char[]>(READ)), cap_(READ), base_(pos) {}
+    : f_(f), cap_(firstsize(f)), buf_(std::make_unique_for_overwrite<char[]>(cap_)), base_(pos) {}
 
 bool LineRd::next(char** line, int* len, int64_t* off) {
   size_t scan = beg_;

@@ -31,10 +31,10 @@ class LineRd {
  private:
   size_t fill();
   FILE* f_;
-  // Not cleared: only the bytes read are ever looked at, and a small file
-  // touches only the pages it fills.
-  std::unique_ptr<char[]> buf_;
+  // Not cleared: only the bytes read are ever looked at. A short file gets
+  // a buffer of its size.
   size_t cap_;
+  std::unique_ptr<char[]> buf_;
   size_t beg_ = 0, end_ = 0;
   int64_t base_;
   int64_t scanned_ = 0;
