@@ -171,8 +171,18 @@ void tidy(StkDesc* d, int32_t addr, int32_t count, int32_t size, int32_t hdr) {
   giveend(d, last);
 }
 
-// First fit over the chain for a headed block of words + 2.
+// Words of the chain's free blocks: the free count less the free gap's
+// (low stack: below the lowest block; high memory: above the last one).
+int64_t holewords(const StkDesc* d) {
+  return (int64_t)d->freew - (ishigh(d) ? (int64_t)d->end - d->bot : (int64_t)d->lowest - d->bot);
+}
+
+// First fit over the chain for a headed block of words + 2. A chain whose
+// free blocks cannot hold it all together is not walked: a run of takes
+// with no free block in the chain (a list filled item by item) stays
+// linear.
 int32_t firstfit(StkDesc* d, int64_t words) {
+  if (holewords(d) < words + 2) return 0;
   int64_t p = d->lowest, end = chainend(d);
   while (p < end) {
     if (p + 2 > end) break;
@@ -354,8 +364,11 @@ struct Held {
   uint32_t gen;
   bool used;
 };
-std::vector<Held> heldtab(1, Held{nullptr, 0, false});
-std::deque<uint32_t> heldfree;  // released slots, reused oldest first
+// The table lives to the end of the process, past the destructors run at
+// exit: what a record still holds at exit stays reachable (a leak check
+// after exit sees it held, not lost), and a release during exit finds it.
+std::vector<Held>& heldtab = *new std::vector<Held>(1, Held{nullptr, 0, false});
+std::deque<uint32_t>& heldfree = *new std::deque<uint32_t>;  // released slots, reused oldest first
 
 }  // namespace
 
@@ -574,6 +587,73 @@ int ptrstk(int32_t addr, int32_t owner) {
   } else if (owner > 1 && static_cast<uint32_t>(owner) <= BLK_OWNER) {
     W(h + 1) = static_cast<uint32_t>(owner);
   }
+  return 0;
+}
+
+void putblks(const int32_t* addrs, size_t n) {
+  if (!lowstk || n == 0) return;
+  // The block that holds each address (0: none), found in one walk of each
+  // chain over the addresses in order.
+  std::vector<std::pair<int32_t, size_t>> byat;
+  byat.reserve(n);
+  for (size_t i = 0; i < n; i++)
+    if (addrs[i] > 0) byat.push_back({addrs[i], i});
+  std::sort(byat.begin(), byat.end());
+  std::vector<int64_t> hdr(n, 0);
+  bool plain = true;  // every block found whole and of a sound size
+  size_t k = 0;
+  for (StkDesc* d : {&lstk, &hstk}) {
+    if (ishigh(d) && !hexists()) continue;
+    const int64_t end = chainend(d);
+    int64_t p = d->lowest;
+    while (k < byat.size() && byat[k].first < p) k++;
+    while (k < byat.size() && byat[k].first < end) {
+      const int64_t s = p + 2 <= end ? static_cast<int32_t>(W(p)) : 0;
+      if (s < 4) {
+        plain = false;
+        break;
+      }
+      for (; k < byat.size() && byat[k].first < std::min(p + s, end); k++) hdr[byat[k].second] = p;
+      p += s;
+    }
+    while (k < byat.size() && byat[k].first < end) k++;
+  }
+  if (!plain) {
+    // A broken chain (or a block too small to hold data): each block as
+    // freblk frees it, with the same reports.
+    for (size_t i = 0; i < n; i++) {
+      if (addrs[i] <= 0) continue;
+      if (int32_t h = fndstk(addrs[i]); h > 0) putstk(h + 2, 0, 0);
+    }
+    return;
+  }
+  bool freed[2] = {false, false};
+  int32_t lastat[2] = {0, 0};
+  for (size_t i = 0; i < n; i++) {
+    const int64_t h = hdr[i];
+    if (h <= 0) continue;
+    const uint32_t st = W(h + 1);
+    if (st == 0) continue;  // already free
+    if ((st >> BLK_REFSHIFT) > 0) {
+      W(h + 1) = st - (1u << BLK_REFSHIFT);
+      continue;
+    }
+    W(h + 1) = 0;
+    const bool high = h >= HIMEM_BASE;
+    (high ? hstk : lstk).freew += static_cast<int32_t>(W(h));
+    freed[high] = true;
+    lastat[high] = static_cast<int32_t>(h);
+  }
+  if (freed[0]) tidy(&lstk, lastat[0] + 2, 0, 0, lastat[0]);
+  if (freed[1]) tidy(&hstk, lastat[1] + 2, 0, 0, lastat[1]);
+  if (trcmsk & TRC_STKCHK) chkstk(0);
+}
+
+int ownnew(int32_t addr, int32_t owner) {
+  // A block just taken is in use with no owner (state 1); anything else
+  // is looked up as ptrstk does.
+  if (!lowstk || !okadr(addr - 2) || !okadr(addr) || W(addr - 1) != 1) return ptrstk(addr, owner);
+  if (owner > 1 && static_cast<uint32_t>(owner) <= BLK_OWNER) W(addr - 1) = static_cast<uint32_t>(owner);
   return 0;
 }
 

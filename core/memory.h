@@ -63,6 +63,14 @@ uint32_t* stkwp(int32_t addr);
 int32_t stkadr(const void* p);
 int32_t fndstk(int32_t addr);
 int ptrstk(int32_t addr, int32_t owner);
+// Frees the headed blocks that hold the addresses, as putstk frees each
+// block one after the other (an extra reference is dropped instead; 0 and
+// addresses outside headed blocks are ignored), with one walk of each
+// chain and one merge at the end.
+void putblks(const int32_t* addrs, size_t n);
+// ptrstk for the data address of a headed block getstk has just taken and
+// nothing has changed since: its header lies right before it.
+int ownnew(int32_t addr, int32_t owner);
 int stkfre(uint32_t* bytes);
 int Packstk(StkDesc* d, int32_t* largest);
 uint32_t* mapstk(int32_t addr, int frame);

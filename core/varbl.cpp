@@ -3,6 +3,7 @@
 #include "core/varbl.h"
 
 #include <cstring>
+#include <vector>
 
 #include "core/blkbuf.h"
 #include "core/element.h"
@@ -299,14 +300,17 @@ int erasvb(SymEnt* e) {
         int64_t cap = static_cast<int64_t>(wordp(h)[0]) - 2 - (data - (h + 2));
         if (slots > cap) slots = cap;
       }
+      // The elements, last first, freed together: one walk of the chain,
+      // however long the list.
       uint32_t* t = wordp(data);
+      std::vector<int32_t> els;
       for (int64_t i = slots - 1; i >= 0; i--) {
         if (t[i]) {
-          int32_t el = data + static_cast<int32_t>(t[i]);
+          els.push_back(data + static_cast<int32_t>(t[i]));
           t[i] = 0;
-          freblk(el);
         }
       }
+      putblks(els.data(), els.size());
     } else if ((flags & K_HDR) && !(flags & K_VECTOR)) {
       int32_t items = static_cast<int32_t>(wordp(data)[3]);
       if (items > 0 && fndstk(items) != fndstk(data)) freblk(items);
@@ -890,7 +894,7 @@ int maklst(int32_t rec, int32_t length, int32_t n) {
     zerwds(el, (bytes + 3) / 4);
     sp = wordp(t) + n;
     *sp = static_cast<uint32_t>(el - t);
-    ptrstk(el, t + n);
+    ownnew(el, t + n);
     if (!str) wordp(el)[4] = static_cast<uint32_t>(bytes);
     if (win) {
       // The old characters, then blanks up to the window.

@@ -1,6 +1,8 @@
 // The line reader of whole text files: one scan finds the next LF or CR.
 #include "files/linerd.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -11,7 +13,16 @@
 
 namespace {
 constexpr size_t READ = 1 << 20;  // bytes read at a time
+
+// The buffer a reader starts with: READ bytes, or what is left of a regular
+// file when that is less (and one byte more, to find its end at once).
+size_t firstsize(FILE* f) {
+  struct stat st {};
+  const off_t at = ftello(f);
+  if (at < 0 || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < at) return READ;
+  return std::min<size_t>(READ, static_cast<size_t>(st.st_size - at) + 1);
 }
+}  // namespace
 
 const char* eolscan(const char* p, const char* e) {
 #ifdef __SSE2__
@@ -28,12 +39,13 @@ const char* eolscan(const char* p, const char* e) {
   return nullptr;
 }
 
-LineRd::LineRd(FILE* f, int64_t pos) : f_(f), buf_(READ), base_(pos) {}
+LineRd::LineRd(FILE* f, int64_t pos)
+    : f_(f), cap_(firstsize(f)), buf_(std::make_unique_for_overwrite<char[]>(cap_)), base_(pos) {}
 
 bool LineRd::next(char** line, int* len, int64_t* off) {
   size_t scan = beg_;
   for (;;) {
-    char* b = buf_.data();
+    char* b = buf_.get();
     const char* hit = eolscan(b + scan, b + end_);
     size_t stop = 0, after = 0;
     if (hit) {
@@ -70,20 +82,23 @@ bool LineRd::next(char** line, int* len, int64_t* off) {
 size_t LineRd::fill() {
   const size_t shift = beg_;
   if (beg_ > 0) {
-    std::memmove(buf_.data(), buf_.data() + beg_, end_ - beg_);
+    std::memmove(buf_.get(), buf_.get() + beg_, end_ - beg_);
     base_ += static_cast<int64_t>(beg_);
     end_ -= beg_;
     beg_ = 0;
   }
-  if (end_ == buf_.size()) {
+  if (end_ == cap_) {
     try {
-      buf_.resize(buf_.size() * 2);
+      auto grown = std::make_unique_for_overwrite<char[]>(cap_ * 2);
+      std::memcpy(grown.get(), buf_.get(), end_);
+      buf_ = std::move(grown);
+      cap_ *= 2;
     } catch (const std::bad_alloc&) {
       nomem_ = eof_ = true;
       return shift;
     }
   }
-  const size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, f_);
+  const size_t got = std::fread(buf_.get() + end_, 1, cap_ - end_, f_);
   if (got == 0) eof_ = true;
   end_ += got;
   return shift;

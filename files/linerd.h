@@ -9,7 +9,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
-#include <vector>
+#include <memory>
 
 // The first LF or CR in [p, e), or null.
 const char* eolscan(const char* p, const char* e);
@@ -31,7 +31,10 @@ class LineRd {
  private:
   size_t fill();
   FILE* f_;
-  std::vector<char> buf_;
+  // Not cleared: only the bytes read are ever looked at. A short file gets
+  // a buffer of its size.
+  size_t cap_;
+  std::unique_ptr<char[]> buf_;
   size_t beg_ = 0, end_ = 0;
   int64_t base_;
   int64_t scanned_ = 0;

@@ -141,9 +141,14 @@ void avisnd() {
     const MovRec& r = movtab[curmov];
     const int64_t t0 = smp2ms(s, s.start);
     int64_t from = std::max<int64_t>(r.shown + 1, t0);  // from the time it starts at
-    const int64_t first = from * rate / 1000;
-    const int64_t len = (smp2ms(s, int64_t(s.start) + s.length) - t0) * rate / 1000;
-    playaud(first, t0 * rate / 1000 + len, mv.loops, mv.ratefac);
+    // Sample frames of the output, in 128 bits: a header's times may reach
+    // 2^63 ms; past what 64 bits hold they stay at the ends.
+    auto sat = [](__int128 v) {
+      return static_cast<int64_t>(std::clamp<__int128>(v, INT64_MIN, INT64_MAX));
+    };
+    const __int128 first = __int128(from) * rate / 1000;
+    const __int128 len = (__int128(smp2ms(s, int64_t(s.start) + s.length)) - t0) * rate / 1000;
+    playaud(sat(first), sat(__int128(t0) * rate / 1000 + len), mv.loops, mv.ratefac);
   }
   mv.playing = true;
   mv.clkstart = nowms();
@@ -153,8 +158,8 @@ void avisnd() {
 // ---- Painting -----------------------------------------------------------------
 
 // 8-bit pixels: the nearest palette entry of each 15-bit colour, made
-// again when the palette changes.
-uint8_t near8(uint32_t px) {
+// again when the palette changes. A paint asks for the table once.
+const uint8_t* near8tab() {
   static std::vector<uint8_t> lut;
   static uint8_t palnow[256 * 3];
   uint8_t cur[256 * 3];
@@ -169,7 +174,7 @@ uint8_t near8(uint32_t px) {
       lut[size_t(c)] = static_cast<uint8_t>(nearpal(rgb));
     }
   }
-  return lut[((px >> 9) & 0x7C00) | ((px >> 6) & 0x3E0) | ((px >> 3) & 31)];
+  return lut.data();
 }
 
 // Pixel memory a frame is drawn into.
@@ -180,10 +185,11 @@ struct Dest {
   int w = 0, h = 0;
 };
 
-// One pixel 0x00RRGGBB stored at p in a depth.
-void putpx(uint8_t* p, int bits, uint32_t v) {
+// One pixel 0x00RRGGBB stored at p in a depth (8 bits: through lut, the
+// table of near8tab).
+void putpx(uint8_t* p, int bits, uint32_t v, const uint8_t* lut) {
   switch (bits) {
-    case 8: p[0] = near8(v); break;
+    case 8: p[0] = lut[((v >> 9) & 0x7C00) | ((v >> 6) & 0x3E0) | ((v >> 3) & 31)]; break;
     case 16: {
       const auto s = static_cast<uint16_t>(to565(v));
       std::memcpy(p, &s, 2);
@@ -219,21 +225,32 @@ Span span(int64_t x, int64_t dw, int fw, int n, bool flip) {
 
 // The frame (fw x fh pixels) shown at dw x dh from (x, y) of the
 // destination, cut to it; sflags 1 mirrors it left-right, 2 turns it
-// upside down. Only the part inside is drawn, row by row.
+// upside down. Only the part inside is drawn, row by row; a row that shows
+// the same row of the frame as the one above it (a frame scaled up) is a
+// copy of that one.
 void blit(const Dest& d, const uint32_t* src, int fw, int fh, int64_t x, int64_t y, int64_t dw, int64_t dh,
           int sflags) {
   const int by = d.bits == 24 ? 3 : d.bits / 8;
   const Span cols = span(x, dw, fw, d.w, sflags & 1), rows = span(y, dh, fh, d.h, sflags & 2);
+  if (cols.i1 <= cols.i0 || rows.i1 <= rows.i0) return;
   const bool same = dw == fw && !(sflags & 1) && d.bits == 32;
+  const uint8_t* lut = d.bits == 8 ? near8tab() : nullptr;
+  const int64_t left = int64_t(cols.i0) * by;
+  const size_t bytes = size_t(cols.i1 - cols.i0) * size_t(by);
   for (int j = rows.i0; j < rows.i1; j++) {
-    const uint32_t* row = src + size_t(rows.src[size_t(j - rows.i0)]) * size_t(fw);
+    const int sj = rows.src[size_t(j - rows.i0)];
     uint8_t* o = d.px + j * d.rowbytes;
-    if (same) {
-      if (cols.i1 > cols.i0)
-        std::memcpy(o + int64_t(cols.i0) * 4, row + cols.src[0], size_t(cols.i1 - cols.i0) * 4);
+    if (j > rows.i0 && sj == rows.src[size_t(j - 1 - rows.i0)]) {
+      std::memcpy(o + left, o - d.rowbytes + left, bytes);
       continue;
     }
-    for (int i = cols.i0; i < cols.i1; i++) putpx(o + int64_t(i) * by, d.bits, row[cols.src[size_t(i - cols.i0)]]);
+    const uint32_t* row = src + size_t(sj) * size_t(fw);
+    if (same) {
+      std::memcpy(o + left, row + cols.src[0], bytes);
+      continue;
+    }
+    for (int i = cols.i0; i < cols.i1; i++)
+      putpx(o + int64_t(i) * by, d.bits, row[cols.src[size_t(i - cols.i0)]], lut);
   }
 }
 
@@ -260,14 +277,18 @@ bool stsplit(const uint32_t* src, int fw, int fh, int64_t x, int64_t y, int64_t 
   const int lpx = std::abs(lskip) / by, rpx = std::abs(rskip) / by;
   const int ln = static_cast<int>(std::min<int64_t>(lpx, dw)), rn = static_cast<int>(std::min<int64_t>(rpx, dw - ln));
   const Span cols = span(0, dw, fw, ln + rn, mv.sflags & 1);
+  const uint8_t* lut = sp.bits == 8 ? near8tab() : nullptr;
   std::vector<uint8_t> row(size_t(ln + rn) * by);
+  int64_t made = -1;  // the frame's row that row holds
   for (int64_t j = 0; j < dh; j++) {
     const int64_t l = l0 + j * rowbytes, r = r0 + j * rowbytes;
     // Rows past the screen memory's end are not shown.
     if (l >= total && r >= total) break;
     const int64_t sj = ((mv.sflags & 2) ? dh - 1 - j : j) * fh / dh;
     const uint32_t* s = src + size_t(sj) * size_t(fw);
-    for (int i = 0; i < ln + rn; i++) putpx(row.data() + size_t(i) * by, sp.bits, s[cols.src[size_t(i)]]);
+    if (sj != made)
+      for (int i = 0; i < ln + rn; i++) putpx(row.data() + size_t(i) * by, sp.bits, s[cols.src[size_t(i)]], lut);
+    made = sj;
     // Each half stays inside the screen memory.
     if (lskip > 0 && l >= 0 && l + int64_t(ln) * by <= total) std::memcpy(sp.mem + l, row.data(), size_t(ln) * by);
     if (rskip > 0 && r >= 0 && r + int64_t(rn) * by <= total)

@@ -50,7 +50,6 @@ struct Snd {
   int nprep = 0;         // prepared buffers (at least 2 to play)
   int queued = 0;        // buffers at the output
   int next = 0;          // the next buffer to fill
-  std::vector<uint8_t> ring;
   int64_t start = 0, cur = 0, end = 0;  // start, current and end sample frames
   int loops = 0;
   float ratefac = 0;
@@ -59,6 +58,9 @@ struct Snd {
   std::deque<Qbuf> q;
 };
 Snd snd;
+// The ring's buffers, made once: each is filled before it is queued, and
+// only the bytes filled are handed to the output.
+std::vector<uint8_t> ring;
 
 }  // namespace
 
@@ -161,7 +163,7 @@ int audopen(int32_t window, const char* host, int index, const AviStrm& s) {
   snd.rate = static_cast<int>(f.rate);
   snd.chans = f.channels;
   snd.ssize = ssize;
-  snd.ring.assign(size_t(NBUF) * BUFBYTES, 0);
+  if (ring.empty()) ring.resize(size_t(NBUF) * BUFBYTES);
   snd.nprep = NBUF;
   snd.open = true;
   audnotify(window);
@@ -202,7 +204,7 @@ void audfill() {
       snd.cur = snd.start;
     }
     const int64_t want = std::min<int64_t>(snd.end - snd.cur, BUFBYTES / snd.ssize);
-    uint8_t* b = snd.ring.data() + size_t(snd.next) * BUFBYTES;
+    uint8_t* b = ring.data() + size_t(snd.next) * BUFBYTES;
     const int got = snd.dec ? ffaread(snd.dec, snd.cur, reinterpret_cast<int16_t*>(b), static_cast<int>(want))
                             : rawread(snd.raw, snd.cur, b, static_cast<int>(want), snd.ssize);
     if (got == 0 && snd.cur > snd.start) {

@@ -202,3 +202,81 @@ TEST_F(Mem, PagedHighMemory) {
   ASSERT_EQ(getstk(&f, 300, 4, 3, 0), 300);
   EXPECT_EQ(stkadr(wordp(f)), f);
 }
+
+// Freeing many blocks at once leaves both stacks as freeing them one after
+// the other does: the same blocks, free or held by the same owners and
+// references, the same data, the same descriptors (only the words of free
+// space may differ). References are dropped, a block named twice or by an
+// inner word is freed once, ends go back to the gaps, neighbours merge.
+TEST_F(Mem, ManyFreesAtOnceAsOneByOne) {
+  small(4000);
+  CaptureStdout();
+  highmem(8);
+  GetCapturedStdout();
+  int32_t bottom = 0;
+  getstk(&bottom, 4, 4, 0, 0);
+  int32_t lo[8], hi[6];
+  for (int32_t& a : lo) ASSERT_EQ(getstk(&a, 6, 4, 1, 0), 6);
+  for (int32_t& a : hi) ASSERT_EQ(getstk(&a, 6, 4, 3, 0), 6);
+  ASSERT_GE(hi[0], HIMEM_BASE);
+  for (int32_t b : {lo[2], hi[1]}) {
+    ptrstk(b, bottom + 2);
+    ptrstk(b, bottom + 3);  // a second reference
+  }
+  for (int32_t b : lo) *wordp(b + 1) = static_cast<uint32_t>(b);
+  for (int32_t b : hi) *wordp(b + 1) = static_cast<uint32_t>(b);
+  const std::vector<int32_t> addrs = {lo[1], hi[4], lo[2], hi[1], lo[1], lo[3] + 3, 0, bottom, hi[5],
+                                      lo[7], hi[2], lo[6], hi[1], hstk.bot + 4, lo[0] - 1};
+  const int64_t hwords = hstk.end - HIMEM_BASE;
+  auto* high = static_cast<uint32_t*>(stkptr(HIMEM_BASE));
+  // The descriptors, the bottom area, then each block of both chains: its
+  // place, size and state, and the data of a block in use.
+  auto layout = [&] {
+    std::vector<int64_t> v = {lstk.lowest, lstk.bot, lstk.freew, lstk.end, hstk.lowest, hstk.bot, hstk.freew, hstk.end};
+    v.insert(v.end(), lowstk, lowstk + lstk.bot);
+    for (const StkDesc* d : {&lstk, &hstk})
+      for (int64_t p = d->lowest, end = d == &hstk ? d->bot : d->end; p < end;) {
+        const uint32_t* h = static_cast<uint32_t*>(stkptr(static_cast<int32_t>(p)));
+        v.insert(v.end(), {p, h[0], h[1]});
+        if (h[1]) v.insert(v.end(), h + 2, h + h[0]);
+        p += std::max<uint32_t>(h[0], 2);
+      }
+    return v;
+  };
+  const std::vector<uint32_t> low0(lowstk, lowstk + lstk.end), high0(high, high + hwords);
+  const StkDesc l0 = lstk, h0 = hstk;
+  for (int32_t a : addrs) freblk(a);
+  const auto one = layout();
+  std::copy(low0.begin(), low0.end(), lowstk);
+  std::copy(high0.begin(), high0.end(), high);
+  lstk = l0;
+  hstk = h0;
+  putblks(addrs.data(), addrs.size());
+  EXPECT_TRUE(chainok(lstk));
+  EXPECT_TRUE(chainok(hstk));
+  EXPECT_EQ(layout(), one);
+  // What one by one gives: lo[2] keeps its owner, hi[1] (named twice)
+  // lost both references; lo[0] (named by a word of its header) merged
+  // with lo[1]; the lowest low blocks and the last high ones went back to
+  // their gaps.
+  EXPECT_EQ(hdr(lo[2])[1], static_cast<uint32_t>(bottom + 2));
+  EXPECT_EQ(hdr(hi[1])[0], 16u);
+  EXPECT_EQ(hdr(hi[1])[1], 0u);
+  EXPECT_EQ(hdr(lo[1])[0], 16u);
+  EXPECT_EQ(hdr(lo[3])[1], 0u);
+  EXPECT_EQ(hdr(lo[4])[1], 1u);
+  EXPECT_EQ(lstk.lowest, lo[5] - 2);
+  EXPECT_EQ(hstk.bot, hi[4] - 2);
+  EXPECT_EQ(state & ST_ERROR, 0);
+
+  // The owner of a block just taken is set in its header at once; a block
+  // not as just taken is looked up as ptrstk does.
+  int32_t x;
+  ASSERT_EQ(getstk(&x, 6, 4, 3, 0), 6);
+  ownnew(x, bottom + 2);
+  EXPECT_EQ(hdr(x)[1], static_cast<uint32_t>(bottom + 2));
+  ownnew(x, bottom + 3);
+  EXPECT_EQ(hdr(x)[1], static_cast<uint32_t>(bottom + 2) | 1u << BLK_REFSHIFT);
+  ownnew(hi[0] + 3, bottom + 3);  // an inner word: its block's header
+  EXPECT_EQ(hdr(hi[0])[1], static_cast<uint32_t>(bottom + 3));
+}

@@ -151,4 +151,37 @@ TEST(LineReader, EachByteLookedAtOnceWhateverTheLineEnd) {
   }
 }
 
+TEST(LineReader, AShortFileAndOneThatGrowsWhileRead) {
+  // A short file ending in CR (whether an LF follows is only known at the
+  // end), read from an offset.
+  auto v = lines("ab\r\nc\r");
+  ASSERT_EQ(v.size(), 2u);
+  EXPECT_EQ(v[1].text, "c");
+  EXPECT_EQ(v[1].off, 4);
+  FILE* f = std::tmpfile();
+  std::fputs("skip\nab\rc", f);
+  std::fflush(f);
+  std::fseek(f, 5, SEEK_SET);
+  LineRd rd(f, 5);
+  // The file grows after the reader has started: its new bytes, a line of
+  // 3 MiB among them, are read whole.
+  const std::string big(3 << 20, 'y');
+  std::fseek(f, 0, SEEK_END);
+  std::fputs(("d\n" + big + "\rz").c_str(), f);
+  std::fflush(f);
+  std::fseek(f, 5, SEEK_SET);
+  char* l;
+  int n;
+  int64_t off;
+  std::vector<std::string> got;
+  while (rd.next(&l, &n, &off)) got.emplace_back(l, static_cast<size_t>(n));
+  EXPECT_FALSE(rd.nomem());
+  std::fclose(f);
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[0], "ab");
+  EXPECT_EQ(got[1], "cd");
+  EXPECT_EQ(got[2].size(), big.size());
+  EXPECT_EQ(got[3], "z");
+}
+
 }  // namespace
