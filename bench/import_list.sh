@@ -9,12 +9,10 @@
 #   bench/import_list.sh [build-dir | path/to/pelix]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=${1:-$root/build/pelix}
-[ -d "$bin" ] && bin=$bin/pelix
+. "$root/bench/program.bash"
+program "${1:-}"
 reps=${R:-3}
 py=/usr/bin/python3
-[ -x "$bin" ] || { echo "no program at $bin"; exit 1; }
-bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 lines=200000
