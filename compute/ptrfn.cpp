@@ -307,19 +307,90 @@ void eachview(int32_t ent, F f) {
   }
 }
 
+// A pointer variable's view lets go of its variable: the record stays,
+// empty, so that the pointer can be assigned again.
+void letgo(PtrRec* r, SymEnt* s) {
+  freptr(r);
+  const uint32_t own = r->PTR, stk = r->Stack;
+  std::memset(r, 0, sizeof(PtrRec));
+  r->PTR = own;
+  r->Stack = stk;
+  s->value = 0;
+}
+
+// Whether words a to a + n - 1 lie inside the word memory.
+bool inmem(int32_t a, int64_t n) {
+  if (a < 1) return false;
+  return static_cast<int64_t>(a) + n <= (a < HIMEM_BASE ? lstk.end : hstk.end);
+}
+
+// Bits one item of word size code w takes in storage.
+int64_t itembits(int w) { return w == W_VEC ? 64 : (w & 63); }
+
+// Lays view r out again over the storage that variable v holds now: false
+// when it cannot be without reaching past that storage.
+bool follow(PtrRec* r, const SymEnt* v) {
+  if (!v || !(v->flags & SY_VAR) || !inmem(v->data, 1)) return false;
+  const int vk = v->flags & 0x7F0, rk = r->Flg & 0x7F0;
+  const bool hdr = (vk & K_HDR) && !(vk & (K_LIST | K_VECTOR));
+  // The variable's first item and the items it holds.
+  int32_t items = v->data;
+  int64_t have = v->value;
+  if ((vk & (K_VECTOR | K_MATRIX)) == (K_VECTOR | K_MATRIX)) {
+    // A list of vectors keeps its records in a block of its own record.
+    const PtrRec* l = inmem(v->data, sizeof(PtrRec) / 4) ? ptrrec(v->data) : nullptr;
+    items = l ? static_cast<int32_t>(l->Addr) : 0;
+  } else if (hdr) {
+    if (!inmem(v->data, 5)) return false;
+    const uint32_t* h = wordp(v->data);
+    items = static_cast<int32_t>(h[3]);
+    have = static_cast<int64_t>(h[0]) * h[1] * h[2];
+  }
+  if (!inmem(items, 1)) return false;
+  if ((vk | rk) & (K_LIST | K_VECTOR | K_NUMBER)) {
+    // Elements, records and numbers are read in the variable's own layout.
+    if (rk != vk || r->Wsiz != v->type || r->Bufsiz != 0) return false;
+  } else {
+    if (have < 1) return false;
+    // The items the view is laid out over at its next use: its own shape
+    // when it has one (re-shaped, a box, a header kind's dimensions), else
+    // the variable's as the entry gives them; they must fit the storage.
+    int64_t n = have;
+    if (r->Bufsiz != 0 || ((rk & K_HDR) && r->Datdims[0] != 0)) {
+      n = 1;
+      for (int k = 0; k < 3; k++) n *= std::max<uint32_t>(r->Datdims[k], 1);
+    } else if ((rk & K_HDR) && !hdr) {
+      return false;  // no header to lay it out from
+    } else if (!(rk & K_HDR)) {
+      n = v->value;
+    }
+    if (static_cast<wide>(n) * itembits(r->Wsiz) > static_cast<wide>(have) * itembits(v->type))
+      return false;
+  }
+  r->Addr = static_cast<uint32_t>(items);
+  r->Flg2 = static_cast<uint16_t>((r->Flg2 & ~F2_HIGH) | (v->flags & SY_HIGH));
+  r->Page = 0;  // taken again when the record is prepared
+  return true;
+}
+
+// Brings pointer variable ent's view up to date (installed as ptrcur).
+void ptrnow(int32_t ent) {
+  SymEnt* s = symptr(ent);
+  if (!s || (s->flags & 0x17F0) != 0x1000 || !inmem(s->data, sizeof(PtrRec) / 4)) return;
+  PtrRec* r = ptrrec(s->data);
+  if (!r || !(r->Flg & (K_NUMBER | K_DATA)) || !(r->Flg & K_NAMED) || r->Idx <= 0 ||
+      (r->Flg & (K_FILE | K_NOSTK)) || r->Bufp > 0)
+    return;
+  if (!follow(r, symptr(r->Idx))) letgo(r, s);
+}
+
+struct PtrcurInit {
+  PtrcurInit() { ptrcur = ptrnow; }
+} ptrcurinit;
+
 }  // namespace
 
-void ptrfreed(int32_t ent) {
-  eachview(ent, [](PtrRec* r, SymEnt* s) {
-    // The record stays, empty, so that the variable can be assigned again.
-    freptr(r);
-    const uint32_t own = r->PTR, stk = r->Stack;
-    std::memset(r, 0, sizeof(PtrRec));
-    r->PTR = own;
-    r->Stack = stk;
-    s->value = 0;
-  });
-}
+void ptrfreed(int32_t ent) { eachview(ent, letgo); }
 
 void ptrmoved(int32_t from, int32_t to) {
   if (from == to) return;

@@ -18,6 +18,11 @@ void ptrfreed(int32_t ent);
 // handed to its caller): the pointer variables that view it follow it.
 void ptrmoved(int32_t from, int32_t to);
 
+// Before each use of a pointer variable (core's ptrcur, which this module
+// installs) its view of a named variable is laid out again over the
+// storage that variable holds now, so that it follows storage made anew;
+// a view that no longer fits that storage is emptied as ptrfreed does.
+
 // Longest file name a pointer function takes (the file record's name field
 // holds it and a NUL).
 constexpr int PTRNAM = 255;

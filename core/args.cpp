@@ -25,6 +25,7 @@ int32_t regadr = -1;  // no registers until the system table is made
 int32_t lstsrc = 0;
 int32_t (*tokhdr)(int n) = nullptr;
 PtrRec* (*holdrec)(int32_t entry) = nullptr;
+void (*ptrcur)(int32_t entry) = nullptr;
 
 // ---------------------------------------------------------------------------
 // Number registers.
@@ -1068,6 +1069,7 @@ PtrRec* symrec(int w) {
     return nullptr;
   }
   if (recvar(t)) {
+    if (ptrcur) ptrcur(e);
     PtrRec* p = recof(s->data);
     // A placeholder whose record is made on first use (the vector list).
     if (!p && holdrec) p = holdrec(e);

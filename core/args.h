@@ -44,6 +44,11 @@ extern int32_t (*tokhdr)(int n);
 // first use by the layer that owns it: null when the name has none to make.
 // The display layer installs it.
 extern PtrRec* (*holdrec)(int32_t entry);
+// Brings the record of pointer variable `entry` up to date before it is
+// used: a view of a named variable is laid out again over that variable's
+// storage as it is now, or emptied when it cannot be. The layer that makes
+// views installs it; null: records are used as they are.
+extern void (*ptrcur)(int32_t entry);
 
 // ---- Argument access ---------------------------------------------------
 

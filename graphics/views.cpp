@@ -144,6 +144,7 @@ PtrRec* vwvar(const VwRec& v, int32_t* count, int32_t d[3]) {
     const uint16_t t = s->flags;
     if ((t & 0x17F0) == 0x1000 || (t & 0x180) == 0x180) {
       // The variable keeps a pointer record of its own.
+      if (ptrcur) ptrcur(e);
       const PtrRec* p = keptrec(s->data);
       if (!p) return nullptr;
       r = mktmp(p, -1);
