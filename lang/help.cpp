@@ -506,17 +506,10 @@ bool kindname(const WORD& W, char* name, size_t size) {
       std::snprintf(name, size, "%s", p.name);
       return true;
     }
-  static const struct {
-    int kind;
-    const char* pre;
-  } pres[] = {{2080, "~~"}, {32, "~"},   {128, "^^"}, {64, "^"}, {2304, "%%"},
-              {256, "%"},   {1024, "@@"}, {512, "@"},  {16, "#"}};
-  for (const auto& p : pres)
-    if (p.kind == kind) {
-      std::snprintf(name, size, "%s%d", p.pre, static_cast<int>(n));
-      return true;
-    }
-  return false;
+  char pre[3];
+  if (!kindpfx(kind, pre)) return false;
+  std::snprintf(name, size, "%s%d", pre, static_cast<int>(n));
+  return true;
 }
 }  // namespace
 

@@ -1041,3 +1041,19 @@ int qotlen(const char* text) {
   }
   return -1;
 }
+
+bool kindpfx(int kind, char pfx[3]) {
+  for (int i = 0; i < 6; i++)
+    if (PKIND1[i] == kind) {
+      pfx[0] = PREFIX[i];
+      pfx[1] = 0;
+      return true;
+    }
+  for (int i = 0; i < 6; i++)
+    if (PKIND2[i] == kind) {
+      pfx[0] = pfx[1] = PREFIX[i];
+      pfx[2] = 0;
+      return true;
+    }
+  return false;
+}

@@ -129,6 +129,11 @@ int chnslt(int k, int n, int16_t* phys);
 // line), preset type and link code. Returns the entry, or -1 (error 41).
 int makwrd(int position, int length, int type, int link);
 
+// The prefix a word of the kind is written with (the kind flags a prefix
+// gives: "^" 64, "^^" 128, "#" 16 ...), NUL-terminated in pfx; false when no
+// prefix gives that kind.
+bool kindpfx(int kind, char pfx[3]);
+
 // Character helpers.
 // Index of ch in text (NUL-terminated), or -1.
 int chrpos(int ch, const char* text);
