@@ -149,8 +149,19 @@ int zoomer(int zx, int zy, int, int, int32_t n) {
 // expression has no value; a temporary result stays all zeros.
 int su_flip(FnCall& c) {
   int32_t* t = optab;
-  if (!oprec(0) || c.dest <= 0) return FS_GO;
-  if (getdst(c.dest) && oprec(2) && t[OT_WSIZ] != t[OT_WSIZ + 2]) return fnrefus(c, 0, 0);
+  c.keep[2] = 0;
+  PtrRec* r = oprec(0);
+  if (!r) return FS_GO;
+  if (c.dest > 0 && getdst(c.dest) && oprec(2) && t[OT_WSIZ] != t[OT_WSIZ + 2]) return fnrefus(c, 0, 0);
+  // The diagonal flip of a matrix, image or solid is its transpose: the
+  // result is sized ny x nx (operand 1's extents swapped until it runs).
+  if ((intarg(3, 0) & 4) && (t[OT_KIND] & 0x680) && (t[OT_WSIZ] & 63) >= 8) {
+    c.keep[0] = static_cast<int32_t>(r->Offs[3]);
+    c.keep[1] = static_cast<int32_t>(r->Offs[4]);
+    c.keep[2] = 1;
+    r->Offs[3] = std::max<uint32_t>(static_cast<uint32_t>(c.keep[1]), 1);
+    r->Offs[4] = static_cast<uint32_t>(c.keep[0]);
+  }
   return FS_GO;
 }
 
@@ -163,12 +174,20 @@ int su_swap(FnCall& c) {
   return (size != 16 && size != 32) || part ? fnrefus(c, 0, 0) : FS_GO;
 }
 
-int run_flip(FnCall&) {
+int run_flip(FnCall& c) {
   int32_t* t = optab;
   PtrRec* s = oprec(0);
   PtrRec* d = oprec(2);
   int mode = intarg(3, 0);
+  if (s && c.keep[2]) {
+    s->Offs[3] = static_cast<uint32_t>(c.keep[0]);
+    s->Offs[4] = static_cast<uint32_t>(c.keep[1]);
+    c.keep[2] = 0;
+  }
   if (!s || !d || t[OT_WSIZ] != t[OT_WSIZ + 2]) return 0;
+  // A plain array is one row: its transpose holds the same values in the
+  // same order.
+  if ((mode & 4) && !(t[OT_KIND] & 0x680)) mode = 0;
   int b = t[OT_WSIZ] & 63, e = b / 8;
   int32_t nx = (t[OT_KIND] & K_DIMS) ? static_cast<int32_t>(s->Offs[3]) : t[OT_CNT];
   if (nx < 1) return 0;
@@ -205,16 +224,15 @@ int run_flip(FnCall&) {
       std::memcpy(buf.data(), sp, static_cast<size_t>(rowb));
     }
     if (mode & 4) {
-      // Diagonal: source row y becomes destination column y, read from its
-      // right end; positions outside the destination are not written.
+      // Diagonal (the transpose): source row y becomes destination column
+      // y, element i at destination row i; positions outside the
+      // destination are not written.
       if (b < 8) break;
       if (y >= dnx) break;
-      for (int32_t i = 0; i < nx; i++) {
-        int32_t dy = ny - 1 - i;
-        if (dy < 0 || dy >= dny) continue;
-        uint8_t* dp = setxy(d, y, dy, 2);
+      for (int32_t i = 0; i < nx && i < dny; i++) {
+        uint8_t* dp = setxy(d, y, i, 2);
         if (!dp || d->Bufsiz < 1) continue;
-        std::memcpy(dp, buf.data() + static_cast<int64_t>(nx - 1 - i) * e, static_cast<size_t>(e));
+        std::memcpy(dp, buf.data() + static_cast<int64_t>(i) * e, static_cast<size_t>(e));
       }
     } else {
       int32_t dy = (mode & 2) ? ny - 1 - y : y;

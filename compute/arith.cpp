@@ -48,9 +48,9 @@ int qrgb24(int code, float a, float b, int, float* r) {
 
 int bitcnt(int32_t v) { return v > 0 ? __builtin_popcount(static_cast<uint32_t>(v)) : 0; }
 
-void redend(double sum, double sq, int32_t valid, double* mean, double* sd) {
+void redend(double sum, double dev, int32_t valid, double* mean, double* sd) {
   double n = valid > 0 ? valid : 1;
-  double var = n > 1 ? (sq - sum * sum / n) / (n - 1) : 0.0;
+  double var = n > 1 ? dev / (n - 1) : 0.0;
   *sd = var > 0.0 ? std::sqrt(var) : 0.0;
   *mean = sum / n;
 }
@@ -239,7 +239,6 @@ struct Reduce {
       putslt(8, index);
     }
     putslt(3, getslt(3) + a);
-    putslt(5, getslt(5) + static_cast<double>(a) * a);
     if (a != 0.0f) {
       if (nonzero == 0) putslt(10, index);
       putslt(11, index);
@@ -248,14 +247,18 @@ struct Reduce {
     valid++;
   }
 
-  float end(int code, int32_t count) {
+  // The mean the deviations are taken from.
+  double mean() const { return getslt(3) / (valid > 0 ? valid : 1); }
+
+  // dev: the sum of squared deviations from mean() (stdev and stats).
+  float end(int code, int32_t count, double dev) {
     putslt(1, valid);
     if (valid > 0) {
       putslt(6, vmin);
       putslt(7, vmax);
     }
     double mean, sd;
-    redend(getslt(3), getslt(5), valid, &mean, &sd);
+    redend(getslt(3), dev, valid, &mean, &sd);
     putslt(5, sd);
     putslt(4, mean);
     switch (code) {
@@ -275,6 +278,28 @@ struct Reduce {
     }
   }
 };
+
+// The sum of squared deviations from mean of operand 1's first n elements
+// that are not missing, read again from its start in the loop's order.
+double devpass(int32_t n, double mean) {
+  int32_t* t = optab;
+  ldopnd(0, t[OT_ID]);
+  PtrRec* s = oprec(0);
+  int32_t& part = t[OT_BUF];
+  double q = 0.0;
+  for (int32_t i = 0; i < n && s; i++) {
+    if (i > 0 && (i & POLL) == 0) {
+      chkio(0);
+      if (stopped()) break;
+    }
+    float a;
+    if (!rdelem(s, &part, i, &a)) break;
+    if (ismiss(a)) continue;
+    const double d = static_cast<double>(a) - mean;
+    q += d * d;
+  }
+  return q;
+}
 
 }  // namespace
 
@@ -423,10 +448,9 @@ int ariths(int code, int count, int nops) {
         red.valid = rs.valid;
         red.nonzero = rs.nonzero;
         putslt(3, rs.sum);
-        putslt(5, rs.sq);
         for (int k = 0; k < 4; k++)
           if (rs.at[k] >= 0) putslt(8 + k, static_cast<double>(rs.at[k]));
-        r = red.end(code, count);
+        r = red.end(code, count, rs.dev);
       } else {
         r = static_cast<float>(at);
       }
@@ -459,7 +483,13 @@ int ariths(int code, int count, int nops) {
         } else if (reduce) {
           red.add(a, static_cast<uint32_t>(i));
           store = index == last;
-          if (store) r = red.end(code, count);
+          if (store) {
+            // The deviations in a second pass, from the mean of the first.
+            double dev = 0.0;
+            if ((code == 213 || code == 214) && red.valid > 1) dev = devpass(std::min(count, n1), red.mean());
+            if (stopped()) break;
+            r = red.end(code, count, dev);
+          }
         } else if (code == 222) {
           if (ismiss(a) || (copt == 0 && a == cval) || (copt == -2 && a == prev)) {
             store = false;

@@ -58,6 +58,8 @@ bool elscal(int code, int nops);
 float elres(int code, int nops, float a, float b);
 
 // The mean and the sample standard deviation the reductions derive from
-// the sum, the sum of squares and the count of elements that are not
+// the sum, the sum of squared deviations from the mean (a second pass over
+// the data: the sum of squares less the squared sum cancels on large
+// values with a small spread) and the count of elements that are not
 // missing (a count of 0 divides as 1; one element deviates by 0).
-void redend(double sum, double sq, int32_t valid, double* mean, double* sd);
+void redend(double sum, double dev, int32_t valid, double* mean, double* sd);

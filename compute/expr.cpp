@@ -92,6 +92,12 @@ int ldopnd(int k, int32_t id) {
   PtrRec* r = ptrrec(id);
   t[OT_REC + k] = r ? id : 0;
   t[OT_KIND + k] = gtvarb(r, &t[OT_CNT + k], &t[OT_BUF + k], &t[OT_TOT + k], &t[OT_WSIZ + k], 0);
+  // A device variable whose device number names no device (or a window
+  // that does not exist) cannot be read: an error, so that the operation
+  // stores nothing rather than emptying its destination.
+  if (r && t[OT_TOT + k] < 0 && !(t[OT_KIND + k] & (K_NAMED | K_FILE)) && r->Idx != -1 &&
+      !(state & ST_ERROR))
+    error(0, 163);
   return t[OT_KIND + k];
 }
 
@@ -282,6 +288,8 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
       ec = t[OT_CNT + 1];
     if ((t[OT_KIND + 1] & K_ARRAYLIKE) && t[OT_TOT + 1] == 1) mode = 1;
   }
+  // An operand that could not be read leaves the destination as it was.
+  if (state & ST_ERROR) return -1;
 
   t[OT_RCNT] = ec;
   if (code == 111) {

@@ -1,8 +1,10 @@
-// Line fits, the affine fit and the transformation of points. All their
-// arithmetic is in 32-bit floats, in the order the sums are written here.
+// Line fits, the affine fit and the transformation of points. Their
+// arithmetic is in 32-bit floats, in the order the sums are written here,
+// except the least-squares sums of the line fit, which are doubles.
 #include "compute/fit.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -105,30 +107,38 @@ int fit(float* res, int mode) {
     return -1;
   }
   if (!rdopnd(0, x.p, n) || !rdopnd(1, y.p, n)) return -1;
-  float sx = 0.0f, sy = 0.0f, sxy = 0.0f, sxx = 0.0f;
+  // The sums, D and the line are taken in doubles, as the reductions keep
+  // their sums: in floats an exact line over thousands of points, or x far
+  // from 0, loses the slope to rounding.
+  double sx = 0.0, sy = 0.0, sxy = 0.0, sxx = 0.0;
   for (int32_t j = 0; j < n; j++) {
-    sx += x.p[j];
-    sy += y.p[j];
-    sxy += x.p[j] * y.p[j];
-    sxx += x.p[j] * x.p[j];
+    const double xj = x.p[j], yj = y.p[j];
+    sx += xj;
+    sy += yj;
+    sxy += xj * yj;
+    sxx += xj * xj;
   }
-  float fn = static_cast<float>(n);
-  float D = fn * sxx - sx * sx;
-  float a, b, q = 0.0f, s = 0.0f;
-  if (D == 0.0f) {
-    b = 0.0f;
-    a = sy / fn;
+  const double fn = n;
+  double D = fn * sxx - sx * sx;
+  // D is n times the sum of squared deviations of x: never below 0. What
+  // rounding leaves of it when every x is equal counts as 0.
+  if (!(D > fn * sxx * fn * 4.0 * DBL_EPSILON)) D = 0.0;
+  double da, db, dq = 0.0, ds = 0.0;
+  if (D == 0.0) {
+    db = 0.0;
+    da = sy / fn;
   } else {
-    a = (sxx * sy - sx * sxy) / D;
-    b = (fn * sxy - sx * sy) / D;
+    da = (sxx * sy - sx * sxy) / D;
+    db = (fn * sxy - sx * sy) / D;
     if (mode != 0) {
       for (int32_t j = 0; j < n; j++) {
-        float e = y.p[j] - (a + b * x.p[j]);
-        q += e * e;
+        const double e = y.p[j] - (da + db * x.p[j]);
+        dq += e * e;
       }
-      s = std::sqrt(q / D);
+      ds = std::sqrt(dq / D);
     }
   }
+  float a = nrwflt(da), b = nrwflt(db), q = nrwflt(dq), s = nrwflt(ds);
   float spread = s;
   if (mode > 1) {
     Robust st{x.p, y.p, w.p, n};

@@ -10,7 +10,6 @@
 #include "compute/cores.h"
 #include "compute/expr.h"
 #include "compute/qarith.h"
-#include "compute/qkern.h"
 #include "compute/qredk.h"
 #include "compute/qview.h"
 #include "core/element.h"
@@ -24,7 +23,6 @@ namespace {
 
 constexpr int64_t POLLN = 1 << 18;  // items between interrupt polls
 constexpr int64_t FINDN = 1 << 15;  // items of a piece whose positions are searched
-constexpr double U = 0x1p-53;       // the unit roundoff of doubles
 
 // Operand 1 as a view of count items; false when no fast form reads it.
 bool opview(int32_t count, View* v) {
@@ -129,42 +127,6 @@ void floatsum(const QRKern& K, const float* p, int64_t n, bool cnt, RAcc* a) {
   }
 }
 
-// Floats' lane sums with bounds of any order's rounding (qkern's reduce,
-// what: RD_ bits) of n items into a: in up to MAXTHR threads from a million
-// items on, each on a part of its own from nothing, the parts then joined
-// in order. A part's bounds grow by the magnitudes (and squares) before it
-// times its items and blocks' slack, as they would have within one pass;
-// each join adds a block's slack more.
-void boundsum(int w, const uint8_t* p, int64_t n, int what, QRedAcc* a) {
-  const QKern& Q = qkern();
-  const int nt = n >= THRMIN ? cores(MAXTHR) : 1;
-  if (nt <= 1) return Q.reduce(w, p, n, what, a);
-  std::vector<QRedAcc> r(static_cast<size_t>(nt));
-  const int64_t sz = wbytes(w);
-  auto part = [&](int t) {
-    const int64_t b = n * t / nt, e = n * (t + 1) / nt;
-    Q.reduce(w, p + b * sz, e - b, what, &r[static_cast<size_t>(t)]);
-  };
-  parts(nt, part);
-  for (int t = 0; t < nt; t++) {
-    const QRedAcc& x = r[static_cast<size_t>(t)];
-    const int64_t m = n * (t + 1) / nt - n * t / nt;
-    // (Blocks of at most 1024 items, counted generously.)
-    const double slack = static_cast<double>(m + 64 * (m / 256 + 2));
-    a->ebnd += x.ebnd + slack * a->fabs;
-    a->qbnd += x.qbnd + slack * a->fsq;
-    a->fsum += x.fsum;
-    a->fsq += x.fsq;
-    a->fabs += x.fabs;
-    a->ebnd += 64 * a->fabs;
-    a->qbnd += 64 * a->fsq;
-    a->missing += x.missing;
-    a->nonzero += x.nonzero;
-    a->vmax = std::max(a->vmax, x.vmax);
-    a->vmin = std::min(a->vmin, x.vmin);
-  }
-}
-
 // The largest or smallest of n items (what: RD_MAX or RD_MIN) into a: in
 // up to MAXTHR threads from a million items of 16 bits or more on, each on
 // a part of its own (extremes are the same in any order; bytes are done
@@ -191,27 +153,18 @@ uint32_t bits(float f) {
   return u;
 }
 
-// Whether every sum in s and sum of squares in q give the loop's floats of
-// this code the same bits (sum, mean, standard deviation; each is
-// non-decreasing in the sum's or the squares' value, and the deviation
-// non-increasing in the sum's magnitude).
-bool settled(int code, const SeqSum& s, const SeqSum& q, int32_t valid) {
-  if (!std::isfinite(s.lo) || !std::isfinite(s.hi) || !std::isfinite(q.lo) || !std::isfinite(q.hi))
-    return false;
-  if (s.lo == s.hi && q.lo == q.hi) return true;
-  if ((code == 211 || code == 214) && bits(nrwflt(s.lo)) != bits(nrwflt(s.hi))) return false;
-  double m1, m2, d1, d2;
-  if (code == 212 || code == 214) {
-    redend(s.lo, q.lo, valid, &m1, &d1);
-    redend(s.hi, q.lo, valid, &m2, &d2);
-    if (bits(nrwflt(m1)) != bits(nrwflt(m2))) return false;
-  }
-  if (code == 213 || code == 214) {
-    double big = std::max(std::fabs(s.lo), std::fabs(s.hi));
-    double small = s.lo <= 0 && s.hi >= 0 ? 0.0 : std::min(std::fabs(s.lo), std::fabs(s.hi));
-    redend(big, q.lo, valid, &m1, &d1);
-    redend(small, q.hi, valid, &m2, &d2);
-    if (bits(nrwflt(d1)) != bits(nrwflt(d2))) return false;
+// Whether every sum in s gives the loop's floats of this code the same
+// bits (the sum, the mean; each non-decreasing in the sum). The standard
+// deviation takes its second pass from the mean the loop's own sum gives:
+// there only that sum itself will do.
+bool settled(int code, const SeqSum& s, int32_t valid) {
+  if (!std::isfinite(s.lo) || !std::isfinite(s.hi)) return false;
+  if (s.lo == s.hi) return true;
+  if (code == 213 || code == 214) return false;
+  if (code == 211 && bits(nrwflt(s.lo)) != bits(nrwflt(s.hi))) return false;
+  if (code == 212) {
+    const double n = valid > 0 ? valid : 1;
+    if (bits(nrwflt(s.lo / n)) != bits(nrwflt(s.hi / n))) return false;
   }
   return true;
 }
@@ -222,8 +175,8 @@ int whatof(int code) {
     case 210: return RD_MIN;
     case 211: return RD_SUM;
     case 212: return RD_SUM | RD_CNT;
-    case 213: return RD_SUM | RD_SQ | RD_CNT;
-    default: return RD_SUM | RD_SQ | RD_MM | RD_NZ | RD_CNT;
+    case 213: return RD_SUM | RD_CNT;
+    default: return RD_SUM | RD_MM | RD_NZ | RD_CNT;
   }
 }
 
@@ -232,9 +185,9 @@ int whatof(int code) {
 int qreduce(int code, int32_t count, RedState* st) {
   View v;
   if (code < 209 || code > 214 || !opview(count, &v)) return 0;
-  // The loop adds into slots 3 and 5 from what they hold: zeros here.
-  double s0 = getslt(3), q0 = getslt(5);
-  if (s0 != 0 || q0 != 0 || std::signbit(s0) || std::signbit(q0)) return 0;
+  // The loop adds into slot 3 from what it holds: zero here.
+  double s0 = getslt(3);
+  if (s0 != 0 || std::signbit(s0)) return 0;
   if (stopped()) return -1;
   const QRKern& K = qredk();
   const int what = whatof(code);
@@ -242,14 +195,8 @@ int qreduce(int code, int32_t count, RedState* st) {
   // Parts of block buffers are read once: their sums are also made in the
   // loop's order as they pass.
   const bool ser = v.rec && (what & RD_SUM);
-  const bool wantsq = what & RD_SQ;
   // The sum of floats alone (and their count) from runs' summaries.
   const bool runs = !ser && v.w == W_FLOAT && (what & ~RD_CNT) == RD_SUM && count >= 2 * RUN;
-  // Floats' sums with squares: first in double lanes with a bound of the
-  // rounding that any order can cause (qkern), which mostly settles the
-  // deviation; the loop's sums only where it does not.
-  const bool bnd = !ser && v.w == W_FLOAT && wantsq;
-  QRedAcc ba;
   RAcc a;
   double ss = 0, sq = 0;
   float gmin = 1e10f, gmax = -1e10f;
@@ -258,17 +205,12 @@ int qreduce(int code, int32_t count, RedState* st) {
     if (pos) a.vmin = __builtin_inff(), a.vmax = -__builtin_inff();
     if (runs) {
       floatsum(K, reinterpret_cast<const float*>(p), m, what & RD_CNT, &a);
-    } else if (bnd) {
-      // (The bits of what a pass computes are the same in both.)
-      ba.vmin = a.vmin, ba.vmax = a.vmax;
-      boundsum(v.w, p, m, what, &ba);
-      a.vmin = ba.vmin, a.vmax = ba.vmax, a.nonzero = ba.nonzero, a.missing = ba.missing;
     } else if (what == RD_MAX || what == RD_MIN) {
       extremes(K, v.w, p, m, what, &a);
     } else {
       K.reduce(v.w, p, m, what, &a);
     }
-    if (ser) K.serial(v.w, p, m, wantsq, &ss, &sq);
+    if (ser) K.serial(v.w, p, m, false, &ss, &sq);
     if (!pos) return;
     // Ties keep the first position: only a piece with a new best is
     // searched.
@@ -296,61 +238,41 @@ int qreduce(int code, int32_t count, RedState* st) {
   st->nonzero = static_cast<int32_t>(a.nonzero);
   if (!(what & RD_SUM)) return 1;
 
-  SeqSum s, q;
+  SeqSum s;
   if (ser) {
     s = SeqSum{ss, ss};
-    q = SeqSum{sq, sq};
   } else if (v.w == W_BYTE || v.w == W_SHORT) {
-    // Exact: every partial sum is a whole number below 2^53 (of the
-    // squares only 16-bit items past 2^53 in all round).
+    // Exact: every partial sum is a whole number below 2^53.
     s.lo = s.hi = static_cast<double>(a.isum);
-    q.lo = q.hi = static_cast<double>(a.isq);
-    if (wantsq && a.isq >= (uint64_t{1} << 53)) {
-      RAcc b;
-      rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) { K.seqsum(v.w, p, m, true, &b); });
-      if (rc < 0) return -1;
-      q = b.q;
-    }
-  } else if (bnd) {
-    // The sums within their bounds (themselves rounded once more).
-    double e = 2 * U * ba.ebnd * (1 + 0x1p-16), eq = 2 * U * ba.qbnd * (1 + 0x1p-16);
-    e = e * (1 + 0x1p-40) + std::fabs(ba.fsum) * 0x1p-50;
-    eq = eq * (1 + 0x1p-40) + std::fabs(ba.fsq) * 0x1p-50;
-    s = SeqSum{ba.fsum - e, ba.fsum + e};
-    q = SeqSum{ba.fsq - eq, ba.fsq + eq};
-    if (!settled(code, s, q, st->valid)) {
-      // The loop's sum itself, the squares within their bound.
-      RAcc b;
-      rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) {
-        floatsum(K, reinterpret_cast<const float*>(p), m, false, &b);
-      });
-      if (rc < 0) return -1;
-      s = b.s;
-      if (!settled(code, s, q, st->valid)) {
-        // The loop's sum of squares too.
-        b = RAcc();
-        rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) { K.seqsum(v.w, p, m, true, &b); });
-        if (rc < 0) return -1;
-        s = b.s;
-        q = b.q;
-      }
-    }
   } else {
     s = a.s;
-    q = a.q;
   }
-  if (!settled(code, s, q, st->valid)) {
+  if (!settled(code, s, st->valid) && v.w == W_FLOAT && !runs) {
+    // The loop's sum itself, from runs' summaries.
+    RAcc b;
+    rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) {
+      floatsum(K, reinterpret_cast<const float*>(p), m, false, &b);
+    });
+    if (rc < 0) return -1;
+    s = b.s;
+  }
+  if (!settled(code, s, st->valid)) {
     // Added again one by one, in the loop's order.
     ss = sq = 0;
-    rc = walk(v, count, INT64_MAX,
-              [&](uint8_t* p, int64_t, int64_t m) { K.serial(v.w, p, m, wantsq, &ss, &sq); });
+    rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) { K.serial(v.w, p, m, false, &ss, &sq); });
     if (rc < 0) return -1;
     s = SeqSum{ss, ss};
-    q = SeqSum{sq, sq};
   }
-  // (Any sums within settled bounds give the loop's floats.)
+  // (Any sum within settled bounds gives the loop's floats.)
   st->sum = s.lo == s.hi ? s.lo : 0.5 * s.lo + 0.5 * s.hi;
-  st->sq = !wantsq ? 0.0 : q.lo == q.hi ? q.lo : 0.5 * q.lo + 0.5 * q.hi;
+  if ((code == 213 || code == 214) && st->valid > 1) {
+    // The deviations from the mean of the loop's sum, in the loop's order.
+    const double mean = st->sum / st->valid;
+    double dev = 0;
+    rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) { K.devsq(v.w, p, m, mean, &dev); });
+    if (rc < 0) return -1;
+    st->dev = dev;
+  }
   return 1;
 }
 

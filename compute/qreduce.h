@@ -23,7 +23,10 @@ extern uint32_t qrdone;
 struct RedState {
   float vmin = 1e10f, vmax = -1e10f;  // the running minimum and maximum
   int32_t valid = 0, nonzero = 0;
-  double sum = 0, sq = 0;  // slots 3 and 5
+  double sum = 0;  // slot 3: the element loop's sum
+  // The squared deviations from the mean sum / valid, added in the loop's
+  // order (stdev and stats).
+  double dev = 0;
   // Slots 8 to 11 (positions of the minimum, the maximum, the first and
   // the last element that is not zero) when they were set.
   int64_t at[4] = {-1, -1, -1, -1};

@@ -668,12 +668,11 @@ int run_rowcol(FnCall& c) {
     } else {
       base = j;
     }
-    double s = 0.0, s2 = 0.0;
+    double s = 0.0;
     float mx = v[base], mn = v[base];
     for (int32_t k = 0; k < L; k++) {
       float f = v[base + k * step];
       s += f;
-      s2 += static_cast<double>(f) * f;
       mx = std::max(mx, f);
       mn = std::min(mn, f);
     }
@@ -683,10 +682,22 @@ int run_rowcol(FnCall& c) {
       case 210: out = mn; break;
       case 211: out = s; break;
       case 212: out = s / L; break;
-      default:
-        // A line of one element has no spread.
-        out = L > 1 ? std::sqrt(std::max(0.0, (s2 - s * s / L) / (L - 1))) : 0.0;
+      default: {
+        // A line of one element has no spread. The squared deviations
+        // from the line's mean in a second pass: the sum of squares less
+        // the squared sum cancels on large values with a small spread.
+        out = 0.0;
+        if (L > 1) {
+          const double mean = s / L;
+          double dev = 0.0;
+          for (int32_t k = 0; k < L; k++) {
+            const double e = v[base + k * step] - mean;
+            dev += e * e;
+          }
+          out = std::sqrt(dev / (L - 1));
+        }
         break;
+      }
     }
     if (j >= dpart) {
       DMPVRB(d, &dpart, 1, j);

@@ -322,6 +322,13 @@ bool vecview(PtrRec* r, int* kind, int32_t* count, int32_t* total, int32_t* wsiz
         memcpy(nb, b, sizeof(BufRec));
         nb->BPTR = self;
         nb->Bufdims[0] /= 2;
+        // The blocks already loaded keep their place; their boxes are
+        // counted in 16-bit items now, half as many a row.
+        for (int i = 0; i < 3; i++) {
+          nb->B[i].I0 = static_cast<int16_t>(nb->B[i].I0 / 2);
+          nb->B[i].Siz[0] = static_cast<int16_t>(nb->B[i].Siz[0] / 2);
+          nb->Org[i][0] /= 2;
+        }
         r->Bufp = static_cast<int32_t>(self);
       }
       r->Rwds /= 2;

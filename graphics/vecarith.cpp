@@ -26,12 +26,12 @@
 uint8_t* vrecat(PtrRec* r, int32_t i, int access) {
   if (!r || r->Wsiz != W_VEC || i < 0) return nullptr;
   if (r->Flg & K_MATRIX) return gtvptr(r, i, access);
-  if (i >= r->Length) return nullptr;
-  const uint32_t nx = r->Offs[3] ? r->Offs[3] : 1, ny = r->Offs[4] ? r->Offs[4] : 1;
-  const auto u = static_cast<uint32_t>(i);
-  r->XYZptr[0] = r->Offs[0] + u % nx;
-  r->XYZptr[1] = r->Offs[1] + (u / nx) % ny;
-  r->XYZptr[2] = r->Offs[2] + static_cast<uint32_t>(u / (static_cast<uint64_t>(nx) * ny));
+  // A vector variable (not a matrix of vectors) holds one record: its 8
+  // bytes from the origin, whatever its length counts.
+  if (i >= 1 || r->Length < 1) return nullptr;
+  r->XYZptr[0] = r->Offs[0];
+  r->XYZptr[1] = r->Offs[1];
+  r->XYZptr[2] = r->Offs[2];
   return nxtbuf(r, access);
 }
 

@@ -4,6 +4,7 @@
 //
 // Every array op works from its operands' current elements and never past
 // their ends: counts are cut to what the source and the destination hold.
+#include "compute/arith.h"
 #include "compute/fft.h"
 #include "compute/fnsvc.h"
 #include "compute/qarith.h"
@@ -26,29 +27,28 @@ int64_t nleft(const RtOpnd* o) {
 
 int32_t wrap32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
 
-// One result of op by the loop of element type `type` (the same arithmetic
-// and clamping as the array paths).
-int32_t arith1(int oper, int type, int32_t x, int32_t y) {
-  switch (type) {
-    case 8: {
-      uint8_t a = static_cast<uint8_t>(x), b = static_cast<uint8_t>(y), r = 0;
-      qarit8(oper, &a, &b, &r, 1, 1, 1);
-      return r;
-    }
-    case 16: {
-      int16_t a = static_cast<int16_t>(x), b = static_cast<int16_t>(y), r = 0;
-      qarit16(oper, &a, &b, &r, 1, 1, 1);
-      return r;
-    }
-    default: {
-      int32_t r = 0;
-      qarit32(oper, &x, &y, &r, 1, 1, 1);
-      return r;
-    }
-  }
+// An element as the element loop reads it (float precision, the missing
+// value as -0.0); a constant or run parameter by its value.
+float mixval(const RtOpnd* o, const uint8_t* p) {
+  if (!p) return opflt(o);
+  int step = 0;
+  uint8_t bit = 0;
+  return nrwflt(lditm(p, o->type, &bit, &step));
 }
 
-void storeint(int32_t v, const RtOpnd* o, uint8_t* p) { putitm(v, p, o->type, 0); }
+// A result stored as the element loop stores it: 16-bit values clamp to
+// -32767..32767 (their low 16 bits with aflags' no-clamp bit), the other
+// types by the store rule of every assignment.
+void mixput(float r, const RtOpnd* d, uint8_t* p) {
+  if (!p) return;
+  if (d->type == 16) {
+    const uint16_t s = stfl16(r, !noclmp());
+    std::memcpy(p, &s, 2);
+    return;
+  }
+  uint8_t bit = 0;
+  stitm(r, p, d->type, &bit, noclmp());
+}
 
 // Array arithmetic over n elements of a (stepping), b (stepping when m > 1)
 // into d.
@@ -72,7 +72,10 @@ void arrarith(int oper, RtOpnd* a, RtOpnd* b, RtOpnd* d, int32_t n, int32_t m, i
     return;
   }
   const int ty = a->type;
-  if (ty != 8 && ty != 16 && ty != 32) return;
+  const bool same = d->type == ty && (!bstep || b->type == ty);
+  auto typed = [](int t) { return t == 8 || t == 16 || t == 32 || t == 96; };
+  if (same ? ty != 8 && ty != 16 && ty != 32 : !typed(ty) || !typed(d->type) || (bstep && !typed(b->type)))
+    return;
   int64_t cnt = std::min<int64_t>(n, nleft(d));
   if (n > 1) cnt = std::min(cnt, nleft(a));
   if (bstep) cnt = std::min(cnt, nleft(b));
@@ -80,7 +83,7 @@ void arrarith(int oper, RtOpnd* a, RtOpnd* b, RtOpnd* d, int32_t n, int32_t m, i
   const int32_t c = static_cast<int32_t>(cnt);
   uint8_t* pa = elmptr(a, 0);
   uint8_t* pd = elmptr(d, 0);
-  if (d->type == ty && (!bstep || b->type == ty)) {
+  if (same) {
     // The typed loops; a single b is held in a's type.
     int32_t bv = opval(b);
     uint8_t b8 = static_cast<uint8_t>(bv);
@@ -102,12 +105,14 @@ void arrarith(int oper, RtOpnd* a, RtOpnd* b, RtOpnd* d, int32_t n, int32_t m, i
     }
     return;
   }
-  // Mixed element types: the same arithmetic one element at a time, each
-  // result stored by the destination's type.
+  // Mixed element types: each element as the assignment d = a op b at the
+  // prompt gives it: read at its own type, computed in floats by the element
+  // loop's rule, stored with the assignment's clamping.
+  const float bk = bstep ? 0.0f : mixval(b, isarr(b) ? elmptr(b, 0) : nullptr);
   for (int32_t i = 0; i < c; i++) {
-    int32_t x = opelm(a, n > 1 ? i : 0);
-    int32_t y = bstep ? opelm(b, i) : opval(b);
-    storeint(arith1(oper, ty, x, y), d, elmptr(d, i));
+    const float x = mixval(a, elmptr(a, n > 1 ? i : 0));
+    const float y = bstep ? mixval(b, elmptr(b, i)) : bk;
+    mixput(elres(oper, 2, x, y), d, elmptr(d, i));
   }
 }
 

@@ -427,8 +427,9 @@ void aread(const RtOp* op) {
   const int32_t limit = rtarg(op, 3, 0);
   const int stride = std::max(1, rtarg(op, 5, 1));
   RtOpnd* o1 = opk(op, 1);
-  // Only an array takes the values (a constant's entry has no offset).
-  if (!elmptr(o1, 0) || int64_t(o1->offset) >= limit) return;
+  // Only an array takes the values (a constant's entry has no offset), and
+  // only while its next element lies inside the limit.
+  if (!elmptr(o1, 0) || int64_t(o1->offset) + rtebytes(o1) > limit) return;
   trcint(8, "aread ", 0, mask, limit, stride, 0, 0);
   Storetime(rts.now, opk(op, 4), op->flg);
   lastread = rts.now;
@@ -584,6 +585,16 @@ void portop(RtOp* op, bool write) {
     r = write ? cwrite(port - 1, p, count) : comread(port - 1, p, count, rtarg(op, 5, 0));
   if (op->flg & OF_ADV) op->extra = r;
 }
+
+}  // namespace
+
+bool rtnoadv(const RtOp* op) {
+  if (op->opc != R_PREAD) return false;
+  const int port = rtarg(op, 2, 0);
+  return port >= 1 && port <= NCOMSLOT && op->extra <= 0;
+}
+
+namespace {
 
 bool eyepos(RtTask* t, const RtOp* op) {
   const int mode = rtarg(op, 2, 519);

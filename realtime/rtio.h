@@ -17,6 +17,11 @@ bool rtio(RtTask* t, RtOp* op);
 // The acquisition state of a run: cleared when a run is set up; at the end
 // of a run the background scan stops and the peak records are freed.
 void rtioini();
+
+// Whether an op's operand 1 stays where it is after the op although the op
+// advances it: a serial port read that took nothing (or failed) moves
+// nothing on, so an empty poll leaves no gap in the data.
+bool rtnoadv(const RtOp* op);
 void rtioend();
 
 // The peak detector of one A/D channel.

@@ -82,6 +82,19 @@ void storeat(int32_t v, const RtOpnd* o, uint8_t* p) {
 RtOpnd* opnd(const RtOp* op, int k) { return rtopk(op, k); }
 }  // namespace
 
+namespace {
+// The advance of operand 1 after an op that asks for it. An array stepped
+// past its end without the wrap flag is spent (its offset at its end): the
+// op's later stores are dropped rather than landing on its last element
+// again, and its later reads give 0.
+void advop(const RtOp* op) {
+  if (rtnoadv(op)) return;
+  RtOpnd* o = opnd(op, 1);
+  if (rtincr(o, op->extra, op->flg) || (op->flg & OF_WRAP)) return;
+  if (o && o->kind >= 0 && o->kind != 20 && !(o->kind & K_LIST)) rtsetoff(o, o->size);
+}
+}  // namespace
+
 RtOpnd* rtopk(const RtOp* op, int k) {
   return op && k >= 1 && k <= RTMAXOPND && op->len >= k + 4 ? rtopnd(op->opnd[k - 1]) : nullptr;
 }
@@ -858,7 +871,7 @@ int dortime(RtTask* t) {
   }
   // Epilogue.
   if (jdebug >= 2 && notr) logprintf("rtwt %3d %10d\n", opc, static_cast<int>(rts.now));
-  if (op->flg & OF_ADV) rtincr(opnd(op, 1), op->extra, op->flg);
+  if (op->flg & OF_ADV) advop(op);
   if (logged) rtlog(rts.now, op, 1, t->result);
   RtOp* self = rtop(t->cur);
   nxtop(t);
