@@ -119,7 +119,7 @@ bool lstrec(PtrRec* r, const std::vector<std::string>& items) {
   // Each element: a length byte, the text and a NUL, word aligned; the
   // offset table follows the elements.
   size_t words = items.size();
-  for (const auto& t : items) words += (std::min<size_t>(t.size(), LSTLEN - 1) + 2 + 3) / 4;
+  for (const auto& t : items) words += (std::min(t.size(), LSTMAX) + 2 + 3) / 4;
   auto* blk = static_cast<uint32_t*>(scratch(words * 4));
   if (!blk && words) return false;
   int32_t base = blk ? stkadr(blk) : 0;
@@ -127,7 +127,7 @@ bool lstrec(PtrRec* r, const std::vector<std::string>& items) {
   size_t w = 0;
   for (size_t i = 0; i < items.size(); i++) {
     auto* p = reinterpret_cast<uint8_t*>(blk + w);
-    size_t n = std::min<size_t>(items[i].size(), LSTLEN - 1);
+    size_t n = std::min(items[i].size(), LSTMAX);
     p[0] = static_cast<uint8_t>(n);
     std::memcpy(p + 1, items[i].data(), n);
     p[1 + n] = 0;
