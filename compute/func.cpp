@@ -402,6 +402,7 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     mkfresh = MkFresh{};
     if (made1 <= 0) {
       fnfresh(c, false);
+      if (code == 291) import(-1);  // the file its first pass left open
       return 0;
     }
     stack[depth] = t[OT_ID + 2];

@@ -679,7 +679,13 @@ int splitf(const char* text, const char* separators, const char* kept, int16_t* 
   return n;
 }
 
-int import(int pass) { return pass == 0 ? pass0() : pass1(); }
+int import(int pass) {
+  if (pass < 0) {
+    impclose();
+    return 0;
+  }
+  return pass == 0 ? pass0() : pass1();
+}
 
 int16_t* fldcmd(uint32_t* count) {
   if (count) *count = 0;
