@@ -384,6 +384,9 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     if ((code == 103 || code == 247 || code == 291) && c.aux == 115 && (t[OT_KIND] & K_LIST) &&
         (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
       mode = 1;
+    // import gives its destination the file's rows and columns, one value
+    // too.
+    if (code == 291) mode = 1;
     // Vector records take only vector records: other items are refused
     // before the destination is touched.
     if (c.store > 0 && t[OT_REC + 2] && t[OT_WSIZ + 2] == W_VEC && t[OT_RWSZ] != W_VEC) {
