@@ -381,8 +381,8 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     // An operation that reads its operand while it writes the result keeps
     // the operand's data when the destination is that same variable.
     if ((f->flags & FN_KEEP) && samevar(c.dest, oprec(0))) mode = 2;
-    if ((code == 103 || code == 247 || code == 291) && c.aux == 115 && (t[OT_KIND] & K_LIST) &&
-        (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
+    if ((code == 103 || code == 247 || code == 256 || code == 291) && c.aux == 115 &&
+        (t[OT_KIND] & K_LIST) && (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
       mode = 1;
     // import gives its destination the file's rows and columns, one value
     // too.
