@@ -18,7 +18,11 @@
 namespace {
 
 constexpr int LINLEN = 512;  // bytes of a line (NUL included)
-constexpr int LSTLEN = 255;  // bytes of a text list line (NUL included)
+// Bytes of a text list line (NUL included): an item of LSTMAX characters,
+// each written as a four-character escape, between quotes (as dump writes
+// it).
+constexpr int LSTLEN = 4 * static_cast<int>(LSTMAX) + 3;
+constexpr int BUFLEN = std::max(LINLEN, LSTLEN);
 
 // A run that reads as a number: sign, digits, point, exponent, and nothing
 // else.
@@ -55,7 +59,7 @@ int trimtl(char* s, int n) {
 // has its escapes resolved.
 std::string unquote(const char* s, int n) {
   if (n >= 2 && (s[0] == '"' || s[0] == '\'') && s[n - 1] == s[0]) {
-    char buf[LINLEN];
+    char buf[BUFLEN];
     int pos = 1;
     std::string body(s, static_cast<size_t>(n - 1));  // the closing quote is the end
     int k = unesc(buf, sizeof buf, body.c_str(), 0, &pos);
@@ -194,7 +198,7 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
   const int maxln = islst ? LSTLEN : LINLEN;
 
   for (;;) {
-    char line[LINLEN];
+    char line[BUFLEN];
     int n;
     if (tp) {
       if (!*tp) break;
@@ -243,7 +247,7 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
         std::string t = unquote(line, n);
         if (islst) {
           // One empty answer line enters nothing (Length 0).
-          if (count >= 0 || n > 0) items.push_back(t.substr(0, LSTLEN - 1));
+          if (count >= 0 || n > 0) items.push_back(t.substr(0, LSTMAX));
         } else {
           if (nlines > 1) txt.push_back('\n');
           txt += t;

@@ -9,7 +9,7 @@
 struct PtrRec;
 
 constexpr int RDFLDS = 60;  // fields taken from one line
-constexpr size_t LSTMAX = 254;  // characters a text list item keeps
+constexpr size_t LSTMAX = 255;  // characters a text list item holds
 
 // Reads lines into a variable of the given kind flags and word size code
 // (0: 96 for numbers, 8 for text) and returns its record: rec when given,
