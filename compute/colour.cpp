@@ -842,15 +842,16 @@ int doindex(int n, int mode) {
         getarg(2, &v, key, sizeof key, &len);
         kl = len;
       } else {
-        const uint8_t* e = lstptr(kr, i, &kl, 0);
+        const uint8_t* e = lstptr(kr, static_cast<int32_t>(kr->Offs[0]) + i, &kl, 0);
         kl = e ? std::min<int32_t>(kl, LINBUF - 1) : 0;
         if (e) std::memcpy(key, e, static_cast<size_t>(kl));
       }
       k = noblank(k, &kl);
       int32_t res = -1, kept = -1;
+      // The table's items from its window's first, counted from there.
       for (int32_t j = 0; j < nt && kl > 0; j++) {
         int32_t el = 0;
-        const uint8_t* e = lstptr(tr, j, &el, 0);
+        const uint8_t* e = lstptr(tr, static_cast<int32_t>(tr->Offs[0]) + j, &el, 0);
         if (!e) continue;
         const char* es = noblank(reinterpret_cast<const char*>(e), &el);
         int r = el > 0 ? isname(k, es, kl, el) : 0;

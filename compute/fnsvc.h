@@ -20,7 +20,8 @@ int envcmd(int mode);
 // element code, and a shape or a text record as operand 1); it returns the
 // result's element count, 0 when there is nothing to read, -1 after an
 // error. Pass 1 fills the destination and closes the file; r0 gets the
-// lines read.
+// lines read. Pass -1 ends an import whose destination could not be made:
+// it closes the file that pass 0 left open.
 int import(int pass);
 // The parse function's splitter (files/import.cpp): 16-bit field values,
 // three per field, and their count; null on failure.

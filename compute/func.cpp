@@ -381,9 +381,12 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     // An operation that reads its operand while it writes the result keeps
     // the operand's data when the destination is that same variable.
     if ((f->flags & FN_KEEP) && samevar(c.dest, oprec(0))) mode = 2;
-    if ((code == 103 || code == 247 || code == 291) && c.aux == 115 && (t[OT_KIND] & K_LIST) &&
-        (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
+    if ((code == 103 || code == 247 || code == 256 || code == 291) && c.aux == 115 &&
+        (t[OT_KIND] & K_LIST) && (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
       mode = 1;
+    // import gives its destination the file's rows and columns, one value
+    // too.
+    if (code == 291) mode = 1;
     // Vector records take only vector records: other items are refused
     // before the destination is touched.
     if (c.store > 0 && t[OT_REC + 2] && t[OT_WSIZ + 2] == W_VEC && t[OT_RWSZ] != W_VEC) {
@@ -402,6 +405,7 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     mkfresh = MkFresh{};
     if (made1 <= 0) {
       fnfresh(c, false);
+      if (code == 291) import(-1);  // the file its first pass left open
       return 0;
     }
     stack[depth] = t[OT_ID + 2];

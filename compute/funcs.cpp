@@ -128,12 +128,14 @@ int su_strng(FnCall& c) {
   PtrRec* r = oprec(0);
   std::string s;
   if (r && (t[OT_KIND] & K_LIST)) {
-    // The items' texts, one newline between items.
+    // The items' texts from the window's first item, one newline between
+    // items.
     int32_t n = t[OT_TOT];
     int bits = r->Wsiz & 63;
+    const int32_t x0 = static_cast<int32_t>(r->Offs[0]);
     for (int32_t i = 0; i < n && !stopped(); i++) {
       int32_t len = 0;
-      const uint8_t* p = lstptr(r, i, &len, 0);
+      const uint8_t* p = lstptr(r, x0 + i, &len, 0);
       if (i > 0) s.push_back('\n');
       int64_t bytes = (t[OT_KIND] & K_STRING) ? len : (static_cast<int64_t>(len) * bits + 7) / 8;
       if (p && bytes > 0) s.append(reinterpret_cast<const char*>(p), static_cast<size_t>(bytes));

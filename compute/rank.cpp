@@ -10,11 +10,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <type_traits>
 #include <cstdio>
+#include <string>
+#include <type_traits>
+#include <vector>
 
 #include "compute/arith.h"
 #include "compute/expr.h"
+#include "compute/funcs.h"
 #include "compute/opstream.h"
 #include "core/args.h"
 #include "core/element.h"
@@ -22,6 +25,8 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/varbl.h"
+#include "files/rdary.h"
+#include "realtime/devices/devvar.h"
 #include "ui/events.h"
 
 namespace {
@@ -204,6 +209,8 @@ int su_rank(FnCall& c) {
     }
     PtrRec* r = oprec(0);
     t[OT_RCNT] = r ? static_cast<int32_t>(r->Offs[3]) : 0;
+    // The indices are numbers, not a list like the operand.
+    if (!t[OT_REC + 2] && c.dest <= 0) t[OT_KIND + 2] = K_ARRAY;
   }
   t[OT_RWSZ] = t[OT_RCNT] > 32767 ? W_LONG : W_SHORT;
   return FS_GO;
@@ -290,13 +297,73 @@ bool flat(const PtrRec* r) {
 
 }  // namespace
 
+namespace {
+
+// order of a string list: whole items move. The source's items (counted
+// from its window's first) are gathered in the new order before anything
+// is written, so a list ordered into itself reads none it has overwritten;
+// an index outside the items refuses the call (error 196). Into a string
+// list they are assigned as a list; anywhere else the result is their text,
+// one newline between items.
+int ordlst(FnCall& c) {
+  int32_t* t = optab;
+  PtrRec* s = oprec(0);
+  PtrRec* x = oprec(1);
+  const int32_t ns = static_cast<int32_t>(s->Offs[3]);
+  const int32_t n = std::min(ns, t[OT_CNT + 1]);
+  std::vector<std::string> items;
+  items.reserve(static_cast<size_t>(std::max(n, 0)));
+  int32_t part = t[OT_BUF + 1];
+  for (int32_t i = 0; i < n && !stopped(); i++) {
+    if (i >= part) {
+      LDVARB(x, &part, i);
+      if (part <= i) break;
+    }
+    const int32_t k = igstak(x);
+    if (k < 0 || k >= ns) return fnrefus(c, 0, 196);
+    int32_t len = 0;
+    const uint8_t* p = lstptr(s, static_cast<int32_t>(s->Offs[0]) + k, &len, 0);
+    if (p && len > 0)
+      items.emplace_back(reinterpret_cast<const char*>(p), static_cast<size_t>(len));
+    else
+      items.emplace_back();
+  }
+  if (stopped()) return fnrefus(c, 0, 0);
+  getdst(c.dest);
+  if ((t[OT_KIND + 2] & (K_LIST | K_STRING)) != (K_LIST | K_STRING)) {
+    std::string txt;
+    for (size_t i = 0; i < items.size(); i++) {
+      if (i > 0) txt.push_back('\n');
+      txt += items[i];
+    }
+    c.aux = 0;
+    return settxt(c, txt.data(), static_cast<int32_t>(std::min<size_t>(txt.size(), INT32_MAX / 2)));
+  }
+  PtrRec* r = putptr(K_STRING, 0, nullptr, 0, W_BYTE, 1);
+  if (!r || !lstrec(r, items)) {
+    if (!(state & ST_ERROR)) error(0, 42);
+    return fnrefus(c, 0, 0);
+  }
+  r->Idx = -1;
+  ldopnd(0, stkadr(r));
+  t[OT_RWSZ] = t[OT_WSIZ];
+  t[OT_RCNT] = t[OT_CNT];
+  // Assigned as the assignment assigns a list (run_order).
+  c.aux = 115;
+  return FS_GO;
+}
+
+}  // namespace
+
 // Every index is checked before the destination is made: an index outside
 // the source refuses the call (error 196) and leaves the destination as it
 // was.
 int su_order(FnCall& c) {
   int32_t* t = optab;
   PtrRec* x = oprec(1);
+  c.aux = 0;
   if (!oprec(0) || !x) return FS_GO;
+  if ((t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING)) return ordlst(c);
   int32_t n = std::min(t[OT_CNT], t[OT_CNT + 1]);
   const uint32_t lim = static_cast<uint32_t>(std::max(t[OT_CNT], 0));
   bool bad = false;
@@ -335,8 +402,13 @@ int su_order(FnCall& c) {
 }
 
 int run_order(FnCall& c) {
-  (void)c;
   int32_t* t = optab;
+  if (c.aux == 115) {
+    // The items of a string list, gathered in order by su_order.
+    if (!t[OT_REC] || !hardop(115, 1)) ariths(115, t[OT_CNT], 1);
+    return stopped() ? -1 : 0;
+  }
+  if ((t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING)) return 0;  // a text result
   PtrRec* s = oprec(0);
   PtrRec* x = oprec(1);
   PtrRec* d = oprec(2);

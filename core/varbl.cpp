@@ -639,6 +639,10 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
         r->Addr = 0;
         r->Bufsiz = 0;
         r->Datdims[0] = r->Datdims[1] = r->Datdims[2] = 0;
+        // A list made anew holds exactly the items it is given: its old
+        // extent does not size the new element table (an extent of one
+        // still makes the one element a text is stored into).
+        if (kind & K_LIST) r->Offs[3] = std::min<uint32_t>(r->Offs[3], 1);
       }
     }
     total = 0;

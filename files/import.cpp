@@ -349,7 +349,7 @@ struct Imp {
   std::string seps = " \t,", terms = ";\n";
   int64_t lines = 0, maxf = 0, cols = 0;
   int64_t start = -1;  // the file position where the data start
-  bool nomem = false;  // a line (or the text) outgrew the memory
+  bool nomem = false;  // a line (or the text) outgrew the memory, or a line was too long
 };
 Imp imp;
 
@@ -377,7 +377,7 @@ int64_t walk(int64_t from, int64_t most, Take take) {
   char* l;
   int n;
   int64_t off;
-  while ((most <= 0 || taken < most) && rd.next(&l, &n, &off) && !stopped()) {
+  while ((most <= 0 || taken < most) && !imp.nomem && rd.next(&l, &n, &off) && !stopped()) {
     if (blankln(l, n)) {
       if (inblk && blk >= imp.block) break;  // the wanted block ends
       inblk = false;
@@ -396,11 +396,12 @@ int64_t walk(int64_t from, int64_t most, Take take) {
     if (imp.start < 0) imp.start = off;
     if (take(l, n)) taken++;
   }
-  if (rd.nomem()) imp.nomem = true;
+  if (rd.nomem() || rd.toolong()) imp.nomem = true;
   return taken;
 }
 
-// Ends an import whose line or text outgrew the memory: error 42.
+// Ends an import whose line or text outgrew the memory, or that met a line
+// longer than the reader holds: error 42.
 int nomem() {
   impclose();
   error(0, 42);
@@ -521,10 +522,26 @@ int pass0() {
   std::string text;
   std::vector<std::string> items;
   std::vector<int32_t> tab;
+  // The text is put in the low stack's scratch area: what passes the whole
+  // low stack could never be held there, and is not gathered either.
+  const int64_t room = static_cast<int64_t>(std::max(lstk.end, 0)) * 4;
+  int64_t need = 0;
   try {
     imp.lines = walk(-1, imp.want, [&](char* l, int n) {
       std::string f;
       if (!txtof(l, n, term, sep, tab, &f)) return false;
+      if (imp.mode == 2) {
+        // An item holds at most LSTMAX characters, its length byte, a NUL
+        // and its slot in the table, word aligned.
+        if (f.size() > LSTMAX) f.resize(LSTMAX);
+        need += static_cast<int64_t>((f.size() + 2 + 3) / 4 + 1) * 4;
+      } else {
+        need += static_cast<int64_t>(f.size()) + 1;
+      }
+      if (need > room) {
+        imp.nomem = true;
+        return false;
+      }
       if (imp.mode == 2) {
         items.push_back(std::move(f));
       } else {
@@ -662,7 +679,13 @@ int splitf(const char* text, const char* separators, const char* kept, int16_t* 
   return n;
 }
 
-int import(int pass) { return pass == 0 ? pass0() : pass1(); }
+int import(int pass) {
+  if (pass < 0) {
+    impclose();
+    return 0;
+  }
+  return pass == 0 ? pass0() : pass1();
+}
 
 int16_t* fldcmd(uint32_t* count) {
   if (count) *count = 0;

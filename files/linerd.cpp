@@ -39,10 +39,15 @@ const char* eolscan(const char* p, const char* e) {
   return nullptr;
 }
 
-LineRd::LineRd(FILE* f, int64_t pos)
-    : f_(f), cap_(firstsize(f)), buf_(std::make_unique_for_overwrite<char[]>(cap_)), base_(pos) {}
+LineRd::LineRd(FILE* f, int64_t pos, size_t most)
+    : f_(f),
+      most_(std::min<size_t>(most, INT32_MAX - 2)),
+      cap_(std::min(firstsize(f), most_ + 2)),
+      buf_(std::make_unique_for_overwrite<char[]>(cap_)),
+      base_(pos) {}
 
 bool LineRd::next(char** line, int* len, int64_t* off) {
+  if (toolong_ || nomem_) return false;
   size_t scan = beg_;
   for (;;) {
     char* b = buf_.get();
@@ -51,6 +56,10 @@ bool LineRd::next(char** line, int* len, int64_t* off) {
     if (hit) {
       const size_t c = static_cast<size_t>(hit - b);
       scanned_ += static_cast<int64_t>(c + 1 - scan);
+      if (c - beg_ > most_) {
+        toolong_ = true;
+        return false;
+      }
       if (b[c] == '\r' && c + 1 == end_ && !eof_) {
         // Whether an LF follows is in the next piece.
         scan = c - fill();
@@ -61,6 +70,11 @@ bool LineRd::next(char** line, int* len, int64_t* off) {
       after = b[c] == '\r' && c + 1 < end_ && b[c + 1] == '\n' ? c + 2 : c + 1;
     } else {
       scanned_ += static_cast<int64_t>(end_ - scan);
+      if (end_ - beg_ > most_) {
+        // No end in the line's first most + 1 bytes: nothing more is read.
+        toolong_ = true;
+        return false;
+      }
       if (!eof_) {
         scan = end_ - fill();
         if (nomem_) return false;
@@ -77,8 +91,10 @@ bool LineRd::next(char** line, int* len, int64_t* off) {
   }
 }
 
-// Moves what is left to the front, grows the buffer when a line fills it,
-// reads more. Returns how far the bytes moved down.
+// Moves what is left to the front, grows the buffer when a line fills it
+// (to at most the longest line, its CR LF end and a byte: room to find
+// that the line is too long), reads more. Returns how far the bytes moved
+// down.
 size_t LineRd::fill() {
   const size_t shift = beg_;
   if (beg_ > 0) {
@@ -89,10 +105,11 @@ size_t LineRd::fill() {
   }
   if (end_ == cap_) {
     try {
-      auto grown = std::make_unique_for_overwrite<char[]>(cap_ * 2);
+      const size_t want = std::min(cap_ * 2, most_ + 2);
+      auto grown = std::make_unique_for_overwrite<char[]>(want);
       std::memcpy(grown.get(), buf_.get(), end_);
       buf_ = std::move(grown);
-      cap_ *= 2;
+      cap_ = want;
     } catch (const std::bad_alloc&) {
       nomem_ = eof_ = true;
       return shift;

@@ -18,7 +18,11 @@
 namespace {
 
 constexpr int LINLEN = 512;  // bytes of a line (NUL included)
-constexpr int LSTLEN = 255;  // bytes of a text list line (NUL included)
+// Bytes of a text list line (NUL included): an item of LSTMAX characters,
+// each written as a four-character escape, between quotes (as dump writes
+// it).
+constexpr int LSTLEN = 4 * static_cast<int>(LSTMAX) + 3;
+constexpr int BUFLEN = std::max(LINLEN, LSTLEN);
 
 // A run that reads as a number: sign, digits, point, exponent, and nothing
 // else.
@@ -55,7 +59,7 @@ int trimtl(char* s, int n) {
 // has its escapes resolved.
 std::string unquote(const char* s, int n) {
   if (n >= 2 && (s[0] == '"' || s[0] == '\'') && s[n - 1] == s[0]) {
-    char buf[LINLEN];
+    char buf[BUFLEN];
     int pos = 1;
     std::string body(s, static_cast<size_t>(n - 1));  // the closing quote is the end
     int k = unesc(buf, sizeof buf, body.c_str(), 0, &pos);
@@ -119,7 +123,7 @@ bool lstrec(PtrRec* r, const std::vector<std::string>& items) {
   // Each element: a length byte, the text and a NUL, word aligned; the
   // offset table follows the elements.
   size_t words = items.size();
-  for (const auto& t : items) words += (std::min<size_t>(t.size(), LSTLEN - 1) + 2 + 3) / 4;
+  for (const auto& t : items) words += (std::min(t.size(), LSTMAX) + 2 + 3) / 4;
   auto* blk = static_cast<uint32_t*>(scratch(words * 4));
   if (!blk && words) return false;
   int32_t base = blk ? stkadr(blk) : 0;
@@ -127,7 +131,7 @@ bool lstrec(PtrRec* r, const std::vector<std::string>& items) {
   size_t w = 0;
   for (size_t i = 0; i < items.size(); i++) {
     auto* p = reinterpret_cast<uint8_t*>(blk + w);
-    size_t n = std::min<size_t>(items[i].size(), LSTLEN - 1);
+    size_t n = std::min(items[i].size(), LSTMAX);
     p[0] = static_cast<uint8_t>(n);
     std::memcpy(p + 1, items[i].data(), n);
     p[1 + n] = 0;
@@ -194,7 +198,7 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
   const int maxln = islst ? LSTLEN : LINLEN;
 
   for (;;) {
-    char line[LINLEN];
+    char line[BUFLEN];
     int n;
     if (tp) {
       if (!*tp) break;
@@ -243,7 +247,7 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
         std::string t = unquote(line, n);
         if (islst) {
           // One empty answer line enters nothing (Length 0).
-          if (count >= 0 || n > 0) items.push_back(t.substr(0, LSTLEN - 1));
+          if (count >= 0 || n > 0) items.push_back(t.substr(0, LSTMAX));
         } else {
           if (nlines > 1) txt.push_back('\n');
           txt += t;

@@ -1,6 +1,7 @@
 // Reading text into variables: lines of numbers or text from a unit, the
 // pending input or a given text.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 struct PtrRec;
 
 constexpr int RDFLDS = 60;  // fields taken from one line
+constexpr size_t LSTMAX = 255;  // characters a text list item holds
 
 // Reads lines into a variable of the given kind flags and word size code
 // (0: 96 for numbers, 8 for text) and returns its record: rec when given,
@@ -28,7 +30,7 @@ PtrRec* rdary(int unit, int kind, int wsiz, PtrRec* rec, int32_t count, const ch
 int txtfld(const char* line, int length, float* values, int* types, int max);
 
 // Makes r a record of no variable that holds text (one string) or a text
-// list (one element an item, each cut to 254 characters) in the scratch
+// list (one element an item, each cut to LSTMAX characters) in the scratch
 // area; false (error 42) when there is no room.
 bool txtrec(PtrRec* r, const std::string& text);
 bool lstrec(PtrRec* r, const std::vector<std::string>& items);

@@ -184,4 +184,81 @@ TEST(LineReader, AShortFileAndOneThatGrowsWhileRead) {
   EXPECT_EQ(got[3], "z");
 }
 
+// The lines a reader of lines of at most most bytes (0: the reader's own
+// most) reads from s, and whether it stopped at a line too long.
+std::vector<std::string> capped(const std::string& s, size_t most, bool* toolong) {
+  FILE* f = fmemopen(const_cast<char*>(s.data()), s.size(), "r");
+  EXPECT_NE(f, nullptr);
+  std::vector<std::string> out;
+  if (!f) return out;
+  // most 0: the reader's own most.
+  LineRd rd = most ? LineRd(f, 0, most) : LineRd(f, 0);
+  char* l;
+  int n;
+  int64_t off;
+  while (rd.next(&l, &n, &off)) out.emplace_back(l, static_cast<size_t>(n));
+  *toolong = rd.toolong();
+  EXPECT_FALSE(rd.nomem());
+  // Nothing more once it stopped.
+  EXPECT_FALSE(rd.next(&l, &n, &off));
+  std::fclose(f);
+  return out;
+}
+
+TEST(LineReader, ALineLongerThanTheMostEndsTheReading) {
+  bool lng = false;
+  // Lines of exactly the most bytes, with each kind of end, are read whole.
+  for (const char* end : {"\n", "\r", "\r\n", ""}) {
+    auto v = capped("ab\n" + std::string(10, 'x') + end + (*end ? "z" : ""), 10, &lng);
+    EXPECT_FALSE(lng) << int(end[0]);
+    ASSERT_EQ(v.size(), *end ? 3u : 2u);
+    EXPECT_EQ(v[1], std::string(10, 'x'));
+  }
+  // One byte more is too long, whether its end follows, comes later or
+  // never does: the lines before it are read, nothing after.
+  for (const char* end : {"\n", "\r\n", "yyyy\n", ""}) {
+    auto v = capped("ab\n" + std::string(11, 'x') + end + "z\n", 10, &lng);
+    EXPECT_TRUE(lng) << end;
+    EXPECT_EQ(v, (V{"ab"})) << end;
+  }
+  // Long lines within the most, read across pieces: a line of 3 MiB and
+  // one of 1 MiB ended by CR LF.
+  std::string s(3 << 20, 'y');
+  s += "\n" + std::string(1 << 20, 'w') + "\r\nq";
+  auto v = capped(s, 3 << 20, &lng);
+  EXPECT_FALSE(lng);
+  ASSERT_EQ(v.size(), 3u);
+  EXPECT_EQ(v[0].size(), 3u << 20);
+  EXPECT_EQ(v[1].size(), 1u << 20);
+  // A stream with no line end at all, as a device without end gives it:
+  // the reader stops once the line passes the most, having read it once.
+  FILE* z = std::fopen("/dev/zero", "r");
+  ASSERT_NE(z, nullptr);
+  LineRd rd(z, 0, 5 << 20);
+  char* l;
+  int n;
+  int64_t off;
+  EXPECT_FALSE(rd.next(&l, &n, &off));
+  EXPECT_TRUE(rd.toolong());
+  EXPECT_FALSE(rd.nomem());
+  EXPECT_LE(ftello(z), (5 << 20) + (2 << 20));
+  std::fclose(z);
+}
+
+TEST(LineReader, TheLongestLineIs64MiB) {
+  ASSERT_EQ(LINEMAX, size_t{64} << 20);
+  bool lng = false;
+  std::string s(LINEMAX, 'x');
+  s += "\nz";
+  auto v = capped(s, 0, &lng);
+  EXPECT_FALSE(lng);
+  ASSERT_EQ(v.size(), 2u);
+  EXPECT_EQ(v[0].size(), LINEMAX);
+  EXPECT_EQ(v[1], "z");
+  s.insert(0, "x");
+  v = capped(s, 0, &lng);
+  EXPECT_TRUE(lng);
+  EXPECT_TRUE(v.empty());
+}
+
 }  // namespace
