@@ -458,7 +458,8 @@ int maintainAVI(int wait) {
   return result < 1 ? 1 : result;
 }
 
-int AVIpaint(int32_t, int32_t window) {
+namespace {
+int moviepaint(int32_t window) {
   if (!mv.open || window != mv.window) return -1;
   const uint32_t t0 = rtclock();
   MovRec& r = movtab[curmov];
@@ -556,6 +557,13 @@ int AVIpaint(int32_t, int32_t window) {
   r.paintdur = static_cast<int32_t>(rtclock() - t0);
   trclng(64, "AVIpaint", 0, static_cast<int>(k), r.shown, r.due, r.paintdur, 0);
   return static_cast<int>(k) + 1;
+}
+}  // namespace
+
+int AVIpaint(int32_t, int32_t window) {
+  const int r = moviepaint(window);
+  // The frames of a cine run on the screen stay above the window's paint.
+  return cinepaint(window) && r < 0 ? 0 : r;
 }
 
 int avilist(int level) {
