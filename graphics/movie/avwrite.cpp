@@ -39,28 +39,54 @@ struct AvwState {
   uint64_t pos = FIRST_AT;       // where the next chunk goes
   std::vector<IdxEnt> idx;       // one entry per index written
   bool failed = false;           // a write failed: writing has stopped
-  int drops = 0;                 // frames too small for the recording
-  int dropw = 0, droph = 0;      // the first one's size (0: not known)
-  int64_t dropbytes = 0;         // and its bytes
+  // Frames dropped, by cause: too few pixels (or a size not known), or as
+  // many pixels as a frame but too few bytes a pixel. Each keeps its first
+  // frame's size (0: not known) and bytes; they are told in the order
+  // their causes first came.
+  struct Drops {
+    int n = 0;
+    int w = 0, h = 0;
+    int64_t bytes = 0;
+    int order = 0;
+  } drop[2];
+  int ndropcause = 0;
 };
 AvwState avw;
 
 // Lines that tell of dropped frames, kept until told.
 std::vector<std::string> dropped;
 
-// The open recording's drops become a line to tell.
+constexpr int BYSIZE = 0, BYDEPTH = 1;
+
+// The open recording's drops become lines to tell, one a cause.
 void dropline() {
-  if (avw.drops == 0) return;
-  char what[64];
-  if (avw.dropw > 0 && avw.droph > 0)
-    std::snprintf(what, sizeof what, "%d x %d", avw.dropw, avw.droph);
-  else
-    std::snprintf(what, sizeof what, "%lld bytes", static_cast<long long>(avw.dropbytes));
-  char line[600];
-  std::snprintf(line, sizeof line, "%s: %d frame%s of %s dropped: smaller than the recording's %u x %u",
-                avw.name.c_str(), avw.drops, avw.drops == 1 ? "" : "s", what, avw.width, avw.height);
-  dropped.emplace_back(line);
-  avw.drops = 0;
+  for (int k = 0; k < avw.ndropcause; k++) {
+    for (int c = 0; c < 2; c++) {
+      const AvwState::Drops& d = avw.drop[c];
+      if (d.n == 0 || d.order != k) continue;
+      char what[64];
+      if (d.w > 0 && d.h > 0)
+        std::snprintf(what, sizeof what, "%d x %d", d.w, d.h);
+      else
+        std::snprintf(what, sizeof what, "%lld bytes", static_cast<long long>(d.bytes));
+      char why[96];
+      const int64_t px = int64_t(d.w) * d.h;
+      if (c == BYDEPTH && d.bytes % px == 0)
+        std::snprintf(why, sizeof why, "%lld byte%s a pixel, not the recording's 4",
+                      static_cast<long long>(d.bytes / px), d.bytes / px == 1 ? "" : "s");
+      else if (c == BYDEPTH)
+        std::snprintf(why, sizeof why, "%lld bytes, not the recording's 4 a pixel",
+                      static_cast<long long>(d.bytes));
+      else
+        std::snprintf(why, sizeof why, "smaller than the recording's %u x %u", avw.width, avw.height);
+      char line[600];
+      std::snprintf(line, sizeof line, "%s: %d frame%s of %s dropped: %s", avw.name.c_str(), d.n,
+                    d.n == 1 ? "" : "s", what, why);
+      dropped.emplace_back(line);
+    }
+  }
+  avw.drop[0] = avw.drop[1] = AvwState::Drops{};
+  avw.ndropcause = 0;
 }
 
 // A recording that failed and has not been told yet.
@@ -312,11 +338,16 @@ int avwopen(const char* name, int width, int height, int rate, int, int scale) {
 int avwrite(const uint8_t* frame, int64_t bytes, int isnew, int number, int fw, int fh) {
   if (!avw.open || !frame || avw.failed) return -1;
   if (bytes < avw.bufsize) {
-    // Dropped; told once the recording is over.
-    if (avw.drops++ == 0) {
-      avw.dropw = fw;
-      avw.droph = fh;
-      avw.dropbytes = bytes;
+    // Dropped; told once the recording is over. A frame of a known size
+    // with the recording's pixels or more is short of bytes a pixel.
+    const bool sized = fw > 0 && fh > 0;
+    const int c = sized && int64_t(fw) * fh >= int64_t(avw.width) * avw.height ? BYDEPTH : BYSIZE;
+    AvwState::Drops& d = avw.drop[c];
+    if (d.n++ == 0) {
+      d.w = sized ? fw : 0;
+      d.h = sized ? fh : 0;
+      d.bytes = bytes;
+      d.order = avw.ndropcause++;
     }
     return -1;
   }

@@ -55,10 +55,13 @@ int avwclos();
 // be made, 69 a write or its completion failed) and the cause (an errno).
 // The failure is forgotten once told.
 bool avwfail(std::string* name, int* code, int* err);
-// The frames dropped since the last call, one line per recording: "NAME: N
-// frames of W x H dropped: smaller than the recording's W x H" (the frame's
-// bytes in place of its size when it is not known). The open recording's
-// drops so far are among them and are counted afresh.
+// The frames dropped since the last call, one line per recording and
+// cause, each with its first frame's size: "NAME: N frames of W x H
+// dropped: smaller than the recording's W x H" for frames of fewer pixels
+// (the frame's bytes in place of its size when it is not known), "NAME: N
+// frames of W x H dropped: B bytes a pixel, not the recording's 4" for
+// frames of the recording's pixels or more with too few bytes a pixel. The
+// open recording's drops so far are among them and are counted afresh.
 std::vector<std::string> avwdrops();
 // Whether a recording is open, and its frame size in bytes (0 when none).
 bool avwisopen();
