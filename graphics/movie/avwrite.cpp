@@ -39,6 +39,7 @@ struct AvwState {
   uint64_t pos = FIRST_AT;       // where the next chunk goes
   std::vector<IdxEnt> idx;       // one entry per index written
   bool failed = false;           // a write failed: writing has stopped
+  bool reordered = false;        // an index points at a chunk out of the file's order
   // Frames dropped, by cause: too few pixels (or a size not known), or as
   // many pixels as a frame but too few bytes a pixel. Each keeps its first
   // frame's size (0: not known) and bytes; they are told in the order
@@ -130,7 +131,9 @@ void header(uint8_t* h, uint32_t len, uint32_t movibytes, uint32_t filesize) {
   put32(a + 8, static_cast<uint32_t>(us > 0xFFFFFFFFull ? 0xFFFFFFFFull : us));
   const uint64_t bps = uint64_t(avw.bufsize) * avw.rate / avw.scale;
   put32(a + 12, static_cast<uint32_t>(bps > 0xFFFFFFFFull ? 0xFFFFFFFFull : bps));
-  put32(a + 20, 0x10);  // the file has an index
+  // The file has an index; one whose chunks are not all in its order must
+  // be read by its index.
+  put32(a + 20, avw.reordered ? 0x30 : 0x10);
   put32(a + 24, len);
   put32(a + 32, 1);     // streams
   put32(a + 36, avw.bufsize);
@@ -176,11 +179,19 @@ void wfail(uint32_t index, int err) {
   avw.failed = true;
 }
 
-// Appends the chunk of index avw.next: the frame buffer, or empty.
+// The chunk of index avw.next: the frame buffer, or empty (the frame
+// before it shows again). Chunks are appended to the file; an index written
+// before is pointed at its new chunk when the frame buffer goes there, and
+// keeps what it holds when nothing does.
 bool chunk(bool data) {
+  const bool again = avw.next < avw.idx.size();
+  if (again && !data) {
+    avw.next++;
+    return true;
+  }
   const uint32_t n = data ? avw.bufsize : 0;
   // A RIFF file holds less than 4 GB.
-  if (avw.pos + 8 + n + 24ull * (avw.idx.size() + 1) + 8 > 0xFFFFFFFEull) {
+  if (avw.pos + 8 + n + 24ull * (avw.idx.size() + (again ? 0 : 1)) + 8 > 0xFFFFFFFEull) {
     wfail(avw.next, EFBIG);
     return false;
   }
@@ -192,7 +203,12 @@ bool chunk(bool data) {
     wfail(avw.next, errno);
     return false;
   }
-  avw.idx.push_back({static_cast<uint32_t>(avw.pos - MOVI_FCC), n});
+  const IdxEnt e{static_cast<uint32_t>(avw.pos - MOVI_FCC), n};
+  if (again) {
+    avw.idx[avw.next] = e;
+    avw.reordered = true;
+  } else
+    avw.idx.push_back(e);
   avw.pos += 8 + n;
   avw.next++;
   return true;
@@ -352,10 +368,10 @@ int avwrite(const uint8_t* frame, int64_t bytes, int isnew, int number, int fw, 
     return -1;
   }
   if (number >= 1) {
+    // The frame goes to index number - 1, also one already passed. Indices
+    // skipped over repeat the frame before them.
     const uint32_t at = static_cast<uint32_t>(number - 1);
-    // Chunks go in index order: an index already passed writes nothing.
-    if (at < avw.next) return 0;
-    // Indices skipped over repeat the frame before them.
+    if (at < avw.next) avw.next = at;
     while (avw.next < at)
       if (!chunk(false)) return -1;
   }
