@@ -205,13 +205,17 @@ int plot(int sel) {
   auto pin = std::make_unique<ImgPin>();
   for (size_t i = 0; i < n && !stopped(); i++) {
     float x = hasx ? xs[i] : static_cast<float>(i), y = ys[i];
-    bool in = true;
+    // A NaN has no place on the screen: such a point is out.
+    bool in = !std::isnan(x) && !std::isnan(y);
     if ((pf & PR_XLOG) && !logval(&x)) in = false;
     const int64_t sx = sat((x - x0) * xsc + static_cast<float>(ox));
     if (sx > xlim || ((style & 64) && isplot && ys[i] == 0.0f)) in = false;
     if ((pf & PR_YLOG) && !logval(&y)) in = false;
     const float dy = (y - y0) * ysc;
-    const int64_t sy = sat((pf & PR_YDOWN) ? static_cast<float>(oy) + dy : static_cast<float>(oy) - dy);
+    // y grows downward on the screen (flag 128), as on a y axis drawn
+    // running downward.
+    const bool down = (pf & (PR_YDOWN | PR_AXDOWN)) != 0;
+    const int64_t sy = sat(down ? static_cast<float>(oy) + dy : static_cast<float>(oy) - dy);
     if (sy > ylim) in = false;
     if (!in) {
       if (mode == 1) code = VC_MOVE;
@@ -440,7 +444,8 @@ int axis() {
   int16_t pf = static_cast<int16_t>(plotrec.flags & ~0x7C);
   const int16_t logbit = static_cast<int16_t>(a + 1);
   pf = static_cast<int16_t>((flags & 8) ? (pf | logbit) : (pf & ~logbit));
-  if (flags & 0x400) pf = static_cast<int16_t>(pf | PR_AXDOWN);
+  // A y axis says which way its values run; an x axis keeps that.
+  if (a == 1) pf = static_cast<int16_t>((flags & 0x400) ? (pf | PR_AXDOWN) : (pf & ~PR_AXDOWN));
   plotrec.flags = pf;
   plotrec.lim[a] = s16(static_cast<int64_t>(a == 0 ? ox : oy) + len);
 
