@@ -313,6 +313,19 @@ int lineto(int x, int y) {
   return 0;
 }
 
+int pendots(const int32_t* xy, int n) {
+  if (!xy || n < 1) return 0;
+  const Targets t = targets(true);
+  for (int i = 0; i < t.n; i++) {
+    PwRec* p = t.r[i];
+    Canvas c = canvas(p);
+    if (!c.ok()) continue;
+    const uint32_t v = c.conv(p->pencol);
+    for (int k = 0; k < n; k++) dot(c, p, xy[2 * k], xy[2 * k + 1], v);
+  }
+  return 0;
+}
+
 int drawline(int x0, int y0, int x1, int y1) {
   moveto(x0, y0);
   return lineto(x1, y1);
