@@ -665,7 +665,8 @@ int sketch(int mode, int add) {
       if (key == 0) continue;
       if (inend()) break;
       const Pt p{x, y, z};
-      int code = key;
+      // Esc comes from the pick as its character (27).
+      int code = key == 27 ? KY_ESC : key;
       bool direct = false;
       if (code >= 129 && code <= 135) code -= 128;
       if (code >= 1 && code <= nkeys) {
