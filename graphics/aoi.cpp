@@ -169,6 +169,9 @@ int32_t xorpath(int add) {
 int setaoi(int32_t dest) {
   int32_t* t = optab;
   aoiadr = 0;
+  // #0: the elements copied, none until the copy (an area refused or
+  // never picked copies none).
+  setres(0, 0);
   if (!t) return -1;
   const int mode = intarg(5, 0);
   bool ptrd = false;

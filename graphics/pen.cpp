@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "core/element.h"
 #include "core/output.h"
@@ -326,6 +327,50 @@ int vmove(const int16_t* point) {
   return 0;
 }
 
+namespace {
+// A line from the platform pen to (x, y) in the window: the pixels the walk
+// into an image sets, both ends included (a dot is its one point), each a
+// dot of the pen; the pen moves to (x, y). The platform's own line leaves
+// its end point out.
+void winline(int x, int y) {
+  const Wport* d = wdcport();
+  const PwRec* p = d ? wpwrec(d) : getPort();
+  if (!p) {
+    lineto(x, y);
+    return;
+  }
+  const int32_t x0 = p->penx, y0 = p->peny;
+  if (x < INT16_MIN || x > INT16_MAX || y < INT16_MIN || y > INT16_MAX) {
+    lineto(x, y);
+    return;
+  }
+  const int16_t a[3] = {static_cast<int16_t>(x0), static_cast<int16_t>(y0), 0};
+  const int16_t b[3] = {static_cast<int16_t>(x), static_cast<int16_t>(y), 0};
+  LnState ls;
+  linprmi(a, b, &ls);
+  static std::vector<int32_t> xy;  // kept between lines: no allocation each
+  if (xy.size() < 2 * static_cast<size_t>(ls.count)) xy.resize(2 * static_cast<size_t>(ls.count));
+  const bool ymaj = ls.kind >= LK_YMAJOR, row = ls.kind < LK_XMAJOR;
+  for (int32_t i = 0; i < ls.count; i++) {
+    xy[2 * static_cast<size_t>(i)] = ls.x;
+    xy[2 * static_cast<size_t>(i) + 1] = ls.y;
+    if (row) {
+      ls.x++;
+      continue;
+    }
+    if (ls.err < 0) {
+      ls.err += ls.inc;
+    } else {
+      (ymaj ? ls.x : ls.y) += ls.step;
+      ls.err += ls.dec;
+    }
+    (ymaj ? ls.y : ls.x)++;
+  }
+  pendots(xy.data(), ls.count);
+  moveto(x, y);
+}
+}  // namespace
+
 int vline(int16_t* point, uint32_t value, int mode) {
   if (mode == 1) value = 0;
   int m = gflags;
@@ -430,7 +475,7 @@ int vline(int16_t* point, uint32_t value, int mode) {
   // The hardware display hook (bit 0x1) does nothing here.
   if (!(sw & 2)) return 0;
   pencol(value);
-  lineto(pt[0] + ox, pt[1] + oy);
+  winline(pt[0] + ox, pt[1] + oy);
   return 0;
 }
 

@@ -205,13 +205,17 @@ int plot(int sel) {
   auto pin = std::make_unique<ImgPin>();
   for (size_t i = 0; i < n && !stopped(); i++) {
     float x = hasx ? xs[i] : static_cast<float>(i), y = ys[i];
-    bool in = true;
+    // A NaN has no place on the screen: such a point is out.
+    bool in = !std::isnan(x) && !std::isnan(y);
     if ((pf & PR_XLOG) && !logval(&x)) in = false;
     const int64_t sx = sat((x - x0) * xsc + static_cast<float>(ox));
     if (sx > xlim || ((style & 64) && isplot && ys[i] == 0.0f)) in = false;
     if ((pf & PR_YLOG) && !logval(&y)) in = false;
     const float dy = (y - y0) * ysc;
-    const int64_t sy = sat((pf & PR_YDOWN) ? static_cast<float>(oy) + dy : static_cast<float>(oy) - dy);
+    // y grows downward on the screen (flag 128), as on a y axis drawn
+    // running downward.
+    const bool down = (pf & (PR_YDOWN | PR_AXDOWN)) != 0;
+    const int64_t sy = sat(down ? static_cast<float>(oy) + dy : static_cast<float>(oy) - dy);
     if (sy > ylim) in = false;
     if (!in) {
       if (mode == 1) code = VC_MOVE;
@@ -341,6 +345,7 @@ int axis() {
   // font cell (8 pixels a tenth of the sum).
   int gap = ((tsize + (4 * a + 1) * nsize + 5) / 10) * 8;
   if (a == 1 && (flags & 0x80)) gap = -gap;
+  const PlotRec before = plotrec;  // kept when the range is refused
   int ox = plotrec.org[0], oy = plotrec.org[1];
   if (flags & 1) {
     plotrec = PlotRec{};
@@ -373,8 +378,9 @@ int axis() {
       high = -999999.9f;
       for (float v : data) {
         if (stopped()) break;
-        // A value without a logarithm stays out of the range.
-        if ((flags & 8) && !logval(&v)) continue;
+        // A value without a logarithm, or with no place on an axis
+        // (infinite or NaN), stays out of the range.
+        if (!std::isfinite(v) || ((flags & 8) && !logval(&v))) continue;
         low = std::min(low, v);
         high = std::max(high, v);
       }
@@ -384,14 +390,25 @@ int axis() {
     high -= 1.0f;
   }
   if (fromdata && !(flags & 0x40) && low > 0.0f) low = 0.0f;
+  // A range whose ends or span a float cannot hold has no scale: refused
+  // with its cause; nothing is drawn and the plot record stays as it was.
+  auto undrawable = [&](float lo, float hi, float sp) {
+    if (std::isfinite(lo) && std::isfinite(hi) && std::isfinite(sp)) return false;
+    plotrec = before;
+    jprintf(errlun, "axis: the range %g to %g cannot be drawn\n", static_cast<double>(lo),
+            static_cast<double>(hi + (fromdata ? 0.0f : 1.0f)));
+    error(fromdata ? 2 : std::isfinite(low) ? 12 : 11, 100);
+    return true;
+  };
   float span = high - low + 1.0f;
+  if (undrawable(low, high, span)) return 0;
   if (span == 0.0f) span = 1.0f;
   // The divisions: the step a round number of the span's leading digit.
   static const int DIVS[11] = {10, 10, 8, 6, 8, 10, 6, 7, 8, 9, 10};
   auto lead = [](float s) {
     const double l = std::log10(std::fabs(static_cast<double>(s)));
-    const int e = static_cast<int>(l);
-    const int m = std::clamp(static_cast<int>(std::pow(10.0, l - e) + 0.999999), 1, 10);
+    const int e = static_cast<int>(l);  // s is finite and not 0: |l| < 46
+    const int m = static_cast<int>(std::clamp(std::pow(10.0, l - e) + 0.999999, 1.0, 10.0));
     return std::pair<int, int>{e, m};
   };
   float step = 1.0f;
@@ -404,6 +421,7 @@ int axis() {
       step = static_cast<float>(std::pow(10.0, e) * m / nn);
       low = std::floor(low / step) * step;
       span = high - low + 1.0f;
+      if (undrawable(low, high, span)) return 0;
       found = static_cast<float>(nn) * step >= span;
     }
     n = nn;
@@ -414,6 +432,7 @@ int axis() {
   }
   high = low + static_cast<float>(n) * step;
   span = static_cast<float>(n) * step;
+  if (undrawable(low, high, span)) return 0;
   if (reversed) {
     low = high;
     step = -step;
@@ -425,7 +444,8 @@ int axis() {
   int16_t pf = static_cast<int16_t>(plotrec.flags & ~0x7C);
   const int16_t logbit = static_cast<int16_t>(a + 1);
   pf = static_cast<int16_t>((flags & 8) ? (pf | logbit) : (pf & ~logbit));
-  if (flags & 0x400) pf = static_cast<int16_t>(pf | PR_AXDOWN);
+  // A y axis says which way its values run; an x axis keeps that.
+  if (a == 1) pf = static_cast<int16_t>((flags & 0x400) ? (pf | PR_AXDOWN) : (pf & ~PR_AXDOWN));
   plotrec.flags = pf;
   plotrec.lim[a] = s16(static_cast<int64_t>(a == 0 ? ox : oy) + len);
 

@@ -165,11 +165,13 @@ int endtype(int32_t i) {
 }
 
 // Undoes records back from the write index: all of them (whole), else back
-// to the previous end record of type 2.
+// to the end of the object before: an end record of type 2, or the link
+// record (type 4) that closes each object the editor draws.
 void undo(bool whole) {
   int32_t i = nvecs - 1;
   for (; i >= 0 && !stopped(); i--) {
-    if (!whole && i != nvecs - 1 && endtype(i) == 2) break;
+    const int t = endtype(i) & 15;
+    if (!whole && i != nvecs - 1 && (t == 2 || t == 4)) break;
     unrec(i);
     if ((nvecs - i) % 64 == 0) chkio(0);
   }
@@ -663,7 +665,8 @@ int sketch(int mode, int add) {
       if (key == 0) continue;
       if (inend()) break;
       const Pt p{x, y, z};
-      int code = key;
+      // Esc comes from the pick as its character (27).
+      int code = key == 27 ? KY_ESC : key;
       bool direct = false;
       if (code >= 129 && code <= 135) code -= 128;
       if (code >= 1 && code <= nkeys) {

@@ -29,6 +29,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,11 @@ struct VwRec {
   int64_t tcols = 0;       // characters of a table row, all its cells
   int64_t trows = 0;       // rows of the table
   bool shown = false;       // the last repaint found the variable at its shape
+  // A pixel view's colour table (256 entries of blue, green, red, 0), the
+  // table of its off-screen port, read and written through the window's
+  // device variable; and the table as it was made. While the two agree the
+  // view shows its items through the program's colours as they are now.
+  std::shared_ptr<uint8_t[]> tab, tab0;
 };
 std::vector<VwRec> vws;  // by window slot
 
@@ -237,14 +243,50 @@ uint32_t itempx(PtrRec* r, int ws, const uint32_t* lut) {
   return v & 0xFFFFFF;
 }
 
+// The pixels 8-bit items show: the program's colours, or the view's own
+// table once it has been written.
+void viewlut(const VwRec* v, uint32_t lut[256]) {
+  if (!v || !v->tab || !v->tab0 || std::memcmp(v->tab.get(), v->tab0.get(), 1024) == 0) {
+    pixlut(lut);
+    return;
+  }
+  const uint8_t* t = v->tab.get();
+  for (int i = 0; i < 256; i++)
+    lut[i] = (uint32_t(t[i * 4 + 2]) << 16) | (uint32_t(t[i * 4 + 1]) << 8) | t[i * 4];
+}
+
+// Copies the items of a prepared record held flat in memory into a pixel
+// view's off-screen port (rows of the port's width; what the variable does
+// not cover is 0), so that the window's image holds what it shows.
+void portfill(Wport* w, PtrRec* r, int32_t count, const int32_t d[3]) {
+  auto* o = w ? static_cast<PwRec*>(heldptr(w->offscr)) : nullptr;
+  auto* px = o ? static_cast<uint8_t*>(heldptr(o->pixels)) : nullptr;
+  if (!px || o->rowbytes == 0 || o->rect[3] < 1) return;
+  const size_t rb = o->rowbytes, rows = static_cast<size_t>(o->rect[3]);
+  std::memset(px, 0, rb * rows);
+  if (!r) return;
+  const bool vec = (r->Flg & K_VECTOR) != 0;
+  const int by = vec ? 1 : itembytes(r->Wsiz);
+  const uint8_t* d0 = dat0(r);
+  if (!by || by * 8 != o->depth || !d0 || bufrec(r) || hipaged() || r->Page) return;
+  const int64_t total = static_cast<int64_t>(count) * (vec ? 8 : by);
+  const int64_t stride = vec ? static_cast<int64_t>(rb) : static_cast<int64_t>(d[0]) * by;
+  for (size_t y = 0; y < rows; y++) {
+    const int64_t at = static_cast<int64_t>(y) * stride;
+    const int64_t n = std::min<int64_t>({static_cast<int64_t>(rb), stride, total - at});
+    if (n <= 0) break;
+    std::memcpy(px + y * rb, d0 + at, static_cast<size_t>(n));
+  }
+}
+
 // Paints a pixel view's surface from a prepared record of its variable (null:
 // blank). Vector variables show their bytes row after row at the window's
 // width; images their x by y items (the first plane).
-void pixfill(Surface& s, PtrRec* r, int32_t count, const int32_t d[3], uint32_t bg) {
+void pixfill(Surface& s, PtrRec* r, int32_t count, const int32_t d[3], uint32_t bg, const VwRec* v) {
   int w = 0, h = 0;
   if (r) {
     uint32_t lut[256];
-    pixlut(lut);
+    viewlut(v, lut);
     const bool vec = (r->Flg & K_VECTOR) != 0;
     const int ws = vec ? static_cast<int>(W_BYTE) : r->Wsiz;
     const int by = vec ? 1 : itembytes(ws);
@@ -299,6 +341,33 @@ void pixfill(Surface& s, PtrRec* r, int32_t count, const int32_t d[3], uint32_t 
   // What the variable does not cover shows the background.
   if (w < s.w) sfill(s, w, 0, s.w - w, h, bg);
   if (h < s.h) sfill(s, 0, h, s.w, s.h - h, bg);
+}
+
+// Gives a pixel view its off-screen colour port: w x h pixels of the view's
+// word size (8 for vector records), which the port owns, and a colour table
+// of the view's own, made from the program's colours as they are now. The
+// window's device variable (device 100 + slot + 1) reaches the table.
+void viewport(Wport* nw, VwRec& v, int w, int h) {
+  const int depth = (v.kind & K_VECTOR) ? 8 : v.wsiz == W_FLOAT ? 32 : (v.wsiz & 63);
+  if (depth != 8 && depth != 16 && depth != 24 && depth != 32) return;
+  PwRec* o = makcport(w, h, nullptr, depth, nullptr);
+  if (!o) return;
+  v.tab.reset(new uint8_t[1024]);
+  v.tab0.reset(new uint8_t[1024]);
+  uint32_t lut[256];
+  pixlut(lut);
+  for (int i = 0; i < 256; i++) {
+    uint8_t* e = v.tab.get() + i * 4;
+    e[0] = static_cast<uint8_t>(lut[i]);
+    e[1] = static_cast<uint8_t>(lut[i] >> 8);
+    e[2] = static_cast<uint8_t>(lut[i] >> 16);
+    e[3] = 0;
+  }
+  std::memcpy(v.tab0.get(), v.tab.get(), 1024);
+  dropptr(o->ctab);
+  o->ctab = holdptr(v.tab.get());
+  nw->offscr = holdptr(o);
+  nw->status &= static_cast<uint8_t>(~32);  // the port owns its pixels
 }
 
 // ---- tables --------------------------------------------------------------
@@ -595,7 +664,8 @@ int vwpaint(int n, int refill) {
   if (v->table) {
     tabfill(w, r, cnt, d, *v);
   } else if (PwRec* p = wpwrec(w)) {
-    if (Surface* s = wm_surface(p->window)) pixfill(*s, r, cnt, d, bgr(p->bkcol));
+    if (Surface* s = wm_surface(p->window)) pixfill(*s, r, cnt, d, bgr(p->bkcol), v);
+    portfill(w, r, cnt, d);
   }
   if (scrtop > keep) scrtop = keep;
   return v->table ? 2 : 1;
@@ -883,7 +953,9 @@ int view(int flag) {
   if (v.table) {
     tabfill(nw, r, count, dims, vr);
   } else if (PwRec* p = wpwrec(nw)) {
-    if (Surface* s = wm_surface(p->window)) pixfill(*s, r, count, dims, bgr(p->bkcol));
+    viewport(nw, vr, static_cast<int>(wid), static_cast<int>(hgt));
+    if (Surface* s = wm_surface(p->window)) pixfill(*s, r, count, dims, bgr(p->bkcol), &vr);
+    portfill(nw, r, count, dims);
   }
   if (stopped()) {
     deletewin(slot);

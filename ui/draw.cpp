@@ -9,6 +9,7 @@
 #include "graphics/drawstate.h"
 #include "graphics/pixels.h"
 #include "graphics/writers.h"
+#include "ui/events.h"
 #include "ui/fonts.h"
 #include "ui/palette.h"
 #include "ui/ports.h"
@@ -312,6 +313,19 @@ int lineto(int x, int y) {
   return 0;
 }
 
+int pendots(const int32_t* xy, int n) {
+  if (!xy || n < 1) return 0;
+  const Targets t = targets(true);
+  for (int i = 0; i < t.n; i++) {
+    PwRec* p = t.r[i];
+    Canvas c = canvas(p);
+    if (!c.ok()) continue;
+    const uint32_t v = c.conv(p->pencol);
+    for (int k = 0; k < n; k++) dot(c, p, xy[2 * k], xy[2 * k + 1], v);
+  }
+  return 0;
+}
+
 int drawline(int x0, int y0, int x1, int y1) {
   moveto(x0, y0);
   return lineto(x1, y1);
@@ -606,9 +620,9 @@ int PClut(int where, uint8_t* table, int count, int dir, int size) {
   uint8_t* tab = nullptr;
   if (win == 0) {
     tab = progctab();
-  } else if (count > size) {
+  } else if (count > size || dir != 1) {
     // Window win counted from 1 (entry win - 1): its own colour table, or
-    // that of its image.
+    // that of its image (a write of its first entries finds it too).
     const Wport* w = wport(win - 1);
     if (const PwRec* p = wpwrec(w)) tab = static_cast<uint8_t*>(hp(p->ctab));
     if (!tab && w)
@@ -636,7 +650,21 @@ int PClut(int where, uint8_t* table, int count, int dir, int size) {
     }
     return count;
   }
-  if (win != 0 || scrbits != 8) return 0;
+  if (win != 0) {
+    // A window's colour table of its own (a pixel view's) takes the entries
+    // and the window shows them; one that shows through the program's
+    // table takes none.
+    if (tab == progctab()) return 0;
+    for (int i = 0; i < count; i++) {
+      if (size == 1)
+        tab[i * 4 + byte] = table[i];
+      else
+        std::memcpy(tab + i * 4, table + i * 4, 4);
+    }
+    if (const PwRec* p = wpwrec(wport(win - 1))) invalwin(p->window);
+    return count;
+  }
+  if (scrbits != 8) return 0;
   for (int i = 0; i < count; i++) {
     if (size == 1)
       tab[i * 4 + byte] = table[i];

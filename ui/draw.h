@@ -39,6 +39,8 @@ void portgone(const PwRec* p);
 int portdc(PwRec* p, int on);
 int moveto(int x, int y);
 int lineto(int x, int y);
+// Pen dots (of the pen's width and colour) at n points, x and y pairs.
+int pendots(const int32_t* xy, int n);
 int movpen(int x, int y);
 int drawline(int x0, int y0, int x1, int y1);
 int drawrect(int x, int y, int w, int h);

@@ -387,6 +387,9 @@ int32_t wndproc(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam
       winlost(n);
       return 0;
     case WM_CLOSE: {
+      // A permanent window (flag 0x10) is never deleted: its close box does
+      // nothing (the main window's asks to quit, below).
+      if (const Wport* pw = n >= 0 && n != 2 ? wport(n) : nullptr; pw && (pw->flags & 0x10)) return 0;
       if ((wflags & 16) || n < 0) {
         wm_destroy(hwnd);
         return 0;

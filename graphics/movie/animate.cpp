@@ -108,16 +108,74 @@ int movform() {
 
 // ---- The cine form ------------------------------------------------------------
 
-// Where the frames go: an image variable's items, or the screen (the main
-// window's pixels at the screen's depth).
+// The frames of a cine run on the screen. They are written over the screen
+// as it is, above every window: a frameless topmost window over the area
+// the frames take holds them (it starts as a copy of that part of the
+// screen). They are also kept in the main window's pixels, and its repaint
+// puts them back, so that no repaint of the main window wipes them while
+// the run lasts.
+struct CineScr {
+  int32_t pop = 0;            // the topmost window (0: no run on the screen)
+  int x = 0, y = 0, w = 0, h = 0;  // its area on the screen
+  std::vector<uint32_t> px;   // the frame pixels of the area
+  std::vector<uint8_t> set;   // which of them a frame has written
+  int32_t mainwin = 0;        // the main window
+  bool marked = false;        // the main window's repaint mark was ours
+};
+CineScr cine;
+
+void cineopen(int x, int y, int w, int h) {
+  if (w < 1 || h < 1) return;
+  updall();
+  const Surface& scr = wm_compose();
+  const int32_t pop = wm_create("", WMS_POPUP | WMS_TOPMOST | WMS_VISIBLE, x, y, w, h, 0, 0);
+  Surface* ps = wm_surface(pop);
+  if (!ps) return;
+  sblit(*ps, 0, 0, scr, x, y, w, h);
+  cine.pop = pop;
+  cine.x = x;
+  cine.y = y;
+  cine.w = ps->w;
+  cine.h = ps->h;
+  cine.px.assign(size_t(cine.w) * size_t(cine.h), 0);
+  cine.set.assign(size_t(cine.w) * size_t(cine.h), 0);
+  cine.mainwin = winhwnd(2);
+  if (Wport* m = wport(2); m && !(m->misc & 0x80)) {
+    m->misc |= 0x80;
+    cine.marked = true;
+  }
+}
+
+void cineclose() {
+  if (!cine.pop) return;
+  wm_destroy(cine.pop);
+  if (Wport* m = wport(2); m && cine.marked) m->misc &= static_cast<uint8_t>(~0x80);
+  cine = CineScr{};
+}
+
+// One pixel of a frame at a screen point.
+void cineput(int sx, int sy, uint32_t v) {
+  const int px = sx - cine.x, py = sy - cine.y;
+  if (px < 0 || py < 0 || px >= cine.w || py >= cine.h) return;
+  const size_t i = size_t(py) * size_t(cine.w) + size_t(px);
+  cine.px[i] = v;
+  cine.set[i] = 1;
+  if (Surface* ps = wm_surface(cine.pop)) ps->row(py)[px] = v;
+  int ox = 0, oy = 0;
+  Surface* ms = wm_surface(cine.mainwin);
+  if (ms && wm_origin(cine.mainwin, &ox, &oy)) {
+    const int mx = sx - ox, my = sy - oy;
+    if (mx >= 0 && my >= 0 && mx < ms->w && my < ms->h) ms->row(my)[mx] = v;
+  }
+}
+
+// Where the frames go: an image variable's items, or the screen.
 struct Cdst {
   uint8_t* items = nullptr;  // the variable's items (null: the screen)
   int64_t rowitems = 0;      // items a row
   int bytes = 1;             // bytes an item
   int w = 0, h = 0;          // extent from the position
   int x = 0, y = 0;          // the position
-  Surface* sf = nullptr;     // the screen
-  int ox = 0, oy = 0;        // the main window's client origin on the screen
 };
 
 // One item of the screen's depth as a pixel of the main window.
@@ -151,12 +209,10 @@ void putrow(const Cdst& d, const uint8_t* src, int n, int zoom, int x, int y) {
       const int cx = x + i * zoom + z;
       if (cx < 0 || cx >= d.w) continue;
       const uint8_t* s = src + size_t(i) * by;
-      if (d.items) {
+      if (d.items)
         std::memcpy(d.items + (int64_t(d.y + y) * d.rowitems + d.x + cx) * by, s, size_t(by));
-      } else if (d.sf) {
-        const int px = d.x + cx - d.ox, py = d.y + y - d.oy;
-        if (px >= 0 && py >= 0 && px < d.sf->w && py < d.sf->h) d.sf->row(py)[px] = scrpx(s, by);
-      }
+      else
+        cineput(d.x + cx, d.y + y, scrpx(s, by));
     }
 }
 
@@ -217,9 +273,6 @@ int cineform() {
     d.w = scrwid - x;
     d.h = scrhgt - y;
     if (d.w < 1 || d.h < 1) return error(3, 70);
-    const int32_t mh = winhwnd(2);
-    d.sf = wm_surface(mh);
-    wm_origin(mh, &d.ox, &d.oy);
   }
   int delay = std::max(0, intarg(5, 0));
   const int flags = intarg(6, 0);
@@ -244,6 +297,13 @@ int cineform() {
   const int tpr = std::max(1, d.w / (fw * zoom));
   const bool strip = screen && !tiles && !(flags & 0x10) && d.w > fw * zoom;
   if (strip) setwin(2);
+  if (screen && !(trcmsk & 4) && (aflags & 3) == 0) {
+    // The area the frames take: one frame, or the tiles as they are laid.
+    const int cols = tiles ? std::min(ntile, tpr) : 1;
+    const int rows = tiles ? (ntile + tpr - 1) / tpr : 1;
+    cineopen(d.x, d.y, std::min<int64_t>(d.w, int64_t(cols) * fw * zoom),
+             std::min<int64_t>(d.h, int64_t(rows) * fh * zoom));
+  }
   const size_t rowb = size_t(fw) * by;
   int cur = first, shown = -1, tile = 0;
   bool paused = false;
@@ -327,6 +387,7 @@ int cineform() {
   }
   if (PtrRec* s = ptrrec(srch); s && shown >= 0) s->XYZptr[2] = static_cast<uint32_t>(shown);
   setres(shown, 0);
+  cineclose();
   if (strip) {
     // The other windows show again.
     setwin(-1);
@@ -338,6 +399,23 @@ int cineform() {
 }
 
 }  // namespace
+
+bool cinepaint(int32_t window) {
+  if (!cine.pop || window != cine.mainwin) return false;
+  int ox = 0, oy = 0;
+  Surface* ms = wm_surface(cine.mainwin);
+  if (!ms || !wm_origin(cine.mainwin, &ox, &oy)) return false;
+  for (int r = 0; r < cine.h; r++) {
+    const int my = cine.y + r - oy;
+    if (my < 0 || my >= ms->h) continue;
+    for (int c = 0; c < cine.w; c++) {
+      const size_t i = size_t(r) * size_t(cine.w) + size_t(c);
+      const int mx = cine.x + c - ox;
+      if (cine.set[i] && mx >= 0 && mx < ms->w) ms->row(my)[mx] = cine.px[i];
+    }
+  }
+  return true;
+}
 
 int animat() {
   int32_t h2 = 0;

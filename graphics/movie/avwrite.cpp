@@ -39,28 +39,55 @@ struct AvwState {
   uint64_t pos = FIRST_AT;       // where the next chunk goes
   std::vector<IdxEnt> idx;       // one entry per index written
   bool failed = false;           // a write failed: writing has stopped
-  int drops = 0;                 // frames too small for the recording
-  int dropw = 0, droph = 0;      // the first one's size (0: not known)
-  int64_t dropbytes = 0;         // and its bytes
+  bool reordered = false;        // an index points at a chunk out of the file's order
+  // Frames dropped, by cause: too few pixels (or a size not known), or as
+  // many pixels as a frame but too few bytes a pixel. Each keeps its first
+  // frame's size (0: not known) and bytes; they are told in the order
+  // their causes first came.
+  struct Drops {
+    int n = 0;
+    int w = 0, h = 0;
+    int64_t bytes = 0;
+    int order = 0;
+  } drop[2];
+  int ndropcause = 0;
 };
 AvwState avw;
 
 // Lines that tell of dropped frames, kept until told.
 std::vector<std::string> dropped;
 
-// The open recording's drops become a line to tell.
+constexpr int BYSIZE = 0, BYDEPTH = 1;
+
+// The open recording's drops become lines to tell, one a cause.
 void dropline() {
-  if (avw.drops == 0) return;
-  char what[64];
-  if (avw.dropw > 0 && avw.droph > 0)
-    std::snprintf(what, sizeof what, "%d x %d", avw.dropw, avw.droph);
-  else
-    std::snprintf(what, sizeof what, "%lld bytes", static_cast<long long>(avw.dropbytes));
-  char line[600];
-  std::snprintf(line, sizeof line, "%s: %d frame%s of %s dropped: smaller than the recording's %u x %u",
-                avw.name.c_str(), avw.drops, avw.drops == 1 ? "" : "s", what, avw.width, avw.height);
-  dropped.emplace_back(line);
-  avw.drops = 0;
+  for (int k = 0; k < avw.ndropcause; k++) {
+    for (int c = 0; c < 2; c++) {
+      const AvwState::Drops& d = avw.drop[c];
+      if (d.n == 0 || d.order != k) continue;
+      char what[64];
+      if (d.w > 0 && d.h > 0)
+        std::snprintf(what, sizeof what, "%d x %d", d.w, d.h);
+      else
+        std::snprintf(what, sizeof what, "%lld bytes", static_cast<long long>(d.bytes));
+      char why[96];
+      const int64_t px = int64_t(d.w) * d.h;
+      if (c == BYDEPTH && d.bytes % px == 0)
+        std::snprintf(why, sizeof why, "%lld byte%s a pixel, not the recording's 4",
+                      static_cast<long long>(d.bytes / px), d.bytes / px == 1 ? "" : "s");
+      else if (c == BYDEPTH)
+        std::snprintf(why, sizeof why, "%lld bytes, not the recording's 4 a pixel",
+                      static_cast<long long>(d.bytes));
+      else
+        std::snprintf(why, sizeof why, "smaller than the recording's %u x %u", avw.width, avw.height);
+      char line[600];
+      std::snprintf(line, sizeof line, "%s: %d frame%s of %s dropped: %s", avw.name.c_str(), d.n,
+                    d.n == 1 ? "" : "s", what, why);
+      dropped.emplace_back(line);
+    }
+  }
+  avw.drop[0] = avw.drop[1] = AvwState::Drops{};
+  avw.ndropcause = 0;
 }
 
 // A recording that failed and has not been told yet.
@@ -104,7 +131,9 @@ void header(uint8_t* h, uint32_t len, uint32_t movibytes, uint32_t filesize) {
   put32(a + 8, static_cast<uint32_t>(us > 0xFFFFFFFFull ? 0xFFFFFFFFull : us));
   const uint64_t bps = uint64_t(avw.bufsize) * avw.rate / avw.scale;
   put32(a + 12, static_cast<uint32_t>(bps > 0xFFFFFFFFull ? 0xFFFFFFFFull : bps));
-  put32(a + 20, 0x10);  // the file has an index
+  // The file has an index; one whose chunks are not all in its order must
+  // be read by its index.
+  put32(a + 20, avw.reordered ? 0x30 : 0x10);
   put32(a + 24, len);
   put32(a + 32, 1);     // streams
   put32(a + 36, avw.bufsize);
@@ -150,11 +179,19 @@ void wfail(uint32_t index, int err) {
   avw.failed = true;
 }
 
-// Appends the chunk of index avw.next: the frame buffer, or empty.
+// The chunk of index avw.next: the frame buffer, or empty (the frame
+// before it shows again). Chunks are appended to the file; an index written
+// before is pointed at its new chunk when the frame buffer goes there, and
+// keeps what it holds when nothing does.
 bool chunk(bool data) {
+  const bool again = avw.next < avw.idx.size();
+  if (again && !data) {
+    avw.next++;
+    return true;
+  }
   const uint32_t n = data ? avw.bufsize : 0;
   // A RIFF file holds less than 4 GB.
-  if (avw.pos + 8 + n + 24ull * (avw.idx.size() + 1) + 8 > 0xFFFFFFFEull) {
+  if (avw.pos + 8 + n + 24ull * (avw.idx.size() + (again ? 0 : 1)) + 8 > 0xFFFFFFFEull) {
     wfail(avw.next, EFBIG);
     return false;
   }
@@ -166,7 +203,12 @@ bool chunk(bool data) {
     wfail(avw.next, errno);
     return false;
   }
-  avw.idx.push_back({static_cast<uint32_t>(avw.pos - MOVI_FCC), n});
+  const IdxEnt e{static_cast<uint32_t>(avw.pos - MOVI_FCC), n};
+  if (again) {
+    avw.idx[avw.next] = e;
+    avw.reordered = true;
+  } else
+    avw.idx.push_back(e);
   avw.pos += 8 + n;
   avw.next++;
   return true;
@@ -312,19 +354,24 @@ int avwopen(const char* name, int width, int height, int rate, int, int scale) {
 int avwrite(const uint8_t* frame, int64_t bytes, int isnew, int number, int fw, int fh) {
   if (!avw.open || !frame || avw.failed) return -1;
   if (bytes < avw.bufsize) {
-    // Dropped; told once the recording is over.
-    if (avw.drops++ == 0) {
-      avw.dropw = fw;
-      avw.droph = fh;
-      avw.dropbytes = bytes;
+    // Dropped; told once the recording is over. A frame of a known size
+    // with the recording's pixels or more is short of bytes a pixel.
+    const bool sized = fw > 0 && fh > 0;
+    const int c = sized && int64_t(fw) * fh >= int64_t(avw.width) * avw.height ? BYDEPTH : BYSIZE;
+    AvwState::Drops& d = avw.drop[c];
+    if (d.n++ == 0) {
+      d.w = sized ? fw : 0;
+      d.h = sized ? fh : 0;
+      d.bytes = bytes;
+      d.order = avw.ndropcause++;
     }
     return -1;
   }
   if (number >= 1) {
+    // The frame goes to index number - 1, also one already passed. Indices
+    // skipped over repeat the frame before them.
     const uint32_t at = static_cast<uint32_t>(number - 1);
-    // Chunks go in index order: an index already passed writes nothing.
-    if (at < avw.next) return 0;
-    // Indices skipped over repeat the frame before them.
+    if (at < avw.next) avw.next = at;
     while (avw.next < at)
       if (!chunk(false)) return -1;
   }

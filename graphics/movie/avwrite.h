@@ -8,11 +8,15 @@
 //       32 bits a pixel, rows bottom-up, biSizeImage 0)
 //     LIST 'movi' (at 212, first chunk at 224): one '00db' chunk per frame
 //       index, w x h x 4 bytes for a frame written, empty for a frame that
-//       repeats the one before (its number is used up all the same)
-//   idx1: one entry of 16 bytes per chunk, offsets counted from the 'movi'
-//       fourcc, key-frame flag 0x10 for a written frame, 0 for an empty one
-// so the file holds 232 + 24 x length + written x w x h x 4 bytes. The
-// frame count of avih and the length of strh are the highest index + 1.
+//       repeats the one before (its number is used up all the same); a
+//       frame written again at an index already passed is one more chunk
+//   idx1: one entry of 16 bytes per index, pointing at its latest chunk,
+//       offsets counted from the 'movi' fourcc, key-frame flag 0x10 for a
+//       written frame, 0 for an empty one (avih flags 0x10 has an index,
+//       0x30 when the chunks are not all in the index's order: read by it)
+// so the file holds 232 + 24 x length + written x w x h x 4 bytes, and 8
+// more for each frame written again at an index passed. The frame count of
+// avih and the length of strh are the highest index + 1.
 //
 // A recording goes to a temporary file beside the named one, renamed over
 // it when the recording is closed: a recording that fails leaves any old
@@ -35,11 +39,12 @@
 // with such a rate is a refused recording.
 int avwopen(const char* name, int width, int height, int rate, int depth, int scale);
 // Adds a frame of top-down rows of 32-bit pixels (bytes: what the frame
-// holds). A frame number of 1 or more puts it at index number - 1; an
-// index below the next one writes nothing. With isnew nonzero the frame is
-// compared with the last one written and an equal frame writes an empty
-// chunk; with isnew 0 the last frame is written again. The next index
-// goes up by one for every frame taken. Returns 0; -1 when nothing is open,
+// holds). A frame number of 1 or more makes number - 1 the next index, also
+// one already passed. With isnew nonzero the frame is compared with the
+// last one written and becomes it; an equal frame writes an empty chunk
+// (an index already passed then keeps what it holds); with isnew 0 the
+// last frame is written again. The next index goes up by one for every
+// frame taken. Returns 0; -1 when nothing is open,
 // the frame is missing or smaller than a frame, or writing has failed.
 // The first failed write prints "AVI write failed at frame %d" on the
 // debug unit and stops the recording's writing. A frame smaller than a
@@ -55,10 +60,13 @@ int avwclos();
 // be made, 69 a write or its completion failed) and the cause (an errno).
 // The failure is forgotten once told.
 bool avwfail(std::string* name, int* code, int* err);
-// The frames dropped since the last call, one line per recording: "NAME: N
-// frames of W x H dropped: smaller than the recording's W x H" (the frame's
-// bytes in place of its size when it is not known). The open recording's
-// drops so far are among them and are counted afresh.
+// The frames dropped since the last call, one line per recording and
+// cause, each with its first frame's size: "NAME: N frames of W x H
+// dropped: smaller than the recording's W x H" for frames of fewer pixels
+// (the frame's bytes in place of its size when it is not known), "NAME: N
+// frames of W x H dropped: B bytes a pixel, not the recording's 4" for
+// frames of the recording's pixels or more with too few bytes a pixel. The
+// open recording's drops so far are among them and are counted afresh.
 std::vector<std::string> avwdrops();
 // Whether a recording is open, and its frame size in bytes (0 when none).
 bool avwisopen();

@@ -146,9 +146,11 @@ void avisnd() {
     auto sat = [](__int128 v) {
       return static_cast<int64_t>(std::clamp<__int128>(v, INT64_MIN, INT64_MAX));
     };
-    const __int128 first = __int128(from) * rate / 1000;
-    const __int128 len = (__int128(smp2ms(s, int64_t(s.start) + s.length)) - t0) * rate / 1000;
-    playaud(sat(first), sat(__int128(t0) * rate / 1000 + len), mv.loops, mv.ratefac);
+    // A sample of the stream as a sample frame of the output, exactly (not
+    // through whole milliseconds, which would lose the track's tail).
+    auto frame = [&](int64_t smp) { return __int128(smp) * s.scale * rate / s.rate; };
+    const __int128 first = std::max(__int128(from) * rate / 1000, frame(s.start));
+    playaud(sat(first), sat(frame(int64_t(s.start) + s.length)), mv.loops, mv.ratefac);
   }
   mv.playing = true;
   mv.clkstart = nowms();
@@ -456,7 +458,8 @@ int maintainAVI(int wait) {
   return result < 1 ? 1 : result;
 }
 
-int AVIpaint(int32_t, int32_t window) {
+namespace {
+int moviepaint(int32_t window) {
   if (!mv.open || window != mv.window) return -1;
   const uint32_t t0 = rtclock();
   MovRec& r = movtab[curmov];
@@ -554,6 +557,13 @@ int AVIpaint(int32_t, int32_t window) {
   r.paintdur = static_cast<int32_t>(rtclock() - t0);
   trclng(64, "AVIpaint", 0, static_cast<int>(k), r.shown, r.due, r.paintdur, 0);
   return static_cast<int>(k) + 1;
+}
+}  // namespace
+
+int AVIpaint(int32_t, int32_t window) {
+  const int r = moviepaint(window);
+  // The frames of a cine run on the screen stay above the window's paint.
+  return cinepaint(window) && r < 0 ? 0 : r;
 }
 
 int avilist(int level) {

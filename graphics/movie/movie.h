@@ -78,6 +78,10 @@ int32_t audpos();
 
 // The animate command (movie form and cine form).
 int animat();
+// While a cine run shows its frames on the screen, the main window's
+// repaint puts them back into its pixels: true when it did (window is the
+// main window's platform handle).
+bool cinepaint(int32_t window);
 
 // Back to the start: everything closed (tests).
 void avireset();

@@ -127,7 +127,7 @@ int audopen(int32_t window, const char* host, int index, const AviStrm& s) {
     // The track's own bytes, in its own format.
     raw.fd = open(host, O_RDONLY | O_CLOEXEC);
     if (raw.fd < 0) return 0;
-    raw.origin = smp2ms(s, s.start) * int64_t(f.rate) / 1000;
+    raw.origin = static_cast<int64_t>(__int128(s.start) * s.scale * f.rate / s.rate);
     raw.cum.push_back(0);
     for (size_t i = 0; i < s.chunks.size(); i++) {
       if (s.chunks[i] == 0) continue;

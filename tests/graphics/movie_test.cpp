@@ -71,12 +71,13 @@ TEST_F(Movie, RecordingLayoutByteForByte) {
   EXPECT_EQ(avwrite(f1.data(), f1.size(), 1, 0), 0);  // index 0, written
   EXPECT_EQ(avwrite(f1.data(), f1.size(), 1, 0), 0);  // index 1, the same: empty
   EXPECT_EQ(avwrite(f2.data(), f2.size(), 1, 4), 0);  // index 3; index 2 empty
-  EXPECT_EQ(avwrite(f1.data(), f1.size(), 1, 2), 0);  // index 1 is passed: nothing
+  EXPECT_EQ(avwrite(f1.data(), f1.size(), 1, 2), 0);  // index 1 again: f1, a chunk more
   EXPECT_EQ(avwrite(f1.data(), f1.size() - 1, 1, 0), -1);  // short of a frame
-  EXPECT_EQ(avwopen(nullptr, 6, 0, 0, 0, 0), 0);      // the last frame again at index 5
+  // The last frame written (f1) again at index 5; 2 and 3 keep theirs.
+  EXPECT_EQ(avwopen(nullptr, 6, 0, 0, 0, 0), 0);
   const auto b = slurp(name);
-  const uint32_t len = 6, written = 3, fb = 24;
-  ASSERT_EQ(b.size(), 232 + 24 * len + written * fb);
+  const uint32_t len = 6, written = 4, fb = 24;
+  ASSERT_EQ(b.size(), 232 + 24 * len + 8 + written * fb);
   EXPECT_EQ(cc(b, 0), "RIFF");
   EXPECT_EQ(u32(b, 4), b.size() - 8);
   EXPECT_EQ(cc(b, 8), "AVI ");
@@ -86,7 +87,7 @@ TEST_F(Movie, RecordingLayoutByteForByte) {
   EXPECT_EQ(cc(b, 24), "avih");
   EXPECT_EQ(u32(b, 28), 56u);
   EXPECT_EQ(u32(b, 32), 33333u);  // microseconds a frame at 30 a second
-  EXPECT_EQ(u32(b, 44), 0x10u);   // has an index
+  EXPECT_EQ(u32(b, 44), 0x30u);   // has an index, to be read by it (index 1 again)
   EXPECT_EQ(u32(b, 48), len);     // total frames
   EXPECT_EQ(u32(b, 56), 1u);      // streams
   EXPECT_EQ(u32(b, 60), fb);      // suggested buffer
@@ -112,8 +113,9 @@ TEST_F(Movie, RecordingLayoutByteForByte) {
   EXPECT_EQ(u32(b, 192), 0u);     // biSizeImage
   EXPECT_EQ(cc(b, 212), "LIST");
   EXPECT_EQ(cc(b, 220), "movi");
-  // The chunks: data for indices 0, 3, 5; empty for 1, 2, 4.
-  const uint32_t sizes[6] = {fb, 0, 0, fb, 0, fb};
+  // The chunks in the file's order: indices 0 (f1), 1 and 2 (empty), 3
+  // (f2), 1 again (f1), 4 (empty), 5 (f1).
+  const uint32_t sizes[7] = {fb, 0, 0, fb, fb, 0, fb};
   size_t at = 224;
   std::vector<size_t> offs;
   for (uint32_t s : sizes) {
@@ -127,16 +129,20 @@ TEST_F(Movie, RecordingLayoutByteForByte) {
   EXPECT_EQ(u32(b, 232), 0x110u);
   EXPECT_EQ(u32(b, 232 + 12), 0x100u);
   EXPECT_EQ(u32(b, offs[3] + 8), 0x210u);
-  EXPECT_EQ(u32(b, offs[5] + 8), 0x210u);  // the last frame written, again
-  // The index: offsets from the 'movi' fourcc, key-frame flag on data.
+  EXPECT_EQ(u32(b, offs[4] + 8), 0x110u);  // f1 at index 1
+  EXPECT_EQ(u32(b, offs[6] + 8), 0x110u);  // the last frame written, again
+  // The index: one entry per index at its latest chunk, offsets from the
+  // 'movi' fourcc, key-frame flag on data.
+  const int chunkof[6] = {0, 4, 2, 3, 5, 6};
   EXPECT_EQ(cc(b, at), "idx1");
   EXPECT_EQ(u32(b, at + 4), 16 * len);
   for (uint32_t i = 0; i < len; i++) {
     const size_t e = at + 8 + 16 * i;
+    const int k = chunkof[i];
     EXPECT_EQ(cc(b, e), "00db");
-    EXPECT_EQ(u32(b, e + 4), sizes[i] ? 0x10u : 0u);
-    EXPECT_EQ(u32(b, e + 8), offs[i] - 220);
-    EXPECT_EQ(u32(b, e + 12), sizes[i]);
+    EXPECT_EQ(u32(b, e + 4), sizes[k] ? 0x10u : 0u);
+    EXPECT_EQ(u32(b, e + 8), offs[k] - 220);
+    EXPECT_EQ(u32(b, e + 12), sizes[k]);
   }
   EXPECT_EQ(at + 8 + 16 * len, b.size());
 }
