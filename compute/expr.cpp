@@ -92,14 +92,22 @@ int ldopnd(int k, int32_t id) {
   PtrRec* r = ptrrec(id);
   t[OT_REC + k] = r ? id : 0;
   t[OT_KIND + k] = gtvarb(r, &t[OT_CNT + k], &t[OT_BUF + k], &t[OT_TOT + k], &t[OT_WSIZ + k], 0);
-  // A device variable whose device number names no device (or a window
-  // that does not exist) cannot be read: an error, so that the operation
-  // stores nothing rather than emptying its destination.
-  if (r && t[OT_TOT + k] < 0 && !(t[OT_KIND + k] & (K_NAMED | K_FILE)) && r->Idx != -1 &&
-      !(state & ST_ERROR))
-    error(0, 163);
   return t[OT_KIND + k];
 }
+
+namespace {
+// An operand that is a device variable whose device number names no device
+// (or a window without an image) cannot be read: an operation or
+// assignment on it is error 163, so that it stores nothing rather than
+// emptying its destination. (size() of one still gives 0.)
+bool nodevice(int k) {
+  const int32_t* t = optab;
+  const PtrRec* r = oprec(k);
+  if (!r || t[OT_TOT + k] >= 0 || (t[OT_KIND + k] & (K_NAMED | K_FILE)) || r->Idx == -1) return false;
+  if (!(state & ST_ERROR)) error(0, 163);
+  return true;
+}
+}  // namespace
 
 int32_t* newopt() {
   auto* t = static_cast<int32_t*>(getbuf(OPTWDS * 4));
@@ -289,7 +297,7 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
     if ((t[OT_KIND + 1] & K_ARRAYLIKE) && t[OT_TOT + 1] == 1) mode = 1;
   }
   // An operand that could not be read leaves the destination as it was.
-  if (state & ST_ERROR) return -1;
+  if (nodevice(0) || (n > 1 && nodevice(1))) return -1;
 
   t[OT_RCNT] = ec;
   if (code == 111) {
