@@ -599,6 +599,9 @@ int dolist(int) {
   bool str = (d->Flg & K_STRING) != 0;
   int sbits = s->Wsiz & 63;
   dopause();
+  // The destination's elements are stored from its window's first (a list
+  // of no variable has been read past it while it was prepared).
+  d->XYZptr[0] = d->Offs[0];
   for (int32_t i = 0; i < n && !stopped(); i++) {
     // Element i of the source's window. Preparing a record of no variable
     // has already made its first element addressable and moved past it, so

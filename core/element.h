@@ -59,11 +59,13 @@ bool tracei();
 // Conversions. Every float-to-integer conversion of the element access goes
 // through these; each is defined for NaN, infinities and out-of-range values.
 
-// Narrows a double to a 32-bit float; beyond the float range gives +-inf.
+// Narrows a double to a 32-bit float, rounding to nearest as IEEE does: a
+// value less than half a step above the largest float gives that float,
+// one from the half step on gives +-inf.
 inline float nrwflt(double v) {
   if (std::isnan(v)) return static_cast<float>(v);
-  if (v > 3.4028234663852886e38) return INFINITY;
-  if (v < -3.4028234663852886e38) return -INFINITY;
+  if (v >= 0x1.ffffffp+127) return INFINITY;
+  if (v <= -0x1.ffffffp+127) return -INFINITY;
   return static_cast<float>(v);
 }
 // Truncation toward zero; NaN and values outside the 32-bit range give

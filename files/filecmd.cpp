@@ -491,12 +491,16 @@ int flist(int code) {
   };
   int lineno = 0;
   while (fp && !(state & 0x8180)) {
-    // A whole line, however long (it is cut at the width).
+    // A whole line, however long (it is cut at the width), ended by LF,
+    // CR LF or a lone CR.
     raw.clear();
     int c;
-    while ((c = std::fgetc(fp)) != EOF && c != '\n') raw += static_cast<char>(c);
+    while ((c = std::fgetc(fp)) != EOF && c != '\n' && c != '\r') raw += static_cast<char>(c);
+    if (c == '\r') {
+      const int d = std::fgetc(fp);
+      if (d != '\n' && d != EOF) std::ungetc(d, fp);
+    }
     if (c == EOF && raw.empty()) break;
-    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
     read++;
     lineno++;
     if (lineno < firstline) continue;

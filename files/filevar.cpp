@@ -18,6 +18,7 @@
 #include "files/imgcommon.h"
 #include "files/safewrite.h"
 #include "files/rdary.h"
+#include "files/txtfile.h"
 #include "lang/rdline.h"
 #include "ui/events.h"
 
@@ -79,6 +80,33 @@ int textvar(PtrRec* r, FilRec* f, int kind, int32_t* total, int32_t* wsiz) {
   r->Wsiz = t->Wsiz;
   *wsiz = t->Wsiz;
   *total = t->Length;
+  return kind;
+}
+
+// A text-file word an assignment writes: no text to start from, the record
+// a string or list of its own, noted to be written when the assignment
+// ends.
+int notext(PtrRec* r, int kind, int32_t* total, int32_t* wsiz) {
+  PtrRec t;
+  std::memset(&t, 0, sizeof t);
+  // A list gets its table when the assignment sizes it.
+  if (!(kind & K_LIST) && !txtrec(&t, "")) {
+    *total = -1;
+    error(0, 42);
+    return kind;
+  }
+  FilRec* f = filrec(r);
+  r->Bufp = 0;
+  kind = (kind & ~K_FILE) | K_NAMED;
+  r->Flg = static_cast<uint16_t>(kind);
+  for (int k = 0; k < 3; k++) r->Datdims[k] = t.Datdims[k];
+  r->Addr = t.Addr;
+  r->Idx = -1;
+  r->Wsiz = W_BYTE;
+  r->Length = t.Length;
+  *wsiz = W_BYTE;
+  *total = t.Length;
+  if (f) txtreg(r, f->Nam);
   return kind;
 }
 
@@ -199,6 +227,29 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   if (BufRec* b = bufrec(r); b && b->Rsiz > 0) {
     rs = b->Rsiz;
     rsgiven = true;
+  }
+
+  // A text-file word of the command line (a string or a list of strings):
+  // an assignment starts from no text, and its text (a list's items one a
+  // line) is written to the file, old or new, when it ends; a part of the
+  // file is never written alone. A read of a file not there finds nothing.
+  // No file is made here.
+  const bool textword = (kind & K_STRING) && !(kind & 0x7C0) && sbit && !(f->Flg & FF_TYPE) &&
+                        (!given || (m & UM_TEXT));
+  if (textword && !f->Lun) {
+    bool part = false;
+    for (uint32_t o : r->Offs) part = part || o != 0;
+    const int there = Exists(f->Nam);
+    if (!write && there == 0) {
+      fileerr(f->Nam, 0, 66, ENOENT);
+      return kind;
+    }
+    if (write && part) {
+      jprintf(errlun, "%s: a text file is written whole, not in part\n", f->Nam);
+      error(0, 69);
+      return kind;
+    }
+    if (write && there != 2) return notext(r, kind, total, wsiz);
   }
 
   bool created = (m & UM_CREATE) != 0;

@@ -403,23 +403,31 @@ int rdwrit1(int code) {
     return res < 0 ? -1 : 0;
   }
 
-  // The file variable: the window's shape and word size.
+  // The file variable: the window's shape and word size. What is written
+  // is the window's items, so a written file takes the window's extents.
   uint32_t dims[3];
+  int64_t wprod = 1;
   for (int k = 0; k < 3; k++) {
-    dims[k] = (kind & 1) && v->Offs[3 + k] ? v->Offs[3 + k] : v->Datdims[k];
+    uint32_t e = v->Offs[3 + k] ? v->Offs[3 + k] : v->Datdims[k];
+    wprod *= std::max<uint32_t>(e, 1);
+  }
+  bool inwin = (kind & 1) || (wr && wprod == cnt);
+  for (int k = 0; k < 3; k++) {
+    dims[k] = inwin && v->Offs[3 + k] ? v->Offs[3 + k] : v->Datdims[k];
     if (dims[k] < 1) dims[k] = 1;
   }
-  // Rows of 1, 2 or 4 bits are padded to whole bytes in the file: its
-  // width is widened to match.
+  // Rows of 1, 2 or 4 bits are padded to whole bytes in the file. A TIFF
+  // header keeps the true width (its rows are padded by the format); other
+  // files have their width widened to match.
   int64_t vnx = dims[0];
   bool subbyte = bits == 1 || bits == 2 || bits == 4;
   // A DMOD header knows whole bytes only: such items go a byte each.
   bool asbytes = wr && subbyte && !(fmt & FF_NOHDR) && !hdrvar && (type == FT_DMOD || type == FT_DMPX);
-  if (subbyte && !asbytes) dims[0] = static_cast<uint32_t>((int64_t{dims[0]} * bits + 7) / 8 * 8 / bits);
-  int64_t items = int64_t{dims[0]} * dims[1] * dims[2];
+  bool tifhdr = wr && !(fmt & FF_NOHDR) && !hdrvar && (type == FT_TIFF || type == FT_VEC);
+  if (subbyte && !asbytes && !tifhdr) dims[0] = static_cast<uint32_t>((int64_t{dims[0]} * bits + 7) / 8 * 8 / bits);
   int ib = asbytes ? 8 : std::max(bits, 1);
   int64_t rowb = (int64_t{dims[0]} * ib + 7) / 8;
-  int64_t databytes = (items * ib + 7) / 8;
+  int64_t databytes = rowb * dims[1] * dims[2];
   int32_t rec = recarg;
   if (!haverec) {
     BufRec* vb = bufrec(v);

@@ -108,8 +108,9 @@ int settif(PtrRec* r, int unit, int32_t) {
   bool wide = (r->Wsiz & (64 | 128)) != 0;
   bool solid = (r->Flg & K_SOLID) != 0;
 
+  // Rows are padded to whole bytes (ImageWidth stays nx).
   int64_t row = (nx * bits + 7) / 8;
-  int64_t total = (nx * ny * nz * bits + 7) / 8;
+  int64_t total = row * ny * nz;
   // Strip offsets are 32 bits: larger data has no TIFF header (and is never
   // written raw under the TIFF's name).
   if (total > UINT32_MAX / 2) {
@@ -239,7 +240,11 @@ int settif(PtrRec* r, int unit, int32_t) {
     }
     if (wrtblk(unit, 0, m, 1536, mappos) < 0) return -1;
   }
-  setfdim(r, nx, ny, nz, r->Wsiz, data0, 0);
+  // Items of rows padded to whole bytes lie one after another in the
+  // variable's records: its width takes the pad items, as a reader of
+  // the file finds it.
+  int64_t vnx = (row * 8) % bits == 0 ? row * 8 / bits : nx;
+  setfdim(r, vnx, ny, nz, r->Wsiz, data0, 0);
   // One strip is contiguous: it moves in records of any size (a vector
   // file's in records of 128 vectors). Strips of a table move one a record.
   int64_t rec = strip;
@@ -553,11 +558,12 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   bool pbits = ours && comp == 32773 && !(f->Mod & FM_OWNRLE);
   int64_t rec;
   if (pbits) {
-    // A record is a strip as it unpacks.
-    if (rowbits % 8) return refuse();
+    // A record is a strip as it unpacks; rows that do not fill whole bytes
+    // are padded as in plain strips.
     int64_t rows = ny * nz;
     rec = (ns == 1 ? rows : std::min(rps > 0 ? rps : rows, rows)) * row;
-    f->Pad = 0;
+    f->Pad = static_cast<int8_t>(rowbits % 8 ? 8 - rowbits % 8 : 0);
+    if (rowbits % 8) nx = (rowbits + f->Pad) / bits;
   } else if (rowbits % 8) {
     f->Pad = static_cast<int8_t>(8 - rowbits % 8);
     nx = (rowbits + f->Pad) / bits;

@@ -13,6 +13,7 @@
 #include "files/filecopy.h"
 #include "files/http.h"
 #include "files/imgfmt.h"
+#include "files/txtfile.h"
 #include "graphics/ellipse.h"
 #include "graphics/erase.h"
 #include "graphics/imgvars.h"
@@ -112,7 +113,10 @@ int assign() {
   // NAME = IMG binds one of the image names; otherwise the expression runs.
   // The stored value is not read back: a hardware variable's read would
   // replace the status its write left in #0.
+  // A text-file word assigned (~"name" = text) is written when it ends.
+  txtbeg();
   if (!imgasn() && !fcassign()) runarg(1);
+  txtend();
   tmstat(1, TM_ASSIGN, "assign");
   return 0;
 }

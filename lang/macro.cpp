@@ -23,6 +23,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+#include <strings.h>
 
 uint16_t macmod = 0;
 int16_t maclev = 0;
@@ -860,6 +862,13 @@ int Runmac(int mode) {
   } else if (mode == 128 || mode == 8) {
     if (opnmac(nullptr, &u, mode, path, ".imp") != 0) return -1;
   } else {
+    // A word typed as a command runs a macro file only: a name whose
+    // extension is not the macros' own names a data file, never run.
+    const size_t dot = std::string_view(name).rfind('.');
+    const size_t sep = std::string_view(name).find_last_of("/\\");
+    if (dot != std::string_view::npos && (sep == std::string_view::npos || dot > sep) && name[dot + 1] &&
+        strcasecmp(name + dot, ".imp") != 0)
+      return -1;
     if (opnmac(name, &u, 2, path, ".imp") != 0) return -1;
   }
   bool lib = libunit > 0 && u == libunit;

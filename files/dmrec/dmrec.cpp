@@ -514,8 +514,9 @@ int findrec(DmFile* dm, int wanted, int flags) {
   // The data stream: a link file (beside the DM file unless its name has a
   // folder), else the DM file itself.
   dm->dfp = dm->fp;
+  std::string path = dm->name;
   if (!found->link.empty()) {
-    std::string path;
+    path.clear();
     if (mkpath(found->link.c_str(), nullptr, nullptr) > 0)
       path = found->link;
     else
@@ -528,7 +529,11 @@ int findrec(DmFile* dm, int wanted, int flags) {
   // A record may not promise more data than its data file holds.
   if (dm->addr >= 0 && dm->bytes > 0) {
     int64_t size = strmsize(dm->dfp);
-    if (dm->addr > size || dm->bytes > size - dm->addr) return DM_FORMAT;
+    if (dm->addr > size || dm->bytes > size - dm->addr) {
+      dm->past = dm->addr + dm->bytes - std::max<int64_t>(size, 0);
+      dm->pastfile = path;
+      return DM_FORMAT;
+    }
   }
   if ((flags & DMR_READ) && dm->addr >= 0 && dm->bytes > 0) {
     int64_t r = DMRECIO(dm, 0, flags & DMR_TRACE);

@@ -106,6 +106,10 @@ struct DmFile {
   int64_t oldsize = 0;
   bool created = false;
   bool linkown = false;   // dfp is a link file of its own
+  // A record its data file does not hold whole: the bytes it reaches past
+  // the file's end, and that file's name (0 and empty otherwise).
+  int64_t past = 0;
+  std::string pastfile;
   int xml = 1;            // the XML listing's state
 };
 

@@ -3,6 +3,7 @@
 // walking windows part by part.
 #include "varbl_fixture.h"
 
+#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -340,6 +341,23 @@ TEST_F(Var, StoreRulesAreExposed) {
   EXPECT_EQ(ftrunc(-2147483648.0), INT32_MIN);
   EXPECT_EQ(ftrunc(-2147483648.5), INT32_MIN);
   EXPECT_EQ(ftrunc(2147483647.9), 2147483647);
+}
+
+TEST(Narrow, RoundsToNearestAtTheTopOfTheRange) {
+  // Less than half a step above the largest float rounds down to it; the
+  // half step itself and beyond are infinity (ties to even).
+  const double top = FLT_MAX, half = 0x1.ffffffp+127;
+  for (double v : {top, 3.4028235e38, 3.40282347e+38, std::nextafter(half, 0.0)}) {
+    EXPECT_EQ(nrwflt(v), FLT_MAX) << v;
+    EXPECT_EQ(nrwflt(-v), -FLT_MAX) << v;
+  }
+  for (double v : {half, 3.4028236e38, 1e39, static_cast<double>(INFINITY)}) {
+    EXPECT_EQ(nrwflt(v), INFINITY) << v;
+    EXPECT_EQ(nrwflt(-v), -INFINITY) << v;
+  }
+  EXPECT_EQ(nrwflt(0x1.fffffd0000001p+127), FLT_MAX);
+  EXPECT_EQ(nrwflt(0x1.fffffcfffffffp+127), std::nextafter(FLT_MAX, 0.0f));
+  EXPECT_TRUE(std::isnan(nrwflt(kNaN)));
 }
 
 TEST_F(Var, PlainMemoryItems) {

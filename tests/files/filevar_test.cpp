@@ -282,7 +282,7 @@ TEST_F(FileVar, TemporaryFileReplacesTheName) {
   SafeOut s;
   std::string at;
   ASSERT_TRUE(swbegin("keep.tif", 2, &s, &at));
-  EXPECT_NE(at.find("/.pelix-"), std::string::npos);
+  EXPECT_NE(at.find("/.keep.tif.pelix-"), std::string::npos);
   struct stat st;
   ASSERT_EQ(stat(at.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);  // the old file's permissions
@@ -304,6 +304,43 @@ TEST_F(FileVar, TemporaryFileReplacesTheName) {
   EXPECT_TRUE(s.temp.empty());
   EXPECT_FALSE(swbegin("nowhere/x.tif", 2, &s, &at));
   EXPECT_TRUE(state & ST_ERROR);
+}
+
+TEST_F(FileVar, LeftoversOfTheSameFileGo) {
+  // What writes killed before their rename left: those of keep.tif go at
+  // its next write; another file's, and names of another form, stay.
+  std::ofstream("keep.tif", std::ios::binary) << "old";
+  const char* gone[] = {".keep.tif.pelix-Ab3xY9", ".keep.tif.pelix-000000"};
+  const char* kept[] = {".other.tif.pelix-Ab3xY9", ".keep.tif.pelix-Ab3xY", ".keep.tif.pelix-Ab3xY90",
+                        ".keep.tif.pelix-Ab_xY9", ".pelix-Ab3xY9", "keep.tif.pelix-Ab3xY9"};
+  for (const char* n : gone) std::ofstream(n) << "part";
+  for (const char* n : kept) std::ofstream(n) << "part";
+  mkdir(".keep.tif.pelix-dir123", 0755);
+  SafeOut s;
+  std::string at;
+  ASSERT_TRUE(swbegin("keep.tif", 2, &s, &at));
+  struct stat st;
+  for (const char* n : gone) EXPECT_NE(stat(n, &st), 0) << n;
+  for (const char* n : kept) EXPECT_EQ(stat(n, &st), 0) << n;
+  EXPECT_EQ(stat(".keep.tif.pelix-dir123", &st), 0);
+  // A write under way is not a leftover: a second write of the name while
+  // the first is open keeps its file.
+  SafeOut s2;
+  std::string at2;
+  ASSERT_TRUE(swbegin("keep.tif", 2, &s2, &at2));
+  EXPECT_EQ(stat(at.c_str(), &st), 0);
+  EXPECT_FALSE(swend(&s2, false));
+  std::ofstream(at, std::ios::binary) << "new";
+  EXPECT_TRUE(swend(&s, true));
+  EXPECT_EQ(slurp("keep.tif"), "new");
+  // A long name is cut in its temporary file's name, whose path stays
+  // within a unit's name.
+  std::string lng = scratch.path + "/" + std::string(200, 'n') + ".tif";
+  ASSERT_TRUE(swbegin(lng.c_str(), 2, &s, &at));
+  EXPECT_LT(at.size(), static_cast<size_t>(UNIT_NAMELEN));
+  EXPECT_NE(at.find("/.nnnn"), std::string::npos);
+  EXPECT_NE(at.find(".pelix-"), std::string::npos);
+  EXPECT_FALSE(swend(&s, false));
 }
 
 }  // namespace
