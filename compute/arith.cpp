@@ -286,7 +286,7 @@ double devpass(int32_t n, double mean) {
   ldopnd(0, t[OT_ID]);
   PtrRec* s = oprec(0);
   int32_t& part = t[OT_BUF];
-  double q = 0.0;
+  double lanes[8] = {};
   for (int32_t i = 0; i < n && s; i++) {
     if (i > 0 && (i & POLL) == 0) {
       chkio(0);
@@ -296,9 +296,9 @@ double devpass(int32_t n, double mean) {
     if (!rdelem(s, &part, i, &a)) break;
     if (ismiss(a)) continue;
     const double d = static_cast<double>(a) - mean;
-    q += d * d;
+    lanes[i & 7] += d * d;
   }
-  return q;
+  return devsum(lanes);
 }
 
 }  // namespace

@@ -63,3 +63,11 @@ float elres(int code, int nops, float a, float b);
 // values with a small spread) and the count of elements that are not
 // missing (a count of 0 divides as 1; one element deviates by 0).
 void redend(double sum, double dev, int32_t valid, double* mean, double* sd);
+// The squared deviations are added in eight lanes, element i into lane
+// i % 8 in order (so that every path adds them in one order, and fast);
+// their sum is the lanes added in order.
+inline double devsum(const double* lanes) {
+  double s = 0.0;
+  for (int j = 0; j < 8; j++) s += lanes[j];
+  return s;
+}

@@ -23,7 +23,7 @@ namespace qr_base {
   void gridrun(const float* p, int64_t n, int r, double s0, double rate, GridRun* o, int64_t* missing); \
   int64_t gridadd(const GridRun* o, const float* p, int64_t n, int r, RAcc* a);     \
   void serial(int w, const void* p, int64_t n, bool sq, double* sum, double* sumsq); \
-  void devsq(int w, const void* p, int64_t n, double mean, double* dev);             \
+  void devsq(int w, const void* p, int64_t n, double mean, int64_t k0, double* dev); \
   int64_t find(int w, const void* p, int64_t n, float v, int mode);                 \
   void hist(int w, const void* p, int64_t n, uint32_t* h, int32_t nbins);
 namespace qr_avx2 {

@@ -106,8 +106,9 @@ struct QRKern {
   // its square into *sumsq when sq is set), items that are not missing.
   void (*serial)(int w, const void* p, int64_t n, bool sq, double* sum, double* sumsq);
   // The squared deviations from mean of the items that are not missing,
-  // added one by one in the element loop's order into *dev.
-  void (*devsq)(int w, const void* p, int64_t n, double mean, double* dev);
+  // item k (counted from the walk's first) added in order into lane k % 8
+  // of dev, as the element loop adds them (k0: the index of p's first item).
+  void (*devsq)(int w, const void* p, int64_t n, double mean, int64_t k0, double* dev);
   // The index of the first item that is not missing and equals v (mode
   // 0), of the first that is not missing and not zero (1), of the last
   // such (2), or of the first that is not missing (3); -1 when there is

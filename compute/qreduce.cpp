@@ -268,10 +268,10 @@ int qreduce(int code, int32_t count, RedState* st) {
   if ((code == 213 || code == 214) && st->valid > 1) {
     // The deviations from the mean of the loop's sum, in the loop's order.
     const double mean = st->sum / st->valid;
-    double dev = 0;
-    rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t, int64_t m) { K.devsq(v.w, p, m, mean, &dev); });
+    double lanes[8] = {};
+    rc = walk(v, count, INT64_MAX, [&](uint8_t* p, int64_t k, int64_t m) { K.devsq(v.w, p, m, mean, k, lanes); });
     if (rc < 0) return -1;
-    st->dev = dev;
+    st->dev = devsum(lanes);
   }
   return 1;
 }

@@ -269,6 +269,44 @@ bool within(double x, const SeqSum& b) {
 
 }  // namespace
 
+TEST_F(Qreduce, DeviationLanesOfEverySetAsOneByOne) {
+  // The squared deviations of both kernel sets, from any first index and
+  // past missing items, land in the lanes item by item as the loop adds
+  // them (bits equal); a mean that is not finite goes one by one too.
+  uint32_t seed = 9;
+  std::vector<uint32_t> raw(700);
+  for (auto& u : raw) u = lcg(seed);
+  for (int w : {8, 16, 32, 96}) {
+    if (w == 96)
+      for (auto& u : raw) u = (u & 0x807FFFFFu) | 0x3F000000u;
+    raw[3] = raw[40] = raw[41] = 0x80000000u;  // missing as a float or a 32-bit item
+    if (w == 16) reinterpret_cast<int16_t*>(raw.data())[7] = -32768;
+    const int64_t n = static_cast<int64_t>(raw.size()) * 4 / (w == 96 ? 4 : w / 8) - 5;
+    for (double mean : {0.0, 12345.678, -3.5e7, static_cast<double>(INFINITY)})
+      for (int64_t k0 : {0, 3, 8, 13}) {
+        double want[8] = {};
+        for (int64_t i = 0; i < n; i++) {
+          const float x = w == 8    ? static_cast<float>(reinterpret_cast<const uint8_t*>(raw.data())[i])
+                          : w == 16 ? (reinterpret_cast<const int16_t*>(raw.data())[i] == -32768
+                                           ? -0.0f
+                                           : static_cast<float>(reinterpret_cast<const int16_t*>(raw.data())[i]))
+                          : w == 32 ? (static_cast<int32_t>(raw[static_cast<size_t>(i)]) == INT32_MIN
+                                           ? -0.0f
+                                           : static_cast<float>(static_cast<int32_t>(raw[static_cast<size_t>(i)])))
+                                    : reinterpret_cast<const float*>(raw.data())[i];
+          if (x == 0.0f && std::signbit(x)) continue;
+          const double d = static_cast<double>(x) - mean;
+          want[(k0 + i) & 7] += d * d;
+        }
+        for (const QRKern* k : {&qredk(), &qrbase()}) {
+          double got[8] = {};
+          k->devsq(w, raw.data(), n, mean, k0, got);
+          EXPECT_EQ(0, std::memcmp(got, want, sizeof got)) << w << " " << mean << " " << k0;
+        }
+      }
+  }
+}
+
 TEST_F(Qreduce, EveryWayOfTheSumsAsTheLoop) {
   // Arrays, images and windows whose sums take each way of the kernels
   // (float lanes, the grid, exact whole numbers, one by one, half-way
