@@ -112,6 +112,27 @@ void skipone() {
   }
 }
 
+// The next line of a typed loop: from the default queue when the loop came
+// from there, else from the input unit. Its length, or -1 at the end.
+int loopln(bool fromq, char* line) {
+  if (fromq) return gtpstr(nullptr, line);
+  return linlen(rdline(inunit, line, LINBUF), LINBUF, line);
+}
+
+// A typed loop too long for its buffer: once the error is told, the rest of
+// the loop, up to the "}" that closes it (depth counts the blocks still
+// open), is read and dropped, so that none of its lines runs at the prompt.
+void toolong(bool fromq, int depth) {
+  error(0, 136);
+  char line[LINBUF];
+  while (depth > 0 && !(state & 0x0180)) {
+    if (loopln(fromq, line) < 0) return;
+    int c = lincls(line);
+    if (c & 2) depth--;
+    if (c & 4) depth++;
+  }
+}
+
 // Collects a loop typed at the prompt into loop entry e: the head line with
 // its last "{" made "!", then the lines up to the "}" that closes it. The
 // whole text stays in the entry; the body is queued. 0, or -1.
@@ -121,15 +142,11 @@ int collect(LoopEnt& e) {
   int64_t room = 2 * int64_t(std::max(0, lstk.lowest - scrtop));
   int cap = int(std::min<int64_t>(room, MAXTYPED));
   char* buf = cap > 2 ? static_cast<char*>(getbuf(cap)) : nullptr;
-  if (!buf) {
-    error(0, 136);
-    return -1;
-  }
   // The head as the parser was given it: the parse rewrote a brace list
   // in the line buffer.
   int n = lenstr(prsln);
-  if (n + 1 >= cap) {
-    error(0, 136);
+  if (!buf || n + 1 >= cap) {
+    toolong(fromq, 1);
     return -1;
   }
   std::memcpy(buf, prsln, size_t(n) + 1);
@@ -140,25 +157,23 @@ int collect(LoopEnt& e) {
   int depth = 1;
   char line[LINBUF];
   while (depth > 0) {
-    int l;
-    if (fromq) l = gtpstr(nullptr, line);
-    else l = linlen(rdline(inunit, line, LINBUF), LINBUF, line);
+    int l = loopln(fromq, line);
     if (l < 0 || stopped()) return -1;  // the loop never closed: nothing runs
     int i = 0;
     while (line[i] == ' ' || line[i] == '\t') i++;
     int len = l - i;
     if (len < 0) len = 0;
+    int c = lincls(line + i);
+    if (c & 2) depth--;
+    if (c & 4) depth++;
     if (n + 1 + len + 1 > cap) {
-      error(0, 136);
+      toolong(fromq, depth);
       return -1;
     }
     buf[n++] = '\n';
     std::memcpy(buf + n, line + i, size_t(len));
     n += len;
     buf[n] = 0;
-    int c = lincls(line + i);
-    if (c & 2) depth--;
-    if (c & 4) depth++;
   }
   // The whole text is kept for replay.
   int32_t blk = 0;
