@@ -217,10 +217,28 @@ struct Comp {
     rel.push_back(r);
   }
 
+  // A head with words after its "{" is refused, as a text macro refuses
+  // it; the lines up to its "}" are passed over.
+  void refhead() {
+    err(3, 9);
+    if (!file) return;
+    Here here;
+    for (int depth = 1; depth > 0 && !(state & ST_INTR);) {
+      int c = readky(inunit, 0, nullptr);
+      if (here.gone() || c < 0) return;
+      if (c & 2) depth--;
+      if (c & 4) depth++;
+    }
+  }
+
   // Compiles the parsed line with its command code. Returns 1 when the
   // loop of an in-memory compilation has closed.
   int line(int code) {
     const int na = std::clamp<int>(nargw, 0, MAXARG);
+    if ((code == CM_IF || code == CM_WHILE || code == CM_REPEAT) && na >= 3 && isop(argmap[1], OP_LBRACE)) {
+      refhead();
+      return 0;
+    }
     switch (code) {
       case CM_IF:
       case CM_WHILE: {

@@ -31,19 +31,6 @@ bool isop(int w, int code) {
   return w >= 0 && w < NWORDS && wrdtab[w].type == WT_CMD && wrdtab[w].v1 == code;
 }
 
-// The class of a line for block skipping: 2 when it begins with "}", plus 4
-// when its last character before a ";" is "{".
-int lincls(const char* s) {
-  int i = 0;
-  while (s[i] && static_cast<unsigned char>(s[i]) <= 32) i++;
-  int cls = s[i] == '}' ? 2 : 0;
-  int e = 0;
-  while (s[e] && s[e] != ';') e++;
-  while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= 32) e--;
-  if (e > 0 && s[e - 1] == '{') cls += 4;
-  return cls;
-}
-
 bool typedlp(const LoopEnt& e) { return e.q.blk > 0 && e.q.len > 0; }
 
 // Frees a loop entry's typed text and marks the entry free.
@@ -189,6 +176,18 @@ int collect(LoopEnt& e) {
 int IFTEST(int code) {
   bool loop = code == 10 || code == 59;
   bool text = (macmod & 7) == 3;
+  if (!(state & ST_CMACRO) && nargw >= 3 && isop(argmap[1], OP_LBRACE)) {
+    // Words after the "{" of the head: refused before the condition is
+    // evaluated. No block opens, and its lines up to the "}" are passed
+    // over as a false condition's block is.
+    error(3, 9);
+    const int32_t err = state & ST_ERROR;
+    state &= ~ST_ERROR;
+    brclev++;
+    skipblk();
+    state |= err;
+    return 0;
+  }
   if ((aflags & 0x100) && loop && !(state & ST_CMACRO) && lopdep < MAXLOOP && (text || !frmadr)) {
     // The loop is compiled into memory and runs from its compiled form.
     if (loopcompil(code) >= 0) {
