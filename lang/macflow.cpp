@@ -171,6 +171,15 @@ int collect(LoopEnt& e) {
   return 0;
 }
 
+// Whether argument 2, the condition, is an unknown name before "(": no
+// function, and no macro call where it stands.
+bool unkcall() {
+  int32_t h = 0;
+  int w = -1;
+  fndarg(2, &h, &w);
+  return h == 0 && w >= 0 && w < NWORDS && wrdtab[w].type > 0 && (wrdtab[w].type & WT_UNKLIST) == WT_UNKLIST;
+}
+
 }  // namespace
 
 int IFTEST(int code) {
@@ -224,7 +233,12 @@ int IFTEST(int code) {
   const bool carried = lsttok >= 0 && lsttok < NWORDS &&
                        (wrdtab[lsttok].type < 0 || (wrdtab[lsttok].type & 0x2001) == 0x2001);
   int32_t v = 0;
-  if (!later && (code == 59 || !fccond(&v))) v = lngarg(2, 0);
+  if (!later && unkcall()) {
+    // An unknown name before "(" is no function here either.
+    error(0, 162);
+  } else if (!later && (code == 59 || !fccond(&v))) {
+    v = lngarg(2, 0);
+  }
   if (stopped()) v = 0;
   pollio();
   if (state & ST_CMACRO) {
@@ -285,13 +299,17 @@ int IFTEST(int code) {
     if (!brace && !bang && na >= 2) qflag = -2;
     return 0;
   }
+  // A condition that failed counts as false: its block is passed over all
+  // the same.
+  const int32_t err = state & ST_ERROR;
+  state &= ~ST_ERROR;
   if (brace || bang) {
     if (loop && e) freent(*e);
     skipblk();
-    return 0;
+  } else if (na < 2) {
+    skipone();  // (a false if's command on its line is not run)
   }
-  if (na >= 2) return 0;  // a false if's command is not run
-  skipone();
+  state |= err;
   return 0;
 }
 
