@@ -61,6 +61,7 @@ struct Comp {
   bool refuse = false;     // a loop in memory that must run from its text
   int32_t symtab = 0;      // the local table (file)
   int32_t last = -1;       // offset of the last record
+  std::string* keep = nullptr;  // the lines read, kept (a typed loop)
 
   // A compile error: counted; in memory the loop runs from its text.
   void err(int arg, int code) {
@@ -147,6 +148,7 @@ struct Comp {
     for (;;) {
       int c = readky(inunit, 0, nullptr);
       if (here.gone() || c < 0) break;
+      if (keep) *keep += std::string(linbuf) + "\n";
       int l = lenstr(linbuf);
       if (int32_t(cmd.size()) + 2 + l + 1 + 2 > cap) {
         if (!full) err(0, 92);
@@ -644,18 +646,20 @@ int compil() {
   return 0;
 }
 
-int loopcompil(int code) {
+int loopcompil(int code, std::string* read) {
+  if (read) read->clear();
   if (code != CM_WHILE && code != CM_REPEAT) return -1;
   if (code == CM_REPEAT) return -1;  // a counted loop runs from its text
   // The head line's parse and the reading position, for a loop that must
   // run from its text after all.
   struct Saved {
-    char lin[LINBUF];
+    char lin[LINBUF], prs[LINBUF];
     WORD tab[NWORDS];
     int16_t nw, low, map[MAXARG], na, tok;
     uint16_t flg;
   } sv;
   std::memcpy(sv.lin, linbuf, sizeof sv.lin);
+  std::memcpy(sv.prs, prsln, sizeof sv.prs);
   std::memcpy(sv.tab, wrdtab, sizeof sv.tab);
   std::memcpy(sv.map, argmap, sizeof sv.map);
   sv.nw = nwords;
@@ -672,7 +676,8 @@ int loopcompil(int code) {
   Comp c;
   c.cap = CMDMAX;
   c.maxrel = 200;
-  std::string text;  // a typed loop's lines, to queue again when refused
+  std::string text;  // a typed loop's lines, for its text when refused
+  if (typed) c.keep = &text;
   // A line that cannot be parsed sends the loop back to its text, which
   // reports it when it runs: reading ahead stays quiet and keeps #0.
   const int32_t pf0 = pflags;
@@ -691,9 +696,11 @@ int loopcompil(int code) {
       break;
     }
     int cd = 0;
+    prsln[0] = 0;
     int n = GETLIN(inunit, &cd, 0x1F);
     if (frmadr != frame || maclev != level) return -1;  // the macro ended
-    if (typed && linbuf[0]) text += std::string(linbuf) + "\n";
+    // The line as it was given to the parser (which rewrites brace lists).
+    if (typed && linbuf[0]) text += std::string(prsln[0] ? prsln : linbuf) + "\n";
     if (n < 1) {
       if (state & ST_ERROR) {
         c.refuse = true;
@@ -720,12 +727,13 @@ int loopcompil(int code) {
     state &= ~ST_ERROR;
     setfres(r0, 0);
     if (typed) {
-      if (!text.empty()) savcmd(text.c_str(), 0, int(text.size()), nullptr);
+      if (read) *read = std::move(text);
     } else {
       repos(line0 + 1, pos0 + 1);
       prvpos = prv0;  // the head line's start, where the loop comes back to
     }
     std::memcpy(linbuf, sv.lin, sizeof sv.lin);
+    std::memcpy(prsln, sv.prs, sizeof sv.prs);
     std::memcpy(wrdtab, sv.tab, sizeof sv.tab);
     std::memcpy(argmap, sv.map, sizeof sv.map);
     nwords = sv.nw;

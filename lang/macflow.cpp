@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -106,14 +107,26 @@ int loopln(bool fromq, char* line) {
   return linlen(rdline(inunit, line, LINBUF), LINBUF, line);
 }
 
-// A typed loop too long for its buffer: once the error is told, the rest of
-// the loop, up to the "}" that closes it (depth counts the blocks still
-// open), is read and dropped, so that none of its lines runs at the prompt.
-void toolong(bool fromq, int depth) {
-  error(0, 136);
+// The next line of text t from offset *at into line (cut to the line
+// buffer); false when t has no more.
+bool nextln(const std::string& t, size_t* at, char* line) {
+  if (*at >= t.size()) return false;
+  size_t j = t.find('\n', *at);
+  if (j == std::string::npos) j = t.size();
+  size_t l = std::min<size_t>(j - *at, LINBUF - 1);
+  std::memcpy(line, t.data() + *at, l);
+  line[l] = 0;
+  *at = j + 1;
+  return true;
+}
+
+// Reads and drops the lines of a typed loop up to the "}" that closes it:
+// first what is left of the lines already read (pre, from offset at), then
+// lines from the loop's source. depth counts the blocks still open.
+void dropto(bool fromq, int depth, const std::string& pre = {}, size_t at = 0) {
   char line[LINBUF];
   while (depth > 0 && !(state & 0x0180)) {
-    if (loopln(fromq, line) < 0) return;
+    if (!nextln(pre, &at, line) && loopln(fromq, line) < 0) return;
     int c = lincls(line);
     if (c & 2) depth--;
     if (c & 4) depth++;
@@ -121,9 +134,13 @@ void toolong(bool fromq, int depth) {
 }
 
 // Collects a loop typed at the prompt into loop entry e: the head line with
-// its last "{" made "!", then the lines up to the "}" that closes it. The
-// whole text stays in the entry; the body is queued. 0, or -1.
-int collect(LoopEnt& e) {
+// its last "{" made "!", then the lines up to the "}" that closes it: those
+// already read (pre: the lines a compilation of the loop read before it gave
+// the loop up), then lines from the input. The whole text stays in the
+// entry; the body is queued. 0, or -1 when nothing runs. A loop too long for
+// its buffer is error 136, and the rest of it is read and dropped, so that
+// none of its lines runs at the prompt.
+int collect(LoopEnt& e, const std::string& pre) {
   bool fromq = qpend(&dfltq);
   if (!fromq) jprintf(1, "Loop execution begins after '}'\n");
   int64_t room = 2 * int64_t(std::max(0, lstk.lowest - scrtop));
@@ -133,7 +150,8 @@ int collect(LoopEnt& e) {
   // in the line buffer.
   int n = lenstr(prsln);
   if (!buf || n + 1 >= cap) {
-    toolong(fromq, 1);
+    error(0, 136);
+    dropto(fromq, 1, pre);
     return -1;
   }
   std::memcpy(buf, prsln, size_t(n) + 1);
@@ -143,9 +161,15 @@ int collect(LoopEnt& e) {
   int head = n;
   int depth = 1;
   char line[LINBUF];
+  size_t at = 0;
   while (depth > 0) {
-    int l = loopln(fromq, line);
-    if (l < 0 || stopped()) return -1;  // the loop never closed: nothing runs
+    int l;
+    if (nextln(pre, &at, line)) {
+      l = lenstr(line);
+    } else {
+      l = loopln(fromq, line);
+      if (l < 0 || stopped()) return -1;  // the loop never closed: nothing runs
+    }
     int i = 0;
     while (line[i] == ' ' || line[i] == '\t') i++;
     int len = l - i;
@@ -154,7 +178,8 @@ int collect(LoopEnt& e) {
     if (c & 2) depth--;
     if (c & 4) depth++;
     if (n + 1 + len + 1 > cap) {
-      toolong(fromq, depth);
+      error(0, 136);
+      dropto(fromq, depth, pre, at);
       return -1;
     }
     buf[n++] = '\n';
@@ -197,9 +222,17 @@ int IFTEST(int code) {
     state |= err;
     return 0;
   }
-  if ((aflags & 0x100) && loop && !(state & ST_CMACRO) && lopdep < MAXLOOP && (text || !frmadr)) {
+  int na = std::clamp<int>(nargw, 0, MAXARG);
+  int w2 = na >= 2 ? argmap[1] : -1;
+  bool brace = isop(w2, OP_LBRACE);
+  bool bang = !brace && (isop(w2, OP_NOT) || (na == 2 && linbuf[0] && linbuf[lenstr(linbuf) - 1] == '!'));
+  bool typedtop = !frmadr;
+  // The lines that a compilation of a typed loop read before it gave the
+  // loop up: the loop runs from its text, as without the compilation.
+  std::string pre;
+  if ((aflags & 0x100) && loop && !(state & ST_CMACRO) && lopdep < MAXLOOP && (text || (typedtop && brace))) {
     // The loop is compiled into memory and runs from its compiled form.
-    if (loopcompil(code) >= 0) {
+    if (loopcompil(code, &pre) >= 0) {
       LoopEnt& e = lopstk[lopdep];
       e = LoopEnt{};
       e.line = maclin ? maclin : -1;
@@ -210,11 +243,6 @@ int IFTEST(int code) {
     }
     if (state & ST_ERROR) return 0;
   }
-  int na = std::clamp<int>(nargw, 0, MAXARG);
-  int w2 = na >= 2 ? argmap[1] : -1;
-  bool brace = isop(w2, OP_LBRACE);
-  bool bang = !brace && (isop(w2, OP_NOT) || (na == 2 && linbuf[0] && linbuf[lenstr(linbuf) - 1] == '!'));
-  bool typedtop = !frmadr && !(aflags & 0x100);
   LoopEnt* e = lopdep < MAXLOOP ? &lopstk[lopdep] : nullptr;
   int16_t head = typedtop ? int16_t(-1) : maclin;
   // A later pass of repeat counts down what the first pass read: its count
@@ -279,7 +307,7 @@ int IFTEST(int code) {
       int16_t count = e->count;
       *e = LoopEnt{};
       e->count = count;
-      if (collect(*e) < 0) {
+      if (collect(*e, pre) < 0) {
         freent(*e);
         brclev--;
         return 0;
@@ -305,7 +333,13 @@ int IFTEST(int code) {
   state &= ~ST_ERROR;
   if (brace || bang) {
     if (loop && e) freent(*e);
-    skipblk();
+    if (pre.empty()) {
+      skipblk();
+    } else {
+      // The rest of a typed loop that a compilation began to read.
+      brclev--;
+      dropto(qpend(&dfltq), 1, pre);
+    }
   } else if (na < 2) {
     skipone();  // (a false if's command on its line is not run)
   }
