@@ -498,7 +498,10 @@ int compil() {
     jprintf(dbglun, "\t\t%ld\t%ld\t%d\t%d\t%d\n", long(cursym), long(dtab), R, 400, CMDMAX);
   }
   std::vector<SymEnt> syms;
-  const int flags = (opt & 1) ? 33 : 31;
+  // Option 1 asks for small tables only: every line is read and parsed as
+  // the text macro's lines are, so that the compiled macro runs as its text
+  // does (lines read without parsing would leave no record).
+  const int flags = 31;
   for (;;) {
     if (state & ST_INTR) break;
     if (state & ST_ERROR) c.errors++;
