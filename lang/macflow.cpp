@@ -228,9 +228,13 @@ int IFTEST(int code) {
   bool bang = !brace && (isop(w2, OP_NOT) || (na == 2 && linbuf[0] && linbuf[lenstr(linbuf) - 1] == '!'));
   bool typedtop = !frmadr;
   // The lines that a compilation of a typed loop read before it gave the
-  // loop up: the loop runs from its text, as without the compilation.
+  // loop up: the loop runs from its text, as without the compilation. A
+  // typed loop whose lines wait in the default queue (one inside a typed
+  // loop's pass) is not compiled: the queued text after it would run
+  // before it.
   std::string pre;
-  if ((aflags & 0x100) && loop && !(state & ST_CMACRO) && lopdep < MAXLOOP && (text || (typedtop && brace))) {
+  if ((aflags & 0x100) && loop && !(state & ST_CMACRO) && lopdep < MAXLOOP &&
+      (text || (typedtop && brace && !qpend(&dfltq)))) {
     // The loop is compiled into memory and runs from its compiled form.
     if (loopcompil(code, &pre) >= 0) {
       LoopEnt& e = lopstk[lopdep];
