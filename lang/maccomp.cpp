@@ -61,6 +61,7 @@ struct Comp {
   bool refuse = false;     // a loop in memory that must run from its text
   int32_t symtab = 0;      // the local table (file)
   int32_t last = -1;       // offset of the last record
+  std::string* keep = nullptr;  // the lines read, kept (a typed loop)
 
   // A compile error: counted; in memory the loop runs from its text.
   void err(int arg, int code) {
@@ -147,6 +148,7 @@ struct Comp {
     for (;;) {
       int c = readky(inunit, 0, nullptr);
       if (here.gone() || c < 0) break;
+      if (keep) *keep += std::string(linbuf) + "\n";
       int l = lenstr(linbuf);
       if (int32_t(cmd.size()) + 2 + l + 1 + 2 > cap) {
         if (!full) err(0, 92);
@@ -217,10 +219,28 @@ struct Comp {
     rel.push_back(r);
   }
 
+  // A head with words after its "{" is refused, as a text macro refuses
+  // it; the lines up to its "}" are passed over.
+  void refhead() {
+    err(3, 9);
+    if (!file) return;
+    Here here;
+    for (int depth = 1; depth > 0 && !(state & ST_INTR);) {
+      int c = readky(inunit, 0, nullptr);
+      if (here.gone() || c < 0) return;
+      if (c & 2) depth--;
+      if (c & 4) depth++;
+    }
+  }
+
   // Compiles the parsed line with its command code. Returns 1 when the
   // loop of an in-memory compilation has closed.
   int line(int code) {
     const int na = std::clamp<int>(nargw, 0, MAXARG);
+    if ((code == CM_IF || code == CM_WHILE || code == CM_REPEAT) && na >= 3 && isop(argmap[1], OP_LBRACE)) {
+      refhead();
+      return 0;
+    }
     switch (code) {
       case CM_IF:
       case CM_WHILE: {
@@ -478,7 +498,10 @@ int compil() {
     jprintf(dbglun, "\t\t%ld\t%ld\t%d\t%d\t%d\n", long(cursym), long(dtab), R, 400, CMDMAX);
   }
   std::vector<SymEnt> syms;
-  const int flags = (opt & 1) ? 33 : 31;
+  // Option 1 asks for small tables only: every line is read and parsed as
+  // the text macro's lines are, so that the compiled macro runs as its text
+  // does (lines read without parsing would leave no record).
+  const int flags = 31;
   for (;;) {
     if (state & ST_INTR) break;
     if (state & ST_ERROR) c.errors++;
@@ -626,18 +649,20 @@ int compil() {
   return 0;
 }
 
-int loopcompil(int code) {
+int loopcompil(int code, std::string* read) {
+  if (read) read->clear();
   if (code != CM_WHILE && code != CM_REPEAT) return -1;
   if (code == CM_REPEAT) return -1;  // a counted loop runs from its text
   // The head line's parse and the reading position, for a loop that must
   // run from its text after all.
   struct Saved {
-    char lin[LINBUF];
+    char lin[LINBUF], prs[LINBUF];
     WORD tab[NWORDS];
     int16_t nw, low, map[MAXARG], na, tok;
     uint16_t flg;
   } sv;
   std::memcpy(sv.lin, linbuf, sizeof sv.lin);
+  std::memcpy(sv.prs, prsln, sizeof sv.prs);
   std::memcpy(sv.tab, wrdtab, sizeof sv.tab);
   std::memcpy(sv.map, argmap, sizeof sv.map);
   sv.nw = nwords;
@@ -654,7 +679,8 @@ int loopcompil(int code) {
   Comp c;
   c.cap = CMDMAX;
   c.maxrel = 200;
-  std::string text;  // a typed loop's lines, to queue again when refused
+  std::string text;  // a typed loop's lines, for its text when refused
+  if (typed) c.keep = &text;
   // A line that cannot be parsed sends the loop back to its text, which
   // reports it when it runs: reading ahead stays quiet and keeps #0.
   const int32_t pf0 = pflags;
@@ -673,9 +699,11 @@ int loopcompil(int code) {
       break;
     }
     int cd = 0;
+    prsln[0] = 0;
     int n = GETLIN(inunit, &cd, 0x1F);
     if (frmadr != frame || maclev != level) return -1;  // the macro ended
-    if (typed && linbuf[0]) text += std::string(linbuf) + "\n";
+    // The line as it was given to the parser (which rewrites brace lists).
+    if (typed && linbuf[0]) text += std::string(prsln[0] ? prsln : linbuf) + "\n";
     if (n < 1) {
       if (state & ST_ERROR) {
         c.refuse = true;
@@ -702,12 +730,13 @@ int loopcompil(int code) {
     state &= ~ST_ERROR;
     setfres(r0, 0);
     if (typed) {
-      if (!text.empty()) savcmd(text.c_str(), 0, int(text.size()), nullptr);
+      if (read) *read = std::move(text);
     } else {
       repos(line0 + 1, pos0 + 1);
       prvpos = prv0;  // the head line's start, where the loop comes back to
     }
     std::memcpy(linbuf, sv.lin, sizeof sv.lin);
+    std::memcpy(prsln, sv.prs, sizeof sv.prs);
     std::memcpy(wrdtab, sv.tab, sizeof sv.tab);
     std::memcpy(argmap, sv.map, sizeof sv.map);
     nwords = sv.nw;

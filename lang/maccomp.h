@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include <string>
 #include <vector>
 
 struct PtrRec;
@@ -69,8 +70,11 @@ inline int32_t recsiz(const uint8_t* p) { return RECHDR + 2 * p[0] + 16 * p[1]; 
 // The compile command (14): compile name [options [S [D [R]]]].
 int compil();
 // Compiles the loop whose head line was just parsed (IFTEST with aflags bit
-// 0x100); bytes of code, or -1 when the loop runs from its text.
-int loopcompil(int code);
+// 0x100); bytes of code, or -1 when the loop runs from its text. A loop
+// typed at the prompt that it gives up leaves the lines it read after the
+// head in *read (each ending with a newline): the caller collects the rest
+// and runs the loop from its text.
+int loopcompil(int code, std::string* read);
 // Runs the compiled macro named by argument argi; -1 when not run.
 int runipc(int argi);
 // The next command of the running compiled macro into the parse tables;

@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -29,19 +30,6 @@ constexpr int MAXTYPED = 32767;  // longest typed loop
 
 bool isop(int w, int code) {
   return w >= 0 && w < NWORDS && wrdtab[w].type == WT_CMD && wrdtab[w].v1 == code;
-}
-
-// The class of a line for block skipping: 2 when it begins with "}", plus 4
-// when its last character before a ";" is "{".
-int lincls(const char* s) {
-  int i = 0;
-  while (s[i] && static_cast<unsigned char>(s[i]) <= 32) i++;
-  int cls = s[i] == '}' ? 2 : 0;
-  int e = 0;
-  while (s[e] && s[e] != ';') e++;
-  while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= 32) e--;
-  if (e > 0 && s[e - 1] == '{') cls += 4;
-  return cls;
 }
 
 bool typedlp(const LoopEnt& e) { return e.q.blk > 0 && e.q.len > 0; }
@@ -112,24 +100,58 @@ void skipone() {
   }
 }
 
+// The next line of a typed loop: from the default queue when the loop came
+// from there, else from the input unit. Its length, or -1 at the end.
+int loopln(bool fromq, char* line) {
+  if (fromq) return gtpstr(nullptr, line);
+  return linlen(rdline(inunit, line, LINBUF), LINBUF, line);
+}
+
+// The next line of text t from offset *at into line (cut to the line
+// buffer); false when t has no more.
+bool nextln(const std::string& t, size_t* at, char* line) {
+  if (*at >= t.size()) return false;
+  size_t j = t.find('\n', *at);
+  if (j == std::string::npos) j = t.size();
+  size_t l = std::min<size_t>(j - *at, LINBUF - 1);
+  std::memcpy(line, t.data() + *at, l);
+  line[l] = 0;
+  *at = j + 1;
+  return true;
+}
+
+// Reads and drops the lines of a typed loop up to the "}" that closes it:
+// first what is left of the lines already read (pre, from offset at), then
+// lines from the loop's source. depth counts the blocks still open.
+void dropto(bool fromq, int depth, const std::string& pre = {}, size_t at = 0) {
+  char line[LINBUF];
+  while (depth > 0 && !(state & 0x0180)) {
+    if (!nextln(pre, &at, line) && loopln(fromq, line) < 0) return;
+    int c = lincls(line);
+    if (c & 2) depth--;
+    if (c & 4) depth++;
+  }
+}
+
 // Collects a loop typed at the prompt into loop entry e: the head line with
-// its last "{" made "!", then the lines up to the "}" that closes it. The
-// whole text stays in the entry; the body is queued. 0, or -1.
-int collect(LoopEnt& e) {
+// its last "{" made "!", then the lines up to the "}" that closes it: those
+// already read (pre: the lines a compilation of the loop read before it gave
+// the loop up), then lines from the input. The whole text stays in the
+// entry; the body is queued. 0, or -1 when nothing runs. A loop too long for
+// its buffer is error 136, and the rest of it is read and dropped, so that
+// none of its lines runs at the prompt.
+int collect(LoopEnt& e, const std::string& pre) {
   bool fromq = qpend(&dfltq);
   if (!fromq) jprintf(1, "Loop execution begins after '}'\n");
   int64_t room = 2 * int64_t(std::max(0, lstk.lowest - scrtop));
   int cap = int(std::min<int64_t>(room, MAXTYPED));
   char* buf = cap > 2 ? static_cast<char*>(getbuf(cap)) : nullptr;
-  if (!buf) {
-    error(0, 136);
-    return -1;
-  }
   // The head as the parser was given it: the parse rewrote a brace list
   // in the line buffer.
   int n = lenstr(prsln);
-  if (n + 1 >= cap) {
+  if (!buf || n + 1 >= cap) {
     error(0, 136);
+    dropto(fromq, 1, pre);
     return -1;
   }
   std::memcpy(buf, prsln, size_t(n) + 1);
@@ -139,26 +161,31 @@ int collect(LoopEnt& e) {
   int head = n;
   int depth = 1;
   char line[LINBUF];
+  size_t at = 0;
   while (depth > 0) {
     int l;
-    if (fromq) l = gtpstr(nullptr, line);
-    else l = linlen(rdline(inunit, line, LINBUF), LINBUF, line);
-    if (l < 0 || stopped()) return -1;  // the loop never closed: nothing runs
+    if (nextln(pre, &at, line)) {
+      l = lenstr(line);
+    } else {
+      l = loopln(fromq, line);
+      if (l < 0 || stopped()) return -1;  // the loop never closed: nothing runs
+    }
     int i = 0;
     while (line[i] == ' ' || line[i] == '\t') i++;
     int len = l - i;
     if (len < 0) len = 0;
+    int c = lincls(line + i);
+    if (c & 2) depth--;
+    if (c & 4) depth++;
     if (n + 1 + len + 1 > cap) {
       error(0, 136);
+      dropto(fromq, depth, pre, at);
       return -1;
     }
     buf[n++] = '\n';
     std::memcpy(buf + n, line + i, size_t(len));
     n += len;
     buf[n] = 0;
-    int c = lincls(line + i);
-    if (c & 2) depth--;
-    if (c & 4) depth++;
   }
   // The whole text is kept for replay.
   int32_t blk = 0;
@@ -169,14 +196,47 @@ int collect(LoopEnt& e) {
   return 0;
 }
 
+// Whether argument 2, the condition, is an unknown name before "(": no
+// function, and no macro call where it stands.
+bool unkcall() {
+  int32_t h = 0;
+  int w = -1;
+  fndarg(2, &h, &w);
+  return h == 0 && w >= 0 && w < NWORDS && wrdtab[w].type > 0 && (wrdtab[w].type & WT_UNKLIST) == WT_UNKLIST;
+}
+
 }  // namespace
 
 int IFTEST(int code) {
   bool loop = code == 10 || code == 59;
   bool text = (macmod & 7) == 3;
-  if ((aflags & 0x100) && loop && !(state & ST_CMACRO) && lopdep < MAXLOOP && (text || !frmadr)) {
+  if (!(state & ST_CMACRO) && nargw >= 3 && isop(argmap[1], OP_LBRACE)) {
+    // Words after the "{" of the head: refused before the condition is
+    // evaluated. No block opens, and its lines up to the "}" are passed
+    // over as a false condition's block is.
+    error(3, 9);
+    const int32_t err = state & ST_ERROR;
+    state &= ~ST_ERROR;
+    brclev++;
+    skipblk();
+    state |= err;
+    return 0;
+  }
+  int na = std::clamp<int>(nargw, 0, MAXARG);
+  int w2 = na >= 2 ? argmap[1] : -1;
+  bool brace = isop(w2, OP_LBRACE);
+  bool bang = !brace && (isop(w2, OP_NOT) || (na == 2 && linbuf[0] && linbuf[lenstr(linbuf) - 1] == '!'));
+  bool typedtop = !frmadr;
+  // The lines that a compilation of a typed loop read before it gave the
+  // loop up: the loop runs from its text, as without the compilation. A
+  // typed loop whose lines wait in the default queue (one inside a typed
+  // loop's pass) is not compiled: the queued text after it would run
+  // before it.
+  std::string pre;
+  if ((aflags & 0x100) && loop && !(state & ST_CMACRO) && lopdep < MAXLOOP &&
+      (text || (typedtop && brace && !qpend(&dfltq)))) {
     // The loop is compiled into memory and runs from its compiled form.
-    if (loopcompil(code) >= 0) {
+    if (loopcompil(code, &pre) >= 0) {
       LoopEnt& e = lopstk[lopdep];
       e = LoopEnt{};
       e.line = maclin ? maclin : -1;
@@ -187,11 +247,6 @@ int IFTEST(int code) {
     }
     if (state & ST_ERROR) return 0;
   }
-  int na = std::clamp<int>(nargw, 0, MAXARG);
-  int w2 = na >= 2 ? argmap[1] : -1;
-  bool brace = isop(w2, OP_LBRACE);
-  bool bang = !brace && (isop(w2, OP_NOT) || (na == 2 && linbuf[0] && linbuf[lenstr(linbuf) - 1] == '!'));
-  bool typedtop = !frmadr && !(aflags & 0x100);
   LoopEnt* e = lopdep < MAXLOOP ? &lopstk[lopdep] : nullptr;
   int16_t head = typedtop ? int16_t(-1) : maclin;
   // A later pass of repeat counts down what the first pass read: its count
@@ -210,7 +265,12 @@ int IFTEST(int code) {
   const bool carried = lsttok >= 0 && lsttok < NWORDS &&
                        (wrdtab[lsttok].type < 0 || (wrdtab[lsttok].type & 0x2001) == 0x2001);
   int32_t v = 0;
-  if (!later && (code == 59 || !fccond(&v))) v = lngarg(2, 0);
+  if (!later && unkcall()) {
+    // An unknown name before "(" is no function here either.
+    error(0, 162);
+  } else if (!later && (code == 59 || !fccond(&v))) {
+    v = lngarg(2, 0);
+  }
   if (stopped()) v = 0;
   pollio();
   if (state & ST_CMACRO) {
@@ -251,7 +311,7 @@ int IFTEST(int code) {
       int16_t count = e->count;
       *e = LoopEnt{};
       e->count = count;
-      if (collect(*e) < 0) {
+      if (collect(*e, pre) < 0) {
         freent(*e);
         brclev--;
         return 0;
@@ -271,13 +331,23 @@ int IFTEST(int code) {
     if (!brace && !bang && na >= 2) qflag = -2;
     return 0;
   }
+  // A condition that failed counts as false: its block is passed over all
+  // the same.
+  const int32_t err = state & ST_ERROR;
+  state &= ~ST_ERROR;
   if (brace || bang) {
     if (loop && e) freent(*e);
-    skipblk();
-    return 0;
+    if (pre.empty()) {
+      skipblk();
+    } else {
+      // The rest of a typed loop that a compilation began to read.
+      brclev--;
+      dropto(qpend(&dfltq), 1, pre);
+    }
+  } else if (na < 2) {
+    skipone();  // (a false if's command on its line is not run)
   }
-  if (na >= 2) return 0;  // a false if's command is not run
-  skipone();
+  state |= err;
   return 0;
 }
 

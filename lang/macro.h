@@ -10,6 +10,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "lang/mainloop.h"  // PendQ
 
@@ -145,9 +146,9 @@ void macstep(uint32_t pos);
 // Services of the macro compiler and the compiled-macro runner that the
 // calls and loops use: run the compiled macro named by argument argi (-1:
 // not run); compile the loop whose head line was just read (-1: not
-// compiled).
+// compiled; the lines a typed loop read go to *read).
 int runipc(int argi);
-int loopcompil(int code);
+int loopcompil(int code, std::string* read);
 // The compiled runner's sections kept by its loader, freed at the pop of a
 // compiled macro's frame.
 void ipcfre();

@@ -40,6 +40,7 @@ struct Ipc {
   int32_t io = 0;             // its headed copy while running (file reads)
   int32_t cmdsz = 0;
   std::vector<int32_t> syms;  // live entry of each symbol entry
+  std::vector<uint16_t> symfl;  // each symbol entry's flags as the file gives them
   int32_t txt = -1;           // text-block line to read next (-1: none)
   int32_t calleroff = 0;      // the caller's command offset
   int16_t callerunit = -1;    // the caller's macro unit
@@ -187,12 +188,9 @@ int rd16(Ipc& p, int32_t off) {
   return get16(b);
 }
 
-// Every record and text block of the section, walked in file order: counts,
-// offsets, jump targets, word references and symbol indices must lie
-// inside their tables. True when the section can run.
 // One record's counts, argument map, jump distance and word references lie
-// inside their tables (a jump may land anywhere in the section, so a record
-// is checked again when it is loaded).
+// inside their tables, and a word that names a variable has the kind of
+// the symbol it names (a record is checked again when it is loaded).
 bool recok(const Ipc& p, const uint8_t* r, bool loop) {
   const int na = r[0], nw = r[1];
   const int16_t code = get16(r + 2);
@@ -218,15 +216,30 @@ bool recok(const Ipc& p, const uint8_t* r, bool loop) {
       if (v < 0) {
         int64_t k = (-int64_t(v) - 1);
         if (k % SYMWDS || k / SYMWDS >= nsym) return false;
-      } else if (!loop && !(v >= symadr(syssym, 0) && v < symadr(syssym, int(tabptr(syssym)->count)))) {
-        return false;  // a file names live entries of the system table only
+        k /= SYMWDS;
+        if (size_t(k) < p.symfl.size() && (w.type & 0x7F0) != (p.symfl[size_t(k)] & 0x7F0)) return false;
+      } else if (!loop) {
+        // A file names live entries of the system table only.
+        const int32_t t0 = symadr(syssym, 0);
+        if (v < t0 || v >= symadr(syssym, int(tabptr(syssym)->count)) || (v - t0) % SYMWDS) return false;
+        const SymEnt* s = symptr(v);
+        if (!s || (w.type & 0x7F0) != (s->flags & 0x7F0)) return false;
       }
     }
   }
   return true;
 }
 
+// Every record and text block of the section, walked in file order: counts,
+// offsets, word references and symbol indices lie inside their tables. A
+// command record's next offset points forward, to the record after it or
+// past its text block; every jump (a control record's next offset, a
+// condition's false target) lands on the start of a record. A jump back is
+// the "}" or next of a while loop to its head, or a goto to an earlier
+// label, so that each pass round a loop reads a command or a condition.
+// True when the section can run.
 bool checks(Ipc& p, bool loop) {
+  std::vector<int32_t> starts;
   int32_t off = 0;
   while (off < p.cmdsz) {
     const uint8_t* r = record(p, off);
@@ -235,7 +248,9 @@ bool checks(Ipc& p, bool loop) {
     int32_t next = get32(r + 4);
     int32_t size = recsiz(r);
     if (!recok(p, r, loop)) return false;
+    starts.push_back(off);
     int32_t end = off + size;
+    if (!ctrl(code) && next < end) return false;
     if (!ctrl(code) && next > end) {
       // A text block fills the gap up to the next record exactly.
       int32_t t = end;
@@ -252,14 +267,31 @@ bool checks(Ipc& p, bool loop) {
       if (t != next) return false;
       end = next;
     }
-    if (code == LOOPEND || code == CM_RETURN) {
-      if (code == LOOPEND && !loop) return false;
-    }
+    if (code == LOOPEND && !loop) return false;
     off = end;
   }
-  return off == p.cmdsz;
+  if (off != p.cmdsz) return false;
+  // The jumps, now that every record's place is known.
+  auto at = [&](int64_t t) { return std::binary_search(starts.begin(), starts.end(), t); };
+  for (int32_t s : starts) {
+    const uint8_t* r = record(p, s);
+    if (!r) return false;
+    const int16_t code = get16(r + 2);
+    const int32_t next = get32(r + 4);
+    // A condition carries its false-jump distance in its second entry.
+    if ((code == CM_IF || code == CM_WHILE) &&
+        (r[0] < 2 || !at(int64_t(next) + uint16_t(get16(r + RECHDR + 2)))))
+      return false;
+    if (!ctrl(code)) continue;
+    if (!at(next)) return false;
+    if (next > s) continue;
+    // Backward: to a while head, or by a goto.
+    if (code == -CM_GOTO) continue;
+    const uint8_t* h = (code == -OP_RBRACE || code == -CM_NEXT) ? record(p, next) : nullptr;
+    if (!h || get16(h + 2) != CM_WHILE) return false;
+  }
+  return true;
 }
-
 
 // The parse tables as a command left them: the listing borrows them.
 struct ParseSave {
@@ -685,6 +717,8 @@ int runipc(int argi) {
   bool bad = false;
   const int nsym = int(sysz / 24);
   p.syms.assign(size_t(nsym), 0);
+  p.symfl.resize(size_t(nsym));
+  for (int i = 0; i < nsym; i++) p.symfl[size_t(i)] = uint16_t(get16(&sym[size_t(i) * 24 + 8]));
   for (int i = 0; i < nsym; i++) {
     const uint8_t* s = &sym[size_t(i) * 24];
     int len = s[10] & 15;

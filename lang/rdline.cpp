@@ -6,6 +6,7 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/units.h"
+#include "lang/keywords.h"
 #include "lang/maccomp.h"
 #include "lang/mactext.h"
 #include "lang/parse.h"
@@ -256,10 +257,67 @@ int readky(int unit, int mode, int* number) {
       return 1;
     }
   }
-  int cls = linbuf[i] == '}' ? 2 : 0;
+  return lincls(linbuf);
+}
+
+namespace {
+
+// The index after the bracket that closes the one at s[i] (quoted strings
+// passed over), or -1 when the line does not close it.
+int closer(const char* s, int i) {
+  const int open = uc(s[i]);
+  const int close = open == '(' ? ')' : '}';
+  int depth = 0;
+  for (; s[i]; i++) {
+    int c = uc(s[i]);
+    if (c == '"' || c == '\'') {
+      int l = qotlen(s + i);
+      if (l >= 0) {
+        i += l + 1;
+        continue;
+      }
+    }
+    if (c == open) depth++;
+    else if (c == close && --depth == 0) return i + 1;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool wrdhead(const char* s) {
+  int i = 0;
+  while (s[i] && uc(s[i]) <= 32) i++;
+  char word[16];
+  int l = 0;
+  for (;; l++) {
+    int c = uc(s[i + l]);
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) break;
+    if (l >= int(sizeof word) - 1) return false;
+    word[l] = char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  }
+  word[l] = 0;
+  int len = l;
+  const int code = l >= 2 ? cmdlook(word, &len) : -1;
+  if (code != CM_IF && code != CM_WHILE && code != CM_REPEAT) return false;
+  i += l;
+  while (s[i] && uc(s[i]) <= 32) i++;
+  if (s[i] != '(' || (i = closer(s, i)) < 0) return false;
+  while (s[i] && uc(s[i]) <= 32) i++;
+  // A "{" closed on the line is a brace list, not a block.
+  if (s[i] != '{' || closer(s, i) >= 0) return false;
+  i++;
+  while (s[i] && uc(s[i]) <= 32) i++;
+  return s[i] && s[i] != ';';
+}
+
+int lincls(const char* s) {
+  int i = 0;
+  while (s[i] && uc(s[i]) <= 32) i++;
+  int cls = s[i] == '}' ? 2 : 0;
   int e = 0;
-  while (linbuf[e] && linbuf[e] != ';') e++;
-  while (e > 0 && uc(linbuf[e - 1]) <= 32) e--;
-  if (e > 0 && linbuf[e - 1] == '{') cls += 4;
+  while (s[e] && s[e] != ';') e++;
+  while (e > 0 && uc(s[e - 1]) <= 32) e--;
+  if ((e > 0 && s[e - 1] == '{') || wrdhead(s)) cls += 4;
   return cls;
 }

@@ -34,9 +34,20 @@ int prepro(char* line, int length, int max, int flags);
 // classifies it. With mode > 0 a line whose first word begins with "label"
 // gives 1 and the number after it in *number; with mode < 0 a line whose
 // first word begins with "help" gives 1. Otherwise 2 for a line that begins
-// with "}", plus 4 when its last non-blank character (before a ";") is "{".
-// A reader result of 0 or less is returned as it is.
+// with "}", plus 4 when it opens a block (lincls). A reader result of 0 or
+// less is returned as it is.
 int readky(int unit, int mode, int* number);
+
+// The class of a line for the block scanners: 2 when it begins with "}",
+// plus 4 when it opens a block: its last non-blank character (before a ";")
+// is "{", or it is a head that wrdhead refuses.
+int lincls(const char* s);
+
+// Whether the line is the head of an if, while or repeat whose "{" (closed
+// by no "}" on the line) is followed by further words other than a comment.
+// Such a head opens no block: it is refused, and the lines up to its "}"
+// are passed over as a block's.
+bool wrdhead(const char* s);
 
 // Reads the next line of a macro kept in the library on `unit`; pos holds
 // the byte offsets {current, start, end} and current moves past the line.

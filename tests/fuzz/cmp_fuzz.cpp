@@ -20,6 +20,7 @@ constexpr size_t MAXINPUT = 16384;
 const char* const KEYS =
     "declare global number zqa zqb zqc\n"
     "declare global string zqs\n"
+    "zqs = \"a string\"\n"
     "declare global array zqv(4)\n"
     "zq 1 2\n"
     "declare global byte array zqm(16384)\n"

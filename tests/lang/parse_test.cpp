@@ -563,6 +563,37 @@ TEST_F(Parse, ClassifierOfTheFlowControlScanners) {
   std::remove(path.c_str());
 }
 
+TEST_F(Parse, HeadsWithWordsAfterTheirBraceOpenABlockForTheScanners) {
+  // The scanners' class agrees with the parse that the head refuses: a "{"
+  // that the line does not close, with words after it.
+  struct Case {
+    const char* line;
+    bool refused;
+    int cls;
+  } cases[] = {
+      {"while (n < 3) { n = n + 1", true, 4},
+      {"if (1) { ftype \"x\\n\"", true, 4},
+      {"  rep (2) { n = n + 1", true, 4},
+      {"IF (a == \"(\") { type a", true, 4},
+      {"if (1) { type a {", true, 4},
+      {"if (c) { type n }", false, 0},
+      {"if (c) {", false, 4},
+      {"while (c) {   ; a note", false, 4},
+      {"} else { type a", false, 2},
+      {"type { a", false, 0},
+      {"ifx (c) { a", false, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(wrdhead(c.line), c.refused) << c.line;
+    EXPECT_EQ(lincls(c.line), c.cls) << c.line;
+    if (std::strncmp(c.line, "ifx", 3) == 0 || c.line[0] == '}' || c.line[0] == 't') continue;
+    parse(c.line, 0x1F);
+    ASSERT_FALSE(state & ST_ERROR) << c.line;
+    bool parsed = nargw >= 3 && wrdtab[argmap[1]].type == WT_CMD && wrdtab[argmap[1]].v1 == OP_LBRACE;
+    EXPECT_EQ(parsed, c.refused) << c.line;
+  }
+}
+
 TEST_F(Parse, RandomLinesKeepTheTableConsistent) {
   // Lines made of the language's characters and words: whatever the parser
   // and the ordering make of them, every index stays inside the table.
