@@ -35,3 +35,8 @@ int pacrst();
 extern int (*blkio)(PtrRec* r, int i, int dir);
 // Writes back and empties a variable's block buffers.
 int rstbuf(PtrRec* r);
+// Writes back a variable's changed buffers, and moves the parts other
+// records still use in them aside, before the buffers change.
+int blkspl(PtrRec* r);
+// A record that is released uses no part of a buffer any more.
+void blkend(const PtrRec* r);

@@ -196,6 +196,7 @@ int ptrvrb(PtrRec* src, PtrRec* dst) {
 int freptr(PtrRec* r) {
   if (!r) return 0;
   flshio(r);
+  blkend(r);
   BufRec* b = bufrec(r);
   if ((r->Flg & K_DATA) && b) {
     if (b->Lnks > 0) b->Lnks--;
@@ -244,6 +245,8 @@ int32_t chgbuf(PtrRec* r, int32_t bytes, int mode) {
   bool fresh = false;
   if (total > old || (mode == 0 && !headed)) {
     fresh = true;
+    // The buffers move: what they hold goes first.
+    blkspl(r);
     int32_t na = 0;
     int64_t words = (total + 3) / 4;
     int got = 0;
