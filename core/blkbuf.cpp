@@ -547,9 +547,34 @@ struct PacRow {
   uint32_t buf;
 };
 
+// How the bytes of a file-backed row's file are items: records of one file
+// share buffers only where the same bytes are the same items. One per row.
+struct Lay {
+  uint32_t mptr = 0;
+  int32_t wsiz = 0;
+  int32_t pad = 0;
+  int32_t strip = 0;
+  uint32_t dims[3] = {0, 0, 0};
+  bool operator==(const Lay&) const = default;
+};
+std::vector<Lay> lays;
+
+Lay layof(const PtrRec* r) {
+  Lay l;
+  if (!(r->Flg & K_FILE)) return l;
+  const FilRec* f = filrec(r);
+  l.mptr = r->Mptr;
+  l.wsiz = r->Wsiz;
+  l.pad = f ? f->Pad : 0;
+  l.strip = f && f->Strip > 0 ? 1 : 0;
+  for (int k = 0; k < 3; k++) l.dims[k] = r->Datdims[k] < 1 ? 1 : r->Datdims[k];
+  return l;
+}
+
 uint32_t* pachdr() {
   if (pactbl <= 0 || fndstk(pactbl) != pactbl - 2 || wordp(pactbl)[2] != PAC_MARK) {
     pactbl = 0;
+    lays.clear();
     return nullptr;
   }
   return wordp(pactbl);
@@ -574,15 +599,44 @@ bool pacmake(int32_t rows) {
 
 }  // namespace
 
+namespace {
+
+uint32_t packey(const PtrRec* r) {
+  uint32_t who = (r->Flg & K_FILE) ? (filrec(r) ? filrec(r)->Lun : 0u)
+                                   : static_cast<uint32_t>(r->Idx) & 0xFFFF;
+  return who * 65536u + (r->Flg & ~1u);
+}
+
+// Whether row k is for record r: a file-backed record's row is one of the
+// same file with the same layout (whatever the kinds), any other record's
+// one of the same key; a record leaving the table (op -1) with buffers
+// leaves the row of its buffers.
+bool pacfits(const PtrRec* r, uint32_t key, int32_t k, int op) {
+  const PacRow* row = pacrow(k);
+  if (op == -1 && r->Bufp > 0) return row->buf == static_cast<uint32_t>(r->Bufp) && (row->key >> 16) == (key >> 16);
+  if (!(r->Flg & K_FILE) || op == -1) return row->key == key;
+  return (row->key >> 16) == (key >> 16) && (row->key & K_FILE) && static_cast<size_t>(k) < lays.size() &&
+         lays[static_cast<size_t>(k)] == layof(r);
+}
+
+}  // namespace
+
+BufRec* pacfind(const PtrRec* r) {
+  uint32_t* h = pachdr();
+  if (!h || !r) return nullptr;
+  uint32_t key = packey(r);
+  for (int32_t k = 0; k < static_cast<int32_t>(h[0]); k++)
+    if (pacfits(r, key, k, 0)) return static_cast<BufRec*>(stkptr(static_cast<int32_t>(pacrow(k)->buf)));
+  return nullptr;
+}
+
 int pactiv(PtrRec* r, int op) {
   if (!r) return 0;
   BufRec* b = bufrec(r);
   // The table is made for its first row and freed with its last.
   if (!pachdr() && (op == -1 || !b || !pacmake(PAC_GROW))) return 0;
   uint32_t* h = pachdr();
-  uint32_t who = (r->Flg & K_FILE) ? (filrec(r) ? filrec(r)->Lun : 0u)
-                                   : static_cast<uint32_t>(r->Idx) & 0xFFFF;
-  uint32_t key = who * 65536u + (r->Flg & ~1u);
+  uint32_t key = packey(r);
   if ((trcmsk & 0x218) == 0x218)
     for (uint32_t k = 0; k < h[0]; k++)
       jprintf(dbglun, " Pactbl\t%2d:  %12ld\t%10ld\tBptr=%10ld\n", static_cast<int>(k),
@@ -593,7 +647,7 @@ int pactiv(PtrRec* r, int op) {
   int32_t found = -1;
   int32_t to = op == -1 ? pers : rows;
   for (int32_t k = 0; k < to && found < 0; k++) {
-    if (pacrow(k)->key != key) continue;
+    if (!pacfits(r, key, k, op)) continue;
     if (op == 1 && k >= pers) continue;
     found = k;
   }
@@ -601,11 +655,13 @@ int pactiv(PtrRec* r, int op) {
     PacRow* row = pacrow(found);
     if (op == -1) {
       std::memmove(row, row + 1, static_cast<size_t>(rows - found - 1) * sizeof(PacRow));
+      if (static_cast<size_t>(found) < lays.size()) lays.erase(lays.begin() + found);
       h[0]--;
       if (found < pers) h[1]--;
       if (h[0] == 0) {
         putstk(pactbl, 0, 0);
         pactbl = 0;
+        lays.clear();
       }
       return 0;
     }
@@ -634,16 +690,31 @@ int pactiv(PtrRec* r, int op) {
     // At the end of the persistent rows; the per-command rows move down.
     std::memmove(pacrow(pers + 1), pacrow(pers), static_cast<size_t>(rows - pers) * sizeof(PacRow));
     *pacrow(pers) = nr;
+    lays.resize(static_cast<size_t>(rows));
+    lays.insert(lays.begin() + pers, layof(r));
     h[1]++;
   } else {
     *pacrow(rows) = nr;
+    lays.resize(static_cast<size_t>(rows));
+    lays.push_back(layof(r));
   }
   h[0]++;
   return 0;
 }
 
+void paclay(const PtrRec* r) {
+  uint32_t* h = pachdr();
+  if (!h || r->Bufp <= 0) return;
+  lays.resize(h[0]);
+  for (uint32_t k = 0; k < h[0]; k++)
+    if (pacrow(static_cast<int32_t>(k))->buf == static_cast<uint32_t>(r->Bufp)) lays[k] = layof(r);
+}
+
 int pacrst() {
-  if (uint32_t* h = pachdr()) h[0] = h[1];
+  if (uint32_t* h = pachdr()) {
+    h[0] = h[1];
+    lays.resize(h[1]);
+  }
   // Parts in use end with the command (their spills are scratch).
   holds.clear();
   return 0;

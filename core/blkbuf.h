@@ -26,7 +26,15 @@ int32_t setadr(PtrRec* r, int64_t index);
 // The table of active buffers: op 1 enters the record among the
 // persistent rows, 0 among the per-command rows (or shares the buffers of
 // a row of the same file unit or device and kind), -1 removes it.
+//
+// Records of one file share buffers only over the same layout (data
+// offset, word size, dimensions), whatever their kinds: the same bytes are
+// then the same items.
 int pactiv(PtrRec* r, int op);
+// The buffers that pactiv would let record r share, or null.
+BufRec* pacfind(const PtrRec* r);
+// The rows of record r's buffers take its layout (after it changed).
+void paclay(const PtrRec* r);
 // Drops the per-command rows (the main loop, before every command).
 int pacrst();
 // The transfer of block buffer i (dir 1 read, 2 write; below 0 failed).

@@ -165,6 +165,67 @@ bool hdrok(PtrRec* r, bool write) {
 
 }  // namespace
 
+int rsizarg = 0;
+
+namespace {
+
+// Bytes of whole items in a record of `rec` bytes (at least one item):
+// a block of the file then starts where its items do.
+int32_t wholerec(const PtrRec* r, int32_t rec) {
+  int ib = (r->Wsiz & 63) / 8;
+  if (ib <= 1 || rec <= 0) return rec;
+  rec -= rec % ib;
+  return rec < ib ? ib : rec;
+}
+
+// Block numbers are 16 bits: plain data of more records than they count is
+// taken in larger records (whole multiples, so rows keep their place). The
+// record bytes, or -1 for data that cannot be counted so (error 86).
+int64_t bigrec(const PtrRec* r, const FilRec* f, int32_t rec) {
+  if (f->Strip <= 0 && f->Pad == 0 && rec > 0) {
+    int bb = r->Wsiz & 63;
+    int64_t bytes = (dimprod(r) * (bb ? bb : 8) + 7) / 8;
+    int64_t nrec = (bytes + rec - 1) / rec;
+    // Large data also streams in records of about 64 KB: a transfer each
+    // few kilobytes would cost more in calls than in bytes.
+    int64_t k = bytes > (INT64_C(4) << 20) && rec < 65536 ? 65536 / rec : 1;
+    if (nrec > 32767 * k) k = (nrec + 32766) / 32767;
+    int64_t big = static_cast<int64_t>(rec) * k;
+    return big > INT32_MAX / 4 ? -1 : big;
+  }
+  // One row a record (or strip): more rows than block numbers.
+  if (f->Strip > 0 ? *static_cast<uint32_t*>(stkptr(f->Strip)) > 32767
+                   : static_cast<int64_t>(r->Datdims[1]) * r->Datdims[2] > 32767)
+    return -1;
+  return rec;
+}
+
+// Takes the buffers of another record of the same file and layout when
+// there is one: 1 shared, 0 none, -1 refused. A record whose buffer size
+// was given and makes its blocks (given) is refused when the file is open
+// with another one.
+int sharbf(PtrRec* r, const FilRec* f, bool given) {
+  BufRec* sb = pacfind(r);
+  if (!sb) return 0;
+  BufRec* own = bufrec(r);
+  if (own == sb) return 1;
+  if (own) {
+    if (given && own->Rsiz > 0 && bigrec(r, f, wholerec(r, own->Rsiz)) != sb->Rsiz) {
+      jprintf(errlun, "%s: the file is open with another buffer size\n", f->Nam);
+      error(rsizarg, 70);
+      return -1;
+    }
+    freblk(static_cast<int32_t>(r->Addr));
+    freblk(r->Bufp);
+    r->Bufp = 0;
+    r->Addr = 0;
+  }
+  pactiv(r, 0);
+  return bufrec(r) ? 1 : 0;
+}
+
+}  // namespace
+
 int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   *total = -1;
   if (!r) return kind;
@@ -244,12 +305,17 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
 
   if (m & UM_TEXT) return textvar(r, f, kind, total, wsiz);
 
-  // The buffers: those of another record of the same file when one is in
-  // use (both then see the same data), else our own.
+  // The buffers: those of another record of the same file and layout when
+  // one is in use (both then see the same data), else our own. Without a
+  // header to read, the layout is known now.
   bool shared = false;
-  if (!bufrec(r)) {
-    pactiv(r, 0);
-    shared = bufrec(r) != nullptr;
+  if (f->Flg & FF_NOHDR) {
+    int sh = sharbf(r, f, rsgiven);
+    if (sh < 0) {
+      drop();
+      return kind;
+    }
+    shared = sh > 0;
   }
   if (!shared) {
     if (!bufrec(r)) {
@@ -359,21 +425,18 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     }
     rec = h > 0 ? h : lastrec;
     if (!shared) {
-      // The header may have changed the kind: another record of the file
-      // with that kind has buffers already, which this one then shares
-      // (two sets of buffers on one file would each miss the other's data).
-      int32_t ownb = r->Bufp;
-      uint32_t owna = r->Addr;
-      r->Bufp = 0;
-      pactiv(r, 0);
-      if (bufrec(r)) {
+      // The header gave the layout (and the record size): another record
+      // of the file with that layout has buffers already, which this one
+      // then shares (two sets of buffers on the same items would each miss
+      // the other's data).
+      int sh = sharbf(r, f, false);
+      if (sh < 0) {
+        drop();
+        return kind;
+      }
+      if (sh > 0) {
         shared = true;
-        freblk(static_cast<int32_t>(owna));
-        freblk(ownb);
         b = bufrec(r);
-      } else {
-        r->Bufp = ownb;
-        r->Addr = owna;
       }
     }
   }
@@ -382,31 +445,16 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     return kind;
   }
   if (rec <= 0) rec = b->Rsiz;
-  // Block numbers are 16 bits: plain data of more records than they count
-  // is taken in larger records (whole multiples, so rows keep their place).
-  if (f->Strip <= 0 && f->Pad == 0 && rec > 0) {
-    int bb = r->Wsiz & 63;
-    int64_t bytes = (dimprod(r) * (bb ? bb : 8) + 7) / 8;
-    int64_t nrec = (bytes + rec - 1) / rec;
-    // Large data also streams in records of about 64 KB: a transfer each
-    // few kilobytes would cost more in calls than in bytes.
-    int64_t k = bytes > (INT64_C(4) << 20) && rec < 65536 ? 65536 / rec : 1;
-    if (nrec > 32767 * k) k = (nrec + 32766) / 32767;
-    if (k > 1) {
-      int64_t big = static_cast<int64_t>(rec) * k;
-      if (big > INT32_MAX / 4) {
-        drop();
-        error(0, 86);
-        return kind;
-      }
-      rec = static_cast<int32_t>(big);
+  if (!shared) {
+    int64_t big = bigrec(r, f, wholerec(r, rec));
+    if (big < 0) {
+      drop();
+      error(0, 86);
+      return kind;
     }
-  } else if (f->Strip > 0 ? *static_cast<uint32_t*>(stkptr(f->Strip)) > 32767
-                          : static_cast<int64_t>(r->Datdims[1]) * r->Datdims[2] > 32767) {
-    // One row a record (or strip): more rows than block numbers.
-    drop();
-    error(0, 86);
-    return kind;
+    rec = static_cast<int32_t>(big);
+  } else {
+    rec = b->Rsiz;
   }
   if (rec > 0 && rec != b->Rsiz) {
     if (chgbuf(r, rec, shared ? 0 : sbit) != rec) {
@@ -415,7 +463,9 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
       return kind;
     }
   }
-  if (!shared) pactiv(r, 0);
+  // A record that outlives the command (a declared file variable's) keeps
+  // its row, so that later records of the same items share its buffers.
+  if (!shared) pactiv(r, scratchrec(r) ? 0 : 1);
   bits = r->Wsiz & 63;
   if (bits == 0) bits = 8;
   r->Rwds = static_cast<int32_t>(static_cast<int64_t>(b->Rsiz) * 8 / bits);
