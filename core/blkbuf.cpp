@@ -707,7 +707,10 @@ void paclay(const PtrRec* r) {
   if (!h || r->Bufp <= 0) return;
   lays.resize(h[0]);
   for (uint32_t k = 0; k < h[0]; k++)
-    if (pacrow(static_cast<int32_t>(k))->buf == static_cast<uint32_t>(r->Bufp)) lays[k] = layof(r);
+    if (PacRow* row = pacrow(static_cast<int32_t>(k)); row->buf == static_cast<uint32_t>(r->Bufp)) {
+      lays[k] = layof(r);
+      row->data = r->Addr;
+    }
 }
 
 int pacrst() {

@@ -33,7 +33,8 @@ int32_t setadr(PtrRec* r, int64_t index);
 int pactiv(PtrRec* r, int op);
 // The buffers that pactiv would let record r share, or null.
 BufRec* pacfind(const PtrRec* r);
-// The rows of record r's buffers take its layout (after it changed).
+// The rows of record r's buffers take its layout and data (after they
+// changed).
 void paclay(const PtrRec* r);
 // Drops the per-command rows (the main loop, before every command).
 int pacrst();

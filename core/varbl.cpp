@@ -348,6 +348,8 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   bool high = r->Flg2 & F2_HIGH;
   bool named = (kind & K_NAMED) && r->Idx > 0;
   bool scratch = !named && r->Stack == 0;
+  // A file's buffers go back under the old layout before it changes.
+  if ((kind & K_FILE) && !(kind & K_LIST)) rstbuf(r);
   r->Tot = static_cast<uint32_t>(items);
 
   if ((kind & K_HDR) && !(kind & K_LIST) && tmpl) {
@@ -411,11 +413,8 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   }
 
   if (kind & K_FILE) {
-    if (BufRec* b = bufrec(r)) {
-      b->Bufdims[0] = b->Bufdims[1] = b->Bufdims[2] = 0;
-      sbufdm(r, r->Offs, r->Rwds);
-      rstbuf(r);
-      sethdr(r);
+    if (bufrec(r)) {
+      filnew(r);
       blkadr(r, 2);
       r->Bufsiz = sizbuf(r);
     }

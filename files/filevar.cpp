@@ -13,6 +13,7 @@
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/symbols.h"
 #include "core/units.h"
 #include "files/fileutil.h"
 #include "files/imgcommon.h"
@@ -478,6 +479,65 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   *wsiz = r->Wsiz;
   *total = static_cast<int32_t>(n);
   return kind;
+}
+
+namespace {
+
+// Every pointer variable in reach (the tables from the running macro's out
+// to the system table) whose record shares r's buffers takes r's layout,
+// seen whole.
+void filsync(const PtrRec* r) {
+  int32_t t = cursym;
+  for (int guard = 0; t > 0 && guard < 4096; guard++) {
+    const SymTab* h = tabptr(t);
+    if (!h || h->marker != SYMMARK) break;
+    for (uint32_t i = 0; i < h->count; i++) {
+      const SymEnt* s = symptr(symadr(t, static_cast<int>(i)));
+      if (!s || (s->flags & 0x17F0) != 0x1000 || s->data <= 0 || fndstk(s->data) <= 0) continue;
+      PtrRec* q = ptrrec(s->data);
+      if (!q || q == r || !(q->Flg & K_FILE) || q->Bufp != r->Bufp) continue;
+      q->Addr = r->Addr;
+      q->Data0 = r->Data0;
+      q->Rwds = r->Rwds;
+      q->Mptr = r->Mptr;
+      q->Ndims = r->Ndims;
+      q->Tot = r->Tot;
+      for (int k = 0; k < 3; k++) {
+        q->Datdims[k] = r->Datdims[k];
+        q->Offs[k] = q->XYZptr[k] = 0;
+        q->Offs[3 + k] = r->Datdims[k];
+      }
+      q->Length = static_cast<int32_t>(std::min<int64_t>(dimprod(q), INT32_MAX));
+      q->Bufsiz = -1;
+    }
+    t = h->link;
+  }
+}
+
+}  // namespace
+
+void filnew(PtrRec* r) {
+  BufRec* b = bufrec(r);
+  FilRec* f = filrec(r);
+  if (!b || !f) return;
+  b->Bufdims[0] = b->Bufdims[1] = b->Bufdims[2] = 0;
+  sbufdm(r, r->Offs, r->Rwds);
+  lastrec = 0;
+  sethdr(r);
+  // The records the new layout moves in: a size given for a file without
+  // a header stays (whole items); else the header's.
+  int32_t rec = (f->Flg & FF_NOHDR) || lastrec <= 0 ? b->Rsiz : lastrec;
+  int64_t big = bigrec(r, f, wholerec(r, rec));
+  if (big > 0 && big != b->Rsiz) {
+    bool scr = b->BPTR < static_cast<uint32_t>(lstk.lowest);
+    if (chgbuf(r, static_cast<int32_t>(big), scr ? 1 : 0) == big) {
+      b->Bufdims[0] = b->Bufdims[1] = b->Bufdims[2] = 0;
+      sbufdm(r, r->Offs, r->Rwds);
+    }
+  }
+  rstbuf(r);
+  paclay(r);
+  filsync(r);
 }
 
 // ---------------------------------------------------------------------------
