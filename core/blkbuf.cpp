@@ -609,11 +609,11 @@ uint32_t packey(const PtrRec* r) {
 
 // Whether row k is for record r: a file-backed record's row is one of the
 // same file with the same layout (whatever the kinds), any other record's
-// one of the same key; a record leaving the table (op -1) with buffers
-// leaves the row of its buffers.
+// one of the same key. A record leaving the table (op -1) leaves the row of
+// its buffers (op -2), or else one of its key.
 bool pacfits(const PtrRec* r, uint32_t key, int32_t k, int op) {
   const PacRow* row = pacrow(k);
-  if (op == -1 && r->Bufp > 0) return row->buf == static_cast<uint32_t>(r->Bufp) && (row->key >> 16) == (key >> 16);
+  if (op == -2) return r->Bufp > 0 && row->buf == static_cast<uint32_t>(r->Bufp);
   if (!(r->Flg & K_FILE) || op == -1) return row->key == key;
   return (row->key >> 16) == (key >> 16) && (row->key & K_FILE) && static_cast<size_t>(k) < lays.size() &&
          lays[static_cast<size_t>(k)] == layof(r);
@@ -646,6 +646,8 @@ int pactiv(PtrRec* r, int op) {
   int32_t rows = static_cast<int32_t>(h[0]), pers = static_cast<int32_t>(h[1]);
   int32_t found = -1;
   int32_t to = op == -1 ? pers : rows;
+  for (int32_t k = 0; op == -1 && k < to && found < 0; k++)
+    if (pacfits(r, key, k, -2)) found = k;
   for (int32_t k = 0; k < to && found < 0; k++) {
     if (!pacfits(r, key, k, op)) continue;
     if (op == 1 && k >= pers) continue;

@@ -259,4 +259,14 @@ TEST_F(Blk, RecordsOfOneFileShareBuffers) {
   PtrRec* f = bare(K_IMAGE, 39, 4, 2);
   pactiv(f, 0);
   EXPECT_NE(f->Bufp, 0);
+  // A record leaving the table takes its own row, not the row of another
+  // layout of the same file and kind.
+  PtrRec* g1 = image(10, 6, 20, 41);
+  PtrRec* g2 = image(10, 6, 20, 41);
+  g2->Mptr = 500;
+  pactiv(g1, 1);
+  pactiv(g2, 1);
+  pactiv(g2, -1);
+  EXPECT_EQ(pacfind(bare(K_IMAGE, 41, 10, 6)), bufrec(g1));
+  EXPECT_EQ(pacfind(bare(K_IMAGE, 41, 10, 6, 500)), nullptr);
 }
