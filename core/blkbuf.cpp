@@ -436,6 +436,10 @@ uint8_t* blkadr(PtrRec* r, int mode) {
   // The part from here is in use until sizbuf says how far it reaches.
   Hold* h = holdof(r);
   if (!h) {
+    // A long command (a real-time run) makes many records: those whose
+    // parts are used up and that have nothing to write back go.
+    if (holds.size() >= 64)
+      std::erase_if(holds, [](const Hold& o) { return o.off < 0 && !live(o, o.buf, o.slot); });
     holds.push_back(Hold{});
     h = &holds.back();
     h->rec = stkadr(r);
