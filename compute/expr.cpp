@@ -39,16 +39,27 @@ constexpr int K_ARRAYLIKE = 0x7E0;  // String to Solid
 constexpr int K_SHAPED = 0x0E80;    // Matrix, Image, Solid, List
 constexpr int K_SHAPEK = 0x0680;    // Matrix, Image, Solid: kinds of a shape
 
+// The unit of a file-backed record's open file (one unit per file), else 0.
+int filunit(const PtrRec* r) {
+  const FilRec* f = (r->Flg & K_FILE) ? filrec(r) : nullptr;
+  return f ? f->Lun : 0;
+}
+
 // True when the two records reach the same stored data: the same symbol
-// variable, or the same data block.
+// variable, the same file, or the same data block.
 bool samevar(const PtrRec* a, const PtrRec* b) {
   if (!a || !b) return false;
   if ((a->Flg & K_NAMED) && (b->Flg & K_NAMED) && a->Idx > 0 && a->Idx == b->Idx) return true;
+  if (filunit(a) > 0 && filunit(a) == filunit(b)) return true;
   return (a->Flg & K_ARRAYLIKE) && (b->Flg & K_ARRAYLIKE) && !(a->Flg & K_VALUE) &&
          !(b->Flg & K_VALUE) && a->Addr != 0 && a->Addr == b->Addr;
 }
 
 bool samewin(const PtrRec* a, const PtrRec* b) {
+  // Records of one file see the same items only through the same layout.
+  if (filunit(a) > 0 && (a->Mptr != b->Mptr || a->Wsiz != b->Wsiz ||
+                         std::memcmp(a->Datdims, b->Datdims, sizeof a->Datdims) != 0))
+    return false;
   return std::memcmp(a->Offs, b->Offs, sizeof a->Offs) == 0;
 }
 
@@ -318,7 +329,7 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
 
   // The destination.
   int k = getdst(d);
-  if ((k & K_NAMED) && (k & K_ARRAYLIKE)) {
+  if ((k & (K_NAMED | K_FILE)) && (k & K_ARRAYLIKE)) {
     // The destination seen as an operand: through the same window the
     // operation runs in place when the destination already holds the
     // result; through another window, or when it must grow, the result

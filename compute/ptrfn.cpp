@@ -19,6 +19,7 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/varbl.h"
+#include "files/filevar.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
 #include "ui/alert.h"
@@ -183,8 +184,18 @@ int filsrc(PtrRec* r, const PtrRec* src, int noted, int32_t bsz) {
     r->Filp = static_cast<int32_t>(f->Ptr);
   }
   if (noted) f->Flg = 64;
-  // A buffer size of its own: the file layer's block buffers take it.
+  // A buffer size of its own: the file layer's block buffers take it, as
+  // whole items (a block of the file starts where its items do). One or
+  // three buffers, and the mark of a size that is no multiple of 4, go by
+  // the size as given.
   BufRec* b = bufrec(r);
+  int ib = (r->Wsiz & 63) / 8;
+  if (bsz > 0 && bsz < ib) {
+    error(3, 70);
+    return 0;
+  }
+  int32_t given = bsz;
+  if (ib > 1) bsz -= bsz % ib;
   if (bsz > 0 && (!b || b->Rsiz != bsz)) {
     if (!b) {
       b = static_cast<BufRec*>(zeroblk(sizeof(BufRec)));
@@ -197,7 +208,8 @@ int filsrc(PtrRec* r, const PtrRec* src, int noted, int32_t bsz) {
     b->Rsiz = bsz;
     int bits = r->Wsiz & 63;
     r->Rwds = static_cast<int32_t>(static_cast<int64_t>(bsz) * 8 / (bits ? bits : 8));
-    if (bsz % 4) b->Bflg |= 64;
+    if (given % 4) b->Bflg |= 64;
+    if (given >= 3411) b->Actv |= 0x40;
   }
   if (noted == 3) noted = 5;
   int kind = r->Flg & ~(K_NAMED | K_STRING | K_ARRAY | K_MATRIX | K_SOLID);
@@ -211,7 +223,9 @@ int filsrc(PtrRec* r, const PtrRec* src, int noted, int32_t bsz) {
   for (int k = 0; k < 6; k++) r->Offs[k] = 0;
   r->Bufsiz = 0;
   int32_t cnt, part, tot, ws;
+  rsizarg = bsz > 0 ? 3 : 0;
   kind = gtvarb(r, &cnt, &part, &tot, &ws, 0);
+  rsizarg = 0;
   return tot < 0 ? 0 : kind;
 }
 

@@ -988,7 +988,9 @@ int subwin(PtrRec* r, int w) {
   if (!r || !W) return 0;
   int kind = r->Flg;
   int pairs = (kind & 0xE80) ? 2 : 1;
-  if (kind & K_SOLID) pairs = 3;
+  // A file's data has all three dimensions (1 where it has none), so its
+  // further subscripts are checked against them as well.
+  if (kind & (K_SOLID | K_FILE)) pairs = 3;
   int32_t size[3];
   varsize(r, size);
   bool prepared = r->Bufsiz != 0;

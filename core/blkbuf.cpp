@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "core/memory.h"
 #include "core/output.h"
@@ -72,6 +73,109 @@ void grid(const PtrRec* r, const BufRec* b, int64_t* g, int64_t* p) {
     g[k] = d < 1 ? 1 : d;
     p[k] = static_cast<int64_t>(r->XYZptr[k]) - (win ? r->Offs[k] : 0);
   }
+}
+
+// --- parts in use ------------------------------------------------------------
+//
+// Several records (the windows of one command) share one set of buffers.
+// Each record's current part lies in one buffer from its Dptr on, and its
+// caller reads or writes it item by item, loading other records' parts in
+// between. A buffer that holds another record's unused items is given up
+// only when every buffer does: those items are then copied aside (the
+// record's spill) and the record goes on there; what a writer stores in
+// its spill goes back into its block before its next part.
+
+struct Hold {
+  int32_t rec = 0;    // the record (stack address)
+  int32_t buf = 0;    // its buffer record
+  int slot = -1;      // the buffer its part lies in; -1 spilled or none
+  int32_t blk = 0;    // the part's block
+  int32_t lo = 0;     // byte reference of the part's first item
+  int32_t hi = 0;     // byte reference past its last item
+  bool wr = false;    // the record writes its part
+  int32_t spill = 0;  // stack address of the spill block, 0 none
+  int32_t cap = 0;    // its bytes
+  int32_t off = -1;   // spilled: byte offset in the block of the spill's start
+  int32_t len = 0;    // spilled bytes
+};
+std::vector<Hold> holds;
+
+Hold* holdof(const PtrRec* r) {
+  int32_t a = stkadr(r);
+  for (Hold& h : holds)
+    if (h.rec == a) return &h;
+  return nullptr;
+}
+
+// Whether hold h still has items to use in buffer slot of buffer record buf.
+bool live(const Hold& h, int32_t buf, int slot) {
+  if (h.buf != buf || h.slot != slot || h.hi <= h.lo) return false;
+  const PtrRec* q = ptrrec(h.rec);
+  return q && q->Bufp == buf && q->Dptr >= h.lo && q->Dptr < h.hi;
+}
+
+bool held(const BufRec* b, int slot, const PtrRec* r) {
+  int32_t me = stkadr(r), buf = static_cast<int32_t>(b->BPTR);
+  for (const Hold& h : holds)
+    if (h.rec != me && live(h, buf, slot)) return true;
+  return false;
+}
+
+// Copies the unused items of hold h aside; false without room (error 42).
+bool spill(Hold& h, const PtrRec* r) {
+  PtrRec* q = ptrrec(h.rec);
+  int32_t n = h.hi - q->Dptr;
+  if (h.cap < n) {
+    void* p = getbuf(n);
+    if (!p) {
+      error(0, 42);
+      return false;
+    }
+    h.spill = stkadr(p);
+    h.cap = n;
+  }
+  int32_t base = addref(r->Data0, static_cast<int64_t>(h.slot) * bufrec(r)->Rsiz);
+  std::memcpy(stkptr(h.spill), membyt(q->Dptr), static_cast<size_t>(n));
+  h.off = q->Dptr - base;
+  h.len = n;
+  h.slot = -1;
+  q->Dptr = bytadr(h.spill);
+  return true;
+}
+
+// Spills the records (but r) that still use buffer slot of r's buffers, or
+// every buffer for slot -1.
+bool spills(PtrRec* r, int slot) {
+  BufRec* b = bufrec(r);
+  if (!b) return true;
+  int32_t me = stkadr(r), buf = static_cast<int32_t>(b->BPTR);
+  for (Hold& h : holds) {
+    if (h.rec == me) continue;
+    for (int k = 0; k < 3; k++)
+      if ((slot < 0 || slot == k) && live(h, buf, k) && !spill(h, r)) return false;
+  }
+  return true;
+}
+
+// What record r wrote in its spill goes back into its block; the spill is
+// then done with.
+void unspill(PtrRec* r) {
+  Hold* h = holdof(r);
+  if (!h || h->off < 0) return;
+  int32_t n = h->wr ? r->Dptr - bytadr(h->spill) : 0;
+  if (n > 0 && r->Bitp) n++;
+  if (n > h->len) n = h->len;
+  int32_t off = h->off, blk = h->blk, src = h->spill;
+  h->off = -1;
+  h->slot = -1;
+  if (n <= 0) return;
+  BufRec* b = bufrec(r);
+  if (!b || static_cast<int32_t>(b->BPTR) != h->buf) return;
+  int i = getblk(r, blk, 3);
+  if (i < 0) return;
+  uint8_t* to = membyt(addref(r->Data0, static_cast<int64_t>(i) * b->Rsiz + off));
+  std::memcpy(to, stkptr(src), static_cast<size_t>(n));
+  b->F[i] = 2;
 }
 
 }  // namespace
@@ -210,9 +314,17 @@ int getblk(PtrRec* r, int32_t blk, int mode) {
   for (int k = 0; k < nb; k++)
     if (b->B[k].Blk == blk) i = k;
   if (i < 0) {
+    // The least recently used buffer that no other record still reads or
+    // writes in; when each does, the least recently used one, whose
+    // records go on in their spills.
     int o[3];
     order(b, o);
     i = o[nb - 1];
+    for (int k = nb - 1; k >= 0; k--)
+      if (!held(b, o[k], r)) {
+        i = o[k];
+        break;
+      }
     if (b->F[i] == 2) {
       // A buffer whose changes cannot be written keeps them (and its
       // block); nothing else is loaded into it.
@@ -222,6 +334,7 @@ int getblk(PtrRec* r, int32_t blk, int mode) {
       }
       b->F[i] = 0;
     }
+    if (!spills(r, i)) return -1;
     b->B[i].Blk = static_cast<int16_t>(blk);
     // A write reads the block first unless every item of it will be
     // written: the window's block fills the buffer, nobody else uses the
@@ -297,6 +410,7 @@ int blkxyz(PtrRec* r, BufSlot* s, uint32_t* org, int32_t offset) {
 uint8_t* blkadr(PtrRec* r, int mode) {
   BufRec* b = bufrec(r);
   if (!b) return nullptr;
+  unspill(r);
   int o[3], n = order(b, o), i = -1;
   int32_t k = -1;
   for (int j = 0; j < n && k < 0; j++) {
@@ -319,6 +433,22 @@ uint8_t* blkadr(PtrRec* r, int mode) {
   if (mode & 2) b->F[i] = 2;
   if (nobuf == r) nobuf = nullptr;
   setadr(r, narrow(static_cast<wide>(i) * r->Rwds + k));
+  // The part from here is in use until sizbuf says how far it reaches.
+  Hold* h = holdof(r);
+  if (!h) {
+    // A long command (a real-time run) makes many records: those whose
+    // parts are used up and that have nothing to write back go.
+    if (holds.size() >= 64)
+      std::erase_if(holds, [](const Hold& o) { return o.off < 0 && !live(o, o.buf, o.slot); });
+    holds.push_back(Hold{});
+    h = &holds.back();
+    h->rec = stkadr(r);
+  }
+  h->buf = static_cast<int32_t>(b->BPTR);
+  h->slot = i;
+  h->blk = b->B[i].Blk;
+  h->lo = h->hi = r->Dptr;
+  h->wr = mode & 2;
   return dptr(r);
 }
 
@@ -380,6 +510,8 @@ int32_t sizbuf(PtrRec* r) {
   }
   if (run > INT32_MAX) run = INT32_MAX;
   r->Bufsiz = static_cast<int32_t>(run);
+  if (Hold* h = holdof(r); h && h->slot == i && h->lo == r->Dptr)
+    h->hi = addref(h->lo, (run * (r->Wsiz & 63) + 7) / 8);
   return r->Bufsiz;
 }
 
@@ -387,6 +519,7 @@ int flshio(PtrRec* r) {
   if (!r || !(r->Flg & 0x7E9)) return 0;
   BufRec* b = bufrec(r);
   if (!b || (state & (ST_INTR | ST_STOP))) return 0;
+  unspill(r);
   int o[3], n = order(b, o);
   for (int j = n - 1; j >= 0; j--) {
     int i = o[j];
@@ -418,9 +551,34 @@ struct PacRow {
   uint32_t buf;
 };
 
+// How the bytes of a file-backed row's file are items: records of one file
+// share buffers only where the same bytes are the same items. One per row.
+struct Lay {
+  uint32_t mptr = 0;
+  int32_t wsiz = 0;
+  int32_t pad = 0;
+  int32_t strip = 0;
+  uint32_t dims[3] = {0, 0, 0};
+  bool operator==(const Lay&) const = default;
+};
+std::vector<Lay> lays;
+
+Lay layof(const PtrRec* r) {
+  Lay l;
+  if (!(r->Flg & K_FILE)) return l;
+  const FilRec* f = filrec(r);
+  l.mptr = r->Mptr;
+  l.wsiz = r->Wsiz;
+  l.pad = f ? f->Pad : 0;
+  l.strip = f && f->Strip > 0 ? 1 : 0;
+  for (int k = 0; k < 3; k++) l.dims[k] = r->Datdims[k] < 1 ? 1 : r->Datdims[k];
+  return l;
+}
+
 uint32_t* pachdr() {
   if (pactbl <= 0 || fndstk(pactbl) != pactbl - 2 || wordp(pactbl)[2] != PAC_MARK) {
     pactbl = 0;
+    lays.clear();
     return nullptr;
   }
   return wordp(pactbl);
@@ -445,15 +603,44 @@ bool pacmake(int32_t rows) {
 
 }  // namespace
 
+namespace {
+
+uint32_t packey(const PtrRec* r) {
+  uint32_t who = (r->Flg & K_FILE) ? (filrec(r) ? filrec(r)->Lun : 0u)
+                                   : static_cast<uint32_t>(r->Idx) & 0xFFFF;
+  return who * 65536u + (r->Flg & ~1u);
+}
+
+// Whether row k is for record r: a file-backed record's row is one of the
+// same file with the same layout (whatever the kinds), any other record's
+// one of the same key. A record leaving the table (op -1) leaves the row of
+// its buffers (op -2), or else one of its key.
+bool pacfits(const PtrRec* r, uint32_t key, int32_t k, int op) {
+  const PacRow* row = pacrow(k);
+  if (op == -2) return r->Bufp > 0 && row->buf == static_cast<uint32_t>(r->Bufp);
+  if (!(r->Flg & K_FILE) || op == -1) return row->key == key;
+  return (row->key >> 16) == (key >> 16) && (row->key & K_FILE) && static_cast<size_t>(k) < lays.size() &&
+         lays[static_cast<size_t>(k)] == layof(r);
+}
+
+}  // namespace
+
+BufRec* pacfind(const PtrRec* r) {
+  uint32_t* h = pachdr();
+  if (!h || !r) return nullptr;
+  uint32_t key = packey(r);
+  for (int32_t k = 0; k < static_cast<int32_t>(h[0]); k++)
+    if (pacfits(r, key, k, 0)) return static_cast<BufRec*>(stkptr(static_cast<int32_t>(pacrow(k)->buf)));
+  return nullptr;
+}
+
 int pactiv(PtrRec* r, int op) {
   if (!r) return 0;
   BufRec* b = bufrec(r);
   // The table is made for its first row and freed with its last.
   if (!pachdr() && (op == -1 || !b || !pacmake(PAC_GROW))) return 0;
   uint32_t* h = pachdr();
-  uint32_t who = (r->Flg & K_FILE) ? (filrec(r) ? filrec(r)->Lun : 0u)
-                                   : static_cast<uint32_t>(r->Idx) & 0xFFFF;
-  uint32_t key = who * 65536u + (r->Flg & ~1u);
+  uint32_t key = packey(r);
   if ((trcmsk & 0x218) == 0x218)
     for (uint32_t k = 0; k < h[0]; k++)
       jprintf(dbglun, " Pactbl\t%2d:  %12ld\t%10ld\tBptr=%10ld\n", static_cast<int>(k),
@@ -463,8 +650,10 @@ int pactiv(PtrRec* r, int op) {
   int32_t rows = static_cast<int32_t>(h[0]), pers = static_cast<int32_t>(h[1]);
   int32_t found = -1;
   int32_t to = op == -1 ? pers : rows;
+  for (int32_t k = 0; op == -1 && k < to && found < 0; k++)
+    if (pacfits(r, key, k, -2)) found = k;
   for (int32_t k = 0; k < to && found < 0; k++) {
-    if (pacrow(k)->key != key) continue;
+    if (!pacfits(r, key, k, op)) continue;
     if (op == 1 && k >= pers) continue;
     found = k;
   }
@@ -472,11 +661,13 @@ int pactiv(PtrRec* r, int op) {
     PacRow* row = pacrow(found);
     if (op == -1) {
       std::memmove(row, row + 1, static_cast<size_t>(rows - found - 1) * sizeof(PacRow));
+      if (static_cast<size_t>(found) < lays.size()) lays.erase(lays.begin() + found);
       h[0]--;
       if (found < pers) h[1]--;
       if (h[0] == 0) {
         putstk(pactbl, 0, 0);
         pactbl = 0;
+        lays.clear();
       }
       return 0;
     }
@@ -505,23 +696,56 @@ int pactiv(PtrRec* r, int op) {
     // At the end of the persistent rows; the per-command rows move down.
     std::memmove(pacrow(pers + 1), pacrow(pers), static_cast<size_t>(rows - pers) * sizeof(PacRow));
     *pacrow(pers) = nr;
+    lays.resize(static_cast<size_t>(rows));
+    lays.insert(lays.begin() + pers, layof(r));
     h[1]++;
   } else {
     *pacrow(rows) = nr;
+    lays.resize(static_cast<size_t>(rows));
+    lays.push_back(layof(r));
   }
   h[0]++;
   return 0;
 }
 
+void paclay(const PtrRec* r) {
+  uint32_t* h = pachdr();
+  if (!h || r->Bufp <= 0) return;
+  lays.resize(h[0]);
+  for (uint32_t k = 0; k < h[0]; k++)
+    if (PacRow* row = pacrow(static_cast<int32_t>(k)); row->buf == static_cast<uint32_t>(r->Bufp)) {
+      lays[k] = layof(r);
+      row->data = r->Addr;
+    }
+}
+
 int pacrst() {
-  if (uint32_t* h = pachdr()) h[0] = h[1];
+  if (uint32_t* h = pachdr()) {
+    h[0] = h[1];
+    lays.resize(h[1]);
+  }
+  // Parts in use end with the command (their spills are scratch).
+  holds.clear();
   return 0;
+}
+
+int blkspl(PtrRec* r) {
+  BufRec* b = bufrec(r);
+  if (!b) return 0;
+  flshio(r);
+  spills(r, -1);
+  return 0;
+}
+
+void blkend(const PtrRec* r) {
+  int32_t a = stkadr(r);
+  std::erase_if(holds, [a](const Hold& h) { return h.rec == a; });
 }
 
 int rstbuf(PtrRec* r) {
   BufRec* b = bufrec(r);
   if (!b) return 0;
-  flshio(r);
+  blkspl(r);
   b->Actv = (b->Actv & 0x40) ? 0x40 : 6;
   for (int i = 0; i < 3; i++) {
     b->B[i].Blk = static_cast<int16_t>(static_cast<uint16_t>(65535));

@@ -26,7 +26,16 @@ int32_t setadr(PtrRec* r, int64_t index);
 // The table of active buffers: op 1 enters the record among the
 // persistent rows, 0 among the per-command rows (or shares the buffers of
 // a row of the same file unit or device and kind), -1 removes it.
+//
+// Records of one file share buffers only over the same layout (data
+// offset, word size, dimensions), whatever their kinds: the same bytes are
+// then the same items.
 int pactiv(PtrRec* r, int op);
+// The buffers that pactiv would let record r share, or null.
+BufRec* pacfind(const PtrRec* r);
+// The rows of record r's buffers take its layout and data (after they
+// changed).
+void paclay(const PtrRec* r);
 // Drops the per-command rows (the main loop, before every command).
 int pacrst();
 // The transfer of block buffer i (dir 1 read, 2 write; below 0 failed).
@@ -35,3 +44,8 @@ int pacrst();
 extern int (*blkio)(PtrRec* r, int i, int dir);
 // Writes back and empties a variable's block buffers.
 int rstbuf(PtrRec* r);
+// Writes back a variable's changed buffers, and moves the parts other
+// records still use in them aside, before the buffers change.
+int blkspl(PtrRec* r);
+// A record that is released uses no part of a buffer any more.
+void blkend(const PtrRec* r);

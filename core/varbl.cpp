@@ -196,6 +196,7 @@ int ptrvrb(PtrRec* src, PtrRec* dst) {
 int freptr(PtrRec* r) {
   if (!r) return 0;
   flshio(r);
+  blkend(r);
   BufRec* b = bufrec(r);
   if ((r->Flg & K_DATA) && b) {
     if (b->Lnks > 0) b->Lnks--;
@@ -244,6 +245,8 @@ int32_t chgbuf(PtrRec* r, int32_t bytes, int mode) {
   bool fresh = false;
   if (total > old || (mode == 0 && !headed)) {
     fresh = true;
+    // The buffers move: what they hold goes first.
+    blkspl(r);
     int32_t na = 0;
     int64_t words = (total + 3) / 4;
     int got = 0;
@@ -345,6 +348,8 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   bool high = r->Flg2 & F2_HIGH;
   bool named = (kind & K_NAMED) && r->Idx > 0;
   bool scratch = !named && r->Stack == 0;
+  // A file's buffers go back under the old layout before it changes.
+  if ((kind & K_FILE) && !(kind & K_LIST)) rstbuf(r);
   r->Tot = static_cast<uint32_t>(items);
 
   if ((kind & K_HDR) && !(kind & K_LIST) && tmpl) {
@@ -408,11 +413,8 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   }
 
   if (kind & K_FILE) {
-    if (BufRec* b = bufrec(r)) {
-      b->Bufdims[0] = b->Bufdims[1] = b->Bufdims[2] = 0;
-      sbufdm(r, r->Offs, r->Rwds);
-      rstbuf(r);
-      sethdr(r);
+    if (bufrec(r)) {
+      filnew(r);
       blkadr(r, 2);
       r->Bufsiz = sizbuf(r);
     }

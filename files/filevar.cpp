@@ -13,6 +13,7 @@
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/symbols.h"
 #include "core/units.h"
 #include "files/fileutil.h"
 #include "files/imgcommon.h"
@@ -193,6 +194,67 @@ bool hdrok(PtrRec* r, bool write) {
 
 }  // namespace
 
+int rsizarg = 0;
+
+namespace {
+
+// Bytes of whole items in a record of `rec` bytes (at least one item):
+// a block of the file then starts where its items do.
+int32_t wholerec(const PtrRec* r, int32_t rec) {
+  int ib = (r->Wsiz & 63) / 8;
+  if (ib <= 1 || rec <= 0) return rec;
+  rec -= rec % ib;
+  return rec < ib ? ib : rec;
+}
+
+// Block numbers are 16 bits: plain data of more records than they count is
+// taken in larger records (whole multiples, so rows keep their place). The
+// record bytes, or -1 for data that cannot be counted so (error 86).
+int64_t bigrec(const PtrRec* r, const FilRec* f, int32_t rec) {
+  if (f->Strip <= 0 && f->Pad == 0 && rec > 0) {
+    int bb = r->Wsiz & 63;
+    int64_t bytes = (dimprod(r) * (bb ? bb : 8) + 7) / 8;
+    int64_t nrec = (bytes + rec - 1) / rec;
+    // Large data also streams in records of about 64 KB: a transfer each
+    // few kilobytes would cost more in calls than in bytes.
+    int64_t k = bytes > (INT64_C(4) << 20) && rec < 65536 ? 65536 / rec : 1;
+    if (nrec > 32767 * k) k = (nrec + 32766) / 32767;
+    int64_t big = static_cast<int64_t>(rec) * k;
+    return big > INT32_MAX / 4 ? -1 : big;
+  }
+  // One row a record (or strip): more rows than block numbers.
+  if (f->Strip > 0 ? *static_cast<uint32_t*>(stkptr(f->Strip)) > 32767
+                   : static_cast<int64_t>(r->Datdims[1]) * r->Datdims[2] > 32767)
+    return -1;
+  return rec;
+}
+
+// Takes the buffers of another record of the same file and layout when
+// there is one: 1 shared, 0 none, -1 refused. A record whose buffer size
+// was given and makes its blocks (given) is refused when the file is open
+// with another one.
+int sharbf(PtrRec* r, const FilRec* f, bool given) {
+  BufRec* sb = pacfind(r);
+  if (!sb) return 0;
+  BufRec* own = bufrec(r);
+  if (own == sb) return 1;
+  if (own) {
+    if (given && own->Rsiz > 0 && bigrec(r, f, wholerec(r, own->Rsiz)) != sb->Rsiz) {
+      jprintf(errlun, "%s: the file is open with another buffer size\n", f->Nam);
+      error(rsizarg, 70);
+      return -1;
+    }
+    freblk(static_cast<int32_t>(r->Addr));
+    freblk(r->Bufp);
+    r->Bufp = 0;
+    r->Addr = 0;
+  }
+  pactiv(r, 0);
+  return bufrec(r) ? 1 : 0;
+}
+
+}  // namespace
+
 int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   *total = -1;
   if (!r) return kind;
@@ -295,12 +357,17 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
 
   if (m & UM_TEXT) return textvar(r, f, kind, total, wsiz);
 
-  // The buffers: those of another record of the same file when one is in
-  // use (both then see the same data), else our own.
+  // The buffers: those of another record of the same file and layout when
+  // one is in use (both then see the same data), else our own. Without a
+  // header to read, the layout is known now.
   bool shared = false;
-  if (!bufrec(r)) {
-    pactiv(r, 0);
-    shared = bufrec(r) != nullptr;
+  if (f->Flg & FF_NOHDR) {
+    int sh = sharbf(r, f, rsgiven);
+    if (sh < 0) {
+      drop();
+      return kind;
+    }
+    shared = sh > 0;
   }
   if (!shared) {
     if (!bufrec(r)) {
@@ -410,21 +477,18 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     }
     rec = h > 0 ? h : lastrec;
     if (!shared) {
-      // The header may have changed the kind: another record of the file
-      // with that kind has buffers already, which this one then shares
-      // (two sets of buffers on one file would each miss the other's data).
-      int32_t ownb = r->Bufp;
-      uint32_t owna = r->Addr;
-      r->Bufp = 0;
-      pactiv(r, 0);
-      if (bufrec(r)) {
+      // The header gave the layout (and the record size): another record
+      // of the file with that layout has buffers already, which this one
+      // then shares (two sets of buffers on the same items would each miss
+      // the other's data).
+      int sh = sharbf(r, f, false);
+      if (sh < 0) {
+        drop();
+        return kind;
+      }
+      if (sh > 0) {
         shared = true;
-        freblk(static_cast<int32_t>(owna));
-        freblk(ownb);
         b = bufrec(r);
-      } else {
-        r->Bufp = ownb;
-        r->Addr = owna;
       }
     }
   }
@@ -433,31 +497,16 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
     return kind;
   }
   if (rec <= 0) rec = b->Rsiz;
-  // Block numbers are 16 bits: plain data of more records than they count
-  // is taken in larger records (whole multiples, so rows keep their place).
-  if (f->Strip <= 0 && f->Pad == 0 && rec > 0) {
-    int bb = r->Wsiz & 63;
-    int64_t bytes = (dimprod(r) * (bb ? bb : 8) + 7) / 8;
-    int64_t nrec = (bytes + rec - 1) / rec;
-    // Large data also streams in records of about 64 KB: a transfer each
-    // few kilobytes would cost more in calls than in bytes.
-    int64_t k = bytes > (INT64_C(4) << 20) && rec < 65536 ? 65536 / rec : 1;
-    if (nrec > 32767 * k) k = (nrec + 32766) / 32767;
-    if (k > 1) {
-      int64_t big = static_cast<int64_t>(rec) * k;
-      if (big > INT32_MAX / 4) {
-        drop();
-        error(0, 86);
-        return kind;
-      }
-      rec = static_cast<int32_t>(big);
+  if (!shared) {
+    int64_t big = bigrec(r, f, wholerec(r, rec));
+    if (big < 0) {
+      drop();
+      error(0, 86);
+      return kind;
     }
-  } else if (f->Strip > 0 ? *static_cast<uint32_t*>(stkptr(f->Strip)) > 32767
-                          : static_cast<int64_t>(r->Datdims[1]) * r->Datdims[2] > 32767) {
-    // One row a record (or strip): more rows than block numbers.
-    drop();
-    error(0, 86);
-    return kind;
+    rec = static_cast<int32_t>(big);
+  } else {
+    rec = b->Rsiz;
   }
   if (rec > 0 && rec != b->Rsiz) {
     if (chgbuf(r, rec, shared ? 0 : sbit) != rec) {
@@ -466,7 +515,9 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
       return kind;
     }
   }
-  if (!shared) pactiv(r, 0);
+  // A record that outlives the command (a declared file variable's) keeps
+  // its row, so that later records of the same items share its buffers.
+  if (!shared) pactiv(r, scratchrec(r) ? 0 : 1);
   bits = r->Wsiz & 63;
   if (bits == 0) bits = 8;
   r->Rwds = static_cast<int32_t>(static_cast<int64_t>(b->Rsiz) * 8 / bits);
@@ -479,6 +530,65 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
   *wsiz = r->Wsiz;
   *total = static_cast<int32_t>(n);
   return kind;
+}
+
+namespace {
+
+// Every pointer variable in reach (the tables from the running macro's out
+// to the system table) whose record shares r's buffers takes r's layout,
+// seen whole.
+void filsync(const PtrRec* r) {
+  int32_t t = cursym;
+  for (int guard = 0; t > 0 && guard < 4096; guard++) {
+    const SymTab* h = tabptr(t);
+    if (!h || h->marker != SYMMARK) break;
+    for (uint32_t i = 0; i < h->count; i++) {
+      const SymEnt* s = symptr(symadr(t, static_cast<int>(i)));
+      if (!s || (s->flags & 0x17F0) != 0x1000 || s->data <= 0 || fndstk(s->data) <= 0) continue;
+      PtrRec* q = ptrrec(s->data);
+      if (!q || q == r || !(q->Flg & K_FILE) || q->Bufp != r->Bufp) continue;
+      q->Addr = r->Addr;
+      q->Data0 = r->Data0;
+      q->Rwds = r->Rwds;
+      q->Mptr = r->Mptr;
+      q->Ndims = r->Ndims;
+      q->Tot = r->Tot;
+      for (int k = 0; k < 3; k++) {
+        q->Datdims[k] = r->Datdims[k];
+        q->Offs[k] = q->XYZptr[k] = 0;
+        q->Offs[3 + k] = r->Datdims[k];
+      }
+      q->Length = static_cast<int32_t>(std::min<int64_t>(dimprod(q), INT32_MAX));
+      q->Bufsiz = -1;
+    }
+    t = h->link;
+  }
+}
+
+}  // namespace
+
+void filnew(PtrRec* r) {
+  BufRec* b = bufrec(r);
+  FilRec* f = filrec(r);
+  if (!b || !f) return;
+  b->Bufdims[0] = b->Bufdims[1] = b->Bufdims[2] = 0;
+  sbufdm(r, r->Offs, r->Rwds);
+  lastrec = 0;
+  sethdr(r);
+  // The records the new layout moves in: a size given for a file without
+  // a header stays (whole items); else the header's.
+  int32_t rec = (f->Flg & FF_NOHDR) || lastrec <= 0 ? b->Rsiz : lastrec;
+  int64_t big = bigrec(r, f, wholerec(r, rec));
+  if (big > 0 && big != b->Rsiz) {
+    bool scr = b->BPTR < static_cast<uint32_t>(lstk.lowest);
+    if (chgbuf(r, static_cast<int32_t>(big), scr ? 1 : 0) == big) {
+      b->Bufdims[0] = b->Bufdims[1] = b->Bufdims[2] = 0;
+      sbufdm(r, r->Offs, r->Rwds);
+    }
+  }
+  rstbuf(r);
+  paclay(r);
+  filsync(r);
 }
 
 // ---------------------------------------------------------------------------

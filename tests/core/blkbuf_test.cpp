@@ -205,24 +205,44 @@ TEST_F(Blk, FailedTransfers) {
 }
 
 TEST_F(Blk, RecordsOfOneFileShareBuffers) {
+  // A record of unit `lun` without buffers, laid out as an nx by ny image
+  // of 16-bit items from byte `at` of its file.
+  auto bare = [](int kind, int lun, uint32_t nx, uint32_t ny, uint32_t at = 0) {
+    uint32_t dims[3] = {nx, ny, 1};
+    PtrRec* r = putptr(kind | K_FILE, 0, dims, 0, 16, 1);
+    filrec(r)->Lun = static_cast<uint8_t>(lun);
+    r->Mptr = at;
+    return r;
+  };
   PtrRec* a = image(10, 6, 20, 7);
-  PtrRec* b = putptr(K_IMAGE | K_FILE, 0, nullptr, 0, 16, 1);
-  filrec(b)->Lun = 7;
+  PtrRec* b = bare(K_IMAGE, 7, 10, 6);
   pactiv(a, 0);
   pactiv(b, 0);
   EXPECT_EQ(b->Bufp, a->Bufp);
   EXPECT_EQ(b->Addr, a->Addr);
   EXPECT_EQ(b->Rwds, 20);
   EXPECT_EQ(bufrec(a)->Lnks, 2);
-  // Another buffer record for the same unit and kind is refused.
+  // The same items through another kind share them too; the same file
+  // laid out otherwise (another data offset, shape or word size) does not.
+  PtrRec* m = bare(K_MATRIX, 7, 10, 6);
+  pactiv(m, 0);
+  EXPECT_EQ(m->Bufp, a->Bufp);
+  for (PtrRec* o : {bare(K_IMAGE, 7, 10, 6, 120), bare(K_IMAGE, 7, 6, 10), bare(K_IMAGE, 8, 10, 6)}) {
+    EXPECT_EQ(pacfind(o), nullptr);
+    pactiv(o, 0);
+    EXPECT_EQ(o->Bufp, 0);
+  }
+  PtrRec* w = bare(K_IMAGE, 7, 10, 6);
+  w->Wsiz = 8;
+  EXPECT_EQ(pacfind(w), nullptr);
+  // Another buffer record for the same items is refused.
   PtrRec* c = image(10, 6, 20, 7);
   pactiv(c, 0);
   EXPECT_NE(state & ST_ERROR, 0);
   state = 0;
   // The per-command rows go before the next command; persistent rows stay.
   pacrst();
-  PtrRec* d = putptr(K_IMAGE | K_FILE, 0, nullptr, 0, 16, 1);
-  filrec(d)->Lun = 7;
+  PtrRec* d = bare(K_IMAGE, 7, 10, 6);
   pactiv(d, 0);
   EXPECT_EQ(d->Bufp, 0);
   pactiv(a, 1);
@@ -230,15 +250,23 @@ TEST_F(Blk, RecordsOfOneFileShareBuffers) {
   pactiv(d, 0);
   EXPECT_EQ(d->Bufp, a->Bufp);
   pactiv(a, -1);
-  PtrRec* e = putptr(K_IMAGE | K_FILE, 0, nullptr, 0, 16, 1);
-  filrec(e)->Lun = 7;
+  PtrRec* e = bare(K_IMAGE, 7, 10, 6);
   pacrst();
   pactiv(e, 0);
   EXPECT_EQ(e->Bufp, 0);
   // Rows beyond the first 20 grow the table.
   for (int k = 0; k < 30; k++) pactiv(image(4, 2, 4, 10 + k), 1);
-  PtrRec* f = putptr(K_IMAGE | K_FILE, 0, nullptr, 0, 16, 1);
-  filrec(f)->Lun = 39;
+  PtrRec* f = bare(K_IMAGE, 39, 4, 2);
   pactiv(f, 0);
   EXPECT_NE(f->Bufp, 0);
+  // A record leaving the table takes its own row, not the row of another
+  // layout of the same file and kind.
+  PtrRec* g1 = image(10, 6, 20, 41);
+  PtrRec* g2 = image(10, 6, 20, 41);
+  g2->Mptr = 500;
+  pactiv(g1, 1);
+  pactiv(g2, 1);
+  pactiv(g2, -1);
+  EXPECT_EQ(pacfind(bare(K_IMAGE, 41, 10, 6)), bufrec(g1));
+  EXPECT_EQ(pacfind(bare(K_IMAGE, 41, 10, 6, 500)), nullptr);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/args.h"
+#include "core/blkbuf.h"
 #include "core/element.h"
 #include "graphics/drawstate.h"
 #include "graphics/imgvars.h"
@@ -81,6 +82,7 @@ class Gfx : public ::testing::Test {
   // Runs one line as the main loop does.
   void run(const char* line) {
     state = 0;
+    pacrst();
     savcmd(line, 0, 0, nullptr);
     int code = 0;
     int n = GETLIN(0, &code, 0x1F);
