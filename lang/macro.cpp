@@ -480,8 +480,15 @@ void closemu() {
   if (u > 4 && u < NUNITS && u != libunit && filtab[u].Nlinks > 0) closef(u, 0);
 }
 
-// Erases a local variable.
+// Erases a local variable, or a local defined name: that holds only its
+// text block.
 void erasel(SymEnt* e) {
+  if (e->flags & SY_DEFINE) {
+    if (e->data > 0 && !(e->flags & SY_NOTOWN)) freblk(e->data);
+    e->value = 0;
+    e->data = 0;
+    return;
+  }
   imgfreed(e);  // the image names and pointers bound to a local let go of it
   ptrfreed(stkadr(e));
   erasvb(e);
