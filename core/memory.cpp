@@ -1022,6 +1022,15 @@ void hflatmake(int32_t kbytes, uint32_t avail, bool talk) {
   }
 }
 
+// Whether any headed block of flat high memory is in use.
+bool hflatused() {
+  std::vector<Blk> bl;
+  walk(&hstk, &bl);
+  for (const Blk& b : bl)
+    if (b.st != 0) return true;
+  return false;
+}
+
 void hflatfree() {
   dsphdl(hflathdl);
   hflathdl = nullptr;
@@ -1116,10 +1125,20 @@ int highmem(int32_t kbytes) {
   if (kbytes > 0) memfree(&avail, &total);
   bool paged = hexists() ? hpaged : (himemflag & 2) != 0;
   if (!paged) {
-    if (!hexists() && kbytes > 0)
-      hflatmake(kbytes, avail, talk);
-    else if (hexists() && kbytes <= 0)
-      hflatfree();
+    if (!hexists()) {
+      if (kbytes > 0) hflatmake(kbytes, avail, talk);
+    } else if (kbytes < 0) {
+      hflatfree();  // shutdown
+    } else if (int64_t(kbytes) * 256 != int64_t(hstk.end) - HIMEM_BASE) {
+      // The block cannot move or shrink under the variables it holds: they
+      // keep their addresses. Without them it is made anew in the new size.
+      if (hflatused()) {
+        error(0, 124);
+      } else {
+        hflatfree();
+        if (kbytes > 0) hflatmake(kbytes, avail, talk);
+      }
+    }
   } else {
     hpaging(kbytes, avail, total, talk);
   }
