@@ -23,6 +23,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 uint16_t macmod = 0;
 int16_t maclev = 0;
@@ -585,6 +587,10 @@ int popmac() {
     // Globals move down into the caller's table, appended at the new top of
     // the bottom area (every destination lies below every source left).
     int moved = 0;
+    // Where each moved entry went: a pointer moved after the variable it
+    // views finds that variable's new entry here (ptrmoved reaches only
+    // the pointers already in the caller's table).
+    std::vector<std::pair<int32_t, int32_t>> went;
     for (int i = 0; i < cnt; i++) {
       int32_t src = symadr(fr.symtab, i);
       auto* e = reinterpret_cast<SymEnt*>(lowstk + src);
@@ -616,10 +622,25 @@ int popmac() {
       ptrmoved(src, dst);
       auto* d = reinterpret_cast<SymEnt*>(lowstk + dst);
       if (d->data > 0 && blkown(d->data) == src + 1) setown(d->data, dst + 1);
-      if (d->flags == 0x1001) {
-        if (PtrRec* p = ptrrec(d->data); p && fndstk(d->data) > 0) p->Idx = dst;
+      if ((d->flags & 0x17F0) == 0x1000 && d->data > 0 && fndstk(d->data) > 0) {
+        // A pointer variable's own record: its owner is the entry's data
+        // word; it names its own entry until it views a variable.
+        if (PtrRec* p = ptrrec(d->data)) {
+          if (p->Idx == src) {
+            p->Idx = dst;
+          } else if (p->Flg & K_NAMED) {
+            for (const auto& [from, to] : went) {
+              if (p->Idx == from) {
+                p->Idx = to;
+                break;
+              }
+            }
+          }
+          if (p->Stack == uint32_t(src + 1)) p->Stack = uint32_t(dst + 1);
+        }
         setown(d->data, dst + 1);
       }
+      went.emplace_back(src, dst);
       moved++;
     }
     if (moved) vwrenm(start);
