@@ -573,8 +573,18 @@ int popmac() {
     c->loopsav = 0;
   }
 
+  // Output goes where it went before the call. A redirection of the
+  // running line ends; an output unit the macro opened for itself and left
+  // open is closed as that end closes it, and the listing comes back to
+  // the caller's unit.
   if (lstlun != savlst) lstout();
-  outlun = int16_t(fr.outsav);
+  const int16_t mine = outlun, home = int16_t(fr.outsav);
+  if (mine != home) {
+    if (mine >= 5 && mine < NUNITS && filtab[mine].Nlinks > 0) closef(mine, 0);
+    if (lstlun == mine) lstlun = home;
+    if (savlst == mine) savlst = home;
+  }
+  outlun = home;
   if (lstlun != savlst) lstout();
   cursym = link;
   if (!(state & ST_COMPILE)) defsym = cursym;  // defines go to the current table
