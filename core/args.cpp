@@ -24,6 +24,7 @@
 int32_t regadr = -1;  // no registers until the system table is made
 int32_t lstsrc = 0;
 int32_t (*tokhdr)(int n) = nullptr;
+bool margst = false;
 PtrRec* (*holdrec)(int32_t entry) = nullptr;
 void (*ptrcur)(int32_t entry) = nullptr;
 
@@ -1249,7 +1250,8 @@ int32_t tokvar(int w, int flags) {
     // An argument the macro was not given is a missing operand; one that
     // must name a file must be a string.
     if (!r) {
-      if (!(state & ST_ERROR)) error(0, 47);
+      // A store through an argument that is not there reaches nothing.
+      if (!(state & ST_ERROR)) error(w == 0 && margst ? 1 : 0, w == 0 && margst ? 58 : 47);
       return 0;
     }
     if ((flags & 0xFF) == 8 && !(r->Flg & K_STRING)) {

@@ -220,6 +220,10 @@ int32_t savrec(const PtrRec* r, int32_t frame, bool dflt) {
   auto* c = reinterpret_cast<PtrRec*>(lowstk + at);
   c->PTR = uint32_t(at);
   c->Stack = 0;
+  // A store through the argument reaches the caller only where the data
+  // is the caller's own (a headed block or high memory, passed by
+  // reference) or a register whose copy goes back at the return.
+  c->Store = ST_NOSTORE;
   uint16_t k = c->Flg;
   if ((k & K_NUMBER) && !(k & (K_VALUE | K_NOSTK | K_FILE)) && c->Idx >= 1 && c->Idx <= 9 &&
       regadr > 0 && c->Addr == uint32_t(regadr + c->Idx)) {
@@ -235,6 +239,7 @@ int32_t savrec(const PtrRec* r, int32_t frame, bool dflt) {
       // The caller's register: the callee reads the copy kept in its frame.
       c->Addr = uint32_t(frame + int32_t(offsetof(MacFrame, regs) / 4) + c->Idx - 1);
       c->Dptr = 0;
+      c->Store = ST_KEEPWIN;
     }
     return at;
   }
@@ -269,6 +274,7 @@ int32_t savrec(const PtrRec* r, int32_t frame, bool dflt) {
     }
     return at;
   }
+  if ((k & 0x7F0) && !(k & (K_VALUE | K_NOSTK | K_FILE)) && int32_t(c->Addr) > 0) c->Store = ST_KEEPWIN;
   // A variable's data is shared; the saved record follows the variable.
   if ((k & 0x7F0) && !(k & (K_VALUE | K_NOSTK)) && c->Idx > 0 && c->Idx < lstk.bot) {
     const SymEnt* s = symptr(c->Idx);
@@ -323,6 +329,7 @@ int SVMARG(int first, int count, int32_t* table, int dflt, int32_t frame, int na
     r->PTR = uint32_t(a);
     setrec(r, K_STRING, -1, uint32_t(frame + int32_t(offsetof(MacFrame, name) / 4)), 8,
            std::clamp(namlen, 0, 255));
+    r->Store = ST_NOSTORE;
     W(t) = uint32_t(a);
     *table = t;
   }
