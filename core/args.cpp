@@ -25,6 +25,7 @@ int32_t regadr = -1;  // no registers until the system table is made
 int32_t lstsrc = 0;
 int32_t (*tokhdr)(int n) = nullptr;
 bool margst = false;
+bool asnlin = false;
 PtrRec* (*holdrec)(int32_t entry) = nullptr;
 void (*ptrcur)(int32_t entry) = nullptr;
 
@@ -1074,6 +1075,9 @@ PtrRec* symrec(int w) {
     PtrRec* p = recof(s->data);
     // A placeholder whose record is made on first use (the vector list).
     if (!p && holdrec) p = holdrec(e);
+    // A pointer whose variable is gone cannot be read; stored through (the
+    // destination of the line), its empty window refuses the items.
+    if (p && p->Flg == 0 && p->Store == ST_GONE && !(w == 0 && asnlin)) p = nullptr;
     if (!p) {
       // The name holds nothing: a system name its layer has not filled, or
       // a released pointer. Told once however often the command reads it.

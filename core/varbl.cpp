@@ -573,6 +573,10 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
     error(1, 58);
     return -2;
   }
+  if (r->Store == ST_GONE) {
+    error(0, 59);  // no window left to take the items
+    return -2;
+  }
   int kind = gtvarb(r, &count, &part, &total, &wsiz, 115);
   if (mode == 2 && count >= n) return 1;
   if (r->Store == ST_KEEPWIN) {
