@@ -758,6 +758,7 @@ int gettxt(int e, char* out, int size) {
   out[n] = 0;
   return n;
 }
+
 namespace {
 // Whether a line is a store through a macro argument: "$", digits, and an
 // "=" that is no "==".
@@ -769,7 +770,6 @@ bool margset(const char* s) {
   return s[0] == '=' && s[1] != '=';
 }
 }  // namespace
-
 
 int PARSLN(int n, int* code) {
   static bool traced = false;
