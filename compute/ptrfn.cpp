@@ -332,6 +332,13 @@ void letgo(PtrRec* r, SymEnt* s) {
   s->value = 0;
 }
 
+// The same when the variable itself is gone: until it is set again the
+// pointer refuses every use.
+void orphan(PtrRec* r, SymEnt* s) {
+  letgo(r, s);
+  r->Store = ST_GONE;
+}
+
 // Whether words a to a + n - 1 lie inside the word memory.
 bool inmem(int32_t a, int64_t n) {
   if (a < 1) return false;
@@ -404,7 +411,7 @@ struct PtrcurInit {
 
 }  // namespace
 
-void ptrfreed(int32_t ent) { eachview(ent, letgo); }
+void ptrfreed(int32_t ent) { eachview(ent, orphan); }
 
 void ptrmoved(int32_t from, int32_t to) {
   if (from == to) return;

@@ -24,6 +24,8 @@
 int32_t regadr = -1;  // no registers until the system table is made
 int32_t lstsrc = 0;
 int32_t (*tokhdr)(int n) = nullptr;
+bool margst = false;
+bool asnlin = false;
 PtrRec* (*holdrec)(int32_t entry) = nullptr;
 void (*ptrcur)(int32_t entry) = nullptr;
 
@@ -1075,6 +1077,9 @@ PtrRec* symrec(int w) {
     PtrRec* p = recof(s->data);
     // A placeholder whose record is made on first use (the vector list).
     if (!p && holdrec) p = holdrec(e);
+    // A pointer whose variable is gone cannot be read; stored through (the
+    // destination of the line), its empty window refuses the items.
+    if (p && p->Flg == 0 && p->Store == ST_GONE && !(w == 0 && asnlin)) p = nullptr;
     if (!p) {
       // The name holds nothing: a system name its layer has not filled, or
       // a released pointer. Told once however often the command reads it.
@@ -1251,7 +1256,8 @@ int32_t tokvar(int w, int flags) {
     // An argument the macro was not given is a missing operand; one that
     // must name a file must be a string.
     if (!r) {
-      if (!(state & ST_ERROR)) error(0, 47);
+      // A store through an argument that is not there reaches nothing.
+      if (!(state & ST_ERROR)) error(w == 0 && margst ? 1 : 0, w == 0 && margst ? 58 : 47);
       return 0;
     }
     if ((flags & 0xFF) == 8 && !(r->Flg & K_STRING)) {

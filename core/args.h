@@ -40,6 +40,12 @@ float getres(int n);
 // its pointer record, 0 when there is none. The macro module installs it;
 // while it is null a macro-argument reference ("$n") is a missing argument.
 extern int32_t (*tokhdr)(int n);
+// Set by the parser for a line that stores through a macro argument
+// ("$n = ..."): its first word is the destination.
+extern bool margst;
+// Set by the parser for an assignment line: its first word is the
+// destination.
+extern bool asnlin;
 // The record a system placeholder name (vecs, vdata) stands for, made on its
 // first use by the layer that owns it: null when the name has none to make.
 // The display layer installs it.

@@ -5,6 +5,7 @@
 
 #include "core/output.h"
 #include "core/state.h"
+#include "core/symbols.h"
 #include "lang/cstart.h"
 #include "ui/events.h"
 #if __has_include("lang/macro.h")
@@ -277,8 +278,9 @@ void freehdr(int64_t at, int64_t size) {
   W(at + 1) = 0;
 }
 
-// One compaction step; false when nothing more can move.
-bool packone(StkDesc* d) {
+// One compaction step over the blocks that `canmove` allows; false when
+// nothing more can move.
+bool packone(StkDesc* d, bool (*canmove)(const Blk&)) {
   std::vector<Blk> bl;
   if (walk(d, &bl) != chainend(d)) return false;
   int n = static_cast<int>(bl.size());
@@ -287,7 +289,7 @@ bool packone(StkDesc* d) {
     for (int i = n - 1; i >= 0; i--) {
       if (bl[i].st != 0) continue;
       const Blk h = bl[i];
-      if (i > 0 && movable(bl[i - 1])) {
+      if (i > 0 && canmove(bl[i - 1])) {
         const Blk b = bl[i - 1];
         movewords(b.at + h.size, b.at, b.size);
         freehdr(b.at, h.size);
@@ -297,7 +299,7 @@ bool packone(StkDesc* d) {
       // The largest block below that fits; an exact fit wins.
       int best = -1;
       for (int j = 0; j < i - 1; j++) {
-        if (!movable(bl[j]) || bl[j].size > h.size) continue;
+        if (!canmove(bl[j]) || bl[j].size > h.size) continue;
         if (best >= 0 && bl[best].size == h.size) break;
         if (best < 0 || bl[j].size == h.size || bl[j].size > bl[best].size) best = j;
       }
@@ -315,7 +317,7 @@ bool packone(StkDesc* d) {
     for (int i = 0; i < n; i++) {
       if (bl[i].st != 0) continue;
       const Blk h = bl[i];
-      if (i + 1 < n && movable(bl[i + 1])) {
+      if (i + 1 < n && canmove(bl[i + 1])) {
         const Blk b = bl[i + 1];
         movewords(h.at, b.at, b.size);
         freehdr(h.at + b.size, h.size);
@@ -324,7 +326,7 @@ bool packone(StkDesc* d) {
       }
       int best = -1;
       for (int j = i + 2; j < n; j++)
-        if (movable(bl[j]) && bl[j].size <= h.size && (best < 0 || bl[j].size > bl[best].size)) best = j;
+        if (canmove(bl[j]) && bl[j].size <= h.size && (best < 0 || bl[j].size > bl[best].size)) best = j;
       if (best >= 0) {
         const Blk b = bl[best];
         movewords(h.at, b.at, b.size);
@@ -343,6 +345,61 @@ void settle(StkDesc* d) {
   int64_t last;
   bool bad;
   if (merge(d, &last, &bad) == chainend(d)) giveend(d, last);
+}
+
+// Whether `own` is the data word of an entry of a symbol table in reach
+// (from the running macro's table out to the system table); the entry, or
+// NULL.
+const SymEnt* ownent(uint32_t own) {
+  if (own < SYMHDR + 1 || own >= static_cast<uint32_t>(lstk.bot)) return nullptr;
+  int32_t t = cursym;
+  for (int guard = 0; t > 0 && t < lstk.bot && guard < 4096; guard++) {
+    const SymTab* h = tabptr(t);
+    if (!h || h->marker != SYMMARK) break;
+    const int64_t first = symadr(t, 0), end = first + int64_t(SYMWDS) * h->count;
+    const int64_t e = static_cast<int64_t>(own) - 1;
+    if (e >= first && e < end && (e - first) % SYMWDS == 0) return symptr(static_cast<int32_t>(e));
+    t = h->link;
+  }
+  return nullptr;
+}
+
+// A block that may move between commands: the data of a string, plain
+// array or number variable, or a defined name's text, owned by its symbol
+// entry. Such data holds no address of its own, and whatever refers to it
+// across commands (pointer views, macro arguments) goes through the entry.
+bool varblk(const Blk& b) {
+  if (!movable(b)) return false;
+  const SymEnt* e = ownent(b.st & BLK_OWNER);
+  if (!e || (e->flags & SY_NOTOWN)) return false;
+  if ((e->flags & SY_DEFINE) && !(e->flags & SY_VAR)) return true;
+  if (!(e->flags & SY_VAR) || (e->flags & (SY_LIST | SY_VECTOR | SY_MATRIX | SY_IMAGE | SY_SOLID | SY_HIGH)))
+    return false;
+  return (e->flags & (SY_STRING | SY_ARRAY | SY_NUMBER)) != 0;
+}
+
+// Set when a request of the low stack was refused: the next command's
+// start compacts whatever the gap.
+bool packwanted = false;
+// The low stack as it was after the last compaction that could not fill
+// every hole: {lowest block, stkbot, free words}.
+int64_t packseen[3] = {-1, -1, -1};
+
+// At the start of a command, when the free gap has become smaller than the
+// free blocks inside the chain (or a request was refused), variable data
+// moves up into the holes, so that the gap grows back whole. No command
+// holds an address into a block at that point.
+void autopack() {
+  if (!lowstk || lstk.lowest >= lstk.end) return;
+  const int64_t holes = holewords(&lstk);
+  if (holes <= 0 || (!packwanted && holes <= gapof(&lstk, K_SCRATCH))) return;
+  if (packseen[0] == lstk.lowest && packseen[1] == lstk.bot && packseen[2] == lstk.freew) return;
+  packwanted = false;
+  settle(&lstk);
+  while (packone(&lstk, varblk)) settle(&lstk);
+  packseen[0] = lstk.lowest;
+  packseen[1] = lstk.bot;
+  packseen[2] = lstk.freew;
 }
 
 int32_t largestfree(const StkDesc* d, int64_t gap) {
@@ -418,6 +475,9 @@ void rststk() {
   int64_t top = (int64_t)lstk.bot + SCRATCH_GAP;
   setscr(static_cast<int32_t>(std::min<int64_t>(top, std::max(lstk.lowest, lstk.bot))));
   htmptop = hexists() ? hstk.end : 0;
+  autopack();
+  top = (int64_t)lstk.bot + SCRATCH_GAP;
+  setscr(static_cast<int32_t>(std::min<int64_t>(top, std::max(lstk.lowest, lstk.bot))));
 }
 
 void setscr(int32_t top) { scrtop = scrbase = top; }
@@ -465,6 +525,7 @@ int getstk(int32_t* addr, int32_t count, int32_t size, int where, int partial) {
         words = (items * size + 3) / 4;
         if ((words & 1) && words < gap) words++;
       } else {
+        if (!high) packwanted = true;
         error(0, 42);
         if (trcmsk & TRC_STKCHK) finish(13);
         return -1;
@@ -499,6 +560,7 @@ int getstk(int32_t* addr, int32_t count, int32_t size, int where, int partial) {
       // command only while no scratch buffer lies there: it would be
       // overwritten. The scratch top then moves up with it.
       if ((int64_t)lstk.bot + w > scrbase && scrtop > scrbase) {
+        packwanted = true;
         error(0, 42);
         return -1;
       }
@@ -887,7 +949,7 @@ int Packstk(StkDesc* d, int32_t* largest) {
   for (;;) {
     chkio(0);
     if (state & 0x8180) break;
-    if (!packone(d)) break;
+    if (!packone(d, movable)) break;
     settle(d);
     moves++;
   }
@@ -1022,6 +1084,15 @@ void hflatmake(int32_t kbytes, uint32_t avail, bool talk) {
   }
 }
 
+// Whether any headed block of flat high memory is in use.
+bool hflatused() {
+  std::vector<Blk> bl;
+  walk(&hstk, &bl);
+  for (const Blk& b : bl)
+    if (b.st != 0) return true;
+  return false;
+}
+
 void hflatfree() {
   dsphdl(hflathdl);
   hflathdl = nullptr;
@@ -1116,10 +1187,20 @@ int highmem(int32_t kbytes) {
   if (kbytes > 0) memfree(&avail, &total);
   bool paged = hexists() ? hpaged : (himemflag & 2) != 0;
   if (!paged) {
-    if (!hexists() && kbytes > 0)
-      hflatmake(kbytes, avail, talk);
-    else if (hexists() && kbytes <= 0)
-      hflatfree();
+    if (!hexists()) {
+      if (kbytes > 0) hflatmake(kbytes, avail, talk);
+    } else if (kbytes < 0) {
+      hflatfree();  // shutdown
+    } else if (int64_t(kbytes) * 256 != int64_t(hstk.end) - HIMEM_BASE) {
+      // The block cannot move or shrink under the variables it holds: they
+      // keep their addresses. Without them it is made anew in the new size.
+      if (hflatused()) {
+        error(0, 124);
+      } else {
+        hflatfree();
+        if (kbytes > 0) hflatmake(kbytes, avail, talk);
+      }
+    }
   } else {
     hpaging(kbytes, avail, total, talk);
   }

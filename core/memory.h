@@ -82,6 +82,9 @@ int chkstk(int which);
 int trpstk(int32_t addr);
 
 // Resets the scratch area and the high temporary top (start of each command).
+// When the low stack's free gap has become smaller than its free blocks, or
+// a request was refused since, variable data moves up into the holes first
+// (strings, plain arrays, numbers and defined texts, through their entries).
 void rststk();
 // Sets the scratch top with no scratch buffer handed out below it.
 void setscr(int32_t top);

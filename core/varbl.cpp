@@ -133,6 +133,7 @@ int ptrvrb(PtrRec* src, PtrRec* dst) {
   memmove(dst, src, sizeof(PtrRec));
   dst->PTR = ptr;
   dst->Stack = stack;
+  dst->Store = 0;  // a macro argument's store rule stays with the argument
   bool scratch = stack == 0;
 
   FilRec* f = (src->Flg & K_FILE) ? filrec(src) : nullptr;
@@ -570,8 +571,23 @@ void asnend(const AsnHold& outer, bool ok) {
 
 int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
   int32_t count, part, total, wsiz;
+  if (r->Store == ST_NOSTORE) {
+    error(1, 58);
+    return -2;
+  }
+  if (r->Store == ST_GONE) {
+    error(0, 59);  // no window left to take the items
+    return -2;
+  }
   int kind = gtvarb(r, &count, &part, &total, &wsiz, 115);
   if (mode == 2 && count >= n) return 1;
+  if (r->Store == ST_KEEPWIN) {
+    if (mode >= 0 && count < n) {
+      error(0, 59);
+      return -2;
+    }
+    return mode;
+  }
   if (kind == K_CONST || kind == K_STRING || kind == 34) {
     error(0, 58);
     return -2;

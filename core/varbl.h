@@ -53,6 +53,15 @@ enum : uint16_t {
   F2_XFORM = 0x3FF0,  // a transform is attached
 };
 
+// Store rules of a record (PtrRec::Store) of a saved macro argument: a store through
+// it writes the caller's window as it is (never a remake; more items than
+// the window is error 59), or is refused with error 58 on argument 1 (the
+// argument's data is a copy, a constant or no data of the caller's).
+enum : uint8_t { ST_KEEPWIN = 1, ST_NOSTORE = 2 };
+// A pointer variable's empty record whose variable was released or
+// undeclared: a store through it is error 59, a read error 103.
+constexpr uint8_t ST_GONE = 3;
+
 struct PtrRec {
   uint32_t PTR;        // own stack address; expression records: Nargs
   uint16_t Flg;        // kind flags
@@ -62,7 +71,7 @@ struct PtrRec {
   int32_t Dptr;        // byte reference of the current item
   int16_t Wsiz;        // word size code; with K_ARGS the argument count
   uint8_t Bitp;        // bit position of the current item inside its byte
-  uint8_t Spare;
+  uint8_t Store;       // a macro argument's store rule (ST_KEEPWIN, ST_NOSTORE); 0 elsewhere
   uint8_t Wbyts;       // bytes per item
   uint8_t Ndims;
   uint16_t Page;

@@ -25,6 +25,8 @@
 #include <cstring>
 #include <string_view>
 #include <strings.h>
+#include <utility>
+#include <vector>
 
 uint16_t macmod = 0;
 int16_t maclev = 0;
@@ -220,6 +222,10 @@ int32_t savrec(const PtrRec* r, int32_t frame, bool dflt) {
   auto* c = reinterpret_cast<PtrRec*>(lowstk + at);
   c->PTR = uint32_t(at);
   c->Stack = 0;
+  // A store through the argument reaches the caller only where the data
+  // is the caller's own (a headed block or high memory, passed by
+  // reference) or a register whose copy goes back at the return.
+  c->Store = ST_NOSTORE;
   uint16_t k = c->Flg;
   if ((k & K_NUMBER) && !(k & (K_VALUE | K_NOSTK | K_FILE)) && c->Idx >= 1 && c->Idx <= 9 &&
       regadr > 0 && c->Addr == uint32_t(regadr + c->Idx)) {
@@ -235,6 +241,7 @@ int32_t savrec(const PtrRec* r, int32_t frame, bool dflt) {
       // The caller's register: the callee reads the copy kept in its frame.
       c->Addr = uint32_t(frame + int32_t(offsetof(MacFrame, regs) / 4) + c->Idx - 1);
       c->Dptr = 0;
+      c->Store = ST_KEEPWIN;
     }
     return at;
   }
@@ -269,6 +276,7 @@ int32_t savrec(const PtrRec* r, int32_t frame, bool dflt) {
     }
     return at;
   }
+  if ((k & 0x7F0) && !(k & (K_VALUE | K_NOSTK | K_FILE)) && int32_t(c->Addr) > 0) c->Store = ST_KEEPWIN;
   // A variable's data is shared; the saved record follows the variable.
   if ((k & 0x7F0) && !(k & (K_VALUE | K_NOSTK)) && c->Idx > 0 && c->Idx < lstk.bot) {
     const SymEnt* s = symptr(c->Idx);
@@ -323,6 +331,7 @@ int SVMARG(int first, int count, int32_t* table, int dflt, int32_t frame, int na
     r->PTR = uint32_t(a);
     setrec(r, K_STRING, -1, uint32_t(frame + int32_t(offsetof(MacFrame, name) / 4)), 8,
            std::clamp(namlen, 0, 255));
+    r->Store = ST_NOSTORE;
     W(t) = uint32_t(a);
     *table = t;
   }
@@ -482,8 +491,15 @@ void closemu() {
   if (u > 4 && u < NUNITS && u != libunit && filtab[u].Nlinks > 0) closef(u, 0);
 }
 
-// Erases a local variable.
+// Erases a local variable, or a local defined name: that holds only its
+// text block.
 void erasel(SymEnt* e) {
+  if (e->flags & SY_DEFINE) {
+    if (e->data > 0 && !(e->flags & SY_NOTOWN)) freblk(e->data);
+    e->value = 0;
+    e->data = 0;
+    return;
+  }
   imgfreed(e);  // the image names and pointers bound to a local let go of it
   ptrfreed(stkadr(e));
   erasvb(e);
@@ -566,8 +582,18 @@ int popmac() {
     c->loopsav = 0;
   }
 
+  // Output goes where it went before the call. A redirection of the
+  // running line ends; an output unit the macro opened for itself and left
+  // open is closed as that end closes it, and the listing comes back to
+  // the caller's unit.
   if (lstlun != savlst) lstout();
-  outlun = int16_t(fr.outsav);
+  const int16_t mine = outlun, home = int16_t(fr.outsav);
+  if (mine != home) {
+    if (mine >= 5 && mine < NUNITS && filtab[mine].Nlinks > 0) closef(mine, 0);
+    if (lstlun == mine) lstlun = home;
+    if (savlst == mine) savlst = home;
+  }
+  outlun = home;
   if (lstlun != savlst) lstout();
   cursym = link;
   if (!(state & ST_COMPILE)) defsym = cursym;  // defines go to the current table
@@ -580,6 +606,10 @@ int popmac() {
     // Globals move down into the caller's table, appended at the new top of
     // the bottom area (every destination lies below every source left).
     int moved = 0;
+    // Where each moved entry went: a pointer moved after the variable it
+    // views finds that variable's new entry here (ptrmoved reaches only
+    // the pointers already in the caller's table).
+    std::vector<std::pair<int32_t, int32_t>> went;
     for (int i = 0; i < cnt; i++) {
       int32_t src = symadr(fr.symtab, i);
       auto* e = reinterpret_cast<SymEnt*>(lowstk + src);
@@ -611,10 +641,25 @@ int popmac() {
       ptrmoved(src, dst);
       auto* d = reinterpret_cast<SymEnt*>(lowstk + dst);
       if (d->data > 0 && blkown(d->data) == src + 1) setown(d->data, dst + 1);
-      if (d->flags == 0x1001) {
-        if (PtrRec* p = ptrrec(d->data); p && fndstk(d->data) > 0) p->Idx = dst;
+      if ((d->flags & 0x17F0) == 0x1000 && d->data > 0 && fndstk(d->data) > 0) {
+        // A pointer variable's own record: its owner is the entry's data
+        // word; it names its own entry until it views a variable.
+        if (PtrRec* p = ptrrec(d->data)) {
+          if (p->Idx == src) {
+            p->Idx = dst;
+          } else if (p->Flg & K_NAMED) {
+            for (const auto& [from, to] : went) {
+              if (p->Idx == from) {
+                p->Idx = to;
+                break;
+              }
+            }
+          }
+          if (p->Stack == uint32_t(src + 1)) p->Stack = uint32_t(dst + 1);
+        }
         setown(d->data, dst + 1);
       }
+      went.emplace_back(src, dst);
       moved++;
     }
     if (moved) vwrenm(start);

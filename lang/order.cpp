@@ -9,6 +9,7 @@
 #include "lang/order.h"
 
 #include "compute/func.h"
+#include "core/args.h"
 #include "core/output.h"
 #include "lang/keywords.h"
 #include "lang/parse.h"
@@ -373,6 +374,7 @@ int Aftpro(int* code) {
       return -1;
   }
   exprline = c == OP_ASSIGN || c == CM_EXPR || (c >= 105 && c <= 300);
+  asnlin = c == OP_ASSIGN;
   // A line ordered before (dispatched again) keeps its group.
   if (exprline && nargw == 1 && grpord(argmap[0])) return 0;
   const int lastarg = c == CM_IF ? 1 : nargw;

@@ -10,6 +10,7 @@
 // run of final entries in the order they were written.
 #include "lang/parse.h"
 
+#include "core/args.h"
 #include "core/convert.h"
 #include "core/output.h"
 #include "core/state.h"
@@ -758,6 +759,18 @@ int gettxt(int e, char* out, int size) {
   return n;
 }
 
+namespace {
+// Whether a line is a store through a macro argument: "$", digits, and an
+// "=" that is no "==".
+bool margset(const char* s) {
+  if (s[0] != '$' || s[1] < '0' || s[1] > '9') return false;
+  s++;
+  while (*s >= '0' && *s <= '9') s++;
+  while (*s == ' ' || *s == '\t') s++;
+  return s[0] == '=' && s[1] != '=';
+}
+}  // namespace
+
 int PARSLN(int n, int* code) {
   static bool traced = false;
   if (!traced) {
@@ -782,7 +795,9 @@ int PARSLN(int n, int* code) {
   std::memcpy(prsln, linbuf, size_t(n) + 1);
   int i = 0;
   while (linbuf[i] && blank(uc(linbuf[i]))) i++;
-  bool dollar = linbuf[i] == '$';
+  // "$n = ..." stores through a macro argument: an ordinary line.
+  margst = margset(linbuf + i);
+  bool dollar = linbuf[i] == '$' && !margst;
   if (dollar || (prsflg & PF_WHOLE)) {
     int st = dollar ? i + 1 : 0;
     int e = makwrd(-1, 0, 0, -1);

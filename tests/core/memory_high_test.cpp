@@ -69,9 +69,31 @@ TEST_F(Mem, FlatHighMemory) {
   rststk();
   EXPECT_EQ(htmptop, hstk.end);
 
-  // Setting the size again does not change a flat block; 0 frees it.
+  // While a block is in use the flat block is neither freed nor resized:
+  // the variables in it keep their addresses and values.
+  int32_t v;
+  ASSERT_EQ(getstk(&v, 100, 4, 3, 0), 100);
+  wordp(v)[99] = 1234;
+  CaptureStdout();
+  highmem(0);
   highmem(80);
+  out = GetCapturedStdout();
+  EXPECT_EQ(out, "ERROR 124: High memory holds variables: it cannot be freed or resized\n"
+                 "ERROR 124: High memory holds variables: it cannot be freed or resized\n");
   EXPECT_EQ(hstk.end, HIMEM_BASE + 10240);
+  EXPECT_EQ(wordp(v)[99], 1234u);
+  state &= ~ST_ERROR;
+  highmem(40);  // the size it has: nothing to do
+  EXPECT_EQ(state & ST_ERROR, 0);
+  putstk(v, 0, 0);
+
+  // Empty, it is made anew in the new size; 0 frees it.
+  CaptureStdout();
+  highmem(80);
+  GetCapturedStdout();
+  EXPECT_EQ(hstk.end, HIMEM_BASE + 20480);
+  EXPECT_EQ(hstk.freew, 20480);
+  EXPECT_EQ(htmptop, hstk.end);
   highmem(0);
   EXPECT_EQ(hstk.end, 0);
   EXPECT_EQ(hstk.freew, 0);

@@ -168,3 +168,39 @@ TEST_F(Mem, PackFillsAHoleFromFurtherDown) {
   EXPECT_EQ(hdr(t4)[0], 304u);
   EXPECT_EQ(largest, lstk.lowest - scrtop);  // the gap is the largest stretch here
 }
+
+TEST_F(Mem, CommandStartMovesOnlyVariableData) {
+  small(4000);
+  ASSERT_GT(mksystab(), 0);
+  int32_t e = putsym(0, "txt", 3, SY_VAR | SY_STRING | SY_GLOBAL, 0, 0, 8);
+  ASSERT_GT(e, 0);
+  int32_t own;
+  getstk(&own, 8, 4, 0, 0);  // an owner word that is no symbol entry
+  int32_t h, s, p;
+  ASSERT_EQ(getstk(&h, 2000, 4, 1, 0), 2000);
+  ASSERT_EQ(getstk(&s, 10, 4, 1, 0), 10);
+  ASSERT_EQ(getstk(&p, 10, 4, 1, 0), 10);
+  fill(s, 10, 0x5000);
+  fill(p, 10, 0x7000);
+  // s: a string variable's text, owned by its entry; p: a record owned by
+  // a word that is no entry (it may hold its own address).
+  symptr(e)->data = s;
+  symptr(e)->value = 40;
+  ptrstk(s, e + 1);
+  lowstk[own] = static_cast<uint32_t>(p);
+  ptrstk(p, own);
+  rststk();
+  EXPECT_EQ(symptr(e)->data, s);  // the gap is larger than the holes: nothing moves
+
+  putstk(h, 0, 0);  // a hole far larger than the gap
+  rststk();
+  const int32_t ns = symptr(e)->data;
+  EXPECT_EQ(ns, h + 2000 - 10);  // slid up to the top of the hole
+  EXPECT_TRUE(same(ns, 10, 0x5000));
+  EXPECT_EQ(static_cast<int32_t>(lowstk[own]), p);  // pinned
+  EXPECT_TRUE(same(p, 10, 0x7000));
+  EXPECT_TRUE(chainok(lstk));
+
+  // The trace bit's compaction does not run at a command's start.
+  EXPECT_EQ(trcmsk & 0x800, 0);
+}
