@@ -149,6 +149,13 @@ bool takewin(Msg* m) {
   return true;
 }
 
+// True when a key message is one of the modeless dialogs'.
+bool dlgkey(const Msg& m) {
+  for (int i = 0; i < ndlgtab; i++)
+    if (dlgtab[i] && dlgkeymsg(dlgtab[i], &m)) return true;
+  return false;
+}
+
 // Asks the backend for input; notes the end of the keyboard input.
 int pumpin(int how) {
   // Nothing runs while the program waits: a pending end comes first.
@@ -587,8 +594,13 @@ int getkey(int flags) {
     code = 0;
     bool look = true;  // messages are to be taken this pass
     if (flags == 0x901) {
+      // Keys typed into a dialog's field are the dialog's: a look for a key
+      // already waiting leaves them (and what follows them) to it.
       pumpin(KEY_PEEK);
-      look = inputq();
+      const auto first = std::find_if(msgq.begin(), msgq.end(), [](const Msg& q) {
+        return inrange(q.message, WM_KEYDOWN, WM_KEYLAST) || inrange(q.message, WM_MOUSEMOVE, WM_MOUSELAST);
+      });
+      look = first != msgq.end() && !dlgkey(*first);
     }
     if (look && !(flags & 0x800)) {
       if (int c = peek()) {
@@ -678,10 +690,20 @@ int chkio(int level) {
   int code = 0;
   Msg m;
   // A full type-ahead buffer takes no more keys: they wait in the queue for
-  // the line reader, and only a Ctrl-C is looked for among them.
+  // the line reader, and only a Ctrl-C is looked for among them. Keys that
+  // are a dialog's (typed into its edit field) wait in the queue too, for
+  // the loop that hands them to the dialog, and the keys behind them with
+  // them.
   const bool full = level == 0 && peekcnt - peekpos >= PEEKMAX;
   auto next = [&]() {
-    if (!full) return peekmsg(&m, WM_KEYDOWN, WM_KEYLAST, 1) != 0;
+    const auto first = std::find_if(msgq.begin(), msgq.end(),
+                                    [](const Msg& q) { return inrange(q.message, WM_KEYDOWN, WM_KEYLAST); });
+    if (first == msgq.end()) return false;
+    if (!full && !dlgkey(*first)) {
+      m = *first;
+      msgq.erase(first);
+      return true;
+    }
     auto it = std::find_if(msgq.begin(), msgq.end(),
                            [](const Msg& q) { return q.message == WM_CHAR && q.wParam == 3; });
     if (it == msgq.end()) return false;
