@@ -258,6 +258,8 @@ int postmsg(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam, ui
   return 0;
 }
 
+int msgroom() { return static_cast<int>(QMAX - std::min(msgq.size(), QMAX)); }
+
 int peekmsg(Msg* m, uint32_t lo, uint32_t hi, int remove) {
   for (auto it = msgq.begin(); it != msgq.end(); ++it) {
     if (!inrange(it->message, lo, hi)) continue;

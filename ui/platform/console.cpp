@@ -275,7 +275,8 @@ int Console::pump(int how) {
     post(WM_CHAR, 3, MK_CTRL);
     return 1;
   }
-  if (how == KEY_PEEK) return 0;
+  // Typed input stays unread while the queue has no room for it.
+  if (how == KEY_PEEK || msgroom() < MSGRESERVE) return 0;
   for (;;) {
     int c = getb(how == KEY_WAIT);
     if (c == GB_INTR) {
