@@ -23,6 +23,7 @@
 #include "ui/platform/wm.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
+#include "ui/platform/entry.h"
 #include "ui/screen.h"
 #include "ui/window.h"
 
@@ -159,9 +160,11 @@ bool dlgkey(const Msg& m) {
 // Asks the backend for input; notes the end of the keyboard input.
 int pumpin(int how) {
   // Nothing runs while the program waits: a pending end comes first.
+  if (tmodue()) tmoend();
   if (how == KEY_WAIT) endnow();
   audpump();  // sound buffers that have played report to their windows
   int r = backend()->pump(how);
+  if (tmodue()) tmoend();
   if (r < 0 && how != KEY_PEEK) ended = true;
   return r;
 }
@@ -684,6 +687,9 @@ int chkio(int level) {
     Poll() { polling++; }
     ~Poll() { polling--; }
   } poll;
+  // The time-out ends the program at the poll, as a Ctrl-C stops the
+  // running operation.
+  if (tmodue()) tmoend();
   if (level > 2 && peekpos < peekcnt) return peekbuf[peekpos];
   if (level > 0) inpoll = 1;
   // Only level 1 takes typed input: the polls of long loops must not eat

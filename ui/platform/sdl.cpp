@@ -13,6 +13,7 @@ void* sdlsym(const char*) { return nullptr; }
 #include "ui/events.h"
 #include "ui/platform/clock.h"
 #include "ui/platform/console.h"
+#include "ui/platform/entry.h"
 #include "ui/platform/sighold.h"
 #include "ui/platform/wm.h"
 #include "ui/screen.h"
@@ -360,6 +361,7 @@ int Sdl::pump(int how) {
       postmsg(focushwnd(), WM_CHAR, 3, 1, MK_CTRL);
       return 1;
     }
+    if (tmodue()) return 0;  // the caller ends the program
     present();
   }
 }
