@@ -97,12 +97,11 @@ FILE* openlog(const char* name) {
 
 bool tmoarmed() { return timeout_s > 0; }
 
-bool tmodue() { return tmophase.load(std::memory_order_relaxed) != 0; }
+// The closing work of tmoend may poll itself: the mark is then 2, which
+// polls no longer take for the time-out.
+bool tmodue() { return tmophase.load(std::memory_order_relaxed) == 1; }
 
 void tmoend() {
-  static bool ending = false;
-  if (ending) _exit(124);  // a poll inside the closing work below
-  ending = true;
   tmophase.store(2);
   // As after a Ctrl-C: changed buffers of file-backed variables are not
   // written, and the closing work below is not interrupted by it.
