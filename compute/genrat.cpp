@@ -256,7 +256,11 @@ int rptexp(char* output, int32_t max) {
     // The scan walks through n copies of the inner text next.
     int64_t grown = static_cast<int64_t>(out.size()) + static_cast<int64_t>(inner.size()) * n +
                     static_cast<int64_t>(s.size() - k);
-    if (grown >= max) return 0;
+    if (grown >= max) {
+      // The result is the empty text, and the cause is told.
+      jprintf(errlun, "pdstr: the expansion needs more than %d characters\n", static_cast<int>(max - 1));
+      return 0;
+    }
     std::string rep;
     rep.reserve(static_cast<size_t>(inner.size() * static_cast<size_t>(n)));
     for (int64_t q = 0; q < n; q++) rep += inner;

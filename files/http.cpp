@@ -241,10 +241,12 @@ int64_t fetch(const char* path, const char* host, int port, const char* extra, i
   }
   const int64_t n = exchange(path, sock, host, extra, flags, r);
   if (n == HTTP_NOCONN && cause) *cause = "the request could not be sent";
-  // After a wait that ended without the peer, or a reply no more of which
-  // is read, nothing more is waited for.
+  // After a wait that ended without the peer, a reply no more of which is
+  // read, or a body whole by its Content-Length, nothing more is waited
+  // for: a peer that keeps the connection open, or keeps sending, does not
+  // hold the command.
   const HttpEnd why = n < 0 ? HE_WHOLE : httpwhy(r);
-  if (r->lastrecv < 0 || why == HE_HDRBIG || why == HE_CUT)
+  if (r->lastrecv < 0 || why == HE_HDRBIG || why == HE_CUT || (n >= 0 && why == HE_WHOLE && r->clen >= 0))
     sockdrop(sock);
   else
     sockclose(sock);

@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,43 @@ void settail(MnuRec* r, const char* text) {
   t[n] = 0;
 }
 
+// Texts of the edit fields that have no command, by menu and widget. A
+// field with a command (and an alert box's field) keeps its text in the
+// record's tail buffer, which such fields share; every other field keeps
+// its own, from its first text on.
+struct OwnText {
+  int wid;
+  char text[MNUTAIL];
+};
+std::deque<OwnText> owntexts[NMENUS + 1];
+
+bool intail(const MnuRec* r, const DlgWid* w) {
+  return w->cmdlen > 0 || (r->editctl > 0 && widx(r, w) + 1 == r->editctl);
+}
+
+// The text of an edit field (MNUTAIL bytes): the tail buffer or its own.
+char* fldbuf(MnuRec* r, const DlgWid* w) {
+  if (!r || !w) return nullptr;
+  if (intail(r, w)) return mnutail(r);
+  const int n = mnuof(r), i = widx(r, w);
+  if (!n || i < 0) return nullptr;
+  for (OwnText& o : owntexts[n])
+    if (o.wid == i) return o.text;
+  OwnText& o = owntexts[n].emplace_back();
+  o.wid = i;
+  std::snprintf(o.text, MNUTAIL, "%s", wtext(r, w).c_str());
+  return o.text;
+}
+
+// A new text of an edit field: at most 255 characters.
+void setfld(MnuRec* r, const DlgWid* w, const char* text) {
+  char* t = fldbuf(r, w);
+  if (!t) return;
+  const size_t n = std::min<size_t>(std::strlen(text), MNUTAIL - 1);
+  std::memmove(t, text, n);
+  t[n] = 0;
+}
+
 // The program-drawn window of a dialog (its own window record), 0 none.
 Wport* drawnwin(const MnuRec* r) {
   Wport* w = wport(r->barwin);
@@ -107,7 +145,10 @@ void drawitem(MnuRec* r, DlgWid* w) {
   int cls = 0;
   if (!s || !ctlof(w->kind, &style, &cls)) return;
   std::string text = wtext(r, w);
-  if (w->kind == WK_EDIT) text = mnutail(r) ? mnutail(r) : "";
+  if (w->kind == WK_EDIT) {
+    const char* t = fldbuf(r, w);
+    text = t ? t : "";
+  }
   const int state = (w->kind == WK_CHECK || w->kind == WK_RADIO) && w->value != 0.0f ? 1 : 0;
   int flags = (w->flags & 0x40) ? 4 : 0;
   if (r->pressed == widx(r, w) + 1 && w->kind == WK_PUSH) flags |= 1;
@@ -191,7 +232,7 @@ int editchg(int n, int i, const char* text) {
   MnuRec* r = mnurec(n);
   DlgWid* w = dlgwid(r, i);
   if (!w || w->kind != WK_EDIT) return 0;
-  settail(r, text);
+  setfld(r, w, text);
   r->curitem = static_cast<int16_t>(i + 1);
   if (w->cmdlen == 0) return 0;
   savcmd(mnutext(r, w->cmdoff, w->cmdlen), 0, w->cmdlen, nullptr);
@@ -314,6 +355,12 @@ int32_t mkmodeless(int32_t tmpl, int32_t parent, uint32_t init) {
 }
 
 bool dlgmsg(int32_t dialog, const Msg* m) { return dlgmessage(dialog, m); }
+
+bool dlgkeymsg(int32_t dialog, const Msg* m) { return dlgwants(dialog, m); }
+
+void dlgforget(int n) {
+  if (n >= 1 && n <= NMENUS) owntexts[n].clear();
+}
 
 void freetmpl(int32_t tmpl) {
   void* blk = heldptr(tmpl);
@@ -439,7 +486,8 @@ int drwitem(DlgWid* w, MnuRec* r, int) {
     case WK_STATIC:
     case WK_STATIC2: dlgsettext(dlg, id, wtext(r, w).c_str()); break;
     case WK_EDIT:
-      if (const char* t = mnutail(r); t && *t) dlgsettext(dlg, id, t);
+      // A field of its own shows its text; the shared text shows once set.
+      if (const char* t = fldbuf(r, w); t && (*t || !intail(r, w))) dlgsettext(dlg, id, t);
       break;
     case WK_SLIDER: dlgsetpos(dlg, id, static_cast<int>(std::clamp(w->value, 0.0f, 32767.0f))); break;
     default: break;
@@ -551,7 +599,7 @@ int dlgevt(int n, const EvtRec* evt) {
 }
 
 int setwidpos(DlgWid* w, MnuRec* r, int caret) {
-  const char* t = mnutail(r);
+  const char* t = fldbuf(r, w);
   if (!w || !t) return 0;
   const int n = static_cast<int>(std::strlen(t));
   caret = std::clamp(caret, 0, n);
@@ -577,7 +625,7 @@ int setwidpos(DlgWid* w, MnuRec* r, int caret) {
 }
 
 int dlgedit(DlgWid* w, MnuRec* r, const EvtRec* evt) {
-  char* t = mnutail(r);
+  char* t = fldbuf(r, w);
   if (!w || !t || !evt) return 0;
   int n = static_cast<int>(std::strlen(t));
   int caret = std::clamp<int>(w->caret, 0, n);
@@ -691,7 +739,7 @@ int dialog(MnuRec* r, int n, int item, int mode, float* value, char* text) {
         if (dlg && dlghas(dlg, item - 1))
           std::snprintf(text, 256, "%s", dlgtextstr(dlg, item - 1).c_str());
         else
-          std::snprintf(text, 256, "%s", mnutail(r) ? mnutail(r) : "");
+          std::snprintf(text, 256, "%s", fldbuf(r, w) ? fldbuf(r, w) : "");
         return 2;
       default: *value = 0.0f; return 1;
     }
@@ -709,8 +757,8 @@ int dialog(MnuRec* r, int n, int item, int mode, float* value, char* text) {
     case WK_STATIC:
     case WK_STATIC2: settext(r, w, text); break;
     case WK_EDIT:
-      settail(r, text);
-      if (dlg && dlghas(dlg, item - 1)) dlgsettext(dlg, item - 1, mnutail(r));
+      setfld(r, w, text);
+      if (dlg && dlghas(dlg, item - 1)) dlgsettext(dlg, item - 1, fldbuf(r, w));
       break;
     default: break;
   }

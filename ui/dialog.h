@@ -42,6 +42,9 @@ int dlogitems(int n, float* number, char* texts, int32_t dest);
 // Reads (mode 0) or sets (1 a number, 2 a text) item `item` of dialog
 // record r (menu n). 0, or -1 for no such item.
 int dialog(MnuRec* r, int n, int item, int mode, float* value, char* text);
+// Forgets the texts menu n's edit fields keep of their own (its data block
+// is released).
+void dlgforget(int n);
 // Shows a predefined dialog from a compiled resource file; its procedure.
 int ldpdlg(const char* file);
 int32_t pdlgproc(int32_t dlg, uint32_t message, uint32_t wParam, uint32_t lParam);

@@ -12,6 +12,8 @@ struct Msg;
 int32_t mkmodeless(int32_t tmpl, int32_t parent, uint32_t init);
 // Offers a message to a modeless dialog: true when the dialog took it.
 bool dlgmsg(int32_t dialog, const Msg* m);
+// True when a key message is a modeless dialog's (dlgmsg would take it).
+bool dlgkeymsg(int32_t dialog, const Msg* m);
 // Frees a dialog template (the held reference).
 void freetmpl(int32_t tmpl);
 // Sound output notifications (messages 955-957) for a window.

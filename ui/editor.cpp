@@ -14,6 +14,7 @@
 #include "ui/events.h"
 #include "ui/keymenu.h"
 #include "ui/keys.h"
+#include "ui/menu.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
 #include "ui/platform/console.h"
@@ -279,7 +280,10 @@ int rdkeys(char* buf, int start, int length, int max) {
       if (key == 200) key = 201;
       if (key == 208) key = 209;
     }
-    if ((pflags & 0x4000) && key != 13) continue;  // menu-only mode
+    // Menu-only mode (a modal menu is open) takes only Enter; Ctrl-C ends
+    // the modal menus and the line, as it ends any wait.
+    if ((pflags & 0x4000) && key == 3) endmodal();
+    if ((pflags & 0x4000) && key != 13 && key != 3) continue;
     bool redraw = true;
     switch (key) {
       case 8:

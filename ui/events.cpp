@@ -23,6 +23,7 @@
 #include "ui/platform/wm.h"
 #include "ui/platform/backend.h"
 #include "ui/platform/clock.h"
+#include "ui/platform/entry.h"
 #include "ui/screen.h"
 #include "ui/window.h"
 
@@ -149,12 +150,21 @@ bool takewin(Msg* m) {
   return true;
 }
 
+// True when a key message is one of the modeless dialogs'.
+bool dlgkey(const Msg& m) {
+  for (int i = 0; i < ndlgtab; i++)
+    if (dlgtab[i] && dlgkeymsg(dlgtab[i], &m)) return true;
+  return false;
+}
+
 // Asks the backend for input; notes the end of the keyboard input.
 int pumpin(int how) {
   // Nothing runs while the program waits: a pending end comes first.
+  if (tmodue()) tmoend();
   if (how == KEY_WAIT) endnow();
   audpump();  // sound buffers that have played report to their windows
   int r = backend()->pump(how);
+  if (tmodue()) tmoend();
   if (r < 0 && how != KEY_PEEK) ended = true;
   return r;
 }
@@ -250,6 +260,8 @@ int postmsg(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam, ui
   msgq.push_back(m);
   return 0;
 }
+
+int msgroom() { return static_cast<int>(QMAX - std::min(msgq.size(), QMAX)); }
 
 int peekmsg(Msg* m, uint32_t lo, uint32_t hi, int remove) {
   for (auto it = msgq.begin(); it != msgq.end(); ++it) {
@@ -590,8 +602,13 @@ int getkey(int flags) {
     code = 0;
     bool look = true;  // messages are to be taken this pass
     if (flags == 0x901) {
+      // Keys typed into a dialog's field are the dialog's: a look for a key
+      // already waiting leaves them (and what follows them) to it.
       pumpin(KEY_PEEK);
-      look = inputq();
+      const auto first = std::find_if(msgq.begin(), msgq.end(), [](const Msg& q) {
+        return inrange(q.message, WM_KEYDOWN, WM_KEYLAST) || inrange(q.message, WM_MOUSEMOVE, WM_MOUSELAST);
+      });
+      look = first != msgq.end() && !dlgkey(*first);
     }
     if (look && !(flags & 0x800)) {
       if (int c = peek()) {
@@ -673,6 +690,9 @@ int chkio(int level) {
     Poll() { polling++; }
     ~Poll() { polling--; }
   } poll;
+  // The time-out ends the program at the poll, as a Ctrl-C stops the
+  // running operation.
+  if (tmodue()) tmoend();
   if (level > 2 && peekpos < peekcnt) return peekbuf[peekpos];
   if (level > 0) inpoll = 1;
   // Only level 1 takes typed input: the polls of long loops must not eat
@@ -681,10 +701,20 @@ int chkio(int level) {
   int code = 0;
   Msg m;
   // A full type-ahead buffer takes no more keys: they wait in the queue for
-  // the line reader, and only a Ctrl-C is looked for among them.
+  // the line reader, and only a Ctrl-C is looked for among them. Keys that
+  // are a dialog's (typed into its edit field) wait in the queue too, for
+  // the loop that hands them to the dialog, and the keys behind them with
+  // them.
   const bool full = level == 0 && peekcnt - peekpos >= PEEKMAX;
   auto next = [&]() {
-    if (!full) return peekmsg(&m, WM_KEYDOWN, WM_KEYLAST, 1) != 0;
+    const auto first = std::find_if(msgq.begin(), msgq.end(),
+                                    [](const Msg& q) { return inrange(q.message, WM_KEYDOWN, WM_KEYLAST); });
+    if (first == msgq.end()) return false;
+    if (!full && !dlgkey(*first)) {
+      m = *first;
+      msgq.erase(first);
+      return true;
+    }
     auto it = std::find_if(msgq.begin(), msgq.end(),
                            [](const Msg& q) { return q.message == WM_CHAR && q.wParam == 3; });
     if (it == msgq.end()) return false;

@@ -137,6 +137,12 @@ void dlgdrop(int32_t dialog);
 // Appends a message; 0, or -1 when the queue is full (the message is lost
 // and the log says so).
 int postmsg(int32_t hwnd, uint32_t message, uint32_t wParam, uint32_t lParam, uint16_t keys = 0);
+// Free places in the queue. A backend puts typed input in only while at
+// least MSGRESERVE places are free, and otherwise leaves it where it is
+// until the program has taken some: nothing typed is lost, and a Ctrl-C or
+// a window's message still finds room.
+constexpr int MSGRESERVE = 64;
+int msgroom();
 // The first message numbered lo..hi (0, 0: any), after asking the backend for
 // pending events. remove: take it out of the queue. 1 when one was found.
 // A paint message is made up for an invalid window when the range takes it

@@ -227,6 +227,19 @@ int GeTMNu(int n, int code) {
   return 0;
 }
 
+int endmodal() {
+  int closed = 0;
+  for (int n = NMENUS; n >= 1; n--)
+    if (const MnuRec* r = mnurec(n); r && r->active && r->modal) {
+      GeTMNu(n, 0);
+      closed++;
+    }
+  // Their stop texts are queued now, so that the interrupt drops them with
+  // the rest of the queued text.
+  if (closed) PuTBaR();
+  return closed;
+}
+
 int PuTBaR() {
   if (!pending.empty()) queue(pending);
   pending.clear();

@@ -211,6 +211,9 @@ bool libopen(bool create);
 int GeTMNu(int n, int code);
 // Queues the pending menu text and redraws the bar.
 int PuTBaR();
+// Closes every open modal menu (Ctrl-C ends them as it ends any wait).
+// Returns how many were closed.
+int endmodal();
 // Puts text menu n on the bar (nothing when all 20 positions are taken).
 int makMenu(int n);
 // Redraws the bar.

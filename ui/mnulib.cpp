@@ -10,6 +10,7 @@
 #include "core/state.h"
 #include "core/units.h"
 #include "lang/cstart.h"
+#include "ui/dialog.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -188,6 +189,7 @@ void frmnu(int n, bool whole) {
     xfree(d);
   }
   r->data = 0;
+  dlgforget(n);
   std::memset(r->name, 0, sizeof r->name);
   if (whole) {
     xfree(r);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -312,9 +313,12 @@ int readmnu(Build& b, int n, const std::vector<std::string>& ls, const char* fil
         if (c == 'E') {
           key = 0;
         } else if (c == 'F' || c == 'M') {
+          // A number that does not fit a long, or whose key falls outside
+          // 0 to 254, gives 255 as an unknown letter does.
+          errno = 0;
           const long v = std::strtol(s + 1, nullptr, 10);
-          const long k = (c == 'F' ? 1 : 12) + v;
-          key = v >= 0 && k < 255 ? static_cast<int>(k) : 255;
+          const long base = c == 'F' ? 1 : 12;
+          if (errno != ERANGE && v >= -base && v <= 254 - base) key = static_cast<int>(base + v);
         }
         w->key = static_cast<uint8_t>(key);
         continue;  // the rest of the key line is not read

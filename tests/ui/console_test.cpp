@@ -96,6 +96,34 @@ TEST_F(ConsoleKeys, EscapeSequencesAreSpecialKeys) {
   EXPECT_EQ(codes(), "");
 }
 
+TEST_F(ConsoleKeys, TypedInputWaitsWhileTheQueueIsFull) {
+  // 2,000 typed bytes, pumped in without the program taking any: they stop
+  // at the reserve, wait unread, and come in whole and in order as the
+  // program takes messages. A Ctrl-C still finds room.
+  std::string typed;
+  for (int i = 0; i < 2000; i++) typed += static_cast<char>('a' + i % 26);
+  p.put(typed);
+  while (con.pump(KEY_POLL) > 0) {
+  }
+  EXPECT_EQ(msgroom(), MSGRESERVE - 1);  // the last byte went in while the reserve was free
+  EXPECT_EQ(con.pump(KEY_POLL), 0);  // no room: nothing read
+  coninit();
+  raise(SIGINT);
+  EXPECT_EQ(con.pump(KEY_POLL), 1);
+  signal(SIGINT, SIG_DFL);
+  std::string got;
+  for (;;) {
+    Msg m;
+    if (!peekmsg(&m, 0, 0, 1)) {
+      if (con.pump(KEY_POLL) <= 0) break;
+      continue;
+    }
+    if (m.message == WM_CHAR && m.wParam != 3) got += static_cast<char>(m.wParam);
+  }
+  EXPECT_EQ(got, typed);
+  clrmsgs();
+}
+
 TEST_F(ConsoleKeys, InterruptIsCtrlC) {
   coninit();
   raise(SIGINT);

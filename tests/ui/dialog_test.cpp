@@ -116,7 +116,10 @@ TEST_F(Dialogs, ControlsValuesAndTheWindow) {
 }
 
 TEST_F(Dialogs, ItemsAreBoundedAndTheTailNeverOverrun) {
-  const int n = open(DLG);
+  // The edit field has a command: its text is the one the tail holds.
+  std::string withcmd = DLG;
+  withcmd.replace(withcmd.find("\"edit\n"), 6, "\"edit\nr1 = 1\n");
+  const int n = open(withcmd.c_str());
   MnuRec* r = mnurec(n);
   // An edit field's text: at most 255 characters and a NUL in the tail.
   const std::string longtext(300, 'q');

@@ -169,6 +169,17 @@ TEST_F(Menus, TextAndKeyItems) {
   const int keys[] = {0, 2, 11, 15, 255};
   for (int i = 0; i < 5; i++) EXPECT_EQ(mnuwid(kr, i)->key, keys[i]) << i;
   EXPECT_EQ(text(kr, mnuwid(kr, 1)->cmdoff, mnuwid(kr, 1)->cmdlen), "one");
+  // Keys up to 254 are kept; one past it, a number past a long, or one whose
+  // sum with 1 or 12 would pass a long give 255, and the menu still loads.
+  const int b = read("F253\na\n\nF254\nb\n\nM242\nc\n\nM243\nd\n\nF-1\ne\n\nF-2\nf\n\nM-12\ng\n\n"
+                     "F100000000000000000000000\nh\n\nM9223372036854775807\ni\n\nM-9223372036854775808\nj\n\n"
+                     "M300\nk\n");
+  ASSERT_GT(b, 0);
+  const MnuRec* br = mnurec(b);
+  const int bkeys[] = {254, 255, 254, 255, 0, 255, 0, 255, 255, 255, 255};
+  ASSERT_EQ(br->nwid, 11);
+  for (int i = 0; i < 11; i++) EXPECT_EQ(mnuwid(br, i)->key, bkeys[i]) << i;
+  EXPECT_EQ(text(br, mnuwid(br, 10)->cmdoff, mnuwid(br, 10)->cmdlen), "k");
   // A start block before the first item makes a text menu of key lines.
   EXPECT_EQ(mnurec(read("(\nx\n\nF1\ncmd\n"))->kind & 15, MK_TEXT);
 }

@@ -533,6 +533,44 @@ TEST_F(Sdl, KeysBecomeOurMessages) {
   EXPECT_EQ(m.hwnd, winhwnd(2));
 }
 
+TEST_F(Sdl, TypedTextWaitsWhileTheQueueIsFull) {
+  // 3,000 characters of text events (a paste), then Ctrl-C: the text stops
+  // at the queue's reserve and waits in SDL's queue, Ctrl-C comes at once,
+  // and the text comes in whole and in order as the program takes messages.
+  std::string typed;
+  for (int i = 0; i < 100; i++) {
+    SDL_Event t{};
+    t.type = SDL_TEXTINPUT;
+    std::string part;
+    for (int k = 0; k < 30; k++) part += static_cast<char>('a' + (i + k) % 26);
+    std::strcpy(t.text.text, part.c_str());
+    typed += part;
+    SDL_PushEvent(&t);
+  }
+  key(SDLK_c, KMOD_LCTRL);
+  while (sdl()->pump(KEY_POLL) > 0 && msgroom() >= MSGRESERVE) {
+  }
+  EXPECT_GE(msgroom(), MSGRESERVE - 32);
+  EXPECT_LT(msgroom(), MSGRESERVE);
+  std::string got;
+  bool intr = false;
+  for (int guard = 0; guard < 100000; guard++) {
+    Msg m;
+    if (!peekmsg(&m, 0, 0, 1)) {
+      if (sdl()->pump(KEY_POLL) <= 0) break;
+      continue;
+    }
+    if (m.wParam == 3) {
+      intr = true;
+      EXPECT_LT(got.size(), typed.size() / 2);  // not behind the whole text
+    } else {
+      got += static_cast<char>(m.wParam);
+    }
+  }
+  EXPECT_TRUE(intr);
+  EXPECT_EQ(got, typed);
+}
+
 TEST_F(Sdl, MouseInAChildWindowsClientCoordinates) {
   const int n = makwin(-1, 4, 0, 0, "CHILD", rect, 1, 1);
   setwin(n);

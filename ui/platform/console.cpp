@@ -2,6 +2,7 @@
 #include "ui/platform/console.h"
 
 #include "ui/events.h"
+#include "ui/platform/entry.h"
 #include "ui/window.h"
 
 #include <algorithm>
@@ -182,10 +183,14 @@ Console::Console(int in, FILE* out) : infd(in), outf(out) {}
 // (or an interrupt broke the wait), -1 at end of input.
 int Console::fill(bool wait) {
   if (eof) return -1;
-  if (!wait) {
-    struct pollfd p {infd, POLLIN, 0};
-    int r = poll(&p, 1, 0);
-    if (r <= 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) return 0;
+  if (!wait || tmoarmed()) {
+    // With a time-out set, a wait looks every 100 ms whether it has come.
+    for (;;) {
+      struct pollfd p {infd, POLLIN, 0};
+      int r = poll(&p, 1, wait ? 100 : 0);
+      if (r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) break;
+      if (!wait || sigint || tmodue() || (r < 0 && errno != EINTR)) return 0;
+    }
   }
   for (;;) {
     ssize_t n = read(infd, buf, sizeof buf);
@@ -218,7 +223,7 @@ int Console::getb(bool wait) {
     int r = fill(wait);
     if (r < 0) return GB_END;
     if (r == 0) {
-      if (sigint) return GB_INTR;
+      if (sigint || tmodue()) return GB_INTR;
       if (!wait) return GB_NONE;
     }
   }
@@ -275,7 +280,8 @@ int Console::pump(int how) {
     post(WM_CHAR, 3, MK_CTRL);
     return 1;
   }
-  if (how == KEY_PEEK) return 0;
+  // Typed input stays unread while the queue has no room for it.
+  if (how == KEY_PEEK || msgroom() < MSGRESERVE) return 0;
   for (;;) {
     int c = getb(how == KEY_WAIT);
     if (c == GB_INTR) {
@@ -283,6 +289,7 @@ int Console::pump(int how) {
         post(WM_CHAR, 3, MK_CTRL);
         return 1;
       }
+      if (tmodue()) return 0;  // the caller ends the program
       continue;
     }
     if (c == GB_NONE) return 0;
@@ -338,6 +345,8 @@ void Console::rowout(int win, const char* text, int n) {
   }
   if (n > 0) fwrite(text, 1, static_cast<size_t>(n), outf);
   fputc('\n', outf);
+  // A run that may be stopped by its time-out keeps its output written.
+  if (tmoarmed()) fflush(outf);
 }
 
 int Backend::pump(int how) {

@@ -607,6 +607,15 @@ void dlgmodal(int32_t dlg) {
 
 int32_t dlgmodalwin() { return find(modal) ? modal : 0; }
 
+bool dlgwants(int32_t dlg, const Msg* m) {
+  const Dlg* d = find(dlg);
+  if (!d || !m || m->message < WM_KEYDOWN || m->message > WM_KEYLAST) return false;
+  if (m->hwnd != dlg && modal != dlg && kbd != dlg) return false;
+  if ((m->keys & (MK_CTRL | MK_ALT)) || m->message == WM_SYSKEYDOWN || m->message == WM_SYSCHAR) return false;
+  const uint32_t code = m->wParam;
+  return !(m->message == WM_CHAR && code < 32 && code != 8 && code != 9 && code != 13 && code != 27);
+}
+
 bool dlgmessage(int32_t dlg, const Msg* m) {
   Dlg* d = find(dlg);
   if (!d || !m) return false;

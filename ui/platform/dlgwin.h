@@ -111,6 +111,10 @@ int32_t dlgcreate(const uint8_t* tmpl, size_t n, int32_t parent, DlgProc proc, u
 bool dlgvalid(int32_t dlg);
 // Offers a message to a dialog: true when it was the dialog's.
 bool dlgmessage(int32_t dlg, const Msg* m);
+// True when a key message is the dialog's (dlgmessage would take it): a
+// key to its window or while it has the keyboard, Ctrl and Alt keys and
+// control characters other than Backspace, Tab, Enter and Esc excepted.
+bool dlgwants(int32_t dlg, const Msg* m);
 // Redraws a dialog's background and every control.
 void dlgredraw(int32_t dlg);
 // Sets the dialog's client size (its position kept) and background colour

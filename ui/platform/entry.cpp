@@ -3,8 +3,15 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "lang/cstart.h"
+#include "core/units.h"
 #include "realtime/devices/devsetup.h"
+#include "ui/events.h"
+#include "ui/platform/console.h"
 #include "ui/window.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <csignal>
 #include <cstdlib>
@@ -35,12 +42,30 @@ const char* osname() {
 
 namespace {
 int timeout_s = 0;
+// 0 before the time-out, 1 when it has come, 2 while the program ends.
+std::atomic<int> tmophase{0};
 
-// PELIX_TIMEOUT ends a run that hangs: a diagnostic and status 124.
-void ontimeout(int) {
+// The diagnostic of the time-out, on standard error.
+void tmosay() {
   char msg[96];
   const int n = std::snprintf(msg, sizeof msg, "pelix: no end after PELIX_TIMEOUT=%d s; stopped\n", timeout_s);
   if (n > 0) (void)!write(2, msg, static_cast<size_t>(n));
+}
+
+// The watcher: marks the time-out; when the program has not ended 2 s
+// later (no poll came: a computation that polls nothing, a blocked call),
+// it ends the program itself with what standard output holds.
+void watch(int seconds) {
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  int before = 0;
+  tmophase.compare_exchange_strong(before, 1);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  // An end under way gets a little longer to close its units.
+  if (tmophase.load() == 2) std::this_thread::sleep_for(std::chrono::seconds(2));
+  tmosay();
+  conrestore();
+  // Standard output is written unless the program's thread holds it.
+  if (ftrylockfile(stdout) == 0) std::fflush(stdout);
   if (tmoclose) tmoclose();
   _exit(124);
 }
@@ -55,8 +80,7 @@ void armtimeout() {
     return;
   }
   timeout_s = static_cast<int>(s);
-  std::signal(SIGALRM, ontimeout);
-  alarm(static_cast<unsigned>(s));
+  std::thread(watch, timeout_s).detach();
 }
 
 // Opens the log afresh. The last run's log is removed first rather than
@@ -70,6 +94,30 @@ FILE* openlog(const char* name) {
   return std::fopen(name, "w");
 }
 }  // namespace
+
+bool tmoarmed() { return timeout_s > 0; }
+
+// The closing work of tmoend may poll itself: the mark is then 2, which
+// polls no longer take for the time-out.
+bool tmodue() { return tmophase.load(std::memory_order_relaxed) == 1; }
+
+void tmoend() {
+  tmophase.store(2);
+  // As after a Ctrl-C: changed buffers of file-backed variables are not
+  // written, and the closing work below is not interrupted by it.
+  state |= ST_INTR;
+  for (int u = 0; u < NUNITS; u++)
+    for (int k = 0; k < 1000 && filtab[u].Nlinks > 0; k++) closef(u, 0);
+  for (int u = 0; u < 5; u++) closef(u, 0);  // preset units are flushed
+  if (tmoclose) tmoclose();
+  // A row printed without its end is written too; the prompt of a line
+  // being waited for is not.
+  if (!inprompt) rowend();
+  conrestore();
+  std::fflush(nullptr);
+  tmosay();
+  _exit(124);
+}
 
 static std::string tempdir() {
   for (const char* v : {"TEMP", "TMP"}) {

@@ -12,9 +12,21 @@ int pelix_entry(int argc, char** argv);
 
 // Run by the PELIX_TIMEOUT exit just before the program ends, so that what
 // outlives the program (the serial ports' peers) is closed as the shutdown
-// closes it. The device layer installs it. It runs in a signal handler: it
-// may make async-signal-safe calls only.
+// closes it. The device layer installs it. It may run on the time-out's
+// watcher thread while the program's own thread is stuck: it may make
+// async-signal-safe calls only.
 extern void (*tmoclose)();
+
+// The PELIX_TIMEOUT end. A watcher thread marks the time-out when it comes;
+// the polls and the input pumps see the mark and end the program there,
+// as a Ctrl-C would stop the running operation: tmoend writes and closes
+// the output units, drops the changed buffers of file-backed variables,
+// ends the serial peers and exits with status 124 (its diagnostic on
+// standard error), standard output holding what the run printed. When no
+// poll comes within 2 s, the watcher ends the program itself.
+bool tmoarmed();  // a time-out is set
+bool tmodue();    // the time-out has come
+[[noreturn]] void tmoend();
 
 // The operating-system version as major + minor / 1000 (from uname).
 float osversion();

@@ -300,12 +300,8 @@ int ScriptInput::run(const Step& s) {
   }
   if (op == "type") {
     if (w.size() != 2) return bad("type needs one quoted text");
-    std::string t = w[1];
-    for (unsigned char c : t) {
-      if (c == '\n') c = 13;
-      postmsg(focushwnd(), WM_CHAR, c, 1, c < 32 && c != 8 && c != 9 && c != 13 && c != 27 ? MK_CTRL : 0);
-    }
-    return static_cast<int>(t.size());
+    typing_ = w[1];
+    return typemore();
   }
   if (op == "filebox") {
     // The answer of the file box that waits: Enter wakes it, and it takes
@@ -417,7 +413,24 @@ int ScriptInput::run(const Step& s) {
   return bad("unknown or unavailable step");
 }
 
+// Puts in as much of the text still to type as the queue has room for:
+// the messages posted (0 when there is no room yet).
+int ScriptInput::typemore() {
+  const size_t n = std::min(typing_.size(), static_cast<size_t>(std::max(msgroom() - MSGRESERVE, 0)));
+  for (size_t i = 0; i < n; i++) {
+    unsigned char c = static_cast<unsigned char>(typing_[i]);
+    if (c == '\n') c = 13;
+    postmsg(focushwnd(), WM_CHAR, c, 1, c < 32 && c != 8 && c != 9 && c != 13 && c != 27 ? MK_CTRL : 0);
+  }
+  typing_.erase(0, n);
+  return static_cast<int>(n);
+}
+
 int ScriptInput::pump(int how) {
+  // A text being typed goes on before any other step; the steps wait while
+  // the queue has no room.
+  if (!typing_.empty()) return how == KEY_PEEK ? 0 : typemore();
+  if (msgroom() < MSGRESERVE) return 0;
   if (pos_ < steps_.size()) {
     const Step& s = steps_[pos_];
     if (s.words[0] == "poll") {

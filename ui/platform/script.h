@@ -64,7 +64,7 @@ class ScriptInput : public Backend {
   bool pointer() override { return true; }
   int keysfd() override { return inner_->keysfd(); }
   void show() override { inner_->show(); }
-  bool done() const { return pos_ >= steps_.size(); }
+  bool done() const { return pos_ >= steps_.size() && typing_.empty(); }
   bool loaded() const { return ok_; }
 
  private:
@@ -73,7 +73,9 @@ class ScriptInput : public Backend {
     std::vector<std::string> words;
   };
   int run(const Step& s);
+  int typemore();
   std::vector<Step> steps_;
+  std::string typing_;  // the rest of a type step, put in as the queue has room
   size_t pos_ = 0;
   int polls_ = 0;   // non-waiting polls counted for a poll step
   uint32_t held_ = 0;  // buttons pressed by press steps (1 left, 2 right, 16 middle)

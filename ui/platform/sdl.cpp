@@ -13,6 +13,7 @@ void* sdlsym(const char*) { return nullptr; }
 #include "ui/events.h"
 #include "ui/platform/clock.h"
 #include "ui/platform/console.h"
+#include "ui/platform/entry.h"
 #include "ui/platform/sighold.h"
 #include "ui/platform/wm.h"
 #include "ui/screen.h"
@@ -26,7 +27,7 @@ void* sdlsym(const char*) { return nullptr; }
 
 #define SDLFNS(X) X(SDL_CreateRenderer) X(SDL_CreateTexture) X(SDL_CreateWindow) \
   X(SDL_DestroyTexture) X(SDL_DestroyWindow) X(SDL_GetDesktopDisplayMode) X(SDL_GetError) \
-  X(SDL_GetModState) X(SDL_InitSubSystem) X(SDL_PollEvent) X(SDL_QuitSubSystem) \
+  X(SDL_FilterEvents) X(SDL_GetModState) X(SDL_InitSubSystem) X(SDL_PollEvent) X(SDL_QuitSubSystem) \
   X(SDL_RenderClear) X(SDL_RenderCopy) X(SDL_RenderPresent) X(SDL_RenderSetLogicalSize) \
   X(SDL_SetHint) X(SDL_StartTextInput) X(SDL_UpdateTexture) X(SDL_WaitEventTimeout)
 
@@ -319,6 +320,17 @@ int Sdl::event(const SDL_Event& e) {
   }
 }
 
+// An event filter that takes Ctrl-C key presses out of SDL's queue and
+// posts them; every other event stays.
+int SDLCALL ctrlc(void* posted, SDL_Event* e) {
+  if (e->type != SDL_KEYDOWN || e->key.keysym.sym != SDLK_c || !(e->key.keysym.mod & KMOD_CTRL) ||
+      (e->key.keysym.mod & KMOD_ALT))
+    return 1;
+  postmsg(focushwnd(), WM_CHAR, 3, 1, MK_CTRL);
+  ++*static_cast<int*>(posted);
+  return 0;
+}
+
 int Sdl::pump(int how) {
   // The screen follows the program: at each wait, and now and then while
   // it polls.
@@ -329,19 +341,27 @@ int Sdl::pump(int how) {
     postmsg(focushwnd(), WM_CHAR, 3, 1, MK_CTRL);
     posted++;
   }
+  // Events wait in SDL's queue while ours has no room for what one may
+  // post (a text event is up to 32 characters): nothing typed is lost. A
+  // Ctrl-C among them is taken all the same.
   SDL_Event e;
-  while (sdl.SDL_PollEvent(&e)) posted += event(e);
+  while (msgroom() >= MSGRESERVE && sdl.SDL_PollEvent(&e)) posted += event(e);
+  if (msgroom() < MSGRESERVE) {
+    sdl.SDL_FilterEvents(ctrlc, &posted);
+    return posted;
+  }
   if (posted || how != KEY_WAIT) return posted;
   for (;;) {
     if (sdl.SDL_WaitEventTimeout(&e, 100)) {
       posted += event(e);
-      while (sdl.SDL_PollEvent(&e)) posted += event(e);
+      while (msgroom() >= MSGRESERVE && sdl.SDL_PollEvent(&e)) posted += event(e);
       if (posted) return posted;
     }
     if (contake()) {
       postmsg(focushwnd(), WM_CHAR, 3, 1, MK_CTRL);
       return 1;
     }
+    if (tmodue()) return 0;  // the caller ends the program
     present();
   }
 }

@@ -4,6 +4,7 @@
 import os
 import signal
 import socket
+import threading
 import time
 
 signal.alarm(50)
@@ -45,13 +46,38 @@ def ok(n):
     return b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % n
 
 
+def keepsending(c, t0):
+    # Sends more bytes after a whole reply (20 s at most) until the client
+    # goes; keepsending.txt gets how long that took.
+    try:
+        while time.monotonic() < t0 + 20:
+            c.sendall(b"more bytes\n")
+            time.sleep(0.01)
+    except OSError:
+        pass
+    with open("keepsending.txt", "w") as f:
+        f.write("%.2f\n" % (time.monotonic() - t0))
+    c.close()
+
+
+held = []      # connections kept open after their reply
+pending = None  # a kept connection's name and time, told at the next accept
 while True:
     c, _ = srv.accept()
+    if pending:
+        # How long the client stayed with the open connection: until its
+        # next request.
+        with open(pending[0] + ".txt", "w") as f:
+            f.write("%.2f\n" % (time.monotonic() - pending[1]))
+        pending = None
     req = request(c)
     words = req.split(b" ")
     path = words[1].decode() if len(words) > 1 else ""
     if path == "/quit":
         c.close()
+        for t in held:
+            if isinstance(t, threading.Thread):
+                t.join(25)
         break
     if path.startswith("/echo"):
         # The request's bytes, shown as text.
@@ -95,6 +121,20 @@ while True:
             pass
         with open(path[1:] + ".txt", "w") as f:
             f.write("%.2f\n" % (time.monotonic() - t0))
+    elif path in ("/keepopen", "/keepsending"):
+        # A whole reply by its Content-Length, then the connection stays
+        # open: quiet (keepopen.txt gets the time to the next request), or
+        # sending more bytes all the time.
+        body = b"whole body\n"
+        c.sendall(ok(len(body)) + body)
+        if path == "/keepopen":
+            held.append(c)
+            pending = ("keepopen", time.monotonic())
+        else:
+            t = threading.Thread(target=keepsending, args=(c, time.monotonic()), daemon=True)
+            t.start()
+            held.append(t)
+        continue
     elif path == "/noheader":
         # Closes within the header.
         c.sendall(b"HTTP/1.0 200 OK\r\nContent-Le")
