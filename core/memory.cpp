@@ -1193,13 +1193,13 @@ int highmem(int32_t kbytes) {
       hflatfree();  // shutdown
     } else if (int64_t(kbytes) * 256 != int64_t(hstk.end) - HIMEM_BASE) {
       // The block cannot move or shrink under the variables it holds: they
-      // keep their addresses. Without them it is made anew in the new size.
-      if (hflatused()) {
+      // keep their addresses, so freeing it or asking another size is
+      // refused while they are there. Empty, 0 frees it; another size does
+      // nothing (0 first, then the size).
+      if (hflatused())
         error(0, 124);
-      } else {
+      else if (kbytes == 0)
         hflatfree();
-        if (kbytes > 0) hflatmake(kbytes, avail, talk);
-      }
     }
   } else {
     hpaging(kbytes, avail, total, talk);
