@@ -19,8 +19,10 @@ namespace {
 int32_t ownadr(const PtrRec* r) { return stkadr(r); }
 
 // Points Dptr and Data0 at the record's data (Addr), or at the outside data
-// a held reference names.
+// a held reference names: its first item, at the first bit of its byte
+// (items narrower than a byte written before moved the bit position on).
 void setdat(PtrRec* r) {
+  r->Bitp = 0;
   int32_t a = static_cast<int32_t>(r->Addr);
   if (a < 0) {
     r->Data0 = a;
