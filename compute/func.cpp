@@ -541,8 +541,10 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   if (c.defer == 0 && !c.stop) {
     if (!t[OT_REC + 2]) getdst(c.dest);
     // A one-character text replaces the whole text of a string variable
-    // (mode 1), where one number would only fill its first element.
-    int mode = c.text && t[OT_RCNT] == 1 && (t[OT_KIND + 2] & K_STRING) ? 1 : 0;
+    // (mode 1), where one number would only fill its first element; so
+    // does a function of a one-character text (ucase("z")).
+    bool text = c.text || ((t[OT_KIND] & K_STRING) && !(t[OT_KIND + 2] & K_LIST));
+    int mode = text && t[OT_RCNT] == 1 && (t[OT_KIND + 2] & K_STRING) ? 1 : 0;
     // A destination that is also an operand of the element loop.
     int self = selfloop(c);
     if (self == 0) return 0;
