@@ -564,12 +564,26 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
       error(0, 111);
       return 0;
     }
+    // A destination of three bytes a pixel (nx 3) given colours keeps that
+    // shape: as it is when it holds the result, else three by the pixels.
+    // One given the colours of such a source keeps its own shape when it
+    // holds the pixels, else it takes one row of them.
+    PtrRec shape{};
+    if ((code == 277 || code == 281) && c.aux && t[OT_RCNT] > 0) {
+      if (t[OT_CNT + 2] == t[OT_RCNT] && mode == 0) mode = 2;
+      bool three = c.aux & 1;
+      shape.Offs[3] = three ? 3 : static_cast<uint32_t>(t[OT_RCNT]);
+      shape.Offs[4] = three ? static_cast<uint32_t>(t[OT_RCNT] / 3) : 1;
+      shape.Offs[5] = 1;
+      outshape = &shape;
+    }
     // A row that stores every item of its result has new storage for it
     // left uncleared (fnfresh), unless an operand is the destination's own
     // variable: that one then reads the cleared storage, as before.
     mkcover = (f->flags & FN_COVER) && !samevar(c.dest, oprec(0)) && !samevar(c.dest, oprec(1));
     mkfresh = MkFresh{};
     int made1 = setout(mode, t[OT_KIND]);
+    outshape = nullptr;
     mkcover = false;
     c.fresh = mkfresh.addr;
     c.freshw = mkfresh.words;
