@@ -342,7 +342,9 @@ int32_t snapvar(int32_t h) {
     t[OT_KIND + 2] = want ? want : K_ARRAY;
     if (setout(0, 0) > 0) {
       res = t[OT_ID + 2];
-      if (t[OT_RCNT] > 0 && !(t[OT_WSIZ] == t[OT_WSIZ + 2] && qcopy()))
+      // One element goes through the element loop: the fast copy would
+      // turn the source's record into a number.
+      if (t[OT_RCNT] > 0 && !(t[OT_RCNT] > 1 && t[OT_WSIZ] == t[OT_WSIZ + 2] && qcopy()))
         ariths(115, t[OT_RCNT], 1);
       PtrRec* r = oprec(2);
       uint16_t w = 0;
