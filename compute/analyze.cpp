@@ -120,19 +120,24 @@ int zoomer(int zx, int zy, int, int, int32_t n) {
   } else {
     int32_t step = zx < 0 ? -zx : 1;
     int32_t ystep = zy < 0 ? -zy : 1;
-    int32_t left = t[OT_CNT];
-    int32_t y = 0;
-    while (left >= 1 && !out.full()) {
+    // The result's extents: of an image, each row and each plane's rows
+    // divided (rounded down, a row of part bytes to whole bytes); only those
+    // elements are written, never more than the destination row holds.
+    bool img = (t[OT_KIND] & 0x680) != 0;
+    int32_t h = img ? std::max<int32_t>(static_cast<int32_t>(src->Offs[4]), 1) : 1;
+    int32_t rw = img ? n / step : (n + step - 1) / step;
+    int bits = t[OT_WSIZ] & 63;
+    if (img && bits > 0 && bits < 8) rw -= rw % (8 / bits);
+    int32_t rh = img ? h / ystep : 1;
+    int32_t keep = std::min(rw, dw);
+    for (int32_t y = 0; y < rows && !out.full(); y++) {
       if (stopped()) break;
       for (int32_t x = 0; x < n; x++) row[static_cast<size_t>(x)] = in.geti();
-      // The kept elements of the row; never more than the destination row.
-      int32_t k = 0;
-      for (int32_t x = 0; x < n && k < dw; x += step) out.puti(row[static_cast<size_t>(x)]), k++;
-      // Rows passed over.
-      for (int32_t s = 1; s < ystep; s++)
-        for (int32_t x = 0; x < n; x++) in.geti();
-      left -= ystep * n;
-      prgidx = static_cast<uint32_t>(++y);
+      int32_t yp = y % h;
+      if (yp % ystep == 0 && yp / ystep < rh)
+        for (int32_t k = 0; k < keep && !out.full(); k++)
+          out.puti(row[static_cast<size_t>(k * step)]);
+      prgidx = static_cast<uint32_t>(y + 1);
     }
   }
   out.end();

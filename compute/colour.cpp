@@ -425,12 +425,15 @@ int su_rgb(FnCall& c) {
   int32_t* t = optab;
   getdst(c.dest);
   PtrRec* s = oprec(0);
-  if ((t[OT_WSIZ] == W_BYTE || c.code == FN_COLOR) && xext(s) == 3) t[OT_RCNT] /= 3;
   c.aux = 0;
+  if ((t[OT_WSIZ] == W_BYTE || c.code == FN_COLOR) && xext(s) == 3) {
+    t[OT_RCNT] /= 3;
+    c.aux = 2;  // the source holds three bytes a pixel: its shape is no image's
+  }
   if (PtrRec* d = oprec(2))
     if (t[OT_WSIZ + 2] == W_BYTE && xext(d) == 3) {
       t[OT_RCNT] *= 3;
-      c.aux = 1;  // three bytes a pixel, whatever shape sizing leaves
+      c.aux |= 1;  // three bytes a pixel, whatever shape sizing leaves
     }
   t[OT_RWSZ] = c.code == FN_COLOR ? W_BYTE : W_RGB;
   if (!rgbchk(c)) {
@@ -441,7 +444,7 @@ int su_rgb(FnCall& c) {
 }
 
 int run_rgb(FnCall& c) {
-  rgbtrip = c.aux == 1;
+  rgbtrip = (c.aux & 1) != 0;
   int r = rgbcnv(c.n);
   rgbtrip = false;
   return r;

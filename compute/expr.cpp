@@ -20,6 +20,7 @@
 #include "realtime/devices/devvar.h"
 
 int32_t* optab = nullptr;
+const PtrRec* outshape = nullptr;
 
 namespace {
 
@@ -454,7 +455,9 @@ int setout(int mode, int reshape) {
   if (PtrRec* d = oprec(2)) {
     PtrRec tmpl;
     const PtrRec* tp = nullptr;
-    if (reshape && (t[OT_KIND + 2] & K_SHAPED)) {
+    if (reshape && outshape && (t[OT_KIND + 2] & K_SHAPED)) {
+      tp = outshape;
+    } else if (reshape && (t[OT_KIND + 2] & K_SHAPED)) {
       int j = (t[OT_KIND] & K_SHAPED) ? 0 : (t[OT_KIND + 1] & K_SHAPED) ? 1 : -1;
       if (PtrRec* s = j >= 0 ? oprec(j) : nullptr) {
         std::memset(&tmpl, 0, sizeof tmpl);

@@ -77,6 +77,9 @@ int getdst(int32_t id);
 // Sizes the destination or makes a temporary result. Returns 1 done, 0
 // nothing more to do, negative on failure.
 int setout(int mode, int reshape);
+// Set around a call of setout: the shape (window extents) a matrix, image
+// or solid destination made anew takes, instead of its operands' shape.
+extern const PtrRec* outshape;
 
 // 1 when source a and destination b can be walked element for element
 // (their windows cut to the same extents), else 0.

@@ -18,6 +18,7 @@
 #include "compute/funcs.h"
 #include "compute/genrat.h"
 #include "compute/opstream.h"
+#include "compute/qarith.h"
 #include "compute/rank.h"
 #include "compute/smooth.h"
 #include "compute/trace.h"
@@ -275,6 +276,172 @@ int evlnst(int32_t item) {
   return 0;
 }
 
+// A call whose destination is also one of its operands. The element loop
+// reads each element before it writes it: with the destination seen
+// through the operands' own window, and storage that stays as it is, it
+// works in place (mode 2); so does a row that handles its destination as
+// operand 1 itself (FN_KEEP). Any other such call would read what it has
+// already written, or storage remade for the result: its operand is read
+// from a copy taken first, so that the call gives what it gives into
+// another variable.
+
+// Rows that read only what their operand is (its size, kind, address or
+// transform), never its data.
+bool metarow(int code) { return code == 215 || code == 216 || code == 217 || code == 232; }
+
+// Whether record r reaches the data of destination d: the same symbol
+// variable, the same data block, or the same file.
+bool selfvar(const PtrRec* d, const PtrRec* r) {
+  if (!d || !r) return false;
+  if (d == r) return true;
+  if ((d->Flg & K_NAMED) && (r->Flg & K_NAMED) && d->Idx > 0 && d->Idx == r->Idx) return true;
+  if ((d->Flg & K_FILE) && (r->Flg & K_FILE)) {
+    const FilRec* a = filrec(d);
+    const FilRec* b = filrec(r);
+    return a && b &&
+           (a == b || (a->Lun > 0 && a->Lun == b->Lun) || std::strncmp(a->Nam, b->Nam, 256) == 0);
+  }
+  return (d->Flg & K_DATA) && (r->Flg & K_DATA) && !((d->Flg | r->Flg) & (K_VALUE | K_FILE)) &&
+         d->Addr != 0 && d->Addr == r->Addr;
+}
+
+bool samewin(const PtrRec* a, const PtrRec* b) {
+  return std::memcmp(a->Offs, b->Offs, sizeof a->Offs) == 0;
+}
+
+// Whether a destination of kind k may be one of its operands' variable: a
+// variable with data, other than vector records (rewritten record by
+// record) and lists but for one element (a list is copied element by
+// element).
+bool selfkind(int k, int32_t tot) {
+  return (k & K_DATA) && !(k & K_VECTOR) && (!(k & K_LIST) || ((k & 1) && tot == 1));
+}
+
+// Whether the call is one whose operands may be its destination's variable.
+bool selfrow(const FnCall& c) {
+  const FnDef* f = c.def;
+  return c.dest > 0 && f->setup == SU_DEF && !(f->flags & FN_DEFER) && !metarow(c.code);
+}
+
+// A copy of the window of the variable behind handle h, in a temporary of
+// its own with the same kind, shape, word size and transform (an element
+// of a list becomes a plain string or array). Its handle, or 0 when there
+// is no room (error 42 reported).
+int32_t snapvar(int32_t h) {
+  int32_t* outer = optab;
+  if (!newopt()) return 0;
+  int32_t* t = optab;
+  int k = ldopnd(0, h);
+  PtrRec* s = oprec(0);
+  int32_t res = 0;
+  if (s) {
+    t[OT_RCNT] = std::max(t[OT_CNT], 0);
+    t[OT_RWSZ] = t[OT_WSIZ];
+    int want = k & K_DATA & ~K_LIST;
+    if (k & K_LIST) want = (k & K_STRING) ? K_STRING : K_ARRAY;
+    t[OT_KIND + 2] = want ? want : K_ARRAY;
+    if (setout(0, 0) > 0) {
+      res = t[OT_ID + 2];
+      // One element goes through the element loop: the fast copy would
+      // turn the source's record into a number.
+      if (t[OT_RCNT] > 0 && !(t[OT_RCNT] > 1 && t[OT_WSIZ] == t[OT_WSIZ + 2] && qcopy()))
+        ariths(115, t[OT_RCNT], 1);
+      PtrRec* r = oprec(2);
+      uint16_t w = 0;
+      const XfmRec* x = xfhold(s, &w, false);
+      if (r && x && (w & F2_XFORM) && !(r->Flg & K_VALUE)) {
+        // The transform goes with the data (a copy of its record).
+        auto* y = static_cast<XfmRec*>(zeroblk(static_cast<int32_t>(sizeof(XfmRec)) | 1));
+        if (y) {
+          uint32_t own = y->Ptr;
+          std::memcpy(y, x, sizeof(XfmRec));
+          y->Ptr = own;
+          r->Xfrm = static_cast<int32_t>(own);
+          r->Flg2 = static_cast<uint16_t>((r->Flg2 & ~F2_XFORM) | (w & F2_XFORM));
+        }
+      }
+      if (stopped()) res = 0;
+    }
+  }
+  optab = outer;
+  return res;
+}
+
+// Argument a of the call (2 = operand 1) read from now on from handle h.
+void setarg(int a, int32_t h) {
+  PtrRec* it = ptrrec(lstsrc);
+  uint32_t* list = it && it->Args > 0 ? stkwp(it->Args) : nullptr;
+  if (list && a >= 2 && a - 2 < it->Wsiz) list[a - 1] = static_cast<uint32_t>(h);
+}
+
+// Before the set-up of a row with its own operation: every argument that
+// is the destination's variable is read from a copy (a row marked FN_KEEP
+// keeps operand 1 seen through the destination's window). 0 on failure.
+int selfcopy(const FnCall& c) {
+  const FnDef* f = c.def;
+  PtrRec* d = ptrrec(c.dest);
+  if (f->op == OP_LOOP || !selfrow(c) || !d) return 1;
+  int32_t hs[8];
+  int as[8], m = 0;
+  for (int a = 2; a <= c.n + 1 && m < 8; a++) {
+    int32_t h = 0;
+    argtyp(a, &h);
+    if (!selfvar(d, ptrrec(h))) continue;
+    hs[m] = h;
+    as[m++] = a;
+  }
+  if (m == 0) return 1;
+  int32_t cnt, part, tot, ws;
+  int dk = gtvarb(d, &cnt, &part, &tot, &ws, 115);
+  if (!selfkind(dk, tot)) return 1;
+  if ((f->flags & FN_KEEP) && m == 1 && as[0] == 2 && !(dk & K_LIST)) {
+    // The row's own copy of operand 1 knows a symbol variable seen through
+    // the destination's window.
+    PtrRec* r = ptrrec(hs[0]);
+    if (r != d) gtvarb(r, &cnt, &part, &tot, &ws, 0);
+    if (samevar(c.dest, r) && !(r->Flg & K_LIST) && samewin(r, d)) return 1;
+  }
+  for (int i = 0; i < m; i++) {
+    int32_t h = snapvar(hs[i]);
+    if (!h) return 0;
+    setarg(as[i], h);
+  }
+  return 1;
+}
+
+// At the result stage of the element loop: 2 when it runs in place, 1 when
+// its operands that are the destination's variable were replaced by
+// copies, 0 on failure.
+int selfloop(const FnCall& c) {
+  int32_t* t = optab;
+  PtrRec* d = oprec(2);
+  if (c.def->op != OP_LOOP || !selfrow(c) || !d || !selfkind(t[OT_KIND + 2], t[OT_TOT + 2]))
+    return 1;
+  bool same[2] = {selfvar(d, oprec(0)), selfvar(d, oprec(1))};
+  if (!same[0] && !same[1]) return 1;
+  int dk = t[OT_KIND + 2];
+  bool inplace = !((t[OT_KIND] | t[OT_KIND + 1] | dk) & K_LIST);
+  for (int k = 0; k < 2; k++)
+    if (same[k] && !samewin(oprec(k), d)) inplace = false;
+  // Only while the destination keeps its count, and its shape (a matrix,
+  // image or solid takes the shape of its first shaped operand, which must
+  // then be the destination itself).
+  int32_t n = t[OT_RCNT];
+  if (t[OT_CNT + 2] != n) inplace = false;
+  if (dk & K_HDR) {
+    int j = (t[OT_KIND] & 0x0E80) ? 0 : (t[OT_KIND + 1] & 0x0E80) ? 1 : -1;
+    if (j < 0 || !same[j]) inplace = false;
+  }
+  if (inplace) return 2;
+  for (int k = 0; k < 2; k++) {
+    if (!same[k]) continue;
+    int32_t h = snapvar(t[OT_ID + k]);
+    if (!h) return 0;
+    ldopnd(k, h);
+  }
+  return 1;
+}
+
 void trcset(FnCall& c, int point) {
   int32_t* t = optab;
   trcint(8, "dofunc", point, c.code, t[OT_RCNT], t[OT_RWSZ], c.store, c.defer);
@@ -335,6 +502,9 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   }
   c.def = f;
 
+  // Arguments that are the destination's own variable.
+  if (!selfcopy(c)) return 0;
+
   // Set-up.
   t[OT_RWSZ] = W_FLOAT;
   if (f->setup == SU_DEF) {
@@ -373,14 +543,20 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
   if (c.defer == 0 && !c.stop) {
     if (!t[OT_REC + 2]) getdst(c.dest);
     // A one-character text replaces the whole text of a string variable
-    // (mode 1), where one number would only fill its first element.
-    int mode = c.text && t[OT_RCNT] == 1 && (t[OT_KIND + 2] & K_STRING) ? 1 : 0;
-    // An answer of one list element given to a list is assigned as the
-    // assignment assigns a one-element list (mode 1): the destination is
-    // made anew for it rather than left without an element.
+    // (mode 1), where one number would only fill its first element; so
+    // does a function of a one-character text (ucase("z")).
+    bool text = c.text || ((t[OT_KIND] & K_STRING) && !(t[OT_KIND + 2] & K_LIST));
+    int mode = text && t[OT_RCNT] == 1 && (t[OT_KIND + 2] & K_STRING) ? 1 : 0;
+    // A destination that is also an operand of the element loop.
+    int self = selfloop(c);
+    if (self == 0) return 0;
+    if (self == 2) mode = 2;
     // An operation that reads its operand while it writes the result keeps
     // the operand's data when the destination is that same variable.
     if ((f->flags & FN_KEEP) && samevar(c.dest, oprec(0))) mode = 2;
+    // An answer of one list element given to a list is assigned as the
+    // assignment assigns a one-element list (mode 1): the destination is
+    // made anew for it rather than left without an element.
     if ((code == 103 || code == 247 || code == 256 || code == 291) && c.aux == 115 &&
         (t[OT_KIND] & K_LIST) && (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
       mode = 1;
@@ -393,12 +569,26 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
       error(0, 111);
       return 0;
     }
+    // A destination of three bytes a pixel (nx 3) given colours keeps that
+    // shape: as it is when it holds the result, else three by the pixels.
+    // One given the colours of such a source keeps its own shape when it
+    // holds the pixels, else it takes one row of them.
+    PtrRec shape{};
+    if ((code == 277 || code == 281) && c.aux && t[OT_RCNT] > 0) {
+      if (t[OT_CNT + 2] == t[OT_RCNT] && mode == 0) mode = 2;
+      bool three = c.aux & 1;
+      shape.Offs[3] = three ? 3 : static_cast<uint32_t>(t[OT_RCNT]);
+      shape.Offs[4] = three ? static_cast<uint32_t>(t[OT_RCNT] / 3) : 1;
+      shape.Offs[5] = 1;
+      outshape = &shape;
+    }
     // A row that stores every item of its result has new storage for it
     // left uncleared (fnfresh), unless an operand is the destination's own
     // variable: that one then reads the cleared storage, as before.
     mkcover = (f->flags & FN_COVER) && !samevar(c.dest, oprec(0)) && !samevar(c.dest, oprec(1));
     mkfresh = MkFresh{};
     int made1 = setout(mode, t[OT_KIND]);
+    outshape = nullptr;
     mkcover = false;
     c.fresh = mkfresh.addr;
     c.freshw = mkfresh.words;

@@ -19,8 +19,10 @@ namespace {
 int32_t ownadr(const PtrRec* r) { return stkadr(r); }
 
 // Points Dptr and Data0 at the record's data (Addr), or at the outside data
-// a held reference names.
+// a held reference names: its first item, at the first bit of its byte
+// (items narrower than a byte written before moved the bit position on).
 void setdat(PtrRec* r) {
+  r->Bitp = 0;
   int32_t a = static_cast<int32_t>(r->Addr);
   if (a < 0) {
     r->Data0 = a;
@@ -457,9 +459,13 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
     else if ((r->Flg2 & F2_HIGH) && (himemflag & 2) && a >= HIMEM_BASE)
       r->Page = static_cast<uint16_t>(mappag() + 0x1000);
   } else {
-    // A prepared record starts again at its window origin.
+    // A prepared record starts again at its window origin. A named variable
+    // of no dimensions (a string) counts its whole data, as when it was
+    // first prepared, not its window.
     *count = r->Length;
     savoff(r);
+    if ((kind & K_NAMED) && !(kind & (K_DIMS | K_VECTOR | K_NUMBER)) && r->Idx > 0)
+      if (const SymEnt* e = symptr(r->Idx)) *total = static_cast<int32_t>(e->value);
   }
 
   if (!(kind & K_ARGS)) {

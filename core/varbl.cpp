@@ -647,13 +647,28 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
   bool hdrk = (kind & K_HDR) && !(kind & K_VECTOR);
   bool drop = count == total && (count != n || hdrk) && !(n == 1 && mode <= 0);
   if (whole && static_cast<int32_t>(r->Offs[4]) <= 0) drop = true;
+  // A variable remade for the result keeps its storage until the new one
+  // is made: without room for both it stays as it was.
+  SymEnt old{};
+  PtrRec before;
+  bool held = false;
   if (drop) {
     if ((kind & K_NAMED) && !(kind & K_NOSTK) && r->Idx > 0) {
       if (whole || ((kind & K_LIST) && (kind & K_VALUE))) {
         uint32_t x0 = r->XYZptr[0];
         for (uint32_t i = 0; i < r->Offs[3]; i++) lstdel(ownadr(r), static_cast<int32_t>(x0 + i));
       } else if (!(kind & K_VALUE)) {
-        erasvb(symptr(r->Idx));
+        SymEnt* e = symptr(r->Idx);
+        if (e && mode >= 0) {
+          // The entry lets go of its blocks (which no longer move with it).
+          old = *e;
+          before = *r;
+          held = true;
+          e->value = 0;
+          e->data = 0;
+        } else {
+          erasvb(e);
+        }
         r->Addr = 0;
         r->Bufsiz = 0;
         r->Datdims[0] = r->Datdims[1] = r->Datdims[2] = 0;
@@ -673,6 +688,17 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
   }
   if (total <= 0) {
     makvar(r, tmpl, &count, n, 0, r->Wsiz);
+    if (held) {
+      SymEnt* e = symptr(r->Idx);
+      if (count < 0 && e) {
+        // No room: the old storage is the variable's again.
+        e->value = old.value;
+        e->data = old.data;
+        std::memcpy(r, &before, sizeof before);
+      } else {
+        erasvb(&old);
+      }
+    }
     if (count < 1) return -2;
   } else if (whole && n != 1) {
     int32_t ny = static_cast<int32_t>(r->Offs[4]);

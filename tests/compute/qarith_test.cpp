@@ -341,12 +341,15 @@ TEST_F(Qpaths, RunnerLoops) {
 TEST_F(Qpaths, StoppedResultInNewStorageIsCleared) {
   // An image destination is made anew for the result and not cleared
   // first; a Ctrl-C that stops the operation leaves it cleared, never
-  // holding what its words held before.
+  // holding what its words held before. (The new storage is made while the
+  // old one is still held: it takes the freed storage of a third image.)
   coninit();
-  const uint32_t side = 400;
+  const uint32_t side = 300;
   std::vector<double> ones(side * side, 1.0), nines(side * side, 9.0);
   int32_t a = var("a", K_IMAGE, 16, ones, side, side);
   int32_t d = var("d", K_IMAGE, 16, nines, side, side);
+  int32_t g = var("g", K_IMAGE, 16, nines, side, side);
+  erasvb(symptr(g));
   pausehk = [] {
     std::raise(SIGINT);
     return 0;
