@@ -200,6 +200,13 @@ int run_flip(FnCall& c) {
   int32_t dnx = (t[OT_KIND + 2] & K_DIMS) ? static_cast<int32_t>(d->Offs[3]) : t[OT_CNT + 2];
   int32_t dny = (t[OT_KIND + 2] & K_DIMS) ? static_cast<int32_t>(d->Offs[4]) : 1;
   if (dny < 1) dny = 1;
+  // Each plane of a solid is flipped in its own plane of the destination.
+  const int32_t nz = (t[OT_KIND] & K_SOLID) ? std::max<int32_t>(1, static_cast<int32_t>(s->Offs[5])) : 1;
+  const int32_t dnz = (t[OT_KIND + 2] & K_SOLID) ? std::max<int32_t>(1, static_cast<int32_t>(d->Offs[5])) : 1;
+  auto at = [](PtrRec* r, int32_t x, int32_t y, int32_t z, int m) {
+    r->XYZptr[2] = r->Offs[2] + static_cast<uint32_t>(z);
+    return setxy(r, x, y, m);
+  };
   int64_t rowb = (static_cast<int64_t>(nx) * b) / 8;
   prgidx = 0;
   prgtot = static_cast<uint32_t>(t[OT_RCNT]);
@@ -207,57 +214,70 @@ int run_flip(FnCall& c) {
   // A destination that shares the source's data gets the rows from a copy
   // taken first.
   std::vector<uint8_t> snap;
-  int32_t have = ny;
+  int64_t have = static_cast<int64_t>(ny) * nz;
   if (opalias()) {
-    snap.resize(static_cast<size_t>(rowb * ny));
-    for (int32_t y = 0; y < ny; y++) {
-      uint8_t* sp = setxy(s, 0, y, 1);
+    snap.resize(static_cast<size_t>(rowb * ny * nz));
+    for (int64_t k = 0; k < static_cast<int64_t>(ny) * nz; k++) {
+      uint8_t* sp = at(s, 0, static_cast<int32_t>(k % ny), static_cast<int32_t>(k / ny), 1);
       if (!sp || s->Bufsiz < nx) {
-        have = y;
+        have = k;
         break;
       }
-      std::memcpy(snap.data() + y * rowb, sp, static_cast<size_t>(rowb));
+      std::memcpy(snap.data() + k * rowb, sp, static_cast<size_t>(rowb));
     }
   }
-  for (int32_t y = 0; y < ny; y++) {
-    if (!snap.empty()) {
-      if (y >= have) break;
-      std::memcpy(buf.data(), snap.data() + y * rowb, static_cast<size_t>(rowb));
-    } else {
-      uint8_t* sp = setxy(s, 0, y, 1);
-      if (!sp || s->Bufsiz < nx) break;
-      std::memcpy(buf.data(), sp, static_cast<size_t>(rowb));
-    }
-    if (mode & 4) {
-      // Diagonal (the transpose): source row y becomes destination column
-      // y, element i at destination row i; positions outside the
-      // destination are not written.
-      if (b < 8) break;
-      if (y >= dnx) break;
-      for (int32_t i = 0; i < nx && i < dny; i++) {
-        uint8_t* dp = setxy(d, y, i, 2);
-        if (!dp || d->Bufsiz < 1) continue;
-        std::memcpy(dp, buf.data() + static_cast<int64_t>(i) * e, static_cast<size_t>(e));
+  bool stop = false;
+  for (int32_t z = 0; z < nz && z < dnz && !stop; z++)
+    for (int32_t y = 0; y < ny; y++) {
+      const int64_t k = static_cast<int64_t>(z) * ny + y;
+      if (!snap.empty()) {
+        if (k >= have) {
+          stop = true;
+          break;
+        }
+        std::memcpy(buf.data(), snap.data() + k * rowb, static_cast<size_t>(rowb));
+      } else {
+        uint8_t* sp = at(s, 0, y, z, 1);
+        if (!sp || s->Bufsiz < nx) {
+          stop = true;
+          break;
+        }
+        std::memcpy(buf.data(), sp, static_cast<size_t>(rowb));
       }
-    } else {
-      int32_t dy = (mode & 2) ? ny - 1 - y : y;
-      if (dy >= dny) break;
-      uint8_t* dp = setxy(d, 0, dy, 2);
-      if (!dp || d->Bufsiz < nx || dnx < nx) break;
-      if (mode & 1) {
-        if (b >= 8) {
-          // Elements in reverse order, each keeping its byte order.
-          for (int32_t i = 0; i < nx; i++)
-            std::memcpy(dp + static_cast<int64_t>(i) * e, buf.data() + static_cast<int64_t>(nx - 1 - i) * e,
-                        static_cast<size_t>(e));
+      if (mode & 4) {
+        // Diagonal (the transpose): source row y becomes destination column
+        // y, element i at destination row i; positions outside the
+        // destination are not written.
+        if (b < 8 || y >= dnx) {
+          stop = true;
+          break;
+        }
+        for (int32_t i = 0; i < nx && i < dny; i++) {
+          uint8_t* dp = at(d, y, i, z, 2);
+          if (!dp || d->Bufsiz < 1) continue;
+          std::memcpy(dp, buf.data() + static_cast<int64_t>(i) * e, static_cast<size_t>(e));
         }
       } else {
-        std::memcpy(dp, buf.data(), static_cast<size_t>(rowb));
+        int32_t dy = (mode & 2) ? ny - 1 - y : y;
+        uint8_t* dp = dy < dny ? at(d, 0, dy, z, 2) : nullptr;
+        if (!dp || d->Bufsiz < nx || dnx < nx) {
+          stop = true;
+          break;
+        }
+        if (mode & 1) {
+          if (b >= 8) {
+            // Elements in reverse order, each keeping its byte order.
+            for (int32_t i = 0; i < nx; i++)
+              std::memcpy(dp + static_cast<int64_t>(i) * e, buf.data() + static_cast<int64_t>(nx - 1 - i) * e,
+                          static_cast<size_t>(e));
+          }
+        } else {
+          std::memcpy(dp, buf.data(), static_cast<size_t>(rowb));
+        }
       }
+      chkio(0);
+      prgidx += static_cast<uint32_t>(nx);
     }
-    chkio(0);
-    prgidx += static_cast<uint32_t>(nx);
-  }
   flshio(d);
   prgtot = 0;
   return 0;

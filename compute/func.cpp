@@ -394,7 +394,10 @@ int selfcopy(const FnCall& c) {
   int32_t cnt, part, tot, ws;
   int dk = gtvarb(d, &cnt, &part, &tot, &ws, 115);
   if (!selfkind(dk, tot)) return 1;
-  if ((f->flags & FN_KEEP) && m == 1 && as[0] == 2 && !(dk & K_LIST)) {
+  // (A diagonal flip of a window that is not square gives another shape:
+  // it is read from a copy.)
+  const bool reshape = c.code == 267 && (intarg(3, 0) & 4) && d->Offs[3] != d->Offs[4];
+  if ((f->flags & FN_KEEP) && m == 1 && as[0] == 2 && !(dk & K_LIST) && !reshape) {
     // The row's own copy of operand 1 knows a symbol variable seen through
     // the destination's window.
     PtrRec* r = ptrrec(hs[0]);
