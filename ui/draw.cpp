@@ -650,27 +650,27 @@ int PClut(int where, uint8_t* table, int count, int dir, int size) {
     }
     return count;
   }
-  if (win != 0) {
-    // A window's colour table of its own (a pixel view's) takes the entries
-    // and the window shows them; one that shows through the program's
-    // table takes none.
-    if (tab == progctab()) return 0;
+  // The entries written into the table: one byte of each (size 1) or all
+  // four.
+  auto store = [&] {
     for (int i = 0; i < count; i++) {
       if (size == 1)
         tab[i * 4 + byte] = table[i];
       else
         std::memcpy(tab + i * 4, table + i * 4, 4);
     }
+  };
+  if (win != 0) {
+    // A window's colour table of its own (a pixel view's) takes the entries
+    // and the window shows them; one that shows through the program's
+    // table takes none.
+    if (tab == progctab()) return 0;
+    store();
     if (const PwRec* p = wpwrec(wport(win - 1))) invalwin(p->window);
     return count;
   }
   if (scrbits != 8) return 0;
-  for (int i = 0; i < count; i++) {
-    if (size == 1)
-      tab[i * 4 + byte] = table[i];
-    else
-      std::memcpy(tab + i * 4, table + i * 4, 4);
-  }
+  store();
   // The palette takes red, green, blue from the table's blue, green, red.
   std::vector<uint8_t> ent(static_cast<size_t>(count) * 4);
   for (int i = 0; i < count; i++) {
