@@ -49,9 +49,14 @@ void touch(BufRec* b, int i) {
   b->Actv = static_cast<uint8_t>(n[0] | (n[1] << 2) | (n[2] << 4));
 }
 
+void pacstale(const PtrRec* r);
+
 int xfer(PtrRec* r, int i, int dir) {
   if (blkio) return blkio(r, i, dir);
-  return (r->Flg & K_FILE) ? filio(r, i, dir) : devio(r, i, dir);
+  if (!(r->Flg & K_FILE)) return devio(r, i, dir);
+  int n = filio(r, i, dir);
+  if (n >= 0 && dir == 2) pacstale(r);
+  return n;
 }
 
 // A transfer that failed is reported (unless its layer reported it): 71
@@ -621,6 +626,25 @@ bool pacfits(const PtrRec* r, uint32_t key, int32_t k, int op) {
   if (!(r->Flg & K_FILE) || op == -1) return row->key == key;
   return (row->key >> 16) == (key >> 16) && (row->key & K_FILE) && static_cast<size_t>(k) < lays.size() &&
          lays[static_cast<size_t>(k)] == layof(r);
+}
+
+// Buffers of the file's other layouts hold what the file held when they
+// were read: once a block is written, their clean buffers are emptied, so
+// that their next use reads the file again (and a later write of theirs
+// does not put back the bytes this one changed).
+void pacstale(const PtrRec* r) {
+  uint32_t* h = pachdr();
+  const FilRec* f = filrec(r);
+  if (!h || !f || f->Lun < 1) return;
+  for (int32_t k = 0; k < static_cast<int32_t>(h[0]); k++) {
+    const PacRow* row = pacrow(k);
+    if ((row->key >> 16) != f->Lun || !(row->key & K_FILE) || row->buf == static_cast<uint32_t>(r->Bufp))
+      continue;
+    auto* b = static_cast<BufRec*>(stkptr(static_cast<int32_t>(row->buf)));
+    if (!b) continue;
+    for (int i = 0; i < nbufs(b); i++)
+      if (b->F[i] != 2) b->B[i].Blk = 0;
+  }
 }
 
 }  // namespace

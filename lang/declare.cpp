@@ -2,6 +2,7 @@
 #include "lang/declare.h"
 
 #include "core/args.h"
+#include "core/blkbuf.h"
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
@@ -455,6 +456,10 @@ int declar(int code) {
         if (named) freptr(r);
         return 0;
       }
+      // Prepared for writing, its first buffer counts as changed: it is
+      // written back now (the file's own bytes), so that it never puts
+      // them back over what another record of the file writes later.
+      flshio(r);
       if (named && textvals(r, kind, dims, &ws, &fromtext)) {
         // The file was read whole as text: the name becomes an ordinary
         // variable holding what was read, which keeps it past this command
