@@ -579,7 +579,10 @@ int samedim(PtrRec* a, PtrRec* b) {
     }
     if (!a) return 1;
   }
-  if (!(a->Flg & K_HDR) || !(b->Flg & K_HDR) || a->Length == 1 || (b->Flg & 0x1006) == 0x1000)
+  // A whole variable (a named one, or a file variable without a subscript)
+  // is remade for what it is given, not cut to it.
+  if (!(a->Flg & K_HDR) || !(b->Flg & K_HDR) || a->Length == 1 || (b->Flg & 0x1006) == 0x1000 ||
+      (b->Flg & (K_FILE | 1)) == K_FILE)
     return 0;
   int nd = std::clamp<int>(b->Ndims, 1, 3);
   if (b->Flg & 1)
