@@ -3,6 +3,8 @@
 // defines it with this signature.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "graphics/sketch.h"
 
@@ -32,6 +34,10 @@ int filopn(int code, int flag);
 // -1 not found.
 int fserch(const char* name, const char* ext, const char* folders, char* path, int* unit,
            int mode);
+
+// Makes r a record of no variable that holds a text list (one element an
+// item) in the scratch area; false (error 42) when there is no room.
+bool lstrec(PtrRec* r, const std::vector<std::string>& items);
 
 // ---- Format engine and accept ------------------------------------------
 // n operands (handles), output, format text; single pass 1 returns the
@@ -93,6 +99,11 @@ int curvec(int16_t* point, int kind);
 // Interactive display of traces: a float buffer and its count, or null.
 float* sweep(int kind, uint32_t* count);
 // sample, setaoi, domask and getbox: graphics/sketch.h (included above).
+
+// ---- Devices -------------------------------------------------------------
+// The assignment of a number constant to a window-backed image device
+// variable: 1 when done here, 0 when the caller computes element by element.
+int hardop(int op, int nops);
 
 // ---- Pointer functions, alert and view coordinates (compute/ptrfn.cpp) --
 int ptrptr(int depth, int mode, int code);

@@ -19,7 +19,7 @@
 #include "core/state.h"
 #include "core/symbols.h"
 #include "core/varbl.h"
-#include "files/filevar.h"
+#include "core/blkbuf.h"
 #include "lang/mainloop.h"
 #include "lang/parse.h"
 #include "ui/alert.h"

@@ -175,8 +175,9 @@ int whatof(int code) {
     case 210: return RD_MIN;
     case 211: return RD_SUM;
     case 212: return RD_SUM | RD_CNT;
-    case 213: return RD_SUM | RD_CNT;
-    default: return RD_SUM | RD_MM | RD_NZ | RD_CNT;
+    // stdev takes the sums of mean (its deviations are a pass of their
+    // own); stats all the rest.
+    default: return code == 214 ? RD_SUM | RD_MM | RD_NZ | RD_CNT : RD_SUM | RD_CNT;
   }
 }
 

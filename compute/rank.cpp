@@ -17,6 +17,7 @@
 
 #include "compute/arith.h"
 #include "compute/expr.h"
+#include "compute/fnsvc.h"
 #include "compute/funcs.h"
 #include "compute/opstream.h"
 #include "core/args.h"
@@ -25,8 +26,6 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/varbl.h"
-#include "files/rdary.h"
-#include "realtime/devices/devvar.h"
 #include "ui/events.h"
 
 namespace {

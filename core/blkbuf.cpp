@@ -15,6 +15,8 @@
 
 int (*blkio)(PtrRec* r, int i, int dir) = nullptr;
 
+int rsizarg = 0;
+
 namespace {
 
 int nbufs(const BufRec* b) { return (b->Actv & 0x40) ? 1 : 3; }

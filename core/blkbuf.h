@@ -49,3 +49,7 @@ int rstbuf(PtrRec* r);
 int blkspl(PtrRec* r);
 // A record that is released uses no part of a buffer any more.
 void blkend(const PtrRec* r);
+// The command argument that gave the record being opened its buffer size
+// (the error's argument when its file is open with another size), 0 none;
+// set by the function that opens it, read by the file layer.
+extern int rsizarg;

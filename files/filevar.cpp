@@ -192,11 +192,6 @@ bool hdrok(PtrRec* r, bool write) {
   return true;
 }
 
-}  // namespace
-
-int rsizarg = 0;
-
-namespace {
 
 // Bytes of whole items in a record of `rec` bytes (at least one item):
 // a block of the file then starts where its items do.

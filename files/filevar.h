@@ -47,9 +47,6 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode);
 // whole assignment remade it): its file's header, its record size, and
 // every variable in reach that shares its buffers take the new layout.
 void filnew(PtrRec* r);
-// The command argument that gave the record being opened its buffer size
-// (the error's argument when the file is open with another size), 0 none.
-extern int rsizarg;
 // Reads the header of the open file into the record: the record bytes, or
 // -1 when the format is not recognised.
 int gethdr(uint8_t* buf, PtrRec* r);

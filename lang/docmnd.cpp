@@ -13,7 +13,6 @@
 #include "files/filecopy.h"
 #include "files/http.h"
 #include "files/imgfmt.h"
-#include "files/txtfile.h"
 #include "graphics/ellipse.h"
 #include "graphics/erase.h"
 #include "graphics/imgvars.h"
@@ -72,6 +71,12 @@
 
 #include <cstring>
 #include <sys/stat.h>
+
+// Text-file words written by an assignment (files/txtfile.cpp): forgets
+// what was noted as an assignment starts; writes each noted word's text to
+// its file as it ends.
+void txtbeg();
+void txtend();
 
 namespace {
 // A listing road: the focus goes to the listing window around the handler.
