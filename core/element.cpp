@@ -639,6 +639,17 @@ uint8_t* setpos(PtrRec* r, int32_t n) {
     error(777, 71);
     return nullptr;
   }
+  if (r->Flg & K_NUMBER) {
+    // A number's one item: its record keeps no window (its extents are not
+    // set), so only item 0 is reached, where the value lies.
+    if (n != 0) {
+      error(0, 196);
+      return nullptr;
+    }
+    int32_t part = 0;
+    LDVARB(r, &part, 0);
+    return part > 0 ? dptr(r) : nullptr;
+  }
   if (n < 0 || n >= r->Length) {
     error(0, 196);
     savoff(r);
