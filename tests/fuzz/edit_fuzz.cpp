@@ -1,13 +1,16 @@
 // Fuzz target for the full-screen text editor: the file it reads (any
 // bytes: long lines, NULs, CR, CR LF, no last newline, more lines than its
-// table) and the keys that edit it. The input's first two bytes give the
-// length of the keys part (little-endian, cut to what follows); the keys
-// come next, as the headless console reads them (characters, control keys,
-// ANSI sequences for the arrows, page keys, Ins, Del and F1 to F10); the
-// rest is the file. The file is edited with a table of 300 lines, and every
-// run ends with F9 and F10 answered by Save, so that the screen is folded
-// back into the buffer and the buffer written. No file and no key may make
-// the editor read or write outside its buffers.
+// table) and the keys and clicks that edit it. The input's first two bytes
+// give the length of the keys part (little-endian, cut to what follows);
+// the keys come next, as the headless console reads them (characters,
+// control keys, ANSI sequences for the arrows, page keys, Ins, Del and F1
+// to F10), with bytes the console ignores standing for what it has no bytes
+// for: 0x80 and 0x81 a left and a right click on the text window at the
+// cell given by the next two bytes (column, row), 0x82 keypad minus, 0x83
+// keypad plus. The rest is the file. The file is edited with a table of
+// 300 lines, and every run ends with F9 and F10 answered by Save, so that
+// the screen is folded back into the buffer and the buffer written. No file
+// and no key may make the editor read or write outside its buffers.
 // fuzz-max-len: 65536
 #include "harness.h"
 
@@ -19,6 +22,125 @@
 namespace {
 
 constexpr size_t MAXINPUT = 65536;
+
+// The key of "ESC [ n ~" and of a final letter, as the console reads them;
+// empty when none.
+std::string tildename(int n) {
+  switch (n) {
+    case 1:
+    case 7: return "home";
+    case 2: return "ins";
+    case 3: return "del";
+    case 4:
+    case 8: return "end";
+    case 5: return "pgup";
+    case 6: return "pgdn";
+    case 23: return "f11";
+    case 24: return "f12";
+    default: break;
+  }
+  if (n >= 11 && n <= 15) return "f" + std::to_string(n - 10);
+  if (n >= 17 && n <= 21) return "f" + std::to_string(n - 11);
+  return "";
+}
+
+std::string lettername(int c) {
+  switch (c) {
+    case 'A': return "up";
+    case 'B': return "down";
+    case 'C': return "right";
+    case 'D': return "left";
+    case 'H': return "home";
+    case 'F': return "end";
+    case 'P': return "f1";
+    case 'Q': return "f2";
+    case 'R': return "f3";
+    case 'S': return "f4";
+    default: return "";
+  }
+}
+
+// The keys as input script steps: the text typed, the special keys and the
+// clicks, each in the order the keys give them.
+std::string steps(const std::string& k) {
+  std::string out, text;
+  auto flush = [&] {
+    if (!text.empty()) out += "type \"" + text + "\"\n";
+    text.clear();
+  };
+  auto step = [&](const std::string& s) {
+    flush();
+    out += s + "\n";
+  };
+  bool cr = false;
+  for (size_t i = 0; i < k.size(); i++) {
+    const auto c = static_cast<unsigned char>(k[i]);
+    const bool wascr = cr;
+    cr = c == '\r';
+    if (c == '\n' && wascr) continue;  // CR LF is one Enter
+    if (c == '\n' || c == '\r') {
+      text += "\\n";
+    } else if (c == 0) {
+    } else if (c == 0x80 || c == 0x81) {
+      if (i + 2 >= k.size()) break;
+      const int col = static_cast<unsigned char>(k[i + 1]) % 100, row = static_cast<unsigned char>(k[i + 2]) % 40;
+      i += 2;
+      step("click 1 " + std::to_string(col * 8 + 4) + " " + std::to_string(row * 16 + 8) +
+           (c == 0x81 ? " right" : " left"));
+    } else if (c == 0x82 || c == 0x83) {
+      step(c == 0x82 ? "key kpminus" : "key kpplus");
+    } else if (c >= 0x80) {
+    } else if (c == 127) {
+      text += "\\x08";
+    } else if (c == 27) {
+      // A sequence as the console reads it; what it does not know is
+      // dropped, a lone ESC is Esc.
+      if (i + 1 < k.size() && (k[i + 1] == '[' || k[i + 1] == 'O')) {
+        const bool csi = k[i + 1] == '[';
+        int par[2] = {0, 0}, npar = 0;
+        bool digits = false;
+        size_t j = i + 2, last = k.size() - 1;  // the last byte the sequence takes
+        std::string name;
+        for (int n = 0; n < 16 && j < k.size(); n++, j++) {
+          last = j;
+          const auto b = static_cast<unsigned char>(k[j]);
+          if (csi && b >= '0' && b <= '9') {
+            if (npar < 2) par[npar] = std::min(par[npar] * 10 + (b - '0'), 9999);
+            digits = true;
+            continue;
+          }
+          if (csi && b == ';') {
+            npar++;
+            digits = false;
+            continue;
+          }
+          if (csi && b >= 0x20 && b <= 0x3F) continue;
+          if (b < 0x40 || b > 0x7E) break;
+          if (digits || npar > 0) npar++;
+          name = b == '~' && csi ? (npar > 0 ? tildename(par[0]) : "") : lettername(b);
+          if (!name.empty() && npar > 1) {
+            const int m = std::max(par[1] - 1, 0);
+            name = std::string(m & 4 ? "ctrl+" : "") + (m & 2 ? "alt+" : "") + (m & 1 ? "shift+" : "") + name;
+          }
+          break;
+        }
+        i = last;
+        if (!name.empty()) step("key " + name);
+      } else {
+        text += "\\x1b";
+      }
+    } else if (c < 32 || c == '"' || c == '\\') {
+      static const char hex[] = "0123456789abcdef";
+      text += "\\x";
+      text += hex[c >> 4];
+      text += hex[c & 15];
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  flush();
+  return out;
+}
 
 }  // namespace
 
@@ -33,7 +155,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   edreset();
   mnureset();
   putfile("f.txt", file);
-  runkeys("edit f.txt 300\n" + keys + "\x1b[20~\x1b[21~Save\n");
+  const std::string script = steps("edit f.txt 300\n" + keys + "\x1b[20~\x1b[21~Save\n");
+  // PELIX_FUZZ_SHOW=1 also shows the steps.
+  static const bool show = std::getenv("PELIX_FUZZ_SHOW") != nullptr;
+  if (show) std::fprintf(stderr, "%s", script.c_str());
+  runkeys("", script);
   edreset();
   mnureset();
   return 0;

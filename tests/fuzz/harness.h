@@ -46,6 +46,7 @@
 #include "ui/platform/clock.h"
 #include "ui/platform/console.h"
 #include "ui/platform/dlgwin.h"
+#include "ui/platform/script.h"
 #include "ui/platform/surface.h"
 #include "ui/platform/wm.h"
 #include "ui/screen.h"
@@ -63,6 +64,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <memory>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -283,8 +285,25 @@ void start() {
     if (const TxtGrid* g = wgrid(wport(n)); g && !gridsz[n][0]) gridsz[n][0] = g->cols, gridsz[n][1] = g->rows;
 }
 
-// Runs a freshly started interpreter on the keys (the files are in place).
-void runkeys(const std::string& keys) {
+// An input script (PELIX_INPUT's steps) over the console, with the same
+// budget of input requests.
+class FuzzScript : public ScriptInput {
+ public:
+  FuzzScript(const std::string& file, Backend* inner, long budget) : ScriptInput(file, inner), budget_(budget) {}
+  long polls = 0;
+  int pump(int how) override {
+    if (++polls > budget_) throw Stop{};
+    return ScriptInput::pump(how);
+  }
+
+ private:
+  long budget_;
+};
+
+// Runs a freshly started interpreter on the keys (the files are in place);
+// with a script, its steps come first (clicks and keys the console has no
+// bytes for), then the keys.
+void runkeys(const std::string& keys, const std::string& script = std::string()) {
   int fd[2];
   if (pipe(fd) != 0) return;
   if (!keys.empty() && write(fd[1], keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
@@ -298,7 +317,13 @@ void runkeys(const std::string& keys) {
   FILE* out = show ? stderr : std::fopen("/dev/null", "w");
   {
     FuzzCon con(fd[0], out, static_cast<long>(keys.size()) + MAXPOLLS);
-    Backend* old = setbackend(&con);
+    std::unique_ptr<FuzzScript> steps;
+    if (!script.empty()) {
+      const std::string file = topdir + "/input.script";
+      std::ofstream(file, std::ios::binary) << script;
+      steps = std::make_unique<FuzzScript>(file, &con, static_cast<long>(script.size()) + MAXPOLLS);
+    }
+    Backend* old = setbackend(steps ? static_cast<Backend*>(steps.get()) : &con);
     running = true;
     try {
       start();
