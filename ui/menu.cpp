@@ -539,7 +539,7 @@ int menucmd(int code) {
   // reading input: each menu command looks for a Ctrl-C (and the time-out)
   // first, so that such a loop ends between two of its steps.
   chkio(0);
-  if (state & 0x8180) {
+  if (state & (ST_INTR | ST_STOP)) {
     pending.clear();
     return 0;
   }

@@ -15,6 +15,8 @@
 #include "harness.h"
 
 #include "ui/menu.h"
+#include "ui/platform/console.h"
+#include "ui/platform/script.h"
 #include "ui/texted.h"
 
 #include <algorithm>
@@ -22,43 +24,6 @@
 namespace {
 
 constexpr size_t MAXINPUT = 65536;
-
-// The key of "ESC [ n ~" and of a final letter, as the console reads them;
-// empty when none.
-std::string tildename(int n) {
-  switch (n) {
-    case 1:
-    case 7: return "home";
-    case 2: return "ins";
-    case 3: return "del";
-    case 4:
-    case 8: return "end";
-    case 5: return "pgup";
-    case 6: return "pgdn";
-    case 23: return "f11";
-    case 24: return "f12";
-    default: break;
-  }
-  if (n >= 11 && n <= 15) return "f" + std::to_string(n - 10);
-  if (n >= 17 && n <= 21) return "f" + std::to_string(n - 11);
-  return "";
-}
-
-std::string lettername(int c) {
-  switch (c) {
-    case 'A': return "up";
-    case 'B': return "down";
-    case 'C': return "right";
-    case 'D': return "left";
-    case 'H': return "home";
-    case 'F': return "end";
-    case 'P': return "f1";
-    case 'Q': return "f2";
-    case 'R': return "f3";
-    case 'S': return "f4";
-    default: return "";
-  }
-}
 
 // The keys as input script steps: the text typed, the special keys and the
 // clicks, each in the order the keys give them.
@@ -95,40 +60,18 @@ std::string steps(const std::string& k) {
     } else if (c == 27) {
       // A sequence as the console reads it; what it does not know is
       // dropped, a lone ESC is Esc.
-      if (i + 1 < k.size() && (k[i + 1] == '[' || k[i + 1] == 'O')) {
-        const bool csi = k[i + 1] == '[';
-        int par[2] = {0, 0}, npar = 0;
-        bool digits = false;
-        size_t j = i + 2, last = k.size() - 1;  // the last byte the sequence takes
-        std::string name;
-        for (int n = 0; n < 16 && j < k.size(); n++, j++) {
-          last = j;
-          const auto b = static_cast<unsigned char>(k[j]);
-          if (csi && b >= '0' && b <= '9') {
-            if (npar < 2) par[npar] = std::min(par[npar] * 10 + (b - '0'), 9999);
-            digits = true;
-            continue;
-          }
-          if (csi && b == ';') {
-            npar++;
-            digits = false;
-            continue;
-          }
-          if (csi && b >= 0x20 && b <= 0x3F) continue;
-          if (b < 0x40 || b > 0x7E) break;
-          if (digits || npar > 0) npar++;
-          name = b == '~' && csi ? (npar > 0 ? tildename(par[0]) : "") : lettername(b);
-          if (!name.empty() && npar > 1) {
-            const int m = std::max(par[1] - 1, 0);
-            name = std::string(m & 4 ? "ctrl+" : "") + (m & 2 ? "alt+" : "") + (m & 1 ? "shift+" : "") + name;
-          }
-          break;
-        }
-        i = last;
-        if (!name.empty()) step("key " + name);
-      } else {
+      EscSeq seq;
+      int r = EscSeq::ESC_ALONE;
+      size_t j = i + 1;
+      for (; j < k.size(); j++)
+        if ((r = seq.feed(static_cast<unsigned char>(k[j]))) != EscSeq::ESC_MORE) break;
+      if (r == EscSeq::ESC_ALONE) {
         text += "\\x1b";
+        continue;
       }
+      i = std::min(j, k.size() - 1);
+      const std::string name = r == EscSeq::ESC_KEY ? keyname(seq.vk, seq.keys) : "";
+      if (!name.empty()) step("key " + name);
     } else if (c < 32 || c == '"' || c == '\\') {
       static const char hex[] = "0123456789abcdef";
       text += "\\x";

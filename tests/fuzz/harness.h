@@ -65,6 +65,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <memory>
+#include <utility>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -81,19 +82,24 @@ constexpr int MAXTURNS = 1000;
 // waits, which may take this many more.
 constexpr long MAXPOLLS = 5000;
 
-// The headless console with a budget of input requests.
-class FuzzCon : public Console {
+// An input backend with a budget of input requests: the headless console,
+// or an input script (PELIX_INPUT's steps) over it.
+template <class Base>
+class Budgeted : public Base {
  public:
-  FuzzCon(int fd, FILE* out, long budget) : Console(fd, out), budget_(budget) {}
+  template <class... Args>
+  explicit Budgeted(long budget, Args&&... args) : Base(std::forward<Args>(args)...), budget_(budget) {}
   long polls = 0;
   int pump(int how) override {
     if (++polls > budget_) throw Stop{};
-    return Console::pump(how);
+    return Base::pump(how);
   }
 
  private:
   long budget_;
 };
+using FuzzCon = Budgeted<Console>;
+using FuzzScript = Budgeted<ScriptInput>;
 
 std::string topdir, workdir, sysdir;
 
@@ -285,21 +291,6 @@ void start() {
     if (const TxtGrid* g = wgrid(wport(n)); g && !gridsz[n][0]) gridsz[n][0] = g->cols, gridsz[n][1] = g->rows;
 }
 
-// An input script (PELIX_INPUT's steps) over the console, with the same
-// budget of input requests.
-class FuzzScript : public ScriptInput {
- public:
-  FuzzScript(const std::string& file, Backend* inner, long budget) : ScriptInput(file, inner), budget_(budget) {}
-  long polls = 0;
-  int pump(int how) override {
-    if (++polls > budget_) throw Stop{};
-    return ScriptInput::pump(how);
-  }
-
- private:
-  long budget_;
-};
-
 // Runs a freshly started interpreter on the keys (the files are in place);
 // with a script, its steps come first (clicks and keys the console has no
 // bytes for), then the keys.
@@ -316,12 +307,12 @@ void runkeys(const std::string& keys, const std::string& script = std::string())
   static const bool show = std::getenv("PELIX_FUZZ_SHOW") != nullptr;
   FILE* out = show ? stderr : std::fopen("/dev/null", "w");
   {
-    FuzzCon con(fd[0], out, static_cast<long>(keys.size()) + MAXPOLLS);
+    FuzzCon con(static_cast<long>(keys.size()) + MAXPOLLS, fd[0], out);
     std::unique_ptr<FuzzScript> steps;
     if (!script.empty()) {
       const std::string file = topdir + "/input.script";
       std::ofstream(file, std::ios::binary) << script;
-      steps = std::make_unique<FuzzScript>(file, &con, static_cast<long>(script.size()) + MAXPOLLS);
+      steps = std::make_unique<FuzzScript>(static_cast<long>(script.size()) + MAXPOLLS, file, &con);
     }
     Backend* old = setbackend(steps ? static_cast<Backend*>(steps.get()) : &con);
     running = true;
