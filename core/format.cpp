@@ -2,6 +2,7 @@
 #include "core/format.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,23 +26,33 @@ constexpr int FLDBUF = FMTMAXW + 400;  // one field, with room for long decimals
 constexpr const char* LETTERS = "%()t#svcCfidbqohxrFIDBQOHXR";
 constexpr const char* SEPS = ".,:;_/";
 
-// The output: at most max columns, col counted from the last newline.
+// The output: at most max columns, col counted from the last newline; with
+// a flush, a full buffer is handed on and the output goes on (done counts
+// what was handed on).
 struct Out {
   char* buf;
   int max;
+  FmtFlush flush = nullptr;
   int pos = 0;
   int col = 0;
-  bool full() const { return pos >= max; }
+  int64_t done = 0;
+  bool full() const { return !flush && pos >= max; }
+  int64_t at() const { return done + pos; }
   void put(char c) {
-    if (pos >= max) return;
+    if (pos >= max) {
+      if (!flush) return;
+      flush(buf, pos);
+      done += pos;
+      pos = 0;
+    }
     buf[pos++] = c;
     col = c == '\n' ? 0 : col + 1;
   }
   void put(const char* s, int n) {
-    for (int i = 0; i < n && pos < max; i++) put(s[i]);
+    for (int i = 0; i < n && !full(); i++) put(s[i]);
   }
   void blanks(int n) {
-    for (int i = 0; i < n && pos < max; i++) put(' ');
+    for (int i = 0; i < n && !full(); i++) put(' ');
   }
 };
 
@@ -150,7 +161,7 @@ struct Group {
   int32_t count;
   bool fit;     // opened with count 0: as many as fit the line
   bool first;   // the first run has not ended yet
-  int posrun;   // output position where the current run began
+  int64_t posrun;  // output position where the current run began
   int64_t used; // items consumed when the current run began
 };
 
@@ -188,8 +199,9 @@ bool hasdir(const char* text) {
   return false;
 }
 
-int format(int n, char* out, const char* fmt, int32_t* handles, int single, int max,
-           int32_t* left, int32_t* hand) {
+namespace {
+int fmtcore(int n, char* out, const char* fmt, int32_t* handles, int single, int max, int32_t* left,
+            int32_t* hand, FmtFlush flush) {
   if (max <= 0) max = FMTDEF;
   if (!out) return 0;
   out[0] = 0;
@@ -234,7 +246,7 @@ int format(int n, char* out, const char* fmt, int32_t* handles, int single, int 
   int32_t snum = 0;
   int32_t* num = single ? &snum : &handles[n];
 
-  Out o{out, max - 1};
+  Out o{out, max - 1, single || max < 2 ? nullptr : flush};
   const int lw = linwid();
   const int tw = tabwidth();
   Group grp[MAXGRP];
@@ -292,7 +304,7 @@ int format(int n, char* out, const char* fmt, int32_t* handles, int single, int 
           ignored++;
         } else {
           bool fit = !hasw || width == 0;
-          grp[depth++] = {j, fit ? 0 : width, fit, true, o.pos, used};
+          grp[depth++] = {j, fit ? 0 : width, fit, true, o.at(), used};
         }
         continue;
       case ')': {
@@ -302,7 +314,7 @@ int format(int n, char* out, const char* fmt, int32_t* handles, int single, int 
         }
         if (depth == 0) continue;
         Group& g = grp[depth - 1];
-        int bw = o.pos - g.posrun;
+        const int bw = static_cast<int>(std::min<int64_t>(o.at() - g.posrun, INT32_MAX));
         if (g.fit && g.first) {
           int32_t cnt = bw > 0 ? lw / bw : 1;
           if (cnt > 5) cnt &= ~1;
@@ -316,7 +328,7 @@ int format(int n, char* out, const char* fmt, int32_t* handles, int single, int 
         if (bw == 0 && used == g.used) again = false;
         if (again) {
           j = g.start;
-          g.posrun = o.pos;
+          g.posrun = o.at();
           g.used = used;
         } else {
           depth--;
@@ -363,7 +375,7 @@ int format(int n, char* out, const char* fmt, int32_t* handles, int single, int 
           // is dropped), and always to the room left (the rest stays).
           int32_t show = *od.hand, drop = 0;
           if (hasp && show > w) drop = show - w, show = w;
-          int room = o.max - o.pos;
+          int room = o.flush ? INT32_MAX : o.max - o.pos;
           if (show > room) show = room, drop = 0;
           // A NUL ends the text (an empty string holds one): the items are
           // used, nothing of them is shown.
@@ -475,4 +487,15 @@ int format(int n, char* out, const char* fmt, int32_t* handles, int single, int 
   int32_t most = 0;
   for (int k = 0; k < n; k++) most = std::max(most, ops[k].r ? *ops[k].left : 0);
   return most;
+}
+}  // namespace
+
+int format(int n, char* out, const char* fmt, int32_t* handles, int single, int max,
+           int32_t* left, int32_t* hand) {
+  return fmtcore(n, out, fmt, handles, single, max, left, hand, nullptr);
+}
+
+int fmtlong(int n, char* out, const char* fmt, int32_t* handles, int max, int32_t* left, int32_t* hand,
+            FmtFlush flush) {
+  return fmtcore(n, out, fmt, handles, 0, max, left, hand, flush);
 }

@@ -32,6 +32,12 @@ constexpr int32_t FMTNUM = 0x40000000;  // running number in use (slot n)
 // returns 0.
 int format(int n, char* out, const char* fmt, int32_t* handles, int single, int max,
            int32_t* left, int32_t* hand);
+// One pass of the line-by-line mode that is never cut at max: each time out
+// is full its text goes to flush and the pass goes on from the start of out
+// (what is left at the end is in out, as format leaves it).
+using FmtFlush = void (*)(const char* text, int n);
+int fmtlong(int n, char* out, const char* fmt, int32_t* handles, int max, int32_t* left, int32_t* hand,
+            FmtFlush flush);
 
 // The line width of repeat groups: the column count of the text window's
 // grid less one (79 for 80 columns).

@@ -123,20 +123,21 @@ void group(Bld& b, const char* piece, int cnt) {
   b.add(" %)");
 }
 
+// A piece of a formatted line longer than the line buffer.
+void typepiece(const char* text, int n) { jprintf(lstlun, "%.*s", n, text); }
+
 // Prints the format line by line on the listing unit until every item is
-// used, nothing more is consumed, or a stop bit is set.
+// used, nothing more is consumed, or a stop bit is set. A pass longer than
+// the line buffer is written whole, in pieces: the format goes on where the
+// buffer filled, never from its start again.
 void typeout(int n, const char* fmt, int32_t* hdl, int32_t* left, int32_t* hand) {
   char line[LINMAX + 1];
   for (;;) {
     int64_t before = 0;
     for (int k = 0; k < n; k++) before += left[k];
-    int r = format(n, line, fmt, hdl, 0, sizeof line, left, hand);
+    int r = fmtlong(n, line, fmt, hdl, sizeof line, left, hand, typepiece);
     if (stopped()) return;
     jprintf(lstlun, "%s", line);
-    // A line that filled the whole buffer lost the rest of its format, its
-    // line end too: the row still ends, so what follows keeps its own.
-    size_t len = std::strlen(line);
-    if (len + 1 >= sizeof line && line[len - 1] != '\n') jprintf(lstlun, "\n");
     if (r <= 0) return;
     int64_t after = 0;
     for (int k = 0; k < n; k++) after += left[k];

@@ -10,6 +10,7 @@
 #include "compute/fnsvc.h"
 #include "core/args.h"
 #include "core/element.h"
+#include "core/output.h"
 #include "core/state.h"
 #include "core/varbl.h"
 #include "graphics/drawstate.h"
@@ -172,6 +173,12 @@ int setvec(uint8_t* out, int* argn, int ncoord) {
     return 1;
   }
   out[6] = 1;
+  // Only a missing argument ("-", or none) is picked with the cursor: an
+  // argument that is there and no number asks for nothing (error 109).
+  if (t && fltarg(*argn, 1.0f) != fltarg(*argn, 2.0f)) {
+    error(*argn, 109);
+    return -1;
+  }
   const int x = t ? intarg(*argn, -9999) : -9999;
   int16_t p[3];
   if (x == -9999) {

@@ -415,70 +415,92 @@ static_assert(sizeof(Ctx) == 28);
 int32_t ctxtop = 0;
 }  // namespace
 
-int modctx(int enter) {
-  if ((enter & 0x4000) == (pflags & 0x4000)) return 0;
-  if (enter & 0x4000) {
-    int32_t a = 0;
-    if (getstk(&a, 8, 4, 1, 0) < 1 || a <= 0) return -1;
-    auto* c = static_cast<Ctx*>(stkptr(a));
-    std::memset(c, 0, sizeof *c);
-    // A running macro is suspended behind a frame without a file.
-    if (macmod) Runmac(256);
-    c->mode = macmod;
-    c->level = maclev;
-    c->frame = frmadr;
-    macmod = 0;
-    maclev = 0;
+namespace {
+// Saves the context of nested input (the running macro, the queued text)
+// and starts a level of its own. 0, or -1 when no room.
+int pushctx() {
+  int32_t a = 0;
+  if (getstk(&a, 8, 4, 1, 0) < 1 || a <= 0) return -1;
+  auto* c = static_cast<Ctx*>(stkptr(a));
+  std::memset(c, 0, sizeof *c);
+  // A running macro is suspended behind a frame without a file.
+  if (macmod) Runmac(256);
+  c->mode = macmod;
+  c->level = maclev;
+  c->frame = frmadr;
+  macmod = 0;
+  maclev = 0;
+  if (qpend(&dfltq)) {
+    c->q = dfltq;
+    dfltq = PendQ{};
+    state &= ~ST_QUEUED;
+    qflag = 0;
+  }
+  c->link = ctxtop;
+  ctxtop = a;
+  return 0;
+}
+
+// Restores the last saved context: the text queued meanwhile runs first,
+// then the saved text; a suspended macro goes on.
+void popctx() {
+  if (ctxtop <= 0) return;
+  int32_t a = ctxtop;
+  Ctx c = *static_cast<Ctx*>(stkptr(a));
+  ctxtop = c.link;
+  if (c.q.blk <= 0 || c.q.len <= 0) {
+    qflag = qpend(&dfltq) ? 1 : 0;
+  } else {
+    const char* saved = static_cast<const char*>(stkptr(c.q.blk)) + c.q.rd;
     if (qpend(&dfltq)) {
-      c->q = dfltq;
-      dfltq = PendQ{};
-      state &= ~ST_QUEUED;
-      qflag = 0;
+      // The text queued meanwhile runs first, then the saved text. The
+      // joined block is taken before the old ones are freed.
+      std::string now = static_cast<const char*>(stkptr(dfltq.blk)) + dfltq.rd;
+      now += '\n';
+      now += saved;
+      int32_t b = 0;
+      if (getstk(&b, static_cast<int32_t>(now.size()) + 1, 1, 1, 0) >= 1 && b > 0) {
+        std::memcpy(stkptr(b), now.c_str(), now.size() + 1);
+        clrpst(&dfltq);
+        freblk(c.q.blk);
+        dfltq = PendQ{b, 0, static_cast<int32_t>(now.size()) + 1};
+      }
+    } else {
+      clrpst(&dfltq);
+      dfltq = c.q;
     }
-    c->link = ctxtop;
-    ctxtop = a;
+    state |= ST_QUEUED;
+    qflag = 1;
+  }
+  frmadr = c.frame;
+  macmod = static_cast<uint16_t>(c.mode);
+  maclev = static_cast<int16_t>(c.level);
+  // A restored macro pops the frame it was suspended behind and reopens
+  // its file.
+  if (macmod) {
+    popmac();
+    mreopn();
+  }
+  freblk(a);
+}
+}  // namespace
+
+int modctx(int enter) {
+  const bool nest = enter & MODNEST;
+  if (enter & 0x4000) {
+    if (!nest && (pflags & 0x4000)) return 0;
+    if (pushctx() < 0) return -1;
     pflags |= 0x4000;
     return 0;
   }
-  if (ctxtop > 0) {
-    int32_t a = ctxtop;
-    Ctx c = *static_cast<Ctx*>(stkptr(a));
-    ctxtop = c.link;
-    if (c.q.blk <= 0 || c.q.len <= 0) {
-      qflag = qpend(&dfltq) ? 1 : 0;
-    } else {
-      const char* saved = static_cast<const char*>(stkptr(c.q.blk)) + c.q.rd;
-      if (qpend(&dfltq)) {
-        // The text queued meanwhile runs first, then the saved text. The
-        // joined block is taken before the old ones are freed.
-        std::string now = static_cast<const char*>(stkptr(dfltq.blk)) + dfltq.rd;
-        now += '\n';
-        now += saved;
-        int32_t b = 0;
-        if (getstk(&b, static_cast<int32_t>(now.size()) + 1, 1, 1, 0) >= 1 && b > 0) {
-          std::memcpy(stkptr(b), now.c_str(), now.size() + 1);
-          clrpst(&dfltq);
-          freblk(c.q.blk);
-          dfltq = PendQ{b, 0, static_cast<int32_t>(now.size()) + 1};
-        }
-      } else {
-        clrpst(&dfltq);
-        dfltq = c.q;
-      }
-      state |= ST_QUEUED;
-      qflag = 1;
-    }
-    frmadr = c.frame;
-    macmod = static_cast<uint16_t>(c.mode);
-    maclev = static_cast<int16_t>(c.level);
-    // A restored macro pops the frame it was suspended behind and reopens
-    // its file.
-    if (macmod) {
-      popmac();
-      mreopn();
-    }
-    freblk(a);
+  if (nest) {
+    // One level ends; nested input with the last.
+    popctx();
+    if (ctxtop <= 0) pflags &= ~0x4000;
+    return 0;
   }
+  if (!(pflags & 0x4000)) return 0;
+  while (ctxtop > 0) popctx();
   pflags &= ~0x4000;
   return 0;
 }

@@ -32,7 +32,12 @@ int fpetrp();
 int inimnu(int create);
 extern int16_t mnulun;       // the menu unit (-1: not open)
 extern uint8_t mnuhdr[32];   // the menu file's header as read (or made)
-// Enters (0x4000) or leaves (0) nested input.
+// Enters (0x4000) or leaves (0) nested input. With MODNEST the levels are
+// counted: each entry saves a context of its own, even inside nested input,
+// and each leave restores the last one; nested input ends with the last
+// level. Without it, an entry inside nested input does nothing and a leave
+// ends every level (the pflags bit set by hand).
+constexpr int MODNEST = 1;
 int modctx(int enter);
 
 // The screen picked by the option text (the string variable cmdlin):

@@ -138,26 +138,62 @@ void putlines(std::string& out, const char* text, char prefix) {
   }
 }
 
+// Why a widget's text, command and help would not read back as they are
+// from a dialog file (each text line is written behind a double quote,
+// each help line behind "?", the command's lines as they are); null when
+// they would.
+const char* unheld(const std::string& text, const std::string& cmd, const std::string& help) {
+  if ((text + cmd + help).find('\r') != std::string::npos)
+    return "a carriage return (a dialog file would end the line there)";
+  if (cmd.empty()) return nullptr;
+  for (size_t a = 0;;) {
+    const size_t b = cmd.find('\n', a);
+    const std::string ln = cmd.substr(a, b == std::string::npos ? std::string::npos : b - a);
+    if (ln.find_first_not_of(" \t") == std::string::npos)
+      return "a command line is empty (it would end the widget)";
+    if (ln[0] == ' ' || ln[0] == '\t') return "a command line begins with a blank (it would be dropped)";
+    if (ln[0] == '"') return "a command line begins with \" (it would be read as text)";
+    if (ln[0] == '?') return "a command line begins with ? (it would be read as help)";
+    if (b == std::string::npos) return nullptr;
+    a = b + 1;
+  }
+}
+
+// Reports a refusal on rows of its own below the command line, which
+// comes back below it (the editor's windows run while it waits).
+void refuse(const std::string& what) {
+  lnoff();
+  jprintf(errlun, "%s\n", what.c_str());
+  lnon();
+}
+
 std::string field(int32_t dlg, int id, int max) {
   std::string s = dlgtextstr(dlg, id);
   if (static_cast<int>(s.size()) > max) s.resize(static_cast<size_t>(max));
   return s;
 }
 
-// The widget given by the add window's fields; false when it does not fit
-// the work buffer (nothing is added then).
-bool addwidget(MnuRec* r, int32_t dlg) {
-  int half = 0;
-  if (bigbuf(&half) < 0) return false;
-  const uint8_t* d = mnudata(r);
-  if (!d) return false;
-  const int nw = r->nwid;
+// The widget given by the add window's fields: 1 added; 0 when it does not
+// fit the work buffer (nothing is added then); -1 when a dialog file could
+// not hold its texts (refused with the reason, the add window stays open
+// for them to be changed).
+int addwidget(MnuRec* r, int32_t dlg) {
   const std::string text = field(dlg, A_TEXT, 50), cmd = field(dlg, A_CMD, 50), help = field(dlg, A_HELP, 50);
+  // What Save writes must read back as the same dialog.
+  if (const char* why = unheld(text, cmd, help)) {
+    refuse(std::string("Widget not added: ") + why);
+    return -1;
+  }
+  int half = 0;
+  if (bigbuf(&half) < 0) return 0;
+  const uint8_t* d = mnudata(r);
+  if (!d) return 0;
+  const int nw = r->nwid;
   // The texts in the first half, the widgets in the second.
   int ntext = r->widoff;
   const int need = ntext + (text.empty() ? 0 : static_cast<int>(text.size()) + 1) +
                    (cmd.empty() ? 0 : static_cast<int>(cmd.size()) + 1) + (help.empty() ? 0 : static_cast<int>(help.size()) + 1);
-  if (need > half || need > 65535 - 8 || (nw + 1) * static_cast<int>(sizeof(DlgWid)) > half) return false;
+  if (need > half || need > 65535 - 8 || (nw + 1) * static_cast<int>(sizeof(DlgWid)) > half) return 0;
   std::memcpy(work, d, static_cast<size_t>(ntext));
   DlgWid w{};
   auto append = [&](const std::string& s, uint16_t* off, uint16_t* len) {
@@ -191,7 +227,7 @@ bool addwidget(MnuRec* r, int32_t dlg) {
   const int wbytes = (nw + 1) * static_cast<int>(sizeof(DlgWid));
   const uint32_t size = static_cast<uint32_t>(tbytes + wbytes + MNUTAIL);
   auto* nd = static_cast<uint8_t*>(xcalloc(size, 1));
-  if (!nd) return false;
+  if (!nd) return 0;
   std::memcpy(nd, work, static_cast<size_t>(ntext));
   std::memcpy(nd + tbytes, d + r->widoff, static_cast<size_t>(nw) * sizeof(DlgWid));
   std::memcpy(nd + tbytes + nw * static_cast<int>(sizeof(DlgWid)), &w, sizeof w);
@@ -204,7 +240,7 @@ bool addwidget(MnuRec* r, int32_t dlg) {
   r->widoff = static_cast<uint16_t>(tbytes);
   r->tail = static_cast<int32_t>(size - MNUTAIL);
   r->nwid = static_cast<int16_t>(nw + 1);
-  return true;
+  return 1;
 }
 
 void tracemsg(const char* who, int32_t dlg, uint32_t message, uint32_t wParam, uint32_t lParam) {
@@ -310,6 +346,11 @@ int wedwrite(int n) {
   for (int i = 0; i < r->nwid; i++) {
     const DlgWid* w = dlgwid(r, i);
     if (wdeleted(w)) continue;
+    if (const char* why = unheld(mnutext(r, w->txtoff, w->txtlen), mnutext(r, w->cmdoff, w->cmdlen),
+                                 mnutext(r, w->hlpoff, w->hlplen))) {
+      refuse(std::string(r->name) + ".dlg not written: widget " + std::to_string(i + 1) + ":\n  " + why);
+      return -1;
+    }
     // The empty first widget that a header followed by an empty line reads
     // as is that empty line.
     if (i == 0 && w->kind == 0 && !w->txtlen && !w->cmdlen && !w->hlplen) continue;
@@ -494,13 +535,17 @@ int32_t wedprv(int32_t dlg, uint32_t message, uint32_t wParam, uint32_t lParam) 
     case A_STATIC:
       for (int k : {A_PUSH, A_CHECK, A_RADIO, A_EDIT, A_STATIC}) dlgcheck(dlg, k, k == id);
       break;
-    case A_ADD:
-      if (MnuRec* r = edited(); r && addwidget(r, dlg)) {
+    case A_ADD: {
+      MnuRec* r = edited();
+      const int added = r ? addwidget(r, dlg) : 0;
+      if (added < 0) break;
+      if (added > 0) {
         rebuild(edmnu);
         wedset(edmnu, r, r->nwid - 1, toolwin);
       }
       killwin(&addwin);
       break;
+    }
     case C_NONE: killwin(&addwin); break;
     default: break;
   }

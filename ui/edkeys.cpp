@@ -65,7 +65,7 @@ void edshow(int line, int col, bool centre) {
   else if (col >= fcol + e.cols)
     fcol = col - e.cols + 1;
   if (first != e.first || fcol != e.fcol) edmods();
-  e.first = static_cast<int16_t>(first);
+  e.first = first;
   e.fcol = static_cast<int16_t>(std::min(fcol, MAXFCOL));
   e.currow = static_cast<int16_t>(ln1 - e.first);
   eds.ccol = col - e.fcol;
@@ -239,17 +239,34 @@ void paste() {
     return;
   }
   if (e.paste != 1 || !e.pastebuf) return;
+  // The rectangle goes into the lines themselves, from the cursor's line
+  // and column on, cell over cell: a line shorter than the column is
+  // filled with blanks first. Lines past the end of the text are added up
+  // to the last rectangle row that holds more than blanks.
+  if (edmods() < 0) return;
   const int w = e.pastebuf[0], h = e.pastebuf[1];
-  for (int y = 0; y < h && e.currow + y < e.rows; y++) {
-    const int r = e.currow + y;
-    std::string reg = edregion(r);
-    const size_t at = static_cast<size_t>(eds.ccol);
-    if (reg.size() < at + static_cast<size_t>(w)) reg.resize(at + static_cast<size_t>(w), ' ');
-    for (int x = 0; x < w; x++) reg[at + static_cast<size_t>(x)] = static_cast<char>(e.pastebuf[2 + (y * w + x) * 2]);
-    eds.rows[static_cast<size_t>(r)] = EdRow{true, reg};
-    edrowdraw(r);
+  const int line = curline();
+  const size_t col = static_cast<size_t>(curcol());
+  for (int y = 0; y < h; y++) {
+    std::string cells(static_cast<size_t>(w), ' ');
+    for (int x = 0; x < w; x++) cells[static_cast<size_t>(x)] = static_cast<char>(e.pastebuf[2 + (y * w + x) * 2]);
+    const int ln = line + y;
+    if (ln >= e.nlines) {
+      if (rtrim(cells).empty()) continue;
+      bool added = true;
+      while (added && e.nlines <= ln) added = edins(e.nlines - 1, std::string()) == 0;
+      if (!added) break;
+    }
+    std::string t = edget(ln);
+    const size_t had = t.size();
+    if (t.size() < col + cells.size()) t.resize(col + cells.size(), ' ');
+    t.replace(col, cells.size(), cells);
+    // Blanks the rectangle brought past the line's old end are not kept.
+    while (t.size() > had && t.back() == ' ') t.pop_back();
+    if (edset(ln, t) < 0) break;
+    modified();
   }
-  e.flags |= ED_ROWS;
+  edscrn(0);
 }
 
 // Searches for the search text from the cursor, forward (dir > 0) or
@@ -361,7 +378,7 @@ void page(int dir) {
   const int maxfirst = std::max(1, e.nlines - e.rows + 1);
   int f = e.first + dir * e.rows;
   f = dir > 0 ? std::min(f, std::max<int>(e.first, maxfirst)) : std::max(f, 1);
-  e.first = static_cast<int16_t>(f);
+  e.first = f;
   edscrn(0);
 }
 
@@ -408,7 +425,7 @@ void edkey(int k) {
       if (e.markln > 0) {
         e.markln = 0;
       } else {
-        e.markln = static_cast<int16_t>(std::min(curline() + 1, 32767));
+        e.markln = curline() + 1;
         e.markcol = static_cast<int16_t>(curcol());
       }
       break;
@@ -452,9 +469,15 @@ int edturn() {
   e.currow = static_cast<int16_t>(std::clamp<int>(e.currow, 0, e.rows - 1));
   eds.ccol = std::clamp(eds.ccol, 0, e.cols - 1);
   const int row = e.currow, line = curline();
-  const std::string orig = edregion(row);
+  // The row buffer holds LINBUF - 1 characters and the NUL: a pending row
+  // that ran longer is folded back first, and nothing past the buffer is
+  // ever handed over.
+  if (edregion(row).size() > static_cast<size_t>(LINBUF - 1)) edmods();
+  std::string orig = edregion(row);
+  if (orig.size() > static_cast<size_t>(LINBUF - 1)) orig.resize(static_cast<size_t>(LINBUF - 1));
   std::string reg = orig;
   if (reg.size() < static_cast<size_t>(eds.ccol)) reg.resize(static_cast<size_t>(eds.ccol), ' ');
+  reg.resize(std::min(reg.size(), static_cast<size_t>(LINBUF - 1)));
   std::memcpy(edrow, reg.c_str(), reg.size() + 1);
   if (curwin != e.win) setwin(e.win);
   putcur(eds.ccol, row);
@@ -623,7 +646,9 @@ int edtext() {
   setwin(1);
   g->ocol = g->orow = 0;
   e.rows = static_cast<int16_t>(std::max(1, std::min<int>(g->rows, g->nrows)));
-  e.cols = static_cast<int16_t>(std::max(2, std::min<int>(g->cols, g->rowlen)));
+  // A row hands the line editor the columns it shows and as many again
+  // for insertions: a wider window shows its first (LINBUF - 1) / 2.
+  e.cols = static_cast<int16_t>(std::max(2, std::min<int>({g->cols, g->rowlen, (LINBUF - 1) / 2})));
   e.defwid = e.cols;
   eds.rows.assign(static_cast<size_t>(e.rows), EdRow{});
   e.flags &= static_cast<uint16_t>(~ED_PENDING);

@@ -46,6 +46,7 @@ constexpr int E_KIND = 203;
 constexpr int C_ADDRESS = FN_ADDRESS;  // the code of "address": others stay open
 
 std::string pending;  // stop texts not yet queued
+std::vector<int16_t> modals;  // the open modal menus, in the order they opened
 std::string held;     // the text the hold switch keeps
 std::string looked;   // the text mnugo found last
 
@@ -198,6 +199,19 @@ int GeTMNu(int n, int code) {
     return 1;
   }
   if (r->active) {
+    if (r->modal) {
+      // Each modal menu waits for itself: the modal menus opened while it
+      // was open close first, the innermost first.
+      const auto mine = [&] { return std::find(modals.begin(), modals.end(), static_cast<int16_t>(n)); };
+      while (mine() != modals.end() && modals.back() != n) {
+        const int inner = modals.back();
+        modals.pop_back();
+        GeTMNu(inner, 0);
+      }
+      if (mine() != modals.end()) modals.erase(mine());
+      r = mnurec(n);
+      if (!r) return 0;
+    }
     if (r->stoplen) {
       if (!pending.empty()) pending += '\n';
       pending += mnutext(r, r->stopoff, r->stoplen);
@@ -215,8 +229,9 @@ int GeTMNu(int n, int code) {
     }
     r->active = 0;
     if (r->modal) {
+      // Only its own level of nested input ends.
       r->modal = 0;
-      modctx(0);
+      modctx(MODNEST);
     }
     if (k == MK_DIALOG && curdlg == n) {
       const MnuRec* p = mnurec(r->prev);
@@ -229,6 +244,17 @@ int GeTMNu(int n, int code) {
 
 int endmodal() {
   int closed = 0;
+  // The innermost first.
+  while (!modals.empty()) {
+    const int n = modals.back();
+    const MnuRec* r = mnurec(n);
+    if (r && r->active && r->modal) {
+      GeTMNu(n, 0);
+      closed++;
+    } else {
+      modals.pop_back();
+    }
+  }
   for (int n = NMENUS; n >= 1; n--)
     if (const MnuRec* r = mnurec(n); r && r->active && r->modal) {
       GeTMNu(n, 0);
@@ -509,6 +535,14 @@ int hidpdlg(int n) { return mnurec(n) ? n : -1; }
 // ---- The menu command ---------------------------------------------------------------
 
 int menucmd(int code) {
+  // Menus whose texts open one another run on through the queue without
+  // reading input: each menu command looks for a Ctrl-C (and the time-out)
+  // first, so that such a loop ends between two of its steps.
+  chkio(0);
+  if (state & (ST_INTR | ST_STOP)) {
+    pending.clear();
+    return 0;
+  }
   const int na = nargs();
   // The library is opened once here (load opens it for writing as it
   // stores), so that a bad one is reported once.
@@ -654,7 +688,8 @@ int menucmd(int code) {
     }
     if (modal && !r->active) {
       r->modal = 1;
-      modctx(0x4000);
+      modals.push_back(static_cast<int16_t>(n));
+      modctx(0x4000 | MODNEST);
     }
     GeTMNu(n, mcode);
   }
@@ -736,6 +771,7 @@ void mnureset() {
   curkey = curtab = curdlg = lastmnu = edmnu = 0;
   holdsw = helpsw = selitem = 0;
   pending.clear();
+  modals.clear();
   held.clear();
   mbarreset();
   alrtmnu = 0;

@@ -242,9 +242,16 @@ int ewrite() {
     std::replace(out.begin() + static_cast<long>(at), out.end(), '\0', ' ');
     out.append(eol, neol);
   }
+  // The cause reported is the failed call's own: errno is cleared before
+  // each call it is read after (a buffered write fails only at the close).
+  errno = 0;
   bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-  const int werr = errno;
-  if (std::fclose(f) != 0) ok = false;
+  int werr = ok ? 0 : errno;
+  errno = 0;
+  if (std::fclose(f) != 0) {
+    if (ok) werr = errno;
+    ok = false;
+  }
   const int r = swdone(&so, ok);
   if (r != 0) {
     wrterr(name, 2, r > 0 ? r : (werr ? werr : EIO));
@@ -328,7 +335,7 @@ void edrowdraw(int r) {
 int edscrn(int first) {
   EdRec& e = edrec;
   edmods();
-  if (first > 0) e.first = static_cast<int16_t>(first);
+  if (first > 0) e.first = first;
   for (int r = 0; r < e.rows; r++) edrowdraw(r);
   return 0;
 }

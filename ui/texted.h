@@ -62,7 +62,7 @@ struct EdRec {
   uint32_t used;     // bytes of the buffer in use
   uint16_t nlines;   // lines in the buffer
   int16_t currow;    // cursor row; -1 has the loop place the cursor again
-  int16_t first;     // first shown line, from 1
+  int32_t first;     // first shown line, from 1 (any line of the table)
   int16_t rows;      // rows of the window
   int16_t fcol;      // first shown column (sideways scroll)
   int16_t cols;      // columns of the window
@@ -72,7 +72,7 @@ struct EdRec {
   int16_t pastesz;   // bytes of the paste buffer
   int16_t savkey;    // the key menu that was current before the edit
   uint8_t* pastebuf; // width, height, then the cells (a character and 0 each)
-  int16_t markln;    // block mark: line from 1 (0 none) and column
+  int32_t markln;    // block mark: line from 1 (0 none) and column
   int16_t markcol;
   char search[40];
   char subst[40];

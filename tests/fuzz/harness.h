@@ -46,6 +46,7 @@
 #include "ui/platform/clock.h"
 #include "ui/platform/console.h"
 #include "ui/platform/dlgwin.h"
+#include "ui/platform/script.h"
 #include "ui/platform/surface.h"
 #include "ui/platform/wm.h"
 #include "ui/screen.h"
@@ -63,6 +64,8 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <memory>
+#include <utility>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -79,19 +82,24 @@ constexpr int MAXTURNS = 1000;
 // waits, which may take this many more.
 constexpr long MAXPOLLS = 5000;
 
-// The headless console with a budget of input requests.
-class FuzzCon : public Console {
+// An input backend with a budget of input requests: the headless console,
+// or an input script (PELIX_INPUT's steps) over it.
+template <class Base>
+class Budgeted : public Base {
  public:
-  FuzzCon(int fd, FILE* out, long budget) : Console(fd, out), budget_(budget) {}
+  template <class... Args>
+  explicit Budgeted(long budget, Args&&... args) : Base(std::forward<Args>(args)...), budget_(budget) {}
   long polls = 0;
   int pump(int how) override {
     if (++polls > budget_) throw Stop{};
-    return Console::pump(how);
+    return Base::pump(how);
   }
 
  private:
   long budget_;
 };
+using FuzzCon = Budgeted<Console>;
+using FuzzScript = Budgeted<ScriptInput>;
 
 std::string topdir, workdir, sysdir;
 
@@ -283,8 +291,10 @@ void start() {
     if (const TxtGrid* g = wgrid(wport(n)); g && !gridsz[n][0]) gridsz[n][0] = g->cols, gridsz[n][1] = g->rows;
 }
 
-// Runs a freshly started interpreter on the keys (the files are in place).
-void runkeys(const std::string& keys) {
+// Runs a freshly started interpreter on the keys (the files are in place);
+// with a script, its steps come first (clicks and keys the console has no
+// bytes for), then the keys.
+void runkeys(const std::string& keys, const std::string& script = std::string()) {
   int fd[2];
   if (pipe(fd) != 0) return;
   if (!keys.empty() && write(fd[1], keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
@@ -297,8 +307,14 @@ void runkeys(const std::string& keys) {
   static const bool show = std::getenv("PELIX_FUZZ_SHOW") != nullptr;
   FILE* out = show ? stderr : std::fopen("/dev/null", "w");
   {
-    FuzzCon con(fd[0], out, static_cast<long>(keys.size()) + MAXPOLLS);
-    Backend* old = setbackend(&con);
+    FuzzCon con(static_cast<long>(keys.size()) + MAXPOLLS, fd[0], out);
+    std::unique_ptr<FuzzScript> steps;
+    if (!script.empty()) {
+      const std::string file = topdir + "/input.script";
+      std::ofstream(file, std::ios::binary) << script;
+      steps = std::make_unique<FuzzScript>(static_cast<long>(script.size()) + MAXPOLLS, file, &con);
+    }
+    Backend* old = setbackend(steps ? static_cast<Backend*>(steps.get()) : &con);
     running = true;
     try {
       start();

@@ -230,48 +230,53 @@ int Console::getb(bool wait) {
   return buf[pos++];
 }
 
+int EscSeq::feed(int b) {
+  if (n++ == 0) {
+    if (b != '[' && b != 'O') return ESC_ALONE;
+    csi = b == '[';
+    return ESC_MORE;
+  }
+  if (csi && b >= '0' && b <= '9') {
+    if (npar < 2) par[npar] = std::min(par[npar] * 10 + (b - '0'), 9999);
+    digits = true;
+    return n > 16 ? ESC_NONE : ESC_MORE;
+  }
+  if (csi && b == ';') {
+    npar++;
+    digits = false;
+    return n > 16 ? ESC_NONE : ESC_MORE;
+  }
+  if (csi && b >= 0x20 && b <= 0x3F) return n > 16 ? ESC_NONE : ESC_MORE;  // other parameter bytes
+  if (b < 0x40 || b > 0x7E) return ESC_NONE;  // not a sequence after all
+  if (digits || npar > 0) npar++;
+  if (b == '~' && csi) {
+    vk = npar > 0 ? tildekey(par[0]) : 0;
+    keys = npar > 1 ? xmods(par[1]) : 0;
+  } else {
+    vk = letterkey(b);
+    keys = npar > 1 ? xmods(par[1]) : 0;
+  }
+  return vk ? ESC_KEY : ESC_NONE;  // a sequence that names no key here is dropped
+}
+
 // After an ESC byte: posts the key of an escape sequence, or Esc. Only bytes
 // that are already there belong to a sequence. Returns the messages posted.
 int Console::special(bool) {
-  int c = getb(false);
-  if (c == '[' || c == 'O') {
-    const bool csi = c == '[';
-    int par[2] = {0, 0}, npar = 0;
-    bool digits = false;
-    for (int i = 0; i < 16; i++) {
-      int b = getb(false);
-      if (b < 0) return 0;  // an incomplete sequence is dropped
-      if (csi && b >= '0' && b <= '9') {
-        if (npar < 2) par[npar] = std::min(par[npar] * 10 + (b - '0'), 9999);
-        digits = true;
-        continue;
-      }
-      if (csi && b == ';') {
-        npar++;
-        digits = false;
-        continue;
-      }
-      if (csi && b >= 0x20 && b <= 0x3F) continue;  // other parameter bytes
-      if (b < 0x40 || b > 0x7E) return 0;           // not a sequence after all
-      if (digits || npar > 0) npar++;
-      uint32_t vk = 0;
-      uint16_t keys = 0;
-      if (b == '~' && csi) {
-        vk = npar > 0 ? tildekey(par[0]) : 0;
-        keys = npar > 1 ? xmods(par[1]) : 0;
-      } else {
-        vk = letterkey(b);
-        keys = npar > 1 ? xmods(par[1]) : 0;
-      }
-      if (!vk) return 0;  // a sequence that names no key here
-      post((keys & MK_ALT) ? WM_SYSKEYDOWN : WM_KEYDOWN, vk, keys);
+  EscSeq seq;
+  for (bool first = true;; first = false) {
+    const int c = getb(false);
+    if (c < 0 && !first) return 0;  // an incomplete sequence is dropped
+    const int r = c < 0 ? EscSeq::ESC_ALONE : seq.feed(c);
+    if (r == EscSeq::ESC_MORE) continue;
+    if (r == EscSeq::ESC_NONE) return 0;
+    if (r == EscSeq::ESC_KEY) {
+      post((seq.keys & MK_ALT) ? WM_SYSKEYDOWN : WM_KEYDOWN, seq.vk, seq.keys);
       return 1;
     }
-    return 0;
+    if (c >= 0) pos--;  // the byte after a lone ESC is a key of its own
+    post(WM_CHAR, 27, 0);
+    return 1;
   }
-  if (c >= 0) pos--;  // the byte after a lone ESC is a key of its own
-  post(WM_CHAR, 27, 0);
-  return 1;
 }
 
 int Console::pump(int how) {

@@ -40,6 +40,7 @@
 #pragma once
 #include "ui/platform/backend.h"
 
+#include <cstdint>
 #include <cstdio>
 
 class Console : public Backend {
@@ -70,6 +71,25 @@ class Console : public Backend {
   bool drawn = false;   // the console draws the edited line on a terminal
   void showrow();
   void ttyinit();
+};
+
+// The escape sequence after an ESC byte, read as the console reads it, one
+// byte at a time: feed gives ESC_MORE while the sequence goes on, ESC_KEY
+// when it named a key (vk and keys set), ESC_NONE when it ended naming none
+// (its bytes are dropped), ESC_ALONE when the first byte starts no sequence
+// (the ESC is Esc, the byte a key of its own).
+struct EscSeq {
+  enum { ESC_MORE, ESC_KEY, ESC_NONE, ESC_ALONE };
+  int feed(int b);
+  uint32_t vk = 0;
+  uint16_t keys = 0;
+
+ private:
+  int n = 0;  // bytes fed
+  bool csi = false;
+  int par[2] = {0, 0};
+  int npar = 0;
+  bool digits = false;
 };
 
 // Installs the SIGINT handler that turns an interrupt into Ctrl-C (3). The

@@ -117,6 +117,27 @@ bool number(const std::string& s, int* v) {
 }
 }  // namespace
 
+namespace {
+// The special keys a key step names.
+const struct {
+  const char* name;
+  uint32_t vk;
+} vks[] = {{"home", VK_HOME}, {"end", VK_END},   {"pgup", VK_PRIOR}, {"pgdn", VK_NEXT},
+           {"up", VK_UP},     {"down", VK_DOWN}, {"left", VK_LEFT},  {"right", VK_RIGHT},
+           {"ins", VK_INSERT}, {"del", VK_DELETE}, {"prtsc", VK_SNAPSHOT},
+           {"kpplus", VK_ADD}, {"kpminus", VK_SUBTRACT}};
+}  // namespace
+
+std::string keyname(uint32_t vk, uint16_t keys) {
+  std::string name;
+  for (const auto& v : vks)
+    if (v.vk == vk) name = v.name;
+  if (vk >= VK_F1 && vk < VK_F1 + 12) name = "f" + std::to_string(vk - VK_F1 + 1);
+  if (name.empty()) return name;
+  return std::string((keys & MK_SHIFT) ? "shift+" : "") + ((keys & MK_CTRL) ? "ctrl+" : "") +
+         ((keys & MK_ALT) ? "alt+" : "") + name;
+}
+
 bool postkeyname(const std::string& spec) {
   uint16_t keys = 0;
   std::string k = spec;
@@ -130,13 +151,6 @@ bool postkeyname(const std::string& spec) {
   }
   std::string low = k;
   for (auto& c : low) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  static const struct {
-    const char* name;
-    uint32_t vk;
-  } vks[] = {{"home", VK_HOME}, {"end", VK_END},   {"pgup", VK_PRIOR}, {"pgdn", VK_NEXT},
-             {"up", VK_UP},     {"down", VK_DOWN}, {"left", VK_LEFT},  {"right", VK_RIGHT},
-             {"ins", VK_INSERT}, {"del", VK_DELETE}, {"prtsc", VK_SNAPSHOT},
-             {"kpplus", VK_ADD}, {"kpminus", VK_SUBTRACT}};
   const int32_t h = focushwnd();
   for (const auto& v : vks)
     if (low == v.name) {

@@ -86,6 +86,9 @@ class ScriptInput : public Backend {
 // Posts the messages of a key name such as "f10", "ctrl+c" or "alt+w" to
 // the window that has the focus. Returns false for an unknown name.
 bool postkeyname(const std::string& name);
+// The name of a special key (and its modifiers) as postkeyname takes it:
+// "f9", "ctrl+up" ...; empty for a key that has no name there.
+std::string keyname(uint32_t vk, uint16_t keys);
 // The answer a filebox step gave the file box: -1 none, 0 cancel, 1 the
 // name in *name. Taken once.
 int boxscript(std::string* name);
