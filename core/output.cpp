@@ -398,8 +398,8 @@ int jline(int row) {
     }
   } else if (key == 3) {
     state |= ST_INTR;
-  } else if (key > 0 && (key < 129 || key > 143)) {
-    pushkey(key);
+  } else if (key > 0 && (key < 129 || key > 143 || keytext)) {  // typed text is no click
+    pushkey(key, keytext);
   }
   Wport* w = curport;
   const TxtGrid* g = wgrid(w);

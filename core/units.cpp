@@ -451,9 +451,10 @@ int closef(int unit, int del) {
   if (s.strm < -1) dropptr(s.strm);
   s.strm = -1;
   strmgen++;
-  errno = 0;
   // A close fails when the stream's last bytes cannot be written, or when
   // rows written earlier since the open were lost: the file is not whole.
+  if (fp && writable(s.mode) && ferror_unlocked(fp) && !uerr[unit]) uerr[unit] = EIO;  // a writer that said nothing
+  errno = 0;
   const bool closed = !fp || fclose(fp) == 0;
   const int err = !closed ? (errno ? errno : EIO) : uerr[unit];
   freeblk(unit);
@@ -515,7 +516,7 @@ int yesno(int key) {
     }
   }
   int idx = -1;
-  for (int i = 0; i < 10; ++i)
+  for (int i = 0; i < 10 && !(keytext && key >= 128); ++i)  // typed text is no click or key
     if (keys[i] == key) {
       idx = i;
       break;
@@ -524,7 +525,7 @@ int yesno(int key) {
   if (idx >= 4) {
     r = idx;
   } else {
-    if (idx < 0) pushkey(key);
+    if (idx < 0) pushkey(key, keytext);
     r = idx == 0 ? -1 : 0;
     state |= ST_ERROR;
   }

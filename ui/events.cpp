@@ -755,6 +755,7 @@ int chkio(int level) {
     logprintf("chkio(%d) -->  %d %d %ld\n", level, code, static_cast<int>(state),
               static_cast<long>(rtclock()));
   if (level == 0 && code) pushkey(code, text);
+  keytext = text && code;
   inpoll = 0;
   return code;
 }

@@ -107,6 +107,13 @@ TEST_F(ConsoleKeys, TypeAheadKeepsTextApartFromKeys) {
   for (int i = 0; i < 4; i++) chkio(0);
   EXPECT_EQ(peekky(), 195);
   EXPECT_EQ(codes(), "195t 169t 199 199t ");
+  // Rows printed meanwhile take the keys typed and give them back as they
+  // came: U+0081, whose second byte is the code of a click as a key.
+  p.put("\xc2\x81");
+  while (con.pump(KEY_POLL) > 0) {
+  }
+  jprintf(1, "row\nrow\nrow\n");
+  EXPECT_EQ(codes(), "194t 129t ");
   clrpeek();
 }
 
