@@ -18,6 +18,7 @@
 #include "ui/events.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -78,7 +79,10 @@ char* vpfmt(const char* tmpl, int first, int second, const char* text) {
 
 int vpwrit(const char* text, int unit) {
   FILE* f = unitstream(unit);
-  if (f && text) std::fwrite(text, 1, std::strlen(text), f);
+  if (!f || !text) return 0;
+  errno = 0;
+  std::fwrite(text, 1, std::strlen(text), f);
+  if (ferror_unlocked(f)) unitfail(unit, errno);
   return 0;
 }
 

@@ -16,6 +16,7 @@
 #include "ui/window.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <climits>
 #include <cstring>
@@ -287,9 +288,11 @@ int vjprintf(int unit, const char* fmt, va_list ap) {
     if (FILE* f = unitstream(unit)) {
       va_list cp;
       va_copy(cp, ap);
+      errno = 0;
       vfprintf(f, fmt, cp);
       va_end(cp);
       if (unit == dbglun && unit > 1) fflush(f);
+      if (ferror_unlocked(f)) unitfail(unit, errno);
     }
     return 0;
   }
@@ -347,7 +350,10 @@ int jputc(int unit, int c) {
     return 0;
   }
   if (unit < 50)
-    if (FILE* f = unitstream(unit)) fputc(c, f);
+    if (FILE* f = unitstream(unit)) {
+      errno = 0;
+      if (fputc(c, f) == EOF && ferror_unlocked(f)) unitfail(unit, errno);
+    }
   return 0;
 }
 
@@ -392,8 +398,8 @@ int jline(int row) {
     }
   } else if (key == 3) {
     state |= ST_INTR;
-  } else if (key > 0 && (key < 129 || key > 143)) {
-    pushkey(key);
+  } else if (key > 0 && (key < 129 || key > 143 || keytext)) {  // typed text is no click
+    pushkey(key, keytext);
   }
   Wport* w = curport;
   const TxtGrid* g = wgrid(w);
@@ -435,7 +441,10 @@ int jline(int row) {
 
 int jflush(int unit) {
   if (unit >= 0 && unit < 50)
-    if (FILE* f = unitstream(unit)) fflush(f);
+    if (FILE* f = unitstream(unit)) {
+      errno = 0;
+      if (fflush(f) != 0) unitfail(unit, errno);
+    }
   return 0;
 }
 

@@ -879,9 +879,9 @@ PtrRec* Zaccpt(int code, int kind, int wsiz) {
     def = argary(3, &c);
   }
   int key = getkey(0);
-  if (key == 129) return def;
-  if (key == 130) return nullptr;
-  if (key > 0) pushkey(key);
+  if (key == 129 && !keytext) return def;
+  if (key == 130 && !keytext) return nullptr;
+  if (key > 0) pushkey(key, keytext);
   int limit = PROMPT - 1;
   if (kind & K_STRING) {
     int l5 = intarg(5, 0);

@@ -36,6 +36,22 @@ int64_t upos[NUNITS];
 // The last transfer on the unit was a read: a write must position first.
 bool uread[NUNITS];
 uint32_t nseeks;
+// Per unit since its open: the name as the opener gave it (for messages),
+// and the cause (errno) of the first formatted write that failed, 0 none.
+std::string ushown[NUNITS];
+int uerr[NUNITS];
+
+// Says a failed write or close of a unit with its cause, "NAME: cause" on
+// the error unit, and raises error `code`. A report about the error unit
+// itself goes to the terminal.
+void unitsay(int unit, int code, int err) {
+  const int16_t keep = errlun;
+  if (errlun == unit) errlun = 1;
+  const std::string& nm = ushown[unit].empty() ? std::string(filtab[unit].name) : ushown[unit];
+  jprintf(errlun, "%s: %s\n", nm.empty() ? "file" : nm.c_str(), std::strerror(err ? err : EIO));
+  error(0, code);
+  errlun = keep;
+}
 
 int32_t low32(int64_t p) {
   return p < 0 ? static_cast<int32_t>(p) : static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(p)));
@@ -227,6 +243,8 @@ int openf(const char* name, int mode, int) {
   }
 
   UnitSlot& sl = filtab[u];
+  ushown[u] = name;
+  uerr[u] = 0;
   std::memcpy(sl.name, full.c_str(), full.size() + 1);
   sl.Nlinks = 1;
   sl.blkbuf = 0;
@@ -415,12 +433,16 @@ int closef(int unit, int del) {
   if (s.Nlinks == 0) return 0;
   bool lost = false;
   if (s.blkbuf) lost = bseek(unit, s.Nlinks == 1 ? -2 : -1, 0) < 0;
+  if (lost && !uerr[unit]) uerr[unit] = werrno ? werrno : EIO;
   if (s.Nlinks < 0) {
     FILE* fp = ufile(unit);
+    errno = 0;
     if (fp && fflush(fp) != 0) {
+      const int err = errno;
       __fpurge(fp);
       clearerr(fp);
-      error(0, 81);
+      unitsay(unit, 81, err);
+      return -1;
     }
     return 0;
   }
@@ -429,18 +451,53 @@ int closef(int unit, int del) {
   if (s.strm < -1) dropptr(s.strm);
   s.strm = -1;
   strmgen++;
-  bool ok = !fp || fclose(fp) == 0;
+  // A close fails when the stream's last bytes cannot be written, or when
+  // rows written earlier since the open were lost: the file is not whole.
+  if (fp && writable(s.mode) && ferror_unlocked(fp) && !uerr[unit]) uerr[unit] = EIO;  // a writer that said nothing
+  errno = 0;
+  const bool closed = !fp || fclose(fp) == 0;
+  const int err = !closed ? (errno ? errno : EIO) : uerr[unit];
   freeblk(unit);
-  if (!ok || lost)
-    error(0, 81);
+  if (err)
+    unitsay(unit, 81, err);
   else if (del == 1)
     delfil(s.name);
+  uerr[unit] = 0;
+  ushown[unit].clear();
   s.name[0] = '\0';
   if (s.mode & UM_ALERT) delfil("alert.tmp");
   s.mode = 0;
   setcpos(unit, -1);
   uread[unit] = false;
-  return 0;
+  return err ? -1 : 0;
+}
+
+void unitfail(int unit, int err) {
+  FILE* fp = ufile(unit);
+  if (!fp) return;
+  clearerr(fp);
+  if (uerr[unit]) return;  // said once an open
+  uerr[unit] = err ? err : EIO;
+  unitsay(unit, 69, uerr[unit]);
+}
+
+int clsall() {
+  int failed = 0;
+  for (int u = 0; u < NUNITS; u++) {
+    if (u == errlun) continue;
+    if (filtab[u].Nlinks < 0 && closef(u, 0) < 0) failed++;
+    for (int k = 0; k < 1000 && filtab[u].Nlinks > 0; k++)
+      if (closef(u, 0) < 0) failed++;
+  }
+  // The error unit last, its own failure said on the terminal.
+  if (errlun >= 0 && errlun < NUNITS) {
+    const int u = errlun;
+    errlun = 1;
+    if (filtab[u].Nlinks < 0 && closef(u, 0) < 0) failed++;
+    for (int k = 0; k < 1000 && filtab[u].Nlinks > 0; k++)
+      if (closef(u, 0) < 0) failed++;
+  }
+  return failed;
 }
 
 int clstmp() {
@@ -459,7 +516,7 @@ int yesno(int key) {
     }
   }
   int idx = -1;
-  for (int i = 0; i < 10; ++i)
+  for (int i = 0; i < 10 && !(keytext && key >= 128); ++i)  // typed text is no click or key
     if (keys[i] == key) {
       idx = i;
       break;
@@ -468,7 +525,7 @@ int yesno(int key) {
   if (idx >= 4) {
     r = idx;
   } else {
-    if (idx < 0) pushkey(key);
+    if (idx < 0) pushkey(key, keytext);
     r = idx == 0 ? -1 : 0;
     state |= ST_ERROR;
   }

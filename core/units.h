@@ -98,9 +98,19 @@ uint8_t* rdbuf(int unit, int n);
 // data flushes a partly filled block as a whole block (zero-padded). 0, or
 // -1 without a block buffer or when a write failed.
 int wrtbuf(int unit, const void* data, int n);
-// Drops one open of a unit; at the last the stream is closed (error 81 when
-// that fails) and with del = 1 the file deleted. Preset slots are flushed.
+// Drops one open of a unit; at the last the stream is closed and with
+// del = 1 the file deleted. Preset slots are flushed. 0, or -1 when the
+// stream's bytes could not all be written (now, or by an earlier formatted
+// write since the open): the cause is said as "NAME: cause" on the error
+// unit and error 81 raised.
 int closef(int unit, int del);
+// A formatted write to a unit's stream failed with errno `err`: the first
+// failure of an open is said as "NAME: cause" on the error unit, with
+// error 69.
+void unitfail(int unit, int err);
+// Closes every open unit (every open of it) and flushes the preset ones,
+// the error unit last: the number of closes that failed (each said).
+int clsall();
 // Counts the streams closed (a stream pointer seen again after it changed
 // may be another file's).
 extern uint32_t strmgen;

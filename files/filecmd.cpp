@@ -85,17 +85,20 @@ void setlisting(int16_t old, int16_t unit) {
 }
 
 // Drops a role's unit and puts the role back to its reset value.
-void closerole(int role) {
+// Closes the unit of a role and sets the role back: false when the close
+// failed (said, with error 81).
+bool closerole(int role) {
   int16_t* u = roleunit(role);
-  if (!u) return;
+  if (!u) return true;
   if (role == ROLE_KEYLOG) logevt(nullptr, 0, nullptr, 0);  // the line held back
   const int16_t unit = *u;
   // A macro's output unit that came from its caller stays open for it.
   const MacFrame* f = curfrm();
   const bool inherited = role == CM_OUTPUT && f && unit == static_cast<int16_t>(f->outsav);
-  if (!inherited && unit >= 5 && unit < NUNITS && filtab[unit].Nlinks > 0) closef(unit, 0);
+  const bool ok = inherited || unit < 5 || unit >= NUNITS || filtab[unit].Nlinks <= 0 || closef(unit, 0) == 0;
   *u = resetval(role);
   if (role == CM_OUTPUT) setlisting(unit, *u);
+  return ok;
 }
 
 // After the last close of a unit by its file name, no role keeps it.
@@ -233,11 +236,10 @@ int filopn(int code, int) {
     int u = fndfil(name);
     if (!open) {
       // Closing a file that is not open does nothing.
-      if (u >= 5) {
-        closef(u, 0);
-        if (filtab[u].Nlinks <= 0) forget(u);
-      }
-      setres(0, 0);
+      // A failed close leaves its error in #0.
+      const bool ok = u < 5 || closef(u, 0) == 0;
+      if (u >= 5 && filtab[u].Nlinks <= 0) forget(u);
+      if (ok) setres(0, 0);
       return 0;
     }
     // Opening a file that is open already does nothing.
@@ -250,8 +252,7 @@ int filopn(int code, int) {
   }
 
   if (!open) {
-    closerole(role);
-    setres(0, 0);
+    if (closerole(role)) setres(0, 0);  // a failed close leaves its error in #0
     return 0;
   }
   // The target: a file (the file box when none is named) or another role.

@@ -163,6 +163,9 @@ void finish(int status) {
   scrrst();
   if (hstack_end > HIMEM_BASE) highmem(-1);
   for (int i = 0; i < NCOMSLOT; i++) closef(100 + i, 0);
+  // The units are closed here, where a failure can still be said: rows
+  // that could not be written end the program with a status that says so.
+  if (clsall() > 0 && status == 0) status = 1;
   if (status != 0) jprintf(1, "finish status: %d\n", status);
   if (status >= 10) dmpcor(0);
   rowend();  // output that ended without its newline
@@ -210,6 +213,7 @@ void onfatal(int sig) {
   if (infatal) _exit(128 + sig);
   infatal = 1;
   conrestore();  // the terminal gets its own settings back
+  outsave();     // what was printed before the fault stays on standard output
   if (sig == SIGFPE) {
     wrtext(2, "\nFloating pt error\n");
   } else {
@@ -345,12 +349,11 @@ int fpetrp() {
   sa.sa_handler = onfatal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESETHAND;
-  sigaction(SIGFPE, &sa, nullptr);
-  sigaction(SIGSEGV, &sa, nullptr);
-  sigaction(SIGBUS, &sa, nullptr);
+  for (int s : {SIGFPE, SIGSEGV, SIGBUS, SIGILL, SIGABRT}) sigaction(s, &sa, nullptr);
   // A file grown past the process's size limit fails its write (EFBIG),
   // which is reported as any failed write is; the signal would end the
-  // program and lose what it holds.
+  // program and lose what it holds. (The program entry ignores it from the
+  // start; a start-up without it does so here.)
   signal(SIGXFSZ, SIG_IGN);
   return 0;
 }

@@ -443,7 +443,7 @@ static double chkkey() {
   if (k > 0) return k;
   k = chkio(1);
   if (k > 0) {
-    pushkey(k);
+    pushkey(k, keytext);
     return k;
   }
   return 0;

@@ -257,8 +257,11 @@ int rdkeys(char* buf, int start, int length, int max) {
       return -1;
     }
     if (key == 0) continue;
+    // A character 128-255 typed as text goes into the line as it comes
+    // (UTF-8 bytes among them); the same codes as keys are the special keys.
+    const bool text = keytext && key >= 128 && key <= 255;
     if (key == 27) key = 155;
-    if (edmode && ((key >= 131 && key != 211) || key == 13 || key == 129 || key == 130 ||
+    if (!text && edmode && ((key >= 131 && key != 211) || key == 13 || key == 129 || key == 130 ||
                    (key == 211 && (edblock || ln.cur >= ln.len)))) {
       // Keys the editor acts on: the special keys, Enter, the mouse
       // buttons, and Del where it joins lines or cuts a marked block.
@@ -267,7 +270,7 @@ int rdkeys(char* buf, int start, int length, int max) {
     }
     // F1..F10 (and Esc, the key menu's first item, taken from its character)
     // on a blank command line run the key menu's texts.
-    if (prompt && ln.len == 0 && ((key >= 187 && key <= 196) || (key == 155 && keymsg == WM_CHAR))) {
+    if (!text && prompt && ln.len == 0 && ((key >= 187 && key <= 196) || (key == 155 && keymsg == WM_CHAR))) {
       int n = 0;
       if (fncstr(key, 0, &n) && n > 0) {
         result = 0;
@@ -276,7 +279,7 @@ int rdkeys(char* buf, int start, int length, int max) {
     }
     // Up and Down recall history unless a key menu is shown (its highlight
     // moves) or text-grab mode is on.
-    if (!edmode && !(curflg & 0x2000) && !keymenu()) {
+    if (!text && !edmode && !(curflg & 0x2000) && !keymenu()) {
       if (key == 200) key = 201;
       if (key == 208) key = 209;
     }
@@ -285,7 +288,7 @@ int rdkeys(char* buf, int start, int length, int max) {
     if ((pflags & 0x4000) && key == 3) endmodal();
     if ((pflags & 0x4000) && key != 13 && key != 3) continue;
     bool redraw = true;
-    switch (key) {
+    switch (text ? -1 : key) {
       case 8:
         if (ln.cur > 0) {
           ln.cur--;
@@ -386,7 +389,7 @@ int rdkeys(char* buf, int start, int length, int max) {
         if (!prompt) result = 155 + 0x100;
         break;
       default:
-        if (key >= 32 && key <= 127)
+        if (text || (key >= 32 && key <= 127))
           ln.put(static_cast<char>(key));
         else
           redraw = false;  // Ctrl-Q, Ctrl-S and keys the editor does not know

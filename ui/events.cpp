@@ -43,6 +43,7 @@ int16_t ndlgtab = 0;
 uint32_t dlgcmd = 0;
 int inprompt = 0;
 uint32_t keymsg = WM_CHAR;
+bool keytext = false;
 int32_t savdbg = 0;
 int16_t curstep = 8;
 
@@ -53,6 +54,7 @@ std::deque<Msg> msgq;
 std::vector<int32_t> paintq;  // windows marked for repaint, oldest first
 uint16_t curkeys = 0;         // modifier keys of the message being handled
 bool ended = false;           // the keyboard input has ended
+bool evttext = false;         // the key event is a character 128-255 typed as text
 
 // ---- Window-procedure state -----------------------------------------------
 uint8_t btnstate = 0;  // buttons last seen; 1 frame button held, 4 frame move or size loop
@@ -67,6 +69,7 @@ bool giveup = false;   // the line reader gives up its line (the main window clo
 // stored since the buffer was last empty, and the read position.
 constexpr int PEEKMAX = 98;
 uint8_t peekbuf[PEEKMAX + 1];
+bool peektxt[PEEKMAX + 1];  // the key at the same place is typed text
 int16_t peekcnt = 0;
 int16_t peekpos = 0;
 
@@ -195,6 +198,7 @@ int32_t keyevt(uint32_t message, uint32_t code, uint32_t lParam) {
   evtrec.message = code;
   evtrec.window = curwin;
   keymsg = message;
+  evttext = message == WM_CHAR && (curkeys & MK_TYPED) && code >= 128 && code <= 255;
   if (message == WM_SYSCHAR && keyheld(VK_MENU)) {
     evtrec.what = 10;
     evtrec.modifiers = MK_ALT;
@@ -610,6 +614,7 @@ int getkey(int flags) {
       });
       look = first != msgq.end() && !dlgkey(*first);
     }
+    keytext = false;
     if (look && !(flags & 0x800)) {
       if (int c = peek()) {
         code = c;
@@ -658,7 +663,10 @@ int getkey(int flags) {
         break;
       }
       if (evtrec.what == 0) continue;
+      const bool text = evttext && evtrec.what == 3;
       code = evtkey(1, flags);
+      // A typed character that came through unchanged stays text.
+      keytext = text && code == static_cast<int>(evtrec.message);
       evtrec.what = 0;
       if (code < 0) return 0;
       break;
@@ -699,6 +707,7 @@ int chkio(int level) {
   // the lines that wait on standard input.
   pumpin(level == 1 ? KEY_POLL : KEY_PEEK);
   int code = 0;
+  bool text = false;  // the key is a character typed as text
   Msg m;
   // A full type-ahead buffer takes no more keys: they wait in the queue for
   // the line reader, and only a Ctrl-C is looked for among them. Keys that
@@ -727,6 +736,7 @@ int chkio(int level) {
     dispmsg(&m);
     if (evtrec.what != 3) continue;
     code = dokey(static_cast<int>(evtrec.message), evtrec.modifiers, -1);
+    text = evttext && code == static_cast<int>(evtrec.message);
     evtrec.what = 0;
     if (code == 1) code = 0;
     break;
@@ -744,7 +754,8 @@ int chkio(int level) {
   if (code && jdebug > 2)
     logprintf("chkio(%d) -->  %d %d %ld\n", level, code, static_cast<int>(state),
               static_cast<long>(rtclock()));
-  if (level == 0 && code) pushkey(code);
+  if (level == 0 && code) pushkey(code, text);
+  keytext = text && code;
   inpoll = 0;
   return code;
 }
@@ -1111,17 +1122,18 @@ int dokey(int event, int modifiers, int mode) {
 
 // ---- Type-ahead buffer ---------------------------------------------------------
 
-int pushkey(int code) {
+int pushkey(int code, bool text) {
   if (peekcnt >= PEEKMAX && peekpos > 0) {
     // Full, but partly read: the unread keys move to the front.
     int n = peekcnt - peekpos;
-    for (int i = 0; i < n; i++) peekbuf[i] = peekbuf[peekpos + i];
+    for (int i = 0; i < n; i++) peekbuf[i] = peekbuf[peekpos + i], peektxt[i] = peektxt[peekpos + i];
     peekcnt = static_cast<int16_t>(n);
     peekpos = 0;
     peekbuf[peekcnt] = 0;
   }
   if (code < 1 || code > 255 || peekcnt >= PEEKMAX) return 0;
   if (peekpos >= peekcnt) peekpos = peekcnt = 0;
+  peektxt[peekcnt] = text && code >= 128;
   peekbuf[peekcnt++] = static_cast<uint8_t>(code);
   peekbuf[peekcnt] = 0;
   return 0;
@@ -1129,6 +1141,7 @@ int pushkey(int code) {
 
 int peek() {
   if (peekpos >= peekcnt) return 0;
+  keytext = peektxt[peekpos];
   int c = peekbuf[peekpos++];
   if (peekbuf[peekpos] == 0) peekpos = peekcnt = 0;
   trcint(128, "peek", 0, c, peekpos, peekcnt, 0, 0);

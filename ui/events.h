@@ -92,6 +92,10 @@ enum : uint16_t {
   MK_SHIFT = 4,
   MK_CTRL = 8,
   MK_ALT = 32,
+  // A WM_CHAR typed as text (the console, standard input, a script's type
+  // step, a text event): a byte 128-255 is a character of the text, not
+  // the code of a special key.
+  MK_TYPED = 0x4000,
 };
 
 // One message of the queue. `keys` holds the modifier keys down when the
@@ -264,9 +268,10 @@ extern int16_t curstep;
 
 // ---- The type-ahead buffer -------------------------------------------------
 // Appends a key code (98 places; a full buffer whose keys are all unread
-// drops it). Returns 0.
-int pushkey(int code);
-// Takes the next key of the type-ahead buffer, 0 when it is empty.
+// drops it); text marks a typed character 128-255 (keytext). Returns 0.
+int pushkey(int code, bool text = false);
+// Takes the next key of the type-ahead buffer, 0 when it is empty; sets
+// keytext for it.
 int peek();
 // The next key of the type-ahead buffer without taking it, 0 when empty.
 int peekky();
@@ -281,6 +286,10 @@ extern int inprompt;
 // The message of the last key event (WM_CHAR for a key of the type-ahead
 // buffer): Esc comes both as WM_KEYDOWN and as WM_CHAR.
 extern uint32_t keymsg;
+// The last key getkey (or peek) gave is a character 128-255 typed as text,
+// which the line editor takes as text: the same codes that come as keys
+// are the special keys (Home 199, PgUp 201 ...).
+extern bool keytext;
 // Nonzero once the keyboard input has ended.
 int inend();
 // Forgets the end of input (tests).

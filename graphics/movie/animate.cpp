@@ -369,7 +369,7 @@ int cineform() {
       } else if (k == 205) {
         delay += 10;
       } else {
-        pushkey(k);
+        pushkey(k, keytext);
         stop = true;
       }
       if (stop || !paused || (state & STOPBITS)) break;

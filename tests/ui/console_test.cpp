@@ -46,10 +46,11 @@ class ConsoleKeys : public ::testing::Test {
     term.end();
     state = 0;
   }
-  // The key codes getkey gives until nothing more is there.
+  // The key codes getkey gives until nothing more is there; "t" marks a
+  // character typed as text.
   std::string codes() {
     std::string s;
-    for (int k; (k = getkey(1)) > 0;) s += std::to_string(k) + " ";
+    for (int k; (k = getkey(1)) > 0;) s += std::to_string(k) + (keytext ? "t " : " ");
     return s;
   }
 };
@@ -59,10 +60,11 @@ TEST_F(ConsoleKeys, BytesAreCharacters) {
   p.put("ab\ncd\r\ne\r\r");
   EXPECT_EQ(con.pump(KEY_PEEK), 0);  // a look takes no typed key
   EXPECT_EQ(codes(), "97 98 13 99 100 13 101 13 13 ");
-  // Byte 127 is Backspace; NUL and bytes above 127 are no keys; control
+  // Byte 127 is Backspace; NUL is no key; bytes above 127 are text (the
+  // UTF-8 of an e acute), not the special keys of the same codes; control
   // bytes are control keys.
   p.put(std::string("x\x7f", 2) + std::string("\0\xc3\xa9", 3) + "\x15\x05" + "\t");
-  EXPECT_EQ(codes(), "120 8 21 5 9 ");
+  EXPECT_EQ(codes(), "120 8 195t 169t 21 5 9 ");
   p.end();
   EXPECT_EQ(con.pump(KEY_POLL), -1);
   EXPECT_EQ(con.pump(KEY_WAIT), -1);
@@ -94,6 +96,25 @@ TEST_F(ConsoleKeys, EscapeSequencesAreSpecialKeys) {
   // Alt with a key is a system key, which makes no key event.
   p.put("\x1b[1;3B");
   EXPECT_EQ(codes(), "");
+}
+
+TEST_F(ConsoleKeys, TypeAheadKeepsTextApartFromKeys) {
+  // Typed while a computation polls: the polls move the keys into the
+  // type-ahead buffer, which keeps the text bytes text and Home a key.
+  p.put(std::string("\xc3\xa9") + "\x1b[H" + "\xc7");
+  while (con.pump(KEY_POLL) > 0) {
+  }
+  for (int i = 0; i < 4; i++) chkio(0);
+  EXPECT_EQ(peekky(), 195);
+  EXPECT_EQ(codes(), "195t 169t 199 199t ");
+  // Rows printed meanwhile take the keys typed and give them back as they
+  // came: U+0081, whose second byte is the code of a click as a key.
+  p.put("\xc2\x81");
+  while (con.pump(KEY_POLL) > 0) {
+  }
+  jprintf(1, "row\nrow\nrow\n");
+  EXPECT_EQ(codes(), "194t 129t ");
+  clrpeek();
 }
 
 TEST_F(ConsoleKeys, TypedInputWaitsWhileTheQueueIsFull) {

@@ -46,12 +46,6 @@ void onstop(int sig) {
   errno = keep;
 }
 
-void onterm(int sig) {
-  conrestore();
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
 void onint(int) { sigint = 1; }
 
 // Takes a pending interrupt: true once per SIGINT.
@@ -137,6 +131,18 @@ void conrestore() {
   raw = 0;
 }
 
+void outsave() {
+  // The bytes standard output's buffer holds, not yet written (glibc's
+  // stream fields); a handler that ends the program writes them itself.
+  const char* b = stdout->_IO_write_base;
+  const char* e = stdout->_IO_write_ptr;
+  while (b && e && b < e) {
+    const ssize_t n = write(STDOUT_FILENO, b, static_cast<size_t>(e - b));
+    if (n <= 0) break;
+    b += n;
+  }
+}
+
 void conedit(int row, int col) {
   if (live && backend() == live) live->editrow(row, col);
 }
@@ -154,10 +160,10 @@ void Console::ttyinit() {
   live = this;
   drawn = true;
   std::atexit(conrestore);
+  // SIGTERM, SIGHUP and SIGQUIT end the program in order (entry.h), which
+  // gives the terminal back its settings.
   struct sigaction sa {};
   sigemptyset(&sa.sa_mask);
-  sa.sa_handler = onterm;
-  for (int s : {SIGTERM, SIGHUP, SIGQUIT}) sigaction(s, &sa, nullptr);
   sa.sa_handler = onstop;
   sigaction(SIGTSTP, &sa, nullptr);
 }
@@ -183,12 +189,16 @@ Console::Console(int in, FILE* out) : infd(in), outf(out) {}
 // (or an interrupt broke the wait), -1 at end of input.
 int Console::fill(bool wait) {
   if (eof) return -1;
-  if (!wait || tmoarmed()) {
-    // With a time-out set, a wait looks every 100 ms whether it has come.
+  // A wait wakes when the end comes (the stop descriptor); without one, with
+  // a time-out set it looks every 100 ms whether the time-out has come.
+  const int stop = stopfd();
+  if (!wait || stop >= 0 || tmoarmed()) {
     for (;;) {
-      struct pollfd p {infd, POLLIN, 0};
-      int r = poll(&p, 1, wait ? 100 : 0);
-      if (r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) break;
+      struct pollfd p[2] = {{infd, POLLIN, 0}, {stop, POLLIN, 0}};
+      int r = poll(p, stop >= 0 ? 2 : 1, !wait ? 0 : stop >= 0 ? -1 : 100);
+      if (r > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) break;
+      // The end is under way already: a wait reads as it did before.
+      if (r > 0 && wait && (p[1].revents & POLLIN) && !tmodue() && !sigint) break;
       if (!wait || sigint || tmodue() || (r < 0 && errno != EINTR)) return 0;
     }
   }
@@ -306,7 +316,11 @@ int Console::pump(int how) {
       post(WM_CHAR, 13, 0);
       return 1;
     }
-    if (c == 0 || c >= 128) continue;
+    if (c == 0) continue;
+    if (c >= 128) {  // text (UTF-8 bytes): the special keys come as sequences
+      post(WM_CHAR, static_cast<uint32_t>(c), MK_TYPED);
+      return 1;
+    }
     if (c == 127) {
       post(WM_CHAR, 8, 0);
       return 1;

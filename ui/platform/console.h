@@ -5,8 +5,9 @@
 // Keys on standard input (session scripts use this):
 //   - each byte is one character (WM_CHAR); newline, carriage return and
 //     CR LF are each one Enter (13); byte 127 (what terminals send for
-//     Backspace) is Backspace (8); NUL bytes and bytes 128-255 are ignored
-//     (the key codes above 127 are the special keys);
+//     Backspace) is Backspace (8); NUL bytes are ignored; bytes 128-255
+//     are text (MK_TYPED: UTF-8 reaches the line as typed), never the key
+//     codes above 127, which come from escape sequences;
 //   - control bytes are the control keys: 3 Ctrl-C, 21 Ctrl-U, 1 Ctrl-A ...;
 //   - a lone ESC byte (not followed at once by "[" or "O") is Esc (27, which
 //     the line editor makes 155);
@@ -102,6 +103,10 @@ bool contake();
 // Gives the terminal back its own settings (async-signal-safe; nothing when
 // the console never took it).
 void conrestore();
+// Writes what standard output holds but has not yet written, with raw
+// writes and without taking the stream's lock: for a handler of a fatal
+// signal, which ends the program next (async-signal-safe).
+void outsave();
 // The line editor changed row `row` of the current window; the cursor is at
 // column col. The console on a terminal shows it; otherwise nothing.
 void conedit(int row, int col);

@@ -7,14 +7,17 @@
 #include "realtime/devices/devsetup.h"
 #include "ui/events.h"
 #include "ui/platform/console.h"
+#include "ui/platform/sighold.h"
 #include "ui/window.h"
 
 #include <atomic>
 #include <chrono>
 #include <thread>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 #include <cstring>
 #include <string>
@@ -42,32 +45,114 @@ const char* osname() {
 
 namespace {
 int timeout_s = 0;
-// 0 before the time-out, 1 when it has come, 2 while the program ends.
+// 0 before the end is due, 1 when it is due, 2 while the program ends, 3
+// while a signal handler claims the end.
 std::atomic<int> tmophase{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler sets it");
+// The terminating signal that asked for the end; 0: the time-out.
+volatile std::sig_atomic_t stopsig = 0;
+// A pipe that becomes readable when the end is due (and stays so), so that
+// a wait for input or for the end wakes at once.
+int stoppipe[2] = {-1, -1};
 
-// The diagnostic of the time-out, on standard error.
-void tmosay() {
-  char msg[96];
-  const int n = std::snprintf(msg, sizeof msg, "pelix: no end after PELIX_TIMEOUT=%d s; stopped\n", timeout_s);
-  if (n > 0) (void)!write(2, msg, static_cast<size_t>(n));
+void wake() {
+  if (stoppipe[1] >= 0) (void)!write(stoppipe[1], "", 1);
 }
 
-// The watcher: marks the time-out; when the program has not ended 2 s
-// later (no poll came: a computation that polls nothing, a blocked call),
-// it ends the program itself with what standard output holds.
+// The exit status of the end: 124 for the time-out, 128 + the signal.
+int stopstatus() { return stopsig ? 128 + stopsig : 124; }
+
+// The diagnostic of the end, on standard error (async-signal-safe).
+void tmosay() {
+  char msg[96];
+  const char* text = msg;
+  if (const int sig = stopsig) {
+    text = sig == SIGTERM ? "pelix: SIGTERM; stopped\n" : sig == SIGHUP ? "pelix: SIGHUP; stopped\n" : "pelix: SIGQUIT; stopped\n";
+  } else {
+    // "pelix: no end after PELIX_TIMEOUT=%d s; stopped\n", by hand.
+    char num[12];
+    int n = 0;
+    for (unsigned v = static_cast<unsigned>(timeout_s); n == 0 || v > 0; v /= 10) num[n++] = static_cast<char>('0' + v % 10);
+    char* p = msg;
+    for (const char* t = "pelix: no end after PELIX_TIMEOUT="; *t;) *p++ = *t++;
+    while (n > 0) *p++ = num[--n];
+    for (const char* t = " s; stopped\n"; *t;) *p++ = *t++;
+    *p = 0;
+  }
+  (void)!write(2, text, std::strlen(text));
+}
+
+// The end when no poll came in time: standard output keeps what it holds
+// (written by a thread that can lock it, else taken raw from its buffer),
+// the serial peers are ended.
+[[noreturn]] void forcend(bool locked) {
+  tmosay();
+  conrestore();
+  if (!locked)
+    outsave();
+  else if (ftrylockfile(stdout) == 0)
+    std::fflush(stdout);
+  if (tmoclose) tmoclose();
+  _exit(stopstatus());
+}
+
+// SIGALRM, 2 s after a terminating signal: no poll has ended the program;
+// an end under way gets 2 s more to close its units.
+void onalarm(int) {
+  static volatile std::sig_atomic_t extra = 0;
+  if (tmophase.load() == 2 && !extra) {
+    extra = 1;
+    alarm(2);
+    return;
+  }
+  forcend(false);
+}
+
+// SIGTERM, SIGHUP and SIGQUIT: the end is due, as at the time-out; the next
+// poll ends the program in order. When none comes within 2 s, SIGALRM ends
+// it.
+void onstopsig(int sig) {
+  const int keep = errno;
+  int before = 0;
+  if (tmophase.compare_exchange_strong(before, 3)) {
+    stopsig = sig;
+    tmophase.store(1);
+    wake();
+    alarm(2);
+  }
+  errno = keep;
+}
+
+// The time-out's watcher: marks the time-out when it comes; when the
+// program has not ended 2 s later (no poll came: a computation that polls
+// nothing, a blocked call), it ends the program itself with what standard
+// output holds.
 void watch(int seconds) {
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   int before = 0;
-  tmophase.compare_exchange_strong(before, 1);
+  if (tmophase.compare_exchange_strong(before, 1)) wake();
   std::this_thread::sleep_for(std::chrono::seconds(2));
   // An end under way gets a little longer to close its units.
   if (tmophase.load() == 2) std::this_thread::sleep_for(std::chrono::seconds(2));
-  tmosay();
-  conrestore();
-  // Standard output is written unless the program's thread holds it.
-  if (ftrylockfile(stdout) == 0) std::fflush(stdout);
-  if (tmoclose) tmoclose();
-  _exit(124);
+  forcend(true);
+}
+
+// Makes the stop pipe and installs the handlers of the terminating signals
+// (a signal ignored at the start, as under nohup, stays ignored). No thread
+// is started for them: stdio locks nothing while the program has one.
+void armstop() {
+  if (pipe2(stoppipe, O_CLOEXEC | O_NONBLOCK) != 0) stoppipe[0] = stoppipe[1] = -1;
+  struct sigaction sa {};
+  sa.sa_handler = onstopsig;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int s : {SIGTERM, SIGHUP, SIGQUIT}) {
+    struct sigaction old {};
+    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(s, &sa, nullptr);
+  }
+  sa.sa_handler = onalarm;
+  sigaction(SIGALRM, &sa, nullptr);
 }
 
 void armtimeout() {
@@ -80,6 +165,7 @@ void armtimeout() {
     return;
   }
   timeout_s = static_cast<int>(s);
+  SigHold hold;  // the watcher takes no signals
   std::thread(watch, timeout_s).detach();
 }
 
@@ -98,17 +184,17 @@ FILE* openlog(const char* name) {
 bool tmoarmed() { return timeout_s > 0; }
 
 // The closing work of tmoend may poll itself: the mark is then 2, which
-// polls no longer take for the time-out.
+// polls no longer take for the end.
 bool tmodue() { return tmophase.load(std::memory_order_relaxed) == 1; }
+
+int stopfd() { return stoppipe[0]; }
 
 void tmoend() {
   tmophase.store(2);
   // As after a Ctrl-C: changed buffers of file-backed variables are not
   // written, and the closing work below is not interrupted by it.
   state |= ST_INTR;
-  for (int u = 0; u < NUNITS; u++)
-    for (int k = 0; k < 1000 && filtab[u].Nlinks > 0; k++) closef(u, 0);
-  for (int u = 0; u < 5; u++) closef(u, 0);  // preset units are flushed
+  clsall();
   if (tmoclose) tmoclose();
   // A row printed without its end is written too; the prompt of a line
   // being waited for is not.
@@ -116,7 +202,7 @@ void tmoend() {
   conrestore();
   std::fflush(nullptr);
   tmosay();
-  _exit(124);
+  _exit(stopstatus());
 }
 
 static std::string tempdir() {
@@ -133,7 +219,12 @@ int pelix_entry(int argc, char** argv) {
     if (i > 1) cmd += ' ';
     cmd += argv[i];
   }
+  // A file-size limit fails the write that meets it (EFBIG, reported as
+  // any failed write is), from the log's first line on; the signal would
+  // end the program.
+  signal(SIGXFSZ, SIG_IGN);
   armtimeout();
+  armstop();
   std::string temp = tempdir();
 
   // The log goes to the working folder, else to the temporary folder.

@@ -17,15 +17,20 @@ int pelix_entry(int argc, char** argv);
 // async-signal-safe calls only.
 extern void (*tmoclose)();
 
-// The PELIX_TIMEOUT end. A watcher thread marks the time-out when it comes;
-// the polls and the input pumps see the mark and end the program there,
-// as a Ctrl-C would stop the running operation: tmoend writes and closes
-// the output units, drops the changed buffers of file-backed variables,
-// ends the serial peers and exits with status 124 (its diagnostic on
+// The PELIX_TIMEOUT end, and the end asked by SIGTERM, SIGHUP or SIGQUIT. A
+// watcher thread marks the time-out when it comes, a signal handler the
+// signal; the polls and the input pumps see the mark and end the program
+// there, as a Ctrl-C would stop the running operation: tmoend writes and
+// closes the output units, drops the changed buffers of file-backed
+// variables, ends the serial peers and exits with status 124 for the
+// time-out, 128 + the signal's number for a signal (its diagnostic on
 // standard error), standard output holding what the run printed. When no
 // poll comes within 2 s, the watcher ends the program itself.
 bool tmoarmed();  // a time-out is set
-bool tmodue();    // the time-out has come
+bool tmodue();    // the end (time-out or signal) has come
+// A descriptor that becomes readable when the end has come (-1: none), for
+// waits on input to wake at once.
+int stopfd();
 [[noreturn]] void tmoend();
 
 // The operating-system version as major + minor / 1000 (from uname).

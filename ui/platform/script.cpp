@@ -434,7 +434,8 @@ int ScriptInput::typemore() {
   for (size_t i = 0; i < n; i++) {
     unsigned char c = static_cast<unsigned char>(typing_[i]);
     if (c == '\n') c = 13;
-    postmsg(focushwnd(), WM_CHAR, c, 1, c < 32 && c != 8 && c != 9 && c != 13 && c != 27 ? MK_CTRL : 0);
+    // Bytes 128-255 are text, as typed at the console.
+    postmsg(focushwnd(), WM_CHAR, c, 1, c < 32 && c != 8 && c != 9 && c != 13 && c != 27 ? MK_CTRL : c >= 128 ? MK_TYPED : 0);
   }
   typing_.erase(0, n);
   return static_cast<int>(n);

@@ -4,7 +4,8 @@
 //
 // One step a line; "#" starts a comment; texts in double quotes take C
 // escapes ("\n" is Enter):
-//   type "text"                  each character a key
+//   type "text"                  each character a key; bytes 128-255 are
+//                                text (UTF-8), not special keys
 //   key NAME                     f1..f12, esc, enter, tab, backspace, home, end,
 //                                pgup, pgdn, up, down, left, right, ins, del,
 //                                prtsc, kpplus, kpminus or a character, with

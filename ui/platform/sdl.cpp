@@ -296,6 +296,7 @@ int Sdl::event(const SDL_Event& e) {
       for (const char* p = e.text.text; *p; p++) {
         const auto c = static_cast<unsigned char>(*p);
         if (c >= 32 && c < 127) postmsg(h, WM_CHAR, c, 1, keys & MK_SHIFT), n++;
+        if (c >= 128) postmsg(h, WM_CHAR, c, 1, MK_TYPED), n++;  // UTF-8 text
       }
       return n;
     }
