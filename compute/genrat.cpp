@@ -24,6 +24,20 @@ bool seeded = false;
 
 constexpr int32_t ABSENT = -999;
 
+// The ramp meets its end b: with bounce it turns back (b and lo change
+// places, the step its sign, and the value moves back two steps so that the
+// turning value is not repeated); without, it restarts at lo.
+void rampturn(int64_t& cur, int64_t& s, int64_t& b, int64_t& lo, bool bounce) {
+  if (bounce) {
+    b = lo;
+    lo = cur;
+    s = -s;
+    cur += 2 * s;
+  } else {
+    cur = lo;
+  }
+}
+
 }  // namespace
 
 // An explicit seed restarts the sequence but leaves the clock-seeded flag
@@ -83,14 +97,7 @@ void rampspan(int64_t n, int64_t cur, int64_t s, int64_t b, int64_t lo, bool bou
     }
     if (cur != b) continue;
     meet++;
-    if (bounce) {
-      b = lo;
-      lo = cur;
-      s = -s;
-      cur += 2 * s;
-    } else {
-      cur = lo;
-    }
+    rampturn(cur, s, b, lo, bounce);
   }
   *lowest = mn;
   *highest = mx;
@@ -245,16 +252,7 @@ int genrat(int code, double a, double b, double step, double repeat) {
       } else {
         cur += s;
       }
-      if (cur == ib) {
-        if (bounce) {
-          ib = lo;
-          lo = cur;
-          s = -s;
-          cur += 2 * s;
-        } else {
-          cur = lo;
-        }
-      }
+      if (cur == ib) rampturn(cur, s, ib, lo, bounce);
     }
   } else {
     constexpr double DEGRAD = 0.017453293;
