@@ -102,19 +102,31 @@ int zoomer(int zx, int zy, int, int, int32_t n) {
     in.start(0);
     if (opalias()) in.detach();
   }
-  std::vector<int32_t> row(static_cast<size_t>(n)), o(static_cast<size_t>(dw));
+  std::vector<int32_t> row(static_cast<size_t>(n));
   prgidx = 0;
   prgtot = static_cast<uint32_t>(rows);
   if (zx >= 0 && zy >= 0) {
     // Enlarging: every source pixel repeated fx times across and fy down.
+    // Real pixels into real ones are copied as they are.
     int fx = std::max(zx, 1), fy = std::max(zy, 1);
+    const bool flt = t[OT_WSIZ] == W_FLOAT && t[OT_WSIZ + 2] == W_FLOAT;
+    std::vector<double> frow(flt ? static_cast<size_t>(n) : 0);
     for (int32_t y = 0; y < rows && !out.full(); y++) {
       if (stopped()) break;
-      for (int32_t x = 0; x < n; x++) row[static_cast<size_t>(x)] = in.geti();
-      for (int32_t x = 0; x < dw; x++)
-        o[static_cast<size_t>(x)] = row[static_cast<size_t>(std::min<int32_t>(x / fx, n - 1))];
+      for (int32_t x = 0; x < n; x++) {
+        if (flt)
+          frow[static_cast<size_t>(x)] = in.getf();
+        else
+          row[static_cast<size_t>(x)] = in.geti();
+      }
       for (int k = 0; k < fy && !out.full(); k++)
-        for (int32_t x = 0; x < dw; x++) out.puti(o[static_cast<size_t>(x)]);
+        for (int32_t x = 0; x < dw; x++) {
+          const size_t sx = static_cast<size_t>(std::min<int32_t>(x / fx, n - 1));
+          if (flt)
+            out.putf(frow[sx]);
+          else
+            out.puti(row[sx]);
+        }
       prgidx = static_cast<uint32_t>(y + 1);
     }
   } else {
@@ -160,7 +172,7 @@ int su_flip(FnCall& c) {
   if (c.dest > 0 && getdst(c.dest) && oprec(2) && t[OT_WSIZ] != t[OT_WSIZ + 2]) return fnrefus(c, 0, 0);
   // The diagonal flip of a matrix, image or solid is its transpose: the
   // result is sized ny x nx (operand 1's extents swapped until it runs).
-  if ((intarg(3, 0) & 4) && (t[OT_KIND] & 0x680) && (t[OT_WSIZ] & 63) >= 8) {
+  if ((intarg(3, 0) & 4) && (t[OT_KIND] & K_HDR)) {
     c.keep[0] = static_cast<int32_t>(r->Offs[3]);
     c.keep[1] = static_cast<int32_t>(r->Offs[4]);
     c.keep[2] = 1;
@@ -179,6 +191,45 @@ int su_swap(FnCall& c) {
   return (size != 16 && size != 32) || part ? fnrefus(c, 0, 0) : FS_GO;
 }
 
+namespace {
+
+// Items kept as their value rather than their bytes: bit fields, crumbs,
+// nibbles and the nibble halves of bytes.
+bool partitem(int w) { return (w & 63) < 8 || w == W_LONIB || w == W_HINIB; }
+
+// The items of row (y, z) of r addressable at once from x on (mode 1 to
+// read, 2 to write): the first one's byte, or null; *run their count.
+uint8_t* rowrun(PtrRec* r, int32_t x, int32_t y, int32_t z, int mode, int32_t* run) {
+  r->XYZptr[2] = r->Offs[2] + static_cast<uint32_t>(z);
+  uint8_t* p = setxy(r, x, y, mode);
+  *run = p ? r->Bufsiz : 0;
+  return *run > 0 ? p : nullptr;
+}
+
+// The item of r where rowrun found no run: in paged high memory an item
+// may lie across two pages, and no run holds it. Its bytes are moved one by
+// one (to buf, or from it with write); false for data elsewhere.
+bool itembyt(PtrRec* r, uint8_t* buf, int64_t e, bool write) {
+  if (bufrec(r) || (r->Flg & (K_FILE | K_NUMBER)) || r->Data0 <= 0) return false;
+  for (int64_t j = 0; j < e; j++) {
+    uint8_t* q = membyt(addref(r->Dptr, j));
+    if (!q) return false;
+    if (write)
+      *q = buf[j];
+    else
+      buf[j] = *q;
+  }
+  return true;
+}
+
+}  // namespace
+
+// The source is read whole first, row by row in the runs its storage gives
+// (a row may cross a page of high memory or a block of a file), into a copy:
+// whole-byte items as their bytes, smaller ones as their values. The
+// flipped image is then written into the destination's rows the same way.
+// So every element type, every storage and a destination that is the
+// source's own data give the same result.
 int run_flip(FnCall& c) {
   int32_t* t = optab;
   PtrRec* s = oprec(0);
@@ -192,92 +243,135 @@ int run_flip(FnCall& c) {
   if (!s || !d || t[OT_WSIZ] != t[OT_WSIZ + 2]) return 0;
   // A plain array is one row: its transpose holds the same values in the
   // same order.
-  if ((mode & 4) && !(t[OT_KIND] & 0x680)) mode = 0;
-  int b = t[OT_WSIZ] & 63, e = b / 8;
-  int32_t nx = (t[OT_KIND] & K_DIMS) ? static_cast<int32_t>(s->Offs[3]) : t[OT_CNT];
-  if (nx < 1) return 0;
-  int32_t ny = std::max<int32_t>(1, (t[OT_KIND] & K_DIMS) ? static_cast<int32_t>(s->Offs[4]) : 1);
-  int32_t dnx = (t[OT_KIND + 2] & K_DIMS) ? static_cast<int32_t>(d->Offs[3]) : t[OT_CNT + 2];
-  int32_t dny = (t[OT_KIND + 2] & K_DIMS) ? static_cast<int32_t>(d->Offs[4]) : 1;
-  if (dny < 1) dny = 1;
+  if ((mode & 4) && !(t[OT_KIND] & K_HDR)) mode = 0;
+  const bool diag = (mode & 4) != 0;
+  const int w = t[OT_WSIZ];
+  const bool part = partitem(w);
+  const int64_t e = part ? 1 : std::max(1, (w & 63) / 8);
+  const bool shaped = (t[OT_KIND] & K_DIMS) != 0;
+  const int32_t nx = shaped ? static_cast<int32_t>(s->Offs[3]) : t[OT_CNT];
+  const int32_t ny = shaped ? std::max<int32_t>(1, static_cast<int32_t>(s->Offs[4])) : 1;
   // Each plane of a solid is flipped in its own plane of the destination.
   const int32_t nz = (t[OT_KIND] & K_SOLID) ? std::max<int32_t>(1, static_cast<int32_t>(s->Offs[5])) : 1;
-  const int32_t dnz = (t[OT_KIND + 2] & K_SOLID) ? std::max<int32_t>(1, static_cast<int32_t>(d->Offs[5])) : 1;
-  auto at = [](PtrRec* r, int32_t x, int32_t y, int32_t z, int m) {
-    r->XYZptr[2] = r->Offs[2] + static_cast<uint32_t>(z);
-    return setxy(r, x, y, m);
-  };
-  int64_t rowb = (static_cast<int64_t>(nx) * b) / 8;
+  if (nx < 1) return 0;
+  const int64_t n = static_cast<int64_t>(nx) * ny * nz;
+  if (n > t[OT_CNT]) return 0;
   prgidx = 0;
   prgtot = static_cast<uint32_t>(t[OT_RCNT]);
-  std::vector<uint8_t> buf(static_cast<size_t>(rowb) + 8);
-  // A destination that shares the source's data gets the rows from a copy
-  // taken first.
-  std::vector<uint8_t> snap;
-  int64_t have = static_cast<int64_t>(ny) * nz;
-  if (opalias()) {
-    snap.resize(static_cast<size_t>(rowb * ny * nz));
-    for (int64_t k = 0; k < static_cast<int64_t>(ny) * nz; k++) {
-      uint8_t* sp = at(s, 0, static_cast<int32_t>(k % ny), static_cast<int32_t>(k / ny), 1);
-      if (!sp || s->Bufsiz < nx) {
-        have = k;
-        break;
-      }
-      std::memcpy(snap.data() + k * rowb, sp, static_cast<size_t>(rowb));
-    }
+
+  // The source, in storage order. Data in one piece is read where it lies,
+  // unless the destination is that data.
+  std::vector<uint8_t> copy;
+  const uint8_t* img = part ? nullptr : contig(s, n);
+  if (img && opalias()) {
+    copy.assign(img, img + n * e);
+    img = copy.data();
   }
-  bool stop = false;
-  for (int32_t z = 0; z < nz && z < dnz && !stop; z++)
-    for (int32_t y = 0; y < ny; y++) {
-      const int64_t k = static_cast<int64_t>(z) * ny + y;
-      if (!snap.empty()) {
-        if (k >= have) {
-          stop = true;
-          break;
-        }
-        std::memcpy(buf.data(), snap.data() + k * rowb, static_cast<size_t>(rowb));
-      } else {
-        uint8_t* sp = at(s, 0, y, z, 1);
-        if (!sp || s->Bufsiz < nx) {
-          stop = true;
-          break;
-        }
-        std::memcpy(buf.data(), sp, static_cast<size_t>(rowb));
-      }
-      if (mode & 4) {
-        // Diagonal (the transpose): source row y becomes destination column
-        // y, element i at destination row i; positions outside the
-        // destination are not written.
-        if (b < 8 || y >= dnx) {
-          stop = true;
-          break;
-        }
-        for (int32_t i = 0; i < nx && i < dny; i++) {
-          uint8_t* dp = at(d, y, i, z, 2);
-          if (!dp || d->Bufsiz < 1) continue;
-          std::memcpy(dp, buf.data() + static_cast<int64_t>(i) * e, static_cast<size_t>(e));
-        }
-      } else {
-        int32_t dy = (mode & 2) ? ny - 1 - y : y;
-        uint8_t* dp = dy < dny ? at(d, 0, dy, z, 2) : nullptr;
-        if (!dp || d->Bufsiz < nx || dnx < nx) {
-          stop = true;
-          break;
-        }
-        if (mode & 1) {
-          if (b >= 8) {
-            // Elements in reverse order, each keeping its byte order.
-            for (int32_t i = 0; i < nx; i++)
-              std::memcpy(dp + static_cast<int64_t>(i) * e, buf.data() + static_cast<int64_t>(nx - 1 - i) * e,
-                          static_cast<size_t>(e));
+  if (!img) {
+    copy.resize(static_cast<size_t>(n * e));
+    int64_t k = 0;
+    for (int32_t z = 0; z < nz; z++)
+      for (int32_t y = 0; y < ny; y++)
+        for (int32_t x = 0; x < nx;) {
+          int32_t run = 0;
+          const uint8_t* p = rowrun(s, x, y, z, 1, &run);
+          if (!p && !part && itembyt(s, copy.data() + k * e, e, false)) {
+            k++;
+            x++;
+            continue;
           }
-        } else {
-          std::memcpy(dp, buf.data(), static_cast<size_t>(rowb));
+          if (!p) {
+            prgtot = 0;
+            return 0;
+          }
+          const int32_t m = std::min(run, nx - x);
+          if (part) {
+            uint8_t bitp = s->Bitp;
+            int step = 0;
+            for (int32_t i = 0; i < m; i++, p += step)
+              copy[static_cast<size_t>(k + i)] = static_cast<uint8_t>(ilditm(p, w, &bitp, &step));
+          } else {
+            std::memcpy(copy.data() + k * e, p, static_cast<size_t>(m * e));
+          }
+          k += m;
+          x += m;
         }
+    img = copy.data();
+  }
+
+  // The flipped image: fx x fy x fz items, item (x, y, z) taken from the
+  // source's item at src(x, y, z).
+  const int32_t fx = diag ? ny : nx, fy = diag ? nx : ny, fz = nz;
+  auto src = [&](int32_t x, int32_t y, int32_t z) -> int64_t {
+    if (diag) return (static_cast<int64_t>(z) * ny + x) * nx + y;
+    const int32_t xs = (mode & 1) ? nx - 1 - x : x, ys = (mode & 2) ? ny - 1 - y : y;
+    return (static_cast<int64_t>(z) * ny + ys) * nx + xs;
+  };
+  // The same for item g of the flipped image in storage order.
+  auto srcat = [&](int64_t g) {
+    const int64_t gr = g / fx;
+    return src(static_cast<int32_t>(g % fx), static_cast<int32_t>(gr % fy), static_cast<int32_t>(gr / fy));
+  };
+  // A matrix, image or solid destination takes each item at its place
+  // (places outside it are not written); any other takes them in storage
+  // order, as one row.
+  const bool dshaped = (t[OT_KIND + 2] & K_HDR) != 0;
+  const int32_t dnx = dshaped ? static_cast<int32_t>(d->Offs[3]) : t[OT_CNT + 2];
+  const int32_t dny = dshaped ? std::max<int32_t>(1, static_cast<int32_t>(d->Offs[4])) : 1;
+  const int32_t dnz = (t[OT_KIND + 2] & K_SOLID) ? std::max<int32_t>(1, static_cast<int32_t>(d->Offs[5])) : 1;
+  // Writes the items of the flipped image from linear place f on (m of
+  // them, along one row of the flipped image unless the destination is one
+  // row) at destination row (y, z) from x on.
+  auto put = [&](int64_t f, int32_t m, int32_t x, int32_t y, int32_t z) -> bool {
+    while (m > 0) {
+      int32_t run = 0;
+      uint8_t* p = rowrun(d, x, y, z, 2, &run);
+      if (!p) {
+        uint8_t item[8] = {};
+        if (part || e > 8) return false;
+        std::memcpy(item, img + srcat(f) * e, static_cast<size_t>(e));
+        if (!itembyt(d, item, e, true)) return false;
+        f++;
+        m--;
+        x++;
+        continue;
       }
-      chkio(0);
-      prgidx += static_cast<uint32_t>(nx);
+      int32_t k = std::min(run, m);
+      uint8_t bitp = d->Bitp;
+      // Along one row of the flipped image the source's places step evenly.
+      for (int32_t i = 0; i < k;) {
+        const int64_t g = f + i;
+        const int32_t seg = static_cast<int32_t>(std::min<int64_t>(k - i, fx - g % fx));
+        const int64_t at = srcat(g);
+        const int64_t step = diag ? nx : (mode & 1) ? -1 : 1;
+        if (part) {
+          for (int32_t j = 0; j < seg; j++) p += istitm(img[static_cast<size_t>(at + j * step)], p, w, &bitp, true);
+        } else if (step == 1) {
+          std::memcpy(p, img + at * e, static_cast<size_t>(seg * e));
+          p += seg * e;
+        } else {
+          for (int32_t j = 0; j < seg; j++, p += e) std::memcpy(p, img + (at + j * step) * e, static_cast<size_t>(e));
+        }
+        i += seg;
+      }
+      f += k;
+      m -= k;
+      x += k;
     }
+    return true;
+  };
+  if (dshaped) {
+    const int32_t wx = std::min(fx, dnx);
+    for (int32_t z = 0; z < std::min(fz, dnz); z++)
+      for (int32_t y = 0; y < std::min(fy, dny); y++) {
+        if (!put((static_cast<int64_t>(z) * fy + y) * fx, wx, 0, y, z)) break;
+        chkio(0);
+        prgidx += static_cast<uint32_t>(wx);
+      }
+  } else {
+    const int64_t m = std::min<int64_t>(static_cast<int64_t>(fx) * fy * fz, dnx);
+    put(0, static_cast<int32_t>(m), 0, 0, 0);
+  }
   flshio(d);
   prgtot = 0;
   return 0;

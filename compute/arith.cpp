@@ -52,6 +52,9 @@ void redend(double sum, double dev, int32_t valid, double* mean, double* sd) {
   double n = valid > 0 ? valid : 1;
   double var = n > 1 ? dev / (n - 1) : 0.0;
   *sd = var > 0.0 ? std::sqrt(var) : 0.0;
+  // Data holding a NaN or an infinity (the sum of floats in a double is
+  // finite otherwise) has no spread: NaN, as its sum and mean say.
+  if (!std::isfinite(sum)) *sd = std::nan("");
   *mean = sum / n;
 }
 

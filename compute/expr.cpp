@@ -21,6 +21,7 @@
 
 int32_t* optab = nullptr;
 const PtrRec* outshape = nullptr;
+bool outkeep = false;
 
 namespace {
 
@@ -510,7 +511,7 @@ int setout(int mode, int reshape) {
   r->Wsiz = static_cast<int16_t>(w);
   // One value is a number held in its own record, unless a string or a
   // vector is wanted.
-  if (cnt == 1 && !(t[OT_KIND + 2] & (K_STRING | K_VECTOR))) {
+  if (cnt == 1 && !outkeep && !(t[OT_KIND + 2] & (K_STRING | K_VECTOR))) {
     r->Flg = K_CONST;
     r->Length = 1;
   } else {

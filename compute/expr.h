@@ -80,6 +80,10 @@ int setout(int mode, int reshape);
 // Set around a call of setout: the shape (window extents) a matrix, image
 // or solid destination made anew takes, instead of its operands' shape.
 extern const PtrRec* outshape;
+// Set around a call of setout: a temporary of one element keeps the kind
+// and shape of what it copies (a one-element window) instead of becoming a
+// number.
+extern bool outkeep;
 
 // 1 when source a and destination b can be walked element for element
 // (their windows cut to the same extents), else 0.

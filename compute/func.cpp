@@ -340,7 +340,12 @@ int32_t snapvar(int32_t h) {
     int want = k & K_DATA & ~K_LIST;
     if (k & K_LIST) want = (k & K_STRING) ? K_STRING : K_ARRAY;
     t[OT_KIND + 2] = want ? want : K_ARRAY;
-    if (setout(0, 0) > 0) {
+    // One element stays a variable of its kind and shape: a number would
+    // give the call another result than the window it copies.
+    outkeep = true;
+    const int made = setout(0, 0);
+    outkeep = false;
+    if (made > 0) {
       res = t[OT_ID + 2];
       // One element goes through the element loop: the fast copy would
       // turn the source's record into a number.

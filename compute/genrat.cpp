@@ -24,6 +24,20 @@ bool seeded = false;
 
 constexpr int32_t ABSENT = -999;
 
+// The ramp meets its end b: with bounce it turns back (b and lo change
+// places, the step its sign, and the value moves back two steps so that the
+// turning value is not repeated); without, it restarts at lo.
+void rampturn(int64_t& cur, int64_t& s, int64_t& b, int64_t& lo, bool bounce) {
+  if (bounce) {
+    b = lo;
+    lo = cur;
+    s = -s;
+    cur += 2 * s;
+  } else {
+    cur = lo;
+  }
+}
+
 }  // namespace
 
 // An explicit seed restarts the sequence but leaves the clock-seeded flag
@@ -36,6 +50,57 @@ void rndrst() { seeded = false; }
 int rndnxt() {
   rndstate = rndstate * 214013u + 2531011u;
   return static_cast<int>((rndstate >> 16) & 0x7FFF);
+}
+
+void rampspan(int64_t n, int64_t cur, int64_t s, int64_t b, int64_t lo, bool bounce, int64_t repeat,
+              int64_t* lowest, int64_t* highest) {
+  int64_t mn = INT64_MAX, mx = INT64_MIN;
+  // Each value as genrat stores it: clamped to 32 bits.
+  auto see = [&](int64_t v) {
+    v = std::clamp<int64_t>(v, INT32_MIN + 1, INT32_MAX);
+    mn = std::min(mn, v);
+    mx = std::max(mx, v);
+  };
+  const int64_t rep = repeat >= 2 ? repeat : 0;
+  int64_t left = rep;
+  // After a few meetings of b the values only repeat those already seen:
+  // without bounce every pass runs from lo to b again, with bounce the
+  // passes alternate between two.
+  for (int meet = 0; n > 0 && meet < 8;) {
+    if (cur == b) {
+      // One store as genrat makes it (b may be met with no step).
+      see(cur);
+      n--;
+      if (!rep || --left <= 0) {
+        left = rep;
+        cur += s;
+      }
+    } else {
+      // The values cur, cur + s, ...: the first stored for what is left of
+      // its repeat, each further one repeat times (once without).
+      const int64_t first = rep ? left : 1, per = rep ? rep : 1;
+      int64_t j = 0;  // the steps until b is met; 0: never
+      if (s != 0 && (b - cur) % s == 0 && (b - cur) / s >= 1) j = (b - cur) / s;
+      const wide need = j ? first + static_cast<wide>(j - 1) * per : static_cast<wide>(n) + 1;
+      if (need > n) {
+        // n runs out first: the values up to the one of the last store.
+        const int64_t steps = n <= first ? 0 : 1 + (n - first - 1) / per;
+        see(cur);
+        see(narrow(cur + static_cast<wide>(steps) * s));
+        break;
+      }
+      see(cur);
+      see(cur + (j - 1) * s);
+      n -= static_cast<int64_t>(need);
+      left = rep;
+      cur = b;
+    }
+    if (cur != b) continue;
+    meet++;
+    rampturn(cur, s, b, lo, bounce);
+  }
+  *lowest = mn;
+  *highest = mx;
 }
 
 int su_gen(FnCall& c) {
@@ -71,11 +136,18 @@ int su_gen(FnCall& c) {
       bb = e + s;
     }
     if (last < a) last = a;
+    // A new result's type holds every value the ramp stores, from its
+    // lowest to its highest (a falling ramp, or one whose end is never met,
+    // goes beyond start and end); 16-bit items hold -32767 .. 32767.
+    int64_t lowest = 0, highest = 0;
+    const bool bounce = intarg(7, 0) != 0;
+    rampspan(count, lngarg(8, static_cast<int32_t>(a)), s, bb, bounce ? a - s : a, bounce, lngarg(6, 0), &lowest,
+             &highest);
     if (t[OT_REC + 2] && (kind & K_DATA) && t[OT_WSIZ + 2])
       t[OT_RWSZ] = t[OT_WSIZ + 2];
-    else if (a >= 0 && last <= 255)
+    else if (lowest >= 0 && highest <= 255)
       t[OT_RWSZ] = W_BYTE;
-    else if (a >= -32768 && last <= 32767)
+    else if (lowest >= -32767 && highest <= 32767)
       t[OT_RWSZ] = W_SHORT;
     else
       t[OT_RWSZ] = W_LONG;
@@ -180,16 +252,7 @@ int genrat(int code, double a, double b, double step, double repeat) {
       } else {
         cur += s;
       }
-      if (cur == ib) {
-        if (bounce) {
-          ib = lo;
-          lo = cur;
-          s = -s;
-          cur += 2 * s;
-        } else {
-          cur = lo;
-        }
-      }
+      if (cur == ib) rampturn(cur, s, ib, lo, bounce);
     }
   } else {
     constexpr double DEGRAD = 0.017453293;

@@ -10,6 +10,12 @@
 // the start and end values and the element code. Also the count rule of
 // maklut.
 int su_gen(FnCall& c);
+// The lowest and highest value that genrat's ramp stores in n elements
+// (before the store rule of the element type): the current value starts at
+// cur and steps by s, repeat (2 or more) stores each value that many times,
+// and meeting b restarts it at lo or, with bounce, turns it back.
+void rampspan(int64_t n, int64_t cur, int64_t s, int64_t b, int64_t lo, bool bounce, int64_t repeat,
+              int64_t* lowest, int64_t* highest);
 // Writes the operand table's result count of elements into its destination
 // record: code 244 random, 245 ramp, 1203 the series.
 int genrat(int code, double a, double b, double step, double repeat);

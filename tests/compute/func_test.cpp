@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -415,6 +416,63 @@ TEST_F(Func, BraceBlockReadsTheLinesThatFollow) {
   EXPECT_EQ(errors(), std::vector<std::string>{});
 }
 
+// The ramp's span against its values made one by one (the store loop of
+// genrat): every count, step, end, repeat, bounce and first value in small
+// ranges, and long ramps that never or always meet their end.
+TEST(RampSpan, EveryValueMade) {
+  auto walk = [](int64_t n, int64_t cur, int64_t s, int64_t b, int64_t lo, bool bounce, int64_t repeat,
+                 int64_t* mn, int64_t* mx) {
+    int64_t rep = repeat >= 2 ? repeat : 0, left = rep;
+    *mn = INT64_MAX;
+    *mx = INT64_MIN;
+    for (int64_t i = 0; i < n; i++) {
+      int64_t v = std::clamp<int64_t>(cur, INT32_MIN + 1, INT32_MAX);
+      *mn = std::min(*mn, v);
+      *mx = std::max(*mx, v);
+      if (!rep || --left <= 0) {
+        left = rep;
+        cur += s;
+      }
+      if (cur == b) {
+        if (bounce) {
+          b = lo;
+          lo = cur;
+          s = -s;
+          cur += 2 * s;
+        } else {
+          cur = lo;
+        }
+      }
+    }
+  };
+  int checked = 0;
+  for (int64_t n : {1, 2, 3, 5, 9, 17})
+    for (int64_t a = -3; a <= 3; a += 3)
+      for (int64_t s = -3; s <= 3; s++)
+        for (int64_t e = -6; e <= 6; e += 2)
+          for (int64_t rep : {0, 2, 3})
+            for (int bounce = 0; bounce < 2; bounce++)
+              for (int64_t c0 : {a, a + 1, e + s}) {
+                int64_t lo = bounce ? a - s : a, b = e + s, wm, wx, gm, gx;
+                walk(n, c0, s, b, lo, bounce, rep, &wm, &wx);
+                rampspan(n, c0, s, b, lo, bounce, rep, &gm, &gx);
+                ASSERT_EQ(gm, wm) << n << " " << a << " " << s << " " << e << " " << rep << " " << bounce << " " << c0;
+                ASSERT_EQ(gx, wx) << n << " " << a << " " << s << " " << e << " " << rep << " " << bounce << " " << c0;
+                checked++;
+              }
+  EXPECT_GT(checked, 10000);
+  int64_t lo, hi;
+  rampspan(3000000, 0, 7, 7000001, 0, false, 0, &lo, &hi);  // never met
+  EXPECT_EQ(lo, 0);
+  EXPECT_EQ(hi, 20999993);
+  rampspan(3000000, 5, -1, 1, 5, false, 0, &lo, &hi);  // 5 4 3 2 5 4 ...
+  EXPECT_EQ(lo, 2);
+  EXPECT_EQ(hi, 5);
+  rampspan(2000000000, -2000000000, -3, 0, 0, false, 0, &lo, &hi);  // clamped as stored
+  EXPECT_EQ(lo, INT32_MIN + 1);
+  EXPECT_EQ(hi, -2000000000);
+}
+
 TEST_F(Func, Generators) {
   PtrRec* r;
   r = run("ramp(256)");
@@ -423,6 +481,21 @@ TEST_F(Func, Generators) {
   r = run("ramp(257)");
   EXPECT_EQ(r->Wsiz, 16);
   EXPECT_EQ(items(r)[256], 256);
+  // A new result holds the values the ramp makes, below its start and past
+  // an end it never meets too.
+  r = run("ramp(6, 3, -999, -1)");
+  EXPECT_EQ(r->Wsiz, 16);
+  EXPECT_EQ(items(r), (std::vector<double>{3, 2, 1, 0, -1, -2}));
+  r = run("ramp(4, -32767, -999, 1)");
+  EXPECT_EQ(r->Wsiz, 16);
+  r = run("ramp(4, -32768, -999, -1)");
+  EXPECT_EQ(r->Wsiz, 32);
+  EXPECT_EQ(items(r), (std::vector<double>{-32768, -32769, -32770, -32771}));
+  r = run("ramp(6, 0, 250, 100)");
+  EXPECT_EQ(r->Wsiz, 16);
+  EXPECT_EQ(items(r), (std::vector<double>{0, 100, 200, 300, 400, 500}));
+  r = run("ramp(10, 0, 255)");
+  EXPECT_EQ(r->Wsiz, 8);
   // A sized destination gives the count and keeps its word size.
   int32_t y = declare("y", K_ARRAY, 96, {9, 9, 9, 9});
   run("y = ramp(0, 5)");
