@@ -317,7 +317,16 @@ bool vecview(PtrRec* r, int* kind, int32_t* count, int32_t* total, int32_t* wsiz
   r->Flg = static_cast<uint16_t>(*kind);
   if (nw == W_SHORT) {
     if (BufRec* b = bufrec(r)) {
+      // The view reads the file: a changed block that cannot be written
+      // there first (its write said why) leaves nothing to read.
       flshio(r);
+      for (int i = 0; i < 3; i++)
+        if (b->F[i] == 2 && b->B[i].Blk > 0) {
+          if (!(state & ST_ERROR)) error(0, 69);
+          r->Flg = 0;
+          *count = 0;
+          return false;
+        }
       auto* nb = static_cast<BufRec*>(zeroblk(sizeof(BufRec) | 1));
       if (nb) {
         uint32_t self = nb->BPTR;

@@ -22,6 +22,7 @@ using namespace imgfmt;
 namespace imgfmt {
 
 int tifrgb = 0;
+int tifphot = -1;
 bool tifunsig = false;
 
 int64_t unitlen(int unit) {
@@ -347,6 +348,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   int nsamp = 1, photo = -1, sfmt = 0, planar = 1, sbits = 0;
   tifunsig = false;
   tifrgb = 0;
+  tifphot = -1;
   tifcomp = tifpred = 0;
   int64_t nx = 0, ny = 1, nz = 1, wsiz = 0, full = 0, rps = 0;
   int kind = 0, pm = 0, pred = 0;
@@ -518,6 +520,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   tifunsig = (sfmt == 1 || (sfmt == 0 && !ours)) && !full && (wsiz == 16 || wsiz == 32);
   if (full) wsiz = full;
   tifrgb = nsamp == 3 && wsiz == 24 && photo == 2;
+  tifphot = photo;
   int bits = static_cast<int>(wsiz & 63);
   if (nx < 1 || ny < 1 || nz < 1 || bits == 0 || wsiz > 0x7FFF) return refuse();
   // Differences are undone for byte samples only.
