@@ -15,6 +15,8 @@
 #include "files/imgcommon.h"
 #include "files/safewrite.h"
 #include "lang/names.h"
+#include "ui/draw.h"
+#include "ui/screen.h"
 
 using namespace imgfmt;
 
@@ -232,9 +234,14 @@ int settif(PtrRec* r, int unit, int32_t) {
     const uint8_t* lut = imglut();
     bool any = false;
     for (int i = 0; lut && i < 768; i++) any |= lut[i] != 0;
+    // On an 8-bit screen the map is the screen's palette (blue, green, red
+    // and a zero byte an entry), as the image is seen there.
+    uint8_t pal[256 * 4];
+    const bool scr = scrbits == 8 && PClut(0, pal, 256, 1, 4) == 256;
     for (int i = 0; i < 256; i++) {
       // A palette never set is the gray ramp: an all-black map shows nothing.
       int rr = any ? lut[3 * i + 2] : i, gg = any ? lut[3 * i + 1] : i, bb = any ? lut[3 * i] : i;
+      if (scr) rr = pal[4 * i + 2], gg = pal[4 * i + 1], bb = pal[4 * i];
       p16(&m[2 * i], static_cast<uint32_t>(rr * 257));
       p16(&m[512 + 2 * i], static_cast<uint32_t>(gg * 257));
       p16(&m[1024 + 2 * i], static_cast<uint32_t>(bb * 257));
