@@ -366,7 +366,7 @@ uint8_t* vwrite(int32_t index) {
   if (!vlok) {
     // Said once a command.
     if (!(state & ST_ERROR)) {
-      jprintf(errlun, "%s: %s\n", vlnofile.c_str(), std::strerror(vlnoerr ? vlnoerr : EIO));
+      if (!vlnofile.empty()) jprintf(errlun, "%s: %s\n", vlnofile.c_str(), std::strerror(vlnoerr ? vlnoerr : EIO));
       error(0, 69);
     }
     return nullptr;
@@ -436,6 +436,7 @@ int vinit(int flags) {
   if (!vent(entvec)) return 0;
   PtrRec* p = nullptr;
   vlok = false;
+  vlnofile.clear();
   if (!(flags & 4)) {
     const std::string name = lstname("vecfil", "vecs.tmp");
     werrno = 0;

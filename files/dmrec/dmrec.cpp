@@ -111,14 +111,19 @@ FILE* opnapp(const std::string& name, int flags, bool* made) {
       return nullptr;
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    // The wait for another program's append polls for a stop.
-    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // The wait for another program's append polls for a Ctrl-C.
+    bool locked = false;
+    for (;;) {
+      if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        locked = true;
+        break;
+      }
       if (errno != EWOULDBLOCK && errno != EINTR) break;
       chkio(0);
-      if (stopped()) break;
+      if (state & (ST_INTR | ST_STOP)) break;
       usleep(1000);
     }
-    if (stopped() || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (!locked) {
       if (mine) unlink(host.c_str());
       close(fd);
       return nullptr;
