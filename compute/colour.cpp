@@ -107,8 +107,9 @@ bool plainnum(int n) {
 // x extent of a record's window (a window over the whole data may be kept
 // as one run of items: then the data's own x extent).
 uint32_t xext(const PtrRec* r) {
-  if (!r) return 0;
-  int64_t prod = 1, whole = 1;
+  // A number has no extents (its record's words hold its value).
+  if (!r || !(r->Flg & K_DIMS) || (r->Flg & K_NUMBER)) return 0;
+  __int128 prod = 1, whole = 1;
   for (int k = 0; k < 3; k++) {
     prod *= std::max<uint32_t>(r->Offs[3 + k], 1);
     whole *= std::max<uint32_t>(r->Datdims[k], 1);
@@ -248,13 +249,19 @@ int rgbcnv(int n) {
   if (!s || !d) return 0;
   int sb = bytesof(t[OT_WSIZ]), db = bytesof(t[OT_WSIZ + 2]);
   if (sb < 1 || db < 1 || sb > 4 || db > 4) return 0;
+  // A 16-bit pixel is 5-6-5 colour (blue in the low 5 bits, red in the
+  // top 5), as the screen, the views and the depth conversion take it; a
+  // bits-per-channel number asks for three fields of k bits instead.
   int k = 5;
+  bool fields = false;
   if (n >= 2 && (sb == 2 || db == 2) && plainnum(n + 1)) {
     k = std::clamp(intarg(n + 1, 5), 1, 8);
+    fields = true;
     n--;
   }
   uint32_t m = (1u << k) - 1;
-  bool strip = sb == 1 && xext(s) == 3;
+  // Three channel operands are three planes, whatever their width.
+  bool strip = sb == 1 && xext(s) == 3 && n < 3;
   bool dtrip = db == 1 && (xext(d) == 3 || rgbtrip);
   int32_t spix = strip ? t[OT_CNT] / 3 : t[OT_CNT];
   int32_t dpix = dtrip ? t[OT_CNT + 2] / 3 : t[OT_CNT + 2];
@@ -349,9 +356,10 @@ int rgbcnv(int n) {
     } else if (sb == 2) {
       if (!in.load()) break;
       uint32_t v = static_cast<uint32_t>(static_cast<int16_t>(in.geti()));
-      b[0] = static_cast<uint8_t>((v & m) << (8 - k));
-      b[1] = static_cast<uint8_t>(((v >> k) & m) << (8 - k));
-      b[2] = static_cast<uint8_t>(((v >> (2 * k)) & m) << (8 - k));
+      if (!fields) v = rgb565(v & 0xFFFF);
+      b[0] = static_cast<uint8_t>(fields ? (v & m) << (8 - k) : v);
+      b[1] = static_cast<uint8_t>(fields ? ((v >> k) & m) << (8 - k) : v >> 8);
+      b[2] = static_cast<uint8_t>(fields ? ((v >> (2 * k)) & m) << (8 - k) : v >> 16);
     } else {
       if (!in.load()) break;
       uint8_t raw[4] = {0, 0, 0, 0};
@@ -364,8 +372,9 @@ int rgbcnv(int n) {
     } else if (!out.ok()) {
       break;
     } else if (db == 2) {
-      uint32_t v = (static_cast<uint32_t>(b[0]) >> (8 - k)) | ((static_cast<uint32_t>(b[1]) >> (8 - k)) << k) |
-                   ((static_cast<uint32_t>(b[2]) >> (8 - k)) << (2 * k));
+      uint32_t v = fields ? (static_cast<uint32_t>(b[0]) >> (8 - k)) | ((static_cast<uint32_t>(b[1]) >> (8 - k)) << k) |
+                                ((static_cast<uint32_t>(b[2]) >> (8 - k)) << (2 * k))
+                          : to565(b[0] | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16));
       uint8_t w[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
       out.raw(w, 2);
     } else if (db == 1) {
@@ -401,7 +410,7 @@ bool rgbchk(FnCall& c) {
   int sb = bytesof(t[OT_WSIZ]);
   int db = bytesof(t[OT_REC + 2] ? t[OT_WSIZ + 2] : W_RGB);
   if (n >= 2 && (sb == 2 || db == 2) && plainnum(n + 1)) n--;
-  bool strip = sb == 1 && xext(s) == 3;
+  bool strip = sb == 1 && xext(s) == 3 && n < 3;
   if (n >= 3) {
     int32_t np = t[OT_RCNT];
     if (t[OT_REC + 2] && t[OT_WSIZ + 2] == W_BYTE && xext(oprec(2)) == 3) np /= 3;
@@ -426,12 +435,22 @@ int su_rgb(FnCall& c) {
   getdst(c.dest);
   PtrRec* s = oprec(0);
   c.aux = 0;
-  if ((t[OT_WSIZ] == W_BYTE || c.code == FN_COLOR) && xext(s) == 3) {
+  // Three channel operands are three planes, whatever their width: only a
+  // source alone (or with a palette) holds three bytes a pixel.
+  const bool color = c.code == FN_COLOR;
+  int n = c.n;
+  if (!color && n >= 2 && (bytesof(t[OT_WSIZ]) == 2 || bytesof(t[OT_REC + 2] ? t[OT_WSIZ + 2] : W_RGB) == 2) &&
+      plainnum(n + 1))
+    n--;
+  const bool planes = color ? oprec(1) != nullptr : n >= 3;
+  if ((t[OT_WSIZ] == W_BYTE || color) && xext(s) == 3 && !planes) {
     t[OT_RCNT] /= 3;
     c.aux = 2;  // the source holds three bytes a pixel: its shape is no image's
   }
+  // A byte destination of three bytes a pixel takes rgb's colours; color
+  // gives one index a pixel, and its destination takes their count.
   if (PtrRec* d = oprec(2))
-    if (t[OT_WSIZ + 2] == W_BYTE && xext(d) == 3) {
+    if (!color && t[OT_WSIZ + 2] == W_BYTE && xext(d) == 3) {
       t[OT_RCNT] *= 3;
       c.aux |= 1;  // three bytes a pixel, whatever shape sizing leaves
     }
@@ -589,7 +608,6 @@ bool mapfast(PtrRec* s, PtrRec* d, int shift, FnCall* call) {
   int ws = t[OT_WSIZ], wt = t[OT_WSIZ + 1], wd = t[OT_WSIZ + 2];
   auto whole = [](int w) { return w == W_BYTE || w == W_SHORT || w == W_RGB; };
   if ((ws & 32) || (wt & 32) || (wd & 32) || !whole(ws) || !whole(wt) || !whole(wd)) return false;
-  if (ws == W_RGB) return false;
   bool wide16 = (ws & 16) && (wd & 16);
   int32_t nt = 0;
   const void* tab = aryarg(3, 0, 32767, wide16 ? W_SHORT : W_BYTE, &nt, nullptr);
@@ -652,9 +670,10 @@ bool mapfast(PtrRec* s, PtrRec* d, int shift, FnCall* call) {
         }
       });
     } else {
-      // Other pairs item by item.
+      // Other pairs item by item (a 24-bit value is its three bytes,
+      // unsigned).
       for (int32_t j = 0; j < m; j++) {
-        int32_t v = ws == W_BYTE ? sp[j] : [&] {
+        int32_t v = ws == W_BYTE ? sp[j] : ws == W_RGB ? sp[3 * j] | sp[3 * j + 1] << 8 | sp[3 * j + 2] << 16 : [&] {
           int16_t w;
           std::memcpy(&w, sp + 2 * j, 2);
           return static_cast<int32_t>(w);
@@ -797,6 +816,14 @@ const char* noblank(const char* s, int32_t* len) {
 
 int cmpv(float tv, float x) { return tv > x ? 1 : (tv == x ? 0 : -1); }
 
+// The argument that gives index an ordering of its table: 5 in place of
+// the flags, or 6 after them; 0 none.
+int ordarg() {
+  int32_t h = 0;
+  if (argtyp(5, &h) & K_DIMS) return 5;
+  return nargs() >= 6 && (argtyp(6, &h) & K_DIMS) ? 6 : 0;
+}
+
 }  // namespace
 
 int doindex(int n, int mode) {
@@ -822,14 +849,13 @@ int doindex(int n, int mode) {
   int dir = intarg(4, mode ? -1 : 0);
   int flags = 0;
   const int32_t* ord = nullptr;
-  int32_t h5 = 0;
-  if (argtyp(5, &h5) & K_DIMS) {
+  const int oa = ordarg();
+  if (oa != 5) flags = intarg(5, 0) & 63;
+  if (oa) {
     int32_t cnt = 0;
-    ord = static_cast<const int32_t*>(aryarg(5, nt, nt, W_LONG, &cnt, nullptr));
+    ord = static_cast<const int32_t*>(aryarg(oa, nt, nt, W_LONG, &cnt, nullptr));
     if (!ord) return 0;
-    flags = 64;
-  } else {
-    flags = intarg(5, 0) & 63;
+    flags |= 64;
   }
   Out out{d, &t[OT_BUF + 2], t[OT_CNT + 2]};
 
@@ -972,11 +998,11 @@ int su_index(FnCall& c) {
     c.ret = 0;
     return FS_RET;
   }
-  int32_t h5 = 0;
-  if ((argtyp(5, &h5) & K_DIMS) && !((t[OT_KIND + 1] & 0x820) == 0x820)) {
+  const int oa = ordarg();
+  if (oa && !((t[OT_KIND + 1] & 0x820) == 0x820)) {
     int32_t cnt = 0;
-    if (!argary(5, &cnt) || cnt < t[OT_CNT + 1]) {
-      error(5, 82);
+    if (!argary(oa, &cnt) || cnt < t[OT_CNT + 1]) {
+      error(oa, 82);
       c.ret = 0;
       return FS_RET;
     }

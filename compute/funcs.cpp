@@ -1078,12 +1078,14 @@ int su_getenv(FnCall& c) {
   char name[133];
   int len = strarg(2, name, sizeof name);
   // The command form: getenv set NAME (the name at most 40 characters).
+  bool command = false;
   if (nargs() >= 3 && (len == 3 || argtext(2, name, 4) == 3) && strncasecmp(name, "set", 3) == 0) {
     len = argtext(3, name, 41);
     if (len < 1) {
       error(3, 56);
       return settxt(c, "", 0);
     }
+    command = c.dest <= 0;
   }
   const char* v = len > 0 ? std::getenv(name) : nullptr;
   if (!v && len > 0) {
@@ -1095,6 +1097,14 @@ int su_getenv(FnCall& c) {
   }
   if (!v) v = "";
   size_t n = std::min<size_t>(std::strlen(v), 32767);
+  if (command) {
+    // Printed as it is, an empty value as an empty line (a value typed
+    // would show nothing as a dash).
+    jprintf(lstlun, "%.*s\n", static_cast<int>(n), v);
+    c.stop = true;
+    c.ret = 0;
+    return FS_RET;
+  }
   return settxt(c, v, static_cast<int32_t>(n));
 }
 

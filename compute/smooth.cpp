@@ -595,6 +595,12 @@ int su_dither(FnCall& c) {
     c.ret = 0;
     return FS_RET;
   }
+  // The source is an image of nx x ny pixels: a number has no extents.
+  if (!(t[OT_KIND] & K_DIMS) || (t[OT_KIND] & K_NUMBER)) {
+    error(2, 161);
+    c.ret = 0;
+    return FS_RET;
+  }
   int s = d[0];
   c.aux = s;
   int32_t px = static_cast<int32_t>(r->Offs[3]) * pixper(t[OT_WSIZ]);

@@ -317,20 +317,42 @@ bool vecview(PtrRec* r, int* kind, int32_t* count, int32_t* total, int32_t* wsiz
   r->Flg = static_cast<uint16_t>(*kind);
   if (nw == W_SHORT) {
     if (BufRec* b = bufrec(r)) {
+      // The view reads the file: a changed block that cannot be written
+      // there first (its write said why) leaves nothing to read.
       flshio(r);
+      for (int i = 0; i < 3; i++)
+        if (b->F[i] == 2 && b->B[i].Blk > 0) {
+          if (!(state & ST_ERROR)) error(0, 69);
+          r->Flg = 0;
+          *count = 0;
+          return false;
+        }
       auto* nb = static_cast<BufRec*>(zeroblk(sizeof(BufRec) | 1));
       if (nb) {
         uint32_t self = nb->BPTR;
         memcpy(nb, b, sizeof(BufRec));
         nb->BPTR = self;
         nb->Bufdims[0] /= 2;
-        // The blocks already loaded keep their place; their boxes are
-        // counted in 16-bit items now, half as many a row.
-        for (int i = 0; i < 3; i++) {
-          nb->B[i].I0 = static_cast<int16_t>(nb->B[i].I0 / 2);
-          nb->B[i].Siz[0] = static_cast<int16_t>(nb->B[i].Siz[0] / 2);
-          nb->Org[i][0] /= 2;
+        // The view loads blocks into buffers of its own: blocks it loaded
+        // into the list's buffers would lie there under the list's old
+        // block numbers. It starts with none loaded (the list's were
+        // written out above), and its buffers go with the command.
+        const int64_t bytes = static_cast<int64_t>(b->Rsiz) * ((b->Actv & 0x40) ? 1 : 3);
+        void* mem = bytes > 0 && bytes <= INT32_MAX ? getbuf(static_cast<int32_t>(bytes)) : nullptr;
+        if (!mem) {
+          error(0, 42);
+          r->Flg = 0;
+          *count = 0;
+          return false;
         }
+        r->Addr = static_cast<uint32_t>(stkadr(mem));
+        r->Data0 = bytadr(static_cast<int32_t>(r->Addr));
+        for (int i = 0; i < 3; i++) {
+          nb->B[i].Blk = 0;
+          nb->F[i] = 0;
+        }
+        // Freeing the view frees neither these buffers nor the list's.
+        nb->Lnks = 2;
         r->Bufp = static_cast<int32_t>(self);
       }
       r->Rwds /= 2;

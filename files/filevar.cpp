@@ -374,6 +374,17 @@ int gfilvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int mode) {
       r->Bufp = static_cast<int32_t>(b->BPTR);
     }
     BufRec* b = bufrec(r);
+    // Buffers made before may hold changed blocks, which new buffers would
+    // drop: they are written first, and while one cannot be (its write
+    // said why) the record keeps its buffers and gives no items.
+    if (b->Rsiz > 0) {
+      flshio(r);
+      for (int i = 0; i < 3; i++)
+        if (b->F[i] == 2 && b->B[i].Blk > 0) {
+          if (!(state & ST_ERROR)) error(0, 69);
+          return kind;
+        }
+    }
     b->Rsiz = 0;
     // A scratch record's buffers are scratch too: they go with the command
     // (a pointer that keeps the record gets buffers of its own).

@@ -32,6 +32,9 @@ uint8_t* imglut();
 // Set by the TIFF reader: the last file read holds three 8-bit samples in
 // red, green, blue order (the system's 24-bit pixels are blue, green, red).
 extern int tifrgb;
+// Set by the TIFF reader: the photometric kind the last file read names
+// (tag 262), -1 none (a vector file names none; an image always does).
+extern int tifphot;
 // Set by the TIFF reader: the last file read holds unsigned 16- or 32-bit
 // samples (another program's file without a signed SampleFormat).
 extern bool tifunsig;

@@ -15,6 +15,8 @@
 #include "files/imgcommon.h"
 #include "files/safewrite.h"
 #include "lang/names.h"
+#include "ui/draw.h"
+#include "ui/screen.h"
 
 using namespace imgfmt;
 
@@ -22,6 +24,7 @@ using namespace imgfmt;
 namespace imgfmt {
 
 int tifrgb = 0;
+int tifphot = -1;
 bool tifunsig = false;
 
 int64_t unitlen(int unit) {
@@ -231,9 +234,14 @@ int settif(PtrRec* r, int unit, int32_t) {
     const uint8_t* lut = imglut();
     bool any = false;
     for (int i = 0; lut && i < 768; i++) any |= lut[i] != 0;
+    // On an 8-bit screen the map is the screen's palette (blue, green, red
+    // and a zero byte an entry), as the image is seen there.
+    uint8_t pal[256 * 4];
+    const bool scr = scrbits == 8 && PClut(0, pal, 256, 1, 4) == 256;
     for (int i = 0; i < 256; i++) {
       // A palette never set is the gray ramp: an all-black map shows nothing.
       int rr = any ? lut[3 * i + 2] : i, gg = any ? lut[3 * i + 1] : i, bb = any ? lut[3 * i] : i;
+      if (scr) rr = pal[4 * i + 2], gg = pal[4 * i + 1], bb = pal[4 * i];
       p16(&m[2 * i], static_cast<uint32_t>(rr * 257));
       p16(&m[512 + 2 * i], static_cast<uint32_t>(gg * 257));
       p16(&m[1024 + 2 * i], static_cast<uint32_t>(bb * 257));
@@ -347,6 +355,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   int nsamp = 1, photo = -1, sfmt = 0, planar = 1, sbits = 0;
   tifunsig = false;
   tifrgb = 0;
+  tifphot = -1;
   tifcomp = tifpred = 0;
   int64_t nx = 0, ny = 1, nz = 1, wsiz = 0, full = 0, rps = 0;
   int kind = 0, pm = 0, pred = 0;
@@ -518,6 +527,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   tifunsig = (sfmt == 1 || (sfmt == 0 && !ours)) && !full && (wsiz == 16 || wsiz == 32);
   if (full) wsiz = full;
   tifrgb = nsamp == 3 && wsiz == 24 && photo == 2;
+  tifphot = photo;
   int bits = static_cast<int>(wsiz & 63);
   if (nx < 1 || ny < 1 || nz < 1 || bits == 0 || wsiz > 0x7FFF) return refuse();
   // Differences are undone for byte samples only.

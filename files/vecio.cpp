@@ -75,8 +75,16 @@ bool readvecs(const char* name, std::vector<uint8_t>* recs) {
   PtrRec* fv = vecfile(name, u, UM_RDONLY, 1);
   imgfmt::DropIdx drop{fv};
   int32_t c, p, t, w;
+  imgfmt::tifphot = 0;  // a file no TIFF header describes names no vector records
   if (fv) gtvarb(fv, &c, &p, &t, &w, 0);
-  bool ok = fv && t >= 0 && !(state & ST_ERROR) && (fv->Wsiz & 63) == 8;
+  bool ok = fv && t >= 0 && !(state & ST_ERROR);
+  // A file whose rows are not vector records (an image) is no vector file:
+  // refused, and kept as it is. Vector records are marked by their word
+  // size code, or are 8-byte rows of a file that names no photometric kind.
+  if (ok && fv->Wsiz != W_VEC && !(imgfmt::tifphot < 0 && fv->Wsiz == 8 && fv->Datdims[0] == 8)) {
+    error(0, 86);
+    ok = false;
+  }
   if (ok) {
     int64_t bytes = int64_t{fv->Datdims[0]} * std::max<uint32_t>(fv->Datdims[1], 1);
     recs->assign(static_cast<size_t>(bytes / 8 * 8), 0);
@@ -127,14 +135,16 @@ bool writevecs(const char* name, std::vector<uint8_t>* recs) {
 
 std::string vbound;  // the vector file the vector list is bound to
 
-// Appends one 8-byte vector record to the vector list.
-void addvec(const uint8_t* v) {
+// Appends one 8-byte vector record to the vector list; false when the list
+// cannot store it (reported).
+bool addvec(const uint8_t* v) {
   int16_t x, y, z;
   std::memcpy(&x, v, 2);
   std::memcpy(&y, v + 2, 2);
   std::memcpy(&z, v + 4, 2);
-  putvec(nvecs, x, y, z, v[6] & 15, v[7], v[6] >> 4);
+  if (putvec(nvecs, x, y, z, v[6] & 15, v[7], v[6] >> 4) < 0) return false;
   nvecs++;
+  return true;
 }
 
 void listrec(int i, const uint8_t* v) {
@@ -195,8 +205,13 @@ int vecio(int code) {
   if (out) {
     size_t old = recs.size();
     for (int32_t i = 0; i < nlist && !stopped(); i++) {
+      // A record the list counts but cannot give (a block it cannot load,
+      // reported there) leaves the file as it was.
       const uint8_t* v = gtvptr(list, i, 1);
-      if (!v) break;
+      if (!v) {
+        if (!(state & ST_ERROR)) error(0, 118);
+        return -1;
+      }
       recs.insert(recs.end(), v, v + 8);
       if (trcmsk & 16) listrec(i, v);
       copied++;
@@ -234,12 +249,13 @@ int vecio(int code) {
     }
   } else {
     for (size_t i = 0; i + 8 <= recs.size() && !stopped(); i += 8) {
-      addvec(&recs[i]);
+      if (!addvec(&recs[i])) break;
       if (trcmsk & 16) listrec(static_cast<int>(i / 8), &recs[i]);
       copied++;
     }
     // The new records are drawn as they are now part of the list.
     if (copied > 0 && !stopped()) redraw(static_cast<int>(std::min<int64_t>(copied, INT32_MAX)));
+    if (state & ST_ERROR) return -1;
   }
   setres(static_cast<int32_t>(std::min<int64_t>(copied, INT32_MAX)), 0);
   return 0;
@@ -267,7 +283,8 @@ int vecrole(const char* name) {
     return -1;
   }
   if (!veclst()) vinit(0);
-  for (size_t i = 0; i + 8 <= recs.size() && !stopped(); i += 8) addvec(&recs[i]);
+  for (size_t i = 0; i + 8 <= recs.size() && !stopped(); i += 8)
+    if (!addvec(&recs[i])) return -1;
   vbound = hostpath(name);
   return 0;
 }

@@ -77,8 +77,7 @@ struct Emit {
   void rel(int64_t dx, int64_t dy, int code) const { savvec(s16(dx), s16(dy), 0, code + 3, colour, width); }
   // A fill of the last n points, written straight at the write index.
   void fill(int n) const {
-    putvec(nvecs, -n, n, -1, VC_FILL, colour, 0);
-    nvecs++;
+    if (putvec(nvecs, -n, n, -1, VC_FILL, colour, 0) == 0) nvecs++;
   }
 };
 

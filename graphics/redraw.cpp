@@ -333,7 +333,12 @@ int vtile(int32_t index, const uint8_t* rec, uint32_t colour, int width, int mod
     }
     tstart = nvecs;
     for (int k = 0; k < 3; k++) {
-      putvec(nvecs, vx[k][0], vx[k][1], vx[k][2], k == 0 ? VC_MOVE : VC_LINE, 0, 0);
+      if (putvec(nvecs, vx[k][0], vx[k][1], vx[k][2], k == 0 ? VC_MOVE : VC_LINE, 0, 0) < 0) {
+        // No room in the list: the triangle is not filled.
+        nvecs = tstart;
+        setnvec(-1, tstart);
+        return 0;
+      }
       nvecs++;
     }
     chkio(0);

@@ -102,8 +102,12 @@ void emit(const Stitch& s, int32_t ia, int32_t ib, int32_t ic, const Pt& a, cons
     for (int32_t k : d)
       if (k < -32768) return;
     if (!vnormal(a.data(), b.data(), c.data(), n, -1)) return;
-    putvec(w, d[0], d[1], d[2], VC_TILE, s.colour, s.width);
-    putvec(w + 1, n[0], n[1], n[2], VC_PARAM, s.second, 1);
+    // A tile whose parameter record cannot be stored is not kept either.
+    if (putvec(w, d[0], d[1], d[2], VC_TILE, s.colour, s.width) < 0) return;
+    if (putvec(w + 1, n[0], n[1], n[2], VC_PARAM, s.second, 1) < 0) {
+      setnvec(0, w);
+      return;
+    }
     nvecs = w + 2;
     vdraw(w, 0);
   }

@@ -45,6 +45,9 @@ constexpr int32_t VMAXREC = 32767 * (VBLOCK / 8);  // as many as the block numbe
 int32_t lastdrw = -1;  // last-drawn mark
 int32_t lastend = 0;   // last-end mark
 bool vlok = false;     // the list has its file
+// Why the list has no file: the name tried and the system's cause.
+std::string vlnofile;
+int vlnoerr = 0;
 bool vdok = false;     // the data list has its file
 
 // The units and host names of the two files, so that they are closed again
@@ -136,6 +139,7 @@ std::string lstname(const char* var, const char* base) {
 // programs starting at once never share one). The unit, or -1.
 int mkscr(const std::string& name, LFile* lf) {
   std::string host = hostpath(name);
+  errno = ENAMETOOLONG;
   if (host.empty() || host.size() >= UNIT_NAMELEN) return -1;
   for (int k = 0; k < 8; k++) {
     if (unlink(host.c_str()) != 0 && errno != ENOENT) return -1;
@@ -353,11 +357,31 @@ void vrec(uint8_t* r, int x, int y, int z, int code, int colour, int width) {
 
 
 // The vector list's record index for writing, the count grown to hold it.
+// A record that cannot be stored (the list has no file, or a block of it
+// cannot be written to make room) is reported and not counted.
 uint8_t* vwrite(int32_t index) {
   vecptgen++;
   PtrRec* p = veclst();
-  if (!p || !vlok || index < 0 || !vlgrow(p, index)) return nullptr;
-  return vfast(p, index, 2);
+  if (!p || index < 0) return nullptr;
+  if (!vlok) {
+    // Said once a command.
+    if (!(state & ST_ERROR)) {
+      if (!vlnofile.empty()) jprintf(errlun, "%s: %s\n", vlnofile.c_str(), std::strerror(vlnoerr ? vlnoerr : EIO));
+      error(0, 69);
+    }
+    return nullptr;
+  }
+  const int32_t old = p->Length, lv = lastvec, ld = lastdrw;
+  if (!vlgrow(p, index)) return nullptr;
+  uint8_t* r = vfast(p, index, 2);
+  if (!r) {
+    // The buffer keeps the block it could not write (its write said why).
+    if (!(state & ST_ERROR)) error(0, 69);
+    if (p->Length != old) setcnt(p, entvec, old, 8, true);
+    lastvec = lv;
+    lastdrw = ld;
+  }
+  return r;
 }
 
 }  // namespace
@@ -412,13 +436,17 @@ int vinit(int flags) {
   if (!vent(entvec)) return 0;
   PtrRec* p = nullptr;
   vlok = false;
+  vlnofile.clear();
   if (!(flags & 4)) {
     const std::string name = lstname("vecfil", "vecs.tmp");
+    werrno = 0;
     const int u = mkscr(name, &vlf);
     if (u > 0 && vhead(u)) p = mkflist(name, u, K_VECTOR | K_MATRIX, W_VEC, 8, FT_VEC, VDATA0);
     if (p) {
       vlok = true;
     } else {
+      vlnoerr = werrno ? werrno : errno;
+      vlnofile = name;
       logprintf("vinit: no vector list file %s\n", name.c_str());
       cloself(&vlf);
     }
@@ -491,7 +519,9 @@ int setnvec(int which, int32_t n) {
 
 int putvec(int32_t index, int x, int y, int z, int code, int colour, int width) {
   if (!veclst()) vinit(0);
-  if (uint8_t* r = vwrite(index)) vrec(r, x, y, z, code, colour, width);
+  uint8_t* r = vwrite(index);
+  if (!r) return -1;
+  vrec(r, x, y, z, code, colour, width);
   return 0;
 }
 
@@ -499,8 +529,8 @@ int savvec(int x, int y, int z, int code, int colour, int width) {
   if (code == 1 && nvecs == 0) code = 2;
   const int32_t w = nvecs;
   if (w < 0) return 0;
+  if (putvec(w, x, y, z, code, colour, width) < 0) return -1;
   lastdrw = w;
-  putvec(w, x, y, z, code, colour, width);
   nvecs = w + 1;
   vdraw(w, 0);
   return 0;
@@ -513,14 +543,15 @@ int endvec(int type) {
   int y = 0, z = 0;
   bool restart = false;
   uint8_t keep[8] = {};
+  int32_t at = w;             // where the end record goes
+  int32_t patch = -1, off = 0;  // an earlier end record and its distance field
+  int16_t dist = 0;
   if (type == 4) {
     const int32_t d = lastend - w;
     if (d < 0 && lastend >= 0) {
-      uint8_t* r = gtvptr(nullptr, lastend, 2);
-      if (r && (r[6] & 15) == VC_END) {
-        const int16_t f = static_cast<int16_t>(-d);
-        std::memcpy(r + 2, &f, 2);
-      }
+      patch = lastend;
+      off = 2;
+      dist = static_cast<int16_t>(-d);
     }
     y = d;
   } else if (type == 2 || type == 3) {
@@ -528,32 +559,36 @@ int endvec(int type) {
       // The last point is written again after the end record.
       if (const uint8_t* r = gtvptr(nullptr, w - 1, 1)) std::memcpy(keep, r, 8);
       restart = true;
-      nvecs = w - 1;
+      at = w - 1;
     }
     type = 2;
-    const int32_t at = nvecs;
     const int32_t s = lastvec;
     int32_t d = s - at;
-    uint8_t* r = s >= 0 && d < 0 ? gtvptr(nullptr, s, 2) : nullptr;
+    const uint8_t* r = s >= 0 && d < 0 ? gtvptr(nullptr, s, 1) : nullptr;
     if (r && (r[6] & 15) == VC_END) {
-      const int16_t f = static_cast<int16_t>(-d);
-      std::memcpy(r + 4, &f, 2);
+      patch = s;
+      off = 4;
+      dist = static_cast<int16_t>(-d);
     } else {
       d = 0;
     }
-    lastend = at;
     z = d;
   }
-  const int32_t at = nvecs;
-  putvec(at, type, y, z, VC_END, 0, 0);
-  nvecs = at + 1;
+  // The new records first (the point a restart keeps before the end record
+  // that takes its place), then the distance in the earlier end record: a
+  // record the list cannot store changes nothing.
+  if (restart && putvec(w, vget16(keep), vget16(keep + 2), vget16(keep + 4), keep[6] & 15, keep[7], keep[6] >> 4) < 0)
+    return -1;
+  if (putvec(at, type, y, z, VC_END, 0, 0) < 0) return -1;
+  if (patch >= 0) {
+    uint8_t* r = gtvptr(nullptr, patch, 2);
+    if (r && (r[6] & 15) == VC_END) std::memcpy(r + off, &dist, 2);
+  }
+  if (type == 2) lastend = at;
+  nvecs = restart ? w + 1 : at + 1;
   // A link starts the next object (set once the record is there: growing
   // the count clears the mark).
   if (type == 4) lastvec = at;
-  if (restart) {
-    putvec(nvecs, vget16(keep), vget16(keep + 2), vget16(keep + 4), keep[6] & 15, keep[7], keep[6] >> 4);
-    nvecs++;
-  }
   return 0;
 }
 
@@ -563,15 +598,20 @@ int puttext(const char* text, int colour, int size, int angle, int width) {
   if (!veclst()) vinit(0);
   const int32_t h = nvecs;
   if (h < 0) return 0;
-  putvec(h, n, size, angle, VC_TEXT, colour, width);
-  int32_t i = h + 1;
-  for (int k = 0; k < n; k += 6, i++) {
+  int32_t i = h;
+  bool ok = putvec(h, n, size, angle, VC_TEXT, colour, width) == 0;
+  for (int k = 0; ok && k < n; k += 6) {
     uint8_t b[6] = {};
     std::memcpy(b, text + k, static_cast<size_t>(std::min(6, n - k)));
-    putvec(i, vget16(b), vget16(b + 2), vget16(b + 4), VC_TEXT, colour, 0);
+    ok = putvec(++i, vget16(b), vget16(b + 2), vget16(b + 4), VC_TEXT, colour, 0) == 0;
   }
-  nvecs = i;
-  lastdrw = i - 1;
+  if (!ok) {
+    // A text the list cannot hold whole is not kept in part.
+    if (PtrRec* p = veclst(); p && p->Length > h) vlcount(p, h, false);
+    return -1;
+  }
+  nvecs = i + 1;
+  lastdrw = i;
   vdraw(h, 0);
   return 0;
 }
@@ -790,10 +830,10 @@ int vcopy(int32_t index, uint8_t* out, int code) {
   if (out) std::memcpy(out, src, 8);
   const int32_t w = nvecs;
   if (w >= 0) {
-    if (uint8_t* d = vwrite(w)) {
-      std::memcpy(d, src, 6);
-      d[6] = static_cast<uint8_t>((d[6] & 0xF0) | (code & 15));
-    }
+    uint8_t* d = vwrite(w);
+    if (!d) return -1;
+    std::memcpy(d, src, 6);
+    d[6] = static_cast<uint8_t>((d[6] & 0xF0) | (code & 15));
     nvecs = w + 1;
   }
   uint8_t e[12];

@@ -51,9 +51,13 @@ int vinit(int flags);
 // Makes the data list.
 int vinit2(int mode);
 // Writes one record at index, growing the count to index + 1 when needed.
+// -1 when the list cannot store it (it has no file, or a block of it
+// cannot be written to make room): reported (error 69 with the cause), and
+// the count stays as it was.
 int putvec(int32_t index, int x, int y, int z, int code, int colour, int width);
 // Appends one record at the write index (code 1 becomes 2 when the list is
-// empty), advances the index and draws the record.
+// empty), advances the index and draws the record. The appenders return
+// -1, with the write index as it was, when a record cannot be stored.
 int savvec(int x, int y, int z, int code, int colour, int width);
 // Appends an end record: type 1 end of list, 2 end of object, 3 end of
 // object and restart, 4 link; patches the distances of earlier end records.

@@ -432,10 +432,9 @@ int pdread() {
     r = DMREC(want, dm, flags);
   }
   if (r < 1) {
-    // A record cut short by the file's end is refused with its cause.
-    if (dm->past > 0)
-      jprintf(errlun, "%s: the record needs %lld %s past the end of the file\n", dm->pastfile.c_str(),
-              static_cast<long long>(dm->past), dm->past == 1 ? "byte" : "bytes");
+    // A record cut short by the file's end, or whose data file is no
+    // regular file, is refused with its cause.
+    if (!dm->why.empty()) jprintf(errlun, "%s\n", dm->why.c_str());
     if (dm->fp) DMREC(0, dm, DMR_CLOSE);
     error(2, 66);
     return -1;

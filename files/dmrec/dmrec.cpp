@@ -3,6 +3,9 @@
 // XML listing.
 #include "files/dmrec/dmrec.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +22,7 @@
 #include "core/state.h"
 #include "files/dmrec/splitln.h"
 #include "files/fileutil.h"
+#include "ui/events.h"
 
 // Records move between a variable's memory and the file as they lie in
 // memory: the tag "abcd" (least significant byte first) is this machine's
@@ -52,6 +56,154 @@ FILE* opnfil(const std::string& name, const char* how) {
   if (f) std::setvbuf(f, nullptr, _IONBF, 0);
   return f;
 }
+
+// A stream of a regular file to read, opened without waiting (a fifo would
+// wait for a writer); null with the cause in why for anything else.
+FILE* opnreg(const std::string& name, std::string* why) {
+  std::string host = hostpath(name);
+  if (host.empty()) return nullptr;
+  int fd = open(host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (why) *why = name + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (why) *why = name + ": " + (S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file");
+    close(fd);
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* f = fdopen(fd, "rb");
+  if (!f) {
+    close(fd);
+    return nullptr;
+  }
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  return f;
+}
+
+// The file to append to, opened for update and locked: an exclusive lock
+// from before its header is read until it is closed, so that a second
+// program appending waits for the first. A file not there is made here
+// (never made again over another program's), and the file locked must
+// still be the one the name names (a file deleted meanwhile is made
+// anew). With create, the file is emptied once locked. null when it
+// cannot be opened (or the wait was stopped); *made when this opening
+// made it.
+FILE* opnapp(const std::string& name, int flags, bool* made) {
+  *made = false;
+  std::string host = hostpath(name);
+  if (host.empty()) return nullptr;
+  for (int tries = 0; tries < 1000; tries++) {
+    bool mine = false;
+    int fd = open(host.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+      if ((flags & DMR_MUSTOPEN) && !(flags & DMR_CREATE)) return nullptr;
+      fd = open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd < 0 && errno == EEXIST) continue;
+      mine = true;
+    }
+    if (fd < 0) return nullptr;
+    struct stat a;
+    if (fstat(fd, &a) != 0 || !S_ISREG(a.st_mode)) {
+      close(fd);
+      return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // The wait for another program's append polls for a Ctrl-C.
+    bool locked = false;
+    for (;;) {
+      if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        locked = true;
+        break;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR) break;
+      chkio(0);
+      if (state & (ST_INTR | ST_STOP)) break;
+      usleep(1000);
+    }
+    if (!locked) {
+      if (mine) unlink(host.c_str());
+      close(fd);
+      return nullptr;
+    }
+    struct stat b;
+    if (fstat(fd, &a) != 0 || a.st_nlink == 0 || stat(host.c_str(), &b) != 0 || a.st_ino != b.st_ino ||
+        a.st_dev != b.st_dev) {
+      close(fd);
+      continue;
+    }
+    // Another program may have locked the file this opening made first,
+    // and written it: it is then no longer this opening's to delete.
+    if (mine && a.st_size > 0) mine = false;
+    if ((flags & DMR_CREATE) && !mine) {
+      if (ftruncate(fd, 0) != 0) {
+        close(fd);
+        return nullptr;
+      }
+      mine = true;
+    }
+    FILE* f = fdopen(fd, "r+b");
+    if (!f) {
+      if (mine) unlink(host.c_str());
+      close(fd);
+      return nullptr;
+    }
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    *made = mine;
+    return f;
+  }
+  return nullptr;
+}
+
+// An unsigned number wide enough for the end of any record a header can
+// describe: an address below 2^63 plus four dimensions below 2^63 times
+// the bytes of an element.
+struct Wide {
+  uint32_t w[10] = {};
+  void mul(uint64_t m) {
+    unsigned __int128 carry = 0;
+    for (uint32_t& x : w) {
+      unsigned __int128 t = static_cast<unsigned __int128>(x) * m + carry;
+      x = static_cast<uint32_t>(t);
+      carry = t >> 32;
+    }
+  }
+  void add(int64_t a, int sign) {  // a >= 0; sign -1 subtracts (the result stays >= 0)
+    uint64_t v = static_cast<uint64_t>(a);
+    int64_t carry = 0;
+    for (uint32_t& x : w) {
+      int64_t t = static_cast<int64_t>(x) + sign * static_cast<int64_t>(v & 0xFFFFFFFFu) + carry;
+      v >>= 32;
+      carry = t < 0 ? -1 : t >> 32;
+      x = static_cast<uint32_t>(t & 0xFFFFFFFF);
+    }
+  }
+  bool above(int64_t a) const {  // a >= 0
+    for (int k = 9; k >= 2; k--)
+      if (w[k]) return true;
+    return ((static_cast<uint64_t>(w[1]) << 32) | w[0]) > static_cast<uint64_t>(a);
+  }
+  std::string dec() const {
+    Wide q = *this;
+    std::string s;
+    for (;;) {
+      uint64_t rem = 0;
+      bool zero = true;
+      for (int k = 9; k >= 0; k--) {
+        uint64_t cur = (rem << 32) | q.w[k];
+        q.w[k] = static_cast<uint32_t>(cur / 1000000000u);
+        rem = cur % 1000000000u;
+        zero = zero && q.w[k] == 0;
+      }
+      char part[16];
+      std::snprintf(part, sizeof part, zero ? "%llu" : "%09llu", static_cast<unsigned long long>(rem));
+      s.insert(0, part);
+      if (zero) return s;
+    }
+  }
+};
 
 int64_t strmsize(FILE* f) {
   if (!f || fseeko(f, 0, SEEK_END) != 0) return -1;
@@ -225,9 +377,15 @@ void takerec(DmFile* dm, const Item& it) {
   dm->nz = it.nz;
   dm->nt = it.nt;
   dm->lname = it.link;
-  __int128 e = 1;
-  for (int64_t d : {it.nx, it.ny, it.nz, it.nt}) e *= std::max<int64_t>(d, 0);
+  // The product saturates: a record this large is never held by its file
+  // (findrec measures it exactly).
   constexpr int64_t LIM = INT64_C(1) << 56;
+  __int128 e = 1;
+  for (int64_t d : {it.nx, it.ny, it.nz, it.nt}) {
+    const int64_t v = std::max<int64_t>(d, 0);
+    if (v == 0) e = 0;
+    if (e <= LIM) e *= v;
+  }
   dm->elems = e > LIM ? LIM : static_cast<int64_t>(e);
   dm->bytes = dm->elems * dm->bpe;
   dm->moved = 0;
@@ -251,16 +409,10 @@ void closeall(DmFile* dm) {
 int dmopen(DmFile* dm, int flags) {
   const bool wr = flags & DMR_APPEND;
   dm->created = false;
-  if (wr) {
-    if (!(flags & DMR_CREATE)) dm->fp = opnfil(dm->name, "r+b");
-    if (!dm->fp) {
-      if (!(flags & DMR_CREATE) && (flags & DMR_MUSTOPEN)) return DM_OPEN;
-      dm->fp = opnfil(dm->name, "wb");
-      dm->created = dm->fp != nullptr;
-    }
-  } else {
-    dm->fp = opnfil(dm->name, "rb");
-  }
+  if (wr)
+    dm->fp = opnapp(dm->name, flags, &dm->created);
+  else
+    dm->fp = opnreg(dm->name, nullptr);
   if (!dm->fp) return DM_OPEN;
   dm->fsize = std::max<int64_t>(strmsize(dm->fp), 0);
   dm->mode = static_cast<uint16_t>(flags & DMR_LINK);
@@ -383,7 +535,12 @@ int append(DmFile* dm, int num, int flags) {
                 static_cast<long long>(dm->addr), static_cast<long long>(dm->nx),
                 static_cast<long long>(dm->ny), static_cast<long long>(dm->nz),
                 static_cast<long long>(dm->nt));
-  std::string text = head;
+  // The record's line starts a line of its own, also after a last line
+  // written without its end.
+  std::string text;
+  if (dm->hpos > 0 && dm->hdr[static_cast<size_t>(dm->hpos - 1)] != '\n' && dm->hdr[static_cast<size_t>(dm->hpos - 1)] != '\r')
+    text = "\n";
+  text += head;
   if (!lname.empty()) text += "\n " + oneline(lname);
   if (dm->desc && !dm->desc->empty()) text += "\n  Text: " + oneline(*dm->desc);
   text += "\n";
@@ -521,17 +678,24 @@ int findrec(DmFile* dm, int wanted, int flags) {
       path = found->link;
     else
       mkpath(found->link.c_str(), dm->name.c_str(), &path);
-    FILE* f = opnfil(path, "rb");
+    FILE* f = opnreg(path, &dm->why);
     if (!f) return DM_LINKOPEN;
     dm->dfp = f;
     dm->linkown = true;
   }
-  // A record may not promise more data than its data file holds.
+  // A record may not promise more data than its data file holds; the
+  // bytes it reaches past the end are counted exactly, however large.
   if (dm->addr >= 0 && dm->bytes > 0) {
-    int64_t size = strmsize(dm->dfp);
-    if (dm->addr > size || dm->bytes > size - dm->addr) {
-      dm->past = dm->addr + dm->bytes - std::max<int64_t>(size, 0);
-      dm->pastfile = path;
+    const int64_t size = std::max<int64_t>(strmsize(dm->dfp), 0);
+    Wide end;
+    end.add(1, 1);
+    for (int64_t d : {found->nx, found->ny, found->nz, found->nt}) end.mul(static_cast<uint64_t>(d));
+    end.mul(static_cast<uint64_t>(dm->bpe));
+    end.add(dm->addr, 1);
+    if (end.above(size)) {
+      end.add(size, -1);
+      const std::string n = end.dec();
+      dm->why = path + ": the record needs " + n + (n == "1" ? " byte" : " bytes") + " past the end of the file";
       return DM_FORMAT;
     }
   }
@@ -802,9 +966,11 @@ int dmrback(DmFile* dm) {
     }
   }
   if (dm->created) {
+    // Deleted while still locked: a program waiting to append finds the
+    // name gone and makes the file anew.
+    delfil(dm->name.c_str());
     std::fclose(dm->fp);
     dm->fp = nullptr;
-    delfil(dm->name.c_str());
     return 0;
   }
   if (ftruncate(fileno(dm->fp), dm->oldsize) != 0) r = DM_DATAIO;

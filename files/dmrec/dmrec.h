@@ -15,7 +15,9 @@
 //
 // `DMREC` opens the file, reads or writes the header and finds, lists or
 // appends records; `DMRECIO` moves a record's data. Both return counts, or
-// minus an index into the result texts (dmrmsg).
+// minus an index into the result texts (dmrmsg). An opening to append
+// holds an exclusive lock on the file until it is closed: programs
+// appending to one file take turns, each after the other's header and data.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -106,10 +108,10 @@ struct DmFile {
   int64_t oldsize = 0;
   bool created = false;
   bool linkown = false;   // dfp is a link file of its own
-  // A record its data file does not hold whole: the bytes it reaches past
-  // the file's end, and that file's name (0 and empty otherwise).
-  int64_t past = 0;
-  std::string pastfile;
+  // Why the record found cannot be read, as a line for the error unit
+  // (a record its data file does not hold whole, a data file that is no
+  // regular file); empty otherwise.
+  std::string why;
   int xml = 1;            // the XML listing's state
 };
 

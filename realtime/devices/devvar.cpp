@@ -133,7 +133,8 @@ int lutio(int where, uint8_t* buf, int64_t off, int64_t len, int dir, int size) 
   if (off >= 256 * size) return 0;
   len = std::min<int64_t>(len, 256 * size - off);
   std::memcpy(tab + off, buf, static_cast<size_t>(len));
-  PClut(where, tab, static_cast<int>((off + len) / size), 2, size);
+  // Every entry the block reaches, the last one too when it ends inside it.
+  PClut(where, tab, static_cast<int>((off + len + size - 1) / size), 2, size);
   return 0;
 }
 
@@ -211,6 +212,16 @@ int gdevvb(PtrRec* r, int kind, int32_t* total, int32_t* wsiz, int) {
   int32_t cnt = 0;
   const int bits = devptr(kind, r->Idx, r, &cnt);
   if (!bits || cnt < 1) return kind;
+  // A window of the variable past the device's extent (a colour table's
+  // 4 x 256 bytes, pclut's 256 entries) is refused, as it is on a variable
+  // in memory.
+  for (int k = 0; k < 3; k++) {
+    const uint64_t o = r->Offs[k], e = r->Offs[3 + k], d = std::max<uint32_t>(r->Datdims[k], 1);
+    if (o >= d || o + e > d) {
+      if (!(state & ST_ERROR)) error(0, 196);
+      return kind;
+    }
+  }
   const int mk = static_cast<int>(r->Mptr >> 16);
   // Without image-processor hardware only window memory and matrices.
   if (!(devflg & 1) && mk != MK_WIN && !(kind & K_MATRIX)) return kind;
