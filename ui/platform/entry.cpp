@@ -2,6 +2,7 @@
 
 #include "core/output.h"
 #include "core/state.h"
+#include "core/tmpfile.h"
 #include "lang/cstart.h"
 #include "core/units.h"
 #include "realtime/devices/devsetup.h"
@@ -67,6 +68,7 @@ void watch(int seconds) {
   // Standard output is written unless the program's thread holds it.
   if (ftrylockfile(stdout) == 0) std::fflush(stdout);
   if (tmoclose) tmoclose();
+  tmpdrop();  // the temporary files of writes under way
   _exit(124);
 }
 
@@ -109,6 +111,8 @@ void tmoend() {
   for (int u = 0; u < NUNITS; u++)
     for (int k = 0; k < 1000 && filtab[u].Nlinks > 0; k++) closef(u, 0);
   for (int u = 0; u < 5; u++) closef(u, 0);  // preset units are flushed
+  // Writes under way end as a Ctrl-C ends them: their temporary files go.
+  tmpdrop();
   if (tmoclose) tmoclose();
   // A row printed without its end is written too; the prompt of a line
   // being waited for is not.
