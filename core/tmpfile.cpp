@@ -3,6 +3,7 @@
 #include "core/tmpfile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -31,7 +32,7 @@ constexpr size_t MINHASH = 4;
 // of the program may remove them from a signal handler or another thread.
 constexpr int NLIVE = 32;
 struct Live {
-  volatile int used;
+  std::atomic<int> used;
   char path[PATH_MAX];
 };
 Live live[NLIVE];

@@ -262,9 +262,10 @@ int rdblk(int unit, int32_t record, void* buf, int32_t length, int64_t offset) {
   if (!fp || !buf || length < 0) return -1;
   char m[5];
   unitmode(filtab[unit].mode, m);
-  if (m[0] != 'r' && m[1] != '+') {
-    // A unit opened for writing only (a device, a fifo) has nothing to
-    // read: zeros, as past the end of a new file.
+  if ((m[0] != 'r' && m[1] != '+') || (ustream[unit] && writable(filtab[unit].mode))) {
+    // A unit opened for writing only (a device, a fifo), or a stream this
+    // program writes, has nothing to read back: zeros, as past the end of a
+    // new file.
     std::memset(buf, 0, static_cast<size_t>(length));
     return length;
   }
