@@ -198,7 +198,7 @@ bool copystop() {
 }
 
 // Copies a text stream line by line; false when the copy failed (reported).
-bool textcopy(FILE* in, TextCopy* c, int depth) {
+bool textcopy(FILE* in, const char* inname, TextCopy* c, int depth) {
   std::string line;
   const int mode = ((c->flags & 4) ? 1 : 0) | ((c->flags & 1) ? 5 : 0);
   while (getln(in, &line)) {
@@ -217,7 +217,7 @@ bool textcopy(FILE* in, TextCopy* c, int depth) {
           error(2, E_INCLUDE);
           return false;
         }
-        const bool ok = textcopy(f, c, depth + 1);
+        const bool ok = textcopy(f, inc.c_str(), c, depth + 1);
         std::fclose(f);
         if (!ok) return false;
         continue;
@@ -242,7 +242,7 @@ bool textcopy(FILE* in, TextCopy* c, int depth) {
     c->lines++;
   }
   if (std::ferror(in)) {
-    error(2, E_IO);
+    fileerr(inname, 2, E_IO, errno);
     return false;
   }
   return true;
@@ -473,7 +473,7 @@ int copyfl() {
     c.out = out.f;
     c.dst = dst;
     c.block = bufsize;
-    ok = textcopy(in, &c, 0);
+    ok = textcopy(in, src, &c, 0);
     nin = nout = c.lines;
   } else {
     std::vector<char> buf(static_cast<size_t>(bufsize));
