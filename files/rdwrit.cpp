@@ -371,7 +371,9 @@ int rdwrit1(int code) {
       int mode = !wr ? UM_RDONLY : !so.temp.empty() ? UM_UPDATE : so.straight ? UM_CREATE : UM_UPDATE | UM_CREATE;
       int u = openf(at.c_str(), mode, 512);
       if (u < 0) {
-        if (!(state & ST_ERROR)) wr ? fileerr(name, 2, 66, errno) : static_cast<void>(error(2, 66));
+        // A write that cannot open its file says why.
+        if (!(state & ST_ERROR) && wr) fileerr(name, 2, 66, errno);
+        else if (!(state & ST_ERROR)) error(2, 66);
         swend(&so, false);
         return -1;
       }
@@ -478,7 +480,8 @@ int rdwrit1(int code) {
   int u = openf(at.c_str(), omode | (type == FT_TEXT ? UM_TYPTXT : type == FT_TIFF ? UM_TYPTIF : UM_TYPOTH), 512);
   if (u < 0) {
     // A write that cannot open its file says why.
-    if (!(state & ST_ERROR)) wr ? fileerr(name, 2, 66, errno) : static_cast<void>(error(2, 66));
+    if (!(state & ST_ERROR) && wr) fileerr(name, 2, 66, errno);
+    else if (!(state & ST_ERROR)) error(2, 66);
     swend(&so, false);
     return -1;
   }

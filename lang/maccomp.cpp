@@ -455,15 +455,13 @@ struct Comp {
   }
 };
 
-}  // namespace
-
-namespace {
 // A compiled file that could not be written: its name and the system's
 // cause on the error unit, then error 69 (#0 = -69).
 void cmperr(const std::string& name, int err) {
   jprintf(errlun, "%s: %s\n", name.c_str(), std::strerror(err ? err : EIO));
   error(0, 69);
 }
+
 }  // namespace
 
 int compil() {
@@ -649,12 +647,14 @@ int compil() {
   if (u < 0 && err == 0) err = errno ? errno : EIO;
   static const uint8_t blank[CMPBASE] = {};
   werrno = 0;
+  // A file made in place (no room for a temporary name) goes again.
+  const int del = tw.temp.empty() && !tw.straight ? 1 : 0;
   if (u > 0 && wrtblk(u, 0, blank, CMPBASE, 0) != CMPBASE) {
-    closef(u, 0);
+    closef(u, del);
     u = -1;
   }
   PtrRec* fv = u > 0 ? putptr(K_FILE, 0, nullptr, 0, 8, 0) : nullptr;
-  if (u > 0 && !fv) closef(u, 0);
+  if (u > 0 && !fv) closef(u, del);
   if (!fv) {
     tmpend(&tw, false);
     if (werrno) {
