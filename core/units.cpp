@@ -5,6 +5,7 @@
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/tmpfile.h"
 #include "files/fileutil.h"
 #include "lang/namehooks.h"
 #include "realtime/devices/comport.h"
@@ -35,6 +36,10 @@ constexpr UnitSlot kPreset{-1, 0, -1, -1, {}, 0, 0};
 int64_t upos[NUNITS];
 // The last transfer on the unit was a read: a write must position first.
 bool uread[NUNITS];
+// The unit's stream cannot be positioned (a fifo, a socket, or this
+// program's own descriptor named through /proc): it starts at position 0
+// where it stands, and a move elsewhere fails (ESPIPE).
+bool ustream[NUNITS];
 uint32_t nseeks;
 // Per unit since its open: the name as the opener gave it (for messages),
 // and the cause (errno) of the first formatted write that failed, 0 none.
@@ -77,6 +82,10 @@ FILE* ufile(int u) {
 // once, so a read after a write needs nothing).
 bool seekto(int u, FILE* fp, int64_t pos, bool forwrite) {
   if (cpos(u) == pos && !(forwrite && uread[u])) return true;
+  if (ustream[u]) {
+    errno = ESPIPE;
+    return false;
+  }
   ++nseeks;
   if (fseeko(fp, static_cast<off_t>(pos), SEEK_SET) != 0) {
     setcpos(u, -1);
@@ -201,7 +210,10 @@ int openf(const char* name, int mode, int) {
   int slot = serslot(name);
   if (slot >= 0) return seropen(slot) == 0 ? 100 + slot : -1;
   std::string full = hostpath(name);
-  if (full.size() >= UNIT_NAMELEN) return -1;
+  if (full.size() >= UNIT_NAMELEN) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
 
   int u = fndfil(full.c_str());
   if (u >= 0) {
@@ -224,11 +236,17 @@ int openf(const char* name, int mode, int) {
   char s[5];
   unitmode(mode, s);
   char fm[4] = {s[0], s[1] == '+' ? '+' : 'b', s[1] == '+' ? 'b' : '\0', '\0'};
-  int fd = open(full.c_str(), openflags(mode), 0666);
+  // A new file named through /proc for this program's own descriptor
+  // (/dev/stdout) is that descriptor, written where it stands.
+  const int own = (mode & UM_CREATE) ? tmpown(full) : -1;
+  int fd = own >= 0 ? fcntl(own, F_DUPFD_CLOEXEC, 0) : open(full.c_str(), openflags(mode), 0666);
   if (fd < 0) return -1;
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  const bool known = fstat(fd, &st) == 0;
+  if (!known || S_ISDIR(st.st_mode)) {
+    const int e = known ? EISDIR : errno;
     close(fd);
+    errno = e;
     return -1;
   }
   FILE* fp = fdopen(fd, fm);
@@ -250,7 +268,8 @@ int openf(const char* name, int mode, int) {
   sl.blkbuf = 0;
   sl.mode = static_cast<uint16_t>(mode);
   sl.strm = ref;
-  setcpos(u, -1);
+  ustream[u] = own >= 0 || (lseek(fd, 0, SEEK_CUR) < 0 && errno == ESPIPE);
+  setcpos(u, ustream[u] ? 0 : -1);
   uread[u] = false;
   if (mode & UM_TEMP) state |= ST_TEMPUNITS;
   return u;
@@ -259,6 +278,15 @@ int openf(const char* name, int mode, int) {
 int rdblk(int unit, int32_t record, void* buf, int32_t length, int64_t offset) {
   FILE* fp = ufile(unit);
   if (!fp || !buf || length < 0) return -1;
+  char m[5];
+  unitmode(filtab[unit].mode, m);
+  if ((m[0] != 'r' && m[1] != '+') || (ustream[unit] && writable(filtab[unit].mode))) {
+    // A unit opened for writing only (a device, a fifo), or a stream this
+    // program writes, has nothing to read back: zeros, as past the end of a
+    // new file.
+    std::memset(buf, 0, static_cast<size_t>(length));
+    return length;
+  }
   int64_t pos = recpos(record, length, offset);
   if (pos < 0) return -1;
   if (!seekto(unit, fp, pos, false)) return -1;
@@ -284,7 +312,12 @@ int wrtblk(int unit, int32_t record, const void* buf, int32_t length, int64_t of
   if (!fp || !buf || length < 0) return -1;
   int64_t pos = recpos(record, length, offset);
   if (pos < 0) return -1;
-  if (!seekto(unit, fp, pos, true)) return -1;
+  if (!seekto(unit, fp, pos, true)) {
+    // A stream that cannot be positioned there: the write is refused.
+    werrno = errno ? errno : EIO;
+    state |= ST_ERROR;
+    return -1;
+  }
   size_t want = static_cast<size_t>(length);
   // The bytes are handed to the system before success is reported, so a
   // full disk shows here and not later at a close nobody checks.
@@ -469,6 +502,7 @@ int closef(int unit, int del) {
   s.mode = 0;
   setcpos(unit, -1);
   uread[unit] = false;
+  ustream[unit] = false;
   return err ? -1 : 0;
 }
 

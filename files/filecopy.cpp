@@ -14,6 +14,7 @@
 #include "lang/names.h"
 #include "lang/parse.h"
 #include "lang/rdline.h"
+#include "ui/events.h"
 #include "ui/platform/backend.h"
 
 #include <algorithm>
@@ -97,52 +98,64 @@ bool getln(FILE* f, std::string* s) {
 }
 
 // A destination written through a temporary file in its folder and renamed
-// over it when complete (a device or other special file is written in
-// place).
+// over it when complete (a device or other special file is written
+// straight).
 struct TmpOut {
   SafeOut sw;
   FILE* f = nullptr;
 };
 
-bool tmpopen(const char* name, TmpOut* t) {
+// Opens the destination: 0, or the system's cause of the failure.
+int tmpopen(const char* name, TmpOut* t) {
   std::string open;
-  if (swtemp(name, &t->sw, &open, false) != 0) return false;
-  t->f = std::fopen(open.c_str(), "wb");
-  if (!t->f) swdone(&t->sw, false);
-  return t->f != nullptr;
+  const int e = swtemp(name, &t->sw, &open, false);
+  if (e != 0) return e > 0 ? e : EACCES;
+  const int fd = tmpfd(t->sw);
+  t->f = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+  if (t->f) return 0;
+  const int err = errno ? errno : EIO;
+  if (fd >= 0) close(fd);
+  swdone(&t->sw, false);
+  return err;
 }
 
-// Ends the write: with ok the file replaces the destination; false when it
-// does not (the temporary file is removed).
-bool tmpdone(TmpOut* t, bool ok) {
-  if (t->f && std::fclose(t->f) != 0) ok = false;
+// Ends the write: with ok the file replaces the destination. 0, -1 when ok
+// was false (the temporary file is removed), else the system's cause of
+// the failure.
+int tmpdone(TmpOut* t, bool ok) {
+  int err = 0;
+  if (t->f && std::fclose(t->f) != 0 && ok) {
+    err = errno ? errno : EIO;
+    ok = false;
+  }
   t->f = nullptr;
-  return swdone(&t->sw, ok) == 0;
+  const int r = swdone(&t->sw, ok);
+  return err ? err : r;
 }
 
 // Starts the destination of a copy from the open source; false (the
-// source closed, error 180) when it cannot be made.
+// source closed, error 180 with its cause) when it cannot be made.
 bool begincopy(FILE* in, const char* dst, TmpOut* out) {
-  if (tmpopen(dst, out)) return true;
+  const int e = tmpopen(dst, out);
+  if (e == 0) return true;
   std::fclose(in);
-  error(3, E_CREATE);
+  fileerr(dst, 3, E_CREATE, e);
   return false;
 }
 
 // Ends a copy: a read error of the source is error rdcode (argument 2), the
 // source is closed and the destination put in place (a failure there is
-// error wrcode, argument 3). Whether everything went well.
-bool endcopy(FILE* in, TmpOut* out, bool ok, int rdcode, int wrcode) {
+// error wrcode, argument 3), each with its cause. Whether everything went
+// well.
+bool endcopy(FILE* in, const char* src, TmpOut* out, const char* dst, bool ok, int rdcode, int wrcode) {
   if (ok && std::ferror(in)) {
-    error(2, rdcode);
+    fileerr(src, 2, rdcode, errno);
     ok = false;
   }
   std::fclose(in);
-  if (!tmpdone(out, ok) && ok) {
-    error(3, wrcode);
-    ok = false;
-  }
-  return ok;
+  const int r = tmpdone(out, ok);
+  if (r > 0 && ok) fileerr(dst, 3, wrcode, r);
+  return ok && r == 0;
 }
 
 bool putln(FILE* f, const std::string& s) {
@@ -172,13 +185,28 @@ struct TextCopy {
   int flags = 0;
   int lines = 0;  // lines written
   FILE* out = nullptr;
+  const char* dst = "";  // the destination's name
+  int64_t block = 1024;  // bytes between two polls for a Ctrl-C
+  int64_t since = 0;     // bytes copied since the last poll
 };
 
+// The interrupt poll of a copy, after each block: true when it must stop
+// (Ctrl-C, or an error reported meanwhile).
+bool copystop() {
+  chkio(0);
+  return stopped();
+}
+
 // Copies a text stream line by line; false when the copy failed (reported).
-bool textcopy(FILE* in, TextCopy* c, int depth) {
+bool textcopy(FILE* in, const char* inname, TextCopy* c, int depth) {
   std::string line;
   const int mode = ((c->flags & 4) ? 1 : 0) | ((c->flags & 1) ? 5 : 0);
   while (getln(in, &line)) {
+    c->since += static_cast<int64_t>(line.size()) + 1;
+    if (c->since >= c->block) {
+      c->since = 0;
+      if (copystop()) return false;
+    }
     if (state & 0x8180) return false;
     if (c->flags & 2) {
       const std::string inc = incname(line);
@@ -189,7 +217,7 @@ bool textcopy(FILE* in, TextCopy* c, int depth) {
           error(2, E_INCLUDE);
           return false;
         }
-        const bool ok = textcopy(f, c, depth + 1);
+        const bool ok = textcopy(f, inc.c_str(), c, depth + 1);
         std::fclose(f);
         if (!ok) return false;
         continue;
@@ -208,13 +236,13 @@ bool textcopy(FILE* in, TextCopy* c, int depth) {
       line.assign(buf, static_cast<size_t>(std::max(n, 0)));
     }
     if (!putln(c->out, line)) {
-      error(3, E_IO);
+      fileerr(c->dst, 3, E_IO, errno);
       return false;
     }
     c->lines++;
   }
   if (std::ferror(in)) {
-    error(2, E_IO);
+    fileerr(inname, 2, E_IO, errno);
     return false;
   }
   return true;
@@ -425,7 +453,7 @@ int copyfl() {
   if ((flags & 24) && Exists(dst) == 1) {
     if (!(flags & 4)) {
       std::fclose(in);
-      error(3, E_CREATE);
+      fileerr(dst, 3, E_CREATE, EEXIST);
       return 0;
     }
     jprintf(1, "Overwrite: %s ? [y] ", dst);
@@ -443,24 +471,30 @@ int copyfl() {
     TextCopy c;
     c.flags = flags;
     c.out = out.f;
-    ok = textcopy(in, &c, 0);
+    c.dst = dst;
+    c.block = bufsize;
+    ok = textcopy(in, src, &c, 0);
     nin = nout = c.lines;
   } else {
     std::vector<char> buf(static_cast<size_t>(bufsize));
     size_t k;
     while (ok && (k = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
       nin += static_cast<int64_t>(k);
+      errno = 0;
       if (std::fwrite(buf.data(), 1, k, out.f) != k) {
-        error(3, E_IO);
+        fileerr(dst, 3, E_IO, errno);
         ok = false;
       }
       nout += static_cast<int64_t>(k);
-      if (state & 0x8180) ok = false;
+      // A Ctrl-C stops the copy after the block.
+      if (ok && copystop()) ok = false;
     }
   }
-  ok = endcopy(in, &out, ok, E_IO, E_IO);
+  const bool intr = !ok && stopped() && !(state & ST_ERROR);
+  ok = endcopy(in, src, &out, dst, ok, E_IO, E_IO);
   if (trcmsk > 1) jprintf(dbglun, "Copy: %d %d\n", static_cast<int>(nin), static_cast<int>(nout));
-  if (ok) setres(static_cast<int32_t>(std::min<int64_t>(nout, INT32_MAX)), 0);
+  // A stopped copy leaves the destination as it was: #0 = 0.
+  if (ok || intr) setres(ok ? static_cast<int32_t>(std::min<int64_t>(nout, INT32_MAX)) : 0, 0);
   return 0;
 }
 
@@ -523,7 +557,7 @@ int filcpy() {
     }
     written++;
   }
-  if (endcopy(in, &out, ok, E_OPEN, E_SHORT)) setres(written, 0);
+  if (endcopy(in, src, &out, dst, ok, E_OPEN, E_SHORT)) setres(written, 0);
   return 0;
 }
 

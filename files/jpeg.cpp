@@ -12,12 +12,15 @@
 #include <vector>
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <jpeglib.h>
+#include <unistd.h>
 
 #include "core/element.h"
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/tmpfile.h"
 #include "core/units.h"
 #include "files/fileutil.h"
 #include "files/filevar.h"
@@ -505,8 +508,13 @@ int putjpg(PtrRec* src, int, const char* path) {
   int q = jpegquality == 0 ? 100 : std::clamp<int>(jpegquality, 1, 100);
   std::string host = hostpath(path ? path : "");
   if (host.empty()) return 0;
-  bool delok = isplain(path);
-  FILE* fp = std::fopen(host.c_str(), "wb");
+  // This program's own descriptor named through /proc (/dev/stdout) is
+  // written where it stands.
+  const int own = tmpown(host);
+  bool delok = own < 0 && isplain(path);
+  const int ofd = own >= 0 ? fcntl(own, F_DUPFD_CLOEXEC, 0) : -1;
+  FILE* fp = own >= 0 ? (ofd >= 0 ? fdopen(ofd, "wb") : nullptr) : std::fopen(host.c_str(), "wb");
+  if (!fp && ofd >= 0) close(ofd);
   if (!fp) {
     werrno = errno ? errno : EIO;
     return 0;

@@ -237,7 +237,7 @@ int putpcx(PtrRec* src, PtrRec* fv) {
   int64_t items = 0;
   int ws = src->Wsiz;
   if ((ws != 8 && ws != 16 && ws != 24 && ws != 32) || !getraw(src, &d, &items)) {
-    error(3, 103);
+    if (!stopped()) error(3, 103);  // a Ctrl-C during the copy stops the write
     return -1;
   }
   int64_t w = (src->Flg & 1) && src->Offs[3] ? src->Offs[3] : src->Datdims[0];

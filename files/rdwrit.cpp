@@ -55,6 +55,8 @@ bool getraw(PtrRec* r, std::vector<uint8_t>* out, int64_t* items) {
     r->Dptr += run * ib;
     i += run;
   }
+  // A copy stopped short (Ctrl-C) holds no image.
+  if (stopped()) return false;
   *items = cnt;
   return true;
 }
@@ -78,6 +80,7 @@ bool getbits(PtrRec* r, int64_t nx, std::vector<uint8_t>* out, int64_t* items) {
     int64_t bit = (i / nx) * rowb * 8 + (i % nx) * bits;
     (*out)[static_cast<size_t>(bit / 8)] |= static_cast<uint8_t>(v << (8 - bits - bit % 8));
   }
+  if (stopped()) return false;
   *items = cnt;
   return true;
 }
@@ -363,10 +366,14 @@ int rdwrit1(int code) {
       res = putjpg(v, 0, at.c_str());
       if (res == 0) res = -1;
     } else {
-      int mode = wr ? (UM_UPDATE | (so.temp.empty() ? UM_CREATE : 0)) : UM_RDONLY;
+      // The temporary file is there; a straight target is opened for
+      // writing only.
+      int mode = !wr ? UM_RDONLY : !so.temp.empty() ? UM_UPDATE : so.straight ? UM_CREATE : UM_UPDATE | UM_CREATE;
       int u = openf(at.c_str(), mode, 512);
       if (u < 0) {
-        if (!(state & ST_ERROR)) error(2, 66);
+        // A write that cannot open its file says why.
+        if (!(state & ST_ERROR) && wr) fileerr(name, 2, 66, errno);
+        else if (!(state & ST_ERROR)) error(2, 66);
         swend(&so, false);
         return -1;
       }
@@ -390,14 +397,19 @@ int rdwrit1(int code) {
       f->Lun = 0;
     }
     if (wr) {
+      const bool intr = stopped() && !(state & ST_ERROR);
       if (res < 0 && werrno) {
         // A write the system refused: reported with its cause.
         state &= ~ST_ERROR;
         wrterr(name, 2, werrno);
-      } else if (res < 0 && !(state & ST_ERROR)) {
+      } else if (res < 0 && !stopped()) {
         error(3, 103);
       }
-      if (!swend(&so, res >= 0 && !(state & ST_ERROR))) return -1;
+      // A write stopped by Ctrl-C keeps the old file; #0 = 0.
+      if (!swend(&so, res >= 0 && !stopped())) {
+        if (intr) setres(0, 0);
+        return -1;
+      }
     }
     setres(res, 0);
     return res < 0 ? -1 : 0;
@@ -460,12 +472,16 @@ int rdwrit1(int code) {
   SafeOut so;
   std::string at = name;
   if (wr && (mode & UM_CREATE) && fndfil(name) < 0 && !swbegin(name, 2, &so, &at)) return -1;
-  int omode = so.temp.empty() ? mode : (mode & ~UM_CREATE) | UM_UPDATE;
+  // The temporary file is there already; a straight target (a device, a
+  // fifo, standard output) is opened for writing only.
+  int omode = !so.temp.empty() ? (mode & ~UM_CREATE) | UM_UPDATE : so.straight ? mode & ~UM_UPDATE : mode;
   // The slot keeps the type the unit was opened as.
   werrno = 0;
   int u = openf(at.c_str(), omode | (type == FT_TEXT ? UM_TYPTXT : type == FT_TIFF ? UM_TYPTIF : UM_TYPOTH), 512);
   if (u < 0) {
-    if (!(state & ST_ERROR)) error(2, 66);
+    // A write that cannot open its file says why.
+    if (!(state & ST_ERROR) && wr) fileerr(name, 2, 66, errno);
+    else if (!(state & ST_ERROR)) error(2, 66);
     swend(&so, false);
     return -1;
   }
@@ -572,9 +588,11 @@ int rdwrit1(int code) {
       error(0, 42);
     }
     if (!got) {
-      error(3, 103);
+      if (!stopped()) error(3, 103);
       fin(false);
       f->Lun = 0;
+      // A stopped write moved nothing: #0 = 0.
+      if (!(state & ST_ERROR)) setres(0, 0);
       return -1;
     }
     total = std::min<int64_t>(total, static_cast<int64_t>(data.size()));
@@ -694,10 +712,12 @@ int rdwrit1(int code) {
     }
   }
   if (wr && (fail || stopped())) {
-    // An interrupted write counts as failed: the old file stays.
+    // An interrupted write counts as failed: the old file stays, and #0
+    // says nothing was written.
     if (fail && !(state & ST_ERROR)) error(2, 66);
     fin(false);
     f->Lun = 0;
+    if (!(state & ST_ERROR)) setres(0, 0);
     return -1;
   }
   bool ok = fin(true);

@@ -1,14 +1,15 @@
 // Writing a whole file so that a failure never costs the old one: a plain
 // file (or a name not there yet) is written to a temporary file in the same
 // folder and renamed over the name when complete; a device or other special
-// file is written in place. A failed write is reported with its cause.
+// file is written straight (core/tmpfile.h). A failed write is reported
+// with its cause.
 #pragma once
 #include <string>
 
-struct SafeOut {
+#include "core/tmpfile.h"
+
+struct SafeOut : TmpWrite {
   std::string name;  // the name as the user gave it (shown in messages)
-  std::string dest;  // host path the file ends up at (a link's target)
-  std::string temp;  // host path of the temporary file; empty: in place
 };
 
 // Prepares the write of `name` (a language path): asks before an existing

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "core/element.h"
 #include "core/memory.h"
 #include "core/state.h"
@@ -54,7 +56,9 @@ bool wrtext(const std::string& name, const std::string& text) {
     return false;
   }
   errno = 0;
-  FILE* f = std::fopen(at.c_str(), "wb");
+  const int fd = tmpfd(so);
+  FILE* f = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+  if (!f && fd >= 0) close(fd);
   bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
   e = errno;
   if (f && std::fclose(f) != 0 && ok) {

@@ -9,8 +9,10 @@
 #include "core/output.h"
 #include "core/state.h"
 #include "core/symbols.h"
+#include "core/tmpfile.h"
 #include "core/units.h"
 #include "core/varbl.h"
+#include "files/fileutil.h"
 #include "lang/declare.h"
 #include "lang/keywords.h"
 #include "lang/macro.h"
@@ -21,6 +23,8 @@
 #include "ui/events.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -451,6 +455,13 @@ struct Comp {
   }
 };
 
+// A compiled file that could not be written: its name and the system's
+// cause on the error unit, then error 69 (#0 = -69).
+void cmperr(const std::string& name, int err) {
+  jprintf(errlun, "%s: %s\n", name.c_str(), std::strerror(err ? err : EIO));
+  error(0, 69);
+}
+
 }  // namespace
 
 int compil() {
@@ -625,16 +636,34 @@ int compil() {
   }
   body.insert(body.end(), c.cmd.begin(), c.cmd.end());
   // The file: a blank header of CMPBASE bytes (the file layer's), then the
-  // compiled data written through the file variable's stream.
-  int u = openf(out.c_str(), UM_UPDATE | UM_CREATE, 512);
+  // compiled data written through the file variable's stream; all of it
+  // into a temporary file that takes the name when complete, so that a
+  // failed write leaves the old file (or none).
+  TmpWrite tw;
+  int err = tmpaim(hostpath(out), &tw);
+  if (err == 0) err = tmpmake(&tw);
+  const int omode = !tw.temp.empty() ? UM_UPDATE : tw.straight ? UM_CREATE : UM_UPDATE | UM_CREATE;
+  int u = err == 0 ? openf(tw.temp.empty() ? out.c_str() : tw.temp.c_str(), omode, 512) : -1;
+  if (u < 0 && err == 0) err = errno ? errno : EIO;
   static const uint8_t blank[CMPBASE] = {};
+  werrno = 0;
+  // A file made in place (no room for a temporary name) goes again.
+  const int del = tw.temp.empty() && !tw.straight ? 1 : 0;
   if (u > 0 && wrtblk(u, 0, blank, CMPBASE, 0) != CMPBASE) {
-    closef(u, 1);
+    closef(u, del);
     u = -1;
   }
   PtrRec* fv = u > 0 ? putptr(K_FILE, 0, nullptr, 0, 8, 0) : nullptr;
-  if (u > 0 && !fv) closef(u, 1);
+  if (u > 0 && !fv) closef(u, del);
   if (!fv) {
+    tmpend(&tw, false);
+    if (werrno) {
+      // The header could not be written: a write failure, said why.
+      state &= ~ST_ERROR;
+      cmperr(out, werrno);
+      return 0;
+    }
+    if (err) jprintf(errlun, "%s: %s\n", out.c_str(), std::strerror(err));
     jprintf(errlun, "error opening %s\n", out.c_str());
     jprintf(errlun, "%d errors detected\n", 1);
     setres(-1, 0);
@@ -642,10 +671,19 @@ int compil() {
   }
   filrec(fv)->Lun = uint8_t(u);
   stmset(fv, 0);
+  const bool before = state & ST_ERROR;
   int32_t w = wrtptr(fv, body.data(), int32_t(body.size()));
+  const int werr = werrno;
   freptr(fv);  // closes the unit
   frebuf(fv);
-  setres(w == int32_t(body.size()) ? 0 : -1, 0);
+  bool ok = w == int32_t(body.size()) && (before || !(state & ST_ERROR));
+  err = tmpend(&tw, ok);
+  if (err != 0) {
+    if (!before) state &= ~ST_ERROR;
+    cmperr(out, err > 0 ? err : werr ? werr : EIO);
+    return 0;
+  }
+  setres(0, 0);
   return 0;
 }
 

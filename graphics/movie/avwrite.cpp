@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/output.h"
+#include "core/tmpfile.h"
 #include "files/fileutil.h"
 
 namespace {
@@ -30,7 +31,7 @@ struct IdxEnt {
 struct AvwState {
   bool open = false;
   std::string name;       // the name as given
-  std::string host, tmp;  // the file's host name and the temporary file
+  TmpWrite out;           // the file and its temporary file
   std::FILE* fp = nullptr;
   uint32_t width = 0, height = 0, rate = 0, scale = 1;
   uint32_t bufsize = 0;          // width x height x 4
@@ -216,7 +217,7 @@ bool chunk(bool data) {
 
 void drop() {
   if (avw.fp) std::fclose(avw.fp);
-  if (!avw.tmp.empty()) unlink(avw.tmp.c_str());
+  tmpend(&avw.out, false);
   avw = AvwState{};
 }
 
@@ -272,16 +273,11 @@ int avwclos() {
       err = errno;
     }
     avw.fp = nullptr;
-    if (ok) {
-      // The new file takes the usual permissions, not mkstemp's private ones.
-      const mode_t mask = umask(0);
-      umask(mask);
-      chmod(avw.tmp.c_str(), 0666 & ~mask);
-      ok = std::rename(avw.tmp.c_str(), avw.host.c_str()) == 0;
-      if (!ok) err = errno;
-    }
+    // The file takes its name (and the old file's permissions).
+    const int r = tmpend(&avw.out, ok);
+    if (r > 0) err = r;
+    ok = r == 0;
     if (!ok) wfail(avw.next, err);
-    else avw.tmp.clear();
   }
   drop();
   return ok ? 0 : -1;
@@ -312,18 +308,23 @@ int avwopen(const char* name, int width, int height, int rate, int, int scale) {
   }
   AvwState s;
   s.name = name;
-  s.host = host;
-  s.tmp = host + ".XXXXXX";
-  const int fd = mkstemp(s.tmp.data());
+  // Written through a temporary file beside it, as every whole file is.
+  int err = tmpaim(host, &s.out);
+  // The header is written last, at the start: a file that cannot be
+  // positioned (a fifo, standard output) is refused.
+  if (err == 0 && s.out.straight) err = ESPIPE;
+  if (err == 0) err = tmpmake(&s.out);
+  const int fd = err == 0 ? tmpfd(s.out) : -1;
   if (fd < 0) {
-    failed(name, 66, errno);
+    failed(name, s.out.straight ? 69 : 66, err ? err : errno);
+    tmpend(&s.out, false);
     return -1;
   }
   s.fp = fdopen(fd, "wb");
   if (!s.fp) {
     failed(name, 66, errno);
     close(fd);
-    unlink(s.tmp.c_str());
+    tmpend(&s.out, false);
     return -1;
   }
   s.width = static_cast<uint32_t>(width);

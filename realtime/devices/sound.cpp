@@ -17,6 +17,7 @@
 #include "core/args.h"
 #include "core/output.h"
 #include "core/state.h"
+#include "core/tmpfile.h"
 #include "core/units.h"
 #include "core/varbl.h"
 #include "files/dirutil.h"
@@ -233,13 +234,18 @@ int wavwrt(const char* name, const int16_t* samples, int32_t count, const WavFmt
   const uint64_t vals = static_cast<uint64_t>(count) * f.channels;
   const uint64_t bytes = vals * 2;
   if (bytes > 0xFFFFFFFFull - 36) return -1;
-  std::string tmp = host + ".XXXXXX";
-  const int fd = mkstemp(tmp.data());
-  if (fd < 0) return -1;
-  std::FILE* fp = fdopen(fd, "wb");
+  // Written through a temporary file beside it, as every whole file is (a
+  // device or fifo straight: the header comes first).
+  TmpWrite file;
+  if (tmpaim(host, &file) != 0 || tmpmake(&file) != 0) {
+    tmpend(&file, false);
+    return -1;
+  }
+  const int fd = tmpfd(file);
+  std::FILE* fp = fd >= 0 ? fdopen(fd, "wb") : nullptr;
   if (!fp) {
-    close(fd);
-    unlink(tmp.c_str());
+    if (fd >= 0) close(fd);
+    tmpend(&file, false);
     return -1;
   }
   uint8_t h[WAVHDR];
@@ -258,15 +264,8 @@ int wavwrt(const char* name, const int16_t* samples, int32_t count, const WavFmt
     i += k;
   }
   ok = std::fclose(fp) == 0 && ok;
-  // The new file takes the usual permissions, not mkstemp's private ones.
-  const mode_t mask = umask(0);
-  umask(mask);
-  chmod(tmp.c_str(), 0666 & ~mask);
-  if (!ok || std::rename(tmp.c_str(), host.c_str()) != 0) {
-    unlink(tmp.c_str());
-    return -1;
-  }
-  return 0;
+  // The file takes its name (and the old file's permissions).
+  return tmpend(&file, ok) == 0 ? 0 : -1;
 }
 
 int devstb1() { return -1; }

@@ -2,6 +2,7 @@
 
 #include "core/output.h"
 #include "core/state.h"
+#include "core/tmpfile.h"
 #include "lang/cstart.h"
 #include "core/units.h"
 #include "realtime/devices/devsetup.h"
@@ -93,6 +94,7 @@ void tmosay() {
   else if (ftrylockfile(stdout) == 0)
     std::fflush(stdout);
   if (tmoclose) tmoclose();
+  tmpdrop();  // the temporary files of writes under way
   _exit(stopstatus());
 }
 
@@ -195,6 +197,8 @@ void tmoend() {
   // written, and the closing work below is not interrupted by it.
   state |= ST_INTR;
   clsall();
+  // Writes under way end as a Ctrl-C ends them: their temporary files go.
+  tmpdrop();
   if (tmoclose) tmoclose();
   // A row printed without its end is written too; the prompt of a line
   // being waited for is not.
