@@ -822,10 +822,13 @@ int doindex(int n, int mode) {
   int dir = intarg(4, mode ? -1 : 0);
   int flags = 0;
   const int32_t* ord = nullptr;
+  // The table and its order may be larger than the low stack: copies of
+  // them are made in the process's memory.
+  std::vector<uint8_t> ordcopy, tabcopy;
   int32_t h5 = 0;
   if (argtyp(5, &h5) & K_DIMS) {
     int32_t cnt = 0;
-    ord = static_cast<const int32_t*>(aryarg(5, nt, nt, W_LONG, &cnt, nullptr));
+    ord = static_cast<const int32_t*>(aryheap(5, nt, nt, W_LONG, &cnt, &ordcopy));
     if (!ord) return 0;
     flags = 64;
   } else {
@@ -878,7 +881,7 @@ int doindex(int n, int mode) {
   }
 
   int32_t cnt = 0;
-  const auto* tab = static_cast<const float*>(aryarg(3, 0, 0, W_FLOAT, &cnt, nullptr));
+  const auto* tab = static_cast<const float*>(aryheap(3, 0, 0, W_FLOAT, &cnt, &tabcopy));
   if (!tab) return 0;
   nt = std::min(nt, cnt);
   std::vector<float> keys;
