@@ -344,7 +344,7 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
     // A variable without data stored into through a window (a released
     // array given zqa(5) = 3, or zqa(2:3) = 1) holds the window and the
     // items before it, cleared.
-    if ((kind & K_DIMS) && !(kind & (K_LIST | K_FILE))) {
+    if ((kind & K_DIMS) && !(kind & (K_LIST | K_FILE | K_VECTOR))) {
       if (static_cast<int32_t>(r->Offs[3]) > n) *count = static_cast<int32_t>(r->Offs[3]);
       items = static_cast<int64_t>(r->Offs[0]) + *count;
     }
