@@ -188,7 +188,16 @@ class Pack {
         mark(owned(data, static_cast<uint32_t>(e + 1)));
         return;
       }
-      if (f & SY_VECTOR) return;
+      if (f & SY_VECTOR) {
+        // A list of vectors: its record, and the block of records that the
+        // record's Addr word owns.
+        if (!(f & SY_MATRIX)) return;
+        const int k = ownrec(data, e);
+        if (k < 0) return;
+        mark(k);
+        mark(owned(ptrrec(data)->Addr, static_cast<uint32_t>(data + PR_ADDR)));
+        return;
+      }
       if (hdrkind(f)) {
         // The header block, and the items it owns in high memory.
         mark(owned(data, static_cast<uint32_t>(e + 1)));
@@ -199,18 +208,26 @@ class Pack {
         return;
       }
       if (ptrkind(f)) {
-        const int k = owned(data, static_cast<uint32_t>(e + 1));
-        if (k < 0 || bl_[k].size != 2 + static_cast<int64_t>(sizeof(PtrRec) / 4)) return;
-        const PtrRec* r = ptrrec(data);
-        if (r->PTR == static_cast<uint32_t>(data) && r->Bufp <= 0 && r->Filp <= 0 && r->Args <= 0 &&
-            !(r->Flg & (K_FILE | K_ARGS)))
-          mark(k);
+        mark(ownrec(data, e));
         return;
       }
       if (f & (SY_NUMBER | SY_STRING | SY_ARRAY)) mark(owned(data, static_cast<uint32_t>(e + 1)));
     });
     for (const Slot& w : slotlist())
       if (!w.may || w.may()) mark(owned(*w.word, 1));
+  }
+
+  // The block of the record at data that entry e owns: a lone record that
+  // names itself and has no block buffers, file or argument list; -1
+  // otherwise.
+  int ownrec(int32_t data, int32_t e) const {
+    const int k = owned(data, static_cast<uint32_t>(e + 1));
+    if (k < 0 || bl_[k].size != 2 + static_cast<int64_t>(sizeof(PtrRec) / 4)) return -1;
+    const PtrRec* r = ptrrec(data);
+    if (r->PTR != static_cast<uint32_t>(data) || r->Bufp > 0 || r->Filp > 0 || r->Args > 0 ||
+        (r->Flg & (K_FILE | K_ARGS)))
+      return -1;
+    return k;
   }
 
   // The elements of the list whose table is at t.
@@ -359,14 +376,17 @@ class Pack {
       const int32_t old = s->data;
       s->data = static_cast<int32_t>(reloc(old));
       if (!(s->flags & SY_VAR)) return;
-      if (ptrkind(s->flags)) {
-        if (s->value == static_cast<uint32_t>(old)) s->value = static_cast<uint32_t>(s->data);
-        if (s->data != old && s->data < HIMEM_BASE) {
+      const bool vlist = (s->flags & (SY_VECTOR | SY_MATRIX)) == (SY_VECTOR | SY_MATRIX);
+      if (ptrkind(s->flags) || vlist) {
+        if (ptrkind(s->flags) && s->value == static_cast<uint32_t>(old)) s->value = static_cast<uint32_t>(s->data);
+        if (s->data < HIMEM_BASE) {
           PtrRec* r = ptrrec(s->data);
-          if (r->PTR == static_cast<uint32_t>(old)) r->PTR = static_cast<uint32_t>(s->data);
-          if (r->Stack == static_cast<uint32_t>(old)) r->Stack = static_cast<uint32_t>(s->data);
+          if (s->data != old) {
+            if (r->PTR == static_cast<uint32_t>(old)) r->PTR = static_cast<uint32_t>(s->data);
+            if (r->Stack == static_cast<uint32_t>(old)) r->Stack = static_cast<uint32_t>(s->data);
+          }
+          view(r);
         }
-        view(ptrrec(s->data));
       } else if (hdrkind(s->flags) && s->data < HIMEM_BASE && s->data + 5 <= lstk.end) {
         W(s->data + 3) = reloc32(W(s->data + 3));
       }
