@@ -191,10 +191,8 @@ class Pack {
       if (f & SY_VECTOR) {
         // A list of vectors: its record, and the block of records that the
         // record's Addr word owns.
-        if (!(f & SY_MATRIX)) return;
-        const int k = ownrec(data, e);
-        if (k < 0) return;
-        mark(k);
+        if (!(f & SY_MATRIX) || !lonerec(data, e)) return;
+        mark(owned(data, static_cast<uint32_t>(e + 1)));
         mark(owned(ptrrec(data)->Addr, static_cast<uint32_t>(data + PR_ADDR)));
         return;
       }
@@ -208,7 +206,7 @@ class Pack {
         return;
       }
       if (ptrkind(f)) {
-        mark(ownrec(data, e));
+        if (lonerec(data, e)) mark(owned(data, static_cast<uint32_t>(e + 1)));
         return;
       }
       if (f & (SY_NUMBER | SY_STRING | SY_ARRAY)) mark(owned(data, static_cast<uint32_t>(e + 1)));
@@ -217,17 +215,16 @@ class Pack {
       if (!w.may || w.may()) mark(owned(*w.word, 1));
   }
 
-  // The block of the record at data that entry e owns: a lone record that
-  // names itself and has no block buffers, file or argument list; -1
-  // otherwise.
-  int ownrec(int32_t data, int32_t e) const {
-    const int k = owned(data, static_cast<uint32_t>(e + 1));
-    if (k < 0 || bl_[k].size != 2 + static_cast<int64_t>(sizeof(PtrRec) / 4)) return -1;
+  // Whether data holds a record that entry e owns alone in a low-stack
+  // block of its own size, that names itself and has no block buffers, file
+  // or argument list.
+  static bool lonerec(int32_t data, int32_t e) {
+    constexpr int32_t words = sizeof(PtrRec) / 4;
+    if (data < 3 || data + words > lstk.end) return false;
+    if (W(data - 2) != static_cast<uint32_t>(words + 2) || W(data - 1) != static_cast<uint32_t>(e + 1)) return false;
     const PtrRec* r = ptrrec(data);
-    if (r->PTR != static_cast<uint32_t>(data) || r->Bufp > 0 || r->Filp > 0 || r->Args > 0 ||
-        (r->Flg & (K_FILE | K_ARGS)))
-      return -1;
-    return k;
+    return r->PTR == static_cast<uint32_t>(data) && r->Bufp <= 0 && r->Filp <= 0 && r->Args <= 0 &&
+           !(r->Flg & (K_FILE | K_ARGS));
   }
 
   // The elements of the list whose table is at t.
