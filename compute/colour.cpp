@@ -849,11 +849,14 @@ int doindex(int n, int mode) {
   int dir = intarg(4, mode ? -1 : 0);
   int flags = 0;
   const int32_t* ord = nullptr;
+  // The table and its order may be larger than the low stack: copies of
+  // them are made in the process's memory.
+  std::vector<uint8_t> ordcopy, tabcopy;
   const int oa = ordarg();
   if (oa != 5) flags = intarg(5, 0) & 63;
   if (oa) {
     int32_t cnt = 0;
-    ord = static_cast<const int32_t*>(aryarg(oa, nt, nt, W_LONG, &cnt, nullptr));
+    ord = static_cast<const int32_t*>(aryheap(oa, nt, nt, W_LONG, &cnt, &ordcopy));
     if (!ord) return 0;
     flags |= 64;
   }
@@ -904,7 +907,7 @@ int doindex(int n, int mode) {
   }
 
   int32_t cnt = 0;
-  const auto* tab = static_cast<const float*>(aryarg(3, 0, 0, W_FLOAT, &cnt, nullptr));
+  const auto* tab = static_cast<const float*>(aryheap(3, 0, 0, W_FLOAT, &cnt, &tabcopy));
   if (!tab) return 0;
   nt = std::min(nt, cnt);
   std::vector<float> keys;

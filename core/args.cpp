@@ -801,7 +801,9 @@ int argknd(int n, int mode) {
 // ---------------------------------------------------------------------------
 // Arrays and results.
 
-void* aryarg(int n, int32_t want, int32_t max, int code, int32_t* count, int32_t* dims) {
+namespace {
+void* arycopy(int n, int32_t want, int32_t max, int code, int32_t* count, int32_t* dims,
+              std::vector<uint8_t>* heap) {
   if (count) *count = 0;
   int32_t h = 0;
   int t = argtyp(n, &h);
@@ -829,7 +831,15 @@ void* aryarg(int n, int32_t want, int32_t max, int code, int32_t* count, int32_t
   if (r->Wsiz == code && part >= c && c > 0) {
     out = dptr(r);
   } else {
-    auto* buf = static_cast<uint8_t*>(scratch(std::max<int32_t>(c, 1) * ibytes));
+    const int64_t bytes = int64_t{std::max<int32_t>(c, 1)} * ibytes;
+    uint8_t* buf = nullptr;
+    if (heap) {
+      heap->assign(static_cast<size_t>(bytes), 0);
+      buf = heap->data();
+    } else {
+      buf = bytes <= INT32_MAX ? static_cast<uint8_t*>(scratch(static_cast<int32_t>(bytes))) : nullptr;
+      if (!buf && bytes > INT32_MAX) error(0, 42);
+    }
     if (!buf) return nullptr;
     const bool nc = noclmp();
     uint8_t bitp = 0;
@@ -858,6 +868,15 @@ void* aryarg(int n, int32_t want, int32_t max, int code, int32_t* count, int32_t
     }
   }
   return out;
+}
+}  // namespace
+
+void* aryarg(int n, int32_t want, int32_t max, int code, int32_t* count, int32_t* dims) {
+  return arycopy(n, want, max, code, count, dims, nullptr);
+}
+
+void* aryheap(int n, int32_t want, int32_t max, int code, int32_t* count, std::vector<uint8_t>* heap) {
+  return arycopy(n, want, max, code, count, nullptr, heap);
 }
 
 int putvrb(const void* buffer, int code, int32_t handle, int32_t count) {

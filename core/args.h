@@ -22,6 +22,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct WORD;
 
@@ -107,6 +108,9 @@ int argknd(int n, int mode);
 // the window's extents. Null on failure: error 35 (not an array variable),
 // 82 (fewer items than wanted), both with argument n.
 void* aryarg(int n, int32_t want, int32_t max, int code, int32_t* count, int32_t* dims);
+// The same, with the copy (when one is needed) in *heap instead of the
+// scratch area: for tables that may be larger than the low stack.
+void* aryheap(int n, int32_t want, int32_t max, int code, int32_t* count, std::vector<uint8_t>* heap);
 // Writes count items of `code` from buffer into numeric variable argument n
 // (kinds 0x7E0) through putvrb; -1 when the argument is no such variable.
 int putarg(int n, const void* buffer, int32_t count, int code);

@@ -255,7 +255,11 @@ int ptradr(PtrRec* r) {
         }
         r->Dptr = r->Data0 < 0 ? addref(0, in) : addref(r->Data0, in);
       }
-      int64_t cap = (pgb - in) * 8 / bits;
+      // Up to the page's end, the item that crosses it included: the pages
+      // of high memory lie one after the other in the process's memory, so
+      // an item of three or eight bytes that starts before a page's end is
+      // whole behind its address.
+      int64_t cap = ((pgb - in) * 8 + bits - 1) / bits;
       if (rem > cap) rem = cap;
     }
   }

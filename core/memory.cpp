@@ -347,61 +347,6 @@ void settle(StkDesc* d) {
   if (merge(d, &last, &bad) == chainend(d)) giveend(d, last);
 }
 
-// Whether `own` is the data word of an entry of a symbol table in reach
-// (from the running macro's table out to the system table); the entry, or
-// NULL.
-const SymEnt* ownent(uint32_t own) {
-  if (own < SYMHDR + 1 || own >= static_cast<uint32_t>(lstk.bot)) return nullptr;
-  int32_t t = cursym;
-  for (int guard = 0; t > 0 && t < lstk.bot && guard < 4096; guard++) {
-    const SymTab* h = tabptr(t);
-    if (!h || h->marker != SYMMARK) break;
-    const int64_t first = symadr(t, 0), end = first + int64_t(SYMWDS) * h->count;
-    const int64_t e = static_cast<int64_t>(own) - 1;
-    if (e >= first && e < end && (e - first) % SYMWDS == 0) return symptr(static_cast<int32_t>(e));
-    t = h->link;
-  }
-  return nullptr;
-}
-
-// A block that may move between commands: the data of a string, plain
-// array or number variable, or a defined name's text, owned by its symbol
-// entry. Such data holds no address of its own, and whatever refers to it
-// across commands (pointer views, macro arguments) goes through the entry.
-bool varblk(const Blk& b) {
-  if (!movable(b)) return false;
-  const SymEnt* e = ownent(b.st & BLK_OWNER);
-  if (!e || (e->flags & SY_NOTOWN)) return false;
-  if ((e->flags & SY_DEFINE) && !(e->flags & SY_VAR)) return true;
-  if (!(e->flags & SY_VAR) || (e->flags & (SY_LIST | SY_VECTOR | SY_MATRIX | SY_IMAGE | SY_SOLID | SY_HIGH)))
-    return false;
-  return (e->flags & (SY_STRING | SY_ARRAY | SY_NUMBER)) != 0;
-}
-
-// Set when a request of the low stack was refused: the next command's
-// start compacts whatever the gap.
-bool packwanted = false;
-// The low stack as it was after the last compaction that could not fill
-// every hole: {lowest block, stkbot, free words}.
-int64_t packseen[3] = {-1, -1, -1};
-
-// At the start of a command, when the free gap has become smaller than the
-// free blocks inside the chain (or a request was refused), variable data
-// moves up into the holes, so that the gap grows back whole. No command
-// holds an address into a block at that point.
-void autopack() {
-  if (!lowstk || lstk.lowest >= lstk.end) return;
-  const int64_t holes = holewords(&lstk);
-  if (holes <= 0 || (!packwanted && holes <= gapof(&lstk, K_SCRATCH))) return;
-  if (packseen[0] == lstk.lowest && packseen[1] == lstk.bot && packseen[2] == lstk.freew) return;
-  packwanted = false;
-  settle(&lstk);
-  while (packone(&lstk, varblk)) settle(&lstk);
-  packseen[0] = lstk.lowest;
-  packseen[1] = lstk.bot;
-  packseen[2] = lstk.freew;
-}
-
 int32_t largestfree(const StkDesc* d, int64_t gap) {
   std::vector<Blk> bl;
   walk(d, &bl);

@@ -81,11 +81,22 @@ bool hipaged();
 int chkstk(int which);
 int trpstk(int32_t addr);
 
-// Resets the scratch area and the high temporary top (start of each command).
-// When the low stack's free gap has become smaller than its free blocks, or
-// a request was refused since, variable data moves up into the holes first
-// (strings, plain arrays, numbers and defined texts, through their entries).
+// Resets the scratch area and the high temporary top (start of each command),
+// then compacts (autopack).
 void rststk();
+// Compaction between commands (core/compact.cpp): whenever a stack has
+// free blocks inside its chain that appeared since the last compaction, or
+// a request was refused since (packwanted), the blocks whose references
+// are all known (variable data through its symbol entry, aliases, list
+// elements through their slots, blocks registered with stkslot) move into
+// them, so that the free words gather in the free gap.
+void autopack();
+extern bool packwanted;
+// Registers a word outside the word memory that holds the data address of a
+// headed low-stack block taken with no owner (0: none): compaction may move
+// that block while may() (when given) holds, i.e. while no copy of the word
+// is kept elsewhere, and sets the word to its new address.
+void stkslot(int32_t* word, bool (*may)() = nullptr);
 // Sets the scratch top with no scratch buffer handed out below it.
 void setscr(int32_t top);
 

@@ -473,7 +473,9 @@ int logprintf(const char* fmt, ...) {
   return 0;
 }
 
-int error(int arg, int code) {
+int error(int arg, int code) { return errtxt(arg, code, nullptr); }
+
+int errtxt(int arg, int code, const char* text) {
   if (jdebug && logfp) {
     logprintf("ERROR(%d,%d)\n", arg, code);
     fflush(logfp);
@@ -490,7 +492,12 @@ int error(int arg, int code) {
       lstlun = errlun;
       // A negative code has no line of its own (a negative line would
       // print the whole topic).
-      int r = code >= 0 ? prthlp(50, 0, code) : -1;
+      int r = -1;
+      if (text) {
+        jprintf(errlun, " %s\n", text);
+        r = 1;
+      } else if (code >= 0)
+        r = prthlp(50, 0, code);
       lstlun = savlun;
       if (macmod)
         jprintf(errlun, "   on line %5d of %s\n", maclin, macnam());

@@ -50,6 +50,9 @@ void rowend();
 int jflush(int unit);
 int wintext(const char* text, int n);
 int error(int arg, int code);
+// The same with a text of its own in place of the error's line of the help
+// topic (a variant of that line naming what failed).
+int errtxt(int arg, int code, const char* text);
 
 // Writes a line to the log file "pelix.log" when it is open.
 int logprintf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -341,6 +341,13 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   } else {
     *count = n;
     items = n;
+    // A variable without data stored into through a window (a released
+    // array given zqa(5) = 3, or zqa(2:3) = 1) holds the window and the
+    // items before it, cleared.
+    if ((kind & K_DIMS) && !(kind & (K_LIST | K_FILE | K_VECTOR))) {
+      if (static_cast<int32_t>(r->Offs[3]) > n) *count = static_cast<int32_t>(r->Offs[3]);
+      items = static_cast<int64_t>(r->Offs[0]) + *count;
+    }
   }
   if (items < 0) items = 0;
   if (wsiz) r->Wsiz = static_cast<int16_t>(wsiz);
@@ -672,6 +679,8 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
         r->Addr = 0;
         r->Bufsiz = 0;
         r->Datdims[0] = r->Datdims[1] = r->Datdims[2] = 0;
+        // Remade whole: its old extent does not size the new storage.
+        if (!(kind & K_LIST)) r->Offs[3] = 0;
         // A list made anew holds exactly the items it is given: its old
         // extent does not size the new element table (an extent of one
         // still makes the one element a text is stored into).

@@ -161,6 +161,15 @@ void putwds(int32_t addr, const std::vector<uint8_t>& bytes) {
   }
 }
 
+// Error 126, storage that could not be had: its text names the memory that
+// was asked for, high memory (himemsize sets it) or the low stack (CSTACK).
+void nostore(int arg, bool high) {
+  if (high)
+    error(arg, 126);
+  else
+    errtxt(arg, 126, "Storage allocation failed (CSTACK sets the low stack)");
+}
+
 // The kind flags of the kind word c.
 uint16_t kindof(int c) {
   if (c >= A_NUMBER && c <= A_SOLID && c != A_FILE) return static_cast<uint16_t>((16 << (c - A_NUMBER)) + 0x1000);
@@ -425,7 +434,7 @@ int declar(int code) {
     int64_t count = static_cast<int64_t>(dims[0]) * dims[1];
     if (count <= INT32_MAX) count *= dims[2];
     if (count > INT32_MAX) {
-      error(i, 126);
+      nostore(i, high && !file);
       return 0;
     }
 
@@ -440,7 +449,7 @@ int declar(int code) {
       PtrRec* r = putptr((kind & ~K_NAMED) | K_FILE, 0, fd, 0, ws, named ? 0 : 1);
       FilRec* f = r ? filrec(r) : nullptr;
       if (!f) {
-        error(i, 126);
+        nostore(i, false);
         return 0;
       }
       r->Idx = -1;
@@ -474,7 +483,7 @@ int declar(int code) {
         int32_t e = putsym(rewrite ? ent : 0, name, len, fl, static_cast<int32_t>(r->PTR), 1, 0);
         if (e <= 0) {
           freptr(r);
-          if (!(state & ST_ERROR)) error(i, 126);
+          if (!(state & ST_ERROR)) nostore(i, false);
           return 0;
         }
       }
@@ -502,12 +511,13 @@ int declar(int code) {
     if (kc == A_POINTER) {
       PtrRec* r = putptr(0, 0, nullptr, 0, 0, 0);
       if (!r) {
-        error(i, 126);
+        nostore(i, false);
         return 0;
       }
       data = static_cast<int32_t>(r->PTR);
       taken = true;
     } else if (hdr) {
+      bool itemsfail = false;  // the header was had, its items not
       if (target || high) {
         block = takblk(6, 1);  // the 5-word header (blocks are even)
         if (block && !target) {
@@ -515,6 +525,7 @@ int declar(int code) {
           if (!items) {
             freblk(block);
             block = 0;
+            itemsfail = true;
           }
         }
       } else {
@@ -522,7 +533,7 @@ int declar(int code) {
         items = block ? block + 5 : 0;
       }
       if (!block || (!target && !items)) {
-        error(i, 126);
+        nostore(i, itemsfail && high);
         return 0;
       }
       uint32_t* h = wordp(block);
@@ -548,7 +559,7 @@ int declar(int code) {
     } else if (words > 0) {
       block = takblk(words, where);
       if (!block) {
-        error(i, 126);
+        nostore(i, high);
         return 0;
       }
       zerwds(block, words);
@@ -556,7 +567,7 @@ int declar(int code) {
         PtrRec* r = putptr(kind, 0, nullptr, 0, ws, 0);
         if (!r) {
           freblk(block);
-          error(i, 126);
+          nostore(i, false);
           return 0;
         }
         r->Addr = static_cast<uint32_t>(block);
@@ -577,7 +588,7 @@ int declar(int code) {
       // added to it later.
       PtrRec* r = putptr(kind, 0, nullptr, 0, ws, 0);
       if (!r) {
-        error(i, 126);
+        nostore(i, false);
         return 0;
       }
       r->Datdims[1] = r->Datdims[2] = 1;
@@ -588,7 +599,7 @@ int declar(int code) {
     int32_t e = putsym(rewrite ? ent : 0, name, len, flags, data, static_cast<uint32_t>(count), ws & 0xFF);
     if (e <= 0) {
       if (data > 0 && taken) freblk(data);
-      if (!(state & ST_ERROR)) error(i, 126);
+      if (!(state & ST_ERROR)) nostore(i, false);
       return 0;
     }
     if (kc == A_POINTER || veclist) {

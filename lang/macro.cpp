@@ -170,6 +170,10 @@ int32_t mactok(int n) {
   uint32_t base = W(rec - 1), cur = base;
   if (mode == 1) {
     cur = uint32_t(s->data);
+  } else if (mode == 3) {
+    // A matrix, image or solid: the items its header names.
+    if (s->data <= 0 || s->data + 5 > lstk.end) return 0;
+    cur = W(s->data + 3);
   } else {
     const PtrRec* p = ptrrec(s->data);
     if (!p) return 0;
@@ -284,6 +288,9 @@ int32_t savrec(const PtrRec* r, int32_t frame, bool dflt) {
       int mode = 0;
       if (uint32_t(s->data) == c->Addr) {
         mode = 1;
+      } else if ((s->flags & K_HDR) && !(s->flags & (K_VECTOR | K_LIST)) && s->data > 0 &&
+                 s->data + 5 <= lstk.end && W(s->data + 3) == c->Addr) {
+        mode = 3;
       } else if (const PtrRec* p = ptrrec(s->data); p && fndstk(s->data) > 0 && p->Addr == c->Addr) {
         mode = 2;
       }

@@ -69,6 +69,18 @@ char* qtext(const PendQ* q) {
   return q->blk > 0 ? static_cast<char*>(stkptr(q->blk)) : nullptr;
 }
 
+// The queued texts and the typed loops' texts lie in headed blocks that only
+// these words name while no macro frame and no nested input keeps a copy of
+// them: the compaction between commands may move them then.
+bool qmove() { return !curfrm() && !(pflags & 0x4000); }
+struct QSlots {
+  QSlots() {
+    stkslot(&dfltq.blk, qmove);
+    stkslot(&typq.blk, qmove);
+    for (LoopEnt& e : lopstk) stkslot(&e.q.blk, qmove);
+  }
+} qslots;
+
 // Length of text, at most max characters.
 int txtlen(const char* t, int max) {
   int n = 0;

@@ -204,3 +204,132 @@ TEST_F(Mem, CommandStartMovesOnlyVariableData) {
   // The trace bit's compaction does not run at a command's start.
   EXPECT_EQ(trcmsk & 0x800, 0);
 }
+
+// Between commands every block whose references are known moves, with
+// every word that names it: an alias into it, a list's slots, a pointer
+// variable's record, a word registered outside the word memory.
+namespace {
+int32_t held = 0;
+bool heldfree = true;
+bool heldmay() { return heldfree; }
+}  // namespace
+
+TEST_F(Mem, CommandStartMovesBlocksWithTheirNames) {
+  small(6000);
+  ASSERT_GT(mksystab(), 0);
+  int32_t ea = putsym(0, "arr", 3, SY_VAR | SY_ARRAY | SY_GLOBAL, 0, 0, 32);
+  int32_t el = putsym(0, "als", 3, SY_VAR | SY_ARRAY | SY_GLOBAL | SY_NOTOWN, 0, 0, 32);
+  int32_t es = putsym(0, "lst", 3, SY_VAR | SY_STRING | SY_LIST | SY_GLOBAL, 0, 0, 8);
+  int32_t ep = putsym(0, "ptr", 3, SY_VAR | SY_GLOBAL, 0, 0, 0);
+  ASSERT_GT(ep, 0);
+  stkslot(&held, heldmay);
+  int32_t h, a, t, e0, e2, p, q;
+  ASSERT_EQ(getstk(&h, 3000, 4, 1, 0), 3000);
+  getstk(&a, 10, 4, 1, 0);
+  getstk(&t, 3, 4, 1, 0);  // a 3-slot element table
+  getstk(&e0, 6, 1, 1, 0);
+  getstk(&e2, 6, 1, 1, 0);
+  getstk(&p, sizeof(PtrRec), 1, 1, 0);
+  getstk(&q, 20, 1, 1, 0);
+  fill(a, 10, 0xA000);
+  symptr(ea)->data = a;
+  symptr(ea)->value = 10;
+  ptrstk(a, ea + 1);
+  symptr(el)->data = a + 4;  // an alias of items 4 on
+  symptr(es)->data = t;
+  symptr(es)->value = 3;
+  ptrstk(t, es + 1);
+  uint32_t* tw = wordp(t);
+  tw[0] = static_cast<uint32_t>(e0 - t);
+  tw[1] = 0;
+  tw[2] = static_cast<uint32_t>(e2 - t);
+  ptrstk(e0, t);
+  ptrstk(e2, t + 2);
+  std::memcpy(stkptr(e0), "\4abcd", 6);
+  std::memcpy(stkptr(e2), "\3xyz", 5);
+  auto* r = static_cast<PtrRec*>(stkptr(p));
+  std::memset(r, 0, sizeof *r);
+  r->PTR = r->Stack = static_cast<uint32_t>(p);
+  r->Idx = ep;
+  symptr(ep)->data = p;
+  symptr(ep)->value = static_cast<uint32_t>(p);
+  ptrstk(p, ep + 1);
+  held = q;
+  std::memcpy(stkptr(q), "queued text", 12);
+
+  heldfree = false;  // a copy of the word is kept elsewhere: it stays
+  putstk(h, 0, 0);
+  rststk();
+  EXPECT_TRUE(chainok(lstk));
+  EXPECT_EQ(held, q);
+  const int32_t na = symptr(ea)->data;
+  EXPECT_GT(na, a);
+  EXPECT_TRUE(same(na, 10, 0xA000));
+  EXPECT_EQ(hdr(na)[1], static_cast<uint32_t>(ea + 1));
+  EXPECT_EQ(symptr(el)->data, na + 4);
+  const int32_t nt = symptr(es)->data;
+  EXPECT_GT(nt, t);
+  EXPECT_EQ(hdr(nt)[1], static_cast<uint32_t>(es + 1));
+  const uint32_t* ntw = wordp(nt);
+  EXPECT_EQ(ntw[1], 0u);
+  EXPECT_STREQ(static_cast<const char*>(stkptr(nt + static_cast<int32_t>(ntw[0]))) + 1, "abcd");
+  EXPECT_STREQ(static_cast<const char*>(stkptr(nt + static_cast<int32_t>(ntw[2]))) + 1, "xyz");
+  EXPECT_EQ(hdr(nt + static_cast<int32_t>(ntw[2]))[1], static_cast<uint32_t>(nt + 2));
+  const int32_t np = symptr(ep)->data;
+  EXPECT_GT(np, p);
+  const auto* nr = static_cast<const PtrRec*>(stkptr(np));
+  EXPECT_EQ(nr->PTR, static_cast<uint32_t>(np));
+  EXPECT_EQ(nr->Stack, static_cast<uint32_t>(np));
+  EXPECT_EQ(symptr(ep)->value, static_cast<uint32_t>(np));
+
+  // Once no copy is kept, the registered block moves too and its word
+  // follows it; the free words are all in the gap.
+  heldfree = true;
+  putstk(symptr(ea)->data, 0, 0);
+  symptr(ea)->data = 0;
+  symptr(el)->data = 0;
+  rststk();
+  EXPECT_TRUE(chainok(lstk));
+  EXPECT_NE(held, q);
+  EXPECT_STREQ(static_cast<const char*>(stkptr(held)), "queued text");
+  EXPECT_EQ(lstk.freew, lstk.lowest - lstk.bot);
+  held = 0;
+}
+
+TEST_F(Mem, CommandStartPacksPagedHighMemory) {
+  small(4000);
+  ASSERT_GT(mksystab(), 0);
+  himemflag = 2;
+  highmem(64);
+  ASSERT_TRUE(hipaged());
+  int32_t ea = putsym(0, "big", 3, SY_VAR | SY_ARRAY | SY_GLOBAL | SY_HIGH, 0, 0, 32);
+  int32_t em = putsym(0, "mat", 3, SY_VAR | SY_MATRIX | SY_GLOBAL | SY_HIGH, 0, 0, 32);
+  int32_t h1, a, hd, it;
+  ASSERT_EQ(getstk(&h1, 3000, 4, 3, 0), 3000);
+  ASSERT_EQ(getstk(&a, 5000, 4, 3, 0), 5000);  // crosses a page end
+  getstk(&hd, 5, 4, 1, 0);                      // the matrix's header, low
+  ASSERT_EQ(getstk(&it, 4500, 4, 3, 0), 4500);  // its items, high
+  fill(a, 5000, 0x100000);
+  fill(it, 4500, 0x200000);
+  symptr(ea)->data = a;
+  ptrstk(a, ea + 1);
+  uint32_t* hw = wordp(hd);
+  hw[0] = 90;
+  hw[1] = 50;
+  hw[2] = 1;
+  hw[3] = static_cast<uint32_t>(it);
+  symptr(em)->data = hd;
+  ptrstk(hd, em + 1);
+  ptrstk(it, hd + 3);
+  putstk(h1, 0, 0);
+  rststk();
+  EXPECT_TRUE(chainok(hstk));
+  EXPECT_EQ(symptr(ea)->data, HIMEM_BASE + 2);
+  EXPECT_TRUE(same(HIMEM_BASE + 2, 5000, 0x100000));
+  const int32_t nit = static_cast<int32_t>(wordp(symptr(em)->data)[3]);
+  EXPECT_EQ(nit, HIMEM_BASE + 5004);
+  EXPECT_TRUE(same(nit, 4500, 0x200000));
+  EXPECT_EQ(hdr(nit)[1], static_cast<uint32_t>(symptr(em)->data + 3));
+  EXPECT_EQ(hstk.bot, HIMEM_BASE + 9504);
+  EXPECT_EQ(hstk.freew, hstk.end - hstk.bot);
+}
