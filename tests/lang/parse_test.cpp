@@ -579,7 +579,7 @@ TEST_F(Parse, HeadsWithWordsAfterTheirBraceOpenABlockForTheScanners) {
       {"if (c) { type n }", false, 0},
       {"if (c) {", false, 4},
       {"while (c) {   ; a note", false, 4},
-      {"} else { type a", false, 2},
+      {"} else { type a", false, 6},
       {"type { a", false, 0},
       {"ifx (c) { a", false, 0},
   };
