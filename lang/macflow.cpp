@@ -230,14 +230,13 @@ bool unkcall() {
 // back to its head (the entry stays, marked for its head's next pass).
 // Returns whether a loop was closed.
 // With drop a loop's block ends its loop instead (its entry goes).
-bool endblk(bool drop = false) {
-  brclev--;
-  if (brclev < 0) {
+[[gnu::always_inline]] inline bool endblk(bool drop = false) {
+  if (--brclev < 0) {
     brclev = 0;
     error(1, 30);
     return false;
   }
-  if (!(lopdep > 0 && lopstk[lopdep - 1].brace == brclev)) return false;
+  if (lopdep <= 0 || lopstk[lopdep - 1].brace != brclev) return false;
   LoopEnt& e = lopstk[--lopdep];
   if (drop) {
     freent(e);
@@ -456,6 +455,11 @@ int IFTEST(int code) {
 }
 
 int Mendif() {
+  // A "}" alone: the common case, a loop's end on every pass.
+  if (nargw < 2) {
+    endblk();
+    return 0;
+  }
   int na = std::clamp<int>(nargw, 0, MAXARG);
   bool elseblk = na == 3 && isop(argmap[1], CM_ELSE) && isop(argmap[2], OP_LBRACE);
   if (brclev < 1) {
