@@ -10,19 +10,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/bench/program.bash"
-program "${1:-}"
-old=
-if [ -n "${OLD:-}" ]; then
-  new=$bin
-  program "$OLD"
-  old=$bin
-  bin=$new
-fi
 . "$root/bench/turns.bash"
-turns_setup
+turns_begin "${1:-}"
 n=${N:-1000000}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 printf 'i = 0\nwhile (i < %d) {\n  i = i + 1\n  v(3) = i\n}\n' "$n" > "$work/store.imp"
 printf 'declare global number i\ndeclare global real array v(10)\nrun store.imp\ntype v(3)\n' > "$work/store.in"
 echo "element-store loop, $n passes, this build $bin${old:+ against $old}"

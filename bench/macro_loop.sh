@@ -14,17 +14,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/bench/program.bash"
-program "${1:-}"
 if [ -n "${OLD:-}" ]; then
-  new=$bin
-  program "$OLD"
-  old=$bin
-  bin=$new
   . "$root/bench/turns.bash"
-  turns_setup
+  turns_begin "${1:-}"
   n=${N:-3000000}
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
   printf 'i = 0\nwhile (i < %d) {\n  i = i + 1\n}\n' "$n" > "$work/loop1.imp"
   printf 'declare global number i\ncompile loop1\n' > "$work/mk.in"
   (cd "$work" && PELIX="$root/system" PELIX_BACKEND=headless "$bin" < mk.in > /dev/null)
@@ -39,6 +32,7 @@ if [ -n "${OLD:-}" ]; then
   loadnote
   exit 0
 fi
+program "${1:-}"
 n=${N:-1000000}
 command -v tclsh >/dev/null || { echo "tclsh not found"; exit 1; }
 work=$(mktemp -d)

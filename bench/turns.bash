@@ -4,11 +4,30 @@
 # stat's task-clock when perf works, else from /usr/bin/time), so that other
 # work on a shared machine changes the figures little. The two builds run in
 # alternating turns; the medians of the turns are compared.
+#   turns_begin [ARG]              bin: this build (ARG as program takes
+#                                  it), old: the build named by OLD (none
+#                                  without OLD); picks the core and the
+#                                  timer; work: a fresh folder, removed at
+#                                  exit (program.bash must be read first)
 #   turns_setup                    picks the core and the timer
 #   cputime OUT IN -- CMD ...      runs CMD with standard input IN, output
 #                                  to OUT; prints the processor seconds
 #   median V1 V2 ...               the median of the values
 #   loadnote                       the load average and the processor count
+
+turns_begin() {
+  program "${1:-}"
+  old=
+  if [ -n "${OLD:-}" ]; then
+    local this=$bin
+    program "$OLD"
+    old=$bin
+    bin=$this
+  fi
+  turns_setup
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+}
 
 turns_setup() {
   ncpu=$(nproc 2>/dev/null || echo 1)
