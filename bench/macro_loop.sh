@@ -5,9 +5,33 @@
 # and the same loop in Tcl at global level and inside a proc, in one run;
 # prints the best times of R runs (3 by default) and the ratios.
 #   bench/macro_loop.sh [path/to/pelix or build folder](N=1000000 by default)
+# With OLD=path/to/another/pelix (or its build folder) the loop of one
+# assignment (i = i + 1, N=3000000 passes by default) is run instead by
+# both builds in turns, each run pinned to one processor and timed by the
+# processor time it used, TURNS=20 turns: it prints the medians and this
+# build's median over the other's for the text macro, the compiled macro
+# and the loop typed with aflags 0x100 (bench/turns.bash).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/bench/program.bash"
+if [ -n "${OLD:-}" ]; then
+  . "$root/bench/turns.bash"
+  turns_begin "${1:-}"
+  n=${N:-3000000}
+  printf 'i = 0\nwhile (i < %d) {\n  i = i + 1\n}\n' "$n" > "$work/loop1.imp"
+  printf 'declare global number i\ncompile loop1\n' > "$work/mk.in"
+  (cd "$work" && PELIX="$root/system" PELIX_BACKEND=headless "$bin" < mk.in > /dev/null)
+  mv "$work/loop1.cmp" "$work/cloop1.cmp"
+  printf 'declare global number i\nrun loop1.imp\ntype i\n' > "$work/text.in"
+  printf 'declare global number i\ncloop1\ntype i\n' > "$work/comp.in"
+  printf 'declare global number i\naflags = 256\ni = 0\nwhile (i < %d) {\ni = i + 1\n}\ntype i\n' "$n" > "$work/typed.in"
+  echo "macro loop of one assignment, $n passes, this build $bin against $old"
+  duel "text macro" "$n" "$work/text.in"
+  duel "compiled macro" "$n" "$work/comp.in"
+  duel "typed, aflags 0x100" "$n" "$work/typed.in"
+  loadnote
+  exit 0
+fi
 program "${1:-}"
 n=${N:-1000000}
 command -v tclsh >/dev/null || { echo "tclsh not found"; exit 1; }

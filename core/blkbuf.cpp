@@ -750,6 +750,8 @@ void paclay(const PtrRec* r) {
 }
 
 int pacrst() {
+  // No table and no part in use: nothing to reset (every command's start).
+  if (pactbl <= 0 && lays.empty() && holds.empty()) return 0;
   if (uint32_t* h = pachdr()) {
     h[0] = h[1];
     lays.resize(h[1]);

@@ -420,9 +420,13 @@ void rststk() {
   int64_t top = (int64_t)lstk.bot + SCRATCH_GAP;
   setscr(static_cast<int32_t>(std::min<int64_t>(top, std::max(lstk.lowest, lstk.bot))));
   htmptop = hexists() ? hstk.end : 0;
-  autopack();
-  top = (int64_t)lstk.bot + SCRATCH_GAP;
-  setscr(static_cast<int32_t>(std::min<int64_t>(top, std::max(lstk.lowest, lstk.bot))));
+  // Packing is looked at only while free blocks lie inside the chain (a
+  // command that left none costs no more than this test).
+  if (holewords(&lstk) > 0) {
+    autopack();
+    top = (int64_t)lstk.bot + SCRATCH_GAP;
+    setscr(static_cast<int32_t>(std::min<int64_t>(top, std::max(lstk.lowest, lstk.bot))));
+  }
 }
 
 void setscr(int32_t top) { scrtop = scrbase = top; }

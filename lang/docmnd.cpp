@@ -69,6 +69,7 @@
 #include "ui/texted.h"
 #include "ui/window.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -127,7 +128,36 @@ int assign() {
 }
 
 // Codes 4, 5, 99 and 200 print through ftype (the format engine).
+// Whether word w stands for a value: anything but an operator word (a "-"
+// the parser blanked is no value either: it marks an omitted argument).
+bool isval(int w) {
+  if (w < 0 || w >= NWORDS) return false;
+  const WORD& W = wrdtab[w];
+  return W.type != 0 && !(W.type == WT_CMD && W.v1 > 100 && W.v1 <= OP_QUERY);
+}
+
+// type and ftype take an expression as one item only when it is written
+// without blanks or in parentheses: a "+", "*", "/" or comparison word
+// alone between two values is refused (error 9 on its argument) before
+// anything prints, rather than printed as a word of its own.
+bool bareop() {
+  const int na = std::clamp<int>(nargw, 0, MAXARG);
+  for (int a = 2; a + 1 < na; a++) {
+    const int w = argmap[a];
+    if (w < 0 || w >= NWORDS || wrdtab[w].type != WT_CMD) continue;
+    const int op = wrdtab[w].v1;
+    if (op != OP_PLUS && op != OP_TIMES && op != OP_DIVIDE && op != OP_EQEQ && !(op >= OP_GE && op <= OP_NE))
+      continue;
+    if (isval(argmap[a - 1]) && isval(argmap[a + 1])) {
+      error(a + 1, 9);
+      return true;
+    }
+  }
+  return false;
+}
+
 int typed(int code) {
+  if ((code == CM_TYPE || code == CM_FTYPE) && bareop()) return 0;
   int reason = code == 4 || code == 5 ? 0x1000 : 0x2000;
   tmstat(0, TM_FTYPE, "ftype");
   setfoc(1, reason);

@@ -109,7 +109,7 @@ inline uint8_t* fcelem(const FastCmd& f) {
 }
 // Runs a made form. An assignment stores and returns true; a condition
 // gives its value in *v. False: the form declines this time.
-inline bool fcexec(FastCmd& f, int32_t* v) {
+[[gnu::aligned(64)]] inline bool fcexec(FastCmd& f, int32_t* v) {
   if (f.gen != fcgen && !fcfind(f)) return false;
   const float a = *f.pa;
   if (f.kind == FC_ASSIGN) {

@@ -8,6 +8,7 @@
 #include "lang/names.h"
 #include "lang/parse.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -43,6 +44,7 @@ struct Parsed {
   int16_t map[MAXARG];
   int16_t pend[MAXARG];
   int16_t nw, low, na, tok, prd, pct;
+  int16_t ll;  // length of lin
   uint16_t flg;
   int code;
   std::vector<Seen> seen;
@@ -118,8 +120,11 @@ bool load(Parsed& p, const std::string* key, int* code, int* nargs) {
       return false;
     }
   }
-  std::memcpy(linbuf, p.lin, sizeof linbuf);
-  std::memcpy(wrdtab, p.tab, sizeof wrdtab);
+  // The line up to its end, and the entries the parse left in use (those
+  // past them hold nothing a parse leaves there either).
+  std::memcpy(linbuf, p.lin, size_t(p.ll) + 1);
+  std::memcpy(wrdtab, p.tab, size_t(p.nw) * sizeof(WORD));
+  if (p.low < NWORDS) std::memcpy(wrdtab + p.low, p.tab + p.low, size_t(NWORDS - p.low) * sizeof(WORD));
   std::memcpy(argmap, p.map, sizeof argmap);
   std::memcpy(pendng, p.pend, sizeof pendng);
   nwords = p.nw;
@@ -186,8 +191,10 @@ void lcstore(const char* raw, int flags, int code, int64_t at, int64_t next) {
   std::memcpy(p.tab, wrdtab, sizeof wrdtab);
   std::memcpy(p.map, argmap, sizeof argmap);
   std::memcpy(p.pend, pendng, sizeof pendng);
-  p.nw = nwords;
-  p.low = lowmrk;
+  p.nw = int16_t(std::clamp<int>(nwords, 0, NWORDS));
+  p.low = int16_t(std::clamp<int>(lowmrk, p.nw, NWORDS));
+  p.ll = int16_t(strnlen(linbuf, sizeof linbuf - 1));
+  p.lin[p.ll] = 0;
   p.na = nargw;
   p.tok = lsttok;
   p.prd = pendrd;

@@ -227,13 +227,41 @@ struct Comp {
   // it; the lines up to its "}" are passed over.
   void refhead() {
     err(3, 9);
-    if (!file) return;
+    if (file) passblk();
+  }
+
+  // Reads and drops the lines of a block up to its "}".
+  void passblk() {
     Here here;
     for (int depth = 1; depth > 0 && !(state & ST_INTR);) {
       int c = readky(inunit, 0, nullptr);
       if (here.gone() || c < 0) return;
       if (c & 2) depth--;
       if (c & 4) depth++;
+    }
+  }
+
+  // A flow-control line the line reader refused (its error is counted):
+  // the blocks stay paired as the text macro pairs them. A head's block is
+  // passed over (words after its "{"), or kept open for its "}" (a head
+  // that could not be read); a "} else {" line closes its block.
+  void refused(int form, int code) {
+    if (!file) return;
+    switch (form) {
+      case HF_WORDS:
+        passblk();
+        break;
+      case HF_FAILBLK:
+        blocks.push_back(code == CM_IF ? 1 : 0);
+        break;
+      case HF_ELSELINE:
+      case HF_ELSEWORDS:
+        if (blocks.empty()) err(1, 30);
+        else blocks.pop_back();
+        if (form == HF_ELSEWORDS) passblk();
+        break;
+      default:
+        break;
     }
   }
 
@@ -249,6 +277,9 @@ struct Comp {
       case CM_IF:
       case CM_WHILE: {
         bool blk = na >= 2 && isop(argmap[na - 1], OP_LBRACE);
+        // A head whose command word carries no condition is refused as the
+        // text macro refuses it; its block stays paired.
+        if (nocond()) err(1, 25);
         if (blk) {
           blocks.push_back(code == CM_IF ? 1 : 0);
           reloc(code, int(blocks.size()), record(code, std::max(na, 2)));
@@ -274,9 +305,10 @@ struct Comp {
         return line(c2);
       }
       case CM_REPEAT:
-        // A counted loop has no compiled form.
+        // A counted loop has no compiled form; its block stays paired.
         if (file) err(1, E_NOCOMP);
         else refuse = true;
+        if (na >= 2 && isop(argmap[na - 1], OP_LBRACE)) blocks.push_back(0);
         return 0;
       case CM_GOTO: {
         int w = na >= 2 ? argmap[1] : -1;
@@ -320,7 +352,9 @@ struct Comp {
           return 0;
         }
         if (na >= 2) {
+          // Words after "}": refused, and its block closes.
           err(3, 9);
+          blocks.pop_back();
           return 0;
         }
         reloc(OP_RBRACE, int(blocks.size()), record(-OP_RBRACE, 0));
@@ -531,7 +565,10 @@ int compil() {
       c.record(CM_RETURN, 0);
       break;
     }
-    if (n < 1) continue;
+    if (n < 1) {
+      if (hdfail) c.refused(hdfail, hdcode);
+      continue;
+    }
     c.line(code);
     if (c.full) break;
   }

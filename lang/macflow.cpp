@@ -55,33 +55,54 @@ struct Here {
 
 // Passes over one block: the brace depth falls by one. Lines come from the
 // default queue when it holds text (and the skip stops when it empties),
-// else from the input unit. Returns 1 when the input ended the macro.
-int skipblk() {
+// else from the input unit. Returns 1 when the input ended the macro. With
+// elsechk the skip passes over a false if's block: a "} else {" line that
+// ends it with words after its "{" is refused (error 9) and its else block
+// passed over too; one whose "{ ... }" closes on the line is refused and
+// opens nothing.
+int skipblk(bool elsechk = false) {
   Here here;
   int target = brclev - 1;
   bool fromq = qpend(&dfltq);
   bool fromtyp = !fromq && inunit == 0 && qpend(&typq);
+  int32_t held = 0;  // an error told here, kept aside while the skip goes on
   while (!stopped()) {
     int c;
     if (fromq) {
       int n = gtpstr(nullptr, linbuf);
       c = n < 0 ? -1 : lincls(linbuf);
     } else {
-      if (fromtyp && !qpend(&typq)) return 0;
+      if (fromtyp && !qpend(&typq)) break;
       c = readky(inunit, 0, nullptr);
     }
-    if (here.gone()) return 1;
-    if (c < 0) return 0;
+    if (here.gone()) {
+      state |= held;
+      return 1;
+    }
+    if (c < 0) break;
     if (c & 2) {
       brclev--;
       if (brclev <= target) {
         if (brclev < 0) brclev = 0;
+        int arg = 0;
+        const int f = elsechk ? headform(linbuf, &arg) : HF_NONE;
+        if (f == HF_ELSELINE || f == HF_ELSEWORDS) {
+          error(arg, 9);
+          held |= state & ST_ERROR;
+          state &= ~ST_ERROR;
+          if (f == HF_ELSEWORDS) {
+            brclev++;  // its else block is passed over as well
+            continue;
+          }
+          break;
+        }
         if (c & 4) brclev++;
-        return 0;
+        break;
       }
     }
     if (c & 4) brclev++;
   }
+  state |= held;
   return 0;
 }
 
@@ -205,21 +226,111 @@ bool unkcall() {
   return h == 0 && w >= 0 && w < NWORDS && wrdtab[w].type > 0 && (wrdtab[w].type & WT_UNKLIST) == WT_UNKLIST;
 }
 
+// Closes the innermost block, as "}" does: a loop's block sends the loop
+// back to its head (the entry stays, marked for its head's next pass).
+// Returns whether a loop was closed.
+// With drop a loop's block ends its loop instead (its entry goes).
+[[gnu::always_inline]] inline bool endblk(bool drop = false) {
+  if (--brclev < 0) {
+    brclev = 0;
+    error(1, 30);
+    return false;
+  }
+  if (lopdep <= 0 || lopstk[lopdep - 1].brace != brclev) return false;
+  LoopEnt& e = lopstk[--lopdep];
+  if (drop) {
+    freent(e);
+    return true;
+  }
+  e.spare = 1;
+  if (typedlp(e)) {
+    requeue(e);  // the entry stays for the head's next pass
+  } else if (frmadr && (macmod & 7) == 3) {
+    repos(e.line, uint32_t(e.q.rd));
+  }
+  return true;
+}
+
+// A head (if, while or repeat) that failed before its condition was taken:
+// passed over with its block, as a false condition's head is (the loop
+// entry of a replayed typed loop goes); an if alone on its line passes
+// over the next command line.
+void passhead(bool block, bool loop, bool alone = false) {
+  const int32_t err = state & ST_ERROR;
+  state &= ~ST_ERROR;
+  if (block) {
+    if (loop && lopdep < MAXLOOP) freent(lopstk[lopdep]);
+    brclev++;
+    skipblk(!loop);
+  } else if (alone) {
+    skipone();
+  }
+  state |= err;
+}
+
 }  // namespace
+
+bool nocond() {
+  if (lsttok < 0 || lsttok >= NWORDS) return true;
+  const WORD& w = wrdtab[lsttok];
+  // "()" holds no condition.
+  if (w.type == WT_CMDLIST && w.v2 <= 0) return true;
+  return !(w.type < 0 || (w.type & 0x2001) == 0x2001);
+}
+
+void hdpass(int form, int code) {
+  const bool loop = code == CM_WHILE || code == CM_REPEAT;
+  switch (form) {
+    case HF_WORDS:
+    case HF_FAILBLK:
+      passhead(true, loop);
+      break;
+    case HF_FAILONE:
+      passhead(false, false, true);
+      break;
+    case HF_ELSELINE:
+    case HF_ELSEWORDS: {
+      // The "}" closes the block before it; the else block of words after
+      // its "{" is passed over first (its lines come next).
+      const int32_t err = state & ST_ERROR;
+      state &= ~ST_ERROR;
+      if (form == HF_ELSEWORDS) {
+        brclev++;
+        skipblk();
+      }
+      endblk(true);
+      state |= err;
+      break;
+    }
+    default:
+      break;
+  }
+}
 
 int IFTEST(int code) {
   bool loop = code == 10 || code == 59;
+  if (state & ST_CMACRO) {
+    // A compiled condition: a false one jumps ahead by the distance the
+    // compiler stored (always forward: read unsigned, so a section past
+    // 32 KB still runs).
+    int32_t v = 0;
+    if (code == 59 || !fccond(&v)) {
+      // An unknown name before "(" is no function here either.
+      if (unkcall()) error(0, 162);
+      else v = lngarg(2, 0);
+    }
+    if (stopped()) v = 0;
+    pollio();
+    if (!v) ipcoff = int32_t(uint32_t(ipcoff) + uint32_t(uint16_t(argmap[1])));
+    return 0;
+  }
   bool text = (macmod & 7) == 3;
-  if (!(state & ST_CMACRO) && nargw >= 3 && isop(argmap[1], OP_LBRACE)) {
+  if (nargw >= 3 && isop(argmap[1], OP_LBRACE)) {
     // Words after the "{" of the head: refused before the condition is
     // evaluated. No block opens, and its lines up to the "}" are passed
     // over as a false condition's block is.
     error(3, 9);
-    const int32_t err = state & ST_ERROR;
-    state &= ~ST_ERROR;
-    brclev++;
-    skipblk();
-    state |= err;
+    passhead(true, false);
     return 0;
   }
   int na = std::clamp<int>(nargw, 0, MAXARG);
@@ -227,62 +338,54 @@ int IFTEST(int code) {
   bool brace = isop(w2, OP_LBRACE);
   bool bang = !brace && (isop(w2, OP_NOT) || (na == 2 && linbuf[0] && linbuf[lenstr(linbuf) - 1] == '!'));
   bool typedtop = !frmadr;
+  LoopEnt* e = lopdep < MAXLOOP ? &lopstk[lopdep] : nullptr;
+  // The entry is this head's own from its last pass only when the loop's
+  // "}" or next sent the macro back here: any other way in starts afresh.
+  const bool again = e && e->spare;
+  if (e) e->spare = 0;
   // The lines that a compilation of a typed loop read before it gave the
   // loop up: the loop runs from its text, as without the compilation. A
   // typed loop whose lines wait in the default queue (one inside a typed
   // loop's pass) is not compiled: the queued text after it would run
-  // before it.
+  // before it. A loop that runs from its text after its compilation was
+  // refused is not compiled again on its later passes.
   std::string pre;
-  if ((aflags & 0x100) && loop && !(state & ST_CMACRO) && lopdep < MAXLOOP &&
+  if ((aflags & 0x100) && loop && !again && lopdep < MAXLOOP &&
       (text || (typedtop && brace && !qpend(&dfltq)))) {
     // The loop is compiled into memory and runs from its compiled form.
     if (loopcompil(code, &pre) >= 0) {
-      LoopEnt& e = lopstk[lopdep];
-      e = LoopEnt{};
-      e.line = maclin ? maclin : -1;
-      e.brace = brclev;
+      LoopEnt& le = lopstk[lopdep];
+      le = LoopEnt{};
+      le.line = maclin ? maclin : -1;
+      le.brace = brclev;
       lopdep++;
       brclev++;
       return 0;
     }
     if (state & ST_ERROR) return 0;
   }
-  LoopEnt* e = lopdep < MAXLOOP ? &lopstk[lopdep] : nullptr;
   int16_t head = typedtop ? int16_t(-1) : maclin;
   // A later pass of repeat counts down what the first pass read: its count
   // is not read again (a "++" in it steps once).
-  bool later = code == 59 && !(state & ST_CMACRO) && e && e->line != 0 && e->line == head &&
-               (!typedtop || (bang && typedlp(*e)));
-  // "()" holds no condition.
-  if (!(state & ST_CMACRO) && lsttok >= 0 && lsttok < NWORDS && wrdtab[lsttok].type == WT_CMDLIST &&
-      wrdtab[lsttok].v2 <= 0) {
-    error(1, 25);
-    return 0;
-  }
+  bool later = code == 59 && again && e->line != 0 && e->line == head && (!typedtop || (bang && typedlp(*e)));
   // Whether the command word carries its condition (the list token is its
   // list) is decided before the condition is evaluated: a function call in
   // it makes the command line the argument source again when it returns.
-  const bool carried = lsttok >= 0 && lsttok < NWORDS &&
-                       (wrdtab[lsttok].type < 0 || (wrdtab[lsttok].type & 0x2001) == 0x2001);
+  if (!later && nocond()) {
+    // No condition: the head is passed over with its block, as a false
+    // condition's head is.
+    error(1, 25);
+    passhead(isop(argmap[na - 1], OP_LBRACE) || bang, loop, code == CM_IF && na < 2);
+    return 0;
+  }
   int32_t v = 0;
-  if (!later && unkcall()) {
+  if (!later && (code == 59 || !fccond(&v))) {
     // An unknown name before "(" is no function here either.
-    error(0, 162);
-  } else if (!later && (code == 59 || !fccond(&v))) {
-    v = lngarg(2, 0);
+    if (unkcall()) error(0, 162);
+    else v = lngarg(2, 0);
   }
   if (stopped()) v = 0;
   pollio();
-  if (state & ST_CMACRO) {
-    // A false condition jumps ahead by the distance the compiler stored
-    // (always forward: read unsigned, so a section past 32 KB still runs).
-    if (!v) ipcoff = int32_t(uint32_t(ipcoff) + uint32_t(uint16_t(argmap[1])));
-    return 0;
-  }
-  if (!carried) {
-    error(1, 25);
-    return 0;
-  }
   argset(0, 0);
   bool cond = v != 0;
   if (code == 59) {
@@ -338,7 +441,7 @@ int IFTEST(int code) {
   if (brace || bang) {
     if (loop && e) freent(*e);
     if (pre.empty()) {
-      skipblk();
+      skipblk(!loop);
     } else {
       // The rest of a typed loop that a compilation began to read.
       brclev--;
@@ -352,29 +455,28 @@ int IFTEST(int code) {
 }
 
 int Mendif() {
-  brclev--;
-  if (brclev < 0) {
+  // A "}" alone: the common case, a loop's end on every pass.
+  if (nargw < 2) {
+    endblk();
+    return 0;
+  }
+  int na = std::clamp<int>(nargw, 0, MAXARG);
+  bool elseblk = na == 3 && isop(argmap[1], CM_ELSE) && isop(argmap[2], OP_LBRACE);
+  if (brclev < 1) {
     brclev = 0;
     error(1, 30);
     return 0;
   }
-  bool closes = lopdep > 0 && lopstk[lopdep - 1].brace == brclev;
-  int na = std::clamp<int>(nargw, 0, MAXARG);
-  bool elseblk = na == 3 && isop(argmap[1], CM_ELSE) && isop(argmap[2], OP_LBRACE);
+  bool closes = lopdep > 0 && lopstk[lopdep - 1].brace == brclev - 1;
   if (na >= 2 && (!elseblk || closes)) {
+    // Anything after "}" but "else {", or "} else {" closing a loop: its
+    // block closes, and a loop's entry is dropped.
+    brclev--;
     error(3, 30);
     if (closes) freent(lopstk[--lopdep]);
     return 0;
   }
-  if (closes) {
-    LoopEnt& e = lopstk[--lopdep];
-    if (typedlp(e)) {
-      requeue(e);  // the entry stays for the head's next pass
-    } else if (frmadr && (macmod & 7) == 3) {
-      repos(e.line, uint32_t(e.q.rd));
-    }
-    return 0;
-  }
+  if (endblk()) return 0;
   if (elseblk) {
     // The if block ran: its else block is passed over.
     brclev++;
@@ -396,6 +498,7 @@ int MBREAK(int code) {
       for (int j = lopdep - 1; j > last; j--) freent(lopstk[j]);
       lopdep = int16_t(last);
       brclev = lopstk[last].brace;
+      lopstk[last].spare = 1;  // its head's next pass
       if (frmadr && (macmod & 7) == 3) repos(lopstk[last].line, uint32_t(lopstk[last].q.rd));
       return 0;
     }
@@ -403,6 +506,7 @@ int MBREAK(int code) {
       while (brclev > e.brace && !stopped() && !here.gone())
         if (skipblk()) return 0;
       lopdep--;
+      e.spare = 1;  // its head's next pass
       requeue(e);
       return 0;
     }
@@ -442,8 +546,10 @@ int mgoto(int mode) {
     if (c & 2) brclev = int16_t(std::max(0, brclev - 1));
     if (c & 4) brclev++;
   }
-  // Loops whose blocks the jump left are dropped.
+  // Loops whose blocks the jump left are dropped, and no entry past them
+  // stays for a head the jump reaches.
   while (lopdep > 0 && lopstk[lopdep - 1].brace >= brclev) freent(lopstk[--lopdep]);
+  for (int i = lopdep; i < MAXLOOP; i++) freent(lopstk[i]);
   return 0;
 }
 

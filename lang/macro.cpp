@@ -512,9 +512,20 @@ void erasel(SymEnt* e) {
   erasvb(e);
 }
 
+// The loop entries of the macro being left go with it (a return or an
+// abort from inside its loops): none stays for a later head to take as
+// its own. The caller's come back from its frame.
+void droploops() {
+  for (LoopEnt& e : lopstk) {
+    if (e.q.blk > 0) clrpst(&e.q);
+    e = LoopEnt{};
+  }
+}
+
 // Everything back to top level after a frame that cannot be trusted.
 void lostfrm() {
   if (frmadr > 0 && frmadr < lstk.bot) botcut(frmadr);
+  droploops();
   frmadr = 0;
   gettop();
   macmod = 0;
@@ -557,6 +568,7 @@ int popmac() {
   }
 
   botcut(start);
+  droploops();
   for (int k = 1; k <= 9; k++) setfres(fr.regs[k - 1], k);
   if (dfltq.blk > 0) clrpst(&dfltq);
   if (typq.blk > 0) clrpst(&typq);

@@ -40,7 +40,7 @@ struct LoopEnt {
   int16_t brace;  // brace depth outside the loop's block
   PendQ q;        // a typed loop's whole text to replay (len 0: a macro loop)
   int16_t count;  // remaining repeat count
-  int16_t spare;
+  int16_t spare;  // 1: the loop's "}" or next sent the macro back to its head
 };
 static_assert(sizeof(LoopEnt) == 20, "a loop entry is 20 bytes");
 extern LoopEnt lopstk[MAXLOOP];
@@ -125,6 +125,15 @@ int Mendif();           // "}" (operator 104)
 int MBREAK(int code);   // break (11), next (27)
 int mgoto(int mode);    // goto (8) with mode 0; block skipping with mode 1
 int mlabel();           // label (9)
+// Whether the parsed head's command word carries no condition (no list,
+// or "()"): error 25 where it runs.
+bool nocond();
+// What the main loop does with a flow-control line the line reader
+// refused (form: HF_* of lang/rdline.h; code: the head's command code):
+// a head's block is passed over as a false condition's is, an if alone on
+// its line passes over the next command line, and a "} else {" line's "}"
+// closes its block (the else block of words after its "{" is passed over).
+void hdpass(int form, int code);
 
 // ---- Services for other modules -------------------------------------------
 

@@ -47,11 +47,19 @@ struct Ipc {
   int16_t endline = 0;        // a loop's last line in its macro
   int16_t inunit = -1;        // a loop's input unit (its text blocks)
   std::vector<uint8_t> rec;   // the record read last (file reads)
-  // Fast forms of the assignment and condition records, by offset. Each
-  // form has a block of its own, so that it stays where it is whatever
-  // becomes of the list that holds this entry.
-  std::vector<FastCmd*> fptr;
-  std::vector<std::unique_ptr<FastCmd>> forms;
+  // Fast forms of the assignment and condition records, by offset, each
+  // with what its record says of the way on. Each slot has a block of its
+  // own, so that it stays where it is whatever becomes of the list that
+  // holds this entry.
+  struct Slot {
+    FastCmd f;
+    int32_t next;  // the record's next offset
+    int32_t alt;   // a condition's false target
+    int32_t txt;   // its text block (-1: none)
+    int16_t line;  // its macro line
+  };
+  std::vector<Slot*> fptr;
+  std::vector<std::unique_ptr<Slot>> forms;
 };
 
 std::vector<Ipc> ipcs;
@@ -67,13 +75,23 @@ void popipc() {
 
 // The fast-form slot of the record at offset off with command code c, made
 // when needed; null for a record no fast form can serve.
-FastCmd* fastslot(Ipc& p, int32_t off, int16_t c, int na) {
+FastCmd* fastslot(Ipc& p, int32_t off, const uint8_t* r) {
   if (off < 0 || off >= p.cmdsz) return nullptr;
-  if (!p.fptr.empty() && p.fptr[size_t(off)]) return p.fptr[size_t(off)];
-  if (c != OP_ASSIGN && !((c == CM_IF || c == CM_WHILE) && na >= 2)) return nullptr;
+  if (!p.fptr.empty() && p.fptr[size_t(off)]) return &p.fptr[size_t(off)]->f;
+  const int16_t c = get16(r + 2);
+  const int na = r[0];
+  const bool cond = (c == CM_IF || c == CM_WHILE) && na >= 2;
+  if (c != OP_ASSIGN && !cond) return nullptr;
   if (p.fptr.empty()) p.fptr.assign(size_t(p.cmdsz), nullptr);
-  p.forms.push_back(std::make_unique<FastCmd>());
-  return p.fptr[size_t(off)] = p.forms.back().get();
+  auto sl = std::make_unique<Ipc::Slot>();
+  sl->next = get32(r + 4);
+  sl->alt = cond ? int32_t(uint32_t(sl->next) + uint32_t(uint16_t(get16(r + RECHDR + 2)))) : sl->next;
+  const int32_t end = off + recsiz(r);
+  sl->txt = sl->next > end ? end : -1;
+  sl->line = get16(r + 8);
+  p.forms.push_back(std::move(sl));
+  p.fptr[size_t(off)] = p.forms.back().get();
+  return &p.fptr[size_t(off)]->f;
 }
 
 // The stream that p's records are read through (file reads).
@@ -128,13 +146,14 @@ inline const uint8_t* record(Ipc& p, int32_t off) {
 // or has a made fast form that runs, between turns of the main loop. Stops
 // at the first other record, with the offset left on it, or when an error
 // or a stop is pending.
-void fastrun(Ipc& p) {
+[[gnu::noinline, gnu::aligned(64)]] void fastrun(Ipc& p) {
   const uint8_t* base = p.cmds.data();
   const int32_t sz = p.cmdsz;
-  FastCmd* const* fp = p.fptr.data();
+  Ipc::Slot* const* fp = p.fptr.data();
   uint32_t nas = 0, nif = 0;
   uint32_t io = iogen;
   fcbatch();
+  int32_t off = ipcoff;
   for (uint32_t steps = 1;; steps++) {
     if (state & 0x8180) break;
     if ((steps & 0x3FF) == 0) chkio(0);  // a loop of jumps alone still sees Ctrl-C
@@ -144,33 +163,34 @@ void fastrun(Ipc& p) {
       fcbatch();
       if (!fcok()) break;
     }
-    const int32_t off = ipcoff;
     if (off < 0 || off > sz - RECHDR) break;
-    const uint8_t* r = base + off;
-    const int32_t next = get32(r + 4);
-    if (next < 0 || next > sz) break;
-    if (get16(r + 2) < 0) {
+    Ipc::Slot* sl = fp[off];
+    if (!sl) {
+      // A jump record moves on; any other record without a form ends the run.
+      const uint8_t* r = base + off;
+      const int32_t next = get32(r + 4);
+      if (get16(r + 2) >= 0 || next < 0 || next > sz) break;
       ipcprv = off;
-      ipcoff = next;
+      ipcoff = off = next;
       continue;
     }
-    FastCmd* f = fp[off];
+    FastCmd& f = sl->f;
     int32_t v = 0;
-    if (!f || f->kind <= 0 || !fcexec(*f, &v)) break;
+    if (f.kind <= 0 || !fcexec(f, &v)) break;
     ipcprv = off;
-    ipcoff = next;
-    maclin = get16(r + 8);
-    const int32_t end = off + recsiz(r);
-    p.txt = next > end ? end : -1;
-    if (f->kind == FC_COND) {
+    maclin = sl->line;
+    p.txt = sl->txt;
+    if (f.kind == FC_COND) {
       if (stopped()) v = 0;
       pollio();
       // A false condition jumps ahead by the distance the compiler stored.
-      if (!v) ipcoff = int32_t(uint32_t(ipcoff) + uint32_t(uint16_t(get16(r + RECHDR + 2))));
+      off = v ? sl->next : sl->alt;
       nif++;
     } else {
+      off = sl->next;
       nas++;
     }
+    ipcoff = off;
   }
   fcturns(TM_ASSIGN, nas);
   fcturns(TM_IFTEST, nif);
@@ -845,11 +865,10 @@ int getipc(int* code) {
       endloop();
       return 0;
     }
-    const int na = r[0];
     maclin = get16(r + 8);
     // A record with a made fast form runs here, between turns of the main
     // loop, and the next record is taken.
-    FastCmd* f = fastslot(p, ipcprv, c, na);
+    FastCmd* f = fastslot(p, ipcprv, r);
     if (f && f->kind > 0 && fast && fcok()) {
       int32_t v = 0;
       fcbatch();  // records read one by one: each is a batch of its own

@@ -46,6 +46,8 @@ int16_t inunit = 0;
 int16_t savlst = 1;
 int32_t nturns = 0;
 int32_t nerrtn = 0;
+int16_t hdfail = 0;
+int16_t hdcode = 0;
 
 namespace {
 constexpr int QMAX = 1024;       // characters one queueing takes
@@ -680,6 +682,30 @@ bool onlyprompt(int c0, int row, int col) {
 }
 }  // namespace
 
+namespace {
+// A flow-control line refused before it is parsed: an if, while or repeat
+// head with words after its "{", or with a "{ ... }" on its line, and a
+// "} else {" line with either (error 9 on the argument that holds the
+// words). The line is not carried out; hdfail tells what it was.
+bool flowref(int n, int* code) {
+  int i = 0;
+  while (linbuf[i] == ' ' || linbuf[i] == '\t') i++;
+  const int c = linbuf[i] | 0x20;
+  if (!(c == 'i' || c == 'w' || c == 'r' || linbuf[i] == '}') || !std::memchr(linbuf, '{', size_t(n)))
+    return false;
+  int arg = 0;
+  const int f = headform(linbuf, &arg);
+  if (f == HF_NONE) return false;
+  int hc = 0;
+  failform(linbuf, &hc);
+  error(arg, 9);
+  hdfail = int16_t(f);
+  hdcode = int16_t(hc);
+  *code = 0;
+  return true;
+}
+}  // namespace
+
 int GETLIN(int unit, int* code, int flags) {
   int dummy = 0;
   if (!code) code = &dummy;
@@ -687,6 +713,7 @@ int GETLIN(int unit, int* code, int flags) {
   fcur = nullptr;
   lsttok = -1;
   lstsrc = 0;
+  hdfail = 0;
   hlast = false;  // the journal takes out only a line recorded for this turn
   const int32_t err0 = state & ST_ERROR;
   int n = 0;
@@ -762,6 +789,14 @@ int GETLIN(int unit, int* code, int flags) {
         }
       }
       n = linlen(rdline(unit, linbuf, LINBUF), LINBUF, linbuf);
+      int lf = 0, lc = 0;
+      if (n > 0 && lnlong(&lf, &lc)) {
+        // A macro line too long for the buffer: nothing of it runs.
+        error(0, 186);
+        hdfail = int16_t(lf);
+        hdcode = int16_t(lc);
+        return 0;
+      }
       macline = n > 0 && (macmod & 7) == 3 && unit == macunt();
       if (macline && at >= 0) after = mtplace(unit);
       break;
@@ -810,10 +845,17 @@ int GETLIN(int unit, int* code, int flags) {
   if (def) flags = (flags & ~(PF_DEFINES | PF_ORDER)) | PF_WHOLE;
   prsflg = static_cast<uint16_t>(flags);
   if (flags & 7) n = prepro(linbuf, n, LINBUF, flags);
+  if ((flags & PF_PARSE) && !def && flowref(n, code)) return 0;
   if (flags & PF_PARSE) PARSLN(n, code);
   if (def && nargw > 0) *code = 33;
   if ((flags & PF_ORDER) && !(state & ST_ERROR)) Aftpro(code);
   if ((state & ST_ERROR) && !err0) {
+    // A head whose line could not be read counts as a false condition's.
+    if (flags & PF_PARSE) {
+      int c = 0;
+      hdfail = int16_t(failform(prsln, &c));
+      hdcode = int16_t(c);
+    }
     *code = 0;
     return 0;
   }
@@ -917,6 +959,8 @@ int mainturn() {
   fcmain = true;
   int n = GETLIN(inunit, &code, 0x1F);
   fcmain = false;
+  // A flow-control line that was refused as it was read.
+  if (n < 1 && hdfail) hdpass(hdfail, hdcode);
   // 10. The parsed line is echoed on the debug unit, unless it was typed at
   // the DEBUG> prompt.
   if (n >= 1 && (trcmsk & 2)) {

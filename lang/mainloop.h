@@ -121,5 +121,11 @@ extern int16_t inunit;
 // The saved listing unit: the unit listings go back to after a redirection.
 extern int16_t savlst;
 // Turns of the main loop so far, and consecutive turns begun with an error.
+// What the last line GETLIN read and refused was when it was a flow-control
+// line (HF_* of lang/rdline.h, 0 for any other), and its head's command
+// code: the callers pass its block over (hdpass) or keep their blocks
+// paired.
+extern int16_t hdfail;
+extern int16_t hdcode;
 extern int32_t nturns;
 extern int32_t nerrtn;

@@ -760,12 +760,24 @@ int gettxt(int e, char* out, int size) {
 }
 
 namespace {
-// Whether a line is a store through a macro argument: "$", digits, and an
-// "=" that is no "==".
-bool margset(const char* s) {
+// Whether a line is a store through a macro argument: "$", digits, a
+// subscript or none (*sub: there is one), and an "=" that is no "==".
+bool margset(const char* s, bool* sub) {
+  *sub = false;
   if (s[0] != '$' || s[1] < '0' || s[1] > '9') return false;
   s++;
   while (*s >= '0' && *s <= '9') s++;
+  if (*s == '(' || *s == '[') {
+    *sub = true;
+    const char open = *s, close = open == '(' ? ')' : ']';
+    int depth = 0;
+    for (; *s; s++) {
+      if (*s == open) depth++;
+      else if (*s == close && --depth == 0) break;
+    }
+    if (!*s) return false;
+    s++;
+  }
   while (*s == ' ' || *s == '\t') s++;
   return s[0] == '=' && s[1] != '=';
 }
@@ -795,8 +807,15 @@ int PARSLN(int n, int* code) {
   std::memcpy(prsln, linbuf, size_t(n) + 1);
   int i = 0;
   while (linbuf[i] && blank(uc(linbuf[i]))) i++;
-  // "$n = ..." stores through a macro argument: an ordinary line.
-  margst = margset(linbuf + i);
+  // "$n = ..." stores through a macro argument: an ordinary line. A store
+  // into a part of one ("$n(i) = ...") reaches nothing: refused.
+  bool sub = false;
+  margst = margset(linbuf + i, &sub);
+  if (sub) {
+    margst = false;
+    error(1, 58);
+    return 0;
+  }
   bool dollar = linbuf[i] == '$' && !margst;
   if (dollar || (prsflg & PF_WHOLE)) {
     int st = dollar ? i + 1 : 0;

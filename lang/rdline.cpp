@@ -11,6 +11,7 @@
 #include "lang/mactext.h"
 #include "lang/parse.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -73,12 +74,59 @@ int rdlibl(int unit, uint32_t* pos, char* buf, int max) {
 
 namespace {
 
-// Reads one line of a text stream unit.
+constexpr int LONGLN = 4096;  // characters of a macro line looked at whole
+
+// A macro line too long for the line buffer, and its form when it is a
+// head (failform), until the next line is read.
+bool toolong = false;
+int longfm = HF_NONE;
+int longcd = 0;
+
+// The length of line s (n characters) without its comment (from a ";"
+// outside quotes) and the blanks before it or at its end.
+int codelen(const char* s, int n) {
+  int i = 0;
+  while (i < n) {
+    const int c = uc(s[i]);
+    if (c == '"' || c == '\'') {
+      int j = i + 1;
+      while (j < n && uc(s[j]) != c) j += (s[j] == '\\' && j + 1 < n) ? 2 : 1;
+      i = j < n ? j + 1 : n;
+      continue;
+    }
+    if (c == ';') break;
+    i++;
+  }
+  while (i > 0 && uc(s[i - 1]) <= 32) i--;
+  return i;
+}
+
+// Reads one line of a text stream unit. A line of the running macro is
+// looked at whole: when what it holds before its comment does not fit the
+// buffer, it is marked too long (lnlong); the buffer gets its first max - 1
+// characters, as any longer line.
 int rdtext(int unit, char* buf, int max) {
   FILE* f = unitstream(unit);
   bool mac = unit == macunt();
   buf[0] = 0;
-  if (!f || (mac ? mtline(f, buf, max - 1) : strmln(f, buf, max - 1)) < 0) {
+  int got = -1;
+  if (f && mac) {
+    static char whole[LONGLN];
+    got = mtline(f, whole, LONGLN - 1);
+    if (got >= 0) {
+      int keep = std::min(got, max - 1);
+      std::memcpy(buf, whole, size_t(keep));
+      buf[keep] = 0;
+      if (got > keep && codelen(whole, got) > max - 1) {
+        toolong = true;
+        whole[codelen(whole, got)] = 0;
+        longfm = failform(whole, &longcd);
+      }
+    }
+  } else if (f) {
+    got = strmln(f, buf, max - 1);
+  }
+  if (got < 0) {
     if (f && std::ferror(f)) {
       std::clearerr(f);
       error(0, 73);
@@ -95,6 +143,14 @@ int rdtext(int unit, char* buf, int max) {
 }
 
 }  // namespace
+
+bool lnlong(int* form, int* code) {
+  if (!toolong) return false;
+  toolong = false;
+  *form = longfm;
+  *code = longcd;
+  return true;
+}
 
 int unpkln(const uint8_t* rec, char* buf, int max) {
   const uint8_t* d = rec + 1;
@@ -132,6 +188,7 @@ void libfls() {
 }
 
 int rdline(int unit, char* buf, int max) {
+  toolong = false;
   if (!buf || max < 1) return -1;
   buf[0] = 0;
   if (unit < 0 || (state & ST_INTR)) return -1;
@@ -285,7 +342,11 @@ int closer(const char* s, int i) {
 
 }  // namespace
 
-bool wrdhead(const char* s) {
+namespace {
+
+// The code of the if, while or repeat word that begins s (a keyword or an
+// abbreviation of one), with *at the index after it; 0 for any other line.
+int headcode(const char* s, int* at) {
   int i = 0;
   while (s[i] && uc(s[i]) <= 32) i++;
   char word[16];
@@ -293,22 +354,82 @@ bool wrdhead(const char* s) {
   for (;; l++) {
     int c = uc(s[i + l]);
     if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) break;
-    if (l >= int(sizeof word) - 1) return false;
+    if (l >= int(sizeof word) - 1) return 0;
     word[l] = char(c >= 'A' && c <= 'Z' ? c + 32 : c);
   }
   word[l] = 0;
   int len = l;
   const int code = l >= 2 ? cmdlook(word, &len) : -1;
-  if (code != CM_IF && code != CM_WHILE && code != CM_REPEAT) return false;
-  i += l;
+  if (code != CM_IF && code != CM_WHILE && code != CM_REPEAT) return 0;
+  *at = i + l;
+  return code;
+}
+
+// The form of what follows a "{" at s[i]: closed on the line, words after
+// it (arg: the argument that holds them, 1 more when a blank parts them
+// from the "{"), or nothing but a comment.
+int bracefm(const char* s, int i, int* arg, int words, int closed) {
+  if (closer(s, i) >= 0) return closed;
+  int j = i + 1;
+  while (s[j] && uc(s[j]) <= 32) j++;
+  if (!s[j] || s[j] == ';') return HF_NONE;
+  if (arg) *arg += j > i + 1 ? 1 : 0;
+  return words;
+}
+
+}  // namespace
+
+int headform(const char* s, int* arg) {
+  int i = 0;
   while (s[i] && uc(s[i]) <= 32) i++;
-  if (s[i] != '(' || (i = closer(s, i)) < 0) return false;
+  if (s[i] == '}') {
+    // "} else {": "}" is argument 1, else 2, "{" 3.
+    i++;
+    while (s[i] && uc(s[i]) <= 32) i++;
+    int l = 0;
+    while (chrtyp(uc(s[i + l])) != 0 && l < 8) l++;
+    char word[9];
+    for (int k = 0; k < l; k++) word[k] = char(uc(s[i + k]) >= 'A' && uc(s[i + k]) <= 'Z' ? s[i + k] + 32 : s[i + k]);
+    word[l] = 0;
+    int len = l;
+    if (l < 2 || cmdlook(word, &len) != CM_ELSE) return HF_NONE;
+    i += l;
+    while (s[i] && uc(s[i]) <= 32) i++;
+    if (s[i] != '{') return HF_NONE;
+    if (arg) *arg = 3;
+    return bracefm(s, i, arg, HF_ELSEWORDS, HF_ELSELINE);
+  }
+  int at = 0;
+  if (!headcode(s, &at)) return HF_NONE;
+  i = at;
   while (s[i] && uc(s[i]) <= 32) i++;
-  // A "{" closed on the line is a brace list, not a block.
-  if (s[i] != '{' || closer(s, i) >= 0) return false;
-  i++;
+  if (s[i] != '(' || (i = closer(s, i)) < 0) return HF_NONE;
   while (s[i] && uc(s[i]) <= 32) i++;
-  return s[i] && s[i] != ';';
+  if (s[i] != '{') return HF_NONE;
+  // The head with its condition is argument 1, the "{" argument 2.
+  if (arg) *arg = 2;
+  const int f = bracefm(s, i, arg, HF_WORDS, HF_ONELINE);
+  if (f == HF_ONELINE && arg) *arg = 3;
+  return f;
+}
+
+bool wrdhead(const char* s) { return headform(s, nullptr) == HF_WORDS; }
+
+int failform(const char* s, int* code) {
+  int at = 0;
+  *code = headcode(s, &at);
+  if (!*code) return HF_NONE;
+  int e = lenstr(s);
+  while (e > 0 && uc(s[e - 1]) <= 32) e--;
+  // A head that opens a block (a typed loop's head replayed ends with "!").
+  if (e > 0 && (s[e - 1] == '{' || s[e - 1] == '!')) return HF_FAILBLK;
+  if (*code != CM_IF) return HF_NONE;
+  // An if alone on its line: the condition and nothing after it.
+  int i = at;
+  while (s[i] && uc(s[i]) <= 32) i++;
+  if (s[i] != '(' || (i = closer(s, i)) < 0) return HF_NONE;
+  while (s[i] && uc(s[i]) <= 32) i++;
+  return s[i] ? HF_NONE : HF_FAILONE;
 }
 
 int lincls(const char* s) {
@@ -316,8 +437,14 @@ int lincls(const char* s) {
   while (s[i] && uc(s[i]) <= 32) i++;
   int cls = s[i] == '}' ? 2 : 0;
   int e = 0;
-  while (s[e] && s[e] != ';') e++;
+  bool brace = false;
+  for (; s[e] && s[e] != ';'; e++) brace |= s[e] == '{';
   while (e > 0 && uc(s[e - 1]) <= 32) e--;
-  if ((e > 0 && s[e - 1] == '{') || wrdhead(s)) cls += 4;
+  if (e > 0 && s[e - 1] == '{') return cls + 4;
+  if (!brace) return cls;
+  // A head or "} else {" with words after its "{" opens its block all the
+  // same (the words are refused when it runs).
+  const int f = headform(s, nullptr);
+  if (f == HF_WORDS || f == HF_ELSEWORDS) cls += 4;
   return cls;
 }

@@ -14,6 +14,12 @@
 // characters; the rest of it is passed over.
 int rdline(int unit, char* buf, int max);
 
+// Whether the line rdline read last is a line of the running macro too long
+// for its buffer: what it holds before its comment (a ";" outside quotes)
+// and its trailing blanks passes max - 1 characters. It is told once; *form
+// and *code get its failform.
+bool lnlong(int* form, int* code);
+
 // A result of rdline at or above max is the key code that ended an edited
 // line (Esc ...), not a length: the line was given up and counts as empty.
 inline int linlen(int n, int max, char* buf) {
@@ -40,14 +46,34 @@ int readky(int unit, int mode, int* number);
 
 // The class of a line for the block scanners: 2 when it begins with "}",
 // plus 4 when it opens a block: its last non-blank character (before a ";")
-// is "{", or it is a head that wrdhead refuses.
+// is "{", or it is a head or "} else {" with words after its "{".
 int lincls(const char* s);
+
+// Forms of a flow-control line that are refused before it runs.
+enum HeadForm {
+  HF_NONE = 0,
+  HF_WORDS,      // if, while or repeat head with words after its "{"
+  HF_ONELINE,    // if, while or repeat head whose "{" is closed on its line
+  HF_ELSEWORDS,  // "} else {" with words after the "{"
+  HF_ELSELINE,   // "} else {" closed on its line
+  HF_FAILBLK,    // (failform) a head that opens a block
+  HF_FAILONE,    // (failform) an if alone on its line
+};
+
+// The form of line s (HF_NONE .. HF_ELSELINE); *arg gets the argument that
+// holds the words: 3 for a "{ ... }" closed on the line.
+int headform(const char* s, int* arg);
 
 // Whether the line is the head of an if, while or repeat whose "{" (closed
 // by no "}" on the line) is followed by further words other than a comment.
 // Such a head opens no block: it is refused, and the lines up to its "}"
 // are passed over as a block's.
 bool wrdhead(const char* s);
+
+// The form of a line that could not be read (parsed and ordered) when it
+// begins with if, while or repeat (its code in *code): HF_FAILBLK when it
+// opens a block, HF_FAILONE for an if alone on its line, else HF_NONE.
+int failform(const char* s, int* code);
 
 // Reads the next line of a macro kept in the library on `unit`; pos holds
 // the byte offsets {current, start, end} and current moves past the line.

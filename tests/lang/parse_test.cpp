@@ -579,7 +579,7 @@ TEST_F(Parse, HeadsWithWordsAfterTheirBraceOpenABlockForTheScanners) {
       {"if (c) { type n }", false, 0},
       {"if (c) {", false, 4},
       {"while (c) {   ; a note", false, 4},
-      {"} else { type a", false, 2},
+      {"} else { type a", false, 6},
       {"type { a", false, 0},
       {"ifx (c) { a", false, 0},
   };
@@ -591,6 +591,51 @@ TEST_F(Parse, HeadsWithWordsAfterTheirBraceOpenABlockForTheScanners) {
     ASSERT_FALSE(state & ST_ERROR) << c.line;
     bool parsed = nargw >= 3 && wrdtab[argmap[1]].type == WT_CMD && wrdtab[argmap[1]].v1 == OP_LBRACE;
     EXPECT_EQ(parsed, c.refused) << c.line;
+  }
+}
+
+TEST_F(Parse, FlowLinesRefusedBeforeTheyRunAndTheirArgument) {
+  struct Case {
+    const char* line;
+    int form, arg, cls;
+  } cases[] = {
+      {"if (c) { type n }", HF_ONELINE, 3, 0},
+      {"while (c) {}", HF_ONELINE, 3, 0},
+      {"if (c) { type n", HF_WORDS, 3, 4},
+      {"if (0) {ftype \"x\\n\"", HF_WORDS, 2, 4},
+      {"while (k < 3) {k = k + 1", HF_WORDS, 2, 4},
+      {"} else { type a }", HF_ELSELINE, 3, 2},
+      {"} else { type a", HF_ELSEWORDS, 4, 6},
+      {"}else{type a", HF_ELSEWORDS, 3, 6},
+      {"} else {", HF_NONE, 0, 6},
+      {"} else { ; a note", HF_NONE, 0, 6},
+      {"if (c) {", HF_NONE, 0, 4},
+      {"if (a == \"}\") {", HF_NONE, 0, 4},
+      {"} foo { a", HF_NONE, 0, 2},
+      {"x = {1, 2}", HF_NONE, 0, 0},
+  };
+  for (const Case& c : cases) {
+    int arg = 0;
+    EXPECT_EQ(headform(c.line, &arg), c.form) << c.line;
+    if (c.form != HF_NONE) {
+      EXPECT_EQ(arg, c.arg) << c.line;
+    }
+    EXPECT_EQ(lincls(c.line), c.cls) << c.line;
+  }
+  // A line that could not be read: a head opens a block (a typed loop's
+  // replayed head ends with "!"), an if alone guards the next line.
+  const struct {
+    const char* line;
+    int form, code;
+  } fails[] = {
+      {"if (zz < 3) {", HF_FAILBLK, CM_IF},       {"whi (1 {", HF_FAILBLK, CM_WHILE},
+      {"repeat (zz + 1) !", HF_FAILBLK, CM_REPEAT}, {"if (zz + 1)", HF_FAILONE, CM_IF},
+      {"if (zz + 1) type 1", HF_NONE, CM_IF},     {"type zz +", HF_NONE, 0},
+  };
+  for (const auto& f : fails) {
+    int code = -1;
+    EXPECT_EQ(failform(f.line, &code), f.form) << f.line;
+    EXPECT_EQ(code, f.code) << f.line;
   }
 }
 
