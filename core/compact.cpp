@@ -459,11 +459,12 @@ void stkslot(int32_t* word, bool (*may)()) {
   v.push_back({word, may});
 }
 
-void autopack() {
-  if (!lowstk) return;
+bool autopack() {
+  if (!lowstk) return false;
   const bool wanted = packwanted;
   packwanted = false;
   int i = 0;
+  bool ran = false;
   for (StkDesc* d : {&lstk, &hstk}) {
     const int64_t h = holes(d);
     int64_t& s = stuck[i++];
@@ -471,5 +472,7 @@ void autopack() {
     if (h <= 0 || (h == s && !wanted)) continue;
     Pack(d).run();
     s = holes(d);
+    ran = true;
   }
+  return ran;
 }

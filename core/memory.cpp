@@ -420,10 +420,9 @@ void rststk() {
   int64_t top = (int64_t)lstk.bot + SCRATCH_GAP;
   setscr(static_cast<int32_t>(std::min<int64_t>(top, std::max(lstk.lowest, lstk.bot))));
   htmptop = hexists() ? hstk.end : 0;
-  // Packing is looked at only while free blocks lie inside the chain (a
-  // command that left none costs no more than this test).
-  if (holewords(&lstk) > 0) {
-    autopack();
+  // Packing looks only at free blocks inside either chain: a command that
+  // left none costs two tests.
+  if (autopack()) {
     top = (int64_t)lstk.bot + SCRATCH_GAP;
     setscr(static_cast<int32_t>(std::min<int64_t>(top, std::max(lstk.lowest, lstk.bot))));
   }

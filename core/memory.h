@@ -89,8 +89,8 @@ void rststk();
 // a request was refused since (packwanted), the blocks whose references
 // are all known (variable data through its symbol entry, aliases, list
 // elements through their slots, blocks registered with stkslot) move into
-// them, so that the free words gather in the free gap.
-void autopack();
+// them, so that the free words gather in the free gap. True when it ran.
+bool autopack();
 extern bool packwanted;
 // Registers a word outside the word memory that holds the data address of a
 // headed low-stack block taken with no owner (0: none): compaction may move
