@@ -264,11 +264,25 @@ float* sample(uint32_t* count) {
 
   // n < 0: the mean inside the outline.
   if (n < 0) {
-    int16_t box[4] = {};
+    // The box stays empty (right of its left) when the filler finds no
+    // part of the outline inside the drawing box.
+    int16_t box[4] = {0, 0, -1, -1};
     PtrRec* keepf = fillst;
     fillst = list;
     uint8_t* m = paint(from, to - from, 0, FILL_MASK, 0, box);
     fillst = keepf;
+    const bool outline = std::any_of(pts.begin(), pts.end(), [](const PathPt& p) { return p.code <= VC_MOVE; });
+    if (!m && !stopped() && box[2] < box[0] && outline) {
+      // Only the part inside the drawing box is counted: with none there,
+      // nothing is known and the caller is told why.
+      jprintf(errlun, "sample: the outline lies outside the drawing box (x %d to %d, y %d to %d)\n",
+              static_cast<int>(drwbox.min[0]), static_cast<int>(drwbox.max[0]), std::max<int>(drwbox.min[1], 0),
+              static_cast<int>(drwbox.max[1]));
+      setres(-1, 0);
+      state |= ST_STOP;
+      finish();
+      return nullptr;
+    }
     if (!m) {
       // No mask (one that would take 32768 bytes or more is not made):
       // nothing is known of the inside, so no values, as mask ends.

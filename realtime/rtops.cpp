@@ -680,9 +680,12 @@ RtTask* rtbreak(RtTask* t, RtOp* op) {
 }
 
 // r_vwait: the value of operand 1 against the reference (slot 1) by the
-// condition (slot 0; -1 on the first visit).
+// condition (slot 0; -1 on the first visit). The reference lives in a
+// 16-bit slot, so the value is taken in its low 16 bits too: a 32-bit
+// variable holding 70000 compares as 4464, and one noted at the first
+// visit is not seen to change when it has not.
 bool vwait(RtTask* t, const RtOp* op) {
-  int32_t v = rtarg(op, 1, 0);
+  const int32_t v = static_cast<int16_t>(rtarg(op, 1, 0));
   if (t->slot[0] == -1) {
     t->slot[1] = static_cast<int16_t>(v);
     t->slot[0] = 4;

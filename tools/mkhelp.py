@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Builds the help file system/pelix.hlp from the topic sources in tools/help.
 
-  tools/help/NAME.txt   one topic named NAME; an optional first line
-                        "#section N" gives its section number (default 1)
+  tools/help/NAME.txt   one topic named NAME; optional first lines
+                        "#section N" give its section number (default 1)
+                        and "#also OTHER" a second name for the same text
   tools/help/words.txt  the topics of the command and function words: a line
                         "@word" starts a topic, "#" lines are comments
   tools/help/NAME.words more topics in the same form (the real-time ops)
@@ -12,9 +13,10 @@
                         of error n after an 18-character prefix
 
 --check also fails when a command or function word, a system variable, a
-real-time op or an error number that the sources raise has no text, and
-when the topic "realtime" does not list every real-time op once, at the
-start of a line.
+real-time op or an error number that the sources raise has no text, when
+the topic "realtime" does not list every real-time op once, at the start
+of a line, and when a topic line is wider than the console's 80 columns
+(an error text also as its error message prints it).
 
 File layout: "##PELIX HELP FILE=<table offset>=<topic count>", the topic
 table (one line per topic: "T <offset> 0 <lines> <section> <name>"), then
@@ -92,11 +94,16 @@ def topics():
         if path.name == "words.txt":
             continue
         lines = path.read_text().splitlines()
-        section = 1
-        if lines and lines[0].startswith("#section"):
-            section = int(lines[0].split()[1])
+        section, also = 1, []
+        while lines and lines[0].startswith(("#section", "#also")):
+            word, value = lines[0].split()[:2]
+            if word == "#section":
+                section = int(value)
+            else:
+                also.append(value.lower())
             lines = lines[1:]
-        found.append((path.stem.lower(), section, lines))
+        for name in [path.stem.lower()] + also:
+            found.append((name, section, lines))
     found.append(("errors", 1, errors_topic()))
     for name, _, lines in found:
         if len(name) > 16 or " " in name:
@@ -105,6 +112,22 @@ def topics():
             if len(line) > 130:
                 sys.exit(f"line longer than 130 characters in topic {name}")
     return found
+
+
+def too_wide():
+    """Topic lines wider than the 80 columns of the console. A line of the
+    topic errors is also printed as an error message, "ERROR nnn (arg nn):"
+    and the line from its 19th character, which must fit as well."""
+    wide = []
+    for name, _, lines in topics():
+        for n, line in enumerate(lines):
+            shown = [line]
+            if name == "errors":
+                shown.append("ERROR 999 (arg 99):" + line[PREFIX:])
+            cols = max(len(s.expandtabs()) for s in shown)
+            if cols > 80:
+                wide.append(f"topic {name!r} line {n}: {cols} columns, more than 80")
+    return wide
 
 
 def build():
@@ -170,6 +193,7 @@ def missing():
                  for o in rtops() if listed.count(o) != 1]
     if "begin" not in names:
         problems.append("no help topic 'begin'")
+    problems += too_wide()
     have = set()
     for raw in (SRC / "errors.tab").read_text().splitlines():
         if raw.strip() and not raw.startswith("#"):

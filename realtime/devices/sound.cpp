@@ -171,7 +171,10 @@ int sound(int mode, const char* name, int seconds) {
   }
   if (mode < -1) return 0;
   if (mode == -1) {
-    jprintf(lstlun, "Sound channel is%sbusy\n", sndplaying && audbusy() ? " " : " not ");
+    // #0 tells it too: 0 while a sound plays, -2 when none does.
+    const bool busy = sndplaying && audbusy();
+    jprintf(lstlun, "Sound channel is%sbusy\n", busy ? " " : " not ");
+    setres(busy ? 0 : -2, 0);
     return 0;
   }
   if (!name || !name[0]) return 0;

@@ -84,7 +84,7 @@ def topics():
             if name:
                 found.append((name, lines))
         else:
-            if raw and raw[0].startswith("#section"):
+            while raw and raw[0].startswith(("#section", "#also")):
                 raw = raw[1:]
             found.append((path.stem, [(line, False) for line in raw]))
     return found
