@@ -522,7 +522,7 @@ void comkill() {
 namespace {
 // The time-out exit closes the ports as the shutdown does.
 struct TmoInit {
-  TmoInit() { tmoclose = comkill; }
+  TmoInit() { tmoclose(comkill); }
 } tmoinit;
 }  // namespace
 

@@ -27,7 +27,27 @@
 int rdonly = 0;
 float sysversion = 0;
 char logname[260];
-void (*tmoclose)() = nullptr;
+void (*tmofinish)() = nullptr;
+
+namespace {
+// The closers of the time-out exit (constant-initialised: layers add theirs
+// during static initialisation).
+void (*closers[4])() = {};
+std::atomic<int> ncloser{0};
+
+void runclosers() {
+  const int n = ncloser.load();
+  for (int i = 0; i < n && i < 4; i++)
+    if (closers[i]) closers[i]();
+}
+}  // namespace
+
+void tmoclose(void (*closer)()) {
+  const int i = ncloser.load();
+  if (!closer || i >= 4) return;
+  closers[i] = closer;
+  ncloser.store(i + 1);
+}
 
 float osversion() {
   utsname u;
@@ -92,7 +112,7 @@ void tmosay() {
     outsave();
   else if (ftrylockfile(stdout) == 0)
     std::fflush(stdout);
-  if (tmoclose) tmoclose();
+  runclosers();
   _exit(stopstatus());
 }
 
@@ -194,8 +214,9 @@ void tmoend() {
   // As after a Ctrl-C: changed buffers of file-backed variables are not
   // written, and the closing work below is not interrupted by it.
   state |= ST_INTR;
+  if (tmofinish) tmofinish();
   clsall();
-  if (tmoclose) tmoclose();
+  runclosers();
   // A row printed without its end is written too; the prompt of a line
   // being waited for is not.
   if (!inprompt) rowend();
