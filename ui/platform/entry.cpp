@@ -252,8 +252,10 @@ int pelix_entry(int argc, char** argv) {
   std::snprintf(logname, sizeof logname, "pelix.log");
   logfp = openlog(logname);
   if (!logfp) {
-    std::snprintf(logname, sizeof logname, "%s/pelix.log", temp.c_str());
-    logfp = openlog(logname);
+    // A name that does not fit the name buffer is not opened: cut, it
+    // would name (and remove) another file.
+    const int n = std::snprintf(logname, sizeof logname, "%s/pelix.log", temp.c_str());
+    if (n > 0 && static_cast<size_t>(n) < sizeof logname) logfp = openlog(logname);
   }
   rdonly = logfp ? 0 : 1;
   jdebug = logfp ? 1 : 0;
