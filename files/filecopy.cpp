@@ -16,6 +16,8 @@
 #include "lang/rdline.h"
 #include "ui/events.h"
 #include "ui/platform/backend.h"
+#include "ui/platform/entry.h"
+#include "ui/platform/procs.h"
 
 #include <algorithm>
 #include <cctype>
@@ -23,10 +25,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <strings.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -561,6 +566,45 @@ int filcpy() {
   return 0;
 }
 
+namespace {
+// Whether the program is the foreground of a controlling terminal: a shell
+// command then stays in the program's process group, so that the
+// terminal's Ctrl-C and the terminal itself reach it. Elsewhere it gets a
+// group of its own, which the end of the program ends whole.
+bool ttyfront() {
+  const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool fg = tcgetpgrp(fd) == getpgrp();
+  close(fd);
+  return fg;
+}
+
+// Waits for the shell command to end: its status. The end of the program
+// (its time-out, a terminating signal) comes during the wait too: the
+// command's processes are ended, then the program in order.
+int waitcmd(pid_t pid) {
+  const int pfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  int st = 0;
+  for (;;) {
+    const pid_t r = waitpid(pid, &st, WNOHANG);
+    if (r == pid) break;
+    if (r < 0 && errno != EINTR) {
+      st = -1;
+      break;
+    }
+    if (tmodue()) {
+      if (pfd >= 0) close(pfd);
+      endgroup(pid);
+      tmoend();
+    }
+    pollfd p[2] = {{pfd, POLLIN, 0}, {stopfd(), POLLIN, 0}};
+    poll(p, 2, pfd >= 0 ? -1 : 20);
+  }
+  if (pfd >= 0) close(pfd);
+  return st;
+}
+}  // namespace
+
 int syscmd() {
   char cmd[SYSMAX + 2];
   float v = 0;
@@ -581,17 +625,22 @@ int syscmd() {
   if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
   char sh[] = "/bin/sh", dash_c[] = "-c";
   char* argv[] = {sh, dash_c, cmd, nullptr};
+  posix_spawnattr_t at;
+  posix_spawnattr_init(&at);
+  if (!ttyfront()) {
+    posix_spawnattr_setflags(&at, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&at, 0);
+  }
   pid_t pid = 0;
-  const int r = posix_spawn(&pid, "/bin/sh", &fa, nullptr, argv, environ);
+  const int r = posix_spawn(&pid, "/bin/sh", &fa, &at, argv, environ);
   posix_spawn_file_actions_destroy(&fa);
+  posix_spawnattr_destroy(&at);
   if (r != 0) {
     setres(-1, 0);
     return 0;
   }
-  int st = 0;
-  while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-  }
-  const int rc = WIFEXITED(st) ? WEXITSTATUS(st) : WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1;
+  const int st = waitcmd(pid);
+  const int rc = st == -1 ? -1 : WIFEXITED(st) ? WEXITSTATUS(st) : WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1;
   setres(rc, 0);
   return 0;
 }

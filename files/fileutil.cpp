@@ -25,12 +25,14 @@ const char* curdir_text() {
   if (cd.empty() || cd[0] != '/') {
     // Without either (no system table yet), or for a relative text, the
     // process's folder is the base.
+    // A process folder that was deleted has no name: names stay relative
+    // to it, and the host refuses them with their cause.
     char buf[PATH_MAX];
-    std::string cwd = getcwd(buf, sizeof buf) ? buf : ".";
-    if (cwd.back() != '/') cwd += '/';
+    std::string cwd = getcwd(buf, sizeof buf) ? buf : "";
+    if (!cwd.empty() && cwd.back() != '/') cwd += '/';
     cd = cwd + cd;
   }
-  if (cd.back() != '/') cd += '/';
+  if (!cd.empty() && cd.back() != '/') cd += '/';
   dir = cd;
   return dir.c_str();
 }
@@ -50,13 +52,14 @@ std::string hostpath(std::string_view name) {
   }
   if (in[0] != '/') in = curdir_text() + in;
   // Drop repeated separators and "." components so that one file has one
-  // name (the unit table matches open files by name).
+  // name (the unit table matches open files by name). A name that is still
+  // relative (no folder to take it from) stays relative.
   std::string out;
   out.reserve(in.size());
   size_t i = 0;
   while (i < in.size()) {
     if (in[i] == '/') {
-      if (out.empty() || out.back() != '/') out += '/';
+      if (out.empty() ? i == 0 : out.back() != '/') out += '/';
       ++i;
       continue;
     }
@@ -66,6 +69,7 @@ std::string hostpath(std::string_view name) {
     if (part != ".") out.append(part);
     i = j;
   }
+  if (out.empty()) out = ".";
   return out;
 }
 

@@ -327,11 +327,6 @@ int vmove(const int16_t* point) {
   return 0;
 }
 
-namespace {
-// A line from the platform pen to (x, y) in the window: the pixels the walk
-// into an image sets, both ends included (a dot is its one point), each a
-// dot of the pen; the pen moves to (x, y). The platform's own line leaves
-// its end point out.
 void winline(int x, int y) {
   const Wport* d = wdcport();
   const PwRec* p = d ? wpwrec(d) : getPort();
@@ -369,7 +364,6 @@ void winline(int x, int y) {
   pendots(xy.data(), ls.count);
   moveto(x, y);
 }
-}  // namespace
 
 int vline(int16_t* point, uint32_t value, int mode) {
   if (mode == 1) value = 0;

@@ -55,6 +55,11 @@ extern LnState lnst;
 int dspsw();
 
 int vmove(const int16_t* point);
+// A line from the platform pen to (x, y) in the window: the pixels the walk
+// into an image sets, both ends included (a dot is its one point), each a
+// dot of the pen; the pen moves to (x, y). The platform's own line (lineto)
+// leaves its end point out.
+void winline(int x, int y);
 // Draws from the pen to the point with a value (mode 1: value 0). The
 // point may be changed (flipped) when it is the one drawn.
 int vline(int16_t* point, uint32_t value, int mode);

@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cfenv>
 #include <csignal>
 #include <cstdio>
@@ -170,7 +171,14 @@ void finish(int status) {
   if (status >= 10) dmpcor(0);
   rowend();  // output that ended without its newline
   endwin();
-  std::fflush(stdout);
+  // Standard output that could not take what was written (a full disk,
+  // /dev/full) fails the run, with its cause on standard error.
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const int e = errno ? errno : conouterr();
+    std::fprintf(stderr, "pelix: standard output could not be written%s%s\n", e ? ": " : "", e ? std::strerror(e) : "");
+    if (status == 0) status = 1;
+  }
   std::exit(status);
 }
 

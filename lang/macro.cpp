@@ -43,6 +43,10 @@ uint32_t curpos = 0;
 uint32_t prvpos = 0;
 
 namespace {
+// The status bits that a macro's start and end keep: listing, alarms, a
+// quit asked for (the quitstr text that names a macro runs once, and the
+// quit goes on after it), the editor, temporary units and paging.
+constexpr int32_t ST_MACKEEP = ST_LISTING | ST_ALARMS | ST_QUIT | ST_EDITOR | ST_TEMPUNITS | ST_PAGING;
 
 // The top-level save area: the macro state cells as they were when the
 // first macro was called from top level.
@@ -424,7 +428,7 @@ int PutMac(const char* name, int argi, int mode) {
   ipcoff = 0;
   inunit = mcunit;
   macmod = uint16_t(mode + 1);
-  if (!(state & (ST_COMPILE | ST_STARTUP))) state = (state & 0x6070) + mode;
+  if (!(state & (ST_COMPILE | ST_STARTUP))) state = (state & ST_MACKEEP) + mode;
   tokhdr = mactok;
   return 0;
 }
@@ -765,7 +769,7 @@ int mreopn() {
   if (!ok) {
     error(0, 80);
     macmod = 0;
-    state &= 0x6070;
+    state &= ST_MACKEEP;
     macabt();
     return -1;
   }
@@ -797,7 +801,7 @@ int MRETRN(int how) {
         macmod |= MM_START;
       }
     } else {
-      state &= 0x6070;
+      state &= ST_MACKEEP;
     }
   } else if (how < 0) {
     maclev--;
@@ -824,7 +828,7 @@ int macabt() {
   brclev = 0;
   maclev = 0;
   macmod = 0;
-  state &= 0x6070;
+  state &= ST_MACKEEP;
   return 0;
 }
 

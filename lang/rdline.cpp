@@ -10,8 +10,13 @@
 #include "lang/maccomp.h"
 #include "lang/mactext.h"
 #include "lang/parse.h"
+#include "ui/events.h"
+
+#include <poll.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -165,10 +170,45 @@ int unpkln(const uint8_t* rec, char* buf, int max) {
   return n;
 }
 
+namespace {
+// Whether a stream's next character may take long to come: a pipe, a
+// device or a socket (a regular file's read returns at once).
+bool slowsrc(FILE* f) {
+  struct stat st {};
+  return fstat(fileno(f), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+// Waits until the stream has a character to give (or its end), polling for
+// a Ctrl-C meanwhile; false when a Ctrl-C came.
+bool rdwait(FILE* f) {
+  if (f->_IO_read_ptr < f->_IO_read_end) return true;  // buffered (glibc)
+  pollfd p{fileno(f), POLLIN, 0};
+  for (;;) {
+    chkio(0);
+    if (state & ST_INTR) return false;
+    const int r = ::poll(&p, 1, 50);
+    if (r > 0 || (r < 0 && errno != EINTR)) return true;
+  }
+}
+}  // namespace
+
 int strmln(FILE* f, char* buf, int keep) {
   int n = 0, c;
   bool any = false;
-  while ((c = std::getc(f)) != EOF) {
+  // A line from a pipe or a device (a fifo, /dev/zero) may never end: its
+  // reading polls for a Ctrl-C, as other long work does, and a stopped read
+  // gives no line.
+  const bool slow = slowsrc(f);
+  uint32_t count = 0;
+  for (;;) {
+    if (slow) {
+      if ((++count & 0xFFFF) == 0) chkio(0);
+      if ((state & ST_INTR) || !rdwait(f)) {
+        if (buf) buf[0] = 0;
+        return -1;
+      }
+    }
+    if ((c = std::getc(f)) == EOF) break;
     any = true;
     if (c == '\n') break;
     if (c == '\r') {

@@ -382,8 +382,15 @@ bool compline(Comp& c, RtOp& op, int lnum) {
   std::memset(&op, 0, sizeof op);
   op.opc = static_cast<uint8_t>(opc);
   op.flg = static_cast<uint8_t>(intword(2, 0));
-  op.code = static_cast<uint8_t>(intword(3, 0));
+  const int32_t code = intword(3, 0);
+  op.code = static_cast<uint8_t>(code);
   op.line = lnum;
+  // A case value is the code byte itself: one it does not hold would match
+  // another value.
+  if (opc == R_CASE && (code < 0 || code > 255)) {
+    error(3, 70);
+    return false;
+  }
   if (opc == R_LABEL) {
     if (static_cast<int>(c.labels.size()) >= c.labmax) {
       error(0, 173);
@@ -828,6 +835,12 @@ void freetab(int32_t& a) {
 }  // namespace
 
 const char* rttmpname() { return tmpname.c_str(); }
+
+void rtdrop(int unit) {
+  char line[LINBUF + 8];
+  while (!(state & ST_INTR) && rdline(unit, line, LINBUF) >= 0)
+    if (lincls(line) & 2) return;
+}
 
 int rdrtime(int unit, const char* name, int inlin) {
   int N = lngarg(6, 20);

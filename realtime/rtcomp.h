@@ -127,6 +127,10 @@ struct RtCase {
 // nonzero: it ends at the line "}"). 0 after a clean compile, -1 when the
 // status word carries an error, stop or interrupt.
 int rdrtime(int unit, const char* name, int inlin);
+// Reads and drops the lines of an inline script up to its line "}" (a head
+// refused before its script was compiled), so that none of them runs at
+// the prompt.
+void rtdrop(int unit);
 // The constant entry holding an integer or float value (appended when new);
 // error 173 when the table is full (count == max). Stack address, 0 on failure.
 int32_t iconst(int32_t value, int* count, int max);

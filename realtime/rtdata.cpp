@@ -50,6 +50,20 @@ void mixput(float r, const RtOpnd* d, uint8_t* p) {
   stitm(r, p, d->type, &bit, noclmp());
 }
 
+// Whether a single b, read at its own type, is held whole in type ty: an
+// element of that type, an omitted operand, or an integer constant in its
+// range. The typed loops take such a b as one of a's elements; any other b
+// (a real, a run parameter, an element of another type) goes through the
+// element loop's rule.
+bool intype(const RtOpnd* b, int ty) {
+  if (!b) return true;
+  if (b->kind == -1 && b->type != 96) {
+    const int32_t v = b->index;
+    return ty == 32 || (ty == 16 && v >= -32768 && v <= 32767) || (ty == 8 && v >= 0 && v <= 255);
+  }
+  return isarr(b) && b->type == ty;
+}
+
 // Array arithmetic over n elements of a (stepping), b (stepping when m > 1)
 // into d.
 void arrarith(int oper, RtOpnd* a, RtOpnd* b, RtOpnd* d, int32_t n, int32_t m, int mode) {
@@ -72,7 +86,7 @@ void arrarith(int oper, RtOpnd* a, RtOpnd* b, RtOpnd* d, int32_t n, int32_t m, i
     return;
   }
   const int ty = a->type;
-  const bool same = d->type == ty && (!bstep || b->type == ty);
+  const bool same = d->type == ty && (bstep ? b->type == ty : intype(b, ty));
   auto typed = [](int t) { return t == 8 || t == 16 || t == 32 || t == 96; };
   if (same ? ty != 8 && ty != 16 && ty != 32 : !typed(ty) || !typed(d->type) || (bstep && !typed(b->type)))
     return;
@@ -84,7 +98,7 @@ void arrarith(int oper, RtOpnd* a, RtOpnd* b, RtOpnd* d, int32_t n, int32_t m, i
   uint8_t* pa = elmptr(a, 0);
   uint8_t* pd = elmptr(d, 0);
   if (same) {
-    // The typed loops; a single b is held in a's type.
+    // The typed loops; a single b is one of a's elements.
     int32_t bv = opval(b);
     uint8_t b8 = static_cast<uint8_t>(bv);
     int16_t b16 = static_cast<int16_t>(bv);

@@ -555,8 +555,9 @@ int rtdisp(RtTask* t, RtOp* op, bool* logged) {
       const bool two = rtnops(op) >= 5;
       PenKeep keep;
       if (col >= 0) pencol(col);
+      // The line the line command draws: both ends, a dot for one point.
       moveto(x0, y0);
-      lineto(two ? rtarg(op, 4, 0) : x0, two ? rtarg(op, 5, 0) : y0);
+      winline(two ? rtarg(op, 4, 0) : x0, two ? rtarg(op, 5, 0) : y0);
       break;
     }
     case R_LDRAW: ldraw(op); break;

@@ -20,6 +20,7 @@
 #include "files/fileutil.h"
 #include "files/safewrite.h"
 #include "realtime/rtio.h"
+#include "ui/platform/entry.h"
 
 namespace {
 
@@ -204,3 +205,11 @@ void rtfclose() {
     if (RtFslot* s = fslot(k)) s->flags = 0;
   }
 }
+
+namespace {
+// The time-out's end closes the slots as the end of a run stopped by a
+// Ctrl-C does: a file being written is made.
+struct TmoInit {
+  TmoInit() { tmofinish = rtfclose; }
+} tmoinit;
+}  // namespace

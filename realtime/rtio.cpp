@@ -117,9 +117,12 @@ bool uwait(RtTask* t, const RtOp* op) {
         while (inpend(1) && chkio(1)) {
         }
       key = getkey(2048);
+      // Key 3 (Ctrl-C) ends the wait and is stored and logged, as in the
+      // polling form, before the run stops.
+      if (key == 3) break;
       if (state & STOPBITS) return false;
       if (key <= 0) continue;
-      if (!want || key == want || key == 3) break;
+      if (!want || key == want) break;
     }
     rts.now = rtclock();
   } else {

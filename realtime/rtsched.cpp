@@ -237,13 +237,17 @@ void rtwdone(int n) {
 void rtlog(uint32_t time, const RtOp* op, int mode, int value) {
   if (rts.logleft <= 0 || !rts.lognext) return;
   RtLogEnt* e = rts.lognext;
-  if ((rts.flags & RF_ELAPSED) && mode == 1) time = rtclock() - e->time;
+  const uint32_t preset = e->time;
+  if ((rts.flags & RF_ELAPSED) && mode == 1) time = rtclock() - preset;
   e->time = time;
   e->opc = op ? op->opc : 0;
   e->code = op ? op->code : 0;
   e->value = static_cast<uint16_t>(value);
   rts.lognext++;
   rts.logleft--;
+  // Another entry written before the op's own (a lateness entry) hands the
+  // op's preset on to the next entry, which the op's log write takes.
+  if ((rts.flags & RF_ELAPSED) && mode != 1 && rts.logleft > 0) rts.lognext->time = preset;
 }
 
 namespace {
@@ -529,19 +533,25 @@ int runlog() {
   rtioini();
   rts.latelim = 10;
   rts.oprep = 1000;
+  // A "{" that is the last argument starts the inline script, wherever it
+  // stands: it is never the log. A head refused before the script is read
+  // drops the script's lines, so that none of them runs at the prompt.
+  const bool inlin = inlinearg();
+  auto refuse = [inlin](int arg) {
+    error(arg, 170);
+    if (inlin) rtdrop(inpunt());
+    return -1;
+  };
   // The run log.
   int32_t loghdl = 0;
   PtrRec* logr = nullptr;
-  if (nargs() >= 3) {
+  if (nargs() >= (inlin ? 4 : 3)) {
     int32_t h = 0;
     int k = argtyp(3, &h);
     if (k) {
       int32_t cnt = 0;
       PtrRec* r = (k & (K_ARRAY | K_MATRIX | K_IMAGE | K_SOLID)) ? argary(3, &cnt) : nullptr;
-      if (!r || r->Wbyts < 1 || (k & K_VALUE)) {
-        error(3, 170);
-        return -1;
-      }
+      if (!r || r->Wbyts < 1 || (k & K_VALUE)) return refuse(3);
       loghdl = h;
       logr = r;
     }
@@ -552,7 +562,6 @@ int runlog() {
   else
     rts.latelim = lngarg(5, 10);
   // The script.
-  bool inlin = inlinearg();
   int32_t h2 = 0;
   int k2 = nargs() >= 2 ? argtyp(2, &h2) : 0;
   int rc;

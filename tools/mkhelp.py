@@ -187,8 +187,10 @@ def missing():
     problems = [f"no help topic for the word {w!r}" for w in keywords() if w not in names]
     problems += [f"no help topic for the system variable {v!r}" for v in sysvars() if v not in names]
     problems += [f"no help topic for the real-time op {o!r}" for o in rtops() if o not in names]
+    # The op list's lines: the op alone, or two blanks or more and what it
+    # does (an example's script line has single blanks).
     listed = [ln.split()[0] for name, _, lines in topics() if name == "realtime" for ln in lines
-              if ln.strip().startswith("r_")]
+              if re.match(r"\s*r_\w+(\s*$|\s{2,}\S)", ln)]
     problems += [f"the topic 'realtime' lists the real-time op {o!r} {listed.count(o)} times, not once"
                  for o in rtops() if listed.count(o) != 1]
     if "begin" not in names:

@@ -2,7 +2,6 @@
 // devices.
 #include "realtime/devices/comport.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -26,6 +25,7 @@
 #include "ui/clocks.h"
 #include "ui/events.h"
 #include "ui/platform/entry.h"
+#include "ui/platform/procs.h"
 
 int setbaud2(int fd, uint32_t baud);
 uint32_t getbaud2(int fd);
@@ -78,70 +78,10 @@ void sleepus(long us) {
   nanosleep(&ts, nullptr);
 }
 
-// Whether a process of group g still runs. Members that ended wait as
-// zombies until whoever took them in (init) reaps them, which may take a
-// while: those do not count.
-bool grouplive(pid_t g) {
-  if (kill(-g, 0) != 0 && errno == ESRCH) return false;
-  DIR* d = opendir("/proc");
-  if (!d) return true;
-  bool live = false;
-  while (dirent* e = readdir(d)) {
-    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
-    char path[300], buf[512];
-    std::snprintf(path, sizeof path, "/proc/%s/stat", e->d_name);
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;
-    ssize_t n = read(fd, buf, sizeof buf - 1);
-    close(fd);
-    if (n <= 0) continue;
-    buf[n] = 0;
-    // pid (comm) state ppid pgrp ...: the name may hold spaces and ")".
-    const char* r = std::strrchr(buf, ')');
-    char state = 0;
-    long ppid = 0, pgrp = 0;
-    if (r && std::sscanf(r + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3 && pgrp == g && state != 'Z' &&
-        state != 'X') {
-      live = true;
-      break;
-    }
-  }
-  closedir(d);
-  return live;
-}
-
-// Hangs the peer's process group up and waits for the whole group to end:
-// the shell that ran the command may end at once while the command it
-// started (one that ignores the hang-up, say, still writing what it
-// received) goes on. What is left after a second is killed.
-void endpeer(pid_t pid) {
-  kill(-pid, SIGHUP);
-  kill(pid, SIGHUP);
-  const uint64_t until = devms() + 1000;
-  bool reaped = false;
-  for (;;) {
-    if (!reaped) {
-      int st = 0;
-      pid_t r = waitpid(pid, &st, WNOHANG);
-      reaped = r == pid || (r < 0 && errno != EINTR);
-    }
-    if (reaped && !grouplive(pid)) return;
-    if (devms() >= until) break;
-    sleepus(1000);
-  }
-  kill(-pid, SIGKILL);
-  kill(pid, SIGKILL);
-  if (!reaped) {
-    int st = 0;
-    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-    }
-  }
-}
-
 void closeslot(Slot& s) {
   if (s.fd >= 0) close(s.fd);
   s.fd = -1;
-  if (s.peer > 0) endpeer(s.peer);
+  if (s.peer > 0) endgroup(s.peer);
   s.peer = 0;
   s.errs = 0;
 }
@@ -522,7 +462,7 @@ void comkill() {
 namespace {
 // The time-out exit closes the ports as the shutdown does.
 struct TmoInit {
-  TmoInit() { tmoclose = comkill; }
+  TmoInit() { tmoclose(comkill); }
 } tmoinit;
 }  // namespace
 

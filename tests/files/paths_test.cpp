@@ -63,4 +63,21 @@ TEST(Hostpath, SeparatorsCurdirAndShownForm) {
   EXPECT_EQ(hostpath("/"), "/");
 }
 
+// In a process folder that was deleted a relative name stays relative, so
+// that the host refuses it with its cause; it never names a file under "/".
+TEST(Hostpath, DeletedFolderKeepsNamesRelative) {
+  const auto here = std::filesystem::current_path();
+  const auto gone = std::filesystem::temp_directory_path() / ("pelix_gone_" + std::to_string(getpid()));
+  std::filesystem::create_directory(gone);
+  ASSERT_EQ(chdir(gone.c_str()), 0);
+  std::filesystem::remove(gone);
+  const std::string name = hostpath("zq.raw"), dotted = hostpath("./sub/./x.raw"), dot = hostpath(".");
+  const std::string abs = hostpath("/tmp/./x.raw");
+  ASSERT_EQ(chdir(here.c_str()), 0);
+  EXPECT_EQ(name, "zq.raw");
+  EXPECT_EQ(dotted, "sub/x.raw");
+  EXPECT_EQ(dot, ".");
+  EXPECT_EQ(abs, "/tmp/x.raw");
+}
+
 }  // namespace

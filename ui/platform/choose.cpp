@@ -12,7 +12,10 @@ Backend* choosebackend() {
   const char* want = std::getenv("PELIX_BACKEND");
   Backend* b = nullptr;
   if (want && std::strcmp(want, "sdl") == 0) {
+    // The window is insisted on: without a display the run ends (mksdl
+    // has said why).
     b = mksdl(false);
+    if (!b) std::exit(1);
   } else if (!want || !*want) {
     const char* x = std::getenv("DISPLAY");
     const char* wl = std::getenv("WAYLAND_DISPLAY");

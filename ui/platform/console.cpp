@@ -57,6 +57,13 @@ bool takeint() {
 
 Backend* current = nullptr;
 
+// The cause of the first flush of the console's output that failed.
+int outerr = 0;
+
+void flushout(FILE* f) {
+  if (std::fflush(f) != 0 && !outerr) outerr = errno ? errno : EIO;
+}
+
 // Results of Console::getb besides a byte.
 constexpr int GB_END = -1;   // end of input
 constexpr int GB_NONE = -2;  // nothing there without waiting
@@ -123,6 +130,8 @@ void coninit() {
 
 int conintr() { return sigint != 0; }
 
+int conouterr() { return outerr; }
+
 bool contake() { return takeint(); }
 
 void conrestore() {
@@ -179,7 +188,7 @@ void Console::editrow(int row, int col) {
   if (n > 0) fwrite(line, 1, static_cast<size_t>(n), outf);
   fputs("\x1b[K\r", outf);
   if (col > 0) fprintf(outf, "\x1b[%dC", col);
-  fflush(outf);
+  flushout(outf);
   shown = curwin;
 }
 
@@ -228,7 +237,7 @@ int Console::getb(bool wait) {
   while (pos >= len) {
     if (wait) {
       showrow();
-      fflush(outf);  // show everything before waiting
+      flushout(outf);  // show everything before waiting
     }
     int r = fill(wait);
     if (r < 0) return GB_END;
@@ -365,7 +374,7 @@ void Console::rowout(int win, const char* text, int n) {
   if (n > 0) fwrite(text, 1, static_cast<size_t>(n), outf);
   fputc('\n', outf);
   // A run that may be stopped by its time-out keeps its output written.
-  if (tmoarmed()) fflush(outf);
+  if (tmoarmed()) flushout(outf);
 }
 
 int Backend::pump(int how) {

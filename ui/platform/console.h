@@ -100,6 +100,9 @@ void coninit();
 int conintr();
 // Takes a pending interrupt: true once per SIGINT (for other backends).
 bool contake();
+// The cause (errno) of the first failed flush of the console's output, 0
+// when none failed.
+int conouterr();
 // Gives the terminal back its own settings (async-signal-safe; nothing when
 // the console never took it).
 void conrestore();

@@ -28,7 +28,27 @@
 int rdonly = 0;
 float sysversion = 0;
 char logname[260];
-void (*tmoclose)() = nullptr;
+void (*tmofinish)() = nullptr;
+
+namespace {
+// The closers of the time-out exit (constant-initialised: layers add theirs
+// during static initialisation).
+void (*closers[4])() = {};
+std::atomic<int> ncloser{0};
+
+void runclosers() {
+  const int n = ncloser.load();
+  for (int i = 0; i < n && i < 4; i++)
+    if (closers[i]) closers[i]();
+}
+}  // namespace
+
+void tmoclose(void (*closer)()) {
+  const int i = ncloser.load();
+  if (!closer || i >= 4) return;
+  closers[i] = closer;
+  ncloser.store(i + 1);
+}
 
 float osversion() {
   utsname u;
@@ -93,7 +113,7 @@ void tmosay() {
     outsave();
   else if (ftrylockfile(stdout) == 0)
     std::fflush(stdout);
-  if (tmoclose) tmoclose();
+  runclosers();
   tmpdrop();  // the temporary files of writes under way
   _exit(stopstatus());
 }
@@ -196,10 +216,11 @@ void tmoend() {
   // As after a Ctrl-C: changed buffers of file-backed variables are not
   // written, and the closing work below is not interrupted by it.
   state |= ST_INTR;
+  if (tmofinish) tmofinish();
   clsall();
   // Writes under way end as a Ctrl-C ends them: their temporary files go.
   tmpdrop();
-  if (tmoclose) tmoclose();
+  runclosers();
   // A row printed without its end is written too; the prompt of a line
   // being waited for is not.
   if (!inprompt) rowend();
@@ -235,8 +256,10 @@ int pelix_entry(int argc, char** argv) {
   std::snprintf(logname, sizeof logname, "pelix.log");
   logfp = openlog(logname);
   if (!logfp) {
-    std::snprintf(logname, sizeof logname, "%s/pelix.log", temp.c_str());
-    logfp = openlog(logname);
+    // A name that does not fit the name buffer is not opened: cut, it
+    // would name (and remove) another file.
+    const int n = std::snprintf(logname, sizeof logname, "%s/pelix.log", temp.c_str());
+    if (n > 0 && static_cast<size_t>(n) < sizeof logname) logfp = openlog(logname);
   }
   rdonly = logfp ? 0 : 1;
   jdebug = logfp ? 1 : 0;

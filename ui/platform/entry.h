@@ -10,12 +10,18 @@ extern char logname[260];    // the log file's name
 
 int pelix_entry(int argc, char** argv);
 
-// Run by the PELIX_TIMEOUT exit just before the program ends, so that what
-// outlives the program (the serial ports' peers) is closed as the shutdown
-// closes it. The device layer installs it. It may run on the time-out's
-// watcher thread while the program's own thread is stuck: it may make
-// async-signal-safe calls only.
-extern void (*tmoclose)();
+// Adds a closer run by the PELIX_TIMEOUT exit just before the program ends,
+// so that what outlives the program (the serial ports' peers, a shell
+// command's processes) is ended as the shutdown ends it. The layers that
+// start such processes add theirs (at most four). A closer may run on the
+// time-out's watcher thread while the program's own thread is stuck: it
+// may make async-signal-safe calls only.
+void tmoclose(void (*closer)());
+// Run by the orderly end of the time-out (tmoend, on the program's own
+// thread) before the units are closed: the work a Ctrl-C finishes when it
+// stops an operation, such as closing the files of a timed run. The
+// real-time layer installs it.
+extern void (*tmofinish)();
 
 // The PELIX_TIMEOUT end, and the end asked by SIGTERM, SIGHUP or SIGQUIT. A
 // watcher thread marks the time-out when it comes, a signal handler the

@@ -15,8 +15,11 @@
 #include "ui/screen.h"
 #include "ui/window.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -239,9 +242,17 @@ int gridfile(int win, const std::string& file) {
 }
 
 ScriptInput::ScriptInput(const std::string& file, Backend* inner) : inner_(inner) {
-  std::ifstream in(file);
-  if (!in) {
-    std::fprintf(stderr, "pelix: cannot read the input script %s\n", file.c_str());
+  // A script that cannot be read (missing, a folder) is said with its
+  // cause, and the run goes on with standard input.
+  struct stat st {};
+  int err = ::stat(file.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  std::ifstream in;
+  if (!err) {
+    in.open(file);
+    if (!in) err = errno ? errno : EACCES;
+  }
+  if (err) {
+    std::fprintf(stderr, "pelix: cannot read the input script %s: %s\n", file.c_str(), std::strerror(err));
     return;
   }
   ok_ = true;
