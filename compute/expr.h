@@ -80,6 +80,9 @@ int setout(int mode, int reshape);
 // Set around a call of setout: the shape (window extents) a matrix, image
 // or solid destination made anew takes, instead of its operands' shape.
 extern const PtrRec* outshape;
+// Set around a call of setout: the result is a text (not a list), which a
+// string list seen whole takes as its one item.
+extern bool outtext;
 
 // 1 when source a and destination b can be walked element for element
 // (their windows cut to the same extents), else 0.
