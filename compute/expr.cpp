@@ -554,7 +554,7 @@ int setout(int mode, int reshape) {
     // item (an empty one for no items).
     const bool one = lstwhole(d, t[OT_KIND + 2]) &&
                      (outtext || ((t[OT_KIND] & K_LIST) && t[OT_REC] && t[OT_TOT] <= 0));
-    int r = one ? lstone(d, cnt) : asnvrb(d, cnt, tp, mode);
+    int r = one ? lstone(d, outtext ? t[OT_RCNT] : 0) : asnvrb(d, cnt, tp, mode);
     if (r < 0) return r + 1;
     t[OT_KIND + 2] =
         gtvarb(d, &t[OT_CNT + 2], &t[OT_BUF + 2], &t[OT_TOT + 2], &t[OT_WSIZ + 2], 1);
