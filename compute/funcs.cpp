@@ -81,6 +81,22 @@ int settxt(FnCall& c, const char* text, int32_t len) {
   return FS_GO;
 }
 
+int setlst(FnCall& c, const std::vector<std::string>& items) {
+  int32_t* t = optab;
+  PtrRec* r = putptr(K_STRING, 0, nullptr, 0, W_BYTE, 1);
+  if (!r || !lstrec(r, items)) {
+    if (!(state & ST_ERROR)) error(0, 42);
+    return fnrefus(c, 0, 0);
+  }
+  r->Idx = -1;
+  ldopnd(0, stkadr(r));
+  t[OT_RWSZ] = t[OT_WSIZ];
+  t[OT_RCNT] = t[OT_CNT];
+  c.ecnt = t[OT_CNT];
+  c.aux = 115;
+  return FS_GO;
+}
+
 namespace {
 
 // Text of argument n (at most max - 1 characters) when it is a string;
@@ -362,19 +378,7 @@ int su_brace(FnCall& c) {
         std::snprintf(num, sizeof num, "%g", static_cast<double>(fltarg(k + 2, 0.0f)));
         items[static_cast<size_t>(k)] = num;
       }
-      PtrRec* r = putptr(K_STRING, 0, nullptr, 0, W_BYTE, 1);
-      if (!r || !lstrec(r, items)) {
-        if (!(state & ST_ERROR)) error(0, 42);
-        return fnrefus(c, 0, 0);
-      }
-      r->Idx = -1;
-      ldopnd(0, stkadr(r));
-      t[OT_RWSZ] = t[OT_WSIZ];
-      t[OT_RCNT] = t[OT_CNT];
-      c.ecnt = t[OT_CNT];
-      // Assigned as the assignment assigns a list (run_accept).
-      c.aux = 115;
-      return FS_GO;
+      return setlst(c, items);  // assigned by run_accept
     }
   }
   t[OT_RCNT] = c.n;
