@@ -169,6 +169,8 @@ int su_flip(FnCall& c) {
   c.keep[2] = 0;
   PtrRec* r = oprec(0);
   if (!r) return FS_GO;
+  // A number has no rows to flip.
+  if (!(t[OT_KIND] & K_DATA)) return fnrefus(c, 2, 103);
   if (c.dest > 0 && getdst(c.dest) && oprec(2) && t[OT_WSIZ] != t[OT_WSIZ + 2]) return fnrefus(c, 0, 0);
   // The diagonal flip of a matrix, image or solid is its transpose: the
   // result is sized ny x nx (operand 1's extents swapped until it runs).

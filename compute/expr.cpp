@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 
 #include "compute/arith.h"
 #include "compute/func.h"
@@ -22,6 +23,7 @@
 int32_t* optab = nullptr;
 const PtrRec* outshape = nullptr;
 bool outkeep = false;
+bool outtext = false;
 
 namespace {
 
@@ -113,6 +115,42 @@ namespace {
 // (or a window without an image) cannot be read: an operation or
 // assignment on it is error 163, so that it stores nothing rather than
 // emptying its destination. (size() of one still gives 0.)
+// Operand k, a string list, read from now on as one text: its items joined
+// by newlines. False when there is no room (error 42 reported).
+bool lstjoin(int k) {
+  int32_t* t = optab;
+  PtrRec* s = oprec(k);
+  if (!s) return true;
+  std::string txt;
+  const int32_t ne = t[OT_TOT + k];
+  const auto x0 = static_cast<int32_t>(s->Offs[0]);
+  for (int32_t i = 0; i < ne && !stopped(); i++) {
+    int32_t len = 0;
+    const uint8_t* p = lstptr(s, x0 + i, &len, 0);
+    if (i > 0) txt.push_back('\n');
+    if (p && len > 0) txt.append(reinterpret_cast<const char*>(p), static_cast<size_t>(len));
+  }
+  auto* r = static_cast<PtrRec*>(zeroblk(static_cast<int32_t>(sizeof(PtrRec)) | 1));
+  auto* b = r && txt.size() < INT32_MAX - 8 ? static_cast<char*>(getbuf(static_cast<int32_t>(txt.size()) + 1))
+                                            : nullptr;
+  if (!b) {
+    error(0, 42);
+    return false;
+  }
+  std::memcpy(b, txt.data(), txt.size());
+  b[txt.size()] = 0;
+  const auto n = static_cast<uint32_t>(txt.size());
+  r->Flg = K_STRING;
+  r->Idx = -1;
+  r->Wsiz = W_BYTE;
+  r->Addr = static_cast<uint32_t>(stkadr(b));
+  r->Length = static_cast<int32_t>(n);
+  r->Datdims[0] = r->Offs[3] = r->Tot = n;
+  r->Datdims[1] = r->Datdims[2] = 1;
+  ldopnd(k, stkadr(r));
+  return true;
+}
+
 bool nodevice(int k) {
   const int32_t* t = optab;
   const PtrRec* r = oprec(k);
@@ -279,6 +317,11 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
     ldopnd(0, t[OT_ID]);
     refuse = true;
   }
+  // A string list assigned to a text is one text, its items joined by
+  // newlines.
+  if (code == 115 && d > 0 && t[OT_ID] != d && (t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING))
+    if (const PtrRec* dr = ptrrec(d); dr && (dr->Flg & (K_STRING | K_LIST | K_VECTOR)) == K_STRING)
+      if (!lstjoin(0)) return -1;
   if (code == 198) {
     // '?x': the element count as a one-element 32-bit number; -1 for a
     // plain string.
@@ -395,8 +438,11 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
                 !((t[OT_KIND] | t[OT_KIND + 1] | k) & (K_LIST | K_VECTOR));
   nozero = mkcover = covers;
   mkfresh = MkFresh{};
+  // A text assigned or joined (not a list) is one item of a string list.
+  outtext = (code == 115 || code == 111) && t[OT_REC] && (t[OT_KIND] & (K_STRING | K_LIST)) == K_STRING &&
+            (n < 2 || !(t[OT_KIND + 1] & K_LIST));
   int r = setout(mode, 1);
-  nozero = mkcover = false;
+  nozero = mkcover = outtext = false;
   MkFresh fresh = mkfresh;
   mkfresh = MkFresh{};
   if (r < 0) return -1;
@@ -411,7 +457,9 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
   }
   *dest = d;
 
-  if (ec < 1 && ec != -99) return nd;
+  // (A list of empty items still gives its items to a list.)
+  const bool lists = (t[OT_KIND] & K_LIST) && (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] > 0;
+  if (ec < 1 && ec != -99 && !lists) return nd;
 
   int kinds = t[OT_KIND] | t[OT_KIND + 1] | t[OT_KIND + 2];
   bool plain = ec > 0 && !(kinds & (K_LIST | K_VECTOR));
@@ -451,6 +499,26 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
 // ---------------------------------------------------------------------------
 // Sizing the result.
 
+namespace {
+
+// A string list seen whole (no element chosen), of which a text makes one
+// item.
+bool lstwhole(const PtrRec* d, int kind) {
+  return (kind & (K_LIST | K_STRING | K_VECTOR | K_FILE | 1)) == (K_LIST | K_STRING) && d->Store == 0;
+}
+
+// Makes the string list d one item of n characters, its window that item:
+// the text then goes into it as into any element. Negative on failure.
+int lstone(PtrRec* d, int32_t n) {
+  int r = asnvrb(d, 1, nullptr, 1);
+  if (r < 0) return r;
+  d->XYZptr[0] = d->Offs[0];
+  maklst(stkadr(d), n, 0);
+  return 1;
+}
+
+}  // namespace
+
 int setout(int mode, int reshape) {
   int32_t* t = optab;
   if (PtrRec* d = oprec(2)) {
@@ -483,10 +551,16 @@ int setout(int mode, int reshape) {
       }
     }
     int32_t cnt = ((t[OT_KIND + 2] & K_LIST) && (t[OT_KIND] & K_LIST)) ? t[OT_TOT] : t[OT_RCNT];
-    int r = asnvrb(d, cnt, tp, mode);
+    // A text, or a list of no items, makes a string list seen whole one
+    // item (an empty one for no items).
+    const bool one = lstwhole(d, t[OT_KIND + 2]) &&
+                     (outtext || ((t[OT_KIND] & K_LIST) && t[OT_REC] && t[OT_TOT] <= 0));
+    int r = one ? lstone(d, outtext ? t[OT_RCNT] : 0) : asnvrb(d, cnt, tp, mode);
     if (r < 0) return r + 1;
     t[OT_KIND + 2] =
         gtvarb(d, &t[OT_CNT + 2], &t[OT_BUF + 2], &t[OT_TOT + 2], &t[OT_WSIZ + 2], 1);
+    // The window is the one item: its characters are what is stored.
+    if (one) t[OT_CNT + 2] = t[OT_BUF + 2];
     t[OT_ID + 2] = t[OT_REC + 2];
     return 1;
   }

@@ -84,6 +84,9 @@ extern const PtrRec* outshape;
 // and shape of what it copies (a one-element window) instead of becoming a
 // number.
 extern bool outkeep;
+// Set around a call of setout: the result is a text (not a list), which a
+// string list seen whole takes as its one item.
+extern bool outtext;
 
 // 1 when source a and destination b can be walked element for element
 // (their windows cut to the same extents), else 0.

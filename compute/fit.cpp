@@ -331,8 +331,10 @@ namespace {
 bool mmshape() {
   int32_t* t = optab;
   PtrRec* p = oprec(0);
-  if (!p || !oprec(1)) return false;
-  int64_t m = ext(p, 0) + 1, mm = m * m;
+  // Points and matrix are arrays: a number has no shape (its record may be
+  // a short head without extents).
+  if (!p || !oprec(1) || !(t[OT_KIND] & K_DIMS) || ((t[OT_KIND] | t[OT_KIND + 1]) & K_NUMBER)) return false;
+  int64_t m = int64_t{ext(p, 0)} + 1, mm = m * m;
   return m >= 3 && m <= 4 && (t[OT_TOT + 1] == mm || t[OT_CNT + 1] == mm) && t[OT_CNT + 1] >= mm;
 }
 

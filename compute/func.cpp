@@ -595,9 +595,14 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     // variable: that one then reads the cleared storage, as before.
     mkcover = (f->flags & FN_COVER) && !samevar(c.dest, oprec(0)) && !samevar(c.dest, oprec(1));
     mkfresh = MkFresh{};
+    // A text result (of a text operand in characters, made as text, or a
+    // text or string list zoomed) is one item of a string list.
+    outtext = c.text || ((t[OT_KIND] & (K_STRING | K_LIST)) == K_STRING && t[OT_RWSZ] == W_BYTE &&
+                         !(t[OT_KIND + 1] & K_LIST)) ||
+              (code == 264 && (t[OT_KIND] & K_STRING));
     int made1 = setout(mode, t[OT_KIND]);
     outshape = nullptr;
-    mkcover = false;
+    mkcover = outtext = false;
     c.fresh = mkfresh.addr;
     c.freshw = mkfresh.words;
     mkfresh = MkFresh{};

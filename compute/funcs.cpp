@@ -81,6 +81,22 @@ int settxt(FnCall& c, const char* text, int32_t len) {
   return FS_GO;
 }
 
+int setlst(FnCall& c, const std::vector<std::string>& items) {
+  int32_t* t = optab;
+  PtrRec* r = putptr(K_STRING, 0, nullptr, 0, W_BYTE, 1);
+  if (!r || !lstrec(r, items)) {
+    if (!(state & ST_ERROR)) error(0, 42);
+    return fnrefus(c, 0, 0);
+  }
+  r->Idx = -1;
+  ldopnd(0, stkadr(r));
+  t[OT_RWSZ] = t[OT_WSIZ];
+  t[OT_RCNT] = t[OT_CNT];
+  c.ecnt = t[OT_CNT];
+  c.aux = 115;
+  return FS_GO;
+}
+
 namespace {
 
 // Text of argument n (at most max - 1 characters) when it is a string;
@@ -345,6 +361,25 @@ int su_brace(FnCall& c) {
     c.buf = c.lbuf;
     c.store = 1;
     return FS_GO;
+  }
+  // Into a string list a brace list that holds texts gives one item an
+  // operand: a text as it stands, a number as its shortest text.
+  if (c.dest > 0 && (dk & (K_LIST | K_STRING | K_VECTOR)) == (K_LIST | K_STRING)) {
+    bool texts = false;
+    for (int k = 0; k < c.n && !texts; k++) {
+      const int ty = argtyp(k + 2, nullptr);
+      texts = (ty & K_STRING) && !(ty & K_LIST);
+    }
+    if (texts) {
+      std::vector<std::string> items(static_cast<size_t>(c.n));
+      for (int k = 0; k < c.n; k++) {
+        if (argstr(k + 2, &items[static_cast<size_t>(k)], static_cast<int>(LSTMAX))) continue;
+        char num[32];
+        std::snprintf(num, sizeof num, "%g", static_cast<double>(fltarg(k + 2, 0.0f)));
+        items[static_cast<size_t>(k)] = num;
+      }
+      return setlst(c, items);  // assigned by run_accept
+    }
   }
   t[OT_RCNT] = c.n;
   t[OT_RWSZ] = W_FLOAT;

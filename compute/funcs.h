@@ -3,6 +3,8 @@
 // destination is sized) and the operations of the rows of the function
 // table (compute/func.h). Each step takes the dispatcher's locals.
 #pragma once
+#include <string>
+#include <vector>
 #include <cstdint>
 
 #include "compute/func.h"
@@ -19,6 +21,10 @@ int itmbyt(int code);
 // A text result: copies len bytes into the result buffer and sets the
 // count, the element code 8 and, without a destination, a string kind.
 int settxt(FnCall& c, const char* text, int32_t len);
+// A string list result: a list of the items becomes operand 1, assigned to
+// the destination as the assignment assigns a list (aux 115, the row's
+// operation runs that assignment). FS_GO, or FS_RET after error 42.
+int setlst(FnCall& c, const std::vector<std::string>& items);
 
 // Declaration words: string, array/matrix/solid, file, window.
 int su_strng(FnCall& c);

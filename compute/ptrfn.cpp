@@ -300,11 +300,9 @@ int ptrptr(int depth, int mode, int code) {
 namespace {
 
 // Calls f(record, entry) for every pointer variable in reach (the tables
-// from the running macro's out to the system table) whose record views the
-// variable of entry ent.
+// from the running macro's out to the system table) whose record is in use.
 template <class F>
-void eachview(int32_t ent, F f) {
-  if (ent <= 0) return;
+void eachptr(F f) {
   int32_t t = cursym;
   for (int guard = 0; t > 0 && guard < 4096; guard++) {
     const SymTab* h = tabptr(t);
@@ -315,10 +313,20 @@ void eachview(int32_t ent, F f) {
       SymEnt* s = symptr(symadr(t, static_cast<int>(i)));
       if (!s || (s->flags & 0x17F0) != 0x1000 || s->data <= 0 || fndstk(s->data) <= 0) continue;
       PtrRec* r = ptrrec(s->data);
-      if (r && r->Flg != 0 && (r->Flg & K_NAMED) && r->Idx == ent) f(r, s);
+      if (r && r->Flg != 0) f(r, s);
     }
     t = link;
   }
+}
+
+// The same for the pointer variables whose record views the variable of
+// entry ent.
+template <class F>
+void eachview(int32_t ent, F f) {
+  if (ent <= 0) return;
+  eachptr([&](PtrRec* r, SymEnt* s) {
+    if ((r->Flg & K_NAMED) && r->Idx == ent) f(r, s);
+  });
 }
 
 // A pointer variable's view lets go of its variable: the record stays,
@@ -411,7 +419,23 @@ struct PtrcurInit {
 
 }  // namespace
 
-void ptrfreed(int32_t ent) { eachview(ent, orphan); }
+void ptrfreed(int32_t ent) {
+  eachview(ent, orphan);
+  // A file variable's entry holds its file's record, which its views share:
+  // they write back what they changed and let go of the file without
+  // closing it (the variable's own release does that).
+  const SymEnt* e = symptr(ent);
+  if (!e || (e->flags & 0x17F0) != 0x1000 || !inmem(e->data, sizeof(PtrRec) / 4)) return;
+  const PtrRec* v = ptrrec(e->data);
+  if (!v || !(v->Flg & K_FILE) || v->Filp <= 0) return;
+  const int32_t filp = v->Filp;
+  eachptr([&](PtrRec* r, SymEnt* s) {
+    if (r == v || !(r->Flg & K_FILE) || r->Filp != filp) return;
+    flshio(r);
+    r->Filp = 0;
+    orphan(r, s);
+  });
+}
 
 void ptrmoved(int32_t from, int32_t to) {
   if (from == to) return;

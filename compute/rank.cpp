@@ -338,18 +338,7 @@ int ordlst(FnCall& c) {
     c.aux = 0;
     return settxt(c, txt.data(), static_cast<int32_t>(std::min<size_t>(txt.size(), INT32_MAX / 2)));
   }
-  PtrRec* r = putptr(K_STRING, 0, nullptr, 0, W_BYTE, 1);
-  if (!r || !lstrec(r, items)) {
-    if (!(state & ST_ERROR)) error(0, 42);
-    return fnrefus(c, 0, 0);
-  }
-  r->Idx = -1;
-  ldopnd(0, stkadr(r));
-  t[OT_RWSZ] = t[OT_WSIZ];
-  t[OT_RCNT] = t[OT_CNT];
-  // Assigned as the assignment assigns a list (run_order).
-  c.aux = 115;
-  return FS_GO;
+  return setlst(c, items);  // assigned by run_order
 }
 
 }  // namespace

@@ -140,7 +140,8 @@ int xfmpnt(const float* in, const float* m, float* out) {
 
 XfmRec* xfhold(PtrRec* r, uint16_t* word, bool make) {
   *word = 0;
-  if (!r) return nullptr;
+  // A number has no transform (its record may be a short head).
+  if (!r || (r->Flg & K_NUMBER)) return nullptr;
   if (PtrRec* v = vlist(r)) r = v;
   if (uint32_t* slot = hdrslot(r)) {
     auto* h = *slot > 0 ? static_cast<XfmHome*>(stkptr(static_cast<int32_t>(*slot))) : nullptr;

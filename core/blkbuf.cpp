@@ -680,7 +680,8 @@ int pactiv(PtrRec* r, int op) {
   int32_t rows = static_cast<int32_t>(h[0]), pers = static_cast<int32_t>(h[1]);
   int32_t found = -1;
   int32_t to = op == -1 ? pers : rows;
-  for (int32_t k = 0; op == -1 && k < to && found < 0; k++)
+  // The row of the record's own buffers, persistent or not.
+  for (int32_t k = 0; op == -1 && k < rows && found < 0; k++)
     if (pacfits(r, key, k, -2)) found = k;
   for (int32_t k = 0; k < to && found < 0; k++) {
     if (!pacfits(r, key, k, op)) continue;

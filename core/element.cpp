@@ -412,12 +412,15 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
   if (pt == 0) {
     if (!(kind & K_NAMED)) {
       int32_t tot = 0, w = r->Wsiz;
-      if (kind & K_FILE)
+      const bool file = kind & K_FILE;
+      if (file)
         kind = gfilvb(r, kind, &tot, &w, mode);
       else
         kind = gdevvb(r, kind, &tot, &w, mode);
       *total = tot;
-      if (tot < 0) {
+      // A text file read whole that holds nothing (now a text of its own)
+      // has no items, as an empty text has.
+      if (tot < 0 || (file && mode == 0 && tot == 0 && (kind & (K_FILE | K_STRING)) == K_STRING)) {
         *count = 0;
         return kind;
       }

@@ -9,6 +9,7 @@
 #include "core/varbl.h"
 #include "files/dirutil.h"
 #include "files/keylog.h"
+#include "files/linerd.h"
 #include "files/imgfmt.h"
 #include "lang/cmdcodes.h"
 #include "lang/cstart.h"
@@ -442,6 +443,7 @@ int flist(int code) {
   }
 
   FILE* fp = unitstream(unit);
+  skpbom(fp);  // a byte-order mark is not listed
   std::string raw;
   std::vector<char> text(static_cast<size_t>(width) + 1);
   int read = 0, printed = 0, count = 1000, row = 0;

@@ -17,6 +17,7 @@
 #include "core/units.h"
 #include "files/fileutil.h"
 #include "files/imgcommon.h"
+#include "files/linerd.h"
 #include "files/safewrite.h"
 #include "files/rdary.h"
 #include "files/txtfile.h"
@@ -57,17 +58,28 @@ PakRec* pakrec(FilRec* f) {
   return pk;
 }
 
+// True for a unit on a plain file of no bytes.
+bool emptyunit(int u) {
+  FILE* fp = unitstream(u);
+  struct stat st;
+  return fp && fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
 // Text mode: the whole file read as a text array, the record becoming a
 // pointer to it.
 int textvar(PtrRec* r, FilRec* f, int kind, int32_t* total, int32_t* wsiz) {
   // The header lines before the data are passed over.
   char skip[256];
+  // A file of no bytes is the empty text (an empty list); a byte-order
+  // mark at its start is no text.
+  const bool empty = emptyunit(f->Lun);
+  skpbom(unitstream(f->Lun));
   for (int k = 0; k < f->Enum; k++)
     if (rdline(f->Lun, skip, sizeof skip) < 0) break;
   PtrRec* t = rdary(f->Lun, kind & ~K_FILE, 0, nullptr, 0, nullptr);
   closef(f->Lun, 0);
   f->Lun = 0;
-  if (!t || t->Length < 1) {
+  if (!t || (t->Length < 1 && !empty)) {
     *total = -1;
     error(0, 86);
     return kind;
@@ -122,15 +134,6 @@ int64_t dimprod(const PtrRec* r) {
 
 // ---------------------------------------------------------------------------
 // Opening.
-
-namespace {
-// True for a unit on a plain file of no bytes.
-bool emptyunit(int u) {
-  FILE* fp = unitstream(u);
-  struct stat st;
-  return fp && fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
-}
-}  // namespace
 
 namespace {
 

@@ -370,10 +370,12 @@ int64_t numarg(int n, int64_t dflt) {
 // block.
 template <class Take>
 int64_t walk(int64_t from, int64_t most, Take take) {
-  if (fseeko(imp.fp, from < 0 ? 0 : from, SEEK_SET) != 0) return 0;
-  LineRd rd(imp.fp, from < 0 ? 0 : from);
-  int64_t blk = from < 0 ? -1 : imp.block, hdr = from < 0 ? 0 : imp.header, taken = 0;
-  bool inblk = from >= 0;
+  const bool start = from < 0;
+  if (fseeko(imp.fp, start ? 0 : from, SEEK_SET) != 0) return 0;
+  // From the start, a byte-order mark is no data.
+  LineRd rd(imp.fp, start ? skpbom(imp.fp) : from);
+  int64_t blk = start ? -1 : imp.block, hdr = start ? 0 : imp.header, taken = 0;
+  bool inblk = !start;
   char* l;
   int n;
   int64_t off;

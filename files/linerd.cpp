@@ -120,3 +120,12 @@ size_t LineRd::fill() {
   end_ += got;
   return shift;
 }
+
+int skpbom(FILE* f) {
+  if (!f || std::ftell(f) != 0) return 0;
+  unsigned char b[3];
+  if (std::fread(b, 1, 3, f) == 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) return 3;
+  std::clearerr(f);
+  std::rewind(f);
+  return 0;
+}

@@ -18,6 +18,11 @@ constexpr size_t LINEMAX = size_t{64} << 20;
 // The first LF or CR in [p, e), or null.
 const char* eolscan(const char* p, const char* e);
 
+// A text stream at its start passes over a UTF-8 byte-order mark (as
+// spreadsheets write at the start of their CSV): the mark's length, 3, or 0
+// with the stream left at its start.
+int skpbom(FILE* f);
+
 class LineRd {
  public:
   // Reads f from its position pos (the offset the lines' offsets count

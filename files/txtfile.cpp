@@ -22,7 +22,9 @@ struct Noted {
 };
 std::vector<Noted> noted;
 
-// The record's text: a string as it stands, a list one item a line.
+// The record's text: a string as it stands, a list one item a line (an
+// empty item a line holding only a backslash, which reads back as an empty
+// item where an empty line would end the list).
 std::string rectext(PtrRec* r) {
   std::string s;
   int32_t cnt = 0, part = 0, tot = 0, ws = 0;
@@ -34,7 +36,10 @@ std::string rectext(PtrRec* r) {
     for (int32_t e = 0; e < tot && !stopped(); e++) {
       part = 0;
       LDVARB(r, &part, 0);
-      if (part > 0) s.append(reinterpret_cast<const char*>(dptr(r)), static_cast<size_t>(part));
+      if (part > 0)
+        s.append(reinterpret_cast<const char*>(dptr(r)), static_cast<size_t>(part));
+      else
+        s.push_back('\\');
       s.push_back('\n');
     }
     return s;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/args.h"
+#include "core/blkbuf.h"
 #include "core/element.h"
 #include "core/memory.h"
 #include "core/output.h"
@@ -90,6 +91,9 @@ bool readvecs(const char* name, std::vector<uint8_t>* recs) {
     recs->assign(static_cast<size_t>(bytes / 8 * 8), 0);
     ok = moverecs(fv, recs, 1);
   }
+  // The unit is closed: its buffers are no one's to share (a file written
+  // next on the same unit has buffers of its own).
+  if (fv) pactiv(fv, -1);
   closef(u, 0);
   if (fv) filrec(fv)->Lun = 0;
   for (size_t i = 0; ok && i + 8 <= recs->size(); i += 8)
@@ -126,6 +130,7 @@ bool writevecs(const char* name, std::vector<uint8_t>* recs) {
   int32_t c, p, t, w;
   if (fv) gtvarb(fv, &c, &p, &t, &w, 115);
   bool ok = fv && t >= 0 && !(state & ST_ERROR) && moverecs(fv, recs, 2);
+  if (fv) pactiv(fv, -1);
   closef(u, 0);  // a close that fails is an error of its own
   if (fv) filrec(fv)->Lun = 0;
   ok = ok && !(state & ST_ERROR);

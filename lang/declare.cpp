@@ -226,6 +226,12 @@ int declar(int code) {
     error(0, 15);
     return 0;
   }
+  // A string list's items live in memory only: no file holds them.
+  if (list && file && kw == A_STRING) {
+    jprintf(errlun, "declare: string lists are not file-backed\n");
+    error(0, 15);
+    return 0;
+  }
   if (i > n) {
     error(i, 150);
     return 0;

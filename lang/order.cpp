@@ -377,7 +377,12 @@ int Aftpro(int* code) {
   asnlin = c == OP_ASSIGN;
   // A line ordered before (dispatched again) keeps its group.
   if (exprline && nargw == 1 && grpord(argmap[0])) return 0;
-  const int lastarg = c == CM_IF ? 1 : nargw;
+  // An if whose word carries no condition reads its argument 2 as the
+  // condition (and refuses it): that argument is ordered too.
+  int lastarg = nargw;
+  if (c == CM_IF)
+    lastarg = argmap[0] >= 0 && argmap[0] < nwords && wrdtab[argmap[0]].type == WT_CMDLIST ? 1
+                                                                                         : std::min<int>(nargw, 2);
   n0 = nwords;
   nrows = 0;
   nstk = 0;

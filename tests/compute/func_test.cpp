@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "compute/expr.h"
+#include "compute/fit.h"
 #include "compute/funcs.h"
 #include "compute/genrat.h"
 #include "core/args.h"
@@ -705,3 +706,31 @@ TEST_F(Func, NestedCallsKeepTheirArguments) {
 }
 
 }  // namespace
+
+// A number's record is a short head: the words behind it are no extents.
+// Whatever they hold (an extent of 2, a 2-D point; or 2^31 - 1, which
+// overflowed the shape check), matmul of a number refuses before its
+// destination is made.
+TEST_F(Func, MatmulOfANumberIsRefused) {
+  const int32_t e = declare("m", K_ARRAY, 96, {1, 0, 0, 0, 1, 0, 0, 0, 1});
+  for (uint32_t junk : {2u, 0x7FFFFFFFu}) {
+    rststk();
+    ASSERT_NE(newopt(), nullptr);
+    PtrRec* m = varrec(e);
+    auto* n = static_cast<PtrRec*>(getbuf(sizeof(PtrRec)));
+    std::memset(n, 0, sizeof(PtrRec));
+    n->Flg = K_CONST;
+    n->Wsiz = W_FLOAT;
+    n->Offs[3] = n->Offs[4] = junk;
+    optab[OT_REC] = stkadr(n);
+    optab[OT_KIND] = K_CONST;
+    optab[OT_CNT] = optab[OT_TOT] = 1;
+    optab[OT_REC + 1] = stkadr(m);
+    optab[OT_KIND + 1] = K_ARRAY;
+    optab[OT_CNT + 1] = optab[OT_TOT + 1] = 9;
+    FnCall c{};
+    c.dest = stkadr(m);
+    EXPECT_EQ(su_matmul(c), FS_RET) << junk;
+    optab = nullptr;
+  }
+}
