@@ -373,7 +373,10 @@ int IFTEST(int code) {
   // it makes the command line the argument source again when it returns.
   if (!later && nocond()) {
     // No condition: the head is passed over with its block, as a false
-    // condition's head is.
+    // condition's head is. A value written where the condition belongs
+    // (no parentheses) is still read first, so that its own fault (an
+    // index out of range) is said as before the missing condition.
+    if (na >= 2 && !brace && !bang && !(state & ST_CMACRO)) (void)lngarg(2, 0);
     error(1, 25);
     passhead(isop(argmap[na - 1], OP_LBRACE) || bang, loop, code == CM_IF && na < 2);
     return 0;
