@@ -85,18 +85,23 @@ int reshape(PtrRec* r, bool tofile) {
   }
   r->Mptr = static_cast<uint32_t>(lngarg(7, static_cast<int32_t>(r->Mptr)));
   int w = lngarg(8, r->Wsiz);
-  if (tofile || (r->Flg & K_FILE)) {
-    // The file layer sizes file data when it opens it.
-    for (int k = 0; k < 3; k++) r->Datdims[k] = r->Offs[3 + k] = d[k];
-    r->Wsiz = static_cast<int16_t>(w);
-    return noted;
-  }
-  bool same = true;
+  bool same = w == r->Wsiz;
   for (int k = 0; k < 3; k++) {
     uint32_t cur = r->Offs[3 + k] ? r->Offs[3 + k] : r->Datdims[k];
     same = same && (cur < 2 ? 1 : cur) == d[k];
   }
-  if (same && w == r->Wsiz) return noted;
+  // The source's own shape: its record as it is, window included.
+  if (same && !tofile) return noted;
+  if (tofile || (r->Flg & K_FILE)) {
+    // The file layer sizes file data when it opens it; a new shape views
+    // the file from its first item.
+    for (int k = 0; k < 3; k++) {
+      r->Datdims[k] = r->Offs[3 + k] = d[k];
+      r->Offs[k] = r->XYZptr[k] = 0;
+    }
+    r->Wsiz = static_cast<int16_t>(w);
+    return noted;
+  }
   // A new shape views the data from its first item: it must not reach
   // past the data's end.
   int ob = r->Wsiz == W_VEC ? 64 : (r->Wsiz & 63), nb = w == W_VEC ? 64 : (w & 63);
