@@ -277,12 +277,17 @@ int ptrptr(int depth, int mode, int code) {
       kind = 0;
     }
   }
-  // A view of a whole or windowed named image, matrix or solid is laid out
-  // again from the variable's entry at every use, so that it follows the
-  // variable's storage when that is made anew.
-  if (kind && work.Bufsiz == 0 && (kind & K_NAMED) && work.Idx > 0 && (kind & K_HDR) &&
-      !(kind & (K_LIST | K_VECTOR | K_FILE)))
+  // A view of a whole or windowed named variable is laid out again from the
+  // variable's entry at every use, so that it follows the variable's
+  // storage when that is made anew; a view of all of it follows its size
+  // too (its extents are taken anew).
+  if (kind && work.Bufsiz == 0 && (kind & K_NAMED) && work.Idx > 0 && !(kind & (K_LIST | K_VECTOR | K_FILE))) {
+    bool all = true;
+    for (int k = 0; k < 3; k++)
+      all = all && work.Offs[k] == 0 && (work.Offs[3 + k] == 0 || work.Offs[3 + k] >= work.Datdims[k]);
+    if (all) work.Offs[3] = work.Offs[4] = work.Offs[5] = 0;
     work.Datdims[0] = 0;
+  }
   SymEnt* s = symptr(e);
   if (kind && !stopped()) {
     work.Flg = static_cast<uint16_t>(kind);
@@ -407,7 +412,15 @@ void ptrnow(int32_t ent) {
   if (!r || !(r->Flg & (K_NUMBER | K_DATA)) || !(r->Flg & K_NAMED) || r->Idx <= 0 ||
       (r->Flg & (K_FILE | K_NOSTK)) || r->Bufp > 0)
     return;
-  if (!follow(r, symptr(r->Idx))) letgo(r, s);
+  const SymEnt* v = symptr(r->Idx);
+  // A variable without storage (released): the view stays, over no data,
+  // so that a store through it makes the storage as a store into the
+  // variable does.
+  if (v && (v->flags & SY_VAR) && v->data <= 0 && r->Bufsiz == 0 && (v->flags & 0x7F0) == (r->Flg & 0x7F0)) {
+    r->Addr = 0;
+    return;
+  }
+  if (!follow(r, v)) letgo(r, s);
 }
 
 struct PtrcurInit {

@@ -283,6 +283,10 @@ void start() {
     if (const TxtGrid* g = wgrid(wport(n)); g && !gridsz[n][0]) gridsz[n][0] = g->cols, gridsz[n][1] = g->rows;
 }
 
+// Where a run's transcript goes when set (a target that compares runs);
+// else nowhere.
+FILE* runout = nullptr;
+
 // Runs a freshly started interpreter on the keys (the files are in place).
 void runkeys(const std::string& keys) {
   int fd[2];
@@ -295,7 +299,7 @@ void runkeys(const std::string& keys) {
   close(fd[1]);
   // PELIX_FUZZ_SHOW=1 shows the transcript on standard error (replays).
   static const bool show = std::getenv("PELIX_FUZZ_SHOW") != nullptr;
-  FILE* out = show ? stderr : std::fopen("/dev/null", "w");
+  FILE* out = runout ? runout : show ? stderr : std::fopen("/dev/null", "w");
   {
     FuzzCon con(fd[0], out, static_cast<long>(keys.size()) + MAXPOLLS);
     Backend* old = setbackend(&con);
@@ -310,7 +314,7 @@ void runkeys(const std::string& keys) {
     cleanup();
     setbackend(old);
   }
-  if (out && out != stderr) std::fclose(out);
+  if (out && out != stderr && out != runout) std::fclose(out);
   close(fd[0]);
 }
 
