@@ -399,6 +399,9 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
     }
     // A template whose shape does not hold the items gives one row.
     if (prod != items) d[0] = static_cast<uint32_t>(items), d[1] = d[2] = 1;
+    // A matrix or image given a solid's shape holds the plane it shows:
+    // its header (and its file) has no further planes.
+    if ((tmpl->Flg & K_SOLID) && !(kind & K_SOLID)) d[2] = 1;
     for (int k = 0; k < 3; k++) r->Datdims[k] = d[k];
   } else if (!(kind & K_LIST)) {
     r->Datdims[0] = static_cast<uint32_t>(items);
@@ -450,13 +453,9 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   }
 
   if (kind & K_FILE) {
-    // A flat file variable holds the plane it shows (as memory does): its
-    // header gives no further planes, and the file no further items.
-    if (!(kind & K_SOLID) && r->Datdims[2] > 1) {
-      r->Datdims[2] = 1;
-      r->Offs[5] = r->Offs[2] < 1 ? 1 : 0;
-      r->Tot = static_cast<uint32_t>(std::min<int64_t>(int64_t{r->Datdims[0]} * r->Datdims[1], UINT32_MAX));
-    }
+    // A file holds the items its shape shows.
+    if (kind & K_HDR)
+      r->Tot = static_cast<uint32_t>(std::min<int64_t>(int64_t{r->Datdims[0]} * r->Datdims[1] * r->Datdims[2], UINT32_MAX));
     if (bufrec(r)) {
       filnew(r);
       blkadr(r, 2);
