@@ -399,9 +399,16 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
     }
     // A template whose shape does not hold the items gives one row.
     if (prod != items) d[0] = static_cast<uint32_t>(items), d[1] = d[2] = 1;
-    // A matrix or image given a solid's shape holds the plane it shows:
-    // its header (and its file) has no further planes.
-    if ((tmpl->Flg & K_SOLID) && !(kind & K_SOLID)) d[2] = 1;
+    // A matrix or image given a solid's shape holds the plane it shows,
+    // no further planes: its storage (or file) and its count are the
+    // plane's.
+    if ((tmpl->Flg & K_SOLID) && !(kind & K_SOLID) && d[2] > 1 && r->Offs[0] == 0) {
+      d[2] = 1;
+      items = int64_t{d[0]} * d[1];
+      *count = static_cast<int32_t>(items);
+      bytes = (items * bits + 7) / 8;
+      r->Tot = static_cast<uint32_t>(items);
+    }
     for (int k = 0; k < 3; k++) r->Datdims[k] = d[k];
   } else if (!(kind & K_LIST)) {
     r->Datdims[0] = static_cast<uint32_t>(items);

@@ -78,6 +78,8 @@ constexpr int MAXTURNS = 1000;
 // Input polls of a run: one a key read, besides those of long loops and
 // waits, which may take this many more.
 constexpr long MAXPOLLS = 5000;
+// The input polls a run may take besides its keys (a target may allow more).
+long pollbudget = MAXPOLLS;
 
 // The headless console with a budget of input requests.
 class FuzzCon : public Console {
@@ -301,7 +303,7 @@ void runkeys(const std::string& keys) {
   static const bool show = std::getenv("PELIX_FUZZ_SHOW") != nullptr;
   FILE* out = runout ? runout : show ? stderr : std::fopen("/dev/null", "w");
   {
-    FuzzCon con(fd[0], out, static_cast<long>(keys.size()) + MAXPOLLS);
+    FuzzCon con(fd[0], out, static_cast<long>(keys.size()) + pollbudget);
     Backend* old = setbackend(&con);
     running = true;
     try {
