@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/args.h"
 #include "core/blkbuf.h"
 #include "core/element.h"
 #include "core/output.h"
@@ -591,6 +592,25 @@ bool remakevl(PtrRec* r, int32_t n) {
 
 }  // namespace
 
+// A file variable made anew holds zeros where a store leaves items
+// unwritten, as new storage in memory does: its items are cleared through
+// a copy of its record, which leaves the record as makvar left it.
+static void filzero(const PtrRec* r) {
+  PtrRec* w = mktmp(r, -1);
+  if (!w) return;
+  int32_t cnt, part, tot, ws;
+  w->Bufsiz = -1;
+  gtvarb(w, &cnt, &part, &tot, &ws, 1);
+  for (int32_t i = 0; i < cnt && !stopped(); i++) {
+    if (i >= part) {
+      DMPVRB(w, &part, 1, i);
+      if (part <= i) break;
+    }
+    IPSTAK(0, w);
+  }
+  DMPVRB(w, &part, 0, 0);
+}
+
 AsnHold asnbeg() {
   AsnHold outer = std::move(asnheld);
   asnheld = AsnHold{};
@@ -740,6 +760,7 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
   }
   if (total <= 0) {
     makvar(r, tmpl, &count, n, 0, r->Wsiz);
+    if ((kind & K_FILE) && !(kind & K_LIST) && !mkcover && count >= 1) filzero(r);
     if (held) {
       SymEnt* e = symptr(r->Idx);
       if (count < 0 && e) {
