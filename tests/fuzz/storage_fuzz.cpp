@@ -215,7 +215,7 @@ class Gen {
       case 12: return "smooth(" + a + ")";
       case 13: return "rank(" + a + ")";
       case 14: return "order(" + a + ", rank(" + a + "))";
-      case 15: made_ *= 3; return "rgb(" + a + ", " + b + ", " + a + ")";
+      case 15: made_ = std::min(made_, 1 << 24) * 3; return "rgb(" + a + ", " + b + ", " + a + ")";
       case 16: return "shift(" + a + ", " + std::to_string(in_.pick(7) - 3) + ")";
       default: return "swap(" + a + ")";
     }
