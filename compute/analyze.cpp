@@ -400,6 +400,43 @@ int run_swap(FnCall&) {
   int64_t want = std::min<int64_t>(static_cast<int64_t>(t[OT_CNT]) * ub, copy);
   want -= want % ub;
   int32_t sp = t[OT_BUF], dp = t[OT_BUF + 2];
+  if (bufrec(s) || bufrec(d)) {
+    // Data in blocks (a file's, a device's): a unit may lie across two
+    // blocks, so the bytes are gathered, swapped and put back.
+    std::vector<uint8_t> buf(static_cast<size_t>(std::max<int64_t>(copy, 0)));
+    int64_t got = 0, put = 0;
+    while (got < copy) {
+      int32_t si = static_cast<int32_t>(got / sb);
+      if (si >= sp) {
+        LDVARB(s, &sp, si);
+        if (sp <= si) break;
+      }
+      int64_t run = std::min<int64_t>(copy - got, static_cast<int64_t>(sp - si) * sb - got % sb);
+      std::memcpy(buf.data() + got, dptr(s), static_cast<size_t>(run));
+      s->Dptr = addref(s->Dptr, run);
+      got += run;
+    }
+    for (int64_t k = 0; k + ub <= std::min(want, got); k += ub) std::reverse(buf.data() + k, buf.data() + k + ub);
+    if (d == s) {
+      // One record read and written: it starts again at its first item.
+      int32_t c2, t2, w2;
+      d->Bufsiz = -1;
+      gtvarb(d, &c2, &dp, &t2, &w2, 1);
+    }
+    while (put < got) {
+      int32_t di = static_cast<int32_t>(put / db);
+      if (di >= dp) {
+        DMPVRB(d, &dp, 1, di);
+        if (dp <= di) break;
+      }
+      int64_t run = std::min<int64_t>(got - put, static_cast<int64_t>(dp - di) * db - put % db);
+      std::memcpy(dptr(d), buf.data() + put, static_cast<size_t>(run));
+      d->Dptr = addref(d->Dptr, run);
+      put += run;
+    }
+    DMPVRB(d, &dp, 0, 0);
+    return 0;
+  }
   int64_t done = 0;
   while (done < copy) {
     int32_t si = static_cast<int32_t>(done / sb), di = static_cast<int32_t>(done / db);

@@ -547,6 +547,7 @@ int setout(int mode, int reshape) {
           std::memcpy(e, f, sizeof e);
         }
         for (int q = 0; q < 3; q++) tmpl.Offs[3 + q] = tmpl.Datdims[q] = e[q];
+        tmpl.Flg = static_cast<uint16_t>(t[OT_KIND + j] & K_SOLID);  // the shape is a solid's
         tp = &tmpl;
       }
     }

@@ -229,6 +229,7 @@ int run_redim(FnCall& c) {
   }
   // A new size: the storage is made again with the variable's own word size.
   int ws = d->Wsiz;
+  int32_t xf = xfoff(symptr(d->Idx));
   erasvb(symptr(d->Idx));
   d->Addr = 0;
   d->Bufsiz = 0;
@@ -242,6 +243,7 @@ int run_redim(FnCall& c) {
   }
   int32_t count = -1;
   makvar(d, &tmpl, &count, static_cast<int32_t>(tot), 0, ws);
+  xfon(symptr(d->Idx), xf);
   if (count < 1) {
     if (!(state & ST_ERROR)) error(0, 42);
     c.stop = true;

@@ -85,18 +85,23 @@ int reshape(PtrRec* r, bool tofile) {
   }
   r->Mptr = static_cast<uint32_t>(lngarg(7, static_cast<int32_t>(r->Mptr)));
   int w = lngarg(8, r->Wsiz);
-  if (tofile || (r->Flg & K_FILE)) {
-    // The file layer sizes file data when it opens it.
-    for (int k = 0; k < 3; k++) r->Datdims[k] = r->Offs[3 + k] = d[k];
-    r->Wsiz = static_cast<int16_t>(w);
-    return noted;
-  }
-  bool same = true;
+  bool same = w == r->Wsiz;
   for (int k = 0; k < 3; k++) {
     uint32_t cur = r->Offs[3 + k] ? r->Offs[3 + k] : r->Datdims[k];
     same = same && (cur < 2 ? 1 : cur) == d[k];
   }
-  if (same && w == r->Wsiz) return noted;
+  // The source's own shape: its record as it is, window included.
+  if (same && !tofile) return noted;
+  if (tofile || (r->Flg & K_FILE)) {
+    // The file layer sizes file data when it opens it; a new shape views
+    // the file from its first item.
+    for (int k = 0; k < 3; k++) {
+      r->Datdims[k] = r->Offs[3 + k] = d[k];
+      r->Offs[k] = r->XYZptr[k] = 0;
+    }
+    r->Wsiz = static_cast<int16_t>(w);
+    return noted;
+  }
   // A new shape views the data from its first item: it must not reach
   // past the data's end.
   int ob = r->Wsiz == W_VEC ? 64 : (r->Wsiz & 63), nb = w == W_VEC ? 64 : (w & 63);
@@ -272,12 +277,17 @@ int ptrptr(int depth, int mode, int code) {
       kind = 0;
     }
   }
-  // A view of a whole or windowed named image, matrix or solid is laid out
-  // again from the variable's entry at every use, so that it follows the
-  // variable's storage when that is made anew.
-  if (kind && work.Bufsiz == 0 && (kind & K_NAMED) && work.Idx > 0 && (kind & K_HDR) &&
-      !(kind & (K_LIST | K_VECTOR | K_FILE)))
+  // A view of a whole or windowed named variable is laid out again from the
+  // variable's entry at every use, so that it follows the variable's
+  // storage when that is made anew; a view of all of it follows its size
+  // too (its extents are taken anew).
+  if (kind && work.Bufsiz == 0 && (kind & K_NAMED) && work.Idx > 0 && !(kind & (K_LIST | K_VECTOR | K_FILE))) {
+    bool all = true;
+    for (int k = 0; k < 3; k++)
+      all = all && work.Offs[k] == 0 && (work.Offs[3 + k] == 0 || work.Offs[3 + k] >= work.Datdims[k]);
+    if (all) work.Offs[3] = work.Offs[4] = work.Offs[5] = 0;
     work.Datdims[0] = 0;
+  }
   SymEnt* s = symptr(e);
   if (kind && !stopped()) {
     work.Flg = static_cast<uint16_t>(kind);
@@ -410,7 +420,15 @@ void ptrnow(int32_t ent) {
   if (!r || !(r->Flg & (K_NUMBER | K_DATA)) || !(r->Flg & K_NAMED) || r->Idx <= 0 ||
       (r->Flg & (K_FILE | K_NOSTK)) || r->Bufp > 0)
     return;
-  if (!follow(r, symptr(r->Idx))) letgo(r, s);
+  const SymEnt* v = symptr(r->Idx);
+  // A variable without storage (released): the view stays, over no data,
+  // so that a store through it makes the storage as a store into the
+  // variable does.
+  if (v && (v->flags & SY_VAR) && v->data <= 0 && r->Bufsiz == 0 && (v->flags & 0x7F0) == (r->Flg & 0x7F0)) {
+    r->Addr = 0;
+    return;
+  }
+  if (!follow(r, v)) letgo(r, s);
 }
 
 struct PtrcurInit {

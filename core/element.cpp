@@ -2,6 +2,7 @@
 // the item accessors with their store rules.
 #include "core/element.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/blkbuf.h"
@@ -473,6 +474,14 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
 
   if (pt < 1) {
     int32_t cnt = *total, ps = 0;
+    // A file record prepared before counts the items of its file, not of
+    // the window it had then (a copy of a window of it may be prepared
+    // again with another).
+    if (pt < 0 && (kind & K_FILE) && !(kind & K_LIST) && r->Datdims[0] > 0) {
+      wide prod = wide{r->Datdims[0]} * std::max<uint32_t>(r->Datdims[1], 1) *
+                  std::max<uint32_t>(r->Datdims[2], 1);
+      cnt = static_cast<int32_t>(std::min<wide>(prod, INT32_MAX));
+    }
     int32_t n = chkoff(r, kind, &cnt, &ps, bufrec(r) ? r->Rwds : 0, r->Offs);
     // A list's window counts elements; its items are counted below, so a
     // window of empty elements is still a window.

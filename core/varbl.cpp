@@ -2,9 +2,11 @@
 // records, the storage of symbol variables, lists and windows.
 #include "core/varbl.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "core/args.h"
 #include "core/blkbuf.h"
 #include "core/element.h"
 #include "core/output.h"
@@ -199,12 +201,17 @@ int freptr(PtrRec* r) {
   flshio(r);
   blkend(r);
   BufRec* b = bufrec(r);
+  // Records that share block buffers (a pointer to a file variable and the
+  // variable) share its file record too: the last of them closes the file.
+  bool shared = false;
   if ((r->Flg & K_DATA) && b) {
     if (b->Lnks > 0) b->Lnks--;
     if (b->Lnks <= 0) {
       pactiv(r, -1);
       freblk(static_cast<int32_t>(r->Addr));
       freblk(r->Bufp);
+    } else {
+      shared = true;
     }
     r->Bufp = 0;
     r->Addr = 0;
@@ -218,7 +225,7 @@ int freptr(PtrRec* r) {
     }
   }
   if (r->Flg & K_FILE) {
-    if (FilRec* f = filrec(r)) {
+    if (FilRec* f = shared ? nullptr : filrec(r)) {
       if (f->Lun) closef(f->Lun, 0);
       f->Lun = 0;
       if (f->Strip > 0) freblk(f->Strip);
@@ -318,6 +325,7 @@ int erasvb(SymEnt* e) {
     } else if ((flags & K_HDR) && !(flags & K_VECTOR)) {
       int32_t items = static_cast<int32_t>(wordp(data)[3]);
       if (items > 0 && fndstk(items) != fndstk(data)) freblk(items);
+      freblk(xfoff(e));
     } else if ((flags & (K_DATA | K_NUMBER)) == 0 ||
                (flags & (K_VECTOR | K_MATRIX)) == (K_VECTOR | K_MATRIX)) {
       // Pointer variables (no data kind) and vector lists hold a pointer
@@ -330,6 +338,35 @@ int erasvb(SymEnt* e) {
   e->value = 0;
   e->data = 0;
   return 0;
+}
+
+namespace {
+
+// The fifth header word of a named matrix, image or solid, which holds its
+// transform block; null for other entries.
+uint32_t* xfword(const SymEnt* e) {
+  if (!e || e->data <= 0 || (e->flags & SY_NOTOWN) || !(e->flags & K_HDR) ||
+      (e->flags & (K_VECTOR | K_LIST)))
+    return nullptr;
+  return wordp(e->data + 4);
+}
+
+}  // namespace
+
+int32_t xfoff(SymEnt* e) {
+  uint32_t* w = xfword(e);
+  if (!w) return 0;
+  auto x = static_cast<int32_t>(*w);
+  *w = 0;
+  return x > 0 ? x : 0;
+}
+
+void xfon(SymEnt* e, int32_t xf) {
+  if (xf <= 0) return;
+  if (uint32_t* w = xfword(e))
+    *w = static_cast<uint32_t>(xf);
+  else
+    freblk(xf);
 }
 
 int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, int wsiz) {
@@ -370,6 +407,16 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
     }
     // A template whose shape does not hold the items gives one row.
     if (prod != items) d[0] = static_cast<uint32_t>(items), d[1] = d[2] = 1;
+    // A matrix or image given a solid's shape holds the plane it shows,
+    // no further planes: its storage (or file) and its count are the
+    // plane's.
+    if ((tmpl->Flg & K_SOLID) && !(kind & K_SOLID) && d[2] > 1 && r->Offs[0] == 0) {
+      d[2] = 1;
+      items = int64_t{d[0]} * d[1];
+      *count = static_cast<int32_t>(items);
+      bytes = (items * bits + 7) / 8;
+      r->Tot = static_cast<uint32_t>(items);
+    }
     for (int k = 0; k < 3; k++) r->Datdims[k] = d[k];
   } else if (!(kind & K_LIST)) {
     r->Datdims[0] = static_cast<uint32_t>(items);
@@ -421,6 +468,9 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   }
 
   if (kind & K_FILE) {
+    // A file holds the items its shape shows.
+    if (kind & K_HDR)
+      r->Tot = static_cast<uint32_t>(std::min<int64_t>(int64_t{r->Datdims[0]} * r->Datdims[1] * r->Datdims[2], UINT32_MAX));
     if (bufrec(r)) {
       filnew(r);
       blkadr(r, 2);
@@ -549,6 +599,25 @@ bool remakevl(PtrRec* r, int32_t n) {
 
 }  // namespace
 
+// A file variable made anew holds zeros where a store leaves items
+// unwritten, as new storage in memory does: its items are cleared through
+// a copy of its record, which leaves the record as makvar left it.
+static void filzero(const PtrRec* r) {
+  PtrRec* w = mktmp(r, -1);
+  if (!w) return;
+  int32_t cnt, part, tot, ws;
+  w->Bufsiz = -1;
+  gtvarb(w, &cnt, &part, &tot, &ws, 1);
+  for (int32_t i = 0; i < cnt && !stopped(); i++) {
+    if (i >= part) {
+      DMPVRB(w, &part, 1, i);
+      if (part <= i) break;
+    }
+    IPSTAK(0, w);
+  }
+  DMPVRB(w, &part, 0, 0);
+}
+
 AsnHold asnbeg() {
   AsnHold outer = std::move(asnheld);
   asnheld = AsnHold{};
@@ -652,7 +721,10 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
   }
 
   bool hdrk = (kind & K_HDR) && !(kind & K_VECTOR);
-  bool drop = count == total && (count != n || hdrk) && !(n == 1 && mode <= 0);
+  // A matrix, image or solid given no items keeps its shape and its data;
+  // so does a file variable (a file holds one item at least).
+  bool keep = n < 1 && (hdrk || (kind & K_FILE)) && !(kind & K_LIST);
+  bool drop = count == total && (count != n || hdrk) && !(n == 1 && mode <= 0) && !keep;
   if (whole && static_cast<int32_t>(r->Offs[4]) <= 0) drop = true;
   // A variable remade for the result keeps its storage until the new one
   // is made: without room for both it stays as it was.
@@ -697,6 +769,7 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
   }
   if (total <= 0) {
     makvar(r, tmpl, &count, n, 0, r->Wsiz);
+    if ((kind & K_FILE) && !(kind & K_LIST) && !mkcover && count >= 1) filzero(r);
     if (held) {
       SymEnt* e = symptr(r->Idx);
       if (count < 0 && e) {
@@ -705,6 +778,8 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
         e->data = old.data;
         std::memcpy(r, &before, sizeof before);
       } else {
+        // The variable keeps its transform on its new storage.
+        xfon(e, xfoff(&old));
         erasvb(&old);
       }
     }

@@ -228,6 +228,12 @@ int ptrvrb(PtrRec* src, PtrRec* dst);
 int freptr(PtrRec* r);
 int32_t chgbuf(PtrRec* r, int32_t bytes, int mode);
 int erasvb(SymEnt* entry);
+// A named matrix, image or solid keeps its transform (rotate, scale, offset,
+// pin) when its storage is made anew: xfoff takes the transform block off
+// the entry's header (0 for none), xfon hangs it on the entry's new header
+// (or frees it when the entry has none). erasvb frees a transform still on.
+int32_t xfoff(SymEnt* entry);
+void xfon(SymEnt* entry, int32_t xf);
 int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, int wsiz);
 // Set by a caller that stores every item of the storage makvar makes next
 // (an element-wise result sized by setout): storage made for a window from

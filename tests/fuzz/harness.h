@@ -81,6 +81,8 @@ constexpr int MAXTURNS = 1000;
 // Input polls of a run: one a key read, besides those of long loops and
 // waits, which may take this many more.
 constexpr long MAXPOLLS = 5000;
+// The input polls a run may take besides its keys (a target may allow more).
+long pollbudget = MAXPOLLS;
 
 // An input backend with a budget of input requests: the headless console,
 // or an input script (PELIX_INPUT's steps) over it.
@@ -291,6 +293,10 @@ void start() {
     if (const TxtGrid* g = wgrid(wport(n)); g && !gridsz[n][0]) gridsz[n][0] = g->cols, gridsz[n][1] = g->rows;
 }
 
+// Where a run's transcript goes when set (a target that compares runs);
+// else nowhere.
+FILE* runout = nullptr;
+
 // Runs a freshly started interpreter on the keys (the files are in place);
 // with a script, its steps come first (clicks and keys the console has no
 // bytes for), then the keys.
@@ -305,14 +311,14 @@ void runkeys(const std::string& keys, const std::string& script = std::string())
   close(fd[1]);
   // PELIX_FUZZ_SHOW=1 shows the transcript on standard error (replays).
   static const bool show = std::getenv("PELIX_FUZZ_SHOW") != nullptr;
-  FILE* out = show ? stderr : std::fopen("/dev/null", "w");
+  FILE* out = runout ? runout : show ? stderr : std::fopen("/dev/null", "w");
   {
-    FuzzCon con(static_cast<long>(keys.size()) + MAXPOLLS, fd[0], out);
+    FuzzCon con(static_cast<long>(keys.size()) + pollbudget, fd[0], out);
     std::unique_ptr<FuzzScript> steps;
     if (!script.empty()) {
       const std::string file = topdir + "/input.script";
       std::ofstream(file, std::ios::binary) << script;
-      steps = std::make_unique<FuzzScript>(static_cast<long>(script.size()) + MAXPOLLS, file, &con);
+      steps = std::make_unique<FuzzScript>(static_cast<long>(script.size()) + pollbudget, file, &con);
     }
     Backend* old = setbackend(steps ? static_cast<Backend*>(steps.get()) : &con);
     running = true;
@@ -326,7 +332,7 @@ void runkeys(const std::string& keys, const std::string& script = std::string())
     cleanup();
     setbackend(old);
   }
-  if (out && out != stderr) std::fclose(out);
+  if (out && out != stderr && out != runout) std::fclose(out);
   close(fd[0]);
 }
 
