@@ -759,6 +759,9 @@ int asnvrb(PtrRec* r, int32_t n, const PtrRec* tmpl, int mode) {
         if (kind & K_LIST) r->Offs[3] = std::min<uint32_t>(r->Offs[3], 1);
       }
     }
+    // Remade whole, through any name (an alias too): its old extent does
+    // not size the new storage.
+    if (!(kind & K_LIST)) r->Offs[3] = 0;
     total = 0;
     count = -1;
   }
