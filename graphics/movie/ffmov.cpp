@@ -157,6 +157,7 @@ struct FfVideo {
   AVFrame* nxt = nullptr;  // the frame decoded after it
   int64_t cs = -1, ns = -1;  // their samples (-1: none)
   SwsContext* sws = nullptr;
+  std::vector<uint8_t> conv;  // the converted frame, before it is widened
 };
 
 FfVideo* ffvopen(const char* host, int index, int64_t first) {
@@ -230,15 +231,24 @@ int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stri
     }
     return 0;
   }
+  // Converted as ffmpeg converts to RGB itself: packed RGB24 with its
+  // default (bicubic) chroma filter, which odd heights go through, into rows
+  // aligned for swscale's vector code (which also writes an odd width's last
+  // column); then widened to the pixels shown.
   v->sws = ff.sws_getCachedContext(v->sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), dw, dh,
-                                AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr, nullptr);
+                                AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!v->sws) return -1;
-  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(out), nullptr, nullptr, nullptr};
-  int lines[4] = {stride * 4, 0, 0, 0};
+  const int aw = (dw + 15) & ~15;
+  v->conv.resize(size_t(aw) * 3 * size_t(dh) + 64);
+  uint8_t* base = v->conv.data();
+  base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64;
+  uint8_t* dst[4] = {base, nullptr, nullptr, nullptr};
+  int lines[4] = {aw * 3, 0, 0, 0};
   ff.sws_scale(v->sws, f->data, f->linesize, 0, f->height, dst, lines);
   for (int y = 0; y < dh; y++) {
-    uint32_t* o = out + size_t(y) * size_t(stride);
-    for (int x = 0; x < dw; x++) o[x] &= 0xFFFFFF;
+    uint32_t* __restrict o = out + size_t(y) * size_t(stride);
+    const uint8_t* __restrict c = base + size_t(y) * size_t(aw) * 3;
+    for (int x = 0; x < dw; x++) o[x] = uint32_t(c[3 * x]) << 16 | uint32_t(c[3 * x + 1]) << 8 | c[3 * x + 2];
   }
   return 0;
 }
