@@ -1031,7 +1031,8 @@ int su_format(FnCall& c) {
 
 int su_comrd(FnCall& c) {
   int32_t* t = optab;
-  int count = intarg(3, 0);
+  // The count in full: a read of more than 32,767 bytes returns them all.
+  int32_t count = lngarg(3, 0);
   if (count < 0) {
     error(3, 70);
     c.ret = 0;

@@ -764,8 +764,10 @@ int run_stereo(FnCall& c) {
         }
       }
       if (!hid) {
+        // A hidden mark (negative, flag 2) ends the walk where it stands: it is
+        // neither followed nor overwritten, so it keeps its value for the row.
         int32_t k = same[static_cast<size_t>(left)];
-        while (k != left && k != right) {
+        while (k >= 0 && k != left && k != right) {
           if (k < right) {
             left = k;
             k = same[static_cast<size_t>(left)];
@@ -776,7 +778,7 @@ int run_stereo(FnCall& c) {
             k = same[static_cast<size_t>(left)];
           }
         }
-        same[static_cast<size_t>(left)] = right;
+        if (k >= 0) same[static_cast<size_t>(left)] = right;
       } else if (flags & 2) {
         same[static_cast<size_t>(x)] = -hid;
       }

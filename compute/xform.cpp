@@ -258,14 +258,14 @@ int xfbounds(const PtrRec* rec, int32_t* box) {
 
 namespace {
 
-// One click of the pointer as a point.
-int click(int16_t* p) {
-  int x = curx, y = cury, z = 0;
-  int k = getxyz(-1, &x, &y, &z);
-  p[0] = static_cast<int16_t>(x);
-  p[1] = static_cast<int16_t>(y);
-  p[2] = static_cast<int16_t>(z);
-  return k;
+// One click of the pointer as a point, taken as getbox, mask and sample take
+// theirs (curvec: queued input dropped first, in the vector window; Enter
+// counts as a click): false when the pick ended without one (another key,
+// the end of input, a stop).
+bool click(int16_t* p) {
+  int k = curvec(p, 0) & 0xFF;
+  if (k == 13) k = 129;
+  return k >= 128 && !stopped();
 }
 
 // The angle at b from a to c in the two coordinates (i, j).
@@ -352,22 +352,22 @@ int sttrns(int code) {
       }
     }
   } else {
-    // Interactive: points clicked with the pointer.
+    // Interactive: points clicked with the pointer. A pick that ends
+    // without its clicks leaves the transform as it was.
     uint16_t saved = curflg;
     int16_t p1[3], p2[3], p3[3];
     if (k == 3) {
-      click(x->Pin);
+      if (click(p1)) std::memcpy(x->Pin, p1, sizeof p1);
     } else if (k == 4) {
-      click(p1);
-      Boxcur(p1[0], p1[1], -9);
-      click(p2);
-      for (int i = 0; i < 3; i++) x->Offset[i] = static_cast<int16_t>(x->Offset[i] + p2[i] - p1[i]);
+      bool ok = click(p1);
+      if (ok) Boxcur(p1[0], p1[1], -9);
+      if (ok && click(p2))
+        for (int i = 0; i < 3; i++) x->Offset[i] = static_cast<int16_t>(x->Offset[i] + p2[i] - p1[i]);
     } else if (k == 2) {
-      click(p1);
-      Boxcur(p1[0], p1[1], -9);
-      click(p2);
-      click(p3);
-      for (int i = 0; i < 3; i++) {
+      bool ok = click(p1);
+      if (ok) Boxcur(p1[0], p1[1], -9);
+      ok = ok && click(p2) && click(p3);
+      for (int i = 0; i < 3 && ok; i++) {
         float f = p2[i] != p1[i] ? static_cast<float>(p3[i] - p1[i]) / static_cast<float>(p2[i] - p1[i]) : 1.0f;
         if (f == 0.0f) f = 1.0f;
         if (x->Scale[i] == 0.0f) x->Scale[i] = 1.0f;
@@ -375,10 +375,10 @@ int sttrns(int code) {
       }
     } else {
       Boxcur(x->Pin[0], x->Pin[1], -9);
-      click(p1);
-      click(p2);
-      x->Rotate[2] -= angat(p2, x->Pin, p1, 0, 1);
-      if (!(x->Pin[2] == p1[2] && p1[2] == p2[2])) x->Rotate[0] -= angat(p2, x->Pin, p1, 1, 2);
+      if (click(p1) && click(p2)) {
+        x->Rotate[2] -= angat(p2, x->Pin, p1, 0, 1);
+        if (!(x->Pin[2] == p1[2] && p1[2] == p2[2])) x->Rotate[0] -= angat(p2, x->Pin, p1, 1, 2);
+      }
     }
     Boxcur(0, 0, 0);
     curflg = saved;

@@ -468,6 +468,19 @@ int argset(int n, int32_t handle) {
 // ---------------------------------------------------------------------------
 // Reading arguments.
 
+int argword(int n, char* buf, int max) {
+  if (!buf || max < 1) return -1;
+  buf[0] = 0;
+  int32_t h = 0;
+  const int w = argidx(n, &h);
+  const WORD* W = wrd(w);
+  if (!W) return -1;
+  const int t = W->type;
+  if (t == WT_TEXT) return tokstr(w, buf, max);
+  if (t == WT_CMD && W->v2 > 0) return tokstr(w + W->v2, buf, max);
+  return -1;
+}
+
 int tokstr(int w, char* text, int maxlen) {
   if (maxlen < 1 || !text) return 0;
   int out = 0;

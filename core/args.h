@@ -153,6 +153,10 @@ int tokval(int w, float* value);
 // The text of text word w (types 32, 34, continued in 0x4000 + t entries):
 // at most maxlen - 1 characters and a NUL. Returns the length.
 int tokstr(int w, char* text, int maxlen);
+// The text of argument n as typed when it is a bare word: an unknown name,
+// or a command word with no list after it. -1 for any other argument (buf
+// then empty).
+int argword(int n, char* buf, int max);
 // Resolves WORD w into a pointer record: its handle, 0 on failure (an error
 // was reported) or when a stop bit is set. flags as in EvlEnt (0 plain).
 int32_t resarg(int w, int flags);

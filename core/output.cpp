@@ -43,11 +43,8 @@ int tabwidth() {
 }
 
 namespace {
-// Longest text formatted for the text window, a serial port or the line
-// collector in one call; file units take any length through vfprintf.
-constexpr size_t TEXTMAX = size_t{1} << 20;
-
-// One call's formatted text: a local buffer, or the heap when it is longer.
+// One call's formatted text, of any length (file units take theirs
+// through vfprintf): a local buffer, or the heap when it is longer.
 class Text {
  public:
   Text(const char* fmt, va_list ap) {
@@ -56,7 +53,7 @@ class Text {
     int n = vsnprintf(local, sizeof local, fmt, cp);
     va_end(cp);
     if (n < 0) n = 0, local[0] = 0;  // a conversion the C library refuses
-    size_t want = std::min(static_cast<size_t>(n), TEXTMAX);
+    const size_t want = static_cast<size_t>(n);
     p = local;
     len = std::min(static_cast<size_t>(n), sizeof local - 1);
     if (static_cast<size_t>(n) >= sizeof local) {

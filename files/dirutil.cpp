@@ -102,13 +102,7 @@ int argtext(int n, char* buf, int max) {
   if ((kind & 32) && !(kind & 2048)) return len;
   // A bare word (a name, or one that abbreviates a command word): its
   // text as typed.
-  int32_t h = 0;
-  int w = argidx(n, &h);
-  if (w < 0 || w >= NWORDS) return -1;
-  const WORD& W = wrdtab[w];
-  if (W.type == WT_TEXT) return tokstr(w, buf, max);
-  if (W.type == WT_CMD && W.v2 > 0) return tokstr(w + W.v2, buf, max);
-  return -1;
+  return argword(n, buf, max);
 }
 
 namespace {

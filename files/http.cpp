@@ -280,7 +280,42 @@ int client(char** body, char** header, Run run) {
   return static_cast<int>(std::min<int64_t>(n, INT32_MAX));
 }
 
+// How a reply fell short, as the socket command tells it after "socket: "
+// ("incomplete reply: 10 of 1000 body bytes"); empty for a whole reply.
+// got is the text's length.
+std::string shortnote(const HttpReply& r, int64_t got) {
+  char b[160];
+  const long long n = got;
+  switch (httpwhy(&r)) {
+    case HE_WHOLE: return "";
+    case HE_SHORT:
+      std::snprintf(b, sizeof b, "incomplete reply: %lld of %lld body bytes", static_cast<long long>(r.taken),
+                    static_cast<long long>(r.clen));
+      break;
+    case HE_NOHDREND: std::snprintf(b, sizeof b, "incomplete reply: the header did not end (%lld bytes)", n); break;
+    case HE_TIMEOUT: std::snprintf(b, sizeof b, "incomplete reply: no data for 5 s (%lld bytes)", n); break;
+    case HE_INTR: std::snprintf(b, sizeof b, "incomplete reply: interrupted (%lld bytes)", n); break;
+    case HE_RECVFAIL: std::snprintf(b, sizeof b, "incomplete reply: receive failed (%lld bytes)", n); break;
+    case HE_CUT: std::snprintf(b, sizeof b, "incomplete reply: cut at %lld bytes", n); break;
+    default: return "reply refused: its header passes 1 MB";
+  }
+  return b;
+}
+
 }  // namespace
+
+int httpnote(const char* path, const char* host, int port, const char* extra, char** body, std::string* note) {
+  note->clear();
+  return client(body, nullptr, [&](HttpReply* r) {
+    std::string cause;
+    const int64_t got = fetch(path, host, port, extra, 0, r, &cause);
+    if (got == HTTP_NOCONN)
+      *note = std::string(host ? host : "") + ": " + cause;
+    else if (got >= 0)
+      *note = shortnote(*r, got);
+    return got;
+  });
+}
 
 int httpreq(const char* path, int sock, const char* host, const char* extra, char** body,
             char** header, int flags) {
@@ -394,19 +429,7 @@ int sockcmd() {
     if (why != HE_WHOLE) {
       // The reply is told incomplete (or refused) on a line of its own.
       if (errlun == p.unit && !p.file && p.last != '\n') jprintf(errlun, "\n");
-      const long long b = got;
-      switch (why) {
-        case HE_SHORT:
-          jprintf(errlun, "socket: incomplete reply: %lld of %lld body bytes\n", static_cast<long long>(r.taken),
-                  static_cast<long long>(r.clen));
-          break;
-        case HE_NOHDREND: jprintf(errlun, "socket: incomplete reply: the header did not end (%lld bytes)\n", b); break;
-        case HE_TIMEOUT: jprintf(errlun, "socket: incomplete reply: no data for 5 s (%lld bytes)\n", b); break;
-        case HE_INTR: jprintf(errlun, "socket: incomplete reply: interrupted (%lld bytes)\n", b); break;
-        case HE_RECVFAIL: jprintf(errlun, "socket: incomplete reply: receive failed (%lld bytes)\n", b); break;
-        case HE_CUT: jprintf(errlun, "socket: incomplete reply: cut at %lld bytes\n", b); break;
-        default: jprintf(errlun, "socket: reply refused: its header passes 1 MB\n"); break;
-      }
+      jprintf(errlun, "socket: %s\n", shortnote(r, got).c_str());
       n = why == HE_HDRBIG ? HTTP_REFUSED : HTTP_INCOMPLETE;
     }
   }

@@ -20,6 +20,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr int HTTPPATH = 1020;               // longest path
 constexpr int64_t HTTPMAX = int64_t{1} << 30;  // most bytes of a reply kept
@@ -104,6 +105,11 @@ int httpreq(const char* path, int sock, const char* host, const char* extra, cha
 // httpreq's result, or -1 when the connection fails.
 int httpget(const char* path, const char* host, int port, const char* extra, char** body,
             char** header, int flags);
+// httpget (no header apart, HTTP/1.0) for a caller that tells how a fetch
+// fell short: *note is empty for a whole reply, else what the socket
+// command tells after "socket: " ("incomplete reply: 10 of 1000 body
+// bytes"; for HTTP_NOCONN "<host>: <cause>").
+int httpnote(const char* path, const char* host, int port, const char* extra, char** body, std::string* note);
 // The socket command: socket path host [flags [port]]. Flags 2 and 4 keep
 // the header (2 with the body, 4 printed apart as "HDR:" on the listing
 // unit), 8 prints it apart on the error unit; the body goes to the listing

@@ -326,6 +326,15 @@ int refuse() {
   return -2;
 }
 
+// A refusal that says on the error unit which feature of the file (unit)
+// is not read: "t.tif: tiled TIFF is not read".
+int refuse(int unit, const char* what) {
+  const char* name = unit >= 0 && unit < NUNITS ? filtab[unit].name : "";
+  const char* base = std::strrchr(name, '/');
+  jprintf(errlun, "%s: %s is not read\n", base ? base + 1 : name, what);
+  return refuse();
+}
+
 }  // namespace
 
 int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
@@ -336,28 +345,32 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   // order (little-endian): a damaged magic does not make it raw data.
   bool be = swap != 0;
   int64_t flen = unitlen(unit);
-  if (flen < 8) return refuse();
+  if (flen < 8) return refuse(unit, "TIFF cut short");
   uint32_t ifd = g32(hdr + 4, be);
   uint8_t cb[2];
   const uint8_t* cp;
   if (int64_t{ifd} + 2 <= 512) {
     cp = hdr + ifd;
   } else {
-    if (ifd + int64_t{2} > flen || rdblk(unit, 0, cb, 2, ifd) != 2) return refuse();
+    if (ifd + int64_t{2} > flen || rdblk(unit, 0, cb, 2, ifd) != 2) return refuse(unit, "TIFF cut short");
     cp = cb;
   }
   int64_t nent = g16(cp, be);
-  if (nent < 1 || int64_t{ifd} + 2 + 12 * nent > flen) return refuse();
+  if (nent < 1) return refuse();
+  if (int64_t{ifd} + 2 + 12 * nent > flen) return refuse(unit, "TIFF cut short");
   std::vector<uint8_t> ents(static_cast<size_t>(12 * nent));
   if (rdblk(unit, 0, ents.data(), static_cast<int32_t>(ents.size()), ifd + 2) != static_cast<int>(ents.size()))
     return refuse();
   bool list = trcmsk & 16;
-  int nsamp = 1, photo = -1, sfmt = 0, planar = 1, sbits = 0;
+  // BitsPerSample is 1 when the file does not give it (TIFF's default, as
+  // bilevel images are written), for each of its samples.
+  int nsamp = 1, photo = -1, sfmt = 0, planar = 1, sbits = 1, spp = 1;
+  bool havebits = false, tiled = false;
   tifunsig = false;
   tifrgb = 0;
   tifphot = -1;
   tifcomp = tifpred = 0;
-  int64_t nx = 0, ny = 1, nz = 1, wsiz = 0, full = 0, rps = 0;
+  int64_t nx = 0, ny = 1, nz = 1, wsiz = 1, full = 0, rps = 0;
   int kind = 0, pm = 0, pred = 0;
   long comp = 1;
   bool slices = false, ours = false;
@@ -376,7 +389,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
     const uint8_t* vp = e + 8;
     uint32_t vfield = g32(e + 8, be);
     if (size > 4) {
-      if (size > flen || vfield + size > flen) return refuse();
+      if (size > flen || vfield + size > flen) return refuse(unit, "TIFF cut short");
       raw.resize(static_cast<size_t>(size));
       if (rdblk(unit, 0, raw.data(), static_cast<int32_t>(size), vfield) != size) return refuse();
       vp = raw.data();
@@ -416,6 +429,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
         if (ny > 1) kind |= K_MATRIX;
         break;
       case 258: {
+        havebits = true;
         int64_t s = 0;
         for (uint32_t x : v) s += x;
         wsiz = s;
@@ -427,6 +441,14 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
       }
       case 339:
         sfmt = static_cast<int>(val);
+        break;
+      case 277:
+        spp = static_cast<int>(std::clamp<long>(val, 1, 65535));
+        if (list) jprintf(dbglun, "Samples per pixel: %ld\n", val);
+        break;
+      case 322: case 323: case 324: case 325:
+        tiled = true;
+        if (list) jprintf(dbglun, "Unrecognized tag: %d   Val=%ld\n", tag, val);
         break;
       case 284:
         planar = static_cast<int>(val);
@@ -505,12 +527,24 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
     }
   }
   if (wflag >= 0 && !text.empty()) setstrv("rdhdr", text.c_str());
+  if (!havebits && spp > 1) {
+    nsamp = spp;
+    wsiz = spp;
+  }
+  if (tiled && (!haveoff || offs.empty())) return refuse(unit, "tiled TIFF");
   if (!haveoff || offs.empty()) return refuse();
+  if (comp == 8 || comp == 32946) return refuse(unit, "Deflate TIFF");
+  if (planar == 2 && nsamp > 1) return refuse(unit, "TIFF with separate planes");
   // Compressed strips of other programs are decoded by the read command;
   // a code this reader does not know is refused, never read as pixels.
   tifcomp = tifpred = 0;
   if (comp != 1 && !(ours && (comp == 5 || comp == 32773))) {
-    if ((comp != 5 && comp != 32773) || !tifallow) return refuse();
+    if (comp != 5 && comp != 32773) {
+      char what[48];
+      std::snprintf(what, sizeof what, "TIFF compression %ld", comp);
+      return refuse(unit, what);
+    }
+    if (!tifallow) return refuse();
     tifcomp = static_cast<int>(comp);
     tifpred = pred;
     pm = 0;
@@ -551,7 +585,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   int64_t maxlen = 0;
   for (int64_t k = 0; k < ns; k++) {
     int64_t o = offs[static_cast<size_t>(k)], l = lens[static_cast<size_t>(k)];
-    if (o > flen || ((pm & 3) == 0 && o + l > flen)) return refuse();
+    if (o > flen || ((pm & 3) == 0 && o + l > flen)) return refuse(unit, "TIFF cut short");
     maxlen = std::max(maxlen, l);
   }
   // The system's own files with run-length strips: PackBits whose lengths

@@ -65,11 +65,17 @@ int ellips(const int16_t* centre, int width, int height, uint32_t value, int fla
     }
     flags &= ~128;
   }
+  const bool pal = (flags & 256) != 0;
+  flags &= ~256;
   const int64_t cx = c[0], cy = c[1];
   const int64_t a = std::max(width >> 1, 1), b = std::max(height >> 1, 1);
   if (cx - a < 0 || cy - b < 0 || cy + b > scrhgt - 1 || stopped()) return 0;
   const ImgTgt* keep = curimg(IV_VIMAGE);
   SymWriter wr = symwr;
+  // An open ellipse of a palette colour shows that colour on a window, as
+  // a line of it does (its pixels go one by one through the pixel writer).
+  const PixWriter keepw = pixwr;
+  if (pal && !flags) pixwr = pixwr == SETpix ? SETpal : pixwr == fatpix ? fatpal : pixwr;
   const bool direct = flags && wr == set4pix && spanok();
   if (direct) wr = spans;
   auto put = [&](int64_t x, int64_t y) {
@@ -123,6 +129,7 @@ int ellips(const int16_t* centre, int width, int height, uint32_t value, int fla
     vmove(a);
     penpt[0] = static_cast<int16_t>(lastdy ? ix - lastdx : ix + lastdx);
   }
+  pixwr = keepw;
   curput(keep);
   return 0;
 }

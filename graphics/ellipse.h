@@ -5,7 +5,9 @@
 
 // The ellipse of width and height (semi-axes width >> 1 and height >> 1,
 // at least 1) about a centre point; flags nonzero fills it with spans.
-// Flags bit 128: the centre is relative to the vector window (window 4).
+// Flags bit 128: the centre is relative to the vector window (window 4);
+// bit 256: the value is a palette colour (a vector record's), which an
+// open ellipse shows on a window as the palette entry's colour.
 // An ellipse that would cross the left or top edge or the screen's bottom
 // is not drawn at all.
 int ellips(const int16_t* centre, int width, int height, uint32_t value, int flags);

@@ -258,11 +258,17 @@ int plot(int sel) {
           em.rel(-w, 0, VC_LINE);
           em.rel(0, -h, VC_LINE);
         } else {
-          em.abs(sx, sy, VC_MOVE);
+          // The bar from the point to the base, cut to the window (just
+          // past its edges, where a pen of this width shows nothing): a bar
+          // taller than a relative record holds keeps its sides and base.
+          const int64_t m = int64_t(penwidth) + 1;
+          const int64_t lo = drwbox.min[1] - m, hi = drwbox.max[1] + m;
+          const int64_t top = std::clamp<int64_t>(sy, lo, hi), base = std::clamp<int64_t>(oy, lo, hi);
+          em.abs(sx, top, VC_MOVE);
           em.rel(w, 0, VC_LINE);
-          em.rel(0, oy - sy, VC_LINE);
+          em.rel(0, base - top, VC_LINE);
           em.rel(-w, 0, VC_LINE);
-          em.rel(0, sy - oy, VC_LINE);
+          em.rel(0, top - base, VC_LINE);
         }
         if (mode == 11) em.fill(5);
         break;

@@ -195,7 +195,7 @@ int vdraw(int32_t index, int mode) {
       wd = ftrunc(static_cast<float>(wd) * s[0]);
       ht = ftrunc(static_cast<float>(ht) * s[1]);
     }
-    if (limits(from) == 0) ellips(from, wd, ht, colour, pt[2]);
+    if (limits(from) == 0) ellips(from, wd, ht, colour, pt[2] | 256);
   } else if ((op == VC_TILE || op == VC_FILL) && code == op) {
     // The parameter record after it: the normal and the second colour. A
     // parameter in force that faces away is turned toward the viewer and

@@ -15,6 +15,7 @@
 #include "core/typhooks.h"
 #include "core/varbl.h"
 #include "lang/cmdcodes.h"
+#include "lang/keywords.h"
 #include "lang/names.h"
 #include "ui/draw.h"
 #include "ui/events.h"
@@ -604,10 +605,27 @@ int winarg(int n, const char* name) {
     } else if ((t & K_NUMBER) && !(t & K_DIMS)) {
       return lngarg(n, -1);
     } else if (const PtrRec* r = ptrrec(h); r && (t & (K_DATA | K_FILE | K_NAMED))) {
-      text = varname(r);
+      // A variable that is not a string names the window by its own name
+      // (the symbol its record belongs to), not its file's.
+      char word[SYMNAM + 1] = {};
+      const int l = r->Idx > 0 ? symnam(r->Idx, word, SYMNAM) : 0;
+      uint16_t fl = 0;
+      if (l > 0 && GETSYM(word, l, &fl, 1) == r->Idx)
+        text.assign(word, static_cast<size_t>(l));
+      else
+        text = varname(r);
       exact = true;
     } else {
-      return -1;
+      // A command word names the window by its word: as typed, or inside a
+      // function's list (where the word is gone) by its keyword record.
+      char word[64];
+      constexpr uint16_t KWREC = 0x2000;  // a keyword's record: its code in Idx
+      if (argword(n, word, sizeof word) > 0)
+        text = word;
+      else if (r && r->Flg == KWREC && cmdtxt(r->Idx))
+        text = cmdtxt(r->Idx);
+      else
+        return -1;
     }
   }
   if (text.empty()) return -1;

@@ -214,13 +214,19 @@ bool tgtpix(int x, int y, uint32_t v, bool xr) {
 
 // ---- The writers -------------------------------------------------------------------
 
-int fatpix(int x, int y, uint32_t value) {
+namespace {
+template <PixWriter put>
+int fat(int x, int y, uint32_t value) {
   int k = (gflags & 1) ? 0 : (gflags & 0x1800) >> 11;
   int n = 1 << k;
   for (int i = n - 1; i >= 0; i--)
-    for (int j = n - 1; j >= 0; j--) SETpix(x + i, y + j, value);
+    for (int j = n - 1; j >= 0; j--) put(x + i, y + j, value);
   return 0;
 }
+}  // namespace
+
+int fatpix(int x, int y, uint32_t value) { return fat<SETpix>(x, y, value); }
+int fatpal(int x, int y, uint32_t value) { return fat<SETpal>(x, y, value); }
 
 int putpix(int x, int y, uint32_t value) {
   pxgen++;

@@ -36,6 +36,8 @@ int setpxf(int mode);
 // Each pixel becomes a block of 2^k by 2^k growing right and down, k =
 // (gflags & 0x1800) >> 11 (0 under gflags bit 0x0001), through SETpix.
 int fatpix(int x, int y, uint32_t value);
+// fatpix through SETpal.
+int fatpal(int x, int y, uint32_t value);
 // The value into the pixel target's memory (8, 16 or 32 bits a pixel).
 int putpix(int x, int y, uint32_t value);
 // The depth-tested writer of the line being walked: value 0 draws nothing;

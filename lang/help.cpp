@@ -401,6 +401,7 @@ int prthlp(int key, int mode, int line) {
 char wikihost[256] = "localhost";
 char wikiroot[256] = "/wiki/data/pages";
 char wikisub[256] = "/lab/pelix/";
+int wikiport = 80;
 
 int prcols(const char* const* names, int n, int per) {
   if (per < 1 || per > 5) per = 5;
@@ -430,14 +431,24 @@ int wiki(const char* topic) {
   }
   std::string path = std::string(wikiroot) + (topic[0] == '/' ? "" : wikisub) + enc + ".txt";
   char* reply = nullptr;
-  if (httpget(path.c_str(), wikihost, 80, "Connection: close", &reply, nullptr, 0) < 1 || !reply) {
-    std::free(reply);
-    return 0;
-  }
+  std::string note;
+  const int n = httpnote(path.c_str(), wikihost, wikiport, "Connection: close", &reply, &note);
   // The page dialog shows the text once dialogs exist; until then the page
-  // goes to the listing unit.
-  jprintf(lstlun, "%s\n", reply);
+  // goes to the listing unit. A page cut short shows what arrived, and the
+  // error unit says so; a server that gave nothing did not answer.
+  const bool text = n != HTTP_NOCONN && reply && reply[0];
+  if (text) jprintf(lstlun, "%s\n", reply);
   std::free(reply);
+  if (n == HTTP_NOCONN) {
+    jprintf(errlun, "help: the help wiki did not answer: %s\n", note.c_str());
+  } else if (!note.empty()) {
+    const std::string cut = "incomplete reply: ";
+    if (note.compare(0, cut.size(), cut) == 0) note.erase(0, cut.size());
+    if (text)
+      jprintf(errlun, "help: the page came incomplete: %s\n", note.c_str());
+    else
+      jprintf(errlun, "help: the help wiki did not answer: %s\n", note.c_str());
+  }
   return 0;
 }
 

@@ -56,7 +56,10 @@ int help(int code);
 // Prints n names in columns " %-14s", per line of them (5 when below 1 or
 // above 5).
 int prcols(const char* const* names, int n, int per);
-// Fetches a help-wiki page; nothing happens when no text comes back.
+// Fetches a help-wiki page and shows what arrived; a page cut short, or a
+// server that did not answer, is told on the error unit.
 int wiki(const char* topic);
-// The help-wiki settings: host, page root and default subfolder.
+// The help-wiki settings: host, page root and default subfolder, and the
+// server's port (80).
 extern char wikihost[256], wikiroot[256], wikisub[256];
+extern int wikiport;

@@ -698,13 +698,23 @@ int64_t colname(const char* name) {
 
 // ---- Pixels -------------------------------------------------------------------
 
-int SETpix(int x, int y, uint32_t value) {
+namespace {
+// The colour 0x00BBGGRR of a palette index, as the pen takes it.
+uint32_t palrgb(uint32_t index) {
+  const uint8_t* e = progctab() + (index & 0xFF) * 4;
+  return uint32_t(e[2]) | uint32_t(e[1]) << 8 | uint32_t(e[0]) << 16;
+}
+
+// SETpix; with pal, a value below 256 shows on a window as that palette
+// entry's colour (in an image or the pixel target it stays the value).
+int setpx(int x, int y, uint32_t value, bool pal) {
   trcint(536, "SETpix", 0, x, y, static_cast<int>(value), 0, 0);
+  pal = pal && value < 256;
   if (Wport* d = wdcport()) {
     if (d->ctxflg & 1)
       if (PwRec* p = wpwrec(d)) {
         Canvas c = canvas(p);
-        c.put(x, y, c.conv(value));
+        c.put(x, y, c.conv(pal ? palrgb(value) : value));
       }
     return 0;
   }
@@ -717,9 +727,13 @@ int SETpix(int x, int y, uint32_t value) {
   if (!p) return 0;
   Canvas c = canvas(p);
   if (!c.ok()) return 0;
-  c.raw(x, y, c.s ? bgr(value) : value, xr);
+  c.raw(x, y, pal ? c.conv(palrgb(value)) : c.s ? bgr(value) : value, xr);
   return 0;
 }
+}  // namespace
+
+int SETpix(int x, int y, uint32_t value) { return setpx(x, y, value, false); }
+int SETpal(int x, int y, uint32_t value) { return setpx(x, y, value, true); }
 
 int32_t getpix(const PwRec* p, int x, int y) {
   if (!p) return 0;

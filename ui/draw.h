@@ -95,6 +95,9 @@ int64_t colname(const char* name);
 // target's memory, else into the drawing port's pixels. With XOR (bit 0x80
 // of the XOR word) the value is XORed in, else it replaces.
 int SETpix(int x, int y, uint32_t value);
+// SETpix for a palette colour (a vector record's): below 256 the value is
+// a palette index, shown on a window in that entry's colour.
+int SETpal(int x, int y, uint32_t value);
 // One pixel of a port's pixels (8, 16 signed, 32 bits; 24 as 32-bit colour).
 int32_t getpix(const PwRec* p, int x, int y);
 // Fills of bytes, 16-bit and 32-bit words.

@@ -72,6 +72,11 @@ struct Dec {
   AVPacket* pkt = nullptr;
   int index = -1;
   bool eof = false;  // the decoder has given its last frame
+  bool held = false;  // pkt holds the stream's first packet, not yet fed
+  // The time of the first packet less the sample the header reader gives
+  // it (a header start that the demuxer counted otherwise): stream time
+  // base units added to every time asked for.
+  int64_t off = 0;
 
   bool open(const char* host, int idx, AVMediaType want) {
     if (ff.avformat_open_input(&fmt, host, nullptr, nullptr) < 0) return false;
@@ -90,6 +95,16 @@ struct Dec {
     index = idx;
     return true;
   }
+  // Reads the stream's first packet (kept to be fed first) and sets off
+  // from its time and the sample `first` the header reader gives it.
+  void origin(int64_t first) {
+    int rd;
+    while ((rd = ff.av_read_frame(fmt, pkt)) >= 0 && pkt->stream_index != index) ff.av_packet_unref(pkt);
+    if (rd < 0) return;
+    held = true;
+    const int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+    if (t != AV_NOPTS_VALUE) off = t - first;
+  }
   void close() {
     ff.av_packet_free(&pkt);
     ff.avcodec_free_context(&ctx);
@@ -106,8 +121,11 @@ struct Dec {
       }
       // Feed the decoder: packets of this stream; at the file's end, the
       // flush that drains it.
-      int rd;
-      while ((rd = ff.av_read_frame(fmt, pkt)) >= 0 && pkt->stream_index != index) ff.av_packet_unref(pkt);
+      int rd = 0;
+      if (held)
+        held = false;
+      else
+        while ((rd = ff.av_read_frame(fmt, pkt)) >= 0 && pkt->stream_index != index) ff.av_packet_unref(pkt);
       if (rd < 0) {
         ff.avcodec_send_packet(ctx, nullptr);
       } else {
@@ -119,6 +137,8 @@ struct Dec {
   }
   // Back to the key frame at or before ts (stream time base).
   void seek(int64_t ts) {
+    if (held) ff.av_packet_unref(pkt);
+    held = false;
     ff.av_seek_frame(fmt, index, ts, AVSEEK_FLAG_BACKWARD);
     ff.avcodec_flush_buffers(ctx);
     eof = false;
@@ -137,9 +157,10 @@ struct FfVideo {
   AVFrame* nxt = nullptr;  // the frame decoded after it
   int64_t cs = -1, ns = -1;  // their samples (-1: none)
   SwsContext* sws = nullptr;
+  std::vector<uint8_t> conv;  // the converted frame, before it is widened
 };
 
-FfVideo* ffvopen(const char* host, int index) {
+FfVideo* ffvopen(const char* host, int index, int64_t first) {
   // A frame is read into a block of its own for every packet: blocks of
   // frame size stay with the program instead of going back to the system
   // and being faulted in again for the next frame.
@@ -157,6 +178,7 @@ FfVideo* ffvopen(const char* host, int index) {
     ffvclose(v);
     return nullptr;
   }
+  v->d.origin(first);
   return v;
 }
 
@@ -177,6 +199,7 @@ void ffvsize(const FfVideo* v, int* w, int* h) {
 int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stride) {
   if (!v || dw < 1 || dh < 1) return -1;
   if (stride < dw) stride = dw;
+  sample += v->d.off;
   // A sample before the frame in hand, or far past it, starts again from
   // the key frame before it.
   if ((v->cs >= 0 && sample < v->cs) || (v->cs < 0 && v->ns > sample) || sample > std::max(v->cs, v->ns) + 64) {
@@ -208,15 +231,24 @@ int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stri
     }
     return 0;
   }
+  // Converted as ffmpeg converts to RGB itself: packed RGB24 with its
+  // default (bicubic) chroma filter, which odd heights go through, into rows
+  // aligned for swscale's vector code (which also writes an odd width's last
+  // column); then widened to the pixels shown.
   v->sws = ff.sws_getCachedContext(v->sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), dw, dh,
-                                AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr, nullptr);
+                                AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!v->sws) return -1;
-  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(out), nullptr, nullptr, nullptr};
-  int lines[4] = {stride * 4, 0, 0, 0};
+  const int aw = (dw + 15) & ~15;
+  v->conv.resize(size_t(aw) * 3 * size_t(dh) + 64);
+  uint8_t* base = v->conv.data();
+  base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64;
+  uint8_t* dst[4] = {base, nullptr, nullptr, nullptr};
+  int lines[4] = {aw * 3, 0, 0, 0};
   ff.sws_scale(v->sws, f->data, f->linesize, 0, f->height, dst, lines);
   for (int y = 0; y < dh; y++) {
-    uint32_t* o = out + size_t(y) * size_t(stride);
-    for (int x = 0; x < dw; x++) o[x] &= 0xFFFFFF;
+    uint32_t* __restrict o = out + size_t(y) * size_t(stride);
+    const uint8_t* __restrict c = base + size_t(y) * size_t(aw) * 3;
+    for (int x = 0; x < dw; x++) o[x] = uint32_t(c[3 * x]) << 16 | uint32_t(c[3 * x + 1]) << 8 | c[3 * x + 2];
   }
   return 0;
 }
@@ -230,7 +262,7 @@ struct FfAudio {
   int64_t cursor = -1;        // the sample frame the next read continues at
 };
 
-FfAudio* ffaopen(const char* host, int index, int* rate, int* channels) {
+FfAudio* ffaopen(const char* host, int index, int64_t first, int* rate, int* channels) {
   if (!ffload()) return nullptr;
   auto* a = new FfAudio;
   a->f = ff.av_frame_alloc();
@@ -239,6 +271,7 @@ FfAudio* ffaopen(const char* host, int index, int* rate, int* channels) {
     ffaclose(a);
     return nullptr;
   }
+  a->d.origin(first);
   a->rate = a->d.ctx->sample_rate;
   a->chans = a->d.ctx->ch_layout.nb_channels;
   *rate = a->rate;
@@ -289,7 +322,7 @@ int ffaread(FfAudio* a, int64_t at, int16_t* out, int n) {
   const AVStream* st = a->d.fmt->streams[a->d.index];
   if (at != a->cursor) {
     // Somewhere else: from the packet before it, decoded up to it.
-    a->d.seek(ff.av_rescale_q(at, AVRational{1, a->rate}, st->time_base));
+    a->d.seek(ff.av_rescale_q(at, AVRational{1, a->rate}, st->time_base) + a->d.off);
     a->have.clear();
     a->havepos = -1;
   }
@@ -319,7 +352,8 @@ int ffaread(FfAudio* a, int64_t at, int16_t* out, int n) {
     }
     if (!a->d.next(a->f)) break;
     const int64_t p = fpts(a->f);
-    const int64_t pos = p != AV_NOPTS_VALUE ? ff.av_rescale_q(p, st->time_base, AVRational{1, a->rate}) : a->havepos;
+    const int64_t pos =
+        p != AV_NOPTS_VALUE ? ff.av_rescale_q(p - a->d.off, st->time_base, AVRational{1, a->rate}) : a->havepos;
     a->havepos = pos >= 0 ? pos : 0;
     takeframe(a);
     ff.av_frame_unref(a->f);
@@ -330,11 +364,11 @@ int ffaread(FfAudio* a, int64_t at, int16_t* out, int n) {
 
 #else
 
-FfVideo* ffvopen(const char*, int) { return nullptr; }
+FfVideo* ffvopen(const char*, int, int64_t) { return nullptr; }
 void ffvclose(FfVideo*) {}
 int ffvframe(FfVideo*, int64_t, uint32_t*, int, int, int) { return -1; }
 void ffvsize(const FfVideo*, int* w, int* h) { *w = *h = 0; }
-FfAudio* ffaopen(const char*, int, int*, int*) { return nullptr; }
+FfAudio* ffaopen(const char*, int, int64_t, int*, int*) { return nullptr; }
 void ffaclose(FfAudio*) {}
 int ffaread(FfAudio*, int64_t, int16_t*, int) { return -1; }
 

@@ -11,8 +11,10 @@ struct FfVideo;
 struct FfAudio;
 
 // Opens video stream `index` (its number among all streams of the file):
-// null when no decoder takes it.
-FfVideo* ffvopen(const char* host, int index);
+// null when no decoder takes it. `first` is the sample the header gives the
+// stream's first chunk with data; samples asked for count from it, whatever
+// start the demuxer took from the header.
+FfVideo* ffvopen(const char* host, int index, int64_t first);
 void ffvclose(FfVideo* v);
 // The frame shown at `sample` (a sample number of the stream as its header
 // counts them, its start included: the latest frame decoded whose time is
@@ -24,8 +26,9 @@ int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int w, int h, int stride
 void ffvsize(const FfVideo* v, int* w, int* h);
 
 // Opens audio stream `index`, decoded into interleaved 16-bit samples:
-// null when no decoder takes it. rate and channels are the decoded ones.
-FfAudio* ffaopen(const char* host, int index, int* rate, int* channels);
+// null when no decoder takes it. rate and channels are the decoded ones;
+// `first` as for ffvopen.
+FfAudio* ffaopen(const char* host, int index, int64_t first, int* rate, int* channels);
 void ffaclose(FfAudio* a);
 // Reads up to n sample frames from sample frame `at` on (numbered as the
 // stream's header counts them) into out (n x channels values): the frames read, fewer at

@@ -65,7 +65,7 @@ Movie mv;
 int64_t nowms() { return static_cast<int64_t>(clock_ns() / 1000000ull); }
 
 // The movie's length in ms.
-int32_t movlen() { return mv.end - mv.start; }
+int64_t movlen() { return int64_t(mv.end) - mv.start; }
 
 uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
@@ -88,8 +88,8 @@ void framesize(int s, int* w, int* h) {
   if (*w < 1 || *h < 1) *w = *h = 0;
 }
 
-// Collects the streams of the open file: 0, or -1 when it has none.
-int avigets() {
+// Collects the streams of the open file `name`: 0, or -1 when it has none.
+int avigets(const char* name) {
   size_t n = mv.info.strm.size();
   if (n == 0) {
     error(0, 209);
@@ -102,16 +102,28 @@ int avigets() {
   avistop();
   mv.start = INT32_MAX;
   mv.end = INT32_MIN;
+  auto ms32 = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, 0, INT32_MAX)); };
   for (size_t i = 0; i < mv.info.strm.size(); i++) {
-    const AviStrm& s = mv.info.strm[i];
-    const int64_t t0 = smp2ms(s, s.start), t1 = smp2ms(s, int64_t(s.start) + strmlen(s));
-    mv.start = static_cast<int32_t>(std::min<int64_t>(mv.start, t0));
-    mv.end = static_cast<int32_t>(std::max<int64_t>(mv.end, std::min<int64_t>(t1, INT32_MAX)));
+    AviStrm& s = mv.info.strm[i];
+    // A start the file holds no sample for is a broken header: the stream
+    // plays from 0.
+    const int64_t held = strmheld(s);
+    if (s.start != 0 && s.start >= held) {
+      jprintf(errlun, "%s: stream %d starts at %u of %lld samples; it starts at 0\n",
+              name, static_cast<int>(i), s.start, static_cast<long long>(held));
+      s.start = 0;
+    }
+    // A stream with no length (its rate 0, or nothing in the file) takes
+    // no part in the movie's times.
+    if (const int64_t len = strmlen(s); len > 0) {
+      mv.start = std::min(mv.start, ms32(smp2ms(s, s.start)));
+      mv.end = std::max(mv.end, ms32(smp2ms(s, int64_t(s.start) + len)));
+    }
     if (s.type == fourcc("vids")) {
       // Uncompressed frames need no decoder until they are shown scaled.
       int rw, rh;
       const bool raw = rawvid(s, &rw, &rh);
-      if (!raw) mv.dec[i] = ffvopen(mv.host.c_str(), static_cast<int>(i));
+      if (!raw) mv.dec[i] = ffvopen(mv.host.c_str(), static_cast<int>(i), firstsmp(s));
       if (!raw && !mv.dec[i])
         jprintf(dbglun, "AVI Open can not find codec\n");
       else if (mv.vid < 0)
@@ -122,13 +134,14 @@ int avigets() {
       jprintf(dbglun, "AVI init stream type not recognized: %d\n", static_cast<int32_t>(s.type));
     }
   }
+  if (mv.start > mv.end) mv.start = mv.end = 0;
   return 0;
 }
 
 // The decoder of the video stream, opened when first needed.
 FfVideo* viddec() {
   FfVideo*& d = mv.dec[mv.vid];
-  if (!d) d = ffvopen(mv.host.c_str(), mv.vid);
+  if (!d) d = ffvopen(mv.host.c_str(), mv.vid, firstsmp(mv.info.strm[size_t(mv.vid)]));
   return d;
 }
 
@@ -150,7 +163,7 @@ void avisnd() {
     // through whole milliseconds, which would lose the track's tail).
     auto frame = [&](int64_t smp) { return __int128(smp) * s.scale * rate / s.rate; };
     const __int128 first = std::max(__int128(from) * rate / 1000, frame(s.start));
-    playaud(sat(first), sat(frame(int64_t(s.start) + s.length)), mv.loops, mv.ratefac);
+    playaud(sat(first), sat(frame(int64_t(s.start) + strmlen(s))), mv.loops, mv.ratefac);
   }
   mv.playing = true;
   mv.clkstart = nowms();
@@ -351,7 +364,7 @@ int InitAVI(int32_t window, const char* file, const int32_t* rect, int mode, int
   MovRec& r = movtab[slot];
   r = MovRec{};
   r.mode = static_cast<uint16_t>(mode > 0 ? mode : 4);
-  if (avigets() < 0) {
+  if (avigets(file) < 0) {
     aviclos();
     mv.open = false;
     return 0;
@@ -412,6 +425,11 @@ int maintainAVI(int wait) {
       double e = double(now - mv.clkstart);
       if (mv.ratefac > 0) e = std::round(e * mv.ratefac);
       t = static_cast<int64_t>(e) + mv.mediastart;
+      if (t < mv.start) {
+        // A play from before the movie's start: the clock goes there at once.
+        mv.mediastart = static_cast<int32_t>(mv.mediastart + (mv.start - t));
+        t = mv.start;
+      }
     }
     if (mv.playms > 0) {
       if (now - mv.playclk < mv.playms) {
@@ -471,7 +489,12 @@ int moviepaint(int32_t window) {
   const int64_t last = int64_t(s.start) + strmlen(s) - 1;
   int64_t k = ms2smp(s, r.shown);
   if (k > last) k = last;
-  if (k < s.start || last < s.start) return 0;  // no frame before the stream's start
+  if (last < s.start) return 0;
+  if (k < s.start) {
+    // No frame before the stream's start: the next is due then.
+    r.due = static_cast<int32_t>(std::clamp<int64_t>(smp2ms(s, s.start), 0, INT32_MAX));
+    return 0;
+  }
   const int64_t nx = nextfull(s, k + 1);
   r.due = static_cast<int32_t>(nx >= 0 ? smp2ms(s, nx) : mv.end);
   int fw = 0, fh = 0;

@@ -136,7 +136,7 @@ int audopen(int32_t window, const char* host, int index, const AviStrm& s) {
     }
   } else {
     int rate = 0, chans = 0;
-    d = ffaopen(host, index, &rate, &chans);
+    d = ffaopen(host, index, firstsmp(s), &rate, &chans);
     if (!d) return 0;
     if (chans < 1 || chans > 8) {
       ffaclose(d);

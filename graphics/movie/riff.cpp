@@ -49,7 +49,11 @@ void strl(File& f, int64_t at, int64_t end, AviInfo* out) {
       s.length = le32(b + 32);
       s.sampsize = n >= 48 ? le32(b + 44) : 0;
       if (s.scale == 0) s.scale = 1;
-      if (s.rate == 0) s.rate = 1;
+      if (s.rate == 0) {
+        // No rate: the stream has no length (and no time to divide by).
+        s.rate = 1;
+        s.length = 0;
+      }
       have = true;
     } else if (id == fourcc("strf") && n <= 65536) {
       s.fmt.resize(n);
@@ -175,17 +179,22 @@ int aviread(const std::string& name, AviInfo* out) {
 }
 
 int64_t smp2ms(const AviStrm& s, int64_t sample) {
-  return static_cast<int64_t>(static_cast<__int128>(sample) * s.scale * 1000 / s.rate);
+  const __int128 ms = static_cast<__int128>(sample) * s.scale * 1000 / s.rate;
+  return static_cast<int64_t>(std::clamp<__int128>(ms, INT64_MIN, INT64_MAX));
 }
 
 int64_t ms2smp(const AviStrm& s, int64_t ms) {
   return static_cast<int64_t>(static_cast<__int128>(ms) * s.rate / (int64_t(s.scale) * 1000));
 }
 
-int64_t strmlen(const AviStrm& s) {
-  if (s.sampsize == 0 && s.chunks.size() < s.length) return int64_t(s.chunks.size());
-  return s.length;
+int64_t strmheld(const AviStrm& s) {
+  if (s.sampsize == 0) return int64_t(s.chunks.size());
+  int64_t bytes = 0;
+  for (const uint32_t n : s.chunks) bytes += n;
+  return bytes / s.sampsize;
 }
+
+int64_t strmlen(const AviStrm& s) { return std::min<int64_t>(s.length, strmheld(s)); }
 
 int64_t nextfull(const AviStrm& s, int64_t from) {
   const int64_t last = int64_t(s.start) + s.length;
@@ -194,6 +203,13 @@ int64_t nextfull(const AviStrm& s, int64_t from) {
   for (int64_t k = from - s.start; k < int64_t(s.chunks.size()) && s.start + k < last; k++)
     if (s.chunks[size_t(k)] > 0) return s.start + k;
   return -1;
+}
+
+int64_t firstsmp(const AviStrm& s) {
+  if (s.sampsize != 0) return s.start;
+  for (size_t k = 0; k < s.chunks.size(); k++)
+    if (s.chunks[k] > 0) return int64_t(s.start) + int64_t(k);
+  return s.start;
 }
 
 bool rawvid(const AviStrm& s, int* w, int* h) {

@@ -45,12 +45,18 @@ int aviread(const std::string& name, AviInfo* out);
 // (both rounded down, as a player counts).
 int64_t smp2ms(const AviStrm& s, int64_t sample);
 int64_t ms2smp(const AviStrm& s, int64_t ms);
-// The samples a stream holds: its header's length, but for a stream of
-// one chunk a sample (video) no more than the chunks the file holds.
+// The samples the file holds of a stream: its chunks for a stream of one
+// chunk a sample (video), else its chunks' bytes in whole samples.
+int64_t strmheld(const AviStrm& s);
+// The samples a stream plays: its header's length, but no more than the
+// file holds (a stream whose rate is 0 has none).
 int64_t strmlen(const AviStrm& s);
 // The next sample from `from` on whose chunk holds data, -1 when none is
 // left (a stream whose file holds no chunk of it has none).
 int64_t nextfull(const AviStrm& s, int64_t from);
+// The sample the stream's first chunk with data holds (its start when it
+// has none, or when its chunks hold samples of sampsize bytes).
+int64_t firstsmp(const AviStrm& s);
 
 // Whether stream n's frames are uncompressed 32-bit bitmaps of w x h
 // pixels whose chunks the index places: such frames need no decoder.

@@ -2,6 +2,7 @@
 // layer on the loopback interface.
 #include "files/http.h"
 #include "files/sockets.h"
+#include "lang/help.h"
 #include "tests/support/interp.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -443,6 +445,104 @@ TEST_F(Http, PeerGoneAndCtrlC) {
   EXPECT_EQ(r, SOCK_FAIL);
   sockdrop(c);
   sockdrop(ls);
+}
+
+// A help-wiki server on a free port that answers one request with `reply`
+// and closes; the page fetched is shown in the text window's rows.
+struct WikiServer {
+  int port = freeport();
+  int ls = -1;
+  std::thread t;
+  explicit WikiServer(std::string reply) {
+    ls = sockopen("127.0.0.1", port, 0);
+    t = std::thread([this, reply] {
+      const int s = acceptwait(ls);
+      if (s < 0) return;
+      char b[2048];
+      recv(s, b, sizeof b, 0);
+      for (size_t at = 0; at < reply.size();) {
+        const ssize_t n = send(s, reply.data() + at, reply.size() - at, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        at += static_cast<size_t>(n);
+      }
+      close(s);
+    });
+  }
+  ~WikiServer() {
+    t.join();
+    sockdrop(ls);
+  }
+  // The listening socket is non-blocking: wait for the client.
+  static int acceptwait(int ls) {
+    for (int i = 0; i < 500; i++) {
+      const int s = accept(ls, nullptr, nullptr);
+      if (s >= 0) return s;
+      usleep(10000);
+    }
+    return -1;
+  }
+};
+
+class Wiki : public Http {
+ protected:
+  char host[256];
+  int port = 80;
+  void SetUp() override {
+    Http::SetUp();
+    std::memcpy(host, wikihost, sizeof host);
+    port = wikiport;
+    std::snprintf(wikihost, sizeof wikihost, "127.0.0.1");
+  }
+  void TearDown() override {
+    std::memcpy(wikihost, host, sizeof host);
+    wikiport = port;
+    Http::TearDown();
+  }
+};
+
+TEST_F(Wiki, PageCutShortShowsWhatArrivedAndSaysSo) {
+  {
+    WikiServer w("HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789");
+    wikiport = w.port;
+    wiki("short");
+  }
+  EXPECT_EQ(term.rows, (std::vector<std::string>{"0123456789", "help: the page came incomplete: 10 of 1000 body bytes"}));
+  term.rows.clear();
+  {
+    // A server that closes without a byte did not answer; nor did one that
+    // is not there.
+    WikiServer w("");
+    wikiport = w.port;
+    wiki("none");
+  }
+  EXPECT_EQ(term.rows, (std::vector<std::string>{"help: the help wiki did not answer: the header did not end (0 bytes)"}));
+  term.rows.clear();
+  wikiport = freeport();
+  wiki("gone");
+  EXPECT_EQ(term.rows,
+            (std::vector<std::string>{"help: the help wiki did not answer: 127.0.0.1: Connection refused"}));
+}
+
+TEST_F(Wiki, PageOfTwoMegabytesShownWhole) {
+  // 20,000 lines of 99 characters: one output call of 2,000,000 bytes.
+  std::string page;
+  for (int i = 0; i < 20000; i++) {
+    char line[101];
+    std::snprintf(line, sizeof line, "%05d%094d\n", i, 0);
+    page += line;
+  }
+  ASSERT_EQ(page.size(), 2000000u);
+  {
+    WikiServer w("HTTP/1.0 200 OK\r\nContent-Length: 2000000\r\n\r\n" + page);
+    wikiport = w.port;
+    wiki("big");
+  }
+  jprintf(1, "next\n");
+  // The page's own last line end, the one wiki adds, and the next line.
+  ASSERT_EQ(term.rows.size(), 20002u);
+  EXPECT_EQ(term.rows[19999].substr(0, 5), "19999");
+  EXPECT_EQ(term.rows[20000], "");
+  EXPECT_EQ(term.rows[20001], "next");
 }
 
 TEST(Sockets, SetsAndLetters) {

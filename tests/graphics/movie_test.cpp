@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 #include <cstdint>
 #include <cstring>
@@ -19,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "graphics/movie/ffmov.h"
 #include "graphics/movie/movie.h"
 #include "graphics/movie/riff.h"
 
@@ -346,6 +349,50 @@ TEST_F(Movie, UncompressedFramesReadStraightIntoPlace) {
   EXPECT_EQ(px, (std::vector<uint32_t>{0x100, 0x101, 0x102, 7, 0x110, 0x111, 0x112, 7}));
   EXPECT_EQ(rawfrm(fd, info.strm[0], 0, 2, px.data(), 4), -1);
   close(fd);
+}
+
+// Frames decoded through FFmpeg are ffmpeg's own RGB decoding of them,
+// within 2 a channel, at every size: odd widths and heights take their
+// chroma from the rows and columns ffmpeg takes it from.
+TEST_F(Movie, DecodedFramesAreFfmpegsOwn) {
+  if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg";
+  const char* const kinds[][2] = {{"mpeg4", "yuv420p"},  {"mjpeg", "yuvj420p"}, {"mjpeg", "yuvj422p"},
+                                  {"ffv1", "yuv422p"},   {"ffv1", "yuv444p"},   {"ffv1", "yuv420p"}};
+  const int sizes[][2] = {{17, 13}, {16, 13}, {17, 12}, {16, 12}, {33, 7}, {9, 31}};
+  for (const auto& k : kinds)
+    for (const auto& sz : sizes) {
+      const int w = sz[0], h = sz[1];
+      const std::string name = dir + "/" + k[0] + k[1] + std::to_string(w) + "x" + std::to_string(h) + ".avi";
+      // testsrc2 itself keeps to even sizes: cut from its RGB frames.
+      const std::string make = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=64x64:rate=10:duration=0.3,"
+                               "format=rgb24,crop=" + std::to_string(w) + ":" + std::to_string(h) +
+                               ":5:7 -c:v " + k[0] + " -pix_fmt " + k[1] + " " + name;
+      ASSERT_EQ(std::system(make.c_str()), 0) << make;
+      std::vector<uint8_t> want;
+      if (std::FILE* p = popen(("ffmpeg -nostdin -v error -i " + name + " -f rawvideo -pix_fmt rgb24 -").c_str(), "r")) {
+        uint8_t b[4096];
+        for (size_t n; (n = std::fread(b, 1, sizeof b, p)) > 0;) want.insert(want.end(), b, b + n);
+        pclose(p);
+      }
+      const size_t fbytes = size_t(w) * h * 3;
+      ASSERT_EQ(want.size(), 3 * fbytes) << name;
+      AviInfo info;
+      ASSERT_EQ(aviread(name, &info), 0);
+      FfVideo* v = ffvopen(name.c_str(), 0, firstsmp(info.strm[0]));
+      ASSERT_NE(v, nullptr) << name;
+      std::vector<uint32_t> px(size_t(w) * h);
+      int worst = 0;
+      for (int f = 0; f < 3; f++) {
+        ASSERT_EQ(ffvframe(v, f, px.data(), w, h), 0) << name << " frame " << f;
+        for (size_t i = 0; i < px.size(); i++)
+          for (int c = 0; c < 3; c++) {
+            const int got = int(px[i] >> (16 - 8 * c) & 0xFF), ref = want[size_t(f) * fbytes + i * 3 + size_t(c)];
+            worst = std::max(worst, std::abs(got - ref));
+          }
+      }
+      ffvclose(v);
+      EXPECT_LE(worst, 2) << name;
+    }
 }
 
 TEST(MovieHelpers, Muldv) {

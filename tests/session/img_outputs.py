@@ -350,3 +350,84 @@ s += [('m4 = flip(m4, 2)', []), show('m4', zi[::-1, :]),
       ('smooth(m4, 2)', []),
       show('m4', np.trunc(smooth(filt(zi[::-1, :], 0)[::2, ::2].ravel(), 2)).reshape(2, 3).astype(int))]
 write('img_misc', s)
+
+
+# --- stereogram with hidden marks (flag 2) --------------------------------
+def lround(v):
+    return int(math.floor(abs(v) + 0.5)) * (1 if v >= 0 else -1)
+
+
+def stereo(depth, pat, flags, a5, a6, mu, E):
+    """The linked-pixel stereogram with a pattern: a hidden mark (negative)
+    ends a walk without being followed or overwritten."""
+    H, W = depth.shape
+    P = pat.shape[1]
+    L = W + P
+    q = float(f32(a5)) / float(f32(a6))
+    mu, E = float(f32(mu)), float(f32(E))
+    out = []
+    for y in range(H):
+        same = list(range(L))
+        z = [float(f32(v)) * q for v in depth[y]]
+        row = [0] * L
+        row[W:] = [int(v) for v in pat[y]]
+        for x in range(W - 1, -1, -1):
+            row[x] = row[x + P]
+        for x in range(W):
+            zx = z[x]
+            s = lround((1 - mu * zx) * E / (2 - mu * zx))
+            left = x - int(s / 2) + P // 2
+            right = left + s
+            if left < 0 or right >= L or left > right:
+                continue
+            hid, t = 0, 1
+            if not flags & 4:
+                while True:
+                    zt = zx + (2 - mu * zx) * 2 * t / (E * mu)
+                    if zt >= 1:
+                        break
+                    if x - t >= 0 and z[x - t] >= zt:
+                        hid |= 1
+                    if x + t < W and z[x + t] >= zt:
+                        hid |= 2
+                    if hid or (x - t < 0 and x + t >= W):
+                        break
+                    t += 1
+            if not hid:
+                k = same[left]
+                while k >= 0 and k != left and k != right:
+                    if k < right:
+                        left, k = k, same[k]
+                    else:
+                        same[left] = right
+                        left, right = right, k
+                        k = same[left]
+                if k >= 0:
+                    same[left] = right
+            elif flags & 2:
+                same[x] = -hid
+        for x in range(L - 1, -1, -1):
+            l = same[x]
+            if l != x:
+                row[x] = row[l] if l >= 0 else 1 - l
+        out.append(row)
+    return np.array(out)
+
+
+rng = np.random.default_rng(109)
+z6 = np.zeros((1, 6), np.int64); z6[0, 5] = 255
+s = load('zqz', z6) + load('zqp', np.full((1, 5), 7), 'byte', 't1')
+s += [('declare byte image zqo(11,1)', []),
+      ('zqo = stereogram(zqz, zqp, 2, 1, 255, 0.3333, 15)', []),
+      show('zqo', stereo(z6, np.full((1, 5), 7), 2, 1, 255, 0.3333, 15))]
+for i in range(8):
+    W, H = int(rng.integers(6, 15)), int(rng.integers(1, 4))
+    P = int(rng.integers(3, min(W, 20 - W) + 1))
+    dep = rng.integers(0, 4, (H, W)) * 85
+    pat = rng.integers(8, 200, (H, P))
+    E = int(rng.integers(P, 3 * P))
+    s += load('zd%d' % i, dep, 'byte', 't%d' % i) + load('zp%d' % i, pat, 'byte', 'u%d' % i)
+    s += [('declare byte image zs%d(%d,%d)' % (i, W + P, H), []),
+          ('zs%d = stereogram(zd%d, zp%d, 2, 1, 255, 0.3333, %d)' % (i, i, i, E), []),
+          show('zs%d' % i, stereo(dep, pat, 2, 1, 255, 0.3333, E))]
+write('stereo_mark', s)
