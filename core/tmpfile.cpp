@@ -202,11 +202,12 @@ int tmpmake(TmpWrite* t) {
   const size_t cut = t->dest.rfind('/');
   const std::string dir = folder(t->dest);
   const std::string base = cut == std::string::npos ? t->dest : t->dest.substr(cut + 1);
-  // The temporary path stays within the longest a unit takes whenever the
-  // file's own path does.
-  const size_t limit = t->dest.size() < UNIT_NAMELEN ? UNIT_NAMELEN - 1 : PATH_MAX - 1;
+  // The temporary path stays within the longest a unit takes wherever the
+  // folder leaves room for it, also for a file whose own path is longer
+  // (the unit writes the temporary file; the rename gives the long name).
   const size_t dirlen = cut == std::string::npos ? 0 : dir.size();
-  const std::string pfx = tmpprefix(dirlen, base, limit);
+  std::string pfx = tmpprefix(dirlen, base, UNIT_NAMELEN - 1);
+  if (pfx.empty() && t->dest.size() >= UNIT_NAMELEN) pfx = tmpprefix(dirlen, base, PATH_MAX - 1);
   if (pfx.empty()) return 0;  // no room for a temporary name: in place
   const std::string at = cut == std::string::npos ? "" : (dir == "/" ? "" : dir) + "/";
   // What a write of this file left behind (the program killed before the

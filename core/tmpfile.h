@@ -9,7 +9,8 @@
 // cut, ".NAM~HASH.pelix-XXXXXX" (or ".HASH~XXXXXX" in a folder whose path
 // leaves little room): HASH tells the whole name apart, so leftovers of
 // another file are never taken for this one's, and the temporary path
-// stays within the longest path a unit takes whenever the target's does.
+// stays within the longest path a unit takes wherever the folder leaves
+// room for it (a target whose own path is longer is written too).
 //
 // A target that is no regular file (a device, a fifo, a socket, a link to
 // one, or an open file named through /proc, as /dev/stdout is) is written
