@@ -263,7 +263,13 @@ int tmpmake(TmpWrite* t) {
   const std::string at = cut == std::string::npos ? "" : (dir == "/" ? "" : dir) + "/";
   // No room for a temporary name that a unit takes: the file is written in
   // place, an old one kept aside meanwhile.
-  if (pfx.empty()) return t->there ? keepold(t, cut == std::string::npos ? "." : dir, at, dirlen, base) : 0;
+  if (pfx.empty() && t->there) return keepold(t, cut == std::string::npos ? "." : dir, at, dirlen, base);
+  if (pfx.empty()) {
+    // A new file: the end by time-out or signal drops it as a temporary one.
+    t->made = true;
+    note(t->dest);
+    return 0;
+  }
   // What a write of this file left behind (the program killed before the
   // rename) goes now.
   dropleft(cut == std::string::npos ? "." : dir, pfx);
@@ -291,6 +297,8 @@ int tmpmake(TmpWrite* t) {
 
 int tmpend(TmpWrite* t, bool ok) {
   int r = ok ? 0 : -1;
+  if (t->made) forget(t->dest);
+  t->made = false;
   if (!t->keep.empty()) {
     // The old file kept aside goes when the new one is complete, else it
     // takes its name again.

@@ -26,6 +26,7 @@ struct TmpWrite {
   std::string dest;      // host path the file ends up at (a link followed)
   std::string temp;      // host path of the temporary file; empty: written at dest
   std::string keep;      // the old file kept aside while dest is written in place
+  bool made = false;     // dest is a new file written in place
   bool straight = false;  // dest is no regular file: written straight to it
   bool there = false;    // dest is an existing regular file
   int own = -1;          // this program's descriptor that dest names (/dev/stdout)

@@ -131,6 +131,15 @@ TEST(TmpFile, NoRoomKeepsTheOldFileAside) {
     EXPECT_FALSE(there(keep));
     t.keep.clear();
   }
+  // A new file there: the end by time-out or signal drops what was written.
+  const std::string g = d + "/" + std::string(8, 'g');
+  ASSERT_EQ(tmpaim(g, &t), 0);
+  ASSERT_EQ(tmpmake(&t), 0);
+  EXPECT_TRUE(t.temp.empty() && t.keep.empty());
+  std::ofstream(g, std::ios::binary) << "part";
+  tmpdrop();
+  EXPECT_FALSE(there(g));
+  tmpend(&t, false);
 }
 
 TEST(TmpFile, WhereAWriteGoes) {
