@@ -371,9 +371,12 @@ int fmtcore(int n, char* out, const char* fmt, int32_t* handles, int single, int
             o.blanks(w);
             break;
           }
-          // Every item in hand; with a precision cut to the width (the rest
-          // is dropped), and always to the room left (the rest stays).
-          int32_t show = *od.hand, drop = 0;
+          // Every item in hand (the whole text, of a text longer than one
+          // load, unless it is an item of a list); with a precision cut to
+          // the width (the rest is dropped), and always to the room left
+          // (the rest stays).
+          const bool whole = !(od.r->Flg & K_LIST);
+          int32_t show = whole ? *od.left : *od.hand, drop = 0;
           if (hasp && show > w) drop = show - w, show = w;
           int room = o.flush ? INT32_MAX : o.max - o.pos;
           if (show > room) show = room, drop = 0;
@@ -382,13 +385,15 @@ int fmtcore(int n, char* out, const char* fmt, int32_t* handles, int single, int
           std::string text;
           bool nul = false;
           int ws;
-          for (int32_t m = 0; m < show; m++) {
+          auto next = [&] { return *od.hand > 0 || (ready(od) && !stopped()); };
+          int32_t took = 0;
+          for (int32_t m = 0; m < show && next(); m++, took++) {
             char ch = static_cast<char>(iitem(od, &ws) & 0xFF);
             nul = nul || ch == 0;
             if (!nul) text += ch;
           }
-          for (int32_t m = 0; m < drop; m++) iitem(od, &ws);
-          used += show + drop;
+          for (int32_t m = 0; m < drop && next(); m++, took++) iitem(od, &ws);
+          used += took;
           int len = static_cast<int>(text.size());
           int pad = w > len ? w - len : 0;
           if (!ljust) o.blanks(pad);

@@ -30,18 +30,21 @@ constexpr size_t MINHASH = 4;
 
 // The temporary files of writes under way, in fixed cells so that the end
 // of the program may remove them from a signal handler or another thread.
+// A cell with a back path holds an old file kept aside: it goes back there.
 constexpr int NLIVE = 32;
 struct Live {
   std::atomic<int> used;
   char path[PATH_MAX];
+  char back[PATH_MAX];
 };
 Live live[NLIVE];
 
-void note(const std::string& path) {
-  if (path.size() >= PATH_MAX) return;
+void note(const std::string& path, const std::string& back = "") {
+  if (path.size() >= PATH_MAX || back.size() >= PATH_MAX) return;
   for (Live& l : live)
     if (!l.used) {
       std::memcpy(l.path, path.c_str(), path.size() + 1);
+      std::memcpy(l.back, back.c_str(), back.size() + 1);
       l.used = 1;
       return;
     }
@@ -136,6 +139,54 @@ int follow(std::string* p, std::string* proc, struct stat* ls) {
 
 }  // namespace
 
+namespace {
+// Keeps the old file of an aimed write aside while the new one is written
+// in place: it takes a temporary name of the longer form (a path no unit
+// opens, held locked), and an empty file with its permissions takes its
+// place. 0, or the errno of the failure (the old file then stays).
+int keepold(TmpWrite* t, const std::string& dir, const std::string& at, size_t dirlen, const std::string& base) {
+  const std::string pfx = tmpprefix(dirlen, base, PATH_MAX - 1);
+  if (pfx.empty()) return ENAMETOOLONG;
+  dropleft(dir, pfx);
+  const int old = open(t->dest.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (old < 0) return errno;
+  // Another program's write of the file holds it: not now.
+  if (flock(old, LOCK_EX | LOCK_NB) != 0) {
+    const int e = errno;
+    close(old);
+    return e;
+  }
+  std::string buf = at + pfx + "XXXXXX";
+  const int fd = mkostemp(buf.data(), O_CLOEXEC);
+  if (fd < 0 || std::rename(t->dest.c_str(), buf.c_str()) != 0) {
+    const int e = errno ? errno : EIO;
+    if (fd >= 0) {
+      close(fd);
+      unlink(buf.c_str());
+    }
+    close(old);
+    return e;
+  }
+  close(fd);
+  const int nfd = open(t->dest.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, t->perm);
+  if (nfd < 0) {
+    const int e = errno;
+    std::rename(buf.c_str(), t->dest.c_str());
+    close(old);
+    return e;
+  }
+  fchmod(nfd, t->perm);
+  // The new file is held too: another program's write of the name waits
+  // for this one instead of taking it aside in turn.
+  flock(nfd, LOCK_EX | LOCK_NB);
+  t->keep = buf;
+  t->lock = old;
+  t->held = nfd;
+  note(buf, t->dest);
+  return 0;
+}
+}  // namespace
+
 std::string tmpprefix(size_t dirlen, const std::string& base, size_t limit) {
   const size_t used = dirlen + 1;  // the folder and its separator
   const size_t room = std::min<size_t>(limit > used ? limit - used : 0, NAME_MAX);
@@ -155,6 +206,7 @@ std::string tmpprefix(size_t dirlen, const std::string& base, size_t limit) {
 
 int tmpaim(const std::string& host, TmpWrite* t) {
   if (t->lock >= 0) close(t->lock);
+  if (t->held >= 0) close(t->held);
   *t = TmpWrite{};
   t->dest = host;
   if (host.empty()) return ENOENT;
@@ -202,13 +254,22 @@ int tmpmake(TmpWrite* t) {
   const size_t cut = t->dest.rfind('/');
   const std::string dir = folder(t->dest);
   const std::string base = cut == std::string::npos ? t->dest : t->dest.substr(cut + 1);
-  // The temporary path stays within the longest a unit takes whenever the
-  // file's own path does.
-  const size_t limit = t->dest.size() < UNIT_NAMELEN ? UNIT_NAMELEN - 1 : PATH_MAX - 1;
+  // The temporary path stays within the longest a unit takes wherever the
+  // folder leaves room for it, also for a file whose own path is longer
+  // (the unit writes the temporary file; the rename gives the long name).
   const size_t dirlen = cut == std::string::npos ? 0 : dir.size();
-  const std::string pfx = tmpprefix(dirlen, base, limit);
-  if (pfx.empty()) return 0;  // no room for a temporary name: in place
+  std::string pfx = tmpprefix(dirlen, base, UNIT_NAMELEN - 1);
+  if (pfx.empty() && t->dest.size() >= UNIT_NAMELEN) pfx = tmpprefix(dirlen, base, PATH_MAX - 1);
   const std::string at = cut == std::string::npos ? "" : (dir == "/" ? "" : dir) + "/";
+  // No room for a temporary name that a unit takes: the file is written in
+  // place, an old one kept aside meanwhile.
+  if (pfx.empty() && t->there) return keepold(t, cut == std::string::npos ? "." : dir, at, dirlen, base);
+  if (pfx.empty()) {
+    // A new file: the end by time-out or signal drops it as a temporary one.
+    t->made = true;
+    note(t->dest);
+    return 0;
+  }
   // What a write of this file left behind (the program killed before the
   // rename) goes now.
   dropleft(cut == std::string::npos ? "." : dir, pfx);
@@ -236,6 +297,16 @@ int tmpmake(TmpWrite* t) {
 
 int tmpend(TmpWrite* t, bool ok) {
   int r = ok ? 0 : -1;
+  if (t->made) forget(t->dest);
+  t->made = false;
+  if (!t->keep.empty()) {
+    // The old file kept aside goes when the new one is complete, else it
+    // takes its name again.
+    if (ok) unlink(t->keep.c_str());
+    else std::rename(t->keep.c_str(), t->dest.c_str());
+    forget(t->keep);
+    t->keep.clear();
+  }
   if (!t->temp.empty()) {
     if (ok && std::rename(t->temp.c_str(), t->dest.c_str()) != 0) r = errno ? errno : EIO;
     if (r != 0) unlink(t->temp.c_str());
@@ -243,7 +314,8 @@ int tmpend(TmpWrite* t, bool ok) {
     t->temp.clear();
   }
   if (t->lock >= 0) close(t->lock);
-  t->lock = -1;
+  if (t->held >= 0) close(t->held);
+  t->lock = t->held = -1;
   return r;
 }
 
@@ -262,7 +334,8 @@ int tmpown(const std::string& host) {
 void tmpdrop() {
   for (Live& l : live)
     if (l.used) {
-      unlink(l.path);
+      if (l.back[0]) rename(l.path, l.back);
+      else unlink(l.path);
       l.used = 0;
     }
 }

@@ -9,7 +9,11 @@
 // cut, ".NAM~HASH.pelix-XXXXXX" (or ".HASH~XXXXXX" in a folder whose path
 // leaves little room): HASH tells the whole name apart, so leftovers of
 // another file are never taken for this one's, and the temporary path
-// stays within the longest path a unit takes whenever the target's does.
+// stays within the longest path a unit takes wherever the folder leaves
+// room for it (a target whose own path is longer is written too). Where
+// it leaves none, the file is written in place and an old one is kept
+// aside under a temporary name until the new one is complete (a failed or
+// stopped write puts it back).
 //
 // A target that is no regular file (a device, a fifo, a socket, a link to
 // one, or an open file named through /proc, as /dev/stdout is) is written
@@ -21,11 +25,14 @@
 struct TmpWrite {
   std::string dest;      // host path the file ends up at (a link followed)
   std::string temp;      // host path of the temporary file; empty: written at dest
+  std::string keep;      // the old file kept aside while dest is written in place
+  bool made = false;     // dest is a new file written in place
   bool straight = false;  // dest is no regular file: written straight to it
   bool there = false;    // dest is an existing regular file
   int own = -1;          // this program's descriptor that dest names (/dev/stdout)
   mode_t perm = 0;       // the permissions the written file gets
   int lock = -1;         // descriptor holding the temporary file's lock
+  int held = -1;         // written in place: descriptor holding the new file's lock
 };
 
 // Aims a write at host path `host`: follows links (a dangling link makes
@@ -35,8 +42,9 @@ struct TmpWrite {
 int tmpaim(const std::string& host, TmpWrite* t);
 // Makes the locked temporary file of an aimed write (nothing for a
 // straight one, nor where the folder's path leaves no room for a temporary
-// name: that file is written in place), after removing the leftovers of
-// earlier writes of the file. 0, or the errno of the failure.
+// name: that file is written in place, an old one kept aside in `keep`),
+// after removing the leftovers of earlier writes of the file. 0, or the
+// errno of the failure.
 int tmpmake(TmpWrite* t);
 // Ends the write: with ok the temporary file takes the name; otherwise it
 // is removed. 0 when the name now holds the new file, -1 when ok was false,

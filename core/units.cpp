@@ -40,6 +40,13 @@ bool uread[NUNITS];
 // program's own descriptor named through /proc): it starts at position 0
 // where it stands, and a move elsewhere fails (ESPIPE).
 bool ustream[NUNITS];
+// The unit writes this program's own descriptor (opened as /dev/stdout):
+// what standard output holds goes out before each of its writes, which are
+// not buffered, so that both keep the order they were made in.
+bool uown[NUNITS];
+void ownfirst(int u) {
+  if (uown[u]) std::fflush(stdout);
+}
 uint32_t nseeks;
 // Per unit since its open: the name as the opener gave it (for messages),
 // and the cause (errno) of the first formatted write that failed, 0 none.
@@ -254,6 +261,7 @@ int openf(const char* name, int mode, int) {
     close(fd);
     return -1;
   }
+  if (own >= 0) std::setvbuf(fp, nullptr, _IONBF, 0);
   int32_t ref = holdptr(fp);
   if (ref >= -1) {
     fclose(fp);
@@ -268,6 +276,7 @@ int openf(const char* name, int mode, int) {
   sl.blkbuf = 0;
   sl.mode = static_cast<uint16_t>(mode);
   sl.strm = ref;
+  uown[u] = own >= 0;
   ustream[u] = own >= 0 || (lseek(fd, 0, SEEK_CUR) < 0 && errno == ESPIPE);
   setcpos(u, ustream[u] ? 0 : -1);
   uread[u] = false;
@@ -319,6 +328,7 @@ int wrtblk(int unit, int32_t record, const void* buf, int32_t length, int64_t of
     return -1;
   }
   size_t want = static_cast<size_t>(length);
+  ownfirst(unit);
   // The bytes are handed to the system before success is reported, so a
   // full disk shows here and not later at a close nobody checks.
   errno = 0;
@@ -503,6 +513,7 @@ int closef(int unit, int del) {
   setcpos(unit, -1);
   uread[unit] = false;
   ustream[unit] = false;
+  uown[unit] = false;
   return err ? -1 : 0;
 }
 
@@ -574,6 +585,7 @@ FILE* unitstream(int unit) {
     // transfer must position it again.
     setcpos(unit, -1);
     uread[unit] = false;
+    ownfirst(unit);
   }
   return fp;
 }

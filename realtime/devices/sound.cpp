@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include "core/varbl.h"
 #include "files/dirutil.h"
 #include "files/fileutil.h"
+#include "files/safewrite.h"
 #include "lang/maclib.h"
 #include "lang/names.h"
 #include "ui/events.h"
@@ -180,9 +182,11 @@ int sound(int mode, const char* name, int seconds) {
   if (!name || !name[0]) return 0;
   if (mode == 3 || (mode == 0 && record > 0)) {
     if (mode == 3) count = seconds;
+    const bool erred = state & ST_ERROR;
     const int r = sndrec(name, count, RECRATE, nullptr);
     logprintf("RecordSound %s %ds  -> %d\n", name, count, r);
-    setres(r, 0);
+    // A file that could not be written keeps its error's #0.
+    if (erred || !(state & ST_ERROR)) setres(r, 0);
     return 0;
   }
   return playcmd(mode, name, count, async);
@@ -238,21 +242,27 @@ int wavwrt(const char* name, const int16_t* samples, int32_t count, const WavFmt
   const uint64_t bytes = vals * 2;
   if (bytes > 0xFFFFFFFFull - 36) return -1;
   // Written through a temporary file beside it, as every whole file is (a
-  // device or fifo straight: the header comes first).
+  // device or fifo straight: the header comes first). A failure is said
+  // with its cause, as write says it: error 66 for the open, 69 for the
+  // write; the old file stays.
   TmpWrite file;
-  if (tmpaim(host, &file) != 0 || tmpmake(&file) != 0) {
-    tmpend(&file, false);
-    return -1;
-  }
-  const int fd = tmpfd(file);
+  int err = tmpaim(host, &file);
+  if (err == 0) err = tmpmake(&file);
+  const int fd = err == 0 ? tmpfd(file) : -1;
+  if (fd < 0 && err == 0) err = errno ? errno : EIO;
   std::FILE* fp = fd >= 0 ? fdopen(fd, "wb") : nullptr;
   if (!fp) {
-    if (fd >= 0) close(fd);
+    if (fd >= 0) {
+      err = errno ? errno : EIO;
+      close(fd);
+    }
     tmpend(&file, false);
+    fileerr(name, 2, 66, err);
     return -1;
   }
   uint8_t h[WAVHDR];
   wavhdr(h, f, static_cast<uint32_t>(bytes));
+  errno = 0;
   bool ok = std::fwrite(h, 1, WAVHDR, fp) == WAVHDR;
   // The samples as little-endian bytes.
   std::vector<uint8_t> out(65536);
@@ -266,9 +276,17 @@ int wavwrt(const char* name, const int16_t* samples, int32_t count, const WavFmt
     ok = std::fwrite(out.data(), 1, k * 2, fp) == k * 2;
     i += k;
   }
-  ok = std::fclose(fp) == 0 && ok;
+  err = ok ? 0 : (errno ? errno : EIO);
+  errno = 0;
+  if (std::fclose(fp) != 0 && ok) {
+    err = errno ? errno : EIO;
+    ok = false;
+  }
   // The file takes its name (and the old file's permissions).
-  return tmpend(&file, ok) == 0 ? 0 : -1;
+  const int r = tmpend(&file, ok);
+  if (r == 0) return 0;
+  wrterr(name, 2, r > 0 ? r : err);
+  return -1;
 }
 
 int devstb1() { return -1; }

@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -81,6 +83,63 @@ TEST(TmpFile, LockedFilesAreNoLeftovers) {
   tmpdrop();
   EXPECT_FALSE(there(w2.temp));
   EXPECT_EQ(tmpend(&w2, true), ENOENT);
+}
+
+TEST(TmpFile, NoRoomKeepsTheOldFileAside) {
+  // A folder whose path leaves no room for a temporary name within 255
+  // characters: the file is written in place, the old one kept aside and
+  // put back by a failed write or by the program's end.
+  ScratchDir scratch{"/tmp/pelix-tmpf-", true};
+  std::string d = scratch.path;
+  while (d.size() < 246) {
+    d += "/" + std::string(std::min<size_t>(60, 246 - d.size() - 1), 'd');
+    ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
+  }
+  const std::string f = d + "/" + std::string(8, 'k');
+  ASSERT_EQ(f.size(), 255u);
+  auto slurp = [](const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  std::ofstream(f, std::ios::binary) << "old";
+  ASSERT_EQ(chmod(f.c_str(), 0640), 0);
+  TmpWrite t;
+  for (int end = 0; end < 3; end++) {
+    ASSERT_EQ(tmpaim(f, &t), 0);
+    ASSERT_EQ(tmpmake(&t), 0);
+    EXPECT_TRUE(t.temp.empty());
+    ASSERT_FALSE(t.keep.empty());
+    EXPECT_EQ(slurp(t.keep), "old");
+    EXPECT_EQ(slurp(f), "");
+    struct stat st;
+    ASSERT_EQ(stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    std::ofstream(f, std::ios::binary) << "part";
+    const std::string keep = t.keep;
+    if (end == 0) {
+      EXPECT_EQ(tmpend(&t, false), -1);
+    } else if (end == 1) {
+      tmpdrop();  // the end by time-out or signal
+    }
+    if (end == 2) {
+      EXPECT_EQ(tmpend(&t, true), 0);
+      EXPECT_EQ(slurp(f), "part");
+      EXPECT_FALSE(there(keep));
+      break;
+    }
+    EXPECT_EQ(slurp(f), "old") << end;
+    EXPECT_FALSE(there(keep));
+    t.keep.clear();
+  }
+  // A new file there: the end by time-out or signal drops what was written.
+  const std::string g = d + "/" + std::string(8, 'g');
+  ASSERT_EQ(tmpaim(g, &t), 0);
+  ASSERT_EQ(tmpmake(&t), 0);
+  EXPECT_TRUE(t.temp.empty() && t.keep.empty());
+  std::ofstream(g, std::ios::binary) << "part";
+  tmpdrop();
+  EXPECT_FALSE(there(g));
+  tmpend(&t, false);
 }
 
 TEST(TmpFile, WhereAWriteGoes) {
