@@ -8,7 +8,6 @@
 
 #include "compute/arith.h"
 #include "compute/expr.h"
-#include "compute/fnsvc.h"
 #include "compute/func.h"
 #include "compute/funcs.h"
 #include "compute/opstream.h"
@@ -247,12 +246,8 @@ bool itembyt(PtrRec* r, uint8_t* buf, int64_t e, bool write) {
 // source's own data give the same result.
 int run_flip(FnCall& c) {
   int32_t* t = optab;
-  if (c.aux == 115) {
-    // The items of a string list, in their new order (su_flip).
-    if (!t[OT_REC] || !hardop(115, 1)) ariths(115, t[OT_CNT], 1);
-    return stopped() ? -1 : 0;
-  }
-  if ((t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING)) return 0;  // a text result
+  // The items of a string list, in their new order (su_flip).
+  if (int rc; lstrun(c, &rc)) return rc;
   PtrRec* s = oprec(0);
   PtrRec* d = oprec(2);
   int mode = intarg(3, 0);

@@ -161,7 +161,8 @@ bool lstfill() {
   int32_t* t = optab;
   PtrRec* d = oprec(2);
   const int dk = t[OT_KIND + 2];
-  if (!d || !oprec(0) || (dk & (K_LIST | K_STRING | K_VECTOR | K_FILE | 1)) != (K_LIST | K_STRING | 1)) return false;
+  if (!d || !oprec(0) || (dk & (K_LIST | K_STRING | K_VECTOR | K_FILE | 1)) != (K_LIST | K_STRING | 1))
+    return false;
   if (d->Offs[3] < 2 || static_cast<int32_t>(d->Offs[4]) > 0) return false;
   OpRead in;
   in.start(0);
@@ -352,7 +353,8 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
   }
   // A string list assigned or joined to a text is one text, its items
   // joined by newlines.
-  if ((code == 115 || code == 111) && d > 0 && t[OT_ID] != d && (t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING))
+  if ((code == 115 || code == 111) && d > 0 && t[OT_ID] != d &&
+      (t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING))
     if (const PtrRec* dr = ptrrec(d); dr && (dr->Flg & (K_STRING | K_LIST | K_VECTOR)) == K_STRING)
       if (!lstjoin(0)) return -1;
   if (code == 198) {

@@ -175,13 +175,20 @@ int su_case(FnCall& c) {
   return lstres(c, items);  // a list assigned by run_case
 }
 
-int run_case(FnCall& c) {
+bool lstrun(FnCall& c, int* rc) {
   int32_t* t = optab;
+  *rc = 0;
   if (c.aux == 115) {
     if (!t[OT_REC] || !hardop(115, 1)) ariths(115, t[OT_CNT], 1);
-    return stopped() ? -1 : 0;
+    *rc = stopped() ? -1 : 0;
+    return true;
   }
-  if ((t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING)) return 0;  // a text result
+  return (t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING);
+}
+
+int run_case(FnCall& c) {
+  int32_t* t = optab;
+  if (int rc; lstrun(c, &rc)) return rc;
   const int nops = t[OT_REC + 1] ? 2 : 1;
   if (!t[OT_REC] || !hardop(c.code, nops)) ariths(c.code, c.ecnt, nops);
   return 0;

@@ -33,6 +33,10 @@ int setlst(FnCall& c, const std::vector<std::string>& items);
 int lstres(FnCall& c, const std::vector<std::string>& items);
 // The items of string list r's window, in order.
 std::vector<std::string> lstitems(PtrRec* r);
+// The operation of a row whose set-up gave whole items (lstres): a list is
+// assigned (aux 115); a text the dispatcher stores. True then, with the
+// operation's result in *rc; false for a result of any other kind.
+bool lstrun(FnCall& c, int* rc);
 
 // ucase and lcase: of a string list each item changes case (su_case
 // gathers them); anything else runs the element loop (run_case).

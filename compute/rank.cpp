@@ -385,12 +385,8 @@ int su_order(FnCall& c) {
 
 int run_order(FnCall& c) {
   int32_t* t = optab;
-  if (c.aux == 115) {
-    // The items of a string list, gathered in order by su_order.
-    if (!t[OT_REC] || !hardop(115, 1)) ariths(115, t[OT_CNT], 1);
-    return stopped() ? -1 : 0;
-  }
-  if ((t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING)) return 0;  // a text result
+  // The items of a string list, gathered in order by su_order.
+  if (int rc; lstrun(c, &rc)) return rc;
   PtrRec* s = oprec(0);
   PtrRec* x = oprec(1);
   PtrRec* d = oprec(2);
