@@ -163,7 +163,10 @@ bool lstfill() {
   const int dk = t[OT_KIND + 2];
   if (!d || !oprec(0) || (dk & (K_LIST | K_STRING | K_VECTOR | K_FILE | 1)) != (K_LIST | K_STRING | 1))
     return false;
-  if (d->Offs[3] < 2 || static_cast<int32_t>(d->Offs[4]) > 0) return false;
+  // (Items the list does not hold yet are left to the usual store.)
+  if (d->Offs[3] < 2 || static_cast<int32_t>(d->Offs[4]) > 0 || d->Addr == 0 ||
+      uint64_t{d->Offs[0]} + d->Offs[3] > d->Datdims[0])
+    return false;
   OpRead in;
   in.start(0);
   // An item holds at most 255 characters.
