@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "compute/arith.h"
 #include "compute/expr.h"
 #include "compute/func.h"
+#include "compute/funcs.h"
 #include "compute/opstream.h"
 #include "core/args.h"
 #include "core/blkbuf.h"
@@ -168,7 +170,17 @@ int su_flip(FnCall& c) {
   int32_t* t = optab;
   c.keep[2] = 0;
   PtrRec* r = oprec(0);
+  c.aux = 0;
   if (!r) return FS_GO;
+  // A string list is one row of whole items: mode 1 (or 3) reverses their
+  // order, the others keep it.
+  if ((t[OT_KIND] & (K_LIST | K_STRING | K_VECTOR)) == (K_LIST | K_STRING)) {
+    std::vector<std::string> items = lstitems(r);
+    if (stopped()) return fnrefus(c, 0, 0);
+    const int mode = intarg(3, 0);
+    if ((mode & 1) && !(mode & 4)) std::reverse(items.begin(), items.end());
+    return lstres(c, items);  // a list assigned by run_flip
+  }
   // A number has no rows to flip.
   if (!(t[OT_KIND] & K_DATA)) return fnrefus(c, 2, 103);
   if (c.dest > 0 && getdst(c.dest) && oprec(2) && t[OT_WSIZ] != t[OT_WSIZ + 2]) return fnrefus(c, 0, 0);
@@ -234,6 +246,8 @@ bool itembyt(PtrRec* r, uint8_t* buf, int64_t e, bool write) {
 // source's own data give the same result.
 int run_flip(FnCall& c) {
   int32_t* t = optab;
+  // The items of a string list, in their new order (su_flip).
+  if (int rc; lstrun(c, &rc)) return rc;
   PtrRec* s = oprec(0);
   PtrRec* d = oprec(2);
   int mode = intarg(3, 0);

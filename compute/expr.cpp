@@ -7,9 +7,11 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "compute/arith.h"
 #include "compute/func.h"
+#include "compute/opstream.h"
 #include "compute/qarith.h"
 #include "compute/scalar.h"
 #include "core/convert.h"
@@ -148,6 +150,41 @@ bool lstjoin(int k) {
   r->Datdims[0] = r->Offs[3] = r->Tot = n;
   r->Datdims[1] = r->Datdims[2] = 1;
   ldopnd(k, stkadr(r));
+  return true;
+}
+
+// Operand 0, a text, stored as each item of the destination, a window of
+// several whole items of a string list: as a value fills every element of
+// a window of an array. False for any other destination (the usual store
+// runs).
+bool lstfill() {
+  int32_t* t = optab;
+  PtrRec* d = oprec(2);
+  const int dk = t[OT_KIND + 2];
+  if (!d || !oprec(0) || (dk & (K_LIST | K_STRING | K_VECTOR | K_FILE | 1)) != (K_LIST | K_STRING | 1))
+    return false;
+  // (Items the list does not hold yet are left to the usual store.)
+  if (d->Offs[3] < 2 || static_cast<int32_t>(d->Offs[4]) > 0 || d->Addr == 0 ||
+      uint64_t{d->Offs[0]} + d->Offs[3] > d->Datdims[0])
+    return false;
+  OpRead in;
+  in.start(0);
+  // An item holds at most 255 characters.
+  std::vector<uint8_t> txt(static_cast<size_t>(std::clamp<int32_t>(t[OT_RCNT], 0, 255)));
+  const int32_t len = txt.empty() ? 0 : in.bytes(txt.data(), static_cast<int32_t>(txt.size()));
+  const uint32_t x0 = d->Offs[0];
+  for (uint32_t i = 0; i < d->Offs[3] && !stopped(); i++) {
+    d->XYZptr[0] = x0 + i;
+    d->Dptr = 0;
+    maklst(stkadr(d), len, 0);
+    if (len <= 0) continue;
+    if (d->Dptr == 0) {
+      if (!(state & ST_ERROR)) error(0, 42);
+      break;
+    }
+    std::memmove(dptr(d), txt.data(), static_cast<size_t>(len));
+  }
+  d->XYZptr[0] = x0;
   return true;
 }
 
@@ -317,9 +354,10 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
     ldopnd(0, t[OT_ID]);
     refuse = true;
   }
-  // A string list assigned to a text is one text, its items joined by
-  // newlines.
-  if (code == 115 && d > 0 && t[OT_ID] != d && (t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING))
+  // A string list assigned or joined to a text is one text, its items
+  // joined by newlines.
+  if ((code == 115 || code == 111) && d > 0 && t[OT_ID] != d &&
+      (t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING))
     if (const PtrRec* dr = ptrrec(d); dr && (dr->Flg & (K_STRING | K_LIST | K_VECTOR)) == K_STRING)
       if (!lstjoin(0)) return -1;
   if (code == 198) {
@@ -344,6 +382,11 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
   if (n > 1) {
     t[OT_ID + 1] = stack[depth - 1];
     ldopnd(1, t[OT_ID + 1]);
+    // Joined into a text, a string list is its items joined by newlines.
+    if (code == 111 && d > 0 && t[OT_ID + 1] != d &&
+        (t[OT_KIND + 1] & (K_LIST | K_STRING)) == (K_LIST | K_STRING))
+      if (const PtrRec* dr = ptrrec(d); dr && (dr->Flg & (K_STRING | K_LIST | K_VECTOR)) == K_STRING)
+        if (!lstjoin(1)) return -1;
     if (t[OT_ID + 1] == d && d) refuse = true;
     if ((t[OT_WSIZ + 1] & 0xFF) > (t[OT_RWSZ] & 0xFF)) t[OT_RWSZ] = t[OT_WSIZ + 1];
     if (t[OT_CNT] > 1)
@@ -441,6 +484,17 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
   // A text assigned or joined (not a list) is one item of a string list.
   outtext = (code == 115 || code == 111) && t[OT_REC] && (t[OT_KIND] & (K_STRING | K_LIST)) == K_STRING &&
             (n < 2 || !(t[OT_KIND + 1] & K_LIST));
+  // A text given to several items of a string list (a window of it, by a
+  // subscript or through a pointer) becomes each of them.
+  if (outtext && code == 115 && lstfill()) {
+    outtext = false;
+    if (state & ST_ERROR) return -1;
+    t[OT_ID + 2] = t[OT_REC + 2];
+    const int nd = depth - count + 1;
+    stack[nd - 1] = t[OT_ID + 2];
+    *dest = d;
+    return nd;
+  }
   int r = setout(mode, 1);
   nozero = mkcover = outtext = false;
   MkFresh fresh = mkfresh;
@@ -552,11 +606,17 @@ int setout(int mode, int reshape) {
       }
     }
     int32_t cnt = ((t[OT_KIND + 2] & K_LIST) && (t[OT_KIND] & K_LIST)) ? t[OT_TOT] : t[OT_RCNT];
-    // A text, or a list of no items, makes a string list seen whole one
-    // item (an empty one for no items).
-    const bool one = lstwhole(d, t[OT_KIND + 2]) &&
-                     (outtext || ((t[OT_KIND] & K_LIST) && t[OT_REC] && t[OT_TOT] <= 0));
-    int r = one ? lstone(d, outtext ? t[OT_RCNT] : 0) : asnvrb(d, cnt, tp, mode);
+    const bool whole = lstwhole(d, t[OT_KIND + 2]);
+    // A list of no items (an empty text file's lines) leaves a string list
+    // seen whole with none, as an assignment of nothing does: nothing is
+    // stored.
+    if (whole && !outtext && (t[OT_KIND] & K_LIST) && t[OT_REC] && t[OT_TOT] <= 0) {
+      asnvrb(d, 0, nullptr, -1);
+      return 0;
+    }
+    // A text makes a string list seen whole one item.
+    const bool one = whole && outtext;
+    int r = one ? lstone(d, t[OT_RCNT]) : asnvrb(d, cnt, tp, mode);
     if (r < 0) return r + 1;
     t[OT_KIND + 2] =
         gtvarb(d, &t[OT_CNT + 2], &t[OT_BUF + 2], &t[OT_TOT + 2], &t[OT_WSIZ + 2], 1);

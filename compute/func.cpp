@@ -104,8 +104,8 @@ constexpr FnDef fntab[] = {
     {230, "column", SU_DEF, RC_SET, 0, 0, 0, GD, OP_HERE, su_rowcol, run_rowcol},
     {231, "zproj", SU_DEF, RC_SET, 0, 0, 0, GD, OP_HERE, su_rowcol, run_rowcol},
     {232, "projection", SU_DEF, RC_FIX, 12, 96, 0, GD, OP_HERE, nullptr, run_proj},
-    {233, "ucase", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_LOOP, nullptr, nullptr},
-    {234, "lcase", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_LOOP, nullptr, nullptr},
+    {233, "ucase", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_LOOP, su_case, run_case},
+    {234, "lcase", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW, OP_LOOP, su_case, run_case},
     LOOP(235, "integer"),
     LOOP(236, "round"),
     LOOP(237, "rem"),
@@ -565,7 +565,8 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     // An answer of one list element given to a list is assigned as the
     // assignment assigns a one-element list (mode 1): the destination is
     // made anew for it rather than left without an element.
-    if ((code == 103 || code == 247 || code == 256 || code == 291) && c.aux == 115 &&
+    if ((code == 103 || code == 233 || code == 234 || code == 247 || code == 256 || code == 267 || code == 291) &&
+        c.aux == 115 &&
         (t[OT_KIND] & K_LIST) && (t[OT_KIND + 2] & K_LIST) && t[OT_TOT] == 1)
       mode = 1;
     // import gives its destination the file's rows and columns, one value

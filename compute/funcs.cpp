@@ -97,6 +97,29 @@ int setlst(FnCall& c, const std::vector<std::string>& items) {
   return FS_GO;
 }
 
+int lstres(FnCall& c, const std::vector<std::string>& items) {
+  if ((getdst(c.dest) & (K_LIST | K_STRING | K_VECTOR)) == (K_LIST | K_STRING)) return setlst(c, items);
+  std::string txt;
+  for (size_t i = 0; i < items.size(); i++) {
+    if (i > 0) txt.push_back('\n');
+    txt += items[i];
+  }
+  c.aux = 0;
+  return settxt(c, txt.data(), static_cast<int32_t>(std::min<size_t>(txt.size(), INT32_MAX / 2)));
+}
+
+std::vector<std::string> lstitems(PtrRec* r) {
+  std::vector<std::string> items;
+  const auto x0 = static_cast<int32_t>(r->Offs[0]);
+  for (int32_t i = 0; i < static_cast<int32_t>(r->Offs[3]) && !stopped(); i++) {
+    int32_t len = 0;
+    const uint8_t* p = lstptr(r, x0 + i, &len, 0);
+    items.emplace_back(p && len > 0 ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(len))
+                                    : std::string());
+  }
+  return items;
+}
+
 namespace {
 
 // Text of argument n (at most max - 1 characters) when it is a string;
@@ -137,6 +160,40 @@ int ndims(const PtrRec* r, int kind) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
+int su_case(FnCall& c) {
+  int32_t* t = optab;
+  c.aux = 0;
+  PtrRec* r = oprec(0);
+  if (!r || (t[OT_KIND] & (K_LIST | K_STRING | K_VECTOR)) != (K_LIST | K_STRING)) return FS_GO;
+  std::vector<std::string> items = lstitems(r);
+  if (stopped()) return fnrefus(c, 0, 0);
+  for (std::string& s : items)
+    for (char& ch : s) {
+      if (c.code == 233 && ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 32);
+      if (c.code == 234 && ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
+    }
+  return lstres(c, items);  // a list assigned by run_case
+}
+
+bool lstrun(FnCall& c, int* rc) {
+  int32_t* t = optab;
+  *rc = 0;
+  if (c.aux == 115) {
+    if (!t[OT_REC] || !hardop(115, 1)) ariths(115, t[OT_CNT], 1);
+    *rc = stopped() ? -1 : 0;
+    return true;
+  }
+  return (t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING);
+}
+
+int run_case(FnCall& c) {
+  int32_t* t = optab;
+  if (int rc; lstrun(c, &rc)) return rc;
+  const int nops = t[OT_REC + 1] ? 2 : 1;
+  if (!t[OT_REC] || !hardop(c.code, nops)) ariths(c.code, c.ecnt, nops);
+  return 0;
+}
+
 // Declaration words used as functions.
 
 int su_strng(FnCall& c) {
@@ -365,8 +422,10 @@ int su_brace(FnCall& c) {
     return FS_GO;
   }
   // Into a string list a brace list that holds texts gives one item an
-  // operand: a text as it stands, a number as its shortest text.
-  if (c.dest > 0 && (dk & (K_LIST | K_STRING | K_VECTOR)) == (K_LIST | K_STRING)) {
+  // operand: a text as it stands, a number as its shortest text. Into a
+  // text those items are joined by newlines, as a string list is.
+  const int sk = dk & (K_LIST | K_STRING | K_VECTOR);
+  if (c.dest > 0 && (sk == K_STRING || sk == (K_LIST | K_STRING))) {
     bool texts = false;
     for (int k = 0; k < c.n && !texts; k++) {
       const int ty = argtyp(k + 2, nullptr);
@@ -380,7 +439,7 @@ int su_brace(FnCall& c) {
         std::snprintf(num, sizeof num, "%g", static_cast<double>(fltarg(k + 2, 0.0f)));
         items[static_cast<size_t>(k)] = num;
       }
-      return setlst(c, items);  // assigned by run_accept
+      return lstres(c, items);  // a list assigned by run_accept
     }
   }
   t[OT_RCNT] = c.n;

@@ -9,6 +9,8 @@
 
 #include "compute/func.h"
 
+struct PtrRec;
+
 // The stopwatch base of `time`: milliseconds, set by time(0).
 extern uint32_t swbase;
 
@@ -25,6 +27,21 @@ int settxt(FnCall& c, const char* text, int32_t len);
 // the destination as the assignment assigns a list (aux 115, the row's
 // operation runs that assignment). FS_GO, or FS_RET after error 42.
 int setlst(FnCall& c, const std::vector<std::string>& items);
+// Whole items of a string list as a result: into a string list a list of
+// them (setlst), anywhere else their text, one newline between items
+// (settxt).
+int lstres(FnCall& c, const std::vector<std::string>& items);
+// The items of string list r's window, in order.
+std::vector<std::string> lstitems(PtrRec* r);
+// The operation of a row whose set-up gave whole items (lstres): a list is
+// assigned (aux 115); a text the dispatcher stores. True then, with the
+// operation's result in *rc; false for a result of any other kind.
+bool lstrun(FnCall& c, int* rc);
+
+// ucase and lcase: of a string list each item changes case (su_case
+// gathers them); anything else runs the element loop (run_case).
+int su_case(FnCall& c);
+int run_case(FnCall& c);
 
 // Declaration words: string, array/matrix/solid, file, window.
 int su_strng(FnCall& c);

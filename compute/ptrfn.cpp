@@ -426,6 +426,9 @@ void ptrnow(int32_t ent) {
   // variable does.
   if (v && (v->flags & SY_VAR) && v->data <= 0 && r->Bufsiz == 0 && (v->flags & 0x7F0) == (r->Flg & 0x7F0)) {
     r->Addr = 0;
+    // A list emptied of its items: a view of the whole list holds none
+    // either (a window keeps its place for the items to come).
+    if ((r->Flg & (K_LIST | 1)) == K_LIST) r->Datdims[0] = r->Offs[0] = r->Offs[3] = 0;
     return;
   }
   if (!follow(r, v)) letgo(r, s);

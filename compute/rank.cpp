@@ -328,17 +328,7 @@ int ordlst(FnCall& c) {
       items.emplace_back();
   }
   if (stopped()) return fnrefus(c, 0, 0);
-  getdst(c.dest);
-  if ((t[OT_KIND + 2] & (K_LIST | K_STRING)) != (K_LIST | K_STRING)) {
-    std::string txt;
-    for (size_t i = 0; i < items.size(); i++) {
-      if (i > 0) txt.push_back('\n');
-      txt += items[i];
-    }
-    c.aux = 0;
-    return settxt(c, txt.data(), static_cast<int32_t>(std::min<size_t>(txt.size(), INT32_MAX / 2)));
-  }
-  return setlst(c, items);  // assigned by run_order
+  return lstres(c, items);  // a list assigned by run_order
 }
 
 }  // namespace
@@ -350,8 +340,12 @@ int su_order(FnCall& c) {
   int32_t* t = optab;
   PtrRec* x = oprec(1);
   c.aux = 0;
+  const bool lst = (t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING);
+  // Without an index nothing is ordered: a string list, like an array,
+  // leaves its destination as it was.
+  if (lst && oprec(0) && !x) return fnrefus(c, 0, 0);
   if (!oprec(0) || !x) return FS_GO;
-  if ((t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING)) return ordlst(c);
+  if (lst) return ordlst(c);
   int32_t n = std::min(t[OT_CNT], t[OT_CNT + 1]);
   const uint32_t lim = static_cast<uint32_t>(std::max(t[OT_CNT], 0));
   bool bad = false;
@@ -391,12 +385,8 @@ int su_order(FnCall& c) {
 
 int run_order(FnCall& c) {
   int32_t* t = optab;
-  if (c.aux == 115) {
-    // The items of a string list, gathered in order by su_order.
-    if (!t[OT_REC] || !hardop(115, 1)) ariths(115, t[OT_CNT], 1);
-    return stopped() ? -1 : 0;
-  }
-  if ((t[OT_KIND] & (K_LIST | K_STRING)) == (K_LIST | K_STRING)) return 0;  // a text result
+  // The items of a string list, gathered in order by su_order.
+  if (int rc; lstrun(c, &rc)) return rc;
   PtrRec* s = oprec(0);
   PtrRec* x = oprec(1);
   PtrRec* d = oprec(2);

@@ -266,7 +266,10 @@ void dumpone(int n) {
   r = argary(n, &cnt);
   if (!r || stopped()) return;
   int kind = r->Flg;
-  if (cnt < 1) {
+  // A string list counts its items, not their characters: items that are
+  // all empty are still written, so that they read back.
+  const bool strlst = (kind & (K_STRING | K_LIST)) == (K_STRING | K_LIST);
+  if (cnt < 1 && !(strlst && r->Offs[3] > 0)) {
     jprintf(lstlun, "%s =\n", name);
     return;
   }

@@ -58,11 +58,11 @@ PakRec* pakrec(FilRec* f) {
   return pk;
 }
 
-// True for a unit on a plain file of no bytes.
-bool emptyunit(int u) {
+// True for a unit on a plain file of no bytes (of only skip bytes).
+bool emptyunit(int u, int skip = 0) {
   FILE* fp = unitstream(u);
   struct stat st;
-  return fp && fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+  return fp && fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == skip;
 }
 
 // Text mode: the whole file read as a text array, the record becoming a
@@ -71,9 +71,8 @@ int textvar(PtrRec* r, FilRec* f, int kind, int32_t* total, int32_t* wsiz) {
   // The header lines before the data are passed over.
   char skip[256];
   // A file of no bytes is the empty text (an empty list); a byte-order
-  // mark at its start is no text.
-  const bool empty = emptyunit(f->Lun);
-  skpbom(unitstream(f->Lun));
+  // mark at its start is no text, so a file of only that mark is empty too.
+  const bool empty = emptyunit(f->Lun, skpbom(unitstream(f->Lun)));
   for (int k = 0; k < f->Enum; k++)
     if (rdline(f->Lun, skip, sizeof skip) < 0) break;
   PtrRec* t = rdary(f->Lun, kind & ~K_FILE, 0, nullptr, 0, nullptr);
