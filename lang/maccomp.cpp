@@ -731,7 +731,7 @@ int loopcompil(int code, std::string* read) {
   // The head line's parse and the reading position, for a loop that must
   // run from its text after all.
   struct Saved {
-    char lin[LINBUF], prs[LINBUF];
+    char lin[CMDLIN], prs[CMDLIN];
     WORD tab[NWORDS];
     int16_t nw, low, map[MAXARG], na, tok;
     uint16_t flg;

@@ -113,7 +113,7 @@ void skipone() {
   while (!stopped()) {
     int n;
     if (qpend(&dfltq)) n = gtpstr(nullptr, linbuf);
-    else n = linlen(rdline(inunit, linbuf, LINBUF), LINBUF, linbuf);
+    else n = linlen(rdline(inunit, linbuf, CMDLIN), CMDLIN, linbuf);
     if (here.gone() || n < 0) return;
     int i = 0;
     while (linbuf[i] && static_cast<unsigned char>(linbuf[i]) <= 32) i++;
@@ -125,7 +125,7 @@ void skipone() {
 // from there, else from the input unit. Its length, or -1 at the end.
 int loopln(bool fromq, char* line) {
   if (fromq) return gtpstr(nullptr, line);
-  return linlen(rdline(inunit, line, LINBUF), LINBUF, line);
+  return linlen(rdline(inunit, line, CMDLIN), CMDLIN, line);
 }
 
 // The next line of text t from offset *at into line (cut to the line
@@ -134,7 +134,7 @@ bool nextln(const std::string& t, size_t* at, char* line) {
   if (*at >= t.size()) return false;
   size_t j = t.find('\n', *at);
   if (j == std::string::npos) j = t.size();
-  size_t l = std::min<size_t>(j - *at, LINBUF - 1);
+  size_t l = std::min<size_t>(j - *at, CMDLIN - 1);
   std::memcpy(line, t.data() + *at, l);
   line[l] = 0;
   *at = j + 1;
@@ -145,7 +145,7 @@ bool nextln(const std::string& t, size_t* at, char* line) {
 // first what is left of the lines already read (pre, from offset at), then
 // lines from the loop's source. depth counts the blocks still open.
 void dropto(bool fromq, int depth, const std::string& pre = {}, size_t at = 0) {
-  char line[LINBUF];
+  char line[CMDLIN];
   while (depth > 0 && !(state & 0x0180)) {
     if (!nextln(pre, &at, line) && loopln(fromq, line) < 0) return;
     int c = lincls(line);
@@ -181,7 +181,7 @@ int collect(LoopEnt& e, const std::string& pre) {
   else buf[n++] = '!';
   int head = n;
   int depth = 1;
-  char line[LINBUF];
+  char line[CMDLIN];
   size_t at = 0;
   while (depth > 0) {
     int l;

@@ -19,6 +19,7 @@ namespace {
 
 constexpr int LIBREC = 1024;  // record length of the macro library
 constexpr int MAXSTEP = 1000; // preprocessor scan steps
+static_assert(LINSIZ == CMDLIN, "the preprocessor works in a buffer of the line buffer's size");
 
 // The library record the reader holds.
 uint8_t librec[LIBREC];
@@ -194,7 +195,8 @@ int rdline(int unit, char* buf, int max) {
   if (unit < 0 || (state & ST_INTR)) return -1;
   if ((state & ST_CMACRO) && ipcunit(unit)) return rdipc(buf, max);
   int lu = libunt();
-  if (lu > 0 && unit == lu) return rdlibl(unit, libpos(), buf, max);
+  // A library line keeps the stored line's cut: 239 characters.
+  if (lu > 0 && unit == lu) return rdlibl(unit, libpos(), buf, std::min(max, LINBUF));
   if (unit > 0) return rdtext(unit, buf, max);
   // Unit 0: the command window.
   int n = rdkeys(buf, 0, 0, max);
@@ -289,7 +291,7 @@ int prepro(char* line, int length, int max, int flags) {
 int readky(int unit, int mode, int* number) {
   int n = -1;
   if (unit == inpunt() && mode == 0 && (state & ST_QUEUED)) n = gtpstr(nullptr, linbuf);
-  if (n < 0) n = linlen(rdline(unit, linbuf, LINBUF), LINBUF, linbuf);
+  if (n < 0) n = linlen(rdline(unit, linbuf, CMDLIN), CMDLIN, linbuf);
   if (n <= 0) return n;
   int i = 0;
   while (linbuf[i] && uc(linbuf[i]) <= 32) i++;

@@ -11,7 +11,8 @@
 // Returns its length; -1 for a negative unit, while the interrupt bit is
 // set, or at the end of a file that is no macro's; -2 at the end of a macro
 // (after ending it). A line longer than the buffer is cut to max - 1
-// characters; the rest of it is passed over.
+// characters (a line of the macro library to LINBUF - 1); the rest of it is
+// passed over.
 int rdline(int unit, char* buf, int max);
 
 // Whether the line rdline read last is a line of the running macro too long
