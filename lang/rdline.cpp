@@ -386,8 +386,11 @@ int headform(const char* s, int* arg) {
   while (s[i] && uc(s[i]) <= 32) i++;
   if (s[i] == '}') {
     // "} else {": "}" is argument 1, else 2, "{" 3.
-    i++;
+    const int b = ++i;
     while (s[i] && uc(s[i]) <= 32) i++;
+    // Without a blank after the "}" or before the "{" the words run
+    // together into one argument that cannot be read (1 or 2).
+    const int glued = i == b ? 1 : 0;
     int l = 0;
     while (chrtyp(uc(s[i + l])) != 0 && l < 8) l++;
     char word[9];
@@ -396,10 +399,16 @@ int headform(const char* s, int* arg) {
     int len = l;
     if (l < 2 || cmdlook(word, &len) != CM_ELSE) return HF_NONE;
     i += l;
+    const int e = i;
     while (s[i] && uc(s[i]) <= 32) i++;
     if (s[i] != '{') return HF_NONE;
     if (arg) *arg = 3;
-    return bracefm(s, i, arg, HF_ELSEWORDS, HF_ELSELINE);
+    const int f = bracefm(s, i, arg, HF_ELSEWORDS, HF_ELSELINE);
+    if (!glued && i > e) return f;
+    // Such a line is refused as one with words after its "{": its else
+    // block is passed over.
+    if (arg) *arg = glued ? 1 : 2;
+    return f == HF_ELSELINE ? f : HF_ELSEWORDS;
   }
   int at = 0;
   if (!headcode(s, &at)) return HF_NONE;

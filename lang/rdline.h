@@ -55,14 +55,15 @@ enum HeadForm {
   HF_NONE = 0,
   HF_WORDS,      // if, while or repeat head with words after its "{"
   HF_ONELINE,    // if, while or repeat head whose "{" is closed on its line
-  HF_ELSEWORDS,  // "} else {" with words after the "{"
+  HF_ELSEWORDS,  // "} else {" with words after the "{", or run together ("}else{")
   HF_ELSELINE,   // "} else {" closed on its line
   HF_FAILBLK,    // (failform) a head that opens a block
   HF_FAILONE,    // (failform) an if alone on its line
 };
 
 // The form of line s (HF_NONE .. HF_ELSELINE); *arg gets the argument that
-// holds the words: 3 for a "{ ... }" closed on the line.
+// holds the words: 3 for a "{ ... }" closed on the line; for a "} else {"
+// whose words run together, the argument they make (1 or 2).
 int headform(const char* s, int* arg);
 
 // Whether the line is the head of an if, while or repeat whose "{" (closed
