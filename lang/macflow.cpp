@@ -57,9 +57,9 @@ struct Here {
 // default queue when it holds text (and the skip stops when it empties),
 // else from the input unit. Returns 1 when the input ended the macro. With
 // elsechk the skip passes over a false if's block: a "} else {" line that
-// ends it with words after its "{" is refused (error 9) and its else block
-// passed over too; one whose "{ ... }" closes on the line is refused and
-// opens nothing.
+// ends it with words after its "{" is refused (error 9, or 186 for a line
+// too long for the buffer) and its else block passed over too; one whose
+// "{ ... }" closes on the line is refused and opens nothing.
 int skipblk(bool elsechk = false) {
   Here here;
   int target = brclev - 1;
@@ -68,12 +68,15 @@ int skipblk(bool elsechk = false) {
   int32_t held = 0;  // an error told here, kept aside while the skip goes on
   while (!stopped()) {
     int c;
+    int lf = HF_NONE, lc = 0;
+    bool lng = false;  // a macro line too long for the buffer
     if (fromq) {
       int n = gtpstr(nullptr, linbuf);
       c = n < 0 ? -1 : lincls(linbuf);
     } else {
       if (fromtyp && !qpend(&typq)) break;
       c = readky(inunit, 0, nullptr);
+      lng = c > 0 && lnlong(&lf, &lc);
     }
     if (here.gone()) {
       state |= held;
@@ -85,9 +88,10 @@ int skipblk(bool elsechk = false) {
       if (brclev <= target) {
         if (brclev < 0) brclev = 0;
         int arg = 0;
-        const int f = elsechk ? headform(linbuf, &arg) : HF_NONE;
+        const int f = !elsechk ? HF_NONE : lng ? lf : headform(linbuf, &arg);
         if (f == HF_ELSELINE || f == HF_ELSEWORDS) {
-          error(arg, 9);
+          if (lng) error(0, 186);
+          else error(arg, 9);
           held |= state & ST_ERROR;
           state &= ~ST_ERROR;
           if (f == HF_ELSEWORDS) {

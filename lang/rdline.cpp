@@ -77,11 +77,13 @@ namespace {
 
 constexpr int LONGLN = 4096;  // characters of a macro line looked at whole
 
-// A macro line too long for the line buffer, and its form when it is a
-// head (failform), until the next line is read.
+// A macro line too long for the line buffer, its form when it is a head
+// (failform) or a "} else {" line (headform), and its class for the block
+// scanners (lincls), all of the whole line, until the next line is read.
 bool toolong = false;
 int longfm = HF_NONE;
 int longcd = 0;
+int longcl = 0;
 
 // The length of line s (n characters) without its comment (from a ";"
 // outside quotes) and the blanks before it or at its end.
@@ -122,6 +124,11 @@ int rdtext(int unit, char* buf, int max) {
         toolong = true;
         whole[codelen(whole, got)] = 0;
         longfm = failform(whole, &longcd);
+        if (longfm == HF_NONE) {
+          const int f = headform(whole, nullptr);
+          if (f == HF_ELSEWORDS || f == HF_ELSELINE) longfm = f;
+        }
+        longcl = lincls(whole);
       }
     }
   } else if (f) {
@@ -293,6 +300,9 @@ int readky(int unit, int mode, int* number) {
   if (unit == inpunt() && mode == 0 && (state & ST_QUEUED)) n = gtpstr(nullptr, linbuf);
   if (n < 0) n = linlen(rdline(unit, linbuf, CMDLIN), CMDLIN, linbuf);
   if (n <= 0) return n;
+  // A line too long for the buffer opens and closes blocks as it stands
+  // whole, not as its first part does.
+  const bool whole = toolong;
   int i = 0;
   while (linbuf[i] && uc(linbuf[i]) <= 32) i++;
   if (mode != 0 && chrtyp(uc(linbuf[i])) == 1) {
@@ -316,7 +326,7 @@ int readky(int unit, int mode, int* number) {
       return 1;
     }
   }
-  return lincls(linbuf);
+  return whole ? longcl : lincls(linbuf);
 }
 
 namespace {

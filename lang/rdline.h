@@ -18,7 +18,9 @@ int rdline(int unit, char* buf, int max);
 // Whether the line rdline read last is a line of the running macro too long
 // for its buffer: what it holds before its comment (a ";" outside quotes)
 // and its trailing blanks passes max - 1 characters. It is told once; *form
-// and *code get its failform.
+// and *code get its failform, or its headform when it is a "} else {" line
+// refused for its words. The block scanners (readky) class such a line by
+// the whole of it.
 bool lnlong(int* form, int* code);
 
 // A result of rdline at or above max is the key code that ended an edited
