@@ -767,6 +767,7 @@ int loopcompil(int code, std::string* read) {
   } restore{pf0};
   c.line(code);
   bool closed = false;
+  bool cut = false;  // a typed line that did not fit the command window's line
   int idle = 0;
   while (!c.refuse && !c.full && !closed) {
     if (stopped() || frmadr != frame || maclev != level) {
@@ -779,6 +780,13 @@ int loopcompil(int code, std::string* read) {
     if (frmadr != frame || maclev != level) return -1;  // the macro ended
     // The line as it was given to the parser (which rewrites brace lists).
     if (typed && linbuf[0]) text += std::string(prsln[0] ? prsln : linbuf) + "\n";
+    if (const char* row = typed && !linbuf[0] && inunit == 0 ? keyfull() : nullptr) {
+      // Refused as at the prompt: none of the loop runs (the text read
+      // so far, this line's too, tells what is left of it to pass over).
+      text += std::string(row) + "\n";
+      cut = true;
+      break;
+    }
     if (n < 1) {
       if (state & ST_ERROR) {
         c.refuse = true;
@@ -800,10 +808,14 @@ int loopcompil(int code, std::string* read) {
     c.record(LOOPEND, 0);
     c.resolve();
   }
-  if (!closed || c.refuse || c.full || c.errors || int32_t(c.cmd.size()) > LOOPMAX) {
+  if (!closed || cut || c.refuse || c.full || c.errors || int32_t(c.cmd.size()) > LOOPMAX) {
     // Back to the head: the loop runs from its text.
     state &= ~ST_ERROR;
     setfres(r0, 0);
+    if (cut) {
+      pflags = pf0;
+      error(0, 186);
+    }
     if (typed) {
       if (read) *read = std::move(text);
     } else {

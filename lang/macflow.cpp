@@ -151,8 +151,12 @@ bool nextln(const std::string& t, size_t* at, char* line) {
 void dropto(bool fromq, int depth, const std::string& pre = {}, size_t at = 0) {
   char line[CMDLIN];
   while (depth > 0 && !(state & 0x0180)) {
-    if (!nextln(pre, &at, line) && loopln(fromq, line) < 0) return;
-    int c = lincls(line);
+    const char* whole = nullptr;  // a typed line that did not fit, whole
+    if (!nextln(pre, &at, line)) {
+      if (loopln(fromq, line) < 0) return;
+      if (!fromq && inunit == 0) whole = keyfull();
+    }
+    int c = lincls(whole ? whole : line);
     if (c & 2) depth--;
     if (c & 4) depth++;
   }
@@ -163,7 +167,8 @@ void dropto(bool fromq, int depth, const std::string& pre = {}, size_t at = 0) {
 // already read (pre: the lines a compilation of the loop read before it gave
 // the loop up), then lines from the input. The whole text stays in the
 // entry; the body is queued. 0, or -1 when nothing runs. A loop too long for
-// its buffer is error 136, and the rest of it is read and dropped, so that
+// its buffer is error 136, and a typed line too long for the command
+// window's line error 186: the rest of the loop is read and dropped, so that
 // none of its lines runs at the prompt.
 int collect(LoopEnt& e, const std::string& pre) {
   bool fromq = qpend(&dfltq);
@@ -189,19 +194,28 @@ int collect(LoopEnt& e, const std::string& pre) {
   size_t at = 0;
   while (depth > 0) {
     int l;
+    bool cut = false;  // a typed line that did not fit the command window's line
     if (nextln(pre, &at, line)) {
       l = lenstr(line);
     } else {
       l = loopln(fromq, line);
       if (l < 0 || stopped()) return -1;  // the loop never closed: nothing runs
+      cut = !fromq && inunit == 0 && keyfull();
     }
     int i = 0;
     while (line[i] == ' ' || line[i] == '\t') i++;
     int len = l - i;
     if (len < 0) len = 0;
-    int c = lincls(line + i);
+    // A line that did not fit opens or closes blocks as the whole of it does.
+    int c = lincls(cut ? keyfull() : line + i);
     if (c & 2) depth--;
     if (c & 4) depth++;
+    if (cut) {
+      // Refused as at the prompt: none of the loop runs.
+      error(0, 186);
+      dropto(fromq, depth, pre, at);
+      return -1;
+    }
     if (n + 1 + len + 1 > cap) {
       error(0, 136);
       dropto(fromq, depth, pre, at);
@@ -366,7 +380,20 @@ int IFTEST(int code) {
       brclev++;
       return 0;
     }
-    if (state & ST_ERROR) return 0;
+    if (state & ST_ERROR) {
+      // A typed line too long for the command window's line: the rest of
+      // the loop is read and dropped, so that none of it runs.
+      if (typedtop) {
+        int depth = 1;
+        for (size_t at = 0, j; depth > 0 && at < pre.size(); at = j + 1) {
+          j = std::min(pre.find('\n', at), pre.size());
+          const int c = lincls(pre.substr(at, j - at).c_str());
+          depth += ((c & 4) ? 1 : 0) - ((c & 2) ? 1 : 0);
+        }
+        if (depth > 0) dropto(false, depth);
+      }
+      return 0;
+    }
   }
   int16_t head = typedtop ? int16_t(-1) : maclin;
   // A later pass of repeat counts down what the first pass read: its count

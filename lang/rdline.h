@@ -117,8 +117,11 @@ void macinc();
 int rdipc(char* buf, int max);
 // Ends the running macro (how 0: the end of its file was reached).
 int MRETRN(int how);
-// The command-line editor: one line typed in the command window.
+// The command-line editor: one line typed in the command window, and that
+// line as it was cut when it filled the editor's limit before its Enter
+// (else null).
 int rdkeys(char* buf, int start, int length, int max);
+const char* keyfull();
 // The next line of a pending-command queue (null: the default queue), or -1
 // when it is empty.
 int gtpstr(void* queue, char* buf);
