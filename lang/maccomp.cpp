@@ -152,6 +152,12 @@ struct Comp {
     for (;;) {
       int c = readky(inunit, 0, nullptr);
       if (here.gone() || c < 0) break;
+      int lf = 0, lc = 0;
+      if (!(c & 2) && lnlong(&lf, &lc)) {
+        err(0, 186);  // a line too long for the buffer
+        if (refuse) return;
+        continue;
+      }
       if (keep) *keep += std::string(linbuf) + "\n";
       int l = lenstr(linbuf);
       if (int32_t(cmd.size()) + 2 + l + 1 + 2 > cap) {

@@ -297,7 +297,10 @@ int prepro(char* line, int length, int max, int flags) {
 
 int readky(int unit, int mode, int* number) {
   int n = -1;
-  if (unit == inpunt() && mode == 0 && (state & ST_QUEUED)) n = gtpstr(nullptr, linbuf);
+  if (unit == inpunt() && mode == 0 && (state & ST_QUEUED)) {
+    toolong = false;
+    n = gtpstr(nullptr, linbuf);
+  }
   if (n < 0) n = linlen(rdline(unit, linbuf, CMDLIN), CMDLIN, linbuf);
   if (n <= 0) return n;
   // A line too long for the buffer opens and closes blocks as it stands
