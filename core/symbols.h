@@ -19,7 +19,7 @@ constexpr uint32_t SYMMARK = 654321;  // marker word of a table header
 constexpr int SYMHDR = 4;             // words of a table header
 constexpr int SYMWDS = 6;             // words of an entry
 constexpr int SYMNAM = 12;            // longest name
-constexpr int LINSIZ = 240;           // the command line buffer, NUL included
+constexpr int LINSIZ = 241;           // the command line buffer: 240 characters and the NUL
 
 // Entry flags (the kind bits 16 .. 2048 are those of the pointer record).
 enum : uint16_t {

@@ -158,14 +158,26 @@ int32_t* tables(int n) {
 }
 
 // type with the opening-brace word: copies the following input lines to
-// the listing unit until a line starting with "}" or the end of input.
+// the listing unit until a line starting with "}" or the end of input. A
+// macro line too long for the line buffer, or a typed one too long for the
+// command window's line, is error 186 and not copied; the copy goes on.
 void typblk() {
   int num = 0;
+  int32_t held = 0;
   while (!stopped()) {
+    const bool typed = inpunt() == 0 && !(state & ST_QUEUED);
     int r = readky(inpunt(), 0, &num);
     if (r < 0 || (r & 2)) break;
+    int lf = 0, lc = 0;
+    if (lnlong(&lf, &lc) || (typed && keyfull())) {
+      error(0, 186);
+      held |= state & ST_ERROR;
+      state &= ~ST_ERROR;
+      continue;
+    }
     jprintf(lstlun, "%s\n", linbuf);
   }
+  state |= held;
 }
 
 // ---- dump ----------------------------------------------------------------

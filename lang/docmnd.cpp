@@ -136,18 +136,27 @@ bool isval(int w) {
   return W.type != 0 && !(W.type == WT_CMD && W.v1 > 100 && W.v1 <= OP_QUERY);
 }
 
+// Whether op joins two values: "+", "*", "/", "**", "//", a comparison,
+// "&&", "||", "&" or "|" (not "-", which alone marks an omitted argument).
+bool binop(int op) {
+  switch (op) {
+    case OP_PLUS: case OP_TIMES: case OP_DIVIDE: case OP_POWER: case OP_CONCAT: case OP_EQEQ:
+    case OP_AND: case OP_OR: case OP_BITAND: case OP_BITOR:
+      return true;
+    default:
+      return op >= OP_GE && op <= OP_NE;  // ">=" ">" "<=" "<" "!="
+  }
+}
+
 // type and ftype take an expression as one item only when it is written
-// without blanks or in parentheses: a "+", "*", "/" or comparison word
+// without blanks or in parentheses: an operator word that joins two values
 // alone between two values is refused (error 9 on its argument) before
 // anything prints, rather than printed as a word of its own.
 bool bareop() {
   const int na = std::clamp<int>(nargw, 0, MAXARG);
   for (int a = 2; a + 1 < na; a++) {
     const int w = argmap[a];
-    if (w < 0 || w >= NWORDS || wrdtab[w].type != WT_CMD) continue;
-    const int op = wrdtab[w].v1;
-    if (op != OP_PLUS && op != OP_TIMES && op != OP_DIVIDE && op != OP_EQEQ && !(op >= OP_GE && op <= OP_NE))
-      continue;
+    if (w < 0 || w >= NWORDS || wrdtab[w].type != WT_CMD || !binop(wrdtab[w].v1)) continue;
     if (isval(argmap[a - 1]) && isval(argmap[a + 1])) {
       error(a + 1, 9);
       return true;

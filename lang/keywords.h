@@ -26,9 +26,10 @@ constexpr int NBRDWD = 16;   // board-command slots
 // Command codes the parser and dispatcher name.
 enum : int {
   OP_LBRACK = 101, OP_LBRACE = 103, OP_RBRACE = 104, OP_LPAREN = 105, OP_RPAREN = 106,
-  OP_EQEQ = 107, OP_INC = 108, OP_DEC = 109, OP_SHR = 112, OP_ASSIGN = 115, OP_PLUS = 116,
-  OP_MINUS = 117, OP_TIMES = 118, OP_DIVIDE = 119, OP_GE = 120, OP_GT = 121, OP_NE = 124,
-  OP_NOT = 125, OP_QUERY = 128,
+  OP_EQEQ = 107, OP_INC = 108, OP_DEC = 109, OP_POWER = 110, OP_CONCAT = 111, OP_SHR = 112,
+  OP_AND = 113, OP_OR = 114, OP_ASSIGN = 115, OP_PLUS = 116, OP_MINUS = 117, OP_TIMES = 118,
+  OP_DIVIDE = 119, OP_GE = 120, OP_GT = 121, OP_NE = 124, OP_NOT = 125, OP_BITAND = 126,
+  OP_BITOR = 127, OP_QUERY = 128,
   CM_UNKNOWN = 98,   // a name that is no command word
   CM_QUOTED = 99,    // a quoted string
   CM_EXPR = 200,     // an expression

@@ -39,7 +39,7 @@ struct Seen {
 };
 
 struct Parsed {
-  char lin[LINBUF];
+  char lin[CMDLIN];
   WORD tab[NWORDS];
   int16_t map[MAXARG];
   int16_t pend[MAXARG];

@@ -152,6 +152,12 @@ struct Comp {
     for (;;) {
       int c = readky(inunit, 0, nullptr);
       if (here.gone() || c < 0) break;
+      int lf = 0, lc = 0;
+      if (!(c & 2) && lnlong(&lf, &lc)) {
+        err(0, 186);  // a line too long for the buffer
+        if (refuse) return;
+        continue;
+      }
       if (keep) *keep += std::string(linbuf) + "\n";
       int l = lenstr(linbuf);
       if (int32_t(cmd.size()) + 2 + l + 1 + 2 > cap) {
@@ -731,7 +737,7 @@ int loopcompil(int code, std::string* read) {
   // The head line's parse and the reading position, for a loop that must
   // run from its text after all.
   struct Saved {
-    char lin[LINBUF], prs[LINBUF];
+    char lin[CMDLIN], prs[CMDLIN];
     WORD tab[NWORDS];
     int16_t nw, low, map[MAXARG], na, tok;
     uint16_t flg;
@@ -767,6 +773,7 @@ int loopcompil(int code, std::string* read) {
   } restore{pf0};
   c.line(code);
   bool closed = false;
+  bool cut = false;  // a typed line that did not fit the command window's line
   int idle = 0;
   while (!c.refuse && !c.full && !closed) {
     if (stopped() || frmadr != frame || maclev != level) {
@@ -779,6 +786,13 @@ int loopcompil(int code, std::string* read) {
     if (frmadr != frame || maclev != level) return -1;  // the macro ended
     // The line as it was given to the parser (which rewrites brace lists).
     if (typed && linbuf[0]) text += std::string(prsln[0] ? prsln : linbuf) + "\n";
+    if (const char* row = typed && !linbuf[0] && inunit == 0 ? keyfull() : nullptr) {
+      // Refused as at the prompt: none of the loop runs (the text read
+      // so far, this line's too, tells what is left of it to pass over).
+      text += std::string(row) + "\n";
+      cut = true;
+      break;
+    }
     if (n < 1) {
       if (state & ST_ERROR) {
         c.refuse = true;
@@ -800,10 +814,14 @@ int loopcompil(int code, std::string* read) {
     c.record(LOOPEND, 0);
     c.resolve();
   }
-  if (!closed || c.refuse || c.full || c.errors || int32_t(c.cmd.size()) > LOOPMAX) {
+  if (!closed || cut || c.refuse || c.full || c.errors || int32_t(c.cmd.size()) > LOOPMAX) {
     // Back to the head: the loop runs from its text.
     state &= ~ST_ERROR;
     setfres(r0, 0);
+    if (cut) {
+      pflags = pf0;
+      error(0, 186);
+    }
     if (typed) {
       if (read) *read = std::move(text);
     } else {

@@ -57,9 +57,9 @@ struct Here {
 // default queue when it holds text (and the skip stops when it empties),
 // else from the input unit. Returns 1 when the input ended the macro. With
 // elsechk the skip passes over a false if's block: a "} else {" line that
-// ends it with words after its "{" is refused (error 9) and its else block
-// passed over too; one whose "{ ... }" closes on the line is refused and
-// opens nothing.
+// ends it with words after its "{" is refused (error 9, or 186 for a line
+// too long for the buffer) and its else block passed over too; one whose
+// "{ ... }" closes on the line is refused and opens nothing.
 int skipblk(bool elsechk = false) {
   Here here;
   int target = brclev - 1;
@@ -68,12 +68,15 @@ int skipblk(bool elsechk = false) {
   int32_t held = 0;  // an error told here, kept aside while the skip goes on
   while (!stopped()) {
     int c;
+    int lf = HF_NONE, lc = 0;
+    bool lng = false;  // a macro line too long for the buffer
     if (fromq) {
       int n = gtpstr(nullptr, linbuf);
       c = n < 0 ? -1 : lincls(linbuf);
     } else {
       if (fromtyp && !qpend(&typq)) break;
       c = readky(inunit, 0, nullptr);
+      lng = c > 0 && lnlong(&lf, &lc);
     }
     if (here.gone()) {
       state |= held;
@@ -85,9 +88,10 @@ int skipblk(bool elsechk = false) {
       if (brclev <= target) {
         if (brclev < 0) brclev = 0;
         int arg = 0;
-        const int f = elsechk ? headform(linbuf, &arg) : HF_NONE;
+        const int f = !elsechk ? HF_NONE : lng ? lf : headform(linbuf, &arg);
         if (f == HF_ELSELINE || f == HF_ELSEWORDS) {
-          error(arg, 9);
+          if (lng) error(0, 186);
+          else error(arg, 9);
           held |= state & ST_ERROR;
           state &= ~ST_ERROR;
           if (f == HF_ELSEWORDS) {
@@ -113,7 +117,7 @@ void skipone() {
   while (!stopped()) {
     int n;
     if (qpend(&dfltq)) n = gtpstr(nullptr, linbuf);
-    else n = linlen(rdline(inunit, linbuf, LINBUF), LINBUF, linbuf);
+    else n = linlen(rdline(inunit, linbuf, CMDLIN), CMDLIN, linbuf);
     if (here.gone() || n < 0) return;
     int i = 0;
     while (linbuf[i] && static_cast<unsigned char>(linbuf[i]) <= 32) i++;
@@ -125,7 +129,7 @@ void skipone() {
 // from there, else from the input unit. Its length, or -1 at the end.
 int loopln(bool fromq, char* line) {
   if (fromq) return gtpstr(nullptr, line);
-  return linlen(rdline(inunit, line, LINBUF), LINBUF, line);
+  return linlen(rdline(inunit, line, CMDLIN), CMDLIN, line);
 }
 
 // The next line of text t from offset *at into line (cut to the line
@@ -134,7 +138,7 @@ bool nextln(const std::string& t, size_t* at, char* line) {
   if (*at >= t.size()) return false;
   size_t j = t.find('\n', *at);
   if (j == std::string::npos) j = t.size();
-  size_t l = std::min<size_t>(j - *at, LINBUF - 1);
+  size_t l = std::min<size_t>(j - *at, CMDLIN - 1);
   std::memcpy(line, t.data() + *at, l);
   line[l] = 0;
   *at = j + 1;
@@ -145,10 +149,14 @@ bool nextln(const std::string& t, size_t* at, char* line) {
 // first what is left of the lines already read (pre, from offset at), then
 // lines from the loop's source. depth counts the blocks still open.
 void dropto(bool fromq, int depth, const std::string& pre = {}, size_t at = 0) {
-  char line[LINBUF];
+  char line[CMDLIN];
   while (depth > 0 && !(state & 0x0180)) {
-    if (!nextln(pre, &at, line) && loopln(fromq, line) < 0) return;
-    int c = lincls(line);
+    const char* whole = nullptr;  // a typed line that did not fit, whole
+    if (!nextln(pre, &at, line)) {
+      if (loopln(fromq, line) < 0) return;
+      if (!fromq && inunit == 0) whole = keyfull();
+    }
+    int c = lincls(whole ? whole : line);
     if (c & 2) depth--;
     if (c & 4) depth++;
   }
@@ -159,7 +167,8 @@ void dropto(bool fromq, int depth, const std::string& pre = {}, size_t at = 0) {
 // already read (pre: the lines a compilation of the loop read before it gave
 // the loop up), then lines from the input. The whole text stays in the
 // entry; the body is queued. 0, or -1 when nothing runs. A loop too long for
-// its buffer is error 136, and the rest of it is read and dropped, so that
+// its buffer is error 136, and a typed line too long for the command
+// window's line error 186: the rest of the loop is read and dropped, so that
 // none of its lines runs at the prompt.
 int collect(LoopEnt& e, const std::string& pre) {
   bool fromq = qpend(&dfltq);
@@ -181,23 +190,32 @@ int collect(LoopEnt& e, const std::string& pre) {
   else buf[n++] = '!';
   int head = n;
   int depth = 1;
-  char line[LINBUF];
+  char line[CMDLIN];
   size_t at = 0;
   while (depth > 0) {
     int l;
+    bool cut = false;  // a typed line that did not fit the command window's line
     if (nextln(pre, &at, line)) {
       l = lenstr(line);
     } else {
       l = loopln(fromq, line);
       if (l < 0 || stopped()) return -1;  // the loop never closed: nothing runs
+      cut = !fromq && inunit == 0 && keyfull();
     }
     int i = 0;
     while (line[i] == ' ' || line[i] == '\t') i++;
     int len = l - i;
     if (len < 0) len = 0;
-    int c = lincls(line + i);
+    // A line that did not fit opens or closes blocks as the whole of it does.
+    int c = lincls(cut ? keyfull() : line + i);
     if (c & 2) depth--;
     if (c & 4) depth++;
+    if (cut) {
+      // Refused as at the prompt: none of the loop runs.
+      error(0, 186);
+      dropto(fromq, depth, pre, at);
+      return -1;
+    }
     if (n + 1 + len + 1 > cap) {
       error(0, 136);
       dropto(fromq, depth, pre, at);
@@ -362,7 +380,20 @@ int IFTEST(int code) {
       brclev++;
       return 0;
     }
-    if (state & ST_ERROR) return 0;
+    if (state & ST_ERROR) {
+      // A typed line too long for the command window's line: the rest of
+      // the loop is read and dropped, so that none of it runs.
+      if (typedtop) {
+        int depth = 1;
+        for (size_t at = 0, j; depth > 0 && at < pre.size(); at = j + 1) {
+          j = std::min(pre.find('\n', at), pre.size());
+          const int c = lincls(pre.substr(at, j - at).c_str());
+          depth += ((c & 4) ? 1 : 0) - ((c & 2) ? 1 : 0);
+        }
+        if (depth > 0) dropto(false, depth);
+      }
+      return 0;
+    }
   }
   int16_t head = typedtop ? int16_t(-1) : maclin;
   // A later pass of repeat counts down what the first pass read: its count

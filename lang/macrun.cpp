@@ -315,7 +315,7 @@ bool checks(Ipc& p, bool loop) {
 
 // The parse tables as a command left them: the listing borrows them.
 struct ParseSave {
-  char lin[LINBUF];
+  char lin[CMDLIN];
   WORD tab[NWORDS];
   int16_t map[MAXARG], nw, low, na, tok, line;
   uint16_t flg;

@@ -788,7 +788,7 @@ int GETLIN(int unit, int* code, int flags) {
           return na;
         }
       }
-      n = linlen(rdline(unit, linbuf, LINBUF), LINBUF, linbuf);
+      n = linlen(rdline(unit, linbuf, CMDLIN), CMDLIN, linbuf);
       int lf = 0, lc = 0;
       if (n > 0 && lnlong(&lf, &lc)) {
         // A macro line too long for the buffer: nothing of it runs.
@@ -831,12 +831,12 @@ int GETLIN(int unit, int* code, int flags) {
   }
   if (n < 1) return 0;
   // A line of a running text macro parsed before under the same tables.
-  char raw[LINBUF];
+  char raw[CMDLIN];
   macline = macline && (flags & PF_PARSE) && !err0;
   if (macline) {
     int na = 0;
     if (lcfind(linbuf, flags, code, &na, at, after)) return na;
-    std::memcpy(raw, linbuf, LINBUF);
+    std::memcpy(raw, linbuf, sizeof raw);
   }
   // A define line takes its text as it stands: no defined name is put in
   // (redefining one would otherwise see its old text), and it is kept as
@@ -844,7 +844,7 @@ int GETLIN(int unit, int* code, int flags) {
   const bool def = (flags & PF_PARSE) && defline(linbuf);
   if (def) flags = (flags & ~(PF_DEFINES | PF_ORDER)) | PF_WHOLE;
   prsflg = static_cast<uint16_t>(flags);
-  if (flags & 7) n = prepro(linbuf, n, LINBUF, flags);
+  if (flags & 7) n = prepro(linbuf, n, CMDLIN, flags);
   if ((flags & PF_PARSE) && !def && flowref(n, code)) return 0;
   if (flags & PF_PARSE) PARSLN(n, code);
   if (def && nargw > 0) *code = 33;

@@ -22,8 +22,8 @@
 #include <algorithm>
 #include <cmath>
 
-char linbuf[LINBUF];
-char prsln[LINBUF];
+char linbuf[CMDLIN];
+char prsln[CMDLIN];
 WORD wrdtab[NWORDS];
 int16_t nwords = 0;
 int16_t lowmrk = NWORDS;
@@ -383,7 +383,7 @@ int wparse(int a) {
 
   if (c == '"' || c == '\'') {
     // A quoted string: its body with escapes decoded.
-    char tmp[LINBUF], body[LINBUF];
+    char tmp[CMDLIN], body[CMDLIN];
     int l = end - p;
     std::memcpy(tmp, linbuf + p, size_t(l));
     tmp[l] = 0;
@@ -802,7 +802,7 @@ int PARSLN(int n, int* code) {
   leadv = 0;
   argend = 0;
   if (n < 0) return 0;
-  if (n >= LINBUF) n = LINBUF - 1;
+  if (n >= CMDLIN) n = CMDLIN - 1;
   linbuf[n] = 0;
   std::memcpy(prsln, linbuf, size_t(n) + 1);
   int i = 0;

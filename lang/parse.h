@@ -16,7 +16,8 @@
 
 #include "lang/keywords.h"  // cmdkey, the command codes
 
-constexpr int LINBUF = 240;  // the line buffer, NUL included
+constexpr int LINBUF = 240;  // a typed or stored line: 239 characters and the NUL
+constexpr int CMDLIN = 241;  // the command line buffer: a macro line of 240 characters and the NUL
 constexpr int NWORDS = 42;   // entries of the command word table
 constexpr int MAXARG = 40;   // arguments of a line, pending words of an argument
 
@@ -86,7 +87,7 @@ inline int16_t wnsiz(const WORD& w) { return wslot(w, 2); }
 double wfloat(const WORD& w);
 
 // The parse state. The dump file copies these as they are.
-extern char linbuf[LINBUF];      // the line buffer
+extern char linbuf[CMDLIN];      // the line buffer
 extern WORD wrdtab[NWORDS];      // the command word table
 extern int16_t nwords;           // final words in use (entries 0 .. nwords-1)
 extern int16_t lowmrk;           // lowest scratch entry in use
@@ -101,7 +102,7 @@ extern int16_t pendct;           // pending list: count
 // The last line given to PARSLN as it was before the parse edited the line
 // buffer in place (a brace list {a b} becomes the list (a,b), which does
 // not read as a brace list again).
-extern char prsln[LINBUF];
+extern char prsln[CMDLIN];
 
 // Parses the line buffer (length n): fills the word table and argument map
 // and gives the command code. Returns n, or 0 with no argument or on error.

@@ -24,6 +24,7 @@ namespace {
 
 constexpr int LIBREC = 1024;  // record length of the macro library
 constexpr int MAXSTEP = 1000; // preprocessor scan steps
+static_assert(LINSIZ == CMDLIN, "the preprocessor works in a buffer of the line buffer's size");
 
 // The library record the reader holds.
 uint8_t librec[LIBREC];
@@ -81,11 +82,13 @@ namespace {
 
 constexpr int LONGLN = 4096;  // characters of a macro line looked at whole
 
-// A macro line too long for the line buffer, and its form when it is a
-// head (failform), until the next line is read.
+// A macro line too long for the line buffer, its form when it is a head
+// (failform) or a "} else {" line (headform), and its class for the block
+// scanners (lincls), all of the whole line, until the next line is read.
 bool toolong = false;
 int longfm = HF_NONE;
 int longcd = 0;
+int longcl = 0;
 
 // The length of line s (n characters) without its comment (from a ";"
 // outside quotes) and the blanks before it or at its end.
@@ -126,6 +129,11 @@ int rdtext(int unit, char* buf, int max) {
         toolong = true;
         whole[codelen(whole, got)] = 0;
         longfm = failform(whole, &longcd);
+        if (longfm == HF_NONE) {
+          const int f = headform(whole, nullptr);
+          if (f == HF_ELSEWORDS || f == HF_ELSELINE) longfm = f;
+        }
+        longcl = lincls(whole);
       }
     }
   } else if (f) {
@@ -234,7 +242,8 @@ int rdline(int unit, char* buf, int max) {
   if (unit < 0 || (state & ST_INTR)) return -1;
   if ((state & ST_CMACRO) && ipcunit(unit)) return rdipc(buf, max);
   int lu = libunt();
-  if (lu > 0 && unit == lu) return rdlibl(unit, libpos(), buf, max);
+  // A library line keeps the stored line's cut: 239 characters.
+  if (lu > 0 && unit == lu) return rdlibl(unit, libpos(), buf, std::min(max, LINBUF));
   if (unit > 0) return rdtext(unit, buf, max);
   // Unit 0: the command window.
   int n = rdkeys(buf, 0, 0, max);
@@ -328,9 +337,15 @@ int prepro(char* line, int length, int max, int flags) {
 
 int readky(int unit, int mode, int* number) {
   int n = -1;
-  if (unit == inpunt() && mode == 0 && (state & ST_QUEUED)) n = gtpstr(nullptr, linbuf);
-  if (n < 0) n = linlen(rdline(unit, linbuf, LINBUF), LINBUF, linbuf);
+  if (unit == inpunt() && mode == 0 && (state & ST_QUEUED)) {
+    toolong = false;
+    n = gtpstr(nullptr, linbuf);
+  }
+  if (n < 0) n = linlen(rdline(unit, linbuf, CMDLIN), CMDLIN, linbuf);
   if (n <= 0) return n;
+  // A line too long for the buffer opens and closes blocks as it stands
+  // whole, not as its first part does.
+  const bool whole = toolong;
   int i = 0;
   while (linbuf[i] && uc(linbuf[i]) <= 32) i++;
   if (mode != 0 && chrtyp(uc(linbuf[i])) == 1) {
@@ -354,7 +369,7 @@ int readky(int unit, int mode, int* number) {
       return 1;
     }
   }
-  return lincls(linbuf);
+  return whole ? longcl : lincls(linbuf);
 }
 
 namespace {
@@ -424,8 +439,11 @@ int headform(const char* s, int* arg) {
   while (s[i] && uc(s[i]) <= 32) i++;
   if (s[i] == '}') {
     // "} else {": "}" is argument 1, else 2, "{" 3.
-    i++;
+    const int b = ++i;
     while (s[i] && uc(s[i]) <= 32) i++;
+    // Without a blank after the "}" or before the "{" the words run
+    // together into one argument that cannot be read (1 or 2).
+    const int glued = i == b ? 1 : 0;
     int l = 0;
     while (chrtyp(uc(s[i + l])) != 0 && l < 8) l++;
     char word[9];
@@ -434,10 +452,16 @@ int headform(const char* s, int* arg) {
     int len = l;
     if (l < 2 || cmdlook(word, &len) != CM_ELSE) return HF_NONE;
     i += l;
+    const int e = i;
     while (s[i] && uc(s[i]) <= 32) i++;
     if (s[i] != '{') return HF_NONE;
     if (arg) *arg = 3;
-    return bracefm(s, i, arg, HF_ELSEWORDS, HF_ELSELINE);
+    const int f = bracefm(s, i, arg, HF_ELSEWORDS, HF_ELSELINE);
+    if (!glued && i > e) return f;
+    // Such a line is refused as one with words after its "{": its else
+    // block is passed over.
+    if (arg) *arg = glued ? 1 : 2;
+    return f == HF_ELSELINE ? f : HF_ELSEWORDS;
   }
   int at = 0;
   if (!headcode(s, &at)) return HF_NONE;

@@ -11,13 +11,16 @@
 // Returns its length; -1 for a negative unit, while the interrupt bit is
 // set, or at the end of a file that is no macro's; -2 at the end of a macro
 // (after ending it). A line longer than the buffer is cut to max - 1
-// characters; the rest of it is passed over.
+// characters (a line of the macro library to LINBUF - 1); the rest of it is
+// passed over.
 int rdline(int unit, char* buf, int max);
 
 // Whether the line rdline read last is a line of the running macro too long
 // for its buffer: what it holds before its comment (a ";" outside quotes)
 // and its trailing blanks passes max - 1 characters. It is told once; *form
-// and *code get its failform.
+// and *code get its failform, or its headform when it is a "} else {" line
+// refused for its words. The block scanners (readky) class such a line by
+// the whole of it.
 bool lnlong(int* form, int* code);
 
 // A result of rdline at or above max is the key code that ended an edited
@@ -54,14 +57,15 @@ enum HeadForm {
   HF_NONE = 0,
   HF_WORDS,      // if, while or repeat head with words after its "{"
   HF_ONELINE,    // if, while or repeat head whose "{" is closed on its line
-  HF_ELSEWORDS,  // "} else {" with words after the "{"
+  HF_ELSEWORDS,  // "} else {" with words after the "{", or run together ("}else{")
   HF_ELSELINE,   // "} else {" closed on its line
   HF_FAILBLK,    // (failform) a head that opens a block
   HF_FAILONE,    // (failform) an if alone on its line
 };
 
 // The form of line s (HF_NONE .. HF_ELSELINE); *arg gets the argument that
-// holds the words: 3 for a "{ ... }" closed on the line.
+// holds the words: 3 for a "{ ... }" closed on the line; for a "} else {"
+// whose words run together, the argument they make (1 or 2).
 int headform(const char* s, int* arg);
 
 // Whether the line is the head of an if, while or repeat whose "{" (closed
@@ -113,8 +117,11 @@ void macinc();
 int rdipc(char* buf, int max);
 // Ends the running macro (how 0: the end of its file was reached).
 int MRETRN(int how);
-// The command-line editor: one line typed in the command window.
+// The command-line editor: one line typed in the command window, and that
+// line as it was cut when it filled the editor's limit before its Enter
+// (else null).
 int rdkeys(char* buf, int start, int length, int max);
+const char* keyfull();
 // The next line of a pending-command queue (null: the default queue), or -1
 // when it is empty.
 int gtpstr(void* queue, char* buf);

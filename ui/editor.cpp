@@ -151,7 +151,18 @@ void lnon() {
   usewin(prev);
 }
 
+namespace {
+// The last line read when it filled its limit before its end: what was
+// typed, the characters passed over after the limit too (at most FULLROW).
+constexpr size_t FULLROW = 4096;
+bool lastfull = false;
+std::string fullrow;
+}  // namespace
+
+const char* keyfull() { return lastfull ? fullrow.c_str() : nullptr; }
+
 int rdkeys(char* buf, int start, int length, int max) {
+  lastfull = false;
   if (!buf) return 0;
   const bool edmode = state & ST_EDITOR;
   const bool prompt = !edmode && nargw == 0;  // the command prompt
@@ -409,12 +420,15 @@ int rdkeys(char* buf, int start, int length, int max) {
   // What was typed, for a line longer than its row (which shows part of it).
   const bool slid = !edmode && (ln.off > 0 || ln.len > ln.shown);
   const std::string typed(ln.text, static_cast<size_t>(slid ? ln.len : 0));
+  lastfull = full;
   if (full) {
+    fullrow.assign(ln.text, static_cast<size_t>(ln.len));
     // The rest of the typed line never becomes input of its own: it is
     // passed over up to its Enter. A command line that did not fit is
     // refused whole.
     int key;
     while ((key = getkey(0)) > 0 && key != 13 && key != 3) {
+      if (key >= 32 && key < 127 && fullrow.size() < FULLROW) fullrow += static_cast<char>(key);
     }
     if (prompt) {
       ln.clear();

@@ -33,6 +33,11 @@
 // input ends the program with a diagnostic and status 1.
 int rdkeys(char* buf, int start, int length, int max);
 
+// When the last line rdkeys read outside editor mode reached its limit
+// before its Enter (refused at the command prompt with error 186, cut to the
+// limit at any other prompt): that line as it was cut; else null.
+const char* keyfull();
+
 // Output made while rdkeys waits for a key outside editor mode (a tool
 // window reporting a failure): lnoff takes the line off its row (the text
 // before it, the prompt, and what was typed so far) so that the output
