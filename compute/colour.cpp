@@ -271,11 +271,12 @@ int rgbcnv(int n) {
   Out out{d, &t[OT_BUF + 2], t[OT_CNT + 2]};
 
   // One operand: whole runs through the depth conversion, except for an
-  // 8-bit source into 2 bytes or more (grey), and the pairs that conversion
-  // does not know (24-bit on either side, equal depths), which copy their
-  // colour bytes pixel by pixel.
+  // 8-bit source into 2 bytes or more (grey), the pairs that conversion
+  // does not know (24-bit on either side, equal depths), and 16-bit pixels
+  // of k-bit fields (its 5-6-5 is not theirs), which copy their colour
+  // bytes pixel by pixel.
   bool known = (sb == 2 && db == 4) || (sb == 4 && (db == 1 || db == 2));
-  if (n <= 1 && known && !strip && !dtrip) {
+  if (n <= 1 && known && !fields && !strip && !dtrip) {
     progress(0, np);
     while (out.i < np && !stopped()) {
       int32_t m1 = std::min({in.avail(), out.avail(), np - out.i});

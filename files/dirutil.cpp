@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -140,13 +141,20 @@ int chtodir(int mode) {
     return 0;
   }
   std::string want = slashed(name);
-  std::string full = climb(absolute(want) ? want : cd + want);
+  // A current folder that was deleted has no name (curdir "./"): a relative
+  // name is the host's to take from it, ".." being the folder it was in.
+  const bool named = absolute(cd) || absolute(want);
+  std::string full = named ? climb(absolute(want) ? want : cd + want) : want;
   std::string host = hostpath(full);
   struct stat st;
   if (host.size() >= 256 || stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
       ::chdir(host.c_str()) != 0) {
     jprintf(errlun, "Directory <%s> not found\n", name);
     return 0;
+  }
+  if (!absolute(host)) {
+    char here[PATH_MAX];
+    host = getcwd(here, sizeof here) ? here : ".";
   }
   if (host.back() != '/') host += '/';
   setstrv("curdir", host.c_str());

@@ -19,6 +19,7 @@
 #include "ui/events.h"
 #include "ui/hooks.h"
 #include "ui/platform/console.h"
+#include "ui/platform/entry.h"
 #include "ui/screen.h"
 #include "ui/sysserv.h"
 #include "ui/window.h"
@@ -160,6 +161,9 @@ void finish(int status) {
   // closing work: output is written whole, the status line too.
   state &= ~ST_INTR;
   mcstop(0, 0);  // acquisition stops first
+  // A timed run that the end comes in (end of input at its key wait) makes
+  // the files it writes, as a stopped run does.
+  if (tmofinish) tmofinish();
   vlsync();
   scrrst();
   if (hstack_end > HIMEM_BASE) highmem(-1);

@@ -40,6 +40,7 @@ namespace {
 
 constexpr int DESCMAX = 132;    // characters of a description written
 constexpr int64_t CHUNK = 16384;  // bytes of one converted piece
+constexpr int64_t HEAD = 1 << 20;  // bytes read before the variable read into is sized
 
 // The DM file record of a command, closed (and a failed append taken back)
 // when the command ends.
@@ -70,6 +71,12 @@ bool dmfile(std::string* out) {
 }
 
 bool isnum(int t) { return (t & K_NUMBER) && !(t & K_STRING); }
+
+// A record's data that could not be read: the cause, then error 66.
+void readerr(const DmFile* dm, const std::string& name, const std::string& link) {
+  jprintf(errlun, "%s: %s\n", link.empty() ? name.c_str() : link.c_str(), std::strerror(dm->err ? dm->err : EIO));
+  error(2, 66);
+}
 
 // The numeric kinds a record's data can be read into.
 constexpr int K_READABLE = K_NUMBER | K_DATA;
@@ -121,8 +128,9 @@ uint8_t* flatrun(const PtrRec* r, int64_t n) {
 
 // Sizes a numeric variable for n elements, nx wide: a variable of another
 // count or width is made anew (keeping its word size); one that cannot be
-// (a window, a file) keeps its size. The elements it can take.
-int64_t sizevar(PtrRec* r, int64_t n, int64_t nx, int64_t ny, int64_t nz, int64_t nt) {
+// (a window, a file) keeps its size. The elements it can take. With dry,
+// only says how many it would take, changing nothing.
+int64_t sizevar(PtrRec* r, int64_t n, int64_t nx, int64_t ny, int64_t nz, int64_t nt, bool dry) {
   int32_t cnt = 0, part = 0, tot = 0, ws = 0;
   int kind = gtvarb(r, &cnt, &part, &tot, &ws, 0);
   if (!kind) return 0;
@@ -143,6 +151,7 @@ int64_t sizevar(PtrRec* r, int64_t n, int64_t nx, int64_t ny, int64_t nz, int64_
   for (int k = 0; k < 3; k++)
     window = window || r->Offs[k] != 0 || (r->Offs[3 + k] != 0 && r->Offs[3 + k] < std::max<uint32_t>(r->Datdims[k], 1));
   bool remake = !window && (r->Flg & K_NAMED) && !(r->Flg & (K_FILE | K_NOSTK | K_VALUE | K_NUMBER)) && r->Idx > 0;
+  if (dry) return !same && remake && n <= INT32_MAX ? n : cnt < 1 ? 0 : std::min<int64_t>(cnt, n);
   if (!same && remake && n <= INT32_MAX) {
     if (SymEnt* e = symptr(r->Idx)) {
       erasvb(e);
@@ -161,36 +170,45 @@ int64_t sizevar(PtrRec* r, int64_t n, int64_t nx, int64_t ny, int64_t nz, int64_
   return std::min<int64_t>(cnt, n);
 }
 
-// Reads the record's data into the variable: straight into its storage
+// Reads the record's data into the variable's first n elements, of which
+// the first `have` were read already into head: straight into its storage
 // when it holds the record's elements as they are, else through a scratch
-// piece converted element by element. Stops at a short read or a stop
-// bit; false after a read error.
-bool readvar(DmFile* dm, PtrRec* r, int64_t n) {
+// piece converted element by element. Stops at a short read or a stop bit;
+// false after a read error.
+bool readvar(DmFile* dm, PtrRec* r, int64_t n, const uint8_t* head, int64_t have) {
   int32_t cnt = 0, part = 0, tot = 0, ws = 0;
   gtvarb(r, &cnt, &part, &tot, &ws, 115);
   n = std::min<int64_t>(n, cnt);
+  have = std::min(have, n);
   const bool direct = samecode(dm->type) == r->Wsiz && !(r->Flg & K_NUMBER) && r->Wbyts == dm->bpe;
-  bool ok = true;
-  int64_t i = 0;
   if (uint8_t* flat = direct ? flatrun(r, n) : nullptr) {
-    dm->dbuf = flat;
-    dm->dbsize = n * dm->bpe;
-    int64_t got = DMRECIO(dm, n, 0);
+    std::memcpy(flat, head, static_cast<size_t>(have * dm->bpe));
+    if (have == n) return true;
+    dm->dbuf = flat + have * dm->bpe;
+    dm->dbsize = (n - have) * dm->bpe;
+    int64_t got = DMRECIO(dm, n - have, 0);
     return got >= 0 || got == DM_NULLIO;
   }
+  bool ok = true;
+  int64_t i = 0;
   if (direct) {
     while (i < n && !stopped()) {
       if (i >= part) {
         DMPVRB(r, &part, 1, static_cast<int32_t>(i));
         if (part <= i) break;
       }
-      int64_t run = std::min<int64_t>(part, n) - i;
-      dm->dbuf = dptr(r);
-      dm->dbsize = run * dm->bpe;
-      int64_t got = DMRECIO(dm, run, 0);
-      if (got < 0) {
-        ok = got == DM_NULLIO;
-        break;
+      int64_t run = std::min<int64_t>(part, n) - i, got;
+      if (i < have) {
+        got = run = std::min(run, have - i);
+        std::memcpy(dptr(r), head + i * dm->bpe, static_cast<size_t>(run * dm->bpe));
+      } else {
+        dm->dbuf = dptr(r);
+        dm->dbsize = run * dm->bpe;
+        got = DMRECIO(dm, run, 0);
+        if (got < 0) {
+          ok = got == DM_NULLIO;
+          break;
+        }
       }
       r->Dptr = addref(r->Dptr, got * dm->bpe);
       i += got;
@@ -200,19 +218,25 @@ bool readvar(DmFile* dm, PtrRec* r, int64_t n) {
     const int vb = std::max(1, (r->Wsiz & 63) / 8);
     const int64_t per = std::max<int64_t>(1, CHUNK / std::max<int>(dm->bpe, vb));
     while (i < n && !stopped()) {
-      dm->dbuf = nullptr;
-      const int64_t req = std::min(per, n - i);
-      int64_t got = DMRECIO(dm, req, 0);
-      if (got < 0) {
-        ok = got == DM_NULLIO;
-        break;
+      const uint8_t* from = head + i * dm->bpe;
+      int64_t req = std::min(per, n - i), got = std::min(req, have - i);
+      if (i >= have) {
+        dm->dbuf = nullptr;
+        got = DMRECIO(dm, req, 0);
+        if (got < 0) {
+          ok = got == DM_NULLIO;
+          break;
+        }
+        from = dm->dbuf;
+      } else {
+        req = got;
       }
       for (int64_t j = 0; j < got && i < n; j++, i++) {
         if (i >= part) {
           DMPVRB(r, &part, 1, static_cast<int32_t>(i));
           if (part <= i) break;
         }
-        putres(nrwflt(loadel(dm->dbuf + j * dm->bpe, dm->type)), r);
+        putres(nrwflt(loadel(from + j * dm->bpe, dm->type)), r);
       }
       if (got < req) break;
     }
@@ -468,10 +492,28 @@ int pdread() {
         error(3, 109);
         return -1;
       } else {
-        int64_t n = sizevar(var, dm->elems, dm->nx, dm->ny, dm->nz, dm->nt);
+        // The data's first piece is read before the variable is sized: a
+        // data file that cannot be read (a read error at its start) leaves
+        // the variable as it was.
+        int64_t n = sizevar(var, dm->elems, dm->nx, dm->ny, dm->nz, dm->nt, true);
+        std::vector<uint8_t> head;
+        int64_t have = 0;
+        if (n > 0) {
+          have = std::min<int64_t>(n, std::max<int64_t>(1, HEAD / dm->bpe));
+          head.resize(static_cast<size_t>(have * dm->bpe));
+          dm->dbuf = head.data();
+          dm->dbsize = have * dm->bpe;
+          have = DMRECIO(dm, have, 0);
+          if (have < 0 && have != DM_NULLIO) {
+            readerr(dm, name, link);
+            return -1;
+          }
+          have = std::max<int64_t>(have, 0);
+        }
+        n = sizevar(var, dm->elems, dm->nx, dm->ny, dm->nz, dm->nt, false);
         if (n < 0 || (state & ST_ERROR)) return -1;
-        if (n > 0 && !readvar(dm, ptrrec(hv), n)) {
-          error(2, 66);
+        if (n > 0 && !readvar(dm, ptrrec(hv), n, head.data(), have)) {
+          readerr(dm, name, link);
           return -1;
         }
       }

@@ -210,11 +210,14 @@ int64_t strmsize(FILE* f) {
   return ftello(f);
 }
 
-// A number word of a header line (digits and a sign; the rest ignored).
+// A number word of a header line (digits and a sign; the rest ignored). A
+// number past the 64-bit range is held at the range's end, so that a
+// record of such an address or size is one no file holds (never an empty
+// record at address 0).
 int64_t numwd(const char* w) {
   errno = 0;
   long long v = std::strtoll(w, nullptr, 10);
-  return errno ? 0 : static_cast<int64_t>(v);
+  return errno && errno != ERANGE ? 0 : static_cast<int64_t>(v);
 }
 
 // Control characters of a text written into the header become blanks: a
@@ -332,7 +335,8 @@ std::vector<Item> parsehdr(const DmFile* dm) {
 }
 
 // A transfer of `want` bytes at file position `at`, in pieces of PIECE
-// bytes; got[j] receives the bytes piece j moved (-1 when it failed).
+// bytes; got[j] receives the bytes piece j moved (minus the cause, an
+// errno value, when it failed).
 struct Pieces {
   int fd;
   uint8_t* buf;
@@ -351,7 +355,7 @@ void movpcs(void* ctx, int64_t lo, int64_t hi) {
                          : pread(pc->fd, pc->buf + start + done, static_cast<size_t>(n - done), pc->at + start + done);
       if (k < 0 && errno == EINTR) continue;
       if (k < 0) {
-        done = -1;
+        done = -std::max(errno, 1);  // the cause, negated
         break;
       }
       if (k == 0) break;
@@ -941,6 +945,7 @@ int64_t DMRECIO(DmFile* dm, int64_t elements, int flags) {
       // A short write is a failed one; a short read ends the data unless
       // it failed.
       if (wr || n < 0) res = DM_DATAIO;
+      if (n < 0) dm->err = static_cast<int>(-n);
       break;
     }
   }

@@ -112,6 +112,7 @@ struct DmFile {
   // (a record its data file does not hold whole, a data file that is no
   // regular file); empty otherwise.
   std::string why;
+  int err = 0;            // the cause (an errno value) of the last data move that failed
   int xml = 1;            // the XML listing's state
 };
 

@@ -195,11 +195,17 @@ void armtimeout() {
 // truncated: a file truncated to nothing and written again is flushed to
 // disk when it is closed (ext4's rule for files replaced that way), which
 // cost a start-up more than everything else it does. A log that is a link
-// or has other names is truncated in place as before.
+// or has other names is truncated in place as before. A fifo that nobody
+// reads is no log (the opening would wait for a reader for ever).
 FILE* openlog(const char* name) {
   struct stat st;
   if (lstat(name, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) unlink(name);
-  return std::fopen(name, "w");
+  const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* f = fdopen(fd, "w");
+  if (!f) close(fd);
+  return f;
 }
 }  // namespace
 

@@ -18,9 +18,9 @@ int pelix_entry(int argc, char** argv);
 // may make async-signal-safe calls only.
 void tmoclose(void (*closer)());
 // Run by the orderly end of the time-out (tmoend, on the program's own
-// thread) before the units are closed: the work a Ctrl-C finishes when it
-// stops an operation, such as closing the files of a timed run. The
-// real-time layer installs it.
+// thread) and by the program's end (finish) before the units are closed:
+// the work a Ctrl-C finishes when it stops an operation, such as closing
+// the files of a timed run. The real-time layer installs it.
 extern void (*tmofinish)();
 
 // The PELIX_TIMEOUT end, and the end asked by SIGTERM, SIGHUP or SIGQUIT. A
