@@ -397,7 +397,10 @@ struct Comp {
         break;
     }
     int32_t off = record(code, na);
-    if (off >= 0 && ((na >= 2 && isop(argmap[na - 1], OP_LBRACE)) || brace())) txtblk();
+    // A "{" that ends the words before a redirection ("type { > f") is
+    // followed by its text block too.
+    const bool redir = (code & 0x2000) && na >= 4 && isop(argmap[na - 3], OP_LBRACE);
+    if (off >= 0 && ((na >= 2 && isop(argmap[na - 1], OP_LBRACE)) || redir || brace())) txtblk();
     return 0;
   }
 

@@ -797,6 +797,17 @@ int GETLIN(int unit, int* code, int flags) {
         hdcode = int16_t(lc);
         return 0;
       }
+      const char* row = n == 0 && unit == 0 ? keyfull() : nullptr;
+      if (row && (state & ST_ERROR) && !err0) {
+        // A typed line too long for the prompt (error 186): a head refused
+        // so is passed over with its block, as one that fails is.
+        int lc2 = 0;
+        hdfail = int16_t(cutform(row, &lc2));
+        hdcode = int16_t(lc2);
+        // The lines of its block are then read as a block's, not as the
+        // prompt's (which refuses a long one): a line stands for the head.
+        if (hdfail) nargw = 1;
+      }
       macline = n > 0 && (macmod & 7) == 3 && unit == macunt();
       if (macline && at >= 0) after = mtplace(unit);
       break;

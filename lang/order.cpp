@@ -400,6 +400,11 @@ int Aftpro(int* code) {
     int x = argmap[0] + wslot(wrdtab[argmap[0]], 0);
     if (x > argmap[0] && x < nwords && wrdtab[x].type == WT_CMDLIST && fncode(wrdtab[x].v1))
       cond = x;
+    // An unknown name alone there is one as in any expression.
+    if (x > argmap[0] && x < nwords && wrdtab[x].type == WT_TEXT) {
+      error(0, 182);
+      return -1;
+    }
   }
   for (int a = 1; a <= lastarg; a++) {
     curarg = a;

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 char linbuf[CMDLIN];
 char prsln[CMDLIN];
@@ -760,26 +761,35 @@ int gettxt(int e, char* out, int size) {
 }
 
 namespace {
-// Whether a line is a store through a macro argument: "$", digits, a
-// subscript or none (*sub: there is one), and an "=" that is no "==".
-bool margset(const char* s, bool* sub) {
-  *sub = false;
-  if (s[0] != '$' || s[1] < '0' || s[1] > '9') return false;
+// What a line that begins with "$" and digits stores through that macro
+// argument: 1 a value ("$n = value"); -1 anything else that stores: into a
+// part of it ("$n(i) = ...", "$n (i) = ..."), a step ("$n++", "$n--") or
+// an operator with its assignment ("$n += 2", "$n *= 2", "$n <<= 1" ...);
+// 0 no store ("$n == 2", a "$" line of other words).
+int margset(const char* s) {
+  if (s[0] != '$' || s[1] < '0' || s[1] > '9') return 0;
   s++;
   while (*s >= '0' && *s <= '9') s++;
+  while (*s == ' ' || *s == '\t') s++;
+  bool sub = false;
   if (*s == '(' || *s == '[') {
-    *sub = true;
+    sub = true;
     const char open = *s, close = open == '(' ? ')' : ']';
     int depth = 0;
     for (; *s; s++) {
       if (*s == open) depth++;
       else if (*s == close && --depth == 0) break;
     }
-    if (!*s) return false;
+    if (!*s) return 0;
     s++;
+    while (*s == ' ' || *s == '\t') s++;
   }
-  while (*s == ' ' || *s == '\t') s++;
-  return s[0] == '=' && s[1] != '=';
+  if (s[0] == '=' && s[1] != '=') return sub ? -1 : 1;
+  if ((s[0] == '+' || s[0] == '-') && s[1] == s[0]) return -1;
+  // An operator of one character, or one doubled, before its "=".
+  int k = s[0] && s[1] == s[0] && std::strchr("*/&|<>", s[0]) ? 2 : 0;
+  if (!k && s[0] && std::strchr("+-*/%&|^", s[0])) k = 1;
+  return k && s[k] == '=' && s[k + 1] != '=' ? -1 : 0;
 }
 }  // namespace
 
@@ -807,12 +817,12 @@ int PARSLN(int n, int* code) {
   std::memcpy(prsln, linbuf, size_t(n) + 1);
   int i = 0;
   while (linbuf[i] && blank(uc(linbuf[i]))) i++;
-  // "$n = ..." stores through a macro argument: an ordinary line. A store
-  // into a part of one ("$n(i) = ...") reaches nothing: refused.
-  bool sub = false;
-  margst = margset(linbuf + i, &sub);
-  if (sub) {
-    margst = false;
+  // "$n = ..." stores through a macro argument: an ordinary line. Any
+  // other store through one (into a part of it, a step, an operator with
+  // its assignment) reaches nothing: refused.
+  const int mset = margset(linbuf + i);
+  margst = mset > 0;
+  if (mset < 0) {
     error(1, 58);
     return 0;
   }

@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -127,12 +128,7 @@ int rdtext(int unit, char* buf, int max) {
       buf[keep] = 0;
       if (got > keep && codelen(whole, got) > max - 1) {
         toolong = true;
-        whole[codelen(whole, got)] = 0;
-        longfm = failform(whole, &longcd);
-        if (longfm == HF_NONE) {
-          const int f = headform(whole, nullptr);
-          if (f == HF_ELSEWORDS || f == HF_ELSELINE) longfm = f;
-        }
+        longfm = cutform(whole, &longcd);
         longcl = lincls(whole);
       }
     }
@@ -156,6 +152,17 @@ int rdtext(int unit, char* buf, int max) {
 }
 
 }  // namespace
+
+int cutform(const char* s, int* code) {
+  std::string t(s);
+  t.resize(size_t(codelen(t.c_str(), int(t.size()))));
+  int f = failform(t.c_str(), code);
+  if (f == HF_NONE) {
+    const int h = headform(t.c_str(), nullptr);
+    if (h == HF_ELSEWORDS || h == HF_ELSELINE) f = h;
+  }
+  return f;
+}
 
 bool lnlong(int* form, int* code) {
   if (!toolong) return false;
@@ -341,8 +348,12 @@ int readky(int unit, int mode, int* number) {
     toolong = false;
     n = gtpstr(nullptr, linbuf);
   }
-  if (n < 0) n = linlen(rdline(unit, linbuf, CMDLIN), CMDLIN, linbuf);
-  if (n <= 0) return n;
+  const char* row = nullptr;  // a typed line cut at the prompt's limit, whole
+  if (n < 0) {
+    n = linlen(rdline(unit, linbuf, CMDLIN), CMDLIN, linbuf);
+    if (unit == 0) row = keyfull();
+  }
+  if (n < 0 || (n == 0 && !row)) return n;
   // A line too long for the buffer opens and closes blocks as it stands
   // whole, not as its first part does.
   const bool whole = toolong;
@@ -369,7 +380,7 @@ int readky(int unit, int mode, int* number) {
       return 1;
     }
   }
-  return whole ? longcl : lincls(linbuf);
+  return whole ? longcl : lincls(row ? row : linbuf);
 }
 
 namespace {
@@ -496,6 +507,44 @@ int failform(const char* s, int* code) {
   return s[i] ? HF_NONE : HF_FAILONE;
 }
 
+namespace {
+
+// Where the words of line s (e characters, comment and blanks gone) end
+// before a redirection that ends the line: ">" or ">>" and its target, a
+// quoted string or one word. e when the line ends with none.
+int redirat(const char* s, int e) {
+  int t = e;  // the target's start
+  const int q = e > 0 ? uc(s[e - 1]) : 0;
+  if (q == '"' || q == '\'') {
+    // The quoted string that ends the line.
+    t = -1;
+    for (int i = 0; i < e;) {
+      const int c = uc(s[i]);
+      if (c != '"' && c != '\'') {
+        i++;
+        continue;
+      }
+      int j = i + 1;
+      while (j < e && uc(s[j]) != c) j += (s[j] == '\\' && j + 1 < e) ? 2 : 1;
+      if (j == e - 1) t = i;
+      i = j + 1;
+    }
+  } else {
+    while (t > 0 && uc(s[t - 1]) > 32 && s[t - 1] != '>' && s[t - 1] != '"' && s[t - 1] != '\'') t--;
+  }
+  if (t <= 0 || t == e) return e;
+  int i = t;
+  while (i > 0 && uc(s[i - 1]) <= 32) i--;
+  if (i == 0 || s[i - 1] != '>') return e;
+  i--;
+  if (i > 0 && s[i - 1] == '>') i--;
+  if (i > 0 && std::strchr("<>=!-", s[i - 1])) return e;  // a part of another operator
+  while (i > 0 && uc(s[i - 1]) <= 32) i--;
+  return i;
+}
+
+}  // namespace
+
 int lincls(const char* s) {
   int i = 0;
   while (s[i] && uc(s[i]) <= 32) i++;
@@ -506,6 +555,11 @@ int lincls(const char* s) {
   while (e > 0 && uc(s[e - 1]) <= 32) e--;
   if (e > 0 && s[e - 1] == '{') return cls + 4;
   if (!brace) return cls;
+  // A "{" before the redirection of the command's output ("type { > f")
+  // opens its block as one that ends the line does.
+  const int ce = codelen(s, lenstr(s));
+  const int r = redirat(s, ce);
+  if (r > 0 && r < ce && s[r - 1] == '{') return cls + 4;
   // A head or "} else {" with words after its "{" opens its block all the
   // same (the words are refused when it runs).
   const int f = headform(s, nullptr);

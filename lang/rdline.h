@@ -23,6 +23,11 @@ int rdline(int unit, char* buf, int max);
 // the whole of it.
 bool lnlong(int* form, int* code);
 
+// The form of a line too long for its buffer, judged by the whole of it
+// without its comment: its failform, or its headform when it is a
+// "} else {" line refused for its words; *code gets a head's code.
+int cutform(const char* s, int* code);
+
 // A result of rdline at or above max is the key code that ended an edited
 // line (Esc ...), not a length: the line was given up and counts as empty.
 inline int linlen(int n, int max, char* buf) {

@@ -594,6 +594,57 @@ TEST_F(Parse, HeadsWithWordsAfterTheirBraceOpenABlockForTheScanners) {
   }
 }
 
+TEST_F(Parse, ABraceBeforeARedirectionOpensABlockForTheScanners) {
+  // The "{" of "type {" opens its block whatever target its output goes to;
+  // a ">" that is no redirection of a "{" leaves the line as it is.
+  const struct {
+    const char* line;
+    int cls;
+  } cases[] = {
+      {"type { > \"zq.txt\"", 4},      {"  type {>> 'a b>c.txt'", 4},
+      {"type { >> zqout", 4},           {"type { > \"a;b\"   ; a note", 4},
+      {"} else { > \"f\"", 6},         {"type \"{\" > \"f\"", 0},
+      {"type {1 2} > \"f\"", 0},        {"x = a > b", 0},
+      {"type { >= b", 0},               {"type { -> b", 0},
+      {"type { > ", 0},                 {"ftype \"%d\" { > zq > \"f\"", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(lincls(c.line), c.cls) << c.line;
+  // The parse agrees: the "{" is the word before the redirection.
+  EXPECT_EQ(parse("type { > \"zq.txt\"") & ~0x2000, CM_TYPE);
+  ASSERT_EQ(nargw, 4);
+  EXPECT_EQ(wrdtab[argmap[1]].v1, OP_LBRACE);
+}
+
+TEST_F(Parse, StoresThroughAMacroArgumentOtherThanAValueAreRefused) {
+  for (const char* line : {"$1(1) = 7", "$1 (1) = 78", "$2 [0] = 1", "$1++", "$1 --", "$1 += 2", "$1 -= 2",
+                           "$1(0) *= 3", "$1 /= 2", "$1 %= 2", "$1 **= 2", "$1 <<= 1", "$1 |= 4"}) {
+    parse(line);
+    EXPECT_EQ(err(), "ERROR  58 (arg 1)") << line;
+    EXPECT_FALSE(margst) << line;
+  }
+  // A value is the one store; a comparison or other words store nothing.
+  for (const char* line : {"$1 = 9", "$3=2"}) {
+    parse(line);
+    EXPECT_EQ(err(), "") << line;
+    EXPECT_TRUE(margst) << line;
+  }
+  for (const char* line : {"$1 == 2", "$1 <= 2", "$1 >= 2", "$1 != 2", "$1 - 1", "$ anything"}) {
+    EXPECT_EQ(parse(line), CM_DOLLAR) << line;
+    EXPECT_EQ(err(), "") << line;
+  }
+}
+
+TEST_F(Parse, AnUnknownNameAloneInAConditionIsOne) {
+  for (const char* line : {"if (zqundef) {", "while (zqundef) {", "repeat (zqundef) {", "if (zqundef) type 1"}) {
+    parse(line);
+    EXPECT_EQ(err(), "ERROR 182") << line;
+  }
+  for (const char* line : {"if (n) {", "if (\"zq\") {", "type zqundef"}) {
+    parse(line);
+    EXPECT_EQ(err(), "") << line;
+  }
+}
+
 TEST_F(Parse, FlowLinesRefusedBeforeTheyRunAndTheirArgument) {
   struct Case {
     const char* line;
