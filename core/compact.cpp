@@ -17,6 +17,7 @@
 //    the element's offset from the table;
 //  - a block registered through stkslot (a queued command text, a typed
 //    loop's text): the word outside the word memory that holds its address.
+//  - a matrix's, image's or solid's transform record, named by its header;
 //  - the items of a matrix, image or solid that other matrices, images or
 //    solids name through `declare ... = target` (each such header holds one
 //    extra reference to the block): the headers' items words follow.
@@ -226,11 +227,15 @@ class Pack {
         return;
       }
       if (hdrkind(f)) {
-        // The header block, and the items it owns in high memory.
+        // The header block, the items it owns in high memory, and its
+        // transform record (a block of no owner that names itself, named
+        // by the header's fifth word alone).
         mark(owned(data, static_cast<uint32_t>(e + 1)));
         if (data < HIMEM_BASE && data + 5 <= lstk.end) {
           const int64_t items = W(data + 3);
           if (items != data + 5) mark(owned(items, static_cast<uint32_t>(data + 3)));
+          const int64_t xf = static_cast<int32_t>(W(data + 4));
+          if (const int k = owned(xf, 1); k >= 0 && W(xf) == static_cast<uint32_t>(xf)) mark(k);
         }
         return;
       }
@@ -427,6 +432,13 @@ class Pack {
         }
       } else if (hdrkind(s->flags) && s->data < HIMEM_BASE && s->data + 5 <= lstk.end) {
         W(s->data + 3) = reloc32(W(s->data + 3));
+        // The transform record and the word in it that names it.
+        const uint32_t xf = W(s->data + 4);
+        if (static_cast<int32_t>(xf) > 0) {
+          const uint32_t nxf = reloc32(xf);
+          W(s->data + 4) = nxf;
+          if (nxf != xf && W(nxf) == xf) W(nxf) = nxf;
+        }
       }
     });
     for (const Slot& w : slotlist())
