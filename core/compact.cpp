@@ -17,9 +17,13 @@
 //    the element's offset from the table;
 //  - a block registered through stkslot (a queued command text, a typed
 //    loop's text): the word outside the word memory that holds its address.
-// Any other block stays where it is (no owner, extra references, records
-// with block buffers or files); free blocks it leaves are filled by blocks
-// from further down that fit.
+//  - a matrix's, image's or solid's transform record, named by its header;
+//  - the items of a matrix, image or solid that other matrices, images or
+//    solids name through `declare ... = target` (each such header holds one
+//    extra reference to the block): the headers' items words follow.
+// Any other block stays where it is (no owner, other extra references,
+// records with block buffers or files); free blocks it leaves are filled by
+// blocks from further down that fit.
 #include "core/memory.h"
 
 #include "core/symbols.h"
@@ -135,6 +139,7 @@ class Pack {
   StkDesc* d_;
   bool high_;
   std::vector<Blk> bl_;
+  std::vector<uint32_t> aref_;  // per block: headers of aliases into it
   int64_t first_ = 0, end_ = 0;  // the chain's first block and its end
 
   bool walk() {
@@ -161,11 +166,35 @@ class Pack {
   }
 
   // Block k whose data starts at a, owned by word own with no extra
-  // reference (own 1: owned by no word); -1 otherwise.
+  // reference but those of the headers counted in aref_ (own 1: owned by
+  // no word); -1 otherwise.
   int owned(int64_t a, uint32_t own) const {
     int k = find(a);
-    if (k < 0 || bl_[k].at + 2 != a || bl_[k].st != own) return -1;
+    if (k < 0 || bl_[k].at + 2 != a || (bl_[k].st & BLK_OWNER) != own) return -1;
+    const uint32_t refs = bl_[k].st >> BLK_REFSHIFT;
+    if (refs != 0 && (refs >= 15 || refs != aref_[k])) return -1;
     return k;
+  }
+
+  // A matrix, image or solid made by declare ... = target has a header of
+  // its own whose items word points into the target's block, and that
+  // block holds one extra reference for each such header: counted here, so
+  // that a block whose extra references are all such headers moves (fixup
+  // moves each header's items word with it).
+  void aliasrefs() {
+    aref_.assign(bl_.size(), 0);
+    eachent([this](int32_t, SymEnt* s) {
+      if (!(s->flags & SY_VAR) || (s->flags & SY_NOTOWN) || !hdrkind(s->flags)) return;
+      const int32_t data = s->data;
+      if (data <= 0 || data >= HIMEM_BASE || data + 5 > lstk.end) return;
+      const int64_t items = static_cast<int32_t>(W(data + 3));
+      if (items == data + 5) return;
+      const int k = find(items);
+      if (k < 0) return;
+      // Items in a block of their own, which the header owns.
+      if (bl_[k].at + 2 == items && (bl_[k].st & BLK_OWNER) == static_cast<uint32_t>(data + 3)) return;
+      aref_[k]++;
+    });
   }
 
   void mark(int k) {
@@ -173,6 +202,7 @@ class Pack {
   }
 
   void classify() {
+    aliasrefs();
     eachent([this](int32_t e, SymEnt* s) {
       const uint16_t f = s->flags;
       if (f & SY_NOTOWN) return;  // an alias: it follows its block
@@ -197,11 +227,15 @@ class Pack {
         return;
       }
       if (hdrkind(f)) {
-        // The header block, and the items it owns in high memory.
+        // The header block, the items it owns in high memory, and its
+        // transform record (a block of no owner that names itself, named
+        // by the header's fifth word alone).
         mark(owned(data, static_cast<uint32_t>(e + 1)));
         if (data < HIMEM_BASE && data + 5 <= lstk.end) {
           const int64_t items = W(data + 3);
           if (items != data + 5) mark(owned(items, static_cast<uint32_t>(data + 3)));
+          const int64_t xf = static_cast<int32_t>(W(data + 4));
+          if (const int k = owned(xf, 1); k >= 0 && W(xf) == static_cast<uint32_t>(xf)) mark(k);
         }
         return;
       }
@@ -213,6 +247,18 @@ class Pack {
     });
     for (const Slot& w : slotlist())
       if (!w.may || w.may()) mark(owned(*w.word, 1));
+    // The items of a matrix, image or solid undeclared or released while
+    // such headers name them: kept for those headers alone (its owner word
+    // no longer holds its address; the first free took one reference), they
+    // move with them.
+    for (size_t k = 0; k < bl_.size(); k++) {
+      Blk& b = bl_[k];
+      const uint32_t refs = b.st >> BLK_REFSHIFT, own = b.st & BLK_OWNER;
+      if (b.mv || b.st == 0 || aref_[k] == 0 || refs >= 15 || refs + 1 != aref_[k] || own <= 1) continue;
+      const int64_t o = own;
+      const bool inlow = o < lstk.end, inhigh = hexists() && o >= HIMEM_BASE && o < hstk.end;
+      if ((inlow || inhigh) && W(o) != static_cast<uint32_t>(b.at + 2)) b.mv = true;
+    }
   }
 
   // Whether data holds a record that entry e owns alone in a low-stack
@@ -386,6 +432,13 @@ class Pack {
         }
       } else if (hdrkind(s->flags) && s->data < HIMEM_BASE && s->data + 5 <= lstk.end) {
         W(s->data + 3) = reloc32(W(s->data + 3));
+        // The transform record and the word in it that names it.
+        const uint32_t xf = W(s->data + 4);
+        if (static_cast<int32_t>(xf) > 0) {
+          const uint32_t nxf = reloc32(xf);
+          W(s->data + 4) = nxf;
+          if (nxf != xf && W(nxf) == xf) W(nxf) = nxf;
+        }
       }
     });
     for (const Slot& w : slotlist())
@@ -450,6 +503,20 @@ int64_t holes(const StkDesc* d) {
 int64_t stuck[2] = {0, 0};
 
 }  // namespace
+
+bool aliasmade = false;
+
+void unalias(int64_t lo, int64_t hi) {
+  if (!aliasmade || hi <= lo) return;
+  eachent([lo, hi](int32_t, SymEnt* s) {
+    if ((s->flags & (SY_VAR | SY_NOTOWN)) != (SY_VAR | SY_NOTOWN) || s->data < lo || s->data >= hi) return;
+    // The data it named is gone: it has none, as a released variable, and
+    // storage a store makes for it is its own.
+    s->data = 0;
+    s->value = 0;
+    s->flags = static_cast<uint16_t>(s->flags & ~(SY_NOTOWN | SY_VALUE));
+  });
+}
 
 void stkslot(int32_t* word, bool (*may)()) {
   auto& v = slotlist();

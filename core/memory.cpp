@@ -545,10 +545,12 @@ int putstk(int32_t addr, int32_t count, int32_t size) {
     if (a <= h + 2) {
       W(h + 1) = 0;
       released = s;
+      if (aliasmade) unalias(h + 2, bend);
     } else {
       W(h) = static_cast<uint32_t>(a - h);
       freehdr(a, bend - a);
       released = bend - a;
+      if (aliasmade) unalias(a, bend);
     }
     d->freew += static_cast<int32_t>(released);
     tidy(d, addr, count, size, h);
@@ -649,6 +651,7 @@ void putblks(const int32_t* addrs, size_t n) {
       continue;
     }
     W(h + 1) = 0;
+    if (aliasmade) unalias(h + 2, h + static_cast<int32_t>(W(h)));
     const bool high = h >= HIMEM_BASE;
     (high ? hstk : lstk).freew += static_cast<int32_t>(W(h));
     freed[high] = true;

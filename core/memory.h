@@ -92,6 +92,13 @@ void rststk();
 // them, so that the free words gather in the free gap. True when it ran.
 bool autopack();
 extern bool packwanted;
+// An entry that names data it does not own (an alias made by declare ... =
+// target, or declare core) never outlives that data: when words lo .. hi - 1
+// of a stack are freed, the entries in reach whose data lies there let go
+// of it and have none, as a released variable. aliasmade is set by what
+// makes such an entry, so that frees cost nothing until one exists.
+extern bool aliasmade;
+void unalias(int64_t lo, int64_t hi);
 // Registers a word outside the word memory that holds the data address of a
 // headed low-stack block taken with no owner (0: none): compaction may move
 // that block while may() (when given) holds, i.e. while no copy of the word

@@ -331,7 +331,17 @@ int erasvb(SymEnt* e) {
       // Pointer variables (no data kind) and vector lists hold a pointer
       // record; a number keeps its value in a plain block.
       auto* r = static_cast<PtrRec*>(stkptr(data));
-      if (r && fndstk(data) > 0) freptr(r);
+      if (r && fndstk(data) > 0) {
+        // A list of vectors: its block of records, which its record's Addr
+        // word owns, goes with it.
+        if ((flags & (K_VECTOR | K_MATRIX)) == (K_VECTOR | K_MATRIX) && static_cast<int32_t>(r->Addr) > 0) {
+          const int32_t h = fndstk(static_cast<int32_t>(r->Addr));
+          if (h > 0 && (wordp(h)[1] & BLK_OWNER) == static_cast<uint32_t>(data + PR_ADDR))
+            freblk(static_cast<int32_t>(r->Addr));
+          r->Addr = 0;
+        }
+        freptr(r);
+      }
     }
     freblk(data);
   }
@@ -521,6 +531,8 @@ int makvar(PtrRec* r, const PtrRec* tmpl, int32_t* count, int32_t n, int flag, i
   if (SymEnt* e = named ? symptr(r->Idx) : nullptr) {
     e->value = static_cast<uint32_t>(items);
     e->data = block;
+    // Storage made for an alias is its own: it is freed and moved with it.
+    e->flags = static_cast<uint16_t>(e->flags & ~SY_NOTOWN);
     ptrstk(block, r->Idx + 1);
   } else if (!scratch) {
     ptrstk(block, ownadr(r) + PR_ADDR);

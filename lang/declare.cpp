@@ -373,6 +373,7 @@ int declar(int code) {
 
     uint16_t flags = static_cast<uint16_t>(kind | (global ? SY_GLOBAL : 0) | (core ? SY_NOTOWN : 0) |
                                            (plist ? SY_LIST : 0));
+    if (core) aliasmade = true;
     if (state & ST_COMPILE) {
       // Compiling: the entry only, no storage; "=" ends the line. A file
       // variable's entry holds its pointer record, as a pointer's does.
@@ -421,6 +422,7 @@ int declar(int code) {
       }
       target = true;
       flags |= SY_NOTOWN;
+      aliasmade = true;
     } else if (file && core) {
       error(i, 15);
       return 0;
