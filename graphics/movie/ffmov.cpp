@@ -157,7 +157,7 @@ struct FfVideo {
   AVFrame* nxt = nullptr;  // the frame decoded after it
   int64_t cs = -1, ns = -1;  // their samples (-1: none)
   SwsContext* sws = nullptr;
-  std::vector<uint8_t> conv;  // the converted frame, before it is widened
+  std::vector<uint32_t> conv;  // the converted frame, before it is shown
 };
 
 FfVideo* ffvopen(const char* host, int index, int64_t first) {
@@ -231,24 +231,29 @@ int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stri
     }
     return 0;
   }
-  // Converted as ffmpeg converts to RGB itself: packed RGB24 with its
-  // default (bicubic) chroma filter, which odd heights go through, into rows
-  // aligned for swscale's vector code (which also writes an odd width's last
-  // column); then widened to the pixels shown.
+  // Converted as ffmpeg converts to RGB itself: its default (bicubic)
+  // chroma filter, which odd heights and widths go through, in swscale's
+  // exact arithmetic, which gives ffmpeg's RGB. The converter writes pixels
+  // in pairs: an odd width's rows go into a scratch frame whose rows are one
+  // pixel longer, then into the pixels shown; an even width's straight there.
   v->sws = ff.sws_getCachedContext(v->sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), dw, dh,
-                                AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                                AV_PIX_FMT_BGR0, SWS_BICUBIC | SWS_BITEXACT, nullptr, nullptr, nullptr);
   if (!v->sws) return -1;
-  const int aw = (dw + 15) & ~15;
-  v->conv.resize(size_t(aw) * 3 * size_t(dh) + 64);
-  uint8_t* base = v->conv.data();
-  base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64;
-  uint8_t* dst[4] = {base, nullptr, nullptr, nullptr};
-  int lines[4] = {aw * 3, 0, 0, 0};
+  const bool odd = dw & 1;
+  const int aw = odd ? (dw + 16) & ~15 : stride;
+  uint32_t* base = out;
+  if (odd) {
+    v->conv.resize(size_t(aw) * size_t(dh) + 16);
+    base = v->conv.data();
+    base += (16 - (reinterpret_cast<uintptr_t>(base) / 4) % 16) % 16;
+  }
+  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(base), nullptr, nullptr, nullptr};
+  int lines[4] = {aw * 4, 0, 0, 0};
   ff.sws_scale(v->sws, f->data, f->linesize, 0, f->height, dst, lines);
   for (int y = 0; y < dh; y++) {
-    uint32_t* __restrict o = out + size_t(y) * size_t(stride);
-    const uint8_t* __restrict c = base + size_t(y) * size_t(aw) * 3;
-    for (int x = 0; x < dw; x++) o[x] = uint32_t(c[3 * x]) << 16 | uint32_t(c[3 * x + 1]) << 8 | c[3 * x + 2];
+    uint32_t* o = out + size_t(y) * size_t(stride);
+    const uint32_t* c = base + size_t(y) * size_t(aw);
+    for (int x = 0; x < dw; x++) o[x] = c[x] & 0xFFFFFFu;
   }
   return 0;
 }

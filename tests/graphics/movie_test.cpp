@@ -353,7 +353,8 @@ TEST_F(Movie, UncompressedFramesReadStraightIntoPlace) {
 
 // Frames decoded through FFmpeg are ffmpeg's own RGB decoding of them,
 // within 2 a channel, at every size: odd widths and heights take their
-// chroma from the rows and columns ffmpeg takes it from.
+// chroma from the rows and columns ffmpeg takes it from, and nothing past
+// a row's width is written.
 TEST_F(Movie, DecodedFramesAreFfmpegsOwn) {
   if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg";
   const char* const kinds[][2] = {{"mpeg4", "yuv420p"},  {"mjpeg", "yuvj420p"}, {"mjpeg", "yuvj422p"},
@@ -380,14 +381,24 @@ TEST_F(Movie, DecodedFramesAreFfmpegsOwn) {
       ASSERT_EQ(aviread(name, &info), 0);
       FfVideo* v = ffvopen(name.c_str(), 0, firstsmp(info.strm[0]));
       ASSERT_NE(v, nullptr) << name;
-      std::vector<uint32_t> px(size_t(w) * h);
       int worst = 0;
       for (int f = 0; f < 3; f++) {
-        ASSERT_EQ(ffvframe(v, f, px.data(), w, h), 0) << name << " frame " << f;
-        for (size_t i = 0; i < px.size(); i++)
-          for (int c = 0; c < 3; c++) {
-            const int got = int(px[i] >> (16 - 8 * c) & 0xFF), ref = want[size_t(f) * fbytes + i * 3 + size_t(c)];
-            worst = std::max(worst, std::abs(got - ref));
+        // Rows of the frame's own width, then rows with room after them,
+        // which stays as it was.
+        const int stride = f == 0 ? w : w + 3;
+        std::vector<uint32_t> px(size_t(stride) * h, 0xDEADBEEFu);
+        ASSERT_EQ(ffvframe(v, f, px.data(), w, h, stride), 0) << name << " frame " << f;
+        for (int y = 0; y < h; y++)
+          for (int x = 0; x < stride; x++) {
+            const uint32_t p = px[size_t(y) * stride + x];
+            if (x >= w) {
+              EXPECT_EQ(p, 0xDEADBEEFu) << name << " row " << y << " written past its width";
+              continue;
+            }
+            for (int c = 0; c < 3; c++) {
+              const int got = int(p >> (16 - 8 * c) & 0xFF), ref = want[size_t(f) * fbytes + (size_t(y) * w + x) * 3 + size_t(c)];
+              worst = std::max(worst, std::abs(got - ref));
+            }
           }
       }
       ffvclose(v);
