@@ -351,6 +351,17 @@ TEST_F(Movie, UncompressedFramesReadStraightIntoPlace) {
   close(fd);
 }
 
+// ffmpeg's own decoding of a movie's frames, as packed RGB24.
+std::vector<uint8_t> ffrgb(const std::string& name) {
+  std::vector<uint8_t> out;
+  if (std::FILE* p = popen(("ffmpeg -nostdin -v error -i " + name + " -f rawvideo -pix_fmt rgb24 -").c_str(), "r")) {
+    uint8_t b[4096];
+    for (size_t n; (n = std::fread(b, 1, sizeof b, p)) > 0;) out.insert(out.end(), b, b + n);
+    pclose(p);
+  }
+  return out;
+}
+
 // Frames decoded through FFmpeg are ffmpeg's own RGB decoding of them,
 // within 2 a channel, at every size: odd widths and heights take their
 // chroma from the rows and columns ffmpeg takes it from, and nothing past
@@ -369,12 +380,7 @@ TEST_F(Movie, DecodedFramesAreFfmpegsOwn) {
                                "format=rgb24,crop=" + std::to_string(w) + ":" + std::to_string(h) +
                                ":5:7 -c:v " + k[0] + " -pix_fmt " + k[1] + " " + name;
       ASSERT_EQ(std::system(make.c_str()), 0) << make;
-      std::vector<uint8_t> want;
-      if (std::FILE* p = popen(("ffmpeg -nostdin -v error -i " + name + " -f rawvideo -pix_fmt rgb24 -").c_str(), "r")) {
-        uint8_t b[4096];
-        for (size_t n; (n = std::fread(b, 1, sizeof b, p)) > 0;) want.insert(want.end(), b, b + n);
-        pclose(p);
-      }
+      const std::vector<uint8_t> want = ffrgb(name);
       const size_t fbytes = size_t(w) * h * 3;
       ASSERT_EQ(want.size(), 3 * fbytes) << name;
       AviInfo info;
@@ -427,12 +433,7 @@ TEST_F(Movie, ReorderedFramesInDisplayOrder) {
                              std::to_string(n) + " -c:v " + k[0] + " " + k[1] + " -pix_fmt yuv420p " + name;
     if (std::system(make.c_str()) != 0) continue;  // no such encoder here
     made++;
-    std::vector<uint8_t> want;
-    if (std::FILE* p = popen(("ffmpeg -nostdin -v error -i " + name + " -f rawvideo -pix_fmt rgb24 -").c_str(), "r")) {
-      uint8_t b[4096];
-      for (size_t got; (got = std::fread(b, 1, sizeof b, p)) > 0;) want.insert(want.end(), b, b + got);
-      pclose(p);
-    }
+    const std::vector<uint8_t> want = ffrgb(name);
     const size_t fbytes = size_t(w) * h * 3;
     ASSERT_EQ(want.size(), n * fbytes) << name;
     AviInfo info;
