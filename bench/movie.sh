@@ -10,6 +10,8 @@
 #  - play: build/pelix plays its movie with animate (every frame read and
 #    painted into the window's memory); ffmpeg decodes the same file (every
 #    frame read and decoded, to its null output).
+#  - play MJPEG: the same, for the movie made MJPEG by ffmpeg (frames that
+#    FFmpeg decodes and the program converts to its pixels).
 # Prints the times and the ratios pelix / ffmpeg, best of R runs of each.
 #   bench/movie.sh [build folder or path/to/pelix]   (N=1000 R=3)
 set -euo pipefail
@@ -52,6 +54,7 @@ r_aviwrite 0 0 + 1 0 0 $n
 }
 EOF
 echo 'animate "rec.avi"' > "$work/play.pelix"
+echo 'animate "mj.avi"' > "$work/playmj.pelix"
 
 run() {  # run NAME: the session's seconds
   local t0 t1
@@ -63,7 +66,7 @@ run() {  # run NAME: the session's seconds
 }
 best() { printf '%s\n' "$@" | sort -g | head -1; }
 
-rec=() play=() fw=() fd=()
+rec=() play=() fw=() fd=() pmj=() fmj=()
 for ((i = 0; i < runs; i++)); do
   rm -f "$work/rec.avi"
   rec+=("$(run rec)")
@@ -82,6 +85,15 @@ refrec() {
     -filter_complex "[0][1]overlay=x='mod(n-1,590)+1':y=200:eval=frame:format=rgb" \
     -frames:v "$n" -c:v rawvideo -pix_fmt bgra "$work/ref.avi"
 }
+ffmpeg -v error -y -i "$work/rec.avi" -c:v mjpeg -q:v 3 "$work/mj.avi"
+sync "$work/mj.avi"
+for ((i = 0; i < runs; i++)); do
+  pmj+=("$(run playmj)")
+  t0=$(date +%s.%N)
+  ffmpeg -v error -i "$work/mj.avi" -f null -
+  t1=$(date +%s.%N)
+  fmj+=("$(echo "$t1 - $t0" | bc -l)")
+done
 for ((i = 0; i < runs; i++)); do
   rm -f "$work/ref.avi"
   t0=$(date +%s.%N)
@@ -98,8 +110,10 @@ done
 sum() { ffmpeg -v error -i "$1" -f md5 -pix_fmt bgr24 -; }
 [ "$(sum "$work/rec.avi")" = "$(sum "$work/ref.avi")" ] || { echo "the two movies differ"; exit 1; }
 r=$(best "${rec[@]}") p=$(best "${play[@]}") w=$(best "${fw[@]}") d=$(best "${fd[@]}")
+pm=$(best "${pmj[@]}") dm=$(best "${fmj[@]}")
 echo "$n frames of 640x480, best of $runs (load $(cut -d' ' -f1-3 /proc/loadavg))"
 printf '%-28s %8.3f s\n' "pelix record" "$r" "ffmpeg draw and write" "$w" "pelix play (animate)" "$p" \
-  "ffmpeg decode (same file)" "$d"
+  "ffmpeg decode (same file)" "$d" "pelix play MJPEG (animate)" "$pm" "ffmpeg decode (same MJPEG)" "$dm"
 printf 'record / ffmpeg write:  %.2fx\n' "$(echo "$r / $w" | bc -l)"
 printf 'play / ffmpeg decode:   %.2fx\n' "$(echo "$p / $d" | bc -l)"
+printf 'play MJPEG / decode:    %.2fx\n' "$(echo "$pm / $dm" | bc -l)"

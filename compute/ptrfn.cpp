@@ -491,9 +491,14 @@ int load() {
   gtvarb(r, &cnt, &part, &tot, &ws, 0);
   trcint(8, "load", 0, k, cnt, nt, ws, 0);
   if (vec) {
-    uint8_t rec[8] = {};
-    if (cnt > 0 && part > 0 && ws == W_VEC)
-      if (const uint8_t* p = dptr(r)) std::memcpy(rec, p, 8);
+    // The first record, its block read first where it is not in memory
+    // (the vector list's records lie in its file's blocks). Without a
+    // record there are no values: the targets stay as they are.
+    if (cnt > 0 && ws == W_VEC && part <= 0) LDVARB(r, &part, 0);
+    const uint8_t* p = cnt > 0 && part > 0 && ws == W_VEC ? dptr(r) : nullptr;
+    if (!p) return 0;
+    uint8_t rec[8];
+    std::memcpy(rec, p, 8);
     int16_t xyz[3];
     std::memcpy(xyz, rec, 6);
     double v[6] = {static_cast<double>(xyz[0]), static_cast<double>(xyz[1]),

@@ -364,7 +364,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   bool list = trcmsk & 16;
   // BitsPerSample is 1 when the file does not give it (TIFF's default, as
   // bilevel images are written), for each of its samples.
-  int nsamp = 1, photo = -1, sfmt = 0, planar = 1, sbits = 1, spp = 1;
+  int nsamp = 1, photo = -1, sfmt = 0, planar = 1, sbits = 1, spp = 1, fill = 1;
   bool havebits = false, tiled = false;
   tifunsig = false;
   tifrgb = 0;
@@ -417,6 +417,7 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
       continue;
     }
     if (v.empty()) continue;
+    if (tag == 266) fill = static_cast<int>(val);  // listed below as "Bit order"
     switch (tag) {
       case 254:
       case 255: break;
@@ -535,6 +536,9 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   if (!haveoff || offs.empty()) return refuse();
   if (comp == 8 || comp == 32946) return refuse(unit, "Deflate TIFF");
   if (planar == 2 && nsamp > 1) return refuse(unit, "TIFF with separate planes");
+  // Samples of fewer than 8 bits whose bytes begin at their low bit would
+  // be read in the wrong order.
+  if (fill == 2 && wsiz < 8) return refuse(unit, "TIFF with its bits low bit first (FillOrder 2)");
   // Compressed strips of other programs are decoded by the read command;
   // a code this reader does not know is refused, never read as pixels.
   tifcomp = tifpred = 0;

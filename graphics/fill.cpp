@@ -599,7 +599,10 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
       const FillSlot& a = row[k];
       const FillSlot& b = row[k + 1];
       if (mask) {
-        for (int x = std::max<int>(a.x, fx); x <= std::min<int>(b.x, lx); x++) mbit(mbuf.data(), w, h, fx, first, x, r);
+        // Crossings beyond the box lie just outside it, and the column that
+        // evens a row's bits may lie there too: only the box's pixels count.
+        const int x1 = std::min({static_cast<int>(b.x), lx, bx1});
+        for (int x = std::max({static_cast<int>(a.x), fx, bx0}); x <= x1; x++) mbit(mbuf.data(), w, h, fx, first, x, r);
       } else {
         // Crossings beyond the box lie just outside it: the span stops at
         // its edge.
@@ -646,7 +649,7 @@ uint8_t* DRwslt(FillSlot* pool, int first, FillRows* tab, uint32_t colour, int m
   // The outline's own pixels belong to the mask too.
   for (const Edge& e : medges)
     walk(e.a, e.b, [&](int32_t x, int32_t y, const LnState&) {
-      mbit(mbuf.data(), w, h, fx, first, x, y);
+      if (x >= bx0 && x <= bx1) mbit(mbuf.data(), w, h, fx, first, x, y);
       return true;
     });
   return mbuf.data();

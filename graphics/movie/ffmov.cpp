@@ -77,6 +77,14 @@ struct Dec {
   // it (a header start that the demuxer counted otherwise): stream time
   // base units added to every time asked for.
   int64_t off = 0;
+  // The container gives its packets no presentation times (AVI): a decoder
+  // that reorders frames (B-frames) then stamps each with the decode time of
+  // the packet fed as it came out, as many frames later as it holds back,
+  // and the last ones, drained at the end, with none.
+  bool nopts = false;
+  // The decode time of the first packet fed since the file was opened or
+  // sought (AV_NOPTS_VALUE: none yet).
+  int64_t first = AV_NOPTS_VALUE;
 
   bool open(const char* host, int idx, AVMediaType want) {
     if (ff.avformat_open_input(&fmt, host, nullptr, nullptr) < 0) return false;
@@ -102,6 +110,7 @@ struct Dec {
     while ((rd = ff.av_read_frame(fmt, pkt)) >= 0 && pkt->stream_index != index) ff.av_packet_unref(pkt);
     if (rd < 0) return;
     held = true;
+    nopts = pkt->pts == AV_NOPTS_VALUE;
     const int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
     if (t != AV_NOPTS_VALUE) off = t - first;
   }
@@ -129,6 +138,7 @@ struct Dec {
       if (rd < 0) {
         ff.avcodec_send_packet(ctx, nullptr);
       } else {
+        if (first == AV_NOPTS_VALUE) first = pkt->dts;
         ff.avcodec_send_packet(ctx, pkt);
         ff.av_packet_unref(pkt);
       }
@@ -139,6 +149,7 @@ struct Dec {
   void seek(int64_t ts) {
     if (held) ff.av_packet_unref(pkt);
     held = false;
+    first = AV_NOPTS_VALUE;
     ff.av_seek_frame(fmt, index, ts, AVSEEK_FLAG_BACKWARD);
     ff.avcodec_flush_buffers(ctx);
     eof = false;
@@ -156,8 +167,9 @@ struct FfVideo {
   AVFrame* cur = nullptr;  // the frame shown for the last sample asked
   AVFrame* nxt = nullptr;  // the frame decoded after it
   int64_t cs = -1, ns = -1;  // their samples (-1: none)
+  int64_t last = -1;  // the sample of the last frame decoded since the file was sought
   SwsContext* sws = nullptr;
-  std::vector<uint8_t> conv;  // the converted frame, before it is widened
+  std::vector<uint32_t> conv;  // the converted frame, before it is shown
 };
 
 FfVideo* ffvopen(const char* host, int index, int64_t first) {
@@ -204,11 +216,27 @@ int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stri
   // the key frame before it.
   if ((v->cs >= 0 && sample < v->cs) || (v->cs < 0 && v->ns > sample) || sample > std::max(v->cs, v->ns) + 64) {
     v->d.seek(sample);
-    v->cs = v->ns = -1;
+    v->cs = v->ns = v->last = -1;
   }
+  // A decoder that reorders the frames of a file that gives no presentation
+  // times gives them in display order, each stamped as many samples late as
+  // the frames it holds back; those drained at the end follow one a sample
+  // (from the first packet's, when none came out before).
   auto step = [&]() {
     ff.av_frame_unref(v->nxt);
-    v->ns = v->d.next(v->nxt) ? fpts(v->nxt) : -1;
+    if (!v->d.next(v->nxt)) {
+      v->ns = -1;
+      return;
+    }
+    int64_t t = fpts(v->nxt);
+    if (v->d.nopts && v->d.ctx->has_b_frames > 0) {
+      if (t != AV_NOPTS_VALUE)
+        t = std::max(t - v->d.ctx->has_b_frames, v->last + 1);
+      else
+        t = v->last >= 0 ? v->last + 1 : v->d.first;
+    }
+    v->ns = t;
+    if (t >= 0) v->last = t;
   };
   if (v->ns < 0) step();
   while (v->ns >= 0 && v->ns <= sample) {
@@ -231,24 +259,29 @@ int ffvframe(FfVideo* v, int64_t sample, uint32_t* out, int dw, int dh, int stri
     }
     return 0;
   }
-  // Converted as ffmpeg converts to RGB itself: packed RGB24 with its
-  // default (bicubic) chroma filter, which odd heights go through, into rows
-  // aligned for swscale's vector code (which also writes an odd width's last
-  // column); then widened to the pixels shown.
+  // Converted as ffmpeg converts to RGB itself: its default (bicubic)
+  // chroma filter, which odd heights and widths go through, in swscale's
+  // exact arithmetic, which gives ffmpeg's RGB. The converter writes pixels
+  // in pairs: an odd width's rows go into a scratch frame whose rows are one
+  // pixel longer, then into the pixels shown; an even width's straight there.
   v->sws = ff.sws_getCachedContext(v->sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), dw, dh,
-                                AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                                AV_PIX_FMT_BGR0, SWS_BICUBIC | SWS_BITEXACT, nullptr, nullptr, nullptr);
   if (!v->sws) return -1;
-  const int aw = (dw + 15) & ~15;
-  v->conv.resize(size_t(aw) * 3 * size_t(dh) + 64);
-  uint8_t* base = v->conv.data();
-  base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64;
-  uint8_t* dst[4] = {base, nullptr, nullptr, nullptr};
-  int lines[4] = {aw * 3, 0, 0, 0};
+  const bool odd = dw & 1;
+  const int aw = odd ? (dw + 16) & ~15 : stride;
+  uint32_t* base = out;
+  if (odd) {
+    v->conv.resize(size_t(aw) * size_t(dh) + 16);
+    base = v->conv.data();
+    base += (16 - (reinterpret_cast<uintptr_t>(base) / 4) % 16) % 16;
+  }
+  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(base), nullptr, nullptr, nullptr};
+  int lines[4] = {aw * 4, 0, 0, 0};
   ff.sws_scale(v->sws, f->data, f->linesize, 0, f->height, dst, lines);
   for (int y = 0; y < dh; y++) {
-    uint32_t* __restrict o = out + size_t(y) * size_t(stride);
-    const uint8_t* __restrict c = base + size_t(y) * size_t(aw) * 3;
-    for (int x = 0; x < dw; x++) o[x] = uint32_t(c[3 * x]) << 16 | uint32_t(c[3 * x + 1]) << 8 | c[3 * x + 2];
+    uint32_t* o = out + size_t(y) * size_t(stride);
+    const uint32_t* c = base + size_t(y) * size_t(aw);
+    for (int x = 0; x < dw; x++) o[x] = c[x] & 0xFFFFFFu;
   }
   return 0;
 }

@@ -496,7 +496,8 @@ int moviepaint(int32_t window) {
     return 0;
   }
   const int64_t nx = nextfull(s, k + 1);
-  r.due = static_cast<int32_t>(nx >= 0 ? smp2ms(s, nx) : mv.end);
+  // Times past the clock's range are the movie's end, never wrapped.
+  r.due = static_cast<int32_t>(std::clamp<int64_t>(nx >= 0 ? smp2ms(s, nx) : mv.end, 0, INT32_MAX));
   int fw = 0, fh = 0;
   framesize(mv.vid, &fw, &fh);
   // The size shown may pass what the window holds: only the part inside is

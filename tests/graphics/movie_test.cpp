@@ -351,9 +351,21 @@ TEST_F(Movie, UncompressedFramesReadStraightIntoPlace) {
   close(fd);
 }
 
+// ffmpeg's own decoding of a movie's frames, as packed RGB24.
+std::vector<uint8_t> ffrgb(const std::string& name) {
+  std::vector<uint8_t> out;
+  if (std::FILE* p = popen(("ffmpeg -nostdin -v error -i " + name + " -f rawvideo -pix_fmt rgb24 -").c_str(), "r")) {
+    uint8_t b[4096];
+    for (size_t n; (n = std::fread(b, 1, sizeof b, p)) > 0;) out.insert(out.end(), b, b + n);
+    pclose(p);
+  }
+  return out;
+}
+
 // Frames decoded through FFmpeg are ffmpeg's own RGB decoding of them,
 // within 2 a channel, at every size: odd widths and heights take their
-// chroma from the rows and columns ffmpeg takes it from.
+// chroma from the rows and columns ffmpeg takes it from, and nothing past
+// a row's width is written.
 TEST_F(Movie, DecodedFramesAreFfmpegsOwn) {
   if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg";
   const char* const kinds[][2] = {{"mpeg4", "yuv420p"},  {"mjpeg", "yuvj420p"}, {"mjpeg", "yuvj422p"},
@@ -368,31 +380,84 @@ TEST_F(Movie, DecodedFramesAreFfmpegsOwn) {
                                "format=rgb24,crop=" + std::to_string(w) + ":" + std::to_string(h) +
                                ":5:7 -c:v " + k[0] + " -pix_fmt " + k[1] + " " + name;
       ASSERT_EQ(std::system(make.c_str()), 0) << make;
-      std::vector<uint8_t> want;
-      if (std::FILE* p = popen(("ffmpeg -nostdin -v error -i " + name + " -f rawvideo -pix_fmt rgb24 -").c_str(), "r")) {
-        uint8_t b[4096];
-        for (size_t n; (n = std::fread(b, 1, sizeof b, p)) > 0;) want.insert(want.end(), b, b + n);
-        pclose(p);
-      }
+      const std::vector<uint8_t> want = ffrgb(name);
       const size_t fbytes = size_t(w) * h * 3;
       ASSERT_EQ(want.size(), 3 * fbytes) << name;
       AviInfo info;
       ASSERT_EQ(aviread(name, &info), 0);
       FfVideo* v = ffvopen(name.c_str(), 0, firstsmp(info.strm[0]));
       ASSERT_NE(v, nullptr) << name;
-      std::vector<uint32_t> px(size_t(w) * h);
       int worst = 0;
       for (int f = 0; f < 3; f++) {
-        ASSERT_EQ(ffvframe(v, f, px.data(), w, h), 0) << name << " frame " << f;
-        for (size_t i = 0; i < px.size(); i++)
-          for (int c = 0; c < 3; c++) {
-            const int got = int(px[i] >> (16 - 8 * c) & 0xFF), ref = want[size_t(f) * fbytes + i * 3 + size_t(c)];
-            worst = std::max(worst, std::abs(got - ref));
+        // Rows of the frame's own width, then rows with room after them,
+        // which stays as it was.
+        const int stride = f == 0 ? w : w + 3;
+        std::vector<uint32_t> px(size_t(stride) * h, 0xDEADBEEFu);
+        ASSERT_EQ(ffvframe(v, f, px.data(), w, h, stride), 0) << name << " frame " << f;
+        for (int y = 0; y < h; y++)
+          for (int x = 0; x < stride; x++) {
+            const uint32_t p = px[size_t(y) * stride + x];
+            if (x >= w) {
+              EXPECT_EQ(p, 0xDEADBEEFu) << name << " row " << y << " written past its width";
+              continue;
+            }
+            for (int c = 0; c < 3; c++) {
+              const int got = int(p >> (16 - 8 * c) & 0xFF), ref = want[size_t(f) * fbytes + (size_t(y) * w + x) * 3 + size_t(c)];
+              worst = std::max(worst, std::abs(got - ref));
+            }
           }
       }
       ffvclose(v);
       EXPECT_LE(worst, 2) << name;
     }
+}
+
+// Movies whose frames the decoder reorders (B-frames), in AVI, which gives
+// no presentation times: each sample shows ffmpeg's frame of that number,
+// the last ones too, in order and after a jump back or ahead; a movie all
+// of whose frames come out at the end alike.
+TEST_F(Movie, ReorderedFramesInDisplayOrder) {
+  if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg";
+  const struct {
+    const char* codec;
+    const char* opts;
+    int n;
+  } kinds[] = {{"libx264", "-bf 3 -g 8", 20}, {"mpeg4", "-bf 2 -g 7", 20}, {"libx264", "-bf 2", 20}, {"libx264", "-bf 3", 2}};
+  const int w = 32, h = 24;
+  int made = 0;
+  for (const auto& kd : kinds) {
+    const char* const k[2] = {kd.codec, kd.opts};
+    const int n = kd.n;
+    const std::string name = dir + "/" + k[0] + std::to_string(made) + ".avi";
+    const std::string make = std::string("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=32x24:rate=10 -frames:v ") +
+                             std::to_string(n) + " -c:v " + k[0] + " " + k[1] + " -pix_fmt yuv420p " + name;
+    if (std::system(make.c_str()) != 0) continue;  // no such encoder here
+    made++;
+    const std::vector<uint8_t> want = ffrgb(name);
+    const size_t fbytes = size_t(w) * h * 3;
+    ASSERT_EQ(want.size(), n * fbytes) << name;
+    AviInfo info;
+    ASSERT_EQ(aviread(name, &info), 0);
+    FfVideo* v = ffvopen(name.c_str(), 0, firstsmp(info.strm[0]));
+    ASSERT_NE(v, nullptr) << name;
+    std::vector<uint32_t> px(size_t(w) * h);
+    std::vector<int> order;
+    for (int f = 0; f < n; f++) order.push_back(f);
+    for (int f : {15, 3, 10, 19, 0, 18})
+      if (f < n) order.push_back(f);
+    for (int f : order) {
+      ASSERT_EQ(ffvframe(v, f, px.data(), w, h), 0) << name << " frame " << f;
+      int worst = 0;
+      for (size_t i = 0; i < px.size(); i++)
+        for (int c = 0; c < 3; c++) {
+          const int got = int(px[i] >> (16 - 8 * c) & 0xFF), ref = want[size_t(f) * fbytes + i * 3 + size_t(c)];
+          worst = std::max(worst, std::abs(got - ref));
+        }
+      EXPECT_LE(worst, 2) << name << " frame " << f;
+    }
+    ffvclose(v);
+  }
+  if (made == 0) GTEST_SKIP() << "no encoder of reordered frames";
 }
 
 TEST(MovieHelpers, Muldv) {
