@@ -69,6 +69,9 @@ int32_t doexpr(int32_t list);
 // destination (in/out: 0 none; set to -1 when it is refused and the result
 // went to a temporary). Returns the new depth, or -1 on failure.
 int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest);
+// Whether record d (of kind flags kind) is a window of several whole items
+// of a string list, each of which a text given to it becomes.
+bool lstwin(const PtrRec* d, int kind);
 
 // Loads the destination id into row 2 (when row 2 is empty) and prepares it
 // for writing; returns its kind (word 47). With id 0 only word 47.

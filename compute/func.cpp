@@ -601,6 +601,16 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     outtext = c.text || ((t[OT_KIND] & (K_STRING | K_LIST)) == K_STRING && t[OT_RWSZ] == W_BYTE &&
                          !(t[OT_KIND + 1] & K_LIST)) ||
               (code == 264 && (t[OT_KIND] & K_STRING));
+    // A text given to several items of a string list becomes each of
+    // them, and one given to a text-file word its text: it is made as a
+    // temporary, which the assignment then gives to them.
+    if (outtext && t[OT_REC + 2] && (lstwin(oprec(2), t[OT_KIND + 2]) || txtword(oprec(2)))) {
+      t[OT_REC + 2] = t[OT_ID + 2] = 0;
+      t[OT_KIND + 2] = K_STRING;
+      c.dest = 0;
+      *dest = -1;
+      mode = 0;
+    }
     int made1 = setout(mode, t[OT_KIND]);
     outshape = nullptr;
     mkcover = outtext = false;

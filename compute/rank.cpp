@@ -331,6 +331,30 @@ int ordlst(FnCall& c) {
   return lstres(c, items);  // a list assigned by run_order
 }
 
+// order of a text: its characters picked by the indices, one for each
+// (no more than the text holds), give one text (an index outside the text
+// refuses the call, error 196): into a string list one item.
+int ordtxt(FnCall& c, const std::string& src) {
+  int32_t* t = optab;
+  PtrRec* x = oprec(1);
+  const auto ns = static_cast<int32_t>(src.size());
+  const int32_t n = std::min(ns, t[OT_CNT + 1]);
+  std::string txt;
+  txt.reserve(static_cast<size_t>(std::max(n, 0)));
+  int32_t part = t[OT_BUF + 1];
+  for (int32_t i = 0; i < n && !stopped(); i++) {
+    if (i >= part) {
+      LDVARB(x, &part, i);
+      if (part <= i) break;
+    }
+    const int32_t k = igstak(x);
+    if (k < 0 || k >= ns) return fnrefus(c, 0, 196);
+    txt.push_back(src[static_cast<size_t>(k)]);
+  }
+  if (stopped()) return fnrefus(c, 0, 0);
+  return settxt(c, txt.data(), static_cast<int32_t>(txt.size()));  // stored by the dispatcher
+}
+
 }  // namespace
 
 // Every index is checked before the destination is made: an index outside
@@ -346,6 +370,7 @@ int su_order(FnCall& c) {
   if (lst && oprec(0) && !x) return fnrefus(c, 0, 0);
   if (!oprec(0) || !x) return FS_GO;
   if (lst) return ordlst(c);
+  if (std::string txt; optext(&txt)) return ordtxt(c, txt);
   int32_t n = std::min(t[OT_CNT], t[OT_CNT + 1]);
   const uint32_t lim = static_cast<uint32_t>(std::max(t[OT_CNT], 0));
   bool bad = false;
@@ -385,8 +410,10 @@ int su_order(FnCall& c) {
 
 int run_order(FnCall& c) {
   int32_t* t = optab;
-  // The items of a string list, gathered in order by su_order.
+  // The items of a string list, gathered in order by su_order; a text
+  // su_order made.
   if (int rc; lstrun(c, &rc)) return rc;
+  if (c.text) return 0;
   PtrRec* s = oprec(0);
   PtrRec* x = oprec(1);
   PtrRec* d = oprec(2);
