@@ -602,11 +602,13 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
                          !(t[OT_KIND + 1] & K_LIST)) ||
               (code == 264 && (t[OT_KIND] & K_STRING));
     // A text given to several items of a string list becomes each of
-    // them, and one given to a text-file word its text: it is made as a
-    // temporary, which the assignment then gives to them.
-    if (outtext && t[OT_REC + 2] && (lstwin(oprec(2), t[OT_KIND + 2]) || txtword(oprec(2)))) {
+    // them, and a result given to a text-file word (not a list's items)
+    // its text: it is made as a temporary, which the assignment then gives
+    // to them.
+    if (t[OT_REC + 2] && ((outtext && lstwin(oprec(2), t[OT_KIND + 2])) ||
+                          (txtword(oprec(2)) && !(t[OT_KIND] & K_LIST)))) {
       t[OT_REC + 2] = t[OT_ID + 2] = 0;
-      t[OT_KIND + 2] = K_STRING;
+      t[OT_KIND + 2] = outtext ? K_STRING : 0;
       c.dest = 0;
       *dest = -1;
       mode = 0;
