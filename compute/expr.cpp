@@ -28,6 +28,7 @@ int32_t* optab = nullptr;
 const PtrRec* outshape = nullptr;
 bool outkeep = false;
 bool outtext = false;
+bool outnums = false;
 
 namespace {
 
@@ -171,6 +172,12 @@ bool lstfill() {
   const int32_t len = txt.empty() ? 0 : in.bytes(txt.data(), static_cast<int32_t>(txt.size()));
   const uint32_t x0 = d->Offs[0];
   if (d->Addr == 0 || uint64_t{x0} + d->Offs[3] > d->Datdims[0]) {
+    // (More items than a command's scratch memory could ever list: no
+    // room.)
+    if (uint64_t{x0} + d->Offs[3] > (1u << 20)) {
+      error(0, 42);
+      return true;
+    }
     std::vector<std::string> items;
     for (uint32_t i = 0; d->Addr && i < d->Datdims[0] && !stopped(); i++) {
       int32_t n = 0;
@@ -646,7 +653,7 @@ int setout(int mode, int reshape) {
     }
     // A text makes a string list seen whole one item; so do numbers (not
     // a list's items), the item's characters then their codes.
-    const bool one = whole && (outtext || !(t[OT_KIND] & (K_LIST | K_VECTOR)));
+    const bool one = whole && (outtext || outnums || !(t[OT_KIND] & (K_LIST | K_VECTOR)));
     int r = one ? lstone(d, t[OT_RCNT]) : asnvrb(d, cnt, tp, mode);
     if (r < 0) return r + 1;
     t[OT_KIND + 2] =

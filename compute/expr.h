@@ -90,6 +90,9 @@ extern bool outkeep;
 // Set around a call of setout: the result is a text (not a list), which a
 // string list seen whole takes as its one item.
 extern bool outtext;
+// Set around a call of setout: the result is numbers, though operand 1 is a
+// list, which a string list seen whole takes as its one item.
+extern bool outnums;
 
 // 1 when source a and destination b can be walked element for element
 // (their windows cut to the same extents), else 0.
