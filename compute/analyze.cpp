@@ -38,6 +38,17 @@ int su_zoom(FnCall& c) {
   int zx = intarg(3, 0), zy = intarg(4, zx);
   // Refused before the destination is made: it stays as it was.
   if ((zx < 0 && zy > 0) || (zx > 0 && zy < 0)) return fnrefus(c, 3, 120);
+  // A text is one row of characters: enlarged, each is repeated (as
+  // numpy's repeat does), and the result is the longer text (one item of
+  // a string list).
+  if (std::string txt; zx > 1 && optext(&txt)) {
+    if (stopped()) return fnrefus(c, 0, 0);
+    if (static_cast<int64_t>(txt.size()) * zx > INT32_MAX / 2) return fnrefus(c, 0, 42);
+    std::string out;
+    out.reserve(txt.size() * static_cast<size_t>(zx));
+    for (char ch : txt) out.append(static_cast<size_t>(zx), ch);
+    return settxt(c, out.data(), static_cast<int32_t>(out.size()));  // stored by the dispatcher
+  }
   snapin(c.dest);
   c.gen[0] = zx;
   c.gen[1] = zy;
@@ -67,6 +78,7 @@ int su_zoom(FnCall& c) {
 
 int run_zoom(FnCall& c) {
   int32_t* t = optab;
+  if (c.text) return 0;  // the text su_zoom made
   PtrRec* r = oprec(0);
   if (r && c.keep[2]) {
     r->Offs[3] = static_cast<uint32_t>(c.keep[0]);
@@ -181,6 +193,15 @@ int su_flip(FnCall& c) {
     if ((mode & 1) && !(mode & 4)) std::reverse(items.begin(), items.end());
     return lstres(c, items);  // a list assigned by run_flip
   }
+  // A text is one row of characters: it comes back a text (one item of a
+  // string list), reversed by mode 1 (or 3).
+  if (std::string txt; optext(&txt)) {
+    if (stopped()) return fnrefus(c, 0, 0);
+    const int mode = intarg(3, 0);
+    if ((mode & 1) && !(mode & 4)) std::reverse(txt.begin(), txt.end());
+    c.aux = 0;
+    return settxt(c, txt.data(), static_cast<int32_t>(txt.size()));  // stored by the dispatcher
+  }
   // A number has no rows to flip.
   if (!(t[OT_KIND] & K_DATA)) return fnrefus(c, 2, 103);
   if (c.dest > 0 && getdst(c.dest) && oprec(2) && t[OT_WSIZ] != t[OT_WSIZ + 2]) return fnrefus(c, 0, 0);
@@ -246,8 +267,10 @@ bool itembyt(PtrRec* r, uint8_t* buf, int64_t e, bool write) {
 // source's own data give the same result.
 int run_flip(FnCall& c) {
   int32_t* t = optab;
-  // The items of a string list, in their new order (su_flip).
+  // The items of a string list, in their new order (su_flip); a text su_flip
+  // made.
   if (int rc; lstrun(c, &rc)) return rc;
+  if (c.text) return 0;
   PtrRec* s = oprec(0);
   PtrRec* d = oprec(2);
   int mode = intarg(3, 0);

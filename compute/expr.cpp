@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "compute/arith.h"
+#include "compute/fnsvc.h"
 #include "compute/func.h"
 #include "compute/opstream.h"
 #include "compute/qarith.h"
 #include "compute/scalar.h"
+#include "core/args.h"
 #include "core/convert.h"
 #include "core/element.h"
 #include "core/memory.h"
@@ -26,6 +28,7 @@ int32_t* optab = nullptr;
 const PtrRec* outshape = nullptr;
 bool outkeep = false;
 bool outtext = false;
+bool outnums = false;
 
 namespace {
 
@@ -155,24 +158,51 @@ bool lstjoin(int k) {
 
 // Operand 0, a text, stored as each item of the destination, a window of
 // several whole items of a string list: as a value fills every element of
-// a window of an array. False for any other destination (the usual store
-// runs).
+// a window of an array. Items the list does not hold yet are made (empty
+// ones before the window): the list is then assigned whole, its items and
+// the window's. False for any other destination (the usual store runs).
 bool lstfill() {
   int32_t* t = optab;
   PtrRec* d = oprec(2);
-  const int dk = t[OT_KIND + 2];
-  if (!d || !oprec(0) || (dk & (K_LIST | K_STRING | K_VECTOR | K_FILE | 1)) != (K_LIST | K_STRING | 1))
-    return false;
-  // (Items the list does not hold yet are left to the usual store.)
-  if (d->Offs[3] < 2 || static_cast<int32_t>(d->Offs[4]) > 0 || d->Addr == 0 ||
-      uint64_t{d->Offs[0]} + d->Offs[3] > d->Datdims[0])
-    return false;
+  if (!d || !oprec(0) || !lstwin(d, t[OT_KIND + 2])) return false;
   OpRead in;
   in.start(0);
   // An item holds at most 255 characters.
   std::vector<uint8_t> txt(static_cast<size_t>(std::clamp<int32_t>(t[OT_RCNT], 0, 255)));
   const int32_t len = txt.empty() ? 0 : in.bytes(txt.data(), static_cast<int32_t>(txt.size()));
   const uint32_t x0 = d->Offs[0];
+  if (d->Addr == 0 || uint64_t{x0} + d->Offs[3] > d->Datdims[0]) {
+    // (More items than a command's scratch memory could ever list: no
+    // room.)
+    if (uint64_t{x0} + d->Offs[3] > (1u << 20)) {
+      error(0, 42);
+      return true;
+    }
+    std::vector<std::string> items;
+    for (uint32_t i = 0; d->Addr && i < d->Datdims[0] && !stopped(); i++) {
+      int32_t n = 0;
+      const uint8_t* p = lstptr(d, static_cast<int32_t>(i), &n, 0);
+      items.emplace_back(p && n > 0 ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n))
+                                    : std::string());
+    }
+    items.resize(std::max<size_t>(items.size(), size_t{x0} + d->Offs[3]));
+    for (uint32_t i = 0; i < d->Offs[3]; i++)
+      items[x0 + i].assign(reinterpret_cast<const char*>(txt.data()), static_cast<size_t>(std::max(len, 0)));
+    // The items as a list, given to the list seen whole.
+    PtrRec* src = putptr(K_STRING, 0, nullptr, 0, W_BYTE, 1);
+    PtrRec* all = mktmp(d, -1);
+    if (stopped() || !src || !all || !lstrec(src, items)) {
+      if (!(state & ST_ERROR)) error(0, 42);
+      return true;
+    }
+    src->Idx = -1;
+    all->Flg = static_cast<uint16_t>(all->Flg & ~1);
+    for (uint32_t& o : all->Offs) o = 0;
+    int32_t st[2] = {stkadr(all), stkadr(src)};
+    int32_t dd = st[0];
+    doarth(115, 2, 2, st, &dd);
+    return true;
+  }
   for (uint32_t i = 0; i < d->Offs[3] && !stopped(); i++) {
     d->XYZptr[0] = x0 + i;
     d->Dptr = 0;
@@ -210,6 +240,11 @@ void clropt() {
   int32_t prev = optab[OT_PREV];
   std::memset(optab, 0, OPTWDS * 4);
   optab[OT_PREV] = prev;
+}
+
+bool lstwin(const PtrRec* d, int kind) {
+  return d && (kind & (K_LIST | K_STRING | K_VECTOR | K_FILE | 1)) == (K_LIST | K_STRING | 1) &&
+         d->Offs[3] >= 2 && static_cast<int32_t>(d->Offs[4]) <= 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -417,6 +452,9 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
 
   // The destination.
   int k = getdst(d);
+  // Texts joined for several items of a string list: the text is made
+  // first, then given to each of them.
+  if (code == 111 && d > 0 && lstwin(oprec(2), k)) refuse = true;
   if ((k & (K_NAMED | K_FILE)) && (k & K_ARRAYLIKE)) {
     // The destination seen as an operand: through the same window the
     // operation runs in place when the destination already holds the
@@ -486,12 +524,11 @@ int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest) {
             (n < 2 || !(t[OT_KIND + 1] & K_LIST));
   // A text given to several items of a string list (a window of it, by a
   // subscript or through a pointer) becomes each of them.
-  if (outtext && code == 115 && lstfill()) {
+  if (const int32_t dh = t[OT_REC + 2]; outtext && code == 115 && lstfill()) {
     outtext = false;
     if (state & ST_ERROR) return -1;
-    t[OT_ID + 2] = t[OT_REC + 2];
     const int nd = depth - count + 1;
-    stack[nd - 1] = t[OT_ID + 2];
+    stack[nd - 1] = dh;
     *dest = d;
     return nd;
   }
@@ -614,8 +651,9 @@ int setout(int mode, int reshape) {
       asnvrb(d, 0, nullptr, -1);
       return 0;
     }
-    // A text makes a string list seen whole one item.
-    const bool one = whole && outtext;
+    // A text makes a string list seen whole one item; so do numbers (not
+    // a list's items), the item's characters then their codes.
+    const bool one = whole && (outtext || outnums || !(t[OT_KIND] & (K_LIST | K_VECTOR)));
     int r = one ? lstone(d, t[OT_RCNT]) : asnvrb(d, cnt, tp, mode);
     if (r < 0) return r + 1;
     t[OT_KIND + 2] =

@@ -69,6 +69,9 @@ int32_t doexpr(int32_t list);
 // destination (in/out: 0 none; set to -1 when it is refused and the result
 // went to a temporary). Returns the new depth, or -1 on failure.
 int doarth(int code, int count, int depth, int32_t* stack, int32_t* dest);
+// Whether record d (of kind flags kind) is a window of several whole items
+// of a string list, each of which a text given to it becomes.
+bool lstwin(const PtrRec* d, int kind);
 
 // Loads the destination id into row 2 (when row 2 is empty) and prepares it
 // for writing; returns its kind (word 47). With id 0 only word 47.
@@ -87,6 +90,9 @@ extern bool outkeep;
 // Set around a call of setout: the result is a text (not a list), which a
 // string list seen whole takes as its one item.
 extern bool outtext;
+// Set around a call of setout: the result is numbers, though operand 1 is a
+// list, which a string list seen whole takes as its one item.
+extern bool outnums;
 
 // 1 when source a and destination b can be walked element for element
 // (their windows cut to the same extents), else 0.

@@ -601,9 +601,24 @@ int dofunc(int code, int32_t item, int depth, int32_t* stack, int32_t* dest) {
     outtext = c.text || ((t[OT_KIND] & (K_STRING | K_LIST)) == K_STRING && t[OT_RWSZ] == W_BYTE &&
                          !(t[OT_KIND + 1] & K_LIST)) ||
               (code == 264 && (t[OT_KIND] & K_STRING));
+    // A list's items are the result only where the row gathered them as a
+    // list (anything else of a list is numbers, or a text).
+    const bool items = c.aux == 115 && (t[OT_KIND] & K_LIST);
+    outnums = !outtext && !items && (t[OT_KIND] & K_LIST);
+    // A text given to several items of a string list becomes each of
+    // them, and a result given to a text-file word (not a list's items)
+    // its text: it is made as a temporary, which the assignment then gives
+    // to them.
+    if (t[OT_REC + 2] && ((outtext && lstwin(oprec(2), t[OT_KIND + 2])) || (txtword(oprec(2)) && !items))) {
+      t[OT_REC + 2] = t[OT_ID + 2] = 0;
+      t[OT_KIND + 2] = outtext ? K_STRING : 0;
+      c.dest = 0;
+      *dest = -1;
+      mode = 0;
+    }
     int made1 = setout(mode, t[OT_KIND]);
     outshape = nullptr;
-    mkcover = outtext = false;
+    mkcover = outtext = outnums = false;
     c.fresh = mkfresh.addr;
     c.freshw = mkfresh.words;
     mkfresh = MkFresh{};

@@ -18,6 +18,7 @@
 #include "compute/expr.h"
 #include "compute/fnsvc.h"
 #include "compute/genrat.h"
+#include "compute/opstream.h"
 #include "core/args.h"
 #include "core/convert.h"
 #include "core/element.h"
@@ -106,6 +107,16 @@ int lstres(FnCall& c, const std::vector<std::string>& items) {
   }
   c.aux = 0;
   return settxt(c, txt.data(), static_cast<int32_t>(std::min<size_t>(txt.size(), INT32_MAX / 2)));
+}
+
+bool optext(std::string* out) {
+  int32_t* t = optab;
+  if (!oprec(0) || (t[OT_KIND] & (K_STRING | K_LIST | K_VECTOR)) != K_STRING) return false;
+  OpRead in;
+  in.start(0);
+  out->assign(static_cast<size_t>(std::max(in.n, 0)), '\0');
+  out->resize(static_cast<size_t>(out->empty() ? 0 : in.bytes(reinterpret_cast<uint8_t*>(out->data()), in.n)));
+  return true;
 }
 
 std::vector<std::string> lstitems(PtrRec* r) {

@@ -31,6 +31,9 @@ int setlst(FnCall& c, const std::vector<std::string>& items);
 // them (setlst), anywhere else their text, one newline between items
 // (settxt).
 int lstres(FnCall& c, const std::vector<std::string>& items);
+// The text of operand 1's window when it is a plain string (no list): true
+// then, with the text in *out.
+bool optext(std::string* out);
 // The items of string list r's window, in order.
 std::vector<std::string> lstitems(PtrRec* r);
 // The operation of a row whose set-up gave whole items (lstres): a list is

@@ -298,20 +298,14 @@ bool flat(const PtrRec* r) {
 
 namespace {
 
-// order of a string list: whole items move. The source's items (counted
-// from its window's first) are gathered in the new order before anything
-// is written, so a list ordered into itself reads none it has overwritten;
-// an index outside the items refuses the call (error 196). Into a string
-// list they are assigned as a list; anywhere else the result is their text,
-// one newline between items.
-int ordlst(FnCall& c) {
+// The indices of operand 2 for a source of ns items (no more indices than
+// that), in order: false when one lies outside the source (error 196,
+// the call refused) or the work was stopped.
+bool ordidx(FnCall& c, int32_t ns, std::vector<int32_t>* idx) {
   int32_t* t = optab;
-  PtrRec* s = oprec(0);
   PtrRec* x = oprec(1);
-  const int32_t ns = static_cast<int32_t>(s->Offs[3]);
   const int32_t n = std::min(ns, t[OT_CNT + 1]);
-  std::vector<std::string> items;
-  items.reserve(static_cast<size_t>(std::max(n, 0)));
+  idx->reserve(static_cast<size_t>(std::max(n, 0)));
   int32_t part = t[OT_BUF + 1];
   for (int32_t i = 0; i < n && !stopped(); i++) {
     if (i >= part) {
@@ -319,7 +313,29 @@ int ordlst(FnCall& c) {
       if (part <= i) break;
     }
     const int32_t k = igstak(x);
-    if (k < 0 || k >= ns) return fnrefus(c, 0, 196);
+    if (k < 0 || k >= ns) {
+      fnrefus(c, 0, 196);
+      return false;
+    }
+    idx->push_back(k);
+  }
+  if (stopped()) fnrefus(c, 0, 0);
+  return !stopped();
+}
+
+// order of a string list: whole items move. The source's items (counted
+// from its window's first) are gathered in the new order before anything
+// is written, so a list ordered into itself reads none it has overwritten;
+// an index outside the items refuses the call (error 196). Into a string
+// list they are assigned as a list; anywhere else the result is their text,
+// one newline between items.
+int ordlst(FnCall& c) {
+  PtrRec* s = oprec(0);
+  std::vector<int32_t> idx;
+  if (!ordidx(c, static_cast<int32_t>(s->Offs[3]), &idx)) return FS_RET;
+  std::vector<std::string> items;
+  items.reserve(idx.size());
+  for (const int32_t k : idx) {
     int32_t len = 0;
     const uint8_t* p = lstptr(s, static_cast<int32_t>(s->Offs[0]) + k, &len, 0);
     if (p && len > 0)
@@ -327,8 +343,18 @@ int ordlst(FnCall& c) {
     else
       items.emplace_back();
   }
-  if (stopped()) return fnrefus(c, 0, 0);
   return lstres(c, items);  // a list assigned by run_order
+}
+
+// order of a text: its characters picked by the indices, one for each
+// (no more than the text holds), give one text (an index outside the text
+// refuses the call, error 196): into a string list one item.
+int ordtxt(FnCall& c, const std::string& src) {
+  std::vector<int32_t> idx;
+  if (!ordidx(c, static_cast<int32_t>(src.size()), &idx)) return FS_RET;
+  std::string txt;
+  for (const int32_t k : idx) txt.push_back(src[static_cast<size_t>(k)]);
+  return settxt(c, txt.data(), static_cast<int32_t>(txt.size()));  // stored by the dispatcher
 }
 
 }  // namespace
@@ -346,6 +372,7 @@ int su_order(FnCall& c) {
   if (lst && oprec(0) && !x) return fnrefus(c, 0, 0);
   if (!oprec(0) || !x) return FS_GO;
   if (lst) return ordlst(c);
+  if (std::string txt; optext(&txt)) return ordtxt(c, txt);
   int32_t n = std::min(t[OT_CNT], t[OT_CNT + 1]);
   const uint32_t lim = static_cast<uint32_t>(std::max(t[OT_CNT], 0));
   bool bad = false;
@@ -385,8 +412,10 @@ int su_order(FnCall& c) {
 
 int run_order(FnCall& c) {
   int32_t* t = optab;
-  // The items of a string list, gathered in order by su_order.
+  // The items of a string list, gathered in order by su_order; a text
+  // su_order made.
   if (int rc; lstrun(c, &rc)) return rc;
+  if (c.text) return 0;
   PtrRec* s = oprec(0);
   PtrRec* x = oprec(1);
   PtrRec* d = oprec(2);

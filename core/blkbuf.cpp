@@ -71,13 +71,23 @@ void xferr(int dir) {
 // sizbuf gives 0 usable items, so that no loop reads or writes there.
 const PtrRec* nobuf = nullptr;
 
+// The data's dimensions as their blocks hold them: a file keeps each row of
+// bit fields, crumbs or nibbles in whole bytes, so its blocks hold the
+// items of a row's last byte past the row's end too (no window reaches
+// them).
+void dimsof(const PtrRec* r, int64_t* g) {
+  for (int k = 0; k < 3; k++) g[k] = r->Datdims[k] < 1 ? 1 : r->Datdims[k];
+  int bits = r->Wsiz & 63;
+  if ((r->Flg & K_FILE) && bits >= 1 && bits < 8) g[0] = (g[0] * bits + 7) / 8 * 8 / bits;
+}
+
 // The grid that blocks run over: the window's extents (Bflg 0x2) or the
 // data's dimensions; the position is taken relative to the window then.
 void grid(const PtrRec* r, const BufRec* b, int64_t* g, int64_t* p) {
   bool win = b->Bflg & 2;
+  dimsof(r, g);
   for (int k = 0; k < 3; k++) {
-    int64_t d = win ? r->Offs[3 + k] : r->Datdims[k];
-    g[k] = d < 1 ? 1 : d;
+    if (win) g[k] = r->Offs[3 + k] < 1 ? 1 : r->Offs[3 + k];
     p[k] = static_cast<int64_t>(r->XYZptr[k]) - (win ? r->Offs[k] : 0);
   }
 }
@@ -193,11 +203,13 @@ bool blkwin(const PtrRec* r, int32_t blk) {
   // Blocks that follow the window hold window items only.
   if (b->Bflg & 2) return true;
   int64_t g[3], o[3], e[3];
+  dimsof(r, g);
   for (int k = 0; k < 3; k++) {
-    g[k] = r->Datdims[k] < 1 ? 1 : r->Datdims[k];
     o[k] = r->Offs[k];
-    int64_t x = r->Offs[3 + k];
-    e[k] = o[k] + (x < 1 ? g[k] - o[k] : x);
+    // A row's pad items are no window's: a block that holds them is read
+    // before it is written.
+    int64_t x = r->Offs[3 + k], d = r->Datdims[k] < 1 ? 1 : r->Datdims[k];
+    e[k] = o[k] + (x < 1 ? d - o[k] : x);
   }
   int64_t layer = g[0] * g[1];
   int64_t first = static_cast<int64_t>(blk - 1) * r->Rwds;
@@ -309,7 +321,8 @@ int32_t blknum(const PtrRec* r, uint32_t* offset) {
   if (b) {
     grid(r, b, g, p);
   } else {
-    for (int k = 0; k < 3; k++) g[k] = r->Datdims[k] ? r->Datdims[k] : 1, p[k] = r->XYZptr[k];
+    dimsof(r, g);
+    for (int k = 0; k < 3; k++) p[k] = r->XYZptr[k];
   }
   int64_t L = narrow((static_cast<wide>(p[2]) * g[1] + p[1]) * g[0] + p[0]);
   int64_t rw = r->Rwds > 0 ? r->Rwds : 1;

@@ -401,6 +401,9 @@ int gtvarb(PtrRec* r, int32_t* count, int32_t* part, int32_t* total, int32_t* ws
 
   if (kind == K_STRING || (kind & K_NUMBER) || (r->Idx == -1 && !(kind & K_FILE))) {
     if (kind == K_STRING) r->Offs[3] = static_cast<uint32_t>(r->Length);
+    // A list of no variable is walked again from its window's first item,
+    // as a variable's is.
+    if (kind & K_LIST) r->XYZptr[0] = r->Offs[0];
     LDVARB(r, part, 0);
     if (kind & K_DATA) {
       r->Tot = static_cast<uint32_t>(*part);

@@ -213,6 +213,12 @@ inline FilRec* filrec(const PtrRec* r) {
 inline XfmRec* xfmrec(const PtrRec* r) {
   return r->Xfrm > 0 ? static_cast<XfmRec*>(stkptr(r->Xfrm)) : nullptr;
 }
+// The record of a text-file word (~"name", ~~"name"): a string or string
+// list that holds its file's text, or that an assignment writes to its
+// file. It keeps its file record but holds its items in memory.
+inline bool txtword(const PtrRec* r) {
+  return r && (r->Flg & (K_STRING | K_FILE)) == K_STRING && r->Filp > 0;
+}
 // The record at a stack address (a handle); null below 1.
 inline PtrRec* ptrrec(int32_t handle) {
   return handle > 0 ? static_cast<PtrRec*>(stkptr(handle)) : nullptr;

@@ -920,7 +920,13 @@ int filio(PtrRec* r, int i, int dir, uint8_t* ext) {
         for (int64_t k = 1; k < len; k++) mem[k] = static_cast<uint8_t>(mem[k] + mem[k - 1]);
     }
     if (swap) swapitems(mem, len, ib);
-    if (f->Pad > 0 && f->Pad < 8) mem[len - 1] &= static_cast<uint8_t>(256 - (1 << f->Pad));
+    if (f->Pad > 0 && f->Pad < 8) {
+      // The pad bits of each row in the record read as zeros (records of
+      // whole rows only: another record's last byte is an item's).
+      int64_t rowb = (static_cast<int64_t>(r->Datdims[0]) * (r->Wsiz & 63) + 7) / 8;
+      if (rowb > 0 && full % rowb == 0)
+        for (int64_t k = rowb - 1; k < len; k += rowb) mem[k] &= static_cast<uint8_t>(256 - (1 << f->Pad));
+    }
     return static_cast<int>(len);
   }
 

@@ -87,7 +87,7 @@ void putvec(uint8_t* rec, const float* v, const int* ty, int nf) {
 // Scratch bytes, error 42 when there are none.
 void* scratch(size_t bytes) {
   void* p = getbuf(static_cast<int32_t>(std::min<size_t>(bytes, 0x7FFFFFF0)));
-  if (!p && bytes) error(0, 42);
+  if (!p && bytes && !(state & ST_ERROR)) error(0, 42);
   return p;
 }
 

@@ -248,11 +248,9 @@ int settif(PtrRec* r, int unit, int32_t) {
     }
     if (wrtblk(unit, 0, m, 1536, mappos) < 0) return -1;
   }
-  // Items of rows padded to whole bytes lie one after another in the
-  // variable's records: its width takes the pad items, as a reader of
-  // the file finds it.
-  int64_t vnx = (row * 8) % bits == 0 ? row * 8 / bits : nx;
-  setfdim(r, vnx, ny, nz, r->Wsiz, data0, 0);
+  // Rows are padded to whole bytes: the variable keeps its width, its
+  // blocks hold the pad items.
+  setfdim(r, nx, ny, nz, r->Wsiz, data0, 0);
   // One strip is contiguous: it moves in records of any size (a vector
   // file's in records of 128 vectors). Strips of a table move one a record.
   int64_t rec = strip;
@@ -607,14 +605,13 @@ int tifftags(PtrRec* r, int swap, int unit, uint8_t* hdr, int wflag, int32_t) {
   int64_t rec;
   if (pbits) {
     // A record is a strip as it unpacks; rows that do not fill whole bytes
-    // are padded as in plain strips.
+    // are padded as in plain strips (the variable keeps its width: the
+    // blocks hold the pad items).
     int64_t rows = ny * nz;
     rec = (ns == 1 ? rows : std::min(rps > 0 ? rps : rows, rows)) * row;
     f->Pad = static_cast<int8_t>(rowbits % 8 ? 8 - rowbits % 8 : 0);
-    if (rowbits % 8) nx = (rowbits + f->Pad) / bits;
   } else if (rowbits % 8) {
     f->Pad = static_cast<int8_t>(8 - rowbits % 8);
-    nx = (rowbits + f->Pad) / bits;
     rec = ns == 1 ? row : maxlen;
   } else if (ns == 1 && (pm & 3) == 0 && lens[0] > 10240) {
     int64_t k = std::max<int64_t>(1, 10240 / row);
