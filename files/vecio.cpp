@@ -119,15 +119,10 @@ bool readvecs(const char* name, std::vector<uint8_t>* recs, int arg, bool app) {
 // leaves no new file behind and an old one as it was. A target that is no
 // regular file is written straight, where it takes the file's seeks (a fifo
 // does not: "Illegal seek"). false when it cannot be written (reported with
-// its cause on argument arg: error 66 or 69).
+// its cause: error 66 on argument arg when it cannot be opened, else 69).
 bool writevecs(const char* name, std::vector<uint8_t>* recs, int arg) {
   const uint8_t mark[8] = {1, 0, 0, 0, 0, 0, 15, 0};
   recs->insert(recs->end(), mark, mark + 8);
-  struct Arg {
-    int old = wrtarg;
-    explicit Arg(int a) { wrtarg = a; }
-    ~Arg() { wrtarg = old; }
-  } warg(arg);
   SafeOut so;
   std::string at;
   if (const int e = swtemp(name, &so, &at, false); e != 0) {
