@@ -125,7 +125,7 @@ constexpr FnDef fntab[] = {
     {251, "rank", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_rank, run_rank},
     LOOP(252, "align"),
     {253, "findvec", SU_OWN, RC_FIX, 1, 32, 0, 0, OP_HERE, su_fndvec, run_fndvec},
-    {254, "warp", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, nullptr, run_warp},
+    {254, "warp", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_warp, run_warp},
     {255, "smooth", SU_DEF, RC_OPND, 0, 0, 0, FN_OPW | FN_KEEP, OP_HERE, su_smooth, run_smooth},
     {256, "order", SU_DEF, RC_OPND, 0, 0, 0, 0, OP_HERE, su_order, run_order},
     {257, "search", SU_OWN, RC_SET, 0, 16, 0, 0, OP_HERE, su_trace, run_trace},

@@ -171,6 +171,17 @@ int warpprs(const int16_t** points) {
   return static_cast<int>(wpairs.size() / 4);
 }
 
+int su_warp(FnCall& c) {
+  // The frame comes from an array, matrix, image or solid; the points from
+  // vector records or an array of points.
+  constexpr int frame = K_ARRAY | K_MATRIX | K_IMAGE | K_SOLID, points = K_VECTOR | K_ARRAY | K_MATRIX | K_IMAGE;
+  constexpr int never = K_NUMBER | K_STRING | K_LIST;
+  const int k1 = optab[OT_KIND], k2 = optab[OT_KIND + 1];
+  if (optab[OT_REC] && (!(k1 & frame) || (k1 & (never | K_VECTOR)))) return fnrefus(c, 2, 109);
+  if (optab[OT_REC + 1] && (!(k2 & points) || (k2 & (never | K_SOLID)))) return fnrefus(c, 3, 109);
+  return FS_GO;
+}
+
 int run_warp(FnCall& c) {
   (void)c;
   PtrRec* o1 = oprec(0);

@@ -8,6 +8,10 @@ struct FnCall;
 
 // fill (destination, pattern). Returns 0.
 int dofill();
+// The warp function's set-up: an image argument that is no array, matrix,
+// image or solid, or a points argument that is no vector or array, is
+// error 109 on that argument, before any pick.
+int su_warp(FnCall& c);
 // The warp function's operation (dispatcher row 254). Returns 0; r0 gets
 // the number of pairs collected.
 int run_warp(FnCall& c);

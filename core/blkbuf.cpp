@@ -637,11 +637,15 @@ uint32_t packey(const PtrRec* r) {
 
 // Whether row k is for record r: a file-backed record's row is one of the
 // same file with the same layout (whatever the kinds), any other record's
-// one of the same key. A record leaving the table (op -1) leaves the row of
-// its buffers (op -2), or else one of its key.
+// one of the same key. A device record with buffers of its own keeps them
+// (the device holds the data, so two pointers to one device variable each
+// read what it has): its row is the one of those buffers. A record leaving
+// the table (op -1) leaves the row of its buffers (op -2), or else one of
+// its key.
 bool pacfits(const PtrRec* r, uint32_t key, int32_t k, int op) {
   const PacRow* row = pacrow(k);
   if (op == -2) return r->Bufp > 0 && row->buf == static_cast<uint32_t>(r->Bufp);
+  if (!(r->Flg & K_FILE) && op >= 0 && r->Bufp > 0) return row->buf == static_cast<uint32_t>(r->Bufp);
   if (!(r->Flg & K_FILE) || op == -1) return row->key == key;
   return (row->key >> 16) == (key >> 16) && (row->key & K_FILE) && static_cast<size_t>(k) < lays.size() &&
          lays[static_cast<size_t>(k)] == layof(r);
@@ -769,6 +773,15 @@ int pacrst() {
   if (uint32_t* h = pachdr()) {
     h[0] = h[1];
     lays.resize(h[1]);
+    // A device's data may change between commands (its own stores, other
+    // records', other commands'): the buffers of a device pointer are read
+    // anew in each command, never taken from one before.
+    for (uint32_t k = 0; k < h[1]; k++) {
+      const PacRow* row = pacrow(static_cast<int32_t>(k));
+      if (row->key & K_FILE) continue;
+      if (auto* b = static_cast<BufRec*>(stkptr(static_cast<int32_t>(row->buf))))
+        for (int i = 0; i < nbufs(b); i++) b->B[i].Blk = 0, b->F[i] = 0;
+    }
   }
   // Parts in use end with the command (their spills are scratch).
   holds.clear();

@@ -859,8 +859,14 @@ namespace {
 // A file-backed record keeps the record its file layer chose: its rows may
 // lie at fixed places (strips, padded or packed rows), blocks of a small
 // window's size could number more than a block number counts (16 bits),
-// and records that share its buffers keep using their size.
-bool keeprec(const PtrRec* r) { return (r->Flg & K_FILE) != 0; }
+// and records that share its buffers keep using their size. So does any
+// record whose buffers are shared (a pointer to a device variable and the
+// windows of it): the others count their blocks in that size.
+bool keeprec(const PtrRec* r) {
+  if (r->Flg & K_FILE) return true;
+  const BufRec* b = bufrec(r);
+  return b && (b->Pflg & 1);
+}
 
 }  // namespace
 

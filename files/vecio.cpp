@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "core/args.h"
 #include "core/blkbuf.h"
 #include "core/element.h"
@@ -68,11 +70,19 @@ bool moverecs(PtrRec* fv, std::vector<uint8_t>* d, int dir) {
 }
 
 // The records of an existing vector file (end marker and after dropped).
-bool readvecs(const char* name, std::vector<uint8_t>* recs) {
+// For output (app) a target that is no regular file (a device, a fifo)
+// holds no records to keep: reading it would take a writer's bytes, or
+// wait for one. A file that cannot be opened is reported with its cause
+// (argument arg).
+bool readvecs(const char* name, std::vector<uint8_t>* recs, int arg, bool app) {
   recs->clear();
   if (Exists(name) != 1) return true;
+  if (struct stat st; app && filstat(name, &st) == 0 && !S_ISREG(st.st_mode)) return true;
   int u = openf(name, UM_RDONLY, 512);
-  if (u < 0) return false;
+  if (u < 0) {
+    if (!(state & ST_ERROR)) fileerr(name, arg, 66, errno ? errno : EIO);
+    return false;
+  }
   PtrRec* fv = vecfile(name, u, UM_RDONLY, 1);
   imgfmt::DropIdx drop{fv};
   int32_t c, p, t, w;
@@ -106,22 +116,27 @@ bool readvecs(const char* name, std::vector<uint8_t>* recs) {
 
 // Writes the records and the end marker as the whole vector file, into a
 // temporary file beside it that replaces it when complete: a failed write
-// leaves no new file behind and an old one as it was. false when it cannot
-// be written (reported with its cause: error 66 or 69).
-bool writevecs(const char* name, std::vector<uint8_t>* recs) {
+// leaves no new file behind and an old one as it was. A target that is no
+// regular file is written straight, where it takes the file's seeks (a fifo
+// does not: "Illegal seek"). false when it cannot be written (reported with
+// its cause: error 66 on argument arg when it cannot be opened, else 69).
+bool writevecs(const char* name, std::vector<uint8_t>* recs, int arg) {
   const uint8_t mark[8] = {1, 0, 0, 0, 0, 0, 15, 0};
   recs->insert(recs->end(), mark, mark + 8);
   SafeOut so;
   std::string at;
   if (const int e = swtemp(name, &so, &at, false); e != 0) {
-    fileerr(name, 2, 66, e > 0 ? e : EIO);
+    fileerr(name, arg, 66, e > 0 ? e : EIO);
     return false;
   }
   // The temporary file is there already; a device is written in place.
   const int mode = UM_UPDATE | UM_CREATE;
-  int u = openf(at.c_str(), so.temp.empty() ? mode : UM_UPDATE, 512);
+  // A straight target is opened for writing only.
+  const int omode = !so.temp.empty() ? UM_UPDATE : so.straight ? UM_CREATE : mode;
+  errno = 0;
+  int u = openf(at.c_str(), omode, 512);
   if (u < 0) {
-    if (!(state & ST_ERROR)) error(2, 66);
+    if (!(state & ST_ERROR)) fileerr(name, arg, 66, errno ? errno : EIO);
     swend(&so, false);
     return false;
   }
@@ -134,7 +149,7 @@ bool writevecs(const char* name, std::vector<uint8_t>* recs) {
   closef(u, 0);  // a close that fails is an error of its own
   if (fv) filrec(fv)->Lun = 0;
   ok = ok && !(state & ST_ERROR);
-  if (!ok && !(state & ST_ERROR)) error(2, 66);
+  if (!ok && !(state & ST_ERROR)) error(arg, 66);
   return swend(&so, ok) && ok;
 }
 
@@ -202,7 +217,7 @@ int vecio(int code) {
   }
 
   std::vector<uint8_t> recs;
-  if (!readvecs(name, &recs)) {
+  if (!readvecs(name, &recs, 2, out)) {
     if (!(state & ST_ERROR)) error(2, 66);
     return -1;
   }
@@ -222,7 +237,7 @@ int vecio(int code) {
       copied++;
     }
     (void)old;
-    if (!writevecs(name, &recs)) return -1;
+    if (!writevecs(name, &recs, 2)) return -1;
   } else if (list) {
     // The list variable is made anew with its own records and then the file's.
     std::vector<uint8_t> all;
@@ -274,7 +289,7 @@ int vecrole(const char* name) {
       if (const uint8_t* v = gtvptr(nullptr, i, 1)) recs.insert(recs.end(), v, v + 8);
     const std::string file = vbound;
     vbound.clear();
-    if (!writevecs(file.c_str(), &recs)) return -1;
+    if (!writevecs(file.c_str(), &recs, 0)) return -1;
   }
   if (veclst()) {
     nvecs = 0;
@@ -283,7 +298,7 @@ int vecrole(const char* name) {
   if (!name) return 0;
   // The list is made again with the records of the file.
   std::vector<uint8_t> recs;
-  if (!readvecs(name, &recs)) {
+  if (!readvecs(name, &recs, 3, false)) {
     if (!(state & ST_ERROR)) error(3, 66);
     return -1;
   }

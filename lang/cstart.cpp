@@ -456,37 +456,46 @@ int pushctx() {
   return 0;
 }
 
+// Puts the unread text of q in front of the default queue's (a new line
+// between them) and frees q's block. The joined block is taken before the
+// old ones are freed.
+void qfront(PendQ* q) {
+  if (!qpend(q)) {
+    clrpst(q);
+    return;
+  }
+  if (!qpend(&dfltq)) {
+    clrpst(&dfltq);
+    dfltq = *q;
+    *q = PendQ{};
+    return;
+  }
+  std::string now = static_cast<const char*>(stkptr(q->blk)) + q->rd;
+  now += '\n';
+  now += static_cast<const char*>(stkptr(dfltq.blk)) + dfltq.rd;
+  int32_t b = 0;
+  if (getstk(&b, static_cast<int32_t>(now.size()) + 1, 1, 1, 0) < 1 || b <= 0) {
+    clrpst(q);
+    return;
+  }
+  std::memcpy(stkptr(b), now.c_str(), now.size() + 1);
+  clrpst(q);
+  clrpst(&dfltq);
+  dfltq = PendQ{b, 0, static_cast<int32_t>(now.size()) + 1};
+}
+
 // Restores the last saved context: the text queued meanwhile runs first,
-// then the saved text; a suspended macro goes on.
+// then the saved text; a suspended macro goes on after them. The text
+// queued meanwhile (a dialog button's commands after the one that closed
+// the dialog) is kept aside while the macro's frame brings back the queues
+// it saved, so that none of it is lost.
 void popctx() {
   if (ctxtop <= 0) return;
   int32_t a = ctxtop;
   Ctx c = *static_cast<Ctx*>(stkptr(a));
   ctxtop = c.link;
-  if (c.q.blk <= 0 || c.q.len <= 0) {
-    qflag = qpend(&dfltq) ? 1 : 0;
-  } else {
-    const char* saved = static_cast<const char*>(stkptr(c.q.blk)) + c.q.rd;
-    if (qpend(&dfltq)) {
-      // The text queued meanwhile runs first, then the saved text. The
-      // joined block is taken before the old ones are freed.
-      std::string now = static_cast<const char*>(stkptr(dfltq.blk)) + dfltq.rd;
-      now += '\n';
-      now += saved;
-      int32_t b = 0;
-      if (getstk(&b, static_cast<int32_t>(now.size()) + 1, 1, 1, 0) >= 1 && b > 0) {
-        std::memcpy(stkptr(b), now.c_str(), now.size() + 1);
-        clrpst(&dfltq);
-        freblk(c.q.blk);
-        dfltq = PendQ{b, 0, static_cast<int32_t>(now.size()) + 1};
-      }
-    } else {
-      clrpst(&dfltq);
-      dfltq = c.q;
-    }
-    state |= ST_QUEUED;
-    qflag = 1;
-  }
+  PendQ now = dfltq;
+  dfltq = PendQ{};
   frmadr = c.frame;
   macmod = static_cast<uint16_t>(c.mode);
   maclev = static_cast<int16_t>(c.level);
@@ -495,6 +504,14 @@ void popctx() {
   if (macmod) {
     popmac();
     mreopn();
+  }
+  qfront(&c.q);
+  qfront(&now);
+  if (qpend(&dfltq)) {
+    state |= ST_QUEUED;
+    qflag = 1;
+  } else {
+    qflag = 0;
   }
   freblk(a);
 }
